@@ -1,0 +1,238 @@
+#pragma once
+// The component model every persistent object is built on: an owner that owns its ordered children,
+// names unique among siblings, a streaming state, and published properties described by per-class
+// tables (declaration order, base class first) that the stream writer, the stream reader, the
+// property dialogs and the description export all walk the same way.
+
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <type_traits>
+#include <vector>
+
+namespace vexa {
+
+class TPersistent;
+class TComponent;
+
+// Raised when a component would get a sibling's name.
+class EComponentError : public std::runtime_error {
+ public:
+  explicit EComponentError(const QString& message);
+  QString Message() const { return QString::fromUtf8(what()); }
+};
+
+enum class TPropKind {
+  Integer,     // qint64 in the variant
+  Colour,      // integer written as a colour name when it has one
+  Charset,     // integer written as a charset name when it has one
+  Enumeration, // int index into Names
+  Boolean,     // bool
+  Float,       // double
+  DateTime,    // double, days since 30 Dec 1899
+  String,      // QString
+  StringList,  // QStringList, streamed as Name.Strings
+  Set,         // quint32 bit mask over Names
+  Reference,   // QString component name, or an invalid variant for nil / a view link
+  Object,      // nested persistent object, its properties streamed as Name.Sub
+};
+
+struct TPropInfo {
+  QString Name;
+  TPropKind Kind = TPropKind::Integer;
+  // Declared default of an ordinal property (integer, colour, charset, enumeration, Boolean, set);
+  // empty when the property is declared without one and therefore always stored.
+  std::optional<qint64> Default;
+  // Identifiers of an enumeration or the elements of a set, in declaration order.
+  QStringList Names;
+  std::function<QVariant(const TPersistent&)> Get;
+  // Empty for a read-only property: never streamed, never assigned.
+  std::function<void(TPersistent&, const QVariant&)> Set;
+  // Kind Object: the nested object of a given instance.
+  std::function<TPersistent*(TPersistent&)> Nested;
+
+  bool ReadOnly() const { return !Set; }
+};
+
+struct TClassInfo {
+  QString Name;
+  const TClassInfo* Parent = nullptr;
+  // Creates an instance owned by owner (or ownerless, returned to the caller, when owner is null).
+  std::function<TComponent*(TComponent* owner)> Create;
+  std::vector<TPropInfo> Own;  // properties this class declares
+
+  // Every published property, base class first, in declaration order.
+  const std::vector<const TPropInfo*>& Properties() const;
+  const TPropInfo* FindProperty(const QString& name) const;
+  bool InheritsFrom(const TClassInfo& other) const;
+
+ private:
+  mutable std::vector<const TPropInfo*> all_;
+  mutable bool built_ = false;
+};
+
+// Registered persistent classes, found by their streamed class name.
+class TClassRegistry {
+ public:
+  static void Register(const TClassInfo& info);
+  static const TClassInfo* Find(const QString& name);
+};
+
+class TPersistent {
+ public:
+  TPersistent() = default;
+  TPersistent(const TPersistent&) = delete;
+  TPersistent& operator=(const TPersistent&) = delete;
+  virtual ~TPersistent() = default;
+
+  virtual const TClassInfo& ClassInfo() const = 0;
+  QString ClassName() const { return ClassInfo().Name; }
+};
+
+enum TComponentStateFlag : unsigned {
+  csLoading = 1,
+  csReading = 2,
+  csWriting = 4,
+  csDestroying = 8,
+};
+
+class TComponent : public TPersistent {
+ public:
+  // Joins owner's children (owner then owns it); a null owner leaves it for the caller to hold.
+  explicit TComponent(TComponent* owner);
+  ~TComponent() override;
+
+  static const TClassInfo& StaticClassInfo();
+  const TClassInfo& ClassInfo() const override { return StaticClassInfo(); }
+
+  const QString& Name() const { return name_; }
+  // Raises EComponentError when a sibling already has the name (names compare exactly).
+  void SetName(const QString& name);
+
+  int Tag() const { return tag_; }
+  void SetTag(int tag) { tag_ = tag; }
+
+  TComponent* Owner() const { return owner_; }
+  int ComponentCount() const { return static_cast<int>(children_.size()); }
+  TComponent* Component(int index) const { return children_.at(static_cast<size_t>(index)); }
+  // Position among the owner's children, -1 without an owner.
+  int ComponentIndex() const;
+  TComponent* FindComponent(const QString& name) const;
+
+  // Moves an ownerless component into this one (name must be free); takes ownership.
+  void InsertComponent(std::unique_ptr<TComponent> child);
+  // Takes a child out again; the caller holds it.
+  std::unique_ptr<TComponent> RemoveComponent(TComponent* child);
+  // Destroys every child, last first.
+  void DestroyComponents();
+
+  unsigned ComponentState() const { return state_; }
+  bool IsStreaming() const { return (state_ & (csLoading | csReading | csWriting)) != 0; }
+  void SetState(unsigned flags) { state_ |= flags; }
+  void ClearState(unsigned flags) { state_ &= ~flags; }
+
+  // Called by the stream reader after the object and its properties have been read.
+  virtual void Loaded();
+
+ private:
+  void CheckNameFree(const QString& name, const TComponent* except) const;
+
+  TComponent* owner_ = nullptr;
+  std::vector<TComponent*> children_;  // owned; deleted by DestroyComponents
+  QString name_;
+  int tag_ = 0;
+  unsigned state_ = 0;
+};
+
+// Builders for the per-class property tables: a property is read and written through a pair of
+// member functions of the declaring class.
+template <class C>
+struct Props {
+  template <class S>
+  struct ArgOf;
+  template <class R, class A>
+  struct ArgOf<R (C::*)(A)> {
+    using type = std::decay_t<A>;
+  };
+
+  // G: a const member function returning the value; S: a member function taking it, or nullptr
+  // for a read-only property.
+  template <class G, class S>
+  static TPropInfo Make(const QString& name, TPropKind kind, std::optional<qint64> def, G get, S set) {
+    TPropInfo p;
+    p.Name = name;
+    p.Kind = kind;
+    p.Default = def;
+    p.Get = [get](const TPersistent& o) {
+      return QVariant::fromValue(std::decay_t<decltype((static_cast<const C&>(o).*get)())>(
+          (static_cast<const C&>(o).*get)()));
+    };
+    if constexpr (!std::is_same_v<S, std::nullptr_t>) {
+      p.Set = [set](TPersistent& o, const QVariant& v) {
+        (static_cast<C&>(o).*set)(v.value<typename ArgOf<S>::type>());
+      };
+    }
+    return p;
+  }
+
+  template <class G, class S>
+  static TPropInfo Int(const QString& n, std::optional<qint64> def, G g, S s) {
+    return Make(n, TPropKind::Integer, def, g, s);
+  }
+  template <class G, class S>
+  static TPropInfo Colour(const QString& n, std::optional<qint64> def, G g, S s) {
+    return Make(n, TPropKind::Colour, def, g, s);
+  }
+  template <class G, class S>
+  static TPropInfo Charset(const QString& n, std::optional<qint64> def, G g, S s) {
+    return Make(n, TPropKind::Charset, def, g, s);
+  }
+  template <class G, class S>
+  static TPropInfo Bool(const QString& n, std::optional<bool> def, G g, S s) {
+    return Make(n, TPropKind::Boolean, def ? std::optional<qint64>(*def ? 1 : 0) : std::nullopt, g, s);
+  }
+  template <class G, class S>
+  static TPropInfo Float(const QString& n, G g, S s) {
+    return Make(n, TPropKind::Float, std::nullopt, g, s);
+  }
+  template <class G, class S>
+  static TPropInfo DateTime(const QString& n, G g, S s) {
+    return Make(n, TPropKind::DateTime, std::nullopt, g, s);
+  }
+  template <class G, class S>
+  static TPropInfo String(const QString& n, G g, S s) {
+    return Make(n, TPropKind::String, std::nullopt, g, s);
+  }
+  template <class G, class S>
+  static TPropInfo StringList(const QString& n, G g, S s) {
+    return Make(n, TPropKind::StringList, std::nullopt, g, s);
+  }
+  template <class E, class S>
+  static TPropInfo Enum(const QString& n, const QStringList& names, E def, E (C::*g)() const, S s) {
+    TPropInfo p;
+    p.Name = n;
+    p.Kind = TPropKind::Enumeration;
+    p.Default = static_cast<qint64>(def);
+    p.Names = names;
+    p.Get = [g](const TPersistent& o) { return QVariant(static_cast<int>((static_cast<const C&>(o).*g)())); };
+    if constexpr (!std::is_same_v<S, std::nullptr_t>) {
+      p.Set = [s](TPersistent& o, const QVariant& v) { (static_cast<C&>(o).*s)(static_cast<E>(v.toInt())); };
+    }
+    return p;
+  }
+};
+
+template <class T>
+const TClassInfo& ClassInfoOf() {
+  return T::StaticClassInfo();
+}
+
+// Registers every persistent class of the program with the class registry (idempotent).
+void RegisterPersistentClasses();
+
+}  // namespace vexa

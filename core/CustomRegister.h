@@ -1,0 +1,108 @@
+#pragma once
+// TCustomRegister: one register of one channel of one regulator, with its type, rights, last value,
+// last outcome and a bounded history; reading and writing its value properties talks to the device.
+
+#include <QStringList>
+
+#include <array>
+#include <cstdint>
+
+#include "core/RootNode.h"
+
+namespace vexa {
+
+struct TRegisterFrame;
+
+enum TRegisterType {
+  rtBOOL, rtUBYTE, rtBYTE, rtUINT, rtINT, rtULONG, rtLONG, rtFLOAT, rtDOUBLE, rtASCIIZ, rtUnknown
+};
+enum TIOResult { iorOK, iorFAIL, iorWRONGDATA };
+
+// Sizes on the wire of codes 0..8 (rtASCIIZ and rtUnknown have their own rules).
+inline constexpr std::array<int, 9> RegisterTypeSizes = {1, 1, 1, 2, 2, 4, 4, 4, 8};
+const QStringList& RegisterTypeNames();       // display names, "Логический" ...
+const QStringList& RegisterTypeIdentifiers();  // "rtBOOL" ...
+const QStringList& IOResultIdentifiers();      // "iorOK" ...
+
+inline const QString kFailedText = QStringLiteral("***");
+
+class TCustomRegister : public TRootNode {
+ public:
+  explicit TCustomRegister(TComponent* owner);
+
+  static const TClassInfo& StaticClassInfo();
+  const TClassInfo& ClassInfo() const override { return StaticClassInfo(); }
+
+  void Assign(const TPersistent& source) override;
+  // When enabled: one read of StringData, result discarded.
+  void Refresh() override;
+
+  TRegisterType RegisterType() const { return registerType_; }
+  void SetRegisterType(TRegisterType value);
+  TIOResult LastIOResult() const { return lastIOResult_; }
+  void SetLastIOResult(TIOResult value) { lastIOResult_ = value; }
+  const QString& LastStringData() const { return lastStringData_; }
+  void SetLastStringData(const QString& value) { lastStringData_ = value; }
+  const QStringList& Points() const { return points_; }
+  void SetPoints(const QStringList& value) { points_ = value; }
+  const QStringList& DataList() const { return dataList_; }
+  void SetDataList(const QStringList& value) { dataList_ = value; }
+  int MaxCount() const { return maxCount_; }
+  void SetMaxCount(int value);
+  double XScale() const { return xScale_; }
+  void SetXScale(double value);
+  double YScale() const { return yScale_; }
+  void SetYScale(double value);
+  int Digits() const { return digits_; }
+  void SetDigits(int value) { digits_ = value; }
+  bool UserCanREAD() const { return userCanRead_; }
+  void SetUserCanREAD(bool value);
+  bool UserCanWRITE() const { return userCanWrite_; }
+  void SetUserCanWRITE(bool value);
+
+  // Device read as text ("***" on failure) and device write from text.
+  QString StringData();
+  void SetStringData(const QString& value);
+  // Device read as a number (0 on failure) and device write from a number.
+  double FloatData();
+  void SetFloatData(double value);
+
+  bool IsValidValue(const QString& text) const;
+  void AddToHistory();
+  void ClearHistory();
+  int Count() const { return static_cast<int>(points_.size()); }
+  int RDElapsed() const;
+  int WRElapsed() const;
+  double RDTime() const { return rdTime_; }
+  double WRTime() const { return wrTime_; }
+
+  // Network address, channel and register from a name "D%0.3dC%0.3dR%0.3d"; all 0 when any part
+  // does not parse.
+  static void FillAddress(const QString& name, uint8_t& address, uint8_t& channel, uint8_t& reg);
+  static QString RegisterName(int address, int channel, int reg);
+
+ private:
+  // Stored text of the last value while streaming, so a save or restore never touches the line.
+  bool Guarded() const { return IsStreaming(); }
+  void BuildRequest(TRegisterFrame& frame, uint8_t command) const;
+  // Sends a write of `data` (the type's bytes) and waits the pause that follows every write.
+  void SendWrite(const uint8_t* data, int size);
+  // Raw bytes for a fixed-point value R (types 1..6) or a whole-number Boolean.
+  void WriteRaw(int32_t raw);
+
+  TRegisterType registerType_ = rtUnknown;
+  TIOResult lastIOResult_ = iorFAIL;
+  QString lastStringData_;
+  QStringList points_;
+  QStringList dataList_;
+  int maxCount_ = 1200;
+  double xScale_ = 1.0;
+  double yScale_ = 1.0;
+  int digits_ = 0;
+  bool userCanRead_ = true;
+  bool userCanWrite_ = false;
+  double rdTime_ = 0;
+  double wrTime_ = 0;
+};
+
+}  // namespace vexa

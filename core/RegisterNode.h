@@ -1,0 +1,48 @@
+#pragma once
+// TRegisterNode: the register of the network tree, read by the poller at its own interval.
+
+#include "core/CustomRegister.h"
+
+namespace vexa {
+
+class TRegisterNode : public TCustomRegister {
+ public:
+  explicit TRegisterNode(TComponent* owner);
+
+  static const TClassInfo& StaticClassInfo();
+  const TClassInfo& ClassInfo() const override { return StaticClassInfo(); }
+
+  void Assign(const TPersistent& source) override;
+  // Reads when at least LoggingInterval whole seconds have passed since the last read attempt.
+  void Refresh() override;
+  // Read (when enabled), add to the history, show the value on the node's label.
+  void Update();
+
+  int LoggingInterval() const { return loggingInterval_; }
+  void SetLoggingInterval(int value);
+  int Zero() const { return zero_; }
+  void SetZero(int value);
+  int Notch() const { return notch_; }
+  void SetNotch(int value);
+  int PenWidth() const { return penWidth_; }
+  void SetPenWidth(int value);
+  int PenColor() const { return penColor_; }
+  void SetPenColor(int value);
+
+ private:
+  int loggingInterval_ = 3;
+  int zero_ = 0;
+  int notch_ = 10;
+  int penWidth_ = 20;
+  int penColor_ = 0xFF0000;  // blue in the toolkit's blue-green-red order
+};
+
+// A value label shown on a diagram page mirrors its register through this interface, so the core
+// can hand it each new value without knowing any window.
+class TValueSink {
+ public:
+  virtual ~TValueSink() = default;
+  virtual void SetValue(const QString& value) = 0;
+};
+
+}  // namespace vexa

@@ -1,0 +1,200 @@
+#include "core/Services.h"
+
+#include <QLocale>
+#include <QTimeZone>
+
+#include <algorithm>
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <thread>
+
+namespace vexa {
+
+namespace {
+const QDate kEpoch(1899, 12, 30);
+constexpr double kMsPerDay = 86400000.0;
+}  // namespace
+
+double TClock::Now() const { return DateTimeFromQt(QDateTime::currentDateTime()); }
+
+int64_t TClock::TickMs() const {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+void TClock::Sleep(int ms) {
+  if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+int TRandomGenerator::Next(int n) {
+  if (n <= 0) return 0;
+  return std::uniform_int_distribution<int>(0, n - 1)(engine_);
+}
+
+double TRandomGenerator::Fraction() { return std::uniform_real_distribution<double>(0.0, 1.0)(engine_); }
+
+TMsgButton TMessageService::Show(const QString& text, TMsgIcon, unsigned, TMsgButton defaultButton) {
+  std::fprintf(stderr, "Vexa: %s\n", qPrintable(QString(text).replace(QLatin1String("\r\n"), QLatin1String(" "))));
+  return defaultButton;
+}
+
+TFormatSettings TFormatSettings::FromSystem() {
+  const QLocale locale = QLocale::system();
+  if (locale.language() == QLocale::C) return Russian();
+  TFormatSettings s;
+  const QString dec = locale.decimalPoint();
+  s.DecimalSeparator = dec.isEmpty() ? QLatin1Char(',') : dec.at(0);
+  s.ShortDateFormat = locale.dateFormat(QLocale::ShortFormat);
+  s.LongTimeFormat = locale.timeFormat(QLocale::LongFormat).remove(QLatin1String(" t")).trimmed();
+  return s;
+}
+
+TServices& Services() {
+  static TServices services;
+  return services;
+}
+
+double DateTimeFromQt(const QDateTime& dt) {
+  const QDateTime local = dt.toLocalTime();
+  const double days = static_cast<double>(kEpoch.daysTo(local.date()));
+  const double ms = static_cast<double>(local.time().msecsSinceStartOfDay());
+  // Before the epoch the fraction still counts forward from midnight (the toolkit's convention).
+  return days >= 0 ? days + ms / kMsPerDay : days - ms / kMsPerDay;
+}
+
+QDateTime DateTimeToQt(double value) {
+  const double days = std::trunc(value);
+  const double frac = std::fabs(value - days);
+  const int ms = static_cast<int>(std::llround(frac * kMsPerDay));
+  QDate date = kEpoch.addDays(static_cast<qint64>(days));
+  if (ms >= 86400000) return QDateTime(date.addDays(1), QTime(0, 0));
+  return QDateTime(date, QTime::fromMSecsSinceStartOfDay(ms));
+}
+
+QString DateTimeToStr(double value) {
+  const QDateTime dt = DateTimeToQt(value);
+  const QString date = dt.date().toString(FormatSettings().ShortDateFormat);
+  if (dt.time().msecsSinceStartOfDay() == 0 && value == std::trunc(value)) return date;
+  return date + QLatin1Char(' ') + dt.time().toString(FormatSettings().LongTimeFormat);
+}
+
+QString FormatFixed(double value, int digits) {
+  digits = std::clamp(digits, 0, 18);
+  QString s = QString::asprintf("%.*f", digits, value);
+  return s.replace(QLatin1Char('.'), FormatSettings().DecimalSeparator);
+}
+
+QString FloatToStr(double value) {
+  if (std::isnan(value)) return QStringLiteral("NAN");
+  if (std::isinf(value)) return value > 0 ? QStringLiteral("INF") : QStringLiteral("-INF");
+  QString s = QString::asprintf("%.15G", value);
+  const qsizetype e = s.indexOf(QLatin1Char('E'));
+  if (e >= 0) {
+    // 1E+20 -> 1E20, 1E-05 -> 1E-5
+    QString mant = s.left(e);
+    QString exp = s.mid(e + 1);
+    const bool neg = exp.startsWith(QLatin1Char('-'));
+    exp.remove(0, 1);
+    while (exp.size() > 1 && exp.startsWith(QLatin1Char('0'))) exp.remove(0, 1);
+    s = mant + QLatin1Char('E') + (neg ? QStringLiteral("-") : QString()) + exp;
+  }
+  return s.replace(QLatin1Char('.'), FormatSettings().DecimalSeparator);
+}
+
+std::optional<double> StrToFloat(const QString& text) {
+  const QString t = text.trimmed();
+  if (t.isEmpty()) return std::nullopt;
+  const QChar sep = FormatSettings().DecimalSeparator;
+  std::string s;
+  s.reserve(static_cast<size_t>(t.size()));
+  for (QChar c : t) {
+    if (c == sep) {
+      s.push_back('.');
+    } else if ((c >= QLatin1Char('0') && c <= QLatin1Char('9')) || c == QLatin1Char('+') ||
+               c == QLatin1Char('-') || c == QLatin1Char('e') || c == QLatin1Char('E')) {
+      s.push_back(static_cast<char>(c.unicode()));
+    } else {
+      return std::nullopt;  // letters (inf, nan), a foreign separator, blanks inside
+    }
+  }
+  size_t start = 0;
+  if (s[0] == '+') start = 1;
+  if (start < s.size() && s[start] == '+') return std::nullopt;
+  double v = 0;
+  const char* first = s.data() + start;
+  const char* last = s.data() + s.size();
+  auto [ptr, ec] = std::from_chars(first, last, v);
+  if (ec != std::errc() || ptr != last || !std::isfinite(v)) return std::nullopt;
+  return v;
+}
+
+std::optional<int64_t> StrToInt(const QString& text, int64_t min, int64_t max) {
+  const QString t = text.trimmed();
+  if (t.isEmpty()) return std::nullopt;
+  qsizetype i = 0;
+  bool neg = false;
+  if (t[0] == QLatin1Char('+') || t[0] == QLatin1Char('-')) {
+    neg = t[0] == QLatin1Char('-');
+    i = 1;
+  }
+  if (i == t.size()) return std::nullopt;
+  int64_t v = 0;
+  for (; i < t.size(); ++i) {
+    const QChar c = t[i];
+    if (c < QLatin1Char('0') || c > QLatin1Char('9')) return std::nullopt;
+    v = v * 10 + (c.unicode() - '0');
+    if (v > (int64_t(1) << 40)) return std::nullopt;
+  }
+  if (neg) v = -v;
+  if (v < min || v > max) return std::nullopt;
+  return v;
+}
+
+namespace {
+// Code page 1251, bytes 0x80..0xBF (0xC0..0xFF are А..я in order); 0 marks the one unassigned byte (0x98).
+constexpr char16_t kCp1251High[64] = {
+    0x0402, 0x0403, 0x201A, 0x0453, 0x201E, 0x2026, 0x2020, 0x2021, 0x20AC, 0x2030, 0x0409, 0x2039, 0x040A,
+    0x040C, 0x040B, 0x040F, 0x0452, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x0000, 0x2122,
+    0x0459, 0x203A, 0x045A, 0x045C, 0x045B, 0x045F, 0x00A0, 0x040E, 0x045E, 0x0408, 0x00A4, 0x0490, 0x00A6,
+    0x00A7, 0x0401, 0x00A9, 0x0404, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x0407, 0x00B0, 0x00B1, 0x0406, 0x0456,
+    0x0491, 0x00B5, 0x00B6, 0x00B7, 0x0451, 0x2116, 0x0454, 0x00BB, 0x0458, 0x0405, 0x0455, 0x0457,
+};
+}  // namespace
+
+QByteArray ToCp1251(const QString& text) {
+  QByteArray out;
+  out.reserve(text.size());
+  for (QChar c : text) {
+    const char16_t u = c.unicode();
+    if (u < 0x80) {
+      out.append(static_cast<char>(u));
+    } else if (u >= 0x0410 && u <= 0x044F) {
+      out.append(static_cast<char>(0xC0 + (u - 0x0410)));
+    } else {
+      char b = '?';
+      for (int i = 0; i < 64; ++i)
+        if (kCp1251High[i] == u && u != 0) b = static_cast<char>(0x80 + i);
+      out.append(b);
+    }
+  }
+  return out;
+}
+
+QString FromCp1251(const QByteArray& bytes) {
+  QString out;
+  out.reserve(bytes.size());
+  for (char ch : bytes) {
+    const auto b = static_cast<unsigned char>(ch);
+    if (b < 0x80)
+      out.append(QChar(b));
+    else if (b >= 0xC0)
+      out.append(QChar(static_cast<char16_t>(0x0410 + (b - 0xC0))));
+    else
+      out.append(kCp1251High[b - 0x80] != 0 ? QChar(kCp1251High[b - 0x80]) : QChar(0xFFFD));
+  }
+  return out;
+}
+
+}  // namespace vexa

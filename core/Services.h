@@ -1,0 +1,102 @@
+#pragma once
+// Program-wide services that tests replace: the clock, the random generator, operator messages,
+// the regional number and date formats, the program's folder and the exchange trace.
+
+#include <QByteArray>
+#include <QChar>
+#include <QDateTime>
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <random>
+
+namespace vexa {
+
+// Wall-clock time as the toolkit date-time (days since 30 Dec 1899), a millisecond tick counter and
+// a sleep; a test clock advances its tick count in Sleep instead of waiting.
+class TClock {
+ public:
+  virtual ~TClock() = default;
+  virtual double Now() const;
+  virtual int64_t TickMs() const;
+  virtual void Sleep(int ms);
+};
+
+class TRandomGenerator {
+ public:
+  void Seed(uint32_t seed) { engine_.seed(seed); }
+  // Uniform integer in 0..n-1 (0 when n is 0 or less).
+  int Next(int n);
+  // Uniform number in [0, 1).
+  double Fraction();
+
+ private:
+  std::mt19937 engine_{12345u};
+};
+
+enum class TMsgIcon { Information, Warning, Question, Error };
+
+enum TMsgButton : unsigned { mbOK = 1, mbCancel = 2, mbYes = 4, mbNo = 8 };
+
+// Every modal message of the program goes through here, titled "Vexa".
+class TMessageService {
+ public:
+  virtual ~TMessageService() = default;
+  // buttons: a mask of TMsgButton; returns the button chosen.
+  virtual TMsgButton Show(const QString& text, TMsgIcon icon, unsigned buttons, TMsgButton defaultButton);
+};
+
+// Regional settings used by every text/number/date conversion of the program.
+struct TFormatSettings {
+  QChar DecimalSeparator = QLatin1Char(',');
+  QString ShortDateFormat = QStringLiteral("dd.MM.yyyy");
+  QString LongTimeFormat = QStringLiteral("H:mm:ss");
+
+  static TFormatSettings Russian() { return {}; }
+  // From the system locale; a system without a configured locale gets the Russian settings.
+  static TFormatSettings FromSystem();
+};
+
+struct TServices {
+  std::unique_ptr<TClock> Clock = std::make_unique<TClock>();
+  TRandomGenerator Random;
+  std::unique_ptr<TMessageService> Messages = std::make_unique<TMessageService>();
+  TFormatSettings Format = TFormatSettings::Russian();
+  QString ExeDir;
+  // When set, every frame of every exchange is reported here ("> 00 01 ...", "< ...", "! crc").
+  std::function<void(const QString&)> Trace;
+};
+
+TServices& Services();
+
+inline double Now() { return Services().Clock->Now(); }
+inline const TFormatSettings& FormatSettings() { return Services().Format; }
+inline const QString& ExeDir() { return Services().ExeDir; }
+inline TMsgButton ShowMessage(const QString& text, TMsgIcon icon, unsigned buttons = mbOK,
+                              TMsgButton def = mbOK) {
+  return Services().Messages->Show(text, icon, buttons, def);
+}
+
+// --- date-time ---------------------------------------------------------------------------------
+double DateTimeFromQt(const QDateTime& dt);
+QDateTime DateTimeToQt(double value);
+// Short date and long time in the regional format, e.g. 07.12.2026 9:05:03.
+QString DateTimeToStr(double value);
+
+// --- numbers in the regional format --------------------------------------------------------------
+// Fixed notation with `digits` decimals ("%.2f" with the regional separator).
+QString FormatFixed(double value, int digits);
+// Shortest general form, 15 significant digits, no trailing zeros (12,5; 1E20).
+QString FloatToStr(double value);
+std::optional<double> StrToFloat(const QString& text);
+// Decimal integer within the given range (32-bit signed by default).
+std::optional<int64_t> StrToInt(const QString& text, int64_t min = INT32_MIN, int64_t max = INT32_MAX);
+
+// --- code page 1251 ------------------------------------------------------------------------------
+QByteArray ToCp1251(const QString& text);
+QString FromCp1251(const QByteArray& bytes);
+
+}  // namespace vexa

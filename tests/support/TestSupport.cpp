@@ -1,0 +1,72 @@
+#include "support/TestSupport.h"
+
+#include "core/Globals.h"
+#include "core/Protocol.h"
+
+namespace vexa::test {
+
+int TFakeComm::Write(const uint8_t* buffer, int count) {
+  if (!open_) return -1;
+  QByteArray req(reinterpret_cast<const char*>(buffer), count);
+  Written.push_back(req);
+  if (Respond) {
+    for (const TChunk& c : Respond(req)) pending_.push_back({c.Bytes, clock_.TickMs() + c.AtMs});
+  }
+  return count;
+}
+
+int TFakeComm::InQueCount() {
+  if (!open_) return -1;
+  int n = 0;
+  for (const auto& p : pending_)
+    if (p.At <= clock_.TickMs()) n += static_cast<int>(p.Bytes.size());
+  return n;
+}
+
+int TFakeComm::Read(uint8_t* buffer, int count) {
+  if (!open_) return -1;
+  int done = 0;
+  while (!pending_.empty() && pending_.front().At <= clock_.TickMs() && done < count) {
+    QByteArray& b = pending_.front().Bytes;
+    const int take = std::min<int>(count - done, static_cast<int>(b.size()));
+    std::memcpy(buffer + done, b.constData(), static_cast<size_t>(take));
+    done += take;
+    b.remove(0, take);
+    if (b.isEmpty()) pending_.erase(pending_.begin());
+  }
+  return done;
+}
+
+QByteArray Sealed(QByteArray bytes) {
+  TRegisterFrame f;
+  f.Length = static_cast<int>(bytes.size());
+  std::memcpy(f.Data, bytes.constData(), static_cast<size_t>(bytes.size()));
+  ApplyCrc(f);
+  return QByteArray(reinterpret_cast<const char*>(f.Data), f.Length);
+}
+
+void TVexaEnvironment::SetUp() { RegisterPersistentClasses(); }
+
+void TVexaTest::SetUp() {
+  auto clock = std::make_unique<TFakeClock>();
+  Clock = clock.get();
+  Services().Clock = std::move(clock);
+  auto messages = std::make_unique<TScriptedMessages>();
+  Messages = messages.get();
+  Services().Messages = std::move(messages);
+  Services().Format = TFormatSettings::Russian();
+  Services().Random.Seed(1);
+  Services().Trace = nullptr;
+  Dir = std::make_unique<QTemporaryDir>();
+  Services().ExeDir = Dir->path();
+  CreateGlobals();
+}
+
+void TVexaTest::TearDown() {
+  DestroyGlobals();
+  Services().Clock = std::make_unique<TClock>();
+  Services().Messages = std::make_unique<TMessageService>();
+  Services().Trace = nullptr;
+}
+
+}  // namespace vexa::test

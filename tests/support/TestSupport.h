@@ -1,0 +1,142 @@
+#pragma once
+// Shared test doubles: a clock that advances only when slept on, scripted operator messages and a
+// scripted serial port whose answers arrive at chosen times of that clock.
+
+#include <gtest/gtest.h>
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <deque>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "core/CommInt.h"
+#include "core/Services.h"
+
+namespace vexa::test {
+
+class TFakeClock : public TClock {
+ public:
+  double Now() const override { return now_ + static_cast<double>(tick_) / 86400000.0; }
+  int64_t TickMs() const override { return tick_; }
+  void Sleep(int ms) override {
+    if (ms > 0) tick_ += ms;
+    slept_ += ms;
+  }
+  void SetNow(double dateTime) {
+    now_ = dateTime;
+    tick_ = 0;
+  }
+  void Advance(int64_t ms) { tick_ += ms; }
+  void AdvanceSeconds(double s) { tick_ += static_cast<int64_t>(s * 1000); }
+  int64_t Slept() const { return slept_; }
+  void ResetSlept() { slept_ = 0; }
+
+ private:
+  double now_ = 46363.5;  // 07.12.2026 12:00:00
+  int64_t tick_ = 0;
+  int64_t slept_ = 0;
+};
+
+struct TRecordedMessage {
+  QString Text;
+  TMsgIcon Icon;
+  unsigned Buttons;
+};
+
+class TScriptedMessages : public TMessageService {
+ public:
+  TMsgButton Show(const QString& text, TMsgIcon icon, unsigned buttons, TMsgButton def) override {
+    Shown.push_back({text, icon, buttons});
+    if (Answers.empty()) return def;
+    TMsgButton a = Answers.front();
+    Answers.pop_front();
+    return a;
+  }
+  QStringList Texts() const {
+    QStringList t;
+    for (const auto& m : Shown) t << m.Text;
+    return t;
+  }
+  std::vector<TRecordedMessage> Shown;
+  std::deque<TMsgButton> Answers;
+};
+
+// One piece of an answer: bytes that become readable `atMs` after the request was written.
+struct TChunk {
+  QByteArray Bytes;
+  int AtMs = 0;
+};
+
+// A port driven by the fake clock. Respond decides, from each written request, what comes back.
+class TFakeComm : public TCustomComm {
+ public:
+  explicit TFakeComm(TFakeClock& clock) : clock_(clock) {}
+
+  void Open() override {
+    if (open_) throw ECommError(QStringLiteral("Port already assigned (open)"), -1);
+    if (FailOpen) throw ECommError(QStringLiteral("Error accessing specified device"), 2);
+    open_ = true;
+  }
+  void Close() override { open_ = false; }
+  bool Connected() const override { return open_; }
+  int Write(const uint8_t* buffer, int count) override;
+  int Read(uint8_t* buffer, int count) override;
+  int InQueCount() override;
+  void PurgeIn() override {
+    if (!open_) return;
+    pending_.clear();
+    ++Purges;
+  }
+  void PurgeOut() override {}
+  void SetDTR(bool on) override {
+    if (!open_) throw ECommError(QStringLiteral("Port not open, unable to complete operation"), -1);
+    Dtr = on;
+  }
+  void SetRTS(bool on) override {
+    if (!open_) throw ECommError(QStringLiteral("Port not open, unable to complete operation"), -1);
+    Rts = on;
+  }
+
+  std::function<std::vector<TChunk>(const QByteArray& request)> Respond;
+  std::vector<QByteArray> Written;
+  bool FailOpen = false;
+  bool Dtr = true;
+  bool Rts = true;
+  int Purges = 0;
+
+ private:
+  struct TPending {
+    QByteArray Bytes;
+    int64_t At;
+  };
+  TFakeClock& clock_;
+  bool open_ = false;
+  std::vector<TPending> pending_;
+};
+
+// A valid answer frame: the given bytes followed by their CRC.
+QByteArray Sealed(QByteArray bytes);
+
+// Resets the program's services and global objects before each test: Russian formats, a fake
+// clock, scripted messages, a temporary ExeDir.
+class TVexaEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override;
+};
+
+class TVexaTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  TFakeClock* Clock = nullptr;
+  TScriptedMessages* Messages = nullptr;
+  std::unique_ptr<QTemporaryDir> Dir;
+};
+
+}  // namespace vexa::test
