@@ -60,6 +60,10 @@ struct TPropInfo {
 };
 
 struct TClassInfo {
+  TClassInfo(QString name, const TClassInfo* parent, std::function<TComponent*(TComponent*)> create,
+             std::vector<TPropInfo> own)
+      : Name(std::move(name)), Parent(parent), Create(std::move(create)), Own(std::move(own)) {}
+
   QString Name;
   const TClassInfo* Parent = nullptr;
   // Creates an instance owned by owner (or ownerless, returned to the caller, when owner is null).

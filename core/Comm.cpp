@@ -1,0 +1,275 @@
+#include "core/Comm.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <utility>
+
+#include "core/Services.h"
+
+#if defined(__linux__) && defined(TCGETS2) && (defined(__x86_64__) || defined(__i386__) || \
+                                               defined(__aarch64__) || defined(__arm__))
+// The kernel's termios2 (asm-generic layout), which carries any speed as a number; glibc's own
+// termios cannot express speeds without a B constant. Kept at global scope because the TCGETS2 and
+// TCSETS2 request codes name `struct termios2`.
+struct termios2 {
+  tcflag_t c_iflag;
+  tcflag_t c_oflag;
+  tcflag_t c_cflag;
+  tcflag_t c_lflag;
+  cc_t c_line;
+  cc_t c_cc[19];
+  speed_t c_ispeed;
+  speed_t c_ospeed;
+};
+#define VEXA_HAVE_TERMIOS2 1
+#endif
+
+namespace vexa {
+
+namespace {
+
+constexpr tcflag_t kBother = 0010000;  // speed given in c_ispeed/c_ospeed
+
+[[noreturn]] void Fail(const char* text, int code) { throw ECommError(QString::fromLatin1(text), code); }
+
+speed_t StandardSpeed(int bits) {
+  switch (bits) {
+    case 110: return B110;
+    case 300: return B300;
+    case 600: return B600;
+    case 1200: return B1200;
+    case 2400: return B2400;
+    case 4800: return B4800;
+    case 9600: return B9600;
+    case 19200: return B19200;
+    case 38400: return B38400;
+    case 57600: return B57600;
+    case 115200: return B115200;
+    default: return B0;
+  }
+}
+
+// Speeds without a B constant (14400, 56000, 128000, 256000), where the driver takes them.
+void SetOtherSpeed([[maybe_unused]] int fd, [[maybe_unused]] int bits) {
+#ifdef VEXA_HAVE_TERMIOS2
+  struct termios2 t2 {};
+  if (ioctl(fd, TCGETS2, &t2) == 0) {
+    t2.c_cflag &= ~static_cast<tcflag_t>(CBAUD);
+    t2.c_cflag |= kBother;
+    t2.c_ispeed = static_cast<speed_t>(bits);
+    t2.c_ospeed = static_cast<speed_t>(bits);
+    if (ioctl(fd, TCSETS2, &t2) == 0) return;
+  }
+  Fail("Error updating DataControlBlock", errno);
+#else
+  Fail("Error updating DataControlBlock", EINVAL);
+#endif
+}
+
+// Closes a descriptor unless released: Open fails half-way without leaving the port half-open.
+struct TFdGuard {
+  int fd;
+  ~TFdGuard() {
+    if (fd >= 0) ::close(fd);
+  }
+  int Release() { return std::exchange(fd, -1); }
+};
+
+}  // namespace
+
+QString PortDevicePath(const QString& deviceName) {
+  static const QRegularExpression kCom(QStringLiteral("^COM([1-9][0-9]{0,8})$"),
+                                       QRegularExpression::CaseInsensitiveOption);
+  const QRegularExpressionMatch m = kCom.match(deviceName);
+  if (!m.hasMatch()) return deviceName;
+  const int n = m.captured(1).toInt();
+  const QString entry = QDir(ExeDir()).filePath(QStringLiteral("Ports/COM%1").arg(n));
+  const QFileInfo info(entry);
+  if (info.exists() || info.isSymLink()) return entry;
+  return QStringLiteral("/dev/ttyUSB%1").arg(n - 1);
+}
+
+TComm::~TComm() { Close(); }
+
+void TComm::Open() {
+  if (Connected()) Fail("Port already assigned (open)", -1);
+  const QByteArray path = QFile::encodeName(PortDevicePath(DeviceName()));
+  // Non-blocking: opening must not wait for a carrier, and reads must return at once.
+  TFdGuard fd{::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)};
+  if (fd.fd < 0) Fail("Error accessing specified device", errno);
+
+  struct stat st {};
+  if (fstat(fd.fd, &st) != 0 || !S_ISCHR(st.st_mode)) Fail("Invalid device handle, access denied", -1);
+
+  // TIOCEXCL stops other programs from opening the device afterwards (but not the superuser);
+  // flock also catches a program that holds it already. Either way the answer comes at once.
+  if (flock(fd.fd, LOCK_EX | LOCK_NB) != 0) Fail("Error accessing specified device", errno);
+  if (ioctl(fd.fd, TIOCEXCL) != 0 && errno != ENOTTY && errno != EINVAL)
+    Fail("Error accessing specified device", errno);
+
+  // No read time-out: VMIN = VTIME = 0 with a non-blocking descriptor returns what has arrived.
+  termios t{};
+  if (tcgetattr(fd.fd, &t) != 0) Fail("Error updating CommTimeouts", errno);
+  t.c_cc[VMIN] = 0;
+  t.c_cc[VTIME] = 0;
+  if (tcsetattr(fd.fd, TCSANOW, &t) != 0) Fail("Error updating CommTimeouts", errno);
+
+  fd_ = fd.fd;
+  try {
+    ApplySettings();
+  } catch (...) {
+    ioctl(fd_, TIOCNXCL);
+    fd_ = -1;
+    throw;
+  }
+  fd.Release();
+}
+
+void TComm::Close() {
+  std::lock_guard guard(lock_);
+  if (fd_ < 0) return;
+  // The exclusive flag outlives the descriptor on a terminal that stays open elsewhere (a
+  // pseudo-terminal whose other side is still held), so it is cleared explicitly.
+  ioctl(fd_, TIOCNXCL);
+  ::close(fd_);
+  fd_ = -1;
+}
+
+int TComm::Write(const uint8_t* buffer, int count) {
+  std::lock_guard guard(lock_);
+  if (fd_ < 0) Fail("Write error", EBADF);
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(WriteTimeout());
+  int done = 0;
+  while (done < count) {
+    const ssize_t n = ::write(fd_, buffer + done, static_cast<size_t>(count - done));
+    if (n > 0) {
+      done += static_cast<int>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno != EAGAIN) Fail("Write error", errno);
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) return -1;
+    pollfd p{fd_, POLLOUT, 0};
+    if (poll(&p, 1, static_cast<int>(left)) < 0 && errno != EINTR) Fail("Write error", errno);
+  }
+  return done;
+}
+
+int TComm::Read(uint8_t* buffer, int count) {
+  std::lock_guard guard(lock_);
+  if (fd_ < 0) Fail("Read error", EBADF);
+  if (count <= 0) return 0;
+  for (;;) {
+    const ssize_t n = ::read(fd_, buffer, static_cast<size_t>(count));
+    if (n >= 0) return static_cast<int>(n);
+    if (errno == EAGAIN) return 0;
+    if (errno != EINTR) Fail("Read error", errno);
+  }
+}
+
+int TComm::InQueCount() {
+  if (fd_ < 0) return -1;
+  int n = 0;
+  // A device that went away (a hung-up terminal, an unplugged adapter) fails here; a count of 0
+  // would hide that behind endless time-outs.
+  if (ioctl(fd_, FIONREAD, &n) != 0) Fail("Read error", errno);
+  return n;
+}
+
+void TComm::PurgeIn() {
+  if (fd_ >= 0) tcflush(fd_, TCIFLUSH);
+}
+
+void TComm::PurgeOut() {
+  if (fd_ >= 0) tcflush(fd_, TCOFLUSH);
+}
+
+void TComm::SetDTR(bool on) { SetModemLine(TIOCM_DTR, on); }
+
+void TComm::SetRTS(bool on) { SetModemLine(TIOCM_RTS, on); }
+
+void TComm::SetModemLine(int bit, bool on) {
+  if (fd_ < 0) Fail("Port not open, unable to complete operation", -1);
+  if (ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &bit) == 0) return;
+  // No modem lines (a pseudo-terminal, some adapters): there is nothing to switch.
+  if (errno == ENOTTY || errno == EINVAL) return;
+  Fail("EscapeCommFunction failure", errno);
+}
+
+void TComm::ApplySettings() {
+  if (fd_ < 0) return;
+  termios t{};
+  if (tcgetattr(fd_, &t) != 0) Fail("Error updating DataControlBlock", errno);
+
+  // Raw bytes: no line editing, no echo, no signals, no CR/LF translation, no output processing.
+  t.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IUCLC |
+                                       IMAXBEL | INPCK | IGNPAR);
+  t.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+  t.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHOE | ECHOK | ECHONL | ICANON | ISIG | IEXTEN);
+  t.c_cflag |= CREAD | CLOCAL;
+
+  static constexpr tcflag_t kSizes[] = {0, CS5, CS6, CS7, CS8};
+  if (Databits() == da4) Fail("Error updating DataControlBlock", EINVAL);
+  t.c_cflag = (t.c_cflag & ~static_cast<tcflag_t>(CSIZE)) | kSizes[Databits()];
+
+  t.c_cflag &= ~static_cast<tcflag_t>(PARENB | PARODD | CMSPAR);
+  switch (Parity()) {
+    case paNone: break;
+    case paOdd: t.c_cflag |= PARENB | PARODD; break;
+    case paEven: t.c_cflag |= PARENB; break;
+    case paMark: t.c_cflag |= PARENB | CMSPAR | PARODD; break;
+    case paSpace: t.c_cflag |= PARENB | CMSPAR; break;
+  }
+  if (Options() & coParityCheck) t.c_iflag |= INPCK;
+
+  // A terminal knows one or two stop bits; one and a half is sent as two.
+  if (Stopbits() == sb10)
+    t.c_cflag &= ~static_cast<tcflag_t>(CSTOPB);
+  else
+    t.c_cflag |= CSTOPB;
+
+  t.c_cc[VSTART] = static_cast<cc_t>(EventChars().XonChar);
+  t.c_cc[VSTOP] = static_cast<cc_t>(EventChars().XoffChar);
+
+  // Software flow control is off unless asked for: Linux turns IXON on for a fresh terminal, and
+  // it would swallow the bytes 0x11 and 0x13 of binary frames. Hardware handshaking is left as
+  // the device has it unless a flow control is chosen.
+  t.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+  switch (FlowControl()) {
+    case fcNone: t.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS); break;
+    case fcCTS: t.c_cflag |= CRTSCTS; break;
+    case fcDTR: Fail("Error updating DataControlBlock", EINVAL);
+    case fcSoftware:
+      t.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS);
+      t.c_iflag |= IXON | IXOFF;
+      break;
+    case fcDefault: break;
+  }
+
+  const int bits = BaudRateBits(BaudRate());
+  const speed_t standard = StandardSpeed(bits);
+  if (standard != B0) {
+    cfsetispeed(&t, standard);
+    cfsetospeed(&t, standard);
+  }
+  if (tcsetattr(fd_, TCSANOW, &t) != 0) Fail("Error updating DataControlBlock", errno);
+  if (standard == B0) SetOtherSpeed(fd_, bits);
+}
+
+}  // namespace vexa

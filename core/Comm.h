@@ -1,0 +1,50 @@
+#pragma once
+// TComm: the serial port over a POSIX terminal device (termios).
+//
+// Reads never wait: they return what has arrived, up to the count asked for, because the exchange
+// asks for the count of waiting bytes first and reads only that. Writes wait at most WriteTimeout ms.
+// The kernel owns the terminal's buffer sizes, so ReadBufSize and WriteBufSize are not applied.
+// Of the driver options only coParityCheck has a termios counterpart (INPCK); the others are kept
+// but have no effect. fcDTR (DSR/DTR handshaking) is refused: Linux terminals do not provide it.
+
+#include <QString>
+
+#include <mutex>
+
+#include "core/CommInt.h"
+
+namespace vexa {
+
+// The device a DeviceName opens: "COMn" (any case, n from 1) is <ExeDir>/Ports/COMn when that entry
+// exists (also as a dangling link, so a vanished simulator gives a clear error instead of another
+// port), else /dev/ttyUSB<n-1>; any other name is a path used as it is.
+QString PortDevicePath(const QString& deviceName);
+
+class TComm : public TCustomComm {
+ public:
+  TComm() = default;
+  ~TComm() override;
+  TComm(const TComm&) = delete;
+  TComm& operator=(const TComm&) = delete;
+
+  void Open() override;
+  void Close() override;
+  bool Connected() const override { return fd_ >= 0; }
+  int Write(const uint8_t* buffer, int count) override;
+  int Read(uint8_t* buffer, int count) override;
+  int InQueCount() override;
+  void PurgeIn() override;
+  void PurgeOut() override;
+  void SetDTR(bool on) override;
+  void SetRTS(bool on) override;
+  void ApplySettings() override;
+
+ private:
+  void SetModemLine(int bit, bool on);
+
+  int fd_ = -1;
+  // Serialises Write, Read and Close, so a descriptor is never closed under a running call.
+  std::mutex lock_;
+};
+
+}  // namespace vexa

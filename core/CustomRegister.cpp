@@ -1,0 +1,490 @@
+#include "core/CustomRegister.h"
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "core/Protocol.h"
+#include "core/Services.h"
+
+namespace vexa {
+
+const QStringList& RegisterTypeNames() {
+  static const QStringList names = {
+      QStringLiteral("Логический"),         QStringLiteral("8-бит беззнаковый"),
+      QStringLiteral("8-бит"),              QStringLiteral("16-бит беззнаковый"),
+      QStringLiteral("16-бит"),             QStringLiteral("32-бит беззнаковый"),
+      QStringLiteral("32-бит"),             QStringLiteral("Вещественный"),
+      QStringLiteral("Вещественный длинный"), QStringLiteral("Текстовый"),
+      QStringLiteral("Неизвестный тип")};
+  return names;
+}
+
+const QStringList& RegisterTypeIdentifiers() {
+  static const QStringList names = {"rtBOOL",  "rtUBYTE", "rtBYTE",  "rtUINT",   "rtINT",    "rtULONG",
+                                    "rtLONG",  "rtFLOAT", "rtDOUBLE", "rtASCIIZ", "rtUnknown"};
+  return names;
+}
+
+const QStringList& IOResultIdentifiers() {
+  static const QStringList names = {"iorOK", "iorFAIL", "iorWRONGDATA"};
+  return names;
+}
+
+namespace {
+
+bool IsFixedPoint(TRegisterType t) { return t >= rtUBYTE && t <= rtLONG; }
+
+// Raw range of the fixed-point and Boolean types; the 32-bit types are handled as signed.
+std::pair<int64_t, int64_t> RawRange(TRegisterType t) {
+  switch (t) {
+    case rtBOOL: return {0, 1};
+    case rtUBYTE: return {0, 255};
+    case rtBYTE: return {-128, 127};
+    case rtUINT: return {0, 65535};
+    case rtINT: return {-32768, 32767};
+    default: return {INT32_MIN, INT32_MAX};
+  }
+}
+
+// A decimal number held exactly: value = Digits x 10^Exponent.
+struct TDecimal {
+  bool Negative = false;
+  QByteArray Digits;  // without leading zeros; empty for zero
+  int Exponent = 0;
+};
+
+// Parses text in the regional format exactly, so that scaling a text like 0,155 by 100 gives
+// exactly 15.5 and the tie rule sees it.
+std::optional<TDecimal> ParseDecimal(const QString& text, QChar separator) {
+  const QString t = text.trimmed();
+  if (!StrToFloat(t)) return std::nullopt;
+  TDecimal d;
+  qsizetype i = 0;
+  if (i < t.size() && (t[i] == QLatin1Char('+') || t[i] == QLatin1Char('-'))) d.Negative = t[i++] == QLatin1Char('-');
+  bool fraction = false;
+  for (; i < t.size(); ++i) {
+    const QChar c = t[i];
+    if (c == separator) {
+      fraction = true;
+    } else if (c.isDigit()) {
+      d.Digits.append(static_cast<char>(c.unicode()));
+      if (fraction) --d.Exponent;
+    } else {
+      break;  // exponent
+    }
+  }
+  if (i < t.size()) {
+    const auto e = StrToInt(t.mid(i + 1), -100000, 100000);
+    if (!e) return std::nullopt;
+    d.Exponent += static_cast<int>(*e);
+  }
+  while (d.Digits.startsWith('0')) d.Digits.remove(0, 1);
+  return d;
+}
+
+enum class TRounding { TiesToEven, TowardZero };
+
+// value x 10^digits as an integer, or nothing when it does not fit in 64 bits.
+std::optional<int64_t> ScaleDecimal(const TDecimal& d, int digits, TRounding rounding) {
+  const int exponent = d.Exponent + digits;
+  QByteArray whole = d.Digits;
+  QByteArray rest;
+  if (exponent >= 0) {
+    if (!whole.isEmpty()) whole.append(QByteArray(exponent, '0'));
+  } else {
+    const qsizetype cut = whole.size() + exponent;
+    if (cut <= 0) {
+      rest = QByteArray(-cut, '0') + whole;
+      whole.clear();
+    } else {
+      rest = whole.mid(cut);
+      whole = whole.left(cut);
+    }
+  }
+  if (whole.size() > 18) return std::nullopt;
+  int64_t v = whole.isEmpty() ? 0 : whole.toLongLong();
+  if (rounding == TRounding::TiesToEven && !rest.isEmpty()) {
+    const char first = rest[0];
+    const bool beyondHalf = first > '5' || (first == '5' && rest.mid(1).count('0') != rest.size() - 1);
+    const bool half = first == '5' && !beyondHalf;
+    if (beyondHalf || (half && (v % 2) != 0)) ++v;
+  }
+  return d.Negative ? -v : v;
+}
+
+// The exact decimal digits a double stands for when written with 15 significant digits.
+std::optional<TDecimal> DecimalOf(double x) {
+  if (!std::isfinite(x)) return std::nullopt;
+  return ParseDecimal(QString::asprintf("%.15g", x), QLatin1Char('.'));
+}
+
+// Raw integer R as text with `digits` decimals, exactly ("-0,05" for -5 with 2 digits).
+QString FixedText(int64_t raw, int digits) {
+  if (digits <= 0) return QString::number(raw);
+  const bool negative = raw < 0;
+  QString s = QString::number(negative ? -raw : raw);
+  if (s.size() <= digits) s = QString(digits - s.size() + 1, QLatin1Char('0')) + s;
+  s.insert(s.size() - digits, FormatSettings().DecimalSeparator);
+  return negative ? QLatin1Char('-') + s : s;
+}
+
+}  // namespace
+
+TCustomRegister::TCustomRegister(TComponent* owner) : TRootNode(owner), rdTime_(Now()), wrTime_(Now()) {}
+
+const TClassInfo& TCustomRegister::StaticClassInfo() {
+  using P = Props<TCustomRegister>;
+  static const TClassInfo info{
+      "TCustomRegister",
+      &TRootNode::StaticClassInfo(),
+      [](TComponent* owner) -> TComponent* { return new TCustomRegister(owner); },
+      {
+          P::Enum("RegisterType", RegisterTypeIdentifiers(), rtUnknown, &TCustomRegister::RegisterType,
+                  &TCustomRegister::SetRegisterType),
+          P::Enum("LastIOResult", IOResultIdentifiers(), iorFAIL, &TCustomRegister::LastIOResult,
+                  &TCustomRegister::SetLastIOResult),
+          P::String("LastStringData", &TCustomRegister::LastStringData, &TCustomRegister::SetLastStringData),
+          P::StringList("Points", &TCustomRegister::Points, &TCustomRegister::SetPoints),
+          P::StringList("DataList", &TCustomRegister::DataList, &TCustomRegister::SetDataList),
+          P::Int("MaxCount", 1200, &TCustomRegister::MaxCount, &TCustomRegister::SetMaxCount),
+          P::Float("XScale", &TCustomRegister::XScale, &TCustomRegister::SetXScale),
+          P::Float("YScale", &TCustomRegister::YScale, &TCustomRegister::SetYScale),
+          P::Int("Digits", 0, &TCustomRegister::Digits, &TCustomRegister::SetDigits),
+          P::Bool("UserCanREAD", true, &TCustomRegister::UserCanREAD, &TCustomRegister::SetUserCanREAD),
+          P::Bool("UserCanWRITE", false, &TCustomRegister::UserCanWRITE, &TCustomRegister::SetUserCanWRITE),
+          // The value properties read the device; while streaming they give the last text instead.
+          [] {
+            TPropInfo p;
+            p.Name = QStringLiteral("StringData");
+            p.Kind = TPropKind::String;
+            p.Get = [](const TPersistent& o) {
+              return QVariant(const_cast<TCustomRegister&>(static_cast<const TCustomRegister&>(o)).StringData());
+            };
+            p.Set = [](TPersistent& o, const QVariant& v) { static_cast<TCustomRegister&>(o).SetStringData(v.toString()); };
+            return p;
+          }(),
+          [] {
+            TPropInfo p;
+            p.Name = QStringLiteral("FloatData");
+            p.Kind = TPropKind::Float;
+            p.Get = [](const TPersistent& o) {
+              return QVariant(const_cast<TCustomRegister&>(static_cast<const TCustomRegister&>(o)).FloatData());
+            };
+            p.Set = [](TPersistent& o, const QVariant& v) { static_cast<TCustomRegister&>(o).SetFloatData(v.toDouble()); };
+            return p;
+          }(),
+          P::Int("Count", std::nullopt, &TCustomRegister::Count, nullptr),
+          P::Int("RDElapsed", std::nullopt, &TCustomRegister::RDElapsed, nullptr),
+          P::Int("WRElapsed", std::nullopt, &TCustomRegister::WRElapsed, nullptr),
+      }};
+  return info;
+}
+
+void TCustomRegister::Assign(const TPersistent& source) {
+  TRootNode::Assign(source);
+  if (const auto* src = dynamic_cast<const TCustomRegister*>(&source)) {
+    SetRegisterType(src->registerType_);
+    lastIOResult_ = src->lastIOResult_;
+    lastStringData_ = src->lastStringData_;
+    SetMaxCount(src->maxCount_);
+    SetXScale(src->xScale_);
+    SetYScale(src->yScale_);
+    digits_ = src->digits_;
+    SetUserCanREAD(src->userCanRead_);
+    SetUserCanWRITE(src->userCanWrite_);
+    points_ = src->points_;
+    dataList_ = src->dataList_;
+  }
+  SetChanged(true);
+}
+
+void TCustomRegister::Refresh() {
+  if (Enabled()) StringData();
+}
+
+#define VEXA_CHANGED_SETTER(Name, Type, field) \
+  void TCustomRegister::Set##Name(Type value) {  \
+    if (value != field) SetChanged(true);        \
+    field = value;                               \
+  }
+VEXA_CHANGED_SETTER(RegisterType, TRegisterType, registerType_)
+VEXA_CHANGED_SETTER(MaxCount, int, maxCount_)
+VEXA_CHANGED_SETTER(XScale, double, xScale_)
+VEXA_CHANGED_SETTER(YScale, double, yScale_)
+VEXA_CHANGED_SETTER(UserCanREAD, bool, userCanRead_)
+VEXA_CHANGED_SETTER(UserCanWRITE, bool, userCanWrite_)
+#undef VEXA_CHANGED_SETTER
+
+void TCustomRegister::FillAddress(const QString& name, uint8_t& address, uint8_t& channel, uint8_t& reg) {
+  const auto a = StrToInt(name.mid(1, 3));
+  const auto c = StrToInt(name.mid(5, 3));
+  const auto r = StrToInt(name.mid(9, 3));
+  if (!a || !c || !r) {
+    address = channel = reg = 0;
+    return;
+  }
+  address = static_cast<uint8_t>(*a);
+  channel = static_cast<uint8_t>(*c);
+  reg = static_cast<uint8_t>(*r);
+}
+
+QString TCustomRegister::RegisterName(int address, int channel, int reg) {
+  return QString::asprintf("D%03dC%03dR%03d", address, channel, reg);
+}
+
+void TCustomRegister::BuildRequest(TRegisterFrame& frame, uint8_t command) const {
+  frame = TRegisterFrame{};
+  FillAddress(Name(), frame.Data[0], frame.Data[1], frame.Data[2]);
+  frame.Data[3] = command;
+  frame.Length = 4;
+}
+
+QString TCustomRegister::StringData() {
+  if (Guarded()) return lastStringData_;
+  if (!userCanRead_) {
+    lastIOResult_ = iorFAIL;
+    return kFailedText;
+  }
+  rdTime_ = Now();
+  lastIOResult_ = iorOK;
+  TRegisterFrame frame;
+  BuildRequest(frame, 0);
+  QString text;
+  if (!Transact(frame, *this)) {
+    lastIOResult_ = iorFAIL;
+  } else {
+    const uint8_t t = frame.Data[4];
+    const int code = t & 0x0F;
+    SetRegisterType(code <= 9 ? static_cast<TRegisterType>(code) : rtUnknown);
+    SetUserCanWRITE((t & 0x80) != 0);
+    SetUserCanREAD((t & 0x40) != 0);
+    uint8_t data[32] = {};
+    const int available = std::clamp(frame.Length - 6, 0, 32);
+    if (registerType_ == rtASCIIZ)
+      std::memcpy(data, frame.Data + 5, static_cast<size_t>(available));
+    else if (registerType_ != rtUnknown)
+      std::memcpy(data, frame.Data + 5, static_cast<size_t>(RegisterTypeSizes[static_cast<size_t>(registerType_)]));
+    auto le = [&data](int n) {
+      uint32_t v = 0;
+      for (int i = 0; i < n; ++i) v |= uint32_t(data[i]) << (8 * i);
+      return v;
+    };
+    switch (registerType_) {
+      case rtBOOL: text = data[0] != 0 ? QStringLiteral("1") : QStringLiteral("0"); break;
+      case rtUBYTE: text = QString::number(data[0]); break;
+      case rtBYTE: text = QString::number(static_cast<int8_t>(data[0])); break;
+      case rtUINT: text = QString::number(le(2)); break;
+      case rtINT: text = QString::number(static_cast<int16_t>(le(2))); break;
+      case rtULONG:
+      case rtLONG: text = QString::number(static_cast<int32_t>(le(4))); break;
+      case rtFLOAT:
+      case rtDOUBLE: {
+        double v = 0;
+        if (registerType_ == rtFLOAT) {
+          float f = 0;
+          std::memcpy(&f, data, 4);
+          v = f;
+        } else {
+          std::memcpy(&v, data, 8);
+        }
+        if (std::isfinite(v))
+          text = FormatFixed(v, digits_);
+        else
+          lastIOResult_ = iorFAIL;  // a value that has no decimal text
+        break;
+      }
+      case rtASCIIZ: {
+        const auto* end = static_cast<const uint8_t*>(std::memchr(data, 0, sizeof data));
+        text = FromCp1251(QByteArray(reinterpret_cast<const char*>(data), end ? int(end - data) : 31));
+        break;
+      }
+      case rtUnknown: lastIOResult_ = iorFAIL; break;
+    }
+  }
+  QString result;
+  if (lastIOResult_ == iorFAIL)
+    result = kFailedText;
+  else if (IsFixedPoint(registerType_))
+    result = FixedText(text.toLongLong(), digits_);
+  else
+    result = text;
+  lastStringData_ = result;
+  return result;
+}
+
+double TCustomRegister::FloatData() {
+  if (Guarded()) return StrToFloat(lastStringData_).value_or(0.0);
+  if (!userCanRead_) {
+    lastIOResult_ = iorFAIL;
+    return 0;
+  }
+  const std::optional<double> v = StrToFloat(StringData());
+  lastIOResult_ = v ? iorOK : iorFAIL;
+  const double result = v.value_or(0.0);
+  lastStringData_ = FloatToStr(result);
+  return result;
+}
+
+bool TCustomRegister::IsValidValue(const QString& text) const {
+  const QChar sep = FormatSettings().DecimalSeparator;
+  switch (registerType_) {
+    case rtBOOL:
+      if (digits_ == 0) return StrToInt(text, 0, 1).has_value();
+      return StrToFloat(text).has_value();
+    case rtUBYTE:
+    case rtBYTE:
+    case rtUINT:
+    case rtINT:
+    case rtULONG:
+    case rtLONG: {
+      const auto [lo, hi] = RawRange(registerType_);
+      if (digits_ == 0) return StrToInt(text, lo, hi).has_value();
+      // With decimals the scaled raw value must still fit the register: it would wrap on the wire.
+      const auto d = ParseDecimal(text, sep);
+      if (!d) return false;
+      const auto raw = ScaleDecimal(*d, digits_, TRounding::TiesToEven);
+      return raw && *raw >= lo && *raw <= hi;
+    }
+    case rtFLOAT:
+    case rtDOUBLE:
+      return StrToFloat(text).has_value();
+    case rtASCIIZ:
+      return text.size() <= 31;
+    case rtUnknown:
+      return false;
+  }
+  return false;
+}
+
+void TCustomRegister::SendWrite(const uint8_t* data, int size) {
+  wrTime_ = Now();
+  lastIOResult_ = iorOK;
+  TRegisterFrame frame;
+  BuildRequest(frame, 1);
+  frame.Data[4] = static_cast<uint8_t>(registerType_ | (userCanRead_ ? 0x40 : 0) | 0x80);
+  std::memcpy(frame.Data + 5, data, static_cast<size_t>(size));
+  frame.Length = 5 + size;
+  lastIOResult_ = Transact(frame, *this) ? iorOK : iorFAIL;
+  Services().Clock->Sleep(100);
+}
+
+void TCustomRegister::WriteRaw(int32_t raw) {
+  uint8_t data[4];
+  for (int i = 0; i < 4; ++i) data[i] = static_cast<uint8_t>(static_cast<uint32_t>(raw) >> (8 * i));
+  SendWrite(data, registerType_ == rtBOOL ? 1 : RegisterTypeSizes[static_cast<size_t>(registerType_)]);
+}
+
+void TCustomRegister::SetStringData(const QString& value) {
+  if (Guarded() || registerType_ == rtUnknown) return;
+  if (!userCanWrite_) {
+    lastIOResult_ = iorFAIL;
+    return;
+  }
+  if (!IsValidValue(value)) return;
+  switch (registerType_) {
+    case rtBOOL:
+      WriteRaw(StrToFloat(value).value_or(0) >= 0.5 ? 0xFF : 0x00);
+      break;
+    case rtFLOAT: {
+      const auto f = static_cast<float>(StrToFloat(value).value_or(0));
+      uint8_t data[4];
+      std::memcpy(data, &f, 4);
+      SendWrite(data, 4);
+      break;
+    }
+    case rtDOUBLE: {
+      const double v = StrToFloat(value).value_or(0);
+      uint8_t data[8];
+      std::memcpy(data, &v, 8);
+      SendWrite(data, 8);
+      break;
+    }
+    case rtASCIIZ: {
+      QByteArray bytes = ToCp1251(value);
+      bytes.append('\0');
+      SendWrite(reinterpret_cast<const uint8_t*>(bytes.constData()), static_cast<int>(bytes.size()));
+      break;
+    }
+    default: {
+      const auto d = ParseDecimal(value, FormatSettings().DecimalSeparator);
+      const auto raw = d ? ScaleDecimal(*d, digits_, TRounding::TiesToEven) : std::nullopt;
+      if (raw) WriteRaw(static_cast<int32_t>(*raw));  // in range: IsValidValue checked it
+      break;
+    }
+  }
+}
+
+void TCustomRegister::SetFloatData(double value) {
+  if (Guarded() || registerType_ == rtUnknown) return;
+  if (!userCanWrite_) {
+    lastIOResult_ = iorFAIL;
+    return;
+  }
+  switch (registerType_) {
+    case rtBOOL:
+      WriteRaw(value >= 0.5 ? 0xFF : 0x00);
+      break;
+    case rtFLOAT: {
+      const auto f = static_cast<float>(value);
+      uint8_t data[4];
+      std::memcpy(data, &f, 4);
+      SendWrite(data, 4);
+      break;
+    }
+    case rtDOUBLE: {
+      uint8_t data[8];
+      std::memcpy(data, &value, 8);
+      SendWrite(data, 8);
+      break;
+    }
+    case rtASCIIZ: {
+      QByteArray bytes = ToCp1251(FloatToStr(value));
+      bytes.append('\0');
+      SendWrite(reinterpret_cast<const uint8_t*>(bytes.constData()), static_cast<int>(bytes.size()));
+      break;
+    }
+    default: {
+      // Truncated toward zero on the decimal digits the number stands for (0.29 x 100 is 29).
+      const auto d = DecimalOf(value);
+      const auto raw = d ? ScaleDecimal(*d, digits_, TRounding::TowardZero) : std::nullopt;
+      const auto [lo, hi] = RawRange(registerType_);
+      if (!raw || *raw < lo || *raw > hi) {
+        lastIOResult_ = iorFAIL;  // would wrap on the wire: nothing is sent
+        return;
+      }
+      WriteRaw(static_cast<int32_t>(*raw));
+      break;
+    }
+  }
+}
+
+void TCustomRegister::AddToHistory() {
+  if (dataList_.size() >= maxCount_ && !dataList_.isEmpty()) {
+    dataList_.removeFirst();
+    if (!points_.isEmpty()) points_.removeFirst();
+  }
+  dataList_.append(lastStringData_);
+  points_.append(DateTimeToStr(rdTime_));
+  SetChanged(true);
+}
+
+void TCustomRegister::ClearHistory() {
+  dataList_.clear();
+  points_.clear();
+  SetChanged(true);
+}
+
+namespace {
+int ElapsedSeconds(double since) {
+  // Counted in whole milliseconds first: a date-time difference of exactly 3 s is 2.9999... s.
+  const double seconds = std::round((Now() - since) * 86400000.0) / 1000.0;
+  if (!std::isfinite(seconds) || seconds > INT32_MAX || seconds < INT32_MIN) return INT32_MAX;
+  return static_cast<int>(std::trunc(seconds));
+}
+}  // namespace
+
+int TCustomRegister::RDElapsed() const { return ElapsedSeconds(rdTime_); }
+int TCustomRegister::WRElapsed() const { return ElapsedSeconds(wrTime_); }
+
+}  // namespace vexa

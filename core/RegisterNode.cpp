@@ -1,0 +1,57 @@
+#include "core/RegisterNode.h"
+
+namespace vexa {
+
+TRegisterNode::TRegisterNode(TComponent* owner) : TCustomRegister(owner) {}
+
+const TClassInfo& TRegisterNode::StaticClassInfo() {
+  using P = Props<TRegisterNode>;
+  static const TClassInfo info{
+      "TRegisterNode",
+      &TCustomRegister::StaticClassInfo(),
+      [](TComponent* owner) -> TComponent* { return new TRegisterNode(owner); },
+      {
+          P::Int("LoggingInterval", 3, &TRegisterNode::LoggingInterval, &TRegisterNode::SetLoggingInterval),
+          P::Int("Zero", std::nullopt, &TRegisterNode::Zero, &TRegisterNode::SetZero),
+          P::Int("Notch", std::nullopt, &TRegisterNode::Notch, &TRegisterNode::SetNotch),
+          P::Int("PenWidth", 20, &TRegisterNode::PenWidth, &TRegisterNode::SetPenWidth),
+          P::Colour("PenColor", 0xFF0000, &TRegisterNode::PenColor, &TRegisterNode::SetPenColor),
+      }};
+  return info;
+}
+
+void TRegisterNode::Assign(const TPersistent& source) {
+  TCustomRegister::Assign(source);
+  if (const auto* src = dynamic_cast<const TRegisterNode*>(&source)) {
+    SetLoggingInterval(src->loggingInterval_);
+    SetZero(src->zero_);
+    SetNotch(src->notch_);
+    SetPenWidth(src->penWidth_);
+    SetPenColor(src->penColor_);
+  }
+}
+
+void TRegisterNode::Refresh() {
+  if (RDElapsed() >= loggingInterval_) Update();
+}
+
+void TRegisterNode::Update() {
+  TCustomRegister::Refresh();
+  AddToHistory();
+  if (ComponentCount() == 1)
+    if (auto* label = dynamic_cast<TValueSink*>(Component(0))) label->SetValue(LastStringData());
+}
+
+#define VEXA_CHANGED_SETTER(Name, field)         \
+  void TRegisterNode::Set##Name(int value) {     \
+    if (value != field) SetChanged(true);        \
+    field = value;                               \
+  }
+VEXA_CHANGED_SETTER(LoggingInterval, loggingInterval_)
+VEXA_CHANGED_SETTER(Zero, zero_)
+VEXA_CHANGED_SETTER(Notch, notch_)
+VEXA_CHANGED_SETTER(PenWidth, penWidth_)
+VEXA_CHANGED_SETTER(PenColor, penColor_)
+#undef VEXA_CHANGED_SETTER
+
+}  // namespace vexa

@@ -1,0 +1,81 @@
+#include "core/SetupNode.h"
+
+#include "core/Globals.h"
+#include "core/Services.h"
+
+namespace vexa {
+
+namespace {
+const QString kNoPort = QStringLiteral("Порт связи не установлен!");
+const QString kPortBusy = QStringLiteral("Порт не существует или занят!");
+const QString kNoSpeed = QStringLiteral("Скорость обмена не установлена!");
+}  // namespace
+
+TSetupNode::TSetupNode(TComponent* owner) : TComponent(owner), tablesDir_(ExeDir()) {
+  SetName(QStringLiteral("SETUP"));
+}
+
+const TClassInfo& TSetupNode::StaticClassInfo() {
+  using P = Props<TSetupNode>;
+  static const TClassInfo info{
+      "TSetupNode",
+      &TComponent::StaticClassInfo(),
+      [](TComponent* owner) -> TComponent* { return new TSetupNode(owner); },
+      {
+          P::String("Password", &TSetupNode::Password, &TSetupNode::SetPassword),
+          P::Int("PortIndex", std::nullopt, &TSetupNode::PortIndex, &TSetupNode::SetPortIndex),
+          P::Int("BaudRateIndex", std::nullopt, &TSetupNode::BaudRateIndex, &TSetupNode::SetBaudRateIndex),
+          P::Bool("AutoSaveEnabled", false, &TSetupNode::AutoSaveEnabled, &TSetupNode::SetAutoSaveEnabled),
+          P::Int("AutoSaveInterval", 5, &TSetupNode::AutoSaveInterval, &TSetupNode::SetAutoSaveInterval),
+          P::Bool("AutoLoadEnabled", true, &TSetupNode::AutoLoadEnabled, &TSetupNode::SetAutoLoadEnabled),
+          P::String("TablesDir", &TSetupNode::TablesDir, &TSetupNode::SetTablesDir),
+          P::Bool("NewConfig", false, &TSetupNode::NewConfig, &TSetupNode::SetNewConfig),
+          P::Bool("Demo", false, &TSetupNode::Demo, &TSetupNode::SetDemo),
+          P::StringList("MNames", &TSetupNode::MNames, &TSetupNode::SetMNames),
+          P::StringList("MFiles", &TSetupNode::MFiles, &TSetupNode::SetMFiles),
+      }};
+  return info;
+}
+
+void TSetupNode::SetLines() {
+  Comm->SetRTS(false);
+  Comm->SetDTR(false);
+}
+
+void TSetupNode::SetPortIndex(int value) {
+  if (IsStreaming()) {
+    portIndex_ = value;
+    return;
+  }
+  if (value < 0 || value > 7) {
+    ShowMessage(kNoPort, TMsgIcon::Error);
+    return;
+  }
+  if (value == portIndex_ && Comm && Comm->Connected()) return;
+  try {
+    if (!Comm) throw ECommError(QStringLiteral("Error accessing specified device"), -1);
+    Comm->Close();
+    Comm->SetDeviceName(QStringLiteral("COM%1").arg(value + 1));
+    Comm->Open();
+    SetLines();
+  } catch (const ECommError&) {
+    ShowMessage(kPortBusy, TMsgIcon::Error);
+  }
+  portIndex_ = value;
+}
+
+void TSetupNode::SetBaudRateIndex(int value) {
+  if (!IsStreaming()) {
+    static constexpr TBaudRate kRates[] = {br2400, br4800, br9600, br19200, br38400, br57600, br115200};
+    try {
+      if (!Comm) throw ECommError(QStringLiteral("Port not open, unable to complete operation"), -1);
+      if (value >= 0 && value <= 6) Comm->SetBaudRate(kRates[value]);
+      SetLines();
+    } catch (const ECommError&) {
+      ShowMessage(kNoSpeed, TMsgIcon::Error);
+    }
+  }
+  baudRateIndex_ = value;
+}
+
+}  // namespace vexa

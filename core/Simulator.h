@@ -1,0 +1,13 @@
+#pragma once
+// The built-in simulator of simulation mode: a network of two regulators that answers every frame
+// from the request and the state of the register that asked.
+
+namespace vexa {
+
+struct TRegisterFrame;
+class TCustomRegister;
+
+// Leaves the answer (CRC included) in frame; False when the simulated network does not answer.
+bool Simulate(TRegisterFrame& frame, TCustomRegister& reg);
+
+}  // namespace vexa

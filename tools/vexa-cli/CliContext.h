@@ -1,0 +1,37 @@
+#pragma once
+// What the commands of vexa-cli share: the options, the command table and the line set-up.
+
+#include <QString>
+#include <QStringList>
+
+#include <map>
+
+namespace vexa::cli {
+
+struct TCliContext {
+  QString Dir;
+  bool Demo = false;
+  bool Trace = false;
+  QString Port;
+  int Baud = 19200;
+};
+
+struct TCommand {
+  int (*Run)(TCliContext&, const QStringList& args);
+  QString Help;  // one usage line; empty for the commands listed in the fixed usage text
+  bool NeedsLine = true;
+};
+
+std::map<QString, TCommand>& Commands();
+
+// Each command file adds its command to the table: `const TCommandRegistrar poll{"poll", {...}};`
+struct TCommandRegistrar {
+  TCommandRegistrar(const QString& name, TCommand command) { Commands()[name] = command; }
+};
+int Usage();
+void Out(const QString& text);
+void Err(const QString& text);
+// Creates the program's global objects and readies the line (simulation or port); 0 when ready.
+int PrepareLine(TCliContext& ctx, bool needsLine);
+
+}  // namespace vexa::cli

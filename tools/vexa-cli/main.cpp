@@ -1,0 +1,134 @@
+// vexa-cli: the regulator line from a shell, for commissioning, scripts and tests.
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QStringList>
+
+#include <cstdio>
+#include <map>
+
+#include "core/Globals.h"
+#include "core/RegisterNode.h"
+#include "core/Services.h"
+#include "tools/vexa-cli/CliContext.h"
+
+namespace vexa::cli {
+
+namespace {
+
+const char kUsage[] =
+    "usage: vexa-cli [--dir DIR] [--demo | --port DEVICE] [--baud BITS] [--trace] COMMAND ...\n"
+    "  read NAME              one register read (NAME like D001C002R014); exit 0 on success, 1 on \"***\"\n"
+    "  write NAME VALUE       read the register once (type and rights), then write VALUE\n";
+
+int Read(TCliContext&, const QStringList& args) {
+  if (args.size() != 1) return Usage();
+  TRegisterNode reg(nullptr);
+  reg.SetName(args[0]);
+  Out(reg.StringData());
+  return reg.LastIOResult() == iorOK ? 0 : 1;
+}
+
+int Write(TCliContext&, const QStringList& args) {
+  if (args.size() != 2) return Usage();
+  TRegisterNode reg(nullptr);
+  reg.SetName(args[0]);
+  reg.StringData();
+  if (reg.LastIOResult() != iorOK) {
+    Err(QStringLiteral("vexa-cli: %1 does not answer; nothing written").arg(args[0]));
+    return 1;
+  }
+  if (!reg.UserCanWRITE()) {
+    Err(QStringLiteral("vexa-cli: %1 is not writable").arg(args[0]));
+    return 1;
+  }
+  if (!reg.IsValidValue(args[1])) {
+    Err(QStringLiteral("vexa-cli: \"%1\" is not a valid value for %2 (%3, %4 decimals)")
+            .arg(args[1], args[0], RegisterTypeNames().at(reg.RegisterType()))
+            .arg(reg.Digits()));
+    return 1;
+  }
+  reg.SetStringData(args[1]);
+  return reg.LastIOResult() == iorOK ? 0 : 1;
+}
+
+}  // namespace
+
+int Usage() {
+  std::fputs(kUsage, stderr);
+  for (const auto& [name, command] : Commands())
+    if (!command.Help.isEmpty()) std::fprintf(stderr, "  %s\n", qPrintable(command.Help));
+  return 2;
+}
+
+void Out(const QString& text) {
+  std::fputs(text.toUtf8().constData(), stdout);
+  std::fputc('\n', stdout);
+}
+
+void Err(const QString& text) {
+  std::fputs(text.toUtf8().constData(), stderr);
+  std::fputc('\n', stderr);
+}
+
+std::map<QString, TCommand>& Commands() {
+  static std::map<QString, TCommand> commands;
+  return commands;
+}
+
+namespace {
+const TCommandRegistrar kRead{QStringLiteral("read"), {&Read, QString(), true}};
+const TCommandRegistrar kWrite{QStringLiteral("write"), {&Write, QString(), true}};
+}  // namespace
+
+}  // namespace vexa::cli
+
+int main(int argc, char** argv) {
+  using namespace vexa;
+  using namespace vexa::cli;
+  QCoreApplication app(argc, argv);
+  QStringList args = app.arguments().mid(1);
+  TCliContext ctx;
+  ctx.Dir = QDir::currentPath();
+  while (!args.isEmpty() && args.first().startsWith(QLatin1String("--"))) {
+    const QString opt = args.takeFirst();
+    auto value = [&]() -> std::optional<QString> {
+      if (args.isEmpty()) return std::nullopt;
+      return args.takeFirst();
+    };
+    if (opt == QLatin1String("--demo")) {
+      ctx.Demo = true;
+    } else if (opt == QLatin1String("--trace")) {
+      ctx.Trace = true;
+    } else if (opt == QLatin1String("--dir") || opt == QLatin1String("--port") || opt == QLatin1String("--baud")) {
+      const auto v = value();
+      if (!v) return Usage();
+      if (opt == QLatin1String("--dir")) ctx.Dir = QDir(*v).absolutePath();
+      if (opt == QLatin1String("--port")) ctx.Port = *v;
+      if (opt == QLatin1String("--baud")) {
+        bool ok = false;
+        ctx.Baud = v->toInt(&ok);
+        if (!ok) return Usage();
+      }
+    } else if (opt == QLatin1String("--help")) {
+      Usage();
+      return 0;
+    } else {
+      Err(QStringLiteral("vexa-cli: unknown option %1").arg(opt));
+      return Usage();
+    }
+  }
+  if (args.isEmpty()) return Usage();
+  const auto command = Commands().find(args.takeFirst());
+  if (command == Commands().end()) return Usage();
+
+  Services().ExeDir = ctx.Dir;
+  Services().Format = TFormatSettings::FromSystem();
+  Services().Random.Seed(static_cast<uint32_t>(Services().Clock->TickMs()));
+  if (ctx.Trace) Services().Trace = [](const QString& line) { Err(line); };
+  const int prepared = PrepareLine(ctx, command->second.NeedsLine);
+  if (prepared != 0) return prepared;
+  const int rc = command->second.Run(ctx, args);
+  DestroyGlobals();
+  return rc;
+}
