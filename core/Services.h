@@ -68,6 +68,11 @@ struct TServices {
   QString ExeDir;
   // When set, every frame of every exchange is reported here ("> 00 01 ...", "< ...", "! crc").
   std::function<void(const QString&)> Trace;
+  // The windows' side of long core operations; empty until the main window installs them.
+  std::function<void(const QString&)> ProgramState;  // status line text ("Работа", ...)
+  std::function<void(bool busy)> BusyCursor;          // hourglass on and off
+  // The automatic save the poller runs on the main thread (the network state save).
+  std::function<void()> AutoSave;
 };
 
 TServices& Services();
@@ -75,6 +80,21 @@ TServices& Services();
 inline double Now() { return Services().Clock->Now(); }
 inline const TFormatSettings& FormatSettings() { return Services().Format; }
 inline const QString& ExeDir() { return Services().ExeDir; }
+inline void ShowProgramState(const QString& text) {
+  if (Services().ProgramState) Services().ProgramState(text);
+}
+// Shows the hourglass for its lifetime.
+class TBusyCursor {
+ public:
+  TBusyCursor() {
+    if (Services().BusyCursor) Services().BusyCursor(true);
+  }
+  ~TBusyCursor() {
+    if (Services().BusyCursor) Services().BusyCursor(false);
+  }
+  TBusyCursor(const TBusyCursor&) = delete;
+  TBusyCursor& operator=(const TBusyCursor&) = delete;
+};
 inline TMsgButton ShowMessage(const QString& text, TMsgIcon icon, unsigned buttons = mbOK,
                               TMsgButton def = mbOK) {
   return Services().Messages->Show(text, icon, buttons, def);

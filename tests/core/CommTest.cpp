@@ -1,0 +1,438 @@
+// TComm against a real pseudo-terminal pair: the test holds the master side, the port opens the
+// slave side as it would open a serial adapter.
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <functional>
+#include <thread>
+
+#include "core/Comm.h"
+#include "core/Services.h"
+
+#if defined(__linux__) && defined(TCGETS2) && (defined(__x86_64__) || defined(__i386__) || \
+                                               defined(__aarch64__) || defined(__arm__))
+struct termios2 {
+  tcflag_t c_iflag, c_oflag, c_cflag, c_lflag;
+  cc_t c_line;
+  cc_t c_cc[19];
+  speed_t c_ispeed, c_ospeed;
+};
+#define VEXA_TEST_TERMIOS2 1
+#endif
+
+namespace vexa {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int64_t MsSince(Clock::time_point t0) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count();
+}
+
+// The master side of a pseudo-terminal pair.
+struct TPty {
+  TPty() {
+    master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) ADD_FAILURE() << "no pty";
+    slave = QString::fromLocal8Bit(ptsname(master));
+  }
+  ~TPty() { CloseMaster(); }
+  void CloseMaster() {
+    if (master >= 0) ::close(master);
+    master = -1;
+  }
+  void Send(const QByteArray& bytes) const {
+    ASSERT_EQ(::write(master, bytes.constData(), static_cast<size_t>(bytes.size())), bytes.size());
+  }
+  // Whatever the slave side wrote, collected until `count` bytes are there or the time is up.
+  QByteArray Receive(int count, int timeoutMs = 1000) const {
+    QByteArray got;
+    const auto t0 = Clock::now();
+    while (got.size() < count && MsSince(t0) < timeoutMs) {
+      pollfd p{master, POLLIN, 0};
+      if (poll(&p, 1, 10) <= 0) continue;
+      char buf[4096];
+      const ssize_t n = ::read(master, buf, sizeof buf);
+      if (n > 0) got.append(buf, static_cast<qsizetype>(n));
+    }
+    return got;
+  }
+  termios Settings() const {
+    termios t{};
+    EXPECT_EQ(tcgetattr(master, &t), 0);  // on a master this reports the slave's settings
+    return t;
+  }
+
+  int master = -1;
+  QString slave;
+};
+
+bool WaitForCount(TComm& port, int count, int timeoutMs = 1000) {
+  const auto t0 = Clock::now();
+  while (port.InQueCount() < count && MsSince(t0) < timeoutMs) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  return port.InQueCount() == count;
+}
+
+// Runs `call`, which must raise ECommError, and returns the error.
+ECommError Raised(const std::function<void()>& call) {
+  try {
+    call();
+  } catch (const ECommError& e) {
+    return e;
+  }
+  ADD_FAILURE() << "no ECommError raised";
+  return ECommError(QString(), 0);
+}
+
+QByteArray AllByteValues() {
+  QByteArray b;
+  for (int i = 0; i < 256; ++i) b.append(static_cast<char>(i));
+  return b;
+}
+
+class CommTest : public ::testing::Test {
+ protected:
+  void SetUp() override { port.SetDeviceName(pty.slave); }
+
+  TPty pty;
+  TComm port;
+};
+
+TEST_F(CommTest, OpenCloseCyclesAndTheOpenPortRefusesChanges) {
+  for (int i = 0; i < 3; ++i) {
+    port.Open();
+    EXPECT_TRUE(port.Connected());
+    port.Close();
+    EXPECT_FALSE(port.Connected());
+  }
+  port.Close();  // closing a closed port does nothing
+
+  port.Open();
+  const ECommError twice = Raised([&] { port.Open(); });
+  EXPECT_EQ(twice.Text(), "Port already assigned (open)");
+  EXPECT_EQ(twice.ErrorCode(), -1);
+  EXPECT_STREQ(twice.what(), "Port already assigned (open) (Error: -1) ");
+  EXPECT_TRUE(port.Connected());
+
+  const ECommError rename = Raised([&] { port.SetDeviceName(QStringLiteral("/dev/null")); });
+  EXPECT_EQ(rename.Text(), "Port already assigned (open)");
+  EXPECT_EQ(port.DeviceName(), pty.slave);
+  EXPECT_THROW(port.SetReadBufSize(100), ECommError);
+  port.SetDeviceName(pty.slave);  // the same name is no change
+
+  port.Close();
+  port.SetDeviceName(QStringLiteral("/dev/null"));
+  EXPECT_EQ(port.DeviceName(), "/dev/null");
+}
+
+TEST_F(CommTest, ClosedPortCountsMinusOneAndRefusesLineControl) {
+  EXPECT_EQ(port.InQueCount(), -1);
+  port.PurgeIn();
+  port.PurgeOut();
+  const ECommError dtr = Raised([&] { port.SetDTR(true); });
+  EXPECT_EQ(dtr.Text(), "Port not open, unable to complete operation");
+  EXPECT_EQ(dtr.ErrorCode(), -1);
+  EXPECT_THROW(port.SetRTS(false), ECommError);
+  uint8_t b = 0;
+  EXPECT_THROW(port.Write(&b, 1), ECommError);
+  EXPECT_THROW(port.Read(&b, 1), ECommError);
+
+  // A speed chosen while closed is stored and applied by the next Open.
+  port.SetBaudRate(br19200);
+  port.SetParity(paEven);
+  EXPECT_EQ(port.BaudRate(), br19200);
+  port.Open();
+  const termios t = pty.Settings();
+  EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B19200));
+  EXPECT_EQ(t.c_cflag & (PARENB | PARODD), static_cast<tcflag_t>(PARENB));
+}
+
+TEST_F(CommTest, ReadReturnsAtOnceWithWhatHasArrived) {
+  port.Open();
+  uint8_t buf[64] = {};
+  const auto t0 = Clock::now();
+  EXPECT_EQ(port.Read(buf, sizeof buf), 0);
+  EXPECT_EQ(port.InQueCount(), 0);
+  EXPECT_LT(MsSince(t0), 50);
+
+  pty.Send("0123456789");
+  ASSERT_TRUE(WaitForCount(port, 10));
+  EXPECT_EQ(port.Read(buf, 4), 4);
+  EXPECT_EQ(QByteArray(reinterpret_cast<char*>(buf), 4), "0123");
+  EXPECT_EQ(port.InQueCount(), 6);
+  EXPECT_EQ(port.Read(buf, sizeof buf), 6);
+  EXPECT_EQ(QByteArray(reinterpret_cast<char*>(buf), 6), "456789");
+  EXPECT_EQ(port.Read(buf, sizeof buf), 0);
+}
+
+// Frames are binary: XON/XOFF, CR, LF, interrupt characters and 0xFF must all pass untouched, and
+// nothing may be echoed back onto the line.
+TEST_F(CommTest, EveryByteValuePassesBothWaysUntouched) {
+  port.Open();
+  const QByteArray all = AllByteValues();
+
+  pty.Send(all);
+  ASSERT_TRUE(WaitForCount(port, 256));
+  QByteArray in(256, '\0');
+  ASSERT_EQ(port.Read(reinterpret_cast<uint8_t*>(in.data()), 256), 256);
+  EXPECT_EQ(in, all);
+  EXPECT_TRUE(pty.Receive(1, 50).isEmpty()) << "echoed";
+
+  EXPECT_EQ(port.Write(reinterpret_cast<const uint8_t*>(all.constData()), 256), 256);
+  EXPECT_EQ(pty.Receive(256), all);
+  EXPECT_TRUE(pty.Receive(1, 50).isEmpty());
+}
+
+TEST_F(CommTest, PurgeInDiscardsReceivedBytesAndPurgeOutLeavesThem) {
+  port.Open();
+  pty.Send("abcdef");
+  ASSERT_TRUE(WaitForCount(port, 6));
+  port.PurgeOut();
+  EXPECT_EQ(port.InQueCount(), 6);
+  port.PurgeIn();
+  EXPECT_EQ(port.InQueCount(), 0);
+  uint8_t buf[8];
+  EXPECT_EQ(port.Read(buf, sizeof buf), 0);
+
+  pty.Send("gh");  // the port still receives after a purge
+  ASSERT_TRUE(WaitForCount(port, 2));
+}
+
+TEST_F(CommTest, WriteGivesUpAfterWriteTimeoutWhenNobodyReads) {
+  port.SetWriteTimeout(100);
+  port.Open();
+  const QByteArray big(1 << 20, 'x');
+  const auto t0 = Clock::now();
+  EXPECT_EQ(port.Write(reinterpret_cast<const uint8_t*>(big.constData()), static_cast<int>(big.size())), -1);
+  const int64_t ms = MsSince(t0);
+  EXPECT_GE(ms, 90);
+  EXPECT_LT(ms, 1000);
+}
+
+TEST_F(CommTest, SettingsReachTheDevice) {
+  port.Open();
+  termios t = pty.Settings();
+  EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG), 0u);
+  EXPECT_EQ(t.c_iflag & (IXON | IXOFF | ICRNL), 0u);
+  EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+  EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B9600));
+
+  port.SetDatabits(da7);
+  port.SetParity(paMark);
+  port.SetStopbits(sb15);
+  port.SetBaudRate(br115200);
+  t = pty.Settings();
+  EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS7));
+  EXPECT_EQ(t.c_cflag & (PARENB | PARODD | CMSPAR), static_cast<tcflag_t>(PARENB | PARODD | CMSPAR));
+  EXPECT_TRUE(t.c_cflag & CSTOPB);
+  EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B115200));
+
+  port.SetParity(paSpace);
+  port.SetStopbits(sb10);
+  port.SetFlowControl(fcSoftware);
+  port.SetOptions(coParityCheck);
+  t = pty.Settings();
+  EXPECT_EQ(t.c_cflag & (PARENB | PARODD | CMSPAR), static_cast<tcflag_t>(PARENB | CMSPAR));
+  EXPECT_FALSE(t.c_cflag & CSTOPB);
+  EXPECT_EQ(t.c_iflag & (IXON | IXOFF | INPCK), static_cast<tcflag_t>(IXON | IXOFF | INPCK));
+  port.SetFlowControl(fcNone);
+  EXPECT_EQ(pty.Settings().c_iflag & (IXON | IXOFF), 0u);
+
+#ifdef VEXA_TEST_TERMIOS2
+  port.SetBaudRate(br14400);  // no B constant for it
+  termios2 t2{};
+  ASSERT_EQ(ioctl(pty.master, TCGETS2, &t2), 0);
+  EXPECT_EQ(t2.c_ospeed, 14400u);
+  EXPECT_EQ(t2.c_ispeed, 14400u);
+#endif
+
+  const ECommError bits = Raised([&] { port.SetDatabits(da4); });
+  EXPECT_EQ(bits.Text(), "Error updating DataControlBlock");
+  EXPECT_EQ(bits.ErrorCode(), EINVAL);
+  port.SetDatabits(da8);
+  EXPECT_THROW(port.SetFlowControl(fcDTR), ECommError);
+  EXPECT_TRUE(port.Connected());
+}
+
+TEST_F(CommTest, ModemLinesOfAPseudoTerminalAreNoOps) {
+  port.Open();
+  EXPECT_NO_THROW(port.SetDTR(true));
+  EXPECT_NO_THROW(port.SetDTR(false));
+  EXPECT_NO_THROW(port.SetRTS(true));
+  EXPECT_NO_THROW(port.SetRTS(false));
+}
+
+TEST_F(CommTest, OpenFailuresLeaveThePortClosed) {
+  QTemporaryDir dir;
+  port.SetDeviceName(dir.filePath(QStringLiteral("missing")));
+  const ECommError missing = Raised([&] { port.Open(); });
+  EXPECT_EQ(missing.Text(), "Error accessing specified device");
+  EXPECT_EQ(missing.ErrorCode(), ENOENT);
+  EXPECT_STREQ(missing.what(), "Error accessing specified device (Error: 2) ");
+  EXPECT_FALSE(port.Connected());
+
+  QFile file(dir.filePath(QStringLiteral("plain")));
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.close();
+  port.SetDeviceName(file.fileName());
+  const ECommError plain = Raised([&] { port.Open(); });
+  EXPECT_EQ(plain.Text(), "Invalid device handle, access denied");
+  EXPECT_EQ(plain.ErrorCode(), -1);
+  EXPECT_FALSE(port.Connected());
+
+  // A character device that is no terminal.
+  port.SetDeviceName(QStringLiteral("/dev/null"));
+  const ECommError null = Raised([&] { port.Open(); });
+  EXPECT_EQ(null.ErrorCode(), ENOTTY);
+  EXPECT_FALSE(port.Connected());
+
+  port.SetDeviceName(pty.slave);
+  port.Open();
+  EXPECT_TRUE(port.Connected());
+}
+
+TEST_F(CommTest, APortHeldElsewhereFailsAtOnce) {
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const QByteArray path = QFile::encodeName(pty.slave);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const int fd = ::open(path.constData(), O_RDWR | O_NOCTTY);
+    const char ok = (fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0) ? '1' : '0';
+    (void)!::write(ready[1], &ok, 1);
+    for (;;) pause();
+  }
+  char ok = 0;
+  ASSERT_EQ(::read(ready[0], &ok, 1), 1);
+  ::close(ready[0]);
+  ::close(ready[1]);
+  ASSERT_EQ(ok, '1');
+
+  const auto t0 = Clock::now();
+  const ECommError held = Raised([&] { port.Open(); });
+  EXPECT_LT(MsSince(t0), 500);
+  EXPECT_EQ(held.Text(), "Error accessing specified device");
+  EXPECT_TRUE(held.ErrorCode() == EWOULDBLOCK || held.ErrorCode() == EBUSY) << held.ErrorCode();
+  EXPECT_FALSE(port.Connected());
+
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
+  port.Open();
+  EXPECT_TRUE(port.Connected());
+}
+
+TEST_F(CommTest, TwoPortsOnOneDeviceExcludeEachOtherUntilClosed) {
+  port.Open();
+  const QByteArray path = QFile::encodeName(pty.slave);
+  // Exclusive mode is on while open (only the superuser may still open the device at all).
+  const int probe = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  if (probe >= 0) {
+    int excl = 0;
+    ASSERT_EQ(ioctl(probe, TIOCGEXCL, &excl), 0);
+    EXPECT_EQ(excl, 1);
+    ::close(probe);
+  } else {
+    EXPECT_EQ(errno, EBUSY);
+  }
+
+  TComm other;
+  other.SetDeviceName(pty.slave);
+  EXPECT_THROW(other.Open(), ECommError);
+  EXPECT_FALSE(other.Connected());
+
+  port.Close();
+  // The exclusive flag must not outlive the port: the other side of the pair is still open.
+  const int after = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(after, 0);
+  int excl = 1;
+  ASSERT_EQ(ioctl(after, TIOCGEXCL, &excl), 0);
+  EXPECT_EQ(excl, 0);
+  ::close(after);
+  other.Open();
+  EXPECT_TRUE(other.Connected());
+}
+
+// A device that goes away under an open port (the other side of the pair closes, like an adapter
+// being unplugged) reports errors instead of looking like a silent line.
+TEST_F(CommTest, AVanishedDeviceReportsErrors) {
+  port.Open();
+  pty.CloseMaster();
+  const uint8_t b[5] = {0, 1, 2, 0, 0xD1};
+  const ECommError write = Raised([&] { port.Write(b, 5); });
+  EXPECT_EQ(write.Text(), "Write error");
+  EXPECT_EQ(write.ErrorCode(), EIO);
+  EXPECT_THROW(port.InQueCount(), ECommError);
+  const ECommError dtr = Raised([&] { port.SetDTR(false); });
+  EXPECT_EQ(dtr.Text(), "EscapeCommFunction failure");
+  EXPECT_EQ(dtr.ErrorCode(), EIO);
+  port.Close();
+  EXPECT_FALSE(port.Connected());
+}
+
+class PortDevicePathTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    savedExeDir = Services().ExeDir;
+    Services().ExeDir = dir.path();
+  }
+  void TearDown() override { Services().ExeDir = savedExeDir; }
+
+  QTemporaryDir dir;
+  QString savedExeDir;
+};
+
+TEST_F(PortDevicePathTest, ComNamesMapToUsbAdaptersUnlessThePortsFolderHasAnEntry) {
+  EXPECT_EQ(PortDevicePath(QStringLiteral("COM1")), "/dev/ttyUSB0");
+  EXPECT_EQ(PortDevicePath(QStringLiteral("com3")), "/dev/ttyUSB2");
+  EXPECT_EQ(PortDevicePath(QStringLiteral("Com2")), "/dev/ttyUSB1");
+  EXPECT_EQ(PortDevicePath(QStringLiteral("COM12")), "/dev/ttyUSB11");
+  for (const char* asIs : {"COM0", "COM", "COMx", "COM1x", "/dev/pts/7", "ports/COM1"})
+    EXPECT_EQ(PortDevicePath(QString::fromLatin1(asIs)), QString::fromLatin1(asIs));
+
+  ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("Ports")));
+  const QString com3 = dir.filePath(QStringLiteral("Ports/COM3"));
+  ASSERT_TRUE(QFile::link(QStringLiteral("/dev/null"), com3));
+  EXPECT_EQ(PortDevicePath(QStringLiteral("com3")), com3);
+  EXPECT_EQ(PortDevicePath(QStringLiteral("COM4")), "/dev/ttyUSB3");
+
+  // A link whose target is gone still names the port, so the open fails on it.
+  const QString com5 = dir.filePath(QStringLiteral("Ports/COM5"));
+  ASSERT_TRUE(QFile::link(dir.filePath(QStringLiteral("gone")), com5));
+  EXPECT_EQ(PortDevicePath(QStringLiteral("COM5")), com5);
+  TComm port;
+  port.SetDeviceName(QStringLiteral("COM5"));
+  const ECommError gone = Raised([&] { port.Open(); });
+  EXPECT_EQ(gone.ErrorCode(), ENOENT);
+}
+
+TEST_F(PortDevicePathTest, ComNameOpensThePseudoTerminalBehindItsLink) {
+  TPty pty;
+  ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("Ports")));
+  ASSERT_TRUE(QFile::link(pty.slave, dir.filePath(QStringLiteral("Ports/COM2"))));
+  TComm port;
+  port.SetDeviceName(QStringLiteral("COM2"));
+  port.Open();
+  pty.Send("ping");
+  ASSERT_TRUE(WaitForCount(port, 4));
+  const uint8_t pong[] = {'p', 'o', 'n', 'g'};
+  EXPECT_EQ(port.Write(pong, 4), 4);
+  EXPECT_EQ(pty.Receive(4), "pong");
+}
+
+}  // namespace
+}  // namespace vexa
