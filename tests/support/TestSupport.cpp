@@ -59,7 +59,9 @@ void TVexaTest::SetUp() {
   Services().Trace = nullptr;
   Dir = std::make_unique<QTemporaryDir>();
   Services().ExeDir = Dir->path();
-  CreateGlobals();
+  auto port = std::make_unique<TFakeComm>(*Clock);
+  Port = port.get();
+  CreateGlobals(std::move(port));
 }
 
 void TVexaTest::TearDown() {

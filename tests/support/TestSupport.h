@@ -136,6 +136,7 @@ class TVexaTest : public ::testing::Test {
 
   TFakeClock* Clock = nullptr;
   TScriptedMessages* Messages = nullptr;
+  TFakeComm* Port = nullptr;  // the program's port (closed until a test opens it)
   std::unique_ptr<QTemporaryDir> Dir;
 };
 
