@@ -1,10 +1,5 @@
 #include "core/Comm.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QRegularExpression>
-
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -13,14 +8,18 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
 #include <cerrno>
 #include <chrono>
 #include <utility>
 
 #include "core/Services.h"
 
-#if defined(__linux__) && defined(TCGETS2) && (defined(__x86_64__) || defined(__i386__) || \
-                                               defined(__aarch64__) || defined(__arm__))
+#if defined(__linux__) && defined(TCGETS2) && \
+    (defined(__x86_64__) || defined(__i386__) || defined(__aarch64__) || defined(__arm__))
 // The kernel's termios2 (asm-generic layout), which carries any speed as a number; glibc's own
 // termios cannot express speeds without a B constant. Kept at global scope because the TCGETS2 and
 // TCSETS2 request codes name `struct termios2`.
@@ -43,22 +42,36 @@ namespace {
 
 constexpr tcflag_t kBother = 0010000;  // speed given in c_ispeed/c_ospeed
 
-[[noreturn]] void Fail(const char* text, int code) { throw ECommError(QString::fromLatin1(text), code); }
+[[noreturn]] void Fail(const char* text, int code) {
+  throw ECommError(QString::fromLatin1(text), code);
+}
 
 speed_t StandardSpeed(int bits) {
   switch (bits) {
-    case 110: return B110;
-    case 300: return B300;
-    case 600: return B600;
-    case 1200: return B1200;
-    case 2400: return B2400;
-    case 4800: return B4800;
-    case 9600: return B9600;
-    case 19200: return B19200;
-    case 38400: return B38400;
-    case 57600: return B57600;
-    case 115200: return B115200;
-    default: return B0;
+    case 110:
+      return B110;
+    case 300:
+      return B300;
+    case 600:
+      return B600;
+    case 1200:
+      return B1200;
+    case 2400:
+      return B2400;
+    case 4800:
+      return B4800;
+    case 9600:
+      return B9600;
+    case 19200:
+      return B19200;
+    case 38400:
+      return B38400;
+    case 57600:
+      return B57600;
+    case 115200:
+      return B115200;
+    default:
+      return B0;
   }
 }
 
@@ -102,7 +115,9 @@ QString PortDevicePath(const QString& deviceName) {
   return QStringLiteral("/dev/ttyUSB%1").arg(n - 1);
 }
 
-TComm::~TComm() { Close(); }
+TComm::~TComm() {
+  Close();
+}
 
 void TComm::Open() {
   if (Connected()) Fail("Port already assigned (open)", -1);
@@ -162,8 +177,7 @@ int TComm::Write(const uint8_t* buffer, int count) {
     }
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && errno != EAGAIN) Fail("Write error", errno);
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left <= 0) return -1;
     pollfd p{fd_, POLLOUT, 0};
     if (poll(&p, 1, static_cast<int>(left)) < 0 && errno != EINTR) Fail("Write error", errno);
@@ -200,9 +214,13 @@ void TComm::PurgeOut() {
   if (fd_ >= 0) tcflush(fd_, TCOFLUSH);
 }
 
-void TComm::SetDTR(bool on) { SetModemLine(TIOCM_DTR, on); }
+void TComm::SetDTR(bool on) {
+  SetModemLine(TIOCM_DTR, on);
+}
 
-void TComm::SetRTS(bool on) { SetModemLine(TIOCM_RTS, on); }
+void TComm::SetRTS(bool on) {
+  SetModemLine(TIOCM_RTS, on);
+}
 
 void TComm::SetModemLine(int bit, bool on) {
   if (fd_ < 0) Fail("Port not open, unable to complete operation", -1);
@@ -219,7 +237,7 @@ void TComm::ApplySettings() {
 
   // Raw bytes: no line editing, no echo, no signals, no CR/LF translation, no output processing.
   t.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IUCLC |
-                                       IMAXBEL | INPCK | IGNPAR);
+                                      IMAXBEL | INPCK | IGNPAR);
   t.c_oflag &= ~static_cast<tcflag_t>(OPOST);
   t.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHOE | ECHOK | ECHONL | ICANON | ISIG | IEXTEN);
   t.c_cflag |= CREAD | CLOCAL;
@@ -230,11 +248,20 @@ void TComm::ApplySettings() {
 
   t.c_cflag &= ~static_cast<tcflag_t>(PARENB | PARODD | CMSPAR);
   switch (Parity()) {
-    case paNone: break;
-    case paOdd: t.c_cflag |= PARENB | PARODD; break;
-    case paEven: t.c_cflag |= PARENB; break;
-    case paMark: t.c_cflag |= PARENB | CMSPAR | PARODD; break;
-    case paSpace: t.c_cflag |= PARENB | CMSPAR; break;
+    case paNone:
+      break;
+    case paOdd:
+      t.c_cflag |= PARENB | PARODD;
+      break;
+    case paEven:
+      t.c_cflag |= PARENB;
+      break;
+    case paMark:
+      t.c_cflag |= PARENB | CMSPAR | PARODD;
+      break;
+    case paSpace:
+      t.c_cflag |= PARENB | CMSPAR;
+      break;
   }
   if (Options() & coParityCheck) t.c_iflag |= INPCK;
 
@@ -252,14 +279,20 @@ void TComm::ApplySettings() {
   // the device has it unless a flow control is chosen.
   t.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
   switch (FlowControl()) {
-    case fcNone: t.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS); break;
-    case fcCTS: t.c_cflag |= CRTSCTS; break;
-    case fcDTR: Fail("Error updating DataControlBlock", EINVAL);
+    case fcNone:
+      t.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS);
+      break;
+    case fcCTS:
+      t.c_cflag |= CRTSCTS;
+      break;
+    case fcDTR:
+      Fail("Error updating DataControlBlock", EINVAL);
     case fcSoftware:
       t.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS);
       t.c_iflag |= IXON | IXOFF;
       break;
-    case fcDefault: break;
+    case fcDefault:
+      break;
   }
 
   const int bits = BaudRateBits(BaudRate());

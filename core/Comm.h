@@ -8,7 +8,6 @@
 // but have no effect. fcDTR (DSR/DTR handshaking) is refused: Linux terminals do not provide it.
 
 #include <QString>
-
 #include <mutex>
 
 #include "core/CommInt.h"
