@@ -1,0 +1,703 @@
+#include "storage/CompoundFile.h"
+
+#include <fcntl.h>
+#include <gsf/gsf-infile-msole.h>
+#include <gsf/gsf-infile.h>
+#include <gsf/gsf-input-memory.h>
+#include <gsf/gsf-input.h>
+#include <gsf/gsf-outfile-msole.h>
+#include <gsf/gsf-outfile.h>
+#include <gsf/gsf-output-memory.h>
+#include <gsf/gsf-output.h>
+#include <gsf/gsf-utils.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QFile>
+#include <QFileInfo>
+#include <QLoggingCategory>
+#include <QRandomGenerator>
+#include <QThread>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <exception>
+#include <functional>
+#include <utility>
+
+namespace vexa {
+
+namespace {
+
+Q_LOGGING_CATEGORY(lcCompound, "vexa.storage.compound", QtWarningMsg)
+
+// libgsf's directory reader recurses once per entry along sibling and child links, and its
+// writer chains all siblings in one line, so this bounds the reader's recursion in files we
+// write and in files made to look like them. Parsing runs on a thread whose stack holds it.
+constexpr int kMaxDirectoryDepth = 20000;
+constexpr uint kWorkerStackSize = 64u * 1024 * 1024;
+
+constexpr quint32 kNoStream = 0xFFFFFFFFu;
+constexpr quint32 kEndOfChain = 0xFFFFFFFEu;
+constexpr int kHeaderSize = 512;
+constexpr int kDirEntrySize = 128;
+constexpr uchar kSignature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+constexpr uchar kTypeStorage = 1;
+constexpr uchar kTypeStream = 2;
+constexpr uchar kTypeRoot = 5;
+
+void SetError(QString* error, const QString& text) {
+  if (error) *error = text;
+}
+
+void LogFromGsf(const gchar* domain, GLogLevelFlags, const gchar* message, gpointer) {
+  qCDebug(lcCompound) << domain << message;
+}
+
+// Damaged files make libgsf complain on stderr; we report the failure ourselves instead.
+void InitGsf() {
+  static const bool done = [] {
+    gsf_init();
+    const auto levels = static_cast<GLogLevelFlags>(G_LOG_LEVEL_MASK | G_LOG_FLAG_RECURSION);
+    g_log_set_handler("libgsf:msole", levels, LogFromGsf, nullptr);
+    g_log_set_handler("libgsf", levels, LogFromGsf, nullptr);
+    return true;
+  }();
+  Q_UNUSED(done);
+}
+
+struct TGObjectUnref {
+  void operator()(void* object) const {
+    if (object) g_object_unref(object);
+  }
+};
+template <class T>
+using TGsfPtr = std::unique_ptr<T, TGObjectUnref>;
+
+// Runs work to completion on a thread with a large stack; false when no thread could be started.
+bool RunWithLargeStack(const std::function<void()>& work, QString* error) {
+  bool ran = false;
+  QString failure;
+  std::unique_ptr<QThread> thread(QThread::create([&] {
+    try {
+      work();
+    } catch (const std::exception& e) {
+      failure = QString::fromUtf8(e.what());
+    } catch (...) {
+      failure = QStringLiteral("unexpected failure");
+    }
+    ran = true;
+  }));
+  thread->setStackSize(kWorkerStackSize);
+  thread->start();
+  thread->wait();
+  if (!ran) {
+    SetError(error, QStringLiteral("cannot start a worker thread"));
+    return false;
+  }
+  if (!failure.isEmpty()) {
+    SetError(error, failure);
+    return false;
+  }
+  return true;
+}
+
+quint16 Le16(const uchar* p) {
+  return static_cast<quint16>(p[0] | (p[1] << 8));
+}
+quint32 Le32(const uchar* p) {
+  return static_cast<quint32>(p[0]) | (static_cast<quint32>(p[1]) << 8) | (static_cast<quint32>(p[2]) << 16) |
+         (static_cast<quint32>(p[3]) << 24);
+}
+
+struct THeader {
+  quint32 SectorSize = 0;
+  quint32 NumSectors = 0;  // whole sectors after the header
+  quint32 NumFat = 0;
+  quint32 DirStart = 0;
+  quint32 DifatStart = 0;
+  quint32 NumDifat = 0;
+};
+
+// The fixed header fields every sound file has; counts are checked against the file's size so
+// that nothing later allocates more than the file can back.
+std::optional<THeader> ReadHeader(const uchar* p, qint64 fileSize, QString* why) {
+  if (fileSize < kHeaderSize || std::memcmp(p, kSignature, sizeof kSignature) != 0) {
+    SetError(why, QStringLiteral("no compound-file signature"));
+    return std::nullopt;
+  }
+  const quint16 major = Le16(p + 0x1A);
+  const quint16 sectorShift = Le16(p + 0x1E);
+  if (Le16(p + 0x1C) != 0xFFFE || !((major == 3 && sectorShift == 9) || (major == 4 && sectorShift == 12)) ||
+      Le16(p + 0x20) != 6 || Le32(p + 0x38) != 4096) {
+    SetError(why, QStringLiteral("unsupported header"));
+    return std::nullopt;
+  }
+  THeader h;
+  h.SectorSize = 1u << sectorShift;
+  if (fileSize < 2 * static_cast<qint64>(h.SectorSize)) {
+    SetError(why, QStringLiteral("file too short"));
+    return std::nullopt;
+  }
+  const qint64 sectors = (fileSize - h.SectorSize) / h.SectorSize;
+  if (sectors >= kEndOfChain) {
+    SetError(why, QStringLiteral("file too large"));
+    return std::nullopt;
+  }
+  h.NumSectors = static_cast<quint32>(sectors);
+  h.NumFat = Le32(p + 0x2C);
+  h.DirStart = Le32(p + 0x30);
+  h.DifatStart = Le32(p + 0x44);
+  h.NumDifat = Le32(p + 0x48);
+  if (h.NumFat == 0 || h.NumFat > h.NumSectors || h.NumDifat > h.NumSectors) {
+    SetError(why, QStringLiteral("allocation table larger than the file"));
+    return std::nullopt;
+  }
+  return h;
+}
+
+// Walks the allocation table and the directory the way libgsf will, iteratively, and refuses
+// what would make libgsf recurse too deep, loop or take quadratic time on a huge directory, and
+// what libgsf would silently leave out of the tree. *elements: the entries below the root.
+bool CheckStructure(const QByteArray& bytes, int* elements, QString* why) {
+  const auto* data = reinterpret_cast<const uchar*>(bytes.constData());
+  const auto header = ReadHeader(data, bytes.size(), why);
+  if (!header) return false;
+  const THeader& h = *header;
+  const quint32 perSector = h.SectorSize / 4;
+  auto sector = [&](quint32 id) { return data + static_cast<qint64>(id + 1) * h.SectorSize; };
+  auto damaged = [&](const char* text) {
+    SetError(why, QString::fromLatin1(text));
+    return false;
+  };
+
+  std::vector<quint32> fatSectors;
+  fatSectors.reserve(h.NumFat);
+  for (int i = 0; i < 109 && fatSectors.size() < h.NumFat; ++i)
+    fatSectors.push_back(Le32(data + 0x4C + 4 * i));
+  quint32 difat = h.DifatStart;
+  for (quint32 k = 0; k < h.NumDifat && fatSectors.size() < h.NumFat; ++k) {
+    if (difat >= h.NumSectors) return damaged("allocation table index out of range");
+    const uchar* s = sector(difat);
+    for (quint32 i = 0; i + 1 < perSector && fatSectors.size() < h.NumFat; ++i)
+      fatSectors.push_back(Le32(s + 4 * i));
+    difat = Le32(s + 4 * (perSector - 1));
+  }
+  if (fatSectors.size() < h.NumFat) return damaged("allocation table incomplete");
+
+  std::vector<quint32> fat;
+  fat.reserve(static_cast<size_t>(h.NumFat) * perSector);
+  for (quint32 id : fatSectors) {
+    if (id >= h.NumSectors) return damaged("allocation table sector out of range");
+    const uchar* s = sector(id);
+    for (quint32 i = 0; i < perSector; ++i) fat.push_back(Le32(s + 4 * i));
+  }
+
+  std::vector<quint32> dirChain;
+  std::vector<bool> used(h.NumSectors, false);
+  for (quint32 id = h.DirStart; id != kEndOfChain; id = fat[id]) {
+    if (id >= h.NumSectors || id >= fat.size() || used[id]) return damaged("directory chain broken");
+    used[id] = true;
+    dirChain.push_back(id);
+  }
+  if (dirChain.empty()) return damaged("no directory");
+
+  const quint32 perDirSector = h.SectorSize / kDirEntrySize;
+  const quint64 entryCount = static_cast<quint64>(dirChain.size()) * perDirSector;
+  auto entry = [&](quint32 e) {
+    return sector(dirChain[e / perDirSector]) + static_cast<qint64>(e % perDirSector) * kDirEntrySize;
+  };
+  const uchar* root = entry(0);
+  if (root[0x42] != kTypeRoot || Le32(root + 0x44) != kNoStream || Le32(root + 0x48) != kNoStream)
+    return damaged("no root entry");
+
+  struct TItem {
+    quint32 Entry;
+    int Depth;
+    quint32 Parent;
+  };
+  std::vector<bool> seen(entryCount, false);
+  std::vector<int> children(entryCount, 0);
+  std::vector<TItem> todo;
+  seen[0] = true;
+  if (Le32(root + 0x4C) != kNoStream) todo.push_back({Le32(root + 0x4C), 2, 0});
+  *elements = 0;
+  while (!todo.empty()) {
+    const TItem item = todo.back();
+    todo.pop_back();
+    if (item.Entry >= entryCount) return damaged("directory link out of range");
+    if (seen[item.Entry]) return damaged("directory entry linked twice");
+    seen[item.Entry] = true;
+    if (++*elements > CompoundFile::kMaxElements) return damaged("too many elements");
+    if (item.Depth > kMaxDirectoryDepth) return damaged("directory too deep");
+    if (++children[item.Parent] > CompoundFile::kMaxChildren)
+      return damaged("too many elements in one storage");
+    const uchar* e = entry(item.Entry);
+    const uchar type = e[0x42];
+    if (type != kTypeStorage && type != kTypeStream) return damaged("bad directory entry");
+    if (type == kTypeStream && Le32(e + 0x78) > static_cast<quint64>(bytes.size()))
+      return damaged("stream larger than the file");
+    for (quint32 link : {Le32(e + 0x44), Le32(e + 0x48)})
+      if (link != kNoStream) todo.push_back({link, item.Depth + 1, item.Parent});
+    const quint32 child = Le32(e + 0x4C);
+    if (child != kNoStream) {
+      if (type != kTypeStorage) return damaged("stream with children");
+      todo.push_back({child, item.Depth + 1, item.Entry});
+    }
+  }
+  return true;
+}
+
+struct TLoadBudget {
+  qint64 Bytes = 0;  // the streams together cannot hold more than the file
+  int Elements = 0;
+};
+
+bool LoadLevel(GsfInfile* dir, CompoundStorage& into, TLoadBudget& budget, QString* why) {
+  const int count = gsf_infile_num_children(dir);
+  for (int i = 0; i < count; ++i) {
+    ++budget.Elements;
+    const char* raw = gsf_infile_name_by_index(dir, i);
+    const QString name = raw ? QString::fromUtf8(raw) : QString();
+    if (into.HasStorage(name) || into.HasStream(name)) {
+      SetError(why, QStringLiteral("two elements named '%1'").arg(name));
+      return false;
+    }
+    TGsfPtr<GsfInput> child(gsf_infile_child_by_index(dir, i));
+    if (!child) {
+      SetError(why, QStringLiteral("element '%1' is unreadable").arg(name));
+      return false;
+    }
+    auto* sub = GSF_IS_INFILE(child.get()) ? GSF_INFILE(child.get()) : nullptr;
+    try {
+      if (sub && gsf_infile_num_children(sub) >= 0) {
+        if (!LoadLevel(sub, into.CreateStorage(name), budget, why)) return false;
+        continue;
+      }
+      const gsf_off_t size = gsf_input_size(child.get());
+      // A larger claim is a lie that would otherwise make us allocate for it.
+      if (size < 0 || size > budget.Bytes) {
+        SetError(why, QStringLiteral("stream '%1' is larger than the file").arg(name));
+        return false;
+      }
+      budget.Bytes -= size;
+      QByteArray& data = into.CreateStream(name);
+      data.resize(static_cast<qsizetype>(size));
+      if (size > 0 &&
+          !gsf_input_read(child.get(), static_cast<size_t>(size), reinterpret_cast<guint8*>(data.data()))) {
+        SetError(why, QStringLiteral("stream '%1' is cut short").arg(name));
+        return false;
+      }
+    } catch (const ECompoundFileError& e) {
+      SetError(why, e.Message());
+      return false;
+    }
+  }
+  return true;
+}
+
+// Mirrors what the reader will accept: see kMaxDirectoryDepth.
+bool CheckWritable(const CompoundStorage& s, int depth, int& elements, QString* why) {
+  const QStringList storages = s.StorageNames();
+  const int count = static_cast<int>(storages.size() + s.StreamNames().size());
+  elements += count;
+  if (count > CompoundFile::kMaxChildren || elements > CompoundFile::kMaxElements ||
+      depth + count > kMaxDirectoryDepth) {
+    SetError(why, QStringLiteral("too many elements for one compound file"));
+    return false;
+  }
+  for (const QString& name : storages)
+    if (!CheckWritable(*s.OpenStorage(name), depth + count, elements, why)) return false;
+  return true;
+}
+
+QString GsfOutputError(GsfOutput* output, const QString& fallback) {
+  const GError* e = gsf_output_error(output);
+  return e && e->message ? QString::fromUtf8(e->message) : fallback;
+}
+
+bool WriteLevel(GsfOutfile* out, const CompoundStorage& s, QString* why) {
+  for (const QString& name : s.StorageNames()) {
+    TGsfPtr<GsfOutput> child(gsf_outfile_new_child(out, name.toUtf8().constData(), TRUE));
+    if (!child) {
+      SetError(why, QStringLiteral("cannot add storage '%1'").arg(name));
+      return false;
+    }
+    if (!WriteLevel(GSF_OUTFILE(child.get()), *s.OpenStorage(name), why)) return false;
+    if (!gsf_output_close(child.get())) {
+      SetError(why, GsfOutputError(child.get(), QStringLiteral("cannot close storage '%1'").arg(name)));
+      return false;
+    }
+  }
+  for (const QString& name : s.StreamNames()) {
+    TGsfPtr<GsfOutput> child(gsf_outfile_new_child(out, name.toUtf8().constData(), FALSE));
+    if (!child) {
+      SetError(why, QStringLiteral("cannot add stream '%1'").arg(name));
+      return false;
+    }
+    const QByteArray& data = s.Stream(name);
+    if ((!data.isEmpty() && !gsf_output_write(child.get(), static_cast<size_t>(data.size()),
+                                              reinterpret_cast<const guint8*>(data.constData()))) ||
+        !gsf_output_close(child.get())) {
+      SetError(why, GsfOutputError(child.get(), QStringLiteral("cannot write stream '%1'").arg(name)));
+      return false;
+    }
+  }
+  return true;
+}
+
+QString ErrnoText(const QString& what, const QString& path) {
+  return QStringLiteral("%1 '%2': %3").arg(what, path, QString::fromLocal8Bit(std::strerror(errno)));
+}
+
+// Closes and deletes the temporary file unless released after the rename.
+class TTempFile {
+ public:
+  ~TTempFile() {
+    if (fd_ >= 0) ::close(fd_);
+    if (!path_.isEmpty()) ::unlink(path_.constData());
+  }
+  bool Create(const QString& folder, const QString& targetName) {
+    // Hidden and unique; the target's name is kept short enough for the folder's name limit.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      const QString name = QStringLiteral("%1/.%2.%3.tmp")
+                               .arg(folder, targetName.left(200))
+                               .arg(QRandomGenerator::global()->generate64(), 0, 36);
+      const QByteArray encoded = QFile::encodeName(name);
+      fd_ = ::open(encoded.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+      if (fd_ >= 0) {
+        path_ = encoded;
+        return true;
+      }
+      if (errno != EEXIST) return false;
+    }
+    return false;
+  }
+  int Fd() const { return fd_; }
+  const QByteArray& Path() const { return path_; }
+  bool Close() {
+    const int fd = std::exchange(fd_, -1);
+    return ::close(fd) == 0;
+  }
+  void Release() { path_.clear(); }
+
+ private:
+  int fd_ = -1;
+  QByteArray path_;
+};
+
+bool WriteAll(int fd, const QByteArray& bytes) {
+  const char* p = bytes.constData();
+  qsizetype left = bytes.size();
+  while (left > 0) {
+    const ssize_t n = ::write(fd, p, static_cast<size_t>(left));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    p += n;
+    left -= n;
+  }
+  return true;
+}
+
+bool ReplaceFile(const QString& path, const QByteArray& bytes, QString* why) {
+  const QFileInfo info(path);
+  QString target = info.absoluteFilePath();
+  // Saving through a link updates the file it points at and keeps the link.
+  if (info.isSymLink() && !info.canonicalFilePath().isEmpty()) target = info.canonicalFilePath();
+  const QFileInfo targetInfo(target);
+  if (targetInfo.isDir()) {
+    SetError(why, QStringLiteral("'%1' is a folder").arg(target));
+    return false;
+  }
+  const QString folder = targetInfo.absolutePath();
+  const QByteArray targetPath = QFile::encodeName(target);
+
+  TTempFile temp;
+  if (!temp.Create(folder, targetInfo.fileName())) {
+    SetError(why, ErrnoText(QStringLiteral("cannot create a file in"), folder));
+    return false;
+  }
+  struct stat old {};
+  if (::stat(targetPath.constData(), &old) == 0 && S_ISREG(old.st_mode))
+    ::fchmod(temp.Fd(), old.st_mode & 07777);
+  if (!WriteAll(temp.Fd(), bytes) || ::fsync(temp.Fd()) != 0 || !temp.Close()) {
+    SetError(why, ErrnoText(QStringLiteral("cannot write"), QFile::decodeName(temp.Path())));
+    return false;
+  }
+  if (::rename(temp.Path().constData(), targetPath.constData()) != 0) {
+    SetError(why, ErrnoText(QStringLiteral("cannot replace"), target));
+    return false;
+  }
+  temp.Release();
+  // Makes the rename itself durable; some file systems refuse this, and the file is in place.
+  const int dirFd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dirFd >= 0) {
+    if (::fsync(dirFd) != 0)
+      qCWarning(lcCompound) << "fsync of" << folder << "failed:" << std::strerror(errno);
+    ::close(dirFd);
+  }
+  return true;
+}
+
+}  // namespace
+
+ECompoundFileError::ECompoundFileError(const QString& message) : std::runtime_error(message.toStdString()) {}
+
+// ---------------------------------------------------------------------------------------------
+// CompoundStorage
+
+CompoundStorage::CompoundStorage(QString name) : name_(std::move(name)) {}
+
+CompoundStorage::~CompoundStorage() = default;
+
+QStringList CompoundStorage::StorageNames() const {
+  QStringList names;
+  names.reserve(static_cast<qsizetype>(storages_.size()));
+  for (const auto& s : storages_) names << s->name_;
+  return names;
+}
+
+QStringList CompoundStorage::StreamNames() const {
+  QStringList names;
+  names.reserve(static_cast<qsizetype>(streams_.size()));
+  for (const auto& s : streams_) names << s->Name;
+  return names;
+}
+
+CompoundStorage* CompoundStorage::FindStorage(const QString& name) const {
+  for (const auto& s : storages_)
+    if (s->name_ == name) return s.get();
+  return nullptr;
+}
+
+CompoundStorage::TStreamEntry* CompoundStorage::FindStream(const QString& name) const {
+  for (const auto& s : streams_)
+    if (s->Name == name) return s.get();
+  return nullptr;
+}
+
+CompoundStorage* CompoundStorage::OpenStorage(const QString& name) {
+  return FindStorage(name);
+}
+
+const CompoundStorage* CompoundStorage::OpenStorage(const QString& name) const {
+  return FindStorage(name);
+}
+
+bool CompoundStorage::IsValidName(const QString& name, QString* why) {
+  if (name.isEmpty()) {
+    SetError(why, QStringLiteral("empty element name"));
+    return false;
+  }
+  if (name.size() > kMaxNameLength) {
+    SetError(why,
+             QStringLiteral("element name '%1' is longer than %2 characters").arg(name).arg(kMaxNameLength));
+    return false;
+  }
+  if (!name.isValidUtf16() || name.contains(QChar(0))) {
+    SetError(why, QStringLiteral("element name '%1' is not valid text").arg(name));
+    return false;
+  }
+  for (QChar c : {QLatin1Char('/'), QLatin1Char('\\'), QLatin1Char(':'), QLatin1Char('!')}) {
+    if (name.contains(c)) {
+      SetError(why, QStringLiteral("element name '%1' contains '%2'").arg(name, c));
+      return false;
+    }
+  }
+  return true;
+}
+
+void CompoundStorage::CheckNewName(const QString& name, const void* same) const {
+  QString why;
+  if (!IsValidName(name, &why)) throw ECompoundFileError(why);
+  const void* other = folded_.value(name.toCaseFolded(), nullptr);
+  if (!other || other == same) return;
+  const auto storage =
+      std::find_if(storages_.begin(), storages_.end(), [&](const auto& s) { return s.get() == other; });
+  if (storage != storages_.end())
+    throw ECompoundFileError(QStringLiteral("'%1' clashes with storage '%2'").arg(name, (*storage)->name_));
+  throw ECompoundFileError(QStringLiteral("'%1' clashes with stream '%2'")
+                               .arg(name, static_cast<const TStreamEntry*>(other)->Name));
+}
+
+void CompoundStorage::Clear() {
+  storages_.clear();
+  streams_.clear();
+  folded_.clear();
+}
+
+CompoundStorage& CompoundStorage::CreateStorage(const QString& name) {
+  CompoundStorage* existing = FindStorage(name);
+  CheckNewName(name, existing);
+  if (existing) {
+    existing->Clear();
+    return *existing;
+  }
+  storages_.push_back(std::make_unique<CompoundStorage>(name));
+  folded_.insert(name.toCaseFolded(), storages_.back().get());
+  return *storages_.back();
+}
+
+QByteArray& CompoundStorage::CreateStream(const QString& name) {
+  TStreamEntry* existing = FindStream(name);
+  CheckNewName(name, existing);
+  if (existing) {
+    existing->Data.clear();
+    return existing->Data;
+  }
+  streams_.push_back(std::make_unique<TStreamEntry>(TStreamEntry{name, {}}));
+  folded_.insert(name.toCaseFolded(), streams_.back().get());
+  return streams_.back()->Data;
+}
+
+bool CompoundStorage::RemoveStorage(const QString& name) {
+  if (!std::erase_if(storages_, [&](const auto& s) { return s->name_ == name; })) return false;
+  folded_.remove(name.toCaseFolded());
+  return true;
+}
+
+bool CompoundStorage::RemoveStream(const QString& name) {
+  if (!std::erase_if(streams_, [&](const auto& s) { return s->Name == name; })) return false;
+  folded_.remove(name.toCaseFolded());
+  return true;
+}
+
+QByteArray& CompoundStorage::Stream(const QString& name) {
+  return const_cast<QByteArray&>(std::as_const(*this).Stream(name));
+}
+
+const QByteArray& CompoundStorage::Stream(const QString& name) const {
+  if (TStreamEntry* s = FindStream(name)) return s->Data;
+  throw ECompoundFileError(QStringLiteral("no stream '%1' in storage '%2'").arg(name, name_));
+}
+
+// ---------------------------------------------------------------------------------------------
+// CompoundFile
+
+CompoundFile::CompoundFile() : root_(std::make_unique<CompoundStorage>(QStringLiteral("Root Entry"))) {}
+
+std::unique_ptr<CompoundFile> CompoundFile::Create() {
+  return std::unique_ptr<CompoundFile>(new CompoundFile);
+}
+
+bool CompoundFile::IsStorageFile(const QString& path) {
+  QFile file(path);
+  if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly)) return false;
+  const QByteArray header = file.read(kHeaderSize);
+  if (header.size() < kHeaderSize) return false;
+  return ReadHeader(reinterpret_cast<const uchar*>(header.constData()), file.size(), nullptr).has_value();
+}
+
+std::unique_ptr<CompoundFile> CompoundFile::Open(const QString& path, QString* error) {
+  const QFileInfo info(path);
+  if (!info.exists()) {
+    SetError(error, QStringLiteral("file '%1' does not exist").arg(path));
+    return nullptr;
+  }
+  QFile file(path);
+  if (!info.isFile() || !file.open(QIODevice::ReadOnly)) {
+    SetError(error, QStringLiteral("cannot open '%1'").arg(path));
+    return nullptr;
+  }
+  if (file.size() > kMaxFileSize) {
+    SetError(error, QStringLiteral("'%1' is too large for a compound file").arg(path));
+    return nullptr;
+  }
+  const QByteArray bytes = file.readAll();
+  if (file.error() != QFileDevice::NoError) {
+    SetError(error, QStringLiteral("cannot read '%1': %2").arg(path, file.errorString()));
+    return nullptr;
+  }
+  QString why;
+  auto result = OpenBytes(bytes, &why);
+  if (!result) SetError(error, QStringLiteral("'%1' is not a sound compound file: %2").arg(path, why));
+  return result;
+}
+
+std::unique_ptr<CompoundFile> CompoundFile::OpenBytes(const QByteArray& bytes, QString* error) {
+  if (bytes.size() > kMaxFileSize) {
+    SetError(error, QStringLiteral("file too large"));
+    return nullptr;
+  }
+  InitGsf();
+  std::unique_ptr<CompoundFile> result;
+  QString why;
+  const bool ran = RunWithLargeStack(
+      [&] {
+        int elements = 0;
+        if (!CheckStructure(bytes, &elements, &why)) return;
+        TGsfPtr<GsfInput> input(
+            gsf_input_memory_new(reinterpret_cast<const guint8*>(bytes.constData()), bytes.size(), FALSE));
+        GError* gerror = nullptr;
+        TGsfPtr<GsfInfile> ole(input ? gsf_infile_msole_new(input.get(), &gerror) : nullptr);
+        if (!ole) {
+          why = gerror && gerror->message ? QString::fromUtf8(gerror->message) : QStringLiteral("unreadable");
+          g_clear_error(&gerror);
+          return;
+        }
+        auto file = Create();
+        TLoadBudget budget{bytes.size(), 0};
+        if (!LoadLevel(ole.get(), file->Root(), budget, &why)) return;
+        // libgsf skips entries it dislikes instead of failing; a file missing some is damaged.
+        if (budget.Elements != elements) {
+          why = QStringLiteral("%1 of %2 elements unreadable").arg(elements - budget.Elements).arg(elements);
+          return;
+        }
+        result = std::move(file);
+      },
+      &why);
+  if (!ran || !result) {
+    SetError(error, why);
+    return nullptr;
+  }
+  return result;
+}
+
+std::optional<QByteArray> CompoundFile::ToBytes(QString* error) const {
+  InitGsf();
+  std::optional<QByteArray> result;
+  QString why;
+  const bool ran = RunWithLargeStack(
+      [&] {
+        int elements = 0;
+        if (!CheckWritable(*root_, 1, elements, &why)) return;
+        TGsfPtr<GsfOutput> sink(gsf_output_memory_new());
+        TGsfPtr<GsfOutfile> ole(gsf_outfile_msole_new(sink.get()));
+        if (!ole) {
+          why = QStringLiteral("cannot start a compound file");
+          return;
+        }
+        if (!WriteLevel(ole.get(), *root_, &why)) return;
+        if (!gsf_output_close(GSF_OUTPUT(ole.get()))) {
+          why = GsfOutputError(GSF_OUTPUT(ole.get()), QStringLiteral("cannot finish the compound file"));
+          return;
+        }
+        const guint8* data = gsf_output_memory_get_bytes(GSF_OUTPUT_MEMORY(sink.get()));
+        const gsf_off_t size = gsf_output_size(sink.get());
+        if (!data || size <= 0) {
+          why = QStringLiteral("empty compound file");
+          return;
+        }
+        result = QByteArray(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
+      },
+      &why);
+  if (!ran || !result) {
+    SetError(error, why);
+    return std::nullopt;
+  }
+  return result;
+}
+
+bool CompoundFile::Save(const QString& path, QString* error) const {
+  QString why;
+  const auto bytes = ToBytes(&why);
+  if (!bytes || !ReplaceFile(path, *bytes, &why)) {
+    SetError(error, QStringLiteral("cannot save '%1': %2").arg(path, why));
+    return false;
+  }
+  return true;
+}
+
+}  // namespace vexa

@@ -1,0 +1,591 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <chrono>
+#include <csignal>
+#include <map>
+#include <optional>
+
+#include "storage/CompoundFile.h"
+
+namespace vexa {
+namespace {
+
+// Every element of a tree by its path; a storage maps to nullopt, a stream to its bytes.
+using TTreeMap = std::map<QString, std::optional<QByteArray>>;
+
+void Describe(const CompoundStorage& s, const QString& prefix, TTreeMap& out) {
+  for (const QString& name : s.StorageNames()) {
+    out[prefix + name] = std::nullopt;
+    Describe(*s.OpenStorage(name), prefix + name + QLatin1Char('/'), out);
+  }
+  for (const QString& name : s.StreamNames()) out[prefix + name] = s.Stream(name);
+}
+
+TTreeMap Describe(const CompoundFile& f) {
+  TTreeMap out;
+  Describe(f.Root(), QString(), out);
+  return out;
+}
+
+QByteArray Pattern(int size, int seed) {
+  QByteArray b(size, Qt::Uninitialized);
+  for (int i = 0; i < size; ++i) b[i] = static_cast<char>((i * 31 + seed * 7 + i / 251) & 0xFF);
+  return b;
+}
+
+const QString kLongCyrillic = QStringLiteral("Длинное_имя_ровно_31_символ_абв");
+
+// Nested storages; streams empty, in the mini stream, at and around the 4096-byte cut-off, and
+// in big blocks; Cyrillic names up to the format's limit.
+std::unique_ptr<CompoundFile> SampleFile() {
+  auto f = CompoundFile::Create();
+  CompoundStorage& root = f->Root();
+  root.CreateStream(QStringLiteral("Object")) = Pattern(100, 1);
+  root.CreateStream(QStringLiteral("Empty"));
+  root.CreateStream(QStringLiteral("Big")) = Pattern(10000, 2);
+  root.CreateStream(QStringLiteral("Edge4095")) = Pattern(4095, 3);
+  root.CreateStream(QStringLiteral("Edge4096")) = Pattern(4096, 4);
+  root.CreateStream(QStringLiteral("Edge4097")) = Pattern(4097, 5);
+  CompoundStorage& child = root.CreateStorage(QStringLiteral("000"));
+  child.CreateStream(QStringLiteral("Object")) = Pattern(300, 6);
+  CompoundStorage& grandChild = child.CreateStorage(QStringLiteral("000"));
+  grandChild.CreateStream(QStringLiteral("Object")) = Pattern(5000, 7);
+  grandChild.CreateStorage(QStringLiteral("Пусто"));
+  CompoundStorage& cyr = root.CreateStorage(QStringLiteral("Канал"));
+  cyr.CreateStream(kLongCyrillic) = QStringLiteral("Значение").toUtf8();
+  cyr.CreateStream(QStringLiteral("Объект")) = Pattern(20000, 8);
+  return f;
+}
+
+// The tree as the independent reader (Debian's python3-olefile) sees it.
+TTreeMap ReadWithOlefile(const QString& path) {
+  const QString script = QStringLiteral(
+      "import sys, json, olefile\n"
+      "ole = olefile.OleFileIO(sys.argv[1])\n"
+      "out = {}\n"
+      "for e in ole.listdir(streams=True, storages=True):\n"
+      "    p = '/'.join(e)\n"
+      "    out[p] = None if ole.get_type(e) == olefile.STGTY_STORAGE else ole.openstream(e).read().hex()\n"
+      "print(json.dumps(out))\n");
+  QProcess python;
+  python.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), script, path});
+  EXPECT_TRUE(python.waitForFinished(60000));
+  EXPECT_EQ(python.exitCode(), 0) << python.readAllStandardError().toStdString();
+  TTreeMap out;
+  const QJsonObject o = QJsonDocument::fromJson(python.readAllStandardOutput()).object();
+  for (auto it = o.begin(); it != o.end(); ++it)
+    out[it.key()] =
+        it->isNull() ? std::nullopt : std::optional(QByteArray::fromHex(it->toString().toLatin1()));
+  return out;
+}
+
+QByteArray ReadFile(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void WriteFile(const QString& path, const QByteArray& bytes) {
+  QFile f(path);
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+  ASSERT_EQ(f.write(bytes), bytes.size());
+}
+
+quint32 Le32(const QByteArray& b, qsizetype at) {
+  quint32 v = 0;
+  for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<uchar>(b[at + i]);
+  return v;
+}
+
+void SetLe32(QByteArray& b, qsizetype at, quint32 v) {
+  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
+}
+
+void SetLe16(QByteArray& b, qsizetype at, quint16 v) {
+  b[at] = static_cast<char>(v & 0xFF);
+  b[at + 1] = static_cast<char>(v >> 8);
+}
+
+// Offset of a directory entry in a 512-byte-sector file whose directory is one run of sectors
+// (true of the small files written here).
+qsizetype EntryOffset(const QByteArray& b, int entry) {
+  return (Le32(b, 0x30) + 1) * 512 + entry * 128;
+}
+
+int FindEntry(const QByteArray& b, const QString& name) {
+  const QByteArray utf16(reinterpret_cast<const char*>(name.utf16()), name.size() * 2);
+  for (int e = 0; EntryOffset(b, e) + 128 <= b.size(); ++e)
+    if (b.mid(EntryOffset(b, e), utf16.size()) == utf16 && b[EntryOffset(b, e) + utf16.size()] == 0) return e;
+  return -1;
+}
+
+// A hand-made file in the format: one FAT sector area, the directory, then stream sectors. Every
+// entry is given by its links, so a test can build trees the library would never write.
+struct THandEntry {
+  QString Name;
+  uchar Type = 2;
+  quint32 Left = 0xFFFFFFFF, Right = 0xFFFFFFFF, Child = 0xFFFFFFFF;
+  QByteArray Data;  // streams of 4096 bytes or more (big blocks), or empty
+};
+
+QByteArray BuildByHand(std::vector<THandEntry> entries) {
+  const int dirSectors = static_cast<int>((entries.size() + 3) / 4);
+  int dataSectors = 0;
+  for (const auto& e : entries) dataSectors += static_cast<int>((e.Data.size() + 511) / 512);
+  int fatSectors = 1;
+  while (fatSectors * 128 < fatSectors + dirSectors + dataSectors) ++fatSectors;
+  if (fatSectors > 109) return {};
+  const int total = fatSectors + dirSectors + dataSectors;
+  QByteArray file((1 + total) * 512, '\0');
+  const char sig[] = "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1";
+  file.replace(0, 8, QByteArray(sig, 8));
+  SetLe16(file, 0x18, 0x3E);
+  SetLe16(file, 0x1A, 3);
+  SetLe16(file, 0x1C, 0xFFFE);
+  SetLe16(file, 0x1E, 9);
+  SetLe16(file, 0x20, 6);
+  SetLe32(file, 0x2C, static_cast<quint32>(fatSectors));
+  SetLe32(file, 0x30, static_cast<quint32>(fatSectors));
+  SetLe32(file, 0x38, 4096);
+  SetLe32(file, 0x3C, 0xFFFFFFFE);
+  SetLe32(file, 0x44, 0xFFFFFFFE);
+  for (int i = 0; i < 109; ++i)
+    SetLe32(file, 0x4C + 4 * i, i < fatSectors ? static_cast<quint32>(i) : 0xFFFFFFFF);
+  auto fat = [&](int sector, quint32 next) { SetLe32(file, 512 + sector * 4, next); };
+  for (int i = 0; i < fatSectors * 128; ++i) fat(i, 0xFFFFFFFF);
+  for (int i = 0; i < fatSectors; ++i) fat(i, 0xFFFFFFFD);
+  for (int i = 0; i < dirSectors; ++i)
+    fat(fatSectors + i, i + 1 < dirSectors ? fatSectors + i + 1 : 0xFFFFFFFE);
+  int next = fatSectors + dirSectors;
+  for (size_t n = 0; n < entries.size(); ++n) {
+    const THandEntry& e = entries[n];
+    const qsizetype at = (1 + fatSectors) * 512 + static_cast<qsizetype>(n) * 128;
+    const QByteArray name(reinterpret_cast<const char*>(e.Name.utf16()), e.Name.size() * 2);
+    file.replace(at, name.size(), name);
+    SetLe16(file, at + 0x40, static_cast<quint16>(name.size() + 2));
+    file[at + 0x42] = static_cast<char>(e.Type);
+    file[at + 0x43] = 1;
+    SetLe32(file, at + 0x44, e.Left);
+    SetLe32(file, at + 0x48, e.Right);
+    SetLe32(file, at + 0x4C, e.Child);
+    SetLe32(file, at + 0x74, e.Data.isEmpty() ? 0xFFFFFFFE : static_cast<quint32>(next));
+    SetLe32(file, at + 0x78, static_cast<quint32>(e.Data.size()));
+    const int sectors = static_cast<int>((e.Data.size() + 511) / 512);
+    file.replace((1 + next) * 512, e.Data.size(), e.Data);
+    for (int s = 0; s < sectors; ++s, ++next) fat(next, s + 1 < sectors ? next + 1 : 0xFFFFFFFE);
+  }
+  return file;
+}
+
+// Makes a folder refuse new files, also for root (through the immutable flag), while it lives.
+class TReadOnlyFolder {
+ public:
+  explicit TReadOnlyFolder(const QString& path) : path_(QFile::encodeName(path)) {
+    ::chmod(path_.constData(), 0555);
+    if (AcceptsNewFiles()) SetImmutable(true);
+  }
+  ~TReadOnlyFolder() {
+    if (immutable_) SetImmutable(false);
+    ::chmod(path_.constData(), 0755);
+  }
+  bool AcceptsNewFiles() const {
+    const QByteArray probe = path_ + "/probe";
+    const int fd = ::open(probe.constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+    if (fd < 0) return false;
+    ::close(fd);
+    ::unlink(probe.constData());
+    return true;
+  }
+
+ private:
+  void SetImmutable(bool on) {
+    const int fd = ::open(path_.constData(), O_RDONLY | O_DIRECTORY);
+    if (fd < 0) return;
+    int flags = 0;
+    if (::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0) {
+      flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+      if (::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0) immutable_ = on;
+    }
+    ::close(fd);
+  }
+  QByteArray path_;
+  bool immutable_ = false;
+};
+
+QStringList FolderEntries(const QString& path) {
+  return QDir(path).entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+}
+
+TEST(CompoundFileTest, RoundTripKeepsNestedStoragesAndStreams) {
+  QTemporaryDir dir;
+  const QString path = dir.filePath(QStringLiteral("NET.cfg"));
+  const auto original = SampleFile();
+  QString error;
+  ASSERT_TRUE(original->Save(path, &error)) << error.toStdString();
+
+  const auto loaded = CompoundFile::Open(path, &error);
+  ASSERT_TRUE(loaded) << error.toStdString();
+  EXPECT_EQ(Describe(*loaded), Describe(*original));
+  EXPECT_EQ(loaded->Root().OpenStorage(QStringLiteral("Канал"))->Stream(kLongCyrillic),
+            QStringLiteral("Значение").toUtf8());
+  EXPECT_TRUE(loaded->Root()
+                  .OpenStorage(QStringLiteral("000"))
+                  ->OpenStorage(QStringLiteral("000"))
+                  ->HasStorage(QStringLiteral("Пусто")));
+
+  // A reloaded file saves to the same content again.
+  const auto again = loaded->ToBytes();
+  ASSERT_TRUE(again);
+  const auto reloaded = CompoundFile::OpenBytes(*again);
+  ASSERT_TRUE(reloaded);
+  EXPECT_EQ(Describe(*reloaded), Describe(*original));
+}
+
+TEST(CompoundFileTest, IndependentReaderSeesTheSameTree) {
+  QTemporaryDir dir;
+  const QString path = dir.filePath(QStringLiteral("TASKS.cfg"));
+  const auto original = SampleFile();
+  ASSERT_TRUE(original->Save(path));
+  EXPECT_EQ(ReadWithOlefile(path), Describe(*original));
+}
+
+TEST(CompoundFileTest, ReadsFilesNotWrittenByItself) {
+  // Root -> storage "A" -> big stream "S", with a second stream "T" as A's left sibling: a
+  // balanced-tree layout of the kind other writers produce.
+  const QByteArray big = Pattern(5000, 9);
+  const QByteArray file = BuildByHand({
+      {QStringLiteral("Root Entry"), 5, 0xFFFFFFFF, 0xFFFFFFFF, 1, {}},
+      {QStringLiteral("A"), 1, 3, 0xFFFFFFFF, 2, {}},
+      {QStringLiteral("S"), 2, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, big},
+      {QStringLiteral("T"), 2, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, {}},
+  });
+  QString error;
+  const auto f = CompoundFile::OpenBytes(file, &error);
+  ASSERT_TRUE(f) << error.toStdString();
+  const TTreeMap expected{
+      {QStringLiteral("A"), std::nullopt}, {QStringLiteral("A/S"), big}, {QStringLiteral("T"), QByteArray()}};
+  EXPECT_EQ(Describe(*f), expected);
+}
+
+TEST(CompoundFileTest, MissingForeignAndDamagedFilesGiveAnError) {
+  QTemporaryDir dir;
+  QString error;
+  EXPECT_FALSE(CompoundFile::Open(dir.filePath(QStringLiteral("none.cfg")), &error));
+  EXPECT_TRUE(error.contains(QStringLiteral("does not exist")));
+  EXPECT_FALSE(CompoundFile::Open(dir.path(), &error));
+
+  const QString text = dir.filePath(QStringLiteral("text.cfg"));
+  WriteFile(text, "object NET: TRootNode\r\nend\r\n");
+  error.clear();
+  EXPECT_FALSE(CompoundFile::Open(text, &error));
+  EXPECT_FALSE(error.isEmpty());
+
+  const QByteArray valid = *SampleFile()->ToBytes();
+  auto expectRefused = [&](const QByteArray& bytes, const char* what) {
+    QString why;
+    EXPECT_FALSE(CompoundFile::OpenBytes(bytes, &why)) << what;
+    EXPECT_FALSE(why.isEmpty()) << what;
+  };
+  expectRefused(QByteArray(), "empty");
+  expectRefused(valid.left(512), "header only");
+  expectRefused(valid.left(valid.size() / 2), "half");
+
+  QByteArray lie = valid;
+  SetLe32(lie, 0x2C, 0xFFFFFFFF);  // allocation table sectors
+  expectRefused(lie, "allocation table larger than the file");
+  lie = valid;
+  SetLe32(lie, 0x30, 0x7FFFFFF0);  // directory start
+  expectRefused(lie, "directory outside the file");
+
+  const int big = FindEntry(valid, QStringLiteral("Big"));
+  ASSERT_GT(big, 0);
+  lie = valid;
+  SetLe32(lie, EntryOffset(lie, big) + 0x78, static_cast<quint32>(lie.size()));
+  expectRefused(lie, "stream longer than its chain");
+  lie = valid;
+  SetLe32(lie, EntryOffset(lie, big) + 0x78, 0xFFFFFFF0);
+  expectRefused(lie, "stream size beyond the file");
+  lie = valid;
+  const quint32 start = Le32(lie, EntryOffset(lie, big) + 0x74);
+  SetLe32(lie, (Le32(lie, 0x4C) + 1) * 512 + 4 * start, start);
+  expectRefused(lie, "stream chain loops");
+  lie = valid;
+  SetLe32(lie, EntryOffset(lie, big) + 0x44, 0);  // links back to the root
+  expectRefused(lie, "directory cycle");
+  lie = valid;
+  SetLe32(lie, EntryOffset(lie, big) + 0x44, static_cast<quint32>(big));
+  expectRefused(lie, "entry links to itself");
+
+  // Cut anywhere: an error or, should the cut miss everything, the same tree, never other data.
+  const TTreeMap whole = Describe(*CompoundFile::OpenBytes(valid));
+  int refused = 0;
+  for (qsizetype cut = 0; cut < valid.size(); cut += 61) {
+    QString why;
+    const auto f = CompoundFile::OpenBytes(valid.left(cut), &why);
+    if (f) {
+      EXPECT_EQ(Describe(*f), whole) << cut;
+    } else {
+      ++refused;
+    }
+  }
+  EXPECT_GT(refused, 0);
+
+  // Noise, with and without a sound header in front: never a crash.
+  QRandomGenerator random(7);
+  for (int i = 0; i < 200; ++i) {
+    QByteArray noise(static_cast<qsizetype>(random.bounded(4096)), Qt::Uninitialized);
+    for (auto& c : noise) c = static_cast<char>(random.bounded(256));
+    if (i % 2) noise = valid.left(512) + noise;
+    QString why;
+    if (!CompoundFile::OpenBytes(noise, &why)) {
+      EXPECT_FALSE(why.isEmpty());
+    }
+  }
+}
+
+TEST(CompoundFileTest, HugeDirectoryIsRefusedQuickly) {
+  // 50000 siblings in one line: libgsf would recurse once per entry (past an ordinary stack) and
+  // sort them in quadratic time, so such a file must be refused before it reaches the library.
+  std::vector<THandEntry> entries(50001);
+  entries[0] = {QStringLiteral("Root Entry"), 5, 0xFFFFFFFF, 0xFFFFFFFF, 1, {}};
+  for (quint32 i = 1; i < entries.size(); ++i)
+    entries[i] = {QString::number(i), 2, 0xFFFFFFFF, i + 1 < entries.size() ? i + 1 : 0xFFFFFFFF,
+                  0xFFFFFFFF,         {}};
+  // 2000 steps down one line of nested storages, each holding ten siblings before the next.
+  std::vector<THandEntry> deep(1);
+  deep[0] = {QStringLiteral("Root Entry"), 5, 0xFFFFFFFF, 0xFFFFFFFF, 1, {}};
+  for (quint32 level = 0; level < 2000; ++level) {
+    const quint32 first = static_cast<quint32>(deep.size());
+    for (quint32 k = 0; k < 10; ++k)
+      deep.push_back({QString::number(k),
+                      static_cast<uchar>(k == 9 ? 1 : 2),
+                      0xFFFFFFFF,
+                      k < 9 ? first + k + 1 : 0xFFFFFFFF,
+                      k == 9 && level < 1999 ? first + 10 : 0xFFFFFFFF,
+                      {}});
+  }
+  for (const auto& tree : {entries, deep}) {
+    const QByteArray file = BuildByHand(tree);
+    ASSERT_FALSE(file.isEmpty());
+    const auto started = std::chrono::steady_clock::now();
+    QString why;
+    EXPECT_FALSE(CompoundFile::OpenBytes(file, &why));
+    EXPECT_FALSE(why.isEmpty());
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+  }
+}
+
+TEST(CompoundFileTest, SaveReplacesAnExistingFileWhole) {
+  QTemporaryDir dir;
+  const QString path = dir.filePath(QStringLiteral("NET.cfg"));
+  ASSERT_TRUE(SampleFile()->Save(path));
+  ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0640), 0);
+
+  auto smaller = CompoundFile::Create();
+  smaller->Root().CreateStream(QStringLiteral("Object")) = "new";
+  ASSERT_TRUE(smaller->Save(path));
+  const auto loaded = CompoundFile::Open(path);
+  ASSERT_TRUE(loaded);
+  EXPECT_EQ(Describe(*loaded), Describe(*smaller));
+  struct stat st {};
+  ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0640u);
+  EXPECT_EQ(FolderEntries(dir.path()), QStringList{QStringLiteral("NET.cfg")});
+
+  // A file that is not a compound file is replaced too; a link keeps pointing at the new file.
+  const QString foreign = dir.filePath(QStringLiteral("SETUP.cfg"));
+  WriteFile(foreign, "not a compound file");
+  const QString link = dir.filePath(QStringLiteral("link.cfg"));
+  ASSERT_TRUE(QFile::link(foreign, link));
+  ASSERT_TRUE(smaller->Save(link));
+  EXPECT_TRUE(QFileInfo(link).isSymLink());
+  EXPECT_TRUE(CompoundFile::IsStorageFile(foreign));
+}
+
+TEST(CompoundFileTest, FailedSaveLeavesTheOldFileAndNoTemporary) {
+  QTemporaryDir dir;
+  const QString path = dir.filePath(QStringLiteral("REPORTS.cfg"));
+  auto old = CompoundFile::Create();
+  old->Root().CreateStream(QStringLiteral("Object")) = "old";
+  ASSERT_TRUE(old->Save(path));
+  const QByteArray before = ReadFile(path);
+  const auto bigger = SampleFile();
+  QString error;
+
+  // A write cut short (here by a file-size limit) is the same as a crash in the middle of a save.
+  rlimit saved{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit small = saved;
+  small.rlim_cur = 4096;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  const bool savedWithLimit = bigger->Save(path, &error);
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, oldHandler);
+  EXPECT_FALSE(savedWithLimit);
+  EXPECT_FALSE(error.isEmpty());
+  EXPECT_EQ(ReadFile(path), before);
+  EXPECT_EQ(FolderEntries(dir.path()), QStringList{QStringLiteral("REPORTS.cfg")});
+
+  EXPECT_FALSE(bigger->Save(dir.path(), &error));  // onto a folder
+  EXPECT_FALSE(bigger->Save(dir.filePath(QStringLiteral("no/such/folder.cfg")), &error));
+
+  TReadOnlyFolder readOnly(dir.path());
+  if (readOnly.AcceptsNewFiles()) GTEST_SKIP() << "cannot make a folder read-only here";
+  error.clear();
+  EXPECT_FALSE(bigger->Save(path, &error));
+  EXPECT_TRUE(error.contains(dir.path())) << error.toStdString();
+  EXPECT_EQ(ReadFile(path), before);
+}
+
+TEST(CompoundFileTest, IsStorageFileChecksTheHeader) {
+  QTemporaryDir dir;
+  const QString good = dir.filePath(QStringLiteral("good.cfg"));
+  ASSERT_TRUE(SampleFile()->Save(good));
+  EXPECT_TRUE(CompoundFile::IsStorageFile(good));
+  EXPECT_FALSE(CompoundFile::IsStorageFile(QStringLiteral("/dev/null")));
+  EXPECT_FALSE(CompoundFile::IsStorageFile(dir.filePath(QStringLiteral("none.cfg"))));
+  EXPECT_FALSE(CompoundFile::IsStorageFile(dir.path()));
+
+  const QByteArray bytes = ReadFile(good);
+  auto check = [&](const QByteArray& content) {
+    const QString p = dir.filePath(QStringLiteral("probe.cfg"));
+    WriteFile(p, content);
+    return CompoundFile::IsStorageFile(p);
+  };
+  EXPECT_FALSE(check(QByteArray()));
+  EXPECT_FALSE(check(bytes.left(512)));  // a header with nothing behind it
+  QByteArray wrong = bytes;
+  wrong[0] = 'X';
+  EXPECT_FALSE(check(wrong));
+  wrong = bytes;
+  SetLe16(wrong, 0x1E, 7);  // sector size not allowed for the version
+  EXPECT_FALSE(check(wrong));
+  EXPECT_TRUE(check(bytes));
+}
+
+TEST(CompoundFileTest, NamesFollowTheFormat) {
+  auto f = CompoundFile::Create();
+  CompoundStorage& root = f->Root();
+  EXPECT_NO_THROW(root.CreateStream(kLongCyrillic));
+  EXPECT_THROW(root.CreateStream(kLongCyrillic + QLatin1Char('x')), ECompoundFileError);
+  EXPECT_THROW(root.CreateStorage(QString(32, QLatin1Char('a'))), ECompoundFileError);
+  EXPECT_THROW(root.CreateStream(QString()), ECompoundFileError);
+  for (const char* bad : {"a/b", "a\\b", "a:b", "a!b"})
+    EXPECT_THROW(root.CreateStream(QString::fromLatin1(bad)), ECompoundFileError) << bad;
+
+  // Names are looked up exactly, but siblings may not differ in letter case alone, nor may a
+  // stream and a storage share a name: the file would hold two entries readers cannot tell apart.
+  root.CreateStream(QStringLiteral("Object")) = "x";
+  EXPECT_FALSE(root.HasStream(QStringLiteral("OBJECT")));
+  EXPECT_THROW(root.CreateStream(QStringLiteral("OBJECT")), ECompoundFileError);
+  EXPECT_THROW(root.CreateStorage(QStringLiteral("Object")), ECompoundFileError);
+  root.CreateStorage(QStringLiteral("канал"));
+  EXPECT_THROW(root.CreateStream(QStringLiteral("КАНАЛ")), ECompoundFileError);
+  EXPECT_EQ(root.StreamNames(), (QStringList{kLongCyrillic, QStringLiteral("Object")}));
+  EXPECT_EQ(root.Stream(QStringLiteral("Object")), "x");
+}
+
+TEST(CompoundFileTest, StoragesAreEditedInPlace) {
+  auto f = CompoundFile::Create();
+  CompoundStorage& root = f->Root();
+  QByteArray& first = root.CreateStream(QStringLiteral("000"));
+  first = "first";
+  for (int i = 1; i < 200; ++i) root.CreateStream(QString::number(i));
+  EXPECT_EQ(first, "first");  // references survive later insertions
+  QByteArray& again = root.CreateStream(QStringLiteral("000"));
+  EXPECT_EQ(&again, &first);
+  EXPECT_TRUE(again.isEmpty());
+  EXPECT_EQ(root.StreamNames().first(), QStringLiteral("000"));
+
+  CompoundStorage& a = root.CreateStorage(QStringLiteral("A"));
+  a.CreateStorage(QStringLiteral("B")).CreateStream(QStringLiteral("Object")) = "b";
+  a.CreateStream(QStringLiteral("Object")) = "a";
+  CompoundStorage& replaced = root.CreateStorage(QStringLiteral("A"));
+  EXPECT_EQ(&replaced, &a);
+  EXPECT_TRUE(replaced.StorageNames().isEmpty());
+  EXPECT_TRUE(replaced.StreamNames().isEmpty());
+
+  EXPECT_TRUE(root.RemoveStream(QStringLiteral("5")));
+  EXPECT_FALSE(root.RemoveStream(QStringLiteral("5")));
+  EXPECT_FALSE(root.RemoveStorage(QStringLiteral("6")));  // a stream, not a storage
+  EXPECT_TRUE(root.RemoveStorage(QStringLiteral("A")));
+  EXPECT_EQ(root.OpenStorage(QStringLiteral("A")), nullptr);
+  EXPECT_THROW(root.Stream(QStringLiteral("5")), ECompoundFileError);
+  EXPECT_EQ(root.StreamNames().size(), 199);
+}
+
+TEST(CompoundFileTest, LargeStoragesRoundTripUpToTheLimit) {
+  // 1001 children, the last named "1000", come back complete.
+  auto f = CompoundFile::Create();
+  for (int i = 0; i <= 1000; ++i)
+    f->Root()
+        .CreateStorage(QStringLiteral("%1").arg(i, 3, 10, QLatin1Char('0')))
+        .CreateStream(QStringLiteral("Object")) = QByteArray::number(i);
+  const auto bytes = f->ToBytes();
+  ASSERT_TRUE(bytes);
+  const auto loaded = CompoundFile::OpenBytes(*bytes);
+  ASSERT_TRUE(loaded);
+  EXPECT_EQ(Describe(*loaded), Describe(*f));
+  EXPECT_EQ(loaded->Root().OpenStorage(QStringLiteral("1000"))->Stream(QStringLiteral("Object")), "1000");
+
+  // One storage too many for a file that could be read back is refused, not written.
+  auto tooWide = CompoundFile::Create();
+  for (int i = 0; i <= CompoundFile::kMaxChildren; ++i) tooWide->Root().CreateStream(QString::number(i));
+  QString error;
+  EXPECT_FALSE(tooWide->ToBytes(&error));
+  EXPECT_FALSE(error.isEmpty());
+}
+
+// The seed corpus of the fuzz target: valid files must keep opening, broken ones keep failing.
+// VEXA_WRITE_FUZZ_SEEDS=1 rewrites it from this code.
+TEST(CompoundFileTest, FuzzSeedsStillBehave) {
+  const QString corpus = QStringLiteral(VEXA_SOURCE_DIR "/tests/fuzz/corpus/compound");
+  if (qEnvironmentVariableIntValue("VEXA_WRITE_FUZZ_SEEDS") == 1) {
+    QDir().mkpath(corpus);
+    ASSERT_TRUE(SampleFile()->Save(corpus + QStringLiteral("/valid-sample.cfg")));
+    auto empty = CompoundFile::Create();
+    ASSERT_TRUE(empty->Save(corpus + QStringLiteral("/valid-empty.cfg")));
+    auto small = CompoundFile::Create();
+    small->Root().CreateStream(QStringLiteral("Object")) = Pattern(40, 2);
+    small->Root().CreateStorage(QStringLiteral("000")).CreateStream(QStringLiteral("Object")) =
+        Pattern(64, 3);
+    ASSERT_TRUE(small->Save(corpus + QStringLiteral("/valid-small.cfg")));
+    const QByteArray valid = *small->ToBytes();
+    WriteFile(corpus + QStringLiteral("/broken-truncated.cfg"), valid.left(valid.size() - 200));
+    QByteArray cycle = valid;
+    SetLe32(cycle, EntryOffset(cycle, 1) + 0x44, 0);
+    WriteFile(corpus + QStringLiteral("/broken-cycle.cfg"), cycle);
+    QByteArray lie = valid;
+    SetLe32(lie, 0x2C, 0xFFFFFFFF);
+    WriteFile(corpus + QStringLiteral("/broken-fat-count.cfg"), lie);
+    WriteFile(corpus + QStringLiteral("/broken-text.cfg"), "object NET: TRootNode\r\nend\r\n");
+  }
+  const QStringList files = QDir(corpus).entryList(QDir::Files);
+  ASSERT_FALSE(files.isEmpty());
+  for (const QString& name : files) {
+    QString error;
+    const auto f = CompoundFile::Open(corpus + QLatin1Char('/') + name, &error);
+    if (name.startsWith(QLatin1String("valid-"))) {
+      EXPECT_TRUE(f) << name.toStdString() << ": " << error.toStdString();
+    } else if (name.startsWith(QLatin1String("broken-"))) {
+      EXPECT_FALSE(f) << name.toStdString();
+    }
+  }
+}
+
+}  // namespace
+}  // namespace vexa
