@@ -2,6 +2,8 @@
 
 #include "core/CustomRegister.h"
 #include "core/RegisterNode.h"
+#include "reports/model/ReportNode.h"
+#include "ui/model/LabelDisplay.h"
 
 namespace vexa {
 
@@ -70,6 +72,8 @@ void RegisterPersistentClasses() {
   TClassRegistry::Register(TCustomRegister::StaticClassInfo());
   TClassRegistry::Register(TRegisterNode::StaticClassInfo());
   TClassRegistry::Register(TSetupNode::StaticClassInfo());
+  TClassRegistry::Register(TLabelDisplay::StaticClassInfo());
+  TClassRegistry::Register(TReportNode::StaticClassInfo());
 }
 
 }  // namespace vexa

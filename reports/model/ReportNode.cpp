@@ -1,0 +1,48 @@
+#include "reports/model/ReportNode.h"
+
+#include "core/Services.h"
+
+namespace vexa {
+
+TReportNode::TReportNode(TComponent* owner) : TRootNode(owner), startPoint_(Now()), lastPoint_(Now()) {}
+
+const TClassInfo& TReportNode::StaticClassInfo() {
+  using P = Props<TReportNode>;
+  static const TClassInfo info{
+      "TReportNode",
+      &TRootNode::StaticClassInfo(),
+      [](TComponent* owner) -> TComponent* { return new TReportNode(owner); },
+      {
+          P::DateTime("StartPoint", &TReportNode::StartPoint, &TReportNode::SetStartPoint),
+          P::DateTime("LastPoint", &TReportNode::LastPoint, &TReportNode::SetLastPoint),
+          P::Int("LoggingIntervalIndex", 1, &TReportNode::LoggingIntervalIndex,
+                 &TReportNode::SetLoggingIntervalIndex),
+          P::Int("LoggingDurationIndex", 0, &TReportNode::LoggingDurationIndex,
+                 &TReportNode::SetLoggingDurationIndex),
+          P::Int("Trigger", 0, &TReportNode::Trigger, &TReportNode::SetTrigger),
+          P::Bool("AlignEnabled", true, &TReportNode::AlignEnabled, &TReportNode::SetAlignEnabled),
+          P::Int("TimeOffset", 0, &TReportNode::TimeOffset, &TReportNode::SetTimeOffset),
+          P::Bool("OffsetEnabled", false, &TReportNode::OffsetEnabled, &TReportNode::SetOffsetEnabled),
+          P::Int("Save", 0, &TReportNode::Save, &TReportNode::SetSave),
+          P::Int("MaxCount", 20, &TReportNode::MaxCount, &TReportNode::SetMaxCount),
+          P::StringList("Header", &TReportNode::Header, &TReportNode::SetHeader),
+          P::StringList("Footer", &TReportNode::Footer, &TReportNode::SetFooter),
+      }};
+  return info;
+}
+
+#define VEXA_REPORT_SETTER(Name, Type, field) \
+  void TReportNode::Set##Name(Type v) {       \
+    if (v != field) SetChanged(true);         \
+    field = v;                                \
+  }
+VEXA_REPORT_SETTER(StartPoint, double, startPoint_)
+VEXA_REPORT_SETTER(LastPoint, double, lastPoint_)
+VEXA_REPORT_SETTER(LoggingIntervalIndex, int, loggingIntervalIndex_)
+VEXA_REPORT_SETTER(LoggingDurationIndex, int, loggingDurationIndex_)
+VEXA_REPORT_SETTER(Trigger, int, trigger_)
+VEXA_REPORT_SETTER(Save, int, save_)
+VEXA_REPORT_SETTER(MaxCount, int, maxCount_)
+#undef VEXA_REPORT_SETTER
+
+}  // namespace vexa

@@ -1,0 +1,180 @@
+#include "storage/StgHandlerUnit.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <vector>
+
+#include "core/RootNode.h"
+#include "storage/CompoundFile.h"
+#include "storage/StrHandlerUnit.h"
+
+namespace vexa {
+
+namespace {
+
+const QString kObject = QStringLiteral("Object");
+// Real trees are five levels deep (NET, regulator, channel, register, label); a deeper file is
+// damaged or hostile and must not exhaust the stack.
+constexpr int kMaxDepth = 64;
+
+bool IsChildName(const QString& name, int* index) {
+  if (name.size() < 3 || name.size() > 9) return false;
+  for (QChar c : name)
+    if (c < QLatin1Char('0') || c > QLatin1Char('9')) return false;
+  bool ok = false;
+  const int i = name.toInt(&ok);
+  if (!ok || TStgHandler::ChildName(i) != name) return false;
+  *index = i;
+  return true;
+}
+
+}  // namespace
+
+QString TStgHandler::ChildName(int index) {
+  return QString::asprintf("%03d", index);
+}
+
+TStgHandler::~TStgHandler() = default;
+
+std::unique_ptr<TStgHandler> TStgHandler::Create(const QString& name, TStgHandler* parent) {
+  std::unique_ptr<TStgHandler> h(new TStgHandler);
+  h->writable_ = true;
+  if (parent == nullptr) {
+    h->path_ = name;
+    const QFileInfo info(name);
+    const QFileInfo dir(info.absolutePath());
+    if (name.isEmpty() || info.isDir() || !dir.isDir() || !dir.isWritable()) {
+      h->error_ = QStringLiteral("Не могу создать файл: '%1'!").arg(name);
+      return h;
+    }
+    if (info.exists() && CompoundFile::IsStorageFile(name)) h->file_ = CompoundFile::Open(name);
+    // A foreign or unreadable file is replaced by a new one when the tree is written.
+    if (!h->file_) h->file_ = CompoundFile::Create();
+    h->storage_ = &h->file_->Root();
+  } else if (parent->Valid()) {
+    try {
+      CompoundStorage* s =
+          parent->storageNames_.contains(name) ? parent->storage_->OpenStorage(name) : nullptr;
+      h->storage_ = s != nullptr ? s : &parent->storage_->CreateStorage(name);
+    } catch (const ECompoundFileError&) {
+      h->storage_ = nullptr;
+    }
+  }
+  if (!h->Valid() && h->error_.isEmpty())
+    h->error_ = QStringLiteral("Не могу создать субпамять: '%1'!").arg(name);
+  h->ReadNames();
+  return h;
+}
+
+std::unique_ptr<TStgHandler> TStgHandler::CreateNew(const QString& path) {
+  std::unique_ptr<TStgHandler> h = Create(path);
+  if (h->file_) {
+    h->file_ = CompoundFile::Create();
+    h->storage_ = &h->file_->Root();
+    h->ReadNames();
+  }
+  return h;
+}
+
+std::unique_ptr<TStgHandler> TStgHandler::Open(const QString& name, TStgHandler* parent) {
+  std::unique_ptr<TStgHandler> h(new TStgHandler);
+  if (parent == nullptr) {
+    h->path_ = name;
+    if (!CompoundFile::IsStorageFile(name)) {
+      h->error_ = QStringLiteral("Файл не существует или испорчен: '%1'!").arg(name);
+      return h;
+    }
+    QString why;
+    h->file_ = CompoundFile::Open(name, &why);
+    if (!h->file_) {
+      h->error_ = QStringLiteral("Не могу открыть файл: '%1'!").arg(name);
+      return h;
+    }
+    h->storage_ = &h->file_->Root();
+  } else if (parent->Valid()) {
+    h->storage_ = parent->storage_->OpenStorage(name);
+  }
+  if (!h->Valid()) h->error_ = QStringLiteral("Не могу открыть субпамять: '%1'!").arg(name);
+  h->ReadNames();
+  return h;
+}
+
+std::unique_ptr<TStgHandler> TStgHandler::OpenImage(const QByteArray& bytes) {
+  std::unique_ptr<TStgHandler> h(new TStgHandler);
+  h->file_ = CompoundFile::OpenBytes(bytes);
+  if (!h->file_) {
+    h->error_ = QStringLiteral("Файл не существует или испорчен: '%1'!").arg(QStringLiteral("<memory>"));
+    return h;
+  }
+  h->storage_ = &h->file_->Root();
+  h->ReadNames();
+  return h;
+}
+
+void TStgHandler::ReadNames() {
+  storageNames_.clear();
+  streamNames_.clear();
+  if (!Valid()) return;
+  storageNames_ = storage_->StorageNames();
+  streamNames_ = storage_->StreamNames();
+}
+
+bool TStgHandler::SaveTree(TComponent& node) {
+  if (!Valid()) return false;
+  std::vector<TRootNode*> written;
+  Store(node, written);
+  if (file_) {
+    QString why;
+    if (!file_->Save(path_, &why)) {
+      error_ = QStringLiteral("Не могу создать файл: '%1'!").arg(path_);
+      return false;
+    }
+  }
+  // Only a tree that really reached the file counts as saved.
+  for (TRootNode* n : written) n->SetChanged(false);
+  return true;
+}
+
+void TStgHandler::Store(TComponent& node, std::vector<TRootNode*>& written) {
+  if (!Valid()) return;
+  TStrHandler::Create(kObject, this)->SaveComponent(node);
+  if (auto* tree = dynamic_cast<TRootNode*>(&node)) written.push_back(tree);
+  const int count = node.ComponentCount();
+  for (int i = 0; i < count; ++i) Create(ChildName(i), this)->Store(*node.Component(i), written);
+  // Children the tree no longer has.
+  for (const QString& name : storageNames_) {
+    int index = 0;
+    if (IsChildName(name, &index) && index >= count) storage_->RemoveStorage(name);
+  }
+}
+
+void TStgHandler::LoadTree(std::unique_ptr<TComponent>& target) {
+  std::unique_ptr<TComponent> fresh;
+  Build(fresh, 0);
+  if (fresh) target = std::move(fresh);
+}
+
+void TStgHandler::Build(std::unique_ptr<TComponent>& target, int depth) {
+  if (!Valid()) return;
+  if (depth > kMaxDepth)
+    throw EStreamError(QStringLiteral("The file nests storages deeper than %1 levels").arg(kMaxDepth));
+  std::unique_ptr<TComponent> node;
+  TStrHandler::Open(kObject, this)->LoadComponent(node);
+  if (!node) return;  // a level without its object: skipped with its subtree
+  for (int i = 0;; ++i) {
+    const QString name = ChildName(i);
+    if (!storageNames_.contains(name)) break;
+    std::unique_ptr<TComponent> child;
+    Open(name, this)->Build(child, depth + 1);
+    if (!child) continue;
+    try {
+      node->InsertComponent(std::move(child));
+    } catch (const EComponentError& e) {
+      throw EStreamError(
+          QStringLiteral("Two children of %1 are named alike: %2").arg(node->Name(), e.Message()));
+    }
+  }
+  target = std::move(node);
+}
+
+}  // namespace vexa

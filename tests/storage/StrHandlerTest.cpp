@@ -1,0 +1,463 @@
+// Component streams against byte sequences worked out from the format tables.
+
+#include <QVariant>
+#include <cstring>
+#include <random>
+
+#include "core/Globals.h"
+#include "core/RegisterNode.h"
+#include "core/SetupNode.h"
+#include "reports/model/ReportNode.h"
+#include "storage/CompoundFile.h"
+#include "storage/StgHandlerUnit.h"
+#include "storage/StrHandlerUnit.h"
+#include "support/TestSupport.h"
+#include "ui/model/LabelDisplay.h"
+
+namespace vexa {
+namespace {
+
+// A short string as the format lays it out: one length byte, then the bytes.
+QByteArray S(const QByteArray& text) {
+  return char(text.size()) + text;
+}
+QByteArray H(const char* hex) {
+  return QByteArray::fromHex(hex);
+}
+QByteArray Header(const char* cls, const QByteArray& name) {
+  return "TPF0" + S(cls) + S(name);
+}
+const QByteArray kEnd = H("0000");
+std::string Hex(const QByteArray& b) {
+  return b.toHex(' ').toStdString();
+}
+
+class StreamTest : public test::TVexaTest {};
+
+TEST_F(StreamTest, RootNodeGolden) {
+  TRootNode root(nullptr);
+  root.SetName("NET");
+  root.SetCaption(QStringLiteral("Сеть"));
+  root.SetImageIndex(6);
+  const QByteArray expected = Header("TRootNode", "NET") +          //
+                              S("Caption") + H("06 04 D1E5F2FC") +  // Сеть in 1251
+                              S("ImageIndex") + H("02 06") +        //
+                              S("Changed") + H("09") + kEnd;
+  EXPECT_EQ(Hex(WriteComponent(root)), Hex(expected));
+
+  // Everything at its default except Changed, which has none and is written as false.
+  TRootNode plain(nullptr);
+  plain.SetChanged(false);
+  EXPECT_EQ(WriteComponent(plain), Header("TRootNode", "") + S("Changed") + H("08") + kEnd);
+
+  TRootNode other(nullptr);
+  other.SetTag(300);
+  other.SetEnabled(true);
+  other.SetComments("c");
+  other.SetVisible(false);
+  other.SetImageIndex(2);
+  EXPECT_EQ(WriteComponent(other).toHex(' '),
+            (Header("TRootNode", "") + S("Tag") + H("03 2C01") + S("Enabled") + H("09") + S("Comments") +
+             H("06 01 63") + S("Visible") + H("08") + S("Changed") + H("09") + kEnd)
+                .toHex(' '));
+}
+
+TEST_F(StreamTest, RegisterNodeWithHistoryAndColourGolden) {
+  TRegisterNode reg(nullptr);
+  reg.SetName("D001C002R003");
+  reg.SetEnabled(true);
+  reg.SetCaption("T1");
+  reg.SetImageIndex(40);
+  reg.SetRegisterType(rtINT);
+  reg.SetLastIOResult(iorOK);
+  reg.SetLastStringData(QStringLiteral("12,5"));
+  reg.SetPoints({"07.12.2026 12:00:00", "07.12.2026 12:00:03"});
+  reg.SetDataList({"12,5", "-3"});
+  reg.SetXScale(1.0);
+  reg.SetYScale(2.5);
+  reg.SetDigits(1);
+  reg.SetUserCanWRITE(true);
+  reg.SetZero(0);
+  reg.SetNotch(10);
+  reg.SetPenColor(0x0000FF);
+  const QByteArray expected =
+      Header("TRegisterNode", "D001C002R003") + S("Enabled") + H("09") + S("Caption") + H("06") + S("T1") +
+      S("ImageIndex") + H("02 28") + S("Changed") + H("09") + S("RegisterType") + H("07") + S("rtINT") +
+      S("LastIOResult") + H("07") + S("iorOK") + S("LastStringData") + H("06") + S("12,5") +
+      S("Points.Strings") + H("01") + H("06") + S("07.12.2026 12:00:00") + H("06") +
+      S("07.12.2026 12:00:03") + H("00") + S("DataList.Strings") + H("01 06") + S("12,5") + H("06") +
+      S("-3") + H("00") +                                       //
+      S("XScale") + H("05 0000000000000080 FF3F") +             // 1.0
+      S("YScale") + H("05 00000000000000A0 0040") +             // 2.5
+      S("Digits") + H("02 01") + S("UserCanWRITE") + H("09") +  //
+      S("StringData") + H("06") + S("12,5") +                   // the cached text, not a device read
+      S("FloatData") + H("05 00000000000000C8 0240") +          // 12.5
+      S("Zero") + H("02 00") + S("Notch") + H("02 0A") + S("PenColor") + H("07") + S("clRed") + kEnd;
+  EXPECT_EQ(Hex(WriteComponent(reg)), Hex(expected));
+  EXPECT_TRUE(Comm == nullptr || dynamic_cast<test::TFakeComm*>(Comm.get()) == nullptr ||
+              dynamic_cast<test::TFakeComm*>(Comm.get())->Written.empty());
+  EXPECT_EQ(reg.ComponentState() & csWriting, 0u);
+
+  reg.SetPenColor(0x123456);
+  EXPECT_TRUE(WriteComponent(reg).endsWith(S("PenColor") + H("04 56341200") + kEnd));
+  reg.SetPenColor(static_cast<int>(0x80000008u));  // a system colour travels by name too
+  EXPECT_TRUE(WriteComponent(reg).endsWith(S("PenColor") + H("07") + S("clWindowText") + kEnd));
+}
+
+TEST_F(StreamTest, SetupNodeWithListsGolden) {
+  TSetupNode setup(nullptr);
+  setup.SetName("SETUP");
+  setup.SetPassword("x");
+  setup.SetTablesDir("");
+  setup.SetAutoSaveEnabled(true);
+  setup.SetDemo(true);
+  setup.SetMNames({QStringLiteral("Печь")});
+  setup.SetMFiles({"/a.bmp"});
+  const QByteArray expected = Header("TSetupNode", "SETUP") + S("Password") + H("06 01 78") + S("PortIndex") +
+                              H("02 FF") + S("BaudRateIndex") + H("02 03") + S("AutoSaveEnabled") + H("09") +
+                              S("Demo") + H("09") + S("MNames.Strings") + H("01 06 04 CFE5F7FC 00") +
+                              S("MFiles.Strings") + H("01 06") + S("/a.bmp") + H("00") + kEnd;
+  EXPECT_EQ(Hex(WriteComponent(setup)), Hex(expected));
+
+  std::unique_ptr<TComponent> back = ReadComponent(expected);
+  auto* s = dynamic_cast<TSetupNode*>(back.get());
+  ASSERT_NE(s, nullptr);
+  EXPECT_EQ(s->MNames(), QStringList{QStringLiteral("Печь")});
+  EXPECT_EQ(s->MFiles(), QStringList{"/a.bmp"});
+  EXPECT_EQ(s->PortIndex(), -1);
+  EXPECT_TRUE(s->Demo());
+  EXPECT_FALSE(s->NewConfig());
+}
+
+TEST_F(StreamTest, LabelWithFontGolden) {
+  TLabelDisplay label(nullptr);
+  label.SetLeft(100);
+  label.SetTop(200);
+  label.SetWidth(60);
+  label.SetHeight(17);
+  label.SetBorderStyle(sbsSunken);
+  label.Font().SetCharset(204);
+  label.Font().SetHeight(-13);
+  label.Font().SetName("Arial");
+  label.Font().SetStyle(fsBold | fsItalic);
+  label.SetPrefix("T1 =");
+  label.SetValue("12,5");
+  label.SetUnits(QStringLiteral("°C"));
+  label.SetParentName("ts0");
+  const QByteArray expected = Header("TLabelDisplay", "") + S("Left") + H("02 64") + S("Top") + H("03 C800") +
+                              S("Width") + H("02 3C") + S("Height") + H("02 11") + S("BorderStyle") +
+                              H("07") + S("sbsSunken") + S("Font.Charset") + H("07") + S("RUSSIAN_CHARSET") +
+                              S("Font.Color") + H("07") + S("clBlack") + S("Font.Height") + H("02 F3") +
+                              S("Font.Name") + H("06") + S("Arial") + S("Font.Style") + H("0B") +
+                              S("fsBold") + S("fsItalic") + H("00") + S("Caption") + H("06 0C") +
+                              "T1 = 12,5 \xB0"
+                              "C" +
+                              S("Units") + H("06 02 B0 43") + S("Value") + H("06") + S("12,5") + S("Prefix") +
+                              H("06") + S("T1 =") + S("ParentName") + H("06") + S("ts0") + kEnd;
+  EXPECT_EQ(Hex(WriteComponent(label)), Hex(expected));
+
+  std::unique_ptr<TComponent> back = ReadComponent(expected);
+  auto* l = dynamic_cast<TLabelDisplay*>(back.get());
+  ASSERT_NE(l, nullptr);
+  EXPECT_EQ(l->Font().Charset(), 204);
+  EXPECT_EQ(l->Font().Style(), quint32(fsBold | fsItalic));
+  EXPECT_EQ(l->Font().Name(), "Arial");
+  EXPECT_EQ(l->BorderStyle(), sbsSunken);
+  EXPECT_EQ(l->Color(), 0x00FFFF);
+  EXPECT_EQ(l->Caption(), QStringLiteral("T1 = 12,5 °C"));
+  EXPECT_EQ(WriteComponent(*l), expected);
+
+  // An empty style has no default and is still written, as an empty set.
+  label.Font().SetStyle(0);
+  EXPECT_TRUE(WriteComponent(label).contains(S("Font.Style") + H("0B 00")));
+}
+
+TEST_F(StreamTest, SmallestIntegerTag) {
+  const struct {
+    int Value;
+    const char* Hex;
+  } cases[] = {{127, "02 7F"},      {128, "03 8000"},        {-128, "02 80"},
+               {-129, "03 7FFF"},   {32767, "03 FF7F"},      {32768, "04 00800000"},
+               {-32768, "03 0080"}, {-32769, "04 FF7FFFFF"}, {INT32_MIN, "04 00000080"}};
+  for (const auto& c : cases) {
+    TRootNode n(nullptr);
+    n.SetTag(c.Value);
+    n.SetChanged(false);
+    const QByteArray bytes = WriteComponent(n);
+    EXPECT_EQ(bytes, Header("TRootNode", "") + S("Tag") + H(c.Hex) + S("Changed") + H("08") + kEnd)
+        << c.Value;
+    EXPECT_EQ(ReadComponent(bytes)->Tag(), c.Value);
+  }
+}
+
+TEST_F(StreamTest, ShortAndLongStrings) {
+  for (int length : {0, 1, 255, 256, 70000}) {
+    TRootNode n(nullptr);
+    n.SetCaption(QString(length, QChar(0x0416)));  // Ж, one byte in 1251
+    n.SetChanged(false);
+    const QByteArray bytes = WriteComponent(n);
+    QByteArray value;
+    if (length == 0)
+      value = QByteArray();
+    else if (length <= 255)
+      value = S("Caption") + char(0x06) + char(length) + QByteArray(length, char(0xC6));
+    else
+      value = S("Caption") + char(0x0C) + QByteArray::fromRawData(reinterpret_cast<const char*>(&length), 4) +
+              QByteArray(length, char(0xC6));
+    EXPECT_EQ(bytes, Header("TRootNode", "") + value + S("Changed") + H("08") + kEnd) << length;
+    auto back = ReadComponent(bytes);
+    EXPECT_EQ(static_cast<TRootNode&>(*back).Caption(), n.Caption());
+  }
+}
+
+TEST_F(StreamTest, StaleBytesAfterTheEndAreIgnored) {
+  TRegisterNode reg(nullptr);
+  reg.SetName("D000C000R001");
+  reg.SetPoints({"a"});
+  reg.SetDataList({"1"});
+  const QByteArray clean = WriteComponent(reg);
+  const QByteArray stale = clean + QByteArray("garbage of an older, longer stream \x01\x02\xFF", 40);
+  EXPECT_EQ(WriteComponent(*ReadComponent(stale)), WriteComponent(*ReadComponent(clean)));
+}
+
+TEST_F(StreamTest, ReadingRestoresEveryKindAndNeverTouchesTheLine) {
+  auto* port = dynamic_cast<test::TFakeComm*>(Comm.get());
+  TRegisterNode reg(nullptr);
+  reg.SetName("D001C002R003");
+  reg.SetRegisterType(rtFLOAT);
+  reg.SetLastIOResult(iorWRONGDATA);
+  reg.SetLastStringData("-0,25");
+  reg.SetMaxCount(5);
+  reg.SetXScale(1e-300);
+  reg.SetYScale(-46363.5);
+  reg.SetUserCanREAD(false);
+  reg.SetLoggingInterval(60);
+  reg.SetZero(-5);
+  reg.SetNotch(100000);
+  reg.SetPenWidth(1);
+  reg.SetPenColor(0x1FFFFFFF);
+  const QByteArray bytes = WriteComponent(reg);
+  auto back = ReadComponent(bytes);
+  auto* r = dynamic_cast<TRegisterNode*>(back.get());
+  ASSERT_NE(r, nullptr);
+  EXPECT_EQ(r->Name(), "D001C002R003");
+  EXPECT_EQ(r->RegisterType(), rtFLOAT);
+  EXPECT_EQ(r->LastIOResult(), iorWRONGDATA);
+  EXPECT_EQ(r->LastStringData(), "-0,25");
+  EXPECT_EQ(r->MaxCount(), 5);
+  EXPECT_EQ(r->XScale(), 1e-300);
+  EXPECT_EQ(r->YScale(), -46363.5);
+  EXPECT_FALSE(r->UserCanREAD());
+  EXPECT_EQ(r->LoggingInterval(), 60);
+  EXPECT_EQ(r->Zero(), -5);
+  EXPECT_EQ(r->Notch(), 100000);
+  EXPECT_EQ(r->PenWidth(), 1);
+  EXPECT_EQ(r->PenColor(), 0x1FFFFFFF);
+  EXPECT_TRUE(bytes.contains(S("PenColor") + H("07") + S("clNone")));
+  EXPECT_FALSE(r->Changed());  // reading ends with Loaded
+  EXPECT_EQ(r->ComponentState() & (csLoading | csReading | csWriting), 0u);
+  EXPECT_TRUE(r->Points().isEmpty());
+  EXPECT_FALSE(bytes.contains("Points.Strings"));
+  if (port != nullptr) EXPECT_TRUE(port->Written.empty());
+
+  TReportNode report(nullptr);
+  report.SetStartPoint(46363.5);
+  report.SetLastPoint(46364.0);
+  report.SetLoggingIntervalIndex(0);
+  report.SetAlignEnabled(false);
+  report.SetOffsetEnabled(true);
+  report.SetMaxCount(20);
+  report.SetHeader({"h1", "h2"});
+  const QByteArray rb = WriteComponent(report);
+  EXPECT_TRUE(rb.contains(S("LoggingIntervalIndex") + H("02 00") + S("AlignEnabled") + H("08") +
+                          S("OffsetEnabled") + H("09") + S("Header.Strings")));
+  EXPECT_FALSE(rb.contains("MaxCount"));
+  EXPECT_FALSE(rb.contains("Footer"));
+  auto rback = ReadComponent(rb);
+  auto* rep = dynamic_cast<TReportNode*>(rback.get());
+  ASSERT_NE(rep, nullptr);
+  EXPECT_EQ(rep->StartPoint(), 46363.5);
+  EXPECT_EQ(rep->LastPoint(), 46364.0);
+  EXPECT_EQ(rep->Header(), (QStringList{"h1", "h2"}));
+  EXPECT_FALSE(rep->AlignEnabled());
+  EXPECT_TRUE(rep->OffsetEnabled());
+  EXPECT_EQ(rep->LoggingIntervalIndex(), 0);
+}
+
+// Every way a stream can be wrong raises, and the handler's target keeps its object.
+TEST_F(StreamTest, MalformedStreamsRaiseAndLeaveTheTargetAlone) {
+  TRootNode n(nullptr);
+  n.SetName("X");
+  n.SetCaption("abc");
+  const QByteArray good = WriteComponent(n);
+  const QByteArray head = Header("TRootNode", "X");
+  const std::vector<std::pair<const char*, QByteArray>> bad = {
+      {"empty", QByteArray()},
+      {"signature", "TPF1" + good.mid(4)},
+      {"prefix byte", "TPF0" + H("F1") + good.mid(4)},
+      {"unknown class", Header("TNoSuchNode", "X") + kEnd},
+      {"unknown property", head + S("Colour") + H("02 01") + kEnd},
+      {"read-only property", Header("TRegisterNode", "") + S("Count") + H("02 01") + kEnd},
+      {"wrong kind: text for integer", head + S("ImageIndex") + H("06 01 41") + kEnd},
+      {"wrong kind: integer for Boolean", head + S("Enabled") + H("02 01") + kEnd},
+      {"unknown enumeration", Header("TRegisterNode", "") + S("RegisterType") + H("07") + S("rtHUGE") + kEnd},
+      {"unknown colour", Header("TRegisterNode", "") + S("PenColor") + H("07") + S("clNavyBlue") + kEnd},
+      {"string list without list", Header("TRegisterNode", "") + S("Points.Strings") + H("06 01 41") + kEnd},
+      {"string list by plain name", Header("TRegisterNode", "") + S("Points") + H("01 00") + kEnd},
+      {"unknown set element",
+       Header("TLabelDisplay", "") + S("Font.Style") + H("0B") + S("fsHuge") + H("00") + kEnd},
+      {"path into a non-object", head + S("Caption.Strings") + H("01 00") + kEnd},
+      {"nested object as a value", Header("TLabelDisplay", "") + S("Font") + H("02 01") + kEnd},
+      {"unknown tag", head + S("Caption") + H("0A 00000000") + kEnd},
+      {"truncated in a value", head + S("Caption") + H("06 09 41")},
+      {"truncated extended", head + S("Tag") + H("05 0000")},
+      {"absurd long string", head + S("Caption") + H("0C FFFFFF7F 41") + kEnd},
+      {"list never ended", Header("TRegisterNode", "") + S("Points.Strings") + H("01 06 01 41")},
+      {"children inside", head + H("00") + S("TRootNode")},
+      {"no end of children", head + H("00")},
+      {"truncated name", "TPF0" + H("09") + "TRoot"},
+  };
+  for (const auto& [what, bytes] : bad) EXPECT_THROW(ReadComponent(bytes), EStreamError) << what;
+
+  // Through the handler: the target keeps its object when the stream is bad.
+  auto file = CompoundFile::Create();
+  file->Root().CreateStream("Object") = head + S("Colour") + H("02 01") + kEnd;
+  auto image = file->ToBytes();
+  ASSERT_TRUE(image);
+  auto stg = TStgHandler::OpenImage(*image);
+  ASSERT_TRUE(stg->Valid());
+  std::unique_ptr<TComponent> target = std::make_unique<TRootNode>(nullptr);
+  TComponent* before = target.get();
+  auto str = TStrHandler::Open("Object", stg.get());
+  ASSERT_TRUE(str->Valid());
+  EXPECT_THROW(str->LoadComponent(target), EStreamError);
+  EXPECT_EQ(target.get(), before);
+
+  auto missing = TStrHandler::Open("Nothing", stg.get());
+  EXPECT_FALSE(missing->Valid());
+  EXPECT_EQ(missing->ErrorText(), QStringLiteral("Не могу открыть поток: 'Nothing'!"));
+  missing->LoadComponent(target);
+  EXPECT_EQ(target.get(), before);
+}
+
+TEST_F(StreamTest, IdentifiersAreReadWithoutRegardToCase) {
+  const QByteArray bytes = Header("TRegisterNode", "") + S("RegisterType") + H("07") + S("RTbyte") +
+                           S("PenColor") + H("07") + S("CLRED") + kEnd;
+  auto back = ReadComponent(bytes);
+  auto& r = static_cast<TRegisterNode&>(*back);
+  EXPECT_EQ(r.RegisterType(), rtBYTE);
+  EXPECT_EQ(r.PenColor(), 0x0000FF);
+}
+
+TEST_F(StreamTest, HandlerOverwritesFromTheStartWithoutShortening) {
+  auto file = CompoundFile::Create();
+  const QByteArray old(500, 'z');
+  file->Root().CreateStream("Object") = old;
+  auto image = file->ToBytes();
+  ASSERT_TRUE(image);
+  auto stg = TStgHandler::OpenImage(*image);
+  TRootNode n(nullptr);
+  n.SetName("N");
+  auto str = TStrHandler::Create("Object", stg.get());
+  ASSERT_TRUE(str->Valid());
+  str->SaveComponent(n);
+  const QByteArray& now = stg->Storage()->Stream("Object");
+  const QByteArray written = WriteComponent(n);
+  EXPECT_EQ(now.size(), old.size());
+  EXPECT_EQ(now.left(written.size()), written);
+  auto back = ReadComponent(now);
+  EXPECT_EQ(back->Name(), "N");
+}
+
+// --- extended floats ---------------------------------------------------------------------------
+
+TEST(ExtendedTest, HandWorkedValues) {
+  const struct {
+    double Value;
+    const char* Hex;
+  } cases[] = {
+      {0.0, "00000000000000000000"},
+      {-0.0, "00000000000000000080"},
+      {1.0, "0000000000000080FF3F"},
+      {-2.5, "00000000000000A000C0"},
+      {46363.5, "0000000000801BB50E40"},  // 1011010100011011.1b = 1.0110101000110111b x 2^15
+      {0.5, "0000000000000080FE3F"},
+      {3.0, "00000000000000C00040"},
+      {std::numeric_limits<double>::infinity(), "0000000000000080FF7F"},
+  };
+  for (const auto& c : cases) {
+    const auto ext = DoubleToExtended(c.Value);
+    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(ext.data()), 10).toHex(), QByteArray(c.Hex).toLower())
+        << c.Value;
+    const QByteArray raw = QByteArray::fromHex(c.Hex);
+    const double back = ExtendedToDouble(reinterpret_cast<const uint8_t*>(raw.constData()));
+    EXPECT_EQ(std::bit_cast<uint64_t>(back), std::bit_cast<uint64_t>(c.Value)) << c.Value;
+  }
+  // 1e-300 = 0x01A56E1FC2F8F359 as a double: exponent 26 - 1023 = -997, so 16383 - 997 = 0x3C1A, and
+  // the mantissa is 1 followed by the 52 fraction bits shifted up by 11.
+  const auto tiny = DoubleToExtended(1e-300);
+  EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(tiny.data()), 10).toHex(),
+            QByteArray("00c89ac717fe70ab1a3c"));
+  EXPECT_TRUE(std::isnan(ExtendedToDouble(DoubleToExtended(std::nan("")).data())));
+}
+
+TEST(ExtendedTest, NarrowingRoundsToNearestEvenAndHandlesTheRanges) {
+  auto ext = [](uint64_t mantissa, uint16_t se) {
+    std::array<uint8_t, 10> b{};
+    for (int i = 0; i < 8; ++i) b[i] = static_cast<uint8_t>(mantissa >> (8 * i));
+    b[8] = static_cast<uint8_t>(se);
+    b[9] = static_cast<uint8_t>(se >> 8);
+    return ExtendedToDouble(b.data());
+  };
+  // 1 + 2^-53 is a tie: stays at 1 (even); 1 + 3 x 2^-54 rounds up to 1 + 2^-52.
+  EXPECT_EQ(ext(0x8000000000000400ull, 0x3FFF), 1.0);
+  EXPECT_EQ(ext(0x8000000000000600ull, 0x3FFF), 1.0 + std::ldexp(1.0, -52));
+  EXPECT_EQ(ext(0x8000000000000C00ull, 0x3FFF), 1.0 + 2 * std::ldexp(1.0, -52));  // tie up to even
+  // All ones round up into the next binade.
+  EXPECT_EQ(ext(0xFFFFFFFFFFFFFFFFull, 0x3FFF), 2.0);
+  // Beyond the double range: infinity; far below: zero; just below: a subnormal.
+  EXPECT_TRUE(std::isinf(ext(0x8000000000000000ull, 0x3FFF + 1024)));
+  EXPECT_EQ(ext(0x8000000000000000ull, 0x0001), 0.0);
+  EXPECT_EQ(ext(0x8000000000000000ull, 0x3FFF - 1074), std::ldexp(1.0, -1074));
+  EXPECT_EQ(ext(0x8000000000000000ull, 0x3FFF - 1075), 0.0);  // exactly half the smallest: even, 0
+  EXPECT_EQ(ext(0xC000000000000000ull, 0x3FFF - 1075), std::ldexp(1.0, -1074));
+  // An unnormal (integer bit clear) is normalised.
+  EXPECT_EQ(ext(0x4000000000000000ull, 0x4000), 1.0);
+  EXPECT_EQ(ext(0, 0x4000), 0.0);
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+// The processor's own 80-bit format is an independent judge of both directions.
+TEST(ExtendedTest, AgreesWithTheProcessorsExtendedFormat) {
+  std::mt19937_64 random(7);
+  auto hardware = [](double d) {
+    long double x = d;
+    std::array<uint8_t, 10> b{};
+    std::memcpy(b.data(), &x, 10);
+    return b;
+  };
+  std::vector<double> values = {
+      0.0, 1.0, -2.5, 1e-300, 46363.5, 1e300, -1e-310, 4.9e-324, 1.7976931348623157e308};
+  for (int i = 0; i < 20000; ++i) values.push_back(std::bit_cast<double>(random()));
+  for (double d : values) {
+    if (std::isnan(d)) continue;
+    EXPECT_EQ(DoubleToExtended(d), hardware(d)) << d;
+  }
+  for (int i = 0; i < 20000; ++i) {
+    std::array<uint8_t, 10> b{};
+    const uint64_t m = random() | (uint64_t{1} << 63);
+    // Exponents around the whole double range, including its subnormal and overflow edges.
+    const uint16_t e = static_cast<uint16_t>(16383 - 1100 + random() % 2200) | ((random() & 1) << 15);
+    std::memcpy(b.data(), &m, 8);
+    std::memcpy(b.data() + 8, &e, 2);
+    long double x = 0;
+    std::memcpy(&x, b.data(), 10);
+    EXPECT_EQ(std::bit_cast<uint64_t>(ExtendedToDouble(b.data())),
+              std::bit_cast<uint64_t>(static_cast<double>(x)))
+        << QByteArray(reinterpret_cast<const char*>(b.data()), 10).toHex().constData();
+  }
+}
+#endif
+
+}  // namespace
+}  // namespace vexa

@@ -1,0 +1,172 @@
+#include "ui/model/LabelDisplay.h"
+
+#include <cmath>
+
+namespace vexa {
+
+namespace {
+
+TPropInfo SetProp(const QString& name, const QStringList& names, std::optional<qint64> def,
+                  quint32 (TFont::*get)() const, void (TFont::*set)(quint32)) {
+  TPropInfo p;
+  p.Name = name;
+  p.Kind = TPropKind::Set;
+  p.Default = def;
+  p.Names = names;
+  p.Get = [get](const TPersistent& o) { return QVariant::fromValue((static_cast<const TFont&>(o).*get)()); };
+  p.Set = [set](TPersistent& o, const QVariant& v) { (static_cast<TFont&>(o).*set)(v.value<quint32>()); };
+  return p;
+}
+
+}  // namespace
+
+const TClassInfo& TFont::StaticClassInfo() {
+  using P = Props<TFont>;
+  static const TClassInfo info{
+      "TFont",
+      nullptr,
+      nullptr,
+      {
+          P::Charset("Charset", std::nullopt, &TFont::Charset, &TFont::SetCharset),
+          P::Colour("Color", std::nullopt, &TFont::Color, &TFont::SetColor),
+          P::Int("Height", std::nullopt, &TFont::Height, &TFont::SetHeight),
+          P::String("Name", &TFont::Name, &TFont::SetName),
+          P::Enum("Pitch",
+                  {QStringLiteral("fpDefault"), QStringLiteral("fpVariable"), QStringLiteral("fpFixed")},
+                  fpDefault, &TFont::Pitch, &TFont::SetPitch),
+          P::Int("Size", std::nullopt, &TFont::Size, nullptr),
+          SetProp("Style",
+                  {QStringLiteral("fsBold"), QStringLiteral("fsItalic"), QStringLiteral("fsUnderline"),
+                   QStringLiteral("fsStrikeOut")},
+                  std::nullopt, &TFont::Style, &TFont::SetStyle),
+      }};
+  return info;
+}
+
+void TFont::Assign(const TFont& source) {
+  charset_ = source.charset_;
+  color_ = source.color_;
+  height_ = source.height_;
+  name_ = source.name_;
+  pitch_ = source.pitch_;
+  style_ = source.style_;
+}
+
+bool TFont::operator==(const TFont& o) const {
+  return charset_ == o.charset_ && color_ == o.color_ && height_ == o.height_ && name_ == o.name_ &&
+         pitch_ == o.pitch_ && style_ == o.style_;
+}
+
+int TFont::Size() const {
+  return static_cast<int>(std::lround(-height_ * 72.0 / 96.0));
+}
+
+void TFont::SetSize(int points) {
+  height_ = -static_cast<int>(std::lround(points * 96.0 / 72.0));
+}
+
+const TClassInfo& TLabelDisplay::StaticClassInfo() {
+  using P = Props<TLabelDisplay>;
+  static const TClassInfo info{
+      "TLabelDisplay",
+      &TComponent::StaticClassInfo(),
+      [](TComponent* owner) -> TComponent* { return new TLabelDisplay(owner); },
+      {
+          P::Int("Left", std::nullopt, &TLabelDisplay::Left, &TLabelDisplay::SetLeft),
+          P::Int("Top", std::nullopt, &TLabelDisplay::Top, &TLabelDisplay::SetTop),
+          P::Int("Width", std::nullopt, &TLabelDisplay::Width, &TLabelDisplay::SetWidth),
+          P::Int("Height", std::nullopt, &TLabelDisplay::Height, &TLabelDisplay::SetHeight),
+          P::Colour("Color", 0x00FFFF, &TLabelDisplay::Color, &TLabelDisplay::SetColor),
+          P::Enum("BorderStyle",
+                  {QStringLiteral("sbsNone"), QStringLiteral("sbsSingle"), QStringLiteral("sbsSunken")},
+                  sbsSingle, &TLabelDisplay::BorderStyle, &TLabelDisplay::SetBorderStyle),
+          [] {
+            TPropInfo p;
+            p.Name = QStringLiteral("Font");
+            p.Kind = TPropKind::Object;
+            p.Get = [](const TPersistent&) { return QVariant(); };
+            p.Set = [](TPersistent&, const QVariant&) {};
+            p.Nested = [](TPersistent& o) -> TPersistent* { return &static_cast<TLabelDisplay&>(o).font_; };
+            return p;
+          }(),
+          P::String("Caption", &TLabelDisplay::Caption, &TLabelDisplay::SetCaption),
+          P::String("Units", &TLabelDisplay::Units, &TLabelDisplay::SetUnits),
+          P::String("Value", &TLabelDisplay::Value, &TLabelDisplay::SetValue),
+          P::String("Prefix", &TLabelDisplay::Prefix, &TLabelDisplay::SetPrefix),
+          P::String("ParentName", &TLabelDisplay::ParentName, &TLabelDisplay::SetParentName),
+      }};
+  return info;
+}
+
+std::function<void(TLabelDisplay&)>& TLabelDisplay::AttachHook() {
+  static std::function<void(TLabelDisplay&)> hook;
+  return hook;
+}
+
+TLabelDisplay::TLabelDisplay(TComponent* owner) : TComponent(owner) {
+  if (auto* reg = dynamic_cast<TRegisterNode*>(owner)) {
+    reg->ClearHistory();
+    reg->SetEnabled(true);
+  }
+}
+
+TLabelDisplay::~TLabelDisplay() {
+  if (auto* reg = dynamic_cast<TRegisterNode*>(Owner());
+      reg != nullptr && !(reg->ComponentState() & csDestroying)) {
+    reg->SetEnabled(false);
+    reg->ClearHistory();
+  }
+}
+
+void TLabelDisplay::Loaded() {
+  TComponent::Loaded();
+  if (AttachHook()) AttachHook()(*this);
+}
+
+void TLabelDisplay::Notify() {
+  if (OnChange && !IsStreaming()) OnChange(*this);
+}
+
+#define VEXA_LABEL_SETTER(Name, Type, field) \
+  void TLabelDisplay::Set##Name(Type v) {    \
+    if (v == field) return;                  \
+    field = v;                               \
+    Notify();                                \
+  }
+VEXA_LABEL_SETTER(Left, int, left_)
+VEXA_LABEL_SETTER(Top, int, top_)
+VEXA_LABEL_SETTER(Width, int, width_)
+VEXA_LABEL_SETTER(Height, int, height_)
+VEXA_LABEL_SETTER(Color, int, color_)
+VEXA_LABEL_SETTER(BorderStyle, TStaticBorderStyle, borderStyle_)
+VEXA_LABEL_SETTER(Caption, const QString&, caption_)
+VEXA_LABEL_SETTER(ParentName, const QString&, parentName_)
+#undef VEXA_LABEL_SETTER
+
+void TLabelDisplay::SetFont(const TFont& v) {
+  if (v == font_) return;
+  font_.Assign(v);
+  Notify();
+}
+
+void TLabelDisplay::SetUnits(const QString& v) {
+  units_ = v;
+  RefreshText();
+}
+
+void TLabelDisplay::SetValue(const QString& v) {
+  value_ = v;
+  RefreshText();
+}
+
+void TLabelDisplay::SetPrefix(const QString& v) {
+  prefix_ = v;
+  RefreshText();
+}
+
+void TLabelDisplay::RefreshText() {
+  caption_ = prefix_ + QLatin1Char(' ') + value_ + QLatin1Char(' ') + units_;
+  Notify();
+}
+
+}  // namespace vexa
