@@ -164,10 +164,11 @@ TEST_F(CommTest, ClosedPortCountsMinusOneAndRefusesLineControl) {
 TEST_F(CommTest, ReadReturnsAtOnceWithWhatHasArrived) {
   port.Open();
   uint8_t buf[64] = {};
+  port.SetReadTimeout(2000);  // a read must not wait for it
   const auto t0 = Clock::now();
   EXPECT_EQ(port.Read(buf, sizeof buf), 0);
   EXPECT_EQ(port.InQueCount(), 0);
-  EXPECT_LT(MsSince(t0), 50);
+  EXPECT_LT(MsSince(t0), 1000);
 
   pty.Send("0123456789");
   ASSERT_TRUE(WaitForCount(port, 10));
@@ -220,7 +221,7 @@ TEST_F(CommTest, WriteGivesUpAfterWriteTimeoutWhenNobodyReads) {
   EXPECT_EQ(port.Write(reinterpret_cast<const uint8_t*>(big.constData()), static_cast<int>(big.size())), -1);
   const int64_t ms = MsSince(t0);
   EXPECT_GE(ms, 90);
-  EXPECT_LT(ms, 1000);
+  EXPECT_LT(ms, 3000);
 }
 
 // A pseudo-terminal keeps everything but the character size and the parity enable bit, so those
