@@ -1,6 +1,7 @@
 #include "tools/vexa-sim/SimLine.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <termios.h>
 #include <time.h>
@@ -8,6 +9,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -21,6 +23,7 @@ namespace {
 constexpr int kTurnaroundNs = 1'000'000;
 constexpr int kSplitGapMs = 30;  // well over the master's polling interval
 constexpr int kMaxTextData = 32;
+constexpr int64_t kStopCheckNs = 20'000'000;
 
 bool CrcMatches(const QByteArray& bytes, int at, int length) {
   TRegisterFrame f;
@@ -138,9 +141,18 @@ int64_t TSimLine::NowNs() {
   return static_cast<int64_t>(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
 }
 
-void TSimLine::SleepUntil(int64_t ns) const {
-  timespec ts{static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
-  while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
+bool TSimLine::SleepUntil(int64_t ns) const {
+  // In slices, so a stop signal (held back while answering) cuts a long --delay short.
+  for (;;) {
+    sigset_t pending;
+    sigpending(&pending);
+    if (sigismember(&pending, SIGINT) || sigismember(&pending, SIGTERM) || sigismember(&pending, SIGHUP))
+      return false;
+    const int64_t now = NowNs();
+    if (now >= ns) return true;
+    const int64_t until = std::min(ns, now + kStopCheckNs);
+    const timespec ts{static_cast<time_t>(until / 1'000'000'000), static_cast<long>(until % 1'000'000'000)};
+    clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr);
   }
 }
 
@@ -191,7 +203,7 @@ void TSimLine::Send(QByteArray answer, int requestLength, int64_t receivedAtNs) 
   for (int i = 0; i < answer.size(); ++i) {
     if (i == splitAt) t += kSplitGapMs * 1.0e6;
     t += byteNs_;  // a byte is there once its last bit is
-    SleepUntil(static_cast<int64_t>(t));
+    if (!SleepUntil(static_cast<int64_t>(t))) return;
     if (!WriteByte(answer[i])) {
       log_(QStringLiteral("! %1 bytes lost: the reader does not read").arg(answer.size() - i));
       return;

@@ -57,7 +57,8 @@ class TSimLine {
   static int64_t NowNs();
 
  private:
-  void SleepUntil(int64_t ns) const;
+  // False when a stop signal is waiting: the answer is abandoned.
+  bool SleepUntil(int64_t ns) const;
   bool WriteByte(char byte);
 
   double byteNs_;
