@@ -3,22 +3,38 @@
 // terminal port TComm in the program).
 
 #include <QString>
-
 #include <cstdint>
 #include <stdexcept>
 
 namespace vexa {
 
 enum TBaudRate {
-  br110, br300, br600, br1200, br2400, br4800, br9600, br14400, br19200, br38400, br56000, br57600,
-  br115200, br128000, br256000
+  br110,
+  br300,
+  br600,
+  br1200,
+  br2400,
+  br4800,
+  br9600,
+  br14400,
+  br19200,
+  br38400,
+  br56000,
+  br57600,
+  br115200,
+  br128000,
+  br256000
 };
 enum TParity { paNone, paOdd, paEven, paMark, paSpace };
 enum TStopbits { sb10, sb15, sb20 };
 enum TDatabits { da4, da5, da6, da7, da8 };
 enum TFlowControl { fcNone, fcCTS, fcDTR, fcSoftware, fcDefault };
 enum TCommOption : unsigned {
-  coParityCheck = 1, coDsrSensitivity = 2, coIgnoreXOff = 4, coErrorChar = 8, coNullStrip = 16
+  coParityCheck = 1,
+  coDsrSensitivity = 2,
+  coIgnoreXOff = 4,
+  coErrorChar = 8,
+  coNullStrip = 16
 };
 
 // Bit/s of a TBaudRate value.

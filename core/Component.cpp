@@ -35,9 +35,13 @@ QHash<QString, const TClassInfo*>& Classes() {
 }
 }  // namespace
 
-void TClassRegistry::Register(const TClassInfo& info) { Classes().insert(info.Name, &info); }
+void TClassRegistry::Register(const TClassInfo& info) {
+  Classes().insert(info.Name, &info);
+}
 
-const TClassInfo* TClassRegistry::Find(const QString& name) { return Classes().value(name, nullptr); }
+const TClassInfo* TClassRegistry::Find(const QString& name) {
+  return Classes().value(name, nullptr);
+}
 
 TComponent::TComponent(TComponent* owner) : owner_(owner) {
   if (owner_ != nullptr) owner_->children_.push_back(this);
@@ -53,8 +57,10 @@ TComponent::~TComponent() {
 }
 
 const TClassInfo& TComponent::StaticClassInfo() {
-  static const TClassInfo info{
-      "TComponent", nullptr, nullptr, {Props<TComponent>::Int("Tag", 0, &TComponent::Tag, &TComponent::SetTag)}};
+  static const TClassInfo info{"TComponent",
+                               nullptr,
+                               nullptr,
+                               {Props<TComponent>::Int("Tag", 0, &TComponent::Tag, &TComponent::SetTag)}};
   return info;
 }
 
@@ -114,6 +120,8 @@ void TComponent::DestroyComponents() {
   }
 }
 
-void TComponent::Loaded() { state_ &= ~csLoading; }
+void TComponent::Loaded() {
+  state_ &= ~csLoading;
+}
 
 }  // namespace vexa

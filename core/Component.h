@@ -7,7 +7,6 @@
 #include <QString>
 #include <QStringList>
 #include <QVariant>
-
 #include <functional>
 #include <memory>
 #include <optional>
@@ -28,18 +27,18 @@ class EComponentError : public std::runtime_error {
 };
 
 enum class TPropKind {
-  Integer,     // qint64 in the variant
-  Colour,      // integer written as a colour name when it has one
-  Charset,     // integer written as a charset name when it has one
-  Enumeration, // int index into Names
-  Boolean,     // bool
-  Float,       // double
-  DateTime,    // double, days since 30 Dec 1899
-  String,      // QString
-  StringList,  // QStringList, streamed as Name.Strings
-  Set,         // quint32 bit mask over Names
-  Reference,   // QString component name, or an invalid variant for nil / a view link
-  Object,      // nested persistent object, its properties streamed as Name.Sub
+  Integer,      // qint64 in the variant
+  Colour,       // integer written as a colour name when it has one
+  Charset,      // integer written as a charset name when it has one
+  Enumeration,  // int index into Names
+  Boolean,      // bool
+  Float,        // double
+  DateTime,     // double, days since 30 Dec 1899
+  String,       // QString
+  StringList,   // QStringList, streamed as Name.Strings
+  Set,          // quint32 bit mask over Names
+  Reference,    // QString component name, or an invalid variant for nil / a view link
+  Object,       // nested persistent object, its properties streamed as Name.Sub
 };
 
 struct TPropInfo {
@@ -173,8 +172,8 @@ struct Props {
     p.Kind = kind;
     p.Default = def;
     p.Get = [get](const TPersistent& o) {
-      return QVariant::fromValue(std::decay_t<decltype((static_cast<const C&>(o).*get)())>(
-          (static_cast<const C&>(o).*get)()));
+      return QVariant::fromValue(
+          std::decay_t<decltype((static_cast<const C&>(o).*get)())>((static_cast<const C&>(o).*get)()));
     };
     if constexpr (!std::is_same_v<S, std::nullptr_t>) {
       p.Set = [set](TPersistent& o, const QVariant& v) {

@@ -10,19 +10,23 @@
 namespace vexa {
 
 const QStringList& RegisterTypeNames() {
-  static const QStringList names = {
-      QStringLiteral("Логический"),         QStringLiteral("8-бит беззнаковый"),
-      QStringLiteral("8-бит"),              QStringLiteral("16-бит беззнаковый"),
-      QStringLiteral("16-бит"),             QStringLiteral("32-бит беззнаковый"),
-      QStringLiteral("32-бит"),             QStringLiteral("Вещественный"),
-      QStringLiteral("Вещественный длинный"), QStringLiteral("Текстовый"),
-      QStringLiteral("Неизвестный тип")};
+  static const QStringList names = {QStringLiteral("Логический"),
+                                    QStringLiteral("8-бит беззнаковый"),
+                                    QStringLiteral("8-бит"),
+                                    QStringLiteral("16-бит беззнаковый"),
+                                    QStringLiteral("16-бит"),
+                                    QStringLiteral("32-бит беззнаковый"),
+                                    QStringLiteral("32-бит"),
+                                    QStringLiteral("Вещественный"),
+                                    QStringLiteral("Вещественный длинный"),
+                                    QStringLiteral("Текстовый"),
+                                    QStringLiteral("Неизвестный тип")};
   return names;
 }
 
 const QStringList& RegisterTypeIdentifiers() {
-  static const QStringList names = {"rtBOOL",  "rtUBYTE", "rtBYTE",  "rtUINT",   "rtINT",    "rtULONG",
-                                    "rtLONG",  "rtFLOAT", "rtDOUBLE", "rtASCIIZ", "rtUnknown"};
+  static const QStringList names = {"rtBOOL", "rtUBYTE", "rtBYTE",   "rtUINT",   "rtINT",    "rtULONG",
+                                    "rtLONG", "rtFLOAT", "rtDOUBLE", "rtASCIIZ", "rtUnknown"};
   return names;
 }
 
@@ -33,17 +37,40 @@ const QStringList& IOResultIdentifiers() {
 
 namespace {
 
-bool IsFixedPoint(TRegisterType t) { return t >= rtUBYTE && t <= rtLONG; }
+bool IsFixedPoint(TRegisterType t) {
+  return t >= rtUBYTE && t <= rtLONG;
+}
 
 // Raw range of the fixed-point and Boolean types; the 32-bit types are handled as signed.
 std::pair<int64_t, int64_t> RawRange(TRegisterType t) {
   switch (t) {
-    case rtBOOL: return {0, 1};
-    case rtUBYTE: return {0, 255};
-    case rtBYTE: return {-128, 127};
-    case rtUINT: return {0, 65535};
-    case rtINT: return {-32768, 32767};
-    default: return {INT32_MIN, INT32_MAX};
+    case rtBOOL:
+      return {0, 1};
+    case rtUBYTE:
+      return {0, 255};
+    case rtBYTE:
+      return {-128, 127};
+    case rtUINT:
+      return {0, 65535};
+    case rtINT:
+      return {-32768, 32767};
+    default:
+      return {INT32_MIN, INT32_MAX};
+  }
+}
+
+// What the type's bytes can carry, read as signed or as unsigned: -1 on a byte register goes out as
+// 0xFF, but 100000 on a 16-bit register would reach the device as garbage.
+std::pair<int64_t, int64_t> WireRange(TRegisterType t) {
+  switch (t) {
+    case rtUBYTE:
+    case rtBYTE:
+      return {-128, 255};
+    case rtUINT:
+    case rtINT:
+      return {-32768, 65535};
+    default:
+      return {INT32_MIN, INT32_MAX};
   }
 }
 
@@ -58,24 +85,30 @@ struct TDecimal {
 // exactly 15.5 and the tie rule sees it.
 std::optional<TDecimal> ParseDecimal(const QString& text, QChar separator) {
   const QString t = text.trimmed();
-  if (!StrToFloat(t)) return std::nullopt;
   TDecimal d;
   qsizetype i = 0;
-  if (i < t.size() && (t[i] == QLatin1Char('+') || t[i] == QLatin1Char('-'))) d.Negative = t[i++] == QLatin1Char('-');
+  if (i < t.size() && (t[i] == QLatin1Char('+') || t[i] == QLatin1Char('-')))
+    d.Negative = t[i++] == QLatin1Char('-');
   bool fraction = false;
+  int digits = 0;
   for (; i < t.size(); ++i) {
     const QChar c = t[i];
-    if (c == separator) {
+    if (c == separator && !fraction) {
       fraction = true;
-    } else if (c.isDigit()) {
+    } else if (c >= QLatin1Char('0') && c <= QLatin1Char('9')) {
       d.Digits.append(static_cast<char>(c.unicode()));
+      ++digits;
       if (fraction) --d.Exponent;
     } else {
-      break;  // exponent
+      break;
     }
   }
+  if (digits == 0) return std::nullopt;
   if (i < t.size()) {
-    const auto e = StrToInt(t.mid(i + 1), -100000, 100000);
+    if (t[i] != QLatin1Char('e') && t[i] != QLatin1Char('E')) return std::nullopt;
+    const QString exp = t.mid(i + 1);
+    if (exp.isEmpty() || exp.contains(QLatin1Char(' '))) return std::nullopt;
+    const auto e = StrToInt(exp, -100000, 100000);
     if (!e) return std::nullopt;
     d.Exponent += static_cast<int>(*e);
   }
@@ -159,9 +192,12 @@ const TClassInfo& TCustomRegister::StaticClassInfo() {
             p.Name = QStringLiteral("StringData");
             p.Kind = TPropKind::String;
             p.Get = [](const TPersistent& o) {
-              return QVariant(const_cast<TCustomRegister&>(static_cast<const TCustomRegister&>(o)).StringData());
+              return QVariant(
+                  const_cast<TCustomRegister&>(static_cast<const TCustomRegister&>(o)).StringData());
             };
-            p.Set = [](TPersistent& o, const QVariant& v) { static_cast<TCustomRegister&>(o).SetStringData(v.toString()); };
+            p.Set = [](TPersistent& o, const QVariant& v) {
+              static_cast<TCustomRegister&>(o).SetStringData(v.toString());
+            };
             return p;
           }(),
           [] {
@@ -169,9 +205,12 @@ const TClassInfo& TCustomRegister::StaticClassInfo() {
             p.Name = QStringLiteral("FloatData");
             p.Kind = TPropKind::Float;
             p.Get = [](const TPersistent& o) {
-              return QVariant(const_cast<TCustomRegister&>(static_cast<const TCustomRegister&>(o)).FloatData());
+              return QVariant(
+                  const_cast<TCustomRegister&>(static_cast<const TCustomRegister&>(o)).FloatData());
             };
-            p.Set = [](TPersistent& o, const QVariant& v) { static_cast<TCustomRegister&>(o).SetFloatData(v.toDouble()); };
+            p.Set = [](TPersistent& o, const QVariant& v) {
+              static_cast<TCustomRegister&>(o).SetFloatData(v.toDouble());
+            };
             return p;
           }(),
           P::Int("Count", std::nullopt, &TCustomRegister::Count, nullptr),
@@ -203,10 +242,10 @@ void TCustomRegister::Refresh() {
   if (Enabled()) StringData();
 }
 
-#define VEXA_CHANGED_SETTER(Name, Type, field) \
-  void TCustomRegister::Set##Name(Type value) {  \
-    if (value != field) SetChanged(true);        \
-    field = value;                               \
+#define VEXA_CHANGED_SETTER(Name, Type, field)  \
+  void TCustomRegister::Set##Name(Type value) { \
+    if (value != field) SetChanged(true);       \
+    field = value;                              \
   }
 VEXA_CHANGED_SETTER(RegisterType, TRegisterType, registerType_)
 VEXA_CHANGED_SETTER(MaxCount, int, maxCount_)
@@ -264,20 +303,33 @@ QString TCustomRegister::StringData() {
     if (registerType_ == rtASCIIZ)
       std::memcpy(data, frame.Data + 5, static_cast<size_t>(available));
     else if (registerType_ != rtUnknown)
-      std::memcpy(data, frame.Data + 5, static_cast<size_t>(RegisterTypeSizes[static_cast<size_t>(registerType_)]));
+      std::memcpy(data, frame.Data + 5,
+                  static_cast<size_t>(RegisterTypeSizes[static_cast<size_t>(registerType_)]));
     auto le = [&data](int n) {
       uint32_t v = 0;
       for (int i = 0; i < n; ++i) v |= uint32_t(data[i]) << (8 * i);
       return v;
     };
     switch (registerType_) {
-      case rtBOOL: text = data[0] != 0 ? QStringLiteral("1") : QStringLiteral("0"); break;
-      case rtUBYTE: text = QString::number(data[0]); break;
-      case rtBYTE: text = QString::number(static_cast<int8_t>(data[0])); break;
-      case rtUINT: text = QString::number(le(2)); break;
-      case rtINT: text = QString::number(static_cast<int16_t>(le(2))); break;
+      case rtBOOL:
+        text = data[0] != 0 ? QStringLiteral("1") : QStringLiteral("0");
+        break;
+      case rtUBYTE:
+        text = QString::number(data[0]);
+        break;
+      case rtBYTE:
+        text = QString::number(static_cast<int8_t>(data[0]));
+        break;
+      case rtUINT:
+        text = QString::number(le(2));
+        break;
+      case rtINT:
+        text = QString::number(static_cast<int16_t>(le(2)));
+        break;
       case rtULONG:
-      case rtLONG: text = QString::number(static_cast<int32_t>(le(4))); break;
+      case rtLONG:
+        text = QString::number(static_cast<int32_t>(le(4)));
+        break;
       case rtFLOAT:
       case rtDOUBLE: {
         double v = 0;
@@ -299,7 +351,9 @@ QString TCustomRegister::StringData() {
         text = FromCp1251(QByteArray(reinterpret_cast<const char*>(data), end ? int(end - data) : 31));
         break;
       }
-      case rtUnknown: lastIOResult_ = iorFAIL; break;
+      case rtUnknown:
+        lastIOResult_ = iorFAIL;
+        break;
     }
   }
   QString result;
@@ -340,11 +394,12 @@ bool TCustomRegister::IsValidValue(const QString& text) const {
     case rtLONG: {
       const auto [lo, hi] = RawRange(registerType_);
       if (digits_ == 0) return StrToInt(text, lo, hi).has_value();
-      // With decimals the scaled raw value must still fit the register: it would wrap on the wire.
+      // With decimals the scaled raw value must still fit the register's bytes.
       const auto d = ParseDecimal(text, sep);
       if (!d) return false;
       const auto raw = ScaleDecimal(*d, digits_, TRounding::TiesToEven);
-      return raw && *raw >= lo && *raw <= hi;
+      const auto [wlo, whi] = WireRange(registerType_);
+      return raw && *raw >= wlo && *raw <= whi;
     }
     case rtFLOAT:
     case rtDOUBLE:
@@ -448,7 +503,7 @@ void TCustomRegister::SetFloatData(double value) {
       // Truncated toward zero on the decimal digits the number stands for (0.29 x 100 is 29).
       const auto d = DecimalOf(value);
       const auto raw = d ? ScaleDecimal(*d, digits_, TRounding::TowardZero) : std::nullopt;
-      const auto [lo, hi] = RawRange(registerType_);
+      const auto [lo, hi] = WireRange(registerType_);
       if (!raw || *raw < lo || *raw > hi) {
         lastIOResult_ = iorFAIL;  // would wrap on the wire: nothing is sent
         return;
@@ -484,7 +539,11 @@ int ElapsedSeconds(double since) {
 }
 }  // namespace
 
-int TCustomRegister::RDElapsed() const { return ElapsedSeconds(rdTime_); }
-int TCustomRegister::WRElapsed() const { return ElapsedSeconds(wrTime_); }
+int TCustomRegister::RDElapsed() const {
+  return ElapsedSeconds(rdTime_);
+}
+int TCustomRegister::WRElapsed() const {
+  return ElapsedSeconds(wrTime_);
+}
 
 }  // namespace vexa

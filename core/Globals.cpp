@@ -13,7 +13,7 @@ std::unique_ptr<TRootNode> TASKS;
 std::unique_ptr<TRootNode> RTEMPLATES;
 std::unique_ptr<TRootNode> REPORTS;
 std::unique_ptr<TRootNode> REGISTRY;
-std::unique_ptr<TSetupNode> Setup;
+std::unique_ptr<TSetupNode> SETUP;
 std::unique_ptr<TCustomComm> Comm;
 
 namespace {
@@ -50,20 +50,21 @@ std::unique_ptr<TRootNode>* RootSlot(const QString& name) {
 
 void RecreateRoot(const QString& name) {
   for (const TRootDef& r : kRoots)
-    if (name == QLatin1String(r.Name)) CreateTreeRoot(*r.Slot, name, QString::fromUtf8(r.Caption), r.ImageIndex);
+    if (name == QLatin1String(r.Name))
+      CreateTreeRoot(*r.Slot, name, QString::fromUtf8(r.Caption), r.ImageIndex);
 }
 
 void CreateGlobals(std::unique_ptr<TCustomComm> comm) {
   RegisterPersistentClasses();
   for (const TRootDef& r : kRoots)
     CreateTreeRoot(*r.Slot, QString::fromLatin1(r.Name), QString::fromUtf8(r.Caption), r.ImageIndex);
-  Setup = std::make_unique<TSetupNode>(nullptr);
+  SETUP = std::make_unique<TSetupNode>(nullptr);
   Comm = std::move(comm);
 }
 
 void DestroyGlobals() {
   Comm.reset();
-  Setup.reset();
+  SETUP.reset();
   for (auto it = std::rbegin(kRoots); it != std::rend(kRoots); ++it) it->Slot->reset();
 }
 

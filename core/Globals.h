@@ -16,7 +16,7 @@ extern std::unique_ptr<TRootNode> TASKS;
 extern std::unique_ptr<TRootNode> RTEMPLATES;
 extern std::unique_ptr<TRootNode> REPORTS;
 extern std::unique_ptr<TRootNode> REGISTRY;
-extern std::unique_ptr<TSetupNode> Setup;
+extern std::unique_ptr<TSetupNode> SETUP;
 extern std::unique_ptr<TCustomComm> Comm;
 
 // Frees the root in `slot` and puts a fresh, empty one there (Caption, Name, ImageIndex in order).

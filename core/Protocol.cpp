@@ -11,14 +11,10 @@
 
 namespace vexa {
 
-bool ApplyCrc(TRegisterFrame& frame) {
-  if (frame.Length < 4 || frame.Length >= kFrameSize) {
-    frame.Length = 0;
-    return false;
-  }
+uint8_t Crc8(const uint8_t* data, int length) {
   uint8_t crc = 0xFF;
-  for (int i = 0; i < frame.Length; ++i) {
-    uint8_t b = frame.Data[i];
+  for (int i = 0; i < length; ++i) {
+    uint8_t b = data[i];
     for (int bit = 0; bit < 8; ++bit) {
       const uint8_t mix = (crc ^ b) & 1;
       crc >>= 1;
@@ -26,6 +22,15 @@ bool ApplyCrc(TRegisterFrame& frame) {
       b >>= 1;
     }
   }
+  return crc;
+}
+
+bool ApplyCrc(TRegisterFrame& frame) {
+  if (frame.Length < 4 || frame.Length >= kFrameSize) {
+    frame.Length = 0;
+    return false;
+  }
+  const uint8_t crc = Crc8(frame.Data, frame.Length);
   const bool equal = frame.Data[frame.Length] == crc;
   frame.Data[frame.Length] = crc;
   ++frame.Length;
@@ -40,7 +45,8 @@ double ByteTime(int baudRateIndex) {
 
 QString FrameToHex(const uint8_t* data, int length) {
   QStringList parts;
-  for (int i = 0; i < length; ++i) parts << QStringLiteral("%1").arg(data[i], 2, 16, QLatin1Char('0')).toUpper();
+  for (int i = 0; i < length; ++i)
+    parts << QStringLiteral("%1").arg(data[i], 2, 16, QLatin1Char('0')).toUpper();
   return parts.join(QLatin1Char(' '));
 }
 
@@ -68,7 +74,8 @@ TVerdict Validate(TRegisterFrame& frame, const TRegisterFrame& request, TRegiste
   if (std::memcmp(frame.Data, request.Data, 4) != 0) return TVerdict::Mismatch;
   if (request.Data[3] == 1) return received == 5 ? TVerdict::Valid : TVerdict::Mismatch;
   if (request.Data[3] != 0) return TVerdict::Mismatch;
-  if (type == rtASCIIZ) return received >= 7 && received <= kMaxAnswerBytes ? TVerdict::Valid : TVerdict::Mismatch;
+  if (type == rtASCIIZ)
+    return received >= 7 && received <= kMaxAnswerBytes ? TVerdict::Valid : TVerdict::Mismatch;
   if (received < 6) return TVerdict::Mismatch;
   const int code = frame.Data[4] & 0x0F;
   if (type != rtUnknown) {
@@ -88,24 +95,27 @@ TVerdict Validate(TRegisterFrame& frame, const TRegisterFrame& request, TRegiste
 bool Transact(TRegisterFrame& frame, TCustomRegister& reg) {
   ApplyCrc(frame);
   const TRegisterFrame request = frame;
-  Trace(QStringLiteral("> ") + FrameToHex(frame.Data, frame.Length));
+  const QString requestTrace = QStringLiteral("> ") + FrameToHex(frame.Data, frame.Length);
   TClock& clock = *Services().Clock;
 
-  if (Setup && Setup->Demo()) {
+  if (SETUP && SETUP->Demo()) {
+    Trace(requestTrace);
     clock.Sleep(10);
     const bool ok = Simulate(frame, reg);
     Trace(ok ? QStringLiteral("< ") + FrameToHex(frame.Data, frame.Length) : QStringLiteral("! timeout"));
     return ok;
   }
   if (!Comm || !Comm->Connected()) {
+    Trace(requestTrace);
     Trace(QStringLiteral("! port closed"));
     return false;
   }
 
-  const double byteTime = ByteTime(Setup ? Setup->BaudRateIndex() : -1);
+  const double byteTime = ByteTime(SETUP ? SETUP->BaudRateIndex() : -1);
   const TRegisterType type = reg.RegisterType();
   for (int attempt = 0; attempt < 3; ++attempt) {
     frame = request;
+    Trace(requestTrace);
     try {
       Comm->PurgeIn();
       Comm->PurgeOut();

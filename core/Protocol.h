@@ -2,7 +2,6 @@
 // Frames of the regulator line, their CRC-8 and the exchange with its retries and timing.
 
 #include <QString>
-
 #include <cstdint>
 
 namespace vexa {
@@ -16,6 +15,9 @@ struct TRegisterFrame {
   int32_t Length = 0;
   uint8_t Data[kFrameSize] = {};
 };
+
+// CRC-8 (x^8 + x^5 + x^4 + 1, least significant bit first, start 0xFF, no final XOR).
+uint8_t Crc8(const uint8_t* data, int length);
 
 // Seals (or checks) Length bytes: stores the CRC at Length, grows Length by one and returns whether
 // the byte that was there already equalled the CRC. Below 4 bytes: Length becomes 0, False.

@@ -2,7 +2,6 @@
 
 #include <QLocale>
 #include <QTimeZone>
-
 #include <algorithm>
 #include <charconv>
 #include <chrono>
@@ -17,7 +16,9 @@ const QDate kEpoch(1899, 12, 30);
 constexpr double kMsPerDay = 86400000.0;
 }  // namespace
 
-double TClock::Now() const { return DateTimeFromQt(QDateTime::currentDateTime()); }
+double TClock::Now() const {
+  return DateTimeFromQt(QDateTime::currentDateTime());
+}
 
 int64_t TClock::TickMs() const {
   using namespace std::chrono;
@@ -33,10 +34,13 @@ int TRandomGenerator::Next(int n) {
   return std::uniform_int_distribution<int>(0, n - 1)(engine_);
 }
 
-double TRandomGenerator::Fraction() { return std::uniform_real_distribution<double>(0.0, 1.0)(engine_); }
+double TRandomGenerator::Fraction() {
+  return std::uniform_real_distribution<double>(0.0, 1.0)(engine_);
+}
 
 TMsgButton TMessageService::Show(const QString& text, TMsgIcon, unsigned, TMsgButton defaultButton) {
-  std::fprintf(stderr, "Vexa: %s\n", qPrintable(QString(text).replace(QLatin1String("\r\n"), QLatin1String(" "))));
+  std::fprintf(stderr, "Vexa: %s\n",
+               qPrintable(QString(text).replace(QLatin1String("\r\n"), QLatin1String(" "))));
   return defaultButton;
 }
 

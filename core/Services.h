@@ -6,7 +6,6 @@
 #include <QChar>
 #include <QDateTime>
 #include <QString>
-
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -70,16 +69,22 @@ struct TServices {
   std::function<void(const QString&)> Trace;
   // The windows' side of long core operations; empty until the main window installs them.
   std::function<void(const QString&)> ProgramState;  // status line text ("Работа", ...)
-  std::function<void(bool busy)> BusyCursor;          // hourglass on and off
+  std::function<void(bool busy)> BusyCursor;         // hourglass on and off
   // The automatic save the poller runs on the main thread (the network state save).
   std::function<void()> AutoSave;
 };
 
 TServices& Services();
 
-inline double Now() { return Services().Clock->Now(); }
-inline const TFormatSettings& FormatSettings() { return Services().Format; }
-inline const QString& ExeDir() { return Services().ExeDir; }
+inline double Now() {
+  return Services().Clock->Now();
+}
+inline const TFormatSettings& FormatSettings() {
+  return Services().Format;
+}
+inline const QString& ExeDir() {
+  return Services().ExeDir;
+}
 inline void ShowProgramState(const QString& text) {
   if (Services().ProgramState) Services().ProgramState(text);
 }

@@ -1,7 +1,7 @@
 #include "core/Simulator.h"
 
-#include <cmath>
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <optional>
@@ -66,8 +66,9 @@ bool SimulateRead(TRegisterFrame& frame, TCustomRegister& reg) {
     case rtLONG: {
       const TBand& band = kWordBands[k3];
       const int64_t next = Wander(reg);
-      int32_t v = next == std::numeric_limits<int64_t>::min() ? band.Start
-                                                              : static_cast<int32_t>(static_cast<uint32_t>(next));
+      int32_t v = next == std::numeric_limits<int64_t>::min()
+                      ? band.Start
+                      : static_cast<int32_t>(static_cast<uint32_t>(next));
       if (v >= band.High) v = band.High - 1;
       if (v <= band.Low) v = band.Low + 1;
       const auto u = static_cast<uint32_t>(v);
@@ -122,7 +123,8 @@ bool SimulateWrite(TRegisterFrame& frame, TCustomRegister& reg) {
   QString text;
   if (type <= rtLONG) {
     uint32_t raw = 0;
-    for (int i = 0; i < RegisterTypeSizes[static_cast<size_t>(type)]; ++i) raw |= uint32_t(data[i]) << (8 * i);
+    for (int i = 0; i < RegisterTypeSizes[static_cast<size_t>(type)]; ++i)
+      raw |= uint32_t(data[i]) << (8 * i);
     const double v = std::trunc(static_cast<double>(raw) * std::pow(10.0, -reg.Digits()));
     text = std::isfinite(v) ? QString::number(static_cast<qint64>(v)) : kFailedText;
   } else if (type == rtFLOAT) {

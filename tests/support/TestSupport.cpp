@@ -45,7 +45,9 @@ QByteArray Sealed(QByteArray bytes) {
   return QByteArray(reinterpret_cast<const char*>(f.Data), f.Length);
 }
 
-void TVexaEnvironment::SetUp() { RegisterPersistentClasses(); }
+void TVexaEnvironment::SetUp() {
+  RegisterPersistentClasses();
+}
 
 void TVexaTest::SetUp() {
   auto clock = std::make_unique<TFakeClock>();

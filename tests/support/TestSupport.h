@@ -8,7 +8,6 @@
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
-
 #include <deque>
 #include <functional>
 #include <memory>
@@ -16,6 +15,17 @@
 
 #include "core/CommInt.h"
 #include "core/Services.h"
+
+// Readable failure messages for Qt values.
+inline void PrintTo(const QString& s, std::ostream* os) {
+  *os << '"' << s.toStdString() << '"';
+}
+inline void PrintTo(const QByteArray& b, std::ostream* os) {
+  *os << b.toHex(' ').toStdString();
+}
+inline void PrintTo(const QStringList& l, std::ostream* os) {
+  *os << '[' << l.join(", ").toStdString() << ']';
+}
 
 namespace vexa::test {
 

@@ -3,7 +3,6 @@
 
 #include <QString>
 #include <QStringList>
-
 #include <map>
 
 namespace vexa::cli {

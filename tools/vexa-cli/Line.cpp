@@ -9,7 +9,7 @@ namespace vexa::cli {
 int PrepareLine(TCliContext& ctx, bool needsLine) {
   CreateGlobals(nullptr);
   if (ctx.Demo) {
-    Setup->SetDemo(true);
+    SETUP->SetDemo(true);
     return 0;
   }
   if (!needsLine) return 0;

@@ -3,7 +3,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QStringList>
-
 #include <cstdio>
 #include <map>
 
@@ -100,7 +99,8 @@ int main(int argc, char** argv) {
       ctx.Demo = true;
     } else if (opt == QLatin1String("--trace")) {
       ctx.Trace = true;
-    } else if (opt == QLatin1String("--dir") || opt == QLatin1String("--port") || opt == QLatin1String("--baud")) {
+    } else if (opt == QLatin1String("--dir") || opt == QLatin1String("--port") ||
+               opt == QLatin1String("--baud")) {
       const auto v = value();
       if (!v) return Usage();
       if (opt == QLatin1String("--dir")) ctx.Dir = QDir(*v).absolutePath();

@@ -1,0 +1,84 @@
+#include <QStringDecoder>
+
+#include "core/Services.h"
+#include "support/TestSupport.h"
+
+namespace vexa::test {
+namespace {
+
+class ServicesTest : public TVexaTest {};
+
+TEST_F(ServicesTest, Cp1251CoversTheWholeCyrillicAlphabet) {
+  const QString text =
+      QStringLiteral("АБВГДЕЁЖЗИЙКЛМНОПРСТУФХЦЧШЩЪЫЬЭЮЯабвгдеёжзийклмнопрстуфхцчшщъыьэюя №«»—");
+  const QByteArray bytes = ToCp1251(text);
+  EXPECT_EQ(bytes.size(), text.size());
+  EXPECT_EQ(static_cast<uint8_t>(bytes[0]), 0xC0);
+  EXPECT_EQ(static_cast<uint8_t>(bytes[6]), 0xA8);  // Ё
+  EXPECT_EQ(FromCp1251(bytes), text);
+  // Every byte decodes the way the system's own converter decodes it.
+  QStringDecoder system("windows-1251");
+  if (system.isValid()) {
+    for (int b = 0; b < 256; ++b) {
+      if (b == 0x98) continue;
+      const QByteArray one(1, static_cast<char>(b));
+      EXPECT_EQ(FromCp1251(one), system.decode(one)) << b;
+    }
+  }
+  EXPECT_EQ(ToCp1251(QStringLiteral("日")), "?");
+}
+
+TEST_F(ServicesTest, NumbersFollowTheRegionalSeparator) {
+  EXPECT_EQ(StrToFloat("1,5"), 1.5);
+  EXPECT_EQ(StrToFloat(" -2,25 "), -2.25);
+  EXPECT_EQ(StrToFloat("1E3"), 1000.0);
+  EXPECT_EQ(StrToFloat("+7"), 7.0);
+  EXPECT_FALSE(StrToFloat("1.5"));
+  EXPECT_FALSE(StrToFloat(""));
+  EXPECT_FALSE(StrToFloat("inf"));
+  EXPECT_FALSE(StrToFloat("nan"));
+  EXPECT_FALSE(StrToFloat("1,5x"));
+  EXPECT_FALSE(StrToFloat("***"));
+  EXPECT_EQ(FloatToStr(12.5), "12,5");
+  EXPECT_EQ(FloatToStr(0.1 + 0.2), "0,3");
+  EXPECT_EQ(FloatToStr(1e20), "1E20");
+  EXPECT_EQ(FloatToStr(-3), "-3");
+  EXPECT_EQ(FormatFixed(2.5, 2), "2,50");
+  EXPECT_EQ(FormatFixed(-0.05, 1), "-0,1");
+  EXPECT_EQ(StrToInt("2147483647"), 2147483647);
+  EXPECT_FALSE(StrToInt("2147483648"));
+  EXPECT_FALSE(StrToInt("12a"));
+  EXPECT_FALSE(StrToInt("-"));
+  EXPECT_EQ(StrToInt("-0"), 0);
+  Services().Format.DecimalSeparator = QLatin1Char('.');
+  EXPECT_EQ(StrToFloat("1.5"), 1.5);
+  EXPECT_FALSE(StrToFloat("1,5"));
+  EXPECT_EQ(FloatToStr(12.5), "12.5");
+}
+
+TEST_F(ServicesTest, DateTimesAreDaysSince1899) {
+  const QDateTime t(QDate(2026, 12, 7), QTime(9, 5, 3));
+  const double v = DateTimeFromQt(t);
+  EXPECT_NEAR(v, 46363 + (9 * 3600 + 5 * 60 + 3) / 86400.0, 1e-9);
+  EXPECT_EQ(DateTimeToQt(v), t);
+  EXPECT_EQ(DateTimeToStr(v), "07.12.2026 9:05:03");
+  EXPECT_EQ(DateTimeToStr(46363), "07.12.2026");
+  EXPECT_EQ(DateTimeFromQt(QDateTime(QDate(1899, 12, 30), QTime(0, 0))), 0.0);
+}
+
+TEST_F(ServicesTest, RandomGeneratorIsSeededAndInRange) {
+  Services().Random.Seed(7);
+  std::vector<int> a;
+  for (int i = 0; i < 100; ++i) a.push_back(Services().Random.Next(3));
+  Services().Random.Seed(7);
+  for (int i = 0; i < 100; ++i) EXPECT_EQ(Services().Random.Next(3), a[static_cast<size_t>(i)]);
+  EXPECT_EQ(*std::min_element(a.begin(), a.end()), 0);
+  EXPECT_EQ(*std::max_element(a.begin(), a.end()), 2);
+  EXPECT_EQ(Services().Random.Next(0), 0);
+  const double f = Services().Random.Fraction();
+  EXPECT_GE(f, 0.0);
+  EXPECT_LT(f, 1.0);
+}
+
+}  // namespace
+}  // namespace vexa::test

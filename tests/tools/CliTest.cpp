@@ -1,0 +1,63 @@
+#include <gtest/gtest.h>
+
+#include <QProcess>
+#include <QTemporaryDir>
+
+namespace {
+
+struct TRun {
+  int Code = -1;
+  QString Out;
+  QString Err;
+};
+
+TRun Cli(const QStringList& args) {
+  QTemporaryDir dir;
+  QProcess p;
+  p.setWorkingDirectory(dir.path());
+  p.start(QStringLiteral(VEXA_CLI_PATH), args);
+  p.waitForFinished(60000);
+  return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
+          QString::fromUtf8(p.readAllStandardError())};
+}
+
+TEST(CliTest, DemoReadsAnswerLikeTheSimulatedNetwork) {
+  TRun ok = Cli({"--demo", "read", "D001C000R005"});
+  EXPECT_EQ(ok.Code, 0);
+  EXPECT_EQ(ok.Out, "250\n");
+  TRun missing = Cli({"--demo", "read", "D000C006R000"});
+  EXPECT_EQ(missing.Code, 1);
+  EXPECT_EQ(missing.Out, "***\n");
+  TRun channel = Cli({"--demo", "read", "D001C002R000"});
+  EXPECT_EQ(channel.Out, "1\n");
+}
+
+TEST(CliTest, TraceShowsTheRequestFrameFirst) {
+  TRun r = Cli({"--demo", "--trace", "read", "D000C001R002"});
+  EXPECT_EQ(r.Code, 0);
+  const QStringList lines = r.Err.split('\n', Qt::SkipEmptyParts);
+  ASSERT_GE(lines.size(), 2);
+  EXPECT_EQ(lines[0], "> 00 01 02 00 D1");
+  EXPECT_TRUE(lines[1].startsWith("< 00 01 02 00 C4 5E 01")) << lines[1].toStdString();  // 350 as rtINT
+}
+
+TEST(CliTest, WriteValidatesBeforeSending) {
+  EXPECT_EQ(Cli({"--demo", "write", "D001C000R005", "12"}).Code, 0);
+  TRun bad = Cli({"--demo", "write", "D001C000R005", "1,5"});  // an integer register without decimals
+  EXPECT_EQ(bad.Code, 1);
+  EXPECT_TRUE(bad.Err.contains("not a valid value")) << bad.Err.toStdString();
+}
+
+TEST(CliTest, BadCommandLinesExplainThemselves) {
+  TRun none = Cli({});
+  EXPECT_EQ(none.Code, 2);
+  EXPECT_TRUE(none.Err.contains("usage: vexa-cli"));
+  EXPECT_EQ(Cli({"--demo", "frobnicate"}).Code, 2);
+  EXPECT_EQ(Cli({"--demo", "read"}).Code, 2);
+  EXPECT_EQ(Cli({"--bogus", "read", "X"}).Code, 2);
+  TRun noLine = Cli({"read", "D000C000R001"});
+  EXPECT_EQ(noLine.Code, 2);
+  EXPECT_TRUE(noLine.Err.contains("--demo or --port"));
+}
+
+}  // namespace
