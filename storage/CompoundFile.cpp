@@ -33,9 +33,13 @@ Q_LOGGING_CATEGORY(lcCompound, "vexa.storage.compound", QtWarningMsg)
 
 // libgsf's directory reader recurses once per entry along sibling and child links, and its
 // writer chains all siblings in one line, so this bounds the reader's recursion in files we
-// write and in files made to look like them. Parsing runs on a thread whose stack holds it.
-constexpr int kMaxDirectoryDepth = 20000;
+// write and in files made to look like them. Deep or large files are handled on a thread whose
+// stack holds that recursion (and libgsf's stack buffer of 1/32 of the file); ordinary ones on
+// the caller's.
+constexpr int kMaxDirectoryDepth = CompoundFile::kMaxDirectoryDepth;
 constexpr uint kWorkerStackSize = 64u * 1024 * 1024;
+constexpr int kCallerStackDepth = 256;
+constexpr qint64 kCallerStackFileSize = 8 * 1024 * 1024;
 
 constexpr quint32 kNoStream = 0xFFFFFFFFu;
 constexpr quint32 kEndOfChain = 0xFFFFFFFEu;
@@ -74,11 +78,11 @@ struct TGObjectUnref {
 template <class T>
 using TGsfPtr = std::unique_ptr<T, TGObjectUnref>;
 
-// Runs work to completion on a thread with a large stack; false when no thread could be started.
-bool RunWithLargeStack(const std::function<void()>& work, QString* error) {
+// Runs work to completion, on a thread with a large stack when asked; exceptions become errors.
+bool RunGuarded(const std::function<void()>& work, bool largeStack, QString* error) {
   bool ran = false;
   QString failure;
-  std::unique_ptr<QThread> thread(QThread::create([&] {
+  auto guarded = [&] {
     try {
       work();
     } catch (const std::exception& e) {
@@ -87,10 +91,15 @@ bool RunWithLargeStack(const std::function<void()>& work, QString* error) {
       failure = QStringLiteral("unexpected failure");
     }
     ran = true;
-  }));
-  thread->setStackSize(kWorkerStackSize);
-  thread->start();
-  thread->wait();
+  };
+  if (largeStack) {
+    std::unique_ptr<QThread> thread(QThread::create(guarded));
+    thread->setStackSize(kWorkerStackSize);
+    thread->start();
+    thread->wait();
+  } else {
+    guarded();
+  }
   if (!ran) {
     SetError(error, QStringLiteral("cannot start a worker thread"));
     return false;
@@ -101,6 +110,11 @@ bool RunWithLargeStack(const std::function<void()>& work, QString* error) {
   }
   return true;
 }
+
+struct TShape {
+  int Elements = 0;  // entries below the root
+  int Depth = 0;     // of libgsf's recursion over the directory
+};
 
 quint16 Le16(const uchar* p) {
   return static_cast<quint16>(p[0] | (p[1] << 8));
@@ -158,8 +172,8 @@ std::optional<THeader> ReadHeader(const uchar* p, qint64 fileSize, QString* why)
 
 // Walks the allocation table and the directory the way libgsf will, iteratively, and refuses
 // what would make libgsf recurse too deep, loop or take quadratic time on a huge directory, and
-// what libgsf would silently leave out of the tree. *elements: the entries below the root.
-bool CheckStructure(const QByteArray& bytes, int* elements, QString* why) {
+// what libgsf would silently leave out of the tree.
+bool CheckStructure(const QByteArray& bytes, TShape& shape, QString* why) {
   const auto* data = reinterpret_cast<const uchar*>(bytes.constData());
   const auto header = ReadHeader(data, bytes.size(), why);
   if (!header) return false;
@@ -221,15 +235,16 @@ bool CheckStructure(const QByteArray& bytes, int* elements, QString* why) {
   std::vector<TItem> todo;
   seen[0] = true;
   if (Le32(root + 0x4C) != kNoStream) todo.push_back({Le32(root + 0x4C), 2, 0});
-  *elements = 0;
+  shape = {0, 1};
   while (!todo.empty()) {
     const TItem item = todo.back();
     todo.pop_back();
     if (item.Entry >= entryCount) return damaged("directory link out of range");
     if (seen[item.Entry]) return damaged("directory entry linked twice");
     seen[item.Entry] = true;
-    if (++*elements > CompoundFile::kMaxElements) return damaged("too many elements");
+    if (++shape.Elements > CompoundFile::kMaxElements) return damaged("too many elements");
     if (item.Depth > kMaxDirectoryDepth) return damaged("directory too deep");
+    shape.Depth = std::max(shape.Depth, item.Depth);
     if (++children[item.Parent] > CompoundFile::kMaxChildren)
       return damaged("too many elements in one storage");
     const uchar* e = entry(item.Entry);
@@ -296,18 +311,25 @@ bool LoadLevel(GsfInfile* dir, CompoundStorage& into, TLoadBudget& budget, QStri
   return true;
 }
 
-// Mirrors what the reader will accept: see kMaxDirectoryDepth.
-bool CheckWritable(const CompoundStorage& s, int depth, int& elements, QString* why) {
-  const QStringList storages = s.StorageNames();
-  const int count = static_cast<int>(storages.size() + s.StreamNames().size());
-  elements += count;
-  if (count > CompoundFile::kMaxChildren || elements > CompoundFile::kMaxElements ||
-      depth + count > kMaxDirectoryDepth) {
-    SetError(why, QStringLiteral("too many elements for one compound file"));
-    return false;
+// Refuses what the reader would refuse. The writer chains siblings in one line, so a storage's
+// children are at most its own depth plus their count deep.
+bool CheckWritable(const CompoundStorage& root, TShape& shape, QString* why) {
+  std::vector<std::pair<const CompoundStorage*, int>> todo{{&root, 1}};
+  shape = {0, 1};
+  while (!todo.empty()) {
+    const auto [s, depth] = todo.back();
+    todo.pop_back();
+    const QStringList storages = s->StorageNames();
+    const int count = static_cast<int>(storages.size() + s->StreamNames().size());
+    shape.Elements += count;
+    shape.Depth = std::max(shape.Depth, depth + count);
+    if (count > CompoundFile::kMaxChildren || shape.Elements > CompoundFile::kMaxElements ||
+        shape.Depth > kMaxDirectoryDepth) {
+      SetError(why, QStringLiteral("too many elements for one compound file"));
+      return false;
+    }
+    for (const QString& name : storages) todo.emplace_back(s->OpenStorage(name), depth + count);
   }
-  for (const QString& name : storages)
-    if (!CheckWritable(*s.OpenStorage(name), depth + count, elements, why)) return false;
   return true;
 }
 
@@ -467,15 +489,13 @@ QStringList CompoundStorage::StreamNames() const {
 }
 
 CompoundStorage* CompoundStorage::FindStorage(const QString& name) const {
-  for (const auto& s : storages_)
-    if (s->name_ == name) return s.get();
-  return nullptr;
+  CompoundStorage* s = FindFolded(name).Storage;
+  return s && s->name_ == name ? s : nullptr;
 }
 
 CompoundStorage::TStreamEntry* CompoundStorage::FindStream(const QString& name) const {
-  for (const auto& s : streams_)
-    if (s->Name == name) return s.get();
-  return nullptr;
+  TStreamEntry* s = FindFolded(name).Stream;
+  return s && s->Name == name ? s : nullptr;
 }
 
 CompoundStorage* CompoundStorage::OpenStorage(const QString& name) {
@@ -512,20 +532,18 @@ bool CompoundStorage::IsValidName(const QString& name, QString* why) {
 void CompoundStorage::CheckNewName(const QString& name, const void* same) const {
   QString why;
   if (!IsValidName(name, &why)) throw ECompoundFileError(why);
-  const void* other = folded_.value(name.toCaseFolded(), nullptr);
-  if (!other || other == same) return;
-  const auto storage =
-      std::find_if(storages_.begin(), storages_.end(), [&](const auto& s) { return s.get() == other; });
-  if (storage != storages_.end())
-    throw ECompoundFileError(QStringLiteral("'%1' clashes with storage '%2'").arg(name, (*storage)->name_));
-  throw ECompoundFileError(QStringLiteral("'%1' clashes with stream '%2'")
-                               .arg(name, static_cast<const TStreamEntry*>(other)->Name));
+  const TChildRef other = FindFolded(name);
+  if (other.Storage && other.Storage != same)
+    throw ECompoundFileError(
+        QStringLiteral("'%1' clashes with storage '%2'").arg(name, other.Storage->name_));
+  if (other.Stream && other.Stream != same)
+    throw ECompoundFileError(QStringLiteral("'%1' clashes with stream '%2'").arg(name, other.Stream->Name));
 }
 
 void CompoundStorage::Clear() {
   storages_.clear();
   streams_.clear();
-  folded_.clear();
+  children_.clear();
 }
 
 CompoundStorage& CompoundStorage::CreateStorage(const QString& name) {
@@ -536,7 +554,7 @@ CompoundStorage& CompoundStorage::CreateStorage(const QString& name) {
     return *existing;
   }
   storages_.push_back(std::make_unique<CompoundStorage>(name));
-  folded_.insert(name.toCaseFolded(), storages_.back().get());
+  children_.insert(name.toCaseFolded(), {storages_.back().get(), nullptr});
   return *storages_.back();
 }
 
@@ -548,19 +566,23 @@ QByteArray& CompoundStorage::CreateStream(const QString& name) {
     return existing->Data;
   }
   streams_.push_back(std::make_unique<TStreamEntry>(TStreamEntry{name, {}}));
-  folded_.insert(name.toCaseFolded(), streams_.back().get());
+  children_.insert(name.toCaseFolded(), {nullptr, streams_.back().get()});
   return streams_.back()->Data;
 }
 
 bool CompoundStorage::RemoveStorage(const QString& name) {
-  if (!std::erase_if(storages_, [&](const auto& s) { return s->name_ == name; })) return false;
-  folded_.remove(name.toCaseFolded());
+  const CompoundStorage* s = FindStorage(name);
+  if (!s) return false;
+  children_.remove(name.toCaseFolded());
+  std::erase_if(storages_, [&](const auto& p) { return p.get() == s; });
   return true;
 }
 
 bool CompoundStorage::RemoveStream(const QString& name) {
-  if (!std::erase_if(streams_, [&](const auto& s) { return s->Name == name; })) return false;
-  folded_.remove(name.toCaseFolded());
+  const TStreamEntry* s = FindStream(name);
+  if (!s) return false;
+  children_.remove(name.toCaseFolded());
+  std::erase_if(streams_, [&](const auto& p) { return p.get() == s; });
   return true;
 }
 
@@ -622,33 +644,37 @@ std::unique_ptr<CompoundFile> CompoundFile::OpenBytes(const QByteArray& bytes, Q
     return nullptr;
   }
   InitGsf();
-  std::unique_ptr<CompoundFile> result;
   QString why;
-  const bool ran = RunWithLargeStack(
-      [&] {
-        int elements = 0;
-        if (!CheckStructure(bytes, &elements, &why)) return;
-        TGsfPtr<GsfInput> input(
-            gsf_input_memory_new(reinterpret_cast<const guint8*>(bytes.constData()), bytes.size(), FALSE));
-        GError* gerror = nullptr;
-        TGsfPtr<GsfInfile> ole(input ? gsf_infile_msole_new(input.get(), &gerror) : nullptr);
-        if (!ole) {
-          why = gerror && gerror->message ? QString::fromUtf8(gerror->message) : QStringLiteral("unreadable");
-          g_clear_error(&gerror);
-          return;
-        }
-        auto file = Create();
-        TLoadBudget budget{bytes.size(), 0};
-        if (!LoadLevel(ole.get(), file->Root(), budget, &why)) return;
-        // libgsf skips entries it dislikes instead of failing; a file missing some is damaged.
-        if (budget.Elements != elements) {
-          why = QStringLiteral("%1 of %2 elements unreadable").arg(elements - budget.Elements).arg(elements);
-          return;
-        }
-        result = std::move(file);
-      },
-      &why);
-  if (!ran || !result) {
+  TShape shape;
+  if (!CheckStructure(bytes, shape, &why)) {
+    SetError(error, why);
+    return nullptr;
+  }
+  std::unique_ptr<CompoundFile> result;
+  auto parse = [&] {
+    TGsfPtr<GsfInput> input(
+        gsf_input_memory_new(reinterpret_cast<const guint8*>(bytes.constData()), bytes.size(), FALSE));
+    GError* gerror = nullptr;
+    TGsfPtr<GsfInfile> ole(input ? gsf_infile_msole_new(input.get(), &gerror) : nullptr);
+    if (!ole) {
+      why = gerror && gerror->message ? QString::fromUtf8(gerror->message) : QStringLiteral("unreadable");
+      g_clear_error(&gerror);
+      return;
+    }
+    auto file = Create();
+    TLoadBudget budget{bytes.size(), 0};
+    if (!LoadLevel(ole.get(), file->Root(), budget, &why)) return;
+    // libgsf skips entries it dislikes instead of failing; a file missing some is damaged.
+    if (budget.Elements != shape.Elements) {
+      why = QStringLiteral("%1 of %2 elements unreadable")
+                .arg(shape.Elements - budget.Elements)
+                .arg(shape.Elements);
+      return;
+    }
+    result = std::move(file);
+  };
+  const bool largeStack = shape.Depth > kCallerStackDepth || bytes.size() > kCallerStackFileSize;
+  if (!RunGuarded(parse, largeStack, &why) || !result) {
     SetError(error, why);
     return nullptr;
   }
@@ -657,33 +683,34 @@ std::unique_ptr<CompoundFile> CompoundFile::OpenBytes(const QByteArray& bytes, Q
 
 std::optional<QByteArray> CompoundFile::ToBytes(QString* error) const {
   InitGsf();
-  std::optional<QByteArray> result;
   QString why;
-  const bool ran = RunWithLargeStack(
-      [&] {
-        int elements = 0;
-        if (!CheckWritable(*root_, 1, elements, &why)) return;
-        TGsfPtr<GsfOutput> sink(gsf_output_memory_new());
-        TGsfPtr<GsfOutfile> ole(gsf_outfile_msole_new(sink.get()));
-        if (!ole) {
-          why = QStringLiteral("cannot start a compound file");
-          return;
-        }
-        if (!WriteLevel(ole.get(), *root_, &why)) return;
-        if (!gsf_output_close(GSF_OUTPUT(ole.get()))) {
-          why = GsfOutputError(GSF_OUTPUT(ole.get()), QStringLiteral("cannot finish the compound file"));
-          return;
-        }
-        const guint8* data = gsf_output_memory_get_bytes(GSF_OUTPUT_MEMORY(sink.get()));
-        const gsf_off_t size = gsf_output_size(sink.get());
-        if (!data || size <= 0) {
-          why = QStringLiteral("empty compound file");
-          return;
-        }
-        result = QByteArray(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
-      },
-      &why);
-  if (!ran || !result) {
+  TShape shape;
+  if (!CheckWritable(*root_, shape, &why)) {
+    SetError(error, why);
+    return std::nullopt;
+  }
+  std::optional<QByteArray> result;
+  auto write = [&] {
+    TGsfPtr<GsfOutput> sink(gsf_output_memory_new());
+    TGsfPtr<GsfOutfile> ole(gsf_outfile_msole_new(sink.get()));
+    if (!ole) {
+      why = QStringLiteral("cannot start a compound file");
+      return;
+    }
+    if (!WriteLevel(ole.get(), *root_, &why)) return;
+    if (!gsf_output_close(GSF_OUTPUT(ole.get()))) {
+      why = GsfOutputError(GSF_OUTPUT(ole.get()), QStringLiteral("cannot finish the compound file"));
+      return;
+    }
+    const guint8* data = gsf_output_memory_get_bytes(GSF_OUTPUT_MEMORY(sink.get()));
+    const gsf_off_t size = gsf_output_size(sink.get());
+    if (!data || size <= 0) {
+      why = QStringLiteral("empty compound file");
+      return;
+    }
+    result = QByteArray(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
+  };
+  if (!RunGuarded(write, shape.Depth > kCallerStackDepth, &why) || !result) {
     SetError(error, why);
     return std::nullopt;
   }

@@ -67,6 +67,13 @@ class CompoundStorage {
     QByteArray Data;
   };
 
+  // The child whose name equals name when letter case is ignored (at most one exists).
+  struct TChildRef {
+    CompoundStorage* Storage = nullptr;
+    TStreamEntry* Stream = nullptr;
+  };
+
+  TChildRef FindFolded(const QString& name) const { return children_.value(name.toCaseFolded()); }
   CompoundStorage* FindStorage(const QString& name) const;
   TStreamEntry* FindStream(const QString& name) const;
   // Raises when name is invalid or clashes with a sibling other than `same`.
@@ -74,11 +81,11 @@ class CompoundStorage {
   void Clear();
 
   QString name_;
-  // Case-folded names of all children, to find clashes without a scan.
-  QHash<QString, const void*> folded_;
   std::vector<std::unique_ptr<CompoundStorage>> storages_;
   // Entries live on the heap so that references handed out by Stream() survive later insertions.
   std::vector<std::unique_ptr<TStreamEntry>> streams_;
+  // Every child by its case-folded name: lookups and clash checks without a scan.
+  QHash<QString, TChildRef> children_;
 };
 
 class CompoundFile {
@@ -87,7 +94,9 @@ class CompoundFile {
   // tree that a later Open would refuse.
   static constexpr qint64 kMaxFileSize = 256LL * 1024 * 1024;
   static constexpr int kMaxElements = 200000;
-  static constexpr int kMaxChildren = 10000;
+  static constexpr int kMaxChildren = 4096;
+  // Of libgsf's recursion over the directory, which follows sibling links as well as nesting.
+  static constexpr int kMaxDirectoryDepth = 20000;
 
   // True for a readable file that starts with a sound compound-file header.
   static bool IsStorageFile(const QString& path);

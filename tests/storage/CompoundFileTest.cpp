@@ -542,12 +542,43 @@ TEST(CompoundFileTest, LargeStoragesRoundTripUpToTheLimit) {
   EXPECT_EQ(Describe(*loaded), Describe(*f));
   EXPECT_EQ(loaded->Root().OpenStorage(QStringLiteral("1000"))->Stream(QStringLiteral("Object")), "1000");
 
-  // One storage too many for a file that could be read back is refused, not written.
-  auto tooWide = CompoundFile::Create();
-  for (int i = 0; i <= CompoundFile::kMaxChildren; ++i) tooWide->Root().CreateStream(QString::number(i));
+  // A storage with as many children as a file may hold is written and read back; one more is
+  // refused rather than written into a file that could not be opened again.
+  auto wide = CompoundFile::Create();
+  for (int i = 0; i < CompoundFile::kMaxChildren; ++i) wide->Root().CreateStream(QString::number(i));
+  const auto wideBytes = wide->ToBytes();
+  ASSERT_TRUE(wideBytes);
+  const auto wideLoaded = CompoundFile::OpenBytes(*wideBytes);
+  ASSERT_TRUE(wideLoaded);
+  EXPECT_EQ(wideLoaded->Root().StreamNames().size(), CompoundFile::kMaxChildren);
+  wide->Root().CreateStream(QStringLiteral("one more"));
   QString error;
-  EXPECT_FALSE(tooWide->ToBytes(&error));
+  EXPECT_FALSE(wide->ToBytes(&error));
   EXPECT_FALSE(error.isEmpty());
+}
+
+TEST(CompoundFileTest, DeepestWritableTreeReadsBack) {
+  // One storage per level: every level adds one step to the reader's recursion.
+  auto f = CompoundFile::Create();
+  CompoundStorage* s = &f->Root();
+  for (int level = 0; level < CompoundFile::kMaxDirectoryDepth - 2; ++level)
+    s = &s->CreateStorage(QStringLiteral("000"));
+  s->CreateStream(QStringLiteral("Object")) = "deep";
+  QString error;
+  const auto bytes = f->ToBytes(&error);
+  ASSERT_TRUE(bytes) << error.toStdString();
+  const auto loaded = CompoundFile::OpenBytes(*bytes, &error);
+  ASSERT_TRUE(loaded) << error.toStdString();
+  const CompoundStorage* t = &loaded->Root();
+  int levels = 0;
+  while (const CompoundStorage* next = t->OpenStorage(QStringLiteral("000"))) {
+    t = next;
+    ++levels;
+  }
+  EXPECT_EQ(levels, CompoundFile::kMaxDirectoryDepth - 2);
+  EXPECT_EQ(t->Stream(QStringLiteral("Object")), "deep");
+  s->CreateStorage(QStringLiteral("000"));
+  EXPECT_FALSE(f->ToBytes());
 }
 
 // The seed corpus of the fuzz target: valid files must keep opening, broken ones keep failing.
@@ -580,7 +611,10 @@ TEST(CompoundFileTest, FuzzSeedsStillBehave) {
     QString error;
     const auto f = CompoundFile::Open(corpus + QLatin1Char('/') + name, &error);
     if (name.startsWith(QLatin1String("valid-"))) {
-      EXPECT_TRUE(f) << name.toStdString() << ": " << error.toStdString();
+      ASSERT_TRUE(f) << name.toStdString() << ": " << error.toStdString();
+      const auto again = CompoundFile::OpenBytes(*f->ToBytes());
+      ASSERT_TRUE(again) << name.toStdString();
+      EXPECT_EQ(Describe(*again), Describe(*f)) << name.toStdString();
     } else if (name.startsWith(QLatin1String("broken-"))) {
       EXPECT_FALSE(f) << name.toStdString();
     }
