@@ -17,6 +17,7 @@ namespace {
 
 const char kUsage[] =
     "usage: vexa-cli [--dir DIR] [--demo | --port DEVICE] [--baud BITS] [--trace] COMMAND ...\n"
+    "  --port DEVICE          a serial device path, or COM1..COM8; --baud 2400..115200 (default 19200)\n"
     "  read NAME              one register read (NAME like D001C002R014); exit 0 on success, 1 on \"***\"\n"
     "  write NAME VALUE       read the register once (type and rights), then write VALUE\n";
 
