@@ -5,6 +5,7 @@
 #include <QStringList>
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 
 #include "core/RootNode.h"
@@ -101,7 +102,7 @@ class TCustomRegister : public TRootNode {
   int digits_ = 0;
   bool userCanRead_ = true;
   bool userCanWrite_ = false;
-  double rdTime_ = 0;
+  std::atomic<double> rdTime_ = 0;  // read by the poller thread
   double wrTime_ = 0;
 };
 

@@ -1,5 +1,11 @@
 #include "core/RegisterNode.h"
 
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+
+#include "core/Services.h"
+
 namespace vexa {
 
 TRegisterNode::TRegisterNode(TComponent* owner) : TCustomRegister(owner) {}
@@ -31,8 +37,27 @@ void TRegisterNode::Assign(const TPersistent& source) {
   }
 }
 
+namespace {
+// Whole seconds since `since`, counted in whole milliseconds as RDElapsed counts them.
+double WholeSecondsSince(double since) {
+  const double seconds = std::trunc(std::round((Now() - since) * 86400000.0) / 1000.0);
+  return std::isfinite(seconds) ? seconds : INT32_MAX;
+}
+}  // namespace
+
+bool TRegisterNode::RefreshDue() const {
+  const int interval = loggingInterval_;
+  return RDElapsed() >= interval && WholeSecondsSince(refreshedAt_) >= interval;
+}
+
+double TRegisterNode::NextRefreshDue() const {
+  return std::max(RDTime(), refreshedAt_.load()) + loggingInterval_.load() / 86400.0;
+}
+
 void TRegisterNode::Refresh() {
-  if (RDElapsed() >= loggingInterval_) Update();
+  if (!RefreshDue()) return;
+  refreshedAt_ = Now();
+  Update();
 }
 
 void TRegisterNode::Update() {

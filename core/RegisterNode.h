@@ -1,6 +1,8 @@
 #pragma once
 // TRegisterNode: the register of the network tree, read by the poller at its own interval.
 
+#include <atomic>
+
 #include "core/CustomRegister.h"
 
 namespace vexa {
@@ -17,6 +19,10 @@ class TRegisterNode : public TCustomRegister {
   void Refresh() override;
   // Read (when enabled), add to the history, show the value on the node's label.
   void Update();
+  // Whether Refresh would read now, and the date-time from which it will. Safe on the poller thread,
+  // which sleeps until then instead of handing the register over.
+  bool RefreshDue() const;
+  double NextRefreshDue() const;
 
   int LoggingInterval() const { return loggingInterval_; }
   void SetLoggingInterval(int value);
@@ -30,7 +36,10 @@ class TRegisterNode : public TCustomRegister {
   void SetPenColor(int value);
 
  private:
-  int loggingInterval_ = 3;
+  std::atomic<int> loggingInterval_ = 3;  // read by the poller thread
+  // Start of the last read attempt of Refresh: one the read right refuses sets no RDTime, and must
+  // still wait its interval, or every pass would add a history entry.
+  std::atomic<double> refreshedAt_ = 0;
   int zero_ = 0;
   int notch_ = 10;
   int penWidth_ = 20;

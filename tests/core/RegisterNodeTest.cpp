@@ -1,0 +1,146 @@
+// The register node's read cadence and what follows each read, on the fake clock: the poller offers
+// the node every 100 ms here, as it would offer it on every pass.
+
+#include <vector>
+
+#include "core/Globals.h"
+#include "core/RegisterNode.h"
+#include "support/TestSupport.h"
+
+namespace vexa::test {
+namespace {
+
+// A value label as the core sees it.
+class TSinkLabel : public TComponent, public TValueSink {
+ public:
+  using TComponent::TComponent;
+  void SetValue(const QString& value) override { Values << value; }
+  QStringList Values;
+};
+
+class RegisterNodeTest : public TVexaTest {
+ protected:
+  void SetUp() override {
+    TVexaTest::SetUp();
+    reg = new TRegisterNode(NET.get());
+    reg->SetName("D001C000R005");
+    reg->SetEnabled(true);
+  }
+
+  // Offers the node to Refresh every stepMs for totalMs; the RDTime of every read it made.
+  std::vector<double> Offer(int totalMs, int stepMs = 100) {
+    std::vector<double> reads;
+    double seen = reg->RDTime();
+    for (int t = 0; t < totalMs; t += stepMs) {
+      Clock->Advance(stepMs);
+      reg->Refresh();
+      if (reg->RDTime() != seen) reads.push_back(seen = reg->RDTime());
+    }
+    return reads;
+  }
+
+  TRegisterNode* reg = nullptr;
+};
+
+TEST_F(RegisterNodeTest, LoggingIntervalOneGivesAboutOneHistoryEntryPerSecond) {
+  SETUP->SetDemo(true);
+  reg->SetLoggingInterval(1);
+  const std::vector<double> reads = Offer(10'000);
+  ASSERT_GE(reads.size(), 9u);
+  ASSERT_LE(reads.size(), 10u);
+  for (size_t i = 1; i < reads.size(); ++i) {
+    const double gapMs = (reads[i] - reads[i - 1]) * 86400000.0;
+    EXPECT_GE(gapMs, 999.5) << "read " << i;
+    EXPECT_LE(gapMs, 1100.5) << "read " << i;
+  }
+  EXPECT_EQ(reg->Count(), static_cast<int>(reads.size()));
+  EXPECT_EQ(reg->Points().last(), DateTimeToStr(reads.back()));
+  EXPECT_EQ(reg->DataList().last(), reg->LastStringData());
+  EXPECT_EQ(reg->LastIOResult(), iorOK);
+
+  // At MaxCount the oldest entry makes room for the newest.
+  reg->SetMaxCount(reg->Count());
+  const QString second = reg->DataList().at(1);
+  Offer(1'100);
+  EXPECT_EQ(reg->Count(), reg->MaxCount());
+  EXPECT_EQ(reg->DataList().first(), second);
+  EXPECT_EQ(reg->DataList().last(), reg->LastStringData());
+}
+
+TEST_F(RegisterNodeTest, ReadsRefusedByTheRightsOrFailingKeepTheIntervalToo) {
+  reg->SetLastStringData("12");
+  const double created = reg->RDTime();
+  reg->SetUserCanREAD(false);
+  Port->Open();
+  Port->Respond = [](const QByteArray& req) -> std::vector<TChunk> {
+    return {{Sealed(req.left(4) + char(0x40 | rtINT) + QByteArray(2, 0)), 0}};
+  };
+  // A refused read sets no RDTime; it must not make the node due on every pass.
+  Offer(10'000);
+  EXPECT_EQ(reg->DataList(), QStringList({"12", "12", "12"}));
+  EXPECT_EQ(reg->Points(), QStringList(3, DateTimeToStr(created)));
+  EXPECT_TRUE(Port->Written.empty());
+
+  // Failed reads: each one an attempt, entered as "***".
+  reg->ClearHistory();
+  reg->SetUserCanREAD(true);
+  Port->Respond = nullptr;
+  Offer(10'000);
+  EXPECT_EQ(reg->DataList(), QStringList(3, "***"));
+}
+
+TEST_F(RegisterNodeTest, RefreshDueAndNextRefreshDueAgreeWithRefresh) {
+  SETUP->SetDemo(true);
+  reg->SetLoggingInterval(2);
+  const double created = reg->RDTime();
+  EXPECT_DOUBLE_EQ(reg->NextRefreshDue(), created + 2 / 86400.0);
+  Clock->Advance(1999);
+  EXPECT_FALSE(reg->RefreshDue());
+  reg->Refresh();
+  EXPECT_EQ(reg->Count(), 0);
+  Clock->Advance(1);
+  EXPECT_TRUE(reg->RefreshDue());
+  reg->Refresh();
+  ASSERT_EQ(reg->Count(), 1);
+  EXPECT_GT(reg->RDTime(), created);
+  EXPECT_DOUBLE_EQ(reg->NextRefreshDue(), reg->RDTime() + 2 / 86400.0);
+  EXPECT_FALSE(reg->RefreshDue());
+  reg->SetLoggingInterval(5);
+  EXPECT_DOUBLE_EQ(reg->NextRefreshDue(), reg->RDTime() + 5 / 86400.0);
+}
+
+TEST_F(RegisterNodeTest, UpdateOnADisabledRegisterAppendsTheUnchangedValue) {
+  Port->Open();
+  Port->Respond = [](const QByteArray& req) -> std::vector<TChunk> {
+    return {{Sealed(req.left(4) + char(0x40 | rtINT) + QByteArray(2, 7)), 0}};
+  };
+  reg->SetEnabled(false);
+  reg->SetLastStringData("12");
+  const double stamp = reg->RDTime();
+  Clock->Advance(5000);
+  reg->Update();
+  EXPECT_TRUE(Port->Written.empty());
+  EXPECT_EQ(reg->DataList(), QStringList({"12"}));
+  EXPECT_EQ(reg->Points(), QStringList({DateTimeToStr(stamp)}));
+  EXPECT_DOUBLE_EQ(reg->RDTime(), stamp);
+}
+
+TEST_F(RegisterNodeTest, TheLabelShowsEveryReadValueAndStarsOnFailure) {
+  auto* label = new TSinkLabel(reg);
+  SETUP->SetDemo(true);
+  reg->Update();
+  ASSERT_EQ(reg->LastIOResult(), iorOK);
+  SETUP->SetDemo(false);  // and the port is closed
+  Clock->Advance(3000);
+  reg->Update();
+  EXPECT_EQ(label->Values, QStringList({reg->DataList().at(0), "***"}));
+
+  reg->RemoveComponent(label).reset();  // the operator deleted the label
+  SETUP->SetDemo(true);
+  reg->Update();
+  EXPECT_EQ(reg->Count(), 3);
+  EXPECT_EQ(reg->DataList().last(), reg->LastStringData());
+}
+
+}  // namespace
+}  // namespace vexa::test
