@@ -2,14 +2,29 @@
 // The poller: a background thread that walks the network tree and has the main thread refresh every
 // enabled register, and run the automatic save when it is due. One poller exists at a time.
 
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <limits>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+class QObject;
+
 namespace vexa {
+
+class TComponent;
+class TCustomRegister;
+class TRootNode;
 
 class TExecuter;
 
 // Creates a poller, resets its walk to the start of NET and starts it (replacing a stopped one).
 void StartPoller();
-// Asks the poller to end and waits for it, serving its pending main-thread call meanwhile; the
-// global slot is empty afterwards. Nothing when there is no poller.
+// Asks the poller to end and waits for it; a main-thread call it was waiting for is dropped, so the
+// two threads never wait for each other. The global slot is empty afterwards. Nothing when there is
+// no poller.
 void StopPoller();
 // Asks the poller to end without waiting (the main window's close); StopPoller finishes it.
 void TerminatePoller();
@@ -19,5 +34,77 @@ void SuspendPoller();
 void ResumePoller();
 bool PollerRunning();
 TExecuter* Executer();
+
+// One step of the walk over the tree under root, without recursion: goes down into a container (a
+// node whose class is exactly TRootNode), up when current's children are done, or past one child;
+// found is the register passed, else null. Other children are skipped, and the walk never enters a
+// register. Returns true when a pass over the whole tree is complete (current is root again).
+bool NextRegister(const TComponent* root, const TComponent*& current, int& index, TCustomRegister*& found);
+
+class TExecuter {
+ public:
+  // Create on the main thread: the calls the poller hands over are served by its event loop.
+  explicit TExecuter(const TRootNode* root);
+  ~TExecuter();  // terminates and waits
+  TExecuter(const TExecuter&) = delete;
+  TExecuter& operator=(const TExecuter&) = delete;
+
+  void Start();
+  void Terminate();
+  bool Terminated() const;
+  // Waits until the thread has ended (after Terminate).
+  void WaitFor();
+  // Nested: the poller hands nothing to the main thread until every Suspend has been resumed.
+  void Suspend();
+  void Resume();
+  // True while a call of this poller runs on the main thread.
+  bool InCall() const;
+
+  double LastSave() const { return lastSave_; }
+  // CPU seconds the poller thread has used.
+  double ThreadCpuSeconds() const;
+
+  // Main thread, after every refresh the poller had run (vexa-cli poll counts the reads with it).
+  std::function<void(TCustomRegister&)> OnRefreshed;
+
+ private:
+  enum class TCall { Refresh, AutoSave };
+  enum class TCallState { Idle, Pending, Running, Done };
+
+  void Execute();
+  void Step();
+  void Offer(TCustomRegister& reg);
+  bool AutoSaveDue() const;
+  // Sleeps at the end of a pass until something can be due, at once awake when terminated.
+  void Rest();
+  void NoteDue(double dateTime);
+  // Poller thread: runs `call` on the main thread and waits for it; false when it was dropped.
+  bool CallInMain(TCall call);
+  void ServeCall();  // main thread
+  void DoRefresh();
+  void DoAutoSave();
+
+  const TRootNode* root_;
+  const TComponent* current_ = nullptr;
+  int index_ = 0;
+  TCustomRegister* found_ = nullptr;
+  std::atomic<double> lastSave_ = 0;
+  // Earliest time a register seen in this pass can read again; anything not a register node reads
+  // on every refresh.
+  double passDue_ = std::numeric_limits<double>::infinity();
+  bool passAlwaysDue_ = false;
+
+  mutable std::mutex mutex_;
+  std::condition_variable cv_;
+  bool terminated_ = false;
+  int suspended_ = 0;
+  TCall call_ = TCall::Refresh;
+  TCallState callState_ = TCallState::Idle;
+
+  std::unique_ptr<QObject> dispatcher_;  // lives in the main thread; its queued calls die with it
+  std::thread thread_;
+  std::atomic<bool> finished_ = false;
+  std::atomic<double> cpuAtExit_ = 0;
+};
 
 }  // namespace vexa

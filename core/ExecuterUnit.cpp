@@ -1,0 +1,293 @@
+#include "core/ExecuterUnit.h"
+
+#include <pthread.h>
+#include <time.h>
+
+#include <QMetaObject>
+#include <QObject>
+#include <QtGlobal>
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <exception>
+#include <vector>
+
+#include "core/CustomRegister.h"
+#include "core/Globals.h"
+#include "core/RegisterNode.h"
+#include "core/Services.h"
+
+namespace vexa {
+
+namespace {
+
+constexpr double kMsPerDay = 86400000.0;
+// The shortest rest at the end of a pass, so a pass never follows a pass without a pause.
+constexpr int kMinRestMs = 1;
+// The longest: the operator may enable a register or shorten its interval while the poller rests,
+// and the poller has to notice that without being told.
+constexpr int kMaxRestMs = 100;
+
+std::unique_ptr<TExecuter> gExecuter;
+// Pollers stopped from inside their own main-thread call: they are joined once that call returned.
+std::vector<std::unique_ptr<TExecuter>> gRetired;
+
+void ReapRetired() {
+  std::erase_if(gRetired, [](const std::unique_ptr<TExecuter>& e) { return !e->InCall(); });
+}
+
+double CpuSeconds(clockid_t clock) {
+  timespec ts{};
+  if (clock_gettime(clock, &ts) != 0) return 0;
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+}  // namespace
+
+bool NextRegister(const TComponent* root, const TComponent*& current, int& index, TCustomRegister*& found) {
+  found = nullptr;
+  if (!root) return true;
+  if (!current) current = root;
+  if (index >= current->ComponentCount()) {
+    if (current == root || !current->Owner()) {
+      current = root;
+      index = 0;
+      return true;
+    }
+    index = current->ComponentIndex() + 1;
+    current = current->Owner();
+    return false;
+  }
+  TComponent* child = current->Component(index);
+  // Only plain containers are entered: by exact class, not by inheritance.
+  if (&child->ClassInfo() == &TRootNode::StaticClassInfo()) {
+    current = child;
+    index = 0;
+    return false;
+  }
+  ++index;
+  found = dynamic_cast<TCustomRegister*>(child);
+  return false;
+}
+
+TExecuter::TExecuter(const TRootNode* root)
+    : root_(root), current_(root), lastSave_(Now()), dispatcher_(std::make_unique<QObject>()) {}
+
+TExecuter::~TExecuter() {
+  Terminate();
+  WaitFor();
+  // Only now: a call the poller posted and then dropped goes with its receiver, unserved.
+  dispatcher_.reset();
+}
+
+void TExecuter::Start() {
+  if (thread_.joinable()) return;
+  thread_ = std::thread([this] { Execute(); });
+}
+
+void TExecuter::Terminate() {
+  std::lock_guard lock(mutex_);
+  terminated_ = true;
+  cv_.notify_all();
+}
+
+bool TExecuter::Terminated() const {
+  std::lock_guard lock(mutex_);
+  return terminated_;
+}
+
+void TExecuter::WaitFor() {
+  if (thread_.joinable()) thread_.join();
+}
+
+void TExecuter::Suspend() {
+  std::lock_guard lock(mutex_);
+  ++suspended_;
+}
+
+void TExecuter::Resume() {
+  std::lock_guard lock(mutex_);
+  if (suspended_ == 0) return;
+  if (--suspended_ > 0) return;
+  cv_.notify_all();
+  // A call that arrived while suspended was left waiting; serve it now.
+  if (callState_ == TCallState::Pending)
+    QMetaObject::invokeMethod(
+        dispatcher_.get(), [this] { ServeCall(); }, Qt::QueuedConnection);
+}
+
+bool TExecuter::InCall() const {
+  std::lock_guard lock(mutex_);
+  return callState_ == TCallState::Running;
+}
+
+double TExecuter::ThreadCpuSeconds() const {
+  if (finished_ || !thread_.joinable()) return cpuAtExit_;
+  clockid_t clock{};
+  if (pthread_getcpuclockid(const_cast<std::thread&>(thread_).native_handle(), &clock) != 0)
+    return cpuAtExit_;
+  return CpuSeconds(clock);
+}
+
+void TExecuter::Execute() {
+  while (!Terminated()) {
+    for (;;) {
+      Step();
+      if (found_ && found_->Enabled()) {
+        Offer(*found_);
+        break;
+      }
+      if (current_ == root_ || Terminated()) break;
+    }
+    if (AutoSaveDue()) CallInMain(TCall::AutoSave);
+  }
+  cpuAtExit_ = CpuSeconds(CLOCK_THREAD_CPUTIME_ID);
+  finished_ = true;
+}
+
+void TExecuter::Step() {
+  if (Terminated()) {
+    found_ = nullptr;
+    return;
+  }
+  if (NextRegister(root_, current_, index_, found_)) Rest();
+}
+
+void TExecuter::Offer(TCustomRegister& reg) {
+  // A register node reads only every LoggingInterval seconds: handing it over before that would
+  // cost a round trip to the main thread for a Refresh that does nothing. Its subclasses may
+  // refresh otherwise, so only the exact class is held back.
+  TRegisterNode* node =
+      &reg.ClassInfo() == &TRegisterNode::StaticClassInfo() ? static_cast<TRegisterNode*>(&reg) : nullptr;
+  if (node && !node->RefreshDue()) {
+    NoteDue(node->NextRefreshDue());
+    return;
+  }
+  CallInMain(TCall::Refresh);
+  if (node)
+    NoteDue(node->NextRefreshDue());
+  else
+    passAlwaysDue_ = true;
+}
+
+void TExecuter::NoteDue(double dateTime) {
+  passDue_ = std::min(passDue_, dateTime);
+}
+
+bool TExecuter::AutoSaveDue() const {
+  // The settings change only while the poller is stopped (the settings window stops it).
+  const TSetupNode* setup = SETUP.get();
+  if (!setup || !setup->AutoSaveEnabled()) return false;
+  return setup->AutoSaveInterval() <= (Now() - lastSave_.load()) * 24 * 60;
+}
+
+void TExecuter::Rest() {
+  double wake = passAlwaysDue_ ? Now() : passDue_;
+  const TSetupNode* setup = SETUP.get();
+  if (setup && setup->AutoSaveEnabled())
+    wake = std::min(wake, lastSave_.load() + setup->AutoSaveInterval() / (24.0 * 60.0));
+  passDue_ = std::numeric_limits<double>::infinity();
+  passAlwaysDue_ = false;
+
+  const double ms = std::ceil((wake - Now()) * kMsPerDay);
+  const int restMs = std::isfinite(ms)
+                         ? static_cast<int>(std::clamp(ms, double(kMinRestMs), double(kMaxRestMs)))
+                         : kMaxRestMs;
+  std::unique_lock lock(mutex_);
+  cv_.wait_for(lock, std::chrono::milliseconds(restMs), [this] { return terminated_; });
+}
+
+bool TExecuter::CallInMain(TCall call) {
+  std::unique_lock lock(mutex_);
+  cv_.wait(lock, [this] { return terminated_ || suspended_ == 0; });
+  if (terminated_) return false;
+  call_ = call;
+  callState_ = TCallState::Pending;
+  lock.unlock();
+  QMetaObject::invokeMethod(
+      dispatcher_.get(), [this] { ServeCall(); }, Qt::QueuedConnection);
+  lock.lock();
+  // Once terminated, a call the main thread has not taken up is dropped: whoever stops the poller
+  // may be waiting for this thread and not serving calls.
+  cv_.wait(lock, [this] {
+    return callState_ == TCallState::Done || (terminated_ && callState_ == TCallState::Pending);
+  });
+  const bool ran = callState_ == TCallState::Done;
+  callState_ = TCallState::Idle;
+  return ran;
+}
+
+void TExecuter::ServeCall() {
+  std::unique_lock lock(mutex_);
+  // Already dropped or served (a nested event loop may run this twice), or held by a suspend.
+  if (callState_ != TCallState::Pending || suspended_ > 0) return;
+  callState_ = TCallState::Running;
+  const TCall call = call_;
+  lock.unlock();
+  try {
+    if (call == TCall::Refresh)
+      DoRefresh();
+    else
+      DoAutoSave();
+  } catch (const std::exception& e) {
+    // Nothing may leave an event handler; the poller goes on with the next register.
+    qWarning("Vexa poller: %s", e.what());
+  } catch (...) {
+    qWarning("Vexa poller: unknown exception");
+  }
+  lock.lock();
+  callState_ = TCallState::Done;
+  cv_.notify_all();
+}
+
+void TExecuter::DoRefresh() {
+  found_->Refresh();
+  if (OnRefreshed) OnRefreshed(*found_);
+}
+
+void TExecuter::DoAutoSave() {
+  if (Services().AutoSave) Services().AutoSave();
+  lastSave_ = Now();
+}
+
+void StartPoller() {
+  ReapRetired();
+  StopPoller();
+  gExecuter = std::make_unique<TExecuter>(NET.get());
+  gExecuter->Start();
+}
+
+void StopPoller() {
+  if (gExecuter) {
+    gExecuter->Terminate();
+    if (gExecuter->InCall()) {
+      // Stopped from inside its own call: joining here would wait for ourselves.
+      gRetired.push_back(std::move(gExecuter));
+    } else {
+      gExecuter.reset();
+    }
+  }
+  ReapRetired();
+}
+
+void TerminatePoller() {
+  if (gExecuter) gExecuter->Terminate();
+}
+
+void SuspendPoller() {
+  if (gExecuter) gExecuter->Suspend();
+}
+
+void ResumePoller() {
+  if (gExecuter) gExecuter->Resume();
+}
+
+bool PollerRunning() {
+  return gExecuter && !gExecuter->Terminated();
+}
+
+TExecuter* Executer() {
+  return gExecuter.get();
+}
+
+}  // namespace vexa

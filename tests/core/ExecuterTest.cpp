@@ -1,0 +1,459 @@
+// The poller against the real clock and the main thread's event loop: what it hands over, in which
+// order, when it saves, that it stops and suspends without deadlock, and that it rests when idle.
+
+#include <sys/resource.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QProcess>
+#include <QThread>
+#include <QTimer>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "core/ExecuterUnit.h"
+#include "core/Globals.h"
+#include "core/RegisterNode.h"
+#include "support/TestSupport.h"
+
+namespace vexa::test {
+namespace {
+
+bool OnMainThread() {
+  return QThread::currentThread() == QCoreApplication::instance()->thread();
+}
+
+// The real clock, which the test can move forward while the poller thread reads it.
+class TShiftedClock : public TClock {
+ public:
+  double Now() const override { return TClock::Now() + static_cast<double>(shiftMs_) / 86400000.0; }
+  int64_t TickMs() const override { return TClock::TickMs() + shiftMs_; }
+  void Shift(int64_t ms) { shiftMs_ += ms; }
+
+ private:
+  std::atomic<int64_t> shiftMs_ = 0;
+};
+
+// Ends the test program when a step hangs, so a deadlock fails at once rather than at the timeout.
+class TWatchdog {
+ public:
+  TWatchdog(int seconds, const char* what)
+      : thread_([this, seconds, what] {
+          std::unique_lock lock(mutex_);
+          if (!cv_.wait_for(lock, std::chrono::seconds(seconds), [this] { return done_; })) {
+            std::fprintf(stderr, "hung: %s did not finish within %d s\n", what, seconds);
+            std::_Exit(3);
+          }
+        }) {}
+  ~TWatchdog() {
+    {
+      std::lock_guard lock(mutex_);
+      done_ = true;
+    }
+    cv_.notify_all();
+    thread_.join();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  bool done_ = false;
+  std::thread thread_;
+};
+
+// Logs each refresh the poller has run on it and reads nothing, so it is due on every pass.
+class TProbeRegister : public TCustomRegister {
+ public:
+  TProbeRegister(TComponent* owner, const QString& name, std::vector<QString>& log)
+      : TCustomRegister(owner), log_(log) {
+    SetName(name);
+    SetEnabled(true);
+  }
+  void Refresh() override { log_.push_back(OnMainThread() ? Name() : Name() + " (not on the main thread)"); }
+
+ private:
+  std::vector<QString>& log_;
+};
+
+// A node of its own class: neither a plain container nor a register.
+class TOtherNode : public TRootNode {
+ public:
+  using TRootNode::TRootNode;
+  static const TClassInfo& StaticClassInfo() {
+    static const TClassInfo info{"TOtherNode", &TRootNode::StaticClassInfo(), nullptr, {}};
+    return info;
+  }
+  const TClassInfo& ClassInfo() const override { return StaticClassInfo(); }
+};
+
+TRootNode* Container(TComponent* owner, const QString& name) {
+  auto* node = new TRootNode(owner);  // owned by owner
+  node->SetName(name);
+  return node;
+}
+
+class ExecuterTest : public TVexaTest {
+ protected:
+  void SetUp() override {
+    TVexaTest::SetUp();
+    // The poller thread reads the clock while the test moves it: the fake clock is not made for
+    // that. It stays alive for the fake port, which holds on to it.
+    fakeClock_ = std::move(Services().Clock);
+    auto clock = std::make_unique<TShiftedClock>();
+    Shifted = clock.get();
+    Services().Clock = std::move(clock);
+    SETUP->SetDemo(true);
+    Services().AutoSave = nullptr;
+  }
+  void TearDown() override {
+    StopPoller();
+    Services().AutoSave = nullptr;
+    TVexaTest::TearDown();
+  }
+
+  // Runs the main thread's event loop until done() or the time is up; done() as it ends.
+  static bool RunUntil(const std::function<bool()>& done, int timeoutMs) {
+    if (done()) return true;
+    QEventLoop loop;
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
+      if (done()) loop.quit();
+    });
+    tick.start(5);
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+    loop.exec();
+    return done();
+  }
+  static void RunFor(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+  }
+  TProbeRegister* Probe(TComponent* owner, const QString& name) {
+    return new TProbeRegister(owner, name, Log);
+  }
+
+  TShiftedClock* Shifted = nullptr;
+  std::vector<QString> Log;  // refreshes and saves, in the order the main thread ran them
+
+ private:
+  std::unique_ptr<TClock> fakeClock_;
+};
+
+TEST_F(ExecuterTest, WalkStepsVisitEveryRegisterOncePerPass) {
+  TRootNode* d0 = Container(NET.get(), "D000");
+  TRootNode* c0 = Container(d0, "D000C000");
+  Probe(c0, "D000C000R001");
+  auto* other = new TOtherNode(c0);
+  other->SetName("OTHER");
+  Probe(other, "INSIDEOTHER");
+  Container(d0, "D000C001");  // an empty channel
+  TProbeRegister* top = Probe(NET.get(), "TOP");
+  Probe(top, "INSIDEREGISTER");
+
+  const TComponent* current = NET.get();
+  int index = 0;
+  for (int pass = 0; pass < 2; ++pass) {
+    QStringList found;
+    int steps = 0;
+    TCustomRegister* reg = nullptr;
+    while (!NextRegister(NET.get(), current, index, reg)) {
+      ASSERT_LT(++steps, 50) << "the walk does not come back to the root";
+      if (reg) found << reg->Name();
+    }
+    EXPECT_EQ(found, QStringList({"D000C000R001", "TOP"})) << "pass " << pass;
+    EXPECT_EQ(current, NET.get());
+    EXPECT_EQ(index, 0);
+  }
+}
+
+TEST_F(ExecuterTest, HandsEnabledRegistersToTheMainThreadInTreeOrder) {
+  TRootNode* d0 = Container(NET.get(), "D000");
+  TRootNode* c00 = Container(d0, "D000C000");
+  Probe(c00, "D000C000R001");
+  Probe(c00, "D000C000R002")->SetEnabled(false);
+  Probe(c00, "D000C000R003");
+  Probe(Container(d0, "D000C001"), "D000C001R001");
+  TRootNode* d1 = Container(NET.get(), "D001");
+  TRootNode* c10 = Container(d1, "D001C000");
+  c10->SetEnabled(false);  // a disabled channel: its enabled registers are still polled
+  d1->SetEnabled(false);
+  Probe(c10, "D001C000R001");
+  auto* other = new TOtherNode(c10);
+  other->SetName("OTHER");
+  Probe(other, "INSIDEOTHER");
+  TProbeRegister* withChild = Probe(c10, "D001C000R002");
+  Probe(withChild, "INSIDEREGISTER");
+  ASSERT_FALSE(c10->Enabled());
+
+  const std::vector<QString> pass = {"D000C000R001", "D000C000R003", "D000C001R001", "D001C000R001",
+                                     "D001C000R002"};
+  StartPoller();
+  ASSERT_TRUE(RunUntil([&] { return Log.size() >= 3 * pass.size(); }, 5000));
+  StopPoller();
+  for (size_t i = 0; i < 3 * pass.size(); ++i) ASSERT_EQ(Log[i], pass[i % pass.size()]) << "visit " << i;
+}
+
+TEST_F(ExecuterTest, IntervalZeroSavesAfterEveryRefreshAndAtEveryReturnToTheRoot) {
+  TRootNode* d0 = Container(NET.get(), "D000");
+  TRootNode* c00 = Container(d0, "D000C000");
+  Probe(c00, "A1");
+  Probe(c00, "A2");
+  Probe(Container(Container(NET.get(), "D001"), "D001C000"), "B1");
+  SETUP->SetAutoSaveEnabled(true);
+  SETUP->SetAutoSaveInterval(0);
+  Services().AutoSave = [this] { Log.push_back(OnMainThread() ? "save" : "save (not on the main thread)"); };
+
+  // Back at the root after D000, again after D001, and once more when the pass is complete.
+  const std::vector<QString> pass = {"A1", "save", "A2", "save", "save", "B1", "save", "save", "save"};
+  StartPoller();
+  ASSERT_TRUE(RunUntil([&] { return Log.size() >= 3 * pass.size(); }, 5000));
+  StopPoller();
+  for (size_t i = 0; i < 3 * pass.size(); ++i) ASSERT_EQ(Log[i], pass[i % pass.size()]) << "entry " << i;
+}
+
+TEST_F(ExecuterTest, AutoSaveFollowsItsIntervalFromEachStartAlsoWithAnEmptyTree) {
+  SETUP->SetAutoSaveEnabled(true);
+  SETUP->SetAutoSaveInterval(1);
+  int saves = 0;
+  Services().AutoSave = [&saves] { saves += OnMainThread() ? 1 : 1000; };
+
+  StartPoller();
+  const double started = Executer()->LastSave();
+  RunFor(300);
+  Shifted->Shift(58'000);
+  RunFor(300);
+  EXPECT_EQ(saves, 0) << "saved before a minute had passed";
+  Shifted->Shift(2'000);
+  ASSERT_TRUE(RunUntil([&] { return saves == 1; }, 2000)) << "saves: " << saves;
+  EXPECT_TRUE(PollerRunning());
+  EXPECT_GE((Executer()->LastSave() - started) * 86400.0, 60.0);
+
+  Shifted->Shift(30'000);
+  RunFor(300);
+  EXPECT_EQ(saves, 1) << "the interval counts from the last save";
+  Shifted->Shift(30'000);
+  ASSERT_TRUE(RunUntil([&] { return saves == 2; }, 2000)) << "saves: " << saves;
+
+  // A new poller starts its own interval.
+  StopPoller();
+  Shifted->Shift(50'000);
+  StartPoller();
+  Shifted->Shift(30'000);
+  RunFor(300);
+  EXPECT_EQ(saves, 2);
+  Shifted->Shift(30'000);
+  EXPECT_TRUE(RunUntil([&] { return saves == 3; }, 2000)) << "saves: " << saves;
+}
+
+TEST_F(ExecuterTest, StopWhileACallWaitsForTheMainThreadDoesNotDeadlock) {
+  Probe(NET.get(), "R1");
+  StartPoller();
+  // No event loop runs: the poller posts its first refresh and waits for it.
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  QElapsedTimer timer;
+  timer.start();
+  {
+    TWatchdog watchdog(10, "StopPoller");
+    StopPoller();
+  }
+  EXPECT_LT(timer.elapsed(), 2000);
+  EXPECT_EQ(Executer(), nullptr);
+  EXPECT_FALSE(PollerRunning());
+  // The dropped call never runs later.
+  RunFor(100);
+  EXPECT_TRUE(Log.empty());
+
+  // Terminated without waiting, then stopped while the event loop runs meanwhile.
+  StartPoller();
+  ASSERT_TRUE(RunUntil([&] { return !Log.empty(); }, 2000));
+  TerminatePoller();
+  EXPECT_FALSE(PollerRunning());
+  RunFor(50);
+  const size_t after = Log.size();
+  RunFor(100);
+  EXPECT_EQ(Log.size(), after) << "refreshed after the terminate request";
+  TWatchdog watchdog(10, "StopPoller after TerminatePoller");
+  StopPoller();
+}
+
+TEST_F(ExecuterTest, SuspendHoldsBackMainThreadCallsUntilEveryResume) {
+  Probe(NET.get(), "R1");
+  StartPoller();
+  ASSERT_TRUE(RunUntil([&] { return Log.size() >= 3; }, 2000));
+  SuspendPoller();
+  SuspendPoller();
+  const size_t atSuspend = Log.size();
+  RunFor(200);
+  EXPECT_EQ(Log.size(), atSuspend);
+  ResumePoller();
+  RunFor(200);
+  EXPECT_EQ(Log.size(), atSuspend) << "one resume ended two suspends";
+  ResumePoller();
+  EXPECT_TRUE(RunUntil([&] { return Log.size() > atSuspend + 3; }, 2000));
+
+  SuspendPoller();
+  RunFor(50);
+  TWatchdog watchdog(10, "StopPoller while suspended");
+  StopPoller();
+  ResumePoller();  // no poller: nothing happens
+  SuspendPoller();
+}
+
+TEST_F(ExecuterTest, TheAutoSaveMaySuspendAndResumeThePollerWaitingForIt) {
+  Probe(NET.get(), "R1");
+  SETUP->SetAutoSaveEnabled(true);
+  SETUP->SetAutoSaveInterval(0);
+  int saves = 0;
+  Services().AutoSave = [&] {
+    SuspendPoller();
+    ++saves;
+    Log.push_back("save");
+    QCoreApplication::processEvents();  // a save that shows its progress
+    ResumePoller();
+  };
+  TWatchdog watchdog(20, "polling with a suspending auto save");
+  StartPoller();
+  EXPECT_TRUE(RunUntil([&] { return saves >= 10; }, 5000)) << "saves: " << saves;
+  StopPoller();
+  // After the refresh, and at the end of each pass.
+  const std::vector<QString> pass = {"R1", "save", "save"};
+  ASSERT_GE(Log.size(), 3 * pass.size());
+  for (size_t i = 0; i < 3 * pass.size(); ++i) ASSERT_EQ(Log[i], pass[i % pass.size()]) << "entry " << i;
+}
+
+TEST_F(ExecuterTest, StopFromInsideItsOwnAutoSaveIsSafe) {
+  Probe(NET.get(), "R1");
+  SETUP->SetAutoSaveEnabled(true);
+  SETUP->SetAutoSaveInterval(0);
+  int saves = 0;
+  Services().AutoSave = [&] {
+    ++saves;
+    StopPoller();  // e.g. a save that fails into a restore
+  };
+  TWatchdog watchdog(10, "StopPoller inside the auto save");
+  StartPoller();
+  ASSERT_TRUE(RunUntil([&] { return saves == 1; }, 2000));
+  EXPECT_EQ(Executer(), nullptr);
+  RunFor(100);
+  EXPECT_EQ(saves, 1);
+  EXPECT_EQ(Log.size(), 1u);
+  StartPoller();  // joins the old thread, and the new poller works
+  EXPECT_TRUE(RunUntil([&] { return saves == 2; }, 2000));
+}
+
+TEST_F(ExecuterTest, RegisterNodesAreReadOncePerIntervalNeverEarly) {
+  TRootNode* channel = Container(Container(NET.get(), "D000"), "D000C000");
+  for (int r = 1; r <= 5; ++r) {
+    auto* reg = new TRegisterNode(channel);
+    reg->SetName(TCustomRegister::RegisterName(0, 0, r));
+    reg->SetLoggingInterval(1);
+    reg->SetEnabled(true);
+  }
+  std::map<QString, std::vector<double>> reads;
+  std::map<QString, double> seen;
+  for (int r = 0; r < channel->ComponentCount(); ++r) {
+    const auto* reg = static_cast<const TCustomRegister*>(channel->Component(r));
+    seen[reg->Name()] = reg->RDTime();
+  }
+  StartPoller();
+  Executer()->OnRefreshed = [&](TCustomRegister& reg) {
+    if (reg.RDTime() == seen[reg.Name()]) return;
+    seen[reg.Name()] = reg.RDTime();
+    reads[reg.Name()].push_back(reg.RDTime());
+  };
+  RunFor(3500);
+  StopPoller();
+
+  ASSERT_EQ(reads.size(), 5u);
+  for (const auto& [name, times] : reads) {
+    EXPECT_GE(times.size(), 2u) << qPrintable(name);
+    EXPECT_LE(times.size(), 4u) << qPrintable(name);
+    for (size_t i = 1; i < times.size(); ++i) {
+      const double gapMs = (times[i] - times[i - 1]) * 86400000.0;
+      EXPECT_GE(gapMs, 999.0) << qPrintable(name) << " read early";
+      EXPECT_LT(gapMs, 2000.0) << qPrintable(name) << " read late";
+    }
+  }
+}
+
+TEST_F(ExecuterTest, ARegisterEnabledWhileThePollerRestsIsSoonPolled) {
+  TProbeRegister* reg = Probe(Container(NET.get(), "D000"), "R1");
+  reg->SetEnabled(false);
+  StartPoller();
+  RunFor(300);
+  ASSERT_TRUE(Log.empty());
+  QElapsedTimer timer;
+  timer.start();
+  reg->SetEnabled(true);
+  ASSERT_TRUE(RunUntil([&] { return !Log.empty(); }, 2000));
+  EXPECT_LT(timer.elapsed(), 500);
+}
+
+TEST_F(ExecuterTest, DoesNotSpinWhileNoRegisterIsDue) {
+  for (int d = 0; d < 20; ++d) {
+    TRootNode* channel =
+        Container(Container(NET.get(), QString::asprintf("D%03d", d)), QString::asprintf("D%03dC000", d));
+    for (int r = 1; r <= 10; ++r) {
+      auto* reg = new TRegisterNode(channel);
+      reg->SetName(TCustomRegister::RegisterName(d, 0, r));
+      reg->SetEnabled(true);  // LoggingInterval 3: none is due within the second measured
+    }
+  }
+  auto processCpu = [] {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+  };
+  StartPoller();
+  RunFor(100);
+  const double thread0 = Executer()->ThreadCpuSeconds();
+  const double process0 = processCpu();
+  RunFor(1000);
+  const double thread1 = Executer()->ThreadCpuSeconds();
+  const double process1 = processCpu();
+  EXPECT_LT(thread1 - thread0, 0.05) << "poller thread CPU seconds in one second";
+  EXPECT_LT(process1 - process0, 0.05) << "process CPU seconds in one second";
+  EXPECT_GT(thread1, 0.0) << "the measurement itself";
+}
+
+// vexa-cli poll on the simulated network, as a separate program.
+TEST(PollCommandTest, PollsTheFirstNRegistersAndRefusesANetworkFileItCannotRead) {
+  QTemporaryDir dir;
+  QProcess cli;
+  cli.start(VEXA_CLI_PATH, {"--dir", dir.path(), "--demo", "poll", "--seconds", "3.6", "--registers", "5"});
+  ASSERT_TRUE(cli.waitForFinished(30'000));
+  EXPECT_EQ(cli.exitCode(), 0) << cli.readAllStandardError().toStdString();
+  const QStringList lines = QString::fromUtf8(cli.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+  ASSERT_EQ(lines.size(), 5) << lines.join(" | ").toStdString();
+  EXPECT_EQ(lines[0], "registers polled: 5");
+  // Created when the poll starts, each is due once, after its 3 s.
+  EXPECT_EQ(lines[1], "reads performed: 5");
+  EXPECT_TRUE(lines[2].startsWith("mean read period, s: none")) << lines[2].toStdString();
+  EXPECT_TRUE(lines[3].startsWith("CPU seconds used: ")) << lines[3].toStdString();
+  EXPECT_TRUE(lines[4].startsWith("CPU seconds per wall second: ")) << lines[4].toStdString();
+
+  ASSERT_TRUE(QDir(dir.path()).mkpath("Config"));
+  QFile net(dir.filePath("Config/NET.cfg"));
+  ASSERT_TRUE(net.open(QIODevice::WriteOnly));
+  net.close();
+  cli.start(VEXA_CLI_PATH, {"--dir", dir.path(), "--demo", "poll", "--seconds", "1"});
+  ASSERT_TRUE(cli.waitForFinished(30'000));
+  EXPECT_EQ(cli.exitCode(), 1);
+  EXPECT_TRUE(cli.readAllStandardOutput().isEmpty());
+  EXPECT_TRUE(cli.readAllStandardError().contains("reading NET.cfg is not supported by this build"));
+}
+
+}  // namespace
+}  // namespace vexa::test
