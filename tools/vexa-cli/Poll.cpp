@@ -1,0 +1,165 @@
+// vexa-cli poll: the program's poller on a network for a given time, with what it cost.
+
+#include <sys/resource.h>
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QTimer>
+#include <chrono>
+#include <memory>
+#include <unordered_map>
+#include <vector>
+
+#include "core/ExecuterUnit.h"
+#include "core/Globals.h"
+#include "core/RegisterNode.h"
+#include "core/Services.h"
+#include "tools/vexa-cli/CliContext.h"
+
+namespace vexa::cli {
+
+namespace {
+
+double CpuSecondsUsed() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  auto seconds = [](const timeval& tv) { return static_cast<double>(tv.tv_sec) + tv.tv_usec / 1e6; };
+  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
+// The network the simulator answers for: address 0 with channels 0..5, address 1 with channels
+// 0..2, registers 1..10 in every channel.
+void BuildSimulatedNetwork() {
+  struct TDevice {
+    int Address;
+    int Channels;
+  };
+  for (const TDevice& d : {TDevice{0, 6}, TDevice{1, 3}}) {
+    auto device = std::make_unique<TRootNode>(nullptr);
+    const QString deviceName = QString::asprintf("D%03d", d.Address);
+    device->SetName(deviceName);
+    device->SetCaption(deviceName);
+    device->SetImageIndex(22);
+    for (int c = 0; c < d.Channels; ++c) {
+      auto channel = std::make_unique<TRootNode>(nullptr);
+      const QString channelName = deviceName + QString::asprintf("C%03d", c);
+      channel->SetName(channelName);
+      channel->SetCaption(channelName);
+      channel->SetImageIndex(23);
+      for (int r = 1; r <= 10; ++r) {
+        auto reg = std::make_unique<TRegisterNode>(nullptr);
+        reg->SetName(TCustomRegister::RegisterName(d.Address, c, r));
+        reg->SetCaption(reg->Name());
+        reg->SetImageIndex(40);
+        channel->InsertComponent(std::move(reg));
+      }
+      device->InsertComponent(std::move(channel));
+    }
+    NET->InsertComponent(std::move(device));
+  }
+}
+
+// The registers of NET in the order the poller visits them.
+std::vector<TCustomRegister*> RegistersInTreeOrder() {
+  std::vector<TCustomRegister*> result;
+  const TComponent* current = NET.get();
+  int index = 0;
+  TCustomRegister* found = nullptr;
+  while (!NextRegister(NET.get(), current, index, found))
+    if (found) result.push_back(found);
+  return result;
+}
+
+struct TReadLog {
+  double LastSeen = 0;  // RDTime when last looked at: a read changes it
+  double First = 0;
+  double Last = 0;
+  int Reads = 0;
+};
+
+int Poll(TCliContext& ctx, const QStringList& args) {
+  double seconds = -1;
+  int limit = -1;
+  for (int i = 0; i < args.size(); ++i) {
+    bool ok = false;
+    if (args[i] == QLatin1String("--seconds") && i + 1 < args.size()) {
+      seconds = args[++i].toDouble(&ok);
+      if (!ok || seconds <= 0) return Usage();
+    } else if (args[i] == QLatin1String("--registers") && i + 1 < args.size()) {
+      limit = args[++i].toInt(&ok);
+      if (!ok || limit < 0) return Usage();
+    } else {
+      return Usage();
+    }
+  }
+  if (seconds <= 0) return Usage();
+
+  const QString netFile = ctx.Dir + QLatin1String("/Config/NET.cfg");
+  if (QFileInfo::exists(netFile)) {
+    Err(QStringLiteral("vexa-cli: reading NET.cfg is not supported by this build"));
+    return 1;
+  }
+  if (!ctx.Demo) {
+    Err(QStringLiteral("vexa-cli: no network: %1 does not exist").arg(netFile));
+    return 1;
+  }
+  BuildSimulatedNetwork();
+
+  std::vector<TCustomRegister*> polled = RegistersInTreeOrder();
+  if (limit >= 0 && static_cast<size_t>(limit) < polled.size()) polled.resize(static_cast<size_t>(limit));
+  std::unordered_map<const TCustomRegister*, TReadLog> reads;
+  for (TCustomRegister* reg : polled) {
+    reg->SetEnabled(true);
+    reads[reg].LastSeen = reg->RDTime();
+  }
+
+  const double cpu0 = CpuSecondsUsed();
+  const auto wall0 = std::chrono::steady_clock::now();
+  StartPoller();
+  // The poller is the only reader here, so a changed RDTime after its refresh is one read.
+  Executer()->OnRefreshed = [&reads](TCustomRegister& reg) {
+    const auto it = reads.find(&reg);
+    if (it == reads.end() || reg.RDTime() == it->second.LastSeen) return;
+    TReadLog& log = it->second;
+    log.LastSeen = reg.RDTime();
+    if (log.Reads++ == 0) log.First = log.LastSeen;
+    log.Last = log.LastSeen;
+  };
+  QEventLoop loop;
+  QTimer::singleShot(static_cast<int>(seconds * 1000), &loop, &QEventLoop::quit);
+  loop.exec();
+  StopPoller();
+  const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
+  const double cpu = CpuSecondsUsed() - cpu0;
+
+  long total = 0;
+  double periodSum = 0;
+  int periodCount = 0;
+  for (const auto& [reg, log] : reads) {
+    total += log.Reads;
+    if (log.Reads >= 2) {
+      periodSum += (log.Last - log.First) * 86400.0 / (log.Reads - 1);
+      ++periodCount;
+    }
+  }
+  Out(QStringLiteral("registers polled: %1").arg(polled.size()));
+  Out(QStringLiteral("reads performed: %1").arg(total));
+  Out(periodCount > 0 ? QStringLiteral("mean read period, s: %1").arg(periodSum / periodCount, 0, 'f', 3)
+                      : QStringLiteral("mean read period, s: none (no register was read twice)"));
+  Out(QStringLiteral("CPU seconds used: %1").arg(cpu, 0, 'f', 3));
+  Out(QStringLiteral("CPU seconds per wall second: %1").arg(cpu / wall, 0, 'f', 4));
+  return 0;
+}
+
+const TCommandRegistrar kPoll{
+    QStringLiteral("poll"),
+    {&Poll,
+     QStringLiteral("poll --seconds S [--registers N]  polls DIR's network for S seconds "
+                    "(--demo without Config/NET.cfg: the simulated network, its first N "
+                    "registers) and prints reads, read period and CPU use"),
+     true}};
+
+}  // namespace
+
+}  // namespace vexa::cli
