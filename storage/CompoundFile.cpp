@@ -114,6 +114,7 @@ bool RunGuarded(const std::function<void()>& work, bool largeStack, QString* err
 struct TShape {
   int Elements = 0;  // entries below the root
   int Depth = 0;     // of libgsf's recursion over the directory
+  qint64 Bytes = 0;  // in all streams
 };
 
 quint16 Le16(const uchar* p) {
@@ -320,11 +321,13 @@ bool CheckWritable(const CompoundStorage& root, TShape& shape, QString* why) {
     const auto [s, depth] = todo.back();
     todo.pop_back();
     const QStringList storages = s->StorageNames();
-    const int count = static_cast<int>(storages.size() + s->StreamNames().size());
+    const QStringList streams = s->StreamNames();
+    const int count = static_cast<int>(storages.size() + streams.size());
     shape.Elements += count;
     shape.Depth = std::max(shape.Depth, depth + count);
+    for (const QString& name : streams) shape.Bytes += s->Stream(name).size();
     if (count > CompoundFile::kMaxChildren || shape.Elements > CompoundFile::kMaxElements ||
-        shape.Depth > kMaxDirectoryDepth) {
+        shape.Depth > kMaxDirectoryDepth || shape.Bytes > CompoundFile::kMaxFileSize) {
       SetError(why, QStringLiteral("too many elements for one compound file"));
       return false;
     }
@@ -368,8 +371,8 @@ bool WriteLevel(GsfOutfile* out, const CompoundStorage& s, QString* why) {
   return true;
 }
 
-QString ErrnoText(const QString& what, const QString& path) {
-  return QStringLiteral("%1 '%2': %3").arg(what, path, QString::fromLocal8Bit(std::strerror(errno)));
+QString ErrnoText(int error, const QString& what, const QString& path) {
+  return QStringLiteral("%1 '%2': %3").arg(what, path, QString::fromLocal8Bit(std::strerror(error)));
 }
 
 // Closes and deletes the temporary file unless released after the rename.
@@ -383,8 +386,8 @@ class TTempFile {
     // Hidden and unique; the target's name is kept short enough for the folder's name limit.
     for (int attempt = 0; attempt < 100; ++attempt) {
       const QString name = QStringLiteral("%1/.%2.%3.tmp")
-                               .arg(folder, targetName.left(200))
-                               .arg(QRandomGenerator::global()->generate64(), 0, 36);
+                               .arg(folder, targetName.left(64),
+                                    QString::number(QRandomGenerator::global()->generate64(), 36));
       const QByteArray encoded = QFile::encodeName(name);
       fd_ = ::open(encoded.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
       if (fd_ >= 0) {
@@ -438,18 +441,18 @@ bool ReplaceFile(const QString& path, const QByteArray& bytes, QString* why) {
 
   TTempFile temp;
   if (!temp.Create(folder, targetInfo.fileName())) {
-    SetError(why, ErrnoText(QStringLiteral("cannot create a file in"), folder));
+    SetError(why, ErrnoText(errno, QStringLiteral("cannot create a file in"), folder));
     return false;
   }
   struct stat old {};
   if (::stat(targetPath.constData(), &old) == 0 && S_ISREG(old.st_mode))
     ::fchmod(temp.Fd(), old.st_mode & 07777);
   if (!WriteAll(temp.Fd(), bytes) || ::fsync(temp.Fd()) != 0 || !temp.Close()) {
-    SetError(why, ErrnoText(QStringLiteral("cannot write"), QFile::decodeName(temp.Path())));
+    SetError(why, ErrnoText(errno, QStringLiteral("cannot write"), QFile::decodeName(temp.Path())));
     return false;
   }
   if (::rename(temp.Path().constData(), targetPath.constData()) != 0) {
-    SetError(why, ErrnoText(QStringLiteral("cannot replace"), target));
+    SetError(why, ErrnoText(errno, QStringLiteral("cannot replace"), target));
     return false;
   }
   temp.Release();
@@ -706,6 +709,10 @@ std::optional<QByteArray> CompoundFile::ToBytes(QString* error) const {
     const gsf_off_t size = gsf_output_size(sink.get());
     if (!data || size <= 0) {
       why = QStringLiteral("empty compound file");
+      return;
+    }
+    if (size > kMaxFileSize) {
+      why = QStringLiteral("too large for one compound file");
       return;
     }
     result = QByteArray(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
