@@ -1,0 +1,341 @@
+// Component trees in compound files, checked with an independent reader where the layout matters.
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <csignal>
+#include <map>
+#include <random>
+
+#include "core/RegisterNode.h"
+#include "storage/CompoundFile.h"
+#include "storage/StgHandlerUnit.h"
+#include "storage/StrHandlerUnit.h"
+#include "support/TestSupport.h"
+#include "ui/model/LabelDisplay.h"
+
+namespace vexa {
+namespace {
+
+// path inside the file ("000/001/Object") -> stream bytes; storages map to an empty optional.
+using TListing = std::map<QString, std::optional<QByteArray>>;
+
+// Lists a compound file with Python's olefile, which shares no code with ours.
+TListing OleListing(const QString& path) {
+  static const char* script =
+      "import olefile, sys\n"
+      "ole = olefile.OleFileIO(sys.argv[1])\n"
+      "for e in ole.listdir(streams=True, storages=True):\n"
+      "    p = '/'.join(e)\n"
+      "    if ole.get_type(e) == olefile.STGTY_STREAM:\n"
+      "        print('S', p, ole.openstream(e).read().hex())\n"
+      "    else:\n"
+      "        print('D', p, '-')\n";
+  QProcess py;
+  py.start("/usr/bin/python3", {"-c", script, path});
+  EXPECT_TRUE(py.waitForFinished(60000));
+  EXPECT_EQ(py.exitCode(), 0) << py.readAllStandardError().toStdString();
+  TListing out;
+  for (const QByteArray& line : py.readAllStandardOutput().split('\n')) {
+    const QList<QByteArray> parts = line.split(' ');
+    if (parts.size() != 3) continue;
+    if (parts[0] == "S")
+      out[QString::fromUtf8(parts[1])] = QByteArray::fromHex(parts[2]);
+    else
+      out[QString::fromUtf8(parts[1])] = std::nullopt;
+  }
+  return out;
+}
+
+QByteArray FileBytes(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+std::unique_ptr<TRootNode> Flat(int children, const QString& captionPrefix = "n") {
+  auto root = std::make_unique<TRootNode>(nullptr);
+  root->SetName("NET");
+  for (int i = 0; i < children; ++i) {
+    auto* c = new TRootNode(root.get());
+    c->SetName(QStringLiteral("D%1").arg(i, 4, 10, QLatin1Char('0')));
+    c->SetCaption(captionPrefix + QString::number(i));
+  }
+  return root;
+}
+
+// Names of the direct children as loaded.
+QStringList ChildNames(const TComponent& c) {
+  QStringList names;
+  for (int i = 0; i < c.ComponentCount(); ++i) names << c.Component(i)->Name();
+  return names;
+}
+
+class TreeFileTest : public test::TVexaTest {
+ protected:
+  QString Path(const QString& name = "NET.cfg") const { return Dir->filePath(name); }
+};
+
+TEST_F(TreeFileTest, LayoutSeenByAnIndependentReader) {
+  auto net = std::make_unique<TRootNode>(nullptr);
+  net->SetName("NET");
+  auto* d = new TRootNode(net.get());
+  d->SetName("D001");
+  auto* c = new TRootNode(d);
+  c->SetName("D001C000");
+  auto* r0 = new TRegisterNode(c);
+  r0->SetName("D001C000R000");
+  auto* label = new TLabelDisplay(r0);
+  label->SetParentName("ts0");
+  r0->SetPoints({"07.12.2026 12:00:00"});
+  r0->SetDataList({"1"});
+  auto* r1 = new TRegisterNode(c);
+  r1->SetName("D001C000R001");
+
+  const TListing expected = {
+      {"Object", WriteComponent(*net)},
+      {"000", std::nullopt},
+      {"000/Object", WriteComponent(*d)},
+      {"000/000", std::nullopt},
+      {"000/000/Object", WriteComponent(*c)},
+      {"000/000/000", std::nullopt},
+      {"000/000/000/Object", WriteComponent(*r0)},
+      {"000/000/000/000", std::nullopt},
+      {"000/000/000/000/Object", WriteComponent(*label)},
+      {"000/000/001", std::nullopt},
+      {"000/000/001/Object", WriteComponent(*r1)},
+  };
+  auto h = TStgHandler::Create(Path());
+  ASSERT_TRUE(h->Valid());
+  ASSERT_TRUE(h->SaveTree(*net));
+  EXPECT_EQ(OleListing(Path()), expected);
+  for (TRootNode* n : {net.get(), d, c, static_cast<TRootNode*>(r0), static_cast<TRootNode*>(r1)})
+    EXPECT_FALSE(n->Changed()) << n->Name().toStdString();
+
+  std::unique_ptr<TComponent> back;
+  TStgHandler::Open(Path())->LoadTree(back);
+  ASSERT_TRUE(back);
+  const TComponent* lr0 = FindNode(back.get(), "D001C000R000");
+  ASSERT_NE(lr0, nullptr);
+  ASSERT_EQ(lr0->ComponentCount(), 1);
+  EXPECT_EQ(lr0->Component(0)->ClassName(), "TLabelDisplay");
+  EXPECT_EQ(static_cast<const TLabelDisplay*>(lr0->Component(0))->ParentName(), "ts0");
+  EXPECT_EQ(ChildNames(*FindNode(back.get(), "D001C000")), (QStringList{"D001C000R000", "D001C000R001"}));
+}
+
+TEST_F(TreeFileTest, ShrinkingTreeLeavesNoStaleChildren) {
+  auto five = Flat(5);
+  new TRootNode(five->Component(4));  // a grandchild under the child that goes away
+  ASSERT_TRUE(TStgHandler::Create(Path())->SaveTree(*five));
+  auto three = Flat(3, "m");
+  ASSERT_TRUE(TStgHandler::Create(Path())->SaveTree(*three));
+  QStringList top;
+  for (const auto& [path, value] : OleListing(Path()))
+    if (!path.contains('/')) top << path;
+  EXPECT_EQ(top, (QStringList{"000", "001", "002", "Object"}));
+
+  std::unique_ptr<TComponent> back;
+  TStgHandler::Open(Path())->LoadTree(back);
+  ASSERT_TRUE(back);
+  EXPECT_EQ(ChildNames(*back), ChildNames(*three));
+  EXPECT_EQ(static_cast<TRootNode*>(back->Component(2))->Caption(), "m2");
+}
+
+TEST_F(TreeFileTest, ThousandAndOneChildrenComeBackInOrder) {
+  auto big = Flat(1001);
+  ASSERT_TRUE(TStgHandler::Create(Path())->SaveTree(*big));
+  auto file = CompoundFile::Open(Path());
+  ASSERT_TRUE(file);
+  EXPECT_TRUE(file->Root().HasStorage("999"));
+  EXPECT_TRUE(file->Root().HasStorage("1000"));
+  EXPECT_FALSE(file->Root().HasStorage("0999"));
+  EXPECT_EQ(TStgHandler::ChildName(9), "009");
+  EXPECT_EQ(TStgHandler::ChildName(1000), "1000");
+  std::unique_ptr<TComponent> back;
+  TStgHandler::Open(Path())->LoadTree(back);
+  ASSERT_TRUE(back);
+  EXPECT_EQ(ChildNames(*back), ChildNames(*big));
+}
+
+// Writes a file level by level through the facade, so damaged layouts can be made.
+class TFileBuilder {
+ public:
+  TFileBuilder() : file_(CompoundFile::Create()) {}
+  CompoundStorage& At(const QString& path) {
+    CompoundStorage* s = &file_->Root();
+    for (const QString& part : path.split('/', Qt::SkipEmptyParts))
+      s = s->HasStorage(part) ? s->OpenStorage(part) : &s->CreateStorage(part);
+    return *s;
+  }
+  void Node(const QString& path, const QString& name) {
+    TRootNode n(nullptr);
+    n.SetName(name);
+    At(path).CreateStream("Object") = WriteComponent(n);
+  }
+  bool Save(const QString& path) { return file_->Save(path); }
+
+ private:
+  std::unique_ptr<CompoundFile> file_;
+};
+
+TEST_F(TreeFileTest, LoadingStopsAtAMissingIndexAndSkipsLevelsWithoutObject) {
+  TFileBuilder b;
+  b.Node("", "NET");
+  b.Node("000", "A");
+  b.Node("001", "B");
+  b.Node("003", "D");
+  b.At("001/000");  // an empty level below B: skipped
+  b.Node("001/001", "B1");
+  ASSERT_TRUE(b.Save(Path()));
+  std::unique_ptr<TComponent> back;
+  TStgHandler::Open(Path())->LoadTree(back);
+  ASSERT_TRUE(back);
+  EXPECT_EQ(ChildNames(*back), (QStringList{"A", "B"}));
+  EXPECT_EQ(ChildNames(*back->Component(1)), QStringList{"B1"});
+
+  TFileBuilder c;
+  c.Node("", "NET");
+  c.Node("000", "A");
+  c.At("001");  // no Object: B and its subtree are skipped
+  c.Node("001/000", "B0");
+  c.Node("002", "C");
+  ASSERT_TRUE(c.Save(Path("damaged.cfg")));
+  TStgHandler::Open(Path("damaged.cfg"))->LoadTree(back);
+  ASSERT_TRUE(back);
+  EXPECT_EQ(ChildNames(*back), (QStringList{"A", "C"}));
+}
+
+TEST_F(TreeFileTest, MissingOrForeignFileChangesNothingOnLoad) {
+  std::unique_ptr<TComponent> target = Flat(2);
+  TComponent* before = target.get();
+  auto h = TStgHandler::Open(Path("nothing.cfg"));
+  EXPECT_FALSE(h->Valid());
+  EXPECT_EQ(h->ErrorText(),
+            QStringLiteral("Файл не существует или испорчен: '%1'!").arg(Path("nothing.cfg")));
+  h->LoadTree(target);
+  EXPECT_EQ(target.get(), before);
+  EXPECT_EQ(target->ComponentCount(), 2);
+
+  QFile text(Path("text.cfg"));
+  ASSERT_TRUE(text.open(QIODevice::WriteOnly));
+  text.write("not a compound file at all, just words\n");
+  text.close();
+  TStgHandler::Open(Path("text.cfg"))->LoadTree(target);
+  EXPECT_EQ(target.get(), before);
+  EXPECT_TRUE(Messages->Shown.empty());
+
+  // Saving over the foreign file replaces it by a compound file.
+  ASSERT_TRUE(TStgHandler::Create(Path("text.cfg"))->SaveTree(*target));
+  EXPECT_TRUE(CompoundFile::IsStorageFile(Path("text.cfg")));
+  std::unique_ptr<TComponent> back;
+  TStgHandler::Open(Path("text.cfg"))->LoadTree(back);
+  ASSERT_TRUE(back);
+  EXPECT_EQ(ChildNames(*back), ChildNames(*target));
+}
+
+TEST_F(TreeFileTest, MalformedChildStreamFailsTheWholeLoadAndTouchesNothing) {
+  TFileBuilder b;
+  b.Node("", "NET");
+  b.Node("000", "A");
+  b.Node("000/000", "A0");
+  b.At("000/001").CreateStream("Object") = QByteArray(
+      "TPF0\x09TRootNode\x00\x05"
+      "Bogus\x02\x01\x00\x00",
+      25);
+  ASSERT_TRUE(b.Save(Path()));
+  const QByteArray fileBefore = FileBytes(Path());
+
+  std::unique_ptr<TComponent> target = Flat(3);
+  TComponent* before = target.get();
+  try {
+    TStgHandler::Open(Path())->LoadTree(target);
+    ADD_FAILURE() << "no error";
+  } catch (const EStreamError& e) {
+    EXPECT_TRUE(e.Message().contains("Bogus")) << e.what();
+  }
+  EXPECT_EQ(target.get(), before);
+  EXPECT_EQ(ChildNames(*target), ChildNames(*Flat(3)));
+  EXPECT_EQ(FileBytes(Path()), fileBefore);
+}
+
+TEST_F(TreeFileTest, UnwritableLocationWritesNothingAndKeepsChangedSet) {
+  auto tree = Flat(2);
+  const QString path = Dir->filePath("no/such/folder/NET.cfg");
+  auto h = TStgHandler::Create(path);
+  EXPECT_FALSE(h->Valid());
+  EXPECT_EQ(h->ErrorText(), QStringLiteral("Не могу создать файл: '%1'!").arg(path));
+  EXPECT_FALSE(h->SaveTree(*tree));
+  EXPECT_TRUE(tree->Changed());
+  EXPECT_FALSE(QFile::exists(path));
+  EXPECT_TRUE(Messages->Shown.empty());
+}
+
+TEST_F(TreeFileTest, SubStorageHandlersReportTheirNames) {
+  auto file = TStgHandler::Create(Path());
+  ASSERT_TRUE(file->Valid());
+  auto bad = TStgHandler::Create("a/b", file.get());  // not a valid element name
+  EXPECT_FALSE(bad->Valid());
+  EXPECT_EQ(bad->ErrorText(), QStringLiteral("Не могу создать субпамять: 'a/b'!"));
+  auto missing = TStgHandler::Open("000", file.get());
+  EXPECT_FALSE(missing->Valid());
+  EXPECT_EQ(missing->ErrorText(), QStringLiteral("Не могу открыть субпамять: '000'!"));
+}
+
+// A save killed at any moment leaves a file that loads, holding the old tree or the new one.
+TEST_F(TreeFileTest, KilledSaveLeavesTheOldOrTheNewFile) {
+  auto make = [](const QString& caption) {
+    auto net = std::make_unique<TRootNode>(nullptr);
+    net->SetName("NET");
+    net->SetCaption(caption);
+    for (int d = 0; d < 8; ++d) {
+      auto* dev = new TRootNode(net.get());
+      dev->SetName(QStringLiteral("D%1").arg(d));
+      for (int r = 0; r < 100; ++r) {
+        auto* reg = new TRegisterNode(dev);
+        reg->SetName(TCustomRegister::RegisterName(d, 0, r));
+        QStringList points;
+        for (int k = 0; k < 100; ++k) points << QStringLiteral("07.12.2026 12:%1:00").arg(k % 60);
+        reg->SetPoints(points);
+        reg->SetDataList(points);
+      }
+    }
+    return net;
+  };
+  auto oldTree = make("old");
+  ASSERT_TRUE(TStgHandler::Create(Path())->SaveTree(*oldTree));
+  QElapsedTimer timer;
+  timer.start();
+  auto newTree = make("new");
+  ASSERT_TRUE(TStgHandler::Create(Path("probe.cfg"))->SaveTree(*newTree));
+  const qint64 saveMs = std::max<qint64>(timer.elapsed(), 5);
+
+  std::mt19937 random(11);
+  QStringList seen;
+  for (int round = 0; round < 6; ++round) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      for (int i = 0;; ++i) TStgHandler::Create(Path())->SaveTree(i % 2 == 0 ? *newTree : *oldTree);
+    }
+    usleep(static_cast<useconds_t>(1000 * (random() % (3 * saveMs))));
+    kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+    std::unique_ptr<TComponent> back;
+    TStgHandler::Open(Path())->LoadTree(back);
+    ASSERT_TRUE(back) << "round " << round;
+    const QString caption = static_cast<TRootNode&>(*back).Caption();
+    EXPECT_TRUE(caption == "old" || caption == "new") << caption.toStdString();
+    EXPECT_EQ(back->ComponentCount(), 8);
+    EXPECT_EQ(back->Component(7)->ComponentCount(), 100);
+    seen << caption;
+  }
+  // Leftover temporary files of killed saves do not pile up into the folder's listing of configs.
+  EXPECT_TRUE(QFile::exists(Path()));
+}
+
+}  // namespace
+}  // namespace vexa

@@ -1,0 +1,257 @@
+// The network state and the report archives in their files.
+
+#include <QDir>
+#include <QFile>
+
+#include "core/ExecuterUnit.h"
+#include "core/Globals.h"
+#include "core/RegisterNode.h"
+#include "reports/model/ReportNode.h"
+#include "storage/CompoundFile.h"
+#include "storage/StgHandlerUnit.h"
+#include "storage/StrHandlerUnit.h"
+#include "storage/Utilities.h"
+#include "support/TestSupport.h"
+
+namespace vexa {
+namespace {
+
+// Every node of a tree as its stream, depth first, so two trees compare as stored.
+QByteArrayList Dump(const TComponent& c) {
+  QByteArrayList out{WriteComponent(const_cast<TComponent&>(c))};
+  for (int i = 0; i < c.ComponentCount(); ++i) out += Dump(*c.Component(i));
+  return out;
+}
+
+class StateTest : public test::TVexaTest {
+ protected:
+  void SetUp() override {
+    TVexaTest::SetUp();
+    QDir(Dir->path()).mkpath("Config");
+    QDir(Dir->path()).mkpath("Archives");
+    Services().ProgramState = [this](const QString& s) { States << s; };
+    Services().BusyCursor = [this](bool busy) { Busy << busy; };
+  }
+  void TearDown() override {
+    StopPoller();
+    Services().ProgramState = nullptr;
+    Services().BusyCursor = nullptr;
+    TVexaTest::TearDown();
+  }
+
+  static void Fill() {
+    int n = 0;
+    for (auto* slot : {&NET, &TTEMPLATES, &TASKS, &RTEMPLATES, &REPORTS}) {
+      auto* child = new TRootNode(slot->get());
+      child->SetName(QStringLiteral("N%1").arg(++n));
+      child->SetCaption(QStringLiteral("Узел %1").arg(n));
+      auto* reg = new TRegisterNode(child);
+      reg->SetName(TCustomRegister::RegisterName(n, 0, 1));
+      reg->SetPoints({"07.12.2026 12:00:00"});
+      reg->SetDataList({QString::number(n)});
+    }
+    auto* report = new TReportNode(REPORTS.get());
+    report->SetName("R1");
+    report->SetHeader({"Смена"});
+    SETUP->SetMNames({"p"});
+    SETUP->SetAutoSaveInterval(7);
+  }
+
+  static std::vector<QByteArrayList> DumpAll() {
+    std::vector<QByteArrayList> all;
+    for (auto* slot : {&NET, &TTEMPLATES, &TASKS, &RTEMPLATES, &REPORTS}) all.push_back(Dump(**slot));
+    all.push_back(Dump(*SETUP));
+    return all;
+  }
+
+  QString Config(const QString& name) const { return Dir->filePath("Config/" + name + ".cfg"); }
+
+  QStringList States;
+  QList<bool> Busy;
+};
+
+TEST_F(StateTest, AllSixRootsRoundTrip) {
+  Fill();
+  SETUP->SetNewConfig(true);
+  SaveNetworkState();
+  EXPECT_FALSE(SETUP->NewConfig());
+  EXPECT_EQ(States, (QStringList{"Сохранение состояния сети", "Работа"}));
+  EXPECT_EQ(Busy, (QList<bool>{true, false}));
+  for (const char* name : {"NET", "TTEMPLATES", "TASKS", "RTEMPLATES", "REPORTS", "SETUP"})
+    EXPECT_TRUE(CompoundFile::IsStorageFile(Config(name))) << name;
+  EXPECT_FALSE(QFile::exists(Config("REGISTRY")));
+  EXPECT_FALSE(NET->Changed());
+
+  SETUP->SetNewConfig(false);  // the file still says True: it was saved before the flag was cleared
+  const auto saved = DumpAll();
+  for (const char* name : {"NET", "TTEMPLATES", "TASKS", "RTEMPLATES", "REPORTS"}) RecreateRoot(name);
+  SETUP = std::make_unique<TSetupNode>(nullptr);
+  const TRootNode* oldNet = NET.get();
+  States.clear();
+  Busy.clear();
+  QStringList captions;
+  LoadNetworkStateWithProgress([&](const QString& c) { captions << c; });
+  EXPECT_NE(NET.get(), oldNet);
+  EXPECT_EQ(States, (QStringList{"Чтение состояния сети", "Работа"}));
+  EXPECT_EQ(Busy, (QList<bool>{true, false}));
+  EXPECT_EQ(captions, (QStringList{"Загрузка структуры сети...", "Загрузка шаблонов процессов...",
+                                   "Загрузка процессов...", "Загрузка шаблонов отчетов...",
+                                   "Загрузка отчетов...", "Загрузка параметров сети..."}));
+  EXPECT_TRUE(PollerRunning());
+  EXPECT_TRUE(SETUP->NewConfig());
+  SETUP->SetNewConfig(false);
+  EXPECT_EQ(DumpAll(), saved);
+  EXPECT_EQ(REPORTS->Component(1)->ClassName(), "TReportNode");
+}
+
+TEST_F(StateTest, MissingTasksFileKeepsTheProcesses) {
+  Fill();
+  SaveNetworkState();
+  ASSERT_TRUE(QFile::remove(Config("TASKS")));
+  TRootNode* tasks = TASKS.get();
+  TRootNode* net = NET.get();
+  auto* extra = new TRootNode(tasks);
+  extra->SetName("Running");
+  LoadNetworkState();
+  EXPECT_EQ(TASKS.get(), tasks);
+  EXPECT_EQ(TASKS->FindComponent("Running"), extra);
+  EXPECT_NE(NET.get(), net);
+  EXPECT_NE(NET->FindComponent("N1"), nullptr);
+}
+
+TEST_F(StateTest, MalformedFileFailsTheLoadAfterTheCleanUp) {
+  Fill();
+  SaveNetworkState();
+  // NET.cfg's root object names a class nobody knows.
+  auto file = CompoundFile::Open(Config("NET"));
+  ASSERT_TRUE(file);
+  file->Root().Stream("Object") = QByteArray("TPF0\x07TUnkown\x00\x00\x00", 13);
+  ASSERT_TRUE(file->Save(Config("NET")));
+  TRootNode* net = NET.get();
+  TRootNode* templates = TTEMPLATES.get();
+  States.clear();
+  EXPECT_THROW(LoadNetworkState(), EStreamError);
+  EXPECT_EQ(NET.get(), net);
+  EXPECT_EQ(TTEMPLATES.get(), templates);
+  EXPECT_EQ(States.last(), "Работа");
+  EXPECT_EQ(Busy.last(), false);
+  EXPECT_TRUE(PollerRunning());
+}
+
+TEST_F(StateTest, FileHoldingAnotherClassIsRefused) {
+  TRootNode impostor(nullptr);
+  impostor.SetName("SETUP");
+  ASSERT_TRUE(TStgHandler::Create(Config("SETUP"))->SaveTree(impostor));
+  TSetupNode* setup = SETUP.get();
+  EXPECT_THROW(LoadTreeFile(SETUP), EStreamError);
+  EXPECT_EQ(SETUP.get(), setup);
+}
+
+TEST_F(StateTest, NewConfigWritesAFreshFileInsteadOfUpdating) {
+  NET->SetComments(QString(300, 'c'));  // a long stream that a shorter one overwrites in place
+  for (int i = 0; i < 4; ++i) new TRootNode(NET.get());
+  ASSERT_TRUE(SaveTreeFile(*NET));
+  NET->SetComments("");
+  NET->DestroyComponents();
+  new TRootNode(NET.get());
+  const qsizetype streamSize = WriteComponent(*NET).size();
+
+  SETUP->SetNewConfig(false);
+  ASSERT_TRUE(SaveTreeFile(*NET));
+  auto updated = CompoundFile::Open(Config("NET"));
+  ASSERT_TRUE(updated);
+  EXPECT_GT(updated->Root().Stream("Object").size(), streamSize);  // old bytes behind the end
+  EXPECT_EQ(updated->Root().StorageNames(), QStringList{"000"});   // surplus removed
+
+  SETUP->SetNewConfig(true);
+  ASSERT_TRUE(SaveTreeFile(*NET));
+  auto fresh = CompoundFile::Open(Config("NET"));
+  ASSERT_TRUE(fresh);
+  EXPECT_EQ(fresh->Root().Stream("Object").size(), streamSize);
+  EXPECT_EQ(fresh->Root().StorageNames(), QStringList{"000"});
+}
+
+TEST_F(StateTest, NewConfigIsClearedEvenWhenNothingCouldBeSaved) {
+  QDir(Dir->filePath("Config")).removeRecursively();
+  SETUP->SetNewConfig(true);
+  SaveNetworkState();
+  EXPECT_FALSE(SETUP->NewConfig());
+  EXPECT_EQ(States, (QStringList{"Сохранение состояния сети", "Работа"}));
+  EXPECT_FALSE(QFile::exists(Config("NET")));
+  EXPECT_TRUE(NET->Changed());  // nothing reached a file
+}
+
+TEST_F(StateTest, ArchiveName) {
+  const double start = 46363 + (9 * 60 + 5) / 1440.0;  // 07.12.2026 09:05
+  EXPECT_EQ(ArchiveName("Oven.2", start), "Oven_2_07_12_2026_0905");
+  EXPECT_EQ(ArchiveName(QStringLiteral("Печь 1. Зона"), start),
+            QStringLiteral("Печь_1__Зона_07_12_2026_0905"));
+  EXPECT_EQ(ArchiveName("a/b", 46363.999), "a_b_07_12_2026_2358");
+  EXPECT_EQ(ArchiveName("x", 46364 - 0.1 / 86400000), "x_08_12_2026_0000");  // rounds like the clock
+}
+
+TEST_F(StateTest, ArchiveSavedTwiceIsOneFileAndLoadsBack) {
+  auto report = std::make_unique<TReportNode>(nullptr);
+  report->SetName("R1");
+  report->SetStartPoint(46363.5);
+  report->SetFooter({"f"});
+  for (int i = 0; i < 2; ++i) {
+    auto* reg = new TRegisterNode(report.get());
+    reg->SetName(TCustomRegister::RegisterName(0, 0, i));
+    reg->SetCaption(QStringLiteral("Сеть\\D000\\R%1").arg(i));
+    reg->SetPoints({"07.12.2026 12:00:00", "07.12.2026 12:00:01"});
+    reg->SetDataList({"1", "2"});
+  }
+  report->SetCaption(ArchiveName("Oven.2", report->StartPoint()));
+  ASSERT_TRUE(SaveArchive(*report));
+  ASSERT_TRUE(SaveArchive(*report));
+  EXPECT_EQ(QDir(Dir->filePath("Archives")).entryList(QDir::Files), QStringList{"Oven_2_07_12_2026_1200"});
+  EXPECT_EQ(States, (QStringList{"Сохранение архива", "Работа", "Сохранение архива", "Работа"}));
+
+  auto loaded = std::make_unique<TReportNode>(nullptr);
+  loaded->SetCaption("Oven_2_07_12_2026_1200");
+  LoadArchive(loaded);
+  EXPECT_EQ(Dump(*loaded), Dump(*report));
+
+  auto missing = std::make_unique<TReportNode>(nullptr);
+  missing->SetCaption("nothing");
+  TReportNode* before = missing.get();
+  LoadArchive(missing);
+  EXPECT_EQ(missing.get(), before);
+
+  report->SetCaption("../escape");
+  EXPECT_FALSE(SaveArchive(*report));
+  EXPECT_FALSE(QFile::exists(Dir->filePath("escape")));
+}
+
+TEST_F(StateTest, ArchiveText) {
+  TReportNode report(nullptr);
+  for (int r = 0; r < 3; ++r) {
+    auto* reg = new TRegisterNode(&report);
+    reg->SetCaption(QStringLiteral("Р%1").arg(r));
+    QStringList points, data;
+    for (int k = 0; k < 10; ++k) {
+      points << QStringLiteral("07.12.2026 12:00:%1").arg(k, 2, 10, QLatin1Char('0'));
+      data << QString::number(r * 100 + k);
+    }
+    reg->SetPoints(points);
+    reg->SetDataList(r == 2 ? data.mid(0, 8) : data);  // the third logged two readings fewer
+  }
+  const QByteArray text = ArchiveText(report);
+  const QList<QByteArray> lines = text.split('\n');
+  ASSERT_EQ(lines.size(), 12);  // 11 lines, each ended by CR LF
+  EXPECT_TRUE(lines.last().isEmpty());
+  EXPECT_EQ(lines[0], QByteArray("\xC4\xE0\xF2\xE0 \xE8 \xE2\xF0\xE5\xEC\xFF\t\xD0"
+                                 "0\t\xD0"
+                                 "1\t\xD0"
+                                 "2\r"));
+  EXPECT_EQ(lines[1], QByteArray("07.12.2026 12:00:00\t0\t100\t200\r"));
+  EXPECT_EQ(lines[10], QByteArray("07.12.2026 12:00:09\t9\t109\t\r"));
+  for (int k = 1; k <= 10; ++k) EXPECT_EQ(lines[k].count('\t'), 3);
+
+  TReportNode empty(nullptr);
+  EXPECT_EQ(ArchiveText(empty), QByteArray("\xC4\xE0\xF2\xE0 \xE8 \xE2\xF0\xE5\xEC\xFF\r\n"));
+}
+
+}  // namespace
+}  // namespace vexa

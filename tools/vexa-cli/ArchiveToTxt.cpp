@@ -1,0 +1,53 @@
+// vexa-cli archive-to-txt FILE: writes FILE.txt as the report archive window's text export does.
+
+#include <QFile>
+#include <QFileInfo>
+
+#include "reports/model/ReportNode.h"
+#include "storage/CompoundFile.h"
+#include "storage/StgHandlerUnit.h"
+#include "storage/StrHandlerUnit.h"
+#include "storage/Utilities.h"
+#include "tools/vexa-cli/CliContext.h"
+
+namespace vexa::cli {
+
+namespace {
+
+int ArchiveToTxt(TCliContext&, const QStringList& args) {
+  if (args.size() != 1) return Usage();
+  const QString path = args[0];
+  if (!CompoundFile::IsStorageFile(path)) {
+    Err(QStringLiteral(
+        "Не могу преобразовать в Excel.\nДанный файл не является файлом отчета, не существует или "
+        "поврежден!"));
+    return 1;
+  }
+  std::unique_ptr<TComponent> report = std::make_unique<TReportNode>(nullptr);
+  static_cast<TReportNode&>(*report).SetCaption(QFileInfo(path).fileName());
+  try {
+    TStgHandler::Open(path)->LoadTree(report);
+  } catch (const EStreamError& e) {
+    Err(QStringLiteral("vexa-cli: %1: %2").arg(path, e.Message()));
+    return 1;
+  }
+  QFile out(path + QStringLiteral(".txt"));
+  if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) || out.write(ArchiveText(*report)) < 0 ||
+      !out.flush()) {
+    Err(QStringLiteral("vexa-cli: cannot write %1: %2").arg(out.fileName(), out.errorString()));
+    return 1;
+  }
+  out.close();
+  const QString name = QFileInfo(path).fileName();
+  Out(QStringLiteral("Отчет\n%1\nпреобразован в\n%1.txt").arg(name));
+  return 0;
+}
+
+const TCommandRegistrar kArchiveToTxt{
+    QStringLiteral("archive-to-txt"),
+    {&ArchiveToTxt,
+     QStringLiteral("archive-to-txt FILE    writes FILE.txt, the archive as tab-separated text"), false}};
+
+}  // namespace
+
+}  // namespace vexa::cli
