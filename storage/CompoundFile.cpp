@@ -54,17 +54,35 @@ void SetError(QString* error, const QString& text) {
   if (error) *error = text;
 }
 
-void LogFromGsf(const gchar* domain, GLogLevelFlags, const gchar* message, gpointer) {
-  qCDebug(lcCompound) << domain << message;
+// libgsf complains on stderr about every damaged file (some complaints without a log domain);
+// while our own calls into it run, its messages go to our debug log instead, since we report
+// the failure ourselves.
+thread_local bool tInsideGsf = false;
+
+class TInsideGsf {
+ public:
+  TInsideGsf() : previous_(std::exchange(tInsideGsf, true)) {}
+  ~TInsideGsf() { tInsideGsf = previous_; }
+  TInsideGsf(const TInsideGsf&) = delete;
+  TInsideGsf& operator=(const TInsideGsf&) = delete;
+
+ private:
+  bool previous_;
+};
+
+void LogFromGsf(const gchar* domain, GLogLevelFlags level, const gchar* message, gpointer) {
+  if (tInsideGsf)
+    qCDebug(lcCompound) << (domain ? domain : "") << message;
+  else
+    g_log_default_handler(domain, level, message, nullptr);
 }
 
-// Damaged files make libgsf complain on stderr; we report the failure ourselves instead.
 void InitGsf() {
   static const bool done = [] {
     gsf_init();
     const auto levels = static_cast<GLogLevelFlags>(G_LOG_LEVEL_MASK | G_LOG_FLAG_RECURSION);
-    g_log_set_handler("libgsf:msole", levels, LogFromGsf, nullptr);
-    g_log_set_handler("libgsf", levels, LogFromGsf, nullptr);
+    for (const char* domain : {"libgsf:msole", "libgsf", static_cast<const char*>(nullptr)})
+      g_log_set_handler(domain, levels, LogFromGsf, nullptr);
     return true;
   }();
   Q_UNUSED(done);
@@ -655,6 +673,7 @@ std::unique_ptr<CompoundFile> CompoundFile::OpenBytes(const QByteArray& bytes, Q
   }
   std::unique_ptr<CompoundFile> result;
   auto parse = [&] {
+    const TInsideGsf inside;
     TGsfPtr<GsfInput> input(
         gsf_input_memory_new(reinterpret_cast<const guint8*>(bytes.constData()), bytes.size(), FALSE));
     GError* gerror = nullptr;
@@ -694,6 +713,7 @@ std::optional<QByteArray> CompoundFile::ToBytes(QString* error) const {
   }
   std::optional<QByteArray> result;
   auto write = [&] {
+    const TInsideGsf inside;
     TGsfPtr<GsfOutput> sink(gsf_output_memory_new());
     TGsfPtr<GsfOutfile> ole(gsf_outfile_msole_new(sink.get()));
     if (!ole) {
