@@ -170,9 +170,39 @@ bool IdentToCharset(const QString& ident, qint64* charset) {
 
 namespace {
 
+bool IsAscii(const QString& text) {
+  for (QChar c : text)
+    if (c.unicode() >= 0x80) return false;
+  return true;
+}
+
+// Plain ASCII text is most of a stream (histories); it skips the code page table.
+QByteArray Encode(const QString& text) {
+  return IsAscii(text) ? text.toLatin1() : ToCp1251(text);
+}
+
 class TWriter {
  public:
   QByteArray Bytes;
+
+  // Appends text in code page 1251 after a length prefix of `prefixBytes` (1 or 4 bytes).
+  void Text(const QString& text, int prefixBytes, uint8_t tag) {
+    if (!IsAscii(text)) {
+      const QByteArray b = ToCp1251(text);
+      if (tag != 0) Byte(tag);
+      Le(static_cast<uint64_t>(b.size()), prefixBytes);
+      Bytes.append(b);
+      return;
+    }
+    const qsizetype n = text.size();
+    if (tag != 0) Byte(tag);
+    Le(static_cast<uint64_t>(n), prefixBytes);
+    const qsizetype at = Bytes.size();
+    Bytes.resize(at + n);
+    char* out = Bytes.data() + at;
+    const QChar* in = text.constData();
+    for (qsizetype i = 0; i < n; ++i) out[i] = static_cast<char>(in[i].unicode());
+  }
 
   void Byte(uint8_t b) { Bytes.append(static_cast<char>(b)); }
   void Raw(const void* p, int n) { Bytes.append(static_cast<const char*>(p), n); }
@@ -181,7 +211,7 @@ class TWriter {
   }
 
   void ShortString(const QString& text, const char* what) {
-    const QByteArray b = ToCp1251(text);
+    const QByteArray b = Encode(text);
     if (b.size() > 255)
       throw EStreamError(
           QStringLiteral("%1 longer than 255 bytes: %2").arg(QLatin1String(what), text.left(40)));
@@ -209,15 +239,11 @@ class TWriter {
   }
 
   void String(const QString& text) {
-    const QByteArray b = ToCp1251(text);
-    if (b.size() <= 255) {
-      Byte(vaString);
-      Byte(static_cast<uint8_t>(b.size()));
-    } else {
-      Byte(vaLString);
-      Le(static_cast<uint64_t>(b.size()), 4);
-    }
-    Bytes.append(b);
+    // Every character is one byte in code page 1251, so the length is known before encoding.
+    if (text.size() <= 255)
+      Text(text, 1, vaString);
+    else
+      Text(text, 4, vaLString);
   }
 
   void Float(double v) {
@@ -393,10 +419,17 @@ class TParser {
     return b;
   }
 
-  QString ShortString() {
-    const uint8_t n = Byte();
-    return FromCp1251(Bytes(n));
+  // Text of n bytes in code page 1251.
+  QString Text(qsizetype n) {
+    Need(n);
+    const char* b = reinterpret_cast<const char*>(p_ + pos_);
+    pos_ += n;
+    for (qsizetype i = 0; i < n; ++i)
+      if (static_cast<unsigned char>(b[i]) >= 0x80) return FromCp1251(QByteArray(b, n));
+    return QString::fromLatin1(b, n);
   }
+
+  QString ShortString() { return Text(Byte()); }
 
   TStreamValue Value(int depth) {
     TStreamValue v;
@@ -425,7 +458,7 @@ class TParser {
         const uint64_t n = Le(4);
         if (n > static_cast<uint64_t>(size_ - pos_))
           Fail(QStringLiteral("string of %1 bytes past the end").arg(n));
-        v.Text = FromCp1251(Bytes(static_cast<qsizetype>(n)));
+        v.Text = Text(static_cast<qsizetype>(n));
         break;
       }
       case vaFalse:
