@@ -15,6 +15,7 @@
 #include "core/Globals.h"
 #include "core/RegisterNode.h"
 #include "core/Services.h"
+#include "storage/Utilities.h"
 #include "tools/vexa-cli/CliContext.h"
 
 namespace vexa::cli {
@@ -95,16 +96,21 @@ int Poll(TCliContext& ctx, const QStringList& args) {
   }
   if (seconds <= 0) return Usage();
 
-  const QString netFile = ctx.Dir + QLatin1String("/Config/NET.cfg");
+  const QString netFile = ConfigFilePath(QStringLiteral("NET"));
   if (QFileInfo::exists(netFile)) {
-    Err(QStringLiteral("vexa-cli: reading NET.cfg is not supported by this build"));
-    return 1;
-  }
-  if (!ctx.Demo) {
+    try {
+      LoadTreeFile(NET);
+    } catch (const std::exception& e) {
+      Err(QStringLiteral("vexa-cli: %1 cannot be read: %2").arg(netFile, QString::fromUtf8(e.what())));
+      return 1;
+    }
+    NET->SetEnabled(false);  // only the registers asked for take part
+  } else if (ctx.Demo) {
+    BuildSimulatedNetwork();
+  } else {
     Err(QStringLiteral("vexa-cli: no network: %1 does not exist").arg(netFile));
     return 1;
   }
-  BuildSimulatedNetwork();
 
   std::vector<TCustomRegister*> polled = RegistersInTreeOrder();
   if (limit >= 0 && static_cast<size_t>(limit) < polled.size()) polled.resize(static_cast<size_t>(limit));
