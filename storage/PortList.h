@@ -1,0 +1,22 @@
+#pragma once
+// The settings window's list of serial ports COM1..COM8, each marked busy or missing from a probe of
+// its device.
+
+#include <QString>
+#include <vector>
+
+namespace vexa {
+
+enum class TPortState { Free, Busy, Missing, Configured };
+
+struct TPortEntry {
+  QString Text;        // "COM3", "COM3 (занят)", "COM3 (не существует)"
+  QString DevicePath;  // what the entry opens, shown after its name
+  TPortState State = TPortState::Free;
+};
+
+// The eight entries; `current` (PortIndex, 0-based) is the configured port: it is not probed, since
+// the program holds it itself, and stays unmarked.
+std::vector<TPortEntry> FillPortList(int current);
+
+}  // namespace vexa
