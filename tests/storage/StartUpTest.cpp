@@ -1,0 +1,164 @@
+// The settings window's start-up work: folders, settings and port, the restored state, and damaged
+// files that must not stop the program from starting.
+
+#include <QDir>
+#include <QFile>
+
+#include "core/ExecuterUnit.h"
+#include "core/Globals.h"
+#include "storage/StartUp.h"
+#include "storage/Utilities.h"
+#include "support/TestSupport.h"
+
+namespace vexa::test {
+namespace {
+
+const QStringList kCaptions = {"Загрузка структуры сети...", "Загрузка шаблонов процессов...",
+                               "Загрузка процессов...",      "Загрузка шаблонов отчетов...",
+                               "Загрузка отчетов...",        "Загрузка параметров сети..."};
+
+class StartUpTest : public TVexaTest {
+ protected:
+  void TearDown() override {
+    StopPoller();
+    TVexaTest::TearDown();
+  }
+
+  void Run() {
+    RunSetupStartUp([this](const QString& caption) { captions << caption; });
+  }
+
+  // Settings saved as a file, without touching the port while they are set.
+  void SaveSettings(int port, int speed, bool autoLoad) {
+    QDir(ExeDir()).mkdir("Config");
+    TSetupNode settings(nullptr);
+    settings.SetState(csLoading);
+    settings.SetPortIndex(port);
+    settings.SetBaudRateIndex(speed);
+    settings.ClearState(csLoading);
+    settings.SetAutoLoadEnabled(autoLoad);
+    settings.SetPassword("секрет");
+    ASSERT_TRUE(SaveTreeFile(settings));
+  }
+
+  QStringList captions;
+};
+
+TEST_F(StartUpTest, FirstStartMakesTheFoldersAndSaysThePortIsNotSet) {
+  Run();
+  EXPECT_TRUE(QFileInfo(Dir->filePath("Config")).isDir());
+  EXPECT_TRUE(QFileInfo(Dir->filePath("Archives")).isDir());
+  EXPECT_EQ(Messages->Texts(), QStringList({"Порт связи не установлен!", "Скорость обмена не установлена!"}));
+  // Restoring is on by default; with no files every tree stays as it is.
+  EXPECT_EQ(captions, kCaptions);
+  EXPECT_EQ(NET->NodeCount(), 0);
+  EXPECT_TRUE(PollerRunning());
+}
+
+TEST_F(StartUpTest, FoldersThatCannotBeMadeAreSkipped) {
+  QFile blocker(Dir->filePath("Archives"));
+  ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+  blocker.close();
+  Run();
+  EXPECT_TRUE(QFileInfo(Dir->filePath("Config")).isDir());
+  EXPECT_TRUE(QFileInfo(Dir->filePath("Archives")).isFile());
+
+  // Only one level is made: a program folder that is gone stays gone.
+  Services().ExeDir = Dir->filePath("gone");
+  Run();
+  EXPECT_FALSE(QFileInfo::exists(Dir->filePath("gone")));
+}
+
+TEST_F(StartUpTest, SavedSettingsOpenThePortWithoutRestoringTheState) {
+  SaveSettings(2, 5, false);
+  auto* regulator = new TRootNode(NET.get());
+  regulator->SetName("D001");
+
+  Run();
+
+  EXPECT_EQ(SETUP->Password(), "секрет");
+  EXPECT_EQ(SETUP->PortIndex(), 2);
+  EXPECT_TRUE(Port->Connected());
+  EXPECT_EQ(Port->DeviceName(), "COM3");
+  EXPECT_EQ(Port->BaudRate(), br57600);
+  EXPECT_FALSE(Port->Rts);
+  EXPECT_FALSE(Port->Dtr);
+  EXPECT_TRUE(Messages->Shown.empty());
+  EXPECT_TRUE(captions.isEmpty());
+  EXPECT_EQ(NET->FindComponent("D001"), regulator);
+  EXPECT_FALSE(PollerRunning());
+}
+
+TEST_F(StartUpTest, APortThatWillNotOpenIsReportedByTheSettings) {
+  SaveSettings(0, 3, false);
+  Port->FailOpen = true;
+  Run();
+  ASSERT_FALSE(Messages->Shown.empty());
+  EXPECT_EQ(Messages->Shown[0].Text, "Порт не существует или занят!");
+  EXPECT_EQ(SETUP->PortIndex(), 0);
+}
+
+TEST_F(StartUpTest, SavedStateIsRestoredWithACaptionPerTree) {
+  QDir(ExeDir()).mkdir("Config");
+  auto* regulator = new TRootNode(NET.get());
+  regulator->SetName("D004");
+  regulator->SetCaption("Регулятор 004");
+  auto* process = new TRootNode(TASKS.get());
+  process->SetName("T1");
+  SETUP->SetState(csLoading);
+  SETUP->SetPortIndex(1);
+  SETUP->ClearState(csLoading);
+  SETUP->SetAutoLoadEnabled(true);
+  SaveNetworkState();
+  RecreateRoot("NET");
+  RecreateRoot("TASKS");
+
+  Run();
+
+  EXPECT_EQ(captions, kCaptions);
+  const auto* restored = dynamic_cast<TRootNode*>(NET->FindComponent("D004"));
+  ASSERT_NE(restored, nullptr);
+  EXPECT_EQ(restored->Caption(), "Регулятор 004");
+  EXPECT_NE(TASKS->FindComponent("T1"), nullptr);
+  EXPECT_EQ(Port->DeviceName(), "COM2");
+  EXPECT_TRUE(Messages->Shown.empty());
+  EXPECT_TRUE(PollerRunning());
+}
+
+TEST_F(StartUpTest, DamagedFilesAreReportedAndStartUpStillEnds) {
+  SaveSettings(0, 3, true);
+  // A network file that holds something else than a network.
+  TSetupNode stranger(nullptr);
+  stranger.SetName("NET");
+  ASSERT_TRUE(SaveTreeFile(stranger));
+
+  ASSERT_NO_THROW(Run());
+  ASSERT_EQ(Messages->Shown.size(), 1u);
+  EXPECT_TRUE(Messages->Shown[0].Text.startsWith("Ошибка чтения состояния сети: "))
+      << Messages->Shown[0].Text.toStdString();
+  EXPECT_EQ(Messages->Shown[0].Icon, TMsgIcon::Error);
+  EXPECT_EQ(captions, QStringList{kCaptions[0]});
+  EXPECT_TRUE(PollerRunning());  // the poller is back although the restore failed
+  EXPECT_TRUE(Port->Connected());
+
+  // A damaged settings file: reported, the defaults stay, and the rest of the start-up goes on.
+  TRootNode notSettings(nullptr);
+  notSettings.SetName("SETUP");
+  ASSERT_TRUE(SaveTreeFile(notSettings));
+  QFile::remove(ConfigFilePath("NET"));
+  Port->Close();
+  Messages->Shown.clear();
+  captions.clear();
+  SETUP = std::make_unique<TSetupNode>(nullptr);
+  ASSERT_NO_THROW(Run());
+  const QStringList texts = Messages->Texts();
+  ASSERT_EQ(texts.size(), 4);
+  EXPECT_TRUE(texts[0].startsWith("Ошибка чтения параметров сети: "));
+  EXPECT_EQ(texts[1], "Порт связи не установлен!");
+  EXPECT_EQ(texts[2], "Скорость обмена не установлена!");
+  EXPECT_TRUE(texts[3].startsWith("Ошибка чтения состояния сети: "));  // the same file, last of the state
+  EXPECT_EQ(captions, kCaptions);
+}
+
+}  // namespace
+}  // namespace vexa::test
