@@ -1,0 +1,453 @@
+// Device search on the simulated network and on a scripted line: the tree it builds, the templates
+// it applies, the three modes, stopping, and that a failure still ends the search cleanly.
+
+#include <QDir>
+#include <map>
+#include <set>
+#include <stdexcept>
+
+#include "core/ExecuterUnit.h"
+#include "core/Globals.h"
+#include "core/RegisterNode.h"
+#include "storage/DeviceSearch.h"
+#include "storage/StrHandlerUnit.h"
+#include "storage/Utilities.h"
+#include "support/TestSupport.h"
+
+namespace vexa::test {
+namespace {
+
+// A line of regulators that answer reads: register 0 of a channel carries the channel type, registers
+// 1..RegistersPerChannel are readable and writable 16-bit registers holding 1234, others are silent.
+struct TFakeLine {
+  std::map<int, std::vector<int>> Devices;  // address -> type of each channel
+  std::set<int> TextIdentifiers;            // addresses whose register 0 answers a text
+  int RegistersPerChannel = 3;
+  std::map<QString, int> Requests;  // register name -> frames sent to it
+
+  std::vector<TChunk> Answer(const QByteArray& request) {
+    const int a = static_cast<uint8_t>(request[0]);
+    const int c = static_cast<uint8_t>(request[1]);
+    const int r = static_cast<uint8_t>(request[2]);
+    ++Requests[TCustomRegister::RegisterName(a, c, r)];
+    const auto device = Devices.find(a);
+    if (request[3] != 0 || device == Devices.end() || c >= static_cast<int>(device->second.size())) return {};
+    QByteArray head = request.left(4);
+    if (r == 0 && TextIdentifiers.count(a) != 0)
+      return {{Sealed(head + QByteArray("\x49"
+                                        "abc\0",
+                                        5))}};
+    if (r == 0) return {{Sealed(head + char(0x42) + char(device->second[static_cast<size_t>(c)]))}};
+    if (r <= RegistersPerChannel) return {{Sealed(head + QByteArray("\xC4\xD2\x04", 3))}};
+    return {};
+  }
+};
+
+struct TRegisterTemplate {
+  QString Caption;
+  TRegisterType Type;
+  bool Writable;
+  int Digits;
+};
+
+class DeviceSearchTest : public TVexaTest {
+ protected:
+  void SetUp() override {
+    TVexaTest::SetUp();
+    search.OnDevicesFound = [this](int n) { found.push_back(n); };
+    search.OnDevicesPassed = [this](int a) { passed.push_back(a); };
+  }
+  void TearDown() override {
+    StopPoller();
+    TVexaTest::TearDown();
+  }
+
+  void UseFakeLine() {
+    Port->Open();
+    Port->Respond = [this](const QByteArray& request) { return line.Answer(request); };
+  }
+
+  // A channel template in REGISTRY: the hidden identifier register first, then the given ones.
+  TRootNode* AddTemplate(const QString& caption, const QString& comments,
+                         const std::vector<TRegisterTemplate>& registers, bool withIdentifier = true) {
+    auto* pattern = new TRootNode(REGISTRY.get());
+    pattern->SetName(QStringLiteral("T%1").arg(REGISTRY->ComponentCount()));
+    pattern->SetCaption(caption);
+    pattern->SetComments(comments);
+    pattern->SetImageIndex(23);
+    std::vector<TRegisterTemplate> all = registers;
+    if (withIdentifier) all.insert(all.begin(), {QStringLiteral("Регистр-идентификатор"), rtBYTE, false, 0});
+    for (size_t k = 0; k < all.size(); ++k) {
+      auto* reg = new TRegisterNode(pattern);
+      reg->SetName(QStringLiteral("X%1").arg(k));
+      reg->SetCaption(all[k].Caption);
+      reg->SetComments(all[k].Caption + QStringLiteral(", примечание"));
+      reg->SetRegisterType(all[k].Type);
+      reg->SetUserCanWRITE(all[k].Writable);
+      reg->SetDigits(all[k].Digits);
+      reg->SetImageIndex(40);
+      if (withIdentifier && k == 0) reg->SetVisible(false);
+    }
+    return pattern;
+  }
+
+  void SaveTemplates() {
+    QDir(ExeDir()).mkdir(QStringLiteral("Config"));
+    ASSERT_TRUE(SaveTreeFile(*REGISTRY));
+  }
+
+  static TRootNode* Node(const QString& name) { return dynamic_cast<TRootNode*>(FindNode(NET.get(), name)); }
+  static TRegisterNode* Reg(int a, int c, int r) {
+    return dynamic_cast<TRegisterNode*>(FindNode(NET.get(), TCustomRegister::RegisterName(a, c, r)));
+  }
+  static QStringList ChildNames(const TRootNode& node) {
+    QStringList names;
+    for (int i = 0; i < node.NodeCount(); ++i) names << node.Node(i)->Name();
+    return names;
+  }
+
+  TDeviceSearch search;
+  TFakeLine line;
+  std::vector<int> found;
+  std::vector<int> passed;
+};
+
+TEST_F(DeviceSearchTest, SimulatedNetworkIsFoundAndExploredWithoutTemplates) {
+  SETUP->SetDemo(true);
+  new TRootNode(TASKS.get());
+  new TRootNode(REPORTS.get());
+  auto* processTemplate = new TRootNode(TTEMPLATES.get());
+  processTemplate->SetName("P1");
+
+  search.Run(smAfresh);
+
+  EXPECT_EQ(NET->Caption(), "Сеть");
+  EXPECT_EQ(NET->ImageIndex(), 6);
+  ASSERT_EQ(ChildNames(*NET), QStringList({"D000", "D001"}));
+  EXPECT_EQ(NET->Node(0)->NodeCount() + NET->Node(1)->NodeCount(), 9);
+  EXPECT_EQ(ChildNames(*NET->Node(1)), QStringList({"D001C000", "D001C001", "D001C002"}));
+
+  const TRootNode* regulator = Node("D001");
+  EXPECT_EQ(regulator->Caption(), "Регулятор 001");
+  EXPECT_EQ(regulator->Comments(), "Сетевой адрес 001");
+  EXPECT_EQ(regulator->ImageIndex(), 22);
+  const TRootNode* channel = Node("D000C005");
+  ASSERT_NE(channel, nullptr);
+  EXPECT_EQ(channel->Caption(), "Канал 005");
+  EXPECT_EQ(channel->Comments(), "Тип канала неизвестен.");
+  EXPECT_EQ(channel->ImageIndex(), 23);
+
+  // The simulator answers every register number, so every channel gets all 256 registers.
+  EXPECT_EQ(channel->NodeCount(), 256);
+  const TRegisterNode* identifier = Reg(1, 2, 0);
+  ASSERT_NE(identifier, nullptr);
+  EXPECT_FALSE(identifier->Visible());
+  EXPECT_EQ(identifier->Caption(), "Регистр 000");
+  EXPECT_EQ(identifier->LastStringData(), "1");
+  const TRegisterNode* last = Reg(1, 2, 255);
+  ASSERT_NE(last, nullptr);
+  EXPECT_TRUE(last->Visible());
+  EXPECT_EQ(last->Caption(), "Регистр 255");
+  EXPECT_EQ(last->ImageIndex(), 40);
+  // Read once after it was made: type, rights and the band's start value of its address.
+  EXPECT_EQ(last->RegisterType(), rtINT);
+  EXPECT_TRUE(last->UserCanWRITE());
+  EXPECT_EQ(last->LastIOResult(), iorOK);
+  EXPECT_EQ(last->LastStringData(), "250");
+  EXPECT_EQ(Reg(0, 3, 17)->LastStringData(), "350");
+
+  EXPECT_EQ(TASKS->NodeCount(), 0);
+  EXPECT_EQ(TASKS->Caption(), "Процессы");
+  EXPECT_EQ(REPORTS->NodeCount(), 0);
+  EXPECT_EQ(REPORTS->Caption(), "Отчеты");
+  EXPECT_EQ(TTEMPLATES->FindComponent("P1"), processTemplate);
+  EXPECT_EQ(found, std::vector<int>({0, 1, 2}));
+  EXPECT_EQ(passed.back(), 255);
+  EXPECT_EQ(passed.size(), 257u);  // the reset to 0, then every address
+  EXPECT_TRUE(SETUP->NewConfig());
+  EXPECT_FALSE(search.Running());
+}
+
+TEST_F(DeviceSearchTest, TemplatesFromTheSavedFileShapeTheChannels) {
+  SETUP->SetDemo(true);
+  AddTemplate("000", "Аналоговый вход", {{"Температура", rtFLOAT, false, 1}, {"Уставка", rtINT, true, 2}});
+  AddTemplate("001", "Дискретный выход", {}, false);  // no registers at all
+  AddTemplate("000", "Второй шаблон того же типа", {{"Лишний", rtBOOL, true, 0}});
+  REGISTRY->Node(0)->Node(0)->SetVisible(true);  // the first register is hidden whatever the template says
+  SaveTemplates();
+  // Edited after the save: a search never sees it.
+  REGISTRY->Node(1)->SetComments("не сохранено");
+  AddTemplate("001", "не сохранено", {{"Лишний", rtBOOL, true, 0}});
+
+  QStringList frames;
+  Services().Trace = [&frames](const QString& line) {
+    if (line.startsWith('>')) frames << line;
+  };
+  search.Run(smAfresh);
+
+  ASSERT_EQ(NET->NodeCount(), 2);
+  for (int c = 0; c < 6; ++c) {
+    const TRootNode* channel = Node(QString::asprintf("D000C%03d", c));
+    ASSERT_NE(channel, nullptr);
+    EXPECT_EQ(channel->Comments(), "Аналоговый вход");
+    EXPECT_EQ(ChildNames(*channel),
+              QStringList({QString::asprintf("D000C%03dR000", c), QString::asprintf("D000C%03dR001", c),
+                           QString::asprintf("D000C%03dR002", c)}));
+  }
+  const TRegisterNode* identifier = Reg(0, 4, 0);
+  EXPECT_FALSE(identifier->Visible());
+  EXPECT_EQ(identifier->Caption(), "Регистр-идентификатор");
+  EXPECT_EQ(identifier->RegisterType(), rtBYTE);
+  const TRegisterNode* setpoint = Reg(0, 4, 2);
+  EXPECT_TRUE(setpoint->Visible());
+  EXPECT_EQ(setpoint->Caption(), "Уставка");
+  EXPECT_EQ(setpoint->Comments(), "Уставка, примечание");
+  EXPECT_EQ(setpoint->RegisterType(), rtINT);
+  EXPECT_TRUE(setpoint->UserCanWRITE());
+  EXPECT_EQ(setpoint->Digits(), 2);
+  EXPECT_EQ(setpoint->ImageIndex(), 40);
+  EXPECT_EQ(Reg(0, 4, 1)->RegisterType(), rtFLOAT);
+  EXPECT_FALSE(Reg(0, 4, 1)->UserCanWRITE());
+
+  const TRootNode* output = Node("D001C002");
+  EXPECT_EQ(output->Comments(), "Дискретный выход");
+  EXPECT_EQ(output->NodeCount(), 0);
+  // Only the probes went out: 256 addresses, channels 0..6 of D000 and 0..3 of D001. Registers
+  // of a template are neither probed nor read.
+  EXPECT_EQ(frames.size(), 256 + 7 + 4);
+  EXPECT_EQ(REGISTRY->NodeCount(), 3);  // the saved templates replaced the edited ones
+}
+
+TEST_F(DeviceSearchTest, TemplatesNeverSavedAreNotUsed) {
+  UseFakeLine();
+  line.Devices[2] = {1};
+  line.RegistersPerChannel = 1;
+  AddTemplate("001", "не сохранено", {{"Лишний", rtBOOL, true, 0}});  // no templates file exists
+  search.Run(smAfresh);
+  EXPECT_EQ(Node("D002C000")->Comments(), "Тип канала неизвестен.");
+  EXPECT_EQ(Reg(2, 0, 1)->Caption(), "Регистр 001");
+  EXPECT_EQ(REGISTRY->NodeCount(), 0);
+  EXPECT_EQ(REGISTRY->Caption(), "Шаблоны каналов");
+}
+
+TEST_F(DeviceSearchTest, SilentLineGivesAnEmptyNetwork) {
+  UseFakeLine();
+  new TRootNode(TASKS.get());
+  auto* old = new TRootNode(NET.get());
+  old->SetName("D003");
+
+  search.Run(smAfresh);
+
+  EXPECT_EQ(NET->NodeCount(), 0);
+  EXPECT_EQ(NET->Caption(), "Сеть");
+  EXPECT_EQ(TASKS->NodeCount(), 0);
+  EXPECT_EQ(search.DevicesFound(), 0);
+  EXPECT_EQ(found, std::vector<int>({0}));
+  EXPECT_EQ(search.DevicesPassed(), 255);
+  EXPECT_EQ(line.Requests["D255C000R000"], 3);  // a silent address costs the three attempts
+  EXPECT_TRUE(SETUP->NewConfig());
+}
+
+TEST_F(DeviceSearchTest, RegulatorAtAddress7WithAKnownAndAnUnknownChannelType) {
+  UseFakeLine();
+  line.Devices[7] = {1, 99};
+  AddTemplate("001", "Регулятор температуры",
+              {{"Температура", rtINT, false, 1}, {"Уставка", rtINT, true, 1}});
+  SaveTemplates();
+
+  search.Run(smAfresh);
+
+  ASSERT_EQ(ChildNames(*NET), QStringList{"D007"});
+  EXPECT_EQ(ChildNames(*Node("D007")), QStringList({"D007C000", "D007C001"}));
+  const TRootNode* typed = Node("D007C000");
+  EXPECT_EQ(typed->Comments(), "Регулятор температуры");
+  EXPECT_EQ(ChildNames(*typed), QStringList({"D007C000R000", "D007C000R001", "D007C000R002"}));
+  EXPECT_FALSE(Reg(7, 0, 0)->Visible());
+  EXPECT_EQ(Reg(7, 0, 1)->Caption(), "Температура");
+  EXPECT_EQ(Reg(7, 0, 2)->Caption(), "Уставка");
+  EXPECT_EQ(line.Requests.count("D007C000R001"), 0u);
+
+  const TRootNode* untyped = Node("D007C001");
+  EXPECT_EQ(untyped->Comments(), "Тип канала неизвестен.");
+  // Probed up to the first register that does not answer (R004), each found one read once more.
+  EXPECT_EQ(ChildNames(*untyped),
+            QStringList({"D007C001R000", "D007C001R001", "D007C001R002", "D007C001R003"}));
+  EXPECT_FALSE(Reg(7, 1, 0)->Visible());
+  EXPECT_EQ(Reg(7, 1, 0)->LastStringData(), "99");
+  EXPECT_EQ(Reg(7, 1, 3)->Caption(), "Регистр 003");
+  EXPECT_EQ(Reg(7, 1, 3)->RegisterType(), rtINT);
+  EXPECT_TRUE(Reg(7, 1, 3)->UserCanWRITE());
+  EXPECT_EQ(Reg(7, 1, 3)->LastStringData(), "1234");
+  EXPECT_EQ(line.Requests["D007C001R002"], 2);
+  EXPECT_EQ(line.Requests["D007C001R004"], 3);
+  EXPECT_EQ(line.Requests.count("D007C001R005"), 0u);
+  EXPECT_EQ(found, std::vector<int>({0, 1}));
+}
+
+TEST_F(DeviceSearchTest, AnIdentifierThatIsNoNumberMeansNoDevice) {
+  UseFakeLine();
+  line.Devices[2] = {0};
+  line.Devices[4] = {0};
+  line.TextIdentifiers = {2};
+  EXPECT_EQ(TDeviceSearch::ProbeChannel(2, 0), -1);
+  EXPECT_EQ(TDeviceSearch::ProbeChannel(4, 0), 0);
+  EXPECT_EQ(TDeviceSearch::ProbeChannel(4, 1), -1);
+  EXPECT_EQ(TDeviceSearch::ProbeRegister(4, 0, 3), rtINT);
+  EXPECT_EQ(TDeviceSearch::ProbeRegister(4, 0, 4), rtUnknown);
+  search.Run(smAfresh);
+  EXPECT_EQ(ChildNames(*NET), QStringList{"D004"});
+  EXPECT_TRUE(Messages->Shown.empty());
+}
+
+TEST_F(DeviceSearchTest, OnlyAddedKeepsTheTreeAndAppendsNewRegulatorsBehind) {
+  UseFakeLine();
+  line.Devices[3] = {5};
+  line.Devices[7] = {5};
+  search.Run(smAfresh);
+  TRootNode* d3 = Node("D003");
+  d3->SetCaption("Печь");
+  const TRegisterNode* kept = Reg(7, 0, 1);
+
+  line.Requests.clear();
+  found.clear();
+  search.Run(smAdded);
+  EXPECT_EQ(search.DevicesFound(), 0);
+  EXPECT_EQ(ChildNames(*NET), QStringList({"D003", "D007"}));
+  EXPECT_EQ(Node("D003"), d3);
+  EXPECT_EQ(d3->Caption(), "Печь");
+  EXPECT_EQ(Reg(7, 0, 1), kept);
+  // Addresses already in the tree are not asked.
+  EXPECT_EQ(line.Requests.count("D003C000R000"), 0u);
+  EXPECT_EQ(line.Requests["D004C000R000"], 3);
+
+  line.Devices[5] = {5, 5};
+  search.Run(smAdded);
+  EXPECT_EQ(found, std::vector<int>({0, 0, 1}));
+  EXPECT_EQ(ChildNames(*NET), QStringList({"D003", "D007", "D005"}));
+  EXPECT_EQ(Node("D005")->NodeCount(), 2);
+  EXPECT_TRUE(SETUP->NewConfig());
+}
+
+TEST_F(DeviceSearchTest, OnlyRemovedDropsTheUnpluggedRegulator) {
+  UseFakeLine();
+  line.Devices[5] = {0};
+  line.Devices[9] = {0};
+  search.Run(smAfresh);
+  TRootNode* d9 = Node("D009");
+  line.Devices.erase(5);
+  found.clear();
+
+  search.Run(smRemoved);
+
+  EXPECT_EQ(found, std::vector<int>({0, 1}));
+  EXPECT_EQ(Node("D005"), nullptr);
+  EXPECT_EQ(FindNode(NET.get(), "D005C000R001"), nullptr);
+  EXPECT_EQ(ChildNames(*NET), QStringList{"D009"});
+  EXPECT_EQ(Node("D009"), d9);
+  // Only addresses in the tree are asked.
+  EXPECT_EQ(line.Requests["D006C000R000"], 3);  // from the first search only
+  EXPECT_EQ(search.DevicesPassed(), 255);
+}
+
+TEST_F(DeviceSearchTest, StopEndsTheSearchAfterTheRegulatorBeingBuilt) {
+  UseFakeLine();
+  line.Devices[7] = {0, 0, 0};
+  line.Devices[9] = {0};
+  int idles = 0;
+  search.OnIdle = [&idles] { ++idles; };
+  // The operator presses stop while the regulator at 7 is being built.
+  search.OnDevicesFound = [this](int n) {
+    if (n == 1) search.Stop();
+  };
+  int after = 0;
+  search.OnAfterChange = [&after] { ++after; };
+
+  search.Run(smAfresh);
+
+  EXPECT_EQ(ChildNames(*NET), QStringList{"D007"});
+  EXPECT_EQ(Node("D007")->NodeCount(), 3);  // completed first
+  EXPECT_EQ(Node("D007C002")->NodeCount(), 4);
+  EXPECT_EQ(search.DevicesPassed(), 7);
+  EXPECT_EQ(idles, 9);  // addresses 0..7, then the one at which it stopped
+  EXPECT_EQ(line.Requests.count("D008C000R000"), 0u);
+  EXPECT_EQ(after, 1);
+  EXPECT_TRUE(SETUP->NewConfig());
+  EXPECT_FALSE(search.Running());
+
+  // A stop request belongs to one search: the next runs to its end.
+  search.OnDevicesFound = nullptr;
+  search.Stop();
+  search.Run(smAdded);
+  EXPECT_EQ(ChildNames(*NET), QStringList({"D007", "D009"}));
+}
+
+TEST_F(DeviceSearchTest, AFailureStillEndsTheSearchCleanly) {
+  UseFakeLine();
+  line.Devices[1] = {0};
+  // A templates file holding something else than templates cannot be read.
+  QDir(ExeDir()).mkdir("Config");
+  TSetupNode stranger(nullptr);
+  stranger.SetName("REGISTRY");
+  ASSERT_TRUE(SaveTreeFile(stranger));
+  std::vector<QString> events;
+  search.OnBeforeChange = [&events] { events.push_back("before"); };
+  search.OnAfterChange = [&events] { events.push_back("after"); };
+
+  EXPECT_THROW(search.Run(smAfresh), EStreamError);
+  EXPECT_FALSE(search.Running());
+  EXPECT_EQ(events, std::vector<QString>({"before", "after"}));
+  EXPECT_TRUE(SETUP->NewConfig());
+  EXPECT_EQ(NET->NodeCount(), 0);
+
+  // An error raised from a window's callback in the middle of the walk ends it the same way.
+  QFile::remove(ConfigFilePath("REGISTRY"));
+  search.OnDevicesPassed = [](int a) {
+    if (a == 3) throw std::runtime_error("window gone");
+  };
+  EXPECT_THROW(search.Run(smAfresh), std::runtime_error);
+  EXPECT_FALSE(search.Running());
+  EXPECT_EQ(ChildNames(*NET), QStringList{"D001"});
+  EXPECT_EQ(events.back(), "after");
+  search.OnDevicesPassed = nullptr;
+  search.Run(smRemoved);  // usable again
+  EXPECT_EQ(NET->NodeCount(), 1);
+}
+
+TEST_F(DeviceSearchTest, ViewsAndThePollerAreSetAsideWhileTheTreeChanges) {
+  SETUP->SetDemo(true);
+  StartPoller();
+  auto* old = new TRootNode(NET.get());
+  old->SetName("D100");
+  bool oldTreeBefore = false;
+  bool oldTreeAfter = true;
+  bool pollerDuringSearch = true;
+  search.OnBeforeChange = [&] { oldTreeBefore = NET->FindComponent("D100") != nullptr; };
+  search.OnIdle = [&] { pollerDuringSearch = PollerRunning(); };
+  search.OnAfterChange = [&] { oldTreeAfter = NET->FindComponent("D100") != nullptr; };
+  AddTemplate("000", "", {});
+  AddTemplate("001", "", {});
+  SaveTemplates();
+
+  search.Run(smAfresh);
+
+  EXPECT_TRUE(oldTreeBefore);
+  EXPECT_FALSE(oldTreeAfter);
+  EXPECT_EQ(NET->NodeCount(), 2);
+  EXPECT_FALSE(pollerDuringSearch);
+  EXPECT_TRUE(PollerRunning());
+}
+
+TEST_F(DeviceSearchTest, RunDuringASearchOnlyAsksItToStop) {
+  UseFakeLine();
+  line.Devices[0] = {0};
+  line.Devices[1] = {0};
+  search.OnIdle = [this] {
+    if (search.DevicesPassed() == 0 && search.DevicesFound() == 1) search.Run(smRemoved);
+  };
+  search.Run(smAfresh);
+  EXPECT_EQ(ChildNames(*NET), QStringList{"D000"});
+  EXPECT_EQ(search.DevicesPassed(), 0);
+}
+
+}  // namespace
+}  // namespace vexa::test
