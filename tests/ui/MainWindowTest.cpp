@@ -1,0 +1,612 @@
+// The main window: services it installs, command gating, closing, placement of secondary windows,
+// and the diagram pages built from the settings.
+
+#include <QAction>
+#include <QApplication>
+#include <QDesktopServices>
+#include <QDialog>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPainter>
+#include <QScreen>
+#include <QTabWidget>
+#include <QTimer>
+#include <QUrl>
+#include <memory>
+
+#include "core/ExecuterUnit.h"
+#include "core/Globals.h"
+#include "storage/Utilities.h"
+#include "support/TestSupport.h"
+#include "ui/AboutUnit.h"
+#include "ui/HelpUnit.h"
+#include "ui/MainUnit.h"
+#include "ui/MnemoPages.h"
+
+namespace vexa::test {
+namespace {
+
+// Records the addresses the desktop would have been asked to open.
+class TUrlRecorder : public QObject {
+  Q_OBJECT
+ public:
+  QList<QUrl> Opened;
+ public Q_SLOTS:
+  void Open(const QUrl& url) { Opened << url; }
+};
+
+// Counts a signal's emissions and keeps their boolean argument, if any.
+struct TSignalLog {
+  int Count = 0;
+  QList<bool> Values;
+};
+template <class Signal>
+std::shared_ptr<TSignalLog> Watch(TMainForm* form, Signal signal) {
+  auto log = std::make_shared<TSignalLog>();
+  QObject::connect(form, signal, form, [log](auto... args) {
+    ++log->Count;
+    if constexpr (sizeof...(args) == 1) log->Values << bool(args...);
+  });
+  return log;
+}
+
+class TMainFormTest : public TVexaTest {
+ protected:
+  void TearDown() override {
+    form.reset();
+    StopPoller();
+    TVexaTest::TearDown();
+  }
+
+  QString ExePath(const QString& name) const { return Dir->path() + QLatin1Char('/') + name; }
+
+  // A picture of the given size in the given format; the file's name decides its extension.
+  QString Picture(const QString& path, QSize size, const char* format) {
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(Qt::darkCyan);
+    QDir().mkpath(QFileInfo(path).path());
+    EXPECT_TRUE(image.save(path, format)) << path.toStdString();
+    return path;
+  }
+
+  // The settings file the main window reads its pages from.
+  void Pages(const QStringList& names, const QStringList& files) {
+    QDir().mkpath(ExePath(QStringLiteral("Config")));
+    SETUP->SetMNames(names);
+    SETUP->SetMFiles(files);
+    ASSERT_TRUE(SaveTreeFile(*SETUP));
+  }
+
+  void OnePage() { Pages({QStringLiteral("Котельная")}, {Picture(ExePath("a.png"), {120, 80}, "PNG")}); }
+
+  TMainForm& Create() {
+    form = std::make_unique<TMainForm>();
+    return *form;
+  }
+
+  TMnemoPage* Page(int i) const { return qobject_cast<TMnemoPage*>(form->pcMnemo()->widget(i)); }
+
+  // Runs `inside` as soon as a modal window is up, then closes that window.
+  static void WhenModal(std::function<void(QWidget*)> inside) {
+    auto poll = std::make_shared<std::function<void()>>();
+    *poll = [inside, poll] {
+      QWidget* modal = QApplication::activeModalWidget();
+      if (modal == nullptr) {
+        QTimer::singleShot(10, *poll);
+        return;
+      }
+      inside(modal);
+      if (auto* d = qobject_cast<QDialog*>(modal); d != nullptr && d->isVisible()) d->reject();
+    };
+    QTimer::singleShot(0, *poll);
+  }
+
+  std::unique_ptr<TMainForm> form;
+};
+
+// --- services and status line ------------------------------------------------------------------
+
+TEST_F(TMainFormTest, InstallsTheStatusLineBusyCursorAndAutoSaveAndTakesThemAway) {
+  OnePage();
+  Create();
+  EXPECT_EQ(form->ProgramState(), QStringLiteral("Останов"));
+  ShowProgramState(QStringLiteral("Сохранение состояния сети"));
+  EXPECT_EQ(form->ProgramState(), QStringLiteral("Сохранение состояния сети"));
+
+  {
+    TBusyCursor busy;
+    ASSERT_NE(QApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+  }
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+
+  ASSERT_TRUE(Services().AutoSave);
+  Services().AutoSave();
+  for (const char* name : {"NET", "TTEMPLATES", "TASKS", "RTEMPLATES", "REPORTS", "SETUP"})
+    EXPECT_TRUE(QFile::exists(ConfigFilePath(QString::fromLatin1(name)))) << name;
+  EXPECT_EQ(form->ProgramState(), QStringLiteral("Работа"));
+
+  form.reset();
+  EXPECT_FALSE(Services().ProgramState);
+  EXPECT_FALSE(Services().BusyCursor);
+  EXPECT_FALSE(Services().AutoSave);
+}
+
+// --- gating ------------------------------------------------------------------------------------
+
+TEST_F(TMainFormTest, NetworkOpenGatesTheConfigurationCommandsAndTheKey) {
+  OnePage();
+  Create();
+  QDialog setup;
+  form->SetWindow(TWindowRole::Setup, &setup);
+  QDialog xy;
+  form->SetWindow(TWindowRole::XY, &xy);
+  QDialog labelProps;
+  form->SetWindow(TWindowRole::LabelProperties, &labelProps);
+  int exports = 0;
+  form->SaveNetworkDescription = [&] { ++exports; };
+  auto changed = Watch(form.get(), &TMainForm::NetworkOpenChanged);
+  form->SetNetworkOpen(false);
+
+  for (QAction* a : {form->actSetup, form->actSaveDescription, form->actXY, form->actLabelProperties,
+                     form->actDeleteLabel})
+    EXPECT_FALSE(a->isEnabled()) << a->text().toStdString();
+  EXPECT_FALSE(form->KeyPicture()->isVisibleTo(form.get()));
+  EXPECT_EQ(form->actAccess->text(), QStringLiteral("Открыть сеть для настройки"));
+  // The label commands that only look stay available.
+  for (QAction* a : {form->actHistory, form->actPrint, form->actChannel}) EXPECT_TRUE(a->isEnabled());
+
+  form->SetNetworkOpen(true);
+  for (QAction* a : {form->actSetup, form->actSaveDescription, form->actXY, form->actLabelProperties,
+                     form->actDeleteLabel})
+    EXPECT_TRUE(a->isEnabled()) << a->text().toStdString();
+  EXPECT_TRUE(form->KeyPicture()->isVisibleTo(form.get()));
+  EXPECT_EQ(form->actAccess->text(), QStringLiteral("Закрыть сеть для настройки"));
+  form->actSaveDescription->trigger();
+  EXPECT_EQ(exports, 1);
+
+  // Closing needs no password and takes everything away again.
+  form->actAccess->trigger();
+  EXPECT_FALSE(form->NetworkOpen());
+  EXPECT_FALSE(form->actSetup->isEnabled());
+  EXPECT_FALSE(form->KeyPicture()->isVisibleTo(form.get()));
+  ASSERT_EQ(changed->Count, 3);
+  EXPECT_EQ(changed->Values.at(1), true);
+  EXPECT_EQ(changed->Values.at(2), false);
+  EXPECT_TRUE(Messages->Shown.empty());
+}
+
+TEST_F(TMainFormTest, OpeningTheNetworkAsksThePasswordQuestion) {
+  OnePage();
+  Create();
+  // Without the password question nothing can open the network.
+  EXPECT_FALSE(form->actAccess->isEnabled());
+  bool answer = false;
+  int asked = 0;
+  form->AskPassword = [&] {
+    ++asked;
+    return answer;
+  };
+  form->SetNetworkOpen(false);
+  ASSERT_TRUE(form->actAccess->isEnabled());
+  form->actAccess->trigger();
+  EXPECT_FALSE(form->NetworkOpen());
+  answer = true;
+  form->actAccess->trigger();
+  EXPECT_TRUE(form->NetworkOpen());
+  form->actAccess->trigger();
+  EXPECT_FALSE(form->NetworkOpen());
+  EXPECT_EQ(asked, 2);
+}
+
+TEST_F(TMainFormTest, WindowCommandsWaitForTheirWindowsAndRestoreWaitsForToolWindows) {
+  OnePage();
+  Create();
+  for (QAction* a : {form->actProcesses, form->actReports, form->actArchives, form->actNetTree}) {
+    EXPECT_FALSE(a->isEnabled()) << a->text().toStdString();
+    EXPECT_TRUE(a->isVisible());
+  }
+  QWidget tree(nullptr, Qt::Window);
+  tree.resize(100, 80);
+  form->SetWindow(TWindowRole::NetTree, &tree);
+  EXPECT_TRUE(form->actNetTree->isEnabled());
+  form->actNetTree->trigger();
+  EXPECT_TRUE(tree.isVisible());
+
+  EXPECT_TRUE(form->actRestore->isEnabled());
+  form->AdjustToolWindowCount(+1);
+  form->AdjustToolWindowCount(+1);
+  EXPECT_FALSE(form->actRestore->isEnabled());
+  form->AdjustToolWindowCount(-1);
+  EXPECT_FALSE(form->actRestore->isEnabled());
+  form->AdjustToolWindowCount(-1);
+  EXPECT_TRUE(form->actRestore->isEnabled());
+  EXPECT_TRUE(form->actSave->isEnabled());
+}
+
+TEST_F(TMainFormTest, RestoreReadsTheSavedStateAndAnnouncesIt) {
+  OnePage();
+  auto* reg = new TRootNode(NET.get());
+  reg->SetName(QStringLiteral("D007"));
+  SaveNetworkState();
+  NET->DestroyComponents();
+  Create();
+  auto restored = Watch(form.get(), &TMainForm::StateRestored);
+  form->actRestore->trigger();
+  EXPECT_NE(FindNode(NET.get(), QStringLiteral("D007")), nullptr);
+  EXPECT_EQ(restored->Count, 1);
+  EXPECT_EQ(form->ProgramState(), QStringLiteral("Работа"));
+  EXPECT_TRUE(PollerRunning());
+
+  // A broken file is reported; the program goes on.
+  QFile net(ConfigFilePath(QStringLiteral("NET")));
+  ASSERT_TRUE(net.open(QIODevice::WriteOnly));
+  net.write(QByteArray(600, '\x5A'));
+  net.close();
+  QFile setup(ConfigFilePath(QStringLiteral("SETUP")));
+  ASSERT_TRUE(setup.open(QIODevice::WriteOnly));
+  setup.write(QByteArray(600, '\x5A'));
+  setup.close();
+  form->actRestore->trigger();
+  EXPECT_EQ(restored->Count, 2);
+  EXPECT_TRUE(PollerRunning());
+}
+
+TEST_F(TMainFormTest, NetworkSettingsRunWithPollingStoppedAndRestartIt) {
+  OnePage();
+  Create();
+  QDialog setup;
+  form->SetWindow(TWindowRole::Setup, &setup);
+  StartPoller();
+  // Closed for configuration: nothing happens, even when asked directly.
+  form->actSetup->setEnabled(true);
+  form->actSetup->trigger();
+  EXPECT_EQ(form->ProgramState(), QStringLiteral("Останов"));
+
+  form->SetNetworkOpen(true);
+  bool pollingDuring = true;
+  QString stateDuring;
+  WhenModal([&](QWidget* modal) {
+    EXPECT_EQ(modal, &setup);
+    pollingDuring = PollerRunning();
+    stateDuring = form->ProgramState();
+  });
+  form->actSetup->trigger();
+  EXPECT_FALSE(pollingDuring);
+  EXPECT_EQ(stateDuring, QStringLiteral("Останов"));
+  EXPECT_TRUE(PollerRunning());
+  EXPECT_EQ(form->ProgramState(), QStringLiteral("Работа"));
+}
+
+// --- closing -----------------------------------------------------------------------------------
+
+TEST_F(TMainFormTest, CloseQuestionCancelKeepsTheWindowAndPolling) {
+  OnePage();
+  Create();
+  form->show();
+  StartPoller();
+  auto closed = Watch(form.get(), &TMainForm::Closed);
+  Messages->Answers = {mbCancel};
+  EXPECT_FALSE(form->close());
+  ASSERT_EQ(Messages->Shown.size(), 1u);
+  EXPECT_EQ(Messages->Shown[0].Text, QStringLiteral("Сохранить текущее состояние сети?"));
+  EXPECT_EQ(Messages->Shown[0].Icon, TMsgIcon::Question);
+  EXPECT_EQ(Messages->Shown[0].Buttons, unsigned(mbYes | mbNo | mbCancel));
+  EXPECT_TRUE(form->isVisible());
+  EXPECT_TRUE(PollerRunning());
+  EXPECT_EQ(closed->Count, 0);
+  EXPECT_FALSE(QFile::exists(ConfigFilePath(QStringLiteral("NET"))));
+}
+
+TEST_F(TMainFormTest, CloseQuestionNoClosesWithoutSavingAndYesSavesFirst) {
+  for (const TMsgButton answer : {mbNo, mbYes}) {
+    SCOPED_TRACE(answer == mbYes ? "Yes" : "No");
+    QDir(ExePath(QStringLiteral("Config"))).removeRecursively();
+    OnePage();
+    QFile::remove(ConfigFilePath(QStringLiteral("NET")));
+    Create();
+    form->show();
+    StartPoller();
+    auto closed = Watch(form.get(), &TMainForm::Closed);
+    Messages->Shown.clear();
+    Messages->Answers = {answer};
+    EXPECT_TRUE(form->close());
+    EXPECT_EQ(closed->Count, 1);
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_EQ(Messages->Shown.size(), 1u);
+    EXPECT_FALSE(PollerRunning());  // told to end, not waited for
+    EXPECT_EQ(QFile::exists(ConfigFilePath(QStringLiteral("NET"))), answer == mbYes);
+    form.reset();
+    StopPoller();
+  }
+}
+
+TEST_F(TMainFormTest, SessionEndOffersOnlyYesAndNo) {
+  OnePage();
+  Create();
+  form->show();
+  auto closed = Watch(form.get(), &TMainForm::Closed);
+  Messages->Answers = {mbYes};
+  form->SessionEnding();
+  EXPECT_TRUE(form->ShutdownPending());
+  ASSERT_EQ(Messages->Shown.size(), 1u);
+  EXPECT_EQ(Messages->Shown[0].Text, QStringLiteral("Сохранить текущее состояние сети?"));
+  EXPECT_EQ(Messages->Shown[0].Buttons, unsigned(mbYes | mbNo));
+  EXPECT_EQ(closed->Count, 1);
+  EXPECT_TRUE(QFile::exists(ConfigFilePath(QStringLiteral("NET"))));
+}
+
+TEST_F(TMainFormTest, ExitWithoutSavingNeverAsks) {
+  OnePage();
+  Create();
+  form->show();
+  StartPoller();
+  auto closed = Watch(form.get(), &TMainForm::Closed);
+  form->actExitNoSave->trigger();
+  EXPECT_TRUE(Messages->Shown.empty());
+  EXPECT_EQ(closed->Count, 1);
+  EXPECT_FALSE(form->isVisible());
+  EXPECT_FALSE(QFile::exists(ConfigFilePath(QStringLiteral("NET"))));
+}
+
+TEST_F(TMainFormTest, ActivationRestoresAMinimisedWindow) {
+  OnePage();
+  Create();
+  form->showMinimized();
+  QApplication::processEvents();
+  ASSERT_TRUE(form->isMinimized());
+  form->Activate();
+  EXPECT_FALSE(form->isMinimized());
+  EXPECT_TRUE(form->isVisible());
+}
+
+// --- shell, about --------------------------------------------------------------------------------
+
+TEST_F(TMainFormTest, WebPageAndMailGoToTheDesktop) {
+  OnePage();
+  Create();
+  TUrlRecorder recorder;
+  QDesktopServices::setUrlHandler(QStringLiteral("https"), &recorder, "Open");
+  QDesktopServices::setUrlHandler(QStringLiteral("mailto"), &recorder, "Open");
+  form->actWeb->trigger();
+  form->actMail->trigger();
+  QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+  QDesktopServices::unsetUrlHandler(QStringLiteral("mailto"));
+  ASSERT_EQ(recorder.Opened.size(), 2);
+  EXPECT_EQ(recorder.Opened[0].scheme(), QStringLiteral("https"));
+  EXPECT_EQ(recorder.Opened[1].scheme(), QStringLiteral("mailto"));
+  EXPECT_TRUE(Messages->Shown.empty());
+}
+
+TEST_F(TMainFormTest, AboutBoxIsShownModallyAndReleased) {
+  OnePage();
+  Create();
+  QString title;
+  WhenModal([&](QWidget* modal) {
+    EXPECT_NE(qobject_cast<TAboutBox*>(modal), nullptr);
+    title = modal->windowTitle();
+  });
+  form->actAbout->trigger();
+  EXPECT_EQ(title, QStringLiteral("О программе"));
+  EXPECT_TRUE(form->findChildren<TAboutBox*>().isEmpty());
+}
+
+TEST_F(TMainFormTest, F1OpensTheMainWindowTopicAndTheMenuTheContents) {
+  OnePage();
+  Create();
+  form->show();
+  QApplication::processEvents();
+  QKeyEvent press(QEvent::KeyPress, Qt::Key_F1, Qt::NoModifier);
+  QKeyEvent release(QEvent::KeyRelease, Qt::Key_F1, Qt::NoModifier);
+  form->activateWindow();
+  QWidget* target = form->pcMnemo();
+  target->setFocus();
+  QApplication::sendEvent(target, &press);
+  QApplication::sendEvent(target, &release);
+  ASSERT_NE(THelpWindow::Instance(), nullptr);
+  EXPECT_EQ(THelpWindow::Instance()->CurrentContext(), TMainForm::kHelpContext);
+  form->actHelp->trigger();
+  EXPECT_EQ(THelpWindow::Instance()->CurrentContext(), hcContents);
+  THelpWindow::Instance()->close();
+}
+
+// --- placement -----------------------------------------------------------------------------------
+
+TEST(PlaceNearPointTest, MovesToTheOtherSideOnlyWhenThereIsRoom) {
+  const QRect screen(0, 0, 800, 600);
+  const QSize w(200, 100);
+  // Room on both axes: unchanged.
+  EXPECT_EQ(PlaceNearPoint({100, 100}, w, screen), QPoint(100, 100));
+  // Exactly touching the edges still fits.
+  EXPECT_EQ(PlaceNearPoint({600, 500}, w, screen), QPoint(600, 500));
+  // Past the right edge: left by its width; past the bottom: up by its height + 60.
+  EXPECT_EQ(PlaceNearPoint({601, 501}, w, screen), QPoint(401, 341));
+  // The shift would leave the screen: the point stays.
+  const QSize big(700, 550);
+  EXPECT_EQ(PlaceNearPoint({650, 560}, big, screen), QPoint(650, 560));
+  // The bottom rule needs height + 60 above the point.
+  EXPECT_EQ(PlaceNearPoint({10, 159}, w, QRect(0, 0, 800, 200)), QPoint(10, 159));
+  EXPECT_EQ(PlaceNearPoint({10, 160}, w, QRect(0, 0, 800, 200)), QPoint(10, 0));
+  // A second screen to the right has its own edges.
+  const QRect right(800, 0, 800, 600);
+  EXPECT_EQ(PlaceNearPoint({1400, 100}, w, right), QPoint(1400, 100));
+  EXPECT_EQ(PlaceNearPoint({1450, 100}, w, right), QPoint(1250, 100));
+  EXPECT_EQ(PlaceNearPoint({1000, 100}, QSize(700, 100), right), QPoint(1000, 100));
+}
+
+TEST_F(TMainFormTest, ShowNearPagePlacesRelativeToTheActivePage) {
+  OnePage();
+  Create();
+  form->show();
+  QApplication::processEvents();
+  QWidget tool(nullptr, Qt::Window);
+  tool.resize(150, 90);
+  form->ShowNearPage(&tool, 12, 12);
+  const QPoint expected = Page(0)->mapToGlobal(QPoint(12, 12));
+  EXPECT_EQ(tool.pos(), expected);
+  EXPECT_TRUE(tool.isVisible());
+  tool.hide();
+
+  // A point near the screen's bottom-right corner sends the window to the other side.
+  const QRect screen = form->screen()->geometry();
+  const QPoint corner = Page(0)->mapFromGlobal(QPoint(screen.right() - 20, screen.bottom() - 20));
+  form->ShowNearPage(&tool, corner.x(), corner.y());
+  EXPECT_EQ(tool.pos(), QPoint(screen.right() - 20 - 150, screen.bottom() - 20 - 90 - 60));
+}
+
+TEST_F(TMainFormTest, ShowModalNearPageReturnsTheResult) {
+  OnePage();
+  Create();
+  QDialog dialog;
+  dialog.resize(100, 60);
+  WhenModal([](QWidget* modal) { static_cast<QDialog*>(modal)->accept(); });
+  EXPECT_EQ(form->ShowModalNearPage(&dialog, 5, 5), int(QDialog::Accepted));
+}
+
+// --- diagram pages -------------------------------------------------------------------------------
+
+TEST_F(TMainFormTest, NoPagesIsToldOnceAndLeavesTheWindowAtItsSize) {
+  Pages({}, {});
+  Create();
+  ASSERT_EQ(Messages->Shown.size(), 1u);
+  EXPECT_EQ(
+      Messages->Shown[0].Text,
+      QStringLiteral("Мнемосхемы отсутствуют!\r\nУкажите мнемосхемы в окне 'Настройка параметров сети'."));
+  EXPECT_EQ(Messages->Shown[0].Icon, TMsgIcon::Error);
+  EXPECT_EQ(form->pcMnemo()->count(), 0);
+  EXPECT_EQ(form->width(), TMainForm::kClientWidth);
+  // Placing still works, relative to the page control.
+  QWidget tool(nullptr, Qt::Window);
+  form->ShowNearPage(&tool, 0, 0);
+  EXPECT_TRUE(tool.isVisible());
+}
+
+TEST_F(TMainFormTest, PagesAreNamedAndUntitledOnesNumbered) {
+  const QString pic = Picture(ExePath("p.png"), {60, 40}, "PNG");
+  Pages({QStringLiteral("Котельная"), QString(), QStringLiteral("  \t \r\n"), QStringLiteral(" Насосная ")},
+        {pic, pic, pic, pic});
+  Create();
+  ASSERT_EQ(form->pcMnemo()->count(), 4);
+  EXPECT_EQ(form->pcMnemo()->tabText(0), QStringLiteral("Котельная"));
+  EXPECT_EQ(form->pcMnemo()->tabText(1), QStringLiteral("[Без названия - 2]"));
+  EXPECT_EQ(form->pcMnemo()->tabText(2), QStringLiteral("[Без названия - 3]"));
+  EXPECT_EQ(form->pcMnemo()->tabText(3), QStringLiteral(" Насосная "));  // as stored
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(Page(i)->objectName(), QStringLiteral("ts%1").arg(i));
+    EXPECT_EQ(Page(i)->Picture()->objectName(), QStringLiteral("im%1").arg(i));
+    EXPECT_EQ(FindMnemoPage(form->pcMnemo(), QStringLiteral("ts%1").arg(i)), Page(i));
+  }
+  EXPECT_EQ(FindMnemoPage(form->pcMnemo(), QStringLiteral("ts4")), nullptr);
+  EXPECT_TRUE(Messages->Shown.empty());
+}
+
+TEST_F(TMainFormTest, PicturesLoadByTheirExtension) {
+  const QString bmp = Picture(ExePath("pics/a.bmp"), {31, 21}, "BMP");
+  const QString png = Picture(ExePath("pics/b.PNG"), {32, 22}, "PNG");
+  const QString jpg = Picture(ExePath("pics/c.jpg"), {33, 23}, "JPEG");
+  const QString jpeg = Picture(ExePath("pics/d.jpeg"), {34, 24}, "JPEG");
+  // PNG bytes under a .bmp name are not read as a bitmap.
+  const QString wrong = Picture(ExePath("pics/e.bmp"), {35, 25}, "PNG");
+  QFile junk(ExePath("pics/f.png"));
+  ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
+  junk.write("not a picture");
+  junk.close();
+  Pages({"a", "b", "c", "d", "e", "f"}, {bmp, png, jpg, jpeg, wrong, ExePath("pics/f.png")});
+  Create();
+  const QSize builtIn = BuiltInMnemoPicture().size();
+  EXPECT_EQ(Page(0)->Picture()->Picture().size(), QSize(31, 21));
+  EXPECT_EQ(Page(1)->Picture()->Picture().size(), QSize(32, 22));
+  EXPECT_EQ(Page(2)->Picture()->Picture().size(), QSize(33, 23));
+  EXPECT_EQ(Page(3)->Picture()->Picture().size(), QSize(34, 24));
+  EXPECT_EQ(Page(4)->Picture()->Picture().size(), builtIn);
+  EXPECT_EQ(Page(5)->Picture()->Picture().size(), builtIn);
+  EXPECT_EQ(Page(0)->PictureFile(), bmp);
+  EXPECT_TRUE(Page(4)->PictureFile().isEmpty());
+}
+
+TEST_F(TMainFormTest, AMovedPictureIsFoundInTheProgramFolderAndTheSettingsAreSaved) {
+  const QString local = Picture(ExePath("plant.png"), {40, 30}, "PNG");
+  const QString elsewhere = Picture(ExePath("other/kept.png"), {41, 31}, "PNG");
+  // One path from a Windows installation, one that no longer exists, one still valid.
+  Pages({"a", "b", "c"},
+        {QStringLiteral("C:\\Vexa\\Pictures\\plant.png"), QStringLiteral("/nowhere/plant.png"), elsewhere});
+  Create();
+  EXPECT_EQ(Page(0)->Picture()->Picture().size(), QSize(40, 30));
+  EXPECT_EQ(Page(1)->Picture()->Picture().size(), QSize(40, 30));
+  EXPECT_EQ(Page(2)->Picture()->Picture().size(), QSize(41, 31));
+  EXPECT_EQ(SETUP->MFiles(), QStringList({local, local, elsewhere}));
+  // The file holds the new paths.
+  SETUP->SetMFiles({});
+  LoadTreeFile(SETUP);
+  EXPECT_EQ(SETUP->MFiles(), QStringList({local, local, elsewhere}));
+}
+
+TEST_F(TMainFormTest, MissingPicturesShowTheBuiltInOneAndChangeNoSettings) {
+  Pages({"a", "b", "c"}, {ExePath("gone.bmp"), QString()});  // the third page has no file entry
+  QFile file(ConfigFilePath(QStringLiteral("SETUP")));
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  const QByteArray before = file.readAll();
+  file.close();
+  Create();
+  ASSERT_EQ(form->pcMnemo()->count(), 3);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(Page(i)->Picture()->Picture().size(), BuiltInMnemoPicture().size());
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  EXPECT_EQ(file.readAll(), before);
+  EXPECT_TRUE(Messages->Shown.empty());
+}
+
+TEST_F(TMainFormTest, TheWindowGrowsToTheLargestPictureAndIsCentred) {
+  Pages({"small", "large"},
+        {Picture(ExePath("s.png"), {50, 40}, "PNG"), Picture(ExePath("l.png"), {520, 410}, "PNG")});
+  Create();
+  EXPECT_GT(form->width(), TMainForm::kClientWidth);
+  form->show();
+  QApplication::processEvents();
+  for (int i = 0; i < 2; ++i) {
+    form->pcMnemo()->setCurrentIndex(i);
+    QApplication::processEvents();
+    const QSize room = Page(i)->Picture()->size();
+    EXPECT_GE(room.width(), 520) << i;
+    EXPECT_GE(room.height(), 410) << i;
+    // Not more than the chrome around the page in either direction.
+    EXPECT_LE(room.width(), 520 + 8) << i;
+    EXPECT_LE(room.height(), 410 + 8) << i;
+  }
+  // The small picture sits in the middle of its page.
+  const QRect r = Page(0)->Picture()->PictureRect();
+  EXPECT_NEAR(r.center().x(), Page(0)->Picture()->width() / 2, 1);
+  EXPECT_NEAR(r.center().y(), Page(0)->Picture()->height() / 2, 1);
+
+  const QRect work = form->screen()->availableGeometry();
+  form->hide();
+  const int left = work.left() + (work.width() - form->width()) / 2;
+  const int top = work.top() + (work.height() - form->height()) / 2;
+  EXPECT_EQ(form->pos(), QPoint(std::max(left, 0), std::max(top, 0)));
+}
+
+TEST_F(TMainFormTest, SmallPicturesKeepTheWindowSize) {
+  OnePage();
+  Create();
+  const QSize base(TMainForm::kClientWidth, form->height());
+  Create();  // the same settings give the same size
+  EXPECT_EQ(form->size(), base);
+  EXPECT_EQ(form->width(), TMainForm::kClientWidth);
+}
+
+TEST(MnemoCaptionTest, BlankNamesAreUntitled) {
+  EXPECT_EQ(MnemoPageCaption(QStringLiteral("Цех"), 0), QStringLiteral("Цех"));
+  EXPECT_EQ(MnemoPageCaption(QString(QChar(0x01)) + QChar(0x1F), 6), QStringLiteral("[Без названия - 7]"));
+  EXPECT_EQ(MnemoPageCaption(QStringLiteral("\tx"), 1), QStringLiteral("\tx"));
+  EXPECT_EQ(PictureFileName(QStringLiteral("C:\\a\\b.bmp")), QStringLiteral("b.bmp"));
+  EXPECT_EQ(PictureFileName(QStringLiteral("/a/b/c.png")), QStringLiteral("c.png"));
+  EXPECT_EQ(PictureFileName(QStringLiteral("c.png")), QStringLiteral("c.png"));
+  EXPECT_EQ(PictureFileName(QStringLiteral("/a/b/")), QString());
+}
+
+}  // namespace
+}  // namespace vexa::test
+
+#include "MainWindowTest.moc"

@@ -1,0 +1,360 @@
+// Start-up and shutdown of the program: the core before any window, the windows in order with the
+// start-up work under the wait window, the single-instance rule against a real running copy, and the
+// orderly end.
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include "core/ExecuterUnit.h"
+#include "core/Globals.h"
+#include "storage/CompoundFile.h"
+#include "storage/Utilities.h"
+#include "support/TestSupport.h"
+#include "ui/Application.h"
+#include "ui/MainUnit.h"
+#include "ui/RdWarnUnit.h"
+
+namespace vexa::test {
+namespace {
+
+const QStringList kLoadCaptions = {
+    QStringLiteral("Загрузка структуры сети..."), QStringLiteral("Загрузка шаблонов процессов..."),
+    QStringLiteral("Загрузка процессов..."),      QStringLiteral("Загрузка шаблонов отчетов..."),
+    QStringLiteral("Загрузка отчетов..."),        QStringLiteral("Загрузка параметров сети..."),
+};
+
+// The copies of one test run find each other only: the socket lives in a runtime folder of our own.
+class TRuntimeFolder : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    dir_ = std::make_unique<QTemporaryDir>();
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(dir_->path()));
+  }
+  void TearDown() override { dir_.reset(); }
+
+ private:
+  std::unique_ptr<QTemporaryDir> dir_;
+};
+const auto* const kRuntimeFolder = ::testing::AddGlobalTestEnvironment(new TRuntimeFolder);
+
+struct TSettings {
+  int PortIndex = 1;
+  int BaudRateIndex = 4;
+  bool AutoLoad = true;
+  bool Demo = false;
+  QStringList Pages = {QStringLiteral("Цех")};
+};
+
+class TStartUpTest : public TVexaTest {
+ protected:
+  void TearDown() override {
+    program.reset();
+    TVexaTest::TearDown();
+  }
+
+  QString Path(const QString& name) const { return Dir->path() + QLatin1Char('/') + name; }
+
+  // Writes the settings file (and a picture for each page) into `dir`.
+  static void WriteSettings(const QString& dir, const TSettings& s) {
+    const QString saved = Services().ExeDir;
+    Services().ExeDir = dir;
+    QDir().mkpath(dir + QStringLiteral("/Config"));
+    TSetupNode setup(nullptr);
+    setup.SetName(QStringLiteral("SETUP"));
+    setup.SetState(csLoading);  // stores the port and speed without opening anything
+    setup.SetPortIndex(s.PortIndex);
+    setup.SetBaudRateIndex(s.BaudRateIndex);
+    setup.ClearState(csLoading);
+    setup.SetAutoLoadEnabled(s.AutoLoad);
+    setup.SetDemo(s.Demo);
+    QStringList files;
+    for (int i = 0; i < s.Pages.size(); ++i) {
+      QImage image(60, 40, QImage::Format_RGB32);
+      image.fill(Qt::gray);
+      files << dir + QStringLiteral("/page%1.png").arg(i);
+      image.save(files.last(), "PNG");
+    }
+    setup.SetMNames(s.Pages);
+    setup.SetMFiles(files);
+    EXPECT_TRUE(SaveTreeFile(setup));
+    Services().ExeDir = saved;
+  }
+
+  // A saved network holding one regulator.
+  void WriteNetwork(const QString& regulator) {
+    QDir().mkpath(Path(QStringLiteral("Config")));
+    TRootNode net(nullptr);
+    net.SetName(QStringLiteral("NET"));
+    auto* node = new TRootNode(&net);  // owned by net
+    node->SetName(regulator);
+    ASSERT_TRUE(SaveTreeFile(net));
+  }
+
+  // The program over the test folder (given with a trailing separator, as a folder text may come),
+  // its core up with a port of our own.
+  void Init() {
+    program = std::make_unique<TProgram>(Dir->path() + QLatin1Char('/'));
+    auto comm = std::make_unique<TFakeComm>(*Clock);
+    port = comm.get();
+    port->FailOpen = failOpen;
+    program->InitCore(std::move(comm));
+    QObject::connect(program.get(), &TProgram::StartUpProgress, [this](const QString& caption) {
+      captions << caption;
+      waitShown = waitShown && program->WaitForm() != nullptr && program->WaitForm()->isVisible();
+    });
+  }
+
+  std::unique_ptr<TProgram> program;
+  TFakeComm* port = nullptr;
+  bool failOpen = false;
+  QStringList captions;
+  bool waitShown = true;
+};
+
+TEST_F(TStartUpTest, TheCoreIsUpBeforeAnyWindow) {
+  Init();
+  EXPECT_EQ(ExeDir(), Dir->path());
+  for (const char* root : {"NET", "TTEMPLATES", "TASKS", "RTEMPLATES", "REPORTS", "REGISTRY"}) {
+    ASSERT_NE(RootSlot(QString::fromLatin1(root))->get(), nullptr) << root;
+    EXPECT_EQ(RootSlot(QString::fromLatin1(root))->get()->Name(), QString::fromLatin1(root));
+  }
+  ASSERT_NE(SETUP, nullptr);
+  EXPECT_EQ(Comm.get(), port);
+  EXPECT_FALSE(port->Connected());
+  EXPECT_TRUE(PollerRunning());
+  EXPECT_EQ(program->MainForm(), nullptr);
+}
+
+TEST_F(TStartUpTest, WindowsComeInOrderAndTheSavedStateIsRestoredUnderTheWaitWindow) {
+  WriteSettings(Dir->path(), {});
+  WriteNetwork(QStringLiteral("D003"));
+  Init();
+  ASSERT_TRUE(program->Start());
+  EXPECT_EQ(program->CreatedWindows(), QStringList({QStringLiteral("Vexa"), QStringLiteral("Ждите ..."),
+                                                    QStringLiteral("Настройка параметров сети")}));
+  EXPECT_EQ(captions, kLoadCaptions);
+  EXPECT_TRUE(waitShown);
+  EXPECT_EQ(program->WaitForm(), nullptr);
+  // Settings restored and applied to the port.
+  EXPECT_TRUE(port->Connected());
+  EXPECT_EQ(port->DeviceName(), QStringLiteral("COM2"));
+  EXPECT_EQ(port->BaudRate(), br38400);
+  EXPECT_EQ(SETUP->BaudRateIndex(), 4);
+  EXPECT_NE(FindNode(NET.get(), QStringLiteral("D003")), nullptr);
+  ASSERT_NE(program->MainForm(), nullptr);
+  EXPECT_EQ(program->MainForm()->pcMnemo()->count(), 1);
+  EXPECT_EQ(program->MainForm()->ProgramState(), QStringLiteral("Работа"));
+  EXPECT_TRUE(PollerRunning());
+  EXPECT_TRUE(program->Instance().Held());
+  EXPECT_TRUE(Messages->Shown.empty()) << Messages->Texts().join(" | ").toStdString();
+}
+
+TEST_F(TStartUpTest, WithoutAutomaticRestoreTheTreesStayEmpty) {
+  WriteSettings(Dir->path(), {.AutoLoad = false});
+  WriteNetwork(QStringLiteral("D003"));
+  Init();
+  ASSERT_TRUE(program->Start());
+  EXPECT_TRUE(captions.isEmpty());
+  EXPECT_EQ(NET->ComponentCount(), 0);
+  EXPECT_EQ(program->WaitForm(), nullptr);
+  EXPECT_TRUE(port->Connected());
+  EXPECT_EQ(program->MainForm()->ProgramState(), QStringLiteral("Останов"));
+}
+
+TEST_F(TStartUpTest, FirstStartMakesTheFoldersAndSaysWhatIsMissing) {
+  Init();
+  ASSERT_TRUE(program->Start());
+  EXPECT_TRUE(QDir(Path(QStringLiteral("Config"))).exists());
+  EXPECT_TRUE(QDir(Path(QStringLiteral("Archives"))).exists());
+  // The main window comes first and finds no pages; then the settings find no port.
+  EXPECT_EQ(Messages->Texts(),
+            QStringList({QStringLiteral("Мнемосхемы отсутствуют!\r\nУкажите мнемосхемы в окне 'Настройка "
+                                        "параметров сети'."),
+                         QStringLiteral("Порт связи не установлен!"),
+                         QStringLiteral("Скорость обмена не установлена!")}));
+  EXPECT_FALSE(port->Connected());
+  EXPECT_EQ(program->WaitForm(), nullptr);
+  EXPECT_EQ(NET->ComponentCount(), 0);
+  EXPECT_NE(program->MainForm(), nullptr);
+}
+
+TEST_F(TStartUpTest, APortThatCannotOpenIsReportedAndStartUpGoesOn) {
+  WriteSettings(Dir->path(), {.AutoLoad = false});
+  failOpen = true;
+  Init();
+  ASSERT_TRUE(program->Start());
+  ASSERT_FALSE(Messages->Shown.empty());
+  EXPECT_EQ(Messages->Shown[0].Text, QStringLiteral("Порт не существует или занят!"));
+  EXPECT_EQ(Messages->Shown[0].Icon, TMsgIcon::Error);
+  EXPECT_FALSE(port->Connected());
+  EXPECT_EQ(program->WaitForm(), nullptr);
+  EXPECT_NE(program->MainForm(), nullptr);
+}
+
+TEST_F(TStartUpTest, ABrokenStateFileIsReportedAndTheWaitWindowStillCloses) {
+  WriteSettings(Dir->path(), {});
+  // A sound compound file whose object stream is not one.
+  auto file = CompoundFile::Create();
+  file->Root().CreateStream(QStringLiteral("Object")) = QByteArray(300, '\x7F');
+  ASSERT_TRUE(file->Save(Path(QStringLiteral("Config/NET.cfg"))));
+  Init();
+  ASSERT_TRUE(program->Start());
+  EXPECT_EQ(program->WaitForm(), nullptr);
+  ASSERT_EQ(Messages->Shown.size(), 1u) << Messages->Texts().join(" | ").toStdString();
+  EXPECT_TRUE(Messages->Shown[0].Text.startsWith(QStringLiteral("Ошибка чтения состояния сети")));
+  EXPECT_EQ(Messages->Shown[0].Icon, TMsgIcon::Error);
+  EXPECT_TRUE(PollerRunning());
+  EXPECT_TRUE(port->Connected());
+}
+
+TEST_F(TStartUpTest, ShutdownTakesEverythingDownAndFreesTheName) {
+  WriteSettings(Dir->path(), {.AutoLoad = false});
+  Init();
+  ASSERT_TRUE(program->Start());
+  ASSERT_TRUE(TSingleInstance::OtherInstanceRunning());
+  program->Shutdown();
+  EXPECT_FALSE(PollerRunning());
+  EXPECT_EQ(Executer(), nullptr);
+  EXPECT_EQ(program->MainForm(), nullptr);
+  EXPECT_EQ(Comm, nullptr);
+  EXPECT_EQ(SETUP, nullptr);
+  for (const char* root : {"NET", "TTEMPLATES", "TASKS", "RTEMPLATES", "REPORTS", "REGISTRY"})
+    EXPECT_EQ(RootSlot(QString::fromLatin1(root))->get(), nullptr) << root;
+  EXPECT_TRUE(ExeDir().isEmpty());
+  EXPECT_FALSE(TSingleInstance::OtherInstanceRunning());
+  EXPECT_FALSE(QFile::exists(TSingleInstance::ServerName()));
+  program->Shutdown();  // once only
+}
+
+TEST_F(TStartUpTest, ASocketLeftByACrashedCopyDoesNotCountAsARunningCopy) {
+  {
+    QFile stale(TSingleInstance::ServerName());
+    ASSERT_TRUE(stale.open(QIODevice::WriteOnly));
+  }
+  WriteSettings(Dir->path(), {.AutoLoad = false});
+  Init();
+  ASSERT_TRUE(program->Start());
+  EXPECT_TRUE(Messages->Shown.empty());
+  EXPECT_TRUE(program->Instance().Held());
+  EXPECT_TRUE(TSingleInstance::OtherInstanceRunning());
+}
+
+TEST(SingleInstanceTest, OnlyTheActivationLineIsAnswered) {
+  TSingleInstance first;
+  int activations = 0;
+  first.OnActivate = [&] { ++activations; };
+  ASSERT_TRUE(first.Acquire());
+  TSingleInstance second;
+  EXPECT_FALSE(second.Acquire());  // the name is taken
+  // Served from this thread's event loop, so ask from another thread.
+  bool confirmed = false;
+  std::unique_ptr<QThread> asker(
+      QThread::create([&] { confirmed = TSingleInstance::ActivateOtherInstance(); }));
+  asker->start();
+  while (!asker->isFinished()) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  EXPECT_TRUE(confirmed);
+  EXPECT_EQ(activations, 1);
+  first.Release();
+  EXPECT_FALSE(TSingleInstance::OtherInstanceRunning());
+  EXPECT_FALSE(TSingleInstance::ActivateOtherInstance(200));
+}
+
+// --- against a real first copy -------------------------------------------------------------------
+
+#ifdef VEXA_APP_PATH
+class TSecondCopyTest : public TStartUpTest {
+ protected:
+  void SetUp() override {
+    TStartUpTest::SetUp();
+    // The first copy's own folder: the program found through a link, a terminal as its port.
+    first = std::make_unique<QTemporaryDir>();
+    ASSERT_TRUE(QFile::link(QStringLiteral(VEXA_APP_PATH), first->path() + QStringLiteral("/vexa")));
+    master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(::grantpt(master), 0);
+    ASSERT_EQ(::unlockpt(master), 0);
+    QDir().mkpath(first->path() + QStringLiteral("/Ports"));
+    ASSERT_TRUE(QFile::link(QString::fromLocal8Bit(::ptsname(master)),
+                            first->path() + QStringLiteral("/Ports/COM1")));
+    WriteSettings(first->path(), {.PortIndex = 0, .BaudRateIndex = 3, .AutoLoad = false, .Demo = true});
+
+    process.setProgram(first->path() + QStringLiteral("/vexa"));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    process.setProcessEnvironment(env);
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    process.start();
+    ASSERT_TRUE(process.waitForStarted(5000));
+    QDeadlineTimer deadline(20000);
+    while (!TSingleInstance::OtherInstanceRunning() && !deadline.hasExpired() &&
+           process.state() == QProcess::Running)
+      QThread::msleep(20);
+    ASSERT_TRUE(TSingleInstance::OtherInstanceRunning()) << "the first copy never came up";
+  }
+  void TearDown() override {
+    process.terminate();
+    if (!process.waitForFinished(5000)) {
+      process.kill();
+      process.waitForFinished(5000);
+    }
+    if (master >= 0) ::close(master);
+    TStartUpTest::TearDown();
+  }
+
+  std::unique_ptr<QTemporaryDir> first;
+  QProcess process;
+  int master = -1;
+};
+
+TEST_F(TSecondCopyTest, DecliningBringsTheFirstCopyForwardAndOpensNoWindow) {
+  WriteSettings(Dir->path(), {.AutoLoad = false});
+  Init();
+  Messages->Answers = {mbNo};
+  EXPECT_FALSE(program->Start());
+  ASSERT_EQ(Messages->Shown.size(), 1u);
+  EXPECT_EQ(Messages->Shown[0].Text,
+            QStringLiteral("Обнаружена запущенная копия программы.\r\nЗапустить новую копию?"));
+  EXPECT_EQ(Messages->Shown[0].Icon, TMsgIcon::Question);
+  EXPECT_EQ(Messages->Shown[0].Buttons, unsigned(mbYes | mbNo));
+  EXPECT_TRUE(program->CreatedWindows().isEmpty());
+  EXPECT_EQ(program->MainForm(), nullptr);
+  EXPECT_FALSE(program->Instance().Held());
+  // The first copy answers every activation request once its window has come forward.
+  EXPECT_TRUE(TSingleInstance::ActivateOtherInstance());
+  EXPECT_EQ(process.state(), QProcess::Running);
+  // The core's shutdown still runs.
+  program->Shutdown();
+  EXPECT_EQ(NET, nullptr);
+}
+
+TEST_F(TSecondCopyTest, AcceptingRunsASecondCopyBesideTheFirst) {
+  WriteSettings(Dir->path(), {.AutoLoad = false});
+  Init();
+  Messages->Answers = {mbYes};
+  ASSERT_TRUE(program->Start());
+  ASSERT_NE(program->MainForm(), nullptr);
+  EXPECT_EQ(Messages->Shown[0].Text,
+            QStringLiteral("Обнаружена запущенная копия программы.\r\nЗапустить новую копию?"));
+  // It announces nothing: the first copy still holds the name.
+  EXPECT_FALSE(program->Instance().Held());
+  EXPECT_EQ(process.state(), QProcess::Running);
+  EXPECT_TRUE(TSingleInstance::OtherInstanceRunning());
+  program->Shutdown();
+  EXPECT_TRUE(TSingleInstance::OtherInstanceRunning());
+}
+#endif
+
+}  // namespace
+}  // namespace vexa::test

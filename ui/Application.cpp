@@ -1,0 +1,343 @@
+#include "ui/Application.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QSocketNotifier>
+#include <QStandardPaths>
+#include <QTimer>
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+#include "core/Comm.h"
+#include "core/ExecuterUnit.h"
+#include "core/Globals.h"
+#include "core/Services.h"
+#include "storage/StartUp.h"
+#include "ui/MainUnit.h"
+#include "ui/RdWarnUnit.h"
+
+namespace vexa {
+
+namespace {
+const QByteArray kActivate = "activate";
+const QByteArray kActivated = "activated";
+}  // namespace
+
+// --- single instance ---------------------------------------------------------------------------
+
+namespace {
+
+// A socket descriptor that closes itself.
+class TFd {
+ public:
+  explicit TFd(int fd = -1) : fd_(fd) {}
+  ~TFd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  TFd(const TFd&) = delete;
+  TFd& operator=(const TFd&) = delete;
+  int get() const { return fd_; }
+  int release() { return std::exchange(fd_, -1); }
+
+ private:
+  int fd_;
+};
+
+bool SocketAddress(const QString& path, sockaddr_un& addr) {
+  const QByteArray bytes = QFile::encodeName(path);
+  std::memset(&addr, 0, sizeof addr);
+  addr.sun_family = AF_UNIX;
+  if (bytes.isEmpty() || static_cast<size_t>(bytes.size()) >= sizeof addr.sun_path) return false;
+  std::memcpy(addr.sun_path, bytes.constData(), static_cast<size_t>(bytes.size()));
+  return true;
+}
+
+// A connected client socket to the running copy, or -1.
+int ConnectToRunning() {
+  sockaddr_un addr;
+  if (!SocketAddress(TSingleInstance::ServerName(), addr)) return -1;
+  TFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (fd.get() < 0) return -1;
+  if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) return -1;
+  return fd.release();
+}
+
+// Waits for fd to become ready for `events` until the deadline; false on time-out or error.
+bool WaitFor(int fd, short events, const QDeadlineTimer& deadline) {
+  for (;;) {
+    pollfd p{fd, events, 0};
+    const int rc = ::poll(&p, 1, static_cast<int>(std::max<qint64>(0, deadline.remainingTime())));
+    if (rc > 0) return true;
+    if (rc == 0 || errno != EINTR) return false;
+  }
+}
+
+}  // namespace
+
+struct TSingleInstance::TClient {
+  TFd Fd;
+  QByteArray Pending;
+  std::unique_ptr<QSocketNotifier> Notifier;
+  explicit TClient(int fd) : Fd(fd) {}
+};
+
+TSingleInstance::TSingleInstance(QObject* parent) : QObject(parent) {}
+
+TSingleInstance::~TSingleInstance() {
+  Release();
+}
+
+QString TSingleInstance::ServerName() {
+  const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+  return (runtime.isEmpty() ? QDir::tempPath() : runtime) + QStringLiteral("/Vexa");
+}
+
+bool TSingleInstance::OtherInstanceRunning() {
+  const TFd fd(ConnectToRunning());
+  return fd.get() >= 0;
+}
+
+bool TSingleInstance::ActivateOtherInstance(int timeoutMs) {
+  const QDeadlineTimer deadline(timeoutMs);
+  const TFd fd(ConnectToRunning());
+  if (fd.get() < 0) return false;
+  const QByteArray request = kActivate + '\n';
+  if (::send(fd.get(), request.constData(), static_cast<size_t>(request.size()), MSG_NOSIGNAL) !=
+      request.size())
+    return false;
+  QByteArray answer;
+  while (!answer.contains('\n')) {
+    if (!WaitFor(fd.get(), POLLIN, deadline)) return false;
+    char buffer[64];
+    const ssize_t n = ::recv(fd.get(), buffer, sizeof buffer, 0);
+    if (n <= 0) return false;
+    answer.append(buffer, static_cast<qsizetype>(n));
+  }
+  return answer.left(answer.indexOf('\n')).trimmed() == kActivated;
+}
+
+bool TSingleInstance::Acquire() {
+  if (Held()) return true;
+  const QString path = ServerName();
+  sockaddr_un addr;
+  if (!SocketAddress(path, addr)) return false;
+  TFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  if (fd.get() < 0) return false;
+  auto bind = [&] { return ::bind(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0; };
+  if (!bind()) {
+    // Nobody answers on it (that was asked first): a copy ended without removing its socket.
+    if (errno != EADDRINUSE || OtherInstanceRunning()) return false;
+    ::unlink(addr.sun_path);
+    if (!bind()) return false;
+  }
+  ::chmod(addr.sun_path, 0600);
+  if (::listen(fd.get(), 8) != 0) {
+    ::unlink(addr.sun_path);
+    return false;
+  }
+  fd_ = fd.release();
+  path_ = path;
+  notifier_ = std::make_unique<QSocketNotifier>(fd_, QSocketNotifier::Read);
+  connect(notifier_.get(), &QSocketNotifier::activated, this, &TSingleInstance::Accept);
+  return true;
+}
+
+bool TSingleInstance::Held() const {
+  return fd_ >= 0;
+}
+
+void TSingleInstance::Release() {
+  clients_.clear();
+  notifier_.reset();
+  if (fd_ < 0) return;
+  ::close(fd_);
+  fd_ = -1;
+  ::unlink(QFile::encodeName(path_).constData());
+  path_.clear();
+}
+
+void TSingleInstance::Accept() {
+  for (;;) {
+    const int fd = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (fd < 0) return;
+    auto client = std::make_unique<TClient>(fd);
+    TClient* c = client.get();
+    client->Notifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+    connect(c->Notifier.get(), &QSocketNotifier::activated, this, [this, c] { Serve(*c); });
+    clients_.push_back(std::move(client));
+  }
+}
+
+void TSingleInstance::Serve(TClient& client) {
+  char buffer[256];
+  const ssize_t n = ::recv(client.Fd.get(), buffer, sizeof buffer, 0);
+  if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
+  bool done = n <= 0;
+  if (n > 0) client.Pending.append(buffer, static_cast<qsizetype>(n));
+  // Requests are one short line; anything longer is not ours.
+  if (client.Pending.size() > 1024) done = true;
+  qsizetype eol;
+  while (!done && (eol = client.Pending.indexOf('\n')) >= 0) {
+    const QByteArray line = client.Pending.left(eol).trimmed();
+    client.Pending.remove(0, eol + 1);
+    if (line != kActivate) continue;
+    if (OnActivate) OnActivate();
+    const QByteArray answer = kActivated + '\n';
+    ::send(client.Fd.get(), answer.constData(), static_cast<size_t>(answer.size()), MSG_NOSIGNAL);
+  }
+  if (!done) return;
+  // Deleting the notifier inside its own signal is not allowed: leave that to the event loop.
+  client.Notifier->setEnabled(false);
+  QTimer::singleShot(0, this, [this, c = &client] {
+    std::erase_if(clients_, [c](const std::unique_ptr<TClient>& p) { return p.get() == c; });
+  });
+}
+
+// --- the program -------------------------------------------------------------------------------
+
+// One window of the start-up order. Create is null for a window the program does not have yet; it
+// takes its place here when it is written.
+struct TProgram::TWindowStep {
+  const char* Caption;
+  void (TProgram::*Create)();
+};
+
+const std::vector<TProgram::TWindowStep>& TProgram::WindowSteps() {
+  // Several windows do essential work while they are created, so this order matters.
+  static const std::vector<TWindowStep> steps = {
+      {"Vexa", &TProgram::CreateMain},
+      {"Ждите ...", &TProgram::CreateWait},
+      {"Структура сети", nullptr},
+      {"Свойства узла", nullptr},
+      {"Свойства регистра", nullptr},
+      {"Свойства ярлыка", nullptr},
+      {"X-Y", nullptr},
+      {"Архив отчетов", nullptr},
+      {"Шаблоны-Отчеты", nullptr},
+      {"Свойства отчета", nullptr},
+      {"Шаблоны-Процессы", nullptr},
+      {"Редактор циклограмм", nullptr},
+      {"Предварительный просмотр", nullptr},
+      {"Введите пароль", nullptr},
+      {"Канал", nullptr},
+      // Restores the settings, opens the port and restores the network state.
+      {"Настройка параметров сети", &TProgram::RunSetupWork},
+      {"Шаблоны каналов", nullptr},
+  };
+  return steps;
+}
+
+TProgram::TProgram(const QString& exeDir) : exeDir_(exeDir) {
+  if (exeDir_.size() > 1 && (exeDir_.endsWith(QLatin1Char('/')) || exeDir_.endsWith(QLatin1Char('\\'))))
+    exeDir_.chop(1);
+}
+
+TProgram::~TProgram() {
+  Shutdown();
+}
+
+void TProgram::InitCore(std::unique_ptr<TCustomComm> comm) {
+  Services().ExeDir = exeDir_;
+  Services().Format = TFormatSettings::FromSystem();
+  CreateGlobals(std::move(comm));
+  coreUp_ = true;
+  StartPoller();
+}
+
+bool TProgram::CheckSingleInstance() {
+  if (TSingleInstance::OtherInstanceRunning()) {
+    const TMsgButton answer =
+        ShowMessage(QStringLiteral("Обнаружена запущенная копия программы.\r\nЗапустить новую копию?"),
+                    TMsgIcon::Question, mbYes | mbNo, mbNo);
+    if (answer == mbYes) return true;  // a second copy, announcing nothing
+    TSingleInstance::ActivateOtherInstance();
+    return false;
+  }
+  instance_.OnActivate = [this] {
+    if (mainForm_) mainForm_->Activate();
+  };
+  instance_.Acquire();  // failing to announce this copy is taken as no other copy running
+  return true;
+}
+
+void TProgram::CreateWindows() {
+  for (const TWindowStep& step : WindowSteps()) {
+    if (step.Create == nullptr) continue;
+    (this->*step.Create)();
+    created_ << QString::fromUtf8(step.Caption);
+  }
+}
+
+void TProgram::CreateMain() {
+  mainForm_ = std::make_unique<TMainForm>();
+  connect(mainForm_.get(), &TMainForm::Closed, this, [this] {
+    if (looping_) QCoreApplication::exit(0);
+  });
+}
+
+void TProgram::CreateWait() {
+  waitForm_ = std::make_unique<TRdWarnForm>();
+  waitForm_->show();
+  waitForm_->repaint();
+  QCoreApplication::processEvents();
+}
+
+void TProgram::RunSetupWork() {
+  // The wait window goes whatever happens below.
+  struct TCloseWait {
+    TProgram* Program;
+    ~TCloseWait() { Program->waitForm_.reset(); }
+  } closeWait{this};
+  try {
+    RunSetupStartUp([this](const QString& caption) {
+      if (waitForm_) waitForm_->SetStatus(caption);
+      Q_EMIT StartUpProgress(caption);
+    });
+  } catch (const std::exception& e) {
+    ShowMessage(QStringLiteral("Ошибка запуска: %1").arg(QString::fromUtf8(e.what())), TMsgIcon::Error);
+  }
+}
+
+int TProgram::Exec() {
+  if (!mainForm_) return 0;
+  mainForm_->show();
+  looping_ = true;
+  const int rc = QCoreApplication::exec();
+  looping_ = false;
+  return rc;
+}
+
+void TProgram::Shutdown() {
+  if (shutDown_) return;
+  shutDown_ = true;
+  StopPoller();
+  waitForm_.reset();
+  mainForm_.reset();
+  instance_.Release();
+  if (coreUp_) DestroyGlobals();
+  Services().ExeDir.clear();
+}
+
+bool TProgram::Start() {
+  if (!CheckSingleInstance()) return false;
+  CreateWindows();
+  return true;
+}
+
+int TProgram::Run() {
+  InitCore(std::make_unique<TComm>());
+  const int rc = Start() ? Exec() : 0;
+  Shutdown();
+  return rc;
+}
+
+}  // namespace vexa

@@ -1,0 +1,113 @@
+#pragma once
+// Start-up and shutdown of the program: the core's global objects, the single-instance rule, the
+// windows in their order of creation with the start-up work, and the orderly end.
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class QSocketNotifier;
+class QWidget;
+
+namespace vexa {
+
+class TCustomComm;
+class TMainForm;
+class TRdWarnForm;
+
+// One running copy per user, announced by a local (Unix domain) socket named "Vexa" in the user's
+// runtime folder. A second copy that is told to stop asks the first one to come forward with the line
+// "activate"; the first answers "activated" once it has done so.
+class TSingleInstance : public QObject {
+  Q_OBJECT
+ public:
+  explicit TSingleInstance(QObject* parent = nullptr);
+  ~TSingleInstance() override;
+
+  // The socket path of the current user.
+  static QString ServerName();
+  // True when another copy answers on the socket.
+  static bool OtherInstanceRunning();
+  // Asks the running copy to come forward; true when it confirmed.
+  static bool ActivateOtherInstance(int timeoutMs = 3000);
+
+  // Starts listening so later copies find this one; false when that failed (then no copy is
+  // announced, as if none were running). The socket of a copy that ended without removing it is
+  // replaced.
+  bool Acquire();
+  bool Held() const;
+  void Release();
+
+  // Run in this copy when a later one asks it to come forward.
+  std::function<void()> OnActivate;
+
+ private:
+  struct TClient;
+  void Accept();
+  void Serve(TClient& client);
+
+  int fd_ = -1;
+  QString path_;
+  std::unique_ptr<QSocketNotifier> notifier_;
+  std::vector<std::unique_ptr<TClient>> clients_;
+};
+
+// The program from start to end. exeDir is the program's folder (tests give a temporary one).
+class TProgram : public QObject {
+  Q_OBJECT
+ public:
+  explicit TProgram(const QString& exeDir);
+  ~TProgram() override;
+
+  // Folder, regional formats, the six roots, the settings object, the given port (closed) and the
+  // poller, in that order.
+  void InitCore(std::unique_ptr<TCustomComm> comm);
+  // The single-instance rule. False when another copy runs and the operator did not want a second
+  // one: that copy was asked to come forward, and no window may be created.
+  bool CheckSingleInstance();
+  // The windows in their order, with the start-up work of the settings window; the wait window is
+  // shown meanwhile and closed in every case.
+  void CreateWindows();
+  // The main program body up to the message loop: the single-instance rule, then the windows. False
+  // when no window was created because the operator did not want a second copy.
+  bool Start();
+  // Shows the main window and runs the message loop until it closes.
+  int Exec();
+  // Destroys the windows, releases the single-instance socket and shuts the core down: poller, port,
+  // settings object, roots. Runs once; the destructor runs it when nobody did.
+  void Shutdown();
+
+  // The whole program as main runs it.
+  int Run();
+
+  TMainForm* MainForm() const { return mainForm_.get(); }
+  TRdWarnForm* WaitForm() const { return waitForm_.get(); }
+  TSingleInstance& Instance() { return instance_; }
+  // Captions of the windows created so far, in order (the created ones of the start-up table).
+  const QStringList& CreatedWindows() const { return created_; }
+
+ Q_SIGNALS:
+  // A line of the start-up work, as the wait window shows it.
+  void StartUpProgress(const QString& caption);
+
+ private:
+  struct TWindowStep;
+  static const std::vector<TWindowStep>& WindowSteps();
+  void CreateMain();
+  void CreateWait();
+  void RunSetupWork();
+
+  QString exeDir_;
+  TSingleInstance instance_;
+  std::unique_ptr<TMainForm> mainForm_;
+  std::unique_ptr<TRdWarnForm> waitForm_;
+  QStringList created_;
+  bool coreUp_ = false;
+  bool looping_ = false;
+  bool shutDown_ = false;
+};
+
+}  // namespace vexa

@@ -1,0 +1,426 @@
+#include "ui/MainUnit.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QDialog>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScreen>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QToolBar>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#ifndef QT_NO_SESSIONMANAGER
+#include <QSessionManager>
+#endif
+
+#include "core/ExecuterUnit.h"
+#include "core/Globals.h"
+#include "core/Services.h"
+#include "storage/Utilities.h"
+#include "ui/AboutUnit.h"
+#include "ui/HelpUnit.h"
+#include "ui/ImageList.h"
+#include "ui/MnemoPages.h"
+
+namespace vexa {
+
+namespace {
+const QString kMakerWebPage = QStringLiteral("https://dravonel.example/");
+const QString kMakerMail = QStringLiteral("mailto:support@dravonel.example");
+const QString kStopped = QStringLiteral("Останов");
+const QString kWorking = QStringLiteral("Работа");
+constexpr int kKeyImage = 42;
+
+QString ErrorText(const std::exception& e) {
+  return QString::fromUtf8(e.what());
+}
+}  // namespace
+
+QPoint PlaceNearPoint(QPoint p, QSize window, const QRect& screen) {
+  int x = p.x();
+  int y = p.y();
+  if (x + window.width() > screen.x() + screen.width() && x - window.width() >= screen.x())
+    x -= window.width();
+  if (y + window.height() > screen.y() + screen.height() && y - (window.height() + 60) >= screen.y())
+    y -= window.height() + 60;
+  return {x, y};
+}
+
+TMainForm::TMainForm(QWidget* parent)
+    : QMainWindow(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                              Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint) {
+  setObjectName(QStringLiteral("MainForm"));
+  setWindowTitle(QStringLiteral("Vexa"));
+  Services().ProgramState = [this](const QString& text) { ShowProgramState(text); };
+  Services().BusyCursor = [](bool busy) {
+    if (busy)
+      QApplication::setOverrideCursor(Qt::WaitCursor);
+    else
+      QApplication::restoreOverrideCursor();
+  };
+  Services().AutoSave = [] { SaveNetworkState(); };
+#ifndef QT_NO_SESSIONMANAGER
+  connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager& manager) {
+    if (manager.allowsInteraction()) {
+      SessionEnding();
+      manager.release();
+    }
+  });
+#endif
+  // The simulator's values wander from here on.
+  Services().Random.Seed(static_cast<uint32_t>(Services().Clock->TickMs()));
+
+  CreateMenus();
+  CreateToolBar();
+  pcMnemo_ = new QTabWidget(this);
+  pcMnemo_->setObjectName(QStringLiteral("pcMnemo"));
+  setCentralWidget(pcMnemo_);
+  CreateStatusBar();
+  setFixedSize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
+
+  SetNetworkOpen(false);
+  BuildPages();
+  InstallHelpShortcut(this, kHelpContext);
+  UpdateCommands();
+}
+
+TMainForm::~TMainForm() {
+  Services().ProgramState = nullptr;
+  Services().BusyCursor = nullptr;
+  Services().AutoSave = nullptr;
+}
+
+void TMainForm::CreateMenus() {
+  auto add = [this](QMenu* menu, const char* text, void (TMainForm::*slot)()) {
+    QAction* a = menu->addAction(QString::fromUtf8(text));
+    if (slot != nullptr) connect(a, &QAction::triggered, this, slot);
+    return a;
+  };
+  QMenu* file = menuBar()->addMenu(QStringLiteral("Файл"));
+  actRestore = add(file, "Восстановить состояние сети", &TMainForm::RestoreStateCommand);
+  actSave = add(file, "Сохранить состояние сети", &TMainForm::SaveStateCommand);
+  file->addSeparator();
+  actExitNoSave = add(file, "Выход без сохранения", &TMainForm::ExitWithoutSaving);
+
+  QMenu* tools = menuBar()->addMenu(QStringLiteral("Инструменты"));
+  actProcesses = tools->addAction(QStringLiteral("Шаблоны-Процессы"));
+  connect(actProcesses, &QAction::triggered, this, [this] { OpenNear(TWindowRole::Processes, 12, 12); });
+  actReports = tools->addAction(QStringLiteral("Шаблоны-Отчеты"));
+  connect(actReports, &QAction::triggered, this, [this] { OpenNear(TWindowRole::Reports, 24, 24); });
+  actArchives = tools->addAction(QStringLiteral("Архив отчетов"));
+  connect(actArchives, &QAction::triggered, this, [this] { OpenNear(TWindowRole::Archives, 36, 36); });
+  tools->addSeparator();
+  actNetTree = tools->addAction(QStringLiteral("Структура сети"));
+  connect(actNetTree, &QAction::triggered, this, [this] { OpenNear(TWindowRole::NetTree, 48, 48); });
+
+  QMenu* settings = menuBar()->addMenu(QStringLiteral("Настройки"));
+  actSetup = add(settings, "Настройка параметров сети", &TMainForm::SetupCommand);
+  actSaveDescription = settings->addAction(QStringLiteral("Сохранить описание сети"));
+  connect(actSaveDescription, &QAction::triggered, this, [this] {
+    if (networkOpen_ && SaveNetworkDescription) SaveNetworkDescription();
+  });
+  settings->addSeparator();
+  actAccess = add(settings, "Открыть сеть для настройки", &TMainForm::AccessCommand);
+
+  QMenu* help = menuBar()->addMenu(QStringLiteral("Справка"));
+  actHelp = add(help, "Вызов справки", &TMainForm::HelpCommand);
+  help->addSeparator();
+  actAbout = add(help, "О программе", &TMainForm::AboutCommand);
+  help->addSeparator();
+  actWeb = help->addAction(QStringLiteral("Дравонел на Web"));
+  connect(actWeb, &QAction::triggered, this, [this] { OpenShellUrl(kMakerWebPage); });
+  actMail = help->addAction(QStringLiteral("Послать E-mail"));
+  connect(actMail, &QAction::triggered, this, [this] { OpenShellUrl(kMakerMail); });
+
+  popupMenu1_ = new QMenu(this);
+  popupMenu1_->setObjectName(QStringLiteral("PopupMenu1"));
+  actHistory = popupMenu1_->addAction(QStringLiteral("История"));
+  actPrint = popupMenu1_->addAction(QStringLiteral("Печать"));
+  actChannel = popupMenu1_->addAction(QStringLiteral("Канал полностью"));
+  popupMenu1_->addSeparator();
+  actXY = popupMenu1_->addAction(QStringLiteral("X-Y"));
+  actLabelProperties = popupMenu1_->addAction(QStringLiteral("Свойства ярлыка"));
+  popupMenu1_->addSeparator();
+  actDeleteLabel = popupMenu1_->addAction(QStringLiteral("Удалить"));
+}
+
+void TMainForm::CreateToolBar() {
+  toolBar_ = addToolBar(QStringLiteral("ToolBar1"));
+  toolBar_->setObjectName(QStringLiteral("ToolBar1"));
+  toolBar_->setMovable(false);
+  toolBar_->setFloatable(false);
+  toolBar_->setContextMenuPolicy(Qt::PreventContextMenu);
+  toolBar_->setFixedHeight(30);
+  toolBar_->setIconSize(QSize(16, 16));
+  toolBar_->setToolButtonStyle(Qt::ToolButtonIconOnly);
+  auto button = [this](QAction* action, int image) {
+    action->setIcon(ImageIcon(image));
+    action->setToolTip(action->text());
+    toolBar_->addAction(action);
+    if (QWidget* w = toolBar_->widgetForAction(action)) w->setFixedSize(23, 23);
+  };
+  button(actRestore, 3);
+  button(actSave, 5);
+  toolBar_->addSeparator();
+  button(actProcesses, 18);
+  button(actReports, 10);
+  button(actArchives, 27);
+  toolBar_->addSeparator();
+  button(actNetTree, 6);
+  // Menus show no pictures; only the toolbar does.
+  for (QAction* a : {actRestore, actSave, actProcesses, actReports, actArchives, actNetTree})
+    a->setIconVisibleInMenu(false);
+
+  auto* filler = new QWidget(toolBar_);
+  filler->setObjectName(QStringLiteral("Panel1"));
+  filler->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+  toolBar_->addWidget(filler);
+
+  keyPicture_ = new QLabel(toolBar_);
+  keyPicture_->setObjectName(QStringLiteral("KeyImage"));
+  keyPicture_->setFixedSize(25, 23);
+  QPixmap key(25, 23);
+  key.fill(toolBar_->palette().color(QPalette::Window));
+  {
+    QPainter p(&key);
+    p.drawPixmap(0, 0, ImagePixmap(kKeyImage));
+  }
+  keyPicture_->setPixmap(key);
+  keyPicture_->installEventFilter(this);
+  toolBar_->addWidget(keyPicture_);
+}
+
+void TMainForm::CreateStatusBar() {
+  QStatusBar* bar = statusBar();
+  bar->setSizeGripEnabled(false);
+  auto* caption = new QLabel(QStringLiteral("Состояние программы:"), bar);
+  caption->setFixedWidth(130);
+  caption->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  statePanel_ = new QLabel(kStopped, bar);
+  statePanel_->setObjectName(QStringLiteral("ProgramState"));
+  statePanel_->setFixedWidth(200);
+  statePanel_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  bar->addWidget(caption);
+  bar->addWidget(statePanel_);
+}
+
+void TMainForm::BuildPages() {
+  const TMnemoBuildResult built = BuildMnemoPages(pcMnemo_);
+  if (built.PageCount > 0) {
+    // The layout asks for room for the largest picture on top of the window's own parts; the window
+    // takes it where its own size is smaller, and never shrinks.
+    const QSize base = size();
+    setMinimumSize(0, 0);
+    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    setFixedSize(base.expandedTo(minimumSizeHint()));
+  }
+  CentreOnWorkArea();
+  if (built.SettingsChanged) SaveTreeFile(*SETUP);
+}
+
+void TMainForm::CentreOnWorkArea() {
+  const QScreen* s = screen() != nullptr ? screen() : QGuiApplication::primaryScreen();
+  if (s == nullptr) return;
+  const QRect work = s->availableGeometry();
+  const QSize outer = isVisible() ? frameGeometry().size() : size();
+  int top = work.top() + (work.height() - outer.height()) / 2;
+  int left = work.left() + (work.width() - outer.width()) / 2;
+  move(std::max(left, 0), std::max(top, 0));
+}
+
+void TMainForm::SetNetworkOpen(bool open) {
+  networkOpen_ = open;
+  keyPicture_->setVisible(open);
+  actAccess->setText(open ? QStringLiteral("Закрыть сеть для настройки")
+                          : QStringLiteral("Открыть сеть для настройки"));
+  UpdateCommands();
+  Q_EMIT NetworkOpenChanged(open);
+}
+
+void TMainForm::AdjustToolWindowCount(int delta) {
+  toolWindowCount_ += delta;
+  UpdateCommands();
+}
+
+void TMainForm::UpdateCommands() {
+  auto exists = [this](TWindowRole role) { return Window(role) != nullptr; };
+  actRestore->setEnabled(toolWindowCount_ == 0);
+  actProcesses->setEnabled(exists(TWindowRole::Processes));
+  actReports->setEnabled(exists(TWindowRole::Reports));
+  actArchives->setEnabled(exists(TWindowRole::Archives));
+  actNetTree->setEnabled(exists(TWindowRole::NetTree));
+  actSetup->setEnabled(networkOpen_ && qobject_cast<QDialog*>(Window(TWindowRole::Setup)) != nullptr);
+  actSaveDescription->setEnabled(networkOpen_ && SaveNetworkDescription != nullptr);
+  // Closing never needs anything; opening needs the password question.
+  actAccess->setEnabled(networkOpen_ || AskPassword != nullptr);
+  actXY->setEnabled(networkOpen_ && exists(TWindowRole::XY));
+  actLabelProperties->setEnabled(networkOpen_ && exists(TWindowRole::LabelProperties));
+  actDeleteLabel->setEnabled(networkOpen_);
+}
+
+void TMainForm::ShowProgramState(const QString& text) {
+  statePanel_->setText(text);
+  statePanel_->repaint();
+}
+
+QString TMainForm::ProgramState() const {
+  return statePanel_->text();
+}
+
+void TMainForm::SetWindow(TWindowRole role, QWidget* window) {
+  windows_.at(static_cast<size_t>(role)) = window;
+  UpdateCommands();
+}
+
+QWidget* TMainForm::Window(TWindowRole role) const {
+  return windows_.at(static_cast<size_t>(role)).data();
+}
+
+void TMainForm::ShowNearPage(QWidget* window, int x, int y) {
+  if (window == nullptr) return;
+  QWidget* page = pcMnemo_->currentWidget() != nullptr ? pcMnemo_->currentWidget() : pcMnemo_;
+  const QScreen* s = screen() != nullptr ? screen() : QGuiApplication::primaryScreen();
+  const QRect area = s != nullptr ? s->geometry() : QRect();
+  const QSize outer = window->isVisible() ? window->frameGeometry().size() : window->size();
+  window->move(PlaceNearPoint(page->mapToGlobal(QPoint(x, y)), outer, area));
+  window->show();
+  window->raise();
+  window->activateWindow();
+}
+
+int TMainForm::ShowModalNearPage(QDialog* window, int x, int y) {
+  if (window == nullptr) return QDialog::Rejected;
+  QWidget* page = pcMnemo_->currentWidget() != nullptr ? pcMnemo_->currentWidget() : pcMnemo_;
+  const QScreen* s = screen() != nullptr ? screen() : QGuiApplication::primaryScreen();
+  const QRect area = s != nullptr ? s->geometry() : QRect();
+  const QSize outer = window->isVisible() ? window->frameGeometry().size() : window->size();
+  window->move(PlaceNearPoint(page->mapToGlobal(QPoint(x, y)), outer, area));
+  return window->exec();
+}
+
+void TMainForm::Activate() {
+  if (isMinimized()) {
+    showNormal();
+  } else {
+    show();
+    raise();
+  }
+  activateWindow();
+}
+
+void TMainForm::OpenNear(TWindowRole role, int x, int y) {
+  ShowNearPage(Window(role), x, y);
+}
+
+void TMainForm::RestoreStateCommand() {
+  if (toolWindowCount_ != 0) return;
+  try {
+    LoadNetworkState();
+  } catch (const std::exception& e) {
+    ShowMessage(QStringLiteral("Ошибка чтения состояния сети: %1").arg(ErrorText(e)), TMsgIcon::Error);
+  }
+  Q_EMIT StateRestored();
+}
+
+void TMainForm::SaveStateCommand() {
+  try {
+    SaveNetworkState();
+  } catch (const std::exception& e) {
+    ShowMessage(QStringLiteral("Ошибка сохранения состояния сети: %1").arg(ErrorText(e)), TMsgIcon::Error);
+  }
+}
+
+void TMainForm::ExitWithoutSaving() {
+  closeAsked_ = true;
+  close();
+}
+
+void TMainForm::SetupCommand() {
+  auto* setup = qobject_cast<QDialog*>(Window(TWindowRole::Setup));
+  if (!networkOpen_ || setup == nullptr) return;
+  ShowProgramState(kStopped);
+  StopPoller();
+  // Polling comes back however the window ends, an error included.
+  struct TRestart {
+    TMainForm* Form;
+    ~TRestart() {
+      StartPoller();
+      Form->ShowProgramState(kWorking);
+    }
+  } restart{this};
+  ShowModalNearPage(setup, 12, 12);
+}
+
+void TMainForm::AccessCommand() {
+  if (networkOpen_)
+    SetNetworkOpen(false);
+  else if (AskPassword)
+    SetNetworkOpen(AskPassword());
+}
+
+void TMainForm::HelpCommand() {
+  THelpWindow::ShowHelp(hcContents);
+}
+
+void TMainForm::AboutCommand() {
+  TAboutBox box(this);
+  box.exec();
+}
+
+void TMainForm::OpenShellUrl(const QString& url) {
+  if (!QDesktopServices::openUrl(QUrl(url)))
+    ShowMessage(QStringLiteral("Не удается запустить браузер Internet или почтовую программу!"),
+                TMsgIcon::Warning);
+}
+
+bool TMainForm::CloseQuery() {
+  if (closeAsked_) return true;
+  const QString question = QStringLiteral("Сохранить текущее состояние сети?");
+  const unsigned buttons = shutdownPending_ ? (mbYes | mbNo) : (mbYes | mbNo | mbCancel);
+  const TMsgButton answer = ShowMessage(question, TMsgIcon::Question, buttons, mbYes);
+  if (answer == mbCancel) return false;
+  if (answer == mbYes) {
+    try {
+      SaveNetworkState();
+    } catch (const std::exception& e) {
+      ShowMessage(QStringLiteral("Ошибка сохранения состояния сети: %1").arg(ErrorText(e)), TMsgIcon::Error);
+      // The state is not on disk: stay open so the operator can try again, unless the session ends.
+      if (!shutdownPending_) return false;
+    }
+  }
+  return true;
+}
+
+void TMainForm::closeEvent(QCloseEvent* event) {
+  if (!CloseQuery()) {
+    event->ignore();
+    return;
+  }
+  TerminatePoller();
+  event->accept();
+  Q_EMIT Closed();
+}
+
+void TMainForm::SessionEnding() {
+  shutdownPending_ = true;
+  close();
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == keyPicture_ && event->type() == QEvent::MouseButtonRelease) {
+    const auto* me = static_cast<QMouseEvent*>(event);
+    const Qt::KeyboardModifiers all = Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier;
+    if (me->button() == Qt::LeftButton && (me->modifiers() & all) == all && networkOpen_)
+      OpenNear(TWindowRole::Registry, 12, 12);
+    return true;
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+}  // namespace vexa

@@ -1,0 +1,152 @@
+#pragma once
+// TMainForm: the program's main window. It holds the diagram pages, the menus and toolbar from which
+// every other window is opened, the status line, and the switch that opens the network for
+// configuration; it places the secondary windows and decides whether the program may close.
+
+#include <QMainWindow>
+#include <QPoint>
+#include <QPointer>
+#include <QRect>
+#include <QSize>
+#include <array>
+#include <functional>
+
+class QAction;
+class QDialog;
+class QLabel;
+class QMenu;
+class QTabWidget;
+class QToolBar;
+
+namespace vexa {
+
+// The secondary windows the main window opens; each is registered when it has been created.
+enum class TWindowRole {
+  NetTree,
+  NodeProperties,
+  RegisterProperties,
+  LabelProperties,
+  XY,
+  Archives,
+  Reports,
+  ReportProperties,
+  Processes,
+  CycloEdit,
+  PrintPreview,
+  Password,
+  Channel,
+  Setup,
+  Registry,
+  Count
+};
+
+// Where a window of the given size goes for a point in screen coordinates: moved to the other side
+// of the point when it would leave the screen at the right or bottom, unless that would leave it at
+// the left or top (the bottom case keeps 60 pixels more room).
+QPoint PlaceNearPoint(QPoint screenPoint, QSize windowSize, const QRect& screen);
+
+class TMainForm : public QMainWindow {
+  Q_OBJECT
+ public:
+  static constexpr int kHelpContext = 12;
+  static constexpr int kClientWidth = 331;
+  static constexpr int kClientHeight = 304;
+
+  explicit TMainForm(QWidget* parent = nullptr);
+  ~TMainForm() override;
+
+  bool NetworkOpen() const { return networkOpen_; }
+  void SetNetworkOpen(bool open);
+  int ToolWindowCount() const { return toolWindowCount_; }
+  void AdjustToolWindowCount(int delta);
+  void ShowProgramState(const QString& text);
+  QString ProgramState() const;
+  bool ShutdownPending() const { return shutdownPending_; }
+
+  void SetWindow(TWindowRole role, QWidget* window);
+  QWidget* Window(TWindowRole role) const;
+  // The later commands that have no window of their own.
+  std::function<bool()> AskPassword;             // the password question; true opens the network
+  std::function<void()> SaveNetworkDescription;  // the export of the network description
+
+  // Places a window near a point of the active page (of pcMnemo when there is none), then shows it.
+  void ShowNearPage(QWidget* window, int x, int y);
+  int ShowModalNearPage(QDialog* window, int x, int y);
+
+  // The second copy's request: restore when minimised, else bring to the front.
+  void Activate();
+  // The desktop session ends: only Yes and No are offered from now on, then the window closes.
+  void SessionEnding();
+
+  QTabWidget* pcMnemo() const { return pcMnemo_; }
+  QMenu* PopupMenu1() const { return popupMenu1_; }
+  QLabel* KeyPicture() const { return keyPicture_; }
+  QToolBar* ToolBar() const { return toolBar_; }
+
+  // Menu commands (the toolbar shares the first six).
+  QAction* actRestore = nullptr;
+  QAction* actSave = nullptr;
+  QAction* actExitNoSave = nullptr;
+  QAction* actProcesses = nullptr;
+  QAction* actReports = nullptr;
+  QAction* actArchives = nullptr;
+  QAction* actNetTree = nullptr;
+  QAction* actSetup = nullptr;
+  QAction* actSaveDescription = nullptr;
+  QAction* actAccess = nullptr;
+  QAction* actHelp = nullptr;
+  QAction* actAbout = nullptr;
+  QAction* actWeb = nullptr;
+  QAction* actMail = nullptr;
+  // The label pop-up menu.
+  QAction* actHistory = nullptr;
+  QAction* actPrint = nullptr;
+  QAction* actChannel = nullptr;
+  QAction* actXY = nullptr;
+  QAction* actLabelProperties = nullptr;
+  QAction* actDeleteLabel = nullptr;
+
+ Q_SIGNALS:
+  // The window has closed for good: the program ends.
+  void Closed();
+  void NetworkOpenChanged(bool open);
+  // The trees were replaced by a restore: every view of nodes rebuilds.
+  void StateRestored();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void CreateMenus();
+  void CreateToolBar();
+  void CreateStatusBar();
+  void BuildPages();
+  void CentreOnWorkArea();
+  void UpdateCommands();
+  bool CloseQuery();
+
+  void RestoreStateCommand();
+  void SaveStateCommand();
+  void ExitWithoutSaving();
+  void OpenNear(TWindowRole role, int x, int y);
+  void SetupCommand();
+  void AccessCommand();
+  void HelpCommand();
+  void AboutCommand();
+  void OpenShellUrl(const QString& url);
+
+  bool networkOpen_ = false;
+  int toolWindowCount_ = 0;
+  bool shutdownPending_ = false;
+  bool closeAsked_ = false;  // "Выход без сохранения": close without the question
+  std::array<QPointer<QWidget>, static_cast<size_t>(TWindowRole::Count)> windows_;
+
+  QTabWidget* pcMnemo_ = nullptr;
+  QToolBar* toolBar_ = nullptr;
+  QLabel* keyPicture_ = nullptr;
+  QLabel* statePanel_ = nullptr;
+  QMenu* popupMenu1_ = nullptr;
+};
+
+}  // namespace vexa
