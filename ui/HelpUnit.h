@@ -1,0 +1,60 @@
+#pragma once
+// The program's help: HTML topics compiled in under :/help, one per window help context number,
+// shown in one help window shared by the whole program.
+
+#include <QString>
+#include <QWidget>
+#include <vector>
+
+class QTextBrowser;
+
+namespace vexa {
+
+// Help context numbers of the windows.
+inline constexpr int hcContents = 0;
+inline constexpr int hcAboutBox = 6;
+inline constexpr int hcHistory = 10;
+inline constexpr int hcLabelProperties = 11;
+inline constexpr int hcMainWindow = 12;
+inline constexpr int hcPassword = 14;
+inline constexpr int hcPosition = 15;
+inline constexpr int hcWaitWindow = 17;
+
+struct THelpTopic {
+  int Context;
+  QString File;  // under :/help
+};
+
+// Every context number that has its own topic (the contents page is not among them).
+const std::vector<THelpTopic>& HelpTopics();
+// The topic page of a context number; the contents page for a number without one.
+QString HelpTopicFile(int helpContext);
+
+class THelpWindow : public QWidget {
+  Q_OBJECT
+ public:
+  // Opens (or brings forward) the help window at the topic of helpContext.
+  static void ShowHelp(int helpContext);
+  // The help window once ShowHelp has created it, else null.
+  static THelpWindow* Instance();
+
+  QTextBrowser* Browser() const { return browser_; }
+  // The context number of the topic last opened by ShowHelp (hcContents for the contents page).
+  int CurrentContext() const { return context_; }
+
+  ~THelpWindow() override;
+
+ private:
+  THelpWindow();
+  void Open(int helpContext);
+  void UpdateTitle();
+
+  QTextBrowser* browser_ = nullptr;
+  int context_ = hcContents;
+};
+
+// F1 in w (or any of its children) opens the topic of helpContext. The number is also kept in w's
+// "HelpContext" property.
+void InstallHelpShortcut(QWidget* w, int helpContext);
+
+}  // namespace vexa
