@@ -216,7 +216,7 @@ TEST_F(StreamTest, StaleBytesAfterTheEndAreIgnored) {
   reg.SetPoints({"a"});
   reg.SetDataList({"1"});
   const QByteArray clean = WriteComponent(reg);
-  const QByteArray stale = clean + QByteArray("garbage of an older, longer stream \x01\x02\xFF", 40);
+  const QByteArray stale = clean + QByteArray("garbage of an older, longer stream \x01\x02\xFF");
   EXPECT_EQ(WriteComponent(*ReadComponent(stale)), WriteComponent(*ReadComponent(clean)));
 }
 
