@@ -5,14 +5,12 @@
 #include <gsf/gsf-infile.h>
 #include <gsf/gsf-input-memory.h>
 #include <gsf/gsf-input.h>
-#include <gsf/gsf-outfile-msole.h>
-#include <gsf/gsf-outfile.h>
-#include <gsf/gsf-output-memory.h>
-#include <gsf/gsf-output.h>
 #include <gsf/gsf-utils.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLoggingCategory>
@@ -40,6 +38,8 @@ constexpr int kMaxDirectoryDepth = CompoundFile::kMaxDirectoryDepth;
 constexpr uint kWorkerStackSize = 64u * 1024 * 1024;
 constexpr int kCallerStackDepth = 256;
 constexpr qint64 kCallerStackFileSize = 8 * 1024 * 1024;
+// Of a temporary file beside a target before a later save may take it for a killed save's.
+constexpr int kStaleTempSeconds = 60;
 
 constexpr quint32 kNoStream = 0xFFFFFFFFu;
 constexpr quint32 kEndOfChain = 0xFFFFFFFEu;
@@ -354,40 +354,261 @@ bool CheckWritable(const CompoundStorage& root, TShape& shape, QString* why) {
   return true;
 }
 
-QString GsfOutputError(GsfOutput* output, const QString& fallback) {
-  const GError* e = gsf_output_error(output);
-  return e && e->message ? QString::fromUtf8(e->message) : fallback;
+// Our own writer: libgsf's copies every stream into its own buffers and builds the file in
+// memory before it can be written. Ours lays the file out first, so its size is known, and then
+// emits it in order, the stream bytes straight from the tree. The layout is plain: allocation
+// table, directory, mini allocation table, mini stream, then each big stream in one run. The
+// children of a storage form a balanced tree, all black, so no reader recurses deeply over them.
+constexpr int kSectorSize = 512;
+constexpr int kMiniSectorSize = 64;
+constexpr qint64 kMiniStreamCutoff = 4096;
+constexpr quint32 kFreeSector = 0xFFFFFFFFu;
+constexpr quint32 kFatSector = 0xFFFFFFFDu;
+constexpr quint32 kDifatSector = 0xFFFFFFFCu;
+constexpr int kIdsPerSector = kSectorSize / 4;
+constexpr int kHeaderDifatIds = 109;
+
+void PutLe16(uchar* p, quint16 v) {
+  p[0] = static_cast<uchar>(v);
+  p[1] = static_cast<uchar>(v >> 8);
+}
+void PutLe32(uchar* p, quint32 v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<uchar>(v >> (8 * i));
 }
 
-bool WriteLevel(GsfOutfile* out, const CompoundStorage& s, QString* why) {
-  for (const QString& name : s.StorageNames()) {
-    TGsfPtr<GsfOutput> child(gsf_outfile_new_child(out, name.toUtf8().constData(), TRUE));
-    if (!child) {
-      SetError(why, QStringLiteral("cannot add storage '%1'").arg(name));
-      return false;
-    }
-    if (!WriteLevel(GSF_OUTFILE(child.get()), *s.OpenStorage(name), why)) return false;
-    if (!gsf_output_close(child.get())) {
-      SetError(why, GsfOutputError(child.get(), QStringLiteral("cannot close storage '%1'").arg(name)));
-      return false;
-    }
-  }
-  for (const QString& name : s.StreamNames()) {
-    TGsfPtr<GsfOutput> child(gsf_outfile_new_child(out, name.toUtf8().constData(), FALSE));
-    if (!child) {
-      SetError(why, QStringLiteral("cannot add stream '%1'").arg(name));
-      return false;
-    }
-    const QByteArray& data = s.Stream(name);
-    if ((!data.isEmpty() && !gsf_output_write(child.get(), static_cast<size_t>(data.size()),
-                                              reinterpret_cast<const guint8*>(data.constData()))) ||
-        !gsf_output_close(child.get())) {
-      SetError(why, GsfOutputError(child.get(), QStringLiteral("cannot write stream '%1'").arg(name)));
-      return false;
-    }
-  }
-  return true;
+qint64 SectorsFor(qint64 bytes, qint64 unit) {
+  return (bytes + unit - 1) / unit;
 }
+
+// Sibling order of the format: shorter names first, then by upper-cased code units.
+bool NameLess(const QString& a, const QString& b) {
+  if (a.size() != b.size()) return a.size() < b.size();
+  for (qsizetype i = 0; i < a.size(); ++i) {
+    const char16_t x = QChar::toUpper(a[i].unicode());
+    const char16_t y = QChar::toUpper(b[i].unicode());
+    if (x != y) return x < y;
+  }
+  return false;
+}
+
+// Writes emitted pieces somewhere; false stops the write.
+using TSink = std::function<bool(const char* data, qsizetype size)>;
+
+class TCompoundWriter {
+ public:
+  explicit TCompoundWriter(const CompoundStorage& root) {
+    Collect(root);
+    Layout();
+  }
+
+  qint64 Size() const { return kHeaderSize + static_cast<qint64>(totalSectors_) * kSectorSize; }
+
+  bool Emit(const TSink& sink) const {
+    const QByteArray header = Header();
+    if (!sink(header.constData(), header.size())) return false;
+    if (!sink(reinterpret_cast<const char*>(fat_.data()), static_cast<qsizetype>(fat_.size() * 4)))
+      return false;
+    const QByteArray difat = Difat();
+    if (!sink(difat.constData(), difat.size())) return false;
+    const QByteArray dir = Directory();
+    if (!sink(dir.constData(), dir.size())) return false;
+    if (!sink(reinterpret_cast<const char*>(miniFat_.data()), static_cast<qsizetype>(miniFat_.size() * 4)))
+      return false;
+    static const char zeros[kSectorSize] = {};
+    qint64 miniBytes = 0;
+    for (const TEntry& e : entries_) {
+      if (!e.Data || !e.InMini || e.Data->isEmpty()) continue;
+      const qint64 padded = SectorsFor(e.Data->size(), kMiniSectorSize) * kMiniSectorSize;
+      if (!sink(e.Data->constData(), e.Data->size()) || !sink(zeros, padded - e.Data->size())) return false;
+      miniBytes += padded;
+    }
+    const qint64 miniPadded = SectorsFor(miniBytes, kSectorSize) * kSectorSize;
+    if (!sink(zeros, miniPadded - miniBytes)) return false;
+    for (const TEntry& e : entries_) {
+      if (!e.Data || e.InMini) continue;
+      const qint64 padded = SectorsFor(e.Data->size(), kSectorSize) * kSectorSize;
+      if (!sink(e.Data->constData(), e.Data->size()) || !sink(zeros, padded - e.Data->size())) return false;
+    }
+    return true;
+  }
+
+ private:
+  struct TEntry {
+    QString Name;
+    uchar Type = kTypeStorage;
+    const QByteArray* Data = nullptr;  // streams only
+    bool InMini = false;
+    quint32 Left = kNoStream, Right = kNoStream, Child = kNoStream;
+    quint32 Start = kEndOfChain;
+    quint64 Size = 0;
+  };
+
+  // Root of a balanced tree over ids[lo, hi), sorted.
+  quint32 Balance(const std::vector<quint32>& ids, size_t lo, size_t hi) {
+    if (lo >= hi) return kNoStream;
+    const size_t mid = lo + (hi - lo) / 2;
+    TEntry& e = entries_[ids[mid]];
+    e.Left = Balance(ids, lo, mid);
+    e.Right = Balance(ids, mid + 1, hi);
+    return ids[mid];
+  }
+
+  void Collect(const CompoundStorage& root) {
+    entries_.push_back({root.Name(), kTypeRoot});
+    // Iterative: storages may nest thousands deep.
+    std::vector<std::pair<const CompoundStorage*, quint32>> todo{{&root, 0}};
+    std::vector<quint32> ids;
+    while (!todo.empty()) {
+      const auto [s, parent] = todo.back();
+      todo.pop_back();
+      ids.clear();
+      for (const QString& name : s->StorageNames()) {
+        ids.push_back(static_cast<quint32>(entries_.size()));
+        entries_.push_back({name, kTypeStorage});
+        todo.emplace_back(s->OpenStorage(name), ids.back());
+      }
+      for (const QString& name : s->StreamNames()) {
+        ids.push_back(static_cast<quint32>(entries_.size()));
+        const QByteArray& data = s->Stream(name);
+        TEntry e{name, kTypeStream, &data};
+        e.InMini = data.size() < kMiniStreamCutoff;
+        e.Size = static_cast<quint64>(data.size());
+        entries_.push_back(std::move(e));
+      }
+      std::stable_sort(ids.begin(), ids.end(),
+                       [&](quint32 a, quint32 b) { return NameLess(entries_[a].Name, entries_[b].Name); });
+      entries_[parent].Child = Balance(ids, 0, ids.size());
+    }
+  }
+
+  void Layout() {
+    quint32 miniSectors = 0;
+    quint32 bigSectors = 0;
+    for (TEntry& e : entries_) {
+      if (!e.Data || e.Data->isEmpty()) continue;
+      if (e.InMini) {
+        e.Start = miniSectors;
+        miniSectors += static_cast<quint32>(SectorsFor(e.Data->size(), kMiniSectorSize));
+      } else {
+        bigSectors += static_cast<quint32>(SectorsFor(e.Data->size(), kSectorSize));
+      }
+    }
+    const auto dirSectors = static_cast<quint32>(SectorsFor(static_cast<qint64>(entries_.size()), 4));
+    const auto miniFatSectors = static_cast<quint32>(SectorsFor(miniSectors, kIdsPerSector));
+    const auto miniStreamSectors =
+        static_cast<quint32>(SectorsFor(static_cast<qint64>(miniSectors) * kMiniSectorSize, kSectorSize));
+    const quint32 data = dirSectors + miniFatSectors + miniStreamSectors + bigSectors;
+    // The allocation table covers its own sectors and those of the table of its sectors.
+    numFat_ = 1;
+    numDifat_ = 0;
+    while (static_cast<quint64>(numFat_) * kIdsPerSector < data + numFat_ + numDifat_) {
+      ++numFat_;
+      numDifat_ = numFat_ > kHeaderDifatIds
+                      ? static_cast<quint32>(SectorsFor(numFat_ - kHeaderDifatIds, kIdsPerSector - 1))
+                      : 0;
+    }
+    totalSectors_ = numFat_ + numDifat_ + data;
+
+    fat_.assign(static_cast<size_t>(numFat_) * kIdsPerSector, kFreeSector);
+    quint32 next = 0;
+    auto mark = [&](quint32 count, quint32 value) {
+      for (quint32 i = 0; i < count; ++i) fat_[next++] = value;
+    };
+    auto chain = [&](quint32 count) {
+      const quint32 start = count ? next : kEndOfChain;
+      for (quint32 i = 0; i < count; ++i, ++next) fat_[next] = i + 1 < count ? next + 1 : kEndOfChain;
+      return start;
+    };
+    mark(numFat_, kFatSector);
+    difatStart_ = numDifat_ ? next : kEndOfChain;
+    mark(numDifat_, kDifatSector);
+    dirStart_ = chain(dirSectors);
+    miniFatStart_ = chain(miniFatSectors);
+    entries_[0].Start = chain(miniStreamSectors);
+    entries_[0].Size = static_cast<quint64>(miniSectors) * kMiniSectorSize;
+    for (TEntry& e : entries_)
+      if (e.Data && !e.InMini) e.Start = chain(static_cast<quint32>(SectorsFor(e.Data->size(), kSectorSize)));
+
+    miniFat_.assign(static_cast<size_t>(miniFatSectors) * kIdsPerSector, kFreeSector);
+    for (const TEntry& e : entries_) {
+      if (!e.Data || !e.InMini || e.Data->isEmpty()) continue;
+      const auto count = static_cast<quint32>(SectorsFor(e.Data->size(), kMiniSectorSize));
+      for (quint32 i = 0; i < count; ++i)
+        miniFat_[e.Start + i] = i + 1 < count ? e.Start + i + 1 : kEndOfChain;
+    }
+    // The tables are emitted as they are held.
+    static_assert(Q_BYTE_ORDER == Q_LITTLE_ENDIAN);
+  }
+
+  QByteArray Header() const {
+    QByteArray bytes(kHeaderSize, '\0');
+    auto* p = reinterpret_cast<uchar*>(bytes.data());
+    std::memcpy(p, kSignature, sizeof kSignature);
+    PutLe16(p + 0x18, 0x3E);
+    PutLe16(p + 0x1A, 3);
+    PutLe16(p + 0x1C, 0xFFFE);
+    PutLe16(p + 0x1E, 9);
+    PutLe16(p + 0x20, 6);
+    PutLe32(p + 0x2C, numFat_);
+    PutLe32(p + 0x30, dirStart_);
+    PutLe32(p + 0x38, static_cast<quint32>(kMiniStreamCutoff));
+    PutLe32(p + 0x3C, miniFatStart_);
+    PutLe32(p + 0x40, static_cast<quint32>(miniFat_.size() / kIdsPerSector));
+    PutLe32(p + 0x44, difatStart_);
+    PutLe32(p + 0x48, numDifat_);
+    for (quint32 i = 0; i < kHeaderDifatIds; ++i) PutLe32(p + 0x4C + 4 * i, i < numFat_ ? i : kFreeSector);
+    return bytes;
+  }
+
+  QByteArray Difat() const {
+    QByteArray bytes(static_cast<qsizetype>(numDifat_) * kSectorSize, '\0');
+    auto* p = reinterpret_cast<uchar*>(bytes.data());
+    quint32 fatId = kHeaderDifatIds;
+    for (quint32 k = 0; k < numDifat_; ++k) {
+      uchar* s = p + static_cast<qint64>(k) * kSectorSize;
+      for (int i = 0; i < kIdsPerSector - 1; ++i, ++fatId)
+        PutLe32(s + 4 * i, fatId < numFat_ ? fatId : kFreeSector);
+      PutLe32(s + 4 * (kIdsPerSector - 1), k + 1 < numDifat_ ? difatStart_ + k + 1 : kEndOfChain);
+    }
+    return bytes;
+  }
+
+  QByteArray Directory() const {
+    const qint64 sectors = SectorsFor(static_cast<qint64>(entries_.size()), 4);
+    QByteArray bytes(sectors * kSectorSize, '\0');
+    auto* p = reinterpret_cast<uchar*>(bytes.data());
+    for (qint64 i = 0; i < sectors * 4; ++i) {
+      uchar* d = p + i * kDirEntrySize;
+      if (i >= static_cast<qint64>(entries_.size())) {
+        for (int at : {0x44, 0x48, 0x4C}) PutLe32(d + at, kNoStream);
+        continue;
+      }
+      const TEntry& e = entries_[static_cast<size_t>(i)];
+      for (qsizetype k = 0; k < e.Name.size(); ++k) PutLe16(d + 2 * k, e.Name[k].unicode());
+      PutLe16(d + 0x40, static_cast<quint16>(2 * (e.Name.size() + 1)));
+      d[0x42] = e.Type;
+      d[0x43] = 1;  // black
+      PutLe32(d + 0x44, e.Left);
+      PutLe32(d + 0x48, e.Right);
+      PutLe32(d + 0x4C, e.Child);
+      if (e.Type != kTypeStorage) {
+        PutLe32(d + 0x74, e.Start);
+        PutLe32(d + 0x78, static_cast<quint32>(e.Size));
+      }
+    }
+    return bytes;
+  }
+
+  std::vector<TEntry> entries_;
+  std::vector<quint32> fat_;
+  std::vector<quint32> miniFat_;
+  quint32 numFat_ = 0;
+  quint32 numDifat_ = 0;
+  quint32 totalSectors_ = 0;
+  quint32 difatStart_ = kEndOfChain;
+  quint32 dirStart_ = kEndOfChain;
+  quint32 miniFatStart_ = kEndOfChain;
+};
 
 QString ErrnoText(int error, const QString& what, const QString& path) {
   return QStringLiteral("%1 '%2': %3").arg(what, path, QString::fromLocal8Bit(std::strerror(error)));
@@ -429,9 +650,7 @@ class TTempFile {
   QByteArray path_;
 };
 
-bool WriteAll(int fd, const QByteArray& bytes) {
-  const char* p = bytes.constData();
-  qsizetype left = bytes.size();
+bool WriteAll(int fd, const char* p, qsizetype left) {
   while (left > 0) {
     const ssize_t n = ::write(fd, p, static_cast<size_t>(left));
     if (n < 0) {
@@ -444,7 +663,51 @@ bool WriteAll(int fd, const QByteArray& bytes) {
   return true;
 }
 
-bool ReplaceFile(const QString& path, const QByteArray& bytes, QString* why) {
+// Gathers the writer's small pieces into few system calls; big streams go straight through.
+class TFdSink {
+ public:
+  explicit TFdSink(int fd) : fd_(fd) { buffer_.reserve(kCapacity); }
+  bool Put(const char* data, qsizetype size) {
+    if (buffer_.size() + size > kCapacity && !Flush()) return false;
+    if (size >= kCapacity) return WriteAll(fd_, data, size);
+    buffer_.append(data, size);
+    return true;
+  }
+  bool Flush() {
+    const bool ok = WriteAll(fd_, buffer_.constData(), buffer_.size());
+    buffer_.resize(0);
+    return ok;
+  }
+
+ private:
+  static constexpr qsizetype kCapacity = 256 * 1024;
+  int fd_;
+  QByteArray buffer_;
+};
+
+// Leftovers of saves of the same target that were killed part-way: ".NAME.<random>.tmp". Only
+// old ones go, since a fresh one may belong to a save still running in another process.
+void RemoveStaleTemps(const QString& folder, const QString& targetName) {
+  const QString prefix = QLatin1Char('.') + targetName.left(64) + QLatin1Char('.');
+  const QString suffix = QStringLiteral(".tmp");
+  const QDateTime limit = QDateTime::currentDateTimeUtc().addSecs(-kStaleTempSeconds);
+  const QDir dir(folder);
+  for (const QString& name : dir.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
+    if (!name.startsWith(prefix) || !name.endsWith(suffix)) continue;
+    const QStringView random =
+        QStringView(name).mid(prefix.size(), name.size() - prefix.size() - suffix.size());
+    if (random.isEmpty() || random.size() > 13 || !std::all_of(random.begin(), random.end(), [](QChar c) {
+          return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'z');
+        }))
+      continue;
+    const QString path = dir.filePath(name);
+    const QFileInfo info(path);
+    if (info.isSymLink() || !info.isFile() || info.lastModified().toUTC() > limit) continue;
+    ::unlink(QFile::encodeName(path).constData());
+  }
+}
+
+bool ReplaceFile(const QString& path, const TCompoundWriter& writer, QString* why) {
   const QFileInfo info(path);
   QString target = info.absoluteFilePath();
   // Saving through a link updates the file it points at and keeps the link.
@@ -465,7 +728,10 @@ bool ReplaceFile(const QString& path, const QByteArray& bytes, QString* why) {
   struct stat old {};
   if (::stat(targetPath.constData(), &old) == 0 && S_ISREG(old.st_mode))
     ::fchmod(temp.Fd(), old.st_mode & 07777);
-  if (!WriteAll(temp.Fd(), bytes) || ::fsync(temp.Fd()) != 0 || !temp.Close()) {
+  TFdSink sink(temp.Fd());
+  const bool written =
+      writer.Emit([&](const char* data, qsizetype size) { return sink.Put(data, size); }) && sink.Flush();
+  if (!written || ::fsync(temp.Fd()) != 0 || !temp.Close()) {
     SetError(why, ErrnoText(errno, QStringLiteral("cannot write"), QFile::decodeName(temp.Path())));
     return false;
   }
@@ -481,6 +747,7 @@ bool ReplaceFile(const QString& path, const QByteArray& bytes, QString* why) {
       qCWarning(lcCompound) << "fsync of" << folder << "failed:" << std::strerror(errno);
     ::close(dirFd);
   }
+  RemoveStaleTemps(folder, targetInfo.fileName());
   return true;
 }
 
@@ -704,54 +971,41 @@ std::unique_ptr<CompoundFile> CompoundFile::OpenBytes(const QByteArray& bytes, Q
 }
 
 std::optional<QByteArray> CompoundFile::ToBytes(QString* error) const {
-  InitGsf();
   QString why;
   TShape shape;
   if (!CheckWritable(*root_, shape, &why)) {
     SetError(error, why);
     return std::nullopt;
   }
-  std::optional<QByteArray> result;
-  auto write = [&] {
-    const TInsideGsf inside;
-    TGsfPtr<GsfOutput> sink(gsf_output_memory_new());
-    TGsfPtr<GsfOutfile> ole(gsf_outfile_msole_new(sink.get()));
-    if (!ole) {
-      why = QStringLiteral("cannot start a compound file");
-      return;
-    }
-    if (!WriteLevel(ole.get(), *root_, &why)) return;
-    if (!gsf_output_close(GSF_OUTPUT(ole.get()))) {
-      why = GsfOutputError(GSF_OUTPUT(ole.get()), QStringLiteral("cannot finish the compound file"));
-      return;
-    }
-    const guint8* data = gsf_output_memory_get_bytes(GSF_OUTPUT_MEMORY(sink.get()));
-    const gsf_off_t size = gsf_output_size(sink.get());
-    if (!data || size <= 0) {
-      why = QStringLiteral("empty compound file");
-      return;
-    }
-    if (size > kMaxFileSize) {
-      why = QStringLiteral("too large for one compound file");
-      return;
-    }
-    result = QByteArray(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
-  };
-  if (!RunGuarded(write, shape.Depth > kCallerStackDepth, &why) || !result) {
-    SetError(error, why);
+  const TCompoundWriter writer(*root_);
+  if (writer.Size() > kMaxFileSize) {
+    SetError(error, QStringLiteral("too large for one compound file"));
     return std::nullopt;
   }
-  return result;
+  QByteArray bytes;
+  bytes.reserve(static_cast<qsizetype>(writer.Size()));
+  writer.Emit([&](const char* data, qsizetype size) {
+    bytes.append(data, size);
+    return true;
+  });
+  return bytes;
 }
 
 bool CompoundFile::Save(const QString& path, QString* error) const {
   QString why;
-  const auto bytes = ToBytes(&why);
-  if (!bytes || !ReplaceFile(path, *bytes, &why)) {
-    SetError(error, QStringLiteral("cannot save '%1': %2").arg(path, why));
-    return false;
+  TShape shape;
+  bool ok = CheckWritable(*root_, shape, &why);
+  if (ok) {
+    const TCompoundWriter writer(*root_);
+    if (writer.Size() > kMaxFileSize) {
+      why = QStringLiteral("too large for one compound file");
+      ok = false;
+    } else {
+      ok = ReplaceFile(path, writer, &why);
+    }
   }
-  return true;
+  if (!ok) SetError(error, QStringLiteral("cannot save '%1': %2").arg(path, why));
+  return ok;
 }
 
 }  // namespace vexa

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -14,6 +15,7 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <map>
@@ -579,6 +581,106 @@ TEST(CompoundFileTest, DeepestWritableTreeReadsBack) {
   EXPECT_EQ(t->Stream(QStringLiteral("Object")), "deep");
   s->CreateStorage(QStringLiteral("000"));
   EXPECT_FALSE(f->ToBytes());
+}
+
+// Sibling order of the format: shorter names first, then upper-cased code units.
+bool FormatLess(const QString& a, const QString& b) {
+  if (a.size() != b.size()) return a.size() < b.size();
+  return a.toUpper() < b.toUpper();
+}
+
+struct TSiblingCheck {
+  QStringList InOrder;
+  int Depth = 0;
+};
+
+// Walks the sibling tree below `entry` of a written file in order, as a reader searching by name
+// would rely on it.
+void WalkSiblings(const QByteArray& b, quint32 entry, int depth, TSiblingCheck& out) {
+  if (entry == 0xFFFFFFFF) return;
+  ASSERT_LT(depth, 64);
+  const qsizetype at = EntryOffset(b, static_cast<int>(entry));
+  out.Depth = std::max(out.Depth, depth);
+  WalkSiblings(b, Le32(b, at + 0x44), depth + 1, out);
+  const int units = (static_cast<uchar>(b[at + 0x40]) | (static_cast<uchar>(b[at + 0x41]) << 8)) / 2 - 1;
+  out.InOrder << QString(reinterpret_cast<const QChar*>(b.constData() + at), units);
+  WalkSiblings(b, Le32(b, at + 0x48), depth + 1, out);
+}
+
+TEST(CompoundFileTest, SiblingsFormASortedShallowTree) {
+  auto f = CompoundFile::Create();
+  QStringList names;
+  for (int i = 0; i < 300; ++i) names << QString::number(i * 7919 % 1000).rightJustified(i % 3 + 1, u'0');
+  names.removeDuplicates();
+  for (const QString& n : names) f->Root().CreateStorage(n);
+  for (const QString& n : {QStringLiteral("b"), QStringLiteral("A"), QStringLiteral("Объект"),
+                           QStringLiteral("объекты"), QStringLiteral("Zz")})
+    f->Root().CreateStream(n) = "x";
+  const auto bytes = f->ToBytes();
+  ASSERT_TRUE(bytes);
+  TSiblingCheck check;
+  WalkSiblings(*bytes, Le32(*bytes, EntryOffset(*bytes, 0) + 0x4C), 1, check);
+  ASSERT_EQ(check.InOrder.size(), names.size() + 5);
+  EXPECT_TRUE(std::is_sorted(check.InOrder.begin(), check.InOrder.end(), FormatLess))
+      << check.InOrder.join(u' ').toStdString();
+  EXPECT_LE(check.Depth, 10);  // log2 of 305 children, rounded up
+}
+
+TEST(CompoundFileTest, LargeFileWithExtendedAllocationTableReadsBack) {
+  // Over 109 allocation-table sectors (7 MiB) the table's own list continues outside the header;
+  // mini and big streams, and empty ones, are mixed in every storage.
+  auto f = CompoundFile::Create();
+  for (int i = 0; i < 40; ++i) {
+    CompoundStorage& s = f->Root().CreateStorage(QStringLiteral("%1").arg(i, 3, 10, QLatin1Char('0')));
+    s.CreateStream(QStringLiteral("Object")) = Pattern(200 * 1024 + i * 13, i);
+    s.CreateStream(QStringLiteral("Small")) = Pattern(i * 97 % 4096, i + 1);
+    s.CreateStream(QStringLiteral("Empty"));
+  }
+  QTemporaryDir dir;
+  const QString path = dir.filePath(QStringLiteral("BIG.cfg"));
+  QString error;
+  ASSERT_TRUE(f->Save(path, &error)) << error.toStdString();
+  const QByteArray bytes = ReadFile(path);
+  EXPECT_GT(Le32(bytes, 0x2C), 109u);
+  EXPECT_EQ(Le32(bytes, 0x48), 1u);
+  EXPECT_EQ(bytes, f->ToBytes().value_or(QByteArray()));
+  const auto loaded = CompoundFile::Open(path, &error);
+  ASSERT_TRUE(loaded) << error.toStdString();
+  EXPECT_EQ(Describe(*loaded), Describe(*f));
+  TTreeMap expected = Describe(*f);
+  EXPECT_EQ(ReadWithOlefile(path), expected);
+}
+
+TEST(CompoundFileTest, SaveRemovesStaleTemporariesOfTheSameFile) {
+  QTemporaryDir dir;
+  const auto age = [&](const QString& name, int seconds) {
+    const QString path = dir.filePath(name);
+    WriteFile(path, "left by a killed save");
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(file.setFileTime(QDateTime::currentDateTimeUtc().addSecs(-seconds),
+                                 QFileDevice::FileModificationTime));
+  };
+  age(QStringLiteral(".NET.cfg.k3j9x0a1b2.tmp"), 3600);
+  age(QStringLiteral(".NET.cfg.zz.tmp"), 120);
+  age(QStringLiteral(".NET.cfg.fresh1.tmp"), 5);           // maybe a save running elsewhere
+  age(QStringLiteral(".TASKS.cfg.k3j9x0a1b2.tmp"), 3600);  // another file's
+  age(QStringLiteral(".NET.cfg.my.notes.tmp"), 3600);      // not a name we make
+  age(QStringLiteral("NET.cfg.k3j9x0a1b2.tmp"), 3600);
+  ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral(".NET.cfg.dir0.tmp")));
+  const QStringList kept = {QStringLiteral(".NET.cfg.fresh1.tmp"), QStringLiteral(".NET.cfg.my.notes.tmp"),
+                            QStringLiteral(".TASKS.cfg.k3j9x0a1b2.tmp"), QStringLiteral("NET.cfg"),
+                            QStringLiteral("NET.cfg.k3j9x0a1b2.tmp")};
+
+  // A failed save leaves them all.
+  const auto f = SampleFile();
+  const QStringList before = FolderEntries(dir.path());
+  EXPECT_FALSE(f->Save(dir.filePath(QStringLiteral(".NET.cfg.dir0.tmp"))));
+  EXPECT_EQ(FolderEntries(dir.path()), before);
+
+  ASSERT_TRUE(f->Save(dir.filePath(QStringLiteral("NET.cfg"))));
+  EXPECT_EQ(FolderEntries(dir.path()), kept);
+  EXPECT_TRUE(QFileInfo(dir.filePath(QStringLiteral(".NET.cfg.dir0.tmp"))).isDir());
 }
 
 // The seed corpus of the fuzz target: valid files must keep opening, broken ones keep failing.
