@@ -193,19 +193,21 @@ void TMainForm::CreateToolBar() {
   }
   keyPicture_->setPixmap(key);
   keyPicture_->installEventFilter(this);
-  toolBar_->addWidget(keyPicture_);
+  // A widget on a toolbar is shown and hidden through its action.
+  keyAction_ = toolBar_->addWidget(keyPicture_);
 }
 
 void TMainForm::CreateStatusBar() {
   QStatusBar* bar = statusBar();
   bar->setSizeGripEnabled(false);
   auto* caption = new QLabel(QStringLiteral("Состояние программы:"), bar);
-  caption->setFixedWidth(130);
   caption->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  // The panel widths are the narrowest; a wider system font still gets its whole caption.
+  caption->setFixedWidth(std::max(130, caption->sizeHint().width() + 4));
   statePanel_ = new QLabel(kStopped, bar);
   statePanel_->setObjectName(QStringLiteral("ProgramState"));
-  statePanel_->setFixedWidth(200);
   statePanel_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  statePanel_->setFixedWidth(200);
   bar->addWidget(caption);
   bar->addWidget(statePanel_);
 }
@@ -236,7 +238,7 @@ void TMainForm::CentreOnWorkArea() {
 
 void TMainForm::SetNetworkOpen(bool open) {
   networkOpen_ = open;
-  keyPicture_->setVisible(open);
+  keyAction_->setVisible(open);
   actAccess->setText(open ? QStringLiteral("Закрыть сеть для настройки")
                           : QStringLiteral("Открыть сеть для настройки"));
   UpdateCommands();

@@ -145,6 +145,7 @@ class TMainForm : public QMainWindow {
   QTabWidget* pcMnemo_ = nullptr;
   QToolBar* toolBar_ = nullptr;
   QLabel* keyPicture_ = nullptr;
+  QAction* keyAction_ = nullptr;
   QLabel* statePanel_ = nullptr;
   QMenu* popupMenu1_ = nullptr;
 };

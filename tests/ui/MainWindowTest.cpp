@@ -10,6 +10,7 @@
 #include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
 #include <QTabWidget>
@@ -148,31 +149,48 @@ TEST_F(TMainFormTest, NetworkOpenGatesTheConfigurationCommandsAndTheKey) {
   form->SetWindow(TWindowRole::LabelProperties, &labelProps);
   int exports = 0;
   form->SaveNetworkDescription = [&] { ++exports; };
+  form->show();
   auto changed = Watch(form.get(), &TMainForm::NetworkOpenChanged);
   form->SetNetworkOpen(false);
 
   for (QAction* a : {form->actSetup, form->actSaveDescription, form->actXY, form->actLabelProperties,
                      form->actDeleteLabel})
     EXPECT_FALSE(a->isEnabled()) << a->text().toStdString();
-  EXPECT_FALSE(form->KeyPicture()->isVisibleTo(form.get()));
+  EXPECT_FALSE(form->KeyPicture()->isVisible());
   EXPECT_EQ(form->actAccess->text(), QStringLiteral("Открыть сеть для настройки"));
   // The label commands that only look stay available.
   for (QAction* a : {form->actHistory, form->actPrint, form->actChannel}) EXPECT_TRUE(a->isEnabled());
 
   form->SetNetworkOpen(true);
+  QApplication::processEvents();  // the toolbar lays itself out again
   for (QAction* a : {form->actSetup, form->actSaveDescription, form->actXY, form->actLabelProperties,
                      form->actDeleteLabel})
     EXPECT_TRUE(a->isEnabled()) << a->text().toStdString();
-  EXPECT_TRUE(form->KeyPicture()->isVisibleTo(form.get()));
+  EXPECT_TRUE(form->KeyPicture()->isVisible());
   EXPECT_EQ(form->actAccess->text(), QStringLiteral("Закрыть сеть для настройки"));
   form->actSaveDescription->trigger();
   EXPECT_EQ(exports, 1);
 
+  // The key leads to the channel templates only with Ctrl, Shift and Alt all held.
+  QWidget templates(nullptr, Qt::Window);
+  form->SetWindow(TWindowRole::Registry, &templates);
+  auto release = [&](Qt::KeyboardModifiers mods) {
+    QMouseEvent e(QEvent::MouseButtonRelease, QPointF(5, 5), form->KeyPicture()->mapToGlobal(QPointF(5, 5)),
+                  Qt::LeftButton, Qt::NoButton, mods);
+    QApplication::sendEvent(form->KeyPicture(), &e);
+  };
+  release(Qt::ControlModifier | Qt::ShiftModifier);
+  EXPECT_FALSE(templates.isVisible());
+  release(Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier);
+  EXPECT_TRUE(templates.isVisible());
+  templates.hide();
+
   // Closing needs no password and takes everything away again.
   form->actAccess->trigger();
+  QApplication::processEvents();
   EXPECT_FALSE(form->NetworkOpen());
   EXPECT_FALSE(form->actSetup->isEnabled());
-  EXPECT_FALSE(form->KeyPicture()->isVisibleTo(form.get()));
+  EXPECT_FALSE(form->KeyPicture()->isVisible());
   ASSERT_EQ(changed->Count, 3);
   EXPECT_EQ(changed->Values.at(1), true);
   EXPECT_EQ(changed->Values.at(2), false);

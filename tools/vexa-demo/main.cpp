@@ -1,0 +1,352 @@
+// vexa-demo: prepares a demonstration installation folder with the program's own code: two plant
+// pictures drawn here, channel templates for the simulated network, the settings with simulation
+// on, and value labels on the searched network.
+//
+//   vexa-demo prepare DIR            pictures, Config/REGISTRY.cfg and Config/SETUP.cfg
+//   vexa-demo labels DIR             labels on a few registers of DIR/Config/NET.cfg (after a search)
+//   vexa-demo big-net DIR COUNT      a NET.cfg of about COUNT registers, for start-up measurements
+
+#include <QDir>
+#include <QFont>
+#include <QGuiApplication>
+#include <QImage>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QPainterPath>
+#include <cstdio>
+#include <memory>
+
+#include "core/CommInt.h"
+#include "core/CustomRegister.h"
+#include "core/Globals.h"
+#include "core/RegisterNode.h"
+#include "core/Services.h"
+#include "storage/Utilities.h"
+#include "ui/model/LabelDisplay.h"
+
+namespace vexa::demo {
+
+namespace {
+
+constexpr int kWidth = 640;
+constexpr int kHeight = 400;
+
+// A port that is never opened: the demonstration runs in simulation mode.
+class TNoPort : public TCustomComm {
+ public:
+  void Open() override { throw ECommError(QStringLiteral("No port in vexa-demo"), -1); }
+  void Close() override {}
+  bool Connected() const override { return false; }
+  int Write(const uint8_t*, int) override { return -1; }
+  int Read(uint8_t*, int) override { return -1; }
+  int InQueCount() override { return -1; }
+  void PurgeIn() override {}
+  void PurgeOut() override {}
+  void SetDTR(bool) override {}
+  void SetRTS(bool) override {}
+};
+
+void Err(const QString& text) {
+  std::fprintf(stderr, "vexa-demo: %s\n", qPrintable(text));
+}
+
+// --- pictures ----------------------------------------------------------------------------------
+
+struct TCanvas {
+  QImage Image{kWidth, kHeight, QImage::Format_RGB32};
+  QPainter P;
+  TCanvas() {
+    Image.fill(QColor(0xF4, 0xF1, 0xE8));
+    P.begin(&Image);
+    P.setRenderHint(QPainter::Antialiasing);
+    QFont f(QStringLiteral("DejaVu Sans"));
+    f.setPixelSize(12);
+    P.setFont(f);
+  }
+  void Title(const QString& text) {
+    QFont f = P.font();
+    f.setPixelSize(16);
+    f.setBold(true);
+    P.save();
+    P.setFont(f);
+    P.setPen(QColor(0x30, 0x30, 0x30));
+    P.drawText(QRect(0, 8, kWidth, 24), Qt::AlignHCenter, text);
+    P.restore();
+  }
+  void Pipe(const QPolygon& path, const QColor& color) {
+    P.save();
+    P.setPen(QPen(color.darker(140), 9, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    P.drawPolyline(path);
+    P.setPen(QPen(color, 6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    P.drawPolyline(path);
+    P.restore();
+  }
+  void Vessel(const QRect& r, const QColor& color, const QString& name) {
+    P.save();
+    QLinearGradient g(r.topLeft(), r.topRight());
+    g.setColorAt(0, color.lighter(130));
+    g.setColorAt(0.5, color);
+    g.setColorAt(1, color.darker(130));
+    P.setBrush(g);
+    P.setPen(QPen(QColor(0x40, 0x40, 0x40), 2));
+    P.drawRoundedRect(r, 14, 14);
+    P.setPen(Qt::black);
+    P.drawText(QRect(r.left() - 40, r.bottom() + 4, r.width() + 80, 18), Qt::AlignHCenter, name);
+    P.restore();
+  }
+  void Pump(QPoint c, const QString& name) {
+    P.save();
+    P.setPen(QPen(QColor(0x40, 0x40, 0x40), 2));
+    P.setBrush(QColor(0x7C, 0xB3, 0x42));
+    P.drawEllipse(c, 18, 18);
+    QPolygon tri;
+    tri << QPoint(c.x() - 9, c.y() - 12) << QPoint(c.x() + 13, c.y()) << QPoint(c.x() - 9, c.y() + 12);
+    P.setBrush(Qt::white);
+    P.drawPolygon(tri);
+    P.setPen(Qt::black);
+    P.drawText(QRect(c.x() - 50, c.y() + 22, 100, 18), Qt::AlignHCenter, name);
+    P.restore();
+  }
+  void Valve(QPoint c) {
+    P.save();
+    P.setPen(QPen(QColor(0x40, 0x40, 0x40), 2));
+    P.setBrush(QColor(0xE5, 0x39, 0x35));
+    QPolygon bow;
+    bow << QPoint(c.x() - 10, c.y() - 8) << QPoint(c.x() + 10, c.y() + 8) << QPoint(c.x() + 10, c.y() - 8)
+        << QPoint(c.x() - 10, c.y() + 8);
+    P.drawPolygon(bow);
+    P.restore();
+  }
+  void Flame(QPoint c) {
+    P.save();
+    QPainterPath path;
+    path.moveTo(c.x(), c.y() - 22);
+    path.cubicTo(c.x() + 16, c.y() - 6, c.x() + 12, c.y() + 10, c.x(), c.y() + 10);
+    path.cubicTo(c.x() - 12, c.y() + 10, c.x() - 16, c.y() - 6, c.x(), c.y() - 22);
+    P.setPen(Qt::NoPen);
+    P.setBrush(QColor(0xFF, 0x8F, 0x00));
+    P.drawPath(path);
+    P.restore();
+  }
+};
+
+QImage BoilerHouse() {
+  TCanvas c;
+  c.Title(QStringLiteral("Котельная: контуры отопления"));
+  const QColor hot(0xD3, 0x2F, 0x2F), cold(0x19, 0x76, 0xD2);
+  c.Pipe(QPolygon({QPoint(150, 120), QPoint(330, 120), QPoint(330, 90), QPoint(560, 90)}), hot);
+  c.Pipe(QPolygon({QPoint(560, 320), QPoint(330, 320), QPoint(330, 290), QPoint(150, 290)}), cold);
+  c.Pipe(QPolygon({QPoint(560, 90), QPoint(590, 90), QPoint(590, 320), QPoint(560, 320)}), hot);
+  c.Pipe(QPolygon({QPoint(420, 90), QPoint(420, 160)}), hot);
+  c.Pipe(QPolygon({QPoint(460, 250), QPoint(460, 320)}), cold);
+  c.Vessel(QRect(60, 100, 90, 210), QColor(0x90, 0xA4, 0xAE), QStringLiteral("Котел №1"));
+  c.Flame(QPoint(105, 270));
+  c.Vessel(QRect(380, 160, 120, 90), QColor(0xB0, 0xBE, 0xC5), QStringLiteral("Теплообменник"));
+  c.Pump(QPoint(250, 290), QStringLiteral("Насос сетевой"));
+  c.Valve(QPoint(530, 90));
+  c.Valve(QPoint(530, 320));
+  c.P.drawText(QRect(500, 60, 120, 18), Qt::AlignLeft, QStringLiteral("Подача"));
+  c.P.drawText(QRect(500, 330, 120, 18), Qt::AlignLeft, QStringLiteral("Обратка"));
+  c.P.end();
+  return c.Image;
+}
+
+QImage PumpStation() {
+  TCanvas c;
+  c.Title(QStringLiteral("Насосная станция"));
+  const QColor water(0x03, 0x9B, 0xE5);
+  c.Pipe(QPolygon({QPoint(130, 300), QPoint(230, 300)}), water);
+  c.Pipe(QPolygon({QPoint(270, 300), QPoint(360, 300), QPoint(360, 140), QPoint(460, 140)}), water);
+  c.Pipe(QPolygon({QPoint(560, 200), QPoint(600, 200), QPoint(600, 360), QPoint(40, 360), QPoint(40, 300),
+                   QPoint(70, 300)}),
+         water.darker(120));
+  c.Vessel(QRect(60, 180, 70, 140), QColor(0x81, 0xD4, 0xFA), QStringLiteral("Резервуар"));
+  c.Pump(QPoint(250, 300), QStringLiteral("Насос №1"));
+  c.Vessel(QRect(460, 100, 100, 130), QColor(0xB3, 0xE5, 0xFC), QStringLiteral("Напорный бак"));
+  c.Valve(QPoint(360, 220));
+  c.P.end();
+  return c.Image;
+}
+
+// --- configuration -----------------------------------------------------------------------------
+
+struct TRegisterDef {
+  const char* Caption;
+  TRegisterType Type;
+  int Digits;
+  bool Writable;
+  const char* Comments;
+};
+
+TRootNode* AddTemplate(const char* type, const char* comments, std::initializer_list<TRegisterDef> regs) {
+  auto* channel = new TRootNode(REGISTRY.get());  // owned by REGISTRY
+  channel->SetCaption(QString::fromLatin1(type));
+  channel->SetComments(QString::fromUtf8(comments));
+  channel->SetImageIndex(23);
+  auto* id = new TRegisterNode(channel);
+  id->SetCaption(QStringLiteral("Регистр-идентификатор"));
+  id->SetRegisterType(rtBYTE);
+  id->SetImageIndex(40);
+  id->SetVisible(false);
+  for (const TRegisterDef& d : regs) {
+    auto* reg = new TRegisterNode(channel);
+    reg->SetCaption(QString::fromUtf8(d.Caption));
+    reg->SetComments(QString::fromUtf8(d.Comments));
+    reg->SetRegisterType(d.Type);
+    reg->SetDigits(d.Digits);
+    reg->SetUserCanWRITE(d.Writable);
+    reg->SetImageIndex(40);
+  }
+  return channel;
+}
+
+int Prepare(const QString& dir) {
+  QDir().mkpath(dir + QStringLiteral("/Config"));
+  QDir().mkpath(dir + QStringLiteral("/Archives"));
+  QDir().mkpath(dir + QStringLiteral("/Pictures"));
+  const QString boiler = dir + QStringLiteral("/Pictures/boiler-house.png");
+  const QString pumps = dir + QStringLiteral("/Pictures/pump-station.bmp");
+  if (!BoilerHouse().save(boiler, "PNG") || !PumpStation().save(pumps, "BMP")) {
+    Err(QStringLiteral("cannot write the pictures into %1/Pictures").arg(dir));
+    return 1;
+  }
+
+  // Channel type 0: the temperature loops of address 0; type 1: the pressure channels of address 1.
+  AddTemplate("000", "Контур регулирования температуры",
+              {{"Температура", rtINT, 1, false, "Измеренная температура, °C"},
+               {"Уставка температуры", rtINT, 1, true, "Заданная температура, °C"},
+               {"Выход регулятора", rtFLOAT, 1, false, "Мощность на исполнительном механизме, %"},
+               {"Авария", rtBOOL, 0, false, "Превышение предела"},
+               {"Режим", rtUBYTE, 0, true, "Режим работы канала"}});
+  AddTemplate("001", "Канал измерения давления",
+              {{"Давление", rtINT, 2, false, "Измеренное давление, бар"},
+               {"Уставка давления", rtINT, 2, true, "Заданное давление, бар"},
+               {"Расход", rtFLOAT, 1, false, "Расход воды, м3/ч"},
+               {"Насос включен", rtBOOL, 0, true, "Состояние насоса"}});
+  if (!SaveTreeFile(*REGISTRY)) {
+    Err(QStringLiteral("cannot write %1").arg(ConfigFilePath(QStringLiteral("REGISTRY"))));
+    return 1;
+  }
+
+  // The port setters only store while streaming; COM1 is the simulator's link in the demo folder.
+  SETUP->SetState(csLoading);
+  SETUP->SetPortIndex(0);
+  SETUP->SetBaudRateIndex(3);
+  SETUP->ClearState(csLoading);
+  SETUP->SetDemo(true);
+  SETUP->SetAutoLoadEnabled(true);
+  SETUP->SetTablesDir(dir);
+  SETUP->SetMNames({QStringLiteral("Котельная"), QStringLiteral("Насосная станция")});
+  SETUP->SetMFiles({boiler, pumps});
+  if (!SaveTreeFile(*SETUP)) {
+    Err(QStringLiteral("cannot write %1").arg(ConfigFilePath(QStringLiteral("SETUP"))));
+    return 1;
+  }
+  return 0;
+}
+
+struct TLabelDef {
+  const char* Register;
+  const char* Page;
+  int Left;
+  int Top;
+  const char* Units;
+};
+
+int Labels() {
+  LoadTreeFile(NET);
+  const TLabelDef defs[] = {
+      {"D000C000R001", "ts0", 160, 150, "°C"},   {"D000C000R002", "ts0", 160, 172, "°C"},
+      {"D000C000R003", "ts0", 160, 220, "%"},    {"D000C001R001", "ts0", 390, 110, "°C"},
+      {"D000C002R001", "ts0", 390, 330, "°C"},   {"D001C000R001", "ts1", 300, 240, "бар"},
+      {"D001C000R003", "ts1", 380, 110, "м3/ч"}, {"D001C001R001", "ts1", 460, 240, "бар"},
+  };
+  int placed = 0;
+  for (const TLabelDef& d : defs) {
+    auto* reg = dynamic_cast<TRegisterNode*>(FindNode(NET.get(), QString::fromLatin1(d.Register)));
+    if (reg == nullptr || reg->ComponentCount() > 0) continue;
+    auto* label = new TLabelDisplay(reg);  // owned by its register
+    label->SetParentName(QString::fromLatin1(d.Page));
+    label->SetLeft(d.Left);
+    label->SetTop(d.Top);
+    label->SetPrefix(reg->Caption() + QStringLiteral(" ="));
+    label->SetUnits(QString::fromUtf8(d.Units));
+    ++placed;
+  }
+  if (placed == 0) {
+    Err(QStringLiteral("no register of the demonstration network found in %1")
+            .arg(ConfigFilePath(QStringLiteral("NET"))));
+    return 1;
+  }
+  return SaveTreeFile(*NET) ? 0 : 1;
+}
+
+// Regulators of 4 channels with 40 registers each, until about `count` registers exist.
+int BigNet(int count) {
+  for (int a = 0; a < 256 && count > 0; ++a) {
+    auto* regulator = new TRootNode(NET.get());
+    regulator->SetName(QStringLiteral("D%1").arg(a, 3, 10, QLatin1Char('0')));
+    regulator->SetCaption(QStringLiteral("Регулятор %1").arg(a, 3, 10, QLatin1Char('0')));
+    regulator->SetImageIndex(22);
+    for (int c = 0; c < 4 && count > 0; ++c) {
+      auto* channel = new TRootNode(regulator);
+      channel->SetName(regulator->Name() + QStringLiteral("C%1").arg(c, 3, 10, QLatin1Char('0')));
+      channel->SetCaption(QStringLiteral("Канал %1").arg(c, 3, 10, QLatin1Char('0')));
+      channel->SetImageIndex(23);
+      for (int r = 0; r < 40 && count > 0; ++r, --count) {
+        auto* reg = new TRegisterNode(channel);
+        reg->SetName(TCustomRegister::RegisterName(a, c, r));
+        reg->SetCaption(QStringLiteral("Регистр %1").arg(r, 3, 10, QLatin1Char('0')));
+        reg->SetImageIndex(40);
+        reg->SetRegisterType(r == 0 ? rtBYTE : rtINT);
+        reg->SetVisible(r != 0);
+      }
+    }
+  }
+  return SaveTreeFile(*NET) ? 0 : 1;
+}
+
+int Usage() {
+  std::fputs(
+      "usage: vexa-demo prepare DIR | labels DIR | big-net DIR COUNT\n"
+      "  prepare  pictures, channel templates and settings (simulation on) of a demonstration folder\n"
+      "  labels   value labels on registers of DIR/Config/NET.cfg\n"
+      "  big-net  a network of about COUNT registers in DIR/Config/NET.cfg\n",
+      stderr);
+  return 2;
+}
+
+}  // namespace
+
+}  // namespace vexa::demo
+
+int main(int argc, char** argv) {
+  using namespace vexa;
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QGuiApplication app(argc, argv);
+  const QStringList args = app.arguments().mid(1);
+  if (args.size() < 2) return demo::Usage();
+  const QString dir = QDir(args[1]).absolutePath();
+  QDir().mkpath(dir + QStringLiteral("/Config"));
+  Services().ExeDir = dir;
+  CreateGlobals(std::make_unique<demo::TNoPort>());
+  int rc = 2;
+  try {
+    if (args[0] == QLatin1String("prepare") && args.size() == 2) {
+      rc = demo::Prepare(dir);
+    } else if (args[0] == QLatin1String("labels") && args.size() == 2) {
+      rc = demo::Labels();
+    } else if (args[0] == QLatin1String("big-net") && args.size() == 3) {
+      bool ok = false;
+      const int count = args[2].toInt(&ok);
+      rc = ok && count > 0 ? demo::BigNet(count) : demo::Usage();
+    } else {
+      rc = demo::Usage();
+    }
+  } catch (const std::exception& e) {
+    demo::Err(QString::fromUtf8(e.what()));
+    rc = 1;
+  }
+  DestroyGlobals();
+  return rc;
+}
