@@ -1,6 +1,8 @@
 #pragma once
 // TRootNode: the base of every tree node, and as is the container node (root, regulator, channel).
 
+#include <atomic>
+
 #include "core/Component.h"
 
 namespace vexa {
@@ -41,7 +43,7 @@ class TRootNode : public TComponent {
   TRootNode* Node(int index) const;
 
  private:
-  bool enabled_ = false;
+  std::atomic<bool> enabled_ = false;  // read by the poller thread
   QString caption_;
   QString comments_;
   void* pdata_ = nullptr;

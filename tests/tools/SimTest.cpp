@@ -322,24 +322,27 @@ TEST(SimFaults, GarbleOneBreaksTheCrcOfEveryAnswer) {
 TEST(SimFaults, SplitOneLeavesAGapInsideTheAnswer) {
   TSim sim({QStringLiteral("--split"), QStringLiteral("1")});
   TLine line(sim);
-  line.Send(ReadRequest(0, 0, 7));
-  // The longest time the byte count stood still part-way through the answer.
+  // A busy machine may keep this thread off the processor across the whole gap, so a few answers
+  // are watched; one clear gap is enough.
   int64_t longestStill = 0;
-  int count = 0;
-  auto since = Clock::now();
-  const auto t0 = Clock::now();
-  while (count < 14 && MsSince(t0) < 2000) {
-    SleepMs(1);
-    const int now = line.Port().InQueCount();
-    if (now != count) {
-      if (count > 0) longestStill = std::max(longestStill, MsSince(since));
-      count = now;
-      since = Clock::now();
+  for (int attempt = 0; attempt < 3 && longestStill < 20; ++attempt) {
+    line.Send(ReadRequest(0, 0, 7));
+    int count = 0;
+    auto since = Clock::now();
+    const auto t0 = Clock::now();
+    while (count < 14 && MsSince(t0) < 2000) {
+      SleepMs(1);
+      const int now = line.Port().InQueCount();
+      if (now != count) {
+        if (count > 0) longestStill = std::max(longestStill, MsSince(since));
+        count = now;
+        since = Clock::now();
+      }
     }
+    EXPECT_EQ(count, 14);
+    EXPECT_TRUE(CrcValid(line.Take()));
   }
-  EXPECT_EQ(count, 14);
   EXPECT_GE(longestStill, 20);
-  EXPECT_TRUE(CrcValid(line.Take()));
 }
 
 // The program's own exchange over TComm: a register learns its type from vexa-sim, writes, reads
