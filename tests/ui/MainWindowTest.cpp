@@ -606,12 +606,11 @@ TEST_F(TMainFormTest, TheWindowGrowsToTheLargestPictureAndIsCentred) {
 }
 
 TEST_F(TMainFormTest, SmallPicturesKeepTheWindowSize) {
-  OnePage();
-  Create();
-  const QSize base(TMainForm::kClientWidth, form->height());
-  Create();  // the same settings give the same size
-  EXPECT_EQ(form->size(), base);
-  EXPECT_EQ(form->width(), TMainForm::kClientWidth);
+  Pages({}, {});
+  const QSize empty = Create().size();
+  OnePage();  // 120 x 80, well inside the page
+  EXPECT_EQ(Create().size(), empty);
+  EXPECT_EQ(empty.width(), TMainForm::kClientWidth);
 }
 
 TEST(MnemoCaptionTest, BlankNamesAreUntitled) {
