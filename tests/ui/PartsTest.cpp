@@ -197,7 +197,7 @@ TEST(RdWarnForm, StepsAsideWhileAModalMessageIsUpAndComesBack) {
   EXPECT_TRUE(form.isVisible());
 }
 
-TEST(RdWarnForm, ClosedWhileASideStaysClosed) {
+TEST(RdWarnForm, ClosedWhileAsideStaysClosed) {
   TRdWarnForm form;
   QMessageBox box(QMessageBox::Information, "Vexa", "Сообщение");
   box.setWindowModality(Qt::ApplicationModal);
