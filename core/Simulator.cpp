@@ -14,16 +14,6 @@ namespace vexa {
 
 namespace {
 
-struct TBand {
-  int Start;
-  int High;  // this or more becomes High - 1
-  int Low;   // then this or less becomes Low + 1
-};
-
-// Value bands of the three kinds of simulated regulator (address mod 3).
-constexpr TBand kByteBands[3] = {{110, 120, 100}, {90, 100, 80}, {55, 60, 50}};
-constexpr TBand kWordBands[3] = {{350, 400, 300}, {250, 300, 200}, {85, 90, 80}};
-
 uint8_t TypeByte(int code, const TCustomRegister& reg) {
   return static_cast<uint8_t>(code | (reg.UserCanWRITE() ? 0x80 : 0) | (reg.UserCanREAD() ? 0x40 : 0));
 }

@@ -7,6 +7,15 @@ namespace vexa {
 struct TRegisterFrame;
 class TCustomRegister;
 
+// Value bands of the three kinds of simulated regulator (network address mod 3); vexa-sim uses the same.
+struct TBand {
+  int Start;
+  int High;  // this or more becomes High - 1
+  int Low;   // then this or less becomes Low + 1
+};
+inline constexpr TBand kByteBands[3] = {{110, 120, 100}, {90, 100, 80}, {55, 60, 50}};
+inline constexpr TBand kWordBands[3] = {{350, 400, 300}, {250, 300, 200}, {85, 90, 80}};
+
 // Leaves the answer (CRC included) in frame; False when the simulated network does not answer.
 bool Simulate(TRegisterFrame& frame, TCustomRegister& reg);
 

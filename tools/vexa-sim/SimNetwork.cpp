@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "core/Protocol.h"
+#include "core/Simulator.h"
 
 namespace vexa::sim {
 
@@ -47,14 +48,6 @@ constexpr TRow kType1[] = {
     {5, rtDOUBLE, 0, false, "wanders"}, {6, rtASCIIZ, 0, true, "holds, \"Zone <channel>\""},
     {7, rtBOOL, 0, false, "random"},
 };
-
-struct TBand {
-  int Start;
-  int High;  // this or more becomes High - 1
-  int Low;   // then this or less becomes Low + 1
-};
-constexpr TBand kByteBands[3] = {{110, 120, 100}, {90, 100, 80}, {55, 60, 50}};
-constexpr TBand kWordBands[3] = {{350, 400, 300}, {250, 300, 200}, {85, 90, 80}};
 
 template <typename T>
 QByteArray Bytes(T value, int size = sizeof(T)) {
