@@ -92,18 +92,23 @@ class TMainFormTest : public TVexaTest {
 
   // Runs `inside` as soon as a modal window is up, then closes that window.
   static void WhenModal(std::function<void(QWidget*)> inside) {
+    // Only the pending timer holds the poll alive, so it is freed once the modal window was handled.
     auto poll = std::make_shared<std::function<void()>>();
-    *poll = [inside, poll] {
+    std::weak_ptr<std::function<void()>> weak = poll;
+    *poll = [inside, weak] {
+      const auto self = weak.lock();
+      if (!self) return;
       QWidget* modal = QApplication::activeModalWidget();
       if (modal == nullptr) {
-        QTimer::singleShot(10, *poll);
+        QTimer::singleShot(10, [self] { (*self)(); });
         return;
       }
       inside(modal);
       if (auto* d = qobject_cast<QDialog*>(modal); d != nullptr && d->isVisible()) d->reject();
     };
-    QTimer::singleShot(0, *poll);
+    QTimer::singleShot(0, [poll] { (*poll)(); });
   }
+
 
   std::unique_ptr<TMainForm> form;
 };
