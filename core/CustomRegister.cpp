@@ -242,18 +242,24 @@ void TCustomRegister::Refresh() {
   if (Enabled()) StringData();
 }
 
-#define VEXA_CHANGED_SETTER(Name, Type, field)  \
-  void TCustomRegister::Set##Name(Type value) { \
-    if (value != field) SetChanged(true);       \
-    field = value;                              \
-  }
-VEXA_CHANGED_SETTER(RegisterType, TRegisterType, registerType_)
-VEXA_CHANGED_SETTER(MaxCount, int, maxCount_)
-VEXA_CHANGED_SETTER(XScale, double, xScale_)
-VEXA_CHANGED_SETTER(YScale, double, yScale_)
-VEXA_CHANGED_SETTER(UserCanREAD, bool, userCanRead_)
-VEXA_CHANGED_SETTER(UserCanWRITE, bool, userCanWrite_)
-#undef VEXA_CHANGED_SETTER
+void TCustomRegister::SetRegisterType(TRegisterType value) {
+  StoreChanged(registerType_, value);
+}
+void TCustomRegister::SetMaxCount(int value) {
+  StoreChanged(maxCount_, value);
+}
+void TCustomRegister::SetXScale(double value) {
+  StoreChanged(xScale_, value);
+}
+void TCustomRegister::SetYScale(double value) {
+  StoreChanged(yScale_, value);
+}
+void TCustomRegister::SetUserCanREAD(bool value) {
+  StoreChanged(userCanRead_, value);
+}
+void TCustomRegister::SetUserCanWRITE(bool value) {
+  StoreChanged(userCanWrite_, value);
+}
 
 void TCustomRegister::FillAddress(const QString& name, uint8_t& address, uint8_t& channel, uint8_t& reg) {
   const auto a = StrToInt(name.mid(1, 3));

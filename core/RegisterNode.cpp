@@ -67,16 +67,20 @@ void TRegisterNode::Update() {
     if (auto* label = dynamic_cast<TValueSink*>(Component(0))) label->SetValue(LastStringData());
 }
 
-#define VEXA_CHANGED_SETTER(Name, field)         \
-  void TRegisterNode::Set##Name(int value) {     \
-    if (value != field) SetChanged(true);        \
-    field = value;                               \
-  }
-VEXA_CHANGED_SETTER(LoggingInterval, loggingInterval_)
-VEXA_CHANGED_SETTER(Zero, zero_)
-VEXA_CHANGED_SETTER(Notch, notch_)
-VEXA_CHANGED_SETTER(PenWidth, penWidth_)
-VEXA_CHANGED_SETTER(PenColor, penColor_)
-#undef VEXA_CHANGED_SETTER
+void TRegisterNode::SetLoggingInterval(int value) {
+  StoreChanged(loggingInterval_, value);
+}
+void TRegisterNode::SetZero(int value) {
+  StoreChanged(zero_, value);
+}
+void TRegisterNode::SetNotch(int value) {
+  StoreChanged(notch_, value);
+}
+void TRegisterNode::SetPenWidth(int value) {
+  StoreChanged(penWidth_, value);
+}
+void TRegisterNode::SetPenColor(int value) {
+  StoreChanged(penColor_, value);
+}
 
 }  // namespace vexa

@@ -55,23 +55,19 @@ void TRootNode::SetEnabled(bool value) {
 }
 
 void TRootNode::SetCaption(const QString& value) {
-  if (value != caption_) changed_ = true;
-  caption_ = value;
+  StoreChanged(caption_, value);
 }
 
 void TRootNode::SetComments(const QString& value) {
-  if (value != comments_) changed_ = true;
-  comments_ = value;
+  StoreChanged(comments_, value);
 }
 
 void TRootNode::SetImageIndex(int value) {
-  if (value != imageIndex_) changed_ = true;
-  imageIndex_ = value;
+  StoreChanged(imageIndex_, value);
 }
 
 void TRootNode::SetVisible(bool value) {
-  if (value != visible_) changed_ = true;
-  visible_ = value;
+  StoreChanged(visible_, value);
 }
 
 int TRootNode::NodeCount() const {

@@ -42,6 +42,14 @@ class TRootNode : public TComponent {
   int NodeCount() const;
   TRootNode* Node(int index) const;
 
+ protected:
+  // Stores a property's new value; the node counts as changed only when the value differs.
+  template <class Field, class Value>
+  void StoreChanged(Field& field, const Value& value) {
+    if (field != value) changed_ = true;
+    field = value;
+  }
+
  private:
   std::atomic<bool> enabled_ = false;  // read by the poller thread
   QString caption_;

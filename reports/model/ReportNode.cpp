@@ -31,18 +31,26 @@ const TClassInfo& TReportNode::StaticClassInfo() {
   return info;
 }
 
-#define VEXA_REPORT_SETTER(Name, Type, field) \
-  void TReportNode::Set##Name(Type v) {       \
-    if (v != field) SetChanged(true);         \
-    field = v;                                \
-  }
-VEXA_REPORT_SETTER(StartPoint, double, startPoint_)
-VEXA_REPORT_SETTER(LastPoint, double, lastPoint_)
-VEXA_REPORT_SETTER(LoggingIntervalIndex, int, loggingIntervalIndex_)
-VEXA_REPORT_SETTER(LoggingDurationIndex, int, loggingDurationIndex_)
-VEXA_REPORT_SETTER(Trigger, int, trigger_)
-VEXA_REPORT_SETTER(Save, int, save_)
-VEXA_REPORT_SETTER(MaxCount, int, maxCount_)
-#undef VEXA_REPORT_SETTER
+void TReportNode::SetStartPoint(double value) {
+  StoreChanged(startPoint_, value);
+}
+void TReportNode::SetLastPoint(double value) {
+  StoreChanged(lastPoint_, value);
+}
+void TReportNode::SetLoggingIntervalIndex(int value) {
+  StoreChanged(loggingIntervalIndex_, value);
+}
+void TReportNode::SetLoggingDurationIndex(int value) {
+  StoreChanged(loggingDurationIndex_, value);
+}
+void TReportNode::SetTrigger(int value) {
+  StoreChanged(trigger_, value);
+}
+void TReportNode::SetSave(int value) {
+  StoreChanged(save_, value);
+}
+void TReportNode::SetMaxCount(int value) {
+  StoreChanged(maxCount_, value);
+}
 
 }  // namespace vexa
