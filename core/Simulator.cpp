@@ -42,11 +42,9 @@ bool SimulateRead(TRegisterFrame& frame, TCustomRegister& reg) {
     case rtBYTE: {
       const TBand& band = kByteBands[k3];
       const int64_t next = Wander(reg);
-      uint8_t b = next == std::numeric_limits<int64_t>::min() ? static_cast<uint8_t>(band.Start)
-                                                              : static_cast<uint8_t>(next & 0xFF);
-      if (b >= band.High) b = static_cast<uint8_t>(band.High - 1);
-      if (b <= band.Low) b = static_cast<uint8_t>(band.Low + 1);
-      value[0] = b;
+      const uint8_t b = next == std::numeric_limits<int64_t>::min() ? static_cast<uint8_t>(band.Start)
+                                                                    : static_cast<uint8_t>(next & 0xFF);
+      value[0] = static_cast<uint8_t>(band.Clamp(b));  // compared as unsigned
       size = 1;
       break;
     }
@@ -56,12 +54,10 @@ bool SimulateRead(TRegisterFrame& frame, TCustomRegister& reg) {
     case rtLONG: {
       const TBand& band = kWordBands[k3];
       const int64_t next = Wander(reg);
-      int32_t v = next == std::numeric_limits<int64_t>::min()
-                      ? band.Start
-                      : static_cast<int32_t>(static_cast<uint32_t>(next));
-      if (v >= band.High) v = band.High - 1;
-      if (v <= band.Low) v = band.Low + 1;
-      const auto u = static_cast<uint32_t>(v);
+      const int32_t v = next == std::numeric_limits<int64_t>::min()
+                            ? band.Start
+                            : static_cast<int32_t>(static_cast<uint32_t>(next));
+      const auto u = static_cast<uint32_t>(static_cast<int32_t>(band.Clamp(v)));
       for (int i = 0; i < 4; ++i) value[i] = static_cast<uint8_t>(u >> (8 * i));
       size = RegisterTypeSizes[static_cast<size_t>(type)];
       break;

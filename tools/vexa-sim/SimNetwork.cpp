@@ -111,10 +111,8 @@ void Wander(TSimRegister& reg, int address, TRandomGenerator& random) {
     case rtUBYTE:
     case rtBYTE: {
       const TBand& band = kByteBands[k3];
-      auto b = static_cast<uint8_t>(FromBytes<uint8_t>(reg.Value) + random.Next(3) - 1);
-      if (b >= band.High) b = static_cast<uint8_t>(band.High - 1);
-      if (b <= band.Low) b = static_cast<uint8_t>(band.Low + 1);
-      reg.Value = Bytes<uint8_t>(b);
+      const auto b = static_cast<uint8_t>(FromBytes<uint8_t>(reg.Value) + random.Next(3) - 1);
+      reg.Value = Bytes<uint8_t>(static_cast<uint8_t>(band.Clamp(b)));
       break;
     }
     case rtUINT:
@@ -125,9 +123,7 @@ void Wander(TSimRegister& reg, int address, TRandomGenerator& random) {
       int64_t v = reg.Type == rtUINT  ? FromBytes<uint16_t>(reg.Value)
                   : reg.Type == rtINT ? FromBytes<int16_t>(reg.Value)
                                       : FromBytes<int32_t>(reg.Value);
-      v += random.Next(3) - 1;
-      if (v >= band.High) v = band.High - 1;
-      if (v <= band.Low) v = band.Low + 1;
+      v = band.Clamp(v + random.Next(3) - 1);
       reg.Value = Bytes<int32_t>(static_cast<int32_t>(v), Size(reg.Type));
       break;
     }
