@@ -1,11 +1,6 @@
 #include "storage/CompoundFile.h"
 
 #include <fcntl.h>
-#include <gsf/gsf-infile-msole.h>
-#include <gsf/gsf-infile.h>
-#include <gsf/gsf-input-memory.h>
-#include <gsf/gsf-input.h>
-#include <gsf/gsf-utils.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,12 +10,12 @@
 #include <QFileInfo>
 #include <QLoggingCategory>
 #include <QRandomGenerator>
-#include <QThread>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <exception>
 #include <functional>
+#include <new>
 #include <utility>
 
 namespace vexa {
@@ -29,15 +24,8 @@ namespace {
 
 Q_LOGGING_CATEGORY(lcCompound, "vexa.storage.compound", QtWarningMsg)
 
-// libgsf's directory reader recurses once per entry along sibling and child links, and its
-// writer chains all siblings in one line, so this bounds the reader's recursion in files we
-// write and in files made to look like them. Deep or large files are handled on a thread whose
-// stack holds that recursion (and libgsf's stack buffer of 1/32 of the file); ordinary ones on
-// the caller's.
+// Of the longest line of sibling and child links below the root that a file may hold.
 constexpr int kMaxDirectoryDepth = CompoundFile::kMaxDirectoryDepth;
-constexpr uint kWorkerStackSize = 64u * 1024 * 1024;
-constexpr int kCallerStackDepth = 256;
-constexpr qint64 kCallerStackFileSize = 8 * 1024 * 1024;
 // Of a temporary file beside a target before a later save may take it for a killed save's.
 constexpr int kStaleTempSeconds = 60;
 
@@ -54,84 +42,9 @@ void SetError(QString* error, const QString& text) {
   if (error) *error = text;
 }
 
-// libgsf complains on stderr about every damaged file (some complaints without a log domain);
-// while our own calls into it run, its messages go to our debug log instead, since we report
-// the failure ourselves.
-thread_local bool tInsideGsf = false;
-
-class TInsideGsf {
- public:
-  TInsideGsf() : previous_(std::exchange(tInsideGsf, true)) {}
-  ~TInsideGsf() { tInsideGsf = previous_; }
-  TInsideGsf(const TInsideGsf&) = delete;
-  TInsideGsf& operator=(const TInsideGsf&) = delete;
-
- private:
-  bool previous_;
-};
-
-void LogFromGsf(const gchar* domain, GLogLevelFlags level, const gchar* message, gpointer) {
-  if (tInsideGsf)
-    qCDebug(lcCompound) << (domain ? domain : "") << message;
-  else
-    g_log_default_handler(domain, level, message, nullptr);
-}
-
-void InitGsf() {
-  static const bool done = [] {
-    gsf_init();
-    const auto levels = static_cast<GLogLevelFlags>(G_LOG_LEVEL_MASK | G_LOG_FLAG_RECURSION);
-    for (const char* domain : {"libgsf:msole", "libgsf", static_cast<const char*>(nullptr)})
-      g_log_set_handler(domain, levels, LogFromGsf, nullptr);
-    return true;
-  }();
-  Q_UNUSED(done);
-}
-
-struct TGObjectUnref {
-  void operator()(void* object) const {
-    if (object) g_object_unref(object);
-  }
-};
-template <class T>
-using TGsfPtr = std::unique_ptr<T, TGObjectUnref>;
-
-// Runs work to completion, on a thread with a large stack when asked; exceptions become errors.
-bool RunGuarded(const std::function<void()>& work, bool largeStack, QString* error) {
-  bool ran = false;
-  QString failure;
-  auto guarded = [&] {
-    try {
-      work();
-    } catch (const std::exception& e) {
-      failure = QString::fromUtf8(e.what());
-    } catch (...) {
-      failure = QStringLiteral("unexpected failure");
-    }
-    ran = true;
-  };
-  if (largeStack) {
-    std::unique_ptr<QThread> thread(QThread::create(guarded));
-    thread->setStackSize(kWorkerStackSize);
-    thread->start();
-    thread->wait();
-  } else {
-    guarded();
-  }
-  if (!ran) {
-    SetError(error, QStringLiteral("cannot start a worker thread"));
-    return false;
-  }
-  if (!failure.isEmpty()) {
-    SetError(error, failure);
-    return false;
-  }
-  return true;
-}
-
 struct TShape {
   int Elements = 0;  // entries below the root
-  int Depth = 0;     // of libgsf's recursion over the directory
+  int Depth = 0;     // longest line of links from the root
   qint64 Bytes = 0;  // in all streams
 };
 
@@ -187,147 +100,6 @@ std::optional<THeader> ReadHeader(const uchar* p, qint64 fileSize, QString* why)
     return std::nullopt;
   }
   return h;
-}
-
-// Walks the allocation table and the directory the way libgsf will, iteratively, and refuses
-// what would make libgsf recurse too deep, loop or take quadratic time on a huge directory, and
-// what libgsf would silently leave out of the tree.
-bool CheckStructure(const QByteArray& bytes, TShape& shape, QString* why) {
-  const auto* data = reinterpret_cast<const uchar*>(bytes.constData());
-  const auto header = ReadHeader(data, bytes.size(), why);
-  if (!header) return false;
-  const THeader& h = *header;
-  const quint32 perSector = h.SectorSize / 4;
-  auto sector = [&](quint32 id) { return data + static_cast<qint64>(id + 1) * h.SectorSize; };
-  auto damaged = [&](const char* text) {
-    SetError(why, QString::fromLatin1(text));
-    return false;
-  };
-
-  std::vector<quint32> fatSectors;
-  fatSectors.reserve(h.NumFat);
-  for (int i = 0; i < 109 && fatSectors.size() < h.NumFat; ++i)
-    fatSectors.push_back(Le32(data + 0x4C + 4 * i));
-  quint32 difat = h.DifatStart;
-  for (quint32 k = 0; k < h.NumDifat && fatSectors.size() < h.NumFat; ++k) {
-    if (difat >= h.NumSectors) return damaged("allocation table index out of range");
-    const uchar* s = sector(difat);
-    for (quint32 i = 0; i + 1 < perSector && fatSectors.size() < h.NumFat; ++i)
-      fatSectors.push_back(Le32(s + 4 * i));
-    difat = Le32(s + 4 * (perSector - 1));
-  }
-  if (fatSectors.size() < h.NumFat) return damaged("allocation table incomplete");
-
-  std::vector<quint32> fat;
-  fat.reserve(static_cast<size_t>(h.NumFat) * perSector);
-  for (quint32 id : fatSectors) {
-    if (id >= h.NumSectors) return damaged("allocation table sector out of range");
-    const uchar* s = sector(id);
-    for (quint32 i = 0; i < perSector; ++i) fat.push_back(Le32(s + 4 * i));
-  }
-
-  std::vector<quint32> dirChain;
-  std::vector<bool> used(h.NumSectors, false);
-  for (quint32 id = h.DirStart; id != kEndOfChain; id = fat[id]) {
-    if (id >= h.NumSectors || id >= fat.size() || used[id]) return damaged("directory chain broken");
-    used[id] = true;
-    dirChain.push_back(id);
-  }
-  if (dirChain.empty()) return damaged("no directory");
-
-  const quint32 perDirSector = h.SectorSize / kDirEntrySize;
-  const quint64 entryCount = static_cast<quint64>(dirChain.size()) * perDirSector;
-  auto entry = [&](quint32 e) {
-    return sector(dirChain[e / perDirSector]) + static_cast<qint64>(e % perDirSector) * kDirEntrySize;
-  };
-  const uchar* root = entry(0);
-  if (root[0x42] != kTypeRoot || Le32(root + 0x44) != kNoStream || Le32(root + 0x48) != kNoStream)
-    return damaged("no root entry");
-
-  struct TItem {
-    quint32 Entry;
-    int Depth;
-    quint32 Parent;
-  };
-  std::vector<bool> seen(entryCount, false);
-  std::vector<int> children(entryCount, 0);
-  std::vector<TItem> todo;
-  seen[0] = true;
-  if (Le32(root + 0x4C) != kNoStream) todo.push_back({Le32(root + 0x4C), 2, 0});
-  shape = {0, 1};
-  while (!todo.empty()) {
-    const TItem item = todo.back();
-    todo.pop_back();
-    if (item.Entry >= entryCount) return damaged("directory link out of range");
-    if (seen[item.Entry]) return damaged("directory entry linked twice");
-    seen[item.Entry] = true;
-    if (++shape.Elements > CompoundFile::kMaxElements) return damaged("too many elements");
-    if (item.Depth > kMaxDirectoryDepth) return damaged("directory too deep");
-    shape.Depth = std::max(shape.Depth, item.Depth);
-    if (++children[item.Parent] > CompoundFile::kMaxChildren)
-      return damaged("too many elements in one storage");
-    const uchar* e = entry(item.Entry);
-    const uchar type = e[0x42];
-    if (type != kTypeStorage && type != kTypeStream) return damaged("bad directory entry");
-    if (type == kTypeStream && Le32(e + 0x78) > static_cast<quint64>(bytes.size()))
-      return damaged("stream larger than the file");
-    for (quint32 link : {Le32(e + 0x44), Le32(e + 0x48)})
-      if (link != kNoStream) todo.push_back({link, item.Depth + 1, item.Parent});
-    const quint32 child = Le32(e + 0x4C);
-    if (child != kNoStream) {
-      if (type != kTypeStorage) return damaged("stream with children");
-      todo.push_back({child, item.Depth + 1, item.Entry});
-    }
-  }
-  return true;
-}
-
-struct TLoadBudget {
-  qint64 Bytes = 0;  // the streams together cannot hold more than the file
-  int Elements = 0;
-};
-
-bool LoadLevel(GsfInfile* dir, CompoundStorage& into, TLoadBudget& budget, QString* why) {
-  const int count = gsf_infile_num_children(dir);
-  for (int i = 0; i < count; ++i) {
-    ++budget.Elements;
-    const char* raw = gsf_infile_name_by_index(dir, i);
-    const QString name = raw ? QString::fromUtf8(raw) : QString();
-    if (into.HasStorage(name) || into.HasStream(name)) {
-      SetError(why, QStringLiteral("two elements named '%1'").arg(name));
-      return false;
-    }
-    TGsfPtr<GsfInput> child(gsf_infile_child_by_index(dir, i));
-    if (!child) {
-      SetError(why, QStringLiteral("element '%1' is unreadable").arg(name));
-      return false;
-    }
-    auto* sub = GSF_IS_INFILE(child.get()) ? GSF_INFILE(child.get()) : nullptr;
-    try {
-      if (sub && gsf_infile_num_children(sub) >= 0) {
-        if (!LoadLevel(sub, into.CreateStorage(name), budget, why)) return false;
-        continue;
-      }
-      const gsf_off_t size = gsf_input_size(child.get());
-      // A larger claim is a lie that would otherwise make us allocate for it.
-      if (size < 0 || size > budget.Bytes) {
-        SetError(why, QStringLiteral("stream '%1' is larger than the file").arg(name));
-        return false;
-      }
-      budget.Bytes -= size;
-      QByteArray& data = into.CreateStream(name);
-      data.resize(static_cast<qsizetype>(size));
-      if (size > 0 &&
-          !gsf_input_read(child.get(), static_cast<size_t>(size), reinterpret_cast<guint8*>(data.data()))) {
-        SetError(why, QStringLiteral("stream '%1' is cut short").arg(name));
-        return false;
-      }
-    } catch (const ECompoundFileError& e) {
-      SetError(why, e.Message());
-      return false;
-    }
-  }
-  return true;
 }
 
 // Refuses what the reader would refuse. The writer chains siblings in one line, so a storage's
@@ -609,6 +381,377 @@ class TCompoundWriter {
   quint32 dirStart_ = kEndOfChain;
   quint32 miniFatStart_ = kEndOfChain;
 };
+
+// ---------------------------------------------------------------------------------------------
+// Reader. Every count and link a file claims is checked before it is used: each sector and each
+// mini sector is claimed by one chain at most and each directory entry is reached once, so a
+// damaged file cannot make the reader loop, and the streams together may not claim more bytes
+// than the file has, so it cannot make the reader allocate beyond the file's own size. The walks
+// are iterative; kMaxDirectoryDepth only bounds their work lists.
+
+static_assert(Q_BYTE_ORDER == Q_LITTLE_ENDIAN, "tables are read into memory as they are stored");
+
+constexpr quint32 kMaxRegularSector = 0xFFFFFFFAu;
+constexpr quint64 kWholeChain = ~quint64{0};
+
+// Where the reader gets a file's bytes: the file itself or an image already in memory.
+class TSource {
+ public:
+  virtual ~TSource() = default;
+  virtual qint64 Size() const = 0;
+  // All of [offset, offset + size) or false.
+  virtual bool ReadAt(qint64 offset, char* into, qint64 size) = 0;
+};
+
+class TMemorySource final : public TSource {
+ public:
+  explicit TMemorySource(const QByteArray& bytes) : bytes_(bytes) {}
+  qint64 Size() const override { return bytes_.size(); }
+  bool ReadAt(qint64 offset, char* into, qint64 size) override {
+    if (offset < 0 || size < 0 || offset > bytes_.size() - size) return false;
+    std::memcpy(into, bytes_.constData() + offset, static_cast<size_t>(size));
+    return true;
+  }
+
+ private:
+  const QByteArray& bytes_;
+};
+
+// Streams land in their own buffers straight from the file, never through an image of the whole
+// file, so opening needs about the memory of the streams alone.
+class TFileSource final : public TSource {
+ public:
+  TFileSource(int fd, qint64 size) : fd_(fd), size_(size) {}
+  qint64 Size() const override { return size_; }
+  bool ReadAt(qint64 offset, char* into, qint64 size) override {
+    while (size > 0) {
+      const ssize_t n = ::pread(fd_, into, static_cast<size_t>(size), static_cast<off_t>(offset));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        // Another program shortening the file as we read it looks like this.
+        failure_ = n < 0 ? QString::fromLocal8Bit(std::strerror(errno))
+                         : QStringLiteral("the file became shorter while it was read");
+        return false;
+      }
+      into += n;
+      offset += n;
+      size -= n;
+    }
+    return true;
+  }
+  // Why a read failed: an error of the file system, not a damaged file.
+  const QString& Failure() const { return failure_; }
+
+ private:
+  int fd_;
+  qint64 size_;
+  QString failure_;
+};
+
+quint64 Le64(const uchar* p) {
+  return static_cast<quint64>(Le32(p)) | (static_cast<quint64>(Le32(p + 4)) << 32);
+}
+
+class TCompoundReader {
+ public:
+  TCompoundReader(TSource& source, CompoundStorage& root) : source_(source), root_(root) {}
+
+  bool Read(QString* why) {
+    why_ = why;
+    uchar header[kHeaderSize] = {};
+    if (source_.Size() >= kHeaderSize && !ReadBytes(0, reinterpret_cast<char*>(header), kHeaderSize))
+      return false;
+    const auto h = ReadHeader(header, source_.Size(), why);
+    if (!h) return false;
+    h_ = *h;
+    major_ = Le16(header + 0x1A);
+    miniFatStart_ = Le32(header + 0x3C);
+    perSector_ = h_.SectorSize / 4;
+    used_.assign(h_.NumSectors, false);
+    try {
+      return ReadFat(header) && ReadDirectory() && Walk() && ReadStreams();
+    } catch (const ECompoundFileError& e) {
+      return Fail(e.Message());
+    } catch (const std::bad_alloc&) {
+      return Fail(QStringLiteral("not enough memory"));
+    } catch (const std::exception& e) {
+      return Fail(QString::fromUtf8(e.what()));
+    }
+  }
+
+ private:
+  struct TStreamRef {
+    QString Name;
+    QByteArray* Data = nullptr;
+    quint32 Start = kEndOfChain;
+    qint64 Size = 0;
+  };
+
+  bool Fail(const QString& text) {
+    SetError(why_, text);
+    return false;
+  }
+
+  bool ReadBytes(qint64 offset, char* into, qint64 size) {
+    return source_.ReadAt(offset, into, size) || Fail(QStringLiteral("cannot read the file"));
+  }
+
+  qint64 SectorOffset(quint32 id) const { return (static_cast<qint64>(id) + 1) * h_.SectorSize; }
+
+  // Version 3 files may carry garbage in the high half of a size; only version 4 uses it.
+  quint64 StreamSize(const uchar* entry) const {
+    return major_ == 4 ? Le64(entry + 0x78) : Le32(entry + 0x78);
+  }
+
+  const uchar* Entry(quint32 e) const { return dir_.data() + static_cast<size_t>(e) * kDirEntrySize; }
+
+  bool Claim(quint32 id, const QString& what) {
+    if (id > kMaxRegularSector) return Fail(QStringLiteral("%1 is broken").arg(what));
+    if (id >= h_.NumSectors) return Fail(QStringLiteral("%1 reaches past the end of the file").arg(what));
+    // A sector claimed twice is a chain that loops or two chains that cross.
+    if (used_[id]) return Fail(QStringLiteral("%1 loops or crosses another chain").arg(what));
+    used_[id] = true;
+    return true;
+  }
+
+  // The first `count` sectors of the chain from start, or all of it for kWholeChain.
+  bool Chain(quint32 start, quint64 count, std::vector<quint32>& out, const QString& what) {
+    out.clear();
+    for (quint32 id = start; out.size() < count; id = fat_[id]) {
+      if (id == kEndOfChain) return count == kWholeChain || Fail(QStringLiteral("%1 is cut short").arg(what));
+      if (!Claim(id, what)) return false;
+      out.push_back(id);
+    }
+    return true;
+  }
+
+  // The first `bytes` bytes of the chain's sectors, one read per run of consecutive sectors.
+  bool ReadChain(const std::vector<quint32>& chain, qint64 bytes, char* into) {
+    qint64 done = 0;
+    for (size_t i = 0; done < bytes;) {
+      size_t end = i + 1;
+      while (end < chain.size() && chain[end] == chain[end - 1] + 1) ++end;
+      const qint64 run = std::min(static_cast<qint64>(end - i) * h_.SectorSize, bytes - done);
+      if (!ReadBytes(SectorOffset(chain[i]), into + done, run)) return false;
+      done += run;
+      i = end;
+    }
+    return true;
+  }
+
+  // A table of `entries` ids from its sectors: only the sectors those ids need are read, and ids
+  // the table does not reach read as free.
+  bool ReadTable(std::vector<quint32> sectors, size_t entries, std::vector<quint32>& table) {
+    sectors.resize(std::min<size_t>(sectors.size(), SectorsFor(static_cast<qint64>(entries), perSector_)));
+    table.assign(sectors.size() * perSector_, kFreeSector);
+    if (!ReadChain(sectors, static_cast<qint64>(sectors.size()) * h_.SectorSize,
+                   reinterpret_cast<char*>(table.data())))
+      return false;
+    table.resize(entries, kFreeSector);
+    return true;
+  }
+
+  bool ReadFat(const uchar* header) {
+    std::vector<quint32> fatSectors;
+    fatSectors.reserve(h_.NumFat);
+    for (int i = 0; i < kHeaderDifatIds && fatSectors.size() < h_.NumFat; ++i)
+      fatSectors.push_back(Le32(header + 0x4C + 4 * i));
+    std::vector<uchar> sector(h_.SectorSize);
+    quint32 difat = h_.DifatStart;
+    for (quint32 k = 0; k < h_.NumDifat && fatSectors.size() < h_.NumFat; ++k) {
+      if (!Claim(difat, QStringLiteral("allocation table list")) ||
+          !ReadBytes(SectorOffset(difat), reinterpret_cast<char*>(sector.data()), h_.SectorSize))
+        return false;
+      for (quint32 i = 0; i + 1 < perSector_ && fatSectors.size() < h_.NumFat; ++i)
+        fatSectors.push_back(Le32(sector.data() + 4 * i));
+      difat = Le32(sector.data() + 4 * (perSector_ - 1));
+    }
+    if (fatSectors.size() < h_.NumFat) return Fail(QStringLiteral("allocation table incomplete"));
+    for (quint32 id : fatSectors)
+      if (!Claim(id, QStringLiteral("allocation table"))) return false;
+    // Only ids of sectors the file has are ever looked up; tables past them stay unread.
+    return ReadTable(std::move(fatSectors), h_.NumSectors, fat_);
+  }
+
+  bool ReadDirectory() {
+    std::vector<quint32> chain;
+    if (!Chain(h_.DirStart, kWholeChain, chain, QStringLiteral("directory chain"))) return false;
+    if (chain.empty()) return Fail(QStringLiteral("no directory"));
+    dir_.resize(chain.size() * h_.SectorSize);
+    if (!ReadChain(chain, static_cast<qint64>(dir_.size()), reinterpret_cast<char*>(dir_.data())))
+      return false;
+    entryCount_ = static_cast<quint32>(dir_.size() / kDirEntrySize);
+    const uchar* root = Entry(0);
+    if (root[0x42] != kTypeRoot || Le32(root + 0x44) != kNoStream || Le32(root + 0x48) != kNoStream)
+      return Fail(QStringLiteral("no root entry"));
+    return true;
+  }
+
+  // Depth counts links from the root, sibling links as well as child links.
+  bool Enter(quint32 e, int depth) {
+    if (e >= entryCount_) return Fail(QStringLiteral("directory link out of range"));
+    if (seen_[e]) return Fail(QStringLiteral("directory entry linked twice"));
+    seen_[e] = true;
+    if (++elements_ > CompoundFile::kMaxElements) return Fail(QStringLiteral("too many elements"));
+    if (depth > kMaxDirectoryDepth) return Fail(QStringLiteral("directory too deep"));
+    return true;
+  }
+
+  // Each storage's children form a binary tree ordered by name; walked left, self, right they
+  // join the storage in the format's order.
+  bool Walk() {
+    struct TLevel {
+      quint32 First;
+      CompoundStorage* Into;
+      int Depth;
+    };
+    seen_.assign(entryCount_, false);
+    seen_[0] = true;
+    std::vector<TLevel> levels;
+    if (const quint32 child = Le32(Entry(0) + 0x4C); child != kNoStream) levels.push_back({child, &root_, 2});
+    std::vector<std::pair<quint32, int>> path;
+    qint64 total = 0;
+    while (!levels.empty()) {
+      const TLevel level = levels.back();
+      levels.pop_back();
+      int children = 0;
+      quint32 next = level.First;
+      int depth = level.Depth;
+      path.clear();
+      for (;;) {
+        for (; next != kNoStream; next = Le32(Entry(next) + 0x44), ++depth) {
+          if (!Enter(next, depth)) return false;
+          path.emplace_back(next, depth);
+        }
+        if (path.empty()) break;
+        const auto [e, at] = path.back();
+        path.pop_back();
+        if (++children > CompoundFile::kMaxChildren)
+          return Fail(QStringLiteral("too many elements in one storage"));
+        const uchar* p = Entry(e);
+        const quint16 nameBytes = Le16(p + 0x40);
+        if (nameBytes > 64 || nameBytes % 2 != 0) return Fail(QStringLiteral("bad name length"));
+        QString name(std::max(nameBytes / 2 - 1, 0), Qt::Uninitialized);
+        for (qsizetype k = 0; k < name.size(); ++k) name[k] = QChar(Le16(p + 2 * k));
+        QString bad;
+        if (!CompoundStorage::IsValidName(name, &bad)) return Fail(bad);
+        if (level.Into->HasStorage(name) || level.Into->HasStream(name))
+          return Fail(QStringLiteral("two elements named '%1'").arg(name));
+        const quint32 child = Le32(p + 0x4C);
+        if (p[0x42] == kTypeStorage) {
+          CompoundStorage& storage = level.Into->CreateStorage(name);
+          if (child != kNoStream) levels.push_back({child, &storage, at + 1});
+        } else if (p[0x42] == kTypeStream) {
+          if (child != kNoStream) return Fail(QStringLiteral("stream '%1' with children").arg(name));
+          const quint64 size = StreamSize(p);
+          if (size > static_cast<quint64>(source_.Size()))
+            return Fail(QStringLiteral("stream '%1' is larger than the file").arg(name));
+          // Chains that share sectors could otherwise make a small file fill memory.
+          total += static_cast<qint64>(size);
+          if (total > source_.Size()) return Fail(QStringLiteral("streams larger than the file"));
+          streams_.push_back(
+              {name, &level.Into->CreateStream(name), Le32(p + 0x74), static_cast<qint64>(size)});
+        } else {
+          return Fail(QStringLiteral("bad directory entry"));
+        }
+        next = Le32(p + 0x48);
+        depth = at + 1;
+      }
+    }
+    return true;
+  }
+
+  // The mini stream is the root entry's stream; the small streams are cut from it along the
+  // mini allocation table.
+  bool ReadMini() {
+    const uchar* root = Entry(0);
+    const quint64 size = StreamSize(root);
+    if (size > static_cast<quint64>(source_.Size()))
+      return Fail(QStringLiteral("mini stream larger than the file"));
+    std::vector<quint32> chain;
+    if (!Chain(Le32(root + 0x74), SectorsFor(static_cast<qint64>(size), h_.SectorSize), chain,
+               QStringLiteral("mini stream")))
+      return false;
+    mini_.resize(chain.size() * h_.SectorSize);
+    if (!ReadChain(chain, static_cast<qint64>(mini_.size()), mini_.data())) return false;
+    const auto miniSectors = static_cast<size_t>(SectorsFor(static_cast<qint64>(size), kMiniSectorSize));
+    if (!Chain(miniFatStart_, kWholeChain, chain, QStringLiteral("mini allocation table")) ||
+        !ReadTable(std::move(chain), miniSectors, miniFat_))
+      return false;
+    miniUsed_.assign(miniSectors, false);
+    return true;
+  }
+
+  // Exactly the stream's size: resize() would round the buffer up for growth, and the tree keeps
+  // these buffers as long as the file is open.
+  static void Allocate(const TStreamRef& s) { *s.Data = QByteArray(s.Size, Qt::Uninitialized); }
+
+  bool ReadSmall(const TStreamRef& s) {
+    Allocate(s);
+    quint32 id = s.Start;
+    for (qint64 at = 0; at < s.Size; at += kMiniSectorSize, id = miniFat_[id]) {
+      if (id == kEndOfChain) return Fail(QStringLiteral("stream '%1' is cut short").arg(s.Name));
+      if (id > kMaxRegularSector) return Fail(QStringLiteral("stream '%1' is broken").arg(s.Name));
+      if (id >= miniFat_.size())
+        return Fail(QStringLiteral("stream '%1' lies beyond the mini stream").arg(s.Name));
+      if (miniUsed_[id])
+        return Fail(QStringLiteral("stream '%1' loops or crosses another chain").arg(s.Name));
+      miniUsed_[id] = true;
+      std::memcpy(s.Data->data() + at, mini_.constData() + static_cast<qint64>(id) * kMiniSectorSize,
+                  static_cast<size_t>(std::min<qint64>(kMiniSectorSize, s.Size - at)));
+    }
+    return true;
+  }
+
+  bool ReadBig(const TStreamRef& s, std::vector<quint32>& chain) {
+    if (!Chain(s.Start, SectorsFor(s.Size, h_.SectorSize), chain, QStringLiteral("stream '%1'").arg(s.Name)))
+      return false;
+    Allocate(s);
+    return ReadChain(chain, s.Size, s.Data->data());
+  }
+
+  bool ReadStreams() {
+    auto small = [](const TStreamRef& s) { return s.Size > 0 && s.Size < kMiniStreamCutoff; };
+    if (std::any_of(streams_.begin(), streams_.end(), small)) {
+      if (!ReadMini()) return false;
+      for (const TStreamRef& s : streams_)
+        if (small(s) && !ReadSmall(s)) return false;
+      mini_ = QByteArray();
+      miniFat_ = {};
+    }
+    // In the order of the file, so that reading moves forwards through it.
+    std::sort(streams_.begin(), streams_.end(),
+              [](const TStreamRef& a, const TStreamRef& b) { return a.Start < b.Start; });
+    std::vector<quint32> chain;
+    for (const TStreamRef& s : streams_)
+      if (s.Size >= kMiniStreamCutoff && !ReadBig(s, chain)) return false;
+    return true;
+  }
+
+  TSource& source_;
+  CompoundStorage& root_;
+  QString* why_ = nullptr;
+  THeader h_;
+  quint16 major_ = 3;
+  quint32 miniFatStart_ = kEndOfChain;
+  quint32 perSector_ = 0;
+  std::vector<bool> used_;
+  std::vector<quint32> fat_;
+  std::vector<uchar> dir_;
+  quint32 entryCount_ = 0;
+  std::vector<bool> seen_;
+  int elements_ = 0;
+  std::vector<TStreamRef> streams_;
+  QByteArray mini_;
+  std::vector<quint32> miniFat_;
+  std::vector<bool> miniUsed_;
+};
+
+std::unique_ptr<CompoundFile> ReadCompound(TSource& source, QString* why) {
+  auto file = CompoundFile::Create();
+  if (!TCompoundReader(source, file->Root()).Read(why)) return nullptr;
+  return file;
+}
 
 QString ErrnoText(int error, const QString& what, const QString& path) {
   return QStringLiteral("%1 '%2': %3").arg(what, path, QString::fromLocal8Bit(std::strerror(error)));
@@ -907,7 +1050,7 @@ std::unique_ptr<CompoundFile> CompoundFile::Open(const QString& path, QString* e
     return nullptr;
   }
   QFile file(path);
-  if (!info.isFile() || !file.open(QIODevice::ReadOnly)) {
+  if (!info.isFile() || !file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
     SetError(error, QStringLiteral("cannot open '%1'").arg(path));
     return nullptr;
   }
@@ -915,14 +1058,13 @@ std::unique_ptr<CompoundFile> CompoundFile::Open(const QString& path, QString* e
     SetError(error, QStringLiteral("'%1' is too large for a compound file").arg(path));
     return nullptr;
   }
-  const QByteArray bytes = file.readAll();
-  if (file.error() != QFileDevice::NoError) {
-    SetError(error, QStringLiteral("cannot read '%1': %2").arg(path, file.errorString()));
-    return nullptr;
-  }
+  TFileSource source(file.handle(), file.size());
   QString why;
-  auto result = OpenBytes(bytes, &why);
-  if (!result) SetError(error, QStringLiteral("'%1' is not a sound compound file: %2").arg(path, why));
+  auto result = ReadCompound(source, &why);
+  if (!result && !source.Failure().isEmpty())
+    SetError(error, QStringLiteral("cannot read '%1': %2").arg(path, source.Failure()));
+  else if (!result)
+    SetError(error, QStringLiteral("'%1' is not a sound compound file: %2").arg(path, why));
   return result;
 }
 
@@ -931,43 +1073,8 @@ std::unique_ptr<CompoundFile> CompoundFile::OpenBytes(const QByteArray& bytes, Q
     SetError(error, QStringLiteral("file too large"));
     return nullptr;
   }
-  InitGsf();
-  QString why;
-  TShape shape;
-  if (!CheckStructure(bytes, shape, &why)) {
-    SetError(error, why);
-    return nullptr;
-  }
-  std::unique_ptr<CompoundFile> result;
-  auto parse = [&] {
-    const TInsideGsf inside;
-    TGsfPtr<GsfInput> input(
-        gsf_input_memory_new(reinterpret_cast<const guint8*>(bytes.constData()), bytes.size(), FALSE));
-    GError* gerror = nullptr;
-    TGsfPtr<GsfInfile> ole(input ? gsf_infile_msole_new(input.get(), &gerror) : nullptr);
-    if (!ole) {
-      why = gerror && gerror->message ? QString::fromUtf8(gerror->message) : QStringLiteral("unreadable");
-      g_clear_error(&gerror);
-      return;
-    }
-    auto file = Create();
-    TLoadBudget budget{bytes.size(), 0};
-    if (!LoadLevel(ole.get(), file->Root(), budget, &why)) return;
-    // libgsf skips entries it dislikes instead of failing; a file missing some is damaged.
-    if (budget.Elements != shape.Elements) {
-      why = QStringLiteral("%1 of %2 elements unreadable")
-                .arg(shape.Elements - budget.Elements)
-                .arg(shape.Elements);
-      return;
-    }
-    result = std::move(file);
-  };
-  const bool largeStack = shape.Depth > kCallerStackDepth || bytes.size() > kCallerStackFileSize;
-  if (!RunGuarded(parse, largeStack, &why) || !result) {
-    SetError(error, why);
-    return nullptr;
-  }
-  return result;
+  TMemorySource source(bytes);
+  return ReadCompound(source, error);
 }
 
 std::optional<QByteArray> CompoundFile::ToBytes(QString* error) const {

@@ -95,7 +95,7 @@ class CompoundFile {
   static constexpr qint64 kMaxFileSize = 256LL * 1024 * 1024;
   static constexpr int kMaxElements = 200000;
   static constexpr int kMaxChildren = 4096;
-  // Of libgsf's recursion over the directory, which follows sibling links as well as nesting.
+  // The longest line of sibling and child links below the root a file may hold.
   static constexpr int kMaxDirectoryDepth = 20000;
 
   // True for a readable file that starts with a sound compound-file header.

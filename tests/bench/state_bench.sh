@@ -7,6 +7,6 @@ build=${1:-$root/build}
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 ninja -C "$build" vexa_core >/dev/null
 g++ -std=c++20 -O2 -DQT_NO_KEYWORDS -I"$root" -I"$build/generated" $(pkg-config --cflags Qt6Core) \
-  "$root/tests/bench/state_bench.cpp" "$build/libvexa_core.a" $(pkg-config --libs Qt6Core libgsf-1) -lpthread \
+  "$root/tests/bench/state_bench.cpp" "$build/libvexa_core.a" $(pkg-config --libs Qt6Core) -lpthread \
   -o "$build/state_bench"
 "$build/state_bench"
