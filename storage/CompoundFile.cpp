@@ -567,9 +567,11 @@ class TCompoundReader {
       difat = Le32(sector.data() + 4 * (perSector_ - 1));
     }
     if (fatSectors.size() < h_.NumFat) return Fail(QStringLiteral("allocation table incomplete"));
+    // Only the table sectors with ids of sectors the file has are used: libgsf's writer counts
+    // too many for 4096-byte sectors and lists the extra ones past the end of the file.
+    fatSectors.resize(std::min<size_t>(fatSectors.size(), SectorsFor(h_.NumSectors, perSector_)));
     for (quint32 id : fatSectors)
       if (!Claim(id, QStringLiteral("allocation table"))) return false;
-    // Only ids of sectors the file has are ever looked up; tables past them stay unread.
     return ReadTable(std::move(fatSectors), h_.NumSectors, fat_);
   }
 

@@ -1,4 +1,8 @@
 #include <fcntl.h>
+#include <gsf/gsf-outfile-msole.h>
+#include <gsf/gsf-outfile.h>
+#include <gsf/gsf-output-memory.h>
+#include <gsf/gsf-utils.h>
 #include <gtest/gtest.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
@@ -18,6 +22,7 @@
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <functional>
 #include <map>
 #include <optional>
 
@@ -135,7 +140,9 @@ int FindEntry(const QByteArray& b, const QString& name) {
 }
 
 // A hand-made file in the format: one FAT sector area, the directory, then stream sectors. Every
-// entry is given by its links, so a test can build trees the library would never write.
+// entry is given by its links, so a test can build trees the library would never write. `place`,
+// when given, puts the k-th stream sector (in entry order) in slot place[k] of the stream area, so
+// that chains can jump back and forth.
 struct THandEntry {
   QString Name;
   uchar Type = 2;
@@ -143,7 +150,7 @@ struct THandEntry {
   QByteArray Data;  // streams of 4096 bytes or more (big blocks), or empty
 };
 
-QByteArray BuildByHand(std::vector<THandEntry> entries) {
+QByteArray BuildByHand(std::vector<THandEntry> entries, const std::vector<int>& place = {}) {
   const int dirSectors = static_cast<int>((entries.size() + 3) / 4);
   int dataSectors = 0;
   for (const auto& e : entries) dataSectors += static_cast<int>((e.Data.size() + 511) / 512);
@@ -171,7 +178,11 @@ QByteArray BuildByHand(std::vector<THandEntry> entries) {
   for (int i = 0; i < fatSectors; ++i) fat(i, 0xFFFFFFFD);
   for (int i = 0; i < dirSectors; ++i)
     fat(fatSectors + i, i + 1 < dirSectors ? fatSectors + i + 1 : 0xFFFFFFFE);
-  int next = fatSectors + dirSectors;
+  auto slot = [&](int k) {
+    return static_cast<quint32>(fatSectors + dirSectors +
+                                (place.empty() ? k : place[static_cast<size_t>(k)]));
+  };
+  int logical = 0;
   for (size_t n = 0; n < entries.size(); ++n) {
     const THandEntry& e = entries[n];
     const qsizetype at = (1 + fatSectors) * 512 + static_cast<qsizetype>(n) * 128;
@@ -183,13 +194,67 @@ QByteArray BuildByHand(std::vector<THandEntry> entries) {
     SetLe32(file, at + 0x44, e.Left);
     SetLe32(file, at + 0x48, e.Right);
     SetLe32(file, at + 0x4C, e.Child);
-    SetLe32(file, at + 0x74, e.Data.isEmpty() ? 0xFFFFFFFE : static_cast<quint32>(next));
+    SetLe32(file, at + 0x74, e.Data.isEmpty() ? 0xFFFFFFFE : slot(logical));
     SetLe32(file, at + 0x78, static_cast<quint32>(e.Data.size()));
     const int sectors = static_cast<int>((e.Data.size() + 511) / 512);
-    file.replace((1 + next) * 512, e.Data.size(), e.Data);
-    for (int s = 0; s < sectors; ++s, ++next) fat(next, s + 1 < sectors ? next + 1 : 0xFFFFFFFE);
+    for (int k = 0; k < sectors; ++k) {
+      const QByteArray piece = e.Data.mid(k * 512, 512);
+      file.replace((1 + slot(logical + k)) * 512, piece.size(), piece);
+      fat(static_cast<int>(slot(logical + k)), k + 1 < sectors ? slot(logical + k + 1) : 0xFFFFFFFE);
+    }
+    logical += sectors;
   }
   return file;
+}
+
+// A tree as libgsf's writer, an implementation independent of ours, writes it with the given
+// sector size.
+struct TGObjectUnref {
+  void operator()(void* object) const {
+    if (object) g_object_unref(object);
+  }
+};
+template <class T>
+using TGPtr = std::unique_ptr<T, TGObjectUnref>;
+
+void WriteGsfLevel(GsfOutfile* out, const CompoundStorage& s) {
+  for (const QString& name : s.StorageNames()) {
+    TGPtr<GsfOutput> child(gsf_outfile_new_child(out, name.toUtf8().constData(), TRUE));
+    WriteGsfLevel(GSF_OUTFILE(child.get()), *s.OpenStorage(name));
+    gsf_output_close(child.get());
+  }
+  for (const QString& name : s.StreamNames()) {
+    TGPtr<GsfOutput> child(gsf_outfile_new_child(out, name.toUtf8().constData(), FALSE));
+    const QByteArray& data = s.Stream(name);
+    gsf_output_write(child.get(), static_cast<size_t>(data.size()),
+                     reinterpret_cast<const guint8*>(data.constData()));
+    gsf_output_close(child.get());
+  }
+}
+
+QByteArray WriteWithGsf(const CompoundStorage& root, guint sectorSize) {
+  static const bool initialised = (gsf_init(), true);
+  Q_UNUSED(initialised);
+  TGPtr<GsfOutput> sink(gsf_output_memory_new());
+  {
+    TGPtr<GsfOutfile> ole(gsf_outfile_msole_new_full(sink.get(), sectorSize, 64));
+    if (!ole) return {};
+    WriteGsfLevel(ole.get(), root);
+    if (!gsf_output_close(GSF_OUTPUT(ole.get()))) return {};
+  }
+  const guint8* bytes = gsf_output_memory_get_bytes(GSF_OUTPUT_MEMORY(sink.get()));
+  return QByteArray(reinterpret_cast<const char*>(bytes),
+                    static_cast<qsizetype>(gsf_output_size(sink.get())));
+}
+
+// Offset of the directory entry named `name` in the first directory sector of a file.
+qsizetype EntryInFirstDirectorySector(const QByteArray& b, const QString& name) {
+  const qsizetype sectorSize = qsizetype{1} << (static_cast<uchar>(b[0x1E]));
+  const qsizetype first = (Le32(b, 0x30) + 1) * sectorSize;
+  const QByteArray utf16(reinterpret_cast<const char*>(name.utf16()), name.size() * 2);
+  for (qsizetype at = first; at + 128 <= first + sectorSize && at + 128 <= b.size(); at += 128)
+    if (b.mid(at, utf16.size()) == utf16 && b[at + utf16.size()] == 0) return at;
+  return -1;
 }
 
 // Makes a folder refuse new files, also for root (through the immutable flag), while it lives.
@@ -282,6 +347,69 @@ TEST(CompoundFileTest, ReadsFilesNotWrittenByItself) {
   EXPECT_EQ(Describe(*f), expected);
 }
 
+TEST(CompoundFileTest, ChildrenJoinInTheOrderOfTheirSiblingTree) {
+  // Entries stored out of name order. Below the root:      C           and below X:    2
+  //                                                      B   DD                       1   10
+  //                                                     A   X
+  constexpr quint32 no = 0xFFFFFFFF;
+  const QByteArray file = BuildByHand({
+      {QStringLiteral("Root Entry"), 5, no, no, 3, {}},
+      {QStringLiteral("B"), 2, 2, no, no, {}},
+      {QStringLiteral("A"), 2, no, no, no, {}},
+      {QStringLiteral("C"), 2, 1, 4, no, {}},
+      {QStringLiteral("DD"), 2, 5, no, no, {}},
+      {QStringLiteral("X"), 1, no, no, 6, {}},
+      {QStringLiteral("2"), 1, 7, 8, no, {}},
+      {QStringLiteral("1"), 1, no, no, no, {}},
+      {QStringLiteral("10"), 1, no, no, no, {}},
+  });
+  QString error;
+  const auto f = CompoundFile::OpenBytes(file, &error);
+  ASSERT_TRUE(f) << error.toStdString();
+  EXPECT_EQ(f->Root().StreamNames(), (QStringList{QStringLiteral("A"), QStringLiteral("B"),
+                                                  QStringLiteral("C"), QStringLiteral("DD")}));
+  EXPECT_EQ(f->Root().StorageNames(), QStringList{QStringLiteral("X")});
+  EXPECT_EQ(f->Root().OpenStorage(QStringLiteral("X"))->StorageNames(),
+            (QStringList{QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("10")}));
+}
+
+TEST(CompoundFileTest, FragmentedChainsReadTheSameFromFileAndMemory) {
+  // A and B alternate in runs of one, two and three sectors; C lies backwards in pairs. Every
+  // chain jumps, and every run of neighbouring sectors ends where the next sector of another
+  // stream begins.
+  const QByteArray a = Pattern(9 * 512 + 17, 11);  // 10 sectors: 0..9
+  const QByteArray b = Pattern(9 * 512, 12);       // 9 sectors: 10..18
+  const QByteArray c = Pattern(12 * 512 - 1, 13);  // 12 sectors: 19..30
+  std::vector<int> order;                          // the sector in each slot
+  for (int ai = 0, bi = 0, run = 1; ai < 10 || bi < 9; run = run % 3 + 1) {
+    for (int k = 0; k < run && ai < 10; ++k) order.push_back(ai++);
+    for (int k = 0; k < run && bi < 9; ++k) order.push_back(10 + bi++);
+  }
+  for (int k = 10; k >= 0; k -= 2) order.insert(order.end(), {19 + k, 20 + k});
+  std::vector<int> place(order.size());
+  for (size_t slot = 0; slot < order.size(); ++slot)
+    place[static_cast<size_t>(order[slot])] = static_cast<int>(slot);
+  constexpr quint32 no = 0xFFFFFFFF;
+  const QByteArray file = BuildByHand({{QStringLiteral("Root Entry"), 5, no, no, 2, {}},
+                                       {QStringLiteral("A"), 2, no, no, no, a},
+                                       {QStringLiteral("B"), 2, 1, 3, no, b},
+                                       {QStringLiteral("C"), 2, no, no, no, c}},
+                                      place);
+  ASSERT_FALSE(file.isEmpty());
+  const TTreeMap expected{{QStringLiteral("A"), a}, {QStringLiteral("B"), b}, {QStringLiteral("C"), c}};
+
+  QTemporaryDir dir;
+  const QString path = dir.filePath(QStringLiteral("FRAGMENTED.cfg"));
+  WriteFile(path, file);
+  QString error;
+  const auto fromMemory = CompoundFile::OpenBytes(file, &error);
+  ASSERT_TRUE(fromMemory) << error.toStdString();
+  EXPECT_EQ(Describe(*fromMemory), expected);
+  const auto fromFile = CompoundFile::Open(path, &error);
+  ASSERT_TRUE(fromFile) << error.toStdString();
+  EXPECT_EQ(Describe(*fromFile), expected);
+}
+
 TEST(CompoundFileTest, MissingForeignAndDamagedFilesGiveAnError) {
   QTemporaryDir dir;
   QString error;
@@ -355,6 +483,124 @@ TEST(CompoundFileTest, MissingForeignAndDamagedFilesGiveAnError) {
     if (!CompoundFile::OpenBytes(noise, &why)) {
       EXPECT_FALSE(why.isEmpty());
     }
+  }
+}
+
+TEST(CompoundFileTest, DamagedChainsAndEntriesAreRefused) {
+  auto expectRefused = [&](const QByteArray& bytes, const char* what) {
+    QString why;
+    EXPECT_FALSE(CompoundFile::OpenBytes(bytes, &why)) << what;
+    EXPECT_FALSE(why.isEmpty()) << what;
+  };
+  const QByteArray valid = *SampleFile()->ToBytes();
+  ASSERT_TRUE(CompoundFile::OpenBytes(valid));
+  const qsizetype root = EntryOffset(valid, 0);
+  const qsizetype big = EntryOffset(valid, FindEntry(valid, QStringLiteral("Big")));
+  const qsizetype small = EntryOffset(valid, FindEntry(valid, QStringLiteral("Edge4095")));
+  auto fatAt = [&](quint32 sector) { return 512 + 4 * static_cast<qsizetype>(sector); };  // one FAT sector
+  auto miniFatAt = [&](quint32 mini) {
+    return (Le32(valid, 0x3C) + 1) * 512 + 4 * static_cast<qsizetype>(mini);
+  };
+  const quint32 bigStart = Le32(valid, big + 0x74);
+  const quint32 smallStart = Le32(valid, small + 0x74);
+  ASSERT_EQ(Le32(valid, 0x2C), 1u);
+
+  QByteArray lie = valid;
+  SetLe32(lie, fatAt(bigStart + 2), 0xFFFFFFFF);
+  expectRefused(lie, "stream chain runs into a free sector");
+  lie = valid;
+  SetLe32(lie, fatAt(bigStart + 2), static_cast<quint32>(valid.size() / 512));
+  expectRefused(lie, "stream chain past the end of the file");
+  lie = valid;
+  SetLe32(lie, fatAt(bigStart + 5), bigStart + 1);
+  expectRefused(lie, "stream chain loops back");
+
+  // The mini stream: its own chain, the small streams' chains in the mini table, its size.
+  lie = valid;
+  SetLe32(lie, miniFatAt(smallStart + 3), smallStart + 1);
+  expectRefused(lie, "mini chain loops");
+  lie = valid;
+  SetLe32(lie, miniFatAt(smallStart + 3), 0xFFFFFFFE);
+  expectRefused(lie, "mini chain cut short");
+  lie = valid;
+  SetLe32(lie, small + 0x74, 0x00FFFFFF);
+  expectRefused(lie, "small stream starts beyond the mini stream");
+  lie = valid;
+  SetLe32(lie, root + 0x78, 64);
+  expectRefused(lie, "mini stream smaller than its streams");
+  lie = valid;
+  SetLe32(lie, root + 0x78, static_cast<quint32>(valid.size() - 1));
+  expectRefused(lie, "mini stream longer than its chain");
+  lie = valid;
+  SetLe32(lie, 0x3C, 0xFFFFFFFE);
+  expectRefused(lie, "no mini allocation table");
+
+  // Entries: names, types and links.
+  for (quint16 length : {0, 7, 66, 64}) {
+    lie = valid;
+    SetLe16(lie, big + 0x40, length);
+    expectRefused(lie, qPrintable(QStringLiteral("name length %1").arg(length)));
+  }
+  lie = valid;
+  SetLe16(lie, big + 2, '/');
+  expectRefused(lie, "name with a slash");
+  for (const QString& clash : {QStringLiteral("Empty"), QStringLiteral("EMPTY")}) {
+    lie = valid;
+    lie.replace(big, clash.size() * 2, reinterpret_cast<const char*>(clash.utf16()), clash.size() * 2);
+    SetLe16(lie, big + 0x40, static_cast<quint16>(clash.size() * 2 + 2));
+    expectRefused(lie, qPrintable(QStringLiteral("two siblings named %1 and Empty").arg(clash)));
+  }
+  for (uchar type : {0, 3, 4, 5, 6}) {
+    lie = valid;
+    lie[big + 0x42] = static_cast<char>(type);
+    expectRefused(lie, qPrintable(QStringLiteral("entry type %1").arg(type)));
+  }
+  lie = valid;
+  SetLe32(lie, big + 0x4C, 1);
+  expectRefused(lie, "stream with children");
+  lie = valid;
+  SetLe32(lie, big + 0x48, 100000);
+  expectRefused(lie, "sibling link out of range");
+
+  // Streams that each fit in the file, but share one chain and together claim more than it has.
+  constexpr quint32 no = 0xFFFFFFFF;
+  QByteArray shared = BuildByHand({{QStringLiteral("Root Entry"), 5, no, no, 1, {}},
+                                   {QStringLiteral("S"), 2, no, 2, no, Pattern(5000, 1)},
+                                   {QStringLiteral("T"), 2, no, 3, no, {}},
+                                   {QStringLiteral("U"), 2, no, no, no, {}}});
+  ASSERT_TRUE(CompoundFile::OpenBytes(shared));
+  for (int e : {2, 3}) {
+    SetLe32(shared, EntryOffset(shared, e) + 0x74, Le32(shared, EntryOffset(shared, 1) + 0x74));
+    SetLe32(shared, EntryOffset(shared, e) + 0x78, 5000);
+  }
+  expectRefused(shared, "stream sizes together past the file");
+
+  // Two chains that cross, with sizes that still fit: T starts inside S's chain.
+  QByteArray crossing = BuildByHand({{QStringLiteral("Root Entry"), 5, no, no, 1, {}},
+                                     {QStringLiteral("S"), 2, no, 2, no, Pattern(5000, 1)},
+                                     {QStringLiteral("T"), 2, no, 3, no, {}},
+                                     {QStringLiteral("W"), 2, no, no, no, Pattern(40000, 2)}});
+  SetLe32(crossing, EntryOffset(crossing, 1) + 0x78, 4096);
+  SetLe32(crossing, EntryOffset(crossing, 3) + 0x78, 30000);
+  ASSERT_TRUE(CompoundFile::OpenBytes(crossing));
+  SetLe32(crossing, EntryOffset(crossing, 2) + 0x74, Le32(crossing, EntryOffset(crossing, 1) + 0x74) + 2);
+  SetLe32(crossing, EntryOffset(crossing, 2) + 0x78, 4096);
+  expectRefused(crossing, "chains cross");
+
+  // One storage with a child too many, in a shallow tree, so that only the count is wrong.
+  for (quint32 count : {CompoundFile::kMaxChildren, CompoundFile::kMaxChildren + 1}) {
+    std::vector<THandEntry> wide(count + 1);
+    std::function<quint32(quint32, quint32)> balance = [&](quint32 lo, quint32 hi) {
+      if (lo >= hi) return no;
+      const quint32 mid = lo + (hi - lo) / 2;
+      wide[mid] = {QString::number(mid), 2, balance(lo, mid), balance(mid + 1, hi), no, {}};
+      return mid;
+    };
+    wide[0] = {QStringLiteral("Root Entry"), 5, no, no, balance(1, count + 1), {}};
+    QString why;
+    const auto f = CompoundFile::OpenBytes(BuildByHand(wide), &why);
+    EXPECT_EQ(f != nullptr, count == static_cast<quint32>(CompoundFile::kMaxChildren))
+        << count << why.toStdString();
   }
 }
 
@@ -626,6 +872,58 @@ TEST(CompoundFileTest, SiblingsFormASortedShallowTree) {
   EXPECT_LE(check.Depth, 10);  // log2 of 305 children, rounded up
 }
 
+TEST(CompoundFileTest, FilesWrittenByLibgsfReadTheSame) {
+  // The sample tree, a thousand and one siblings (which libgsf links in one line) and a stream of
+  // many sectors; written with both sector sizes of the format.
+  auto f = SampleFile();
+  CompoundStorage& many = f->Root().CreateStorage(QStringLiteral("Каналы"));
+  QStringList order;
+  for (int i = 0; i <= 1000; ++i) {
+    order << QStringLiteral("%1").arg(i, 3, 10, QLatin1Char('0'));
+    many.CreateStorage(order.back()).CreateStream(QStringLiteral("Object")) = Pattern(i % 7 * 700, i);
+  }
+  f->Root().CreateStream(QStringLiteral("Huge")) = Pattern(3 * 1024 * 1024 + 5, 99);
+  const TTreeMap expected = Describe(*f);
+  QTemporaryDir dir;
+  for (guint sectorSize : {512u, 4096u}) {
+    SCOPED_TRACE(sectorSize);
+    const QByteArray bytes = WriteWithGsf(f->Root(), sectorSize);
+    ASSERT_GT(bytes.size(), 3 * 1024 * 1024);
+    EXPECT_EQ(static_cast<uchar>(bytes[0x1A]), sectorSize == 512 ? 3 : 4);
+    const QString path = dir.filePath(QStringLiteral("GSF%1.cfg").arg(sectorSize));
+    WriteFile(path, bytes);
+    QString error;
+    for (const auto& loaded : {CompoundFile::OpenBytes(bytes, &error), CompoundFile::Open(path, &error)}) {
+      ASSERT_TRUE(loaded) << error.toStdString();
+      EXPECT_EQ(Describe(*loaded), expected);
+      EXPECT_EQ(loaded->Root().OpenStorage(QStringLiteral("Каналы"))->StorageNames(), order);
+    }
+  }
+}
+
+TEST(CompoundFileTest, HighHalfOfAStreamSizeCountsInVersion4Only) {
+  // Old writers of 512-byte-sector files left garbage there; 4096-byte-sector files use it.
+  auto f = CompoundFile::Create();
+  f->Root().CreateStream(QStringLiteral("Big")) = Pattern(10000, 1);
+  f->Root().CreateStream(QStringLiteral("Small")) = Pattern(100, 2);
+  for (guint sectorSize : {512u, 4096u}) {
+    SCOPED_TRACE(sectorSize);
+    QByteArray bytes = WriteWithGsf(f->Root(), sectorSize);
+    for (const QString& name : {QStringLiteral("Big"), QStringLiteral("Small")}) {
+      const qsizetype at = EntryInFirstDirectorySector(bytes, name);
+      ASSERT_GT(at, 0);
+      SetLe32(bytes, at + 0x7C, 1);
+    }
+    const auto loaded = CompoundFile::OpenBytes(bytes);
+    if (sectorSize == 512) {
+      ASSERT_TRUE(loaded);
+      EXPECT_EQ(Describe(*loaded), Describe(*f));
+    } else {
+      EXPECT_FALSE(loaded);
+    }
+  }
+}
+
 TEST(CompoundFileTest, LargeFileWithExtendedAllocationTableReadsBack) {
   // Over 109 allocation-table sectors (7 MiB) the table's own list continues outside the header;
   // mini and big streams, and empty ones, are mixed in every storage.
@@ -649,6 +947,40 @@ TEST(CompoundFileTest, LargeFileWithExtendedAllocationTableReadsBack) {
   EXPECT_EQ(Describe(*loaded), Describe(*f));
   TTreeMap expected = Describe(*f);
   EXPECT_EQ(ReadWithOlefile(path), expected);
+}
+
+TEST(CompoundFileTest, DamagedExtendedAllocationTableIsRefused) {
+  auto f = CompoundFile::Create();
+  f->Root().CreateStream(QStringLiteral("Object")) = Pattern(7600 * 1024, 1);
+  const QByteArray valid = *f->ToBytes();
+  ASSERT_EQ(Le32(valid, 0x48), 1u);
+  ASSERT_TRUE(CompoundFile::OpenBytes(valid));
+  const quint32 difat = Le32(valid, 0x44);
+  const qsizetype difatAt = (difat + 1) * 512;
+  auto expectRefused = [&](const QByteArray& bytes, const char* what) {
+    QString why;
+    EXPECT_FALSE(CompoundFile::OpenBytes(bytes, &why)) << what;
+    EXPECT_FALSE(why.isEmpty()) << what;
+  };
+
+  QByteArray lie = valid;
+  // A second list sector is needed, and the first names itself as the next.
+  SetLe32(lie, 0x2C, Le32(valid, 0x2C) + 127);
+  SetLe32(lie, 0x48, 2);
+  SetLe32(lie, difatAt + 127 * 4, difat);
+  expectRefused(lie, "allocation table list loops");
+  lie = valid;
+  SetLe32(lie, 0x44, 0x7FFFFFF0);
+  expectRefused(lie, "allocation table list past the end");
+  lie = valid;
+  SetLe32(lie, 0x44, 0xFFFFFFFE);
+  expectRefused(lie, "allocation table list missing");
+  lie = valid;
+  SetLe32(lie, difatAt, Le32(valid, 0x4C));
+  expectRefused(lie, "one allocation table sector listed twice");
+  lie = valid;
+  SetLe32(lie, difatAt, Le32(valid, 0x30));
+  expectRefused(lie, "the directory listed as an allocation table sector");
 }
 
 TEST(CompoundFileTest, SaveRemovesStaleTemporariesOfTheSameFile) {
