@@ -921,6 +921,34 @@ QStringList CompoundStorage::StreamNames() const {
   return names;
 }
 
+CompoundStorage::TChildRef CompoundStorage::FindFolded(const QString& name) const {
+  const QString key = name.toCaseFolded();
+  if (!children_.isEmpty()) return children_.value(key);
+  for (const auto& [folded, child] : few_)
+    if (folded == key) return child;
+  return {};
+}
+
+void CompoundStorage::AddChild(const QString& name, TChildRef child) {
+  QString key = name.toCaseFolded();
+  if (children_.isEmpty() && few_.size() < kFewChildren) {
+    few_.emplace_back(std::move(key), child);
+    return;
+  }
+  if (children_.isEmpty()) {
+    children_.reserve(static_cast<qsizetype>(2 * kFewChildren));
+    for (auto& [folded, other] : few_) children_.insert(std::move(folded), other);
+    std::vector<std::pair<QString, TChildRef>>().swap(few_);
+  }
+  children_.insert(std::move(key), child);
+}
+
+void CompoundStorage::RemoveChild(const QString& name) {
+  const QString key = name.toCaseFolded();
+  children_.remove(key);
+  std::erase_if(few_, [&](const auto& entry) { return entry.first == key; });
+}
+
 CompoundStorage* CompoundStorage::FindStorage(const QString& name) const {
   CompoundStorage* s = FindFolded(name).Storage;
   return s && s->name_ == name ? s : nullptr;
@@ -976,6 +1004,7 @@ void CompoundStorage::CheckNewName(const QString& name, const void* same) const 
 void CompoundStorage::Clear() {
   storages_.clear();
   streams_.clear();
+  few_.clear();
   children_.clear();
 }
 
@@ -987,7 +1016,7 @@ CompoundStorage& CompoundStorage::CreateStorage(const QString& name) {
     return *existing;
   }
   storages_.push_back(std::make_unique<CompoundStorage>(name));
-  children_.insert(name.toCaseFolded(), {storages_.back().get(), nullptr});
+  AddChild(name, {storages_.back().get(), nullptr});
   return *storages_.back();
 }
 
@@ -999,14 +1028,14 @@ QByteArray& CompoundStorage::CreateStream(const QString& name) {
     return existing->Data;
   }
   streams_.push_back(std::make_unique<TStreamEntry>(TStreamEntry{name, {}}));
-  children_.insert(name.toCaseFolded(), {nullptr, streams_.back().get()});
+  AddChild(name, {nullptr, streams_.back().get()});
   return streams_.back()->Data;
 }
 
 bool CompoundStorage::RemoveStorage(const QString& name) {
   const CompoundStorage* s = FindStorage(name);
   if (!s) return false;
-  children_.remove(name.toCaseFolded());
+  RemoveChild(name);
   std::erase_if(storages_, [&](const auto& p) { return p.get() == s; });
   return true;
 }
@@ -1014,7 +1043,7 @@ bool CompoundStorage::RemoveStorage(const QString& name) {
 bool CompoundStorage::RemoveStream(const QString& name) {
   const TStreamEntry* s = FindStream(name);
   if (!s) return false;
-  children_.remove(name.toCaseFolded());
+  RemoveChild(name);
   std::erase_if(streams_, [&](const auto& p) { return p.get() == s; });
   return true;
 }

@@ -73,7 +73,9 @@ class CompoundStorage {
     TStreamEntry* Stream = nullptr;
   };
 
-  TChildRef FindFolded(const QString& name) const { return children_.value(name.toCaseFolded()); }
+  TChildRef FindFolded(const QString& name) const;
+  void AddChild(const QString& name, TChildRef child);
+  void RemoveChild(const QString& name);
   CompoundStorage* FindStorage(const QString& name) const;
   TStreamEntry* FindStream(const QString& name) const;
   // Raises when name is invalid or clashes with a sibling other than `same`.
@@ -84,7 +86,11 @@ class CompoundStorage {
   std::vector<std::unique_ptr<CompoundStorage>> storages_;
   // Entries live on the heap so that references handed out by Stream() survive later insertions.
   std::vector<std::unique_ptr<TStreamEntry>> streams_;
-  // Every child by its case-folded name: lookups and clash checks without a scan.
+  // Every child by its case-folded name: lookups and clash checks without a scan. The smallest
+  // hash takes about 2 KiB and most storages hold a few elements, so up to kFewChildren of them
+  // are kept in a short list instead, and the hash is built when one more arrives.
+  static constexpr size_t kFewChildren = 16;
+  std::vector<std::pair<QString, TChildRef>> few_;
   QHash<QString, TChildRef> children_;
 };
 

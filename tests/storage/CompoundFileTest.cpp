@@ -776,6 +776,40 @@ TEST(CompoundFileTest, StoragesAreEditedInPlace) {
   EXPECT_EQ(root.StreamNames().size(), 199);
 }
 
+TEST(CompoundFileTest, NameLookupsHoldForFewAndManyChildren) {
+  // A storage keeps its first children in a short list and moves them to a hash when more
+  // arrive: lookups, clash checks and removal work the same on both sides of that step.
+  auto f = CompoundFile::Create();
+  CompoundStorage& root = f->Root();
+  auto name = [](int i) { return QStringLiteral("Канал%1").arg(i); };
+  auto checkAll = [&](int count, const char* when) {
+    for (int k = 0; k < count; ++k) {
+      EXPECT_TRUE(k % 2 ? root.HasStorage(name(k)) : root.HasStream(name(k))) << when << k;
+      EXPECT_FALSE(k % 2 ? root.HasStream(name(k)) : root.HasStorage(name(k))) << when << k;
+      EXPECT_THROW(root.CreateStream(name(k).toUpper()), ECompoundFileError) << when << k;
+    }
+    EXPECT_FALSE(root.HasStream(name(count))) << when;
+  };
+  for (int i = 0; i < 40; ++i) {
+    if (i % 2)
+      root.CreateStorage(name(i));
+    else
+      root.CreateStream(name(i)) = QByteArray::number(i);
+    checkAll(i + 1, "growing");
+  }
+  for (int i = 39; i >= 0; --i) {
+    EXPECT_TRUE(i % 2 ? root.RemoveStorage(name(i)) : root.RemoveStream(name(i)));
+    EXPECT_FALSE(root.HasStorage(name(i)) || root.HasStream(name(i)));
+    root.CreateStream(name(i).toUpper());  // the removed name is free again
+    EXPECT_TRUE(root.RemoveStream(name(i).toUpper()));
+    checkAll(i, "shrinking");
+  }
+  for (int i = 0; i < 20; ++i) root.CreateStream(name(2 * i));
+  checkAll(1, "grown again");
+  EXPECT_EQ(root.StreamNames().size(), 20);
+  EXPECT_EQ(root.Stream(name(38)), QByteArray());
+}
+
 TEST(CompoundFileTest, LargeStoragesRoundTripUpToTheLimit) {
   // 1001 children, the last named "1000", come back complete.
   auto f = CompoundFile::Create();
