@@ -1,10 +1,10 @@
 // libFuzzer target for the compound-file reader. Whatever opens must also save, and the saved
 // image must open again to the same tree.
 //
-// clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fPIC -DQT_NO_KEYWORDS -I. \
-//   $(pkg-config --cflags Qt6Core libgsf-1) tests/fuzz/CompoundFileFuzz.cpp storage/CompoundFile.cpp \
-//   $(pkg-config --libs Qt6Core libgsf-1) -o compound_fuzz
-// ./compound_fuzz tests/fuzz/corpus/compound
+// clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-omit-frame-pointer -fPIC \
+//   -DQT_NO_KEYWORDS -I. $(pkg-config --cflags Qt6Core) tests/fuzz/CompoundFileFuzz.cpp \
+//   storage/CompoundFile.cpp $(pkg-config --libs Qt6Core) -o build-fuzz/CompoundFileFuzz
+// build-fuzz/CompoundFileFuzz -max_total_time=600 tests/fuzz/corpus/compound
 
 #include <cstddef>
 #include <cstdint>

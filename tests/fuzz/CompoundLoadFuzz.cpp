@@ -4,7 +4,7 @@
 // CMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer"):
 // clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-omit-frame-pointer -fPIC \
 //   -DQT_NO_KEYWORDS -I. -Itests -Ibuild-fuzz/generated $(pkg-config --cflags Qt6Core) \
-//   tests/fuzz/CompoundLoadFuzz.cpp build-fuzz/libvexa_core.a $(pkg-config --libs Qt6Core libgsf-1) \
+//   tests/fuzz/CompoundLoadFuzz.cpp build-fuzz/libvexa_core.a $(pkg-config --libs Qt6Core) \
 //   -o build-fuzz/CompoundLoadFuzz
 // build-fuzz/CompoundLoadFuzz -max_total_time=600 tests/fuzz/corpus/tree
 

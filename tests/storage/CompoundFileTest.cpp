@@ -1072,6 +1072,15 @@ TEST(CompoundFileTest, FuzzSeedsStillBehave) {
     SetLe32(lie, 0x2C, 0xFFFFFFFF);
     WriteFile(corpus + QStringLiteral("/broken-fat-count.cfg"), lie);
     WriteFile(corpus + QStringLiteral("/broken-text.cfg"), "object NET: TRootNode\r\nend\r\n");
+    // 4096-byte sectors, and big streams whose chains jump back and forth.
+    small->Root().CreateStream(QStringLiteral("Big")) = Pattern(5000, 4);
+    WriteFile(corpus + QStringLiteral("/valid-gsf-4096.cfg"), WriteWithGsf(small->Root(), 4096));
+    constexpr quint32 no = 0xFFFFFFFF;
+    WriteFile(corpus + QStringLiteral("/valid-fragmented.cfg"),
+              BuildByHand({{QStringLiteral("Root Entry"), 5, no, no, 1, {}},
+                           {QStringLiteral("A"), 2, no, 2, no, Pattern(4096, 5)},
+                           {QStringLiteral("B"), 2, no, no, no, Pattern(4097, 6)}},
+                          {0, 9, 2, 7, 4, 5, 6, 3, 8, 1, 10, 11, 12, 16, 14, 15, 13}));
   }
   const QStringList files = QDir(corpus).entryList(QDir::Files);
   ASSERT_FALSE(files.isEmpty());
