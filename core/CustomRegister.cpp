@@ -168,6 +168,7 @@ TCustomRegister::TCustomRegister(TComponent* owner) : TRootNode(owner), rdTime_(
 
 const TClassInfo& TCustomRegister::StaticClassInfo() {
   using P = Props<TCustomRegister>;
+  RegisterTextListConversions();
   static const TClassInfo info{
       "TCustomRegister",
       &TRootNode::StaticClassInfo(),

@@ -3,25 +3,35 @@
 // last outcome and a bounded history; reading and writing its value properties talks to the device.
 
 #include <QStringList>
-
 #include <array>
 #include <atomic>
 #include <cstdint>
 
 #include "core/RootNode.h"
+#include "core/TextList.h"
 
 namespace vexa {
 
 struct TRegisterFrame;
 
 enum TRegisterType {
-  rtBOOL, rtUBYTE, rtBYTE, rtUINT, rtINT, rtULONG, rtLONG, rtFLOAT, rtDOUBLE, rtASCIIZ, rtUnknown
+  rtBOOL,
+  rtUBYTE,
+  rtBYTE,
+  rtUINT,
+  rtINT,
+  rtULONG,
+  rtLONG,
+  rtFLOAT,
+  rtDOUBLE,
+  rtASCIIZ,
+  rtUnknown
 };
 enum TIOResult { iorOK, iorFAIL, iorWRONGDATA };
 
 // Sizes on the wire of codes 0..8 (rtASCIIZ and rtUnknown have their own rules).
 inline constexpr std::array<int, 9> RegisterTypeSizes = {1, 1, 1, 2, 2, 4, 4, 4, 8};
-const QStringList& RegisterTypeNames();       // display names, "Логический" ...
+const QStringList& RegisterTypeNames();        // display names, "Логический" ...
 const QStringList& RegisterTypeIdentifiers();  // "rtBOOL" ...
 const QStringList& IOResultIdentifiers();      // "iorOK" ...
 
@@ -44,10 +54,11 @@ class TCustomRegister : public TRootNode {
   void SetLastIOResult(TIOResult value) { lastIOResult_ = value; }
   const QString& LastStringData() const { return lastStringData_; }
   void SetLastStringData(const QString& value) { lastStringData_ = value; }
-  const QStringList& Points() const { return points_; }
-  void SetPoints(const QStringList& value) { points_ = value; }
-  const QStringList& DataList() const { return dataList_; }
-  void SetDataList(const QStringList& value) { dataList_ = value; }
+  // History: read times as text and the values read then, oldest first.
+  const TTextList& Points() const { return points_; }
+  void SetPoints(const TTextList& value) { points_ = value; }
+  const TTextList& DataList() const { return dataList_; }
+  void SetDataList(const TTextList& value) { dataList_ = value; }
   int MaxCount() const { return maxCount_; }
   void SetMaxCount(int value);
   double XScale() const { return xScale_; }
@@ -94,8 +105,8 @@ class TCustomRegister : public TRootNode {
   TRegisterType registerType_ = rtUnknown;
   TIOResult lastIOResult_ = iorFAIL;
   QString lastStringData_;
-  QStringList points_;
-  QStringList dataList_;
+  TTextList points_;
+  TTextList dataList_;
   int maxCount_ = 1200;
   double xScale_ = 1.0;
   double yScale_ = 1.0;

@@ -246,6 +246,20 @@ class TWriter {
       Text(text, 4, vaLString);
   }
 
+  // A text given in UTF-8; plain ASCII goes straight through.
+  void Utf8String(QByteArrayView utf8) {
+    unsigned char any = 0;
+    for (char c : utf8) any |= static_cast<unsigned char>(c);
+    if (any >= 0x80) {
+      String(QString::fromUtf8(utf8));
+      return;
+    }
+    const bool isLong = utf8.size() > 255;
+    Byte(isLong ? vaLString : vaString);
+    Le(static_cast<uint64_t>(utf8.size()), isLong ? 4 : 1);
+    Bytes.append(utf8.data(), utf8.size());
+  }
+
   void Float(double v) {
     Byte(vaExtended);
     const auto ext = DoubleToExtended(v);
@@ -316,11 +330,16 @@ void TWriter::Property(const TPersistent& object, const TPropInfo& p, const QStr
       return;
     }
     case TPropKind::StringList: {
-      const QStringList v = p.Get(object).toStringList();
-      if (v.isEmpty()) return;
+      // Histories come as a TTextList and are written from its bytes; other lists as QStringList.
+      const QVariant value = p.Get(object);
+      const bool compact = value.metaType() == QMetaType::fromType<TTextList>();
+      const TTextList lines = compact ? value.value<TTextList>() : TTextList();
+      const QStringList strings = compact ? QStringList() : value.toStringList();
+      if (lines.isEmpty() && strings.isEmpty()) return;
       ShortString(path + QStringLiteral(".Strings"), "property name");
       Byte(vaList);
-      for (const QString& line : v) String(line);
+      for (qsizetype i = 0; i < lines.size(); ++i) Utf8String(lines.Utf8At(i));
+      for (const QString& line : strings) String(line);
       Byte(vaNull);
       return;
     }
@@ -431,6 +450,40 @@ class TParser {
 
   QString ShortString() { return Text(Byte()); }
 
+  // The leading run of text elements of a list, straight into `lines`; stops before any other tag.
+  void Lines(TTextList& lines) {
+    // A first pass over the lengths alone, so the list takes exactly the room it needs.
+    qsizetype count = 0, bytes = 0;
+    for (qsizetype at = pos_;;) {
+      const qsizetype left = size_ - at;
+      qsizetype length = 0;
+      if (left >= 2 && p_[at] == vaString) {
+        length = p_[at + 1];
+        at += 2;
+      } else if (left >= 5 && p_[at] == vaLString) {
+        length = static_cast<qsizetype>(p_[at + 1] | (p_[at + 2] << 8) | (p_[at + 3] << 16) |
+                                        (static_cast<uint32_t>(p_[at + 4]) << 24));
+        at += 5;
+      } else {
+        break;
+      }
+      if (length > size_ - at) break;  // the second pass reports it
+      at += length;
+      ++count;
+      bytes += length;
+    }
+    lines.Reserve(count, bytes);
+    for (;;) {
+      if (size_ - pos_ < 1 || (p_[pos_] != vaString && p_[pos_] != vaLString)) return;
+      const bool isLong = p_[pos_++] == vaLString;
+      const uint64_t n = isLong ? Le(4) : Byte();
+      if (n > static_cast<uint64_t>(size_ - pos_))
+        Fail(QStringLiteral("string of %1 bytes past the end").arg(n));
+      lines.AppendCp1251(QByteArrayView(p_ + pos_, static_cast<qsizetype>(n)));
+      pos_ += static_cast<qsizetype>(n);
+    }
+  }
+
   TStreamValue Value(int depth) {
     TStreamValue v;
     v.Tag = static_cast<TValueTag>(Byte());
@@ -474,11 +527,22 @@ class TParser {
         break;
       case vaList:
         if (depth > 0) Fail(QStringLiteral("list inside a list"));
+        Lines(v.Lines);
         for (;;) {
           Need(1);
           if (p_[pos_] == vaNull) {
             ++pos_;
             break;
+          }
+          if (v.List.empty()) {
+            // Not a list of texts after all: the texts so far become elements like the rest.
+            for (qsizetype i = 0; i < v.Lines.size(); ++i) {
+              TStreamValue text;
+              text.Text = v.Lines.at(i);
+              text.Tag = v.Lines.Utf8At(i).size() > 255 ? vaLString : vaString;
+              v.List.push_back(std::move(text));
+            }
+            v.Lines.clear();
           }
           v.List.push_back(Value(depth + 1));
         }
@@ -543,6 +607,7 @@ QString StreamValueText(const TStreamValue& v) {
       return QLatin1Char('[') + v.Items.join(QLatin1String(", ")) + QLatin1Char(']');
     case vaList: {
       QStringList items;
+      for (qsizetype i = 0; i < v.Lines.size(); ++i) items << quoted(v.Lines.at(i));
       for (const TStreamValue& e : v.List) items << StreamValueText(e);
       return QLatin1Char('(') + items.join(QLatin1String(", ")) + QLatin1Char(')');
     }
@@ -601,12 +666,11 @@ QVariant Decode(const TPropInfo& p, const TStreamValue& v, const QString& path) 
       return QVariant(v.Text);
     case TPropKind::StringList: {
       if (v.Tag != vaList) WrongKind(path, v);
-      QStringList lines;
-      for (const TStreamValue& e : v.List) {
+      for (const TStreamValue& e : v.List)
         if (!IsText(e)) WrongKind(path, e);
-        lines << e.Text;
-      }
-      return QVariant(lines);
+      // A list of texts holds them all in Lines; a QStringList setter gets them converted.
+      RegisterTextListConversions();
+      return QVariant::fromValue(v.Lines);
     }
     case TPropKind::Set: {
       if (v.Tag != vaSet) WrongKind(path, v);

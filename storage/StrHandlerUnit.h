@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "core/Component.h"
+#include "core/TextList.h"
 
 namespace vexa {
 
@@ -57,11 +58,14 @@ bool IdentToCharset(const QString& ident, qint64* charset);
 // One decoded value of a property record.
 struct TStreamValue {
   TValueTag Tag = vaNull;
-  qint64 Int = 0;                  // vaInt8/16/32
-  double Float = 0;                // vaExtended
-  QString Text;                    // vaString, vaLString, vaIdent
-  QStringList Items;               // vaSet identifiers
-  std::vector<TStreamValue> List;  // vaList elements
+  qint64 Int = 0;     // vaInt8/16/32
+  double Float = 0;   // vaExtended
+  QString Text;       // vaString, vaLString, vaIdent
+  QStringList Items;  // vaSet identifiers
+  // vaList elements: all in Lines while every element is text (string lists, histories of thousands
+  // of entries), else all in List.
+  TTextList Lines;
+  std::vector<TStreamValue> List;
 };
 
 struct TStreamRecord {

@@ -210,6 +210,38 @@ TEST_F(StreamTest, ShortAndLongStrings) {
   }
 }
 
+// Histories are kept compactly; every text they can hold comes back as it was, and the bytes are
+// those of any string list.
+TEST_F(StreamTest, HistoriesKeepEveryKindOfText) {
+  TRegisterNode reg(nullptr);
+  reg.SetName("D000C000R002");
+  const QString longText(300, QLatin1Char('7'));
+  const QStringList values = {"12,5", QString(), QStringLiteral("Авария"), longText, "***"};
+  reg.SetDataList(values);
+  reg.SetPoints({"1", "2", "3", "4", "5"});
+  reg.SetChanged(false);
+  const QByteArray bytes = WriteComponent(reg);
+  EXPECT_TRUE(bytes.contains(S("DataList.Strings") + H("01") + H("06") + S("12,5") + H("06 00") + H("06") +
+                             S(ToCp1251(QStringLiteral("Авария"))) + H("0C 2C010000") + longText.toLatin1() +
+                             H("06") + S("***") + H("00")))
+      << Hex(bytes);
+  auto back = ReadComponent(bytes);
+  auto* r = dynamic_cast<TRegisterNode*>(back.get());
+  ASSERT_NE(r, nullptr);
+  EXPECT_EQ(r->DataList(), values);
+  EXPECT_EQ(r->Points(), (QStringList{"1", "2", "3", "4", "5"}));
+  EXPECT_EQ(WriteComponent(*r), bytes);
+
+  // A listing shows a list's elements in order, texts and others alike.
+  const TParsedStream parsed = ParseComponentStream(Header("TRootNode", "") + S("X.Strings") +
+                                                    H("01 06 01 61 02 05 06 01 62 00") + kEnd);
+  ASSERT_EQ(parsed.Records.size(), 1u);
+  EXPECT_EQ(StreamValueText(parsed.Records[0].Value), "('a', 5, 'b')");
+  const TParsedStream texts =
+      ParseComponentStream(Header("TRootNode", "") + S("X.Strings") + H("01 06 01 61 06 01 62 00") + kEnd);
+  EXPECT_EQ(StreamValueText(texts.Records[0].Value), "('a', 'b')");
+}
+
 TEST_F(StreamTest, StaleBytesAfterTheEndAreIgnored) {
   TRegisterNode reg(nullptr);
   reg.SetName("D000C000R001");
@@ -313,6 +345,10 @@ TEST_F(StreamTest, MalformedStreamsRaiseAndLeaveTheTargetAlone) {
       {"truncated extended", head + S("Tag") + H("05 0000")},
       {"absurd long string", head + S("Caption") + H("0C FFFFFF7F 41") + kEnd},
       {"list never ended", Header("TRegisterNode", "") + S("Points.Strings") + H("01 06 01 41")},
+      {"number among the texts of a list",
+       Header("TRegisterNode", "") + S("Points.Strings") + H("01 06 01 41 02 05 06 01 42 00") + kEnd},
+      {"long text of a list past the end",
+       Header("TRegisterNode", "") + S("DataList.Strings") + H("01 0C 10000000 41")},
       {"children inside", head + H("00") + S("TRootNode")},
       {"no end of children", head + H("00")},
       {"truncated name", "TPF0" + H("09") + "TRoot"},

@@ -15,6 +15,7 @@
 
 #include "core/CommInt.h"
 #include "core/Services.h"
+#include "core/TextList.h"
 
 // Readable failure messages for Qt values.
 inline void PrintTo(const QString& s, std::ostream* os) {
@@ -26,6 +27,11 @@ inline void PrintTo(const QByteArray& b, std::ostream* os) {
 inline void PrintTo(const QStringList& l, std::ostream* os) {
   *os << '[' << l.join(", ").toStdString() << ']';
 }
+namespace vexa {
+inline void PrintTo(const TTextList& l, std::ostream* os) {
+  ::PrintTo(l.ToStringList(), os);
+}
+}  // namespace vexa
 
 namespace vexa::test {
 

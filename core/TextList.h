@@ -1,0 +1,63 @@
+#pragma once
+// TTextList: a list of short texts held in one UTF-8 buffer with an end offset per entry. A register's
+// history is two lists of up to 1200 entries and a network keeps hundreds of them; as separate
+// QStrings they would take four to five times their text and most of the time of a state load.
+// Copies share the buffer until one of them changes (like Qt's containers).
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QList>
+#include <QMetaType>
+#include <QString>
+#include <QStringList>
+#include <initializer_list>
+
+namespace vexa {
+
+class TTextList {
+ public:
+  TTextList() = default;
+  // Implicit, so that code and tests can hand over a QStringList where a history is taken.
+  TTextList(const QStringList& items);  // NOLINT(google-explicit-constructor)
+  TTextList(std::initializer_list<QString> items);
+
+  qsizetype size() const { return ends_.size() - head_; }
+  bool isEmpty() const { return size() == 0; }
+  QString at(qsizetype i) const { return QString::fromUtf8(Utf8At(i)); }
+  QString value(qsizetype i, const QString& fallback = QString()) const;
+  QString first() const { return at(0); }
+  QString last() const { return at(size() - 1); }
+  // The bytes of entry i, valid until the list changes.
+  QByteArrayView Utf8At(qsizetype i) const;
+
+  void append(const QString& text) { AppendUtf8(text.toUtf8()); }
+  void AppendUtf8(QByteArrayView utf8);
+  // Appends text in code page 1251, the encoding of component streams.
+  void AppendCp1251(QByteArrayView bytes);
+  void removeFirst();
+  void clear();
+  // Room for `entries` more entries with `bytes` more bytes of text.
+  void Reserve(qsizetype entries, qsizetype bytes);
+
+  QStringList ToStringList() const;
+
+  friend bool operator==(const TTextList& a, const TTextList& b);
+  friend bool operator!=(const TTextList& a, const TTextList& b) { return !(a == b); }
+  friend bool operator==(const TTextList& a, const QStringList& b);
+  friend bool operator!=(const TTextList& a, const QStringList& b) { return !(a == b); }
+
+ private:
+  qsizetype StartOf(qsizetype physical) const { return physical == 0 ? 0 : ends_[physical - 1]; }
+
+  QByteArray text_;
+  QList<quint32> ends_;  // end of each entry in text_, entries before head_ already removed
+  qsizetype head_ = 0;
+};
+
+// Lets QVariant turn a TTextList into a QStringList and back, so that generic property code (streams,
+// dialogs, descriptions) can treat a history like any other string list.
+void RegisterTextListConversions();
+
+}  // namespace vexa
+
+Q_DECLARE_METATYPE(vexa::TTextList)
