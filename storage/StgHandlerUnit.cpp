@@ -160,6 +160,8 @@ void TStgHandler::Build(std::unique_ptr<TComponent>& target, int depth) {
     throw EStreamError(QStringLiteral("The file nests storages deeper than %1 levels").arg(kMaxDepth));
   std::unique_ptr<TComponent> node;
   TStrHandler::Open(kObject, this)->LoadComponent(node);
+  // Its bytes are not needed again: freed now, they make room for the nodes still to be built.
+  if (storage_->HasStream(kObject)) storage_->RemoveStream(kObject);
   if (!node) return;  // a level without its object: skipped with its subtree
   for (int i = 0;; ++i) {
     const QString name = ChildName(i);

@@ -49,7 +49,8 @@ class TStgHandler {
   bool SaveTree(TComponent& node);
   // Loads this level's node with its subtree into target, built completely before target is
   // replaced. An invalid handler or a level without "Object" leaves target alone; a malformed
-  // stream raises EStreamError and leaves target alone too.
+  // stream raises EStreamError and leaves target alone too. The streams are released as they are
+  // read, so a handler loads its tree once (a second LoadTree leaves target alone).
   void LoadTree(std::unique_ptr<TComponent>& target);
 
   // Name of the sub-storage of child i: "000", "009", "999", "1000".
