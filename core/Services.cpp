@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <ctime>
 #include <thread>
 
 namespace vexa {
@@ -17,7 +18,26 @@ constexpr double kMsPerDay = 86400000.0;
 }  // namespace
 
 double TClock::Now() const {
-  return DateTimeFromQt(QDateTime::currentDateTime());
+  const qint64 utcMs = QDateTime::currentMSecsSinceEpoch();
+  qint64 offsetMs = 0;
+  {
+    const std::lock_guard lock(offsetMutex_);
+    if (!offsetTakenAtMs_ || utcMs < *offsetTakenAtMs_ || utcMs - *offsetTakenAtMs_ >= 1000) {
+      // tzset first: localtime_r alone would keep the zone it found the first time.
+      ::tzset();
+      const time_t seconds = static_cast<time_t>(utcMs / 1000);
+      tm parts{};
+      offsetMs_ = ::localtime_r(&seconds, &parts) != nullptr ? 1000LL * parts.tm_gmtoff : 0;
+      offsetTakenAtMs_ = utcMs;
+    }
+    offsetMs = offsetMs_;
+  }
+  constexpr qint64 kMsPerDayInt = 86400000;
+  constexpr qint64 kUnixEpochDay = 25569;  // 1 Jan 1970 counted from 30 Dec 1899
+  const qint64 localMs = utcMs + offsetMs;
+  const qint64 day = localMs >= 0 ? localMs / kMsPerDayInt : (localMs - kMsPerDayInt + 1) / kMsPerDayInt;
+  return static_cast<double>(day + kUnixEpochDay) +
+         static_cast<double>(localMs - day * kMsPerDayInt) / kMsPerDay;
 }
 
 int64_t TClock::TickMs() const {

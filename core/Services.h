@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <random>
 
@@ -19,9 +20,16 @@ namespace vexa {
 class TClock {
  public:
   virtual ~TClock() = default;
+  // Local date-time. The offset from UTC is asked of the system at most once a second: each asking
+  // reads the zone file, and a state load makes thousands of registers that note the time.
   virtual double Now() const;
   virtual int64_t TickMs() const;
   virtual void Sleep(int ms);
+
+ private:
+  mutable std::mutex offsetMutex_;
+  mutable std::optional<qint64> offsetTakenAtMs_;  // UTC
+  mutable qint64 offsetMs_ = 0;
 };
 
 class TRandomGenerator {

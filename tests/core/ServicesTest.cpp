@@ -1,4 +1,7 @@
 #include <QStringDecoder>
+#include <cmath>
+#include <ctime>
+#include <string>
 
 #include "core/Services.h"
 #include "support/TestSupport.h"
@@ -64,6 +67,33 @@ TEST_F(ServicesTest, DateTimesAreDaysSince1899) {
   EXPECT_EQ(DateTimeToStr(v), "07.12.2026 9:05:03");
   EXPECT_EQ(DateTimeToStr(46363), "07.12.2026");
   EXPECT_EQ(DateTimeFromQt(QDateTime(QDate(1899, 12, 30), QTime(0, 0))), 0.0);
+}
+
+// The real clock keeps the zone's offset for a second; it must still tell the local time, in the
+// zone the process runs in.
+TEST_F(ServicesTest, RealClockTellsLocalTimeInTheCurrentZone) {
+  const QByteArray savedTz = qgetenv("TZ");
+  const bool hadTz = qEnvironmentVariableIsSet("TZ");
+  for (const char* zone : {"UTC0", "MSK-3", "EST5"}) {
+    qputenv("TZ", zone);
+    ::tzset();
+    const TClock clock;
+    const double before = DateTimeFromQt(QDateTime::currentDateTime());
+    const double now = clock.Now();
+    const double again = clock.Now();
+    const double after = DateTimeFromQt(QDateTime::currentDateTime());
+    EXPECT_GE(now, before - 1e-9) << zone;
+    EXPECT_LE(now, after + 1e-9) << zone;
+    EXPECT_GE(again, now) << zone;
+    const double utc = static_cast<double>(QDateTime::currentMSecsSinceEpoch()) / 86400000.0 + 25569;
+    const double hours = std::round((now - utc) * 24);
+    EXPECT_EQ(hours, std::string(zone) == "MSK-3" ? 3 : std::string(zone) == "EST5" ? -5 : 0) << zone;
+  }
+  if (hadTz)
+    qputenv("TZ", savedTz);
+  else
+    qunsetenv("TZ");
+  ::tzset();
 }
 
 TEST_F(ServicesTest, RandomGeneratorIsSeededAndInRange) {
