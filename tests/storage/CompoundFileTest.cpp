@@ -605,8 +605,8 @@ TEST(CompoundFileTest, DamagedChainsAndEntriesAreRefused) {
 }
 
 TEST(CompoundFileTest, HugeDirectoryIsRefusedQuickly) {
-  // 50000 siblings in one line: libgsf would recurse once per entry (past an ordinary stack) and
-  // sort them in quadratic time, so such a file must be refused before it reaches the library.
+  // 50000 siblings in one line: past the number of children one storage may have and the depth
+  // of links a file may have, so refused early rather than read at length.
   std::vector<THandEntry> entries(50001);
   entries[0] = {QStringLiteral("Root Entry"), 5, 0xFFFFFFFF, 0xFFFFFFFF, 1, {}};
   for (quint32 i = 1; i < entries.size(); ++i)
