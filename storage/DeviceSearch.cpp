@@ -99,42 +99,37 @@ void TDeviceSearch::Run(TSearchMode mode) {
 }
 
 void TDeviceSearch::Afresh() {
-  SetDevicesFound(0);
-  SetDevicesPassed(0);
   RecreateRoot(QStringLiteral("NET"));
   RecreateRoot(QStringLiteral("TASKS"));
   RecreateRoot(QStringLiteral("REPORTS"));
-  ReloadTemplates();
-  for (int a = 0; a < kAddressCount; ++a) {
-    if (!Continue()) return;
-    SetDevicesPassed(a);
+  ForEachAddress([this](int a) {
     if (ProbeChannel(a, 0) != -1) BuildRegulator(a);
-  }
+  });
 }
 
 void TDeviceSearch::Added() {
-  SetDevicesFound(0);
-  SetDevicesPassed(0);
-  ReloadTemplates();
-  for (int a = 0; a < kAddressCount; ++a) {
-    if (!Continue()) return;
-    SetDevicesPassed(a);
-    if (FindNode(NET.get(), RegulatorName(a)) != nullptr) continue;
-    if (ProbeChannel(a, 0) != -1) BuildRegulator(a);
-  }
+  ForEachAddress([this](int a) {
+    if (FindNode(NET.get(), RegulatorName(a)) == nullptr && ProbeChannel(a, 0) != -1) BuildRegulator(a);
+  });
 }
 
 void TDeviceSearch::Removed() {
+  ForEachAddress([this](int a) {
+    TComponent* regulator = FindNode(NET.get(), RegulatorName(a));
+    if (regulator == nullptr || ProbeChannel(a, 0) != -1) return;
+    regulator->Owner()->RemoveComponent(regulator).reset();  // with its whole subtree
+    SetDevicesFound(devicesFound_ + 1);
+  });
+}
+
+void TDeviceSearch::ForEachAddress(const std::function<void(int)>& visit) {
   SetDevicesFound(0);
   SetDevicesPassed(0);
   ReloadTemplates();
   for (int a = 0; a < kAddressCount; ++a) {
     if (!Continue()) return;
     SetDevicesPassed(a);
-    TComponent* regulator = FindNode(NET.get(), RegulatorName(a));
-    if (regulator == nullptr || ProbeChannel(a, 0) != -1) continue;
-    regulator->Owner()->RemoveComponent(regulator).reset();  // with its whole subtree
-    SetDevicesFound(devicesFound_ + 1);
+    visit(a);
   }
 }
 

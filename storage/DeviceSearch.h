@@ -55,6 +55,8 @@ class TDeviceSearch {
   void Afresh();
   void Added();
   void Removed();
+  // Stops between addresses when asked; counts the addresses passed.
+  void ForEachAddress(const std::function<void(int)>& visit);
   void BuildRegulator(int address);
   void BuildChannel(TRootNode& regulator, int address, int channel, int type);
   // Reloads the templates from their file: unsaved edits never take part in a search.
