@@ -206,6 +206,12 @@ QByteArray ToCp1251(const QString& text) {
   return out;
 }
 
+bool IsAsciiBytes(QByteArrayView bytes) {
+  unsigned char any = 0;
+  for (char c : bytes) any |= static_cast<unsigned char>(c);
+  return any < 0x80;
+}
+
 QString FromCp1251(const QByteArray& bytes) {
   QString out;
   out.reserve(bytes.size());

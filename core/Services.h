@@ -3,6 +3,7 @@
 // the regional number and date formats, the program's folder and the exchange trace.
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QChar>
 #include <QDateTime>
 #include <QString>
@@ -131,5 +132,7 @@ std::optional<int64_t> StrToInt(const QString& text, int64_t min = INT32_MIN, in
 // --- code page 1251 ------------------------------------------------------------------------------
 QByteArray ToCp1251(const QString& text);
 QString FromCp1251(const QByteArray& bytes);
+// True when every byte is below 0x80: the same text in code page 1251, Latin-1 and UTF-8.
+bool IsAsciiBytes(QByteArrayView bytes);
 
 }  // namespace vexa

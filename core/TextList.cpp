@@ -15,12 +15,6 @@ namespace {
 // so a history that slides by one entry per read costs O(1) per read on average.
 constexpr qsizetype kCompactAfter = 64;
 
-bool IsAscii(QByteArrayView bytes) {
-  unsigned char any = 0;
-  for (char c : bytes) any |= static_cast<unsigned char>(c);
-  return any < 0x80;
-}
-
 }  // namespace
 
 TTextList::TTextList(const QStringList& items) {
@@ -54,7 +48,7 @@ void TTextList::AppendUtf8(QByteArrayView utf8) {
 }
 
 void TTextList::AppendCp1251(QByteArrayView bytes) {
-  if (IsAscii(bytes))
+  if (IsAsciiBytes(bytes))
     AppendUtf8(bytes);
   else
     AppendUtf8(FromCp1251(bytes.toByteArray()).toUtf8());

@@ -248,9 +248,7 @@ class TWriter {
 
   // A text given in UTF-8; plain ASCII goes straight through.
   void Utf8String(QByteArrayView utf8) {
-    unsigned char any = 0;
-    for (char c : utf8) any |= static_cast<unsigned char>(c);
-    if (any >= 0x80) {
+    if (!IsAsciiBytes(utf8)) {
       String(QString::fromUtf8(utf8));
       return;
     }
