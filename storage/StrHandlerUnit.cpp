@@ -666,8 +666,8 @@ QVariant Decode(const TPropInfo& p, const TStreamValue& v, const QString& path) 
       if (v.Tag != vaList) WrongKind(path, v);
       for (const TStreamValue& e : v.List)
         if (!IsText(e)) WrongKind(path, e);
-      // A list of texts holds them all in Lines; a QStringList setter gets them converted.
-      RegisterTextListConversions();
+      // A list of texts holds them all in Lines; a QStringList setter gets them converted (the
+      // conversion is registered with the class that keeps its lists compactly).
       return QVariant::fromValue(v.Lines);
     }
     case TPropKind::Set: {
