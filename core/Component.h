@@ -235,7 +235,4 @@ const TClassInfo& ClassInfoOf() {
   return T::StaticClassInfo();
 }
 
-// Registers every persistent class of the program with the class registry (idempotent).
-void RegisterPersistentClasses();
-
 }  // namespace vexa

@@ -1,9 +1,5 @@
 #include "core/Globals.h"
 
-#include "core/CustomRegister.h"
-#include "core/RegisterNode.h"
-#include "reports/model/ReportNode.h"
-#include "ui/model/LabelDisplay.h"
 
 namespace vexa {
 
@@ -55,7 +51,6 @@ void RecreateRoot(const QString& name) {
 }
 
 void CreateGlobals(std::unique_ptr<TCustomComm> comm) {
-  RegisterPersistentClasses();
   for (const TRootDef& r : kRoots)
     CreateTreeRoot(*r.Slot, QString::fromLatin1(r.Name), QString::fromUtf8(r.Caption), r.ImageIndex);
   SETUP = std::make_unique<TSetupNode>(nullptr);
@@ -66,15 +61,6 @@ void DestroyGlobals() {
   Comm.reset();
   SETUP.reset();
   for (auto it = std::rbegin(kRoots); it != std::rend(kRoots); ++it) it->Slot->reset();
-}
-
-void RegisterPersistentClasses() {
-  TClassRegistry::Register(TRootNode::StaticClassInfo());
-  TClassRegistry::Register(TCustomRegister::StaticClassInfo());
-  TClassRegistry::Register(TRegisterNode::StaticClassInfo());
-  TClassRegistry::Register(TSetupNode::StaticClassInfo());
-  TClassRegistry::Register(TLabelDisplay::StaticClassInfo());
-  TClassRegistry::Register(TReportNode::StaticClassInfo());
 }
 
 }  // namespace vexa

@@ -8,6 +8,7 @@
 
 #include "core/Services.h"
 #include "storage/CompoundFile.h"
+#include "storage/PersistentClasses.h"
 #include "storage/StgHandlerUnit.h"
 
 namespace vexa {
@@ -723,7 +724,7 @@ void Assign(TPersistent& object, const QString& path, const TStreamValue& value)
 
 std::unique_ptr<TComponent> ReadComponent(const QByteArray& bytes) {
   const TParsedStream s = ParseComponentStream(bytes);
-  const TClassInfo* info = TClassRegistry::Find(s.ClassName);
+  const TClassInfo* info = FindPersistentClass(s.ClassName);
   if (info == nullptr || !info->Create)
     throw EStreamError(QStringLiteral("Unknown class %1 in a component stream").arg(s.ClassName));
   std::unique_ptr<TComponent> object(info->Create(nullptr));

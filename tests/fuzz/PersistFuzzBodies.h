@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "core/Component.h"
+#include "storage/PersistentClasses.h"
 #include "storage/StgHandlerUnit.h"
 #include "storage/StrHandlerUnit.h"
 

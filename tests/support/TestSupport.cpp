@@ -2,6 +2,7 @@
 
 #include "core/Globals.h"
 #include "core/Protocol.h"
+#include "storage/PersistentClasses.h"
 
 namespace vexa::test {
 

@@ -1,0 +1,31 @@
+#include "storage/PersistentClasses.h"
+
+#include "core/CustomRegister.h"
+#include "core/RegisterNode.h"
+#include "core/SetupNode.h"
+#include "processes/model/CommandNode.h"
+#include "reports/model/ReportNode.h"
+#include "ui/model/LabelDisplay.h"
+
+namespace vexa {
+
+void RegisterPersistentClasses() {
+  static const bool done = [] {
+    TClassRegistry::Register(TRootNode::StaticClassInfo());
+    TClassRegistry::Register(TCustomRegister::StaticClassInfo());
+    TClassRegistry::Register(TRegisterNode::StaticClassInfo());
+    TClassRegistry::Register(TSetupNode::StaticClassInfo());
+    TClassRegistry::Register(TLabelDisplay::StaticClassInfo());
+    TClassRegistry::Register(TCommandNode::StaticClassInfo());
+    TClassRegistry::Register(TReportNode::StaticClassInfo());
+    return true;
+  }();
+  (void)done;
+}
+
+const TClassInfo* FindPersistentClass(const QString& name) {
+  RegisterPersistentClasses();
+  return TClassRegistry::Find(name);
+}
+
+}  // namespace vexa
