@@ -1,0 +1,151 @@
+#include "storage/AtomicFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLoggingCategory>
+#include <QRandomGenerator>
+#include <QScopeGuard>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <optional>
+
+#include "core/FileDescriptor.h"
+
+namespace vexa {
+
+namespace {
+
+Q_LOGGING_CATEGORY(lcAtomicFile, "vexa.storage.compound", QtWarningMsg)
+
+// Of a temporary file beside a target before a later save may take it for a killed save's.
+constexpr int kStaleTempSeconds = 60;
+
+void SetError(QString* error, const QString& text) {
+  if (error) *error = text;
+}
+
+QString ErrnoText(int error, const QString& what, const QString& path) {
+  return QStringLiteral("%1 '%2': %3").arg(what, path, QString::fromLocal8Bit(std::strerror(error)));
+}
+
+struct TTempFile {
+  TFileDescriptor Fd;
+  QByteArray Path;
+};
+
+// Hidden and unique: ".NAME.<random>.tmp"; the target's name is kept short enough for the
+// folder's name limit.
+std::optional<TTempFile> CreateTemp(const QString& folder, const QString& targetName) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const QString name =
+        QStringLiteral("%1/.%2.%3.tmp")
+            .arg(folder, targetName.left(64), QString::number(QRandomGenerator::global()->generate64(), 36));
+    QByteArray encoded = QFile::encodeName(name);
+    TFileDescriptor fd(::open(encoded.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    if (fd.Valid()) return TTempFile{std::move(fd), std::move(encoded)};
+    if (errno != EEXIST) return std::nullopt;
+  }
+  return std::nullopt;
+}
+
+bool WriteAll(int fd, const char* p, qsizetype left) {
+  while (left > 0) {
+    const ssize_t n = ::write(fd, p, static_cast<size_t>(left));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    p += n;
+    left -= n;
+  }
+  return true;
+}
+
+// Leftovers of saves of the same target that were killed part-way, as CreateTemp names them.
+void RemoveStaleTemps(const QString& folder, const QString& targetName) {
+  const QString prefix = QLatin1Char('.') + targetName.left(64) + QLatin1Char('.');
+  const QString suffix = QStringLiteral(".tmp");
+  const QDateTime limit = QDateTime::currentDateTimeUtc().addSecs(-kStaleTempSeconds);
+  const QDir dir(folder);
+  for (const QString& name : dir.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
+    if (!name.startsWith(prefix) || !name.endsWith(suffix)) continue;
+    const QStringView random =
+        QStringView(name).mid(prefix.size(), name.size() - prefix.size() - suffix.size());
+    if (random.isEmpty() || random.size() > 13 || !std::all_of(random.begin(), random.end(), [](QChar c) {
+          return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'z');
+        }))
+      continue;
+    const QString path = dir.filePath(name);
+    const QFileInfo info(path);
+    if (info.isSymLink() || !info.isFile() || info.lastModified().toUTC() > limit) continue;
+    ::unlink(QFile::encodeName(path).constData());
+  }
+}
+
+}  // namespace
+
+bool ReplaceFileAtomically(const QString& path, const TFileContent& content, QString* why) {
+  const QFileInfo info(path);
+  QString target = info.absoluteFilePath();
+  // Saving through a link updates the file it points at and keeps the link.
+  if (info.isSymLink() && !info.canonicalFilePath().isEmpty()) target = info.canonicalFilePath();
+  const QFileInfo targetInfo(target);
+  if (targetInfo.isDir()) {
+    SetError(why, QStringLiteral("'%1' is a folder").arg(target));
+    return false;
+  }
+  const QString folder = targetInfo.absolutePath();
+  const QByteArray targetPath = QFile::encodeName(target);
+
+  std::optional<TTempFile> temp = CreateTemp(folder, targetInfo.fileName());
+  if (!temp) {
+    SetError(why, ErrnoText(errno, QStringLiteral("cannot create a file in"), folder));
+    return false;
+  }
+  auto removeTemp = qScopeGuard([&] { ::unlink(temp->Path.constData()); });
+  struct stat old {};
+  if (::stat(targetPath.constData(), &old) == 0 && S_ISREG(old.st_mode))
+    ::fchmod(temp->Fd.Get(), old.st_mode & 07777);
+  if (!content(temp->Fd.Get()) || ::fsync(temp->Fd.Get()) != 0 || !temp->Fd.Close()) {
+    SetError(why, ErrnoText(errno, QStringLiteral("cannot write"), QFile::decodeName(temp->Path)));
+    return false;
+  }
+  if (::rename(temp->Path.constData(), targetPath.constData()) != 0) {
+    SetError(why, ErrnoText(errno, QStringLiteral("cannot replace"), target));
+    return false;
+  }
+  removeTemp.dismiss();
+  // Makes the rename itself durable; some file systems refuse this, and the file is in place.
+  const TFileDescriptor dir(
+      ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.Valid() && ::fsync(dir.Get()) != 0)
+    qCWarning(lcAtomicFile) << "fsync of" << folder << "failed:" << std::strerror(errno);
+  RemoveStaleTemps(folder, targetInfo.fileName());
+  return true;
+}
+
+TFdWriter::TFdWriter(int fd) : fd_(fd) {
+  buffer_.reserve(kCapacity);
+}
+
+bool TFdWriter::Put(const char* data, qsizetype size) {
+  if (buffer_.size() + size > kCapacity && !Flush()) return false;
+  if (size >= kCapacity) return WriteAll(fd_, data, size);
+  buffer_.append(data, size);
+  return true;
+}
+
+bool TFdWriter::Flush() {
+  const bool ok = WriteAll(fd_, buffer_.constData(), buffer_.size());
+  buffer_.resize(0);
+  return ok;
+}
+
+}  // namespace vexa

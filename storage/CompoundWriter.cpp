@@ -1,0 +1,238 @@
+#include "storage/CompoundWriter.h"
+
+#include <algorithm>
+#include <cstring>
+#include <utility>
+
+namespace vexa::compound {
+
+namespace {
+
+// Files are written in version 3, whose sectors every reader knows.
+constexpr int kSectorSize = 512;
+constexpr int kIdsPerSector = kSectorSize / 4;
+
+struct TShape {
+  int Elements = 0;  // entries below the root
+  int Depth = 0;     // longest line of links from the root
+  qint64 Bytes = 0;  // in all streams
+};
+
+}  // namespace
+
+// A storage's children are counted as one line of links below it, as some writers chain them;
+// that bounds the shallower tree written here as well.
+bool CheckWritable(const CompoundStorage& root, QString* why) {
+  std::vector<std::pair<const CompoundStorage*, int>> todo{{&root, 1}};
+  TShape shape{0, 1};
+  while (!todo.empty()) {
+    const auto [s, depth] = todo.back();
+    todo.pop_back();
+    const QStringList storages = s->StorageNames();
+    const QStringList streams = s->StreamNames();
+    const int count = static_cast<int>(storages.size() + streams.size());
+    shape.Elements += count;
+    shape.Depth = std::max(shape.Depth, depth + count);
+    for (const QString& name : streams) shape.Bytes += s->Stream(name).size();
+    if (count > CompoundFile::kMaxChildren || shape.Elements > CompoundFile::kMaxElements ||
+        shape.Depth > CompoundFile::kMaxDirectoryDepth || shape.Bytes > CompoundFile::kMaxFileSize) {
+      SetError(why, QStringLiteral("too many elements for one compound file"));
+      return false;
+    }
+    for (const QString& name : storages) todo.emplace_back(s->OpenStorage(name), depth + count);
+  }
+  return true;
+}
+
+TCompoundWriter::TCompoundWriter(const CompoundStorage& root) {
+  Collect(root);
+  Layout();
+}
+
+qint64 TCompoundWriter::Size() const {
+  return kHeaderSize + static_cast<qint64>(totalSectors_) * kSectorSize;
+}
+
+bool TCompoundWriter::Emit(const TSink& sink) const {
+  const QByteArray header = Header();
+  if (!sink(header.constData(), header.size())) return false;
+  if (!sink(reinterpret_cast<const char*>(fat_.data()), static_cast<qsizetype>(fat_.size() * 4)))
+    return false;
+  const QByteArray difat = Difat();
+  if (!sink(difat.constData(), difat.size())) return false;
+  const QByteArray dir = Directory();
+  if (!sink(dir.constData(), dir.size())) return false;
+  if (!sink(reinterpret_cast<const char*>(miniFat_.data()), static_cast<qsizetype>(miniFat_.size() * 4)))
+    return false;
+  static const char zeros[kSectorSize] = {};
+  qint64 miniBytes = 0;
+  for (const TEntry& e : entries_) {
+    if (!e.Data || !e.InMini || e.Data->isEmpty()) continue;
+    const qint64 padded = SectorsFor(e.Data->size(), kMiniSectorSize) * kMiniSectorSize;
+    if (!sink(e.Data->constData(), e.Data->size()) || !sink(zeros, padded - e.Data->size())) return false;
+    miniBytes += padded;
+  }
+  const qint64 miniPadded = SectorsFor(miniBytes, kSectorSize) * kSectorSize;
+  if (!sink(zeros, miniPadded - miniBytes)) return false;
+  for (const TEntry& e : entries_) {
+    if (!e.Data || e.InMini) continue;
+    const qint64 padded = SectorsFor(e.Data->size(), kSectorSize) * kSectorSize;
+    if (!sink(e.Data->constData(), e.Data->size()) || !sink(zeros, padded - e.Data->size())) return false;
+  }
+  return true;
+}
+
+// Root of a balanced tree over ids[lo, hi), sorted.
+quint32 TCompoundWriter::Balance(const std::vector<quint32>& ids, size_t lo, size_t hi) {
+  if (lo >= hi) return kNoStream;
+  const size_t mid = lo + (hi - lo) / 2;
+  TEntry& e = entries_[ids[mid]];
+  e.Left = Balance(ids, lo, mid);
+  e.Right = Balance(ids, mid + 1, hi);
+  return ids[mid];
+}
+
+void TCompoundWriter::Collect(const CompoundStorage& root) {
+  entries_.push_back({root.Name(), kTypeRoot});
+  // Iterative: storages may nest thousands deep.
+  std::vector<std::pair<const CompoundStorage*, quint32>> todo{{&root, 0}};
+  std::vector<quint32> ids;
+  while (!todo.empty()) {
+    const auto [s, parent] = todo.back();
+    todo.pop_back();
+    ids.clear();
+    for (const QString& name : s->StorageNames()) {
+      ids.push_back(static_cast<quint32>(entries_.size()));
+      entries_.push_back({name, kTypeStorage});
+      todo.emplace_back(s->OpenStorage(name), ids.back());
+    }
+    for (const QString& name : s->StreamNames()) {
+      ids.push_back(static_cast<quint32>(entries_.size()));
+      const QByteArray& data = s->Stream(name);
+      TEntry e{name, kTypeStream, &data};
+      e.InMini = data.size() < kMiniStreamCutoff;
+      e.Size = static_cast<quint64>(data.size());
+      entries_.push_back(std::move(e));
+    }
+    std::stable_sort(ids.begin(), ids.end(),
+                     [&](quint32 a, quint32 b) { return NameLess(entries_[a].Name, entries_[b].Name); });
+    entries_[parent].Child = Balance(ids, 0, ids.size());
+  }
+}
+
+void TCompoundWriter::Layout() {
+  quint32 miniSectors = 0;
+  quint32 bigSectors = 0;
+  for (TEntry& e : entries_) {
+    if (!e.Data || e.Data->isEmpty()) continue;
+    if (e.InMini) {
+      e.Start = miniSectors;
+      miniSectors += static_cast<quint32>(SectorsFor(e.Data->size(), kMiniSectorSize));
+    } else {
+      bigSectors += static_cast<quint32>(SectorsFor(e.Data->size(), kSectorSize));
+    }
+  }
+  const auto dirSectors = static_cast<quint32>(SectorsFor(static_cast<qint64>(entries_.size()), 4));
+  const auto miniFatSectors = static_cast<quint32>(SectorsFor(miniSectors, kIdsPerSector));
+  const auto miniStreamSectors =
+      static_cast<quint32>(SectorsFor(static_cast<qint64>(miniSectors) * kMiniSectorSize, kSectorSize));
+  const quint32 data = dirSectors + miniFatSectors + miniStreamSectors + bigSectors;
+  // The allocation table covers its own sectors and those of the table of its sectors.
+  numFat_ = 1;
+  numDifat_ = 0;
+  while (static_cast<quint64>(numFat_) * kIdsPerSector < data + numFat_ + numDifat_) {
+    ++numFat_;
+    numDifat_ = numFat_ > kHeaderDifatIds
+                    ? static_cast<quint32>(SectorsFor(numFat_ - kHeaderDifatIds, kIdsPerSector - 1))
+                    : 0;
+  }
+  totalSectors_ = numFat_ + numDifat_ + data;
+
+  fat_.assign(static_cast<size_t>(numFat_) * kIdsPerSector, kFreeSector);
+  quint32 next = 0;
+  auto mark = [&](quint32 count, quint32 value) {
+    for (quint32 i = 0; i < count; ++i) fat_[next++] = value;
+  };
+  auto chain = [&](quint32 count) {
+    const quint32 start = count ? next : kEndOfChain;
+    for (quint32 i = 0; i < count; ++i, ++next) fat_[next] = i + 1 < count ? next + 1 : kEndOfChain;
+    return start;
+  };
+  mark(numFat_, kFatSector);
+  difatStart_ = numDifat_ ? next : kEndOfChain;
+  mark(numDifat_, kDifatSector);
+  dirStart_ = chain(dirSectors);
+  miniFatStart_ = chain(miniFatSectors);
+  entries_[0].Start = chain(miniStreamSectors);
+  entries_[0].Size = static_cast<quint64>(miniSectors) * kMiniSectorSize;
+  for (TEntry& e : entries_)
+    if (e.Data && !e.InMini) e.Start = chain(static_cast<quint32>(SectorsFor(e.Data->size(), kSectorSize)));
+
+  miniFat_.assign(static_cast<size_t>(miniFatSectors) * kIdsPerSector, kFreeSector);
+  for (const TEntry& e : entries_) {
+    if (!e.Data || !e.InMini || e.Data->isEmpty()) continue;
+    const auto count = static_cast<quint32>(SectorsFor(e.Data->size(), kMiniSectorSize));
+    for (quint32 i = 0; i < count; ++i) miniFat_[e.Start + i] = i + 1 < count ? e.Start + i + 1 : kEndOfChain;
+  }
+}
+
+QByteArray TCompoundWriter::Header() const {
+  QByteArray bytes(kHeaderSize, '\0');
+  auto* p = reinterpret_cast<uchar*>(bytes.data());
+  std::memcpy(p, kSignature, sizeof kSignature);
+  PutLe16(p + 0x18, 0x3E);
+  PutLe16(p + 0x1A, 3);
+  PutLe16(p + 0x1C, 0xFFFE);
+  PutLe16(p + 0x1E, 9);
+  PutLe16(p + 0x20, 6);
+  PutLe32(p + 0x2C, numFat_);
+  PutLe32(p + 0x30, dirStart_);
+  PutLe32(p + 0x38, static_cast<quint32>(kMiniStreamCutoff));
+  PutLe32(p + 0x3C, miniFatStart_);
+  PutLe32(p + 0x40, static_cast<quint32>(miniFat_.size() / kIdsPerSector));
+  PutLe32(p + 0x44, difatStart_);
+  PutLe32(p + 0x48, numDifat_);
+  for (quint32 i = 0; i < kHeaderDifatIds; ++i) PutLe32(p + 0x4C + 4 * i, i < numFat_ ? i : kFreeSector);
+  return bytes;
+}
+
+QByteArray TCompoundWriter::Difat() const {
+  QByteArray bytes(static_cast<qsizetype>(numDifat_) * kSectorSize, '\0');
+  auto* p = reinterpret_cast<uchar*>(bytes.data());
+  quint32 fatId = kHeaderDifatIds;
+  for (quint32 k = 0; k < numDifat_; ++k) {
+    uchar* s = p + static_cast<qint64>(k) * kSectorSize;
+    for (int i = 0; i < kIdsPerSector - 1; ++i, ++fatId)
+      PutLe32(s + 4 * i, fatId < numFat_ ? fatId : kFreeSector);
+    PutLe32(s + 4 * (kIdsPerSector - 1), k + 1 < numDifat_ ? difatStart_ + k + 1 : kEndOfChain);
+  }
+  return bytes;
+}
+
+QByteArray TCompoundWriter::Directory() const {
+  const qint64 sectors = SectorsFor(static_cast<qint64>(entries_.size()), 4);
+  QByteArray bytes(sectors * kSectorSize, '\0');
+  auto* p = reinterpret_cast<uchar*>(bytes.data());
+  for (qint64 i = 0; i < sectors * 4; ++i) {
+    uchar* d = p + i * kDirEntrySize;
+    if (i >= static_cast<qint64>(entries_.size())) {
+      for (int at : {0x44, 0x48, 0x4C}) PutLe32(d + at, kNoStream);
+      continue;
+    }
+    const TEntry& e = entries_[static_cast<size_t>(i)];
+    for (qsizetype k = 0; k < e.Name.size(); ++k) PutLe16(d + 2 * k, e.Name[k].unicode());
+    PutLe16(d + 0x40, static_cast<quint16>(2 * (e.Name.size() + 1)));
+    d[0x42] = e.Type;
+    d[0x43] = kBlack;
+    PutLe32(d + 0x44, e.Left);
+    PutLe32(d + 0x48, e.Right);
+    PutLe32(d + 0x4C, e.Child);
+    if (e.Type != kTypeStorage) {
+      PutLe32(d + 0x74, e.Start);
+      PutLe32(d + 0x78, static_cast<quint32>(e.Size));
+    }
+  }
+  return bytes;
+}
+
+}  // namespace vexa::compound
