@@ -1,6 +1,7 @@
 #include "storage/CompoundWriter.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <utility>
 
@@ -82,13 +83,18 @@ bool TCompoundWriter::Emit(const TSink& sink) const {
   return true;
 }
 
-// Root of a balanced tree over ids[lo, hi), sorted.
-quint32 TCompoundWriter::Balance(const std::vector<quint32>& ids, size_t lo, size_t hi) {
+// Root of a balanced tree over ids[lo, hi), sorted, on the given level (the top is level 1). The
+// halves of every range differ by one entry at most, so all levels but the deepest are full and
+// every path from the top ends on the deepest level or the one above it: with the deepest level
+// alone red, every path holds the same number of black entries and no red entry has a red child.
+quint32 TCompoundWriter::Balance(const std::vector<quint32>& ids, size_t lo, size_t hi, int level,
+                                 int redLevel) {
   if (lo >= hi) return kNoStream;
   const size_t mid = lo + (hi - lo) / 2;
   TEntry& e = entries_[ids[mid]];
-  e.Left = Balance(ids, lo, mid);
-  e.Right = Balance(ids, mid + 1, hi);
+  e.Colour = level == redLevel ? kRed : kBlack;
+  e.Left = Balance(ids, lo, mid, level + 1, redLevel);
+  e.Right = Balance(ids, mid + 1, hi, level + 1, redLevel);
   return ids[mid];
 }
 
@@ -116,7 +122,11 @@ void TCompoundWriter::Collect(const CompoundStorage& root) {
     }
     std::stable_sort(ids.begin(), ids.end(),
                      [&](quint32 a, quint32 b) { return NameLess(entries_[a].Name, entries_[b].Name); });
-    entries_[parent].Child = Balance(ids, 0, ids.size());
+    // n entries fill bit_width(n) levels. A full deepest level stays black: its paths are all
+    // equally long, and a lone entry, the top, must be black.
+    const size_t n = ids.size();
+    const int redLevel = std::has_single_bit(n + 1) ? 0 : static_cast<int>(std::bit_width(n));
+    entries_[parent].Child = Balance(ids, 0, n, 1, redLevel);
   }
 }
 
@@ -223,7 +233,7 @@ QByteArray TCompoundWriter::Directory() const {
     for (qsizetype k = 0; k < e.Name.size(); ++k) PutLe16(d + 2 * k, e.Name[k].unicode());
     PutLe16(d + 0x40, static_cast<quint16>(2 * (e.Name.size() + 1)));
     d[0x42] = e.Type;
-    d[0x43] = kBlack;
+    d[0x43] = e.Colour;
     PutLe32(d + 0x44, e.Left);
     PutLe32(d + 0x48, e.Right);
     PutLe32(d + 0x4C, e.Child);

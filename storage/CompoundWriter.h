@@ -23,7 +23,8 @@ using TSink = std::function<bool(const char* data, qsizetype size)>;
 // and then emits it in order, the stream bytes straight from the tree (which must outlive the
 // writer unchanged). The layout is plain: allocation table, directory, mini allocation table,
 // mini stream, then each big stream in one run. The children of a storage form a balanced tree,
-// all black, so no reader recurses deeply over them.
+// so no reader recurses deeply over them, coloured as a red-black tree: writers that change a
+// file in place insert into it and rebalance by its colours.
 class TCompoundWriter {
  public:
   explicit TCompoundWriter(const CompoundStorage& root);
@@ -37,12 +38,13 @@ class TCompoundWriter {
     uchar Type = kTypeStorage;
     const QByteArray* Data = nullptr;  // streams only
     bool InMini = false;
+    uchar Colour = kBlack;
     quint32 Left = kNoStream, Right = kNoStream, Child = kNoStream;
     quint32 Start = kEndOfChain;
     quint64 Size = 0;
   };
 
-  quint32 Balance(const std::vector<quint32>& ids, size_t lo, size_t hi);
+  quint32 Balance(const std::vector<quint32>& ids, size_t lo, size_t hi, int level, int redLevel);
   void Collect(const CompoundStorage& root);
   void Layout();
   QByteArray Header() const;

@@ -78,6 +78,23 @@ std::unique_ptr<CompoundFile> SampleFile() {
   return f;
 }
 
+// Why the independent reader cannot run here, or empty when it can.
+QString OlefileMissing() {
+  static const QString why = [] {
+    if (!QFileInfo(QStringLiteral("/usr/bin/python3")).isExecutable())
+      return QStringLiteral("/usr/bin/python3 is missing (scripts/deps installs it)");
+    QProcess python;
+    python.start(QStringLiteral("/usr/bin/python3"),
+                 {QStringLiteral("-c"), QStringLiteral("import olefile")});
+    if (!python.waitForFinished(60000) || python.exitStatus() != QProcess::NormalExit ||
+        python.exitCode() != 0)
+      return QStringLiteral(
+          "python3 has no olefile module (Debian package python3-olefile, see scripts/deps)");
+    return QString();
+  }();
+  return why;
+}
+
 // The tree as the independent reader (Debian's python3-olefile) sees it.
 TTreeMap ReadWithOlefile(const QString& path) {
   const QString script = QStringLiteral(
@@ -322,11 +339,36 @@ TEST(CompoundFileTest, RoundTripKeepsNestedStoragesAndStreams) {
 }
 
 TEST(CompoundFileTest, IndependentReaderSeesTheSameTree) {
+  if (const QString why = OlefileMissing(); !why.isEmpty()) GTEST_SKIP() << why.toStdString();
   QTemporaryDir dir;
   const QString path = dir.filePath(QStringLiteral("TASKS.cfg"));
   const auto original = SampleFile();
   ASSERT_TRUE(original->Save(path));
   EXPECT_EQ(ReadWithOlefile(path), Describe(*original));
+}
+
+TEST(CompoundFileTest, IndependentReaderFindsEveryOneOfManySiblings) {
+  // 200 siblings: a sibling tree eight levels deep whose deepest level is red. The reader finds
+  // a storage's children only by walking that tree, so a broken link loses some of them.
+  if (const QString why = OlefileMissing(); !why.isEmpty()) GTEST_SKIP() << why.toStdString();
+  auto f = CompoundFile::Create();
+  for (int i = 0; i < 200; ++i) {
+    const QString name = i % 2 ? QStringLiteral("Канал%1").arg(i * 37 % 1000) : QStringLiteral("r%1").arg(i);
+    const int sizes[] = {0, 1, 63, 64, 4095, 4096, 9000};
+    if (i % 10 == 3) {
+      CompoundStorage& s = f->Root().CreateStorage(name);
+      s.CreateStream(QStringLiteral("Object")) = Pattern(sizes[i % 7] + i, i);
+    } else {
+      f->Root().CreateStream(name) = Pattern(sizes[i % 7], i);
+    }
+  }
+  QTemporaryDir dir;
+  const QString path = dir.filePath(QStringLiteral("NET.cfg"));
+  QString error;
+  ASSERT_TRUE(f->Save(path, &error)) << error.toStdString();
+  const TTreeMap seen = ReadWithOlefile(path);
+  EXPECT_EQ(seen.size(), 220u);
+  EXPECT_EQ(seen, Describe(*f));
 }
 
 TEST(CompoundFileTest, ReadsFilesNotWrittenByItself) {
@@ -863,49 +905,6 @@ TEST(CompoundFileTest, DeepestWritableTreeReadsBack) {
   EXPECT_FALSE(f->ToBytes());
 }
 
-// Sibling order of the format: shorter names first, then upper-cased code units.
-bool FormatLess(const QString& a, const QString& b) {
-  if (a.size() != b.size()) return a.size() < b.size();
-  return a.toUpper() < b.toUpper();
-}
-
-struct TSiblingCheck {
-  QStringList InOrder;
-  int Depth = 0;
-};
-
-// Walks the sibling tree below `entry` of a written file in order, as a reader searching by name
-// would rely on it.
-void WalkSiblings(const QByteArray& b, quint32 entry, int depth, TSiblingCheck& out) {
-  if (entry == 0xFFFFFFFF) return;
-  ASSERT_LT(depth, 64);
-  const qsizetype at = EntryOffset(b, static_cast<int>(entry));
-  out.Depth = std::max(out.Depth, depth);
-  WalkSiblings(b, Le32(b, at + 0x44), depth + 1, out);
-  const int units = (static_cast<uchar>(b[at + 0x40]) | (static_cast<uchar>(b[at + 0x41]) << 8)) / 2 - 1;
-  out.InOrder << QString(reinterpret_cast<const QChar*>(b.constData() + at), units);
-  WalkSiblings(b, Le32(b, at + 0x48), depth + 1, out);
-}
-
-TEST(CompoundFileTest, SiblingsFormASortedShallowTree) {
-  auto f = CompoundFile::Create();
-  QStringList names;
-  for (int i = 0; i < 300; ++i) names << QString::number(i * 7919 % 1000).rightJustified(i % 3 + 1, u'0');
-  names.removeDuplicates();
-  for (const QString& n : names) f->Root().CreateStorage(n);
-  for (const QString& n : {QStringLiteral("b"), QStringLiteral("A"), QStringLiteral("Объект"),
-                           QStringLiteral("объекты"), QStringLiteral("Zz")})
-    f->Root().CreateStream(n) = "x";
-  const auto bytes = f->ToBytes();
-  ASSERT_TRUE(bytes);
-  TSiblingCheck check;
-  WalkSiblings(*bytes, Le32(*bytes, EntryOffset(*bytes, 0) + 0x4C), 1, check);
-  ASSERT_EQ(check.InOrder.size(), names.size() + 5);
-  EXPECT_TRUE(std::is_sorted(check.InOrder.begin(), check.InOrder.end(), FormatLess))
-      << check.InOrder.join(u' ').toStdString();
-  EXPECT_LE(check.Depth, 10);  // log2 of 305 children, rounded up
-}
-
 TEST(CompoundFileTest, FilesWrittenByLibgsfReadTheSame) {
   // The sample tree, a thousand and one siblings (which libgsf links in one line) and a stream of
   // many sectors; written with both sector sizes of the format.
@@ -979,8 +978,8 @@ TEST(CompoundFileTest, LargeFileWithExtendedAllocationTableReadsBack) {
   const auto loaded = CompoundFile::Open(path, &error);
   ASSERT_TRUE(loaded) << error.toStdString();
   EXPECT_EQ(Describe(*loaded), Describe(*f));
-  TTreeMap expected = Describe(*f);
-  EXPECT_EQ(ReadWithOlefile(path), expected);
+  if (const QString why = OlefileMissing(); !why.isEmpty()) GTEST_SKIP() << why.toStdString();
+  EXPECT_EQ(ReadWithOlefile(path), Describe(*f));
 }
 
 TEST(CompoundFileTest, DamagedExtendedAllocationTableIsRefused) {
