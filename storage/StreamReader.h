@@ -1,0 +1,17 @@
+#pragma once
+// Reading one persistent object from a component stream.
+
+#include <QByteArray>
+#include <memory>
+
+#include "core/Component.h"
+#include "storage/StreamFormat.h"
+
+namespace vexa {
+
+// Reads one object from a component stream: a new instance of the named registered class with no
+// owner, its properties assigned while it is marked as loading and reading, then told Loaded.
+// Raises EStreamError for a malformed stream; nothing is left behind then.
+std::unique_ptr<TComponent> ReadComponent(const QByteArray& bytes);
+
+}  // namespace vexa
