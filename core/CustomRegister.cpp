@@ -4,6 +4,7 @@
 #include <cstring>
 #include <limits>
 
+#include "core/Globals.h"
 #include "core/Protocol.h"
 #include "core/Services.h"
 
@@ -281,12 +282,25 @@ QString TCustomRegister::RegisterName(int address, int channel, int reg) {
 
 void TCustomRegister::BuildRequest(TRegisterFrame& frame, uint8_t command) const {
   frame = TRegisterFrame{};
-  FillAddress(Name(), frame.Data[0], frame.Data[1], frame.Data[2]);
-  frame.Data[3] = command;
-  frame.Length = 4;
+  FillAddress(Name(), frame.Data[kFrameAddress], frame.Data[kFrameChannel], frame.Data[kFrameRegister]);
+  frame.Data[kFrameCommand] = command;
+  frame.Length = kFrameHeader;
 }
 
 QString TCustomRegister::StringData() {
+  return StringData(ProgramLine());
+}
+void TCustomRegister::SetStringData(const QString& value) {
+  SetStringData(ProgramLine(), value);
+}
+double TCustomRegister::FloatData() {
+  return FloatData(ProgramLine());
+}
+void TCustomRegister::SetFloatData(double value) {
+  SetFloatData(ProgramLine(), value);
+}
+
+QString TCustomRegister::StringData(const TLineContext& line) {
   if (Guarded()) return lastStringData_;
   if (!userCanRead_) {
     lastIOResult_ = iorFAIL;
@@ -295,22 +309,22 @@ QString TCustomRegister::StringData() {
   rdTime_ = Now();
   lastIOResult_ = iorOK;
   TRegisterFrame frame;
-  BuildRequest(frame, 0);
+  BuildRequest(frame, cmdRead);
   QString text;
-  if (!Transact(frame, *this)) {
+  if (!Transact(line, frame, *this)) {
     lastIOResult_ = iorFAIL;
   } else {
-    const uint8_t t = frame.Data[4];
-    const int code = t & 0x0F;
-    SetRegisterType(code <= 9 ? static_cast<TRegisterType>(code) : rtUnknown);
-    SetUserCanWRITE((t & 0x80) != 0);
-    SetUserCanREAD((t & 0x40) != 0);
-    uint8_t data[32] = {};
-    const int available = std::clamp(frame.Length - 6, 0, 32);
+    const uint8_t t = frame.Data[kFrameType];
+    const int code = t & kTypeCodeMask;
+    SetRegisterType(code <= rtASCIIZ ? static_cast<TRegisterType>(code) : rtUnknown);
+    SetUserCanWRITE((t & kTypeCanWrite) != 0);
+    SetUserCanREAD((t & kTypeCanRead) != 0);
+    uint8_t data[kMaxTextBytes + 1] = {};
+    const int available = std::clamp(frame.Length - (kFrameData + 1), 0, kMaxTextBytes + 1);
     if (registerType_ == rtASCIIZ)
-      std::memcpy(data, frame.Data + 5, static_cast<size_t>(available));
+      std::memcpy(data, frame.Data + kFrameData, static_cast<size_t>(available));
     else if (registerType_ != rtUnknown)
-      std::memcpy(data, frame.Data + 5,
+      std::memcpy(data, frame.Data + kFrameData,
                   static_cast<size_t>(RegisterTypeSizes[static_cast<size_t>(registerType_)]));
     auto le = [&data](int n) {
       uint32_t v = 0;
@@ -355,7 +369,8 @@ QString TCustomRegister::StringData() {
       }
       case rtASCIIZ: {
         const auto* end = static_cast<const uint8_t*>(std::memchr(data, 0, sizeof data));
-        text = FromCp1251(QByteArray(reinterpret_cast<const char*>(data), end ? int(end - data) : 31));
+        text = FromCp1251(
+            QByteArray(reinterpret_cast<const char*>(data), end ? int(end - data) : kMaxTextBytes));
         break;
       }
       case rtUnknown:
@@ -374,13 +389,13 @@ QString TCustomRegister::StringData() {
   return result;
 }
 
-double TCustomRegister::FloatData() {
+double TCustomRegister::FloatData(const TLineContext& line) {
   if (Guarded()) return StrToFloat(lastStringData_).value_or(0.0);
   if (!userCanRead_) {
     lastIOResult_ = iorFAIL;
     return 0;
   }
-  const std::optional<double> v = StrToFloat(StringData());
+  const std::optional<double> v = StrToFloat(StringData(line));
   lastIOResult_ = v ? iorOK : iorFAIL;
   const double result = v.value_or(0.0);
   lastStringData_ = FloatToStr(result);
@@ -412,32 +427,33 @@ bool TCustomRegister::IsValidValue(const QString& text) const {
     case rtDOUBLE:
       return StrToFloat(text).has_value();
     case rtASCIIZ:
-      return text.size() <= 31;
+      return text.size() <= kMaxTextBytes;
     case rtUnknown:
       return false;
   }
   return false;
 }
 
-void TCustomRegister::SendWrite(const uint8_t* data, int size) {
+void TCustomRegister::SendWrite(const TLineContext& line, const uint8_t* data, int size) {
   wrTime_ = Now();
   lastIOResult_ = iorOK;
   TRegisterFrame frame;
-  BuildRequest(frame, 1);
-  frame.Data[4] = static_cast<uint8_t>(registerType_ | (userCanRead_ ? 0x40 : 0) | 0x80);
-  std::memcpy(frame.Data + 5, data, static_cast<size_t>(size));
-  frame.Length = 5 + size;
-  lastIOResult_ = Transact(frame, *this) ? iorOK : iorFAIL;
+  BuildRequest(frame, cmdWrite);
+  // Only writable registers send writes: the write right is always set.
+  frame.Data[kFrameType] = TypeByte(registerType_, userCanRead_, true);
+  std::memcpy(frame.Data + kFrameData, data, static_cast<size_t>(size));
+  frame.Length = kFrameData + size;
+  lastIOResult_ = Transact(line, frame, *this) ? iorOK : iorFAIL;
   Services().Clock->Sleep(100);
 }
 
-void TCustomRegister::WriteRaw(int32_t raw) {
+void TCustomRegister::WriteRaw(const TLineContext& line, int32_t raw) {
   uint8_t data[4];
   for (int i = 0; i < 4; ++i) data[i] = static_cast<uint8_t>(static_cast<uint32_t>(raw) >> (8 * i));
-  SendWrite(data, registerType_ == rtBOOL ? 1 : RegisterTypeSizes[static_cast<size_t>(registerType_)]);
+  SendWrite(line, data, registerType_ == rtBOOL ? 1 : RegisterTypeSizes[static_cast<size_t>(registerType_)]);
 }
 
-void TCustomRegister::SetStringData(const QString& value) {
+void TCustomRegister::SetStringData(const TLineContext& line, const QString& value) {
   if (Guarded() || registerType_ == rtUnknown) return;
   if (!userCanWrite_) {
     lastIOResult_ = iorFAIL;
@@ -446,38 +462,38 @@ void TCustomRegister::SetStringData(const QString& value) {
   if (!IsValidValue(value)) return;
   switch (registerType_) {
     case rtBOOL:
-      WriteRaw(StrToFloat(value).value_or(0) >= 0.5 ? 0xFF : 0x00);
+      WriteRaw(line, StrToFloat(value).value_or(0) >= 0.5 ? 0xFF : 0x00);
       break;
     case rtFLOAT: {
       const auto f = static_cast<float>(StrToFloat(value).value_or(0));
       uint8_t data[4];
       std::memcpy(data, &f, 4);
-      SendWrite(data, 4);
+      SendWrite(line, data, 4);
       break;
     }
     case rtDOUBLE: {
       const double v = StrToFloat(value).value_or(0);
       uint8_t data[8];
       std::memcpy(data, &v, 8);
-      SendWrite(data, 8);
+      SendWrite(line, data, 8);
       break;
     }
     case rtASCIIZ: {
       QByteArray bytes = ToCp1251(value);
       bytes.append('\0');
-      SendWrite(reinterpret_cast<const uint8_t*>(bytes.constData()), static_cast<int>(bytes.size()));
+      SendWrite(line, reinterpret_cast<const uint8_t*>(bytes.constData()), static_cast<int>(bytes.size()));
       break;
     }
     default: {
       const auto d = ParseDecimal(value, FormatSettings().DecimalSeparator);
       const auto raw = d ? ScaleDecimal(*d, digits_, TRounding::TiesToEven) : std::nullopt;
-      if (raw) WriteRaw(static_cast<int32_t>(*raw));  // in range: IsValidValue checked it
+      if (raw) WriteRaw(line, static_cast<int32_t>(*raw));  // in range: IsValidValue checked it
       break;
     }
   }
 }
 
-void TCustomRegister::SetFloatData(double value) {
+void TCustomRegister::SetFloatData(const TLineContext& line, double value) {
   if (Guarded() || registerType_ == rtUnknown) return;
   if (!userCanWrite_) {
     lastIOResult_ = iorFAIL;
@@ -485,25 +501,25 @@ void TCustomRegister::SetFloatData(double value) {
   }
   switch (registerType_) {
     case rtBOOL:
-      WriteRaw(value >= 0.5 ? 0xFF : 0x00);
+      WriteRaw(line, value >= 0.5 ? 0xFF : 0x00);
       break;
     case rtFLOAT: {
       const auto f = static_cast<float>(value);
       uint8_t data[4];
       std::memcpy(data, &f, 4);
-      SendWrite(data, 4);
+      SendWrite(line, data, 4);
       break;
     }
     case rtDOUBLE: {
       uint8_t data[8];
       std::memcpy(data, &value, 8);
-      SendWrite(data, 8);
+      SendWrite(line, data, 8);
       break;
     }
     case rtASCIIZ: {
       QByteArray bytes = ToCp1251(FloatToStr(value));
       bytes.append('\0');
-      SendWrite(reinterpret_cast<const uint8_t*>(bytes.constData()), static_cast<int>(bytes.size()));
+      SendWrite(line, reinterpret_cast<const uint8_t*>(bytes.constData()), static_cast<int>(bytes.size()));
       break;
     }
     default: {
@@ -515,7 +531,7 @@ void TCustomRegister::SetFloatData(double value) {
         lastIOResult_ = iorFAIL;  // would wrap on the wire: nothing is sent
         return;
       }
-      WriteRaw(static_cast<int32_t>(*raw));
+      WriteRaw(line, static_cast<int32_t>(*raw));
       break;
     }
   }

@@ -12,6 +12,7 @@
 
 namespace vexa {
 
+struct TLineContext;
 struct TRegisterFrame;
 
 enum TRegisterType {
@@ -72,11 +73,16 @@ class TCustomRegister : public TRootNode {
   bool UserCanWRITE() const { return userCanWrite_; }
   void SetUserCanWRITE(bool value);
 
-  // Device read as text ("***" on failure) and device write from text.
+  // Device read as text ("***" on failure) and device write from text, on the given line or on
+  // the program's line.
+  QString StringData(const TLineContext& line);
   QString StringData();
+  void SetStringData(const TLineContext& line, const QString& value);
   void SetStringData(const QString& value);
   // Device read as a number (0 on failure) and device write from a number.
+  double FloatData(const TLineContext& line);
   double FloatData();
+  void SetFloatData(const TLineContext& line, double value);
   void SetFloatData(double value);
 
   bool IsValidValue(const QString& text) const;
@@ -98,9 +104,9 @@ class TCustomRegister : public TRootNode {
   bool Guarded() const { return IsStreaming(); }
   void BuildRequest(TRegisterFrame& frame, uint8_t command) const;
   // Sends a write of `data` (the type's bytes) and waits the pause that follows every write.
-  void SendWrite(const uint8_t* data, int size);
+  void SendWrite(const TLineContext& line, const uint8_t* data, int size);
   // Raw bytes for a fixed-point value R (types 1..6) or a whole-number Boolean.
-  void WriteRaw(int32_t raw);
+  void WriteRaw(const TLineContext& line, int32_t raw);
 
   TRegisterType registerType_ = rtUnknown;
   TIOResult lastIOResult_ = iorFAIL;

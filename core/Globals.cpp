@@ -1,6 +1,5 @@
 #include "core/Globals.h"
 
-
 namespace vexa {
 
 std::unique_ptr<TRootNode> NET;
@@ -48,6 +47,10 @@ void RecreateRoot(const QString& name) {
   for (const TRootDef& r : kRoots)
     if (name == QLatin1String(r.Name))
       CreateTreeRoot(*r.Slot, name, QString::fromUtf8(r.Caption), r.ImageIndex);
+}
+
+TLineContext ProgramLine() {
+  return {Comm.get(), SETUP && SETUP->Demo(), SETUP ? SETUP->BaudRateIndex() : -1};
 }
 
 void CreateGlobals(std::unique_ptr<TCustomComm> comm) {

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "core/CommInt.h"
+#include "core/Protocol.h"
 #include "core/RootNode.h"
 #include "core/SetupNode.h"
 
@@ -26,6 +27,10 @@ void CreateTreeRoot(std::unique_ptr<TRootNode>& slot, const QString& name, const
 void RecreateRoot(const QString& name);
 // The six roots in start-up order: NET, TTEMPLATES, TASKS, RTEMPLATES, REPORTS, REGISTRY.
 std::unique_ptr<TRootNode>* RootSlot(const QString& name);
+
+// The program's line, as every exchange of the program runs on it: the port, and the settings'
+// simulation mode and speed, read at each exchange.
+TLineContext ProgramLine();
 
 // Start-up of the core: the roots, the settings object, then the port given (the program's TComm,
 // or a test port).

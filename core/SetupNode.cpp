@@ -1,6 +1,7 @@
 #include "core/SetupNode.h"
 
 #include "core/Globals.h"
+#include "core/LineSpeeds.h"
 #include "core/Services.h"
 
 namespace vexa {
@@ -66,10 +67,9 @@ void TSetupNode::SetPortIndex(int value) {
 
 void TSetupNode::SetBaudRateIndex(int value) {
   if (!IsStreaming()) {
-    static constexpr TBaudRate kRates[] = {br2400, br4800, br9600, br19200, br38400, br57600, br115200};
     try {
       if (!Comm) throw ECommError(QStringLiteral("Port not open, unable to complete operation"), -1);
-      if (value >= 0 && value <= 6) Comm->SetBaudRate(kRates[value]);
+      if (const TLineSpeed* speed = LineSpeed(value)) Comm->SetBaudRate(speed->Rate);
       SetLines();
     } catch (const ECommError&) {
       ShowMessage(kNoSpeed, TMsgIcon::Error);

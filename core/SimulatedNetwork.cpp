@@ -1,13 +1,32 @@
-#include "tools/vexa-sim/SimNetwork.h"
+#include "core/SimulatedNetwork.h"
 
 #include <QStringList>
 #include <cmath>
 #include <cstring>
 
-#include "core/Protocol.h"
-#include "core/Simulator.h"
+#include "core/Frame.h"
 
-namespace vexa::sim {
+namespace vexa {
+
+int SimulatedChannelType(int address, int channel) {
+  if (address == 0 && channel >= 0 && channel <= 5) return 0;
+  if (address == 1 && channel >= 0 && channel <= 2) return 1;
+  return -1;
+}
+
+double ClampSimulatedFloat(double v) {
+  if (v >= kFloatHigh) v = kFloatHigh - 1;
+  if (v <= kFloatLow) v = kFloatLow + 1;
+  return v;
+}
+
+uint8_t SimulatedBool(TRandomGenerator& random) {
+  return random.Next(100) >= 50 ? 0xFF : 0x00;
+}
+
+QByteArray SimulatedText(TRandomGenerator& random) {
+  return QByteArrayLiteral("12345.6789") + char('0' + random.Next(10));
+}
 
 namespace {
 
@@ -68,19 +87,18 @@ int Size(TRegisterType type) {
 }
 
 QByteArray StartValue(const TRow& row, int address, int channel) {
-  const int k3 = address % 3;
   switch (row.Type) {
     case rtBOOL:
       return Bytes<uint8_t>(row.Writable ? 0xFF : 0);
     case rtUBYTE:
-      return Bytes<uint8_t>(static_cast<uint8_t>(kByteBands[k3].Start));
+      return Bytes<uint8_t>(static_cast<uint8_t>(ByteBand(address).Start));
     case rtBYTE:
-      return Bytes<int8_t>(row.Writable ? -5 : static_cast<int8_t>(kByteBands[k3].Start));
+      return Bytes<int8_t>(row.Writable ? -5 : static_cast<int8_t>(ByteBand(address).Start));
     case rtUINT:
     case rtINT:
     case rtULONG:
     case rtLONG:
-      return Bytes<int32_t>(kWordBands[k3].Start, Size(row.Type));
+      return Bytes<int32_t>(WordBand(address).Start, Size(row.Type));
     case rtFLOAT:
       return Bytes<float>(row.Writable ? 22.5f : 25.0f);
     case rtDOUBLE:
@@ -93,24 +111,15 @@ QByteArray StartValue(const TRow& row, int address, int channel) {
   return {};
 }
 
-QByteArray Sealed(const QByteArray& bytes) {
-  TRegisterFrame f;
-  f.Length = static_cast<int32_t>(bytes.size());
-  std::memcpy(f.Data, bytes.constData(), static_cast<size_t>(bytes.size()));
-  ApplyCrc(f);
-  return QByteArray(reinterpret_cast<const char*>(f.Data), f.Length);
-}
-
 // One step of a wandering register, as the built-in simulator walks a shown value.
 void Wander(TSimRegister& reg, int address, TRandomGenerator& random) {
-  const int k3 = address % 3;
   switch (reg.Type) {
     case rtBOOL:
-      reg.Value = Bytes<uint8_t>(random.Next(100) >= 50 ? 0xFF : 0x00);
+      reg.Value = Bytes<uint8_t>(SimulatedBool(random));
       break;
     case rtUBYTE:
     case rtBYTE: {
-      const TBand& band = kByteBands[k3];
+      const TBand& band = ByteBand(address);
       const auto b = static_cast<uint8_t>(FromBytes<uint8_t>(reg.Value) + random.Next(3) - 1);
       reg.Value = Bytes<uint8_t>(static_cast<uint8_t>(band.Clamp(b)));
       break;
@@ -119,7 +128,7 @@ void Wander(TSimRegister& reg, int address, TRandomGenerator& random) {
     case rtINT:
     case rtULONG:
     case rtLONG: {
-      const TBand& band = kWordBands[k3];
+      const TBand& band = WordBand(address);
       int64_t v = reg.Type == rtUINT  ? FromBytes<uint16_t>(reg.Value)
                   : reg.Type == rtINT ? FromBytes<int16_t>(reg.Value)
                                       : FromBytes<int32_t>(reg.Value);
@@ -130,14 +139,12 @@ void Wander(TSimRegister& reg, int address, TRandomGenerator& random) {
     case rtFLOAT:
     case rtDOUBLE: {
       double v = reg.Type == rtFLOAT ? FromBytes<float>(reg.Value) : FromBytes<double>(reg.Value);
-      v += 2 * random.Fraction() - 1;
-      if (v >= 30) v = 29;
-      if (v <= 20) v = 21;
+      v = ClampSimulatedFloat(v + 2 * random.Fraction() - 1);
       reg.Value = reg.Type == rtFLOAT ? Bytes<float>(static_cast<float>(v)) : Bytes<double>(v);
       break;
     }
     case rtASCIIZ:
-      reg.Value = QByteArrayLiteral("12345.6789") + char('0' + random.Next(10));
+      reg.Value = SimulatedText(random);
       break;
     case rtUnknown:
       break;
@@ -147,37 +154,41 @@ void Wander(TSimRegister& reg, int address, TRandomGenerator& random) {
 }  // namespace
 
 TSimNetwork::TSimNetwork() {
-  const auto add = [this](int address, int channels, const auto& table) {
-    for (int c = 0; c < channels; ++c)
-      for (const TRow& row : table)
-        registers_[{address, c, row.Register}] = {row.Type, row.Digits, row.Writable,
-                                                  StartValue(row, address, c), true};
+  const auto add = [this](int address, int channel, const auto& table) {
+    for (const TRow& row : table)
+      registers_[{address, channel, row.Register}] = {row.Type, row.Digits, row.Writable,
+                                                      StartValue(row, address, channel), true};
   };
-  add(0, 6, kType0);
-  add(1, 3, kType1);
+  // Channels are numbered from 0 without gaps, and regulators sit at the lowest addresses.
+  for (int a = 0; SimulatedChannelType(a, 0) >= 0; ++a) {
+    for (int c = 0; SimulatedChannelType(a, c) >= 0; ++c) {
+      if (SimulatedChannelType(a, c) == 0)
+        add(a, c, kType0);
+      else
+        add(a, c, kType1);
+    }
+  }
 }
 
 std::optional<QByteArray> TSimNetwork::Answer(const QByteArray& request, TRandomGenerator& random) {
-  if (request.size() < 5) return std::nullopt;
+  if (request.size() < kFrameHeader + 1) return std::nullopt;
   const int a = static_cast<uint8_t>(request[0]);
   const int c = static_cast<uint8_t>(request[1]);
   const int r = static_cast<uint8_t>(request[2]);
   const int k = static_cast<uint8_t>(request[3]);
   if (r == 0) {
-    int channelType = -1;
-    if (a == 0 && c <= 5) channelType = 0;
-    if (a == 1 && c <= 2) channelType = 1;
-    if (k != 0 || channelType < 0) return std::nullopt;
-    return Sealed(request.left(4) + char(rtBYTE | 0x40) + char(channelType));
+    const int channelType = SimulatedChannelType(a, c);
+    if (k != cmdRead || channelType < 0) return std::nullopt;
+    return SealFrame(request.left(kFrameHeader) + char(TypeByte(rtBYTE, true, false)) + char(channelType));
   }
   const auto it = registers_.find({a, c, r});
   if (it == registers_.end()) return std::nullopt;
-  if (k == 0) {
+  if (k == cmdRead) {
     std::optional<QByteArray> data = Read(a, it->second, random);
     if (!data) return std::nullopt;
-    return Sealed(request.left(4) + *data);
+    return SealFrame(request.left(kFrameHeader) + *data);
   }
-  if (k == 1) return Write(request, it->second);
+  if (k == cmdWrite) return Write(request, it->second);
   return std::nullopt;
 }
 
@@ -185,34 +196,31 @@ std::optional<QByteArray> TSimNetwork::Read(int address, TSimRegister& reg, TRan
   if (!reg.Writable && (!reg.Fresh || reg.Type == rtBOOL || reg.Type == rtASCIIZ))
     Wander(reg, address, random);
   reg.Fresh = false;
-  QByteArray data(1, char(reg.Type | 0x40 | (reg.Writable ? 0x80 : 0)));
+  QByteArray data(1, char(TypeByte(reg.Type, true, reg.Writable)));
   data += reg.Value;
   // A text answer carries 1..31 data bytes: a 31-character text goes without its zero.
-  if (reg.Type == rtASCIIZ && reg.Value.size() < 31) data += '\0';
+  if (reg.Type == rtASCIIZ && reg.Value.size() < kMaxTextBytes) data += '\0';
   return data;
 }
 
 std::optional<QByteArray> TSimNetwork::Write(const QByteArray& request, TSimRegister& reg) {
-  if (!reg.Writable || (static_cast<uint8_t>(request[4]) & 0x0F) != reg.Type) return std::nullopt;
-  const QByteArray data = request.mid(5, request.size() - 6);
+  if (!reg.Writable || (static_cast<uint8_t>(request[kFrameType]) & kTypeCodeMask) != reg.Type)
+    return std::nullopt;
+  const QByteArray data = request.mid(kFrameData, request.size() - (kFrameData + 1));
   if (reg.Type == rtASCIIZ) {
     const qsizetype end = data.indexOf('\0');
     const QByteArray text = end < 0 ? data : data.left(end);
-    if (text.size() > 31) return std::nullopt;
+    if (text.size() > kMaxTextBytes) return std::nullopt;
     reg.Value = text;
   } else {
     if (data.size() != Size(reg.Type)) return std::nullopt;
     reg.Value = data;
   }
-  return Sealed(request.left(4));
+  return SealFrame(request.left(kFrameHeader));
 }
 
 QString TSimNetwork::Description() {
-  static const QStringList kTypeNames = {QStringLiteral("rtBOOL"),   QStringLiteral("rtUBYTE"),
-                                         QStringLiteral("rtBYTE"),   QStringLiteral("rtUINT"),
-                                         QStringLiteral("rtINT"),    QStringLiteral("rtULONG"),
-                                         QStringLiteral("rtLONG"),   QStringLiteral("rtFLOAT"),
-                                         QStringLiteral("rtDOUBLE"), QStringLiteral("rtASCIIZ")};
+  const QStringList& kTypeNames = RegisterTypeIdentifiers();
   QString out;
   const auto table = [&](const char* title, const auto& rows) {
     out += QString::fromLatin1(title);
@@ -240,4 +248,4 @@ QString TSimNetwork::Description() {
   return out;
 }
 
-}  // namespace vexa::sim
+}  // namespace vexa

@@ -7,15 +7,16 @@
 #include <optional>
 
 #include "core/CustomRegister.h"
-#include "core/Protocol.h"
+#include "core/Frame.h"
 #include "core/Services.h"
+#include "core/SimulatedNetwork.h"
 
 namespace vexa {
 
 namespace {
 
-uint8_t TypeByte(int code, const TCustomRegister& reg) {
-  return static_cast<uint8_t>(code | (reg.UserCanWRITE() ? 0x80 : 0) | (reg.UserCanREAD() ? 0x40 : 0));
+uint8_t RegisterTypeByte(int code, const TCustomRegister& reg) {
+  return TypeByte(code, reg.UserCanREAD(), reg.UserCanWRITE());
 }
 
 // Next raw value of a fixed-point register: a step of -1, 0 or +1 from the shown value, or the
@@ -29,18 +30,18 @@ int64_t Wander(const TCustomRegister& reg) {
 }
 
 bool SimulateRead(TRegisterFrame& frame, TCustomRegister& reg) {
-  uint8_t value[32] = {};
-  const int k3 = frame.Data[0] % 3;
+  uint8_t value[kMaxTextBytes + 1] = {};
+  const int address = frame.Data[kFrameAddress];
   const TRegisterType type = reg.RegisterType();
   int size = 0;
   switch (type) {
     case rtBOOL:
-      value[0] = Services().Random.Next(100) >= 50 ? 0xFF : 0x00;
+      value[0] = SimulatedBool(Services().Random);
       size = 1;
       break;
     case rtUBYTE:
     case rtBYTE: {
-      const TBand& band = kByteBands[k3];
+      const TBand& band = ByteBand(address);
       const int64_t next = Wander(reg);
       const uint8_t b = next == std::numeric_limits<int64_t>::min() ? static_cast<uint8_t>(band.Start)
                                                                     : static_cast<uint8_t>(next & 0xFF);
@@ -52,7 +53,7 @@ bool SimulateRead(TRegisterFrame& frame, TCustomRegister& reg) {
     case rtINT:
     case rtULONG:
     case rtLONG: {
-      const TBand& band = kWordBands[k3];
+      const TBand& band = WordBand(address);
       const int64_t next = Wander(reg);
       const int32_t v = next == std::numeric_limits<int64_t>::min()
                             ? band.Start
@@ -71,8 +72,7 @@ bool SimulateRead(TRegisterFrame& frame, TCustomRegister& reg) {
       } else if (const auto current = StrToFloat(text)) {
         v = *current + 2 * Services().Random.Fraction() - 1;
         if (type == rtFLOAT) v = static_cast<float>(v);
-        if (v >= 30) v = 29;
-        if (v <= 20) v = 21;
+        v = ClampSimulatedFloat(v);
       } else {
         v = type == rtFLOAT ? 0 : 25;
       }
@@ -87,24 +87,24 @@ bool SimulateRead(TRegisterFrame& frame, TCustomRegister& reg) {
       break;
     }
     case rtASCIIZ: {
-      const QByteArray text = QByteArrayLiteral("12345.6789") + char('0' + Services().Random.Next(10));
+      const QByteArray text = SimulatedText(Services().Random);
       std::memcpy(value, text.constData(), static_cast<size_t>(text.size()));
-      size = 12;
+      size = static_cast<int>(text.size()) + 1;  // with its zero
       break;
     }
     case rtUnknown:
       return false;
   }
-  frame.Data[3] = 0;
-  frame.Data[4] = TypeByte(type, reg);
-  std::memcpy(frame.Data + 5, value, static_cast<size_t>(size));
-  frame.Length = 5 + size;
+  frame.Data[kFrameCommand] = cmdRead;
+  frame.Data[kFrameType] = RegisterTypeByte(type, reg);
+  std::memcpy(frame.Data + kFrameData, value, static_cast<size_t>(size));
+  frame.Length = kFrameData + size;
   ApplyCrc(frame);
   return true;
 }
 
 bool SimulateWrite(TRegisterFrame& frame, TCustomRegister& reg) {
-  const uint8_t* data = frame.Data + 5;
+  const uint8_t* data = frame.Data + kFrameData;
   const TRegisterType type = reg.RegisterType();
   QString text;
   if (type <= rtLONG) {
@@ -122,15 +122,15 @@ bool SimulateWrite(TRegisterFrame& frame, TCustomRegister& reg) {
     std::memcpy(&d, data, 8);
     text = FloatToStr(d);
   } else if (type == rtASCIIZ) {
-    const int available = std::max(0, frame.Length - 6);
+    const int available = std::max(0, frame.Length - (kFrameData + 1));
     const auto* end = static_cast<const uint8_t*>(std::memchr(data, 0, static_cast<size_t>(available)));
     text = FromCp1251(QByteArray(reinterpret_cast<const char*>(data), end ? int(end - data) : available));
   } else {
     return false;
   }
   reg.SetLastStringData(text);
-  frame.Data[3] = 1;
-  frame.Length = 4;
+  frame.Data[kFrameCommand] = cmdWrite;
+  frame.Length = kFrameHeader;
   ApplyCrc(frame);
   return true;
 }
@@ -138,18 +138,16 @@ bool SimulateWrite(TRegisterFrame& frame, TCustomRegister& reg) {
 }  // namespace
 
 bool Simulate(TRegisterFrame& frame, TCustomRegister& reg) {
-  const uint8_t a = frame.Data[0];
-  const uint8_t c = frame.Data[1];
-  const uint8_t r = frame.Data[2];
-  const uint8_t k = frame.Data[3];
+  const uint8_t a = frame.Data[kFrameAddress];
+  const uint8_t c = frame.Data[kFrameChannel];
+  const uint8_t r = frame.Data[kFrameRegister];
+  const uint8_t k = frame.Data[kFrameCommand];
   if (r == 0) {
-    int value = -1;
-    if (k == 0 && a == 0 && c <= 5) value = 0;
-    if (k == 0 && a == 1 && c <= 2) value = 1;
+    const int value = k == cmdRead ? SimulatedChannelType(a, c) : -1;
     if (value < 0) return false;
-    frame.Data[4] = TypeByte(rtBYTE, reg);
-    frame.Data[5] = static_cast<uint8_t>(value);
-    frame.Length = 6;
+    frame.Data[kFrameType] = RegisterTypeByte(rtBYTE, reg);
+    frame.Data[kFrameData] = static_cast<uint8_t>(value);
+    frame.Length = kFrameData + 1;
     ApplyCrc(frame);
     return true;
   }
@@ -158,8 +156,8 @@ bool Simulate(TRegisterFrame& frame, TCustomRegister& reg) {
     reg.SetUserCanREAD(true);
     reg.SetUserCanWRITE(true);
   }
-  if (k == 0) return SimulateRead(frame, reg);
-  if (k == 1) return SimulateWrite(frame, reg);
+  if (k == cmdRead) return SimulateRead(frame, reg);
+  if (k == cmdWrite) return SimulateWrite(frame, reg);
   return false;
 }
 

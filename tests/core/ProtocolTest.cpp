@@ -14,7 +14,7 @@ QByteArray Bytes(std::initializer_list<int> b) {
 
 TEST(CrcTest, KnownVectors) {
   EXPECT_EQ(Crc8(reinterpret_cast<const uint8_t*>("abc"), 3), 0x90);
-  EXPECT_EQ(Sealed(Bytes({0, 1, 2, 0})), Bytes({0, 1, 2, 0, 0xD1}));
+  EXPECT_EQ(SealFrame(Bytes({0, 1, 2, 0})), Bytes({0, 1, 2, 0, 0xD1}));
   TRegisterFrame shortFrame;
   shortFrame.Length = 3;
   EXPECT_FALSE(ApplyCrc(shortFrame));
@@ -23,7 +23,7 @@ TEST(CrcTest, KnownVectors) {
 
 TEST(CrcTest, ChecksAReceivedFrame) {
   TRegisterFrame f;
-  const QByteArray answer = Sealed(Bytes({0, 1, 2, 0, 0x44, 0x10, 0x00}));
+  const QByteArray answer = SealFrame(Bytes({0, 1, 2, 0, 0x44, 0x10, 0x00}));
   std::memcpy(f.Data, answer.constData(), answer.size());
   f.Length = static_cast<int>(answer.size()) - 1;
   EXPECT_TRUE(ApplyCrc(f));
@@ -49,7 +49,7 @@ class ExchangeTest : public TVexaTest {
     reg->SetName("D000C001R002");
   }
   static QByteArray IntAnswer(const QByteArray& req, int value) {
-    return Sealed(req.left(4) + char(0x40 | rtINT) + char(value & 0xFF) + char(value >> 8));
+    return SealFrame(req.left(4) + char(0x40 | rtINT) + char(value & 0xFF) + char(value >> 8));
   }
   // Answers attempt k (0-based) with script[k]; later attempts get silence.
   void Script(std::vector<std::function<std::vector<TChunk>(const QByteArray&)>> script) {
@@ -142,14 +142,14 @@ TEST_F(ExchangeTest, AnswerInTwoPartsWithinOnePollIsAccepted) {
 TEST_F(ExchangeTest, KnownTypeRejectsOtherTypesAndLengths) {
   reg->SetRegisterType(rtINT);
   Port->Respond = [](const QByteArray& req) -> std::vector<TChunk> {
-    return {{Sealed(req.left(4) + char(0x40 | rtULONG) + QByteArray(4, 1)), 0}};
+    return {{SealFrame(req.left(4) + char(0x40 | rtULONG) + QByteArray(4, 1)), 0}};
   };
   EXPECT_EQ(reg->StringData(), "***");
   EXPECT_EQ(Port->Written.size(), 3u);
   EXPECT_EQ(reg->RegisterType(), rtINT);
   // The right type with a wrong length, and the echo of the request, fail the same way.
   Port->Respond = [](const QByteArray& req) -> std::vector<TChunk> {
-    return {{Sealed(req.left(4) + char(0x40 | rtINT) + QByteArray(3, 1)), 0}};
+    return {{SealFrame(req.left(4) + char(0x40 | rtINT) + QByteArray(3, 1)), 0}};
   };
   EXPECT_EQ(reg->StringData(), "***");
   Port->Respond = [](const QByteArray& req) -> std::vector<TChunk> { return {{req, 0}}; };
@@ -158,7 +158,7 @@ TEST_F(ExchangeTest, KnownTypeRejectsOtherTypesAndLengths) {
 
 TEST_F(ExchangeTest, UnknownTypeLearnsFromAConsistentAnswer) {
   Port->Respond = [](const QByteArray& req) -> std::vector<TChunk> {
-    return {{Sealed(req.left(4) + char(0xC0 | rtULONG) + Bytes({1, 0, 0, 0})), 0}};
+    return {{SealFrame(req.left(4) + char(0xC0 | rtULONG) + Bytes({1, 0, 0, 0})), 0}};
   };
   EXPECT_EQ(reg->StringData(), "1");
   EXPECT_EQ(reg->RegisterType(), rtULONG);
@@ -174,11 +174,11 @@ TEST_F(ExchangeTest, UnknownTypeLearnsFromAConsistentAnswer) {
 TEST_F(ExchangeTest, AsciizAnswersMayHoldOneToThirtyOneBytes) {
   reg->SetRegisterType(rtASCIIZ);
   Port->Respond = [](const QByteArray& req) -> std::vector<TChunk> {
-    return {{Sealed(req.left(4) + char(0x40 | rtASCIIZ) + QByteArray(31, 'q')), 0}};
+    return {{SealFrame(req.left(4) + char(0x40 | rtASCIIZ) + QByteArray(31, 'q')), 0}};
   };
   EXPECT_EQ(reg->StringData(), QString(31, 'q'));
   Port->Respond = [](const QByteArray& req) -> std::vector<TChunk> {
-    return {{Sealed(req.left(4) + char(0x40 | rtASCIIZ)), 0}};  // no data at all
+    return {{SealFrame(req.left(4) + char(0x40 | rtASCIIZ)), 0}};  // no data at all
   };
   EXPECT_EQ(reg->StringData(), "***");
 }
@@ -187,12 +187,12 @@ TEST_F(ExchangeTest, WriteAnswerMustBeFiveBytes) {
   reg->SetRegisterType(rtINT);
   reg->SetUserCanWRITE(true);
   Port->Respond = [](const QByteArray& req) -> std::vector<TChunk> {
-    return {{Sealed(req.left(4) + 'x'), 0}};
+    return {{SealFrame(req.left(4) + 'x'), 0}};
   };
   reg->SetStringData("1");
   EXPECT_EQ(reg->LastIOResult(), iorFAIL);
   EXPECT_EQ(Port->Written.size(), 3u);
-  Port->Respond = [](const QByteArray& req) -> std::vector<TChunk> { return {{Sealed(req.left(4)), 0}}; };
+  Port->Respond = [](const QByteArray& req) -> std::vector<TChunk> { return {{SealFrame(req.left(4)), 0}}; };
   reg->SetStringData("1");
   EXPECT_EQ(reg->LastIOResult(), iorOK);
 }

@@ -73,7 +73,7 @@ TEST_F(RegisterNodeTest, ReadsRefusedByTheRightsOrFailingKeepTheIntervalToo) {
   reg->SetUserCanREAD(false);
   Port->Open();
   Port->Respond = [](const QByteArray& req) -> std::vector<TChunk> {
-    return {{Sealed(req.left(4) + char(0x40 | rtINT) + QByteArray(2, 0)), 0}};
+    return {{SealFrame(req.left(4) + char(0x40 | rtINT) + QByteArray(2, 0)), 0}};
   };
   // A refused read sets no RDTime; it must not make the node due on every pass.
   Offer(10'000);
@@ -112,7 +112,7 @@ TEST_F(RegisterNodeTest, RefreshDueAndNextRefreshDueAgreeWithRefresh) {
 TEST_F(RegisterNodeTest, UpdateOnADisabledRegisterAppendsTheUnchangedValue) {
   Port->Open();
   Port->Respond = [](const QByteArray& req) -> std::vector<TChunk> {
-    return {{Sealed(req.left(4) + char(0x40 | rtINT) + QByteArray(2, 7)), 0}};
+    return {{SealFrame(req.left(4) + char(0x40 | rtINT) + QByteArray(2, 7)), 0}};
   };
   reg->SetEnabled(false);
   reg->SetLastStringData("12");

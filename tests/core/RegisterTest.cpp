@@ -19,8 +19,8 @@ class RegisterTest : public TVexaTest {
 
   void Answer(uint8_t typeByte, const QByteArray& data) {
     Port->Respond = [typeByte, data](const QByteArray& req) -> std::vector<TChunk> {
-      if (req[3] == 0) return {{Sealed(req.left(4) + char(typeByte) + data), 0}};
-      return {{Sealed(req.left(4)), 0}};
+      if (req[3] == 0) return {{SealFrame(req.left(4) + char(typeByte) + data), 0}};
+      return {{SealFrame(req.left(4)), 0}};
     };
   }
   QString ReadAs(uint8_t typeByte, const QByteArray& data, int digits = 0) {
@@ -178,7 +178,7 @@ TEST_F(RegisterTest, WriteFrameCarriesTypeRightsAndData) {
   reg->SetUserCanREAD(false);
   reg->SetStringData("258");
   ASSERT_EQ(Port->Written.size(), 1u);
-  EXPECT_EQ(Port->Written[0], Sealed(Bytes({1, 2, 3, 1, 0x80 | rtUINT, 0x02, 0x01})));
+  EXPECT_EQ(Port->Written[0], SealFrame(Bytes({1, 2, 3, 1, 0x80 | rtUINT, 0x02, 0x01})));
   reg->SetUserCanREAD(true);
   reg->SetStringData("1");
   EXPECT_EQ(static_cast<uint8_t>(Port->Written[1][4]), 0xC0 | rtUINT);

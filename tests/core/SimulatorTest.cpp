@@ -53,7 +53,7 @@ TEST_F(SimulatorTest, DescriptorAnswerFrame) {
   ApplyCrc(f);
   ASSERT_TRUE(Simulate(f, probe));
   EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(f.Data), f.Length),
-            Sealed(QByteArray::fromHex("01020000C201")));
+            SealFrame(QByteArray::fromHex("01020000C201")));
   // A write to a descriptor is not answered.
   f = TRegisterFrame{};
   f.Length = 4;

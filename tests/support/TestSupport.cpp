@@ -38,14 +38,6 @@ int TFakeComm::Read(uint8_t* buffer, int count) {
   return done;
 }
 
-QByteArray Sealed(QByteArray bytes) {
-  TRegisterFrame f;
-  f.Length = static_cast<int>(bytes.size());
-  std::memcpy(f.Data, bytes.constData(), static_cast<size_t>(bytes.size()));
-  ApplyCrc(f);
-  return QByteArray(reinterpret_cast<const char*>(f.Data), f.Length);
-}
-
 void TVexaEnvironment::SetUp() {
   RegisterPersistentClasses();
 }

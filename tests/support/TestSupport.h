@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "core/CommInt.h"
+#include "core/Frame.h"
 #include "core/Services.h"
 #include "core/TextList.h"
 
@@ -134,9 +135,6 @@ class TFakeComm : public TCustomComm {
   bool open_ = false;
   std::vector<TPending> pending_;
 };
-
-// A valid answer frame: the given bytes followed by their CRC.
-QByteArray Sealed(QByteArray bytes);
 
 // Resets the program's services and global objects before each test: Russian formats, a fake
 // clock, scripted messages, a temporary ExeDir.

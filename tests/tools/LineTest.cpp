@@ -105,13 +105,13 @@ QByteArray IntAnswer(const QByteArray& req, int value, int type = rtINT) {
   QByteArray data;
   for (int i = 0; i < RegisterTypeSizes[static_cast<size_t>(type)]; ++i)
     data.append(char((value >> (8 * i)) & 0xFF));
-  return Sealed(req.left(4) + char(0xC0 | type) + data);
+  return SealFrame(req.left(4) + char(0xC0 | type) + data);
 }
 
 // A device that answers each register read with the given value, and acknowledges writes.
 TBehaviour Healthy(int value = 123, int type = rtINT) {
   return [value, type](const QByteArray& req) -> TReply {
-    if (req[3] == 1) return {{Sealed(req.left(4)), 1}};
+    if (req[3] == 1) return {{SealFrame(req.left(4)), 1}};
     return {{IntAnswer(req, value, type), 1}};
   };
 }
@@ -145,7 +145,7 @@ TEST_F(LineTest, ReadLearnsTheTypeAndWriteSendsTheValue) {
     if (req[3] == 1) {
       std::lock_guard<std::mutex> g(m);
       lastWrite = req;
-      return {{Sealed(req.left(4)), 1}};
+      return {{SealFrame(req.left(4)), 1}};
     }
     return {{IntAnswer(req, 2500), 1}};
   });
@@ -156,7 +156,7 @@ TEST_F(LineTest, ReadLearnsTheTypeAndWriteSendsTheValue) {
   reg->SetStringData("12,5");
   EXPECT_EQ(reg->LastIOResult(), iorOK);
   std::lock_guard<std::mutex> g(m);
-  EXPECT_EQ(lastWrite, Sealed(QByteArray::fromHex("010203 01 C4 7D00")));
+  EXPECT_EQ(lastWrite, SealFrame(QByteArray::fromHex("010203 01 C4 7D00")));
 }
 
 TEST_F(LineTest, OneBadAnswerIsRetried) {

@@ -1,24 +1,17 @@
 #include "core/Comm.h"
 #include "core/Globals.h"
+#include "core/LineSpeeds.h"
 #include "core/Services.h"
 #include "tools/vexa-cli/CliContext.h"
 
 namespace vexa::cli {
 
-namespace {
-// BaudRateIndex of a line speed; -1 for a speed the network settings do not offer.
-int BaudRateIndexOf(int bits) {
-  static constexpr int kSpeeds[] = {2400, 4800, 9600, 19200, 38400, 57600, 115200};
-  for (int i = 0; i < 7; ++i)
-    if (kSpeeds[i] == bits) return i;
-  return -1;
-}
-}  // namespace
-
 int PrepareLine(TCliContext& ctx, bool needsLine) {
-  const int baudIndex = BaudRateIndexOf(ctx.Baud);
-  if (baudIndex < 0) {
-    Err(QStringLiteral("vexa-cli: --baud must be one of 2400, 4800, 9600, 19200, 38400, 57600, 115200"));
+  const std::optional<int> baudIndex = BaudRateIndexOf(ctx.Baud);
+  if (!baudIndex) {
+    QStringList speeds;
+    for (const TLineSpeed& speed : kLineSpeeds) speeds << QString::number(speed.BitsPerSecond);
+    Err(QStringLiteral("vexa-cli: --baud must be one of %1").arg(speeds.join(QStringLiteral(", "))));
     return 2;
   }
   CreateGlobals(std::make_unique<TComm>());
@@ -39,7 +32,7 @@ int PrepareLine(TCliContext& ctx, bool needsLine) {
             .arg(ctx.Port, PortDevicePath(ctx.Port), e.Message()));
     return 2;
   }
-  SETUP->SetBaudRateIndex(baudIndex);  // sets the speed and drops RTS and DTR, as the program does
+  SETUP->SetBaudRateIndex(*baudIndex);  // sets the speed and drops RTS and DTR, as the program does
   return 0;
 }
 

@@ -14,8 +14,8 @@
 
 #include "core/Protocol.h"
 #include "core/Services.h"
+#include "core/SimulatedNetwork.h"
 #include "tools/vexa-sim/SimLine.h"
-#include "tools/vexa-sim/SimNetwork.h"
 
 namespace vexa::sim {
 
