@@ -1,10 +1,8 @@
 // libFuzzer target for the compound-file reader. Whatever opens must also save, and the saved
 // image must open again to the same tree.
 //
-// clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-omit-frame-pointer -fPIC \
-//   -DQT_NO_KEYWORDS -I. $(pkg-config --cflags Qt6Core) tests/fuzz/CompoundFileFuzz.cpp \
-//   storage/CompoundFile.cpp $(pkg-config --libs Qt6Core) -o build-fuzz/CompoundFileFuzz
-// build-fuzz/CompoundFileFuzz -max_total_time=600 tests/fuzz/corpus/compound
+// scripts/fuzz CompoundFileFuzz SECONDS builds it in build-fuzz/ and runs it on a copy of
+// tests/fuzz/corpus/compound.
 
 #include <cstddef>
 #include <cstdint>

@@ -1,12 +1,7 @@
 // libFuzzer target: a component tree loaded from compound-file bytes (see PersistFuzzBodies.h).
 //
-// With vexa_core built by clang in build-fuzz (CMAKE_CXX_COMPILER=clang++, -DVEXA_GUI=OFF,
-// CMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer"):
-// clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -fno-omit-frame-pointer -fPIC \
-//   -DQT_NO_KEYWORDS -I. -Itests -Ibuild-fuzz/generated $(pkg-config --cflags Qt6Core) \
-//   tests/fuzz/CompoundLoadFuzz.cpp build-fuzz/libvexa_core.a $(pkg-config --libs Qt6Core) \
-//   -o build-fuzz/CompoundLoadFuzz
-// build-fuzz/CompoundLoadFuzz -max_total_time=600 tests/fuzz/corpus/tree
+// scripts/fuzz CompoundLoadFuzz SECONDS builds it in build-fuzz/ and runs it on a copy of
+// tests/fuzz/corpus/tree.
 
 #include "fuzz/PersistFuzzBodies.h"
 
