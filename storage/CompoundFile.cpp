@@ -261,15 +261,11 @@ std::optional<QByteArray> CompoundFile::ToBytes(QString* error) const {
 bool CompoundFile::Save(const QString& path, QString* error) const {
   QString why;
   const auto writer = WriterFor(*root_, &why);
-  const bool ok = writer && ReplaceFileAtomically(
-                                path,
-                                [&](int fd) {
-                                  TFdWriter out(fd);
-                                  return writer->Emit([&](const char* data, qsizetype size) {
-                                    return out.Put(data, size);
-                                  }) && out.Flush();
-                                },
-                                &why);
+  const auto content = [&](int fd) {
+    TFdWriter out(fd);
+    return writer->Emit([&](const char* data, qsizetype size) { return out.Put(data, size); }) && out.Flush();
+  };
+  const bool ok = writer && ReplaceFileAtomically(path, content, &why);
   if (!ok) SetError(error, QStringLiteral("cannot save '%1': %2").arg(path, why));
   return ok;
 }
