@@ -15,6 +15,17 @@ class EStreamError : public std::runtime_error {
   QString Message() const { return QString::fromUtf8(what()); }
 };
 
+// A parsed stream that its class, its component name or one of its records makes unusable, with
+// the part to blame, so that a text form can point at it.
+class EStreamRecordError : public EStreamError {
+ public:
+  enum TPart { rpClassName, rpComponentName, rpPropertyName, rpValue };
+  EStreamRecordError(const QString& message, TPart part, int record = -1)
+      : EStreamError(message), Part(part), Record(record) {}
+  TPart Part;
+  int Record;  // index among the records; -1 for the class and the component name
+};
+
 // Value tags of the stream format.
 enum TValueTag : uint8_t {
   vaNull = 0x00,

@@ -10,10 +10,47 @@ namespace vexa {
 
 namespace {
 
-[[noreturn]] void WrongKind(const QString& path, const TStreamValue& v) {
-  throw EStreamError(QStringLiteral("Property %1 cannot take the value %2 (tag 0x%3)")
-                         .arg(path, StreamValueText(v).left(40))
-                         .arg(static_cast<int>(v.Tag), 2, 16, QLatin1Char('0')));
+// What a property takes, for the message that refuses a value.
+QString Expected(const TPropInfo& p) {
+  switch (p.Kind) {
+    case TPropKind::Integer:
+      return QStringLiteral("an integer");
+    case TPropKind::Colour:
+      return QStringLiteral("a colour name or an integer");
+    case TPropKind::Charset:
+      return QStringLiteral("a character set name or an integer");
+    case TPropKind::Enumeration:
+      return QStringLiteral("one of %1").arg(p.Names.join(QLatin1String(", ")));
+    case TPropKind::Boolean:
+      return QStringLiteral("True or False");
+    case TPropKind::Float:
+    case TPropKind::DateTime:
+      return QStringLiteral("a number");
+    case TPropKind::String:
+      return QStringLiteral("a string");
+    case TPropKind::StringList:
+      return QStringLiteral("a list of strings");
+    case TPropKind::Set:
+      return QStringLiteral("a set of %1").arg(p.Names.join(QLatin1String(", ")));
+    case TPropKind::Reference:
+      return QStringLiteral("a component name or nil");
+    case TPropKind::Object:
+      break;
+  }
+  return QStringLiteral("no value of its own");
+}
+
+[[noreturn]] void WrongKind(const TPropInfo& p, const QString& path, const TStreamValue& v) {
+  throw EStreamRecordError(QStringLiteral("Property %1 cannot take the value %2 (tag 0x%3): it takes %4")
+                               .arg(path, StreamValueText(v).left(40))
+                               .arg(static_cast<int>(v.Tag), 2, 16, QLatin1Char('0'))
+                               .arg(Expected(p)),
+                           EStreamRecordError::rpValue);
+}
+
+[[noreturn]] void NoProperty(const TPersistent& target, const QString& path) {
+  throw EStreamRecordError(QStringLiteral("Class %1 has no stored property %2").arg(target.ClassName(), path),
+                           EStreamRecordError::rpPropertyName);
 }
 
 bool IsInteger(const TStreamValue& v) {
@@ -26,7 +63,7 @@ bool IsText(const TStreamValue& v) {
 QVariant Decode(const TPropInfo& p, const TStreamValue& v, const QString& path) {
   switch (p.Kind) {
     case TPropKind::Integer:
-      if (!IsInteger(v)) WrongKind(path, v);
+      if (!IsInteger(v)) WrongKind(p, path, v);
       return QVariant::fromValue(static_cast<int>(v.Int));
     case TPropKind::Colour:
     case TPropKind::Charset: {
@@ -34,53 +71,55 @@ QVariant Decode(const TPropInfo& p, const TStreamValue& v, const QString& path) 
       qint64 value = 0;
       const bool known = v.Tag == vaIdent && (p.Kind == TPropKind::Colour ? IdentToColor(v.Text, &value)
                                                                           : IdentToCharset(v.Text, &value));
-      if (!known) WrongKind(path, v);
+      if (!known) WrongKind(p, path, v);
       return QVariant::fromValue(static_cast<int>(value));
     }
     case TPropKind::Enumeration:
       if (v.Tag == vaIdent)
         for (int i = 0; i < p.Names.size(); ++i)
           if (p.Names.at(i).compare(v.Text, Qt::CaseInsensitive) == 0) return QVariant(i);
-      WrongKind(path, v);
+      WrongKind(p, path, v);
     case TPropKind::Boolean:
-      if (v.Tag != vaFalse && v.Tag != vaTrue) WrongKind(path, v);
+      if (v.Tag != vaFalse && v.Tag != vaTrue) WrongKind(p, path, v);
       return QVariant(v.Tag == vaTrue);
     case TPropKind::Float:
     case TPropKind::DateTime:
       if (v.Tag == vaExtended) return QVariant(v.Float);
       if (IsInteger(v)) return QVariant(static_cast<double>(v.Int));
-      WrongKind(path, v);
+      WrongKind(p, path, v);
     case TPropKind::String:
-      if (!IsText(v)) WrongKind(path, v);
+      if (!IsText(v)) WrongKind(p, path, v);
       return QVariant(v.Text);
     case TPropKind::StringList: {
-      if (v.Tag != vaList) WrongKind(path, v);
+      if (v.Tag != vaList) WrongKind(p, path, v);
       for (const TStreamValue& e : v.List)
-        if (!IsText(e)) WrongKind(path, e);
+        if (!IsText(e)) WrongKind(p, path, e);
       // A list of texts holds them all in Lines; a QStringList setter gets them converted (the
       // conversion is registered with the class that keeps its lists compactly).
       return QVariant::fromValue(v.Lines);
     }
     case TPropKind::Set: {
-      if (v.Tag != vaSet) WrongKind(path, v);
+      if (v.Tag != vaSet) WrongKind(p, path, v);
       quint32 mask = 0;
       for (const QString& item : v.Items) {
         int bit = -1;
         for (int i = 0; i < p.Names.size() && i < 32; ++i)
           if (p.Names.at(i).compare(item, Qt::CaseInsensitive) == 0) bit = i;
-        if (bit < 0) throw EStreamError(QStringLiteral("Property %1 has no element %2").arg(path, item));
+        if (bit < 0)
+          throw EStreamRecordError(QStringLiteral("Property %1 has no element %2").arg(path, item),
+                                   EStreamRecordError::rpValue);
         mask |= 1u << bit;
       }
       return QVariant::fromValue(mask);
     }
     case TPropKind::Reference:
       if (v.Tag == vaNil) return QVariant();
-      if (v.Tag != vaIdent) WrongKind(path, v);
+      if (v.Tag != vaIdent) WrongKind(p, path, v);
       return QVariant(v.Text);
     case TPropKind::Object:
-      WrongKind(path, v);
+      WrongKind(p, path, v);
   }
-  WrongKind(path, v);
+  WrongKind(p, path, v);
 }
 
 // Finds the property a dotted path names, following nested objects; the ".Strings" of a string
@@ -92,10 +131,12 @@ void Assign(TPersistent& object, const QString& path, const TStreamValue& value)
     const qsizetype dot = rest.indexOf(QLatin1Char('.'));
     const QString head = dot < 0 ? rest : rest.left(dot);
     const TPropInfo* p = target->ClassInfo().FindProperty(head);
-    if (p == nullptr || p->ReadOnly())
-      throw EStreamError(QStringLiteral("Class %1 has no stored property %2").arg(target->ClassName(), path));
+    if (p == nullptr || p->ReadOnly()) NoProperty(*target, path);
     if (dot < 0) {
-      if (p->Kind == TPropKind::StringList) WrongKind(path, value);
+      if (p->Kind == TPropKind::StringList)
+        throw EStreamRecordError(
+            QStringLiteral("Property %1 is a string list, stored as %1.Strings").arg(path),
+            EStreamRecordError::rpPropertyName);
       p->Set(*target, Decode(*p, value, path));
       return;
     }
@@ -105,25 +146,36 @@ void Assign(TPersistent& object, const QString& path, const TStreamValue& value)
       return;
     }
     if (p->Kind != TPropKind::Object || !p->Nested || p->Nested(*target) == nullptr)
-      throw EStreamError(QStringLiteral("Class %1 has no stored property %2").arg(target->ClassName(), path));
+      NoProperty(*target, path);
     target = p->Nested(*target);
   }
 }
 
 }  // namespace
 
-std::unique_ptr<TComponent> ReadComponent(const QByteArray& bytes) {
-  const TParsedStream s = ParseComponentStream(bytes);
+std::unique_ptr<TComponent> BuildComponent(const TParsedStream& s) {
   const TClassInfo* info = FindPersistentClass(s.ClassName);
   if (info == nullptr || !info->Create)
-    throw EStreamError(QStringLiteral("Unknown class %1 in a component stream").arg(s.ClassName));
+    throw EStreamRecordError(QStringLiteral("Unknown class %1 in a component stream").arg(s.ClassName),
+                             EStreamRecordError::rpClassName);
   std::unique_ptr<TComponent> object(info->Create(nullptr));
   object->SetState(csLoading | csReading);
   object->SetName(s.Name);
-  for (const TStreamRecord& r : s.Records) Assign(*object, r.Name, r.Value);
+  for (size_t i = 0; i < s.Records.size(); ++i) {
+    try {
+      Assign(*object, s.Records[i].Name, s.Records[i].Value);
+    } catch (EStreamRecordError& e) {
+      e.Record = static_cast<int>(i);
+      throw;
+    }
+  }
   object->Loaded();
   object->ClearState(csLoading | csReading);
   return object;
+}
+
+std::unique_ptr<TComponent> ReadComponent(const QByteArray& bytes) {
+  return BuildComponent(ParseComponentStream(bytes));
 }
 
 }  // namespace vexa

@@ -106,9 +106,49 @@ class TWriter {
     Raw(ext.data(), 10);
   }
 
+  void Value(const TStreamValue& v);
   void Properties(const TPersistent& object, const QString& prefix);
   void Property(const TPersistent& object, const TPropInfo& p, const QString& path);
 };
+
+void TWriter::Value(const TStreamValue& v) {
+  switch (v.Tag) {
+    case vaInt8:
+    case vaInt16:
+    case vaInt32:
+      Integer(v.Int);
+      return;
+    case vaExtended:
+      Float(v.Float);
+      return;
+    case vaString:
+    case vaLString:
+      String(v.Text);
+      return;
+    case vaIdent:
+      Ident(v.Text);
+      return;
+    case vaFalse:
+    case vaTrue:
+    case vaNil:
+      Byte(v.Tag);
+      return;
+    case vaSet:
+      Byte(vaSet);
+      for (const QString& item : v.Items) ShortString(item, "set element");
+      Byte(0);
+      return;
+    case vaList:
+      Byte(vaList);
+      for (qsizetype i = 0; i < v.Lines.size(); ++i) Utf8String(v.Lines.Utf8At(i));
+      for (const TStreamValue& e : v.List) Value(e);
+      Byte(vaNull);
+      return;
+    case vaNull:
+      break;
+  }
+  throw EStreamError(QStringLiteral("A value without a tag cannot be written"));
+}
 
 void TWriter::Properties(const TPersistent& object, const QString& prefix) {
   for (const TPropInfo* p : object.ClassInfo().Properties())
@@ -224,6 +264,31 @@ QByteArray WriteComponent(TComponent& component) {
   w.Properties(component, QString());
   w.Byte(vaNull);  // end of the properties
   w.Byte(vaNull);  // end of the (empty) child list
+  return w.Bytes;
+}
+
+QByteArray WriteParsedStream(const TParsedStream& s) {
+  TWriter w;
+  w.Raw("TPF0", 4);
+  auto blamed = [](EStreamRecordError::TPart part, int record, auto&& write) {
+    try {
+      write();
+    } catch (const EStreamRecordError&) {
+      throw;
+    } catch (const EStreamError& e) {
+      throw EStreamRecordError(e.Message(), part, record);
+    }
+  };
+  blamed(EStreamRecordError::rpClassName, -1, [&] { w.ShortString(s.ClassName, "class name"); });
+  blamed(EStreamRecordError::rpComponentName, -1, [&] { w.ShortString(s.Name, "component name"); });
+  for (size_t i = 0; i < s.Records.size(); ++i) {
+    const int record = static_cast<int>(i);
+    blamed(EStreamRecordError::rpPropertyName, record,
+           [&] { w.ShortString(s.Records[i].Name, "property name"); });
+    blamed(EStreamRecordError::rpValue, record, [&] { w.Value(s.Records[i].Value); });
+  }
+  w.Byte(vaNull);
+  w.Byte(vaNull);
   return w.Bytes;
 }
 

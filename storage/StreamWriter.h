@@ -5,6 +5,7 @@
 
 #include "core/Component.h"
 #include "storage/StreamFormat.h"
+#include "storage/StreamParser.h"
 
 namespace vexa {
 
@@ -12,5 +13,9 @@ namespace vexa {
 // from their cached values and never touch the line. Raises EStreamError for a name that does not
 // fit the format.
 QByteArray WriteComponent(TComponent& component);
+// The bytes of a parsed stream, its records in their order, each value encoded as WriteComponent
+// encodes it: the smallest integer tag, vaString or vaLString by length, extended floats from
+// doubles. Raises EStreamRecordError for a name or an identifier longer than 255 bytes.
+QByteArray WriteParsedStream(const TParsedStream& stream);
 
 }  // namespace vexa

@@ -7,6 +7,7 @@
 #include "core/Globals.h"
 #include "core/RegisterNode.h"
 #include "core/SetupNode.h"
+#include "processes/model/CommandNode.h"
 #include "reports/model/ReportNode.h"
 #include "storage/CompoundFile.h"
 #include "storage/StgHandlerUnit.h"
@@ -403,6 +404,113 @@ TEST_F(StreamTest, HandlerOverwritesFromTheStartWithoutShortening) {
   EXPECT_EQ(now.left(written.size()), written);
   auto back = ReadComponent(now);
   EXPECT_EQ(back->Name(), "N");
+}
+
+// A parsed stream written back gives the bytes the object's own write gave: the encoder of a text
+// form depends on it.
+TEST_F(StreamTest, ParsedStreamsWriteBackToTheSameBytes) {
+  std::vector<std::unique_ptr<TComponent>> objects;
+  auto reg = std::make_unique<TRegisterNode>(nullptr);
+  reg->SetName("D001C002R003");
+  reg->SetRegisterType(rtFLOAT);
+  reg->SetTag(-40000);
+  reg->SetXScale(1e-300);
+  reg->SetYScale(-46363.5);
+  reg->SetNotch(100000);
+  reg->SetZero(-129);
+  reg->SetPenColor(0x123456);
+  reg->SetLastStringData(QString(256, QChar(0x0416)));
+  reg->SetPoints({"07.12.2026 12:00:00", QString(), QString(300, QLatin1Char('7'))});
+  reg->SetDataList({QStringLiteral("Авария"), "-0,25", "***"});
+  objects.push_back(std::move(reg));
+  auto label = std::make_unique<TLabelDisplay>(nullptr);
+  label->Font().SetCharset(204);
+  label->Font().SetStyle(fsBold | fsUnderline);
+  label->SetUnits(QStringLiteral("°C"));
+  label->SetBorderStyle(sbsSunken);
+  objects.push_back(std::move(label));
+  auto setup = std::make_unique<TSetupNode>(nullptr);
+  setup->SetName("SETUP");
+  setup->SetMNames({QStringLiteral("Печь"), "B"});
+  objects.push_back(std::move(setup));
+  auto report = std::make_unique<TReportNode>(nullptr);
+  report->SetStartPoint(46363.5);
+  report->SetHeader({"h1", "h2"});
+  objects.push_back(std::move(report));
+  auto command = std::make_unique<TCommandNode>(nullptr);
+  command->SetName("D000C000R004");
+  command->SetPoints({"0", "60", "120"});
+  command->SetDataList({"20", "80,5", "20"});
+  command->SetSlotSize(1.0 / 1440);
+  objects.push_back(std::move(command));
+  for (const auto& object : objects) {
+    const QByteArray bytes = WriteComponent(*object);
+    EXPECT_EQ(Hex(WriteParsedStream(ParseComponentStream(bytes))), Hex(bytes))
+        << object->ClassName().toStdString();
+  }
+  // A list that is not all texts keeps its elements in order.
+  const QByteArray mixed =
+      Header("TRootNode", "") + S("X.Strings") + H("01 06 01 61 02 05 06 01 62 00") + kEnd;
+  EXPECT_EQ(WriteParsedStream(ParseComponentStream(mixed)), mixed);
+
+  TParsedStream tooLong = ParseComponentStream(WriteComponent(*objects[0]));
+  tooLong.Records[2].Value.Tag = vaIdent;
+  tooLong.Records[2].Value.Text = QString(256, QLatin1Char('x'));
+  try {
+    WriteParsedStream(tooLong);
+    ADD_FAILURE() << "an identifier of 256 bytes was written";
+  } catch (const EStreamRecordError& e) {
+    EXPECT_EQ(e.Record, 2);
+    EXPECT_EQ(e.Part, EStreamRecordError::rpValue);
+  }
+}
+
+// Building from a parsed stream names the record that failed and whether its name or its value.
+TEST_F(StreamTest, BuildingBlamesTheFailingRecord) {
+  auto parsed = [](const QByteArray& records) {
+    return ParseComponentStream(Header("TRegisterNode", "R") + S("Enabled") + H("09") + records + kEnd);
+  };
+  const struct {
+    const char* What;
+    TParsedStream Stream;
+    EStreamRecordError::TPart Part;
+    int Record;
+    const char* Says;
+  } cases[] = {
+      {"unknown class", ParseComponentStream(Header("TNoSuchNode", "X") + kEnd),
+       EStreamRecordError::rpClassName, -1, "Unknown class TNoSuchNode"},
+      {"unknown property", parsed(S("Colour") + H("02 01")), EStreamRecordError::rpPropertyName, 1,
+       "no stored property Colour"},
+      {"read-only property", parsed(S("Caption") + H("06 01 41") + S("Count") + H("02 01")),
+       EStreamRecordError::rpPropertyName, 2, "no stored property Count"},
+      {"list by its plain name", parsed(S("Points") + H("01 00")), EStreamRecordError::rpPropertyName, 1,
+       "Points.Strings"},
+      {"unknown nested property", parsed(S("Font.Height") + H("02 01")), EStreamRecordError::rpPropertyName,
+       1, "no stored property Font.Height"},
+      {"text for an integer", parsed(S("Digits") + H("06 01 41")), EStreamRecordError::rpValue, 1,
+       "it takes an integer"},
+      {"integer for a Boolean", parsed(S("UserCanREAD") + H("02 01")), EStreamRecordError::rpValue, 1,
+       "True or False"},
+      {"unknown enumeration", parsed(S("RegisterType") + H("07") + S("rtHUGE")), EStreamRecordError::rpValue,
+       1, "one of rtBOOL, rtUBYTE"},
+      {"number in a string list", parsed(S("DataList.Strings") + H("01 06 01 41 02 05 00")),
+       EStreamRecordError::rpValue, 1, "a list of strings"},
+      {"unknown colour", parsed(S("PenColor") + H("07") + S("clNavyBlue")), EStreamRecordError::rpValue, 1,
+       "a colour name or an integer"},
+  };
+  for (const auto& c : cases) {
+    try {
+      BuildComponent(c.Stream);
+      ADD_FAILURE() << c.What << " was accepted";
+    } catch (const EStreamRecordError& e) {
+      EXPECT_EQ(e.Part, c.Part) << c.What;
+      EXPECT_EQ(e.Record, c.Record) << c.What;
+      EXPECT_TRUE(e.Message().contains(QLatin1String(c.Says))) << c.What << ": " << e.what();
+    }
+  }
+  const auto label = BuildComponent(ParseComponentStream(Header("TLabelDisplay", "") + S("Font.Style") +
+                                                         H("0B") + S("fsItalic") + H("00") + kEnd));
+  EXPECT_EQ(static_cast<TLabelDisplay&>(*label).Font().Style(), quint32(fsItalic));
 }
 
 // --- extended floats ---------------------------------------------------------------------------
