@@ -1,6 +1,7 @@
 #include "storage/StreamParser.h"
 
 #include <QLocale>
+#include <cmath>
 
 #include "core/Services.h"
 #include "storage/StreamExtended.h"
@@ -187,20 +188,47 @@ TParsedStream ParseComponentStream(const QByteArray& bytes) {
   return s;
 }
 
+QString QuotedText(const QString& text) {
+  if (text.isEmpty()) return QStringLiteral("''");
+  QString out;
+  out.reserve(text.size() + 2);
+  bool open = false;
+  for (QChar c : text) {
+    const char16_t u = c.unicode();
+    if (u < 0x20 || (u >= 0x7F && u <= 0x9F)) {
+      if (open) out += QLatin1Char('\'');
+      open = false;
+      out += QLatin1Char('#') + QString::number(u);
+      continue;
+    }
+    if (!open) out += QLatin1Char('\'');
+    open = true;
+    out += c;
+    if (c == QLatin1Char('\'')) out += c;
+  }
+  if (open) out += QLatin1Char('\'');
+  return out;
+}
+
+QString FloatText(double value) {
+  if (std::isnan(value)) return QStringLiteral("NaN");
+  if (std::isinf(value)) return value < 0 ? QStringLiteral("-Inf") : QStringLiteral("Inf");
+  QString text = QString::number(value, 'g', QLocale::FloatingPointShortest);
+  if (!text.contains(QLatin1Char('.')) && !text.contains(QLatin1Char('e'))) text += QLatin1String(".0");
+  return text;
+}
+
 QString StreamValueText(const TStreamValue& v) {
-  auto quoted = [](QString t) {
-    return QLatin1Char('\'') + t.replace(QLatin1Char('\''), QLatin1String("''")) + QLatin1Char('\'');
-  };
   switch (v.Tag) {
     case vaInt8:
     case vaInt16:
     case vaInt32:
       return QString::number(v.Int);
     case vaExtended:
-      return QString::number(v.Float, 'g', QLocale::FloatingPointShortest);
+      return FloatText(v.Float);
     case vaString:
     case vaLString:
-      return quoted(v.Text);
+      return QuotedText(v.Text);
     case vaIdent:
       return v.Text;
     case vaFalse:
@@ -213,7 +241,8 @@ QString StreamValueText(const TStreamValue& v) {
       return QLatin1Char('[') + v.Items.join(QLatin1String(", ")) + QLatin1Char(']');
     case vaList: {
       QStringList items;
-      for (qsizetype i = 0; i < v.Lines.size(); ++i) items << quoted(v.Lines.at(i));
+      items.reserve(v.Lines.size() + static_cast<qsizetype>(v.List.size()));
+      for (qsizetype i = 0; i < v.Lines.size(); ++i) items << QuotedText(v.Lines.at(i));
       for (const TStreamValue& e : v.List) items << StreamValueText(e);
       return QLatin1Char('(') + items.join(QLatin1String(", ")) + QLatin1Char(')');
     }

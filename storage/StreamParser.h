@@ -39,7 +39,15 @@ struct TParsedStream {
 // Parses the bytes of a component stream; raises EStreamError for anything malformed. Bytes after
 // the final end tag are ignored.
 TParsedStream ParseComponentStream(const QByteArray& bytes);
-// A value as text for listings: 12, 1,5 (decimal point), 'text', rtINT, [fsBold], ('a', 'b'), nil.
+// A value as text for listings, on one line whatever it holds: 12, 1.5, 1.0, 1e-300, 'it''s',
+// 'a'#13#10'b', rtINT, [fsBold], ('a', 'b'), nil. A float always shows a decimal point or an
+// exponent, so it never reads as an integer.
 QString StreamValueText(const TStreamValue& value);
+// A text between single quotes, a quote doubled; control characters stand outside the quotes as
+// #code ('line 1'#13#10'line 2'), so a text never breaks a line.
+QString QuotedText(const QString& text);
+// The shortest text that reads back as the same double, with ".0" added to a whole number; Inf,
+// -Inf, NaN.
+QString FloatText(double value);
 
 }  // namespace vexa
