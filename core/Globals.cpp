@@ -11,22 +11,18 @@ std::unique_ptr<TRootNode> REGISTRY;
 std::unique_ptr<TSetupNode> SETUP;
 std::unique_ptr<TCustomComm> Comm;
 
-namespace {
-struct TRootDef {
-  const char* Name;
-  const char* Caption;
-  int ImageIndex;
-  std::unique_ptr<TRootNode>* Slot;
-};
-const TRootDef kRoots[] = {
-    {"NET", "Сеть", 6, &NET},
-    {"TTEMPLATES", "Шаблоны процессов", 18, &TTEMPLATES},
-    {"TASKS", "Процессы", -1, &TASKS},
-    {"RTEMPLATES", "Шаблоны отчетов", 10, &RTEMPLATES},
-    {"REPORTS", "Отчеты", -1, &REPORTS},
-    {"REGISTRY", "Шаблоны каналов", 38, &REGISTRY},
-};
-}  // namespace
+const std::vector<TRootInfo>& Roots() {
+  static const std::vector<TRootInfo> roots = {
+      {"NET", "Сеть", iiTREE, "Загрузка структуры сети...", true, &NET},
+      {"TTEMPLATES", "Шаблоны процессов", iiCYCLOS, "Загрузка шаблонов процессов...", true, &TTEMPLATES},
+      {"TASKS", "Процессы", iiNone, "Загрузка процессов...", true, &TASKS},
+      {"RTEMPLATES", "Шаблоны отчетов", iiPROCESSES, "Загрузка шаблонов отчетов...", true, &RTEMPLATES},
+      {"REPORTS", "Отчеты", iiNone, "Загрузка отчетов...", true, &REPORTS},
+      // The channel templates have their own file, read when a search starts or their window opens.
+      {"REGISTRY", "Шаблоны каналов", iiCHANNELS, nullptr, false, &REGISTRY},
+  };
+  return roots;
+}
 
 void CreateTreeRoot(std::unique_ptr<TRootNode>& slot, const QString& name, const QString& caption,
                     int imageIndex) {
@@ -38,13 +34,13 @@ void CreateTreeRoot(std::unique_ptr<TRootNode>& slot, const QString& name, const
 }
 
 std::unique_ptr<TRootNode>* RootSlot(const QString& name) {
-  for (const TRootDef& r : kRoots)
+  for (const TRootInfo& r : Roots())
     if (name == QLatin1String(r.Name)) return r.Slot;
   return nullptr;
 }
 
 void RecreateRoot(const QString& name) {
-  for (const TRootDef& r : kRoots)
+  for (const TRootInfo& r : Roots())
     if (name == QLatin1String(r.Name))
       CreateTreeRoot(*r.Slot, name, QString::fromUtf8(r.Caption), r.ImageIndex);
 }
@@ -54,7 +50,7 @@ TLineContext ProgramLine() {
 }
 
 void CreateGlobals(std::unique_ptr<TCustomComm> comm) {
-  for (const TRootDef& r : kRoots)
+  for (const TRootInfo& r : Roots())
     CreateTreeRoot(*r.Slot, QString::fromLatin1(r.Name), QString::fromUtf8(r.Caption), r.ImageIndex);
   SETUP = std::make_unique<TSetupNode>(nullptr);
   Comm = std::move(comm);
@@ -63,7 +59,7 @@ void CreateGlobals(std::unique_ptr<TCustomComm> comm) {
 void DestroyGlobals() {
   Comm.reset();
   SETUP.reset();
-  for (auto it = std::rbegin(kRoots); it != std::rend(kRoots); ++it) it->Slot->reset();
+  for (auto it = Roots().rbegin(); it != Roots().rend(); ++it) it->Slot->reset();
 }
 
 }  // namespace vexa

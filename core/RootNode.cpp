@@ -23,7 +23,7 @@ const TClassInfo& TRootNode::StaticClassInfo() {
             p.Set = [](TPersistent&, const QVariant&) {};
             return p;
           }(),
-          P::Int("ImageIndex", 2, &TRootNode::ImageIndex, &TRootNode::SetImageIndex),
+          P::Int("ImageIndex", iiNEW, &TRootNode::ImageIndex, &TRootNode::SetImageIndex),
           P::Bool("Visible", true, &TRootNode::Visible, &TRootNode::SetVisible),
           P::Bool("Changed", std::nullopt, &TRootNode::Changed, &TRootNode::SetChanged),
       }};

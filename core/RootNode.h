@@ -4,6 +4,7 @@
 #include <atomic>
 
 #include "core/Component.h"
+#include "core/ImageIndex.h"
 
 namespace vexa {
 
@@ -55,7 +56,7 @@ class TRootNode : public TComponent {
   QString caption_;
   QString comments_;
   void* pdata_ = nullptr;
-  int imageIndex_ = 2;
+  int imageIndex_ = iiNEW;
   bool visible_ = true;
   bool changed_ = true;
 };

@@ -94,6 +94,12 @@ inline const TFormatSettings& FormatSettings() {
 inline const QString& ExeDir() {
   return Services().ExeDir;
 }
+// The program's states as the status line shows them.
+inline const QString kStateWorking = QStringLiteral("Работа");
+inline const QString kStateStopped = QStringLiteral("Останов");
+inline const QString kStateReading = QStringLiteral("Чтение состояния сети");
+inline const QString kStateSaving = QStringLiteral("Сохранение состояния сети");
+inline const QString kStateSavingArchive = QStringLiteral("Сохранение архива");
 inline void ShowProgramState(const QString& text) {
   if (Services().ProgramState) Services().ProgramState(text);
 }

@@ -5,9 +5,10 @@
 
 #include "core/ExecuterUnit.h"
 #include "core/Globals.h"
+#include "core/ImageIndex.h"
 #include "core/RegisterNode.h"
 #include "core/Services.h"
-#include "storage/Utilities.h"
+#include "storage/TreeFiles.h"
 
 namespace vexa {
 
@@ -139,7 +140,7 @@ void TDeviceSearch::BuildRegulator(int address) {
   node->SetName(RegulatorName(address));
   node->SetCaption(QStringLiteral("Регулятор ") + Digits3(address));
   node->SetComments(QStringLiteral("Сетевой адрес ") + Digits3(address));
-  node->SetImageIndex(22);
+  node->SetImageIndex(iiREGULATOR);
   TRootNode* regulator = Adopt(*NET, std::move(node));
   for (int c = 0; c < kChannelCount; ++c) {
     const int type = ProbeChannel(address, c);
@@ -153,7 +154,7 @@ void TDeviceSearch::BuildChannel(TRootNode& regulator, int address, int c, int t
   node->SetName(regulator.Name() + QStringLiteral("C") + Digits3(c));
   node->SetCaption(QStringLiteral("Канал ") + Digits3(c));
   node->SetComments(kUnknownChannelType);
-  node->SetImageIndex(23);
+  node->SetImageIndex(iiCHANNEL);
   TRootNode* channel = Adopt(regulator, std::move(node));
 
   if (const TRootNode* pattern = FindTemplate(type)) {
@@ -163,7 +164,7 @@ void TDeviceSearch::BuildChannel(TRootNode& regulator, int address, int c, int t
       auto reg = std::make_unique<TRegisterNode>(nullptr);
       reg->Assign(*pattern->Node(k));  // also copies the template's own name, replaced below
       reg->SetName(channel->Name() + QStringLiteral("R") + Digits3(k));
-      reg->SetImageIndex(40);
+      reg->SetImageIndex(iiREGISTER);
       if (k == 0) reg->SetVisible(false);
       Adopt(*channel, std::move(reg));
     }
@@ -176,7 +177,7 @@ void TDeviceSearch::BuildChannel(TRootNode& regulator, int address, int c, int t
     auto node = std::make_unique<TRegisterNode>(nullptr);
     node->SetName(TCustomRegister::RegisterName(address, c, r));
     node->SetCaption(QStringLiteral("Регистр ") + Digits3(r));
-    node->SetImageIndex(40);
+    node->SetImageIndex(iiREGISTER);
     if (r == 0) node->SetVisible(false);
     Adopt(*channel, std::move(node))->StringData();
   }

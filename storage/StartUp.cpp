@@ -5,7 +5,8 @@
 
 #include "core/Globals.h"
 #include "core/Services.h"
-#include "storage/Utilities.h"
+#include "storage/TreeFiles.h"
+#include "storage/NetworkState.h"
 
 namespace vexa {
 

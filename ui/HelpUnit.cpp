@@ -13,6 +13,7 @@
 #include <QWindow>
 #include <memory>
 
+#include "core/ImageIndex.h"
 #include "ui/ImageList.h"
 
 namespace vexa {
@@ -76,12 +77,9 @@ THelpWindow::THelpWindow() : QWidget(nullptr, Qt::Window) {
   layout->addWidget(toolbar);
   layout->addWidget(browser_);
 
-  QAction* back =
-      toolbar->addAction(ImageIcon(ImageIndexOf(QStringLiteral("LEFT"))), QStringLiteral("Назад"));
-  QAction* forward =
-      toolbar->addAction(ImageIcon(ImageIndexOf(QStringLiteral("RIGHT"))), QStringLiteral("Вперёд"));
-  QAction* contents =
-      toolbar->addAction(ImageIcon(ImageIndexOf(QStringLiteral("TREE"))), QStringLiteral("Содержание"));
+  QAction* back = toolbar->addAction(ImageIcon(iiLEFT), QStringLiteral("Назад"));
+  QAction* forward = toolbar->addAction(ImageIcon(iiRIGHT), QStringLiteral("Вперёд"));
+  QAction* contents = toolbar->addAction(ImageIcon(iiTREE), QStringLiteral("Содержание"));
   back->setEnabled(false);
   forward->setEnabled(false);
   connect(back, &QAction::triggered, browser_, &QTextBrowser::backward);

@@ -2,6 +2,8 @@
 
 #include <QPixmapCache>
 
+#include "core/ImageIndex.h"
+
 // Q_INIT_RESOURCE must be used outside any namespace.
 static void InitVexaResources() {
   Q_INIT_RESOURCE(vexa);
@@ -15,23 +17,11 @@ void InitResources() {
 }
 
 const QStringList& ImageNames() {
-  static const QStringList names{
-      QStringLiteral("DELETE"),   QStringLiteral("LOOKUP"),    QStringLiteral("NEW"),
-      QStringLiteral("OPEN"),     QStringLiteral("PRINT"),     QStringLiteral("SAVE"),
-      QStringLiteral("TREE"),     QStringLiteral("SEARCH"),    QStringLiteral("CYCLO"),
-      QStringLiteral("EDIT"),     QStringLiteral("PROCESSES"), QStringLiteral("FOLDER"),
-      QStringLiteral("FOLDERO"),  QStringLiteral("TOBEGIN"),   QStringLiteral("PLAY"),
-      QStringLiteral("PAUSE"),    QStringLiteral("STOP"),      QStringLiteral("RUNTASK"),
-      QStringLiteral("CYCLOS"),   QStringLiteral("TABLE"),     QStringLiteral("COPY"),
-      QStringLiteral("PASTE"),    QStringLiteral("REGULATOR"), QStringLiteral("CHANNEL"),
-      QStringLiteral("PLUS"),     QStringLiteral("REPORT"),    QStringLiteral("REPORTS"),
-      QStringLiteral("ARCHIVES"), QStringLiteral("LEFT"),      QStringLiteral("RIGHT"),
-      QStringLiteral("ZOOMIN"),   QStringLiteral("ZOOMOUT"),   QStringLiteral("REFRESH"),
-      QStringLiteral("MINUS"),    QStringLiteral("ADD"),       QStringLiteral("INSERT"),
-      QStringLiteral("COMPRESS"), QStringLiteral("EXPAND"),    QStringLiteral("CHANNELS"),
-      QStringLiteral("STARTALL"), QStringLiteral("REGISTER"),  QStringLiteral("REPORTN"),
-      QStringLiteral("KEY"),      QStringLiteral("EXCEL"),     QStringLiteral("DATE"),
-  };
+  static const QStringList names = [] {
+    QStringList list;
+    for (const char* name : kImageNames) list << QString::fromLatin1(name);
+    return list;
+  }();
   return names;
 }
 

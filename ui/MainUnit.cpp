@@ -21,8 +21,10 @@
 
 #include "core/ExecuterUnit.h"
 #include "core/Globals.h"
+#include "core/ImageIndex.h"
 #include "core/Services.h"
-#include "storage/Utilities.h"
+#include "storage/NetworkState.h"
+#include "storage/TreeFiles.h"
 #include "ui/AboutUnit.h"
 #include "ui/HelpUnit.h"
 #include "ui/ImageList.h"
@@ -33,9 +35,6 @@ namespace vexa {
 namespace {
 const QString kMakerWebPage = QStringLiteral("https://dravonel.example/");
 const QString kMakerMail = QStringLiteral("mailto:support@dravonel.example");
-const QString kStopped = QStringLiteral("Останов");
-const QString kWorking = QStringLiteral("Работа");
-constexpr int kKeyImage = 42;
 
 QString ErrorText(const std::exception& e) {
   return QString::fromUtf8(e.what());
@@ -165,14 +164,14 @@ void TMainForm::CreateToolBar() {
     toolBar_->addAction(action);
     if (QWidget* w = toolBar_->widgetForAction(action)) w->setFixedSize(23, 23);
   };
-  button(actRestore, 3);
-  button(actSave, 5);
+  button(actRestore, iiOPEN);
+  button(actSave, iiSAVE);
   toolBar_->addSeparator();
-  button(actProcesses, 18);
-  button(actReports, 10);
-  button(actArchives, 27);
+  button(actProcesses, iiCYCLOS);
+  button(actReports, iiPROCESSES);
+  button(actArchives, iiARCHIVES);
   toolBar_->addSeparator();
-  button(actNetTree, 6);
+  button(actNetTree, iiTREE);
   // Menus show no pictures; only the toolbar does.
   for (QAction* a : {actRestore, actSave, actProcesses, actReports, actArchives, actNetTree})
     a->setIconVisibleInMenu(false);
@@ -189,7 +188,7 @@ void TMainForm::CreateToolBar() {
   key.fill(toolBar_->palette().color(QPalette::Window));
   {
     QPainter p(&key);
-    p.drawPixmap(0, 0, ImagePixmap(kKeyImage));
+    p.drawPixmap(0, 0, ImagePixmap(iiKEY));
   }
   keyPicture_->setPixmap(key);
   keyPicture_->installEventFilter(this);
@@ -204,7 +203,7 @@ void TMainForm::CreateStatusBar() {
   caption->setFrameStyle(QFrame::Panel | QFrame::Sunken);
   // The panel widths are the narrowest; a wider system font still gets its whole caption.
   caption->setFixedWidth(std::max(130, caption->sizeHint().width() + 4));
-  statePanel_ = new QLabel(kStopped, bar);
+  statePanel_ = new QLabel(kStateStopped, bar);
   statePanel_->setObjectName(QStringLiteral("ProgramState"));
   statePanel_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
   statePanel_->setFixedWidth(200);
@@ -346,14 +345,14 @@ void TMainForm::ExitWithoutSaving() {
 void TMainForm::SetupCommand() {
   auto* setup = qobject_cast<QDialog*>(Window(TWindowRole::Setup));
   if (!networkOpen_ || setup == nullptr) return;
-  ShowProgramState(kStopped);
+  ShowProgramState(kStateStopped);
   StopPoller();
   // Polling comes back however the window ends, an error included.
   struct TRestart {
     TMainForm* Form;
     ~TRestart() {
       StartPoller();
-      Form->ShowProgramState(kWorking);
+      Form->ShowProgramState(kStateWorking);
     }
   } restart{this};
   ShowModalNearPage(setup, 12, 12);

@@ -8,7 +8,7 @@
 
 #include "core/Globals.h"
 #include "core/Services.h"
-#include "storage/Utilities.h"
+#include "storage/TreeFiles.h"
 #include "ui/ImageList.h"
 
 namespace vexa {

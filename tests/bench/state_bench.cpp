@@ -17,7 +17,7 @@
 #include "core/Globals.h"
 #include "core/RegisterNode.h"
 #include "core/Services.h"
-#include "storage/Utilities.h"
+#include "storage/NetworkState.h"
 
 using namespace vexa;
 

@@ -24,7 +24,7 @@
 #include "core/ExecuterUnit.h"
 #include "core/Globals.h"
 #include "core/RegisterNode.h"
-#include "storage/Utilities.h"
+#include "storage/TreeFiles.h"
 #include "support/TestSupport.h"
 
 namespace vexa::test {

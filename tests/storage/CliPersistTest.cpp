@@ -6,7 +6,6 @@
 #include "core/RegisterNode.h"
 #include "reports/model/ReportNode.h"
 #include "storage/StgHandlerUnit.h"
-#include "storage/Utilities.h"
 #include "support/TestSupport.h"
 #include "ui/model/LabelDisplay.h"
 

@@ -11,7 +11,7 @@
 #include "core/RegisterNode.h"
 #include "storage/DeviceSearch.h"
 #include "storage/StrHandlerUnit.h"
-#include "storage/Utilities.h"
+#include "storage/TreeFiles.h"
 #include "support/TestSupport.h"
 
 namespace vexa::test {

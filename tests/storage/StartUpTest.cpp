@@ -7,7 +7,8 @@
 #include "core/ExecuterUnit.h"
 #include "core/Globals.h"
 #include "storage/StartUp.h"
-#include "storage/Utilities.h"
+#include "storage/TreeFiles.h"
+#include "storage/NetworkState.h"
 #include "support/TestSupport.h"
 
 namespace vexa::test {

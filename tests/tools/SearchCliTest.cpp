@@ -7,7 +7,7 @@
 #include "core/Globals.h"
 #include "core/RegisterNode.h"
 #include "storage/NetDescription.h"
-#include "storage/Utilities.h"
+#include "storage/TreeFiles.h"
 #include "support/TestSupport.h"
 
 namespace vexa::test {

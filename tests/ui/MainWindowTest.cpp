@@ -20,7 +20,8 @@
 
 #include "core/ExecuterUnit.h"
 #include "core/Globals.h"
-#include "storage/Utilities.h"
+#include "storage/TreeFiles.h"
+#include "storage/NetworkState.h"
 #include "support/TestSupport.h"
 #include "ui/AboutUnit.h"
 #include "ui/HelpUnit.h"

@@ -20,7 +20,7 @@
 #include "core/ExecuterUnit.h"
 #include "core/Globals.h"
 #include "storage/CompoundFile.h"
-#include "storage/Utilities.h"
+#include "storage/TreeFiles.h"
 #include "support/TestSupport.h"
 #include "ui/Application.h"
 #include "ui/MainUnit.h"

@@ -7,7 +7,7 @@
 #include "storage/CompoundFile.h"
 #include "storage/StgHandlerUnit.h"
 #include "storage/StrHandlerUnit.h"
-#include "storage/Utilities.h"
+#include "storage/ArchiveText.h"
 #include "tools/vexa-cli/CliContext.h"
 
 namespace vexa::cli {

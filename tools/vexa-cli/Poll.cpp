@@ -13,9 +13,10 @@
 
 #include "core/ExecuterUnit.h"
 #include "core/Globals.h"
+#include "core/ImageIndex.h"
 #include "core/RegisterNode.h"
 #include "core/Services.h"
-#include "storage/Utilities.h"
+#include "storage/TreeFiles.h"
 #include "tools/vexa-cli/CliContext.h"
 
 namespace vexa::cli {
@@ -41,18 +42,18 @@ void BuildSimulatedNetwork() {
     const QString deviceName = QString::asprintf("D%03d", d.Address);
     device->SetName(deviceName);
     device->SetCaption(deviceName);
-    device->SetImageIndex(22);
+    device->SetImageIndex(iiREGULATOR);
     for (int c = 0; c < d.Channels; ++c) {
       auto channel = std::make_unique<TRootNode>(nullptr);
       const QString channelName = deviceName + QString::asprintf("C%03d", c);
       channel->SetName(channelName);
       channel->SetCaption(channelName);
-      channel->SetImageIndex(23);
+      channel->SetImageIndex(iiCHANNEL);
       for (int r = 1; r <= 10; ++r) {
         auto reg = std::make_unique<TRegisterNode>(nullptr);
         reg->SetName(TCustomRegister::RegisterName(d.Address, c, r));
         reg->SetCaption(reg->Name());
-        reg->SetImageIndex(40);
+        reg->SetImageIndex(iiREGISTER);
         channel->InsertComponent(std::move(reg));
       }
       device->InsertComponent(std::move(channel));

@@ -11,7 +11,7 @@
 #include "core/Globals.h"
 #include "storage/DeviceSearch.h"
 #include "storage/NetDescription.h"
-#include "storage/Utilities.h"
+#include "storage/TreeFiles.h"
 #include "tools/vexa-cli/CliContext.h"
 
 namespace vexa::cli {

@@ -19,9 +19,10 @@
 #include "core/CommInt.h"
 #include "core/CustomRegister.h"
 #include "core/Globals.h"
+#include "core/ImageIndex.h"
 #include "core/RegisterNode.h"
 #include "core/Services.h"
-#include "storage/Utilities.h"
+#include "storage/TreeFiles.h"
 #include "ui/model/LabelDisplay.h"
 
 namespace vexa::demo {
@@ -182,11 +183,11 @@ TRootNode* AddTemplate(const char* type, const char* comments, std::initializer_
   auto* channel = new TRootNode(REGISTRY.get());  // owned by REGISTRY
   channel->SetCaption(QString::fromLatin1(type));
   channel->SetComments(QString::fromUtf8(comments));
-  channel->SetImageIndex(23);
+  channel->SetImageIndex(iiCHANNEL);
   auto* id = new TRegisterNode(channel);
   id->SetCaption(QStringLiteral("Регистр-идентификатор"));
   id->SetRegisterType(rtBYTE);
-  id->SetImageIndex(40);
+  id->SetImageIndex(iiREGISTER);
   id->SetVisible(false);
   for (const TRegisterDef& d : regs) {
     auto* reg = new TRegisterNode(channel);
@@ -195,7 +196,7 @@ TRootNode* AddTemplate(const char* type, const char* comments, std::initializer_
     reg->SetRegisterType(d.Type);
     reg->SetDigits(d.Digits);
     reg->SetUserCanWRITE(d.Writable);
-    reg->SetImageIndex(40);
+    reg->SetImageIndex(iiREGISTER);
   }
   return channel;
 }
@@ -287,17 +288,17 @@ int BigNet(int count) {
     auto* regulator = new TRootNode(NET.get());
     regulator->SetName(QStringLiteral("D%1").arg(a, 3, 10, QLatin1Char('0')));
     regulator->SetCaption(QStringLiteral("Регулятор %1").arg(a, 3, 10, QLatin1Char('0')));
-    regulator->SetImageIndex(22);
+    regulator->SetImageIndex(iiREGULATOR);
     for (int c = 0; c < 4 && count > 0; ++c) {
       auto* channel = new TRootNode(regulator);
       channel->SetName(regulator->Name() + QStringLiteral("C%1").arg(c, 3, 10, QLatin1Char('0')));
       channel->SetCaption(QStringLiteral("Канал %1").arg(c, 3, 10, QLatin1Char('0')));
-      channel->SetImageIndex(23);
+      channel->SetImageIndex(iiCHANNEL);
       for (int r = 0; r < 40 && count > 0; ++r, --count) {
         auto* reg = new TRegisterNode(channel);
         reg->SetName(TCustomRegister::RegisterName(a, c, r));
         reg->SetCaption(QStringLiteral("Регистр %1").arg(r, 3, 10, QLatin1Char('0')));
-        reg->SetImageIndex(40);
+        reg->SetImageIndex(iiREGISTER);
         reg->SetRegisterType(r == 0 ? rtBYTE : rtINT);
         reg->SetVisible(r != 0);
       }

@@ -10,7 +10,10 @@
 #include "storage/CompoundFile.h"
 #include "storage/StgHandlerUnit.h"
 #include "storage/StrHandlerUnit.h"
-#include "storage/Utilities.h"
+#include "storage/TreeFiles.h"
+#include "storage/NetworkState.h"
+#include "storage/Archives.h"
+#include "storage/ArchiveText.h"
 #include "support/TestSupport.h"
 
 namespace vexa {
