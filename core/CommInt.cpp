@@ -1,5 +1,7 @@
 #include "core/CommInt.h"
 
+#include "core/Component.h"
+
 namespace vexa {
 
 int BaudRateBits(TBaudRate rate) {
@@ -32,20 +34,25 @@ void TCustomComm::SetWriteBufSize(int size) {
   writeBufSize_ = size;
 }
 
-// Each setting is stored when it differs and applied to the open device.
-#define VEXA_COMM_SETTER(Name, Type, field) \
-  void TCustomComm::Set##Name(Type v) {     \
-    if (field == v) return;                 \
-    field = v;                              \
-    ApplySettings();                        \
-  }
-VEXA_COMM_SETTER(BaudRate, TBaudRate, baudRate_)
-VEXA_COMM_SETTER(Parity, TParity, parity_)
-VEXA_COMM_SETTER(Stopbits, TStopbits, stopbits_)
-VEXA_COMM_SETTER(Databits, TDatabits, databits_)
-VEXA_COMM_SETTER(Options, unsigned, options_)
-VEXA_COMM_SETTER(FlowControl, TFlowControl, flowControl_)
-#undef VEXA_COMM_SETTER
+// Each setting is applied to the open device when it changes.
+void TCustomComm::SetBaudRate(TBaudRate v) {
+  if (StoreIfDifferent(baudRate_, v)) ApplySettings();
+}
+void TCustomComm::SetParity(TParity v) {
+  if (StoreIfDifferent(parity_, v)) ApplySettings();
+}
+void TCustomComm::SetStopbits(TStopbits v) {
+  if (StoreIfDifferent(stopbits_, v)) ApplySettings();
+}
+void TCustomComm::SetDatabits(TDatabits v) {
+  if (StoreIfDifferent(databits_, v)) ApplySettings();
+}
+void TCustomComm::SetOptions(unsigned v) {
+  if (StoreIfDifferent(options_, v)) ApplySettings();
+}
+void TCustomComm::SetFlowControl(TFlowControl v) {
+  if (StoreIfDifferent(flowControl_, v)) ApplySettings();
+}
 
 void TCustomComm::SetEventChars(const TCommEventChars& chars) {
   eventChars_ = chars;

@@ -230,6 +230,15 @@ struct Props {
   }
 };
 
+// The one way a property setter stores: the new value goes into the field, and the answer says
+// whether it differed, so the setter marks the object changed, reapplies or tells its views only then.
+template <class Field, class Value>
+bool StoreIfDifferent(Field& field, const Value& value) {
+  if (field == value) return false;
+  field = value;
+  return true;
+}
+
 template <class T>
 const TClassInfo& ClassInfoOf() {
   return T::StaticClassInfo();

@@ -553,15 +553,6 @@ void TCustomRegister::ClearHistory() {
   SetChanged(true);
 }
 
-namespace {
-int ElapsedSeconds(double since) {
-  // Counted in whole milliseconds first: a date-time difference of exactly 3 s is 2.9999... s.
-  const double seconds = std::round((Now() - since) * 86400000.0) / 1000.0;
-  if (!std::isfinite(seconds) || seconds > INT32_MAX || seconds < INT32_MIN) return INT32_MAX;
-  return static_cast<int>(std::trunc(seconds));
-}
-}  // namespace
-
 int TCustomRegister::RDElapsed() const {
   return ElapsedSeconds(rdTime_);
 }

@@ -21,7 +21,6 @@ namespace vexa {
 
 namespace {
 
-constexpr double kMsPerDay = 86400000.0;
 // The shortest rest at the end of a pass, so a pass never follows a pass without a pause.
 constexpr int kMinRestMs = 1;
 // The longest: the operator may enable a register or shorten its interval while the poller rests,
@@ -178,18 +177,18 @@ bool TExecuter::AutoSaveDue() const {
   // The settings change only while the poller is stopped (the settings window stops it).
   const TSetupNode* setup = SETUP.get();
   if (!setup || !setup->AutoSaveEnabled()) return false;
-  return setup->AutoSaveInterval() <= (Now() - lastSave_.load()) * 24 * 60;
+  return setup->AutoSaveInterval() <= (Now() - lastSave_.load()) * kMinutesPerDay;
 }
 
 void TExecuter::Rest() {
   double wake = passAlwaysDue_ ? Now() : passDue_;
   const TSetupNode* setup = SETUP.get();
   if (setup && setup->AutoSaveEnabled())
-    wake = std::min(wake, lastSave_.load() + setup->AutoSaveInterval() / (24.0 * 60.0));
+    wake = std::min(wake, lastSave_.load() + setup->AutoSaveInterval() / kMinutesPerDay);
   passDue_ = std::numeric_limits<double>::infinity();
   passAlwaysDue_ = false;
 
-  const double ms = std::ceil((wake - Now()) * kMsPerDay);
+  const double ms = std::ceil((wake - Now()) * static_cast<double>(kMsPerDay));
   const int restMs = std::isfinite(ms)
                          ? static_cast<int>(std::clamp(ms, double(kMinRestMs), double(kMaxRestMs)))
                          : kMaxRestMs;

@@ -37,21 +37,13 @@ void TRegisterNode::Assign(const TPersistent& source) {
   }
 }
 
-namespace {
-// Whole seconds since `since`, counted in whole milliseconds as RDElapsed counts them.
-double WholeSecondsSince(double since) {
-  const double seconds = std::trunc(std::round((Now() - since) * 86400000.0) / 1000.0);
-  return std::isfinite(seconds) ? seconds : INT32_MAX;
-}
-}  // namespace
-
 bool TRegisterNode::RefreshDue() const {
   const int interval = loggingInterval_;
-  return RDElapsed() >= interval && WholeSecondsSince(refreshedAt_) >= interval;
+  return RDElapsed() >= interval && ElapsedSeconds(refreshedAt_) >= interval;
 }
 
 double TRegisterNode::NextRefreshDue() const {
-  return std::max(RDTime(), refreshedAt_.load()) + loggingInterval_.load() / 86400.0;
+  return std::max(RDTime(), refreshedAt_.load()) + loggingInterval_.load() / kSecondsPerDay;
 }
 
 void TRegisterNode::Refresh() {

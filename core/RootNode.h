@@ -47,8 +47,7 @@ class TRootNode : public TComponent {
   // Stores a property's new value; the node counts as changed only when the value differs.
   template <class Field, class Value>
   void StoreChanged(Field& field, const Value& value) {
-    if (field != value) changed_ = true;
-    field = value;
+    if (StoreIfDifferent(field, value)) changed_ = true;
   }
 
  private:

@@ -14,7 +14,6 @@ namespace vexa {
 
 namespace {
 const QDate kEpoch(1899, 12, 30);
-constexpr double kMsPerDay = 86400000.0;
 }  // namespace
 
 double TClock::Now() const {
@@ -32,12 +31,11 @@ double TClock::Now() const {
     }
     offsetMs = offsetMs_;
   }
-  constexpr qint64 kMsPerDayInt = 86400000;
   constexpr qint64 kUnixEpochDay = 25569;  // 1 Jan 1970 counted from 30 Dec 1899
   const qint64 localMs = utcMs + offsetMs;
-  const qint64 day = localMs >= 0 ? localMs / kMsPerDayInt : (localMs - kMsPerDayInt + 1) / kMsPerDayInt;
+  const qint64 day = localMs >= 0 ? localMs / kMsPerDay : (localMs - kMsPerDay + 1) / kMsPerDay;
   return static_cast<double>(day + kUnixEpochDay) +
-         static_cast<double>(localMs - day * kMsPerDayInt) / kMsPerDay;
+         static_cast<double>(localMs - day * kMsPerDay) / static_cast<double>(kMsPerDay);
 }
 
 int64_t TClock::TickMs() const {
@@ -85,16 +83,23 @@ double DateTimeFromQt(const QDateTime& dt) {
   const double days = static_cast<double>(kEpoch.daysTo(local.date()));
   const double ms = static_cast<double>(local.time().msecsSinceStartOfDay());
   // Before the epoch the fraction still counts forward from midnight (the toolkit's convention).
-  return days >= 0 ? days + ms / kMsPerDay : days - ms / kMsPerDay;
+  const auto msPerDay = static_cast<double>(kMsPerDay);
+  return days >= 0 ? days + ms / msPerDay : days - ms / msPerDay;
 }
 
 QDateTime DateTimeToQt(double value) {
   const double days = std::trunc(value);
   const double frac = std::fabs(value - days);
-  const int ms = static_cast<int>(std::llround(frac * kMsPerDay));
+  const int ms = static_cast<int>(std::llround(frac * static_cast<double>(kMsPerDay)));
   QDate date = kEpoch.addDays(static_cast<qint64>(days));
-  if (ms >= 86400000) return QDateTime(date.addDays(1), QTime(0, 0));
+  if (ms >= kMsPerDay) return QDateTime(date.addDays(1), QTime(0, 0));
   return QDateTime(date, QTime::fromMSecsSinceStartOfDay(ms));
+}
+
+int ElapsedSeconds(double since) {
+  const double seconds = std::round((Now() - since) * static_cast<double>(kMsPerDay)) / 1000.0;
+  if (!std::isfinite(seconds) || seconds > INT32_MAX || seconds < INT32_MIN) return INT32_MAX;
+  return static_cast<int>(std::trunc(seconds));
 }
 
 QString DateTimeToStr(double value) {

@@ -121,6 +121,12 @@ inline TMsgButton ShowMessage(const QString& text, TMsgIcon icon, unsigned butto
 }
 
 // --- date-time ---------------------------------------------------------------------------------
+inline constexpr qint64 kMsPerDay = 86400000;
+inline constexpr double kSecondsPerDay = 86400.0;
+inline constexpr double kMinutesPerDay = 1440.0;
+// Whole seconds from `since` to now, counted on whole milliseconds first (a date-time difference of
+// exactly 3 s is 2.9999... s) and truncated toward zero; INT32_MAX when out of range.
+int ElapsedSeconds(double since);
 double DateTimeFromQt(const QDateTime& dt);
 QDateTime DateTimeToQt(double value);
 // Short date and long time in the regional format, e.g. 07.12.2026 9:05:03.

@@ -146,7 +146,7 @@ int Poll(TCliContext& ctx, const QStringList& args) {
   for (const auto& [reg, log] : reads) {
     total += log.Reads;
     if (log.Reads >= 2) {
-      periodSum += (log.Last - log.First) * 86400.0 / (log.Reads - 1);
+      periodSum += (log.Last - log.First) * kSecondsPerDay / (log.Reads - 1);
       ++periodCount;
     }
   }

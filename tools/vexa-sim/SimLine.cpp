@@ -96,27 +96,25 @@ TSimLine::~TSimLine() {
     if (n > 0 && QFile::decodeName(QByteArray(target, static_cast<qsizetype>(n))) == slaveName_)
       unlink(path.constData());
   }
-  if (slave_ >= 0) close(slave_);
-  if (master_ >= 0) close(master_);
 }
 
 QString TSimLine::Start(const QString& link) {
-  master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0)
+  master_.Reset(posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+  if (!master_.Valid() || grantpt(master_.Get()) != 0 || unlockpt(master_.Get()) != 0)
     return QStringLiteral("cannot open a pseudo-terminal: %1").arg(QString::fromLocal8Bit(strerror(errno)));
   char name[256];
-  if (ptsname_r(master_, name, sizeof name) != 0)
+  if (ptsname_r(master_.Get(), name, sizeof name) != 0)
     return QStringLiteral("cannot name the pseudo-terminal: %1").arg(QString::fromLocal8Bit(strerror(errno)));
   slaveName_ = QFile::decodeName(name);
-  slave_ = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (slave_ < 0)
+  slave_.Reset(open(name, O_RDWR | O_NOCTTY | O_CLOEXEC));
+  if (!slave_.Valid())
     return QStringLiteral("cannot open %1: %2").arg(slaveName_, QString::fromLocal8Bit(strerror(errno)));
   // Raw from the start, so nothing is echoed back before a client sets up its side.
   termios t{};
-  if (tcgetattr(slave_, &t) == 0) {
+  if (tcgetattr(slave_.Get(), &t) == 0) {
     cfmakeraw(&t);
     t.c_cflag |= CLOCAL | CREAD;
-    tcsetattr(slave_, TCSANOW, &t);
+    tcsetattr(slave_.Get(), TCSANOW, &t);
   }
 
   const QFileInfo info(link);
@@ -160,7 +158,7 @@ QByteArray TSimLine::Receive() {
   QByteArray got;
   char buf[512];
   for (;;) {
-    const ssize_t n = read(master_, buf, sizeof buf);
+    const ssize_t n = read(master_.Get(), buf, sizeof buf);
     if (n > 0) {
       got.append(buf, static_cast<qsizetype>(n));
       continue;
@@ -172,7 +170,7 @@ QByteArray TSimLine::Receive() {
 
 bool TSimLine::WriteByte(char byte) {
   for (;;) {
-    const ssize_t n = write(master_, &byte, 1);
+    const ssize_t n = write(master_.Get(), &byte, 1);
     if (n == 1) return true;
     if (n < 0 && errno == EINTR) continue;
     return false;  // the client's input is full: the rest is lost, as on a line

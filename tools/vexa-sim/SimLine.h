@@ -7,6 +7,7 @@
 #include <functional>
 #include <optional>
 
+#include "core/FileDescriptor.h"
 #include "core/Services.h"
 
 namespace vexa::sim {
@@ -45,7 +46,7 @@ class TSimLine {
 
   // Opens the pseudo-terminal and points `link` at its slave side. Returns an error text on failure.
   QString Start(const QString& link);
-  int MasterFd() const { return master_; }
+  int MasterFd() const { return master_.Get(); }
   QString SlaveName() const { return slaveName_; }
 
   // Reads what the master side has received (empty when nothing).
@@ -65,8 +66,8 @@ class TSimLine {
   TFaults faults_;
   TRandomGenerator& random_;
   std::function<void(const QString&)> log_;
-  int master_ = -1;
-  int slave_ = -1;  // held open so the master never sees a hang-up between clients
+  TFileDescriptor master_;
+  TFileDescriptor slave_;  // held open so the master never sees a hang-up between clients
   QString link_;
   QString slaveName_;
 };

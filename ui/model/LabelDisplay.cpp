@@ -127,21 +127,30 @@ void TLabelDisplay::Notify() {
   if (OnChange && !IsStreaming()) OnChange(*this);
 }
 
-#define VEXA_LABEL_SETTER(Name, Type, field) \
-  void TLabelDisplay::Set##Name(Type v) {    \
-    if (v == field) return;                  \
-    field = v;                               \
-    Notify();                                \
-  }
-VEXA_LABEL_SETTER(Left, int, left_)
-VEXA_LABEL_SETTER(Top, int, top_)
-VEXA_LABEL_SETTER(Width, int, width_)
-VEXA_LABEL_SETTER(Height, int, height_)
-VEXA_LABEL_SETTER(Color, int, color_)
-VEXA_LABEL_SETTER(BorderStyle, TStaticBorderStyle, borderStyle_)
-VEXA_LABEL_SETTER(Caption, const QString&, caption_)
-VEXA_LABEL_SETTER(ParentName, const QString&, parentName_)
-#undef VEXA_LABEL_SETTER
+void TLabelDisplay::SetLeft(int v) {
+  if (StoreIfDifferent(left_, v)) Notify();
+}
+void TLabelDisplay::SetTop(int v) {
+  if (StoreIfDifferent(top_, v)) Notify();
+}
+void TLabelDisplay::SetWidth(int v) {
+  if (StoreIfDifferent(width_, v)) Notify();
+}
+void TLabelDisplay::SetHeight(int v) {
+  if (StoreIfDifferent(height_, v)) Notify();
+}
+void TLabelDisplay::SetColor(int v) {
+  if (StoreIfDifferent(color_, v)) Notify();
+}
+void TLabelDisplay::SetBorderStyle(TStaticBorderStyle v) {
+  if (StoreIfDifferent(borderStyle_, v)) Notify();
+}
+void TLabelDisplay::SetCaption(const QString& v) {
+  if (StoreIfDifferent(caption_, v)) Notify();
+}
+void TLabelDisplay::SetParentName(const QString& v) {
+  if (StoreIfDifferent(parentName_, v)) Notify();
+}
 
 void TLabelDisplay::SetFont(const TFont& v) {
   if (v == font_) return;
