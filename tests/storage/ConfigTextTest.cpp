@@ -1,0 +1,269 @@
+// Configuration files as text: what dump prints reads back into the file the program saved, and a
+// faulty text is refused at its line and column with nothing written.
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <functional>
+#include <optional>
+
+#include "core/RegisterNode.h"
+#include "core/SetupNode.h"
+#include "processes/model/CommandNode.h"
+#include "reports/model/ReportNode.h"
+#include "storage/CompoundFile.h"
+#include "storage/ConfigText.h"
+#include "storage/StgHandlerUnit.h"
+#include "storage/TreeFiles.h"
+#include "support/TestSupport.h"
+#include "ui/model/LabelDisplay.h"
+
+namespace vexa {
+namespace {
+
+class ConfigTextTest : public test::TVexaTest {
+ protected:
+  QByteArray Bytes(const QString& path) {
+    QFile f(path);
+    EXPECT_TRUE(f.open(QIODevice::ReadOnly)) << path.toStdString();
+    return f.readAll();
+  }
+  QString Dump(const QString& path) {
+    QString why;
+    auto file = CompoundFile::Open(path, &why);
+    EXPECT_TRUE(file) << why.toStdString();
+    return file ? ConfigTextLines(file->Root()).join('\n') + '\n' : QString();
+  }
+  // Writes the file a text describes; the text's fault when there is one.
+  std::optional<ETextError> Load(const QString& text, const QString& path) {
+    try {
+      auto file = CompoundFileFromText(text);
+      QString why;
+      EXPECT_TRUE(file->Save(path, &why)) << why.toStdString();
+      return std::nullopt;
+    } catch (const ETextError& e) {
+      return e;
+    }
+  }
+};
+
+// The kinds of tree the program keeps in files, each with values that test the notation: texts
+// with quotes, line breaks and Cyrillic, negative and fractional floats, sets, empty lists.
+struct TTreeCase {
+  const char* Name;
+  std::function<std::unique_ptr<TComponent>()> Build;
+};
+
+std::unique_ptr<TComponent> Network() {
+  auto net = std::make_unique<TRootNode>(nullptr);
+  net->SetName("NET");
+  net->SetCaption(QStringLiteral("Сеть 'цех №2'"));
+  auto* d = new TRootNode(net.get());
+  d->SetName("D001");
+  d->SetCaption(QStringLiteral("Печь\r\nвторая"));
+  for (int r = 0; r < 3; ++r) {
+    auto* reg = new TRegisterNode(d);
+    reg->SetName(TCustomRegister::RegisterName(1, 0, r));
+    reg->SetCaption(QStringLiteral("Т%1").arg(r));
+    if (r == 1) {
+      auto* label = new TLabelDisplay(reg);
+      label->Font().SetStyle(fsBold);
+      label->SetLeft(-12);
+    }
+    reg->SetPoints({"07.12.2026 12:00:00", "07.12.2026 12:00:03"});
+    reg->SetDataList({"-1,25", "1E-7"});
+  }
+  return net;
+}
+
+std::unique_ptr<TComponent> Templates() {
+  auto templates = std::make_unique<TRootNode>(nullptr);
+  templates->SetName("TTEMPLATES");
+  auto* process = new TRootNode(templates.get());
+  process->SetName("P001");
+  process->SetCaption(QStringLiteral("Отжиг"));
+  auto* cmd = new TCommandNode(process);
+  cmd->SetName(TCustomRegister::RegisterName(0, 0, 4));
+  cmd->SetStartValue(20.5);
+  cmd->SetStopValue(-3);
+  cmd->SetPoints({"0", "60", "600"});
+  cmd->SetDataList({"20", "80", "80"});
+  auto* empty = new TCommandNode(process);
+  empty->SetName(TCustomRegister::RegisterName(0, 1, 4));
+  return templates;
+}
+
+std::unique_ptr<TComponent> Report() {
+  auto report = std::make_unique<TReportNode>(nullptr);
+  report->SetName("R001");
+  report->SetCaption(QStringLiteral("Смена"));
+  report->SetHeader({QStringLiteral("Цех"), QString()});
+  report->SetLoggingIntervalIndex(3);
+  auto* reg = new TRegisterNode(report.get());
+  reg->SetName(TCustomRegister::RegisterName(2, 3, 1));
+  reg->SetDataList({"***"});
+  return report;
+}
+
+std::unique_ptr<TComponent> Setup() {
+  auto setup = std::make_unique<TSetupNode>(nullptr);
+  setup->SetName("SETUP");
+  return setup;
+}
+
+const TTreeCase kTrees[] = {
+    {"network", &Network}, {"templates", &Templates}, {"report", &Report}, {"setup", &Setup}};
+
+TEST_F(ConfigTextTest, ASavedFileDumpedAndLoadedGivesTheSameBytesAndTheSameText) {
+  for (const TTreeCase& c : kTrees) {
+    SCOPED_TRACE(c.Name);
+    auto tree = c.Build();
+    const QString saved = Dir->filePath(QStringLiteral("%1.cfg").arg(c.Name));
+    ASSERT_TRUE(TStgHandler::Create(saved)->SaveTree(*tree));
+    const QString text = Dump(saved);
+    const QString loaded = Dir->filePath(QStringLiteral("%1-loaded.cfg").arg(c.Name));
+    const auto fault = Load(text, loaded);
+    ASSERT_FALSE(fault) << fault->what() << "\n" << text.toStdString();
+    EXPECT_EQ(Bytes(loaded), Bytes(saved));
+    EXPECT_EQ(Dump(loaded), text);
+  }
+}
+
+TEST_F(ConfigTextTest, AWrittenTextLoadsIntoTheTreeItDescribes) {
+  const QString text = QStringLiteral(
+      "TRootNode TTEMPLATES Caption='Шаблоны'\r\n"
+      "  TRootNode P001 Caption='Отжиг'#13#10'печи' Changed=True\r\n"
+      "\r\n"
+      "    TCommandNode D000C000R004 StartValue=2.5e1 Points.Strings=('0', '60') "
+      "DataList.Strings=('20', '80')\r\n"
+      "  TRootNode 'P 002'\r\n");
+  const QString path = Dir->filePath("TEMPLATES.cfg");
+  ASSERT_FALSE(Load(text, path));
+  std::unique_ptr<TRootNode> tree;
+  LoadTreeInto(tree, path);
+  ASSERT_TRUE(tree);
+  ASSERT_EQ(tree->ComponentCount(), 2);
+  auto* process = dynamic_cast<TRootNode*>(tree->Component(0));
+  ASSERT_TRUE(process);
+  EXPECT_EQ(process->Caption(), QStringLiteral("Отжиг\r\nпечи"));
+  auto* cmd = dynamic_cast<TCommandNode*>(process->Component(0));
+  ASSERT_TRUE(cmd);
+  EXPECT_EQ(cmd->StartValue(), 25.0);
+  EXPECT_EQ(cmd->Points().ToStringList(), QStringList({"0", "60"}));
+  EXPECT_EQ(cmd->DataList().ToStringList(), QStringList({"20", "80"}));
+  EXPECT_EQ(tree->Component(1)->Name(), "P 002");
+}
+
+struct TBadText {
+  const char* What;
+  const char* Text;
+  int Line;
+  int Column;
+  const char* Says;  // a piece of the reason
+};
+
+const TBadText kBadTexts[] = {
+    {"unknown class", "TRootNode NET\n  TNoSuchNode D001\n", 2, 3, "TNoSuchNode"},
+    {"unknown property", "TRootNode NET\n  TRootNode D001 Colour=5\n", 2, 18, "Colour"},
+    {"wrong kind of value", "TRootNode NET\n  TRootNode D001 Caption=12\n", 2, 26, "Caption"},
+    {"unclosed quote", "TRootNode NET Caption='Сеть\n", 1, 23, "unclosed quote"},
+    {"odd indentation", "TRootNode NET\n   TRootNode D001\n", 2, 1, "odd indentation"},
+    {"indented two levels", "TRootNode NET\n    TRootNode D001\n", 2, 5, "one level"},
+    {"tab indentation", "TRootNode NET\n\tTRootNode D001\n", 2, 1, "tab"},
+    {"name clash", "TRootNode NET\n  TRootNode D001\n  TRootNode D002\n  TRootNode D001\n", 4, 13,
+     "line 2"},
+    {"second root", "TRootNode NET\nTRootNode NET2\n", 2, 1, "second root"},
+    {"indented root", "  TRootNode NET\n", 1, 1, "root"},
+    {"decimal comma", "TRootNode NET\n  TCommandNode D000C000R001 StartValue=1,5\n", 2, 41, "decimal point"},
+    {"integer too large", "TSetupNode SETUP BaudRateIndex=99999999999\n", 1, 32, "32-bit"},
+    {"unclosed list", "TCommandNode X Points.Strings=('0', '1'\n", 1, 31, "unclosed list"},
+    {"no object", "\n   \n", 1, 1, "no object"},
+    {"character outside the code page", "TRootNode NET Caption='€ ok ✓'\n", 1, 29, "code page 1251"},
+};
+
+TEST_F(ConfigTextTest, AFaultyTextNamesItsLineAndColumnAndWritesNothing) {
+  const QString path = Dir->filePath("NET.cfg");
+  for (const TBadText& c : kBadTexts) {
+    SCOPED_TRACE(c.What);
+    const auto fault = Load(QString::fromUtf8(c.Text), path);
+    ASSERT_TRUE(fault);
+    EXPECT_EQ(fault->Line, c.Line) << fault->what();
+    EXPECT_EQ(fault->Column, c.Column) << fault->what();
+    EXPECT_TRUE(fault->Reason.contains(QString::fromUtf8(c.Says))) << fault->what();
+    EXPECT_FALSE(QFile::exists(path));
+  }
+}
+
+// The worked example of the README, as a reader copies it, loads and means what the README says.
+TEST_F(ConfigTextTest, TheReadmeExampleLoads) {
+  QFile readme(QStringLiteral(VEXA_SOURCE_DIR "/README.md"));
+  ASSERT_TRUE(readme.open(QIODevice::ReadOnly));
+  const QString md = QString::fromUtf8(readme.readAll());
+  const QRegularExpression block(QStringLiteral("```text\\n(TRootNode TTEMPLATES[^`]*)```"));
+  const auto match = block.match(md);
+  ASSERT_TRUE(match.hasMatch()) << "the README has no templates example";
+  const QString path = Dir->filePath("TEMPLATES.cfg");
+  const auto fault = Load(match.captured(1), path);
+  ASSERT_FALSE(fault) << fault->what();
+  std::unique_ptr<TRootNode> tree;
+  LoadTreeInto(tree, path);
+  ASSERT_TRUE(tree);
+  ASSERT_GE(tree->ComponentCount(), 1);
+  ASSERT_GE(tree->Component(0)->ComponentCount(), 1);
+  auto* cmd = dynamic_cast<TCommandNode*>(tree->Component(0)->Component(0));
+  ASSERT_TRUE(cmd);
+  EXPECT_EQ(cmd->Points().size(), cmd->DataList().size());
+  EXPECT_GE(cmd->Points().size(), 2);
+}
+
+struct TRun {
+  int Code;
+  QString Out;
+  QString Err;
+};
+
+TRun Cli(const QStringList& args, const QByteArray& input = {}) {
+  QProcess p;
+  p.start(VEXA_CLI_PATH, args);
+  if (!input.isNull()) p.write(input);
+  p.closeWriteChannel();
+  EXPECT_TRUE(p.waitForFinished(60000));
+  return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
+          QString::fromUtf8(p.readAllStandardError())};
+}
+
+TEST_F(ConfigTextTest, CliLoadsFromAFileOrStandardInputAndKeepsTheOldFileOnAFault) {
+  auto tree = Network();
+  const QString saved = Dir->filePath("NET.cfg");
+  ASSERT_TRUE(TStgHandler::Create(saved)->SaveTree(*tree));
+  const TRun dump = Cli({"dump", saved});
+  ASSERT_EQ(dump.Code, 0) << dump.Err.toStdString();
+
+  const QString textPath = Dir->filePath("NET.txt");
+  QFile text(textPath);
+  ASSERT_TRUE(text.open(QIODevice::WriteOnly));
+  text.write(dump.Out.toUtf8());
+  text.close();
+  const QString fromFile = Dir->filePath("fromfile.cfg");
+  const TRun load = Cli({"load", textPath, fromFile});
+  EXPECT_EQ(load.Code, 0) << load.Err.toStdString();
+  EXPECT_EQ(Bytes(fromFile), Bytes(saved));
+
+  const QString fromInput = Dir->filePath("frominput.cfg");
+  EXPECT_EQ(Cli({"load", "-", fromInput}, dump.Out.toUtf8()).Code, 0);
+  EXPECT_EQ(Bytes(fromInput), Bytes(saved));
+
+  // A fault: the message names the source, line and column; the file loaded before stays whole.
+  const TRun bad = Cli({"load", "-", fromInput}, "TRootNode NET\n  TRootNode D001 Colour=5\n");
+  EXPECT_EQ(bad.Code, 1);
+  EXPECT_TRUE(bad.Err.contains("standard input: line 2, column 18")) << bad.Err.toStdString();
+  EXPECT_EQ(Bytes(fromInput), Bytes(saved));
+  EXPECT_EQ(QDir(Dir->path()).entryList(QDir::Files).size(), 4);  // no temporary left behind
+
+  EXPECT_NE(Cli({"load", Dir->filePath("missing.txt"), fromInput}).Code, 0);
+  EXPECT_EQ(Bytes(fromInput), Bytes(saved));
+}
+
+}  // namespace
+}  // namespace vexa
