@@ -14,8 +14,8 @@
 #include <QRegularExpression>
 #include <cerrno>
 #include <chrono>
-#include <utility>
 
+#include "core/FileDescriptor.h"
 #include "core/Services.h"
 
 #if defined(__linux__) && defined(TCGETS2) && \
@@ -92,15 +92,6 @@ void SetOtherSpeed([[maybe_unused]] int fd, [[maybe_unused]] int bits) {
 #endif
 }
 
-// Closes a descriptor unless released: Open fails half-way without leaving the port half-open.
-struct TFdGuard {
-  int fd;
-  ~TFdGuard() {
-    if (fd >= 0) ::close(fd);
-  }
-  int Release() { return std::exchange(fd, -1); }
-};
-
 }  // namespace
 
 QString PortDevicePath(const QString& deviceName) {
@@ -120,37 +111,42 @@ TComm::~TComm() {
 }
 
 void TComm::Open() {
-  if (Connected()) Fail("Port already assigned (open)", -1);
+  std::lock_guard guard(lock_);
+  if (fd_ >= 0) Fail("Port already assigned (open)", -1);
   const QByteArray path = QFile::encodeName(PortDevicePath(DeviceName()));
-  // Non-blocking: opening must not wait for a carrier, and reads must return at once.
-  TFdGuard fd{::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)};
-  if (fd.fd < 0) Fail("Error accessing specified device", errno);
+  // Non-blocking: opening must not wait for a carrier, and reads must return at once. Held until
+  // the port is fully set up, so a failure half-way leaves it closed.
+  TFileDescriptor fd(::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+  if (!fd.Valid()) Fail("Error accessing specified device", errno);
 
   struct stat st {};
-  if (fstat(fd.fd, &st) != 0 || !S_ISCHR(st.st_mode)) Fail("Invalid device handle, access denied", -1);
+  if (fstat(fd.Get(), &st) != 0 || !S_ISCHR(st.st_mode)) Fail("Invalid device handle, access denied", -1);
 
   // TIOCEXCL stops other programs from opening the device afterwards (but not the superuser);
   // flock also catches a program that holds it already. Either way the answer comes at once.
-  if (flock(fd.fd, LOCK_EX | LOCK_NB) != 0) Fail("Error accessing specified device", errno);
-  if (ioctl(fd.fd, TIOCEXCL) != 0 && errno != ENOTTY && errno != EINVAL)
+  if (flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) Fail("Error accessing specified device", errno);
+  if (ioctl(fd.Get(), TIOCEXCL) != 0 && errno != ENOTTY && errno != EINVAL)
     Fail("Error accessing specified device", errno);
 
   // No read time-out: VMIN = VTIME = 0 with a non-blocking descriptor returns what has arrived.
   termios t{};
-  if (tcgetattr(fd.fd, &t) != 0) Fail("Error updating CommTimeouts", errno);
+  if (tcgetattr(fd.Get(), &t) != 0) Fail("Error updating CommTimeouts", errno);
   t.c_cc[VMIN] = 0;
   t.c_cc[VTIME] = 0;
-  if (tcsetattr(fd.fd, TCSANOW, &t) != 0) Fail("Error updating CommTimeouts", errno);
+  if (tcsetattr(fd.Get(), TCSANOW, &t) != 0) Fail("Error updating CommTimeouts", errno);
 
-  fd_ = fd.fd;
   try {
-    ApplySettings();
+    ApplySettingsTo(fd.Get());
   } catch (...) {
-    ioctl(fd_, TIOCNXCL);
-    fd_ = -1;
+    ioctl(fd.Get(), TIOCNXCL);
     throw;
   }
-  fd.Release();
+  fd_ = fd.Release();
+}
+
+bool TComm::Connected() const {
+  std::lock_guard guard(lock_);
+  return fd_ >= 0;
 }
 
 void TComm::Close() {
@@ -198,6 +194,7 @@ int TComm::Read(uint8_t* buffer, int count) {
 }
 
 int TComm::InQueCount() {
+  std::lock_guard guard(lock_);
   if (fd_ < 0) return -1;
   int n = 0;
   // A device that went away (a hung-up terminal, an unplugged adapter) fails here; a count of 0
@@ -207,10 +204,12 @@ int TComm::InQueCount() {
 }
 
 void TComm::PurgeIn() {
+  std::lock_guard guard(lock_);
   if (fd_ >= 0) tcflush(fd_, TCIFLUSH);
 }
 
 void TComm::PurgeOut() {
+  std::lock_guard guard(lock_);
   if (fd_ >= 0) tcflush(fd_, TCOFLUSH);
 }
 
@@ -223,6 +222,7 @@ void TComm::SetRTS(bool on) {
 }
 
 void TComm::SetModemLine(int bit, bool on) {
+  std::lock_guard guard(lock_);
   if (fd_ < 0) Fail("Port not open, unable to complete operation", -1);
   if (ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &bit) == 0) return;
   // No modem lines (a pseudo-terminal, some adapters): there is nothing to switch.
@@ -231,9 +231,13 @@ void TComm::SetModemLine(int bit, bool on) {
 }
 
 void TComm::ApplySettings() {
-  if (fd_ < 0) return;
+  std::lock_guard guard(lock_);
+  if (fd_ >= 0) ApplySettingsTo(fd_);
+}
+
+void TComm::ApplySettingsTo(int fd) {
   termios t{};
-  if (tcgetattr(fd_, &t) != 0) Fail("Error updating DataControlBlock", errno);
+  if (tcgetattr(fd, &t) != 0) Fail("Error updating DataControlBlock", errno);
 
   // Raw bytes: no line editing, no echo, no signals, no CR/LF translation, no output processing.
   t.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IUCLC |
@@ -301,8 +305,8 @@ void TComm::ApplySettings() {
     cfsetispeed(&t, standard);
     cfsetospeed(&t, standard);
   }
-  if (tcsetattr(fd_, TCSANOW, &t) != 0) Fail("Error updating DataControlBlock", errno);
-  if (standard == B0) SetOtherSpeed(fd_, bits);
+  if (tcsetattr(fd, TCSANOW, &t) != 0) Fail("Error updating DataControlBlock", errno);
+  if (standard == B0) SetOtherSpeed(fd, bits);
 }
 
 }  // namespace vexa

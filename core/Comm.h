@@ -28,7 +28,7 @@ class TComm : public TCustomComm {
 
   void Open() override;
   void Close() override;
-  bool Connected() const override { return fd_ >= 0; }
+  bool Connected() const override;
   int Write(const uint8_t* buffer, int count) override;
   int Read(uint8_t* buffer, int count) override;
   int InQueCount() override;
@@ -40,10 +40,14 @@ class TComm : public TCustomComm {
 
  private:
   void SetModemLine(int bit, bool on);
+  // The termios settings of the properties onto an open descriptor; the caller holds lock_.
+  void ApplySettingsTo(int fd);
 
   int fd_ = -1;
-  // Serialises Write, Read and Close, so a descriptor is never closed under a running call.
-  std::mutex lock_;
+  // Every operation holds it: the poller's exchange and the settings window may reach the port
+  // from different threads, and a descriptor must never be closed or reconfigured under a
+  // running call. The property fields themselves belong to the thread that configures the port.
+  mutable std::mutex lock_;
 };
 
 }  // namespace vexa

@@ -1,5 +1,6 @@
 #include "storage/DeviceSearch.h"
 
+#include <QScopeGuard>
 #include <algorithm>
 #include <memory>
 
@@ -72,31 +73,25 @@ void TDeviceSearch::Run(TSearchMode mode) {
   if (pollerWasRunning) StopPoller();
   if (OnBeforeChange) OnBeforeChange();
 
-  auto finish = [&] {
+  // Also after a failure: the trees may already differ from their files.
+  const auto finish = qScopeGuard([&] {
     running_ = false;
     stopRequested_ = false;
-    // Also after a failure: the trees may already differ from their files.
     if (SETUP) SETUP->SetNewConfig(true);
     if (OnAfterChange) OnAfterChange();
     if (pollerWasRunning) StartPoller();
-  };
-  try {
-    switch (mode) {
-      case smAfresh:
-        Afresh();
-        break;
-      case smAdded:
-        Added();
-        break;
-      case smRemoved:
-        Removed();
-        break;
-    }
-  } catch (...) {
-    finish();
-    throw;
+  });
+  switch (mode) {
+    case smAfresh:
+      Afresh();
+      break;
+    case smAdded:
+      Added();
+      break;
+    case smRemoved:
+      Removed();
+      break;
   }
-  finish();
 }
 
 void TDeviceSearch::Afresh() {

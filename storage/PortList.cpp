@@ -3,12 +3,12 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <QFile>
 #include <cerrno>
 
 #include "core/Comm.h"
+#include "core/FileDescriptor.h"
 
 namespace vexa {
 
@@ -23,19 +23,15 @@ bool IsBusyError(int code) {
 // Opens the device the way the port does, and lets go of it again at once.
 TPortState Probe(const QString& devicePath) {
   const QByteArray path = QFile::encodeName(devicePath);
-  const int fd = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return IsBusyError(errno) ? TPortState::Busy : TPortState::Missing;
-  TPortState state = TPortState::Free;
+  const TFileDescriptor fd(::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+  if (!fd.Valid()) return IsBusyError(errno) ? TPortState::Busy : TPortState::Missing;
   struct stat st {};
-  if (fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) {
-    state = TPortState::Missing;  // a file or folder is no port, whatever its name
-  } else if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    state = IsBusyError(errno) ? TPortState::Busy : TPortState::Missing;
-  } else {
-    flock(fd, LOCK_UN);
-  }
-  ::close(fd);
-  return state;
+  if (fstat(fd.Get(), &st) != 0 || !S_ISCHR(st.st_mode))
+    return TPortState::Missing;  // a file or folder is no port, whatever its name
+  if (flock(fd.Get(), LOCK_EX | LOCK_NB) != 0)
+    return IsBusyError(errno) ? TPortState::Busy : TPortState::Missing;
+  flock(fd.Get(), LOCK_UN);
+  return TPortState::Free;
 }
 
 }  // namespace

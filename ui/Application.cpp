@@ -10,6 +10,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QScopeGuard>
 #include <QSocketNotifier>
 #include <QStandardPaths>
 #include <QTimer>
@@ -19,6 +20,7 @@
 
 #include "core/Comm.h"
 #include "core/ExecuterUnit.h"
+#include "core/FileDescriptor.h"
 #include "core/Globals.h"
 #include "core/Services.h"
 #include "storage/StartUp.h"
@@ -36,22 +38,6 @@ const QByteArray kActivated = "activated";
 
 namespace {
 
-// A socket descriptor that closes itself.
-class TFd {
- public:
-  explicit TFd(int fd = -1) : fd_(fd) {}
-  ~TFd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  TFd(const TFd&) = delete;
-  TFd& operator=(const TFd&) = delete;
-  int get() const { return fd_; }
-  int release() { return std::exchange(fd_, -1); }
-
- private:
-  int fd_;
-};
-
 bool SocketAddress(const QString& path, sockaddr_un& addr) {
   const QByteArray bytes = QFile::encodeName(path);
   std::memset(&addr, 0, sizeof addr);
@@ -65,10 +51,10 @@ bool SocketAddress(const QString& path, sockaddr_un& addr) {
 int ConnectToRunning() {
   sockaddr_un addr;
   if (!SocketAddress(TSingleInstance::ServerName(), addr)) return -1;
-  TFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  if (fd.get() < 0) return -1;
-  if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) return -1;
-  return fd.release();
+  TFileDescriptor fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (fd.Get() < 0) return -1;
+  if (::connect(fd.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) return -1;
+  return fd.Release();
 }
 
 // Waits for fd to become ready for `events` until the deadline; false on time-out or error.
@@ -84,7 +70,7 @@ bool WaitFor(int fd, short events, const QDeadlineTimer& deadline) {
 }  // namespace
 
 struct TSingleInstance::TClient {
-  TFd Fd;
+  TFileDescriptor Fd;
   QByteArray Pending;
   std::unique_ptr<QSocketNotifier> Notifier;
   explicit TClient(int fd) : Fd(fd) {}
@@ -102,23 +88,23 @@ QString TSingleInstance::ServerName() {
 }
 
 bool TSingleInstance::OtherInstanceRunning() {
-  const TFd fd(ConnectToRunning());
-  return fd.get() >= 0;
+  const TFileDescriptor fd(ConnectToRunning());
+  return fd.Get() >= 0;
 }
 
 bool TSingleInstance::ActivateOtherInstance(int timeoutMs) {
   const QDeadlineTimer deadline(timeoutMs);
-  const TFd fd(ConnectToRunning());
-  if (fd.get() < 0) return false;
+  const TFileDescriptor fd(ConnectToRunning());
+  if (fd.Get() < 0) return false;
   const QByteArray request = kActivate + '\n';
-  if (::send(fd.get(), request.constData(), static_cast<size_t>(request.size()), MSG_NOSIGNAL) !=
+  if (::send(fd.Get(), request.constData(), static_cast<size_t>(request.size()), MSG_NOSIGNAL) !=
       request.size())
     return false;
   QByteArray answer;
   while (!answer.contains('\n')) {
-    if (!WaitFor(fd.get(), POLLIN, deadline)) return false;
+    if (!WaitFor(fd.Get(), POLLIN, deadline)) return false;
     char buffer[64];
-    const ssize_t n = ::recv(fd.get(), buffer, sizeof buffer, 0);
+    const ssize_t n = ::recv(fd.Get(), buffer, sizeof buffer, 0);
     if (n <= 0) return false;
     answer.append(buffer, static_cast<qsizetype>(n));
   }
@@ -130,9 +116,9 @@ bool TSingleInstance::Acquire() {
   const QString path = ServerName();
   sockaddr_un addr;
   if (!SocketAddress(path, addr)) return false;
-  TFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-  if (fd.get() < 0) return false;
-  auto bind = [&] { return ::bind(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0; };
+  TFileDescriptor fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  if (fd.Get() < 0) return false;
+  auto bind = [&] { return ::bind(fd.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0; };
   if (!bind()) {
     // Nobody answers on it (that was asked first): a copy ended without removing its socket.
     if (errno != EADDRINUSE || OtherInstanceRunning()) return false;
@@ -140,34 +126,33 @@ bool TSingleInstance::Acquire() {
     if (!bind()) return false;
   }
   ::chmod(addr.sun_path, 0600);
-  if (::listen(fd.get(), 8) != 0) {
+  if (::listen(fd.Get(), 8) != 0) {
     ::unlink(addr.sun_path);
     return false;
   }
-  fd_ = fd.release();
+  fd_ = std::move(fd);
   path_ = path;
-  notifier_ = std::make_unique<QSocketNotifier>(fd_, QSocketNotifier::Read);
+  notifier_ = std::make_unique<QSocketNotifier>(fd_.Get(), QSocketNotifier::Read);
   connect(notifier_.get(), &QSocketNotifier::activated, this, &TSingleInstance::Accept);
   return true;
 }
 
 bool TSingleInstance::Held() const {
-  return fd_ >= 0;
+  return fd_.Valid();
 }
 
 void TSingleInstance::Release() {
   clients_.clear();
   notifier_.reset();
-  if (fd_ < 0) return;
-  ::close(fd_);
-  fd_ = -1;
+  if (!fd_.Valid()) return;
+  fd_.Reset();
   ::unlink(QFile::encodeName(path_).constData());
   path_.clear();
 }
 
 void TSingleInstance::Accept() {
   for (;;) {
-    const int fd = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    const int fd = ::accept4(fd_.Get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (fd < 0) return;
     auto client = std::make_unique<TClient>(fd);
     TClient* c = client.get();
@@ -179,7 +164,7 @@ void TSingleInstance::Accept() {
 
 void TSingleInstance::Serve(TClient& client) {
   char buffer[256];
-  const ssize_t n = ::recv(client.Fd.get(), buffer, sizeof buffer, 0);
+  const ssize_t n = ::recv(client.Fd.Get(), buffer, sizeof buffer, 0);
   if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
   bool done = n <= 0;
   if (n > 0) client.Pending.append(buffer, static_cast<qsizetype>(n));
@@ -192,7 +177,7 @@ void TSingleInstance::Serve(TClient& client) {
     if (line != kActivate) continue;
     if (OnActivate) OnActivate();
     const QByteArray answer = kActivated + '\n';
-    ::send(client.Fd.get(), answer.constData(), static_cast<size_t>(answer.size()), MSG_NOSIGNAL);
+    ::send(client.Fd.Get(), answer.constData(), static_cast<size_t>(answer.size()), MSG_NOSIGNAL);
   }
   if (!done) return;
   // Deleting the notifier inside its own signal is not allowed: leave that to the event loop.
@@ -293,10 +278,7 @@ void TProgram::CreateWait() {
 
 void TProgram::RunSetupWork() {
   // The wait window goes whatever happens below.
-  struct TCloseWait {
-    TProgram* Program;
-    ~TCloseWait() { Program->waitForm_.reset(); }
-  } closeWait{this};
+  const auto closeWait = qScopeGuard([this] { waitForm_.reset(); });
   try {
     RunSetupStartUp([this](const QString& caption) {
       if (waitForm_) waitForm_->SetStatus(caption);

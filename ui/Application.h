@@ -9,6 +9,8 @@
 #include <memory>
 #include <vector>
 
+#include "core/FileDescriptor.h"
+
 class QSocketNotifier;
 class QWidget;
 
@@ -49,7 +51,7 @@ class TSingleInstance : public QObject {
   void Accept();
   void Serve(TClient& client);
 
-  int fd_ = -1;
+  TFileDescriptor fd_;
   QString path_;
   std::unique_ptr<QSocketNotifier> notifier_;
   std::vector<std::unique_ptr<TClient>> clients_;

@@ -8,6 +8,7 @@
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QStatusBar>
 #include <QTabWidget>
@@ -348,13 +349,10 @@ void TMainForm::SetupCommand() {
   ShowProgramState(kStateStopped);
   StopPoller();
   // Polling comes back however the window ends, an error included.
-  struct TRestart {
-    TMainForm* Form;
-    ~TRestart() {
-      StartPoller();
-      Form->ShowProgramState(kStateWorking);
-    }
-  } restart{this};
+  const auto restart = qScopeGuard([this] {
+    StartPoller();
+    ShowProgramState(kStateWorking);
+  });
   ShowModalNearPage(setup, 12, 12);
 }
 
