@@ -450,139 +450,21 @@ QImage ProgramIcon(int size) {
   return img;
 }
 
-void DrawTank(QPainter& p, QRectF r, double level, const QString& tag) {
-  QPainterPath body;
-  body.addRoundedRect(r, 18, 18);
-  p.setPen(QPen(QColor(0x5c, 0x6b, 0x78), 2.5));
-  p.setBrush(QColor(0xe6, 0xec, 0xf1));
-  p.drawPath(body);
-  QPainterPath liquid;
-  liquid.addRect(QRectF(r.left(), r.bottom() - r.height() * level, r.width(), r.height() * level));
-  p.setPen(Qt::NoPen);
-  p.setBrush(QColor(0xc2, 0xd9, 0xee));
-  p.drawPath(body.intersected(liquid));
-  p.setPen(QPen(QColor(0x5c, 0x6b, 0x78), 2.5));
-  p.setBrush(Qt::NoBrush);
-  p.drawPath(body);
-  p.setPen(QColor(0x44, 0x50, 0x5a));
-  QFont f(QStringLiteral("DejaVu Sans"), 10, QFont::Bold);
-  f.setPixelSize(13);
-  p.setFont(f);
-  p.drawText(QRectF(r.left() + 12, r.top() + 18, r.width() / 2 - 16, 20), Qt::AlignLeft | Qt::AlignVCenter,
-             tag);
-}
-
-void DrawValve(QPainter& p, QPointF c, bool vertical) {
-  QPolygonF a, b;
-  if (vertical) {
-    a = {c + QPointF(-7, -9), c + QPointF(7, -9), c};
-    b = {c + QPointF(-7, 9), c + QPointF(7, 9), c};
-  } else {
-    a = {c + QPointF(-9, -7), c + QPointF(-9, 7), c};
-    b = {c + QPointF(9, -7), c + QPointF(9, 7), c};
-  }
-  p.setPen(QPen(QColor(0x3a, 0x44, 0x4c), 1.8));
-  p.setBrush(Qt::white);
-  p.drawPolygon(a);
-  p.drawPolygon(b);
-}
-
-void DrawInstrument(QPainter& p, QPointF c, const QString& tag, QPointF tapTo) {
-  p.setPen(QPen(QColor(0x7a, 0x86, 0x90), 1.2, Qt::DashLine));
-  p.drawLine(c, tapTo);
-  p.setPen(QPen(QColor(0x3a, 0x44, 0x4c), 1.6));
-  p.setBrush(Qt::white);
-  p.drawEllipse(c, 14, 14);
-  QFont f(QStringLiteral("DejaVu Sans"));
-  f.setPixelSize(10);
-  f.setBold(true);
-  p.setFont(f);
-  p.drawText(QRectF(c.x() - 14, c.y() - 14, 28, 28), Qt::AlignCenter, tag);
-}
-
-void Arrow(QPainter& p, QPointF tip, double dx, double dy) {
-  QPolygonF head{tip, tip - QPointF(dx * 9 + dy * 5, dy * 9 + dx * 5),
-                 tip - QPointF(dx * 9 - dy * 5, dy * 9 - dx * 5)};
-  p.setPen(Qt::NoPen);
-  p.setBrush(QColor(0x5c, 0x6b, 0x78));
-  p.drawPolygon(head);
-}
-
-// The built-in diagram picture: a plain process scheme to put value labels on.
+// The built-in diagram picture, shown on a page whose picture file cannot be found, so that a
+// missing file never passes for a plant: red text in a red frame on white.
 QImage Mnemo() {
-  QImage img(600, 400, QImage::Format_RGB32);
-  img.fill(QColor(0xf5, 0xf7, 0xf9));
-  Painter p(&img);
-  p.setPen(QPen(QColor(0xe4, 0xe9, 0xee), 1));
-  for (int x = 0; x <= 600; x += 20) p.drawLine(QPointF(x + 0.5, 0), QPointF(x + 0.5, 400));
-  for (int y = 0; y <= 400; y += 20) p.drawLine(QPointF(0, y + 0.5), QPointF(600, y + 0.5));
-
-  const QPen pipe(QColor(0x5c, 0x6b, 0x78), 4, Qt::SolidLine, Qt::FlatCap, Qt::MiterJoin);
-  p.setPen(pipe);
+  QImage img(250, 30, QImage::Format_RGB32);
+  img.fill(Qt::white);
+  QPainter p(&img);
+  p.setRenderHint(QPainter::TextAntialiasing);
+  p.setPen(QPen(Qt::red, 1));
   p.setBrush(Qt::NoBrush);
-  // Feed into the first tank, tank to pump, pump through the heater into the reactor, product out.
-  p.drawPolyline(QPolygonF{{20, 100}, {110, 100}});
-  p.drawPolyline(QPolygonF{{110, 300}, {110, 330}, {218, 330}});
-  p.drawPolyline(QPolygonF{{262, 330}, {300, 330}, {300, 190}, {340, 190}});
-  p.drawPolyline(QPolygonF{{420, 190}, {450, 190}, {450, 100}, {480, 100}});
-  p.drawPolyline(QPolygonF{{530, 300}, {530, 350}, {590, 350}});
-  // Heating medium through the heater.
-  p.setPen(QPen(QColor(0xb0, 0x5a, 0x3c), 3, Qt::SolidLine, Qt::FlatCap));
-  p.drawPolyline(QPolygonF{{360, 260}, {360, 230}});
-  p.drawPolyline(QPolygonF{{400, 150}, {400, 120}});
-
-  Arrow(p, QPointF(70, 100), 1, 0);
-  Arrow(p, QPointF(180, 330), 1, 0);
-  Arrow(p, QPointF(300, 250), 0, -1);
-  Arrow(p, QPointF(450, 140), 0, -1);
-  Arrow(p, QPointF(588, 350), 1, 0);
-
-  DrawTank(p, QRectF(60, 70, 100, 230), 0.55, QStringLiteral("Е-1"));
-  DrawTank(p, QRectF(480, 70, 100, 230), 0.4, QStringLiteral("Р-1"));
-
-  // Agitator in the reactor.
-  p.setPen(QPen(QColor(0x3a, 0x44, 0x4c), 2.5));
-  p.drawLine(QPointF(530, 50), QPointF(530, 250));
-  p.setBrush(QColor(0x3a, 0x44, 0x4c));
-  p.drawRect(QRectF(518, 40, 24, 14));
-  p.drawLine(QPointF(512, 240), QPointF(548, 260));
-  p.drawLine(QPointF(512, 260), QPointF(548, 240));
-
-  // Heater: a shell with a coil.
-  p.setPen(QPen(QColor(0x5c, 0x6b, 0x78), 2.5));
-  p.setBrush(QColor(0xe6, 0xec, 0xf1));
-  p.drawRoundedRect(QRectF(340, 150, 80, 80), 6, 6);
-  QPainterPath coil;
-  coil.moveTo(360, 230);
-  for (int i = 0; i < 4; ++i) {
-    coil.lineTo(i % 2 ? 360 : 400, 215 - i * 16);
-  }
-  coil.lineTo(400, 150);
-  p.setPen(QPen(QColor(0xb0, 0x5a, 0x3c), 2.2));
-  p.setBrush(Qt::NoBrush);
-  p.drawPath(coil);
-
-  // Pump.
-  p.setPen(QPen(QColor(0x3a, 0x44, 0x4c), 2.5));
-  p.setBrush(Qt::white);
-  p.drawEllipse(QPointF(240, 330), 22, 22);
-  p.setBrush(QColor(0x3a, 0x44, 0x4c));
-  p.drawPolygon(QPolygonF{{228, 318}, {258, 330}, {228, 342}});
-
-  DrawValve(p, QPointF(40, 100), false);
-  DrawValve(p, QPointF(150, 330), false);
-  DrawValve(p, QPointF(552, 350), false);
-  DrawValve(p, QPointF(300, 280), true);
-
-  DrawInstrument(p, QPointF(200, 150), QStringLiteral("LT"), QPointF(160, 150));
-  DrawInstrument(p, QPointF(240, 270), QStringLiteral("PT"), QPointF(240, 308));
-  DrawInstrument(p, QPointF(380, 100), QStringLiteral("TE"), QPointF(380, 150));
-  DrawInstrument(p, QPointF(440, 300), QStringLiteral("TE"), QPointF(480, 270));
-  DrawInstrument(p, QPointF(330, 60), QStringLiteral("TC"), QPointF(380, 86));
-
-  p.setPen(QPen(QColor(0x9a, 0xa4, 0xad), 1));
-  p.setBrush(Qt::NoBrush);
-  p.drawRect(QRectF(0.5, 0.5, 599, 399));
+  p.drawRect(QRect(0, 0, 249, 29));
+  QFont font(QStringLiteral("DejaVu Sans"));
+  font.setPixelSize(13);
+  font.setBold(true);
+  p.setFont(font);
+  p.drawText(QRect(0, 0, 250, 30), Qt::AlignCenter, QStringLiteral("Файл мнемосхемы не найден!"));
   return img;
 }
 

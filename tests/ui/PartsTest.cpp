@@ -113,7 +113,15 @@ TEST(ImageList, BuiltInPictures) {
   InitResources();
   EXPECT_EQ(QPixmap(kProgramIcon32).size(), QSize(32, 32));
   EXPECT_EQ(QPixmap(kProgramIcon48).size(), QSize(48, 48));
-  EXPECT_EQ(QPixmap(kMnemoPicture).size(), QSize(600, 400));
+  // A missing diagram file shows the notice, not a picture that could pass for a plant.
+  const QImage mnemo(QString::fromLatin1(kMnemoPicture));
+  EXPECT_EQ(mnemo.size(), QSize(250, 30));
+  EXPECT_EQ(mnemo.pixelColor(0, 0), QColor(Qt::red));
+  EXPECT_EQ(mnemo.pixelColor(249, 29), QColor(Qt::red));
+  EXPECT_EQ(mnemo.pixelColor(3, 3), QColor(Qt::white));
+  int red = 0;
+  for (int x = 10; x < 240; ++x) red += mnemo.pixelColor(x, 15).red() > 200 && mnemo.pixelColor(x, 15).green() < 100;
+  EXPECT_GT(red, 20) << "no red text across the middle";
   EXPECT_EQ(QPixmap(kSplashPicture).size(), QSize(300, 225));
   const QIcon icon = ProgramIcon();
   EXPECT_EQ(icon.availableSizes(), (QList<QSize>{QSize(32, 32), QSize(48, 48)}));
