@@ -5,8 +5,8 @@
 
 #include "core/Globals.h"
 #include "core/Services.h"
-#include "storage/TreeFiles.h"
 #include "storage/NetworkState.h"
+#include "storage/TreeFiles.h"
 
 namespace vexa {
 

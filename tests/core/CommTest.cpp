@@ -450,7 +450,6 @@ TEST_F(PortDevicePathTest, ComNameOpensThePseudoTerminalBehindItsLink) {
   EXPECT_EQ(pty.Receive(4), "pong");
 }
 
-
 // The exchange may run on one thread while another closes, reopens or reconfigures the port: every
 // operation holds the port's lock, so none runs on a descriptor being closed or changed. Under
 // ThreadSanitizer (scripts/test --tsan) an operation outside the lock is reported as a race.

@@ -35,8 +35,8 @@ struct TFakeLine {
     QByteArray head = request.left(4);
     if (r == 0 && TextIdentifiers.count(a) != 0)
       return {{SealFrame(head + QByteArray("\x49"
-                                        "abc\0",
-                                        5))}};
+                                           "abc\0",
+                                           5))}};
     if (r == 0) return {{SealFrame(head + char(0x42) + char(device->second[static_cast<size_t>(c)]))}};
     if (r <= RegistersPerChannel) return {{SealFrame(head + QByteArray("\xC4\xD2\x04", 3))}};
     return {};

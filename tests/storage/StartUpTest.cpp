@@ -6,9 +6,9 @@
 
 #include "core/ExecuterUnit.h"
 #include "core/Globals.h"
+#include "storage/NetworkState.h"
 #include "storage/StartUp.h"
 #include "storage/TreeFiles.h"
-#include "storage/NetworkState.h"
 #include "support/TestSupport.h"
 
 namespace vexa::test {

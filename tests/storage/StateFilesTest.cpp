@@ -7,13 +7,13 @@
 #include "core/Globals.h"
 #include "core/RegisterNode.h"
 #include "reports/model/ReportNode.h"
+#include "storage/ArchiveText.h"
+#include "storage/Archives.h"
 #include "storage/CompoundFile.h"
+#include "storage/NetworkState.h"
 #include "storage/StgHandlerUnit.h"
 #include "storage/StrHandlerUnit.h"
 #include "storage/TreeFiles.h"
-#include "storage/NetworkState.h"
-#include "storage/Archives.h"
-#include "storage/ArchiveText.h"
 #include "support/TestSupport.h"
 
 namespace vexa {

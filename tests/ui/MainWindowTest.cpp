@@ -20,8 +20,8 @@
 
 #include "core/ExecuterUnit.h"
 #include "core/Globals.h"
-#include "storage/TreeFiles.h"
 #include "storage/NetworkState.h"
+#include "storage/TreeFiles.h"
 #include "support/TestSupport.h"
 #include "ui/AboutUnit.h"
 #include "ui/HelpUnit.h"
@@ -109,7 +109,6 @@ class TMainFormTest : public TVexaTest {
     };
     QTimer::singleShot(0, [poll] { (*poll)(); });
   }
-
 
   std::unique_ptr<TMainForm> form;
 };

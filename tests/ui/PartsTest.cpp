@@ -120,7 +120,8 @@ TEST(ImageList, BuiltInPictures) {
   EXPECT_EQ(mnemo.pixelColor(249, 29), QColor(Qt::red));
   EXPECT_EQ(mnemo.pixelColor(3, 3), QColor(Qt::white));
   int red = 0;
-  for (int x = 10; x < 240; ++x) red += mnemo.pixelColor(x, 15).red() > 200 && mnemo.pixelColor(x, 15).green() < 100;
+  for (int x = 10; x < 240; ++x)
+    red += mnemo.pixelColor(x, 15).red() > 200 && mnemo.pixelColor(x, 15).green() < 100;
   EXPECT_GT(red, 20) << "no red text across the middle";
   EXPECT_EQ(QPixmap(kSplashPicture).size(), QSize(300, 225));
   const QIcon icon = ProgramIcon();

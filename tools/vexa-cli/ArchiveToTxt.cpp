@@ -4,10 +4,10 @@
 #include <QFileInfo>
 
 #include "reports/model/ReportNode.h"
+#include "storage/ArchiveText.h"
 #include "storage/CompoundFile.h"
 #include "storage/StgHandlerUnit.h"
 #include "storage/StrHandlerUnit.h"
-#include "storage/ArchiveText.h"
 #include "tools/vexa-cli/CliContext.h"
 
 namespace vexa::cli {
