@@ -107,7 +107,7 @@ QString PortDevicePath(const QString& deviceName) {
 }
 
 TComm::~TComm() {
-  Close();
+  TComm::Close();  // this class's own: no subclass is left at destruction
 }
 
 void TComm::Open() {

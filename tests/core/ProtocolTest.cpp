@@ -1,4 +1,5 @@
 #include "core/Globals.h"
+#include "core/LineSpeeds.h"
 #include "core/Protocol.h"
 #include "core/RegisterNode.h"
 #include "support/TestSupport.h"
@@ -62,6 +63,41 @@ class ExchangeTest : public TVexaTest {
   }
   TRegisterNode* reg = nullptr;
 };
+
+// The exchange runs on the line it is handed: its port, its speed, its simulation switch, whatever
+// the program's own port and settings say.
+TEST_F(ExchangeTest, AnExplicitLineContextIsUsedInsteadOfTheProgramsLine) {
+  TFakeComm other(*Clock);
+  other.Open();
+  other.Respond = [](const QByteArray& req) -> std::vector<TChunk> { return {{IntAnswer(req, 321), 0}}; };
+  Port->Respond = [](const QByteArray& req) -> std::vector<TChunk> { return {{IntAnswer(req, 1), 0}}; };
+  const int fast = *BaudRateIndexOf(115200);
+  const int slow = *BaudRateIndexOf(2400);
+
+  EXPECT_EQ(reg->StringData(TLineContext{&other, false, fast}), "321");
+  EXPECT_EQ(other.Written.size(), 1u);
+  EXPECT_TRUE(Port->Written.empty());
+
+  // The waits follow the context's speed.
+  other.Respond = nullptr;
+  Clock->ResetSlept();
+  EXPECT_EQ(reg->StringData(TLineContext{&other, false, fast}), "***");
+  const int64_t fastWaits = Clock->Slept();
+  Clock->ResetSlept();
+  EXPECT_EQ(reg->StringData(TLineContext{&other, false, slow}), "***");
+  EXPECT_GT(Clock->Slept(), fastWaits);
+
+  // Simulation in the context answers without the port, even with the program's demo mode off;
+  // and a context without simulation goes to its port with the demo mode on.
+  other.Written.clear();
+  SETUP->SetDemo(false);
+  EXPECT_NE(reg->StringData(TLineContext{&other, true, fast}), "***");
+  EXPECT_TRUE(other.Written.empty());
+  SETUP->SetDemo(true);
+  EXPECT_EQ(reg->StringData(TLineContext{&other, false, fast}), "***");
+  EXPECT_EQ(other.Written.size(), 3u);
+  EXPECT_TRUE(Port->Written.empty());
+}
 
 TEST_F(ExchangeTest, ClosedPortFailsAtOnce) {
   Port->Close();
