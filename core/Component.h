@@ -239,9 +239,4 @@ bool StoreIfDifferent(Field& field, const Value& value) {
   return true;
 }
 
-template <class T>
-const TClassInfo& ClassInfoOf() {
-  return T::StaticClassInfo();
-}
-
 }  // namespace vexa
