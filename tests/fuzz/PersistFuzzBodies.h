@@ -9,6 +9,8 @@
 #include <memory>
 
 #include "core/Component.h"
+#include "storage/CompoundFile.h"
+#include "storage/ConfigText.h"
 #include "storage/PersistentClasses.h"
 #include "storage/StgHandlerUnit.h"
 #include "storage/StrHandlerUnit.h"
@@ -69,6 +71,28 @@ inline int CompoundLoadOne(const uint8_t* data, size_t size) {
     return 0;
   }
   if (tree && CountNodes(*tree) < 1) Fail("empty tree", bytes, QByteArray());
+  return 0;
+}
+
+// A configuration text: either refused with a place and a reason, or read into a file whose own
+// text reads back into the same text.
+inline int ConfigTextOne(const uint8_t* data, size_t size) {
+  Init();
+  const QByteArray bytes(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
+  std::unique_ptr<CompoundFile> file;
+  try {
+    file = CompoundFileFromText(QString::fromUtf8(bytes));
+  } catch (const ETextError& e) {
+    if (e.Line < 1 || e.Column < 1 || e.Reason.isEmpty()) Fail("a fault without a place", bytes, QByteArray());
+    return 0;
+  }
+  const QString text = ConfigTextLines(file->Root()).join(QLatin1Char('\n'));
+  try {
+    const QString again = ConfigTextLines(CompoundFileFromText(text)->Root()).join(QLatin1Char('\n'));
+    if (again != text) Fail("the text does not read back", text.toUtf8(), again.toUtf8());
+  } catch (const ETextError& e) {
+    Fail(e.what(), bytes, text.toUtf8());
+  }
   return 0;
 }
 

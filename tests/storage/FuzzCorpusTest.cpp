@@ -59,6 +59,7 @@ class FuzzCorpusTest : public test::TVexaTest {
 TEST_F(FuzzCorpusTest, EveryCorpusFileRunsCleanly) {
   EXPECT_GT(RunCorpus("stream", &fuzz::ComponentStreamOne), 0);
   EXPECT_GT(RunCorpus("tree", &fuzz::CompoundLoadOne), 0);
+  EXPECT_GT(RunCorpus("text", &fuzz::ConfigTextOne), 0);
 }
 
 TEST_F(FuzzCorpusTest, WriteSeeds) {
