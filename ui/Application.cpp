@@ -24,7 +24,10 @@
 #include "core/Globals.h"
 #include "core/Services.h"
 #include "storage/StartUp.h"
+#include "ui/LabelPropertiesUnit.h"
 #include "ui/MainUnit.h"
+#include "ui/PasswordUnit.h"
+#include "ui/PositionUnit.h"
 #include "ui/RdWarnUnit.h"
 
 namespace vexa {
@@ -204,15 +207,15 @@ const std::vector<TProgram::TWindowStep>& TProgram::WindowSteps() {
       {"Структура сети", nullptr},
       {"Свойства узла", nullptr},
       {"Свойства регистра", nullptr},
-      {"Свойства ярлыка", nullptr},
-      {"X-Y", nullptr},
+      {"Свойства ярлыка", &TProgram::CreateLabelProperties},
+      {"X-Y", &TProgram::CreatePosition},
       {"Архив отчетов", nullptr},
       {"Шаблоны-Отчеты", nullptr},
       {"Свойства отчета", nullptr},
       {"Шаблоны-Процессы", nullptr},
       {"Редактор циклограмм", nullptr},
       {"Предварительный просмотр", nullptr},
-      {"Введите пароль", nullptr},
+      {"Введите пароль", &TProgram::CreatePassword},
       {"Канал", nullptr},
       // Restores the settings, opens the port and restores the network state.
       {"Настройка параметров сети", &TProgram::RunSetupWork},
@@ -269,6 +272,27 @@ void TProgram::CreateMain() {
   });
 }
 
+template <class W>
+W* TProgram::Keep(std::unique_ptr<W> window) {
+  W* w = window.get();
+  windows_.push_back(std::move(window));
+  return w;
+}
+
+void TProgram::CreateLabelProperties() {
+  mainForm_->SetWindow(TWindowRole::LabelProperties,
+                       Keep(std::make_unique<TLabelPropertiesForm>(mainForm_.get())));
+}
+
+void TProgram::CreatePosition() {
+  mainForm_->SetWindow(TWindowRole::XY, Keep(std::make_unique<TPositionForm>(mainForm_.get())));
+}
+
+void TProgram::CreatePassword() {
+  mainForm_->SetWindow(TWindowRole::Password, Keep(std::make_unique<TPasswordDlg>(mainForm_.get())));
+  mainForm_->AskPassword = [main = mainForm_.get()] { return vexa::AskPassword(main); };
+}
+
 void TProgram::CreateWait() {
   waitForm_ = std::make_unique<TRdWarnForm>();
   waitForm_->show();
@@ -303,6 +327,7 @@ void TProgram::Shutdown() {
   shutDown_ = true;
   StopPoller();
   waitForm_.reset();
+  windows_.clear();
   mainForm_.reset();
   instance_.Release();
   if (coreUp_) DestroyGlobals();

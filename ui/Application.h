@@ -100,12 +100,20 @@ class TProgram : public QObject {
   static const std::vector<TWindowStep>& WindowSteps();
   void CreateMain();
   void CreateWait();
+  void CreateLabelProperties();
+  void CreatePosition();
+  void CreatePassword();
   void RunSetupWork();
+  // A secondary window of the main window, kept until shutdown.
+  template <class W>
+  W* Keep(std::unique_ptr<W> window);
 
   QString exeDir_;
   TSingleInstance instance_;
   std::unique_ptr<TMainForm> mainForm_;
   std::unique_ptr<TRdWarnForm> waitForm_;
+  // Not children of the main window: they give its tool-window count back while it still exists.
+  std::vector<std::unique_ptr<QWidget>> windows_;
   QStringList created_;
   bool coreUp_ = false;
   bool looping_ = false;

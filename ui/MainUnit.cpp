@@ -29,7 +29,11 @@
 #include "ui/AboutUnit.h"
 #include "ui/HelpUnit.h"
 #include "ui/ImageList.h"
+#include "ui/LabelPropertiesUnit.h"
+#include "ui/LabelViews.h"
+#include "ui/LassoUnit.h"
 #include "ui/MnemoPages.h"
+#include "ui/PositionUnit.h"
 
 namespace vexa {
 
@@ -148,6 +152,10 @@ void TMainForm::CreateMenus() {
   actLabelProperties = popupMenu1_->addAction(QStringLiteral("Свойства ярлыка"));
   popupMenu1_->addSeparator();
   actDeleteLabel = popupMenu1_->addAction(QStringLiteral("Удалить"));
+  connect(actDeleteLabel, &QAction::triggered, this, &TMainForm::DeleteLabelCommand);
+  connect(actXY, &QAction::triggered, this, [this] { LabelWindowCommand(TWindowRole::XY); });
+  connect(actLabelProperties, &QAction::triggered, this,
+          [this] { LabelWindowCommand(TWindowRole::LabelProperties); });
 }
 
 void TMainForm::CreateToolBar() {
@@ -214,6 +222,10 @@ void TMainForm::CreateStatusBar() {
 
 void TMainForm::BuildPages() {
   const TMnemoBuildResult built = BuildMnemoPages(pcMnemo_);
+  labels_ = new TMnemoLabels(pcMnemo_, this);
+  labels_->Popup = popupMenu1_;
+  labels_->DropsAllowed = [this] { return networkOpen_; };
+
   if (built.PageCount > 0) {
     // The layout asks for room for the largest picture on top of the window's own parts; the window
     // takes it where its own size is smaller, and never shrinks.
@@ -363,6 +375,22 @@ void TMainForm::AccessCommand() {
     SetNetworkOpen(AskPassword());
 }
 
+void TMainForm::DeleteLabelCommand() {
+  if (!networkOpen_) return;
+  // The register stops being polled and its history is emptied as its label goes.
+  delete labels_->PopupLabel();
+}
+
+void TMainForm::LabelWindowCommand(TWindowRole role) {
+  TLabelDisplay* label = labels_->PopupLabel();
+  auto* dialog = qobject_cast<QDialog*>(Window(role));
+  if (!networkOpen_ || label == nullptr || dialog == nullptr) return;
+  if (auto* xy = qobject_cast<TPositionForm*>(dialog)) xy->SetLabel(label);
+  if (auto* properties = qobject_cast<TLabelPropertiesForm*>(dialog)) properties->SetLabel(label);
+  // Below the label.
+  ShowModalNearPage(dialog, label->Left(), label->Top() + label->Height() + 10);
+}
+
 void TMainForm::HelpCommand() {
   THelpWindow::ShowHelp(hcContents);
 }
@@ -402,6 +430,7 @@ void TMainForm::closeEvent(QCloseEvent* event) {
     return;
   }
   TerminatePoller();
+  labels_->ClearMark();
   event->accept();
   Q_EMIT Closed();
 }

@@ -20,6 +20,8 @@ class QToolBar;
 
 namespace vexa {
 
+class TMnemoLabels;
+
 // The secondary windows the main window opens; each is registered when it has been created.
 enum class TWindowRole {
   NetTree,
@@ -79,6 +81,8 @@ class TMainForm : public QMainWindow {
   void SessionEnding();
 
   QTabWidget* pcMnemo() const { return pcMnemo_; }
+  // The labels on the pages and the lasso.
+  TMnemoLabels* Labels() const { return labels_; }
   QMenu* PopupMenu1() const { return popupMenu1_; }
   QLabel* KeyPicture() const { return keyPicture_; }
   QToolBar* ToolBar() const { return toolBar_; }
@@ -132,6 +136,9 @@ class TMainForm : public QMainWindow {
   void OpenNear(TWindowRole role, int x, int y);
   void SetupCommand();
   void AccessCommand();
+  void DeleteLabelCommand();
+  // "X-Y" and "Свойства ярлыка" for the label whose menu was opened.
+  void LabelWindowCommand(TWindowRole role);
   void HelpCommand();
   void AboutCommand();
   void OpenShellUrl(const QString& url);
@@ -148,6 +155,7 @@ class TMainForm : public QMainWindow {
   QAction* keyAction_ = nullptr;
   QLabel* statePanel_ = nullptr;
   QMenu* popupMenu1_ = nullptr;
+  TMnemoLabels* labels_ = nullptr;
 };
 
 }  // namespace vexa

@@ -266,11 +266,9 @@ int Labels() {
   for (const TLabelDef& d : defs) {
     auto* reg = dynamic_cast<TRegisterNode*>(FindNode(NET.get(), QString::fromLatin1(d.Register)));
     if (reg == nullptr || reg->ComponentCount() > 0) continue;
-    auto* label = new TLabelDisplay(reg);  // owned by its register
-    label->SetParentName(QString::fromLatin1(d.Page));
-    label->SetLeft(d.Left);
-    label->SetTop(d.Top);
-    label->SetPrefix(reg->Caption() + QStringLiteral(" ="));
+    // As the operator's drop places it, then the units typed in its properties.
+    TLabelDisplay* label = PlaceLabel(*reg, QString::fromLatin1(d.Page), d.Left, d.Top);
+    if (label == nullptr) continue;
     label->SetUnits(QString::fromUtf8(d.Units));
     ++placed;
   }

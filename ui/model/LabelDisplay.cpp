@@ -98,9 +98,9 @@ const TClassInfo& TLabelDisplay::StaticClassInfo() {
   return info;
 }
 
-std::function<void(TLabelDisplay&)>& TLabelDisplay::AttachHook() {
-  static std::function<void(TLabelDisplay&)> hook;
-  return hook;
+TLabelHost*& TLabelDisplay::Host() {
+  static TLabelHost* host = nullptr;
+  return host;
 }
 
 TLabelDisplay::TLabelDisplay(TComponent* owner) : TComponent(owner) {
@@ -111,6 +111,7 @@ TLabelDisplay::TLabelDisplay(TComponent* owner) : TComponent(owner) {
 }
 
 TLabelDisplay::~TLabelDisplay() {
+  if (Host()) Host()->Destroying(*this);
   if (auto* reg = dynamic_cast<TRegisterNode*>(Owner());
       reg != nullptr && !(reg->ComponentState() & csDestroying)) {
     reg->SetEnabled(false);
@@ -120,7 +121,7 @@ TLabelDisplay::~TLabelDisplay() {
 
 void TLabelDisplay::Loaded() {
   TComponent::Loaded();
-  if (AttachHook()) AttachHook()(*this);
+  if (Host()) Host()->Attach(*this);
 }
 
 void TLabelDisplay::Notify() {
@@ -174,8 +175,34 @@ void TLabelDisplay::SetPrefix(const QString& v) {
 }
 
 void TLabelDisplay::RefreshText() {
+  // A label being read has no owner yet: its text is built as it is read.
+  if (Host() && Owner() != nullptr && !onPage_ && !IsStreaming()) {
+    Host()->Orphaned(*this);
+    return;
+  }
   caption_ = prefix_ + QLatin1Char(' ') + value_ + QLatin1Char(' ') + units_;
   Notify();
+}
+
+TLabelDisplay* LabelOf(const TComponent* node) {
+  if (node == nullptr || node->ComponentCount() == 0) return nullptr;
+  return dynamic_cast<TLabelDisplay*>(node->Component(0));
+}
+
+TLabelDisplay* PlaceLabel(TRegisterNode& reg, const QString& pageName, int left, int top) {
+  TLabelDisplay* label = nullptr;
+  if (reg.ComponentCount() == 0) {
+    label = new TLabelDisplay(&reg);
+  } else {
+    label = LabelOf(&reg);
+    if (label == nullptr) return nullptr;
+  }
+  label->SetParentName(pageName);
+  if (TLabelDisplay::Host()) TLabelDisplay::Host()->Attach(*label);
+  label->SetLeft(left);
+  label->SetTop(top);
+  label->SetPrefix(reg.Caption() + QStringLiteral(" ="));
+  return label;
 }
 
 }  // namespace vexa

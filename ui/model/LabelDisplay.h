@@ -50,6 +50,23 @@ class TFont : public TPersistent {
   quint32 style_ = 0;
 };
 
+class TLabelDisplay;
+
+// The diagram side, which gives labels their pages. Without one (the command-line tools) labels
+// have no pages and simply keep their captions up to date.
+class TLabelHost {
+ public:
+  virtual ~TLabelHost() = default;
+  // After a label was read, or placed by a drop: put it on the page ParentName names, if any,
+  // and tell it with SetOnPage.
+  virtual void Attach(TLabelDisplay& label) = 0;
+  // A label of a register whose page is gone: to be destroyed, but not under the caller, which
+  // is still using it.
+  virtual void Orphaned(TLabelDisplay& label) = 0;
+  // The label is being destroyed: its view and every mark of it go.
+  virtual void Destroying(TLabelDisplay& label) = 0;
+};
+
 class TLabelDisplay : public TComponent, public TValueSink {
  public:
   // Owned by a register node, the label clears the register's history and enables it, so that the
@@ -90,12 +107,17 @@ class TLabelDisplay : public TComponent, public TValueSink {
   void SetParentName(const QString& v);
 
   // Caption := Prefix + " " + Value + " " + Units, one space between the parts even when empty.
+  // A label of a register whose page is gone is handed to the host for destruction instead.
   void RefreshText();
+
+  // Whether the label sits on a page; set by the host when it attaches the label.
+  bool OnPage() const { return onPage_; }
+  void SetOnPage(bool v) { onPage_ = v; }
 
   // Views mirror the label: told after every change of a shown property, and after loading.
   std::function<void(TLabelDisplay&)> OnChange;
-  // The diagram side attaches loaded labels to their pages through this hook.
-  static std::function<void(TLabelDisplay&)>& AttachHook();
+  // The program's one diagram side, or none.
+  static TLabelHost*& Host();
 
  private:
   void Notify();
@@ -112,6 +134,16 @@ class TLabelDisplay : public TComponent, public TValueSink {
   QString value_;
   QString prefix_;
   QString parentName_;
+  bool onPage_ = false;
 };
+
+// A register dropped on a page at (left, top), the point being the label's top-left corner: its
+// label (made when it has none, so a register never gets two) is attached to that page, moved
+// there and prefixed with the register's caption and " =". Null when the register's first child is
+// something other than a label.
+TLabelDisplay* PlaceLabel(TRegisterNode& reg, const QString& pageName, int left, int top);
+
+// The label of a register as the diagrams mark it: the node's first child when that is a label.
+TLabelDisplay* LabelOf(const TComponent* node);
 
 }  // namespace vexa

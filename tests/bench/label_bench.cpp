@@ -1,0 +1,95 @@
+// 200 value labels on one diagram page of the main window, their registers polled in simulation
+// every 3 s: how long the main thread is busy per wall second (reads, history, label updates and
+// their painting). Goal: under 5 % of one core. A timed tool run, not a test (tests/bench/label_bench.sh).
+
+#include <time.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QImage>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <cstdio>
+
+#include "core/Comm.h"
+#include "core/ExecuterUnit.h"
+#include "core/Globals.h"
+#include "core/RegisterNode.h"
+#include "core/Services.h"
+#include "storage/TreeFiles.h"
+#include "ui/MainUnit.h"
+#include "ui/model/LabelDisplay.h"
+
+using namespace vexa;
+
+namespace {
+
+double ThreadCpuSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
+void RunFor(int ms) {
+  QEventLoop loop;
+  QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+  loop.exec();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  const int seconds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 30;
+  QTemporaryDir dir;
+  Services().ExeDir = dir.path();
+  QDir(dir.path()).mkpath("Config");
+  CreateGlobals(std::make_unique<TComm>());
+  SETUP->SetDemo(true);
+  QImage picture(1000, 700, QImage::Format_RGB32);
+  picture.fill(Qt::white);
+  picture.save(dir.filePath("plant.png"));
+  SETUP->SetMNames({QStringLiteral("Цех")});
+  SETUP->SetMFiles({dir.filePath("plant.png")});
+  SaveTreeFile(*SETUP);
+
+  int count = 0;
+  {
+    TMainForm form;
+    form.show();
+    auto* regulator = new TRootNode(NET.get());
+    regulator->SetName("D000");
+    for (int c = 0; c < 5; ++c) {
+      auto* channel = new TRootNode(regulator);
+      channel->SetName(QStringLiteral("D000C%1").arg(c, 3, 10, QLatin1Char('0')));
+      for (int r = 1; r <= 40; ++r, ++count) {
+        auto* reg = new TRegisterNode(channel);
+        reg->SetName(TCustomRegister::RegisterName(0, c, r));
+        reg->SetCaption(QStringLiteral("Параметр %1").arg(count));
+        reg->SetRegisterType(r % 2 ? rtINT : rtFLOAT);
+        reg->SetLoggingInterval(3);
+        TLabelDisplay* label =
+            PlaceLabel(*reg, QStringLiteral("ts0"), 10 + (count % 8) * 120, 10 + (count / 8) * 26);
+        label->SetUnits(QStringLiteral("°C"));
+      }
+    }
+    StartPoller();
+    RunFor(4000);  // every register read once, the window settled
+    const double cpu0 = ThreadCpuSeconds();
+    QElapsedTimer wall;
+    wall.start();
+    RunFor(seconds * 1000);
+    const double busy = ThreadCpuSeconds() - cpu0;
+    const double elapsed = static_cast<double>(wall.nsecsElapsed()) / 1e9;
+    StopPoller();
+    const double share = busy / elapsed;
+    std::printf("labels on one page: %d, logging interval 3 s, %d s measured\n", count, seconds);
+    std::printf("main thread busy: %.1f ms per second (%.2f %% of one core; goal < 5 %%): %s\n", share * 1000,
+                share * 100, share < 0.05 ? "met" : "MISSED");
+  }
+  DestroyGlobals();
+  return 0;
+}

@@ -1,0 +1,324 @@
+// Value labels on the diagram pages as the operator meets them: dropped from the network tree,
+// moved by a second drop, marked by the lasso, deleted from their menu, gone with their page.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QDir>
+#include <QDropEvent>
+#include <QMenu>
+#include <QMimeData>
+#include <QTabWidget>
+#include <QTest>
+
+#include "core/ExecuterUnit.h"
+#include "core/Globals.h"
+#include "core/RegisterNode.h"
+#include "storage/NetworkState.h"
+#include "storage/TreeFiles.h"
+#include "support/TestSupport.h"
+#include "ui/LabelViews.h"
+#include "ui/LassoUnit.h"
+#include "ui/MainUnit.h"
+#include "ui/MnemoPages.h"
+
+namespace vexa::test {
+namespace {
+
+class LabelViewsTest : public TVexaTest {
+ protected:
+  void SetUp() override {
+    TVexaTest::SetUp();
+    QDir(Dir->path()).mkpath("Config");
+    SETUP->SetMNames({QStringLiteral("Котельная"), QStringLiteral("Насосная")});
+    SETUP->SetMFiles({Picture("a.png"), Picture("b.png")});
+    ASSERT_TRUE(SaveTreeFile(*SETUP));
+    BuildNet();
+    Open();
+  }
+  void TearDown() override {
+    form.reset();
+    StopPoller();
+    TVexaTest::TearDown();
+  }
+
+  QString Picture(const QString& name) {
+    QImage image(400, 300, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    const QString path = Dir->filePath(name);
+    EXPECT_TRUE(image.save(path, "PNG"));
+    return path;
+  }
+  void BuildNet() {
+    auto* d = new TRootNode(NET.get());
+    d->SetName("D001");
+    d->SetCaption(QStringLiteral("Печь"));
+    channel = new TRootNode(d);
+    channel->SetName("D001C000");
+    for (int r = 0; r < 3; ++r) {
+      auto* reg = new TRegisterNode(channel);
+      reg->SetName(TCustomRegister::RegisterName(1, 0, r));
+      reg->SetCaption(QStringLiteral("Т%1").arg(r));
+      reg->SetRegisterType(rtINT);
+      regs.push_back(reg);
+    }
+  }
+  void Open() {
+    form = std::make_unique<TMainForm>();
+    form->Labels()->SelectedTreeNode = [this] { return selected; };
+    form->SetNetworkOpen(true);
+    form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+  }
+
+  TMnemoPage* Page(int i) const { return qobject_cast<TMnemoPage*>(form->pcMnemo()->widget(i)); }
+  TLabelView* View(TRegisterNode* reg) const {
+    const TLabelDisplay* label = LabelOf(reg);
+    return label != nullptr ? form->Labels()->ViewOf(*label) : nullptr;
+  }
+
+  // The desktop turns a right click into a context menu request for the widget under the mouse.
+  static void RightClick(QWidget* w) {
+    QContextMenuEvent e(QContextMenuEvent::Mouse, QPoint(3, 3), w->mapToGlobal(QPoint(3, 3)));
+    QApplication::sendEvent(w, &e);
+  }
+
+  // What the network tree's drag carries.
+  static std::unique_ptr<QMimeData> TreeDrag() {
+    auto mime = std::make_unique<QMimeData>();
+    mime->setData(TMnemoLabels::kNodeFormat, "D001C000R001");
+    return mime;
+  }
+  // Drags over a page's picture and drops at `at`; whether the picture took the drop.
+  bool Drop(int page, QPoint at, const QMimeData& mime) {
+    QWidget* picture = Page(page)->Picture();
+    form->pcMnemo()->setCurrentIndex(page);
+    QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(picture, &enter);
+    QDropEvent drop(QPointF(at), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(picture, &drop);
+    EXPECT_EQ(enter.isAccepted(), drop.isAccepted());
+    return drop.isAccepted();
+  }
+
+  std::unique_ptr<TMainForm> form;
+  TRootNode* channel = nullptr;
+  std::vector<TRegisterNode*> regs;
+  TRootNode* selected = nullptr;
+};
+
+TEST_F(LabelViewsTest, ADropIsRefusedWhileClosedFromElsewhereOrOfANonRegister) {
+  const auto tree = TreeDrag();
+  QMimeData elsewhere;
+  elsewhere.setText("D001C000R001");
+
+  selected = regs[1];
+  EXPECT_FALSE(Drop(0, {10, 10}, elsewhere));
+  selected = channel;
+  EXPECT_FALSE(Drop(0, {10, 10}, *tree));
+  selected = nullptr;
+  EXPECT_FALSE(Drop(0, {10, 10}, *tree));
+  selected = regs[1];
+  form->SetNetworkOpen(false);
+  EXPECT_FALSE(Drop(0, {10, 10}, *tree));
+  EXPECT_EQ(regs[1]->ComponentCount(), 0);
+  EXPECT_EQ(channel->ComponentCount(), 3);
+
+  form->SetNetworkOpen(true);
+  EXPECT_TRUE(Drop(0, {10, 10}, *tree));
+  EXPECT_EQ(regs[1]->ComponentCount(), 1);
+}
+
+TEST_F(LabelViewsTest, ADroppedLabelSitsAtTheDropPointShowsTheValueAndIsMarked) {
+  const auto tree = TreeDrag();
+  selected = regs[1];
+  ASSERT_TRUE(Drop(1, {120, 70}, *tree));
+  TLabelDisplay* label = LabelOf(regs[1]);
+  ASSERT_NE(label, nullptr);
+  TLabelView* view = View(regs[1]);
+  ASSERT_NE(view, nullptr);
+  EXPECT_EQ(view->parentWidget(), Page(1));
+  EXPECT_EQ(view->pos(), Page(1)->Picture()->pos() + QPoint(120, 70));
+  EXPECT_EQ(label->ParentName(), "ts1");
+  EXPECT_EQ(view->text(), QStringLiteral("Т1 =  "));
+  EXPECT_TRUE(regs[1]->Enabled());
+
+  SETUP->SetDemo(true);
+  regs[1]->Update();
+  EXPECT_EQ(view->text(), QStringLiteral("Т1 = %1 ").arg(regs[1]->LastStringData()));
+  EXPECT_EQ(label->Width(), view->width());
+
+  // The lasso frames it, 3 pixels around.
+  TLasso* lasso = form->Labels()->Lasso();
+  EXPECT_EQ(lasso->REG(), regs[1]);
+  EXPECT_EQ(lasso->parentWidget(), Page(1));
+  EXPECT_EQ(lasso->geometry(), view->geometry().adjusted(-3, -3, 3, 3));
+  EXPECT_TRUE(lasso->isVisible());
+}
+
+TEST_F(LabelViewsTest, ASecondDropMovesTheLabelToTheOtherPageWithAFreshPrefix) {
+  const auto tree = TreeDrag();
+  selected = regs[2];
+  ASSERT_TRUE(Drop(0, {10, 20}, *tree));
+  TLabelDisplay* label = LabelOf(regs[2]);
+  label->SetPrefix(QStringLiteral("typed"));
+  label->SetUnits(QStringLiteral("°C"));
+  ASSERT_TRUE(Drop(1, {30, 40}, *tree));
+  EXPECT_EQ(LabelOf(regs[2]), label);
+  EXPECT_EQ(regs[2]->ComponentCount(), 1);
+  TLabelView* view = View(regs[2]);
+  ASSERT_NE(view, nullptr);
+  EXPECT_EQ(view->parentWidget(), Page(1));
+  EXPECT_EQ(view->text(), QStringLiteral("Т2 =  °C"));
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);  // the old view goes later
+  EXPECT_TRUE(Page(0)->findChildren<TLabelView*>().isEmpty());
+}
+
+TEST_F(LabelViewsTest, TheLassoFollowsALabelThatAValueMadeWider) {
+  const auto tree = TreeDrag();
+  selected = regs[0];
+  ASSERT_TRUE(Drop(0, {50, 50}, *tree));
+  form->Labels()->Mark(regs[0]);
+  TLabelView* view = View(regs[0]);
+  const int before = view->width();
+  LabelOf(regs[0])->SetValue(QStringLiteral("12345678901234567890"));
+  EXPECT_GT(view->width(), before);
+  EXPECT_EQ(form->Labels()->Lasso()->geometry(), view->geometry().adjusted(-3, -3, 3, 3));
+}
+
+TEST_F(LabelViewsTest, MarkingBringsTheLabelsPageForwardAndAnythingElseClearsTheMark) {
+  const auto tree = TreeDrag();
+  selected = regs[0];
+  ASSERT_TRUE(Drop(1, {50, 50}, *tree));
+  form->pcMnemo()->setCurrentIndex(0);
+  form->Labels()->Mark(regs[0]);
+  EXPECT_EQ(form->pcMnemo()->currentIndex(), 1);
+  EXPECT_EQ(form->Labels()->Lasso()->REG(), regs[0]);
+
+  for (TRootNode* other : {static_cast<TRootNode*>(regs[1]), channel, static_cast<TRootNode*>(nullptr)}) {
+    form->Labels()->Mark(regs[0]);
+    form->Labels()->Mark(other);
+    EXPECT_EQ(form->Labels()->Lasso()->REG(), nullptr);
+    EXPECT_FALSE(form->Labels()->Lasso()->isVisible());
+  }
+}
+
+TEST_F(LabelViewsTest, DeletingTheMarkedLabelFromItsMenuStopsItsRegisterAndClearsTheFrame) {
+  const auto tree = TreeDrag();
+  selected = regs[1];
+  ASSERT_TRUE(Drop(0, {60, 60}, *tree));
+  SETUP->SetDemo(true);
+  regs[1]->Update();
+  ASSERT_FALSE(regs[1]->DataList().isEmpty());
+  TLabelView* view = View(regs[1]);
+  ASSERT_EQ(form->Labels()->Lasso()->REG(), regs[1]);
+
+  RightClick(view);
+  QMenu* menu = form->PopupMenu1();
+  ASSERT_TRUE(menu->isVisible());
+  QTest::mouseClick(menu, Qt::LeftButton, Qt::NoModifier,
+                    menu->actionGeometry(form->actDeleteLabel).center());
+  EXPECT_EQ(regs[1]->ComponentCount(), 0);
+  EXPECT_FALSE(regs[1]->Enabled());
+  EXPECT_TRUE(regs[1]->DataList().isEmpty());
+  EXPECT_EQ(form->Labels()->Lasso()->REG(), nullptr);
+  EXPECT_FALSE(form->Labels()->Lasso()->isVisible());
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_TRUE(Page(0)->findChildren<TLabelView*>().isEmpty());
+
+  // Closed for configuration, the command does nothing.
+  ASSERT_TRUE(Drop(0, {60, 60}, *tree));
+  form->SetNetworkOpen(false);
+  RightClick(View(regs[1]));
+  EXPECT_FALSE(form->actDeleteLabel->isEnabled());
+  form->actDeleteLabel->trigger();
+  EXPECT_EQ(regs[1]->ComponentCount(), 1);
+  menu->hide();
+}
+
+TEST_F(LabelViewsTest, ALabelOfAPageThatIsGoneIsDestroyedAfterItsFirstRefresh) {
+  const auto tree = TreeDrag();
+  selected = regs[0];
+  ASSERT_TRUE(Drop(1, {50, 50}, *tree));
+  selected = regs[2];
+  ASSERT_TRUE(Drop(0, {10, 10}, *tree));
+  SaveNetworkState();
+  const QString lostName = regs[0]->Name(), keptName = regs[2]->Name();
+  regs.clear();  // the restore replaces the tree
+
+  // Restart with one page only: the label of the second page has nowhere to go.
+  form.reset();
+  SETUP->SetMNames({QStringLiteral("Котельная")});
+  SETUP->SetMFiles({Dir->filePath("a.png")});
+  ASSERT_TRUE(SaveTreeFile(*SETUP));
+  Open();
+  LoadNetworkState();
+  StopPoller();
+  auto* lost = dynamic_cast<TRegisterNode*>(FindNode(NET.get(), lostName));
+  auto* kept = dynamic_cast<TRegisterNode*>(FindNode(NET.get(), keptName));
+  ASSERT_NE(lost, nullptr);
+  ASSERT_NE(kept, nullptr);
+  ASSERT_NE(LabelOf(lost), nullptr);
+  ASSERT_NE(View(kept), nullptr);
+  EXPECT_EQ(View(kept)->parentWidget(), Page(0));
+
+  SETUP->SetDemo(true);
+  lost->Update();
+  kept->Update();
+  EXPECT_NE(LabelOf(lost), nullptr) << "not destroyed under the refresh that used it";
+  QApplication::processEvents();
+  EXPECT_EQ(LabelOf(lost), nullptr);
+  EXPECT_FALSE(lost->Enabled());
+  EXPECT_NE(LabelOf(kept), nullptr);
+  EXPECT_TRUE(kept->Enabled());
+}
+
+TEST_F(LabelViewsTest, LabelsComeBackAfterARestartWithTheirLookAndPlace) {
+  const auto tree = TreeDrag();
+  selected = regs[1];
+  ASSERT_TRUE(Drop(1, {77, 33}, *tree));
+  TLabelDisplay* label = LabelOf(regs[1]);
+  label->SetUnits(QStringLiteral("°C"));
+  label->SetPrefix(QStringLiteral("Температура ="));
+  label->SetColor(0x00FF00);
+  label->SetBorderStyle(sbsNone);
+  TFont font;
+  font.Assign(label->Font());
+  font.SetName(QStringLiteral("DejaVu Sans"));
+  font.SetSize(14);
+  font.SetColor(0x0000FF);
+  font.SetStyle(fsBold);
+  label->SetFont(font);
+  const QRect placed = View(regs[1])->geometry();
+  SaveNetworkState();
+  const QString name = regs[1]->Name();
+  regs.clear();  // the restore replaces the tree
+
+  // A new main window reads the state the old one left.
+  form.reset();
+  Open();
+  LoadNetworkState();
+  StopPoller();
+  auto* reg = dynamic_cast<TRegisterNode*>(FindNode(NET.get(), name));
+  ASSERT_NE(reg, nullptr);
+  TLabelDisplay* back = LabelOf(reg);
+  ASSERT_NE(back, nullptr);
+  TLabelView* view = form->Labels()->ViewOf(*back);
+  ASSERT_NE(view, nullptr);
+  EXPECT_EQ(view->parentWidget(), Page(1));
+  EXPECT_EQ(view->geometry(), placed);
+  EXPECT_EQ(view->text(), QStringLiteral("Температура =  °C"));
+  EXPECT_EQ(view->font().family(), QStringLiteral("DejaVu Sans"));
+  EXPECT_TRUE(view->font().bold());
+  EXPECT_EQ(view->palette().color(QPalette::Window), QColor(0, 255, 0));
+  EXPECT_EQ(view->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+  EXPECT_EQ(view->frameStyle(), QFrame::NoFrame);
+  EXPECT_TRUE(reg->Enabled());
+  SETUP->SetDemo(true);
+  reg->Update();
+  EXPECT_EQ(view->text(), QStringLiteral("Температура = %1 °C").arg(reg->LastStringData()));
+}
+
+}  // namespace
+}  // namespace vexa::test

@@ -1,0 +1,72 @@
+// Pictures of the label properties, X-Y and password windows for the documentation; taken only
+// when VEXA_SCREENSHOTS_DIR names the folder to write them to.
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QLineEdit>
+#include <QPixmap>
+#include <memory>
+
+#include "support/TestSupport.h"
+#include "ui/LabelPropertiesUnit.h"
+#include "ui/OperatorInput.h"
+#include "ui/PasswordUnit.h"
+#include "ui/PositionUnit.h"
+#include "ui/model/LabelDisplay.h"
+
+namespace vexa::test {
+namespace {
+
+class TToolWindowPictures : public TVexaTest {
+ protected:
+  void SetUp() override {
+    folder = qEnvironmentVariable("VEXA_SCREENSHOTS_DIR");
+    if (folder.isEmpty()) GTEST_SKIP() << "VEXA_SCREENSHOTS_DIR is not set";
+    TVexaTest::SetUp();
+    ASSERT_TRUE(QDir().mkpath(folder));
+    label = std::make_unique<TLabelDisplay>(nullptr);
+    label->SetPrefix(QStringLiteral("Температура ="));
+    label->SetValue(QStringLiteral("123,4"));
+    label->SetUnits(QStringLiteral("°C"));
+    TFont font;
+    font.Assign(label->Font());
+    font.SetName(QStringLiteral("DejaVu Sans"));
+    font.SetSize(10);
+    label->SetFont(font);
+  }
+
+  void Save(QWidget* w, const char* name) {
+    ProcessEventsFor(100);
+    const QString path = QDir(folder).filePath(QString::fromLatin1(name));
+    const QPixmap picture = w->grab();
+    EXPECT_EQ(picture.size(), w->size());
+    EXPECT_TRUE(picture.save(path, "PNG")) << path.toStdString();
+  }
+
+  QString folder;
+  std::unique_ptr<TLabelDisplay> label;
+};
+
+TEST_F(TToolWindowPictures, LabelPropertiesXYAndPassword) {
+  TLabelPropertiesForm properties;
+  properties.SetLabel(label.get());
+  ASSERT_TRUE(Activate(&properties));
+  Save(&properties, "label-properties.png");
+  properties.hide();
+
+  TPositionForm position;
+  position.SetLabel(label.get());
+  ASSERT_TRUE(Activate(&position));
+  Save(&position, "xy-window.png");
+  position.hide();
+
+  TPasswordDlg password;
+  ASSERT_TRUE(Activate(&password));
+  TypeText(password.edPassword, QStringLiteral("secret"));
+  Save(&password, "password.png");
+  password.hide();
+}
+
+}  // namespace
+}  // namespace vexa::test

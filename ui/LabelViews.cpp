@@ -1,0 +1,223 @@
+#include "ui/LabelViews.h"
+
+#include <QDropEvent>
+#include <QMenu>
+#include <QMimeData>
+#include <QTabWidget>
+#include <QTimer>
+
+#include "core/RegisterNode.h"
+#include "ui/Colors.h"
+#include "ui/LassoUnit.h"
+#include "ui/MnemoPages.h"
+
+namespace vexa {
+
+const QString TMnemoLabels::kNodeFormat = QStringLiteral("application/x-vexa-net-node");
+
+// --- TLabelView --------------------------------------------------------------------------------
+
+TLabelView::TLabelView(TLabelDisplay& label, QWidget* page) : QLabel(page), label_(&label) {
+  setObjectName(QStringLiteral("Label_") + (label.Owner() != nullptr ? label.Owner()->Name() : QString()));
+  setTextFormat(Qt::PlainText);
+  setAutoFillBackground(true);
+  setMargin(1);
+  setContextMenuPolicy(Qt::DefaultContextMenu);
+}
+
+void TLabelView::Mirror() {
+  if (label_ == nullptr || mirroring_) return;
+  mirroring_ = true;
+  const TFont& f = label_->Font();
+  QFont font(f.Name());
+  font.setPixelSize(std::max(1, std::abs(f.Height())));
+  font.setBold((f.Style() & fsBold) != 0);
+  font.setItalic((f.Style() & fsItalic) != 0);
+  font.setUnderline((f.Style() & fsUnderline) != 0);
+  font.setStrikeOut((f.Style() & fsStrikeOut) != 0);
+  setFont(font);
+  QPalette pal = palette();
+  pal.setColor(QPalette::Window, ToQColor(label_->Color()));
+  pal.setColor(QPalette::WindowText, ToQColor(f.Color()));
+  setPalette(pal);
+  switch (label_->BorderStyle()) {
+    case sbsNone:
+      setFrameStyle(QFrame::NoFrame);
+      break;
+    case sbsSingle:
+      setFrameStyle(QFrame::Box | QFrame::Plain);
+      break;
+    case sbsSunken:
+      setFrameStyle(QFrame::Panel | QFrame::Sunken);
+      break;
+  }
+  setLineWidth(1);
+  setText(label_->Caption());
+  // The label takes the size of its text; the model keeps it, as it is saved with the label.
+  adjustSize();
+  move(label_->Left(), label_->Top());
+  label_->SetWidth(width());
+  label_->SetHeight(height());
+  show();
+  raise();
+  mirroring_ = false;
+}
+
+void TLabelView::Forget() {
+  label_ = nullptr;
+  hide();
+  deleteLater();
+}
+
+void TLabelView::mouseDoubleClickEvent(QMouseEvent* event) {
+  QLabel::mouseDoubleClickEvent(event);
+  if (label_ != nullptr) Q_EMIT DoubleClicked(this);
+}
+
+void TLabelView::contextMenuEvent(QContextMenuEvent* event) {
+  if (label_ != nullptr) Q_EMIT PopupRequested(this, event->globalPos());
+  event->accept();
+}
+
+// --- TMnemoLabels ------------------------------------------------------------------------------
+
+TMnemoLabels::TMnemoLabels(QTabWidget* pcMnemo, QWidget* lassoRest)
+    : QObject(pcMnemo), pcMnemo_(pcMnemo), lasso_(new TLasso(lassoRest)) {
+  lasso_->ViewOf = [this](const TLabelDisplay& label) -> QWidget* { return ViewOf(label); };
+  for (int i = 0; i < pcMnemo_->count(); ++i) {
+    if (auto* page = qobject_cast<TMnemoPage*>(pcMnemo_->widget(i))) {
+      page->Picture()->setAcceptDrops(true);
+      page->Picture()->installEventFilter(this);
+    }
+  }
+  TLabelDisplay::Host() = this;
+}
+
+TMnemoLabels::~TMnemoLabels() {
+  if (TLabelDisplay::Host() == this) TLabelDisplay::Host() = nullptr;
+  // The labels outlive their views: they stay in the network tree.
+  for (TLabelDisplay* label : std::as_const(live_)) {
+    label->OnChange = nullptr;
+    label->SetOnPage(false);
+  }
+}
+
+TLabelView* TMnemoLabels::ViewOf(const TLabelDisplay& label) const {
+  return views_.value(const_cast<TLabelDisplay*>(&label)).data();
+}
+
+TLabelDisplay* TMnemoLabels::PopupLabel() const {
+  return live_.contains(popupLabel_) ? popupLabel_ : nullptr;
+}
+
+void TMnemoLabels::Attach(TLabelDisplay& label) {
+  live_.insert(&label);
+  TMnemoPage* page = FindMnemoPage(pcMnemo_, label.ParentName());
+  QPointer<TLabelView> view = views_.value(&label);
+  if (view != nullptr && view->parentWidget() != page) {
+    view->Forget();
+    views_.remove(&label);
+    view = nullptr;
+  }
+  label.SetOnPage(page != nullptr);
+  if (page == nullptr) {
+    label.OnChange = nullptr;
+    return;
+  }
+  if (view == nullptr) {
+    view = new TLabelView(label, page);
+    views_.insert(&label, view);
+    connect(view, &TLabelView::DoubleClicked, this, [this](TLabelView* v) {
+      if (v->Label() == nullptr) return;
+      PutLassoOnActivePage();
+      if (auto* reg = dynamic_cast<TRegisterNode*>(v->Label()->Owner())) Q_EMIT LabelDoubleClicked(reg);
+    });
+    connect(view, &TLabelView::PopupRequested, this, [this](TLabelView* v, QPoint at) {
+      popupLabel_ = v->Label();
+      if (Popup != nullptr) Popup->popup(at);
+    });
+  }
+  label.OnChange = [this](TLabelDisplay& changed) {
+    if (TLabelView* v = ViewOf(changed)) v->Mirror();
+    // The frame follows the label's new size.
+    if (lasso_->REG() != nullptr && lasso_->REG() == changed.Owner()) lasso_->SetREG(lasso_->REG());
+  };
+  view->Mirror();
+}
+
+void TMnemoLabels::Orphaned(TLabelDisplay& label) {
+  // Destroyed once the caller (a register's refresh) is done with it, if nothing else took it.
+  QTimer::singleShot(0, this, [this, target = &label] {
+    if (live_.contains(target)) delete target;
+  });
+}
+
+void TMnemoLabels::Destroying(TLabelDisplay& label) {
+  live_.remove(&label);
+  if (popupLabel_ == &label) popupLabel_ = nullptr;
+  label.OnChange = nullptr;
+  if (QPointer<TLabelView> view = views_.take(&label)) view->Forget();
+  if (lasso_->REG() != nullptr && LabelOf(lasso_->REG()) == &label) lasso_->SetREG(nullptr);
+}
+
+void TMnemoLabels::Mark(TRootNode* node) {
+  if (pcMnemo_->count() == 0) return;
+  const TLabelDisplay* label = LabelOf(node);
+  TMnemoPage* page = label != nullptr ? FindMnemoPage(pcMnemo_, label->ParentName()) : nullptr;
+  if (page == nullptr) {
+    lasso_->SetREG(nullptr);
+    return;
+  }
+  if (pcMnemo_->currentWidget() != page) pcMnemo_->setCurrentWidget(page);
+  lasso_->PutOn(page);
+  lasso_->SetREG(node);
+}
+
+void TMnemoLabels::ClearMark() {
+  lasso_->SetREG(nullptr);
+}
+
+void TMnemoLabels::PutLassoOnActivePage() {
+  lasso_->PutOn(pcMnemo_->currentWidget());
+}
+
+bool TMnemoLabels::CanDrop(const QDropEvent& event) const {
+  if (!DropsAllowed || !DropsAllowed() || !SelectedTreeNode) return false;
+  if (event.mimeData() == nullptr || !event.mimeData()->hasFormat(kNodeFormat)) return false;
+  return dynamic_cast<TRegisterNode*>(SelectedTreeNode()) != nullptr;
+}
+
+bool TMnemoLabels::eventFilter(QObject* watched, QEvent* event) {
+  auto* picture = qobject_cast<TMnemoPicture*>(watched);
+  if (picture == nullptr) return QObject::eventFilter(watched, event);
+  switch (event->type()) {
+    case QEvent::DragEnter:
+    case QEvent::DragMove: {
+      auto* e = static_cast<QDragMoveEvent*>(event);
+      if (CanDrop(*e))
+        e->acceptProposedAction();
+      else
+        e->ignore();
+      return true;
+    }
+    case QEvent::Drop: {
+      auto* e = static_cast<QDropEvent*>(event);
+      auto* page = qobject_cast<TMnemoPage*>(picture->parentWidget());
+      if (!CanDrop(*e) || page == nullptr) {
+        e->ignore();
+        return true;
+      }
+      auto* reg = dynamic_cast<TRegisterNode*>(SelectedTreeNode());
+      const QPoint at = picture->pos() + e->position().toPoint();
+      PlaceLabel(*reg, page->objectName(), at.x(), at.y());
+      PutLassoOnActivePage();
+      lasso_->SetREG(reg);
+      e->acceptProposedAction();
+      return true;
+    }
+    default:
+      return QObject::eventFilter(watched, event);
+  }
+}
+
+}  // namespace vexa

@@ -1,0 +1,98 @@
+#pragma once
+// The value labels on the diagram pages: a widget per label that mirrors its model, the program's
+// one lasso, and the drops of registers from the network tree onto the pictures.
+
+#include <QLabel>
+#include <QPointer>
+#include <QSet>
+#include <functional>
+
+#include "ui/model/LabelDisplay.h"
+
+class QMenu;
+class QTabWidget;
+
+namespace vexa {
+
+class TLasso;
+class TRootNode;
+
+// One label on its page: text, font, colours and frame of the model, sized to its text.
+class TLabelView : public QLabel {
+  Q_OBJECT
+ public:
+  TLabelView(TLabelDisplay& label, QWidget* page);
+
+  TLabelDisplay* Label() const { return label_; }
+  // Shows the model's state; the size the text takes goes back into the model.
+  void Mirror();
+  // The model is going: the view forgets it and goes too, later, since it may be in one of its
+  // own event handlers now.
+  void Forget();
+
+ Q_SIGNALS:
+  void DoubleClicked(TLabelView* view);
+  void PopupRequested(TLabelView* view, QPoint globalPos);
+
+ protected:
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
+  void contextMenuEvent(QContextMenuEvent* event) override;
+
+ private:
+  TLabelDisplay* label_;
+  bool mirroring_ = false;
+};
+
+// The diagram side of the labels for the main window's pages.
+class TMnemoLabels : public QObject, public TLabelHost {
+  Q_OBJECT
+ public:
+  // The format the network tree's drags carry; only that tree makes it.
+  static const QString kNodeFormat;
+
+  // lassoRest: where the lasso waits while it marks nothing (the main window).
+  TMnemoLabels(QTabWidget* pcMnemo, QWidget* lassoRest);
+  ~TMnemoLabels() override;
+
+  TLasso* Lasso() const { return lasso_; }
+  TLabelView* ViewOf(const TLabelDisplay& label) const;
+
+  // Whether drops may create and move labels (the network is open for configuration).
+  std::function<bool()> DropsAllowed;
+  // The node selected in the network tree, whose drag is under way.
+  std::function<TRootNode*()> SelectedTreeNode;
+  // The menu a label's right click opens.
+  QMenu* Popup = nullptr;
+
+  // The label whose menu was opened last, while it lives.
+  TLabelDisplay* PopupLabel() const;
+  // The selection of a node in the network tree or a channel table: its label's page comes to
+  // the front and the lasso marks it; anything else leaves the lasso marking nothing.
+  void Mark(TRootNode* node);
+  // Nothing marked: the structure window or the main window closed.
+  void ClearMark();
+
+  // TLabelHost
+  void Attach(TLabelDisplay& label) override;
+  void Orphaned(TLabelDisplay& label) override;
+  void Destroying(TLabelDisplay& label) override;
+
+ Q_SIGNALS:
+  // A label was double-clicked: its register is to be shown in the network tree.
+  void LabelDoubleClicked(TRegisterNode* reg);
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  bool CanDrop(const class QDropEvent& event) const;
+  void PutLassoOnActivePage();
+
+  QTabWidget* pcMnemo_;
+  TLasso* lasso_;
+  QSet<TLabelDisplay*> live_;  // every label attached and not yet destroyed
+  QHash<TLabelDisplay*, QPointer<TLabelView>> views_;
+  TLabelDisplay* popupLabel_ = nullptr;
+};
+
+}  // namespace vexa

@@ -1,0 +1,42 @@
+#pragma once
+// "Введите пароль": the question that opens the network for configuration.
+
+#include <QDialog>
+#include <QString>
+
+class QLineEdit;
+class QPushButton;
+
+namespace vexa {
+
+class TMainForm;
+
+class TPasswordDlg : public QDialog {
+  Q_OBJECT
+ public:
+  static constexpr int kHelpContext = 14;
+  static constexpr int kClientWidth = 182;
+  static constexpr int kClientHeight = 65;
+
+  explicit TPasswordDlg(TMainForm* mainForm = nullptr, QWidget* parent = nullptr);
+  ~TPasswordDlg() override;
+
+  QString Password() const;
+
+  QLineEdit* edPassword = nullptr;
+  QPushButton* btOK = nullptr;
+  QPushButton* btCancel = nullptr;
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+};
+
+// The password accepted whatever the network's own password is.
+inline const QString kFixedPassword = QStringLiteral("418275");
+
+// Asks for the password with the main window's password dialog (a window of its own when the
+// main window has none, or there is no main window). True when the text typed is the network
+// password or the fixed one; a wrong one is told, a cancelled question is not.
+bool AskPassword(TMainForm* mainForm);
+
+}  // namespace vexa

@@ -1,0 +1,44 @@
+#include "ui/ToolWindowCount.h"
+
+#include <QEvent>
+#include <QWidget>
+
+#include "ui/MainUnit.h"
+
+namespace vexa {
+
+TToolWindowCount::TToolWindowCount(QWidget* window, TMainForm* mainForm)
+    : QObject(window), mainForm_(mainForm) {
+  window->installEventFilter(this);
+}
+
+TToolWindowCount::~TToolWindowCount() {
+  Adjust(false);
+}
+
+void TToolWindowCount::SetMainForm(TMainForm* mainForm) {
+  if (mainForm == mainForm_) return;
+  // A window that is open moves its count along with it.
+  const bool counted = counted_;
+  Adjust(false);
+  mainForm_ = mainForm;
+  if (counted) Adjust(true);
+}
+
+bool TToolWindowCount::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::Show) {
+    Adjust(true);
+  } else if (event->type() == QEvent::Hide && !event->spontaneous()) {
+    // A spontaneous hide is the window system minimising the window: it is still open.
+    Adjust(false);
+  }
+  return QObject::eventFilter(watched, event);
+}
+
+void TToolWindowCount::Adjust(bool shown) {
+  if (shown == counted_) return;
+  counted_ = shown;
+  if (mainForm_) mainForm_->AdjustToolWindowCount(shown ? +1 : -1);
+}
+
+}  // namespace vexa
