@@ -26,9 +26,12 @@
 #include "storage/StartUp.h"
 #include "ui/LabelPropertiesUnit.h"
 #include "ui/MainUnit.h"
+#include "ui/NetUnit.h"
 #include "ui/PasswordUnit.h"
 #include "ui/PositionUnit.h"
 #include "ui/RdWarnUnit.h"
+#include "ui/RegisterPropertiesUnit.h"
+#include "ui/RootPropertiesUnit.h"
 
 namespace vexa {
 
@@ -204,9 +207,9 @@ const std::vector<TProgram::TWindowStep>& TProgram::WindowSteps() {
   static const std::vector<TWindowStep> steps = {
       {"Vexa", &TProgram::CreateMain},
       {"Ждите ...", &TProgram::CreateWait},
-      {"Структура сети", nullptr},
-      {"Свойства узла", nullptr},
-      {"Свойства регистра", nullptr},
+      {"Структура сети", &TProgram::CreateNetTree},
+      {"Свойства узла", &TProgram::CreateNodeProperties},
+      {"Свойства регистра", &TProgram::CreateRegisterProperties},
       {"Свойства ярлыка", &TProgram::CreateLabelProperties},
       {"X-Y", &TProgram::CreatePosition},
       {"Архив отчетов", nullptr},
@@ -277,6 +280,18 @@ W* TProgram::Keep(std::unique_ptr<W> window) {
   W* w = window.get();
   windows_.push_back(std::move(window));
   return w;
+}
+
+void TProgram::CreateNetTree() {
+  mainForm_->SetWindow(TWindowRole::NetTree, Keep(std::make_unique<TNetForm>(mainForm_.get())));
+}
+
+void TProgram::CreateNodeProperties() {
+  mainForm_->SetWindow(TWindowRole::NodeProperties, Keep(std::make_unique<TRootPropertiesForm>()));
+}
+
+void TProgram::CreateRegisterProperties() {
+  mainForm_->SetWindow(TWindowRole::RegisterProperties, Keep(std::make_unique<TRegisterPropertiesForm>()));
 }
 
 void TProgram::CreateLabelProperties() {

@@ -100,6 +100,9 @@ class TProgram : public QObject {
   static const std::vector<TWindowStep>& WindowSteps();
   void CreateMain();
   void CreateWait();
+  void CreateNetTree();
+  void CreateNodeProperties();
+  void CreateRegisterProperties();
   void CreateLabelProperties();
   void CreatePosition();
   void CreatePassword();

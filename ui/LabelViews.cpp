@@ -10,10 +10,11 @@
 #include "ui/Colors.h"
 #include "ui/LassoUnit.h"
 #include "ui/MnemoPages.h"
+#include "ui/NetUnit.h"
 
 namespace vexa {
 
-const QString TMnemoLabels::kNodeFormat = QStringLiteral("application/x-vexa-net-node");
+const QString TMnemoLabels::kNodeFormat = QString::fromLatin1(TNetForm::kNodeMimeType);
 
 // --- TLabelView --------------------------------------------------------------------------------
 

@@ -47,7 +47,8 @@ class TLabelView : public QLabel {
 class TMnemoLabels : public QObject, public TLabelHost {
   Q_OBJECT
  public:
-  // The format the network tree's drags carry; only that tree makes it.
+  // The format the network tree's drags carry; only that tree makes it, so a drag that carries
+  // it comes from there.
   static const QString kNodeFormat;
 
   // lassoRest: where the lasso waits while it marks nothing (the main window).

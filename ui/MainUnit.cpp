@@ -33,6 +33,7 @@
 #include "ui/LabelViews.h"
 #include "ui/LassoUnit.h"
 #include "ui/MnemoPages.h"
+#include "ui/NetUnit.h"
 #include "ui/PositionUnit.h"
 
 namespace vexa {
@@ -289,7 +290,24 @@ QString TMainForm::ProgramState() const {
 
 void TMainForm::SetWindow(TWindowRole role, QWidget* window) {
   windows_.at(static_cast<size_t>(role)) = window;
+  if (auto* net = qobject_cast<TNetForm*>(window); net != nullptr && role == TWindowRole::NetTree)
+    ConnectNetTree(net);
   UpdateCommands();
+}
+
+void TMainForm::ConnectNetTree(TNetForm* net) {
+  // Selecting a register marks its label; the drop reads the register the tree's drag is of.
+  connect(net, &TNetForm::NodeSelected, labels_, &TMnemoLabels::Mark);
+  connect(net, &TNetForm::Closed, labels_, &TMnemoLabels::ClearMark);
+  labels_->SelectedTreeNode = [net = QPointer<TNetForm>(net)]() -> TRootNode* {
+    return net ? net->SelectedNode() : nullptr;
+  };
+  // The items refer to nodes a restore has replaced.
+  connect(this, &TMainForm::StateRestored, net, &TNetForm::Rebuild);
+  connect(labels_, &TMnemoLabels::LabelDoubleClicked, net, [this, net](TRegisterNode* reg) {
+    OpenNear(TWindowRole::NetTree, 48, 48);
+    net->SelectNode(reg);
+  });
 }
 
 QWidget* TMainForm::Window(TWindowRole role) const {

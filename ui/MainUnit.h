@@ -21,6 +21,7 @@ class QToolBar;
 namespace vexa {
 
 class TMnemoLabels;
+class TNetForm;
 
 // The secondary windows the main window opens; each is registered when it has been created.
 enum class TWindowRole {
@@ -139,6 +140,7 @@ class TMainForm : public QMainWindow {
   void DeleteLabelCommand();
   // "X-Y" and "Свойства ярлыка" for the label whose menu was opened.
   void LabelWindowCommand(TWindowRole role);
+  void ConnectNetTree(TNetForm* net);
   void HelpCommand();
   void AboutCommand();
   void OpenShellUrl(const QString& url);

@@ -11,6 +11,7 @@
 #include <QMimeData>
 #include <QTabWidget>
 #include <QTest>
+#include <QTreeWidget>
 
 #include "core/ExecuterUnit.h"
 #include "core/Globals.h"
@@ -22,6 +23,7 @@
 #include "ui/LassoUnit.h"
 #include "ui/MainUnit.h"
 #include "ui/MnemoPages.h"
+#include "ui/NetUnit.h"
 
 namespace vexa::test {
 namespace {
@@ -318,6 +320,49 @@ TEST_F(LabelViewsTest, LabelsComeBackAfterARestartWithTheirLookAndPlace) {
   SETUP->SetDemo(true);
   reg->Update();
   EXPECT_EQ(view->text(), QStringLiteral("Температура = %1 °C").arg(reg->LastStringData()));
+}
+
+// The structure window as the drag source: the operator clicks a register in its tree, drags it
+// onto a page, selects it again to find its label, and double-clicks the label to find it there.
+TEST_F(LabelViewsTest, TheStructureWindowsTreeDragsRegistersAndFollowsTheirLabels) {
+  TNetForm net(form.get());
+  form->SetWindow(TWindowRole::NetTree, &net);
+  form->actNetTree->trigger();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&net));
+  QTreeWidget* tree = net.TreeView();
+  tree->expandAll();
+  auto* item = static_cast<QTreeWidgetItem*>(regs[2]->PData());
+  ASSERT_NE(item, nullptr);
+  const QRect at = tree->visualItemRect(item);
+  QTest::mouseClick(tree->viewport(), Qt::LeftButton, Qt::NoModifier, at.center());
+  ASSERT_EQ(net.SelectedNode(), regs[2]);
+
+  // What the tree's own drag carries: the model's data for its selection.
+  std::unique_ptr<QMimeData> mime(tree->model()->mimeData(tree->selectionModel()->selectedIndexes()));
+  ASSERT_TRUE(Drop(1, {90, 40}, *mime));
+  ASSERT_NE(View(regs[2]), nullptr);
+  EXPECT_EQ(View(regs[2])->parentWidget(), Page(1));
+
+  // Another page in front; selecting the register in the tree brings its label's page back.
+  form->pcMnemo()->setCurrentIndex(0);
+  form->Labels()->ClearMark();
+  auto* other = static_cast<QTreeWidgetItem*>(regs[0]->PData());
+  QTest::mouseClick(tree->viewport(), Qt::LeftButton, Qt::NoModifier, tree->visualItemRect(other).center());
+  QTest::mouseClick(tree->viewport(), Qt::LeftButton, Qt::NoModifier, at.center());
+  EXPECT_EQ(form->pcMnemo()->currentIndex(), 1);
+  EXPECT_EQ(form->Labels()->Lasso()->REG(), regs[2]);
+
+  // The label's double-click shows the register in the tree.
+  QTest::mouseClick(tree->viewport(), Qt::LeftButton, Qt::NoModifier, tree->visualItemRect(other).center());
+  net.close();
+  QTest::mouseDClick(View(regs[2]), Qt::LeftButton);
+  EXPECT_TRUE(net.isVisible());
+  EXPECT_EQ(net.SelectedNode(), regs[2]);
+  EXPECT_EQ(form->Labels()->Lasso()->REG(), regs[2]);
+
+  // Closing the window clears the mark.
+  net.close();
+  EXPECT_EQ(form->Labels()->Lasso()->REG(), nullptr);
 }
 
 }  // namespace

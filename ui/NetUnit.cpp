@@ -1,0 +1,247 @@
+#include "ui/NetUnit.h"
+
+#include <QAction>
+#include <QHideEvent>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QScreen>
+#include <QShowEvent>
+#include <QSplitter>
+#include <QToolBar>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include "core/Globals.h"
+#include "core/RegisterNode.h"
+#include "core/Services.h"
+#include "storage/TreeFiles.h"
+#include "ui/HelpUnit.h"
+#include "ui/ImageList.h"
+#include "ui/MainUnit.h"
+#include "ui/NodeViews.h"
+#include "ui/RegisterPropertiesUnit.h"
+#include "ui/RootPropertiesUnit.h"
+#include "ui/ToolWindowCount.h"
+#include "ui/model/NetRules.h"
+
+namespace vexa {
+
+namespace {
+
+const QString kNoComments = QStringLiteral("Комментарии");
+constexpr int kSplitterMinimum = 50;
+
+// The tree adds the dragged node's name to what a tree item drag carries, so a drop target knows
+// the node without looking into this window.
+class TNetTreeView : public QTreeWidget {
+ public:
+  using QTreeWidget::QTreeWidget;
+
+ protected:
+  QStringList mimeTypes() const override {
+    return QTreeWidget::mimeTypes() << QString::fromLatin1(TNetForm::kNodeMimeType);
+  }
+  QMimeData* mimeData(const QList<QTreeWidgetItem*>& items) const override {
+    QMimeData* data = QTreeWidget::mimeData(items);
+    if (data != nullptr && !items.isEmpty())
+      if (const TRootNode* node = ItemNode(items.first()))
+        data->setData(QString::fromLatin1(TNetForm::kNodeMimeType), node->Name().toUtf8());
+    return data;
+  }
+};
+
+}  // namespace
+
+TNetForm::TNetForm(TMainForm* mainForm, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::WindowStaysOnTopHint), mainForm_(mainForm) {
+  setObjectName(QStringLiteral("NetForm"));
+  setWindowTitle(QStringLiteral("Структура сети"));
+  setWindowIcon(ImageIcon(iiTREE));
+  new TToolWindowCount(this, mainForm);  // owned by the window
+
+  toolBar_ = new QToolBar(this);
+  toolBar_->setObjectName(QStringLiteral("ToolBar1"));
+  toolBar_->setIconSize(QSize(16, 16));
+  actSave = toolBar_->addAction(ImageIcon(iiSAVE), QStringLiteral("Сохранить"));
+  actSave->setObjectName(QStringLiteral("actSave"));
+  actProperties = toolBar_->addAction(ImageIcon(iiEDIT), QStringLiteral("Редактор свойств"));
+  actProperties->setObjectName(QStringLiteral("actProperties"));
+
+  tvNet_ = new TNetTreeView(this);
+  tvNet_->setObjectName(QStringLiteral("tvNet"));
+  tvNet_->setHeaderHidden(true);
+  tvNet_->setColumnCount(1);
+  tvNet_->setSelectionMode(QAbstractItemView::SingleSelection);
+  tvNet_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  tvNet_->setDragEnabled(true);
+  tvNet_->setDragDropMode(QAbstractItemView::DragOnly);
+  tvNet_->setMinimumHeight(kSplitterMinimum);
+
+  meComments_ = new QPlainTextEdit(kNoComments, this);
+  meComments_->setObjectName(QStringLiteral("meComments"));
+  meComments_->setReadOnly(true);
+  meComments_->setMinimumHeight(kSplitterMinimum);
+  QPalette palette = meComments_->palette();
+  palette.setColor(QPalette::Base, palette.color(QPalette::Midlight));
+  meComments_->setPalette(palette);
+
+  splitter_ = new QSplitter(Qt::Vertical, this);
+  splitter_->setChildrenCollapsible(false);
+  splitter_->addWidget(tvNet_);
+  splitter_->addWidget(meComments_);
+  splitter_->setStretchFactor(0, 1);
+  splitter_->setStretchFactor(1, 0);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+  layout->addWidget(toolBar_);
+  layout->addWidget(splitter_, 1);
+
+  resize(kWidth, kHeight);
+  splitter_->setSizes({kHeight - kCommentsHeight, kCommentsHeight});
+
+  connect(actSave, &QAction::triggered, this, &TNetForm::SaveClick);
+  connect(actProperties, &QAction::triggered, this, &TNetForm::PropertiesClick);
+  connect(tvNet_, &QTreeWidget::currentItemChanged, this,
+          [this](QTreeWidgetItem* current) { CurrentChanged(current); });
+  connect(tvNet_, &QTreeWidget::itemDoubleClicked, this, [this] { PropertiesClick(); });
+  if (mainForm != nullptr)
+    connect(mainForm, &TMainForm::NetworkOpenChanged, this, &TNetForm::NetworkOpenChanged);
+  NetworkOpenChanged(NetworkOpen());
+
+  InstallHelpShortcut(this, kHelpContext);
+}
+
+TNetForm::~TNetForm() = default;
+
+TMainForm* TNetForm::MainForm() const {
+  return static_cast<TMainForm*>(mainForm_.data());
+}
+
+bool TNetForm::NetworkOpen() const {
+  return MainForm() != nullptr && MainForm()->NetworkOpen();
+}
+
+void TNetForm::NetworkOpenChanged(bool open) {
+  toolBar_->setVisible(open);
+}
+
+TRootNode* TNetForm::SelectedNode() const {
+  return ItemNode(tvNet_->currentItem());
+}
+
+void TNetForm::SelectNode(TRootNode* node) {
+  QTreeWidgetItem* item = NodeItem(tvNet_, node);
+  if (item == nullptr) return;
+  if (tvNet_->currentItem() == item)
+    ShowSelection(item);
+  else
+    tvNet_->setCurrentItem(item);
+  tvNet_->scrollToItem(item);
+}
+
+void TNetForm::Rebuild() {
+  const bool hadSelection = tvNet_->currentItem() != nullptr;
+  {
+    // The old items may refer to nodes that no longer exist: nothing may look at them on the way.
+    const QSignalBlocker blocker(tvNet_);
+    BuildTreeView(tvNet_, NET.get());
+    tvNet_->setCurrentItem(nullptr);
+  }
+  if (hadSelection) ShowSelection(nullptr);
+}
+
+void TNetForm::CurrentChanged(QTreeWidgetItem* current) {
+  ShowSelection(current);
+}
+
+void TNetForm::ShowSelection(QTreeWidgetItem* item) {
+  TRootNode* node = ItemNode(item);
+  meComments_->setPlainText(node != nullptr ? node->Comments() : kNoComments);
+  Q_EMIT NodeSelected(node);
+}
+
+void TNetForm::SaveClick() {
+  TBusyCursor busy;
+  SaveTreeFile(*NET);
+}
+
+void TNetForm::PropertiesClick() {
+  if (!NetworkOpen()) return;
+  QTreeWidgetItem* item = tvNet_->currentItem();
+  TRootNode* node = ItemNode(item);
+  if (node == nullptr) return;
+  // A rebuild while the dialog is up would free the item (and perhaps the node): the index tells.
+  const QPersistentModelIndex index = tvNet_->indexFromItem(item);
+  bool accepted = false;
+  switch (PropertiesDialogForLevel(ItemLevel(item))) {
+    case TPropertiesDialog::Node: {
+      TRootPropertiesForm* dialog = NodeDialog();
+      dialog->SetNode(node);
+      PlaceBeside(dialog);
+      accepted = dialog->exec() == QDialog::Accepted;
+      break;
+    }
+    case TPropertiesDialog::Register:
+      if (auto* reg = dynamic_cast<TRegisterNode*>(node)) {
+        TRegisterPropertiesForm* dialog = RegisterDialog();
+        dialog->SetRegister(reg);
+        PlaceBeside(dialog);
+        accepted = dialog->exec() == QDialog::Accepted;
+      }
+      break;
+    case TPropertiesDialog::None:
+      break;
+  }
+  if (!index.isValid()) return;
+  item = tvNet_->itemFromIndex(index);
+  if (accepted) item->setText(0, node->Caption());
+  if (QTreeWidgetItem* current = tvNet_->currentItem()) ShowSelection(current);
+}
+
+// The main window's dialogs when it has them, else this window's own.
+TRootPropertiesForm* TNetForm::NodeDialog() {
+  if (MainForm() != nullptr)
+    if (auto* shared = qobject_cast<TRootPropertiesForm*>(MainForm()->Window(TWindowRole::NodeProperties)))
+      return shared;
+  if (ownNodeDialog_ == nullptr) ownNodeDialog_ = new TRootPropertiesForm(this);
+  return ownNodeDialog_;
+}
+
+TRegisterPropertiesForm* TNetForm::RegisterDialog() {
+  if (MainForm() != nullptr)
+    if (auto* shared =
+            qobject_cast<TRegisterPropertiesForm*>(MainForm()->Window(TWindowRole::RegisterProperties)))
+      return shared;
+  if (ownRegisterDialog_ == nullptr) ownRegisterDialog_ = new TRegisterPropertiesForm(this);
+  return ownRegisterDialog_;
+}
+
+void TNetForm::PlaceBeside(QWidget* dialog) const {
+  const QScreen* s = screen();
+  const QRect area = s != nullptr ? s->geometry() : QRect(0, 0, 1 << 20, 1 << 20);
+  QSize outer = dialog->frameGeometry().size();
+  // A window never shown has no frame yet: it will get one like this window's.
+  if (outer == dialog->size()) outer += frameGeometry().size() - size();
+  dialog->move(PlaceBesideWindow(frameGeometry(), outer, area));
+}
+
+void TNetForm::showEvent(QShowEvent* event) {
+  if (!event->spontaneous() && !open_) {
+    open_ = true;
+    Rebuild();
+  }
+  QWidget::showEvent(event);
+}
+
+void TNetForm::hideEvent(QHideEvent* event) {
+  // A spontaneous hide is the window being minimised: it is still open.
+  if (!event->spontaneous() && open_) {
+    open_ = false;
+    Q_EMIT Closed();
+  }
+  QWidget::hideEvent(event);
+}
+
+}  // namespace vexa

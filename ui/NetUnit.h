@@ -1,0 +1,83 @@
+#pragma once
+// TNetForm: the network structure window. It shows the network tree, the comments of the selected
+// node, is where registers are dragged from onto the diagrams and templates, and opens the property
+// dialogs of the nodes while the network is open for configuration.
+
+#include <QPointer>
+#include <QWidget>
+
+#include "core/RootNode.h"
+
+class QAction;
+class QPlainTextEdit;
+class QSplitter;
+class QToolBar;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+namespace vexa {
+
+class TMainForm;
+class TRegisterPropertiesForm;
+class TRootPropertiesForm;
+
+class TNetForm : public QWidget {
+  Q_OBJECT
+ public:
+  static constexpr int kHelpContext = 3;
+  static constexpr int kWidth = 217;
+  static constexpr int kHeight = 350;
+  static constexpr int kCommentsHeight = 72;
+  // A dragged item carries the node's component name in this format.
+  static constexpr const char* kNodeMimeType = "application/x-vexa-net-node";
+
+  explicit TNetForm(TMainForm* mainForm = nullptr, QWidget* parent = nullptr);
+  ~TNetForm() override;
+
+  QTreeWidget* TreeView() const { return tvNet_; }
+  // The node of the current item, or null.
+  TRootNode* SelectedNode() const;
+  // Makes the node's item current and scrolls to it; the selection handling runs also when it was
+  // current already. A node not shown in the tree selects nothing.
+  void SelectNode(TRootNode* node);
+  // Shows the network tree as it is now. Must run after anything replaced the tree's nodes.
+  void Rebuild();
+
+  QToolBar* ToolBar() const { return toolBar_; }
+  QPlainTextEdit* CommentsField() const { return meComments_; }
+  QSplitter* Splitter() const { return splitter_; }
+  QAction* actSave = nullptr;
+  QAction* actProperties = nullptr;
+
+ Q_SIGNALS:
+  // The current item changed, or a properties command ended with an item current (null: none).
+  void NodeSelected(vexa::TRootNode* node);
+  void Closed();
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void hideEvent(QHideEvent* event) override;
+
+ private:
+  TMainForm* MainForm() const;
+  bool NetworkOpen() const;
+  void NetworkOpenChanged(bool open);
+  void CurrentChanged(QTreeWidgetItem* current);
+  void ShowSelection(QTreeWidgetItem* item);
+  void SaveClick();
+  void PropertiesClick();
+  TRootPropertiesForm* NodeDialog();
+  TRegisterPropertiesForm* RegisterDialog();
+  void PlaceBeside(QWidget* dialog) const;
+
+  QPointer<QObject> mainForm_;  // a TMainForm
+  QToolBar* toolBar_ = nullptr;
+  QTreeWidget* tvNet_ = nullptr;
+  QSplitter* splitter_ = nullptr;
+  QPlainTextEdit* meComments_ = nullptr;
+  QPointer<TRootPropertiesForm> ownNodeDialog_;
+  QPointer<TRegisterPropertiesForm> ownRegisterDialog_;
+  bool open_ = false;  // shown and not yet closed (minimised counts as open)
+};
+
+}  // namespace vexa

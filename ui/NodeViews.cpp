@@ -1,0 +1,74 @@
+#include "ui/NodeViews.h"
+
+#include <QTreeWidget>
+#include <QTreeWidgetItemIterator>
+
+#include "core/RootNode.h"
+#include "ui/ImageList.h"
+
+namespace vexa {
+
+namespace {
+
+constexpr int kNodeRole = Qt::UserRole;
+
+void Link(QTreeWidgetItem* item, TRootNode* node) {
+  item->setText(0, node->Caption());
+  item->setIcon(0, ImageIcon(node->ImageIndex()));
+  item->setData(0, kNodeRole, QVariant::fromValue(reinterpret_cast<quintptr>(node)));
+  node->SetPData(item);
+}
+
+void AddChildren(QTreeWidgetItem* parent, TRootNode* node) {
+  for (int i = 0; i < node->ComponentCount(); ++i) {
+    auto* child = dynamic_cast<TRootNode*>(node->Component(i));
+    if (child == nullptr || !child->Visible()) continue;
+    auto* item = new QTreeWidgetItem(parent);
+    Link(item, child);
+    AddChildren(item, child);
+  }
+}
+
+}  // namespace
+
+void BuildTreeView(QTreeWidget* view, TRootNode* root) {
+  view->clear();
+  if (root == nullptr) return;
+  auto* top = new QTreeWidgetItem(view);
+  Link(top, root);
+  AddChildren(top, root);
+  top->setExpanded(true);
+}
+
+void BuildListView(QTreeWidget* view, TRootNode* root) {
+  view->clear();
+  if (root == nullptr) return;
+  for (int i = 0; i < root->ComponentCount(); ++i) {
+    auto* node = dynamic_cast<TRootNode*>(root->Component(i));
+    if (node == nullptr) continue;
+    auto* item = new QTreeWidgetItem(view);
+    Link(item, node);
+    item->setText(1, QStringLiteral("0"));
+  }
+}
+
+TRootNode* ItemNode(const QTreeWidgetItem* item) {
+  if (item == nullptr) return nullptr;
+  return reinterpret_cast<TRootNode*>(item->data(0, kNodeRole).value<quintptr>());
+}
+
+QTreeWidgetItem* NodeItem(const QTreeWidget* view, const TRootNode* node) {
+  if (view == nullptr || node == nullptr || node->PData() == nullptr) return nullptr;
+  // Compared as addresses only: PData is not dereferenced before it is known to be an item here.
+  for (QTreeWidgetItemIterator it(const_cast<QTreeWidget*>(view)); *it != nullptr; ++it)
+    if (*it == node->PData()) return ItemNode(*it) == node ? *it : nullptr;
+  return nullptr;
+}
+
+int ItemLevel(const QTreeWidgetItem* item) {
+  int level = 0;
+  for (const QTreeWidgetItem* p = item ? item->parent() : nullptr; p != nullptr; p = p->parent()) ++level;
+  return level;
+}
+
+}  // namespace vexa

@@ -1,0 +1,32 @@
+#pragma once
+// Tree and list views of nodes. An item keeps its node in its data and the node keeps its item in
+// PData, so a window can go from a click to the node and from a node to its item.
+
+class QTreeWidget;
+class QTreeWidgetItem;
+
+namespace vexa {
+
+class TRootNode;
+
+// Rebuilds the view as the tree under root: one item per visible node, in ownership order (value
+// labels and invisible nodes are left out with everything below them); the top item is expanded.
+// With no root the view is only emptied.
+void BuildTreeView(QTreeWidget* view, TRootNode* root);
+
+// Rebuilds the view as a list of root's child nodes, one row each: caption, image, and "0" in the
+// second column. With no root the view is only emptied.
+void BuildListView(QTreeWidget* view, TRootNode* root);
+
+// The node an item of either view shows; null for none.
+TRootNode* ItemNode(const QTreeWidgetItem* item);
+
+// The node's item in this view, found through its PData. Null when the node's PData belongs to no
+// item of this view (another view was built since, or this one was rebuilt without the node): a
+// node never clears its PData, so it may point at an item that no longer exists.
+QTreeWidgetItem* NodeItem(const QTreeWidget* view, const TRootNode* node);
+
+// Depth of an item: 0 for a top-level item.
+int ItemLevel(const QTreeWidgetItem* item);
+
+}  // namespace vexa

@@ -1,0 +1,78 @@
+#pragma once
+// TRegisterPropertiesForm: a register's caption, comments, chart settings, polling interval and
+// number of decimals. The decimals take effect at once, also when the dialog is then cancelled.
+
+#include <QDialog>
+#include <QString>
+
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QSpinBox;
+class QTabWidget;
+
+namespace vexa {
+
+class TColorSwatch;
+class TRegisterNode;
+
+class TRegisterPropertiesForm : public QDialog {
+  Q_OBJECT
+ public:
+  static constexpr int kHelpContext = 5;
+  static constexpr int kClientWidth = 184;
+  static constexpr int kClientHeight = 240;
+
+  explicit TRegisterPropertiesForm(QWidget* parent = nullptr);
+
+  // The register the dialog edits; its values are loaded at once and again when shown.
+  void SetRegister(TRegisterNode* reg);
+  TRegisterNode* Register() const { return reg_; }
+
+  // The fields as the dialog shows them. SetDigits, like the operator's arrows, stores the register's
+  // Digits at once.
+  int Zero() const;
+  void SetZero(int value);
+  int Notch() const;
+  void SetNotch(int value);
+  int PenWidth() const;
+  void SetPenWidth(int value);
+  int PenColor() const;
+  void SetPenColor(int value);
+  int Digits() const;
+  void SetDigits(int value);
+  int LoggingInterval() const;
+  void SetLoggingInterval(int value);
+  QString Comments() const;
+  void SetComments(const QString& value);
+  QString RCaption() const;
+  void SetRCaption(const QString& value);
+
+  QLineEdit* edName = nullptr;
+  QTabWidget* pcPages = nullptr;
+  QPlainTextEdit* meComments = nullptr;
+  QLabel* lbFullScale = nullptr;
+  QSpinBox* seNotch = nullptr;
+  QSpinBox* seZero = nullptr;
+  QSpinBox* sePenWidth = nullptr;
+  TColorSwatch* shPenColor = nullptr;
+  QSpinBox* seLoggingInterval = nullptr;
+  QSpinBox* seDigits = nullptr;
+  QPushButton* btOK = nullptr;
+  QPushButton* btCancel = nullptr;
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  void Load();
+  void UpdateFullScale();
+  void DigitsChange(int value);
+  void OkClick();
+
+  TRegisterNode* reg_ = nullptr;
+  bool loading_ = false;
+};
+
+}  // namespace vexa
