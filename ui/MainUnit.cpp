@@ -154,6 +154,12 @@ void TMainForm::CreateMenus() {
   popupMenu1_->addSeparator();
   actDeleteLabel = popupMenu1_->addAction(QStringLiteral("Удалить"));
   connect(actDeleteLabel, &QAction::triggered, this, &TMainForm::DeleteLabelCommand);
+  connect(actHistory, &QAction::triggered, this, [this] {
+    if (TLabelDisplay* label = labels_->PopupLabel(); label != nullptr && ShowHistory) ShowHistory(*label);
+  });
+  connect(actPrint, &QAction::triggered, this, [this] {
+    if (TLabelDisplay* label = labels_->PopupLabel(); label != nullptr && PrintHistory) PrintHistory(*label);
+  });
   connect(actXY, &QAction::triggered, this, [this] { LabelWindowCommand(TWindowRole::XY); });
   connect(actLabelProperties, &QAction::triggered, this,
           [this] { LabelWindowCommand(TWindowRole::LabelProperties); });
@@ -277,6 +283,10 @@ void TMainForm::UpdateCommands() {
   actXY->setEnabled(networkOpen_ && exists(TWindowRole::XY));
   actLabelProperties->setEnabled(networkOpen_ && exists(TWindowRole::LabelProperties));
   actDeleteLabel->setEnabled(networkOpen_);
+  // The commands that only look do not need the network open, only their windows.
+  actHistory->setEnabled(ShowHistory != nullptr);
+  actPrint->setEnabled(PrintHistory != nullptr);
+  actChannel->setEnabled(exists(TWindowRole::Channel));
 }
 
 void TMainForm::ShowProgramState(const QString& text) {

@@ -20,6 +20,7 @@ class QToolBar;
 
 namespace vexa {
 
+class TLabelDisplay;
 class TMnemoLabels;
 class TNetForm;
 
@@ -71,6 +72,9 @@ class TMainForm : public QMainWindow {
   // The later commands that have no window of their own.
   std::function<bool()> AskPassword;             // the password question; true opens the network
   std::function<void()> SaveNetworkDescription;  // the export of the network description
+  // The label's history chart and its printout; the commands stay disabled until they are given.
+  std::function<void(TLabelDisplay&)> ShowHistory;
+  std::function<void(TLabelDisplay&)> PrintHistory;
 
   // Places a window near a point of the active page (of pcMnemo when there is none), then shows it.
   void ShowNearPage(QWidget* window, int x, int y);

@@ -154,6 +154,12 @@ TEST_F(TMainFormTest, NetworkOpenGatesTheConfigurationCommandsAndTheKey) {
   form->SetWindow(TWindowRole::LabelProperties, &labelProps);
   int exports = 0;
   form->SaveNetworkDescription = [&] { ++exports; };
+  // The commands that only look are there once their windows are.
+  for (QAction* a : {form->actHistory, form->actPrint, form->actChannel}) EXPECT_FALSE(a->isEnabled());
+  QDialog channel;
+  form->SetWindow(TWindowRole::Channel, &channel);
+  form->ShowHistory = [](TLabelDisplay&) {};
+  form->PrintHistory = [](TLabelDisplay&) {};
   form->show();
   auto changed = Watch(form.get(), &TMainForm::NetworkOpenChanged);
   form->SetNetworkOpen(false);
