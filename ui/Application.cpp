@@ -32,6 +32,7 @@
 #include "ui/RdWarnUnit.h"
 #include "ui/RegisterPropertiesUnit.h"
 #include "ui/RootPropertiesUnit.h"
+#include "ui/SetupUnit.h"
 
 namespace vexa {
 
@@ -221,7 +222,7 @@ const std::vector<TProgram::TWindowStep>& TProgram::WindowSteps() {
       {"Введите пароль", &TProgram::CreatePassword},
       {"Канал", nullptr},
       // Restores the settings, opens the port and restores the network state.
-      {"Настройка параметров сети", &TProgram::RunSetupWork},
+      {"Настройка параметров сети", &TProgram::CreateSetup},
       {"Шаблоны каналов", nullptr},
   };
   return steps;
@@ -306,6 +307,11 @@ void TProgram::CreatePosition() {
 void TProgram::CreatePassword() {
   mainForm_->SetWindow(TWindowRole::Password, Keep(std::make_unique<TPasswordDlg>(mainForm_.get())));
   mainForm_->AskPassword = [main = mainForm_.get()] { return vexa::AskPassword(main); };
+}
+
+void TProgram::CreateSetup() {
+  mainForm_->SetWindow(TWindowRole::Setup, Keep(std::make_unique<TSetupForm>(mainForm_.get())));
+  RunSetupWork();
 }
 
 void TProgram::CreateWait() {

@@ -106,6 +106,8 @@ class TProgram : public QObject {
   void CreateLabelProperties();
   void CreatePosition();
   void CreatePassword();
+  // The settings window; its creation step restores the settings and the saved state.
+  void CreateSetup();
   void RunSetupWork();
   // A secondary window of the main window, kept until shutdown.
   template <class W>

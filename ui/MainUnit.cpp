@@ -35,6 +35,7 @@
 #include "ui/MnemoPages.h"
 #include "ui/NetUnit.h"
 #include "ui/PositionUnit.h"
+#include "ui/SetupUnit.h"
 
 namespace vexa {
 
@@ -302,7 +303,18 @@ void TMainForm::SetWindow(TWindowRole role, QWidget* window) {
   windows_.at(static_cast<size_t>(role)) = window;
   if (auto* net = qobject_cast<TNetForm*>(window); net != nullptr && role == TWindowRole::NetTree)
     ConnectNetTree(net);
+  if (auto* setup = qobject_cast<TSetupForm*>(window); setup != nullptr && role == TWindowRole::Setup)
+    connect(setup, &TSetupForm::SearchFinished, this, &TMainForm::AfterSearch);
   UpdateCommands();
+}
+
+void TMainForm::AfterSearch() {
+  // The search replaced the trees the windows show: none of their items may be used any more.
+  if (auto* net = qobject_cast<TNetForm*>(Window(TWindowRole::NetTree))) {
+    net->Rebuild();
+    if (!net->isVisible()) OpenNear(TWindowRole::NetTree, 24, 24);
+  }
+  Q_EMIT SearchDone();
 }
 
 void TMainForm::ConnectNetTree(TNetForm* net) {

@@ -121,6 +121,8 @@ class TMainForm : public QMainWindow {
   void NetworkOpenChanged(bool open);
   // The trees were replaced by a restore: every view of nodes rebuilds.
   void StateRestored();
+  // A device search replaced the network and template trees: every view of them rebuilds.
+  void SearchDone();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -145,6 +147,7 @@ class TMainForm : public QMainWindow {
   // "X-Y" and "Свойства ярлыка" for the label whose menu was opened.
   void LabelWindowCommand(TWindowRole role);
   void ConnectNetTree(TNetForm* net);
+  void AfterSearch();
   void HelpCommand();
   void AboutCommand();
   void OpenShellUrl(const QString& url);

@@ -1,5 +1,5 @@
-// vexa-cli search: the device search "start afresh" on the line, with the saved channel templates,
-// printing the network description; --save also writes the network tree file.
+// vexa-cli search: the device search on the line in one of its three modes, with the saved channel
+// templates, printing the network description; --save also writes the network tree file.
 
 #include <unistd.h>
 
@@ -30,19 +30,61 @@ void Progress(const QString& text) {
   std::fflush(stderr);
 }
 
+struct TModeOption {
+  const char* Name;
+  TSearchMode Mode;
+  const char* Counted;   // what the counter counts, in the summary
+  const char* Progress;  // and in the progress line
+};
+
+const TModeOption kModes[] = {
+    {"fresh", smAfresh, "regulators found", "найдено регуляторов"},
+    {"added", smAdded, "regulators found", "найдено регуляторов"},
+    {"removed", smRemoved, "regulators removed", "удалено регуляторов"},
+};
+
 int Search(TCliContext& ctx, const QStringList& args) {
   bool save = false;
-  for (const QString& arg : args) {
-    if (arg != QLatin1String("--save")) return Usage();
-    save = true;
+  const TModeOption* mode = &kModes[0];
+  int last = TDeviceSearch::kAddressCount - 1;
+  for (qsizetype i = 0; i < args.size(); ++i) {
+    const QString& arg = args[i];
+    if (arg == QLatin1String("--save")) {
+      save = true;
+    } else if (arg == QLatin1String("--mode") && i + 1 < args.size()) {
+      const QString name = args[++i];
+      mode = nullptr;
+      for (const TModeOption& m : kModes)
+        if (name == QLatin1String(m.Name)) mode = &m;
+      if (mode == nullptr) return Usage();
+    } else if (arg == QLatin1String("--last") && i + 1 < args.size()) {
+      bool ok = false;
+      last = args[++i].toInt(&ok);
+      if (!ok || last < 0 || last >= TDeviceSearch::kAddressCount) return Usage();
+    } else {
+      return Usage();
+    }
+  }
+
+  // The other modes work on the network as it was saved.
+  if (mode->Mode != smAfresh) {
+    try {
+      LoadTreeFile(NET);
+    } catch (const std::exception& e) {
+      Err(QStringLiteral("vexa-cli: cannot read %1: %2")
+              .arg(ConfigFilePath(QStringLiteral("NET")), QString::fromUtf8(e.what())));
+      return 1;
+    }
   }
 
   TDeviceSearch search;
   int found = 0;
   search.OnDevicesFound = [&found](int n) { found = n; };
-  search.OnDevicesPassed = [&found](int a) {
-    Progress(QStringLiteral("адрес %1 из 255, найдено регуляторов: %2")
+  search.OnDevicesPassed = [&found, last, mode](int a) {
+    Progress(QStringLiteral("адрес %1 из %2, %3: %4")
                  .arg(a, 3, 10, QLatin1Char('0'))
+                 .arg(last, 3, 10, QLatin1Char('0'))
+                 .arg(QString::fromUtf8(mode->Progress))
                  .arg(found));
   };
   // Exploring a channel without a template takes a while: on a terminal, show each register.
@@ -54,11 +96,18 @@ int Search(TCliContext& ctx, const QStringList& args) {
   // Ctrl-C ends the search after the current address, as the window's stop button does.
   gInterrupted = 0;
   const auto previous = std::signal(SIGINT, &OnInterrupt);
-  search.OnIdle = [&search] {
+  // The idle step comes before every address: past the last one the search ends as if stopped.
+  int next = 0;
+  bool complete = false;
+  search.OnIdle = [&search, &next, &complete, last] {
     if (gInterrupted) search.Stop();
+    if (next++ > last) {
+      complete = true;
+      search.Stop();
+    }
   };
   try {
-    search.Run(smAfresh);
+    search.Run(mode->Mode);
   } catch (const std::exception& e) {
     std::signal(SIGINT, previous);
     std::fputc('\n', stderr);
@@ -66,10 +115,12 @@ int Search(TCliContext& ctx, const QStringList& args) {
     return 1;
   }
   std::signal(SIGINT, previous);
-  const bool stopped = gInterrupted != 0;
+  const bool stopped = gInterrupted != 0 && !complete;
   std::fputc('\n', stderr);
-  Err(QStringLiteral("regulators found: %1, channels: %2%3")
+  Err(QStringLiteral("%1: %2, regulators: %3, channels: %4%5")
+          .arg(QString::fromLatin1(mode->Counted))
           .arg(found)
+          .arg(NET->NodeCount())
           .arg([] {
             int channels = 0;
             for (int i = 0; i < NET->NodeCount(); ++i) channels += NET->Node(i)->NodeCount();
@@ -98,8 +149,15 @@ int Search(TCliContext& ctx, const QStringList& args) {
 const TCommandRegistrar kSearch{
     QStringLiteral("search"),
     {&Search,
-     QStringLiteral("search [--save]        device search \"start afresh\" with DIR/Config/REGISTRY.cfg as "
-                    "templates; prints the network description; --save writes DIR/Config/NET.cfg"),
+     QStringLiteral(
+         "search [--mode fresh|added|removed] [--last N] [--save]\n"
+         "                         device search with DIR/Config/REGISTRY.cfg as templates: fresh "
+         "(default) builds\n"
+         "                         the network anew; added appends the regulators DIR/Config/NET.cfg "
+         "lacks; removed\n"
+         "                         drops those that no longer answer; --last N probes addresses 0..N "
+         "only (default 255);\n"
+         "                         prints the network description; --save writes DIR/Config/NET.cfg"),
      true}};
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <random>
 #include <set>
 #include <string>
@@ -23,7 +24,7 @@ namespace {
 
 const char kUsage[] =
     "usage: vexa-sim --link PATH [--baud BITS] [--seed N] [--drop P] [--garble P] [--split P]\n"
-    "                [--delay MS] [--verbose]\n"
+    "                [--delay MS] [--addresses LIST] [--verbose]\n"
     "  --link PATH   make PATH a symbolic link to the simulator's pseudo-terminal (removed on exit)\n"
     "  --baud BITS   line speed the answers are paced at, 10 bits per byte (default 19200)\n"
     "  --seed N      seed of the random generator (values and faults); default from the clock\n"
@@ -31,6 +32,8 @@ const char kUsage[] =
     "  --garble P    probability that one byte of an answer is changed\n"
     "  --split P     probability that an answer is sent in two parts with a 30 ms gap\n"
     "  --delay MS    extra time before every answer (default 0; the turnaround is 1 ms)\n"
+    "  --addresses LIST  the regulators on the line, e.g. 1 or 0,1 (default: all of the network);\n"
+    "                an address left out is silent, as an unplugged regulator\n"
     "  --verbose     log every frame on standard error: > request, < answer, ! fault\n"
     "Ends on SIGINT or SIGTERM.\n\n";
 
@@ -48,6 +51,7 @@ struct TOptions {
   bool Seeded = false;
   TFaults Faults;
   bool Verbose = false;
+  std::optional<std::set<int>> Addresses;  // none: every regulator of the network answers
 };
 
 [[noreturn]] void Usage(const std::string& problem) {
@@ -82,8 +86,8 @@ TOptions Parse(int argc, char** argv) {
       o.Verbose = true;
       continue;
     }
-    static const std::set<std::string> kWithValue = {"--link",   "--baud",  "--seed", "--drop",
-                                                     "--garble", "--split", "--delay"};
+    static const std::set<std::string> kWithValue = {"--link",   "--baud",  "--seed",  "--drop",
+                                                     "--garble", "--split", "--delay", "--addresses"};
     if (!kWithValue.count(arg)) Usage("unknown option " + arg);
     if (i + 1 >= argc) Usage(arg + " needs a value");
     const char* value = argv[++i];
@@ -102,6 +106,10 @@ TOptions Parse(int argc, char** argv) {
       o.Faults.Split = Number(arg, value, 0, 1);
     } else if (arg == "--delay") {
       o.Faults.DelayMs = static_cast<int>(Number(arg, value, 0, 60000));
+    } else if (arg == "--addresses") {
+      o.Addresses.emplace();
+      for (const QString& part : QString::fromLocal8Bit(value).split(QLatin1Char(','), Qt::SkipEmptyParts))
+        o.Addresses->insert(static_cast<int>(Number(arg, part.trimmed().toLocal8Bit().constData(), 0, 255)));
     }
   }
   if (o.Link.isEmpty()) Usage("--link PATH is required");
@@ -167,7 +175,10 @@ int Run(const TOptions& options) {
     while (std::optional<QByteArray> request = reader.Next(&skipped)) {
       if (skipped > 0) log(QStringLiteral("! noise %1 bytes").arg(skipped));
       log(QStringLiteral("> ") + Hex(*request));
-      if (std::optional<QByteArray> answer = network.Answer(*request, random))
+      const int address = static_cast<uint8_t>(request->at(0));
+      if (options.Addresses && !options.Addresses->count(address))
+        log(QStringLiteral("! no answer"));
+      else if (std::optional<QByteArray> answer = network.Answer(*request, random))
         line.Send(*answer, static_cast<int>(request->size()), receivedAt);
       else
         log(QStringLiteral("! no answer"));

@@ -1,0 +1,569 @@
+// The network settings window as the operator uses it: the fields and what "ОК" and "Отмена" keep,
+// the port, speed and simulation acting at once, the three searches with their counters and the
+// stop button, and the diagram list.
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCursor>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSet>
+#include <QSpinBox>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+#include <memory>
+
+#include "core/FileDescriptor.h"
+#include "core/Globals.h"
+#include "core/RegisterNode.h"
+#include "core/SetupNode.h"
+#include "storage/TreeFiles.h"
+#include "support/TestSupport.h"
+#include "ui/MainUnit.h"
+#include "ui/NetUnit.h"
+#include "ui/OperatorInput.h"
+#include "ui/SetupUnit.h"
+
+namespace vexa::test {
+namespace {
+
+void Click(QWidget* w) {
+  QTest::mouseClick(w, Qt::LeftButton);
+}
+
+void TypeOver(QWidget* w, const QString& text) {
+  QTest::keyClick(w, Qt::Key_A, Qt::ControlModifier);
+  TypeText(w, text);
+}
+
+QStringList Rows(const QTreeWidget* list, int column) {
+  QStringList rows;
+  for (int i = 0; i < list->topLevelItemCount(); ++i) rows << list->topLevelItem(i)->text(column);
+  return rows;
+}
+
+int CurrentRow(const QTreeWidget* list) {
+  return list->currentItem() ? list->indexOfTopLevelItem(list->currentItem()) : -1;
+}
+
+void ClickRow(QTreeWidget* list, int row) {
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::NoModifier,
+                    list->visualItemRect(list->topLevelItem(row)).center());
+}
+
+// The next file dialog picks `file`, or is cancelled when it is empty.
+void AnswerFileDialog(const QString& file, QString* title = nullptr) {
+  WhenModal<QFileDialog>([file, title](QFileDialog* dialog) {
+    if (title) *title = dialog->windowTitle();
+    if (file.isEmpty()) return dialog->reject();
+    dialog->selectFile(file);
+    QMetaObject::invokeMethod(dialog, "accept");  // as the "Open" button does
+  });
+}
+
+class SetupWindowTest : public TVexaTest {
+ protected:
+  void SetUp() override {
+    TVexaTest::SetUp();
+    QDir(ExeDir()).mkdir(QStringLiteral("Config"));
+    picture1 = MakeFile(QStringLiteral("plant.bmp"));
+    picture2 = MakeFile(QStringLiteral("boiler.png"));
+  }
+  void TearDown() override {
+    form.reset();
+    mainForm.reset();
+    TVexaTest::TearDown();
+  }
+
+  QString MakeFile(const QString& name) const {
+    const QString path = QDir(ExeDir()).filePath(name);
+    QFile f(path);
+    EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("BM");
+    return path;
+  }
+
+  // Channel templates for the simulated channel types 0 and 1, so a search copies instead of probing
+  // 256 registers per channel.
+  void SaveTemplates() {
+    for (int type = 0; type < 2; ++type) {
+      auto* pattern = new TRootNode(REGISTRY.get());
+      pattern->SetName(QStringLiteral("T%1").arg(type));
+      pattern->SetCaption(QStringLiteral("00%1").arg(type));
+      pattern->SetComments(QStringLiteral("Тип %1").arg(type));
+      for (int k = 0; k < 3; ++k) {
+        auto* reg = new TRegisterNode(pattern);
+        reg->SetName(QStringLiteral("R%1").arg(k));
+        reg->SetCaption(QStringLiteral("Шаблон %1").arg(k));
+      }
+    }
+    ASSERT_TRUE(SaveTreeFile(*REGISTRY));
+  }
+
+  TSetupForm& Open(bool withMain = false) {
+    if (withMain) {
+      mainForm = std::make_unique<TMainForm>();
+      Messages->Shown.clear();  // its own notices about the pages
+    }
+    form = std::make_unique<TSetupForm>(mainForm.get());
+    EXPECT_TRUE(Activate(form.get()));
+    return *form;
+  }
+
+  // The in-place editor of a row's name, when one is open.
+  QWidget* Editor(int row) const {
+    return form->lvDiagrams->indexWidget(form->lvDiagrams->model()->index(row, 0));
+  }
+
+  QStringList Counters() const {
+    QStringList texts;
+    for (QLabel* l : form->lbFound) texts << l->text();
+    return texts;
+  }
+
+  static QStringList Regulators() {
+    QStringList names;
+    for (int i = 0; i < NET->NodeCount(); ++i) names << NET->Node(i)->Name();
+    return names;
+  }
+
+  // Presses "Произвести поиск" in the given mode and answers the question with `answer`.
+  void Search(TSearchMode mode, TMsgButton answer = mbYes) {
+    Click(form->rbMode[mode]);
+    Messages->Answers.push_back(answer);
+    Click(form->btSearch);
+  }
+
+  std::unique_ptr<TMainForm> mainForm;
+  std::unique_ptr<TSetupForm> form;
+  QString picture1;
+  QString picture2;
+};
+
+// ---- the fields -----------------------------------------------------------------------------------
+
+TEST_F(SetupWindowTest, ShowingFillsEveryFieldFromTheSettings) {
+  SETUP->SetPassword(QStringLiteral("Печь1"));
+  SETUP->SetBaudRateIndex(5);
+  SETUP->SetAutoSaveEnabled(true);
+  SETUP->SetAutoSaveInterval(17);
+  SETUP->SetAutoLoadEnabled(false);
+  SETUP->SetDemo(true);
+  SETUP->SetMNames({QStringLiteral("Цех"), QStringLiteral("Котельная")});
+  SETUP->SetMFiles({picture1, picture2});
+  Open(true);
+
+  EXPECT_EQ(form->windowTitle(), "Настройка параметров сети");
+  EXPECT_EQ(form->pcPages->tabText(0), "Общие");
+  EXPECT_EQ(form->pcPages->tabText(1), "Мнемосхемы");
+  EXPECT_EQ(form->pcPages->currentIndex(), 0);
+  EXPECT_TRUE(form->edOldPassword->isReadOnly());
+  EXPECT_EQ(form->edOldPassword->text(), "Печь1");
+  EXPECT_EQ(form->edNewPassword->text(), "Печь1");
+  QStringList speeds;
+  for (int i = 0; i < form->cbSpeed->count(); ++i) speeds << form->cbSpeed->itemText(i);
+  EXPECT_EQ(speeds, QStringList({"2400", "4800", "9600", "19200", "38400", "57600", "115200"}));
+  EXPECT_EQ(form->cbSpeed->currentIndex(), 5);
+  EXPECT_TRUE(form->chAutoSave->isChecked());
+  EXPECT_EQ(form->seAutoSaveInterval->value(), 17);
+  EXPECT_EQ(form->seAutoSaveInterval->minimum(), 1);
+  EXPECT_EQ(form->seAutoSaveInterval->maximum(), 120);
+  EXPECT_FALSE(form->chAutoLoad->isChecked());
+  EXPECT_TRUE(form->chDemo->isChecked());
+  EXPECT_TRUE(form->rbMode[smAfresh]->isChecked());
+  EXPECT_EQ(Counters(), QStringList({"0", "0", "0"}));
+  EXPECT_EQ(form->pbPassed->value(), 0);
+  EXPECT_EQ(form->pbPassed->maximum(), 255);
+  EXPECT_EQ(form->btSearch->text(), "Произвести поиск");
+  EXPECT_EQ(Rows(form->lvDiagrams, 0), QStringList({"Цех", "Котельная"}));
+  EXPECT_EQ(Rows(form->lvDiagrams, 1), QStringList({picture1, picture2}));
+  EXPECT_TRUE(form->btOK->isEnabled());
+  EXPECT_TRUE(form->btOK->isDefault());
+  EXPECT_FALSE(form->MnemonicsChanged());
+  EXPECT_EQ(mainForm->ToolWindowCount(), 1);
+
+  // Shown again after a search and a different page: counters, progress and page start over.
+  form->lbFound[1]->setText("4");
+  form->pbPassed->setValue(100);
+  form->pcPages->setCurrentIndex(1);
+  form->reject();
+  EXPECT_EQ(mainForm->ToolWindowCount(), 0);
+  form->show();
+  EXPECT_EQ(Counters(), QStringList({"0", "0", "0"}));
+  EXPECT_EQ(form->pbPassed->value(), 0);
+  EXPECT_EQ(form->pcPages->currentIndex(), 0);
+  EXPECT_EQ(mainForm->ToolWindowCount(), 1);
+}
+
+TEST_F(SetupWindowTest, PortListShowsTheDeviceEachEntryOpensAndMarksABusyOne) {
+  // COM3 is a link to a device anyone may open; COM4 a terminal another program holds; COM5 a
+  // link to a plain file, which is no port.
+  const QString ports = QDir(ExeDir()).filePath(QStringLiteral("Ports"));
+  QDir().mkpath(ports);
+  ASSERT_TRUE(QFile::link(QStringLiteral("/dev/null"), ports + QStringLiteral("/COM3")));
+  const TFileDescriptor master(posix_openpt(O_RDWR | O_NOCTTY));
+  ASSERT_TRUE(master.Valid());
+  ASSERT_EQ(grantpt(master.Get()), 0);
+  ASSERT_EQ(unlockpt(master.Get()), 0);
+  const QString slave = QString::fromLocal8Bit(ptsname(master.Get()));
+  const TFileDescriptor held(::open(QFile::encodeName(slave).constData(), O_RDWR | O_NOCTTY));
+  ASSERT_EQ(flock(held.Get(), LOCK_EX | LOCK_NB), 0);
+  ASSERT_TRUE(QFile::link(slave, ports + QStringLiteral("/COM4")));
+  ASSERT_TRUE(QFile::link(picture1, ports + QStringLiteral("/COM5")));
+
+  Open();
+  ASSERT_EQ(form->cbPort->count(), 8);
+  EXPECT_EQ(form->cbPort->currentIndex(), -1);  // no port chosen yet
+  const struct {
+    int Index;
+    QString Text;
+  } cases[] = {
+      {2, QStringLiteral("COM3 — /dev/null")},
+      {3, QStringLiteral("COM4 (занят) — ") + slave},
+      {4, QStringLiteral("COM5 (не существует) — ") + picture1},
+  };
+  for (const auto& c : cases) EXPECT_EQ(form->cbPort->itemText(c.Index), c.Text);
+  for (int i = 0; i < 8; ++i)
+    EXPECT_TRUE(form->cbPort->itemText(i).startsWith(QStringLiteral("COM%1").arg(i + 1)));
+}
+
+TEST_F(SetupWindowTest, OKStoresTheFieldsAndSavesThemCancelKeepsTheOldOnes) {
+  SETUP->SetMNames({QStringLiteral("Цех")});
+  SETUP->SetMFiles({picture1});
+  for (const bool confirm : {false, true}) {
+    SCOPED_TRACE(confirm ? "ОК" : "Отмена");
+    Open();
+    TypeOver(form->edNewPassword, QStringLiteral("Новый7"));
+    TypeOver(form->seAutoSaveInterval, QStringLiteral("300"));  // the field keeps to 1..120
+    Click(form->chAutoSave);
+    Click(form->chAutoLoad);
+    Click(confirm ? form->btOK : form->btCancel);
+
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_EQ(form->result(), confirm ? QDialog::Accepted : QDialog::Rejected);
+    EXPECT_EQ(QFileInfo::exists(ConfigFilePath(QStringLiteral("SETUP"))), confirm);
+    if (!confirm) {
+      EXPECT_EQ(SETUP->Password(), "BrastLun");
+    }
+  }
+  // What the file holds is what the window stored.
+  auto saved = std::make_unique<TSetupNode>(nullptr);
+  saved->SetName(QStringLiteral("SETUP"));
+  LoadTreeFile(saved);
+  for (const TSetupNode* s : {SETUP.get(), saved.get()}) {
+    EXPECT_EQ(s->Password(), "Новый7");
+    EXPECT_EQ(s->AutoSaveInterval(), 30);  // "300" typed over 5: the field took "30", then refused "0"
+    EXPECT_TRUE(s->AutoSaveEnabled());
+    EXPECT_FALSE(s->AutoLoadEnabled());
+    EXPECT_EQ(s->MNames(), QStringList({"Цех"}));
+  }
+  EXPECT_TRUE(Messages->Shown.empty()) << Messages->Texts().join('|').toStdString();
+}
+
+TEST_F(SetupWindowTest, PortSpeedAndSimulationActAtOnceAndStayAfterCancel) {
+  Open();
+  // The speed of a port that is not open cannot be set, but the choice is kept.
+  QTest::keyClick(form->cbSpeed, Qt::Key_Down);
+  EXPECT_EQ(SETUP->BaudRateIndex(), 4);
+  EXPECT_EQ(Messages->Texts(), QStringList({"Скорость обмена не установлена!"}));
+
+  form->cbPort->setFocus();
+  QTest::keyClick(form->cbPort, Qt::Key_Down);  // from none to COM1
+  EXPECT_EQ(SETUP->PortIndex(), 0);
+  EXPECT_EQ(Comm->DeviceName(), "COM1");
+  EXPECT_TRUE(Comm->Connected());
+  QTest::keyClick(form->cbSpeed, Qt::Key_Up);
+  EXPECT_EQ(SETUP->BaudRateIndex(), 3);
+  EXPECT_EQ(Messages->Shown.size(), 1u);  // the port is open now
+
+  Click(form->chDemo);
+  EXPECT_TRUE(SETUP->Demo());
+  ASSERT_EQ(Messages->Shown.size(), 2u);
+  EXPECT_EQ(Messages->Shown.back().Text,
+            "Внимание! Включен режим имитации работы в сети.\r\nОбмен с сетевыми устройствами реально не "
+            "производится.");
+  EXPECT_EQ(Messages->Shown.back().Icon, TMsgIcon::Information);
+  Click(form->chDemo);
+  EXPECT_FALSE(SETUP->Demo());
+  EXPECT_EQ(Messages->Shown.size(), 2u);  // switching it off says nothing
+  Click(form->chDemo);
+
+  Click(form->btCancel);
+  EXPECT_TRUE(SETUP->Demo());
+  EXPECT_EQ(SETUP->PortIndex(), 0);
+  EXPECT_EQ(SETUP->BaudRateIndex(), 3);
+}
+
+// ---- the search -----------------------------------------------------------------------------------
+
+TEST_F(SetupWindowTest, FreshSearchAsksFirstThenBuildsTheNetworkWhileTheWindowStaysResponsive) {
+  SETUP->SetDemo(true);
+  SaveTemplates();
+  new TRootNode(TASKS.get());
+  Open(true);
+  TNetForm net(mainForm.get());
+  mainForm->SetWindow(TWindowRole::NetTree, &net);
+  int finished = 0;
+  QObject::connect(form.get(), &TSetupForm::SearchFinished, [&finished] { ++finished; });
+
+  Search(smAfresh, mbNo);
+  ASSERT_EQ(Messages->Shown.size(), 1u) << Messages->Texts().join('|').toStdString();
+  EXPECT_EQ(Messages->Shown[0].Text,
+            "Внимание! Это действие может привести\r\nк потере текущих настроек сети!\r\nРекомендуем "
+            "сделать резервные копии\r\nвсех файлов папки 'Config'. Продолжить?");
+  EXPECT_EQ(Messages->Shown[0].Icon, TMsgIcon::Question);
+  EXPECT_EQ(Messages->Shown[0].Buttons, unsigned(mbYes | mbNo));
+  EXPECT_EQ(finished, 0);
+  EXPECT_EQ(TASKS->NodeCount(), 1);
+  EXPECT_FALSE(SETUP->NewConfig());
+
+  // What the operator sees while the search runs, sampled by the event loop the search keeps going.
+  QSet<int> progress;
+  bool stopShown = false, cancelEnabled = true, busyCursor = false;
+  QTimer watch;
+  QObject::connect(&watch, &QTimer::timeout, [&] {
+    if (!form->Searching()) return;
+    progress << form->pbPassed->value();
+    stopShown = form->btSearch->text() == "Остановить поиск";
+    cancelEnabled = cancelEnabled && form->btCancel->isEnabled();
+    busyCursor = QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::BusyCursor;
+    QTest::keyClick(form.get(), Qt::Key_Escape);  // the window stays while it searches
+  });
+  watch.start(0);
+  Search(smAfresh);
+  watch.stop();
+
+  EXPECT_GT(progress.size(), 100);
+  EXPECT_TRUE(stopShown);
+  EXPECT_FALSE(cancelEnabled);
+  EXPECT_TRUE(busyCursor);
+  EXPECT_TRUE(form->isVisible());
+  EXPECT_EQ(Regulators(), QStringList({"D000", "D001"}));
+  EXPECT_EQ(NET->Node(0)->NodeCount(), 6);
+  EXPECT_EQ(TASKS->NodeCount(), 0);
+  EXPECT_EQ(Counters(), QStringList({"2", "0", "0"}));
+  EXPECT_EQ(form->pbPassed->value(), 255);
+  EXPECT_EQ(form->btSearch->text(), "Произвести поиск");
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+  EXPECT_TRUE(form->btCancel->isEnabled());
+  EXPECT_TRUE(SETUP->NewConfig());
+  EXPECT_EQ(finished, 1);
+  // The structure window shows the new tree, not items of nodes that are gone.
+  ASSERT_EQ(net.TreeView()->topLevelItemCount(), 1);
+  EXPECT_EQ(net.TreeView()->topLevelItem(0)->childCount(), 2);
+}
+
+TEST_F(SetupWindowTest, AddedAndRemovedSearchesCountInTheirOwnCounter) {
+  SETUP->SetDemo(true);
+  SaveTemplates();
+  Open();
+  Search(smAfresh);
+  ASSERT_EQ(Regulators(), QStringList({"D000", "D001"}));
+  // D001 is forgotten and a regulator at 5 that the line does not have is in the tree.
+  NET->RemoveComponent(NET->Node(1)).reset();
+  auto* stranger = new TRootNode(NET.get());
+  stranger->SetName(QStringLiteral("D005"));
+
+  const struct {
+    TSearchMode Mode;
+    QStringList Counters;
+    QStringList Regulators;
+  } steps[] = {
+      {smAdded, {"2", "1", "0"}, {"D000", "D005", "D001"}},
+      {smAdded, {"2", "0", "0"}, {"D000", "D005", "D001"}},  // an unchanged line adds nothing
+      {smRemoved, {"2", "0", "1"}, {"D000", "D001"}},
+      {smRemoved, {"2", "0", "0"}, {"D000", "D001"}},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.Regulators.join(' ').toStdString() + " " + std::to_string(step.Mode));
+    Search(step.Mode);
+    EXPECT_EQ(Counters(), step.Counters);
+    EXPECT_EQ(Regulators(), step.Regulators);
+    EXPECT_EQ(form->pbPassed->value(), 255);
+  }
+}
+
+TEST_F(SetupWindowTest, StopEndsTheSearchAfterTheRegulatorBeingBuilt) {
+  SETUP->SetDemo(true);
+  SaveTemplates();
+  Open();
+  // The operator presses stop as soon as the first regulator is counted.
+  QTimer operatorHand;
+  QObject::connect(&operatorHand, &QTimer::timeout, [&] {
+    if (form->Searching() && form->lbFound[smAfresh]->text() == "1") {
+      operatorHand.stop();
+      Click(form->btSearch);
+    }
+  });
+  operatorHand.start(0);
+  Search(smAfresh);
+
+  EXPECT_FALSE(form->Searching());
+  EXPECT_EQ(Regulators(), QStringList({"D000"}));
+  EXPECT_EQ(NET->Node(0)->NodeCount(), 6);  // complete, every channel with its registers
+  for (int c = 0; c < 6; ++c) EXPECT_EQ(NET->Node(0)->Node(c)->NodeCount(), 3);
+  EXPECT_EQ(Counters(), QStringList({"1", "0", "0"}));
+  EXPECT_LT(form->pbPassed->value(), 2);
+  EXPECT_EQ(form->btSearch->text(), "Произвести поиск");
+  EXPECT_TRUE(SETUP->NewConfig());
+}
+
+TEST_F(SetupWindowTest, AFailedSearchIsReportedAndTheWindowComesBack) {
+  SETUP->SetDemo(true);
+  // A templates file that holds no templates.
+  TSetupNode stranger(nullptr);
+  stranger.SetName(QStringLiteral("REGISTRY"));
+  ASSERT_TRUE(SaveTreeFile(stranger));
+  Open();
+  int finished = 0;
+  QObject::connect(form.get(), &TSetupForm::SearchFinished, [&finished] { ++finished; });
+  Search(smAfresh);
+
+  ASSERT_EQ(Messages->Shown.size(), 2u);
+  EXPECT_TRUE(Messages->Shown[1].Text.startsWith("Ошибка поиска: "));
+  EXPECT_EQ(Messages->Shown[1].Icon, TMsgIcon::Error);
+  EXPECT_EQ(form->btSearch->text(), "Произвести поиск");
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+  EXPECT_TRUE(form->btCancel->isEnabled());
+  EXPECT_EQ(finished, 1);
+}
+
+// ---- the diagram list -----------------------------------------------------------------------------
+
+TEST_F(SetupWindowTest, AddingTheFirstDiagramEnablesOKAndARestartFollows) {
+  Open(true);
+  EXPECT_FALSE(form->btOK->isEnabled());
+  EXPECT_TRUE(form->btCancel->isDefault());
+  QTest::mouseClick(form->pcPages->tabBar(), Qt::LeftButton, {},
+                    form->pcPages->tabBar()->tabRect(1).center());
+
+  // A cancelled file dialog adds nothing.
+  QString title;
+  AnswerFileDialog(QString(), &title);
+  Click(form->btAdd);
+  EXPECT_EQ(title, "Выбор мнемосхемы");
+  EXPECT_EQ(form->lvDiagrams->topLevelItemCount(), 0);
+  EXPECT_FALSE(form->MnemonicsChanged());
+
+  AnswerFileDialog(picture2);
+  Click(form->btAdd);
+  ASSERT_EQ(Rows(form->lvDiagrams, 0), QStringList({"Новая мнемосхема"}));
+  EXPECT_EQ(Rows(form->lvDiagrams, 1), QStringList({picture2}));
+  EXPECT_EQ(CurrentRow(form->lvDiagrams), 0);
+  EXPECT_TRUE(form->btOK->isEnabled());
+  EXPECT_TRUE(form->btOK->isDefault());
+  // The name is being edited in place.
+  QWidget* editor = Editor(0);
+  ASSERT_TRUE(qobject_cast<QLineEdit*>(editor));
+  TypeOver(editor, QStringLiteral("Котельная"));
+  EXPECT_EQ(static_cast<QLineEdit*>(editor)->text(), "Котельная");
+  QTest::keyClick(editor, Qt::Key_Return);
+  QCoreApplication::processEvents();  // the list takes the name once the key is handled
+  EXPECT_EQ(Rows(form->lvDiagrams, 0), QStringList({"Котельная"}));
+
+  Messages->Answers = {mbOK, mbNo};  // the restart notice, then the main window's close question
+  bool closed = false;
+  QObject::connect(mainForm.get(), &TMainForm::Closed, [&closed] { closed = true; });
+  Click(form->btOK);
+  QTest::qWait(50);
+
+  EXPECT_EQ(SETUP->MNames(), QStringList({"Котельная"}));
+  EXPECT_EQ(SETUP->MFiles(), QStringList({picture2}));
+  EXPECT_TRUE(QFileInfo::exists(ConfigFilePath(QStringLiteral("SETUP"))));
+  ASSERT_EQ(Messages->Shown.size(), 2u);
+  EXPECT_EQ(Messages->Shown[0].Text,
+            "Для того, чтобы изменения мнемосхем вступили в силу,\r\nпрограмму следует перезапустить.");
+  // The main window closes as when the session ends: only Yes and No.
+  EXPECT_EQ(Messages->Shown[1].Text, "Сохранить текущее состояние сети?");
+  EXPECT_EQ(Messages->Shown[1].Buttons, unsigned(mbYes | mbNo));
+  EXPECT_TRUE(closed);
+}
+
+TEST_F(SetupWindowTest, ListCommandsChangeMoveAndDeleteRows) {
+  SETUP->SetMNames({"A", "B", "C"});
+  SETUP->SetMFiles({picture1, picture1, picture1});
+  Open();
+  QTest::mouseClick(form->pcPages->tabBar(), Qt::LeftButton, {},
+                    form->pcPages->tabBar()->tabRect(1).center());
+  EXPECT_EQ(CurrentRow(form->lvDiagrams), 0);
+
+  const struct {
+    const char* Step;
+    int Select;
+    QPushButton* TSetupForm::*Button;
+    QStringList Names;
+    int Selected;
+  } steps[] = {
+      {"up at the top", 0, &TSetupForm::btUp, {"A", "B", "C"}, 0},
+      {"down", 0, &TSetupForm::btDown, {"B", "A", "C"}, 1},
+      {"down again", 1, &TSetupForm::btDown, {"B", "C", "A"}, 2},
+      {"down at the bottom", 2, &TSetupForm::btDown, {"B", "C", "A"}, 2},
+      {"up", 2, &TSetupForm::btUp, {"B", "A", "C"}, 1},
+      {"delete the last", 2, &TSetupForm::btDelete, {"B", "A"}, 0},
+  };
+  for (const auto& s : steps) {
+    SCOPED_TRACE(s.Step);
+    ClickRow(form->lvDiagrams, s.Select);
+    Click(form.get()->*s.Button);
+    EXPECT_EQ(Rows(form->lvDiagrams, 0), s.Names);
+    EXPECT_EQ(CurrentRow(form->lvDiagrams), s.Selected);
+  }
+  EXPECT_TRUE(form->MnemonicsChanged());
+
+  // "Изменить" replaces the file of the selected row and opens its name for editing.
+  ClickRow(form->lvDiagrams, 1);
+  AnswerFileDialog(picture2);
+  Click(form->btChange);
+  EXPECT_EQ(Rows(form->lvDiagrams, 1), QStringList({picture1, picture2}));
+  QWidget* editor = Editor(1);
+  ASSERT_NE(editor, nullptr);
+  QTest::keyClick(editor, Qt::Key_Escape);
+
+  // Deleting every row disables OK.
+  for (int i = 0; i < 2; ++i) Click(form->btDelete);
+  EXPECT_EQ(form->lvDiagrams->topLevelItemCount(), 0);
+  EXPECT_FALSE(form->btOK->isEnabled());
+  EXPECT_TRUE(form->btCancel->isDefault());
+
+  // "Отмена" keeps the pages as they were.
+  Click(form->btCancel);
+  EXPECT_EQ(SETUP->MNames(), QStringList({"A", "B", "C"}));
+  EXPECT_TRUE(Messages->Shown.empty());
+}
+
+TEST_F(SetupWindowTest, Screenshots) {
+  const QString dir = qEnvironmentVariable("VEXA_SCREENSHOTS_DIR");
+  if (dir.isEmpty()) GTEST_SKIP() << "VEXA_SCREENSHOTS_DIR is not set";
+  QDir().mkpath(dir);
+  SETUP->SetMNames({QStringLiteral("Цех 1"), QStringLiteral("Котельная")});
+  SETUP->SetMFiles(
+      {QStringLiteral("/opt/vexa/Mnemo/ceh1.bmp"), QStringLiteral("/opt/vexa/Mnemo/boiler.png")});
+  SETUP->SetDemo(true);
+  SETUP->SetPortIndex(0);
+  SaveTemplates();
+  Open();
+  Search(smAfresh);
+  QTest::qWait(100);
+  EXPECT_TRUE(form->grab().save(dir + QStringLiteral("/setup-window.png")));
+  form->pcPages->setCurrentIndex(1);
+  QTest::qWait(100);
+  EXPECT_TRUE(form->grab().save(dir + QStringLiteral("/setup-diagrams.png")));
+}
+
+}  // namespace
+}  // namespace vexa::test

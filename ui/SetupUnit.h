@@ -1,0 +1,113 @@
+#pragma once
+// TSetupForm: "Настройка параметров сети". The operator sets the port, the speed, the password,
+// automatic saving and restoring, simulation and the diagram pages here, and searches the line for
+// regulators. Port, speed and simulation act at once; the rest is stored by "ОК".
+
+#include <QDialog>
+#include <QPointer>
+#include <array>
+
+#include "storage/DeviceSearch.h"
+#include "ui/model/SetupRules.h"
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QRadioButton;
+class QSpinBox;
+class QTabWidget;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+namespace vexa {
+
+class TMainForm;
+
+class TSetupForm : public QDialog {
+  Q_OBJECT
+ public:
+  static constexpr int kHelpContext = 16;
+  static constexpr int kProgressMax = TDeviceSearch::kAddressCount - 1;
+
+  explicit TSetupForm(TMainForm* mainForm = nullptr, QWidget* parent = nullptr);
+  ~TSetupForm() override;
+
+  bool Searching() const { return search_.Running(); }
+  const TDiagramList& Diagrams() const { return diagrams_; }
+  bool MnemonicsChanged() const { return diagrams_.Changed(); }
+
+  QTabWidget* pcPages = nullptr;
+  // "Общие"
+  QLineEdit* edOldPassword = nullptr;
+  QLineEdit* edNewPassword = nullptr;
+  QComboBox* cbPort = nullptr;
+  QComboBox* cbSpeed = nullptr;
+  QCheckBox* chAutoSave = nullptr;
+  QSpinBox* seAutoSaveInterval = nullptr;
+  QCheckBox* chAutoLoad = nullptr;
+  std::array<QRadioButton*, 3> rbMode{};  // indexed by TSearchMode
+  std::array<QLabel*, 3> lbFound{};
+  QProgressBar* pbPassed = nullptr;
+  QPushButton* btSearch = nullptr;
+  // "Мнемосхемы"
+  QTreeWidget* lvDiagrams = nullptr;
+  QPushButton* btAdd = nullptr;
+  QPushButton* btChange = nullptr;
+  QPushButton* btDelete = nullptr;
+  QPushButton* btUp = nullptr;
+  QPushButton* btDown = nullptr;
+  // Bottom bar
+  QCheckBox* chDemo = nullptr;
+  QPushButton* btOK = nullptr;
+  QPushButton* btCancel = nullptr;
+
+ Q_SIGNALS:
+  // A search has ended, however it ended: the trees of NET, TASKS, REPORTS and REGISTRY may be new.
+  void SearchFinished();
+
+ public Q_SLOTS:
+  void reject() override;
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void changeEvent(QEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  QWidget* CreateGeneralPage();
+  QWidget* CreateDiagramsPage();
+  void FillFields();
+  void FillPortList();
+  void FillDiagrams(int select);
+  void UpdateConfirm();
+  TSearchMode SelectedMode() const;
+  void SetSearching(bool on);
+
+  void PortChosen(int index);
+  void SpeedChosen(int index);
+  void DemoClick(bool checked);
+  void SearchClick();
+  void RunSearch(TSearchMode mode);
+  void ShowFound(TSearchMode mode, int count);
+  void PumpEvents();
+  // The file dialog; empty when cancelled.
+  QString ChoosePicture(const QString& current);
+  void AddClick();
+  void ChangeClick();
+  void DeleteClick();
+  void MoveClick(bool up);
+  void ItemRenamed(QTreeWidgetItem* item, int column);
+  int SelectedRow() const;
+  void EditName(int row);
+  void OKClick();
+
+  QPointer<QObject> mainForm_;  // a TMainForm
+  TDeviceSearch search_;
+  TDiagramList diagrams_;
+  bool filling_ = false;  // the list is being rebuilt: its item changes are no renames
+};
+
+}  // namespace vexa
