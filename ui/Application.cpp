@@ -24,13 +24,16 @@
 #include "core/Globals.h"
 #include "core/Services.h"
 #include "storage/StartUp.h"
+#include "ui/ChannelUnit.h"
 #include "ui/LabelPropertiesUnit.h"
 #include "ui/MainUnit.h"
+#include "ui/NetDescriptionSave.h"
 #include "ui/NetUnit.h"
 #include "ui/PasswordUnit.h"
 #include "ui/PositionUnit.h"
 #include "ui/RdWarnUnit.h"
 #include "ui/RegisterPropertiesUnit.h"
+#include "ui/RegistryUnit.h"
 #include "ui/RootPropertiesUnit.h"
 #include "ui/SetupUnit.h"
 
@@ -220,10 +223,10 @@ const std::vector<TProgram::TWindowStep>& TProgram::WindowSteps() {
       {"Редактор циклограмм", nullptr},
       {"Предварительный просмотр", nullptr},
       {"Введите пароль", &TProgram::CreatePassword},
-      {"Канал", nullptr},
+      {"Канал", &TProgram::CreateChannel},
       // Restores the settings, opens the port and restores the network state.
       {"Настройка параметров сети", &TProgram::CreateSetup},
-      {"Шаблоны каналов", nullptr},
+      {"Шаблоны каналов", &TProgram::CreateRegistry},
   };
   return steps;
 }
@@ -312,6 +315,19 @@ void TProgram::CreatePassword() {
 void TProgram::CreateSetup() {
   mainForm_->SetWindow(TWindowRole::Setup, Keep(std::make_unique<TSetupForm>(mainForm_.get())));
   RunSetupWork();
+}
+
+void TProgram::CreateRegistry() {
+  auto* registry = Keep(std::make_unique<TRegistryForm>(mainForm_.get()));
+  mainForm_->SetWindow(TWindowRole::Registry, registry);
+  // Its items refer to the templates tree, which a search or a restore replaces.
+  connect(mainForm_.get(), &TMainForm::SearchDone, registry, &TRegistryForm::Rebuild);
+  connect(mainForm_.get(), &TMainForm::StateRestored, registry, &TRegistryForm::Rebuild);
+}
+
+void TProgram::CreateChannel() {
+  mainForm_->SetWindow(TWindowRole::Channel, Keep(std::make_unique<TChannelForm>(mainForm_.get())));
+  mainForm_->SaveNetworkDescription = [main = mainForm_.get()] { SaveNetworkDescriptionDialog(main); };
 }
 
 void TProgram::CreateWait() {

@@ -108,6 +108,8 @@ class TProgram : public QObject {
   void CreatePassword();
   // The settings window; its creation step restores the settings and the saved state.
   void CreateSetup();
+  void CreateRegistry();
+  void CreateChannel();
   void RunSetupWork();
   // A secondary window of the main window, kept until shutdown.
   template <class W>

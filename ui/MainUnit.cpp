@@ -27,6 +27,7 @@
 #include "storage/NetworkState.h"
 #include "storage/TreeFiles.h"
 #include "ui/AboutUnit.h"
+#include "ui/ChannelUnit.h"
 #include "ui/HelpUnit.h"
 #include "ui/ImageList.h"
 #include "ui/LabelPropertiesUnit.h"
@@ -158,6 +159,7 @@ void TMainForm::CreateMenus() {
   connect(actHistory, &QAction::triggered, this, [this] {
     if (TLabelDisplay* label = labels_->PopupLabel(); label != nullptr && ShowHistory) ShowHistory(*label);
   });
+  connect(actChannel, &QAction::triggered, this, &TMainForm::ChannelCommand);
   connect(actPrint, &QAction::triggered, this, [this] {
     if (TLabelDisplay* label = labels_->PopupLabel(); label != nullptr && PrintHistory) PrintHistory(*label);
   });
@@ -303,6 +305,12 @@ void TMainForm::SetWindow(TWindowRole role, QWidget* window) {
   windows_.at(static_cast<size_t>(role)) = window;
   if (auto* net = qobject_cast<TNetForm*>(window); net != nullptr && role == TWindowRole::NetTree)
     ConnectNetTree(net);
+  if (auto* channel = qobject_cast<TChannelForm*>(window);
+      channel != nullptr && role == TWindowRole::Channel) {
+    // The selected row's register is marked on the pages.
+    connect(channel, &TChannelForm::RegisterSelected, labels_, &TMnemoLabels::Mark);
+    connect(channel, &TChannelForm::Closed, labels_, &TMnemoLabels::ClearMark);
+  }
   if (auto* setup = qobject_cast<TSetupForm*>(window); setup != nullptr && role == TWindowRole::Setup)
     connect(setup, &TSetupForm::SearchFinished, this, &TMainForm::AfterSearch);
   UpdateCommands();
@@ -429,6 +437,17 @@ void TMainForm::LabelWindowCommand(TWindowRole role) {
   if (auto* properties = qobject_cast<TLabelPropertiesForm*>(dialog)) properties->SetLabel(label);
   // Below the label.
   ShowModalNearPage(dialog, label->Left(), label->Top() + label->Height() + 10);
+}
+
+void TMainForm::ChannelCommand() {
+  TLabelDisplay* label = labels_->PopupLabel();
+  auto* form = qobject_cast<TChannelForm*>(Window(TWindowRole::Channel));
+  auto* reg = label != nullptr ? dynamic_cast<TRootNode*>(label->Owner()) : nullptr;
+  auto* channel = reg != nullptr ? dynamic_cast<TRootNode*>(reg->Owner()) : nullptr;
+  if (form == nullptr || channel == nullptr) return;
+  form->SetLabel(label);
+  form->SetChannel(channel);
+  ShowModalNearPage(form, 12, 12);
 }
 
 void TMainForm::HelpCommand() {

@@ -148,6 +148,8 @@ class TMainForm : public QMainWindow {
   void LabelWindowCommand(TWindowRole role);
   void ConnectNetTree(TNetForm* net);
   void AfterSearch();
+  // "Канал полностью": the channel of the label's register in its table.
+  void ChannelCommand();
   void HelpCommand();
   void AboutCommand();
   void OpenShellUrl(const QString& url);

@@ -1,0 +1,377 @@
+// The channel templates window as the operator uses it, and a REGISTRY tree replaced under it.
+
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QSplitter>
+#include <QTest>
+#include <QToolBar>
+#include <QTreeWidget>
+#include <functional>
+#include <memory>
+#include <new>
+
+#include "core/Globals.h"
+#include "core/RegisterNode.h"
+#include "storage/DeviceSearch.h"
+#include "storage/TreeFiles.h"
+#include "support/TestSupport.h"
+#include "ui/MainUnit.h"
+#include "ui/NodeViews.h"
+#include "ui/OperatorInput.h"
+#include "ui/RegistryUnit.h"
+
+namespace vexa::test {
+namespace {
+
+QByteArray FileBytes(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+class RegistryWindowTest : public TVexaTest {
+ protected:
+  void SetUp() override {
+    TVexaTest::SetUp();
+    QDir(Dir->path()).mkdir(QStringLiteral("Config"));
+  }
+  void TearDown() override {
+    window.reset();
+    mainForm.reset();
+    TVexaTest::TearDown();
+  }
+
+  // Saved: "001" with the register templates "Температура" (FLOAT, R) and "Уставка" (INT, RW),
+  // "002" with none; each with its hidden identifier register first.
+  void SaveTwoTemplates() {
+    REGISTRY->SetComments(QStringLiteral("Все шаблоны"));
+    TRootNode* first = AddChannel(QStringLiteral("001"));
+    first->SetComments(QStringLiteral("Аналоговый вход"));
+    AddRegister(first, QStringLiteral("Температура"), rtFLOAT, false);
+    AddRegister(first, QStringLiteral("Уставка"), rtINT, true)->SetComments(QStringLiteral("Зона 1"));
+    AddChannel(QStringLiteral("002"));
+    ASSERT_TRUE(SaveTreeFile(*REGISTRY));
+  }
+  static TRootNode* AddChannel(const QString& caption) {
+    auto* channel = new TRootNode(REGISTRY.get());
+    channel->SetCaption(caption);
+    channel->SetImageIndex(iiCHANNEL);
+    (new TRegisterNode(channel))->SetVisible(false);
+    return channel;
+  }
+  static TRegisterNode* AddRegister(TRootNode* channel, const QString& caption, TRegisterType type, bool rw) {
+    auto* reg = new TRegisterNode(channel);
+    reg->SetCaption(caption);
+    reg->SetImageIndex(iiREGISTER);
+    reg->SetRegisterType(type);
+    reg->SetUserCanWRITE(rw);
+    return reg;
+  }
+
+  TRegistryForm& Open() {
+    mainForm = std::make_unique<TMainForm>();
+    window = std::make_unique<TRegistryForm>(mainForm.get());
+    window->show();
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    return *window;
+  }
+
+  static TRootNode* Channel(int i) { return REGISTRY->Node(i); }
+  static TRegisterNode* Reg(int channel, int i) {
+    return dynamic_cast<TRegisterNode*>(REGISTRY->Node(channel)->Node(i));
+  }
+  QTreeWidgetItem* Item(TRootNode* node) const { return NodeItem(window->TreeView(), node); }
+  void ClickItem(TRootNode* node) {
+    QTreeWidgetItem* item = Item(node);
+    ASSERT_NE(item, nullptr);
+    window->TreeView()->scrollToItem(item);
+    QTest::mouseClick(window->TreeView()->viewport(), Qt::LeftButton, {},
+                      window->TreeView()->visualItemRect(item).center());
+  }
+  void Click(QAction* action) {
+    QTest::mouseClick(window->ToolBar()->widgetForAction(action), Qt::LeftButton);
+  }
+  // F2 on the selected item, the text typed over its caption, Enter (or Escape).
+  void EditCaption(const QString& text, Qt::Key key = Qt::Key_Return) {
+    QTreeWidget* tree = window->TreeView();
+    KeyClick(tree, Qt::Key_F2);
+    auto* editor = tree->findChild<QLineEdit*>();
+    ASSERT_NE(editor, nullptr);
+    editor->selectAll();
+    TypeText(editor, text);
+    QTest::keyClick(editor, key);
+    QTest::qWait(0);  // the editor commits once the key is through
+  }
+
+  std::unique_ptr<TMainForm> mainForm;
+  std::unique_ptr<TRegistryForm> window;
+};
+
+TEST_F(RegistryWindowTest, ShowingOpensTheSavedFileAndCountsAToolWindow) {
+  SaveTwoTemplates();
+  TRegistryForm& form = Open();
+  EXPECT_EQ(form.windowTitle(), QStringLiteral("Шаблоны каналов"));
+  EXPECT_TRUE(form.windowFlags() & Qt::WindowStaysOnTopHint);
+  QStringList hints;
+  for (QAction* a : form.ToolBar()->actions())
+    if (!a->isSeparator()) hints << a->toolTip();
+  EXPECT_EQ(hints, (QStringList{"Открыть", "Сохранить", "Добавить", "Удалить"}));
+  EXPECT_EQ(mainForm->ToolWindowCount(), 1);
+  QTreeWidgetItem* root = form.TreeView()->topLevelItem(0);
+  ASSERT_EQ(root->childCount(), 2);
+  EXPECT_EQ(root->child(0)->childCount(), 2);  // the identifier register is not shown
+
+  // Edits never saved are gone once the window is closed and shown again.
+  ClickItem(Channel(0));
+  TypeText(form.CommentsField(), QStringLiteral("правка"));
+  Click(form.actAdd);
+  form.close();
+  EXPECT_EQ(mainForm->ToolWindowCount(), 0);
+  form.show();
+  EXPECT_EQ(mainForm->ToolWindowCount(), 1);
+  EXPECT_EQ(Channel(0)->Comments(), QStringLiteral("Аналоговый вход"));
+  EXPECT_EQ(Channel(0)->NodeCount(), 3);
+
+  // A missing or damaged file leaves just the root.
+  for (const QByteArray& content : {QByteArray(), QByteArray("damaged")}) {
+    QFile file(ConfigFilePath(QStringLiteral("REGISTRY")));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(content);
+    file.close();
+    if (content.isEmpty()) file.remove();
+    Click(form.actOpen);
+    EXPECT_EQ(REGISTRY->ComponentCount(), 0);
+    EXPECT_EQ(form.TreeView()->topLevelItem(0)->text(0), QStringLiteral("Шаблоны каналов"));
+    EXPECT_EQ(form.TreeView()->topLevelItem(0)->childCount(), 0);
+  }
+}
+
+TEST_F(RegistryWindowTest, AddAndDeleteSelectWhatTheRulesSayInTheRebuiltTree) {
+  SaveTwoTemplates();
+  TRegistryForm& form = Open();
+  QTreeWidget* tree = form.TreeView();
+  // Nothing selected: nothing happens.
+  Click(form.actAdd);
+  Click(form.actDelete);
+  EXPECT_EQ(REGISTRY->NodeCount(), 2);
+
+  // The root: a new template, selected, expanded and showing no children; "Удалить" then on the
+  // root does nothing, not even a rebuild.
+  ClickItem(REGISTRY.get());
+  QTreeWidgetItem* rootItem = tree->topLevelItem(0);
+  Click(form.actDelete);
+  EXPECT_EQ(tree->topLevelItem(0), rootItem);
+  Click(form.actAdd);
+  ASSERT_EQ(REGISTRY->NodeCount(), 3);
+  EXPECT_EQ(form.SelectedNode(), Channel(2));
+  EXPECT_EQ(tree->selectedItems().value(0), Item(Channel(2)));
+  EXPECT_TRUE(Item(Channel(2))->isExpanded());
+  EXPECT_EQ(Item(Channel(2))->text(0), QStringLiteral("Шаблон канала"));
+  EXPECT_EQ(Item(Channel(2))->childCount(), 0);
+
+  // A register template: a sibling behind it, selected.
+  Item(Channel(0))->setExpanded(true);
+  ClickItem(Reg(0, 1));
+  Click(form.actAdd);
+  ASSERT_EQ(Channel(0)->NodeCount(), 4);
+  EXPECT_EQ(form.SelectedNode(), Reg(0, 3));
+  EXPECT_EQ(Item(Reg(0, 3))->text(0), QStringLiteral("Шаблон регистра"));
+
+  // Deleting the only visible register template selects its channel template.
+  ClickItem(Channel(1));
+  Click(form.actAdd);
+  EXPECT_EQ(form.SelectedNode(), Channel(2)) << "the last child of the root";
+  Item(Channel(1))->setExpanded(true);
+  ClickItem(Reg(1, 1));
+  Click(form.actDelete);
+  EXPECT_EQ(Channel(1)->NodeCount(), 1);
+  EXPECT_EQ(form.SelectedNode(), Channel(1));
+  EXPECT_EQ(Item(Channel(1))->childCount(), 0);
+}
+
+TEST_F(RegistryWindowTest, CaptionTypeAccessAndCommentsOfTheSelectedNode) {
+  SaveTwoTemplates();
+  TRegistryForm& form = Open();
+  QComboBox* type = form.TypeList();
+  QComboBox* access = form.AccessList();
+  Item(Channel(0))->setExpanded(true);
+
+  const struct {
+    TRootNode* Node;
+    int Type;  // -1: both lists cleared and disabled
+    int Access;
+    const char* Comments;
+    const char* Caption;  // typed in place
+  } cases[] = {
+      {Reg(0, 1), rtFLOAT, 0, "", "Т1"},
+      {Channel(0), -1, -1, "Аналоговый вход", "005"},
+      {Reg(0, 2), rtINT, 1, "Зона 1", "Уставка зоны"},
+      {REGISTRY.get(), -1, -1, "Все шаблоны", "Шаблоны"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Caption);
+    ClickItem(c.Node);
+    EXPECT_EQ(type->currentIndex(), c.Type);
+    EXPECT_EQ(access->currentIndex(), c.Access);
+    EXPECT_EQ(type->isEnabled(), c.Type >= 0);
+    EXPECT_EQ(access->isEnabled(), c.Type >= 0);
+    EXPECT_EQ(form.CommentsField()->toPlainText(), QString::fromUtf8(c.Comments));
+    EditCaption(QString::fromUtf8(c.Caption));
+    EXPECT_EQ(c.Node->Caption(), QString::fromUtf8(c.Caption));
+    form.CommentsField()->selectAll();
+    TypeText(form.CommentsField(), QStringLiteral("Печь"));
+    KeyClick(form.CommentsField(), Qt::Key_Backspace);
+    EXPECT_EQ(c.Node->Comments(), QStringLiteral("Печ"));
+  }
+  EditCaption(QStringLiteral("x"), Qt::Key_Escape);
+  EXPECT_EQ(REGISTRY->Caption(), QStringLiteral("Шаблоны"));
+  // Showing the selections changed nothing; the operator's choices reach the selected one only.
+  EXPECT_EQ(Reg(0, 1)->RegisterType(), rtFLOAT);
+  EXPECT_TRUE(Reg(0, 2)->UserCanWRITE());
+  ClickItem(Reg(0, 1));
+  QTest::keyClick(type, Qt::Key_Down);
+  EXPECT_EQ(Reg(0, 1)->RegisterType(), rtDOUBLE);
+  QTest::keyClick(access, Qt::Key_Down);
+  EXPECT_TRUE(Reg(0, 1)->UserCanWRITE());
+  QTest::keyClick(access, Qt::Key_Up);
+  EXPECT_FALSE(Reg(0, 1)->UserCanWRITE());
+  EXPECT_EQ(Reg(0, 2)->RegisterType(), rtINT);
+}
+
+TEST_F(RegistryWindowTest, ASavedNewTemplateShapesTheChannelsOfItsTypeOnTheNextSearch) {
+  TRegistryForm& form = Open();
+  ClickItem(REGISTRY.get());
+  Click(form.actAdd);
+  EditCaption(QStringLiteral("001"));
+  TypeText(form.CommentsField(), QStringLiteral("Канал типа 1"));
+  Click(form.actAdd);
+  Click(form.actAdd);
+  ClickItem(Reg(0, 2));
+  QTest::keyClick(form.TypeList(), Qt::Key_End);
+  Click(form.actSave);
+  Click(form.actDelete);  // after the save: never seen by the search
+
+  SETUP->SetDemo(true);
+  TDeviceSearch search;
+  search.Run(smAfresh);
+  form.Rebuild();
+
+  // The simulated regulator at address 1 has channels of type 1.
+  const auto* channel = dynamic_cast<TRootNode*>(FindNode(NET.get(), QStringLiteral("D001C000")));
+  ASSERT_NE(channel, nullptr);
+  EXPECT_EQ(channel->Comments(), QStringLiteral("Канал типа 1"));
+  ASSERT_EQ(channel->NodeCount(), 3);
+  EXPECT_FALSE(channel->Node(0)->Visible());
+  EXPECT_EQ(channel->Node(2)->Name(), QStringLiteral("D001C000R002"));
+  EXPECT_EQ(channel->Node(2)->Caption(), QStringLiteral("Шаблон регистра"));
+  EXPECT_EQ(dynamic_cast<TRegisterNode*>(channel->Node(2))->RegisterType(), rtUnknown);
+  EXPECT_EQ(Item(Channel(0))->childCount(), 2);
+  EXPECT_EQ(form.SelectedNode(), nullptr);
+}
+
+// The old tree is kept alive, so a command that still used its items would show in it.
+TEST_F(RegistryWindowTest, EveryCommandOnAReplacedTreeOnlyRebuildsIt) {
+  SaveTwoTemplates();
+  TRegistryForm& form = Open();
+  QTreeWidget* tree = form.TreeView();
+  const struct {
+    const char* Case;
+    std::function<void()> Operator;
+  } cases[] = {
+      {"Добавить", [&] { Click(form.actAdd); }},
+      {"Удалить", [&] { Click(form.actDelete); }},
+      {"Сохранить", [&] { Click(form.actSave); }},
+      {"Открыть", [&] { Click(form.actOpen); }},
+      {"type", [&] { QTest::keyClick(form.TypeList(), Qt::Key_Down); }},
+      {"access", [&] { QTest::keyClick(form.AccessList(), Qt::Key_Up); }},
+      {"comments", [&] { TypeText(form.CommentsField(), QStringLiteral("x")); }},
+      {"caption", [&] { EditCaption(QStringLiteral("x")); }},
+      {"selection", [&] { QTest::keyClick(tree, Qt::Key_Up); }},
+  };
+  const QString path = ConfigFilePath(QStringLiteral("REGISTRY"));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Case);
+    Item(Channel(0))->setExpanded(true);
+    ClickItem(Reg(0, 2));
+    std::unique_ptr<TRootNode> old(REGISTRY.release());
+    CreateTreeRoot(REGISTRY, QStringLiteral("REGISTRY"), QStringLiteral("Новые шаблоны"), iiCHANNELS);
+    AddChannel(QStringLiteral("007"));
+    const QByteArray saved = FileBytes(path);
+    EXPECT_EQ(form.SelectedNode(), nullptr);
+
+    c.Operator();
+    QTest::qWait(20);
+
+    auto* setpoint = dynamic_cast<TRegisterNode*>(old->Node(0)->Node(2));
+    EXPECT_EQ(old->NodeCount(), 2);
+    EXPECT_EQ(old->Node(0)->NodeCount(), 3);
+    EXPECT_EQ(setpoint->Caption(), QStringLiteral("Уставка"));
+    EXPECT_EQ(setpoint->Comments(), QStringLiteral("Зона 1"));
+    EXPECT_EQ(setpoint->RegisterType(), rtINT);
+    EXPECT_TRUE(setpoint->UserCanWRITE());
+    EXPECT_EQ(REGISTRY->NodeCount(), 1);
+    EXPECT_EQ(REGISTRY->Node(0)->NodeCount(), 1);
+    EXPECT_EQ(FileBytes(path), saved);
+    EXPECT_EQ(tree->topLevelItem(0)->text(0), QStringLiteral("Новые шаблоны"));
+    EXPECT_EQ(tree->topLevelItem(0)->childCount(), 1);
+    EXPECT_EQ(form.SelectedNode(), nullptr);
+    Click(form.actOpen);  // the saved templates again for the next case
+  }
+}
+
+// A search frees the root before it makes the new one, which may then sit at the same address.
+TEST_F(RegistryWindowTest, ARootMadeWhereTheOldOneWasIsStillANewTree) {
+  SaveTwoTemplates();
+  TRegistryForm& form = Open();
+  ClickItem(REGISTRY.get());
+  TRootNode* root = REGISTRY.get();
+  root->~TRootNode();
+  new (root) TRootNode(nullptr);
+  root->SetCaption(QStringLiteral("Пусто"));
+
+  Click(form.actAdd);
+  EXPECT_EQ(REGISTRY->ComponentCount(), 0);
+  EXPECT_EQ(form.TreeView()->topLevelItem(0)->text(0), QStringLiteral("Пусто"));
+  ClickItem(REGISTRY.get());
+  Click(form.actAdd);
+  EXPECT_EQ(REGISTRY->ComponentCount(), 1);
+}
+
+TEST_F(RegistryWindowTest, TheTreeGivesWayWhenTheCommentsWouldGoBelowFiftyPixels) {
+  TRegistryForm& form = Open();
+  QSplitter* splitter = form.Splitter();
+  form.resize(260, 600);
+  splitter->setSizes({480, splitter->height() - 480});
+  form.resize(260, 350);
+  EXPECT_EQ(form.CommentsField()->height(), TRegistryForm::kCommentsMinimum);
+  EXPECT_EQ(form.TreeView()->height(), form.height() - form.ToolBar()->height() - form.TypeBar()->height() -
+                                           TRegistryForm::kCommentsMinimum - splitter->handleWidth());
+  // The tree keeps that height: room gained goes to the comments.
+  const int tree = form.TreeView()->height();
+  form.resize(260, 500);
+  EXPECT_EQ(form.TreeView()->height(), tree);
+  EXPECT_EQ(form.CommentsField()->height(), 200);
+  form.resize(100, 100);
+  EXPECT_EQ(form.size(), QSize(217, 350));
+}
+
+TEST_F(RegistryWindowTest, Screenshots) {
+  const QString dir = qEnvironmentVariable("VEXA_SCREENSHOTS_DIR");
+  if (dir.isEmpty()) GTEST_SKIP() << "VEXA_SCREENSHOTS_DIR is not set";
+  QDir().mkpath(dir);
+  SaveTwoTemplates();
+  TRegistryForm& form = Open();
+  Item(Channel(0))->setExpanded(true);
+  Item(Channel(1))->setExpanded(true);
+  ClickItem(Reg(0, 2));
+  QTest::mouseMove(form.CommentsField()->viewport());  // no tool button under the pointer
+  QTest::qWait(100);
+  EXPECT_TRUE(form.grab().save(dir + QStringLiteral("/registry-window.png")));
+}
+
+}  // namespace
+}  // namespace vexa::test

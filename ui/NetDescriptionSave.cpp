@@ -1,0 +1,50 @@
+#include "ui/NetDescriptionSave.h"
+
+#include <QFileDialog>
+#include <QFileInfo>
+
+#include "core/Globals.h"
+#include "core/RootNode.h"
+#include "core/Services.h"
+#include "core/SetupNode.h"
+#include "storage/NetDescription.h"
+
+namespace vexa {
+
+std::optional<QString> AskDescriptionPath(QWidget* parent, QString& folder) {
+  // Qt's own dialog: only it tells which folder the operator was in when he cancelled.
+  QFileDialog dialog(parent, QStringLiteral("Сохранение параметров сети в виде таблицы"), folder);
+  dialog.setOptions(QFileDialog::DontUseNativeDialog | QFileDialog::DontConfirmOverwrite);
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setFileMode(QFileDialog::AnyFile);
+  dialog.setNameFilters({QStringLiteral("Текстовые файлы (*.txt)"), QStringLiteral("Все файлы (*.*)")});
+  dialog.setDefaultSuffix(QStringLiteral("txt"));
+  const bool accepted = dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty();
+  folder = dialog.directory().absolutePath();
+  if (!accepted) return std::nullopt;
+  return dialog.selectedFiles().constFirst();
+}
+
+void SaveNetworkDescriptionDialog(QWidget* parent, const TAskDescriptionPath& ask) {
+  if (!SETUP || !NET) return;
+  // There is no process-wide current folder that a dialog moves on this system: the next export
+  // starts where this one ended because the folder comes back from the question and is stored.
+  QString folder = SETUP->TablesDir();
+  const std::optional<QString> path = ask ? ask(parent, folder) : AskDescriptionPath(parent, folder);
+  if (path) {
+    QString error;
+    bool written = false;
+    {
+      TBusyCursor busy;
+      written = SaveNetworkDescription(*path, *NET, &error);
+    }
+    if (!written) {
+      ShowMessage(error, TMsgIcon::Error);
+      return;
+    }
+    folder = QFileInfo(*path).absolutePath();
+  }
+  SETUP->SetTablesDir(folder);
+}
+
+}  // namespace vexa

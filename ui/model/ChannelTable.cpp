@@ -1,0 +1,119 @@
+#include "ui/model/ChannelTable.h"
+
+#include "core/CustomRegister.h"
+#include "core/Frame.h"
+#include "core/Services.h"
+
+namespace vexa {
+
+const QString TChannelTable::kRegisterHeader = QStringLiteral("Регистр");
+const QString TChannelTable::kValueHeader = QStringLiteral("Значение");
+
+namespace {
+
+// "'text' - 'caption'" and the reason on a line of its own.
+QString WriteMessage(const QString& text, const QString& caption, const QString& reason) {
+  return QStringLiteral("'") + text + QStringLiteral("'") + QStringLiteral(" - ") + QStringLiteral("'") +
+         caption + QStringLiteral("'") + QStringLiteral("\r\n") + reason;
+}
+
+}  // namespace
+
+void TChannelTable::Clear() {
+  channel_ = nullptr;
+  rows_.clear();
+}
+
+void TChannelTable::Load(TRootNode* channel) {
+  Clear();
+  channel_ = channel;
+  if (channel == nullptr) return;
+  rows_.resize(static_cast<size_t>(channel->NodeCount()));
+  // Row 0 carries the headers in place of the identifier register, which is never shown.
+  for (int i = 1; i < RowCount(); ++i) {
+    TRootNode* node = channel->Node(i);
+    if (!node->Visible()) continue;
+    TChannelRow& row = rows_[static_cast<size_t>(i)];
+    row.Caption = node->Caption();
+    row.Register = dynamic_cast<TCustomRegister*>(node);
+    if (row.Register == nullptr) continue;
+    row.Text = row.Register->StringData();
+    row.Last = row.Text;
+  }
+}
+
+int TChannelTable::RowOf(const TRootNode* reg) const {
+  if (reg == nullptr) return -1;
+  for (int i = 0; i < RowCount(); ++i)
+    if (rows_[static_cast<size_t>(i)].Register == reg) return i;
+  return -1;
+}
+
+bool TChannelTable::Edit(int row, const QString& text) {
+  if (row <= 0 || row >= RowCount()) return true;
+  TChannelRow& r = rows_[static_cast<size_t>(row)];
+  r.Text = text;
+  if (r.Register == nullptr || r.Register->UserCanWRITE() || text.isEmpty() || text == r.Last) return true;
+  // Refused at once, so the operator does not go on typing into a value that can never be sent. The
+  // last value is back before the warning, so a cell that commits as the box takes the focus
+  // commits that.
+  SetText(row, r.Last);
+  ShowMessage(QStringLiteral("Регистр '") + r.Caption + QStringLiteral("'") + QStringLiteral("\r\n") +
+                  QStringLiteral("имеет тип 'ТОЛЬКО ЧТЕНИЕ'!"),
+              TMsgIcon::Warning);
+  return false;
+}
+
+void TChannelTable::Apply() {
+  for (int i = 1; i < RowCount(); ++i) ApplyRow(i);
+}
+
+void TChannelTable::ApplyRow(int row) {
+  TChannelRow& r = rows_[static_cast<size_t>(row)];
+  TCustomRegister* reg = r.Register;
+  if (reg == nullptr) return;
+  QString text = r.Text;
+  if (reg->RegisterType() == rtASCIIZ) {
+    // Blanks are part of a text value; only its length is the device's limit.
+    if (text.size() > kMaxTextBytes) {
+      const QString cut = text.left(kMaxTextBytes);
+      ShowMessage(QStringLiteral("Строка '") + text + QStringLiteral("'") + QStringLiteral(" для ") +
+                      QStringLiteral("'") + r.Caption + QStringLiteral("'") + QStringLiteral("\r\n") +
+                      QStringLiteral("слишком велика. Строка будет укорочена до '") + cut +
+                      QStringLiteral("'!"),
+                  TMsgIcon::Warning);
+      text = cut;
+      SetText(row, cut);
+    }
+  } else {
+    text = text.trimmed();
+  }
+  if (text == r.Last) return;
+  if (!reg->UserCanWRITE()) {
+    SetText(row, r.Last);
+    return;
+  }
+  if (!reg->IsValidValue(text)) {
+    ShowMessage(WriteMessage(text, r.Caption, QStringLiteral("не может принять такое значение!")),
+                TMsgIcon::Warning);
+    SetText(row, r.Last);
+    return;
+  }
+  reg->SetStringData(text);
+  if (reg->LastIOResult() != iorOK) {
+    // The typed text stays, so "Применить" again tries it again.
+    ShowMessage(WriteMessage(text, r.Caption, QStringLiteral("ошибка записи, регулятор не отвечает!")),
+                TMsgIcon::Warning);
+    return;
+  }
+  r.Last = text;
+}
+
+void TChannelTable::SetText(int row, const QString& text) {
+  TChannelRow& r = rows_[static_cast<size_t>(row)];
+  if (r.Text == text) return;
+  r.Text = text;
+  if (RowChanged) RowChanged(row);
+}
+
+}  // namespace vexa

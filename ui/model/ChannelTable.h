@@ -1,0 +1,58 @@
+#pragma once
+// The channel table without its window: one row per child of a channel with the value as read and
+// as typed, the operator's edits of read-only registers refused, and "Применить" writing the
+// changed values top to bottom with its checks and messages.
+
+#include <QString>
+#include <functional>
+#include <vector>
+
+namespace vexa {
+
+class TCustomRegister;
+class TRootNode;
+
+struct TChannelRow {
+  TCustomRegister* Register = nullptr;  // none for the header row, hidden children and non-registers
+  QString Caption;
+  QString Text;  // the value cell: as read, written or typed
+  QString Last;  // as last read or written successfully; an edit is a Text that differs from it
+};
+
+class TChannelTable {
+ public:
+  static const QString kRegisterHeader;  // "Регистр"
+  static const QString kValueHeader;     // "Значение"
+
+  // Row i stands for child i of the channel; row 0 (the hidden identifier register) is the header
+  // row. Every visible register is read once, top to bottom ("***" when the read fails). A null
+  // channel gives no rows.
+  void Load(TRootNode* channel);
+  void Clear();
+
+  TRootNode* Channel() const { return channel_; }
+  int RowCount() const { return static_cast<int>(rows_.size()); }
+  const TChannelRow& Row(int row) const { return rows_.at(static_cast<size_t>(row)); }
+  // The row of a register, or -1.
+  int RowOf(const TRootNode* reg) const;
+
+  // The operator changed the value cell of a row. A read-only register refuses a non-empty text
+  // that differs from its last value: the warning is shown and the last value comes back. False
+  // when refused.
+  bool Edit(int row, const QString& text);
+
+  // "Применить": rows 1 to the last, each written (and any message answered) before the next.
+  void Apply();
+
+  // A row's Text was changed by the table itself (cut, restored), so a view can follow at once.
+  std::function<void(int row)> RowChanged;
+
+ private:
+  void ApplyRow(int row);
+  void SetText(int row, const QString& text);
+
+  TRootNode* channel_ = nullptr;
+  std::vector<TChannelRow> rows_;
+};
+
+}  // namespace vexa
