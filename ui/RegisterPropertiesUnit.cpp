@@ -15,6 +15,7 @@
 
 #include "core/RegisterNode.h"
 #include "ui/ColorSwatch.h"
+#include "ui/DialogButtons.h"
 #include "ui/HelpUnit.h"
 #include "ui/model/NetRules.h"
 
@@ -107,15 +108,7 @@ TRegisterPropertiesForm::TRegisterPropertiesForm(QWidget* parent)
   otherLayout->addRow(QStringLiteral("Цифр после запятой:"), seDigits);
   pcPages->addTab(other, QStringLiteral("Прочее"));
 
-  btOK = new QPushButton(QStringLiteral("OK"), this);
-  btOK->setObjectName(QStringLiteral("btOK"));
-  btOK->setDefault(true);
-  btCancel = new QPushButton(QStringLiteral("Отмена"), this);
-  btCancel->setObjectName(QStringLiteral("btCancel"));
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch();
-  buttons->addWidget(btOK);
-  buttons->addWidget(btCancel);
+  QHBoxLayout* buttons = OkCancelRow(this, btOK, btCancel);
 
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(4, 4, 4, 4);
@@ -128,7 +121,6 @@ TRegisterPropertiesForm::TRegisterPropertiesForm(QWidget* parent)
   connect(seNotch, &QSpinBox::valueChanged, this, &TRegisterPropertiesForm::UpdateFullScale);
   connect(seDigits, &QSpinBox::valueChanged, this, &TRegisterPropertiesForm::DigitsChange);
   connect(btOK, &QPushButton::clicked, this, &TRegisterPropertiesForm::OkClick);
-  connect(btCancel, &QPushButton::clicked, this, &QDialog::reject);
 
   UpdateFullScale();
   setFixedSize(kClientWidth, kClientHeight);

@@ -8,6 +8,7 @@
 #include <QVBoxLayout>
 
 #include "core/RootNode.h"
+#include "ui/DialogButtons.h"
 #include "ui/HelpUnit.h"
 
 namespace vexa {
@@ -21,16 +22,7 @@ TRootPropertiesForm::TRootPropertiesForm(QWidget* parent)
   edName->setObjectName(QStringLiteral("edName"));
   meComments = new QPlainTextEdit(QStringLiteral("Комментарии"), this);
   meComments->setObjectName(QStringLiteral("meComments"));
-  btOK = new QPushButton(QStringLiteral("OK"), this);
-  btOK->setObjectName(QStringLiteral("btOK"));
-  btOK->setDefault(true);
-  btCancel = new QPushButton(QStringLiteral("Отмена"), this);
-  btCancel->setObjectName(QStringLiteral("btCancel"));
-
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch();
-  buttons->addWidget(btOK);
-  buttons->addWidget(btCancel);
+  QHBoxLayout* buttons = OkCancelRow(this, btOK, btCancel);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(4, 4, 4, 4);
   layout->setSpacing(4);
@@ -39,7 +31,6 @@ TRootPropertiesForm::TRootPropertiesForm(QWidget* parent)
   layout->addLayout(buttons);
 
   connect(btOK, &QPushButton::clicked, this, &TRootPropertiesForm::OkClick);
-  connect(btCancel, &QPushButton::clicked, this, &QDialog::reject);
 
   setFixedSize(kClientWidth, kClientHeight);
   InstallHelpShortcut(this, kHelpContext);
