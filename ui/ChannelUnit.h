@@ -5,6 +5,7 @@
 #include <QDialog>
 
 #include "core/RootNode.h"
+#include "ui/HelpUnit.h"
 #include "ui/model/ChannelTable.h"
 
 class QPlainTextEdit;
@@ -20,7 +21,7 @@ class TMainForm;
 class TChannelForm : public QDialog {
   Q_OBJECT
  public:
-  static constexpr int kHelpContext = 8;
+  static constexpr int kHelpContext = hcChannel;
   static constexpr int kMinWidth = 224;
   static constexpr int kMinHeight = 350;
   static constexpr int kPanelHeight = 72;

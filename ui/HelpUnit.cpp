@@ -37,12 +37,18 @@ void DestroyHelpWindow() {
 
 const std::vector<THelpTopic>& HelpTopics() {
   static const std::vector<THelpTopic> topics{
+      {hcRegistry, QStringLiteral("registry.html")},
+      {hcNetTree, QStringLiteral("net-tree.html")},
+      {hcNodeProperties, QStringLiteral("node-properties.html")},
+      {hcRegisterProperties, QStringLiteral("register-properties.html")},
       {hcAboutBox, QStringLiteral("about.html")},
+      {hcChannel, QStringLiteral("channel.html")},
       {hcHistory, QStringLiteral("history.html")},
       {hcLabelProperties, QStringLiteral("label-properties.html")},
       {hcMainWindow, QStringLiteral("main-window.html")},
       {hcPassword, QStringLiteral("password.html")},
       {hcPosition, QStringLiteral("position.html")},
+      {hcSetup, QStringLiteral("setup.html")},
       {hcWaitWindow, QStringLiteral("wait.html")},
   };
   return topics;

@@ -12,12 +12,18 @@ namespace vexa {
 
 // Help context numbers of the windows.
 inline constexpr int hcContents = 0;
+inline constexpr int hcRegistry = 2;
+inline constexpr int hcNetTree = 3;
+inline constexpr int hcNodeProperties = 4;
+inline constexpr int hcRegisterProperties = 5;
 inline constexpr int hcAboutBox = 6;
+inline constexpr int hcChannel = 8;
 inline constexpr int hcHistory = 10;
 inline constexpr int hcLabelProperties = 11;
 inline constexpr int hcMainWindow = 12;
 inline constexpr int hcPassword = 14;
 inline constexpr int hcPosition = 15;
+inline constexpr int hcSetup = 16;
 inline constexpr int hcWaitWindow = 17;
 
 struct THelpTopic {

@@ -7,6 +7,7 @@
 #include <QWidget>
 
 #include "core/RootNode.h"
+#include "ui/HelpUnit.h"
 
 class QAction;
 class QPlainTextEdit;
@@ -24,7 +25,7 @@ class TRootPropertiesForm;
 class TNetForm : public QWidget {
   Q_OBJECT
  public:
-  static constexpr int kHelpContext = 3;
+  static constexpr int kHelpContext = hcNetTree;
   static constexpr int kWidth = 217;
   static constexpr int kHeight = 350;
   static constexpr int kCommentsHeight = 72;

@@ -5,6 +5,8 @@
 #include <QDialog>
 #include <QString>
 
+#include "ui/HelpUnit.h"
+
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
@@ -20,7 +22,7 @@ class TRegisterNode;
 class TRegisterPropertiesForm : public QDialog {
   Q_OBJECT
  public:
-  static constexpr int kHelpContext = 5;
+  static constexpr int kHelpContext = hcRegisterProperties;
   static constexpr int kClientWidth = 184;
   static constexpr int kClientHeight = 240;
 

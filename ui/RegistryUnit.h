@@ -6,6 +6,7 @@
 #include <QWidget>
 
 #include "core/RootNode.h"
+#include "ui/HelpUnit.h"
 
 class QAction;
 class QComboBox;
@@ -23,7 +24,7 @@ class TMainForm;
 class TRegistryForm : public QWidget {
   Q_OBJECT
  public:
-  static constexpr int kHelpContext = 2;
+  static constexpr int kHelpContext = hcRegistry;
   static constexpr int kMinWidth = 217;
   static constexpr int kMinHeight = 350;
   static constexpr int kCommentsMinimum = 50;  // the splitter never leaves the comments less

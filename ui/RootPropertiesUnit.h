@@ -4,6 +4,8 @@
 #include <QDialog>
 #include <QString>
 
+#include "ui/HelpUnit.h"
+
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
@@ -15,7 +17,7 @@ class TRootNode;
 class TRootPropertiesForm : public QDialog {
   Q_OBJECT
  public:
-  static constexpr int kHelpContext = 4;
+  static constexpr int kHelpContext = hcNodeProperties;
   static constexpr int kClientWidth = 184;
   static constexpr int kClientHeight = 240;
 

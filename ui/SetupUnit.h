@@ -8,6 +8,7 @@
 #include <array>
 
 #include "storage/DeviceSearch.h"
+#include "ui/HelpUnit.h"
 #include "ui/model/SetupRules.h"
 
 class QCheckBox;
@@ -29,7 +30,7 @@ class TMainForm;
 class TSetupForm : public QDialog {
   Q_OBJECT
  public:
-  static constexpr int kHelpContext = 16;
+  static constexpr int kHelpContext = hcSetup;
   static constexpr int kProgressMax = TDeviceSearch::kAddressCount - 1;
 
   explicit TSetupForm(TMainForm* mainForm = nullptr, QWidget* parent = nullptr);

@@ -150,6 +150,7 @@ TEST_F(StartUpTest, DamagedFilesAreReportedAndStartUpStillEnds) {
   Port->Close();
   Messages->Shown.clear();
   captions.clear();
+  StopPoller();  // the poller reads the settings object being replaced
   SETUP = std::make_unique<TSetupNode>(nullptr);
   ASSERT_NO_THROW(Run());
   const QStringList texts = Messages->Texts();

@@ -423,6 +423,55 @@ TEST_F(SetupWindowTest, StopEndsTheSearchAfterTheRegulatorBeingBuilt) {
   EXPECT_TRUE(SETUP->NewConfig());
 }
 
+TEST_F(SetupWindowTest, OnASilentLineTheProgressMovesAndStopTakesEffectWithinOneAddress) {
+  // A real port (the scripted one) on which no regulator ever answers: every address costs the
+  // exchange its full waits, on the test clock.
+  Open();
+  form->cbPort->setFocus();
+  QTest::keyClick(form->cbPort, Qt::Key_Down);  // COM1
+  ASSERT_TRUE(Port->Connected());
+  ASSERT_FALSE(SETUP->Demo());
+
+  QSet<int> progress;
+  bool stopShown = false;
+  int pressedAt = -1;
+  size_t writtenAtPress = 0;
+  QTimer operatorHand;
+  QObject::connect(&operatorHand, &QTimer::timeout, [&] {
+    if (!form->Searching()) return;
+    progress << form->pbPassed->value();
+    stopShown = stopShown || form->btSearch->text() == "Остановить поиск";
+    if (progress.size() < 20) return;
+    operatorHand.stop();
+    pressedAt = form->pbPassed->value();
+    writtenAtPress = Port->Written.size();
+    Click(form->btSearch);
+  });
+  operatorHand.start(0);
+  Search(smAfresh);
+  operatorHand.stop();
+
+  ASSERT_GE(pressedAt, 0) << "the window never took events while the search ran";
+  EXPECT_GE(progress.size(), 20);
+  EXPECT_TRUE(stopShown);
+  EXPECT_FALSE(form->Searching());
+  // Addresses 0..pressedAt were asked when stop was pressed; at most one more is.
+  const size_t perAddress = writtenAtPress / size_t(pressedAt + 1);
+  EXPECT_GE(perAddress, 1u);
+  EXPECT_EQ(writtenAtPress % size_t(pressedAt + 1), 0u);
+  EXPECT_LE(Port->Written.size(), writtenAtPress + perAddress);
+  EXPECT_GE(form->pbPassed->value(), pressedAt);
+  EXPECT_LE(form->pbPassed->value(), pressedAt + 1);
+  EXPECT_LT(form->pbPassed->value(), TSetupForm::kProgressMax);
+  // Every unanswered request was waited for on the clock, at least the exchange's 50 ms.
+  EXPECT_GE(Clock->Slept(), int64_t(50) * int64_t(Port->Written.size()));
+  EXPECT_EQ(NET->NodeCount(), 0);
+  EXPECT_EQ(Counters(), QStringList({"0", "0", "0"}));
+  EXPECT_EQ(form->btSearch->text(), "Произвести поиск");
+  EXPECT_TRUE(form->btCancel->isEnabled());
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
 TEST_F(SetupWindowTest, AFailedSearchIsReportedAndTheWindowComesBack) {
   SETUP->SetDemo(true);
   // A templates file that holds no templates.
