@@ -99,7 +99,15 @@ TChannelForm::TChannelForm(TMainForm* mainForm, QWidget* parent)
   grid_->setSelectionMode(QAbstractItemView::SingleSelection);
   grid_->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
                          QAbstractItemView::AnyKeyPressed);
-  grid_->setItemDelegateForColumn(kValueColumn, new TChannelValueDelegate(this));
+  auto* delegate = new TChannelValueDelegate(this);
+  grid_->setItemDelegateForColumn(kValueColumn, delegate);
+  // Esc gives the cell its old text back; the row, which took every key, must follow it.
+  connect(delegate, &QAbstractItemDelegate::closeEditor, this,
+          [this](QWidget*, QAbstractItemDelegate::EndEditHint hint) {
+            if (hint != QAbstractItemDelegate::RevertModelCache) return;
+            const QModelIndex index = grid_->currentIndex();
+            CellEdited(TableRow(index.row()), index.data().toString());
+          });
   grid_->setWordWrap(false);
   grid_->setMinimumHeight(kPanelHeight);
 

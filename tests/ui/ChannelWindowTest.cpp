@@ -180,6 +180,13 @@ TEST_F(ChannelWindowTest, TypedValuesAreCheckedAndWrittenTopToBottomOnApply) {
   KeyClick(editor, Qt::Key_Return);
   EXPECT_EQ(Value(temperature)->text(), shown);
 
+  // Esc takes a typed value back: nothing of it is written.
+  const QString before = Value(setpoint)->text();
+  KeyClick(TypeInto(setpoint, "77"), Qt::Key_Escape);
+  EXPECT_EQ(Value(setpoint)->text(), before);
+  QTest::mouseClick(form->ApplyButton(), Qt::LeftButton);
+  EXPECT_TRUE(writes.isEmpty());
+
   const QString forty = QStringLiteral("Печь отжига, зона ").repeated(3).left(40);
   KeyClick(TypeInto(setpoint, " 42 "), Qt::Key_Return);
   TypeInto(name, forty);  // still being edited when the button is clicked
