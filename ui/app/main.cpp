@@ -1,6 +1,8 @@
 // vexa: the operator shell for a network of Gelmark regulators.
 
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QTranslator>
 #include <memory>
 
 #include "core/Services.h"
@@ -14,6 +16,11 @@ int main(int argc, char** argv) {
   // The program ends when the main window closes, whatever other windows are still open.
   QApplication::setQuitOnLastWindowClosed(false);
   QApplication::setWindowIcon(vexa::ProgramIcon());
+  // Qt's own dialogs (colours, files) speak the program's language when the system has Qt's
+  // Russian translation; without it they stay in English and work the same.
+  QTranslator qtRussian;
+  if (qtRussian.load(QStringLiteral("qtbase_ru"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    QApplication::installTranslator(&qtRussian);
   vexa::Services().Messages = std::make_unique<vexa::TMessageBoxService>();
   vexa::TProgram program(QCoreApplication::applicationDirPath());
   return program.Run();
