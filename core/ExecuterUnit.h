@@ -12,6 +12,8 @@
 
 class QObject;
 
+class QEvent;
+
 namespace vexa {
 
 class TComponent;
@@ -101,7 +103,12 @@ class TExecuter {
   TCall call_ = TCall::Refresh;
   TCallState callState_ = TCallState::Idle;
 
-  std::unique_ptr<QObject> dispatcher_;  // lives in the main thread; its queued calls die with it
+  class TDispatcher;
+  // Called with mutex_ held: a request to serve the pending call, for PostServe once unlocked.
+  static QEvent* ServeRequest();
+  void PostServe(QEvent* request);
+
+  std::unique_ptr<TDispatcher> dispatcher_;  // lives in the main thread; its queued calls die with it
   std::thread thread_;
   std::atomic<bool> finished_ = false;
   std::atomic<double> cpuAtExit_ = 0;
