@@ -12,12 +12,6 @@
 namespace vexa::test {
 namespace {
 
-QByteArray Bytes(std::initializer_list<int> b) {
-  QByteArray out;
-  for (int v : b) out.append(static_cast<char>(v));
-  return out;
-}
-
 // Channel 1 of regulator 5 on a scripted line: each register answers with its type byte and value
 // and keeps what is written to it, unless writes go unanswered.
 class ChannelTableTest : public TVexaTest {

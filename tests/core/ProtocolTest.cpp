@@ -7,12 +7,6 @@
 namespace vexa::test {
 namespace {
 
-QByteArray Bytes(std::initializer_list<int> b) {
-  QByteArray out;
-  for (int v : b) out.append(static_cast<char>(v));
-  return out;
-}
-
 TEST(CrcTest, KnownVectors) {
   EXPECT_EQ(Crc8(reinterpret_cast<const uint8_t*>("abc"), 3), 0x90);
   EXPECT_EQ(SealFrame(Bytes({0, 1, 2, 0})), Bytes({0, 1, 2, 0, 0xD1}));

@@ -47,12 +47,6 @@ class RegisterTest : public TVexaTest {
   TRegisterNode* reg = nullptr;
 };
 
-QByteArray Bytes(std::initializer_list<int> b) {
-  QByteArray out;
-  for (int v : b) out.append(static_cast<char>(v));
-  return out;
-}
-
 TEST_F(RegisterTest, NameGivesTheAddressBytes) {
   uint8_t a, c, r;
   TCustomRegister::FillAddress("D001C002R014", a, c, r);

@@ -36,6 +36,13 @@ inline void PrintTo(const TTextList& l, std::ostream* os) {
 
 namespace vexa::test {
 
+// Bytes written as numbers, as frames are read in the protocol's description.
+inline QByteArray Bytes(std::initializer_list<int> b) {
+  QByteArray out;
+  for (int v : b) out.append(static_cast<char>(v));
+  return out;
+}
+
 class TFakeClock : public TClock {
  public:
   double Now() const override { return now_ + static_cast<double>(tick_) / 86400000.0; }
