@@ -23,6 +23,7 @@ TLabelView::TLabelView(TLabelDisplay& label, QWidget* page) : QLabel(page), labe
   setTextFormat(Qt::PlainText);
   setAutoFillBackground(true);
   setMargin(1);
+  setLineWidth(1);
   setContextMenuPolicy(Qt::DefaultContextMenu);
 }
 
@@ -36,23 +37,25 @@ void TLabelView::Mirror() {
   font.setItalic((f.Style() & fsItalic) != 0);
   font.setUnderline((f.Style() & fsUnderline) != 0);
   font.setStrikeOut((f.Style() & fsStrikeOut) != 0);
-  setFont(font);
+  // A new value changes only the text: the look is set again only when it changed, since setting
+  // a font or palette restyles the widget, and this runs for every poll of the register.
+  if (font != this->font()) setFont(font);
   QPalette pal = palette();
   pal.setColor(QPalette::Window, ToQColor(label_->Color()));
   pal.setColor(QPalette::WindowText, ToQColor(f.Color()));
-  setPalette(pal);
+  if (pal != palette()) setPalette(pal);
+  int frame = QFrame::NoFrame;
   switch (label_->BorderStyle()) {
     case sbsNone:
-      setFrameStyle(QFrame::NoFrame);
       break;
     case sbsSingle:
-      setFrameStyle(QFrame::Box | QFrame::Plain);
+      frame = QFrame::Box | QFrame::Plain;
       break;
     case sbsSunken:
-      setFrameStyle(QFrame::Panel | QFrame::Sunken);
+      frame = QFrame::Panel | QFrame::Sunken;
       break;
   }
-  setLineWidth(1);
+  if (frameStyle() != frame) setFrameStyle(frame);
   setText(label_->Caption());
   // The label takes the size of its text; the model keeps it, as it is saved with the label.
   adjustSize();

@@ -27,6 +27,7 @@
 #include "ui/LabelPropertiesUnit.h"
 #include "ui/MainUnit.h"
 #include "ui/NetUnit.h"
+#include "ui/OperatorInput.h"
 #include "ui/PasswordUnit.h"
 #include "ui/PositionUnit.h"
 #include "ui/RdWarnUnit.h"
@@ -42,15 +43,7 @@ Q_GUI_EXPORT bool qt_sendShortcutOverrideEvent(QObject* o, ulong timestamp, int 
 namespace vexa {
 namespace {
 
-bool Activate(QWidget* w) {
-  w->show();
-  w->activateWindow();
-  QElapsedTimer t;
-  t.start();
-  while (QApplication::activeWindow() != w && t.elapsed() < 2000)
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-  return QApplication::activeWindow() == w;
-}
+using test::Activate;
 
 // A key press as the window system would deliver it to the focused widget of w's window.
 void PressKey(QWidget* w, int key, Qt::KeyboardModifiers mods = Qt::NoModifier) {
