@@ -1,6 +1,7 @@
 #include "core/Services.h"
 
 #include <QLocale>
+#include <QRegularExpression>
 #include <QTimeZone>
 #include <algorithm>
 #include <charconv>
@@ -107,6 +108,70 @@ QString DateTimeToStr(double value) {
   const QString date = dt.date().toString(FormatSettings().ShortDateFormat);
   if (dt.time().msecsSinceStartOfDay() == 0 && value == std::trunc(value)) return date;
   return date + QLatin1Char(' ') + dt.time().toString(FormatSettings().LongTimeFormat);
+}
+
+namespace {
+
+std::optional<QDate> ParseDate(const QString& text) {
+  static const QRegularExpression pattern(QStringLiteral("^(\\d{1,4})([./-])(\\d{1,2})\\2(\\d{1,4})$"));
+  const QRegularExpressionMatch m = pattern.match(text);
+  if (!m.hasMatch()) return std::nullopt;
+  const QString first = m.captured(1);
+  const QChar separator = m.captured(2).at(0);
+  const int a = first.toInt();
+  const int b = m.captured(3).toInt();
+  const int c = m.captured(4).toInt();
+  int day = a, month = b, year = c;
+  if (first.size() == 4) {
+    year = a;
+    day = c;
+  } else if (separator == QLatin1Char('/')) {
+    const QString& format = FormatSettings().ShortDateFormat;
+    if (format.indexOf(QLatin1Char('M')) < format.indexOf(QLatin1Char('d'))) std::swap(day, month);
+  }
+  if (m.captured(first.size() == 4 ? 1 : 4).size() == 3) return std::nullopt;
+  if (year < 100) year += 2000;
+  const QDate date(year, month, day);
+  if (!date.isValid()) return std::nullopt;
+  return date;
+}
+
+std::optional<QTime> ParseTime(const QString& text, const QString& meridiem) {
+  static const QRegularExpression pattern(
+      QStringLiteral("^(\\d{1,2}):(\\d{1,2})(?::(\\d{1,2})(?:[.,](\\d{1,3}))?)?$"));
+  const QRegularExpressionMatch m = pattern.match(text);
+  if (!m.hasMatch()) return std::nullopt;
+  int hour = m.captured(1).toInt();
+  if (!meridiem.isEmpty()) {
+    if (hour < 1 || hour > 12) return std::nullopt;
+    const bool pm = meridiem.compare(QLatin1String("PM"), Qt::CaseInsensitive) == 0;
+    hour = hour % 12 + (pm ? 12 : 0);
+  }
+  const QString ms = m.captured(4);
+  const QTime time(hour, m.captured(2).toInt(), m.captured(3).toInt(),
+                   ms.isEmpty() ? 0 : ms.leftJustified(3, QLatin1Char('0')).toInt());
+  if (!time.isValid()) return std::nullopt;
+  return time;
+}
+
+}  // namespace
+
+std::optional<double> StrToDateTime(const QString& text) {
+  QStringList parts = text.simplified().split(QLatin1Char(' '), Qt::SkipEmptyParts);
+  QString meridiem;
+  if (parts.size() == 3 && (parts.last().compare(QLatin1String("AM"), Qt::CaseInsensitive) == 0 ||
+                            parts.last().compare(QLatin1String("PM"), Qt::CaseInsensitive) == 0))
+    meridiem = parts.takeLast();
+  if (parts.isEmpty() || parts.size() > 2) return std::nullopt;
+  const std::optional<QDate> date = ParseDate(parts.first());
+  if (!date) return std::nullopt;
+  QTime time(0, 0);
+  if (parts.size() == 2) {
+    const std::optional<QTime> t = ParseTime(parts.at(1), meridiem);
+    if (!t) return std::nullopt;
+    time = *t;
+  }
+  return DateTimeFromQt(QDateTime(*date, time));
 }
 
 QString FormatFixed(double value, int digits) {

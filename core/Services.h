@@ -131,6 +131,11 @@ double DateTimeFromQt(const QDateTime& dt);
 QDateTime DateTimeToQt(double value);
 // Short date and long time in the regional format, e.g. 07.12.2026 9:05:03.
 QString DateTimeToStr(double value);
+// A date, or a date and a time, as histories and archives hold them, whichever regional format wrote
+// it: "07.12.2026 9:05:03", "07.12.2026 09:05:03", "7.12.26 9:05", "2026-12-07 09:05:03",
+// "12/7/2026 9:05:03 AM". The separator tells the order: '.' day first, '-' after a four-digit year
+// year first, '/' as the regional format orders it. Empty when the text is no such date.
+std::optional<double> StrToDateTime(const QString& text);
 
 // --- numbers in the regional format --------------------------------------------------------------
 // Fixed notation with `digits` decimals ("%.2f" with the regional separator).

@@ -69,6 +69,46 @@ TEST_F(ServicesTest, DateTimesAreDaysSince1899) {
   EXPECT_EQ(DateTimeFromQt(QDateTime(QDate(1899, 12, 30), QTime(0, 0))), 0.0);
 }
 
+// Histories written under one regional format are read under another.
+TEST_F(ServicesTest, DateTimeTextsOfEveryRegionalFormatReadBack) {
+  const double at = DateTimeFromQt(QDateTime(QDate(2026, 12, 7), QTime(9, 5, 3)));
+  const double day = DateTimeFromQt(QDateTime(QDate(2026, 12, 7), QTime(0, 0)));
+  const struct {
+    const char* text;
+    std::optional<double> expected;
+  } cases[] = {
+      {"07.12.2026 9:05:03", at},
+      {"07.12.2026 09:05:03", at},
+      {" 7.12.26  9:05:03 ", at},
+      {"2026-12-07 09:05:03", at},
+      {"07.12.2026", day},
+      {"07.12.2026 9:05", at - 3 / 86400.0},
+      {"12/7/2026 9:05:03 AM", at},
+      {"12/7/2026 9:05:03 PM", at + 0.5},
+      {"07.12.2026 9:05:03,500", at + 0.5 / 86400.0},
+      {"", std::nullopt},
+      {"Ошибка чтения", std::nullopt},
+      {"31.02.2026 9:05:03", std::nullopt},
+      {"07.12.2026 25:05:03", std::nullopt},
+      {"07.12.2026 9:05:03 x", std::nullopt},
+      {"07.12.202 9:05:03", std::nullopt},
+      {"07.12-2026", std::nullopt},
+  };
+  Services().Format.ShortDateFormat = QStringLiteral("M/d/yyyy");
+  for (const auto& c : cases) {
+    const std::optional<double> got = StrToDateTime(QString::fromUtf8(c.text));
+    ASSERT_EQ(got.has_value(), c.expected.has_value()) << c.text;
+    if (got) {
+      EXPECT_NEAR(*got, *c.expected, 1e-9) << c.text;
+    }
+  }
+  // A day-first regional format reads slashes day first, and its own texts back.
+  Services().Format.ShortDateFormat = QStringLiteral("dd/MM/yyyy");
+  EXPECT_NEAR(*StrToDateTime("07/12/2026 9:05:03"), at, 1e-9);
+  Services().Format = TFormatSettings::Russian();
+  EXPECT_NEAR(*StrToDateTime(DateTimeToStr(at)), at, 1e-9);
+}
+
 // The real clock keeps the zone's offset for a second; it must still tell the local time, in the
 // zone the process runs in.
 TEST_F(ServicesTest, RealClockTellsLocalTimeInTheCurrentZone) {
