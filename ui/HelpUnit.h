@@ -12,19 +12,25 @@ namespace vexa {
 
 // Help context numbers of the windows.
 inline constexpr int hcContents = 0;
+inline constexpr int hcArchives = 1;
 inline constexpr int hcRegistry = 2;
 inline constexpr int hcNetTree = 3;
 inline constexpr int hcNodeProperties = 4;
 inline constexpr int hcRegisterProperties = 5;
 inline constexpr int hcAboutBox = 6;
+inline constexpr int hcCyclogram = 7;
 inline constexpr int hcChannel = 8;
+inline constexpr int hcPrintPreview = 9;
 inline constexpr int hcHistory = 10;
 inline constexpr int hcLabelProperties = 11;
 inline constexpr int hcMainWindow = 12;
+inline constexpr int hcReportProperties = 13;
 inline constexpr int hcPassword = 14;
 inline constexpr int hcPosition = 15;
 inline constexpr int hcSetup = 16;
 inline constexpr int hcWaitWindow = 17;
+inline constexpr int hcProcesses = 18;
+inline constexpr int hcReports = 19;
 
 struct THelpTopic {
   int Context;
