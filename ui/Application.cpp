@@ -25,6 +25,7 @@
 #include "core/Services.h"
 #include "storage/StartUp.h"
 #include "ui/ChannelUnit.h"
+#include "ui/HistoryUnit.h"
 #include "ui/LabelPropertiesUnit.h"
 #include "ui/MainUnit.h"
 #include "ui/NetDescriptionSave.h"
@@ -274,6 +275,7 @@ void TProgram::CreateWindows() {
 
 void TProgram::CreateMain() {
   mainForm_ = std::make_unique<TMainForm>();
+  mainForm_->ShowHistory = [main = mainForm_.get()](TLabelDisplay& label) { ShowLabelHistory(*main, label); };
   connect(mainForm_.get(), &TMainForm::Closed, this, [this] {
     if (looping_) QCoreApplication::exit(0);
   });

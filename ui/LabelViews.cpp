@@ -99,6 +99,9 @@ TMnemoLabels::TMnemoLabels(QTabWidget* pcMnemo, QWidget* lassoRest)
 
 TMnemoLabels::~TMnemoLabels() {
   if (TLabelDisplay::Host() == this) TLabelDisplay::Host() = nullptr;
+  // History windows are nobody's children; without the host nothing would close them before
+  // their labels go.
+  for (const QPointer<QWidget>& history : std::as_const(histories_)) delete history.data();
   // The labels outlive their views: they stay in the network tree.
   for (TLabelDisplay* label : std::as_const(live_)) {
     label->OnChange = nullptr;
@@ -156,8 +159,21 @@ void TMnemoLabels::Orphaned(TLabelDisplay& label) {
   });
 }
 
+QWidget* TMnemoLabels::HistoryForm(const TLabelDisplay& label) const {
+  return histories_.value(&label);
+}
+
+void TMnemoLabels::SetHistoryForm(const TLabelDisplay& label, QWidget* form) {
+  if (form == nullptr) {
+    histories_.remove(&label);
+  } else {
+    histories_.insert(&label, form);
+  }
+}
+
 void TMnemoLabels::Destroying(TLabelDisplay& label) {
   live_.remove(&label);
+  if (const QPointer<QWidget> history = histories_.take(&label)) history->close();
   if (popupLabel_ == &label) popupLabel_ = nullptr;
   label.OnChange = nullptr;
   if (QPointer<TLabelView> view = views_.take(&label)) view->Forget();

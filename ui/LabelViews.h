@@ -73,6 +73,10 @@ class TMnemoLabels : public QObject, public TLabelHost {
   // Nothing marked: the structure window or the main window closed.
   void ClearMark();
 
+  // The label's history window, at most one; it is closed when the label goes.
+  QWidget* HistoryForm(const TLabelDisplay& label) const;
+  void SetHistoryForm(const TLabelDisplay& label, QWidget* form);
+
   // TLabelHost
   void Attach(TLabelDisplay& label) override;
   void Orphaned(TLabelDisplay& label) override;
@@ -93,6 +97,7 @@ class TMnemoLabels : public QObject, public TLabelHost {
   TLasso* lasso_;
   QSet<TLabelDisplay*> live_;  // every label attached and not yet destroyed
   QHash<TLabelDisplay*, QPointer<TLabelView>> views_;
+  QHash<const TLabelDisplay*, QPointer<QWidget>> histories_;
   TLabelDisplay* popupLabel_ = nullptr;
 };
 

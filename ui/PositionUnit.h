@@ -6,42 +6,14 @@
 #include <functional>
 #include <memory>
 
+#include "ui/RepeatTimer.h"
+
 class QPushButton;
-class QTimer;
 
 namespace vexa {
 
 class TLabelDisplay;
 class TMainForm;
-
-// The repeat of a held button. The program's runs on a QTimer; tests advance their own.
-class TRepeatTimer {
- public:
-  virtual ~TRepeatTimer() = default;
-  // Sets the interval; a running timer starts counting it again from now.
-  virtual void SetInterval(int ms) = 0;
-  virtual int Interval() const = 0;
-  virtual void Start() = 0;
-  virtual void Stop() = 0;
-  virtual bool Active() const = 0;
-
-  std::function<void()> OnTimer;
-};
-
-// The repeat on a QTimer of the main thread.
-class TQtRepeatTimer : public TRepeatTimer {
- public:
-  TQtRepeatTimer();
-  ~TQtRepeatTimer() override;
-  void SetInterval(int ms) override;
-  int Interval() const override;
-  void Start() override;
-  void Stop() override;
-  bool Active() const override;
-
- private:
-  std::unique_ptr<QTimer> timer_;
-};
 
 enum TDirection { drNone = -1, drUp = 1, drLeft = 2, drRight = 3, drDown = 4 };
 

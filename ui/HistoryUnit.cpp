@@ -1,0 +1,241 @@
+#include "ui/HistoryUnit.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QToolBar>
+#include <QVBoxLayout>
+
+#include "core/Services.h"
+#include "storage/NetDescription.h"
+#include "ui/ImageList.h"
+#include "ui/LabelViews.h"
+#include "ui/MainUnit.h"
+#include "ui/ToolWindowCount.h"
+#include "ui/model/LabelDisplay.h"
+
+namespace vexa {
+
+namespace {
+
+QLabel* MakeReadout(QToolBar* bar, int width, const QString& hint) {
+  auto* box = new QLabel(QStringLiteral(" "), bar);
+  box->setFrameStyle(QFrame::Box | QFrame::Plain);
+  box->setLineWidth(1);
+  box->setFixedSize(width, 18);
+  box->setToolTip(hint);
+  box->setAutoFillBackground(true);
+  bar->addWidget(box);
+  return box;
+}
+
+}  // namespace
+
+// ---- THistoryChart ------------------------------------------------------------------------------
+
+THistoryChart::THistoryChart(THistoryForm& form) : QWidget(&form), form_(form) {
+  setFocusPolicy(Qt::StrongFocus);
+  setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+void THistoryChart::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  form_.PaintChart(painter, height());
+}
+
+void THistoryChart::mousePressEvent(QMouseEvent* event) {
+  if (event->button() == Qt::LeftButton && event->buttons() == Qt::LeftButton &&
+      (event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier)) == 0)
+    form_.SetCursor(event->position().toPoint().x());
+  QWidget::mousePressEvent(event);
+}
+
+void THistoryChart::mouseMoveEvent(QMouseEvent* event) {
+  if (event->buttons() == Qt::LeftButton &&
+      (event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier)) == 0)
+    form_.SetCursor(std::clamp(event->position().toPoint().x(), 0, THistoryForm::kChartWidth - 1));
+}
+
+void THistoryChart::keyPressEvent(QKeyEvent* event) {
+  // The arrows move the cursor, never the scroll box; Left stops at 1, as it always has.
+  if (event->key() == Qt::Key_Left) {
+    if (form_.cursor_ > 1) form_.SetCursor(form_.cursor_ - 1);
+  } else if (event->key() == Qt::Key_Right) {
+    if (form_.cursor_ < THistoryForm::kChartWidth - 1) form_.SetCursor(form_.cursor_ + 1);
+  } else {
+    QWidget::keyPressEvent(event);
+  }
+}
+
+// ---- THistoryForm -------------------------------------------------------------------------------
+
+THistoryForm::THistoryForm(TRegisterNode* reg, TLabelDisplay* label, TMainForm* mainForm)
+    : QWidget(nullptr, Qt::Tool | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                           Qt::WindowCloseButtonHint),
+      reg_(reg),
+      label_(label) {
+  setAttribute(Qt::WA_DeleteOnClose);
+  setWindowTitle(QStringLiteral("История"));
+  resize(kClientWidth, kClientHeight);
+  setMinimumSize(kMinClientWidth, kMinClientHeight);
+  new TToolWindowCount(this, mainForm);  // owned by the window
+  InstallHelpShortcut(this, kHelpContext);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+  ToolBar = new QToolBar(this);
+  ToolBar->setFixedHeight(kToolBarHeight);
+  ToolBar->setIconSize(QSize(16, 16));
+  actZoomIn =
+      ToolBar->addAction(ImageIcon(ImageIndexOf(QStringLiteral("ZOOMIN"))), QStringLiteral("Увеличить"));
+  actZoomOut =
+      ToolBar->addAction(ImageIcon(ImageIndexOf(QStringLiteral("ZOOMOUT"))), QStringLiteral("Уменьшить"));
+  connect(actZoomIn, &QAction::triggered, this, [this] { Zoom(2); });
+  connect(actZoomOut, &QAction::triggered, this, [this] { Zoom(0.5); });
+  edDate = MakeReadout(ToolBar, 69, QStringLiteral("Дата"));
+  edTime = MakeReadout(ToolBar, 55, QStringLiteral("Время"));
+  edValue = MakeReadout(ToolBar, 55, QStringLiteral("Значение"));
+  layout->addWidget(ToolBar);
+
+  ScrollBox = new QScrollArea(this);
+  ScrollBox->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  ScrollBox->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  ScrollBox->setFocusPolicy(Qt::NoFocus);
+  Chart = new THistoryChart(*this);
+  Chart->resize(kChartWidth, 100);
+  ScrollBox->setWidget(Chart);
+  layout->addWidget(ScrollBox, 1);
+  setFocusProxy(Chart);
+
+  SetRepeatTimer(std::make_unique<TQtRepeatTimer>());
+}
+
+THistoryForm::~THistoryForm() = default;
+
+void THistoryForm::SetRepeatTimer(std::unique_ptr<TRepeatTimer> timer) {
+  if (timer_) timer_->Stop();
+  timer_ = std::move(timer);
+  timer_->OnTimer = [this] { Tick(); };
+}
+
+void THistoryForm::CopyData() {
+  ShowProgramState(QStringLiteral("Копирование данных"));
+  history_ = reg_ != nullptr ? THistorySnapshot::Of(*reg_) : THistorySnapshot{};
+  ShowProgramState(kStateWorking);
+}
+
+void THistoryForm::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (event->spontaneous()) return;
+  CopyData();
+  visible_ = vexa::VisibleCount(history_, kChartWidth);
+  cursor_ = visible_ - 1;
+  Chart->resize(kChartWidth, ScrollBox->viewport()->height());
+  ScrollBox->horizontalScrollBar()->setValue(visible_ - ScrollBox->viewport()->width() / 2 - 2);
+  if (reg_ != nullptr) setWindowTitle(NodeFullName(*reg_));
+  // With no logging interval the register is never read again: the chart stays the snapshot.
+  const int interval = reg_ != nullptr ? reg_->LoggingInterval() : 0;
+  if (interval > 0) {
+    timer_->SetInterval(interval * 1000);
+    timer_->Start();
+  }
+  for (QLabel* box : {edDate, edTime, edValue}) {
+    QPalette p = box->palette();
+    p.setColor(QPalette::Window, palette().color(QPalette::Base));
+    box->setPalette(p);
+  }
+  Chart->setFocus();
+}
+
+void THistoryForm::Tick() {
+  if (reg_ == nullptr) return;
+  // The interval follows the register's, which its properties may have changed meanwhile.
+  if (reg_->LoggingInterval() > 0) {
+    timer_->SetInterval(reg_->LoggingInterval() * 1000);
+  } else {
+    timer_->Stop();
+  }
+  if (!isVisible()) return;
+  CopyData();
+  Chart->repaint();
+}
+
+void THistoryForm::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  Chart->resize(kChartWidth, ScrollBox->viewport()->height());
+}
+
+void THistoryForm::Zoom(double factor) {
+  if (reg_ == nullptr) return;
+  reg_->SetYScale(reg_->YScale() * factor);
+  Chart->repaint();
+}
+
+void THistoryForm::SetCursor(int x) {
+  cursor_ = x;
+  Chart->repaint();
+}
+
+void THistoryForm::PaintChart(QPainter& painter, int height) {
+  double yScale = reg_ != nullptr ? reg_->YScale() : 1.0;
+  visible_ = vexa::VisibleCount(history_, kChartWidth);
+  scale_ = AutoScale(history_.Values, visible_, height, yScale);
+  if (reg_ != nullptr && yScale != reg_->YScale()) reg_->SetYScale(yScale);
+
+  painter.fillRect(0, 0, kChartWidth, height, palette().color(QPalette::Base));
+  painter.setPen(QPen(Qt::black, 1));
+  painter.drawRect(0, 0, kChartWidth - 1, height - 1);
+  painter.drawLine(0, scale_.ZeroLine, kChartWidth, scale_.ZeroLine);
+  painter.setPen(QPen(Qt::black, 1, Qt::DotLine));
+  painter.drawLine(cursor_, 0, cursor_, height);
+  const bool onSample = cursor_ >= 0 && cursor_ < visible_;
+  if (onSample) {
+    const int y = ChartY(scale_.ZeroLine, history_.Values[static_cast<size_t>(cursor_)], yScale);
+    painter.drawLine(0, y, kChartWidth, y);
+  }
+  const THistoryReadout readout = Readout(history_, cursor_, visible_);
+  edDate->setText(readout.Date);
+  edTime->setText(readout.Time);
+  edValue->setText(readout.Value);
+
+  if (visible_ > 0) {
+    QPolygon curve(visible_);
+    for (int i = 0; i < visible_; ++i)
+      curve.setPoint(i, i, ChartY(scale_.ZeroLine, history_.Values[static_cast<size_t>(i)], yScale));
+    painter.setPen(QPen(QColor(0, 0, 255), 1));
+    painter.drawPolyline(curve);
+  }
+}
+
+void THistoryForm::closeEvent(QCloseEvent* event) {
+  Forget();
+  QWidget::closeEvent(event);
+}
+
+void THistoryForm::Forget() {
+  timer_->Stop();
+  reg_ = nullptr;
+  label_ = nullptr;
+}
+
+THistoryForm* ShowLabelHistory(TMainForm& mainForm, TLabelDisplay& label) {
+  TMnemoLabels* labels = mainForm.Labels();
+  if (QWidget* open = labels->HistoryForm(label)) {
+    open->show();
+    open->raise();
+    open->activateWindow();
+    return qobject_cast<THistoryForm*>(open);
+  }
+  auto* form = new THistoryForm(dynamic_cast<TRegisterNode*>(label.Owner()), &label, &mainForm);
+  labels->SetHistoryForm(label, form);
+  mainForm.ShowNearPage(form, label.Left(), label.Top() + label.Height() + 10);
+  return form;
+}
+
+}  // namespace vexa

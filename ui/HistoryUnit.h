@@ -1,0 +1,104 @@
+#pragma once
+// THistoryForm: the recent history of one register as a line chart, one pixel per sample, with a
+// cursor whose sample is read out as date, time and value. It copies the register's history when
+// shown and again every logging interval; it never reads the device itself.
+
+#include <QPointer>
+#include <QWidget>
+#include <memory>
+
+#include "ui/HelpUnit.h"
+#include "ui/RepeatTimer.h"
+#include "ui/model/HistoryChart.h"
+
+class QAction;
+class QLabel;
+class QScrollArea;
+class QToolBar;
+
+namespace vexa {
+
+class TLabelDisplay;
+class TMainForm;
+class TRegisterNode;
+class THistoryForm;
+
+// The chart surface: as wide as the chart, as high as the scroll box.
+class THistoryChart : public QWidget {
+  Q_OBJECT
+ public:
+  explicit THistoryChart(THistoryForm& form);
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+
+ private:
+  THistoryForm& form_;
+};
+
+class THistoryForm : public QWidget {
+  Q_OBJECT
+ public:
+  static constexpr int kHelpContext = hcHistory;
+  static constexpr int kChartWidth = 1210;
+  // 408 x 221 and at least 251 x 151 with a sizeable tool window's frame and caption.
+  static constexpr int kClientWidth = 400;
+  static constexpr int kClientHeight = 194;
+  static constexpr int kMinClientWidth = 243;
+  static constexpr int kMinClientHeight = 124;
+  static constexpr int kToolBarHeight = 30;
+
+  // The window shows reg's history; it is the history window of label (either may be null).
+  THistoryForm(TRegisterNode* reg, TLabelDisplay* label, TMainForm* mainForm);
+  ~THistoryForm() override;
+
+  TRegisterNode* Register() const { return reg_; }
+  TLabelDisplay* Label() const { return label_; }
+  const THistorySnapshot& History() const { return history_; }
+  int Cursor() const { return cursor_; }
+  int VisibleCount() const { return visible_; }
+  const THistoryScale& Scale() const { return scale_; }
+  TRepeatTimer& Timer() const { return *timer_; }
+  // Tests drive the refresh with their own timer.
+  void SetRepeatTimer(std::unique_ptr<TRepeatTimer> timer);
+
+  QToolBar* ToolBar = nullptr;
+  QAction* actZoomIn = nullptr;
+  QAction* actZoomOut = nullptr;
+  QLabel* edDate = nullptr;
+  QLabel* edTime = nullptr;
+  QLabel* edValue = nullptr;
+  QScrollArea* ScrollBox = nullptr;
+  THistoryChart* Chart = nullptr;
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+
+ private:
+  friend class THistoryChart;
+  void CopyData();
+  void Tick();
+  void Zoom(double factor);
+  void SetCursor(int x);
+  void PaintChart(QPainter& painter, int height);
+  void Forget();
+
+  TRegisterNode* reg_;
+  TLabelDisplay* label_;
+  THistorySnapshot history_;
+  THistoryScale scale_;
+  int visible_ = 0;
+  int cursor_ = kChartWidth / 2;
+  std::unique_ptr<TRepeatTimer> timer_;
+};
+
+// The label's history window: brought to the front when it has one, else made and shown below the
+// label. The window closes itself when the label goes.
+THistoryForm* ShowLabelHistory(TMainForm& mainForm, TLabelDisplay& label);
+
+}  // namespace vexa
