@@ -112,26 +112,28 @@ QString DateTimeToStr(double value) {
 
 namespace {
 
-std::optional<QDate> ParseDate(const QString& text) {
+// Slashes are read month first where the regional format or a 12-hour clock says so, else day
+// first; a reading that gives no date is tried the other way round.
+std::optional<QDate> ParseDate(const QString& text, bool monthFirst) {
   static const QRegularExpression pattern(QStringLiteral("^(\\d{1,4})([./-])(\\d{1,2})\\2(\\d{1,4})$"));
   const QRegularExpressionMatch m = pattern.match(text);
   if (!m.hasMatch()) return std::nullopt;
   const QString first = m.captured(1);
-  const QChar separator = m.captured(2).at(0);
+  const bool yearFirst = first.size() == 4;
+  if (m.captured(yearFirst ? 1 : 4).size() == 3) return std::nullopt;
   const int a = first.toInt();
   const int b = m.captured(3).toInt();
   const int c = m.captured(4).toInt();
   int day = a, month = b, year = c;
-  if (first.size() == 4) {
+  if (yearFirst) {
     year = a;
     day = c;
-  } else if (separator == QLatin1Char('/')) {
-    const QString& format = FormatSettings().ShortDateFormat;
-    if (format.indexOf(QLatin1Char('M')) < format.indexOf(QLatin1Char('d'))) std::swap(day, month);
+  } else if (m.captured(2) == QLatin1String("/") && monthFirst) {
+    std::swap(day, month);
   }
-  if (m.captured(first.size() == 4 ? 1 : 4).size() == 3) return std::nullopt;
   if (year < 100) year += 2000;
-  const QDate date(year, month, day);
+  QDate date(year, month, day);
+  if (!date.isValid() && !yearFirst) date = QDate(year, day, month);
   if (!date.isValid()) return std::nullopt;
   return date;
 }
@@ -163,7 +165,10 @@ std::optional<double> StrToDateTime(const QString& text) {
                             parts.last().compare(QLatin1String("PM"), Qt::CaseInsensitive) == 0))
     meridiem = parts.takeLast();
   if (parts.isEmpty() || parts.size() > 2) return std::nullopt;
-  const std::optional<QDate> date = ParseDate(parts.first());
+  const QString& format = FormatSettings().ShortDateFormat;
+  const bool monthFirst =
+      !meridiem.isEmpty() || format.indexOf(QLatin1Char('M')) < format.indexOf(QLatin1Char('d'));
+  const std::optional<QDate> date = ParseDate(parts.first(), monthFirst);
   if (!date) return std::nullopt;
   QTime time(0, 0);
   if (parts.size() == 2) {

@@ -37,15 +37,18 @@ void DestroyHelpWindow() {
 
 const std::vector<THelpTopic>& HelpTopics() {
   static const std::vector<THelpTopic> topics{
+      {hcArchives, QStringLiteral("archives.html")},
       {hcRegistry, QStringLiteral("registry.html")},
       {hcNetTree, QStringLiteral("net-tree.html")},
       {hcNodeProperties, QStringLiteral("node-properties.html")},
       {hcRegisterProperties, QStringLiteral("register-properties.html")},
       {hcAboutBox, QStringLiteral("about.html")},
       {hcChannel, QStringLiteral("channel.html")},
+      {hcPrintPreview, QStringLiteral("print-preview.html")},
       {hcHistory, QStringLiteral("history.html")},
       {hcLabelProperties, QStringLiteral("label-properties.html")},
       {hcMainWindow, QStringLiteral("main-window.html")},
+      {hcReportProperties, QStringLiteral("report-properties.html")},
       {hcPassword, QStringLiteral("password.html")},
       {hcPosition, QStringLiteral("position.html")},
       {hcSetup, QStringLiteral("setup.html")},

@@ -78,7 +78,8 @@ THistoryForm::THistoryForm(TRegisterNode* reg, TLabelDisplay* label, TMainForm* 
     : QWidget(nullptr, Qt::Tool | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                            Qt::WindowCloseButtonHint),
       reg_(reg),
-      label_(label) {
+      label_(label),
+      mainForm_(mainForm) {
   setAttribute(Qt::WA_DeleteOnClose);
   setWindowTitle(QStringLiteral("История"));
   resize(kClientWidth, kClientHeight);
@@ -110,6 +111,7 @@ THistoryForm::THistoryForm(TRegisterNode* reg, TLabelDisplay* label, TMainForm* 
   Chart = new THistoryChart(*this);
   Chart->resize(kChartWidth, 100);
   ScrollBox->setWidget(Chart);
+  ScrollBox->viewport()->installEventFilter(this);
   layout->addWidget(ScrollBox, 1);
   setFocusProxy(Chart);
 
@@ -136,8 +138,8 @@ void THistoryForm::showEvent(QShowEvent* event) {
   CopyData();
   visible_ = vexa::VisibleCount(history_, kChartWidth);
   cursor_ = visible_ - 1;
-  Chart->resize(kChartWidth, ScrollBox->viewport()->height());
-  ScrollBox->horizontalScrollBar()->setValue(visible_ - ScrollBox->viewport()->width() / 2 - 2);
+  scrollPending_ = true;
+  FitChart();
   if (reg_ != nullptr) setWindowTitle(NodeFullName(*reg_));
   // With no logging interval the register is never read again: the chart stays the snapshot.
   const int interval = reg_ != nullptr ? reg_->LoggingInterval() : 0;
@@ -166,9 +168,19 @@ void THistoryForm::Tick() {
   Chart->repaint();
 }
 
-void THistoryForm::resizeEvent(QResizeEvent* event) {
-  QWidget::resizeEvent(event);
-  Chart->resize(kChartWidth, ScrollBox->viewport()->height());
+bool THistoryForm::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == ScrollBox->viewport() && event->type() == QEvent::Resize) FitChart();
+  return QWidget::eventFilter(watched, event);
+}
+
+// The chart is as high as the scroll box; the scroll box is laid out only once the window is.
+void THistoryForm::FitChart() {
+  const QSize box = ScrollBox->viewport()->size();
+  Chart->resize(kChartWidth, box.height());
+  if (scrollPending_ && box.height() > 0) {
+    ScrollBox->horizontalScrollBar()->setValue(visible_ - box.width() / 2 - 2);
+    scrollPending_ = false;
+  }
 }
 
 void THistoryForm::Zoom(double factor) {
@@ -219,6 +231,9 @@ void THistoryForm::closeEvent(QCloseEvent* event) {
 }
 
 void THistoryForm::Forget() {
+  // A window that is closing is no longer the label's: the next "История" makes a new one.
+  if (mainForm_ && label_ != nullptr && mainForm_->Labels()->HistoryForm(*label_) == this)
+    mainForm_->Labels()->SetHistoryForm(*label_, nullptr);
   timer_->Stop();
   reg_ = nullptr;
   label_ = nullptr;

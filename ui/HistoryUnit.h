@@ -77,7 +77,7 @@ class THistoryForm : public QWidget {
  protected:
   void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
-  void resizeEvent(QResizeEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   friend class THistoryChart;
@@ -87,13 +87,16 @@ class THistoryForm : public QWidget {
   void SetCursor(int x);
   void PaintChart(QPainter& painter, int height);
   void Forget();
+  void FitChart();
 
   TRegisterNode* reg_;
   TLabelDisplay* label_;
+  QPointer<TMainForm> mainForm_;
   THistorySnapshot history_;
   THistoryScale scale_;
   int visible_ = 0;
   int cursor_ = kChartWidth / 2;
+  bool scrollPending_ = false;  // the first layout after show scrolls to the newest sample
   std::unique_ptr<TRepeatTimer> timer_;
 };
 

@@ -5,6 +5,7 @@
 #include <QMimeData>
 #include <QTabWidget>
 #include <QTimer>
+#include <utility>
 
 #include "core/RegisterNode.h"
 #include "ui/Colors.h"
@@ -101,7 +102,7 @@ TMnemoLabels::~TMnemoLabels() {
   if (TLabelDisplay::Host() == this) TLabelDisplay::Host() = nullptr;
   // History windows are nobody's children; without the host nothing would close them before
   // their labels go.
-  for (const QPointer<QWidget>& history : std::as_const(histories_)) delete history.data();
+  CloseHistoryForms();
   // The labels outlive their views: they stay in the network tree.
   for (TLabelDisplay* label : std::as_const(live_)) {
     label->OnChange = nullptr;
@@ -169,6 +170,11 @@ void TMnemoLabels::SetHistoryForm(const TLabelDisplay& label, QWidget* form) {
   } else {
     histories_.insert(&label, form);
   }
+}
+
+void TMnemoLabels::CloseHistoryForms() {
+  const auto histories = std::exchange(histories_, {});
+  for (const QPointer<QWidget>& history : histories) delete history.data();
 }
 
 void TMnemoLabels::Destroying(TLabelDisplay& label) {

@@ -76,6 +76,7 @@ class TMnemoLabels : public QObject, public TLabelHost {
   // The label's history window, at most one; it is closed when the label goes.
   QWidget* HistoryForm(const TLabelDisplay& label) const;
   void SetHistoryForm(const TLabelDisplay& label, QWidget* form);
+  void CloseHistoryForms();
 
   // TLabelHost
   void Attach(TLabelDisplay& label) override;

@@ -98,6 +98,8 @@ TMainForm::TMainForm(QWidget* parent)
 }
 
 TMainForm::~TMainForm() {
+  // The labels' history windows count among this window's tool windows: they go while it is whole.
+  labels_->CloseHistoryForms();
   Services().ProgramState = nullptr;
   Services().BusyCursor = nullptr;
   Services().AutoSave = nullptr;
@@ -156,6 +158,8 @@ void TMainForm::CreateMenus() {
   popupMenu1_->addSeparator();
   actDeleteLabel = popupMenu1_->addAction(QStringLiteral("Удалить"));
   connect(actDeleteLabel, &QAction::triggered, this, &TMainForm::DeleteLabelCommand);
+  // The hooks behind the label commands may be given after the window was made.
+  connect(popupMenu1_, &QMenu::aboutToShow, this, &TMainForm::UpdateCommands);
   connect(actHistory, &QAction::triggered, this, [this] {
     if (TLabelDisplay* label = labels_->PopupLabel(); label != nullptr && ShowHistory) ShowHistory(*label);
   });

@@ -1,7 +1,8 @@
 // 200 value labels on one diagram page of the main window, their registers polled in simulation
 // every 3 s: how long the main thread is busy per wall second (the reads handed over by the poller,
 // the histories, the label updates and their painting). With "plain", the same registers without
-// labels. A timed tool run, not a test (tests/bench/label_bench.sh compares the two).
+// labels; with "histories", the labels and 10 history windows open on them. A timed tool run, not a
+// test (tests/bench/label_bench.sh and history_bench.sh compare them).
 
 #include <time.h>
 
@@ -21,6 +22,7 @@
 #include "core/RegisterNode.h"
 #include "core/Services.h"
 #include "storage/TreeFiles.h"
+#include "ui/HistoryUnit.h"
 #include "ui/MainUnit.h"
 #include "ui/model/LabelDisplay.h"
 
@@ -48,6 +50,7 @@ int main(int argc, char** argv) {
   const int seconds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 30;
   // "plain": the same registers polled without labels, to tell the labels' own share.
   const bool plain = argc > 2 && std::strcmp(argv[2], "plain") == 0;
+  const bool histories = argc > 2 && std::strcmp(argv[2], "histories") == 0;
   QTemporaryDir dir;
   Services().ExeDir = dir.path();
   QDir(dir.path()).mkpath("Config");
@@ -80,6 +83,23 @@ int main(int argc, char** argv) {
         label->SetUnits(QStringLiteral("°C"));
       }
     }
+    if (histories) {
+      int opened = 0;
+      for (TRootNode* channel : {static_cast<TRootNode*>(regulator->Component(0))})
+        for (int i = 0; i < channel->ComponentCount() && opened < 10; ++i, ++opened)
+          if (TLabelDisplay* label = LabelOf(channel->Component(i))) {
+            // Full histories: each window copies and draws 1200 samples every interval.
+            auto* reg = static_cast<TRegisterNode*>(channel->Component(i));
+            QStringList times, values;
+            for (int k = 0; k < reg->MaxCount(); ++k) {
+              times << DateTimeToStr(Now() - (reg->MaxCount() - k) * 3 / kSecondsPerDay);
+              values << QString::number(k % 97);
+            }
+            reg->SetPoints(times);
+            reg->SetDataList(values);
+            ShowLabelHistory(form, *label);
+          }
+    }
     StartPoller();
     RunFor(4000);  // every register read once, the window settled
     const double cpu0 = ThreadCpuSeconds();
@@ -91,7 +111,10 @@ int main(int argc, char** argv) {
     StopPoller();
     const double share = busy / elapsed;
     std::printf("%s on one page: %d, logging interval 3 s, %d s measured\n",
-                plain ? "registers without labels" : "labels", count, seconds);
+                plain       ? "registers without labels"
+                : histories ? "labels with 10 history windows"
+                            : "labels",
+                count, seconds);
     std::printf("main thread busy: %.1f ms per second (%.2f %% of one core; goal < 5 %%): %s\n", share * 1000,
                 share * 100, share < 0.05 ? "met" : "MISSED");
   }

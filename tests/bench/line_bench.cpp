@@ -8,7 +8,6 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
-
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -55,7 +54,8 @@ int main(int argc, char** argv) {
     const QString link = dir.filePath("line");
     QProcess sim;
     sim.start(QString::fromLocal8Bit(argv[1]), {"--link", link, "--baud", QString::number(s.Baud)});
-    for (int i = 0; i < 300 && !QFileInfo::exists(link); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    for (int i = 0; i < 300 && !QFileInfo::exists(link); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
     Comm->Close();
     Comm->SetDeviceName(link);
     Comm->Open();

@@ -86,6 +86,7 @@ TEST_F(ServicesTest, DateTimeTextsOfEveryRegionalFormatReadBack) {
       {"12/7/2026 9:05:03 AM", at},
       {"12/7/2026 9:05:03 PM", at + 0.5},
       {"07.12.2026 9:05:03,500", at + 0.5 / 86400.0},
+      {"13/12/2026 9:05:03", at + 6},  // no thirteenth month: day first after all
       {"", std::nullopt},
       {"Ошибка чтения", std::nullopt},
       {"31.02.2026 9:05:03", std::nullopt},
@@ -105,6 +106,7 @@ TEST_F(ServicesTest, DateTimeTextsOfEveryRegionalFormatReadBack) {
   // A day-first regional format reads slashes day first, and its own texts back.
   Services().Format.ShortDateFormat = QStringLiteral("dd/MM/yyyy");
   EXPECT_NEAR(*StrToDateTime("07/12/2026 9:05:03"), at, 1e-9);
+  EXPECT_NEAR(*StrToDateTime("12/7/2026 9:05:03 AM"), at, 1e-9) << "a 12-hour clock reads month first";
   Services().Format = TFormatSettings::Russian();
   EXPECT_NEAR(*StrToDateTime(DateTimeToStr(at)), at, 1e-9);
 }

@@ -1,0 +1,314 @@
+// The history window as the operator uses it: opened from a label's menu, one per label, the
+// cursor on keys and mouse, the zoom buttons, the refresh every logging interval, and what it draws.
+
+#include <QContextMenuEvent>
+#include <QDir>
+#include <QImage>
+#include <QLabel>
+#include <QMenu>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTabWidget>
+#include <QTest>
+#include <QToolBar>
+#include <QToolButton>
+#include <memory>
+
+#include "core/ExecuterUnit.h"
+#include "core/Globals.h"
+#include "core/RegisterNode.h"
+#include "core/SetupNode.h"
+#include "storage/TreeFiles.h"
+#include "support/TestSupport.h"
+#include "ui/HistoryUnit.h"
+#include "ui/LabelViews.h"
+#include "ui/MainUnit.h"
+#include "ui/ManualTimer.h"
+#include "ui/MnemoPages.h"
+#include "ui/OperatorInput.h"
+
+namespace vexa::test {
+namespace {
+
+class HistoryWindowTest : public TVexaTest {
+ protected:
+  void SetUp() override {
+    TVexaTest::SetUp();
+    QDir(Dir->path()).mkpath("Config");
+    QImage picture(400, 300, QImage::Format_RGB32);
+    picture.fill(Qt::white);
+    ASSERT_TRUE(picture.save(Dir->filePath("a.png"), "PNG"));
+    SETUP->SetMNames({QStringLiteral("Котельная")});
+    SETUP->SetMFiles({Dir->filePath("a.png")});
+    ASSERT_TRUE(SaveTreeFile(*SETUP));
+    auto* d = new TRootNode(NET.get());
+    d->SetName("D001");
+    d->SetCaption(QStringLiteral("Печь"));
+    auto* channel = new TRootNode(d);
+    channel->SetName("D001C000");
+    channel->SetCaption(QStringLiteral("Зона 1"));
+    reg = new TRegisterNode(channel);
+    reg->SetName("D001C000R001");
+    reg->SetCaption(QStringLiteral("Температура"));
+    reg->SetRegisterType(rtINT);
+    form = std::make_unique<TMainForm>();
+    form->ShowHistory = [this](TLabelDisplay& l) { ShowLabelHistory(*form, l); };
+    form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    label = PlaceLabel(*reg, QStringLiteral("ts0"), 40, 30);
+    ASSERT_NE(label, nullptr);
+  }
+  void TearDown() override {
+    form.reset();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    StopPoller();
+    TVexaTest::TearDown();
+  }
+
+  // Samples at 3 s steps from 07.12.2026 9:00:00 with the given values.
+  void History(const std::vector<double>& values) {
+    QStringList times, texts;
+    for (size_t i = 0; i < values.size(); ++i) {
+      times << DateTimeToStr(DateTimeFromQt(QDateTime(QDate(2026, 12, 7), QTime(9, 0).addSecs(3 * int(i)))));
+      texts << FloatToStr(values[i]);
+    }
+    reg->SetPoints(times);
+    reg->SetDataList(texts);
+  }
+
+  // Right click on the label, then "История" in its menu; the window that came up.
+  THistoryForm* OpenFromMenu() {
+    QWidget* view = form->Labels()->ViewOf(*label);
+    QContextMenuEvent e(QContextMenuEvent::Mouse, QPoint(3, 3), view->mapToGlobal(QPoint(3, 3)));
+    QApplication::sendEvent(view, &e);
+    QMenu* menu = form->PopupMenu1();
+    EXPECT_TRUE(menu->isVisible());
+    QTest::mouseClick(menu, Qt::LeftButton, Qt::NoModifier, menu->actionGeometry(form->actHistory).center());
+    auto* history = qobject_cast<THistoryForm*>(form->Labels()->HistoryForm(*label));
+    if (history != nullptr) {
+      EXPECT_TRUE(QTest::qWaitForWindowExposed(history));
+      auto t = std::make_unique<TManualTimer>();
+      timer = t.get();
+      history->SetRepeatTimer(std::move(t));
+      // The window started the program's timer when it was shown; the test's takes its place.
+      if (reg->LoggingInterval() > 0) {
+        timer->SetInterval(reg->LoggingInterval() * 1000);
+        timer->Start();
+      }
+    }
+    return history;
+  }
+
+  QImage Chart(THistoryForm* h) { return h->Chart->grab().toImage(); }
+
+  std::unique_ptr<TMainForm> form;
+  TRegisterNode* reg = nullptr;
+  TLabelDisplay* label = nullptr;
+  TManualTimer* timer = nullptr;
+};
+
+TEST_F(HistoryWindowTest, TheLabelMenuOpensOneWindowPerLabelTitledWithTheFullName) {
+  History({1, 2, 3});
+  THistoryForm* h = OpenFromMenu();
+  ASSERT_NE(h, nullptr);
+  EXPECT_TRUE(h->isVisible());
+  EXPECT_EQ(h->windowTitle(), QStringLiteral("Температура.Зона 1.Печь"));
+  EXPECT_EQ(form->ToolWindowCount(), 1);
+  EXPECT_FALSE(form->actRestore->isEnabled());
+  const QList<QAction*> tools = h->ToolBar->actions();
+  ASSERT_GE(tools.size(), 2);
+  EXPECT_EQ(tools[0]->text(), QStringLiteral("Увеличить"));
+  EXPECT_EQ(tools[1]->text(), QStringLiteral("Уменьшить"));
+  EXPECT_EQ(h->edDate->toolTip(), QStringLiteral("Дата"));
+  EXPECT_EQ(QSize(h->edDate->width(), h->edTime->width()), QSize(69, 55));
+  EXPECT_EQ(h->Chart->width(), THistoryForm::kChartWidth);
+  EXPECT_EQ(h->Chart->height(), h->ScrollBox->viewport()->height());
+  EXPECT_EQ(h->minimumSize(), QSize(THistoryForm::kMinClientWidth, THistoryForm::kMinClientHeight));
+
+  // Asked again, the same window comes forward.
+  EXPECT_EQ(OpenFromMenu(), h);
+  EXPECT_EQ(form->ToolWindowCount(), 1);
+  const QWidgetList windows = QApplication::topLevelWidgets();
+  EXPECT_EQ(std::count_if(windows.begin(), windows.end(),
+                          [](QWidget* w) { return qobject_cast<THistoryForm*>(w); }),
+            1);
+
+  // Closed, it gives back the count, and the next command makes a new one.
+  h->close();
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_EQ(form->ToolWindowCount(), 0);
+  EXPECT_EQ(form->Labels()->HistoryForm(*label), nullptr);
+  THistoryForm* again = OpenFromMenu();
+  ASSERT_NE(again, nullptr);
+  EXPECT_EQ(form->ToolWindowCount(), 1);
+}
+
+TEST_F(HistoryWindowTest, TheWindowGoesWithItsLabel) {
+  History({1, 2, 3});
+  QPointer<THistoryForm> h = OpenFromMenu();
+  ASSERT_TRUE(h);
+  delete label;  // the label's "Удалить", or a restore replacing the tree
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  EXPECT_FALSE(h);
+  EXPECT_EQ(form->ToolWindowCount(), 0);
+}
+
+TEST_F(HistoryWindowTest, TheCursorStartsOnTheNewestSampleAndFollowsKeysAndTheMouse) {
+  History({10, 20, 30, 40, 50});
+  THistoryForm* h = OpenFromMenu();
+  ASSERT_NE(h, nullptr);
+  EXPECT_EQ(h->Cursor(), 4);
+  h->Chart->repaint();
+  EXPECT_EQ(h->edDate->text(), QStringLiteral(" 07.12.2026 "));
+  EXPECT_EQ(h->edTime->text(), QStringLiteral(" 9:00:12"));
+  EXPECT_EQ(h->edValue->text(), QStringLiteral(" 50"));
+
+  const struct {
+    const char* Step;
+    std::function<void()> Do;
+    int Cursor;
+  } steps[] = {
+      {"left", [&] { KeyClick(h->Chart, Qt::Key_Left); }, 3},
+      {"left", [&] { KeyClick(h->Chart, Qt::Key_Left); }, 2},
+      {"left", [&] { KeyClick(h->Chart, Qt::Key_Left); }, 1},
+      {"left stops at 1", [&] { KeyClick(h->Chart, Qt::Key_Left); }, 1},
+      {"the mouse reaches 0",
+       [&] {
+         MouseEvent(h->Chart, QEvent::MouseButtonPress, Qt::LeftButton, {}, {0, 5});
+       },
+       0},
+      {"drag",
+       [&] {
+         MouseEvent(h->Chart, QEvent::MouseMove, Qt::LeftButton, {}, {700, 5});
+       },
+       700},
+      {"drag beyond the chart",
+       [&] {
+         MouseEvent(h->Chart, QEvent::MouseMove, Qt::LeftButton, {}, {1300, 5});
+       },
+       1209},
+      {"right stops at the last pixel", [&] { KeyClick(h->Chart, Qt::Key_Right); }, 1209},
+      {"shift click",
+       [&] {
+         MouseEvent(h->Chart, QEvent::MouseButtonPress, Qt::LeftButton, Qt::ShiftModifier, {9, 5});
+       },
+       1209},
+      {"right button",
+       [&] {
+         MouseEvent(h->Chart, QEvent::MouseButtonPress, Qt::RightButton, {}, {9, 5});
+       },
+       1209},
+      {"click",
+       [&] {
+         MouseEvent(h->Chart, QEvent::MouseButtonPress, Qt::LeftButton, {}, {2, 5});
+       },
+       2},
+      {"right", [&] { KeyClick(h->Chart, Qt::Key_Right); }, 3},
+  };
+  for (const auto& s : steps) {
+    s.Do();
+    EXPECT_EQ(h->Cursor(), s.Cursor) << s.Step;
+  }
+  EXPECT_EQ(h->edValue->text(), QStringLiteral(" 40"));
+  EXPECT_EQ(h->edTime->text(), QStringLiteral(" 9:00:09"));
+  MouseEvent(h->Chart, QEvent::MouseButtonPress, Qt::LeftButton, {}, {600, 5});
+  EXPECT_EQ(h->edDate->text(), QStringLiteral(" "));
+  EXPECT_EQ(h->edValue->text(), QStringLiteral(" "));
+}
+
+TEST_F(HistoryWindowTest, TheChartRefreshesEveryLoggingIntervalAndNeverWithoutOne) {
+  History({1, 2});
+  reg->SetLoggingInterval(3);
+  QStringList states;
+  Services().ProgramState = [&](const QString& s) { states << s; };
+  THistoryForm* h = OpenFromMenu();
+  ASSERT_NE(h, nullptr);
+  EXPECT_EQ(states, QStringList({"Копирование данных", "Работа"}));
+  states.clear();
+  EXPECT_EQ(timer->Interval(), 3000);
+
+  History({1, 2, 3, 4});
+  timer->Advance(2999);
+  EXPECT_EQ(h->VisibleCount(), 2) << "between ticks the chart is the snapshot";
+  timer->Advance(1);
+  EXPECT_EQ(h->VisibleCount(), 4);
+  EXPECT_EQ(states, QStringList({"Копирование данных", "Работа"}));
+  timer->Advance(3000);
+  EXPECT_EQ(states.size(), 4);
+  h->close();
+  EXPECT_FALSE(timer->Active());
+
+  // No logging interval: the snapshot taken at show is all there is.
+  reg->SetLoggingInterval(0);
+  h = OpenFromMenu();
+  ASSERT_NE(h, nullptr);
+  EXPECT_FALSE(timer->Active());
+  History({1, 2, 3, 4, 5, 6});
+  timer->Advance(60000);
+  h->Chart->repaint();
+  EXPECT_EQ(h->VisibleCount(), 4);
+  Services().ProgramState = nullptr;
+}
+
+TEST_F(HistoryWindowTest, ZoomButtonsChangeTheRegistersScaleAndTheAutomaticScaleTakesItBack) {
+  History({10, 20, 30});
+  reg->SetYScale(1.0);
+  THistoryForm* h = OpenFromMenu();
+  ASSERT_NE(h, nullptr);
+  h->Chart->repaint();
+  ASSERT_DOUBLE_EQ(reg->YScale(), 1.0);
+  const int room = h->Scale().Room - 16;
+  ASSERT_GT(room, 60) << "the chart is high enough for 30 at scale 2";
+  auto button = [&](QAction* a) { return qobject_cast<QToolButton*>(h->ToolBar->widgetForAction(a)); };
+  MouseClick(button(h->actZoomIn));
+  EXPECT_DOUBLE_EQ(reg->YScale(), 2.0);
+  MouseClick(button(h->actZoomOut));
+  MouseClick(button(h->actZoomOut));
+  EXPECT_DOUBLE_EQ(reg->YScale(), 0.5);
+  // Zoomed in beyond the room, the next paint halves it back.
+  for (int i = 0; i < 4; ++i) MouseClick(button(h->actZoomIn));
+  EXPECT_LE(30 * reg->YScale(), room);
+  EXPECT_GE(30 * reg->YScale(), room / 2.0);
+  // The scale is the register's: the next window starts from it.
+  const double kept = reg->YScale();
+  h->close();
+  THistoryForm* next = OpenFromMenu();
+  ASSERT_NE(next, nullptr);
+  next->Chart->repaint();
+  EXPECT_DOUBLE_EQ(reg->YScale(), kept);
+}
+
+TEST_F(HistoryWindowTest, TheCurveIsDrawnOnePixelPerSampleInBlueAboveTheZeroLine) {
+  std::vector<double> values;
+  for (int i = 0; i < 1500; ++i) values.push_back(i % 100 == 0 ? 40 : 20);
+  History(values);
+  reg->SetYScale(1.0);
+  THistoryForm* h = OpenFromMenu();
+  ASSERT_NE(h, nullptr);
+  EXPECT_EQ(h->VisibleCount(), 1210) << "only the oldest 1210 samples are drawn";
+  const QImage image = Chart(h);
+  const int height = h->Chart->height();
+  const int zero = height * 19 / 20;
+  EXPECT_EQ(h->Scale().ZeroLine, zero);
+  const QRgb blue = qRgb(0, 0, 255);
+  EXPECT_EQ(image.pixel(50, zero - 20), blue);
+  EXPECT_EQ(image.pixel(100, zero - 40), blue) << "a peak";
+  EXPECT_EQ(image.pixel(1209, zero - 20) == blue || image.pixel(1209, zero - 20) == qRgb(0, 0, 0), true);
+  EXPECT_EQ(image.pixel(300, zero), qRgb(0, 0, 0)) << "the zero line";
+  EXPECT_NE(image.pixel(350, zero - 30), blue);
+
+  // Nothing logged: the frame, the zero line in the middle, no curve.
+  History({});
+  h->close();
+  h = OpenFromMenu();
+  ASSERT_NE(h, nullptr);
+  const QImage empty = Chart(h);
+  EXPECT_EQ(h->Scale().ZeroLine, h->Chart->height() / 2);
+  EXPECT_EQ(empty.pixel(300, h->Chart->height() / 2), qRgb(0, 0, 0));
+  for (int x = 1; x < 1209; x += 7)
+    for (int y = 1; y < h->Chart->height() - 1; y += 3) ASSERT_NE(empty.pixel(x, y), blue) << x << "," << y;
+  EXPECT_EQ(h->edValue->text(), QStringLiteral(" "));
+}
+
+}  // namespace
+}  // namespace vexa::test
