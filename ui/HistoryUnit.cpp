@@ -10,6 +10,7 @@
 #include <QScrollBar>
 #include <QToolBar>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "core/Services.h"
 #include "storage/NetDescription.h"
@@ -23,11 +24,12 @@ namespace vexa {
 
 namespace {
 
-QLabel* MakeReadout(QToolBar* bar, int width, const QString& hint) {
+// A read-out box of at least `width` pixels, wider where this system's font needs more for `sample`.
+QLabel* MakeReadout(QToolBar* bar, int width, const QString& sample, const QString& hint) {
   auto* box = new QLabel(QStringLiteral(" "), bar);
   box->setFrameStyle(QFrame::Box | QFrame::Plain);
   box->setLineWidth(1);
-  box->setFixedSize(width, 18);
+  box->setFixedSize(std::max(width, box->fontMetrics().horizontalAdvance(sample) + 6), 18);
   box->setToolTip(hint);
   box->setAutoFillBackground(true);
   bar->addWidget(box);
@@ -99,9 +101,9 @@ THistoryForm::THistoryForm(TRegisterNode* reg, TLabelDisplay* label, TMainForm* 
       ToolBar->addAction(ImageIcon(ImageIndexOf(QStringLiteral("ZOOMOUT"))), QStringLiteral("Уменьшить"));
   connect(actZoomIn, &QAction::triggered, this, [this] { Zoom(2); });
   connect(actZoomOut, &QAction::triggered, this, [this] { Zoom(0.5); });
-  edDate = MakeReadout(ToolBar, 69, QStringLiteral("Дата"));
-  edTime = MakeReadout(ToolBar, 55, QStringLiteral("Время"));
-  edValue = MakeReadout(ToolBar, 55, QStringLiteral("Значение"));
+  edDate = MakeReadout(ToolBar, 69, QStringLiteral(" 00.00.0000 "), QStringLiteral("Дата"));
+  edTime = MakeReadout(ToolBar, 55, QStringLiteral(" 00:00:00"), QStringLiteral("Время"));
+  edValue = MakeReadout(ToolBar, 55, QStringLiteral(" -0000,00"), QStringLiteral("Значение"));
   layout->addWidget(ToolBar);
 
   ScrollBox = new QScrollArea(this);

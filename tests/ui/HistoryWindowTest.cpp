@@ -120,7 +120,11 @@ TEST_F(HistoryWindowTest, TheLabelMenuOpensOneWindowPerLabelTitledWithTheFullNam
   EXPECT_EQ(tools[0]->text(), QStringLiteral("Увеличить"));
   EXPECT_EQ(tools[1]->text(), QStringLiteral("Уменьшить"));
   EXPECT_EQ(h->edDate->toolTip(), QStringLiteral("Дата"));
-  EXPECT_EQ(QSize(h->edDate->width(), h->edTime->width()), QSize(69, 55));
+  // At least as wide as the toolkit's boxes, and wide enough for a date and a time in this font.
+  EXPECT_GE(h->edDate->width(), 69);
+  EXPECT_GE(h->edTime->width(), 55);
+  EXPECT_GE(h->edDate->contentsRect().width(), h->edDate->fontMetrics().horizontalAdvance(" 07.12.2026 "));
+  EXPECT_GE(h->edTime->contentsRect().width(), h->edTime->fontMetrics().horizontalAdvance(" 19:00:12"));
   EXPECT_EQ(h->Chart->width(), THistoryForm::kChartWidth);
   EXPECT_EQ(h->Chart->height(), h->ScrollBox->viewport()->height());
   EXPECT_EQ(h->minimumSize(), QSize(THistoryForm::kMinClientWidth, THistoryForm::kMinClientHeight));

@@ -22,6 +22,7 @@
 #include "core/ImageIndex.h"
 #include "core/RegisterNode.h"
 #include "core/Services.h"
+#include "core/SimulatedNetwork.h"
 #include "storage/TreeFiles.h"
 #include "ui/model/LabelDisplay.h"
 
@@ -254,6 +255,31 @@ struct TLabelDef {
   const char* Units;
 };
 
+// The hour before the demonstration starts, as the poller would have logged it every 3 s: values
+// wandering in the simulated regulator's band, so the history window and the printout have
+// something to show at once.
+void PastHour(TRegisterNode& reg) {
+  const int address = reg.Name().mid(1, 3).toInt();
+  const bool floating = reg.RegisterType() == rtFLOAT;
+  const TBand& band = reg.RegisterType() == rtINT ? WordBand(address) : ByteBand(address);
+  double value = floating ? (kFloatHigh + kFloatLow) / 2 : band.Start;
+  double scale = 1;
+  for (int i = 0; i < reg.Digits(); ++i) scale *= 10;
+  TRandomGenerator random;
+  random.Seed(static_cast<uint32_t>(qHash(reg.Name())));
+  QStringList times, values;
+  const int count = reg.MaxCount();
+  for (int i = 0; i < count; ++i) {
+    value += random.Next(3) - 1;
+    value =
+        floating ? ClampSimulatedFloat(value) : static_cast<double>(band.Clamp(static_cast<int64_t>(value)));
+    times << DateTimeToStr(Now() - (count - i) * 3 / kSecondsPerDay);
+    values << (floating ? FormatFixed(value, reg.Digits()) : FormatFixed(value / scale, reg.Digits()));
+  }
+  reg.SetPoints(times);
+  reg.SetDataList(values);
+}
+
 int Labels() {
   LoadTreeFile(NET);
   const TLabelDef defs[] = {
@@ -270,6 +296,7 @@ int Labels() {
     TLabelDisplay* label = PlaceLabel(*reg, QString::fromLatin1(d.Page), d.Left, d.Top);
     if (label == nullptr) continue;
     label->SetUnits(QString::fromUtf8(d.Units));
+    PastHour(*reg);
     ++placed;
   }
   if (placed == 0) {
