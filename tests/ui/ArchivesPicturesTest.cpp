@@ -1,0 +1,71 @@
+// A picture of the report archive window for the documentation; taken only when
+// VEXA_SCREENSHOTS_DIR names the folder to write it to.
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QListWidget>
+#include <QPixmap>
+#include <QTest>
+#include <memory>
+
+#include "core/RegisterNode.h"
+#include "reports/model/ReportNode.h"
+#include "storage/Archives.h"
+#include "support/TestSupport.h"
+#include "ui/ArchivesUnit.h"
+#include "ui/OperatorInput.h"
+
+namespace vexa::test {
+namespace {
+
+class ArchivesPictures : public TVexaTest {
+ protected:
+  void SetUp() override {
+    folder = qEnvironmentVariable("VEXA_SCREENSHOTS_DIR");
+    if (folder.isEmpty()) GTEST_SKIP() << "VEXA_SCREENSHOTS_DIR is not set";
+    TVexaTest::SetUp();
+    ASSERT_TRUE(QDir().mkpath(folder));
+    ASSERT_TRUE(QDir(Dir->path()).mkpath(QStringLiteral("Archives")));
+  }
+
+  // A report run of two registers archived under the name the reports window gives it.
+  static void Archive(const QString& caption, const QDateTime& start) {
+    TReportNode report(nullptr);
+    report.SetStartPoint(DateTimeFromQt(start));
+    report.SetCaption(ArchiveName(caption, report.StartPoint()));
+    for (const char* name : {"Печь\\Зона 1\\Температура", "Печь\\Зона 2\\Температура"}) {
+      auto* reg = new TRegisterNode(&report);
+      reg->SetCaption(QString::fromUtf8(name));
+      reg->SetPoints({DateTimeToStr(report.StartPoint())});
+      reg->SetDataList({QStringLiteral("450,0")});
+    }
+    ASSERT_TRUE(SaveArchive(report));
+  }
+
+  QString folder;
+};
+
+TEST_F(ArchivesPictures, AFewArchivesListed) {
+  const QDateTime start(QDate(2026, 12, 7), QTime(9, 5));
+  Archive(QStringLiteral("Отжиг"), start);
+  Archive(QStringLiteral("Отжиг"), start.addDays(1));
+  Archive(QStringLiteral("Печь.2"), start.addSecs(3 * 3600));
+  Archive(QStringLiteral("Сушка"), start.addDays(2));
+
+  TArchivesForm form;
+  ASSERT_TRUE(Activate(&form));
+  ASSERT_EQ(form.FileList()->count(), 4);
+  QListWidgetItem* item = form.FileList()->item(1);
+  QTest::mouseClick(form.FileList()->viewport(), Qt::LeftButton, {},
+                    form.FileList()->visualItemRect(item).center());
+  QTest::mouseMove(form.FileList()->viewport());  // no tool button under the pointer
+  ProcessEventsFor(100);
+  const QPixmap picture = form.grab();
+  EXPECT_EQ(picture.size(), form.size());
+  const QString path = QDir(folder).filePath(QStringLiteral("archives-window.png"));
+  EXPECT_TRUE(picture.save(path, "PNG")) << path.toStdString();
+}
+
+}  // namespace
+}  // namespace vexa::test

@@ -1,0 +1,333 @@
+// The report archive window as the operator uses it: clicks, keys and answered messages on real
+// archive files.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QListWidget>
+#include <QTest>
+#include <QToolBar>
+#include <QToolButton>
+#include <memory>
+
+#include "core/RegisterNode.h"
+#include "reports/model/ReportNode.h"
+#include "storage/Archives.h"
+#include "storage/TreeFiles.h"
+#include "support/TestSupport.h"
+#include "ui/ArchivesUnit.h"
+#include "ui/MainUnit.h"
+#include "ui/OperatorInput.h"
+
+namespace vexa::test {
+namespace {
+
+const QString kKilnArchive = QStringLiteral("Kiln_07_12_2026_0905");
+const QString kOvenArchive = QStringLiteral("Oven_2_07_12_2026_1200");
+const QString kCannotConvert = QStringLiteral(
+    "Не могу преобразовать в Excel.\r\nДанный файл не является файлом отчета, не существует или поврежден!");
+
+// An archive of `registers` registers with one reading each.
+void SaveReportArchive(const QString& name, int registers) {
+  TReportNode report(nullptr);
+  report.SetCaption(name);
+  for (int r = 0; r < registers; ++r) {
+    auto* reg = new TRegisterNode(&report);
+    reg->SetPoints({"07.12.2026 12:00:00"});
+    reg->SetDataList({QString::number(r)});
+  }
+  ASSERT_TRUE(SaveArchive(report));
+}
+
+void WriteFile(const QString& name, const QByteArray& bytes) {
+  QFile f(ArchivePath(name));
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+  f.write(bytes);
+}
+
+void SetAge(const QString& name, qint64 seconds) {
+  const timespec t[2] = {{seconds, 0}, {seconds, 0}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(ArchivePath(name)).constData(), t, 0), 0);
+}
+
+class ArchivesWindowTest : public TVexaTest {
+ protected:
+  void SetUp() override {
+    TVexaTest::SetUp();
+    ASSERT_TRUE(QDir(Dir->path()).mkpath(QStringLiteral("Archives")));
+  }
+  void TearDown() override {
+    window.reset();
+    mainForm.reset();
+    TVexaTest::TearDown();
+  }
+
+  // Three files: two archives and a note that is none.
+  void SaveThreeFiles() {
+    SaveReportArchive(kOvenArchive, 3);
+    SaveReportArchive(kKilnArchive, 1);
+    WriteFile(QStringLiteral("notes.txt"), "text");
+  }
+
+  TArchivesForm& Open() {
+    mainForm = std::make_unique<TMainForm>();
+    Services().BusyCursor = [this](bool busy) { Busy << busy; };
+    Messages->Shown.clear();  // the main window's word on the missing diagrams
+    window = std::make_unique<TArchivesForm>(mainForm.get());
+    window->Preview = [this](TReportNode& report) {
+      Previewed << report.Caption();
+      PreviewedImage = report.ImageIndex();
+      PreviewedRegisters = report.ComponentCount();
+    };
+    EXPECT_TRUE(Activate(window.get()));
+    return *window;
+  }
+
+  QListWidget* List() const { return window->FileList(); }
+  QString Total() const { return window->TotalPanel()->text(); }
+  QString Selected() const { return window->SelectedPanel()->text(); }
+  void ClickRow(int row, Qt::KeyboardModifiers mods = {}) {
+    QListWidgetItem* item = List()->item(row);
+    ASSERT_NE(item, nullptr);
+    QTest::mouseClick(List()->viewport(), Qt::LeftButton, mods, List()->visualItemRect(item).center());
+  }
+  void DoubleClickRow(int row) {
+    QListWidgetItem* item = List()->item(row);
+    ASSERT_NE(item, nullptr);
+    QTest::mouseDClick(List()->viewport(), Qt::LeftButton, {}, List()->visualItemRect(item).center());
+  }
+  void Click(QAction* action) {
+    QTest::mouseClick(window->ToolBar()->widgetForAction(action), Qt::LeftButton);
+  }
+  void Key(int key, Qt::KeyboardModifiers mods = {}) { KeyClick(List(), key, mods); }
+
+  std::unique_ptr<TMainForm> mainForm;
+  std::unique_ptr<TArchivesForm> window;
+  QList<bool> Busy;
+  QStringList Previewed;
+  int PreviewedImage = -1;
+  int PreviewedRegisters = -1;
+};
+
+TEST_F(ArchivesWindowTest, TheWindowListsTheArchiveFolderAndCountsAsAToolWindow) {
+  SaveThreeFiles();
+  TArchivesForm& form = Open();
+  EXPECT_EQ(form.windowTitle(), QStringLiteral("Архив отчетов"));
+  EXPECT_TRUE(form.windowFlags() & Qt::WindowStaysOnTopHint);
+  EXPECT_EQ(form.size(), QSize(217, 350));
+  EXPECT_EQ(form.property("HelpContext").toInt(), hcArchives);
+  // The hints in order; "|" a separator, the wider one with its gap before it.
+  QStringList bar;
+  for (QAction* a : form.ToolBar()->actions()) {
+    if (a->isSeparator())
+      bar << "|";
+    else if (qobject_cast<QToolButton*>(form.ToolBar()->widgetForAction(a)) == nullptr)
+      bar << "gap";
+    else
+      bar << a->toolTip();
+  }
+  EXPECT_EQ(bar, (QStringList{"Просмотр и печать отчета", "|", "Обновить", "Сортировать по дате", "|",
+                              "Преобразовать для Excel", "gap", "|", "Удалить"}));
+  EXPECT_TRUE(form.actSortByDate->isCheckable());
+  EXPECT_EQ(form.Names(), (QStringList{kKilnArchive, "notes.txt", kOvenArchive}));
+  EXPECT_EQ(Total(), QStringLiteral("Всего: 3"));
+  EXPECT_EQ(Selected(), QStringLiteral("Выбрано: 0"));
+  EXPECT_GE(form.TotalPanel()->width(), 82);
+  EXPECT_GE(form.SelectedPanel()->width(), 50);
+  EXPECT_TRUE(form.FileList()->isVisible());
+  EXPECT_FALSE(form.SortingPanel()->isVisible());
+  EXPECT_EQ(mainForm->ToolWindowCount(), 1);
+
+  // Archives written while the window was closed are there when it opens again.
+  form.close();
+  EXPECT_EQ(mainForm->ToolWindowCount(), 0);
+  SaveReportArchive(QStringLiteral("Batch_08_12_2026_0800"), 1);
+  ASSERT_TRUE(Activate(&form));
+  EXPECT_EQ(form.Names().first(), QStringLiteral("Batch_08_12_2026_0800"));
+  EXPECT_EQ(Total(), QStringLiteral("Всего: 4"));
+
+  // The count goes with the window to another main window.
+  TMainForm other;
+  form.SetMainForm(&other);
+  EXPECT_EQ(mainForm->ToolWindowCount(), 0);
+  EXPECT_EQ(other.ToolWindowCount(), 1);
+  form.close();
+  EXPECT_EQ(other.ToolWindowCount(), 0);
+}
+
+TEST_F(ArchivesWindowTest, WithoutTheFolderTheListIsEmpty) {
+  ASSERT_TRUE(QDir(Dir->filePath(QStringLiteral("Archives"))).removeRecursively());
+  QFile stray(Dir->filePath(QStringLiteral("stray")));
+  ASSERT_TRUE(stray.open(QIODevice::WriteOnly));
+  const QString current = QDir::currentPath();
+  QDir::setCurrent(Dir->path());
+  TArchivesForm& form = Open();
+  EXPECT_EQ(form.FileList()->count(), 0);
+  Key(Qt::Key_F5);
+  EXPECT_EQ(form.FileList()->count(), 0);
+  EXPECT_EQ(Total(), QStringLiteral("Всего: 0"));
+  QDir::setCurrent(current);
+}
+
+TEST_F(ArchivesWindowTest, ClicksAndKeysSelectAndTheStatusBarCounts) {
+  SaveThreeFiles();
+  Open();
+  ClickRow(0);
+  EXPECT_EQ(Selected(), QStringLiteral("Выбрано: 1"));
+  ClickRow(2, Qt::ControlModifier);
+  EXPECT_EQ(Selected(), QStringLiteral("Выбрано: 2"));
+  Key(Qt::Key_A, Qt::ControlModifier);
+  EXPECT_EQ(Selected(), QStringLiteral("Выбрано: 3"));
+  EXPECT_EQ(List()->selectedItems().size(), 3);
+  Key(Qt::Key_Escape);
+  EXPECT_EQ(Selected(), QStringLiteral("Выбрано: 0"));
+  EXPECT_EQ(Total(), QStringLiteral("Всего: 3"));
+}
+
+TEST_F(ArchivesWindowTest, F5AndTheDateToggleReadTheFolderAgain) {
+  SaveThreeFiles();
+  const qint64 base = 1796640000;
+  SetAge(kOvenArchive, base + 120);
+  SetAge(kKilnArchive, base);
+  SetAge(QStringLiteral("notes.txt"), base + 60);
+  TArchivesForm& form = Open();
+
+  WriteFile(QStringLiteral("added"), "x");
+  SetAge(QStringLiteral("added"), base + 30);
+  ClickRow(1);
+  Key(Qt::Key_F5);
+  EXPECT_EQ(form.Names(), (QStringList{"added", kKilnArchive, "notes.txt", kOvenArchive}));
+  EXPECT_EQ(Total(), QStringLiteral("Всего: 4"));
+  EXPECT_EQ(Selected(), QStringLiteral("Выбрано: 0"));
+  EXPECT_TRUE(Busy.isEmpty()) << "reading the names alone is quick";
+
+  // While the list sorts, the panel shows in its place.
+  bool panelShown = false;
+  QTimer::singleShot(0, &form,
+                     [&] { panelShown = form.SortingPanel()->isVisible() && !form.FileList()->isVisible(); });
+  Click(form.actSortByDate);
+  EXPECT_TRUE(form.actSortByDate->isChecked());
+  EXPECT_EQ(form.Names(), (QStringList{kOvenArchive, "notes.txt", "added", kKilnArchive}));
+  EXPECT_TRUE(panelShown);
+  EXPECT_TRUE(form.FileList()->isVisible());
+  EXPECT_EQ(Busy, (QList<bool>{true, false}));
+
+  // F5 keeps the toggle's order; a newer file comes first.
+  WriteFile(QStringLiteral("newest"), "x");
+  SetAge(QStringLiteral("newest"), base + 600);
+  Key(Qt::Key_F5);
+  EXPECT_EQ(form.Names().first(), QStringLiteral("newest"));
+  EXPECT_EQ(Total(), QStringLiteral("Всего: 5"));
+
+  Click(form.actSortByDate);
+  EXPECT_FALSE(form.actSortByDate->isChecked());
+  EXPECT_EQ(form.Names(), (QStringList{"added", kKilnArchive, "newest", "notes.txt", kOvenArchive}));
+}
+
+TEST_F(ArchivesWindowTest, ViewingHandsTheLoadedArchiveToThePreview) {
+  SaveThreeFiles();
+  TArchivesForm& form = Open();
+  DoubleClickRow(2);
+  EXPECT_EQ(Previewed, QStringList{kOvenArchive});
+  EXPECT_EQ(PreviewedImage, 27);
+  EXPECT_EQ(PreviewedRegisters, 3);
+  EXPECT_TRUE(Messages->Shown.empty());
+
+  ClickRow(0);
+  Click(form.actView);
+  EXPECT_EQ(Previewed, (QStringList{kOvenArchive, kKilnArchive}));
+  EXPECT_EQ(PreviewedRegisters, 1);
+
+  // Not exactly one file selected: the hint, and no preview.
+  const QString one = QStringLiteral("Выберите один отчет для просмотра и печати!");
+  ClickRow(2, Qt::ControlModifier);
+  Click(form.actView);
+  Key(Qt::Key_Escape);
+  Click(form.actView);
+  EXPECT_EQ(Messages->Texts(), (QStringList{one, one}));
+  EXPECT_EQ(Messages->Shown.at(0).Icon, TMsgIcon::Information);
+
+  // A file that is no archive is named; the window goes on with the next command.
+  Messages->Shown.clear();
+  DoubleClickRow(1);
+  EXPECT_EQ(Messages->Texts(), QStringList{"Файл notes.txt\r\nне является файлом отчета или поврежден!"});
+  DoubleClickRow(0);
+  EXPECT_EQ(Previewed.size(), 3);
+  EXPECT_EQ(Previewed.last(), kKilnArchive);
+}
+
+TEST_F(ArchivesWindowTest, TheExportWritesTheTextFileAndListsIt) {
+  SaveThreeFiles();
+  TArchivesForm& form = Open();
+  ClickRow(2);
+  Click(form.actExport);
+  EXPECT_EQ(Messages->Texts(),
+            QStringList{"Отчет\r\n" + kOvenArchive + "\r\nпреобразован в\r\n" + kOvenArchive + ".txt"});
+  EXPECT_EQ(form.Names(), (QStringList{kKilnArchive, "notes.txt", kOvenArchive, kOvenArchive + ".txt"}));
+  EXPECT_EQ(Total(), QStringLiteral("Всего: 4"));
+
+  // The text file itself is no archive.
+  Messages->Shown.clear();
+  ClickRow(3);
+  Click(form.actExport);
+  EXPECT_EQ(Messages->Texts(), QStringList{kCannotConvert});
+  EXPECT_FALSE(QFile::exists(ArchivePath(kOvenArchive + ".txt.txt")));
+
+  Messages->Shown.clear();
+  Key(Qt::Key_A, Qt::ControlModifier);
+  Click(form.actExport);
+  EXPECT_EQ(Messages->Texts(), QStringList{"Выберите один отчет для преобразования в Excel!"});
+}
+
+TEST_F(ArchivesWindowTest, DeleteAsksThenDeletesTheSelectedFiles) {
+  SaveThreeFiles();
+  WriteFile(QStringLiteral("x1"), "x");
+  WriteFile(QStringLiteral("x2"), "x");
+  TArchivesForm& form = Open();
+  ASSERT_EQ(form.Names(), (QStringList{kKilnArchive, "notes.txt", kOvenArchive, "x1", "x2"}));
+
+  Key(Qt::Key_Delete);
+  ASSERT_EQ(Messages->Shown.size(), 1u);
+  EXPECT_EQ(Messages->Shown[0].Text, QStringLiteral("Выберите отчеты для удаления!"));
+  EXPECT_EQ(Messages->Shown[0].Icon, TMsgIcon::Warning);
+
+  // No keeps everything.
+  Messages->Shown.clear();
+  Key(Qt::Key_A, Qt::ControlModifier);
+  Messages->Answers = {mbNo};
+  Key(Qt::Key_Delete);
+  ASSERT_EQ(Messages->Shown.size(), 1u);
+  EXPECT_EQ(Messages->Shown[0].Text, QStringLiteral("Удалить 5 отчетов?"));
+  EXPECT_EQ(Messages->Shown[0].Icon, TMsgIcon::Question);
+  EXPECT_EQ(Messages->Shown[0].Buttons, unsigned(mbYes | mbNo));
+  EXPECT_EQ(form.Names().size(), 5);
+
+  // Yes deletes them; one that went meanwhile is reported and the others still go.
+  Messages->Shown.clear();
+  ClickRow(3);
+  ClickRow(1, Qt::ControlModifier);
+  ClickRow(4, Qt::ControlModifier);
+  ASSERT_TRUE(QFile::remove(ArchivePath(QStringLiteral("x1"))));
+  Messages->Answers = {mbYes};
+  Key(Qt::Key_Delete);
+  EXPECT_EQ(Messages->Texts(),
+            (QStringList{"Удалить 3 отчета?", "Не могу удалить x1\r\nФайл не существует или занят"}));
+  EXPECT_EQ(form.Names(), (QStringList{kKilnArchive, kOvenArchive}));
+  EXPECT_EQ(Total(), QStringLiteral("Всего: 2"));
+  EXPECT_EQ(Selected(), QStringLiteral("Выбрано: 0"));
+
+  // The toolbar button asks the same.
+  Messages->Shown.clear();
+  ClickRow(0);
+  Messages->Answers = {mbYes};
+  Click(form.actDelete);
+  EXPECT_EQ(Messages->Texts(), QStringList{"Удалить 1 отчет?"});
+  EXPECT_EQ(form.Names(), QStringList{kOvenArchive});
+}
+
+}  // namespace
+}  // namespace vexa::test

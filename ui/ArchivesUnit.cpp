@@ -1,0 +1,260 @@
+#include "ui/ArchivesUnit.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QLabel>
+#include <QListWidget>
+#include <QMouseEvent>
+#include <QShowEvent>
+#include <QStackedWidget>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QVBoxLayout>
+
+#include "core/ImageIndex.h"
+#include "core/Services.h"
+#include "reports/model/ReportNode.h"
+#include "ui/ImageList.h"
+#include "ui/ToolWindowCount.h"
+#include "ui/model/ArchiveList.h"
+
+namespace vexa {
+
+namespace {
+
+const QString kViewOne = QStringLiteral("Выберите один отчет для просмотра и печати!");
+const QString kExportOne = QStringLiteral("Выберите один отчет для преобразования в Excel!");
+const QString kDeleteSome = QStringLiteral("Выберите отчеты для удаления!");
+constexpr int kWideSeparatorGap = 8;
+
+// A double-click anywhere in the list views the selected file, after the list has taken the click
+// (on the empty part it clears the selection first, as a press there does).
+class TFileListView : public QListWidget {
+ public:
+  using QListWidget::QListWidget;
+  std::function<void()> DoubleClicked;
+
+ protected:
+  void mouseDoubleClickEvent(QMouseEvent* event) override {
+    QListWidget::mouseDoubleClickEvent(event);
+    if (event->button() == Qt::LeftButton && DoubleClicked) DoubleClicked();
+  }
+};
+
+}  // namespace
+
+TArchivesForm::TArchivesForm(TMainForm* mainForm, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::WindowStaysOnTopHint) {
+  setObjectName(QStringLiteral("ArchivesForm"));
+  setWindowTitle(QStringLiteral("Архив отчетов"));
+  setWindowIcon(ImageIcon(iiARCHIVES));
+  toolWindowCount_ = new TToolWindowCount(this, mainForm);  // owned by the window
+
+  toolBar_ = new QToolBar(this);
+  toolBar_->setObjectName(QStringLiteral("ToolBar1"));
+  toolBar_->setIconSize(QSize(16, 16));
+  auto button = [this](const char* name, int image, const char* hint) {
+    QAction* a = toolBar_->addAction(ImageIcon(image), QString::fromUtf8(hint));
+    a->setObjectName(QString::fromLatin1(name));
+    return a;
+  };
+  actView = button("actView", iiPRINT, "Просмотр и печать отчета");
+  toolBar_->addSeparator();
+  actRefresh = button("actRefresh", iiREFRESH, "Обновить");
+  actRefresh->setShortcut(Qt::Key_F5);
+  actSortByDate = button("actSortByDate", iiDATE, "Сортировать по дате");
+  actSortByDate->setCheckable(true);
+  toolBar_->addSeparator();
+  actExport = button("actExport", iiEXCEL, "Преобразовать для Excel");
+  auto* gap = new QWidget(toolBar_);
+  gap->setFixedWidth(kWideSeparatorGap);
+  toolBar_->addWidget(gap);
+  toolBar_->addSeparator();
+  actDelete = button("actDelete", iiDELETE, "Удалить");
+  actDelete->setShortcut(Qt::Key_Delete);
+
+  // The window takes these keys before the list does.
+  actSelectAll = new QAction(QStringLiteral("Выбрать все"), this);
+  actSelectAll->setObjectName(QStringLiteral("actSelectAll"));
+  actSelectAll->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_A));
+  actDeselectAll = new QAction(QStringLiteral("Отменить выбор"), this);
+  actDeselectAll->setObjectName(QStringLiteral("actDeselectAll"));
+  actDeselectAll->setShortcut(Qt::Key_Escape);
+  addAction(actSelectAll);
+  addAction(actDeselectAll);
+
+  auto* list = new TFileListView(this);
+  list->DoubleClicked = [this] { ViewClick(); };
+  lbFiles_ = list;
+  lbFiles_->setObjectName(QStringLiteral("FileListBox1"));
+  lbFiles_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  lbFiles_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+
+  auto* sorting = new QLabel(QStringLiteral("Сортировка..."), this);
+  sorting->setObjectName(QStringLiteral("Panel1"));
+  sorting->setAlignment(Qt::AlignCenter);
+  sorting->setFrameStyle(QFrame::Panel | QFrame::Raised);
+  sortingPanel_ = sorting;
+
+  stack_ = new QStackedWidget(this);
+  stack_->addWidget(sortingPanel_);
+  stack_->addWidget(lbFiles_);
+  stack_->setCurrentWidget(lbFiles_);
+
+  auto* status = new QStatusBar(this);
+  status->setObjectName(QStringLiteral("StatusBar1"));
+  status->setSizeGripEnabled(false);
+  totalPanel_ = new QLabel(status);
+  totalPanel_->setObjectName(QStringLiteral("TotalPanel"));
+  totalPanel_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  selectedPanel_ = new QLabel(status);
+  selectedPanel_->setObjectName(QStringLiteral("SelectedPanel"));
+  selectedPanel_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  // The first panel is as narrow as the layout has it unless its text needs more; the second one
+  // takes the rest of the bar.
+  totalPanel_->setMinimumWidth(kTotalPanelWidth);
+  selectedPanel_->setMinimumWidth(kSelectedPanelWidth);
+  status->addWidget(totalPanel_);
+  status->addWidget(selectedPanel_, 1);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+  layout->addWidget(toolBar_);
+  layout->addWidget(stack_, 1);
+  layout->addWidget(status);
+  resize(kWidth, kHeight);
+
+  connect(actView, &QAction::triggered, this, &TArchivesForm::ViewClick);
+  connect(actRefresh, &QAction::triggered, this, &TArchivesForm::Refresh);
+  connect(actSortByDate, &QAction::triggered, this, &TArchivesForm::Refresh);
+  connect(actExport, &QAction::triggered, this, &TArchivesForm::ExportClick);
+  connect(actDelete, &QAction::triggered, this, &TArchivesForm::DeleteClick);
+  connect(actSelectAll, &QAction::triggered, this, [this] { SelectAll(true); });
+  connect(actDeselectAll, &QAction::triggered, this, [this] { SelectAll(false); });
+  connect(lbFiles_, &QListWidget::itemSelectionChanged, this, &TArchivesForm::UpdateStatus);
+
+  Fill(ListArchiveFiles());
+  InstallHelpShortcut(this, kHelpContext);
+}
+
+TArchivesForm::~TArchivesForm() = default;
+
+void TArchivesForm::SetMainForm(TMainForm* mainForm) {
+  toolWindowCount_->SetMainForm(mainForm);
+}
+
+void TArchivesForm::Refresh() {
+  Fill(ListArchiveFiles());
+  if (actSortByDate->isChecked()) SortList();
+}
+
+QStringList TArchivesForm::Names() const {
+  QStringList names;
+  for (int i = 0; i < lbFiles_->count(); ++i) names << lbFiles_->item(i)->text();
+  return names;
+}
+
+void TArchivesForm::Fill(const QStringList& names) {
+  {
+    const QSignalBlocker blocker(lbFiles_);
+    lbFiles_->clear();
+    lbFiles_->addItems(names);
+  }
+  UpdateStatus();
+}
+
+void TArchivesForm::SortList() {
+  TBusyCursor busy;
+  QStringList names = Names();
+  std::vector<TFileAge> ages;
+  ages.reserve(static_cast<size_t>(names.size()));
+  for (const QString& name : names) ages.push_back(ArchiveFileAge(name));
+  // A long sort keeps the window painted, but takes no commands until the list is back.
+  const bool focused = lbFiles_->hasFocus();
+  stack_->setCurrentWidget(sortingPanel_);
+  SortNewestFirst(names, ages, [] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
+  Fill(names);
+  stack_->setCurrentWidget(lbFiles_);
+  if (focused) lbFiles_->setFocus();
+}
+
+QStringList TArchivesForm::SelectedNames() const {
+  QStringList names;
+  for (int i = 0; i < lbFiles_->count(); ++i)
+    if (lbFiles_->item(i)->isSelected()) names << lbFiles_->item(i)->text();
+  return names;
+}
+
+void TArchivesForm::UpdateStatus() {
+  totalPanel_->setText(QStringLiteral("Всего: %1").arg(lbFiles_->count()));
+  selectedPanel_->setText(QStringLiteral("Выбрано: %1").arg(lbFiles_->selectedItems().size()));
+}
+
+void TArchivesForm::ViewClick() {
+  const QStringList selected = SelectedNames();
+  if (selected.size() != 1) {
+    ShowMessage(kViewOne, TMsgIcon::Information);
+    return;
+  }
+  std::unique_ptr<TReportNode> report;
+  {
+    TBusyCursor busy;
+    report = OpenArchive(selected.first());
+  }
+  if (!report) {
+    ShowMessage(NotAnArchiveMessage(selected.first()), TMsgIcon::Warning);
+    return;
+  }
+  if (Preview) Preview(*report);
+}
+
+void TArchivesForm::ExportClick() {
+  const QStringList selected = SelectedNames();
+  if (selected.size() != 1) {
+    ShowMessage(kExportOne, TMsgIcon::Information);
+    return;
+  }
+  TArchiveExport result;
+  {
+    TBusyCursor busy;
+    result = ExportArchiveText(selected.first());
+    if (result.Written) Refresh();
+  }
+  ShowMessage(result.Message, result.Icon);
+}
+
+void TArchivesForm::DeleteClick() {
+  const QStringList selected = SelectedNames();
+  if (selected.isEmpty()) {
+    ShowMessage(kDeleteSome, TMsgIcon::Warning);
+    return;
+  }
+  if (ShowMessage(DeleteQuestion(static_cast<int>(selected.size())), TMsgIcon::Question, mbYes | mbNo,
+                  mbYes) != mbYes)
+    return;
+  QStringList failures;
+  {
+    TBusyCursor busy;
+    failures = DeleteArchiveFiles(selected);
+  }
+  for (const QString& failure : failures) ShowMessage(failure, TMsgIcon::Information);
+  Refresh();
+}
+
+void TArchivesForm::SelectAll(bool select) {
+  // Qt selects or clears the whole list as one change, so the list need not be hidden meanwhile.
+  if (select)
+    lbFiles_->selectAll();
+  else
+    lbFiles_->clearSelection();
+  UpdateStatus();
+}
+
+void TArchivesForm::showEvent(QShowEvent* event) {
+  // Reports archived since the window was last open are listed as it opens.
+  if (!event->spontaneous()) Refresh();
+  QWidget::showEvent(event);
+}
+
+}  // namespace vexa
