@@ -24,6 +24,7 @@
 #include "core/Globals.h"
 #include "core/Services.h"
 #include "storage/StartUp.h"
+#include "ui/ArchivesUnit.h"
 #include "ui/ChannelUnit.h"
 #include "ui/HistoryUnit.h"
 #include "ui/LabelPropertiesUnit.h"
@@ -217,7 +218,7 @@ const std::vector<TProgram::TWindowStep>& TProgram::WindowSteps() {
       {"Свойства регистра", &TProgram::CreateRegisterProperties},
       {"Свойства ярлыка", &TProgram::CreateLabelProperties},
       {"X-Y", &TProgram::CreatePosition},
-      {"Архив отчетов", nullptr},
+      {"Архив отчетов", &TProgram::CreateArchives},
       {"Шаблоны-Отчеты", nullptr},
       {"Свойства отчета", nullptr},
       {"Шаблоны-Процессы", nullptr},
@@ -307,6 +308,10 @@ void TProgram::CreateLabelProperties() {
 
 void TProgram::CreatePosition() {
   mainForm_->SetWindow(TWindowRole::XY, Keep(std::make_unique<TPositionForm>(mainForm_.get())));
+}
+
+void TProgram::CreateArchives() {
+  mainForm_->SetWindow(TWindowRole::Archives, Keep(std::make_unique<TArchivesForm>(mainForm_.get())));
 }
 
 void TProgram::CreatePassword() {

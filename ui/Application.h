@@ -105,6 +105,7 @@ class TProgram : public QObject {
   void CreateRegisterProperties();
   void CreateLabelProperties();
   void CreatePosition();
+  void CreateArchives();
   void CreatePassword();
   // The settings window; its creation step restores the settings and the saved state.
   void CreateSetup();

@@ -142,12 +142,13 @@ TEST_F(TStartUpTest, WindowsComeInOrderAndTheSavedStateIsRestoredUnderTheWaitWin
   WriteNetwork(QStringLiteral("D003"));
   Init();
   ASSERT_TRUE(program->Start());
-  EXPECT_EQ(program->CreatedWindows(),
-            QStringList({QStringLiteral("Vexa"), QStringLiteral("Ждите ..."),
-                         QStringLiteral("Структура сети"), QStringLiteral("Свойства узла"),
-                         QStringLiteral("Свойства регистра"), QStringLiteral("Свойства ярлыка"),
-                         QStringLiteral("X-Y"), QStringLiteral("Введите пароль"), QStringLiteral("Канал"),
-                         QStringLiteral("Настройка параметров сети"), QStringLiteral("Шаблоны каналов")}));
+  EXPECT_EQ(
+      program->CreatedWindows(),
+      QStringList({QStringLiteral("Vexa"), QStringLiteral("Ждите ..."), QStringLiteral("Структура сети"),
+                   QStringLiteral("Свойства узла"), QStringLiteral("Свойства регистра"),
+                   QStringLiteral("Свойства ярлыка"), QStringLiteral("X-Y"), QStringLiteral("Архив отчетов"),
+                   QStringLiteral("Введите пароль"), QStringLiteral("Канал"),
+                   QStringLiteral("Настройка параметров сети"), QStringLiteral("Шаблоны каналов")}));
   EXPECT_EQ(captions, kLoadCaptions);
   EXPECT_TRUE(waitShown);
   EXPECT_EQ(program->WaitForm(), nullptr);
