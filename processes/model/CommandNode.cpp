@@ -1,8 +1,54 @@
 #include "processes/model/CommandNode.h"
 
+#include <QVariant>
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <limits>
+#include <optional>
+
+#include "core/Globals.h"
+#include "core/RegisterNode.h"
+#include "core/Services.h"
+
 namespace vexa {
 
+namespace {
+
+std::atomic<uint64_t> destroyedCount{0};
+
+// A date-time difference in days as whole milliseconds; nothing for a difference that is no time
+// at all (a damaged file: not finite, or beyond ten thousand years).
+std::optional<qint64> DaysToMs(double days) {
+  constexpr double kLimitDays = 3.7e6;
+  if (!std::isfinite(days) || std::fabs(days) > kLimitDays) return std::nullopt;
+  return std::llround(days * static_cast<double>(kMsPerDay));
+}
+
+ECyclogramError NotANumber(const QString& text) {
+  return ECyclogramError(QStringLiteral("'%1' - не число!").arg(text));
+}
+ECyclogramError NotAnInteger(const QString& text) {
+  return ECyclogramError(QStringLiteral("'%1' - не целое число!").arg(text));
+}
+ECyclogramError OutsideTheLists(int slot) {
+  return ECyclogramError(QStringLiteral("Точка %1 вне циклограммы!").arg(slot));
+}
+ECyclogramError DamagedSlotTime() {
+  return ECyclogramError(QStringLiteral("Время участка циклограммы повреждено!"));
+}
+
+}  // namespace
+
 TCommandNode::TCommandNode(TComponent* owner) : TCustomRegister(owner) {}
+
+TCommandNode::~TCommandNode() {
+  destroyedCount.fetch_add(1, std::memory_order_relaxed);
+}
+
+uint64_t TCommandNode::DestroyedCount() {
+  return destroyedCount.load(std::memory_order_relaxed);
+}
 
 const TClassInfo& TCommandNode::StaticClassInfo() {
   using P = Props<TCommandNode>;
@@ -16,6 +62,20 @@ const TClassInfo& TCommandNode::StaticClassInfo() {
           P::DateTime("SlotSize", &TCommandNode::SlotSize, &TCommandNode::SetSlotSize),
           P::Float("StartValue", &TCommandNode::StartValue, &TCommandNode::SetStartValue),
           P::Float("StopValue", &TCommandNode::StopValue, &TCommandNode::SetStopValue),
+          // Computed, never stored; a cyclogram that does not convert has no progress to show.
+          [] {
+            TPropInfo p;
+            p.Name = QStringLiteral("Done");
+            p.Kind = TPropKind::Integer;
+            p.Get = [](const TPersistent& o) {
+              try {
+                return QVariant(static_cast<qint64>(static_cast<const TCommandNode&>(o).Done()));
+              } catch (const ECyclogramError&) {
+                return QVariant();
+              }
+            };
+            return p;
+          }(),
       }};
   return info;
 }
@@ -42,6 +102,134 @@ void TCommandNode::SetStartValue(double value) {
 }
 void TCommandNode::SetStopValue(double value) {
   StoreChanged(stopValue_, value);
+}
+
+TCommandNode::TSlot TCommandNode::PlanSlot(int n) const {
+  if (n < 0 || n >= Count() || n >= DataList().size()) throw OutsideTheLists(n);
+  auto value = [this](int k) {
+    const QString text = DataList().at(k);
+    const std::optional<double> v = StrToFloat(text);
+    if (!v) throw NotANumber(text);
+    return *v;
+  };
+  TSlot slot;
+  if (n > 0) {
+    slot.StartValue = value(n - 1);
+    const QString text = Points().at(n);
+    const std::optional<int64_t> seconds = StrToInt(text);
+    if (!seconds) throw NotAnInteger(text);
+    slot.Seconds = *seconds;
+  }
+  slot.StopValue = value(n);
+  return slot;
+}
+
+void TCommandNode::StartSlot() {
+  StartSlotAt(Now());
+}
+
+void TCommandNode::StartSlotAt(double t) {
+  if (Count() == 0) return;
+  const TSlot slot = PlanSlot(slotNumber_);
+  SetSlotStart(t);
+  SetStartValue(slot.StartValue);
+  SetSlotSize(static_cast<double>(slot.Seconds) / kSecondsPerDay);
+  SetStopValue(slot.StopValue);
+}
+
+void TCommandNode::Reset() {
+  finished_ = false;
+  SetSlotNumber(0);
+  try {
+    StartSlot();
+  } catch (const ECyclogramError&) {
+    // Refresh plans its slot before it writes anything, so the fault is reported there.
+  }
+  SetEnabled(false);
+}
+
+void TCommandNode::Start() {
+  if (finished_) Reset();
+  SetEnabled(true);
+}
+
+void TCommandNode::Stop() {
+  SetEnabled(false);
+}
+
+qint64 TCommandNode::SlotElapsedMs(double t) const {
+  const std::optional<qint64> ms = DaysToMs(t - slotStart_);
+  if (!ms) throw DamagedSlotTime();
+  return *ms;
+}
+
+qint64 TCommandNode::SlotSizeMs() const {
+  const std::optional<qint64> ms = DaysToMs(slotSize_);
+  if (!ms) throw DamagedSlotTime();
+  return *ms;
+}
+
+void TCommandNode::Refresh() {
+  Refresh(ProgramLine());
+}
+
+void TCommandNode::Refresh(const TLineContext& line) {
+  if (!Enabled() || Count() == 0 || WRElapsed() < 0) return;
+  // Nothing is cached between ticks: the slot is planned afresh from the lists, so an entry that
+  // does not convert stops the step before anything is written.
+  PlanSlot(slotNumber_);
+
+  if (line.Simulation) {
+    // The simulator keeps a written value in the writer's own text; the network register shows it.
+    if (auto* reg = dynamic_cast<TRegisterNode*>(FindNode(NET.get(), Name())))
+      reg->SetLastStringData(LastStringData());
+  }
+
+  const double t = Now();
+  const qint64 elapsed = SlotElapsedMs(t);
+  const qint64 size = SlotSizeMs();
+  if (elapsed >= size || size <= 0) {
+    // The point's value exactly as entered, not an interpolated float.
+    SetStringData(line, DataList().at(slotNumber_));
+    SetSlotNumber(slotNumber_ + 1);
+    if (slotNumber_ < Count()) {
+      // The next slot begins at this tick, not after the write and its pause: otherwise a slot
+      // ending on a tick would be found short by that much and end a tick late, every slot.
+      StartSlotAt(t);
+    } else {
+      Reset();
+      finished_ = true;
+    }
+    return;
+  }
+  const long double value =
+      static_cast<long double>(startValue_) +
+      static_cast<long double>(elapsed) *
+          (static_cast<long double>(stopValue_) - static_cast<long double>(startValue_)) /
+          static_cast<long double>(size);
+  SetFloatData(line, static_cast<double>(value));
+}
+
+int TCommandNode::Done() const {
+  if (Count() == 0 || finished_) return 100;
+  if (slotNumber_ < 0 || slotNumber_ >= Count()) throw OutsideTheLists(slotNumber_);
+  // 64 bits: 255 slots of up to 2^31 s each.
+  int64_t total = 0;
+  int64_t elapsed = 0;
+  for (int k = 1; k < Count(); ++k) {
+    const QString text = Points().at(k);
+    const std::optional<int64_t> seconds = StrToInt(text);
+    if (!seconds) throw NotAnInteger(text);
+    total += *seconds;
+    if (k < slotNumber_) elapsed += *seconds;
+  }
+  elapsed += SlotElapsedMs(Now()) / 1000;
+  if (total == 0) return 100;
+  constexpr int64_t kSafe = std::numeric_limits<int64_t>::max() / 100;
+  const int64_t result =
+      (elapsed <= kSafe && elapsed >= -kSafe) ? elapsed * 100 / total : elapsed / total * 100;
+  if (result > 100) return 100;
+  return static_cast<int>(std::max<int64_t>(result, std::numeric_limits<int>::min()));
 }
 
 }  // namespace vexa

@@ -1,15 +1,31 @@
 #pragma once
 // TCommandNode: one driven register of a process. A copy of a network register whose two string
 // lists hold the cyclogram instead of a history: DataList the value of each point, Points the
-// duration of each slot in whole seconds (point 0 is the initial value).
+// duration of each slot in whole seconds (point 0 is the initial value, its duration is never used).
+// Slot k >= 1 is a straight ramp from value k-1 to value k; each tick's Refresh writes the value
+// for the current time, and the point's own text when its slot is over.
+
+#include <QString>
+#include <cstdint>
+#include <stdexcept>
 
 #include "core/CustomRegister.h"
 
 namespace vexa {
 
+// A cyclogram entry that cannot drive the register (a value that is not a number, a duration that
+// is not an integer, a slot outside the lists, slot times that are no date-times): a file edited by
+// hand or written by another program. The text says which entry, for the operator.
+class ECyclogramError : public std::runtime_error {
+ public:
+  explicit ECyclogramError(const QString& message) : std::runtime_error(message.toStdString()) {}
+  QString Message() const { return QString::fromUtf8(what()); }
+};
+
 class TCommandNode : public TCustomRegister {
  public:
   explicit TCommandNode(TComponent* owner);
+  ~TCommandNode() override;
 
   static const TClassInfo& StaticClassInfo();
   const TClassInfo& ClassInfo() const override { return StaticClassInfo(); }
@@ -17,6 +33,28 @@ class TCommandNode : public TCustomRegister {
   // The inherited copy; the cyclogram lists are refilled from another command node. The slot
   // fields and Finished are not copied.
   void Assign(const TPersistent& source) override;
+
+  // Sets up slot SlotNumber beginning now: its start and end values and its length. Nothing for an
+  // empty cyclogram. Raises ECyclogramError, changing nothing, when an entry does not convert.
+  void StartSlot();
+  // Back to point 0 with slot 0 set up, disabled, not finished. Never raises: a point 0 that does
+  // not convert is reported by the first Refresh that reaches it.
+  void Reset();
+  // Enabled; a finished node is rewound first. A stopped node keeps its slot start, so the time
+  // spent stopped counts as elapsed slot time.
+  void Start();
+  void Stop();
+
+  // One step on the program's line, or on the given one: when enabled, writes the value for now,
+  // or at the end of a slot the point's text and sets up the next slot (the node finishes after
+  // its last point). Raises ECyclogramError when the current slot's entries do not convert.
+  void Refresh() override;
+  void Refresh(const TLineContext& line);
+
+  // Elapsed share of the whole cyclogram in percent, 100 when empty or finished (or of no
+  // length); negative only when the clock has gone back. Raises ECyclogramError when a duration
+  // does not convert or the slot is outside the lists.
+  int Done() const;
 
   int SlotNumber() const { return slotNumber_; }
   void SetSlotNumber(int value);
@@ -30,10 +68,27 @@ class TCommandNode : public TCustomRegister {
   void SetStopValue(double value);
   bool Finished() const { return finished_; }
 
+  // How many command nodes have been destroyed so far. A Refresh runs the line, and a tick cannot
+  // tell otherwise whether something it ran destroyed the nodes it is walking.
+  static uint64_t DestroyedCount();
+
  protected:
   void SetFinished(bool value) { finished_ = value; }
 
  private:
+  struct TSlot {
+    double StartValue = 0;
+    double StopValue = 0;
+    int64_t Seconds = 0;
+  };
+  // What slot n would be, from the lists; raises ECyclogramError.
+  TSlot PlanSlot(int n) const;
+  void StartSlotAt(double t);
+  // Whole milliseconds from SlotStart to t, and SlotSize in whole milliseconds: slot ends are
+  // decided on these, since as fractions of a day 60 s after a start often come out a hair short.
+  qint64 SlotElapsedMs(double t) const;
+  qint64 SlotSizeMs() const;
+
   int slotNumber_ = 0;
   double slotStart_ = 0;
   double slotSize_ = 0;

@@ -1,0 +1,216 @@
+#include "processes/model/Cyclogram.h"
+
+#include <QStringList>
+#include <algorithm>
+#include <cmath>
+
+#include "core/Services.h"
+#include "processes/model/CommandNode.h"
+
+namespace vexa {
+
+namespace {
+
+// A pixel coordinate from a scaled value, truncated; bounded so that a huge scale or value (a
+// damaged file) still gives a coordinate the arithmetic can take.
+int Pixel(double v) {
+  if (std::isnan(v)) return 0;
+  constexpr double kLimit = 1e9;
+  return static_cast<int>(std::trunc(std::clamp(v, -kLimit, kLimit)));
+}
+
+}  // namespace
+
+QString CyclogramHeader(int column) {
+  return column == 0 ? QStringLiteral("Значение") : QStringLiteral("Время (с)");
+}
+
+std::optional<QString> CyclogramValueWarning(const TCustomRegister& node, const QString& text) {
+  if (!node.UserCanWRITE())
+    return QStringLiteral("Регистр '%1'\r\nимеет тип 'ТОЛЬКО ЧТЕНИЕ'!").arg(node.Caption());
+  if (!node.IsValidValue(text))
+    return QStringLiteral("'%1' - '%2'\r\nне может принять такое значение!").arg(text, node.Caption());
+  return std::nullopt;
+}
+
+std::optional<QString> CyclogramDurationWarning(const QString& text) {
+  if (StrToInt(text)) return std::nullopt;
+  return QStringLiteral("'%1' - не целое число!").arg(text);
+}
+
+void ZoomCyclogram(TCommandNode& node, TCyclogramZoom zoom) {
+  switch (zoom) {
+    case TCyclogramZoom::CompressX:
+      node.SetXScale(node.XScale() * 0.5);
+      break;
+    case TCyclogramZoom::ZoomIn:
+      node.SetYScale(node.YScale() * 2);
+      break;
+    case TCyclogramZoom::ZoomOut:
+      node.SetYScale(node.YScale() * 0.5);
+      break;
+    case TCyclogramZoom::ExpandX:
+      node.SetXScale(node.XScale() * 2);
+      break;
+  }
+}
+
+int FitCyclogramVertically(const std::vector<double>& values, int height, TCommandNode& node) {
+  bool positive = false;
+  bool negative = false;
+  double largest = 0;
+  for (double v : values) {
+    (v >= 0 ? positive : negative) = true;
+    largest = std::max(largest, std::fabs(v));
+  }
+  int room = height * 19 / 20;
+  int zeroY = 0;
+  if (positive && !negative) {
+    zeroY = room;
+  } else if (negative && !positive) {
+    zeroY = height - room;
+  } else {
+    zeroY = height / 2;
+    room = height / 2;
+  }
+
+  // A scale from a damaged file would never fit: start again from 1.
+  double scale = node.YScale();
+  if (!std::isfinite(scale)) scale = 1.0;
+  // Halving ends when the curve fits, which a graph of 16 pixels or less cannot give; the scale
+  // would shrink to nothing and stay there. The bound only guards against a pathological scale.
+  for (int pass = 0; pass < 4096; ++pass) {
+    const double c = largest * scale;
+    if (c > 0 && c < 4) {
+      scale *= 2;
+      break;
+    }
+    if (room > 16 && c > room - 16) {
+      scale *= 0.5;
+      continue;
+    }
+    break;
+  }
+  node.SetYScale(scale);
+  return zeroY;
+}
+
+void TCyclogramTable::Load(const TCommandNode& node) {
+  rows_.clear();
+  const qsizetype n = node.Points().size();
+  rows_.reserve(static_cast<size_t>(n));
+  for (qsizetype k = 0; k < n; ++k) rows_.push_back({node.DataList().value(k), node.Points().at(k)});
+  enabled_ = !rows_.empty();
+  current_ = mark_ = PointCount();
+}
+
+void TCyclogramTable::Store(TCommandNode& node) const {
+  QStringList values;
+  QStringList durations;
+  for (const TCyclogramRow& row : rows_) {
+    values << row.Value;
+    durations << row.Duration;
+  }
+  node.SetDataList(values);
+  node.SetPoints(durations);
+  node.SetChanged(true);
+}
+
+void TCyclogramTable::Select(int row) {
+  if (row < 1 || row > PointCount()) return;
+  current_ = mark_ = row;
+}
+
+QString TCyclogramTable::Cell(int row, int column) const {
+  if (row == 0) return CyclogramHeader(column);
+  if (row < 0 || row > PointCount()) return {};
+  const TCyclogramRow& r = rows_[static_cast<size_t>(row - 1)];
+  return column == 0 ? r.Value : r.Duration;
+}
+
+void TCyclogramTable::Typed(const TCustomRegister& node, int row, int column, const QString& text) {
+  if (row < 1 || row > PointCount()) return;
+  TCyclogramRow& r = rows_[static_cast<size_t>(row - 1)];
+  (column == 0 ? r.Value : r.Duration) = text;
+  if (text.isEmpty()) return;
+  std::optional<QString> warning;
+  if (column == 0) {
+    if (row == current_) warning = CyclogramValueWarning(node, text);
+  } else {
+    warning = CyclogramDurationWarning(text);
+  }
+  if (warning) ShowMessage(*warning, TMsgIcon::Warning);
+}
+
+bool TCyclogramTable::Add() {
+  enabled_ = true;
+  if (RowCount() >= kCyclogramMaxRows) {
+    ShowMessage(kCyclogramFullText, TMsgIcon::Warning);
+    return false;
+  }
+  rows_.push_back({QStringLiteral("0"), QStringLiteral("0")});
+  current_ = mark_ = PointCount();
+  return true;
+}
+
+bool TCyclogramTable::Insert() {
+  enabled_ = true;
+  if (RowCount() >= kCyclogramMaxRows) {
+    ShowMessage(kCyclogramFullText, TMsgIcon::Warning);
+    return false;
+  }
+  if (rows_.empty()) return Add();
+  const int at = std::clamp(current_, 1, PointCount());
+  rows_.insert(rows_.begin() + (at - 1), {QStringLiteral("0"), QStringLiteral("0")});
+  current_ = mark_ = at;
+  return true;
+}
+
+void TCyclogramTable::Remove() {
+  if (current_ < 1 || current_ > PointCount()) return;
+  rows_.erase(rows_.begin() + (current_ - 1));
+  current_ = mark_ = std::min(current_, PointCount());
+  if (rows_.empty()) enabled_ = false;
+}
+
+TCyclogramPoints TCyclogramTable::Points() const {
+  TCyclogramPoints points;
+  qint64 time = 0;
+  for (size_t r = 0; r < rows_.size(); ++r) {
+    if (r > 0) time += StrToInt(rows_[r].Duration).value_or(0);
+    points.Times.push_back(time);
+    points.Values.push_back(StrToFloat(rows_[r].Value).value_or(0.0));
+  }
+  return points;
+}
+
+TCyclogramGraph TCyclogramTable::Graph(TCommandNode& node, int width, int height) const {
+  const TCyclogramPoints points = Points();
+  TCyclogramGraph graph;
+  graph.ZeroY = FitCyclogramVertically(points.Values, height, node);
+  const double xScale = node.XScale();
+  const double yScale = node.YScale();
+
+  if (mark_ >= 1 && mark_ <= PointCount()) {
+    const int x = Pixel(static_cast<double>(points.Times[static_cast<size_t>(mark_ - 1)]) * xScale);
+    if (x < width) graph.MarkX = x;
+  }
+
+  for (size_t r = 0; r < points.Times.size(); ++r) {
+    int x = Pixel(static_cast<double>(points.Times[r]) * xScale);
+    int y = graph.ZeroY - Pixel(points.Values[r] * yScale);
+    if (r > 0 && x > width) {
+      const QPoint prev = graph.Line.back();
+      const qint64 span = static_cast<qint64>(x) - prev.x();
+      if (span > 0)
+        y = prev.y() + static_cast<int>((static_cast<qint64>(y) - prev.y()) * (width - prev.x()) / span);
+      else
+        y = prev.y();
+      x = width;
+    }
+    graph.Line.emplace_back(x, y);
+  }
+  return graph;
+}
+
+}  // namespace vexa

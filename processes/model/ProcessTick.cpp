@@ -1,0 +1,90 @@
+#include "processes/model/ProcessTick.h"
+
+#include <QStringList>
+#include <algorithm>
+#include <exception>
+#include <optional>
+
+#include "core/Globals.h"
+#include "core/ImageIndex.h"
+#include "core/Services.h"
+#include "processes/model/CommandNode.h"
+#include "storage/TreeFiles.h"
+
+namespace vexa {
+
+namespace {
+
+void SaveTasks(TRootNode& tasks) {
+  // A tree that cannot be stored stays in memory, as every save of the program does; a timer's
+  // handler must not throw.
+  try {
+    SaveTreeFile(tasks);
+  } catch (const std::exception&) {
+  }
+}
+
+}  // namespace
+
+QString ProcessFaultText(const QString& processCaption, const QString& nodeCaption, const QString& fault) {
+  return QStringLiteral("Процесс '%1' остановлен:\r\n'%2' - %3").arg(processCaption, nodeCaption, fault);
+}
+
+void ProcessTick(TRootNode& tasks, const TProcessTickHooks& hooks) {
+  ProcessTick(tasks, ProgramLine(), hooks);
+}
+
+void ProcessTick(TRootNode& tasks, const TLineContext& line, const TProcessTickHooks& hooks) {
+  QStringList faults;
+  // Shown last: a message box's event loop may run anything, also a change of the trees.
+  auto showFaults = [&faults] {
+    for (const QString& text : faults) ShowMessage(text, TMsgIcon::Error);
+  };
+  auto stop = [&](TRootNode& process) {
+    process.SetImageIndex(iiSTOP);
+    // Disabled before the save, so that a restored file does not hold it running.
+    process.SetEnabled(false);
+    if (hooks.ShowStopped) hooks.ShowStopped(process);
+    SaveTasks(tasks);
+  };
+
+  for (int i = 0; i < tasks.ComponentCount(); ++i) {
+    auto* process = dynamic_cast<TRootNode*>(tasks.Component(i));
+    if (process == nullptr || !process->Enabled()) continue;
+    int done = 100;
+    std::optional<QString> fault;
+    for (int j = 0; j < process->ComponentCount() && !fault; ++j) {
+      auto* node = dynamic_cast<TCommandNode*>(process->Component(j));
+      if (node == nullptr) continue;
+      const uint64_t destroyed = TCommandNode::DestroyedCount();
+      try {
+        node->Refresh(line);
+      } catch (const ECyclogramError& e) {
+        fault = e.Message();
+      }
+      // The node alive and still in its place also means its process and `tasks` are.
+      if (TCommandNode::DestroyedCount() != destroyed || node->Owner() != process ||
+          process->Owner() != &tasks) {
+        showFaults();
+        return;
+      }
+      if (!fault) {
+        try {
+          done = std::min(done, node->Done());
+        } catch (const ECyclogramError& e) {
+          fault = e.Message();
+        }
+      }
+      if (fault) faults << ProcessFaultText(process->Caption(), node->Caption(), *fault);
+    }
+    if (fault) {
+      stop(*process);
+      continue;
+    }
+    if (done == 100) stop(*process);
+    if (hooks.ShowProgress) hooks.ShowProgress(*process, done);
+  }
+  showFaults();
+}
+
+}  // namespace vexa

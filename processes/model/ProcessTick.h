@@ -1,0 +1,39 @@
+#pragma once
+// The process tick: every 10 seconds each running process steps its command nodes; a process whose
+// command nodes have all reached their last point stops itself, and one whose cyclogram cannot run
+// is stopped and reported.
+
+#include <QString>
+#include <functional>
+
+namespace vexa {
+
+class TRootNode;
+struct TLineContext;
+
+// The tick's period.
+inline constexpr int kProcessTickMs = 10000;
+
+// The processes window's side of a tick (the list row of a process is the one its PData names).
+struct TProcessTickHooks {
+  // A running process after its step: the smallest progress of its command nodes (the "%"
+  // column); 100 for one that has just finished.
+  std::function<void(TRootNode& process, int done)> ShowProgress;
+  // A process the tick stopped, finished or broken (the image of a stopped process).
+  std::function<void(TRootNode& process)> ShowStopped;
+};
+
+// One tick over the enabled processes that are children of `tasks`, writing on the given line (or
+// on the program's). A process is stopped by disabling it, giving it the stopped image and saving
+// `tasks`. A process whose cyclogram does not convert is stopped and reported through ShowMessage
+// once the others have been stepped; after the messages nothing is touched, since their event loop
+// may change the trees. If a step destroys command nodes (the line's code is foreign to the
+// tick), the tick ends there and leaves the rest to the next one.
+void ProcessTick(TRootNode& tasks, const TLineContext& line, const TProcessTickHooks& hooks = {});
+void ProcessTick(TRootNode& tasks, const TProcessTickHooks& hooks = {});
+
+// The operator's message for a process stopped because an entry of a command node's cyclogram
+// does not convert.
+QString ProcessFaultText(const QString& processCaption, const QString& nodeCaption, const QString& fault);
+
+}  // namespace vexa
