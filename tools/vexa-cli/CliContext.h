@@ -4,6 +4,9 @@
 #include <QString>
 #include <QStringList>
 #include <map>
+#include <memory>
+
+class QCoreApplication;
 
 namespace vexa::cli {
 
@@ -19,6 +22,7 @@ struct TCommand {
   int (*Run)(TCliContext&, const QStringList& args);
   QString Help;  // one usage line; empty for the commands listed in the fixed usage text
   bool NeedsLine = true;
+  bool NeedsGui = false;  // draws with Qt Gui (fonts, painters): runs on the offscreen platform
 };
 
 std::map<QString, TCommand>& Commands();
@@ -28,6 +32,8 @@ struct TCommandRegistrar {
   TCommandRegistrar(const QString& name, TCommand command) { Commands()[name] = command; }
 };
 int Usage();
+// The application object the command on the command line needs: Qt Gui's for one that draws.
+std::unique_ptr<QCoreApplication> CreateApplication(int& argc, char** argv);
 void Out(const QString& text);
 void Err(const QString& text);
 // Creates the program's global objects and readies the line (simulation or port); 0 when ready.

@@ -2,9 +2,11 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QGuiApplication>
 #include <QStringList>
 #include <cstdio>
 #include <map>
+#include <memory>
 
 #include "core/Globals.h"
 #include "core/RegisterNode.h"
@@ -77,6 +79,32 @@ std::map<QString, TCommand>& Commands() {
 }
 
 namespace {
+
+// The command word: the first argument that is neither an option nor an option's value.
+QString CommandWord(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const QString a = QString::fromLocal8Bit(argv[i]);
+    if (a == QLatin1String("--dir") || a == QLatin1String("--port") || a == QLatin1String("--baud")) {
+      ++i;
+    } else if (!a.startsWith(QLatin1String("--"))) {
+      return a;
+    }
+  }
+  return {};
+}
+
+}  // namespace
+
+std::unique_ptr<QCoreApplication> CreateApplication(int& argc, char** argv) {
+  const auto command = Commands().find(CommandWord(argc, argv));
+  if (command == Commands().end() || !command->second.NeedsGui)
+    return std::make_unique<QCoreApplication>(argc, argv);
+  // A shell, a script or a test has no display to offer.
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  return std::make_unique<QGuiApplication>(argc, argv);
+}
+
+namespace {
 const TCommandRegistrar kRead{QStringLiteral("read"), {&Read, QString(), true}};
 const TCommandRegistrar kWrite{QStringLiteral("write"), {&Write, QString(), true}};
 }  // namespace
@@ -86,8 +114,8 @@ const TCommandRegistrar kWrite{QStringLiteral("write"), {&Write, QString(), true
 int main(int argc, char** argv) {
   using namespace vexa;
   using namespace vexa::cli;
-  QCoreApplication app(argc, argv);
-  QStringList args = app.arguments().mid(1);
+  const std::unique_ptr<QCoreApplication> app = CreateApplication(argc, argv);
+  QStringList args = app->arguments().mid(1);
   TCliContext ctx;
   ctx.Dir = QDir::currentPath();
   while (!args.isEmpty() && args.first().startsWith(QLatin1String("--"))) {

@@ -1,0 +1,82 @@
+// vexa-cli print FILE --pdf OUT [--table] [--portrait]: a report archive drawn into a PDF file by
+// the print preview's own drawing code, without a display.
+
+#include <memory>
+
+#include "core/RegisterNode.h"
+#include "reports/model/ReportNode.h"
+#include "reports/paper/ReportPaper.h"
+#include "storage/CompoundFile.h"
+#include "storage/TreeFiles.h"
+#include "tools/vexa-cli/CliContext.h"
+
+namespace vexa::cli {
+
+namespace {
+
+int Print(TCliContext&, const QStringList& args) {
+  QString file;
+  QString pdf;
+  TPrintView view = TPrintView::Graph;
+  QPageLayout::Orientation orientation = QPageLayout::Landscape;
+  for (qsizetype i = 0; i < args.size(); ++i) {
+    const QString& a = args[i];
+    if (a == QLatin1String("--pdf")) {
+      if (++i == args.size()) return Usage();
+      pdf = args[i];
+    } else if (a == QLatin1String("--table")) {
+      view = TPrintView::Table;
+    } else if (a == QLatin1String("--portrait")) {
+      orientation = QPageLayout::Portrait;
+    } else if (a.startsWith(QLatin1String("--")) || !file.isEmpty()) {
+      return Usage();
+    } else {
+      file = a;
+    }
+  }
+  if (file.isEmpty() || pdf.isEmpty()) return Usage();
+
+  const QString notArchive = QStringLiteral("vexa-cli: %1 is not a report archive").arg(file);
+  if (!CompoundFile::IsStorageFile(file)) {
+    Err(notArchive);
+    return 1;
+  }
+  std::unique_ptr<TReportNode> report;
+  try {
+    LoadTreeInto(report, file);
+  } catch (const EStreamError& e) {
+    Err(QStringLiteral("%1: %2").arg(notArchive, e.Message()));
+    return 1;
+  }
+  if (!report) {
+    Err(notArchive);
+    return 1;
+  }
+  const std::vector<const TRegisterNode*> registers = ReportRegisters(*report);
+  if (registers.empty() || registers.front()->Points().isEmpty()) {
+    Err(QStringLiteral("vexa-cli: %1: Отчет пуст!").arg(file));
+    return 1;
+  }
+  QString error;
+  const int pages = RenderReportPdf(*report, pdf, orientation, view, &error);
+  if (pages < 0) {
+    Err(QStringLiteral("vexa-cli: %1").arg(error));
+    return 1;
+  }
+  Out(QStringLiteral("%1: %2 %3").arg(pdf).arg(pages).arg(pages == 1 ? "page" : "pages"));
+  return 0;
+}
+
+const TCommandRegistrar kPrint{
+    QStringLiteral("print"),
+    {&Print,
+     QStringLiteral("print FILE --pdf OUT [--table] [--portrait]\n"
+                    "                         a report archive drawn into a PDF file as the print preview "
+                    "draws it:\n"
+                    "                         the graph page, or with --table the table of the samples; "
+                    "landscape unless --portrait"),
+     false, true}};
+
+}  // namespace
+
+}  // namespace vexa::cli
