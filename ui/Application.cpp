@@ -23,6 +23,7 @@
 #include "core/FileDescriptor.h"
 #include "core/Globals.h"
 #include "core/Services.h"
+#include "reports/gui/PrintPreviewUnit.h"
 #include "storage/StartUp.h"
 #include "ui/ArchivesUnit.h"
 #include "ui/ChannelUnit.h"
@@ -223,7 +224,7 @@ const std::vector<TProgram::TWindowStep>& TProgram::WindowSteps() {
       {"Свойства отчета", nullptr},
       {"Шаблоны-Процессы", nullptr},
       {"Редактор циклограмм", nullptr},
-      {"Предварительный просмотр", nullptr},
+      {"Предварительный просмотр", &TProgram::CreatePrintPreview},
       {"Введите пароль", &TProgram::CreatePassword},
       {"Канал", &TProgram::CreateChannel},
       // Restores the settings, opens the port and restores the network state.
@@ -312,6 +313,22 @@ void TProgram::CreatePosition() {
 
 void TProgram::CreateArchives() {
   mainForm_->SetWindow(TWindowRole::Archives, Keep(std::make_unique<TArchivesForm>(mainForm_.get())));
+}
+
+void TProgram::CreatePrintPreview() {
+  auto* preview = Keep(std::make_unique<TPrintPreviewForm>(mainForm_.get()));
+  mainForm_->SetWindow(TWindowRole::PrintPreview, preview);
+  if (auto* props =
+          qobject_cast<TRegisterPropertiesForm*>(mainForm_->Window(TWindowRole::RegisterProperties)))
+    preview->EditRegister = [props](TRegisterNode& reg) { return props->ExecuteForPrinting(reg); };
+  mainForm_->PrintHistory = [preview](TLabelDisplay& label) { PreviewLabelHistory(*preview, label); };
+  if (auto* archives = qobject_cast<TArchivesForm*>(mainForm_->Window(TWindowRole::Archives))) {
+    archives->Preview = [preview](TReportNode& report) {
+      preview->SetReport(&report);
+      preview->Execute();
+      preview->SetReport(nullptr);
+    };
+  }
 }
 
 void TProgram::CreatePassword() {

@@ -7,6 +7,7 @@
 #include <QPlainTextEdit>
 #include <QProxyStyle>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QShowEvent>
 #include <QSpinBox>
 #include <QTabBar>
@@ -125,6 +126,19 @@ TRegisterPropertiesForm::TRegisterPropertiesForm(QWidget* parent)
   UpdateFullScale();
   setFixedSize(kClientWidth, kClientHeight);
   InstallHelpShortcut(this, kHelpContext);
+}
+
+bool TRegisterPropertiesForm::ExecuteForPrinting(TRegisterNode& reg) {
+  constexpr int pollingPage = 2;
+  TRegisterNode* const before = reg_;
+  SetRegister(&reg);
+  if (pcPages->currentIndex() == pollingPage) pcPages->setCurrentIndex(0);
+  pcPages->setTabVisible(pollingPage, false);
+  const auto restore = qScopeGuard([&] {
+    pcPages->setTabVisible(pollingPage, true);
+    SetRegister(before);
+  });
+  return exec() == QDialog::Accepted;
 }
 
 void TRegisterPropertiesForm::SetRegister(TRegisterNode* reg) {

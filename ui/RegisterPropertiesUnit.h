@@ -31,6 +31,9 @@ class TRegisterPropertiesForm : public QDialog {
   // The register the dialog edits; its values are loaded at once and again when shown.
   void SetRegister(TRegisterNode* reg);
   TRegisterNode* Register() const { return reg_; }
+  // For a register copied into a report being printed: modal, without the polling page, which
+  // means nothing there. True when the operator chose OK.
+  bool ExecuteForPrinting(TRegisterNode& reg);
 
   // The fields as the dialog shows them. SetDigits, like the operator's arrows, stores the register's
   // Digits at once.

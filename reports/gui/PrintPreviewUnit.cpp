@@ -28,10 +28,12 @@
 
 #include "core/RegisterNode.h"
 #include "core/Services.h"
+#include "reports/model/HistoryReport.h"
 #include "reports/model/ReportNode.h"
 #include "ui/ImageList.h"
 #include "ui/NodeViews.h"
 #include "ui/ToolWindowCount.h"
+#include "ui/model/LabelDisplay.h"
 
 namespace vexa {
 
@@ -351,6 +353,18 @@ void TPrintPreviewForm::PrintClick() {
     const QString target = pdf.isEmpty() ? info.printerName() : QDir::toNativeSeparators(pdf);
     ShowMessage(QStringLiteral("Не удалось напечатать отчет: %1").arg(target), TMsgIcon::Error);
   }
+}
+
+void PreviewLabelHistory(TPrintPreviewForm& preview, TLabelDisplay& label) {
+  const auto* reg = dynamic_cast<const TRegisterNode*>(label.Owner());
+  std::unique_ptr<TReportNode> report = reg != nullptr ? HistoryReport(*reg) : nullptr;
+  if (!report) {
+    ShowMessage(QStringLiteral("Нет данных!"), TMsgIcon::Information);
+    return;
+  }
+  preview.SetReport(report.get());
+  preview.Execute();
+  preview.SetReport(nullptr);
 }
 
 }  // namespace vexa

@@ -21,6 +21,7 @@ class QTreeWidgetItem;
 
 namespace vexa {
 
+class TLabelDisplay;
 class TMainForm;
 class TRegisterNode;
 class TReportNode;
@@ -116,5 +117,9 @@ class TPrintPreviewForm : public QDialog {
   QTreeWidget* tvReport_ = nullptr;
   QPushButton* btPrint_ = nullptr;
 };
+
+// The label's history as a report of its own ("История"), shown in the preview; "Нет данных!" when
+// the register has logged nothing.
+void PreviewLabelHistory(TPrintPreviewForm& preview, TLabelDisplay& label);
 
 }  // namespace vexa

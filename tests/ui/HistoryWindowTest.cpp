@@ -18,6 +18,8 @@
 #include "core/Globals.h"
 #include "core/RegisterNode.h"
 #include "core/SetupNode.h"
+#include "reports/gui/PrintPreviewUnit.h"
+#include "reports/model/ReportNode.h"
 #include "storage/TreeFiles.h"
 #include "support/TestSupport.h"
 #include "ui/HistoryUnit.h"
@@ -76,14 +78,19 @@ class HistoryWindowTest : public TVexaTest {
     reg->SetDataList(texts);
   }
 
-  // Right click on the label, then "История" in its menu; the window that came up.
-  THistoryForm* OpenFromMenu() {
+  // Right click on the label, then a command of its menu.
+  void LabelCommand(QAction* command) {
     QWidget* view = form->Labels()->ViewOf(*label);
     QContextMenuEvent e(QContextMenuEvent::Mouse, QPoint(3, 3), view->mapToGlobal(QPoint(3, 3)));
     QApplication::sendEvent(view, &e);
     QMenu* menu = form->PopupMenu1();
     EXPECT_TRUE(menu->isVisible());
-    QTest::mouseClick(menu, Qt::LeftButton, Qt::NoModifier, menu->actionGeometry(form->actHistory).center());
+    QTest::mouseClick(menu, Qt::LeftButton, Qt::NoModifier, menu->actionGeometry(command).center());
+  }
+
+  // "История" from the label's menu; the window that came up.
+  THistoryForm* OpenFromMenu() {
+    LabelCommand(form->actHistory);
     auto* history = qobject_cast<THistoryForm*>(form->Labels()->HistoryForm(*label));
     if (history != nullptr) {
       EXPECT_TRUE(QTest::qWaitForWindowExposed(history));
@@ -312,6 +319,48 @@ TEST_F(HistoryWindowTest, TheCurveIsDrawnOnePixelPerSampleInBlueAboveTheZeroLine
   for (int x = 1; x < 1209; x += 7)
     for (int y = 1; y < h->Chart->height() - 1; y += 3) ASSERT_NE(empty.pixel(x, y), blue) << x << "," << y;
   EXPECT_EQ(h->edValue->text(), QStringLiteral(" "));
+}
+
+// "Печать" prints the label's history as a report of its own; with nothing logged it says so.
+TEST_F(HistoryWindowTest, PrintShowsTheHistoryAsAReportOrSaysThereIsNoData) {
+  TPrintPreviewForm preview(form.get());
+  form->PrintHistory = [&](TLabelDisplay& l) { PreviewLabelHistory(preview, l); };
+  History({});
+  Messages->Answers = {mbOK};
+  LabelCommand(form->actPrint);
+  ASSERT_EQ(Messages->Shown.size(), 1);
+  EXPECT_EQ(Messages->Shown[0].Text, QStringLiteral("Нет данных!"));
+  EXPECT_EQ(Messages->Shown[0].Icon, TMsgIcon::Information);
+  EXPECT_FALSE(preview.isVisible());
+
+  History({10, 20, 30});
+  reg->SetLoggingInterval(3);
+  Clock->SetNow(DateTimeFromQt(QDateTime(QDate(2026, 12, 7), QTime(10, 0))));
+  QString caption, registerCaption;
+  double start = 0, last = 0;
+  int registers = 0, samples = 0;
+  WhenModal<TPrintPreviewForm>([&](TPrintPreviewForm* shown) {
+    TReportNode* report = shown->Report();
+    caption = report->Caption();
+    start = report->StartPoint();
+    last = report->LastPoint();
+    registers = report->ComponentCount();
+    if (auto* copy = dynamic_cast<TRegisterNode*>(report->Component(0))) {
+      registerCaption = copy->Caption();
+      samples = copy->Count();
+    }
+    shown->reject();
+  });
+  LabelCommand(form->actPrint);
+  EXPECT_EQ(Messages->Shown.size(), 1) << "no second message";
+  EXPECT_EQ(caption, QStringLiteral("История"));
+  EXPECT_EQ(registers, 1);
+  EXPECT_EQ(registerCaption, QStringLiteral("Температура.Зона 1.Печь"));
+  EXPECT_EQ(samples, 3);
+  EXPECT_DOUBLE_EQ(last, Now());
+  EXPECT_NEAR((last - start) * 86400, 3.0 * reg->MaxCount(), 1e-3);
+  EXPECT_EQ(preview.Report(), nullptr) << "the temporary report is gone with the showing";
+  EXPECT_EQ(reg->Caption(), QStringLiteral("Температура")) << "the register itself is untouched";
 }
 
 }  // namespace
