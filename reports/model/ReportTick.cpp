@@ -1,0 +1,104 @@
+#include "reports/model/ReportTick.h"
+
+#include <QScopeGuard>
+#include <exception>
+#include <vector>
+
+#include "core/Services.h"
+#include "reports/model/ReportNode.h"
+#include "storage/Archives.h"
+#include "storage/TreeFiles.h"
+
+namespace vexa {
+
+namespace {
+
+void SaveReportsTree(TReportNode& report) {
+  TComponent* reports = report.Owner();
+  if (reports == nullptr) return;
+  // A tree that cannot be stored stays in memory, as every save of the program does; a timer's
+  // handler must not throw.
+  try {
+    SaveTreeFile(*reports);
+  } catch (const std::exception&) {
+  }
+}
+
+}  // namespace
+
+QString ArchiveFailedText(const QString& archiveName) {
+  return QStringLiteral("Архив '%1' не записан!\r\nЗаписи отчета сохранены до следующей попытки.")
+      .arg(archiveName);
+}
+
+bool ArchiveReport(TReportNode& report) {
+  const QString caption = report.Caption();
+  const auto restore = qScopeGuard([&] {
+    report.SetCaption(caption);
+    report.SetChanged(false);
+  });
+  report.SetCaption(ArchiveName(caption, report.StartPoint()));
+  try {
+    return SaveArchive(report);
+  } catch (const std::exception&) {
+    return false;  // a text the archive cannot hold
+  }
+}
+
+void ReportTick(TRootNode& reports, const TReportTickHooks& hooks) {
+  // `reports` itself may be gone after the first event processing (a state load replaces it).
+  std::vector<TReportRef> refs;
+  for (int i = 0; i < reports.ComponentCount(); ++i)
+    if (auto* report = dynamic_cast<TReportNode*>(reports.Component(i))) refs.emplace_back(*report);
+
+  for (const TReportRef& ref : refs) {
+    if (hooks.ProcessEvents) hooks.ProcessEvents();
+    TReportNode* report = ref.Get();
+    if (report == nullptr) continue;
+
+    if (report->Enabled()) {
+      if (const QString fault = report->RunFault(); !fault.isEmpty()) {
+        const QString text = QStringLiteral("Отчет '%1' остановлен:\r\n%2.").arg(report->Caption(), fault);
+        report->Stop();
+        report->SetImageIndex(iiSTOP);
+        if (hooks.ShowStopped) hooks.ShowStopped(*report);
+        if ((report = ref.Get())) SaveReportsTree(*report);
+        ShowMessage(text, TMsgIcon::Error);
+        continue;
+      }
+    }
+
+    report->Refresh();
+    if (!report->Enabled()) continue;
+    const int progress = report->Progress();
+    if (hooks.ShowProgress) hooks.ShowProgress(*report, progress);
+    if ((report = ref.Get()) == nullptr || progress < 100) continue;
+
+    if (report->Save() == 0) {
+      const bool archived = ArchiveReport(*report);  // the busy cursor and status text are the window's
+      if ((report = ref.Get()) == nullptr) continue;
+      if (!archived) {
+        // The samples stay for the next tick's attempt; the operator hears of it once.
+        if (!report->ArchiveFailed()) {
+          report->SetArchiveFailed(true);
+          ShowMessage(ArchiveFailedText(ArchiveName(report->Caption(), report->StartPoint())),
+                      TMsgIcon::Error);
+        }
+        continue;
+      }
+      report->SetArchiveFailed(false);
+    }
+    if (report->Trigger() == 0) {
+      report->Reset();
+      report->StartReport();
+    } else {
+      if (hooks.ShowStopped) hooks.ShowStopped(*report);
+      if ((report = ref.Get()) == nullptr) continue;
+      report->SetImageIndex(iiSTOP);
+      report->Stop();
+    }
+    if ((report = ref.Get())) SaveReportsTree(*report);
+  }
+}
+
+}  // namespace vexa

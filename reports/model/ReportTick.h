@@ -1,0 +1,36 @@
+#pragma once
+// The report tick: once a second every running report samples, shows its progress and, at the end
+// of its window, is archived and starts its next window (periodic) or stops (one-time).
+
+#include <QString>
+#include <functional>
+
+namespace vexa {
+
+class TRootNode;
+class TReportNode;
+
+// The reports window's side of a tick.
+struct TReportTickHooks {
+  // Before each report: the window's pending events. Operator commands run here and may add or
+  // destroy reports; a report destroyed is skipped, one added waits for the next tick.
+  std::function<void()> ProcessEvents;
+  // A running report's progress after its sampling step (the list's "%" column).
+  std::function<void(TReportNode& report, int progress)> ShowProgress;
+  // A report the tick stopped: a one-time report at the end of its window, or one whose stored
+  // settings cannot run (the list's image of a stopped report).
+  std::function<void(TReportNode& report)> ShowStopped;
+};
+
+// One tick over the reports that are children of `reports` when it begins.
+void ReportTick(TRootNode& reports, const TReportTickHooks& hooks = {});
+
+// Stores the current window as the archive file named after the report's caption and window start
+// (ArchiveName); the caption is put back and Changed cleared afterwards, also when writing fails.
+// False when nothing could be written.
+bool ArchiveReport(TReportNode& report);
+
+// The operator's message for a window whose archive could not be written.
+QString ArchiveFailedText(const QString& archiveName);
+
+}  // namespace vexa
