@@ -24,6 +24,7 @@
 #include "core/Globals.h"
 #include "core/Services.h"
 #include "reports/gui/PrintPreviewUnit.h"
+#include "reports/gui/ReportPropertiesUnit.h"
 #include "storage/StartUp.h"
 #include "ui/ArchivesUnit.h"
 #include "ui/ChannelUnit.h"
@@ -221,7 +222,7 @@ const std::vector<TProgram::TWindowStep>& TProgram::WindowSteps() {
       {"X-Y", &TProgram::CreatePosition},
       {"Архив отчетов", &TProgram::CreateArchives},
       {"Шаблоны-Отчеты", nullptr},
-      {"Свойства отчета", nullptr},
+      {"Свойства отчета", &TProgram::CreateReportProperties},
       {"Шаблоны-Процессы", nullptr},
       {"Редактор циклограмм", nullptr},
       {"Предварительный просмотр", &TProgram::CreatePrintPreview},
@@ -315,12 +316,18 @@ void TProgram::CreateArchives() {
   mainForm_->SetWindow(TWindowRole::Archives, Keep(std::make_unique<TArchivesForm>(mainForm_.get())));
 }
 
+void TProgram::CreateReportProperties() {
+  mainForm_->SetWindow(TWindowRole::ReportProperties, Keep(std::make_unique<TReportPropertiesForm>()));
+}
+
 void TProgram::CreatePrintPreview() {
   auto* preview = Keep(std::make_unique<TPrintPreviewForm>(mainForm_.get()));
   mainForm_->SetWindow(TWindowRole::PrintPreview, preview);
   if (auto* props =
           qobject_cast<TRegisterPropertiesForm*>(mainForm_->Window(TWindowRole::RegisterProperties)))
     preview->EditRegister = [props](TRegisterNode& reg) { return props->ExecuteForPrinting(reg); };
+  if (auto* props = qobject_cast<TReportPropertiesForm*>(mainForm_->Window(TWindowRole::ReportProperties)))
+    preview->EditHeaderFooter = [props](TReportNode& report) { return props->ExecuteHeaderFooter(report); };
   mainForm_->PrintHistory = [preview](TLabelDisplay& label) { PreviewLabelHistory(*preview, label); };
   if (auto* archives = qobject_cast<TArchivesForm*>(mainForm_->Window(TWindowRole::Archives))) {
     archives->Preview = [preview](TReportNode& report) {

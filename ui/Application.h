@@ -106,6 +106,7 @@ class TProgram : public QObject {
   void CreateLabelProperties();
   void CreatePosition();
   void CreateArchives();
+  void CreateReportProperties();
   void CreatePrintPreview();
   void CreatePassword();
   // The settings window; its creation step restores the settings and the saved state.

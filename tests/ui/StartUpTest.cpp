@@ -142,13 +142,21 @@ TEST_F(TStartUpTest, WindowsComeInOrderAndTheSavedStateIsRestoredUnderTheWaitWin
   WriteNetwork(QStringLiteral("D003"));
   Init();
   ASSERT_TRUE(program->Start());
-  EXPECT_EQ(
-      program->CreatedWindows(),
-      QStringList({QStringLiteral("Vexa"), QStringLiteral("Ждите ..."), QStringLiteral("Структура сети"),
-                   QStringLiteral("Свойства узла"), QStringLiteral("Свойства регистра"),
-                   QStringLiteral("Свойства ярлыка"), QStringLiteral("X-Y"), QStringLiteral("Архив отчетов"),
-                   QStringLiteral("Введите пароль"), QStringLiteral("Канал"),
-                   QStringLiteral("Настройка параметров сети"), QStringLiteral("Шаблоны каналов")}));
+  const QStringList windows = {"Vexa",
+                               "Ждите ...",
+                               "Структура сети",
+                               "Свойства узла",
+                               "Свойства регистра",
+                               "Свойства ярлыка",
+                               "X-Y",
+                               "Архив отчетов",
+                               "Свойства отчета",
+                               "Предварительный просмотр",
+                               "Введите пароль",
+                               "Канал",
+                               "Настройка параметров сети",
+                               "Шаблоны каналов"};
+  EXPECT_EQ(program->CreatedWindows(), windows);
   EXPECT_EQ(captions, kLoadCaptions);
   EXPECT_TRUE(waitShown);
   EXPECT_EQ(program->WaitForm(), nullptr);
