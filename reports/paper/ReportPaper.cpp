@@ -96,13 +96,16 @@ int TPageCanvas::FontSize(int points) const {
   return std::max(1, static_cast<int>(std::trunc(points * zoom_)));
 }
 
-void TPageCanvas::Text(double x, double y, int points, const QString& text) const {
+void TPageCanvas::Text(double x, double y, int points, const QString& text, double width) const {
   QFont font(kPaperFontFamily);
   font.setPointSize(FontSize(points));
   painter_.setFont(font);
   painter_.setPen(Qt::black);
   const QPoint at = Map(x, y);
-  painter_.drawText(at.x(), at.y() + painter_.fontMetrics().ascent(), text);
+  const QString shown =
+      width > 0 ? painter_.fontMetrics().elidedText(text, Qt::ElideRight, Map(x + width, y).x() - at.x())
+                : text;
+  painter_.drawText(at.x(), at.y() + painter_.fontMetrics().ascent(), shown);
 }
 
 // --- pages ---------------------------------------------------------------------------------------
@@ -295,10 +298,12 @@ bool TReportPaper::DrawTablePage(const TPageCanvas& canvas) {
     if (k == 0) return l.Frame.Left;
     return l.Frame.Left + l.TimeW + (k - 1) * (l.Table.Right - l.Frame.Left - l.TimeW) / std::max(1, n);
   };
+  constexpr double gap = 0.005;
+  const auto width = [&](int k) { return (k < n ? column(k + 1) : l.Table.Right) - column(k) - gap; };
   double y = l.Table.Top + 0.25 * l.H12;
-  canvas.Text(column(0), y, kTitlePoints, kTableHeading);
+  canvas.Text(column(0), y, kTitlePoints, kTableHeading, width(0));
   for (int k = 0; k < n; ++k)
-    canvas.Text(column(k + 1), y, kTitlePoints, registers_[static_cast<size_t>(k)]->Caption());
+    canvas.Text(column(k + 1), y, kTitlePoints, registers_[static_cast<size_t>(k)]->Caption(), width(k + 1));
   y += 1.25 * l.H12;
   const int rows = RowCount();
   int printed = 0;
@@ -306,7 +311,7 @@ bool TReportPaper::DrawTablePage(const TPageCanvas& canvas) {
     canvas.Text(column(0), y, kTitlePoints, registers_.front()->Points().at(TableRow));
     for (int k = 0; k < n; ++k)
       canvas.Text(column(k + 1), y, kTitlePoints,
-                  registers_[static_cast<size_t>(k)]->DataList().value(TableRow));
+                  registers_[static_cast<size_t>(k)]->DataList().value(TableRow), width(k + 1));
     y += l.H12;
     ++TableRow;
     ++printed;

@@ -56,7 +56,9 @@ class TPageCanvas {
   int PenWidth(int w720) const;
   int FontSize(int points) const;
   // Black text in the paper's font with its top-left corner at (x, y).
-  void Text(double x, double y, int points, const QString& text) const;
+  // With a width (page units), a longer text is cut short with an ellipsis, so neighbouring columns
+  // never overlap.
+  void Text(double x, double y, int points, const QString& text, double width = 0) const;
 
  private:
   QPainter& painter_;

@@ -173,6 +173,31 @@ TEST_F(TReportPaperTest, TableOf200SamplesContinuesOnPagesThatEachBeginWithTheHe
   EXPECT_EQ(TimestampsByPage(screen.Engine(), 1)[0], stamps[0]);
 }
 
+// Register captions are full names, often wider than their column: cut short, never over the next.
+TEST_F(TReportPaperTest, LongTableHeadingsEndBeforeTheNextColumn) {
+  NewReport(60);
+  const QString longName =
+      QStringLiteral("Уставка температуры.Канал 000.Регулятор 000.Котельная_09_12_2026_0459");
+  for (int k = 0; k < 3; ++k)
+    FillSamples(AddRegister(longName + QString::number(k)), 5, [](int i) { return i; });
+  const TPrinted p = Print(TPrintView::Table);
+  std::vector<const TDrawnText*> headings;
+  for (const TDrawnText& t : p.Drawn().Texts)
+    if (t.Page == 0 &&
+        (t.Text.startsWith(QStringLiteral("Уставка")) || t.Text == TReportPaper::kTableHeading))
+      headings.push_back(&t);
+  ASSERT_EQ(headings.size(), 4u);
+  std::sort(headings.begin(), headings.end(),
+            [](const TDrawnText* a, const TDrawnText* b) { return a->Baseline.x() < b->Baseline.x(); });
+  for (size_t i = 0; i + 1 < headings.size(); ++i) {
+    const QFontMetricsF metrics(headings[i]->Font, p.Device.get());
+    EXPECT_LT(headings[i]->Baseline.x() + metrics.horizontalAdvance(headings[i]->Text),
+              headings[i + 1]->Baseline.x())
+        << headings[i]->Text.toStdString();
+  }
+  EXPECT_TRUE(headings[1]->Text.endsWith(QChar(0x2026))) << "cut short with an ellipsis";
+}
+
 TEST_F(TReportPaperTest, APageWithRoomForNoRowEndsThePrinting) {
   NewReport(60);
   QStringList header;

@@ -12,20 +12,18 @@
 #include "core/RegisterNode.h"
 #include "reports/model/ReportNode.h"
 #include "storage/Archives.h"
-#include "support/TestSupport.h"
 #include "ui/ArchivesUnit.h"
 #include "ui/OperatorInput.h"
+#include "ui/Pictures.h"
 
 namespace vexa::test {
 namespace {
 
-class ArchivesPictures : public TVexaTest {
+class ArchivesPictures : public TPicturesTest {
  protected:
   void SetUp() override {
-    folder = qEnvironmentVariable("VEXA_SCREENSHOTS_DIR");
-    if (folder.isEmpty()) GTEST_SKIP() << "VEXA_SCREENSHOTS_DIR is not set";
-    TVexaTest::SetUp();
-    ASSERT_TRUE(QDir().mkpath(folder));
+    TPicturesTest::SetUp();
+    if (IsSkipped()) return;
     ASSERT_TRUE(QDir(Dir->path()).mkpath(QStringLiteral("Archives")));
   }
 
@@ -42,8 +40,6 @@ class ArchivesPictures : public TVexaTest {
     }
     ASSERT_TRUE(SaveArchive(report));
   }
-
-  QString folder;
 };
 
 TEST_F(ArchivesPictures, AFewArchivesListed) {
@@ -60,11 +56,7 @@ TEST_F(ArchivesPictures, AFewArchivesListed) {
   QTest::mouseClick(form.FileList()->viewport(), Qt::LeftButton, {},
                     form.FileList()->visualItemRect(item).center());
   QTest::mouseMove(form.FileList()->viewport());  // no tool button under the pointer
-  ProcessEventsFor(100);
-  const QPixmap picture = form.grab();
-  EXPECT_EQ(picture.size(), form.size());
-  const QString path = QDir(folder).filePath(QStringLiteral("archives-window.png"));
-  EXPECT_TRUE(picture.save(path, "PNG")) << path.toStdString();
+  Save(&form, QStringLiteral("archives-window.png"));
 }
 
 }  // namespace

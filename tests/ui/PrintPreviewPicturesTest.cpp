@@ -13,21 +13,19 @@
 #include "core/RegisterNode.h"
 #include "reports/gui/PrintPreviewUnit.h"
 #include "reports/model/ReportNode.h"
-#include "support/TestSupport.h"
 #include "ui/OperatorInput.h"
+#include "ui/Pictures.h"
 
 namespace vexa::test {
 namespace {
 
-class TPrintPreviewPictures : public TVexaTest {
+class TPrintPreviewPictures : public TPicturesTest {
  protected:
   static constexpr double kStart = 46363.5;  // 07.12.2026 12:00:00
 
   void SetUp() override {
-    folder = qEnvironmentVariable("VEXA_SCREENSHOTS_DIR");
-    if (folder.isEmpty()) GTEST_SKIP() << "VEXA_SCREENSHOTS_DIR is not set";
-    TVexaTest::SetUp();
-    ASSERT_TRUE(QDir().mkpath(folder));
+    TPicturesTest::SetUp();
+    if (IsSkipped()) return;
     report = std::make_unique<TReportNode>(nullptr);
     report->SetCaption(QStringLiteral("Котел 1"));
     report->SetStartPoint(kStart);
@@ -41,7 +39,7 @@ class TPrintPreviewPictures : public TVexaTest {
   }
   void TearDown() override {
     report.reset();
-    if (!folder.isEmpty()) TVexaTest::TearDown();
+    TPicturesTest::TearDown();
   }
 
   template <class F>
@@ -61,21 +59,11 @@ class TPrintPreviewPictures : public TVexaTest {
     reg->SetDataList(data);
   }
 
-  void Save(QWidget* w, const char* name) {
-    ProcessEventsFor(100);
-    const QString path = QDir(folder).filePath(QString::fromLatin1(name));
-    const QPixmap picture = w->grab();
-    EXPECT_EQ(picture.size(), w->size());
-    EXPECT_TRUE(picture.save(path, "PNG")) << path.toStdString();
-  }
-
-  QString folder;
   std::unique_ptr<TReportNode> report;
 };
 
 TEST_F(TPrintPreviewPictures, GraphAndTable) {
   TPrintPreviewForm form;
-  form.resize(900, 560);
   form.SetReport(report.get());
   bool taken = false;
   WhenModal<TPrintPreviewForm>([&](TPrintPreviewForm* f) {

@@ -10,30 +10,18 @@
 
 #include "reports/gui/ReportPropertiesUnit.h"
 #include "reports/model/ReportNode.h"
-#include "support/TestSupport.h"
 #include "ui/OperatorInput.h"
+#include "ui/Pictures.h"
 
 namespace vexa::test {
 namespace {
 
-class ReportPropertiesPictures : public TVexaTest {
+class ReportPropertiesPictures : public TPicturesTest {
  protected:
   void SetUp() override {
-    folder = qEnvironmentVariable("VEXA_SCREENSHOTS_DIR");
-    if (folder.isEmpty()) GTEST_SKIP() << "VEXA_SCREENSHOTS_DIR is not set";
-    TVexaTest::SetUp();
-    ASSERT_TRUE(QDir().mkpath(folder));
+    TPicturesTest::SetUp();
+    if (IsSkipped()) return;
   }
-
-  void Save(QWidget* w, const QString& name) {
-    ProcessEventsFor(100);
-    const QString path = QDir(folder).filePath(name);
-    const QPixmap picture = w->grab();
-    EXPECT_EQ(picture.size(), w->size());
-    EXPECT_TRUE(picture.save(path, "PNG")) << path.toStdString();
-  }
-
-  QString folder;
 };
 
 TEST_F(ReportPropertiesPictures, EveryPage) {

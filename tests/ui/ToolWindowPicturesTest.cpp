@@ -8,23 +8,21 @@
 #include <QPixmap>
 #include <memory>
 
-#include "support/TestSupport.h"
 #include "ui/LabelPropertiesUnit.h"
 #include "ui/OperatorInput.h"
 #include "ui/PasswordUnit.h"
+#include "ui/Pictures.h"
 #include "ui/PositionUnit.h"
 #include "ui/model/LabelDisplay.h"
 
 namespace vexa::test {
 namespace {
 
-class TToolWindowPictures : public TVexaTest {
+class TToolWindowPictures : public TPicturesTest {
  protected:
   void SetUp() override {
-    folder = qEnvironmentVariable("VEXA_SCREENSHOTS_DIR");
-    if (folder.isEmpty()) GTEST_SKIP() << "VEXA_SCREENSHOTS_DIR is not set";
-    TVexaTest::SetUp();
-    ASSERT_TRUE(QDir().mkpath(folder));
+    TPicturesTest::SetUp();
+    if (IsSkipped()) return;
     label = std::make_unique<TLabelDisplay>(nullptr);
     label->SetPrefix(QStringLiteral("Температура ="));
     label->SetValue(QStringLiteral("123,4"));
@@ -36,15 +34,6 @@ class TToolWindowPictures : public TVexaTest {
     label->SetFont(font);
   }
 
-  void Save(QWidget* w, const char* name) {
-    ProcessEventsFor(100);
-    const QString path = QDir(folder).filePath(QString::fromLatin1(name));
-    const QPixmap picture = w->grab();
-    EXPECT_EQ(picture.size(), w->size());
-    EXPECT_TRUE(picture.save(path, "PNG")) << path.toStdString();
-  }
-
-  QString folder;
   std::unique_ptr<TLabelDisplay> label;
 };
 
