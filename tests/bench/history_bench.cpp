@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
+#include <QWindow>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -40,7 +41,11 @@ int main(int argc, char** argv) {
     reg->SetDataList(values);
     THistoryForm form(reg, nullptr, nullptr);
     form.show();
-    QApplication::processEvents();
+    // Painting reaches the screen only once the window system has exposed the window.
+    QElapsedTimer exposing;
+    exposing.start();
+    while ((form.windowHandle() == nullptr || !form.windowHandle()->isExposed()) && exposing.elapsed() < 5000)
+      QApplication::processEvents(QEventLoop::AllEvents, 10);
     std::vector<double> ms;
     ms.reserve(static_cast<size_t>(repaints));
     for (int i = 0; i < repaints; ++i) {
@@ -48,6 +53,10 @@ int main(int argc, char** argv) {
       t.start();
       form.Chart->repaint();  // as a cursor step does
       ms.push_back(static_cast<double>(t.nsecsElapsed()) / 1e6);
+    }
+    if (form.Scale().Room <= 0) {
+      std::printf("the chart was never painted\n");
+      return 1;
     }
     std::sort(ms.begin(), ms.end());
     const double median = ms[ms.size() / 2];
