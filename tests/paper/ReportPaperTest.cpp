@@ -259,6 +259,26 @@ TEST_F(TReportPaperTest, ScalesOfNoHeightOrUpsideDownDrawInsideTheGraph) {
   }
 }
 
+// An archive written under another regional format draws its samples at the same times.
+TEST_F(TReportPaperTest, TimeStampsOfOtherRegionalFormatsDrawAtTheirTimes) {
+  const auto curveOf = [&](const std::vector<std::pair<QString, QString>>& samples) {
+    NewReport(60);
+    TRegisterNode& reg = AddRegister(QStringLiteral("Температура"));
+    reg.SetPenColor(kStoredRed);
+    SetSamples(reg, samples);
+    const TPrinted p = Print(TPrintView::Graph);
+    const std::vector<TDrawnLine> curve = LinesIn(p.Drawn(), kRed);
+    return curve.empty() ? QPolygonF() : curve[0].Points;
+  };
+  const QPolygonF ours = curveOf({{At(305), "10"}, {At(905), "20"}, {At(1505), "30"}});
+  ASSERT_EQ(ours.size(), 3);
+  EXPECT_EQ(At(305), QStringLiteral("07.12.2026 12:05:05"));
+  const QPolygonF others = curveOf({{"7.12.26 12:05:05", "10"},         // short day and year
+                                    {"2026-12-07 12:15:05", "20"},      // year first
+                                    {"12/7/2026 12:25:05 PM", "30"}});  // month first, 12-hour clock
+  EXPECT_EQ(others, ours);
+}
+
 TEST_F(TReportPaperTest, FailedSamplesAreBridgedByAThinGreyLine) {
   NewReport(60);
   TRegisterNode& reg = AddRegister(QStringLiteral("Температура"));
