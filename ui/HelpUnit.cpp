@@ -43,6 +43,7 @@ const std::vector<THelpTopic>& HelpTopics() {
       {hcNodeProperties, QStringLiteral("node-properties.html")},
       {hcRegisterProperties, QStringLiteral("register-properties.html")},
       {hcAboutBox, QStringLiteral("about.html")},
+      {hcCyclogram, QStringLiteral("cyclogram.html")},
       {hcChannel, QStringLiteral("channel.html")},
       {hcPrintPreview, QStringLiteral("print-preview.html")},
       {hcHistory, QStringLiteral("history.html")},
@@ -53,6 +54,7 @@ const std::vector<THelpTopic>& HelpTopics() {
       {hcPosition, QStringLiteral("position.html")},
       {hcSetup, QStringLiteral("setup.html")},
       {hcWaitWindow, QStringLiteral("wait.html")},
+      {hcProcesses, QStringLiteral("processes.html")},
   };
   return topics;
 }

@@ -1,0 +1,221 @@
+#include "processes/gui/CycloEditUnit.h"
+
+#include <QAction>
+#include <QHeaderView>
+#include <QPainter>
+#include <QShowEvent>
+#include <QSplitter>
+#include <QTableWidget>
+#include <QToolBar>
+#include <QVBoxLayout>
+#include <algorithm>
+
+#include "core/Globals.h"
+#include "core/Services.h"
+#include "processes/model/CommandNode.h"
+#include "storage/TreeFiles.h"
+#include "ui/ImageList.h"
+#include "ui/ToolWindowCount.h"
+
+namespace vexa {
+
+// ---- TCyclogramView ------------------------------------------------------------------------------
+
+TCyclogramView::TCyclogramView(TCycloEditForm& form) : QWidget(&form), form_(form) {
+  setObjectName(QStringLiteral("pbGraph"));
+}
+
+void TCyclogramView::paintEvent(QPaintEvent*) {
+  QPainter p(this);
+  const int w = width();
+  const int h = height();
+  p.fillRect(rect(), palette().color(QPalette::Window));
+  p.setPen(QPen(Qt::black, 1));
+  p.drawRect(0, 0, w - 1, h - 1);
+  if (form_.Node() == nullptr) return;
+  graph_ = form_.Table().Graph(*form_.Node(), w, h);
+  if (graph_.MarkX) {
+    p.setPen(QPen(Qt::black, 1, Qt::DotLine));
+    p.drawLine(*graph_.MarkX, 0, *graph_.MarkX, h);
+  }
+  p.setPen(QPen(Qt::black, 1));
+  p.drawLine(0, graph_.ZeroY, w, graph_.ZeroY);
+  if (graph_.Line.size() > 1) {
+    p.setPen(QPen(Qt::blue, 1));
+    p.drawPolyline(graph_.Line.data(), static_cast<int>(graph_.Line.size()));
+  }
+}
+
+// ---- TCycloEditForm ------------------------------------------------------------------------------
+
+TCycloEditForm::TCycloEditForm(TMainForm* mainForm, QWidget* parent)
+    : QDialog(parent,
+              Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint) {
+  setObjectName(QStringLiteral("CycloEditForm"));
+  setWindowTitle(QStringLiteral("Редактор циклограмм"));
+  setWindowIcon(ImageIcon(iiCYCLO));
+  new TToolWindowCount(this, mainForm);  // owned by the window
+
+  toolBar_ = new QToolBar(this);
+  toolBar_->setIconSize(QSize(16, 16));
+  auto tool = [this](int image, const char* hint, const char* name) {
+    QAction* a = toolBar_->addAction(ImageIcon(image), QString::fromUtf8(hint));
+    a->setObjectName(QString::fromLatin1(name));
+    return a;
+  };
+  actCompressX = tool(iiCOMPRESS, "Сжать по горизонтали", "actCompressX");
+  actZoomIn = tool(iiZOOMIN, "Увеличить", "actZoomIn");
+  actZoomOut = tool(iiZOOMOUT, "Уменьшить", "actZoomOut");
+  actExpandX = tool(iiEXPAND, "Растянуть по горизонтали", "actExpandX");
+  // Keeps the row commands above the grid.
+  spacer_ = new QWidget(toolBar_);
+  spacer_->setObjectName(QStringLiteral("Spacer"));
+  toolBar_->addWidget(spacer_);
+  actAdd = tool(iiADD, "Добавить запись", "actAdd");
+  actInsert = tool(iiINSERT, "Вставить запись", "actInsert");
+  actDelete = tool(iiDELETE, "Удалить запись", "actDelete");
+
+  graph_ = new TCyclogramView(*this);
+  grid_ = new QTableWidget(0, 2, this);
+  grid_->setObjectName(QStringLiteral("sgPoints"));
+  grid_->setHorizontalHeaderLabels({CyclogramHeader(0), CyclogramHeader(1)});
+  grid_->verticalHeader()->hide();
+  grid_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  grid_->verticalHeader()->setDefaultSectionSize(kRowHeight);
+  grid_->horizontalHeader()->setFixedHeight(kRowHeight + 2);
+  grid_->setColumnWidth(0, kColumnWidth);
+  grid_->setColumnWidth(1, kColumnWidth);
+  grid_->setSelectionMode(QAbstractItemView::SingleSelection);
+  grid_->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
+                         QAbstractItemView::AnyKeyPressed);
+  grid_->setMinimumWidth(kMinGridWidth);
+
+  splitter_ = new QSplitter(Qt::Horizontal, this);
+  splitter_->setHandleWidth(2);
+  splitter_->setChildrenCollapsible(false);
+  splitter_->addWidget(graph_);
+  splitter_->addWidget(grid_);
+  splitter_->setStretchFactor(0, 1);
+  splitter_->setStretchFactor(1, 0);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+  layout->addWidget(toolBar_);
+  layout->addWidget(splitter_, 1);
+
+  setMinimumSize(kMinWidth, kMinHeight);
+  resize(480, 260);
+  splitter_->setSizes({480 - kMinGridWidth - 2, kMinGridWidth});
+
+  connect(actCompressX, &QAction::triggered, this, [this] { Zoom(TCyclogramZoom::CompressX); });
+  connect(actZoomIn, &QAction::triggered, this, [this] { Zoom(TCyclogramZoom::ZoomIn); });
+  connect(actZoomOut, &QAction::triggered, this, [this] { Zoom(TCyclogramZoom::ZoomOut); });
+  connect(actExpandX, &QAction::triggered, this, [this] { Zoom(TCyclogramZoom::ExpandX); });
+  connect(actAdd, &QAction::triggered, this, [this] {
+    table_.Add();
+    FillGrid();
+  });
+  connect(actInsert, &QAction::triggered, this, [this] {
+    table_.Insert();
+    FillGrid();
+  });
+  connect(actDelete, &QAction::triggered, this, [this] {
+    table_.Remove();
+    FillGrid();
+  });
+  connect(grid_, &QTableWidget::cellChanged, this, &TCycloEditForm::CellTyped);
+  connect(grid_, &QTableWidget::currentCellChanged, this, [this](int row) { CurrentCellChanged(row); });
+  connect(splitter_, &QSplitter::splitterMoved, this, [this] { UpdateSpacer(); });
+
+  InstallHelpShortcut(this, kHelpContext);
+}
+
+TCycloEditForm::~TCycloEditForm() = default;
+
+void TCycloEditForm::SetNode(TCommandNode* node) {
+  node_ = node;
+  if (node_ == nullptr) return;
+  setWindowTitle(node_->Caption());
+  table_.Load(*node_);
+  FillGrid();
+}
+
+void TCycloEditForm::FillGrid() {
+  filling_ = true;
+  grid_->setRowCount(table_.PointCount());
+  for (int r = 1; r <= table_.PointCount(); ++r)
+    for (int c = 0; c < 2; ++c) {
+      QTableWidgetItem* item = grid_->item(r - 1, c);
+      if (item == nullptr) {
+        item = new QTableWidgetItem;
+        grid_->setItem(r - 1, c, item);
+      }
+      item->setText(table_.Cell(r, c));
+    }
+  grid_->setEnabled(table_.Enabled());
+  if (table_.CurrentRow() >= 1) {
+    const int column = std::max(grid_->currentColumn(), 0);
+    grid_->setCurrentCell(table_.CurrentRow() - 1, column);
+    grid_->scrollToItem(grid_->item(table_.CurrentRow() - 1, column));
+  }
+  filling_ = false;
+  graph_->update();
+}
+
+void TCycloEditForm::CellTyped(int row, int column) {
+  if (filling_ || node_ == nullptr) return;
+  const QTableWidgetItem* item = grid_->item(row, column);
+  table_.Typed(*node_, row + 1, column, item != nullptr ? item->text() : QString());
+}
+
+void TCycloEditForm::CurrentCellChanged(int row) {
+  if (filling_ || row < 0) return;
+  table_.Select(row + 1);
+  graph_->update();
+}
+
+void TCycloEditForm::Zoom(TCyclogramZoom zoom) {
+  if (node_ == nullptr) return;
+  ZoomCyclogram(*node_, zoom);
+  graph_->update();
+}
+
+void TCycloEditForm::showEvent(QShowEvent* event) {
+  if (!event->spontaneous() && node_ != nullptr) {
+    // The last row is current and marked, as when the node was handed over.
+    table_.Select(table_.PointCount());
+    FillGrid();
+  }
+  QDialog::showEvent(event);
+  UpdateSpacer();
+}
+
+void TCycloEditForm::resizeEvent(QResizeEvent* event) {
+  QDialog::resizeEvent(event);
+  UpdateSpacer();
+}
+
+void TCycloEditForm::UpdateSpacer() {
+  const int left = spacer_->mapTo(this, QPoint(0, 0)).x();
+  const int handle = splitter_->mapTo(this, QPoint(splitter_->sizes().value(0), 0)).x();
+  spacer_->setFixedWidth(std::max(0, handle - left - 4));
+}
+
+void TCycloEditForm::reject() {
+  if (isVisible()) {
+    const TMsgButton answer = ShowMessage(QStringLiteral("Сохранить изменения?"), TMsgIcon::Question,
+                                          mbYes | mbNo | mbCancel, mbYes);
+    if (answer == mbCancel) return;
+    if (answer == mbYes && node_ != nullptr) {
+      // An edit still open in the grid is part of what is kept.
+      grid_->setCurrentItem(nullptr);
+      table_.Store(*node_);
+      TBusyCursor busy;
+      SaveTreeFile(*TTEMPLATES);
+    }
+  }
+  QDialog::reject();
+}
+
+}  // namespace vexa

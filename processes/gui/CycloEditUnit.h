@@ -1,0 +1,97 @@
+#pragma once
+// TCycloEditForm: the cyclogram editor. It edits the points of one command node of a process
+// template in a table (value, duration in seconds) beside the graph of the resulting ramps, and
+// asks on closing whether to keep the changes. The table's rules and the graph's arithmetic are
+// the model's (processes/model/Cyclogram.h); the window only shows them.
+
+#include <QDialog>
+#include <QWidget>
+
+#include "processes/model/Cyclogram.h"
+#include "ui/HelpUnit.h"
+
+class QAction;
+class QSplitter;
+class QTableWidget;
+class QToolBar;
+
+namespace vexa {
+
+class TCommandNode;
+class TMainForm;
+class TCycloEditForm;
+
+// The graph beside the table.
+class TCyclogramView : public QWidget {
+ public:
+  explicit TCyclogramView(TCycloEditForm& form);
+  // What was drawn last, for the tests and the picture of the help.
+  const TCyclogramGraph& LastGraph() const { return graph_; }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  TCycloEditForm& form_;
+  TCyclogramGraph graph_;
+};
+
+class TCycloEditForm : public QDialog {
+  Q_OBJECT
+ public:
+  static constexpr int kHelpContext = hcCyclogram;
+  static constexpr int kColumnWidth = 64;
+  static constexpr int kRowHeight = 16;
+  static constexpr int kMinGridWidth = 165;
+  static constexpr int kMinWidth = 360;
+  static constexpr int kMinHeight = 120;
+
+  explicit TCycloEditForm(TMainForm* mainForm = nullptr, QWidget* parent = nullptr);
+  ~TCycloEditForm() override;
+
+  // The command node to edit, handed over before the window is shown.
+  void SetNode(TCommandNode* node);
+  TCommandNode* Node() const { return node_; }
+  const TCyclogramTable& Table() const { return table_; }
+
+  // The points; table row r is the model's row r + 1 (the header is the table's own).
+  QTableWidget* Grid() const { return grid_; }
+  TCyclogramView* Graph() const { return graph_; }
+  QToolBar* ToolBar() const { return toolBar_; }
+  QSplitter* Splitter() const { return splitter_; }
+  QWidget* Spacer() const { return spacer_; }
+
+  QAction* actCompressX = nullptr;
+  QAction* actZoomIn = nullptr;
+  QAction* actZoomOut = nullptr;
+  QAction* actExpandX = nullptr;
+  QAction* actAdd = nullptr;
+  QAction* actInsert = nullptr;
+  QAction* actDelete = nullptr;
+
+  // Closing asks whether to keep the changes; Cancel keeps the window open.
+  void reject() override;
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+
+ private:
+  void Zoom(TCyclogramZoom zoom);
+  // The grid as the table is now, its current row the table's.
+  void FillGrid();
+  void CellTyped(int row, int column);
+  void CurrentCellChanged(int row);
+  void UpdateSpacer();
+
+  TCommandNode* node_ = nullptr;
+  TCyclogramTable table_;
+  bool filling_ = false;  // the grid's own changes are no typing
+  QToolBar* toolBar_ = nullptr;
+  QWidget* spacer_ = nullptr;
+  QSplitter* splitter_ = nullptr;
+  TCyclogramView* graph_ = nullptr;
+  QTableWidget* grid_ = nullptr;
+};
+
+}  // namespace vexa

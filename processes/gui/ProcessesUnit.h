@@ -1,0 +1,42 @@
+#pragma once
+// TTasksForm: the process templates and processes window. Templates are built from registers
+// dragged from the network structure window, each register's cyclogram edited in the cyclogram
+// editor; a template dropped on the list becomes a process, which is started and stopped there and
+// stepped every 10 seconds from start-up to shutdown.
+
+#include <QPointer>
+
+#include "ui/HelpUnit.h"
+#include "ui/TemplatesWindow.h"
+
+namespace vexa {
+
+class TCycloEditForm;
+
+class TTasksForm : public TTemplatesWindow {
+  Q_OBJECT
+ public:
+  static constexpr int kHelpContext = hcProcesses;
+  // What a drag of a template from this window's tree carries.
+  static constexpr const char* kTemplateMimeType = "application/x-vexa-process-template";
+
+  explicit TTasksForm(TMainForm* mainForm = nullptr, QWidget* parent = nullptr);
+  ~TTasksForm() override;
+
+  // The editor the command nodes open in: the main window's when it has one, else the window's own.
+  TCycloEditForm* Editor();
+
+ protected:
+  void AddRegister(TRootNode& templ, const TRegisterNode& reg) override;
+  QString DuplicateText(const TRootNode& templ) const override;
+  std::unique_ptr<TRootNode> MakeItem(const TRootNode& templ) override;
+  void ChangeState(TRootNode& item, bool running) override;
+  void TemplateProperties(TRootNode& templ) override;
+  void NodeProperties(TRootNode& node) override;
+  void Tick() override;
+
+ private:
+  QPointer<TCycloEditForm> ownEditor_;
+};
+
+}  // namespace vexa

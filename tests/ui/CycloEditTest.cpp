@@ -1,0 +1,291 @@
+// The cyclogram editor as the operator uses it: the table of points with its row commands and
+// limit, the warnings while typing, the graph's fit and zoom, and the question on closing.
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QTableWidget>
+#include <QTest>
+#include <QToolBar>
+#include <memory>
+
+#include "core/Globals.h"
+#include "processes/gui/CycloEditUnit.h"
+#include "processes/model/CommandNode.h"
+#include "storage/TreeFiles.h"
+#include "support/TestSupport.h"
+#include "ui/MainUnit.h"
+#include "ui/OperatorInput.h"
+
+namespace vexa::test {
+namespace {
+
+const QString kCaption = QStringLiteral("Уставка.Зона 1.Печь");
+
+class CycloEditTest : public TVexaTest {
+ protected:
+  void SetUp() override {
+    TVexaTest::SetUp();
+    ASSERT_TRUE(QDir(Dir->path()).mkpath(QStringLiteral("Config")));
+    auto* templ = new TRootNode(TTEMPLATES.get());
+    templ->SetCaption(QStringLiteral("Отжиг"));
+    node = new TCommandNode(templ);
+    node->SetName(QStringLiteral("D000C000R004"));
+    node->SetCaption(kCaption);
+    node->SetRegisterType(rtINT);
+    node->SetUserCanWRITE(true);
+    mainForm = std::make_unique<TMainForm>();
+    Messages->Shown.clear();  // the main window's word about missing diagrams
+    editor = std::make_unique<TCycloEditForm>(mainForm.get());
+  }
+  void TearDown() override {
+    editor.reset();
+    mainForm.reset();
+    TVexaTest::TearDown();
+  }
+
+  void Open(const QStringList& values, const QStringList& durations) {
+    if (editor->isVisible()) editor->hide();
+    node->SetDataList(values);
+    node->SetPoints(durations);
+    node->SetXScale(1);
+    node->SetYScale(1);
+    editor->SetNode(node);
+    editor->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(editor.get()));
+  }
+
+  QTableWidget* Grid() const { return editor->Grid(); }
+  QStringList Column(int column) const {
+    QStringList texts;
+    for (int r = 0; r < Grid()->rowCount(); ++r) texts << Grid()->item(r, column)->text();
+    return texts;
+  }
+  void Click(QAction* action) {
+    QWidget* button = editor->ToolBar()->widgetForAction(action);
+    ASSERT_NE(button, nullptr);
+    QTest::mouseClick(button, Qt::LeftButton);
+  }
+  void ClickCell(int row, int column) {
+    QTest::mouseClick(Grid()->viewport(), Qt::LeftButton, {},
+                      Grid()->visualRect(Grid()->model()->index(row, column)).center());
+  }
+  // Types into a cell as the operator does: click, F2, type over the text, Enter.
+  void TypeInCell(int row, int column, const QString& text) {
+    ClickCell(row, column);
+    QTest::keyClick(Grid(), Qt::Key_F2);
+    QLineEdit* field = nullptr;  // closed editors linger until deleted
+    for (QLineEdit* e : Grid()->viewport()->findChildren<QLineEdit*>())
+      if (e->isVisible()) field = e;
+    ASSERT_NE(field, nullptr);
+    field->selectAll();
+    QTest::keyClicks(field, text);
+    QTest::keyClick(field, Qt::Key_Return);
+    QCoreApplication::processEvents();  // the grid takes the text after the key
+  }
+  // The graph as drawn now.
+  const TCyclogramGraph& Drawn() {
+    editor->Graph()->grab();
+    return editor->Graph()->LastGraph();
+  }
+
+  TCommandNode* node = nullptr;
+  std::unique_ptr<TMainForm> mainForm;
+  std::unique_ptr<TCycloEditForm> editor;
+};
+
+TEST_F(CycloEditTest, OpensWithTheNodesPointsAndTheLastRowMarked) {
+  Open({"20", "80", "80", "99"}, {"0", "60", "600"});
+  EXPECT_EQ(editor->windowTitle(), kCaption);
+  EXPECT_EQ(Grid()->horizontalHeaderItem(0)->text(), "Значение");
+  EXPECT_EQ(Grid()->horizontalHeaderItem(1)->text(), "Время (с)");
+  EXPECT_EQ(Column(0), QStringList({"20", "80", "80"}));
+  EXPECT_EQ(Column(1), QStringList({"0", "60", "600"}));
+  EXPECT_TRUE(Grid()->isEnabled());
+  EXPECT_EQ(Grid()->currentRow(), 2);
+  EXPECT_EQ(editor->Table().MarkRow(), 3);
+  // The mark at point 2's time, 660 s, is right of a graph this narrow.
+  EXPECT_FALSE(Drawn().MarkX.has_value());
+  ClickCell(1, 0);
+  EXPECT_EQ(editor->Table().MarkRow(), 2);
+  EXPECT_EQ(Drawn().MarkX, 60);
+  EXPECT_EQ(mainForm->ToolWindowCount(), 1);
+
+  // No points: a disabled grid that "Вставить запись" fills like "Добавить запись".
+  Open({}, {});
+  EXPECT_EQ(Grid()->rowCount(), 0);
+  EXPECT_FALSE(Grid()->isEnabled());
+  Click(editor->actInsert);
+  EXPECT_TRUE(Grid()->isEnabled());
+  EXPECT_EQ(Column(0), QStringList({"0"}));
+  EXPECT_EQ(Column(1), QStringList({"0"}));
+}
+
+TEST_F(CycloEditTest, RowCommandsAddInsertBeforeTheCurrentRowAndDelete) {
+  Open({"1", "2", "3"}, {"0", "10", "20"});
+  ClickCell(1, 1);
+  Click(editor->actInsert);
+  EXPECT_EQ(Column(0), QStringList({"1", "0", "2", "3"}));
+  EXPECT_EQ(Grid()->currentRow(), 1);
+  EXPECT_EQ(Grid()->currentColumn(), 1);
+  Click(editor->actAdd);
+  EXPECT_EQ(Column(0), QStringList({"1", "0", "2", "3", "0"}));
+  EXPECT_EQ(Grid()->currentRow(), 4);
+  ClickCell(0, 0);
+  Click(editor->actDelete);
+  EXPECT_EQ(Column(0), QStringList({"0", "2", "3", "0"}));
+  EXPECT_EQ(Grid()->currentRow(), 0);
+  for (int i = 0; i < 4; ++i) Click(editor->actDelete);
+  EXPECT_EQ(Grid()->rowCount(), 0);
+  EXPECT_FALSE(Grid()->isEnabled());
+  Click(editor->actDelete);  // nothing left to delete
+  EXPECT_EQ(Grid()->rowCount(), 0);
+  EXPECT_TRUE(Messages->Shown.empty());
+}
+
+TEST_F(CycloEditTest, TheTableStopsAt255PointsWithTheMessage) {
+  QStringList values;
+  QStringList durations;
+  for (int i = 0; i < 254; ++i) {
+    values << QString::number(i);
+    durations << QStringLiteral("10");
+  }
+  Open(values, durations);
+  Click(editor->actAdd);
+  EXPECT_EQ(Grid()->rowCount(), 255);
+  EXPECT_TRUE(Messages->Shown.empty());
+  Click(editor->actAdd);
+  Click(editor->actInsert);
+  EXPECT_EQ(Grid()->rowCount(), 255);
+  EXPECT_EQ(Messages->Texts(), QStringList({"Емкость таблицы исчерпана!", "Емкость таблицы исчерпана!"}));
+  EXPECT_EQ(Messages->Shown[0].Icon, TMsgIcon::Warning);
+}
+
+TEST_F(CycloEditTest, DoubtfulTextsAreWarnedAboutAndKept) {
+  const struct {
+    bool Writable;
+    int Column;
+    const char* Text;
+    const char* Warning;  // empty: none
+  } cases[] = {
+      {true, 0, "abc", "'abc' - 'Уставка.Зона 1.Печь'\r\nне может принять такое значение!"},
+      {true, 0, "99999999999", "'99999999999' - 'Уставка.Зона 1.Печь'\r\nне может принять такое значение!"},
+      {true, 0, "35", ""},
+      {false, 0, "35", "Регистр 'Уставка.Зона 1.Печь'\r\nимеет тип 'ТОЛЬКО ЧТЕНИЕ'!"},
+      {true, 1, "1.5", "'1.5' - не целое число!"},
+      {true, 1, "x", "'x' - не целое число!"},
+      {true, 1, "90", ""},
+      {false, 1, "90", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Text);
+    node->SetUserCanWRITE(c.Writable);
+    Open({"20", "80"}, {"0", "60"});
+    Messages->Shown.clear();
+    TypeInCell(1, c.Column, QString::fromUtf8(c.Text));
+    EXPECT_EQ(Grid()->item(1, c.Column)->text(), QString::fromUtf8(c.Text));
+    EXPECT_EQ(editor->Table().Cell(2, c.Column), QString::fromUtf8(c.Text));
+    const QStringList expected = *c.Warning != 0 ? QStringList{QString::fromUtf8(c.Warning)} : QStringList{};
+    EXPECT_EQ(Messages->Texts(), expected);
+    if (!Messages->Shown.empty()) {
+      EXPECT_EQ(Messages->Shown[0].Icon, TMsgIcon::Warning);
+    }
+  }
+  // A value that is no number is drawn at the zero line.
+  node->SetUserCanWRITE(true);
+  Open({"20", "80"}, {"0", "60"});
+  TypeInCell(1, 0, QStringLiteral("abc"));
+  const TCyclogramGraph& graph = Drawn();
+  ASSERT_EQ(graph.Line.size(), 2u);
+  EXPECT_EQ(graph.Line[1].y(), graph.ZeroY);
+  EXPECT_LT(graph.Line[0].y(), graph.ZeroY);
+}
+
+TEST_F(CycloEditTest, TheZeroLineFollowsTheSignsAndTheFirstDurationIsIgnored) {
+  const struct {
+    QStringList Values;
+    int Twentieths;  // ZeroY in twentieths of the height, 10 for the middle
+  } cases[] = {
+      {{"10", "20"}, 19},
+      {{"-10", "-20"}, 1},
+      {{"-10", "20"}, 10},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Values.join(' ').toStdString());
+    Open(c.Values, {"600", "60"});
+    const int h = editor->Graph()->height();
+    const int expected = c.Twentieths == 19 ? h * 19 / 20 : c.Twentieths == 1 ? h - h * 19 / 20 : h / 2;
+    const TCyclogramGraph& graph = Drawn();
+    EXPECT_EQ(graph.ZeroY, expected);
+    ASSERT_EQ(graph.Line.size(), 2u);
+    EXPECT_EQ(graph.Line[0].x(), 0);  // 600 s on the first row count for nothing
+    EXPECT_EQ(graph.Line[1].x(), static_cast<int>(60 * node->XScale()));
+  }
+}
+
+TEST_F(CycloEditTest, ZoomButtonsScaleTheNodeAndTheGraphAtOnce) {
+  Open({"10", "20", "0"}, {"0", "30", "30"});
+  const double x0 = node->XScale();
+  const double y0 = node->YScale();
+  const QPoint before = Drawn().Line[1];
+  Click(editor->actExpandX);
+  EXPECT_DOUBLE_EQ(node->XScale(), x0 * 2);
+  EXPECT_EQ(Drawn().Line[1].x(), before.x() * 2);
+  Click(editor->actCompressX);
+  Click(editor->actCompressX);
+  EXPECT_DOUBLE_EQ(node->XScale(), x0 / 2);
+  Click(editor->actZoomIn);
+  EXPECT_DOUBLE_EQ(node->YScale(), y0 * 2);
+  const TCyclogramGraph& zoomed = Drawn();
+  EXPECT_EQ(zoomed.ZeroY - zoomed.Line[1].y(), 2 * (zoomed.ZeroY - before.y()));
+  Click(editor->actZoomOut);
+  EXPECT_DOUBLE_EQ(node->YScale(), y0);
+}
+
+TEST_F(CycloEditTest, ClosingAsksWhetherToKeepTheChanges) {
+  Open({"20", "80"}, {"0", "60"});
+  TypeInCell(1, 0, QStringLiteral("99"));
+  Click(editor->actExpandX);
+  const double zoomed = node->XScale();
+
+  Messages->Answers = {mbCancel};
+  editor->close();
+  EXPECT_TRUE(editor->isVisible());
+  EXPECT_EQ(mainForm->ToolWindowCount(), 1);
+  ASSERT_EQ(Messages->Shown.size(), 1u);
+  EXPECT_EQ(Messages->Shown[0].Text, "Сохранить изменения?");
+  EXPECT_EQ(Messages->Shown[0].Icon, TMsgIcon::Question);
+  EXPECT_EQ(Messages->Shown[0].Buttons, unsigned(mbYes | mbNo | mbCancel));
+
+  Messages->Answers = {mbNo};
+  KeyClick(Grid(), Qt::Key_Escape);
+  EXPECT_FALSE(editor->isVisible());
+  EXPECT_EQ(mainForm->ToolWindowCount(), 0);
+  EXPECT_EQ(node->DataList().ToStringList(), QStringList({"20", "80"}));
+  EXPECT_DOUBLE_EQ(node->XScale(), zoomed);  // zoom is kept either way
+  EXPECT_FALSE(QFile::exists(ConfigFilePath("TTEMPLATES")));
+
+  Open({"20", "80"}, {"0", "60"});
+  TypeInCell(1, 0, QStringLiteral("99"));
+  Click(editor->actAdd);
+  TypeInCell(2, 1, QStringLiteral("120"));
+  Messages->Answers = {mbYes};
+  editor->close();
+  EXPECT_FALSE(editor->isVisible());
+  EXPECT_EQ(node->DataList().ToStringList(), QStringList({"20", "99", "0"}));
+  EXPECT_EQ(node->Points().ToStringList(), QStringList({"0", "60", "120"}));
+  // The templates were saved with it.
+  editor->SetNode(nullptr);
+  RecreateRoot(QStringLiteral("TTEMPLATES"));
+  LoadTreeFile(TTEMPLATES);
+  auto* loaded = dynamic_cast<TCommandNode*>(FindNode(TTEMPLATES.get(), QStringLiteral("D000C000R004")));
+  ASSERT_NE(loaded, nullptr);
+  EXPECT_EQ(loaded->DataList().ToStringList(), QStringList({"20", "99", "0"}));
+  EXPECT_EQ(loaded->Points().ToStringList(), QStringList({"0", "60", "120"}));
+}
+
+}  // namespace
+}  // namespace vexa::test

@@ -1,0 +1,116 @@
+// Pictures of the processes window and the cyclogram editor for the documentation; taken only when
+// VEXA_SCREENSHOTS_DIR names the folder to write them to.
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QPixmap>
+#include <QTableWidget>
+#include <QTreeWidget>
+#include <memory>
+
+#include "core/Globals.h"
+#include "core/RegisterNode.h"
+#include "processes/gui/CycloEditUnit.h"
+#include "processes/gui/ProcessesUnit.h"
+#include "processes/model/CommandNode.h"
+#include "processes/model/ProcessTick.h"
+#include "support/TestSupport.h"
+#include "ui/MainUnit.h"
+#include "ui/ManualTimer.h"
+#include "ui/NodeViews.h"
+#include "ui/OperatorInput.h"
+
+namespace vexa::test {
+namespace {
+
+class ProcessesPictures : public TVexaTest {
+ protected:
+  void SetUp() override {
+    folder = qEnvironmentVariable("VEXA_SCREENSHOTS_DIR");
+    if (folder.isEmpty()) GTEST_SKIP() << "VEXA_SCREENSHOTS_DIR is not set";
+    TVexaTest::SetUp();
+    ASSERT_TRUE(QDir().mkpath(folder));
+    ASSERT_TRUE(QDir(Dir->path()).mkpath(QStringLiteral("Config")));
+    SETUP->SetDemo(true);
+  }
+
+  void Save(QWidget* w, const char* name) {
+    ProcessEventsFor(100);
+    const QString path = QDir(folder).filePath(QString::fromLatin1(name));
+    const QPixmap picture = w->grab();
+    EXPECT_EQ(picture.size(), w->size());
+    EXPECT_TRUE(picture.save(path, "PNG")) << path.toStdString();
+  }
+
+  // A template "Отжиг" of two zones: heat to 450, hold, cool.
+  static TRootNode* Template() {
+    auto* templ = new TRootNode(TTEMPLATES.get());
+    templ->SetCaption(QStringLiteral("Отжиг"));
+    templ->SetImageIndex(iiCYCLO);
+    for (int zone = 0; zone < 2; ++zone) {
+      auto* node = new TCommandNode(templ);
+      node->SetName(TCustomRegister::RegisterName(0, zone, 4));
+      node->SetCaption(QStringLiteral("Уставка.Зона %1.Печь").arg(zone + 1));
+      node->SetRegisterType(rtINT);
+      node->SetUserCanWRITE(true);
+      node->SetImageIndex(iiTABLE);
+      node->SetXScale(0.1);  // the whole programme across the graph
+      node->SetDataList(QStringList{"20", "450", "450", "20"});
+      node->SetPoints(QStringList{"0", "600", "1800", "600"});
+    }
+    auto* drying = new TRootNode(TTEMPLATES.get());
+    drying->SetCaption(QStringLiteral("Сушка"));
+    drying->SetImageIndex(iiCYCLO);
+    return templ;
+  }
+
+  QString folder;
+};
+
+TEST_F(ProcessesPictures, TemplatesARunningProcessAndTheEditor) {
+  TRootNode* templ = Template();
+  TMainForm mainForm;
+  mainForm.SetNetworkOpen(true);
+  TTasksForm window(&mainForm);
+  auto manual = std::make_unique<TManualTimer>();
+  TManualTimer* timer = manual.get();
+  window.SetRepeatTimer(std::move(manual));
+  ASSERT_TRUE(Activate(&window));
+
+  // Two processes made as the operator makes them, the first one running for a while.
+  for (int i = 0; i < 2; ++i) {
+    window.SelectTreeNode(templ);
+    std::unique_ptr<QMimeData> mime(
+        window.TreeView()->model()->mimeData({window.TreeView()->currentIndex()}));
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, mime.get(), Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window.ListView()->viewport(), &enter);
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, mime.get(), Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window.ListView()->viewport(), &drop);
+    ASSERT_TRUE(drop.isAccepted());
+  }
+  TASKS->Node(1)->SetCaption(QStringLiteral("Отжиг, печь 2"));
+  window.Rebuild();
+  window.SelectListItem(TASKS->Node(0));
+  window.actStart->trigger();
+  for (int i = 0; i < 60; ++i) {
+    Clock->Advance(kProcessTickMs);
+    timer->Advance(kProcessTickMs);
+  }
+  window.SelectTreeNode(templ->Node(0));
+  Save(&window, "processes-window.png");
+
+  TCycloEditForm editor(&mainForm);
+  editor.SetNode(dynamic_cast<TCommandNode*>(templ->Node(0)));
+  editor.resize(520, 280);
+  ASSERT_TRUE(Activate(&editor));
+  editor.Grid()->setCurrentCell(1, 0);
+  Save(&editor, "cyclogram-editor.png");
+  Messages->Answers = {mbNo};
+  editor.close();
+}
+
+}  // namespace
+}  // namespace vexa::test

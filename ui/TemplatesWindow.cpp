@@ -1,0 +1,486 @@
+#include "ui/TemplatesWindow.h"
+
+#include <QAction>
+#include <QDragEnterEvent>
+#include <QDragMoveEvent>
+#include <QDropEvent>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QScreen>
+#include <QShowEvent>
+#include <QSplitter>
+#include <QToolBar>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+#include <functional>
+#include <optional>
+
+#include "core/Globals.h"
+#include "core/RegisterNode.h"
+#include "core/Services.h"
+#include "storage/TreeFiles.h"
+#include "ui/HelpUnit.h"
+#include "ui/ImageList.h"
+#include "ui/MainUnit.h"
+#include "ui/NetUnit.h"
+#include "ui/NodeViews.h"
+#include "ui/RootPropertiesUnit.h"
+#include "ui/ToolWindowCount.h"
+#include "ui/model/NetRules.h"
+
+namespace vexa {
+
+namespace {
+
+const QString kReadOnlySuffix = QStringLiteral(" (для чтения)");
+
+// A tree or list that decides its drops through the window, and adds the dragged node's name in
+// its own format to what its drags carry, so the window's other view can tell where a drag began.
+class TDropView : public QTreeWidget {
+ public:
+  explicit TDropView(QWidget* parent) : QTreeWidget(parent) {
+    setDragEnabled(true);
+    setAcceptDrops(true);
+    setDragDropMode(QAbstractItemView::DragDrop);
+    setDefaultDropAction(Qt::CopyAction);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+  }
+
+  QString DragFormat;
+  // Whether a drag may be dropped: anywhere (no point, on entering) or at the point.
+  std::function<bool(const QMimeData*, std::optional<QPoint>)> Accepts;
+  std::function<bool(const QMimeData*, QPoint)> Drop;
+
+ protected:
+  QStringList mimeTypes() const override {
+    QStringList types = QTreeWidget::mimeTypes();
+    if (!DragFormat.isEmpty()) types << DragFormat;
+    return types;
+  }
+  QMimeData* mimeData(const QList<QTreeWidgetItem*>& items) const override {
+    QMimeData* data = QTreeWidget::mimeData(items);
+    if (data != nullptr && !DragFormat.isEmpty() && !items.isEmpty())
+      if (const TRootNode* node = ItemNode(items.first())) data->setData(DragFormat, node->Name().toUtf8());
+    return data;
+  }
+  // Never the view's own moves of items: a drop copies nodes, and the dragged item stays.
+  void dragEnterEvent(QDragEnterEvent* event) override {
+    Answer(event, Accepts && Accepts(event->mimeData(), {}));
+  }
+  void dragMoveEvent(QDragMoveEvent* event) override {
+    Answer(event, Accepts && Accepts(event->mimeData(), event->position().toPoint()));
+  }
+  void dropEvent(QDropEvent* event) override {
+    Answer(event, Drop && Drop(event->mimeData(), event->position().toPoint()));
+  }
+
+ private:
+  static void Answer(QDropEvent* event, bool accepted) {
+    if (accepted) {
+      event->setDropAction(Qt::CopyAction);
+      event->accept();
+    } else {
+      event->ignore();
+    }
+  }
+};
+
+bool InTree(const TRootNode& root, const TRootNode* node) {
+  if (&root == node) return true;
+  for (int i = 0; i < root.NodeCount(); ++i)
+    if (InTree(*root.Node(i), node)) return true;
+  return false;
+}
+
+TRootNode* LastChildOr(TRootNode* owner) {
+  return owner->NodeCount() > 0 ? owner->Node(owner->NodeCount() - 1) : owner;
+}
+
+}  // namespace
+
+TTemplatesWindow::TTemplatesWindow(const TTemplatesWindowSetup& setup, TMainForm* mainForm, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowCloseButtonHint),
+      setup_(setup),
+      mainForm_(mainForm) {
+  setWindowTitle(setup.Caption);
+  setWindowIcon(ImageIcon(iiCYCLOS));
+  new TToolWindowCount(this, mainForm);  // owned by the window
+
+  auto tool = [this](QToolBar* bar, int image, const char* hint, const char* name) {
+    QAction* a = bar->addAction(ImageIcon(image), QString::fromUtf8(hint));
+    a->setObjectName(QString::fromLatin1(name));
+    return a;
+  };
+  topBar_ = new QToolBar(this);
+  topBar_->setObjectName(QStringLiteral("ToolBar1"));
+  topBar_->setIconSize(QSize(16, 16));
+  actSaveTemplates = tool(topBar_, iiSAVE, "Сохранить шаблоны", "actSaveTemplates");
+  actNewTemplate = tool(topBar_, iiNEW, "Новый шаблон", "actNewTemplate");
+  actNetTree = tool(topBar_, iiTREE, "Структура сети", "actNetTree");
+  actProperties = tool(topBar_, iiEDIT, "Редактор свойств", "actProperties");
+  actDeleteTemplate = tool(topBar_, iiDELETE, "Удалить", "actDeleteTemplate");
+
+  auto* tree = new TDropView(this);
+  tree->setObjectName(QStringLiteral("tvTemplates"));
+  tree->setHeaderHidden(true);
+  tree->setColumnCount(1);
+  tree->setMinimumHeight(kSplitterMinimum);
+  tree->DragFormat = setup.TemplateMimeType;
+  tree->Accepts = [this](const QMimeData* mime, std::optional<QPoint> at) {
+    return AcceptsRegister(mime) && (!at || TemplateAt(*at) != nullptr);
+  };
+  tree->Drop = [this](const QMimeData* mime, QPoint at) { return DropRegister(mime, at); };
+  tree_ = tree;
+
+  bottomBar_ = new QToolBar(this);
+  bottomBar_->setObjectName(QStringLiteral("ToolBar2"));
+  bottomBar_->setIconSize(QSize(16, 16));
+  actStop = tool(bottomBar_, iiSTOP, "Стоп", "actStop");
+  actStart = tool(bottomBar_, iiPLAY, "Старт", "actStart");
+  actStartAll = tool(bottomBar_, iiSTARTALL, "Запустить все", "actStartAll");
+  actDeleteItem = tool(bottomBar_, iiDELETE, "Удалить", "actDeleteItem");
+
+  auto* list = new TDropView(this);
+  list->setObjectName(QStringLiteral("lvItems"));
+  list->setRootIsDecorated(false);
+  list->setColumnCount(2);
+  list->setHeaderLabels({setup.ItemsColumn, QStringLiteral("%")});
+  list->headerItem()->setTextAlignment(1, Qt::AlignCenter);
+  list->header()->setStretchLastSection(false);
+  list->setColumnWidth(0, kNameColumnWidth);
+  list->setColumnWidth(1, kProgressColumnWidth);
+  list->setMinimumHeight(kSplitterMinimum);
+  list->Accepts = [this](const QMimeData* mime, std::optional<QPoint>) { return AcceptsTemplate(mime); };
+  list->Drop = [this](const QMimeData* mime, QPoint) { return DropTemplate(mime); };
+  list_ = list;
+
+  // The lower toolbar stays with the list it commands.
+  auto* lower = new QWidget(this);
+  auto* lowerLayout = new QVBoxLayout(lower);
+  lowerLayout->setContentsMargins(0, 0, 0, 0);
+  lowerLayout->setSpacing(0);
+  lowerLayout->addWidget(bottomBar_);
+  lowerLayout->addWidget(list_, 1);
+  lower->setMinimumHeight(kSplitterMinimum);
+
+  splitter_ = new QSplitter(Qt::Vertical, this);
+  splitter_->setChildrenCollapsible(false);
+  splitter_->addWidget(tree_);
+  splitter_->addWidget(lower);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+  layout->addWidget(topBar_);
+  layout->addWidget(splitter_, 1);
+
+  setMinimumSize(kWidth, kHeight);
+  resize(kWidth, kHeight);
+  splitter_->setSizes({kHeight / 2, kHeight / 2});
+
+  connect(actSaveTemplates, &QAction::triggered, this, [this] {
+    TBusyCursor busy;
+    SaveTreeFile(Templates());
+  });
+  connect(actNewTemplate, &QAction::triggered, this, &TTemplatesWindow::NewTemplateClick);
+  connect(actNetTree, &QAction::triggered, this, &TTemplatesWindow::NetTreeClick);
+  connect(actProperties, &QAction::triggered, this, &TTemplatesWindow::PropertiesClick);
+  connect(actDeleteTemplate, &QAction::triggered, this, &TTemplatesWindow::DeleteTemplateClick);
+  connect(tree_, &QTreeWidget::itemDoubleClicked, this, [this] { PropertiesClick(); });
+  connect(actStop, &QAction::triggered, this, [this] { SetSelectedState(false); });
+  connect(actStart, &QAction::triggered, this, [this] { SetSelectedState(true); });
+  connect(actStartAll, &QAction::triggered, this, &TTemplatesWindow::StartAllClick);
+  connect(actDeleteItem, &QAction::triggered, this, &TTemplatesWindow::DeleteItemClick);
+  if (mainForm != nullptr)
+    connect(mainForm, &TMainForm::NetworkOpenChanged, this, &TTemplatesWindow::NetworkOpenChanged);
+  NetworkOpenChanged(NetworkOpen());
+
+  InstallHelpShortcut(this, setup.HelpContext);
+  SetRepeatTimer(std::make_unique<TQtRepeatTimer>());
+}
+
+TTemplatesWindow::~TTemplatesWindow() {
+  timer_->Stop();
+}
+
+void TTemplatesWindow::SetRepeatTimer(std::unique_ptr<TRepeatTimer> timer) {
+  if (timer_) timer_->Stop();
+  timer_ = std::move(timer);
+  timer_->OnTimer = [this] { OnTimer(); };
+  timer_->SetInterval(setup_.TickMs);
+  timer_->Start();
+}
+
+TMainForm* TTemplatesWindow::MainForm() const {
+  return static_cast<TMainForm*>(mainForm_.data());
+}
+
+bool TTemplatesWindow::NetworkOpen() const {
+  return MainForm() != nullptr && MainForm()->NetworkOpen();
+}
+
+void TTemplatesWindow::NetworkOpenChanged(bool open) {
+  topBar_->setVisible(open);
+}
+
+// ---- selection --------------------------------------------------------------------------------------
+
+TRootNode* TTemplatesWindow::SelectedObject() const {
+  QTreeWidgetItem* item = tree_->currentItem();
+  if (item == nullptr) item = tree_->topLevelItem(0);
+  TRootNode* node = ItemNode(item);
+  // Items outlive the nodes a restore replaced; only a node still in the tree counts.
+  return node != nullptr && InTree(Templates(), node) ? node : nullptr;
+}
+
+TRootNode* TTemplatesWindow::SelectedOwner() const {
+  TRootNode* node = SelectedObject();
+  auto* owner = node != nullptr ? dynamic_cast<TRootNode*>(node->Owner()) : nullptr;
+  return owner != nullptr ? owner : &Templates();
+}
+
+TRootNode* TTemplatesWindow::SelectedItem() const {
+  return ItemNode(list_->currentItem());
+}
+
+void TTemplatesWindow::SelectTreeNode(TRootNode* node) {
+  if (QTreeWidgetItem* item = NodeItem(tree_, node)) {
+    tree_->setCurrentItem(item);
+    tree_->scrollToItem(item);
+  }
+}
+
+void TTemplatesWindow::SelectListItem(TRootNode* item) {
+  if (QTreeWidgetItem* row = NodeItem(list_, item)) {
+    list_->setCurrentItem(row);
+    list_->scrollToItem(row);
+  }
+}
+
+// ---- views ----------------------------------------------------------------------------------------
+
+void TTemplatesWindow::Rebuild() {
+  RebuildTree(LastChildOr(&Templates()));
+  RebuildList();
+}
+
+void TTemplatesWindow::RebuildTree(TRootNode* select) {
+  {
+    const QSignalBlocker blocker(tree_);
+    BuildTreeView(tree_, &Templates());
+  }
+  if (select == nullptr || !InTree(Templates(), select)) select = LastChildOr(&Templates());
+  SelectTreeNode(select);
+}
+
+void TTemplatesWindow::RebuildList() {
+  const QSignalBlocker blocker(list_);
+  BuildListView(list_, &Items());
+  for (int i = 0; i < list_->topLevelItemCount(); ++i)
+    list_->topLevelItem(i)->setTextAlignment(1, Qt::AlignCenter);
+}
+
+void TTemplatesWindow::ShowProgress(TRootNode& item, int done) {
+  if (!isVisible()) return;
+  if (QTreeWidgetItem* row = NodeItem(list_, &item)) row->setText(1, QString::number(done));
+}
+
+void TTemplatesWindow::ShowImage(TRootNode& item, int image) {
+  if (!isVisible()) return;
+  if (QTreeWidgetItem* row = NodeItem(list_, &item)) row->setIcon(0, ImageIcon(image));
+}
+
+void TTemplatesWindow::showEvent(QShowEvent* event) {
+  if (!event->spontaneous()) {
+    RebuildTree(LastChildOr(SelectedOwner()));
+    RebuildList();
+  }
+  QWidget::showEvent(event);
+}
+
+// ---- the upper toolbar --------------------------------------------------------------------------------
+
+void TTemplatesWindow::NewTemplateClick() {
+  auto* templ = new TRootNode(&Templates());
+  templ->SetCaption(setup_.NewTemplateCaption);
+  templ->SetImageIndex(setup_.TemplateImage);
+  RebuildTree(templ);
+}
+
+void TTemplatesWindow::NetTreeClick() {
+  QWidget* net = MainForm() != nullptr ? MainForm()->Window(TWindowRole::NetTree) : nullptr;
+  if (net == nullptr) return;
+  PlaceBeside(net);
+  net->show();
+  net->raise();
+  net->activateWindow();
+}
+
+void TTemplatesWindow::PropertiesClick() {
+  QTreeWidgetItem* item = tree_->currentItem();
+  TRootNode* node = ItemNode(item);
+  if (node == nullptr || !InTree(Templates(), node)) return;
+  // The dialog's event loop may rebuild the tree: the index tells whether the item survived.
+  const QPersistentModelIndex index = tree_->indexFromItem(item);
+  switch (ItemLevel(item)) {
+    case 0:
+      if (NetworkOpen()) ShowNodeDialog(*node, false);
+      break;
+    case 1:
+      TemplateProperties(*node);
+      break;
+    default:
+      NodeProperties(*node);
+      break;
+  }
+  if (!index.isValid()) return;
+  item = tree_->itemFromIndex(index);
+  if (ItemNode(item) == node && InTree(Templates(), node)) item->setText(0, node->Caption());
+}
+
+void TTemplatesWindow::DeleteTemplateClick() {
+  QTreeWidgetItem* item = tree_->currentItem();
+  TRootNode* node = ItemNode(item);
+  if (node == nullptr || ItemLevel(item) == 0 || !InTree(Templates(), node)) return;
+  TRootNode* owner = SelectedOwner();
+  delete node;
+  RebuildTree(LastChildOr(owner));
+  TBusyCursor busy;
+  SaveTreeFile(Templates());
+}
+
+bool TTemplatesWindow::ShowNodeDialog(TRootNode& node, bool readOnly) {
+  TRootPropertiesForm* dialog = nullptr;
+  if (MainForm() != nullptr)
+    dialog = qobject_cast<TRootPropertiesForm*>(MainForm()->Window(TWindowRole::NodeProperties));
+  if (dialog == nullptr) {
+    if (ownNodeDialog_ == nullptr) ownNodeDialog_ = new TRootPropertiesForm(this);
+    dialog = ownNodeDialog_;
+  }
+  const QString caption = dialog->windowTitle();
+  const bool nameReadOnly = dialog->edName->isReadOnly();
+  const bool commentsReadOnly = dialog->meComments->isReadOnly();
+  if (readOnly) {
+    dialog->edName->setReadOnly(true);
+    dialog->meComments->setReadOnly(true);
+    dialog->setWindowTitle(caption + kReadOnlySuffix);
+  }
+  dialog->SetNode(&node);
+  PlaceBeside(dialog);
+  const bool accepted = dialog->exec() == QDialog::Accepted;
+  dialog->edName->setReadOnly(nameReadOnly);
+  dialog->meComments->setReadOnly(commentsReadOnly);
+  dialog->setWindowTitle(caption);
+  return accepted;
+}
+
+void TTemplatesWindow::PlaceBeside(QWidget* window) const {
+  const QScreen* s = screen();
+  const QRect area = s != nullptr ? s->geometry() : QRect(0, 0, 1 << 20, 1 << 20);
+  QSize outer = window->frameGeometry().size();
+  // A window never shown has no frame yet: it will get one like this window's.
+  if (outer == window->size()) outer += frameGeometry().size() - size();
+  window->move(PlaceBesideWindow(frameGeometry(), outer, area));
+}
+
+// ---- drops -----------------------------------------------------------------------------------------
+
+TRegisterNode* TTemplatesWindow::DraggedRegister(const QMimeData* mime) {
+  const QString format = QString::fromLatin1(TNetForm::kNodeMimeType);
+  if (mime == nullptr || !mime->hasFormat(format)) return nullptr;
+  const QString name = QString::fromUtf8(mime->data(format));
+  if (name.isEmpty()) return nullptr;
+  return dynamic_cast<TRegisterNode*>(FindNode(NET.get(), name));
+}
+
+TRootNode* TTemplatesWindow::TemplateAt(QPoint pos) const {
+  QTreeWidgetItem* item = tree_->itemAt(pos);
+  return item != nullptr && ItemLevel(item) == 1 ? ItemNode(item) : nullptr;
+}
+
+bool TTemplatesWindow::AcceptsRegister(const QMimeData* mime) const {
+  return NetworkOpen() && DraggedRegister(mime) != nullptr;
+}
+
+bool TTemplatesWindow::DropRegister(const QMimeData* mime, QPoint pos) {
+  TRootNode* templ = TemplateAt(pos);
+  TRegisterNode* reg = DraggedRegister(mime);
+  if (!NetworkOpen() || templ == nullptr || reg == nullptr || !InTree(Templates(), templ)) return false;
+  for (int i = 0; i < templ->NodeCount(); ++i)
+    if (templ->Node(i)->Name() == reg->Name()) {
+      ShowMessage(DuplicateText(*templ), TMsgIcon::Warning);
+      return true;
+    }
+  AddRegister(*templ, *reg);
+  RebuildTree(LastChildOr(templ));
+  return true;
+}
+
+bool TTemplatesWindow::AcceptsTemplate(const QMimeData* mime) const {
+  if (mime == nullptr || !mime->hasFormat(setup_.TemplateMimeType)) return false;
+  QTreeWidgetItem* item = tree_->currentItem();
+  return item != nullptr && ItemLevel(item) == 1 && ItemNode(item) != nullptr;
+}
+
+bool TTemplatesWindow::DropTemplate(const QMimeData* mime) {
+  if (!AcceptsTemplate(mime)) return false;
+  TRootNode* templ = ItemNode(tree_->currentItem());
+  if (!InTree(Templates(), templ)) return false;
+  std::unique_ptr<TRootNode> item = MakeItem(*templ);
+  // A named template copied twice would give two items one name; an item's name serves nothing.
+  if (Items().FindComponent(item->Name()) != nullptr) item->SetName(QString());
+  TRootNode* made = item.get();
+  Items().InsertComponent(std::move(item));
+  RebuildList();
+  SelectListItem(made);
+  TBusyCursor busy;
+  SaveTreeFile(Items());
+  return true;
+}
+
+// ---- the lower toolbar --------------------------------------------------------------------------------
+
+void TTemplatesWindow::SetSelectedState(bool running) {
+  TRootNode* item = SelectedItem();
+  if (item == nullptr) return;
+  const int image = running ? iiPLAY : iiSTOP;
+  item->SetImageIndex(image);
+  if (QTreeWidgetItem* row = NodeItem(list_, item)) row->setIcon(0, ImageIcon(image));
+  ChangeState(*item, running);
+  TBusyCursor busy;
+  SaveTreeFile(Items());
+}
+
+void TTemplatesWindow::StartAllClick() {
+  for (int i = 0; i < list_->topLevelItemCount(); ++i) {
+    list_->setCurrentItem(list_->topLevelItem(i));
+    SetSelectedState(true);
+  }
+}
+
+void TTemplatesWindow::DeleteItemClick() {
+  TRootNode* item = SelectedItem();
+  if (item == nullptr) return;
+  delete item;
+  RebuildList();
+  TBusyCursor busy;
+  SaveTreeFile(Items());
+}
+
+void TTemplatesWindow::OnTimer() {
+  // A message box shown by a tick runs the event loop, where the timer fires again.
+  if (ticking_) return;
+  ticking_ = true;
+  try {
+    Tick();
+  } catch (const std::exception& e) {
+    ShowMessage(QString::fromUtf8(e.what()), TMsgIcon::Error);
+  }
+  ticking_ = false;
+}
+
+}  // namespace vexa

@@ -1,0 +1,155 @@
+#pragma once
+// TTemplatesWindow: what the processes and reports windows share. The upper half is a tree of
+// templates that registers are dragged onto from the network structure window; the lower half
+// lists the running items (processes, reports) made by dragging a template onto it, with a "%"
+// column and the running and stopped images. The window owns the timer that steps the items from
+// start-up to shutdown, shown or not. While the network is closed for configuration the upper
+// toolbar is hidden and registers cannot be dropped.
+
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+#include <memory>
+
+#include "core/RootNode.h"
+#include "ui/RepeatTimer.h"
+
+class QAction;
+class QMimeData;
+class QSplitter;
+class QToolBar;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+namespace vexa {
+
+class TMainForm;
+class TRegisterNode;
+class TRootPropertiesForm;
+
+// What differs between the windows that are otherwise alike.
+struct TTemplatesWindowSetup {
+  QString Caption;                        // the window's
+  std::unique_ptr<TRootNode>* Templates;  // the templates' root (a restore replaces it)
+  std::unique_ptr<TRootNode>* Items;      // the running items' root
+  QString NewTemplateCaption;             // "Новый шаблон" gives templates this caption
+  int TemplateImage;                      // and this image
+  QString ItemsColumn;                    // the list's first column
+  QString TemplateMimeType;               // what this window's tree drags carry
+  int TickMs;                             // the timer's period
+  int HelpContext;
+};
+
+class TTemplatesWindow : public QWidget {
+  Q_OBJECT
+ public:
+  static constexpr int kWidth = 217;
+  static constexpr int kHeight = 350;
+  static constexpr int kSplitterMinimum = 50;
+  static constexpr int kNameColumnWidth = 165;
+  static constexpr int kProgressColumnWidth = 32;
+
+  TTemplatesWindow(const TTemplatesWindowSetup& setup, TMainForm* mainForm, QWidget* parent = nullptr);
+  ~TTemplatesWindow() override;
+
+  QTreeWidget* TreeView() const { return tree_; }
+  QTreeWidget* ListView() const { return list_; }
+  QToolBar* TopToolBar() const { return topBar_; }
+  QToolBar* BottomToolBar() const { return bottomBar_; }
+  QSplitter* Splitter() const { return splitter_; }
+
+  // The timer that steps the items; it runs from construction until destruction. Tests replace it.
+  TRepeatTimer& Timer() const { return *timer_; }
+  void SetRepeatTimer(std::unique_ptr<TRepeatTimer> timer);
+
+  // The tree and the list as the trees are now. Must run after a restore or a search replaced them.
+  void Rebuild();
+
+  // The node of the tree's current item (the first item when none is current), its level, and the
+  // node that owns it (the templates' root for the root).
+  TRootNode* SelectedObject() const;
+  TRootNode* SelectedOwner() const;
+  // The item of the list's current row, or null.
+  TRootNode* SelectedItem() const;
+  // Makes the node's tree item or list row current.
+  void SelectTreeNode(TRootNode* node);
+  void SelectListItem(TRootNode* item);
+
+  bool NetworkOpen() const;
+
+  QAction* actSaveTemplates = nullptr;
+  QAction* actNewTemplate = nullptr;
+  QAction* actNetTree = nullptr;
+  QAction* actProperties = nullptr;
+  QAction* actDeleteTemplate = nullptr;
+  QAction* actStop = nullptr;
+  QAction* actStart = nullptr;
+  QAction* actStartAll = nullptr;
+  QAction* actDeleteItem = nullptr;
+
+ protected:
+  // A node for the register, made a child of the template (the register is not a child yet).
+  virtual void AddRegister(TRootNode& templ, const TRegisterNode& reg) = 0;
+  // The message when the template has the register already.
+  virtual QString DuplicateText(const TRootNode& templ) const = 0;
+  // A new running item copied from the template, ownerless.
+  virtual std::unique_ptr<TRootNode> MakeItem(const TRootNode& templ) = 0;
+  // Starts or stops the item itself; the image and the save are done around it.
+  virtual void ChangeState(TRootNode& item, bool running) = 0;
+  // The properties command for a tree node of level 1 (a template) or 2 (a node of a template).
+  virtual void TemplateProperties(TRootNode& templ) = 0;
+  virtual void NodeProperties(TRootNode& node) = 0;
+  // The timer's step.
+  virtual void Tick() = 0;
+
+  TMainForm* MainForm() const;
+  TRootNode& Templates() const { return **setup_.Templates; }
+  TRootNode& Items() const { return **setup_.Items; }
+
+  // The node properties dialog for node, beside this window; read-only (its name and comments
+  // fields, and " (для чтения)" after its caption) for this showing only. True when accepted.
+  bool ShowNodeDialog(TRootNode& node, bool readOnly);
+  // Puts a dialog or window beside this one: right of it, or left when there is no room.
+  void PlaceBeside(QWidget* window) const;
+
+  // The row's "%" and image; nothing while the window is hidden (a showing rebuilds the list).
+  void ShowProgress(TRootNode& item, int done);
+  void ShowImage(TRootNode& item, int image);
+
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  void NetworkOpenChanged(bool open);
+  void RebuildTree(TRootNode* select);
+  void RebuildList();
+  void NewTemplateClick();
+  void NetTreeClick();
+  void PropertiesClick();
+  void DeleteTemplateClick();
+  void SetSelectedState(bool running);
+  void StartAllClick();
+  void DeleteItemClick();
+  void OnTimer();
+
+  // The register a drag from the network tree carries, or null.
+  static TRegisterNode* DraggedRegister(const QMimeData* mime);
+  // The template under a point of the tree's viewport, or null.
+  TRootNode* TemplateAt(QPoint pos) const;
+  bool AcceptsRegister(const QMimeData* mime) const;
+  bool DropRegister(const QMimeData* mime, QPoint pos);
+  bool AcceptsTemplate(const QMimeData* mime) const;
+  bool DropTemplate(const QMimeData* mime);
+
+  TTemplatesWindowSetup setup_;
+  QPointer<QObject> mainForm_;  // a TMainForm
+  QToolBar* topBar_ = nullptr;
+  QTreeWidget* tree_ = nullptr;
+  QSplitter* splitter_ = nullptr;
+  QToolBar* bottomBar_ = nullptr;
+  QTreeWidget* list_ = nullptr;
+  QPointer<TRootPropertiesForm> ownNodeDialog_;
+  std::unique_ptr<TRepeatTimer> timer_;
+  bool ticking_ = false;  // a message box of a tick lets the timer fire again
+};
+
+}  // namespace vexa
