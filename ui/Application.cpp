@@ -23,6 +23,8 @@
 #include "core/FileDescriptor.h"
 #include "core/Globals.h"
 #include "core/Services.h"
+#include "processes/gui/CycloEditUnit.h"
+#include "processes/gui/ProcessesUnit.h"
 #include "reports/gui/PrintPreviewUnit.h"
 #include "reports/gui/ReportPropertiesUnit.h"
 #include "storage/StartUp.h"
@@ -223,8 +225,8 @@ const std::vector<TProgram::TWindowStep>& TProgram::WindowSteps() {
       {"Архив отчетов", &TProgram::CreateArchives},
       {"Шаблоны-Отчеты", nullptr},
       {"Свойства отчета", &TProgram::CreateReportProperties},
-      {"Шаблоны-Процессы", nullptr},
-      {"Редактор циклограмм", nullptr},
+      {"Шаблоны-Процессы", &TProgram::CreateProcesses},
+      {"Редактор циклограмм", &TProgram::CreateCycloEdit},
       {"Предварительный просмотр", &TProgram::CreatePrintPreview},
       {"Введите пароль", &TProgram::CreatePassword},
       {"Канал", &TProgram::CreateChannel},
@@ -318,6 +320,19 @@ void TProgram::CreateArchives() {
 
 void TProgram::CreateReportProperties() {
   mainForm_->SetWindow(TWindowRole::ReportProperties, Keep(std::make_unique<TReportPropertiesForm>()));
+}
+
+void TProgram::CreateProcesses() {
+  // Its tick runs from now to shutdown, whether the window is shown or not.
+  auto* tasks = Keep(std::make_unique<TTasksForm>(mainForm_.get()));
+  mainForm_->SetWindow(TWindowRole::Processes, tasks);
+  // Its trees are replaced by a restore or a search.
+  connect(mainForm_.get(), &TMainForm::StateRestored, tasks, &TTasksForm::Rebuild);
+  connect(mainForm_.get(), &TMainForm::SearchDone, tasks, &TTasksForm::Rebuild);
+}
+
+void TProgram::CreateCycloEdit() {
+  mainForm_->SetWindow(TWindowRole::CycloEdit, Keep(std::make_unique<TCycloEditForm>(mainForm_.get())));
 }
 
 void TProgram::CreatePrintPreview() {

@@ -107,6 +107,8 @@ class TProgram : public QObject {
   void CreatePosition();
   void CreateArchives();
   void CreateReportProperties();
+  void CreateProcesses();
+  void CreateCycloEdit();
   void CreatePrintPreview();
   void CreatePassword();
   // The settings window; its creation step restores the settings and the saved state.

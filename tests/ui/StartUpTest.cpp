@@ -151,6 +151,8 @@ TEST_F(TStartUpTest, WindowsComeInOrderAndTheSavedStateIsRestoredUnderTheWaitWin
                                "X-Y",
                                "Архив отчетов",
                                "Свойства отчета",
+                               "Шаблоны-Процессы",
+                               "Редактор циклограмм",
                                "Предварительный просмотр",
                                "Введите пароль",
                                "Канал",
@@ -295,8 +297,9 @@ class TSecondCopyTest : public TStartUpTest {
     // is: a symbolic link would lead back to the build folder), a terminal as its port.
     first = std::make_unique<QTemporaryDir>();
     const QString exe = first->path() + QStringLiteral("/vexa");
-    if (::link(VEXA_APP_PATH, QFile::encodeName(exe).constData()) != 0)
+    if (::link(VEXA_APP_PATH, QFile::encodeName(exe).constData()) != 0) {
       ASSERT_TRUE(QFile::copy(QStringLiteral(VEXA_APP_PATH), exe));
+    }
     master = ::posix_openpt(O_RDWR | O_NOCTTY);
     ASSERT_GE(master, 0);
     ASSERT_EQ(::grantpt(master), 0);
