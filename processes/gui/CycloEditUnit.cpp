@@ -83,8 +83,12 @@ TCycloEditForm::TCycloEditForm(TMainForm* mainForm, QWidget* parent)
   grid_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
   grid_->verticalHeader()->setDefaultSectionSize(kRowHeight);
   grid_->horizontalHeader()->setFixedHeight(kRowHeight + 2);
-  grid_->setColumnWidth(0, kColumnWidth);
-  grid_->setColumnWidth(1, kColumnWidth);
+  // At least the toolkit's width, and room for the heading in this system's font.
+  for (int column = 0; column < 2; ++column) {
+    const int heading =
+        grid_->horizontalHeader()->fontMetrics().horizontalAdvance(CyclogramHeader(column)) + 12;
+    grid_->setColumnWidth(column, std::max(kColumnWidth, heading));
+  }
   grid_->setSelectionMode(QAbstractItemView::SingleSelection);
   grid_->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
                          QAbstractItemView::AnyKeyPressed);
