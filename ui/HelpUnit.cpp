@@ -55,6 +55,7 @@ const std::vector<THelpTopic>& HelpTopics() {
       {hcSetup, QStringLiteral("setup.html")},
       {hcWaitWindow, QStringLiteral("wait.html")},
       {hcProcesses, QStringLiteral("processes.html")},
+      {hcReports, QStringLiteral("reports.html")},
   };
   return topics;
 }

@@ -305,10 +305,14 @@ void TTemplatesWindow::showEvent(QShowEvent* event) {
 // ---- the upper toolbar --------------------------------------------------------------------------------
 
 void TTemplatesWindow::NewTemplateClick() {
-  auto* templ = new TRootNode(&Templates());
+  TRootNode* templ = NewTemplateNode(Templates());
   templ->SetCaption(setup_.NewTemplateCaption);
   templ->SetImageIndex(setup_.TemplateImage);
   RebuildTree(templ);
+}
+
+TRootNode* TTemplatesWindow::NewTemplateNode(TRootNode& owner) {
+  return new TRootNode(&owner);
 }
 
 void TTemplatesWindow::NetTreeClick() {
@@ -447,10 +451,16 @@ bool TTemplatesWindow::DropTemplate(const QMimeData* mime) {
 void TTemplatesWindow::SetSelectedState(bool running) {
   TRootNode* item = SelectedItem();
   if (item == nullptr) return;
-  const int image = running ? iiPLAY : iiSTOP;
+  ChangeState(*item, running);
+  // A message box of the change ran the event loop, where the item may have gone.
+  if (!InTree(Items(), item)) {
+    RebuildList();
+    return;
+  }
+  // A start refused leaves the item stopped.
+  const int image = item->Enabled() ? iiPLAY : iiSTOP;
   item->SetImageIndex(image);
   if (QTreeWidgetItem* row = NodeItem(list_, item)) row->setIcon(0, ImageIcon(image));
-  ChangeState(*item, running);
   TBusyCursor busy;
   SaveTreeFile(Items());
 }
@@ -462,10 +472,19 @@ void TTemplatesWindow::StartAllClick() {
   }
 }
 
+QAction* TTemplatesWindow::AddItemCommand(int image, const QString& hint, const char* name) {
+  auto* a = new QAction(ImageIcon(image), hint, bottomBar_);
+  a->setObjectName(QString::fromLatin1(name));
+  bottomBar_->insertAction(actDeleteItem, a);
+  return a;
+}
+
 void TTemplatesWindow::DeleteItemClick() {
-  TRootNode* item = SelectedItem();
-  if (item == nullptr) return;
-  delete item;
+  if (TRootNode* item = SelectedItem()) DeleteItem(*item);
+}
+
+void TTemplatesWindow::DeleteItem(TRootNode& item) {
+  delete &item;
   RebuildList();
   TBusyCursor busy;
   SaveTreeFile(Items());

@@ -94,13 +94,16 @@ class TTemplatesWindow : public QWidget {
   virtual QString DuplicateText(const TRootNode& templ) const = 0;
   // A new running item copied from the template, ownerless.
   virtual std::unique_ptr<TRootNode> MakeItem(const TRootNode& templ) = 0;
-  // Starts or stops the item itself; the image and the save are done around it.
+  // Starts or stops the item itself; its Enabled afterwards says whether it runs, which the image
+  // follows. The image is still the old one here; the save is done afterwards.
   virtual void ChangeState(TRootNode& item, bool running) = 0;
   // The properties command for a tree node of level 1 (a template) or 2 (a node of a template).
   virtual void TemplateProperties(TRootNode& templ) = 0;
   virtual void NodeProperties(TRootNode& node) = 0;
   // The timer's step.
   virtual void Tick() = 0;
+  // An empty template made by "Новый шаблон", owned by owner; caption and image are set afterwards.
+  virtual TRootNode* NewTemplateNode(TRootNode& owner);
 
   TMainForm* MainForm() const;
   TRootNode& Templates() const { return **setup_.Templates; }
@@ -115,6 +118,11 @@ class TTemplatesWindow : public QWidget {
   // The row's "%" and image; nothing while the window is hidden (a showing rebuilds the list).
   void ShowProgress(TRootNode& item, int done);
   void ShowImage(TRootNode& item, int image);
+
+  // A command of the lower toolbar of the window's own, placed before its "Удалить".
+  QAction* AddItemCommand(int image, const QString& hint, const char* name);
+  // Destroys a running item, rebuilds the list and saves the items.
+  void DeleteItem(TRootNode& item);
 
   void showEvent(QShowEvent* event) override;
 

@@ -21,6 +21,7 @@
 #include "Version.h"
 #include "processes/gui/CycloEditUnit.h"
 #include "processes/gui/ProcessesUnit.h"
+#include "reports/gui/ReportsUnit.h"
 #include "support/TestSupport.h"
 #include "ui/AboutUnit.h"
 #include "ui/ChannelUnit.h"
@@ -362,6 +363,7 @@ const std::vector<std::pair<int, QString>> kWindowContexts{
     {hcReportProperties, "Свойства отчета"},
     {TTasksForm::kHelpContext, "Шаблоны-Процессы"},
     {TCycloEditForm::kHelpContext, "Редактор циклограмм"},
+    {TReportsForm::kHelpContext, "Шаблоны-Отчеты"},
 };
 
 QString ShownTitle() {

@@ -1,0 +1,86 @@
+// A picture of the reports window for the documentation; taken only when VEXA_SCREENSHOTS_DIR
+// names the folder to write it to.
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QTreeWidget>
+#include <memory>
+
+#include "Pictures.h"
+#include "core/Globals.h"
+#include "core/RegisterNode.h"
+#include "reports/gui/ReportsUnit.h"
+#include "reports/model/ReportNode.h"
+#include "ui/MainUnit.h"
+#include "ui/ManualTimer.h"
+
+namespace vexa::test {
+namespace {
+
+class ReportsPictures : public TPicturesTest {
+ protected:
+  void SetUp() override {
+    TPicturesTest::SetUp();
+    if (IsSkipped()) return;
+    ASSERT_TRUE(QDir(Dir->path()).mkpath(QStringLiteral("Config")));
+    SETUP->SetDemo(true);
+  }
+
+  // A template "Печь" of the two zones' temperatures, and an empty one.
+  static TReportNode* Template() {
+    auto* templ = new TReportNode(RTEMPLATES.get());
+    templ->SetCaption(QStringLiteral("Печь"));
+    templ->SetImageIndex(iiNEW);
+    templ->SetTrigger(1);
+    for (int zone = 0; zone < 2; ++zone) {
+      auto* reg = new TRegisterNode(templ);
+      reg->SetName(TCustomRegister::RegisterName(0, zone, 1));
+      reg->SetCaption(QStringLiteral("Температура.Зона %1.Печь").arg(zone + 1));
+      reg->SetRegisterType(rtINT);
+      reg->SetImageIndex(iiREPORTN);
+    }
+    auto* other = new TReportNode(RTEMPLATES.get());
+    other->SetCaption(QStringLiteral("Сушка"));
+    other->SetImageIndex(iiNEW);
+    return templ;
+  }
+};
+
+TEST_F(ReportsPictures, TemplatesAndARunningReport) {
+  TReportNode* templ = Template();
+  TMainForm mainForm;
+  mainForm.SetNetworkOpen(true);
+  TReportsForm window(&mainForm);
+  auto manual = std::make_unique<TManualTimer>();
+  TManualTimer* timer = manual.get();
+  window.SetRepeatTimer(std::move(manual));
+  ASSERT_TRUE(Activate(&window));
+
+  // Two reports made as the operator makes them, the first one running for a while.
+  for (int i = 0; i < 2; ++i) {
+    window.SelectTreeNode(templ);
+    std::unique_ptr<QMimeData> mime(
+        window.TreeView()->model()->mimeData({window.TreeView()->currentIndex()}));
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, mime.get(), Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window.ListView()->viewport(), &enter);
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, mime.get(), Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(window.ListView()->viewport(), &drop);
+    ASSERT_TRUE(drop.isAccepted());
+  }
+  REPORTS->Node(1)->SetCaption(QStringLiteral("Печь, смена 2"));
+  window.Rebuild();
+  window.SelectListItem(REPORTS->Node(0));
+  window.actStart->trigger();
+  for (int i = 0; i < 25; ++i) {
+    Clock->Advance(TReportsForm::kTickMs);
+    timer->Advance(TReportsForm::kTickMs);
+  }
+  window.SelectTreeNode(templ->Node(0));
+  Save(&window, QStringLiteral("reports-window.png"));
+}
+
+}  // namespace
+}  // namespace vexa::test
