@@ -27,6 +27,7 @@
 #include "processes/gui/ProcessesUnit.h"
 #include "reports/gui/PrintPreviewUnit.h"
 #include "reports/gui/ReportPropertiesUnit.h"
+#include "reports/gui/ReportsUnit.h"
 #include "storage/StartUp.h"
 #include "ui/ArchivesUnit.h"
 #include "ui/ChannelUnit.h"
@@ -223,7 +224,7 @@ const std::vector<TProgram::TWindowStep>& TProgram::WindowSteps() {
       {"Свойства ярлыка", &TProgram::CreateLabelProperties},
       {"X-Y", &TProgram::CreatePosition},
       {"Архив отчетов", &TProgram::CreateArchives},
-      {"Шаблоны-Отчеты", nullptr},
+      {"Шаблоны-Отчеты", &TProgram::CreateReports},
       {"Свойства отчета", &TProgram::CreateReportProperties},
       {"Шаблоны-Процессы", &TProgram::CreateProcesses},
       {"Редактор циклограмм", &TProgram::CreateCycloEdit},
@@ -318,6 +319,14 @@ void TProgram::CreateArchives() {
   mainForm_->SetWindow(TWindowRole::Archives, Keep(std::make_unique<TArchivesForm>(mainForm_.get())));
 }
 
+void TProgram::CreateReports() {
+  // Its tick runs from now to shutdown, whether the window is shown or not.
+  auto* reports = Keep(std::make_unique<TReportsForm>(mainForm_.get()));
+  mainForm_->SetWindow(TWindowRole::Reports, reports);
+  connect(mainForm_.get(), &TMainForm::StateRestored, reports, &TReportsForm::Rebuild);
+  connect(mainForm_.get(), &TMainForm::SearchDone, reports, &TReportsForm::Rebuild);
+}
+
 void TProgram::CreateReportProperties() {
   mainForm_->SetWindow(TWindowRole::ReportProperties, Keep(std::make_unique<TReportPropertiesForm>()));
 }
@@ -344,13 +353,16 @@ void TProgram::CreatePrintPreview() {
   if (auto* props = qobject_cast<TReportPropertiesForm*>(mainForm_->Window(TWindowRole::ReportProperties)))
     preview->EditHeaderFooter = [props](TReportNode& report) { return props->ExecuteHeaderFooter(report); };
   mainForm_->PrintHistory = [preview](TLabelDisplay& label) { PreviewLabelHistory(*preview, label); };
-  if (auto* archives = qobject_cast<TArchivesForm*>(mainForm_->Window(TWindowRole::Archives))) {
-    archives->Preview = [preview](TReportNode& report) {
-      preview->SetReport(&report);
-      preview->Execute();
-      preview->SetReport(nullptr);
-    };
-  }
+  // The archive window and the reports window hand over a report that lives for this showing only.
+  const auto show = [preview](TReportNode& report) {
+    preview->SetReport(&report);
+    preview->Execute();
+    preview->SetReport(nullptr);
+  };
+  if (auto* archives = qobject_cast<TArchivesForm*>(mainForm_->Window(TWindowRole::Archives)))
+    archives->Preview = show;
+  if (auto* reports = qobject_cast<TReportsForm*>(mainForm_->Window(TWindowRole::Reports)))
+    reports->Preview = show;
 }
 
 void TProgram::CreatePassword() {

@@ -106,6 +106,7 @@ class TProgram : public QObject {
   void CreateLabelProperties();
   void CreatePosition();
   void CreateArchives();
+  void CreateReports();
   void CreateReportProperties();
   void CreateProcesses();
   void CreateCycloEdit();

@@ -150,6 +150,7 @@ TEST_F(TStartUpTest, WindowsComeInOrderAndTheSavedStateIsRestoredUnderTheWaitWin
                                "Свойства ярлыка",
                                "X-Y",
                                "Архив отчетов",
+                               "Шаблоны-Отчеты",
                                "Свойства отчета",
                                "Шаблоны-Процессы",
                                "Редактор циклограмм",
