@@ -17,32 +17,23 @@
 #include "processes/gui/ProcessesUnit.h"
 #include "processes/model/CommandNode.h"
 #include "processes/model/ProcessTick.h"
-#include "support/TestSupport.h"
 #include "ui/MainUnit.h"
 #include "ui/ManualTimer.h"
 #include "ui/NodeViews.h"
 #include "ui/OperatorInput.h"
+#include "ui/Pictures.h"
+#include "ui/TemplatesWindowTest.h"
 
 namespace vexa::test {
 namespace {
 
-class ProcessesPictures : public TVexaTest {
+class ProcessesPictures : public TPicturesTest {
  protected:
   void SetUp() override {
-    folder = qEnvironmentVariable("VEXA_SCREENSHOTS_DIR");
-    if (folder.isEmpty()) GTEST_SKIP() << "VEXA_SCREENSHOTS_DIR is not set";
-    TVexaTest::SetUp();
-    ASSERT_TRUE(QDir().mkpath(folder));
+    TPicturesTest::SetUp();
+    if (IsSkipped()) return;
     ASSERT_TRUE(QDir(Dir->path()).mkpath(QStringLiteral("Config")));
     SETUP->SetDemo(true);
-  }
-
-  void Save(QWidget* w, const char* name) {
-    ProcessEventsFor(100);
-    const QString path = QDir(folder).filePath(QString::fromLatin1(name));
-    const QPixmap picture = w->grab();
-    EXPECT_EQ(picture.size(), w->size());
-    EXPECT_TRUE(picture.save(path, "PNG")) << path.toStdString();
   }
 
   // A template "Отжиг" of two zones: heat to 450, hold, cool.
@@ -66,8 +57,6 @@ class ProcessesPictures : public TVexaTest {
     drying->SetImageIndex(iiCYCLO);
     return templ;
   }
-
-  QString folder;
 };
 
 TEST_F(ProcessesPictures, TemplatesARunningProcessAndTheEditor) {
@@ -85,11 +74,7 @@ TEST_F(ProcessesPictures, TemplatesARunningProcessAndTheEditor) {
     window.SelectTreeNode(templ);
     std::unique_ptr<QMimeData> mime(
         window.TreeView()->model()->mimeData({window.TreeView()->currentIndex()}));
-    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, mime.get(), Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(window.ListView()->viewport(), &enter);
-    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, mime.get(), Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(window.ListView()->viewport(), &drop);
-    ASSERT_TRUE(drop.isAccepted());
+    ASSERT_TRUE(DropOn(window.ListView(), QPoint(10, 10), *mime));
   }
   TASKS->Node(1)->SetCaption(QStringLiteral("Отжиг, печь 2"));
   window.Rebuild();

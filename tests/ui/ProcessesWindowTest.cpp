@@ -33,6 +33,7 @@
 #include "ui/NodeViews.h"
 #include "ui/OperatorInput.h"
 #include "ui/RootPropertiesUnit.h"
+#include "ui/TemplatesWindowTest.h"
 
 namespace vexa::test {
 namespace {
@@ -40,7 +41,7 @@ namespace {
 const QString kR4 = QStringLiteral("D000C000R004");
 const QString kR5 = QStringLiteral("D000C001R004");
 
-class ProcessesWindowTest : public TVexaTest {
+class ProcessesWindowTest : public TTemplatesWindowTest<TTasksForm> {
  protected:
   void SetUp() override {
     TVexaTest::SetUp();
@@ -49,123 +50,26 @@ class ProcessesWindowTest : public TVexaTest {
     auto* regulator = Node(NET.get(), "D000", "Печь");
     r4 = Register(Node(regulator, "D000C000", "Зона 1"), kR4, "Уставка");
     r5 = Register(Node(regulator, "D000C001", "Зона 2"), kR5, "Уставка");
+    // Setpoints: processes write them.
+    r4->SetUserCanWRITE(true);
+    r5->SetUserCanWRITE(true);
     channel = dynamic_cast<TRootNode*>(r4->Owner());
     mainForm = std::make_unique<TMainForm>();
     mainForm->SetNetworkOpen(true);
-    window = std::make_unique<TTasksForm>(mainForm.get());
-    auto manual = std::make_unique<TManualTimer>();
-    timer = manual.get();
-    window->SetRepeatTimer(std::move(manual));
+    MakeWindow();
     t0 = Clock->Now();
     Messages->Shown.clear();  // the main window's word about missing diagrams
   }
 
-  void TearDown() override {
-    window.reset();
-    mainForm.reset();
-    TVexaTest::TearDown();
-  }
-
-  static TRootNode* Node(TRootNode* owner, const char* name, const char* caption) {
-    auto* n = new TRootNode(owner);
-    n->SetName(QString::fromLatin1(name));
-    n->SetCaption(QString::fromUtf8(caption));
-    return n;
-  }
-  static TRegisterNode* Register(TRootNode* owner, const QString& name, const char* caption) {
-    auto* r = new TRegisterNode(owner);
-    r->SetName(name);
-    r->SetCaption(QString::fromUtf8(caption));
-    r->SetRegisterType(rtINT);
-    r->SetUserCanWRITE(true);
-    r->SetImageIndex(iiREGISTER);
-    return r;
-  }
-
-  void Show() {
-    window->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
-  }
-  QTreeWidget* Tree() const { return window->TreeView(); }
-  QTreeWidget* List() const { return window->ListView(); }
-
-  void Click(QToolBar* bar, QAction* action) {
-    QWidget* button = bar->widgetForAction(action);
-    ASSERT_NE(button, nullptr);
-    ASSERT_TRUE(button->isVisible()) << action->text().toStdString();
-    QTest::mouseClick(button, Qt::LeftButton);
-  }
-  void ClickTop(QAction* action) { Click(window->TopToolBar(), action); }
-  void ClickBottom(QAction* action) { Click(window->BottomToolBar(), action); }
-  static void ClickItem(QTreeWidget* view, TRootNode* node) {
-    QTreeWidgetItem* item = NodeItem(view, node);
-    ASSERT_NE(item, nullptr);
-    view->scrollToItem(item);
-    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualItemRect(item).center());
-  }
-  static void DoubleClickItem(QTreeWidget* view, TRootNode* node) {
-    QTreeWidgetItem* item = NodeItem(view, node);
-    ASSERT_NE(item, nullptr);
-    view->scrollToItem(item);
-    const QPoint at = view->visualItemRect(item).center();
-    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, at);
-    QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, at);
-  }
-
   // A new template made with "Новый шаблон".
-  TRootNode* NewTemplate() {
-    const int before = TTEMPLATES->NodeCount();
-    ClickTop(window->actNewTemplate);
-    EXPECT_EQ(TTEMPLATES->NodeCount(), before + 1);
-    return TTEMPLATES->Node(TTEMPLATES->NodeCount() - 1);
-  }
+  TRootNode* NewTemplate() { return NewTemplateIn(*TTEMPLATES); }
 
-  // What the network structure window's tree drag carries for a node.
-  static std::unique_ptr<QMimeData> NetDrag(const QString& name) {
-    auto mime = std::make_unique<QMimeData>();
-    mime->setData(QString::fromLatin1(TNetForm::kNodeMimeType), name.toUtf8());
-    return mime;
-  }
-
-  // Drags over a view's viewport and drops at `at`; whether it was taken.
-  static bool DropOn(QTreeWidget* view, QPoint at, const QMimeData& mime) {
-    QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(view->viewport(), &enter);
-    QDragMoveEvent move(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(view->viewport(), &move);
-    QDropEvent drop(QPointF(at), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(view->viewport(), &drop);
-    EXPECT_EQ(move.isAccepted(), drop.isAccepted());
-    return drop.isAccepted();
-  }
-  bool DropRegister(const QString& name, TRootNode* target) {
-    QTreeWidgetItem* item = NodeItem(Tree(), target);
-    EXPECT_NE(item, nullptr);
-    return item != nullptr && DropOn(Tree(), Tree()->visualItemRect(item).center(), *NetDrag(name));
-  }
   // The template picked in the tree and dragged onto the list; the process made, or null.
-  TRootNode* DropTemplate(TRootNode* templ) {
-    ClickItem(Tree(), templ);
-    const QModelIndex index = Tree()->indexFromItem(NodeItem(Tree(), templ));
-    std::unique_ptr<QMimeData> mime(Tree()->model()->mimeData({index}));
-    const int before = TASKS->NodeCount();
-    if (!DropOn(List(), List()->viewport()->rect().center(), *mime)) return nullptr;
-    return TASKS->NodeCount() == before + 1 ? TASKS->Node(before) : nullptr;
-  }
+  TRootNode* DropTemplate(TRootNode* templ) { return DropTemplateInto(*TASKS, templ); }
 
   static TCommandNode* Command(TRootNode* owner, int i) {
     return dynamic_cast<TCommandNode*>(owner->Node(i));
   }
-  QString Percent(TRootNode* process) const {
-    QTreeWidgetItem* row = NodeItem(List(), process);
-    return row != nullptr ? row->text(1) : QStringLiteral("no row");
-  }
-  bool RowImageIs(TRootNode* process, int image) const {
-    QTreeWidgetItem* row = NodeItem(List(), process);
-    return row != nullptr && row->icon(0).cacheKey() != 0 &&
-           row->icon(0).pixmap(16).toImage() == ImageIcon(image).pixmap(16).toImage();
-  }
-
   // Ten seconds on the window's timer, the clock exactly ten seconds on from the last tick (the
   // writes' pauses are not counted twice).
   void Tick() {
@@ -188,9 +92,6 @@ class ProcessesWindowTest : public TVexaTest {
     return templ;
   }
 
-  std::unique_ptr<TMainForm> mainForm;
-  std::unique_ptr<TTasksForm> window;
-  TManualTimer* timer = nullptr;
   double t0 = 0;
   int ticks = 0;
   TRegisterNode* r4 = nullptr;

@@ -9,13 +9,14 @@
 #include <QTreeWidget>
 #include <memory>
 
-#include "Pictures.h"
 #include "core/Globals.h"
 #include "core/RegisterNode.h"
 #include "reports/gui/ReportsUnit.h"
 #include "reports/model/ReportNode.h"
 #include "ui/MainUnit.h"
 #include "ui/ManualTimer.h"
+#include "ui/Pictures.h"
+#include "ui/TemplatesWindowTest.h"
 
 namespace vexa::test {
 namespace {
@@ -64,11 +65,7 @@ TEST_F(ReportsPictures, TemplatesAndARunningReport) {
     window.SelectTreeNode(templ);
     std::unique_ptr<QMimeData> mime(
         window.TreeView()->model()->mimeData({window.TreeView()->currentIndex()}));
-    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, mime.get(), Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(window.ListView()->viewport(), &enter);
-    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, mime.get(), Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(window.ListView()->viewport(), &drop);
-    ASSERT_TRUE(drop.isAccepted());
+    ASSERT_TRUE(DropOn(window.ListView(), QPoint(10, 10), *mime));
   }
   REPORTS->Node(1)->SetCaption(QStringLiteral("Печь, смена 2"));
   window.Rebuild();

@@ -32,6 +32,7 @@
 #include "ui/NodeViews.h"
 #include "ui/OperatorInput.h"
 #include "ui/RegisterPropertiesUnit.h"
+#include "ui/TemplatesWindowTest.h"
 
 namespace vexa::test {
 namespace {
@@ -43,7 +44,7 @@ constexpr double kDay = 46363;  // 07.12.2026
 const double kStart = kDay + (10 * 3600 * 1000 + 500) / 86400000.0;
 const QString kArchive = QStringLiteral("Печь_07_12_2026_1000");
 
-class ReportsWindowTest : public TVexaTest {
+class ReportsWindowTest : public TTemplatesWindowTest<TReportsForm> {
  protected:
   void SetUp() override {
     TVexaTest::SetUp();
@@ -55,99 +56,15 @@ class ReportsWindowTest : public TVexaTest {
     r5 = Register(Node(regulator, "D000C001", "Зона 2"), kR5, "Уставка");
     mainForm = std::make_unique<TMainForm>();
     mainForm->SetNetworkOpen(true);
-    window = std::make_unique<TReportsForm>(mainForm.get());
-    auto manual = std::make_unique<TManualTimer>();
-    timer = manual.get();
-    window->SetRepeatTimer(std::move(manual));
+    MakeWindow();
     Clock->SetNow(kStart);
     Messages->Shown.clear();
   }
 
-  void TearDown() override {
-    window.reset();
-    mainForm.reset();
-    TVexaTest::TearDown();
-  }
+  TReportNode* NewTemplate() { return dynamic_cast<TReportNode*>(NewTemplateIn(*RTEMPLATES)); }
 
-  static TRootNode* Node(TRootNode* owner, const char* name, const char* caption) {
-    auto* n = new TRootNode(owner);
-    n->SetName(QString::fromLatin1(name));
-    n->SetCaption(QString::fromUtf8(caption));
-    return n;
-  }
-  static TRegisterNode* Register(TRootNode* owner, const QString& name, const char* caption) {
-    auto* r = new TRegisterNode(owner);
-    r->SetName(name);
-    r->SetCaption(QString::fromUtf8(caption));
-    r->SetRegisterType(rtINT);
-    r->SetImageIndex(iiREGISTER);
-    return r;
-  }
-
-  void Show() {
-    window->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
-  }
-  QTreeWidget* Tree() const { return window->TreeView(); }
-  QTreeWidget* List() const { return window->ListView(); }
-
-  void Click(QToolBar* bar, QAction* action) {
-    QWidget* button = bar->widgetForAction(action);
-    ASSERT_NE(button, nullptr) << action->text().toStdString();
-    ASSERT_TRUE(button->isVisible()) << action->text().toStdString();
-    QTest::mouseClick(button, Qt::LeftButton);
-  }
-  void ClickTop(QAction* action) { Click(window->TopToolBar(), action); }
-  void ClickBottom(QAction* action) { Click(window->BottomToolBar(), action); }
-  static void ClickItem(QTreeWidget* view, TRootNode* node) {
-    QTreeWidgetItem* item = NodeItem(view, node);
-    ASSERT_NE(item, nullptr);
-    view->scrollToItem(item);
-    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualItemRect(item).center());
-  }
-  static void DoubleClickItem(QTreeWidget* view, TRootNode* node) {
-    QTreeWidgetItem* item = NodeItem(view, node);
-    ASSERT_NE(item, nullptr);
-    view->scrollToItem(item);
-    const QPoint at = view->visualItemRect(item).center();
-    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, at);
-    QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, at);
-  }
-
-  TReportNode* NewTemplate() {
-    const int before = RTEMPLATES->NodeCount();
-    ClickTop(window->actNewTemplate);
-    EXPECT_EQ(RTEMPLATES->NodeCount(), before + 1);
-    return dynamic_cast<TReportNode*>(RTEMPLATES->Node(RTEMPLATES->NodeCount() - 1));
-  }
-
-  static std::unique_ptr<QMimeData> NetDrag(const QString& name) {
-    auto mime = std::make_unique<QMimeData>();
-    mime->setData(QString::fromLatin1(TNetForm::kNodeMimeType), name.toUtf8());
-    return mime;
-  }
-  static bool DropOn(QTreeWidget* view, QPoint at, const QMimeData& mime) {
-    QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(view->viewport(), &enter);
-    QDragMoveEvent move(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(view->viewport(), &move);
-    QDropEvent drop(QPointF(at), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(view->viewport(), &drop);
-    EXPECT_EQ(move.isAccepted(), drop.isAccepted());
-    return drop.isAccepted();
-  }
-  bool DropRegister(const QString& name, TRootNode* target) {
-    QTreeWidgetItem* item = NodeItem(Tree(), target);
-    EXPECT_NE(item, nullptr);
-    return item != nullptr && DropOn(Tree(), Tree()->visualItemRect(item).center(), *NetDrag(name));
-  }
   TReportNode* DropTemplate(TRootNode* templ) {
-    ClickItem(Tree(), templ);
-    const QModelIndex index = Tree()->indexFromItem(NodeItem(Tree(), templ));
-    std::unique_ptr<QMimeData> mime(Tree()->model()->mimeData({index}));
-    const int before = REPORTS->NodeCount();
-    if (!DropOn(List(), List()->viewport()->rect().center(), *mime)) return nullptr;
-    return REPORTS->NodeCount() == before + 1 ? dynamic_cast<TReportNode*>(REPORTS->Node(before)) : nullptr;
+    return dynamic_cast<TReportNode*>(DropTemplateInto(*REPORTS, templ));
   }
 
   // "Печь": both registers, a sample every 3 s over a window of a minute, 20 samples.
@@ -162,16 +79,6 @@ class ReportsWindowTest : public TVexaTest {
   static TRegisterNode* Reg(TRootNode* owner, int i = 0) {
     return dynamic_cast<TRegisterNode*>(owner->Node(i));
   }
-  QString Percent(TRootNode* report) const {
-    QTreeWidgetItem* row = NodeItem(List(), report);
-    return row != nullptr ? row->text(1) : QStringLiteral("no row");
-  }
-  bool RowImageIs(TRootNode* report, int image) const {
-    QTreeWidgetItem* row = NodeItem(List(), report);
-    return row != nullptr && row->icon(0).cacheKey() != 0 &&
-           row->icon(0).pixmap(16).toImage() == ImageIcon(image).pixmap(16).toImage();
-  }
-
   // One second on the window's timer, the clock exactly a second on from the last tick.
   void Tick() {
     ++ticks;
@@ -184,9 +91,6 @@ class ReportsWindowTest : public TVexaTest {
   }
   QString ArchiveFile(const QString& name) const { return Dir->filePath(QStringLiteral("Archives/") + name); }
 
-  std::unique_ptr<TMainForm> mainForm;
-  std::unique_ptr<TReportsForm> window;
-  TManualTimer* timer = nullptr;
   int ticks = 0;
   TRegisterNode* r4 = nullptr;
   TRegisterNode* r5 = nullptr;

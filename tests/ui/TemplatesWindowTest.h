@@ -1,0 +1,144 @@
+#pragma once
+// What the tests of the processes and reports windows share: the window under test with its test
+// timer, the operator's clicks on its toolbars and views, and drags from the network structure
+// window and from its own templates tree.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QMimeData>
+#include <QTest>
+#include <QToolBar>
+#include <QTreeWidget>
+#include <memory>
+
+#include "core/RegisterNode.h"
+#include "support/TestSupport.h"
+#include "ui/ImageList.h"
+#include "ui/MainUnit.h"
+#include "ui/ManualTimer.h"
+#include "ui/NetUnit.h"
+#include "ui/NodeViews.h"
+
+namespace vexa::test {
+
+// What the network structure window's tree drag carries for a node.
+inline std::unique_ptr<QMimeData> NetDrag(const QString& name) {
+  auto mime = std::make_unique<QMimeData>();
+  mime->setData(QString::fromLatin1(TNetForm::kNodeMimeType), name.toUtf8());
+  return mime;
+}
+// Drags over a view's viewport and drops at `at`; whether it was taken.
+inline bool DropOn(QTreeWidget* view, QPoint at, const QMimeData& mime) {
+  QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(view->viewport(), &enter);
+  QDragMoveEvent move(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(view->viewport(), &move);
+  QDropEvent drop(QPointF(at), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(view->viewport(), &drop);
+  EXPECT_EQ(move.isAccepted(), drop.isAccepted());
+  return drop.isAccepted();
+}
+
+template <class TWindow>
+class TTemplatesWindowTest : public TVexaTest {
+ protected:
+  void TearDown() override {
+    window.reset();
+    mainForm.reset();
+    TVexaTest::TearDown();
+  }
+
+  // The window with the test's timer in place of its own.
+  void MakeWindow() {
+    window = std::make_unique<TWindow>(mainForm.get());
+    auto manual = std::make_unique<TManualTimer>();
+    timer = manual.get();
+    window->SetRepeatTimer(std::move(manual));
+  }
+
+  static TRootNode* Node(TRootNode* owner, const char* name, const char* caption) {
+    auto* n = new TRootNode(owner);
+    n->SetName(QString::fromLatin1(name));
+    n->SetCaption(QString::fromUtf8(caption));
+    return n;
+  }
+  static TRegisterNode* Register(TRootNode* owner, const QString& name, const char* caption) {
+    auto* r = new TRegisterNode(owner);
+    r->SetName(name);
+    r->SetCaption(QString::fromUtf8(caption));
+    r->SetRegisterType(rtINT);
+    r->SetImageIndex(iiREGISTER);
+    return r;
+  }
+
+  void Show() {
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+  }
+  QTreeWidget* Tree() const { return window->TreeView(); }
+  QTreeWidget* List() const { return window->ListView(); }
+
+  void Click(QToolBar* bar, QAction* action) {
+    QWidget* button = bar->widgetForAction(action);
+    ASSERT_NE(button, nullptr) << action->text().toStdString();
+    ASSERT_TRUE(button->isVisible()) << action->text().toStdString();
+    QTest::mouseClick(button, Qt::LeftButton);
+  }
+  void ClickTop(QAction* action) { Click(window->TopToolBar(), action); }
+  void ClickBottom(QAction* action) { Click(window->BottomToolBar(), action); }
+  static void ClickItem(QTreeWidget* view, TRootNode* node) {
+    QTreeWidgetItem* item = NodeItem(view, node);
+    ASSERT_NE(item, nullptr);
+    view->scrollToItem(item);
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualItemRect(item).center());
+  }
+  static void DoubleClickItem(QTreeWidget* view, TRootNode* node) {
+    QTreeWidgetItem* item = NodeItem(view, node);
+    ASSERT_NE(item, nullptr);
+    view->scrollToItem(item);
+    const QPoint at = view->visualItemRect(item).center();
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, at);
+  }
+
+  bool DropRegister(const QString& name, TRootNode* target) {
+    QTreeWidgetItem* item = NodeItem(Tree(), target);
+    EXPECT_NE(item, nullptr);
+    return item != nullptr && DropOn(Tree(), Tree()->visualItemRect(item).center(), *NetDrag(name));
+  }
+  // "Новый шаблон" under `templates`; the template made.
+  TRootNode* NewTemplateIn(TRootNode& templates) {
+    const int before = templates.NodeCount();
+    ClickTop(window->actNewTemplate);
+    EXPECT_EQ(templates.NodeCount(), before + 1);
+    return templates.Node(templates.NodeCount() - 1);
+  }
+  // The template picked in the tree and dragged onto the list; the item made under `items`, or null.
+  TRootNode* DropTemplateInto(TRootNode& items, TRootNode* templ) {
+    ClickItem(Tree(), templ);
+    const QModelIndex index = Tree()->indexFromItem(NodeItem(Tree(), templ));
+    std::unique_ptr<QMimeData> mime(Tree()->model()->mimeData({index}));
+    const int before = items.NodeCount();
+    if (!DropOn(List(), List()->viewport()->rect().center(), *mime)) return nullptr;
+    return items.NodeCount() == before + 1 ? items.Node(before) : nullptr;
+  }
+
+  QString Percent(TRootNode* item) const {
+    QTreeWidgetItem* row = NodeItem(List(), item);
+    return row != nullptr ? row->text(1) : QStringLiteral("no row");
+  }
+  bool RowImageIs(TRootNode* item, int image) const {
+    QTreeWidgetItem* row = NodeItem(List(), item);
+    return row != nullptr && row->icon(0).cacheKey() != 0 &&
+           row->icon(0).pixmap(16).toImage() == ImageIcon(image).pixmap(16).toImage();
+  }
+
+  std::unique_ptr<TMainForm> mainForm;
+  std::unique_ptr<TWindow> window;
+  TManualTimer* timer = nullptr;
+};
+
+}  // namespace vexa::test
