@@ -176,6 +176,12 @@ TEST_F(ReportNodeTest, StartReportAlignsTheWindowToItsDurationAndShift) {
       {"6 days", 12, true, false, 0, At("12:00"), At("00:00", -1)},
       {"12 days", 13, true, false, 0, At("12:00"), At("00:00", -7)},
       {"30 days", d30days, true, false, 0, At("12:00"), At("00:00", -13)},
+      // Across the ends of a month and of a year (the base day is 07.12.2026).
+      {"8 h, shift 7, on New Year's night", d8h, true, true, 7, At("03:00", 25), At("23:00", 24)},
+      {"1 h just after New Year", d1h, true, false, 0, At("00:25", 25), At("00:00", 25)},
+      {"1 day, shift 8, on the 1st of December", d1day, true, true, 8, At("07:00", -6), At("08:00", -7)},
+      {"1 day on New Year's Eve's last moment", d1day, true, false, 0, At("23:59:59.999", 24),
+       At("00:00", 24)},
       {"unaligned", d1h, false, false, 0, At("08:25:17.250"), At("08:25:17.250")},
       {"unaligned with a shift", d8h, false, true, 7, At("03:00"), At("03:00")},
   };
