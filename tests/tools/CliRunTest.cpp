@@ -1,0 +1,136 @@
+// vexa-cli run on the virtual clock: a state made by the program's own code, a process ramping a
+// setpoint and a report archiving its windows, run without windows and saved as at exit.
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QProcess>
+
+#include "core/Globals.h"
+#include "core/ImageIndex.h"
+#include "core/RegisterNode.h"
+#include "processes/model/CommandNode.h"
+#include "reports/model/ReportNode.h"
+#include "storage/TreeFiles.h"
+#include "support/TestSupport.h"
+
+namespace vexa::test {
+namespace {
+
+const QString kSetpoint = QStringLiteral("D000C000R004");
+const QDateTime kStart(QDate(2026, 12, 7), QTime(9, 0));
+
+class CliRunTest : public TVexaTest {
+ protected:
+  void SetUp() override {
+    TVexaTest::SetUp();
+    ASSERT_TRUE(QDir(Dir->path()).mkpath(QStringLiteral("Config")));
+    Clock->SetNow(DateTimeFromQt(kStart));
+    auto* regulator = new TRootNode(NET.get());
+    regulator->SetName(QStringLiteral("D000"));
+    regulator->SetCaption(QStringLiteral("Печь"));
+    auto* channel = new TRootNode(regulator);
+    channel->SetName(QStringLiteral("D000C000"));
+    channel->SetCaption(QStringLiteral("Зона 1"));
+    auto* reg = new TRegisterNode(channel);
+    reg->SetName(kSetpoint);
+    reg->SetCaption(QStringLiteral("Уставка"));
+    reg->SetRegisterType(rtINT);
+    reg->SetUserCanWRITE(true);
+  }
+
+  // Saves the trees and runs vexa-cli on them; its standard error (the trace) when it succeeded.
+  QString Run(const QStringList& args) {
+    for (TRootNode* root : {NET.get(), TASKS.get(), REPORTS.get()}) EXPECT_TRUE(SaveTreeFile(*root));
+    QProcess p;
+    p.start(QStringLiteral(VEXA_CLI_PATH), QStringList{"--demo", "--dir", Dir->path()} + args);
+    EXPECT_TRUE(p.waitForFinished(120000));
+    EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+    out = QString::fromUtf8(p.readAllStandardOutput());
+    return QString::fromUtf8(p.readAllStandardError());
+  }
+
+  QString out;
+};
+
+// The values written to the setpoint, in order, read from the traced request frames.
+std::vector<int> WrittenValues(const QString& trace) {
+  std::vector<int> values;
+  for (const QString& line : trace.split('\n', Qt::SkipEmptyParts)) {
+    const QStringList b = line.split(' ', Qt::SkipEmptyParts);
+    if (b.size() < 9 || b[0] != ">" || b[1] != "00" || b[2] != "00" || b[3] != "04" || b[4] != "01") continue;
+    values.push_back(static_cast<int16_t>(b[6].toInt(nullptr, 16) | (b[7].toInt(nullptr, 16) << 8)));
+  }
+  return values;
+}
+
+TEST_F(CliRunTest, AProcessRampsItsRegisterTickByTickOnTheVirtualClock) {
+  auto* process = new TRootNode(TASKS.get());
+  process->SetName(QStringLiteral("P0"));
+  process->SetCaption(QStringLiteral("Отжиг"));
+  auto* node = new TCommandNode(process);
+  node->SetName(kSetpoint);
+  node->SetRegisterType(rtINT);
+  node->SetUserCanWRITE(true);
+  node->SetDataList(QStringList{"20", "80", "80", "20"});
+  node->SetPoints(QStringList{"0", "60", "600", "120"});
+  node->Reset();
+  process->SetImageIndex(iiPLAY);
+  process->SetEnabled(true);
+  node->Start();
+
+  const QString trace = Run({"--trace", "run", "--seconds", "900", "--virtual-clock", "07.12.2026 9:00:00"});
+  EXPECT_TRUE(out.contains("07.12.2026 9:15:00")) << out.toStdString();
+  const std::vector<int> written = WrittenValues(trace);
+  // Every 10 s: the ramp up over 60 s, the hold for 600 s, the ramp down over 120 s, then the end.
+  std::vector<int> expected;
+  for (int t = 0; t < 60; t += 10) expected.push_back(20 + t);
+  for (int t = 0; t < 600; t += 10) expected.push_back(80);
+  for (int t = 0; t < 120; t += 10) expected.push_back(80 - t / 2);
+  expected.push_back(20);
+  ASSERT_GE(written.size(), expected.size());
+  EXPECT_EQ(std::vector<int>(written.begin(), written.begin() + static_cast<long>(expected.size())),
+            expected);
+
+  // Saved as at exit: the process has finished and is stopped.
+  LoadTreeFile(TASKS);
+  ASSERT_EQ(TASKS->NodeCount(), 1);
+  EXPECT_FALSE(TASKS->Node(0)->Enabled());
+}
+
+TEST_F(CliRunTest, AReportArchivesEveryFinishedWindowUnderItsName) {
+  auto* report = new TReportNode(REPORTS.get());
+  report->SetName(QStringLiteral("R0"));
+  report->SetCaption(QStringLiteral("Печь"));
+  report->SetLoggingIntervalIndex(1);  // 3 s
+  report->SetLoggingDurationIndex(0);  // 1 min
+  report->SetMaxCount(20);
+  auto* reg = new TRegisterNode(report);
+  reg->SetName(kSetpoint);
+  reg->SetCaption(QStringLiteral("Уставка.Зона 1.Печь"));
+  reg->SetRegisterType(rtINT);
+  reg->SetMaxCount(20);
+  ASSERT_TRUE(report->StartReport());
+
+  Run({"run", "--seconds", "185", "--virtual-clock", "07.12.2026 9:00:00"});
+  const QStringList archives = QDir(Dir->filePath("Archives")).entryList(QDir::Files, QDir::Name);
+  EXPECT_EQ(archives, QStringList({"Печь_07_12_2026_0900", "Печь_07_12_2026_0901", "Печь_07_12_2026_0902"}));
+  LoadTreeFile(REPORTS);
+  ASSERT_EQ(REPORTS->NodeCount(), 1);
+  EXPECT_TRUE(REPORTS->Node(0)->Enabled()) << "periodic: the fourth window runs on";
+}
+
+TEST_F(CliRunTest, TheVirtualClockWantsASimulationAndALocalTime) {
+  for (const QStringList& args :
+       {QStringList{"--dir", Dir->path(), "run", "--seconds", "5", "--virtual-clock", "07.12.2026 9:00:00"},
+        QStringList{"--demo", "--dir", Dir->path(), "run", "--seconds", "5", "--virtual-clock", "tomorrow"},
+        QStringList{"--demo", "--dir", Dir->path(), "run", "--seconds", "0"}}) {
+    QProcess p;
+    p.start(QStringLiteral(VEXA_CLI_PATH), args);
+    ASSERT_TRUE(p.waitForFinished(60000));
+    EXPECT_EQ(p.exitCode(), 2) << args.join(' ').toStdString();
+  }
+}
+
+}  // namespace
+}  // namespace vexa::test

@@ -1,0 +1,159 @@
+// vexa-cli run: the program without windows. DIR's state is loaded as at start-up, the poller, the
+// process tick and the report tick run for a given time, and the state is saved as at exit. With a
+// virtual clock (simulation only) time advances without waiting, every tick in its order.
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QScopeGuard>
+#include <QTimer>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <memory>
+#include <utility>
+
+#include "core/ExecuterUnit.h"
+#include "core/Globals.h"
+#include "core/RegisterNode.h"
+#include "core/Services.h"
+#include "core/SetupNode.h"
+#include "processes/model/ProcessTick.h"
+#include "reports/model/ReportTick.h"
+#include "storage/NetworkState.h"
+#include "tools/vexa-cli/CliContext.h"
+
+namespace vexa::cli {
+
+namespace {
+
+constexpr int kReportTickMs = 1000;  // as the reports window's timer
+
+// Local time that moves only when slept on: the exchanges' waits and the run's own steps.
+class TVirtualClock : public TClock {
+ public:
+  explicit TVirtualClock(double start) : start_(start) {}
+  double Now() const override { return start_ + static_cast<double>(tick_) / static_cast<double>(kMsPerDay); }
+  int64_t TickMs() const override { return tick_; }
+  void Sleep(int ms) override {
+    if (ms > 0) tick_ += ms;
+  }
+
+ private:
+  double start_;
+  std::atomic<int64_t> tick_ = 0;  // the poller of the state load may look at it
+};
+
+// One pass of the poller's walk, on this thread: every register of NET whose interval has run out.
+void PollPass() {
+  const TComponent* current = NET.get();
+  int index = 0;
+  TCustomRegister* found = nullptr;
+  while (!NextRegister(NET.get(), current, index, found))
+    if (auto* reg = dynamic_cast<TRegisterNode*>(found)) reg->Refresh();
+}
+
+void RunVirtual(int64_t ms) {
+  TClock& clock = *Services().Clock;
+  for (int64_t second = 1; second * kReportTickMs <= ms; ++second) {
+    PollPass();
+    ReportTick(*REPORTS);
+    if (second * kReportTickMs % kProcessTickMs == 0) ProcessTick(*TASKS);
+    // The exchanges took their time; the next second begins on the whole second.
+    const int64_t next = second * kReportTickMs;
+    if (clock.TickMs() < next) clock.Sleep(static_cast<int>(next - clock.TickMs()));
+  }
+}
+
+void RunReal(int64_t ms) {
+  StartPoller();
+  QEventLoop loop;
+  QTimer reports;
+  QObject::connect(&reports, &QTimer::timeout, [] { ReportTick(*REPORTS); });
+  reports.start(kReportTickMs);
+  QTimer processes;
+  QObject::connect(&processes, &QTimer::timeout, [] { ProcessTick(*TASKS); });
+  processes.start(kProcessTickMs);
+  QTimer::singleShot(std::chrono::milliseconds(ms), &loop, &QEventLoop::quit);
+  loop.exec();
+  StopPoller();
+}
+
+int Run(TCliContext& ctx, const QStringList& args) {
+  double seconds = -1;
+  QString virtualStart;
+  for (int i = 0; i < args.size(); ++i) {
+    bool ok = false;
+    if (args[i] == QLatin1String("--seconds") && i + 1 < args.size()) {
+      seconds = args[++i].toDouble(&ok);
+      if (!ok || !(seconds > 0) || seconds > 400.0 * 86400) return Usage();
+    } else if (args[i] == QLatin1String("--virtual-clock") && i + 1 < args.size()) {
+      virtualStart = args[++i];
+    } else {
+      return Usage();
+    }
+  }
+  if (seconds <= 0) return Usage();
+  const auto ms = static_cast<int64_t>(std::llround(seconds * 1000));
+
+  std::unique_ptr<TClock> realClock;
+  if (!virtualStart.isEmpty()) {
+    const std::optional<double> start = StrToDateTime(virtualStart);
+    if (!start) {
+      Err(QStringLiteral("vexa-cli: --virtual-clock wants a local time like \"07.12.2026 9:05:00\""));
+      return 2;
+    }
+    if (!ctx.Demo) {
+      Err(QStringLiteral("vexa-cli: --virtual-clock runs the simulation only: give --demo"));
+      return 2;
+    }
+    realClock = std::exchange(Services().Clock, std::make_unique<TVirtualClock>(*start));
+  }
+  const auto restoreClock = qScopeGuard([&] {
+    if (realClock) Services().Clock = std::move(realClock);
+  });
+
+  // As at start-up: the archive folder, one level, a failure told by the first archive write.
+  QDir(ExeDir()).mkdir(QStringLiteral("Archives"));
+  try {
+    LoadNetworkState();  // as at start-up; it starts the poller again
+  } catch (const std::exception& e) {
+    StopPoller();
+    Err(QStringLiteral("vexa-cli: the state in %1 cannot be read: %2")
+            .arg(ctx.Dir, QString::fromUtf8(e.what())));
+    return 1;
+  }
+  StopPoller();
+  if (ctx.Demo) SETUP->SetDemo(true);  // the loaded settings say what the folder had
+
+  if (realClock) {
+    RunVirtual(ms);
+  } else {
+    RunReal(ms);
+  }
+  try {
+    SaveNetworkState();  // as at exit
+  } catch (const std::exception& e) {
+    Err(QStringLiteral("vexa-cli: the state could not be saved: %1").arg(QString::fromUtf8(e.what())));
+    return 1;
+  }
+  Out(QStringLiteral("ran %1 s%2; state saved in %3")
+          .arg(seconds)
+          .arg(realClock ? QStringLiteral(" on the virtual clock, to %1").arg(DateTimeToStr(Now()))
+                         : QString())
+          .arg(ctx.Dir));
+  return 0;
+}
+
+const TCommandRegistrar kRun{
+    QStringLiteral("run"),
+    {&Run,
+     QStringLiteral("run --seconds S [--virtual-clock \"DD.MM.YYYY H:MM:SS\"]  loads DIR's state as the "
+                    "program does, polls and runs the processes and reports for S seconds without "
+                    "windows, then saves the state; the virtual clock (with --demo) runs from that "
+                    "local time without waiting"),
+     true}};
+
+}  // namespace
+
+}  // namespace vexa::cli
