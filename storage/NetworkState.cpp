@@ -5,6 +5,7 @@
 #include "core/ExecuterUnit.h"
 #include "core/Globals.h"
 #include "core/Services.h"
+#include "storage/StreamFormat.h"
 #include "storage/TreeFiles.h"
 
 namespace vexa {
@@ -19,13 +20,24 @@ void LoadState(const std::function<void(const QString&)>& progress) {
     ShowProgramState(kStateWorking);
     StartPoller();
   });
+  // A file that cannot be read keeps its tree as it was; the files after it are still read, and
+  // the failures are told together at the end.
+  QStringList failures;
+  const auto load = [&failures](const QString& name, const auto& read) {
+    try {
+      read();
+    } catch (const EStreamError& e) {
+      failures << QStringLiteral("%1: %2").arg(ConfigFilePath(name), e.Message());
+    }
+  };
   for (const TRootInfo& root : Roots()) {
     if (!root.InNetworkState) continue;
     if (progress) progress(QString::fromUtf8(root.LoadingText));
-    LoadTreeFile(*root.Slot);
+    load(QString::fromUtf8(root.Name), [&root] { LoadTreeFile(*root.Slot); });
   }
   if (progress) progress(QString::fromUtf8(kSetupLoadingText));
-  LoadTreeFile(SETUP);
+  load(QStringLiteral("SETUP"), [] { LoadTreeFile(SETUP); });
+  if (!failures.isEmpty()) throw EStreamError(failures.join(QLatin1Char('\n')));
 }
 
 }  // namespace

@@ -10,8 +10,9 @@ namespace vexa {
 // The six files of the state, poller suspended; NewConfig is cleared afterwards, also when a save
 // failed, and an error reaches the caller after the clean-up.
 void SaveNetworkState();
-// The six files of the state, poller stopped and started again afterwards (also after an error,
-// which then reaches the caller).
+// The six files of the state, poller stopped and started again afterwards. A file that cannot be
+// read leaves its tree as it was and the others are read all the same; then one EStreamError names
+// every such file.
 void LoadNetworkState();
 // As LoadNetworkState, telling progress the caption of each tree before it is read.
 void LoadNetworkStateWithProgress(const std::function<void(const QString& caption)>& progress);

@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <map>
 
 #include "core/ExecuterUnit.h"
 #include "core/Globals.h"
@@ -122,20 +123,43 @@ TEST_F(StateTest, MissingTasksFileKeepsTheProcesses) {
   EXPECT_NE(NET->FindComponent("N1"), nullptr);
 }
 
-TEST_F(StateTest, MalformedFileFailsTheLoadAfterTheCleanUp) {
+// A damaged file keeps its own tree and costs no other: the files after it are read all the same,
+// and the failure names the file.
+TEST_F(StateTest, MalformedFileFailsTheLoadAfterTheOtherFilesAndTheCleanUp) {
   Fill();
   SaveNetworkState();
-  // NET.cfg's root object names a class nobody knows.
-  auto file = CompoundFile::Open(Config("NET"));
-  ASSERT_TRUE(file);
-  file->Root().Stream("Object") = QByteArray("TPF0\x07TUnkown\x00\x00\x00", 13);
-  ASSERT_TRUE(file->Save(Config("NET")));
-  TRootNode* net = NET.get();
-  TRootNode* templates = TTEMPLATES.get();
-  States.clear();
-  EXPECT_THROW(LoadNetworkState(), EStreamError);
-  EXPECT_EQ(NET.get(), net);
-  EXPECT_EQ(TTEMPLATES.get(), templates);
+  for (const char* damaged : {"NET", "TASKS"}) {
+    SCOPED_TRACE(damaged);
+    // The file's root object names a class nobody knows.
+    auto file = CompoundFile::Open(Config(damaged));
+    ASSERT_TRUE(file);
+    file->Root().Stream("Object") = QByteArray("TPF0\x07TUnkown\x00\x00\x00", 13);
+    ASSERT_TRUE(file->Save(Config(damaged)));
+    std::map<QString, TRootNode*> before;
+    for (const TRootInfo& root : Roots())
+      if (root.InNetworkState) before[QString::fromUtf8(root.Name)] = root.Slot->get();
+    TSetupNode* setup = SETUP.get();
+    States.clear();
+    try {
+      LoadNetworkState();
+      ADD_FAILURE() << "no error";
+    } catch (const EStreamError& e) {
+      EXPECT_TRUE(e.Message().contains(Config(damaged))) << e.Message().toStdString();
+    }
+    for (const TRootInfo& root : Roots()) {
+      if (!root.InNetworkState) continue;
+      const QString name = QString::fromUtf8(root.Name);
+      const TRootNode* now = root.Slot->get();
+      const TRootNode* tree = before[name];
+      if (name == QLatin1String(damaged)) {
+        EXPECT_EQ(now, tree) << "the damaged file's tree stays";
+      } else {
+        EXPECT_NE(now, tree) << name.toStdString() << " was read all the same";
+      }
+    }
+    EXPECT_NE(SETUP.get(), setup) << "and the settings";
+    SaveNetworkState();  // the next round damages a sound set of files
+  }
   EXPECT_EQ(States.last(), "Работа");
   EXPECT_EQ(Busy.last(), false);
   EXPECT_TRUE(PollerRunning());
