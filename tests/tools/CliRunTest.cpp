@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFile>
 #include <QProcess>
 
 #include "core/Globals.h"
@@ -118,6 +119,21 @@ TEST_F(CliRunTest, AReportArchivesEveryFinishedWindowUnderItsName) {
   LoadTreeFile(REPORTS);
   ASSERT_EQ(REPORTS->NodeCount(), 1);
   EXPECT_TRUE(REPORTS->Node(0)->Enabled()) << "periodic: the fourth window runs on";
+
+  // The second window as a spreadsheet reads it: a heading and one line per 3-second sample after
+  // the window's first interval, the last at 9:01:57.
+  const QString second = Dir->filePath("Archives/Печь_07_12_2026_0901");
+  QProcess p;
+  p.start(QStringLiteral(VEXA_CLI_PATH), {"archive-to-txt", second});
+  ASSERT_TRUE(p.waitForFinished(60000));
+  ASSERT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+  QFile text(second + ".txt");
+  ASSERT_TRUE(text.open(QIODevice::ReadOnly));
+  const QStringList lines = FromCp1251(text.readAll()).split("\r\n", Qt::SkipEmptyParts);
+  ASSERT_EQ(lines.size(), 1 + 19);
+  EXPECT_EQ(lines[0], QStringLiteral("Дата и время\tУставка.Зона 1.Печь"));
+  EXPECT_TRUE(lines[1].startsWith("07.12.2026 9:01:03\t")) << lines[1].toStdString();
+  EXPECT_TRUE(lines.last().startsWith("07.12.2026 9:01:57\t")) << lines.last().toStdString();
 }
 
 TEST_F(CliRunTest, TheVirtualClockWantsASimulationAndALocalTime) {
