@@ -7,6 +7,7 @@
 #include "core/ExecuterUnit.h"
 #include "core/Globals.h"
 #include "core/RegisterNode.h"
+#include "processes/model/CommandNode.h"
 #include "reports/model/ReportNode.h"
 #include "storage/ArchiveText.h"
 #include "storage/Archives.h"
@@ -53,6 +54,14 @@ class StateTest : public test::TVexaTest {
       reg->SetName(TCustomRegister::RegisterName(n, 0, 1));
       reg->SetPoints({"07.12.2026 12:00:00"});
       reg->SetDataList({QString::number(n)});
+    }
+    // A process template and a running process hold command nodes.
+    for (auto* slot : {&TTEMPLATES, &TASKS}) {
+      auto* command = new TCommandNode(static_cast<TRootNode*>((*slot)->Component(0)));
+      command->SetName(TCustomRegister::RegisterName(0, 0, 4));
+      command->SetDataList({"20", "80", "80", "20"});
+      command->SetPoints({"0", "60", "600", "120"});
+      command->Reset();
     }
     auto* report = new TReportNode(REPORTS.get());
     report->SetName("R1");
