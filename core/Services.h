@@ -7,6 +7,7 @@
 #include <QChar>
 #include <QDateTime>
 #include <QString>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -124,6 +125,24 @@ inline TMsgButton ShowMessage(const QString& text, TMsgIcon icon, unsigned butto
 inline constexpr qint64 kMsPerDay = 86400000;
 inline constexpr double kSecondsPerDay = 86400.0;
 inline constexpr double kMinutesPerDay = 1440.0;
+
+// Local time that moves only when slept on: a run without windows on a virtual clock, and the
+// benchmarks. The exchanges' waits move it on; a poller thread may read it meanwhile.
+class TVirtualClock : public TClock {
+ public:
+  explicit TVirtualClock(double start) : start_(start) {}
+  double Now() const override {
+    return start_ + static_cast<double>(tick_.load()) / static_cast<double>(kMsPerDay);
+  }
+  int64_t TickMs() const override { return tick_; }
+  void Sleep(int ms) override {
+    if (ms > 0) tick_ += ms;
+  }
+
+ private:
+  double start_;
+  std::atomic<int64_t> tick_ = 0;
+};
 // Whole seconds from `since` to now, counted on whole milliseconds first (a date-time difference of
 // exactly 3 s is 2.9999... s) and truncated toward zero; INT32_MAX when out of range.
 int ElapsedSeconds(double since);

@@ -24,25 +24,20 @@ namespace {
 
 constexpr int kWritePauseMs = 100;  // after every write
 
-// Local time that moves only when slept on; the waits are counted by kind.
-class TCountingClock : public TClock {
+// The virtual clock, counting its waits by kind.
+class TCountingClock : public TVirtualClock {
  public:
-  explicit TCountingClock(double start) : start_(start) {}
-  double Now() const override { return start_ + static_cast<double>(tick_) / static_cast<double>(kMsPerDay); }
-  int64_t TickMs() const override { return tick_; }
+  using TVirtualClock::TVirtualClock;
   void Sleep(int ms) override {
     if (ms <= 0) return;
-    tick_ += ms;
+    TVirtualClock::Sleep(ms);
     (ms == kWritePauseMs ? pauses : exchanges) += ms;
   }
-  void Advance(int64_t ms) { tick_ += ms; }
+  // The tick's timer: time passes without a wait of the line.
+  void Advance(int ms) { TVirtualClock::Sleep(ms); }
 
   int64_t pauses = 0;
   int64_t exchanges = 0;
-
- private:
-  double start_;
-  int64_t tick_ = 0;
 };
 
 }  // namespace

@@ -22,24 +22,6 @@
 
 using namespace vexa;
 
-namespace {
-
-class TVirtualClock : public TClock {
- public:
-  explicit TVirtualClock(double start) : start_(start) {}
-  double Now() const override { return start_ + static_cast<double>(tick_) / static_cast<double>(kMsPerDay); }
-  int64_t TickMs() const override { return tick_; }
-  void Sleep(int ms) override {
-    if (ms > 0) tick_ += ms;
-  }
-
- private:
-  double start_;
-  int64_t tick_ = 0;
-};
-
-}  // namespace
-
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   const int hours = argc > 1 ? std::max(1, std::atoi(argv[1])) : 2;

@@ -7,7 +7,6 @@
 #include <QEventLoop>
 #include <QScopeGuard>
 #include <QTimer>
-#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <memory>
@@ -28,21 +27,6 @@ namespace vexa::cli {
 namespace {
 
 constexpr int kReportTickMs = 1000;  // as the reports window's timer
-
-// Local time that moves only when slept on: the exchanges' waits and the run's own steps.
-class TVirtualClock : public TClock {
- public:
-  explicit TVirtualClock(double start) : start_(start) {}
-  double Now() const override { return start_ + static_cast<double>(tick_) / static_cast<double>(kMsPerDay); }
-  int64_t TickMs() const override { return tick_; }
-  void Sleep(int ms) override {
-    if (ms > 0) tick_ += ms;
-  }
-
- private:
-  double start_;
-  std::atomic<int64_t> tick_ = 0;  // the poller of the state load may look at it
-};
 
 // One pass of the poller's walk, on this thread: every register of NET whose interval has run out.
 void PollPass() {
