@@ -70,18 +70,10 @@ bool WriteAll(int fd, const char* p, qsizetype left) {
 
 // Leftovers of saves of the same target that were killed part-way, as CreateTemp names them.
 void RemoveStaleTemps(const QString& folder, const QString& targetName) {
-  const QString prefix = QLatin1Char('.') + targetName.left(64) + QLatin1Char('.');
-  const QString suffix = QStringLiteral(".tmp");
   const QDateTime limit = QDateTime::currentDateTimeUtc().addSecs(-kStaleTempSeconds);
   const QDir dir(folder);
   for (const QString& name : dir.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
-    if (!name.startsWith(prefix) || !name.endsWith(suffix)) continue;
-    const QStringView random =
-        QStringView(name).mid(prefix.size(), name.size() - prefix.size() - suffix.size());
-    if (random.isEmpty() || random.size() > 13 || !std::all_of(random.begin(), random.end(), [](QChar c) {
-          return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'z');
-        }))
-      continue;
+    if (!IsReplaceTemporary(name, targetName)) continue;
     const QString path = dir.filePath(name);
     const QFileInfo info(path);
     if (info.isSymLink() || !info.isFile() || info.lastModified().toUTC() > limit) continue;
@@ -90,6 +82,20 @@ void RemoveStaleTemps(const QString& folder, const QString& targetName) {
 }
 
 }  // namespace
+
+bool IsReplaceTemporary(const QString& fileName, const QString& targetName) {
+  const QString suffix = QStringLiteral(".tmp");
+  if (!fileName.startsWith(QLatin1Char('.')) || !fileName.endsWith(suffix)) return false;
+  const QStringView stem = QStringView(fileName).chopped(suffix.size());
+  const qsizetype dot = stem.lastIndexOf(QLatin1Char('.'));
+  if (dot <= 1) return false;  // a target name of at least one character
+  const QStringView target = stem.mid(1, dot - 1);
+  const QStringView random = stem.mid(dot + 1);
+  if (!targetName.isEmpty() && target != QStringView(targetName).left(64)) return false;
+  return !random.isEmpty() && random.size() <= 13 && std::all_of(random.begin(), random.end(), [](QChar c) {
+    return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'z');
+  });
+}
 
 bool ReplaceFileAtomically(const QString& path, const TFileContent& content, QString* why) {
   const QFileInfo info(path);

@@ -17,6 +17,10 @@ using TFileContent = std::function<bool(int fd)>;
 // replace, temporaries that killed saves of the same target left behind are removed.
 bool ReplaceFileAtomically(const QString& path, const TFileContent& content, QString* why);
 
+// Whether a file name is one of the temporaries a replace makes (".NAME.<random>.tmp"), of the
+// given target's name or, without one, of any target: listings leave them out.
+bool IsReplaceTemporary(const QString& fileName, const QString& targetName = {});
+
 // Gathers small pieces into few system calls; big pieces go straight through.
 class TFdWriter {
  public:

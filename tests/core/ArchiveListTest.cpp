@@ -88,7 +88,7 @@ QString TemporaryNameOfASave(const QString& target) {
 TEST_F(ArchiveListTest, EveryFileAlphabeticallyButNeverTheTemporariesOfASave) {
   const QString temporary = TemporaryNameOfASave(Path(QStringLiteral("Oven_2_07_12_2026_0905")));
   ASSERT_FALSE(temporary.isEmpty());
-  EXPECT_TRUE(IsSaveTemporaryName(temporary)) << temporary.toStdString();
+  EXPECT_TRUE(IsReplaceTemporary(temporary)) << temporary.toStdString();
   EXPECT_FALSE(QFile::exists(Path(temporary)));
   // What a killed save leaves behind: the temporary of an archive and of a text export.
   WriteFile(Path(temporary), "half");

@@ -3,7 +3,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <algorithm>
 #include <exception>
 
@@ -21,12 +20,6 @@ QString ArchiveFolder() {
   return ExeDir() + QStringLiteral("/Archives");
 }
 
-bool IsSaveTemporaryName(const QString& name) {
-  // As the atomic file layer names them: the target's name, then up to 13 base-36 digits.
-  static const QRegularExpression pattern(QStringLiteral("^\\..+\\.[0-9a-z]{1,13}\\.tmp$"));
-  return pattern.match(name).hasMatch();
-}
-
 QStringList ListArchiveFiles() {
   const QDir dir(ArchiveFolder());
   // QDir on a missing folder would not fail but list nothing; checked anyway so that no other
@@ -34,7 +27,7 @@ QStringList ListArchiveFiles() {
   if (!dir.exists()) return {};
   QStringList names;
   for (const QString& name : dir.entryList(QDir::Files | QDir::Hidden, QDir::NoSort))
-    if (!IsSaveTemporaryName(name)) names << name;
+    if (!IsReplaceTemporary(name)) names << name;
   std::sort(names.begin(), names.end(), [](const QString& a, const QString& b) {
     const int byLetters = QString::compare(a, b, Qt::CaseInsensitive);
     return byLetters != 0 ? byLetters < 0 : a < b;

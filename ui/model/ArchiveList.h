@@ -30,8 +30,6 @@ QString ArchiveFolder();
 // Every file of the archive folder, alphabetically (case aside), except the temporaries that a save
 // cut short leaves beside its target; empty when the folder does not exist.
 QStringList ListArchiveFiles();
-// Whether name is such a temporary: ".TARGET.<random>.tmp".
-bool IsSaveTemporaryName(const QString& name);
 // The age of the archive file `name`.
 TFileAge ArchiveFileAge(const QString& name);
 
