@@ -5,6 +5,8 @@
 #include <QFile>
 #include <cmath>
 #include <functional>
+#include <random>
+#include <vector>
 
 #include "core/Globals.h"
 #include "core/RegisterNode.h"
@@ -671,6 +673,143 @@ TEST_F(CommandNodeTest, AssignCopiesTheRegisterAndTheCyclogramButNotTheRun) {
   EXPECT_EQ(copy.SlotSize(), 0.0);
   EXPECT_EQ(copy.StopValue(), 0.0);
   EXPECT_TRUE(copy.Enabled());
+}
+
+// The run of a cyclogram kept in whole milliseconds from an arbitrary origin, written from the rules
+// alone: slot 0 writes the first value at once; a slot of d seconds ramps from the previous value to
+// its own and writes its own value, exactly, on the first tick at least d s after it began; the next
+// slot begins at that tick.
+class TMillisecondModel {
+ public:
+  TMillisecondModel(std::vector<double> values, std::vector<int64_t> seconds)
+      : values_(std::move(values)), seconds_(std::move(seconds)) {}
+
+  struct TStep {
+    bool Wrote = false;
+    bool Exact = false;
+    double Value = 0;
+  };
+
+  TStep Tick(int64_t ms) {
+    TStep step;
+    if (finished_ || values_.empty()) return step;
+    step.Wrote = true;
+    const int64_t size = slot_ == 0 ? 0 : seconds_[slot_] * 1000;
+    const int64_t elapsed = ms - start_;
+    if (slot_ == 0 || elapsed >= size) {
+      step.Exact = true;
+      step.Value = values_[slot_];
+      ++slot_;
+      start_ = ms;
+      finished_ = slot_ == static_cast<int>(values_.size());
+    } else {
+      step.Value = values_[slot_ - 1] + (values_[slot_] - values_[slot_ - 1]) * static_cast<double>(elapsed) /
+                                            static_cast<double>(size);
+    }
+    return step;
+  }
+
+  // Percent of the whole programme's seconds behind the clock, whole seconds of the running slot.
+  int Done(int64_t ms) const {
+    if (finished_ || values_.empty()) return 100;
+    int64_t total = 0;
+    int64_t behind = 0;
+    for (size_t k = 1; k < seconds_.size(); ++k) {
+      total += seconds_[k];
+      if (static_cast<int>(k) < slot_) behind += seconds_[k];
+    }
+    if (total == 0) return 100;
+    behind += (ms - start_) / 1000;
+    return static_cast<int>(std::min<int64_t>(100, behind * 100 / total));
+  }
+
+  bool Finished() const { return finished_; }
+  int Slot() const { return slot_; }
+  // Milliseconds until the running slot's end, from a tick at ms; 0 when it ends on that tick.
+  int64_t ToSlotEnd(int64_t ms) const {
+    if (finished_ || slot_ == 0) return 0;
+    return std::max<int64_t>(0, seconds_[slot_] * 1000 - (ms - start_));
+  }
+
+ private:
+  std::vector<double> values_;
+  std::vector<int64_t> seconds_;
+  int slot_ = 0;
+  int64_t start_ = 0;
+  bool finished_ = false;
+};
+
+// Random cyclograms, started at random times of random days and stepped on three kinds of tick
+// schedule (every 10 s, random gaps, and gaps that land exactly on slot ends), against the model.
+TEST_F(CommandNodeTest, RandomCyclogramsRunAsTheMillisecondModelSays) {
+  std::mt19937 random(20261209);
+  auto uniform = [&](int64_t lo, int64_t hi) {
+    return std::uniform_int_distribution<int64_t>(lo, hi)(random);
+  };
+  TRootNode* process = Process("P");
+  const double firstDay = std::floor(t0);
+  int slotEndsHit = 0;
+  for (int run = 0; run < 300; ++run) {
+    const int count = static_cast<int>(uniform(1, 8));
+    std::vector<double> values;
+    std::vector<int64_t> seconds;
+    QStringList valueTexts;
+    QStringList secondTexts;
+    for (int k = 0; k < count; ++k) {
+      values.push_back(static_cast<double>(uniform(-2000, 2000)) / 4);
+      const int64_t kind = uniform(0, 9);
+      seconds.push_back(k == 0      ? uniform(0, 900)
+                        : kind == 0 ? 0
+                        : kind < 6  ? uniform(1, 120)
+                                    : 10 * uniform(1, 60));
+      valueTexts << FloatToStr(values.back());
+      secondTexts << QString::number(seconds.back());
+    }
+    const int schedule = run % 3;
+    const double day = firstDay + static_cast<double>(uniform(0, 400));
+    const int64_t startMs = uniform(0, 86'399'999);
+    auto at = [&](int64_t ms) {
+      Clock->SetNow(day);
+      Clock->Advance(startMs + ms);
+    };
+    SCOPED_TRACE(testing::Message() << "run " << run << " schedule " << schedule << " values "
+                                    << valueTexts.join(' ').toStdString() << " seconds "
+                                    << secondTexts.join(' ').toStdString() << " start " << startMs);
+    at(0);
+    std::unique_ptr<TCommandNode> node(Node(process, valueTexts, secondTexts, rtDOUBLE));
+    node->Start();
+    TMillisecondModel model(values, seconds);
+    int64_t ms = 0;
+    for (int tick = 0; tick < 3000; ++tick) {
+      SCOPED_TRACE(testing::Message() << "tick at +" << ms << " ms");
+      at(ms);
+      const int before = frames;
+      node->Refresh();
+      const TMillisecondModel::TStep expected = model.Tick(ms);
+      ASSERT_EQ(frames != before, expected.Wrote);
+      if (expected.Wrote) {
+        const double written = StrToFloat(node->LastStringData()).value_or(NAN);
+        if (expected.Exact)
+          ASSERT_EQ(written, expected.Value);
+        else
+          ASSERT_NEAR(written, expected.Value, 1e-9 * std::max(1.0, std::fabs(expected.Value)));
+      }
+      ASSERT_EQ(node->Finished(), model.Finished());
+      if (!model.Finished()) ASSERT_EQ(node->SlotNumber(), model.Slot());
+      at(ms);  // the write's pause moved the clock on
+      ASSERT_EQ(node->Done(), model.Done(ms));
+      if (model.Finished() && !expected.Wrote) break;  // one tick past the end wrote nothing
+
+      int64_t gap = schedule == 0 ? 10'000 : uniform(1, 20'000);
+      if (schedule == 2 && model.ToSlotEnd(ms) > 0 && model.ToSlotEnd(ms) <= gap) {
+        gap = model.ToSlotEnd(ms);
+        ++slotEndsHit;
+      }
+      ms += gap;
+    }
+    ASSERT_TRUE(model.Finished());
+  }
+  EXPECT_GT(slotEndsHit, 100);  // the exact slot ends were really tried
 }
 
 }  // namespace

@@ -7,7 +7,9 @@
 #include <QFileInfo>
 #include <cmath>
 #include <functional>
+#include <iterator>
 #include <memory>
+#include <optional>
 
 #include "core/Globals.h"
 #include "core/RegisterNode.h"
@@ -247,6 +249,67 @@ TEST_F(ReportNodeTest, SamplesFallOnTheIntervalGridFromMidnightWithinTheWindow) 
     for (int i = 0; i < 2; ++i) {
       EXPECT_EQ(Reg(r, i)->Points().ToStringList(), c.Samples);
       EXPECT_EQ(Reg(r, i)->DataList().size(), c.Samples.size());
+    }
+    r->Stop();
+  }
+}
+
+// Every interval of the table, each in a window of about thirty of its intervals, ticked every second
+// from just after the window's start to past its end: the window's first interval takes no sample,
+// then one sample per interval on the tick that enters it, none at or after the window's end.
+TEST_F(ReportNodeTest, EveryIntervalOfTheTableSamplesOncePerIntervalOfItsWindow) {
+  const struct {
+    int Interval;
+    int Duration;
+    double Start;  // the start command, a little after the window's start
+    const char* First;
+    int FirstDay;
+    const char* Last;
+    int LastDay;
+    int Count;
+  } cases[] = {
+      {0, 0, At("08:00:00.300"), "08:00:01.300", 0, "08:00:59.300", 0, 59},
+      {1, 0, At("08:00:00.450"), "08:00:03.450", 0, "08:00:57.450", 0, 19},
+      {2, 1, At("08:00:00.999"), "08:00:06.999", 0, "08:02:54.999", 0, 29},
+      {3, 2, At("08:00:00.001"), "08:00:12.001", 0, "08:05:48.001", 0, 29},
+      {4, 3, At("08:00:00.500"), "08:00:30.500", 0, "08:11:30.500", 0, 23},
+      {5, 4, At("08:00:00.250"), "08:01:00.250", 0, "08:29:00.250", 0, 29},
+      {6, 5, At("08:00:00.300"), "08:03:00.300", 0, "08:57:00.300", 0, 19},
+      {7, 6, At("09:00:00.300"), "09:06:00.300", 0, "11:54:00.300", 0, 29},
+      {8, 7, At("06:00:00.300"), "06:12:00.300", 0, "11:48:00.300", 0, 29},
+      {9, 8, At("08:00:00.300"), "08:30:00.300", 0, "15:30:00.300", 0, 15},
+      {10, 9, At("12:00:00.300"), "13:00:00.300", 0, "23:00:00.300", 0, 11},
+      {11, 10, At("00:00:00.300"), "03:00:00.300", 0, "21:00:00.300", 0, 7},
+      // Windows of days lie on a grid from 30 Dec 1899: the 3- and 6-day windows begin on the 6th.
+      {12, 11, At("00:00:00.300", -1), "06:00:00.300", -1, "18:00:00.300", 1, 11},
+      {13, 12, At("00:00:00.300", -1), "12:00:00.300", -1, "12:00:00.300", 4, 11},
+  };
+  static_assert(std::size(cases) == kLoggingIntervals.size());
+  for (const auto& c : cases) {
+    const int seconds = LoggingIntervalSeconds(c.Interval);
+    SCOPED_TRACE(testing::Message() << "interval " << seconds << " s");
+    TReportNode* r = AddReport(QStringLiteral("R"), c.Interval, c.Duration, kMaxReportCount);
+    r->SetTrigger(1);
+    Start(r, c.Start);
+    ASSERT_LT(DateTimeToMs(r->StartPoint()), DateTimeToMs(c.Start));
+    ASSERT_GT(DateTimeToMs(r->StartPoint()) + 1000, DateTimeToMs(c.Start))
+        << "started in the window's first second";
+    const qint64 end = DateTimeToMs(r->LastPoint()) + 2000LL * seconds;
+    for (qint64 ms = DateTimeToMs(c.Start); ms <= end; ms += 1000) {
+      Clock->SetNow(MsToDateTime(ms));
+      r->Refresh();
+    }
+    const QStringList samples = Reg(r)->Points().ToStringList();
+    ASSERT_EQ(samples.size(), c.Count);
+    EXPECT_EQ(Reg(r, 1)->DataList().size(), c.Count);
+    EXPECT_EQ(samples.first(), Text(At(c.First, c.FirstDay)));
+    EXPECT_EQ(samples.last(), Text(At(c.Last, c.LastDay)));
+    // Read back as times, one interval apart to the millisecond.
+    for (int i = 1; i < samples.size(); ++i) {
+      const std::optional<double> a = StrToDateTime(samples[i - 1]);
+      const std::optional<double> b = StrToDateTime(samples[i]);
+      ASSERT_TRUE(a && b) << samples[i].toStdString();
+      ASSERT_EQ(DateTimeToMs(*b) - DateTimeToMs(*a), 1000LL * seconds) << samples[i].toStdString();
     }
     r->Stop();
   }

@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QMap>
 #include <QProcess>
 
 #include "core/Globals.h"
@@ -134,6 +135,96 @@ TEST_F(CliRunTest, AReportArchivesEveryFinishedWindowUnderItsName) {
   EXPECT_EQ(lines[0], QStringLiteral("Дата и время\tУставка.Зона 1.Печь"));
   EXPECT_TRUE(lines[1].startsWith("07.12.2026 9:01:03\t")) << lines[1].toStdString();
   EXPECT_TRUE(lines.last().startsWith("07.12.2026 9:01:57\t")) << lines.last().toStdString();
+}
+
+// The state an engineer writes by hand as text and turns into the program's files with vexa-cli load:
+// a running process and a running report, taken up by run as the program takes them up at start-up.
+TEST_F(CliRunTest, AStateWrittenWithLoadRunsItsProcessAndItsReport) {
+  const QString playing = QString::number(iiPLAY);
+  const QMap<QString, QString> texts = {
+      {"NET",
+       "TRootNode NET Caption='Сеть'\n"
+       "  TRootNode D000 Caption='Печь'\n"
+       "    TRootNode D000C000 Caption='Зона 1'\n"
+       "      TRegisterNode D000C000R004 Caption='Уставка' RegisterType=rtINT UserCanWRITE=True\n"},
+      {"TASKS",
+       "TRootNode TASKS Caption='Процессы'\n"
+       "  TRootNode P0 Caption='Отжиг' ImageIndex=" +
+           playing +
+           " Enabled=True\n"
+           "    TCommandNode D000C000R004 RegisterType=rtINT UserCanWRITE=True Enabled=True"
+           " Points.Strings=('0', '60', '600', '120') DataList.Strings=('20', '80', '80', '20')\n"},
+      // 1-minute windows of 3-second samples, the first from 9:00 (46363.375) to 9:01.
+      {"REPORTS",
+       "TRootNode REPORTS Caption='Отчеты'\n"
+       "  TReportNode R0 Caption='Печь' ImageIndex=" +
+           playing +
+           " Enabled=True"
+           " StartPoint=46363.375 LastPoint=46363.375694444444 LoggingIntervalIndex=1"
+           " LoggingDurationIndex=0 MaxCount=20\n"
+           "    TRegisterNode D000C000R004 Caption='Уставка.Зона 1.Печь' RegisterType=rtINT"
+           " MaxCount=20 Enabled=True\n"},
+  };
+  for (auto it = texts.begin(); it != texts.end(); ++it) {
+    QFile text(Dir->filePath(it.key() + ".txt"));
+    ASSERT_TRUE(text.open(QIODevice::WriteOnly));
+    text.write(it.value().toUtf8());
+    text.close();
+    QProcess load;
+    load.start(QStringLiteral(VEXA_CLI_PATH), {"load", text.fileName(), ConfigFilePath(it.key())});
+    ASSERT_TRUE(load.waitForFinished(60000));
+    ASSERT_EQ(load.exitCode(), 0) << it.key().toStdString() << load.readAllStandardError().toStdString();
+  }
+
+  QProcess p;
+  p.start(QStringLiteral(VEXA_CLI_PATH), {"--demo", "--dir", Dir->path(), "--trace", "run", "--seconds",
+                                          "900", "--virtual-clock", "07.12.2026 9:00:00"});
+  ASSERT_TRUE(p.waitForFinished(120000));
+  const QString trace = QString::fromUtf8(p.readAllStandardError());
+  ASSERT_EQ(p.exitCode(), 0) << trace.right(2000).toStdString();
+
+  // The cyclogram: up over 60 s, the hold, down over 120 s, one write every 10 s.
+  std::vector<int> expected;
+  for (int t = 0; t < 60; t += 10) expected.push_back(20 + t);
+  for (int t = 0; t < 600; t += 10) expected.push_back(80);
+  for (int t = 0; t < 120; t += 10) expected.push_back(80 - t / 2);
+  expected.push_back(20);
+  EXPECT_EQ(WrittenValues(trace), expected);
+
+  // One archive per finished window, the last window (9:14) still running at the end.
+  QStringList names;
+  for (int minute = 0; minute < 14; ++minute)
+    names << QStringLiteral("Печь_07_12_2026_09%1").arg(minute, 2, 10, QChar('0'));
+  EXPECT_EQ(QDir(Dir->filePath("Archives")).entryList(QDir::Files, QDir::Name), names);
+
+  const QString archive = Dir->filePath("Archives/Печь_07_12_2026_0905");
+  QProcess toText;
+  toText.start(QStringLiteral(VEXA_CLI_PATH), {"archive-to-txt", archive});
+  ASSERT_TRUE(toText.waitForFinished(60000));
+  ASSERT_EQ(toText.exitCode(), 0) << toText.readAllStandardError().toStdString();
+  QFile text(archive + ".txt");
+  ASSERT_TRUE(text.open(QIODevice::ReadOnly));
+  const QStringList lines = FromCp1251(text.readAll()).split("\r\n", Qt::SkipEmptyParts);
+  ASSERT_EQ(lines.size(), 1 + 19);
+  EXPECT_EQ(lines[0], QStringLiteral("Дата и время\tУставка.Зона 1.Печь"));
+  for (int i = 1; i < lines.size(); ++i) {
+    const QStringList fields = lines[i].split('\t');
+    ASSERT_EQ(fields.size(), 2) << lines[i].toStdString();
+    EXPECT_EQ(fields[0], QStringLiteral("07.12.2026 9:05:%1").arg(3 * i, 2, 10, QChar('0')));
+    EXPECT_TRUE(StrToFloat(fields[1]).has_value()) << lines[i].toStdString();
+  }
+
+  // Saved as at exit: the process finished and stopped, the report runs on in its window.
+  LoadTreeFile(TASKS);
+  ASSERT_EQ(TASKS->NodeCount(), 1);
+  EXPECT_FALSE(TASKS->Node(0)->Enabled());
+  EXPECT_EQ(TASKS->Node(0)->ImageIndex(), iiSTOP);
+  LoadTreeFile(REPORTS);
+  ASSERT_EQ(REPORTS->NodeCount(), 1);
+  auto* report = dynamic_cast<TReportNode*>(REPORTS->Node(0));
+  ASSERT_NE(report, nullptr);
+  EXPECT_TRUE(report->Enabled());
+  EXPECT_EQ(DateTimeToStr(report->StartPoint()), "07.12.2026 9:14:00");
 }
 
 TEST_F(CliRunTest, TheVirtualClockWantsASimulationAndALocalTime) {

@@ -40,9 +40,11 @@ void PollPass() {
 void RunVirtual(int64_t ms) {
   TClock& clock = *Services().Clock;
   for (int64_t second = 1; second * kReportTickMs <= ms; ++second) {
+    // The process tick first, on the whole second: on its own timer it waits for nobody's exchanges,
+    // and a ramp's value depends on when its write goes out.
+    if (second * kReportTickMs % kProcessTickMs == 0) ProcessTick(*TASKS);
     PollPass();
     ReportTick(*REPORTS);
-    if (second * kReportTickMs % kProcessTickMs == 0) ProcessTick(*TASKS);
     // The exchanges took their time; the next second begins on the whole second.
     const int64_t next = second * kReportTickMs;
     if (clock.TickMs() < next) clock.Sleep(static_cast<int>(next - clock.TickMs()));
