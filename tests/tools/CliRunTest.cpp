@@ -52,6 +52,17 @@ class CliRunTest : public TVexaTest {
     return QString::fromUtf8(p.readAllStandardError());
   }
 
+  // vexa-cli archive-to-txt on an archive: the text's lines as a spreadsheet reads them.
+  static QStringList ArchiveLines(const QString& archive) {
+    QProcess p;
+    p.start(QStringLiteral(VEXA_CLI_PATH), {"archive-to-txt", archive});
+    EXPECT_TRUE(p.waitForFinished(60000));
+    EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+    QFile text(archive + ".txt");
+    if (!text.open(QIODevice::ReadOnly)) return {};
+    return FromCp1251(text.readAll()).split("\r\n", Qt::SkipEmptyParts);
+  }
+
   QString out;
 };
 
@@ -123,14 +134,7 @@ TEST_F(CliRunTest, AReportArchivesEveryFinishedWindowUnderItsName) {
 
   // The second window as a spreadsheet reads it: a heading and one line per 3-second sample after
   // the window's first interval, the last at 9:01:57.
-  const QString second = Dir->filePath("Archives/Печь_07_12_2026_0901");
-  QProcess p;
-  p.start(QStringLiteral(VEXA_CLI_PATH), {"archive-to-txt", second});
-  ASSERT_TRUE(p.waitForFinished(60000));
-  ASSERT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
-  QFile text(second + ".txt");
-  ASSERT_TRUE(text.open(QIODevice::ReadOnly));
-  const QStringList lines = FromCp1251(text.readAll()).split("\r\n", Qt::SkipEmptyParts);
+  const QStringList lines = ArchiveLines(Dir->filePath("Archives/Печь_07_12_2026_0901"));
   ASSERT_EQ(lines.size(), 1 + 19);
   EXPECT_EQ(lines[0], QStringLiteral("Дата и время\tУставка.Зона 1.Печь"));
   EXPECT_TRUE(lines[1].startsWith("07.12.2026 9:01:03\t")) << lines[1].toStdString();
@@ -197,14 +201,7 @@ TEST_F(CliRunTest, AStateWrittenWithLoadRunsItsProcessAndItsReport) {
     names << QStringLiteral("Печь_07_12_2026_09%1").arg(minute, 2, 10, QChar('0'));
   EXPECT_EQ(QDir(Dir->filePath("Archives")).entryList(QDir::Files, QDir::Name), names);
 
-  const QString archive = Dir->filePath("Archives/Печь_07_12_2026_0905");
-  QProcess toText;
-  toText.start(QStringLiteral(VEXA_CLI_PATH), {"archive-to-txt", archive});
-  ASSERT_TRUE(toText.waitForFinished(60000));
-  ASSERT_EQ(toText.exitCode(), 0) << toText.readAllStandardError().toStdString();
-  QFile text(archive + ".txt");
-  ASSERT_TRUE(text.open(QIODevice::ReadOnly));
-  const QStringList lines = FromCp1251(text.readAll()).split("\r\n", Qt::SkipEmptyParts);
+  const QStringList lines = ArchiveLines(Dir->filePath("Archives/Печь_07_12_2026_0905"));
   ASSERT_EQ(lines.size(), 1 + 19);
   EXPECT_EQ(lines[0], QStringLiteral("Дата и время\tУставка.Зона 1.Печь"));
   for (int i = 1; i < lines.size(); ++i) {
