@@ -1,7 +1,9 @@
 #include "core/Comm.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -106,6 +108,60 @@ QString PortDevicePath(const QString& deviceName) {
   return QStringLiteral("/dev/ttyUSB%1").arg(n - 1);
 }
 
+namespace {
+
+QString UserName(uid_t uid) {
+  if (const passwd* pw = getpwuid(uid)) return QString::fromLocal8Bit(pw->pw_name);
+  return QString::number(uid);
+}
+
+QString GroupName(gid_t gid) {
+  if (const group* gr = getgrgid(gid)) return QString::fromLocal8Bit(gr->gr_name);
+  return QString::number(gid);
+}
+
+// The mode column of `ls -l`: "crw-rw----".
+QString ModeText(mode_t mode) {
+  QString text = S_ISCHR(mode)   ? QStringLiteral("c")
+                 : S_ISDIR(mode) ? QStringLiteral("d")
+                                 : QStringLiteral("-");
+  static const char kLetters[] = "rwxrwxrwx";
+  for (int i = 0; i < 9; ++i) text += (mode & (0400 >> i)) ? QLatin1Char(kLetters[i]) : QLatin1Char('-');
+  return text;
+}
+
+}  // namespace
+
+QString PortAccessDeniedText(const QString& devicePath) {
+  const QString head = QStringLiteral("Нет прав на порт %1").arg(devicePath);
+  const QString relogin = QStringLiteral(" и войдите в систему заново.");
+  struct stat st {};
+  if (::stat(QFile::encodeName(devicePath).constData(), &st) != 0)
+    return head +
+           QStringLiteral(
+               ". Добавьте пользователя в группу, которой принадлежит устройство "
+               "(её показывает ls -l %1),")
+               .arg(devicePath) +
+           relogin;
+  const QString group = GroupName(st.st_gid);
+  const QString listing =
+      QStringLiteral(" (%1 %2 %3).").arg(ModeText(st.st_mode), UserName(st.st_uid), group);
+  // Joining a group the mode does not let in would not help.
+  if ((st.st_mode & (S_IRGRP | S_IWGRP)) != (S_IRGRP | S_IWGRP))
+    return head + listing +
+           QStringLiteral(
+               " Группа «%1» не может открыть его: попросите администратора дать группе "
+               "права на чтение и запись (chmod g+rw %2), добавьте пользователя в эту группу")
+               .arg(group, devicePath) +
+           relogin;
+  return head + listing +
+         QStringLiteral(
+             " Порт открывают члены группы «%1»: добавьте пользователя в неё командой "
+             "«sudo usermod -aG %1 %2»")
+             .arg(group, UserName(geteuid())) +
+         relogin;
+}
+
 TComm::~TComm() {
   TComm::Close();  // this class's own: no subclass is left at destruction
 }
@@ -117,7 +173,12 @@ void TComm::Open() {
   // Non-blocking: opening must not wait for a carrier, and reads must return at once. Held until
   // the port is fully set up, so a failure half-way leaves it closed.
   TFileDescriptor fd(::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-  if (!fd.Valid()) Fail("Error accessing specified device", errno);
+  if (!fd.Valid()) {
+    const int code = errno;
+    if (code == EACCES || code == EPERM)
+      throw ECommError(PortAccessDeniedText(QFile::decodeName(path)), code);
+    Fail("Error accessing specified device", code);
+  }
 
   struct stat st {};
   if (fstat(fd.Get(), &st) != 0 || !S_ISCHR(st.st_mode)) Fail("Invalid device handle, access denied", -1);

@@ -19,6 +19,10 @@ namespace vexa {
 // port), else /dev/ttyUSB<n-1>; any other name is a path used as it is.
 QString PortDevicePath(const QString& deviceName);
 
+// What the operator reads when the device refuses the user (EACCES, EPERM): the device's mode, owner
+// and group as `ls -l` shows them, and the fix, membership of that group (named, e.g. dialout).
+QString PortAccessDeniedText(const QString& devicePath);
+
 class TComm : public TCustomComm {
  public:
   TComm() = default;

@@ -1,5 +1,7 @@
 #include "core/CommInt.h"
 
+#include <cerrno>
+
 #include "core/Component.h"
 
 namespace vexa {
@@ -14,6 +16,10 @@ ECommError::ECommError(const QString& text, int code)
     : std::runtime_error(QStringLiteral("%1 (Error: %2) ").arg(text).arg(code).toStdString()),
       text_(text),
       code_(code) {}
+
+bool ECommError::AccessDenied() const {
+  return code_ == EACCES || code_ == EPERM;
+}
 
 void TCustomComm::CheckClosed(bool changing) const {
   if (changing && Connected()) throw ECommError(QStringLiteral("Port already assigned (open)"), -1);

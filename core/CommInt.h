@@ -47,6 +47,8 @@ class ECommError : public std::runtime_error {
   int ErrorCode() const { return code_; }
   QString Text() const { return text_; }
   QString Message() const { return QString::fromUtf8(what()); }
+  // The device refused the user (EACCES, EPERM): Text() then tells the operator the fix.
+  bool AccessDenied() const;
 
  private:
   QString text_;

@@ -59,8 +59,9 @@ void TSetupNode::SetPortIndex(int value) {
     Comm->SetDeviceName(QStringLiteral("COM%1").arg(value + 1));
     Comm->Open();
     SetLines();
-  } catch (const ECommError&) {
-    ShowMessage(kPortBusy, TMsgIcon::Error);
+  } catch (const ECommError& e) {
+    // A port the user may not open says why and what to do; any other failure keeps the short text.
+    ShowMessage(e.AccessDenied() ? e.Text() : kPortBusy, TMsgIcon::Error);
   }
   portIndex_ = value;
 }

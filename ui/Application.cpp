@@ -7,9 +7,11 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QScopeGuard>
 #include <QSocketNotifier>
 #include <QStandardPaths>
@@ -65,9 +67,9 @@ bool SocketAddress(const QString& path, sockaddr_un& addr) {
 }
 
 // A connected client socket to the running copy, or -1.
-int ConnectToRunning() {
+int ConnectToRunning(const QString& folder) {
   sockaddr_un addr;
-  if (!SocketAddress(TSingleInstance::ServerName(), addr)) return -1;
+  if (!SocketAddress(TSingleInstance::ServerName(folder), addr)) return -1;
   TFileDescriptor fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
   if (fd.Get() < 0) return -1;
   if (::connect(fd.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) return -1;
@@ -99,19 +101,25 @@ TSingleInstance::~TSingleInstance() {
   Release();
 }
 
-QString TSingleInstance::ServerName() {
+QString TSingleInstance::ServerName(const QString& folder) {
   const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-  return (runtime.isEmpty() ? QDir::tempPath() : runtime) + QStringLiteral("/Vexa");
+  QString name = (runtime.isEmpty() ? QDir::tempPath() : runtime) + QStringLiteral("/Vexa");
+  if (folder.isEmpty()) return name;
+  // The same folder by any spelling is one name; a hash keeps it within a socket path's length.
+  const QString canonical = QFileInfo(folder).canonicalFilePath();
+  const QByteArray key = (canonical.isEmpty() ? QDir::cleanPath(folder) : canonical).toUtf8();
+  return name + QLatin1Char('-') +
+         QString::fromLatin1(QCryptographicHash::hash(key, QCryptographicHash::Sha1).toHex().left(16));
 }
 
-bool TSingleInstance::OtherInstanceRunning() {
-  const TFileDescriptor fd(ConnectToRunning());
+bool TSingleInstance::OtherInstanceRunning(const QString& folder) {
+  const TFileDescriptor fd(ConnectToRunning(folder));
   return fd.Get() >= 0;
 }
 
-bool TSingleInstance::ActivateOtherInstance(int timeoutMs) {
+bool TSingleInstance::ActivateOtherInstance(int timeoutMs, const QString& folder) {
   const QDeadlineTimer deadline(timeoutMs);
-  const TFileDescriptor fd(ConnectToRunning());
+  const TFileDescriptor fd(ConnectToRunning(folder));
   if (fd.Get() < 0) return false;
   const QByteArray request = kActivate + '\n';
   if (::send(fd.Get(), request.constData(), static_cast<size_t>(request.size()), MSG_NOSIGNAL) !=
@@ -128,9 +136,9 @@ bool TSingleInstance::ActivateOtherInstance(int timeoutMs) {
   return answer.left(answer.indexOf('\n')).trimmed() == kActivated;
 }
 
-bool TSingleInstance::Acquire() {
+bool TSingleInstance::Acquire(const QString& folder) {
   if (Held()) return true;
-  const QString path = ServerName();
+  const QString path = ServerName(folder);
   sockaddr_un addr;
   if (!SocketAddress(path, addr)) return false;
   TFileDescriptor fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
@@ -138,7 +146,7 @@ bool TSingleInstance::Acquire() {
   auto bind = [&] { return ::bind(fd.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0; };
   if (!bind()) {
     // Nobody answers on it (that was asked first): a copy ended without removing its socket.
-    if (errno != EADDRINUSE || OtherInstanceRunning()) return false;
+    if (errno != EADDRINUSE || OtherInstanceRunning(folder)) return false;
     ::unlink(addr.sun_path);
     if (!bind()) return false;
   }
@@ -256,18 +264,19 @@ void TProgram::InitCore(std::unique_ptr<TCustomComm> comm) {
 }
 
 bool TProgram::CheckSingleInstance() {
-  if (TSingleInstance::OtherInstanceRunning()) {
+  const QString folder = instancePerFolder_ ? exeDir_ : QString();
+  if (TSingleInstance::OtherInstanceRunning(folder)) {
     const TMsgButton answer =
         ShowMessage(QStringLiteral("Обнаружена запущенная копия программы.\r\nЗапустить новую копию?"),
                     TMsgIcon::Question, mbYes | mbNo, mbNo);
     if (answer == mbYes) return true;  // a second copy, announcing nothing
-    TSingleInstance::ActivateOtherInstance();
+    TSingleInstance::ActivateOtherInstance(3000, folder);
     return false;
   }
   instance_.OnActivate = [this] {
     if (mainForm_) mainForm_->Activate();
   };
-  instance_.Acquire();  // failing to announce this copy is taken as no other copy running
+  instance_.Acquire(folder);  // failing to announce this copy is taken as no other copy running
   return true;
 }
 

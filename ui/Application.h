@@ -21,25 +21,26 @@ class TMainForm;
 class TRdWarnForm;
 
 // One running copy per user, announced by a local (Unix domain) socket named "Vexa" in the user's
-// runtime folder. A second copy that is told to stop asks the first one to come forward with the line
-// "activate"; the first answers "activated" once it has done so.
+// runtime folder; a copy started with its own program folder (vexa --dir) is one per folder instead,
+// under a name made from that folder. A second copy that is told to stop asks the first one to come
+// forward with the line "activate"; the first answers "activated" once it has done so.
 class TSingleInstance : public QObject {
   Q_OBJECT
  public:
   explicit TSingleInstance(QObject* parent = nullptr);
   ~TSingleInstance() override;
 
-  // The socket path of the current user.
-  static QString ServerName();
+  // The socket path of the current user, or of the user's copy on `folder` when one is given.
+  static QString ServerName(const QString& folder = {});
   // True when another copy answers on the socket.
-  static bool OtherInstanceRunning();
+  static bool OtherInstanceRunning(const QString& folder = {});
   // Asks the running copy to come forward; true when it confirmed.
-  static bool ActivateOtherInstance(int timeoutMs = 3000);
+  static bool ActivateOtherInstance(int timeoutMs = 3000, const QString& folder = {});
 
   // Starts listening so later copies find this one; false when that failed (then no copy is
   // announced, as if none were running). The socket of a copy that ended without removing it is
   // replaced.
-  bool Acquire();
+  bool Acquire(const QString& folder = {});
   bool Held() const;
   void Release();
 
@@ -73,6 +74,8 @@ class TProgram : public QObject {
   // The windows in their order, with the start-up work of the settings window; the wait window is
   // shown meanwhile and closed in every case.
   void CreateWindows();
+  // One copy per program folder instead of one per user (the folder was given on the command line).
+  void SetInstancePerFolder(bool perFolder) { instancePerFolder_ = perFolder; }
   // The main program body up to the message loop: the single-instance rule, then the windows. False
   // when no window was created because the operator did not want a second copy.
   bool Start();
@@ -128,6 +131,7 @@ class TProgram : public QObject {
   // Not children of the main window: they give its tool-window count back while it still exists.
   std::vector<std::unique_ptr<QWidget>> windows_;
   QStringList created_;
+  bool instancePerFolder_ = false;
   bool coreUp_ = false;
   bool looping_ = false;
   bool shutDown_ = false;

@@ -2,11 +2,13 @@
 // slave side as it would open a serial adapter.
 
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -398,6 +400,122 @@ TEST_F(CommTest, AVanishedDeviceReportsErrors) {
   EXPECT_EQ(dtr.ErrorCode(), EIO);
   port.Close();
   EXPECT_FALSE(port.Connected());
+}
+
+// The unprivileged user a permission binds (the superuser opens any device).
+constexpr uid_t kNobody = 65534;
+
+// Opens `device` with TComm as the user a permission binds: the superuser runs the open in a child
+// that drops to nobody; anyone else opens as themselves. The error text, or "opened".
+std::pair<int, QString> OpenAsUnprivileged(const QString& device) {
+  const auto attempt = [&]() -> std::pair<int, QString> {
+    TComm port;
+    port.SetDeviceName(device);
+    try {
+      port.Open();
+    } catch (const ECommError& e) {
+      return {e.ErrorCode(), e.Text()};
+    }
+    return {0, QStringLiteral("opened")};
+  };
+  if (geteuid() != 0) return attempt();
+  int out[2];
+  if (pipe(out) != 0) return {-1, QStringLiteral("no pipe")};
+  const pid_t child = fork();
+  if (child == 0) {
+    ::close(out[0]);
+    if (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0) _exit(3);
+    const auto [code, text] = attempt();
+    const QByteArray bytes = QByteArray::number(code) + '\n' + text.toUtf8();
+    (void)!::write(out[1], bytes.constData(), static_cast<size_t>(bytes.size()));
+    _exit(0);
+  }
+  ::close(out[1]);
+  QByteArray got;
+  char buf[1024];
+  for (ssize_t n; (n = ::read(out[0], buf, sizeof buf)) > 0;) got.append(buf, static_cast<qsizetype>(n));
+  ::close(out[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return {-1, QStringLiteral("child failed")};
+  const qsizetype eol = got.indexOf('\n');
+  return {got.left(eol).toInt(), QString::fromUtf8(got.mid(eol + 1))};
+}
+
+TEST_F(CommTest, ADeviceThatRefusesTheUserNamesItsGroupAndTheFix) {
+  const QByteArray path = QFile::encodeName(pty.slave);
+  const group* dialout = getgrnam("dialout");
+  const gid_t gid = dialout ? dialout->gr_gid : getegid();
+  const QString groupName =
+      dialout ? QStringLiteral("dialout") : QString::fromLocal8Bit(getgrgid(gid)->gr_name);
+  if (geteuid() == 0) {
+    ASSERT_EQ(chown(path.constData(), 0, gid), 0);
+    ASSERT_EQ(chmod(path.constData(), 0660), 0);
+  } else {
+    ASSERT_EQ(chmod(path.constData(), 0), 0);  // even the owner is refused now
+  }
+  const auto [code, text] = OpenAsUnprivileged(pty.slave);
+  EXPECT_TRUE(code == EACCES || code == EPERM) << code << " " << text.toStdString();
+  EXPECT_TRUE(text.startsWith(QStringLiteral("Нет прав на порт ") + pty.slave)) << text.toStdString();
+  if (geteuid() == 0) {
+    EXPECT_TRUE(text.contains(QStringLiteral("(crw-rw---- root %1)").arg(groupName))) << text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("«sudo usermod -aG %1 nobody»").arg(groupName)))
+        << text.toStdString();
+  }
+  EXPECT_TRUE(text.endsWith(QStringLiteral("войдите в систему заново."))) << text.toStdString();
+
+  // The same device opens for its owner: the message is about permission, not the device.
+  ASSERT_EQ(chmod(path.constData(), 0600), 0);
+  port.Open();
+  EXPECT_TRUE(port.Connected());
+}
+
+TEST(PortAccessDeniedTextTest, NamesTheGroupTheModeLetsIn) {
+  if (geteuid() != 0) GTEST_SKIP() << "giving files to other groups needs the superuser";
+  QTemporaryDir dir;
+  const group* dialout = getgrnam("dialout");
+  const gid_t named = dialout ? dialout->gr_gid : 0;
+  const QString namedText = QString::fromLocal8Bit(getgrgid(named)->gr_name);
+  constexpr gid_t kUnnamed = 54321;  // a group without an entry shows as its number, as in ls -l
+  ASSERT_EQ(getgrgid(kUnnamed), nullptr);
+  const struct {
+    gid_t Gid;
+    mode_t Mode;
+    QString Listing;
+    QString Fix;
+  } cases[] = {
+      {named, 0660, QStringLiteral("(-rw-rw---- root %1).").arg(namedText),
+       QStringLiteral("Порт открывают члены группы «%1»: добавьте пользователя в неё командой «sudo usermod "
+                      "-aG %1 root»")
+           .arg(namedText)},
+      {kUnnamed, 0664, QStringLiteral("(-rw-rw-r-- root 54321)."),
+       QStringLiteral("«sudo usermod -aG 54321 root»")},
+      // Joining the group would not help: the group may not read and write.
+      {named, 0640, QStringLiteral("(-rw-r----- root %1).").arg(namedText),
+       QStringLiteral("Группа «%1» не может открыть его: попросите администратора дать группе права на "
+                      "чтение и запись (chmod g+rw ")
+           .arg(namedText)},
+      {named, 0600, QStringLiteral("(-rw------- root %1).").arg(namedText), QStringLiteral("chmod g+rw")},
+  };
+  for (const auto& c : cases) {
+    const QString file = dir.filePath(QStringLiteral("ttyS%1").arg(c.Mode, 0, 8));
+    QFile(file).open(QIODevice::WriteOnly);
+    ASSERT_EQ(chown(QFile::encodeName(file).constData(), 0, c.Gid), 0);
+    ASSERT_EQ(chmod(QFile::encodeName(file).constData(), c.Mode), 0);
+    const QString text = PortAccessDeniedText(file);
+    SCOPED_TRACE(text.toStdString());
+    EXPECT_TRUE(text.startsWith(QStringLiteral("Нет прав на порт ") + file + QStringLiteral(" ")));
+    EXPECT_TRUE(text.contains(c.Listing));
+    EXPECT_TRUE(text.contains(c.Fix));
+    EXPECT_EQ(text.contains(QStringLiteral("usermod")), (c.Mode & 060) == 060);
+  }
+  // A device that cannot even be looked at: the fix without a name, and where to find it.
+  const QString gone = dir.filePath(QStringLiteral("gone"));
+  EXPECT_EQ(
+      PortAccessDeniedText(gone),
+      QStringLiteral("Нет прав на порт %1. Добавьте пользователя в группу, которой принадлежит устройство "
+                     "(её показывает ls -l %1), и войдите в систему заново.")
+          .arg(gone));
 }
 
 class PortDevicePathTest : public ::testing::Test {

@@ -1,3 +1,5 @@
+#include <cerrno>
+
 #include "core/Globals.h"
 #include "core/RegisterNode.h"
 #include "support/TestSupport.h"
@@ -67,6 +69,30 @@ TEST_F(SetupNodeTest, FailedOpenStillStoresTheIndexAndRetriesLater) {
   SETUP->SetPortIndex(4);  // same index, but the port is closed: open again
   EXPECT_TRUE(Port->Connected());
   EXPECT_EQ(Port->DeviceName(), "COM5");
+}
+
+TEST_F(SetupNodeTest, APortRefusedForPermissionsSaysWhyAnyOtherFailureStaysShort) {
+  const QString denied = QStringLiteral("Нет прав на порт /dev/ttyUSB4 (crw-rw---- root dialout). ...");
+  const struct {
+    int Code;
+    QString Shown;
+  } cases[] = {
+      {EACCES, denied},
+      {EPERM, denied},
+      {ENOENT, QStringLiteral("Порт не существует или занят!")},
+      {EBUSY, QStringLiteral("Порт не существует или занят!")},
+      {-1, QStringLiteral("Порт не существует или занят!")},
+  };
+  for (const auto& c : cases) {
+    Messages->Shown.clear();
+    Port->FailOpen = true;
+    Port->FailOpenCode = c.Code;
+    Port->FailOpenText =
+        c.Code == EACCES || c.Code == EPERM ? denied : QStringLiteral("Error accessing specified device");
+    SETUP->SetPortIndex(4);
+    EXPECT_EQ(Messages->Texts(), QStringList{c.Shown}) << c.Code;
+    EXPECT_FALSE(Port->Connected());
+  }
 }
 
 TEST_F(SetupNodeTest, StreamingStoresWithoutTouchingThePort) {

@@ -103,7 +103,7 @@ class TFakeComm : public TCustomComm {
 
   void Open() override {
     if (open_) throw ECommError(QStringLiteral("Port already assigned (open)"), -1);
-    if (FailOpen) throw ECommError(QStringLiteral("Error accessing specified device"), 2);
+    if (FailOpen) throw ECommError(FailOpenText, FailOpenCode);
     open_ = true;
   }
   void Close() override { open_ = false; }
@@ -129,6 +129,8 @@ class TFakeComm : public TCustomComm {
   std::function<std::vector<TChunk>(const QByteArray& request)> Respond;
   std::vector<QByteArray> Written;
   bool FailOpen = false;
+  QString FailOpenText = QStringLiteral("Error accessing specified device");
+  int FailOpenCode = 2;  // ENOENT
   bool Dtr = true;
   bool Rts = true;
   int Purges = 0;

@@ -287,6 +287,71 @@ TEST(SingleInstanceTest, OnlyTheActivationLineIsAnswered) {
   EXPECT_FALSE(TSingleInstance::ActivateOtherInstance(200));
 }
 
+TEST(SingleInstanceTest, AGivenFolderHasANameOfItsOwnWhateverItsSpelling) {
+  QTemporaryDir a;
+  QTemporaryDir b;
+  ASSERT_TRUE(QFile::link(a.path(), b.filePath("link")));
+  const QString name = TSingleInstance::ServerName(a.path());
+  EXPECT_TRUE(TSingleInstance::ServerName().endsWith("/Vexa"));  // without a folder, as always
+  EXPECT_NE(name, TSingleInstance::ServerName());
+  EXPECT_NE(name, TSingleInstance::ServerName(b.path()));
+  for (const QString& spelling :
+       {a.path() + "/", a.path() + "/./", b.path() + "/../" + QDir(a.path()).dirName(), b.filePath("link")})
+    EXPECT_EQ(TSingleInstance::ServerName(spelling), name) << spelling.toStdString();
+
+  TSingleInstance first;
+  ASSERT_TRUE(first.Acquire(a.path()));
+  EXPECT_TRUE(TSingleInstance::OtherInstanceRunning(a.path()));
+  EXPECT_TRUE(TSingleInstance::OtherInstanceRunning(b.filePath("link")));
+  EXPECT_FALSE(TSingleInstance::OtherInstanceRunning(b.path()));
+  EXPECT_FALSE(TSingleInstance::OtherInstanceRunning());
+  TSingleInstance other;
+  EXPECT_TRUE(other.Acquire(b.path()));
+  EXPECT_TRUE(other.Acquire());  // held already: one name per copy
+  first.Release();
+  EXPECT_FALSE(QFile::exists(name));
+}
+
+// A copy holds `held` (empty: the per-user name); the program over the test folder starts with the
+// folder given on its command line or not.
+struct TFolderCase {
+  const char* Name;
+  bool HeldIsTestFolder;
+  bool HeldPerUser;
+  bool PerFolder;
+  bool Asked;
+};
+
+class TFolderInstanceTest : public TStartUpTest, public ::testing::WithParamInterface<TFolderCase> {};
+
+TEST_P(TFolderInstanceTest, TheQuestionComesOnlyForTheSameName) {
+  const TFolderCase& c = GetParam();
+  QTemporaryDir other;
+  TSingleInstance running;
+  ASSERT_TRUE(running.Acquire(c.HeldPerUser ? QString() : c.HeldIsTestFolder ? Dir->path() : other.path()));
+  WriteSettings(Dir->path(), {.AutoLoad = false});
+  Init();
+  program->SetInstancePerFolder(c.PerFolder);
+  Messages->Answers = {mbYes};  // asked: a second copy all the same
+  ASSERT_TRUE(program->Start());
+  const bool asked =
+      !Messages->Shown.empty() &&
+      Messages->Shown[0].Text.startsWith(QStringLiteral("Обнаружена запущенная копия программы."));
+  EXPECT_EQ(asked, c.Asked);
+  // Not asked: this copy announces itself under its own name.
+  EXPECT_EQ(program->Instance().Held(), !c.Asked);
+  if (!c.Asked) EXPECT_TRUE(TSingleInstance::OtherInstanceRunning(c.PerFolder ? Dir->path() : QString()));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Folders, TFolderInstanceTest,
+    ::testing::Values(TFolderCase{"SameFolderGiven", true, false, true, true},
+                      TFolderCase{"OtherFolderGiven", false, false, true, false},
+                      TFolderCase{"PerUserCopyRunsFolderGiven", false, true, true, false},
+                      TFolderCase{"NoFolderGivenFolderCopyRuns", true, false, false, false},
+                      TFolderCase{"NoFolderGivenPerUserCopyRuns", false, true, false, true}),
+    [](const ::testing::TestParamInfo<TFolderCase>& info) { return std::string(info.param.Name); });
+
 // --- against a real first copy -------------------------------------------------------------------
 
 #ifdef VEXA_APP_PATH
@@ -310,7 +375,9 @@ class TSecondCopyTest : public TStartUpTest {
                             first->path() + QStringLiteral("/Ports/COM1")));
     WriteSettings(first->path(), {.PortIndex = 0, .BaudRateIndex = 3, .AutoLoad = false, .Demo = true});
 
-    process.setProgram(first->path() + QStringLiteral("/vexa"));
+    // By --dir the program file stays in the build folder and the folder is given.
+    process.setProgram(byDir ? QStringLiteral(VEXA_APP_PATH) : first->path() + QStringLiteral("/vexa"));
+    if (byDir) process.setArguments({QStringLiteral("--dir"), first->path()});
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     process.setProcessEnvironment(env);
@@ -318,10 +385,11 @@ class TSecondCopyTest : public TStartUpTest {
     process.start();
     ASSERT_TRUE(process.waitForStarted(5000));
     QDeadlineTimer deadline(20000);
-    while (!TSingleInstance::OtherInstanceRunning() && !deadline.hasExpired() &&
+    const QString name = byDir ? first->path() : QString();
+    while (!TSingleInstance::OtherInstanceRunning(name) && !deadline.hasExpired() &&
            process.state() == QProcess::Running)
       QThread::msleep(20);
-    ASSERT_TRUE(TSingleInstance::OtherInstanceRunning()) << "the first copy never came up";
+    ASSERT_TRUE(TSingleInstance::OtherInstanceRunning(name)) << "the first copy never came up";
     // Its start-up work makes the archive folder in its own folder.
     while (!QDir(first->path() + QStringLiteral("/Archives")).exists() && !deadline.hasExpired())
       QThread::msleep(20);
@@ -340,7 +408,44 @@ class TSecondCopyTest : public TStartUpTest {
   std::unique_ptr<QTemporaryDir> first;
   QProcess process;
   int master = -1;
+  bool byDir = false;
 };
+
+// The first copy runs on a folder given by --dir.
+class TFolderCopyTest : public TSecondCopyTest {
+ protected:
+  TFolderCopyTest() { byDir = true; }
+};
+
+TEST_F(TFolderCopyTest, ASecondStartOnTheSameFolderHandsOverAndAnotherFolderRunsItsOwnCopy) {
+  // The per-user name is not taken by a copy with a folder of its own.
+  EXPECT_FALSE(TSingleInstance::OtherInstanceRunning());
+  EXPECT_TRUE(QFile::exists(first->path() + QStringLiteral("/Config/SETUP.cfg")));
+
+  // The same folder, spelt differently: the question, and declining brings the first copy forward.
+  program = std::make_unique<TProgram>(first->path() + QStringLiteral("/./"));
+  program->InitCore(std::make_unique<TFakeComm>(*Clock));
+  program->SetInstancePerFolder(true);
+  Messages->Answers = {mbNo};
+  EXPECT_FALSE(program->Start());
+  ASSERT_EQ(Messages->Shown.size(), 1u);
+  EXPECT_EQ(Messages->Shown[0].Text,
+            QStringLiteral("Обнаружена запущенная копия программы.\r\nЗапустить новую копию?"));
+  EXPECT_EQ(program->MainForm(), nullptr);
+  EXPECT_TRUE(TSingleInstance::ActivateOtherInstance(3000, first->path()));
+  program->Shutdown();
+  program.reset();
+
+  // Another folder: no question, a copy of its own.
+  WriteSettings(Dir->path(), {.AutoLoad = false});
+  Messages->Shown.clear();
+  Init();
+  program->SetInstancePerFolder(true);
+  ASSERT_TRUE(program->Start());
+  EXPECT_TRUE(Messages->Shown.empty()) << Messages->Texts().join(" | ").toStdString();
+  EXPECT_TRUE(program->Instance().Held());
+  EXPECT_EQ(process.state(), QProcess::Running);
+}
 
 TEST_F(TSecondCopyTest, DecliningBringsTheFirstCopyForwardAndOpensNoWindow) {
   WriteSettings(Dir->path(), {.AutoLoad = false});

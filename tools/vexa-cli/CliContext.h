@@ -3,6 +3,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <cstdio>
 #include <map>
 #include <memory>
 
@@ -31,7 +32,8 @@ std::map<QString, TCommand>& Commands();
 struct TCommandRegistrar {
   TCommandRegistrar(const QString& name, TCommand command) { Commands()[name] = command; }
 };
-int Usage();
+// The usage text (on standard error unless told); returns the exit code of a bad command line.
+int Usage(FILE* to = stderr);
 // The application object the command on the command line needs: Qt Gui's for one that draws.
 std::unique_ptr<QCoreApplication> CreateApplication(int& argc, char** argv);
 void Out(const QString& text);

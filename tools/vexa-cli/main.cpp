@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 
+#include "Version.h"
 #include "core/Globals.h"
 #include "core/RegisterNode.h"
 #include "core/Services.h"
@@ -19,7 +20,11 @@ namespace {
 
 const char kUsage[] =
     "usage: vexa-cli [--dir DIR] [--demo | --port DEVICE] [--baud BITS] [--trace] COMMAND ...\n"
+    "       vexa-cli --help | --version\n"
+    "  --dir DIR              the program folder (Config/, Archives/); default: the current folder\n"
+    "  --demo                 answers from the simulated network instead of a line\n"
     "  --port DEVICE          a serial device path, or COM1..COM8; --baud 2400..115200 (default 19200)\n"
+    "  --trace                every frame of the exchange on standard error\n"
     "  read NAME              one register read (NAME like D001C002R014); exit 0 on success, 1 on \"***\"\n"
     "  write NAME VALUE       read the register once (type and rights), then write VALUE\n";
 
@@ -56,10 +61,10 @@ int Write(TCliContext&, const QStringList& args) {
 
 }  // namespace
 
-int Usage() {
-  std::fputs(kUsage, stderr);
+int Usage(FILE* to) {
+  std::fputs(kUsage, to);
   for (const auto& [name, command] : Commands())
-    if (!command.Help.isEmpty()) std::fprintf(stderr, "  %s\n", qPrintable(command.Help));
+    if (!command.Help.isEmpty()) std::fprintf(to, "  %s\n", qPrintable(command.Help));
   return 2;
 }
 
@@ -140,7 +145,10 @@ int main(int argc, char** argv) {
         if (!ok) return Usage();
       }
     } else if (opt == QLatin1String("--help")) {
-      Usage();
+      Usage(stdout);
+      return 0;
+    } else if (opt == QLatin1String("--version")) {
+      std::printf("vexa-cli %s\n", VEXA_VERSION_STRING);
       return 0;
     } else {
       Err(QStringLiteral("vexa-cli: unknown option %1").arg(opt));

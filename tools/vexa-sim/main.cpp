@@ -13,6 +13,7 @@
 #include <set>
 #include <string>
 
+#include "Version.h"
 #include "core/Protocol.h"
 #include "core/Services.h"
 #include "core/SimulatedNetwork.h"
@@ -25,6 +26,7 @@ namespace {
 const char kUsage[] =
     "usage: vexa-sim --link PATH [--baud BITS] [--seed N] [--drop P] [--garble P] [--split P]\n"
     "                [--delay MS] [--addresses LIST] [--verbose]\n"
+    "       vexa-sim --help | --version\n"
     "  --link PATH   make PATH a symbolic link to the simulator's pseudo-terminal (removed on exit)\n"
     "  --baud BITS   line speed the answers are paced at, 10 bits per byte (default 19200)\n"
     "  --seed N      seed of the random generator (values and faults); default from the clock\n"
@@ -80,6 +82,10 @@ TOptions Parse(int argc, char** argv) {
     if (arg == "--help" || arg == "-h") {
       std::fputs(kUsage, stdout);
       std::fputs(qPrintable(TSimNetwork::Description()), stdout);
+      std::exit(0);
+    }
+    if (arg == "--version") {
+      std::printf("vexa-sim %s\n", VEXA_VERSION_STRING);
       std::exit(0);
     }
     if (arg == "--verbose") {

@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# The Debian package made from a build folder: it builds, holds the programs, manual pages, desktop
+# entry, icons and help, depends on the Debian packages of every library the programs link, and an
+# extracted copy runs. Usage: check.sh BUILD_DIR
+set -euo pipefail
+root=$(cd "$(dirname "$0")/../.." && pwd)
+build=$(cd "$1" && pwd)
+failures=0
+fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
+
+deb=$(VEXA_BUILD_DIR=$build "$root/scripts/package" | tail -1)
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+[ "$(basename "$deb")" = "vexa_${version}_$(dpkg --print-architecture).deb" ] || fail "package name $deb"
+[ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || fail "control Version $(dpkg-deb -f "$deb" Version)"
+
+contents=$(dpkg-deb --contents "$deb" | awk '{print $NF}')
+for path in ./usr/bin/vexa ./usr/bin/vexa-cli ./usr/bin/vexa-sim \
+  ./usr/share/applications/vexa.desktop \
+  ./usr/share/icons/hicolor/32x32/apps/vexa.png ./usr/share/icons/hicolor/48x48/apps/vexa.png \
+  ./usr/share/man/man1/vexa.1.gz ./usr/share/man/man1/vexa-cli.1.gz ./usr/share/man/man1/vexa-sim.1.gz \
+  ./usr/share/doc/vexa/README.md ./usr/share/doc/vexa/help/index.html ./usr/share/doc/vexa/help/setup.html; do
+  grep -qxF "$path" <<<"$contents" || fail "the package does not hold $path"
+done
+# Nothing of the build or the tests.
+if grep -E 'test_|vexa-demo|\.a$|/include/' <<<"$contents"; then fail "the package holds build files"; fi
+
+# Every library the programs link directly belongs to a Debian package the package depends on.
+depends=$(dpkg-deb -f "$deb" Depends)
+depends_names=$(sed 's/ *([^)]*)//g; s/ *[,|] */\n/g' <<<"$depends")
+owner_of() {  # the package owning a library, by its path as linked or as resolved (merged /usr)
+  for p in "$1" "$(readlink -f "$1")" "${1#/usr}" "/usr${1}"; do
+    o=$(dpkg -S "$p" 2>/dev/null | head -1 | cut -d: -f1)
+    [ -n "$o" ] && { echo "$o"; return; }
+  done
+}
+for program in vexa vexa-cli vexa-sim; do
+  linked=$(ldd "$build/$program")
+  for name in $(objdump -p "$build/$program" | awk '$1 == "NEEDED" {print $2}'); do
+    lib=$(awk -v n="$name" '$1 == n && $3 ~ /^\// {print $3}' <<<"$linked")
+    [ -n "$lib" ] || { fail "$program: $name not found by ldd"; continue; }
+    owner=$(owner_of "$lib")
+    [ -n "$owner" ] || { fail "no package owns $lib"; continue; }
+    grep -qxF "$owner" <<<"$depends_names" || fail "$program links $lib of $owner, not in Depends: $depends"
+  done
+done
+
+# An extracted copy, as installed under its own root.
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+dpkg-deb -x "$deb" "$scratch/root"
+bin=$scratch/root/usr/bin
+mkdir "$scratch/work"
+cd "$scratch/work"
+for program in vexa vexa-cli vexa-sim; do
+  got=$("$bin/$program" --version) || fail "$program --version failed"
+  [ "$got" = "$program $version" ] || fail "$program --version said: $got"
+  "$bin/$program" --help | grep -q "^usage: $program" || fail "$program --help has no usage line"
+done
+got=$("$bin/vexa-cli" --demo read D001C000R005) || fail "vexa-cli --demo read failed"
+[ "$got" = "250" ] || fail "vexa-cli --demo read D001C000R005 said: $got"
+desktop-file-validate "$scratch/root/usr/share/applications/vexa.desktop" || fail "desktop entry refused"
+
+# The manual pages say what --help says: every option of it is in the page.
+for program in vexa vexa-cli vexa-sim; do
+  page=$(zcat "$scratch/root/usr/share/man/man1/$program.1.gz" | sed 's/\\-/-/g')
+  grep -q "^\.TH \"\?${program^^}\"\? \"\?1\"\?" <<<"$page" || fail "$program.1 has no title line"
+  for option in $("$bin/$program" --help | grep -oE -- '--[a-z][a-z-]*' | sort -u); do
+    grep -qF -- "$option" <<<"$page" || fail "$program.1 does not mention $option"
+  done
+done
+
+if [ "$failures" -ne 0 ]; then
+  echo "0 passed, $failures failed" >&2
+  exit 1
+fi
+echo "package $deb: contents, dependencies, extracted programs, desktop entry and manual pages checked"

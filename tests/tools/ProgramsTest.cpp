@@ -1,0 +1,127 @@
+// The three programs as a shell meets them: --help and --version (without a display), a command line
+// they do not understand, and vexa-cli on a port the user may not open.
+
+#include <fcntl.h>
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+#include <vector>
+
+#include "Version.h"
+
+namespace {
+
+struct TRun {
+  int Code = -1;
+  QString Out;
+  QString Err;
+};
+
+// Runs a program without any display: --help and --version must not need one.
+TRun RunProgram(const QString& program, const QStringList& args, bool offscreen = false) {
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+    env.remove(QString::fromLatin1(name));
+  if (offscreen) env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+  QTemporaryDir dir;
+  QProcess p;
+  p.setProcessEnvironment(env);
+  p.setWorkingDirectory(dir.path());
+  p.start(program, args);
+  p.waitForFinished(30000);
+  return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+          QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
+}
+
+struct TProgram {
+  QString Path;
+  QString Name;
+};
+
+std::vector<TProgram> Programs() {
+  std::vector<TProgram> programs = {{QStringLiteral(VEXA_CLI_PATH), QStringLiteral("vexa-cli")},
+                                    {QStringLiteral(VEXA_SIM_PATH), QStringLiteral("vexa-sim")}};
+#ifdef VEXA_APP_PATH
+  programs.push_back({QStringLiteral(VEXA_APP_PATH), QStringLiteral("vexa")});
+#endif
+  return programs;
+}
+
+TEST(ProgramsTest, HelpAndVersionOnStandardOutput) {
+  for (const TProgram& program : Programs()) {
+    SCOPED_TRACE(program.Name.toStdString());
+    const TRun version = RunProgram(program.Path, {QStringLiteral("--version")});
+    EXPECT_EQ(version.Code, 0) << version.Err.toStdString();
+    EXPECT_EQ(version.Out, program.Name + QStringLiteral(" " VEXA_VERSION_STRING "\n"));
+    EXPECT_EQ(version.Err, QString());
+    const TRun help = RunProgram(program.Path, {QStringLiteral("--help")});
+    EXPECT_EQ(help.Code, 0) << help.Err.toStdString();
+    EXPECT_TRUE(help.Out.startsWith(QStringLiteral("usage: ") + program.Name + QLatin1Char(' ')))
+        << help.Out.toStdString();
+    EXPECT_TRUE(help.Out.contains(QStringLiteral("--version"))) << "the usage names --version";
+    EXPECT_EQ(help.Err, QString());
+  }
+}
+
+TEST(ProgramsTest, ACommandLineNotUnderstoodIsToldWithTheUsage) {
+  for (const TProgram& program : Programs()) {
+    SCOPED_TRACE(program.Name.toStdString());
+    // The main program needs a display before it can tell what is Qt's option and what is not.
+    const TRun bad = RunProgram(program.Path, {QStringLiteral("--frobnicate")}, true);
+    EXPECT_EQ(bad.Code, 2);
+    EXPECT_TRUE(bad.Err.contains(QStringLiteral("unknown option --frobnicate"))) << bad.Err.toStdString();
+    EXPECT_TRUE(bad.Err.contains(QStringLiteral("usage: ") + program.Name)) << bad.Err.toStdString();
+    EXPECT_EQ(bad.Out, QString());
+  }
+}
+
+TEST(ProgramsTest, CliOnAPortThatRefusesTheUserNamesTheGroupAndTheFix) {
+  const int master = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master), 0);
+  ASSERT_EQ(unlockpt(master), 0);
+  const QString slave = QString::fromLocal8Bit(ptsname(master));
+  const QByteArray path = QFile::encodeName(slave);
+  const group* dialout = getgrnam("dialout");
+  const QString groupName =
+      dialout ? QStringLiteral("dialout") : QString::fromLocal8Bit(getgrgid(getegid())->gr_name);
+  const bool root = geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(chown(path.constData(), 0, dialout ? dialout->gr_gid : getegid()), 0);
+    ASSERT_EQ(chmod(path.constData(), 0660), 0);
+  } else {
+    ASSERT_EQ(chmod(path.constData(), 0), 0);
+  }
+  QProcess cli;
+  cli.setWorkingDirectory(QStringLiteral("/"));
+  // The superuser opens any device: the tool runs as nobody, whom the mode binds.
+  if (root)
+    cli.setChildProcessModifier([] {
+      if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0) _exit(126);
+    });
+  cli.start(QStringLiteral(VEXA_CLI_PATH),
+            {QStringLiteral("--port"), slave, QStringLiteral("read"), QStringLiteral("D001C000R005")});
+  ASSERT_TRUE(cli.waitForFinished(30000));
+  ::close(master);
+  const QString err = QString::fromUtf8(cli.readAllStandardError());
+  if (cli.error() == QProcess::FailedToStart || cli.exitCode() == 126)
+    GTEST_SKIP() << "the build folder is not open to nobody: " << err.toStdString();
+  EXPECT_EQ(cli.exitCode(), 2) << err.toStdString();
+  EXPECT_TRUE(
+      err.startsWith(QStringLiteral("vexa-cli: cannot open %1 (%1): Нет прав на порт %1 ").arg(slave)))
+      << err.toStdString();
+  if (root) {
+    EXPECT_TRUE(err.contains(QStringLiteral("(crw-rw---- root %1)").arg(groupName))) << err.toStdString();
+    EXPECT_TRUE(err.contains(QStringLiteral("«sudo usermod -aG %1 nobody»").arg(groupName)))
+        << err.toStdString();
+  }
+  EXPECT_TRUE(err.contains(QStringLiteral("войдите в систему заново."))) << err.toStdString();
+}
+
+}  // namespace

@@ -1,0 +1,105 @@
+#include "ui/DataFolderUnit.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSettings>
+#include <QVBoxLayout>
+#include <cstdio>
+
+#include "core/Services.h"
+
+namespace vexa {
+
+TDataFolderDlg::TDataFolderDlg(const QString& proposed, QWidget* parent)
+    : QDialog(parent,
+              Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint) {
+  setWindowTitle(QStringLiteral("Папка данных"));
+
+  lbText =
+      new QLabel(QStringLiteral("Выберите папку, в которой Vexa будет хранить настройки (Config), архивы "
+                                "отчетов (Archives) и рисунки мнемосхем. Программа запомнит ее; выбрать "
+                                "другую можно, запустив vexa --choose-dir."),
+                 this);
+  lbText->setWordWrap(true);
+  edFolder = new QLineEdit(QDir::toNativeSeparators(proposed), this);
+  btBrowse = new QPushButton(QStringLiteral("Обзор..."), this);
+  btBrowse->setAutoDefault(false);
+  btOK = new QPushButton(QStringLiteral("OK"), this);
+  btOK->setDefault(true);
+  btCancel = new QPushButton(QStringLiteral("Отмена"), this);
+  btCancel->setAutoDefault(false);
+
+  auto* folderRow = new QHBoxLayout;
+  folderRow->addWidget(edFolder, 1);
+  folderRow->addWidget(btBrowse);
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch(1);
+  buttons->addWidget(btOK);
+  buttons->addWidget(btCancel);
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(lbText);
+  layout->addLayout(folderRow);
+  layout->addLayout(buttons);
+  // Wide enough for a home folder's path; the text wraps to it.
+  setMinimumWidth(480);
+
+  connect(btBrowse, &QPushButton::clicked, this, &TDataFolderDlg::Browse);
+  connect(btOK, &QPushButton::clicked, this, &TDataFolderDlg::accept);
+  connect(btCancel, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+TDataFolderDlg::~TDataFolderDlg() = default;
+
+QString TDataFolderDlg::Folder() const {
+  const QString typed = edFolder->text().trimmed();
+  return typed.isEmpty() ? typed : QDir::cleanPath(QDir::fromNativeSeparators(typed));
+}
+
+void TDataFolderDlg::accept() {
+  const QString problem = PrepareProgramFolder(Folder());
+  if (!problem.isEmpty()) {
+    ShowMessage(problem, TMsgIcon::Error);
+    edFolder->setFocus();
+    return;
+  }
+  QDialog::accept();
+}
+
+void TDataFolderDlg::Browse() {
+  // The proposed folder may not exist yet: start from its nearest existing parent.
+  QString start = Folder();
+  while (!start.isEmpty() && !QDir(start).exists() && start != QDir::rootPath())
+    start = QFileInfo(start).path();
+  const QString chosen = QFileDialog::getExistingDirectory(this, QStringLiteral("Папка данных"), start);
+  if (!chosen.isEmpty()) edFolder->setText(QDir::toNativeSeparators(chosen));
+}
+
+std::optional<QString> ChooseDataFolder(const QString& proposed) {
+  TDataFolderDlg dialog(proposed);
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  return dialog.Folder();
+}
+
+std::optional<QString> SettleProgramFolder(TProgramFolder folder, QSettings& settings) {
+  // Beside the program file it has always been used as it is.
+  if (folder.Source == TFolderSource::BesideProgram) return folder.Path;
+  if (folder.Source != TFolderSource::Ask) {
+    if (const QString problem = PrepareProgramFolder(folder.Path); !problem.isEmpty()) {
+      std::fprintf(stderr, "vexa: %s\n", qPrintable(problem));
+      ShowMessage(problem, TMsgIcon::Error);
+      if (folder.Source == TFolderSource::CommandLine) return std::nullopt;
+      folder.Source = TFolderSource::Ask;
+    }
+  }
+  if (folder.Source != TFolderSource::Ask) return folder.Path;
+  const std::optional<QString> chosen = ChooseDataFolder(folder.Path);
+  if (chosen) RememberDataFolder(settings, *chosen);
+  return chosen;
+}
+
+}  // namespace vexa
