@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <mutex>
 #include <optional>
 
 #include "core/FileDescriptor.h"
@@ -32,7 +33,20 @@ void SetError(QString* error, const QString& text) {
 }
 
 QString ErrnoText(int error, const QString& what, const QString& path) {
-  return QStringLiteral("%1 '%2': %3").arg(what, path, QString::fromLocal8Bit(std::strerror(error)));
+  return QStringLiteral("%1 '%2': %3").arg(what, path, SystemErrorText(error));
+}
+
+std::mutex gFaultMutex;
+TFileFault gFault;
+
+// The injected failure of a step, set as errno; false when the step may run.
+bool Faulted(TFileStep step, const QString& path) {
+  const std::lock_guard lock(gFaultMutex);
+  if (!gFault) return false;
+  const int error = gFault(step, path);
+  if (error == 0) return false;
+  errno = error;
+  return true;
 }
 
 struct TTempFile {
@@ -43,6 +57,7 @@ struct TTempFile {
 // Hidden and unique: ".NAME.<random>.tmp"; the target's name is kept short enough for the
 // folder's name limit.
 std::optional<TTempFile> CreateTemp(const QString& folder, const QString& targetName) {
+  if (Faulted(TFileStep::CreateTemporary, folder + QLatin1Char('/') + targetName)) return std::nullopt;
   for (int attempt = 0; attempt < 100; ++attempt) {
     const QString name =
         QStringLiteral("%1/.%2.%3.tmp")
@@ -83,6 +98,56 @@ void RemoveStaleTemps(const QString& folder, const QString& targetName) {
 
 }  // namespace
 
+QString SystemErrorText(int error) {
+  switch (error) {
+    case ENOSPC:
+      return QStringLiteral("на диске нет места");
+    case EDQUOT:
+      return QStringLiteral("превышена дисковая квота");
+    case EACCES:
+    case EPERM:
+      return QStringLiteral("нет прав на запись");
+    case EROFS:
+      return QStringLiteral("диск доступен только для чтения");
+    case ENOENT:
+      return QStringLiteral("папка не существует");
+    case ENOTDIR:
+      return QStringLiteral("на месте папки файл");
+    case EISDIR:
+      return QStringLiteral("на месте файла папка");
+    case EEXIST:
+      return QStringLiteral("файл уже существует");
+    case EIO:
+      return QStringLiteral("ошибка ввода-вывода");
+    case ENAMETOOLONG:
+      return QStringLiteral("слишком длинное имя");
+    default:
+      return QStringLiteral("системная ошибка %1 (%2)")
+          .arg(error)
+          .arg(QString::fromLocal8Bit(std::strerror(error)));
+  }
+}
+
+void SetFileFault(TFileFault fault) {
+  const std::lock_guard lock(gFaultMutex);
+  gFault = std::move(fault);
+}
+
+bool RenameFile(const QString& from, const QString& to, QString* why) {
+  const QByteArray source = QFile::encodeName(from);
+  const QByteArray target = QFile::encodeName(to);
+  struct stat taken {};
+  if (::lstat(target.constData(), &taken) == 0) {
+    SetError(why, ErrnoText(EEXIST, QStringLiteral("не могу переименовать в"), to));
+    return false;
+  }
+  if (Faulted(TFileStep::Rename, from) || ::rename(source.constData(), target.constData()) != 0) {
+    SetError(why, ErrnoText(errno, QStringLiteral("не могу переименовать"), from));
+    return false;
+  }
+  return true;
+}
+
 bool IsReplaceTemporary(const QString& fileName, const QString& targetName) {
   const QString suffix = QStringLiteral(".tmp");
   if (!fileName.startsWith(QLatin1Char('.')) || !fileName.endsWith(suffix)) return false;
@@ -104,7 +169,7 @@ bool ReplaceFileAtomically(const QString& path, const TFileContent& content, QSt
   if (info.isSymLink() && !info.canonicalFilePath().isEmpty()) target = info.canonicalFilePath();
   const QFileInfo targetInfo(target);
   if (targetInfo.isDir()) {
-    SetError(why, QStringLiteral("'%1' is a folder").arg(target));
+    SetError(why, QStringLiteral("на месте файла '%1' папка").arg(target));
     return false;
   }
   const QString folder = targetInfo.absolutePath();
@@ -112,19 +177,20 @@ bool ReplaceFileAtomically(const QString& path, const TFileContent& content, QSt
 
   std::optional<TTempFile> temp = CreateTemp(folder, targetInfo.fileName());
   if (!temp) {
-    SetError(why, ErrnoText(errno, QStringLiteral("cannot create a file in"), folder));
+    SetError(why, ErrnoText(errno, QStringLiteral("не могу создать файл рядом с"), target));
     return false;
   }
   auto removeTemp = qScopeGuard([&] { ::unlink(temp->Path.constData()); });
   struct stat old {};
   if (::stat(targetPath.constData(), &old) == 0 && S_ISREG(old.st_mode))
     ::fchmod(temp->Fd.Get(), old.st_mode & 07777);
-  if (!content(temp->Fd.Get()) || ::fsync(temp->Fd.Get()) != 0 || !temp->Fd.Close()) {
-    SetError(why, ErrnoText(errno, QStringLiteral("cannot write"), QFile::decodeName(temp->Path)));
+  if (Faulted(TFileStep::Write, target) || !content(temp->Fd.Get()) || ::fsync(temp->Fd.Get()) != 0 ||
+      !temp->Fd.Close()) {
+    SetError(why, ErrnoText(errno, QStringLiteral("не могу записать"), target));
     return false;
   }
-  if (::rename(temp->Path.constData(), targetPath.constData()) != 0) {
-    SetError(why, ErrnoText(errno, QStringLiteral("cannot replace"), target));
+  if (Faulted(TFileStep::Rename, target) || ::rename(temp->Path.constData(), targetPath.constData()) != 0) {
+    SetError(why, ErrnoText(errno, QStringLiteral("не могу заменить"), target));
     return false;
   }
   removeTemp.dismiss();

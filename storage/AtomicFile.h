@@ -17,6 +17,20 @@ using TFileContent = std::function<bool(int fd)>;
 // replace, temporaries that killed saves of the same target left behind are removed.
 bool ReplaceFileAtomically(const QString& path, const TFileContent& content, QString* why);
 
+// The system's error code as the operator reads it, in Russian: "на диске нет места".
+QString SystemErrorText(int error);
+
+// Renames from to to, never over an existing file; false with *why set otherwise.
+bool RenameFile(const QString& from, const QString& to, QString* why);
+
+// Where a replace, or a rename, can fail.
+enum class TFileStep { CreateTemporary, Write, Rename };
+// Failures on demand, for tests (which run as root, so permissions cannot make them): called before
+// each step with the file it is about; an errno value fails the step as the system would, 0 lets it
+// run. Empty to clear.
+using TFileFault = std::function<int(TFileStep step, const QString& path)>;
+void SetFileFault(TFileFault fault);
+
 // Whether a file name is one of the temporaries a replace makes (".NAME.<random>.tmp"), of the
 // given target's name or, without one, of any target: listings leave them out.
 bool IsReplaceTemporary(const QString& fileName, const QString& targetName = {});

@@ -265,8 +265,13 @@ bool CompoundFile::Save(const QString& path, QString* error) const {
     TFdWriter out(fd);
     return writer->Emit([&](const char* data, qsizetype size) { return out.Put(data, size); }) && out.Flush();
   };
-  const bool ok = writer && ReplaceFileAtomically(path, content, &why);
-  if (!ok) SetError(error, QStringLiteral("cannot save '%1': %2").arg(path, why));
+  if (!writer) {
+    SetError(error, QStringLiteral("не могу сохранить '%1': %2").arg(path, why));
+    return false;
+  }
+  // The file layer's reason names the file already.
+  const bool ok = ReplaceFileAtomically(path, content, &why);
+  if (!ok) SetError(error, why);
   return ok;
 }
 

@@ -22,22 +22,22 @@ void LoadState(const std::function<void(const QString&)>& progress) {
   });
   // A file that cannot be read keeps its tree as it was; the files after it are still read, and
   // the failures are told together at the end.
-  QStringList failures;
-  const auto load = [&failures](const QString& name, const auto& read) {
+  std::vector<TUnreadableFile> failures;
+  const auto load = [&failures](const auto& read) {
     try {
       read();
-    } catch (const EStreamError& e) {
-      failures << QStringLiteral("%1: %2").arg(ConfigFilePath(name), e.Message());
+    } catch (const EUnreadableFiles& e) {
+      MergeUnreadable(failures, e.Files());
     }
   };
   for (const TRootInfo& root : Roots()) {
     if (!root.InNetworkState) continue;
     if (progress) progress(QString::fromUtf8(root.LoadingText));
-    load(QString::fromUtf8(root.Name), [&root] { LoadTreeFile(*root.Slot); });
+    load([&root] { LoadTreeFile(*root.Slot); });
   }
   if (progress) progress(QString::fromUtf8(kSetupLoadingText));
-  load(QStringLiteral("SETUP"), [] { LoadTreeFile(SETUP); });
-  if (!failures.isEmpty()) throw EStreamError(failures.join(QLatin1Char('\n')));
+  load([] { LoadTreeFile(SETUP); });
+  if (!failures.empty()) throw EUnreadableFiles(std::move(failures));
 }
 
 }  // namespace
@@ -51,9 +51,17 @@ void SaveNetworkState() {
     ShowProgramState(kStateWorking);
     ResumePoller();
   });
+  // A file that cannot be written keeps its old content and its tree stays Changed; the others are
+  // written all the same, and the failures are told together at the end.
+  QStringList failures;
+  const auto save = [&failures](TComponent& tree) {
+    QString why;
+    if (!SaveTreeFile(tree, &why)) failures << why;
+  };
   for (const TRootInfo& root : Roots())
-    if (root.InNetworkState && *root.Slot) SaveTreeFile(**root.Slot);
-  if (SETUP) SaveTreeFile(*SETUP);
+    if (root.InNetworkState && *root.Slot) save(**root.Slot);
+  if (SETUP) save(*SETUP);
+  if (!failures.isEmpty()) throw ESaveFailed(failures.join(QLatin1Char('\n')));
 }
 
 void LoadNetworkState() {

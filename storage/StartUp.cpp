@@ -31,13 +31,33 @@ void RunSetupStartUp(const std::function<void(const QString& caption)>& progress
   exeDir.mkdir(QStringLiteral("Config"));
   exeDir.mkdir(QStringLiteral("Archives"));
 
-  Reported(QStringLiteral("Ошибка чтения параметров сети: "), [] { LoadTreeFile(SETUP); });
+  // Files that exist but cannot be read are told once, together, at the end.
+  std::vector<TUnreadableFile> unreadable;
+  const auto collect = [&unreadable](const auto& load) {
+    return [&unreadable, load] {
+      try {
+        load();
+      } catch (const EUnreadableFiles& e) {
+        MergeUnreadable(unreadable, e.Files());
+      }
+    };
+  };
+  Reported(QStringLiteral("Ошибка чтения параметров сети: "), collect([] { LoadTreeFile(SETUP); }));
   SETUP->SetPortIndex(SETUP->PortIndex());
   SETUP->SetBaudRateIndex(SETUP->BaudRateIndex());
 
   if (SETUP->AutoLoadEnabled())
     Reported(QStringLiteral("Ошибка чтения состояния сети: "),
-             [&] { LoadNetworkStateWithProgress(progress); });
+             collect([&] { LoadNetworkStateWithProgress(progress); }));
+  if (!unreadable.empty()) ShowMessage(UnreadableStateMessage(unreadable), TMsgIcon::Error);
+}
+
+QString UnreadableStateMessage(const std::vector<TUnreadableFile>& files) {
+  return QStringLiteral("Ошибка чтения состояния сети: эти файлы не читаются, их данные не загружены.\n") +
+         UnreadableFilesText(files) +
+         QStringLiteral(
+             "\nПеред следующим сохранением каждый из них будет переименован "
+             "(имя.unreadable-ГГГГММДД-ЧЧММ) и оставлен рядом для восстановления.");
 }
 
 }  // namespace vexa

@@ -1,12 +1,14 @@
 #include "storage/StgHandlerUnit.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <vector>
 
 #include "core/RootNode.h"
 #include "storage/CompoundFile.h"
 #include "storage/StrHandlerUnit.h"
+#include "storage/UnreadableFiles.h"
 
 namespace vexa {
 
@@ -43,12 +45,22 @@ std::unique_ptr<TStgHandler> TStgHandler::Create(const QString& name, TStgHandle
     h->path_ = name;
     const QFileInfo info(name);
     const QFileInfo dir(info.absolutePath());
-    if (name.isEmpty() || info.isDir() || !dir.isDir() || !dir.isWritable()) {
-      h->error_ = QStringLiteral("Не могу создать файл: '%1'!").arg(name);
+    const QString refusal = name.isEmpty()      ? QStringLiteral("нет имени")
+                            : info.isDir()      ? QStringLiteral("на месте файла папка")
+                            : !dir.isDir()      ? QStringLiteral("папка не существует")
+                            : !dir.isWritable() ? QStringLiteral("нет прав на запись")
+                                                : QString();
+    if (!refusal.isEmpty()) {
+      h->error_ = QStringLiteral("Не могу создать файл: '%1': %2!").arg(name, refusal);
       return h;
     }
-    if (info.exists() && CompoundFile::IsStorageFile(name)) h->file_ = CompoundFile::Open(name);
-    // A foreign or unreadable file is replaced by a new one when the tree is written.
+    if (info.exists()) {
+      if (CompoundFile::IsStorageFile(name)) h->file_ = CompoundFile::Open(name);
+      // A file that cannot be read as ours, or whose content a load refused, is kept aside before
+      // a new file takes its place.
+      h->keepAside_ = !h->file_ || NotedUnreadable(name);
+      if (h->keepAside_) h->file_.reset();
+    }
     if (!h->file_) h->file_ = CompoundFile::Create();
     h->storage_ = &h->file_->Root();
   } else if (parent->Valid()) {
@@ -80,14 +92,23 @@ std::unique_ptr<TStgHandler> TStgHandler::Open(const QString& name, TStgHandler*
   std::unique_ptr<TStgHandler> h(new TStgHandler);
   if (parent == nullptr) {
     h->path_ = name;
-    if (!CompoundFile::IsStorageFile(name)) {
+    const QFileInfo info(name);
+    QFile probe(name);
+    if (!info.exists()) {
       h->error_ = QStringLiteral("Файл не существует или испорчен: '%1'!").arg(name);
-      return h;
+    } else if (info.isDir()) {
+      h->readFailure_ = QStringLiteral("на месте файла папка");
+    } else if (!probe.open(QIODevice::ReadOnly)) {
+      h->readFailure_ = QStringLiteral("файл не открывается (%1)").arg(probe.errorString());
+    } else if (!CompoundFile::IsStorageFile(name)) {
+      h->readFailure_ = QStringLiteral("не составной файл");
+    } else {
+      QString why;
+      h->file_ = CompoundFile::Open(name, &why);
+      if (!h->file_) h->readFailure_ = QStringLiteral("структура файла нарушена (%1)").arg(why);
     }
-    QString why;
-    h->file_ = CompoundFile::Open(name, &why);
     if (!h->file_) {
-      h->error_ = QStringLiteral("Не могу открыть файл: '%1'!").arg(name);
+      if (h->error_.isEmpty()) h->error_ = QStringLiteral("Не могу открыть файл: '%1'!").arg(name);
       return h;
     }
     h->storage_ = &h->file_->Root();
@@ -125,10 +146,18 @@ bool TStgHandler::SaveTree(TComponent& node) {
   Store(node, written);
   if (file_) {
     QString why;
+    if (keepAside_) {
+      if (!KeepUnreadableAside(path_, &keptAside_, &why)) {
+        error_ = QStringLiteral("нечитаемый файл не удалось отложить, новый не записан: %1").arg(why);
+        return false;
+      }
+      keepAside_ = false;
+    }
     if (!file_->Save(path_, &why)) {
-      error_ = QStringLiteral("Не могу создать файл: '%1'!").arg(path_);
+      error_ = why;
       return false;
     }
+    ForgetUnreadable(path_);
   }
   // Only a tree that really reached the file counts as saved.
   for (TRootNode* n : written) n->SetChanged(false);

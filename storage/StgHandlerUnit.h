@@ -18,9 +18,10 @@ class TRootNode;
 
 class TStgHandler {
  public:
-  // Write mode. Without a parent `name` is a file path: an existing compound file is updated, any
-  // other file is replaced by a new one. With a parent it is a sub-storage name, opened when the
-  // parent listed it, else created.
+  // Write mode. Without a parent `name` is a file path: an existing compound file is updated; any
+  // other file, and one a load found unreadable, is renamed aside when the tree is written (see
+  // storage/UnreadableFiles.h) and a new one takes its place. With a parent it is a sub-storage name, opened
+  // when the parent listed it, else created.
   static std::unique_ptr<TStgHandler> Create(const QString& name, TStgHandler* parent = nullptr);
   // Write mode on a file that is written afresh whatever the path holds now.
   static std::unique_ptr<TStgHandler> CreateNew(const QString& path);
@@ -37,6 +38,10 @@ class TStgHandler {
   bool Writable() const { return writable_; }
   // The text of the failure that left the handler invalid, or of a failed file write.
   const QString& ErrorText() const { return error_; }
+  // Read mode on a file that exists but cannot be read as a compound file: why, for the operator.
+  const QString& ReadFailure() const { return readFailure_; }
+  // The name an unreadable file was renamed to by the last save, if any.
+  const QString& KeptAside() const { return keptAside_; }
   CompoundStorage* Storage() const { return storage_; }
 
   // Snapshot of the level's elements, taken when the handler was made.
@@ -66,6 +71,9 @@ class TStgHandler {
   QString path_;
   bool writable_ = false;
   QString error_;
+  QString readFailure_;
+  bool keepAside_ = false;
+  QString keptAside_;
   QStringList storageNames_;
   QStringList streamNames_;
 };

@@ -3,6 +3,8 @@
 #include "core/ExecuterUnit.h"
 #include "core/Globals.h"
 #include "core/Services.h"
+#include "storage/CompoundFile.h"
+#include "storage/UnreadableFiles.h"
 
 namespace vexa {
 
@@ -19,13 +21,36 @@ bool IsPlainFileName(const QString& name) {
          !name.contains(QLatin1Char('/')) && !name.contains(QChar(0));
 }
 
-bool SaveTreeFile(TComponent& root) {
+bool SaveTreeFile(TComponent& root, QString* why) {
   const QString path = ConfigFilePath(root.Name());
   // A new configuration replaces the file as a whole; the write is atomic, so the old file stays
   // until the new one is complete.
   const bool fresh = SETUP && SETUP->NewConfig();
   auto handler = fresh ? TStgHandler::CreateNew(path) : TStgHandler::Create(path);
-  return handler->SaveTree(root);
+  const bool saved = handler->SaveTree(root);
+  if (!saved && why) *why = handler->ErrorText();
+  return saved;
+}
+
+std::unique_ptr<TComponent> ReadTreeFile(const QString& path) {
+  const auto handler = TStgHandler::Open(path);
+  if (!handler->ReadFailure().isEmpty()) RaiseUnreadable(path, handler->ReadFailure());
+  if (!handler->Valid()) return nullptr;  // no such file
+  std::unique_ptr<TComponent> loaded;
+  try {
+    handler->LoadTree(loaded);
+  } catch (const EStreamError& e) {
+    RaiseUnreadable(path, QStringLiteral("данные не разбираются (%1)").arg(e.Message()));
+  } catch (const ECompoundFileError& e) {
+    RaiseUnreadable(path, QStringLiteral("данные не разбираются (%1)").arg(e.Message()));
+  }
+  if (!loaded) RaiseUnreadable(path, QStringLiteral("в файле нет объекта"));
+  ForgetUnreadable(path);
+  return loaded;
+}
+
+void RaiseWrongClass(const QString& path, const QString& className, const QString& expected) {
+  RaiseUnreadable(path, QStringLiteral("в файле %1 вместо %2").arg(className, expected));
 }
 
 void LoadTreeFile(std::unique_ptr<TRootNode>& root) {

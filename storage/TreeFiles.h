@@ -9,6 +9,7 @@
 #include "core/SetupNode.h"
 #include "storage/StgHandlerUnit.h"
 #include "storage/StrHandlerUnit.h"
+#include "storage/UnreadableFiles.h"
 
 namespace vexa {
 
@@ -19,27 +20,31 @@ QString ArchivePath(const QString& caption);
 bool IsPlainFileName(const QString& name);
 
 // Writes the root's file; with the settings' NewConfig set, a fresh file replaces the old one
-// instead of updating it. False when nothing could be written (the reason is dropped).
-bool SaveTreeFile(TComponent& root);
-// Replaces the root by the tree read from its file. A missing or unreadable file leaves it as it
-// was; a malformed stream, or a file holding another kind of object, raises EStreamError and
-// leaves it as it was too.
+// instead of updating it. False when nothing could be written, with *why naming the file and the
+// reason; the old file is then as it was.
+bool SaveTreeFile(TComponent& root, QString* why = nullptr);
+// Replaces the root by the tree read from its file. A missing file leaves it as it was; a file that
+// exists but cannot be read (not a compound file, a broken structure, a malformed stream, no object
+// or another kind of object) raises EUnreadableFiles and leaves it as it was too.
 void LoadTreeFile(std::unique_ptr<TRootNode>& root);
 // The settings object likewise. The poller reads the settings; a running one is stopped while the
 // object is replaced and started again afterwards.
 void LoadTreeFile(std::unique_ptr<TSetupNode>& setup);
 
+// The tree of the file at path; null when there is no such file. A file that exists but cannot be
+// read raises EUnreadableFiles (and is noted, so that a save keeps it aside).
+std::unique_ptr<TComponent> ReadTreeFile(const QString& path);
+// Raises EUnreadableFiles: the file at path holds a className, not an expected.
+[[noreturn]] void RaiseWrongClass(const QString& path, const QString& className, const QString& expected);
+
 // Reads the tree of the file at path into slot when the file holds an object of slot's class;
-// raises EStreamError when it holds another one.
+// raises EUnreadableFiles when it cannot be read or holds another one.
 template <class T>
 void LoadTreeInto(std::unique_ptr<T>& slot, const QString& path) {
-  std::unique_ptr<TComponent> loaded;
-  TStgHandler::Open(path)->LoadTree(loaded);
+  std::unique_ptr<TComponent> loaded = ReadTreeFile(path);
   if (!loaded) return;
   auto* typed = dynamic_cast<T*>(loaded.get());
-  if (typed == nullptr)
-    throw EStreamError(QStringLiteral("The file %1 holds a %2, not a %3")
-                           .arg(path, loaded->ClassName(), T::StaticClassInfo().Name));
+  if (typed == nullptr) RaiseWrongClass(path, loaded->ClassName(), T::StaticClassInfo().Name);
   loaded.release();
   slot.reset(typed);
 }

@@ -18,6 +18,7 @@
 
 #ifndef QT_NO_SESSIONMANAGER
 #include <QSessionManager>
+#include <utility>
 #endif
 
 #include "core/ExecuterUnit.h"
@@ -71,7 +72,7 @@ TMainForm::TMainForm(QWidget* parent)
     else
       QApplication::restoreOverrideCursor();
   };
-  Services().AutoSave = [] { SaveNetworkState(); };
+  Services().AutoSave = [this] { AutoSave(); };
 #ifndef QT_NO_SESSIONMANAGER
   connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager& manager) {
     if (manager.allowsInteraction()) {
@@ -392,6 +393,20 @@ void TMainForm::RestoreStateCommand() {
     ShowMessage(QStringLiteral("Ошибка чтения состояния сети: %1").arg(ErrorText(e)), TMsgIcon::Error);
   }
   Q_EMIT StateRestored();
+}
+
+void TMainForm::AutoSave() {
+  try {
+    SaveNetworkState();
+    autoSaveFailing_ = false;
+  } catch (const std::exception& e) {
+    // Told once per streak of failures, not every interval; after the poller's call, which waits.
+    if (std::exchange(autoSaveFailing_, true)) return;
+    const QString text =
+        QStringLiteral("Ошибка автоматического сохранения состояния сети: %1").arg(ErrorText(e));
+    QMetaObject::invokeMethod(
+        this, [text] { ShowMessage(text, TMsgIcon::Error); }, Qt::QueuedConnection);
+  }
 }
 
 void TMainForm::SaveStateCommand() {

@@ -139,6 +139,8 @@ class TMainForm : public QMainWindow {
 
   void RestoreStateCommand();
   void SaveStateCommand();
+  // The poller's automatic save (Services().AutoSave).
+  void AutoSave();
   void ExitWithoutSaving();
   void OpenNear(TWindowRole role, int x, int y);
   void SetupCommand();
@@ -157,7 +159,8 @@ class TMainForm : public QMainWindow {
   bool networkOpen_ = false;
   int toolWindowCount_ = 0;
   bool shutdownPending_ = false;
-  bool closeAsked_ = false;  // "Выход без сохранения": close without the question
+  bool closeAsked_ = false;       // "Выход без сохранения": close without the question
+  bool autoSaveFailing_ = false;  // the automatic save failed last time: told already
   std::array<QPointer<QWidget>, static_cast<size_t>(TWindowRole::Count)> windows_;
 
   QTabWidget* pcMnemo_ = nullptr;

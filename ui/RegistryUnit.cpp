@@ -188,8 +188,9 @@ void TRegistryForm::Open() {
   CreateTreeRoot(REGISTRY, kRootName, kRootCaption, iiTREE);
   try {
     LoadTreeFile(REGISTRY);
-  } catch (const std::runtime_error&) {
-    // An unreadable file leaves the empty root: the operator sees no templates, as with no file.
+  } catch (const EUnreadableFiles& e) {
+    // The empty root stays; the file is kept aside before a save replaces it.
+    ShowMessage(QStringLiteral("Ошибка чтения шаблонов каналов: %1").arg(e.Message()), TMsgIcon::Error);
   }
   Rebuild();
 }

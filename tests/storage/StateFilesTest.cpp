@@ -210,7 +210,7 @@ TEST_F(StateTest, NewConfigWritesAFreshFileInsteadOfUpdating) {
 TEST_F(StateTest, NewConfigIsClearedEvenWhenNothingCouldBeSaved) {
   QDir(Dir->filePath("Config")).removeRecursively();
   SETUP->SetNewConfig(true);
-  SaveNetworkState();
+  EXPECT_THROW(SaveNetworkState(), ESaveFailed);  // after the clean-up below
   EXPECT_FALSE(SETUP->NewConfig());
   EXPECT_EQ(States, (QStringList{"Сохранение состояния сети", "Работа"}));
   EXPECT_FALSE(QFile::exists(Config("NET")));

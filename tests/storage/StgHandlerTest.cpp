@@ -271,7 +271,7 @@ TEST_F(TreeFileTest, UnwritableLocationWritesNothingAndKeepsChangedSet) {
   const QString path = Dir->filePath("no/such/folder/NET.cfg");
   auto h = TStgHandler::Create(path);
   EXPECT_FALSE(h->Valid());
-  EXPECT_EQ(h->ErrorText(), QStringLiteral("Не могу создать файл: '%1'!").arg(path));
+  EXPECT_EQ(h->ErrorText(), QStringLiteral("Не могу создать файл: '%1': папка не существует!").arg(path));
   EXPECT_FALSE(h->SaveTree(*tree));
   EXPECT_TRUE(tree->Changed());
   EXPECT_FALSE(QFile::exists(path));

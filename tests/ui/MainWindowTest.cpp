@@ -16,10 +16,12 @@
 #include <QTabWidget>
 #include <QTimer>
 #include <QUrl>
+#include <cerrno>
 #include <memory>
 
 #include "core/ExecuterUnit.h"
 #include "core/Globals.h"
+#include "storage/AtomicFile.h"
 #include "storage/NetworkState.h"
 #include "storage/TreeFiles.h"
 #include "support/TestSupport.h"
@@ -279,9 +281,75 @@ TEST_F(TMainFormTest, RestoreReadsTheSavedStateAndAnnouncesIt) {
   ASSERT_TRUE(setup.open(QIODevice::WriteOnly));
   setup.write(QByteArray(600, '\x5A'));
   setup.close();
+  Messages->Shown.clear();
   form->actRestore->trigger();
   EXPECT_EQ(restored->Count, 2);
   EXPECT_TRUE(PollerRunning());
+  // One message names both files and why.
+  ASSERT_EQ(Messages->Shown.size(), 1u);
+  EXPECT_TRUE(Messages->Shown[0].Text.contains(ConfigFilePath(QStringLiteral("NET")) + ": не составной файл"))
+      << Messages->Shown[0].Text.toStdString();
+  EXPECT_TRUE(
+      Messages->Shown[0].Text.contains(ConfigFilePath(QStringLiteral("SETUP")) + ": не составной файл"));
+  EXPECT_NE(FindNode(NET.get(), QStringLiteral("D007")), nullptr) << "the tree stays as it was";
+}
+
+// Saves that cannot write, by hand and automatic: told with the file and the reason (the automatic
+// one once per streak of failures), the tree still Changed and the old file as it was.
+TEST_F(TMainFormTest, SavesThatCannotWriteAreToldAndKeepTheOldFile) {
+  OnePage();
+  SaveNetworkState();
+  Create();
+  const QString net = ConfigFilePath(QStringLiteral("NET"));
+  const auto bytes = [&net] {
+    QFile f(net);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+  };
+  const QByteArray before = bytes();
+  NET->SetComments(QStringLiteral("изменено"));  // a change to save
+  const auto diskFull = [&net](TFileStep step, const QString& path) {
+    return step == TFileStep::Write && path == net ? ENOSPC : 0;
+  };
+  const auto autoSave = [] {
+    Services().AutoSave();  // as the poller calls it, on the main thread
+    QCoreApplication::processEvents();
+  };
+  const auto told = [this](const QString& start) {
+    int n = 0;
+    for (const QString& text : Messages->Texts())
+      if (text.startsWith(start)) ++n;
+    return n;
+  };
+
+  SetFileFault(diskFull);
+  form->actSave->trigger();
+  ASSERT_EQ(Messages->Shown.size(), 1u);
+  EXPECT_TRUE(Messages->Shown[0].Text.startsWith(QStringLiteral("Ошибка сохранения состояния сети: ")));
+  EXPECT_TRUE(Messages->Shown[0].Text.contains(net)) << Messages->Shown[0].Text.toStdString();
+  EXPECT_TRUE(Messages->Shown[0].Text.contains(QStringLiteral("на диске нет места")));
+  EXPECT_EQ(Messages->Shown[0].Icon, TMsgIcon::Error);
+  EXPECT_TRUE(NET->Changed());
+  EXPECT_EQ(bytes(), before);
+
+  const QString automatic = QStringLiteral("Ошибка автоматического сохранения состояния сети: ");
+  for (int i = 0; i < 3; ++i) autoSave();
+  EXPECT_EQ(told(automatic), 1) << "once for the streak";
+  EXPECT_TRUE(Messages->Shown.back().Text.contains(net));
+  EXPECT_TRUE(NET->Changed());
+  EXPECT_EQ(bytes(), before);
+
+  SetFileFault(nullptr);
+  autoSave();
+  EXPECT_EQ(Messages->Shown.size(), 2u);
+  EXPECT_FALSE(NET->Changed());
+  EXPECT_NE(bytes(), before);
+
+  NET->SetComments(QStringLiteral("изменено снова"));
+  SetFileFault(diskFull);
+  autoSave();
+  autoSave();
+  EXPECT_EQ(told(automatic), 2) << "a new streak is told again";
+  SetFileFault(nullptr);
 }
 
 TEST_F(TMainFormTest, NetworkSettingsRunWithPollingStoppedAndRestartIt) {

@@ -235,6 +235,49 @@ TEST_F(TStartUpTest, ABrokenStateFileIsReportedAndTheWaitWindowStillCloses) {
   EXPECT_TRUE(port->Connected());
 }
 
+// A network file cut short, as an interrupted copy leaves it: told once with its name, the network
+// empty and the other trees restored; the operator's save at exit keeps the cut file aside.
+TEST_F(TStartUpTest, ACutNetworkFileIsToldAndKeptAsideWhenTheOperatorSavesAtExit) {
+  WriteSettings(Dir->path(), {});
+  WriteNetwork(QStringLiteral("D003"));
+  {
+    TRootNode tasks(nullptr);
+    tasks.SetName(QStringLiteral("TASKS"));
+    (new TRootNode(&tasks))->SetName(QStringLiteral("P1"));  // owned by tasks
+    ASSERT_TRUE(SaveTreeFile(tasks));
+  }
+  const QString net = Path(QStringLiteral("Config/NET.cfg"));
+  QFile file(net);
+  ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+  ASSERT_TRUE(file.resize(file.size() / 2));
+  file.close();
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  const QByteArray cut = file.readAll();
+  file.close();
+
+  Init();
+  ASSERT_TRUE(program->Start());
+  EXPECT_EQ(program->WaitForm(), nullptr);
+  ASSERT_EQ(Messages->Shown.size(), 1u) << Messages->Texts().join(" | ").toStdString();
+  const QString text = Messages->Shown[0].Text;
+  EXPECT_TRUE(text.startsWith(QStringLiteral("Ошибка чтения состояния сети"))) << text.toStdString();
+  EXPECT_TRUE(text.contains(QStringLiteral("\n") + net + QStringLiteral(": "))) << text.toStdString();
+  EXPECT_FALSE(text.contains(QStringLiteral("TASKS.cfg")));
+  EXPECT_EQ(Messages->Shown[0].Icon, TMsgIcon::Error);
+  EXPECT_EQ(NET->ComponentCount(), 0);
+  EXPECT_NE(TASKS->FindComponent(QStringLiteral("P1")), nullptr);
+  EXPECT_TRUE(PollerRunning());
+
+  Messages->Shown.clear();
+  Messages->Answers = {mbYes};  // "Сохранить текущее состояние сети?"
+  EXPECT_TRUE(program->MainForm()->close());
+  ASSERT_EQ(Messages->Shown.size(), 1u) << Messages->Texts().join(" | ").toStdString();
+  QFile aside(net + QStringLiteral(".unreadable-20261207-1200"));
+  ASSERT_TRUE(aside.open(QIODevice::ReadOnly));
+  EXPECT_EQ(aside.readAll(), cut);
+  EXPECT_TRUE(CompoundFile::IsStorageFile(net));
+}
+
 TEST_F(TStartUpTest, ShutdownTakesEverythingDownAndFreesTheName) {
   WriteSettings(Dir->path(), {.AutoLoad = false});
   Init();

@@ -38,6 +38,9 @@ int Usage(FILE* to = stderr);
 std::unique_ptr<QCoreApplication> CreateApplication(int& argc, char** argv);
 void Out(const QString& text);
 void Err(const QString& text);
+// Tells on standard error which of DIR's files exist but cannot be read, and why (the lines the
+// program shows at start-up); the exit code of a command that then changed nothing.
+int UnreadableFilesExit(const QString& text);
 // Creates the program's global objects and readies the line (simulation or port); 0 when ready.
 int PrepareLine(TCliContext& ctx, bool needsLine);
 

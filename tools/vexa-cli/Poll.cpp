@@ -101,6 +101,8 @@ int Poll(TCliContext& ctx, const QStringList& args) {
   if (QFileInfo::exists(netFile)) {
     try {
       LoadTreeFile(NET);
+    } catch (const EUnreadableFiles& e) {
+      return UnreadableFilesExit(e.Message());
     } catch (const std::exception& e) {
       Err(QStringLiteral("vexa-cli: %1 cannot be read: %2").arg(netFile, QString::fromUtf8(e.what())));
       return 1;

@@ -20,6 +20,7 @@
 #include "processes/model/ProcessTick.h"
 #include "reports/model/ReportTick.h"
 #include "storage/NetworkState.h"
+#include "storage/UnreadableFiles.h"
 #include "tools/vexa-cli/CliContext.h"
 
 namespace vexa::cli {
@@ -99,10 +100,11 @@ int Run(TCliContext& ctx, const QStringList& args) {
     if (realClock) Services().Clock = std::move(realClock);
   });
 
-  // As at start-up: the archive folder, one level, a failure told by the first archive write.
-  QDir(ExeDir()).mkdir(QStringLiteral("Archives"));
   try {
     LoadNetworkState();  // as at start-up; it starts the poller again
+  } catch (const EUnreadableFiles& e) {
+    StopPoller();
+    return UnreadableFilesExit(e.Message());
   } catch (const std::exception& e) {
     StopPoller();
     Err(QStringLiteral("vexa-cli: the state in %1 cannot be read: %2")
@@ -110,6 +112,8 @@ int Run(TCliContext& ctx, const QStringList& args) {
     return 1;
   }
   StopPoller();
+  // As at start-up: the archive folder, one level, a failure told by the first archive write.
+  QDir(ExeDir()).mkdir(QStringLiteral("Archives"));
   if (ctx.Demo) SETUP->SetDemo(true);  // the loaded settings say what the folder had
 
   if (realClock) {

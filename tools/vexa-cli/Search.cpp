@@ -70,6 +70,8 @@ int Search(TCliContext& ctx, const QStringList& args) {
   if (mode->Mode != smAfresh) {
     try {
       LoadTreeFile(NET);
+    } catch (const EUnreadableFiles& e) {
+      return UnreadableFilesExit(e.Message());
     } catch (const std::exception& e) {
       Err(QStringLiteral("vexa-cli: cannot read %1: %2")
               .arg(ConfigFilePath(QStringLiteral("NET")), QString::fromUtf8(e.what())));
@@ -108,6 +110,10 @@ int Search(TCliContext& ctx, const QStringList& args) {
   };
   try {
     search.Run(mode->Mode);
+  } catch (const EUnreadableFiles& e) {  // the channel templates
+    std::signal(SIGINT, previous);
+    std::fputc('\n', stderr);
+    return UnreadableFilesExit(e.Message());
   } catch (const std::exception& e) {
     std::signal(SIGINT, previous);
     std::fputc('\n', stderr);

@@ -78,6 +78,11 @@ void Err(const QString& text) {
   std::fputc('\n', stderr);
 }
 
+int UnreadableFilesExit(const QString& text) {
+  Err(QStringLiteral("vexa-cli: files that exist but cannot be read; nothing was changed:\n") + text);
+  return 1;
+}
+
 std::map<QString, TCommand>& Commands() {
   static std::map<QString, TCommand> commands;
   return commands;

@@ -1,0 +1,296 @@
+// State files that exist but cannot be read, and saves that cannot write: the operator is told
+// which file and why, the trees stay as they were, and no file is lost.
+
+#include <QDir>
+#include <QFile>
+#include <cerrno>
+#include <functional>
+
+#include "core/ExecuterUnit.h"
+#include "core/Globals.h"
+#include "core/RegisterNode.h"
+#include "storage/AtomicFile.h"
+#include "storage/CompoundFile.h"
+#include "storage/NetworkState.h"
+#include "storage/StartUp.h"
+#include "storage/TreeFiles.h"
+#include "storage/UnreadableFiles.h"
+#include "support/TestSupport.h"
+
+namespace vexa::test {
+namespace {
+
+const QStringList kStateFiles = {"NET", "TTEMPLATES", "TASKS", "RTEMPLATES", "REPORTS", "SETUP"};
+const QString kAsideSuffix = QStringLiteral(".unreadable-20261207-1200");  // the test clock's time
+const QString kMessageStart = QStringLiteral("Ошибка чтения состояния сети: эти файлы не читаются");
+
+QByteArray FileBytes(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<no file>");
+}
+
+void WriteBytes(const QString& path, const QByteArray& bytes) {
+  QFile f(path);
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+  f.write(bytes);
+}
+
+// A way a file can exist and still be unreadable, and the reason the operator is told.
+struct TDamage {
+  const char* Name;
+  const char* Reason;
+  std::function<void(const QString& path, const QString& root)> Apply;
+};
+
+const std::vector<TDamage>& Damages() {
+  static const std::vector<TDamage> damages = {
+      {"not a compound file", "не составной файл",
+       [](const QString& path, const QString&) { WriteBytes(path, "NET saved by hand\n"); }},
+      {"a broken structure", "структура файла нарушена",
+       [](const QString& path, const QString&) {
+         // A sound header over tables and directory gone to noise, as a failing disk leaves them.
+         QByteArray bytes = FileBytes(path);
+         ASSERT_GT(bytes.size(), 512);
+         bytes.replace(512, bytes.size() - 512, QByteArray(bytes.size() - 512, '\xFF'));
+         WriteBytes(path, bytes);
+       }},
+      {"a stream that does not parse", "данные не разбираются",
+       [](const QString& path, const QString&) {
+         auto file = CompoundFile::Open(path);
+         ASSERT_TRUE(file);
+         file->Root().Stream("Object") = QByteArray(300, '\x7F');
+         ASSERT_TRUE(file->Save(path));
+       }},
+      {"another class", "в файле",
+       [](const QString& path, const QString& root) {
+         auto file = CompoundFile::Create();
+         if (root == QLatin1String("SETUP")) {
+           TRootNode stranger(nullptr);
+           stranger.SetName(root);
+           file->Root().CreateStream("Object") = WriteComponent(stranger);
+         } else {
+           TSetupNode stranger(nullptr);
+           stranger.SetName(root);
+           file->Root().CreateStream("Object") = WriteComponent(stranger);
+         }
+         ASSERT_TRUE(file->Save(path));
+       }},
+  };
+  return damages;
+}
+
+class UnreadableStateTest : public TVexaTest {
+ protected:
+  void TearDown() override {
+    SetFileFault(nullptr);
+    StopPoller();
+    TVexaTest::TearDown();
+  }
+
+  // A folder of its own for each case: its state saved, one child per tree, settings that open
+  // the port and restore the state at start-up.
+  void NewFolder(const QString& name) {
+    StopPoller();
+    Services().ExeDir = Dir->filePath(name);
+    ASSERT_TRUE(QDir().mkpath(Dir->filePath(name + "/Config")));
+    for (const QString& root : kStateFiles.mid(0, 5)) {
+      RecreateRoot(root);
+      auto* child = new TRootNode(RootSlot(root)->get());
+      child->SetName("N" + root);
+    }
+    SETUP = std::make_unique<TSetupNode>(nullptr);
+    SETUP->SetState(csLoading);
+    SETUP->SetPortIndex(1);
+    SETUP->SetBaudRateIndex(4);
+    SETUP->ClearState(csLoading);
+    SETUP->SetAutoLoadEnabled(true);
+    SETUP->SetMNames({"Цех"});
+    SaveNetworkState();
+  }
+
+  // The program as it starts: empty trees and default settings, then the start-up work.
+  void StartAgain() {
+    StopPoller();
+    for (const QString& root : kStateFiles.mid(0, 5)) RecreateRoot(root);
+    SETUP = std::make_unique<TSetupNode>(nullptr);
+    Port->Close();
+    Messages->Shown.clear();
+    RunSetupStartUp(nullptr);
+  }
+
+  QStringList UnreadableMessages() const {
+    QStringList found;
+    for (const QString& text : Messages->Texts())
+      if (text.startsWith(kMessageStart)) found << text;
+    return found;
+  }
+
+  static QString Config(const QString& name) { return ConfigFilePath(name); }
+  static QStringList ConfigFiles() {
+    return QDir(ExeDir() + "/Config").entryList(QDir::Files | QDir::Hidden, QDir::Name);
+  }
+};
+
+TEST_F(UnreadableStateTest, EachKindOfDamageInEachStateFileIsToldKeptAsideAndCostsNoOtherTree) {
+  int n = 0;
+  for (const QString& damaged : kStateFiles) {
+    for (const TDamage& damage : Damages()) {
+      SCOPED_TRACE(damaged.toStdString() + ", " + damage.Name);
+      NewFolder(QStringLiteral("case%1").arg(++n));
+      const QString path = Config(damaged);
+      damage.Apply(path, damaged);
+      const QByteArray damagedBytes = FileBytes(path);
+
+      StartAgain();
+
+      // One message names the file and says why.
+      const QStringList told = UnreadableMessages();
+      ASSERT_EQ(told.size(), 1) << Messages->Texts().join(" | ").toStdString();
+      EXPECT_TRUE(told[0].contains(path + ": " + damage.Reason)) << told[0].toStdString();
+      EXPECT_EQ(told[0].count(".cfg:"), 1) << "no other file is named";
+      // The damaged file's tree stays as the program started; the others are restored.
+      for (const QString& root : kStateFiles.mid(0, 5)) {
+        const bool restored = RootSlot(root)->get()->FindComponent("N" + root) != nullptr;
+        EXPECT_EQ(restored, root != damaged) << root.toStdString();
+      }
+      EXPECT_EQ(SETUP->MNames().isEmpty(), damaged == QLatin1String("SETUP"));
+      EXPECT_TRUE(PollerRunning());
+      // Nothing is renamed or written by reading.
+      EXPECT_EQ(FileBytes(path), damagedBytes);
+
+      // The next save keeps the damaged file aside, byte for byte, beside the new one.
+      SaveNetworkState();
+      EXPECT_EQ(FileBytes(path + kAsideSuffix), damagedBytes);
+      EXPECT_TRUE(ConfigFiles().contains(damaged + ".cfg" + kAsideSuffix))
+          << ConfigFiles().join(" ").toStdString();
+      EXPECT_TRUE(CompoundFile::IsStorageFile(path));
+      EXPECT_NO_THROW(ReadTreeFile(path));
+      // Only once: the new file is ours.
+      SaveNetworkState();
+      EXPECT_EQ(ConfigFiles().size(), kStateFiles.size() + 1) << ConfigFiles().join(" ").toStdString();
+
+      // And the next start reads it without a word.
+      StartAgain();
+      EXPECT_TRUE(UnreadableMessages().isEmpty()) << Messages->Texts().join(" | ").toStdString();
+    }
+  }
+}
+
+TEST_F(UnreadableStateTest, SeveralDamagedFilesAreToldInOneMessage) {
+  NewFolder("several");
+  Damages()[0].Apply(Config("NET"), "NET");
+  Damages()[3].Apply(Config("SETUP"), "SETUP");
+  StartAgain();
+  const QStringList told = UnreadableMessages();
+  ASSERT_EQ(told.size(), 1) << Messages->Texts().join(" | ").toStdString();
+  EXPECT_EQ(told[0].count(Config("SETUP")), 1) << "read twice, told once";
+  EXPECT_TRUE(told[0].contains(Config("NET") + ": не составной файл"));
+  EXPECT_EQ(Messages->Shown.back().Text, told[0]) << "after the port's messages";
+  EXPECT_EQ(Messages->Shown.back().Icon, TMsgIcon::Error);
+}
+
+TEST_F(UnreadableStateTest, MissingFilesStaySilent) {
+  NewFolder("missing");
+  for (const QString& name : kStateFiles.mid(0, 5)) ASSERT_TRUE(QFile::remove(Config(name)));
+  StartAgain();
+  EXPECT_TRUE(UnreadableMessages().isEmpty()) << Messages->Texts().join(" | ").toStdString();
+  SaveNetworkState();
+  EXPECT_EQ(ConfigFiles().size(), kStateFiles.size());
+}
+
+TEST_F(UnreadableStateTest, AnEarlierAsideFileOfTheSameMinuteIsNotOverwritten) {
+  NewFolder("aside");
+  WriteBytes(Config("NET") + kAsideSuffix, "first");
+  Damages()[0].Apply(Config("NET"), "NET");
+  StartAgain();
+  SaveNetworkState();
+  EXPECT_EQ(FileBytes(Config("NET") + kAsideSuffix), "first");
+  EXPECT_EQ(FileBytes(Config("NET") + kAsideSuffix + "-2"), "NET saved by hand\n");
+}
+
+TEST_F(UnreadableStateTest, AnAsideRenameThatFailsWritesNothing) {
+  NewFolder("stuck");
+  Damages()[0].Apply(Config("NET"), "NET");
+  StartAgain();
+  NET->SetChanged(true);
+  SetFileFault([](TFileStep step, const QString&) { return step == TFileStep::Rename ? EACCES : 0; });
+  try {
+    SaveNetworkState();
+    ADD_FAILURE() << "no error";
+  } catch (const ESaveFailed& e) {
+    EXPECT_TRUE(e.Message().contains(Config("NET"))) << e.what();
+  }
+  EXPECT_EQ(FileBytes(Config("NET")), "NET saved by hand\n");
+  EXPECT_TRUE(NET->Changed());
+  SetFileFault(nullptr);
+  SaveNetworkState();
+  EXPECT_EQ(FileBytes(Config("NET") + kAsideSuffix), "NET saved by hand\n");
+}
+
+// A save that cannot write: the fault, the file's name and the reason told, the old file intact.
+struct TWriteFault {
+  const char* Name;
+  TFileStep Step;
+  int Error;
+  const char* Reason;
+};
+
+TEST_F(UnreadableStateTest, SavesThatCannotWriteAreToldAndKeepTheOldFileAndChanged) {
+  const TWriteFault faults[] = {
+      {"unwritable folder", TFileStep::CreateTemporary, EACCES, "нет прав на запись"},
+      {"read-only disk", TFileStep::CreateTemporary, EROFS, "диск доступен только для чтения"},
+      {"full disk", TFileStep::Write, ENOSPC, "на диске нет места"},
+      {"quota", TFileStep::Write, EDQUOT, "превышена дисковая квота"},
+      {"rename refused", TFileStep::Rename, EIO, "ошибка ввода-вывода"},
+  };
+  int n = 0;
+  for (const TWriteFault& fault : faults) {
+    SCOPED_TRACE(fault.Name);
+    NewFolder(QStringLiteral("fault%1").arg(++n));
+    const QByteArray before = FileBytes(Config("NET"));
+    NET->SetComments(QStringLiteral("изменено %1").arg(n));  // a change to save
+    ASSERT_TRUE(NET->Changed());
+    const QString netPath = Config("NET");
+    SetFileFault([&fault, netPath](TFileStep step, const QString& path) {
+      return step == fault.Step && path == netPath ? fault.Error : 0;
+    });
+    try {
+      SaveNetworkState();
+      ADD_FAILURE() << "no error";
+    } catch (const ESaveFailed& e) {
+      EXPECT_TRUE(e.Message().contains(netPath)) << e.what();
+      EXPECT_TRUE(e.Message().contains(fault.Reason)) << e.what();
+      EXPECT_EQ(e.Message().count('\n'), 0) << "the other files were written";
+    }
+    EXPECT_TRUE(NET->Changed());
+    EXPECT_FALSE(TASKS->Changed());
+    EXPECT_EQ(FileBytes(netPath), before);
+    EXPECT_EQ(ConfigFiles().size(), kStateFiles.size()) << "no temporary left behind";
+
+    SetFileFault(nullptr);
+    EXPECT_NO_THROW(SaveNetworkState());
+    EXPECT_FALSE(NET->Changed());
+    EXPECT_NE(FileBytes(netPath), before);
+  }
+}
+
+TEST_F(UnreadableStateTest, AFolderInTheWayOfAFileIsTold) {
+  NewFolder("inTheWay");
+  ASSERT_TRUE(QFile::remove(Config("TASKS")));
+  ASSERT_TRUE(QDir().mkpath(Config("TASKS")));
+  TASKS->SetComments(QStringLiteral("изменено"));
+  try {
+    SaveNetworkState();
+    ADD_FAILURE() << "no error";
+  } catch (const ESaveFailed& e) {
+    EXPECT_TRUE(e.Message().contains(Config("TASKS"))) << e.what();
+    EXPECT_TRUE(e.Message().contains("на месте файла папка")) << e.what();
+  }
+  EXPECT_TRUE(TASKS->Changed());
+  // Read, the folder is a file that cannot be read, and stays where it is.
+  EXPECT_THROW(LoadTreeFile(TASKS), EUnreadableFiles);
+  EXPECT_TRUE(QFileInfo(Config("TASKS")).isDir());
+}
+
+}  // namespace
+}  // namespace vexa::test

@@ -1,0 +1,113 @@
+// vexa-cli on a folder whose state files exist but cannot be read: every command that loads the
+// state says which file and why, exits non-zero and changes nothing in the folder.
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QProcess>
+#include <map>
+
+#include "core/Globals.h"
+#include "core/RegisterNode.h"
+#include "storage/CompoundFile.h"
+#include "storage/NetworkState.h"
+#include "storage/TreeFiles.h"
+#include "support/TestSupport.h"
+
+namespace vexa::test {
+namespace {
+
+// Every file under the folder with its bytes.
+std::map<QString, QByteArray> Snapshot(const QString& dir) {
+  std::map<QString, QByteArray> files;
+  QDirIterator it(dir, QDir::Files | QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot,
+                  QDirIterator::Subdirectories);
+  while (it.hasNext()) {
+    const QString path = it.next();
+    QFile f(path);
+    files[path] = f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<folder>");
+  }
+  return files;
+}
+
+class CliUnreadableTest : public TVexaTest {
+ protected:
+  void SetUp() override {
+    TVexaTest::SetUp();
+    ASSERT_TRUE(QDir(Dir->path()).mkpath(QStringLiteral("Config")));
+    auto* regulator = new TRootNode(NET.get());
+    regulator->SetName(QStringLiteral("D000"));
+    auto* channel = new TRootNode(regulator);
+    channel->SetName(QStringLiteral("D000C000"));
+    auto* reg = new TRegisterNode(channel);
+    reg->SetName(QStringLiteral("D000C000R001"));
+    SETUP->SetAutoSaveEnabled(false);
+    SaveNetworkState();
+  }
+
+  struct TRun {
+    int Code = -1;
+    QString Err;
+  };
+  TRun Cli(const QStringList& args) {
+    QProcess p;
+    p.start(QStringLiteral(VEXA_CLI_PATH), QStringList{"--demo", "--dir", Dir->path()} + args);
+    EXPECT_TRUE(p.waitForFinished(60000));
+    return {p.exitCode(), QString::fromUtf8(p.readAllStandardError())};
+  }
+};
+
+TEST_F(CliUnreadableTest, CommandsThatLoadTheStateRefuseAnUnreadableFileAndTouchNothing) {
+  const QString net = ConfigFilePath(QStringLiteral("NET"));
+  const QString tasks = ConfigFilePath(QStringLiteral("TASKS"));
+  struct TDamage {
+    const char* Name;
+    QString Path;
+    QByteArray Bytes;
+    const char* Reason;
+  };
+  const QByteArray garbled = [&net] {
+    auto file = CompoundFile::Open(net);
+    file->Root().Stream("Object") = QByteArray(200, '\x7F');
+    return *file->ToBytes();
+  }();
+  const TDamage damages[] = {
+      {"NET cut to nothing", net, QByteArray(), "не составной файл"},
+      {"NET's object garbled", net, garbled, "данные не разбираются"},
+      {"TASKS is text", tasks, "tasks\n", "не составной файл"},
+  };
+  const std::vector<QStringList> commands = {
+      {"poll", "--seconds", "1"},
+      {"run", "--seconds", "5", "--virtual-clock", "07.12.2026 9:00:00"},
+      {"search", "--mode", "added", "--last", "1"},
+      {"search", "--mode", "removed", "--last", "1"},
+  };
+  for (const TDamage& damage : damages) {
+    QFile f(damage.Path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(damage.Bytes);
+    f.close();
+    const auto before = Snapshot(Dir->path());
+    QString firstText;
+    for (const QStringList& command : commands) {
+      // Only run loads the processes.
+      if (damage.Path == tasks && command[0] != QLatin1String("run")) continue;
+      SCOPED_TRACE(std::string(damage.Name) + ": " + command.join(' ').toStdString());
+      const TRun r = Cli(command);
+      EXPECT_EQ(r.Code, 1) << r.Err.toStdString();
+      EXPECT_TRUE(r.Err.contains("\n" + damage.Path + ": " + damage.Reason)) << r.Err.toStdString();
+      EXPECT_TRUE(r.Err.contains("nothing was changed")) << r.Err.toStdString();
+      // The same words whichever command found the file.
+      const QString text = r.Err.mid(r.Err.indexOf("vexa-cli: files"));
+      if (firstText.isEmpty()) firstText = text;
+      EXPECT_EQ(text, firstText);
+      EXPECT_EQ(Snapshot(Dir->path()), before) << "nothing written, renamed or made";
+    }
+    SaveNetworkState();  // sound files for the next case
+  }
+}
+
+}  // namespace
+}  // namespace vexa::test
