@@ -14,7 +14,7 @@
 #include <optional>
 #include <vector>
 
-#include "core/CommInt.h"
+#include "core/Comm.h"
 #include "core/Globals.h"
 #include "core/ImageIndex.h"
 #include "core/RegisterNode.h"
@@ -33,21 +33,6 @@ constexpr int kRegisters = 500;
 constexpr int kProcesses = 5;
 constexpr int kReports = 5;
 constexpr int kRegistersPerReport = 10;
-
-// A port that is never opened: the week runs in simulation mode.
-class TNoPort : public TCustomComm {
- public:
-  void Open() override { throw ECommError(QStringLiteral("No port in week_bench"), -1); }
-  void Close() override {}
-  bool Connected() const override { return false; }
-  int Write(const uint8_t*, int) override { return -1; }
-  int Read(uint8_t*, int) override { return -1; }
-  int InQueCount() override { return -1; }
-  void PurgeIn() override {}
-  void PurgeOut() override {}
-  void SetDTR(bool) override {}
-  void SetRTS(bool) override {}
-};
 
 // The channels of the simulated network: address 0 has six, address 1 three.
 const int kChannels[][2] = {{0, 0}, {0, 1}, {0, 2}, {0, 3}, {0, 4}, {0, 5}, {1, 0}, {1, 1}, {1, 2}};
@@ -94,7 +79,7 @@ int main(int argc, char** argv) {
   QDir().mkpath(dir + QStringLiteral("/Config"));
   Services().ExeDir = dir;
   Services().Clock = std::make_unique<TVirtualClock>(*start);
-  CreateGlobals(std::make_unique<TNoPort>());
+  CreateGlobals(std::make_unique<TComm>());  // never opened: the week runs in simulation mode
   SETUP->SetDemo(true);
   SETUP->SetMNames({QStringLiteral("Цех")});
 
