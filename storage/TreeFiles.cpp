@@ -1,5 +1,9 @@
 #include "storage/TreeFiles.h"
 
+#include <QSet>
+#include <exception>
+#include <mutex>
+
 #include "core/ExecuterUnit.h"
 #include "core/Globals.h"
 #include "core/Services.h"
@@ -30,6 +34,41 @@ bool SaveTreeFile(TComponent& root, QString* why) {
   const bool saved = handler->SaveTree(root);
   if (!saved && why) *why = handler->ErrorText();
   return saved;
+}
+
+namespace {
+
+std::mutex gFailingMutex;
+QSet<QString> gFailing;  // files whose last save for the operator failed and was told
+
+}  // namespace
+
+std::optional<QString> SaveTreeFileForOperator(TComponent& root, bool always) {
+  const QString path = ConfigFilePath(root.Name());
+  QString why;
+  bool saved = false;
+  try {
+    saved = SaveTreeFile(root, &why);
+  } catch (const std::exception& e) {
+    why = QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(e.what()));
+  }
+  const std::lock_guard lock(gFailingMutex);
+  if (saved) {
+    gFailing.remove(path);
+    return std::nullopt;
+  }
+  if (gFailing.contains(path) && !always) return std::nullopt;
+  gFailing.insert(path);
+  return QStringLiteral("Ошибка сохранения: %1").arg(why.isEmpty() ? path : why);
+}
+
+void SaveTreeFileOrTell(TComponent& root, bool always) {
+  std::optional<QString> text;
+  {
+    TBusyCursor busy;
+    text = SaveTreeFileForOperator(root, always);
+  }
+  if (text) ShowMessage(*text, TMsgIcon::Error);
 }
 
 std::unique_ptr<TComponent> ReadTreeFile(const QString& path) {

@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <memory>
+#include <optional>
 
 #include "core/RootNode.h"
 #include "core/SetupNode.h"
@@ -23,6 +24,13 @@ bool IsPlainFileName(const QString& name);
 // instead of updating it. False when nothing could be written, with *why naming the file and the
 // reason; the old file is then as it was.
 bool SaveTreeFile(TComponent& root, QString* why = nullptr);
+// A save for a window or a tick: nothing when the file was written; otherwise the operator's text,
+// naming the file and the reason; unless `always` (the operator's own save command), the first time
+// only until a save of that file succeeds again, since a tick may save every minute onto a full disk.
+// The tree stays Changed, so the next save tries again.
+std::optional<QString> SaveTreeFileForOperator(TComponent& root, bool always = false);
+// The same under the busy cursor, the text told at once through the message service.
+void SaveTreeFileOrTell(TComponent& root, bool always = false);
 // Replaces the root by the tree read from its file. A missing file leaves it as it was; a file that
 // exists but cannot be read (not a compound file, a broken structure, a malformed stream, no object
 // or another kind of object) raises EUnreadableFiles and leaves it as it was too.

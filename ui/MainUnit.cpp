@@ -250,7 +250,7 @@ void TMainForm::BuildPages() {
     setFixedSize(base.expandedTo(minimumSizeHint()));
   }
   CentreOnWorkArea();
-  if (built.SettingsChanged) SaveTreeFile(*SETUP);
+  if (built.SettingsChanged) SaveTreeFileOrTell(*SETUP);
 }
 
 void TMainForm::CentreOnWorkArea() {

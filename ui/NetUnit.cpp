@@ -163,8 +163,7 @@ void TNetForm::ShowSelection(QTreeWidgetItem* item) {
 }
 
 void TNetForm::SaveClick() {
-  TBusyCursor busy;
-  SaveTreeFile(*NET);
+  SaveTreeFileOrTell(*NET, true);
 }
 
 void TNetForm::PropertiesClick() {

@@ -232,8 +232,7 @@ void TRegistryForm::OpenClick() {
 
 void TRegistryForm::SaveClick() {
   if (!CheckCurrent() || !REGISTRY) return;
-  TBusyCursor busy;
-  SaveTreeFile(*REGISTRY);
+  SaveTreeFileOrTell(*REGISTRY, true);
 }
 
 void TRegistryForm::AddClick() {

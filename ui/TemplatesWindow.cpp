@@ -182,10 +182,7 @@ TTemplatesWindow::TTemplatesWindow(const TTemplatesWindowSetup& setup, TMainForm
   resize(kWidth, kHeight);
   splitter_->setSizes({kHeight / 2, kHeight / 2});
 
-  connect(actSaveTemplates, &QAction::triggered, this, [this] {
-    TBusyCursor busy;
-    SaveTreeFile(Templates());
-  });
+  connect(actSaveTemplates, &QAction::triggered, this, [this] { SaveTreeFileOrTell(Templates(), true); });
   connect(actNewTemplate, &QAction::triggered, this, &TTemplatesWindow::NewTemplateClick);
   connect(actNetTree, &QAction::triggered, this, &TTemplatesWindow::NetTreeClick);
   connect(actProperties, &QAction::triggered, this, &TTemplatesWindow::PropertiesClick);
@@ -353,8 +350,7 @@ void TTemplatesWindow::DeleteTemplateClick() {
   TRootNode* owner = SelectedOwner();
   delete node;
   RebuildTree(LastChildOr(owner));
-  TBusyCursor busy;
-  SaveTreeFile(Templates());
+  SaveTreeFileOrTell(Templates());
 }
 
 bool TTemplatesWindow::ShowNodeDialog(TRootNode& node, bool readOnly) {
@@ -441,8 +437,7 @@ bool TTemplatesWindow::DropTemplate(const QMimeData* mime) {
   Items().InsertComponent(std::move(item));
   RebuildList();
   SelectListItem(made);
-  TBusyCursor busy;
-  SaveTreeFile(Items());
+  SaveTreeFileOrTell(Items());
   return true;
 }
 
@@ -461,8 +456,7 @@ void TTemplatesWindow::SetSelectedState(bool running) {
   const int image = item->Enabled() ? iiPLAY : iiSTOP;
   item->SetImageIndex(image);
   if (QTreeWidgetItem* row = NodeItem(list_, item)) row->setIcon(0, ImageIcon(image));
-  TBusyCursor busy;
-  SaveTreeFile(Items());
+  SaveTreeFileOrTell(Items());
 }
 
 void TTemplatesWindow::StartAllClick() {
@@ -486,8 +480,7 @@ void TTemplatesWindow::DeleteItemClick() {
 void TTemplatesWindow::DeleteItem(TRootNode& item) {
   delete &item;
   RebuildList();
-  TBusyCursor busy;
-  SaveTreeFile(Items());
+  SaveTreeFileOrTell(Items());
 }
 
 void TTemplatesWindow::OnTimer() {

@@ -215,8 +215,7 @@ void TCycloEditForm::reject() {
       // An edit still open in the grid is part of what is kept.
       grid_->setCurrentItem(nullptr);
       table_.Store(*node_);
-      TBusyCursor busy;
-      SaveTreeFile(*TTEMPLATES);
+      SaveTreeFileOrTell(*TTEMPLATES);
     }
   }
   QDialog::reject();

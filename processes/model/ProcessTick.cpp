@@ -13,19 +13,6 @@
 
 namespace vexa {
 
-namespace {
-
-void SaveTasks(TRootNode& tasks) {
-  // A tree that cannot be stored stays in memory, as every save of the program does; a timer's
-  // handler must not throw.
-  try {
-    SaveTreeFile(tasks);
-  } catch (const std::exception&) {
-  }
-}
-
-}  // namespace
-
 QString ProcessFaultText(const QString& processCaption, const QString& nodeCaption, const QString& fault) {
   return QStringLiteral("Процесс '%1' остановлен:\r\n'%2' - %3").arg(processCaption, nodeCaption, fault);
 }
@@ -45,7 +32,7 @@ void ProcessTick(TRootNode& tasks, const TLineContext& line, const TProcessTickH
     // Disabled before the save, so that a restored file does not hold it running.
     process.SetEnabled(false);
     if (hooks.ShowStopped) hooks.ShowStopped(process);
-    SaveTasks(tasks);
+    if (std::optional<QString> failed = SaveTreeFileForOperator(tasks)) faults << *failed;
   };
 
   for (int i = 0; i < tasks.ComponentCount(); ++i) {

@@ -16,12 +16,7 @@ namespace {
 void SaveReportsTree(TReportNode& report) {
   TComponent* reports = report.Owner();
   if (reports == nullptr) return;
-  // A tree that cannot be stored stays in memory, as every save of the program does; a timer's
-  // handler must not throw.
-  try {
-    SaveTreeFile(*reports);
-  } catch (const std::exception&) {
-  }
+  SaveTreeFileOrTell(*reports);
 }
 
 }  // namespace

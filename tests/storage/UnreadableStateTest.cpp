@@ -8,7 +8,11 @@
 
 #include "core/ExecuterUnit.h"
 #include "core/Globals.h"
+#include "core/ImageIndex.h"
 #include "core/RegisterNode.h"
+#include "processes/model/ProcessTick.h"
+#include "reports/model/ReportNode.h"
+#include "reports/model/ReportTick.h"
 #include "storage/AtomicFile.h"
 #include "storage/CompoundFile.h"
 #include "storage/NetworkState.h"
@@ -272,6 +276,71 @@ TEST_F(UnreadableStateTest, SavesThatCannotWriteAreToldAndKeepTheOldFileAndChang
     EXPECT_FALSE(NET->Changed());
     EXPECT_NE(FileBytes(netPath), before);
   }
+}
+
+// The saves a window or a tick makes by itself are told too, but once per streak of failures of a
+// file: a report rolling over every minute onto a full disk must not bury the operator in boxes.
+TEST_F(UnreadableStateTest, SavesOfTicksAreToldOncePerStreakAndTheOperatorsOwnSaveEveryTime) {
+  NewFolder("ticks");
+  const QString tasksPath = Config("TASKS");
+  const QString reportsPath = Config("REPORTS");
+  const QByteArray tasksBefore = FileBytes(tasksPath);
+  bool diskFull = true;
+  SetFileFault([&](TFileStep step, const QString& path) {
+    return diskFull && step == TFileStep::Write && (path == tasksPath || path == reportsPath) ? ENOSPC : 0;
+  });
+  auto runningProcess = [](const QString& caption) {
+    auto* process = new TRootNode(TASKS.get());
+    process->SetName("P" + caption);
+    process->SetCaption(caption);
+    process->SetImageIndex(iiPLAY);
+    process->SetEnabled(true);  // no command nodes: it stops, and is saved, on its first tick
+  };
+  auto saveFailures = [this] {
+    QStringList found;
+    for (const QString& text : Messages->Texts())
+      if (text.startsWith(QStringLiteral("Ошибка сохранения: "))) found << text;
+    return found;
+  };
+
+  runningProcess("first");
+  Messages->Shown.clear();
+  ProcessTick(*TASKS);
+  ASSERT_EQ(saveFailures().size(), 1);
+  EXPECT_TRUE(saveFailures()[0].contains(tasksPath));
+  EXPECT_TRUE(saveFailures()[0].contains(QStringLiteral("на диске нет места")));
+  EXPECT_TRUE(TASKS->Node(TASKS->NodeCount() - 1)->Changed());
+  EXPECT_EQ(FileBytes(tasksPath), tasksBefore);
+
+  runningProcess("second");
+  ProcessTick(*TASKS);
+  EXPECT_EQ(saveFailures().size(), 1) << "the same streak";
+  EXPECT_TRUE(SaveTreeFileForOperator(*TASKS, true).has_value()) << "a save command is always answered";
+
+  // A report that cannot run is stopped and saved by the report tick; its file's own streak.
+  auto* report = new TReportNode(REPORTS.get());
+  report->SetName("R1");
+  report->SetCaption("Печь");
+  report->SetLoggingIntervalIndex(99);
+  report->SetImageIndex(iiPLAY);
+  report->SetEnabled(true);
+  ReportTick(*REPORTS);
+  ASSERT_EQ(saveFailures().size(), 2);
+  EXPECT_TRUE(saveFailures()[1].contains(reportsPath));
+
+  // Once the disk has room the next save goes through; a new failure starts a new streak.
+  diskFull = false;
+  runningProcess("third");
+  ProcessTick(*TASKS);
+  EXPECT_EQ(saveFailures().size(), 2);
+  EXPECT_FALSE(TASKS->Node(TASKS->NodeCount() - 1)->Changed());
+  LoadTreeFile(TASKS);
+  ASSERT_EQ(TASKS->NodeCount(), 4);
+  for (int i = 0; i < TASKS->NodeCount(); ++i) EXPECT_FALSE(TASKS->Node(i)->Enabled()) << i;
+  diskFull = true;
+  runningProcess("fourth");
+  ProcessTick(*TASKS);
+  EXPECT_EQ(saveFailures().size(), 3);
 }
 
 TEST_F(UnreadableStateTest, AFolderInTheWayOfAFileIsTold) {

@@ -74,7 +74,7 @@ bool ConfirmSetup(TSetupNode& setup, const TSetupFields& fields, const TDiagramL
   setup.SetDemo(fields.Demo);
   setup.SetMNames(diagrams.Names());
   setup.SetMFiles(diagrams.Files());
-  SaveTreeFile(setup);
+  SaveTreeFileOrTell(setup);
   return diagrams.Changed();
 }
 
