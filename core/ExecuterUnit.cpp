@@ -187,20 +187,29 @@ void TExecuter::Step() {
 }
 
 void TExecuter::Offer(TCustomRegister& reg) {
-  // A register node reads only every LoggingInterval seconds: handing it over before that would
-  // cost a round trip to the main thread for a Refresh that does nothing. Its subclasses may
-  // refresh otherwise, so only the exact class is held back.
+  // Only the exact class of register node is read here: its subclasses may refresh otherwise, and
+  // other registers refresh on the main thread on every pass.
   TRegisterNode* node =
       &reg.ClassInfo() == &TRegisterNode::StaticClassInfo() ? static_cast<TRegisterNode*>(&reg) : nullptr;
-  if (node && !node->RefreshDue()) {
+  if (!node) {
+    CallInMain(TCall::Refresh);
+    passAlwaysDue_ = true;
+    return;
+  }
+  // A register node reads only every LoggingInterval seconds: handing it over before that would
+  // cost a round trip to the main thread for a refresh that does nothing.
+  if (!node->RefreshDue()) {
     NoteDue(node->NextRefreshDue());
     return;
   }
-  CallInMain(TCall::Refresh);
-  if (node)
-    NoteDue(node->NextRefreshDue());
-  else
-    passAlwaysDue_ = true;
+  // Once terminated the tree may be going: the node is not touched again.
+  if (!CallInMain(TCall::BeginRead) || Terminated()) return;
+  if (read_) {
+    // The exchange, the long part of a read, keeps the main thread free.
+    read_->StringData(readLine_);
+    if (!CallInMain(TCall::FinishRead) || Terminated()) return;
+  }
+  NoteDue(node->NextRefreshDue());
 }
 
 void TExecuter::NoteDue(double dateTime) {
@@ -258,10 +267,20 @@ void TExecuter::ServeCall() {
   const TCall call = call_;
   lock.unlock();
   try {
-    if (call == TCall::Refresh)
-      DoRefresh();
-    else
-      DoAutoSave();
+    switch (call) {
+      case TCall::Refresh:
+        DoRefresh();
+        break;
+      case TCall::BeginRead:
+        DoBeginRead();
+        break;
+      case TCall::FinishRead:
+        DoFinishRead();
+        break;
+      case TCall::AutoSave:
+        DoAutoSave();
+        break;
+    }
   } catch (const std::exception& e) {
     // Nothing may leave an event handler; the poller goes on with the next register.
     qWarning("Vexa poller: %s", e.what());
@@ -275,6 +294,19 @@ void TExecuter::ServeCall() {
 
 void TExecuter::DoRefresh() {
   found_->Refresh();
+  if (OnRefreshed) OnRefreshed(*found_);
+}
+
+void TExecuter::DoBeginRead() {
+  read_ = static_cast<TRegisterNode*>(found_)->BeginRefresh(readLine_);
+  // Nothing was due, or the refresh needed no exchange: it is complete.
+  if (!read_ && OnRefreshed) OnRefreshed(*found_);
+}
+
+void TExecuter::DoFinishRead() {
+  // Taken first: the copy goes on this thread however the store ends.
+  const std::unique_ptr<TCustomRegister> read = std::move(read_);
+  static_cast<TRegisterNode*>(found_)->FinishRefresh(*read);
   if (OnRefreshed) OnRefreshed(*found_);
 }
 

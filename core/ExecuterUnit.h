@@ -1,6 +1,8 @@
 #pragma once
-// The poller: a background thread that walks the network tree and has the main thread refresh every
-// enabled register, and run the automatic save when it is due. One poller exists at a time.
+// The poller: a background thread that walks the network tree and reads every enabled register when
+// it is due. A register node's exchange runs on the poller thread, on a detached copy the main thread
+// makes; the main thread stores the outcome. Other registers' refreshes and the automatic save run
+// on the main thread. One poller exists at a time.
 
 #include <atomic>
 #include <condition_variable>
@@ -9,6 +11,8 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+
+#include "core/Protocol.h"
 
 class QObject;
 
@@ -70,7 +74,7 @@ class TExecuter {
   std::function<void(TCustomRegister&)> OnRefreshed;
 
  private:
-  enum class TCall { Refresh, AutoSave };
+  enum class TCall { Refresh, BeginRead, FinishRead, AutoSave };
   enum class TCallState { Idle, Pending, Running, Done };
 
   void Execute();
@@ -84,12 +88,18 @@ class TExecuter {
   bool CallInMain(TCall call);
   void ServeCall();  // main thread
   void DoRefresh();
+  void DoBeginRead();
+  void DoFinishRead();
   void DoAutoSave();
 
   const TRootNode* root_;
   const TComponent* current_ = nullptr;
   int index_ = 0;
   TCustomRegister* found_ = nullptr;
+  // The read of found_ in flight: made and consumed on the main thread, read on the poller thread,
+  // handed over by the calls.
+  std::unique_ptr<TCustomRegister> read_;
+  TLineContext readLine_;
   std::atomic<double> lastSave_ = 0;
   // Earliest time a register seen in this pass can read again; anything not a register node reads
   // on every refresh.

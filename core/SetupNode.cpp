@@ -53,15 +53,21 @@ void TSetupNode::SetPortIndex(int value) {
     return;
   }
   if (value == portIndex_ && Comm && Comm->Connected()) return;
-  try {
-    if (!Comm) throw ECommError(QStringLiteral("Error accessing specified device"), -1);
-    Comm->Close();
-    Comm->SetDeviceName(QStringLiteral("COM%1").arg(value + 1));
-    Comm->Open();
-    SetLines();
-  } catch (const ECommError&) {
-    ShowMessage(kPortBusy, TMsgIcon::Error);
+  bool failed = false;
+  {
+    // An exchange in flight ends on the old port; the next one starts on the new.
+    const auto lineLock = LockLine();
+    try {
+      if (!Comm) throw ECommError(QStringLiteral("Error accessing specified device"), -1);
+      Comm->Close();
+      Comm->SetDeviceName(QStringLiteral("COM%1").arg(value + 1));
+      Comm->Open();
+      SetLines();
+    } catch (const ECommError&) {
+      failed = true;
+    }
   }
+  if (failed) ShowMessage(kPortBusy, TMsgIcon::Error);
   portIndex_ = value;
 }
 
