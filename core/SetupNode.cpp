@@ -53,21 +53,18 @@ void TSetupNode::SetPortIndex(int value) {
     return;
   }
   if (value == portIndex_ && Comm && Comm->Connected()) return;
-  bool failed = false;
-  {
-    // An exchange in flight ends on the old port; the next one starts on the new.
+  try {
+    // An exchange in flight ends on the old port, the next starts on the new; released before a
+    // message is shown.
     const auto lineLock = LockLine();
-    try {
-      if (!Comm) throw ECommError(QStringLiteral("Error accessing specified device"), -1);
-      Comm->Close();
-      Comm->SetDeviceName(QStringLiteral("COM%1").arg(value + 1));
-      Comm->Open();
-      SetLines();
-    } catch (const ECommError&) {
-      failed = true;
-    }
+    if (!Comm) throw ECommError(QStringLiteral("Error accessing specified device"), -1);
+    Comm->Close();
+    Comm->SetDeviceName(QStringLiteral("COM%1").arg(value + 1));
+    Comm->Open();
+    SetLines();
+  } catch (const ECommError&) {
+    ShowMessage(kPortBusy, TMsgIcon::Error);
   }
-  if (failed) ShowMessage(kPortBusy, TMsgIcon::Error);
   portIndex_ = value;
 }
 
