@@ -323,12 +323,13 @@ void TExecuter::DoBeginRead() {
 void TExecuter::DoFinishRead() {
   // Taken first: the copy goes on this thread however the store ends.
   const std::unique_ptr<TCustomRegister> read = std::move(read_);
+  if (!read) return;
   readNode_->FinishRefresh(*read);
   if (OnRefreshed) OnRefreshed(*readNode_);
 }
 
 void TExecuter::StoreFinishedRead() {
-  if (!storePending_ || !read_) return;
+  if (!storePending_) return;
   storePending_ = false;
   DoFinishRead();
 }
