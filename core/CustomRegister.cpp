@@ -244,6 +244,28 @@ void TCustomRegister::Refresh() {
   if (Enabled()) StringData();
 }
 
+std::unique_ptr<TCustomRegister> TCustomRegister::DetachedCopy() const {
+  auto copy = std::make_unique<TCustomRegister>(nullptr);
+  copy->SetName(Name());
+  copy->registerType_ = registerType_;
+  copy->lastIOResult_ = lastIOResult_;
+  copy->lastStringData_ = lastStringData_;  // the simulator wanders from it
+  copy->digits_ = digits_;
+  copy->userCanRead_ = userCanRead_;
+  copy->userCanWrite_ = userCanWrite_;
+  copy->rdTime_ = rdTime_.load();
+  return copy;
+}
+
+void TCustomRegister::TakeRead(const TCustomRegister& copy) {
+  SetRegisterType(copy.registerType_);
+  SetUserCanWRITE(copy.userCanWrite_);
+  SetUserCanREAD(copy.userCanRead_);
+  rdTime_ = copy.rdTime_.load();
+  lastIOResult_ = copy.lastIOResult_;
+  lastStringData_ = copy.lastStringData_;
+}
+
 void TCustomRegister::SetRegisterType(TRegisterType value) {
   StoreChanged(registerType_, value);
 }
@@ -443,6 +465,8 @@ void TCustomRegister::SendWrite(const TLineContext& line, const uint8_t* data, i
   frame.Data[kFrameType] = TypeByte(registerType_, userCanRead_, true);
   std::memcpy(frame.Data + kFrameData, data, static_cast<size_t>(size));
   frame.Length = kFrameData + size;
+  // The line stays quiet through the pause after a write, also for the poller's reads.
+  const auto lineLock = LockLine();
   lastIOResult_ = Transact(line, frame, *this) ? iorOK : iorFAIL;
   Services().Clock->Sleep(100);
 }

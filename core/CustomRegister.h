@@ -6,6 +6,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
 #include "core/RootNode.h"
 #include "core/TextList.h"
@@ -79,6 +80,13 @@ class TCustomRegister : public TRootNode {
   QString StringData();
   void SetStringData(const TLineContext& line, const QString& value);
   void SetStringData(const QString& value);
+  // A read done away from this node: DetachedCopy (on the node's thread) holds what the exchange
+  // needs, another thread reads the copy with StringData(line), and TakeRead stores the copy's
+  // outcome here as that read on this node would have. ReadsTheLine tells whether StringData would
+  // exchange at all.
+  bool ReadsTheLine() const { return !Guarded() && userCanRead_; }
+  std::unique_ptr<TCustomRegister> DetachedCopy() const;
+  void TakeRead(const TCustomRegister& copy);
   // Device read as a number (0 on failure) and device write from a number.
   double FloatData(const TLineContext& line);
   double FloatData();

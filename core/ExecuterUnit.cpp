@@ -27,6 +27,8 @@ constexpr int kMinRestMs = 1;
 // The longest: the operator may enable a register or shorten its interval while the poller rests,
 // and the poller has to notice that without being told.
 constexpr int kMaxRestMs = 100;
+// A read waits to be stored with the next call through a rest of at most this long.
+constexpr int kStoreWithNextMs = 50;
 
 std::unique_ptr<TExecuter> gExecuter;
 // Pollers stopped from inside their own main-thread call: they are joined once that call returned.
@@ -187,20 +189,31 @@ void TExecuter::Step() {
 }
 
 void TExecuter::Offer(TCustomRegister& reg) {
-  // A register node reads only every LoggingInterval seconds: handing it over before that would
-  // cost a round trip to the main thread for a Refresh that does nothing. Its subclasses may
-  // refresh otherwise, so only the exact class is held back.
+  // Only the exact class of register node is read here: its subclasses may refresh otherwise, and
+  // other registers refresh on the main thread on every pass.
   TRegisterNode* node =
       &reg.ClassInfo() == &TRegisterNode::StaticClassInfo() ? static_cast<TRegisterNode*>(&reg) : nullptr;
-  if (node && !node->RefreshDue()) {
+  if (!node) {
+    CallInMain(TCall::Refresh);
+    passAlwaysDue_ = true;
+    return;
+  }
+  // A register node reads only every LoggingInterval seconds: handing it over before that would
+  // cost a round trip to the main thread for a refresh that does nothing.
+  if (!node->RefreshDue()) {
     NoteDue(node->NextRefreshDue());
     return;
   }
-  CallInMain(TCall::Refresh);
-  if (node)
-    NoteDue(node->NextRefreshDue());
-  else
-    passAlwaysDue_ = true;
+  // Once terminated the tree may be going: the node is not touched again.
+  if (!CallInMain(TCall::BeginRead) || Terminated()) return;
+  if (read_) {
+    // The exchange, the long part of a read, keeps the main thread free.
+    read_->StringData(readLine_);
+    storePending_ = true;
+    storeRested_ = false;
+  }
+  // Due again an interval after the read began, whether it is stored yet or not.
+  NoteDue(node->NextRefreshDue());
 }
 
 void TExecuter::NoteDue(double dateTime) {
@@ -226,6 +239,8 @@ void TExecuter::Rest() {
   const int restMs = std::isfinite(ms)
                          ? static_cast<int>(std::clamp(ms, double(kMinRestMs), double(kMaxRestMs)))
                          : kMaxRestMs;
+  if (storePending_ && (storeRested_ || restMs > kStoreWithNextMs)) CallInMain(TCall::FinishRead);
+  storeRested_ = storePending_;
   std::unique_lock lock(mutex_);
   cv_.wait_for(lock, std::chrono::milliseconds(restMs), [this] { return terminated_; });
 }
@@ -235,6 +250,7 @@ bool TExecuter::CallInMain(TCall call) {
   cv_.wait(lock, [this] { return terminated_ || suspended_ == 0; });
   if (terminated_) return false;
   call_ = call;
+  storeFirst_ = storePending_;
   callState_ = TCallState::Pending;
   QEvent* request = ServeRequest();
   lock.unlock();
@@ -247,6 +263,7 @@ bool TExecuter::CallInMain(TCall call) {
   });
   const bool ran = callState_ == TCallState::Done;
   callState_ = TCallState::Idle;
+  if (ran) storePending_ = false;
   return ran;
 }
 
@@ -255,13 +272,31 @@ void TExecuter::ServeCall() {
   // Already dropped or served (a nested event loop may run this twice), or held by a suspend.
   if (callState_ != TCallState::Pending || suspended_ > 0) return;
   callState_ = TCallState::Running;
-  const TCall call = call_;
+  TCall call = call_;
+  const bool storeFirst = storeFirst_ || call == TCall::FinishRead;
   lock.unlock();
   try {
-    if (call == TCall::Refresh)
-      DoRefresh();
-    else
-      DoAutoSave();
+    if (storeFirst) {
+      DoFinishRead();
+      // Stopped from inside the store: the tree the call is about may be gone.
+      lock.lock();
+      const bool stopped = terminated_;
+      lock.unlock();
+      if (stopped) call = TCall::FinishRead;
+    }
+    switch (call) {
+      case TCall::Refresh:
+        DoRefresh();
+        break;
+      case TCall::BeginRead:
+        DoBeginRead();
+        break;
+      case TCall::FinishRead:
+        break;
+      case TCall::AutoSave:
+        DoAutoSave();
+        break;
+    }
   } catch (const std::exception& e) {
     // Nothing may leave an event handler; the poller goes on with the next register.
     qWarning("Vexa poller: %s", e.what());
@@ -276,6 +311,27 @@ void TExecuter::ServeCall() {
 void TExecuter::DoRefresh() {
   found_->Refresh();
   if (OnRefreshed) OnRefreshed(*found_);
+}
+
+void TExecuter::DoBeginRead() {
+  readNode_ = static_cast<TRegisterNode*>(found_);
+  read_ = readNode_->BeginRefresh(readLine_);
+  // Nothing was due, or the refresh needed no exchange: it is complete.
+  if (!read_ && OnRefreshed) OnRefreshed(*found_);
+}
+
+void TExecuter::DoFinishRead() {
+  // Taken first: the copy goes on this thread however the store ends.
+  const std::unique_ptr<TCustomRegister> read = std::move(read_);
+  if (!read) return;
+  readNode_->FinishRefresh(*read);
+  if (OnRefreshed) OnRefreshed(*readNode_);
+}
+
+void TExecuter::StoreFinishedRead() {
+  if (!storePending_) return;
+  storePending_ = false;
+  DoFinishRead();
 }
 
 void TExecuter::DoAutoSave() {
@@ -297,6 +353,8 @@ void StopPoller() {
       // Stopped from inside its own call: joining here would wait for ourselves.
       gRetired.push_back(std::move(gExecuter));
     } else {
+      gExecuter->WaitFor();
+      gExecuter->StoreFinishedRead();
       gExecuter.reset();
     }
   }

@@ -1,6 +1,8 @@
 #pragma once
-// The poller: a background thread that walks the network tree and has the main thread refresh every
-// enabled register, and run the automatic save when it is due. One poller exists at a time.
+// The poller: a background thread that walks the network tree and reads every enabled register when
+// it is due. A register node's exchange runs on the poller thread, on a detached copy the main thread
+// makes; the main thread stores the outcome with the poller's next call. Other registers' refreshes
+// and the automatic save run on the main thread. One poller exists at a time.
 
 #include <atomic>
 #include <condition_variable>
@@ -10,6 +12,8 @@
 #include <mutex>
 #include <thread>
 
+#include "core/Protocol.h"
+
 class QObject;
 
 class QEvent;
@@ -18,6 +22,7 @@ namespace vexa {
 
 class TComponent;
 class TCustomRegister;
+class TRegisterNode;
 class TRootNode;
 
 class TExecuter;
@@ -61,6 +66,9 @@ class TExecuter {
   void Resume();
   // True while a call of this poller runs on the main thread.
   bool InCall() const;
+  // Main thread, once the thread has ended (WaitFor): stores a read it had finished but not handed
+  // over. Its node is still there: the tree changes only after the poller was stopped.
+  void StoreFinishedRead();
 
   double LastSave() const { return lastSave_; }
   // CPU seconds the poller thread has used.
@@ -70,7 +78,7 @@ class TExecuter {
   std::function<void(TCustomRegister&)> OnRefreshed;
 
  private:
-  enum class TCall { Refresh, AutoSave };
+  enum class TCall { Refresh, BeginRead, FinishRead, AutoSave };
   enum class TCallState { Idle, Pending, Running, Done };
 
   void Execute();
@@ -84,12 +92,23 @@ class TExecuter {
   bool CallInMain(TCall call);
   void ServeCall();  // main thread
   void DoRefresh();
+  void DoBeginRead();
+  void DoFinishRead();
   void DoAutoSave();
 
   const TRootNode* root_;
   const TComponent* current_ = nullptr;
   int index_ = 0;
   TCustomRegister* found_ = nullptr;
+  // The read in flight and its node: made and stored on the main thread, read on the poller thread,
+  // handed over by the calls.
+  std::unique_ptr<TCustomRegister> read_;
+  TLineContext readLine_;
+  TRegisterNode* readNode_ = nullptr;
+  // Poller thread: a read is done and waits to be stored. It rides on the next call to the main
+  // thread, so a read costs one call; a rest longer than a moment, or a second one, stores it first.
+  bool storePending_ = false;
+  bool storeRested_ = false;
   std::atomic<double> lastSave_ = 0;
   // Earliest time a register seen in this pass can read again; anything not a register node reads
   // on every refresh.
@@ -101,6 +120,7 @@ class TExecuter {
   bool terminated_ = false;
   int suspended_ = 0;
   TCall call_ = TCall::Refresh;
+  bool storeFirst_ = false;  // the call stores the pending read before it runs
   TCallState callState_ = TCallState::Idle;
 
   class TDispatcher;

@@ -63,7 +63,15 @@ TVerdict Validate(TRegisterFrame& frame, const TRegisterFrame& request, TRegiste
 
 }  // namespace
 
+std::unique_lock<std::recursive_mutex> LockLine() {
+  static std::recursive_mutex lock;
+  return std::unique_lock(lock);
+}
+
 bool Transact(const TLineContext& line, TRegisterFrame& frame, TCustomRegister& reg) {
+  // The simulator's random generator and the port's request and answer are the line's: one
+  // exchange at a time.
+  const auto lineLock = LockLine();
   ApplyCrc(frame);
   const TRegisterFrame request = frame;
   const QString requestTrace = QStringLiteral("> ") + FrameToHex(frame.Data, frame.Length);

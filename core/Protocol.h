@@ -1,6 +1,8 @@
 #pragma once
 // The exchange of one request and its answer on the regulator line, with its retries and timing.
 
+#include <mutex>
+
 #include "core/Frame.h"
 
 namespace vexa {
@@ -18,6 +20,12 @@ struct TLineContext {
 
 // Milliseconds per byte on the line for a BaudRateIndex (1.0 for an unlisted index).
 double ByteTime(int baudRateIndex);
+
+// The line carries one exchange at a time, whichever thread asks (the poller's reads, the main
+// thread's reads and writes): Transact holds this lock for its whole exchange. Hold it too to close,
+// reopen or reconfigure the port, and across a pause the line must keep quiet. Recursive, so a
+// holder may exchange.
+std::unique_lock<std::recursive_mutex> LockLine();
 
 // One exchange for `reg`: seals the request in `frame`, sends it on the line (or asks the
 // simulator) with up to three attempts, and leaves the accepted answer in `frame`. Returns whether

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "core/Globals.h"
 #include "core/Services.h"
 
 namespace vexa {
@@ -54,9 +55,29 @@ void TRegisterNode::Refresh() {
 
 void TRegisterNode::Update() {
   TCustomRegister::Refresh();
+  Updated();
+}
+
+void TRegisterNode::Updated() {
   AddToHistory();
   if (ComponentCount() == 1)
     if (auto* label = dynamic_cast<TValueSink*>(Component(0))) label->SetValue(LastStringData());
+}
+
+std::unique_ptr<TCustomRegister> TRegisterNode::BeginRefresh(TLineContext& line) {
+  if (!RefreshDue()) return nullptr;
+  refreshedAt_ = Now();
+  if (!Enabled() || !ReadsTheLine()) {
+    Update();
+    return nullptr;
+  }
+  line = ProgramLine();
+  return DetachedCopy();
+}
+
+void TRegisterNode::FinishRefresh(const TCustomRegister& read) {
+  TakeRead(read);
+  Updated();
 }
 
 void TRegisterNode::SetLoggingInterval(int value) {

@@ -2,8 +2,10 @@
 // TRegisterNode: the register of the network tree, read by the poller at its own interval.
 
 #include <atomic>
+#include <memory>
 
 #include "core/CustomRegister.h"
+#include "core/Protocol.h"
 
 namespace vexa {
 
@@ -19,6 +21,12 @@ class TRegisterNode : public TCustomRegister {
   void Refresh() override;
   // Read (when enabled), add to the history, show the value on the node's label.
   void Update();
+  // Refresh with its exchange run elsewhere, for the poller thread. BeginRefresh (this node's
+  // thread) does what Refresh does up to the exchange and returns the detached copy to read, with
+  // the line to read it on; null when nothing was due, or when the refresh needed no exchange and
+  // is complete. FinishRefresh (this node's thread) stores the copy's read and does the rest.
+  std::unique_ptr<TCustomRegister> BeginRefresh(TLineContext& line);
+  void FinishRefresh(const TCustomRegister& read);
   // Whether Refresh would read now, and the date-time from which it will. Safe on the poller thread,
   // which sleeps until then instead of handing the register over.
   bool RefreshDue() const;
@@ -36,6 +44,9 @@ class TRegisterNode : public TCustomRegister {
   void SetPenColor(int value);
 
  private:
+  // After the read: the history and the label.
+  void Updated();
+
   std::atomic<int> loggingInterval_ = 3;  // read by the poller thread
   // Start of the last read attempt of Refresh: one the read right refuses sets no RDTime, and must
   // still wait its interval, or every pass would add a history entry.

@@ -54,6 +54,9 @@ void TSetupNode::SetPortIndex(int value) {
   }
   if (value == portIndex_ && Comm && Comm->Connected()) return;
   try {
+    // An exchange in flight ends on the old port, the next starts on the new; released before a
+    // message is shown.
+    const auto lineLock = LockLine();
     if (!Comm) throw ECommError(QStringLiteral("Error accessing specified device"), -1);
     Comm->Close();
     Comm->SetDeviceName(QStringLiteral("COM%1").arg(value + 1));

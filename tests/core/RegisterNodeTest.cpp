@@ -1,6 +1,9 @@
 // The register node's read cadence and what follows each read, on the fake clock: the poller offers
 // the node every 100 ms here, as it would offer it on every pass.
 
+#include <cmath>
+#include <functional>
+#include <limits>
 #include <vector>
 
 #include "core/Globals.h"
@@ -140,6 +143,94 @@ TEST_F(RegisterNodeTest, TheLabelShowsEveryReadValueAndStarsOnFailure) {
   reg->Update();
   EXPECT_EQ(reg->Count(), 3);
   EXPECT_EQ(reg->DataList().last(), reg->LastStringData());
+}
+
+// The poller reads a node in three steps: the node's own thread begins and finishes, the read of the
+// detached copy runs between. The outcome must be the node's own Refresh in every case.
+TEST_F(RegisterNodeTest, ARefreshInStepsStoresWhatRefreshStores) {
+  const auto answer = [](int typeByte, const QByteArray& data) {
+    return [=](const QByteArray& req) -> std::vector<TChunk> {
+      return {{SealFrame(req.left(4) + char(typeByte) + data), 0}};
+    };
+  };
+  double nan = std::numeric_limits<double>::quiet_NaN();
+  const QByteArray nanBytes(reinterpret_cast<const char*>(&nan), 8);
+  struct TCase {
+    const char* Name;
+    bool Demo;
+    std::function<std::vector<TChunk>(const QByteArray&)> Respond;  // null: the device is silent
+    std::function<void(TRegisterNode&)> Prepare;
+    int AdvanceMs;
+    bool Exchanges;  // BeginRefresh hands out a copy to read
+  };
+  const std::vector<TCase> cases = {
+      {"simulated, type still unknown", true, nullptr, [](TRegisterNode& r) { r.SetDigits(1); }, 3000, true},
+      {"a writable 16-bit value", false, answer(0xC0 | rtINT, QByteArray::fromHex("C409")),
+       [](TRegisterNode& r) { r.SetDigits(1); }, 3000, true},
+      {"a value of another type than known", false, answer(0x40 | rtLONG, QByteArray(4, 1)),
+       [](TRegisterNode& r) { r.SetRegisterType(rtINT); }, 3000, true},
+      {"a double without decimal text", false, answer(0x40 | rtDOUBLE, nanBytes), nullptr, 3000, true},
+      {"a silent device", false, nullptr, [](TRegisterNode& r) { r.SetLastStringData("7"); }, 3000, true},
+      {"the read right refused", false, answer(0x40 | rtINT, QByteArray(2, 1)),
+       [](TRegisterNode& r) {
+         r.SetUserCanREAD(false);
+         r.SetLastStringData("5");
+       },
+       3000, false},
+      {"a disabled register", false, answer(0x40 | rtINT, QByteArray(2, 1)),
+       [](TRegisterNode& r) {
+         r.SetEnabled(false);
+         r.SetLastStringData("6");
+       },
+       3000, false},
+      {"not due yet", true, nullptr, nullptr, 2999, false},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    SETUP->SetDemo(c.Demo);
+    Port->Open();
+    Port->Respond = c.Respond;
+    TRegisterNode whole(nullptr);
+    TRegisterNode stepped(nullptr);
+    auto* wholeLabel = new TSinkLabel(&whole);
+    auto* steppedLabel = new TSinkLabel(&stepped);
+    for (TRegisterNode* r : {&whole, &stepped}) {
+      r->SetName("D001C000R005");
+      r->SetEnabled(true);
+      if (c.Prepare) c.Prepare(*r);
+    }
+    Clock->Advance(c.AdvanceMs);
+    const double start = Clock->Now();
+
+    Services().Random.Seed(7);
+    whole.Refresh();
+    const size_t wholeWritten = Port->Written.size();
+
+    Clock->SetNow(start);
+    Services().Random.Seed(7);
+    TLineContext line;
+    std::unique_ptr<TCustomRegister> copy = stepped.BeginRefresh(line);
+    ASSERT_EQ(copy != nullptr, c.Exchanges);
+    if (copy) {
+      EXPECT_EQ(stepped.Count(), 0) << "stored before the read";
+      copy->StringData(line);
+      stepped.FinishRefresh(*copy);
+    }
+    EXPECT_EQ(Port->Written.size() - wholeWritten, wholeWritten);
+
+    EXPECT_EQ(stepped.LastStringData(), whole.LastStringData());
+    EXPECT_EQ(stepped.LastIOResult(), whole.LastIOResult());
+    EXPECT_EQ(stepped.RegisterType(), whole.RegisterType());
+    EXPECT_EQ(stepped.UserCanREAD(), whole.UserCanREAD());
+    EXPECT_EQ(stepped.UserCanWRITE(), whole.UserCanWRITE());
+    EXPECT_DOUBLE_EQ(stepped.RDTime(), whole.RDTime());
+    EXPECT_DOUBLE_EQ(stepped.NextRefreshDue(), whole.NextRefreshDue());
+    EXPECT_EQ(stepped.DataList(), whole.DataList());
+    EXPECT_EQ(stepped.Points(), whole.Points());
+    EXPECT_EQ(steppedLabel->Values, wholeLabel->Values);
+    Port->Close();
+    Port->Written.clear();
+  }
 }
 
 }  // namespace

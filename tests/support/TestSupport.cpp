@@ -1,5 +1,8 @@
 #include "support/TestSupport.h"
 
+#include <QEventLoop>
+#include <QTimer>
+
 #include "core/Globals.h"
 #include "core/Protocol.h"
 #include "storage/PersistentClasses.h"
@@ -36,6 +39,25 @@ int TFakeComm::Read(uint8_t* buffer, int count) {
     if (b.isEmpty()) pending_.erase(pending_.begin());
   }
   return done;
+}
+
+bool RunEventsUntil(const std::function<bool()>& done, int timeoutMs) {
+  if (done()) return true;
+  QEventLoop loop;
+  QTimer tick;
+  QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
+    if (done()) loop.quit();
+  });
+  tick.start(5);
+  QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
+  loop.exec();
+  return done();
+}
+
+void RunEventsFor(int ms) {
+  QEventLoop loop;
+  QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+  loop.exec();
 }
 
 void TVexaEnvironment::SetUp() {

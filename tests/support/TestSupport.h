@@ -145,6 +145,11 @@ class TFakeComm : public TCustomComm {
   std::vector<TPending> pending_;
 };
 
+// Runs the main thread's event loop until done() or the time is up; done() as it ends.
+bool RunEventsUntil(const std::function<bool()>& done, int timeoutMs);
+// Runs the main thread's event loop for ms milliseconds.
+void RunEventsFor(int ms);
+
 // Resets the program's services and global objects before each test: Russian formats, a fake
 // clock, scripted messages, a temporary ExeDir.
 class TVexaEnvironment : public ::testing::Environment {

@@ -6,16 +6,25 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
 #include <QProcess>
+#include <QTimer>
 #include <atomic>
 #include <deque>
 #include <mutex>
 #include <thread>
 
 #include "core/Comm.h"
+#include "core/ExecuterUnit.h"
 #include "core/Globals.h"
 #include "core/Protocol.h"
 #include "core/RegisterNode.h"
+#include "storage/DeviceSearch.h"
+#include "storage/NetworkState.h"
+#include "storage/TreeFiles.h"
 #include "support/TestSupport.h"
 
 namespace vexa::test {
@@ -53,6 +62,8 @@ class TPtyDevice {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     return requests_;
   }
+  // Requests that arrived while the device still owed an answer: exchanges overlapping on the line.
+  int Overlaps() const { return overlaps_; }
 
  private:
   // Requests are 5 bytes (read) or 6 + data bytes (write; the data size follows from the type byte).
@@ -86,6 +97,9 @@ class TPtyDevice {
         if (!b) continue;
         for (const auto& [bytes, pause] : b(request)) {
           if (pause > 0) std::this_thread::sleep_for(std::chrono::milliseconds(pause));
+          // Anything arriving before the answer went out is a request over another exchange.
+          pollfd early{master_, POLLIN, 0};
+          if (!pending.isEmpty() || poll(&early, 1, 0) > 0) ++overlaps_;
           if (!bytes.isEmpty()) (void)!write(master_, bytes.constData(), static_cast<size_t>(bytes.size()));
         }
       }
@@ -97,6 +111,7 @@ class TPtyDevice {
   std::thread thread_;
   std::atomic<bool> stop_{false};
   std::atomic<int> requests_{0};
+  std::atomic<int> overlaps_{0};
   std::mutex lock_;
   TBehaviour behaviour_;
 };
@@ -262,6 +277,146 @@ TEST_F(LineTest, CliReadsAndWritesThroughAPort) {
             {"--port", device.Path(), "--baud", "1200", "read", "D001C002R003"});
   ASSERT_TRUE(cli.waitForFinished(5000));
   EXPECT_EQ(cli.exitCode(), 2);  // a speed the settings do not offer
+}
+
+// The poller reads on its own thread while the main thread uses the same line.
+class LinePollerTest : public LineTest {
+ protected:
+  void SetUp() override {
+    LineTest::SetUp();
+    Services().AutoSave = nullptr;
+    reg->SetEnabled(true);
+    reg->SetLoggingInterval(1);
+  }
+  void TearDown() override {
+    StopPoller();
+    LineTest::TearDown();
+  }
+  // Starts the poller on a silent device and returns once its first request is on the line: a read
+  // of three attempts is in flight.
+  void StartSlowRead() {
+    device.Behave([](const QByteArray&) -> TReply { return {}; });
+    StartPoller();
+    ASSERT_TRUE(RunEventsUntil([this] { return device.Requests() > 0; }, 5000));
+  }
+};
+
+TEST_F(LinePollerTest, WritesFromTheMainThreadWaitForThePollersExchanges) {
+  // Five registers read on every pass, a setpoint written from the main thread meanwhile; the
+  // device takes its time to answer, so a request over another exchange would be seen.
+  reg->SetLoggingInterval(0);
+  for (int r = 1; r <= 4; ++r) {
+    auto* other = new TRegisterNode(NET.get());
+    other->SetName(TCustomRegister::RegisterName(1, 1, r));
+    other->SetLoggingInterval(0);
+    other->SetEnabled(true);
+  }
+  TRegisterNode setpoint(nullptr);
+  setpoint.SetName("D001C003R001");
+  setpoint.SetRegisterType(rtINT);
+  setpoint.SetUserCanWRITE(true);
+  device.Behave([](const QByteArray& req) -> TReply {
+    if (req[3] == 1) return {{SealFrame(req.left(4)), 8}};
+    return {{IntAnswer(req, 42), 8}};
+  });
+
+  int writes = 0;
+  int failedWrites = 0;
+  int reads = 0;
+  int failedReads = 0;
+  StartPoller();
+  Executer()->OnRefreshed = [&](TCustomRegister& r) {
+    if (writes == 0) return;
+    ++reads;
+    if (r.LastIOResult() != iorOK || r.LastStringData() != "42") ++failedReads;
+  };
+  // A write, then a pause for the poller, and again.
+  QTimer writer;
+  writer.setSingleShot(true);
+  QObject::connect(&writer, &QTimer::timeout, [&] {
+    setpoint.SetStringData(QString::number(writes));
+    ++writes;
+    if (setpoint.LastIOResult() != iorOK) ++failedWrites;
+    if (writes < 15) writer.start(40);
+  });
+  writer.start(40);
+  ASSERT_TRUE(RunEventsUntil([&] { return writes == 15; }, 30'000));
+  StopPoller();
+
+  EXPECT_EQ(failedWrites, 0);
+  EXPECT_GE(reads, 10) << "the poller hardly read while the main thread wrote";
+  EXPECT_EQ(failedReads, 0);
+  EXPECT_EQ(device.Overlaps(), 0) << "exchanges overlapped on the line";
+}
+
+TEST_F(LinePollerTest, ShutdownDuringASlowReadStoresItOnceWhenThePollerIsStopped) {
+  int refreshed = 0;
+  StartSlowRead();
+  Executer()->OnRefreshed = [&refreshed](TCustomRegister&) { ++refreshed; };
+  QElapsedTimer timer;
+  timer.start();
+  TerminatePoller();  // the main window's close
+  RunEventsFor(400);  // the read ends meanwhile; no call brings it to the main thread
+  EXPECT_EQ(refreshed, 0);
+  EXPECT_EQ(reg->Count(), 0);
+  StopPoller();  // before the trees go: the finished read is stored on this thread
+  EXPECT_LT(timer.elapsed(), 1500);
+  EXPECT_EQ(refreshed, 1);
+  EXPECT_EQ(reg->DataList(), QStringList({"***"}));
+  EXPECT_EQ(reg->LastIOResult(), iorFAIL);
+  RunEventsFor(200);
+  EXPECT_EQ(reg->Count(), 1);
+  // The exchange itself was left to end whole.
+  EXPECT_EQ(device.Requests(3), 3);
+}
+
+TEST_F(LinePollerTest, ARestoreOrASearchDuringASlowReadReplacesTheTree) {
+  ASSERT_TRUE(QDir(Dir->path()).mkpath("Config"));
+  SaveNetworkState();
+  const std::vector<std::pair<const char*, std::function<void()>>> replacements = {
+      {"restore", [] { LoadNetworkState(); }},
+      {"search",
+       [] {
+         TDeviceSearch search;
+         int idle = 0;
+         search.OnIdle = [&] {
+           if (++idle == 2) search.Stop();  // after address 0, silent
+         };
+         search.Run(smAfresh);
+       }},
+  };
+  for (const auto& [name, replace] : replacements) {
+    SCOPED_TRACE(name);
+    StartSlowRead();
+    QElapsedTimer timer;
+    timer.start();
+    replace();
+    EXPECT_LT(timer.elapsed(), 3000);
+    EXPECT_TRUE(PollerRunning());
+    EXPECT_TRUE(Messages->Shown.empty());
+    RunEventsFor(300);
+    StopPoller();
+  }
+  // The restored tree is polled as before.
+  LoadNetworkState();
+  auto* restored = dynamic_cast<TRegisterNode*>(FindNode(NET.get(), "D001C002R003"));
+  ASSERT_NE(restored, nullptr);
+  device.Behave(Healthy(55));
+  EXPECT_TRUE(RunEventsUntil([&] { return restored->LastStringData() == "55"; }, 5000));
+}
+
+TEST_F(LinePollerTest, APortChangeDuringASlowReadLetsItEndOnTheOldPort) {
+  TPtyDevice other;
+  other.Behave(Healthy(66));
+  ASSERT_TRUE(QDir(Dir->path()).mkpath("Ports"));
+  ASSERT_TRUE(QFile::link(other.Path(), Dir->filePath("Ports/COM2")));
+  StartSlowRead();
+  SETUP->SetPortIndex(1);
+  EXPECT_TRUE(Messages->Shown.empty()) << Messages->Texts().join(" | ").toStdString();
+  EXPECT_EQ(Comm->DeviceName(), "COM2");
+  EXPECT_EQ(device.Requests(3), 3) << "the read in flight was cut short";
+  EXPECT_TRUE(RunEventsUntil([this] { return reg->LastStringData() == "66"; }, 5000));
+  EXPECT_EQ(device.Requests(), 3);
 }
 
 }  // namespace
