@@ -415,9 +415,9 @@ TEST_F(DeviceSearchTest, AFailureStillEndsTheSearchCleanly) {
 
 TEST_F(DeviceSearchTest, ViewsAndThePollerAreSetAsideWhileTheTreeChanges) {
   SETUP->SetDemo(true);
-  StartPoller();
-  auto* old = new TRootNode(NET.get());
+  auto* old = new TRootNode(NET.get());  // before the poller walks the tree
   old->SetName("D100");
+  StartPoller();
   bool oldTreeBefore = false;
   bool oldTreeAfter = true;
   bool pollerDuringSearch = true;
