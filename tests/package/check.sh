@@ -54,7 +54,7 @@ cd "$scratch/work"
 for program in vexa vexa-cli vexa-sim; do
   got=$("$bin/$program" --version) || fail "$program --version failed"
   [ "$got" = "$program $version" ] || fail "$program --version said: $got"
-  "$bin/$program" --help | grep -q "^usage: $program" || fail "$program --help has no usage line"
+  "$bin/$program" --help | grep -q "^Usage: $program" || fail "$program --help has no usage line"
 done
 got=$("$bin/vexa-cli" --demo read D001C000R005) || fail "vexa-cli --demo read failed"
 [ "$got" = "250" ] || fail "vexa-cli --demo read D001C000R005 said: $got"

@@ -148,8 +148,8 @@ TEST_F(CliPrintTest, WhatIsNoPrintableArchiveIsRefused) {
        "is not a report archive"},
       {"empty report", {empty, "--pdf", Dir->filePath("d.pdf")}, 1, "Отчет пуст!"},
       {"unwritable PDF", {good, "--pdf", Dir->filePath("no/folder/e.pdf")}, 1, "cannot write"},
-      {"no --pdf", {good}, 2, "usage: vexa-cli"},
-      {"two files", {good, good, "--pdf", Dir->filePath("f.pdf")}, 2, "usage: vexa-cli"},
+      {"no --pdf", {good}, 2, "Usage: vexa-cli"},
+      {"two files", {good, good, "--pdf", Dir->filePath("f.pdf")}, 2, "Usage: vexa-cli"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Name);

@@ -51,7 +51,7 @@ TEST(CliTest, WriteValidatesBeforeSending) {
 TEST(CliTest, BadCommandLinesExplainThemselves) {
   TRun none = Cli({});
   EXPECT_EQ(none.Code, 2);
-  EXPECT_TRUE(none.Err.contains("usage: vexa-cli"));
+  EXPECT_TRUE(none.Err.contains("Usage: vexa-cli"));
   EXPECT_EQ(Cli({"--demo", "frobnicate"}).Code, 2);
   EXPECT_EQ(Cli({"--demo", "read"}).Code, 2);
   EXPECT_EQ(Cli({"--bogus", "read", "X"}).Code, 2);

@@ -62,7 +62,7 @@ TEST(ProgramsTest, HelpAndVersionOnStandardOutput) {
     EXPECT_EQ(version.Err, QString());
     const TRun help = RunProgram(program.Path, {QStringLiteral("--help")});
     EXPECT_EQ(help.Code, 0) << help.Err.toStdString();
-    EXPECT_TRUE(help.Out.startsWith(QStringLiteral("usage: ") + program.Name + QLatin1Char(' ')))
+    EXPECT_TRUE(help.Out.startsWith(QStringLiteral("Usage: ") + program.Name + QLatin1Char(' ')))
         << help.Out.toStdString();
     EXPECT_TRUE(help.Out.contains(QStringLiteral("--version"))) << "the usage names --version";
     EXPECT_EQ(help.Err, QString());
@@ -76,7 +76,7 @@ TEST(ProgramsTest, ACommandLineNotUnderstoodIsToldWithTheUsage) {
     const TRun bad = RunProgram(program.Path, {QStringLiteral("--frobnicate")}, true);
     EXPECT_EQ(bad.Code, 2);
     EXPECT_TRUE(bad.Err.contains(QStringLiteral("unknown option --frobnicate"))) << bad.Err.toStdString();
-    EXPECT_TRUE(bad.Err.contains(QStringLiteral("usage: ") + program.Name)) << bad.Err.toStdString();
+    EXPECT_TRUE(bad.Err.contains(QStringLiteral("Usage: ") + program.Name)) << bad.Err.toStdString();
     EXPECT_EQ(bad.Out, QString());
   }
 }

@@ -143,7 +143,7 @@ TEST_F(SearchCliTest, WithoutSaveNothingIsWrittenAndBadArgumentsAreRefused) {
         QStringList{"--last", "256"}, QStringList{"--last", "x"}}) {
     const TRun bad = Cli(QStringList{"search"} + args);
     EXPECT_EQ(bad.Code, 2) << args.join(' ').toStdString();
-    EXPECT_TRUE(bad.Err.contains("usage: vexa-cli"));
+    EXPECT_TRUE(bad.Err.contains("Usage: vexa-cli"));
   }
 }
 

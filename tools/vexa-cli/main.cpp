@@ -19,7 +19,7 @@ namespace vexa::cli {
 namespace {
 
 const char kUsage[] =
-    "usage: vexa-cli [--dir DIR] [--demo | --port DEVICE] [--baud BITS] [--trace] COMMAND ...\n"
+    "Usage: vexa-cli [--dir DIR] [--demo | --port DEVICE] [--baud BITS] [--trace] COMMAND ...\n"
     "       vexa-cli --help | --version\n"
     "  --dir DIR              the program folder (Config/, Archives/); default: the current folder\n"
     "  --demo                 answers from the simulated network instead of a line\n"

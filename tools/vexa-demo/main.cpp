@@ -367,7 +367,7 @@ int BigNet(int count) {
 
 int Usage() {
   std::fputs(
-      "usage: vexa-demo prepare DIR | labels DIR | big-net DIR COUNT\n"
+      "Usage: vexa-demo prepare DIR | labels DIR | big-net DIR COUNT\n"
       "  prepare  pictures, channel templates and settings (simulation on) of a demonstration folder\n"
       "  labels   value labels on registers of DIR/Config/NET.cfg\n"
       "  big-net  a network of about COUNT registers in DIR/Config/NET.cfg\n",

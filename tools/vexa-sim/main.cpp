@@ -24,7 +24,7 @@ namespace vexa::sim {
 namespace {
 
 const char kUsage[] =
-    "usage: vexa-sim --link PATH [--baud BITS] [--seed N] [--drop P] [--garble P] [--split P]\n"
+    "Usage: vexa-sim --link PATH [--baud BITS] [--seed N] [--drop P] [--garble P] [--split P]\n"
     "                [--delay MS] [--addresses LIST] [--verbose]\n"
     "       vexa-sim --help | --version\n"
     "  --link PATH   make PATH a symbolic link to the simulator's pseudo-terminal (removed on exit)\n"

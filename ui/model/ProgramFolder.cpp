@@ -13,7 +13,7 @@ const QString kDataFolderKey = QStringLiteral("DataFolder");
 }  // namespace
 
 const char kProgramUsage[] =
-    "usage: vexa [--dir DIR] [--choose-dir]\n"
+    "Usage: vexa [--dir DIR] [--choose-dir]\n"
     "       vexa --help | --version\n"
     "The operator shell for a network of regulators on an RS-485 line.\n"
     "  --dir DIR      the program folder (Config/, Archives/, the pictures), made if missing;\n"
