@@ -789,13 +789,16 @@ TEST_F(CommandNodeTest, RandomCyclogramsRunAsTheMillisecondModelSays) {
       ASSERT_EQ(frames != before, expected.Wrote);
       if (expected.Wrote) {
         const double written = StrToFloat(node->LastStringData()).value_or(NAN);
-        if (expected.Exact)
+        if (expected.Exact) {
           ASSERT_EQ(written, expected.Value);
-        else
+        } else {
           ASSERT_NEAR(written, expected.Value, 1e-9 * std::max(1.0, std::fabs(expected.Value)));
+        }
       }
       ASSERT_EQ(node->Finished(), model.Finished());
-      if (!model.Finished()) ASSERT_EQ(node->SlotNumber(), model.Slot());
+      if (!model.Finished()) {
+        ASSERT_EQ(node->SlotNumber(), model.Slot());
+      }
       at(ms);  // the write's pause moved the clock on
       ASSERT_EQ(node->Done(), model.Done(ms));
       if (model.Finished() && !expected.Wrote) break;  // one tick past the end wrote nothing

@@ -81,7 +81,9 @@ TEST_F(SimulatorTest, FixedPointValuesWanderInsideTheirBand) {
   for (int i = 0; i < 2000; ++i) {
     const QString v = r->StringData();
     const double x = StrToFloat(v).value();
-    if (!previous.isEmpty()) EXPECT_LE(std::abs(x - StrToFloat(previous).value()), 0.1 + 1e-9);
+    if (!previous.isEmpty()) {
+      EXPECT_LE(std::abs(x - StrToFloat(previous).value()), 0.1 + 1e-9);
+    }
     previous = v;
     low = std::min(low, x);
     high = std::max(high, x);

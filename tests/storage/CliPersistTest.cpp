@@ -12,18 +12,10 @@
 namespace vexa {
 namespace {
 
-struct TRun {
-  int Code;
-  QString Out;
-  QString Err;
-};
+using test::TRun;
 
 TRun Cli(const QStringList& args) {
-  QProcess p;
-  p.start(VEXA_CLI_PATH, args);
-  EXPECT_TRUE(p.waitForFinished(60000));
-  return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
-          QString::fromUtf8(p.readAllStandardError())};
+  return test::RunProgram(QStringLiteral(VEXA_CLI_PATH), args);
 }
 
 class CliPersistTest : public test::TVexaTest {};

@@ -216,20 +216,12 @@ TEST_F(ConfigTextTest, TheReadmeExampleLoads) {
   EXPECT_GE(cmd->Points().size(), 2);
 }
 
-struct TRun {
-  int Code;
-  QString Out;
-  QString Err;
-};
+using test::TRun;
 
 TRun Cli(const QStringList& args, const QByteArray& input = {}) {
-  QProcess p;
-  p.start(VEXA_CLI_PATH, args);
-  if (!input.isNull()) p.write(input);
-  p.closeWriteChannel();
-  EXPECT_TRUE(p.waitForFinished(60000));
-  return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
-          QString::fromUtf8(p.readAllStandardError())};
+  test::TRunOptions options;
+  options.Input = input;
+  return test::RunProgram(QStringLiteral(VEXA_CLI_PATH), args, options);
 }
 
 TEST_F(ConfigTextTest, CliLoadsFromAFileOrStandardInputAndKeepsTheOldFileOnAFault) {

@@ -291,7 +291,9 @@ TEST_F(StreamTest, ReadingRestoresEveryKindAndNeverTouchesTheLine) {
   EXPECT_EQ(r->ComponentState() & (csLoading | csReading | csWriting), 0u);
   EXPECT_TRUE(r->Points().isEmpty());
   EXPECT_FALSE(bytes.contains("Points.Strings"));
-  if (port != nullptr) EXPECT_TRUE(port->Written.empty());
+  if (port != nullptr) {
+    EXPECT_TRUE(port->Written.empty());
+  }
 
   TReportNode report(nullptr);
   report.SetStartPoint(46363.5);

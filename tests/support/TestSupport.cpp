@@ -1,6 +1,7 @@
 #include "support/TestSupport.h"
 
 #include <QEventLoop>
+#include <QProcess>
 #include <QTimer>
 
 #include "core/Globals.h"
@@ -86,6 +87,26 @@ void TVexaTest::TearDown() {
   Services().Clock = std::make_unique<TClock>();
   Services().Messages = std::make_unique<TMessageService>();
   Services().Trace = nullptr;
+}
+
+TRun RunProgram(const QString& program, const QStringList& args, const TRunOptions& options) {
+  QProcess p;
+  if (options.Env) p.setProcessEnvironment(*options.Env);
+  if (!options.WorkDir.isEmpty()) p.setWorkingDirectory(options.WorkDir);
+  p.start(program, args);
+  if (!options.Input.isEmpty()) p.write(options.Input);
+  p.closeWriteChannel();
+  EXPECT_TRUE(p.waitForFinished(120000)) << program.toStdString() << " " << args.join(' ').toStdString();
+  return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+          QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
+}
+
+QProcessEnvironment EnvironmentWithoutDisplay(const QString& platform) {
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+    env.remove(QString::fromLatin1(name));
+  if (!platform.isEmpty()) env.insert(QStringLiteral("QT_QPA_PLATFORM"), platform);
+  return env;
 }
 
 }  // namespace vexa::test

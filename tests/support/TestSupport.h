@@ -5,12 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <QByteArray>
+#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "core/CommInt.h"
@@ -167,5 +169,21 @@ class TVexaTest : public ::testing::Test {
   TFakeComm* Port = nullptr;  // the program's port (closed until a test opens it)
   std::unique_ptr<QTemporaryDir> Dir;
 };
+
+// A companion program run to its end: its exit code (-1 when it crashed or did not end) and both
+// outputs as UTF-8.
+struct TRun {
+  int Code = -1;
+  QString Out;
+  QString Err;
+};
+struct TRunOptions {
+  QByteArray Input;                        // written to its standard input
+  std::optional<QProcessEnvironment> Env;  // the test's own when not given
+  QString WorkDir;                         // the test's own when empty
+};
+TRun RunProgram(const QString& program, const QStringList& args, const TRunOptions& options = {});
+// The environment without a display (and with `platform` as Qt's platform when given).
+QProcessEnvironment EnvironmentWithoutDisplay(const QString& platform = {});
 
 }  // namespace vexa::test

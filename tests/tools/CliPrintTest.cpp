@@ -21,24 +21,12 @@ namespace {
 
 constexpr double kStart = 46363.5;  // 07.12.2026 12:00:00
 
-struct TRun {
-  int Code = -1;
-  QString Out;
-  QString Err;
-};
-
 // Run with no display and the regional formats of a system without a locale (the Russian ones).
-TRun RunProgram(const QString& program, const QStringList& args) {
-  QProcess p;
-  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  env.remove(QStringLiteral("DISPLAY"));
-  env.remove(QStringLiteral("QT_QPA_PLATFORM"));
-  env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
-  p.setProcessEnvironment(env);
-  p.start(program, args);
-  EXPECT_TRUE(p.waitForFinished(60000)) << program.toStdString();
-  return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
-          QString::fromUtf8(p.readAllStandardError())};
+TRun RunWithoutDisplay(const QString& program, const QStringList& args) {
+  TRunOptions options;
+  options.Env = EnvironmentWithoutDisplay();
+  options.Env->insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+  return RunProgram(program, args, options);
 }
 
 class CliPrintTest : public TVexaTest {
@@ -75,15 +63,15 @@ class CliPrintTest : public TVexaTest {
   }
 
   TRun Print(const QStringList& args) {
-    return RunProgram(QStringLiteral(VEXA_CLI_PATH), QStringList{"print"} + args);
+    return RunWithoutDisplay(QStringLiteral(VEXA_CLI_PATH), QStringList{"print"} + args);
   }
-  static TRun Info(const QString& pdf) { return RunProgram(QStringLiteral("pdfinfo"), {pdf}); }
+  static TRun Info(const QString& pdf) { return RunWithoutDisplay(QStringLiteral("pdfinfo"), {pdf}); }
   static int Pages(const QString& pdf) {
     static const QRegularExpression pages(QStringLiteral("Pages:\\s+(\\d+)"));
     return pages.match(Info(pdf).Out).captured(1).toInt();
   }
   static QString Text(const QString& pdf) {
-    return RunProgram(QStringLiteral("pdftotext"), {"-enc", "UTF-8", pdf, "-"}).Out;
+    return RunWithoutDisplay(QStringLiteral("pdftotext"), {"-enc", "UTF-8", pdf, "-"}).Out;
   }
 };
 

@@ -3,22 +3,18 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include "support/TestSupport.h"
+
 namespace {
 
-struct TRun {
-  int Code = -1;
-  QString Out;
-  QString Err;
-};
+using vexa::test::TRun;
 
+// In an empty folder of its own.
 TRun Cli(const QStringList& args) {
   QTemporaryDir dir;
-  QProcess p;
-  p.setWorkingDirectory(dir.path());
-  p.start(QStringLiteral(VEXA_CLI_PATH), args);
-  p.waitForFinished(60000);
-  return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
-          QString::fromUtf8(p.readAllStandardError())};
+  vexa::test::TRunOptions options;
+  options.WorkDir = dir.path();
+  return vexa::test::RunProgram(QStringLiteral(VEXA_CLI_PATH), args, options);
 }
 
 TEST(CliTest, DemoReadsAnswerLikeTheSimulatedNetwork) {

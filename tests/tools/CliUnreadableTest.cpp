@@ -47,15 +47,8 @@ class CliUnreadableTest : public TVexaTest {
     SaveNetworkState();
   }
 
-  struct TRun {
-    int Code = -1;
-    QString Err;
-  };
   TRun Cli(const QStringList& args) {
-    QProcess p;
-    p.start(QStringLiteral(VEXA_CLI_PATH), QStringList{"--demo", "--dir", Dir->path()} + args);
-    EXPECT_TRUE(p.waitForFinished(60000));
-    return {p.exitCode(), QString::fromUtf8(p.readAllStandardError())};
+    return RunProgram(QStringLiteral(VEXA_CLI_PATH), QStringList{"--demo", "--dir", Dir->path()} + args);
   }
 };
 

@@ -14,29 +14,19 @@
 #include <vector>
 
 #include "Version.h"
+#include "support/TestSupport.h"
 
 namespace {
 
-struct TRun {
-  int Code = -1;
-  QString Out;
-  QString Err;
-};
+using vexa::test::TRun;
 
-// Runs a program without any display: --help and --version must not need one.
+// Runs a program without any display, in an empty folder: --help and --version must not need either.
 TRun RunProgram(const QString& program, const QStringList& args, bool offscreen = false) {
-  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
-    env.remove(QString::fromLatin1(name));
-  if (offscreen) env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
   QTemporaryDir dir;
-  QProcess p;
-  p.setProcessEnvironment(env);
-  p.setWorkingDirectory(dir.path());
-  p.start(program, args);
-  p.waitForFinished(30000);
-  return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
-          QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
+  vexa::test::TRunOptions options;
+  options.Env = vexa::test::EnvironmentWithoutDisplay(offscreen ? QStringLiteral("offscreen") : QString());
+  options.WorkDir = dir.path();
+  return vexa::test::RunProgram(program, args, options);
 }
 
 struct TProgram {

@@ -20,12 +20,6 @@
 namespace vexa::test {
 namespace {
 
-struct TRun {
-  int Code = -1;
-  QString Out;
-  QString Err;
-};
-
 // vexa-sim on a pseudo-terminal whose link is in a folder of its own; only `addresses` answer.
 class TSim {
  public:
@@ -59,12 +53,9 @@ class SearchCliTest : public TVexaTest {
     return Run(QStringList{"--port", sim.Link(), "search", "--last", "3", "--save"} + args);
   }
   TRun Run(const QStringList& args) {
-    QProcess p;
-    p.setWorkingDirectory(Dir->path());
-    p.start(QStringLiteral(VEXA_CLI_PATH), QStringList{"--dir", Dir->path()} + args);
-    p.waitForFinished(60000);
-    return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
-            QString::fromUtf8(p.readAllStandardError())};
+    TRunOptions options;
+    options.WorkDir = Dir->path();
+    return RunProgram(QStringLiteral(VEXA_CLI_PATH), QStringList{"--dir", Dir->path()} + args, options);
   }
 
   // The regulators of the saved network, in order.
