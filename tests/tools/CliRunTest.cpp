@@ -6,7 +6,6 @@
 #include <QDir>
 #include <QFile>
 #include <QMap>
-#include <QProcess>
 
 #include "core/Globals.h"
 #include "core/ImageIndex.h"
@@ -44,24 +43,22 @@ class CliRunTest : public TVexaTest {
   // Saves the trees and runs vexa-cli on them; its standard error (the trace) when it succeeded.
   QString Run(const QStringList& args) {
     for (TRootNode* root : {NET.get(), TASKS.get(), REPORTS.get()}) EXPECT_TRUE(SaveTreeFile(*root));
-    QProcess p;
-    p.start(QStringLiteral(VEXA_CLI_PATH), QStringList{"--demo", "--dir", Dir->path()} + args);
-    EXPECT_TRUE(p.waitForFinished(120000));
-    EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
-    out = QString::fromUtf8(p.readAllStandardOutput());
-    return QString::fromUtf8(p.readAllStandardError());
+    const TRun run = Cli(QStringList{"--demo", "--dir", Dir->path()} + args);
+    EXPECT_EQ(run.Code, 0) << run.Err.right(2000).toStdString();
+    out = run.Out;
+    return run.Err;
   }
 
   // vexa-cli archive-to-txt on an archive: the text's lines as a spreadsheet reads them.
   static QStringList ArchiveLines(const QString& archive) {
-    QProcess p;
-    p.start(QStringLiteral(VEXA_CLI_PATH), {"archive-to-txt", archive});
-    EXPECT_TRUE(p.waitForFinished(60000));
-    EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+    const TRun run = Cli({"archive-to-txt", archive});
+    EXPECT_EQ(run.Code, 0) << run.Err.toStdString();
     QFile text(archive + ".txt");
     if (!text.open(QIODevice::ReadOnly)) return {};
     return FromCp1251(text.readAll()).split("\r\n", Qt::SkipEmptyParts);
   }
+
+  static TRun Cli(const QStringList& args) { return RunProgram(QStringLiteral(VEXA_CLI_PATH), args); }
 
   QString out;
 };
@@ -174,18 +171,14 @@ TEST_F(CliRunTest, AStateWrittenWithLoadRunsItsProcessAndItsReport) {
     ASSERT_TRUE(text.open(QIODevice::WriteOnly));
     text.write(it.value().toUtf8());
     text.close();
-    QProcess load;
-    load.start(QStringLiteral(VEXA_CLI_PATH), {"load", text.fileName(), ConfigFilePath(it.key())});
-    ASSERT_TRUE(load.waitForFinished(60000));
-    ASSERT_EQ(load.exitCode(), 0) << it.key().toStdString() << load.readAllStandardError().toStdString();
+    const TRun load = Cli({"load", text.fileName(), ConfigFilePath(it.key())});
+    ASSERT_EQ(load.Code, 0) << it.key().toStdString() << load.Err.toStdString();
   }
 
-  QProcess p;
-  p.start(QStringLiteral(VEXA_CLI_PATH), {"--demo", "--dir", Dir->path(), "--trace", "run", "--seconds",
-                                          "900", "--virtual-clock", "07.12.2026 9:00:00"});
-  ASSERT_TRUE(p.waitForFinished(120000));
-  const QString trace = QString::fromUtf8(p.readAllStandardError());
-  ASSERT_EQ(p.exitCode(), 0) << trace.right(2000).toStdString();
+  const TRun run = Cli({"--demo", "--dir", Dir->path(), "--trace", "run", "--seconds", "900",
+                        "--virtual-clock", "07.12.2026 9:00:00"});
+  const QString& trace = run.Err;
+  ASSERT_EQ(run.Code, 0) << trace.right(2000).toStdString();
 
   // The cyclogram: up over 60 s, the hold, down over 120 s, one write every 10 s.
   std::vector<int> expected;
@@ -229,10 +222,7 @@ TEST_F(CliRunTest, TheVirtualClockWantsASimulationAndALocalTime) {
        {QStringList{"--dir", Dir->path(), "run", "--seconds", "5", "--virtual-clock", "07.12.2026 9:00:00"},
         QStringList{"--demo", "--dir", Dir->path(), "run", "--seconds", "5", "--virtual-clock", "tomorrow"},
         QStringList{"--demo", "--dir", Dir->path(), "run", "--seconds", "0"}}) {
-    QProcess p;
-    p.start(QStringLiteral(VEXA_CLI_PATH), args);
-    ASSERT_TRUE(p.waitForFinished(60000));
-    EXPECT_EQ(p.exitCode(), 2) << args.join(' ').toStdString();
+    EXPECT_EQ(Cli(args).Code, 2) << args.join(' ').toStdString();
   }
 }
 
