@@ -122,24 +122,6 @@ class ExecuterTest : public TVexaTest {
     TVexaTest::TearDown();
   }
 
-  // Runs the main thread's event loop until done() or the time is up; done() as it ends.
-  static bool RunUntil(const std::function<bool()>& done, int timeoutMs) {
-    if (done()) return true;
-    QEventLoop loop;
-    QTimer tick;
-    QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
-      if (done()) loop.quit();
-    });
-    tick.start(5);
-    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
-    loop.exec();
-    return done();
-  }
-  static void RunFor(int ms) {
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-  }
   TProbeRegister* Probe(TComponent* owner, const QString& name) {
     return new TProbeRegister(owner, name, Log);
   }
@@ -200,7 +182,7 @@ TEST_F(ExecuterTest, HandsEnabledRegistersToTheMainThreadInTreeOrder) {
   const std::vector<QString> pass = {"D000C000R001", "D000C000R003", "D000C001R001", "D001C000R001",
                                      "D001C000R002"};
   StartPoller();
-  ASSERT_TRUE(RunUntil([&] { return Log.size() >= 3 * pass.size(); }, 5000));
+  ASSERT_TRUE(RunEventsUntil([&] { return Log.size() >= 3 * pass.size(); }, 5000));
   StopPoller();
   for (size_t i = 0; i < 3 * pass.size(); ++i) ASSERT_EQ(Log[i], pass[i % pass.size()]) << "visit " << i;
 }
@@ -218,7 +200,7 @@ TEST_F(ExecuterTest, IntervalZeroSavesAfterEveryRefreshAndAtEveryReturnToTheRoot
   // Back at the root after D000, again after D001, and once more when the pass is complete.
   const std::vector<QString> pass = {"A1", "save", "A2", "save", "save", "B1", "save", "save", "save"};
   StartPoller();
-  ASSERT_TRUE(RunUntil([&] { return Log.size() >= 3 * pass.size(); }, 5000));
+  ASSERT_TRUE(RunEventsUntil([&] { return Log.size() >= 3 * pass.size(); }, 5000));
   StopPoller();
   for (size_t i = 0; i < 3 * pass.size(); ++i) ASSERT_EQ(Log[i], pass[i % pass.size()]) << "entry " << i;
 }
@@ -231,30 +213,30 @@ TEST_F(ExecuterTest, AutoSaveFollowsItsIntervalFromEachStartAlsoWithAnEmptyTree)
 
   StartPoller();
   const double started = Executer()->LastSave();
-  RunFor(300);
+  RunEventsFor(300);
   Shifted->Shift(58'000);
-  RunFor(300);
+  RunEventsFor(300);
   EXPECT_EQ(saves, 0) << "saved before a minute had passed";
   Shifted->Shift(2'000);
-  ASSERT_TRUE(RunUntil([&] { return saves == 1; }, 2000)) << "saves: " << saves;
+  ASSERT_TRUE(RunEventsUntil([&] { return saves == 1; }, 2000)) << "saves: " << saves;
   EXPECT_TRUE(PollerRunning());
   EXPECT_GE((Executer()->LastSave() - started) * 86400.0, 60.0);
 
   Shifted->Shift(30'000);
-  RunFor(300);
+  RunEventsFor(300);
   EXPECT_EQ(saves, 1) << "the interval counts from the last save";
   Shifted->Shift(30'000);
-  ASSERT_TRUE(RunUntil([&] { return saves == 2; }, 2000)) << "saves: " << saves;
+  ASSERT_TRUE(RunEventsUntil([&] { return saves == 2; }, 2000)) << "saves: " << saves;
 
   // A new poller starts its own interval.
   StopPoller();
   Shifted->Shift(50'000);
   StartPoller();
   Shifted->Shift(30'000);
-  RunFor(300);
+  RunEventsFor(300);
   EXPECT_EQ(saves, 2);
   Shifted->Shift(30'000);
-  EXPECT_TRUE(RunUntil([&] { return saves == 3; }, 2000)) << "saves: " << saves;
+  EXPECT_TRUE(RunEventsUntil([&] { return saves == 3; }, 2000)) << "saves: " << saves;
 }
 
 TEST_F(ExecuterTest, StopWhileACallWaitsForTheMainThreadDoesNotDeadlock) {
@@ -272,17 +254,17 @@ TEST_F(ExecuterTest, StopWhileACallWaitsForTheMainThreadDoesNotDeadlock) {
   EXPECT_EQ(Executer(), nullptr);
   EXPECT_FALSE(PollerRunning());
   // The dropped call never runs later.
-  RunFor(100);
+  RunEventsFor(100);
   EXPECT_TRUE(Log.empty());
 
   // Terminated without waiting, then stopped while the event loop runs meanwhile.
   StartPoller();
-  ASSERT_TRUE(RunUntil([&] { return !Log.empty(); }, 2000));
+  ASSERT_TRUE(RunEventsUntil([&] { return !Log.empty(); }, 2000));
   TerminatePoller();
   EXPECT_FALSE(PollerRunning());
-  RunFor(50);
+  RunEventsFor(50);
   const size_t after = Log.size();
-  RunFor(100);
+  RunEventsFor(100);
   EXPECT_EQ(Log.size(), after) << "refreshed after the terminate request";
   TWatchdog watchdog(10, "StopPoller after TerminatePoller");
   StopPoller();
@@ -291,20 +273,20 @@ TEST_F(ExecuterTest, StopWhileACallWaitsForTheMainThreadDoesNotDeadlock) {
 TEST_F(ExecuterTest, SuspendHoldsBackMainThreadCallsUntilEveryResume) {
   Probe(NET.get(), "R1");
   StartPoller();
-  ASSERT_TRUE(RunUntil([&] { return Log.size() >= 3; }, 2000));
+  ASSERT_TRUE(RunEventsUntil([&] { return Log.size() >= 3; }, 2000));
   SuspendPoller();
   SuspendPoller();
   const size_t atSuspend = Log.size();
-  RunFor(200);
+  RunEventsFor(200);
   EXPECT_EQ(Log.size(), atSuspend);
   ResumePoller();
-  RunFor(200);
+  RunEventsFor(200);
   EXPECT_EQ(Log.size(), atSuspend) << "one resume ended two suspends";
   ResumePoller();
-  EXPECT_TRUE(RunUntil([&] { return Log.size() > atSuspend + 3; }, 2000));
+  EXPECT_TRUE(RunEventsUntil([&] { return Log.size() > atSuspend + 3; }, 2000));
 
   SuspendPoller();
-  RunFor(50);
+  RunEventsFor(50);
   TWatchdog watchdog(10, "StopPoller while suspended");
   StopPoller();
   ResumePoller();  // no poller: nothing happens
@@ -325,7 +307,7 @@ TEST_F(ExecuterTest, TheAutoSaveMaySuspendAndResumeThePollerWaitingForIt) {
   };
   TWatchdog watchdog(20, "polling with a suspending auto save");
   StartPoller();
-  EXPECT_TRUE(RunUntil([&] { return saves >= 10; }, 5000)) << "saves: " << saves;
+  EXPECT_TRUE(RunEventsUntil([&] { return saves >= 10; }, 5000)) << "saves: " << saves;
   StopPoller();
   // After the refresh, and at the end of each pass.
   const std::vector<QString> pass = {"R1", "save", "save"};
@@ -344,13 +326,13 @@ TEST_F(ExecuterTest, StopFromInsideItsOwnAutoSaveIsSafe) {
   };
   TWatchdog watchdog(10, "StopPoller inside the auto save");
   StartPoller();
-  ASSERT_TRUE(RunUntil([&] { return saves == 1; }, 2000));
+  ASSERT_TRUE(RunEventsUntil([&] { return saves == 1; }, 2000));
   EXPECT_EQ(Executer(), nullptr);
-  RunFor(100);
+  RunEventsFor(100);
   EXPECT_EQ(saves, 1);
   EXPECT_EQ(Log.size(), 1u);
   StartPoller();  // joins the old thread, and the new poller works
-  EXPECT_TRUE(RunUntil([&] { return saves == 2; }, 2000));
+  EXPECT_TRUE(RunEventsUntil([&] { return saves == 2; }, 2000));
 }
 
 TEST_F(ExecuterTest, RegisterNodesAreReadOncePerIntervalNeverEarly) {
@@ -373,7 +355,7 @@ TEST_F(ExecuterTest, RegisterNodesAreReadOncePerIntervalNeverEarly) {
     seen[reg.Name()] = reg.RDTime();
     reads[reg.Name()].push_back(reg.RDTime());
   };
-  RunFor(3500);
+  RunEventsFor(3500);
   StopPoller();
 
   ASSERT_EQ(reads.size(), 5u);
@@ -392,14 +374,14 @@ TEST_F(ExecuterTest, ARegisterEnabledWhileThePollerRestsIsSoonPolled) {
   TProbeRegister* reg = Probe(Container(NET.get(), "D000"), "R1");
   reg->SetEnabled(false);
   StartPoller();
-  RunFor(300);
+  RunEventsFor(300);
   ASSERT_TRUE(Log.empty());
   QElapsedTimer timer;
   timer.start();
   reg->SetEnabled(true);
   // A rest lasts 100 ms at most; the bound leaves room for a loaded machine, and still fails a
   // poller that looks at enabled registers only on a slow cycle.
-  ASSERT_TRUE(RunUntil([&] { return !Log.empty(); }, 5000));
+  ASSERT_TRUE(RunEventsUntil([&] { return !Log.empty(); }, 5000));
   EXPECT_LT(timer.elapsed(), 2000);
 }
 
@@ -419,10 +401,10 @@ TEST_F(ExecuterTest, DoesNotSpinWhileNoRegisterIsDue) {
     return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
   };
   StartPoller();
-  RunFor(100);
+  RunEventsFor(100);
   const double thread0 = Executer()->ThreadCpuSeconds();
   const double process0 = processCpu();
-  RunFor(1000);
+  RunEventsFor(1000);
   const double thread1 = Executer()->ThreadCpuSeconds();
   const double process1 = processCpu();
   EXPECT_LT(thread1 - thread0, 0.05) << "poller thread CPU seconds in one second";
