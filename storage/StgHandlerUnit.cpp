@@ -93,15 +93,16 @@ std::unique_ptr<TStgHandler> TStgHandler::Open(const QString& name, TStgHandler*
   if (parent == nullptr) {
     h->path_ = name;
     const QFileInfo info(name);
-    QFile probe(name);
     if (!info.exists()) {
       h->error_ = QStringLiteral("Файл не существует или испорчен: '%1'!").arg(name);
     } else if (info.isDir()) {
       h->readFailure_ = QStringLiteral("на месте файла папка");
-    } else if (!probe.open(QIODevice::ReadOnly)) {
-      h->readFailure_ = QStringLiteral("файл не открывается (%1)").arg(probe.errorString());
     } else if (!CompoundFile::IsStorageFile(name)) {
-      h->readFailure_ = QStringLiteral("не составной файл");
+      // Only now is it worth telling a file that cannot be opened from one that is not ours.
+      QFile probe(name);
+      h->readFailure_ = probe.open(QIODevice::ReadOnly)
+                            ? QStringLiteral("не составной файл")
+                            : QStringLiteral("файл не открывается (%1)").arg(probe.errorString());
     } else {
       QString why;
       h->file_ = CompoundFile::Open(name, &why);

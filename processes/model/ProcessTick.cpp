@@ -2,7 +2,6 @@
 
 #include <QStringList>
 #include <algorithm>
-#include <exception>
 #include <optional>
 
 #include "core/Globals.h"

@@ -70,12 +70,7 @@ TEST_F(ProcessesPictures, TemplatesARunningProcessAndTheEditor) {
   ASSERT_TRUE(Activate(&window));
 
   // Two processes made as the operator makes them, the first one running for a while.
-  for (int i = 0; i < 2; ++i) {
-    window.SelectTreeNode(templ);
-    std::unique_ptr<QMimeData> mime(
-        window.TreeView()->model()->mimeData({window.TreeView()->currentIndex()}));
-    ASSERT_TRUE(DropOn(window.ListView(), QPoint(10, 10), *mime));
-  }
+  for (int i = 0; i < 2; ++i) ASSERT_TRUE(DragTemplateToList(window.TreeView(), window.ListView(), templ));
   TASKS->Node(1)->SetCaption(QStringLiteral("Отжиг, печь 2"));
   window.Rebuild();
   window.SelectListItem(TASKS->Node(0));

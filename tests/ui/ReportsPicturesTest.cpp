@@ -61,12 +61,7 @@ TEST_F(ReportsPictures, TemplatesAndARunningReport) {
   ASSERT_TRUE(Activate(&window));
 
   // Two reports made as the operator makes them, the first one running for a while.
-  for (int i = 0; i < 2; ++i) {
-    window.SelectTreeNode(templ);
-    std::unique_ptr<QMimeData> mime(
-        window.TreeView()->model()->mimeData({window.TreeView()->currentIndex()}));
-    ASSERT_TRUE(DropOn(window.ListView(), QPoint(10, 10), *mime));
-  }
+  for (int i = 0; i < 2; ++i) ASSERT_TRUE(DragTemplateToList(window.TreeView(), window.ListView(), templ));
   REPORTS->Node(1)->SetCaption(QStringLiteral("Печь, смена 2"));
   window.Rebuild();
   window.SelectListItem(REPORTS->Node(0));

@@ -42,6 +42,17 @@ inline bool DropOn(QTreeWidget* view, QPoint at, const QMimeData& mime) {
   return drop.isAccepted();
 }
 
+// The template picked in the window's tree with the mouse and dragged onto its list, as the operator
+// makes a process or a report; whether the list took it.
+inline bool DragTemplateToList(QTreeWidget* tree, QTreeWidget* list, TRootNode* templ) {
+  QTreeWidgetItem* item = NodeItem(tree, templ);
+  if (item == nullptr) return false;
+  tree->scrollToItem(item);
+  QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualItemRect(item).center());
+  std::unique_ptr<QMimeData> mime(tree->model()->mimeData({tree->indexFromItem(item)}));
+  return DropOn(list, list->viewport()->rect().center(), *mime);
+}
+
 template <class TWindow>
 class TTemplatesWindowTest : public TVexaTest {
  protected:
@@ -118,11 +129,8 @@ class TTemplatesWindowTest : public TVexaTest {
   }
   // The template picked in the tree and dragged onto the list; the item made under `items`, or null.
   TRootNode* DropTemplateInto(TRootNode& items, TRootNode* templ) {
-    ClickItem(Tree(), templ);
-    const QModelIndex index = Tree()->indexFromItem(NodeItem(Tree(), templ));
-    std::unique_ptr<QMimeData> mime(Tree()->model()->mimeData({index}));
     const int before = items.NodeCount();
-    if (!DropOn(List(), List()->viewport()->rect().center(), *mime)) return nullptr;
+    if (!DragTemplateToList(Tree(), List(), templ)) return nullptr;
     return items.NodeCount() == before + 1 ? items.Node(before) : nullptr;
   }
 
