@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 #include <QVariant>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -54,8 +55,25 @@ struct TPropInfo {
   std::function<void(TPersistent&, const QVariant&)> Set;
   // Kind Object: the nested object of a given instance.
   std::function<TPersistent*(TPersistent&)> Nested;
+  // What a stored value may be, checked wherever one is read (a stream, a text): an integer or a
+  // character set from Min to Max, a string list of at most Max lines. A colour is always one of
+  // 0 to 0xFFFFFF or a named colour. Narrowed by the class's table to what its windows allow and
+  // its code can take, so that no file makes the program format, allocate or wait without bound.
+  qint64 Min = INT32_MIN;
+  qint64 Max = INT32_MAX;
 
   bool ReadOnly() const { return !Set; }
+  // The table entry with its range, e.g. P::Int("Digits", ...).Within(0, 15).
+  TPropInfo Within(qint64 min, qint64 max) && {
+    Min = min;
+    Max = max;
+    return std::move(*this);
+  }
+  TPropInfo AtMostLines(qint64 max) && {
+    Min = 0;
+    Max = max;
+    return std::move(*this);
+  }
 };
 
 struct TClassInfo {

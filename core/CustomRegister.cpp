@@ -180,12 +180,15 @@ const TClassInfo& TCustomRegister::StaticClassInfo() {
           P::Enum("LastIOResult", IOResultIdentifiers(), iorFAIL, &TCustomRegister::LastIOResult,
                   &TCustomRegister::SetLastIOResult),
           P::String("LastStringData", &TCustomRegister::LastStringData, &TCustomRegister::SetLastStringData),
-          P::StringList("Points", &TCustomRegister::Points, &TCustomRegister::SetPoints),
-          P::StringList("DataList", &TCustomRegister::DataList, &TCustomRegister::SetDataList),
-          P::Int("MaxCount", 1200, &TCustomRegister::MaxCount, &TCustomRegister::SetMaxCount),
+          P::StringList("Points", &TCustomRegister::Points, &TCustomRegister::SetPoints)
+              .AtMostLines(kMaxHistory),
+          P::StringList("DataList", &TCustomRegister::DataList, &TCustomRegister::SetDataList)
+              .AtMostLines(kMaxHistory),
+          P::Int("MaxCount", 1200, &TCustomRegister::MaxCount, &TCustomRegister::SetMaxCount)
+              .Within(1, kMaxHistory),
           P::Float("XScale", &TCustomRegister::XScale, &TCustomRegister::SetXScale),
           P::Float("YScale", &TCustomRegister::YScale, &TCustomRegister::SetYScale),
-          P::Int("Digits", 0, &TCustomRegister::Digits, &TCustomRegister::SetDigits),
+          P::Int("Digits", 0, &TCustomRegister::Digits, &TCustomRegister::SetDigits).Within(0, kMaxDigits),
           P::Bool("UserCanREAD", true, &TCustomRegister::UserCanREAD, &TCustomRegister::SetUserCanREAD),
           P::Bool("UserCanWRITE", false, &TCustomRegister::UserCanWRITE, &TCustomRegister::SetUserCanWRITE),
           // The value properties read the device; while streaming they give the last text instead.

@@ -3,6 +3,7 @@
 // last outcome and a bounded history; reading and writing its value properties talks to the device.
 
 #include <QStringList>
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstdint>
@@ -39,6 +40,13 @@ const QStringList& IOResultIdentifiers();      // "iorOK" ...
 
 inline const QString kFailedText = QStringLiteral("***");
 
+// Decimal places a register may have: the register dialog offers 0..15; texts and the fixed-point
+// scale are built from them.
+inline constexpr int kMaxDigits = 15;
+// The longest history a register keeps: a report's log of one window (its MaxCount, at most 8000
+// samples). A history is never cut when MaxCount is lowered, so no list grows past the largest.
+inline constexpr int kMaxHistory = 8000;
+
 class TCustomRegister : public TRootNode {
  public:
   explicit TCustomRegister(TComponent* owner);
@@ -68,7 +76,8 @@ class TCustomRegister : public TRootNode {
   double YScale() const { return yScale_; }
   void SetYScale(double value);
   int Digits() const { return digits_; }
-  void SetDigits(int value) { digits_ = value; }
+  // Kept within 0..kMaxDigits whatever a caller gives.
+  void SetDigits(int value) { digits_ = std::clamp(value, 0, kMaxDigits); }
   bool UserCanREAD() const { return userCanRead_; }
   void SetUserCanREAD(bool value);
   bool UserCanWRITE() const { return userCanWrite_; }

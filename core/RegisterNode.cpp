@@ -18,10 +18,13 @@ const TClassInfo& TRegisterNode::StaticClassInfo() {
       &TCustomRegister::StaticClassInfo(),
       [](TComponent* owner) -> TComponent* { return new TRegisterNode(owner); },
       {
-          P::Int("LoggingInterval", 3, &TRegisterNode::LoggingInterval, &TRegisterNode::SetLoggingInterval),
-          P::Int("Zero", std::nullopt, &TRegisterNode::Zero, &TRegisterNode::SetZero),
-          P::Int("Notch", std::nullopt, &TRegisterNode::Notch, &TRegisterNode::SetNotch),
-          P::Int("PenWidth", 20, &TRegisterNode::PenWidth, &TRegisterNode::SetPenWidth),
+          P::Int("LoggingInterval", 3, &TRegisterNode::LoggingInterval, &TRegisterNode::SetLoggingInterval)
+              .Within(kMinLoggingInterval, kMaxLoggingInterval),
+          P::Int("Zero", std::nullopt, &TRegisterNode::Zero, &TRegisterNode::SetZero)
+              .Within(-kMaxChartZero, kMaxChartZero),
+          P::Int("Notch", std::nullopt, &TRegisterNode::Notch, &TRegisterNode::SetNotch).Within(1, kMaxNotch),
+          P::Int("PenWidth", 20, &TRegisterNode::PenWidth, &TRegisterNode::SetPenWidth)
+              .Within(1, kMaxPenWidth),
           P::Colour("PenColor", 0xFF0000, &TRegisterNode::PenColor, &TRegisterNode::SetPenColor),
       }};
   return info;

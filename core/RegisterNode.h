@@ -9,6 +9,13 @@
 
 namespace vexa {
 
+// What the register dialog offers for the chart and polling settings.
+inline constexpr int kMinLoggingInterval = 1;  // seconds
+inline constexpr int kMaxLoggingInterval = 1000;
+inline constexpr int kMaxChartZero = 10000;  // Zero from -kMaxChartZero
+inline constexpr int kMaxNotch = 10000;      // Notch from 1
+inline constexpr int kMaxPenWidth = 100;     // PenWidth from 1
+
 class TRegisterNode : public TCustomRegister {
  public:
   explicit TRegisterNode(TComponent* owner);

@@ -23,7 +23,8 @@ const TClassInfo& TRootNode::StaticClassInfo() {
             p.Set = [](TPersistent&, const QVariant&) {};
             return p;
           }(),
-          P::Int("ImageIndex", iiNEW, &TRootNode::ImageIndex, &TRootNode::SetImageIndex),
+          P::Int("ImageIndex", iiNEW, &TRootNode::ImageIndex, &TRootNode::SetImageIndex)
+              .Within(iiNone, iiCount - 1),
           P::Bool("Visible", true, &TRootNode::Visible, &TRootNode::SetVisible),
           P::Bool("Changed", std::nullopt, &TRootNode::Changed, &TRootNode::SetChanged),
       }};

@@ -7,6 +7,9 @@
 
 namespace vexa {
 
+// The most diagram pages the settings may list: every page is built, with its picture, at start.
+inline constexpr int kMaxDiagramPages = 1000;
+
 class TSetupNode : public TComponent {
  public:
   explicit TSetupNode(TComponent* owner);

@@ -122,9 +122,55 @@ QVariant Decode(const TPropInfo& p, const TStreamValue& v, const QString& path) 
   WrongKind(p, path, v);
 }
 
+// The object as a message names it: "D001C002R003 (TRegisterNode)".
+QString ObjectText(const TComponent& object) {
+  if (object.Name().isEmpty()) return QStringLiteral("an unnamed %1").arg(object.ClassName());
+  return QStringLiteral("%1 (%2)").arg(object.Name(), object.ClassName());
+}
+
+[[noreturn]] void OutOfRange(const TComponent& object, const QString& path, const QString& value,
+                             const QString& takes) {
+  throw EStreamRecordError(
+      QStringLiteral("%1: %2=%3 is out of range; it takes %4").arg(ObjectText(object), path, value, takes),
+      EStreamRecordError::rpValue);
+}
+
+bool IsColour(qint64 value) {
+  return (value >= 0 && value <= 0xFFFFFF) || ColorToIdent(value, nullptr);
+}
+
+// Refuses a value outside what the property's table allows, before any setter sees it.
+void CheckRange(const TComponent& object, const TPropInfo& p, const QString& path, const TStreamValue& v,
+                const QVariant& decoded) {
+  switch (p.Kind) {
+    case TPropKind::Integer:
+    case TPropKind::Charset: {
+      const qint64 n = decoded.toLongLong();
+      if (n < p.Min || n > p.Max)
+        OutOfRange(object, path, QString::number(n), QStringLiteral("%1 to %2").arg(p.Min).arg(p.Max));
+      break;
+    }
+    case TPropKind::Colour: {
+      const qint64 n = decoded.toLongLong();
+      if (!IsColour(n))
+        OutOfRange(object, path,
+                   QStringLiteral("%1 (0x%2)").arg(n).arg(static_cast<quint32>(n), 8, 16, QLatin1Char('0')),
+                   QStringLiteral("a colour 0 to 0xFFFFFF (blue, green, red) or a colour name"));
+      break;
+    }
+    case TPropKind::StringList:
+      if (v.Lines.size() > p.Max)
+        OutOfRange(object, path, QStringLiteral("(%1 lines)").arg(v.Lines.size()),
+                   QStringLiteral("at most %1 lines").arg(p.Max));
+      break;
+    default:
+      break;
+  }
+}
+
 // Finds the property a dotted path names, following nested objects; the ".Strings" of a string
 // list names the list itself.
-void Assign(TPersistent& object, const QString& path, const TStreamValue& value) {
+void Assign(TComponent& object, const QString& path, const TStreamValue& value) {
   TPersistent* target = &object;
   QString rest = path;
   for (;;) {
@@ -137,12 +183,16 @@ void Assign(TPersistent& object, const QString& path, const TStreamValue& value)
         throw EStreamRecordError(
             QStringLiteral("Property %1 is a string list, stored as %1.Strings").arg(path),
             EStreamRecordError::rpPropertyName);
-      p->Set(*target, Decode(*p, value, path));
+      const QVariant decoded = Decode(*p, value, path);
+      CheckRange(object, *p, path, value, decoded);
+      p->Set(*target, decoded);
       return;
     }
     rest = rest.mid(dot + 1);
     if (p->Kind == TPropKind::StringList && rest == QLatin1String("Strings")) {
-      p->Set(*target, Decode(*p, value, path));
+      const QVariant decoded = Decode(*p, value, path);
+      CheckRange(object, *p, path, value, decoded);
+      p->Set(*target, decoded);
       return;
     }
     if (p->Kind != TPropKind::Object || !p->Nested || p->Nested(*target) == nullptr)

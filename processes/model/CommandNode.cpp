@@ -10,6 +10,7 @@
 #include "core/Globals.h"
 #include "core/RegisterNode.h"
 #include "core/Services.h"
+#include "processes/model/Cyclogram.h"
 
 namespace vexa {
 
@@ -57,7 +58,9 @@ const TClassInfo& TCommandNode::StaticClassInfo() {
       &TCustomRegister::StaticClassInfo(),
       [](TComponent* owner) -> TComponent* { return new TCommandNode(owner); },
       {
-          P::Int("SlotNumber", 0, &TCommandNode::SlotNumber, &TCommandNode::SetSlotNumber),
+          // The point the node moves towards: one of the at most 255 the cyclogram editor makes.
+          P::Int("SlotNumber", 0, &TCommandNode::SlotNumber, &TCommandNode::SetSlotNumber)
+              .Within(0, kCyclogramMaxRows - 2),
           P::DateTime("SlotStart", &TCommandNode::SlotStart, &TCommandNode::SetSlotStart),
           P::DateTime("SlotSize", &TCommandNode::SlotSize, &TCommandNode::SetSlotSize),
           P::Float("StartValue", &TCommandNode::StartValue, &TCommandNode::SetStartValue),

@@ -9,6 +9,8 @@
 
 namespace vexa {
 
+static_assert(kMaxReportCount <= kMaxHistory, "a report's registers keep their whole window");
+
 namespace {
 
 // Beyond any date a report can mean (some 270 000 years); keeps the millisecond arithmetic exact.
@@ -83,17 +85,23 @@ const TClassInfo& TReportNode::StaticClassInfo() {
           P::DateTime("StartPoint", &TReportNode::StartPoint, &TReportNode::SetStartPoint),
           P::DateTime("LastPoint", &TReportNode::LastPoint, &TReportNode::SetLastPoint),
           P::Int("LoggingIntervalIndex", 1, &TReportNode::LoggingIntervalIndex,
-                 &TReportNode::SetLoggingIntervalIndex),
+                 &TReportNode::SetLoggingIntervalIndex)
+              .Within(0, static_cast<qint64>(kLoggingIntervals.size()) - 1),
           P::Int("LoggingDurationIndex", 0, &TReportNode::LoggingDurationIndex,
-                 &TReportNode::SetLoggingDurationIndex),
-          P::Int("Trigger", 0, &TReportNode::Trigger, &TReportNode::SetTrigger),
+                 &TReportNode::SetLoggingDurationIndex)
+              .Within(0, static_cast<qint64>(kLoggingDurations.size()) - 1),
+          P::Int("Trigger", 0, &TReportNode::Trigger, &TReportNode::SetTrigger).Within(0, 1),
           P::Bool("AlignEnabled", true, &TReportNode::AlignEnabled, &TReportNode::SetAlignEnabled),
-          P::Int("TimeOffset", 0, &TReportNode::TimeOffset, &TReportNode::SetTimeOffset),
+          P::Int("TimeOffset", 0, &TReportNode::TimeOffset, &TReportNode::SetTimeOffset).Within(0, 23),
           P::Bool("OffsetEnabled", false, &TReportNode::OffsetEnabled, &TReportNode::SetOffsetEnabled),
-          P::Int("Save", 0, &TReportNode::Save, &TReportNode::SetSave),
-          P::Int("MaxCount", 20, &TReportNode::MaxCount, &TReportNode::SetMaxCount),
-          P::StringList("Header", &TReportNode::Header, &TReportNode::SetHeader),
-          P::StringList("Footer", &TReportNode::Footer, &TReportNode::SetFooter),
+          P::Int("Save", 0, &TReportNode::Save, &TReportNode::SetSave).Within(0, 1),
+          // Samples per window; the report settings run with 1 to kMaxReportCount.
+          P::Int("MaxCount", 20, &TReportNode::MaxCount, &TReportNode::SetMaxCount)
+              .Within(1, kMaxReportCount),
+          P::StringList("Header", &TReportNode::Header, &TReportNode::SetHeader)
+              .AtMostLines(kMaxReportTextLines),
+          P::StringList("Footer", &TReportNode::Footer, &TReportNode::SetFooter)
+              .AtMostLines(kMaxReportTextLines),
       }};
   return info;
 }

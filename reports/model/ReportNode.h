@@ -20,6 +20,8 @@ inline constexpr std::array<int, 15> kLoggingDurations = {
     60, 180, 360, 720, 1800, 3600, 10800, 21600, 28800, 43200, 86400, 259200, 518400, 1036800, 2592000};
 // A report's log per register holds at most this many samples.
 inline constexpr int kMaxReportCount = 8000;
+// The most lines a page header or footer may have (a page shows a few dozen).
+inline constexpr int kMaxReportTextLines = 1000;
 
 bool ValidIntervalIndex(int index);
 bool ValidDurationIndex(int index);

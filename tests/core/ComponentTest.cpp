@@ -1,7 +1,14 @@
 #include "core/CustomRegister.h"
 #include "core/Globals.h"
 #include "core/RegisterNode.h"
+#include "processes/model/CommandNode.h"
+#include "processes/model/Cyclogram.h"
+#include "reports/model/ReportNode.h"
+#include "reports/model/ReportRules.h"
+#include "storage/PersistentClasses.h"
 #include "support/TestSupport.h"
+#include "ui/model/LabelDisplay.h"
+#include "ui/model/SetupRules.h"
 
 namespace vexa::test {
 namespace {
@@ -92,6 +99,63 @@ TEST_F(ComponentTest, DeclaredDefaultsMatchTheValuesAtCreation) {
   EXPECT_TRUE(count->ReadOnly());
   EXPECT_FALSE(reg.ClassInfo().FindProperty("Changed")->Default.has_value());
   EXPECT_FALSE(reg.ClassInfo().FindProperty("Zero")->Default.has_value());
+}
+
+// Each stored number and list of the persistent classes says what it may hold, and its default and
+// its value at creation lie within that, so that a new object always saves a file that loads.
+TEST_F(ComponentTest, EveryStoredNumberAndListHasARangeThatHoldsItsDefault) {
+  std::vector<std::pair<std::string, std::unique_ptr<TPersistent>>> objects;
+  for (const char* cls :
+       {"TRootNode", "TRegisterNode", "TCommandNode", "TReportNode", "TSetupNode", "TLabelDisplay"}) {
+    const TClassInfo* info = FindPersistentClass(cls);
+    ASSERT_TRUE(info != nullptr && info->Create) << cls;
+    objects.emplace_back(cls, std::unique_ptr<TPersistent>(info->Create(nullptr)));
+  }
+  objects.emplace_back("TFont", std::make_unique<TFont>());
+  // A component's Tag is the user's own number: any 32-bit value.
+  const QStringList unbounded = {"Tag"};
+  int checked = 0;
+  for (const auto& [cls, object] : objects) {
+    for (const TPropInfo* p : object->ClassInfo().Properties()) {
+      if (p->ReadOnly()) continue;
+      const std::string what = cls + "." + p->Name.toStdString();
+      const bool number = p->Kind == TPropKind::Integer || p->Kind == TPropKind::Charset;
+      if (number && !unbounded.contains(p->Name)) {
+        EXPECT_TRUE(p->Min > INT32_MIN || p->Max < INT32_MAX) << what << " has no range";
+        const qint64 v = p->Get(*object).toLongLong();
+        EXPECT_TRUE(v >= p->Min && v <= p->Max) << what << " is " << v << " at creation";
+        if (p->Default) {
+          EXPECT_TRUE(*p->Default >= p->Min && *p->Default <= p->Max) << what;
+        }
+        ++checked;
+      }
+      if (p->Kind == TPropKind::StringList) {
+        EXPECT_LT(p->Max, 100000) << what << " has no length";
+        ++checked;
+      }
+    }
+  }
+  EXPECT_GE(checked, 30);
+}
+
+// The stored ranges follow the limits of the editors that make the values.
+TEST_F(ComponentTest, StoredRangesAreTheEditorsLimits) {
+  const auto range = [](const TClassInfo& info, const char* name) {
+    const TPropInfo* p = info.FindProperty(name);
+    return p != nullptr ? std::pair(p->Min, p->Max) : std::pair(qint64{1}, qint64{0});
+  };
+  EXPECT_EQ(range(TSetupNode::StaticClassInfo(), "AutoSaveInterval"),
+            std::pair(qint64{kAutoSaveIntervalMin}, qint64{kAutoSaveIntervalMax}));
+  EXPECT_EQ(range(TCommandNode::StaticClassInfo(), "SlotNumber").second,
+            kCyclogramMaxRows - 2);  // the last point
+  EXPECT_EQ(range(TReportNode::StaticClassInfo(), "MaxCount").second, kMaxPointCount);
+  EXPECT_LE(range(TReportNode::StaticClassInfo(), "MaxCount").first, kMinPointCount);
+  EXPECT_EQ(range(TReportNode::StaticClassInfo(), "LoggingIntervalIndex").second,
+            static_cast<qint64>(kLoggingIntervals.size()) - 1);
+  EXPECT_EQ(range(TReportNode::StaticClassInfo(), "LoggingDurationIndex").second,
+            static_cast<qint64>(kLoggingDurations.size()) - 1);
+  EXPECT_EQ(range(TRegisterNode::StaticClassInfo(), "MaxCount").second, kMaxReportCount)
+      << "a report's registers keep their whole window";
 }
 
 TEST_F(ComponentTest, PropertiesReadAndWriteThroughTheSetters) {

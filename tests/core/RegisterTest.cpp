@@ -47,6 +47,27 @@ class RegisterTest : public TVexaTest {
   TRegisterNode* reg = nullptr;
 };
 
+// Decimal places past the dialog's 0..15 cannot reach the formats: a read of any type and a write
+// stay as short as with 15, however many a caller asks for.
+TEST_F(RegisterTest, DigitsAreHeldToTheDialogsRange) {
+  const QByteArray raw("\xD2\x04", 2);  // 1234
+  const QString fifteen = ReadAs(0x40 | rtINT, raw, 15);
+  EXPECT_EQ(fifteen, QStringLiteral("0,000000000001234"));
+  for (const int digits : {16, 1000, INT32_MAX}) {
+    EXPECT_EQ(ReadAs(0x40 | rtINT, raw, digits), fifteen) << digits;
+    EXPECT_EQ(reg->Digits(), 15);
+    EXPECT_EQ(ReadAs(0x40 | rtFLOAT, QByteArray("\x00\x00\xC0\x3F", 4), digits).size(), 17)
+        << digits;  // 1,5 and 14 zeros
+  }
+  for (const int digits : {-1, INT32_MIN}) {
+    EXPECT_EQ(ReadAs(0x40 | rtINT, raw, digits), "1234") << digits;
+    EXPECT_EQ(reg->Digits(), 0);
+  }
+  Writable(rtLONG, INT32_MAX);
+  reg->SetStringData(QStringLiteral("0,000000000000005"));
+  EXPECT_EQ(LastWriteData(), QByteArray("\x05\x00\x00\x00", 4));
+}
+
 TEST_F(RegisterTest, NameGivesTheAddressBytes) {
   uint8_t a, c, r;
   TCustomRegister::FillAddress("D001C002R014", a, c, r);

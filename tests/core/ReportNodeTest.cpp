@@ -572,9 +572,13 @@ TEST_F(ReportNodeTest, StoredSettingsThatCannotRunStopTheirReportOnceAndTheOther
     Start(r, At("10:00:00.500"));
     f.Spoil(*r);
   }
-  // As a file holds them.
+  // A file holding them is refused when it is read (the stored ranges); the tick copes with them
+  // wherever else they come from.
   ASSERT_TRUE(SaveTreeFile(*REPORTS));
-  LoadTreeFile(REPORTS);
+  TReportNode* const kept = dynamic_cast<TReportNode*>(REPORTS->Component(1));
+  EXPECT_THROW(LoadTreeFile(REPORTS), EUnreadableFiles);
+  ASSERT_EQ(REPORTS->Component(1), kept);
+  ForgetUnreadable(ConfigFilePath("REPORTS"));
 
   Ticks(At("10:00:01.500"), At("10:00:05.500"));
   ASSERT_EQ(Messages->Shown.size(), std::size(faults));
@@ -598,8 +602,10 @@ TEST_F(ReportNodeTest, StoredSettingsThatCannotRunStopTheirReportOnceAndTheOther
   EXPECT_TRUE(goodNow->Enabled());
   EXPECT_EQ(Reg(goodNow)->Count(), 5);
 
-  // Stopped in the file too; starting one again is refused with one message.
-  LoadTreeFile(REPORTS);
+  // Starting one again is refused with one message (its file, which holds the values, is still
+  // refused when read).
+  EXPECT_THROW(LoadTreeFile(REPORTS), EUnreadableFiles);
+  ForgetUnreadable(ConfigFilePath("REPORTS"));
   auto* first = dynamic_cast<TReportNode*>(REPORTS->Component(1));
   EXPECT_FALSE(first->Enabled());
   Messages->Shown.clear();

@@ -9,13 +9,16 @@
 #include <optional>
 
 #include "core/RegisterNode.h"
+#include "core/Services.h"
 #include "core/SetupNode.h"
 #include "processes/model/CommandNode.h"
 #include "reports/model/ReportNode.h"
 #include "storage/CompoundFile.h"
 #include "storage/ConfigText.h"
 #include "storage/StgHandlerUnit.h"
+#include "storage/StoredRanges.h"
 #include "storage/TreeFiles.h"
+#include "storage/UnreadableFiles.h"
 #include "support/TestSupport.h"
 #include "ui/model/LabelDisplay.h"
 
@@ -194,6 +197,161 @@ TEST_F(ConfigTextTest, AFaultyTextNamesItsLineAndColumnAndWritesNothing) {
   }
 }
 
+// A text of one object with one property, as load takes it: the settings alone, anything else
+// under a network root. Returns the column of the value.
+int RangeText(const QString& className, const QString& path, const QString& value, QString* text) {
+  const QString name = test::ObjectName(className);
+  const QString indent = className == QLatin1String("TSetupNode") ? QString() : QStringLiteral("  ");
+  const QString line =
+      indent + className + ' ' + (name.isEmpty() ? QStringLiteral("-") : name) + ' ' + path + '=';
+  *text = (indent.isEmpty() ? QString() : QStringLiteral("TRootNode NET\n")) + line + value + '\n';
+  return static_cast<int>(line.size()) + 1;
+}
+
+// The object a loaded text put into its file, read back.
+std::unique_ptr<TComponent> LoadedObject(const CompoundFile& file, const QString& className) {
+  const CompoundStorage& root = file.Root();
+  if (className == QLatin1String("TSetupNode")) return ReadComponent(root.Stream("Object"));
+  return ReadComponent(root.OpenStorage(TStgHandler::ChildName(0))->Stream("Object"));
+}
+
+TEST_F(ConfigTextTest, AValuePastItsRangeIsRefusedAtItsColumnAndTheEndsLoad) {
+  const auto check = [&](const QString& cls, const QString& path, const QString& value, bool accepted,
+                         const std::function<void(TComponent&)>& stored) {
+    SCOPED_TRACE((cls + "." + path + "=" + value.left(40)).toStdString());
+    QString text;
+    const int column = RangeText(cls, path, value, &text);
+    const int line = cls == QLatin1String("TSetupNode") ? 1 : 2;
+    try {
+      auto file = CompoundFileFromText(text);
+      EXPECT_TRUE(accepted) << "accepted";
+      if (accepted) stored(*LoadedObject(*file, cls));
+    } catch (const ETextError& e) {
+      EXPECT_FALSE(accepted) << e.what();
+      EXPECT_EQ(e.Line, line) << e.what();
+      EXPECT_EQ(e.Column, column) << e.what();
+      EXPECT_TRUE(e.Reason.startsWith(test::ObjectText(cls) + ": " + path + "=")) << e.what();
+      EXPECT_TRUE(e.Reason.contains("out of range")) << e.what();
+    }
+  };
+  for (const test::TIntRange& c : test::kIntRanges) {
+    for (const qint64 v : {c.Low, c.High})
+      check(c.Class, c.Path, QString::number(v), true,
+            [&](TComponent& o) { EXPECT_EQ(test::StoredValue(o, c.Path).toLongLong(), v); });
+    for (const qint64 v : {c.Low - 1, c.High + 1})
+      if (v >= INT32_MIN && v <= INT32_MAX) check(c.Class, c.Path, QString::number(v), false, {});
+  }
+  const auto list = [](int lines) {
+    QStringList items;
+    for (int i = 0; i < lines; ++i) items << QStringLiteral("'%1'").arg(i);
+    return QStringLiteral("(") + items.join(", ") + QStringLiteral(")");
+  };
+  for (const test::TListRange& c : test::kListRanges) {
+    check(c.Class, c.Path, list(c.MaxLines), true, [&](TComponent& o) {
+      const TParsedStream back = ParseComponentStream(WriteComponent(o));
+      for (const TStreamRecord& r : back.Records)
+        if (r.Name == QLatin1String(c.Path)) {
+          EXPECT_EQ(r.Value.Lines.size(), c.MaxLines);
+        }
+    });
+    check(c.Class, c.Path, list(c.MaxLines + 1), false, {});
+  }
+  for (const auto& colour : test::kColourProperties) {
+    const QString cls = colour.first;
+    const QString path = colour.second;
+    for (const qint64 v : test::kColoursAccepted)
+      check(cls, path, QString::number(AsInt32(v)), true,
+            [&](TComponent& o) { EXPECT_EQ(test::StoredValue(o, path).toLongLong(), AsInt32(v)); });
+    for (const qint64 v : test::kColoursRefused) check(cls, path, QString::number(AsInt32(v)), false, {});
+  }
+}
+
+using test::TRun;
+
+TRun Cli(const QStringList& args, const QByteArray& input = {}) {
+  test::TRunOptions options;
+  options.Input = input;
+  return test::RunProgram(QStringLiteral(VEXA_CLI_PATH), args, options);
+}
+
+// vexa-cli in a few seconds or not at all: a command that hangs is stopped and fails the test.
+TRun QuickCli(const QStringList& args) {
+  QProcess p;
+  p.start(QStringLiteral(VEXA_CLI_PATH), args);
+  TRun run;
+  if (!p.waitForFinished(20000)) {
+    p.kill();
+    p.waitForFinished();
+    ADD_FAILURE() << "vexa-cli " << args.join(' ').toStdString() << " did not end in 20 s";
+    return run;
+  }
+  run.Code = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+  run.Out = QString::fromUtf8(p.readAllStandardOutput());
+  run.Err = QString::fromUtf8(p.readAllStandardError());
+  return run;
+}
+
+// A saved network whose register claims two thousand million decimal places: the load refuses the
+// file and tells which, before any read could build a text of that many digits.
+TEST_F(ConfigTextTest, AStateFileWithAValuePastItsRangeIsUnreadableAndNothingRunsOnIt) {
+  Services().ExeDir = Dir->path();
+  ASSERT_TRUE(QDir().mkpath(Dir->filePath("Config")));
+  const QString path = ConfigFilePath("NET");
+  auto tree = Network();
+  ASSERT_TRUE(TStgHandler::Create(path)->SaveTree(*tree));
+  {
+    auto file = CompoundFile::Open(path);
+    ASSERT_TRUE(file);
+    CompoundStorage& reg =
+        *file->Root().OpenStorage(TStgHandler::ChildName(0))->OpenStorage(TStgHandler::ChildName(1));
+    TParsedStream s = ParseComponentStream(reg.Stream("Object"));
+    ASSERT_EQ(s.Name, "D001C000R001");
+    s.Records.push_back({"Digits", test::IntValue(INT32_MAX)});
+    reg.Stream("Object") = WriteParsedStream(s);
+    ASSERT_TRUE(file->Save(path));
+  }
+  const QByteArray saved = Bytes(path);
+  const QString says = QStringLiteral("D001C000R001 (TRegisterNode): Digits=2147483647 is out of range");
+
+  std::unique_ptr<TRootNode> net = std::make_unique<TRootNode>(nullptr);
+  net->SetName("NET");
+  TRootNode* before = net.get();
+  try {
+    LoadTreeFile(net);
+    ADD_FAILURE() << "the file was read";
+  } catch (const EUnreadableFiles& e) {
+    ASSERT_EQ(e.Files().size(), 1u);
+    EXPECT_EQ(e.Files()[0].Path, path);
+    EXPECT_TRUE(e.Files()[0].Reason.contains(says)) << e.what();
+  }
+  EXPECT_EQ(net.get(), before);
+  EXPECT_EQ(net->ComponentCount(), 0);
+  EXPECT_TRUE(NotedUnreadable(path));
+  ForgetUnreadable(path);
+
+  // The companion program refuses to run or poll on it, at once, and leaves it as it was.
+  for (const QStringList& command :
+       {QStringList{"run", "--seconds", "1"}, QStringList{"poll", "--seconds", "1"}}) {
+    SCOPED_TRACE(command.join(' ').toStdString());
+    const TRun run = QuickCli(QStringList{"--dir", Dir->path(), "--demo"} + command);
+    EXPECT_EQ(run.Code, 1) << run.Err.toStdString();
+    EXPECT_TRUE(run.Err.contains(path)) << run.Err.toStdString();
+    EXPECT_TRUE(run.Err.contains(says)) << run.Err.toStdString();
+    EXPECT_EQ(Bytes(path), saved);
+  }
+
+  // And load refuses the text of it with its line and column.
+  const TRun dump = QuickCli({"dump", path});
+  ASSERT_TRUE(dump.Out.contains("Digits=2147483647")) << dump.Out.toStdString();
+  const QString copy = Dir->filePath("copy.cfg");
+  const TRun load = Cli({"load", "-", copy}, dump.Out.toUtf8());
+  EXPECT_EQ(load.Code, 1);
+  EXPECT_TRUE(load.Err.contains(
+      QRegularExpression("standard input: line 4, column \\d+: " + QRegularExpression::escape(says))))
+      << load.Err.toStdString();
+  EXPECT_FALSE(QFile::exists(copy));
+}
+
 // The worked example of the README, as a reader copies it, loads and means what the README says.
 TEST_F(ConfigTextTest, TheReadmeExampleLoads) {
   QFile readme(QStringLiteral(VEXA_SOURCE_DIR "/README.md"));
@@ -214,14 +372,6 @@ TEST_F(ConfigTextTest, TheReadmeExampleLoads) {
   ASSERT_TRUE(cmd);
   EXPECT_EQ(cmd->Points().size(), cmd->DataList().size());
   EXPECT_GE(cmd->Points().size(), 2);
-}
-
-using test::TRun;
-
-TRun Cli(const QStringList& args, const QByteArray& input = {}) {
-  test::TRunOptions options;
-  options.Input = input;
-  return test::RunProgram(QStringLiteral(VEXA_CLI_PATH), args, options);
 }
 
 TEST_F(ConfigTextTest, CliLoadsFromAFileOrStandardInputAndKeepsTheOldFileOnAFault) {

@@ -1,6 +1,7 @@
 // Component streams against byte sequences worked out from the format tables.
 
 #include <QVariant>
+#include <algorithm>
 #include <cstring>
 #include <random>
 
@@ -10,7 +11,9 @@
 #include "processes/model/CommandNode.h"
 #include "reports/model/ReportNode.h"
 #include "storage/CompoundFile.h"
+#include "storage/PersistentClasses.h"
 #include "storage/StgHandlerUnit.h"
+#include "storage/StoredRanges.h"
 #include "storage/StrHandlerUnit.h"
 #include "support/TestSupport.h"
 #include "ui/model/LabelDisplay.h"
@@ -266,7 +269,7 @@ TEST_F(StreamTest, ReadingRestoresEveryKindAndNeverTouchesTheLine) {
   reg.SetUserCanREAD(false);
   reg.SetLoggingInterval(60);
   reg.SetZero(-5);
-  reg.SetNotch(100000);
+  reg.SetNotch(10000);  // the most the register dialog offers
   reg.SetPenWidth(1);
   reg.SetPenColor(0x1FFFFFFF);
   const QByteArray bytes = WriteComponent(reg);
@@ -283,7 +286,7 @@ TEST_F(StreamTest, ReadingRestoresEveryKindAndNeverTouchesTheLine) {
   EXPECT_FALSE(r->UserCanREAD());
   EXPECT_EQ(r->LoggingInterval(), 60);
   EXPECT_EQ(r->Zero(), -5);
-  EXPECT_EQ(r->Notch(), 100000);
+  EXPECT_EQ(r->Notch(), 10000);
   EXPECT_EQ(r->PenWidth(), 1);
   EXPECT_EQ(r->PenColor(), 0x1FFFFFFF);
   EXPECT_TRUE(bytes.contains(S("PenColor") + H("07") + S("clNone")));
@@ -513,6 +516,100 @@ TEST_F(StreamTest, BuildingBlamesTheFailingRecord) {
   const auto label = BuildComponent(ParseComponentStream(Header("TLabelDisplay", "") + S("Font.Style") +
                                                          H("0B") + S("fsItalic") + H("00") + kEnd));
   EXPECT_EQ(static_cast<TLabelDisplay&>(*label).Font().Style(), quint32(fsItalic));
+}
+
+// A value past its property's range is refused when it is read, with the object, the property and
+// the value named and the record blamed; both ends come back as they were stored.
+class StoredRangeTest : public StreamTest {
+ protected:
+  // The refusal of a record, or an empty text when it was accepted.
+  static std::string Refusal(const TParsedStream& stream) {
+    try {
+      ReadComponent(WriteParsedStream(stream));
+      return {};
+    } catch (const EStreamRecordError& e) {
+      EXPECT_EQ(e.Part, EStreamRecordError::rpValue) << e.what();
+      EXPECT_EQ(e.Record, 0) << e.what();
+      return e.what();
+    }
+  }
+  static void ExpectRefused(const TParsedStream& stream, const QString& valueText) {
+    const QString path = stream.Records[0].Name;
+    const std::string why = Refusal(stream);
+    ASSERT_FALSE(why.empty()) << path.toStdString() << "=" << valueText.toStdString() << " was accepted";
+    const QString says = QString::fromStdString(why);
+    EXPECT_TRUE(says.startsWith(test::ObjectText(stream.ClassName) + ": " + path + "=" + valueText + " "))
+        << why;
+    EXPECT_TRUE(says.contains("out of range")) << why;
+  }
+};
+
+TEST_F(StoredRangeTest, IntegersAreReadAtBothEndsAndRefusedPastThem) {
+  for (const test::TIntRange& c : test::kIntRanges) {
+    SCOPED_TRACE(std::string(c.Class) + "." + c.Path);
+    for (const qint64 v : {c.Low, c.High}) {
+      const auto object =
+          ReadComponent(WriteParsedStream(test::OneRecord(c.Class, c.Path, test::IntValue(v))));
+      EXPECT_EQ(test::StoredValue(*object, c.Path).toLongLong(), v);
+      EXPECT_EQ(object->Name(), test::ObjectName(c.Class));
+    }
+    for (const qint64 v : {c.Low - 1, c.High + 1}) {
+      if (v < INT32_MIN || v > INT32_MAX) continue;  // a stream holds no wider integer
+      ExpectRefused(test::OneRecord(c.Class, c.Path, test::IntValue(v)), QString::number(v));
+      const std::string why = Refusal(test::OneRecord(c.Class, c.Path, test::IntValue(v)));
+      EXPECT_NE(why.find(QStringLiteral("it takes %1 to %2").arg(c.Low).arg(c.High).toStdString()),
+                std::string::npos)
+          << why;
+    }
+  }
+}
+
+TEST_F(StoredRangeTest, ListsAreReadUpToTheirLengthAndRefusedPastIt) {
+  for (const test::TListRange& c : test::kListRanges) {
+    SCOPED_TRACE(std::string(c.Class) + "." + c.Path);
+    const auto object =
+        ReadComponent(WriteParsedStream(test::OneRecord(c.Class, c.Path, test::ListValue(c.MaxLines))));
+    const TParsedStream back = ParseComponentStream(WriteComponent(*object));
+    const auto record = std::find_if(back.Records.begin(), back.Records.end(),
+                                     [&](const TStreamRecord& r) { return r.Name == QLatin1String(c.Path); });
+    ASSERT_NE(record, back.Records.end());
+    EXPECT_EQ(record->Value.Lines.size(), c.MaxLines);
+    EXPECT_EQ(record->Value.Lines.last(), QString::number(c.MaxLines - 1));
+    ExpectRefused(test::OneRecord(c.Class, c.Path, test::ListValue(c.MaxLines + 1)),
+                  QStringLiteral("(%1 lines)").arg(c.MaxLines + 1));
+  }
+}
+
+TEST_F(StoredRangeTest, ColoursAreRgbOrNamed) {
+  for (const auto& [cls, path] : test::kColourProperties) {
+    SCOPED_TRACE(std::string(cls) + "." + path);
+    for (const qint64 v : test::kColoursAccepted) {
+      const auto object = ReadComponent(WriteParsedStream(test::OneRecord(cls, path, test::IntValue(v))));
+      EXPECT_EQ(test::StoredValue(*object, path).toLongLong(), AsInt32(v)) << v;
+    }
+    for (const qint64 v : test::kColoursRefused)
+      ExpectRefused(test::OneRecord(cls, path, test::IntValue(v)),
+                    QStringLiteral("%1 (0x%2)").arg(AsInt32(v)).arg(v, 8, 16, QLatin1Char('0')));
+    // By name as the writer stores them.
+    TStreamValue named;
+    named.Tag = vaIdent;
+    named.Text = "clInfoBk";
+    const auto object = ReadComponent(WriteParsedStream(test::OneRecord(cls, path, named)));
+    EXPECT_EQ(test::StoredValue(*object, path).toLongLong(), AsInt32(0x80000018));
+  }
+}
+
+// Every object as the program makes it saves a stream that reads back: no declared range leaves
+// out a value the program starts with.
+TEST_F(StoredRangeTest, EveryNewObjectReadsBack) {
+  for (const char* cls : {"TRootNode", "TCustomRegister", "TRegisterNode", "TCommandNode", "TReportNode",
+                          "TSetupNode", "TLabelDisplay"}) {
+    SCOPED_TRACE(cls);
+    const TClassInfo* info = FindPersistentClass(cls);
+    ASSERT_TRUE(info != nullptr && info->Create);
+    std::unique_ptr<TComponent> object(info->Create(nullptr));
+    EXPECT_NO_THROW(ReadComponent(WriteComponent(*object)));
+  }
 }
 
 // --- extended floats ---------------------------------------------------------------------------

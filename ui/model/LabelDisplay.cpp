@@ -27,9 +27,10 @@ const TClassInfo& TFont::StaticClassInfo() {
       nullptr,
       nullptr,
       {
-          P::Charset("Charset", std::nullopt, &TFont::Charset, &TFont::SetCharset),
+          P::Charset("Charset", std::nullopt, &TFont::Charset, &TFont::SetCharset).Within(0, 255),
           P::Colour("Color", std::nullopt, &TFont::Color, &TFont::SetColor),
-          P::Int("Height", std::nullopt, &TFont::Height, &TFont::SetHeight),
+          // Any size the label dialog takes; its magnitude is the pixel size.
+          P::Int("Height", std::nullopt, &TFont::Height, &TFont::SetHeight).Within(-INT32_MAX, INT32_MAX),
           P::String("Name", &TFont::Name, &TFont::SetName),
           P::Enum("Pitch",
                   {QStringLiteral("fpDefault"), QStringLiteral("fpVariable"), QStringLiteral("fpFixed")},
@@ -72,10 +73,14 @@ const TClassInfo& TLabelDisplay::StaticClassInfo() {
       &TComponent::StaticClassInfo(),
       [](TComponent* owner) -> TComponent* { return new TLabelDisplay(owner); },
       {
-          P::Int("Left", std::nullopt, &TLabelDisplay::Left, &TLabelDisplay::SetLeft),
-          P::Int("Top", std::nullopt, &TLabelDisplay::Top, &TLabelDisplay::SetTop),
-          P::Int("Width", std::nullopt, &TLabelDisplay::Width, &TLabelDisplay::SetWidth),
-          P::Int("Height", std::nullopt, &TLabelDisplay::Height, &TLabelDisplay::SetHeight),
+          P::Int("Left", std::nullopt, &TLabelDisplay::Left, &TLabelDisplay::SetLeft)
+              .Within(-kMaxLabelExtent, kMaxLabelExtent),
+          P::Int("Top", std::nullopt, &TLabelDisplay::Top, &TLabelDisplay::SetTop)
+              .Within(-kMaxLabelExtent, kMaxLabelExtent),
+          P::Int("Width", std::nullopt, &TLabelDisplay::Width, &TLabelDisplay::SetWidth)
+              .Within(0, kMaxLabelExtent),
+          P::Int("Height", std::nullopt, &TLabelDisplay::Height, &TLabelDisplay::SetHeight)
+              .Within(0, kMaxLabelExtent),
           P::Colour("Color", 0x00FFFF, &TLabelDisplay::Color, &TLabelDisplay::SetColor),
           P::Enum("BorderStyle",
                   {QStringLiteral("sbsNone"), QStringLiteral("sbsSingle"), QStringLiteral("sbsSunken")},

@@ -12,6 +12,10 @@ namespace vexa {
 
 enum TStaticBorderStyle { sbsNone, sbsSingle, sbsSunken };
 
+// The largest extent a widget can have (Qt's QWIDGETSIZE_MAX): a label's size is its view's, and its
+// position lies on a page picture, which is no larger.
+inline constexpr int kMaxLabelExtent = (1 << 24) - 1;
+
 enum TFontStyle : quint32 { fsBold = 1, fsItalic = 2, fsUnderline = 4, fsStrikeOut = 8 };
 enum TFontPitch { fpDefault, fpVariable, fpFixed };
 

@@ -1,0 +1,124 @@
+#pragma once
+// The ranges of the stored properties, as the windows offer them and the program's code takes
+// them, for the tests that read such values from streams and from texts.
+
+#include <QString>
+#include <QVariant>
+#include <cstdint>
+#include <vector>
+
+#include "core/Component.h"
+#include "storage/StreamParser.h"
+
+namespace vexa::test {
+
+// An integer property accepted from Low to High, refused just past either end.
+struct TIntRange {
+  const char* Class;
+  const char* Path;
+  qint64 Low;
+  qint64 High;
+};
+
+inline const TIntRange kIntRanges[] = {
+    {"TRootNode", "ImageIndex", -1, 44},  // the 45 pictures of the image list, or none
+    {"TRegisterNode", "MaxCount", 1, 8000},
+    {"TRegisterNode", "Digits", 0, 15},             // "Цифр после запятой:"
+    {"TRegisterNode", "LoggingInterval", 1, 1000},  // "Интервал опроса, с:"
+    {"TRegisterNode", "Zero", -10000, 10000},       // "Ноль шкалы:"
+    {"TRegisterNode", "Notch", 1, 10000},           // "Деления сетки:"
+    {"TRegisterNode", "PenWidth", 1, 100},          // "Ширина линии:"
+    {"TCommandNode", "Digits", 0, 15},
+    {"TCommandNode", "SlotNumber", 0, 254},  // 255 points at most
+    {"TReportNode", "LoggingIntervalIndex", 0, 13},
+    {"TReportNode", "LoggingDurationIndex", 0, 14},
+    {"TReportNode", "Trigger", 0, 1},
+    {"TReportNode", "TimeOffset", 0, 23},
+    {"TReportNode", "Save", 0, 1},
+    {"TReportNode", "MaxCount", 1, 8000},
+    {"TSetupNode", "PortIndex", -1, 7},  // none, COM1..COM8
+    {"TSetupNode", "BaudRateIndex", 0, 6},
+    {"TSetupNode", "AutoSaveInterval", 1, 120},
+    {"TLabelDisplay", "Left", -16777215, 16777215},
+    {"TLabelDisplay", "Top", -16777215, 16777215},
+    {"TLabelDisplay", "Width", 0, 16777215},
+    {"TLabelDisplay", "Height", 0, 16777215},
+    {"TLabelDisplay", "Font.Charset", 0, 255},
+    {"TLabelDisplay", "Font.Height", -2147483647, 2147483647},  // any size the label dialog takes
+};
+
+// A string list accepted with MaxLines lines, refused with one more.
+struct TListRange {
+  const char* Class;
+  const char* Path;
+  int MaxLines;
+};
+
+inline const TListRange kListRanges[] = {
+    {"TRegisterNode", "Points.Strings", 8000}, {"TRegisterNode", "DataList.Strings", 8000},
+    {"TCommandNode", "Points.Strings", 8000},  {"TSetupNode", "MNames.Strings", 1000},
+    {"TSetupNode", "MFiles.Strings", 1000},    {"TReportNode", "Header.Strings", 1000},
+    {"TReportNode", "Footer.Strings", 1000},
+};
+
+// Colour properties: an RGB value of 24 bits or one of the named colours.
+inline const std::pair<const char*, const char*> kColourProperties[] = {
+    {"TRegisterNode", "PenColor"}, {"TLabelDisplay", "Color"}, {"TLabelDisplay", "Font.Color"}};
+inline const qint64 kColoursAccepted[] = {0, 0xFFFFFF, 0x80000000, 0x80000018, 0x1FFFFFFF};
+inline const qint64 kColoursRefused[] = {0x1000000, 0xFFFFFFFF, 0x80000019, 0x20000000, 0x7FFFFFFF};
+
+// The component name the tests give an object of the class, and how a message names it.
+inline QString ObjectName(const QString& className) {
+  if (className == QLatin1String("TSetupNode")) return QStringLiteral("SETUP");
+  if (className == QLatin1String("TReportNode")) return QStringLiteral("R001");
+  if (className == QLatin1String("TLabelDisplay")) return QString();
+  if (className == QLatin1String("TRootNode")) return QStringLiteral("D001");
+  return QStringLiteral("D001C002R003");
+}
+inline QString ObjectText(const QString& className) {
+  const QString name = ObjectName(className);
+  return name.isEmpty() ? QStringLiteral("an unnamed ") + className
+                        : QStringLiteral("%1 (%2)").arg(name, className);
+}
+
+inline TStreamValue IntValue(qint64 v) {
+  TStreamValue value;
+  value.Int = static_cast<int32_t>(static_cast<uint32_t>(v));
+  value.Tag = value.Int >= -128 && value.Int <= 127       ? vaInt8
+              : value.Int >= -32768 && value.Int <= 32767 ? vaInt16
+                                                          : vaInt32;
+  return value;
+}
+
+inline TStreamValue ListValue(int lines) {
+  TStreamValue value;
+  value.Tag = vaList;
+  for (int i = 0; i < lines; ++i) value.Lines.append(QString::number(i));
+  return value;
+}
+
+inline TParsedStream OneRecord(const QString& className, const QString& path, TStreamValue value) {
+  TParsedStream s;
+  s.ClassName = className;
+  s.Name = ObjectName(className);
+  s.Records.push_back({path, std::move(value)});
+  return s;
+}
+
+// The value a dotted path names on an object, through the property tables.
+inline QVariant StoredValue(TPersistent& object, const QString& path) {
+  TPersistent* target = &object;
+  const QStringList parts = path.split(QLatin1Char('.'));
+  for (qsizetype i = 0; i < parts.size(); ++i) {
+    const TPropInfo* p = target->ClassInfo().FindProperty(parts[i]);
+    if (p == nullptr) return {};
+    if (p->Kind == TPropKind::Object) {
+      target = p->Nested(*target);
+      continue;
+    }
+    return p->Get(*target);
+  }
+  return {};
+}
+
+}  // namespace vexa::test
