@@ -13,9 +13,19 @@ namespace vexa {
 using TFileContent = std::function<bool(int fd)>;
 
 // Replaces path (or the file a link at path points at) with what content writes, keeping the old
-// file's permissions; on failure path is left as it was and *why says what went wrong. After a
-// replace, temporaries that killed saves of the same target left behind are removed.
+// file's permissions; on failure path is left as it was and *why says what went wrong. Before it
+// writes, the stale temporaries of its folder are removed (RemoveStaleTemporaries).
 bool ReplaceFileAtomically(const QString& path, const TFileContent& content, QString* why);
+// The same with bytes at hand.
+bool WriteFileAtomically(const QString& path, const QByteArray& bytes, QString* why);
+
+// Removes the temporaries of replaces that will never finish from folder: those whose maker (the
+// process named in the temporary's name) has ended, or began only after the temporary was last
+// written, and those of earlier versions, without a process, unchanged for a minute. The temporary
+// of a running process is left alone. Returns how many went.
+int RemoveStaleTemporaries(const QString& folder);
+// The same for Config/ and Archives/ of a program folder, at start-up.
+int RemoveStaleTemporariesOfProgramFolder(const QString& exeDir);
 
 // The system's error code as the operator reads it, in Russian: "на диске нет места".
 QString SystemErrorText(int error);
@@ -31,8 +41,9 @@ enum class TFileStep { CreateTemporary, Write, Rename };
 using TFileFault = std::function<int(TFileStep step, const QString& path)>;
 void SetFileFault(TFileFault fault);
 
-// Whether a file name is one of the temporaries a replace makes (".NAME.<random>.tmp"), of the
-// given target's name or, without one, of any target: listings leave them out.
+// Whether a file name is one of the temporaries a replace makes (".NAME.<pid>-<random>.tmp", or
+// ".NAME.<random>.tmp" as earlier versions named them), of the given target's name or, without
+// one, of any target: listings leave them out.
 bool IsReplaceTemporary(const QString& fileName, const QString& targetName = {});
 
 // Gathers small pieces into few system calls; big pieces go straight through.

@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLoggingCategory>
 #include <QScopeGuard>
 #include <QSocketNotifier>
 #include <QStandardPaths>
@@ -30,6 +31,7 @@
 #include "reports/gui/PrintPreviewUnit.h"
 #include "reports/gui/ReportPropertiesUnit.h"
 #include "reports/gui/ReportsUnit.h"
+#include "storage/AtomicFile.h"
 #include "storage/StartUp.h"
 #include "ui/ArchivesUnit.h"
 #include "ui/ChannelUnit.h"
@@ -51,6 +53,7 @@ namespace vexa {
 namespace {
 const QByteArray kActivate = "activate";
 const QByteArray kActivated = "activated";
+Q_LOGGING_CATEGORY(lcProgram, "vexa.program", QtWarningMsg)
 }  // namespace
 
 // --- single instance ---------------------------------------------------------------------------
@@ -280,6 +283,26 @@ bool TProgram::CheckSingleInstance() {
   return true;
 }
 
+bool TProgram::TakeFolder() {
+  switch (folderLock_.Take(exeDir_, QStringLiteral("vexa"))) {
+    case TFolderLock::TOutcome::Busy:
+      folderRefused_ = true;
+      ShowMessage(FolderBusyText(exeDir_, folderLock_.Holder()) +
+                      QStringLiteral("\r\nДве программы в одной папке затёрли бы сохранения друг друга.\r\n"
+                                     "Закройте её или дождитесь её завершения и запустите Vexa снова."),
+                  TMsgIcon::Error);
+      return false;
+    case TFolderLock::TOutcome::Unavailable:
+      // A folder nobody may write: saves there fail and are told; nothing to guard.
+      qCWarning(lcProgram) << "the program folder is not locked:" << folderLock_.Why();
+      break;
+    case TFolderLock::TOutcome::Taken:
+      break;
+  }
+  RemoveStaleTemporariesOfProgramFolder(exeDir_);
+  return true;
+}
+
 void TProgram::CreateWindows() {
   for (const TWindowStep& step : WindowSteps()) {
     if (step.Create == nullptr) continue;
@@ -436,17 +459,18 @@ void TProgram::Shutdown() {
   instance_.Release();
   if (coreUp_) DestroyGlobals();
   Services().ExeDir.clear();
+  folderLock_.Release();
 }
 
 bool TProgram::Start() {
-  if (!CheckSingleInstance()) return false;
+  if (!CheckSingleInstance() || !TakeFolder()) return false;
   CreateWindows();
   return true;
 }
 
 int TProgram::Run() {
   InitCore(std::make_unique<TComm>());
-  const int rc = Start() ? Exec() : 0;
+  const int rc = Start() ? Exec() : (folderRefused_ ? 1 : 0);
   Shutdown();
   return rc;
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/FileDescriptor.h"
+#include "storage/FolderLock.h"
 
 class QSocketNotifier;
 class QWidget;
@@ -76,13 +77,19 @@ class TProgram : public QObject {
   void CreateWindows();
   // One copy per program folder instead of one per user (the folder was given on the command line).
   void SetInstancePerFolder(bool perFolder) { instancePerFolder_ = perFolder; }
-  // The main program body up to the message loop: the single-instance rule, then the windows. False
-  // when no window was created because the operator did not want a second copy.
+  // The one-writer rule: takes the program folder's lock, telling the operator who holds it when
+  // another program does (then false: no window may be created), and sweeps what killed saves left
+  // in Config/ and Archives/.
+  bool TakeFolder();
+  // The main program body up to the message loop: the single-instance rule, the folder's lock, then
+  // the windows. False when no window was created: the operator did not want a second copy, or
+  // another program holds the folder (FolderRefused()).
   bool Start();
+  bool FolderRefused() const { return folderRefused_; }
   // Shows the main window and runs the message loop until it closes.
   int Exec();
   // Destroys the windows, releases the single-instance socket and shuts the core down: poller, port,
-  // settings object, roots. Runs once; the destructor runs it when nobody did.
+  // settings object, roots; the folder's lock goes last. Runs once; the destructor runs it when nobody did.
   void Shutdown();
 
   // The whole program as main runs it.
@@ -91,6 +98,7 @@ class TProgram : public QObject {
   TMainForm* MainForm() const { return mainForm_.get(); }
   TRdWarnForm* WaitForm() const { return waitForm_.get(); }
   TSingleInstance& Instance() { return instance_; }
+  const TFolderLock& FolderLock() const { return folderLock_; }
   // Captions of the windows created so far, in order (the created ones of the start-up table).
   const QStringList& CreatedWindows() const { return created_; }
 
@@ -126,12 +134,14 @@ class TProgram : public QObject {
 
   QString exeDir_;
   TSingleInstance instance_;
+  TFolderLock folderLock_;
   std::unique_ptr<TMainForm> mainForm_;
   std::unique_ptr<TRdWarnForm> waitForm_;
   // Not children of the main window: they give its tool-window count back while it still exists.
   std::vector<std::unique_ptr<QWidget>> windows_;
   QStringList created_;
   bool instancePerFolder_ = false;
+  bool folderRefused_ = false;
   bool coreUp_ = false;
   bool looping_ = false;
   bool shutDown_ = false;

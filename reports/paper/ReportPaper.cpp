@@ -1,5 +1,6 @@
 #include "reports/paper/ReportPaper.h"
 
+#include <QBuffer>
 #include <QFont>
 #include <QFontMetrics>
 #include <QPagedPaintDevice>
@@ -12,6 +13,7 @@
 #include "core/RegisterNode.h"
 #include "core/Services.h"
 #include "reports/model/ReportNode.h"
+#include "storage/AtomicFile.h"
 #include "storage/NetDescription.h"
 
 namespace vexa {
@@ -322,16 +324,29 @@ bool TReportPaper::DrawTablePage(const TPageCanvas& canvas) {
 
 int RenderReportPdf(const TReportNode& report, const QString& path, QPageLayout::Orientation orientation,
                     TPrintView view, QString* error) {
-  QPdfWriter writer(path);
-  writer.setResolution(kPdfDpi);
-  writer.setPageSize(QPageSize(QPageSize::A4));
-  writer.setTitle(report.Caption());
-  writer.setCreator(QStringLiteral("Vexa"));
-  TReportPaper paper(report);
-  paper.View = view;
-  paper.Layout(writer, orientation);
-  const int pages = paper.Print(writer);
-  if (pages < 0 && error != nullptr) *error = QStringLiteral("cannot write %1").arg(path);
+  // Drawn in memory and then replaced whole: a full disk leaves the earlier file, never an empty
+  // or a cut one.
+  QBuffer pdf;
+  pdf.open(QIODevice::WriteOnly);
+  int pages = -1;
+  {
+    QPdfWriter writer(&pdf);
+    writer.setResolution(kPdfDpi);
+    writer.setPageSize(QPageSize(QPageSize::A4));
+    writer.setTitle(report.Caption());
+    writer.setCreator(QStringLiteral("Vexa"));
+    TReportPaper paper(report);
+    paper.View = view;
+    paper.Layout(writer, orientation);
+    pages = paper.Print(writer);
+  }
+  QString why;
+  if (pages < 0) {
+    why = QStringLiteral("страницы не нарисованы");
+  } else if (!WriteFileAtomically(path, pdf.data(), &why)) {
+    pages = -1;
+  }
+  if (pages < 0 && error != nullptr) *error = why;
   return pages;
 }
 

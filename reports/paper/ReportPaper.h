@@ -137,8 +137,8 @@ class TReportPaper {
   TTimeAxis axis_;
 };
 
-// The report drawn into a PDF file on A4 paper; the number of pages, or -1 with *error set when the
-// file could not be written.
+// The report drawn into a PDF file on A4 paper, replaced whole; the number of pages, or -1 with
+// *error set (in Russian) when the file could not be written, which then is as it was.
 int RenderReportPdf(const TReportNode& report, const QString& path, QPageLayout::Orientation orientation,
                     TPrintView view, QString* error = nullptr);
 

@@ -1016,7 +1016,9 @@ TEST(CompoundFileTest, DamagedExtendedAllocationTableIsRefused) {
   expectRefused(lie, "the directory listed as an allocation table sector");
 }
 
-TEST(CompoundFileTest, SaveRemovesStaleTemporariesOfTheSameFile) {
+// Temporaries of earlier versions name no process: those a minute old, of any file of the folder,
+// are taken for killed saves' (StaleTemporariesTest has those that name their process).
+TEST(CompoundFileTest, SaveRemovesStaleTemporariesOfItsFolder) {
   QTemporaryDir dir;
   const auto age = [&](const QString& name, int seconds) {
     const QString path = dir.filePath(name);
@@ -1027,14 +1029,14 @@ TEST(CompoundFileTest, SaveRemovesStaleTemporariesOfTheSameFile) {
                                  QFileDevice::FileModificationTime));
   };
   age(QStringLiteral(".NET.cfg.k3j9x0a1b2.tmp"), 3600);
-  age(QStringLiteral(".NET.cfg.zz.tmp"), 120);
-  age(QStringLiteral(".NET.cfg.fresh1.tmp"), 5);           // maybe a save running elsewhere
-  age(QStringLiteral(".TASKS.cfg.k3j9x0a1b2.tmp"), 3600);  // another file's
-  age(QStringLiteral(".NET.cfg.my.notes.tmp"), 3600);      // not a name we make
+  age(QStringLiteral(".NET.cfg.zz.tmp"), 120);              // shorter than the random part we made
+  age(QStringLiteral(".NET.cfg.fresh1.tmp"), 5);            // maybe a save running elsewhere
+  age(QStringLiteral(".TASKS.cfg.k3j9x0a1b2c.tmp"), 3600);  // another file's
+  age(QStringLiteral(".NET.cfg.my.notes.tmp"), 3600);       // not a name we make
   age(QStringLiteral("NET.cfg.k3j9x0a1b2.tmp"), 3600);
   ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral(".NET.cfg.dir0.tmp")));
   const QStringList kept = {QStringLiteral(".NET.cfg.fresh1.tmp"), QStringLiteral(".NET.cfg.my.notes.tmp"),
-                            QStringLiteral(".TASKS.cfg.k3j9x0a1b2.tmp"), QStringLiteral("NET.cfg"),
+                            QStringLiteral(".NET.cfg.zz.tmp"), QStringLiteral("NET.cfg"),
                             QStringLiteral("NET.cfg.k3j9x0a1b2.tmp")};
 
   // A failed save leaves them all.

@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <stdlib.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
@@ -12,18 +13,23 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QImage>
+#include <QMessageBox>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QThread>
 
 #include "core/ExecuterUnit.h"
 #include "core/Globals.h"
 #include "storage/CompoundFile.h"
+#include "storage/FolderLock.h"
 #include "storage/TreeFiles.h"
 #include "support/TestSupport.h"
 #include "ui/Application.h"
 #include "ui/MainUnit.h"
+#include "ui/MessageBoxService.h"
+#include "ui/OperatorInput.h"
 #include "ui/RdWarnUnit.h"
 
 namespace vexa::test {
@@ -383,7 +389,9 @@ TEST_P(TFolderInstanceTest, TheQuestionComesOnlyForTheSameName) {
   EXPECT_EQ(asked, c.Asked);
   // Not asked: this copy announces itself under its own name.
   EXPECT_EQ(program->Instance().Held(), !c.Asked);
-  if (!c.Asked) EXPECT_TRUE(TSingleInstance::OtherInstanceRunning(c.PerFolder ? Dir->path() : QString()));
+  if (!c.Asked) {
+    EXPECT_TRUE(TSingleInstance::OtherInstanceRunning(c.PerFolder ? Dir->path() : QString()));
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -394,6 +402,96 @@ INSTANTIATE_TEST_SUITE_P(
                       TFolderCase{"NoFolderGivenFolderCopyRuns", true, false, false, false},
                       TFolderCase{"NoFolderGivenPerUserCopyRuns", false, true, false, true}),
     [](const ::testing::TestParamInfo<TFolderCase>& info) { return std::string(info.param.Name); });
+
+// --- one writer per folder ------------------------------------------------------------------------
+
+// What the program tells when another program holds its folder.
+QString FolderBusyMessage(const QString& folder, const QString& holder, qint64 pid) {
+  return QStringLiteral(
+             "Папка программы %1 занята: её использует %2 (процесс %3).\r\n"
+             "Две программы в одной папке затёрли бы сохранения друг друга.\r\n"
+             "Закройте её или дождитесь её завершения и запустите Vexa снова.")
+      .arg(folder, holder)
+      .arg(pid);
+}
+
+TEST_F(TStartUpTest, TheProgramHoldsItsFolderFromStartToShutdownAndSweepsItFirst) {
+  WriteSettings(Dir->path(), {.AutoLoad = false});
+  QDir().mkpath(Path(QStringLiteral("Archives")));
+  // Temporaries of saves that never finished: of an ended process, and of one still running.
+  const pid_t ended = ::fork();
+  if (ended == 0) ::_exit(0);
+  ::waitpid(ended, nullptr, 0);
+  QProcess running;
+  running.start(QStringLiteral("sleep"), {QStringLiteral("60")});
+  ASSERT_TRUE(running.waitForStarted(5000));
+  const QStringList stale = {
+      Path(QStringLiteral("Archives/.Печь_07_12_2026_0905.%1-k3j9x0a1b2.tmp").arg(ended)),
+      Path(QStringLiteral("Config/.NET.cfg.%1-k3j9x0a1b2.tmp").arg(ended))};
+  const QString live =
+      Path(QStringLiteral("Archives/.Печь_07_12_2026_1005.%1-k3j9x0a1b2.tmp").arg(running.processId()));
+  for (const QString& path : stale + QStringList{live}) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("half");
+  }
+
+  Init();
+  ASSERT_TRUE(program->Start());
+  EXPECT_TRUE(program->FolderLock().Held());
+  for (const QString& path : stale) EXPECT_FALSE(QFile::exists(path)) << path.toStdString();
+  EXPECT_TRUE(QFile::exists(live));
+  TFolderLock other;
+  EXPECT_EQ(other.Take(Dir->path(), QStringLiteral("vexa-cli run")), TFolderLock::TOutcome::Busy);
+  EXPECT_EQ(other.Holder().Program, QStringLiteral("vexa"));
+  EXPECT_EQ(other.Holder().Pid, QCoreApplication::applicationPid());
+  program->Shutdown();
+  EXPECT_EQ(other.Take(Dir->path(), QStringLiteral("vexa-cli run")), TFolderLock::TOutcome::Taken);
+  running.kill();
+  running.waitForFinished(5000);
+}
+
+TEST_F(TStartUpTest, AFolderARunHoldsIsRefusedWithTheMessageAndNoWindow) {
+  WriteSettings(Dir->path(), {.AutoLoad = false});
+  QProcess run;
+  run.start(QStringLiteral(VEXA_CLI_PATH), {"--demo", "--dir", Dir->path(), "run", "--seconds", "60"});
+  ASSERT_TRUE(run.waitForStarted(10000));
+  const qint64 pid = run.processId();
+  const auto endRun = qScopeGuard([&run] {
+    run.kill();
+    run.waitForFinished(5000);
+  });
+  // It names itself in the lock file once it holds the folder.
+  const QByteArray lines = QByteArray::number(pid) + "\nvexa-cli run\n";
+  QDeadlineTimer deadline(30000);
+  QFile lock(TFolderLock::LockFilePath(Dir->path()));
+  while (!deadline.hasExpired() && run.state() == QProcess::Running) {
+    if (lock.open(QIODevice::ReadOnly) && lock.readAll().startsWith(lines)) break;
+    lock.close();
+    QThread::msleep(20);
+  }
+  ASSERT_FALSE(deadline.hasExpired()) << "the run never took its folder";
+  ASSERT_EQ(run.state(), QProcess::Running) << run.readAllStandardError().toStdString();
+
+  // The real message box, closed by the operator's Enter.
+  Services().Messages = std::make_unique<TMessageBoxService>();
+  QString shown;
+  WhenModal<QMessageBox>([&shown](QMessageBox* box) {
+    shown = box->text();
+    KeyClick(box, Qt::Key_Return);
+  });
+  program = std::make_unique<TProgram>(Dir->path());
+  program->InitCore(std::make_unique<TFakeComm>(*Clock));
+  EXPECT_FALSE(program->Start());
+  EXPECT_EQ(shown, FolderBusyMessage(Dir->path(), QStringLiteral("vexa-cli run"), pid));
+  EXPECT_TRUE(program->FolderRefused());
+  EXPECT_TRUE(program->CreatedWindows().isEmpty());
+  EXPECT_EQ(program->MainForm(), nullptr);
+  EXPECT_FALSE(program->Instance().Held()) << "announced no copy after all";
+  program->Shutdown();
+  EXPECT_EQ(NET, nullptr);
+  EXPECT_EQ(run.state(), QProcess::Running);
+}
 
 // --- against a real first copy -------------------------------------------------------------------
 
@@ -487,6 +585,49 @@ TEST_F(TFolderCopyTest, ASecondStartOnTheSameFolderHandsOverAndAnotherFolderRuns
   ASSERT_TRUE(program->Start());
   EXPECT_TRUE(Messages->Shown.empty()) << Messages->Texts().join(" | ").toStdString();
   EXPECT_TRUE(program->Instance().Held());
+  EXPECT_EQ(process.state(), QProcess::Running);
+}
+
+TEST_F(TFolderCopyTest, WhileTheProgramIsOpenTheWritersAreRefusedAndACopyStartedAnywayIsToo) {
+  const qint64 pid = process.processId();
+  const QString busy = QStringLiteral("Папка программы %1 занята: её использует vexa (процесс %2).")
+                           .arg(first->path())
+                           .arg(pid);
+  QFile text(Dir->filePath(QStringLiteral("templates.txt")));
+  ASSERT_TRUE(text.open(QIODevice::WriteOnly));
+  text.write("TRootNode TTEMPLATES Caption='Шаблоны процессов'\n  TRootNode P001 Caption='Отжиг'\n");
+  text.close();
+  const QString templates = first->path() + QStringLiteral("/Config/TTEMPLATES.cfg");
+  const struct {
+    const char* Name;
+    QStringList Args;
+  } writers[] = {
+      {"run", {"--demo", "--dir", first->path(), "run", "--seconds", "1"}},
+      {"load", {"load", text.fileName(), templates}},
+  };
+  for (const auto& w : writers) {
+    SCOPED_TRACE(w.Name);
+    const TRun run = RunProgram(QStringLiteral(VEXA_CLI_PATH), w.Args);
+    EXPECT_EQ(run.Code, 1);
+    EXPECT_TRUE(run.Err.contains(busy)) << run.Err.toStdString();
+  }
+  EXPECT_FALSE(QFile::exists(templates));
+  // A reader works on.
+  const TRun dump = RunProgram(QStringLiteral(VEXA_CLI_PATH), {"dump", first->path() + "/Config/SETUP.cfg"});
+  EXPECT_EQ(dump.Code, 0) << dump.Err.toStdString();
+
+  // A second copy on the same folder, started anyway: told who holds the folder, and no window.
+  program = std::make_unique<TProgram>(first->path());
+  program->InitCore(std::make_unique<TFakeComm>(*Clock));
+  program->SetInstancePerFolder(true);
+  Messages->Answers = {mbYes};
+  EXPECT_FALSE(program->Start());
+  ASSERT_EQ(Messages->Shown.size(), 2u);
+  EXPECT_EQ(Messages->Shown[1].Text, FolderBusyMessage(first->path(), QStringLiteral("vexa"), pid));
+  EXPECT_EQ(Messages->Shown[1].Icon, TMsgIcon::Error);
+  EXPECT_TRUE(program->FolderRefused());
+  EXPECT_EQ(program->MainForm(), nullptr);
+  program->Shutdown();
   EXPECT_EQ(process.state(), QProcess::Running);
 }
 

@@ -1,10 +1,10 @@
 // vexa-cli archive-to-txt FILE: writes FILE.txt as the report archive window's text export does.
 
-#include <QFile>
 #include <QFileInfo>
 
 #include "reports/model/ReportNode.h"
 #include "storage/ArchiveText.h"
+#include "storage/AtomicFile.h"
 #include "storage/CompoundFile.h"
 #include "storage/StgHandlerUnit.h"
 #include "storage/StrHandlerUnit.h"
@@ -31,14 +31,13 @@ int ArchiveToTxt(TCliContext&, const QStringList& args) {
     Err(QStringLiteral("vexa-cli: %1: %2").arg(path, e.Message()));
     return 1;
   }
-  QFile out(path + QStringLiteral(".txt"));
-  if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) || out.write(ArchiveText(*report)) < 0 ||
-      !out.flush()) {
-    Err(QStringLiteral("vexa-cli: cannot write %1: %2").arg(out.fileName(), out.errorString()));
+  // Replaced whole, as the window's export does: a failed write leaves the earlier text.
+  const QString name = QFileInfo(path).fileName();
+  QString why;
+  if (!WriteFileAtomically(path + QStringLiteral(".txt"), ArchiveText(*report), &why)) {
+    Err(QStringLiteral("Не могу записать %1.txt\n%2").arg(name, why));
     return 1;
   }
-  out.close();
-  const QString name = QFileInfo(path).fileName();
   Out(QStringLiteral("Отчет\n%1\nпреобразован в\n%1.txt").arg(name));
   return 0;
 }

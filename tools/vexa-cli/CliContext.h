@@ -19,11 +19,20 @@ struct TCliContext {
   int Baud = 19200;
 };
 
+// What a command writes of a program folder: a writer holds the folder's lock while it runs.
+enum class TFolderWrites {
+  Nothing,     // reads only, or writes beside what it reads (a text, a PDF)
+  Folder,      // DIR
+  WithSave,    // DIR, when given --save
+  TargetFile,  // the program folder its last argument lies in
+};
+
 struct TCommand {
   int (*Run)(TCliContext&, const QStringList& args);
   QString Help;  // one usage line; empty for the commands listed in the fixed usage text
   bool NeedsLine = true;
   bool NeedsGui = false;  // draws with Qt Gui (fonts, painters): runs on the offscreen platform
+  TFolderWrites Writes = TFolderWrites::Nothing;
 };
 
 std::map<QString, TCommand>& Commands();

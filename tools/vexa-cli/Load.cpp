@@ -50,7 +50,7 @@ const TCommandRegistrar kLoad{
      QStringLiteral(
          "load TEXT FILE         writes FILE from the text dump prints (TEXT - for standard input); "
          "nothing is written when the text has a fault"),
-     false}};
+     false, false, TFolderWrites::TargetFile}};
 
 }  // namespace
 

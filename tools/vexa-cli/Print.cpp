@@ -60,7 +60,7 @@ int Print(TCliContext&, const QStringList& args) {
   QString error;
   const int pages = RenderReportPdf(*report, pdf, orientation, view, &error);
   if (pages < 0) {
-    Err(QStringLiteral("vexa-cli: %1").arg(error));
+    Err(QStringLiteral("vexa-cli: cannot write %1: %2").arg(pdf, error));
     return 1;
   }
   Out(QStringLiteral("%1: %2 %3").arg(pdf).arg(pages).arg(pages == 1 ? "page" : "pages"));

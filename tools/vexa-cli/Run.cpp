@@ -142,7 +142,7 @@ const TCommandRegistrar kRun{
                     "program does, polls and runs the processes and reports for S seconds without "
                     "windows, then saves the state; the virtual clock (with --demo) runs from that "
                     "local time without waiting"),
-     true}};
+     true, false, TFolderWrites::Folder}};
 
 }  // namespace
 

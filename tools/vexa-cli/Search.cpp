@@ -164,7 +164,7 @@ const TCommandRegistrar kSearch{
          "                         drops those that no longer answer; --last N probes addresses 0..N "
          "only (default 255);\n"
          "                         prints the network description; --save writes DIR/Config/NET.cfg"),
-     true}};
+     true, false, TFolderWrites::WithSave}};
 
 }  // namespace
 

@@ -7,11 +7,14 @@
 #include <cstdio>
 #include <map>
 #include <memory>
+#include <optional>
 
 #include "Version.h"
 #include "core/Globals.h"
 #include "core/RegisterNode.h"
 #include "core/Services.h"
+#include "storage/AtomicFile.h"
+#include "storage/FolderLock.h"
 #include "tools/vexa-cli/CliContext.h"
 
 namespace vexa::cli {
@@ -103,6 +106,42 @@ QString CommandWord(int argc, char** argv) {
   return {};
 }
 
+// The program folder that the command on the command line writes, if any.
+std::optional<QString> FolderWritten(const TCommand& command, const TCliContext& ctx,
+                                     const QStringList& args) {
+  switch (command.Writes) {
+    case TFolderWrites::Folder:
+      return ctx.Dir;
+    case TFolderWrites::WithSave:
+      if (args.contains(QLatin1String("--save"))) return ctx.Dir;
+      return std::nullopt;
+    case TFolderWrites::TargetFile:
+      if (!args.isEmpty()) return ProgramFolderOf(args.last());
+      return std::nullopt;
+    case TFolderWrites::Nothing:
+      break;
+  }
+  return std::nullopt;
+}
+
+// A writer holds its folder from before its first read to its end, and first clears away what
+// killed saves left there; 0 when it may go on.
+int TakeFolder(TFolderLock& lock, const QString& folder, const QString& program) {
+  switch (lock.Take(folder, program)) {
+    case TFolderLock::TOutcome::Busy:
+      Err(QStringLiteral("vexa-cli: %1 Команда не выполнена, ничего не записано.")
+              .arg(FolderBusyText(folder, lock.Holder())));
+      return 1;
+    case TFolderLock::TOutcome::Unavailable:
+      Err(QStringLiteral("vexa-cli: папка %1 не заперта от других программ: %2").arg(folder, lock.Why()));
+      break;
+    case TFolderLock::TOutcome::Taken:
+      break;
+  }
+  RemoveStaleTemporariesOfProgramFolder(folder);
+  return 0;
+}
+
 }  // namespace
 
 std::unique_ptr<QCoreApplication> CreateApplication(int& argc, char** argv) {
@@ -163,6 +202,14 @@ int main(int argc, char** argv) {
   if (args.isEmpty()) return Usage();
   const auto command = Commands().find(args.takeFirst());
   if (command == Commands().end()) return Usage();
+  TFolderLock lock;
+  if (const std::optional<QString> folder = FolderWritten(command->second, ctx, args)) {
+    const QString program =
+        QStringLiteral("vexa-cli %1%2")
+            .arg(command->first,
+                 command->second.Writes == TFolderWrites::WithSave ? QStringLiteral(" --save") : QString());
+    if (const int refused = TakeFolder(lock, *folder, program)) return refused;
+  }
 
   Services().ExeDir = ctx.Dir;
   Services().Format = TFormatSettings::FromSystem();

@@ -26,6 +26,7 @@
 #include "core/SimulatedNetwork.h"
 #include "reports/model/ReportNode.h"
 #include "reports/model/ReportTick.h"
+#include "storage/FolderLock.h"
 #include "storage/NetDescription.h"
 #include "storage/TreeFiles.h"
 #include "ui/model/LabelDisplay.h"
@@ -387,6 +388,12 @@ int main(int argc, char** argv) {
   if (args.size() < 2) return demo::Usage();
   const QString dir = QDir(args[1]).absolutePath();
   QDir().mkpath(dir + QStringLiteral("/Config"));
+  // It writes the folder: never beside another writer.
+  TFolderLock lock;
+  if (lock.Take(dir, QStringLiteral("vexa-demo")) == TFolderLock::TOutcome::Busy) {
+    demo::Err(FolderBusyText(dir, lock.Holder()));
+    return 1;
+  }
   Services().ExeDir = dir;
   CreateGlobals(std::make_unique<demo::TNoPort>());
   int rc = 2;
