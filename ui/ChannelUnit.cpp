@@ -12,8 +12,10 @@
 #include <QStyle>
 #include <QStyledItemDelegate>
 #include <QTableWidget>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <utility>
 
 #include "core/CustomRegister.h"
 #include "core/Services.h"
@@ -205,6 +207,7 @@ void TChannelForm::FitWidth(TRootNode* channel) {
 
 void TChannelForm::Load() {
   TBusyCursor busy;
+  ++shows_;
   table_.Load(channel_);
   QSignalBlocker blocker(grid_);
   grid_->clearContents();
@@ -250,9 +253,24 @@ void TChannelForm::CurrentRowChanged(int gridRow) {
   Q_EMIT RegisterSelected(selected_);
 }
 
-bool TChannelForm::CellEdited(int row, const QString& text) {
-  if (row <= 0 || row >= table_.RowCount() || table_.Row(row).Text == text) return true;
-  return table_.Edit(row, text);
+void TChannelForm::CellEdited(int row, const QString& text) {
+  if (row <= 0 || row >= table_.RowCount() || table_.Row(row).Text == text) return;
+  if (!table_.Refuses(row, text)) {
+    table_.Edit(row, text);
+    return;
+  }
+  // Called from inside the editor's key or focus handler: a message box there would take the focus
+  // from the editor, whose closing deletes it before that handler has returned.
+  const bool waiting = refused_.has_value();
+  refused_ = TRefusal{row, text, shows_};
+  if (!waiting) QTimer::singleShot(0, this, &TChannelForm::TakeBackRefused);
+}
+
+void TChannelForm::TakeBackRefused() {
+  const std::optional<TRefusal> refused = std::exchange(refused_, std::nullopt);
+  // The window may have been closed, or closed and opened on another channel, meanwhile.
+  if (!refused || !open_ || refused->Show != shows_) return;
+  table_.Edit(refused->Row, refused->Text);
 }
 
 void TChannelForm::ApplyClick() {

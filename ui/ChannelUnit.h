@@ -3,6 +3,7 @@
 // when the window opens; the operator types new values and "Применить" writes the changed ones.
 
 #include <QDialog>
+#include <optional>
 
 #include "core/RootNode.h"
 #include "ui/HelpUnit.h"
@@ -63,8 +64,10 @@ class TChannelForm : public QDialog {
   void FitWidth(TRootNode* channel);
   void ShowRow(int row);
   void CurrentRowChanged(int gridRow);
-  // The operator's text in a value cell; false when the table refused it.
-  bool CellEdited(int row, const QString& text);
+  // The operator's text in a value cell. A refused text is taken back, with the warning, only after
+  // the editor's own handler has returned: the warning's event loop closes the editor.
+  void CellEdited(int row, const QString& text);
+  void TakeBackRefused();
   void ApplyClick();
   static int GridRow(int row) { return row - 1; }
   static int TableRow(int gridRow) { return gridRow + 1; }
@@ -79,6 +82,13 @@ class TChannelForm : public QDialog {
   QPushButton* btApply_ = nullptr;
   QPushButton* btCancel_ = nullptr;
   bool open_ = false;
+  int shows_ = 0;  // counts the openings, so a refusal left from an earlier one is dropped
+  struct TRefusal {
+    int Row;
+    QString Text;
+    int Show;
+  };
+  std::optional<TRefusal> refused_;  // the latest refused text, waiting for the event loop
 };
 
 }  // namespace vexa

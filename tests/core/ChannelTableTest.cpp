@@ -148,6 +148,13 @@ TEST_F(ChannelTableTest, ReadOnlyRegistersRefuseTypingAtOnceAndAreNeverWritten) 
   auto* writable = Add(2, "Уставка", rtINT, true, Bytes({0x5E, 0x01}));
   table.Load(channel);
 
+  // Asked first, the table changes nothing and says nothing.
+  EXPECT_TRUE(table.Refuses(1, "3"));
+  EXPECT_FALSE(table.Refuses(1, ""));
+  EXPECT_FALSE(table.Refuses(1, "350"));
+  EXPECT_FALSE(table.Refuses(2, "351"));
+  EXPECT_TRUE(Messages->Shown.empty());
+  EXPECT_EQ(table.Row(1).Text, "350");
   EXPECT_FALSE(table.Edit(1, "3"));
   EXPECT_EQ(table.Row(1).Text, "350");
   EXPECT_EQ(Messages->Texts(), QStringList{"Регистр 'Температура'\r\nимеет тип 'ТОЛЬКО ЧТЕНИЕ'!"});

@@ -18,6 +18,7 @@
 #include "reports/model/ReportNode.h"
 #include "storage/Archives.h"
 #include "storage/TreeFiles.h"
+#include "support/RealMessageBox.h"
 #include "support/TestSupport.h"
 #include "ui/ArchivesUnit.h"
 #include "ui/MainUnit.h"
@@ -281,6 +282,39 @@ TEST_F(ArchivesWindowTest, TheExportWritesTheTextFileAndListsIt) {
   Key(Qt::Key_A, Qt::ControlModifier);
   Click(form.actExport);
   EXPECT_EQ(Messages->Texts(), QStringList{"Выберите один отчет для преобразования в Excel!"});
+}
+
+// The real boxes, shown from inside the list's double click and the Delete key: the list is read
+// again after the box and the window goes on.
+TEST_F(ArchivesWindowTest, RealBoxesFromTheListAndTheDeleteKey) {
+  SaveThreeFiles();
+  WriteFile(QStringLiteral("x1"), "x");
+  WriteFile(QStringLiteral("x2"), "x");
+  TArchivesForm& form = Open();
+  ASSERT_EQ(form.Names(), (QStringList{kKilnArchive, "notes.txt", kOvenArchive, "x1", "x2"}));
+  for (TBoxClose how : {TBoxClose::Keys, TBoxClose::Click}) {
+    SCOPED_TRACE(BoxCloseName(how));
+    Messages->Shown.clear();
+    Messages->Answers.clear();
+    TRealMessageBoxes boxes(how);
+    DoubleClickRow(1);
+    EXPECT_EQ(Messages->Texts(), QStringList{"Файл notes.txt\r\nне является файлом отчета или поврежден!"});
+    // The window system gives the window back its focus after the box; here the test does.
+    ASSERT_TRUE(Activate(&form));
+    // "Нет" is neither the default nor Esc's button: clicked either way.
+    ClickRow(3);
+    Messages->Answers = {mbNo, mbYes};
+    Key(Qt::Key_Delete);
+    EXPECT_EQ(form.Names().size(), how == TBoxClose::Keys ? 5 : 4);
+    Key(Qt::Key_Delete);
+    EXPECT_EQ(boxes.Answered, 3);
+    EXPECT_EQ(Messages->Texts().mid(1), (QStringList{"Удалить 1 отчет?", "Удалить 1 отчет?"}));
+    EXPECT_TRUE(form.isVisible());
+  }
+  EXPECT_EQ(form.Names(), (QStringList{kKilnArchive, "notes.txt", kOvenArchive}));
+  EXPECT_EQ(Total(), QStringLiteral("Всего: 3"));
+  DoubleClickRow(0);
+  EXPECT_EQ(Previewed.last(), kKilnArchive);
 }
 
 TEST_F(ArchivesWindowTest, DeleteAsksThenDeletesTheSelectedFiles) {

@@ -16,6 +16,7 @@
 #include "core/RegisterNode.h"
 #include "core/SetupNode.h"
 #include "storage/TreeFiles.h"
+#include "support/RealMessageBox.h"
 #include "support/TestSupport.h"
 #include "ui/ChannelUnit.h"
 #include "ui/LabelViews.h"
@@ -174,6 +175,7 @@ TEST_F(ChannelWindowTest, TypedValuesAreCheckedAndWrittenTopToBottomOnApply) {
   // A read-only value is refused at the first key and its value is back in the editor.
   QLineEdit* editor = TypeInto(temperature, "5");
   ASSERT_NE(editor, nullptr);
+  ASSERT_TRUE(RunEventsUntil([&] { return !Messages->Shown.empty(); }, 2000));
   EXPECT_EQ(Messages->Texts(),
             QStringList{QStringLiteral("Регистр 'Температура'\r\nимеет тип 'ТОЛЬКО ЧТЕНИЕ'!")});
   EXPECT_EQ(editor->text(), shown);
@@ -206,6 +208,55 @@ TEST_F(ChannelWindowTest, TypedValuesAreCheckedAndWrittenTopToBottomOnApply) {
   QTest::mouseClick(form->ApplyButton(), Qt::LeftButton);
   EXPECT_EQ(writes.size(), 2);
   EXPECT_EQ(Messages->Shown.size(), 1u);
+}
+
+// The real warning box runs its own event loop, where the value's editor loses the focus and is
+// closed: the window must not be inside that editor's key handler then.
+TEST_F(ChannelWindowTest, ARealWarningOnAReadOnlyValueIsDismissedAndTheWindowGoesOn) {
+  form->SetChannel(channel);
+  ASSERT_TRUE(Activate(form.get()));
+  const QString shown = Value(temperature)->text();
+  const QString warning = QStringLiteral("Регистр 'Температура'\r\nимеет тип 'ТОЛЬКО ЧТЕНИЕ'!");
+  const struct {
+    bool OpenEditor;
+    TBoxClose How;
+  } cases[] = {
+      {false, TBoxClose::Keys}, {false, TBoxClose::Click}, {true, TBoxClose::Keys}, {true, TBoxClose::Click}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.OpenEditor ? "open editor, " : "closed cell, ") + BoxCloseName(c.How));
+    Messages->Shown.clear();
+    TRealMessageBoxes boxes(c.How);
+    ClickRow(temperature);
+    if (c.OpenEditor) {
+      ASSERT_NE(TypeInto(temperature, "5"), nullptr);
+    } else {
+      // A key on the selected cell opens its editor with that key in it.
+      ASSERT_EQ(QApplication::focusWidget(), form->Grid());
+      TypeText(form->Grid(), "5");
+    }
+    ASSERT_TRUE(RunEventsUntil(
+        [&] { return boxes.Answered == 1 && QApplication::activeModalWidget() == nullptr; }, 5000));
+    EXPECT_EQ(Messages->Texts(), QStringList{warning});
+    EXPECT_EQ(Messages->Shown[0].Icon, TMsgIcon::Warning);
+    RunEventsFor(20);
+    EXPECT_TRUE(form->isVisible());
+    EXPECT_EQ(Value(temperature)->text(), shown);
+    EXPECT_EQ(form->Table().Row(form->Table().RowOf(temperature)).Text, shown);
+    if (auto* editor = qobject_cast<QLineEdit*>(QApplication::focusWidget())) {
+      EXPECT_EQ(editor->text(), shown);
+    }
+  }
+
+  // The window goes on taking the operator's keys: a writable value typed and applied.
+  Messages->Shown.clear();
+  TRealMessageBoxes boxes;
+  ASSERT_TRUE(Activate(form.get()));
+  KeyClick(TypeInto(setpoint, "42"), Qt::Key_Return);
+  QTest::mouseClick(form->ApplyButton(), Qt::LeftButton);
+  EXPECT_EQ(writes, QList<int>{2});
+  EXPECT_EQ(setpoint->LastStringData(), "42");
+  EXPECT_EQ(Value(temperature)->text(), shown);
+  EXPECT_TRUE(Messages->Shown.empty());
 }
 
 TEST_F(ChannelWindowTest, AChannelWithOnlyItsIdentifierShowsJustTheHeader) {

@@ -16,6 +16,7 @@
 #include "processes/gui/CycloEditUnit.h"
 #include "processes/model/CommandNode.h"
 #include "storage/TreeFiles.h"
+#include "support/RealMessageBox.h"
 #include "support/TestSupport.h"
 #include "ui/MainUnit.h"
 #include "ui/OperatorInput.h"
@@ -202,6 +203,40 @@ TEST_F(CycloEditTest, DoubtfulTextsAreWarnedAboutAndKept) {
   ASSERT_EQ(graph.Line.size(), 2u);
   EXPECT_EQ(graph.Line[1].y(), graph.ZeroY);
   EXPECT_LT(graph.Line[0].y(), graph.ZeroY);
+}
+
+// The warning comes up as the grid takes the typed text, while its editor is being closed; the real
+// box's own event loop must find nothing of that editor left to use.
+TEST_F(CycloEditTest, RealBoxesWarnWhileTypingAndAskOnClosing) {
+  for (TBoxClose how : {TBoxClose::Keys, TBoxClose::Click}) {
+    SCOPED_TRACE(BoxCloseName(how));
+    Open({"20", "80"}, {"0", "60"});
+    Messages->Shown.clear();
+    TRealMessageBoxes boxes(how);
+    TypeInCell(1, 0, QStringLiteral("abc"));
+    ASSERT_TRUE(RunEventsUntil(
+        [&] { return boxes.Answered == 1 && QApplication::activeModalWidget() == nullptr; }, 5000));
+    EXPECT_EQ(Messages->Texts(),
+              QStringList{"'abc' - 'Уставка.Зона 1.Печь'\r\nне может принять такое значение!"});
+    EXPECT_EQ(Grid()->item(1, 0)->text(), "abc");
+    EXPECT_EQ(editor->Table().Cell(2, 0), "abc");
+    // The grid goes on taking the operator's keys.
+    TypeInCell(0, 0, QStringLiteral("25"));
+    RunEventsFor(10);
+    EXPECT_EQ(editor->Table().Cell(1, 0), "25");
+    EXPECT_EQ(boxes.Answered, 1);
+
+    // Closing: Cancel (Esc with the keys) keeps the editor open, "Нет" closes it and keeps nothing.
+    Messages->Shown.clear();
+    Messages->Answers = {mbCancel, mbNo};
+    editor->close();
+    EXPECT_TRUE(editor->isVisible());
+    KeyClick(Grid(), Qt::Key_Escape);
+    EXPECT_EQ(boxes.Answered, 3);
+    EXPECT_EQ(Messages->Texts(), QStringList({"Сохранить изменения?", "Сохранить изменения?"}));
+    EXPECT_FALSE(editor->isVisible());
+    EXPECT_EQ(node->DataList().ToStringList(), QStringList({"20", "80"}));
+  }
 }
 
 TEST_F(CycloEditTest, TheZeroLineFollowsTheSignsAndTheFirstDurationIsIgnored) {

@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 
+#include "support/RealMessageBox.h"
 #include "support/TestSupport.h"
 #include "ui/DataFolderUnit.h"
 #include "ui/OperatorInput.h"
@@ -100,6 +101,31 @@ TEST_F(TDataFolderTest, AFolderIsTakenOnlyWhenItCanHoldTheFiles) {
     if (c.Chosen) EXPECT_TRUE(QDir(*c.Chosen).exists()) << "not made";
     EXPECT_EQ(Messages->Texts(), c.Told.isEmpty() ? QStringList() : QStringList{c.Told});
     EXPECT_EQ(stayedOpen, !c.Told.isEmpty());
+  }
+}
+
+// The refusal comes up as the real box inside the OK button's click or the field's Enter; the
+// question stays open and takes the next folder typed.
+TEST_F(TDataFolderTest, ARefusedFolderIsToldByTheRealBoxAndTheNextIsTaken) {
+  const QString fresh = Dir->filePath("plant/line 2");
+  for (TBoxClose how : {TBoxClose::Keys, TBoxClose::Click}) {
+    SCOPED_TRACE(BoxCloseName(how));
+    Messages->Shown.clear();
+    TRealMessageBoxes boxes(how);
+    int answered = -1;
+    WhenModal<TDataFolderDlg>([&](TDataFolderDlg* d) {
+      d->edFolder->selectAll();
+      TypeText(d->edFolder, QStringLiteral("data"));
+      Answer(d, how == TBoxClose::Keys ? PressEnter : ClickOK);
+      answered = boxes.Answered;
+      EXPECT_TRUE(d->isVisible());
+      d->edFolder->selectAll();
+      TypeText(d->edFolder, fresh);
+      Answer(d, how == TBoxClose::Keys ? PressEnter : ClickOK);
+    });
+    EXPECT_EQ(ChooseDataFolder(Dir->filePath("proposed")), std::optional<QString>(fresh));
+    EXPECT_EQ(answered, 1);
+    EXPECT_EQ(Messages->Texts(), QStringList{"Укажите полный путь к папке (от корня, /...): data"});
   }
 }
 

@@ -21,6 +21,7 @@
 #include "reports/gui/PrintPreviewUnit.h"
 #include "reports/model/ReportNode.h"
 #include "storage/TreeFiles.h"
+#include "support/RealMessageBox.h"
 #include "support/TestSupport.h"
 #include "ui/HistoryUnit.h"
 #include "ui/LabelViews.h"
@@ -322,6 +323,26 @@ TEST_F(HistoryWindowTest, TheCurveIsDrawnOnePixelPerSampleInBlueAboveTheZeroLine
 }
 
 // "Печать" prints the label's history as a report of its own; with nothing logged it says so.
+// From the label's pop-up menu: the real box comes up while the menu is handling its click.
+TEST_F(HistoryWindowTest, NoDataToPrintIsToldByTheRealBoxAndTheMenuGoesOn) {
+  TPrintPreviewForm preview(form.get());
+  form->PrintHistory = [&](TLabelDisplay& l) { PreviewLabelHistory(preview, l); };
+  History({});
+  for (TBoxClose how : {TBoxClose::Keys, TBoxClose::Click}) {
+    SCOPED_TRACE(BoxCloseName(how));
+    Messages->Shown.clear();
+    TRealMessageBoxes boxes(how);
+    LabelCommand(form->actPrint);
+    EXPECT_EQ(boxes.Answered, 1);
+    EXPECT_EQ(Messages->Texts(), QStringList{"Нет данных!"});
+    EXPECT_FALSE(preview.isVisible());
+    EXPECT_FALSE(form->PopupMenu1()->isVisible());
+  }
+  THistoryForm* history = OpenFromMenu();
+  ASSERT_NE(history, nullptr);
+  EXPECT_TRUE(history->isVisible());
+}
+
 TEST_F(HistoryWindowTest, PrintShowsTheHistoryAsAReportOrSaysThereIsNoData) {
   TPrintPreviewForm preview(form.get());
   form->PrintHistory = [&](TLabelDisplay& l) { PreviewLabelHistory(preview, l); };

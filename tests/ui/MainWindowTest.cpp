@@ -24,6 +24,7 @@
 #include "storage/AtomicFile.h"
 #include "storage/NetworkState.h"
 #include "storage/TreeFiles.h"
+#include "support/RealMessageBox.h"
 #include "support/TestSupport.h"
 #include "ui/AboutUnit.h"
 #include "ui/HelpUnit.h"
@@ -292,6 +293,44 @@ TEST_F(TMainFormTest, RestoreReadsTheSavedStateAndAnnouncesIt) {
   EXPECT_TRUE(
       Messages->Shown[0].Text.contains(ConfigFilePath(QStringLiteral("SETUP")) + ": не составной файл"));
   EXPECT_NE(FindNode(NET.get(), QStringLiteral("D007")), nullptr) << "the tree stays as it was";
+}
+
+// The real boxes of the restore command and of the close question, answered by keys and clicks.
+TEST_F(TMainFormTest, RealBoxesTellAFailedRestoreAndAskOnClosing) {
+  OnePage();
+  Create();
+  form->show();
+  StartPoller();
+  QFile net(ConfigFilePath(QStringLiteral("NET")));
+  ASSERT_TRUE(net.open(QIODevice::WriteOnly));
+  net.write(QByteArray(600, '\x5A'));
+  net.close();
+  auto restored = Watch(form.get(), &TMainForm::StateRestored);
+  auto closed = Watch(form.get(), &TMainForm::Closed);
+  for (TBoxClose how : {TBoxClose::Keys, TBoxClose::Click}) {
+    SCOPED_TRACE(BoxCloseName(how));
+    Messages->Shown.clear();
+    TRealMessageBoxes boxes(how);
+    form->actRestore->trigger();
+    EXPECT_EQ(boxes.Answered, 1);
+    ASSERT_EQ(Messages->Shown.size(), 1u);
+    EXPECT_TRUE(Messages->Shown[0].Text.startsWith("Ошибка чтения состояния сети"))
+        << Messages->Shown[0].Text.toStdString();
+    EXPECT_TRUE(PollerRunning());
+    // Cancel is Esc's button: the window stays.
+    Messages->Answers = {mbCancel};
+    EXPECT_FALSE(form->close());
+    EXPECT_EQ(boxes.Answered, 2);
+    EXPECT_TRUE(form->isVisible());
+  }
+  EXPECT_EQ(restored->Count, 2);
+  TRealMessageBoxes boxes(TBoxClose::Keys);
+  Messages->Answers = {mbNo};
+  EXPECT_TRUE(form->close());
+  EXPECT_EQ(boxes.Answered, 1);
+  EXPECT_EQ(closed->Count, 1);
+  form.reset();
+  StopPoller();
 }
 
 // Saves that cannot write, by hand and automatic: told with the file and the reason (the automatic

@@ -11,6 +11,7 @@
 #include "core/Globals.h"
 #include "core/SetupNode.h"
 #include "storage/NetDescription.h"
+#include "support/RealMessageBox.h"
 #include "support/TestSupport.h"
 #include "ui/NetDescriptionSave.h"
 #include "ui/OperatorInput.h"
@@ -78,6 +79,21 @@ TEST_F(NetDescriptionSaveTest, TheFileChosenIsReplacedAndTheNextExportStartsInTh
     for (const auto& m : Messages->Shown) EXPECT_EQ(m.Icon, TMsgIcon::Error);
   }
   EXPECT_EQ(Read(path), Expected());
+}
+
+TEST_F(NetDescriptionSaveTest, AFileThatCannotBeWrittenIsToldByTheRealBox) {
+  for (TBoxClose how : {TBoxClose::Keys, TBoxClose::Click}) {
+    SCOPED_TRACE(BoxCloseName(how));
+    SETUP->SetTablesDir(tables);
+    Messages->Shown.clear();
+    TRealMessageBoxes boxes(how);
+    SaveNetworkDescriptionDialog(
+        nullptr, [&](QWidget*, QString&) -> std::optional<QString> { return other + "/none/net.txt"; });
+    EXPECT_EQ(boxes.Answered, 1);
+    ASSERT_EQ(Messages->Shown.size(), 1u);
+    EXPECT_EQ(Messages->Shown[0].Icon, TMsgIcon::Error);
+    EXPECT_EQ(QDir::cleanPath(SETUP->TablesDir()), tables);
+  }
 }
 
 TEST_F(NetDescriptionSaveTest, TheSaveDialogStartsInTablesDirAndKeepsTheFolderLastUsedAlsoOnCancel) {

@@ -26,6 +26,7 @@
 #include "core/SetupNode.h"
 #include "core/SimulatedNetwork.h"
 #include "storage/TreeFiles.h"
+#include "support/RealMessageBox.h"
 #include "support/TestSupport.h"
 #include "ui/Application.h"
 #include "ui/MainUnit.h"
@@ -172,6 +173,8 @@ TEST_F(NewcomerPathTest, FirstSessionFromAnEmptyFolderComesBackAfterARestart) {
   EXPECT_TRUE(QFileInfo::exists(ConfigFilePath(QStringLiteral("REGISTRY"))));
   templates->close();
   Messages->Shown.clear();  // the first start's notices: no pages, no port, no speed
+  // From here on every message is the real box, answered by the operator's keys and clicks.
+  TRealMessageBoxes boxes(TBoxClose::Keys);
 
   // The settings: a port, simulation, and a fresh search.
   int foundCount = -1;
@@ -236,6 +239,7 @@ TEST_F(NewcomerPathTest, FirstSessionFromAnEmptyFolderComesBackAfterARestart) {
   EXPECT_FALSE(main->isVisible());
   ASSERT_EQ(Messages->Shown.size(), 4u) << Messages->Texts().join(" | ").toStdString();
   EXPECT_EQ(Messages->Shown[3].Text, QStringLiteral("Сохранить текущее состояние сети?"));
+  EXPECT_EQ(boxes.Answered, 4);
 
   // The end of the program, and a new start in the same folder.
   program->Shutdown();

@@ -12,6 +12,7 @@
 #include "core/ExecuterUnit.h"
 #include "core/Globals.h"
 #include "core/SetupNode.h"
+#include "support/RealMessageBox.h"
 #include "support/TestSupport.h"
 #include "ui/MainUnit.h"
 #include "ui/OperatorInput.h"
@@ -163,6 +164,27 @@ TEST_F(TPasswordTest, WithoutAMainWindowItAsksInAWindowOfItsOwn) {
   EXPECT_EQ(seen->Shown, QStringLiteral("***"));
   for (QWidget* w : QApplication::topLevelWidgets())
     EXPECT_EQ(qobject_cast<TPasswordDlg*>(w), nullptr) << "the dialog was left behind";
+}
+
+TEST_F(TPasswordTest, AWrongPasswordIsToldByTheRealBoxAndTheNextTryOpens) {
+  CreateMainForm();
+  mainForm->AskPassword = [this] { return AskPassword(mainForm.get()); };
+  mainForm->SetNetworkOpen(false);
+  SETUP->SetPassword(QStringLiteral("BrastLun"));
+  for (TBoxClose how : {TBoxClose::Keys, TBoxClose::Click}) {
+    SCOPED_TRACE(BoxCloseName(how));
+    Messages->Shown.clear();
+    TRealMessageBoxes boxes(how);
+    Answer(QStringLiteral("nope"), PressEnter, mainForm.get());
+    mainForm->actAccess->trigger();
+    EXPECT_FALSE(mainForm->NetworkOpen());
+    EXPECT_EQ(boxes.Answered, 1);
+    EXPECT_EQ(Messages->Texts(), QStringList({"Неверный пароль!"}));
+    EXPECT_EQ(mainForm->ToolWindowCount(), 0);
+  }
+  Answer(QStringLiteral("BrastLun"), PressEnter, mainForm.get());
+  mainForm->actAccess->trigger();
+  EXPECT_TRUE(mainForm->NetworkOpen());
 }
 
 TEST_F(TPasswordTest, TheAccessCommandOpensWithThePasswordAndClosesWithoutAsking) {

@@ -21,6 +21,7 @@
 #include "core/RegisterNode.h"
 #include "reports/gui/PrintPreviewUnit.h"
 #include "reports/model/ReportNode.h"
+#include "support/RealMessageBox.h"
 #include "support/TestSupport.h"
 #include "ui/MainUnit.h"
 #include "ui/NodeViews.h"
@@ -312,6 +313,31 @@ TEST_F(TPrintPreviewTest, PrintWithoutAPrinterWritesThePdfFileAsked) {
   EXPECT_TRUE(g.contains("/MediaBox [0 0 841") || g.contains("/MediaBox [0 0 842"))
       << g.left(2000).constData();
   EXPECT_TRUE(t.contains("/MediaBox [0 0 595"));
+}
+
+// Told by the real box inside the preview's own loop, from the print button's click; the preview
+// stays open and prints the next time.
+TEST_F(TPrintPreviewTest, AFailedPrintIsToldByTheRealBoxAndThePreviewGoesOn) {
+  if (!QPrinterInfo::defaultPrinter().isNull()) GTEST_SKIP() << "this system has a printer";
+  const QString unwritable = Dir->filePath("no/such/folder/report.pdf");
+  QStringList answers{unwritable, unwritable, Dir->filePath("graph.pdf")};
+  int asked = 0;
+  form->AskPdfPath = [&] { return answers.value(asked++); };
+  int answered = 0;
+  Open([&] {
+    for (TBoxClose how : {TBoxClose::Keys, TBoxClose::Click}) {
+      TRealMessageBoxes boxes(how);
+      MouseClick(form->PrintButton());
+      answered += boxes.Answered;
+      EXPECT_TRUE(form->isVisible()) << BoxCloseName(how);
+    }
+    MouseClick(form->PrintButton());
+  });
+  EXPECT_EQ(asked, 3);
+  EXPECT_EQ(answered, 2);
+  EXPECT_EQ(Messages->Texts().filter(QStringLiteral("напечатать")).size(), 2)
+      << Messages->Texts().join(" / ").toStdString();
+  EXPECT_TRUE(QFile::exists(Dir->filePath("graph.pdf")));
 }
 
 TEST_F(TPrintPreviewTest, DoubleClicksInTheTreeEditTheReportOrARegisterAndRelayTheCopy) {

@@ -136,6 +136,14 @@ TEST_F(ProcessesWindowTest, RegistersDroppedOnATemplateBecomeEmptyCommandNodesOn
   EXPECT_TRUE(QFile::exists(ConfigFilePath("TTEMPLATES")));
 }
 
+TEST_F(ProcessesWindowTest, ARefusedDropIsToldByTheRealBoxAndTheTreeGoesOn) {
+  Show();
+  TRootNode* templ = NewTemplate();
+  templ->SetCaption(QStringLiteral("Отжиг"));
+  DuplicateDropWithTheRealBox(templ, kR4, kR5,
+                              QStringLiteral("Циклограмма для этого регистра\r\nуже имеется в 'Отжиг'!"));
+}
+
 TEST_F(ProcessesWindowTest, DropsThatAreRefused) {
   Show();
   TRootNode* templ = NewTemplate();

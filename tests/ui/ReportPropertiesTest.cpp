@@ -21,6 +21,7 @@
 
 #include "reports/gui/ReportPropertiesUnit.h"
 #include "reports/model/ReportNode.h"
+#include "support/RealMessageBox.h"
 #include "support/TestSupport.h"
 #include "ui/OperatorInput.h"
 
@@ -216,6 +217,32 @@ TEST_F(TReportPropertiesTest, SpinButtonsSetThePointCountAndOkRefusesItOutOfRang
       EXPECT_EQ(IntervalFieldText(node->LoggingIntervalIndex()), QString::fromLatin1(c.Interval));
       EXPECT_EQ(DurationFieldText(node->LoggingDurationIndex()), QString::fromLatin1(c.Duration));
     }
+  }
+}
+
+TEST_F(TReportPropertiesTest, TheRealBoxAsksAboutTooManyPointsFromTheOkButton) {
+  for (TBoxClose how : {TBoxClose::Keys, TBoxClose::Click}) {
+    SCOPED_TRACE(BoxCloseName(how));
+    node = std::make_unique<TReportNode>(nullptr);
+    Messages->Shown.clear();
+    const QVariantList before = Snapshot();
+    TRealMessageBoxes boxes(how);
+    const bool written = Run([&](TForm& f) {
+      Step(f.udInterval, -1);
+      Step(f.udDuration, +6);
+      // "Нет" (Esc with the keys) keeps the dialog; "Да" (Return) closes it without writing.
+      Messages->Answers = {mbNo};
+      MouseClick(f.btOK);
+      EXPECT_TRUE(f.isVisible());
+      Messages->Answers = {mbYes};
+      MouseClick(f.btOK);
+      EXPECT_FALSE(f.isVisible());
+    });
+    EXPECT_EQ(boxes.Answered, 2);
+    EXPECT_EQ(Messages->Texts(),
+              QStringList(2, "В отчете слишком много точек!\r\nЗакрыть окно без сохранения?"));
+    EXPECT_FALSE(written);
+    EXPECT_EQ(Snapshot(), before);
   }
 }
 

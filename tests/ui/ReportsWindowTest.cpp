@@ -198,6 +198,31 @@ TEST_F(ReportsWindowTest, AOneTimeReportSamplesShowsItsProgressAndIsArchivedAtTh
   EXPECT_TRUE(Messages->Shown.empty());
 }
 
+TEST_F(ReportsWindowTest, RealBoxesTellARefusedDropAndARefusedStart) {
+  Show();
+  TReportNode* templ = NewTemplate();
+  templ->SetCaption(QStringLiteral("Печь"));
+  DuplicateDropWithTheRealBox(templ, kR4, kR5, QStringLiteral("Этот регистр уже имеется\r\nв 'Печь'!"));
+
+  // A start refused from the toolbar: told by the real box; the report stays stopped in its row.
+  TReportNode* report = DropTemplate(FurnaceTemplate());
+  ASSERT_NE(report, nullptr);
+  report->SetMaxCount(0);
+  for (TBoxClose how : {TBoxClose::Keys, TBoxClose::Click}) {
+    SCOPED_TRACE(BoxCloseName(how));
+    Messages->Shown.clear();
+    TRealMessageBoxes boxes(how);
+    ClickItem(List(), report);
+    ClickBottom(window->actStart);
+    EXPECT_EQ(boxes.Answered, 1);
+    ASSERT_EQ(Messages->Shown.size(), 1u);
+    EXPECT_TRUE(Messages->Shown[0].Text.startsWith("Отчет 'Печь' не запущен"))
+        << Messages->Shown[0].Text.toStdString();
+    EXPECT_FALSE(report->Enabled());
+    EXPECT_TRUE(RowImageIs(report, iiSTOP));
+  }
+}
+
 TEST_F(ReportsWindowTest, StartKeepsARunningWindowStopKeepsTheSamplesAndARestartClearsThem) {
   Show();
   TReportNode* report = DropTemplate(FurnaceTemplate());

@@ -33,6 +33,7 @@
 #include "core/RegisterNode.h"
 #include "core/SetupNode.h"
 #include "storage/TreeFiles.h"
+#include "support/RealMessageBox.h"
 #include "support/TestSupport.h"
 #include "ui/MainUnit.h"
 #include "ui/NetUnit.h"
@@ -307,6 +308,33 @@ TEST_F(SetupWindowTest, PortSpeedAndSimulationActAtOnceAndStayAfterCancel) {
   EXPECT_TRUE(SETUP->Demo());
   EXPECT_EQ(SETUP->PortIndex(), 0);
   EXPECT_EQ(SETUP->BaudRateIndex(), 3);
+}
+
+// The real boxes come up inside the speed list's key, the simulation box's click and the search
+// button's click; the window goes on after each.
+TEST_F(SetupWindowTest, RealBoxesFromTheSpeedListTheSimulationBoxAndTheSearchQuestion) {
+  Open();
+  const int regulators = NET->NodeCount();
+  for (TBoxClose how : {TBoxClose::Keys, TBoxClose::Click}) {
+    SCOPED_TRACE(BoxCloseName(how));
+    Messages->Shown.clear();
+    TRealMessageBoxes boxes(how);
+    QTest::keyClick(form->cbSpeed, how == TBoxClose::Keys ? Qt::Key_Down : Qt::Key_Up);
+    EXPECT_EQ(SETUP->BaudRateIndex(), how == TBoxClose::Keys ? 4 : 3);
+    Click(form->chDemo);
+    EXPECT_TRUE(SETUP->Demo());
+    Click(form->chDemo);
+    EXPECT_FALSE(SETUP->Demo());
+    Search(smAfresh, mbNo);
+    EXPECT_EQ(boxes.Answered, 3);
+    ASSERT_EQ(Messages->Shown.size(), 3u);
+    EXPECT_EQ(Messages->Shown[0].Text, "Скорость обмена не установлена!");
+    EXPECT_TRUE(Messages->Shown[1].Text.startsWith("Внимание! Включен режим имитации"));
+    EXPECT_TRUE(Messages->Shown[2].Text.endsWith("Продолжить?"));
+    EXPECT_EQ(NET->NodeCount(), regulators);
+    EXPECT_FALSE(form->Searching());
+    EXPECT_TRUE(form->isVisible());
+  }
 }
 
 // ---- the search -----------------------------------------------------------------------------------

@@ -25,6 +25,7 @@
 #include "storage/CompoundFile.h"
 #include "storage/FolderLock.h"
 #include "storage/TreeFiles.h"
+#include "support/RealMessageBox.h"
 #include "support/TestSupport.h"
 #include "ui/Application.h"
 #include "ui/MainUnit.h"
@@ -239,6 +240,22 @@ TEST_F(TStartUpTest, ABrokenStateFileIsReportedAndTheWaitWindowStillCloses) {
   EXPECT_EQ(Messages->Shown[0].Icon, TMsgIcon::Error);
   EXPECT_TRUE(PollerRunning());
   EXPECT_TRUE(port->Connected());
+}
+
+// The same told by the real box, which runs its own loop while start-up is under way.
+TEST_F(TStartUpTest, ABrokenStateFileIsToldByTheRealBoxAndStartUpGoesOn) {
+  WriteSettings(Dir->path(), {});
+  auto file = CompoundFile::Create();
+  file->Root().CreateStream(QStringLiteral("Object")) = QByteArray(300, '\x7F');
+  ASSERT_TRUE(file->Save(Path(QStringLiteral("Config/NET.cfg"))));
+  Init();
+  TRealMessageBoxes boxes(TBoxClose::Click);
+  ASSERT_TRUE(program->Start());
+  EXPECT_EQ(boxes.Answered, 1);
+  EXPECT_EQ(program->WaitForm(), nullptr);
+  ASSERT_EQ(Messages->Shown.size(), 1u) << Messages->Texts().join(" | ").toStdString();
+  EXPECT_TRUE(Messages->Shown[0].Text.startsWith(QStringLiteral("Ошибка чтения состояния сети")));
+  EXPECT_TRUE(PollerRunning());
 }
 
 // A network file cut short, as an interrupted copy leaves it: told once with its name, the network

@@ -15,6 +15,7 @@
 #include <memory>
 
 #include "core/RegisterNode.h"
+#include "support/RealMessageBox.h"
 #include "support/TestSupport.h"
 #include "ui/ImageList.h"
 #include "ui/MainUnit.h"
@@ -132,6 +133,29 @@ class TTemplatesWindowTest : public TVexaTest {
     const int before = items.NodeCount();
     if (!DragTemplateToList(Tree(), List(), templ)) return nullptr;
     return items.NodeCount() == before + 1 ? items.Node(before) : nullptr;
+  }
+
+  // The register dropped on the template once more, for each way of answering: the real warning
+  // box, `told`, comes up inside the drop and is closed by the operator; the template keeps the one
+  // node, and the tree goes on taking drops (`other` is taken afterwards).
+  void DuplicateDropWithTheRealBox(TRootNode* templ, const QString& name, const QString& other,
+                                   const QString& told) {
+    ASSERT_TRUE(DropRegister(name, templ));
+    const int count = templ->NodeCount();
+    for (TBoxClose how : {TBoxClose::Keys, TBoxClose::Click}) {
+      SCOPED_TRACE(BoxCloseName(how));
+      Messages->Shown.clear();
+      TRealMessageBoxes boxes(how);
+      EXPECT_TRUE(DropRegister(name, templ));
+      EXPECT_EQ(boxes.Answered, 1);
+      EXPECT_EQ(Messages->Texts(), QStringList{told});
+      EXPECT_EQ(templ->NodeCount(), count);
+      EXPECT_TRUE(window->isVisible());
+    }
+    Messages->Shown.clear();
+    EXPECT_TRUE(DropRegister(other, templ));
+    EXPECT_EQ(templ->NodeCount(), count + 1);
+    EXPECT_TRUE(Messages->Shown.empty());
   }
 
   QString Percent(TRootNode* item) const {

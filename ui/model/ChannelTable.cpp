@@ -51,9 +51,10 @@ int TChannelTable::RowOf(const TRootNode* reg) const {
 
 bool TChannelTable::Edit(int row, const QString& text) {
   if (row <= 0 || row >= RowCount()) return true;
+  const bool refused = Refuses(row, text);
   TChannelRow& r = rows_[static_cast<size_t>(row)];
   r.Text = text;
-  if (r.Register == nullptr || r.Register->UserCanWRITE() || text.isEmpty() || text == r.Last) return true;
+  if (!refused) return true;
   // Refused at once, so the operator does not go on typing into a value that can never be sent. The
   // last value is back before the warning, so a cell that commits as the box takes the focus
   // commits that.
@@ -62,6 +63,12 @@ bool TChannelTable::Edit(int row, const QString& text) {
                   QStringLiteral("имеет тип 'ТОЛЬКО ЧТЕНИЕ'!"),
               TMsgIcon::Warning);
   return false;
+}
+
+bool TChannelTable::Refuses(int row, const QString& text) const {
+  if (row <= 0 || row >= RowCount()) return false;
+  const TChannelRow& r = rows_[static_cast<size_t>(row)];
+  return r.Register != nullptr && !r.Register->UserCanWRITE() && !text.isEmpty() && text != r.Last;
 }
 
 void TChannelTable::Apply() {

@@ -40,6 +40,8 @@ class TChannelTable {
   // that differs from its last value: the warning is shown and the last value comes back. False
   // when refused.
   bool Edit(int row, const QString& text);
+  // Whether Edit would refuse the text, without changing anything.
+  bool Refuses(int row, const QString& text) const;
 
   // "Применить": rows 1 to the last, each written (and any message answered) before the next.
   void Apply();
