@@ -11,6 +11,7 @@
 namespace vexa::test {
 
 int TFakeComm::Write(const uint8_t* buffer, int count) {
+  if (lost_) throw ECommError(QStringLiteral("Write error"), 5);  // EIO
   if (!open_) return -1;
   QByteArray req(reinterpret_cast<const char*>(buffer), count);
   Written.push_back(req);
@@ -21,6 +22,7 @@ int TFakeComm::Write(const uint8_t* buffer, int count) {
 }
 
 int TFakeComm::InQueCount() {
+  if (lost_) throw ECommError(QStringLiteral("Read error"), 5);
   if (!open_) return -1;
   int n = 0;
   for (const auto& p : pending_)
@@ -29,6 +31,7 @@ int TFakeComm::InQueCount() {
 }
 
 int TFakeComm::Read(uint8_t* buffer, int count) {
+  if (lost_) throw ECommError(QStringLiteral("Read error"), 5);
   if (!open_) return -1;
   int done = 0;
   while (!pending_.empty() && pending_.front().At <= clock_.TickMs() && done < count) {
@@ -87,6 +90,7 @@ void TVexaTest::TearDown() {
   Services().Clock = std::make_unique<TClock>();
   Services().Messages = std::make_unique<TMessageService>();
   Services().Trace = nullptr;
+  Services().LineNotice = nullptr;
 }
 
 TRun RunProgram(const QString& program, const QStringList& args, const TRunOptions& options) {

@@ -104,12 +104,25 @@ class TFakeComm : public TCustomComm {
   explicit TFakeComm(TFakeClock& clock) : clock_(clock) {}
 
   void Open() override {
-    if (open_) throw ECommError(QStringLiteral("Port already assigned (open)"), -1);
+    if (open_ && !lost_) throw ECommError(QStringLiteral("Port already assigned (open)"), -1);
+    if (lost_) throw ECommError(QStringLiteral("Error accessing specified device"), 2);  // ENOENT
     if (FailOpen) throw ECommError(FailOpenText, FailOpenCode);
     open_ = true;
   }
-  void Close() override { open_ = false; }
-  bool Connected() const override { return open_; }
+  void Close() override {
+    open_ = false;
+    lost_ = false;
+  }
+  bool Connected() const override { return open_ && !lost_; }
+  bool Lost() const override { return lost_; }
+  QString LostReason() const override { return lost_ ? QStringLiteral("устройство отключено") : QString(); }
+  // Lost: the device has gone away as an unplugged adapter does (every Write and Read fails with
+  // EIO, the port counts as closed); back: it is there again and the port open on it.
+  void SetLost(bool lost) {
+    lost_ = lost;
+    open_ = !lost;
+    if (lost) pending_.clear();
+  }
   int Write(const uint8_t* buffer, int count) override;
   int Read(uint8_t* buffer, int count) override;
   int InQueCount() override;
@@ -144,6 +157,7 @@ class TFakeComm : public TCustomComm {
   };
   TFakeClock& clock_;
   bool open_ = false;
+  bool lost_ = false;
   std::vector<TPending> pending_;
 };
 
