@@ -69,7 +69,7 @@ void TellPortState(TCustomComm& port) {
   port.SetLossTold(lost);
   const QString text = lost ? QStringLiteral("Порт %1 потерян: %2").arg(port.DeviceName(), port.LostReason())
                             : QStringLiteral("Порт %1 снова открыт").arg(port.DeviceName());
-  if (Services().LineNotice) Services().LineNotice(text);
+  if (Services().LineNotice) Services().LineNotice(text, lost);
 }
 
 std::unique_lock<std::recursive_mutex> LockLine() {

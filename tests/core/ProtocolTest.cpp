@@ -268,7 +268,9 @@ TEST_F(ExchangeTest, ALostPortEndsTheExchangeAtOnceAndIsToldOnceEachWay) {
   Comm->Open();
   unplugged.Respond = [](const QByteArray& req) -> std::vector<TChunk> { return {{IntAnswer(req, 9), 0}}; };
   QStringList notices;
-  Services().LineNotice = [&notices](const QString& text) { notices << text; };
+  Services().LineNotice = [&notices](const QString& text, bool lost) {
+    notices << text + (lost ? " (lost)" : "");
+  };
   EXPECT_EQ(reg->StringData(), "9");
 
   unplugged.UnplugAtWrite = true;
@@ -279,12 +281,12 @@ TEST_F(ExchangeTest, ALostPortEndsTheExchangeAtOnceAndIsToldOnceEachWay) {
   EXPECT_LT(Clock->Slept(), 20);        // nor their waits
   EXPECT_EQ(reg->StringData(), "***");  // while lost nothing goes out
   EXPECT_EQ(unplugged.Writes, 2);
-  EXPECT_EQ(notices, QStringList{"Порт COM3 потерян: устройство отключено"});
+  EXPECT_EQ(notices, QStringList{"Порт COM3 потерян: устройство отключено (lost)"});
 
   unplugged.SetLost(false);
   EXPECT_EQ(reg->StringData(), "9");
   EXPECT_EQ(reg->StringData(), "9");
-  EXPECT_EQ(notices, (QStringList{"Порт COM3 потерян: устройство отключено", "Порт COM3 снова открыт"}));
+  EXPECT_EQ(notices, (QStringList{"Порт COM3 потерян: устройство отключено (lost)", "Порт COM3 снова открыт"}));
   Services().LineNotice = nullptr;
 }
 
