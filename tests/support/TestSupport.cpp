@@ -1,6 +1,8 @@
 #include "support/TestSupport.h"
 
+#include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTimer>
 
@@ -111,6 +113,39 @@ QProcessEnvironment EnvironmentWithoutDisplay(const QString& platform) {
     env.remove(QString::fromLatin1(name));
   if (!platform.isEmpty()) env.insert(QStringLiteral("QT_QPA_PLATFORM"), platform);
   return env;
+}
+
+TSimProcess::TSimProcess(QString link, QStringList extra)
+    : link_(std::move(link)), extra_(std::move(extra)) {}
+
+TSimProcess::~TSimProcess() {
+  Stop();
+}
+
+bool TSimProcess::Start() {
+  Stop();
+  process_ = std::make_unique<QProcess>();
+  process_->start(QStringLiteral(VEXA_SIM_PATH), QStringList{QStringLiteral("--link"), link_} + extra_);
+  if (!process_->waitForStarted(5000)) return false;
+  QElapsedTimer waited;
+  waited.start();
+  while (!QFileInfo(link_).isSymLink() && waited.elapsed() < 5000) {
+    if (process_->waitForFinished(5)) return false;
+  }
+  return QFileInfo(link_).isSymLink();
+}
+
+void TSimProcess::Stop() {
+  if (!process_ || process_->state() == QProcess::NotRunning) return;
+  process_->terminate();
+  if (!process_->waitForFinished(5000)) {
+    process_->kill();
+    process_->waitForFinished(5000);
+  }
+}
+
+QString TSimProcess::Log() {
+  return process_ ? QString::fromUtf8(process_->readAllStandardError()) : QString();
 }
 
 }  // namespace vexa::test

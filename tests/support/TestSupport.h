@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QByteArray>
+#include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
@@ -199,5 +200,28 @@ struct TRunOptions {
 TRun RunProgram(const QString& program, const QStringList& args, const TRunOptions& options = {});
 // The environment without a display (and with `platform` as Qt's platform when given).
 QProcessEnvironment EnvironmentWithoutDisplay(const QString& platform = {});
+
+// vexa-sim on a link, which a test may stop and start again on the same link: a line whose device
+// goes away and comes back. Stopped when it goes.
+class TSimProcess {
+ public:
+  explicit TSimProcess(QString link, QStringList extra = {});
+  ~TSimProcess();
+  TSimProcess(const TSimProcess&) = delete;
+  TSimProcess& operator=(const TSimProcess&) = delete;
+  // Starts it and waits until its link is there; false when it did not come up.
+  bool Start();
+  // Ends it as an operator does (SIGTERM) and waits: its pseudo-terminal is closed and its link gone.
+  void Stop();
+  const QString& Link() const { return link_; }
+  // What it wrote on standard error (with --verbose every frame: "> request", "< answer") since it
+  // was last started.
+  QString Log();
+
+ private:
+  QString link_;
+  QStringList extra_;
+  std::unique_ptr<QProcess> process_;
+};
 
 }  // namespace vexa::test
