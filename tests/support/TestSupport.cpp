@@ -145,7 +145,12 @@ void TSimProcess::Stop() {
 }
 
 QString TSimProcess::Log() {
-  return process_ ? QString::fromUtf8(process_->readAllStandardError()) : QString();
+  if (!process_) return {};
+  // What it wrote reaches this side only while it is waited on.
+  process_->setReadChannel(QProcess::StandardError);
+  while (process_->state() == QProcess::Running && process_->waitForReadyRead(300)) {
+  }
+  return QString::fromUtf8(process_->readAllStandardError());
 }
 
 }  // namespace vexa::test
