@@ -16,6 +16,7 @@
 #include <QRegularExpression>
 #include <cerrno>
 #include <chrono>
+#include <utility>
 
 #include "core/FileDescriptor.h"
 #include "core/Services.h"
@@ -169,6 +170,11 @@ TComm::~TComm() {
 void TComm::Open() {
   std::lock_guard guard(lock_);
   if (fd_ >= 0) Fail("Port already assigned (open)", -1);
+  OpenDevice();
+  lost_ = false;
+}
+
+void TComm::OpenDevice() {
   const QByteArray path = QFile::encodeName(PortDevicePath(DeviceName()));
   // Non-blocking: opening must not wait for a carrier, and reads must return at once. Held until
   // the port is fully set up, so a failure half-way leaves it closed.
@@ -212,12 +218,57 @@ bool TComm::Connected() const {
 
 void TComm::Close() {
   std::lock_guard guard(lock_);
+  CloseDevice();
+  lost_ = false;  // closed on purpose: nothing to reopen
+}
+
+void TComm::CloseDevice() {
   if (fd_ < 0) return;
   // The exclusive flag outlives the descriptor on a terminal that stays open elsewhere (a
   // pseudo-terminal whose other side is still held), so it is cleared explicitly.
   ioctl(fd_, TIOCNXCL);
   ::close(fd_);
   fd_ = -1;
+}
+
+void TComm::FailLost(const char* text, int code) {
+  // Holding on to a hung-up device would only fail again, and it keeps a pseudo-terminal's number
+  // from being used by the next one.
+  CloseDevice();
+  lost_ = true;
+  lostCode_ = code;
+  lastReopenMs_ = Services().Clock->TickMs();
+  Fail(text, code);
+}
+
+bool TComm::Lost() const {
+  std::lock_guard guard(lock_);
+  return lost_;
+}
+
+QString TComm::LostReason() const {
+  std::lock_guard guard(lock_);
+  return lost_ ? PortErrorText(lostCode_) : QString();
+}
+
+bool TComm::Reopen() {
+  std::lock_guard guard(lock_);
+  if (!lost_) return fd_ >= 0;
+  const int64_t now = Services().Clock->TickMs();
+  if (now - lastReopenMs_ < 1000 && now >= lastReopenMs_) return false;
+  lastReopenMs_ = now;
+  try {
+    OpenDevice();
+  } catch (const ECommError&) {
+    return false;  // still gone: tried again a second later
+  }
+  lost_ = false;
+  // The lines as the settings left them; a device without them takes nothing.
+  for (const auto& [bit, state] : {std::pair{TIOCM_DTR, dtr_}, std::pair{TIOCM_RTS, rts_}}) {
+    int b = bit;
+    if (state >= 0) ioctl(fd_, state != 0 ? TIOCMBIS : TIOCMBIC, &b);
+  }
+  return true;
 }
 
 int TComm::Write(const uint8_t* buffer, int count) {
@@ -233,11 +284,14 @@ int TComm::Write(const uint8_t* buffer, int count) {
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno != EAGAIN) Fail("Write error", errno);
+    // Any other failure of a write means the device is gone (EIO once a terminal hung up).
+    if (n < 0 && errno != EAGAIN) FailLost("Write error", errno);
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left <= 0) return -1;
     pollfd p{fd_, POLLOUT, 0};
-    if (poll(&p, 1, static_cast<int>(left)) < 0 && errno != EINTR) Fail("Write error", errno);
+    const int ready = poll(&p, 1, static_cast<int>(left));
+    if (ready < 0 && errno != EINTR) FailLost("Write error", errno);
+    if (ready > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) FailLost("Write error", EIO);
   }
   return done;
 }
@@ -250,7 +304,7 @@ int TComm::Read(uint8_t* buffer, int count) {
     const ssize_t n = ::read(fd_, buffer, static_cast<size_t>(count));
     if (n >= 0) return static_cast<int>(n);
     if (errno == EAGAIN) return 0;
-    if (errno != EINTR) Fail("Read error", errno);
+    if (errno != EINTR) FailLost("Read error", errno);
   }
 }
 
@@ -260,7 +314,7 @@ int TComm::InQueCount() {
   int n = 0;
   // A device that went away (a hung-up terminal, an unplugged adapter) fails here; a count of 0
   // would hide that behind endless time-outs.
-  if (ioctl(fd_, FIONREAD, &n) != 0) Fail("Read error", errno);
+  if (ioctl(fd_, FIONREAD, &n) != 0) FailLost("Read error", errno);
   return n;
 }
 
@@ -285,6 +339,7 @@ void TComm::SetRTS(bool on) {
 void TComm::SetModemLine(int bit, bool on) {
   std::lock_guard guard(lock_);
   if (fd_ < 0) Fail("Port not open, unable to complete operation", -1);
+  (bit == TIOCM_DTR ? dtr_ : rts_) = on ? 1 : 0;
   if (ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &bit) == 0) return;
   // No modem lines (a pseudo-terminal, some adapters): there is nothing to switch.
   if (errno == ENOTTY || errno == EINVAL) return;

@@ -41,13 +41,28 @@ class TComm : public TCustomComm {
   void SetDTR(bool on) override;
   void SetRTS(bool on) override;
   void ApplySettings() override;
+  bool Lost() const override;
+  QString LostReason() const override;
+  bool Reopen() override;
 
  private:
+  // The device, set up and locked; the caller holds lock_.
+  void OpenDevice();
+  void CloseDevice();
   void SetModemLine(int bit, bool on);
   // The termios settings of the properties onto an open descriptor; the caller holds lock_.
   void ApplySettingsTo(int fd);
+  // The device went away: the port closes itself, is marked lost and raises `text` with `code`.
+  [[noreturn]] void FailLost(const char* text, int code);
 
   int fd_ = -1;
+  bool lost_ = false;
+  int lostCode_ = 0;
+  int64_t lastReopenMs_ = 0;  // the tick of the loss or of the last attempt to reopen
+  // The modem lines as last set, restored when a lost port is reopened: an RS-485 converter may
+  // switch its direction by them.
+  int dtr_ = -1;
+  int rts_ = -1;
   // Every operation holds it: the poller's exchange and the settings window may reach the port
   // from different threads, and a descriptor must never be closed or reconfigured under a
   // running call. The property fields themselves belong to the thread that configures the port.

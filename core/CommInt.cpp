@@ -1,6 +1,7 @@
 #include "core/CommInt.h"
 
 #include <cerrno>
+#include <cstring>
 
 #include "core/Component.h"
 
@@ -19,6 +20,45 @@ ECommError::ECommError(const QString& text, int code)
 
 bool ECommError::AccessDenied() const {
   return code_ == EACCES || code_ == EPERM;
+}
+
+QString PortErrorText(int code) {
+  switch (code) {
+    case EAGAIN:  // flock: another program holds the device
+    case EBUSY:
+      return QStringLiteral("порт занят другой программой");
+    case ENOENT:
+    case ENODEV:
+      return QStringLiteral("устройство не найдено");
+    case EIO:
+    case ENXIO:
+    case EPIPE:
+      return QStringLiteral("устройство отключено");
+    case EACCES:
+    case EPERM:
+      return QStringLiteral("нет прав на порт");
+    case EBADF:
+      return QStringLiteral("порт закрыт");
+    case ENOTTY:
+      return QStringLiteral("устройство не является последовательным портом");
+    case EINVAL:
+      return QStringLiteral("устройство не принимает эти настройки");
+    default:
+      return QStringLiteral("системная ошибка %1 (%2)")
+          .arg(code)
+          .arg(QString::fromLocal8Bit(std::strerror(code)));
+  }
+}
+
+QString ECommError::UserText() const {
+  if (AccessDenied()) return text_;
+  if (code_ != -1) return PortErrorText(code_);
+  // The port's own refusals carry no system code.
+  if (text_.startsWith(QLatin1String("Port already assigned"))) return QStringLiteral("порт уже открыт");
+  if (text_.startsWith(QLatin1String("Invalid device handle")))
+    return QStringLiteral("устройство не является последовательным портом");
+  if (text_.startsWith(QLatin1String("Port not open"))) return QStringLiteral("порт не открыт");
+  return QStringLiteral("ошибка порта (%1)").arg(text_);
 }
 
 void TCustomComm::CheckClosed(bool changing) const {

@@ -40,6 +40,9 @@ enum TCommOption : unsigned {
 // Bit/s of a TBaudRate value.
 int BaudRateBits(TBaudRate rate);
 
+// What a port's system error code means to the operator, in Russian: "порт занят другой программой".
+QString PortErrorText(int code);
+
 // Error of the port: message is the text followed by " (Error: %d) ".
 class ECommError : public std::runtime_error {
  public:
@@ -49,6 +52,9 @@ class ECommError : public std::runtime_error {
   QString Message() const { return QString::fromUtf8(what()); }
   // The device refused the user (EACCES, EPERM): Text() then tells the operator the fix.
   bool AccessDenied() const;
+  // The error as the operator reads it, in Russian words (Text() and Message() stay the port's
+  // own English texts, which logs and traces keep).
+  QString UserText() const;
 
  private:
   QString text_;
@@ -82,6 +88,13 @@ class TCustomComm {
   virtual void SetRTS(bool on) = 0;
   // Applies speed, framing and flow control to the open device; nothing when closed.
   virtual void ApplySettings() {}
+  // True once the device behind the open port went away (an unplugged adapter, the other end of a
+  // pseudo-terminal closed): the port has closed itself and stays lost until it is reopened.
+  virtual bool Lost() const { return false; }
+  // Why the port was lost, in the operator's words ("устройство отключено"); empty when not lost.
+  virtual QString LostReason() const { return {}; }
+  // A lost port opens its device again, at most once a second; true when it is open again.
+  virtual bool Reopen() { return !Lost(); }
 
   QString DeviceName() const { return deviceName_; }
   // Only while closed: a different name on an open port raises "Port already assigned (open)".
@@ -110,6 +123,11 @@ class TCustomComm {
   const TCommEventChars& EventChars() const { return eventChars_; }
   void SetEventChars(const TCommEventChars& chars);
 
+  // Whether the operator was told that this port is lost; kept by the exchange (with the line
+  // held), so a loss and a return are told once each.
+  bool LossTold() const { return lossTold_; }
+  void SetLossTold(bool told) { lossTold_ = told; }
+
  protected:
   void CheckClosed(bool changing) const;
 
@@ -126,6 +144,7 @@ class TCustomComm {
   unsigned options_ = 0;
   TFlowControl flowControl_ = fcDefault;
   TCommEventChars eventChars_;
+  bool lossTold_ = false;
 };
 
 }  // namespace vexa

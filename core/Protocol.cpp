@@ -63,6 +63,15 @@ TVerdict Validate(TRegisterFrame& frame, const TRegisterFrame& request, TRegiste
 
 }  // namespace
 
+void TellPortState(TCustomComm& port) {
+  const bool lost = port.Lost();
+  if (lost == port.LossTold()) return;
+  port.SetLossTold(lost);
+  const QString text = lost ? QStringLiteral("Порт %1 потерян: %2").arg(port.DeviceName(), port.LostReason())
+                            : QStringLiteral("Порт %1 снова открыт").arg(port.DeviceName());
+  if (Services().LineNotice) Services().LineNotice(text, lost);
+}
+
 std::unique_lock<std::recursive_mutex> LockLine() {
   static std::recursive_mutex lock;
   return std::unique_lock(lock);
@@ -85,9 +94,13 @@ bool Transact(const TLineContext& line, TRegisterFrame& frame, TCustomRegister& 
     return ok;
   }
   TCustomComm* const port = line.Port;
-  if (port == nullptr || !port->Connected()) {
+  if (port != nullptr) {
+    if (port->Lost()) port->Reopen();
+    TellPortState(*port);
+  }
+  if (port == nullptr || !port->Connected() || port->Lost()) {
     Trace(requestTrace);
-    Trace(QStringLiteral("! port closed"));
+    Trace(port != nullptr && port->Lost() ? QStringLiteral("! port lost") : QStringLiteral("! port closed"));
     return false;
   }
 
@@ -120,6 +133,11 @@ bool Transact(const TLineContext& line, TRegisterFrame& frame, TCustomRegister& 
       // A port that fails mid-exchange fails this attempt; the read ends as "***", never as a crash.
       Trace(QStringLiteral("! port error: ") + e.Text());
       frame.Length = 0;
+      // A device that went away does not come back within the next attempts.
+      if (port->Lost()) {
+        TellPortState(*port);
+        return false;
+      }
     }
     if (frame.Length > 0) Trace(QStringLiteral("< ") + FrameToHex(frame.Data, frame.Length));
     frame.Length -= 1;

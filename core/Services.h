@@ -82,6 +82,10 @@ struct TServices {
   std::function<void(bool busy)> BusyCursor;         // hourglass on and off
   // The automatic save the poller runs on the main thread (the network state save).
   std::function<void()> AutoSave;
+  // News of the line the operator is told once each: a loss ("Порт COM1 потерян: …", lost true)
+  // and a return ("Порт COM1 снова открыт"). Called on the thread of the exchange (often the
+  // poller's) with the line held: it must hand the text on without waiting for another thread.
+  std::function<void(const QString& text, bool lost)> LineNotice;
 };
 
 TServices& Services();

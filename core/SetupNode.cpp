@@ -2,6 +2,7 @@
 
 #include "core/Globals.h"
 #include "core/LineSpeeds.h"
+#include "core/Protocol.h"
 #include "core/Services.h"
 
 namespace vexa {
@@ -62,10 +63,20 @@ void TSetupNode::SetPortIndex(int value) {
     // message is shown.
     const auto lineLock = LockLine();
     if (!Comm) throw ECommError(QStringLiteral("Error accessing specified device"), -1);
-    Comm->Close();
+    // The same port chosen again after its device went away is opened again; should that fail it
+    // stays lost, so the exchanges keep trying it.
+    const bool reopen = value == portIndex_ && Comm->Lost();
+    if (!reopen) Comm->Close();
     Comm->SetDeviceName(QStringLiteral("COM%1").arg(value + 1));
     Comm->Open();
     SetLines();
+    if (!reopen && Comm->LossTold()) {
+      // Another port instead of the lost one: that loss is over.
+      Comm->SetLossTold(false);
+      if (Services().LineNotice)
+        Services().LineNotice(QStringLiteral("Порт %1 открыт").arg(Comm->DeviceName()), false);
+    }
+    TellPortState(*Comm);
   } catch (const ECommError& e) {
     // A port the user may not open says why and what to do; any other failure keeps the short text.
     ShowMessage(e.AccessDenied() ? e.Text() : kPortBusy, TMsgIcon::Error);

@@ -15,8 +15,9 @@ struct TPortEntry {
   TPortState State = TPortState::Free;
 };
 
-// The eight entries; `current` (PortIndex, 0-based) is the configured port: it is not probed, since
-// the program holds it itself, and stays unmarked.
-std::vector<TPortEntry> FillPortList(int current);
+// The eight entries, each resolved and probed afresh; `current` (PortIndex, 0-based) is the
+// configured port: while the program holds it (`currentHeld`) it is not probed and stays unmarked;
+// once its device went away it is probed like the others.
+std::vector<TPortEntry> FillPortList(int current, bool currentHeld = true);
 
 }  // namespace vexa

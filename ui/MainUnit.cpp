@@ -12,6 +12,7 @@
 #include <QScreen>
 #include <QStatusBar>
 #include <QTabWidget>
+#include <QTimer>
 #include <QToolBar>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -73,6 +74,11 @@ TMainForm::TMainForm(QWidget* parent)
       QApplication::restoreOverrideCursor();
   };
   Services().AutoSave = [this] { AutoSave(); };
+  // Told on the thread of the exchange, often the poller's: shown from this window's own thread.
+  Services().LineNotice = [this](const QString& text, bool lost) {
+    QMetaObject::invokeMethod(
+        this, [this, text, lost] { ShowLineNotice(text, lost); }, Qt::QueuedConnection);
+  };
 #ifndef QT_NO_SESSIONMANAGER
   connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager& manager) {
     if (manager.allowsInteraction()) {
@@ -104,6 +110,7 @@ TMainForm::~TMainForm() {
   Services().ProgramState = nullptr;
   Services().BusyCursor = nullptr;
   Services().AutoSave = nullptr;
+  Services().LineNotice = nullptr;
 }
 
 void TMainForm::CreateMenus() {
@@ -227,12 +234,20 @@ void TMainForm::CreateStatusBar() {
   caption->setFrameStyle(QFrame::Panel | QFrame::Sunken);
   // The panel widths are the narrowest; a wider system font still gets its whole caption.
   caption->setFixedWidth(std::max(130, caption->sizeHint().width() + 4));
+  stateCaption_ = caption;
+  programState_ = kStateStopped;
   statePanel_ = new QLabel(kStateStopped, bar);
   statePanel_->setObjectName(QStringLiteral("ProgramState"));
   statePanel_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
   statePanel_->setFixedWidth(200);
   bar->addWidget(caption);
   bar->addWidget(statePanel_);
+  lineNewsTimer_ = new QTimer(this);
+  lineNewsTimer_->setSingleShot(true);
+  connect(lineNewsTimer_, &QTimer::timeout, this, [this] {
+    lineNotice_.clear();
+    UpdateStatePanel();
+  });
 }
 
 void TMainForm::BuildPages() {
@@ -298,12 +313,32 @@ void TMainForm::UpdateCommands() {
 }
 
 void TMainForm::ShowProgramState(const QString& text) {
-  statePanel_->setText(text);
+  programState_ = text;
+  UpdateStatePanel();
   statePanel_->repaint();
 }
 
 QString TMainForm::ProgramState() const {
-  return statePanel_->text();
+  return programState_;
+}
+
+void TMainForm::ShowLineNotice(const QString& text, bool lost) {
+  lineNotice_ = text;
+  // A loss stays until the port is back; any other news goes after a while.
+  if (lost)
+    lineNewsTimer_->stop();
+  else
+    lineNewsTimer_->start(kLineNewsMs);
+  UpdateStatePanel();
+}
+
+void TMainForm::UpdateStatePanel() {
+  const bool news = !lineNotice_.isEmpty();
+  // The news takes the caption's room too: the window is narrow.
+  stateCaption_->setVisible(!news);
+  statePanel_->setFixedWidth(news ? 200 + stateCaption_->width() : 200);
+  statePanel_->setText(news ? lineNotice_ : programState_);
+  statePanel_->setToolTip(news ? lineNotice_ : QString());
 }
 
 void TMainForm::SetWindow(TWindowRole role, QWidget* window) {

@@ -16,6 +16,7 @@ class QDialog;
 class QLabel;
 class QMenu;
 class QTabWidget;
+class QTimer;
 class QToolBar;
 
 namespace vexa {
@@ -65,6 +66,10 @@ class TMainForm : public QMainWindow {
   void AdjustToolWindowCount(int delta);
   void ShowProgramState(const QString& text);
   QString ProgramState() const;
+  // News of the line (Services().LineNotice): shown in the status line in place of the program's
+  // state, a loss until the port is back, a return for a few seconds. Any thread may tell it.
+  void ShowLineNotice(const QString& text, bool lost);
+  static constexpr int kLineNewsMs = 10000;
   bool ShutdownPending() const { return shutdownPending_; }
 
   void SetWindow(TWindowRole role, QWidget* window);
@@ -167,7 +172,12 @@ class TMainForm : public QMainWindow {
   QToolBar* toolBar_ = nullptr;
   QLabel* keyPicture_ = nullptr;
   QAction* keyAction_ = nullptr;
+  QLabel* stateCaption_ = nullptr;
   QLabel* statePanel_ = nullptr;
+  QString programState_;
+  QString lineNotice_;               // empty when the line has no news
+  QTimer* lineNewsTimer_ = nullptr;  // ends a return's notice
+  void UpdateStatePanel();
   QMenu* popupMenu1_ = nullptr;
   TMnemoLabels* labels_ = nullptr;
 };

@@ -24,6 +24,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <exception>
+#include <functional>
 #include <initializer_list>
 
 #include "core/Globals.h"
@@ -49,6 +50,17 @@ const QString kRestartNotice = QStringLiteral(
     "Для того, чтобы изменения мнемосхем вступили в силу,\r\nпрограмму следует перезапустить.");
 const QString kSearchCaption = QStringLiteral("Произвести поиск");
 const QString kStopCaption = QStringLiteral("Остановить поиск");
+
+// The port list is read afresh whenever the operator opens it: since the window was shown an
+// adapter may have come or gone, or a link may name another device.
+class TPortBox : public QComboBox {
+ public:
+  std::function<void()> BeforePopup;
+  void showPopup() override {
+    if (BeforePopup) BeforePopup();
+    QComboBox::showPopup();
+  }
+};
 
 // Only the name of a diagram is edited in place; its file comes from the file dialog.
 class TNameOnlyDelegate : public QStyledItemDelegate {
@@ -107,7 +119,9 @@ QWidget* TSetupForm::CreateGeneralPage() {
   pg->addWidget(edNewPassword, 1, 1);
 
   auto* line = new QGroupBox(QStringLiteral("Канал связи"));
-  cbPort = new QComboBox;
+  auto* portBox = new TPortBox;
+  portBox->BeforePopup = [this] { FillPortList(); };
+  cbPort = portBox;
   cbPort->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
   cbPort->setMinimumContentsLength(24);
   cbSpeed = new QComboBox;
@@ -249,7 +263,8 @@ void TSetupForm::FillFields() {
 void TSetupForm::FillPortList() {
   const int current = SETUP ? SETUP->PortIndex() : -1;
   cbPort->clear();
-  for (const TPortEntry& entry : vexa::FillPortList(current)) {
+  // A lost port is not held by the program: it is probed like the others.
+  for (const TPortEntry& entry : vexa::FillPortList(current, !(Comm && Comm->Lost()))) {
     cbPort->addItem(PortEntryCaption(entry));
     cbPort->setItemData(cbPort->count() - 1, entry.DevicePath, Qt::ToolTipRole);
   }

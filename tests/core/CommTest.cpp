@@ -24,6 +24,7 @@
 
 #include "core/Comm.h"
 #include "core/Services.h"
+#include "support/TestSupport.h"
 
 #if defined(__linux__) && defined(TCGETS2) && \
     (defined(__x86_64__) || defined(__i386__) || defined(__aarch64__) || defined(__arm__))
@@ -387,19 +388,57 @@ TEST_F(CommTest, TwoPortsOnOneDeviceExcludeEachOtherUntilClosed) {
 
 // A device that goes away under an open port (the other side of the pair closes, like an adapter
 // being unplugged) reports errors instead of looking like a silent line.
-TEST_F(CommTest, AVanishedDeviceReportsErrors) {
+TEST_F(CommTest, AVanishedDeviceClosesThePortAndMarksItLost) {
   port.Open();
   pty.CloseMaster();
   const uint8_t b[5] = {0, 1, 2, 0, 0xD1};
   const ECommError write = Raised([&] { port.Write(b, 5); });
   EXPECT_EQ(write.Text(), "Write error");
   EXPECT_EQ(write.ErrorCode(), EIO);
-  EXPECT_THROW(port.InQueCount(), ECommError);
-  const ECommError dtr = Raised([&] { port.SetDTR(false); });
-  EXPECT_EQ(dtr.Text(), "EscapeCommFunction failure");
-  EXPECT_EQ(dtr.ErrorCode(), EIO);
-  port.Close();
+  EXPECT_EQ(write.UserText(), "устройство отключено");
+  EXPECT_TRUE(port.Lost());
+  EXPECT_EQ(port.LostReason(), "устройство отключено");
+  // Closed: nothing more goes to the dead descriptor.
   EXPECT_FALSE(port.Connected());
+  EXPECT_EQ(port.InQueCount(), -1);
+  const ECommError dtr = Raised([&] { port.SetDTR(false); });
+  EXPECT_EQ(dtr.Text(), "Port not open, unable to complete operation");
+  // Closing on purpose ends the loss: nothing is reopened.
+  port.Close();
+  EXPECT_FALSE(port.Lost());
+  EXPECT_EQ(port.LostReason(), QString());
+  EXPECT_FALSE(port.Reopen());
+
+  // The count of waiting bytes notices a hang-up too (a read of a hung-up terminal only sees 0).
+  TPty other;
+  port.SetDeviceName(other.slave);
+  port.Open();
+  other.CloseMaster();
+  EXPECT_THROW(port.InQueCount(), ECommError);
+  EXPECT_TRUE(port.Lost());
+}
+
+TEST(ErrorTextTest, PortErrorsReadAsWords) {
+  const struct {
+    ECommError Error;
+    const char* Words;
+  } cases[] = {
+      {ECommError(QStringLiteral("Error accessing specified device"), EAGAIN),
+       "порт занят другой программой"},
+      {ECommError(QStringLiteral("Error accessing specified device"), EBUSY), "порт занят другой программой"},
+      {ECommError(QStringLiteral("Error accessing specified device"), ENOENT), "устройство не найдено"},
+      {ECommError(QStringLiteral("Write error"), ENXIO), "устройство отключено"},
+      {ECommError(QStringLiteral("Invalid device handle, access denied"), -1),
+       "устройство не является последовательным портом"},
+      {ECommError(QStringLiteral("Port already assigned (open)"), -1), "порт уже открыт"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.Error.UserText(), QString::fromUtf8(c.Words)) << c.Error.what();
+    EXPECT_FALSE(c.Error.UserText().contains("Error")) << c.Error.what();
+  }
+  // A code without words of its own still reads as text, never as a bare number.
+  EXPECT_TRUE(
+      ECommError(QStringLiteral("Write error"), ETIMEDOUT).UserText().startsWith("системная ошибка 110 ("));
 }
 
 // The unprivileged user a permission binds (the superuser opens any device).
@@ -566,6 +605,58 @@ TEST_F(PortDevicePathTest, ComNameOpensThePseudoTerminalBehindItsLink) {
   const uint8_t pong[] = {'p', 'o', 'n', 'g'};
   EXPECT_EQ(port.Write(pong, 4), 4);
   EXPECT_EQ(pty.Receive(4), "pong");
+}
+
+// A simulator restarted on the same link, an adapter plugged in again: the lost port opens what its
+// name names now, at most once a second, and sets the modem lines again as they were.
+TEST_F(PortDevicePathTest, ALostPortReopensTheDeviceItsLinkNamesNowAtMostOnceASecond) {
+  auto clock = std::make_unique<test::TFakeClock>();
+  test::TFakeClock& fake = *clock;
+  std::unique_ptr<TClock> saved = std::exchange(Services().Clock, std::move(clock));
+  ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("Ports")));
+  const QString link = dir.filePath(QStringLiteral("Ports/COM1"));
+  auto first = std::make_unique<TPty>();
+  ASSERT_TRUE(QFile::link(first->slave, link));
+  TComm port;
+  port.SetDeviceName(QStringLiteral("COM1"));
+  port.Open();
+  port.SetRTS(false);
+  port.SetDTR(false);
+  first->CloseMaster();
+  const uint8_t b[5] = {0, 1, 2, 0, 0xD1};
+  EXPECT_THROW(port.Write(b, 5), ECommError);
+  ASSERT_TRUE(port.Lost());
+
+  // Gone for good so far: the link dangles, and the attempts are a second apart.
+  ASSERT_TRUE(QFile::remove(link));
+  ASSERT_TRUE(QFile::link(dir.filePath(QStringLiteral("gone")), link));
+  fake.Advance(1000);
+  EXPECT_FALSE(port.Reopen());
+  EXPECT_TRUE(port.Lost());
+
+  TPty second;
+  ASSERT_TRUE(QFile::remove(link));
+  ASSERT_TRUE(QFile::link(second.slave, link));
+  fake.Advance(500);
+  EXPECT_FALSE(port.Reopen());  // half a second after the last attempt
+  EXPECT_TRUE(port.Lost());
+  fake.Advance(500);
+  EXPECT_TRUE(port.Reopen());
+  EXPECT_FALSE(port.Lost());
+  EXPECT_TRUE(port.Connected());
+  const uint8_t ping[] = {'p', 'i', 'n', 'g'};
+  EXPECT_EQ(port.Write(ping, 4), 4);
+  EXPECT_EQ(second.Receive(4), "ping");
+  second.Send("pong");
+  ASSERT_TRUE(WaitForCount(port, 4));
+  // Set up as before: raw bytes (no echo of "ping"), the device locked against other programs.
+  EXPECT_EQ(second.Settings().c_lflag & (ECHO | ICANON), 0u);
+  const int other = ::open(second.slave.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  if (other >= 0) {
+    EXPECT_NE(flock(other, LOCK_EX | LOCK_NB), 0);
+    ::close(other);
+  }
+  Services().Clock = std::move(saved);
 }
 
 // The exchange may run on one thread while another closes, reopens or reconfigures the port: every

@@ -23,6 +23,7 @@
 
 #include "core/ExecuterUnit.h"
 #include "core/Globals.h"
+#include "core/Protocol.h"
 #include "core/RegisterNode.h"
 #include "storage/TreeFiles.h"
 #include "support/TestSupport.h"
@@ -385,6 +386,56 @@ TEST_F(ExecuterTest, ARegisterEnabledWhileThePollerRestsIsSoonPolled) {
   EXPECT_LT(timer.elapsed(), 2000);
 }
 
+// The poller thread's exchanges find the port lost: told once, on that thread, and once again when
+// it is back, when its reads succeed again. The port changes under the line's lock, as a real port's
+// state changes inside its own exchange.
+TEST_F(ExecuterTest, ALostPortIsToldOnceFromThePollerAndReadsResumeWhenItIsBack) {
+  SETUP->SetDemo(false);
+  Port->SetDeviceName(QStringLiteral("COM2"));
+  Port->Open();
+  Port->Respond = [](const QByteArray& req) -> std::vector<TChunk> {
+    return {{SealFrame(req.left(4) + char(0x40 | rtINT) + char(7) + char(0)), 0}};
+  };
+  TRootNode* channel = Container(Container(NET.get(), "D000"), "D000C000");
+  for (int r = 1; r <= 3; ++r) {
+    auto* reg = new TRegisterNode(channel);
+    reg->SetName(TCustomRegister::RegisterName(0, 0, r));
+    reg->SetLoggingInterval(1);
+    reg->SetEnabled(true);
+  }
+  std::mutex noticesMutex;
+  QStringList notices;
+  Services().LineNotice = [&](const QString& text, bool) {
+    EXPECT_FALSE(OnMainThread());
+    std::lock_guard lock(noticesMutex);
+    notices << text;
+  };
+  const auto told = [&] {
+    std::lock_guard lock(noticesMutex);
+    return notices;
+  };
+  int ok = 0;
+  int failed = 0;
+  StartPoller();
+  Executer()->OnRefreshed = [&](TCustomRegister& reg) { ++(reg.LastIOResult() == iorOK ? ok : failed); };
+  ASSERT_TRUE(RunEventsUntil([&] { return ok > 0; }, 5000));
+  {
+    const auto line = LockLine();
+    Port->SetLost(true);
+  }
+  const int failedBefore = failed;
+  ASSERT_TRUE(RunEventsUntil([&] { return failed >= failedBefore + 6; }, 8000));  // two rounds at least
+  EXPECT_EQ(told(), QStringList{"Порт COM2 потерян: устройство отключено"});
+  {
+    const auto line = LockLine();
+    Port->SetLost(false);
+  }
+  const int okBefore = ok;
+  ASSERT_TRUE(RunEventsUntil([&] { return ok > okBefore; }, 5000));
+  StopPoller();
+  EXPECT_EQ(told(), (QStringList{"Порт COM2 потерян: устройство отключено", "Порт COM2 снова открыт"}));
+}
+
 TEST_F(ExecuterTest, DoesNotSpinWhileNoRegisterIsDue) {
   for (int d = 0; d < 20; ++d) {
     TRootNode* channel =
@@ -427,13 +478,14 @@ class PollCommandTest : public TVexaTest {
 TEST_F(PollCommandTest, PollsTheFirstNRegistersOfTheSimulatedOrTheSavedNetwork) {
   auto [code, lines] = Poll({"--seconds", "3.6", "--registers", "5"});
   EXPECT_EQ(code, 0);
-  ASSERT_EQ(lines.size(), 5) << lines.join(" | ").toStdString();
+  ASSERT_EQ(lines.size(), 6) << lines.join(" | ").toStdString();
   EXPECT_EQ(lines[0], "registers polled: 5");
   // Created when the poll starts, each is due once, after its 3 s.
   EXPECT_EQ(lines[1], "reads performed: 5");
   EXPECT_TRUE(lines[2].startsWith("mean read period, s: none")) << lines[2].toStdString();
   EXPECT_TRUE(lines[3].startsWith("CPU seconds used: ")) << lines[3].toStdString();
   EXPECT_TRUE(lines[4].startsWith("CPU seconds per wall second: ")) << lines[4].toStdString();
+  EXPECT_EQ(lines[5], "reads failed (\"***\"): 0");
 
   TRootNode* channel = Container(Container(NET.get(), "D001"), "D001C002");
   for (int r = 1; r <= 3; ++r) (new TRegisterNode(channel))->SetName(TCustomRegister::RegisterName(1, 2, r));

@@ -244,6 +244,52 @@ TEST_F(ExchangeTest, PortErrorsFailTheReadInsteadOfEscaping) {
   EXPECT_EQ(trace.filter("! port error").size(), 3);
 }
 
+// A device that goes away during a write: the port marks itself lost and fails as it goes.
+class TUnpluggedComm : public TFakeComm {
+ public:
+  using TFakeComm::TFakeComm;
+  int Write(const uint8_t* buffer, int count) override {
+    ++Writes;
+    if (UnplugAtWrite) {
+      UnplugAtWrite = false;
+      SetLost(true);
+    }
+    return TFakeComm::Write(buffer, count);
+  }
+  bool UnplugAtWrite = false;
+  int Writes = 0;
+};
+
+TEST_F(ExchangeTest, ALostPortEndsTheExchangeAtOnceAndIsToldOnceEachWay) {
+  auto port = std::make_unique<TUnpluggedComm>(*Clock);
+  TUnpluggedComm& unplugged = *port;
+  Comm = std::move(port);
+  Comm->SetDeviceName("COM3");
+  Comm->Open();
+  unplugged.Respond = [](const QByteArray& req) -> std::vector<TChunk> { return {{IntAnswer(req, 9), 0}}; };
+  QStringList notices;
+  Services().LineNotice = [&notices](const QString& text, bool lost) {
+    notices << text + (lost ? " (lost)" : "");
+  };
+  EXPECT_EQ(reg->StringData(), "9");
+
+  unplugged.UnplugAtWrite = true;
+  Clock->ResetSlept();
+  EXPECT_EQ(reg->StringData(), "***");
+  EXPECT_EQ(reg->LastIOResult(), iorFAIL);
+  EXPECT_EQ(unplugged.Writes, 2);       // no second and third attempt against a dead port
+  EXPECT_LT(Clock->Slept(), 20);        // nor their waits
+  EXPECT_EQ(reg->StringData(), "***");  // while lost nothing goes out
+  EXPECT_EQ(unplugged.Writes, 2);
+  EXPECT_EQ(notices, QStringList{"Порт COM3 потерян: устройство отключено (lost)"});
+
+  unplugged.SetLost(false);
+  EXPECT_EQ(reg->StringData(), "9");
+  EXPECT_EQ(reg->StringData(), "9");
+  EXPECT_EQ(notices, (QStringList{"Порт COM3 потерян: устройство отключено (lost)", "Порт COM3 снова открыт"}));
+  Services().LineNotice = nullptr;
+}
+
 TEST_F(ExchangeTest, TraceShowsRequestsAnswersAndRejections) {
   QStringList trace;
   Services().Trace = [&trace](const QString& line) { trace << line; };

@@ -93,5 +93,31 @@ TEST_F(PortListTest, ProbesMarkBusyAndMissingPortsButNotTheConfiguredOne) {
   EXPECT_EQ(again[4].Text, "COM5 (не существует)");
 }
 
+// Every fill looks again: the entry follows its link to whatever device it names now, and the
+// configured port is probed like the others once its device went away (the program no longer holds it).
+TEST_F(PortListTest, EachFillFollowsTheLinkAsItIsNowAndProbesALostConfiguredPort) {
+  TPty first;
+  TPty second;
+  ASSERT_FALSE(first.Slave().isEmpty());
+  Link(1, first.Slave());
+  const int holder = open(first.Slave().toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(holder, 0);
+  ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
+  EXPECT_EQ(FillPortList(-1)[0].Text, "COM1 (занят)");
+
+  ASSERT_TRUE(QFile::remove(Entry(1)));
+  Link(1, second.Slave());
+  EXPECT_EQ(FillPortList(-1)[0].Text, "COM1");
+  close(holder);
+
+  ASSERT_TRUE(QFile::remove(Entry(1)));
+  Link(1, Dir->filePath("unplugged"));
+  EXPECT_EQ(FillPortList(0)[0].Text, "COM1");  // held: not probed
+  EXPECT_EQ(FillPortList(0)[0].State, TPortState::Configured);
+  const std::vector<TPortEntry> lost = FillPortList(0, false);
+  EXPECT_EQ(lost[0].Text, "COM1 (не существует)");
+  EXPECT_EQ(lost[0].State, TPortState::Missing);
+}
+
 }  // namespace
 }  // namespace vexa::test

@@ -1,6 +1,8 @@
 #include "support/TestSupport.h"
 
+#include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTimer>
 
@@ -11,6 +13,7 @@
 namespace vexa::test {
 
 int TFakeComm::Write(const uint8_t* buffer, int count) {
+  if (lost_) throw ECommError(QStringLiteral("Write error"), 5);  // EIO
   if (!open_) return -1;
   QByteArray req(reinterpret_cast<const char*>(buffer), count);
   Written.push_back(req);
@@ -21,6 +24,7 @@ int TFakeComm::Write(const uint8_t* buffer, int count) {
 }
 
 int TFakeComm::InQueCount() {
+  if (lost_) throw ECommError(QStringLiteral("Read error"), 5);
   if (!open_) return -1;
   int n = 0;
   for (const auto& p : pending_)
@@ -29,6 +33,7 @@ int TFakeComm::InQueCount() {
 }
 
 int TFakeComm::Read(uint8_t* buffer, int count) {
+  if (lost_) throw ECommError(QStringLiteral("Read error"), 5);
   if (!open_) return -1;
   int done = 0;
   while (!pending_.empty() && pending_.front().At <= clock_.TickMs() && done < count) {
@@ -87,6 +92,7 @@ void TVexaTest::TearDown() {
   Services().Clock = std::make_unique<TClock>();
   Services().Messages = std::make_unique<TMessageService>();
   Services().Trace = nullptr;
+  Services().LineNotice = nullptr;
 }
 
 TRun RunProgram(const QString& program, const QStringList& args, const TRunOptions& options) {
@@ -107,6 +113,44 @@ QProcessEnvironment EnvironmentWithoutDisplay(const QString& platform) {
     env.remove(QString::fromLatin1(name));
   if (!platform.isEmpty()) env.insert(QStringLiteral("QT_QPA_PLATFORM"), platform);
   return env;
+}
+
+TSimProcess::TSimProcess(QString link, QStringList extra)
+    : link_(std::move(link)), extra_(std::move(extra)) {}
+
+TSimProcess::~TSimProcess() {
+  Stop();
+}
+
+bool TSimProcess::Start() {
+  Stop();
+  process_ = std::make_unique<QProcess>();
+  process_->start(QStringLiteral(VEXA_SIM_PATH), QStringList{QStringLiteral("--link"), link_} + extra_);
+  if (!process_->waitForStarted(5000)) return false;
+  QElapsedTimer waited;
+  waited.start();
+  while (!QFileInfo(link_).isSymLink() && waited.elapsed() < 5000) {
+    if (process_->waitForFinished(5)) return false;
+  }
+  return QFileInfo(link_).isSymLink();
+}
+
+void TSimProcess::Stop() {
+  if (!process_ || process_->state() == QProcess::NotRunning) return;
+  process_->terminate();
+  if (!process_->waitForFinished(5000)) {
+    process_->kill();
+    process_->waitForFinished(5000);
+  }
+}
+
+QString TSimProcess::Log() {
+  if (!process_) return {};
+  // What it wrote reaches this side only while it is waited on.
+  process_->setReadChannel(QProcess::StandardError);
+  while (process_->state() == QProcess::Running && process_->waitForReadyRead(300)) {
+  }
+  return QString::fromUtf8(process_->readAllStandardError());
 }
 
 }  // namespace vexa::test

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QByteArray>
+#include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
@@ -104,12 +105,25 @@ class TFakeComm : public TCustomComm {
   explicit TFakeComm(TFakeClock& clock) : clock_(clock) {}
 
   void Open() override {
-    if (open_) throw ECommError(QStringLiteral("Port already assigned (open)"), -1);
+    if (open_ && !lost_) throw ECommError(QStringLiteral("Port already assigned (open)"), -1);
+    if (lost_) throw ECommError(QStringLiteral("Error accessing specified device"), 2);  // ENOENT
     if (FailOpen) throw ECommError(FailOpenText, FailOpenCode);
     open_ = true;
   }
-  void Close() override { open_ = false; }
-  bool Connected() const override { return open_; }
+  void Close() override {
+    open_ = false;
+    lost_ = false;
+  }
+  bool Connected() const override { return open_ && !lost_; }
+  bool Lost() const override { return lost_; }
+  QString LostReason() const override { return lost_ ? QStringLiteral("устройство отключено") : QString(); }
+  // Lost: the device has gone away as an unplugged adapter does (every Write and Read fails with
+  // EIO, the port counts as closed); back: it is there again and the port open on it.
+  void SetLost(bool lost) {
+    lost_ = lost;
+    open_ = !lost;
+    if (lost) pending_.clear();
+  }
   int Write(const uint8_t* buffer, int count) override;
   int Read(uint8_t* buffer, int count) override;
   int InQueCount() override;
@@ -144,6 +158,7 @@ class TFakeComm : public TCustomComm {
   };
   TFakeClock& clock_;
   bool open_ = false;
+  bool lost_ = false;
   std::vector<TPending> pending_;
 };
 
@@ -185,5 +200,28 @@ struct TRunOptions {
 TRun RunProgram(const QString& program, const QStringList& args, const TRunOptions& options = {});
 // The environment without a display (and with `platform` as Qt's platform when given).
 QProcessEnvironment EnvironmentWithoutDisplay(const QString& platform = {});
+
+// vexa-sim on a link, which a test may stop and start again on the same link: a line whose device
+// goes away and comes back. Stopped when it goes.
+class TSimProcess {
+ public:
+  explicit TSimProcess(QString link, QStringList extra = {});
+  ~TSimProcess();
+  TSimProcess(const TSimProcess&) = delete;
+  TSimProcess& operator=(const TSimProcess&) = delete;
+  // Starts it and waits until its link is there; false when it did not come up.
+  bool Start();
+  // Ends it as an operator does (SIGTERM) and waits: its pseudo-terminal is closed and its link gone.
+  void Stop();
+  const QString& Link() const { return link_; }
+  // What it wrote on standard error (with --verbose every frame: "> request", "< answer") since it
+  // was last started.
+  QString Log();
+
+ private:
+  QString link_;
+  QStringList extra_;
+  std::unique_ptr<QProcess> process_;
+};
 
 }  // namespace vexa::test

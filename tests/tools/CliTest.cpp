@@ -32,9 +32,11 @@ TEST(CliTest, TraceShowsTheRequestFrameFirst) {
   TRun r = Cli({"--demo", "--trace", "read", "D000C001R002"});
   EXPECT_EQ(r.Code, 0);
   const QStringList lines = r.Err.split('\n', Qt::SkipEmptyParts);
-  ASSERT_GE(lines.size(), 2);
-  EXPECT_EQ(lines[0], "> 00 01 02 00 D1");
-  EXPECT_TRUE(lines[1].startsWith("< 00 01 02 00 C4 5E 01")) << lines[1].toStdString();  // 350 as rtINT
+  ASSERT_GE(lines.size(), 3);
+  EXPECT_EQ(lines[0], QStringLiteral("Линия: имитация"));  // which line, first and once
+  EXPECT_EQ(lines[1], "> 00 01 02 00 D1");
+  EXPECT_TRUE(lines[2].startsWith("< 00 01 02 00 C4 5E 01")) << lines[2].toStdString();  // 350 as rtINT
+  EXPECT_EQ(r.Err.count(QStringLiteral("Линия:")), 1);
 }
 
 TEST(CliTest, WriteValidatesBeforeSending) {

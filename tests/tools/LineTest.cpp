@@ -258,7 +258,11 @@ TEST_F(LineTest, PortsThatCannotBeUsed) {
             {"--dir", Dir->path(), "--port", device.Path(), "read", "D001C002R003"});
   ASSERT_TRUE(cli.waitForFinished(5000));
   EXPECT_EQ(cli.exitCode(), 2);
-  EXPECT_TRUE(cli.readAllStandardError().contains("cannot open"));
+  const QString err = QString::fromUtf8(cli.readAllStandardError());
+  EXPECT_TRUE(err.contains("cannot open")) << err.toStdString();
+  // In words, not the port's own "Error accessing specified device (Error: 11)".
+  EXPECT_TRUE(err.contains(QStringLiteral("порт занят другой программой"))) << err.toStdString();
+  EXPECT_FALSE(err.contains("Error")) << err.toStdString();
 }
 
 TEST_F(LineTest, CliReadsAndWritesThroughAPort) {

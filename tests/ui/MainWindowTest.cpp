@@ -18,9 +18,11 @@
 #include <QUrl>
 #include <cerrno>
 #include <memory>
+#include <thread>
 
 #include "core/ExecuterUnit.h"
 #include "core/Globals.h"
+#include "core/RegisterNode.h"
 #include "storage/AtomicFile.h"
 #include "storage/NetworkState.h"
 #include "storage/TreeFiles.h"
@@ -142,6 +144,56 @@ TEST_F(TMainFormTest, InstallsTheStatusLineBusyCursorAndAutoSaveAndTakesThemAway
   EXPECT_FALSE(Services().ProgramState);
   EXPECT_FALSE(Services().BusyCursor);
   EXPECT_FALSE(Services().AutoSave);
+}
+
+// The poller's exchange finds the port lost: the status line tells it, in place of the program's
+// state, until the port is back; the return is told for a while, then the state shows again.
+TEST_F(TMainFormTest, TheStatusLineTellsALostPortAndItsReturnOnce) {
+  OnePage();
+  Create();
+  form->show();
+  ASSERT_TRUE(Services().LineNotice);
+  const auto* panel = form->findChild<QLabel*>(QStringLiteral("ProgramState"));
+  ASSERT_NE(panel, nullptr);
+  ShowProgramState(kStateWorking);
+  Port->SetDeviceName(QStringLiteral("COM1"));
+  Port->Open();
+  auto* reg = new TRegisterNode(NET.get());
+  reg->SetName(QStringLiteral("D000C001R002"));
+  // Exchanges on another thread, as the poller runs them.
+  const auto exchange = [reg] {
+    std::thread poller([reg] {
+      const std::unique_ptr<TCustomRegister> copy = reg->DetachedCopy();
+      copy->StringData(ProgramLine());
+    });
+    poller.join();
+  };
+
+  Port->SetLost(true);
+  exchange();
+  exchange();
+  const QString lost = QStringLiteral("Порт COM1 потерян: устройство отключено");
+  ASSERT_TRUE(RunEventsUntil([&] { return panel->text() == lost; }, 3000)) << panel->text().toStdString();
+  EXPECT_TRUE(panel->isVisible());
+  EXPECT_EQ(panel->toolTip(), lost);
+  EXPECT_EQ(form->ProgramState(), kStateWorking);
+  // A state shown meanwhile does not hide the loss.
+  ShowProgramState(kStateSaving);
+  ShowProgramState(kStateWorking);
+  EXPECT_EQ(panel->text(), lost);
+
+  Port->SetLost(false);
+  exchange();
+  const QString back = QStringLiteral("Порт COM1 снова открыт");
+  ASSERT_TRUE(RunEventsUntil([&] { return panel->text() == back; }, 3000)) << panel->text().toStdString();
+  // The return's notice goes by itself; hurried here.
+  for (QTimer* timer : form->findChildren<QTimer*>())
+    if (timer->isActive() && timer->interval() == TMainForm::kLineNewsMs) timer->start(1);
+  EXPECT_TRUE(RunEventsUntil([&] { return panel->text() == kStateWorking; }, 3000))
+      << panel->text().toStdString();
+
+  form.reset();
+  EXPECT_FALSE(Services().LineNotice);
 }
 
 // --- gating ------------------------------------------------------------------------------------

@@ -7,6 +7,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -28,6 +29,7 @@
 #include <QTreeWidget>
 #include <memory>
 
+#include "core/Comm.h"
 #include "core/FileDescriptor.h"
 #include "core/Globals.h"
 #include "core/RegisterNode.h"
@@ -241,6 +243,59 @@ TEST_F(SetupWindowTest, PortListShowsTheDeviceEachEntryOpensAndMarksABusyOne) {
   for (const auto& c : cases) EXPECT_EQ(form->cbPort->itemText(c.Index), c.Text);
   for (int i = 0; i < 8; ++i)
     EXPECT_TRUE(form->cbPort->itemText(i).startsWith(QStringLiteral("COM%1").arg(i + 1)));
+}
+
+// A pseudo-terminal for the real port to open; closing its master is an adapter pulled out.
+struct TPtyMaster {
+  TPtyMaster() : Master(posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK)) {
+    if (Master.Valid() && grantpt(Master.Get()) == 0 && unlockpt(Master.Get()) == 0)
+      Slave = QString::fromLocal8Bit(ptsname(Master.Get()));
+  }
+  TFileDescriptor Master;
+  QString Slave;
+};
+
+// The operator opens the port list (read afresh, so it shows the device the link names now) and
+// picks COM1 again: the port whose device went away opens on the device that is there now.
+TEST_F(SetupWindowTest, ChoosingALostPortAgainReopensItOnTheDeviceItsLinkNamesNow) {
+  Comm = std::make_unique<TComm>();
+  const QString ports = QDir(ExeDir()).filePath(QStringLiteral("Ports"));
+  QDir().mkpath(ports);
+  const QString link = ports + QStringLiteral("/COM1");
+  auto first = std::make_unique<TPtyMaster>();
+  ASSERT_FALSE(first->Slave.isEmpty());
+  ASSERT_TRUE(QFile::link(first->Slave, link));
+  SETUP->SetPortIndex(0);
+  ASSERT_TRUE(Comm->Connected());
+  Open();
+  EXPECT_EQ(form->cbPort->itemText(0), QStringLiteral("COM1 — ") + first->Slave);
+
+  // The device goes; a read finds it gone.
+  first.reset();
+  TRegisterNode reg(nullptr);
+  reg.SetName(QStringLiteral("D000C001R002"));
+  EXPECT_EQ(reg.StringData(), "***");
+  ASSERT_TRUE(Comm->Lost());
+  // Another one is plugged in where the link points.
+  TPtyMaster second;
+  ASSERT_TRUE(QFile::remove(link));
+  ASSERT_TRUE(QFile::link(second.Slave, link));
+
+  QTest::mouseClick(form->cbPort, Qt::LeftButton);  // opens the list
+  QAbstractItemView* view = form->cbPort->view();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(view->window()));
+  EXPECT_EQ(form->cbPort->itemText(0), QStringLiteral("COM1 — ") + second.Slave);
+  QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier,
+                    view->visualRect(view->model()->index(0, 0)).center());
+  EXPECT_TRUE(Messages->Shown.empty()) << Messages->Texts().join('|').toStdString();
+  ASSERT_TRUE(Comm->Connected());
+  EXPECT_FALSE(Comm->Lost());
+  EXPECT_EQ(SETUP->PortIndex(), 0);
+  const uint8_t ping[] = {'p', 'i', 'n', 'g'};
+  ASSERT_EQ(Comm->Write(ping, 4), 4);
+  char got[8] = {};
+  ASSERT_TRUE(RunEventsUntil([&] { return ::read(second.Master.Get(), got, sizeof got) == 4; }, 2000));
+  EXPECT_EQ(QByteArray(got, 4), "ping");
 }
 
 TEST_F(SetupWindowTest, OKStoresTheFieldsAndSavesThemCancelKeepsTheOldOnes) {

@@ -50,7 +50,17 @@ void Err(const QString& text);
 // Tells on standard error which of DIR's files exist but cannot be read, and why (the lines the
 // program shows at start-up); the exit code of a command that then changed nothing.
 int UnreadableFilesExit(const QString& text);
-// Creates the program's global objects and readies the line (simulation or port); 0 when ready.
+// Creates the program's global objects and readies the line (simulation or port), and says on
+// standard error which line it is; 0 when ready.
 int PrepareLine(TCliContext& ctx, bool needsLine);
+// After DIR's settings were loaded, the command line's line wins over theirs: a folder in
+// simulation mode used with --port runs on the port, and says so once. Returns the folder's own,
+// for RestoreFolderLine before the settings are saved, so the folder keeps them.
+struct TFolderLine {
+  bool Demo = false;
+  int BaudRateIndex = -1;
+};
+TFolderLine UseCommandLineLine(const TCliContext& ctx);
+void RestoreFolderLine(const TFolderLine& folder);
 
 }  // namespace vexa::cli

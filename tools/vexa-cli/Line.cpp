@@ -2,9 +2,20 @@
 #include "core/Globals.h"
 #include "core/LineSpeeds.h"
 #include "core/Services.h"
+#include "core/SetupNode.h"
 #include "tools/vexa-cli/CliContext.h"
 
 namespace vexa::cli {
+
+namespace {
+
+// The port as given and, when it names another path (COM1, a link), the device it opens.
+QString PortShown(const QString& port) {
+  const QString device = PortDevicePath(port);
+  return device == port ? port : QStringLiteral("%1 (%2)").arg(port, device);
+}
+
+}  // namespace
 
 int PrepareLine(TCliContext& ctx, bool needsLine) {
   const std::optional<int> baudIndex = BaudRateIndexOf(ctx.Baud);
@@ -17,6 +28,7 @@ int PrepareLine(TCliContext& ctx, bool needsLine) {
   CreateGlobals(std::make_unique<TComm>());
   if (ctx.Demo) {
     SETUP->SetDemo(true);
+    if (needsLine) Err(QStringLiteral("Линия: имитация"));
     return 0;
   }
   if (!needsLine) return 0;
@@ -29,11 +41,35 @@ int PrepareLine(TCliContext& ctx, bool needsLine) {
     Comm->Open();
   } catch (const ECommError& e) {
     Err(QStringLiteral("vexa-cli: cannot open %1 (%2): %3")
-            .arg(ctx.Port, PortDevicePath(ctx.Port), e.Message()));
+            .arg(ctx.Port, PortDevicePath(ctx.Port), e.UserText()));
     return 2;
   }
   SETUP->SetBaudRateIndex(*baudIndex);  // sets the speed and drops RTS and DTR, as the program does
+  Err(QStringLiteral("Линия: %1, %2 бит/с").arg(PortShown(ctx.Port)).arg(ctx.Baud));
   return 0;
+}
+
+TFolderLine UseCommandLineLine(const TCliContext& ctx) {
+  const TFolderLine folder{SETUP->Demo(), SETUP->BaudRateIndex()};
+  if (ctx.Demo) {
+    SETUP->SetDemo(true);
+  } else if (!ctx.Port.isEmpty()) {
+    if (folder.Demo) {
+      SETUP->SetDemo(false);
+      Err(QStringLiteral("vexa-cli: в настройках папки включена имитация; работа идёт на порту %1, "
+                         "как задано в командной строке")
+              .arg(ctx.Port));
+    }
+    // The byte times of the exchange follow the speed the port runs at.
+    if (const std::optional<int> index = BaudRateIndexOf(ctx.Baud)) SETUP->SetBaudRateIndex(*index);
+  }
+  return folder;
+}
+
+void RestoreFolderLine(const TFolderLine& folder) {
+  SETUP->SetDemo(folder.Demo);
+  // Before the save at the end of the run, when the port has nothing more to do at any speed.
+  if (SETUP->BaudRateIndex() != folder.BaudRateIndex) SETUP->SetBaudRateIndex(folder.BaudRateIndex);
 }
 
 }  // namespace vexa::cli

@@ -78,6 +78,7 @@ struct TReadLog {
   double First = 0;
   double Last = 0;
   int Reads = 0;
+  int Failed = 0;  // of them, reads that ended as "***"
 };
 
 int Poll(TCliContext& ctx, const QStringList& args) {
@@ -134,6 +135,7 @@ int Poll(TCliContext& ctx, const QStringList& args) {
     log.LastSeen = reg.RDTime();
     if (log.Reads++ == 0) log.First = log.LastSeen;
     log.Last = log.LastSeen;
+    if (reg.LastIOResult() != iorOK) ++log.Failed;
   };
   QEventLoop loop;
   QTimer::singleShot(static_cast<int>(seconds * 1000), &loop, &QEventLoop::quit);
@@ -143,10 +145,12 @@ int Poll(TCliContext& ctx, const QStringList& args) {
   const double cpu = CpuSecondsUsed() - cpu0;
 
   long total = 0;
+  long failed = 0;
   double periodSum = 0;
   int periodCount = 0;
   for (const auto& [reg, log] : reads) {
     total += log.Reads;
+    failed += log.Failed;
     if (log.Reads >= 2) {
       periodSum += (log.Last - log.First) * kSecondsPerDay / (log.Reads - 1);
       ++periodCount;
@@ -158,6 +162,7 @@ int Poll(TCliContext& ctx, const QStringList& args) {
                       : QStringLiteral("mean read period, s: none (no register was read twice)"));
   Out(QStringLiteral("CPU seconds used: %1").arg(cpu, 0, 'f', 3));
   Out(QStringLiteral("CPU seconds per wall second: %1").arg(cpu / wall, 0, 'f', 4));
+  Out(QStringLiteral("reads failed (\"***\"): %1").arg(failed));
   return 0;
 }
 

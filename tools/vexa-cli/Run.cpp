@@ -114,13 +114,14 @@ int Run(TCliContext& ctx, const QStringList& args) {
   StopPoller();
   // As at start-up: the archive folder, one level, a failure told by the first archive write.
   QDir(ExeDir()).mkdir(QStringLiteral("Archives"));
-  if (ctx.Demo) SETUP->SetDemo(true);  // the loaded settings say what the folder had
+  const TFolderLine folderLine = UseCommandLineLine(ctx);
 
   if (realClock) {
     RunVirtual(ms);
   } else {
     RunReal(ms);
   }
+  RestoreFolderLine(folderLine);
   try {
     SaveNetworkState();  // as at exit
   } catch (const std::exception& e) {

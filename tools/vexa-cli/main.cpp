@@ -77,8 +77,8 @@ void Out(const QString& text) {
 }
 
 void Err(const QString& text) {
-  std::fputs(text.toUtf8().constData(), stderr);
-  std::fputc('\n', stderr);
+  // One write per line: the poller thread's lines must not split another's.
+  std::fputs((text + QLatin1Char('\n')).toUtf8().constData(), stderr);
 }
 
 int UnreadableFilesExit(const QString& text) {
@@ -215,6 +215,7 @@ int main(int argc, char** argv) {
   Services().Format = TFormatSettings::FromSystem();
   Services().Random.Seed(static_cast<uint32_t>(Services().Clock->TickMs()));
   if (ctx.Trace) Services().Trace = [](const QString& line) { Err(line); };
+  Services().LineNotice = [](const QString& text, bool) { Err(QStringLiteral("vexa-cli: ") + text); };
   const int prepared = PrepareLine(ctx, command->second.NeedsLine);
   if (prepared != 0) return prepared;
   const int rc = command->second.Run(ctx, args);
