@@ -82,6 +82,9 @@ class TCustomComm {
   virtual void SetRTS(bool on) = 0;
   // Applies speed, framing and flow control to the open device; nothing when closed.
   virtual void ApplySettings() {}
+  // True once the device behind the open port went away (an unplugged adapter, a closed
+  // pseudo-terminal), until the port is opened again.
+  virtual bool Lost() const { return false; }
 
   QString DeviceName() const { return deviceName_; }
   // Only while closed: a different name on an open port raises "Port already assigned (open)".
