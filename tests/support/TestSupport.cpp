@@ -1,7 +1,10 @@
 #include "support/TestSupport.h"
 
+#include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QProcess>
+#include <QThread>
 #include <QTimer>
 
 #include "core/Globals.h"
@@ -10,8 +13,13 @@
 
 namespace vexa::test {
 
+namespace {
+constexpr int kGone = 5;  // EIO, as a terminal whose device went away answers
+}  // namespace
+
 int TFakeComm::Write(const uint8_t* buffer, int count) {
   if (!open_) return -1;
+  if (lost_) throw ECommError(QStringLiteral("Write error"), kGone);
   QByteArray req(reinterpret_cast<const char*>(buffer), count);
   Written.push_back(req);
   if (Respond) {
@@ -22,6 +30,7 @@ int TFakeComm::Write(const uint8_t* buffer, int count) {
 
 int TFakeComm::InQueCount() {
   if (!open_) return -1;
+  if (lost_) throw ECommError(QStringLiteral("Read error"), kGone);
   int n = 0;
   for (const auto& p : pending_)
     if (p.At <= clock_.TickMs()) n += static_cast<int>(p.Bytes.size());
@@ -30,6 +39,7 @@ int TFakeComm::InQueCount() {
 
 int TFakeComm::Read(uint8_t* buffer, int count) {
   if (!open_) return -1;
+  if (lost_) throw ECommError(QStringLiteral("Read error"), kGone);
   int done = 0;
   while (!pending_.empty() && pending_.front().At <= clock_.TickMs() && done < count) {
     QByteArray& b = pending_.front().Bytes;
@@ -99,6 +109,28 @@ TRun RunProgram(const QString& program, const QStringList& args, const TRunOptio
   EXPECT_TRUE(p.waitForFinished(120000)) << program.toStdString() << " " << args.join(' ').toStdString();
   return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
           QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
+}
+
+TSimLine::TSimLine(const QStringList& options) {
+  link_ = dir_.filePath(QStringLiteral("line"));
+  process_.start(QStringLiteral(VEXA_SIM_PATH), QStringList{QStringLiteral("--link"), link_} + options);
+  EXPECT_TRUE(process_.waitForStarted(3000));
+  QElapsedTimer t;
+  t.start();
+  while (!QFileInfo::exists(link_) && t.elapsed() < 3000) QThread::msleep(2);
+  EXPECT_TRUE(QFileInfo::exists(link_)) << process_.readAllStandardError().toStdString();
+}
+
+TSimLine::~TSimLine() {
+  if (process_.state() == QProcess::NotRunning) return;
+  process_.terminate();
+  if (!process_.waitForFinished(3000)) process_.kill();
+  process_.waitForFinished(3000);
+}
+
+void TSimLine::Kill() {
+  process_.kill();
+  EXPECT_TRUE(process_.waitForFinished(3000));
 }
 
 QProcessEnvironment EnvironmentWithoutDisplay(const QString& platform) {

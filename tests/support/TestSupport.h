@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QByteArray>
+#include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
@@ -107,9 +108,14 @@ class TFakeComm : public TCustomComm {
     if (open_) throw ECommError(QStringLiteral("Port already assigned (open)"), -1);
     if (FailOpen) throw ECommError(FailOpenText, FailOpenCode);
     open_ = true;
+    lost_ = false;
   }
   void Close() override { open_ = false; }
   bool Connected() const override { return open_; }
+  bool Lost() const override { return lost_; }
+  // The device behind the port goes away (or comes back): writes, reads and the byte count then
+  // fail as on a hung-up terminal, until the port is opened again.
+  void SetLost(bool lost) { lost_ = lost; }
   int Write(const uint8_t* buffer, int count) override;
   int Read(uint8_t* buffer, int count) override;
   int InQueCount() override;
@@ -144,6 +150,7 @@ class TFakeComm : public TCustomComm {
   };
   TFakeClock& clock_;
   bool open_ = false;
+  bool lost_ = false;
   std::vector<TPending> pending_;
 };
 
@@ -183,6 +190,24 @@ struct TRunOptions {
   QString WorkDir;                         // the test's own when empty
 };
 TRun RunProgram(const QString& program, const QStringList& args, const TRunOptions& options = {});
+// vexa-sim running on a pseudo-terminal whose link lies in a folder of its own, given its options
+// (--seed, --drop, --addresses, ...); ended with the test, or killed on purpose as an unplugged line.
+class TSimLine {
+ public:
+  explicit TSimLine(const QStringList& options = {});
+  ~TSimLine();
+  TSimLine(const TSimLine&) = delete;
+  TSimLine& operator=(const TSimLine&) = delete;
+  const QString& Link() const { return link_; }
+  // Ends it at once (SIGKILL): the terminal's other side closes, as when the device goes away.
+  void Kill();
+
+ private:
+  QTemporaryDir dir_;
+  QString link_;
+  QProcess process_;
+};
+
 // The environment without a display (and with `platform` as Qt's platform when given).
 QProcessEnvironment EnvironmentWithoutDisplay(const QString& platform = {});
 
