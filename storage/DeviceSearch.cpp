@@ -2,7 +2,10 @@
 
 #include <QScopeGuard>
 #include <algorithm>
+#include <cerrno>
 #include <memory>
+#include <stdexcept>
+#include <utility>
 
 #include "core/ExecuterUnit.h"
 #include "core/Globals.h"
@@ -37,6 +40,73 @@ T* Adopt(TComponent& owner, std::unique_ptr<T> node) {
   return raw;
 }
 
+// A port error met by a probe: it ends the search, which then puts the trees back.
+class EPortFailed : public std::runtime_error {
+ public:
+  explicit EPortFailed(QString text) : std::runtime_error("port error"), Text(std::move(text)) {}
+  QString Text;
+};
+
+// The search's view of the program's port: every call goes through to it, and the requests
+// written are counted, so the search knows which answers came only after a repeated request.
+// Every virtual of TCustomComm is passed on.
+class TCountingPort final : public TCustomComm {
+ public:
+  explicit TCountingPort(TCustomComm& port) : port_(port) {}
+  int Writes() const { return writes_; }
+
+  void Open() override { port_.Open(); }
+  void Close() override { port_.Close(); }
+  bool Connected() const override { return port_.Connected(); }
+  int Write(const uint8_t* buffer, int count) override {
+    ++writes_;
+    return port_.Write(buffer, count);
+  }
+  int Read(uint8_t* buffer, int count) override { return port_.Read(buffer, count); }
+  int InQueCount() override { return port_.InQueCount(); }
+  void PurgeIn() override { port_.PurgeIn(); }
+  void PurgeOut() override { port_.PurgeOut(); }
+  void SetDTR(bool on) override { port_.SetDTR(on); }
+  void SetRTS(bool on) override { port_.SetRTS(on); }
+  void ApplySettings() override { port_.ApplySettings(); }
+  bool Lost() const override { return port_.Lost(); }
+
+ private:
+  TCustomComm& port_;
+  int writes_ = 0;
+};
+
+// What a terminal's error code means to the operator.
+QString PortFault(int code) {
+  switch (code) {
+    case EIO:
+    case ENXIO:
+    case ENODEV:
+    case EBADF:
+      return QStringLiteral("устройство отключено");
+    default:
+      return QStringLiteral("ошибка порта (код %1)").arg(code);
+  }
+}
+
+// The roots a search replaces, kept aside until it has ended: put back after a port error,
+// destroyed with this object otherwise.
+class TKeptRoots {
+ public:
+  void Replace(const QString& name) {
+    std::unique_ptr<TRootNode>* slot = RootSlot(name);
+    kept_.emplace_back(slot, std::move(*slot));
+    RecreateRoot(name);
+  }
+  void PutBack() {
+    for (auto it = kept_.rbegin(); it != kept_.rend(); ++it) *it->first = std::move(it->second);
+    kept_.clear();
+  }
+
+ private:
+  std::vector<std::pair<std::unique_ptr<TRootNode>*, std::unique_ptr<TRootNode>>> kept_;
+};
+
 const TRootNode* FindTemplate(int type) {
   if (!REGISTRY) return nullptr;
   const QString caption = Digits3(type);
@@ -46,6 +116,39 @@ const TRootNode* FindTemplate(int type) {
 }
 
 }  // namespace
+
+QString PartialAnswerText(int address) {
+  return QStringLiteral("Регулятор %1 ответил не на все запросы: поиск стоит повторить")
+      .arg(Digits3(address));
+}
+
+QStringList SearchReport(const TSearchResult& r) {
+  if (r.PortError)
+    return {QStringLiteral("Поиск прерван: %1.").arg(r.PortErrorText), QStringLiteral("Сеть не изменена.")};
+  QStringList lines;
+  if (r.Stopped) lines << QStringLiteral("Поиск остановлен оператором.");
+  if (r.Mode == smRemoved) {
+    lines << QStringLiteral("Удалено регуляторов: %1.").arg(r.Regulators);
+    if (r.Kept > 0)
+      lines << QStringLiteral("Ни один регулятор не ответил; оставлено в сети без ответа: %1.").arg(r.Kept);
+  } else {
+    lines << QStringLiteral("Найдено регуляторов: %1, каналов: %2.").arg(r.Regulators).arg(r.Channels);
+  }
+  lines << QStringLiteral("Запросов без ответа после всех попыток: %1.").arg(r.Failed)
+        << QStringLiteral("Запросов с ответом только после повтора: %1.").arg(r.Retried);
+  for (int address : r.Partial) lines << PartialAnswerText(address) + QLatin1Char('.');
+  return lines;
+}
+
+// The state of one search while it runs.
+struct TDeviceSearch::TRun {
+  TSearchResult Result;
+  TLineContext Line;
+  std::unique_ptr<TCountingPort> Port;  // null in simulation mode or without a port
+  TCustomComm* ProgramPort = nullptr;
+  TKeptRoots Kept;
+  std::vector<QString> Added;  // regulators appended by the added mode
+};
 
 int TDeviceSearch::ProbeChannel(int address, int channel) {
   TRegisterNode probe(nullptr);
@@ -61,13 +164,22 @@ TRegisterType TDeviceSearch::ProbeRegister(int address, int channel, int reg) {
   return probe.RegisterType();
 }
 
-void TDeviceSearch::Run(TSearchMode mode) {
+TSearchResult TDeviceSearch::Run(TSearchMode mode) {
   if (running_) {
     Stop();
-    return;
+    return {};
+  }
+  TRun run;
+  run.Result.Mode = mode;
+  run.Line = ProgramLine();
+  run.ProgramPort = run.Line.Port;
+  if (!run.Line.Simulation && run.Line.Port != nullptr) {
+    run.Port = std::make_unique<TCountingPort>(*run.Line.Port);
+    run.Line.Port = run.Port.get();
   }
   running_ = true;
   stopRequested_ = false;
+  run_ = &run;
   // The search replaces or shrinks the tree a poller walks; none may run meanwhile.
   const bool pollerWasRunning = PollerRunning();
   if (pollerWasRunning) StopPoller();
@@ -75,47 +187,87 @@ void TDeviceSearch::Run(TSearchMode mode) {
 
   // Also after a failure: the trees may already differ from their files.
   const auto finish = qScopeGuard([&] {
+    if (run.Result.PortError) {
+      run.Kept.PutBack();
+    } else {
+      run.Kept = {};  // the replaced trees go, with every label and item of theirs
+      if (SETUP) SETUP->SetNewConfig(true);
+    }
+    run_ = nullptr;
     running_ = false;
     stopRequested_ = false;
-    if (SETUP) SETUP->SetNewConfig(true);
     if (OnAfterChange) OnAfterChange();
     if (pollerWasRunning) StartPoller();
   });
-  switch (mode) {
-    case smAfresh:
-      Afresh();
-      break;
-    case smAdded:
-      Added();
-      break;
-    case smRemoved:
-      Removed();
-      break;
+  try {
+    // A port never opened would fail every exchange at once: nothing is touched. A lost one may
+    // come back with the first exchange.
+    if (!run.Line.Simulation &&
+        (run.ProgramPort == nullptr || (!run.ProgramPort->Connected() && !run.ProgramPort->Lost())))
+      CheckPort();
+    switch (mode) {
+      case smAfresh:
+        Afresh();
+        break;
+      case smAdded:
+        Added();
+        break;
+      case smRemoved:
+        Removed();
+        break;
+    }
+  } catch (const EPortFailed& e) {
+    run.Result.PortError = true;
+    run.Result.PortErrorText = e.Text;
+    // What the added mode appended goes; the replaced roots come back in the clean-up.
+    for (const QString& name : run.Added)
+      if (TComponent* regulator = NET ? NET->FindComponent(name) : nullptr)
+        NET->RemoveComponent(regulator).reset();
+    SetDevicesFound(0);
   }
+  return run.Result;
 }
 
 void TDeviceSearch::Afresh() {
-  RecreateRoot(QStringLiteral("NET"));
-  RecreateRoot(QStringLiteral("TASKS"));
-  RecreateRoot(QStringLiteral("REPORTS"));
+  run_->Kept.Replace(QStringLiteral("NET"));
+  run_->Kept.Replace(QStringLiteral("TASKS"));
+  run_->Kept.Replace(QStringLiteral("REPORTS"));
   ForEachAddress([this](int a) {
-    if (ProbeChannel(a, 0) != -1) BuildRegulator(a);
+    if (ProbeChannelOf(a, 0, false) != -1) BuildRegulator(*NET, a);
   });
 }
 
 void TDeviceSearch::Added() {
   ForEachAddress([this](int a) {
-    if (FindNode(NET.get(), RegulatorName(a)) == nullptr && ProbeChannel(a, 0) != -1) BuildRegulator(a);
+    if (FindNode(NET.get(), RegulatorName(a)) != nullptr || ProbeChannelOf(a, 0, false) == -1) return;
+    BuildRegulator(*NET, a);
+    run_->Added.push_back(RegulatorName(a));
   });
 }
 
 void TDeviceSearch::Removed() {
-  ForEachAddress([this](int a) {
-    TComponent* regulator = FindNode(NET.get(), RegulatorName(a));
-    if (regulator == nullptr || ProbeChannel(a, 0) != -1) return;
-    regulator->Owner()->RemoveComponent(regulator).reset();  // with its whole subtree
-    SetDevicesFound(devicesFound_ + 1);
+  // Decided once the addresses are passed: a regulator is removed for its silence only when the
+  // line showed itself alive, or the operator confirms.
+  std::vector<QString> silent;
+  bool anyAnswered = false;
+  ForEachAddress([&](int a) {
+    if (FindNode(NET.get(), RegulatorName(a)) == nullptr) return;
+    if (ProbeChannelOf(a, 0, false) != -1)
+      anyAnswered = true;
+    else
+      silent.push_back(RegulatorName(a));
   });
+  if (silent.empty()) return;
+  const int count = static_cast<int>(silent.size());
+  if (!anyAnswered && !(ConfirmRemoval && ConfirmRemoval(count))) {
+    run_->Result.Kept = count;
+    return;
+  }
+  for (const QString& name : silent) {
+    if (TComponent* regulator = FindNode(NET.get(), name))
+      regulator->Owner()->RemoveComponent(regulator).reset();  // with its whole subtree
+    SetDevicesFound(devicesFound_ + 1);
+  }
 }
 
 void TDeviceSearch::ForEachAddress(const std::function<void(int)>& visit) {
@@ -129,17 +281,19 @@ void TDeviceSearch::ForEachAddress(const std::function<void(int)>& visit) {
   }
 }
 
-void TDeviceSearch::BuildRegulator(int address) {
+void TDeviceSearch::BuildRegulator(TRootNode& net, int address) {
   SetDevicesFound(devicesFound_ + 1);
   auto node = std::make_unique<TRootNode>(nullptr);
   node->SetName(RegulatorName(address));
   node->SetCaption(QStringLiteral("Регулятор ") + Digits3(address));
   node->SetComments(QStringLiteral("Сетевой адрес ") + Digits3(address));
   node->SetImageIndex(iiREGULATOR);
-  TRootNode* regulator = Adopt(*NET, std::move(node));
+  TRootNode* regulator = Adopt(net, std::move(node));
   for (int c = 0; c < kChannelCount; ++c) {
-    const int type = ProbeChannel(address, c);
+    // Channel 0 has just answered: its silence now is a lost answer, a later one the list's end.
+    const int type = ProbeChannelOf(address, c, c == 0);
     if (type == -1) break;
+    ++run_->Result.Channels;
     BuildChannel(*regulator, address, c, type);
   }
 }
@@ -168,23 +322,78 @@ void TDeviceSearch::BuildChannel(TRootNode& regulator, int address, int c, int t
 
   for (int r = 0; r < kRegisterCount; ++r) {
     if (OnProbe) OnProbe(address, c, r);
-    if (ProbeRegister(address, c, r) == rtUnknown) break;
+    TRegisterNode probe(nullptr);
+    probe.SetName(TCustomRegister::RegisterName(address, c, r));
+    // Register 0 answered as the channel's identifier a moment ago.
+    Exchange(probe, address, r == 0);
+    if (probe.RegisterType() == rtUnknown) break;
     auto node = std::make_unique<TRegisterNode>(nullptr);
     node->SetName(TCustomRegister::RegisterName(address, c, r));
     node->SetCaption(QStringLiteral("Регистр ") + Digits3(r));
     node->SetImageIndex(iiREGISTER);
     if (r == 0) node->SetVisible(false);
-    Adopt(*channel, std::move(node))->StringData();
+    Exchange(*Adopt(*channel, std::move(node)), address, true);  // it has just answered
   }
 }
 
+bool TDeviceSearch::Exchange(TRegisterNode& reg, int address, bool expected) {
+  const int before = run_->Port ? run_->Port->Writes() : 0;
+  try {
+    reg.StringData(run_->Line);
+  } catch (const ECommError& e) {
+    const QString name = run_->ProgramPort ? run_->ProgramPort->DeviceName() : QString();
+    throw EPortFailed(QStringLiteral("порт %1: %2").arg(name, PortFault(e.ErrorCode())));
+  }
+  const bool answered = reg.LastIOResult() == iorOK;
+  if (!answered) CheckPort();
+  const int attempts = run_->Port ? run_->Port->Writes() - before : 1;
+  if (answered && attempts > 1) {
+    ++run_->Result.Retried;
+    MarkPartial(address);
+  } else if (!answered && expected) {
+    ++run_->Result.Failed;
+    MarkPartial(address);
+  }
+  return answered;
+}
+
+int TDeviceSearch::ProbeChannelOf(int address, int channel, bool expected) {
+  TRegisterNode probe(nullptr);
+  probe.SetName(TCustomRegister::RegisterName(address, channel, 0));
+  if (!Exchange(probe, address, expected)) return -1;
+  const auto type = StrToInt(probe.LastStringData());
+  return type ? static_cast<int>(*type) : -1;
+}
+
+void TDeviceSearch::CheckPort() const {
+  if (run_->Line.Simulation) return;
+  TCustomComm* port = run_->ProgramPort;
+  const QString name = port ? port->DeviceName() : QString();
+  if (port == nullptr) throw EPortFailed(QStringLiteral("порт не выбран"));
+  if (port->Lost()) throw EPortFailed(QStringLiteral("порт %1 потерян: устройство отключено").arg(name));
+  if (!port->Connected()) throw EPortFailed(QStringLiteral("порт %1 не открыт").arg(name));
+  // An unanswered request may hide a device that went away: a hung-up terminal fails here.
+  try {
+    const auto lineLock = LockLine();
+    port->InQueCount();
+  } catch (const ECommError& e) {
+    throw EPortFailed(QStringLiteral("порт %1: %2").arg(name, PortFault(e.ErrorCode())));
+  }
+}
+
+void TDeviceSearch::MarkPartial(int address) {
+  std::vector<int>& partial = run_->Result.Partial;
+  if (std::find(partial.begin(), partial.end(), address) == partial.end()) partial.push_back(address);
+}
+
 void TDeviceSearch::ReloadTemplates() {
-  RecreateRoot(QStringLiteral("REGISTRY"));
+  run_->Kept.Replace(QStringLiteral("REGISTRY"));  // unsaved edits come back after a port error
   LoadTreeFile(REGISTRY);
 }
 
 void TDeviceSearch::SetDevicesFound(int value) {
   devicesFound_ = value;
+  if (run_) run_->Result.Regulators = value;
   if (OnDevicesFound) OnDevicesFound(value);
 }
 
@@ -195,6 +404,7 @@ void TDeviceSearch::SetDevicesPassed(int value) {
 
 bool TDeviceSearch::Continue() {
   if (OnIdle) OnIdle();
+  if (stopRequested_) run_->Result.Stopped = true;
   return !stopRequested_;
 }
 

@@ -4,10 +4,12 @@
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDialog>
+#include <QEventLoop>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPointer>
 #include <QScopeGuard>
 #include <QScreen>
 #include <QStatusBar>
@@ -43,6 +45,44 @@
 namespace vexa {
 
 namespace {
+
+// Ends a modal loop when its window is hidden (closed) or destroyed.
+class THideWatch : public QObject {
+ public:
+  explicit THideWatch(QEventLoop& loop) : loop_(loop) {}
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Hide && !event->spontaneous()) loop_.quit();
+    return QObject::eventFilter(watched, event);
+  }
+
+ private:
+  QEventLoop& loop_;
+};
+
+// Shows a window that is no dialog application-modally until it is closed, as a dialog's exec()
+// does, and gives it its own modality back afterwards.
+int ExecWindow(QWidget& window) {
+  const QPointer<QWidget> guard(&window);
+  const Qt::WindowModality before = window.windowModality();
+  window.setWindowModality(Qt::ApplicationModal);
+  QEventLoop loop;
+  THideWatch watch(loop);
+  window.installEventFilter(&watch);
+  QObject::connect(&window, &QObject::destroyed, &loop, &QEventLoop::quit);
+  window.show();
+  window.raise();
+  window.activateWindow();
+  if (window.isVisible()) loop.exec(QEventLoop::DialogExec);
+  if (guard) {
+    guard->removeEventFilter(&watch);
+    if (guard->isVisible()) guard->hide();  // a modality changes only while hidden
+    guard->setWindowModality(before);
+  }
+  return QDialog::Rejected;
+}
+
 const QString kMakerWebPage = QStringLiteral("https://dravonel.example/");
 const QString kMakerMail = QStringLiteral("mailto:support@dravonel.example");
 
@@ -357,11 +397,9 @@ void TMainForm::SetWindow(TWindowRole role, QWidget* window) {
 }
 
 void TMainForm::AfterSearch() {
-  // The search replaced the trees the windows show: none of their items may be used any more.
-  if (auto* net = qobject_cast<TNetForm*>(Window(TWindowRole::NetTree))) {
-    net->Rebuild();
-    if (!net->isVisible()) OpenNear(TWindowRole::NetTree, 24, 24);
-  }
+  // The search replaced the trees the windows show: none of their items may be used any more. The
+  // settings window then shows the structure window itself, modally over its own.
+  if (auto* net = qobject_cast<TNetForm*>(Window(TWindowRole::NetTree))) net->Rebuild();
   Q_EMIT SearchDone();
 }
 
@@ -396,14 +434,19 @@ void TMainForm::ShowNearPage(QWidget* window, int x, int y) {
   window->activateWindow();
 }
 
-int TMainForm::ShowModalNearPage(QDialog* window, int x, int y) {
+int TMainForm::ShowModalNearPage(QWidget* window, int x, int y) {
   if (window == nullptr) return QDialog::Rejected;
+  auto* dialog = qobject_cast<QDialog*>(window);
+  // A window's modality takes effect when it is shown: one already shown (modeless, and so blocked
+  // by the modal window that asks) is shown anew.
+  if (dialog == nullptr && window->isVisible()) window->hide();
   QWidget* page = pcMnemo_->currentWidget() != nullptr ? pcMnemo_->currentWidget() : pcMnemo_;
   const QScreen* s = screen() != nullptr ? screen() : QGuiApplication::primaryScreen();
   const QRect area = s != nullptr ? s->geometry() : QRect();
   const QSize outer = window->isVisible() ? window->frameGeometry().size() : window->size();
   window->move(PlaceNearPoint(page->mapToGlobal(QPoint(x, y)), outer, area));
-  return window->exec();
+  if (dialog != nullptr) return dialog->exec();
+  return ExecWindow(*window);
 }
 
 void TMainForm::Activate() {

@@ -83,7 +83,9 @@ class TMainForm : public QMainWindow {
 
   // Places a window near a point of the active page (of pcMnemo when there is none), then shows it.
   void ShowNearPage(QWidget* window, int x, int y);
-  int ShowModalNearPage(QDialog* window, int x, int y);
+  // The same, modally: returns when the window is closed, with a dialog's result (a window that is
+  // no dialog gives Rejected, and is modeless again afterwards).
+  int ShowModalNearPage(QWidget* window, int x, int y);
 
   // The second copy's request: restore when minimised, else bring to the front.
   void Activate();

@@ -5,6 +5,7 @@
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QScreen>
+#include <QShortcut>
 #include <QShowEvent>
 #include <QSplitter>
 #include <QToolBar>
@@ -111,6 +112,8 @@ TNetForm::TNetForm(TMainForm* mainForm, QWidget* parent)
   NetworkOpenChanged(NetworkOpen());
 
   InstallHelpShortcut(this, kHelpContext);
+  // Esc closes it, as it closes the dialogs it is shown among after a search.
+  connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this, &QWidget::close);
 }
 
 TNetForm::~TNetForm() = default;

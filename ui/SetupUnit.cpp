@@ -48,6 +48,9 @@ const QString kSearchWarning = QStringLiteral(
     "резервные копии\r\nвсех файлов папки 'Config'. Продолжить?");
 const QString kRestartNotice = QStringLiteral(
     "Для того, чтобы изменения мнемосхем вступили в силу,\r\nпрограмму следует перезапустить.");
+const QString kRemoveAllQuestion = QStringLiteral(
+    "Ни один регулятор сети не ответил на запрос: возможно, неисправна линия связи.\r\nУдалить из сети "
+    "все не ответившие регуляторы (%1)?");
 const QString kSearchCaption = QStringLiteral("Произвести поиск");
 const QString kStopCaption = QStringLiteral("Остановить поиск");
 
@@ -346,7 +349,13 @@ void TSetupForm::RunSearch(TSearchMode mode) {
     if (auto* net = main ? qobject_cast<TNetForm*>(main->Window(TWindowRole::NetTree)) : nullptr)
       net->Rebuild();
   };
+  // Silence everywhere may be a dead line rather than unplugged regulators: the operator decides.
+  search_.ConfirmRemoval = [](int count) {
+    return ShowMessage(kRemoveAllQuestion.arg(count), TMsgIcon::Question, mbYes | mbNo, mbNo) == mbYes;
+  };
 
+  TSearchResult result;
+  bool failed = false;
   {
     QApplication::setOverrideCursor(Qt::BusyCursor);
     const QString caption = btSearch->text();
@@ -361,12 +370,25 @@ void TSetupForm::RunSearch(TSearchMode mode) {
     if (main) main->repaint();
     repaint();
     try {
-      search_.Run(mode);
+      result = search_.Run(mode);
     } catch (const std::exception& e) {
+      failed = true;
       ShowMessage(QStringLiteral("Ошибка поиска: %1").arg(QString::fromUtf8(e.what())), TMsgIcon::Error);
     }
   }
   Q_EMIT SearchFinished();
+  if (failed) return;
+  ShowReport(result);
+  if (result.PortError) return;  // nothing changed: the tree is the one the window showed before
+  if (auto* net = main ? qobject_cast<TNetForm*>(main->Window(TWindowRole::NetTree)) : nullptr)
+    main->ShowModalNearPage(net, 24, 24);
+}
+
+void TSetupForm::ShowReport(const TSearchResult& result) {
+  TMsgIcon icon = TMsgIcon::Information;
+  if (result.Failed > 0 || !result.Partial.empty() || result.Kept > 0) icon = TMsgIcon::Warning;
+  if (result.PortError) icon = TMsgIcon::Error;
+  ShowMessage(SearchReport(result).join(QStringLiteral("\r\n")), icon);
 }
 
 void TSetupForm::ShowFound(TSearchMode mode, int count) {

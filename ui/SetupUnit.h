@@ -92,6 +92,8 @@ class TSetupForm : public QDialog {
   void DemoClick(bool checked);
   void SearchClick();
   void RunSearch(TSearchMode mode);
+  // What the search found and what failed, in a message box.
+  void ShowReport(const TSearchResult& result);
   void ShowFound(TSearchMode mode, int count);
   void PumpEvents();
   // The file dialog; empty when cancelled.

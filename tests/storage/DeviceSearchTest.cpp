@@ -1,11 +1,15 @@
 // Device search on the simulated network and on a scripted line: the tree it builds, the templates
-// it applies, the three modes, stopping, and that a failure still ends the search cleanly.
+// it applies, the three modes, stopping, and that a failure still ends the search cleanly; a port
+// that dies under it (scripted, and a real line whose simulator was killed) changes nothing; what
+// its report counts on a clean and on a lossy line.
 
 #include <QDir>
 #include <map>
+#include <optional>
 #include <set>
 #include <stdexcept>
 
+#include "core/Comm.h"
 #include "core/ExecuterUnit.h"
 #include "core/Globals.h"
 #include "core/RegisterNode.h"
@@ -23,13 +27,15 @@ struct TFakeLine {
   std::map<int, std::vector<int>> Devices;  // address -> type of each channel
   std::set<int> TextIdentifiers;            // addresses whose register 0 answers a text
   int RegistersPerChannel = 3;
-  std::map<QString, int> Requests;  // register name -> frames sent to it
+  std::map<QString, int> Requests;        // register name -> frames sent to it
+  std::map<QString, std::set<int>> Drop;  // register name -> frames (from 1) the line loses
 
   std::vector<TChunk> Answer(const QByteArray& request) {
     const int a = static_cast<uint8_t>(request[0]);
     const int c = static_cast<uint8_t>(request[1]);
     const int r = static_cast<uint8_t>(request[2]);
-    ++Requests[TCustomRegister::RegisterName(a, c, r)];
+    const QString name = TCustomRegister::RegisterName(a, c, r);
+    if (Drop[name].count(++Requests[name]) != 0) return {};
     const auto device = Devices.find(a);
     if (request[3] != 0 || device == Devices.end() || c >= static_cast<int>(device->second.size())) return {};
     QByteArray head = request.left(4);
@@ -336,8 +342,13 @@ TEST_F(DeviceSearchTest, OnlyRemovedDropsTheUnpluggedRegulator) {
   TRootNode* d9 = Node("D009");
   line.Devices.erase(5);
   found.clear();
+  // D009 answers, so the line is alive: the silent one goes without a question.
+  search.ConfirmRemoval = [](int) {
+    ADD_FAILURE() << "asked on a line that answers";
+    return false;
+  };
 
-  search.Run(smRemoved);
+  const TSearchResult result = search.Run(smRemoved);
 
   EXPECT_EQ(found, std::vector<int>({0, 1}));
   EXPECT_EQ(Node("D005"), nullptr);
@@ -347,6 +358,9 @@ TEST_F(DeviceSearchTest, OnlyRemovedDropsTheUnpluggedRegulator) {
   // Only addresses in the tree are asked.
   EXPECT_EQ(line.Requests["D006C000R000"], 3);  // from the first search only
   EXPECT_EQ(search.DevicesPassed(), 255);
+  EXPECT_EQ(result.Regulators, 1);
+  EXPECT_EQ(result.Kept, 0);
+  EXPECT_EQ(SearchReport(result).first(), "Удалено регуляторов: 1.");
 }
 
 TEST_F(DeviceSearchTest, StopEndsTheSearchAfterTheRegulatorBeingBuilt) {
@@ -447,6 +461,202 @@ TEST_F(DeviceSearchTest, RunDuringASearchOnlyAsksItToStop) {
   search.Run(smAfresh);
   EXPECT_EQ(ChildNames(*NET), QStringList{"D000"});
   EXPECT_EQ(search.DevicesPassed(), 0);
+}
+
+// ---- a dead port, a lossy line --------------------------------------------------------------------
+
+TEST_F(DeviceSearchTest, APortErrorEndsTheSearchInEveryModeAndChangesNothing) {
+  UseFakeLine();
+  line.Devices[3] = {0};
+  line.Devices[7] = {0, 0};
+  search.Run(smAfresh);
+  line.Devices[9] = {0};  // plugged in since: the added mode would append it
+  line.Devices.erase(3);  // and unplugged: the removed mode would drop it
+  TRootNode* const net = NET.get();
+  const TComponent* const d3 = Node("D003");
+  auto* process = new TRootNode(TASKS.get());
+  auto* report = new TRootNode(REPORTS.get());
+  TRootNode* const registry = REGISTRY.get();
+  AddTemplate("000", "не сохранено", {});  // an unsaved template edit
+  line.Requests.clear();
+
+  const struct {
+    TSearchMode Mode;
+    int LostAt;  // the address at which the device behind the port goes away
+  } cases[] = {{smAfresh, 0}, {smAfresh, 8}, {smAdded, 0}, {smAdded, 10}, {smRemoved, 0}, {smRemoved, 7}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.Mode) + " lost at " + std::to_string(c.LostAt));
+    SETUP->SetNewConfig(false);
+    search.OnDevicesPassed = [this, &c](int a) {
+      if (a == c.LostAt) Port->SetLost(true);
+    };
+    search.ConfirmRemoval = [](int) {
+      ADD_FAILURE() << "asked about a dead port";
+      return true;
+    };
+
+    const TSearchResult result = search.Run(c.Mode);
+
+    EXPECT_TRUE(result.PortError);
+    EXPECT_EQ(result.PortErrorText, "порт Com2 потерян: устройство отключено");
+    EXPECT_EQ(SearchReport(result),
+              QStringList({"Поиск прерван: порт Com2 потерян: устройство отключено.", "Сеть не изменена."}));
+    // Ended at that address, the same trees as before, and no new configuration to save.
+    EXPECT_EQ(line.Requests.count(TCustomRegister::RegisterName(c.LostAt + 1, 0, 0)), 0u);
+    EXPECT_EQ(NET.get(), net);
+    EXPECT_EQ(ChildNames(*NET), QStringList({"D003", "D007"}));
+    EXPECT_EQ(Node("D003"), d3);
+    EXPECT_EQ(Node("D007")->NodeCount(), 2);
+    EXPECT_EQ(TASKS->Node(0), process);
+    EXPECT_EQ(REPORTS->Node(0), report);
+    EXPECT_EQ(REGISTRY.get(), registry);
+    EXPECT_EQ(REGISTRY->NodeCount(), 1);
+    EXPECT_FALSE(SETUP->NewConfig());
+    EXPECT_EQ(found.back(), 0);
+    EXPECT_FALSE(search.Running());
+
+    Port->Close();  // the adapter is back and the port opened again
+    Port->Open();
+    line.Requests.clear();
+  }
+
+  // A port that was never opened fails every exchange: nothing is asked and nothing touched.
+  Port->Close();
+  search.OnDevicesPassed = nullptr;
+  const TSearchResult closed = search.Run(smRemoved);
+  EXPECT_TRUE(closed.PortError);
+  EXPECT_EQ(closed.PortErrorText, "порт Com2 не открыт");
+  EXPECT_TRUE(line.Requests.empty());
+  EXPECT_EQ(ChildNames(*NET), QStringList({"D003", "D007"}));
+  EXPECT_EQ(REGISTRY.get(), registry);
+}
+
+TEST_F(DeviceSearchTest, ASearchOverALineWhoseSimulatorWasKilledChangesNothing) {
+  SETUP->SetDemo(true);
+  AddTemplate("000", "", {});
+  AddTemplate("001", "", {});
+  SaveTemplates();
+  search.Run(smAfresh);
+  ASSERT_EQ(ChildNames(*NET), QStringList({"D000", "D001"}));
+  TRootNode* const net = NET.get();
+
+  // The real port on vexa-sim's line, whose other end then goes away.
+  TSimLine sim;
+  auto port = std::make_unique<TComm>();
+  port->SetDeviceName(sim.Link());
+  port->Open();
+  Port = nullptr;
+  Comm = std::move(port);
+  SETUP->SetDemo(false);
+  sim.Kill();
+
+  for (const TSearchMode mode : {smAfresh, smAdded, smRemoved}) {
+    SCOPED_TRACE(mode);
+    const TSearchResult result = search.Run(mode);
+    EXPECT_TRUE(result.PortError);
+    EXPECT_TRUE(result.PortErrorText.endsWith("устройство отключено")) << result.PortErrorText.toStdString();
+    EXPECT_EQ(NET.get(), net);
+    EXPECT_EQ(ChildNames(*NET), QStringList({"D000", "D001"}));
+    EXPECT_EQ(NET->Node(0)->NodeCount(), 6);
+  }
+}
+
+TEST_F(DeviceSearchTest, RemovingEveryRegulatorOfASilentLineNeedsTheOperatorsYes) {
+  UseFakeLine();
+  line.Devices[3] = {0};
+  line.Devices[7] = {0};
+  search.Run(smAfresh);
+  line.Devices.clear();  // the port is fine, but nothing answers: a cut cable looks the same
+
+  const struct {
+    const char* Step;
+    std::optional<bool> Answer;  // none: nobody to ask
+    QStringList Left;
+  } steps[] = {
+      {"no one to ask", std::nullopt, {"D003", "D007"}},
+      {"No", false, {"D003", "D007"}},
+      {"Yes", true, {}},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.Step);
+    std::vector<int> asked;
+    search.ConfirmRemoval = nullptr;
+    if (step.Answer) {
+      search.ConfirmRemoval = [&asked, &step](int count) {
+        asked.push_back(count);
+        return *step.Answer;
+      };
+    }
+    found.clear();
+
+    const TSearchResult result = search.Run(smRemoved);
+
+    EXPECT_EQ(asked, step.Answer ? std::vector<int>{2} : std::vector<int>{});
+    EXPECT_EQ(ChildNames(*NET), step.Left);
+    EXPECT_FALSE(result.PortError);
+    EXPECT_EQ(result.Regulators, step.Left.isEmpty() ? 2 : 0);
+    EXPECT_EQ(result.Kept, step.Left.isEmpty() ? 0 : 2);
+    EXPECT_EQ(found.back(), result.Regulators);
+  }
+}
+
+TEST_F(DeviceSearchTest, TheReportCountsWhatFailedAndWarnsOfAPartialAnswer) {
+  UseFakeLine();
+  line.Devices[2] = {0};
+  line.Devices[7] = {0, 0};
+  line.RegistersPerChannel = 2;
+
+  const struct {
+    const char* Line;
+    std::map<QString, std::set<int>> Drop;
+    int Channels, Failed, Retried;
+    std::vector<int> Partial;
+  } cases[] = {
+      {"clean", {}, 3, 0, 0, {}},
+      // The channel probe of D007C001 answers at its second attempt.
+      {"one answer lost", {{"D007C001R000", {1}}}, 3, 0, 1, {7}},
+      // R002 answers its probe, then not its read: three attempts lost.
+      {"a read lost", {{"D007C000R002", {2, 3, 4}}}, 3, 1, 0, {7}},
+      // Channel 0 of D002 answered the address probe, then never again: no channels, not silence.
+      {"channel 0 lost", {{"D002C000R000", {2, 3, 4}}, {"D007C000R001", {1, 2}}}, 2, 1, 1, {2, 7}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Line);
+    line.Drop = c.Drop;
+    line.Requests.clear();
+
+    const TSearchResult result = search.Run(smAfresh);
+
+    EXPECT_EQ(ChildNames(*NET), QStringList({"D002", "D007"}));
+    EXPECT_EQ(result.Regulators, 2);
+    EXPECT_EQ(result.Channels, c.Channels);
+    EXPECT_EQ(result.Failed, c.Failed);
+    EXPECT_EQ(result.Retried, c.Retried);
+    EXPECT_EQ(result.Partial, c.Partial);
+    EXPECT_FALSE(result.Stopped);
+    QStringList report = {QStringLiteral("Найдено регуляторов: 2, каналов: %1.").arg(c.Channels),
+                          QStringLiteral("Запросов без ответа после всех попыток: %1.").arg(c.Failed),
+                          QStringLiteral("Запросов с ответом только после повтора: %1.").arg(c.Retried)};
+    for (int a : c.Partial)
+      report << QString::asprintf("Регулятор %03d ответил не на все запросы: поиск стоит повторить.", a);
+    EXPECT_EQ(SearchReport(result), report);
+  }
+
+  // In simulation mode nothing is lost and nothing is a port error.
+  SETUP->SetDemo(true);
+  AddTemplate("000", "", {});
+  AddTemplate("001", "", {});
+  SaveTemplates();
+  search.OnIdle = [this] {
+    if (search.DevicesPassed() == 1) search.Stop();
+  };
+  const TSearchResult simulated = search.Run(smAfresh);
+  EXPECT_EQ(simulated.Regulators, 2);
+  EXPECT_EQ(simulated.Channels, 9);
+  EXPECT_EQ(simulated.Failed + simulated.Retried, 0);
+  EXPECT_TRUE(simulated.Partial.empty());
+  EXPECT_TRUE(simulated.Stopped);
+  EXPECT_EQ(SearchReport(simulated).first(), "Поиск остановлен оператором.");
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QProcess>
+#include <QThread>
 #include <QTimer>
 
 #include "core/Globals.h"
@@ -105,6 +106,28 @@ TRun RunProgram(const QString& program, const QStringList& args, const TRunOptio
   EXPECT_TRUE(p.waitForFinished(120000)) << program.toStdString() << " " << args.join(' ').toStdString();
   return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
           QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
+}
+
+TSimLine::TSimLine(const QStringList& options) {
+  link_ = dir_.filePath(QStringLiteral("line"));
+  process_.start(QStringLiteral(VEXA_SIM_PATH), QStringList{QStringLiteral("--link"), link_} + options);
+  EXPECT_TRUE(process_.waitForStarted(3000));
+  QElapsedTimer t;
+  t.start();
+  while (!QFileInfo::exists(link_) && t.elapsed() < 3000) QThread::msleep(2);
+  EXPECT_TRUE(QFileInfo::exists(link_)) << process_.readAllStandardError().toStdString();
+}
+
+TSimLine::~TSimLine() {
+  if (process_.state() == QProcess::NotRunning) return;
+  process_.terminate();
+  if (!process_.waitForFinished(3000)) process_.kill();
+  process_.waitForFinished(3000);
+}
+
+void TSimLine::Kill() {
+  process_.kill();
+  EXPECT_TRUE(process_.waitForFinished(3000));
 }
 
 QProcessEnvironment EnvironmentWithoutDisplay(const QString& platform) {

@@ -109,6 +109,7 @@ class TFakeComm : public TCustomComm {
     if (lost_) throw ECommError(QStringLiteral("Error accessing specified device"), 2);  // ENOENT
     if (FailOpen) throw ECommError(FailOpenText, FailOpenCode);
     open_ = true;
+    lost_ = false;
   }
   void Close() override {
     open_ = false;
@@ -198,6 +199,24 @@ struct TRunOptions {
   QString WorkDir;                         // the test's own when empty
 };
 TRun RunProgram(const QString& program, const QStringList& args, const TRunOptions& options = {});
+// vexa-sim running on a pseudo-terminal whose link lies in a folder of its own, given its options
+// (--seed, --drop, --addresses, ...); ended with the test, or killed on purpose as an unplugged line.
+class TSimLine {
+ public:
+  explicit TSimLine(const QStringList& options = {});
+  ~TSimLine();
+  TSimLine(const TSimLine&) = delete;
+  TSimLine& operator=(const TSimLine&) = delete;
+  const QString& Link() const { return link_; }
+  // Ends it at once (SIGKILL): the terminal's other side closes, as when the device goes away.
+  void Kill();
+
+ private:
+  QTemporaryDir dir_;
+  QString link_;
+  QProcess process_;
+};
+
 // The environment without a display (and with `platform` as Qt's platform when given).
 QProcessEnvironment EnvironmentWithoutDisplay(const QString& platform = {});
 

@@ -1,5 +1,7 @@
 // vexa-cli search on the simulated network and on vexa-sim's line, with channel templates saved
-// beforehand so it is quick: the three modes, their counters and a search interrupted half-way.
+// beforehand so it is quick: the three modes, their counters, a search interrupted half-way, one
+// whose line dies under it, the removal of every regulator of a silent line, and the summary of a
+// lossy line.
 
 #include <signal.h>
 
@@ -20,28 +22,11 @@
 namespace vexa::test {
 namespace {
 
-// vexa-sim on a pseudo-terminal whose link is in a folder of its own; only `addresses` answer.
-class TSim {
+// vexa-sim with only `addresses` answering.
+class TSim : public TSimLine {
  public:
-  explicit TSim(const QString& addresses) {
-    link_ = dir_.filePath(QStringLiteral("line"));
-    process_.start(QStringLiteral(VEXA_SIM_PATH), {"--link", link_, "--seed", "3", "--addresses", addresses});
-    EXPECT_TRUE(process_.waitForStarted(3000));
-    QElapsedTimer t;
-    t.start();
-    while (!QFileInfo::exists(link_) && t.elapsed() < 3000) QThread::msleep(2);
-    EXPECT_TRUE(QFileInfo::exists(link_)) << process_.readAllStandardError().toStdString();
-  }
-  ~TSim() {
-    process_.terminate();
-    if (!process_.waitForFinished(3000)) process_.kill();
-  }
-  const QString& Link() const { return link_; }
-
- private:
-  QTemporaryDir dir_;
-  QString link_;
-  QProcess process_;
+  explicit TSim(const QString& addresses, const QStringList& options = {})
+      : TSimLine(QStringList{"--seed", "3", "--addresses", addresses} + options) {}
 };
 
 class SearchCliTest : public TVexaTest {
@@ -81,6 +66,22 @@ class SearchCliTest : public TVexaTest {
       reg->SetRegisterType(k == 0 ? rtBYTE : type);
       reg->SetVisible(k != 0);
     }
+  }
+
+  // The regulators of the network file as saved, written by hand.
+  static void SaveRegulators(const QStringList& names) {
+    RecreateRoot("NET");
+    for (const QString& name : names) {
+      auto* regulator = new TRootNode(NET.get());
+      regulator->SetName(name);
+      regulator->SetCaption("Регулятор " + name.mid(1));
+    }
+    QDir(ExeDir()).mkdir("Config");
+    ASSERT_TRUE(SaveTreeFile(*NET));
+  }
+  static QByteArray SavedBytes() {
+    QFile f(ConfigFilePath("NET"));
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
   }
 
   void SaveTemplates() {
@@ -229,6 +230,92 @@ TEST_F(SearchCliTest, AnInterruptedSearchKeepsTheRegulatorsItCompletedAndSavesNo
   EXPECT_EQ(out.count("\tКанал: "), 9);
   EXPECT_EQ(out.count("Регистр: \"Состояние\""), 3);
   EXPECT_FALSE(QFileInfo::exists(ConfigFilePath("NET")));
+}
+
+TEST_F(SearchCliTest, ALineThatDiesUnderTheSearchEndsItAndNothingChanges) {
+  SaveTemplates();
+  // Two regulators of the line and ten silent ones, so every mode still probes after address 11.
+  QStringList names = {"D000", "D001"};
+  for (int a = 10; a < 20; ++a) names << QString::asprintf("D%03d", a);
+  SaveRegulators(names);
+  const QByteArray saved = SavedBytes();
+
+  for (const char* mode : {"fresh", "added", "removed"}) {
+    SCOPED_TRACE(mode);
+    TSim sim("0,1");
+    QProcess p;
+    p.start(QStringLiteral(VEXA_CLI_PATH),
+            {"--dir", Dir->path(), "--port", sim.Link(), "search", "--mode", mode, "--save"});
+    ASSERT_TRUE(p.waitForStarted(3000));
+    QByteArray err;
+    QElapsedTimer t;
+    t.start();
+    while (!err.contains("адрес 011") && t.elapsed() < 30000) {
+      p.waitForReadyRead(50);
+      err += p.readAllStandardError();
+    }
+    ASSERT_TRUE(err.contains("адрес 011")) << err.toStdString();
+    sim.Kill();  // the adapter is pulled out
+    ASSERT_TRUE(p.waitForFinished(10000));
+    err += p.readAllStandardError();
+
+    EXPECT_EQ(p.exitCode(), 1);
+    EXPECT_TRUE(err.contains(QStringLiteral("vexa-cli: the search ended on a port error: порт %1: "
+                                            "устройство отключено; nothing was changed")
+                                 .arg(sim.Link())
+                                 .toUtf8()) ||
+                err.contains("потерян: устройство отключено; nothing was changed"))
+        << err.toStdString();
+    EXPECT_FALSE(err.contains("адрес 255"));
+    EXPECT_TRUE(p.readAllStandardOutput().isEmpty());
+    EXPECT_EQ(SavedBytes(), saved);
+  }
+}
+
+TEST_F(SearchCliTest, RemovingEveryRegulatorOfASilentLineNeedsConfirm) {
+  SaveTemplates();
+  SaveRegulators({"D005", "D006"});  // the simulated line has neither
+  const QByteArray saved = SavedBytes();
+
+  const TRun refused = Cli({"search", "--mode", "removed", "--save"});
+  EXPECT_EQ(refused.Code, 1);
+  EXPECT_TRUE(refused.Err.contains("regulators removed: 0, regulators: 2, channels: 0"))
+      << refused.Err.toStdString();
+  EXPECT_TRUE(
+      refused.Err.contains("vexa-cli: no regulator answered, so the line may be dead: 2 silent regulators "
+                           "kept (--confirm removes them); NET.cfg is not written"))
+      << refused.Err.toStdString();
+  EXPECT_EQ(SavedBytes(), saved);
+
+  const TRun confirmed = Cli({"search", "--mode", "removed", "--confirm", "--save"});
+  EXPECT_EQ(confirmed.Code, 0) << confirmed.Err.toStdString();
+  EXPECT_TRUE(confirmed.Err.contains("regulators removed: 2, regulators: 0, channels: 0"))
+      << confirmed.Err.toStdString();
+  EXPECT_EQ(SavedRegulators(), QStringList());
+  EXPECT_TRUE(Cli({"--help"}).Out.contains("--confirm"));
+}
+
+TEST_F(SearchCliTest, TheSummaryWarnsOfALossyLineAndNotOfACleanOne) {
+  SaveTemplates();
+  {
+    // The simulated line loses nothing (a pseudo-terminal on a busy machine may answer late).
+    const TRun run = Cli({"search"});
+    ASSERT_EQ(run.Code, 0) << run.Err.toStdString();
+    EXPECT_TRUE(run.Err.contains("regulators found: 2, regulators: 2, channels: 9")) << run.Err.toStdString();
+    EXPECT_TRUE(run.Err.contains("exchanges failed after all attempts: 0, answered only when repeated: 0"))
+        << run.Err.toStdString();
+    EXPECT_FALSE(run.Err.contains("ответил не на все запросы"));
+  }
+  {
+    // Three answers in ten are lost: some request of each regulator is answered only when repeated.
+    const TSim sim("0,1", {"--drop", "0.3"});
+    const TRun run = OnLine(sim, {});
+    ASSERT_EQ(run.Code, 0) << run.Err.toStdString();
+    EXPECT_FALSE(run.Err.contains("answered only when repeated: 0")) << run.Err.toStdString();
+    EXPECT_TRUE(run.Err.contains("Регулятор 000 ответил не на все запросы: поиск стоит повторить\n") ||
+                run.Err.contains("Регулятор 001 ответил не на все запросы: поиск стоит повторить\n"))
+        << run.Err.toStdString();
+  }
 }
 
 }  // namespace

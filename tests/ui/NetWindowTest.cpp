@@ -1,5 +1,5 @@
-// The network structure window and the node and register dialogs, used as the operator uses them;
-// and the tree and list views of nodes they are built on.
+// The network structure window and the node and register dialogs, used as the operator uses them
+// (also shown modally, as after a search); and the tree and list views of nodes they are built on.
 
 #include <gtest/gtest.h>
 
@@ -284,6 +284,53 @@ TEST_F(NetWindowTest, ShowingBuildsTheTreeAndCountsAToolWindowClosingUncounts) {
   EXPECT_EQ(Item(r3)->text(0), QStringLiteral("Температура"));
   window.reset();
   EXPECT_EQ(mainForm->ToolWindowCount(), 0);
+}
+
+TEST_F(NetWindowTest, ShownModallyNearThePageItTakesClicksClosesByEscAndIsModelessAgain) {
+  mainForm = std::make_unique<TMainForm>();
+  mainForm->SetNetworkOpen(true);
+  ASSERT_TRUE(ShowExposed(mainForm.get()));
+  window = std::make_unique<TNetForm>(mainForm.get());
+  TNetForm& form = *window;
+  QWidget* page =
+      mainForm->pcMnemo()->currentWidget() ? mainForm->pcMnemo()->currentWidget() : mainForm->pcMnemo();
+
+  bool modal = false;
+  QPoint at;
+  QString comments;
+  int counted = 0;
+  const auto answer = WhenModal<TNetForm>([&](TNetForm* shown) {
+    modal = shown->windowModality() == Qt::ApplicationModal;
+    at = page->mapFromGlobal(shown->pos());
+    counted = mainForm->ToolWindowCount();
+    ClickItem(shown->TreeView(), NodeItem(shown->TreeView(), regulator));
+    comments = shown->CommentsField()->toPlainText();
+    QTest::keyClick(shown, Qt::Key_Escape);
+  });
+  EXPECT_EQ(mainForm->ShowModalNearPage(&form, 24, 24), int(QDialog::Rejected));
+
+  EXPECT_EQ(answer->Seen, 1);
+  EXPECT_TRUE(modal);
+  EXPECT_EQ(at, QPoint(24, 24));
+  EXPECT_EQ(counted, 1);
+  EXPECT_EQ(comments, QStringLiteral("Адрес 5"));
+  EXPECT_FALSE(form.isVisible());
+  EXPECT_EQ(mainForm->ToolWindowCount(), 0);
+  // Opened from the menu afterwards it is the tool window it always was.
+  EXPECT_EQ(form.windowModality(), Qt::NonModal);
+  mainForm->ShowNearPage(&form, 48, 48);
+  EXPECT_TRUE(form.isVisible());
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+
+  // Already shown when asked (and so blocked by the modal window asking), it comes up modally too.
+  bool modalAgain = false;
+  const auto again = WhenModal<TNetForm>([&](TNetForm* shown) {
+    modalAgain = shown->windowModality() == Qt::ApplicationModal;
+    shown->close();
+  });
+  mainForm->ShowModalNearPage(&form, 24, 24);
+  EXPECT_EQ(again->Seen, 1);
+  EXPECT_TRUE(modalAgain);
 }
 
 TEST_F(NetWindowTest, ToolBarIsThereOnlyWhileTheNetworkIsOpen) {

@@ -178,35 +178,46 @@ TEST_F(NewcomerPathTest, FirstSessionFromAnEmptyFolderComesBackAfterARestart) {
 
   // The settings: a port, simulation, and a fresh search.
   int foundCount = -1;
+  // The structure window comes up modally after the search, with the regulators and the channels
+  // the templates shaped; the operator looks and closes it.
+  QStringList shownNetwork;
+  int shownRegulators = -1;
   WhenModal<TSetupForm>([&](TSetupForm* s) {
     s->cbPort->setFocus();
     QTest::keyClick(s->cbPort, Qt::Key_Down);  // COM1
     Click(s->chDemo);                          // its notice is acknowledged
     Messages->Answers.push_back(mbYes);        // the search's warning
+    WhenModal<TNetForm>([&](TNetForm* net) {
+      if (net->TreeView()->topLevelItemCount() == 1) {
+        shownNetwork = Leaves(net->TreeView()->topLevelItem(0));
+        shownRegulators = net->TreeView()->topLevelItem(0)->childCount();
+      }
+      net->close();
+    });
     Click(s->btSearch);
     foundCount = s->lbFound[smAfresh]->text().toInt();
     Click(s->btCancel);  // port and simulation have acted already; OK waits for a diagram
   });
   main->actSetup->trigger();
-  ASSERT_EQ(Messages->Shown.size(), 2u) << Messages->Texts().join(" | ").toStdString();
+  ASSERT_EQ(Messages->Shown.size(), 3u) << Messages->Texts().join(" | ").toStdString();
   EXPECT_TRUE(Messages->Shown[0].Text.startsWith(QStringLiteral("Внимание! Включен режим имитации")));
   EXPECT_TRUE(Messages->Shown[1].Text.startsWith(QStringLiteral("Внимание! Это действие")));
+  EXPECT_TRUE(Messages->Shown[2].Text.startsWith(QStringLiteral("Найдено регуляторов: ")));  // the report
   EXPECT_TRUE(SETUP->Demo());
 
-  // The structure window came up with the regulators and the channels the templates shaped.
   auto* net = qobject_cast<TNetForm*>(main->Window(TWindowRole::NetTree));
   ASSERT_NE(net, nullptr);
-  EXPECT_TRUE(net->isVisible());
   ASSERT_EQ(net->TreeView()->topLevelItemCount(), 1);
   const QStringList expected = ExpectedNetwork();
+  EXPECT_EQ(shownNetwork, expected);
   EXPECT_EQ(Leaves(net->TreeView()->topLevelItem(0)), expected);
-  EXPECT_EQ(foundCount, net->TreeView()->topLevelItem(0)->childCount());
+  EXPECT_EQ(foundCount, shownRegulators);
   EXPECT_GE(foundCount, 2);
 
   // "Файл" → "Сохранить состояние сети".
   main->actSave->trigger();
   EXPECT_TRUE(QFileInfo::exists(ConfigFilePath(QStringLiteral("NET"))));
-  EXPECT_EQ(Messages->Shown.size(), 2u) << Messages->Texts().join(" | ").toStdString();
+  EXPECT_EQ(Messages->Shown.size(), 3u) << Messages->Texts().join(" | ").toStdString();
 
   // A diagram page: the picture from the file dialog, its name typed in, "ОК". The program then
   // asks for a restart and closes its main window; the state was saved just now.
@@ -237,9 +248,9 @@ TEST_F(NewcomerPathTest, FirstSessionFromAnEmptyFolderComesBackAfterARestart) {
   main->actSetup->trigger();
   QTest::qWait(50);  // the main window closes from the event loop
   EXPECT_FALSE(main->isVisible());
-  ASSERT_EQ(Messages->Shown.size(), 4u) << Messages->Texts().join(" | ").toStdString();
-  EXPECT_EQ(Messages->Shown[3].Text, QStringLiteral("Сохранить текущее состояние сети?"));
-  EXPECT_EQ(boxes.Answered, 4);
+  ASSERT_EQ(Messages->Shown.size(), 5u) << Messages->Texts().join(" | ").toStdString();
+  EXPECT_EQ(Messages->Shown[4].Text, QStringLiteral("Сохранить текущее состояние сети?"));
+  EXPECT_EQ(boxes.Answered, 5);
 
   // The end of the program, and a new start in the same folder.
   program->Shutdown();

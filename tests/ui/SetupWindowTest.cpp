@@ -1,6 +1,7 @@
 // The network settings window as the operator uses it: the fields and what "ОК" and "Отмена" keep,
-// the port, speed and simulation acting at once, the three searches with their counters and the
-// stop button, and the diagram list.
+// the port, speed and simulation acting at once, the three searches with their counters, the stop
+// button, the report, a dead port, the question before emptying the network, the structure window
+// shown modally afterwards, and the diagram list.
 
 #include <fcntl.h>
 #include <stdlib.h>
@@ -15,8 +16,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -30,6 +34,7 @@
 #include <memory>
 
 #include "core/Comm.h"
+#include "core/ExecuterUnit.h"
 #include "core/FileDescriptor.h"
 #include "core/Globals.h"
 #include "core/RegisterNode.h"
@@ -38,6 +43,7 @@
 #include "support/RealMessageBox.h"
 #include "support/TestSupport.h"
 #include "ui/MainUnit.h"
+#include "ui/MessageBoxService.h"
 #include "ui/NetUnit.h"
 #include "ui/OperatorInput.h"
 #include "ui/SetupUnit.h"
@@ -428,9 +434,15 @@ TEST_F(SetupWindowTest, FreshSearchAsksFirstThenBuildsTheNetworkWhileTheWindowSt
     QTest::keyClick(form.get(), Qt::Key_Escape);  // the window stays while it searches
   });
   watch.start(0);
+  int structureShown = 0;
+  WhenModal<TNetForm>([&structureShown](TNetForm* shown) {
+    ++structureShown;
+    shown->close();
+  });
   Search(smAfresh);
   watch.stop();
 
+  EXPECT_EQ(structureShown, 1);
   EXPECT_GT(progress.size(), 100);
   EXPECT_TRUE(stopShown);
   EXPECT_FALSE(cancelEnabled);
@@ -573,6 +585,167 @@ TEST_F(SetupWindowTest, AFailedSearchIsReportedAndTheWindowComesBack) {
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
   EXPECT_TRUE(form->btCancel->isEnabled());
   EXPECT_EQ(finished, 1);
+}
+
+// The real message boxes from here on: the test answers them as the operator does.
+void UseRealMessageBoxes() {
+  Services().Messages = std::make_unique<TMessageBoxService>();
+}
+
+TEST_F(SetupWindowTest, AfterASearchTheReportAndThenTheStructureWindowComeUpModallyAndTakeClicks) {
+  SETUP->SetDemo(true);
+  SaveTemplates();
+  mainForm = std::make_unique<TMainForm>();
+  form = std::make_unique<TSetupForm>(mainForm.get());
+  TNetForm net(mainForm.get());
+  mainForm->SetWindow(TWindowRole::Setup, form.get());
+  mainForm->SetWindow(TWindowRole::NetTree, &net);
+  mainForm->SetNetworkOpen(true);
+  ASSERT_TRUE(Activate(mainForm.get()));
+  UseRealMessageBoxes();
+  Messages = nullptr;
+  QWidget* page =
+      mainForm->pcMnemo()->currentWidget() ? mainForm->pcMnemo()->currentWidget() : mainForm->pcMnemo();
+
+  QString question, report, comments;
+  QMessageBox::Icon reportIcon = QMessageBox::NoIcon;
+  bool structureModal = false, searchGroupInView = false, settingsBlocked = false;
+  QPoint structureAt;
+  QStringList regulators;
+  WhenModal<TSetupForm>([&](TSetupForm* setup) {
+    WhenModal<QMessageBox>([&](QMessageBox* warning) {
+      question = warning->text();
+      QTest::mouseClick(warning->button(QMessageBox::Yes), Qt::LeftButton);  // "Да"
+      WhenModal<QMessageBox>([&](QMessageBox* summary) {
+        report = summary->text();
+        reportIcon = summary->icon();
+        KeyClick(summary, Qt::Key_Return);  // "OK"
+        WhenModal<TNetForm>([&](TNetForm* shown) {
+          structureModal = QApplication::activeModalWidget() == shown;
+          structureAt = page->mapFromGlobal(shown->pos());
+          settingsBlocked = !setup->isActiveWindow();
+          QGroupBox* group = nullptr;
+          for (QGroupBox* g : setup->findChildren<QGroupBox*>())
+            if (g->title() == "Поиск сетевых устройств") group = g;
+          searchGroupInView = group != nullptr && !shown->frameGeometry().intersects(
+                                                      QRect(group->mapToGlobal(QPoint()), group->size()));
+          // The operator picks a regulator: its comments show; then Esc closes the window.
+          QTreeWidgetItem* top = shown->TreeView()->topLevelItem(0);
+          for (int i = 0; top && i < top->childCount(); ++i) regulators << top->child(i)->text(0);
+          if (top && top->childCount() > 1) {
+            QTreeWidgetItem* second = top->child(1);
+            QTest::mouseClick(shown->TreeView()->viewport(), Qt::LeftButton, {},
+                              shown->TreeView()->visualItemRect(second).center());
+          }
+          comments = shown->CommentsField()->toPlainText();
+          KeyClick(shown, Qt::Key_Escape);
+        });
+      });
+    });
+    Click(setup->btSearch);
+    Click(setup->btCancel);
+  });
+  mainForm->actSetup->trigger();
+  StopPoller();
+
+  EXPECT_TRUE(question.startsWith("Внимание! Это действие может привести"));
+  EXPECT_EQ(report,
+            "Найдено регуляторов: 2, каналов: 9.\nЗапросов без ответа после всех попыток: 0.\n"
+            "Запросов с ответом только после повтора: 0.");
+  EXPECT_EQ(reportIcon, QMessageBox::Information);
+  EXPECT_TRUE(structureModal);
+  EXPECT_EQ(structureAt, QPoint(24, 24));
+  EXPECT_TRUE(settingsBlocked);
+  EXPECT_TRUE(searchGroupInView);
+  EXPECT_EQ(regulators, QStringList({"Регулятор 000", "Регулятор 001"}));
+  EXPECT_EQ(comments, "Сетевой адрес 001");
+  EXPECT_FALSE(net.isVisible());
+  EXPECT_FALSE(form->isVisible());
+  EXPECT_EQ(Regulators(), QStringList({"D000", "D001"}));
+}
+
+TEST_F(SetupWindowTest, RemovingEveryRegulatorOfASilentLineIsAskedNamingHowMany) {
+  SETUP->SetDemo(true);
+  SaveTemplates();
+  for (const char* name : {"D005", "D006"}) (new TRootNode(NET.get()))->SetName(QString::fromLatin1(name));
+  Open();
+  UseRealMessageBoxes();
+  Messages = nullptr;
+
+  const struct {
+    const char* Answer;
+    QStringList Left;
+    QString Report;
+  } steps[] = {
+      {"Нет",
+       {"D005", "D006"},
+       "Удалено регуляторов: 0.\nНи один регулятор не ответил; оставлено в сети без ответа: 2.\n"
+       "Запросов без ответа после всех попыток: 0.\nЗапросов с ответом только после повтора: 0."},
+      {"Да",
+       {},
+       "Удалено регуляторов: 2.\nЗапросов без ответа после всех попыток: 0.\nЗапросов с ответом только после "
+       "повтора: 0."},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.Answer);
+    QString asked, report;
+    WhenModal<QMessageBox>([&](QMessageBox* warning) {
+      QTest::mouseClick(warning->button(QMessageBox::Yes), Qt::LeftButton);  // the search's warning
+      WhenModal<QMessageBox>([&](QMessageBox* question) {
+        asked = question->text();
+        if (QString::fromUtf8(step.Answer) == "Да")
+          QTest::mouseClick(question->button(QMessageBox::Yes), Qt::LeftButton);
+        else
+          KeyClick(question, Qt::Key_Escape);  // Esc answers No
+        WhenModal<QMessageBox>([&](QMessageBox* summary) {
+          report = summary->text();
+          KeyClick(summary, Qt::Key_Return);
+        });
+      });
+    });
+    Click(form->rbMode[smRemoved]);
+    Click(form->btSearch);
+
+    EXPECT_EQ(
+        asked,
+        "Ни один регулятор сети не ответил на запрос: возможно, неисправна линия связи.\nУдалить из сети все "
+        "не ответившие регуляторы (2)?");
+    EXPECT_EQ(report, step.Report);
+    EXPECT_EQ(Regulators(), step.Left);
+  }
+}
+
+TEST_F(SetupWindowTest, ASearchOverADeadPortSaysSoAndChangesNothing) {
+  mainForm = std::make_unique<TMainForm>();
+  form = std::make_unique<TSetupForm>(mainForm.get());
+  TNetForm net(mainForm.get());
+  mainForm->SetWindow(TWindowRole::NetTree, &net);
+  ASSERT_TRUE(Activate(form.get()));
+  form->cbPort->setFocus();
+  QTest::keyClick(form->cbPort, Qt::Key_Down);  // COM1
+  ASSERT_TRUE(Port->Connected());
+  auto* kept = new TRootNode(NET.get());
+  kept->SetName(QStringLiteral("D003"));
+  Port->SetLost(true);  // the adapter was pulled out
+
+  for (const TSearchMode mode : {smAfresh, smAdded, smRemoved}) {
+    SCOPED_TRACE(mode);
+    Messages->Shown.clear();
+    SETUP->SetNewConfig(false);
+    TNoModalWindow noStructureWindow;
+    Search(mode);
+
+    ASSERT_EQ(Messages->Shown.size(), 2u) << Messages->Texts().join('|').toStdString();
+    EXPECT_EQ(Messages->Shown[1].Text,
+              "Поиск прерван: порт COM1 потерян: устройство отключено.\r\nСеть не изменена.");
+    EXPECT_EQ(Messages->Shown[1].Icon, TMsgIcon::Error);
+    EXPECT_EQ(Regulators(), QStringList({"D003"}));
+    EXPECT_EQ(NET->Node(0), kept);
+    EXPECT_FALSE(SETUP->NewConfig());
+    EXPECT_EQ(Counters()[mode], "0");
+    EXPECT_EQ(form->btSearch->text(), "Произвести поиск");
+    EXPECT_FALSE(net.isVisible());
+  }
 }
 
 // ---- the diagram list -----------------------------------------------------------------------------

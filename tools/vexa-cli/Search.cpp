@@ -45,12 +45,15 @@ const TModeOption kModes[] = {
 
 int Search(TCliContext& ctx, const QStringList& args) {
   bool save = false;
+  bool confirm = false;
   const TModeOption* mode = &kModes[0];
   int last = TDeviceSearch::kAddressCount - 1;
   for (qsizetype i = 0; i < args.size(); ++i) {
     const QString& arg = args[i];
     if (arg == QLatin1String("--save")) {
       save = true;
+    } else if (arg == QLatin1String("--confirm")) {
+      confirm = true;
     } else if (arg == QLatin1String("--mode") && i + 1 < args.size()) {
       const QString name = args[++i];
       mode = nullptr;
@@ -108,8 +111,11 @@ int Search(TCliContext& ctx, const QStringList& args) {
       search.Stop();
     }
   };
+  // No regulator answered, so the line itself may be dead: removing them all needs --confirm.
+  search.ConfirmRemoval = [confirm](int) { return confirm; };
+  TSearchResult result;
   try {
-    search.Run(mode->Mode);
+    result = search.Run(mode->Mode);
   } catch (const EUnreadableFiles& e) {  // the channel templates
     std::signal(SIGINT, previous);
     std::fputc('\n', stderr);
@@ -123,6 +129,11 @@ int Search(TCliContext& ctx, const QStringList& args) {
   std::signal(SIGINT, previous);
   const bool stopped = gInterrupted != 0 && !complete;
   std::fputc('\n', stderr);
+  if (result.PortError) {
+    Err(QStringLiteral("vexa-cli: the search ended on a port error: %1; nothing was changed")
+            .arg(result.PortErrorText));
+    return 1;
+  }
   Err(QStringLiteral("%1: %2, regulators: %3, channels: %4%5")
           .arg(QString::fromLatin1(mode->Counted))
           .arg(found)
@@ -133,9 +144,21 @@ int Search(TCliContext& ctx, const QStringList& args) {
             return channels;
           }())
           .arg(stopped ? QStringLiteral(" (stopped)") : QString()));
+  Err(QStringLiteral("exchanges failed after all attempts: %1, answered only when repeated: %2")
+          .arg(result.Failed)
+          .arg(result.Retried));
+  for (int address : result.Partial) Err(PartialAnswerText(address));
 
   std::fputs(NetworkDescription(*NET).toUtf8().constData(), stdout);
   std::fflush(stdout);
+
+  if (result.Kept > 0) {
+    Err(QStringLiteral("vexa-cli: no regulator answered, so the line may be dead: %1 silent regulators "
+                       "kept (--confirm removes them)%2")
+            .arg(result.Kept)
+            .arg(save ? QStringLiteral("; NET.cfg is not written") : QString()));
+    return 1;
+  }
 
   if (stopped) {
     if (save) Err(QStringLiteral("vexa-cli: the search was stopped; NET.cfg is not written"));
@@ -156,14 +179,20 @@ const TCommandRegistrar kSearch{
     QStringLiteral("search"),
     {&Search,
      QStringLiteral(
-         "search [--mode fresh|added|removed] [--last N] [--save]\n"
+         "search [--mode fresh|added|removed] [--last N] [--confirm] [--save]\n"
          "                         device search with DIR/Config/REGISTRY.cfg as templates: fresh "
          "(default) builds\n"
          "                         the network anew; added appends the regulators DIR/Config/NET.cfg "
          "lacks; removed\n"
          "                         drops those that no longer answer; --last N probes addresses 0..N "
          "only (default 255);\n"
-         "                         prints the network description; --save writes DIR/Config/NET.cfg"),
+         "                         prints the network description; --save writes DIR/Config/NET.cfg;\n"
+         "                         a summary on standard error: regulators, channels, exchanges failed\n"
+         "                         after all attempts or answered only when repeated, and a warning for\n"
+         "                         each regulator that answered some requests but not others; a port\n"
+         "                         error ends the search with exit code 1 and changes nothing; removed\n"
+         "                         keeps every silent regulator when none answered at all, unless\n"
+         "                         --confirm is given (exit code 1 when it kept them)"),
      true, false, TFolderWrites::WithSave}};
 
 }  // namespace

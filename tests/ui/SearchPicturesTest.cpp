@@ -1,0 +1,106 @@
+// Pictures of a search for the documentation: its report and the structure window that comes up
+// after it, on a line that loses some answers; taken only when VEXA_SCREENSHOTS_DIR names the folder
+// to write them to.
+
+#include <gtest/gtest.h>
+
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <QTreeWidget>
+#include <memory>
+
+#include "core/ExecuterUnit.h"
+#include "core/Globals.h"
+#include "core/RegisterNode.h"
+#include "core/SetupNode.h"
+#include "core/SimulatedNetwork.h"
+#include "storage/TreeFiles.h"
+#include "ui/MainUnit.h"
+#include "ui/MessageBoxService.h"
+#include "ui/NetUnit.h"
+#include "ui/Pictures.h"
+#include "ui/SetupUnit.h"
+
+namespace vexa::test {
+namespace {
+
+class TSearchPictures : public TPicturesTest {};
+
+TEST_F(TSearchPictures, ReportAndStructureWindow) {
+  // Channel templates for the two channel types of the simulated network.
+  QDir(ExeDir()).mkdir(QStringLiteral("Config"));
+  const char* const kinds[] = {"Аналоговый вход", "Дискретный выход"};
+  const char* const names[][2] = {{"Температура", "Уставка"}, {"Состояние", "Режим"}};
+  for (int type = 0; type < 2; ++type) {
+    auto* pattern = new TRootNode(REGISTRY.get());
+    pattern->SetName(QStringLiteral("T%1").arg(type));
+    pattern->SetCaption(QStringLiteral("00%1").arg(type));
+    pattern->SetComments(QString::fromUtf8(kinds[type]));
+    for (int k = 0; k < 3; ++k) {
+      auto* reg = new TRegisterNode(pattern);
+      reg->SetName(QStringLiteral("R%1").arg(k));
+      reg->SetCaption(k == 0 ? QStringLiteral("Идентификатор") : QString::fromUtf8(names[type][k - 1]));
+      reg->SetComments(reg->Caption());
+    }
+  }
+  ASSERT_TRUE(SaveTreeFile(*REGISTRY));
+
+  // The simulated network on the scripted port; every fifth answer is lost.
+  TSimNetwork network;
+  int requests = 0;
+  Port->Respond = [&](const QByteArray& request) -> std::vector<TChunk> {
+    if (++requests % 5 == 2) return {};
+    const auto answer = network.Answer(request, Services().Random);
+    if (!answer) return {};
+    return {{*answer, 2}};
+  };
+
+  TMainForm main;
+  TSetupForm setup(&main);
+  TNetForm net(&main);
+  main.SetWindow(TWindowRole::Setup, &setup);
+  main.SetWindow(TWindowRole::NetTree, &net);
+  main.SetNetworkOpen(true);
+  ASSERT_TRUE(Activate(&main));
+  SETUP->SetPortIndex(0);
+  ASSERT_TRUE(Port->Connected());
+  Services().Messages = std::make_unique<TMessageBoxService>();
+  Messages = nullptr;
+
+  bool reported = false, shown = false;
+  WhenModal<TSetupForm>([&](TSetupForm* s) {
+    WhenModal<QMessageBox>([&](QMessageBox* question) {
+      QTest::mouseClick(question->button(QMessageBox::Yes), Qt::LeftButton);
+      WhenModal<QMessageBox>([&](QMessageBox* report) {
+        Save(report, "search-report.png");
+        reported = true;
+        KeyClick(report, Qt::Key_Return);
+        WhenModal<TNetForm>([&](TNetForm* structure) {
+          structure->TreeView()->expandToDepth(1);
+          if (QTreeWidgetItem* top = structure->TreeView()->topLevelItem(0))
+            if (top->childCount() > 0 && top->child(0)->childCount() > 1) {
+              QTreeWidgetItem* channel = top->child(0)->child(1);
+              QTest::mouseClick(structure->TreeView()->viewport(), Qt::LeftButton, {},
+                                structure->TreeView()->visualItemRect(channel).center());
+            }
+          Save(structure, "search-structure.png");
+          shown = true;
+          KeyClick(structure, Qt::Key_Escape);
+        });
+      });
+    });
+    s->rbMode[smAfresh]->setChecked(true);
+    QTest::mouseClick(s->btSearch, Qt::LeftButton);
+    QTest::mouseClick(s->btCancel, Qt::LeftButton);
+  });
+  main.actSetup->trigger();
+  StopPoller();
+  EXPECT_TRUE(reported);
+  EXPECT_TRUE(shown);
+}
+
+}  // namespace
+}  // namespace vexa::test
