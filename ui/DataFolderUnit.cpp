@@ -75,7 +75,10 @@ void TDataFolderDlg::Browse() {
   QString start = Folder();
   while (!start.isEmpty() && !QDir(start).exists() && start != QDir::rootPath())
     start = QFileInfo(start).path();
-  const QString chosen = QFileDialog::getExistingDirectory(this, QStringLiteral("Папка данных"), start);
+  // Qt's own dialog, as everywhere in the program: it speaks Russian with Qt's translation.
+  const QString chosen =
+      QFileDialog::getExistingDirectory(this, QStringLiteral("Папка данных"), start,
+                                        QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
   if (!chosen.isEmpty()) edFolder->setText(QDir::toNativeSeparators(chosen));
 }
 

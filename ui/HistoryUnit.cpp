@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
@@ -11,6 +12,7 @@
 #include <QToolBar>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cmath>
 
 #include "core/Services.h"
 #include "storage/NetDescription.h"
@@ -37,6 +39,28 @@ QLabel* MakeReadout(QToolBar* bar, int width, const QString& sample, const QStri
 }
 
 }  // namespace
+
+// ---- THistoryAxis -------------------------------------------------------------------------------
+
+THistoryAxis::THistoryAxis(THistoryForm& form) : QWidget(&form), form_(form) {
+  setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+void THistoryAxis::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  painter.fillRect(rect(), palette().color(QPalette::Window));
+  // The chart's rows start at the scroll box's viewport; the labels keep to them.
+  const int top =
+      form_.ScrollBox->viewport()->mapTo(&form_, QPoint(0, 0)).y() - mapTo(&form_, QPoint(0, 0)).y();
+  const int textHeight = fontMetrics().height();
+  const int chartHeight = form_.Chart->height();
+  painter.setPen(palette().color(QPalette::WindowText));
+  for (const TAxisTick& tick : form_.Axis().Ticks()) {
+    // A label is drawn whole, beside its tick where there is room and against the edge otherwise.
+    const int y = std::clamp(top + tick.Y - textHeight / 2, top, top + chartHeight - textHeight);
+    painter.drawText(QRect(0, y, width() - 4, textHeight), Qt::AlignRight | Qt::AlignVCenter, tick.Text);
+  }
+}
 
 // ---- THistoryChart ------------------------------------------------------------------------------
 
@@ -66,9 +90,9 @@ void THistoryChart::mouseMoveEvent(QMouseEvent* event) {
 void THistoryChart::keyPressEvent(QKeyEvent* event) {
   // The arrows move the cursor, never the scroll box; Left stops at 1, as it always has.
   if (event->key() == Qt::Key_Left) {
-    if (form_.cursor_ > 1) form_.SetCursor(form_.cursor_ - 1);
+    if (form_.Cursor() > 1) form_.SetCursor(form_.Cursor() - 1);
   } else if (event->key() == Qt::Key_Right) {
-    if (form_.cursor_ < THistoryForm::kChartWidth - 1) form_.SetCursor(form_.cursor_ + 1);
+    if (form_.Cursor() < THistoryForm::kChartWidth - 1) form_.SetCursor(form_.Cursor() + 1);
   } else {
     QWidget::keyPressEvent(event);
   }
@@ -106,6 +130,12 @@ THistoryForm::THistoryForm(TRegisterNode* reg, TLabelDisplay* label, TMainForm* 
   edValue = MakeReadout(ToolBar, 55, QStringLiteral(" -0000,00"), QStringLiteral("Значение"));
   layout->addWidget(ToolBar);
 
+  auto* row = new QHBoxLayout;
+  row->setContentsMargins(0, 0, 0, 0);
+  row->setSpacing(0);
+  AxisLabels = new THistoryAxis(*this);
+  AxisLabels->setFixedWidth(fontMetrics().horizontalAdvance(QStringLiteral("-0,00")) + 8);
+  row->addWidget(AxisLabels);
   ScrollBox = new QScrollArea(this);
   ScrollBox->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   ScrollBox->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -114,7 +144,8 @@ THistoryForm::THistoryForm(TRegisterNode* reg, TLabelDisplay* label, TMainForm* 
   Chart->resize(kChartWidth, 100);
   ScrollBox->setWidget(Chart);
   ScrollBox->viewport()->installEventFilter(this);
-  layout->addWidget(ScrollBox, 1);
+  row->addWidget(ScrollBox, 1);
+  layout->addLayout(row, 1);
   setFocusProxy(Chart);
 
   SetRepeatTimer(std::make_unique<TQtRepeatTimer>());
@@ -139,7 +170,7 @@ void THistoryForm::showEvent(QShowEvent* event) {
   if (event->spontaneous()) return;
   CopyData();
   visible_ = vexa::VisibleCount(history_, kChartWidth);
-  cursor_ = visible_ - 1;
+  cursor_.FollowNewest(history_, visible_);
   scrollPending_ = true;
   FitChart();
   if (reg_ != nullptr) setWindowTitle(NodeFullName(*reg_));
@@ -167,6 +198,9 @@ void THistoryForm::Tick() {
   }
   if (!isVisible()) return;
   CopyData();
+  visible_ = vexa::VisibleCount(history_, kChartWidth);
+  cursor_.Follow(history_, visible_);
+  Redraw();
   Chart->repaint();
 }
 
@@ -179,6 +213,7 @@ bool THistoryForm::eventFilter(QObject* watched, QEvent* event) {
 void THistoryForm::FitChart() {
   const QSize box = ScrollBox->viewport()->size();
   Chart->resize(kChartWidth, box.height());
+  Redraw();
   if (scrollPending_ && box.height() > 0) {
     ScrollBox->horizontalScrollBar()->setValue(visible_ - box.width() / 2 - 2);
     scrollPending_ = false;
@@ -187,44 +222,76 @@ void THistoryForm::FitChart() {
 
 void THistoryForm::Zoom(double factor) {
   if (reg_ == nullptr) return;
-  reg_->SetYScale(reg_->YScale() * factor);
+  // The register keeps the zoom: its next history window starts from it.
+  reg_->SetYScale(TValueAxis::Zoomed(reg_->YScale(), factor));
+  Redraw();
   Chart->repaint();
 }
 
 void THistoryForm::SetCursor(int x) {
-  cursor_ = x;
+  cursor_.Place(history_, visible_, x);
   Chart->repaint();
 }
 
+int THistoryForm::MinTickGap() const {
+  return fontMetrics().height() * 3 / 2 + 4;
+}
+
+TValueAxis THistoryForm::Axis() const {
+  return HistoryAxis(history_, visible_, Chart->height(), reg_ != nullptr ? reg_->YScale() : 1.0,
+                     MinTickGap());
+}
+
+void THistoryForm::Redraw() {
+  int widest = 0;
+  for (const TAxisTick& tick : Axis().Ticks())
+    widest = std::max(widest, AxisLabels->fontMetrics().horizontalAdvance(tick.Text));
+  // Grows for longer labels and never shrinks back, so the chart does not jump as values wander.
+  const int width = std::max(AxisLabels->width(), widest + 8);
+  if (width != AxisLabels->width()) AxisLabels->setFixedWidth(width);
+  AxisLabels->update();
+  Chart->update();
+}
+
 void THistoryForm::PaintChart(QPainter& painter, int height) {
-  double yScale = reg_ != nullptr ? reg_->YScale() : 1.0;
   visible_ = vexa::VisibleCount(history_, kChartWidth);
-  scale_ = AutoScale(history_.Values, visible_, height, yScale);
-  if (reg_ != nullptr && yScale != reg_->YScale()) reg_->SetYScale(yScale);
+  const TValueAxis axis = Axis();
 
   painter.fillRect(0, 0, kChartWidth, height, palette().color(QPalette::Base));
+  painter.setPen(QPen(QColor(200, 200, 200), 1, Qt::DotLine));
+  for (const TAxisTick& tick : axis.Ticks()) painter.drawLine(0, tick.Y, kChartWidth, tick.Y);
   painter.setPen(QPen(Qt::black, 1));
   painter.drawRect(0, 0, kChartWidth - 1, height - 1);
-  painter.drawLine(0, scale_.ZeroLine, kChartWidth, scale_.ZeroLine);
+  if (const std::optional<int> zero = axis.ZeroY()) painter.drawLine(0, *zero, kChartWidth, *zero);
+  const int cursor = cursor_.X();
   painter.setPen(QPen(Qt::black, 1, Qt::DotLine));
-  painter.drawLine(cursor_, 0, cursor_, height);
-  const bool onSample = cursor_ >= 0 && cursor_ < visible_;
-  if (onSample) {
-    const int y = ChartY(scale_.ZeroLine, history_.Values[static_cast<size_t>(cursor_)], yScale);
-    painter.drawLine(0, y, kChartWidth, y);
+  painter.drawLine(cursor, 0, cursor, height);
+  if (cursor >= 0 && cursor < visible_) {
+    const double value = history_.Values[static_cast<size_t>(cursor)];
+    if (!std::isnan(value)) painter.drawLine(0, axis.Y(value), kChartWidth, axis.Y(value));
   }
-  const THistoryReadout readout = Readout(history_, cursor_, visible_);
+  const THistoryReadout readout = Readout(history_, cursor, visible_);
   edDate->setText(readout.Date);
   edTime->setText(readout.Time);
   edValue->setText(readout.Value);
 
-  if (visible_ > 0) {
-    QPolygon curve(visible_);
-    for (int i = 0; i < visible_; ++i)
-      curve.setPoint(i, i, ChartY(scale_.ZeroLine, history_.Values[static_cast<size_t>(i)], yScale));
-    painter.setPen(QPen(QColor(0, 0, 255), 1));
-    painter.drawPolyline(curve);
+  // The curve, broken where a read failed.
+  painter.setPen(QPen(QColor(0, 0, 255), 1));
+  QPolygon run;
+  const auto flush = [&] {
+    if (run.size() == 1) painter.drawPoint(run.first());
+    if (run.size() > 1) painter.drawPolyline(run);
+    run.clear();
+  };
+  for (int i = 0; i < visible_; ++i) {
+    const double value = history_.Values[static_cast<size_t>(i)];
+    if (std::isnan(value)) {
+      flush();
+      continue;
+    }
+    run << QPoint(i, axis.Y(value));
   }
+  flush();
 }
 
 void THistoryForm::closeEvent(QCloseEvent* event) {

@@ -23,6 +23,19 @@ class TMainForm;
 class TRegisterNode;
 class THistoryForm;
 
+// The value axis' labels, left of the scroll box, at the rows of the chart's ticks.
+class THistoryAxis : public QWidget {
+  Q_OBJECT
+ public:
+  explicit THistoryAxis(THistoryForm& form);
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  THistoryForm& form_;
+};
+
 // The chart surface: as wide as the chart, as high as the scroll box.
 class THistoryChart : public QWidget {
   Q_OBJECT
@@ -58,9 +71,10 @@ class THistoryForm : public QWidget {
   TRegisterNode* Register() const { return reg_; }
   TLabelDisplay* Label() const { return label_; }
   const THistorySnapshot& History() const { return history_; }
-  int Cursor() const { return cursor_; }
+  int Cursor() const { return cursor_.X(); }
   int VisibleCount() const { return visible_; }
-  const THistoryScale& Scale() const { return scale_; }
+  // The value axis as the chart is drawn now: the samples' band over the chart's height.
+  TValueAxis Axis() const;
   TRepeatTimer& Timer() const { return *timer_; }
   // Tests drive the refresh with their own timer.
   void SetRepeatTimer(std::unique_ptr<TRepeatTimer> timer);
@@ -72,6 +86,7 @@ class THistoryForm : public QWidget {
   QLabel* edTime = nullptr;
   QLabel* edValue = nullptr;
   QScrollArea* ScrollBox = nullptr;
+  THistoryAxis* AxisLabels = nullptr;
   THistoryChart* Chart = nullptr;
 
  protected:
@@ -81,6 +96,7 @@ class THistoryForm : public QWidget {
 
  private:
   friend class THistoryChart;
+  friend class THistoryAxis;
   void CopyData();
   void Tick();
   void Zoom(double factor);
@@ -88,14 +104,16 @@ class THistoryForm : public QWidget {
   void PaintChart(QPainter& painter, int height);
   void Forget();
   void FitChart();
+  // After a change of the samples, the zoom or the height: the labels' room, and both repainted.
+  void Redraw();
+  int MinTickGap() const;
 
   TRegisterNode* reg_;
   TLabelDisplay* label_;
   QPointer<TMainForm> mainForm_;
   THistorySnapshot history_;
-  THistoryScale scale_;
   int visible_ = 0;
-  int cursor_ = kChartWidth / 2;
+  THistoryCursor cursor_;
   bool scrollPending_ = false;  // the first layout after show scrolls to the newest sample
   std::unique_ptr<TRepeatTimer> timer_;
 };

@@ -198,7 +198,7 @@ void TNetForm::PropertiesClick() {
   }
   if (!index.isValid()) return;
   item = tvNet_->itemFromIndex(index);
-  if (accepted) item->setText(0, node->Caption());
+  if (accepted) SetItemCaption(item, node->Caption());
   if (QTreeWidgetItem* current = tvNet_->currentItem()) ShowSelection(current);
 }
 

@@ -1,5 +1,6 @@
 #include "ui/NodeViews.h"
 
+#include <QHeaderView>
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
 
@@ -13,7 +14,7 @@ namespace {
 constexpr int kNodeRole = Qt::UserRole;
 
 void Link(QTreeWidgetItem* item, TRootNode* node) {
-  item->setText(0, node->Caption());
+  SetItemCaption(item, node->Caption());
   item->setIcon(0, ImageIcon(node->ImageIndex()));
   item->setData(0, kNodeRole, QVariant::fromValue(reinterpret_cast<quintptr>(node)));
   node->SetPData(item);
@@ -31,7 +32,22 @@ void AddChildren(QTreeWidgetItem* parent, TRootNode* node) {
 
 }  // namespace
 
+void SetItemCaption(QTreeWidgetItem* item, const QString& caption) {
+  item->setText(0, caption);
+  // Where the view is too narrow for the whole caption, the tool tip shows it.
+  item->setToolTip(0, caption);
+}
+
+void ScrollSideways(QTreeView* view) {
+  view->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  view->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+  // A column as wide as its longest caption, so the view scrolls to it instead of cutting it.
+  view->header()->setStretchLastSection(false);
+  view->header()->setSectionResizeMode(0, QHeaderView::ResizeToContents);
+}
+
 void BuildTreeView(QTreeWidget* view, TRootNode* root) {
+  ScrollSideways(view);
   view->clear();
   if (root == nullptr) return;
   auto* top = new QTreeWidgetItem(view);

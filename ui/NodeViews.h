@@ -2,6 +2,8 @@
 // Tree and list views of nodes. An item keeps its node in its data and the node keeps its item in
 // PData, so a window can go from a click to the node and from a node to its item.
 
+class QString;
+class QTreeView;
 class QTreeWidget;
 class QTreeWidgetItem;
 
@@ -11,8 +13,16 @@ class TRootNode;
 
 // Rebuilds the view as the tree under root: one item per visible node, in ownership order (value
 // labels and invisible nodes are left out with everything below them); the top item is expanded.
-// With no root the view is only emptied.
+// With no root the view is only emptied. Captions are never cut: the view scrolls sideways to a
+// long one (ScrollSideways), and each item's tool tip is its whole caption.
 void BuildTreeView(QTreeWidget* view, TRootNode* root);
+
+// A one-column tree as wide as its longest caption, with a horizontal scroll bar when it is wider
+// than the view.
+void ScrollSideways(QTreeView* view);
+
+// An item's caption and its tool tip, the whole caption; for a renamed node too.
+void SetItemCaption(QTreeWidgetItem* item, const QString& caption);
 
 // Rebuilds the view as a list of root's child nodes, one row each: caption, image, and "0" in the
 // second column. With no root the view is only emptied.

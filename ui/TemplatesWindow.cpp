@@ -340,7 +340,7 @@ void TTemplatesWindow::PropertiesClick() {
   }
   if (!index.isValid()) return;
   item = tree_->itemFromIndex(index);
-  if (ItemNode(item) == node && InTree(Templates(), node)) item->setText(0, node->Caption());
+  if (ItemNode(item) == node && InTree(Templates(), node)) SetItemCaption(item, node->Caption());
 }
 
 void TTemplatesWindow::DeleteTemplateClick() {

@@ -30,20 +30,40 @@ void TCyclogramView::paintEvent(QPaintEvent*) {
   const int w = width();
   const int h = height();
   p.fillRect(rect(), palette().color(QPalette::Window));
+  if (form_.Node() != nullptr) {
+    // The value labels take the room of the widest on the left; the time axis starts after them.
+    const int gap = fontMetrics().height() * 3 / 2 + 4;
+    int labels = 0;
+    for (const TAxisTick& tick : form_.Table().Axis(*form_.Node(), h, gap).Ticks())
+      labels = std::max(labels, fontMetrics().horizontalAdvance(tick.Text));
+    const int left = labels > 0 ? labels + 8 : 0;
+    graph_ = form_.Table().Graph(*form_.Node(), w, h, left, gap);
+    const int textHeight = fontMetrics().height();
+    for (const TAxisTick& tick : graph_.Axis.Ticks()) {
+      p.setPen(QPen(QColor(200, 200, 200), 1, Qt::DotLine));
+      p.drawLine(left, tick.Y, w, tick.Y);
+      p.setPen(palette().color(QPalette::WindowText));
+      const int y = std::clamp(tick.Y - textHeight / 2, 1, h - 1 - textHeight);
+      p.drawText(QRect(0, y, left - 4, textHeight), Qt::AlignRight | Qt::AlignVCenter, tick.Text);
+    }
+    if (left > 0) {
+      p.setPen(QPen(Qt::black, 1));
+      p.drawLine(left, 0, left, h);
+    }
+    if (graph_.MarkX) {
+      p.setPen(QPen(Qt::black, 1, Qt::DotLine));
+      p.drawLine(*graph_.MarkX, 0, *graph_.MarkX, h);
+    }
+    p.setPen(QPen(Qt::black, 1));
+    if (graph_.ZeroY) p.drawLine(left, *graph_.ZeroY, w, *graph_.ZeroY);
+    if (graph_.Line.size() > 1) {
+      p.setPen(QPen(Qt::blue, 1));
+      p.drawPolyline(graph_.Line.data(), static_cast<int>(graph_.Line.size()));
+    }
+  }
   p.setPen(QPen(Qt::black, 1));
+  p.setBrush(Qt::NoBrush);
   p.drawRect(0, 0, w - 1, h - 1);
-  if (form_.Node() == nullptr) return;
-  graph_ = form_.Table().Graph(*form_.Node(), w, h);
-  if (graph_.MarkX) {
-    p.setPen(QPen(Qt::black, 1, Qt::DotLine));
-    p.drawLine(*graph_.MarkX, 0, *graph_.MarkX, h);
-  }
-  p.setPen(QPen(Qt::black, 1));
-  p.drawLine(0, graph_.ZeroY, w, graph_.ZeroY);
-  if (graph_.Line.size() > 1) {
-    p.setPen(QPen(Qt::blue, 1));
-    p.drawPolyline(graph_.Line.data(), static_cast<int>(graph_.Line.size()));
-  }
 }
 
 // ---- TCycloEditForm ------------------------------------------------------------------------------

@@ -44,55 +44,15 @@ void ZoomCyclogram(TCommandNode& node, TCyclogramZoom zoom) {
       node.SetXScale(node.XScale() * 0.5);
       break;
     case TCyclogramZoom::ZoomIn:
-      node.SetYScale(node.YScale() * 2);
+      node.SetYScale(TValueAxis::Zoomed(node.YScale(), 2));
       break;
     case TCyclogramZoom::ZoomOut:
-      node.SetYScale(node.YScale() * 0.5);
+      node.SetYScale(TValueAxis::Zoomed(node.YScale(), 0.5));
       break;
     case TCyclogramZoom::ExpandX:
       node.SetXScale(node.XScale() * 2);
       break;
   }
-}
-
-int FitCyclogramVertically(const std::vector<double>& values, int height, TCommandNode& node) {
-  bool positive = false;
-  bool negative = false;
-  double largest = 0;
-  for (double v : values) {
-    (v >= 0 ? positive : negative) = true;
-    largest = std::max(largest, std::fabs(v));
-  }
-  int room = height * 19 / 20;
-  int zeroY = 0;
-  if (positive && !negative) {
-    zeroY = room;
-  } else if (negative && !positive) {
-    zeroY = height - room;
-  } else {
-    zeroY = height / 2;
-    room = height / 2;
-  }
-
-  // A scale from a damaged file would never fit: start again from 1.
-  double scale = node.YScale();
-  if (!std::isfinite(scale)) scale = 1.0;
-  // Halving ends when the curve fits, which a graph of 16 pixels or less cannot give; the scale
-  // would shrink to nothing and stay there. The bound only guards against a pathological scale.
-  for (int pass = 0; pass < 4096; ++pass) {
-    const double c = largest * scale;
-    if (c > 0 && c < 4) {
-      scale *= 2;
-      break;
-    }
-    if (room > 16 && c > room - 16) {
-      scale *= 0.5;
-      continue;
-    }
-    break;
-  }
-  node.SetYScale(scale);
-  return zeroY;
 }
 
 void TCyclogramTable::Load(const TCommandNode& node) {
@@ -184,21 +144,26 @@ TCyclogramPoints TCyclogramTable::Points() const {
   return points;
 }
 
-TCyclogramGraph TCyclogramTable::Graph(TCommandNode& node, int width, int height) const {
+TValueAxis TCyclogramTable::Axis(const TCommandNode& node, int height, int minTickGap) const {
+  return TValueAxis::Fit(Points().Values, height, node.YScale(), minTickGap);
+}
+
+TCyclogramGraph TCyclogramTable::Graph(const TCommandNode& node, int width, int height, int left,
+                                       int minTickGap) const {
   const TCyclogramPoints points = Points();
   TCyclogramGraph graph;
-  graph.ZeroY = FitCyclogramVertically(points.Values, height, node);
+  graph.Axis = TValueAxis::Fit(points.Values, height, node.YScale(), minTickGap);
+  graph.ZeroY = graph.Axis.ZeroY();
   const double xScale = node.XScale();
-  const double yScale = node.YScale();
 
   if (mark_ >= 1 && mark_ <= PointCount()) {
-    const int x = Pixel(static_cast<double>(points.Times[static_cast<size_t>(mark_ - 1)]) * xScale);
+    const int x = left + Pixel(static_cast<double>(points.Times[static_cast<size_t>(mark_ - 1)]) * xScale);
     if (x < width) graph.MarkX = x;
   }
 
   for (size_t r = 0; r < points.Times.size(); ++r) {
-    int x = Pixel(static_cast<double>(points.Times[r]) * xScale);
-    int y = graph.ZeroY - Pixel(points.Values[r] * yScale);
+    int x = left + Pixel(static_cast<double>(points.Times[r]) * xScale);
+    int y = graph.Axis.Y(points.Values[r]);
     if (r > 0 && x > width) {
       const QPoint prev = graph.Line.back();
       const qint64 span = static_cast<qint64>(x) - prev.x();

@@ -1,12 +1,14 @@
 #pragma once
 // The cyclogram editor without its window: the table of points as the grid shows it (a header row,
 // then one row per point with its value and duration texts), its row commands and the warnings
-// while typing, and the graph's arithmetic (accumulated times, the vertical fit, zoom, clipping).
+// while typing, and the graph's arithmetic (accumulated times, the value axis, zoom, clipping).
 
 #include <QPoint>
 #include <QString>
 #include <optional>
 #include <vector>
+
+#include "processes/model/ValueAxis.h"
 
 namespace vexa {
 
@@ -39,11 +41,13 @@ struct TCyclogramPoints {
   std::vector<double> Values;
 };
 
-// What the graph draws for a width and a height in pixels: the zero line's row, the dotted mark's
-// column (none when the mark is right of the graph or there are no points), and the blue polyline
-// (the first point a move-to) with points beyond the right edge clipped to it.
+// What the graph draws for a width and a height in pixels: the value axis (the points' band over
+// the height, its ticks, the zero line's row when 0 is in it), the dotted mark's column (none when
+// the mark is right of the graph or there are no points), and the blue polyline (the first point a
+// move-to) from the plot's left edge, with points beyond the right edge clipped to it.
 struct TCyclogramGraph {
-  int ZeroY = 0;
+  TValueAxis Axis;
+  std::optional<int> ZeroY;
   std::optional<int> MarkX;
   std::vector<QPoint> Line;
 };
@@ -51,13 +55,9 @@ struct TCyclogramGraph {
 // The editor's zoom buttons: "Сжать по горизонтали", "Увеличить", "Уменьшить", "Растянуть по
 // горизонтали".
 enum class TCyclogramZoom { CompressX, ZoomIn, ZoomOut, ExpandX };
-// Applied to the node at once: its XScale and YScale are its zoom state and are stored with it.
+// Applied to the node at once: its XScale (pixels per second) and YScale (the value axis' zoom from
+// the fit, 1 the fit) are its zoom state and are stored with it.
 void ZoomCyclogram(TCommandNode& node, TCyclogramZoom zoom);
-
-// Fits the value axis for a graph `height` pixels high: the zero line's row, and the node's YScale
-// doubled when the largest value would be under 4 pixels high, or halved until it is at most 16
-// pixels short of the room above (or below) the zero line. Returns ZeroY.
-int FitCyclogramVertically(const std::vector<double>& values, int height, TCommandNode& node);
 
 // Grid rows are numbered as the grid numbers them: 0 the header, 1..PointCount() the points.
 class TCyclogramTable {
@@ -93,8 +93,11 @@ class TCyclogramTable {
   void Remove();
 
   TCyclogramPoints Points() const;
-  // Fits the node's YScale (see FitCyclogramVertically) and lays out the graph.
-  TCyclogramGraph Graph(TCommandNode& node, int width, int height) const;
+  // The value axis of the points on a graph `height` pixels high, zoomed by the node's YScale.
+  TValueAxis Axis(const TCommandNode& node, int height, int minTickGap = 24) const;
+  // The graph laid out with its time axis starting `left` pixels in (room for the value labels).
+  TCyclogramGraph Graph(const TCommandNode& node, int width, int height, int left = 0,
+                        int minTickGap = 24) const;
 
  private:
   std::vector<TCyclogramRow> rows_;  // grid row r is rows_[r - 1]

@@ -322,7 +322,7 @@ void TPrintPreviewForm::TreeDoubleClicked(QTreeWidgetItem* item) {
   } else {
     return;
   }
-  if (edited) item->setText(0, node->Caption());
+  if (edited) SetItemCaption(item, node->Caption());
   Relayout();
 }
 

@@ -94,7 +94,70 @@ TPageLayout LayoutPage(const TPrinterMetrics& printer, QPaintDevice& measure, co
   l.TimeBand = {L + l.LabelW, l.Footer.Top - 3 * l.H12, R, l.Footer.Top};
   l.Table = {L, l.Header.Bottom, R - 0.005, l.Footer.Top};
   l.Plot = {L, l.Header.Bottom, R - 0.005, l.TimeBand.Top};
+
+  // Headings are broken on the printer's metrics, so the screen shows the lines the paper gets.
+  const std::vector<const TRegisterNode*> regs = ReportRegisters(report);
+  l.TableHeadings.assign(regs.size() + 1, {});
+  l.HeadingLines = 1;
+  for (int k = 0; k < l.TableColumns(); ++k) {
+    const QString text = k == 0 ? kTableDateHeading : regs[static_cast<size_t>(k - 1)]->Caption();
+    const int width = static_cast<int>(std::trunc(l.TableColumnWidth(k) * pw));
+    l.TableHeadings[static_cast<size_t>(k)] = WrapText(text, m12, width);
+    l.HeadingLines =
+        std::max(l.HeadingLines, static_cast<int>(l.TableHeadings[static_cast<size_t>(k)].size()));
+  }
   return l;
+}
+
+double TPageLayout::TableColumn(int k) const {
+  if (k <= 0) return Frame.Left;
+  const int registers = std::max(1, TableColumns() - 1);
+  return Frame.Left + TimeW + (k - 1) * (Table.Right - Frame.Left - TimeW) / registers;
+}
+
+double TPageLayout::TableColumnWidth(int k) const {
+  constexpr double kGap = 0.005;
+  const double right = k + 1 < TableColumns() ? TableColumn(k + 1) : Table.Right;
+  return std::max(0.0, right - TableColumn(k) - kGap);
+}
+
+QStringList WrapText(const QString& text, const QFontMetrics& metrics, int width) {
+  if (width <= 0) return {text};
+  // The text as parts that a line may end after: a space ends a part (and is dropped at a line's
+  // end), so do the separators of a full name.
+  QStringList parts;
+  QString part;
+  for (const QChar c : text) {
+    part += c;
+    if (c == QLatin1Char(' ') || c == QLatin1Char('.') || c == QLatin1Char('\\') || c == QLatin1Char('_') ||
+        c == QLatin1Char('/') || c == QLatin1Char(',') || c == QLatin1Char('-')) {
+      parts << part;
+      part.clear();
+    }
+  }
+  if (!part.isEmpty() || parts.isEmpty()) parts << part;
+
+  QStringList lines;
+  QString line;
+  const auto fits = [&](const QString& s) { return metrics.horizontalAdvance(s.trimmed()) <= width; };
+  for (QString p : parts) {
+    if (fits(line + p)) {
+      line += p;
+      continue;
+    }
+    if (!line.trimmed().isEmpty()) lines << line.trimmed();
+    line.clear();
+    // A part wider than a whole line goes character by character; at least one a line.
+    while (!fits(p)) {
+      int n = 1;
+      while (n < p.size() && fits(p.left(n + 1))) ++n;
+      lines << p.left(n);
+      p.remove(0, n);
+    }
+    line = p;
+  }
+  if (!line.trimmed().isEmpty() || lines.isEmpty()) lines << line.trimmed();
+  return lines;
 }
 
 TPageLayout LayoutPage(QPagedPaintDevice& printer, QPageLayout::Orientation orientation,

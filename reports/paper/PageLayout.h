@@ -6,9 +6,11 @@
 #include <QPageLayout>
 #include <QSize>
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 #include <vector>
 
+class QFontMetrics;
 class QPaintDevice;
 class QPagedPaintDevice;
 
@@ -58,10 +60,19 @@ struct TPageLayout {
   TPageRect TimeBand;
   TPageRect Table;
   TPageRect Plot;
+  // The table's heading row: for column 0 (the date and time) and each register's column, its
+  // text broken into the lines its column takes at 12 points.
+  std::vector<QStringList> TableHeadings;
+  int HeadingLines = 1;  // the most lines of any heading
 
   // The graph's left and right edges (GL, GR): the ticks and the bands span them.
   double GraphLeft() const { return Frame.Left + LabelW; }
   double GraphRight() const { return Frame.Right - 0.005; }
+  // The table's column k (0 the date and time, 1..registers one per register): its left edge, and
+  // its width up to a small gap before the next column.
+  double TableColumn(int k) const;
+  double TableColumnWidth(int k) const;
+  int TableColumns() const { return static_cast<int>(TableHeadings.size()); }
 };
 
 // Margins in millimetres: left, top, right, bottom (each at least the printer's own).
@@ -73,10 +84,18 @@ inline constexpr double kMarginBottomMm = 15;
 // Every text of the page; on this system a substitute of the same metrics where one is installed.
 inline const QString kPaperFontFamily = QStringLiteral("Arial");
 
+// The heading of the table's date and time column.
+inline const QString kTableDateHeading = QStringLiteral("Дата и время");
+
 // The report's register children in order.
 std::vector<const TRegisterNode*> ReportRegisters(const TReportNode& report);
 // A register's Y label m (0..5): Zero + m * Notch, wide enough for any stored pair.
 qint64 ScaleValue(const TRegisterNode& reg, int m);
+
+// The text broken into lines no wider than `width` pixels: at spaces and after the points,
+// backslashes and underscores of full names, and a part wider than a line at any character. An
+// empty text is one empty line.
+QStringList WrapText(const QString& text, const QFontMetrics& metrics, int width);
 
 // n millimetres in pixels at dpi, truncated.
 int MmToPixels(double mm, int dpi);

@@ -296,24 +296,22 @@ void TReportPaper::DrawCurve(const TPageCanvas& canvas, int k, const TPageRect& 
 bool TReportPaper::DrawTablePage(const TPageCanvas& canvas) {
   const TPageLayout& l = layout_;
   const auto n = static_cast<int>(registers_.size());
-  const auto column = [&](int k) {
-    if (k == 0) return l.Frame.Left;
-    return l.Frame.Left + l.TimeW + (k - 1) * (l.Table.Right - l.Frame.Left - l.TimeW) / std::max(1, n);
-  };
-  constexpr double gap = 0.005;
-  const auto width = [&](int k) { return (k < n ? column(k + 1) : l.Table.Right) - column(k) - gap; };
   double y = l.Table.Top + 0.25 * l.H12;
-  canvas.Text(column(0), y, kTitlePoints, kTableHeading, width(0));
-  for (int k = 0; k < n; ++k)
-    canvas.Text(column(k + 1), y, kTitlePoints, registers_[static_cast<size_t>(k)]->Caption(), width(k + 1));
-  y += 1.25 * l.H12;
+  // The heading row takes as many lines as its longest heading; the rows begin below it.
+  for (int k = 0; k < l.TableColumns(); ++k) {
+    const QStringList& lines = l.TableHeadings[static_cast<size_t>(k)];
+    for (qsizetype i = 0; i < lines.size(); ++i)
+      canvas.Text(l.TableColumn(k), y + static_cast<double>(i) * l.H12, kTitlePoints, lines.at(i),
+                  l.TableColumnWidth(k));
+  }
+  y += (l.HeadingLines - 1 + 1.25) * l.H12;
   const int rows = RowCount();
   int printed = 0;
   while (y < l.Table.Bottom - 1.5 * l.H12 && TableRow < rows) {
-    canvas.Text(column(0), y, kTitlePoints, registers_.front()->Points().at(TableRow));
+    canvas.Text(l.TableColumn(0), y, kTitlePoints, registers_.front()->Points().at(TableRow));
     for (int k = 0; k < n; ++k)
-      canvas.Text(column(k + 1), y, kTitlePoints,
-                  registers_[static_cast<size_t>(k)]->DataList().value(TableRow), width(k + 1));
+      canvas.Text(l.TableColumn(k + 1), y, kTitlePoints,
+                  registers_[static_cast<size_t>(k)]->DataList().value(TableRow), l.TableColumnWidth(k + 1));
     y += l.H12;
     ++TableRow;
     ++printed;

@@ -57,7 +57,8 @@ class TPageCanvas {
   int FontSize(int points) const;
   // Black text in the paper's font with its top-left corner at (x, y).
   // With a width (page units), a longer text is cut short with an ellipsis, so neighbouring columns
-  // never overlap.
+  // never overlap (a table heading is broken into lines that fit on the printer; the screen's
+  // scaled font may still need a cut).
   void Text(double x, double y, int points, const QString& text, double width = 0) const;
 
  private:
@@ -84,7 +85,7 @@ class TReportPaper {
   static constexpr int kTitlePoints = 12;
   static constexpr int kLinePoints = 16;         // header, footer, date
   static constexpr int kBridgeColor = 12632256;  // light grey in the stored colour order
-  static inline const QString kTableHeading = QStringLiteral("Дата и время");
+  static inline const QString kTableHeading = kTableDateHeading;
 
   // The report is read, never changed; it must outlive this object. Nothing is drawn before Layout.
   explicit TReportPaper(const TReportNode& report);

@@ -54,7 +54,7 @@ int main(int argc, char** argv) {
       form.Chart->repaint();  // as a cursor step does
       ms.push_back(static_cast<double>(t.nsecsElapsed()) / 1e6);
     }
-    if (form.Scale().Room <= 0) {
+    if (!form.Axis().HasValues()) {
       std::printf("the chart was never painted\n");
       return 1;
     }

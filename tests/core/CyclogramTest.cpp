@@ -1,5 +1,5 @@
 // The cyclogram editor's rules without its window: the table and its row commands, the warnings
-// while typing, the accumulated times and the graph's fit, zoom and clipping.
+// while typing, the accumulated times and the graph's value axis, zoom and clipping.
 
 #include <QStringList>
 #include <cmath>
@@ -184,50 +184,66 @@ TEST_F(CyclogramTest, PointsAccumulateTimesAndReadBadTextsAsZero) {
   EXPECT_EQ(Table(values, durations).Points().Times.back(), 254LL * 2'000'000'000LL);
 }
 
-TEST_F(CyclogramTest, TheValueAxisFitsTheLargestValue) {
-  const int h = 200;  // room 190, or 100 with both signs
+// A 31..38 degree programme fills a 230 pixel graph: its band less a tenth above and below, with
+// labelled round values; the zero line only when 0 is on the graph.
+TEST_F(CyclogramTest, TheValueAxisFitsThePointsBand) {
+  const int h = 230;
   const struct {
     const char* What;
-    std::vector<double> Values;
-    double YScale;
-    int ZeroY;
-    double Fitted;
+    QStringList Values;
+    double Highest, Lowest;
+    bool Zero;
   } cases[] = {
-      {"all positive: zero near the bottom", {0, 50, 100}, 1, 190, 1},
-      {"all negative: zero near the top", {-50, -100}, 1, 10, 1},
-      {"both signs: zero in the middle", {-50, 50}, 1, 100, 1},
-      {"no points: the middle", {}, 1, 100, 1},
-      {"all zero: nothing to fit", {0, 0}, 8, 190, 8},
-      {"too high: halved until it fits under room - 16", {1000}, 1, 190, 0.125},
-      {"exactly at room - 16 stays", {174}, 1, 190, 1},
-      {"one pixel over is halved", {175}, 1, 190, 0.5},
-      {"under 4 pixels: doubled once", {1}, 1, 190, 2},
-      {"far under: still doubled only once", {0.01}, 1, 190, 2},
-      {"4 pixels stays", {4}, 1, 190, 1},
-      {"both signs halve to room / 2 - 16", {-100, 10}, 1, 100, 0.5},
+      {"a programme of 31..38", {"31", "35", "38", "38", "31"}, 38, 31, false},
+      {"negative values", {"-50", "-100"}, -50, -100, false},
+      {"both signs: the zero line", {"-50", "50"}, 50, -50, true},
+      {"a bad text counts as 0", {"20", "abc", "40"}, 40, 0, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.What);
-    node->SetYScale(c.YScale);
-    EXPECT_EQ(FitCyclogramVertically(c.Values, h, *node), c.ZeroY);
-    EXPECT_EQ(node->YScale(), c.Fitted);
+    QStringList durations;
+    for (qsizetype i = 0; i < c.Values.size(); ++i) durations << QStringLiteral("60");
+    const TCyclogramTable table = Table(c.Values, durations);
+    node->SetYScale(1);
+    const TCyclogramGraph graph = table.Graph(*node, 300, h);
+    // The band's tenth of margin: the highest point 1/12 of the height below the top.
+    EXPECT_NEAR(graph.Axis.Y(c.Highest), (h - 1) / 12.0, 1);
+    EXPECT_NEAR(graph.Axis.Y(c.Lowest), (h - 1) * 11 / 12.0, 1);
+    EXPECT_EQ(graph.ZeroY.has_value(), c.Zero);
+    if (c.Zero) EXPECT_EQ(*graph.ZeroY, graph.Axis.Y(0));
+    ASSERT_GE(graph.Axis.Ticks().size(), 3u);
+    for (const TAxisTick& t : graph.Axis.Ticks()) {
+      EXPECT_TRUE(t.Y >= 0 && t.Y < h) << t.Text.toStdString();
+      EXPECT_DOUBLE_EQ(std::remainder(t.Value, graph.Axis.Step()), 0) << "ticks at multiples of the step";
+    }
+    EXPECT_EQ(node->YScale(), 1) << "drawing never changes the stored zoom";
   }
+  // The programme of 31..38: ticks of 1 degree at least 24 pixels apart, labelled in whole degrees.
+  const TCyclogramGraph graph = Table({"31", "38"}, {"0", "60"}).Graph(*node, 300, h);
+  QStringList labels;
+  for (const TAxisTick& t : graph.Axis.Ticks()) labels << t.Text;
+  EXPECT_EQ(labels, QStringList({"31", "32", "33", "34", "35", "36", "37", "38"}));
 }
 
-// A graph too low to hold a curve, or a scale from a damaged file, never leaves a scale of nothing.
-TEST_F(CyclogramTest, TheFitNeverLosesTheScale) {
+// The zoom buttons zoom around the band's centre from the fit; a scale from a damaged file is the fit.
+TEST_F(CyclogramTest, ZoomIsAroundTheBandsCentreAndADamagedScaleIsTheFit) {
+  const TCyclogramTable table = Table({"30", "40"}, {"0", "60"});
   node->SetYScale(1);
-  EXPECT_EQ(FitCyclogramVertically({100}, 10, *node), 9);
-  EXPECT_EQ(node->YScale(), 1.0);
-  for (double damaged : {std::numeric_limits<double>::infinity(), std::nan("")}) {
+  const TCyclogramGraph fit = table.Graph(*node, 300, 201);
+  ZoomCyclogram(*node, TCyclogramZoom::ZoomIn);
+  const TCyclogramGraph in = table.Graph(*node, 300, 201);
+  EXPECT_EQ(in.Axis.Y(35), fit.Axis.Y(35)) << "the centre stays";
+  EXPECT_NEAR(in.Axis.Y(35) - in.Axis.Y(40), 2 * (fit.Axis.Y(35) - fit.Axis.Y(40)), 1);
+  for (double damaged : {std::numeric_limits<double>::infinity(), std::nan(""), 0.0, -2.0}) {
     node->SetYScale(damaged);
-    FitCyclogramVertically({100}, 200, *node);
-    EXPECT_EQ(node->YScale(), 1.0);
+    EXPECT_EQ(table.Graph(*node, 300, 201).Line, fit.Line) << damaged;
   }
+  // Values no double can span still draw on the graph's rows.
   node->SetYScale(1);
-  FitCyclogramVertically({1e300}, 200, *node);
-  EXPECT_GT(node->YScale(), 0);
-  EXPECT_LE(1e300 * node->YScale(), 190 - 16);
+  const TCyclogramGraph huge = Table({"-1E308", "1E308"}, {"0", "60"}).Graph(*node, 300, 201);
+  ASSERT_EQ(huge.Line.size(), 2u);
+  EXPECT_NEAR(huge.Line[0].y(), 200 * 11 / 12.0, 1);
+  EXPECT_NEAR(huge.Line[1].y(), 200 / 12.0, 1);
 }
 
 TEST_F(CyclogramTest, ZoomButtonsScaleTheNodeAtOnce) {
@@ -245,18 +261,23 @@ TEST_F(CyclogramTest, ZoomButtonsScaleTheNodeAtOnce) {
   ZoomCyclogram(*node, TCyclogramZoom::ZoomOut);
   EXPECT_EQ(node->YScale(), 0.5);
   EXPECT_TRUE(node->Changed());
+  // The value zoom stops at its limits.
+  for (int i = 0; i < 20; ++i) ZoomCyclogram(*node, TCyclogramZoom::ZoomIn);
+  EXPECT_EQ(node->YScale(), TValueAxis::kMaxZoom);
+  for (int i = 0; i < 40; ++i) ZoomCyclogram(*node, TCyclogramZoom::ZoomOut);
+  EXPECT_EQ(node->YScale(), TValueAxis::kMinZoom);
 }
 
 TEST_F(CyclogramTest, TheGraphClipsAtTheRightEdgeAndMarksTheSelectedPoint) {
-  // Values within the band that keeps YScale 1: zero at 190, 200 pixels high.
   TCyclogramTable table = Table({"10", "50", "abc", "100", "20"}, {"0", "40", "40", "60", "100"});
   node->SetXScale(1);
   node->SetYScale(1);
   table.Select(3);
   TCyclogramGraph graph = table.Graph(*node, 150, 200);
-  EXPECT_EQ(graph.ZeroY, 190);
+  const auto y = [&](double v) { return graph.Axis.Y(v); };
   // Times 0, 40, 80, 140, 240: the last point is cut where its segment meets x = 150.
-  const std::vector<QPoint> expected = {{0, 180}, {40, 140}, {80, 190}, {140, 90}, {150, 90 + 80 * 10 / 100}};
+  const std::vector<QPoint> expected = {
+      {0, y(10)}, {40, y(50)}, {80, y(0)}, {140, y(100)}, {150, y(100) + (y(20) - y(100)) * 10 / 100}};
   EXPECT_EQ(graph.Line, expected);
   EXPECT_EQ(graph.MarkX, 80);
 
@@ -265,16 +286,27 @@ TEST_F(CyclogramTest, TheGraphClipsAtTheRightEdgeAndMarksTheSelectedPoint) {
   node->SetXScale(2);
   graph = table.Graph(*node, 150, 200);
   EXPECT_FALSE(graph.MarkX.has_value());
-  const int cut = 140 + 50 * 70 / 80;
-  const std::vector<QPoint> wide = {{0, 180}, {80, 140}, {150, cut}, {150, cut}, {150, cut}};
+  const int cut = y(50) + (y(0) - y(50)) * 70 / 80;
+  const std::vector<QPoint> wide = {{0, y(10)}, {80, y(50)}, {150, cut}, {150, cut}, {150, cut}};
   EXPECT_EQ(graph.Line, wide);
 
-  // No points: no line, no mark.
+  // Room for the value labels: the time axis starts `left` pixels in, the clipping edge stays.
+  node->SetXScale(1);
+  table.Select(3);
+  graph = table.Graph(*node, 150, 200, 30);
+  EXPECT_EQ(graph.Line.front(), QPoint(30, y(10)));
+  EXPECT_EQ(graph.Line[2], QPoint(110, y(0)));
+  EXPECT_EQ(graph.Line[3], QPoint(150, y(0) + (y(100) - y(0)) * 40 / 60))
+      << "140 s + 30 px is beyond the edge";
+  EXPECT_EQ(graph.MarkX, 110);
+
+  // No points: no line, no mark, the zero line in the middle and no labels.
   TCyclogramTable empty = Table({}, {});
   graph = empty.Graph(*node, 150, 200);
   EXPECT_TRUE(graph.Line.empty());
   EXPECT_FALSE(graph.MarkX.has_value());
   EXPECT_EQ(graph.ZeroY, 100);
+  EXPECT_TRUE(graph.Axis.Ticks().empty());
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <QBuffer>
+#include <QFont>
+#include <QFontMetrics>
 #include <QPdfWriter>
 #include <climits>
 
@@ -99,6 +101,85 @@ TEST_F(TPageLayoutTest, TheLabelColumnFitsTheWidestLabelOfAnyRegister) {
   // Zero and Notch as a file may hold them: the top label needs more than 32 bits.
   EXPECT_GT(labelW(INT_MAX, INT_MAX), wide);
   EXPECT_EQ(ScaleValue(*static_cast<TRegisterNode*>(report->Component(1)), 5), Q_INT64_C(12884901882));
+}
+
+// Full names break at their points and spaces, as many lines as they need; a part wider than the
+// column at any character. Every line fits, and nothing of the text is lost.
+TEST_F(TPageLayoutTest, LongHeadingsBreakIntoLinesThatFitTheirColumn) {
+  TRecordingDevice device(QSize(7016, 4961), kDpi);
+  QFont font(kPaperFontFamily);
+  font.setPointSize(12);
+  const QFontMetrics m(font, &device);
+  const QString name = QStringLiteral("Температура.Канал 001.Регулятор 000");
+  const struct {
+    const char* What;
+    QString Text;
+    int Width;
+    QStringList Lines;
+  } cases[] = {
+      {"fits", name, m.horizontalAdvance(name), {name}},
+      {"after the points",
+       name,
+       m.horizontalAdvance(QStringLiteral("Регулятор 000")),
+       {"Температура.", "Канал 001.", "Регулятор 000"}},
+      {"at the spaces too",
+       name,
+       m.horizontalAdvance(QStringLiteral("Температура.")),
+       {"Температура.", "Канал 001.", "Регулятор", "000"}},
+      {"a backslash path",
+       QStringLiteral("Печь\\Зона 1\\Уставка"),
+       m.horizontalAdvance(QStringLiteral("Уставка")),
+       {"Печь\\", "Зона 1\\", "Уставка"}},
+      {"empty", QString(), 100, {""}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.What);
+    EXPECT_EQ(WrapText(c.Text, m, c.Width), c.Lines);
+  }
+  // A word wider than the column goes by characters; every line fits and the text is whole.
+  const QString word = QStringLiteral("Котельная_09_12_2026_0459ДлинноеСловоБезПробелов");
+  const int width = m.horizontalAdvance(QStringLiteral("Котельная"));
+  const QStringList lines = WrapText(word, m, width);
+  EXPECT_GT(lines.size(), 3);
+  for (const QString& line : lines) EXPECT_LE(m.horizontalAdvance(line), width) << line.toStdString();
+  EXPECT_EQ(lines.join(QString()), word);
+  EXPECT_EQ(WrapText(word, m, 1).join(QString()), word) << "a column narrower than a letter: one a line";
+}
+
+// The table's heading row is laid out on the printer: column k's heading broken for its width, the
+// row as high as its longest heading.
+TEST_F(TPageLayoutTest, TheTableHeadingsAreBrokenForTheirColumns) {
+  const TPrinterMetrics m = A4(QPageLayout::Portrait);
+  TRecordingDevice measure(QSize(m.PrintableWidth, m.PrintableHeight), kDpi);
+  NewReport();
+  AddRegister(QStringLiteral("Давление"));
+  for (int k = 0; k < 4; ++k)
+    AddRegister(QStringLiteral("Уставка температуры.Канал 00%1.Регулятор 000.Котельная").arg(k));
+  const TPageLayout l = LayoutPage(m, measure, *report);
+  ASSERT_EQ(l.TableColumns(), 6);
+  EXPECT_EQ(l.TableHeadings[0], QStringList{kTableDateHeading});
+  EXPECT_EQ(l.TableHeadings[1], QStringList{QStringLiteral("Давление")});
+  QFont font(kPaperFontFamily);
+  font.setPointSize(12);
+  const QFontMetrics metrics(font, &measure);
+  int most = 1;
+  for (int k = 2; k < 6; ++k) {
+    const QStringList& lines = l.TableHeadings[static_cast<size_t>(k)];
+    EXPECT_GT(lines.size(), 1);
+    EXPECT_TRUE(lines.join(QString()).contains(QStringLiteral("Канал00%1.").arg(k - 2)))
+        << "the channel is on paper: " << lines.join('|').toStdString();
+    for (const QString& line : lines)
+      EXPECT_LE(metrics.horizontalAdvance(line), l.TableColumnWidth(k) * m.PageWidth);
+    most = std::max(most, static_cast<int>(lines.size()));
+  }
+  EXPECT_EQ(l.HeadingLines, most);
+  // The columns: the date and time first, the registers sharing the rest, each short of the next.
+  EXPECT_DOUBLE_EQ(l.TableColumn(0), l.Frame.Left);
+  EXPECT_DOUBLE_EQ(l.TableColumn(1), l.Frame.Left + l.TimeW);
+  for (int k = 0; k < 6; ++k) {
+    const double right = k < 5 ? l.TableColumn(k + 1) : l.Table.Right;
+    EXPECT_LT(l.TableColumn(k) + l.TableColumnWidth(k), right);
+  }
 }
 
 TEST(FitPageImageTest, KeepsThePagesAspectInsideTheArea) {

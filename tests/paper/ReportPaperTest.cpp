@@ -3,9 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QFontMetricsF>
 #include <QImage>
 #include <QRegularExpression>
 #include <cmath>
+#include <map>
 
 #include "paper/PaperFixture.h"
 
@@ -173,29 +175,53 @@ TEST_F(TReportPaperTest, TableOf200SamplesContinuesOnPagesThatEachBeginWithTheHe
   EXPECT_EQ(TimestampsByPage(screen.Engine(), 1)[0], stamps[0]);
 }
 
-// Register captions are full names, often wider than their column: cut short, never over the next.
-TEST_F(TReportPaperTest, LongTableHeadingsEndBeforeTheNextColumn) {
+// Register captions are full names, often wider than their column: broken onto as many lines as
+// they need, never over the next column, and the rows move down below the longest.
+TEST_F(TReportPaperTest, LongTableHeadingsWrapAndTheRowsMoveDown) {
   NewReport(60);
   const QString longName =
       QStringLiteral("Уставка температуры.Канал 000.Регулятор 000.Котельная_09_12_2026_0459");
   for (int k = 0; k < 3; ++k)
     FillSamples(AddRegister(longName + QString::number(k)), 5, [](int i) { return i; });
+  FillSamples(AddRegister(QStringLiteral("Давление")), 5, [](int i) { return 100 + i; });
   const TPrinted p = Print(TPrintView::Table);
-  std::vector<const TDrawnText*> headings;
+  const TPageLayout& l = p.Paper->PageLayout();
+  ASSERT_GT(l.HeadingLines, 1);
+  const double h12 = l.H12 * l.Printer.PageHeight;
+  const TDrawnText* dateHeading = FindText(p.Drawn(), TReportPaper::kTableHeading);
+  ASSERT_NE(dateHeading, nullptr);
+  const double firstLine = dateHeading->Baseline.y();
+
+  // Per column (by its left edge) the heading's lines in order, one line height apart.
+  std::map<int, std::vector<const TDrawnText*>> columns;
   for (const TDrawnText& t : p.Drawn().Texts)
-    if (t.Page == 0 &&
-        (t.Text.startsWith(QStringLiteral("Уставка")) || t.Text == TReportPaper::kTableHeading))
-      headings.push_back(&t);
-  ASSERT_EQ(headings.size(), 4u);
-  std::sort(headings.begin(), headings.end(),
-            [](const TDrawnText* a, const TDrawnText* b) { return a->Baseline.x() < b->Baseline.x(); });
-  for (size_t i = 0; i + 1 < headings.size(); ++i) {
-    const QFontMetricsF metrics(headings[i]->Font, p.Device.get());
-    EXPECT_LT(headings[i]->Baseline.x() + metrics.horizontalAdvance(headings[i]->Text),
-              headings[i + 1]->Baseline.x())
-        << headings[i]->Text.toStdString();
+    if (t.Page == 0 && t.Baseline.y() < firstLine + l.HeadingLines * h12 - 1)
+      columns[static_cast<int>(t.Baseline.x())].push_back(&t);
+  ASSERT_EQ(columns.size(), 5u);
+  std::vector<int> lefts;
+  for (const auto& [x, texts] : columns) lefts.push_back(x);
+  int k = 0;
+  for (const auto& [x, texts] : columns) {
+    QString whole;
+    for (size_t i = 0; i < texts.size(); ++i) {
+      EXPECT_NEAR(texts[i]->Baseline.y(), firstLine + static_cast<double>(i) * h12, 1);
+      const QFontMetricsF metrics(texts[i]->Font, p.Device.get());
+      if (static_cast<size_t>(k + 1) < lefts.size())
+        EXPECT_LT(x + metrics.horizontalAdvance(texts[i]->Text), lefts[static_cast<size_t>(k + 1)])
+            << texts[i]->Text.toStdString();
+      EXPECT_FALSE(texts[i]->Text.endsWith(QChar(0x2026))) << "nothing cut short";
+      whole += texts[i]->Text;
+    }
+    if (k >= 1 && k <= 3) {
+      EXPECT_EQ(whole.remove(' '), QString(longName + QString::number(k - 1)).remove(' '));
+    }
+    ++k;
   }
-  EXPECT_TRUE(headings[1]->Text.endsWith(QChar(0x2026))) << "cut short with an ellipsis";
+  // The first row of samples comes below the last heading line.
+  const TDrawnText* firstStamp = FindText(p.Drawn(), At(0));
+  ASSERT_NE(firstStamp, nullptr);
+  EXPECT_NEAR(firstStamp->Baseline.y(), firstLine + (l.HeadingLines - 1 + 1.25) * h12, 1);
+  EXPECT_NE(FindText(p.Drawn(), QStringLiteral("104")), nullptr) << "every row still printed";
 }
 
 TEST_F(TReportPaperTest, APageWithRoomForNoRowEndsThePrinting) {

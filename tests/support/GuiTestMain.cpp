@@ -1,11 +1,16 @@
-#include <QApplication>
 #include <gtest/gtest.h>
 
+#include <QApplication>
+
 #include "support/TestSupport.h"
+#include "ui/QtLanguage.h"
 
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  // The program's start: Qt's dates as the program's where the system names no locale.
+  vexa::TRussianDates russianDates;
   QApplication app(argc, argv);
+  russianDates.Settle();
   ::testing::InitGoogleTest(&argc, argv);
   ::testing::AddGlobalTestEnvironment(new vexa::test::TVexaEnvironment);  // gtest takes ownership
   return RUN_ALL_TESTS();

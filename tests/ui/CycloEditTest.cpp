@@ -201,8 +201,9 @@ TEST_F(CycloEditTest, DoubtfulTextsAreWarnedAboutAndKept) {
   TypeInCell(1, 0, QStringLiteral("abc"));
   const TCyclogramGraph& graph = Drawn();
   ASSERT_EQ(graph.Line.size(), 2u);
-  EXPECT_EQ(graph.Line[1].y(), graph.ZeroY);
-  EXPECT_LT(graph.Line[0].y(), graph.ZeroY);
+  ASSERT_TRUE(graph.ZeroY.has_value());
+  EXPECT_EQ(graph.Line[1].y(), *graph.ZeroY);
+  EXPECT_LT(graph.Line[0].y(), *graph.ZeroY);
 }
 
 // The warning comes up as the grid takes the typed text, while its editor is being closed; the real
@@ -239,25 +240,41 @@ TEST_F(CycloEditTest, RealBoxesWarnWhileTypingAndAskOnClosing) {
   }
 }
 
-TEST_F(CycloEditTest, TheZeroLineFollowsTheSignsAndTheFirstDurationIsIgnored) {
+// A 31..38 degree programme fills the graph's height beside labelled values; the time axis starts
+// right of the labels, and the first row's duration counts for nothing.
+TEST_F(CycloEditTest, TheGraphFitsItsPointsBesideItsValueLabels) {
   const struct {
     QStringList Values;
-    int Twentieths;  // ZeroY in twentieths of the height, 10 for the middle
+    bool Zero;
   } cases[] = {
-      {{"10", "20"}, 19},
-      {{"-10", "-20"}, 1},
-      {{"-10", "20"}, 10},
+      {{"31", "35", "38", "38", "31"}, false},
+      {{"-10", "-20"}, false},
+      {{"-10", "20"}, true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Values.join(' ').toStdString());
-    Open(c.Values, {"600", "60"});
+    QStringList durations{"600"};
+    while (durations.size() < c.Values.size()) durations << QStringLiteral("60");
+    Open(c.Values, durations);
     const int h = editor->Graph()->height();
-    const int expected = c.Twentieths == 19 ? h * 19 / 20 : c.Twentieths == 1 ? h - h * 19 / 20 : h / 2;
+    ASSERT_GT(h, 60);
     const TCyclogramGraph& graph = Drawn();
-    EXPECT_EQ(graph.ZeroY, expected);
-    ASSERT_EQ(graph.Line.size(), 2u);
-    EXPECT_EQ(graph.Line[0].x(), 0);  // 600 s on the first row count for nothing
-    EXPECT_EQ(graph.Line[1].x(), static_cast<int>(60 * node->XScale()));
+    int top = h, bottom = 0;
+    for (const QPoint& p : graph.Line) {
+      top = std::min(top, p.y());
+      bottom = std::max(bottom, p.y());
+    }
+    EXPECT_NEAR(top, (h - 1) / 12.0, 1) << "a tenth of the band's margin above";
+    EXPECT_NEAR(bottom, (h - 1) * 11 / 12.0, 1);
+    EXPECT_EQ(graph.ZeroY.has_value(), c.Zero);
+    ASSERT_GE(graph.Axis.Ticks().size(), 2u);
+    int widest = 0;
+    for (const TAxisTick& t : graph.Axis.Ticks())
+      widest = std::max(widest, editor->Graph()->fontMetrics().horizontalAdvance(t.Text));
+    const int left = graph.Line[0].x();
+    EXPECT_GT(left, widest) << "the labels have their room";
+    EXPECT_EQ(graph.Line[1].x(), left + static_cast<int>(60 * node->XScale()));  // 600 s count for nothing
+    EXPECT_DOUBLE_EQ(node->YScale(), 1) << "drawing keeps the stored zoom";
   }
 }
 
@@ -274,8 +291,11 @@ TEST_F(CycloEditTest, ZoomButtonsScaleTheNodeAndTheGraphAtOnce) {
   EXPECT_DOUBLE_EQ(node->XScale(), x0 / 2);
   Click(editor->actZoomIn);
   EXPECT_DOUBLE_EQ(node->YScale(), y0 * 2);
+  // Around the band's centre (10): the point of 20 twice as far from it.
+  const int centre = Drawn().Axis.Y(10);
   const TCyclogramGraph& zoomed = Drawn();
-  EXPECT_EQ(zoomed.ZeroY - zoomed.Line[1].y(), 2 * (zoomed.ZeroY - before.y()));
+  EXPECT_EQ(zoomed.Axis.Y(10), centre);
+  EXPECT_NEAR(centre - zoomed.Line[1].y(), 2 * (centre - before.y()), 1);
   Click(editor->actZoomOut);
   EXPECT_DOUBLE_EQ(node->YScale(), y0);
 }

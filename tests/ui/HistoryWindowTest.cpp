@@ -12,6 +12,7 @@
 #include <QTest>
 #include <QToolBar>
 #include <QToolButton>
+#include <cmath>
 #include <memory>
 
 #include "core/ExecuterUnit.h"
@@ -262,52 +263,104 @@ TEST_F(HistoryWindowTest, TheChartRefreshesEveryLoggingIntervalAndNeverWithoutOn
   Services().ProgramState = nullptr;
 }
 
-TEST_F(HistoryWindowTest, ZoomButtonsChangeTheRegistersScaleAndTheAutomaticScaleTakesItBack) {
+// The rows of the topmost and the bottom-most pure blue pixel: the curve's extent (-1 for none).
+std::pair<int, int> CurveRows(const QImage& image, int fromX = 0, int toX = THistoryForm::kChartWidth) {
+  int top = image.height(), bottom = -1;
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = fromX; x < toX; ++x)
+      if (image.pixel(x, y) == qRgb(0, 0, 255)) {
+        top = std::min(top, y);
+        bottom = std::max(bottom, y);
+      }
+  return {top, bottom};
+}
+
+// "Увеличить" and "Уменьшить" zoom the fitted band around its centre; the register keeps the zoom
+// for its next window, and painting never changes it.
+TEST_F(HistoryWindowTest, ZoomButtonsZoomFromTheFitAndTheRegisterKeepsTheZoom) {
   History({10, 20, 30});
   reg->SetYScale(1.0);
   THistoryForm* h = OpenFromMenu();
   ASSERT_NE(h, nullptr);
-  h->Chart->repaint();
-  ASSERT_DOUBLE_EQ(reg->YScale(), 1.0);
-  const int room = h->Scale().Room - 16;
-  ASSERT_GT(room, 60) << "the chart is high enough for 30 at scale 2";
+  const int height = h->Chart->height();
+  const auto [top, bottom] = CurveRows(Chart(h));
+  EXPECT_NEAR(top, (height - 1) / 12.0, 1);
+  EXPECT_NEAR(bottom, (height - 1) * 11 / 12.0, 1);
+  EXPECT_DOUBLE_EQ(reg->YScale(), 1.0);
   auto button = [&](QAction* a) { return qobject_cast<QToolButton*>(h->ToolBar->widgetForAction(a)); };
-  MouseClick(button(h->actZoomIn));
-  EXPECT_DOUBLE_EQ(reg->YScale(), 2.0);
-  MouseClick(button(h->actZoomOut));
   MouseClick(button(h->actZoomOut));
   EXPECT_DOUBLE_EQ(reg->YScale(), 0.5);
-  // Zoomed in beyond the room, the next paint halves it back.
-  for (int i = 0; i < 4; ++i) MouseClick(button(h->actZoomIn));
-  EXPECT_LE(30 * reg->YScale(), room);
-  EXPECT_GE(30 * reg->YScale(), room / 2.0);
-  // The scale is the register's: the next window starts from it.
-  const double kept = reg->YScale();
+  const auto [outTop, outBottom] = CurveRows(Chart(h));
+  EXPECT_NEAR(outBottom - outTop, (bottom - top) / 2.0, 1) << "half as tall";
+  EXPECT_NEAR((outTop + outBottom) / 2.0, (top + bottom) / 2.0, 1) << "around the band's centre";
+  MouseClick(button(h->actZoomIn));
+  MouseClick(button(h->actZoomIn));
+  EXPECT_DOUBLE_EQ(reg->YScale(), 2.0);
+  h->Chart->repaint();
+  EXPECT_DOUBLE_EQ(reg->YScale(), 2.0) << "the zoom stays as asked, though the curve now leaves the chart";
+  EXPECT_NEAR(h->Axis().Y(10) - h->Axis().Y(30), 2 * (bottom - top), 2);
+  EXPECT_NEAR(h->Axis().Y(20), (top + bottom) / 2.0, 1);
+  // The zoom is the register's: the next window starts from it.
   h->close();
   THistoryForm* next = OpenFromMenu();
   ASSERT_NE(next, nullptr);
   next->Chart->repaint();
-  EXPECT_DOUBLE_EQ(reg->YScale(), kept);
+  EXPECT_DOUBLE_EQ(reg->YScale(), 2.0);
+  EXPECT_NEAR(next->Axis().Y(10) - next->Axis().Y(30), 2 * (bottom - top), 2);
 }
 
-TEST_F(HistoryWindowTest, TheCurveIsDrawnOnePixelPerSampleInBlueAboveTheZeroLine) {
+// The demonstration's pressure of 2,2..2,5 bar fills the chart, labelled on its value axis, and a
+// brief shrink of the window leaves the fit as it was.
+TEST_F(HistoryWindowTest, TheCurveFillsTheChartBesideItsValueLabelsAfterAResizeToo) {
+  std::vector<double> values;
+  for (int i = 0; i < 300; ++i) values.push_back(2.35 + 0.15 * std::sin(i / 20.0));
+  History(values);
+  reg->SetYScale(1.0);
+  THistoryForm* h = OpenFromMenu();
+  ASSERT_NE(h, nullptr);
+  const QSize size = h->size();
+  const auto check = [&](const char* when) {
+    SCOPED_TRACE(when);
+    const int height = h->Chart->height();
+    const auto [top, bottom] = CurveRows(Chart(h));
+    EXPECT_NEAR(top, (height - 1) / 12.0, 1);
+    EXPECT_NEAR(bottom, (height - 1) * 11 / 12.0, 1);
+    QStringList labels;
+    for (const TAxisTick& t : h->Axis().Ticks()) labels << t.Text;
+    EXPECT_GE(labels.size(), 2) << labels.join(' ').toStdString();
+    for (const QString& label : labels)
+      EXPECT_LE(h->AxisLabels->fontMetrics().horizontalAdvance(label) + 4, h->AxisLabels->width());
+    EXPECT_DOUBLE_EQ(reg->YScale(), 1.0);
+  };
+  check("as opened");
+  h->resize(THistoryForm::kMinClientWidth, THistoryForm::kMinClientHeight);
+  QTest::qWait(20);
+  check("shrunk");
+  h->resize(size.width(), size.height() + 150);
+  QTest::qWait(20);
+  check("enlarged");
+}
+
+TEST_F(HistoryWindowTest, TheCurveIsDrawnOnePixelPerSampleInBlueAndBrokenByFailedReads) {
   std::vector<double> values;
   for (int i = 0; i < 1500; ++i) values.push_back(i % 100 == 0 ? 40 : 20);
   History(values);
+  QStringList texts = reg->DataList().ToStringList();
+  for (int i = 400; i < 410; ++i) texts[i] = QStringLiteral("***");
+  reg->SetDataList(texts);
   reg->SetYScale(1.0);
   THistoryForm* h = OpenFromMenu();
   ASSERT_NE(h, nullptr);
   EXPECT_EQ(h->VisibleCount(), 1210) << "only the oldest 1210 samples are drawn";
   const QImage image = Chart(h);
-  const int height = h->Chart->height();
-  const int zero = height * 19 / 20;
-  EXPECT_EQ(h->Scale().ZeroLine, zero);
+  const TValueAxis axis = h->Axis();
   const QRgb blue = qRgb(0, 0, 255);
-  EXPECT_EQ(image.pixel(50, zero - 20), blue);
-  EXPECT_EQ(image.pixel(100, zero - 40), blue) << "a peak";
-  EXPECT_EQ(image.pixel(1209, zero - 20) == blue || image.pixel(1209, zero - 20) == qRgb(0, 0, 0), true);
-  EXPECT_EQ(image.pixel(300, zero), qRgb(0, 0, 0)) << "the zero line";
-  EXPECT_NE(image.pixel(350, zero - 30), blue);
+  EXPECT_EQ(image.pixel(50, axis.Y(20)), blue);
+  EXPECT_EQ(image.pixel(100, axis.Y(40)), blue) << "a peak";
+  EXPECT_NE(image.pixel(350, axis.Y(30)), blue);
+  EXPECT_FALSE(axis.ZeroY().has_value()) << "0 is off the band of 20..40";
+  EXPECT_EQ(CurveRows(image, 401, 409).second, -1) << "no curve where the reads failed, nor a dive to 0";
+  EXPECT_NE(CurveRows(image, 411, 420).second, -1) << "and the curve goes on after them";
 
   // Nothing logged: the frame, the zero line in the middle, no curve.
   History({});
@@ -315,11 +368,41 @@ TEST_F(HistoryWindowTest, TheCurveIsDrawnOnePixelPerSampleInBlueAboveTheZeroLine
   h = OpenFromMenu();
   ASSERT_NE(h, nullptr);
   const QImage empty = Chart(h);
-  EXPECT_EQ(h->Scale().ZeroLine, h->Chart->height() / 2);
-  EXPECT_EQ(empty.pixel(300, h->Chart->height() / 2), qRgb(0, 0, 0));
+  ASSERT_TRUE(h->Axis().ZeroY().has_value());
+  EXPECT_NEAR(*h->Axis().ZeroY(), h->Chart->height() / 2, 1);
+  EXPECT_EQ(empty.pixel(300, *h->Axis().ZeroY()), qRgb(0, 0, 0));
   for (int x = 1; x < 1209; x += 7)
     for (int y = 1; y < h->Chart->height() - 1; y += 3) ASSERT_NE(empty.pixel(x, y), blue) << x << "," << y;
   EXPECT_EQ(h->edValue->text(), QStringLiteral(" "));
+}
+
+// A new label: the cursor follows the samples as they come; moved back, it stays on its sample
+// while a full history drops its oldest.
+TEST_F(HistoryWindowTest, TheCursorFollowsNewSamplesAndOtherwiseKeepsItsTime) {
+  History({5});
+  reg->SetLoggingInterval(3);
+  THistoryForm* h = OpenFromMenu();
+  ASSERT_NE(h, nullptr);
+  EXPECT_EQ(h->Cursor(), 0);
+  History({5, 6, 7});
+  timer->Advance(3000);
+  EXPECT_EQ(h->Cursor(), 2);
+  EXPECT_EQ(h->edValue->text(), QStringLiteral(" 7"));
+
+  KeyClick(h->Chart, Qt::Key_Left);  // onto 9:00:03
+  EXPECT_EQ(h->edTime->text(), QStringLiteral(" 9:00:03"));
+  // The history is full: the oldest drops off as each new sample comes.
+  QStringList times = reg->Points().ToStringList(), texts = reg->DataList().ToStringList();
+  times.removeFirst();
+  texts.removeFirst();
+  times << DateTimeToStr(DateTimeFromQt(QDateTime(QDate(2026, 12, 7), QTime(9, 0, 9))));
+  texts << QStringLiteral("8");
+  reg->SetPoints(times);
+  reg->SetDataList(texts);
+  timer->Advance(3000);
+  EXPECT_EQ(h->Cursor(), 0);
+  EXPECT_EQ(h->edTime->text(), QStringLiteral(" 9:00:03")) << "the same time under the cursor";
+  EXPECT_EQ(h->edValue->text(), QStringLiteral(" 6"));
 }
 
 // "Печать" prints the label's history as a report of its own; with nothing logged it says so.

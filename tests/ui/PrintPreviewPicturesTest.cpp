@@ -4,6 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QPainter>
+#include <QPdfWriter>
 #include <QPixmap>
 #include <QRadioButton>
 #include <QScopeGuard>
@@ -13,6 +17,7 @@
 #include "core/RegisterNode.h"
 #include "reports/gui/PrintPreviewUnit.h"
 #include "reports/model/ReportNode.h"
+#include "reports/paper/ReportPaper.h"
 #include "ui/OperatorInput.h"
 #include "ui/Pictures.h"
 
@@ -32,10 +37,13 @@ class TPrintPreviewPictures : public TPicturesTest {
     report->SetLastPoint(kStart + 1.0 / 24);
     report->SetHeader({QStringLiteral("Котельная № 2. Сменный отчет")});
     report->SetFooter({QStringLiteral("Оператор: ____________")});
-    Add(QStringLiteral("Температура"), 0, 20, 0xFF0000,
+    // Full names, as the reports window and the archive give them: the table's headings take lines.
+    Add(QStringLiteral("Температура.Топка.Котел 1"), 0, 20, 0xFF0000,
         [](double t) { return 40 + 50 * (1 - std::exp(-3 * t)); });
-    Add(QStringLiteral("Давление"), 0, 2, 0x0000C0, [](double t) { return 5 + 2 * std::sin(12 * t); });
-    Add(QStringLiteral("Уровень"), 20, 10, 0x008000, [](double t) { return 45 + 10 * std::cos(7 * t); });
+    Add(QStringLiteral("Давление пара.Барабан.Котел 1"), 0, 2, 0x0000C0,
+        [](double t) { return 5 + 2 * std::sin(12 * t); });
+    Add(QStringLiteral("Уровень воды.Барабан.Котел 1"), 20, 10, 0x008000,
+        [](double t) { return 45 + 10 * std::cos(7 * t); });
   }
   void TearDown() override {
     report.reset();
@@ -75,6 +83,26 @@ TEST_F(TPrintPreviewPictures, GraphAndTable) {
   });
   EXPECT_TRUE(form.Execute());
   EXPECT_TRUE(taken);
+}
+
+// The table's first sheet as the paper gets it, large enough to read: the full names' headings on
+// as many lines as they take.
+TEST_F(TPrintPreviewPictures, TablePage) {
+  QPdfWriter printer(QDir(folder).filePath(QStringLiteral("unused.pdf")));
+  printer.setResolution(600);
+  printer.setPageSize(QPageSize(QPageSize::A4));
+  TReportPaper paper(*report);
+  paper.View = TPrintView::Table;
+  paper.Layout(printer, QPageLayout::Landscape);
+  QImage image(1123, 794, QImage::Format_RGB32);
+  image.setDotsPerMeterX(3780);  // 96 dpi
+  image.setDotsPerMeterY(3780);
+  {
+    QPainter painter(&image);
+    paper.DrawScreen(painter, image.size(), Qt::white);
+  }
+  QFile::remove(QDir(folder).filePath(QStringLiteral("unused.pdf")));
+  EXPECT_TRUE(image.save(QDir(folder).filePath(QStringLiteral("print-table-page.png")), "PNG"));
 }
 
 }  // namespace

@@ -1,9 +1,7 @@
 // vexa: the operator shell for a network of Gelmark regulators.
 
 #include <QApplication>
-#include <QLibraryInfo>
 #include <QSettings>
-#include <QTranslator>
 #include <cstdio>
 #include <memory>
 
@@ -13,6 +11,7 @@
 #include "ui/DataFolderUnit.h"
 #include "ui/ImageList.h"
 #include "ui/MessageBoxService.h"
+#include "ui/QtLanguage.h"
 #include "ui/model/ProgramFolder.h"
 
 int main(int argc, char** argv) {
@@ -29,7 +28,9 @@ int main(int argc, char** argv) {
     return 0;
   }
 
+  vexa::TRussianDates russianDates;
   QApplication app(argc, argv);
+  russianDates.Settle();
   QApplication::setApplicationName(QStringLiteral("Vexa"));
   // Qt has taken its own options (-platform, -style ...) by now: what is left must be ours.
   const vexa::TProgramOptions options = vexa::ParseProgramOptions(QCoreApplication::arguments().mid(1));
@@ -42,9 +43,7 @@ int main(int argc, char** argv) {
   QApplication::setWindowIcon(vexa::ProgramIcon());
   // Qt's own dialogs (colours, files) speak the program's language when the system has Qt's
   // Russian translation; without it they stay in English and work the same.
-  QTranslator qtRussian;
-  if (qtRussian.load(QStringLiteral("qtbase_ru"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-    QApplication::installTranslator(&qtRussian);
+  const std::unique_ptr<QTranslator> qtRussian = vexa::InstallQtRussian();
   vexa::Services().Messages = std::make_unique<vexa::TMessageBoxService>();
 
   // ~/.config/Vexa/Vexa.conf remembers the data folder of an installed program.

@@ -9,6 +9,12 @@
 
 namespace vexa {
 
+namespace {
+
+constexpr double kGap = std::numeric_limits<double>::quiet_NaN();
+
+}  // namespace
+
 THistorySnapshot THistorySnapshot::Of(const TCustomRegister& reg) {
   THistorySnapshot s;
   s.Times = reg.Points().ToStringList();
@@ -16,54 +22,53 @@ THistorySnapshot THistorySnapshot::Of(const TCustomRegister& reg) {
   s.Values.reserve(static_cast<size_t>(s.Texts.size()));
   for (const QString& text : s.Texts) {
     const std::optional<double> v = StrToFloat(text);
-    // An infinite value would never fit any scale.
-    s.Values.push_back(v && std::isfinite(*v) ? *v : 0.0);
+    // A failed read ("***") is a gap in the curve; so is an infinite value, which no axis can show.
+    s.Values.push_back(v && std::isfinite(*v) ? *v : kGap);
   }
-  // A damaged file may hold fewer values than times: the missing ones are drawn as 0.
+  // A damaged file may hold fewer values than times: the missing ones are gaps.
   if (s.Values.size() < static_cast<size_t>(s.Times.size()))
-    s.Values.resize(static_cast<size_t>(s.Times.size()), 0.0);
+    s.Values.resize(static_cast<size_t>(s.Times.size()), kGap);
   return s;
 }
 
-THistoryScale AutoScale(const std::vector<double>& values, int visible, int height, double& yScale) {
-  if (!std::isfinite(yScale) || yScale <= 0) yScale = 1.0;
-  visible = std::clamp(visible, 0, static_cast<int>(values.size()));
-  bool anyPositive = false;
-  bool anyNegative = false;
-  double largest = 0;
-  for (int i = 0; i < visible; ++i) {
-    const double v = values[static_cast<size_t>(i)];
-    (v >= 0 ? anyPositive : anyNegative) = true;
-    largest = std::max(largest, std::fabs(v));
-  }
-  THistoryScale s;
-  for (;;) {
-    s.ZeroLine = height / 2;
-    s.Room = s.ZeroLine;
-    const double range = largest * yScale;
-    if (anyPositive && !anyNegative) {
-      s.ZeroLine = height * 19 / 20;
-      s.Room = s.ZeroLine;
-    } else if (anyNegative && !anyPositive) {
-      s.ZeroLine = height / 20;
-      s.Room = height - s.ZeroLine;
-    }
-    if (range < 4 && range != 0) {
-      yScale *= 2;
-      return s;
-    }
-    if (s.Room - 16 < range) {
-      yScale *= 0.5;
-      continue;
-    }
-    return s;
-  }
+TValueAxis HistoryAxis(const THistorySnapshot& history, int visible, int height, double yScale,
+                       int minTickGap) {
+  const auto n = static_cast<size_t>(std::clamp(visible, 0, static_cast<int>(history.Values.size())));
+  return TValueAxis::Fit(std::span(history.Values.data(), n), height, yScale, minTickGap);
 }
 
-int ChartY(int zeroLine, double value, double yScale) {
-  const double offset = std::nearbyint(value * yScale);
-  constexpr double limit = 1 << 24;  // far outside any surface, and safe to draw
-  return zeroLine - static_cast<int>(std::clamp(offset, -limit, limit));
+void THistoryCursor::FollowNewest(const THistorySnapshot& history, int visible) {
+  onNewest_ = true;
+  Follow(history, visible);
+}
+
+void THistoryCursor::Place(const THistorySnapshot& history, int visible, int x) {
+  x_ = x;
+  const bool onSample = x >= 0 && x < visible && x < history.Times.size();
+  time_ = onSample ? history.Times.at(x) : QString();
+  onNewest_ = onSample && x == visible - 1;
+}
+
+void THistoryCursor::Follow(const THistorySnapshot& history, int visible) {
+  visible = std::min(visible, static_cast<int>(history.Times.size()));
+  if (visible <= 0) {
+    // Nothing to stand on (a history not yet logged, or cleared): the first sample to come is the newest.
+    if (onNewest_ || !time_.isEmpty()) {
+      x_ = -1;
+      onNewest_ = true;
+      time_.clear();
+    }
+    return;
+  }
+  if (onNewest_) {
+    x_ = visible - 1;
+  } else if (!time_.isEmpty()) {
+    // Samples only drop off the front: the cursor's sample is at its old index or before it.
+    int at = std::min(x_, visible - 1);
+    while (at >= 0 && history.Times.at(at) != time_) --at;
+    x_ = std::max(at, 0);
+  }
+  Place(history, visible, x_);
 }
 
 THistoryReadout Readout(const THistorySnapshot& history, int cursor, int visible) {

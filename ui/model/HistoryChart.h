@@ -1,11 +1,13 @@
 #pragma once
-// The rules of a register's history chart: one pixel per sample, a vertical scale that adapts to the
-// values, and the read-out of the sample under the cursor. No widgets: the history window draws what
-// these compute.
+// The rules of a register's history chart: one pixel per sample, a value axis fitted to the samples,
+// and the cursor with the read-out of its sample. No widgets: the history window draws what these
+// compute.
 
 #include <QString>
 #include <QStringList>
 #include <vector>
+
+#include "processes/model/ValueAxis.h"
 
 namespace vexa {
 
@@ -15,24 +17,36 @@ class TCustomRegister;
 struct THistorySnapshot {
   QStringList Times;
   QStringList Texts;
-  std::vector<double> Values;  // Texts read as numbers; 0 for a text that is none
+  std::vector<double> Values;  // Texts read as numbers; NaN for a text that is none (a failed read)
 
   static THistorySnapshot Of(const TCustomRegister& reg);
 };
 
-struct THistoryScale {
-  int ZeroLine = 0;
-  int Room = 0;
+// The chart's value axis over the first `visible` samples on a chart `height` pixels high: the
+// samples' band fills the height, gaps skipped, zoomed by yScale (the register's YScale: 1 the fit).
+TValueAxis HistoryAxis(const THistorySnapshot& history, int visible, int height, double yScale,
+                       int minTickGap = 24);
+
+// The read-out cursor: an x on the chart, which is a sample's index where there is one. On the
+// newest sample it follows the samples as they arrive; on another it stays on that sample's time,
+// as older samples drop off the front of a full history.
+class THistoryCursor {
+ public:
+  int X() const { return x_; }
+  bool OnNewest() const { return onNewest_; }
+  // Shown: on the newest sample, or at -1 (nothing) while there is none, following what comes.
+  void FollowNewest(const THistorySnapshot& history, int visible);
+  // Moved by the operator to x.
+  void Place(const THistorySnapshot& history, int visible, int x);
+  // A new snapshot: the newest sample, or the sample of the same time, or (when that one has dropped
+  // off) the oldest; an x without a sample stays where it is.
+  void Follow(const THistorySnapshot& history, int visible);
+
+ private:
+  int x_ = -1;
+  bool onNewest_ = true;
+  QString time_;  // the time text of the sample under the cursor; empty for none
 };
-
-// The automatic scale, run before every paint on the first `visible` values of a chart `height`
-// pixels high. Changes yScale (a register's YScale, pixels per unit): doubled once when the values
-// span fewer than 4 pixels, halved until they fit the room less 16 pixels. A scale that is not a
-// positive number (a damaged file) starts again from 1.
-THistoryScale AutoScale(const std::vector<double>& values, int visible, int height, double& yScale);
-
-// The y of a value: zeroLine less value x yScale rounded to the nearest pixel, halves to even.
-int ChartY(int zeroLine, double value, double yScale);
 
 struct THistoryReadout {
   QString Date = QStringLiteral(" ");
