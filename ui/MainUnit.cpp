@@ -66,6 +66,7 @@ TMainForm::TMainForm(QWidget* parent)
   setObjectName(QStringLiteral("MainForm"));
   setWindowTitle(QStringLiteral("Vexa"));
   Services().ProgramState = [this](const QString& text) { ShowProgramState(text); };
+  Services().PollerState = [this](bool) { ShowProgramState(PollerStateText()); };
   Services().BusyCursor = [](bool busy) {
     if (busy)
       QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -102,6 +103,7 @@ TMainForm::~TMainForm() {
   // The labels' history windows count among this window's tool windows: they go while it is whole.
   labels_->CloseHistoryForms();
   Services().ProgramState = nullptr;
+  Services().PollerState = nullptr;
   Services().BusyCursor = nullptr;
   Services().AutoSave = nullptr;
 }
@@ -227,7 +229,7 @@ void TMainForm::CreateStatusBar() {
   caption->setFrameStyle(QFrame::Panel | QFrame::Sunken);
   // The panel widths are the narrowest; a wider system font still gets its whole caption.
   caption->setFixedWidth(std::max(130, caption->sizeHint().width() + 4));
-  statePanel_ = new QLabel(kStateStopped, bar);
+  statePanel_ = new QLabel(PollerStateText(), bar);
   statePanel_->setObjectName(QStringLiteral("ProgramState"));
   statePanel_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
   statePanel_->setFixedWidth(200);
@@ -298,7 +300,10 @@ void TMainForm::UpdateCommands() {
 }
 
 void TMainForm::ShowProgramState(const QString& text) {
-  statePanel_->setText(text);
+  // "Работа" and "Останов" are the poller's to say: after a save, a load or a copy they mean the
+  // state it is in, which may be stopped (a save inside the network settings window).
+  const bool pollerWord = text == kStateWorking || text == kStateStopped;
+  statePanel_->setText(pollerWord ? PollerStateText() : text);
   statePanel_->repaint();
 }
 
@@ -425,13 +430,10 @@ void TMainForm::ExitWithoutSaving() {
 void TMainForm::SetupCommand() {
   auto* setup = qobject_cast<QDialog*>(Window(TWindowRole::Setup));
   if (!networkOpen_ || setup == nullptr) return;
-  ShowProgramState(kStateStopped);
+  // The poller's own stop and start put "Останов" and "Работа" on the status line.
   StopPoller();
   // Polling comes back however the window ends, an error included.
-  const auto restart = qScopeGuard([this] {
-    StartPoller();
-    ShowProgramState(kStateWorking);
-  });
+  const auto restart = qScopeGuard([] { StartPoller(); });
   ShowModalNearPage(setup, 12, 12);
 }
 
