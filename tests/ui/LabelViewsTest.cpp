@@ -409,7 +409,10 @@ TEST_F(LabelViewsTest, ARegisterDraggedFromTheStructureWindowLandsOnThePageInFro
     dropped = drop.isAccepted();
     QDrag::cancel();
   });
+  // The first move makes the view ready to drag, one past the drag distance starts it.
   const int away = QApplication::startDragDistance() + 5;
+  QTest::mouseMove(tree->viewport(), at.center() + QPoint(1, 0));
+  EXPECT_EQ(form->pcMnemo()->currentIndex(), 1);
   QTest::mouseMove(tree->viewport(), at.center() + QPoint(away, 0));
   QTest::mouseRelease(tree->viewport(), Qt::LeftButton, Qt::NoModifier, at.center() + QPoint(away, 0));
   EXPECT_EQ(pageWhenDragged, 1) << "no drag started, or it started on the label's page";
