@@ -344,6 +344,7 @@ void StartPoller() {
   StopPoller();
   gExecuter = std::make_unique<TExecuter>(NET.get());
   gExecuter->Start();
+  if (Services().PollerState) Services().PollerState(true);
 }
 
 void StopPoller() {
@@ -357,6 +358,7 @@ void StopPoller() {
       gExecuter->StoreFinishedRead();
       gExecuter.reset();
     }
+    if (Services().PollerState) Services().PollerState(false);
   }
   ReapRetired();
 }
@@ -375,6 +377,10 @@ void ResumePoller() {
 
 bool PollerRunning() {
   return gExecuter && !gExecuter->Terminated();
+}
+
+const QString& PollerStateText() {
+  return PollerRunning() ? kStateWorking : kStateStopped;
 }
 
 TExecuter* Executer() {

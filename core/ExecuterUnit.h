@@ -4,6 +4,7 @@
 // makes; the main thread stores the outcome with the poller's next call. Other registers' refreshes
 // and the automatic save run on the main thread. One poller exists at a time.
 
+#include <QString>
 #include <atomic>
 #include <condition_variable>
 #include <functional>
@@ -40,6 +41,9 @@ void TerminatePoller();
 void SuspendPoller();
 void ResumePoller();
 bool PollerRunning();
+// The status line's word for the poller's state: "Работа" while it runs (a save only suspends it),
+// else "Останов".
+const QString& PollerStateText();
 TExecuter* Executer();
 
 // One step of the walk over the tree under root, without recursion: goes down into a container (a

@@ -79,6 +79,7 @@ struct TServices {
   std::function<void(const QString&)> Trace;
   // The windows' side of long core operations; empty until the main window installs them.
   std::function<void(const QString&)> ProgramState;  // status line text ("Работа", ...)
+  std::function<void(bool running)> PollerState;     // told by the poller's own start and stop
   std::function<void(bool busy)> BusyCursor;         // hourglass on and off
   // The automatic save the poller runs on the main thread (the network state save).
   std::function<void()> AutoSave;

@@ -1,6 +1,7 @@
 #include "core/SimulatedNetwork.h"
 
 #include <QStringList>
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -30,44 +31,6 @@ QByteArray SimulatedText(TRandomGenerator& random) {
 
 namespace {
 
-// Regulator at address 0: channels 0..5 of channel type 0. At address 1: channels 0..2 of type 1.
-// Register 0 of every channel answers the channel type (type code 2, read-only). The registers:
-//
-//   type 0                                     type 1
-//   R  type      digits  rights  behaviour      R  type      digits  rights  behaviour
-//   1  rtBOOL    -       RW      holds, 1       1  rtBYTE    0       RW      holds, -5
-//   2  rtUBYTE   0       R       wanders        2  rtINT     0       R       wanders
-//   3  rtINT     1       R       wanders        3  rtULONG   0       R       wanders
-//   4  rtUINT    1       RW      holds, 35,0    4  rtFLOAT   -       RW      holds, 22,5
-//   5  rtLONG    0       R       wanders        5  rtDOUBLE  -       R       wanders
-//   6  rtFLOAT   -       R       wanders        6  rtASCIIZ  -       RW      holds, "Zone <channel>"
-//   7  rtDOUBLE  -       RW      holds, 25,0    7  rtBOOL    -       R       random
-//   8  rtASCIIZ  -       R       "12345.6789" and a random digit
-//
-// Wandering follows the built-in simulator: fixed-point registers take a step of -1, 0 or +1 raw
-// unit per read inside the band of the regulator (address mod 3), floating ones up to one unit
-// between 21 and 29. Read-only registers refuse writes (no answer), like a write of the wrong type.
-struct TRow {
-  int Register;
-  TRegisterType Type;
-  int Digits;
-  bool Writable;
-  const char* Behaviour;
-};
-
-constexpr TRow kType0[] = {
-    {1, rtBOOL, 0, true, "holds, 1"},      {2, rtUBYTE, 0, false, "wanders"},
-    {3, rtINT, 1, false, "wanders"},       {4, rtUINT, 1, true, "holds, 35,0"},
-    {5, rtLONG, 0, false, "wanders"},      {6, rtFLOAT, 0, false, "wanders"},
-    {7, rtDOUBLE, 0, true, "holds, 25,0"}, {8, rtASCIIZ, 0, false, "\"12345.6789\" and a random digit"},
-};
-constexpr TRow kType1[] = {
-    {1, rtBYTE, 0, true, "holds, -5"},  {2, rtINT, 0, false, "wanders"},
-    {3, rtULONG, 0, false, "wanders"},  {4, rtFLOAT, 0, true, "holds, 22,5"},
-    {5, rtDOUBLE, 0, false, "wanders"}, {6, rtASCIIZ, 0, true, "holds, \"Zone <channel>\""},
-    {7, rtBOOL, 0, false, "random"},
-};
-
 template <typename T>
 QByteArray Bytes(T value, int size = sizeof(T)) {
   QByteArray b(size, '\0');
@@ -86,88 +49,115 @@ int Size(TRegisterType type) {
   return RegisterTypeSizes[static_cast<size_t>(type)];
 }
 
-QByteArray StartValue(const TRow& row, int address, int channel) {
-  switch (row.Type) {
+// Channel type 0: the temperature loops of address 0; type 1: the pressure channels of address 1.
+// Every value type is on the line.
+constexpr TSimRegisterDef kType0[] = {
+    {1, rtINT, 1, false, "Температура", "Измеренная температура, °C"},
+    {2, rtINT, 1, true, "Уставка температуры", "Заданная температура, °C"},
+    {3, rtFLOAT, 1, false, "Выход регулятора", "Мощность на исполнительном механизме, %"},
+    {4, rtBOOL, 0, false, "Авария", "Превышение предела"},
+    {5, rtUBYTE, 0, true, "Режим", "Режим работы канала"},
+    {6, rtULONG, 0, false, "Наработка", "Время работы канала, ч"},
+    {7, rtDOUBLE, 3, true, "Коэффициент усиления", "Пропорциональный коэффициент регулятора"},
+    {8, rtASCIIZ, 0, false, "Версия программы", "Версия программы регулятора"},
+};
+constexpr TSimRegisterDef kType1[] = {
+    {1, rtINT, 2, false, "Давление", "Измеренное давление, бар"},
+    {2, rtINT, 2, true, "Уставка давления", "Заданное давление, бар"},
+    {3, rtFLOAT, 1, false, "Расход", "Расход воды, м3/ч"},
+    {4, rtBOOL, 0, true, "Насос включен", "Состояние насоса"},
+    {5, rtBYTE, 0, true, "Поправка датчика", "Поправка нуля датчика давления"},
+    {6, rtUINT, 0, false, "Число пусков", "Пуски насоса с начала суток"},
+    {7, rtDOUBLE, 2, false, "Объем за сутки", "Перекачанный объем, м3"},
+    {8, rtLONG, 0, false, "Счетчик импульсов", "Импульсы расходомера"},
+    {9, rtASCIIZ, 0, true, "Обозначение", "Обозначение канала"},
+};
+
+// Where a register stands, read from its last answer's bytes as its shown value would read.
+double Decoded(TRegisterType type, const QByteArray& data) {
+  switch (type) {
     case rtBOOL:
-      return Bytes<uint8_t>(row.Writable ? 0xFF : 0);
     case rtUBYTE:
-      return Bytes<uint8_t>(static_cast<uint8_t>(ByteBand(address).Start));
+      return FromBytes<uint8_t>(data);
     case rtBYTE:
-      return Bytes<int8_t>(row.Writable ? -5 : static_cast<int8_t>(ByteBand(address).Start));
+      return FromBytes<int8_t>(data);
+    case rtUINT:
+      return FromBytes<uint16_t>(data);
+    case rtINT:
+      return FromBytes<int16_t>(data);
+    case rtULONG:
+      return FromBytes<uint32_t>(data);
+    case rtLONG:
+      return FromBytes<int32_t>(data);
+    case rtFLOAT:
+      return FromBytes<float>(data);
+    case rtDOUBLE:
+      return FromBytes<double>(data);
+    case rtASCIIZ:
+    case rtUnknown:
+      break;
+  }
+  return std::nan("");
+}
+
+}  // namespace
+
+TSimChannelDef SimulatedChannel(int channelType) {
+  if (channelType == 0) return {"Контур регулирования температуры", kType0, int(std::size(kType0))};
+  if (channelType == 1) return {"Канал измерения давления", kType1, int(std::size(kType1))};
+  return {"", nullptr, 0};
+}
+
+QByteArray NextSimulatedData(TRegisterType type, int address, std::optional<double> current,
+                             TRandomGenerator& random) {
+  const bool usable = current && !std::isnan(*current);
+  switch (type) {
+    case rtBOOL:
+      return Bytes<uint8_t>(SimulatedBool(random));
+    case rtUBYTE:
+    case rtBYTE:
     case rtUINT:
     case rtINT:
     case rtULONG:
-    case rtLONG:
-      return Bytes<int32_t>(WordBand(address).Start, Size(row.Type));
+    case rtLONG: {
+      const TBand& band = SimulatedBand(type, address);
+      int64_t next = band.Start;
+      if (usable) {
+        next = static_cast<int64_t>(std::clamp(std::trunc(*current), -9.0e18, 9.0e18)) + random.Next(3) - 1;
+        // The 8-bit types wander on their low byte, compared unsigned; the others on 32 bits.
+        next = Size(type) == 1 ? band.Clamp(static_cast<uint8_t>(next & 0xFF))
+                               : band.Clamp(static_cast<int32_t>(static_cast<uint32_t>(next)));
+      }
+      return Bytes<int32_t>(static_cast<int32_t>(next), Size(type));
+    }
     case rtFLOAT:
-      return Bytes<float>(row.Writable ? 22.5f : 25.0f);
-    case rtDOUBLE:
-      return Bytes<double>(25.0);
+    case rtDOUBLE: {
+      double v = 0;
+      if (!current) {
+        v = random.Next(10) + 20;
+      } else if (usable) {
+        v = *current + 2 * random.Fraction() - 1;
+        if (type == rtFLOAT) v = static_cast<float>(v);
+        v = ClampSimulatedFloat(v);
+      } else {
+        v = type == rtFLOAT ? 0 : 25;
+      }
+      return type == rtFLOAT ? Bytes<float>(static_cast<float>(v)) : Bytes<double>(v);
+    }
     case rtASCIIZ:
-      return row.Writable ? QStringLiteral("Zone %1").arg(channel).toLatin1() : QByteArray();
+      return SimulatedText(random);
     case rtUnknown:
       break;
   }
   return {};
 }
 
-// One step of a wandering register, as the built-in simulator walks a shown value.
-void Wander(TSimRegister& reg, int address, TRandomGenerator& random) {
-  switch (reg.Type) {
-    case rtBOOL:
-      reg.Value = Bytes<uint8_t>(SimulatedBool(random));
-      break;
-    case rtUBYTE:
-    case rtBYTE: {
-      const TBand& band = ByteBand(address);
-      const auto b = static_cast<uint8_t>(FromBytes<uint8_t>(reg.Value) + random.Next(3) - 1);
-      reg.Value = Bytes<uint8_t>(static_cast<uint8_t>(band.Clamp(b)));
-      break;
-    }
-    case rtUINT:
-    case rtINT:
-    case rtULONG:
-    case rtLONG: {
-      const TBand& band = WordBand(address);
-      int64_t v = reg.Type == rtUINT  ? FromBytes<uint16_t>(reg.Value)
-                  : reg.Type == rtINT ? FromBytes<int16_t>(reg.Value)
-                                      : FromBytes<int32_t>(reg.Value);
-      v = band.Clamp(v + random.Next(3) - 1);
-      reg.Value = Bytes<int32_t>(static_cast<int32_t>(v), Size(reg.Type));
-      break;
-    }
-    case rtFLOAT:
-    case rtDOUBLE: {
-      double v = reg.Type == rtFLOAT ? FromBytes<float>(reg.Value) : FromBytes<double>(reg.Value);
-      v = ClampSimulatedFloat(v + 2 * random.Fraction() - 1);
-      reg.Value = reg.Type == rtFLOAT ? Bytes<float>(static_cast<float>(v)) : Bytes<double>(v);
-      break;
-    }
-    case rtASCIIZ:
-      reg.Value = SimulatedText(random);
-      break;
-    case rtUnknown:
-      break;
-  }
-}
-
-}  // namespace
-
 TSimNetwork::TSimNetwork() {
-  const auto add = [this](int address, int channel, const auto& table) {
-    for (const TRow& row : table)
-      registers_[{address, channel, row.Register}] = {row.Type, row.Digits, row.Writable,
-                                                      StartValue(row, address, channel), true};
-  };
   // Channels are numbered from 0 without gaps, and regulators sit at the lowest addresses.
-  for (int a = 0; SimulatedChannelType(a, 0) >= 0; ++a) {
-    for (int c = 0; SimulatedChannelType(a, c) >= 0; ++c) {
-      if (SimulatedChannelType(a, c) == 0)
-        add(a, c, kType0);
-      else
-        add(a, c, kType1);
-    }
-  }
+  for (int a = 0; SimulatedChannelType(a, 0) >= 0; ++a)
+    for (int c = 0; SimulatedChannelType(a, c) >= 0; ++c)
+      for (const TSimRegisterDef& def : SimulatedChannel(SimulatedChannelType(a, c)))
+        registers_[{a, c, def.Register}] = {def.Type, def.Writable, std::nullopt};
 }
 
 std::optional<QByteArray> TSimNetwork::Answer(const QByteArray& request, TRandomGenerator& random) {
@@ -193,13 +183,11 @@ std::optional<QByteArray> TSimNetwork::Answer(const QByteArray& request, TRandom
 }
 
 std::optional<QByteArray> TSimNetwork::Read(int address, TSimRegister& reg, TRandomGenerator& random) {
-  if (!reg.Writable && (!reg.Fresh || reg.Type == rtBOOL || reg.Type == rtASCIIZ))
-    Wander(reg, address, random);
-  reg.Fresh = false;
+  const QByteArray value = NextSimulatedData(reg.Type, address, reg.Current, random);
+  if (reg.Type != rtASCIIZ) reg.Current = Decoded(reg.Type, value);
   QByteArray data(1, char(TypeByte(reg.Type, true, reg.Writable)));
-  data += reg.Value;
-  // A text answer carries 1..31 data bytes: a 31-character text goes without its zero.
-  if (reg.Type == rtASCIIZ && reg.Value.size() < kMaxTextBytes) data += '\0';
+  data += value;
+  if (reg.Type == rtASCIIZ) data += '\0';
   return data;
 }
 
@@ -208,13 +196,12 @@ std::optional<QByteArray> TSimNetwork::Write(const QByteArray& request, TSimRegi
     return std::nullopt;
   const QByteArray data = request.mid(kFrameData, request.size() - (kFrameData + 1));
   if (reg.Type == rtASCIIZ) {
+    // Taken as the built-in simulator takes it: a text register answers its fixed text all the same.
     const qsizetype end = data.indexOf('\0');
-    const QByteArray text = end < 0 ? data : data.left(end);
-    if (text.size() > kMaxTextBytes) return std::nullopt;
-    reg.Value = text;
+    if ((end < 0 ? data.size() : end) > kMaxTextBytes) return std::nullopt;
   } else {
     if (data.size() != Size(reg.Type)) return std::nullopt;
-    reg.Value = data;
+    reg.Current = Decoded(reg.Type, data);
   }
   return SealFrame(request.left(kFrameHeader));
 }
@@ -222,29 +209,34 @@ std::optional<QByteArray> TSimNetwork::Write(const QByteArray& request, TSimRegi
 QString TSimNetwork::Description() {
   const QStringList& kTypeNames = RegisterTypeIdentifiers();
   QString out;
-  const auto table = [&](const char* title, const auto& rows) {
-    out += QString::fromLatin1(title);
-    out += QStringLiteral("    R  type      digits  rights  value\n");
-    for (const TRow& row : rows) {
+  const auto table = [&](int channelType) {
+    const TSimChannelDef channel = SimulatedChannel(channelType);
+    out +=
+        QStringLiteral("Channel type %1 (%2):\n").arg(channelType).arg(QString::fromUtf8(channel.Comments));
+    out += QStringLiteral("    R  type      digits  rights  name\n");
+    for (const TSimRegisterDef& row : channel) {
       const bool fixed = row.Type >= rtUBYTE && row.Type <= rtLONG;
       out += QStringLiteral("    %1  %2%3%4%5\n")
                  .arg(row.Register)
                  .arg(kTypeNames[row.Type], -10)
                  .arg(fixed ? QString::number(row.Digits) : QStringLiteral("-"), -8)
                  .arg(row.Writable ? QStringLiteral("RW") : QStringLiteral("R"), -8)
-                 .arg(QString::fromLatin1(row.Behaviour));
+                 .arg(QString::fromUtf8(row.Caption));
     }
   };
   out += QStringLiteral(
       "Network: address 0 with channels 0..5 of channel type 0, address 1 with channels 0..2 of type 1.\n"
       "Register 0 of a channel answers its channel type (type code 2, read-only).\n");
-  table("Channel type 0:\n", kType0);
-  table("Channel type 1:\n", kType1);
+  table(0);
+  table(1);
   out += QStringLiteral(
-      "Registers marked R wander like the built-in simulator (fixed-point: one raw unit per read inside\n"
-      "the band of the address; floating: up to one unit between 21 and 29) and refuse writes.\n"
-      "Registers marked RW keep what is written. Digits is the decimal scale the raw value stands for.\n"
-      "Any other address, channel or register, and a write of the wrong type, get no answer.\n");
+      "Every register wanders as in the built-in simulator: fixed-point ones by one raw unit per read\n"
+      "inside the band of the address (8-bit: 101..119, 81..99, 51..59; others: 301..399, 201..299,\n"
+      "81..89 for address mod 3 = 0, 1, 2), floating ones by up to one unit between 21 and 29; Booleans\n"
+      "answer at random, texts \"12345.6789\" and a random digit. A write to an RW register is where the\n"
+      "walk goes on from. Digits is the decimal scale the raw value stands for, as the channel templates\n"
+      "of the demonstration give it. Registers marked R refuse writes; any other address, channel or\n"
+      "register, and a write of the wrong type, get no answer.\n");
   return out;
 }
 

@@ -1,8 +1,9 @@
 #pragma once
 // The regulator network of simulation mode, in one place for the built-in simulator and vexa-sim:
-// which addresses and channels exist, the value bands of the regulators, and the texts and
-// Booleans they answer. The built-in simulator answers from the state of the register that asks;
-// vexa-sim plays the same network with a fixed table of typed registers per channel (TSimNetwork).
+// which addresses and channels exist, the registers of each channel type, and the one rule by which
+// their values wander. The built-in simulator answers from the state of the register that asks;
+// vexa-sim plays the same network with the table's typed registers (TSimNetwork); the
+// demonstration's channel templates are made from the same table.
 
 #include <QByteArray>
 #include <QString>
@@ -40,6 +41,10 @@ inline const TBand& ByteBand(int address) {
 inline const TBand& WordBand(int address) {
   return kWordBands[address % 3];
 }
+// The band of a fixed-point register: the 8-bit types take the byte bands.
+inline const TBand& SimulatedBand(TRegisterType type, int address) {
+  return type == rtUBYTE || type == rtBYTE ? ByteBand(address) : WordBand(address);
+}
 
 // Floating values wander by up to one unit between these bounds.
 inline constexpr double kFloatHigh = 30;
@@ -48,18 +53,54 @@ inline constexpr double kFloatLow = 20;
 double ClampSimulatedFloat(double v);
 // A Boolean register answers at random: 0xFF or 0x00.
 uint8_t SimulatedBool(TRandomGenerator& random);
-// A read-only text register answers "12345.6789" and a random digit.
+// A text register answers "12345.6789" and a random digit.
 QByteArray SimulatedText(TRandomGenerator& random);
 
-struct TSimRegister {
-  TRegisterType Type = rtUnknown;
-  int Digits = 0;         // decimals the raw value stands for (documentation only: the wire is raw)
-  bool Writable = false;  // setpoints keep what is written; read-only registers wander
-  QByteArray Value;       // as on the wire: the type's bytes, or the text without its zero
-  bool Fresh = true;      // the first read answers the start value itself
+// The one value rule of the simulated regulators, for the built-in simulator and vexa-sim alike:
+// the data bytes of the next read answer of a register of `type` at `address` (the type's size; a
+// text without its zero). `current` is where the register stands: its raw value for the
+// fixed-point types (the shown value times 10^Digits), its value for the floating ones; none when
+// nothing was read or written yet, NaN when what is shown is not a number.
+// - fixed-point: a step of -1, 0 or +1 raw unit, then clamped into the band of the address (8-bit
+//   types to their low byte first, compared unsigned); none or NaN: the band's start;
+// - floating: up to one unit either way, clamped to 21..29; none: 20..29 at random; NaN: 0 for a
+//   single, 25 for a double;
+// - Boolean: at random; text: "12345.6789" and a random digit.
+// A write stores the value written, and the next read wanders from there.
+QByteArray NextSimulatedData(TRegisterType type, int address, std::optional<double> current,
+                             TRandomGenerator& random);
+
+// One register of a channel type of the simulated network: what vexa-sim answers, and what the
+// demonstration's channel templates give the register the search makes (the built-in simulator
+// answers with the type and rights of the register that asks, so the templates make it agree).
+struct TSimRegisterDef {
+  int Register;
+  TRegisterType Type;
+  int Digits;           // decimals the raw value stands for (the line carries raw values)
+  bool Writable;        // read-only registers refuse writes
+  const char* Caption;  // the channel template's, UTF-8
+  const char* Comments;
 };
 
-// The simulated network with a fixed table of typed registers per channel type, answering frames.
+// Registers 1.. of channels of type 0 and of type 1, in register order; empty for other types.
+struct TSimChannelDef {
+  const char* Comments;  // the channel template's, UTF-8
+  const TSimRegisterDef* Registers;
+  int Count;
+  const TSimRegisterDef* begin() const { return Registers; }
+  const TSimRegisterDef* end() const { return Registers + Count; }
+};
+TSimChannelDef SimulatedChannel(int channelType);
+
+// A register of vexa-sim: where its value stands, as the built-in simulator keeps it in the
+// register's shown value.
+struct TSimRegister {
+  TRegisterType Type = rtUnknown;
+  bool Writable = false;
+  std::optional<double> Current;  // none until read or written
+};
+
+// The simulated network with its typed registers (SimulatedChannel), answering frames.
 class TSimNetwork {
  public:
   TSimNetwork();
@@ -73,8 +114,8 @@ class TSimNetwork {
 
  private:
   using TKey = std::tuple<int, int, int>;  // address, channel, register
-  std::optional<QByteArray> Read(int address, TSimRegister& reg, TRandomGenerator& random);
-  std::optional<QByteArray> Write(const QByteArray& request, TSimRegister& reg);
+  static std::optional<QByteArray> Read(int address, TSimRegister& reg, TRandomGenerator& random);
+  static std::optional<QByteArray> Write(const QByteArray& request, TSimRegister& reg);
 
   std::map<TKey, TSimRegister> registers_;
 };

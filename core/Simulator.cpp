@@ -19,86 +19,26 @@ uint8_t RegisterTypeByte(int code, const TCustomRegister& reg) {
   return TypeByte(code, reg.UserCanREAD(), reg.UserCanWRITE());
 }
 
-// Next raw value of a fixed-point register: a step of -1, 0 or +1 from the shown value, or the
-// band's start when nothing usable is shown.
-int64_t Wander(const TCustomRegister& reg) {
-  const std::optional<double> current = StrToFloat(reg.LastStringData());
-  if (!current) return std::numeric_limits<int64_t>::min();
-  const double scaled = std::trunc(*current * std::pow(10.0, reg.Digits()));
-  const double clamped = std::clamp(scaled, -9.0e18, 9.0e18);
-  return static_cast<int64_t>(clamped) + Services().Random.Next(3) - 1;
+// Where the register stands for the value rule: its shown value, raw for the fixed-point types.
+std::optional<double> Current(const TCustomRegister& reg) {
+  const QString& text = reg.LastStringData();
+  if (text.isEmpty()) return std::nullopt;
+  const std::optional<double> value = StrToFloat(text);
+  if (!value) return std::nan("");
+  const TRegisterType type = reg.RegisterType();
+  if (type >= rtUBYTE && type <= rtLONG) return std::trunc(*value * std::pow(10.0, reg.Digits()));
+  return value;
 }
 
 bool SimulateRead(TRegisterFrame& frame, TCustomRegister& reg) {
-  uint8_t value[kMaxTextBytes + 1] = {};
-  const int address = frame.Data[kFrameAddress];
   const TRegisterType type = reg.RegisterType();
-  int size = 0;
-  switch (type) {
-    case rtBOOL:
-      value[0] = SimulatedBool(Services().Random);
-      size = 1;
-      break;
-    case rtUBYTE:
-    case rtBYTE: {
-      const TBand& band = ByteBand(address);
-      const int64_t next = Wander(reg);
-      const uint8_t b = next == std::numeric_limits<int64_t>::min() ? static_cast<uint8_t>(band.Start)
-                                                                    : static_cast<uint8_t>(next & 0xFF);
-      value[0] = static_cast<uint8_t>(band.Clamp(b));  // compared as unsigned
-      size = 1;
-      break;
-    }
-    case rtUINT:
-    case rtINT:
-    case rtULONG:
-    case rtLONG: {
-      const TBand& band = WordBand(address);
-      const int64_t next = Wander(reg);
-      const int32_t v = next == std::numeric_limits<int64_t>::min()
-                            ? band.Start
-                            : static_cast<int32_t>(static_cast<uint32_t>(next));
-      const auto u = static_cast<uint32_t>(static_cast<int32_t>(band.Clamp(v)));
-      for (int i = 0; i < 4; ++i) value[i] = static_cast<uint8_t>(u >> (8 * i));
-      size = RegisterTypeSizes[static_cast<size_t>(type)];
-      break;
-    }
-    case rtFLOAT:
-    case rtDOUBLE: {
-      double v = 0;
-      const QString& text = reg.LastStringData();
-      if (text.isEmpty()) {
-        v = Services().Random.Next(10) + 20;
-      } else if (const auto current = StrToFloat(text)) {
-        v = *current + 2 * Services().Random.Fraction() - 1;
-        if (type == rtFLOAT) v = static_cast<float>(v);
-        v = ClampSimulatedFloat(v);
-      } else {
-        v = type == rtFLOAT ? 0 : 25;
-      }
-      if (type == rtFLOAT) {
-        const auto f = static_cast<float>(v);
-        std::memcpy(value, &f, 4);
-        size = 4;
-      } else {
-        std::memcpy(value, &v, 8);
-        size = 8;
-      }
-      break;
-    }
-    case rtASCIIZ: {
-      const QByteArray text = SimulatedText(Services().Random);
-      std::memcpy(value, text.constData(), static_cast<size_t>(text.size()));
-      size = static_cast<int>(text.size()) + 1;  // with its zero
-      break;
-    }
-    case rtUnknown:
-      return false;
-  }
+  if (type == rtUnknown) return false;
+  QByteArray value = NextSimulatedData(type, frame.Data[kFrameAddress], Current(reg), Services().Random);
+  if (type == rtASCIIZ) value += '\0';
   frame.Data[kFrameCommand] = cmdRead;
   frame.Data[kFrameType] = RegisterTypeByte(type, reg);
-  std::memcpy(frame.Data + kFrameData, value, static_cast<size_t>(size));
-  frame.Length = kFrameData + size;
+  std::memcpy(frame.Data + kFrameData, value.constData(), static_cast<size_t>(value.size()));
+  frame.Length = kFrameData + static_cast<int>(value.size());
   ApplyCrc(frame);
   return true;
 }

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "core/ExecuterUnit.h"
 #include "core/Services.h"
 #include "storage/NetDescription.h"
 #include "ui/ImageList.h"
@@ -160,9 +161,12 @@ void THistoryForm::SetRepeatTimer(std::unique_ptr<TRepeatTimer> timer) {
 }
 
 void THistoryForm::CopyData() {
-  ShowProgramState(QStringLiteral("Копирование данных"));
+  // The copy is told only while polling runs; with the poller stopped (the network settings window)
+  // the status line keeps saying so.
+  const bool polling = PollerRunning();
+  if (polling) ShowProgramState(QStringLiteral("Копирование данных"));
   history_ = reg_ != nullptr ? THistorySnapshot::Of(*reg_) : THistorySnapshot{};
-  ShowProgramState(kStateWorking);
+  if (polling) ShowProgramState(kStateWorking);  // the poller's state it found
 }
 
 void THistoryForm::showEvent(QShowEvent* event) {

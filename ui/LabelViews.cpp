@@ -60,6 +60,13 @@ void TLabelView::Mirror() {
   setText(label_->Caption());
   // The label takes the size of its text; the model keeps it, as it is saved with the label.
   adjustSize();
+  // A label on the page in front is kept wholly inside it, also when a longer value widens it.
+  // (A page behind may not have its size yet.)
+  if (parentWidget() != nullptr && parentWidget()->isVisible()) {
+    const QPoint kept = KeptInsidePage({label_->Left(), label_->Top()}, size(), parentWidget()->size());
+    label_->SetLeft(kept.x());
+    label_->SetTop(kept.y());
+  }
   move(label_->Left(), label_->Top());
   label_->SetWidth(width());
   label_->SetHeight(height());

@@ -107,6 +107,7 @@ TMainForm::TMainForm(QWidget* parent)
   setObjectName(QStringLiteral("MainForm"));
   setWindowTitle(QStringLiteral("Vexa"));
   Services().ProgramState = [this](const QString& text) { ShowProgramState(text); };
+  Services().PollerState = [this](bool) { ShowProgramState(PollerStateText()); };
   Services().BusyCursor = [](bool busy) {
     if (busy)
       QApplication::setOverrideCursor(Qt::WaitCursor);
@@ -148,6 +149,7 @@ TMainForm::~TMainForm() {
   // The labels' history windows count among this window's tool windows: they go while it is whole.
   labels_->CloseHistoryForms();
   Services().ProgramState = nullptr;
+  Services().PollerState = nullptr;
   Services().BusyCursor = nullptr;
   Services().AutoSave = nullptr;
   Services().LineNotice = nullptr;
@@ -275,8 +277,8 @@ void TMainForm::CreateStatusBar() {
   // The panel widths are the narrowest; a wider system font still gets its whole caption.
   caption->setFixedWidth(std::max(130, caption->sizeHint().width() + 4));
   stateCaption_ = caption;
-  programState_ = kStateStopped;
-  statePanel_ = new QLabel(kStateStopped, bar);
+  programState_ = PollerStateText();
+  statePanel_ = new QLabel(programState_, bar);
   statePanel_->setObjectName(QStringLiteral("ProgramState"));
   statePanel_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
   statePanel_->setFixedWidth(200);
@@ -353,7 +355,10 @@ void TMainForm::UpdateCommands() {
 }
 
 void TMainForm::ShowProgramState(const QString& text) {
-  programState_ = text;
+  // "Работа" and "Останов" are the poller's to say: after a save, a load or a copy they mean the
+  // state it is in, which may be stopped (a save inside the network settings window).
+  const bool pollerWord = text == kStateWorking || text == kStateStopped;
+  programState_ = pollerWord ? PollerStateText() : text;
   UpdateStatePanel();
   statePanel_->repaint();
 }
@@ -503,13 +508,10 @@ void TMainForm::ExitWithoutSaving() {
 void TMainForm::SetupCommand() {
   auto* setup = qobject_cast<QDialog*>(Window(TWindowRole::Setup));
   if (!networkOpen_ || setup == nullptr) return;
-  ShowProgramState(kStateStopped);
+  // The poller's own stop and start put "Останов" and "Работа" on the status line.
   StopPoller();
   // Polling comes back however the window ends, an error included.
-  const auto restart = qScopeGuard([this] {
-    StartPoller();
-    ShowProgramState(kStateWorking);
-  });
+  const auto restart = qScopeGuard([] { StartPoller(); });
   ShowModalNearPage(setup, 12, 12);
 }
 

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QHideEvent>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QScreen>
 #include <QShortcut>
@@ -11,6 +12,7 @@
 #include <QToolBar>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <functional>
 
 #include "core/Globals.h"
 #include "core/RegisterNode.h"
@@ -34,11 +36,32 @@ constexpr int kSplitterMinimum = 50;
 
 // The tree adds the dragged node's name to what a tree item drag carries, so a drop target knows
 // the node without looking into this window.
+//
+// A press on an item makes it current at once, but a press may start a drag: the window tells the
+// selection (which brings the register's label page forward) only when the press ends, so that a
+// register dragged onto another page lands on the page the operator chose.
 class TNetTreeView : public QTreeWidget {
  public:
   using QTreeWidget::QTreeWidget;
 
+  bool Pressed() const { return pressed_; }
+  // The press has ended, by a release or by the end of the drag it started.
+  std::function<void()> PressEnded;
+
  protected:
+  void mousePressEvent(QMouseEvent* event) override {
+    pressed_ = true;
+    QTreeWidget::mousePressEvent(event);
+  }
+  void mouseReleaseEvent(QMouseEvent* event) override {
+    QTreeWidget::mouseReleaseEvent(event);
+    EndPress();
+  }
+  void startDrag(Qt::DropActions actions) override {
+    QTreeWidget::startDrag(actions);
+    EndPress();
+  }
+
   QStringList mimeTypes() const override {
     return QTreeWidget::mimeTypes() << QString::fromLatin1(TNetForm::kNodeMimeType);
   }
@@ -49,6 +72,15 @@ class TNetTreeView : public QTreeWidget {
         data->setData(QString::fromLatin1(TNetForm::kNodeMimeType), node->Name().toUtf8());
     return data;
   }
+
+ private:
+  void EndPress() {
+    if (!pressed_) return;
+    pressed_ = false;
+    if (PressEnded) PressEnded();
+  }
+
+  bool pressed_ = false;
 };
 
 }  // namespace
@@ -68,7 +100,13 @@ TNetForm::TNetForm(TMainForm* mainForm, QWidget* parent)
   actProperties = toolBar_->addAction(ImageIcon(iiEDIT), QStringLiteral("Редактор свойств"));
   actProperties->setObjectName(QStringLiteral("actProperties"));
 
-  tvNet_ = new TNetTreeView(this);
+  auto* tree = new TNetTreeView(this);
+  tree->PressEnded = [this] {
+    if (!selectionPending_) return;
+    selectionPending_ = false;
+    ShowSelection(tvNet_->currentItem());
+  };
+  tvNet_ = tree;
   tvNet_->setObjectName(QStringLiteral("tvNet"));
   tvNet_->setHeaderHidden(true);
   tvNet_->setColumnCount(1);
@@ -156,6 +194,11 @@ void TNetForm::Rebuild() {
 }
 
 void TNetForm::CurrentChanged(QTreeWidgetItem* current) {
+  if (static_cast<TNetTreeView*>(tvNet_)->Pressed()) {
+    selectionPending_ = true;  // told when the press ends: it may be the start of a drag
+    return;
+  }
+  selectionPending_ = false;
   ShowSelection(current);
 }
 

@@ -71,7 +71,8 @@ class TNetForm : public QWidget {
   TRegisterPropertiesForm* RegisterDialog();
   void PlaceBeside(QWidget* dialog) const;
 
-  QPointer<QObject> mainForm_;  // a TMainForm
+  QPointer<QObject> mainForm_;     // a TMainForm
+  bool selectionPending_ = false;  // the current item changed under a press not yet ended
   QToolBar* toolBar_ = nullptr;
   QTreeWidget* tvNet_ = nullptr;
   QSplitter* splitter_ = nullptr;

@@ -277,8 +277,11 @@ void TTemplatesWindow::RebuildTree(TRootNode* select) {
 void TTemplatesWindow::RebuildList() {
   const QSignalBlocker blocker(list_);
   BuildListView(list_, &Items());
-  for (int i = 0; i < list_->topLevelItemCount(); ++i)
-    list_->topLevelItem(i)->setTextAlignment(1, Qt::AlignCenter);
+  for (int i = 0; i < list_->topLevelItemCount(); ++i) {
+    QTreeWidgetItem* row = list_->topLevelItem(i);
+    row->setTextAlignment(1, Qt::AlignCenter);
+    if (const TRootNode* item = ItemNode(row)) row->setText(1, QString::number(ItemProgress(*item)));
+  }
 }
 
 void TTemplatesWindow::ShowProgress(TRootNode& item, int done) {

@@ -102,6 +102,8 @@ class TTemplatesWindow : public QWidget {
   virtual void NodeProperties(TRootNode& node) = 0;
   // The timer's step.
   virtual void Tick() = 0;
+  // The "%" of an item's row when the list is built; the tick shows it afterwards.
+  virtual int ItemProgress(const TRootNode&) const { return 0; }
   // An empty template made by "Новый шаблон", owned by owner; caption and image are set afterwards.
   virtual TRootNode* NewTemplateNode(TRootNode& owner);
 

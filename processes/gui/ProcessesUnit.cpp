@@ -103,4 +103,8 @@ void TTasksForm::Tick() {
   ProcessTick(Items(), hooks);
 }
 
+int TTasksForm::ItemProgress(const TRootNode& process) const {
+  return ProcessProgress(process);
+}
+
 }  // namespace vexa

@@ -34,6 +34,7 @@ class TTasksForm : public TTemplatesWindow {
   void TemplateProperties(TRootNode& templ) override;
   void NodeProperties(TRootNode& node) override;
   void Tick() override;
+  int ItemProgress(const TRootNode& process) const override;
 
  private:
   QPointer<TCycloEditForm> ownEditor_;

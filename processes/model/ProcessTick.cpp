@@ -73,4 +73,23 @@ void ProcessTick(TRootNode& tasks, const TLineContext& line, const TProcessTickH
   showFaults();
 }
 
+int ProcessProgress(const TRootNode& process) {
+  int done = 100;
+  bool finished = true;
+  for (int j = 0; j < process.ComponentCount(); ++j) {
+    const auto* node = dynamic_cast<const TCommandNode*>(process.Component(j));
+    if (node == nullptr) continue;
+    finished = finished && (node->Finished() || node->Count() == 0);
+    if (!process.Enabled()) continue;
+    try {
+      done = std::min(done, node->Done());
+    } catch (const ECyclogramError&) {
+      return 0;
+    }
+  }
+  if (process.Enabled()) return std::max(done, 0);
+  // A stopped node's progress would count the time it stands still: only the end is sure.
+  return finished ? 100 : 0;
+}
+
 }  // namespace vexa

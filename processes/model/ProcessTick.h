@@ -32,6 +32,11 @@ struct TProcessTickHooks {
 void ProcessTick(TRootNode& tasks, const TLineContext& line, const TProcessTickHooks& hooks = {});
 void ProcessTick(TRootNode& tasks, const TProcessTickHooks& hooks = {});
 
+// The "%" a process shows when its row is made: the smallest progress of its command nodes while
+// it runs; when stopped, 100 once every one has finished or has nothing to do (the tick stopped it
+// at its end), else 0. A cyclogram that does not convert shows 0.
+int ProcessProgress(const TRootNode& process);
+
 // The operator's message for a process stopped because an entry of a command node's cyclogram
 // does not convert.
 QString ProcessFaultText(const QString& processCaption, const QString& nodeCaption, const QString& fault);

@@ -61,7 +61,7 @@ int main(int argc, char** argv) {
     Comm->Open();
     SETUP->SetBaudRateIndex(s.Index);
     TRegisterNode reg(nullptr);
-    reg.SetName("D000C000R003");  // a 16-bit register: 8-byte answers
+    reg.SetName("D000C000R001");  // a 16-bit register: 8-byte answers
     int reads = 0, failed = 0;
     const auto t0 = std::chrono::steady_clock::now();
     double elapsed = 0;

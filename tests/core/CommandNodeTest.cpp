@@ -295,6 +295,37 @@ TEST_F(CommandNodeTest, ProcessesWithoutWorkStopOnTheirFirstTick) {
   EXPECT_TRUE(QFile::exists(ConfigFilePath("TASKS")));
 }
 
+// The "%" of a process's row when the list is made.
+TEST_F(CommandNodeTest, ProcessProgressIsHundredOnlyOnceItsNodesHaveFinished) {
+  TRootNode* process = Process("P");
+  Node(process, {"20", "80"}, {"0", "60"});
+  Node(process, {"5", "5"}, {"0", "30"});
+  EXPECT_EQ(ProcessProgress(*process), 0) << "not started";
+  Run(*process);
+  At(0);
+  ProcessTick(*TASKS);
+  At(30000);
+  ProcessTick(*TASKS);
+  EXPECT_EQ(ProcessProgress(*process), 50) << "running: the slower node";
+  process->SetEnabled(false);  // stopped half way: standing still is not progress
+  At(45000);
+  EXPECT_EQ(ProcessProgress(*process), 0);
+  process->SetEnabled(true);
+  for (int64_t ms : {60000, 70000}) {
+    At(ms);
+    ProcessTick(*TASKS);
+  }
+  ASSERT_FALSE(process->Enabled());
+  EXPECT_EQ(ProcessProgress(*process), 100);
+
+  TRootNode* empty = Process("empty");
+  EXPECT_EQ(ProcessProgress(*empty), 100) << "nothing to do";
+  TRootNode* broken = Process("broken");
+  Node(broken, {"1", "2"}, {"0", "x"});
+  broken->SetEnabled(true);
+  EXPECT_EQ(ProcessProgress(*broken), 0);
+}
+
 TEST_F(CommandNodeTest, StopKeepsTheSlotAndStartResumesOrRewinds) {
   TCommandNode* node = Node(Process("P"), {"0", "60", "0"}, {"0", "60", "60"});
   node->Start();

@@ -336,6 +336,29 @@ TEST_F(ExecuterTest, StopFromInsideItsOwnAutoSaveIsSafe) {
   EXPECT_TRUE(RunEventsUntil([&] { return saves == 2; }, 2000));
 }
 
+// The status line says what the poller tells of itself: its start and stop, nothing else; a save
+// only suspends it, which is still "Работа".
+TEST_F(ExecuterTest, ThePollersStartAndStopTellItsState) {
+  std::vector<bool> told;
+  Services().PollerState = [&](bool running) { told.push_back(running); };
+  StopPoller();  // none runs: nothing to tell
+  EXPECT_TRUE(told.empty());
+  EXPECT_EQ(PollerStateText(), QStringLiteral("Останов"));
+  StartPoller();
+  EXPECT_EQ(told, std::vector<bool>({true}));
+  EXPECT_EQ(PollerStateText(), QStringLiteral("Работа"));
+  SuspendPoller();
+  EXPECT_EQ(PollerStateText(), QStringLiteral("Работа"));
+  ResumePoller();
+  StartPoller();  // a new poller replaces the old one
+  EXPECT_EQ(told, std::vector<bool>({true, false, true}));
+  TerminatePoller();  // the main window's close: asked to end, not yet waited for
+  EXPECT_EQ(PollerStateText(), QStringLiteral("Останов"));
+  StopPoller();
+  EXPECT_EQ(told, std::vector<bool>({true, false, true, false}));
+  Services().PollerState = nullptr;
+}
+
 TEST_F(ExecuterTest, RegisterNodesAreReadOncePerIntervalNeverEarly) {
   TRootNode* channel = Container(Container(NET.get(), "D000"), "D000C000");
   for (int r = 1; r <= 5; ++r) {

@@ -1,6 +1,8 @@
 // The value label as a node: its text, its register's polling and history, placing it by a drop,
 // and its hand-over to the diagram side when its page is gone.
 
+#include <QRect>
+
 #include "core/Globals.h"
 #include "core/RegisterNode.h"
 #include "support/TestSupport.h"
@@ -152,6 +154,43 @@ TEST_F(LabelDisplayTest, OnlyALabelAsFirstChildIsARegistersLabel) {
   EXPECT_EQ(LabelOf(reg), nullptr);
   EXPECT_EQ(PlaceLabel(*reg, QStringLiteral("ts0"), 0, 0), nullptr);
   EXPECT_EQ(reg->ComponentCount(), 1);
+}
+
+// A 120 x 20 label on a 640 x 400 page, dropped at each edge and corner and beyond: it is moved
+// left and up just enough to be whole; a label larger than the page starts at its top-left corner.
+TEST(KeptInsidePage, ALabelIsMovedLeftAndUpUntilItIsWhole) {
+  const QSize page(640, 400);
+  const QSize label(120, 20);
+  const struct {
+    const char* Where;
+    QPoint At;
+    QSize Size;
+    QPoint Kept;
+  } cases[] = {
+      {"inside", {100, 50}, label, {100, 50}},
+      {"touching the right edge", {520, 50}, label, {520, 50}},
+      {"over the right edge", {600, 50}, label, {520, 50}},
+      {"over the bottom edge", {100, 395}, label, {100, 380}},
+      {"top-left corner", {0, 0}, label, {0, 0}},
+      {"top-right corner", {639, 0}, label, {520, 0}},
+      {"bottom-left corner", {0, 399}, label, {0, 380}},
+      {"bottom-right corner", {639, 399}, label, {520, 380}},
+      {"beyond the bottom-right corner", {900, 700}, label, {520, 380}},
+      {"left of the page", {-30, 50}, label, {0, 50}},
+      {"above the page", {100, -5}, label, {100, 0}},
+      {"wider than the page", {300, 50}, {800, 20}, {0, 50}},
+      {"taller than the page", {100, 200}, {120, 500}, {100, 0}},
+      {"larger than the page", {300, 300}, {700, 450}, {0, 0}},
+      {"exactly the page", {10, 10}, page, {0, 0}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Where);
+    const QPoint kept = KeptInsidePage(c.At, c.Size, page);
+    EXPECT_EQ(kept, c.Kept);
+    const QRect shown(kept, c.Size);
+    if (c.Size.width() <= page.width() && c.Size.height() <= page.height())
+      EXPECT_TRUE(QRect(QPoint(0, 0), page).contains(shown));
+  }
 }
 
 }  // namespace

@@ -2,10 +2,12 @@
 // cursor on keys and mouse, the zoom buttons, the refresh every logging interval, and what it draws.
 
 #include <QContextMenuEvent>
+#include <QDialog>
 #include <QDir>
 #include <QImage>
 #include <QLabel>
 #include <QMenu>
+#include <QMenuBar>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTabWidget>
@@ -232,6 +234,8 @@ TEST_F(HistoryWindowTest, TheCursorStartsOnTheNewestSampleAndFollowsKeysAndTheMo
 TEST_F(HistoryWindowTest, TheChartRefreshesEveryLoggingIntervalAndNeverWithoutOne) {
   History({1, 2});
   reg->SetLoggingInterval(3);
+  reg->SetEnabled(false);  // the poller runs, and this register's history is the test's
+  StartPoller();
   QStringList states;
   Services().ProgramState = [&](const QString& s) { states << s; };
   THistoryForm* h = OpenFromMenu();
@@ -465,6 +469,54 @@ TEST_F(HistoryWindowTest, PrintShowsTheHistoryAsAReportOrSaysThereIsNoData) {
   EXPECT_NEAR((last - start) * 86400, 3.0 * reg->MaxCount(), 1e-3);
   EXPECT_EQ(preview.Report(), nullptr) << "the temporary report is gone with the showing";
   EXPECT_EQ(reg->Caption(), QStringLiteral("Температура")) << "the register itself is untouched";
+}
+
+// Opening the network settings stops polling: the status line says "Останов" for as long as the
+// window is open, while the history window goes on copying every logging interval, and "Работа"
+// when polling is back.
+TEST_F(HistoryWindowTest, TheStatusLineStaysStoppedWhileTheNetworkSettingsAreOpen) {
+  History({1, 2});
+  reg->SetLoggingInterval(3);
+  reg->SetEnabled(false);
+  StartPoller();
+  EXPECT_EQ(form->ProgramState(), QStringLiteral("Работа"));
+  THistoryForm* h = OpenFromMenu();
+  ASSERT_NE(h, nullptr);
+  EXPECT_EQ(form->ProgramState(), QStringLiteral("Работа"));
+  QDialog setup;
+  form->SetWindow(TWindowRole::Setup, &setup);
+  form->SetNetworkOpen(true);
+
+  QStringList during;
+  int shownDuring = 0;
+  WhenModal<QDialog>([&](QDialog* modal) {
+    during << form->ProgramState();
+    for (int i = 1; i <= 4; ++i) {
+      History(std::vector<double>(2 + i, 1.0));
+      timer->Advance(3000);
+      QCoreApplication::processEvents();
+      during << form->ProgramState();
+    }
+    shownDuring = h->VisibleCount();
+    modal->reject();
+  });
+  // "Настройки", then "Настройка параметров сети", with the mouse.
+  auto* settings = qobject_cast<QMenu*>(form->actSetup->parent());
+  ASSERT_NE(settings, nullptr);
+  QMenuBar* bar = form->menuBar();
+  QTest::mouseClick(bar, Qt::LeftButton, Qt::NoModifier,
+                    bar->actionGeometry(settings->menuAction()).center());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return settings->isVisible(); }, 2000));
+  QTest::mouseClick(settings, Qt::LeftButton, Qt::NoModifier,
+                    settings->actionGeometry(form->actSetup).center());
+
+  EXPECT_EQ(during, QStringList(5, QStringLiteral("Останов")));
+  EXPECT_EQ(shownDuring, 6) << "the chart went on refreshing";
+  EXPECT_TRUE(PollerRunning());
+  EXPECT_EQ(form->ProgramState(), QStringLiteral("Работа"));
+  timer->Advance(3000);
+  EXPECT_EQ(form->ProgramState(), QStringLiteral("Работа"));
+  form->SetWindow(TWindowRole::Setup, nullptr);
 }
 
 }  // namespace

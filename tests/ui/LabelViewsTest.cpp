@@ -6,11 +6,14 @@
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QDir>
+#include <QDrag>
 #include <QDropEvent>
 #include <QMenu>
 #include <QMimeData>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
 
 #include "core/ExecuterUnit.h"
@@ -363,6 +366,100 @@ TEST_F(LabelViewsTest, TheStructureWindowsTreeDragsRegistersAndFollowsTheirLabel
   // Closing the window clears the mark.
   net.close();
   EXPECT_EQ(form->Labels()->Lasso()->REG(), nullptr);
+}
+
+// The operator has the other page in front and drags a register whose label sits on the first:
+// pressing on the register does not bring the label's page forward, the drag starts from that
+// press, and the label lands on the page in front. A click without a drag still finds the label.
+TEST_F(LabelViewsTest, ARegisterDraggedFromTheStructureWindowLandsOnThePageInFront) {
+  TNetForm net(form.get());
+  form->SetWindow(TWindowRole::NetTree, &net);
+  form->actNetTree->trigger();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&net));
+  QTreeWidget* tree = net.TreeView();
+  tree->expandAll();
+  const QRect at = tree->visualItemRect(static_cast<QTreeWidgetItem*>(regs[2]->PData()));
+  QTest::mouseClick(tree->viewport(), Qt::LeftButton, Qt::NoModifier, at.center());
+  ASSERT_TRUE(Drop(0, {60, 60}, *TreeDrag()));
+  ASSERT_EQ(View(regs[2])->parentWidget(), Page(0));
+  // Another register current, and the second page in front, chosen on its tab.
+  auto* other = static_cast<QTreeWidgetItem*>(regs[0]->PData());
+  QTest::mouseClick(tree->viewport(), Qt::LeftButton, Qt::NoModifier, tree->visualItemRect(other).center());
+  QTabBar* tabs = form->pcMnemo()->tabBar();
+  QTest::mouseClick(tabs, Qt::LeftButton, Qt::NoModifier, tabs->tabRect(1).center());
+  ASSERT_EQ(form->pcMnemo()->currentIndex(), 1);
+
+  QTest::mousePress(tree->viewport(), Qt::LeftButton, Qt::NoModifier, at.center());
+  EXPECT_EQ(net.SelectedNode(), regs[2]);
+  EXPECT_EQ(form->pcMnemo()->currentIndex(), 1) << "the press brought the label's page forward";
+
+  // The tree's own drag, carried to the page in front as the desktop would, then let go there.
+  int pageWhenDragged = -1;
+  bool dropped = false;
+  QTimer::singleShot(0, [&] {
+    auto* drag = tree->findChild<QDrag*>();
+    if (drag == nullptr || drag->mimeData() == nullptr) return;
+    pageWhenDragged = form->pcMnemo()->currentIndex();
+    QWidget* picture = form->pcMnemo()->currentWidget()->findChild<TMnemoPicture*>();
+    const QPoint to(150, 90);
+    QDragEnterEvent enter(to, Qt::CopyAction, drag->mimeData(), Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(picture, &enter);
+    QDropEvent drop(QPointF(to), Qt::CopyAction, drag->mimeData(), Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(picture, &drop);
+    dropped = drop.isAccepted();
+    QDrag::cancel();
+  });
+  // The first move makes the view ready to drag, one past the drag distance starts it.
+  const int away = QApplication::startDragDistance() + 5;
+  QTest::mouseMove(tree->viewport(), at.center() + QPoint(1, 0));
+  EXPECT_EQ(form->pcMnemo()->currentIndex(), 1);
+  QTest::mouseMove(tree->viewport(), at.center() + QPoint(away, 0));
+  QTest::mouseRelease(tree->viewport(), Qt::LeftButton, Qt::NoModifier, at.center() + QPoint(away, 0));
+  EXPECT_EQ(pageWhenDragged, 1) << "no drag started, or it started on the label's page";
+  EXPECT_TRUE(dropped);
+  ASSERT_NE(View(regs[2]), nullptr);
+  EXPECT_EQ(View(regs[2])->parentWidget(), Page(1));
+  EXPECT_EQ(LabelOf(regs[2])->ParentName(), "ts1");
+  EXPECT_EQ(form->pcMnemo()->currentIndex(), 1);
+  EXPECT_EQ(form->Labels()->Lasso()->REG(), regs[2]);
+
+  // A click without a drag is a selection: it brings the label's page forward.
+  QTest::mouseClick(tree->viewport(), Qt::LeftButton, Qt::NoModifier, tree->visualItemRect(other).center());
+  form->pcMnemo()->setCurrentIndex(0);
+  QTest::mousePress(tree->viewport(), Qt::LeftButton, Qt::NoModifier, at.center());
+  EXPECT_EQ(form->pcMnemo()->currentIndex(), 0);
+  QTest::mouseRelease(tree->viewport(), Qt::LeftButton, Qt::NoModifier, at.center());
+  EXPECT_EQ(form->pcMnemo()->currentIndex(), 1);
+  // So does the keyboard.
+  form->pcMnemo()->setCurrentIndex(0);
+  tree->setFocus();
+  QTest::keyClick(tree, Qt::Key_Up);
+  EXPECT_EQ(net.SelectedNode(), regs[1]);
+  QTest::keyClick(tree, Qt::Key_Down);
+  EXPECT_EQ(form->pcMnemo()->currentIndex(), 1);
+  net.close();
+}
+
+// Dropped near the right or bottom edge, or made wider by its value, a label stays whole on its page.
+TEST_F(LabelViewsTest, ALabelDroppedNearAnEdgeIsMovedInsideItsPage) {
+  selected = regs[1];
+  regs[1]->SetCaption(QStringLiteral("Уставка давления"));
+  TMnemoPage* page = Page(0);
+  const QPoint corner(page->width() - 5, page->height() - 3);
+  ASSERT_TRUE(Drop(0, corner - page->Picture()->pos(), *TreeDrag()));
+  TLabelView* view = View(regs[1]);
+  ASSERT_NE(view, nullptr);
+  EXPECT_TRUE(page->rect().contains(view->geometry())) << "cut off at the corner";
+  EXPECT_EQ(view->geometry().right(), page->rect().right());
+  EXPECT_EQ(view->geometry().bottom(), page->rect().bottom());
+  EXPECT_EQ(LabelOf(regs[1])->Left(), view->x()) << "the place is saved as shown";
+  EXPECT_EQ(LabelOf(regs[1])->Top(), view->y());
+  EXPECT_TRUE(view->text().startsWith(QStringLiteral("Уставка давления =")));
+
+  LabelOf(regs[1])->SetValue(QStringLiteral("2,45"));
+  LabelOf(regs[1])->SetUnits(QStringLiteral("бар"));
+  EXPECT_TRUE(page->rect().contains(view->geometry())) << "a longer text pushed it off the page";
+  EXPECT_EQ(view->geometry().right(), page->rect().right());
 }
 
 }  // namespace

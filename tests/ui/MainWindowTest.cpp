@@ -138,10 +138,18 @@ TEST_F(TMainFormTest, InstallsTheStatusLineBusyCursorAndAutoSaveAndTakesThemAway
   Services().AutoSave();
   for (const char* name : {"NET", "TTEMPLATES", "TASKS", "RTEMPLATES", "REPORTS", "SETUP"})
     EXPECT_TRUE(QFile::exists(ConfigFilePath(QString::fromLatin1(name)))) << name;
+  // After the save the status line tells the poller's state: none runs here.
+  EXPECT_EQ(form->ProgramState(), QStringLiteral("Останов"));
+  StartPoller();
   EXPECT_EQ(form->ProgramState(), QStringLiteral("Работа"));
+  Services().AutoSave();
+  EXPECT_EQ(form->ProgramState(), QStringLiteral("Работа"));
+  StopPoller();
+  EXPECT_EQ(form->ProgramState(), QStringLiteral("Останов"));
 
   form.reset();
   EXPECT_FALSE(Services().ProgramState);
+  EXPECT_FALSE(Services().PollerState);
   EXPECT_FALSE(Services().BusyCursor);
   EXPECT_FALSE(Services().AutoSave);
 }

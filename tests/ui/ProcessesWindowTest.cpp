@@ -262,6 +262,40 @@ TEST_F(ProcessesWindowTest, AProcessRunsItsCyclogramsOnTheTimerAndStopsItselfAtT
   EXPECT_TRUE(Messages->Shown.empty());
 }
 
+// The list is rebuilt when a process is added and whenever the window is shown again: a process
+// that has run to its end keeps its 100 there beside its stop picture; the others show 0.
+TEST_F(ProcessesWindowTest, AFinishedProcessShowsItsHundredAfterTheListIsRebuilt) {
+  Show();
+  TRootNode* templ = FurnaceTemplate();
+  TRootNode* finished = DropTemplate(templ);
+  ASSERT_NE(finished, nullptr);
+  ClickBottom(window->actStart);
+  for (int i = 0; i < 7; ++i) Tick();
+  ASSERT_FALSE(finished->Enabled());
+  ASSERT_EQ(Percent(finished), "100");
+
+  TRootNode* fresh = DropTemplate(templ);
+  ASSERT_NE(fresh, nullptr);
+  EXPECT_EQ(Percent(finished), "100");
+  EXPECT_TRUE(RowImageIs(finished, iiSTOP));
+  EXPECT_EQ(Percent(fresh), "0");
+
+  ClickItem(List(), fresh);
+  ClickBottom(window->actStart);
+  Tick();
+  Tick();
+  ASSERT_EQ(Percent(fresh), "16");
+  window->close();
+  Show();
+  EXPECT_EQ(Percent(finished), "100");
+  EXPECT_EQ(Percent(fresh), "16") << "a running process shows its progress at once";
+  ClickItem(List(), fresh);
+  ClickBottom(window->actStop);
+  window->close();
+  Show();
+  EXPECT_EQ(Percent(fresh), "0");
+}
+
 TEST_F(ProcessesWindowTest, AStoppedProcessResumesInItsSlotAfterARestart) {
   Show();
   TRootNode* process = DropTemplate(FurnaceTemplate());

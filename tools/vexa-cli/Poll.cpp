@@ -16,6 +16,7 @@
 #include "core/ImageIndex.h"
 #include "core/RegisterNode.h"
 #include "core/Services.h"
+#include "core/SimulatedNetwork.h"
 #include "storage/TreeFiles.h"
 #include "tools/vexa-cli/CliContext.h"
 
@@ -30,30 +31,29 @@ double CpuSecondsUsed() {
   return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
-// The network the simulator answers for: address 0 with channels 0..5, address 1 with channels
-// 0..2, registers 1..10 in every channel.
+// The network the simulator answers for, its registers typed as the channel templates of the
+// demonstration type them (core/SimulatedNetwork.h).
 void BuildSimulatedNetwork() {
-  struct TDevice {
-    int Address;
-    int Channels;
-  };
-  for (const TDevice& d : {TDevice{0, 6}, TDevice{1, 3}}) {
+  for (int a = 0; SimulatedChannelType(a, 0) >= 0; ++a) {
     auto device = std::make_unique<TRootNode>(nullptr);
-    const QString deviceName = QString::asprintf("D%03d", d.Address);
+    const QString deviceName = QString::asprintf("D%03d", a);
     device->SetName(deviceName);
     device->SetCaption(deviceName);
     device->SetImageIndex(iiREGULATOR);
-    for (int c = 0; c < d.Channels; ++c) {
+    for (int c = 0; SimulatedChannelType(a, c) >= 0; ++c) {
       auto channel = std::make_unique<TRootNode>(nullptr);
       const QString channelName = deviceName + QString::asprintf("C%03d", c);
       channel->SetName(channelName);
       channel->SetCaption(channelName);
       channel->SetImageIndex(iiCHANNEL);
-      for (int r = 1; r <= 10; ++r) {
+      for (const TSimRegisterDef& def : SimulatedChannel(SimulatedChannelType(a, c))) {
         auto reg = std::make_unique<TRegisterNode>(nullptr);
-        reg->SetName(TCustomRegister::RegisterName(d.Address, c, r));
+        reg->SetName(TCustomRegister::RegisterName(a, c, def.Register));
         reg->SetCaption(reg->Name());
         reg->SetImageIndex(iiREGISTER);
+        reg->SetRegisterType(def.Type);
+        reg->SetDigits(def.Digits);
+        reg->SetUserCanWRITE(def.Writable);
         channel->InsertComponent(std::move(reg));
       }
       device->InsertComponent(std::move(channel));

@@ -177,25 +177,20 @@ QImage PumpStation() {
 
 // --- configuration -----------------------------------------------------------------------------
 
-struct TRegisterDef {
-  const char* Caption;
-  TRegisterType Type;
-  int Digits;
-  bool Writable;
-  const char* Comments;
-};
-
-TRootNode* AddTemplate(const char* type, const char* comments, std::initializer_list<TRegisterDef> regs) {
+// A channel template of the simulated network's channel type, from the table vexa-sim and the
+// built-in simulator answer by, so the demonstration reads the same registers on a line.
+TRootNode* AddTemplate(int channelType) {
+  const TSimChannelDef def = SimulatedChannel(channelType);
   auto* channel = new TRootNode(REGISTRY.get());  // owned by REGISTRY
-  channel->SetCaption(QString::fromLatin1(type));
-  channel->SetComments(QString::fromUtf8(comments));
+  channel->SetCaption(QString::asprintf("%03d", channelType));
+  channel->SetComments(QString::fromUtf8(def.Comments));
   channel->SetImageIndex(iiCHANNEL);
   auto* id = new TRegisterNode(channel);
   id->SetCaption(QStringLiteral("Регистр-идентификатор"));
   id->SetRegisterType(rtBYTE);
   id->SetImageIndex(iiREGISTER);
   id->SetVisible(false);
-  for (const TRegisterDef& d : regs) {
+  for (const TSimRegisterDef& d : def) {
     auto* reg = new TRegisterNode(channel);
     reg->SetCaption(QString::fromUtf8(d.Caption));
     reg->SetComments(QString::fromUtf8(d.Comments));
@@ -219,17 +214,8 @@ int Prepare(const QString& dir) {
   }
 
   // Channel type 0: the temperature loops of address 0; type 1: the pressure channels of address 1.
-  AddTemplate("000", "Контур регулирования температуры",
-              {{"Температура", rtINT, 1, false, "Измеренная температура, °C"},
-               {"Уставка температуры", rtINT, 1, true, "Заданная температура, °C"},
-               {"Выход регулятора", rtFLOAT, 1, false, "Мощность на исполнительном механизме, %"},
-               {"Авария", rtBOOL, 0, false, "Превышение предела"},
-               {"Режим", rtUBYTE, 0, true, "Режим работы канала"}});
-  AddTemplate("001", "Канал измерения давления",
-              {{"Давление", rtINT, 2, false, "Измеренное давление, бар"},
-               {"Уставка давления", rtINT, 2, true, "Заданное давление, бар"},
-               {"Расход", rtFLOAT, 1, false, "Расход воды, м3/ч"},
-               {"Насос включен", rtBOOL, 0, true, "Состояние насоса"}});
+  AddTemplate(0);
+  AddTemplate(1);
   if (!SaveTreeFile(*REGISTRY)) {
     Err(QStringLiteral("cannot write %1").arg(ConfigFilePath(QStringLiteral("REGISTRY"))));
     return 1;
@@ -266,7 +252,7 @@ struct TLabelDef {
 void PastHour(TRegisterNode& reg) {
   const int address = reg.Name().mid(1, 3).toInt();
   const bool floating = reg.RegisterType() == rtFLOAT;
-  const TBand& band = reg.RegisterType() == rtINT ? WordBand(address) : ByteBand(address);
+  const TBand& band = SimulatedBand(reg.RegisterType(), address);
   double value = floating ? (kFloatHigh + kFloatLow) / 2 : band.Start;
   double scale = 1;
   for (int i = 0; i < reg.Digits(); ++i) scale *= 10;

@@ -1,5 +1,6 @@
 #include "ui/model/LabelDisplay.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace vexa {
@@ -208,6 +209,13 @@ TLabelDisplay* PlaceLabel(TRegisterNode& reg, const QString& pageName, int left,
   label->SetTop(top);
   label->SetPrefix(reg.Caption() + QStringLiteral(" ="));
   return label;
+}
+
+QPoint KeptInsidePage(QPoint at, QSize size, QSize page) {
+  const auto keep = [](int start, int length, int room) {
+    return std::max(0, std::min(start, room - length));
+  };
+  return {keep(at.x(), size.width(), page.width()), keep(at.y(), size.height(), page.height())};
 }
 
 }  // namespace vexa

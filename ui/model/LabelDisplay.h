@@ -2,6 +2,8 @@
 // TLabelDisplay: a value label as a node of the network tree. It belongs to its register node, is
 // streamed with it, and shows "Prefix Value Units"; the widget on its diagram page mirrors it.
 
+#include <QPoint>
+#include <QSize>
 #include <QString>
 #include <functional>
 
@@ -146,6 +148,11 @@ class TLabelDisplay : public TComponent, public TValueSink {
 // there and prefixed with the register's caption and " =". Null when the register's first child is
 // something other than a label.
 TLabelDisplay* PlaceLabel(TRegisterNode& reg, const QString& pageName, int left, int top);
+
+// Where a label of `size` with its top-left corner at `at` goes so that it lies wholly inside a
+// page of `page` size: moved left and up as far as needed, never past the page's left or top edge
+// (a label larger than the page shows its beginning).
+QPoint KeptInsidePage(QPoint at, QSize size, QSize page);
 
 // The label of a register as the diagrams mark it: the node's first child when that is a label.
 TLabelDisplay* LabelOf(const TComponent* node);
