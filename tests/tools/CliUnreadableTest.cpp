@@ -1,11 +1,12 @@
-// vexa-cli on a folder whose state files exist but cannot be read: every command that loads the
-// state says which file and why, exits non-zero and changes nothing in the folder.
+// vexa-cli on a folder whose state files exist but cannot be read, or only in part: every command
+// that loads the state says which file and why, exits non-zero and changes nothing in the folder.
 
 #include <gtest/gtest.h>
 
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <map>
 
@@ -13,6 +14,7 @@
 #include "core/RegisterNode.h"
 #include "storage/CompoundFile.h"
 #include "storage/NetworkState.h"
+#include "storage/StreamWriter.h"
 #include "storage/TreeFiles.h"
 #include "support/TestSupport.h"
 
@@ -66,10 +68,32 @@ TEST_F(CliUnreadableTest, CommandsThatLoadTheStateRefuseAnUnreadableFileAndTouch
     file->Root().Stream("Object") = QByteArray(200, '\x7F');
     return *file->ToBytes();
   }();
+  const auto renamed = [](const QString& path, const QString& name) {
+    auto file = CompoundFile::Open(path);
+    TRootNode root(nullptr);
+    root.SetName(name);
+    file->Root().Stream("Object") = WriteComponent(root);
+    return *file->ToBytes();
+  };
+  const QByteArray channelMisnamed = [&net, this] {
+    const QString copy = Dir->filePath("copy.cfg");
+    QFile::copy(net, copy);
+    EXPECT_TRUE(DamagePart(copy, "000/000", TPartDamage::ObjectMisnamed));
+    QFile f(copy);
+    f.open(QIODevice::ReadOnly);
+    const QByteArray bytes = f.readAll();
+    f.remove();
+    return bytes;
+  }();
   const TDamage damages[] = {
       {"NET cut to nothing", net, QByteArray(), "не составной файл"},
       {"NET's object garbled", net, garbled, "данные не разбираются"},
       {"TASKS is text", tasks, "tasks\n", "не составной файл"},
+      {"NET's root named with a path", net, renamed(net, "../../elsewhere/x"),
+       "корневой объект назван '../../elsewhere/x' вместо NET"},
+      {"TASKS's root named NET", tasks, renamed(tasks, "NET"), "корневой объект назван 'NET' вместо TASKS"},
+      {"a channel's object misnamed", net, channelMisnamed,
+       "повреждены части, остальное загружено:\n  000/000 (в D000)"},
   };
   const std::vector<QStringList> commands = {
       {"poll", "--seconds", "1"},
@@ -97,6 +121,7 @@ TEST_F(CliUnreadableTest, CommandsThatLoadTheStateRefuseAnUnreadableFileAndTouch
       if (firstText.isEmpty()) firstText = text;
       EXPECT_EQ(text, firstText);
       EXPECT_EQ(Snapshot(Dir->path()), before) << "nothing written, renamed or made";
+      EXPECT_FALSE(QFileInfo::exists(Dir->path() + "/../elsewhere")) << "nor outside the folder";
     }
     SaveNetworkState();  // sound files for the next case
   }

@@ -8,6 +8,7 @@
 #include "storage/CompoundFile.h"
 #include "storage/StgHandlerUnit.h"
 #include "storage/StrHandlerUnit.h"
+#include "storage/TreeFiles.h"
 #include "tools/vexa-cli/CliContext.h"
 
 namespace vexa::cli {
@@ -23,14 +24,16 @@ int ArchiveToTxt(TCliContext&, const QStringList& args) {
         "поврежден!"));
     return 1;
   }
-  std::unique_ptr<TComponent> report = std::make_unique<TReportNode>(nullptr);
-  static_cast<TReportNode&>(*report).SetCaption(QFileInfo(path).fileName());
+  std::unique_ptr<TReportNode> report;
   try {
-    TStgHandler::Open(path)->LoadTree(report);
+    // As the program loads an archive: one damaged in part, or nested past the loader's limits,
+    // is refused before anything is written, so an earlier export stays as it was.
+    LoadTreeInto(report, path);
   } catch (const EStreamError& e) {
-    Err(QStringLiteral("vexa-cli: %1: %2").arg(path, e.Message()));
+    Err(QStringLiteral("vexa-cli: %1.txt is not written: %2").arg(path, e.Message()));
     return 1;
   }
+  if (!report) return 1;  // gone since the check above
   QFile out(path + QStringLiteral(".txt"));
   if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) || out.write(ArchiveText(*report)) < 0 ||
       !out.flush()) {
