@@ -20,7 +20,7 @@ class TRootNode;
 
 // A part of a file that is there but could not be read, so the load went on without it.
 struct TDamagedPart {
-  QString Part;    // its storage path from the file level: "000/002", "000/002/Object"
+  QString Part;    // its storage path from the file level: "000/002", "000/Extra"
   QString Owner;   // the name of the object it belongs under, when that object was read
   QString Reason;  // in the operator's language
 };

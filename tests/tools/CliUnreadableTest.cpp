@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <map>
 
 #include "core/Globals.h"
@@ -125,6 +126,32 @@ TEST_F(CliUnreadableTest, CommandsThatLoadTheStateRefuseAnUnreadableFileAndTouch
     }
     SaveNetworkState();  // sound files for the next case
   }
+}
+
+// A search started afresh never read the saved network: its save keeps that file aside first, once.
+// A run reads the state it saves, and replaces the files plainly.
+TEST_F(CliUnreadableTest, ASearchSavedOverANetworkItNeverReadKeepsThatNetworkAside) {
+  const QString net = ConfigFilePath(QStringLiteral("NET"));
+  const auto bytes = [](const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+  };
+  const auto aside = [this] {
+    return QDir(Dir->filePath("Config")).entryList({"NET.cfg.replaced-*"}, QDir::Files);
+  };
+  const QByteArray saved = bytes(net);
+  const TRun search = Cli({"search", "--last", "1", "--save"});
+  ASSERT_EQ(search.Code, 0) << search.Err.toStdString();
+  ASSERT_EQ(aside().size(), 1) << aside().join(' ').toStdString();
+  EXPECT_TRUE(aside()[0].contains(QRegularExpression("^NET\\.cfg\\.replaced-\\d{8}-\\d{4}$")))
+      << aside()[0].toStdString();
+  EXPECT_EQ(bytes(Dir->filePath("Config/" + aside()[0])), saved);
+  EXPECT_NE(bytes(net), saved);
+
+  const TRun run = Cli({"run", "--seconds", "5", "--virtual-clock", "07.12.2026 9:00:00"});
+  ASSERT_EQ(run.Code, 0) << run.Err.toStdString();
+  EXPECT_EQ(aside().size(), 1);
+  EXPECT_TRUE(QDir(Dir->filePath("Config")).entryList({"*.replaced-*"}, QDir::Files).size() == 1);
 }
 
 }  // namespace

@@ -33,7 +33,10 @@ int ArchiveToTxt(TCliContext&, const QStringList& args) {
     Err(QStringLiteral("vexa-cli: %1.txt is not written: %2").arg(path, e.Message()));
     return 1;
   }
-  if (!report) return 1;  // gone since the check above
+  if (!report) {  // gone since the check above
+    Err(QStringLiteral("vexa-cli: %1 does not exist").arg(path));
+    return 1;
+  }
   QFile out(path + QStringLiteral(".txt"));
   if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) || out.write(ArchiveText(*report)) < 0 ||
       !out.flush()) {
