@@ -11,6 +11,7 @@
 #include "storage/StreamParser.h"
 #include "storage/StreamReader.h"
 #include "storage/StreamWriter.h"
+#include "storage/TreeFiles.h"
 
 namespace vexa {
 
@@ -383,31 +384,70 @@ QString ConfigLineText(const TParsedStream& s) {
 
 namespace {
 
-void AppendLevel(const CompoundStorage& level, int depth, QStringList& out) {
+int AppendLevel(const CompoundStorage& level, const QString& path, int depth,
+                const std::function<void(const QString&)>& line) {
   const QString indent(2 * depth, QLatin1Char(' '));
+  const QString mark = indent + QString::fromUtf8(kDamagedMark);
+  const QString where = path.isEmpty() ? QStringLiteral("/") : path;
+  int damaged = 0;
+  // What the loader says of such a level (storage/StgHandlerUnit.cpp); the file level without an
+  // object has nothing to load at all.
   if (!level.HasStream(kObject)) {
-    out << indent + QStringLiteral("(level %1 without an object)").arg(level.Name());
+    line(mark + where + QStringLiteral(": ") + TStgHandler::MissingObjectText(level) +
+         QStringLiteral("; часть пропущена вместе с вложенными"));
+    ++damaged;
   } else {
     try {
-      out << indent + ConfigLineText(ParseComponentStream(level.Stream(kObject)));
+      line(indent + ConfigLineText(ParseComponentStream(level.Stream(kObject))));
     } catch (const EStreamError& e) {
-      out << indent + QStringLiteral("(damaged object: %1)").arg(e.Message());
+      line(mark + where +
+           QStringLiteral(": объект не разбирается (%1); часть пропущена вместе с вложенными")
+               .arg(e.Message()));
+      ++damaged;
     }
   }
-  // Children in index order, as the program loads them.
-  for (int i = 0; level.HasStorage(TStgHandler::ChildName(i)); ++i)
-    AppendLevel(*level.OpenStorage(TStgHandler::ChildName(i)), depth + 1, out);
+  // Children in the order the program loads them, each fault at its place.
+  for (const TLevelEntry& entry : TStgHandler::LevelEntries(level)) {
+    const QString part = path.isEmpty() ? entry.Name : path + QLatin1Char('/') + entry.Name;
+    if (!entry.Fault.isEmpty()) {
+      line(indent + QStringLiteral("  ") + QString::fromUtf8(kDamagedMark) + part + QStringLiteral(": ") +
+           entry.Fault);
+      ++damaged;
+    } else {
+      damaged += AppendLevel(*level.OpenStorage(entry.Name), part, depth + 1, line);
+    }
+  }
+  return damaged;
 }
 
 }  // namespace
 
+int WriteConfigText(const CompoundStorage& level, const std::function<void(const QString&)>& line) {
+  return AppendLevel(level, QString(), 0, line);
+}
+
 QStringList ConfigTextLines(const CompoundStorage& level) {
   QStringList out;
-  AppendLevel(level, 0, out);
+  WriteConfigText(level, [&out](const QString& l) { out << l; });
   return out;
 }
 
-std::unique_ptr<CompoundFile> CompoundFileFromText(const QString& text) {
+QString ConfigTextRefusal(const CompoundStorage& level) {
+  // Without recursion: a hostile file may nest thousands of levels.
+  std::vector<std::pair<const CompoundStorage*, int>> pending{{&level, 0}};
+  while (!pending.empty()) {
+    const auto [storage, depth] = pending.back();
+    pending.pop_back();
+    if (depth > kMaxDepth)
+      return QStringLiteral("its storages nest deeper than %1 levels, which the program does not load")
+          .arg(kMaxDepth);
+    for (const QString& name : storage->StorageNames())
+      pending.emplace_back(storage->OpenStorage(name), depth + 1);
+  }
+  return QString();
+}
+
+std::unique_ptr<CompoundFile> CompoundFileFromText(const QString& text, const QString& stateRoot) {
   std::unique_ptr<CompoundFile> file = CompoundFile::Create();
   std::unique_ptr<TComponent> root;
   std::vector<TLevel> levels;  // the current line's ancestors, the root first
@@ -460,6 +500,18 @@ std::unique_ptr<CompoundFile> CompoundFileFromText(const QString& text) {
     CompoundStorage* storage = &file->Root();
     TComponent* built = object.get();
     if (depth == 0) {
+      // A state file holds its own root, or the program refuses the file.
+      if (!stateRoot.isEmpty()) {
+        const TRootFault fault = CheckStateRoot(stateRoot, *object);
+        if (fault == TRootFault::WrongClass)
+          throw ETextError(number, columns.Class,
+                           QStringLiteral("%1.cfg holds a %2, not a %3")
+                               .arg(stateRoot, StateRootClass(stateRoot), stream.ClassName));
+        if (fault == TRootFault::WrongName)
+          throw ETextError(
+              number, columns.Name,
+              QStringLiteral("the root of %1.cfg is named %1, not %2").arg(stateRoot, NameText(stream.Name)));
+      }
       root = std::move(object);
     } else {
       TLevel& parent = levels.back();

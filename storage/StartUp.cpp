@@ -31,6 +31,11 @@ void RunSetupStartUp(const std::function<void(const QString& caption)>& progress
   exeDir.mkdir(QStringLiteral("Config"));
   exeDir.mkdir(QStringLiteral("Archives"));
 
+  // A run begins: no state file holds what it read until it reads it, so a save before that keeps
+  // the file of an earlier run aside.
+  for (const TRootInfo& root : Roots()) ForgetOurs(ConfigFilePath(QString::fromLatin1(root.Name)));
+  ForgetOurs(ConfigFilePath(QStringLiteral("SETUP")));
+
   // Files that exist but cannot be read are told once, together, at the end.
   std::vector<TUnreadableFile> unreadable;
   const auto collect = [&unreadable](const auto& load) {
@@ -53,11 +58,20 @@ void RunSetupStartUp(const std::function<void(const QString& caption)>& progress
 }
 
 QString UnreadableStateMessage(const std::vector<TUnreadableFile>& files) {
-  return QStringLiteral("Ошибка чтения состояния сети: эти файлы не читаются, их данные не загружены.\n") +
-         UnreadableFilesText(files) +
-         QStringLiteral(
-             "\nПеред следующим сохранением каждый из них будет переименован "
-             "(имя.unreadable-ГГГГММДД-ЧЧММ) и оставлен рядом для восстановления.");
+  std::vector<TUnreadableFile> unread, damaged;
+  for (const TUnreadableFile& f : files) (f.Loaded ? damaged : unread).push_back(f);
+  QString text = QStringLiteral("Ошибка чтения состояния сети: ");
+  if (!unread.empty()) {
+    text += QStringLiteral("эти файлы не читаются, их данные не загружены.\n") + UnreadableFilesText(unread);
+    if (!damaged.empty()) text += QStringLiteral("\nЭти файлы ");
+  } else {
+    text += QStringLiteral("эти файлы ");
+  }
+  if (!damaged.empty())
+    text += QStringLiteral("повреждены, загружено то, что в них читается.\n") + UnreadableFilesText(damaged);
+  return text + QStringLiteral(
+                    "\nПеред следующим сохранением каждый из них будет переименован "
+                    "(имя.unreadable-ГГГГММДД-ЧЧММ) и оставлен рядом для восстановления.");
 }
 
 }  // namespace vexa

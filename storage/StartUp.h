@@ -15,7 +15,8 @@ namespace vexa {
 // when AutoLoadEnabled, restores the network state, telling progress the caption of each tree.
 // Always returns: a file that cannot be read is reported to the operator and start-up goes on, so
 // the caller can close its wait window in every case.
-// Files that exist but cannot be read are told in one message listing each with its reason.
+// Files that exist but cannot be read, or only in part, are told in one message listing each with
+// its reason (for a file read in part, each part left out).
 void RunSetupStartUp(const std::function<void(const QString& caption)>& progress);
 // That message.
 QString UnreadableStateMessage(const std::vector<TUnreadableFile>& files);

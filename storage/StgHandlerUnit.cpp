@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <algorithm>
 #include <vector>
 
 #include "core/RootNode.h"
@@ -30,7 +31,56 @@ bool IsChildName(const QString& name, int* index) {
   return true;
 }
 
+QString JoinPath(const QString& path, const QString& name) {
+  return path.isEmpty() ? name : path + QLatin1Char('/') + name;
+}
+
 }  // namespace
+
+QString DamagedPartText(const TDamagedPart& part) {
+  return part.Part + (part.Owner.isEmpty() ? QString() : QStringLiteral(" (в %1)").arg(part.Owner)) +
+         QStringLiteral(": ") + part.Reason;
+}
+
+std::vector<TLevelEntry> TStgHandler::LevelEntries(const CompoundStorage& level) {
+  std::vector<std::pair<int, QString>> children;
+  std::vector<TLevelEntry> strays;
+  for (const QString& name : level.StorageNames()) {
+    int index = 0;
+    if (IsChildName(name, &index))
+      children.emplace_back(index, name);
+    else
+      strays.push_back({name, QStringLiteral("лишняя часть, не загружена")});
+  }
+  // A level without its object is told as such, with the streams it has instead.
+  if (level.HasStream(kObject))
+    for (const QString& name : level.StreamNames())
+      if (name != kObject) strays.push_back({name, QStringLiteral("лишний поток, не загружен")});
+  std::sort(children.begin(), children.end());
+  std::vector<TLevelEntry> entries;
+  entries.reserve(children.size() + strays.size());
+  int expected = 0;
+  for (const auto& [index, name] : children) {
+    if (index > expected) {
+      const QString missing = index - expected == 1
+                                  ? ChildName(expected)
+                                  : ChildName(expected) + QStringLiteral("…") + ChildName(index - 1);
+      entries.push_back({ChildName(expected),
+                         QStringLiteral("нет %1 в нумерации частей; следующие загружены").arg(missing)});
+    }
+    entries.push_back({name, QString()});
+    expected = index + 1;
+  }
+  entries.insert(entries.end(), strays.begin(), strays.end());
+  return entries;
+}
+
+QString TStgHandler::MissingObjectText(const CompoundStorage& level) {
+  const QStringList streams = level.StreamNames();
+  return streams.isEmpty()
+             ? QStringLiteral("нет объекта")
+             : QStringLiteral("нет объекта (есть поток %1)").arg(streams.join(QStringLiteral(", ")));
+}
 
 QString TStgHandler::ChildName(int index) {
   return QString::asprintf("%03d", index);
@@ -58,8 +108,10 @@ std::unique_ptr<TStgHandler> TStgHandler::Create(const QString& name, TStgHandle
       if (CompoundFile::IsStorageFile(name)) h->file_ = CompoundFile::Open(name);
       // A file that cannot be read as ours, or whose content a load refused, is kept aside before
       // a new file takes its place.
-      h->keepAside_ = !h->file_ || NotedUnreadable(name);
-      if (h->keepAside_) h->file_.reset();
+      if (!h->file_ || NotedUnreadable(name)) {
+        h->aside_ = TAside::Unreadable;
+        h->file_.reset();
+      }
     }
     if (!h->file_) h->file_ = CompoundFile::Create();
     h->storage_ = &h->file_->Root();
@@ -81,6 +133,17 @@ std::unique_ptr<TStgHandler> TStgHandler::Create(const QString& name, TStgHandle
 std::unique_ptr<TStgHandler> TStgHandler::CreateNew(const QString& path) {
   std::unique_ptr<TStgHandler> h = Create(path);
   if (h->file_) {
+    h->file_ = CompoundFile::Create();
+    h->storage_ = &h->file_->Root();
+    h->ReadNames();
+  }
+  return h;
+}
+
+std::unique_ptr<TStgHandler> TStgHandler::CreateStateFile(const QString& path, bool fresh) {
+  std::unique_ptr<TStgHandler> h = fresh ? CreateNew(path) : Create(path);
+  if (h->file_ && !h->aside_ && QFileInfo::exists(path) && !NotedOurs(path)) {
+    h->aside_ = TAside::Replaced;
     h->file_ = CompoundFile::Create();
     h->storage_ = &h->file_->Root();
     h->ReadNames();
@@ -147,12 +210,15 @@ bool TStgHandler::SaveTree(TComponent& node) {
   Store(node, written);
   if (file_) {
     QString why;
-    if (keepAside_) {
-      if (!KeepUnreadableAside(path_, &keptAside_, &why)) {
-        error_ = QStringLiteral("нечитаемый файл не удалось отложить, новый не записан: %1").arg(why);
+    if (aside_) {
+      if (!KeepAside(path_, *aside_, &keptAside_, &why)) {
+        error_ = (*aside_ == TAside::Unreadable
+                      ? QStringLiteral("нечитаемый файл не удалось отложить, новый не записан: %1")
+                      : QStringLiteral("прежний файл не удалось отложить, новый не записан: %1"))
+                     .arg(why);
         return false;
       }
-      keepAside_ = false;
+      aside_.reset();
     }
     if (!file_->Save(path_, &why)) {
       error_ = why;
@@ -180,30 +246,60 @@ void TStgHandler::Store(TComponent& node, std::vector<TRootNode*>& written) {
 
 void TStgHandler::LoadTree(std::unique_ptr<TComponent>& target) {
   std::unique_ptr<TComponent> fresh;
-  Build(fresh, 0);
+  damage_.clear();
+  Build(fresh, 0, QString(), QString());
   if (fresh) target = std::move(fresh);
 }
 
-void TStgHandler::Build(std::unique_ptr<TComponent>& target, int depth) {
+void TStgHandler::Build(std::unique_ptr<TComponent>& target, int depth, const QString& path,
+                        const QString& owner) {
   if (!Valid()) return;
   if (depth > kMaxDepth)
     throw EStreamError(QStringLiteral("The file nests storages deeper than %1 levels").arg(kMaxDepth));
+  // The file level's own object is the file: when it cannot be read the whole load fails. Below it
+  // a part that cannot be read is left out and told, and the rest still loads.
+  const auto skipped = [&](const QString& reason) {
+    damage_.push_back({path, owner, reason + QStringLiteral("; часть пропущена вместе с вложенными")});
+  };
   std::unique_ptr<TComponent> node;
-  TStrHandler::Open(kObject, this)->LoadComponent(node);
+  if (depth == 0 || storage_->HasStream(kObject)) {
+    try {
+      TStrHandler::Open(kObject, this)->LoadComponent(node);
+    } catch (const EStreamError& e) {
+      if (depth == 0) throw;
+      skipped(QStringLiteral("объект не разбирается (%1)").arg(e.Message()));
+      return;
+    } catch (const EComponentError& e) {
+      if (depth == 0) throw EStreamError(e.Message());
+      skipped(QStringLiteral("объект не разбирается (%1)").arg(e.Message()));
+      return;
+    }
+  }
+  if (!node) {
+    if (depth > 0) skipped(MissingObjectText(*storage_));
+    return;
+  }
+  const std::vector<TLevelEntry> entries = LevelEntries(*storage_);
   // Its bytes are not needed again: freed now, they make room for the nodes still to be built.
-  if (storage_->HasStream(kObject)) storage_->RemoveStream(kObject);
-  if (!node) return;  // a level without its object: skipped with its subtree
-  for (int i = 0;; ++i) {
-    const QString name = ChildName(i);
-    if (!storageNames_.contains(name)) break;
+  storage_->RemoveStream(kObject);
+  for (const TLevelEntry& entry : entries) {
+    const QString part = JoinPath(path, entry.Name);
+    if (!entry.Fault.isEmpty()) {
+      damage_.push_back({part, node->Name(), entry.Fault});
+      continue;
+    }
     std::unique_ptr<TComponent> child;
-    Open(name, this)->Build(child, depth + 1);
+    const auto sub = Open(entry.Name, this);
+    sub->Build(child, depth + 1, part, node->Name());
+    damage_.insert(damage_.end(), sub->damage_.begin(), sub->damage_.end());
     if (!child) continue;
+    const QString name = child->Name();
     try {
       node->InsertComponent(std::move(child));
-    } catch (const EComponentError& e) {
-      throw EStreamError(
-          QStringLiteral("Two children of %1 are named alike: %2").arg(node->Name(), e.Message()));
+    } catch (const EComponentError&) {
+      damage_.push_back({part, node->Name(),
+                         QStringLiteral("имя %1 уже у другой части; часть пропущена вместе с вложенными")
+                             .arg(name.isEmpty() ? QStringLiteral("''") : name)});
     }
   }
   target = std::move(node);

@@ -1,5 +1,7 @@
 #include "storage/TreeFiles.h"
 
+#include <QFileInfo>
+#include <QScopeGuard>
 #include <QSet>
 #include <exception>
 #include <mutex>
@@ -8,9 +10,24 @@
 #include "core/Globals.h"
 #include "core/Services.h"
 #include "storage/CompoundFile.h"
+#include "storage/StreamParser.h"
 #include "storage/UnreadableFiles.h"
 
 namespace vexa {
+
+namespace {
+
+// The parts a load left out, for the operator; a long list is cut after a screenful.
+QString DamageText(const std::vector<TDamagedPart>& damage) {
+  constexpr size_t kShown = 20;
+  QString text = QStringLiteral("повреждены части, остальное загружено:");
+  for (size_t i = 0; i < damage.size() && i < kShown; ++i)
+    text += QStringLiteral("\n  ") + DamagedPartText(damage[i]);
+  if (damage.size() > kShown) text += QStringLiteral("\n  … и ещё %1").arg(damage.size() - kShown);
+  return text;
+}
+
+}  // namespace
 
 QString ConfigFilePath(const QString& rootName) {
   return ExeDir() + QStringLiteral("/Config/") + rootName + QStringLiteral(".cfg");
@@ -20,19 +37,66 @@ QString ArchivePath(const QString& caption) {
   return ExeDir() + QStringLiteral("/Archives/") + caption;
 }
 
+QString StateFileName(const TComponent* tree) {
+  if (tree == nullptr) return QString();
+  if (tree == SETUP.get()) return QStringLiteral("SETUP");
+  for (const TRootInfo& r : Roots())
+    if (tree == r.Slot->get()) return QString::fromLatin1(r.Name);
+  const QString& name = tree->Name();
+  if (name == QLatin1String("SETUP") || RootSlot(name) != nullptr) return name;
+  return QString();
+}
+
+QString StateRootOfFile(const QString& fileName) {
+  const QString file = QFileInfo(fileName).fileName();
+  if (!file.endsWith(QLatin1String(".cfg"))) return QString();
+  const QString name = file.chopped(4);
+  return name == QLatin1String("SETUP") || RootSlot(name) != nullptr ? name : QString();
+}
+
+QString StateRootClass(const QString& name) {
+  return name == QLatin1String("SETUP") ? TSetupNode::StaticClassInfo().Name
+                                        : TRootNode::StaticClassInfo().Name;
+}
+
+TRootFault CheckStateRoot(const QString& name, const TComponent& root) {
+  const bool ofClass = name == QLatin1String("SETUP") ? dynamic_cast<const TSetupNode*>(&root) != nullptr
+                                                      : dynamic_cast<const TRootNode*>(&root) != nullptr;
+  if (!ofClass) return TRootFault::WrongClass;
+  return root.Name() == name ? TRootFault::None : TRootFault::WrongName;
+}
+
 bool IsPlainFileName(const QString& name) {
   return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..") &&
          !name.contains(QLatin1Char('/')) && !name.contains(QChar(0));
 }
 
+namespace {
+
+// The file a save of the tree writes, for its messages too.
+QString SavePath(const TComponent& root) {
+  const QString name = StateFileName(&root);
+  return ConfigFilePath(name.isEmpty() ? root.Name() : name);
+}
+
+}  // namespace
+
 bool SaveTreeFile(TComponent& root, QString* why) {
-  const QString path = ConfigFilePath(root.Name());
+  const QString name = StateFileName(&root);
+  if (name.isEmpty()) {
+    if (why) *why = QStringLiteral("'%1': у этого дерева нет своего файла").arg(root.Name());
+    return false;
+  }
+  const QString path = ConfigFilePath(name);
   // A new configuration replaces the file as a whole; the write is atomic, so the old file stays
   // until the new one is complete.
   const bool fresh = SETUP && SETUP->NewConfig();
-  auto handler = fresh ? TStgHandler::CreateNew(path) : TStgHandler::Create(path);
+  auto handler = TStgHandler::CreateStateFile(path, fresh);
   const bool saved = handler->SaveTree(root);
-  if (!saved && why) *why = handler->ErrorText();
+  if (saved)
+    NoteOurs(path);
+  else if (why)
+    *why = handler->ErrorText();
   return saved;
 }
 
@@ -44,7 +108,7 @@ QSet<QString> gFailing;  // files whose last save for the operator failed and wa
 }  // namespace
 
 std::optional<QString> SaveTreeFileForOperator(TComponent& root, bool always) {
-  const QString path = ConfigFilePath(root.Name());
+  const QString path = SavePath(root);
   QString why;
   bool saved = false;
   try {
@@ -71,7 +135,7 @@ void SaveTreeFileOrTell(TComponent& root, bool always) {
   if (text) ShowMessage(*text, TMsgIcon::Error);
 }
 
-std::unique_ptr<TComponent> ReadTreeFile(const QString& path) {
+std::unique_ptr<TComponent> ReadTreeFile(const QString& path, std::vector<TDamagedPart>* damage) {
   const auto handler = TStgHandler::Open(path);
   if (!handler->ReadFailure().isEmpty()) RaiseUnreadable(path, handler->ReadFailure());
   if (!handler->Valid()) return nullptr;  // no such file
@@ -84,7 +148,14 @@ std::unique_ptr<TComponent> ReadTreeFile(const QString& path) {
     RaiseUnreadable(path, QStringLiteral("данные не разбираются (%1)").arg(e.Message()));
   }
   if (!loaded) RaiseUnreadable(path, QStringLiteral("в файле нет объекта"));
-  ForgetUnreadable(path);
+  if (handler->Damage().empty()) {
+    ForgetUnreadable(path);
+  } else if (damage == nullptr) {
+    RaiseUnreadable(path, DamageText(handler->Damage()));
+  } else {
+    NoteUnreadable(path);
+    *damage = handler->Damage();
+  }
   return loaded;
 }
 
@@ -92,8 +163,32 @@ void RaiseWrongClass(const QString& path, const QString& className, const QStrin
   RaiseUnreadable(path, QStringLiteral("в файле %1 вместо %2").arg(className, expected));
 }
 
+void RaiseWrongRoot(const QString& path, const QString& name, const QString& expected) {
+  RaiseUnreadable(
+      path, name.isEmpty()
+                ? QStringLiteral("корневой объект без имени вместо %1").arg(expected)
+                : QStringLiteral("корневой объект назван %1 вместо %2").arg(QuotedText(name), expected));
+}
+
+void RaiseDamaged(const QString& path, const std::vector<TDamagedPart>& damage) {
+  NoteUnreadable(path);
+  throw EUnreadableFiles({{path, DamageText(damage), true}});
+}
+
+namespace {
+
+// A state file read into the slot of the tree it belongs to; a file read whole is this run's.
+template <class T>
+void LoadStateFile(std::unique_ptr<T>& slot, const QString& name) {
+  const QString path = ConfigFilePath(name);
+  if (LoadTreeInto(slot, path, name)) NoteOurs(path);
+}
+
+}  // namespace
+
 void LoadTreeFile(std::unique_ptr<TRootNode>& root) {
-  if (root) LoadTreeInto(root, ConfigFilePath(root->Name()));
+  const QString name = StateFileName(root.get());
+  if (!name.isEmpty()) LoadStateFile(root, name);
 }
 
 void LoadTreeFile(std::unique_ptr<TSetupNode>& setup) {
@@ -102,7 +197,8 @@ void LoadTreeFile(std::unique_ptr<TSetupNode>& setup) {
   const auto restart = qScopeGuard([pollerWasRunning] {
     if (pollerWasRunning) StartPoller();
   });
-  LoadTreeInto(setup, ConfigFilePath(setup ? setup->Name() : QStringLiteral("SETUP")));
+  const QString name = setup ? StateFileName(setup.get()) : QStringLiteral("SETUP");
+  if (!name.isEmpty()) LoadStateFile(setup, name);
 }
 
 }  // namespace vexa

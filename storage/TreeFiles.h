@@ -5,6 +5,7 @@
 #include <QString>
 #include <memory>
 #include <optional>
+#include <vector>
 
 #include "core/RootNode.h"
 #include "core/SetupNode.h"
@@ -16,12 +17,27 @@ namespace vexa {
 
 // <ExeDir>/Config/<name>.cfg and <ExeDir>/Archives/<caption>.
 QString ConfigFilePath(const QString& rootName);
+
+// The state files: each of the six roots and the settings object has its fixed file, and the file
+// holds that one root, whatever a tree's name says.
+// The name (NET, ..., REGISTRY, SETUP) of the file of a tree: the global root or settings object it
+// is, else the one its own name is; empty for any other tree, which has no file.
+QString StateFileName(const TComponent* tree);
+// The root a file holds by the file's name: NET for .../NET.cfg, SETUP for .../SETUP.cfg; empty
+// for any other file.
+QString StateRootOfFile(const QString& fileName);
+// Whether the root read for the state file of `name` is that file's: its class, then its name.
+enum class TRootFault { None, WrongClass, WrongName };
+TRootFault CheckStateRoot(const QString& name, const TComponent& root);
+// The class the state file of `name` holds: TSetupNode for SETUP, else TRootNode.
+QString StateRootClass(const QString& name);
 QString ArchivePath(const QString& caption);
 // A name that stays a file inside its folder: not empty, no separators, not "." or "..".
 bool IsPlainFileName(const QString& name);
 
-// Writes the root's file; with the settings' NewConfig set, a fresh file replaces the old one
-// instead of updating it. False when nothing could be written, with *why naming the file and the
+// Writes the root's file (StateFileName); with the settings' NewConfig set, a fresh file replaces
+// the old one instead of updating it. A file this run has neither read nor written is kept aside
+// first (".replaced-…"). False when nothing could be written, with *why naming the file and the
 // reason; the old file is then as it was.
 bool SaveTreeFile(TComponent& root, QString* why = nullptr);
 // A save for a window or a tick: nothing when the file was written; otherwise the operator's text,
@@ -31,30 +47,43 @@ bool SaveTreeFile(TComponent& root, QString* why = nullptr);
 std::optional<QString> SaveTreeFileForOperator(TComponent& root, bool always = false);
 // The same under the busy cursor, the text told at once through the message service.
 void SaveTreeFileOrTell(TComponent& root, bool always = false);
-// Replaces the root by the tree read from its file. A missing file leaves it as it was; a file that
-// exists but cannot be read (not a compound file, a broken structure, a malformed stream, no object
-// or another kind of object) raises EUnreadableFiles and leaves it as it was too.
+// Replaces the root by the tree read from its file (StateFileName). A missing file leaves it as it
+// was; a file that exists but cannot be read (not a compound file, a broken structure, a malformed
+// stream, no object, another kind of object, a root of another name) raises EUnreadableFiles and
+// leaves it as it was too. A file damaged in part is loaded without the parts that cannot be read,
+// and then raises EUnreadableFiles with the file marked Loaded, naming each part.
 void LoadTreeFile(std::unique_ptr<TRootNode>& root);
 // The settings object likewise. The poller reads the settings; a running one is stopped while the
 // object is replaced and started again afterwards.
 void LoadTreeFile(std::unique_ptr<TSetupNode>& setup);
 
 // The tree of the file at path; null when there is no such file. A file that exists but cannot be
-// read raises EUnreadableFiles (and is noted, so that a save keeps it aside).
-std::unique_ptr<TComponent> ReadTreeFile(const QString& path);
-// Raises EUnreadableFiles: the file at path holds a className, not an expected.
+// read raises EUnreadableFiles (and is noted, so that a save keeps it aside). Parts that cannot be
+// read go to *damage with the rest of the tree returned (the file noted as for an unreadable one);
+// without damage they raise as an unreadable file.
+std::unique_ptr<TComponent> ReadTreeFile(const QString& path, std::vector<TDamagedPart>* damage = nullptr);
+// Raise EUnreadableFiles: the file at path holds a className, not an expected; a root named
+// `name`, not `expected`; parts that could not be read, the rest loaded.
 [[noreturn]] void RaiseWrongClass(const QString& path, const QString& className, const QString& expected);
+[[noreturn]] void RaiseWrongRoot(const QString& path, const QString& name, const QString& expected);
+[[noreturn]] void RaiseDamaged(const QString& path, const std::vector<TDamagedPart>& damage);
 
-// Reads the tree of the file at path into slot when the file holds an object of slot's class;
-// raises EUnreadableFiles when it cannot be read or holds another one.
+// Reads the tree of the file at path into slot when the file holds an object of slot's class (and,
+// given rootName, of that name); raises EUnreadableFiles when it cannot be read or holds another
+// one. A file damaged in part is loaded and then raises (see LoadTreeFile). True when slot was
+// replaced without a fault.
 template <class T>
-void LoadTreeInto(std::unique_ptr<T>& slot, const QString& path) {
-  std::unique_ptr<TComponent> loaded = ReadTreeFile(path);
-  if (!loaded) return;
+bool LoadTreeInto(std::unique_ptr<T>& slot, const QString& path, const QString& rootName = QString()) {
+  std::vector<TDamagedPart> damage;
+  std::unique_ptr<TComponent> loaded = ReadTreeFile(path, &damage);
+  if (!loaded) return false;
   auto* typed = dynamic_cast<T*>(loaded.get());
   if (typed == nullptr) RaiseWrongClass(path, loaded->ClassName(), T::StaticClassInfo().Name);
+  if (!rootName.isEmpty() && loaded->Name() != rootName) RaiseWrongRoot(path, loaded->Name(), rootName);
   loaded.release();
   slot.reset(typed);
+  if (!damage.empty()) RaiseDamaged(path, damage);
+  return true;
 }
 
 }  // namespace vexa

@@ -245,15 +245,23 @@ TEST_F(ArchiveListTest, FilesThatAreNoArchivesAreNamedAndNothingIsWritten) {
   QByteArray damaged = good;
   std::fill(damaged.begin() + 512, damaged.end(), '\xEE');
   WriteFile(Path(QStringLiteral("damaged")), damaged);
+  // Archives damaged in part: a register's object misnamed, a file cut short. Their export would
+  // hold less than the archive.
+  SaveReportArchive(QStringLiteral("part"), 3, 50);
+  ASSERT_TRUE(test::DamagePart(Path(QStringLiteral("part")), QStringLiteral("001"),
+                               test::TPartDamage::ObjectMisnamed));
+  SaveReportArchive(QStringLiteral("short"), 3, 200);
+  {
+    const QByteArray whole = FileBytes(Path(QStringLiteral("short")));
+    WriteFile(Path(QStringLiteral("short")), whole.left(whole.size() * 3 / 4));
+  }
 
   const struct {
     const char* Name;
     bool StorageFile;
   } cases[] = {
-      {"notes.txt", false},
-      {"gone", false},
-      {"NET.cfg", true},
-      {"damaged", true},
+      {"notes.txt", false}, {"gone", false}, {"NET.cfg", true},
+      {"damaged", true},    {"part", true},  {"short", true},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Name);

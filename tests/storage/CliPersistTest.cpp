@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QProcess>
+#include <functional>
 
 #include "core/RegisterNode.h"
 #include "reports/model/ReportNode.h"
@@ -47,6 +48,72 @@ TEST_F(CliPersistTest, ArchiveToTxtWritesTheExportBesideTheArchive) {
   EXPECT_EQ(again.Code, 1);
   EXPECT_TRUE(again.Err.contains(QStringLiteral("Не могу преобразовать в Excel.")));
   EXPECT_FALSE(QFile::exists(path + ".txt.txt"));
+}
+
+// An archive the program would not load whole is not converted: an earlier export stays as it was.
+TEST_F(CliPersistTest, ArchiveToTxtRefusesADamagedArchiveAndKeepsTheOldText) {
+  TReportNode report(nullptr);
+  for (int r = 0; r < 4; ++r) {
+    auto* reg = new TRegisterNode(&report);
+    reg->SetName(TCustomRegister::RegisterName(0, 0, r));
+    QStringList points, data;
+    for (int i = 0; i < 300; ++i) {
+      points << QStringLiteral("07.12.2026 12:%1:%2")
+                    .arg(i / 60, 2, 10, QChar('0'))
+                    .arg(i % 60, 2, 10, QChar('0'));
+      data << QString::number(i);
+    }
+    reg->SetPoints(points);
+    reg->SetDataList(data);
+  }
+  const QString sound = Dir->filePath("sound");
+  ASSERT_TRUE(TStgHandler::Create(sound)->SaveTree(report));
+  QFile soundFile(sound);
+  ASSERT_TRUE(soundFile.open(QIODevice::ReadOnly));
+  const QByteArray bytes = soundFile.readAll();
+  ASSERT_GT(bytes.size(), 8192);
+
+  struct TCase {
+    const char* What;
+    std::function<void(const QString& path)> Damage;
+  };
+  const auto write = [](const QString& path, const QByteArray& content) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(content);
+  };
+  const TCase cases[] = {
+      {"cut to nine tenths", [&](const QString& p) { write(p, bytes.left(bytes.size() * 9 / 10)); }},
+      {"cut to a half", [&](const QString& p) { write(p, bytes.left(bytes.size() / 2)); }},
+      {"cut after the first sectors", [&](const QString& p) { write(p, bytes.left(2048)); }},
+      {"a register's object misnamed",
+       [&](const QString& p) {
+         write(p, bytes);
+         ASSERT_TRUE(test::DamagePart(p, "002", test::TPartDamage::ObjectMisnamed));
+       }},
+      {"a gap among the registers",
+       [&](const QString& p) {
+         write(p, bytes);
+         ASSERT_TRUE(test::DamagePart(p, "001", test::TPartDamage::Renumbered));
+       }},
+  };
+  const QByteArray earlier = "an earlier export\r\n";
+  int n = 0;
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.What);
+    const QString path = Dir->filePath(QStringLiteral("Oven_%1").arg(++n));
+    c.Damage(path);
+    write(path + ".txt", earlier);
+    const TRun run = Cli({"archive-to-txt", path});
+    EXPECT_EQ(run.Code, 1) << run.Out.toStdString();
+    EXPECT_FALSE(run.Out.contains(QStringLiteral("преобразован"))) << run.Out.toStdString();
+    EXPECT_FALSE(run.Err.isEmpty());
+    QFile txt(path + ".txt");
+    ASSERT_TRUE(txt.open(QIODevice::ReadOnly));
+    EXPECT_EQ(txt.readAll(), earlier);
+    EXPECT_NE(Cli({"dump", path}).Code, 0) << "dump refuses or marks it too";
+  }
+  EXPECT_EQ(Cli({"archive-to-txt", sound}).Code, 0);
 }
 
 TEST_F(CliPersistTest, DumpShowsEveryLevelIndented) {

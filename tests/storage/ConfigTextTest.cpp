@@ -406,5 +406,98 @@ TEST_F(ConfigTextTest, CliLoadsFromAFileOrStandardInputAndKeepsTheOldFileOnAFaul
   EXPECT_EQ(Bytes(fromInput), Bytes(saved));
 }
 
+// A state file holds its own root: load refuses a text whose root is another, at its line.
+TEST_F(ConfigTextTest, AStateFileTakesOnlyItsOwnRoot) {
+  struct TRootCase {
+    const char* What;
+    const char* File;
+    const char* Text;
+    int Column;
+    const char* Says;
+  };
+  const TRootCase cases[] = {
+      {"another root", "NET", "TRootNode TASKS\n", 11, "named NET, not TASKS"},
+      {"a path", "NET", "TRootNode '../../elsewhere/x'\n", 11, "not '../../elsewhere/x'"},
+      {"no name", "TASKS", "TRootNode -\n", 11, "named TASKS, not -"},
+      {"the settings named otherwise", "SETUP", "TSetupNode NET\n", 12, "named SETUP, not NET"},
+      {"another class", "SETUP", "TRootNode SETUP\n", 1, "holds a TSetupNode"},
+      {"settings in a root's file", "REGISTRY", "TSetupNode REGISTRY\n", 1, "holds a TRootNode"},
+  };
+  for (const TRootCase& c : cases) {
+    SCOPED_TRACE(c.What);
+    try {
+      CompoundFileFromText(QString::fromUtf8(c.Text), QString::fromLatin1(c.File));
+      ADD_FAILURE() << "accepted";
+    } catch (const ETextError& e) {
+      EXPECT_EQ(e.Line, 1);
+      EXPECT_EQ(e.Column, c.Column) << e.what();
+      EXPECT_TRUE(e.Reason.contains(QString::fromUtf8(c.Says))) << e.what();
+    }
+    // Any other file takes the text.
+    EXPECT_NO_THROW(CompoundFileFromText(QString::fromUtf8(c.Text)));
+  }
+  EXPECT_NO_THROW(CompoundFileFromText("TRootNode NET\n  TRootNode D000\n", "NET"));
+  EXPECT_EQ(StateRootOfFile("/x/Config/TASKS.cfg"), "TASKS");
+  EXPECT_EQ(StateRootOfFile("SETUP.cfg"), "SETUP");
+  EXPECT_EQ(StateRootOfFile("/x/Config/NET.cfg.unreadable-20261207-1200"), "");
+  EXPECT_EQ(StateRootOfFile("/x/Archives/NET"), "");
+}
+
+TEST_F(ConfigTextTest, CliLoadRefusesAnotherRootForAStateFileAndWritesNothing) {
+  QDir(Dir->path()).mkdir("Config");
+  const QString net = Dir->filePath("Config/NET.cfg");
+  ASSERT_EQ(Cli({"load", "-", net}, "TRootNode NET\n  TRootNode D000\n").Code, 0);
+  const QByteArray before = Bytes(net);
+  for (const char* text :
+       {"TRootNode TASKS\n  TRootNode D000\n", "TRootNode '../../elsewhere/x'\n", "TRootNode -\n"}) {
+    SCOPED_TRACE(text);
+    const TRun r = Cli({"load", "-", net}, text);
+    EXPECT_EQ(r.Code, 1);
+    EXPECT_TRUE(r.Err.contains("standard input: line 1, column 11: the root of NET.cfg is named NET"))
+        << r.Err.toStdString();
+    EXPECT_EQ(Bytes(net), before);
+  }
+  EXPECT_EQ(QDir(Dir->path() + "/Config").entryList(QDir::Files | QDir::Hidden).size(), 1);
+  EXPECT_FALSE(QFileInfo::exists(Dir->filePath("elsewhere")));
+  // The same text into a file of another name is only a tree.
+  EXPECT_EQ(Cli({"load", "-", Dir->filePath("copy.cfg")}, "TRootNode TASKS\n").Code, 0);
+}
+
+// dump shows a damaged part as a marked line at its place, the rest as it is, and exits 1.
+TEST_F(ConfigTextTest, DumpMarksEveryPartTheLoaderLeavesOutAndFails) {
+  auto tree = Network();
+  const QString path = Dir->filePath("NET.cfg");
+  ASSERT_TRUE(TStgHandler::Create(path)->SaveTree(*tree));
+  const TRun sound = Cli({"dump", path});
+  ASSERT_EQ(sound.Code, 0) << sound.Err.toStdString();
+  ASSERT_FALSE(sound.Out.contains("# повреждено"));
+  const QStringList whole = sound.Out.split('\n', Qt::SkipEmptyParts);
+  ASSERT_GE(whole.size(), 4);
+
+  ASSERT_TRUE(test::DamagePart(path, "000/000", test::TPartDamage::ObjectMisnamed));
+  ASSERT_TRUE(test::DamagePart(path, "000", test::TPartDamage::Renumbered));
+  const TRun damaged = Cli({"dump", path});
+  EXPECT_EQ(damaged.Code, 1);
+  EXPECT_TRUE(damaged.Err.contains("2 damaged part(s)")) << damaged.Err.toStdString();
+  const QStringList lines = damaged.Out.split('\n', Qt::SkipEmptyParts);
+  ASSERT_EQ(lines.size(), whole.size() + 1) << damaged.Out.toStdString();
+  EXPECT_EQ(lines[0], whole[0]);
+  EXPECT_TRUE(lines[1].startsWith("  # повреждено: 000: нет 000 в нумерации")) << lines[1].toStdString();
+  EXPECT_EQ(lines[2], whole[1]) << "the renumbered level still shows";
+  EXPECT_TRUE(lines[3].startsWith("    # повреждено: 001/000: нет объекта (есть поток Objecu)"))
+      << lines[3].toStdString();
+  EXPECT_EQ(lines.mid(4), whole.mid(3));
+
+  // Nesting past what the program loads is refused, and nothing is printed.
+  auto deep = CompoundFile::Create();
+  CompoundStorage* level = &deep->Root();
+  for (int i = 0; i < 2000; ++i) level = &level->CreateStorage("000");
+  ASSERT_TRUE(deep->Save(Dir->filePath("deep.cfg")));
+  const TRun refused = Cli({"dump", Dir->filePath("deep.cfg")});
+  EXPECT_EQ(refused.Code, 1);
+  EXPECT_TRUE(refused.Out.isEmpty()) << refused.Out.size();
+  EXPECT_TRUE(refused.Err.contains("deeper than 64 levels")) << refused.Err.toStdString();
+}
+
 }  // namespace
 }  // namespace vexa

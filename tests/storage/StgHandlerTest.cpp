@@ -186,30 +186,61 @@ class TFileBuilder {
   std::unique_ptr<CompoundFile> file_;
 };
 
-TEST_F(TreeFileTest, LoadingStopsAtAMissingIndexAndSkipsLevelsWithoutObject) {
+QStringList DamagedParts(const TStgHandler& h) {
+  QStringList parts;
+  for (const TDamagedPart& d : h.Damage()) parts << d.Part;
+  return parts;
+}
+
+// A part that is there but cannot be read is left out and named, and everything else still loads:
+// the children after a gap in the numbering too, in the order of their numbers.
+TEST_F(TreeFileTest, DamagedPartsAreLeftOutNamedAndTheRestLoads) {
   TFileBuilder b;
   b.Node("", "NET");
   b.Node("000", "A");
   b.Node("001", "B");
-  b.Node("003", "D");
-  b.At("001/000");  // an empty level below B: skipped
+  b.Node("003", "D");  // no 002
+  b.Node("005", "F");  // no 004
+  b.At("001/000");     // an empty level below B
   b.Node("001/001", "B1");
+  b.At("001").CreateStream("Extra") = "?";  // an element the program never writes
   ASSERT_TRUE(b.Save(Path()));
   std::unique_ptr<TComponent> back;
-  TStgHandler::Open(Path())->LoadTree(back);
+  auto h = TStgHandler::Open(Path());
+  h->LoadTree(back);
   ASSERT_TRUE(back);
-  EXPECT_EQ(ChildNames(*back), (QStringList{"A", "B"}));
+  EXPECT_EQ(ChildNames(*back), (QStringList{"A", "B", "D", "F"}));
   EXPECT_EQ(ChildNames(*back->Component(1)), QStringList{"B1"});
+  EXPECT_EQ(DamagedParts(*h), (QStringList{"001/000", "001/Extra", "002", "004"}));
+  ASSERT_EQ(h->Damage().size(), 4u);
+  EXPECT_EQ(DamagedPartText(h->Damage()[0]),
+            QStringLiteral("001/000 (в B): нет объекта; часть пропущена вместе с вложенными"));
+  EXPECT_EQ(h->Damage()[2].Owner, "NET");
+  EXPECT_TRUE(h->Damage()[2].Reason.contains("нет 002 в нумерации")) << h->Damage()[2].Reason.toStdString();
 
   TFileBuilder c;
   c.Node("", "NET");
   c.Node("000", "A");
-  c.At("001");  // no Object: B and its subtree are skipped
+  TRootNode misnamed(nullptr);
+  misnamed.SetName("B");
+  c.At("001").CreateStream("Objecu") = WriteComponent(misnamed);  // the object misnamed
   c.Node("001/000", "B0");
   c.Node("002", "C");
+  c.Node("003", "A");  // a second A
   ASSERT_TRUE(c.Save(Path("damaged.cfg")));
-  TStgHandler::Open(Path("damaged.cfg"))->LoadTree(back);
+  h = TStgHandler::Open(Path("damaged.cfg"));
+  h->LoadTree(back);
   ASSERT_TRUE(back);
+  EXPECT_EQ(ChildNames(*back), (QStringList{"A", "C"}));
+  EXPECT_EQ(DamagedParts(*h), (QStringList{"001", "003"}));
+  EXPECT_TRUE(h->Damage()[0].Reason.contains("есть поток Objecu")) << h->Damage()[0].Reason.toStdString();
+  EXPECT_TRUE(h->Damage()[1].Reason.contains("имя A")) << h->Damage()[1].Reason.toStdString();
+
+  // A sound file loads without a word.
+  ASSERT_TRUE(TStgHandler::Create(Path("sound.cfg"))->SaveTree(*back));
+  h = TStgHandler::Open(Path("sound.cfg"));
+  h->LoadTree(back);
+  EXPECT_TRUE(h->Damage().empty());
   EXPECT_EQ(ChildNames(*back), (QStringList{"A", "C"}));
 }
 
@@ -241,29 +272,46 @@ TEST_F(TreeFileTest, MissingOrForeignFileChangesNothingOnLoad) {
   EXPECT_EQ(ChildNames(*back), ChildNames(*target));
 }
 
-TEST_F(TreeFileTest, MalformedChildStreamFailsTheWholeLoadAndTouchesNothing) {
+// Below the file level a stream that does not parse costs its level and subtree only; at the file
+// level it is the whole file, and the load changes nothing.
+TEST_F(TreeFileTest, AMalformedStreamCostsItsLevelOrAtTheTopTheWholeLoad) {
+  const QByteArray bogus(
+      "TPF0\x09TRootNode\x00\x05"
+      "Bogus\x02\x01\x00\x00",
+      25);
   TFileBuilder b;
   b.Node("", "NET");
   b.Node("000", "A");
   b.Node("000/000", "A0");
-  b.At("000/001").CreateStream("Object") = QByteArray(
-      "TPF0\x09TRootNode\x00\x05"
-      "Bogus\x02\x01\x00\x00",
-      25);
+  b.At("000/001").CreateStream("Object") = bogus;
+  b.Node("000/001/000", "lost");
+  b.Node("000/002", "A2");
   ASSERT_TRUE(b.Save(Path()));
   const QByteArray fileBefore = FileBytes(Path());
+  std::unique_ptr<TComponent> back;
+  auto h = TStgHandler::Open(Path());
+  h->LoadTree(back);
+  ASSERT_TRUE(back);
+  EXPECT_EQ(ChildNames(*back->Component(0)), (QStringList{"A0", "A2"}));
+  ASSERT_EQ(DamagedParts(*h), QStringList{"000/001"});
+  EXPECT_EQ(h->Damage()[0].Owner, "A");
+  EXPECT_TRUE(h->Damage()[0].Reason.contains("Bogus")) << h->Damage()[0].Reason.toStdString();
+  EXPECT_EQ(FileBytes(Path()), fileBefore);
 
+  TFileBuilder top;
+  top.At("").CreateStream("Object") = bogus;
+  top.Node("000", "A");
+  ASSERT_TRUE(top.Save(Path("top.cfg")));
   std::unique_ptr<TComponent> target = Flat(3);
   TComponent* before = target.get();
   try {
-    TStgHandler::Open(Path())->LoadTree(target);
+    TStgHandler::Open(Path("top.cfg"))->LoadTree(target);
     ADD_FAILURE() << "no error";
   } catch (const EStreamError& e) {
     EXPECT_TRUE(e.Message().contains("Bogus")) << e.what();
   }
   EXPECT_EQ(target.get(), before);
   EXPECT_EQ(ChildNames(*target), ChildNames(*Flat(3)));
-  EXPECT_EQ(FileBytes(Path()), fileBefore);
 }
 
 TEST_F(TreeFileTest, UnwritableLocationWritesNothingAndKeepsChangedSet) {

@@ -5,11 +5,13 @@
 #include <QFile>
 #include <cerrno>
 #include <functional>
+#include <map>
 
 #include "core/ExecuterUnit.h"
 #include "core/Globals.h"
 #include "core/ImageIndex.h"
 #include "core/RegisterNode.h"
+#include "processes/model/CommandNode.h"
 #include "processes/model/ProcessTick.h"
 #include "reports/model/ReportNode.h"
 #include "reports/model/ReportTick.h"
@@ -20,6 +22,7 @@
 #include "storage/TreeFiles.h"
 #include "storage/UnreadableFiles.h"
 #include "support/TestSupport.h"
+#include "ui/model/LabelDisplay.h"
 
 namespace vexa::test {
 namespace {
@@ -37,6 +40,20 @@ void WriteBytes(const QString& path, const QByteArray& bytes) {
   QFile f(path);
   ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
   f.write(bytes);
+}
+
+// The file's root object, of its own class, under another name; the rest of the file as it was.
+void RenameRoot(const QString& path, const QString& root, const QString& name) {
+  auto file = CompoundFile::Open(path);
+  ASSERT_TRUE(file);
+  std::unique_ptr<TComponent> stranger;
+  if (root == QLatin1String("SETUP"))
+    stranger = std::make_unique<TSetupNode>(nullptr);
+  else
+    stranger = std::make_unique<TRootNode>(nullptr);
+  stranger->SetName(name);
+  file->Root().Stream("Object") = WriteComponent(*stranger);
+  ASSERT_TRUE(file->Save(path));
 }
 
 // A way a file can exist and still be unreadable, and the reason the operator is told.
@@ -79,6 +96,18 @@ const std::vector<TDamage>& Damages() {
          }
          ASSERT_TRUE(file->Save(path));
        }},
+      // The root of each file is its own: a file whose root is named otherwise is not that file's.
+      {"a root of another name", "корневой объект назван",
+       [](const QString& path, const QString& root) {
+         RenameRoot(path, root,
+                    root == QLatin1String("NET") ? QStringLiteral("TASKS") : QStringLiteral("NET"));
+       }},
+      {"a root named with a path", "корневой объект назван '../../elsewhere/x' вместо",
+       [](const QString& path, const QString& root) {
+         RenameRoot(path, root, QStringLiteral("../../elsewhere/x"));
+       }},
+      {"a root without a name", "корневой объект без имени вместо",
+       [](const QString& path, const QString& root) { RenameRoot(path, root, QString()); }},
   };
   return damages;
 }
@@ -169,6 +198,7 @@ TEST_F(UnreadableStateTest, EachKindOfDamageInEachStateFileIsToldKeptAsideAndCos
           << ConfigFiles().join(" ").toStdString();
       EXPECT_TRUE(CompoundFile::IsStorageFile(path));
       EXPECT_NO_THROW(ReadTreeFile(path));
+      EXPECT_FALSE(QFileInfo::exists(Dir->filePath("elsewhere"))) << "nothing written outside the folder";
       // Only once: the new file is ours.
       SaveNetworkState();
       EXPECT_EQ(ConfigFiles().size(), kStateFiles.size() + 1) << ConfigFiles().join(" ").toStdString();
@@ -359,6 +389,152 @@ TEST_F(UnreadableStateTest, AFolderInTheWayOfAFileIsTold) {
   // Read, the folder is a file that cannot be read, and stays where it is.
   EXPECT_THROW(LoadTreeFile(TASKS), EUnreadableFiles);
   EXPECT_TRUE(QFileInfo(Config("TASKS")).isDir());
+}
+
+// The richer state of a plant: every level of each tree a damage can hit.
+void BuildLevels() {
+  for (int d = 0; d < 2; ++d) {
+    auto* regulator = new TRootNode(NET.get());
+    regulator->SetName(QStringLiteral("D%1").arg(d, 3, 10, QLatin1Char('0')));
+    for (int c = 0; c < 2; ++c) {
+      auto* channel = new TRootNode(regulator);
+      channel->SetName(regulator->Name() + QStringLiteral("C%1").arg(c, 3, 10, QLatin1Char('0')));
+      for (int r = 0; r < 2; ++r) {
+        auto* reg = new TRegisterNode(channel);
+        reg->SetName(channel->Name() + QStringLiteral("R%1").arg(r, 3, 10, QLatin1Char('0')));
+        if (r == 0) new TLabelDisplay(reg);  // owned by its register
+      }
+    }
+  }
+  for (int p = 0; p < 2; ++p) {
+    auto* process = new TRootNode(TASKS.get());
+    process->SetName(QStringLiteral("P%1").arg(p));
+    for (int c = 0; c < 2; ++c) new TCommandNode(process);
+    process->Component(0)->SetName(QStringLiteral("D000C000R00%1").arg(p));
+    process->Component(1)->SetName(QStringLiteral("D000C001R00%1").arg(p));
+  }
+  for (int r = 0; r < 2; ++r) {
+    auto* report = new TReportNode(REPORTS.get());
+    report->SetName(QStringLiteral("R%1").arg(r));
+    for (int g = 0; g < 2; ++g) (new TRegisterNode(report))->SetName(QStringLiteral("D001C000R00%1").arg(g));
+  }
+}
+
+// The node a storage path leads to.
+const TComponent* NodeAt(const TComponent& root, const QString& storagePath) {
+  const TComponent* node = &root;
+  for (const QString& part : storagePath.split('/')) node = node->Component(part.toInt());
+  return node;
+}
+
+// A part of a file that is there but cannot be read: what can be read is loaded, one message names
+// the file and the part, and the next save keeps the file aside, byte for byte, before replacing it.
+TEST_F(UnreadableStateTest, APartThatCannotBeReadIsToldTheRestLoadedAndTheFileKeptAside) {
+  struct TLevelCase {
+    const char* Level;
+    const char* File;
+    const char* Part;
+  };
+  const TLevelCase levels[] = {
+      // Each tree's first child is the one NewFolder made.
+      {"regulator", "NET", "002"},        {"channel", "NET", "001/001"},
+      {"register", "NET", "001/000/001"}, {"label", "NET", "001/000/000/000"},
+      {"process", "TASKS", "002"},        {"command node", "TASKS", "001/001"},
+      {"report", "REPORTS", "002"},       {"report register", "REPORTS", "001/001"},
+  };
+  const std::pair<TPartDamage, const char*> damages[] = {
+      {TPartDamage::Renumbered, "a gap in the numbering"},
+      {TPartDamage::ObjectMisnamed, "the object stream misnamed"},
+  };
+  int n = 0;
+  for (const TLevelCase& level : levels) {
+    for (const auto& [damage, damageName] : damages) {
+      SCOPED_TRACE(std::string(level.Level) + ", " + damageName);
+      NewFolder(QStringLiteral("part%1").arg(++n));
+      BuildLevels();
+      SaveNetworkState();
+      const QString file = QString::fromLatin1(level.File);
+      const TComponent& root = *RootSlot(file)->get();
+      const int whole = ObjectCount(root);
+      const int lost = damage == TPartDamage::Renumbered ? 0 : ObjectCount(*NodeAt(root, level.Part));
+      const QString path = Config(file);
+      ASSERT_TRUE(DamagePart(path, level.Part, damage));
+      const QByteArray damagedBytes = FileBytes(path);
+
+      StartAgain();
+
+      const QStringList told = Messages->Texts().filter(QStringLiteral("Ошибка чтения состояния сети"));
+      ASSERT_EQ(told.size(), 1) << Messages->Texts().join(" | ").toStdString();
+      EXPECT_TRUE(told[0].startsWith(
+          QStringLiteral("Ошибка чтения состояния сети: эти файлы повреждены, загружено то")))
+          << told[0].toStdString();
+      EXPECT_TRUE(told[0].contains(path + QStringLiteral(": повреждены части"))) << told[0].toStdString();
+      // The gap is named where the level was, the skipped level by its own place.
+      EXPECT_TRUE(told[0].contains(QStringLiteral("\n  ") + level.Part + " (в ")) << told[0].toStdString();
+      EXPECT_EQ(ObjectCount(*RootSlot(file)->get()), whole - lost);
+      for (const QString& other : kStateFiles.mid(0, 5)) {
+        if (other != file) {
+          EXPECT_TRUE(RootSlot(other)->get()->FindComponent("N" + other)) << other.toStdString();
+        }
+      }
+      EXPECT_EQ(FileBytes(path), damagedBytes) << "reading writes nothing";
+
+      SaveNetworkState();
+      EXPECT_EQ(FileBytes(path + kAsideSuffix), damagedBytes);
+      SaveNetworkState();
+      EXPECT_EQ(ConfigFiles().size(), kStateFiles.size() + 1) << ConfigFiles().join(" ").toStdString();
+      StartAgain();
+      EXPECT_TRUE(Messages->Texts().filter(QStringLiteral("Ошибка чтения")).isEmpty())
+          << Messages->Texts().join(" | ").toStdString();
+      EXPECT_EQ(ObjectCount(*RootSlot(file)->get()), whole - lost);
+    }
+  }
+}
+
+// With the restore off the program starts empty; its first save keeps every state file it did not
+// read aside, so a saved network is never replaced by an empty one. The settings were read.
+TEST_F(UnreadableStateTest, ASaveOverFilesThisRunDidNotReadKeepsThemAside) {
+  NewFolder("restoreOff");
+  SETUP->SetAutoLoadEnabled(false);
+  SaveNetworkState();
+  std::map<QString, QByteArray> before;
+  for (const QString& root : kStateFiles) before[root] = FileBytes(Config(root));
+  StartAgain();
+  ASSERT_FALSE(NET->FindComponent("NNET")) << "not restored";
+
+  SaveNetworkState();  // as the automatic save does
+  const QString replaced = QStringLiteral(".replaced-20261207-1200");
+  for (const QString& root : kStateFiles) {
+    SCOPED_TRACE(root.toStdString());
+    if (root == QLatin1String("SETUP")) {
+      EXPECT_FALSE(QFile::exists(Config(root) + replaced)) << "read at start-up: replaced plainly";
+    } else {
+      EXPECT_EQ(FileBytes(Config(root) + replaced), before[root]);
+      EXPECT_NE(FileBytes(Config(root)), before[root]);
+    }
+  }
+  // Once written by this run, a file is replaced plainly.
+  NET->SetComments(QStringLiteral("изменено"));
+  SaveNetworkState();
+  SaveTreeFileOrTell(*TASKS);
+  EXPECT_EQ(ConfigFiles().size(), 2 * kStateFiles.size() - 1) << ConfigFiles().join(" ").toStdString();
+
+  // A single tree saved by a window counts alike: the processes file of another run is kept.
+  NewFolder("single");
+  SETUP->SetAutoLoadEnabled(false);
+  SaveNetworkState();
+  const QByteArray tasks = FileBytes(Config("TASKS"));
+  StartAgain();
+  SaveTreeFileOrTell(*TASKS);
+  EXPECT_EQ(FileBytes(Config("TASKS") + replaced), tasks);
+  EXPECT_FALSE(QFile::exists(Config("NET") + replaced));
+  EXPECT_TRUE(Messages->Texts().filter(QStringLiteral("Ошибка")).isEmpty())
+      << Messages->Texts().join(" | ").toStdString();
+  // Restored, the files are this run's: nothing goes aside.
+  NewFolder("restored");
+  StartAgain();
+  SaveNetworkState();
+  EXPECT_EQ(ConfigFiles().size(), kStateFiles.size()) << ConfigFiles().join(" ").toStdString();
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include "core/Globals.h"
 #include "core/Protocol.h"
+#include "storage/CompoundFile.h"
 #include "storage/PersistentClasses.h"
 
 namespace vexa::test {
@@ -94,6 +95,46 @@ void TVexaTest::TearDown() {
   Services().Messages = std::make_unique<TMessageService>();
   Services().Trace = nullptr;
   Services().LineNotice = nullptr;
+}
+
+namespace {
+
+void CopyStorage(const CompoundStorage& from, CompoundStorage& to) {
+  for (const QString& name : from.StreamNames()) to.CreateStream(name) = from.Stream(name);
+  for (const QString& name : from.StorageNames())
+    CopyStorage(*from.OpenStorage(name), to.CreateStorage(name));
+}
+
+}  // namespace
+
+bool DamagePart(const QString& path, const QString& storagePath, TPartDamage damage) {
+  auto file = CompoundFile::Open(path);
+  if (!file) return false;
+  CompoundStorage* parent = &file->Root();
+  QStringList parts = storagePath.split(QLatin1Char('/'), Qt::SkipEmptyParts);
+  if (parts.isEmpty()) return false;
+  const QString name = parts.takeLast();
+  for (const QString& part : parts)
+    if ((parent = parent->OpenStorage(part)) == nullptr) return false;
+  CompoundStorage* level = parent->OpenStorage(name);
+  if (level == nullptr) return false;
+  if (damage == TPartDamage::ObjectMisnamed) {
+    if (!level->HasStream(QStringLiteral("Object"))) return false;
+    level->CreateStream(QStringLiteral("Objecu")) = level->Stream(QStringLiteral("Object"));
+    level->RemoveStream(QStringLiteral("Object"));
+  } else {
+    int next = name.toInt() + 1;
+    while (parent->HasStorage(QString::asprintf("%03d", next))) ++next;
+    CopyStorage(*level, parent->CreateStorage(QString::asprintf("%03d", next)));
+    parent->RemoveStorage(name);
+  }
+  return file->Save(path);
+}
+
+int ObjectCount(const TComponent& tree) {
+  int n = 1;
+  for (int i = 0; i < tree.ComponentCount(); ++i) n += ObjectCount(*tree.Component(i));
+  return n;
 }
 
 TRun RunProgram(const QString& program, const QStringList& args, const TRunOptions& options) {

@@ -32,6 +32,7 @@ inline void PrintTo(const QStringList& l, std::ostream* os) {
   *os << '[' << l.join(", ").toStdString() << ']';
 }
 namespace vexa {
+class TComponent;
 inline void PrintTo(const TTextList& l, std::ostream* os) {
   ::PrintTo(l.ToStringList(), os);
 }
@@ -185,6 +186,17 @@ class TVexaTest : public ::testing::Test {
   TFakeComm* Port = nullptr;  // the program's port (closed until a test opens it)
   std::unique_ptr<QTemporaryDir> Dir;
 };
+
+// A part of a saved compound file damaged as one changed byte in a name leaves it.
+enum class TPartDamage {
+  Renumbered,      // the level takes the next free child number, leaving a gap in the numbering
+  ObjectMisnamed,  // its stream "Object" becomes "Objecu"
+};
+// Damages the level at storagePath ("000/001") of the file at path in place. False when the file or
+// the level is not there.
+bool DamagePart(const QString& path, const QString& storagePath, TPartDamage damage);
+// The objects of a tree: the root and everything below it.
+int ObjectCount(const TComponent& tree);
 
 // A companion program run to its end: its exit code (-1 when it crashed or did not end) and both
 // outputs as UTF-8.

@@ -1,5 +1,5 @@
-// vexa-cli on a folder whose state files exist but cannot be read: every command that loads the
-// state says which file and why, exits non-zero and changes nothing in the folder.
+// vexa-cli on a folder whose state files exist but cannot be read, or only in part: every command
+// that loads the state says which file and why, exits non-zero and changes nothing in the folder.
 
 #include <gtest/gtest.h>
 
@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <map>
 
 #include "core/Globals.h"
@@ -15,6 +16,7 @@
 #include "storage/CompoundFile.h"
 #include "storage/FolderLock.h"
 #include "storage/NetworkState.h"
+#include "storage/StreamWriter.h"
 #include "storage/TreeFiles.h"
 #include "support/TestSupport.h"
 
@@ -73,10 +75,32 @@ TEST_F(CliUnreadableTest, CommandsThatLoadTheStateRefuseAnUnreadableFileAndTouch
     file->Root().Stream("Object") = QByteArray(200, '\x7F');
     return *file->ToBytes();
   }();
+  const auto renamed = [](const QString& path, const QString& name) {
+    auto file = CompoundFile::Open(path);
+    TRootNode root(nullptr);
+    root.SetName(name);
+    file->Root().Stream("Object") = WriteComponent(root);
+    return *file->ToBytes();
+  };
+  const QByteArray channelMisnamed = [&net, this] {
+    const QString copy = Dir->filePath("copy.cfg");
+    QFile::copy(net, copy);
+    EXPECT_TRUE(DamagePart(copy, "000/000", TPartDamage::ObjectMisnamed));
+    QFile f(copy);
+    f.open(QIODevice::ReadOnly);
+    const QByteArray bytes = f.readAll();
+    f.remove();
+    return bytes;
+  }();
   const TDamage damages[] = {
       {"NET cut to nothing", net, QByteArray(), "не составной файл"},
       {"NET's object garbled", net, garbled, "данные не разбираются"},
       {"TASKS is text", tasks, "tasks\n", "не составной файл"},
+      {"NET's root named with a path", net, renamed(net, "../../elsewhere/x"),
+       "корневой объект назван '../../elsewhere/x' вместо NET"},
+      {"TASKS's root named NET", tasks, renamed(tasks, "NET"), "корневой объект назван 'NET' вместо TASKS"},
+      {"a channel's object misnamed", net, channelMisnamed,
+       "повреждены части, остальное загружено:\n  000/000 (в D000)"},
   };
   const std::vector<QStringList> commands = {
       {"poll", "--seconds", "1"},
@@ -104,9 +128,36 @@ TEST_F(CliUnreadableTest, CommandsThatLoadTheStateRefuseAnUnreadableFileAndTouch
       if (firstText.isEmpty()) firstText = text;
       EXPECT_EQ(text, firstText);
       EXPECT_EQ(Snapshot(Dir->path()), before) << "nothing written, renamed or made";
+      EXPECT_FALSE(QFileInfo::exists(Dir->path() + "/../elsewhere")) << "nor outside the folder";
     }
     SaveNetworkState();  // sound files for the next case
   }
+}
+
+// A search started afresh never read the saved network: its save keeps that file aside first, once.
+// A run reads the state it saves, and replaces the files plainly.
+TEST_F(CliUnreadableTest, ASearchSavedOverANetworkItNeverReadKeepsThatNetworkAside) {
+  const QString net = ConfigFilePath(QStringLiteral("NET"));
+  const auto bytes = [](const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+  };
+  const auto aside = [this] {
+    return QDir(Dir->filePath("Config")).entryList({"NET.cfg.replaced-*"}, QDir::Files);
+  };
+  const QByteArray saved = bytes(net);
+  const TRun search = Cli({"search", "--last", "1", "--save"});
+  ASSERT_EQ(search.Code, 0) << search.Err.toStdString();
+  ASSERT_EQ(aside().size(), 1) << aside().join(' ').toStdString();
+  EXPECT_TRUE(aside()[0].contains(QRegularExpression("^NET\\.cfg\\.replaced-\\d{8}-\\d{4}$")))
+      << aside()[0].toStdString();
+  EXPECT_EQ(bytes(Dir->filePath("Config/" + aside()[0])), saved);
+  EXPECT_NE(bytes(net), saved);
+
+  const TRun run = Cli({"run", "--seconds", "5", "--virtual-clock", "07.12.2026 9:00:00"});
+  ASSERT_EQ(run.Code, 0) << run.Err.toStdString();
+  EXPECT_EQ(aside().size(), 1);
+  EXPECT_TRUE(QDir(Dir->filePath("Config")).entryList({"*.replaced-*"}, QDir::Files).size() == 1);
 }
 
 }  // namespace

@@ -25,6 +25,7 @@
 #include "core/RegisterNode.h"
 #include "storage/AtomicFile.h"
 #include "storage/NetworkState.h"
+#include "storage/StartUp.h"
 #include "storage/TreeFiles.h"
 #include "support/RealMessageBox.h"
 #include "support/TestSupport.h"
@@ -202,6 +203,42 @@ TEST_F(TMainFormTest, TheStatusLineTellsALostPortAndItsReturnOnce) {
 
   form.reset();
   EXPECT_FALSE(Services().LineNotice);
+}
+
+// With the restore off the program starts empty; its automatic save keeps the network an earlier
+// run saved aside instead of replacing it silently by an empty one.
+TEST_F(TMainFormTest, TheAutomaticSaveWithTheRestoreOffKeepsTheSavedNetworkAside) {
+  OnePage();
+  for (int d = 0; d < 3; ++d) (new TRootNode(NET.get()))->SetName(QStringLiteral("D00%1").arg(d));
+  SETUP->SetAutoLoadEnabled(false);
+  SaveNetworkState();
+  const QString net = ConfigFilePath(QStringLiteral("NET"));
+  const auto bytes = [](const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+  };
+  const QByteArray saved = bytes(net);
+
+  // The program starts again on the folder: empty trees, the settings read, nothing restored.
+  RecreateRoot(QStringLiteral("NET"));
+  SETUP = std::make_unique<TSetupNode>(nullptr);
+  RunSetupStartUp(nullptr);
+  ASSERT_FALSE(SETUP->AutoLoadEnabled());
+  ASSERT_EQ(NET->NodeCount(), 0);
+  Create();
+  Services().AutoSave();
+  QCoreApplication::processEvents();
+
+  const QString aside = net + QStringLiteral(".replaced-20261207-1200");
+  EXPECT_EQ(bytes(aside), saved);
+  std::unique_ptr<TRootNode> written = std::make_unique<TRootNode>(nullptr);
+  written->SetName(QStringLiteral("NET"));
+  LoadTreeFile(written);
+  EXPECT_EQ(written->NodeCount(), 0) << "the empty network is what was saved";
+  Services().AutoSave();  // the file is this run's now
+  EXPECT_EQ(QDir(ExePath("Config")).entryList({"NET.cfg*"}, QDir::Files).size(), 2);
+  EXPECT_TRUE(Messages->Texts().filter(QStringLiteral("Ошибка")).isEmpty())
+      << Messages->Texts().join(" | ").toStdString();
 }
 
 // --- gating ------------------------------------------------------------------------------------

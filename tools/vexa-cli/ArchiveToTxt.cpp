@@ -8,6 +8,7 @@
 #include "storage/CompoundFile.h"
 #include "storage/StgHandlerUnit.h"
 #include "storage/StrHandlerUnit.h"
+#include "storage/TreeFiles.h"
 #include "tools/vexa-cli/CliContext.h"
 
 namespace vexa::cli {
@@ -23,12 +24,17 @@ int ArchiveToTxt(TCliContext&, const QStringList& args) {
         "поврежден!"));
     return 1;
   }
-  std::unique_ptr<TComponent> report = std::make_unique<TReportNode>(nullptr);
-  static_cast<TReportNode&>(*report).SetCaption(QFileInfo(path).fileName());
+  std::unique_ptr<TReportNode> report;
   try {
-    TStgHandler::Open(path)->LoadTree(report);
+    // As the program loads an archive: one damaged in part, or nested past the loader's limits,
+    // is refused before anything is written, so an earlier export stays as it was.
+    LoadTreeInto(report, path);
   } catch (const EStreamError& e) {
-    Err(QStringLiteral("vexa-cli: %1: %2").arg(path, e.Message()));
+    Err(QStringLiteral("vexa-cli: %1.txt is not written: %2").arg(path, e.Message()));
+    return 1;
+  }
+  if (!report) {  // gone since the check above
+    Err(QStringLiteral("vexa-cli: %1 does not exist").arg(path));
     return 1;
   }
   // Replaced whole, as the window's export does: a failed write leaves the earlier text.

@@ -7,6 +7,7 @@
 
 #include "storage/CompoundFile.h"
 #include "storage/ConfigText.h"
+#include "storage/TreeFiles.h"
 #include "tools/vexa-cli/CliContext.h"
 
 namespace vexa::cli {
@@ -27,7 +28,8 @@ int Load(TCliContext&, const QStringList& args) {
   const QString text = QString::fromUtf8(in.readAll());
   std::unique_ptr<CompoundFile> file;
   try {
-    file = CompoundFileFromText(text);
+    // A state file (Config/NET.cfg, ...) must hold its own root, as the program requires.
+    file = CompoundFileFromText(text, StateRootOfFile(args[1]));
   } catch (const ETextError& e) {
     Err(QStringLiteral("vexa-cli: %1: line %2, column %3: %4")
             .arg(source)

@@ -167,10 +167,10 @@ int Search(TCliContext& ctx, const QStringList& args) {
   if (save) {
     QDir(ctx.Dir).mkdir(QStringLiteral("Config"));
     if (!SaveTreeFile(*NET)) {
-      Err(QStringLiteral("vexa-cli: could not write %1").arg(ConfigFilePath(NET->Name())));
+      Err(QStringLiteral("vexa-cli: could not write %1").arg(ConfigFilePath(QStringLiteral("NET"))));
       return 1;
     }
-    Err(QStringLiteral("written: %1").arg(ConfigFilePath(NET->Name())));
+    Err(QStringLiteral("written: %1").arg(ConfigFilePath(QStringLiteral("NET"))));
   }
   return 0;
 }
