@@ -56,7 +56,8 @@ void THistoryAxis::paintEvent(QPaintEvent*) {
   const int textHeight = fontMetrics().height();
   const int chartHeight = form_.Chart->height();
   painter.setPen(palette().color(QPalette::WindowText));
-  for (const TAxisTick& tick : form_.Axis().Ticks()) {
+  const TValueAxis axis = form_.Axis();  // held: the loop runs over its ticks
+  for (const TAxisTick& tick : axis.Ticks()) {
     // A label is drawn whole, beside its tick where there is room and against the edge otherwise.
     const int y = std::clamp(top + tick.Y - textHeight / 2, top, top + chartHeight - textHeight);
     painter.drawText(QRect(0, y, width() - 4, textHeight), Qt::AlignRight | Qt::AlignVCenter, tick.Text);
@@ -248,7 +249,8 @@ TValueAxis THistoryForm::Axis() const {
 
 void THistoryForm::Redraw() {
   int widest = 0;
-  for (const TAxisTick& tick : Axis().Ticks())
+  const TValueAxis axis = Axis();
+  for (const TAxisTick& tick : axis.Ticks())
     widest = std::max(widest, AxisLabels->fontMetrics().horizontalAdvance(tick.Text));
   // Grows for longer labels and never shrinks back, so the chart does not jump as values wander.
   const int width = std::max(AxisLabels->width(), widest + 8);

@@ -34,7 +34,8 @@ void TCyclogramView::paintEvent(QPaintEvent*) {
     // The value labels take the room of the widest on the left; the time axis starts after them.
     const int gap = fontMetrics().height() * 3 / 2 + 4;
     int labels = 0;
-    for (const TAxisTick& tick : form_.Table().Axis(*form_.Node(), h, gap).Ticks())
+    const TValueAxis axis = form_.Table().Axis(*form_.Node(), h, gap);
+    for (const TAxisTick& tick : axis.Ticks())
       labels = std::max(labels, fontMetrics().horizontalAdvance(tick.Text));
     const int left = labels > 0 ? labels + 8 : 0;
     graph_ = form_.Table().Graph(*form_.Node(), w, h, left, gap);

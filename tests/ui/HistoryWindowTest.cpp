@@ -330,7 +330,8 @@ TEST_F(HistoryWindowTest, TheCurveFillsTheChartBesideItsValueLabelsAfterAResizeT
     EXPECT_NEAR(top, (height - 1) / 12.0, 1);
     EXPECT_NEAR(bottom, (height - 1) * 11 / 12.0, 1);
     QStringList labels;
-    for (const TAxisTick& t : h->Axis().Ticks()) labels << t.Text;
+    const TValueAxis axis = h->Axis();
+    for (const TAxisTick& t : axis.Ticks()) labels << t.Text;
     EXPECT_GE(labels.size(), 2) << labels.join(' ').toStdString();
     for (const QString& label : labels)
       EXPECT_LE(h->AxisLabels->fontMetrics().horizontalAdvance(label) + 4, h->AxisLabels->width());
