@@ -70,6 +70,8 @@ class TCountingPort final : public TCustomComm {
   void SetRTS(bool on) override { port_.SetRTS(on); }
   void ApplySettings() override { port_.ApplySettings(); }
   bool Lost() const override { return port_.Lost(); }
+  QString LostReason() const override { return port_.LostReason(); }
+  bool Reopen() override { return port_.Reopen(); }
 
  private:
   TCustomComm& port_;
