@@ -284,9 +284,9 @@ TEST_F(ArchivesWindowTest, TheExportWritesTheTextFileAndListsIt) {
   EXPECT_EQ(Messages->Texts(), QStringList{"Выберите один отчет для преобразования в Excel!"});
 }
 
-// The real boxes, shown from inside the list's double click and the Delete key: the list is read
+// The real boxes, shown from inside the list's double click and the delete button: the list is read
 // again after the box and the window goes on.
-TEST_F(ArchivesWindowTest, RealBoxesFromTheListAndTheDeleteKey) {
+TEST_F(ArchivesWindowTest, RealBoxesFromTheListAndTheDeleteButton) {
   SaveThreeFiles();
   WriteFile(QStringLiteral("x1"), "x");
   WriteFile(QStringLiteral("x2"), "x");
@@ -304,9 +304,9 @@ TEST_F(ArchivesWindowTest, RealBoxesFromTheListAndTheDeleteKey) {
     // "Нет" is neither the default nor Esc's button: clicked either way.
     ClickRow(3);
     Messages->Answers = {mbNo, mbYes};
-    Key(Qt::Key_Delete);
+    Click(form.actDelete);
     EXPECT_EQ(form.Names().size(), how == TBoxClose::Keys ? 5 : 4);
-    Key(Qt::Key_Delete);
+    Click(form.actDelete);
     EXPECT_EQ(boxes.Answered, 3);
     EXPECT_EQ(Messages->Texts().mid(1), (QStringList{"Удалить 1 отчет?", "Удалить 1 отчет?"}));
     EXPECT_TRUE(form.isVisible());

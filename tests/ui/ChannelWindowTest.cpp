@@ -226,6 +226,8 @@ TEST_F(ChannelWindowTest, ARealWarningOnAReadOnlyValueIsDismissedAndTheWindowGoe
     SCOPED_TRACE(std::string(c.OpenEditor ? "open editor, " : "closed cell, ") + BoxCloseName(c.How));
     Messages->Shown.clear();
     TRealMessageBoxes boxes(c.How);
+    // The window system gives the window back its focus after a box; here the test does.
+    ASSERT_TRUE(Activate(form.get()));
     ClickRow(temperature);
     if (c.OpenEditor) {
       ASSERT_NE(TypeInto(temperature, "5"), nullptr);
