@@ -287,6 +287,7 @@ bool TProgram::TakeFolder() {
   switch (folderLock_.Take(exeDir_, QStringLiteral("vexa"))) {
     case TFolderLock::TOutcome::Busy:
       folderRefused_ = true;
+      instance_.Release();  // this copy does not run: a later start must not be handed over to it
       ShowMessage(FolderBusyText(exeDir_, folderLock_.Holder()) +
                       QStringLiteral("\r\nДве программы в одной папке затёрли бы сохранения друг друга.\r\n"
                                      "Закройте её или дождитесь её завершения и запустите Vexa снова."),

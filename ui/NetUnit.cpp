@@ -6,6 +6,7 @@
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QScreen>
+#include <QKeyEvent>
 #include <QShortcut>
 #include <QShowEvent>
 #include <QSplitter>
@@ -150,11 +151,19 @@ TNetForm::TNetForm(TMainForm* mainForm, QWidget* parent)
   NetworkOpenChanged(NetworkOpen());
 
   InstallHelpShortcut(this, kHelpContext);
-  // Esc closes it, as it closes the dialogs it is shown among after a search.
-  connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this, &QWidget::close);
 }
 
 TNetForm::~TNetForm() = default;
+
+void TNetForm::keyPressEvent(QKeyEvent* event) {
+  // Esc closes it, as it closes the dialogs it is shown among after a search; the tree and the
+  // fields pass it on.
+  if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+    close();
+    return;
+  }
+  QWidget::keyPressEvent(event);
+}
 
 TMainForm* TNetForm::MainForm() const {
   return static_cast<TMainForm*>(mainForm_.data());

@@ -56,6 +56,7 @@ class TNetForm : public QWidget {
   void Closed();
 
  protected:
+  void keyPressEvent(QKeyEvent* event) override;
   void showEvent(QShowEvent* event) override;
   void hideEvent(QHideEvent* event) override;
 

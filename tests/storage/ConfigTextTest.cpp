@@ -324,8 +324,10 @@ TEST_F(ConfigTextTest, AStateFileWithAValuePastItsRangeIsUnreadableAndNothingRun
     EXPECT_EQ(e.Files()[0].Path, path);
     EXPECT_TRUE(e.Files()[0].Reason.contains(says)) << e.what();
   }
-  EXPECT_EQ(net.get(), before);
-  EXPECT_EQ(net->ComponentCount(), 0);
+  // The rest of the network is read; the register holding the value is left out and told.
+  EXPECT_NE(net.get(), before);
+  EXPECT_EQ(net->ComponentCount(), 1);
+  EXPECT_EQ(FindNode(net.get(), QStringLiteral("D001C000R001")), nullptr);
   EXPECT_TRUE(NotedUnreadable(path));
   ForgetUnreadable(path);
 

@@ -185,7 +185,7 @@ TEST_F(TMainFormTest, TheStatusLineTellsALostPortAndItsReturnOnce) {
   ASSERT_TRUE(RunEventsUntil([&] { return panel->text() == lost; }, 3000)) << panel->text().toStdString();
   EXPECT_TRUE(panel->isVisible());
   EXPECT_EQ(panel->toolTip(), lost);
-  EXPECT_EQ(form->ProgramState(), kStateWorking);
+  EXPECT_EQ(form->ProgramState(), PollerStateText()) << "the state under the news is the poller's";
   // A state shown meanwhile does not hide the loss.
   ShowProgramState(kStateSaving);
   ShowProgramState(kStateWorking);
@@ -198,7 +198,7 @@ TEST_F(TMainFormTest, TheStatusLineTellsALostPortAndItsReturnOnce) {
   // The return's notice goes by itself; hurried here.
   for (QTimer* timer : form->findChildren<QTimer*>())
     if (timer->isActive() && timer->interval() == TMainForm::kLineNewsMs) timer->start(1);
-  EXPECT_TRUE(RunEventsUntil([&] { return panel->text() == kStateWorking; }, 3000))
+  EXPECT_TRUE(RunEventsUntil([&] { return panel->text() == PollerStateText(); }, 3000))
       << panel->text().toStdString();
 
   form.reset();
@@ -497,7 +497,7 @@ TEST_F(TMainFormTest, NetworkSettingsRunWithPollingStoppedAndRestartIt) {
   // Closed for configuration: nothing happens, even when asked directly.
   form->actSetup->setEnabled(true);
   form->actSetup->trigger();
-  EXPECT_EQ(form->ProgramState(), QStringLiteral("Останов"));
+  EXPECT_EQ(form->ProgramState(), QStringLiteral("Работа")) << "the poller still runs";
 
   form->SetNetworkOpen(true);
   bool pollingDuring = true;

@@ -27,7 +27,7 @@
 namespace vexa::test {
 namespace {
 
-TEST(QtLanguageTest, OnlyAnEnvironmentWithoutALocaleGetsTheRussianDates) {
+TEST(QtLocaleTest, OnlyAnEnvironmentWithoutALocaleGetsTheRussianDates) {
   const struct {
     std::map<QByteArray, QByteArray> Env;
     bool NoLocale;

@@ -291,8 +291,9 @@ TEST_F(SetupWindowTest, ChoosingALostPortAgainReopensItOnTheDeviceItsLinkNamesNo
   QAbstractItemView* view = form->cbPort->view();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(view->window()));
   EXPECT_EQ(form->cbPort->itemText(0), QStringLiteral("COM1 — ") + second.Slave);
-  QTest::mouseClick(view->viewport(), Qt::LeftButton, Qt::NoModifier,
-                    view->visualRect(view->model()->index(0, 0)).center());
+  // COM1 is the current entry of the open list: the operator's Enter picks it again.
+  view->setCurrentIndex(view->model()->index(0, 0));
+  QTest::keyClick(view, Qt::Key_Return);
   EXPECT_TRUE(Messages->Shown.empty()) << Messages->Texts().join('|').toStdString();
   ASSERT_TRUE(Comm->Connected());
   EXPECT_FALSE(Comm->Lost());
