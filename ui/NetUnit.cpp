@@ -2,11 +2,11 @@
 
 #include <QAction>
 #include <QHideEvent>
+#include <QKeyEvent>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QScreen>
-#include <QKeyEvent>
 #include <QShortcut>
 #include <QShowEvent>
 #include <QSplitter>

@@ -286,7 +286,8 @@ TEST_F(ExchangeTest, ALostPortEndsTheExchangeAtOnceAndIsToldOnceEachWay) {
   unplugged.SetLost(false);
   EXPECT_EQ(reg->StringData(), "9");
   EXPECT_EQ(reg->StringData(), "9");
-  EXPECT_EQ(notices, (QStringList{"Порт COM3 потерян: устройство отключено (lost)", "Порт COM3 снова открыт"}));
+  EXPECT_EQ(notices,
+            (QStringList{"Порт COM3 потерян: устройство отключено (lost)", "Порт COM3 снова открыт"}));
   Services().LineNotice = nullptr;
 }
 

@@ -7,10 +7,10 @@
 #include <QContextMenuEvent>
 #include <QDir>
 #include <QDrag>
-#include <QMouseEvent>
 #include <QDropEvent>
 #include <QMenu>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
