@@ -1,7 +1,9 @@
 #include "support/TestSupport.h"
 
+#include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QThread>
@@ -10,6 +12,7 @@
 #include "core/Globals.h"
 #include "core/Protocol.h"
 #include "storage/CompoundFile.h"
+#include "storage/FolderLock.h"
 #include "storage/PersistentClasses.h"
 
 namespace vexa::test {
@@ -215,6 +218,18 @@ QString TSimProcess::Log() {
   while (process_->state() == QProcess::Running && process_->waitForReadyRead(300)) {
   }
   return QString::fromUtf8(process_->readAllStandardError());
+}
+
+bool WaitUntilFolderHeld(const QProcess& holder, const QString& folder, const QString& who, int ms) {
+  const QByteArray lines = QByteArray::number(holder.processId()) + '\n' + who.toUtf8() + '\n';
+  QDeadlineTimer deadline(ms);
+  QFile lock(TFolderLock::LockFilePath(folder));
+  while (!deadline.hasExpired() && holder.state() == QProcess::Running) {
+    if (lock.open(QIODevice::ReadOnly) && lock.readAll().startsWith(lines)) return true;
+    lock.close();
+    QThread::msleep(20);
+  }
+  return false;
 }
 
 }  // namespace vexa::test

@@ -232,6 +232,10 @@ class TSimLine {
 // The environment without a display (and with `platform` as Qt's platform when given).
 QProcessEnvironment EnvironmentWithoutDisplay(const QString& platform = {});
 
+// Waits until `holder` (a running program) has named itself in the folder's lock file as `who`, for
+// at most `ms`; false when it ended first or the time ran out.
+bool WaitUntilFolderHeld(const QProcess& holder, const QString& folder, const QString& who, int ms = 30000);
+
 // vexa-sim on a link, which a test may stop and start again on the same link: a line whose device
 // goes away and comes back. Stopped when it goes.
 class TSimProcess {

@@ -87,16 +87,8 @@ class CliLockTest : public TVexaTest {
     holder.start();
     ASSERT_TRUE(holder.waitForStarted(10000));
     holderPid = holder.processId();
-    const QByteArray lines = QStringLiteral("%1\nvexa-cli run\n").arg(holderPid).toUtf8();
-    QDeadlineTimer deadline(30000);
-    QFile lock(TFolderLock::LockFilePath(Dir->path()));
-    while (!deadline.hasExpired() && holder.state() == QProcess::Running) {
-      if (lock.open(QIODevice::ReadOnly) && lock.readAll().startsWith(lines)) break;
-      lock.close();
-      QThread::msleep(20);
-    }
-    ASSERT_EQ(holder.state(), QProcess::Running) << holder.readAllStandardError().toStdString();
-    ASSERT_FALSE(deadline.hasExpired()) << "the run never took its folder";
+    ASSERT_TRUE(WaitUntilFolderHeld(holder, Dir->path(), QStringLiteral("vexa-cli run")))
+        << "the run never took its folder: " << holder.readAllStandardError().toStdString();
   }
 
   QString Busy() const {

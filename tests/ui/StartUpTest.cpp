@@ -481,15 +481,8 @@ TEST_F(TStartUpTest, AFolderARunHoldsIsRefusedWithTheMessageAndNoWindow) {
     run.waitForFinished(5000);
   });
   // It names itself in the lock file once it holds the folder.
-  const QByteArray lines = QByteArray::number(pid) + "\nvexa-cli run\n";
-  QDeadlineTimer deadline(30000);
-  QFile lock(TFolderLock::LockFilePath(Dir->path()));
-  while (!deadline.hasExpired() && run.state() == QProcess::Running) {
-    if (lock.open(QIODevice::ReadOnly) && lock.readAll().startsWith(lines)) break;
-    lock.close();
-    QThread::msleep(20);
-  }
-  ASSERT_FALSE(deadline.hasExpired()) << "the run never took its folder";
+  ASSERT_TRUE(WaitUntilFolderHeld(run, Dir->path(), QStringLiteral("vexa-cli run")))
+      << "the run never took its folder: " << run.readAllStandardError().toStdString();
   ASSERT_EQ(run.state(), QProcess::Running) << run.readAllStandardError().toStdString();
 
   // The real message box, closed by the operator's Enter.
