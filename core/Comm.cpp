@@ -97,13 +97,13 @@ void SetOtherSpeed([[maybe_unused]] int fd, [[maybe_unused]] int bits) {
 
 }  // namespace
 
-QString PortDevicePath(const QString& deviceName) {
+QString PortDevicePath(const QString& deviceName, const QString& folder) {
   static const QRegularExpression kCom(QStringLiteral("^COM([1-9][0-9]{0,8})$"),
                                        QRegularExpression::CaseInsensitiveOption);
   const QRegularExpressionMatch m = kCom.match(deviceName);
   if (!m.hasMatch()) return deviceName;
   const int n = m.captured(1).toInt();
-  const QString entry = QDir(ExeDir()).filePath(QStringLiteral("Ports/COM%1").arg(n));
+  const QString entry = QDir(folder).filePath(QStringLiteral("Ports/COM%1").arg(n));
   const QFileInfo info(entry);
   if (info.exists() || info.isSymLink()) return entry;
   return QStringLiteral("/dev/ttyUSB%1").arg(n - 1);
@@ -175,7 +175,7 @@ void TComm::Open() {
 }
 
 void TComm::OpenDevice() {
-  const QByteArray path = QFile::encodeName(PortDevicePath(DeviceName()));
+  const QByteArray path = QFile::encodeName(PortDevicePath(DeviceName(), folder_));
   // Non-blocking: opening must not wait for a carrier, and reads must return at once. Held until
   // the port is fully set up, so a failure half-way leaves it closed.
   TFileDescriptor fd(::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));

@@ -14,10 +14,10 @@
 
 namespace vexa {
 
-// The device a DeviceName opens: "COMn" (any case, n from 1) is <ExeDir>/Ports/COMn when that entry
+// The device a DeviceName opens: "COMn" (any case, n from 1) is <folder>/Ports/COMn when that entry
 // exists (also as a dangling link, so a vanished simulator gives a clear error instead of another
 // port), else /dev/ttyUSB<n-1>; any other name is a path used as it is.
-QString PortDevicePath(const QString& deviceName);
+QString PortDevicePath(const QString& deviceName, const QString& folder);
 
 // What the operator reads when the device refuses the user (EACCES, EPERM): the device's mode, owner
 // and group as `ls -l` shows them, and the fix, membership of that group (named, e.g. dialout).
@@ -25,7 +25,8 @@ QString PortAccessDeniedText(const QString& devicePath);
 
 class TComm : public TCustomComm {
  public:
-  TComm() = default;
+  // COMn names open <folder>/Ports/COMn when it is there (PortDevicePath).
+  explicit TComm(QString folder = {}) : folder_(std::move(folder)) {}
   ~TComm() override;
   TComm(const TComm&) = delete;
   TComm& operator=(const TComm&) = delete;
@@ -46,6 +47,7 @@ class TComm : public TCustomComm {
   bool Reopen() override;
 
  private:
+  QString folder_;
   // The device, set up and locked; the caller holds lock_.
   void OpenDevice();
   void CloseDevice();

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <limits>
 
-#include "core/Globals.h"
+#include "core/Line.h"
 #include "core/Protocol.h"
 #include "core/Services.h"
 
@@ -191,17 +191,18 @@ const TClassInfo& TCustomRegister::StaticClassInfo() {
           P::Int("Digits", 0, &TCustomRegister::Digits, &TCustomRegister::SetDigits).Within(0, kMaxDigits),
           P::Bool("UserCanREAD", true, &TCustomRegister::UserCanREAD, &TCustomRegister::SetUserCanREAD),
           P::Bool("UserCanWRITE", false, &TCustomRegister::UserCanWRITE, &TCustomRegister::SetUserCanWRITE),
-          // The value properties read the device; while streaming they give the last text instead.
+          // The value properties are streamed as the last text (a read while streaming gives it, a
+          // write is ignored); they reach no line.
           [] {
             TPropInfo p;
             p.Name = QStringLiteral("StringData");
             p.Kind = TPropKind::String;
             p.Get = [](const TPersistent& o) {
-              return QVariant(
-                  const_cast<TCustomRegister&>(static_cast<const TCustomRegister&>(o)).StringData());
+              return QVariant(const_cast<TCustomRegister&>(static_cast<const TCustomRegister&>(o))
+                                  .StringData(TLineContext{}));
             };
             p.Set = [](TPersistent& o, const QVariant& v) {
-              static_cast<TCustomRegister&>(o).SetStringData(v.toString());
+              static_cast<TCustomRegister&>(o).SetStringData(TLineContext{}, v.toString());
             };
             return p;
           }(),
@@ -210,11 +211,11 @@ const TClassInfo& TCustomRegister::StaticClassInfo() {
             p.Name = QStringLiteral("FloatData");
             p.Kind = TPropKind::Float;
             p.Get = [](const TPersistent& o) {
-              return QVariant(
-                  const_cast<TCustomRegister&>(static_cast<const TCustomRegister&>(o)).FloatData());
+              return QVariant(const_cast<TCustomRegister&>(static_cast<const TCustomRegister&>(o))
+                                  .FloatData(TLineContext{}));
             };
             p.Set = [](TPersistent& o, const QVariant& v) {
-              static_cast<TCustomRegister&>(o).SetFloatData(v.toDouble());
+              static_cast<TCustomRegister&>(o).SetFloatData(TLineContext{}, v.toDouble());
             };
             return p;
           }(),
@@ -243,8 +244,8 @@ void TCustomRegister::Assign(const TPersistent& source) {
   SetChanged(true);
 }
 
-void TCustomRegister::Refresh() {
-  if (Enabled()) StringData();
+void TCustomRegister::Refresh(const TLineContext& line) {
+  if (Enabled()) StringData(line);
 }
 
 std::unique_ptr<TCustomRegister> TCustomRegister::DetachedCopy() const {
@@ -310,19 +311,6 @@ void TCustomRegister::BuildRequest(TRegisterFrame& frame, uint8_t command) const
   FillAddress(Name(), frame.Data[kFrameAddress], frame.Data[kFrameChannel], frame.Data[kFrameRegister]);
   frame.Data[kFrameCommand] = command;
   frame.Length = kFrameHeader;
-}
-
-QString TCustomRegister::StringData() {
-  return StringData(ProgramLine());
-}
-void TCustomRegister::SetStringData(const QString& value) {
-  SetStringData(ProgramLine(), value);
-}
-double TCustomRegister::FloatData() {
-  return FloatData(ProgramLine());
-}
-void TCustomRegister::SetFloatData(double value) {
-  SetFloatData(ProgramLine(), value);
 }
 
 QString TCustomRegister::StringData(const TLineContext& line) {
@@ -469,7 +457,8 @@ void TCustomRegister::SendWrite(const TLineContext& line, const uint8_t* data, i
   std::memcpy(frame.Data + kFrameData, data, static_cast<size_t>(size));
   frame.Length = kFrameData + size;
   // The line stays quiet through the pause after a write, also for the poller's reads.
-  const auto lineLock = LockLine();
+  std::unique_lock<std::recursive_mutex> lineLock;
+  if (line.Line != nullptr) lineLock = line.Line->Lock();
   lastIOResult_ = Transact(line, frame, *this) ? iorOK : iorFAIL;
   Services().Clock->Sleep(100);
 }

@@ -55,8 +55,8 @@ class TCustomRegister : public TRootNode {
   const TClassInfo& ClassInfo() const override { return StaticClassInfo(); }
 
   void Assign(const TPersistent& source) override;
-  // When enabled: one read of StringData, result discarded.
-  void Refresh() override;
+  // When enabled: one read of StringData on the line, result discarded.
+  virtual void Refresh(const TLineContext& line);
 
   TRegisterType RegisterType() const { return registerType_; }
   void SetRegisterType(TRegisterType value);
@@ -83,12 +83,9 @@ class TCustomRegister : public TRootNode {
   bool UserCanWRITE() const { return userCanWrite_; }
   void SetUserCanWRITE(bool value);
 
-  // Device read as text ("***" on failure) and device write from text, on the given line or on
-  // the program's line.
+  // Device read as text ("***" on failure) and device write from text, on the given line.
   QString StringData(const TLineContext& line);
-  QString StringData();
   void SetStringData(const TLineContext& line, const QString& value);
-  void SetStringData(const QString& value);
   // A read done away from this node: DetachedCopy (on the node's thread) holds what the exchange
   // needs, another thread reads the copy with StringData(line), and TakeRead stores the copy's
   // outcome here as that read on this node would have. ReadsTheLine tells whether StringData would
@@ -98,9 +95,7 @@ class TCustomRegister : public TRootNode {
   void TakeRead(const TCustomRegister& copy);
   // Device read as a number (0 on failure) and device write from a number.
   double FloatData(const TLineContext& line);
-  double FloatData();
   void SetFloatData(const TLineContext& line, double value);
-  void SetFloatData(double value);
 
   bool IsValidValue(const QString& text) const;
   void AddToHistory();

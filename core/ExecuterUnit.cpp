@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "core/CustomRegister.h"
-#include "core/Globals.h"
+#include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "core/Services.h"
 
@@ -29,14 +29,6 @@ constexpr int kMinRestMs = 1;
 constexpr int kMaxRestMs = 100;
 // A read waits to be stored with the next call through a rest of at most this long.
 constexpr int kStoreWithNextMs = 50;
-
-std::unique_ptr<TExecuter> gExecuter;
-// Pollers stopped from inside their own main-thread call: they are joined once that call returned.
-std::vector<std::unique_ptr<TExecuter>> gRetired;
-
-void ReapRetired() {
-  std::erase_if(gRetired, [](const std::unique_ptr<TExecuter>& e) { return !e->InCall(); });
-}
 
 double CpuSeconds(clockid_t clock) {
   timespec ts{};
@@ -97,8 +89,12 @@ class TExecuter::TDispatcher : public QObject {
   TExecuter& owner_;
 };
 
-TExecuter::TExecuter(const TRootNode* root)
-    : root_(root), current_(root), lastSave_(Now()), dispatcher_(std::make_unique<TDispatcher>(*this)) {
+TExecuter::TExecuter(TNetwork& network)
+    : network_(network),
+      root_(network.Net().get()),
+      current_(root_),
+      lastSave_(Now()),
+      dispatcher_(std::make_unique<TDispatcher>(*this)) {
   TDispatcher::ServeType();  // registered before a thread can race for it
 }
 
@@ -222,14 +218,14 @@ void TExecuter::NoteDue(double dateTime) {
 
 bool TExecuter::AutoSaveDue() const {
   // The settings change only while the poller is stopped (the settings window stops it).
-  const TSetupNode* setup = SETUP.get();
+  const TSetupNode* setup = network_.Setup().get();
   if (!setup || !setup->AutoSaveEnabled()) return false;
   return setup->AutoSaveInterval() <= (Now() - lastSave_.load()) * kMinutesPerDay;
 }
 
 void TExecuter::Rest() {
   double wake = passAlwaysDue_ ? Now() : passDue_;
-  const TSetupNode* setup = SETUP.get();
+  const TSetupNode* setup = network_.Setup().get();
   if (setup && setup->AutoSaveEnabled())
     wake = std::min(wake, lastSave_.load() + setup->AutoSaveInterval() / kMinutesPerDay);
   passDue_ = std::numeric_limits<double>::infinity();
@@ -309,13 +305,14 @@ void TExecuter::ServeCall() {
 }
 
 void TExecuter::DoRefresh() {
-  found_->Refresh();
+  found_->Refresh(network_.LineContext());
   if (OnRefreshed) OnRefreshed(*found_);
 }
 
 void TExecuter::DoBeginRead() {
   readNode_ = static_cast<TRegisterNode*>(found_);
-  read_ = readNode_->BeginRefresh(readLine_);
+  read_ = readNode_->BeginRefresh();
+  readLine_ = network_.LineContext();
   // Nothing was due, or the refresh needed no exchange: it is complete.
   if (!read_ && OnRefreshed) OnRefreshed(*found_);
 }
@@ -335,56 +332,8 @@ void TExecuter::StoreFinishedRead() {
 }
 
 void TExecuter::DoAutoSave() {
-  if (Services().AutoSave) Services().AutoSave();
+  if (network_.AutoSave) network_.AutoSave();
   lastSave_ = Now();
-}
-
-void StartPoller() {
-  ReapRetired();
-  StopPoller();
-  gExecuter = std::make_unique<TExecuter>(NET.get());
-  gExecuter->Start();
-  if (Services().PollerState) Services().PollerState(true);
-}
-
-void StopPoller() {
-  if (gExecuter) {
-    gExecuter->Terminate();
-    if (gExecuter->InCall()) {
-      // Stopped from inside its own call: joining here would wait for ourselves.
-      gRetired.push_back(std::move(gExecuter));
-    } else {
-      gExecuter->WaitFor();
-      gExecuter->StoreFinishedRead();
-      gExecuter.reset();
-    }
-    if (Services().PollerState) Services().PollerState(false);
-  }
-  ReapRetired();
-}
-
-void TerminatePoller() {
-  if (gExecuter) gExecuter->Terminate();
-}
-
-void SuspendPoller() {
-  if (gExecuter) gExecuter->Suspend();
-}
-
-void ResumePoller() {
-  if (gExecuter) gExecuter->Resume();
-}
-
-bool PollerRunning() {
-  return gExecuter && !gExecuter->Terminated();
-}
-
-const QString& PollerStateText() {
-  return PollerRunning() ? kStateWorking : kStateStopped;
-}
-
-TExecuter* Executer() {
-  return gExecuter.get();
 }
 
 }  // namespace vexa

@@ -2,7 +2,7 @@
 // The poller: a background thread that walks the network tree and reads every enabled register when
 // it is due. A register node's exchange runs on the poller thread, on a detached copy the main thread
 // makes; the main thread stores the outcome with the poller's next call. Other registers' refreshes
-// and the automatic save run on the main thread. One poller exists at a time.
+// and the automatic save run on the main thread. A network has one poller at a time (TNetwork).
 
 #include <QString>
 #include <atomic>
@@ -27,24 +27,7 @@ class TRegisterNode;
 class TRootNode;
 
 class TExecuter;
-
-// Creates a poller, resets its walk to the start of NET and starts it (replacing a stopped one).
-void StartPoller();
-// Asks the poller to end and waits for it; a main-thread call it was waiting for is dropped, so the
-// two threads never wait for each other. The global slot is empty afterwards. Nothing when there is
-// no poller.
-void StopPoller();
-// Asks the poller to end without waiting (the main window's close); StopPoller finishes it.
-void TerminatePoller();
-// Suspend and resume around a save of the network state (safe when there is no poller, and when
-// called from inside the poller's own automatic save).
-void SuspendPoller();
-void ResumePoller();
-bool PollerRunning();
-// The status line's word for the poller's state: "Работа" while it runs (a save only suspends it),
-// else "Останов".
-const QString& PollerStateText();
-TExecuter* Executer();
+class TNetwork;
 
 // One step of the walk over the tree under root, without recursion: goes down into a container (a
 // node whose class is exactly TRootNode), up when current's children are done, or past one child;
@@ -54,8 +37,9 @@ bool NextRegister(const TComponent* root, const TComponent*& current, int& index
 
 class TExecuter {
  public:
-  // Create on the main thread: the calls the poller hands over are served by its event loop.
-  explicit TExecuter(const TRootNode* root);
+  // Create on the main thread: the calls the poller hands over are served by its event loop. It
+  // walks the network's NET and reads on its line.
+  explicit TExecuter(TNetwork& network);
   ~TExecuter();  // terminates and waits
   TExecuter(const TExecuter&) = delete;
   TExecuter& operator=(const TExecuter&) = delete;
@@ -100,6 +84,7 @@ class TExecuter {
   void DoFinishRead();
   void DoAutoSave();
 
+  TNetwork& network_;
   const TRootNode* root_;
   const TComponent* current_ = nullptr;
   int index_ = 0;

@@ -6,6 +6,7 @@
 
 #include "core/CommInt.h"
 #include "core/CustomRegister.h"
+#include "core/Line.h"
 #include "core/LineSpeeds.h"
 #include "core/Services.h"
 #include "core/Simulator.h"
@@ -18,10 +19,6 @@ double ByteTime(int baudRateIndex) {
 }
 
 namespace {
-
-void Trace(const QString& line) {
-  if (Services().Trace) Services().Trace(line);
-}
 
 enum class TVerdict { Valid, NoAnswer, BadCrc, Mismatch };
 
@@ -63,24 +60,25 @@ TVerdict Validate(TRegisterFrame& frame, const TRegisterFrame& request, TRegiste
 
 }  // namespace
 
-void TellPortState(TCustomComm& port) {
+void TellPortState(TLine& line) {
+  TCustomComm* const found = line.Port();
+  if (found == nullptr) return;
+  TCustomComm& port = *found;
   const bool lost = port.Lost();
   if (lost == port.LossTold()) return;
   port.SetLossTold(lost);
   const QString text = lost ? QStringLiteral("Порт %1 потерян: %2").arg(port.DeviceName(), port.LostReason())
                             : QStringLiteral("Порт %1 снова открыт").arg(port.DeviceName());
-  if (Services().LineNotice) Services().LineNotice(text, lost);
-}
-
-std::unique_lock<std::recursive_mutex> LockLine() {
-  static std::recursive_mutex lock;
-  return std::unique_lock(lock);
+  line.Tell(text, lost);
 }
 
 bool Transact(const TLineContext& line, TRegisterFrame& frame, TCustomRegister& reg) {
   // The simulator's random generator and the port's request and answer are the line's: one
   // exchange at a time.
-  const auto lineLock = LockLine();
+  if (line.Line == nullptr) return false;
+  TLine& on = *line.Line;
+  const auto lineLock = on.Lock();
+  const auto Trace = [&on](const QString& text) { on.TraceLine(text); };
   ApplyCrc(frame);
   const TRegisterFrame request = frame;
   const QString requestTrace = QStringLiteral("> ") + FrameToHex(frame.Data, frame.Length);
@@ -89,14 +87,14 @@ bool Transact(const TLineContext& line, TRegisterFrame& frame, TCustomRegister& 
   if (line.Simulation) {
     Trace(requestTrace);
     clock.Sleep(10);
-    const bool ok = Simulate(frame, reg);
+    const bool ok = Simulate(frame, reg, on.Random());
     Trace(ok ? QStringLiteral("< ") + FrameToHex(frame.Data, frame.Length) : QStringLiteral("! timeout"));
     return ok;
   }
-  TCustomComm* const port = line.Port;
+  TCustomComm* const port = on.Port();
   if (port != nullptr) {
     if (port->Lost()) port->Reopen();
-    TellPortState(*port);
+    TellPortState(on);
   }
   if (port == nullptr || !port->Connected() || port->Lost()) {
     Trace(requestTrace);
@@ -112,6 +110,7 @@ bool Transact(const TLineContext& line, TRegisterFrame& frame, TCustomRegister& 
     try {
       port->PurgeIn();
       port->PurgeOut();
+      on.CountWrite();
       port->Write(frame.Data, frame.Length);
       clock.Sleep(static_cast<int>(std::trunc((frame.Length + 2) * byteTime)) + 11);
 
@@ -135,7 +134,7 @@ bool Transact(const TLineContext& line, TRegisterFrame& frame, TCustomRegister& 
       frame.Length = 0;
       // A device that went away does not come back within the next attempts.
       if (port->Lost()) {
-        TellPortState(*port);
+        TellPortState(on);
         return false;
       }
     }

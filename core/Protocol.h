@@ -1,40 +1,32 @@
 #pragma once
 // The exchange of one request and its answer on the regulator line, with its retries and timing.
 
-#include <mutex>
-
 #include "core/Frame.h"
 
 namespace vexa {
 
-class TCustomComm;
 class TCustomRegister;
+class TLine;
 
 // What an exchange runs on, handed down by the register operations the way a serial protocol
-// library hands its context around: the port, simulation on or off, and the speed.
+// library hands its context around: the line, simulation on or off, and the speed.
 struct TLineContext {
-  TCustomComm* Port = nullptr;  // null or closed: every exchange fails at once
-  bool Simulation = false;      // the built-in simulator answers instead of the port
-  int BaudRateIndex = -1;       // selects the byte time of the waits
+  TLine* Line = nullptr;    // null, or its port null or closed: every exchange fails at once
+  bool Simulation = false;  // the built-in simulator answers instead of the port
+  int BaudRateIndex = -1;   // selects the byte time of the waits
 };
 
 // Milliseconds per byte on the line for a BaudRateIndex (1.0 for an unlisted index).
 double ByteTime(int baudRateIndex);
 
-// The line carries one exchange at a time, whichever thread asks (the poller's reads, the main
-// thread's reads and writes): Transact holds this lock for its whole exchange. Hold it too to close,
-// reopen or reconfigure the port, and across a pause the line must keep quiet. Recursive, so a
-// holder may exchange.
-std::unique_lock<std::recursive_mutex> LockLine();
-
-// Tells the operator once (Services().LineNotice) that the port was lost, and once that it is open
+// Tells the operator once (the line's Notice) that its port was lost, and once that it is open
 // again; the caller holds the line.
-void TellPortState(TCustomComm& port);
+void TellPortState(TLine& line);
 
-// One exchange for `reg`: seals the request in `frame`, sends it on the line (or asks the
-// simulator) with up to three attempts, and leaves the accepted answer in `frame`. Returns whether
-// an answer was accepted. A lost port is reopened first (at most once a second); while it stays
-// lost, and once it is lost during the exchange, the exchange ends at once.
+// One exchange for `reg`, holding the line throughout: seals the request in `frame`, sends it on
+// the line (or asks the simulator) with up to three attempts, and leaves the accepted answer in `frame`.
+// Returns whether an answer was accepted. A lost port is reopened first (at most once a second); while it
+// stays lost, and once it is lost during the exchange, the exchange ends at once.
 bool Transact(const TLineContext& line, TRegisterFrame& frame, TCustomRegister& reg);
 
 }  // namespace vexa

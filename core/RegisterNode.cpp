@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstdint>
 
-#include "core/Globals.h"
+#include "core/Protocol.h"
 #include "core/Services.h"
 
 namespace vexa {
@@ -50,14 +50,14 @@ double TRegisterNode::NextRefreshDue() const {
   return std::max(RDTime(), refreshedAt_.load()) + loggingInterval_.load() / kSecondsPerDay;
 }
 
-void TRegisterNode::Refresh() {
+void TRegisterNode::Refresh(const TLineContext& line) {
   if (!RefreshDue()) return;
   refreshedAt_ = Now();
-  Update();
+  Update(line);
 }
 
-void TRegisterNode::Update() {
-  TCustomRegister::Refresh();
+void TRegisterNode::Update(const TLineContext& line) {
+  TCustomRegister::Refresh(line);
   Updated();
 }
 
@@ -67,14 +67,13 @@ void TRegisterNode::Updated() {
     if (auto* label = dynamic_cast<TValueSink*>(Component(0))) label->SetValue(LastStringData());
 }
 
-std::unique_ptr<TCustomRegister> TRegisterNode::BeginRefresh(TLineContext& line) {
+std::unique_ptr<TCustomRegister> TRegisterNode::BeginRefresh() {
   if (!RefreshDue()) return nullptr;
   refreshedAt_ = Now();
   if (!Enabled() || !ReadsTheLine()) {
-    Update();
+    Update(TLineContext{});  // no exchange: the line is not asked
     return nullptr;
   }
-  line = ProgramLine();
   return DetachedCopy();
 }
 

@@ -25,14 +25,14 @@ class TRegisterNode : public TCustomRegister {
 
   void Assign(const TPersistent& source) override;
   // Reads when at least LoggingInterval whole seconds have passed since the last read attempt.
-  void Refresh() override;
+  void Refresh(const TLineContext& line) override;
   // Read (when enabled), add to the history, show the value on the node's label.
-  void Update();
+  void Update(const TLineContext& line);
   // Refresh with its exchange run elsewhere, for the poller thread. BeginRefresh (this node's
   // thread) does what Refresh does up to the exchange and returns the detached copy to read, with
   // the line to read it on; null when nothing was due, or when the refresh needed no exchange and
   // is complete. FinishRefresh (this node's thread) stores the copy's read and does the rest.
-  std::unique_ptr<TCustomRegister> BeginRefresh(TLineContext& line);
+  std::unique_ptr<TCustomRegister> BeginRefresh();
   void FinishRefresh(const TCustomRegister& read);
   // Whether Refresh would read now, and the date-time from which it will. Safe on the poller thread,
   // which sleeps until then instead of handing the register over.

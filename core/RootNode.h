@@ -19,9 +19,6 @@ class TRootNode : public TComponent {
   // TRootNode; Changed ends True whatever the source.
   virtual void Assign(const TPersistent& source);
   void Loaded() override;
-  // One poll step; nothing here.
-  virtual void Refresh() {}
-
   bool Enabled() const { return enabled_; }
   // Propagates to every TRootNode child, also when the value does not change.
   virtual void SetEnabled(bool value);

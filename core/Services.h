@@ -1,6 +1,7 @@
 #pragma once
-// Program-wide services that tests replace: the clock, the random generator, operator messages,
-// the regional number and date formats, the program's folder and the exchange trace.
+// Program-wide services that tests replace: the clock, operator messages, the regional number and
+// date formats, and the windows' hooks for long operations. What belongs to one network (its
+// folder, its line and its trace) lives in that network (core/Network.h).
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -71,22 +72,11 @@ struct TFormatSettings {
 
 struct TServices {
   std::unique_ptr<TClock> Clock = std::make_unique<TClock>();
-  TRandomGenerator Random;
   std::unique_ptr<TMessageService> Messages = std::make_unique<TMessageService>();
   TFormatSettings Format = TFormatSettings::Russian();
-  QString ExeDir;
-  // When set, every frame of every exchange is reported here ("> 00 01 ...", "< ...", "! crc").
-  std::function<void(const QString&)> Trace;
   // The windows' side of long core operations; empty until the main window installs them.
   std::function<void(const QString&)> ProgramState;  // status line text ("Работа", ...)
-  std::function<void(bool running)> PollerState;     // told by the poller's own start and stop
   std::function<void(bool busy)> BusyCursor;         // hourglass on and off
-  // The automatic save the poller runs on the main thread (the network state save).
-  std::function<void()> AutoSave;
-  // News of the line the operator is told once each: a loss ("Порт COM1 потерян: …", lost true)
-  // and a return ("Порт COM1 снова открыт"). Called on the thread of the exchange (often the
-  // poller's) with the line held: it must hand the text on without waiting for another thread.
-  std::function<void(const QString& text, bool lost)> LineNotice;
 };
 
 TServices& Services();
@@ -96,9 +86,6 @@ inline double Now() {
 }
 inline const TFormatSettings& FormatSettings() {
   return Services().Format;
-}
-inline const QString& ExeDir() {
-  return Services().ExeDir;
 }
 // The program's states as the status line shows them.
 inline const QString kStateWorking = QStringLiteral("Работа");

@@ -1,5 +1,6 @@
 #pragma once
-// TSetupNode: the settings of the installation (component SETUP); port and speed act on the port.
+// TSetupNode: the settings of the installation (component SETUP). The network acts on its port and
+// speed (TNetwork::SetPortIndex); here they are only kept.
 
 #include <QStringList>
 
@@ -22,10 +23,9 @@ class TSetupNode : public TComponent {
   const QString& Password() const { return password_; }
   void SetPassword(const QString& v) { password_ = v; }
   int PortIndex() const { return portIndex_; }
-  // Opens COM(Value+1) on the program's port, with the operator messages of a failure.
-  void SetPortIndex(int value);
+  void SetPortIndex(int value) { portIndex_ = value; }
   int BaudRateIndex() const { return baudRateIndex_; }
-  void SetBaudRateIndex(int value);
+  void SetBaudRateIndex(int value) { baudRateIndex_ = value; }
   bool AutoSaveEnabled() const { return autoSaveEnabled_; }
   void SetAutoSaveEnabled(bool v) { autoSaveEnabled_ = v; }
   int AutoSaveInterval() const { return autoSaveInterval_; }
@@ -44,9 +44,6 @@ class TSetupNode : public TComponent {
   void SetMFiles(const QStringList& v) { mFiles_ = v; }
 
  private:
-  // Drops RTS and DTR after the port has been opened or its speed changed.
-  void SetLines();
-
   QString password_ = QStringLiteral("BrastLun");
   int portIndex_ = -1;
   int baudRateIndex_ = 3;

@@ -30,10 +30,10 @@ std::optional<double> Current(const TCustomRegister& reg) {
   return value;
 }
 
-bool SimulateRead(TRegisterFrame& frame, TCustomRegister& reg) {
+bool SimulateRead(TRegisterFrame& frame, TCustomRegister& reg, TRandomGenerator& random) {
   const TRegisterType type = reg.RegisterType();
   if (type == rtUnknown) return false;
-  QByteArray value = NextSimulatedData(type, frame.Data[kFrameAddress], Current(reg), Services().Random);
+  QByteArray value = NextSimulatedData(type, frame.Data[kFrameAddress], Current(reg), random);
   if (type == rtASCIIZ) value += '\0';
   frame.Data[kFrameCommand] = cmdRead;
   frame.Data[kFrameType] = RegisterTypeByte(type, reg);
@@ -77,7 +77,7 @@ bool SimulateWrite(TRegisterFrame& frame, TCustomRegister& reg) {
 
 }  // namespace
 
-bool Simulate(TRegisterFrame& frame, TCustomRegister& reg) {
+bool Simulate(TRegisterFrame& frame, TCustomRegister& reg, TRandomGenerator& random) {
   const uint8_t a = frame.Data[kFrameAddress];
   const uint8_t c = frame.Data[kFrameChannel];
   const uint8_t r = frame.Data[kFrameRegister];
@@ -96,7 +96,7 @@ bool Simulate(TRegisterFrame& frame, TCustomRegister& reg) {
     reg.SetUserCanREAD(true);
     reg.SetUserCanWRITE(true);
   }
-  if (k == cmdRead) return SimulateRead(frame, reg);
+  if (k == cmdRead) return SimulateRead(frame, reg, random);
   if (k == cmdWrite) return SimulateWrite(frame, reg);
   return false;
 }

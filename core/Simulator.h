@@ -6,8 +6,10 @@ namespace vexa {
 
 struct TRegisterFrame;
 class TCustomRegister;
+class TRandomGenerator;
 
 // Leaves the answer (CRC included) in frame; False when the simulated network does not answer.
-bool Simulate(TRegisterFrame& frame, TCustomRegister& reg);
+// Values wander by `random`, the line's.
+bool Simulate(TRegisterFrame& frame, TCustomRegister& reg, TRandomGenerator& random);
 
 }  // namespace vexa

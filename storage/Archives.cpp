@@ -8,16 +8,17 @@
 
 namespace vexa {
 
-bool SaveArchive(TReportNode& report) {
+bool SaveArchive(const QString& folder, TReportNode& report) {
   TBusyCursor busy;
   ShowProgramState(kStateSavingArchive);
   const auto done = qScopeGuard([] { ShowProgramState(kStateWorking); });
   if (!IsPlainFileName(report.Caption())) return false;
-  return TStgHandler::Create(ArchivePath(report.Caption()))->SaveTree(report);
+  return TStgHandler::Create(ArchivePath(folder, report.Caption()))->SaveTree(report);
 }
 
-void LoadArchive(std::unique_ptr<TReportNode>& report) {
-  if (report && IsPlainFileName(report->Caption())) LoadTreeInto(report, ArchivePath(report->Caption()));
+void LoadArchive(const QString& folder, std::unique_ptr<TReportNode>& report) {
+  if (report && IsPlainFileName(report->Caption()))
+    LoadTreeInto(report, ArchivePath(folder, report->Caption()));
 }
 
 QString ArchiveName(const QString& caption, double startPoint) {

@@ -7,9 +7,8 @@
 #include <stdexcept>
 #include <utility>
 
-#include "core/ExecuterUnit.h"
-#include "core/Globals.h"
 #include "core/ImageIndex.h"
+#include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "core/Services.h"
 #include "storage/TreeFiles.h"
@@ -47,37 +46,6 @@ class EPortFailed : public std::runtime_error {
   QString Text;
 };
 
-// The search's view of the program's port: every call goes through to it, and the requests
-// written are counted, so the search knows which answers came only after a repeated request.
-// Every virtual of TCustomComm is passed on.
-class TCountingPort final : public TCustomComm {
- public:
-  explicit TCountingPort(TCustomComm& port) : port_(port) {}
-  int Writes() const { return writes_; }
-
-  void Open() override { port_.Open(); }
-  void Close() override { port_.Close(); }
-  bool Connected() const override { return port_.Connected(); }
-  int Write(const uint8_t* buffer, int count) override {
-    ++writes_;
-    return port_.Write(buffer, count);
-  }
-  int Read(uint8_t* buffer, int count) override { return port_.Read(buffer, count); }
-  int InQueCount() override { return port_.InQueCount(); }
-  void PurgeIn() override { port_.PurgeIn(); }
-  void PurgeOut() override { port_.PurgeOut(); }
-  void SetDTR(bool on) override { port_.SetDTR(on); }
-  void SetRTS(bool on) override { port_.SetRTS(on); }
-  void ApplySettings() override { port_.ApplySettings(); }
-  bool Lost() const override { return port_.Lost(); }
-  QString LostReason() const override { return port_.LostReason(); }
-  bool Reopen() override { return port_.Reopen(); }
-
- private:
-  TCustomComm& port_;
-  int writes_ = 0;
-};
-
 // What a terminal's error code means to the operator.
 QString PortFault(int code) {
   switch (code) {
@@ -95,21 +63,24 @@ QString PortFault(int code) {
 // destroyed with this object otherwise.
 class TKeptRoots {
  public:
+  explicit TKeptRoots(TNetwork& network) : network_(&network) {}
   void Replace(const QString& name) {
-    std::unique_ptr<TRootNode>* slot = RootSlot(name);
+    std::unique_ptr<TRootNode>* slot = network_->RootSlot(name);
     kept_.emplace_back(slot, std::move(*slot));
-    RecreateRoot(name);
+    network_->RecreateRoot(name);
   }
+  void Drop() { kept_.clear(); }
   void PutBack() {
     for (auto it = kept_.rbegin(); it != kept_.rend(); ++it) *it->first = std::move(it->second);
     kept_.clear();
   }
 
  private:
+  TNetwork* network_;
   std::vector<std::pair<std::unique_ptr<TRootNode>*, std::unique_ptr<TRootNode>>> kept_;
 };
 
-const TRootNode* FindTemplate(int type) {
+const TRootNode* FindTemplate(const std::unique_ptr<TRootNode>& REGISTRY, int type) {
   if (!REGISTRY) return nullptr;
   const QString caption = Digits3(type);
   for (int i = 0; i < REGISTRY->NodeCount(); ++i)
@@ -144,26 +115,30 @@ QStringList SearchReport(const TSearchResult& r) {
 
 // The state of one search while it runs.
 struct TDeviceSearch::TRun {
+  explicit TRun(TNetwork& network) : Kept(network) {}
   TSearchResult Result;
   TLineContext Line;
-  std::unique_ptr<TCountingPort> Port;  // null in simulation mode or without a port
   TCustomComm* ProgramPort = nullptr;
   TKeptRoots Kept;
   std::vector<QString> Added;  // regulators appended by the added mode
 };
 
-int TDeviceSearch::ProbeChannel(int address, int channel) {
+int TDeviceSearch::ProbeChannel(const TLineContext& line, int address, int channel) {
   TRegisterNode probe(nullptr);
   probe.SetName(TCustomRegister::RegisterName(address, channel, 0));
-  const auto type = StrToInt(probe.StringData());
+  const auto type = StrToInt(probe.StringData(line));
   return type ? static_cast<int>(*type) : -1;
 }
 
-TRegisterType TDeviceSearch::ProbeRegister(int address, int channel, int reg) {
+TRegisterType TDeviceSearch::ProbeRegister(const TLineContext& line, int address, int channel, int reg) {
   TRegisterNode probe(nullptr);
   probe.SetName(TCustomRegister::RegisterName(address, channel, reg));
-  probe.StringData();
+  probe.StringData(line);
   return probe.RegisterType();
+}
+
+std::unique_ptr<TRootNode>& TDeviceSearch::NET() const {
+  return network_.Net();
 }
 
 TSearchResult TDeviceSearch::Run(TSearchMode mode) {
@@ -171,20 +146,16 @@ TSearchResult TDeviceSearch::Run(TSearchMode mode) {
     Stop();
     return {};
   }
-  TRun run;
+  TRun run(network_);
   run.Result.Mode = mode;
-  run.Line = ProgramLine();
-  run.ProgramPort = run.Line.Port;
-  if (!run.Line.Simulation && run.Line.Port != nullptr) {
-    run.Port = std::make_unique<TCountingPort>(*run.Line.Port);
-    run.Line.Port = run.Port.get();
-  }
+  run.Line = network_.LineContext();
+  run.ProgramPort = network_.Line().Port();
   running_ = true;
   stopRequested_ = false;
   run_ = &run;
   // The search replaces or shrinks the tree a poller walks; none may run meanwhile.
-  const bool pollerWasRunning = PollerRunning();
-  if (pollerWasRunning) StopPoller();
+  const bool pollerWasRunning = network_.PollerRunning();
+  if (pollerWasRunning) network_.StopPoller();
   if (OnBeforeChange) OnBeforeChange();
 
   // Also after a failure: the trees may already differ from their files.
@@ -192,14 +163,14 @@ TSearchResult TDeviceSearch::Run(TSearchMode mode) {
     if (run.Result.PortError) {
       run.Kept.PutBack();
     } else {
-      run.Kept = {};  // the replaced trees go, with every label and item of theirs
-      if (SETUP) SETUP->SetNewConfig(true);
+      run.Kept.Drop();  // the replaced trees go, with every label and item of theirs
+      if (network_.Setup()) network_.Setup()->SetNewConfig(true);
     }
     run_ = nullptr;
     running_ = false;
     stopRequested_ = false;
     if (OnAfterChange) OnAfterChange();
-    if (pollerWasRunning) StartPoller();
+    if (pollerWasRunning) network_.StartPoller();
   });
   try {
     // A port never opened would fail every exchange at once: nothing is touched. A lost one may
@@ -223,8 +194,8 @@ TSearchResult TDeviceSearch::Run(TSearchMode mode) {
     run.Result.PortErrorText = e.Text;
     // What the added mode appended goes; the replaced roots come back in the clean-up.
     for (const QString& name : run.Added)
-      if (TComponent* regulator = NET ? NET->FindComponent(name) : nullptr)
-        NET->RemoveComponent(regulator).reset();
+      if (TComponent* regulator = NET() ? NET()->FindComponent(name) : nullptr)
+        NET()->RemoveComponent(regulator).reset();
     SetDevicesFound(0);
   }
   return run.Result;
@@ -235,14 +206,14 @@ void TDeviceSearch::Afresh() {
   run_->Kept.Replace(QStringLiteral("TASKS"));
   run_->Kept.Replace(QStringLiteral("REPORTS"));
   ForEachAddress([this](int a) {
-    if (ProbeChannelOf(a, 0, false) != -1) BuildRegulator(*NET, a);
+    if (ProbeChannelOf(a, 0, false) != -1) BuildRegulator(*NET(), a);
   });
 }
 
 void TDeviceSearch::Added() {
   ForEachAddress([this](int a) {
-    if (FindNode(NET.get(), RegulatorName(a)) != nullptr || ProbeChannelOf(a, 0, false) == -1) return;
-    BuildRegulator(*NET, a);
+    if (FindNode(NET().get(), RegulatorName(a)) != nullptr || ProbeChannelOf(a, 0, false) == -1) return;
+    BuildRegulator(*NET(), a);
     run_->Added.push_back(RegulatorName(a));
   });
 }
@@ -253,7 +224,7 @@ void TDeviceSearch::Removed() {
   std::vector<QString> silent;
   bool anyAnswered = false;
   ForEachAddress([&](int a) {
-    if (FindNode(NET.get(), RegulatorName(a)) == nullptr) return;
+    if (FindNode(NET().get(), RegulatorName(a)) == nullptr) return;
     if (ProbeChannelOf(a, 0, false) != -1)
       anyAnswered = true;
     else
@@ -266,7 +237,7 @@ void TDeviceSearch::Removed() {
     return;
   }
   for (const QString& name : silent) {
-    if (TComponent* regulator = FindNode(NET.get(), name))
+    if (TComponent* regulator = FindNode(NET().get(), name))
       regulator->Owner()->RemoveComponent(regulator).reset();  // with its whole subtree
     SetDevicesFound(devicesFound_ + 1);
   }
@@ -308,7 +279,7 @@ void TDeviceSearch::BuildChannel(TRootNode& regulator, int address, int c, int t
   node->SetImageIndex(iiCHANNEL);
   TRootNode* channel = Adopt(regulator, std::move(node));
 
-  if (const TRootNode* pattern = FindTemplate(type)) {
+  if (const TRootNode* pattern = FindTemplate(network_.Registry(), type)) {
     channel->SetComments(pattern->Comments());
     const int count = std::min(pattern->NodeCount(), kRegisterCount);
     for (int k = 0; k < count; ++k) {
@@ -339,7 +310,7 @@ void TDeviceSearch::BuildChannel(TRootNode& regulator, int address, int c, int t
 }
 
 bool TDeviceSearch::Exchange(TRegisterNode& reg, int address, bool expected) {
-  const int before = run_->Port ? run_->Port->Writes() : 0;
+  const uint64_t before = network_.Line().Writes();
   try {
     reg.StringData(run_->Line);
   } catch (const ECommError& e) {
@@ -348,7 +319,8 @@ bool TDeviceSearch::Exchange(TRegisterNode& reg, int address, bool expected) {
   }
   const bool answered = reg.LastIOResult() == iorOK;
   if (!answered) CheckPort();
-  const int attempts = run_->Port ? run_->Port->Writes() - before : 1;
+  // The simulator answers at once: one request.
+  const uint64_t attempts = run_->Line.Simulation ? 1 : network_.Line().Writes() - before;
   if (answered && attempts > 1) {
     ++run_->Result.Retried;
     MarkPartial(address);
@@ -376,7 +348,7 @@ void TDeviceSearch::CheckPort() const {
   if (!port->Connected()) throw EPortFailed(QStringLiteral("порт %1 не открыт").arg(name));
   // An unanswered request may hide a device that went away: a hung-up terminal fails here.
   try {
-    const auto lineLock = LockLine();
+    const auto lineLock = network_.Line().Lock();
     port->InQueCount();
   } catch (const ECommError& e) {
     throw EPortFailed(QStringLiteral("порт %1: %2").arg(name, PortFault(e.ErrorCode())));
@@ -390,7 +362,7 @@ void TDeviceSearch::MarkPartial(int address) {
 
 void TDeviceSearch::ReloadTemplates() {
   run_->Kept.Replace(QStringLiteral("REGISTRY"));  // unsaved edits come back after a port error
-  LoadTreeFile(REGISTRY);
+  LoadTreeFile(network_, network_.Registry());
 }
 
 void TDeviceSearch::SetDevicesFound(int value) {

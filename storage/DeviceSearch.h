@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "core/CustomRegister.h"
@@ -15,6 +16,7 @@ namespace vexa {
 
 class TRegisterNode;
 class TRootNode;
+class TNetwork;
 
 enum TSearchMode {
   smAfresh,  // "Начать заново": a new network tree; processes and reports emptied
@@ -52,11 +54,14 @@ class TDeviceSearch {
  public:
   static constexpr int kAddressCount = 256;
 
+  // Searches the network's line and builds its trees.
+  explicit TDeviceSearch(TNetwork& network) : network_(network) {}
+
   // The channel type read from register 0 of the channel; -1 when the channel does not answer or
   // its identifier is no integer.
-  static int ProbeChannel(int address, int channel);
+  static int ProbeChannel(const TLineContext& line, int address, int channel);
   // The type a read of the register establishes; rtUnknown when there is no such register.
-  static TRegisterType ProbeRegister(int address, int channel, int reg);
+  static TRegisterType ProbeRegister(const TLineContext& line, int address, int channel, int reg);
 
   // Runs one search to its end, to a stop request or to a port error, and says what it did.
   // NewConfig of the settings is True afterwards, also after a stop or a failure; a failure (a
@@ -88,6 +93,8 @@ class TDeviceSearch {
   std::function<bool(int count)> ConfirmRemoval;
 
  private:
+  std::unique_ptr<TRootNode>& NET() const;
+  TNetwork& network_;
   void Afresh();
   void Added();
   void Removed();

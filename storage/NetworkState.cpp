@@ -2,8 +2,7 @@
 
 #include <QScopeGuard>
 
-#include "core/ExecuterUnit.h"
-#include "core/Globals.h"
+#include "core/Network.h"
 #include "core/Services.h"
 #include "storage/StreamFormat.h"
 #include "storage/TreeFiles.h"
@@ -12,13 +11,13 @@ namespace vexa {
 
 namespace {
 
-void LoadState(const std::function<void(const QString&)>& progress) {
+void LoadState(TNetwork& network, const std::function<void(const QString&)>& progress) {
   TBusyCursor busy;
-  StopPoller();
+  network.StopPoller();
   ShowProgramState(kStateReading);
-  const auto restart = qScopeGuard([] {
+  const auto restart = qScopeGuard([&network] {
     ShowProgramState(kStateWorking);
-    StartPoller();
+    network.StartPoller();
   });
   // A file that cannot be read keeps its tree as it was; the files after it are still read, and
   // the failures are told together at the end.
@@ -33,43 +32,44 @@ void LoadState(const std::function<void(const QString&)>& progress) {
   for (const TRootInfo& root : Roots()) {
     if (!root.InNetworkState) continue;
     if (progress) progress(QString::fromUtf8(root.LoadingText));
-    load([&root] { LoadTreeFile(*root.Slot); });
+    load([&] { LoadTreeFile(network, network.Root(root.Id)); });
   }
   if (progress) progress(QString::fromUtf8(kSetupLoadingText));
-  load([] { LoadTreeFile(SETUP); });
+  load([&network] { LoadTreeFile(network, network.Setup()); });
   if (!failures.empty()) throw EUnreadableFiles(std::move(failures));
 }
 
 }  // namespace
 
-void SaveNetworkState() {
+void SaveNetworkState(TNetwork& network) {
   TBusyCursor busy;
-  SuspendPoller();
+  network.SuspendPoller();
   ShowProgramState(kStateSaving);
-  const auto resume = qScopeGuard([] {
-    if (SETUP) SETUP->SetNewConfig(false);
+  const auto resume = qScopeGuard([&network] {
+    if (network.Setup()) network.Setup()->SetNewConfig(false);
     ShowProgramState(kStateWorking);
-    ResumePoller();
+    network.ResumePoller();
   });
   // A file that cannot be written keeps its old content and its tree stays Changed; the others are
   // written all the same, and the failures are told together at the end.
   QStringList failures;
-  const auto save = [&failures](TComponent& tree) {
+  const auto save = [&failures, &network](TComponent& tree) {
     QString why;
-    if (!SaveTreeFile(tree, &why)) failures << why;
+    if (!SaveTreeFile(network, tree, &why)) failures << why;
   };
   for (const TRootInfo& root : Roots())
-    if (root.InNetworkState && *root.Slot) save(**root.Slot);
-  if (SETUP) save(*SETUP);
+    if (root.InNetworkState && network.Root(root.Id)) save(*network.Root(root.Id));
+  if (network.Setup()) save(*network.Setup());
   if (!failures.isEmpty()) throw ESaveFailed(failures.join(QLatin1Char('\n')));
 }
 
-void LoadNetworkState() {
-  LoadState(nullptr);
+void LoadNetworkState(TNetwork& network) {
+  LoadState(network, nullptr);
 }
 
-void LoadNetworkStateWithProgress(const std::function<void(const QString& caption)>& progress) {
-  LoadState(progress);
+void LoadNetworkStateWithProgress(TNetwork& network,
+                                  const std::function<void(const QString& caption)>& progress) {
+  LoadState(network, progress);
 }
 
 }  // namespace vexa

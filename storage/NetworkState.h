@@ -8,6 +8,8 @@
 
 namespace vexa {
 
+class TNetwork;
+
 // Files that could not be written: a line for each, naming the file and why.
 class ESaveFailed : public std::runtime_error {
  public:
@@ -19,12 +21,13 @@ class ESaveFailed : public std::runtime_error {
 // failed, and an error reaches the caller after the clean-up. A file that cannot be written keeps
 // its old content and its tree Changed, the others are written all the same; then ESaveFailed
 // names every such file.
-void SaveNetworkState();
+void SaveNetworkState(TNetwork& network);
 // The six files of the state, poller stopped and started again afterwards. A file that cannot be
 // read leaves its tree as it was and the others are read all the same; then one EUnreadableFiles
 // names every such file.
-void LoadNetworkState();
+void LoadNetworkState(TNetwork& network);
 // As LoadNetworkState, telling progress the caption of each tree before it is read.
-void LoadNetworkStateWithProgress(const std::function<void(const QString& caption)>& progress);
+void LoadNetworkStateWithProgress(TNetwork& network,
+                                  const std::function<void(const QString& caption)>& progress);
 
 }  // namespace vexa

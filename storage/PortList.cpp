@@ -36,12 +36,12 @@ TPortState Probe(const QString& devicePath) {
 
 }  // namespace
 
-std::vector<TPortEntry> FillPortList(int current, bool currentHeld) {
+std::vector<TPortEntry> FillPortList(const QString& folder, int current, bool currentHeld) {
   std::vector<TPortEntry> list;
   for (int i = 1; i <= kPortCount; ++i) {
     TPortEntry entry;
     const QString name = QStringLiteral("COM%1").arg(i);
-    entry.DevicePath = PortDevicePath(name);
+    entry.DevicePath = PortDevicePath(name, folder);
     entry.State = i - 1 == current && currentHeld ? TPortState::Configured : Probe(entry.DevicePath);
     entry.Text = name;
     if (entry.State == TPortState::Busy) entry.Text += QStringLiteral(" (занят)");

@@ -18,6 +18,6 @@ struct TPortEntry {
 // The eight entries, each resolved and probed afresh; `current` (PortIndex, 0-based) is the
 // configured port: while the program holds it (`currentHeld`) it is not probed and stays unmarked;
 // once its device went away it is probed like the others.
-std::vector<TPortEntry> FillPortList(int current, bool currentHeld = true);
+std::vector<TPortEntry> FillPortList(const QString& folder, int current, bool currentHeld = true);
 
 }  // namespace vexa

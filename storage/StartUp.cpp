@@ -3,7 +3,7 @@
 #include <QDir>
 #include <exception>
 
-#include "core/Globals.h"
+#include "core/Network.h"
 #include "core/Services.h"
 #include "storage/NetworkState.h"
 #include "storage/TreeFiles.h"
@@ -12,29 +12,31 @@ namespace vexa {
 
 namespace {
 
-// Runs a load; an error becomes a message to the operator instead of ending the start-up.
+// Runs a load; an error becomes a fault for the operator instead of ending the start-up.
 template <class Load>
-void Reported(const QString& prefix, Load load) {
+void Reported(TFaults& faults, const QString& prefix, Load load) {
   try {
     load();
   } catch (const std::exception& e) {
-    ShowMessage(prefix + QString::fromUtf8(e.what()), TMsgIcon::Error);
+    faults.Add(prefix + QString::fromUtf8(e.what()));
   } catch (...) {
-    ShowMessage(prefix + QStringLiteral("неизвестная ошибка"), TMsgIcon::Error);
+    faults.Add(prefix + QStringLiteral("неизвестная ошибка"));
   }
 }
 
 }  // namespace
 
-void RunSetupStartUp(const std::function<void(const QString& caption)>& progress) {
-  QDir exeDir(ExeDir());
+TFaults RunSetupStartUp(TNetwork& network, const std::function<void(const QString& caption)>& progress) {
+  TFaults faults;
+  QDir exeDir(network.Dir());
   exeDir.mkdir(QStringLiteral("Config"));
   exeDir.mkdir(QStringLiteral("Archives"));
 
   // A run begins: no state file holds what it read until it reads it, so a save before that keeps
   // the file of an earlier run aside.
-  for (const TRootInfo& root : Roots()) ForgetOurs(ConfigFilePath(QString::fromLatin1(root.Name)));
-  ForgetOurs(ConfigFilePath(QStringLiteral("SETUP")));
+  for (const TRootInfo& root : Roots())
+    ForgetOurs(ConfigFilePath(network.Dir(), QString::fromLatin1(root.Name)));
+  ForgetOurs(ConfigFilePath(network.Dir(), QStringLiteral("SETUP")));
 
   // Files that exist but cannot be read are told once, together, at the end.
   std::vector<TUnreadableFile> unreadable;
@@ -47,14 +49,16 @@ void RunSetupStartUp(const std::function<void(const QString& caption)>& progress
       }
     };
   };
-  Reported(QStringLiteral("Ошибка чтения параметров сети: "), collect([] { LoadTreeFile(SETUP); }));
-  SETUP->SetPortIndex(SETUP->PortIndex());
-  SETUP->SetBaudRateIndex(SETUP->BaudRateIndex());
+  Reported(faults, QStringLiteral("Ошибка чтения параметров сети: "),
+           collect([&network] { LoadTreeFile(network, network.Setup()); }));
+  faults.Add(network.SetPortIndex(network.Setup()->PortIndex()));
+  faults.Add(network.SetBaudRateIndex(network.Setup()->BaudRateIndex()));
 
-  if (SETUP->AutoLoadEnabled())
-    Reported(QStringLiteral("Ошибка чтения состояния сети: "),
-             collect([&] { LoadNetworkStateWithProgress(progress); }));
-  if (!unreadable.empty()) ShowMessage(UnreadableStateMessage(unreadable), TMsgIcon::Error);
+  if (network.Setup()->AutoLoadEnabled())
+    Reported(faults, QStringLiteral("Ошибка чтения состояния сети: "),
+             collect([&] { LoadNetworkStateWithProgress(network, progress); }));
+  if (!unreadable.empty()) faults.Add(UnreadableStateMessage(unreadable));
+  return faults;
 }
 
 QString UnreadableStateMessage(const std::vector<TUnreadableFile>& files) {

@@ -6,18 +6,20 @@
 #include <functional>
 #include <vector>
 
+#include "core/Faults.h"
 #include "storage/UnreadableFiles.h"
 
 namespace vexa {
 
-// Creates <ExeDir>/Config and <ExeDir>/Archives (one level, failures ignored), reads the settings,
-// opens the port with the configured port and speed (the settings object reports a failure) and,
-// when AutoLoadEnabled, restores the network state, telling progress the caption of each tree.
-// Always returns: a file that cannot be read is reported to the operator and start-up goes on, so
-// the caller can close its wait window in every case.
-// Files that exist but cannot be read, or only in part, are told in one message listing each with
-// its reason (for a file read in part, each part left out).
-void RunSetupStartUp(const std::function<void(const QString& caption)>& progress);
+class TNetwork;
+
+// Creates Config/ and Archives/ in the network's folder (one level, failures ignored), reads the
+// settings, opens the port with the configured port and speed and, when AutoLoadEnabled, restores
+// the network state, telling progress the caption of each tree. Always returns, with what went
+// wrong for the operator in order: a file that cannot be read does not end the start-up, so the
+// caller can close its wait window in every case. Files that exist but cannot be read, or only in
+// part, are one fault listing each with its reason (for a file read in part, each part left out).
+TFaults RunSetupStartUp(TNetwork& network, const std::function<void(const QString& caption)>& progress);
 // That message.
 QString UnreadableStateMessage(const std::vector<TUnreadableFile>& files);
 

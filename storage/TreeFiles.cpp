@@ -6,8 +6,7 @@
 #include <exception>
 #include <mutex>
 
-#include "core/ExecuterUnit.h"
-#include "core/Globals.h"
+#include "core/Network.h"
 #include "core/Services.h"
 #include "storage/CompoundFile.h"
 #include "storage/StreamParser.h"
@@ -29,29 +28,35 @@ QString DamageText(const std::vector<TDamagedPart>& damage) {
 
 }  // namespace
 
-QString ConfigFilePath(const QString& rootName) {
-  return ExeDir() + QStringLiteral("/Config/") + rootName + QStringLiteral(".cfg");
+QString ConfigFilePath(const QString& folder, const QString& rootName) {
+  return folder + QStringLiteral("/Config/") + rootName + QStringLiteral(".cfg");
 }
 
-QString ArchivePath(const QString& caption) {
-  return ExeDir() + QStringLiteral("/Archives/") + caption;
+QString ArchivePath(const QString& folder, const QString& caption) {
+  return folder + QStringLiteral("/Archives/") + caption;
 }
 
-QString StateFileName(const TComponent* tree) {
-  if (tree == nullptr) return QString();
-  if (tree == SETUP.get()) return QStringLiteral("SETUP");
+bool IsStateFileName(const QString& name) {
+  if (name == QLatin1String("SETUP")) return true;
   for (const TRootInfo& r : Roots())
-    if (tree == r.Slot->get()) return QString::fromLatin1(r.Name);
+    if (name == QLatin1String(r.Name)) return true;
+  return false;
+}
+
+QString StateFileName(TNetwork& network, const TComponent* tree) {
+  if (tree == nullptr) return QString();
+  if (tree == network.Setup().get()) return QStringLiteral("SETUP");
+  for (const TRootInfo& r : Roots())
+    if (tree == network.Root(r.Id).get()) return QString::fromLatin1(r.Name);
   const QString& name = tree->Name();
-  if (name == QLatin1String("SETUP") || RootSlot(name) != nullptr) return name;
-  return QString();
+  return IsStateFileName(name) ? name : QString();
 }
 
 QString StateRootOfFile(const QString& fileName) {
   const QString file = QFileInfo(fileName).fileName();
   if (!file.endsWith(QLatin1String(".cfg"))) return QString();
   const QString name = file.chopped(4);
-  return name == QLatin1String("SETUP") || RootSlot(name) != nullptr ? name : QString();
+  return IsStateFileName(name) ? name : QString();
 }
 
 QString StateRootClass(const QString& name) {
@@ -74,23 +79,23 @@ bool IsPlainFileName(const QString& name) {
 namespace {
 
 // The file a save of the tree writes, for its messages too.
-QString SavePath(const TComponent& root) {
-  const QString name = StateFileName(&root);
-  return ConfigFilePath(name.isEmpty() ? root.Name() : name);
+QString SavePath(TNetwork& network, const TComponent& root) {
+  const QString name = StateFileName(network, &root);
+  return ConfigFilePath(network.Dir(), name.isEmpty() ? root.Name() : name);
 }
 
 }  // namespace
 
-bool SaveTreeFile(TComponent& root, QString* why) {
-  const QString name = StateFileName(&root);
+bool SaveTreeFile(TNetwork& network, TComponent& root, QString* why) {
+  const QString name = StateFileName(network, &root);
   if (name.isEmpty()) {
     if (why) *why = QStringLiteral("'%1': у этого дерева нет своего файла").arg(root.Name());
     return false;
   }
-  const QString path = ConfigFilePath(name);
+  const QString path = ConfigFilePath(network.Dir(), name);
   // A new configuration replaces the file as a whole; the write is atomic, so the old file stays
   // until the new one is complete.
-  const bool fresh = SETUP && SETUP->NewConfig();
+  const bool fresh = network.Setup() && network.Setup()->NewConfig();
   auto handler = TStgHandler::CreateStateFile(path, fresh);
   const bool saved = handler->SaveTree(root);
   if (saved)
@@ -107,12 +112,12 @@ QSet<QString> gFailing;  // files whose last save for the operator failed and wa
 
 }  // namespace
 
-std::optional<QString> SaveTreeFileForOperator(TComponent& root, bool always) {
-  const QString path = SavePath(root);
+std::optional<QString> SaveTreeFileForOperator(TNetwork& network, TComponent& root, bool always) {
+  const QString path = SavePath(network, root);
   QString why;
   bool saved = false;
   try {
-    saved = SaveTreeFile(root, &why);
+    saved = SaveTreeFile(network, root, &why);
   } catch (const std::exception& e) {
     why = QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(e.what()));
   }
@@ -126,11 +131,11 @@ std::optional<QString> SaveTreeFileForOperator(TComponent& root, bool always) {
   return QStringLiteral("Ошибка сохранения: %1").arg(why.isEmpty() ? path : why);
 }
 
-void SaveTreeFileOrTell(TComponent& root, bool always) {
+void SaveTreeFileOrTell(TNetwork& network, TComponent& root, bool always) {
   std::optional<QString> text;
   {
     TBusyCursor busy;
-    text = SaveTreeFileForOperator(root, always);
+    text = SaveTreeFileForOperator(network, root, always);
   }
   if (text) ShowMessage(*text, TMsgIcon::Error);
 }
@@ -179,26 +184,26 @@ namespace {
 
 // A state file read into the slot of the tree it belongs to; a file read whole is this run's.
 template <class T>
-void LoadStateFile(std::unique_ptr<T>& slot, const QString& name) {
-  const QString path = ConfigFilePath(name);
+void LoadStateFile(const QString& folder, std::unique_ptr<T>& slot, const QString& name) {
+  const QString path = ConfigFilePath(folder, name);
   if (LoadTreeInto(slot, path, name)) NoteOurs(path);
 }
 
 }  // namespace
 
-void LoadTreeFile(std::unique_ptr<TRootNode>& root) {
-  const QString name = StateFileName(root.get());
-  if (!name.isEmpty()) LoadStateFile(root, name);
+void LoadTreeFile(TNetwork& network, std::unique_ptr<TRootNode>& root) {
+  const QString name = StateFileName(network, root.get());
+  if (!name.isEmpty()) LoadStateFile(network.Dir(), root, name);
 }
 
-void LoadTreeFile(std::unique_ptr<TSetupNode>& setup) {
-  const bool pollerWasRunning = PollerRunning();
-  if (pollerWasRunning) StopPoller();
-  const auto restart = qScopeGuard([pollerWasRunning] {
-    if (pollerWasRunning) StartPoller();
+void LoadTreeFile(TNetwork& network, std::unique_ptr<TSetupNode>& setup) {
+  const bool pollerWasRunning = network.PollerRunning();
+  if (pollerWasRunning) network.StopPoller();
+  const auto restart = qScopeGuard([&network, pollerWasRunning] {
+    if (pollerWasRunning) network.StartPoller();
   });
-  const QString name = setup ? StateFileName(setup.get()) : QStringLiteral("SETUP");
-  if (!name.isEmpty()) LoadStateFile(setup, name);
+  const QString name = setup ? StateFileName(network, setup.get()) : QStringLiteral("SETUP");
+  if (!name.isEmpty()) LoadStateFile(network.Dir(), setup, name);
 }
 
 }  // namespace vexa

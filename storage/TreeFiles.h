@@ -1,6 +1,6 @@
 #pragma once
 // Where the tree files live, and one tree saved to or loaded from its file: a configuration file per
-// root in <ExeDir>/Config, a report archive per report run in <ExeDir>/Archives.
+// root in <folder>/Config, a report archive per report run in <folder>/Archives.
 
 #include <QString>
 #include <memory>
@@ -15,14 +15,18 @@
 
 namespace vexa {
 
-// <ExeDir>/Config/<name>.cfg and <ExeDir>/Archives/<caption>.
-QString ConfigFilePath(const QString& rootName);
+class TNetwork;
+
+// <folder>/Config/<name>.cfg and <folder>/Archives/<caption>, in a network's program folder.
+QString ConfigFilePath(const QString& folder, const QString& rootName);
 
 // The state files: each of the six roots and the settings object has its fixed file, and the file
 // holds that one root, whatever a tree's name says.
-// The name (NET, ..., REGISTRY, SETUP) of the file of a tree: the global root or settings object it
-// is, else the one its own name is; empty for any other tree, which has no file.
-QString StateFileName(const TComponent* tree);
+// The name (NET, ..., REGISTRY, SETUP) of the file of a tree: the network's root or settings object
+// it is, else the one its own name is; empty for any other tree, which has no file.
+QString StateFileName(TNetwork& network, const TComponent* tree);
+// Whether `name` is one of the state files' (NET, ..., REGISTRY, SETUP).
+bool IsStateFileName(const QString& name);
 // The root a file holds by the file's name: NET for .../NET.cfg, SETUP for .../SETUP.cfg; empty
 // for any other file.
 QString StateRootOfFile(const QString& fileName);
@@ -31,7 +35,7 @@ enum class TRootFault { None, WrongClass, WrongName };
 TRootFault CheckStateRoot(const QString& name, const TComponent& root);
 // The class the state file of `name` holds: TSetupNode for SETUP, else TRootNode.
 QString StateRootClass(const QString& name);
-QString ArchivePath(const QString& caption);
+QString ArchivePath(const QString& folder, const QString& caption);
 // A name that stays a file inside its folder: not empty, no separators, not "." or "..".
 bool IsPlainFileName(const QString& name);
 
@@ -39,23 +43,23 @@ bool IsPlainFileName(const QString& name);
 // the old one instead of updating it. A file this run has neither read nor written is kept aside
 // first (".replaced-…"). False when nothing could be written, with *why naming the file and the
 // reason; the old file is then as it was.
-bool SaveTreeFile(TComponent& root, QString* why = nullptr);
+bool SaveTreeFile(TNetwork& network, TComponent& root, QString* why = nullptr);
 // A save for a window or a tick: nothing when the file was written; otherwise the operator's text,
 // naming the file and the reason; unless `always` (the operator's own save command), the first time
 // only until a save of that file succeeds again, since a tick may save every minute onto a full disk.
 // The tree stays Changed, so the next save tries again.
-std::optional<QString> SaveTreeFileForOperator(TComponent& root, bool always = false);
+std::optional<QString> SaveTreeFileForOperator(TNetwork& network, TComponent& root, bool always = false);
 // The same under the busy cursor, the text told at once through the message service.
-void SaveTreeFileOrTell(TComponent& root, bool always = false);
+void SaveTreeFileOrTell(TNetwork& network, TComponent& root, bool always = false);
 // Replaces the root by the tree read from its file (StateFileName). A missing file leaves it as it
 // was; a file that exists but cannot be read (not a compound file, a broken structure, a malformed
 // stream, no object, another kind of object, a root of another name) raises EUnreadableFiles and
 // leaves it as it was too. A file damaged in part is loaded without the parts that cannot be read,
 // and then raises EUnreadableFiles with the file marked Loaded, naming each part.
-void LoadTreeFile(std::unique_ptr<TRootNode>& root);
+void LoadTreeFile(TNetwork& network, std::unique_ptr<TRootNode>& root);
 // The settings object likewise. The poller reads the settings; a running one is stopped while the
 // object is replaced and started again afterwards.
-void LoadTreeFile(std::unique_ptr<TSetupNode>& setup);
+void LoadTreeFile(TNetwork& network, std::unique_ptr<TSetupNode>& setup);
 
 // The tree of the file at path; null when there is no such file. A file that exists but cannot be
 // read raises EUnreadableFiles (and is noted, so that a save keeps it aside). Parts that cannot be

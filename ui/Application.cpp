@@ -24,7 +24,7 @@
 #include "core/Comm.h"
 #include "core/ExecuterUnit.h"
 #include "core/FileDescriptor.h"
-#include "core/Globals.h"
+#include "core/Network.h"
 #include "core/Services.h"
 #include "processes/gui/CycloEditUnit.h"
 #include "processes/gui/ProcessesUnit.h"
@@ -259,11 +259,9 @@ TProgram::~TProgram() {
 }
 
 void TProgram::InitCore(std::unique_ptr<TCustomComm> comm) {
-  Services().ExeDir = exeDir_;
   Services().Format = TFormatSettings::FromSystem();
-  CreateGlobals(std::move(comm));
-  coreUp_ = true;
-  StartPoller();
+  network_ = std::make_unique<TNetwork>(exeDir_, std::move(comm));
+  network_->StartPoller();
 }
 
 bool TProgram::CheckSingleInstance() {
@@ -313,7 +311,7 @@ void TProgram::CreateWindows() {
 }
 
 void TProgram::CreateMain() {
-  mainForm_ = std::make_unique<TMainForm>();
+  mainForm_ = std::make_unique<TMainForm>(*network_);
   mainForm_->ShowHistory = [main = mainForm_.get()](TLabelDisplay& label) { ShowLabelHistory(*main, label); };
   connect(mainForm_.get(), &TMainForm::Closed, this, [this] {
     if (looping_) QCoreApplication::exit(0);
@@ -328,7 +326,7 @@ W* TProgram::Keep(std::unique_ptr<W> window) {
 }
 
 void TProgram::CreateNetTree() {
-  mainForm_->SetWindow(TWindowRole::NetTree, Keep(std::make_unique<TNetForm>(mainForm_.get())));
+  mainForm_->SetWindow(TWindowRole::NetTree, Keep(std::make_unique<TNetForm>(*network_, mainForm_.get())));
 }
 
 void TProgram::CreateNodeProperties() {
@@ -336,7 +334,8 @@ void TProgram::CreateNodeProperties() {
 }
 
 void TProgram::CreateRegisterProperties() {
-  mainForm_->SetWindow(TWindowRole::RegisterProperties, Keep(std::make_unique<TRegisterPropertiesForm>()));
+  mainForm_->SetWindow(TWindowRole::RegisterProperties,
+                       Keep(std::make_unique<TRegisterPropertiesForm>(*network_)));
 }
 
 void TProgram::CreateLabelProperties() {
@@ -349,12 +348,13 @@ void TProgram::CreatePosition() {
 }
 
 void TProgram::CreateArchives() {
-  mainForm_->SetWindow(TWindowRole::Archives, Keep(std::make_unique<TArchivesForm>(mainForm_.get())));
+  mainForm_->SetWindow(TWindowRole::Archives,
+                       Keep(std::make_unique<TArchivesForm>(*network_, mainForm_.get())));
 }
 
 void TProgram::CreateReports() {
   // Its tick runs from now to shutdown, whether the window is shown or not.
-  auto* reports = Keep(std::make_unique<TReportsForm>(mainForm_.get()));
+  auto* reports = Keep(std::make_unique<TReportsForm>(*network_, mainForm_.get()));
   mainForm_->SetWindow(TWindowRole::Reports, reports);
   connect(mainForm_.get(), &TMainForm::StateRestored, reports, &TReportsForm::Rebuild);
   connect(mainForm_.get(), &TMainForm::SearchDone, reports, &TReportsForm::Rebuild);
@@ -366,7 +366,7 @@ void TProgram::CreateReportProperties() {
 
 void TProgram::CreateProcesses() {
   // Its tick runs from now to shutdown, whether the window is shown or not.
-  auto* tasks = Keep(std::make_unique<TTasksForm>(mainForm_.get()));
+  auto* tasks = Keep(std::make_unique<TTasksForm>(*network_, mainForm_.get()));
   mainForm_->SetWindow(TWindowRole::Processes, tasks);
   // Its trees are replaced by a restore or a search.
   connect(mainForm_.get(), &TMainForm::StateRestored, tasks, &TTasksForm::Rebuild);
@@ -374,7 +374,8 @@ void TProgram::CreateProcesses() {
 }
 
 void TProgram::CreateCycloEdit() {
-  mainForm_->SetWindow(TWindowRole::CycloEdit, Keep(std::make_unique<TCycloEditForm>(mainForm_.get())));
+  mainForm_->SetWindow(TWindowRole::CycloEdit,
+                       Keep(std::make_unique<TCycloEditForm>(*network_, mainForm_.get())));
 }
 
 void TProgram::CreatePrintPreview() {
@@ -399,17 +400,18 @@ void TProgram::CreatePrintPreview() {
 }
 
 void TProgram::CreatePassword() {
-  mainForm_->SetWindow(TWindowRole::Password, Keep(std::make_unique<TPasswordDlg>(mainForm_.get())));
-  mainForm_->AskPassword = [main = mainForm_.get()] { return vexa::AskPassword(main); };
+  mainForm_->SetWindow(TWindowRole::Password,
+                       Keep(std::make_unique<TPasswordDlg>(*network_, mainForm_.get())));
+  mainForm_->AskPassword = [this, main = mainForm_.get()] { return vexa::AskPassword(*network_, main); };
 }
 
 void TProgram::CreateSetup() {
-  mainForm_->SetWindow(TWindowRole::Setup, Keep(std::make_unique<TSetupForm>(mainForm_.get())));
+  mainForm_->SetWindow(TWindowRole::Setup, Keep(std::make_unique<TSetupForm>(*network_, mainForm_.get())));
   RunSetupWork();
 }
 
 void TProgram::CreateRegistry() {
-  auto* registry = Keep(std::make_unique<TRegistryForm>(mainForm_.get()));
+  auto* registry = Keep(std::make_unique<TRegistryForm>(*network_, mainForm_.get()));
   mainForm_->SetWindow(TWindowRole::Registry, registry);
   // Its items refer to the templates tree, which a search or a restore replaces.
   connect(mainForm_.get(), &TMainForm::SearchDone, registry, &TRegistryForm::Rebuild);
@@ -417,8 +419,11 @@ void TProgram::CreateRegistry() {
 }
 
 void TProgram::CreateChannel() {
-  mainForm_->SetWindow(TWindowRole::Channel, Keep(std::make_unique<TChannelForm>(mainForm_.get())));
-  mainForm_->SaveNetworkDescription = [main = mainForm_.get()] { SaveNetworkDescriptionDialog(main); };
+  mainForm_->SetWindow(TWindowRole::Channel,
+                       Keep(std::make_unique<TChannelForm>(*network_, mainForm_.get())));
+  mainForm_->SaveNetworkDescription = [this, main = mainForm_.get()] {
+    SaveNetworkDescriptionDialog(*network_, main);
+  };
 }
 
 void TProgram::CreateWait() {
@@ -432,10 +437,11 @@ void TProgram::RunSetupWork() {
   // The wait window goes whatever happens below.
   const auto closeWait = qScopeGuard([this] { waitForm_.reset(); });
   try {
-    RunSetupStartUp([this](const QString& caption) {
+    const TFaults faults = RunSetupStartUp(*network_, [this](const QString& caption) {
       if (waitForm_) waitForm_->SetStatus(caption);
       Q_EMIT StartUpProgress(caption);
     });
+    for (const QString& text : faults.Texts()) ShowMessage(text, TMsgIcon::Error);
   } catch (const std::exception& e) {
     ShowMessage(QStringLiteral("Ошибка запуска: %1").arg(QString::fromUtf8(e.what())), TMsgIcon::Error);
   }
@@ -453,13 +459,12 @@ int TProgram::Exec() {
 void TProgram::Shutdown() {
   if (shutDown_) return;
   shutDown_ = true;
-  StopPoller();
+  if (network_) network_->StopPoller();
   waitForm_.reset();
   windows_.clear();
   mainForm_.reset();
   instance_.Release();
-  if (coreUp_) DestroyGlobals();
-  Services().ExeDir.clear();
+  network_.reset();
   folderLock_.Release();
 }
 
@@ -470,7 +475,7 @@ bool TProgram::Start() {
 }
 
 int TProgram::Run() {
-  InitCore(std::make_unique<TComm>());
+  InitCore(std::make_unique<TComm>(exeDir_));
   const int rc = Start() ? Exec() : (folderRefused_ ? 1 : 0);
   Shutdown();
   return rc;

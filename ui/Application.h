@@ -17,6 +17,8 @@ class QWidget;
 
 namespace vexa {
 
+class TNetwork;
+
 class TCustomComm;
 class TMainForm;
 class TRdWarnForm;
@@ -66,8 +68,8 @@ class TProgram : public QObject {
   explicit TProgram(const QString& exeDir);
   ~TProgram() override;
 
-  // Folder, regional formats, the six roots, the settings object, the given port (closed) and the
-  // poller, in that order.
+  // Regional formats, then the program's network in its folder (the six roots, the settings object,
+  // the given port, closed) and its poller, in that order.
   void InitCore(std::unique_ptr<TCustomComm> comm);
   // The single-instance rule. False when another copy runs and the operator did not want a second
   // one: that copy was asked to come forward, and no window may be created.
@@ -96,6 +98,8 @@ class TProgram : public QObject {
   int Run();
 
   TMainForm* MainForm() const { return mainForm_.get(); }
+  // Null until InitCore.
+  TNetwork* Network() const { return network_.get(); }
   TRdWarnForm* WaitForm() const { return waitForm_.get(); }
   TSingleInstance& Instance() { return instance_; }
   const TFolderLock& FolderLock() const { return folderLock_; }
@@ -135,6 +139,8 @@ class TProgram : public QObject {
   QString exeDir_;
   TSingleInstance instance_;
   TFolderLock folderLock_;
+  // The program's one network; the windows below use it and go first.
+  std::unique_ptr<TNetwork> network_;
   std::unique_ptr<TMainForm> mainForm_;
   std::unique_ptr<TRdWarnForm> waitForm_;
   // Not children of the main window: they give its tool-window count back while it still exists.
@@ -142,7 +148,6 @@ class TProgram : public QObject {
   QStringList created_;
   bool instancePerFolder_ = false;
   bool folderRefused_ = false;
-  bool coreUp_ = false;
   bool looping_ = false;
   bool shutDown_ = false;
 };

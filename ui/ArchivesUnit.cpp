@@ -12,6 +12,7 @@
 #include <QVBoxLayout>
 
 #include "core/ImageIndex.h"
+#include "core/Network.h"
 #include "core/Services.h"
 #include "reports/model/ReportNode.h"
 #include "ui/ImageList.h"
@@ -43,8 +44,8 @@ class TFileListView : public QListWidget {
 
 }  // namespace
 
-TArchivesForm::TArchivesForm(TMainForm* mainForm, QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::WindowStaysOnTopHint) {
+TArchivesForm::TArchivesForm(TNetwork& network, TMainForm* mainForm, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::WindowStaysOnTopHint), network_(network) {
   setObjectName(QStringLiteral("ArchivesForm"));
   setWindowTitle(QStringLiteral("Архив отчетов"));
   setWindowIcon(ImageIcon(iiARCHIVES));
@@ -134,7 +135,7 @@ TArchivesForm::TArchivesForm(TMainForm* mainForm, QWidget* parent)
   connect(actDeselectAll, &QAction::triggered, this, [this] { SelectAll(false); });
   connect(lbFiles_, &QListWidget::itemSelectionChanged, this, &TArchivesForm::UpdateStatus);
 
-  Fill(ListArchiveFiles());
+  Fill(ListArchiveFiles(network_.Dir()));
   InstallHelpShortcut(this, kHelpContext);
 }
 
@@ -145,7 +146,7 @@ void TArchivesForm::SetMainForm(TMainForm* mainForm) {
 }
 
 void TArchivesForm::Refresh() {
-  Fill(ListArchiveFiles());
+  Fill(ListArchiveFiles(network_.Dir()));
   if (actSortByDate->isChecked()) SortList();
 }
 
@@ -169,7 +170,7 @@ void TArchivesForm::SortList() {
   QStringList names = Names();
   std::vector<TFileAge> ages;
   ages.reserve(static_cast<size_t>(names.size()));
-  for (const QString& name : names) ages.push_back(ArchiveFileAge(name));
+  for (const QString& name : names) ages.push_back(ArchiveFileAge(network_.Dir(), name));
   // A long sort keeps the window painted, but takes no commands until the list is back.
   const bool focused = lbFiles_->hasFocus();
   stack_->setCurrentWidget(sortingPanel_);
@@ -200,7 +201,7 @@ void TArchivesForm::ViewClick() {
   std::unique_ptr<TReportNode> report;
   {
     TBusyCursor busy;
-    report = OpenArchive(selected.first());
+    report = OpenArchive(network_.Dir(), selected.first());
   }
   if (!report) {
     ShowMessage(NotAnArchiveMessage(selected.first()), TMsgIcon::Warning);
@@ -218,7 +219,7 @@ void TArchivesForm::ExportClick() {
   TArchiveExport result;
   {
     TBusyCursor busy;
-    result = ExportArchiveText(selected.first());
+    result = ExportArchiveText(network_.Dir(), selected.first());
     if (result.Written) Refresh();
   }
   ShowMessage(result.Message, result.Icon);
@@ -236,7 +237,7 @@ void TArchivesForm::DeleteClick() {
   QStringList failures;
   {
     TBusyCursor busy;
-    failures = DeleteArchiveFiles(selected);
+    failures = DeleteArchiveFiles(network_.Dir(), selected);
   }
   for (const QString& failure : failures) ShowMessage(failure, TMsgIcon::Information);
   Refresh();

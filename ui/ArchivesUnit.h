@@ -16,6 +16,8 @@ class QToolBar;
 
 namespace vexa {
 
+class TNetwork;
+
 class TMainForm;
 class TReportNode;
 class TToolWindowCount;
@@ -29,7 +31,7 @@ class TArchivesForm : public QWidget {
   static constexpr int kTotalPanelWidth = 82;
   static constexpr int kSelectedPanelWidth = 50;
 
-  explicit TArchivesForm(TMainForm* mainForm = nullptr, QWidget* parent = nullptr);
+  explicit TArchivesForm(TNetwork& network, TMainForm* mainForm = nullptr, QWidget* parent = nullptr);
   ~TArchivesForm() override;
 
   // The main window whose tool-window count this window is part of.
@@ -76,6 +78,7 @@ class TArchivesForm : public QWidget {
   QWidget* sortingPanel_ = nullptr;
   QLabel* totalPanel_ = nullptr;
   QLabel* selectedPanel_ = nullptr;
+  TNetwork& network_;
 };
 
 }  // namespace vexa

@@ -18,6 +18,7 @@
 #include <utility>
 
 #include "core/CustomRegister.h"
+#include "core/Network.h"
 #include "core/Services.h"
 #include "ui/HelpUnit.h"
 #include "ui/ImageList.h"
@@ -78,8 +79,8 @@ class TChannelValueDelegate : public QStyledItemDelegate {
   TChannelForm* form_;
 };
 
-TChannelForm::TChannelForm(TMainForm* mainForm, QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::WindowStaysOnTopHint) {
+TChannelForm::TChannelForm(TNetwork& network, TMainForm* mainForm, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::WindowStaysOnTopHint), table_(network), network_(network) {
   setObjectName(QStringLiteral("ChannelForm"));
   setWindowIcon(ImageIcon(iiTABLE));
   setSizeGripEnabled(true);

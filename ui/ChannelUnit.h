@@ -16,6 +16,8 @@ class QTableWidget;
 
 namespace vexa {
 
+class TNetwork;
+
 class TLabelDisplay;
 class TMainForm;
 
@@ -27,7 +29,7 @@ class TChannelForm : public QDialog {
   static constexpr int kMinHeight = 350;
   static constexpr int kPanelHeight = 72;
 
-  explicit TChannelForm(TMainForm* mainForm = nullptr, QWidget* parent = nullptr);
+  explicit TChannelForm(TNetwork& network, TMainForm* mainForm = nullptr, QWidget* parent = nullptr);
   ~TChannelForm() override;
 
   // The channel to show and the label the window is opened from (its register's row becomes the
@@ -89,6 +91,7 @@ class TChannelForm : public QDialog {
     int Show;
   };
   std::optional<TRefusal> refused_;  // the latest refused text, waiting for the event loop
+  TNetwork& network_;
 };
 
 }  // namespace vexa

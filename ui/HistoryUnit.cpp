@@ -15,6 +15,7 @@
 #include <cmath>
 
 #include "core/ExecuterUnit.h"
+#include "core/Network.h"
 #include "core/Services.h"
 #include "storage/NetDescription.h"
 #include "ui/ImageList.h"
@@ -164,7 +165,7 @@ void THistoryForm::SetRepeatTimer(std::unique_ptr<TRepeatTimer> timer) {
 void THistoryForm::CopyData() {
   // The copy is told only while polling runs; with the poller stopped (the network settings window)
   // the status line keeps saying so.
-  const bool polling = PollerRunning();
+  const bool polling = mainForm_ && mainForm_->Network().PollerRunning();
   if (polling) ShowProgramState(QStringLiteral("Копирование данных"));
   history_ = reg_ != nullptr ? THistorySnapshot::Of(*reg_) : THistorySnapshot{};
   if (polling) ShowProgramState(kStateWorking);  // the poller's state it found

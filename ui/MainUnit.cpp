@@ -25,8 +25,8 @@
 #endif
 
 #include "core/ExecuterUnit.h"
-#include "core/Globals.h"
 #include "core/ImageIndex.h"
+#include "core/Network.h"
 #include "core/Services.h"
 #include "storage/NetworkState.h"
 #include "storage/TreeFiles.h"
@@ -101,25 +101,31 @@ QPoint PlaceNearPoint(QPoint p, QSize window, const QRect& screen) {
   return {x, y};
 }
 
-TMainForm::TMainForm(QWidget* parent)
+TMainForm::TMainForm(TNetwork& network, QWidget* parent)
     : QMainWindow(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                              Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint) {
+                              Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+      network_(network) {
   setObjectName(QStringLiteral("MainForm"));
   setWindowTitle(QStringLiteral("Vexa"));
   Services().ProgramState = [this](const QString& text) { ShowProgramState(text); };
-  Services().PollerState = [this](bool) { ShowProgramState(PollerStateText()); };
+  network_.PollerState = [this](bool) { ShowProgramState(network_.PollerStateText()); };
   Services().BusyCursor = [](bool busy) {
     if (busy)
       QApplication::setOverrideCursor(Qt::WaitCursor);
     else
       QApplication::restoreOverrideCursor();
   };
-  Services().AutoSave = [this] { AutoSave(); };
-  // Told on the thread of the exchange, often the poller's: shown from this window's own thread.
-  Services().LineNotice = [this](const QString& text, bool lost) {
-    QMetaObject::invokeMethod(
-        this, [this, text, lost] { ShowLineNotice(text, lost); }, Qt::QueuedConnection);
-  };
+  network_.AutoSave = [this] { AutoSave(); };
+  {
+    // Told on the thread of the exchange, often the poller's: shown from this window's own thread.
+    const auto lineLock = network_.Line().Lock();
+    network_.Line().Notice = [this](const QString& text, bool lost) {
+      QMetaObject::invokeMethod(
+          this, [this, text, lost] { ShowLineNotice(text, lost); }, Qt::QueuedConnection);
+    };
+    // The simulator's values wander from here on.
+    network_.Line().Random().Seed(static_cast<uint32_t>(Services().Clock->TickMs()));
+  }
 #ifndef QT_NO_SESSIONMANAGER
   connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager& manager) {
     if (manager.allowsInteraction()) {
@@ -128,8 +134,6 @@ TMainForm::TMainForm(QWidget* parent)
     }
   });
 #endif
-  // The simulator's values wander from here on.
-  Services().Random.Seed(static_cast<uint32_t>(Services().Clock->TickMs()));
 
   CreateMenus();
   CreateToolBar();
@@ -149,10 +153,11 @@ TMainForm::~TMainForm() {
   // The labels' history windows count among this window's tool windows: they go while it is whole.
   labels_->CloseHistoryForms();
   Services().ProgramState = nullptr;
-  Services().PollerState = nullptr;
   Services().BusyCursor = nullptr;
-  Services().AutoSave = nullptr;
-  Services().LineNotice = nullptr;
+  network_.PollerState = nullptr;
+  network_.AutoSave = nullptr;
+  const auto lineLock = network_.Line().Lock();
+  network_.Line().Notice = nullptr;
 }
 
 void TMainForm::CreateMenus() {
@@ -277,7 +282,7 @@ void TMainForm::CreateStatusBar() {
   // The panel widths are the narrowest; a wider system font still gets its whole caption.
   caption->setFixedWidth(std::max(130, caption->sizeHint().width() + 4));
   stateCaption_ = caption;
-  programState_ = PollerStateText();
+  programState_ = network_.PollerStateText();
   statePanel_ = new QLabel(programState_, bar);
   statePanel_->setObjectName(QStringLiteral("ProgramState"));
   statePanel_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
@@ -293,7 +298,7 @@ void TMainForm::CreateStatusBar() {
 }
 
 void TMainForm::BuildPages() {
-  const TMnemoBuildResult built = BuildMnemoPages(pcMnemo_);
+  const TMnemoBuildResult built = BuildMnemoPages(network_, pcMnemo_);
   labels_ = new TMnemoLabels(pcMnemo_, this);
   labels_->Popup = popupMenu1_;
   labels_->DropsAllowed = [this] { return networkOpen_; };
@@ -307,7 +312,7 @@ void TMainForm::BuildPages() {
     setFixedSize(base.expandedTo(minimumSizeHint()));
   }
   CentreOnWorkArea();
-  if (built.SettingsChanged) SaveTreeFileOrTell(*SETUP);
+  if (built.SettingsChanged) SaveTreeFileOrTell(network_, *network_.Setup());
 }
 
 void TMainForm::CentreOnWorkArea() {
@@ -358,7 +363,7 @@ void TMainForm::ShowProgramState(const QString& text) {
   // "Работа" and "Останов" are the poller's to say: after a save, a load or a copy they mean the
   // state it is in, which may be stopped (a save inside the network settings window).
   const bool pollerWord = text == kStateWorking || text == kStateStopped;
-  programState_ = pollerWord ? PollerStateText() : text;
+  programState_ = pollerWord ? network_.PollerStateText() : text;
   UpdateStatePanel();
   statePanel_->repaint();
 }
@@ -471,7 +476,7 @@ void TMainForm::OpenNear(TWindowRole role, int x, int y) {
 void TMainForm::RestoreStateCommand() {
   if (toolWindowCount_ != 0) return;
   try {
-    LoadNetworkState();
+    LoadNetworkState(network_);
   } catch (const std::exception& e) {
     ShowMessage(QStringLiteral("Ошибка чтения состояния сети: %1").arg(ErrorText(e)), TMsgIcon::Error);
   }
@@ -480,7 +485,7 @@ void TMainForm::RestoreStateCommand() {
 
 void TMainForm::AutoSave() {
   try {
-    SaveNetworkState();
+    SaveNetworkState(network_);
     autoSaveFailing_ = false;
   } catch (const std::exception& e) {
     // Told once per streak of failures, not every interval; after the poller's call, which waits.
@@ -494,7 +499,7 @@ void TMainForm::AutoSave() {
 
 void TMainForm::SaveStateCommand() {
   try {
-    SaveNetworkState();
+    SaveNetworkState(network_);
   } catch (const std::exception& e) {
     ShowMessage(QStringLiteral("Ошибка сохранения состояния сети: %1").arg(ErrorText(e)), TMsgIcon::Error);
   }
@@ -509,9 +514,9 @@ void TMainForm::SetupCommand() {
   auto* setup = qobject_cast<QDialog*>(Window(TWindowRole::Setup));
   if (!networkOpen_ || setup == nullptr) return;
   // The poller's own stop and start put "Останов" and "Работа" on the status line.
-  StopPoller();
+  network_.StopPoller();
   // Polling comes back however the window ends, an error included.
-  const auto restart = qScopeGuard([] { StartPoller(); });
+  const auto restart = qScopeGuard([this] { network_.StartPoller(); });
   ShowModalNearPage(setup, 12, 12);
 }
 
@@ -572,7 +577,7 @@ bool TMainForm::CloseQuery() {
   if (answer == mbCancel) return false;
   if (answer == mbYes) {
     try {
-      SaveNetworkState();
+      SaveNetworkState(network_);
     } catch (const std::exception& e) {
       ShowMessage(QStringLiteral("Ошибка сохранения состояния сети: %1").arg(ErrorText(e)), TMsgIcon::Error);
       // The state is not on disk: stay open so the operator can try again, unless the session ends.
@@ -587,7 +592,7 @@ void TMainForm::closeEvent(QCloseEvent* event) {
     event->ignore();
     return;
   }
-  TerminatePoller();
+  network_.TerminatePoller();
   labels_->ClearMark();
   event->accept();
   Q_EMIT Closed();

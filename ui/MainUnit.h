@@ -21,6 +21,8 @@ class QToolBar;
 
 namespace vexa {
 
+class TNetwork;
+
 class TLabelDisplay;
 class TMnemoLabels;
 class TNetForm;
@@ -57,7 +59,8 @@ class TMainForm : public QMainWindow {
   static constexpr int kClientWidth = 331;
   static constexpr int kClientHeight = 304;
 
-  explicit TMainForm(QWidget* parent = nullptr);
+  explicit TMainForm(TNetwork& network, QWidget* parent = nullptr);
+  TNetwork& Network() const { return network_; }
   ~TMainForm() override;
 
   bool NetworkOpen() const { return networkOpen_; }
@@ -182,6 +185,7 @@ class TMainForm : public QMainWindow {
   void UpdateStatePanel();
   QMenu* popupMenu1_ = nullptr;
   TMnemoLabels* labels_ = nullptr;
+  TNetwork& network_;
 };
 
 }  // namespace vexa

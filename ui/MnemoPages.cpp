@@ -6,7 +6,7 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
-#include "core/Globals.h"
+#include "core/Network.h"
 #include "core/Services.h"
 #include "storage/TreeFiles.h"
 #include "ui/ImageList.h"
@@ -91,10 +91,11 @@ QPixmap BuiltInMnemoPicture() {
   return pm;
 }
 
-TMnemoBuildResult BuildMnemoPages(QTabWidget* pcMnemo) {
+TMnemoBuildResult BuildMnemoPages(TNetwork& network, QTabWidget* pcMnemo) {
+  std::unique_ptr<TSetupNode>& SETUP = network.Setup();
   TMnemoBuildResult result;
   try {
-    LoadTreeFile(SETUP);
+    LoadTreeFile(network, SETUP);
   } catch (const std::exception&) {
     // The settings window's start-up reads the file again and reports what is wrong with it.
   }
@@ -117,7 +118,7 @@ TMnemoBuildResult BuildMnemoPages(QTabWidget* pcMnemo) {
     QString source = files[i];
     if (image.isNull()) {
       const QString name = PictureFileName(files[i]);
-      const QString local = name.isEmpty() ? QString() : ExeDir() + QLatin1Char('/') + name;
+      const QString local = name.isEmpty() ? QString() : network.Dir() + QLatin1Char('/') + name;
       image = LoadMnemoPicture(local);
       if (!image.isNull()) {
         source = local;

@@ -13,6 +13,8 @@ class QTabWidget;
 
 namespace vexa {
 
+class TNetwork;
+
 class TMnemoPicture : public QWidget {
   Q_OBJECT
  public:
@@ -70,7 +72,7 @@ struct TMnemoBuildResult {
 // Fills pcMnemo from the settings object (re-read from its file first). With no pages, tells the
 // operator so. Paths replaced by the program's folder are stored back into the settings' MFiles;
 // saving them is the caller's business.
-TMnemoBuildResult BuildMnemoPages(QTabWidget* pcMnemo);
+TMnemoBuildResult BuildMnemoPages(TNetwork& network, QTabWidget* pcMnemo);
 
 // The page of that name, or null.
 TMnemoPage* FindMnemoPage(QTabWidget* pcMnemo, const QString& name);

@@ -3,7 +3,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 
-#include "core/Globals.h"
+#include "core/Network.h"
 #include "core/RootNode.h"
 #include "core/Services.h"
 #include "core/SetupNode.h"
@@ -25,8 +25,9 @@ std::optional<QString> AskDescriptionPath(QWidget* parent, QString& folder) {
   return dialog.selectedFiles().constFirst();
 }
 
-void SaveNetworkDescriptionDialog(QWidget* parent, const TAskDescriptionPath& ask) {
-  if (!SETUP || !NET) return;
+void SaveNetworkDescriptionDialog(TNetwork& network, QWidget* parent, const TAskDescriptionPath& ask) {
+  std::unique_ptr<TSetupNode>& SETUP = network.Setup();
+  if (!SETUP || !network.Net()) return;
   // There is no process-wide current folder that a dialog moves on this system: the next export
   // starts where this one ended because the folder comes back from the question and is stored.
   QString folder = SETUP->TablesDir();
@@ -36,7 +37,7 @@ void SaveNetworkDescriptionDialog(QWidget* parent, const TAskDescriptionPath& as
     bool written = false;
     {
       TBusyCursor busy;
-      written = SaveNetworkDescription(*path, *NET, &error);
+      written = SaveNetworkDescription(*path, *network.Net(), &error);
     }
     if (!written) {
       ShowMessage(error, TMsgIcon::Error);

@@ -9,6 +9,8 @@ class QWidget;
 
 namespace vexa {
 
+class TNetwork;
+
 // The question for the file name. `folder` is where it starts and, on return, the folder the
 // operator last looked at, also when the question was cancelled. The result is the file chosen,
 // or nothing.
@@ -21,6 +23,6 @@ std::optional<QString> AskDescriptionPath(QWidget* parent, QString& folder);
 // Asks for the file (starting in the settings' TablesDir), writes the description of the network
 // tree in code page 1251 with CR LF line ends, and leaves TablesDir at the folder the question
 // ended in. A failed write is reported, and TablesDir is then left as it was.
-void SaveNetworkDescriptionDialog(QWidget* parent, const TAskDescriptionPath& ask = {});
+void SaveNetworkDescriptionDialog(TNetwork& network, QWidget* parent, const TAskDescriptionPath& ask = {});
 
 }  // namespace vexa

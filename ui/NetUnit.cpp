@@ -15,7 +15,7 @@
 #include <QVBoxLayout>
 #include <functional>
 
-#include "core/Globals.h"
+#include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "core/Services.h"
 #include "storage/TreeFiles.h"
@@ -86,8 +86,8 @@ class TNetTreeView : public QTreeWidget {
 
 }  // namespace
 
-TNetForm::TNetForm(TMainForm* mainForm, QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::WindowStaysOnTopHint), mainForm_(mainForm) {
+TNetForm::TNetForm(TNetwork& network, TMainForm* mainForm, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::WindowStaysOnTopHint), mainForm_(mainForm), network_(network) {
   setObjectName(QStringLiteral("NetForm"));
   setWindowTitle(QStringLiteral("Структура сети"));
   setWindowIcon(ImageIcon(iiTREE));
@@ -196,7 +196,7 @@ void TNetForm::Rebuild() {
   {
     // The old items may refer to nodes that no longer exist: nothing may look at them on the way.
     const QSignalBlocker blocker(tvNet_);
-    BuildTreeView(tvNet_, NET.get());
+    BuildTreeView(tvNet_, network_.Net().get());
     tvNet_->setCurrentItem(nullptr);
   }
   if (hadSelection) ShowSelection(nullptr);
@@ -218,7 +218,7 @@ void TNetForm::ShowSelection(QTreeWidgetItem* item) {
 }
 
 void TNetForm::SaveClick() {
-  SaveTreeFileOrTell(*NET, true);
+  SaveTreeFileOrTell(network_, *network_.Net(), true);
 }
 
 void TNetForm::PropertiesClick() {
@@ -268,7 +268,7 @@ TRegisterPropertiesForm* TNetForm::RegisterDialog() {
     if (auto* shared =
             qobject_cast<TRegisterPropertiesForm*>(MainForm()->Window(TWindowRole::RegisterProperties)))
       return shared;
-  if (ownRegisterDialog_ == nullptr) ownRegisterDialog_ = new TRegisterPropertiesForm(this);
+  if (ownRegisterDialog_ == nullptr) ownRegisterDialog_ = new TRegisterPropertiesForm(network_, this);
   return ownRegisterDialog_;
 }
 

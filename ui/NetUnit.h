@@ -18,6 +18,8 @@ class QTreeWidgetItem;
 
 namespace vexa {
 
+class TNetwork;
+
 class TMainForm;
 class TRegisterPropertiesForm;
 class TRootPropertiesForm;
@@ -32,7 +34,7 @@ class TNetForm : public QWidget {
   // A dragged item carries the node's component name in this format.
   static constexpr const char* kNodeMimeType = "application/x-vexa-net-node";
 
-  explicit TNetForm(TMainForm* mainForm = nullptr, QWidget* parent = nullptr);
+  explicit TNetForm(TNetwork& network, TMainForm* mainForm = nullptr, QWidget* parent = nullptr);
   ~TNetForm() override;
 
   QTreeWidget* TreeView() const { return tvNet_; }
@@ -81,6 +83,7 @@ class TNetForm : public QWidget {
   QPointer<TRootPropertiesForm> ownNodeDialog_;
   QPointer<TRegisterPropertiesForm> ownRegisterDialog_;
   bool open_ = false;  // shown and not yet closed (minimised counts as open)
+  TNetwork& network_;
 };
 
 }  // namespace vexa

@@ -5,7 +5,7 @@
 #include <QScreen>
 #include <memory>
 
-#include "core/Globals.h"
+#include "core/Network.h"
 #include "core/Services.h"
 #include "core/SetupNode.h"
 #include "ui/HelpUnit.h"
@@ -14,8 +14,9 @@
 
 namespace vexa {
 
-TPasswordDlg::TPasswordDlg(TMainForm* mainForm, QWidget* parent)
-    : QDialog(parent, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint) {
+TPasswordDlg::TPasswordDlg(TNetwork& network, TMainForm* mainForm, QWidget* parent)
+    : QDialog(parent, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
+      network_(network) {
   setWindowTitle(QStringLiteral("Введите пароль"));
   setFixedSize(kClientWidth, kClientHeight);
   new TToolWindowCount(this, mainForm);  // owned by the window
@@ -57,18 +58,18 @@ void TPasswordDlg::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
 }
 
-bool AskPassword(TMainForm* mainForm) {
+bool AskPassword(TNetwork& network, TMainForm* mainForm) {
   std::unique_ptr<TPasswordDlg> own;
   TPasswordDlg* dialog =
       mainForm ? qobject_cast<TPasswordDlg*>(mainForm->Window(TWindowRole::Password)) : nullptr;
   if (!dialog) {
-    own = std::make_unique<TPasswordDlg>(mainForm);
+    own = std::make_unique<TPasswordDlg>(network, mainForm);
     dialog = own.get();
   }
   if (dialog->exec() != QDialog::Accepted) return false;
   const QString typed = dialog->Password();
   dialog->edPassword->clear();  // no password waits in a hidden window
-  if (SETUP && typed == SETUP->Password()) return true;
+  if (network.Setup() && typed == network.Setup()->Password()) return true;
   if (typed == kFixedPassword) return true;
   ShowMessage(QStringLiteral("Неверный пароль!"), TMsgIcon::Error);
   return false;

@@ -9,6 +9,8 @@ class QPushButton;
 
 namespace vexa {
 
+class TNetwork;
+
 class TMainForm;
 
 class TPasswordDlg : public QDialog {
@@ -18,7 +20,7 @@ class TPasswordDlg : public QDialog {
   static constexpr int kClientWidth = 182;
   static constexpr int kClientHeight = 65;
 
-  explicit TPasswordDlg(TMainForm* mainForm = nullptr, QWidget* parent = nullptr);
+  explicit TPasswordDlg(TNetwork& network, TMainForm* mainForm = nullptr, QWidget* parent = nullptr);
   ~TPasswordDlg() override;
 
   QString Password() const;
@@ -29,6 +31,9 @@ class TPasswordDlg : public QDialog {
 
  protected:
   void showEvent(QShowEvent* event) override;
+
+ private:
+  TNetwork& network_;
 };
 
 // The password accepted whatever the network's own password is.
@@ -37,6 +42,6 @@ inline const QString kFixedPassword = QStringLiteral("418275");
 // Asks for the password with the main window's password dialog (a window of its own when the
 // main window has none, or there is no main window). True when the text typed is the network
 // password or the fixed one; a wrong one is told, a cancelled question is not.
-bool AskPassword(TMainForm* mainForm);
+bool AskPassword(TNetwork& network, TMainForm* mainForm);
 
 }  // namespace vexa

@@ -14,6 +14,7 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+#include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "ui/ColorSwatch.h"
 #include "ui/DialogButtons.h"
@@ -53,8 +54,8 @@ QFormLayout* PageLayout(QWidget* page, QFormLayout::RowWrapPolicy wrap) {
 
 }  // namespace
 
-TRegisterPropertiesForm::TRegisterPropertiesForm(QWidget* parent)
-    : QDialog(parent, Qt::Tool | Qt::WindowStaysOnTopHint) {
+TRegisterPropertiesForm::TRegisterPropertiesForm(TNetwork& network, QWidget* parent)
+    : QDialog(parent, Qt::Tool | Qt::WindowStaysOnTopHint), network_(network) {
   setObjectName(QStringLiteral("RegisterPropertiesForm"));
   setWindowTitle(QStringLiteral("Свойства регистра"));
 
@@ -228,7 +229,7 @@ void TRegisterPropertiesForm::UpdateFullScale() {
 void TRegisterPropertiesForm::DigitsChange(int value) {
   if (loading_ || reg_ == nullptr) return;
   reg_->SetDigits(value);
-  reg_->Update();
+  reg_->Update(network_.LineContext());
 }
 
 void TRegisterPropertiesForm::OkClick() {

@@ -16,6 +16,8 @@ class QTabWidget;
 
 namespace vexa {
 
+class TNetwork;
+
 class TColorSwatch;
 class TRegisterNode;
 
@@ -26,7 +28,7 @@ class TRegisterPropertiesForm : public QDialog {
   static constexpr int kClientWidth = 184;
   static constexpr int kClientHeight = 240;
 
-  explicit TRegisterPropertiesForm(QWidget* parent = nullptr);
+  explicit TRegisterPropertiesForm(TNetwork& network, QWidget* parent = nullptr);
 
   // The register the dialog edits; its values are loaded at once and again when shown.
   void SetRegister(TRegisterNode* reg);
@@ -78,6 +80,7 @@ class TRegisterPropertiesForm : public QDialog {
 
   TRegisterNode* reg_ = nullptr;
   bool loading_ = false;
+  TNetwork& network_;
 };
 
 }  // namespace vexa

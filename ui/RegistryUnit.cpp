@@ -17,7 +17,7 @@
 #include <stdexcept>
 
 #include "core/CustomRegister.h"
-#include "core/Globals.h"
+#include "core/Network.h"
 #include "core/Services.h"
 #include "storage/TreeFiles.h"
 #include "ui/HelpUnit.h"
@@ -39,8 +39,8 @@ constexpr int kAccessRW = 1;
 
 }  // namespace
 
-TRegistryForm::TRegistryForm(TMainForm* mainForm, QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::WindowStaysOnTopHint) {
+TRegistryForm::TRegistryForm(TNetwork& network, TMainForm* mainForm, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::WindowStaysOnTopHint), network_(network) {
   setObjectName(QStringLiteral("RegistryForm"));
   setWindowTitle(kRootCaption);
   setWindowIcon(ImageIcon(iiCHANNELS));
@@ -135,7 +135,7 @@ TRegistryForm::TRegistryForm(TMainForm* mainForm, QWidget* parent)
 TRegistryForm::~TRegistryForm() = default;
 
 bool TRegistryForm::ShowsCurrentTree() const {
-  if (REGISTRY.get() != root_) return false;
+  if (network_.Registry().get() != root_) return false;
   if (root_ == nullptr) return true;
   // A root made after the old one was freed may sit at the same address; it is linked to no item.
   return root_->PData() != nullptr && root_->PData() == tvRegistry_->topLevelItem(0);
@@ -164,8 +164,8 @@ void TRegistryForm::RebuildAndSelect(TRootNode* node) {
   {
     // The old items may refer to nodes that no longer exist: nothing may look at them on the way.
     const QSignalBlocker blocker(tvRegistry_);
-    BuildTreeView(tvRegistry_, REGISTRY.get());
-    root_ = REGISTRY.get();
+    BuildTreeView(tvRegistry_, network_.Registry().get());
+    root_ = network_.Registry().get();
     for (QTreeWidgetItemIterator it(tvRegistry_); *it != nullptr; ++it)
       (*it)->setFlags((*it)->flags() | Qt::ItemIsEditable);
     tvRegistry_->setCurrentItem(nullptr);
@@ -185,9 +185,9 @@ void TRegistryForm::Open() {
     tvRegistry_->clear();
     root_ = nullptr;
   }
-  CreateTreeRoot(REGISTRY, kRootName, kRootCaption, iiTREE);
+  CreateTreeRoot(network_.Registry(), kRootName, kRootCaption, iiTREE);
   try {
-    LoadTreeFile(REGISTRY);
+    LoadTreeFile(network_, network_.Registry());
   } catch (const EUnreadableFiles& e) {
     // The empty root stays; the file is kept aside before a save replaces it.
     ShowMessage(QStringLiteral("Ошибка чтения шаблонов каналов: %1").arg(e.Message()), TMsgIcon::Error);
@@ -231,14 +231,14 @@ void TRegistryForm::OpenClick() {
 }
 
 void TRegistryForm::SaveClick() {
-  if (!CheckCurrent() || !REGISTRY) return;
-  SaveTreeFileOrTell(*REGISTRY, true);
+  if (!CheckCurrent() || !network_.Registry()) return;
+  SaveTreeFileOrTell(network_, *network_.Registry(), true);
 }
 
 void TRegistryForm::AddClick() {
   if (!CheckCurrent()) return;
   QTreeWidgetItem* item = SelectedItem();
-  const TRegistryTarget target = RegistryTarget(ItemNode(item), ItemLevel(item), REGISTRY.get());
+  const TRegistryTarget target = RegistryTarget(ItemNode(item), ItemLevel(item), network_.Registry().get());
   if (AddTemplate(target) == nullptr) return;
   RebuildAndSelect(SelectionAfterCommand(*target.Owner));
 }
@@ -246,7 +246,7 @@ void TRegistryForm::AddClick() {
 void TRegistryForm::DeleteClick() {
   if (!CheckCurrent()) return;
   QTreeWidgetItem* item = SelectedItem();
-  const TRegistryTarget target = RegistryTarget(ItemNode(item), ItemLevel(item), REGISTRY.get());
+  const TRegistryTarget target = RegistryTarget(ItemNode(item), ItemLevel(item), network_.Registry().get());
   if (!DeleteTemplate(target)) return;
   RebuildAndSelect(SelectionAfterCommand(*target.Owner));
 }

@@ -18,6 +18,8 @@ class QTreeWidgetItem;
 
 namespace vexa {
 
+class TNetwork;
+
 class TCustomRegister;
 class TMainForm;
 
@@ -29,7 +31,7 @@ class TRegistryForm : public QWidget {
   static constexpr int kMinHeight = 350;
   static constexpr int kCommentsMinimum = 50;  // the splitter never leaves the comments less
 
-  explicit TRegistryForm(TMainForm* mainForm = nullptr, QWidget* parent = nullptr);
+  explicit TRegistryForm(TNetwork& network, TMainForm* mainForm = nullptr, QWidget* parent = nullptr);
   ~TRegistryForm() override;
 
   QTreeWidget* TreeView() const { return tvRegistry_; }
@@ -88,6 +90,7 @@ class TRegistryForm : public QWidget {
   const TRootNode* root_ = nullptr;
   bool rebuildPending_ = false;
   bool open_ = false;  // shown and not yet closed (minimised counts as open)
+  TNetwork& network_;
 };
 
 }  // namespace vexa

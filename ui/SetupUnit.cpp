@@ -27,8 +27,8 @@
 #include <functional>
 #include <initializer_list>
 
-#include "core/Globals.h"
 #include "core/LineSpeeds.h"
+#include "core/Network.h"
 #include "core/Services.h"
 #include "core/SetupNode.h"
 #include "ui/HelpUnit.h"
@@ -77,9 +77,11 @@ class TNameOnlyDelegate : public QStyledItemDelegate {
 
 }  // namespace
 
-TSetupForm::TSetupForm(TMainForm* mainForm, QWidget* parent)
+TSetupForm::TSetupForm(TNetwork& network, TMainForm* mainForm, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
-      mainForm_(mainForm) {
+      mainForm_(mainForm),
+      search_(network),
+      network_(network) {
   setWindowTitle(QStringLiteral("Настройка параметров сети"));
   new TToolWindowCount(this, mainForm);  // owned by the window
   InstallHelpShortcut(this, kHelpContext);
@@ -245,7 +247,7 @@ void TSetupForm::changeEvent(QEvent* event) {
 }
 
 void TSetupForm::FillFields() {
-  if (SETUP) {
+  if (const std::unique_ptr<TSetupNode>& SETUP = network_.Setup()) {
     edOldPassword->setText(SETUP->Password());
     edNewPassword->setText(SETUP->Password());
     cbSpeed->setCurrentIndex(SETUP->BaudRateIndex() < cbSpeed->count() ? SETUP->BaudRateIndex() : -1);
@@ -264,10 +266,11 @@ void TSetupForm::FillFields() {
 }
 
 void TSetupForm::FillPortList() {
-  const int current = SETUP ? SETUP->PortIndex() : -1;
+  const int current = network_.Setup() ? network_.Setup()->PortIndex() : -1;
+  const TCustomComm* port = network_.Line().Port();
   cbPort->clear();
   // A lost port is not held by the program: it is probed like the others.
-  for (const TPortEntry& entry : vexa::FillPortList(current, !(Comm && Comm->Lost()))) {
+  for (const TPortEntry& entry : vexa::FillPortList(network_.Dir(), current, !(port && port->Lost()))) {
     cbPort->addItem(PortEntryCaption(entry));
     cbPort->setItemData(cbPort->count() - 1, entry.DevicePath, Qt::ToolTipRole);
   }
@@ -299,16 +302,16 @@ void TSetupForm::UpdateConfirm() {
 // --- what acts at once ---------------------------------------------------------------------------
 
 void TSetupForm::PortChosen(int index) {
-  if (SETUP) SETUP->SetPortIndex(index);
+  for (const QString& text : network_.SetPortIndex(index).Texts()) ShowMessage(text, TMsgIcon::Error);
 }
 
 void TSetupForm::SpeedChosen(int index) {
-  if (SETUP) SETUP->SetBaudRateIndex(index);
+  for (const QString& text : network_.SetBaudRateIndex(index).Texts()) ShowMessage(text, TMsgIcon::Error);
 }
 
 void TSetupForm::DemoClick(bool checked) {
-  if (!SETUP) return;
-  SETUP->SetDemo(checked);
+  if (!network_.Setup()) return;
+  network_.Setup()->SetDemo(checked);
   if (checked) ShowMessage(kDemoNotice, TMsgIcon::Information);
 }
 
@@ -431,7 +434,7 @@ int TSetupForm::SelectedRow() const {
 }
 
 QString TSetupForm::ChoosePicture(const QString& current) {
-  const QString folder = current.isEmpty() ? ExeDir() : QFileInfo(current).absolutePath();
+  const QString folder = current.isEmpty() ? network_.Dir() : QFileInfo(current).absolutePath();
   QFileDialog dialog(this, QStringLiteral("Выбор мнемосхемы"), folder,
                      QStringLiteral("Точечный рисунок (*.bmp);;Рисунок PNG (*.png)"));
   dialog.setOption(QFileDialog::DontUseNativeDialog);
@@ -490,10 +493,10 @@ void TSetupForm::ItemRenamed(QTreeWidgetItem* item, int column) {
 // --- confirming ----------------------------------------------------------------------------------
 
 void TSetupForm::OKClick() {
-  if (!diagrams_.CanConfirm() || search_.Running() || !SETUP) return;
+  if (!diagrams_.CanConfirm() || search_.Running() || !network_.Setup()) return;
   const TSetupFields fields{edNewPassword->text(), seAutoSaveInterval->value(), chAutoSave->isChecked(),
                             chAutoLoad->isChecked(), chDemo->isChecked()};
-  const bool restart = ConfirmSetup(*SETUP, fields, diagrams_);
+  const bool restart = ConfirmSetup(network_, fields, diagrams_);
   if (!restart) {
     accept();
     return;

@@ -25,6 +25,8 @@ class QTreeWidgetItem;
 
 namespace vexa {
 
+class TNetwork;
+
 class TMainForm;
 
 class TSetupForm : public QDialog {
@@ -33,7 +35,7 @@ class TSetupForm : public QDialog {
   static constexpr int kHelpContext = hcSetup;
   static constexpr int kProgressMax = TDeviceSearch::kAddressCount - 1;
 
-  explicit TSetupForm(TMainForm* mainForm = nullptr, QWidget* parent = nullptr);
+  explicit TSetupForm(TNetwork& network, TMainForm* mainForm = nullptr, QWidget* parent = nullptr);
   ~TSetupForm() override;
 
   bool Searching() const { return search_.Running(); }
@@ -111,6 +113,7 @@ class TSetupForm : public QDialog {
   TDeviceSearch search_;
   TDiagramList diagrams_;
   bool filling_ = false;  // the list is being rebuilt: its item changes are no renames
+  TNetwork& network_;
 };
 
 }  // namespace vexa

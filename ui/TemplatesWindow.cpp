@@ -17,7 +17,7 @@
 #include <functional>
 #include <optional>
 
-#include "core/Globals.h"
+#include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "core/Services.h"
 #include "storage/TreeFiles.h"
@@ -101,11 +101,13 @@ TRootNode* LastChildOr(TRootNode* owner) {
 
 }  // namespace
 
-TTemplatesWindow::TTemplatesWindow(const TTemplatesWindowSetup& setup, TMainForm* mainForm, QWidget* parent)
+TTemplatesWindow::TTemplatesWindow(TNetwork& network, const TTemplatesWindowSetup& setup, TMainForm* mainForm,
+                                   QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowCloseButtonHint),
       setup_(setup),
-      mainForm_(mainForm) {
+      mainForm_(mainForm),
+      network_(network) {
   setWindowTitle(setup.Caption);
   setWindowIcon(ImageIcon(iiCYCLOS));
   new TToolWindowCount(this, mainForm);  // owned by the window
@@ -182,7 +184,8 @@ TTemplatesWindow::TTemplatesWindow(const TTemplatesWindowSetup& setup, TMainForm
   resize(kWidth, kHeight);
   splitter_->setSizes({kHeight / 2, kHeight / 2});
 
-  connect(actSaveTemplates, &QAction::triggered, this, [this] { SaveTreeFileOrTell(Templates(), true); });
+  connect(actSaveTemplates, &QAction::triggered, this,
+          [this] { SaveTreeFileOrTell(network_, Templates(), true); });
   connect(actNewTemplate, &QAction::triggered, this, &TTemplatesWindow::NewTemplateClick);
   connect(actNetTree, &QAction::triggered, this, &TTemplatesWindow::NetTreeClick);
   connect(actProperties, &QAction::triggered, this, &TTemplatesWindow::PropertiesClick);
@@ -353,7 +356,7 @@ void TTemplatesWindow::DeleteTemplateClick() {
   TRootNode* owner = SelectedOwner();
   delete node;
   RebuildTree(LastChildOr(owner));
-  SaveTreeFileOrTell(Templates());
+  SaveTreeFileOrTell(network_, Templates());
 }
 
 bool TTemplatesWindow::ShowNodeDialog(TRootNode& node, bool readOnly) {
@@ -392,12 +395,12 @@ void TTemplatesWindow::PlaceBeside(QWidget* window) const {
 
 // ---- drops -----------------------------------------------------------------------------------------
 
-TRegisterNode* TTemplatesWindow::DraggedRegister(const QMimeData* mime) {
+TRegisterNode* TTemplatesWindow::DraggedRegister(const QMimeData* mime) const {
   const QString format = QString::fromLatin1(TNetForm::kNodeMimeType);
   if (mime == nullptr || !mime->hasFormat(format)) return nullptr;
   const QString name = QString::fromUtf8(mime->data(format));
   if (name.isEmpty()) return nullptr;
-  return dynamic_cast<TRegisterNode*>(FindNode(NET.get(), name));
+  return dynamic_cast<TRegisterNode*>(FindNode(network_.Net().get(), name));
 }
 
 TRootNode* TTemplatesWindow::TemplateAt(QPoint pos) const {
@@ -440,7 +443,7 @@ bool TTemplatesWindow::DropTemplate(const QMimeData* mime) {
   Items().InsertComponent(std::move(item));
   RebuildList();
   SelectListItem(made);
-  SaveTreeFileOrTell(Items());
+  SaveTreeFileOrTell(network_, Items());
   return true;
 }
 
@@ -459,7 +462,7 @@ void TTemplatesWindow::SetSelectedState(bool running) {
   const int image = item->Enabled() ? iiPLAY : iiSTOP;
   item->SetImageIndex(image);
   if (QTreeWidgetItem* row = NodeItem(list_, item)) row->setIcon(0, ImageIcon(image));
-  SaveTreeFileOrTell(Items());
+  SaveTreeFileOrTell(network_, Items());
 }
 
 void TTemplatesWindow::StartAllClick() {
@@ -483,7 +486,7 @@ void TTemplatesWindow::DeleteItemClick() {
 void TTemplatesWindow::DeleteItem(TRootNode& item) {
   delete &item;
   RebuildList();
-  SaveTreeFileOrTell(Items());
+  SaveTreeFileOrTell(network_, Items());
 }
 
 void TTemplatesWindow::OnTimer() {

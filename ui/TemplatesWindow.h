@@ -23,6 +23,8 @@ class QTreeWidgetItem;
 
 namespace vexa {
 
+class TNetwork;
+
 class TMainForm;
 class TRegisterNode;
 class TRootPropertiesForm;
@@ -49,7 +51,8 @@ class TTemplatesWindow : public QWidget {
   static constexpr int kNameColumnWidth = 165;
   static constexpr int kProgressColumnWidth = 32;
 
-  TTemplatesWindow(const TTemplatesWindowSetup& setup, TMainForm* mainForm, QWidget* parent = nullptr);
+  TTemplatesWindow(TNetwork& network, const TTemplatesWindowSetup& setup, TMainForm* mainForm,
+                   QWidget* parent = nullptr);
   ~TTemplatesWindow() override;
 
   QTreeWidget* TreeView() const { return tree_; }
@@ -108,6 +111,7 @@ class TTemplatesWindow : public QWidget {
   virtual TRootNode* NewTemplateNode(TRootNode& owner);
 
   TMainForm* MainForm() const;
+  TNetwork& Network() const { return network_; }
   TRootNode& Templates() const { return **setup_.Templates; }
   TRootNode& Items() const { return **setup_.Items; }
 
@@ -142,7 +146,7 @@ class TTemplatesWindow : public QWidget {
   void OnTimer();
 
   // The register a drag from the network tree carries, or null.
-  static TRegisterNode* DraggedRegister(const QMimeData* mime);
+  TRegisterNode* DraggedRegister(const QMimeData* mime) const;
   // The template under a point of the tree's viewport, or null.
   TRootNode* TemplateAt(QPoint pos) const;
   bool AcceptsRegister(const QMimeData* mime) const;
@@ -160,6 +164,7 @@ class TTemplatesWindow : public QWidget {
   QPointer<TRootPropertiesForm> ownNodeDialog_;
   std::unique_ptr<TRepeatTimer> timer_;
   bool ticking_ = false;  // a message box of a tick lets the timer fire again
+  TNetwork& network_;
 };
 
 }  // namespace vexa

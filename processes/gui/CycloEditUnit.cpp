@@ -10,7 +10,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "core/Globals.h"
+#include "core/Network.h"
 #include "core/Services.h"
 #include "processes/model/CommandNode.h"
 #include "storage/TreeFiles.h"
@@ -69,9 +69,9 @@ void TCyclogramView::paintEvent(QPaintEvent*) {
 
 // ---- TCycloEditForm ------------------------------------------------------------------------------
 
-TCycloEditForm::TCycloEditForm(TMainForm* mainForm, QWidget* parent)
-    : QDialog(parent,
-              Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint) {
+TCycloEditForm::TCycloEditForm(TNetwork& network, TMainForm* mainForm, QWidget* parent)
+    : QDialog(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
+      network_(network) {
   setObjectName(QStringLiteral("CycloEditForm"));
   setWindowTitle(QStringLiteral("Редактор циклограмм"));
   setWindowIcon(ImageIcon(iiCYCLO));
@@ -236,7 +236,7 @@ void TCycloEditForm::reject() {
       // An edit still open in the grid is part of what is kept.
       grid_->setCurrentItem(nullptr);
       table_.Store(*node_);
-      SaveTreeFileOrTell(*TTEMPLATES);
+      SaveTreeFileOrTell(network_, *network_.TTemplates());
     }
   }
   QDialog::reject();

@@ -17,6 +17,8 @@ class QToolBar;
 
 namespace vexa {
 
+class TNetwork;
+
 class TCommandNode;
 class TMainForm;
 class TCycloEditForm;
@@ -46,7 +48,7 @@ class TCycloEditForm : public QDialog {
   static constexpr int kMinWidth = 360;
   static constexpr int kMinHeight = 120;
 
-  explicit TCycloEditForm(TMainForm* mainForm = nullptr, QWidget* parent = nullptr);
+  explicit TCycloEditForm(TNetwork& network, TMainForm* mainForm = nullptr, QWidget* parent = nullptr);
   ~TCycloEditForm() override;
 
   // The command node to edit, handed over before the window is shown.
@@ -92,6 +94,7 @@ class TCycloEditForm : public QDialog {
   QSplitter* splitter_ = nullptr;
   TCyclogramView* graph_ = nullptr;
   QTableWidget* grid_ = nullptr;
+  TNetwork& network_;
 };
 
 }  // namespace vexa

@@ -1,6 +1,6 @@
 #include "processes/gui/ProcessesUnit.h"
 
-#include "core/Globals.h"
+#include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "processes/gui/CycloEditUnit.h"
 #include "processes/model/CommandNode.h"
@@ -12,11 +12,11 @@ namespace vexa {
 
 namespace {
 
-TTemplatesWindowSetup ProcessesSetup() {
+TTemplatesWindowSetup ProcessesSetup(TNetwork& network) {
   TTemplatesWindowSetup s;
   s.Caption = QStringLiteral("Шаблоны-Процессы");
-  s.Templates = &TTEMPLATES;
-  s.Items = &TASKS;
+  s.Templates = &network.TTemplates();
+  s.Items = &network.Tasks();
   s.NewTemplateCaption = QStringLiteral("Шаблон процесса");
   s.TemplateImage = iiCYCLO;
   s.ItemsColumn = QStringLiteral("Исполняются процессы");
@@ -28,8 +28,8 @@ TTemplatesWindowSetup ProcessesSetup() {
 
 }  // namespace
 
-TTasksForm::TTasksForm(TMainForm* mainForm, QWidget* parent)
-    : TTemplatesWindow(ProcessesSetup(), mainForm, parent) {
+TTasksForm::TTasksForm(TNetwork& network, TMainForm* mainForm, QWidget* parent)
+    : TTemplatesWindow(network, ProcessesSetup(network), mainForm, parent) {
   setObjectName(QStringLiteral("TasksForm"));
 }
 
@@ -39,7 +39,7 @@ TCycloEditForm* TTasksForm::Editor() {
   if (MainForm() != nullptr)
     if (auto* shared = qobject_cast<TCycloEditForm*>(MainForm()->Window(TWindowRole::CycloEdit)))
       return shared;
-  if (ownEditor_ == nullptr) ownEditor_ = new TCycloEditForm(MainForm(), this);
+  if (ownEditor_ == nullptr) ownEditor_ = new TCycloEditForm(Network(), MainForm(), this);
   return ownEditor_;
 }
 
@@ -100,7 +100,7 @@ void TTasksForm::Tick() {
   TProcessTickHooks hooks;
   hooks.ShowProgress = [this](TRootNode& process, int done) { ShowProgress(process, done); };
   hooks.ShowStopped = [this](TRootNode& process) { ShowImage(process, iiSTOP); };
-  ProcessTick(Items(), hooks);
+  ProcessTick(Network(), hooks);
 }
 
 int TTasksForm::ItemProgress(const TRootNode& process) const {

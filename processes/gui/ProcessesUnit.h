@@ -11,6 +11,8 @@
 
 namespace vexa {
 
+class TNetwork;
+
 class TCycloEditForm;
 
 class TTasksForm : public TTemplatesWindow {
@@ -20,7 +22,7 @@ class TTasksForm : public TTemplatesWindow {
   // What a drag of a template from this window's tree carries.
   static constexpr const char* kTemplateMimeType = "application/x-vexa-process-template";
 
-  explicit TTasksForm(TMainForm* mainForm = nullptr, QWidget* parent = nullptr);
+  explicit TTasksForm(TNetwork& network, TMainForm* mainForm = nullptr, QWidget* parent = nullptr);
   ~TTasksForm() override;
 
   // The editor the command nodes open in: the main window's when it has one, else the window's own.

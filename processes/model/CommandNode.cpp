@@ -7,7 +7,7 @@
 #include <limits>
 #include <optional>
 
-#include "core/Globals.h"
+#include "core/Protocol.h"
 #include "core/RegisterNode.h"
 #include "core/Services.h"
 #include "processes/model/Cyclogram.h"
@@ -172,19 +172,19 @@ qint64 TCommandNode::SlotSizeMs() const {
   return *ms;
 }
 
-void TCommandNode::Refresh() {
-  Refresh(ProgramLine());
+void TCommandNode::Refresh(const TLineContext& line) {
+  Step(line, nullptr);
 }
 
-void TCommandNode::Refresh(const TLineContext& line) {
+void TCommandNode::Step(const TLineContext& line, TRootNode* net) {
   if (!Enabled() || Count() == 0 || WRElapsed() < 0) return;
   // Nothing is cached between ticks: the slot is planned afresh from the lists, so an entry that
   // does not convert stops the step before anything is written.
   PlanSlot(slotNumber_);
 
-  if (line.Simulation) {
+  if (line.Simulation && net != nullptr) {
     // The simulator keeps a written value in the writer's own text; the network register shows it.
-    if (auto* reg = dynamic_cast<TRegisterNode*>(FindNode(NET.get(), Name())))
+    if (auto* reg = dynamic_cast<TRegisterNode*>(FindNode(net, Name())))
       reg->SetLastStringData(LastStringData());
   }
 

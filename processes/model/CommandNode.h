@@ -48,8 +48,11 @@ class TCommandNode : public TCustomRegister {
   // One step on the program's line, or on the given one: when enabled, writes the value for now,
   // or at the end of a slot the point's text and sets up the next slot (the node finishes after
   // its last point). Raises ECyclogramError when the current slot's entries do not convert.
-  void Refresh() override;
-  void Refresh(const TLineContext& line);
+  // One tick's step on the line.
+  void Refresh(const TLineContext& line) override;
+  // The same; in simulation mode the register of the same name in `net` shows the value written
+  // last, as a regulator would read it back.
+  void Step(const TLineContext& line, TRootNode* net);
 
   // Elapsed share of the whole cyclogram in percent, 100 when empty or finished (or of no
   // length); negative only when the clock has gone back. Raises ECyclogramError when a duration

@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <optional>
 
-#include "core/Globals.h"
 #include "core/ImageIndex.h"
+#include "core/Network.h"
 #include "core/Services.h"
 #include "processes/model/CommandNode.h"
 #include "storage/TreeFiles.h"
@@ -16,11 +16,9 @@ QString ProcessFaultText(const QString& processCaption, const QString& nodeCapti
   return QStringLiteral("Процесс '%1' остановлен:\r\n'%2' - %3").arg(processCaption, nodeCaption, fault);
 }
 
-void ProcessTick(TRootNode& tasks, const TProcessTickHooks& hooks) {
-  ProcessTick(tasks, ProgramLine(), hooks);
-}
-
-void ProcessTick(TRootNode& tasks, const TLineContext& line, const TProcessTickHooks& hooks) {
+void ProcessTick(TNetwork& network, const TProcessTickHooks& hooks) {
+  TRootNode& tasks = *network.Tasks();
+  const TLineContext line = network.LineContext();
   QStringList faults;
   // Shown last: a message box's event loop may run anything, also a change of the trees.
   auto showFaults = [&faults] {
@@ -31,7 +29,7 @@ void ProcessTick(TRootNode& tasks, const TLineContext& line, const TProcessTickH
     // Disabled before the save, so that a restored file does not hold it running.
     process.SetEnabled(false);
     if (hooks.ShowStopped) hooks.ShowStopped(process);
-    if (std::optional<QString> failed = SaveTreeFileForOperator(tasks)) faults << *failed;
+    if (std::optional<QString> failed = SaveTreeFileForOperator(network, tasks)) faults << *failed;
   };
 
   for (int i = 0; i < tasks.ComponentCount(); ++i) {
@@ -44,7 +42,7 @@ void ProcessTick(TRootNode& tasks, const TLineContext& line, const TProcessTickH
       if (node == nullptr) continue;
       const uint64_t destroyed = TCommandNode::DestroyedCount();
       try {
-        node->Refresh(line);
+        node->Step(line, network.Net().get());
       } catch (const ECyclogramError& e) {
         fault = e.Message();
       }

@@ -8,8 +8,8 @@
 
 namespace vexa {
 
+class TNetwork;
 class TRootNode;
-struct TLineContext;
 
 // The tick's period.
 inline constexpr int kProcessTickMs = 10000;
@@ -23,14 +23,12 @@ struct TProcessTickHooks {
   std::function<void(TRootNode& process)> ShowStopped;
 };
 
-// One tick over the enabled processes that are children of `tasks`, writing on the given line (or
-// on the program's). A process is stopped by disabling it, giving it the stopped image and saving
-// `tasks`. A process whose cyclogram does not convert is stopped and reported through ShowMessage
-// once the others have been stepped; after the messages nothing is touched, since their event loop
-// may change the trees. If a step destroys command nodes (the line's code is foreign to the
-// tick), the tick ends there and leaves the rest to the next one.
-void ProcessTick(TRootNode& tasks, const TLineContext& line, const TProcessTickHooks& hooks = {});
-void ProcessTick(TRootNode& tasks, const TProcessTickHooks& hooks = {});
+// One tick over the enabled processes of the network's TASKS, writing on its line. A process is stopped by
+// disabling it, giving it the stopped image and saving `tasks`. A process whose cyclogram does not convert is
+// stopped and reported through ShowMessage once the others have been stepped; after the messages nothing is
+// touched, since their event loop may change the trees. If a step destroys command nodes (the line's code is
+// foreign to the tick), the tick ends there and leaves the rest to the next one.
+void ProcessTick(TNetwork& network, const TProcessTickHooks& hooks = {});
 
 // The "%" a process shows when its row is made: the smallest progress of its command nodes while
 // it runs; when stopped, 100 once every one has finished or has nothing to do (the tick stopped it

@@ -3,7 +3,7 @@
 #include <QCoreApplication>
 #include <QTreeWidget>
 
-#include "core/Globals.h"
+#include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "core/Services.h"
 #include "reports/gui/ReportPropertiesUnit.h"
@@ -19,11 +19,11 @@ namespace vexa {
 
 namespace {
 
-TTemplatesWindowSetup ReportsSetup() {
+TTemplatesWindowSetup ReportsSetup(TNetwork& network) {
   TTemplatesWindowSetup s;
   s.Caption = QStringLiteral("Шаблоны-Отчеты");
-  s.Templates = &RTEMPLATES;
-  s.Items = &REPORTS;
+  s.Templates = &network.RTemplates();
+  s.Items = &network.Reports();
   s.NewTemplateCaption = QStringLiteral("Шаблон отчета");
   s.TemplateImage = iiNEW;
   s.ItemsColumn = QStringLiteral("Записываются отчеты");
@@ -45,8 +45,8 @@ void CopyReport(TReportNode& copy, const TRootNode& source) {
 
 }  // namespace
 
-TReportsForm::TReportsForm(TMainForm* mainForm, QWidget* parent)
-    : TTemplatesWindow(ReportsSetup(), mainForm, parent) {
+TReportsForm::TReportsForm(TNetwork& network, TMainForm* mainForm, QWidget* parent)
+    : TTemplatesWindow(network, ReportsSetup(network), mainForm, parent) {
   setObjectName(QStringLiteral("ReportsForm"));
   actPreview = AddItemCommand(iiPRINT, QStringLiteral("Просмотр и печать отчета"), "actPreview");
   actArchive = AddItemCommand(iiARCHIVES, QStringLiteral("Закончить и отправить в архив"), "actArchive");
@@ -119,7 +119,7 @@ void TReportsForm::NodeProperties(TRootNode& node) {
   if (MainForm() != nullptr)
     dialog = qobject_cast<TRegisterPropertiesForm*>(MainForm()->Window(TWindowRole::RegisterProperties));
   if (dialog == nullptr) {
-    if (ownRegisterDialog_ == nullptr) ownRegisterDialog_ = new TRegisterPropertiesForm(this);
+    if (ownRegisterDialog_ == nullptr) ownRegisterDialog_ = new TRegisterPropertiesForm(Network(), this);
     dialog = ownRegisterDialog_;
   }
   PlaceBeside(dialog);
@@ -132,7 +132,7 @@ void TReportsForm::Tick() {
   hooks.ProcessEvents = [] { QCoreApplication::processEvents(); };
   hooks.ShowProgress = [this](TReportNode& report, int done) { ShowProgress(report, done); };
   hooks.ShowStopped = [this](TReportNode& report) { ShowImage(report, iiSTOP); };
-  ReportTick(Items(), hooks);
+  ReportTick(Network(), hooks);
 }
 
 TReportNode* TReportsForm::SelectedReport() const {
@@ -155,7 +155,7 @@ void TReportsForm::PreviewClick() {
 void TReportsForm::ArchiveClick() {
   TReportNode* report = SelectedReport();
   if (report == nullptr) return;
-  if (!ArchiveReport(*report)) {
+  if (!ArchiveReport(Network().Dir(), *report)) {
     ShowMessage(ArchiveFailedText(ArchiveName(report->Caption(), report->StartPoint())), TMsgIcon::Error);
     return;
   }

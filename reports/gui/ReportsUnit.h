@@ -7,10 +7,13 @@
 #include <QPointer>
 #include <functional>
 
+#include "reports/model/ReportTick.h"
 #include "ui/HelpUnit.h"
 #include "ui/TemplatesWindow.h"
 
 namespace vexa {
+
+class TNetwork;
 
 class TRegisterPropertiesForm;
 class TReportNode;
@@ -20,11 +23,11 @@ class TReportsForm : public TTemplatesWindow {
   Q_OBJECT
  public:
   static constexpr int kHelpContext = hcReports;
-  static constexpr int kTickMs = 1000;
+  static constexpr int kTickMs = kReportTickMs;
   // What a drag of a template from this window's tree carries.
   static constexpr const char* kTemplateMimeType = "application/x-vexa-report-template";
 
-  explicit TReportsForm(TMainForm* mainForm = nullptr, QWidget* parent = nullptr);
+  explicit TReportsForm(TNetwork& network, TMainForm* mainForm = nullptr, QWidget* parent = nullptr);
   ~TReportsForm() override;
 
   // Shows a snapshot of a report modally (the print preview); the report is destroyed afterwards.

@@ -180,7 +180,7 @@ bool TReportNode::StartReport() {
   return true;
 }
 
-void TReportNode::Refresh() {
+void TReportNode::Refresh(const TLineContext& line) {
   if (!Enabled() || !SettingsFault().isEmpty()) return;
   const double now = Now();
   // A tick exactly at the end falls in the next window's first interval, which takes no sample.
@@ -189,7 +189,7 @@ void TReportNode::Refresh() {
   if (n == lastIntervalNumber_) return;
   lastIntervalNumber_ = n;
   for (int i = 0; i < ComponentCount(); ++i)
-    if (auto* reg = dynamic_cast<TRegisterNode*>(Component(i))) reg->Update();
+    if (auto* reg = dynamic_cast<TRegisterNode*>(Component(i))) reg->Update(line);
 }
 
 void TReportNode::Reset() {

@@ -12,6 +12,8 @@
 
 namespace vexa {
 
+struct TLineContext;
+
 // Sampling intervals (LoggingIntervalIndex 0..13) and window durations (LoggingDurationIndex 0..14),
 // in whole seconds: 1 s .. 12 h and 1 min .. 30 days.
 inline constexpr std::array<int, 14> kLoggingIntervals = {1,   3,   6,    12,   30,    60,    180,
@@ -50,7 +52,7 @@ class TReportNode : public TRootNode {
   void Assign(const TPersistent& source) override;
   // The sampling step: at the first call in each new interval of the window, every register child
   // reads its register and logs the value.
-  void Refresh() override;
+  void Refresh(const TLineContext& line);
 
   // Begins a window now (aligned to the duration grid when AlignEnabled). Refused with a message
   // to the operator, and the report left stopped, when its settings are unusable.

@@ -4,6 +4,7 @@
 #include <exception>
 #include <vector>
 
+#include "core/Network.h"
 #include "core/Services.h"
 #include "reports/model/ReportNode.h"
 #include "storage/Archives.h"
@@ -13,10 +14,10 @@ namespace vexa {
 
 namespace {
 
-void SaveReportsTree(TReportNode& report) {
+void SaveReportsTree(TNetwork& network, TReportNode& report) {
   TComponent* reports = report.Owner();
   if (reports == nullptr) return;
-  SaveTreeFileOrTell(*reports);
+  SaveTreeFileOrTell(network, *reports);
 }
 
 }  // namespace
@@ -26,7 +27,7 @@ QString ArchiveFailedText(const QString& archiveName) {
       .arg(archiveName);
 }
 
-bool ArchiveReport(TReportNode& report) {
+bool ArchiveReport(const QString& folder, TReportNode& report) {
   const QString caption = report.Caption();
   const auto restore = qScopeGuard([&] {
     report.SetCaption(caption);
@@ -34,14 +35,16 @@ bool ArchiveReport(TReportNode& report) {
   });
   report.SetCaption(ArchiveName(caption, report.StartPoint()));
   try {
-    return SaveArchive(report);
+    return SaveArchive(folder, report);
   } catch (const std::exception&) {
     return false;  // a text the archive cannot hold
   }
 }
 
-void ReportTick(TRootNode& reports, const TReportTickHooks& hooks) {
-  // `reports` itself may be gone after the first event processing (a state load replaces it).
+void ReportTick(TNetwork& network, const TReportTickHooks& hooks) {
+  // The reports when the tick begins: the tree itself may be gone after the first event processing
+  // (a state load replaces it).
+  TRootNode& reports = *network.Reports();
   std::vector<TReportRef> refs;
   for (int i = 0; i < reports.ComponentCount(); ++i)
     if (auto* report = dynamic_cast<TReportNode*>(reports.Component(i))) refs.emplace_back(*report);
@@ -57,20 +60,21 @@ void ReportTick(TRootNode& reports, const TReportTickHooks& hooks) {
         report->Stop();
         report->SetImageIndex(iiSTOP);
         if (hooks.ShowStopped) hooks.ShowStopped(*report);
-        if ((report = ref.Get())) SaveReportsTree(*report);
+        if ((report = ref.Get())) SaveReportsTree(network, *report);
         ShowMessage(text, TMsgIcon::Error);
         continue;
       }
     }
 
-    report->Refresh();
+    report->Refresh(network.LineContext());
     if (!report->Enabled()) continue;
     const int progress = report->Progress();
     if (hooks.ShowProgress) hooks.ShowProgress(*report, progress);
     if ((report = ref.Get()) == nullptr || progress < 100) continue;
 
     if (report->Save() == 0) {
-      const bool archived = ArchiveReport(*report);  // the busy cursor and status text are the window's
+      const bool archived =
+          ArchiveReport(network.Dir(), *report);  // the busy cursor and status text are the window's
       if ((report = ref.Get()) == nullptr) continue;
       if (!archived) {
         // The samples stay for the next tick's attempt; the operator hears of it once.
@@ -92,7 +96,7 @@ void ReportTick(TRootNode& reports, const TReportTickHooks& hooks) {
       report->SetImageIndex(iiSTOP);
       report->Stop();
     }
-    if ((report = ref.Get())) SaveReportsTree(*report);
+    if ((report = ref.Get())) SaveReportsTree(network, *report);
   }
 }
 

@@ -7,8 +7,11 @@
 
 namespace vexa {
 
-class TRootNode;
+class TNetwork;
 class TReportNode;
+
+// The tick's period.
+inline constexpr int kReportTickMs = 1000;
 
 // The reports window's side of a tick.
 struct TReportTickHooks {
@@ -22,13 +25,13 @@ struct TReportTickHooks {
   std::function<void(TReportNode& report)> ShowStopped;
 };
 
-// One tick over the reports that are children of `reports` when it begins.
-void ReportTick(TRootNode& reports, const TReportTickHooks& hooks = {});
+// One tick over the reports of the network's REPORTS when it begins.
+void ReportTick(TNetwork& network, const TReportTickHooks& hooks = {});
 
-// Stores the current window as the archive file named after the report's caption and window start
-// (ArchiveName); the caption is put back and Changed cleared afterwards, also when writing fails.
-// False when nothing could be written.
-bool ArchiveReport(TReportNode& report);
+// Stores the current window as the archive file in <folder>/Archives named after the report's caption
+// and window start (ArchiveName); the caption is put back and Changed cleared afterwards, also when writing
+// fails. False when nothing could be written.
+bool ArchiveReport(const QString& folder, TReportNode& report);
 
 // The operator's message for a window whose archive could not be written.
 QString ArchiveFailedText(const QString& archiveName);

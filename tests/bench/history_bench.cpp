@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "core/Comm.h"
-#include "core/Globals.h"
+#include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "core/Services.h"
 #include "ui/HistoryUnit.h"
@@ -24,10 +24,9 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   const int repaints = argc > 1 ? std::max(10, std::atoi(argv[1])) : 500;
   QTemporaryDir dir;
-  Services().ExeDir = dir.path();
-  CreateGlobals(std::make_unique<TComm>());
+  TNetwork network(dir.path(), std::make_unique<TComm>(dir.path()));
   {
-    auto* reg = new TRegisterNode(NET.get());
+    auto* reg = new TRegisterNode(network.Net().get());
     reg->SetName("D001C000R001");
     reg->SetCaption(QStringLiteral("Температура"));
     reg->SetLoggingInterval(0);
@@ -66,6 +65,5 @@ int main(int argc, char** argv) {
     std::printf("repaint: median %.2f ms, 95th percentile %.2f ms, worst %.2f ms (goal < 20 ms): %s\n",
                 median, ms[ms.size() * 95 / 100], worst, median < 20 ? "met" : "MISSED");
   }
-  DestroyGlobals();
   return 0;
 }

@@ -18,7 +18,7 @@
 
 #include "core/Comm.h"
 #include "core/ExecuterUnit.h"
-#include "core/Globals.h"
+#include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "core/Services.h"
 #include "storage/TreeFiles.h"
@@ -52,22 +52,21 @@ int main(int argc, char** argv) {
   const bool plain = argc > 2 && std::strcmp(argv[2], "plain") == 0;
   const bool histories = argc > 2 && std::strcmp(argv[2], "histories") == 0;
   QTemporaryDir dir;
-  Services().ExeDir = dir.path();
   QDir(dir.path()).mkpath("Config");
-  CreateGlobals(std::make_unique<TComm>());
-  SETUP->SetDemo(true);
+  TNetwork network(dir.path(), std::make_unique<TComm>(dir.path()));
+  network.Setup()->SetDemo(true);
   QImage picture(1000, 700, QImage::Format_RGB32);
   picture.fill(Qt::white);
   picture.save(dir.filePath("plant.png"));
-  SETUP->SetMNames({QStringLiteral("Цех")});
-  SETUP->SetMFiles({dir.filePath("plant.png")});
-  SaveTreeFile(*SETUP);
+  network.Setup()->SetMNames({QStringLiteral("Цех")});
+  network.Setup()->SetMFiles({dir.filePath("plant.png")});
+  SaveTreeFile(network, *network.Setup());
 
   int count = 0;
   {
-    TMainForm form;
+    TMainForm form(network);
     form.show();
-    auto* regulator = new TRootNode(NET.get());
+    auto* regulator = new TRootNode(network.Net().get());
     regulator->SetName("D000");
     for (int c = 0; c < 5; ++c) {
       auto* channel = new TRootNode(regulator);
@@ -100,7 +99,7 @@ int main(int argc, char** argv) {
             ShowLabelHistory(form, *label);
           }
     }
-    StartPoller();
+    network.StartPoller();
     RunFor(4000);  // every register read once, the window settled
     const double cpu0 = ThreadCpuSeconds();
     QElapsedTimer wall;
@@ -108,7 +107,7 @@ int main(int argc, char** argv) {
     RunFor(seconds * 1000);
     const double busy = ThreadCpuSeconds() - cpu0;
     const double elapsed = static_cast<double>(wall.nsecsElapsed()) / 1e9;
-    StopPoller();
+    network.StopPoller();
     const double share = busy / elapsed;
     std::printf("%s on one page: %d, logging interval 3 s, %d s measured\n",
                 plain       ? "registers without labels"
@@ -118,6 +117,5 @@ int main(int argc, char** argv) {
     std::printf("main thread busy: %.1f ms per second (%.2f %% of one core; goal < 5 %%): %s\n", share * 1000,
                 share * 100, share < 0.05 ? "met" : "MISSED");
   }
-  DestroyGlobals();
   return 0;
 }

@@ -14,7 +14,7 @@
 #include <thread>
 
 #include "core/Comm.h"
-#include "core/Globals.h"
+#include "core/Network.h"
 #include "core/Protocol.h"
 #include "core/RegisterNode.h"
 #include "core/Services.h"
@@ -43,7 +43,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   const double seconds = argc > 2 ? std::atof(argv[2]) : 10;
-  CreateGlobals(std::make_unique<TComm>());
+  TNetwork network(QDir::currentPath(), std::make_unique<TComm>(QDir::currentPath()));
   const struct {
     int Index;
     int Baud;
@@ -59,14 +59,14 @@ int main(int argc, char** argv) {
     Comm->Close();
     Comm->SetDeviceName(link);
     Comm->Open();
-    SETUP->SetBaudRateIndex(s.Index);
+    network.SetBaudRateIndex(s.Index);
     TRegisterNode reg(nullptr);
     reg.SetName("D000C000R001");  // a 16-bit register: 8-byte answers
     int reads = 0, failed = 0;
     const auto t0 = std::chrono::steady_clock::now();
     double elapsed = 0;
     while (elapsed < seconds) {
-      reg.StringData();
+      reg.StringData(network.LineContext());
       ++reads;
       if (reg.LastIOResult() != iorOK) ++failed;
       elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
@@ -78,6 +78,5 @@ int main(int argc, char** argv) {
     sim.terminate();
     sim.waitForFinished(3000);
   }
-  DestroyGlobals();
   return 0;
 }

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "core/Comm.h"
-#include "core/Globals.h"
 #include "core/ImageIndex.h"
+#include "core/Network.h"
 #include "core/Services.h"
 #include "core/SetupNode.h"
 #include "processes/model/CommandNode.h"
@@ -46,16 +46,15 @@ int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   const int ticks = argc > 1 ? std::max(1, std::atoi(argv[1])) : 60;
   QTemporaryDir dir;
-  Services().ExeDir = dir.path();
   auto clock = std::make_unique<TCountingClock>(46363.375);  // 07.12.2026 9:00
   TCountingClock* counting = clock.get();
   Services().Clock = std::move(clock);
-  CreateGlobals(std::make_unique<TComm>());
-  SETUP->SetDemo(true);
+  TNetwork network(dir.path(), std::make_unique<TComm>(dir.path()));
+  network.Setup()->SetDemo(true);
   constexpr int processes = 10;
   constexpr int nodes = 5;
   for (int p = 0; p < processes; ++p) {
-    auto* process = new TRootNode(TASKS.get());  // owned by TASKS
+    auto* process = new TRootNode(network.Tasks().get());  // owned by TASKS
     process->SetName(QStringLiteral("P%1").arg(p));
     process->SetCaption(QStringLiteral("Процесс %1").arg(p));
     for (int n = 0; n < nodes; ++n) {
@@ -79,7 +78,7 @@ int main(int argc, char** argv) {
     const int64_t e0 = counting->exchanges, p0 = counting->pauses;
     QElapsedTimer wall;
     wall.start();
-    ProcessTick(*TASKS);
+    ProcessTick(network);
     rest.push_back(static_cast<double>(wall.nsecsElapsed()) / 1e6);
     exchanges += counting->exchanges - e0;
     pauses += counting->pauses - p0;
@@ -95,6 +94,5 @@ int main(int argc, char** argv) {
       static_cast<double>(exchanges) / ticks, static_cast<double>(pauses) / ticks, median, rest.back());
   std::printf("the rest per command node: %.3f ms (goal < 1 ms): %s\n", median / count,
               median / count < 1 ? "met" : "MISSED");
-  DestroyGlobals();
   return 0;
 }

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "core/Comm.h"
-#include "core/Globals.h"
+#include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "core/Services.h"
 #include "core/SetupNode.h"
@@ -26,16 +26,15 @@ int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   const int hours = argc > 1 ? std::max(1, std::atoi(argv[1])) : 2;
   QTemporaryDir dir;
-  Services().ExeDir = dir.path();
   QDir(dir.path()).mkpath(QStringLiteral("Archives"));
   QDir(dir.path()).mkpath(QStringLiteral("Config"));
   Services().Clock = std::make_unique<TVirtualClock>(46363.0);  // 07.12.2026 0:00
-  CreateGlobals(std::make_unique<TComm>());
-  SETUP->SetDemo(true);
+  TNetwork network(dir.path(), std::make_unique<TComm>(dir.path()));
+  network.Setup()->SetDemo(true);
   constexpr int reports = 20;
   constexpr int registers = 50;
   for (int r = 0; r < reports; ++r) {
-    auto* report = new TReportNode(REPORTS.get());  // owned by REPORTS
+    auto* report = new TReportNode(network.Reports().get());  // owned by REPORTS
     report->SetName(QStringLiteral("R%1").arg(r));
     report->SetCaption(QStringLiteral("Отчет %1").arg(r));
     report->SetLoggingIntervalIndex(0);  // 1 s
@@ -62,7 +61,7 @@ int main(int argc, char** argv) {
     clock.Sleep(1000);
     QElapsedTimer t;
     t.start();
-    ReportTick(*REPORTS);
+    ReportTick(network);
     ms.push_back(static_cast<double>(t.nsecsElapsed()) / 1e6);
   }
   std::sort(ms.begin(), ms.end());
@@ -80,6 +79,5 @@ int main(int argc, char** argv) {
       "archives: %lld files, %.1f MiB in all, %.1f KiB each\n", static_cast<long long>(archives.size()),
       static_cast<double>(bytes) / 1048576,
       archives.isEmpty() ? 0.0 : static_cast<double>(bytes) / 1024 / static_cast<double>(archives.size()));
-  DestroyGlobals();
   return 0;
 }

@@ -22,9 +22,9 @@
 
 #include "core/Comm.h"
 #include "core/ExecuterUnit.h"
-#include "core/Globals.h"
 #include "core/ImageIndex.h"
 #include "core/LineSpeeds.h"
+#include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "core/Services.h"
 
@@ -36,7 +36,7 @@ constexpr int kTimerMs = 10;
 constexpr int kBaud = 19200;
 
 // Channels 0..4 with registers 1..8 of one regulator: 40 registers.
-void AddRegulator(int address) {
+void AddRegulator(TNetwork& network, int address) {
   auto device = std::make_unique<TRootNode>(nullptr);
   device->SetName(QString::asprintf("D%03d", address));
   device->SetImageIndex(iiREGULATOR);
@@ -53,7 +53,7 @@ void AddRegulator(int address) {
     }
     device->InsertComponent(std::move(channel));
   }
-  NET->InsertComponent(std::move(device));
+  network.Net()->InsertComponent(std::move(device));
 }
 
 struct TCount {
@@ -78,18 +78,18 @@ int main(int argc, char** argv) {
   for (int i = 0; i < 300 && !QFileInfo::exists(link); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
 
-  CreateGlobals(std::make_unique<TComm>());
+  TNetwork network(QDir::currentPath(), std::make_unique<TComm>(QDir::currentPath()));
   Comm->SetDeviceName(link);
   Comm->Open();
-  SETUP->SetBaudRateIndex(BaudRateIndexOf(kBaud).value_or(-1));
-  AddRegulator(0);
-  AddRegulator(1);
+  network.SetBaudRateIndex(BaudRateIndexOf(kBaud).value_or(-1));
+  AddRegulator(network, 0);
+  AddRegulator(network, 1);
 
   // By address: a read is a register whose RDTime moved.
   std::unordered_map<int, TCount> counts;
   std::unordered_map<const TCustomRegister*, double> seen;
-  StartPoller();
-  Executer()->OnRefreshed = [&](TCustomRegister& reg) {
+  network.StartPoller();
+  network.Executer()->OnRefreshed = [&](TCustomRegister& reg) {
     double& last = seen[&reg];
     if (reg.RDTime() == last) return;
     last = reg.RDTime();
@@ -118,7 +118,7 @@ int main(int argc, char** argv) {
   loop.exec();
   QElapsedTimer stop;
   stop.start();
-  StopPoller();
+  network.StopPoller();
   const qint64 stopMs = stop.elapsed();
   const double wall = static_cast<double>(clock.elapsed()) / 1000.0;
 
@@ -131,7 +131,6 @@ int main(int argc, char** argv) {
   std::printf("silent regulator reads/s: %.2f (%d failed)\n", counts[1].Reads / wall, counts[1].Failed);
   std::printf("stopping the poller took, ms: %lld\n", static_cast<long long>(stopMs));
   Comm->Close();
-  DestroyGlobals();
   sim.terminate();
   sim.waitForFinished(3000);
   return 0;

@@ -14,7 +14,7 @@
 #include <string>
 
 #include "core/ExecuterUnit.h"
-#include "core/Globals.h"
+#include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "core/Services.h"
 #include "storage/NetworkState.h"
@@ -45,10 +45,10 @@ std::pair<double, double> Measure(F work) {
   return {ms, static_cast<double>(peak - before) / 1024.0};
 }
 
-void BuildNetwork() {
+void BuildNetwork(TNetwork& network) {
   int withHistory = 0;
   for (int d = 0; d < 30; ++d) {
-    auto* dev = new TRootNode(NET.get());
+    auto* dev = new TRootNode(network.Net().get());
     dev->SetName(QStringLiteral("D%1").arg(d, 3, 10, QLatin1Char('0')));
     dev->SetCaption(QStringLiteral("Регулятор %1").arg(d));
     for (int c = 0; c < 4; ++c) {
@@ -76,9 +76,9 @@ void BuildNetwork() {
   std::printf("network: 30 x 4 x 40 = 4800 registers, %d with 1200-entry histories\n", withHistory);
 }
 
-qint64 StateBytes() {
+qint64 StateBytes(const TNetwork& network) {
   qint64 total = 0;
-  for (const QFileInfo& f : QDir(ExeDir() + "/Config").entryInfoList(QDir::Files)) total += f.size();
+  for (const QFileInfo& f : QDir(network.Dir() + "/Config").entryInfoList(QDir::Files)) total += f.size();
   return total;
 }
 
@@ -87,20 +87,19 @@ qint64 StateBytes() {
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   QTemporaryDir dir;
-  Services().ExeDir = dir.path();
   QDir(dir.path()).mkpath("Config");
-  CreateGlobals(nullptr);
-  BuildNetwork();
+  TNetwork network(dir.path(), nullptr);
+  BuildNetwork(network);
 
   const int rounds = 3;
   double saveMs = 1e18, saveMb = 0, loadMs = 1e18, loadMb = 0, writeMs = 1e18, writeMb = 0, readMs = 1e18,
          readMb = 0;
   qint64 bytes = 0;
   for (int i = 0; i < rounds; ++i) {
-    auto [ms, mb] = Measure([] { SaveNetworkState(); });
+    auto [ms, mb] = Measure([&] { SaveNetworkState(network); });
     saveMs = std::min(saveMs, ms);
     saveMb = std::max(saveMb, mb);
-    bytes = StateBytes();
+    bytes = StateBytes(network);
     const QString plain = dir.filePath("plain.bin");
     auto [wms, wmb] = Measure([&] {
       QByteArray buffer(bytes, 'x');
@@ -112,8 +111,8 @@ int main(int argc, char** argv) {
     });
     writeMs = std::min(writeMs, wms);
     writeMb = std::max(writeMb, wmb);
-    auto [lms, lmb] = Measure([] { LoadNetworkState(); });
-    StopPoller();
+    auto [lms, lmb] = Measure([&] { LoadNetworkState(network); });
+    network.StopPoller();
     loadMs = std::min(loadMs, lms);
     loadMb = std::max(loadMb, lmb);
     auto [rms, rmb] = Measure([&] {
@@ -132,6 +131,5 @@ int main(int argc, char** argv) {
   std::printf(
       "LoadNetworkState  %8.1f ms %7.1f MiB | plain read  %7.1f ms %6.1f MiB | ratio time %.2f memory %.2f\n",
       loadMs, loadMb, readMs, readMb, loadMs / readMs, loadMb / readMb);
-  DestroyGlobals();
   return 0;
 }

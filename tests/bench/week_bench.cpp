@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "core/Comm.h"
-#include "core/Globals.h"
 #include "core/ImageIndex.h"
+#include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "core/Services.h"
 #include "core/SetupNode.h"
@@ -37,14 +37,14 @@ constexpr int kRegistersPerReport = 10;
 // The channels of the simulated network: address 0 has six, address 1 three.
 const int kChannels[][2] = {{0, 0}, {0, 1}, {0, 2}, {0, 3}, {0, 4}, {0, 5}, {1, 0}, {1, 1}, {1, 2}};
 
-std::vector<TRegisterNode*> BuildNetwork() {
+std::vector<TRegisterNode*> BuildNetwork(TNetwork& network) {
   std::vector<TRegisterNode*> polled;
   const int perChannel = (kRegisters + std::size(kChannels) - 1) / std::size(kChannels);
   std::map<int, TRootNode*> regulators;
   for (const auto& [address, c] : kChannels) {
     TRootNode*& regulator = regulators[address];
     if (regulator == nullptr) {
-      regulator = new TRootNode(NET.get());  // owned by NET
+      regulator = new TRootNode(network.Net().get());  // owned by NET
       regulator->SetName(QStringLiteral("D%1").arg(address, 3, 10, QLatin1Char('0')));
       regulator->SetCaption(QStringLiteral("Регулятор %1").arg(address));
       regulator->SetImageIndex(iiREGULATOR);
@@ -77,13 +77,12 @@ int main(int argc, char** argv) {
   }
   const QString dir = QDir(args[0]).absolutePath();
   QDir().mkpath(dir + QStringLiteral("/Config"));
-  Services().ExeDir = dir;
   Services().Clock = std::make_unique<TVirtualClock>(*start);
-  CreateGlobals(std::make_unique<TComm>());  // never opened: the week runs in simulation mode
-  SETUP->SetDemo(true);
-  SETUP->SetMNames({QStringLiteral("Цех")});
+  TNetwork network(dir, std::make_unique<TComm>(dir));  // never opened: the week runs in simulation mode
+  network.Setup()->SetDemo(true);
+  network.Setup()->SetMNames({QStringLiteral("Цех")});
 
-  const std::vector<TRegisterNode*> polled = BuildNetwork();
+  const std::vector<TRegisterNode*> polled = BuildNetwork(network);
   for (size_t i = 0; i < polled.size(); i += 2) {
     const int n = static_cast<int>(i / 2);
     if (PlaceLabel(*polled[i], QStringLiteral("ts0"), 10 + n % 10 * 60, 10 + n / 10 * 12) == nullptr) {
@@ -94,7 +93,7 @@ int main(int argc, char** argv) {
 
   // Setpoints of the third channel of address 1, ramped and held longer than the week.
   for (int p = 0; p < kProcesses; ++p) {
-    auto* process = new TRootNode(TASKS.get());  // owned by TASKS
+    auto* process = new TRootNode(network.Tasks().get());  // owned by TASKS
     process->SetName(QStringLiteral("P%1").arg(p));
     process->SetCaption(QStringLiteral("Процесс %1").arg(p));
     auto* node = new TCommandNode(process);
@@ -110,7 +109,7 @@ int main(int argc, char** argv) {
   }
 
   for (int r = 0; r < kReports; ++r) {
-    auto* report = new TReportNode(REPORTS.get());  // owned by REPORTS
+    auto* report = new TReportNode(network.Reports().get());  // owned by REPORTS
     report->SetName(QStringLiteral("R%1").arg(r));
     report->SetCaption(QStringLiteral("Отчет%1").arg(r));
     report->SetLoggingIntervalIndex(5);  // 1 min
@@ -132,13 +131,12 @@ int main(int argc, char** argv) {
 
   int rc = 0;
   try {
-    SaveNetworkState();
+    SaveNetworkState(network);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "week_bench: %s\n", e.what());
     rc = 1;
   }
   std::printf("%zu registers (%zu with labels), %d processes, %d reports in %s\n", polled.size(),
               (polled.size() + 1) / 2, kProcesses, kReports, qPrintable(dir));
-  DestroyGlobals();
   return rc;
 }

@@ -36,7 +36,7 @@ void WriteFile(const QString& path, const QByteArray& bytes) {
 }
 
 // An archive of `registers` registers with `points` readings each, saved as the reports window does.
-void SaveReportArchive(const QString& name, int registers, int points) {
+void SaveReportArchive(const QString& folder, const QString& name, int registers, int points) {
   TReportNode report(nullptr);
   report.SetCaption(name);
   for (int r = 0; r < registers; ++r) {
@@ -50,7 +50,7 @@ void SaveReportArchive(const QString& name, int registers, int points) {
     reg->SetPoints(times);
     reg->SetDataList(values);
   }
-  ASSERT_TRUE(SaveArchive(report));
+  ASSERT_TRUE(SaveArchive(folder, report));
 }
 
 class ArchiveListTest : public test::TVexaTest {
@@ -59,8 +59,8 @@ class ArchiveListTest : public test::TVexaTest {
     TVexaTest::SetUp();
     ASSERT_TRUE(QDir(Dir->path()).mkpath(QStringLiteral("Archives")));
   }
-  static QString Path(const QString& name) { return ArchivePath(name); }
-  static void Touch(const QString& name, qint64 seconds) {
+  QString Path(const QString& name) { return ArchivePath(Current().Dir(), name); }
+  void Touch(const QString& name, qint64 seconds) {
     WriteFile(Path(name), "x");
     const timespec t[2] = {{seconds, 0}, {seconds, 0}};
     ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(Path(name)).constData(), t, 0), 0);
@@ -96,17 +96,18 @@ TEST_F(ArchiveListTest, EveryFileAlphabeticallyButNeverTheTemporariesOfASave) {
   for (const char* name : {"b", "A", "a_2", "Отжиг_07_12_2026_0905", "b.txt", ".hidden", ".b.tmp", "x.1a.tmp",
                            ".b.ABC.tmp", ".b..tmp"})
     WriteFile(Path(QString::fromUtf8(name)), "x");
-  ASSERT_TRUE(QDir(ArchiveFolder()).mkdir(QStringLiteral("folder")));
+  ASSERT_TRUE(QDir(ArchiveFolder(Current().Dir())).mkdir(QStringLiteral("folder")));
 
-  EXPECT_EQ(ListArchiveFiles(), (QStringList{".b..tmp", ".b.ABC.tmp", ".b.tmp", ".hidden", "A", "a_2", "b",
-                                             "b.txt", "x.1a.tmp", "Отжиг_07_12_2026_0905"}));
+  EXPECT_EQ(ListArchiveFiles(Current().Dir()),
+            (QStringList{".b..tmp", ".b.ABC.tmp", ".b.tmp", ".hidden", "A", "a_2", "b", "b.txt", "x.1a.tmp",
+                         "Отжиг_07_12_2026_0905"}));
 
   // Without the folder nothing is listed, whatever the current folder holds.
   const QString current = QDir::currentPath();
-  ASSERT_TRUE(QDir(ArchiveFolder()).removeRecursively());
+  ASSERT_TRUE(QDir(ArchiveFolder(Current().Dir())).removeRecursively());
   ASSERT_TRUE(QDir::setCurrent(Dir->path()));
   WriteFile(Dir->filePath(QStringLiteral("stray")), "x");
-  EXPECT_EQ(ListArchiveFiles(), QStringList());
+  EXPECT_EQ(ListArchiveFiles(Current().Dir()), QStringList());
   QDir::setCurrent(current);
 }
 
@@ -144,16 +145,16 @@ TEST_F(ArchiveListTest, FilesSortByTheirModificationTimes) {
   Touch(QStringLiteral("b"), base + 180);
   Touch(QStringLiteral("c"), base + 120);
   Touch(QStringLiteral("d"), base + 180);
-  EXPECT_EQ(ArchiveFileAge(QStringLiteral("b")), (base + 180) * 1000);
-  EXPECT_EQ(ArchiveFileAge(QStringLiteral("gone")), kMissingFileAge);
-  QStringList names = ListArchiveFiles();
+  EXPECT_EQ(ArchiveFileAge(Current().Dir(), QStringLiteral("b")), (base + 180) * 1000);
+  EXPECT_EQ(ArchiveFileAge(Current().Dir(), QStringLiteral("gone")), kMissingFileAge);
+  QStringList names = ListArchiveFiles(Current().Dir());
   names.insert(1, QStringLiteral("gone"));
-  SortByDate(names);
+  SortByDate(Current().Dir(), names);
   EXPECT_EQ(names, (QStringList{"b", "d", "c", "a", "gone"}));
 
   for (const char* name : {"a", "b", "c", "d"}) Touch(QString::fromLatin1(name), base);
-  names = ListArchiveFiles();
-  SortByDate(names);
+  names = ListArchiveFiles(Current().Dir());
+  SortByDate(Current().Dir(), names);
   EXPECT_EQ(names, (QStringList{"a", "b", "c", "d"}));
 }
 
@@ -178,21 +179,23 @@ TEST_F(ArchiveListTest, TheDeleteQuestionFollowsTheLastDigitAndElevenToFourteen)
 
 TEST_F(ArchiveListTest, DeleteGoesOnPastAFileItCannotDelete) {
   for (const char* name : {"a", "b", "c"}) WriteFile(Path(QString::fromLatin1(name)), "x");
-  ASSERT_TRUE(QDir(ArchiveFolder()).mkdir(QStringLiteral("folder")));
+  ASSERT_TRUE(QDir(ArchiveFolder(Current().Dir())).mkdir(QStringLiteral("folder")));
   WriteFile(Dir->filePath(QStringLiteral("outside")), "x");
 
-  const QStringList failures = DeleteArchiveFiles({"a", "gone", "c", "folder", "../outside"});
+  const QStringList failures =
+      DeleteArchiveFiles(Current().Dir(), {"a", "gone", "c", "folder", "../outside"});
   EXPECT_EQ(failures, (QStringList{"Не могу удалить gone\r\nФайл не существует или занят",
                                    "Не могу удалить folder\r\nФайл не существует или занят",
                                    "Не могу удалить ../outside\r\nФайл не существует или занят"}));
-  EXPECT_EQ(ListArchiveFiles(), QStringList{"b"});
+  EXPECT_EQ(ListArchiveFiles(Current().Dir()), QStringList{"b"});
   EXPECT_TRUE(QFileInfo(Path(QStringLiteral("folder"))).isDir());
   EXPECT_TRUE(QFile::exists(Dir->filePath(QStringLiteral("outside"))));
 }
 
 TEST_F(ArchiveListTest, AnOpenedArchiveIsTheStoredReportWithTheArchivePicture) {
-  SaveReportArchive(QStringLiteral("Oven_2_07_12_2026_0905"), 3, 10);
-  const std::unique_ptr<TReportNode> report = OpenArchive(QStringLiteral("Oven_2_07_12_2026_0905"));
+  SaveReportArchive(Current().Dir(), QStringLiteral("Oven_2_07_12_2026_0905"), 3, 10);
+  const std::unique_ptr<TReportNode> report =
+      OpenArchive(Current().Dir(), QStringLiteral("Oven_2_07_12_2026_0905"));
   ASSERT_NE(report, nullptr);
   EXPECT_EQ(report->Caption(), QStringLiteral("Oven_2_07_12_2026_0905"));
   EXPECT_EQ(report->ImageIndex(), 27);
@@ -200,16 +203,16 @@ TEST_F(ArchiveListTest, AnOpenedArchiveIsTheStoredReportWithTheArchivePicture) {
   const auto* last = dynamic_cast<const TRegisterNode*>(report->Component(2));
   ASSERT_NE(last, nullptr);
   EXPECT_EQ(last->DataList().at(9), QStringLiteral("209,5"));
-  EXPECT_EQ(OpenArchive(QStringLiteral("gone")), nullptr);
+  EXPECT_EQ(OpenArchive(Current().Dir(), QStringLiteral("gone")), nullptr);
 }
 
 TEST_F(ArchiveListTest, TheExportWritesTabSeparatedLinesInCodePage1251) {
   const QString name = QStringLiteral("Oven_2_07_12_2026_0905");
-  SaveReportArchive(name, 3, 10);
+  SaveReportArchive(Current().Dir(), name, 3, 10);
   const QByteArray archive = FileBytes(Path(name));
   WriteFile(Path(name + ".txt"), QByteArray(10000, 'z'));  // an older, longer export is replaced
 
-  const TArchiveExport result = ExportArchiveText(name);
+  const TArchiveExport result = ExportArchiveText(Current().Dir(), name);
   EXPECT_TRUE(result.Written);
   EXPECT_EQ(result.Icon, TMsgIcon::Information);
   EXPECT_EQ(result.Message, QStringLiteral("Отчет\r\nOven_2_07_12_2026_0905\r\nпреобразован в\r\n"
@@ -230,11 +233,11 @@ TEST_F(ArchiveListTest, TheExportWritesTabSeparatedLinesInCodePage1251) {
   EXPECT_EQ(lines[1], QByteArray("07.12.2026 12:00:00\t0,5\t100,5\t200,5\r"));
   EXPECT_EQ(lines[10], QByteArray("07.12.2026 12:09:00\t9,5\t109,5\t209,5\r"));
   EXPECT_EQ(FileBytes(Path(name)), archive);
-  EXPECT_EQ(ListArchiveFiles(), (QStringList{name, name + ".txt"}));
+  EXPECT_EQ(ListArchiveFiles(Current().Dir()), (QStringList{name, name + ".txt"}));
 }
 
 TEST_F(ArchiveListTest, FilesThatAreNoArchivesAreNamedAndNothingIsWritten) {
-  SaveReportArchive(QStringLiteral("good"), 2, 3);
+  SaveReportArchive(Current().Dir(), QStringLiteral("good"), 2, 3);
   const QByteArray good = FileBytes(Path(QStringLiteral("good")));
   WriteFile(Path(QStringLiteral("notes.txt")), "Дата и время\r\n");
   // A compound file holding another kind of tree: a configuration file put among the archives.
@@ -247,10 +250,10 @@ TEST_F(ArchiveListTest, FilesThatAreNoArchivesAreNamedAndNothingIsWritten) {
   WriteFile(Path(QStringLiteral("damaged")), damaged);
   // Archives damaged in part: a register's object misnamed, a file cut short. Their export would
   // hold less than the archive.
-  SaveReportArchive(QStringLiteral("part"), 3, 50);
+  SaveReportArchive(Current().Dir(), QStringLiteral("part"), 3, 50);
   ASSERT_TRUE(test::DamagePart(Path(QStringLiteral("part")), QStringLiteral("001"),
                                test::TPartDamage::ObjectMisnamed));
-  SaveReportArchive(QStringLiteral("short"), 3, 200);
+  SaveReportArchive(Current().Dir(), QStringLiteral("short"), 3, 200);
   {
     const QByteArray whole = FileBytes(Path(QStringLiteral("short")));
     WriteFile(Path(QStringLiteral("short")), whole.left(whole.size() * 3 / 4));
@@ -266,8 +269,8 @@ TEST_F(ArchiveListTest, FilesThatAreNoArchivesAreNamedAndNothingIsWritten) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Name);
     const QString name = QString::fromLatin1(c.Name);
-    EXPECT_EQ(OpenArchive(name), nullptr);
-    const TArchiveExport result = ExportArchiveText(name);
+    EXPECT_EQ(OpenArchive(Current().Dir(), name), nullptr);
+    const TArchiveExport result = ExportArchiveText(Current().Dir(), name);
     EXPECT_FALSE(result.Written);
     if (c.StorageFile) {
       EXPECT_EQ(result.Message, "Файл " + name + "\r\nне является файлом отчета или поврежден!");
@@ -280,22 +283,22 @@ TEST_F(ArchiveListTest, FilesThatAreNoArchivesAreNamedAndNothingIsWritten) {
     EXPECT_FALSE(QFile::exists(Path(name + ".txt")));
   }
   // The foreign files do not stop the archive among them.
-  EXPECT_TRUE(ExportArchiveText(QStringLiteral("good")).Written);
+  EXPECT_TRUE(ExportArchiveText(Current().Dir(), QStringLiteral("good")).Written);
   EXPECT_EQ(FileBytes(Path(QStringLiteral("good"))), good);
 }
 
 TEST_F(ArchiveListTest, AnExportThatCannotBeWrittenSaysWhyAndLeavesTheArchive) {
-  SaveReportArchive(QStringLiteral("a"), 1, 2);
+  SaveReportArchive(Current().Dir(), QStringLiteral("a"), 1, 2);
   const QByteArray archive = FileBytes(Path(QStringLiteral("a")));
-  ASSERT_TRUE(QDir(ArchiveFolder()).mkdir(QStringLiteral("a.txt")));
-  const TArchiveExport result = ExportArchiveText(QStringLiteral("a"));
+  ASSERT_TRUE(QDir(ArchiveFolder(Current().Dir())).mkdir(QStringLiteral("a.txt")));
+  const TArchiveExport result = ExportArchiveText(Current().Dir(), QStringLiteral("a"));
   EXPECT_FALSE(result.Written);
   EXPECT_EQ(result.Icon, TMsgIcon::Error);
   EXPECT_TRUE(result.Message.startsWith(QStringLiteral("Не могу записать a.txt\r\n")))
       << result.Message.toStdString();
   EXPECT_GT(result.Message.size(), QStringLiteral("Не могу записать a.txt\r\n").size());
   EXPECT_EQ(FileBytes(Path(QStringLiteral("a"))), archive);
-  EXPECT_EQ(ListArchiveFiles(), QStringList{"a"});
+  EXPECT_EQ(ListArchiveFiles(Current().Dir()), QStringList{"a"});
 }
 
 }  // namespace

@@ -3,7 +3,7 @@
 
 #include <map>
 
-#include "core/Globals.h"
+#include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "core/SetupNode.h"
 #include "support/TestSupport.h"
@@ -18,7 +18,7 @@ class ChannelTableTest : public TVexaTest {
  protected:
   void SetUp() override {
     TVexaTest::SetUp();
-    channel = new TRootNode(NET.get());
+    channel = new TRootNode(Net().get());
     Add(0, "Тип канала", rtBYTE, false, Bytes({1}))->SetVisible(false);
     Port->Open();
     Port->Respond = [this](const QByteArray& req) -> std::vector<TChunk> {
@@ -44,7 +44,7 @@ class ChannelTableTest : public TVexaTest {
   std::map<char, QByteArray> device;  // register: type byte and value
   std::vector<int> writes;            // answered write requests, by register
   bool writesAnswered = true;
-  TChannelTable table;
+  TChannelTable table{Current()};
 };
 
 TEST_F(ChannelTableTest, RowsFollowTheChildrenAndOnlyVisibleRegistersAreRead) {
@@ -197,7 +197,7 @@ TEST_F(ChannelTableTest, AFailedWriteKeepsTheTypedTextAndApplyTriesItAgain) {
 
 // The built-in simulator: what is written there is what is read next.
 TEST_F(ChannelTableTest, SimulatedChannelReadsWritesAndReadsBack) {
-  SETUP->SetDemo(true);
+  Settings()->SetDemo(true);
   auto* setpoint = Add(1, "Уставка", rtINT, true, {});
   setpoint->SetRegisterType(rtINT);
   setpoint->SetUserCanWRITE(true);

@@ -559,14 +559,9 @@ TEST(PortAccessDeniedTextTest, NamesTheGroupTheModeLetsIn) {
 
 class PortDevicePathTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    savedExeDir = Services().ExeDir;
-    Services().ExeDir = dir.path();
-  }
-  void TearDown() override { Services().ExeDir = savedExeDir; }
+  QString PortDevicePath(const QString& name) const { return vexa::PortDevicePath(name, dir.path()); }
 
   QTemporaryDir dir;
-  QString savedExeDir;
 };
 
 TEST_F(PortDevicePathTest, ComNamesMapToUsbAdaptersUnlessThePortsFolderHasAnEntry) {
@@ -587,7 +582,7 @@ TEST_F(PortDevicePathTest, ComNamesMapToUsbAdaptersUnlessThePortsFolderHasAnEntr
   const QString com5 = dir.filePath(QStringLiteral("Ports/COM5"));
   ASSERT_TRUE(QFile::link(dir.filePath(QStringLiteral("gone")), com5));
   EXPECT_EQ(PortDevicePath(QStringLiteral("COM5")), com5);
-  TComm port;
+  TComm port(dir.path());
   port.SetDeviceName(QStringLiteral("COM5"));
   const ECommError gone = Raised([&] { port.Open(); });
   EXPECT_EQ(gone.ErrorCode(), ENOENT);
@@ -597,7 +592,7 @@ TEST_F(PortDevicePathTest, ComNameOpensThePseudoTerminalBehindItsLink) {
   TPty pty;
   ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("Ports")));
   ASSERT_TRUE(QFile::link(pty.slave, dir.filePath(QStringLiteral("Ports/COM2"))));
-  TComm port;
+  TComm port(dir.path());
   port.SetDeviceName(QStringLiteral("COM2"));
   port.Open();
   pty.Send("ping");
@@ -617,7 +612,7 @@ TEST_F(PortDevicePathTest, ALostPortReopensTheDeviceItsLinkNamesNowAtMostOnceASe
   const QString link = dir.filePath(QStringLiteral("Ports/COM1"));
   auto first = std::make_unique<TPty>();
   ASSERT_TRUE(QFile::link(first->slave, link));
-  TComm port;
+  TComm port(dir.path());
   port.SetDeviceName(QStringLiteral("COM1"));
   port.Open();
   port.SetRTS(false);

@@ -8,7 +8,7 @@
 #include <random>
 #include <vector>
 
-#include "core/Globals.h"
+#include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "processes/model/CommandNode.h"
 #include "processes/model/ProcessTick.h"
@@ -44,10 +44,10 @@ class CommandNodeTest : public TVexaTest {
   void SetUp() override {
     TVexaTest::SetUp();
     QDir(Dir->path()).mkdir(QStringLiteral("Config"));
-    SETUP->SetDemo(true);
+    Settings()->SetDemo(true);
     t0 = Clock->Now();
     // Every exchange, simulated or not, traces its request once.
-    Services().Trace = [this](const QString& line) {
+    Current().Line().Trace = [this](const QString& line) {
       if (line.startsWith(QLatin1String("> "))) ++frames;
     };
   }
@@ -59,8 +59,8 @@ class CommandNodeTest : public TVexaTest {
   }
 
   TRootNode* Process(const QString& caption) {
-    auto* process = new TRootNode(TASKS.get());
-    process->SetName(QStringLiteral("P%1").arg(TASKS->ComponentCount()));
+    auto* process = new TRootNode(Tasks().get());
+    process->SetName(QStringLiteral("P%1").arg(Tasks()->ComponentCount()));
     process->SetCaption(caption);
     process->SetImageIndex(iiSTOP);
     return process;
@@ -91,7 +91,7 @@ class CommandNodeTest : public TVexaTest {
   // One step of the node; the text the simulated register then holds, or "-" when nothing was sent.
   QString Step(TCommandNode& node) {
     const int before = frames;
-    node.Refresh();
+    node.Step(Line(), Net().get());
     return frames != before ? node.LastStringData() : QStringLiteral("-");
   }
 
@@ -173,7 +173,7 @@ TEST_F(CommandNodeTest, RampHoldAndCoolFinishOnTheTickThatEndsTheLastSlot) {
   for (int tick = 1; tick <= 80; ++tick) {
     At((tick - 1) * 10'000LL);
     const int before = frames;
-    ProcessTick(*TASKS, hooks);
+    ProcessTick(Current(), hooks);
     written << (frames != before ? node->LastStringData() : QStringLiteral("-"));
   }
 
@@ -199,7 +199,7 @@ TEST_F(CommandNodeTest, RampHoldAndCoolFinishOnTheTickThatEndsTheLastSlot) {
   // The tree was saved with the process stopped, so a restart does not take it up again.
   std::unique_ptr<TRootNode> saved = std::make_unique<TRootNode>(nullptr);
   saved->SetName("TASKS");
-  LoadTreeFile(saved);
+  LoadTreeFile(Current(), saved);
   ASSERT_EQ(saved->NodeCount(), 1);
   EXPECT_FALSE(saved->Node(0)->Enabled());
   EXPECT_EQ(saved->Node(0)->ImageIndex(), iiSTOP);
@@ -282,7 +282,7 @@ TEST_F(CommandNodeTest, ProcessesWithoutWorkStopOnTheirFirstTick) {
   TProcessTickHooks hooks;
   hooks.ShowStopped = [&](TRootNode& p) { stopped << p.Caption(); };
   hooks.ShowProgress = [&](TRootNode& p, int done) { progress[p.Caption()] = done; };
-  ProcessTick(*TASKS, hooks);
+  ProcessTick(Current(), hooks);
   EXPECT_EQ(stopped, QStringList({"empty", "blank nodes", "one point"}));
   EXPECT_EQ(progress.value("empty"), 100);
   EXPECT_EQ(progress.value("one point"), 100);
@@ -292,7 +292,7 @@ TEST_F(CommandNodeTest, ProcessesWithoutWorkStopOnTheirFirstTick) {
     EXPECT_FALSE(p->Enabled());
     EXPECT_EQ(p->ImageIndex(), iiSTOP);
   }
-  EXPECT_TRUE(QFile::exists(ConfigFilePath("TASKS")));
+  EXPECT_TRUE(QFile::exists(ConfigFilePath(Current().Dir(), "TASKS")));
 }
 
 // The "%" of a process's row when the list is made.
@@ -303,9 +303,9 @@ TEST_F(CommandNodeTest, ProcessProgressIsHundredOnlyOnceItsNodesHaveFinished) {
   EXPECT_EQ(ProcessProgress(*process), 0) << "not started";
   Run(*process);
   At(0);
-  ProcessTick(*TASKS);
+  ProcessTick(Current());
   At(30000);
-  ProcessTick(*TASKS);
+  ProcessTick(Current());
   EXPECT_EQ(ProcessProgress(*process), 50) << "running: the slower node";
   process->SetEnabled(false);  // stopped half way: standing still is not progress
   At(45000);
@@ -313,7 +313,7 @@ TEST_F(CommandNodeTest, ProcessProgressIsHundredOnlyOnceItsNodesHaveFinished) {
   process->SetEnabled(true);
   for (int64_t ms : {60000, 70000}) {
     At(ms);
-    ProcessTick(*TASKS);
+    ProcessTick(Current());
   }
   ASSERT_FALSE(process->Enabled());
   EXPECT_EQ(ProcessProgress(*process), 100);
@@ -363,7 +363,7 @@ TEST_F(CommandNodeTest, StopKeepsTheSlotAndStartResumesOrRewinds) {
 }
 
 TEST_F(CommandNodeTest, TheNetworkRegisterShowsWhatTheLastTickWrote) {
-  auto* reg = new TRegisterNode(new TRootNode(NET.get()));
+  auto* reg = new TRegisterNode(new TRootNode(Net().get()));
   reg->SetName("D000C000R004");
   reg->SetLastStringData("old");
   TCommandNode* node = Node(Process("P"), {"20", "80"}, {"0", "60"});
@@ -381,7 +381,7 @@ TEST_F(CommandNodeTest, TheNetworkRegisterShowsWhatTheLastTickWrote) {
   EXPECT_EQ(reg->LastStringData(), "30");
 
   // Not in simulation: the line answers, nothing is mirrored.
-  SETUP->SetDemo(false);
+  Settings()->SetDemo(false);
   At(30'000);
   Step(*node);
   EXPECT_EQ(reg->LastStringData(), "30");
@@ -403,13 +403,13 @@ TEST_F(CommandNodeTest, AClockSetBackStallsTheNodeUntilItCatchesUp) {
 }
 
 TEST_F(CommandNodeTest, FailedWritesNeitherRetryNorStopTheProcess) {
-  SETUP->SetDemo(false);  // and the port is closed: every write fails
+  Settings()->SetDemo(false);  // and the port is closed: every write fails
   TRootNode* process = Process("P");
   TCommandNode* node = Node(process, {"0", "10"}, {"0", "20"});
   Run(*process);
   for (int tick = 0; tick < 3; ++tick) {
     At(tick * 10'000LL);
-    ProcessTick(*TASKS);
+    ProcessTick(Current());
     EXPECT_EQ(node->LastIOResult(), iorFAIL);
     EXPECT_EQ(std::llround((Clock->Now() - node->WRTime()) * 86400000.0), 100) << "one write per tick";
   }
@@ -459,18 +459,18 @@ TEST_F(CommandNodeTest, ARestoredProcessResumesWhereItWas) {
   Run(*process);
   for (int tick = 0; tick < 3; ++tick) {
     At(tick * 10'000LL);
-    ProcessTick(*TASKS);
+    ProcessTick(Current());
   }
   auto* before = dynamic_cast<TCommandNode*>(process->Node(0));
   const double slotStart = before->SlotStart();
   ASSERT_EQ(before->LastStringData(), "20");
   ASSERT_TRUE(dynamic_cast<TCommandNode*>(process->Node(1))->Finished());
-  ASSERT_TRUE(SaveTreeFile(*TASKS));
+  ASSERT_TRUE(SaveTreeFile(Current(), *Tasks()));
 
-  RecreateRoot("TASKS");  // the program ends
-  LoadTreeFile(TASKS);    // and starts again
-  ASSERT_EQ(TASKS->NodeCount(), 1);
-  TRootNode* restored = TASKS->Node(0);
+  Current().RecreateRoot("TASKS");   // the program ends
+  LoadTreeFile(Current(), Tasks());  // and starts again
+  ASSERT_EQ(Tasks()->NodeCount(), 1);
+  TRootNode* restored = Tasks()->Node(0);
   EXPECT_TRUE(restored->Enabled());
   auto* node = dynamic_cast<TCommandNode*>(restored->Node(0));
   ASSERT_NE(node, nullptr);
@@ -488,7 +488,7 @@ TEST_F(CommandNodeTest, ARestoredProcessResumesWhereItWas) {
   for (int tick = 4; tick < 16; ++tick) {
     At(tick * 10'000LL);
     const int before = frames;
-    ProcessTick(*TASKS);
+    ProcessTick(Current());
     written << (frames != before ? node->LastStringData() : "-");
   }
   EXPECT_EQ(written, QStringList({"40", "50", "60", "50", "40", "30", "20", "10", "0", "-", "-", "-"}));
@@ -537,7 +537,7 @@ TEST_F(CommandNodeTest, ABrokenProcessIsReportedOnceAndStoppedWhileOthersStep) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.What);
     At(0);
-    TASKS->DestroyComponents();
+    Tasks()->DestroyComponents();
     Messages->Shown.clear();
     TRootNode* good1 = Process("first");
     TCommandNode* goodNode1 = Node(good1, {"0", "30"}, {"0", "30"});
@@ -556,7 +556,7 @@ TEST_F(CommandNodeTest, ABrokenProcessIsReportedOnceAndStoppedWhileOthersStep) {
       At(tick * 10'000LL);
       goodNode1->SetLastStringData("-");
       goodNode2->SetLastStringData("-");
-      ProcessTick(*TASKS, hooks);
+      ProcessTick(Current(), hooks);
       written1 << goodNode1->LastStringData();
       written2 << goodNode2->LastStringData();
     }
@@ -578,7 +578,7 @@ TEST_F(CommandNodeTest, ABrokenProcessIsReportedOnceAndStoppedWhileOthersStep) {
     // Started again by the operator, it is reported again.
     Run(*bad);
     At(30'000);
-    ProcessTick(*TASKS, hooks);
+    ProcessTick(Current(), hooks);
     EXPECT_EQ(Messages->Shown.size(), 2u);
     EXPECT_FALSE(bad->Enabled());
   }
@@ -609,8 +609,8 @@ TEST_F(CommandNodeTest, AStepThatDestroysNodesEndsTheTick) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.What);
     At(0);
-    RecreateRoot("TASKS");
-    SETUP->SetDemo(false);
+    Current().RecreateRoot("TASKS");
+    Settings()->SetDemo(false);
     Port->Close();
     Port->Open();
     TRootNode* first = Process("first");
@@ -629,19 +629,19 @@ TEST_F(CommandNodeTest, AStepThatDestroysNodesEndsTheTick) {
       }
       return {};  // no answer: the write fails, the slot moves on by the clock
     };
-    auto slots = [] {
+    auto slots = [this] {
       QList<int> s;
-      for (int i = 0; i < TASKS->NodeCount(); ++i)
-        for (int j = 0; j < TASKS->Node(i)->NodeCount(); ++j)
-          s << dynamic_cast<TCommandNode*>(TASKS->Node(i)->Node(j))->SlotNumber();
+      for (int i = 0; i < Tasks()->NodeCount(); ++i)
+        for (int j = 0; j < Tasks()->Node(i)->NodeCount(); ++j)
+          s << dynamic_cast<TCommandNode*>(Tasks()->Node(i)->Node(j))->SlotNumber();
       return s;
     };
     At(0);
-    ProcessTick(*TASKS);
+    ProcessTick(Current());
     ASSERT_TRUE(destroyed);
     EXPECT_EQ(slots(), c.SlotsAfter);
     At(10'000);
-    ProcessTick(*TASKS);
+    ProcessTick(Current());
     EXPECT_EQ(slots(), c.SlotsNext);
     EXPECT_TRUE(Messages->Shown.empty());
   }
@@ -657,19 +657,19 @@ TEST_F(CommandNodeTest, MessageBoxesComeAfterEveryProcessWasStepped) {
   TRootNode* good = Process("good");
   TCommandNode* goodNode = Node(good, {"0", "30"}, {"0", "30"});
   Node(Process("bad 2"), {"0", "b"}, {"0", "10"});
-  for (int i = 0; i < TASKS->NodeCount(); ++i) Run(*TASKS->Node(i));
+  for (int i = 0; i < Tasks()->NodeCount(); ++i) Run(*Tasks()->Node(i));
   int goodSlotAtFirstBox = -1;
   boxes->OnShow = [&] {
     if (goodSlotAtFirstBox < 0) goodSlotAtFirstBox = goodNode->SlotNumber();
-    RecreateRoot("TASKS");
+    Current().RecreateRoot("TASKS");
   };
   At(0);
-  ProcessTick(*TASKS);
+  ProcessTick(Current());
   ASSERT_EQ(boxes->Texts.size(), 2);
   EXPECT_TRUE(boxes->Texts.at(0).contains("'bad 1'"));
   EXPECT_TRUE(boxes->Texts.at(1).contains("'bad 2'"));
   EXPECT_EQ(goodSlotAtFirstBox, 1);
-  EXPECT_EQ(TASKS->NodeCount(), 0);
+  EXPECT_EQ(Tasks()->NodeCount(), 0);
 }
 
 TEST_F(CommandNodeTest, AssignCopiesTheRegisterAndTheCyclogramButNotTheRun) {
@@ -693,7 +693,7 @@ TEST_F(CommandNodeTest, AssignCopiesTheRegisterAndTheCyclogramButNotTheRun) {
   source.SetEnabled(true);
   source.Start();
   At(0);
-  source.Refresh();  // no register type: nothing is sent, but the slot moves on
+  source.Refresh(Line());  // no register type: nothing is sent, but the slot moves on
   ASSERT_EQ(source.SlotNumber(), 1);
   TCommandNode copy(nullptr);
   copy.SetDataList({"1", "2", "3"});
@@ -815,7 +815,7 @@ TEST_F(CommandNodeTest, RandomCyclogramsRunAsTheMillisecondModelSays) {
       SCOPED_TRACE(testing::Message() << "tick at +" << ms << " ms");
       at(ms);
       const int before = frames;
-      node->Refresh();
+      node->Refresh(Line());
       const TMillisecondModel::TStep expected = model.Tick(ms);
       ASSERT_EQ(frames != before, expected.Wrote);
       if (expected.Wrote) {

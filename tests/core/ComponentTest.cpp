@@ -1,5 +1,5 @@
 #include "core/CustomRegister.h"
-#include "core/Globals.h"
+#include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "processes/model/CommandNode.h"
 #include "processes/model/Cyclogram.h"
@@ -186,21 +186,21 @@ TEST_F(ComponentTest, RegistryCreatesClassesByStreamedName) {
 }
 
 TEST_F(ComponentTest, StreamingStateGuardsTheRegisterValues) {
-  auto* reg = new TRegisterNode(NET.get());
+  auto* reg = new TRegisterNode(Net().get());
   reg->SetName("D000C001R002");
   reg->SetRegisterType(rtINT);
   reg->SetUserCanWRITE(true);
   reg->SetLastStringData("12,5");
-  SETUP->SetDemo(true);
+  Settings()->SetDemo(true);
   reg->SetState(csWriting);
-  EXPECT_EQ(reg->StringData(), "12,5");
-  EXPECT_DOUBLE_EQ(reg->FloatData(), 12.5);
+  EXPECT_EQ(reg->StringData(Line()), "12,5");
+  EXPECT_DOUBLE_EQ(reg->FloatData(Line()), 12.5);
   reg->ClearState(csWriting);
   reg->SetState(csLoading | csReading);
-  reg->SetStringData("7");
-  reg->SetFloatData(7);
+  reg->SetStringData(Line(), "7");
+  reg->SetFloatData(Line(), 7);
   reg->SetLastStringData("abc");
-  EXPECT_DOUBLE_EQ(reg->FloatData(), 0.0);
+  EXPECT_DOUBLE_EQ(reg->FloatData(Line()), 0.0);
   EXPECT_EQ(reg->LastStringData(), "abc");  // no exchange happened
   reg->Loaded();
   EXPECT_FALSE(reg->IsStreaming() && (reg->ComponentState() & csLoading));

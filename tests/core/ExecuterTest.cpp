@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "core/ExecuterUnit.h"
-#include "core/Globals.h"
+#include "core/Network.h"
 #include "core/Protocol.h"
 #include "core/RegisterNode.h"
 #include "storage/TreeFiles.h"
@@ -81,7 +81,9 @@ class TProbeRegister : public TCustomRegister {
     SetName(name);
     SetEnabled(true);
   }
-  void Refresh() override { log_.push_back(OnMainThread() ? Name() : Name() + " (not on the main thread)"); }
+  void Refresh(const TLineContext&) override {
+    log_.push_back(OnMainThread() ? Name() : Name() + " (not on the main thread)");
+  }
 
  private:
   std::vector<QString>& log_;
@@ -114,12 +116,12 @@ class ExecuterTest : public TVexaTest {
     auto clock = std::make_unique<TShiftedClock>();
     Shifted = clock.get();
     Services().Clock = std::move(clock);
-    SETUP->SetDemo(true);
-    Services().AutoSave = nullptr;
+    Settings()->SetDemo(true);
+    Current().AutoSave = nullptr;
   }
   void TearDown() override {
-    StopPoller();
-    Services().AutoSave = nullptr;
+    Current().StopPoller();
+    Current().AutoSave = nullptr;
     TVexaTest::TearDown();
   }
 
@@ -135,40 +137,40 @@ class ExecuterTest : public TVexaTest {
 };
 
 TEST_F(ExecuterTest, WalkStepsVisitEveryRegisterOncePerPass) {
-  TRootNode* d0 = Container(NET.get(), "D000");
+  TRootNode* d0 = Container(Net().get(), "D000");
   TRootNode* c0 = Container(d0, "D000C000");
   Probe(c0, "D000C000R001");
   auto* other = new TOtherNode(c0);
   other->SetName("OTHER");
   Probe(other, "INSIDEOTHER");
   Container(d0, "D000C001");  // an empty channel
-  TProbeRegister* top = Probe(NET.get(), "TOP");
+  TProbeRegister* top = Probe(Net().get(), "TOP");
   Probe(top, "INSIDEREGISTER");
 
-  const TComponent* current = NET.get();
+  const TComponent* current = Net().get();
   int index = 0;
   for (int pass = 0; pass < 2; ++pass) {
     QStringList found;
     int steps = 0;
     TCustomRegister* reg = nullptr;
-    while (!NextRegister(NET.get(), current, index, reg)) {
+    while (!NextRegister(Net().get(), current, index, reg)) {
       ASSERT_LT(++steps, 50) << "the walk does not come back to the root";
       if (reg) found << reg->Name();
     }
     EXPECT_EQ(found, QStringList({"D000C000R001", "TOP"})) << "pass " << pass;
-    EXPECT_EQ(current, NET.get());
+    EXPECT_EQ(current, Net().get());
     EXPECT_EQ(index, 0);
   }
 }
 
 TEST_F(ExecuterTest, HandsEnabledRegistersToTheMainThreadInTreeOrder) {
-  TRootNode* d0 = Container(NET.get(), "D000");
+  TRootNode* d0 = Container(Net().get(), "D000");
   TRootNode* c00 = Container(d0, "D000C000");
   Probe(c00, "D000C000R001");
   Probe(c00, "D000C000R002")->SetEnabled(false);
   Probe(c00, "D000C000R003");
   Probe(Container(d0, "D000C001"), "D000C001R001");
-  TRootNode* d1 = Container(NET.get(), "D001");
+  TRootNode* d1 = Container(Net().get(), "D001");
   TRootNode* c10 = Container(d1, "D001C000");
   c10->SetEnabled(false);  // a disabled channel: its enabled registers are still polled
   d1->SetEnabled(false);
@@ -182,46 +184,46 @@ TEST_F(ExecuterTest, HandsEnabledRegistersToTheMainThreadInTreeOrder) {
 
   const std::vector<QString> pass = {"D000C000R001", "D000C000R003", "D000C001R001", "D001C000R001",
                                      "D001C000R002"};
-  StartPoller();
+  Current().StartPoller();
   ASSERT_TRUE(RunEventsUntil([&] { return Log.size() >= 3 * pass.size(); }, 5000));
-  StopPoller();
+  Current().StopPoller();
   for (size_t i = 0; i < 3 * pass.size(); ++i) ASSERT_EQ(Log[i], pass[i % pass.size()]) << "visit " << i;
 }
 
 TEST_F(ExecuterTest, IntervalZeroSavesAfterEveryRefreshAndAtEveryReturnToTheRoot) {
-  TRootNode* d0 = Container(NET.get(), "D000");
+  TRootNode* d0 = Container(Net().get(), "D000");
   TRootNode* c00 = Container(d0, "D000C000");
   Probe(c00, "A1");
   Probe(c00, "A2");
-  Probe(Container(Container(NET.get(), "D001"), "D001C000"), "B1");
-  SETUP->SetAutoSaveEnabled(true);
-  SETUP->SetAutoSaveInterval(0);
-  Services().AutoSave = [this] { Log.push_back(OnMainThread() ? "save" : "save (not on the main thread)"); };
+  Probe(Container(Container(Net().get(), "D001"), "D001C000"), "B1");
+  Settings()->SetAutoSaveEnabled(true);
+  Settings()->SetAutoSaveInterval(0);
+  Current().AutoSave = [this] { Log.push_back(OnMainThread() ? "save" : "save (not on the main thread)"); };
 
   // Back at the root after D000, again after D001, and once more when the pass is complete.
   const std::vector<QString> pass = {"A1", "save", "A2", "save", "save", "B1", "save", "save", "save"};
-  StartPoller();
+  Current().StartPoller();
   ASSERT_TRUE(RunEventsUntil([&] { return Log.size() >= 3 * pass.size(); }, 5000));
-  StopPoller();
+  Current().StopPoller();
   for (size_t i = 0; i < 3 * pass.size(); ++i) ASSERT_EQ(Log[i], pass[i % pass.size()]) << "entry " << i;
 }
 
 TEST_F(ExecuterTest, AutoSaveFollowsItsIntervalFromEachStartAlsoWithAnEmptyTree) {
-  SETUP->SetAutoSaveEnabled(true);
-  SETUP->SetAutoSaveInterval(1);
+  Settings()->SetAutoSaveEnabled(true);
+  Settings()->SetAutoSaveInterval(1);
   int saves = 0;
-  Services().AutoSave = [&saves] { saves += OnMainThread() ? 1 : 1000; };
+  Current().AutoSave = [&saves] { saves += OnMainThread() ? 1 : 1000; };
 
-  StartPoller();
-  const double started = Executer()->LastSave();
+  Current().StartPoller();
+  const double started = Current().Executer()->LastSave();
   RunEventsFor(300);
   Shifted->Shift(58'000);
   RunEventsFor(300);
   EXPECT_EQ(saves, 0) << "saved before a minute had passed";
   Shifted->Shift(2'000);
   ASSERT_TRUE(RunEventsUntil([&] { return saves == 1; }, 2000)) << "saves: " << saves;
-  EXPECT_TRUE(PollerRunning());
-  EXPECT_GE((Executer()->LastSave() - started) * 86400.0, 60.0);
+  EXPECT_TRUE(Current().PollerRunning());
+  EXPECT_GE((Current().Executer()->LastSave() - started) * 86400.0, 60.0);
 
   Shifted->Shift(30'000);
   RunEventsFor(300);
@@ -230,9 +232,9 @@ TEST_F(ExecuterTest, AutoSaveFollowsItsIntervalFromEachStartAlsoWithAnEmptyTree)
   ASSERT_TRUE(RunEventsUntil([&] { return saves == 2; }, 2000)) << "saves: " << saves;
 
   // A new poller starts its own interval.
-  StopPoller();
+  Current().StopPoller();
   Shifted->Shift(50'000);
-  StartPoller();
+  Current().StartPoller();
   Shifted->Shift(30'000);
   RunEventsFor(300);
   EXPECT_EQ(saves, 2);
@@ -241,75 +243,75 @@ TEST_F(ExecuterTest, AutoSaveFollowsItsIntervalFromEachStartAlsoWithAnEmptyTree)
 }
 
 TEST_F(ExecuterTest, StopWhileACallWaitsForTheMainThreadDoesNotDeadlock) {
-  Probe(NET.get(), "R1");
-  StartPoller();
+  Probe(Net().get(), "R1");
+  Current().StartPoller();
   // No event loop runs: the poller posts its first refresh and waits for it.
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   QElapsedTimer timer;
   timer.start();
   {
     TWatchdog watchdog(10, "StopPoller");
-    StopPoller();
+    Current().StopPoller();
   }
   EXPECT_LT(timer.elapsed(), 2000);
-  EXPECT_EQ(Executer(), nullptr);
-  EXPECT_FALSE(PollerRunning());
+  EXPECT_EQ(Current().Executer(), nullptr);
+  EXPECT_FALSE(Current().PollerRunning());
   // The dropped call never runs later.
   RunEventsFor(100);
   EXPECT_TRUE(Log.empty());
 
   // Terminated without waiting, then stopped while the event loop runs meanwhile.
-  StartPoller();
+  Current().StartPoller();
   ASSERT_TRUE(RunEventsUntil([&] { return !Log.empty(); }, 2000));
-  TerminatePoller();
-  EXPECT_FALSE(PollerRunning());
+  Current().TerminatePoller();
+  EXPECT_FALSE(Current().PollerRunning());
   RunEventsFor(50);
   const size_t after = Log.size();
   RunEventsFor(100);
   EXPECT_EQ(Log.size(), after) << "refreshed after the terminate request";
   TWatchdog watchdog(10, "StopPoller after TerminatePoller");
-  StopPoller();
+  Current().StopPoller();
 }
 
 TEST_F(ExecuterTest, SuspendHoldsBackMainThreadCallsUntilEveryResume) {
-  Probe(NET.get(), "R1");
-  StartPoller();
+  Probe(Net().get(), "R1");
+  Current().StartPoller();
   ASSERT_TRUE(RunEventsUntil([&] { return Log.size() >= 3; }, 2000));
-  SuspendPoller();
-  SuspendPoller();
+  Current().SuspendPoller();
+  Current().SuspendPoller();
   const size_t atSuspend = Log.size();
   RunEventsFor(200);
   EXPECT_EQ(Log.size(), atSuspend);
-  ResumePoller();
+  Current().ResumePoller();
   RunEventsFor(200);
   EXPECT_EQ(Log.size(), atSuspend) << "one resume ended two suspends";
-  ResumePoller();
+  Current().ResumePoller();
   EXPECT_TRUE(RunEventsUntil([&] { return Log.size() > atSuspend + 3; }, 2000));
 
-  SuspendPoller();
+  Current().SuspendPoller();
   RunEventsFor(50);
   TWatchdog watchdog(10, "StopPoller while suspended");
-  StopPoller();
-  ResumePoller();  // no poller: nothing happens
-  SuspendPoller();
+  Current().StopPoller();
+  Current().ResumePoller();  // no poller: nothing happens
+  Current().SuspendPoller();
 }
 
 TEST_F(ExecuterTest, TheAutoSaveMaySuspendAndResumeThePollerWaitingForIt) {
-  Probe(NET.get(), "R1");
-  SETUP->SetAutoSaveEnabled(true);
-  SETUP->SetAutoSaveInterval(0);
+  Probe(Net().get(), "R1");
+  Settings()->SetAutoSaveEnabled(true);
+  Settings()->SetAutoSaveInterval(0);
   int saves = 0;
-  Services().AutoSave = [&] {
-    SuspendPoller();
+  Current().AutoSave = [&] {
+    Current().SuspendPoller();
     ++saves;
     Log.push_back("save");
     QCoreApplication::processEvents();  // a save that shows its progress
-    ResumePoller();
+    Current().ResumePoller();
   };
   TWatchdog watchdog(20, "polling with a suspending auto save");
-  StartPoller();
+  Current().StartPoller();
   EXPECT_TRUE(RunEventsUntil([&] { return saves >= 10; }, 5000)) << "saves: " << saves;
-  StopPoller();
+  Current().StopPoller();
   // After the refresh, and at the end of each pass.
   const std::vector<QString> pass = {"R1", "save", "save"};
   ASSERT_GE(Log.size(), 3 * pass.size());
@@ -317,22 +319,22 @@ TEST_F(ExecuterTest, TheAutoSaveMaySuspendAndResumeThePollerWaitingForIt) {
 }
 
 TEST_F(ExecuterTest, StopFromInsideItsOwnAutoSaveIsSafe) {
-  Probe(NET.get(), "R1");
-  SETUP->SetAutoSaveEnabled(true);
-  SETUP->SetAutoSaveInterval(0);
+  Probe(Net().get(), "R1");
+  Settings()->SetAutoSaveEnabled(true);
+  Settings()->SetAutoSaveInterval(0);
   int saves = 0;
-  Services().AutoSave = [&] {
+  Current().AutoSave = [&] {
     ++saves;
-    StopPoller();  // e.g. a save that fails into a restore
+    Current().StopPoller();  // e.g. a save that fails into a restore
   };
   TWatchdog watchdog(10, "StopPoller inside the auto save");
-  StartPoller();
+  Current().StartPoller();
   ASSERT_TRUE(RunEventsUntil([&] { return saves == 1; }, 2000));
-  EXPECT_EQ(Executer(), nullptr);
+  EXPECT_EQ(Current().Executer(), nullptr);
   RunEventsFor(100);
   EXPECT_EQ(saves, 1);
   EXPECT_EQ(Log.size(), 1u);
-  StartPoller();  // joins the old thread, and the new poller works
+  Current().StartPoller();  // joins the old thread, and the new poller works
   EXPECT_TRUE(RunEventsUntil([&] { return saves == 2; }, 2000));
 }
 
@@ -340,27 +342,27 @@ TEST_F(ExecuterTest, StopFromInsideItsOwnAutoSaveIsSafe) {
 // only suspends it, which is still "Работа".
 TEST_F(ExecuterTest, ThePollersStartAndStopTellItsState) {
   std::vector<bool> told;
-  Services().PollerState = [&](bool running) { told.push_back(running); };
-  StopPoller();  // none runs: nothing to tell
+  Current().PollerState = [&](bool running) { told.push_back(running); };
+  Current().StopPoller();  // none runs: nothing to tell
   EXPECT_TRUE(told.empty());
-  EXPECT_EQ(PollerStateText(), QStringLiteral("Останов"));
-  StartPoller();
+  EXPECT_EQ(Current().PollerStateText(), QStringLiteral("Останов"));
+  Current().StartPoller();
   EXPECT_EQ(told, std::vector<bool>({true}));
-  EXPECT_EQ(PollerStateText(), QStringLiteral("Работа"));
-  SuspendPoller();
-  EXPECT_EQ(PollerStateText(), QStringLiteral("Работа"));
-  ResumePoller();
-  StartPoller();  // a new poller replaces the old one
+  EXPECT_EQ(Current().PollerStateText(), QStringLiteral("Работа"));
+  Current().SuspendPoller();
+  EXPECT_EQ(Current().PollerStateText(), QStringLiteral("Работа"));
+  Current().ResumePoller();
+  Current().StartPoller();  // a new poller replaces the old one
   EXPECT_EQ(told, std::vector<bool>({true, false, true}));
-  TerminatePoller();  // the main window's close: asked to end, not yet waited for
-  EXPECT_EQ(PollerStateText(), QStringLiteral("Останов"));
-  StopPoller();
+  Current().TerminatePoller();  // the main window's close: asked to end, not yet waited for
+  EXPECT_EQ(Current().PollerStateText(), QStringLiteral("Останов"));
+  Current().StopPoller();
   EXPECT_EQ(told, std::vector<bool>({true, false, true, false}));
-  Services().PollerState = nullptr;
+  Current().PollerState = nullptr;
 }
 
 TEST_F(ExecuterTest, RegisterNodesAreReadOncePerIntervalNeverEarly) {
-  TRootNode* channel = Container(Container(NET.get(), "D000"), "D000C000");
+  TRootNode* channel = Container(Container(Net().get(), "D000"), "D000C000");
   for (int r = 1; r <= 5; ++r) {
     auto* reg = new TRegisterNode(channel);
     reg->SetName(TCustomRegister::RegisterName(0, 0, r));
@@ -373,14 +375,14 @@ TEST_F(ExecuterTest, RegisterNodesAreReadOncePerIntervalNeverEarly) {
     const auto* reg = static_cast<const TCustomRegister*>(channel->Component(r));
     seen[reg->Name()] = reg->RDTime();
   }
-  StartPoller();
-  Executer()->OnRefreshed = [&](TCustomRegister& reg) {
+  Current().StartPoller();
+  Current().Executer()->OnRefreshed = [&](TCustomRegister& reg) {
     if (reg.RDTime() == seen[reg.Name()]) return;
     seen[reg.Name()] = reg.RDTime();
     reads[reg.Name()].push_back(reg.RDTime());
   };
   RunEventsFor(3500);
-  StopPoller();
+  Current().StopPoller();
 
   ASSERT_EQ(reads.size(), 5u);
   for (const auto& [name, times] : reads) {
@@ -395,9 +397,9 @@ TEST_F(ExecuterTest, RegisterNodesAreReadOncePerIntervalNeverEarly) {
 }
 
 TEST_F(ExecuterTest, ARegisterEnabledWhileThePollerRestsIsSoonPolled) {
-  TProbeRegister* reg = Probe(Container(NET.get(), "D000"), "R1");
+  TProbeRegister* reg = Probe(Container(Net().get(), "D000"), "R1");
   reg->SetEnabled(false);
-  StartPoller();
+  Current().StartPoller();
   RunEventsFor(300);
   ASSERT_TRUE(Log.empty());
   QElapsedTimer timer;
@@ -413,13 +415,13 @@ TEST_F(ExecuterTest, ARegisterEnabledWhileThePollerRestsIsSoonPolled) {
 // it is back, when its reads succeed again. The port changes under the line's lock, as a real port's
 // state changes inside its own exchange.
 TEST_F(ExecuterTest, ALostPortIsToldOnceFromThePollerAndReadsResumeWhenItIsBack) {
-  SETUP->SetDemo(false);
+  Settings()->SetDemo(false);
   Port->SetDeviceName(QStringLiteral("COM2"));
   Port->Open();
   Port->Respond = [](const QByteArray& req) -> std::vector<TChunk> {
     return {{SealFrame(req.left(4) + char(0x40 | rtINT) + char(7) + char(0)), 0}};
   };
-  TRootNode* channel = Container(Container(NET.get(), "D000"), "D000C000");
+  TRootNode* channel = Container(Container(Net().get(), "D000"), "D000C000");
   for (int r = 1; r <= 3; ++r) {
     auto* reg = new TRegisterNode(channel);
     reg->SetName(TCustomRegister::RegisterName(0, 0, r));
@@ -428,7 +430,7 @@ TEST_F(ExecuterTest, ALostPortIsToldOnceFromThePollerAndReadsResumeWhenItIsBack)
   }
   std::mutex noticesMutex;
   QStringList notices;
-  Services().LineNotice = [&](const QString& text, bool) {
+  Current().Line().Notice = [&](const QString& text, bool) {
     EXPECT_FALSE(OnMainThread());
     std::lock_guard lock(noticesMutex);
     notices << text;
@@ -439,30 +441,32 @@ TEST_F(ExecuterTest, ALostPortIsToldOnceFromThePollerAndReadsResumeWhenItIsBack)
   };
   int ok = 0;
   int failed = 0;
-  StartPoller();
-  Executer()->OnRefreshed = [&](TCustomRegister& reg) { ++(reg.LastIOResult() == iorOK ? ok : failed); };
+  Current().StartPoller();
+  Current().Executer()->OnRefreshed = [&](TCustomRegister& reg) {
+    ++(reg.LastIOResult() == iorOK ? ok : failed);
+  };
   ASSERT_TRUE(RunEventsUntil([&] { return ok > 0; }, 5000));
   {
-    const auto line = LockLine();
+    const auto line = Current().Line().Lock();
     Port->SetLost(true);
   }
   const int failedBefore = failed;
   ASSERT_TRUE(RunEventsUntil([&] { return failed >= failedBefore + 6; }, 8000));  // two rounds at least
   EXPECT_EQ(told(), QStringList{"Порт COM2 потерян: устройство отключено"});
   {
-    const auto line = LockLine();
+    const auto line = Current().Line().Lock();
     Port->SetLost(false);
   }
   const int okBefore = ok;
   ASSERT_TRUE(RunEventsUntil([&] { return ok > okBefore; }, 5000));
-  StopPoller();
+  Current().StopPoller();
   EXPECT_EQ(told(), (QStringList{"Порт COM2 потерян: устройство отключено", "Порт COM2 снова открыт"}));
 }
 
 TEST_F(ExecuterTest, DoesNotSpinWhileNoRegisterIsDue) {
   for (int d = 0; d < 20; ++d) {
     TRootNode* channel =
-        Container(Container(NET.get(), QString::asprintf("D%03d", d)), QString::asprintf("D%03dC000", d));
+        Container(Container(Net().get(), QString::asprintf("D%03d", d)), QString::asprintf("D%03dC000", d));
     for (int r = 1; r <= 10; ++r) {
       auto* reg = new TRegisterNode(channel);
       reg->SetName(TCustomRegister::RegisterName(d, 0, r));
@@ -474,12 +478,12 @@ TEST_F(ExecuterTest, DoesNotSpinWhileNoRegisterIsDue) {
     getrusage(RUSAGE_SELF, &u);
     return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
   };
-  StartPoller();
+  Current().StartPoller();
   RunEventsFor(100);
-  const double thread0 = Executer()->ThreadCpuSeconds();
+  const double thread0 = Current().Executer()->ThreadCpuSeconds();
   const double process0 = processCpu();
   RunEventsFor(1000);
-  const double thread1 = Executer()->ThreadCpuSeconds();
+  const double thread1 = Current().Executer()->ThreadCpuSeconds();
   const double process1 = processCpu();
   EXPECT_LT(thread1 - thread0, 0.05) << "poller thread CPU seconds in one second";
   EXPECT_LT(process1 - process0, 0.05) << "process CPU seconds in one second";
@@ -510,10 +514,10 @@ TEST_F(PollCommandTest, PollsTheFirstNRegistersOfTheSimulatedOrTheSavedNetwork) 
   EXPECT_TRUE(lines[4].startsWith("CPU seconds per wall second: ")) << lines[4].toStdString();
   EXPECT_EQ(lines[5], "reads failed (\"***\"): 0");
 
-  TRootNode* channel = Container(Container(NET.get(), "D001"), "D001C002");
+  TRootNode* channel = Container(Container(Net().get(), "D001"), "D001C002");
   for (int r = 1; r <= 3; ++r) (new TRegisterNode(channel))->SetName(TCustomRegister::RegisterName(1, 2, r));
   ASSERT_TRUE(QDir(Dir->path()).mkpath("Config"));
-  ASSERT_TRUE(SaveTreeFile(*NET));
+  ASSERT_TRUE(SaveTreeFile(Current(), *Net()));
   std::tie(code, lines) = Poll({"--seconds", "0.2"});
   EXPECT_EQ(code, 0);
   ASSERT_FALSE(lines.isEmpty());

@@ -3,7 +3,7 @@
 
 #include <QRect>
 
-#include "core/Globals.h"
+#include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "support/TestSupport.h"
 #include "ui/model/LabelDisplay.h"
@@ -29,7 +29,7 @@ class LabelDisplayTest : public TVexaTest {
  protected:
   void SetUp() override {
     TVexaTest::SetUp();
-    reg = new TRegisterNode(NET.get());
+    reg = new TRegisterNode(Net().get());
     reg->SetName(TCustomRegister::RegisterName(1, 0, 5));
     reg->SetCaption(QStringLiteral("Температура"));
     reg->SetPoints({"07.12.2026 12:00:00"});
@@ -70,8 +70,8 @@ TEST_F(LabelDisplayTest, ALabelPollsItsRegisterFromAFreshHistoryAndStopsItWhenIt
   EXPECT_TRUE(reg->Enabled());
   EXPECT_TRUE(reg->Points().isEmpty());
   EXPECT_TRUE(reg->DataList().isEmpty());
-  SETUP->SetDemo(true);
-  reg->Update();
+  Settings()->SetDemo(true);
+  reg->Update(Line());
   EXPECT_FALSE(label->Value().isEmpty());
   EXPECT_EQ(label->Value(), reg->LastStringData());
 
@@ -129,8 +129,8 @@ TEST_F(LabelDisplayTest, ALabelWhosePageIsGoneIsHandedOverAtItsNextRefreshNotDes
   EXPECT_FALSE(label->OnPage());
   host.Orphans.clear();
 
-  SETUP->SetDemo(true);
-  reg->Update();  // the register's refresh hands its value on
+  Settings()->SetDemo(true);
+  reg->Update(Line());  // the register's refresh hands its value on
   ASSERT_EQ(host.Orphans, std::vector<TLabelDisplay*>{label});
   EXPECT_EQ(reg->ComponentCount(), 1) << "destroyed inside the refresh that used it";
   EXPECT_EQ(label->Caption(), QString()) << "an orphan's text is not rebuilt";

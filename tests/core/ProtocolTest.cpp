@@ -1,5 +1,5 @@
-#include "core/Globals.h"
 #include "core/LineSpeeds.h"
+#include "core/Network.h"
 #include "core/Protocol.h"
 #include "core/RegisterNode.h"
 #include "support/TestSupport.h"
@@ -40,7 +40,7 @@ class ExchangeTest : public TVexaTest {
   void SetUp() override {
     TVexaTest::SetUp();
     Port->Open();
-    reg = new TRegisterNode(NET.get());
+    reg = new TRegisterNode(Net().get());
     reg->SetName("D000C001R002");
   }
   static QByteArray IntAnswer(const QByteArray& req, int value) {
@@ -61,34 +61,36 @@ class ExchangeTest : public TVexaTest {
 // The exchange runs on the line it is handed: its port, its speed, its simulation switch, whatever
 // the program's own port and settings say.
 TEST_F(ExchangeTest, AnExplicitLineContextIsUsedInsteadOfTheProgramsLine) {
-  TFakeComm other(*Clock);
+  auto owned = std::make_unique<TFakeComm>(*Clock);
+  TFakeComm& other = *owned;
+  TLine otherLine(std::move(owned));
   other.Open();
   other.Respond = [](const QByteArray& req) -> std::vector<TChunk> { return {{IntAnswer(req, 321), 0}}; };
   Port->Respond = [](const QByteArray& req) -> std::vector<TChunk> { return {{IntAnswer(req, 1), 0}}; };
   const int fast = *BaudRateIndexOf(115200);
   const int slow = *BaudRateIndexOf(2400);
 
-  EXPECT_EQ(reg->StringData(TLineContext{&other, false, fast}), "321");
+  EXPECT_EQ(reg->StringData(TLineContext{&otherLine, false, fast}), "321");
   EXPECT_EQ(other.Written.size(), 1u);
   EXPECT_TRUE(Port->Written.empty());
 
   // The waits follow the context's speed.
   other.Respond = nullptr;
   Clock->ResetSlept();
-  EXPECT_EQ(reg->StringData(TLineContext{&other, false, fast}), "***");
+  EXPECT_EQ(reg->StringData(TLineContext{&otherLine, false, fast}), "***");
   const int64_t fastWaits = Clock->Slept();
   Clock->ResetSlept();
-  EXPECT_EQ(reg->StringData(TLineContext{&other, false, slow}), "***");
+  EXPECT_EQ(reg->StringData(TLineContext{&otherLine, false, slow}), "***");
   EXPECT_GT(Clock->Slept(), fastWaits);
 
   // Simulation in the context answers without the port, even with the program's demo mode off;
   // and a context without simulation goes to its port with the demo mode on.
   other.Written.clear();
-  SETUP->SetDemo(false);
-  EXPECT_NE(reg->StringData(TLineContext{&other, true, fast}), "***");
+  Settings()->SetDemo(false);
+  EXPECT_NE(reg->StringData(TLineContext{&otherLine, true, fast}), "***");
   EXPECT_TRUE(other.Written.empty());
-  SETUP->SetDemo(true);
-  EXPECT_EQ(reg->StringData(TLineContext{&other, false, fast}), "***");
+  Settings()->SetDemo(true);
+  EXPECT_EQ(reg->StringData(TLineContext{&otherLine, false, fast}), "***");
   EXPECT_EQ(other.Written.size(), 3u);
   EXPECT_TRUE(Port->Written.empty());
 }
@@ -96,14 +98,14 @@ TEST_F(ExchangeTest, AnExplicitLineContextIsUsedInsteadOfTheProgramsLine) {
 TEST_F(ExchangeTest, ClosedPortFailsAtOnce) {
   Port->Close();
   Clock->ResetSlept();
-  EXPECT_EQ(reg->StringData(), "***");
+  EXPECT_EQ(reg->StringData(Line()), "***");
   EXPECT_TRUE(Port->Written.empty());
   EXPECT_EQ(Clock->Slept(), 0);
 }
 
 TEST_F(ExchangeTest, SilenceCostsThreeTimedAttempts) {
   Clock->ResetSlept();
-  EXPECT_EQ(reg->StringData(), "***");
+  EXPECT_EQ(reg->StringData(Line()), "***");
   ASSERT_EQ(Port->Written.size(), 3u);
   for (const QByteArray& w : Port->Written) EXPECT_EQ(w, Bytes({0, 1, 2, 0, 0xD1}));
   // At 19200 bit/s: 14 ms after sending, then 25 polls of 2 ms, per attempt.
@@ -112,21 +114,21 @@ TEST_F(ExchangeTest, SilenceCostsThreeTimedAttempts) {
 }
 
 TEST_F(ExchangeTest, SlowestSpeedTiming) {
-  SETUP->SetBaudRateIndex(0);
+  Settings()->SetBaudRateIndex(0);
   Clock->ResetSlept();
-  reg->StringData();
+  reg->StringData(Line());
   // Trunc(7 x 4.17) + 11 = 40 ms, then polls of 6 ms until 50 ms have passed (9 polls).
   EXPECT_EQ(Clock->Slept(), 3 * (40 + 54));
-  SETUP->SetBaudRateIndex(9);  // unlisted: 1 ms per byte
+  Settings()->SetBaudRateIndex(9);  // unlisted: 1 ms per byte
   Clock->ResetSlept();
-  reg->StringData();
+  reg->StringData(Line());
   EXPECT_EQ(Clock->Slept(), 3 * (18 + 51));
 }
 
 TEST_F(ExchangeTest, AnswerIsReadOnceTheCountStopsGrowing) {
   Script({[](const QByteArray& req) -> std::vector<TChunk> { return {{IntAnswer(req, 300), 0}}; }});
   Clock->ResetSlept();
-  EXPECT_EQ(reg->StringData(), "300");
+  EXPECT_EQ(reg->StringData(Line()), "300");
   EXPECT_EQ(Port->Written.size(), 1u);
   EXPECT_EQ(Clock->Slept(), 14 + 2 + 2);  // two polls see the same count
 }
@@ -155,7 +157,7 @@ TEST_F(ExchangeTest, RetriesAfterGarbledSplitForeignOrLateAnswers) {
   for (const Step& bad : {garbled, split, foreign, late, longAnswer}) {
     Port->Written.clear();
     Script({bad, good});
-    EXPECT_EQ(reg->StringData(), "7");
+    EXPECT_EQ(reg->StringData(Line()), "7");
     EXPECT_EQ(Port->Written.size(), 2u);
     EXPECT_EQ(Port->Written[0], Port->Written[1]);  // every attempt sends the same bytes
   }
@@ -166,7 +168,7 @@ TEST_F(ExchangeTest, AnswerInTwoPartsWithinOnePollIsAccepted) {
     const QByteArray a = IntAnswer(req, 9);
     return {{a.left(3), 0}, {a.mid(3), 15}};
   }});
-  EXPECT_EQ(reg->StringData(), "9");
+  EXPECT_EQ(reg->StringData(Line()), "9");
 }
 
 TEST_F(ExchangeTest, KnownTypeRejectsOtherTypesAndLengths) {
@@ -174,29 +176,29 @@ TEST_F(ExchangeTest, KnownTypeRejectsOtherTypesAndLengths) {
   Port->Respond = [](const QByteArray& req) -> std::vector<TChunk> {
     return {{SealFrame(req.left(4) + char(0x40 | rtULONG) + QByteArray(4, 1)), 0}};
   };
-  EXPECT_EQ(reg->StringData(), "***");
+  EXPECT_EQ(reg->StringData(Line()), "***");
   EXPECT_EQ(Port->Written.size(), 3u);
   EXPECT_EQ(reg->RegisterType(), rtINT);
   // The right type with a wrong length, and the echo of the request, fail the same way.
   Port->Respond = [](const QByteArray& req) -> std::vector<TChunk> {
     return {{SealFrame(req.left(4) + char(0x40 | rtINT) + QByteArray(3, 1)), 0}};
   };
-  EXPECT_EQ(reg->StringData(), "***");
+  EXPECT_EQ(reg->StringData(Line()), "***");
   Port->Respond = [](const QByteArray& req) -> std::vector<TChunk> { return {{req, 0}}; };
-  EXPECT_EQ(reg->StringData(), "***");
+  EXPECT_EQ(reg->StringData(Line()), "***");
 }
 
 TEST_F(ExchangeTest, UnknownTypeLearnsFromAConsistentAnswer) {
   Port->Respond = [](const QByteArray& req) -> std::vector<TChunk> {
     return {{SealFrame(req.left(4) + char(0xC0 | rtULONG) + Bytes({1, 0, 0, 0})), 0}};
   };
-  EXPECT_EQ(reg->StringData(), "1");
+  EXPECT_EQ(reg->StringData(Line()), "1");
   EXPECT_EQ(reg->RegisterType(), rtULONG);
   // An echo of the request is no answer even while the type is unknown.
   reg->SetRegisterType(rtUnknown);
   Port->Written.clear();
   Port->Respond = [](const QByteArray& req) -> std::vector<TChunk> { return {{req, 0}}; };
-  EXPECT_EQ(reg->StringData(), "***");
+  EXPECT_EQ(reg->StringData(Line()), "***");
   EXPECT_EQ(Port->Written.size(), 3u);
   EXPECT_EQ(reg->RegisterType(), rtUnknown);
 }
@@ -206,11 +208,11 @@ TEST_F(ExchangeTest, AsciizAnswersMayHoldOneToThirtyOneBytes) {
   Port->Respond = [](const QByteArray& req) -> std::vector<TChunk> {
     return {{SealFrame(req.left(4) + char(0x40 | rtASCIIZ) + QByteArray(31, 'q')), 0}};
   };
-  EXPECT_EQ(reg->StringData(), QString(31, 'q'));
+  EXPECT_EQ(reg->StringData(Line()), QString(31, 'q'));
   Port->Respond = [](const QByteArray& req) -> std::vector<TChunk> {
     return {{SealFrame(req.left(4) + char(0x40 | rtASCIIZ)), 0}};  // no data at all
   };
-  EXPECT_EQ(reg->StringData(), "***");
+  EXPECT_EQ(reg->StringData(Line()), "***");
 }
 
 TEST_F(ExchangeTest, WriteAnswerMustBeFiveBytes) {
@@ -219,11 +221,11 @@ TEST_F(ExchangeTest, WriteAnswerMustBeFiveBytes) {
   Port->Respond = [](const QByteArray& req) -> std::vector<TChunk> {
     return {{SealFrame(req.left(4) + 'x'), 0}};
   };
-  reg->SetStringData("1");
+  reg->SetStringData(Line(), "1");
   EXPECT_EQ(reg->LastIOResult(), iorFAIL);
   EXPECT_EQ(Port->Written.size(), 3u);
   Port->Respond = [](const QByteArray& req) -> std::vector<TChunk> { return {{SealFrame(req.left(4)), 0}}; };
-  reg->SetStringData("1");
+  reg->SetStringData(Line(), "1");
   EXPECT_EQ(reg->LastIOResult(), iorOK);
 }
 
@@ -235,11 +237,11 @@ class TBrokenComm : public TFakeComm {
 };
 
 TEST_F(ExchangeTest, PortErrorsFailTheReadInsteadOfEscaping) {
-  Comm = std::make_unique<TBrokenComm>(*Clock);
-  Comm->Open();
+  TLine broken(std::make_unique<TBrokenComm>(*Clock));
+  broken.Port()->Open();
   QStringList trace;
-  Services().Trace = [&trace](const QString& line) { trace << line; };
-  EXPECT_NO_THROW(EXPECT_EQ(reg->StringData(), "***"));
+  broken.Trace = [&trace](const QString& line) { trace << line; };
+  EXPECT_NO_THROW(EXPECT_EQ(reg->StringData(TLineContext{&broken, false, Line().BaudRateIndex}), "***"));
   EXPECT_EQ(reg->LastIOResult(), iorFAIL);
   EXPECT_EQ(trace.filter("! port error").size(), 3);
 }
@@ -263,37 +265,36 @@ class TUnpluggedComm : public TFakeComm {
 TEST_F(ExchangeTest, ALostPortEndsTheExchangeAtOnceAndIsToldOnceEachWay) {
   auto port = std::make_unique<TUnpluggedComm>(*Clock);
   TUnpluggedComm& unplugged = *port;
-  Comm = std::move(port);
-  Comm->SetDeviceName("COM3");
-  Comm->Open();
+  TLine line(std::move(port));
+  line.Port()->SetDeviceName("COM3");
+  line.Port()->Open();
+  const TLineContext context{&line, false, Line().BaudRateIndex};
   unplugged.Respond = [](const QByteArray& req) -> std::vector<TChunk> { return {{IntAnswer(req, 9), 0}}; };
   QStringList notices;
-  Services().LineNotice = [&notices](const QString& text, bool lost) {
-    notices << text + (lost ? " (lost)" : "");
-  };
-  EXPECT_EQ(reg->StringData(), "9");
+  line.Notice = [&notices](const QString& text, bool lost) { notices << text + (lost ? " (lost)" : ""); };
+  EXPECT_EQ(reg->StringData(context), "9");
 
   unplugged.UnplugAtWrite = true;
   Clock->ResetSlept();
-  EXPECT_EQ(reg->StringData(), "***");
+  EXPECT_EQ(reg->StringData(context), "***");
   EXPECT_EQ(reg->LastIOResult(), iorFAIL);
-  EXPECT_EQ(unplugged.Writes, 2);       // no second and third attempt against a dead port
-  EXPECT_LT(Clock->Slept(), 20);        // nor their waits
-  EXPECT_EQ(reg->StringData(), "***");  // while lost nothing goes out
+  EXPECT_EQ(unplugged.Writes, 2);              // no second and third attempt against a dead port
+  EXPECT_LT(Clock->Slept(), 20);               // nor their waits
+  EXPECT_EQ(reg->StringData(context), "***");  // while lost nothing goes out
   EXPECT_EQ(unplugged.Writes, 2);
   EXPECT_EQ(notices, QStringList{"Порт COM3 потерян: устройство отключено (lost)"});
 
   unplugged.SetLost(false);
-  EXPECT_EQ(reg->StringData(), "9");
-  EXPECT_EQ(reg->StringData(), "9");
+  EXPECT_EQ(reg->StringData(context), "9");
+  EXPECT_EQ(reg->StringData(context), "9");
   EXPECT_EQ(notices,
             (QStringList{"Порт COM3 потерян: устройство отключено (lost)", "Порт COM3 снова открыт"}));
-  Services().LineNotice = nullptr;
+  line.Notice = nullptr;
 }
 
 TEST_F(ExchangeTest, TraceShowsRequestsAnswersAndRejections) {
   QStringList trace;
-  Services().Trace = [&trace](const QString& line) { trace << line; };
+  Current().Line().Trace = [&trace](const QString& line) { trace << line; };
   Script({[](const QByteArray& req) -> std::vector<TChunk> {
             QByteArray a = IntAnswer(req, 7);
             a[6] = 0x55;
@@ -303,7 +304,7 @@ TEST_F(ExchangeTest, TraceShowsRequestsAnswersAndRejections) {
           [](const QByteArray& req) -> std::vector<TChunk> {
             return {{IntAnswer(req, 7), 0}};
           }});
-  reg->StringData();
+  reg->StringData(Line());
   ASSERT_EQ(trace.size(), 7);
   EXPECT_EQ(trace[0], "> 00 01 02 00 D1");
   EXPECT_TRUE(trace[1].startsWith("< 00 01 02 00 44"));

@@ -6,7 +6,7 @@
 #include <limits>
 #include <vector>
 
-#include "core/Globals.h"
+#include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "support/TestSupport.h"
 
@@ -25,7 +25,7 @@ class RegisterNodeTest : public TVexaTest {
  protected:
   void SetUp() override {
     TVexaTest::SetUp();
-    reg = new TRegisterNode(NET.get());
+    reg = new TRegisterNode(Net().get());
     reg->SetName("D001C000R005");
     reg->SetEnabled(true);
   }
@@ -36,7 +36,7 @@ class RegisterNodeTest : public TVexaTest {
     double seen = reg->RDTime();
     for (int t = 0; t < totalMs; t += stepMs) {
       Clock->Advance(stepMs);
-      reg->Refresh();
+      reg->Refresh(Line());
       if (reg->RDTime() != seen) reads.push_back(seen = reg->RDTime());
     }
     return reads;
@@ -46,7 +46,7 @@ class RegisterNodeTest : public TVexaTest {
 };
 
 TEST_F(RegisterNodeTest, LoggingIntervalOneGivesAboutOneHistoryEntryPerSecond) {
-  SETUP->SetDemo(true);
+  Settings()->SetDemo(true);
   reg->SetLoggingInterval(1);
   const std::vector<double> reads = Offer(10'000);
   ASSERT_GE(reads.size(), 9u);
@@ -93,17 +93,17 @@ TEST_F(RegisterNodeTest, ReadsRefusedByTheRightsOrFailingKeepTheIntervalToo) {
 }
 
 TEST_F(RegisterNodeTest, RefreshDueAndNextRefreshDueAgreeWithRefresh) {
-  SETUP->SetDemo(true);
+  Settings()->SetDemo(true);
   reg->SetLoggingInterval(2);
   const double created = reg->RDTime();
   EXPECT_DOUBLE_EQ(reg->NextRefreshDue(), created + 2 / 86400.0);
   Clock->Advance(1999);
   EXPECT_FALSE(reg->RefreshDue());
-  reg->Refresh();
+  reg->Refresh(Line());
   EXPECT_EQ(reg->Count(), 0);
   Clock->Advance(1);
   EXPECT_TRUE(reg->RefreshDue());
-  reg->Refresh();
+  reg->Refresh(Line());
   ASSERT_EQ(reg->Count(), 1);
   EXPECT_GT(reg->RDTime(), created);
   EXPECT_DOUBLE_EQ(reg->NextRefreshDue(), reg->RDTime() + 2 / 86400.0);
@@ -121,7 +121,7 @@ TEST_F(RegisterNodeTest, UpdateOnADisabledRegisterAppendsTheUnchangedValue) {
   reg->SetLastStringData("12");
   const double stamp = reg->RDTime();
   Clock->Advance(5000);
-  reg->Update();
+  reg->Update(Line());
   EXPECT_TRUE(Port->Written.empty());
   EXPECT_EQ(reg->DataList(), QStringList({"12"}));
   EXPECT_EQ(reg->Points(), QStringList({DateTimeToStr(stamp)}));
@@ -130,17 +130,17 @@ TEST_F(RegisterNodeTest, UpdateOnADisabledRegisterAppendsTheUnchangedValue) {
 
 TEST_F(RegisterNodeTest, TheLabelShowsEveryReadValueAndStarsOnFailure) {
   auto* label = new TSinkLabel(reg);
-  SETUP->SetDemo(true);
-  reg->Update();
+  Settings()->SetDemo(true);
+  reg->Update(Line());
   ASSERT_EQ(reg->LastIOResult(), iorOK);
-  SETUP->SetDemo(false);  // and the port is closed
+  Settings()->SetDemo(false);  // and the port is closed
   Clock->Advance(3000);
-  reg->Update();
+  reg->Update(Line());
   EXPECT_EQ(label->Values, QStringList({reg->DataList().at(0), "***"}));
 
   reg->RemoveComponent(label).reset();  // the operator deleted the label
-  SETUP->SetDemo(true);
-  reg->Update();
+  Settings()->SetDemo(true);
+  reg->Update(Line());
   EXPECT_EQ(reg->Count(), 3);
   EXPECT_EQ(reg->DataList().last(), reg->LastStringData());
 }
@@ -187,7 +187,7 @@ TEST_F(RegisterNodeTest, ARefreshInStepsStoresWhatRefreshStores) {
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
-    SETUP->SetDemo(c.Demo);
+    Settings()->SetDemo(c.Demo);
     Port->Open();
     Port->Respond = c.Respond;
     TRegisterNode whole(nullptr);
@@ -202,14 +202,14 @@ TEST_F(RegisterNodeTest, ARefreshInStepsStoresWhatRefreshStores) {
     Clock->Advance(c.AdvanceMs);
     const double start = Clock->Now();
 
-    Services().Random.Seed(7);
-    whole.Refresh();
+    Current().Line().Random().Seed(7);
+    whole.Refresh(Line());
     const size_t wholeWritten = Port->Written.size();
 
     Clock->SetNow(start);
-    Services().Random.Seed(7);
-    TLineContext line;
-    std::unique_ptr<TCustomRegister> copy = stepped.BeginRefresh(line);
+    Current().Line().Random().Seed(7);
+    const TLineContext line = Line();
+    std::unique_ptr<TCustomRegister> copy = stepped.BeginRefresh();
     ASSERT_EQ(copy != nullptr, c.Exchanges);
     if (copy) {
       EXPECT_EQ(stepped.Count(), 0) << "stored before the read";

@@ -1,6 +1,6 @@
 #include <cstring>
 
-#include "core/Globals.h"
+#include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "support/TestSupport.h"
 
@@ -13,7 +13,7 @@ class RegisterTest : public TVexaTest {
   void SetUp() override {
     TVexaTest::SetUp();
     Port->Open();
-    reg = new TRegisterNode(NET.get());
+    reg = new TRegisterNode(Net().get());
     reg->SetName("D001C002R003");
   }
 
@@ -27,7 +27,7 @@ class RegisterTest : public TVexaTest {
     Answer(typeByte, data);
     reg->SetRegisterType(rtUnknown);
     reg->SetDigits(digits);
-    return reg->StringData();
+    return reg->StringData(Line());
   }
   // A writable register of a known type, answering writes.
   void Writable(TRegisterType type, int digits) {
@@ -64,7 +64,7 @@ TEST_F(RegisterTest, DigitsAreHeldToTheDialogsRange) {
     EXPECT_EQ(reg->Digits(), 0);
   }
   Writable(rtLONG, INT32_MAX);
-  reg->SetStringData(QStringLiteral("0,000000000000005"));
+  reg->SetStringData(Line(), QStringLiteral("0,000000000000005"));
   EXPECT_EQ(LastWriteData(), QByteArray("\x05\x00\x00\x00", 4));
 }
 
@@ -135,25 +135,25 @@ TEST_F(RegisterTest, ReadTakesTypeAndRightsFromTheAnswer) {
   EXPECT_EQ(ReadAs(0x80 | rtUINT, Bytes({0x11, 0x00})), "17");
   EXPECT_FALSE(reg->UserCanREAD());
   const size_t sent = Port->Written.size();
-  EXPECT_EQ(reg->StringData(), "***");
+  EXPECT_EQ(reg->StringData(Line()), "***");
   EXPECT_EQ(Port->Written.size(), sent);
   EXPECT_EQ(reg->LastStringData(), "17");  // not changed by a refused read
   EXPECT_EQ(reg->LastIOResult(), iorFAIL);
-  EXPECT_DOUBLE_EQ(reg->FloatData(), 0.0);
+  EXPECT_DOUBLE_EQ(reg->FloatData(Line()), 0.0);
   EXPECT_EQ(Port->Written.size(), sent);
 }
 
 TEST_F(RegisterTest, FailedReadsGiveStarsOrZero) {
   Port->Respond = nullptr;  // silence on the line
-  EXPECT_EQ(reg->StringData(), "***");
+  EXPECT_EQ(reg->StringData(Line()), "***");
   EXPECT_EQ(reg->LastStringData(), "***");
   EXPECT_EQ(reg->LastIOResult(), iorFAIL);
-  EXPECT_DOUBLE_EQ(reg->FloatData(), 0.0);
+  EXPECT_DOUBLE_EQ(reg->FloatData(Line()), 0.0);
   EXPECT_EQ(reg->LastStringData(), "0");
   EXPECT_EQ(reg->LastIOResult(), iorFAIL);
   Answer(0x40 | rtINT, Bytes({0xE2, 0x04}));  // 1250
   reg->SetDigits(2);
-  EXPECT_DOUBLE_EQ(reg->FloatData(), 12.5);
+  EXPECT_DOUBLE_EQ(reg->FloatData(Line()), 12.5);
   EXPECT_EQ(reg->LastStringData(), "12,5");  // shortest form
   EXPECT_EQ(reg->LastIOResult(), iorOK);
 }
@@ -171,19 +171,19 @@ TEST_F(RegisterTest, ReadStampsRDTimeAtTheStart) {
 
 TEST_F(RegisterTest, TextWritesScaleWithTiesToEven) {
   Writable(rtINT, 2);
-  reg->SetStringData("1,25");
+  reg->SetStringData(Line(), "1,25");
   EXPECT_EQ(LastWriteData(), Bytes({125, 0}));
-  reg->SetStringData("0,125");  // 12.5 -> 12
+  reg->SetStringData(Line(), "0,125");  // 12.5 -> 12
   EXPECT_EQ(LastWriteData(), Bytes({12, 0}));
-  reg->SetStringData("0,135");  // 13.5 -> 14
+  reg->SetStringData(Line(), "0,135");  // 13.5 -> 14
   EXPECT_EQ(LastWriteData(), Bytes({14, 0}));
-  reg->SetStringData("0,155");  // exact in decimal, not in binary: still a tie, 16
+  reg->SetStringData(Line(), "0,155");  // exact in decimal, not in binary: still a tie, 16
   EXPECT_EQ(LastWriteData(), Bytes({16, 0}));
-  reg->SetStringData("-0,025");  // -2.5 -> -2
+  reg->SetStringData(Line(), "-0,025");  // -2.5 -> -2
   EXPECT_EQ(LastWriteData(), Bytes({0xFE, 0xFF}));
-  reg->SetStringData("0,0251");
+  reg->SetStringData(Line(), "0,0251");
   EXPECT_EQ(LastWriteData(), Bytes({3, 0}));
-  reg->SetStringData("1,5E1");
+  reg->SetStringData(Line(), "1,5E1");
   EXPECT_EQ(LastWriteData(), Bytes({0xDC, 0x05}));  // 1500
   EXPECT_EQ(reg->LastIOResult(), iorOK);
 }
@@ -191,20 +191,20 @@ TEST_F(RegisterTest, TextWritesScaleWithTiesToEven) {
 TEST_F(RegisterTest, WriteFrameCarriesTypeRightsAndData) {
   Writable(rtUINT, 0);
   reg->SetUserCanREAD(false);
-  reg->SetStringData("258");
+  reg->SetStringData(Line(), "258");
   ASSERT_EQ(Port->Written.size(), 1u);
   EXPECT_EQ(Port->Written[0], SealFrame(Bytes({1, 2, 3, 1, 0x80 | rtUINT, 0x02, 0x01})));
   reg->SetUserCanREAD(true);
-  reg->SetStringData("1");
+  reg->SetStringData(Line(), "1");
   EXPECT_EQ(static_cast<uint8_t>(Port->Written[1][4]), 0xC0 | rtUINT);
 }
 
 TEST_F(RegisterTest, TextWriteRejectedByValidationSendsNothing) {
   Writable(rtINT, 0);
   reg->SetLastIOResult(iorOK);
-  reg->SetStringData("1,25");
-  reg->SetStringData("abc");
-  reg->SetStringData("40000");
+  reg->SetStringData(Line(), "1,25");
+  reg->SetStringData(Line(), "abc");
+  reg->SetStringData(Line(), "40000");
   EXPECT_TRUE(Port->Written.empty());
   EXPECT_EQ(reg->LastIOResult(), iorOK);  // untouched
 }
@@ -212,13 +212,13 @@ TEST_F(RegisterTest, TextWriteRejectedByValidationSendsNothing) {
 TEST_F(RegisterTest, WritesNeedRightsAndAKnownType) {
   reg->SetUserCanWRITE(true);
   reg->SetLastIOResult(iorOK);
-  reg->SetStringData("1");  // rtUnknown: ignored
-  reg->SetFloatData(1);
+  reg->SetStringData(Line(), "1");  // rtUnknown: ignored
+  reg->SetFloatData(Line(), 1);
   EXPECT_TRUE(Port->Written.empty());
   EXPECT_EQ(reg->LastIOResult(), iorOK);
   reg->SetRegisterType(rtINT);
   reg->SetUserCanWRITE(false);
-  reg->SetStringData("1");
+  reg->SetStringData(Line(), "1");
   EXPECT_TRUE(Port->Written.empty());
   EXPECT_EQ(reg->LastIOResult(), iorFAIL);
 }
@@ -229,31 +229,31 @@ TEST_F(RegisterTest, WriteWaitsAfterTheExchangeAndKeepsTheLastValue) {
   Clock->Advance(10000);
   const double start = Now();
   Clock->ResetSlept();
-  reg->SetStringData("5");
+  reg->SetStringData(Line(), "5");
   EXPECT_DOUBLE_EQ(reg->WRTime(), start);
   EXPECT_GE(Clock->Slept(), 100);
   EXPECT_EQ(reg->LastStringData(), "7");
   // A write that gets no answer fails but still waits.
   Port->Respond = nullptr;
   Clock->ResetSlept();
-  reg->SetStringData("5");
+  reg->SetStringData(Line(), "5");
   EXPECT_EQ(reg->LastIOResult(), iorFAIL);
   EXPECT_GE(Clock->Slept(), 100 + 3 * 64);
 }
 
 TEST_F(RegisterTest, NumberWritesTruncateTowardZero) {
   Writable(rtINT, 2);
-  reg->SetFloatData(0.129);
+  reg->SetFloatData(Line(), 0.129);
   EXPECT_EQ(LastWriteData(), Bytes({12, 0}));
-  reg->SetFloatData(0.29);  // 28.999... in binary, 29 in decimal
+  reg->SetFloatData(Line(), 0.29);  // 28.999... in binary, 29 in decimal
   EXPECT_EQ(LastWriteData(), Bytes({29, 0}));
-  reg->SetFloatData(-0.129);
+  reg->SetFloatData(Line(), -0.129);
   EXPECT_EQ(LastWriteData(), Bytes({0xF4, 0xFF}));
   Writable(rtINT, 0);
-  reg->SetFloatData(2.999);
+  reg->SetFloatData(Line(), 2.999);
   EXPECT_EQ(LastWriteData(), Bytes({2, 0}));
   Writable(rtUBYTE, 0);
-  reg->SetFloatData(-1);  // the byte's two's complement
+  reg->SetFloatData(Line(), -1);  // the byte's two's complement
   EXPECT_EQ(LastWriteData(), Bytes({0xFF}));
 }
 
@@ -263,43 +263,43 @@ TEST_F(RegisterTest, WritesThatWouldWrapOnTheWireAreRefused) {
   EXPECT_TRUE(reg->IsValidValue("327,67"));
   EXPECT_TRUE(reg->IsValidValue("-327,68"));
   EXPECT_FALSE(reg->IsValidValue("655,36"));
-  reg->SetFloatData(1000);
+  reg->SetFloatData(Line(), 1000);
   EXPECT_TRUE(Port->Written.empty());
   EXPECT_EQ(reg->LastIOResult(), iorFAIL);
 }
 
 TEST_F(RegisterTest, BooleanFloatAndTextWrites) {
   Writable(rtBOOL, 0);
-  reg->SetStringData("1");
+  reg->SetStringData(Line(), "1");
   EXPECT_EQ(LastWriteData(), Bytes({0xFF}));
-  reg->SetStringData("0");
+  reg->SetStringData(Line(), "0");
   EXPECT_EQ(LastWriteData(), Bytes({0x00}));
-  reg->SetFloatData(0.5);
+  reg->SetFloatData(Line(), 0.5);
   EXPECT_EQ(LastWriteData(), Bytes({0xFF}));
-  reg->SetFloatData(0.49);
+  reg->SetFloatData(Line(), 0.49);
   EXPECT_EQ(LastWriteData(), Bytes({0x00}));
 
   Writable(rtFLOAT, 1);
-  reg->SetStringData("2,5");
+  reg->SetStringData(Line(), "2,5");
   float f = 0;
   std::memcpy(&f, LastWriteData().constData(), 4);
   EXPECT_FLOAT_EQ(f, 2.5f);
   Writable(rtDOUBLE, 1);
-  reg->SetFloatData(-1.25);
+  reg->SetFloatData(Line(), -1.25);
   double d = 0;
   std::memcpy(&d, LastWriteData().constData(), 8);
   EXPECT_DOUBLE_EQ(d, -1.25);
 
   Writable(rtASCIIZ, 0);
-  reg->SetStringData(QString(31, 'a'));
+  reg->SetStringData(Line(), QString(31, 'a'));
   ASSERT_EQ(Port->Written.size(), 1u);
   EXPECT_EQ(Port->Written[0].size(), 38);
   EXPECT_EQ(LastWriteData(), QByteArray(31, 'a') + '\0');
-  reg->SetStringData(QString(32, 'a'));
+  reg->SetStringData(Line(), QString(32, 'a'));
   EXPECT_EQ(Port->Written.size(), 1u);
-  reg->SetStringData(QStringLiteral("Привет"));
+  reg->SetStringData(Line(), QStringLiteral("Привет"));
   EXPECT_EQ(LastWriteData(), ToCp1251(QStringLiteral("Привет")) + '\0');
-  reg->SetFloatData(12.5);
+  reg->SetFloatData(Line(), 12.5);
   EXPECT_EQ(LastWriteData(), QByteArray("12,5") + '\0');
 }
 
@@ -366,10 +366,10 @@ TEST_F(RegisterTest, HistoryStampsAreRegionalDateAndTime) {
 
 TEST_F(RegisterTest, RefreshReadsOnlyWhenEnabled) {
   Answer(0x40 | rtINT, Bytes({7, 0}));
-  reg->TCustomRegister::Refresh();
+  reg->TCustomRegister::Refresh(Line());
   EXPECT_TRUE(Port->Written.empty());
   reg->SetEnabled(true);
-  reg->TCustomRegister::Refresh();
+  reg->TCustomRegister::Refresh(Line());
   EXPECT_EQ(Port->Written.size(), 1u);
   EXPECT_EQ(reg->LastStringData(), "7");
 }

@@ -11,7 +11,7 @@
 #include <memory>
 #include <optional>
 
-#include "core/Globals.h"
+#include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "reports/model/ReportNode.h"
 #include "reports/model/ReportRules.h"
@@ -59,7 +59,7 @@ class ReportNodeTest : public TVexaTest {
  protected:
   void SetUp() override {
     TVexaTest::SetUp();
-    SETUP->SetDemo(true);  // the registers answer from the simulator
+    Settings()->SetDemo(true);  // the registers answer from the simulator
     ASSERT_TRUE(QDir(Dir->path()).mkpath(QStringLiteral("Config")));
     ASSERT_TRUE(QDir(Dir->path()).mkpath(QStringLiteral("Archives")));
     hooks.ShowProgress = [this](TReportNode& r, int p) { progress[r.Caption()] = p; };
@@ -68,7 +68,7 @@ class ReportNodeTest : public TVexaTest {
 
   // A stopped report under REPORTS, as a copy of a template, with two registers.
   TReportNode* AddReport(const QString& caption, int interval, int duration, int maxCount = 100) {
-    auto* r = new TReportNode(REPORTS.get());
+    auto* r = new TReportNode(Reports().get());
     r->SetName(QStringLiteral("R%1").arg(++made));
     r->SetCaption(caption);
     r->SetLoggingIntervalIndex(interval);
@@ -99,7 +99,7 @@ class ReportNodeTest : public TVexaTest {
 
   void Tick(double t) {
     Clock->SetNow(t);
-    ReportTick(*REPORTS, hooks);
+    ReportTick(Current(), hooks);
   }
   // Ticks a second apart from `from` through `to`.
   void Ticks(double from, double to) {
@@ -112,7 +112,7 @@ class ReportNodeTest : public TVexaTest {
   std::unique_ptr<TReportNode> LoadArchived(const QString& name) {
     auto archived = std::make_unique<TReportNode>(nullptr);
     archived->SetCaption(name);
-    LoadArchive(archived);
+    LoadArchive(Current().Dir(), archived);
     return archived;
   }
 
@@ -244,7 +244,7 @@ TEST_F(ReportNodeTest, SamplesFallOnTheIntervalGridFromMidnightWithinTheWindow) 
     const qint64 first = DateTimeToMs(c.Start) - DateTimeToMs(c.Start) % 1000 + c.PhaseMs;
     for (qint64 ms = first; ms <= end; ms += 1000) {
       Clock->SetNow(MsToDateTime(ms));
-      r->Refresh();
+      r->Refresh(Line());
     }
     for (int i = 0; i < 2; ++i) {
       EXPECT_EQ(Reg(r, i)->Points().ToStringList(), c.Samples);
@@ -297,7 +297,7 @@ TEST_F(ReportNodeTest, EveryIntervalOfTheTableSamplesOncePerIntervalOfItsWindow)
     const qint64 end = DateTimeToMs(r->LastPoint()) + 2000LL * seconds;
     for (qint64 ms = DateTimeToMs(c.Start); ms <= end; ms += 1000) {
       Clock->SetNow(MsToDateTime(ms));
-      r->Refresh();
+      r->Refresh(Line());
     }
     const QStringList samples = Reg(r)->Points().ToStringList();
     ASSERT_EQ(samples.size(), c.Count);
@@ -318,17 +318,17 @@ TEST_F(ReportNodeTest, EveryIntervalOfTheTableSamplesOncePerIntervalOfItsWindow)
 TEST_F(ReportNodeTest, ARestoredRunningReportSamplesAtItsFirstTick) {
   TReportNode* r = AddReport(QStringLiteral("Печь"), i1min, d1h);
   Start(r, At("08:00:00.300"));
-  ASSERT_TRUE(SaveTreeFile(*REPORTS));
-  LoadTreeFile(REPORTS);
-  auto* restored = dynamic_cast<TReportNode*>(REPORTS->Component(0));
+  ASSERT_TRUE(SaveTreeFile(Current(), *Reports()));
+  LoadTreeFile(Current(), Reports());
+  auto* restored = dynamic_cast<TReportNode*>(Reports()->Component(0));
   ASSERT_NE(restored, nullptr);
   EXPECT_EQ(restored->LastIntervalNumber(), -1);
   EXPECT_EQ(restored->StartPoint(), At("08:00"));
   Clock->SetNow(At("08:00:05"));
-  restored->Refresh();
+  restored->Refresh(Line());
   EXPECT_EQ(Reg(restored)->Count(), 1);
   Clock->SetNow(At("08:00:06"));
-  restored->Refresh();
+  restored->Refresh(Line());
   EXPECT_EQ(Reg(restored)->Count(), 1) << "the same interval again";
 }
 
@@ -397,7 +397,7 @@ TEST_F(ReportNodeTest, ResetEmptiesTheLogsAndStopsWhileStopKeepsThem) {
   Start(r, At("08:00:00.300"));
   for (const char* t : {"08:01:00.300", "08:02:00.300"}) {
     Clock->SetNow(At(t));
-    r->Refresh();
+    r->Refresh(Line());
   }
   ASSERT_EQ(Reg(r, 1)->Count(), 2);
 
@@ -406,7 +406,7 @@ TEST_F(ReportNodeTest, ResetEmptiesTheLogsAndStopsWhileStopKeepsThem) {
   EXPECT_FALSE(Reg(r)->Enabled());
   EXPECT_EQ(Reg(r, 1)->Count(), 2);
   Clock->SetNow(At("08:03:00.300"));
-  r->Refresh();
+  r->Refresh(Line());
   EXPECT_EQ(Reg(r, 1)->Count(), 2) << "a stopped report samples nothing";
 
   for (int i = 0; i < 2; ++i) Reg(r, i)->SetChanged(false);
@@ -447,7 +447,7 @@ TEST_F(ReportNodeTest, APeriodicReportArchivesItsWindowAndBeginsTheNext) {
   EXPECT_EQ(Reg(r)->Count(), 0);
   EXPECT_EQ(r->ImageIndex(), iiPLAY);
   EXPECT_TRUE(stopped.isEmpty());
-  EXPECT_TRUE(QFileInfo::exists(ConfigFilePath(QStringLiteral("REPORTS"))));
+  EXPECT_TRUE(QFileInfo::exists(ConfigFilePath(Current().Dir(), QStringLiteral("REPORTS"))));
   EXPECT_TRUE(Messages->Shown.empty());
 
   Ticks(At("09:00:01.300"), At("09:01:00.300"));
@@ -470,7 +470,7 @@ TEST_F(ReportNodeTest, EndOfWindowByTriggerAndArchiving) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Name);
-    RecreateRoot(QStringLiteral("REPORTS"));
+    Current().RecreateRoot(QStringLiteral("REPORTS"));
     QDir(Archives()).removeRecursively();
     QDir(Dir->path()).mkpath(QStringLiteral("Archives"));
     stopped.clear();
@@ -510,7 +510,7 @@ TEST_F(ReportNodeTest, AFailedArchiveWriteIsToldOnceAndKeepsTheWindowForTheNextA
   for (const auto& o : obstacles) {
     for (int trigger : {0, 1}) {
       SCOPED_TRACE(testing::Message() << o.Name << ", trigger " << trigger);
-      RecreateRoot(QStringLiteral("REPORTS"));
+      Current().RecreateRoot(QStringLiteral("REPORTS"));
       const QString archives = Archives();
       QFile::remove(archives);
       QDir(archives).removeRecursively();
@@ -574,14 +574,14 @@ TEST_F(ReportNodeTest, StoredSettingsThatCannotRunStopTheirReportOnceAndTheOther
   }
   // A file holding them is refused when it is read (the stored ranges); the tick copes with them
   // wherever else they come from.
-  ASSERT_TRUE(SaveTreeFile(*REPORTS));
+  ASSERT_TRUE(SaveTreeFile(Current(), *Reports()));
   // Read into a tree of its own, only the good report comes back; the running ones stay as they are.
   auto read = std::make_unique<TRootNode>(nullptr);
   read->SetName(QStringLiteral("REPORTS"));
-  EXPECT_THROW(LoadTreeFile(read), EUnreadableFiles);
+  EXPECT_THROW(LoadTreeFile(Current(), read), EUnreadableFiles);
   // The good one and the one whose window has no length, which no range of a single value tells.
   EXPECT_EQ(read->ComponentCount(), 2);
-  ForgetUnreadable(ConfigFilePath("REPORTS"));
+  ForgetUnreadable(ConfigFilePath(Current().Dir(), "REPORTS"));
 
   Ticks(At("10:00:01.500"), At("10:00:05.500"));
   ASSERT_EQ(Messages->Shown.size(), std::size(faults));
@@ -594,19 +594,19 @@ TEST_F(ReportNodeTest, StoredSettingsThatCannotRunStopTheirReportOnceAndTheOther
         << text.toStdString();
     EXPECT_TRUE(text.contains(QString::fromUtf8(faults[i].Shown))) << text.toStdString();
     EXPECT_EQ(Messages->Shown[i].Icon, TMsgIcon::Error);
-    auto* r = dynamic_cast<TReportNode*>(REPORTS->Component(static_cast<int>(i) + 1));
+    auto* r = dynamic_cast<TReportNode*>(Reports()->Component(static_cast<int>(i) + 1));
     EXPECT_FALSE(r->Enabled());
     EXPECT_EQ(r->ImageIndex(), iiSTOP);
     EXPECT_EQ(Reg(r)->Count(), 0);
     expectStopped << caption;
   }
   EXPECT_EQ(stopped, expectStopped);
-  auto* goodNow = dynamic_cast<TReportNode*>(REPORTS->Component(0));
+  auto* goodNow = dynamic_cast<TReportNode*>(Reports()->Component(0));
   EXPECT_TRUE(goodNow->Enabled());
   EXPECT_EQ(Reg(goodNow)->Count(), 5);
 
   // Starting one again is refused with one message.
-  auto* first = dynamic_cast<TReportNode*>(REPORTS->Component(1));
+  auto* first = dynamic_cast<TReportNode*>(Reports()->Component(1));
   EXPECT_FALSE(first->Enabled());
   Messages->Shown.clear();
   Clock->SetNow(At("11:00"));
@@ -619,7 +619,7 @@ TEST_F(ReportNodeTest, StoredSettingsThatCannotRunStopTheirReportOnceAndTheOther
 TEST_F(ReportNodeTest, ReportsDestroyedDuringTheTickAreNotTouched) {
   const auto run = [this](const char* name, const std::function<void(int call)>& during) {
     SCOPED_TRACE(name);
-    RecreateRoot(QStringLiteral("REPORTS"));
+    Current().RecreateRoot(QStringLiteral("REPORTS"));
     progress.clear();
     stopped.clear();
     for (const char* caption : {"A", "B", "C"})
@@ -630,17 +630,18 @@ TEST_F(ReportNodeTest, ReportsDestroyedDuringTheTickAreNotTouched) {
     hooks.ProcessEvents = nullptr;
     return calls;
   };
-  const auto destroy = [](const char* caption) {
-    for (int i = 0; i < REPORTS->ComponentCount(); ++i)
-      if (auto* r = dynamic_cast<TReportNode*>(REPORTS->Component(i));
+  const auto destroy = [this](const char* caption) {
+    for (int i = 0; i < Reports()->ComponentCount(); ++i)
+      if (auto* r = dynamic_cast<TReportNode*>(Reports()->Component(i));
           r->Caption() == QLatin1String(caption)) {
         delete r;
         return;
       }
   };
-  const auto samples = [](const char* caption) {
-    for (int i = 0; i < REPORTS->ComponentCount(); ++i)
-      if (auto* r = dynamic_cast<TReportNode*>(REPORTS->Component(i)); r->Caption() == QLatin1String(caption))
+  const auto samples = [this](const char* caption) {
+    for (int i = 0; i < Reports()->ComponentCount(); ++i)
+      if (auto* r = dynamic_cast<TReportNode*>(Reports()->Component(i));
+          r->Caption() == QLatin1String(caption))
         return Reg(r)->Count();
     return -1;
   };
@@ -666,9 +667,9 @@ TEST_F(ReportNodeTest, ReportsDestroyedDuringTheTickAreNotTouched) {
 
   // A state load replaces the whole tree.
   run("tree replaced", [&](int call) {
-    if (call == 1) RecreateRoot(QStringLiteral("REPORTS"));
+    if (call == 1) Current().RecreateRoot(QStringLiteral("REPORTS"));
   });
-  EXPECT_EQ(REPORTS->ComponentCount(), 0);
+  EXPECT_EQ(Reports()->ComponentCount(), 0);
   EXPECT_EQ(progress.size(), 1u);
 
   // A message box of one report lets the operator delete it and the next.
@@ -678,7 +679,7 @@ TEST_F(ReportNodeTest, ReportsDestroyedDuringTheTickAreNotTouched) {
   Services().Messages = std::move(messages);
   run("during a stop message", [&](int call) {
     if (call != 0) return;
-    auto* a = dynamic_cast<TReportNode*>(REPORTS->Component(0));
+    auto* a = dynamic_cast<TReportNode*>(Reports()->Component(0));
     a->SetLoggingIntervalIndex(99);
     reentering->OnShow = [&] {
       destroy("A");
@@ -691,7 +692,7 @@ TEST_F(ReportNodeTest, ReportsDestroyedDuringTheTickAreNotTouched) {
 
   // ... and the message of a failed archive.
   Messages->Shown.clear();
-  RecreateRoot(QStringLiteral("REPORTS"));
+  Current().RecreateRoot(QStringLiteral("REPORTS"));
   QDir(Archives()).removeRecursively();
   ASSERT_TRUE(QFile(Archives()).open(QIODevice::WriteOnly));
   for (const char* caption : {"A", "B"})
@@ -700,7 +701,7 @@ TEST_F(ReportNodeTest, ReportsDestroyedDuringTheTickAreNotTouched) {
   reentering->OnShow = [&] { destroy("A"); };
   Tick(At("10:01:00.500"));
   EXPECT_EQ(Messages->Shown.size(), 2u) << "both archives failed";
-  EXPECT_EQ(REPORTS->ComponentCount(), 1);
+  EXPECT_EQ(Reports()->ComponentCount(), 1);
   EXPECT_EQ(samples("B"), 19);
 }
 

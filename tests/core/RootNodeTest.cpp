@@ -1,4 +1,4 @@
-#include "core/Globals.h"
+#include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "support/TestSupport.h"
 
@@ -9,7 +9,7 @@ class RootNodeTest : public TVexaTest {
  protected:
   // regulator > two channels > two registers each
   TRootNode* BuildRegulator(const QString& name) {
-    auto* regulator = new TRootNode(NET.get());
+    auto* regulator = new TRootNode(Net().get());
     regulator->SetName(name);
     for (int c = 0; c < 2; ++c) {
       auto* channel = new TRootNode(regulator);
@@ -39,30 +39,30 @@ TEST_F(RootNodeTest, GlobalRootsHaveTheirNamesCaptionsAndImages) {
     const char* name;
     const char* caption;
     int image;
-  } roots[] = {{&NET, "NET", "Сеть", 6},
-               {&TTEMPLATES, "TTEMPLATES", "Шаблоны процессов", 18},
-               {&TASKS, "TASKS", "Процессы", -1},
-               {&RTEMPLATES, "RTEMPLATES", "Шаблоны отчетов", 10},
-               {&REPORTS, "REPORTS", "Отчеты", -1},
-               {&REGISTRY, "REGISTRY", "Шаблоны каналов", 38}};
+  } roots[] = {{&Net(), "NET", "Сеть", 6},
+               {&TTemplates(), "TTEMPLATES", "Шаблоны процессов", 18},
+               {&Tasks(), "TASKS", "Процессы", -1},
+               {&RTemplates(), "RTEMPLATES", "Шаблоны отчетов", 10},
+               {&Reports(), "REPORTS", "Отчеты", -1},
+               {&Registry(), "REGISTRY", "Шаблоны каналов", 38}};
   for (const auto& r : roots) {
     ASSERT_TRUE(*r.slot);
     EXPECT_EQ((*r.slot)->Name(), r.name);
     EXPECT_EQ((*r.slot)->Caption(), QString::fromUtf8(r.caption));
     EXPECT_EQ((*r.slot)->ImageIndex(), r.image);
     EXPECT_EQ((*r.slot)->Owner(), nullptr);
-    EXPECT_EQ(RootSlot(r.name), r.slot);
+    EXPECT_EQ(Current().RootSlot(r.name), r.slot);
   }
-  EXPECT_EQ(SETUP->Name(), "SETUP");
+  EXPECT_EQ(Settings()->Name(), "SETUP");
 }
 
 TEST_F(RootNodeTest, CreateTreeRootReplacesTheWholeTree) {
   BuildRegulator("D000");
-  ASSERT_EQ(NET->ComponentCount(), 1);
-  RecreateRoot("NET");
-  EXPECT_EQ(NET->ComponentCount(), 0);
-  EXPECT_EQ(NET->Name(), "NET");
-  EXPECT_EQ(NET->Caption(), "Сеть");
+  ASSERT_EQ(Net()->ComponentCount(), 1);
+  Current().RecreateRoot("NET");
+  EXPECT_EQ(Net()->ComponentCount(), 0);
+  EXPECT_EQ(Net()->Name(), "NET");
+  EXPECT_EQ(Net()->Caption(), "Сеть");
 }
 
 TEST_F(RootNodeTest, SetEnabledRunsDownTheSubtreeButNotUp) {
@@ -182,12 +182,12 @@ TEST_F(RootNodeTest, FindNodeIsDepthFirstPreOrder) {
   // The same name deep in the first regulator and shallow in the second: depth-first wins.
   auto* deep = new TRootNode(d0->Node(1)->Node(1));
   deep->SetName("X");
-  auto* shallow = new TRootNode(NET.get());
+  auto* shallow = new TRootNode(Net().get());
   shallow->SetName("X");
-  EXPECT_EQ(FindNode(NET.get(), "X"), deep);
-  EXPECT_EQ(FindNode(NET.get(), "D001C001R002")->Name(), "D001C001R002");
-  EXPECT_EQ(FindNode(NET.get(), "NET"), nullptr);  // the root itself is not searched
-  EXPECT_EQ(FindNode(NET.get(), "d000"), nullptr);
+  EXPECT_EQ(FindNode(Net().get(), "X"), deep);
+  EXPECT_EQ(FindNode(Net().get(), "D001C001R002")->Name(), "D001C001R002");
+  EXPECT_EQ(FindNode(Net().get(), "NET"), nullptr);  // the root itself is not searched
+  EXPECT_EQ(FindNode(Net().get(), "d000"), nullptr);
   EXPECT_EQ(FindNode(nullptr, "X"), nullptr);
 }
 

@@ -139,15 +139,15 @@ TEST_F(ServicesTest, RealClockTellsLocalTimeInTheCurrentZone) {
 }
 
 TEST_F(ServicesTest, RandomGeneratorIsSeededAndInRange) {
-  Services().Random.Seed(7);
+  Current().Line().Random().Seed(7);
   std::vector<int> a;
-  for (int i = 0; i < 100; ++i) a.push_back(Services().Random.Next(3));
-  Services().Random.Seed(7);
-  for (int i = 0; i < 100; ++i) EXPECT_EQ(Services().Random.Next(3), a[static_cast<size_t>(i)]);
+  for (int i = 0; i < 100; ++i) a.push_back(Current().Line().Random().Next(3));
+  Current().Line().Random().Seed(7);
+  for (int i = 0; i < 100; ++i) EXPECT_EQ(Current().Line().Random().Next(3), a[static_cast<size_t>(i)]);
   EXPECT_EQ(*std::min_element(a.begin(), a.end()), 0);
   EXPECT_EQ(*std::max_element(a.begin(), a.end()), 2);
-  EXPECT_EQ(Services().Random.Next(0), 0);
-  const double f = Services().Random.Fraction();
+  EXPECT_EQ(Current().Line().Random().Next(0), 0);
+  const double f = Current().Line().Random().Fraction();
   EXPECT_GE(f, 0.0);
   EXPECT_LT(f, 1.0);
 }

@@ -9,7 +9,7 @@
 #include <QTemporaryDir>
 #include <functional>
 
-#include "core/Globals.h"
+#include "core/Network.h"
 #include "core/SetupNode.h"
 #include "storage/TreeFiles.h"
 #include "support/TestSupport.h"
@@ -91,19 +91,19 @@ TEST(SetupRules, ListEditsReturnTheRowToSelectAndMarkOnlyRealChanges) {
 class SetupConfirmTest : public TVexaTest {};
 
 TEST_F(SetupConfirmTest, ConfirmStoresTheFieldsSavesTheFileAndAsksForARestartOnlyWhenPagesChanged) {
-  QDir(ExeDir()).mkdir("Config");
+  QDir(Current().Dir()).mkdir("Config");
   for (const bool edited : {false, true}) {
     SCOPED_TRACE(edited ? "pages edited" : "pages as they were");
     TDiagramList list;
     list.Load({"Цех"}, {"ceh.bmp"});
     if (edited) list.Rename(0, "Цех 2");
     const TSetupFields fields{QStringLiteral("Пароль"), 500, true, false, true};
-    EXPECT_EQ(ConfirmSetup(*SETUP, fields, list), edited);
+    EXPECT_EQ(ConfirmSetup(Current(), fields, list), edited);
 
     auto saved = std::make_unique<TSetupNode>(nullptr);
     saved->SetName("SETUP");
-    LoadTreeFile(saved);
-    for (const TSetupNode* s : {SETUP.get(), saved.get()}) {
+    LoadTreeFile(Current(), saved);
+    for (const TSetupNode* s : {Settings().get(), saved.get()}) {
       EXPECT_EQ(s->Password(), "Пароль");
       EXPECT_EQ(s->AutoSaveInterval(), 120);  // kept to what the field allows
       EXPECT_TRUE(s->AutoSaveEnabled());

@@ -1,4 +1,4 @@
-#include "core/Globals.h"
+#include "core/Network.h"
 #include "core/Protocol.h"
 #include "core/RegisterNode.h"
 #include "core/Simulator.h"
@@ -11,10 +11,11 @@ class SimulatorTest : public TVexaTest {
  protected:
   void SetUp() override {
     TVexaTest::SetUp();
-    SETUP->SetDemo(true);
+    Settings()->SetDemo(true);
   }
+  TRandomGenerator& random = Current().Line().Random();
   TRegisterNode* Reg(const QString& name, TRegisterType type = rtUnknown, int digits = 0) {
-    auto* r = new TRegisterNode(NET.get());
+    auto* r = new TRegisterNode(Net().get());
     r->SetName(name);
     if (type != rtUnknown) {
       r->SetRegisterType(type);
@@ -31,7 +32,7 @@ TEST_F(SimulatorTest, DescriptorsDescribeTwoRegulators) {
     for (int c = 0; c < 8; ++c) {
       TRegisterNode probe(nullptr);
       probe.SetName(TCustomRegister::RegisterName(a, c, 0));
-      const QString v = probe.StringData();
+      const QString v = probe.StringData(Line());
       const bool exists = (a == 0 && c <= 5) || (a == 1 && c <= 2);
       EXPECT_EQ(v, exists ? QString::number(a) : QStringLiteral("***")) << a << " " << c;
       if (exists) {
@@ -51,7 +52,7 @@ TEST_F(SimulatorTest, DescriptorAnswerFrame) {
   f.Data[0] = 1;
   f.Data[1] = 2;
   ApplyCrc(f);
-  ASSERT_TRUE(Simulate(f, probe));
+  ASSERT_TRUE(Simulate(f, probe, random));
   EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(f.Data), f.Length),
             SealFrame(QByteArray::fromHex("01020000C201")));
   // A write to a descriptor is not answered.
@@ -59,19 +60,19 @@ TEST_F(SimulatorTest, DescriptorAnswerFrame) {
   f.Length = 4;
   f.Data[3] = 1;
   ApplyCrc(f);
-  EXPECT_FALSE(Simulate(f, probe));
+  EXPECT_FALSE(Simulate(f, probe, random));
 }
 
 TEST_F(SimulatorTest, NewRegisterBecomesAWritableInteger) {
   Clock->ResetSlept();
   TRegisterNode* r = Reg("D001C000R005");
-  EXPECT_EQ(r->StringData(), "250");
+  EXPECT_EQ(r->StringData(Line()), "250");
   EXPECT_EQ(r->RegisterType(), rtINT);
   EXPECT_TRUE(r->UserCanREAD());
   EXPECT_TRUE(r->UserCanWRITE());
   EXPECT_EQ(Clock->Slept(), 10);  // the simulated line's fixed wait
-  EXPECT_EQ(Reg("D000C000R001")->StringData(), "350");
-  EXPECT_EQ(Reg("D002C000R001")->StringData(), "85");
+  EXPECT_EQ(Reg("D000C000R001")->StringData(Line()), "350");
+  EXPECT_EQ(Reg("D002C000R001")->StringData(Line()), "85");
 }
 
 TEST_F(SimulatorTest, FixedPointValuesWanderInsideTheirBand) {
@@ -79,7 +80,7 @@ TEST_F(SimulatorTest, FixedPointValuesWanderInsideTheirBand) {
   double low = 1e9, high = -1e9;
   QString previous;
   for (int i = 0; i < 2000; ++i) {
-    const QString v = r->StringData();
+    const QString v = r->StringData(Line());
     const double x = StrToFloat(v).value();
     if (!previous.isEmpty()) {
       EXPECT_LE(std::abs(x - StrToFloat(previous).value()), 0.1 + 1e-9);
@@ -100,55 +101,55 @@ TEST_F(SimulatorTest, ByteBandsClampAsUnsigned) {
   } bands[] = {{0, 101, 119, 110}, {1, 81, 99, 90}, {2, 51, 59, 55}};
   for (const auto& b : bands) {
     TRegisterNode* r = Reg(TCustomRegister::RegisterName(b.address, 0, 9), rtUBYTE);
-    EXPECT_EQ(r->StringData(), QString::number(b.start));
+    EXPECT_EQ(r->StringData(Line()), QString::number(b.start));
     for (int i = 0; i < 500; ++i) {
-      const int v = r->StringData().toInt();
+      const int v = r->StringData(Line()).toInt();
       ASSERT_GE(v, b.low);
       ASSERT_LE(v, b.high);
     }
     // Far outside the band (a byte with the sign bit set): clamped from above as unsigned.
     r->SetLastStringData("-100");
-    EXPECT_EQ(r->StringData(), QString::number(b.high));
+    EXPECT_EQ(r->StringData(Line()), QString::number(b.high));
   }
 }
 
 TEST_F(SimulatorTest, FailedOrEmptyValueRestartsFromTheBandStart) {
   TRegisterNode* r = Reg("D001C000R007", rtINT);
   r->SetLastStringData("***");
-  EXPECT_EQ(r->StringData(), "250");
+  EXPECT_EQ(r->StringData(Line()), "250");
   r->SetLastStringData("");
-  EXPECT_EQ(r->StringData(), "250");
+  EXPECT_EQ(r->StringData(Line()), "250");
 }
 
 TEST_F(SimulatorTest, WritesStoreTheScaledTruncatedValue) {
   TRegisterNode* r = Reg("D001C000R005", rtINT, 2);
-  r->SetStringData("1,25");
+  r->SetStringData(Line(), "1,25");
   EXPECT_EQ(r->LastIOResult(), iorOK);
   EXPECT_EQ(r->LastStringData(), "1");
-  EXPECT_EQ(r->StringData(), "2,01");  // wanders from raw 100 and is clamped into 200..300
+  EXPECT_EQ(r->StringData(Line()), "2,01");  // wanders from raw 100 and is clamped into 200..300
 
   TRegisterNode* w = Reg("D001C000R006", rtINT, 0);
-  w->SetStringData("-1");
+  w->SetStringData(Line(), "-1");
   EXPECT_EQ(w->LastStringData(), "65535");
-  EXPECT_EQ(w->StringData(), "299");
+  EXPECT_EQ(w->StringData(Line()), "299");
 }
 
 TEST_F(SimulatorTest, FloatingValues) {
   TRegisterNode* f = Reg("D000C001R003", rtFLOAT, 2);
-  const double first = StrToFloat(f->StringData()).value();
+  const double first = StrToFloat(f->StringData(Line())).value();
   EXPECT_GE(first, 20);
   EXPECT_LE(first, 29);
   for (int i = 0; i < 300; ++i) {
-    const double v = StrToFloat(f->StringData()).value();
+    const double v = StrToFloat(f->StringData(Line())).value();
     ASSERT_GT(v, 20);  // 20 or less becomes 21, 30 or more 29: the walk stays inside (20; 30)
     ASSERT_LT(v, 30);
   }
   f->SetLastStringData("abc");
-  EXPECT_EQ(f->StringData(), "0,00");
+  EXPECT_EQ(f->StringData(Line()), "0,00");
   TRegisterNode* d = Reg("D000C001R004", rtDOUBLE, 1);
   d->SetLastStringData("abc");
-  EXPECT_EQ(d->StringData(), "25,0");
-  d->SetStringData("22,75");
+  EXPECT_EQ(d->StringData(Line()), "25,0");
+  d->SetStringData(Line(), "22,75");
   EXPECT_EQ(d->LastStringData(), "22,75");
 }
 
@@ -156,16 +157,16 @@ TEST_F(SimulatorTest, TextAndBooleanRegisters) {
   TRegisterNode* t = Reg("D000C002R001", rtASCIIZ);
   Services().Format.DecimalSeparator = QLatin1Char(',');
   for (int i = 0; i < 20; ++i) {
-    const QString v = t->StringData();
+    const QString v = t->StringData(Line());
     ASSERT_EQ(v.size(), 11);
     EXPECT_TRUE(v.startsWith("12345.6789"));
     EXPECT_TRUE(v[10].isDigit());
   }
-  t->SetStringData(QStringLiteral("Линия 2"));
+  t->SetStringData(Line(), QStringLiteral("Линия 2"));
   EXPECT_EQ(t->LastStringData(), QStringLiteral("Линия 2"));
   TRegisterNode* b = Reg("D000C002R002", rtBOOL);
   QSet<QString> seen;
-  for (int i = 0; i < 50; ++i) seen.insert(b->StringData());
+  for (int i = 0; i < 50; ++i) seen.insert(b->StringData(Line()));
   EXPECT_EQ(seen, (QSet<QString>{"0", "1"}));
 }
 
@@ -182,7 +183,7 @@ TEST_F(SimulatorTest, WritesSucceedWithoutCheckingRights) {
   f.Length = 7;
   ApplyCrc(f);
   r->SetUserCanWRITE(false);
-  ASSERT_TRUE(Simulate(f, *r));
+  ASSERT_TRUE(Simulate(f, *r, random));
   EXPECT_EQ(f.Length, 5);
   EXPECT_EQ(r->LastStringData(), "4660");
 }

@@ -58,7 +58,7 @@ struct TTreeCase {
   std::function<std::unique_ptr<TComponent>()> Build;
 };
 
-std::unique_ptr<TComponent> Network() {
+std::unique_ptr<TComponent> NetworkTree() {
   auto net = std::make_unique<TRootNode>(nullptr);
   net->SetName("NET");
   net->SetCaption(QStringLiteral("Сеть 'цех №2'"));
@@ -109,14 +109,14 @@ std::unique_ptr<TComponent> Report() {
   return report;
 }
 
-std::unique_ptr<TComponent> Setup() {
+std::unique_ptr<TComponent> SetupTree() {
   auto setup = std::make_unique<TSetupNode>(nullptr);
   setup->SetName("SETUP");
   return setup;
 }
 
 const TTreeCase kTrees[] = {
-    {"network", &Network}, {"templates", &Templates}, {"report", &Report}, {"setup", &Setup}};
+    {"network", &NetworkTree}, {"templates", &Templates}, {"report", &Report}, {"setup", &SetupTree}};
 
 TEST_F(ConfigTextTest, ASavedFileDumpedAndLoadedGivesTheSameBytesAndTheSameText) {
   for (const TTreeCase& c : kTrees) {
@@ -294,10 +294,9 @@ TRun QuickCli(const QStringList& args) {
 // A saved network whose register claims two thousand million decimal places: the load refuses the
 // file and tells which, before any read could build a text of that many digits.
 TEST_F(ConfigTextTest, AStateFileWithAValuePastItsRangeIsUnreadableAndNothingRunsOnIt) {
-  Services().ExeDir = Dir->path();
   ASSERT_TRUE(QDir().mkpath(Dir->filePath("Config")));
-  const QString path = ConfigFilePath("NET");
-  auto tree = Network();
+  const QString path = ConfigFilePath(Current().Dir(), "NET");
+  auto tree = NetworkTree();
   ASSERT_TRUE(TStgHandler::Create(path)->SaveTree(*tree));
   {
     auto file = CompoundFile::Open(path);
@@ -317,7 +316,7 @@ TEST_F(ConfigTextTest, AStateFileWithAValuePastItsRangeIsUnreadableAndNothingRun
   net->SetName("NET");
   TRootNode* before = net.get();
   try {
-    LoadTreeFile(net);
+    LoadTreeFile(Current(), net);
     ADD_FAILURE() << "the file was read";
   } catch (const EUnreadableFiles& e) {
     ASSERT_EQ(e.Files().size(), 1u);
@@ -377,7 +376,7 @@ TEST_F(ConfigTextTest, TheReadmeExampleLoads) {
 }
 
 TEST_F(ConfigTextTest, CliLoadsFromAFileOrStandardInputAndKeepsTheOldFileOnAFault) {
-  auto tree = Network();
+  auto tree = NetworkTree();
   const QString saved = Dir->filePath("NET.cfg");
   ASSERT_TRUE(TStgHandler::Create(saved)->SaveTree(*tree));
   const TRun dump = Cli({"dump", saved});
@@ -467,7 +466,7 @@ TEST_F(ConfigTextTest, CliLoadRefusesAnotherRootForAStateFileAndWritesNothing) {
 
 // dump shows a damaged part as a marked line at its place, the rest as it is, and exits 1.
 TEST_F(ConfigTextTest, DumpMarksEveryPartTheLoaderLeavesOutAndFails) {
-  auto tree = Network();
+  auto tree = NetworkTree();
   const QString path = Dir->filePath("NET.cfg");
   ASSERT_TRUE(TStgHandler::Create(path)->SaveTree(*tree));
   const TRun sound = Cli({"dump", path});

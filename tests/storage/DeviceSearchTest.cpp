@@ -11,7 +11,7 @@
 
 #include "core/Comm.h"
 #include "core/ExecuterUnit.h"
-#include "core/Globals.h"
+#include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "storage/DeviceSearch.h"
 #include "storage/StrHandlerUnit.h"
@@ -64,7 +64,7 @@ class DeviceSearchTest : public TVexaTest {
     search.OnDevicesPassed = [this](int a) { passed.push_back(a); };
   }
   void TearDown() override {
-    StopPoller();
+    Current().StopPoller();
     TVexaTest::TearDown();
   }
 
@@ -76,8 +76,8 @@ class DeviceSearchTest : public TVexaTest {
   // A channel template in REGISTRY: the hidden identifier register first, then the given ones.
   TRootNode* AddTemplate(const QString& caption, const QString& comments,
                          const std::vector<TRegisterTemplate>& registers, bool withIdentifier = true) {
-    auto* pattern = new TRootNode(REGISTRY.get());
-    pattern->SetName(QStringLiteral("T%1").arg(REGISTRY->ComponentCount()));
+    auto* pattern = new TRootNode(Registry().get());
+    pattern->SetName(QStringLiteral("T%1").arg(Registry()->ComponentCount()));
     pattern->SetCaption(caption);
     pattern->SetComments(comments);
     pattern->SetImageIndex(23);
@@ -98,13 +98,13 @@ class DeviceSearchTest : public TVexaTest {
   }
 
   void SaveTemplates() {
-    QDir(ExeDir()).mkdir(QStringLiteral("Config"));
-    ASSERT_TRUE(SaveTreeFile(*REGISTRY));
+    QDir(Current().Dir()).mkdir(QStringLiteral("Config"));
+    ASSERT_TRUE(SaveTreeFile(Current(), *Registry()));
   }
 
-  static TRootNode* Node(const QString& name) { return dynamic_cast<TRootNode*>(FindNode(NET.get(), name)); }
-  static TRegisterNode* Reg(int a, int c, int r) {
-    return dynamic_cast<TRegisterNode*>(FindNode(NET.get(), TCustomRegister::RegisterName(a, c, r)));
+  TRootNode* Node(const QString& name) { return dynamic_cast<TRootNode*>(FindNode(Net().get(), name)); }
+  TRegisterNode* Reg(int a, int c, int r) {
+    return dynamic_cast<TRegisterNode*>(FindNode(Net().get(), TCustomRegister::RegisterName(a, c, r)));
   }
   static QStringList ChildNames(const TRootNode& node) {
     QStringList names;
@@ -112,26 +112,26 @@ class DeviceSearchTest : public TVexaTest {
     return names;
   }
 
-  TDeviceSearch search;
+  TDeviceSearch search{Current()};
   TFakeLine line;
   std::vector<int> found;
   std::vector<int> passed;
 };
 
 TEST_F(DeviceSearchTest, SimulatedNetworkIsFoundAndExploredWithoutTemplates) {
-  SETUP->SetDemo(true);
-  new TRootNode(TASKS.get());
-  new TRootNode(REPORTS.get());
-  auto* processTemplate = new TRootNode(TTEMPLATES.get());
+  Settings()->SetDemo(true);
+  new TRootNode(Tasks().get());
+  new TRootNode(Reports().get());
+  auto* processTemplate = new TRootNode(TTemplates().get());
   processTemplate->SetName("P1");
 
   search.Run(smAfresh);
 
-  EXPECT_EQ(NET->Caption(), "Сеть");
-  EXPECT_EQ(NET->ImageIndex(), 6);
-  ASSERT_EQ(ChildNames(*NET), QStringList({"D000", "D001"}));
-  EXPECT_EQ(NET->Node(0)->NodeCount() + NET->Node(1)->NodeCount(), 9);
-  EXPECT_EQ(ChildNames(*NET->Node(1)), QStringList({"D001C000", "D001C001", "D001C002"}));
+  EXPECT_EQ(Net()->Caption(), "Сеть");
+  EXPECT_EQ(Net()->ImageIndex(), 6);
+  ASSERT_EQ(ChildNames(*Net()), QStringList({"D000", "D001"}));
+  EXPECT_EQ(Net()->Node(0)->NodeCount() + Net()->Node(1)->NodeCount(), 9);
+  EXPECT_EQ(ChildNames(*Net()->Node(1)), QStringList({"D001C000", "D001C001", "D001C002"}));
 
   const TRootNode* regulator = Node("D001");
   EXPECT_EQ(regulator->Caption(), "Регулятор 001");
@@ -162,36 +162,36 @@ TEST_F(DeviceSearchTest, SimulatedNetworkIsFoundAndExploredWithoutTemplates) {
   EXPECT_EQ(last->LastStringData(), "250");
   EXPECT_EQ(Reg(0, 3, 17)->LastStringData(), "350");
 
-  EXPECT_EQ(TASKS->NodeCount(), 0);
-  EXPECT_EQ(TASKS->Caption(), "Процессы");
-  EXPECT_EQ(REPORTS->NodeCount(), 0);
-  EXPECT_EQ(REPORTS->Caption(), "Отчеты");
-  EXPECT_EQ(TTEMPLATES->FindComponent("P1"), processTemplate);
+  EXPECT_EQ(Tasks()->NodeCount(), 0);
+  EXPECT_EQ(Tasks()->Caption(), "Процессы");
+  EXPECT_EQ(Reports()->NodeCount(), 0);
+  EXPECT_EQ(Reports()->Caption(), "Отчеты");
+  EXPECT_EQ(TTemplates()->FindComponent("P1"), processTemplate);
   EXPECT_EQ(found, std::vector<int>({0, 1, 2}));
   EXPECT_EQ(passed.back(), 255);
   EXPECT_EQ(passed.size(), 257u);  // the reset to 0, then every address
-  EXPECT_TRUE(SETUP->NewConfig());
+  EXPECT_TRUE(Settings()->NewConfig());
   EXPECT_FALSE(search.Running());
 }
 
 TEST_F(DeviceSearchTest, TemplatesFromTheSavedFileShapeTheChannels) {
-  SETUP->SetDemo(true);
+  Settings()->SetDemo(true);
   AddTemplate("000", "Аналоговый вход", {{"Температура", rtFLOAT, false, 1}, {"Уставка", rtINT, true, 2}});
   AddTemplate("001", "Дискретный выход", {}, false);  // no registers at all
   AddTemplate("000", "Второй шаблон того же типа", {{"Лишний", rtBOOL, true, 0}});
-  REGISTRY->Node(0)->Node(0)->SetVisible(true);  // the first register is hidden whatever the template says
+  Registry()->Node(0)->Node(0)->SetVisible(true);  // the first register is hidden whatever the template says
   SaveTemplates();
   // Edited after the save: a search never sees it.
-  REGISTRY->Node(1)->SetComments("не сохранено");
+  Registry()->Node(1)->SetComments("не сохранено");
   AddTemplate("001", "не сохранено", {{"Лишний", rtBOOL, true, 0}});
 
   QStringList frames;
-  Services().Trace = [&frames](const QString& line) {
+  Current().Line().Trace = [&frames](const QString& line) {
     if (line.startsWith('>')) frames << line;
   };
   search.Run(smAfresh);
 
-  ASSERT_EQ(NET->NodeCount(), 2);
+  ASSERT_EQ(Net()->NodeCount(), 2);
   for (int c = 0; c < 6; ++c) {
     const TRootNode* channel = Node(QString::asprintf("D000C%03d", c));
     ASSERT_NE(channel, nullptr);
@@ -221,7 +221,7 @@ TEST_F(DeviceSearchTest, TemplatesFromTheSavedFileShapeTheChannels) {
   // Only the probes went out: 256 addresses, channels 0..6 of D000 and 0..3 of D001. Registers
   // of a template are neither probed nor read.
   EXPECT_EQ(frames.size(), 256 + 7 + 4);
-  EXPECT_EQ(REGISTRY->NodeCount(), 3);  // the saved templates replaced the edited ones
+  EXPECT_EQ(Registry()->NodeCount(), 3);  // the saved templates replaced the edited ones
 }
 
 TEST_F(DeviceSearchTest, TemplatesNeverSavedAreNotUsed) {
@@ -232,26 +232,26 @@ TEST_F(DeviceSearchTest, TemplatesNeverSavedAreNotUsed) {
   search.Run(smAfresh);
   EXPECT_EQ(Node("D002C000")->Comments(), "Тип канала неизвестен.");
   EXPECT_EQ(Reg(2, 0, 1)->Caption(), "Регистр 001");
-  EXPECT_EQ(REGISTRY->NodeCount(), 0);
-  EXPECT_EQ(REGISTRY->Caption(), "Шаблоны каналов");
+  EXPECT_EQ(Registry()->NodeCount(), 0);
+  EXPECT_EQ(Registry()->Caption(), "Шаблоны каналов");
 }
 
 TEST_F(DeviceSearchTest, SilentLineGivesAnEmptyNetwork) {
   UseFakeLine();
-  new TRootNode(TASKS.get());
-  auto* old = new TRootNode(NET.get());
+  new TRootNode(Tasks().get());
+  auto* old = new TRootNode(Net().get());
   old->SetName("D003");
 
   search.Run(smAfresh);
 
-  EXPECT_EQ(NET->NodeCount(), 0);
-  EXPECT_EQ(NET->Caption(), "Сеть");
-  EXPECT_EQ(TASKS->NodeCount(), 0);
+  EXPECT_EQ(Net()->NodeCount(), 0);
+  EXPECT_EQ(Net()->Caption(), "Сеть");
+  EXPECT_EQ(Tasks()->NodeCount(), 0);
   EXPECT_EQ(search.DevicesFound(), 0);
   EXPECT_EQ(found, std::vector<int>({0}));
   EXPECT_EQ(search.DevicesPassed(), 255);
   EXPECT_EQ(line.Requests["D255C000R000"], 3);  // a silent address costs the three attempts
-  EXPECT_TRUE(SETUP->NewConfig());
+  EXPECT_TRUE(Settings()->NewConfig());
 }
 
 TEST_F(DeviceSearchTest, RegulatorAtAddress7WithAKnownAndAnUnknownChannelType) {
@@ -263,7 +263,7 @@ TEST_F(DeviceSearchTest, RegulatorAtAddress7WithAKnownAndAnUnknownChannelType) {
 
   search.Run(smAfresh);
 
-  ASSERT_EQ(ChildNames(*NET), QStringList{"D007"});
+  ASSERT_EQ(ChildNames(*Net()), QStringList{"D007"});
   EXPECT_EQ(ChildNames(*Node("D007")), QStringList({"D007C000", "D007C001"}));
   const TRootNode* typed = Node("D007C000");
   EXPECT_EQ(typed->Comments(), "Регулятор температуры");
@@ -295,13 +295,13 @@ TEST_F(DeviceSearchTest, AnIdentifierThatIsNoNumberMeansNoDevice) {
   line.Devices[2] = {0};
   line.Devices[4] = {0};
   line.TextIdentifiers = {2};
-  EXPECT_EQ(TDeviceSearch::ProbeChannel(2, 0), -1);
-  EXPECT_EQ(TDeviceSearch::ProbeChannel(4, 0), 0);
-  EXPECT_EQ(TDeviceSearch::ProbeChannel(4, 1), -1);
-  EXPECT_EQ(TDeviceSearch::ProbeRegister(4, 0, 3), rtINT);
-  EXPECT_EQ(TDeviceSearch::ProbeRegister(4, 0, 4), rtUnknown);
+  EXPECT_EQ(TDeviceSearch::ProbeChannel(Line(), 2, 0), -1);
+  EXPECT_EQ(TDeviceSearch::ProbeChannel(Line(), 4, 0), 0);
+  EXPECT_EQ(TDeviceSearch::ProbeChannel(Line(), 4, 1), -1);
+  EXPECT_EQ(TDeviceSearch::ProbeRegister(Line(), 4, 0, 3), rtINT);
+  EXPECT_EQ(TDeviceSearch::ProbeRegister(Line(), 4, 0, 4), rtUnknown);
   search.Run(smAfresh);
-  EXPECT_EQ(ChildNames(*NET), QStringList{"D004"});
+  EXPECT_EQ(ChildNames(*Net()), QStringList{"D004"});
   EXPECT_TRUE(Messages->Shown.empty());
 }
 
@@ -318,7 +318,7 @@ TEST_F(DeviceSearchTest, OnlyAddedKeepsTheTreeAndAppendsNewRegulatorsBehind) {
   found.clear();
   search.Run(smAdded);
   EXPECT_EQ(search.DevicesFound(), 0);
-  EXPECT_EQ(ChildNames(*NET), QStringList({"D003", "D007"}));
+  EXPECT_EQ(ChildNames(*Net()), QStringList({"D003", "D007"}));
   EXPECT_EQ(Node("D003"), d3);
   EXPECT_EQ(d3->Caption(), "Печь");
   EXPECT_EQ(Reg(7, 0, 1), kept);
@@ -329,9 +329,9 @@ TEST_F(DeviceSearchTest, OnlyAddedKeepsTheTreeAndAppendsNewRegulatorsBehind) {
   line.Devices[5] = {5, 5};
   search.Run(smAdded);
   EXPECT_EQ(found, std::vector<int>({0, 0, 1}));
-  EXPECT_EQ(ChildNames(*NET), QStringList({"D003", "D007", "D005"}));
+  EXPECT_EQ(ChildNames(*Net()), QStringList({"D003", "D007", "D005"}));
   EXPECT_EQ(Node("D005")->NodeCount(), 2);
-  EXPECT_TRUE(SETUP->NewConfig());
+  EXPECT_TRUE(Settings()->NewConfig());
 }
 
 TEST_F(DeviceSearchTest, OnlyRemovedDropsTheUnpluggedRegulator) {
@@ -352,8 +352,8 @@ TEST_F(DeviceSearchTest, OnlyRemovedDropsTheUnpluggedRegulator) {
 
   EXPECT_EQ(found, std::vector<int>({0, 1}));
   EXPECT_EQ(Node("D005"), nullptr);
-  EXPECT_EQ(FindNode(NET.get(), "D005C000R001"), nullptr);
-  EXPECT_EQ(ChildNames(*NET), QStringList{"D009"});
+  EXPECT_EQ(FindNode(Net().get(), "D005C000R001"), nullptr);
+  EXPECT_EQ(ChildNames(*Net()), QStringList{"D009"});
   EXPECT_EQ(Node("D009"), d9);
   // Only addresses in the tree are asked.
   EXPECT_EQ(line.Requests["D006C000R000"], 3);  // from the first search only
@@ -378,31 +378,31 @@ TEST_F(DeviceSearchTest, StopEndsTheSearchAfterTheRegulatorBeingBuilt) {
 
   search.Run(smAfresh);
 
-  EXPECT_EQ(ChildNames(*NET), QStringList{"D007"});
+  EXPECT_EQ(ChildNames(*Net()), QStringList{"D007"});
   EXPECT_EQ(Node("D007")->NodeCount(), 3);  // completed first
   EXPECT_EQ(Node("D007C002")->NodeCount(), 4);
   EXPECT_EQ(search.DevicesPassed(), 7);
   EXPECT_EQ(idles, 9);  // addresses 0..7, then the one at which it stopped
   EXPECT_EQ(line.Requests.count("D008C000R000"), 0u);
   EXPECT_EQ(after, 1);
-  EXPECT_TRUE(SETUP->NewConfig());
+  EXPECT_TRUE(Settings()->NewConfig());
   EXPECT_FALSE(search.Running());
 
   // A stop request belongs to one search: the next runs to its end.
   search.OnDevicesFound = nullptr;
   search.Stop();
   search.Run(smAdded);
-  EXPECT_EQ(ChildNames(*NET), QStringList({"D007", "D009"}));
+  EXPECT_EQ(ChildNames(*Net()), QStringList({"D007", "D009"}));
 }
 
 TEST_F(DeviceSearchTest, AFailureStillEndsTheSearchCleanly) {
   UseFakeLine();
   line.Devices[1] = {0};
   // A templates file holding something else than templates cannot be read.
-  QDir(ExeDir()).mkdir("Config");
+  QDir(Current().Dir()).mkdir("Config");
   TSetupNode stranger(nullptr);
   stranger.SetName("REGISTRY");
-  ASSERT_TRUE(SaveTreeFile(stranger));
+  ASSERT_TRUE(SaveTreeFile(Current(), stranger));
   std::vector<QString> events;
   search.OnBeforeChange = [&events] { events.push_back("before"); };
   search.OnAfterChange = [&events] { events.push_back("after"); };
@@ -410,34 +410,34 @@ TEST_F(DeviceSearchTest, AFailureStillEndsTheSearchCleanly) {
   EXPECT_THROW(search.Run(smAfresh), EStreamError);
   EXPECT_FALSE(search.Running());
   EXPECT_EQ(events, std::vector<QString>({"before", "after"}));
-  EXPECT_TRUE(SETUP->NewConfig());
-  EXPECT_EQ(NET->NodeCount(), 0);
+  EXPECT_TRUE(Settings()->NewConfig());
+  EXPECT_EQ(Net()->NodeCount(), 0);
 
   // An error raised from a window's callback in the middle of the walk ends it the same way.
-  QFile::remove(ConfigFilePath("REGISTRY"));
+  QFile::remove(ConfigFilePath(Current().Dir(), "REGISTRY"));
   search.OnDevicesPassed = [](int a) {
     if (a == 3) throw std::runtime_error("window gone");
   };
   EXPECT_THROW(search.Run(smAfresh), std::runtime_error);
   EXPECT_FALSE(search.Running());
-  EXPECT_EQ(ChildNames(*NET), QStringList{"D001"});
+  EXPECT_EQ(ChildNames(*Net()), QStringList{"D001"});
   EXPECT_EQ(events.back(), "after");
   search.OnDevicesPassed = nullptr;
   search.Run(smRemoved);  // usable again
-  EXPECT_EQ(NET->NodeCount(), 1);
+  EXPECT_EQ(Net()->NodeCount(), 1);
 }
 
 TEST_F(DeviceSearchTest, ViewsAndThePollerAreSetAsideWhileTheTreeChanges) {
-  SETUP->SetDemo(true);
-  auto* old = new TRootNode(NET.get());  // before the poller walks the tree
+  Settings()->SetDemo(true);
+  auto* old = new TRootNode(Net().get());  // before the poller walks the tree
   old->SetName("D100");
-  StartPoller();
+  Current().StartPoller();
   bool oldTreeBefore = false;
   bool oldTreeAfter = true;
   bool pollerDuringSearch = true;
-  search.OnBeforeChange = [&] { oldTreeBefore = NET->FindComponent("D100") != nullptr; };
-  search.OnIdle = [&] { pollerDuringSearch = PollerRunning(); };
-  search.OnAfterChange = [&] { oldTreeAfter = NET->FindComponent("D100") != nullptr; };
+  search.OnBeforeChange = [&] { oldTreeBefore = Net()->FindComponent("D100") != nullptr; };
+  search.OnIdle = [&] { pollerDuringSearch = Current().PollerRunning(); };
+  search.OnAfterChange = [&] { oldTreeAfter = Net()->FindComponent("D100") != nullptr; };
   AddTemplate("000", "", {});
   AddTemplate("001", "", {});
   SaveTemplates();
@@ -446,9 +446,9 @@ TEST_F(DeviceSearchTest, ViewsAndThePollerAreSetAsideWhileTheTreeChanges) {
 
   EXPECT_TRUE(oldTreeBefore);
   EXPECT_FALSE(oldTreeAfter);
-  EXPECT_EQ(NET->NodeCount(), 2);
+  EXPECT_EQ(Net()->NodeCount(), 2);
   EXPECT_FALSE(pollerDuringSearch);
-  EXPECT_TRUE(PollerRunning());
+  EXPECT_TRUE(Current().PollerRunning());
 }
 
 TEST_F(DeviceSearchTest, RunDuringASearchOnlyAsksItToStop) {
@@ -459,7 +459,7 @@ TEST_F(DeviceSearchTest, RunDuringASearchOnlyAsksItToStop) {
     if (search.DevicesPassed() == 0 && search.DevicesFound() == 1) search.Run(smRemoved);
   };
   search.Run(smAfresh);
-  EXPECT_EQ(ChildNames(*NET), QStringList{"D000"});
+  EXPECT_EQ(ChildNames(*Net()), QStringList{"D000"});
   EXPECT_EQ(search.DevicesPassed(), 0);
 }
 
@@ -472,11 +472,11 @@ TEST_F(DeviceSearchTest, APortErrorEndsTheSearchInEveryModeAndChangesNothing) {
   search.Run(smAfresh);
   line.Devices[9] = {0};  // plugged in since: the added mode would append it
   line.Devices.erase(3);  // and unplugged: the removed mode would drop it
-  TRootNode* const net = NET.get();
+  TRootNode* const net = Net().get();
   const TComponent* const d3 = Node("D003");
-  auto* process = new TRootNode(TASKS.get());
-  auto* report = new TRootNode(REPORTS.get());
-  TRootNode* const registry = REGISTRY.get();
+  auto* process = new TRootNode(Tasks().get());
+  auto* report = new TRootNode(Reports().get());
+  TRootNode* const registry = Registry().get();
   AddTemplate("000", "не сохранено", {});  // an unsaved template edit
   line.Requests.clear();
 
@@ -486,7 +486,7 @@ TEST_F(DeviceSearchTest, APortErrorEndsTheSearchInEveryModeAndChangesNothing) {
   } cases[] = {{smAfresh, 0}, {smAfresh, 8}, {smAdded, 0}, {smAdded, 10}, {smRemoved, 0}, {smRemoved, 7}};
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.Mode) + " lost at " + std::to_string(c.LostAt));
-    SETUP->SetNewConfig(false);
+    Settings()->SetNewConfig(false);
     search.OnDevicesPassed = [this, &c](int a) {
       if (a == c.LostAt) Port->SetLost(true);
     };
@@ -503,15 +503,15 @@ TEST_F(DeviceSearchTest, APortErrorEndsTheSearchInEveryModeAndChangesNothing) {
               QStringList({"Поиск прерван: порт Com2 потерян: устройство отключено.", "Сеть не изменена."}));
     // Ended at that address, the same trees as before, and no new configuration to save.
     EXPECT_EQ(line.Requests.count(TCustomRegister::RegisterName(c.LostAt + 1, 0, 0)), 0u);
-    EXPECT_EQ(NET.get(), net);
-    EXPECT_EQ(ChildNames(*NET), QStringList({"D003", "D007"}));
+    EXPECT_EQ(Net().get(), net);
+    EXPECT_EQ(ChildNames(*Net()), QStringList({"D003", "D007"}));
     EXPECT_EQ(Node("D003"), d3);
     EXPECT_EQ(Node("D007")->NodeCount(), 2);
-    EXPECT_EQ(TASKS->Node(0), process);
-    EXPECT_EQ(REPORTS->Node(0), report);
-    EXPECT_EQ(REGISTRY.get(), registry);
-    EXPECT_EQ(REGISTRY->NodeCount(), 1);
-    EXPECT_FALSE(SETUP->NewConfig());
+    EXPECT_EQ(Tasks()->Node(0), process);
+    EXPECT_EQ(Reports()->Node(0), report);
+    EXPECT_EQ(Registry().get(), registry);
+    EXPECT_EQ(Registry()->NodeCount(), 1);
+    EXPECT_FALSE(Settings()->NewConfig());
     EXPECT_EQ(found.back(), 0);
     EXPECT_FALSE(search.Running());
 
@@ -527,37 +527,38 @@ TEST_F(DeviceSearchTest, APortErrorEndsTheSearchInEveryModeAndChangesNothing) {
   EXPECT_TRUE(closed.PortError);
   EXPECT_EQ(closed.PortErrorText, "порт Com2 не открыт");
   EXPECT_TRUE(line.Requests.empty());
-  EXPECT_EQ(ChildNames(*NET), QStringList({"D003", "D007"}));
-  EXPECT_EQ(REGISTRY.get(), registry);
+  EXPECT_EQ(ChildNames(*Net()), QStringList({"D003", "D007"}));
+  EXPECT_EQ(Registry().get(), registry);
 }
 
 TEST_F(DeviceSearchTest, ASearchOverALineWhoseSimulatorWasKilledChangesNothing) {
-  SETUP->SetDemo(true);
+  Settings()->SetDemo(true);
   AddTemplate("000", "", {});
   AddTemplate("001", "", {});
   SaveTemplates();
   search.Run(smAfresh);
-  ASSERT_EQ(ChildNames(*NET), QStringList({"D000", "D001"}));
-  TRootNode* const net = NET.get();
-
-  // The real port on vexa-sim's line, whose other end then goes away.
+  ASSERT_EQ(ChildNames(*Net()), QStringList({"D000", "D001"}));
+  // The same trees on a network whose real port is on vexa-sim's line, whose other end then goes away.
   TSimLine sim;
-  auto port = std::make_unique<TComm>();
+  auto port = std::make_unique<TComm>(Current().Dir());
   port->SetDeviceName(sim.Link());
   port->Open();
-  Port = nullptr;
-  Comm = std::move(port);
-  SETUP->SetDemo(false);
+  TNetwork real(Current().Dir(), std::move(port));
+  real.Net() = std::move(Net());
+  real.Registry() = std::move(Registry());
+  real.Setup()->SetDemo(false);
+  TRootNode* const net = real.Net().get();
+  TDeviceSearch realSearch(real);
   sim.Kill();
 
   for (const TSearchMode mode : {smAfresh, smAdded, smRemoved}) {
     SCOPED_TRACE(mode);
-    const TSearchResult result = search.Run(mode);
+    const TSearchResult result = realSearch.Run(mode);
     EXPECT_TRUE(result.PortError);
     EXPECT_TRUE(result.PortErrorText.endsWith("устройство отключено")) << result.PortErrorText.toStdString();
-    EXPECT_EQ(NET.get(), net);
-    EXPECT_EQ(ChildNames(*NET), QStringList({"D000", "D001"}));
-    EXPECT_EQ(NET->Node(0)->NodeCount(), 6);
+    EXPECT_EQ(real.Net().get(), net);
+    EXPECT_EQ(ChildNames(*real.Net()), QStringList({"D000", "D001"}));
+    EXPECT_EQ(real.Net()->Node(0)->NodeCount(), 6);
   }
 }
 
@@ -592,7 +593,7 @@ TEST_F(DeviceSearchTest, RemovingEveryRegulatorOfASilentLineNeedsTheOperatorsYes
     const TSearchResult result = search.Run(smRemoved);
 
     EXPECT_EQ(asked, step.Answer ? std::vector<int>{2} : std::vector<int>{});
-    EXPECT_EQ(ChildNames(*NET), step.Left);
+    EXPECT_EQ(ChildNames(*Net()), step.Left);
     EXPECT_FALSE(result.PortError);
     EXPECT_EQ(result.Regulators, step.Left.isEmpty() ? 2 : 0);
     EXPECT_EQ(result.Kept, step.Left.isEmpty() ? 0 : 2);
@@ -627,7 +628,7 @@ TEST_F(DeviceSearchTest, TheReportCountsWhatFailedAndWarnsOfAPartialAnswer) {
 
     const TSearchResult result = search.Run(smAfresh);
 
-    EXPECT_EQ(ChildNames(*NET), QStringList({"D002", "D007"}));
+    EXPECT_EQ(ChildNames(*Net()), QStringList({"D002", "D007"}));
     EXPECT_EQ(result.Regulators, 2);
     EXPECT_EQ(result.Channels, c.Channels);
     EXPECT_EQ(result.Failed, c.Failed);
@@ -643,7 +644,7 @@ TEST_F(DeviceSearchTest, TheReportCountsWhatFailedAndWarnsOfAPartialAnswer) {
   }
 
   // In simulation mode nothing is lost and nothing is a port error.
-  SETUP->SetDemo(true);
+  Settings()->SetDemo(true);
   AddTemplate("000", "", {});
   AddTemplate("001", "", {});
   SaveTemplates();

@@ -8,7 +8,7 @@
 #include <QTimer>
 
 #include "core/ExecuterUnit.h"
-#include "core/Globals.h"
+#include "core/Network.h"
 #include "storage/StartUp.h"
 #include "storage/TreeFiles.h"
 #include "support/TestSupport.h"
@@ -23,16 +23,16 @@ class PollerSettingsTest : public test::TVexaTest {
     // The poller thread reads the clock: the test's fake clock is not made for another thread.
     fakeClock_ = std::move(Services().Clock);
     Services().Clock = std::make_unique<TClock>();
-    Services().AutoSave = nullptr;
-    SETUP->SetDemo(true);
+    Current().AutoSave = nullptr;
+    Settings()->SetDemo(true);
     // The poller reads the automatic save settings at every rest.
-    SETUP->SetAutoSaveEnabled(true);
-    SETUP->SetAutoSaveInterval(60);
-    QDir(ExeDir()).mkdir("Config");
-    ASSERT_TRUE(SaveTreeFile(*SETUP));
+    Settings()->SetAutoSaveEnabled(true);
+    Settings()->SetAutoSaveInterval(60);
+    QDir(Current().Dir()).mkdir("Config");
+    ASSERT_TRUE(SaveTreeFile(Current(), *Settings()));
   }
   void TearDown() override {
-    StopPoller();
+    Current().StopPoller();
     TVexaTest::TearDown();
   }
   static void RunFor(int ms) {
@@ -46,29 +46,29 @@ class PollerSettingsTest : public test::TVexaTest {
 };
 
 TEST_F(PollerSettingsTest, ReloadingTheSettingsWhileThePollerRunsLeavesItRunning) {
-  StartPoller();
+  Current().StartPoller();
   for (int i = 0; i < 30; ++i) {
-    const TSetupNode* before = SETUP.get();
-    LoadTreeFile(SETUP);
-    ASSERT_NE(SETUP.get(), nullptr);
-    EXPECT_NE(SETUP.get(), before) << "the settings were not reloaded";
-    EXPECT_TRUE(SETUP->AutoSaveEnabled());
-    EXPECT_TRUE(PollerRunning()) << "reload " << i;
+    const TSetupNode* before = Settings().get();
+    LoadTreeFile(Current(), Settings());
+    ASSERT_NE(Settings().get(), nullptr);
+    EXPECT_NE(Settings().get(), before) << "the settings were not reloaded";
+    EXPECT_TRUE(Settings()->AutoSaveEnabled());
+    EXPECT_TRUE(Current().PollerRunning()) << "reload " << i;
     RunFor(3);
   }
 }
 
 TEST_F(PollerSettingsTest, ReloadingTheSettingsWithThePollerStoppedDoesNotStartIt) {
-  ASSERT_FALSE(PollerRunning());
-  LoadTreeFile(SETUP);
-  EXPECT_FALSE(PollerRunning());
+  ASSERT_FALSE(Current().PollerRunning());
+  LoadTreeFile(Current(), Settings());
+  EXPECT_FALSE(Current().PollerRunning());
 }
 
 TEST_F(PollerSettingsTest, TheStartUpWorkRestoresTheSettingsWhileThePollerRuns) {
-  StartPoller();
+  Current().StartPoller();
   for (int i = 0; i < 10; ++i) {
-    RunSetupStartUp(nullptr);
-    EXPECT_TRUE(PollerRunning());
+    ShowFaults(RunSetupStartUp(Current(), nullptr));
+    EXPECT_TRUE(Current().PollerRunning());
     RunFor(3);
   }
 }

@@ -37,10 +37,10 @@ class PortListTest : public TVexaTest {
  protected:
   void SetUp() override {
     TVexaTest::SetUp();
-    ASSERT_TRUE(QDir(ExeDir()).mkdir("Ports"));
+    ASSERT_TRUE(QDir(Current().Dir()).mkdir("Ports"));
   }
-  QString Entry(int n) const { return QDir(ExeDir()).filePath(QStringLiteral("Ports/COM%1").arg(n)); }
-  void Link(int n, const QString& target) const { ASSERT_TRUE(QFile::link(target, Entry(n))); }
+  QString Entry(int n) { return QDir(Current().Dir()).filePath(QStringLiteral("Ports/COM%1").arg(n)); }
+  void Link(int n, const QString& target) { ASSERT_TRUE(QFile::link(target, Entry(n))); }
 };
 
 TEST_F(PortListTest, ProbesMarkBusyAndMissingPortsButNotTheConfiguredOne) {
@@ -64,7 +64,7 @@ TEST_F(PortListTest, ProbesMarkBusyAndMissingPortsButNotTheConfiguredOne) {
   ASSERT_GE(holder, 0);
   ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
 
-  const std::vector<TPortEntry> list = FillPortList(4);
+  const std::vector<TPortEntry> list = FillPortList(Current().Dir(), 4);
   close(holder);
 
   ASSERT_EQ(list.size(), 8u);
@@ -88,7 +88,7 @@ TEST_F(PortListTest, ProbesMarkBusyAndMissingPortsButNotTheConfiguredOne) {
   close(after);
 
   // Once released, COM2 is free again; the configured index -1 (none) probes all eight.
-  const std::vector<TPortEntry> again = FillPortList(-1);
+  const std::vector<TPortEntry> again = FillPortList(Current().Dir(), -1);
   EXPECT_EQ(again[1].Text, "COM2");
   EXPECT_EQ(again[4].Text, "COM5 (не существует)");
 }
@@ -103,18 +103,18 @@ TEST_F(PortListTest, EachFillFollowsTheLinkAsItIsNowAndProbesALostConfiguredPort
   const int holder = open(first.Slave().toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
   ASSERT_GE(holder, 0);
   ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
-  EXPECT_EQ(FillPortList(-1)[0].Text, "COM1 (занят)");
+  EXPECT_EQ(FillPortList(Current().Dir(), -1)[0].Text, "COM1 (занят)");
 
   ASSERT_TRUE(QFile::remove(Entry(1)));
   Link(1, second.Slave());
-  EXPECT_EQ(FillPortList(-1)[0].Text, "COM1");
+  EXPECT_EQ(FillPortList(Current().Dir(), -1)[0].Text, "COM1");
   close(holder);
 
   ASSERT_TRUE(QFile::remove(Entry(1)));
   Link(1, Dir->filePath("unplugged"));
-  EXPECT_EQ(FillPortList(0)[0].Text, "COM1");  // held: not probed
-  EXPECT_EQ(FillPortList(0)[0].State, TPortState::Configured);
-  const std::vector<TPortEntry> lost = FillPortList(0, false);
+  EXPECT_EQ(FillPortList(Current().Dir(), 0)[0].Text, "COM1");  // held: not probed
+  EXPECT_EQ(FillPortList(Current().Dir(), 0)[0].State, TPortState::Configured);
+  const std::vector<TPortEntry> lost = FillPortList(Current().Dir(), 0, false);
   EXPECT_EQ(lost[0].Text, "COM1 (не существует)");
   EXPECT_EQ(lost[0].State, TPortState::Missing);
 }

@@ -5,7 +5,7 @@
 #include <QFile>
 
 #include "core/ExecuterUnit.h"
-#include "core/Globals.h"
+#include "core/Network.h"
 #include "storage/NetworkState.h"
 #include "storage/StartUp.h"
 #include "storage/TreeFiles.h"
@@ -21,17 +21,17 @@ const QStringList kCaptions = {"Загрузка структуры сети..."
 class StartUpTest : public TVexaTest {
  protected:
   void TearDown() override {
-    StopPoller();
+    Current().StopPoller();
     TVexaTest::TearDown();
   }
 
   void Run() {
-    RunSetupStartUp([this](const QString& caption) { captions << caption; });
+    ShowFaults(RunSetupStartUp(Current(), [this](const QString& caption) { captions << caption; }));
   }
 
   // Settings saved as a file, without touching the port while they are set.
   void SaveSettings(int port, int speed, bool autoLoad) {
-    QDir(ExeDir()).mkdir("Config");
+    QDir(Current().Dir()).mkdir("Config");
     TSetupNode settings(nullptr);
     settings.SetState(csLoading);
     settings.SetPortIndex(port);
@@ -39,7 +39,7 @@ class StartUpTest : public TVexaTest {
     settings.ClearState(csLoading);
     settings.SetAutoLoadEnabled(autoLoad);
     settings.SetPassword("секрет");
-    ASSERT_TRUE(SaveTreeFile(settings));
+    ASSERT_TRUE(SaveTreeFile(Current(), settings));
   }
 
   QStringList captions;
@@ -52,8 +52,8 @@ TEST_F(StartUpTest, FirstStartMakesTheFoldersAndSaysThePortIsNotSet) {
   EXPECT_EQ(Messages->Texts(), QStringList({"Порт связи не установлен!", "Скорость обмена не установлена!"}));
   // Restoring is on by default; with no files every tree stays as it is.
   EXPECT_EQ(captions, kCaptions);
-  EXPECT_EQ(NET->NodeCount(), 0);
-  EXPECT_TRUE(PollerRunning());
+  EXPECT_EQ(Net()->NodeCount(), 0);
+  EXPECT_TRUE(Current().PollerRunning());
 }
 
 TEST_F(StartUpTest, FoldersThatCannotBeMadeAreSkipped) {
@@ -65,20 +65,20 @@ TEST_F(StartUpTest, FoldersThatCannotBeMadeAreSkipped) {
   EXPECT_TRUE(QFileInfo(Dir->filePath("Archives")).isFile());
 
   // Only one level is made: a program folder that is gone stays gone.
-  Services().ExeDir = Dir->filePath("gone");
+  NewNetwork(Dir->filePath("gone"));
   Run();
   EXPECT_FALSE(QFileInfo::exists(Dir->filePath("gone")));
 }
 
 TEST_F(StartUpTest, SavedSettingsOpenThePortWithoutRestoringTheState) {
   SaveSettings(2, 5, false);
-  auto* regulator = new TRootNode(NET.get());
+  auto* regulator = new TRootNode(Net().get());
   regulator->SetName("D001");
 
   Run();
 
-  EXPECT_EQ(SETUP->Password(), "секрет");
-  EXPECT_EQ(SETUP->PortIndex(), 2);
+  EXPECT_EQ(Settings()->Password(), "секрет");
+  EXPECT_EQ(Settings()->PortIndex(), 2);
   EXPECT_TRUE(Port->Connected());
   EXPECT_EQ(Port->DeviceName(), "COM3");
   EXPECT_EQ(Port->BaudRate(), br57600);
@@ -86,8 +86,8 @@ TEST_F(StartUpTest, SavedSettingsOpenThePortWithoutRestoringTheState) {
   EXPECT_FALSE(Port->Dtr);
   EXPECT_TRUE(Messages->Shown.empty());
   EXPECT_TRUE(captions.isEmpty());
-  EXPECT_EQ(NET->FindComponent("D001"), regulator);
-  EXPECT_FALSE(PollerRunning());
+  EXPECT_EQ(Net()->FindComponent("D001"), regulator);
+  EXPECT_FALSE(Current().PollerRunning());
 }
 
 TEST_F(StartUpTest, APortThatWillNotOpenIsReportedByTheSettings) {
@@ -96,34 +96,34 @@ TEST_F(StartUpTest, APortThatWillNotOpenIsReportedByTheSettings) {
   Run();
   ASSERT_FALSE(Messages->Shown.empty());
   EXPECT_EQ(Messages->Shown[0].Text, "Порт не существует или занят!");
-  EXPECT_EQ(SETUP->PortIndex(), 0);
+  EXPECT_EQ(Settings()->PortIndex(), 0);
 }
 
 TEST_F(StartUpTest, SavedStateIsRestoredWithACaptionPerTree) {
-  QDir(ExeDir()).mkdir("Config");
-  auto* regulator = new TRootNode(NET.get());
+  QDir(Current().Dir()).mkdir("Config");
+  auto* regulator = new TRootNode(Net().get());
   regulator->SetName("D004");
   regulator->SetCaption("Регулятор 004");
-  auto* process = new TRootNode(TASKS.get());
+  auto* process = new TRootNode(Tasks().get());
   process->SetName("T1");
-  SETUP->SetState(csLoading);
-  SETUP->SetPortIndex(1);
-  SETUP->ClearState(csLoading);
-  SETUP->SetAutoLoadEnabled(true);
-  SaveNetworkState();
-  RecreateRoot("NET");
-  RecreateRoot("TASKS");
+  Settings()->SetState(csLoading);
+  Current().SetPortIndex(1);
+  Settings()->ClearState(csLoading);
+  Settings()->SetAutoLoadEnabled(true);
+  SaveNetworkState(Current());
+  Current().RecreateRoot("NET");
+  Current().RecreateRoot("TASKS");
 
   Run();
 
   EXPECT_EQ(captions, kCaptions);
-  const auto* restored = dynamic_cast<TRootNode*>(NET->FindComponent("D004"));
+  const auto* restored = dynamic_cast<TRootNode*>(Net()->FindComponent("D004"));
   ASSERT_NE(restored, nullptr);
   EXPECT_EQ(restored->Caption(), "Регулятор 004");
-  EXPECT_NE(TASKS->FindComponent("T1"), nullptr);
+  EXPECT_NE(Tasks()->FindComponent("T1"), nullptr);
   EXPECT_EQ(Port->DeviceName(), "COM2");
   EXPECT_TRUE(Messages->Shown.empty());
-  EXPECT_TRUE(PollerRunning());
+  EXPECT_TRUE(Current().PollerRunning());
 }
 
 TEST_F(StartUpTest, DamagedFilesAreReportedAndStartUpStillEnds) {
@@ -131,7 +131,7 @@ TEST_F(StartUpTest, DamagedFilesAreReportedAndStartUpStillEnds) {
   // A network file that holds something else than a network.
   TSetupNode stranger(nullptr);
   stranger.SetName("NET");
-  ASSERT_TRUE(SaveTreeFile(stranger));
+  ASSERT_TRUE(SaveTreeFile(Current(), stranger));
 
   ASSERT_NO_THROW(Run());
   ASSERT_EQ(Messages->Shown.size(), 1u);
@@ -139,19 +139,19 @@ TEST_F(StartUpTest, DamagedFilesAreReportedAndStartUpStillEnds) {
       << Messages->Shown[0].Text.toStdString();
   EXPECT_EQ(Messages->Shown[0].Icon, TMsgIcon::Error);
   EXPECT_EQ(captions, kCaptions) << "the trees after the damaged one are read all the same";
-  EXPECT_TRUE(PollerRunning());  // the poller is back although the restore failed
+  EXPECT_TRUE(Current().PollerRunning());  // the poller is back although the restore failed
   EXPECT_TRUE(Port->Connected());
 
   // A damaged settings file: reported, the defaults stay, and the rest of the start-up goes on.
   TRootNode notSettings(nullptr);
   notSettings.SetName("SETUP");
-  ASSERT_TRUE(SaveTreeFile(notSettings));
-  QFile::remove(ConfigFilePath("NET"));
+  ASSERT_TRUE(SaveTreeFile(Current(), notSettings));
+  QFile::remove(ConfigFilePath(Current().Dir(), "NET"));
   Port->Close();
   Messages->Shown.clear();
   captions.clear();
-  StopPoller();  // the poller reads the settings object being replaced
-  SETUP = std::make_unique<TSetupNode>(nullptr);
+  Current().StopPoller();  // the poller reads the settings object being replaced
+  Settings() = std::make_unique<TSetupNode>(nullptr);
   ASSERT_NO_THROW(Run());
   const QStringList texts = Messages->Texts();
   ASSERT_EQ(texts.size(), 3);
@@ -159,7 +159,7 @@ TEST_F(StartUpTest, DamagedFilesAreReportedAndStartUpStillEnds) {
   EXPECT_EQ(texts[1], "Скорость обмена не установлена!");
   // Read twice (the settings, then last of the state), told once.
   EXPECT_TRUE(texts[2].startsWith("Ошибка чтения состояния сети: ")) << texts[2].toStdString();
-  EXPECT_EQ(texts[2].count(ConfigFilePath("SETUP")), 1) << texts[2].toStdString();
+  EXPECT_EQ(texts[2].count(ConfigFilePath(Current().Dir(), "SETUP")), 1) << texts[2].toStdString();
   EXPECT_EQ(captions, kCaptions);
 }
 

@@ -5,7 +5,7 @@
 #include <map>
 
 #include "core/ExecuterUnit.h"
-#include "core/Globals.h"
+#include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "processes/model/CommandNode.h"
 #include "reports/model/ReportNode.h"
@@ -38,15 +38,15 @@ class StateTest : public test::TVexaTest {
     Services().BusyCursor = [this](bool busy) { Busy << busy; };
   }
   void TearDown() override {
-    StopPoller();
+    Current().StopPoller();
     Services().ProgramState = nullptr;
     Services().BusyCursor = nullptr;
     TVexaTest::TearDown();
   }
 
-  static void Fill() {
+  void Fill() {
     int n = 0;
-    for (auto* slot : {&NET, &TTEMPLATES, &TASKS, &RTEMPLATES, &REPORTS}) {
+    for (auto* slot : {&Net(), &TTemplates(), &Tasks(), &RTemplates(), &Reports()}) {
       auto* child = new TRootNode(slot->get());
       child->SetName(QStringLiteral("N%1").arg(++n));
       child->SetCaption(QStringLiteral("Узел %1").arg(n));
@@ -56,24 +56,25 @@ class StateTest : public test::TVexaTest {
       reg->SetDataList({QString::number(n)});
     }
     // A process template and a running process hold command nodes.
-    for (auto* slot : {&TTEMPLATES, &TASKS}) {
+    for (auto* slot : {&TTemplates(), &Tasks()}) {
       auto* command = new TCommandNode(static_cast<TRootNode*>((*slot)->Component(0)));
       command->SetName(TCustomRegister::RegisterName(0, 0, 4));
       command->SetDataList({"20", "80", "80", "20"});
       command->SetPoints({"0", "60", "600", "120"});
       command->Reset();
     }
-    auto* report = new TReportNode(REPORTS.get());
+    auto* report = new TReportNode(Reports().get());
     report->SetName("R1");
     report->SetHeader({"Смена"});
-    SETUP->SetMNames({"p"});
-    SETUP->SetAutoSaveInterval(7);
+    Settings()->SetMNames({"p"});
+    Settings()->SetAutoSaveInterval(7);
   }
 
-  static std::vector<QByteArrayList> DumpAll() {
+  std::vector<QByteArrayList> DumpAll() {
     std::vector<QByteArrayList> all;
-    for (auto* slot : {&NET, &TTEMPLATES, &TASKS, &RTEMPLATES, &REPORTS}) all.push_back(Dump(**slot));
-    all.push_back(Dump(*SETUP));
+    for (auto* slot : {&Net(), &TTemplates(), &Tasks(), &RTemplates(), &Reports()})
+      all.push_back(Dump(**slot));
+    all.push_back(Dump(*Settings()));
     return all;
   }
 
@@ -85,58 +86,59 @@ class StateTest : public test::TVexaTest {
 
 TEST_F(StateTest, AllSixRootsRoundTrip) {
   Fill();
-  SETUP->SetNewConfig(true);
-  SaveNetworkState();
-  EXPECT_FALSE(SETUP->NewConfig());
+  Settings()->SetNewConfig(true);
+  SaveNetworkState(Current());
+  EXPECT_FALSE(Settings()->NewConfig());
   EXPECT_EQ(States, (QStringList{"Сохранение состояния сети", "Работа"}));
   EXPECT_EQ(Busy, (QList<bool>{true, false}));
   for (const char* name : {"NET", "TTEMPLATES", "TASKS", "RTEMPLATES", "REPORTS", "SETUP"})
     EXPECT_TRUE(CompoundFile::IsStorageFile(Config(name))) << name;
   EXPECT_FALSE(QFile::exists(Config("REGISTRY")));
-  EXPECT_FALSE(NET->Changed());
+  EXPECT_FALSE(Net()->Changed());
 
-  SETUP->SetNewConfig(false);  // the file still says True: it was saved before the flag was cleared
+  Settings()->SetNewConfig(false);  // the file still says True: it was saved before the flag was cleared
   const auto saved = DumpAll();
-  for (const char* name : {"NET", "TTEMPLATES", "TASKS", "RTEMPLATES", "REPORTS"}) RecreateRoot(name);
-  SETUP = std::make_unique<TSetupNode>(nullptr);
-  const TRootNode* oldNet = NET.get();
+  for (const char* name : {"NET", "TTEMPLATES", "TASKS", "RTEMPLATES", "REPORTS"})
+    Current().RecreateRoot(name);
+  Settings() = std::make_unique<TSetupNode>(nullptr);
+  const TRootNode* oldNet = Net().get();
   States.clear();
   Busy.clear();
   QStringList captions;
-  LoadNetworkStateWithProgress([&](const QString& c) { captions << c; });
-  EXPECT_NE(NET.get(), oldNet);
+  LoadNetworkStateWithProgress(Current(), [&](const QString& c) { captions << c; });
+  EXPECT_NE(Net().get(), oldNet);
   EXPECT_EQ(States, (QStringList{"Чтение состояния сети", "Работа"}));
   EXPECT_EQ(Busy, (QList<bool>{true, false}));
   EXPECT_EQ(captions, (QStringList{"Загрузка структуры сети...", "Загрузка шаблонов процессов...",
                                    "Загрузка процессов...", "Загрузка шаблонов отчетов...",
                                    "Загрузка отчетов...", "Загрузка параметров сети..."}));
-  EXPECT_TRUE(PollerRunning());
-  EXPECT_TRUE(SETUP->NewConfig());
-  SETUP->SetNewConfig(false);
+  EXPECT_TRUE(Current().PollerRunning());
+  EXPECT_TRUE(Settings()->NewConfig());
+  Settings()->SetNewConfig(false);
   EXPECT_EQ(DumpAll(), saved);
-  EXPECT_EQ(REPORTS->Component(1)->ClassName(), "TReportNode");
+  EXPECT_EQ(Reports()->Component(1)->ClassName(), "TReportNode");
 }
 
 TEST_F(StateTest, MissingTasksFileKeepsTheProcesses) {
   Fill();
-  SaveNetworkState();
+  SaveNetworkState(Current());
   ASSERT_TRUE(QFile::remove(Config("TASKS")));
-  TRootNode* tasks = TASKS.get();
-  TRootNode* net = NET.get();
+  TRootNode* tasks = Tasks().get();
+  TRootNode* net = Net().get();
   auto* extra = new TRootNode(tasks);
   extra->SetName("Running");
-  LoadNetworkState();
-  EXPECT_EQ(TASKS.get(), tasks);
-  EXPECT_EQ(TASKS->FindComponent("Running"), extra);
-  EXPECT_NE(NET.get(), net);
-  EXPECT_NE(NET->FindComponent("N1"), nullptr);
+  LoadNetworkState(Current());
+  EXPECT_EQ(Tasks().get(), tasks);
+  EXPECT_EQ(Tasks()->FindComponent("Running"), extra);
+  EXPECT_NE(Net().get(), net);
+  EXPECT_NE(Net()->FindComponent("N1"), nullptr);
 }
 
 // A damaged file keeps its own tree and costs no other: the files after it are read all the same,
 // and the failure names the file.
 TEST_F(StateTest, MalformedFileFailsTheLoadAfterTheOtherFilesAndTheCleanUp) {
   Fill();
-  SaveNetworkState();
+  SaveNetworkState(Current());
   for (const char* damaged : {"NET", "TASKS"}) {
     SCOPED_TRACE(damaged);
     // The file's root object names a class nobody knows.
@@ -146,11 +148,11 @@ TEST_F(StateTest, MalformedFileFailsTheLoadAfterTheOtherFilesAndTheCleanUp) {
     ASSERT_TRUE(file->Save(Config(damaged)));
     std::map<QString, TRootNode*> before;
     for (const TRootInfo& root : Roots())
-      if (root.InNetworkState) before[QString::fromUtf8(root.Name)] = root.Slot->get();
-    TSetupNode* setup = SETUP.get();
+      if (root.InNetworkState) before[QString::fromUtf8(root.Name)] = Current().Root(root.Id).get();
+    TSetupNode* setup = Settings().get();
     States.clear();
     try {
-      LoadNetworkState();
+      LoadNetworkState(Current());
       ADD_FAILURE() << "no error";
     } catch (const EStreamError& e) {
       EXPECT_TRUE(e.Message().contains(Config(damaged))) << e.Message().toStdString();
@@ -158,7 +160,7 @@ TEST_F(StateTest, MalformedFileFailsTheLoadAfterTheOtherFilesAndTheCleanUp) {
     for (const TRootInfo& root : Roots()) {
       if (!root.InNetworkState) continue;
       const QString name = QString::fromUtf8(root.Name);
-      const TRootNode* now = root.Slot->get();
+      const TRootNode* now = Current().Root(root.Id).get();
       const TRootNode* tree = before[name];
       if (name == QLatin1String(damaged)) {
         EXPECT_EQ(now, tree) << "the damaged file's tree stays";
@@ -166,41 +168,41 @@ TEST_F(StateTest, MalformedFileFailsTheLoadAfterTheOtherFilesAndTheCleanUp) {
         EXPECT_NE(now, tree) << name.toStdString() << " was read all the same";
       }
     }
-    EXPECT_NE(SETUP.get(), setup) << "and the settings";
-    SaveNetworkState();  // the next round damages a sound set of files
+    EXPECT_NE(Settings().get(), setup) << "and the settings";
+    SaveNetworkState(Current());  // the next round damages a sound set of files
   }
   EXPECT_EQ(States.last(), "Работа");
   EXPECT_EQ(Busy.last(), false);
-  EXPECT_TRUE(PollerRunning());
+  EXPECT_TRUE(Current().PollerRunning());
 }
 
 TEST_F(StateTest, FileHoldingAnotherClassIsRefused) {
   TRootNode impostor(nullptr);
   impostor.SetName("SETUP");
   ASSERT_TRUE(TStgHandler::Create(Config("SETUP"))->SaveTree(impostor));
-  TSetupNode* setup = SETUP.get();
-  EXPECT_THROW(LoadTreeFile(SETUP), EStreamError);
-  EXPECT_EQ(SETUP.get(), setup);
+  TSetupNode* setup = Settings().get();
+  EXPECT_THROW(LoadTreeFile(Current(), Settings()), EStreamError);
+  EXPECT_EQ(Settings().get(), setup);
 }
 
 TEST_F(StateTest, NewConfigWritesAFreshFileInsteadOfUpdating) {
-  NET->SetComments(QString(300, 'c'));  // a long stream that a shorter one overwrites in place
-  for (int i = 0; i < 4; ++i) new TRootNode(NET.get());
-  ASSERT_TRUE(SaveTreeFile(*NET));
-  NET->SetComments("");
-  NET->DestroyComponents();
-  new TRootNode(NET.get());
-  const qsizetype streamSize = WriteComponent(*NET).size();
+  Net()->SetComments(QString(300, 'c'));  // a long stream that a shorter one overwrites in place
+  for (int i = 0; i < 4; ++i) new TRootNode(Net().get());
+  ASSERT_TRUE(SaveTreeFile(Current(), *Net()));
+  Net()->SetComments("");
+  Net()->DestroyComponents();
+  new TRootNode(Net().get());
+  const qsizetype streamSize = WriteComponent(*Net()).size();
 
-  SETUP->SetNewConfig(false);
-  ASSERT_TRUE(SaveTreeFile(*NET));
+  Settings()->SetNewConfig(false);
+  ASSERT_TRUE(SaveTreeFile(Current(), *Net()));
   auto updated = CompoundFile::Open(Config("NET"));
   ASSERT_TRUE(updated);
   EXPECT_GT(updated->Root().Stream("Object").size(), streamSize);  // old bytes behind the end
   EXPECT_EQ(updated->Root().StorageNames(), QStringList{"000"});   // surplus removed
 
-  SETUP->SetNewConfig(true);
-  ASSERT_TRUE(SaveTreeFile(*NET));
+  Settings()->SetNewConfig(true);
+  ASSERT_TRUE(SaveTreeFile(Current(), *Net()));
   auto fresh = CompoundFile::Open(Config("NET"));
   ASSERT_TRUE(fresh);
   EXPECT_EQ(fresh->Root().Stream("Object").size(), streamSize);
@@ -209,12 +211,12 @@ TEST_F(StateTest, NewConfigWritesAFreshFileInsteadOfUpdating) {
 
 TEST_F(StateTest, NewConfigIsClearedEvenWhenNothingCouldBeSaved) {
   QDir(Dir->filePath("Config")).removeRecursively();
-  SETUP->SetNewConfig(true);
-  EXPECT_THROW(SaveNetworkState(), ESaveFailed);  // after the clean-up below
-  EXPECT_FALSE(SETUP->NewConfig());
+  Settings()->SetNewConfig(true);
+  EXPECT_THROW(SaveNetworkState(Current()), ESaveFailed);  // after the clean-up below
+  EXPECT_FALSE(Settings()->NewConfig());
   EXPECT_EQ(States, (QStringList{"Сохранение состояния сети", "Работа"}));
   EXPECT_FALSE(QFile::exists(Config("NET")));
-  EXPECT_TRUE(NET->Changed());  // nothing reached a file
+  EXPECT_TRUE(Net()->Changed());  // nothing reached a file
 }
 
 TEST_F(StateTest, ArchiveName) {
@@ -239,24 +241,24 @@ TEST_F(StateTest, ArchiveSavedTwiceIsOneFileAndLoadsBack) {
     reg->SetDataList({"1", "2"});
   }
   report->SetCaption(ArchiveName("Oven.2", report->StartPoint()));
-  ASSERT_TRUE(SaveArchive(*report));
-  ASSERT_TRUE(SaveArchive(*report));
+  ASSERT_TRUE(SaveArchive(Current().Dir(), *report));
+  ASSERT_TRUE(SaveArchive(Current().Dir(), *report));
   EXPECT_EQ(QDir(Dir->filePath("Archives")).entryList(QDir::Files), QStringList{"Oven_2_07_12_2026_1200"});
   EXPECT_EQ(States, (QStringList{"Сохранение архива", "Работа", "Сохранение архива", "Работа"}));
 
   auto loaded = std::make_unique<TReportNode>(nullptr);
   loaded->SetCaption("Oven_2_07_12_2026_1200");
-  LoadArchive(loaded);
+  LoadArchive(Current().Dir(), loaded);
   EXPECT_EQ(Dump(*loaded), Dump(*report));
 
   auto missing = std::make_unique<TReportNode>(nullptr);
   missing->SetCaption("nothing");
   TReportNode* before = missing.get();
-  LoadArchive(missing);
+  LoadArchive(Current().Dir(), missing);
   EXPECT_EQ(missing.get(), before);
 
   report->SetCaption("../escape");
-  EXPECT_FALSE(SaveArchive(*report));
+  EXPECT_FALSE(SaveArchive(Current().Dir(), *report));
   EXPECT_FALSE(QFile::exists(Dir->filePath("escape")));
 }
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <random>
 
-#include "core/Globals.h"
+#include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "core/SetupNode.h"
 #include "processes/model/CommandNode.h"
@@ -98,8 +98,7 @@ TEST_F(StreamTest, RegisterNodeWithHistoryAndColourGolden) {
       S("FloatData") + H("05 00000000000000C8 0240") +          // 12.5
       S("Zero") + H("02 00") + S("Notch") + H("02 0A") + S("PenColor") + H("07") + S("clRed") + kEnd;
   EXPECT_EQ(Hex(WriteComponent(reg)), Hex(expected));
-  EXPECT_TRUE(Comm == nullptr || dynamic_cast<test::TFakeComm*>(Comm.get()) == nullptr ||
-              dynamic_cast<test::TFakeComm*>(Comm.get())->Written.empty());
+  EXPECT_TRUE(Port->Written.empty());
   EXPECT_EQ(reg.ComponentState() & csWriting, 0u);
 
   reg.SetPenColor(0x123456);
@@ -257,7 +256,7 @@ TEST_F(StreamTest, StaleBytesAfterTheEndAreIgnored) {
 }
 
 TEST_F(StreamTest, ReadingRestoresEveryKindAndNeverTouchesTheLine) {
-  auto* port = dynamic_cast<test::TFakeComm*>(Comm.get());
+  test::TFakeComm* port = Port;
   TRegisterNode reg(nullptr);
   reg.SetName("D001C002R003");
   reg.SetRegisterType(rtFLOAT);

@@ -8,8 +8,8 @@
 #include <map>
 
 #include "core/ExecuterUnit.h"
-#include "core/Globals.h"
 #include "core/ImageIndex.h"
+#include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "processes/model/CommandNode.h"
 #include "processes/model/ProcessTick.h"
@@ -116,39 +116,37 @@ class UnreadableStateTest : public TVexaTest {
  protected:
   void TearDown() override {
     SetFileFault(nullptr);
-    StopPoller();
+    Current().StopPoller();
     TVexaTest::TearDown();
   }
 
   // A folder of its own for each case: its state saved, one child per tree, settings that open
   // the port and restore the state at start-up.
   void NewFolder(const QString& name) {
-    StopPoller();
-    Services().ExeDir = Dir->filePath(name);
+    Current().StopPoller();
+    NewNetwork(Dir->filePath(name));
     ASSERT_TRUE(QDir().mkpath(Dir->filePath(name + "/Config")));
     for (const QString& root : kStateFiles.mid(0, 5)) {
-      RecreateRoot(root);
-      auto* child = new TRootNode(RootSlot(root)->get());
+      Current().RecreateRoot(root);
+      auto* child = new TRootNode(Current().RootSlot(root)->get());
       child->SetName("N" + root);
     }
-    SETUP = std::make_unique<TSetupNode>(nullptr);
-    SETUP->SetState(csLoading);
-    SETUP->SetPortIndex(1);
-    SETUP->SetBaudRateIndex(4);
-    SETUP->ClearState(csLoading);
-    SETUP->SetAutoLoadEnabled(true);
-    SETUP->SetMNames({"Цех"});
-    SaveNetworkState();
+    Settings() = std::make_unique<TSetupNode>(nullptr);
+    Settings()->SetPortIndex(1);
+    Settings()->SetBaudRateIndex(4);
+    Settings()->SetAutoLoadEnabled(true);
+    Settings()->SetMNames({"Цех"});
+    SaveNetworkState(Current());
   }
 
   // The program as it starts: empty trees and default settings, then the start-up work.
   void StartAgain() {
-    StopPoller();
-    for (const QString& root : kStateFiles.mid(0, 5)) RecreateRoot(root);
-    SETUP = std::make_unique<TSetupNode>(nullptr);
+    Current().StopPoller();
+    for (const QString& root : kStateFiles.mid(0, 5)) Current().RecreateRoot(root);
+    Settings() = std::make_unique<TSetupNode>(nullptr);
     Port->Close();
     Messages->Shown.clear();
-    RunSetupStartUp(nullptr);
+    ShowFaults(RunSetupStartUp(Current(), nullptr));
   }
 
   QStringList UnreadableMessages() const {
@@ -158,9 +156,9 @@ class UnreadableStateTest : public TVexaTest {
     return found;
   }
 
-  static QString Config(const QString& name) { return ConfigFilePath(name); }
-  static QStringList ConfigFiles() {
-    return QDir(ExeDir() + "/Config").entryList(QDir::Files | QDir::Hidden, QDir::Name);
+  QString Config(const QString& name) { return ConfigFilePath(Current().Dir(), name); }
+  QStringList ConfigFiles() {
+    return QDir(Current().Dir() + "/Config").entryList(QDir::Files | QDir::Hidden, QDir::Name);
   }
 };
 
@@ -183,16 +181,16 @@ TEST_F(UnreadableStateTest, EachKindOfDamageInEachStateFileIsToldKeptAsideAndCos
       EXPECT_EQ(told[0].count(".cfg:"), 1) << "no other file is named";
       // The damaged file's tree stays as the program started; the others are restored.
       for (const QString& root : kStateFiles.mid(0, 5)) {
-        const bool restored = RootSlot(root)->get()->FindComponent("N" + root) != nullptr;
+        const bool restored = Current().RootSlot(root)->get()->FindComponent("N" + root) != nullptr;
         EXPECT_EQ(restored, root != damaged) << root.toStdString();
       }
-      EXPECT_EQ(SETUP->MNames().isEmpty(), damaged == QLatin1String("SETUP"));
-      EXPECT_TRUE(PollerRunning());
+      EXPECT_EQ(Settings()->MNames().isEmpty(), damaged == QLatin1String("SETUP"));
+      EXPECT_TRUE(Current().PollerRunning());
       // Nothing is renamed or written by reading.
       EXPECT_EQ(FileBytes(path), damagedBytes);
 
       // The next save keeps the damaged file aside, byte for byte, beside the new one.
-      SaveNetworkState();
+      SaveNetworkState(Current());
       EXPECT_EQ(FileBytes(path + kAsideSuffix), damagedBytes);
       EXPECT_TRUE(ConfigFiles().contains(damaged + ".cfg" + kAsideSuffix))
           << ConfigFiles().join(" ").toStdString();
@@ -200,7 +198,7 @@ TEST_F(UnreadableStateTest, EachKindOfDamageInEachStateFileIsToldKeptAsideAndCos
       EXPECT_NO_THROW(ReadTreeFile(path));
       EXPECT_FALSE(QFileInfo::exists(Dir->filePath("elsewhere"))) << "nothing written outside the folder";
       // Only once: the new file is ours.
-      SaveNetworkState();
+      SaveNetworkState(Current());
       EXPECT_EQ(ConfigFiles().size(), kStateFiles.size() + 1) << ConfigFiles().join(" ").toStdString();
 
       // And the next start reads it without a word.
@@ -228,7 +226,7 @@ TEST_F(UnreadableStateTest, MissingFilesStaySilent) {
   for (const QString& name : kStateFiles.mid(0, 5)) ASSERT_TRUE(QFile::remove(Config(name)));
   StartAgain();
   EXPECT_TRUE(UnreadableMessages().isEmpty()) << Messages->Texts().join(" | ").toStdString();
-  SaveNetworkState();
+  SaveNetworkState(Current());
   EXPECT_EQ(ConfigFiles().size(), kStateFiles.size());
 }
 
@@ -237,7 +235,7 @@ TEST_F(UnreadableStateTest, AnEarlierAsideFileOfTheSameMinuteIsNotOverwritten) {
   WriteBytes(Config("NET") + kAsideSuffix, "first");
   Damages()[0].Apply(Config("NET"), "NET");
   StartAgain();
-  SaveNetworkState();
+  SaveNetworkState(Current());
   EXPECT_EQ(FileBytes(Config("NET") + kAsideSuffix), "first");
   EXPECT_EQ(FileBytes(Config("NET") + kAsideSuffix + "-2"), "NET saved by hand\n");
 }
@@ -246,18 +244,18 @@ TEST_F(UnreadableStateTest, AnAsideRenameThatFailsWritesNothing) {
   NewFolder("stuck");
   Damages()[0].Apply(Config("NET"), "NET");
   StartAgain();
-  NET->SetChanged(true);
+  Net()->SetChanged(true);
   SetFileFault([](TFileStep step, const QString&) { return step == TFileStep::Rename ? EACCES : 0; });
   try {
-    SaveNetworkState();
+    SaveNetworkState(Current());
     ADD_FAILURE() << "no error";
   } catch (const ESaveFailed& e) {
     EXPECT_TRUE(e.Message().contains(Config("NET"))) << e.what();
   }
   EXPECT_EQ(FileBytes(Config("NET")), "NET saved by hand\n");
-  EXPECT_TRUE(NET->Changed());
+  EXPECT_TRUE(Net()->Changed());
   SetFileFault(nullptr);
-  SaveNetworkState();
+  SaveNetworkState(Current());
   EXPECT_EQ(FileBytes(Config("NET") + kAsideSuffix), "NET saved by hand\n");
 }
 
@@ -282,28 +280,28 @@ TEST_F(UnreadableStateTest, SavesThatCannotWriteAreToldAndKeepTheOldFileAndChang
     SCOPED_TRACE(fault.Name);
     NewFolder(QStringLiteral("fault%1").arg(++n));
     const QByteArray before = FileBytes(Config("NET"));
-    NET->SetComments(QStringLiteral("изменено %1").arg(n));  // a change to save
-    ASSERT_TRUE(NET->Changed());
+    Net()->SetComments(QStringLiteral("изменено %1").arg(n));  // a change to save
+    ASSERT_TRUE(Net()->Changed());
     const QString netPath = Config("NET");
     SetFileFault([&fault, netPath](TFileStep step, const QString& path) {
       return step == fault.Step && path == netPath ? fault.Error : 0;
     });
     try {
-      SaveNetworkState();
+      SaveNetworkState(Current());
       ADD_FAILURE() << "no error";
     } catch (const ESaveFailed& e) {
       EXPECT_TRUE(e.Message().contains(netPath)) << e.what();
       EXPECT_TRUE(e.Message().contains(fault.Reason)) << e.what();
       EXPECT_EQ(e.Message().count('\n'), 0) << "the other files were written";
     }
-    EXPECT_TRUE(NET->Changed());
-    EXPECT_FALSE(TASKS->Changed());
+    EXPECT_TRUE(Net()->Changed());
+    EXPECT_FALSE(Tasks()->Changed());
     EXPECT_EQ(FileBytes(netPath), before);
     EXPECT_EQ(ConfigFiles().size(), kStateFiles.size()) << "no temporary left behind";
 
     SetFileFault(nullptr);
-    EXPECT_NO_THROW(SaveNetworkState());
-    EXPECT_FALSE(NET->Changed());
+    EXPECT_NO_THROW(SaveNetworkState(Current()));
+    EXPECT_FALSE(Net()->Changed());
     EXPECT_NE(FileBytes(netPath), before);
   }
 }
@@ -319,8 +317,8 @@ TEST_F(UnreadableStateTest, SavesOfTicksAreToldOncePerStreakAndTheOperatorsOwnSa
   SetFileFault([&](TFileStep step, const QString& path) {
     return diskFull && step == TFileStep::Write && (path == tasksPath || path == reportsPath) ? ENOSPC : 0;
   });
-  auto runningProcess = [](const QString& caption) {
-    auto* process = new TRootNode(TASKS.get());
+  auto runningProcess = [this](const QString& caption) {
+    auto* process = new TRootNode(Tasks().get());
     process->SetName("P" + caption);
     process->SetCaption(caption);
     process->SetImageIndex(iiPLAY);
@@ -335,41 +333,42 @@ TEST_F(UnreadableStateTest, SavesOfTicksAreToldOncePerStreakAndTheOperatorsOwnSa
 
   runningProcess("first");
   Messages->Shown.clear();
-  ProcessTick(*TASKS);
+  ProcessTick(Current());
   ASSERT_EQ(saveFailures().size(), 1);
   EXPECT_TRUE(saveFailures()[0].contains(tasksPath));
   EXPECT_TRUE(saveFailures()[0].contains(QStringLiteral("на диске нет места")));
-  EXPECT_TRUE(TASKS->Node(TASKS->NodeCount() - 1)->Changed());
+  EXPECT_TRUE(Tasks()->Node(Tasks()->NodeCount() - 1)->Changed());
   EXPECT_EQ(FileBytes(tasksPath), tasksBefore);
 
   runningProcess("second");
-  ProcessTick(*TASKS);
+  ProcessTick(Current());
   EXPECT_EQ(saveFailures().size(), 1) << "the same streak";
-  EXPECT_TRUE(SaveTreeFileForOperator(*TASKS, true).has_value()) << "a save command is always answered";
+  EXPECT_TRUE(SaveTreeFileForOperator(Current(), *Tasks(), true).has_value())
+      << "a save command is always answered";
 
   // A report that cannot run is stopped and saved by the report tick; its file's own streak.
-  auto* report = new TReportNode(REPORTS.get());
+  auto* report = new TReportNode(Reports().get());
   report->SetName("R1");
   report->SetCaption("Печь");
   report->SetLoggingIntervalIndex(99);
   report->SetImageIndex(iiPLAY);
   report->SetEnabled(true);
-  ReportTick(*REPORTS);
+  ReportTick(Current());
   ASSERT_EQ(saveFailures().size(), 2);
   EXPECT_TRUE(saveFailures()[1].contains(reportsPath));
 
   // Once the disk has room the next save goes through; a new failure starts a new streak.
   diskFull = false;
   runningProcess("third");
-  ProcessTick(*TASKS);
+  ProcessTick(Current());
   EXPECT_EQ(saveFailures().size(), 2);
-  EXPECT_FALSE(TASKS->Node(TASKS->NodeCount() - 1)->Changed());
-  LoadTreeFile(TASKS);
-  ASSERT_EQ(TASKS->NodeCount(), 4);
-  for (int i = 0; i < TASKS->NodeCount(); ++i) EXPECT_FALSE(TASKS->Node(i)->Enabled()) << i;
+  EXPECT_FALSE(Tasks()->Node(Tasks()->NodeCount() - 1)->Changed());
+  LoadTreeFile(Current(), Tasks());
+  ASSERT_EQ(Tasks()->NodeCount(), 4);
+  for (int i = 0; i < Tasks()->NodeCount(); ++i) EXPECT_FALSE(Tasks()->Node(i)->Enabled()) << i;
   diskFull = true;
   runningProcess("fourth");
-  ProcessTick(*TASKS);
+  ProcessTick(Current());
   EXPECT_EQ(saveFailures().size(), 3);
 }
 
@@ -377,24 +376,24 @@ TEST_F(UnreadableStateTest, AFolderInTheWayOfAFileIsTold) {
   NewFolder("inTheWay");
   ASSERT_TRUE(QFile::remove(Config("TASKS")));
   ASSERT_TRUE(QDir().mkpath(Config("TASKS")));
-  TASKS->SetComments(QStringLiteral("изменено"));
+  Tasks()->SetComments(QStringLiteral("изменено"));
   try {
-    SaveNetworkState();
+    SaveNetworkState(Current());
     ADD_FAILURE() << "no error";
   } catch (const ESaveFailed& e) {
     EXPECT_TRUE(e.Message().contains(Config("TASKS"))) << e.what();
     EXPECT_TRUE(e.Message().contains("на месте файла папка")) << e.what();
   }
-  EXPECT_TRUE(TASKS->Changed());
+  EXPECT_TRUE(Tasks()->Changed());
   // Read, the folder is a file that cannot be read, and stays where it is.
-  EXPECT_THROW(LoadTreeFile(TASKS), EUnreadableFiles);
+  EXPECT_THROW(LoadTreeFile(Current(), Tasks()), EUnreadableFiles);
   EXPECT_TRUE(QFileInfo(Config("TASKS")).isDir());
 }
 
 // The richer state of a plant: every level of each tree a damage can hit.
-void BuildLevels() {
+void BuildLevels(TNetwork& network) {
   for (int d = 0; d < 2; ++d) {
-    auto* regulator = new TRootNode(NET.get());
+    auto* regulator = new TRootNode(network.Net().get());
     regulator->SetName(QStringLiteral("D%1").arg(d, 3, 10, QLatin1Char('0')));
     for (int c = 0; c < 2; ++c) {
       auto* channel = new TRootNode(regulator);
@@ -407,14 +406,14 @@ void BuildLevels() {
     }
   }
   for (int p = 0; p < 2; ++p) {
-    auto* process = new TRootNode(TASKS.get());
+    auto* process = new TRootNode(network.Tasks().get());
     process->SetName(QStringLiteral("P%1").arg(p));
     for (int c = 0; c < 2; ++c) new TCommandNode(process);
     process->Component(0)->SetName(QStringLiteral("D000C000R00%1").arg(p));
     process->Component(1)->SetName(QStringLiteral("D000C001R00%1").arg(p));
   }
   for (int r = 0; r < 2; ++r) {
-    auto* report = new TReportNode(REPORTS.get());
+    auto* report = new TReportNode(network.Reports().get());
     report->SetName(QStringLiteral("R%1").arg(r));
     for (int g = 0; g < 2; ++g) (new TRegisterNode(report))->SetName(QStringLiteral("D001C000R00%1").arg(g));
   }
@@ -451,10 +450,10 @@ TEST_F(UnreadableStateTest, APartThatCannotBeReadIsToldTheRestLoadedAndTheFileKe
     for (const auto& [damage, damageName] : damages) {
       SCOPED_TRACE(std::string(level.Level) + ", " + damageName);
       NewFolder(QStringLiteral("part%1").arg(++n));
-      BuildLevels();
-      SaveNetworkState();
+      BuildLevels(Current());
+      SaveNetworkState(Current());
       const QString file = QString::fromLatin1(level.File);
-      const TComponent& root = *RootSlot(file)->get();
+      const TComponent& root = *Current().RootSlot(file)->get();
       const int whole = ObjectCount(root);
       const int lost = damage == TPartDamage::Renumbered ? 0 : ObjectCount(*NodeAt(root, level.Part));
       const QString path = Config(file);
@@ -471,22 +470,22 @@ TEST_F(UnreadableStateTest, APartThatCannotBeReadIsToldTheRestLoadedAndTheFileKe
       EXPECT_TRUE(told[0].contains(path + QStringLiteral(": повреждены части"))) << told[0].toStdString();
       // The gap is named where the level was, the skipped level by its own place.
       EXPECT_TRUE(told[0].contains(QStringLiteral("\n  ") + level.Part + " (в ")) << told[0].toStdString();
-      EXPECT_EQ(ObjectCount(*RootSlot(file)->get()), whole - lost);
+      EXPECT_EQ(ObjectCount(*Current().RootSlot(file)->get()), whole - lost);
       for (const QString& other : kStateFiles.mid(0, 5)) {
         if (other != file) {
-          EXPECT_TRUE(RootSlot(other)->get()->FindComponent("N" + other)) << other.toStdString();
+          EXPECT_TRUE(Current().RootSlot(other)->get()->FindComponent("N" + other)) << other.toStdString();
         }
       }
       EXPECT_EQ(FileBytes(path), damagedBytes) << "reading writes nothing";
 
-      SaveNetworkState();
+      SaveNetworkState(Current());
       EXPECT_EQ(FileBytes(path + kAsideSuffix), damagedBytes);
-      SaveNetworkState();
+      SaveNetworkState(Current());
       EXPECT_EQ(ConfigFiles().size(), kStateFiles.size() + 1) << ConfigFiles().join(" ").toStdString();
       StartAgain();
       EXPECT_TRUE(Messages->Texts().filter(QStringLiteral("Ошибка чтения")).isEmpty())
           << Messages->Texts().join(" | ").toStdString();
-      EXPECT_EQ(ObjectCount(*RootSlot(file)->get()), whole - lost);
+      EXPECT_EQ(ObjectCount(*Current().RootSlot(file)->get()), whole - lost);
     }
   }
 }
@@ -495,14 +494,14 @@ TEST_F(UnreadableStateTest, APartThatCannotBeReadIsToldTheRestLoadedAndTheFileKe
 // read aside, so a saved network is never replaced by an empty one. The settings were read.
 TEST_F(UnreadableStateTest, ASaveOverFilesThisRunDidNotReadKeepsThemAside) {
   NewFolder("restoreOff");
-  SETUP->SetAutoLoadEnabled(false);
-  SaveNetworkState();
+  Settings()->SetAutoLoadEnabled(false);
+  SaveNetworkState(Current());
   std::map<QString, QByteArray> before;
   for (const QString& root : kStateFiles) before[root] = FileBytes(Config(root));
   StartAgain();
-  ASSERT_FALSE(NET->FindComponent("NNET")) << "not restored";
+  ASSERT_FALSE(Net()->FindComponent("NNET")) << "not restored";
 
-  SaveNetworkState();  // as the automatic save does
+  SaveNetworkState(Current());  // as the automatic save does
   const QString replaced = QStringLiteral(".replaced-20261207-1200");
   for (const QString& root : kStateFiles) {
     SCOPED_TRACE(root.toStdString());
@@ -514,18 +513,18 @@ TEST_F(UnreadableStateTest, ASaveOverFilesThisRunDidNotReadKeepsThemAside) {
     }
   }
   // Once written by this run, a file is replaced plainly.
-  NET->SetComments(QStringLiteral("изменено"));
-  SaveNetworkState();
-  SaveTreeFileOrTell(*TASKS);
+  Net()->SetComments(QStringLiteral("изменено"));
+  SaveNetworkState(Current());
+  SaveTreeFileOrTell(Current(), *Tasks());
   EXPECT_EQ(ConfigFiles().size(), 2 * kStateFiles.size() - 1) << ConfigFiles().join(" ").toStdString();
 
   // A single tree saved by a window counts alike: the processes file of another run is kept.
   NewFolder("single");
-  SETUP->SetAutoLoadEnabled(false);
-  SaveNetworkState();
+  Settings()->SetAutoLoadEnabled(false);
+  SaveNetworkState(Current());
   const QByteArray tasks = FileBytes(Config("TASKS"));
   StartAgain();
-  SaveTreeFileOrTell(*TASKS);
+  SaveTreeFileOrTell(Current(), *Tasks());
   EXPECT_EQ(FileBytes(Config("TASKS") + replaced), tasks);
   EXPECT_FALSE(QFile::exists(Config("NET") + replaced));
   EXPECT_TRUE(Messages->Texts().filter(QStringLiteral("Ошибка")).isEmpty())
@@ -533,7 +532,7 @@ TEST_F(UnreadableStateTest, ASaveOverFilesThisRunDidNotReadKeepsThemAside) {
   // Restored, the files are this run's: nothing goes aside.
   NewFolder("restored");
   StartAgain();
-  SaveNetworkState();
+  SaveNetworkState(Current());
   EXPECT_EQ(ConfigFiles().size(), kStateFiles.size()) << ConfigFiles().join(" ").toStdString();
 }
 

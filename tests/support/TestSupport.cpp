@@ -9,7 +9,6 @@
 #include <QThread>
 #include <QTimer>
 
-#include "core/Globals.h"
 #include "core/Protocol.h"
 #include "storage/CompoundFile.h"
 #include "storage/FolderLock.h"
@@ -75,7 +74,7 @@ void TVexaEnvironment::SetUp() {
   RegisterPersistentClasses();
 }
 
-void TVexaTest::SetUp() {
+TVexaTest::TVexaTest() {
   auto clock = std::make_unique<TFakeClock>();
   Clock = clock.get();
   Services().Clock = std::move(clock);
@@ -83,21 +82,37 @@ void TVexaTest::SetUp() {
   Messages = messages.get();
   Services().Messages = std::move(messages);
   Services().Format = TFormatSettings::Russian();
-  Services().Random.Seed(1);
-  Services().Trace = nullptr;
   Dir = std::make_unique<QTemporaryDir>();
-  Services().ExeDir = Dir->path();
   auto port = std::make_unique<TFakeComm>(*Clock);
   Port = port.get();
-  CreateGlobals(std::move(port));
+  Network = std::make_unique<TNetwork>(Dir->path(), std::move(port));
+  Network->Line().Random().Seed(1);
 }
 
-void TVexaTest::TearDown() {
-  DestroyGlobals();
+void TVexaTest::ReplaceNetwork(std::unique_ptr<TCustomComm> port) {
+  Port = nullptr;
+  Network.reset();
+  Network = std::make_unique<TNetwork>(Dir->path(), std::move(port));
+  Network->Line().Random().Seed(1);
+}
+
+void TVexaTest::NewNetwork(const QString& dir) {
+  Network.reset();
+  auto port = std::make_unique<TFakeComm>(*Clock);
+  Port = port.get();
+  Network = std::make_unique<TNetwork>(dir, std::move(port));
+  Network->Line().Random().Seed(1);
+}
+
+void TVexaTest::ShowFaults(const TFaults& faults) {
+  for (const QString& text : faults.Texts()) ShowMessage(text, TMsgIcon::Error);
+}
+
+TVexaTest::~TVexaTest() {
+  current_ = nullptr;
+  Network.reset();
   Services().Clock = std::make_unique<TClock>();
   Services().Messages = std::make_unique<TMessageService>();
-  Services().Trace = nullptr;
-  Services().LineNotice = nullptr;
 }
 
 namespace {

@@ -18,6 +18,7 @@
 
 #include "core/CommInt.h"
 #include "core/Frame.h"
+#include "core/Network.h"
 #include "core/Services.h"
 #include "core/TextList.h"
 
@@ -169,22 +170,50 @@ bool RunEventsUntil(const std::function<bool()>& done, int timeoutMs);
 // Runs the main thread's event loop for ms milliseconds.
 void RunEventsFor(int ms);
 
-// Resets the program's services and global objects before each test: Russian formats, a fake
-// clock, scripted messages, a temporary ExeDir.
+// Registers the persistent classes once.
 class TVexaEnvironment : public ::testing::Environment {
  public:
   void SetUp() override;
 };
 
+// Before each test: the services reset (Russian formats, a fake clock, scripted messages) and a
+// network of the test's own in a temporary folder, on a scripted port.
 class TVexaTest : public ::testing::Test {
  protected:
-  void SetUp() override;
-  void TearDown() override;
+  // Made and undone with the fixture, so that a fixture's own members may use the network and go
+  // before it.
+  TVexaTest();
+  ~TVexaTest() override;
+  void SetUp() override {}
+  void TearDown() override {}
+
+  // The network the test works on: its own, or one a program under test made (UseNetwork).
+  TNetwork& Current() const { return current_ != nullptr ? *current_ : *Network; }
+  void UseNetwork(TNetwork* network) { current_ = network; }
+  // Its trees, settings and line as they are now (a load replaces a tree in its slot).
+  std::unique_ptr<TRootNode>& Net() const { return Current().Net(); }
+  std::unique_ptr<TRootNode>& TTemplates() const { return Current().TTemplates(); }
+  std::unique_ptr<TRootNode>& Tasks() const { return Current().Tasks(); }
+  std::unique_ptr<TRootNode>& RTemplates() const { return Current().RTemplates(); }
+  std::unique_ptr<TRootNode>& Reports() const { return Current().Reports(); }
+  std::unique_ptr<TRootNode>& Registry() const { return Current().Registry(); }
+  std::unique_ptr<TSetupNode>& Settings() const { return Current().Setup(); }
+  TLineContext Line() const { return Current().LineContext(); }
+  // Replaces the test's network by one on `port` in the same folder (a real port, say).
+  void ReplaceNetwork(std::unique_ptr<TCustomComm> port);
+  // Replaces it by one in another folder, on a new scripted port (Port).
+  void NewNetwork(const QString& dir);
+  // The model's faults shown as the windows show them, one message each.
+  static void ShowFaults(const TFaults& faults);
 
   TFakeClock* Clock = nullptr;
   TScriptedMessages* Messages = nullptr;
-  TFakeComm* Port = nullptr;  // the program's port (closed until a test opens it)
+  TFakeComm* Port = nullptr;  // the network's port (closed until a test opens it)
   std::unique_ptr<QTemporaryDir> Dir;
+  std::unique_ptr<TNetwork> Network;
+
+ private:
+  TNetwork* current_ = nullptr;
 };
 
 // A part of a saved compound file damaged as one changed byte in a name leaves it.

@@ -68,8 +68,8 @@ class CliExportFaultTest : public TVexaTest {
       reg->SetPoints(points);
       reg->SetDataList(data);
     }
-    EXPECT_TRUE(SaveArchive(report));
-    return ArchivePath(report.Caption());
+    EXPECT_TRUE(SaveArchive(Current().Dir(), report));
+    return ArchivePath(Current().Dir(), report.Caption());
   }
   QStringList Files() const {
     return QDir(Dir->filePath(QStringLiteral("Archives"))).entryList(QDir::Files | QDir::Hidden, QDir::Name);

@@ -15,7 +15,7 @@
 #include <QProcess>
 #include <QThread>
 
-#include "core/Globals.h"
+#include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "reports/model/ReportNode.h"
 #include "storage/Archives.h"
@@ -56,10 +56,11 @@ class CliLockTest : public TVexaTest {
     TVexaTest::SetUp();
     ASSERT_TRUE(QDir(Dir->path()).mkpath(QStringLiteral("Config")));
     ASSERT_TRUE(QDir(Dir->path()).mkpath(QStringLiteral("Archives")));
-    auto* regulator = new TRootNode(NET.get());
+    auto* regulator = new TRootNode(Net().get());
     regulator->SetName(QStringLiteral("D000"));
     regulator->SetCaption(QStringLiteral("Печь"));
-    for (TRootNode* root : {NET.get(), TASKS.get(), REPORTS.get()}) ASSERT_TRUE(SaveTreeFile(*root));
+    for (TRootNode* root : {Net().get(), Tasks().get(), Reports().get()})
+      ASSERT_TRUE(SaveTreeFile(Current(), *root));
     TReportNode report(nullptr);
     report.SetCaption(QStringLiteral("Печь_07_12_2026_0905"));
     report.SetStartPoint(46363.375);
@@ -69,8 +70,8 @@ class CliLockTest : public TVexaTest {
     reg->SetCaption(QStringLiteral("Уставка"));
     reg->SetPoints({"07.12.2026 9:05:00", "07.12.2026 9:05:03"});
     reg->SetDataList({"20", "21"});
-    ASSERT_TRUE(SaveArchive(report));
-    archive = ArchivePath(report.Caption());
+    ASSERT_TRUE(SaveArchive(Current().Dir(), report));
+    archive = ArchivePath(Current().Dir(), report.Caption());
   }
   void TearDown() override {
     if (holder.state() != QProcess::NotRunning) {
@@ -167,7 +168,7 @@ TEST_F(CliLockTest, WhileARunHoldsTheFolderOtherWritersAreRefusedAtOnceAndReader
     const char* Name;
     QStringList Args;
   } readers[] = {
-      {"dump", {"dump", ConfigFilePath(QStringLiteral("NET"))}},
+      {"dump", {"dump", ConfigFilePath(Current().Dir(), QStringLiteral("NET"))}},
       {"read", {"--demo", "--dir", Dir->path(), "read", "D000C000R003"}},
       {"archive-to-txt", {"archive-to-txt", archive}},
       {"print", {"print", archive, "--pdf", pdf}},
@@ -185,9 +186,10 @@ TEST_F(CliLockTest, WhileARunHoldsTheFolderOtherWritersAreRefusedAtOnceAndReader
   // The holder saves as it ends, and the folder is free again: now the template goes in and stays.
   ASSERT_TRUE(holder.waitForFinished(60000));
   EXPECT_EQ(holder.exitCode(), 0) << holder.readAllStandardError().toStdString();
-  const TRun load = Cli({"load", text.fileName(), ConfigFilePath(QStringLiteral("TTEMPLATES"))});
+  const TRun load =
+      Cli({"load", text.fileName(), ConfigFilePath(Current().Dir(), QStringLiteral("TTEMPLATES"))});
   ASSERT_EQ(load.Code, 0) << load.Err.toStdString();
-  const TRun dump = Cli({"dump", ConfigFilePath(QStringLiteral("TTEMPLATES"))});
+  const TRun dump = Cli({"dump", ConfigFilePath(Current().Dir(), QStringLiteral("TTEMPLATES"))});
   EXPECT_TRUE(dump.Out.contains(QStringLiteral("TRootNode P001 Caption='Отжиг'"))) << dump.Out.toStdString();
 }
 
@@ -204,12 +206,13 @@ TEST_F(CliLockTest, AKilledHolderKeepsNobodyOut) {
   ASSERT_TRUE(text.open(QIODevice::WriteOnly));
   text.write(kTemplates.toUtf8());
   text.close();
-  const TRun load = Cli({"load", text.fileName(), ConfigFilePath(QStringLiteral("TTEMPLATES"))});
+  const TRun load =
+      Cli({"load", text.fileName(), ConfigFilePath(Current().Dir(), QStringLiteral("TTEMPLATES"))});
   EXPECT_EQ(load.Code, 0) << load.Err.toStdString();
   const TRun run = Cli({"--demo", "--dir", Dir->path(), "run", "--seconds", "0.2"});
   EXPECT_EQ(run.Code, 0) << run.Err.toStdString();
-  EXPECT_TRUE(
-      Cli({"dump", ConfigFilePath(QStringLiteral("TTEMPLATES"))}).Out.contains(QStringLiteral("P001")));
+  EXPECT_TRUE(Cli({"dump", ConfigFilePath(Current().Dir(), QStringLiteral("TTEMPLATES"))})
+                  .Out.contains(QStringLiteral("P001")));
 }
 
 }  // namespace

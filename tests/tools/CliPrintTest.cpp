@@ -9,7 +9,7 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 
-#include "core/Globals.h"
+#include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "reports/model/ReportNode.h"
 #include "storage/Archives.h"
@@ -58,8 +58,8 @@ class CliPrintTest : public TVexaTest {
       reg->SetPoints(points);
       reg->SetDataList(data);
     }
-    EXPECT_TRUE(SaveArchive(report));
-    return ArchivePath(caption);
+    EXPECT_TRUE(SaveArchive(Current().Dir(), report));
+    return ArchivePath(Current().Dir(), caption);
   }
 
   TRun Print(const QStringList& args) {
@@ -114,8 +114,8 @@ TEST_F(CliPrintTest, WhatIsNoPrintableArchiveIsRefused) {
   notes.write("Дата и время\t1\r\n");
   notes.close();
   QDir(Dir->path()).mkpath("Config");
-  NET->SetCaption(QStringLiteral("Сеть"));
-  ASSERT_TRUE(SaveTreeFile(*NET));
+  Net()->SetCaption(QStringLiteral("Сеть"));
+  ASSERT_TRUE(SaveTreeFile(Current(), *Net()));
   const QString empty = SaveReport(QStringLiteral("Пустой_07_12_2026_1200"), 0);
   const QString good = SaveReport(QStringLiteral("Котел_1_07_12_2026_1200"), 10);
 
@@ -127,7 +127,7 @@ TEST_F(CliPrintTest, WhatIsNoPrintableArchiveIsRefused) {
   } cases[] = {
       {"text file", {notes.fileName(), "--pdf", Dir->filePath("a.pdf")}, 1, "is not a report archive"},
       {"network file",
-       {ConfigFilePath("NET"), "--pdf", Dir->filePath("b.pdf")},
+       {ConfigFilePath(Current().Dir(), "NET"), "--pdf", Dir->filePath("b.pdf")},
        1,
        "is not a report archive"},
       {"missing file",

@@ -7,8 +7,8 @@
 #include <QFile>
 #include <QMap>
 
-#include "core/Globals.h"
 #include "core/ImageIndex.h"
+#include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "processes/model/CommandNode.h"
 #include "reports/model/ReportNode.h"
@@ -27,7 +27,7 @@ class CliRunTest : public TVexaTest {
     TVexaTest::SetUp();
     ASSERT_TRUE(QDir(Dir->path()).mkpath(QStringLiteral("Config")));
     Clock->SetNow(DateTimeFromQt(kStart));
-    auto* regulator = new TRootNode(NET.get());
+    auto* regulator = new TRootNode(Net().get());
     regulator->SetName(QStringLiteral("D000"));
     regulator->SetCaption(QStringLiteral("Печь"));
     auto* channel = new TRootNode(regulator);
@@ -42,7 +42,8 @@ class CliRunTest : public TVexaTest {
 
   // Saves the trees and runs vexa-cli on them; its standard error (the trace) when it succeeded.
   QString Run(const QStringList& args) {
-    for (TRootNode* root : {NET.get(), TASKS.get(), REPORTS.get()}) EXPECT_TRUE(SaveTreeFile(*root));
+    for (TRootNode* root : {Net().get(), Tasks().get(), Reports().get()})
+      EXPECT_TRUE(SaveTreeFile(Current(), *root));
     const TRun run = Cli(QStringList{"--demo", "--dir", Dir->path()} + args);
     EXPECT_EQ(run.Code, 0) << run.Err.right(2000).toStdString();
     out = run.Out;
@@ -75,7 +76,7 @@ std::vector<int> WrittenValues(const QString& trace) {
 }
 
 TEST_F(CliRunTest, AProcessRampsItsRegisterTickByTickOnTheVirtualClock) {
-  auto* process = new TRootNode(TASKS.get());
+  auto* process = new TRootNode(Tasks().get());
   process->SetName(QStringLiteral("P0"));
   process->SetCaption(QStringLiteral("Отжиг"));
   auto* node = new TCommandNode(process);
@@ -103,13 +104,13 @@ TEST_F(CliRunTest, AProcessRampsItsRegisterTickByTickOnTheVirtualClock) {
             expected);
 
   // Saved as at exit: the process has finished and is stopped.
-  LoadTreeFile(TASKS);
-  ASSERT_EQ(TASKS->NodeCount(), 1);
-  EXPECT_FALSE(TASKS->Node(0)->Enabled());
+  LoadTreeFile(Current(), Tasks());
+  ASSERT_EQ(Tasks()->NodeCount(), 1);
+  EXPECT_FALSE(Tasks()->Node(0)->Enabled());
 }
 
 TEST_F(CliRunTest, AReportArchivesEveryFinishedWindowUnderItsName) {
-  auto* report = new TReportNode(REPORTS.get());
+  auto* report = new TReportNode(Reports().get());
   report->SetName(QStringLiteral("R0"));
   report->SetCaption(QStringLiteral("Печь"));
   report->SetLoggingIntervalIndex(1);  // 3 s
@@ -125,9 +126,9 @@ TEST_F(CliRunTest, AReportArchivesEveryFinishedWindowUnderItsName) {
   Run({"run", "--seconds", "185", "--virtual-clock", "07.12.2026 9:00:00"});
   const QStringList archives = QDir(Dir->filePath("Archives")).entryList(QDir::Files, QDir::Name);
   EXPECT_EQ(archives, QStringList({"Печь_07_12_2026_0900", "Печь_07_12_2026_0901", "Печь_07_12_2026_0902"}));
-  LoadTreeFile(REPORTS);
-  ASSERT_EQ(REPORTS->NodeCount(), 1);
-  EXPECT_TRUE(REPORTS->Node(0)->Enabled()) << "periodic: the fourth window runs on";
+  LoadTreeFile(Current(), Reports());
+  ASSERT_EQ(Reports()->NodeCount(), 1);
+  EXPECT_TRUE(Reports()->Node(0)->Enabled()) << "periodic: the fourth window runs on";
 
   // The second window as a spreadsheet reads it: a heading and one line per 3-second sample after
   // the window's first interval, the last at 9:01:57.
@@ -171,7 +172,7 @@ TEST_F(CliRunTest, AStateWrittenWithLoadRunsItsProcessAndItsReport) {
     ASSERT_TRUE(text.open(QIODevice::WriteOnly));
     text.write(it.value().toUtf8());
     text.close();
-    const TRun load = Cli({"load", text.fileName(), ConfigFilePath(it.key())});
+    const TRun load = Cli({"load", text.fileName(), ConfigFilePath(Current().Dir(), it.key())});
     ASSERT_EQ(load.Code, 0) << it.key().toStdString() << load.Err.toStdString();
   }
 
@@ -205,13 +206,13 @@ TEST_F(CliRunTest, AStateWrittenWithLoadRunsItsProcessAndItsReport) {
   }
 
   // Saved as at exit: the process finished and stopped, the report runs on in its window.
-  LoadTreeFile(TASKS);
-  ASSERT_EQ(TASKS->NodeCount(), 1);
-  EXPECT_FALSE(TASKS->Node(0)->Enabled());
-  EXPECT_EQ(TASKS->Node(0)->ImageIndex(), iiSTOP);
-  LoadTreeFile(REPORTS);
-  ASSERT_EQ(REPORTS->NodeCount(), 1);
-  auto* report = dynamic_cast<TReportNode*>(REPORTS->Node(0));
+  LoadTreeFile(Current(), Tasks());
+  ASSERT_EQ(Tasks()->NodeCount(), 1);
+  EXPECT_FALSE(Tasks()->Node(0)->Enabled());
+  EXPECT_EQ(Tasks()->Node(0)->ImageIndex(), iiSTOP);
+  LoadTreeFile(Current(), Reports());
+  ASSERT_EQ(Reports()->NodeCount(), 1);
+  auto* report = dynamic_cast<TReportNode*>(Reports()->Node(0));
   ASSERT_NE(report, nullptr);
   EXPECT_TRUE(report->Enabled());
   EXPECT_EQ(DateTimeToStr(report->StartPoint()), "07.12.2026 9:14:00");

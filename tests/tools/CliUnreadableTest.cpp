@@ -11,7 +11,7 @@
 #include <QRegularExpression>
 #include <map>
 
-#include "core/Globals.h"
+#include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "storage/CompoundFile.h"
 #include "storage/FolderLock.h"
@@ -46,14 +46,14 @@ class CliUnreadableTest : public TVexaTest {
   void SetUp() override {
     TVexaTest::SetUp();
     ASSERT_TRUE(QDir(Dir->path()).mkpath(QStringLiteral("Config")));
-    auto* regulator = new TRootNode(NET.get());
+    auto* regulator = new TRootNode(Net().get());
     regulator->SetName(QStringLiteral("D000"));
     auto* channel = new TRootNode(regulator);
     channel->SetName(QStringLiteral("D000C000"));
     auto* reg = new TRegisterNode(channel);
     reg->SetName(QStringLiteral("D000C000R001"));
-    SETUP->SetAutoSaveEnabled(false);
-    SaveNetworkState();
+    Settings()->SetAutoSaveEnabled(false);
+    SaveNetworkState(Current());
   }
 
   TRun Cli(const QStringList& args) {
@@ -62,8 +62,8 @@ class CliUnreadableTest : public TVexaTest {
 };
 
 TEST_F(CliUnreadableTest, CommandsThatLoadTheStateRefuseAnUnreadableFileAndTouchNothing) {
-  const QString net = ConfigFilePath(QStringLiteral("NET"));
-  const QString tasks = ConfigFilePath(QStringLiteral("TASKS"));
+  const QString net = ConfigFilePath(Current().Dir(), QStringLiteral("NET"));
+  const QString tasks = ConfigFilePath(Current().Dir(), QStringLiteral("TASKS"));
   struct TDamage {
     const char* Name;
     QString Path;
@@ -130,14 +130,14 @@ TEST_F(CliUnreadableTest, CommandsThatLoadTheStateRefuseAnUnreadableFileAndTouch
       EXPECT_EQ(Snapshot(Dir->path()), before) << "nothing written, renamed or made";
       EXPECT_FALSE(QFileInfo::exists(Dir->path() + "/../elsewhere")) << "nor outside the folder";
     }
-    SaveNetworkState();  // sound files for the next case
+    SaveNetworkState(Current());  // sound files for the next case
   }
 }
 
 // A search started afresh never read the saved network: its save keeps that file aside first, once.
 // A run reads the state it saves, and replaces the files plainly.
 TEST_F(CliUnreadableTest, ASearchSavedOverANetworkItNeverReadKeepsThatNetworkAside) {
-  const QString net = ConfigFilePath(QStringLiteral("NET"));
+  const QString net = ConfigFilePath(Current().Dir(), QStringLiteral("NET"));
   const auto bytes = [](const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();

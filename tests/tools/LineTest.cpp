@@ -19,7 +19,7 @@
 
 #include "core/Comm.h"
 #include "core/ExecuterUnit.h"
-#include "core/Globals.h"
+#include "core/Network.h"
 #include "core/Protocol.h"
 #include "core/RegisterNode.h"
 #include "storage/DeviceSearch.h"
@@ -142,11 +142,11 @@ class LineTest : public TVexaTest {
   void SetUp() override {
     TVexaTest::SetUp();
     Services().Clock = std::make_unique<TClock>();  // the real line needs real time
-    Comm = std::make_unique<TComm>();
-    Comm->SetDeviceName(device.Path());
-    Comm->Open();
-    SETUP->SetBaudRateIndex(3);
-    reg = new TRegisterNode(NET.get());
+    ReplaceNetwork(std::make_unique<TComm>(Current().Dir()));
+    Current().Line().Port()->SetDeviceName(device.Path());
+    Current().Line().Port()->Open();
+    Current().SetBaudRateIndex(3);
+    reg = new TRegisterNode(Net().get());
     reg->SetName("D001C002R003");
   }
   TPtyDevice device;
@@ -165,10 +165,10 @@ TEST_F(LineTest, ReadLearnsTheTypeAndWriteSendsTheValue) {
     return {{IntAnswer(req, 2500), 1}};
   });
   reg->SetDigits(1);
-  EXPECT_EQ(reg->StringData(), "250,0");
+  EXPECT_EQ(reg->StringData(Line()), "250,0");
   EXPECT_EQ(reg->RegisterType(), rtINT);
   EXPECT_TRUE(reg->UserCanWRITE());
-  reg->SetStringData("12,5");
+  reg->SetStringData(Line(), "12,5");
   EXPECT_EQ(reg->LastIOResult(), iorOK);
   std::lock_guard<std::mutex> g(m);
   EXPECT_EQ(lastWrite, SealFrame(QByteArray::fromHex("010203 01 C4 7D00")));
@@ -188,29 +188,29 @@ TEST_F(LineTest, OneBadAnswerIsRetried) {
   for (const TBehaviour& fault : {dropped, garbled}) {
     const int before = device.Requests();
     device.Behave(FirstThen(1, fault));
-    EXPECT_EQ(reg->StringData(), "123");
+    EXPECT_EQ(reg->StringData(Line()), "123");
     EXPECT_EQ(device.Requests(before + 2) - before, 2);
   }
   // The tail of a split answer comes after the first attempt has read; it may spoil the second
   // attempt too (it arrives after that attempt's purge), so the third one reads the value.
   const int before = device.Requests();
   device.Behave(FirstThen(1, split));
-  EXPECT_EQ(reg->StringData(), "123");
+  EXPECT_EQ(reg->StringData(Line()), "123");
   EXPECT_LE(device.Requests() - before, 3);
 }
 
 TEST_F(LineTest, ThreeDroppedAnswersFailAndTheNextReadWorks) {
   device.Behave(FirstThen(3, [](const QByteArray&) -> TReply { return {}; }));
-  EXPECT_EQ(reg->StringData(), "***");
+  EXPECT_EQ(reg->StringData(Line()), "***");
   EXPECT_EQ(reg->LastIOResult(), iorFAIL);
   EXPECT_EQ(device.Requests(3), 3);
-  EXPECT_EQ(reg->StringData(), "123");
+  EXPECT_EQ(reg->StringData(Line()), "123");
 }
 
 TEST_F(LineTest, AnswerOfTheWrongTypeIsRejected) {
   reg->SetRegisterType(rtINT);
   device.Behave(Healthy(5, rtLONG));
-  EXPECT_EQ(reg->StringData(), "***");
+  EXPECT_EQ(reg->StringData(Line()), "***");
   EXPECT_EQ(device.Requests(3), 3);
   EXPECT_EQ(reg->RegisterType(), rtINT);
 }
@@ -235,10 +235,10 @@ TEST_F(LineTest, BadInputOnTheLineNeverHangsOrCrashes) {
   for (const auto& [bad, expected] : cases) {
     device.Behave(bad);
     const auto t0 = std::chrono::steady_clock::now();
-    EXPECT_EQ(reg->StringData(), expected);
+    EXPECT_EQ(reg->StringData(Line()), expected);
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(2));
     device.Behave(Healthy());
-    EXPECT_EQ(reg->StringData(), "123");  // the leftovers were purged
+    EXPECT_EQ(reg->StringData(Line()), "123");  // the leftovers were purged
   }
 }
 
@@ -266,7 +266,7 @@ TEST_F(LineTest, PortsThatCannotBeUsed) {
 }
 
 TEST_F(LineTest, CliReadsAndWritesThroughAPort) {
-  Comm->Close();  // leave the device to the command-line tool
+  Current().Line().Port()->Close();  // leave the device to the command-line tool
   device.Behave(Healthy(77));
   QProcess cli;
   cli.start(QStringLiteral(VEXA_CLI_PATH),
@@ -288,19 +288,19 @@ class LinePollerTest : public LineTest {
  protected:
   void SetUp() override {
     LineTest::SetUp();
-    Services().AutoSave = nullptr;
+    Current().AutoSave = nullptr;
     reg->SetEnabled(true);
     reg->SetLoggingInterval(1);
   }
   void TearDown() override {
-    StopPoller();
+    Current().StopPoller();
     LineTest::TearDown();
   }
   // Starts the poller on a silent device and returns once its first request is on the line: a read
   // of three attempts is in flight.
   void StartSlowRead() {
     device.Behave([](const QByteArray&) -> TReply { return {}; });
-    StartPoller();
+    Current().StartPoller();
     ASSERT_TRUE(RunEventsUntil([this] { return device.Requests() > 0; }, 5000));
   }
 };
@@ -310,7 +310,7 @@ TEST_F(LinePollerTest, WritesFromTheMainThreadWaitForThePollersExchanges) {
   // device takes its time to answer, so a request over another exchange would be seen.
   reg->SetLoggingInterval(0);
   for (int r = 1; r <= 4; ++r) {
-    auto* other = new TRegisterNode(NET.get());
+    auto* other = new TRegisterNode(Net().get());
     other->SetName(TCustomRegister::RegisterName(1, 1, r));
     other->SetLoggingInterval(0);
     other->SetEnabled(true);
@@ -328,8 +328,8 @@ TEST_F(LinePollerTest, WritesFromTheMainThreadWaitForThePollersExchanges) {
   int failedWrites = 0;
   int reads = 0;
   int failedReads = 0;
-  StartPoller();
-  Executer()->OnRefreshed = [&](TCustomRegister& r) {
+  Current().StartPoller();
+  Current().Executer()->OnRefreshed = [&](TCustomRegister& r) {
     if (writes == 0) return;
     ++reads;
     if (r.LastIOResult() != iorOK || r.LastStringData() != "42") ++failedReads;
@@ -338,14 +338,14 @@ TEST_F(LinePollerTest, WritesFromTheMainThreadWaitForThePollersExchanges) {
   QTimer writer;
   writer.setSingleShot(true);
   QObject::connect(&writer, &QTimer::timeout, [&] {
-    setpoint.SetStringData(QString::number(writes));
+    setpoint.SetStringData(Line(), QString::number(writes));
     ++writes;
     if (setpoint.LastIOResult() != iorOK) ++failedWrites;
     if (writes < 15) writer.start(40);
   });
   writer.start(40);
   ASSERT_TRUE(RunEventsUntil([&] { return writes == 15; }, 30'000));
-  StopPoller();
+  Current().StopPoller();
 
   EXPECT_EQ(failedWrites, 0);
   EXPECT_GE(reads, 10) << "the poller hardly read while the main thread wrote";
@@ -356,14 +356,14 @@ TEST_F(LinePollerTest, WritesFromTheMainThreadWaitForThePollersExchanges) {
 TEST_F(LinePollerTest, ShutdownDuringASlowReadStoresItOnceWhenThePollerIsStopped) {
   int refreshed = 0;
   StartSlowRead();
-  Executer()->OnRefreshed = [&refreshed](TCustomRegister&) { ++refreshed; };
+  Current().Executer()->OnRefreshed = [&refreshed](TCustomRegister&) { ++refreshed; };
   QElapsedTimer timer;
   timer.start();
-  TerminatePoller();  // the main window's close
-  RunEventsFor(400);  // the read ends meanwhile; no call brings it to the main thread
+  Current().TerminatePoller();  // the main window's close
+  RunEventsFor(400);            // the read ends meanwhile; no call brings it to the main thread
   EXPECT_EQ(refreshed, 0);
   EXPECT_EQ(reg->Count(), 0);
-  StopPoller();  // before the trees go: the finished read is stored on this thread
+  Current().StopPoller();  // before the trees go: the finished read is stored on this thread
   EXPECT_LT(timer.elapsed(), 1500);
   EXPECT_EQ(refreshed, 1);
   EXPECT_EQ(reg->DataList(), QStringList({"***"}));
@@ -376,12 +376,12 @@ TEST_F(LinePollerTest, ShutdownDuringASlowReadStoresItOnceWhenThePollerIsStopped
 
 TEST_F(LinePollerTest, ARestoreOrASearchDuringASlowReadReplacesTheTree) {
   ASSERT_TRUE(QDir(Dir->path()).mkpath("Config"));
-  SaveNetworkState();
+  SaveNetworkState(Current());
   const std::vector<std::pair<const char*, std::function<void()>>> replacements = {
-      {"restore", [] { LoadNetworkState(); }},
+      {"restore", [this] { LoadNetworkState(Current()); }},
       {"search",
-       [] {
-         TDeviceSearch search;
+       [this] {
+         TDeviceSearch search(Current());
          int idle = 0;
          search.OnIdle = [&] {
            if (++idle == 2) search.Stop();  // after address 0, silent
@@ -396,14 +396,14 @@ TEST_F(LinePollerTest, ARestoreOrASearchDuringASlowReadReplacesTheTree) {
     timer.start();
     replace();
     EXPECT_LT(timer.elapsed(), 3000);
-    EXPECT_TRUE(PollerRunning());
+    EXPECT_TRUE(Current().PollerRunning());
     EXPECT_TRUE(Messages->Shown.empty());
     RunEventsFor(300);
-    StopPoller();
+    Current().StopPoller();
   }
   // The restored tree is polled as before.
-  LoadNetworkState();
-  auto* restored = dynamic_cast<TRegisterNode*>(FindNode(NET.get(), "D001C002R003"));
+  LoadNetworkState(Current());
+  auto* restored = dynamic_cast<TRegisterNode*>(FindNode(Net().get(), "D001C002R003"));
   ASSERT_NE(restored, nullptr);
   device.Behave(Healthy(55));
   EXPECT_TRUE(RunEventsUntil([&] { return restored->LastStringData() == "55"; }, 5000));
@@ -415,9 +415,9 @@ TEST_F(LinePollerTest, APortChangeDuringASlowReadLetsItEndOnTheOldPort) {
   ASSERT_TRUE(QDir(Dir->path()).mkpath("Ports"));
   ASSERT_TRUE(QFile::link(other.Path(), Dir->filePath("Ports/COM2")));
   StartSlowRead();
-  SETUP->SetPortIndex(1);
+  Current().SetPortIndex(1);
   EXPECT_TRUE(Messages->Shown.empty()) << Messages->Texts().join(" | ").toStdString();
-  EXPECT_EQ(Comm->DeviceName(), "COM2");
+  EXPECT_EQ(Current().Line().Port()->DeviceName(), "COM2");
   EXPECT_EQ(device.Requests(3), 3) << "the read in flight was cut short";
   EXPECT_TRUE(RunEventsUntil([this] { return reg->LastStringData() == "66"; }, 5000));
   EXPECT_EQ(device.Requests(), 3);

@@ -12,7 +12,7 @@
 #include <optional>
 #include <vector>
 
-#include "core/Globals.h"
+#include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "core/SetupNode.h"
 #include "storage/TreeFiles.h"
@@ -108,7 +108,7 @@ class LostLineTest : public TVexaTest {
     ASSERT_TRUE(QDir(Dir->path()).mkpath(QStringLiteral("Config")));
     link = Dir->filePath(QStringLiteral("line"));
     // Four registers of the simulated regulator 0, each read every second.
-    auto* regulator = new TRootNode(NET.get());
+    auto* regulator = new TRootNode(Net().get());
     regulator->SetName(QStringLiteral("D000"));
     auto* channel = new TRootNode(regulator);
     channel->SetName(QStringLiteral("D000C000"));
@@ -118,7 +118,7 @@ class LostLineTest : public TVexaTest {
       reg->SetLoggingInterval(1);
       reg->SetEnabled(true);
     }
-    ASSERT_TRUE(SaveTreeFile(*NET));
+    ASSERT_TRUE(SaveTreeFile(Current(), *Net()));
   }
 
   // The simulator is ended once reads are flowing and started again on the same link after a
@@ -182,7 +182,7 @@ TEST_F(LostLineTest, PollReadsAgainWithinTwoSecondsOfTheSimulatorComingBack) {
 }
 
 TEST_F(LostLineTest, RunReadsAgainWithinTwoSecondsOfTheSimulatorComingBack) {
-  ASSERT_TRUE(SaveTreeFile(*SETUP));
+  ASSERT_TRUE(SaveTreeFile(Current(), *Settings()));
   TSimProcess sim(link, {"--seed", "5"});
   ASSERT_TRUE(sim.Start());
   TLiveCli cli({"--dir", Dir->path(), "--port", link, "--trace", "run", "--seconds", "12"});
@@ -195,8 +195,8 @@ TEST_F(LostLineTest, RunReadsAgainWithinTwoSecondsOfTheSimulatorComingBack) {
 // The folder's settings have simulation on; the command line names a port: the run is on the
 // port (its frames reach the simulator), says so once, and the folder keeps its own settings.
 TEST_F(LostLineTest, APortOnTheCommandLineWinsOverTheFoldersSimulationMode) {
-  SETUP->SetDemo(true);
-  ASSERT_TRUE(SaveTreeFile(*SETUP));
+  Settings()->SetDemo(true);
+  ASSERT_TRUE(SaveTreeFile(Current(), *Settings()));
   TSimProcess sim(link, {"--seed", "5", "--verbose"});
   ASSERT_TRUE(sim.Start());
   const TRun run = RunProgram(QStringLiteral(VEXA_CLI_PATH),
@@ -211,9 +211,9 @@ TEST_F(LostLineTest, APortOnTheCommandLineWinsOverTheFoldersSimulationMode) {
       << run.Err.toStdString();
   EXPECT_TRUE(run.Err.startsWith(QStringLiteral("Линия: %1, 19200 бит/с\n").arg(link)))
       << run.Err.toStdString();
-  SETUP->SetDemo(false);
-  LoadTreeFile(SETUP);
-  EXPECT_TRUE(SETUP->Demo()) << "the folder keeps its own settings";
+  Settings()->SetDemo(false);
+  LoadTreeFile(Current(), Settings());
+  EXPECT_TRUE(Settings()->Demo()) << "the folder keeps its own settings";
 
   // With --demo the same folder simulates, and says so.
   sim.Log();

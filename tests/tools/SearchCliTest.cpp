@@ -13,7 +13,7 @@
 #include <QThread>
 #include <memory>
 
-#include "core/Globals.h"
+#include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "storage/NetDescription.h"
 #include "storage/TreeFiles.h"
@@ -44,17 +44,17 @@ class SearchCliTest : public TVexaTest {
   }
 
   // The regulators of the saved network, in order.
-  static QStringList SavedRegulators() {
-    RecreateRoot("NET");
-    LoadTreeFile(NET);
+  QStringList SavedRegulators() {
+    Current().RecreateRoot("NET");
+    LoadTreeFile(Current(), Net());
     QStringList names;
-    for (int i = 0; i < NET->NodeCount(); ++i) names << NET->Node(i)->Name();
+    for (int i = 0; i < Net()->NodeCount(); ++i) names << Net()->Node(i)->Name();
     return names;
   }
 
   void AddTemplate(const QString& caption, const QString& comments, const QStringList& registers,
                    TRegisterType type) {
-    auto* pattern = new TRootNode(REGISTRY.get());
+    auto* pattern = new TRootNode(Registry().get());
     pattern->SetName(QStringLiteral("T") + caption);
     pattern->SetCaption(caption);
     pattern->SetComments(comments);
@@ -69,26 +69,26 @@ class SearchCliTest : public TVexaTest {
   }
 
   // The regulators of the network file as saved, written by hand.
-  static void SaveRegulators(const QStringList& names) {
-    RecreateRoot("NET");
+  void SaveRegulators(const QStringList& names) {
+    Current().RecreateRoot("NET");
     for (const QString& name : names) {
-      auto* regulator = new TRootNode(NET.get());
+      auto* regulator = new TRootNode(Net().get());
       regulator->SetName(name);
       regulator->SetCaption("Регулятор " + name.mid(1));
     }
-    QDir(ExeDir()).mkdir("Config");
-    ASSERT_TRUE(SaveTreeFile(*NET));
+    QDir(Current().Dir()).mkdir("Config");
+    ASSERT_TRUE(SaveTreeFile(Current(), *Net()));
   }
-  static QByteArray SavedBytes() {
-    QFile f(ConfigFilePath("NET"));
+  QByteArray SavedBytes() {
+    QFile f(ConfigFilePath(Current().Dir(), "NET"));
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
   }
 
   void SaveTemplates() {
-    QDir(ExeDir()).mkdir("Config");
+    QDir(Current().Dir()).mkdir("Config");
     AddTemplate("000", "Аналоговый вход", {"Температура", "Уставка"}, rtFLOAT);
     AddTemplate("001", "Дискретный выход", {"Состояние"}, rtBOOL);
-    ASSERT_TRUE(SaveTreeFile(*REGISTRY));
+    ASSERT_TRUE(SaveTreeFile(Current(), *Registry()));
   }
 };
 
@@ -111,13 +111,13 @@ TEST_F(SearchCliTest, SearchPrintsTheDescriptionAndSavesTheNetwork) {
   EXPECT_TRUE(run.Err.contains("адрес 255 из 255")) << run.Err.toStdString();
 
   // The saved network reads back as the tree that was described.
-  ASSERT_TRUE(QFileInfo::exists(ConfigFilePath("NET")));
-  RecreateRoot("NET");
-  LoadTreeFile(NET);
-  EXPECT_EQ(NetworkDescription(*NET), run.Out);
-  ASSERT_EQ(NET->NodeCount(), 2);
-  EXPECT_EQ(NET->Node(1)->Name(), "D001");
-  const auto* identifier = dynamic_cast<TRegisterNode*>(FindNode(NET.get(), "D001C002R000"));
+  ASSERT_TRUE(QFileInfo::exists(ConfigFilePath(Current().Dir(), "NET")));
+  Current().RecreateRoot("NET");
+  LoadTreeFile(Current(), Net());
+  EXPECT_EQ(NetworkDescription(*Net()), run.Out);
+  ASSERT_EQ(Net()->NodeCount(), 2);
+  EXPECT_EQ(Net()->Node(1)->Name(), "D001");
+  const auto* identifier = dynamic_cast<TRegisterNode*>(FindNode(Net().get(), "D001C002R000"));
   ASSERT_NE(identifier, nullptr);
   EXPECT_FALSE(identifier->Visible());
   EXPECT_EQ(identifier->ImageIndex(), 40);
@@ -128,7 +128,7 @@ TEST_F(SearchCliTest, WithoutSaveNothingIsWrittenAndBadArgumentsAreRefused) {
   const TRun run = Cli({"search"});
   EXPECT_EQ(run.Code, 0) << run.Err.toStdString();
   EXPECT_EQ(run.Out.count("\tРегулятор: "), 2);
-  EXPECT_FALSE(QFileInfo::exists(ConfigFilePath("NET")));
+  EXPECT_FALSE(QFileInfo::exists(ConfigFilePath(Current().Dir(), "NET")));
 
   for (const QStringList& args :
        {QStringList{"--sve"}, QStringList{"--mode", "sideways"}, QStringList{"--mode"},
@@ -144,11 +144,11 @@ TEST_F(SearchCliTest, AddedAndRemovedWorkOnTheSavedNetworkAndCountInTheirOwnWay)
   ASSERT_EQ(Cli({"search", "--mode", "fresh", "--save"}).Code, 0);
   // The saved network forgot D001 and holds a regulator at 5 that the line does not have.
   ASSERT_EQ(SavedRegulators(), QStringList({"D000", "D001"}));
-  NET->RemoveComponent(NET->Node(1)).reset();
-  auto* stranger = new TRootNode(NET.get());
+  Net()->RemoveComponent(Net()->Node(1)).reset();
+  auto* stranger = new TRootNode(Net().get());
   stranger->SetName("D005");
   stranger->SetCaption("Регулятор 005");
-  ASSERT_TRUE(SaveTreeFile(*NET));
+  ASSERT_TRUE(SaveTreeFile(Current(), *Net()));
 
   const struct {
     QString Mode;
@@ -167,7 +167,7 @@ TEST_F(SearchCliTest, AddedAndRemovedWorkOnTheSavedNetworkAndCountInTheirOwnWay)
     ASSERT_EQ(run.Code, 0) << run.Err.toStdString();
     EXPECT_TRUE(run.Err.contains(step.Summary)) << run.Err.toStdString();
     EXPECT_EQ(SavedRegulators(), step.Saved);
-    EXPECT_EQ(NetworkDescription(*NET), run.Out);
+    EXPECT_EQ(NetworkDescription(*Net()), run.Out);
   }
 }
 
@@ -187,7 +187,7 @@ TEST_F(SearchCliTest, RegulatorsPluggedInAndOutBetweenSearchesOnALine) {
     ASSERT_EQ(run.Code, 0) << run.Err.toStdString();
     EXPECT_TRUE(run.Err.contains("regulators found: 1, regulators: 2, channels: 9")) << run.Err.toStdString();
     EXPECT_EQ(SavedRegulators(), QStringList({"D000", "D001"}));
-    const auto* setpoint = FindNode(NET.get(), "D001C002R001");
+    const auto* setpoint = FindNode(Net().get(), "D001C002R001");
     ASSERT_NE(setpoint, nullptr);
     EXPECT_EQ(dynamic_cast<const TRootNode*>(setpoint)->Caption(), "Состояние");
   }
@@ -229,7 +229,7 @@ TEST_F(SearchCliTest, AnInterruptedSearchKeepsTheRegulatorsItCompletedAndSavesNo
   EXPECT_EQ(out.count("\tРегулятор: "), 2);
   EXPECT_EQ(out.count("\tКанал: "), 9);
   EXPECT_EQ(out.count("Регистр: \"Состояние\""), 3);
-  EXPECT_FALSE(QFileInfo::exists(ConfigFilePath("NET")));
+  EXPECT_FALSE(QFileInfo::exists(ConfigFilePath(Current().Dir(), "NET")));
 }
 
 TEST_F(SearchCliTest, ALineThatDiesUnderTheSearchEndsItAndNothingChanges) {

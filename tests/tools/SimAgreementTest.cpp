@@ -14,7 +14,7 @@
 
 #include "core/Comm.h"
 #include "core/CustomRegister.h"
-#include "core/Globals.h"
+#include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "core/SetupNode.h"
 #include "core/SimulatedNetwork.h"
@@ -64,15 +64,15 @@ class SimAgreementTest : public TVexaTest {
 #else
     const TRun demo = RunProgram(QStringLiteral(VEXA_DEMO_PATH), {QStringLiteral("prepare"), Dir->path()});
     ASSERT_EQ(demo.Code, 0) << demo.Err.toStdString();
-    LoadTreeFile(REGISTRY);
-    ASSERT_EQ(REGISTRY->NodeCount(), 2);
+    LoadTreeFile(Current(), Registry());
+    ASSERT_EQ(Registry()->NodeCount(), 2);
     // Every channel of the network gets the template of its type, as the search applies it.
     for (int a = 0; a < 256; ++a) {
       for (int c = 0; SimulatedChannelType(a, c) >= 0; ++c) {
         const QString type = QString::asprintf("%03d", SimulatedChannelType(a, c));
         const TRootNode* templ = nullptr;
-        for (int i = 0; i < REGISTRY->NodeCount() && templ == nullptr; ++i)
-          if (REGISTRY->Node(i)->Caption() == type) templ = REGISTRY->Node(i);
+        for (int i = 0; i < Registry()->NodeCount() && templ == nullptr; ++i)
+          if (Registry()->Node(i)->Caption() == type) templ = Registry()->Node(i);
         ASSERT_NE(templ, nullptr) << "no template " << type.toStdString();
         for (int k = 1; k < templ->ComponentCount(); ++k) {
           const auto* reg = dynamic_cast<const TRegisterNode*>(templ->Component(k));
@@ -109,9 +109,9 @@ class SimAgreementTest : public TVexaTest {
       std::optional<double> previous;
       for (int i = 0; i < 3; ++i) {
         QStringList trace;
-        Services().Trace = [&trace](const QString& line) { trace << line; };
-        const QString shown = reg->StringData();
-        Services().Trace = nullptr;
+        Current().Line().Trace = [&trace](const QString& line) { trace << line; };
+        const QString shown = reg->StringData(Line());
+        Current().Line().Trace = nullptr;
         ASSERT_EQ(reg->LastIOResult(), iorOK) << shown.toStdString() << "\n"
                                               << trace.join('\n').toStdString();
         EXPECT_EQ(reg->RegisterType(), r.Type);
@@ -132,7 +132,7 @@ class SimAgreementTest : public TVexaTest {
 };
 
 TEST_F(SimAgreementTest, TheBuiltInSimulatorAnswersTheTemplatesRegisters) {
-  SETUP->SetDemo(true);
+  Settings()->SetDemo(true);
   ReadEveryRegister("built-in", 1);
 }
 
@@ -147,15 +147,15 @@ TEST_F(SimAgreementTest, VexaSimAnswersTheTemplatesRegistersOverALine) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   ASSERT_TRUE(QFileInfo::exists(link)) << sim.readAllStandardError().toStdString();
 
-  SETUP->SetDemo(false);
-  auto port = std::make_unique<TComm>();
+  Settings()->SetDemo(false);
+  auto port = std::make_unique<TComm>(Current().Dir());
   port->SetBaudRate(br19200);
   port->SetDeviceName(link);
   port->Open();
-  Comm = std::move(port);                         // the fake port goes before the fake clock it refers to
+  ReplaceNetwork(std::move(port));                // the fake port goes before the fake clock it refers to
   Services().Clock = std::make_unique<TClock>();  // the line runs in real time
   ReadEveryRegister("vexa-sim", 3);
-  Comm->Close();
+  Current().Line().Port()->Close();
   sim.terminate();
   sim.waitForFinished(3000);
 }

@@ -15,7 +15,7 @@
 
 #include "core/Comm.h"
 #include "core/CustomRegister.h"
-#include "core/Globals.h"
+#include "core/Network.h"
 #include "core/Protocol.h"
 #include "core/Services.h"
 #include "support/TestSupport.h"
@@ -368,19 +368,19 @@ class SimExchangeTest : public test::TVexaTest {
  protected:
   void SetUp() override {
     TVexaTest::SetUp();
-    SETUP->SetDemo(false);
-    auto port = std::make_unique<TComm>();
+    Settings()->SetDemo(false);
+    auto port = std::make_unique<TComm>(Current().Dir());
     port->SetBaudRate(br19200);
     port->SetDeviceName(sim->Link());
     port->Open();
-    Comm = std::move(port);                         // the fake port goes before the fake clock it refers to
+    ReplaceNetwork(std::move(port));                // the fake port goes before the fake clock it refers to
     Services().Clock = std::make_unique<TClock>();  // the line runs in real time
   }
   void Restart(const QStringList& args) {
-    Comm->Close();
+    Current().Line().Port()->Close();
     sim = std::make_unique<TSim>(args);
-    Comm->SetDeviceName(sim->Link());
-    Comm->Open();
+    Current().Line().Port()->SetDeviceName(sim->Link());
+    Current().Line().Port()->Open();
   }
 
   std::unique_ptr<TSim> sim = std::make_unique<TSim>();
@@ -390,7 +390,7 @@ TEST_F(SimExchangeTest, RegistersReadAndWriteThroughTheRealLine) {
   TCustomRegister temperature(nullptr);
   temperature.SetName(TCustomRegister::RegisterName(0, 1, 1));
   temperature.SetDigits(1);
-  const QString shown = temperature.StringData();
+  const QString shown = temperature.StringData(Line());
   EXPECT_EQ(temperature.LastIOResult(), iorOK) << shown.toStdString();
   EXPECT_EQ(temperature.RegisterType(), rtINT);
   EXPECT_FALSE(temperature.UserCanWRITE());
@@ -398,19 +398,19 @@ TEST_F(SimExchangeTest, RegistersReadAndWriteThroughTheRealLine) {
 
   TCustomRegister setpoint(nullptr);
   setpoint.SetName(TCustomRegister::RegisterName(0, 2, 7));
-  setpoint.StringData();
+  setpoint.StringData(Line());
   ASSERT_EQ(setpoint.RegisterType(), rtDOUBLE);
   ASSERT_TRUE(setpoint.UserCanWRITE());
   setpoint.SetDigits(2);
-  setpoint.SetStringData(QStringLiteral("25,25"));
+  setpoint.SetStringData(Line(), QStringLiteral("25,25"));
   EXPECT_EQ(setpoint.LastIOResult(), iorOK);
-  const std::optional<double> back = StrToFloat(setpoint.StringData());
+  const std::optional<double> back = StrToFloat(setpoint.StringData(Line()));
   ASSERT_TRUE(back.has_value());
   EXPECT_LE(std::abs(*back - 25.25), 1.0) << "the walk goes on from what was written";
 
   TCustomRegister missing(nullptr);
   missing.SetName(TCustomRegister::RegisterName(2, 0, 0));
-  EXPECT_EQ(missing.StringData(), kFailedText);
+  EXPECT_EQ(missing.StringData(Line()), kFailedText);
 }
 
 TEST_F(SimExchangeTest, ASplitAnswerFailsEveryAttempt) {
@@ -418,8 +418,8 @@ TEST_F(SimExchangeTest, ASplitAnswerFailsEveryAttempt) {
   TCustomRegister reg(nullptr);
   reg.SetName(TCustomRegister::RegisterName(0, 0, 7));
   QStringList trace;
-  Services().Trace = [&trace](const QString& line) { trace << line; };
-  EXPECT_EQ(reg.StringData(), kFailedText);
+  Current().Line().Trace = [&trace](const QString& line) { trace << line; };
+  EXPECT_EQ(reg.StringData(Line()), kFailedText);
   // Each attempt reads the head when the count stops growing; the tail is purged by the next one.
   EXPECT_GE(trace.filter(QStringLiteral("! crc")).size(), 1) << trace.join(QLatin1Char('\n')).toStdString();
 }

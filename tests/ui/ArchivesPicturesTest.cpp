@@ -28,7 +28,7 @@ class ArchivesPictures : public TPicturesTest {
   }
 
   // A report run of two registers archived under the name the reports window gives it.
-  static void Archive(const QString& caption, const QDateTime& start) {
+  void Archive(const QString& caption, const QDateTime& start) {
     TReportNode report(nullptr);
     report.SetStartPoint(DateTimeFromQt(start));
     report.SetCaption(ArchiveName(caption, report.StartPoint()));
@@ -38,7 +38,7 @@ class ArchivesPictures : public TPicturesTest {
       reg->SetPoints({DateTimeToStr(report.StartPoint())});
       reg->SetDataList({QStringLiteral("450,0")});
     }
-    ASSERT_TRUE(SaveArchive(report));
+    ASSERT_TRUE(SaveArchive(Current().Dir(), report));
   }
 };
 
@@ -49,7 +49,7 @@ TEST_F(ArchivesPictures, AFewArchivesListed) {
   Archive(QStringLiteral("Печь.2"), start.addSecs(3 * 3600));
   Archive(QStringLiteral("Сушка"), start.addDays(2));
 
-  TArchivesForm form;
+  TArchivesForm form(Current());
   ASSERT_TRUE(Activate(&form));
   ASSERT_EQ(form.FileList()->count(), 4);
   QListWidgetItem* item = form.FileList()->item(1);

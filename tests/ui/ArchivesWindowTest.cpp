@@ -32,31 +32,31 @@ const QString kOvenArchive = QStringLiteral("Oven_2_07_12_2026_1200");
 const QString kCannotConvert = QStringLiteral(
     "Не могу преобразовать в Excel.\r\nДанный файл не является файлом отчета, не существует или поврежден!");
 
-// An archive of `registers` registers with one reading each.
-void SaveReportArchive(const QString& name, int registers) {
-  TReportNode report(nullptr);
-  report.SetCaption(name);
-  for (int r = 0; r < registers; ++r) {
-    auto* reg = new TRegisterNode(&report);
-    reg->SetPoints({"07.12.2026 12:00:00"});
-    reg->SetDataList({QString::number(r)});
-  }
-  ASSERT_TRUE(SaveArchive(report));
-}
-
-void WriteFile(const QString& name, const QByteArray& bytes) {
-  QFile f(ArchivePath(name));
-  ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-  f.write(bytes);
-}
-
-void SetAge(const QString& name, qint64 seconds) {
-  const timespec t[2] = {{seconds, 0}, {seconds, 0}};
-  ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(ArchivePath(name)).constData(), t, 0), 0);
-}
-
 class ArchivesWindowTest : public TVexaTest {
  protected:
+  // An archive of `registers` registers with one reading each.
+  void SaveReportArchive(const QString& name, int registers) {
+    TReportNode report(nullptr);
+    report.SetCaption(name);
+    for (int r = 0; r < registers; ++r) {
+      auto* reg = new TRegisterNode(&report);
+      reg->SetPoints({"07.12.2026 12:00:00"});
+      reg->SetDataList({QString::number(r)});
+    }
+    ASSERT_TRUE(SaveArchive(Current().Dir(), report));
+  }
+
+  void WriteFile(const QString& name, const QByteArray& bytes) {
+    QFile f(ArchivePath(Current().Dir(), name));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(bytes);
+  }
+
+  void SetAge(const QString& name, qint64 seconds) {
+    const timespec t[2] = {{seconds, 0}, {seconds, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(ArchivePath(Current().Dir(), name)).constData(), t, 0),
+              0);
+  }
   void SetUp() override {
     TVexaTest::SetUp();
     ASSERT_TRUE(QDir(Dir->path()).mkpath(QStringLiteral("Archives")));
@@ -75,10 +75,10 @@ class ArchivesWindowTest : public TVexaTest {
   }
 
   TArchivesForm& Open() {
-    mainForm = std::make_unique<TMainForm>();
+    mainForm = std::make_unique<TMainForm>(Current());
     Services().BusyCursor = [this](bool busy) { Busy << busy; };
     Messages->Shown.clear();  // the main window's word on the missing diagrams
-    window = std::make_unique<TArchivesForm>(mainForm.get());
+    window = std::make_unique<TArchivesForm>(Current(), mainForm.get());
     window->Preview = [this](TReportNode& report) {
       Previewed << report.Caption();
       PreviewedImage = report.ImageIndex();
@@ -152,7 +152,7 @@ TEST_F(ArchivesWindowTest, TheWindowListsTheArchiveFolderAndCountsAsAToolWindow)
   EXPECT_EQ(Total(), QStringLiteral("Всего: 4"));
 
   // The count goes with the window to another main window.
-  TMainForm other;
+  TMainForm other(Current());
   form.SetMainForm(&other);
   EXPECT_EQ(mainForm->ToolWindowCount(), 0);
   EXPECT_EQ(other.ToolWindowCount(), 1);
@@ -276,7 +276,7 @@ TEST_F(ArchivesWindowTest, TheExportWritesTheTextFileAndListsIt) {
   ClickRow(3);
   Click(form.actExport);
   EXPECT_EQ(Messages->Texts(), QStringList{kCannotConvert});
-  EXPECT_FALSE(QFile::exists(ArchivePath(kOvenArchive + ".txt.txt")));
+  EXPECT_FALSE(QFile::exists(ArchivePath(Current().Dir(), kOvenArchive + ".txt.txt")));
 
   Messages->Shown.clear();
   Key(Qt::Key_A, Qt::ControlModifier);
@@ -345,7 +345,7 @@ TEST_F(ArchivesWindowTest, DeleteAsksThenDeletesTheSelectedFiles) {
   ClickRow(3);
   ClickRow(1, Qt::ControlModifier);
   ClickRow(4, Qt::ControlModifier);
-  ASSERT_TRUE(QFile::remove(ArchivePath(QStringLiteral("x1"))));
+  ASSERT_TRUE(QFile::remove(ArchivePath(Current().Dir(), QStringLiteral("x1"))));
   Messages->Answers = {mbYes};
   Key(Qt::Key_Delete);
   EXPECT_EQ(Messages->Texts(),

@@ -12,7 +12,7 @@
 #include <QTableWidget>
 #include <QTest>
 
-#include "core/Globals.h"
+#include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "core/SetupNode.h"
 #include "storage/TreeFiles.h"
@@ -36,12 +36,12 @@ class ChannelWindowTest : public TVexaTest {
     picture.fill(Qt::white);
     ASSERT_TRUE(picture.save(Dir->filePath("a.png")));
     QDir(Dir->path()).mkpath("Config");
-    SETUP->SetMNames({QStringLiteral("Котельная")});
-    SETUP->SetMFiles({Dir->filePath("a.png")});
-    SETUP->SetDemo(true);
-    ASSERT_TRUE(SaveTreeFile(*SETUP));  // the main window reads the settings from their file
+    Settings()->SetMNames({QStringLiteral("Котельная")});
+    Settings()->SetMFiles({Dir->filePath("a.png")});
+    Settings()->SetDemo(true);
+    ASSERT_TRUE(SaveTreeFile(Current(), *Settings()));  // the main window reads the settings from their file
 
-    auto* regulator = new TRootNode(NET.get());
+    auto* regulator = new TRootNode(Net().get());
     regulator->SetName("D000");
     channel = new TRootNode(regulator);
     channel->SetName("D000C000");
@@ -54,14 +54,14 @@ class ChannelWindowTest : public TVexaTest {
     Add(4, "Служебный", rtINT, 0, true)->SetVisible(false);
     name = Add(5, "Название", rtASCIIZ, 0, true);
 
-    mainForm = std::make_unique<TMainForm>();
-    form = std::make_unique<TChannelForm>(mainForm.get());
+    mainForm = std::make_unique<TMainForm>(Current());
+    form = std::make_unique<TChannelForm>(Current(), mainForm.get());
     // As the main window wires it: the current row marks its label, closing clears the mark.
     QObject::connect(form.get(), &TChannelForm::RegisterSelected, mainForm->Labels(), &TMnemoLabels::Mark);
     QObject::connect(form.get(), &TChannelForm::Closed, mainForm->Labels(), &TMnemoLabels::ClearMark);
     QObject::connect(form.get(), &TChannelForm::RegisterSelected,
                      [this](TRootNode* reg) { selections.push_back(reg); });
-    Services().Trace = [this](const QString& line) {
+    Current().Line().Trace = [this](const QString& line) {
       // "> address channel register command ...": the write requests, by register number.
       const QStringList bytes = line.split(' ');
       if (bytes.size() > 4 && bytes[0] == ">" && bytes[4] == "01") writes << bytes[3].toInt(nullptr, 16);

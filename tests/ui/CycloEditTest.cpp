@@ -12,7 +12,7 @@
 #include <QToolBar>
 #include <memory>
 
-#include "core/Globals.h"
+#include "core/Network.h"
 #include "processes/gui/CycloEditUnit.h"
 #include "processes/model/CommandNode.h"
 #include "storage/TreeFiles.h"
@@ -31,16 +31,16 @@ class CycloEditTest : public TVexaTest {
   void SetUp() override {
     TVexaTest::SetUp();
     ASSERT_TRUE(QDir(Dir->path()).mkpath(QStringLiteral("Config")));
-    auto* templ = new TRootNode(TTEMPLATES.get());
+    auto* templ = new TRootNode(TTemplates().get());
     templ->SetCaption(QStringLiteral("Отжиг"));
     node = new TCommandNode(templ);
     node->SetName(QStringLiteral("D000C000R004"));
     node->SetCaption(kCaption);
     node->SetRegisterType(rtINT);
     node->SetUserCanWRITE(true);
-    mainForm = std::make_unique<TMainForm>();
+    mainForm = std::make_unique<TMainForm>(Current());
     Messages->Shown.clear();  // the main window's word about missing diagrams
-    editor = std::make_unique<TCycloEditForm>(mainForm.get());
+    editor = std::make_unique<TCycloEditForm>(Current(), mainForm.get());
   }
   void TearDown() override {
     editor.reset();
@@ -323,7 +323,7 @@ TEST_F(CycloEditTest, ClosingAsksWhetherToKeepTheChanges) {
   EXPECT_EQ(mainForm->ToolWindowCount(), 0);
   EXPECT_EQ(node->DataList().ToStringList(), QStringList({"20", "80"}));
   EXPECT_DOUBLE_EQ(node->XScale(), zoomed);  // zoom is kept either way
-  EXPECT_FALSE(QFile::exists(ConfigFilePath("TTEMPLATES")));
+  EXPECT_FALSE(QFile::exists(ConfigFilePath(Current().Dir(), "TTEMPLATES")));
 
   Open({"20", "80"}, {"0", "60"});
   TypeInCell(1, 0, QStringLiteral("99"));
@@ -336,9 +336,9 @@ TEST_F(CycloEditTest, ClosingAsksWhetherToKeepTheChanges) {
   EXPECT_EQ(node->Points().ToStringList(), QStringList({"0", "60", "120"}));
   // The templates were saved with it.
   editor->SetNode(nullptr);
-  RecreateRoot(QStringLiteral("TTEMPLATES"));
-  LoadTreeFile(TTEMPLATES);
-  auto* loaded = dynamic_cast<TCommandNode*>(FindNode(TTEMPLATES.get(), QStringLiteral("D000C000R004")));
+  Current().RecreateRoot(QStringLiteral("TTEMPLATES"));
+  LoadTreeFile(Current(), TTemplates());
+  auto* loaded = dynamic_cast<TCommandNode*>(FindNode(TTemplates().get(), QStringLiteral("D000C000R004")));
   ASSERT_NE(loaded, nullptr);
   EXPECT_EQ(loaded->DataList().ToStringList(), QStringList({"20", "99", "0"}));
   EXPECT_EQ(loaded->Points().ToStringList(), QStringList({"0", "60", "120"}));

@@ -9,7 +9,7 @@
 #include <QScrollBar>
 #include <algorithm>
 
-#include "core/Globals.h"
+#include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "ui/HistoryUnit.h"
 #include "ui/OperatorInput.h"
@@ -21,7 +21,7 @@ namespace {
 using THistoryPictures = TPicturesTest;
 
 TEST_F(THistoryPictures, ThePressuresHour) {
-  auto* regulator = new TRootNode(NET.get());
+  auto* regulator = new TRootNode(Net().get());
   regulator->SetName(QStringLiteral("D001"));
   regulator->SetCaption(QStringLiteral("Регулятор 001"));
   auto* channel = new TRootNode(regulator);
@@ -33,12 +33,12 @@ TEST_F(THistoryPictures, ThePressuresHour) {
   reg->SetRegisterType(rtINT);
   reg->SetDigits(2);
   // An hour every 3 s as the demonstration logs it: a wander of a hundredth of a bar a step.
-  Services().Random.Seed(7);
+  Current().Line().Random().Seed(7);
   const double start = DateTimeFromQt(QDateTime(QDate(2026, 12, 9), QTime(8, 0)));
   QStringList times, values;
   int hundredths = 235;
   for (int i = 0; i < 1200; ++i) {
-    hundredths = std::clamp(hundredths + Services().Random.Next(3) - 1, 220, 250);
+    hundredths = std::clamp(hundredths + Current().Line().Random().Next(3) - 1, 220, 250);
     times << DateTimeToStr(start + i * 3.0 / 86400);
     values << FormatFixed(hundredths / 100.0, 2);
   }

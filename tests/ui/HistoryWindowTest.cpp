@@ -18,7 +18,7 @@
 #include <memory>
 
 #include "core/ExecuterUnit.h"
-#include "core/Globals.h"
+#include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "core/SetupNode.h"
 #include "reports/gui/PrintPreviewUnit.h"
@@ -44,10 +44,10 @@ class HistoryWindowTest : public TVexaTest {
     QImage picture(400, 300, QImage::Format_RGB32);
     picture.fill(Qt::white);
     ASSERT_TRUE(picture.save(Dir->filePath("a.png"), "PNG"));
-    SETUP->SetMNames({QStringLiteral("Котельная")});
-    SETUP->SetMFiles({Dir->filePath("a.png")});
-    ASSERT_TRUE(SaveTreeFile(*SETUP));
-    auto* d = new TRootNode(NET.get());
+    Settings()->SetMNames({QStringLiteral("Котельная")});
+    Settings()->SetMFiles({Dir->filePath("a.png")});
+    ASSERT_TRUE(SaveTreeFile(Current(), *Settings()));
+    auto* d = new TRootNode(Net().get());
     d->SetName("D001");
     d->SetCaption(QStringLiteral("Печь"));
     auto* channel = new TRootNode(d);
@@ -57,7 +57,7 @@ class HistoryWindowTest : public TVexaTest {
     reg->SetName("D001C000R001");
     reg->SetCaption(QStringLiteral("Температура"));
     reg->SetRegisterType(rtINT);
-    form = std::make_unique<TMainForm>();
+    form = std::make_unique<TMainForm>(Current());
     form->ShowHistory = [this](TLabelDisplay& l) { ShowLabelHistory(*form, l); };
     form->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
@@ -67,7 +67,7 @@ class HistoryWindowTest : public TVexaTest {
   void TearDown() override {
     form.reset();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    StopPoller();
+    Current().StopPoller();
     TVexaTest::TearDown();
   }
 
@@ -235,7 +235,7 @@ TEST_F(HistoryWindowTest, TheChartRefreshesEveryLoggingIntervalAndNeverWithoutOn
   History({1, 2});
   reg->SetLoggingInterval(3);
   reg->SetEnabled(false);  // the poller runs, and this register's history is the test's
-  StartPoller();
+  Current().StartPoller();
   QStringList states;
   Services().ProgramState = [&](const QString& s) { states << s; };
   THistoryForm* h = OpenFromMenu();
@@ -479,7 +479,7 @@ TEST_F(HistoryWindowTest, TheStatusLineStaysStoppedWhileTheNetworkSettingsAreOpe
   History({1, 2});
   reg->SetLoggingInterval(3);
   reg->SetEnabled(false);
-  StartPoller();
+  Current().StartPoller();
   EXPECT_EQ(form->ProgramState(), QStringLiteral("Работа"));
   THistoryForm* h = OpenFromMenu();
   ASSERT_NE(h, nullptr);
@@ -513,7 +513,7 @@ TEST_F(HistoryWindowTest, TheStatusLineStaysStoppedWhileTheNetworkSettingsAreOpe
 
   EXPECT_EQ(during, QStringList(5, QStringLiteral("Останов")));
   EXPECT_EQ(shownDuring, 6) << "the chart went on refreshing";
-  EXPECT_TRUE(PollerRunning());
+  EXPECT_TRUE(Current().PollerRunning());
   EXPECT_EQ(form->ProgramState(), QStringLiteral("Работа"));
   timer->Advance(3000);
   EXPECT_EQ(form->ProgramState(), QStringLiteral("Работа"));

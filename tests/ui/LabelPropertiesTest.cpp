@@ -38,12 +38,12 @@ class TLabelPropertiesTest : public TVexaTest {
     form.reset();
     mainForm.reset();
     label.reset();
-    StopPoller();
+    Current().StopPoller();
     TVexaTest::TearDown();
   }
 
   TMainForm& CreateMainForm() {
-    mainForm = std::make_unique<TMainForm>();
+    mainForm = std::make_unique<TMainForm>(Current());
     Messages->Shown.clear();  // no diagram pages: told once, not this window's business
     return *mainForm;
   }

@@ -18,7 +18,7 @@
 #include <QTreeWidget>
 
 #include "core/ExecuterUnit.h"
-#include "core/Globals.h"
+#include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "storage/NetworkState.h"
 #include "storage/TreeFiles.h"
@@ -37,15 +37,15 @@ class LabelViewsTest : public TVexaTest {
   void SetUp() override {
     TVexaTest::SetUp();
     QDir(Dir->path()).mkpath("Config");
-    SETUP->SetMNames({QStringLiteral("Котельная"), QStringLiteral("Насосная")});
-    SETUP->SetMFiles({Picture("a.png"), Picture("b.png")});
-    ASSERT_TRUE(SaveTreeFile(*SETUP));
+    Settings()->SetMNames({QStringLiteral("Котельная"), QStringLiteral("Насосная")});
+    Settings()->SetMFiles({Picture("a.png"), Picture("b.png")});
+    ASSERT_TRUE(SaveTreeFile(Current(), *Settings()));
     BuildNet();
     Open();
   }
   void TearDown() override {
     form.reset();
-    StopPoller();
+    Current().StopPoller();
     TVexaTest::TearDown();
   }
 
@@ -57,7 +57,7 @@ class LabelViewsTest : public TVexaTest {
     return path;
   }
   void BuildNet() {
-    auto* d = new TRootNode(NET.get());
+    auto* d = new TRootNode(Net().get());
     d->SetName("D001");
     d->SetCaption(QStringLiteral("Печь"));
     channel = new TRootNode(d);
@@ -71,7 +71,7 @@ class LabelViewsTest : public TVexaTest {
     }
   }
   void Open() {
-    form = std::make_unique<TMainForm>();
+    form = std::make_unique<TMainForm>(Current());
     form->Labels()->SelectedTreeNode = [this] { return selected; };
     form->SetNetworkOpen(true);
     form->show();
@@ -150,8 +150,8 @@ TEST_F(LabelViewsTest, ADroppedLabelSitsAtTheDropPointShowsTheValueAndIsMarked) 
   EXPECT_EQ(view->text(), QStringLiteral("Т1 =  "));
   EXPECT_TRUE(regs[1]->Enabled());
 
-  SETUP->SetDemo(true);
-  regs[1]->Update();
+  Settings()->SetDemo(true);
+  regs[1]->Update(Line());
   EXPECT_EQ(view->text(), QStringLiteral("Т1 = %1 ").arg(regs[1]->LastStringData()));
   EXPECT_EQ(label->Width(), view->width());
 
@@ -214,8 +214,8 @@ TEST_F(LabelViewsTest, DeletingTheMarkedLabelFromItsMenuStopsItsRegisterAndClear
   const auto tree = TreeDrag();
   selected = regs[1];
   ASSERT_TRUE(Drop(0, {60, 60}, *tree));
-  SETUP->SetDemo(true);
-  regs[1]->Update();
+  Settings()->SetDemo(true);
+  regs[1]->Update(Line());
   ASSERT_FALSE(regs[1]->DataList().isEmpty());
   TLabelView* view = View(regs[1]);
   ASSERT_EQ(form->Labels()->Lasso()->REG(), regs[1]);
@@ -249,29 +249,29 @@ TEST_F(LabelViewsTest, ALabelOfAPageThatIsGoneIsDestroyedAfterItsFirstRefresh) {
   ASSERT_TRUE(Drop(1, {50, 50}, *tree));
   selected = regs[2];
   ASSERT_TRUE(Drop(0, {10, 10}, *tree));
-  SaveNetworkState();
+  SaveNetworkState(Current());
   const QString lostName = regs[0]->Name(), keptName = regs[2]->Name();
   regs.clear();  // the restore replaces the tree
 
   // Restart with one page only: the label of the second page has nowhere to go.
   form.reset();
-  SETUP->SetMNames({QStringLiteral("Котельная")});
-  SETUP->SetMFiles({Dir->filePath("a.png")});
-  ASSERT_TRUE(SaveTreeFile(*SETUP));
+  Settings()->SetMNames({QStringLiteral("Котельная")});
+  Settings()->SetMFiles({Dir->filePath("a.png")});
+  ASSERT_TRUE(SaveTreeFile(Current(), *Settings()));
   Open();
-  LoadNetworkState();
-  StopPoller();
-  auto* lost = dynamic_cast<TRegisterNode*>(FindNode(NET.get(), lostName));
-  auto* kept = dynamic_cast<TRegisterNode*>(FindNode(NET.get(), keptName));
+  LoadNetworkState(Current());
+  Current().StopPoller();
+  auto* lost = dynamic_cast<TRegisterNode*>(FindNode(Net().get(), lostName));
+  auto* kept = dynamic_cast<TRegisterNode*>(FindNode(Net().get(), keptName));
   ASSERT_NE(lost, nullptr);
   ASSERT_NE(kept, nullptr);
   ASSERT_NE(LabelOf(lost), nullptr);
   ASSERT_NE(View(kept), nullptr);
   EXPECT_EQ(View(kept)->parentWidget(), Page(0));
 
-  SETUP->SetDemo(true);
-  lost->Update();
-  kept->Update();
+  Settings()->SetDemo(true);
+  lost->Update(Line());
+  kept->Update(Line());
   EXPECT_NE(LabelOf(lost), nullptr) << "not destroyed under the refresh that used it";
   QApplication::processEvents();
   EXPECT_EQ(LabelOf(lost), nullptr);
@@ -297,16 +297,16 @@ TEST_F(LabelViewsTest, LabelsComeBackAfterARestartWithTheirLookAndPlace) {
   font.SetStyle(fsBold);
   label->SetFont(font);
   const QRect placed = View(regs[1])->geometry();
-  SaveNetworkState();
+  SaveNetworkState(Current());
   const QString name = regs[1]->Name();
   regs.clear();  // the restore replaces the tree
 
   // A new main window reads the state the old one left.
   form.reset();
   Open();
-  LoadNetworkState();
-  StopPoller();
-  auto* reg = dynamic_cast<TRegisterNode*>(FindNode(NET.get(), name));
+  LoadNetworkState(Current());
+  Current().StopPoller();
+  auto* reg = dynamic_cast<TRegisterNode*>(FindNode(Net().get(), name));
   ASSERT_NE(reg, nullptr);
   TLabelDisplay* back = LabelOf(reg);
   ASSERT_NE(back, nullptr);
@@ -321,15 +321,15 @@ TEST_F(LabelViewsTest, LabelsComeBackAfterARestartWithTheirLookAndPlace) {
   EXPECT_EQ(view->palette().color(QPalette::WindowText), QColor(255, 0, 0));
   EXPECT_EQ(view->frameStyle(), QFrame::NoFrame);
   EXPECT_TRUE(reg->Enabled());
-  SETUP->SetDemo(true);
-  reg->Update();
+  Settings()->SetDemo(true);
+  reg->Update(Line());
   EXPECT_EQ(view->text(), QStringLiteral("Температура = %1 °C").arg(reg->LastStringData()));
 }
 
 // The structure window as the drag source: the operator clicks a register in its tree, drags it
 // onto a page, selects it again to find its label, and double-clicks the label to find it there.
 TEST_F(LabelViewsTest, TheStructureWindowsTreeDragsRegistersAndFollowsTheirLabels) {
-  TNetForm net(form.get());
+  TNetForm net(Current(), form.get());
   form->SetWindow(TWindowRole::NetTree, &net);
   form->actNetTree->trigger();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&net));
@@ -373,7 +373,7 @@ TEST_F(LabelViewsTest, TheStructureWindowsTreeDragsRegistersAndFollowsTheirLabel
 // pressing on the register does not bring the label's page forward, the drag starts from that
 // press, and the label lands on the page in front. A click without a drag still finds the label.
 TEST_F(LabelViewsTest, ARegisterDraggedFromTheStructureWindowLandsOnThePageInFront) {
-  TNetForm net(form.get());
+  TNetForm net(Current(), form.get());
   form->SetWindow(TWindowRole::NetTree, &net);
   form->actNetTree->trigger();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&net));

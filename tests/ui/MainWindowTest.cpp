@@ -21,7 +21,7 @@
 #include <thread>
 
 #include "core/ExecuterUnit.h"
-#include "core/Globals.h"
+#include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "storage/AtomicFile.h"
 #include "storage/NetworkState.h"
@@ -65,7 +65,7 @@ class TMainFormTest : public TVexaTest {
  protected:
   void TearDown() override {
     form.reset();
-    StopPoller();
+    Current().StopPoller();
     TVexaTest::TearDown();
   }
 
@@ -83,15 +83,15 @@ class TMainFormTest : public TVexaTest {
   // The settings file the main window reads its pages from.
   void Pages(const QStringList& names, const QStringList& files) {
     QDir().mkpath(ExePath(QStringLiteral("Config")));
-    SETUP->SetMNames(names);
-    SETUP->SetMFiles(files);
-    ASSERT_TRUE(SaveTreeFile(*SETUP));
+    Settings()->SetMNames(names);
+    Settings()->SetMFiles(files);
+    ASSERT_TRUE(SaveTreeFile(Current(), *Settings()));
   }
 
   void OnePage() { Pages({QStringLiteral("Котельная")}, {Picture(ExePath("a.png"), {120, 80}, "PNG")}); }
 
   TMainForm& Create() {
-    form = std::make_unique<TMainForm>();
+    form = std::make_unique<TMainForm>(Current());
     return *form;
   }
 
@@ -135,24 +135,24 @@ TEST_F(TMainFormTest, InstallsTheStatusLineBusyCursorAndAutoSaveAndTakesThemAway
   }
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 
-  ASSERT_TRUE(Services().AutoSave);
-  Services().AutoSave();
+  ASSERT_TRUE(Current().AutoSave);
+  Current().AutoSave();
   for (const char* name : {"NET", "TTEMPLATES", "TASKS", "RTEMPLATES", "REPORTS", "SETUP"})
-    EXPECT_TRUE(QFile::exists(ConfigFilePath(QString::fromLatin1(name)))) << name;
+    EXPECT_TRUE(QFile::exists(ConfigFilePath(Current().Dir(), QString::fromLatin1(name)))) << name;
   // After the save the status line tells the poller's state: none runs here.
   EXPECT_EQ(form->ProgramState(), QStringLiteral("Останов"));
-  StartPoller();
+  Current().StartPoller();
   EXPECT_EQ(form->ProgramState(), QStringLiteral("Работа"));
-  Services().AutoSave();
+  Current().AutoSave();
   EXPECT_EQ(form->ProgramState(), QStringLiteral("Работа"));
-  StopPoller();
+  Current().StopPoller();
   EXPECT_EQ(form->ProgramState(), QStringLiteral("Останов"));
 
   form.reset();
   EXPECT_FALSE(Services().ProgramState);
-  EXPECT_FALSE(Services().PollerState);
+  EXPECT_FALSE(Current().PollerState);
   EXPECT_FALSE(Services().BusyCursor);
-  EXPECT_FALSE(Services().AutoSave);
+  EXPECT_FALSE(Current().AutoSave);
 }
 
 // The poller's exchange finds the port lost: the status line tells it, in place of the program's
@@ -161,19 +161,19 @@ TEST_F(TMainFormTest, TheStatusLineTellsALostPortAndItsReturnOnce) {
   OnePage();
   Create();
   form->show();
-  ASSERT_TRUE(Services().LineNotice);
+  ASSERT_TRUE(Current().Line().Notice);
   const auto* panel = form->findChild<QLabel*>(QStringLiteral("ProgramState"));
   ASSERT_NE(panel, nullptr);
   ShowProgramState(kStateWorking);
   Port->SetDeviceName(QStringLiteral("COM1"));
   Port->Open();
-  auto* reg = new TRegisterNode(NET.get());
+  auto* reg = new TRegisterNode(Net().get());
   reg->SetName(QStringLiteral("D000C001R002"));
   // Exchanges on another thread, as the poller runs them.
-  const auto exchange = [reg] {
-    std::thread poller([reg] {
+  const auto exchange = [reg, line = Line()] {
+    std::thread poller([reg, line] {
       const std::unique_ptr<TCustomRegister> copy = reg->DetachedCopy();
-      copy->StringData(ProgramLine());
+      copy->StringData(line);
     });
     poller.join();
   };
@@ -185,7 +185,7 @@ TEST_F(TMainFormTest, TheStatusLineTellsALostPortAndItsReturnOnce) {
   ASSERT_TRUE(RunEventsUntil([&] { return panel->text() == lost; }, 3000)) << panel->text().toStdString();
   EXPECT_TRUE(panel->isVisible());
   EXPECT_EQ(panel->toolTip(), lost);
-  EXPECT_EQ(form->ProgramState(), PollerStateText()) << "the state under the news is the poller's";
+  EXPECT_EQ(form->ProgramState(), Current().PollerStateText()) << "the state under the news is the poller's";
   // A state shown meanwhile does not hide the loss.
   ShowProgramState(kStateSaving);
   ShowProgramState(kStateWorking);
@@ -198,21 +198,21 @@ TEST_F(TMainFormTest, TheStatusLineTellsALostPortAndItsReturnOnce) {
   // The return's notice goes by itself; hurried here.
   for (QTimer* timer : form->findChildren<QTimer*>())
     if (timer->isActive() && timer->interval() == TMainForm::kLineNewsMs) timer->start(1);
-  EXPECT_TRUE(RunEventsUntil([&] { return panel->text() == PollerStateText(); }, 3000))
+  EXPECT_TRUE(RunEventsUntil([&] { return panel->text() == Current().PollerStateText(); }, 3000))
       << panel->text().toStdString();
 
   form.reset();
-  EXPECT_FALSE(Services().LineNotice);
+  EXPECT_FALSE(Current().Line().Notice);
 }
 
 // With the restore off the program starts empty; its automatic save keeps the network an earlier
 // run saved aside instead of replacing it silently by an empty one.
 TEST_F(TMainFormTest, TheAutomaticSaveWithTheRestoreOffKeepsTheSavedNetworkAside) {
   OnePage();
-  for (int d = 0; d < 3; ++d) (new TRootNode(NET.get()))->SetName(QStringLiteral("D00%1").arg(d));
-  SETUP->SetAutoLoadEnabled(false);
-  SaveNetworkState();
-  const QString net = ConfigFilePath(QStringLiteral("NET"));
+  for (int d = 0; d < 3; ++d) (new TRootNode(Net().get()))->SetName(QStringLiteral("D00%1").arg(d));
+  Settings()->SetAutoLoadEnabled(false);
+  SaveNetworkState(Current());
+  const QString net = ConfigFilePath(Current().Dir(), QStringLiteral("NET"));
   const auto bytes = [](const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
@@ -220,22 +220,22 @@ TEST_F(TMainFormTest, TheAutomaticSaveWithTheRestoreOffKeepsTheSavedNetworkAside
   const QByteArray saved = bytes(net);
 
   // The program starts again on the folder: empty trees, the settings read, nothing restored.
-  RecreateRoot(QStringLiteral("NET"));
-  SETUP = std::make_unique<TSetupNode>(nullptr);
-  RunSetupStartUp(nullptr);
-  ASSERT_FALSE(SETUP->AutoLoadEnabled());
-  ASSERT_EQ(NET->NodeCount(), 0);
+  Current().RecreateRoot(QStringLiteral("NET"));
+  Settings() = std::make_unique<TSetupNode>(nullptr);
+  ShowFaults(RunSetupStartUp(Current(), nullptr));
+  ASSERT_FALSE(Settings()->AutoLoadEnabled());
+  ASSERT_EQ(Net()->NodeCount(), 0);
   Create();
-  Services().AutoSave();
+  Current().AutoSave();
   QCoreApplication::processEvents();
 
   const QString aside = net + QStringLiteral(".replaced-20261207-1200");
   EXPECT_EQ(bytes(aside), saved);
   std::unique_ptr<TRootNode> written = std::make_unique<TRootNode>(nullptr);
   written->SetName(QStringLiteral("NET"));
-  LoadTreeFile(written);
+  LoadTreeFile(Current(), written);
   EXPECT_EQ(written->NodeCount(), 0) << "the empty network is what was saved";
-  Services().AutoSave();  // the file is this run's now
+  Current().AutoSave();  // the file is this run's now
   EXPECT_EQ(QDir(ExePath("Config")).entryList({"NET.cfg*"}, QDir::Files).size(), 2);
   EXPECT_TRUE(Messages->Texts().filter(QStringLiteral("Ошибка")).isEmpty())
       << Messages->Texts().join(" | ").toStdString();
@@ -358,38 +358,39 @@ TEST_F(TMainFormTest, WindowCommandsWaitForTheirWindowsAndRestoreWaitsForToolWin
 
 TEST_F(TMainFormTest, RestoreReadsTheSavedStateAndAnnouncesIt) {
   OnePage();
-  auto* reg = new TRootNode(NET.get());
+  auto* reg = new TRootNode(Net().get());
   reg->SetName(QStringLiteral("D007"));
-  SaveNetworkState();
-  NET->DestroyComponents();
+  SaveNetworkState(Current());
+  Net()->DestroyComponents();
   Create();
   auto restored = Watch(form.get(), &TMainForm::StateRestored);
   form->actRestore->trigger();
-  EXPECT_NE(FindNode(NET.get(), QStringLiteral("D007")), nullptr);
+  EXPECT_NE(FindNode(Net().get(), QStringLiteral("D007")), nullptr);
   EXPECT_EQ(restored->Count, 1);
   EXPECT_EQ(form->ProgramState(), QStringLiteral("Работа"));
-  EXPECT_TRUE(PollerRunning());
+  EXPECT_TRUE(Current().PollerRunning());
 
   // A broken file is reported; the program goes on.
-  QFile net(ConfigFilePath(QStringLiteral("NET")));
+  QFile net(ConfigFilePath(Current().Dir(), QStringLiteral("NET")));
   ASSERT_TRUE(net.open(QIODevice::WriteOnly));
   net.write(QByteArray(600, '\x5A'));
   net.close();
-  QFile setup(ConfigFilePath(QStringLiteral("SETUP")));
+  QFile setup(ConfigFilePath(Current().Dir(), QStringLiteral("SETUP")));
   ASSERT_TRUE(setup.open(QIODevice::WriteOnly));
   setup.write(QByteArray(600, '\x5A'));
   setup.close();
   Messages->Shown.clear();
   form->actRestore->trigger();
   EXPECT_EQ(restored->Count, 2);
-  EXPECT_TRUE(PollerRunning());
+  EXPECT_TRUE(Current().PollerRunning());
   // One message names both files and why.
   ASSERT_EQ(Messages->Shown.size(), 1u);
-  EXPECT_TRUE(Messages->Shown[0].Text.contains(ConfigFilePath(QStringLiteral("NET")) + ": не составной файл"))
+  EXPECT_TRUE(Messages->Shown[0].Text.contains(ConfigFilePath(Current().Dir(), QStringLiteral("NET")) +
+                                               ": не составной файл"))
       << Messages->Shown[0].Text.toStdString();
-  EXPECT_TRUE(
-      Messages->Shown[0].Text.contains(ConfigFilePath(QStringLiteral("SETUP")) + ": не составной файл"));
-  EXPECT_NE(FindNode(NET.get(), QStringLiteral("D007")), nullptr) << "the tree stays as it was";
+  EXPECT_TRUE(Messages->Shown[0].Text.contains(ConfigFilePath(Current().Dir(), QStringLiteral("SETUP")) +
+                                               ": не составной файл"));
+  EXPECT_NE(FindNode(Net().get(), QStringLiteral("D007")), nullptr) << "the tree stays as it was";
 }
 
 // The real boxes of the restore command and of the close question, answered by keys and clicks.
@@ -397,8 +398,8 @@ TEST_F(TMainFormTest, RealBoxesTellAFailedRestoreAndAskOnClosing) {
   OnePage();
   Create();
   form->show();
-  StartPoller();
-  QFile net(ConfigFilePath(QStringLiteral("NET")));
+  Current().StartPoller();
+  QFile net(ConfigFilePath(Current().Dir(), QStringLiteral("NET")));
   ASSERT_TRUE(net.open(QIODevice::WriteOnly));
   net.write(QByteArray(600, '\x5A'));
   net.close();
@@ -413,7 +414,7 @@ TEST_F(TMainFormTest, RealBoxesTellAFailedRestoreAndAskOnClosing) {
     ASSERT_EQ(Messages->Shown.size(), 1u);
     EXPECT_TRUE(Messages->Shown[0].Text.startsWith("Ошибка чтения состояния сети"))
         << Messages->Shown[0].Text.toStdString();
-    EXPECT_TRUE(PollerRunning());
+    EXPECT_TRUE(Current().PollerRunning());
     // Cancel is Esc's button: the window stays.
     Messages->Answers = {mbCancel};
     EXPECT_FALSE(form->close());
@@ -427,27 +428,27 @@ TEST_F(TMainFormTest, RealBoxesTellAFailedRestoreAndAskOnClosing) {
   EXPECT_EQ(boxes.Answered, 1);
   EXPECT_EQ(closed->Count, 1);
   form.reset();
-  StopPoller();
+  Current().StopPoller();
 }
 
 // Saves that cannot write, by hand and automatic: told with the file and the reason (the automatic
 // one once per streak of failures), the tree still Changed and the old file as it was.
 TEST_F(TMainFormTest, SavesThatCannotWriteAreToldAndKeepTheOldFile) {
   OnePage();
-  SaveNetworkState();
+  SaveNetworkState(Current());
   Create();
-  const QString net = ConfigFilePath(QStringLiteral("NET"));
+  const QString net = ConfigFilePath(Current().Dir(), QStringLiteral("NET"));
   const auto bytes = [&net] {
     QFile f(net);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
   };
   const QByteArray before = bytes();
-  NET->SetComments(QStringLiteral("изменено"));  // a change to save
+  Net()->SetComments(QStringLiteral("изменено"));  // a change to save
   const auto diskFull = [&net](TFileStep step, const QString& path) {
     return step == TFileStep::Write && path == net ? ENOSPC : 0;
   };
-  const auto autoSave = [] {
-    Services().AutoSave();  // as the poller calls it, on the main thread
+  const auto autoSave = [this] {
+    Current().AutoSave();  // as the poller calls it, on the main thread
     QCoreApplication::processEvents();
   };
   const auto told = [this](const QString& start) {
@@ -464,23 +465,23 @@ TEST_F(TMainFormTest, SavesThatCannotWriteAreToldAndKeepTheOldFile) {
   EXPECT_TRUE(Messages->Shown[0].Text.contains(net)) << Messages->Shown[0].Text.toStdString();
   EXPECT_TRUE(Messages->Shown[0].Text.contains(QStringLiteral("на диске нет места")));
   EXPECT_EQ(Messages->Shown[0].Icon, TMsgIcon::Error);
-  EXPECT_TRUE(NET->Changed());
+  EXPECT_TRUE(Net()->Changed());
   EXPECT_EQ(bytes(), before);
 
   const QString automatic = QStringLiteral("Ошибка автоматического сохранения состояния сети: ");
   for (int i = 0; i < 3; ++i) autoSave();
   EXPECT_EQ(told(automatic), 1) << "once for the streak";
   EXPECT_TRUE(Messages->Shown.back().Text.contains(net));
-  EXPECT_TRUE(NET->Changed());
+  EXPECT_TRUE(Net()->Changed());
   EXPECT_EQ(bytes(), before);
 
   SetFileFault(nullptr);
   autoSave();
   EXPECT_EQ(Messages->Shown.size(), 2u);
-  EXPECT_FALSE(NET->Changed());
+  EXPECT_FALSE(Net()->Changed());
   EXPECT_NE(bytes(), before);
 
-  NET->SetComments(QStringLiteral("изменено снова"));
+  Net()->SetComments(QStringLiteral("изменено снова"));
   SetFileFault(diskFull);
   autoSave();
   autoSave();
@@ -493,7 +494,7 @@ TEST_F(TMainFormTest, NetworkSettingsRunWithPollingStoppedAndRestartIt) {
   Create();
   QDialog setup;
   form->SetWindow(TWindowRole::Setup, &setup);
-  StartPoller();
+  Current().StartPoller();
   // Closed for configuration: nothing happens, even when asked directly.
   form->actSetup->setEnabled(true);
   form->actSetup->trigger();
@@ -504,13 +505,13 @@ TEST_F(TMainFormTest, NetworkSettingsRunWithPollingStoppedAndRestartIt) {
   QString stateDuring;
   WhenModal([&](QWidget* modal) {
     EXPECT_EQ(modal, &setup);
-    pollingDuring = PollerRunning();
+    pollingDuring = Current().PollerRunning();
     stateDuring = form->ProgramState();
   });
   form->actSetup->trigger();
   EXPECT_FALSE(pollingDuring);
   EXPECT_EQ(stateDuring, QStringLiteral("Останов"));
-  EXPECT_TRUE(PollerRunning());
+  EXPECT_TRUE(Current().PollerRunning());
   EXPECT_EQ(form->ProgramState(), QStringLiteral("Работа"));
 }
 
@@ -520,7 +521,7 @@ TEST_F(TMainFormTest, CloseQuestionCancelKeepsTheWindowAndPolling) {
   OnePage();
   Create();
   form->show();
-  StartPoller();
+  Current().StartPoller();
   auto closed = Watch(form.get(), &TMainForm::Closed);
   Messages->Answers = {mbCancel};
   EXPECT_FALSE(form->close());
@@ -529,9 +530,9 @@ TEST_F(TMainFormTest, CloseQuestionCancelKeepsTheWindowAndPolling) {
   EXPECT_EQ(Messages->Shown[0].Icon, TMsgIcon::Question);
   EXPECT_EQ(Messages->Shown[0].Buttons, unsigned(mbYes | mbNo | mbCancel));
   EXPECT_TRUE(form->isVisible());
-  EXPECT_TRUE(PollerRunning());
+  EXPECT_TRUE(Current().PollerRunning());
   EXPECT_EQ(closed->Count, 0);
-  EXPECT_FALSE(QFile::exists(ConfigFilePath(QStringLiteral("NET"))));
+  EXPECT_FALSE(QFile::exists(ConfigFilePath(Current().Dir(), QStringLiteral("NET"))));
 }
 
 TEST_F(TMainFormTest, CloseQuestionNoClosesWithoutSavingAndYesSavesFirst) {
@@ -539,10 +540,10 @@ TEST_F(TMainFormTest, CloseQuestionNoClosesWithoutSavingAndYesSavesFirst) {
     SCOPED_TRACE(answer == mbYes ? "Yes" : "No");
     QDir(ExePath(QStringLiteral("Config"))).removeRecursively();
     OnePage();
-    QFile::remove(ConfigFilePath(QStringLiteral("NET")));
+    QFile::remove(ConfigFilePath(Current().Dir(), QStringLiteral("NET")));
     Create();
     form->show();
-    StartPoller();
+    Current().StartPoller();
     auto closed = Watch(form.get(), &TMainForm::Closed);
     Messages->Shown.clear();
     Messages->Answers = {answer};
@@ -550,10 +551,10 @@ TEST_F(TMainFormTest, CloseQuestionNoClosesWithoutSavingAndYesSavesFirst) {
     EXPECT_EQ(closed->Count, 1);
     EXPECT_FALSE(form->isVisible());
     EXPECT_EQ(Messages->Shown.size(), 1u);
-    EXPECT_FALSE(PollerRunning());  // told to end, not waited for
-    EXPECT_EQ(QFile::exists(ConfigFilePath(QStringLiteral("NET"))), answer == mbYes);
+    EXPECT_FALSE(Current().PollerRunning());  // told to end, not waited for
+    EXPECT_EQ(QFile::exists(ConfigFilePath(Current().Dir(), QStringLiteral("NET"))), answer == mbYes);
     form.reset();
-    StopPoller();
+    Current().StopPoller();
   }
 }
 
@@ -569,20 +570,20 @@ TEST_F(TMainFormTest, SessionEndOffersOnlyYesAndNo) {
   EXPECT_EQ(Messages->Shown[0].Text, QStringLiteral("Сохранить текущее состояние сети?"));
   EXPECT_EQ(Messages->Shown[0].Buttons, unsigned(mbYes | mbNo));
   EXPECT_EQ(closed->Count, 1);
-  EXPECT_TRUE(QFile::exists(ConfigFilePath(QStringLiteral("NET"))));
+  EXPECT_TRUE(QFile::exists(ConfigFilePath(Current().Dir(), QStringLiteral("NET"))));
 }
 
 TEST_F(TMainFormTest, ExitWithoutSavingNeverAsks) {
   OnePage();
   Create();
   form->show();
-  StartPoller();
+  Current().StartPoller();
   auto closed = Watch(form.get(), &TMainForm::Closed);
   form->actExitNoSave->trigger();
   EXPECT_TRUE(Messages->Shown.empty());
   EXPECT_EQ(closed->Count, 1);
   EXPECT_FALSE(form->isVisible());
-  EXPECT_FALSE(QFile::exists(ConfigFilePath(QStringLiteral("NET"))));
+  EXPECT_FALSE(QFile::exists(ConfigFilePath(Current().Dir(), QStringLiteral("NET"))));
 }
 
 TEST_F(TMainFormTest, ActivationRestoresAMinimisedWindow) {
@@ -770,16 +771,16 @@ TEST_F(TMainFormTest, AMovedPictureIsFoundInTheProgramFolderAndTheSettingsAreSav
   EXPECT_EQ(Page(0)->Picture()->Picture().size(), QSize(40, 30));
   EXPECT_EQ(Page(1)->Picture()->Picture().size(), QSize(40, 30));
   EXPECT_EQ(Page(2)->Picture()->Picture().size(), QSize(41, 31));
-  EXPECT_EQ(SETUP->MFiles(), QStringList({local, local, elsewhere}));
+  EXPECT_EQ(Settings()->MFiles(), QStringList({local, local, elsewhere}));
   // The file holds the new paths.
-  SETUP->SetMFiles({});
-  LoadTreeFile(SETUP);
-  EXPECT_EQ(SETUP->MFiles(), QStringList({local, local, elsewhere}));
+  Settings()->SetMFiles({});
+  LoadTreeFile(Current(), Settings());
+  EXPECT_EQ(Settings()->MFiles(), QStringList({local, local, elsewhere}));
 }
 
 TEST_F(TMainFormTest, MissingPicturesShowTheBuiltInOneAndChangeNoSettings) {
   Pages({"a", "b", "c"}, {ExePath("gone.bmp"), QString()});  // the third page has no file entry
-  QFile file(ConfigFilePath(QStringLiteral("SETUP")));
+  QFile file(ConfigFilePath(Current().Dir(), QStringLiteral("SETUP")));
   ASSERT_TRUE(file.open(QIODevice::ReadOnly));
   const QByteArray before = file.readAll();
   file.close();

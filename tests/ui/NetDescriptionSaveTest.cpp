@@ -8,7 +8,7 @@
 #include <QFileDialog>
 #include <QLineEdit>
 
-#include "core/Globals.h"
+#include "core/Network.h"
 #include "core/SetupNode.h"
 #include "storage/NetDescription.h"
 #include "support/RealMessageBox.h"
@@ -23,18 +23,18 @@ class NetDescriptionSaveTest : public TVexaTest {
  protected:
   void SetUp() override {
     TVexaTest::SetUp();
-    NET->SetCaption(QStringLiteral("Сеть"));
-    auto* regulator = new TRootNode(NET.get());
+    Net()->SetCaption(QStringLiteral("Сеть"));
+    auto* regulator = new TRootNode(Net().get());
     regulator->SetName("D005");
     regulator->SetCaption(QStringLiteral("Регулятор 005"));
     tables = Dir->filePath("tables");
     other = Dir->filePath("other");
     QDir().mkpath(tables);
     QDir().mkpath(other);
-    SETUP->SetTablesDir(tables);
+    Settings()->SetTablesDir(tables);
   }
 
-  QByteArray Expected() const { return ToCp1251(NetworkDescription(*NET)); }
+  QByteArray Expected() const { return ToCp1251(NetworkDescription(*Net())); }
   static QByteArray Read(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
@@ -64,17 +64,18 @@ TEST_F(NetDescriptionSaveTest, TheFileChosenIsReplacedAndTheNextExportStartsInTh
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Name);
-    SETUP->SetTablesDir(tables);
+    Settings()->SetTablesDir(tables);
     Messages->Shown.clear();
     QString askedIn;
-    SaveNetworkDescriptionDialog(nullptr, [&](QWidget*, QString& folder) -> std::optional<QString> {
-      askedIn = folder;
-      folder = c.FolderLeftIn;
-      if (c.Chosen.isEmpty()) return std::nullopt;
-      return c.Chosen;
-    });
+    SaveNetworkDescriptionDialog(Current(), nullptr,
+                                 [&](QWidget*, QString& folder) -> std::optional<QString> {
+                                   askedIn = folder;
+                                   folder = c.FolderLeftIn;
+                                   if (c.Chosen.isEmpty()) return std::nullopt;
+                                   return c.Chosen;
+                                 });
     EXPECT_EQ(askedIn, tables);
-    EXPECT_EQ(QDir::cleanPath(SETUP->TablesDir()), c.TablesDirAfter);
+    EXPECT_EQ(QDir::cleanPath(Settings()->TablesDir()), c.TablesDirAfter);
     EXPECT_EQ(Messages->Shown.size(), c.Error ? 1u : 0u);
     for (const auto& m : Messages->Shown) EXPECT_EQ(m.Icon, TMsgIcon::Error);
   }
@@ -84,15 +85,16 @@ TEST_F(NetDescriptionSaveTest, TheFileChosenIsReplacedAndTheNextExportStartsInTh
 TEST_F(NetDescriptionSaveTest, AFileThatCannotBeWrittenIsToldByTheRealBox) {
   for (TBoxClose how : {TBoxClose::Keys, TBoxClose::Click}) {
     SCOPED_TRACE(BoxCloseName(how));
-    SETUP->SetTablesDir(tables);
+    Settings()->SetTablesDir(tables);
     Messages->Shown.clear();
     TRealMessageBoxes boxes(how);
-    SaveNetworkDescriptionDialog(
-        nullptr, [&](QWidget*, QString&) -> std::optional<QString> { return other + "/none/net.txt"; });
+    SaveNetworkDescriptionDialog(Current(), nullptr, [&](QWidget*, QString&) -> std::optional<QString> {
+      return other + "/none/net.txt";
+    });
     EXPECT_EQ(boxes.Answered, 1);
     ASSERT_EQ(Messages->Shown.size(), 1u);
     EXPECT_EQ(Messages->Shown[0].Icon, TMsgIcon::Error);
-    EXPECT_EQ(QDir::cleanPath(SETUP->TablesDir()), tables);
+    EXPECT_EQ(QDir::cleanPath(Settings()->TablesDir()), tables);
   }
 }
 
@@ -110,8 +112,8 @@ TEST_F(NetDescriptionSaveTest, TheSaveDialogStartsInTablesDirAndKeepsTheFolderLa
     EXPECT_EQ(dialog->directory().absolutePath(), other);
     KeyClick(name, Qt::Key_Escape);
   });
-  SaveNetworkDescriptionDialog(nullptr);
-  EXPECT_EQ(SETUP->TablesDir(), other);
+  SaveNetworkDescriptionDialog(Current(), nullptr);
+  EXPECT_EQ(Settings()->TablesDir(), other);
   EXPECT_TRUE(QDir(other).entryList(QDir::Files).isEmpty());
 
   // The next export starts there; a name without extension gets ".txt".
@@ -122,7 +124,7 @@ TEST_F(NetDescriptionSaveTest, TheSaveDialogStartsInTablesDirAndKeepsTheFolderLa
     TypeText(name, QStringLiteral("сеть"));
     KeyClick(name, Qt::Key_Return);
   });
-  SaveNetworkDescriptionDialog(nullptr);
+  SaveNetworkDescriptionDialog(Current(), nullptr);
   EXPECT_EQ(Read(other + QStringLiteral("/сеть.txt")), Expected());
 }
 

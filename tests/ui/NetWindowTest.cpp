@@ -24,7 +24,7 @@
 #include <functional>
 #include <memory>
 
-#include "core/Globals.h"
+#include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "storage/TreeFiles.h"
 #include "support/TestSupport.h"
@@ -112,8 +112,8 @@ class NetWindowTest : public TVexaTest {
  protected:
   void SetUp() override {
     TVexaTest::SetUp();
-    NET->SetComments(QStringLiteral("Линия 1"));
-    regulator = Node(NET.get(), "D005", "Регулятор 005", iiREGULATOR, "Адрес 5");
+    Net()->SetComments(QStringLiteral("Линия 1"));
+    regulator = Node(Net().get(), "D005", "Регулятор 005", iiREGULATOR, "Адрес 5");
     channel = Node(regulator, "D005C001", "Канал 001", iiCHANNEL, "Тип 12: печь");
     idRegister = Register(channel, "D005C001R000", "Тип канала");
     idRegister->SetVisible(false);
@@ -151,9 +151,9 @@ class NetWindowTest : public TVexaTest {
 
   // The main window and the structure window, shown; the network open for configuration or not.
   TNetForm& Open(bool networkOpen) {
-    mainForm = std::make_unique<TMainForm>();
+    mainForm = std::make_unique<TMainForm>(Current());
     mainForm->SetNetworkOpen(networkOpen);
-    window = std::make_unique<TNetForm>(mainForm.get());
+    window = std::make_unique<TNetForm>(Current(), mainForm.get());
     EXPECT_TRUE(ShowExposed(window.get()));
     return *window;
   }
@@ -174,7 +174,7 @@ class NetWindowTest : public TVexaTest {
 
 TEST_F(NetWindowTest, TreeViewShowsVisibleNodesLinkedBothWaysAndLeavesOutLabelsAndHiddenNodes) {
   QTreeWidget view;
-  BuildTreeView(&view, NET.get());
+  BuildTreeView(&view, Net().get());
 
   ASSERT_EQ(view.topLevelItemCount(), 1);
   QTreeWidgetItem* top = view.topLevelItem(0);
@@ -185,8 +185,8 @@ TEST_F(NetWindowTest, TreeViewShowsVisibleNodesLinkedBothWaysAndLeavesOutLabelsA
     int Children;
     const char* Caption;
   } cases[] = {
-      {NET.get(), 0, 1, "Сеть"}, {regulator, 1, 2, "Регулятор 005"}, {channel, 2, 2, "Канал 001"},
-      {r3, 3, 0, "Регистр 003"}, {r4, 3, 0, "Регистр 004"},          {bare, 2, 0, "Канал 002"},
+      {Net().get(), 0, 1, "Сеть"}, {regulator, 1, 2, "Регулятор 005"}, {channel, 2, 2, "Канал 001"},
+      {r3, 3, 0, "Регистр 003"},   {r4, 3, 0, "Регистр 004"},          {bare, 2, 0, "Канал 002"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Caption);
@@ -210,7 +210,7 @@ TEST_F(NetWindowTest, TreeViewShowsVisibleNodesLinkedBothWaysAndLeavesOutLabelsA
 
   // A hidden regulator takes its whole subtree with it.
   regulator->SetVisible(false);
-  BuildTreeView(&view, NET.get());
+  BuildTreeView(&view, Net().get());
   EXPECT_EQ(view.topLevelItem(0)->childCount(), 0);
   EXPECT_EQ(NodeItem(&view, r3), nullptr);
 
@@ -241,13 +241,13 @@ TEST_F(NetWindowTest, ListViewHasOneRowPerChildWithACountColumn) {
 TEST_F(NetWindowTest, ANodesItemIsFoundOnlyInTheViewThatLastShowedIt) {
   QTreeWidget first;
   QTreeWidget second;
-  BuildTreeView(&first, NET.get());
+  BuildTreeView(&first, Net().get());
   EXPECT_NE(NodeItem(&first, r3), nullptr);
   BuildListView(&second, channel);
   EXPECT_EQ(NodeItem(&first, r3), nullptr);
   EXPECT_EQ(NodeItem(&second, r3), second.topLevelItem(1));
   // Rebuilding the first view without the register's channel leaves it pointing at a freed row.
-  BuildTreeView(&first, NET.get());
+  BuildTreeView(&first, Net().get());
   BuildListView(&second, regulator);
   EXPECT_EQ(NodeItem(&second, r3), nullptr);
   EXPECT_EQ(NodeItem(nullptr, r3), nullptr);
@@ -266,7 +266,7 @@ TEST_F(NetWindowTest, ShowingBuildsTheTreeAndCountsAToolWindowClosingUncounts) {
   EXPECT_EQ(form.CommentsField()->height(), 72);
   EXPECT_EQ(form.TreeView()->objectName(), QStringLiteral("tvNet"));
   ASSERT_EQ(form.TreeView()->topLevelItemCount(), 1);
-  EXPECT_EQ(ItemNode(form.TreeView()->topLevelItem(0)), NET.get());
+  EXPECT_EQ(ItemNode(form.TreeView()->topLevelItem(0)), Net().get());
   EXPECT_EQ(mainForm->ToolWindowCount(), 1);
   EXPECT_FALSE(mainForm->actRestore->isEnabled());
 
@@ -287,10 +287,10 @@ TEST_F(NetWindowTest, ShowingBuildsTheTreeAndCountsAToolWindowClosingUncounts) {
 }
 
 TEST_F(NetWindowTest, ShownModallyNearThePageItTakesClicksClosesByEscAndIsModelessAgain) {
-  mainForm = std::make_unique<TMainForm>();
+  mainForm = std::make_unique<TMainForm>(Current());
   mainForm->SetNetworkOpen(true);
   ASSERT_TRUE(ShowExposed(mainForm.get()));
-  window = std::make_unique<TNetForm>(mainForm.get());
+  window = std::make_unique<TNetForm>(Current(), mainForm.get());
   TNetForm& form = *window;
   QWidget* page =
       mainForm->pcMnemo()->currentWidget() ? mainForm->pcMnemo()->currentWidget() : mainForm->pcMnemo();
@@ -388,7 +388,7 @@ TEST_F(NetWindowTest, RebuildAfterTheNetworkWasReplacedDropsTheSelection) {
   QList<TRootNode*> told;
   QObject::connect(&form, &TNetForm::NodeSelected, [&](TRootNode* node) { told << node; });
 
-  CreateTreeRoot(NET, QStringLiteral("NET"), QStringLiteral("Сеть"), iiTREE);
+  CreateTreeRoot(Net(), QStringLiteral("NET"), QStringLiteral("Сеть"), iiTREE);
   regulator = channel = bare = nullptr;
   r3 = r4 = idRegister = nullptr;
   form.Rebuild();
@@ -406,7 +406,7 @@ TEST_F(NetWindowTest, ItemsAreDraggedWithTheNodesNameAndNeverEditedInPlace) {
   EXPECT_EQ(tree->dragDropMode(), QAbstractItemView::DragOnly);
   EXPECT_TRUE(tree->dragEnabled());
   EXPECT_EQ(tree->editTriggers(), QAbstractItemView::NoEditTriggers);
-  for (TRootNode* node : {NET.get(), regulator, channel, static_cast<TRootNode*>(r3)}) {
+  for (TRootNode* node : {Net().get(), regulator, channel, static_cast<TRootNode*>(r3)}) {
     SCOPED_TRACE(node->Name().toStdString());
     const QModelIndex index = tree->indexFromItem(Item(node));
     EXPECT_TRUE(tree->model()->flags(index) & Qt::ItemIsDragEnabled);
@@ -424,7 +424,7 @@ TEST_F(NetWindowTest, ItemsAreDraggedWithTheNodesNameAndNeverEditedInPlace) {
 TEST_F(NetWindowTest, SaveWritesTheNetworkFileUnderTheHourglass) {
   TNetForm& form = Open(true);
   QDir().mkpath(Dir->path() + QStringLiteral("/Config"));
-  const QString path = ConfigFilePath(QStringLiteral("NET"));
+  const QString path = ConfigFilePath(Current().Dir(), QStringLiteral("NET"));
   QList<bool> cursor;
   bool writtenWhileBusy = false;
   auto program = Services().BusyCursor;
@@ -496,7 +496,7 @@ TEST_F(NetWindowTest, NodeDialogOpensBesideTheWindowAndOkStoresCaptionAndComment
   EXPECT_EQ(told, (QList<TRootNode*>{regulator, regulator}));
 
   // "Отмена" stores nothing; the toolbar command opens the same dialog for the root.
-  ClickItem(tree, Item(NET.get()));
+  ClickItem(tree, Item(Net().get()));
   auto cancel = WhenModal<TRootPropertiesForm>([](TRootPropertiesForm* d) {
     EXPECT_EQ(d->edName->text(), QStringLiteral("Сеть"));
     TypeOver(d->edName, QStringLiteral("Set"));
@@ -504,8 +504,8 @@ TEST_F(NetWindowTest, NodeDialogOpensBesideTheWindowAndOkStoresCaptionAndComment
   });
   Click(form.ToolBar()->widgetForAction(form.actProperties));
   EXPECT_EQ(cancel->Seen, 1);
-  EXPECT_EQ(NET->Caption(), QStringLiteral("Сеть"));
-  EXPECT_EQ(Item(NET.get())->text(0), QStringLiteral("Сеть"));
+  EXPECT_EQ(Net()->Caption(), QStringLiteral("Сеть"));
+  EXPECT_EQ(Item(Net().get())->text(0), QStringLiteral("Сеть"));
 }
 
 TEST_F(NetWindowTest, DialogOpensLeftOfTheWindowWhenTheRightWouldLeaveTheScreen) {
@@ -577,7 +577,9 @@ TEST_F(NetWindowTest, RegisterDialogLoadsShowsTheFullScaleAndOkStoresEveryField)
 }
 
 TEST(RegisterPropertiesForm, FieldsHoldTheirRangesAndDefaultsBeforeARegisterIsLoaded) {
-  TRegisterPropertiesForm fresh;
+  QTemporaryDir dir;
+  TNetwork network(dir.path(), nullptr);
+  TRegisterPropertiesForm fresh(network);
   const struct {
     QSpinBox* Field;
     int Min, Max, Default;
@@ -665,7 +667,7 @@ TEST_F(NetWindowTest, Screenshots) {
   const QString dir = qEnvironmentVariable("VEXA_SCREENSHOTS_DIR");
   if (dir.isEmpty()) GTEST_SKIP() << "VEXA_SCREENSHOTS_DIR is not set";
   QDir().mkpath(dir);
-  NET->SetCaption(QStringLiteral("Сеть"));
+  Net()->SetCaption(QStringLiteral("Сеть"));
   TNetForm& form = Open(true);
   form.SelectNode(r3);
   QTest::qWait(100);
@@ -677,7 +679,7 @@ TEST_F(NetWindowTest, Screenshots) {
   QTest::qWait(100);
   EXPECT_TRUE(node.grab().save(dir + QStringLiteral("/node-properties.png")));
 
-  TRegisterPropertiesForm reg;
+  TRegisterPropertiesForm reg(Current());
   reg.SetRegister(r3);
   ASSERT_TRUE(ShowExposed(&reg));
   ClickTab(reg.pcPages, QStringLiteral("График"));

@@ -22,7 +22,7 @@
 #include <QTreeWidget>
 #include <memory>
 
-#include "core/Globals.h"
+#include "core/Network.h"
 #include "core/SetupNode.h"
 #include "core/SimulatedNetwork.h"
 #include "storage/TreeFiles.h"
@@ -143,6 +143,7 @@ void MakeChannelTemplate(TRegistryForm& w, int type) {
 class NewcomerPathTest : public TVexaTest {
  protected:
   void TearDown() override {
+    UseNetwork(nullptr);
     program.reset();
     TVexaTest::TearDown();
   }
@@ -151,6 +152,7 @@ class NewcomerPathTest : public TVexaTest {
   TMainForm& StartProgram() {
     program = std::make_unique<TProgram>(Dir->path());
     program->InitCore(std::make_unique<TFakeComm>(*Clock));
+    UseNetwork(program->Network());
     EXPECT_TRUE(program->Start());
     EXPECT_TRUE(Activate(program->MainForm()));
     return *program->MainForm();
@@ -170,7 +172,7 @@ TEST_F(NewcomerPathTest, FirstSessionFromAnEmptyFolderComesBackAfterARestart) {
   ASSERT_NE(templates, nullptr);
   for (int type = 0; type < 2; ++type) MakeChannelTemplate(*templates, type);
   ClickTool(templates->ToolBar(), templates->actSave);
-  EXPECT_TRUE(QFileInfo::exists(ConfigFilePath(QStringLiteral("REGISTRY"))));
+  EXPECT_TRUE(QFileInfo::exists(ConfigFilePath(Current().Dir(), QStringLiteral("REGISTRY"))));
   templates->close();
   Messages->Shown.clear();  // the first start's notices: no pages, no port, no speed
   // From here on every message is the real box, answered by the operator's keys and clicks.
@@ -203,7 +205,7 @@ TEST_F(NewcomerPathTest, FirstSessionFromAnEmptyFolderComesBackAfterARestart) {
   EXPECT_TRUE(Messages->Shown[0].Text.startsWith(QStringLiteral("Внимание! Включен режим имитации")));
   EXPECT_TRUE(Messages->Shown[1].Text.startsWith(QStringLiteral("Внимание! Это действие")));
   EXPECT_TRUE(Messages->Shown[2].Text.startsWith(QStringLiteral("Найдено регуляторов: ")));  // the report
-  EXPECT_TRUE(SETUP->Demo());
+  EXPECT_TRUE(Settings()->Demo());
 
   auto* net = qobject_cast<TNetForm*>(main->Window(TWindowRole::NetTree));
   ASSERT_NE(net, nullptr);
@@ -216,7 +218,7 @@ TEST_F(NewcomerPathTest, FirstSessionFromAnEmptyFolderComesBackAfterARestart) {
 
   // "Файл" → "Сохранить состояние сети".
   main->actSave->trigger();
-  EXPECT_TRUE(QFileInfo::exists(ConfigFilePath(QStringLiteral("NET"))));
+  EXPECT_TRUE(QFileInfo::exists(ConfigFilePath(Current().Dir(), QStringLiteral("NET"))));
   EXPECT_EQ(Messages->Shown.size(), 3u) << Messages->Texts().join(" | ").toStdString();
 
   // A diagram page: the picture from the file dialog, its name typed in, "ОК". The program then
@@ -254,12 +256,12 @@ TEST_F(NewcomerPathTest, FirstSessionFromAnEmptyFolderComesBackAfterARestart) {
 
   // The end of the program, and a new start in the same folder.
   program->Shutdown();
-  EXPECT_EQ(NET, nullptr);
+  EXPECT_EQ(Net(), nullptr);
   Messages->Shown.clear();
   main = &StartProgram();
   EXPECT_TRUE(Messages->Shown.empty()) << Messages->Texts().join(" | ").toStdString();
   EXPECT_EQ(main->ProgramState(), QStringLiteral("Работа"));
-  EXPECT_TRUE(SETUP->Demo());
+  EXPECT_TRUE(Settings()->Demo());
   ASSERT_EQ(main->pcMnemo()->count(), 1);
   EXPECT_EQ(main->pcMnemo()->tabText(0), QStringLiteral("Цех 1"));
 

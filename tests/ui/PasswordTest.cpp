@@ -10,7 +10,7 @@
 #include <memory>
 
 #include "core/ExecuterUnit.h"
-#include "core/Globals.h"
+#include "core/Network.h"
 #include "core/SetupNode.h"
 #include "support/RealMessageBox.h"
 #include "support/TestSupport.h"
@@ -26,12 +26,12 @@ class TPasswordTest : public TVexaTest {
   void TearDown() override {
     dialog.reset();
     mainForm.reset();
-    StopPoller();
+    Current().StopPoller();
     TVexaTest::TearDown();
   }
 
   TMainForm& CreateMainForm() {
-    mainForm = std::make_unique<TMainForm>();
+    mainForm = std::make_unique<TMainForm>(Current());
     Messages->Shown.clear();  // no diagram pages: told once, not this window's business
     return *mainForm;
   }
@@ -81,7 +81,7 @@ std::shared_ptr<TSeen> Answer(const QString& text, TAnswer how, TMainForm* mainF
 }
 
 TEST_F(TPasswordTest, TheDialog) {
-  dialog = std::make_unique<TPasswordDlg>();
+  dialog = std::make_unique<TPasswordDlg>(Current());
   dialog->show();
   EXPECT_EQ(dialog->windowTitle(), QStringLiteral("Введите пароль"));
   EXPECT_EQ(dialog->size(), QSize(182, 65));
@@ -121,10 +121,10 @@ TEST_F(TPasswordTest, OpensWithTheNetworkPasswordOrTheFixedOneAndTellsAWrongOne)
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.Network << " / " << c.Typed << " / " << int(c.How));
-    SETUP->SetPassword(QString::fromUtf8(c.Network));
+    Settings()->SetPassword(QString::fromUtf8(c.Network));
     Messages->Shown.clear();
     auto seen = Answer(QString::fromUtf8(c.Typed), c.How, mainForm.get());
-    EXPECT_EQ(AskPassword(mainForm.get()), c.Opens);
+    EXPECT_EQ(AskPassword(Current(), mainForm.get()), c.Opens);
     EXPECT_TRUE(seen->Empty);
     EXPECT_TRUE(seen->Focused);
     EXPECT_EQ(seen->Shown, QString(QString::fromUtf8(c.Typed).size(), QLatin1Char('*')));
@@ -143,13 +143,13 @@ TEST_F(TPasswordTest, OpensWithTheNetworkPasswordOrTheFixedOneAndTellsAWrongOne)
 
 TEST_F(TPasswordTest, UsesTheMainWindowsDialogAndLeavesNoPasswordInIt) {
   CreateMainForm();
-  dialog = std::make_unique<TPasswordDlg>(mainForm.get());
+  dialog = std::make_unique<TPasswordDlg>(Current(), mainForm.get());
   mainForm->SetWindow(TWindowRole::Password, dialog.get());
   dialog->edPassword->setText(QStringLiteral("left over"));
   TPasswordDlg* asked = nullptr;
   WhenModal<TPasswordDlg>([&](TPasswordDlg* d) { asked = d; });
   auto seen = Answer(QStringLiteral("418275"), ClickOK, mainForm.get());
-  EXPECT_TRUE(AskPassword(mainForm.get()));
+  EXPECT_TRUE(AskPassword(Current(), mainForm.get()));
   EXPECT_EQ(asked, dialog.get());
   EXPECT_TRUE(seen->Empty) << "the text of the last time was shown";
   EXPECT_EQ(dialog->edPassword->text(), QString());
@@ -158,9 +158,9 @@ TEST_F(TPasswordTest, UsesTheMainWindowsDialogAndLeavesNoPasswordInIt) {
 }
 
 TEST_F(TPasswordTest, WithoutAMainWindowItAsksInAWindowOfItsOwn) {
-  SETUP->SetPassword(QStringLiteral("abc"));
+  Settings()->SetPassword(QStringLiteral("abc"));
   auto seen = Answer(QStringLiteral("abc"), PressEnter, nullptr);
-  EXPECT_TRUE(AskPassword(nullptr));
+  EXPECT_TRUE(AskPassword(Current(), nullptr));
   EXPECT_EQ(seen->Shown, QStringLiteral("***"));
   for (QWidget* w : QApplication::topLevelWidgets())
     EXPECT_EQ(qobject_cast<TPasswordDlg*>(w), nullptr) << "the dialog was left behind";
@@ -168,9 +168,9 @@ TEST_F(TPasswordTest, WithoutAMainWindowItAsksInAWindowOfItsOwn) {
 
 TEST_F(TPasswordTest, AWrongPasswordIsToldByTheRealBoxAndTheNextTryOpens) {
   CreateMainForm();
-  mainForm->AskPassword = [this] { return AskPassword(mainForm.get()); };
+  mainForm->AskPassword = [this] { return AskPassword(Current(), mainForm.get()); };
   mainForm->SetNetworkOpen(false);
-  SETUP->SetPassword(QStringLiteral("BrastLun"));
+  Settings()->SetPassword(QStringLiteral("BrastLun"));
   for (TBoxClose how : {TBoxClose::Keys, TBoxClose::Click}) {
     SCOPED_TRACE(BoxCloseName(how));
     Messages->Shown.clear();
@@ -189,9 +189,9 @@ TEST_F(TPasswordTest, AWrongPasswordIsToldByTheRealBoxAndTheNextTryOpens) {
 
 TEST_F(TPasswordTest, TheAccessCommandOpensWithThePasswordAndClosesWithoutAsking) {
   CreateMainForm();
-  mainForm->AskPassword = [this] { return AskPassword(mainForm.get()); };
+  mainForm->AskPassword = [this] { return AskPassword(Current(), mainForm.get()); };
   mainForm->SetNetworkOpen(false);
-  SETUP->SetPassword(QStringLiteral("BrastLun"));
+  Settings()->SetPassword(QStringLiteral("BrastLun"));
 
   Answer(QStringLiteral("nope"), ClickOK, mainForm.get());
   mainForm->actAccess->trigger();

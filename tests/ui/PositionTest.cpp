@@ -31,7 +31,7 @@ class TPositionTest : public TVexaTest {
     form.reset();
     mainForm.reset();
     label.reset();
-    StopPoller();
+    Current().StopPoller();
     TVexaTest::TearDown();
   }
 
@@ -198,7 +198,7 @@ TEST_F(TPositionTest, TheProgramsTimerRepeatsAndStopsOnRelease) {
 }
 
 TEST_F(TPositionTest, EscClosesWithoutMovingAndGivesBackTheToolWindowCount) {
-  mainForm = std::make_unique<TMainForm>();
+  mainForm = std::make_unique<TMainForm>(Current());
   Messages->Shown.clear();
   form = std::make_unique<TPositionForm>(mainForm.get());
   form->SetLabel(label.get());

@@ -57,7 +57,7 @@ class TPrintPreviewTest : public TVexaTest {
   void SetUp() override {
     TVexaTest::SetUp();
     MakeReport();
-    mainForm = std::make_unique<TMainForm>();
+    mainForm = std::make_unique<TMainForm>(Current());
     form = std::make_unique<TPrintPreviewForm>(mainForm.get());
   }
   void TearDown() override {

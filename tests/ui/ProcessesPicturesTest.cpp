@@ -11,7 +11,7 @@
 #include <QTreeWidget>
 #include <memory>
 
-#include "core/Globals.h"
+#include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "processes/gui/CycloEditUnit.h"
 #include "processes/gui/ProcessesUnit.h"
@@ -33,12 +33,12 @@ class ProcessesPictures : public TPicturesTest {
     TPicturesTest::SetUp();
     if (IsSkipped()) return;
     ASSERT_TRUE(QDir(Dir->path()).mkpath(QStringLiteral("Config")));
-    SETUP->SetDemo(true);
+    Settings()->SetDemo(true);
   }
 
   // A template "Отжиг" of two zones: heat to 450, hold, cool.
-  static TRootNode* Template() {
-    auto* templ = new TRootNode(TTEMPLATES.get());
+  TRootNode* Template() {
+    auto* templ = new TRootNode(TTemplates().get());
     templ->SetCaption(QStringLiteral("Отжиг"));
     templ->SetImageIndex(iiCYCLO);
     for (int zone = 0; zone < 2; ++zone) {
@@ -52,7 +52,7 @@ class ProcessesPictures : public TPicturesTest {
       node->SetDataList(QStringList{"20", "450", "450", "20"});
       node->SetPoints(QStringList{"0", "600", "1800", "600"});
     }
-    auto* drying = new TRootNode(TTEMPLATES.get());
+    auto* drying = new TRootNode(TTemplates().get());
     drying->SetCaption(QStringLiteral("Сушка"));
     drying->SetImageIndex(iiCYCLO);
     return templ;
@@ -61,9 +61,9 @@ class ProcessesPictures : public TPicturesTest {
 
 TEST_F(ProcessesPictures, TemplatesARunningProcessAndTheEditor) {
   TRootNode* templ = Template();
-  TMainForm mainForm;
+  TMainForm mainForm(Current());
   mainForm.SetNetworkOpen(true);
-  TTasksForm window(&mainForm);
+  TTasksForm window(Current(), &mainForm);
   auto manual = std::make_unique<TManualTimer>();
   TManualTimer* timer = manual.get();
   window.SetRepeatTimer(std::move(manual));
@@ -71,9 +71,9 @@ TEST_F(ProcessesPictures, TemplatesARunningProcessAndTheEditor) {
 
   // Two processes made as the operator makes them, the first one running for a while.
   for (int i = 0; i < 2; ++i) ASSERT_TRUE(DragTemplateToList(window.TreeView(), window.ListView(), templ));
-  TASKS->Node(1)->SetCaption(QStringLiteral("Отжиг, печь 2"));
+  Tasks()->Node(1)->SetCaption(QStringLiteral("Отжиг, печь 2"));
   window.Rebuild();
-  window.SelectListItem(TASKS->Node(0));
+  window.SelectListItem(Tasks()->Node(0));
   window.actStart->trigger();
   for (int i = 0; i < 60; ++i) {
     Clock->Advance(kProcessTickMs);
@@ -82,7 +82,7 @@ TEST_F(ProcessesPictures, TemplatesARunningProcessAndTheEditor) {
   window.SelectTreeNode(templ->Node(0));
   Save(&window, "processes-window.png");
 
-  TCycloEditForm editor(&mainForm);
+  TCycloEditForm editor(Current(), &mainForm);
   editor.SetNode(dynamic_cast<TCommandNode*>(templ->Node(0)));
   editor.resize(520, 280);
   ASSERT_TRUE(Activate(&editor));

@@ -18,7 +18,7 @@
 #include <QTreeWidget>
 #include <memory>
 
-#include "core/Globals.h"
+#include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "processes/gui/CycloEditUnit.h"
 #include "processes/gui/ProcessesUnit.h"
@@ -46,15 +46,15 @@ class ProcessesWindowTest : public TTemplatesWindowTest<TTasksForm> {
   void SetUp() override {
     TVexaTest::SetUp();
     ASSERT_TRUE(QDir(Dir->path()).mkpath(QStringLiteral("Config")));
-    SETUP->SetDemo(true);
-    auto* regulator = Node(NET.get(), "D000", "Печь");
+    Settings()->SetDemo(true);
+    auto* regulator = Node(Net().get(), "D000", "Печь");
     r4 = Register(Node(regulator, "D000C000", "Зона 1"), kR4, "Уставка");
     r5 = Register(Node(regulator, "D000C001", "Зона 2"), kR5, "Уставка");
     // Setpoints: processes write them.
     r4->SetUserCanWRITE(true);
     r5->SetUserCanWRITE(true);
     channel = dynamic_cast<TRootNode*>(r4->Owner());
-    mainForm = std::make_unique<TMainForm>();
+    mainForm = std::make_unique<TMainForm>(Current());
     mainForm->SetNetworkOpen(true);
     MakeWindow();
     t0 = Clock->Now();
@@ -62,10 +62,10 @@ class ProcessesWindowTest : public TTemplatesWindowTest<TTasksForm> {
   }
 
   // A new template made with "Новый шаблон".
-  TRootNode* NewTemplate() { return NewTemplateIn(*TTEMPLATES); }
+  TRootNode* NewTemplate() { return NewTemplateIn(*TTemplates()); }
 
   // The template picked in the tree and dragged onto the list; the process made, or null.
-  TRootNode* DropTemplate(TRootNode* templ) { return DropTemplateInto(*TASKS, templ); }
+  TRootNode* DropTemplate(TRootNode* templ) { return DropTemplateInto(*Tasks(), templ); }
 
   static TCommandNode* Command(TRootNode* owner, int i) {
     return dynamic_cast<TCommandNode*>(owner->Node(i));
@@ -131,9 +131,9 @@ TEST_F(ProcessesWindowTest, RegistersDroppedOnATemplateBecomeEmptyCommandNodesOn
   EXPECT_EQ(second->NodeCount(), 2);
   EXPECT_EQ(Messages->Shown.size(), 1u);
   // Building templates saves nothing; "Сохранить шаблоны" does.
-  EXPECT_FALSE(QFile::exists(ConfigFilePath("TTEMPLATES")));
+  EXPECT_FALSE(QFile::exists(ConfigFilePath(Current().Dir(), "TTEMPLATES")));
   ClickTop(window->actSaveTemplates);
-  EXPECT_TRUE(QFile::exists(ConfigFilePath("TTEMPLATES")));
+  EXPECT_TRUE(QFile::exists(ConfigFilePath(Current().Dir(), "TTEMPLATES")));
 }
 
 TEST_F(ProcessesWindowTest, ARefusedDropIsToldByTheRealBoxAndTheTreeGoesOn) {
@@ -156,7 +156,7 @@ TEST_F(ProcessesWindowTest, DropsThatAreRefused) {
     std::unique_ptr<QMimeData> Mime;
     TRootNode* Target;
   } cases[] = {
-      {"on the root", NetDrag(kR5), TTEMPLATES.get()},
+      {"on the root", NetDrag(kR5), TTemplates().get()},
       {"on a command node", NetDrag(kR5), command},
       {"a channel", NetDrag("D000C001"), templ},
       {"a name not in the network", NetDrag("D009C000R001"), templ},
@@ -173,7 +173,7 @@ TEST_F(ProcessesWindowTest, DropsThatAreRefused) {
   mainForm->SetNetworkOpen(false);
   EXPECT_FALSE(DropRegister(kR5, templ));
   EXPECT_EQ(templ->NodeCount(), 1);
-  EXPECT_EQ(TASKS->NodeCount(), 0);
+  EXPECT_EQ(Tasks()->NodeCount(), 0);
   EXPECT_TRUE(Messages->Shown.empty());
 }
 
@@ -188,15 +188,15 @@ TEST_F(ProcessesWindowTest, DeletingTemplateNodesSelectsTheLastRemainingAndSaves
   ASSERT_EQ(b->NodeCount(), 1);
   EXPECT_EQ(b->Node(0)->Name(), kR5);
   EXPECT_EQ(window->SelectedObject(), b->Node(0));
-  EXPECT_TRUE(QFile::exists(ConfigFilePath("TTEMPLATES")));
+  EXPECT_TRUE(QFile::exists(ConfigFilePath(Current().Dir(), "TTEMPLATES")));
 
   ClickItem(Tree(), b);
   ClickTop(window->actDeleteTemplate);
-  EXPECT_EQ(TTEMPLATES->NodeCount(), 1);
+  EXPECT_EQ(TTemplates()->NodeCount(), 1);
   EXPECT_EQ(window->SelectedObject(), a);
   ClickTop(window->actDeleteTemplate);
-  EXPECT_EQ(TTEMPLATES->NodeCount(), 0);
-  EXPECT_EQ(window->SelectedObject(), TTEMPLATES.get());
+  EXPECT_EQ(TTemplates()->NodeCount(), 0);
+  EXPECT_EQ(window->SelectedObject(), TTemplates().get());
   ClickTop(window->actDeleteTemplate);  // the root stays
   EXPECT_EQ(Tree()->topLevelItemCount(), 1);
 }
@@ -220,7 +220,7 @@ TEST_F(ProcessesWindowTest, AProcessRunsItsCyclogramsOnTheTimerAndStopsItselfAtT
   }
   EXPECT_EQ(window->SelectedItem(), process);
   EXPECT_EQ(Percent(process), "0");
-  EXPECT_TRUE(QFile::exists(ConfigFilePath("TASKS")));
+  EXPECT_TRUE(QFile::exists(ConfigFilePath(Current().Dir(), "TASKS")));
 
   // Not started: the timer leaves it alone.
   Tick();
@@ -314,15 +314,15 @@ TEST_F(ProcessesWindowTest, AStoppedProcessResumesInItsSlotAfterARestart) {
   // The program ends and starts again: the processes come back from their file.
   window->hide();
   window.reset();
-  RecreateRoot(QStringLiteral("TASKS"));
-  LoadTreeFile(TASKS);
-  ASSERT_EQ(TASKS->NodeCount(), 1);
-  window = std::make_unique<TTasksForm>(mainForm.get());
+  Current().RecreateRoot(QStringLiteral("TASKS"));
+  LoadTreeFile(Current(), Tasks());
+  ASSERT_EQ(Tasks()->NodeCount(), 1);
+  window = std::make_unique<TTasksForm>(Current(), mainForm.get());
   auto manual = std::make_unique<TManualTimer>();
   timer = manual.get();
   window->SetRepeatTimer(std::move(manual));
   Show();
-  process = TASKS->Node(0);
+  process = Tasks()->Node(0);
   EXPECT_EQ(process->ImageIndex(), iiSTOP);
   EXPECT_EQ(Command(process, 0)->SlotNumber(), 1);
   ClickItem(List(), process);
@@ -352,26 +352,26 @@ TEST_F(ProcessesWindowTest, StartAllDeleteAndProcessesWithoutWork) {
 
   ClickItem(List(), p2);
   ClickBottom(window->actDeleteItem);
-  ASSERT_EQ(TASKS->NodeCount(), 2);
+  ASSERT_EQ(Tasks()->NodeCount(), 2);
   EXPECT_EQ(List()->topLevelItemCount(), 2);
-  RecreateRoot(QStringLiteral("TASKS"));
-  LoadTreeFile(TASKS);
-  EXPECT_EQ(TASKS->NodeCount(), 2);  // saved
+  Current().RecreateRoot(QStringLiteral("TASKS"));
+  LoadTreeFile(Current(), Tasks());
+  EXPECT_EQ(Tasks()->NodeCount(), 2);  // saved
   window->Rebuild();
   // Without a selected row the commands do nothing.
   List()->setCurrentItem(nullptr);
   ClickBottom(window->actDeleteItem);
   ClickBottom(window->actStop);
-  EXPECT_EQ(TASKS->NodeCount(), 2);
+  EXPECT_EQ(Tasks()->NodeCount(), 2);
 }
 
 TEST_F(ProcessesWindowTest, TheTimerRunsFromCreationWhetherShownOrNot) {
-  TTasksForm fresh(mainForm.get());
+  TTasksForm fresh(Current(), mainForm.get());
   EXPECT_TRUE(fresh.Timer().Active());
   EXPECT_EQ(fresh.Timer().Interval(), kProcessTickMs);
 
   // Never shown: a running process is still stepped and stopped when done.
-  auto* process = new TRootNode(TASKS.get());
+  auto* process = new TRootNode(Tasks().get());
   auto* node = new TCommandNode(process);
   node->Assign(*r4);
   node->SetDataList(QStringList{"7"});
@@ -418,7 +418,7 @@ TEST_F(ProcessesWindowTest, WithTheNetworkClosedTemplatesAreReadOnlyAndProcesses
   {
     TNoModalWindow none;
     DoubleClickItem(Tree(), command);
-    DoubleClickItem(Tree(), TTEMPLATES.get());
+    DoubleClickItem(Tree(), TTemplates().get());
     ProcessEventsFor(50);
   }
 
@@ -429,7 +429,7 @@ TEST_F(ProcessesWindowTest, WithTheNetworkClosedTemplatesAreReadOnlyAndProcesses
   Tick();
   EXPECT_EQ(Command(process, 0)->LastStringData(), "20");
   ClickBottom(window->actDeleteItem);
-  EXPECT_EQ(TASKS->NodeCount(), 0);
+  EXPECT_EQ(Tasks()->NodeCount(), 0);
 
   // Open again: the toolbar is back and a command node opens in the editor, titled with its caption.
   mainForm->SetNetworkOpen(true);

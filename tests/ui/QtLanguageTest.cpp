@@ -17,7 +17,7 @@
 #include <QTreeView>
 #include <map>
 
-#include "core/Globals.h"
+#include "core/Network.h"
 #include "core/SetupNode.h"
 #include "support/TestSupport.h"
 #include "ui/NetDescriptionSave.h"
@@ -60,7 +60,7 @@ TEST_F(QtLanguageTest, TheFileDialogSpeaksRussianDownToItsFileTypesAndDates) {
   ASSERT_TRUE(file.open(QIODevice::WriteOnly));
   file.write("1");
   file.close();
-  SETUP->SetTablesDir(folder);
+  Settings()->SetTablesDir(folder);
   // Where the system names no locale, its dates are the program's Russian ones (as vexa starts).
   const bool russianDates = NamesNoLocale([](const char* name) { return qgetenv(name); });
 
@@ -95,7 +95,7 @@ TEST_F(QtLanguageTest, TheFileDialogSpeaksRussianDownToItsFileTypesAndDates) {
     seen = true;
     KeyClick(dialog->findChild<QLineEdit*>("fileNameEdit"), Qt::Key_Escape);
   });
-  SaveNetworkDescriptionDialog(nullptr);
+  SaveNetworkDescriptionDialog(Current(), nullptr);
   EXPECT_TRUE(seen);
   // Qt 6 asks for the file type under the icon provider; the translation has it under the dialog.
   EXPECT_EQ(QCoreApplication::translate("QAbstractFileIconProvider", "Folder", "All other platforms"),

@@ -15,7 +15,7 @@
 #include <memory>
 #include <new>
 
-#include "core/Globals.h"
+#include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "storage/DeviceSearch.h"
 #include "storage/TreeFiles.h"
@@ -48,16 +48,16 @@ class RegistryWindowTest : public TVexaTest {
   // Saved: "001" with the register templates "Температура" (FLOAT, R) and "Уставка" (INT, RW),
   // "002" with none; each with its hidden identifier register first.
   void SaveTwoTemplates() {
-    REGISTRY->SetComments(QStringLiteral("Все шаблоны"));
+    Registry()->SetComments(QStringLiteral("Все шаблоны"));
     TRootNode* first = AddChannel(QStringLiteral("001"));
     first->SetComments(QStringLiteral("Аналоговый вход"));
     AddRegister(first, QStringLiteral("Температура"), rtFLOAT, false);
     AddRegister(first, QStringLiteral("Уставка"), rtINT, true)->SetComments(QStringLiteral("Зона 1"));
     AddChannel(QStringLiteral("002"));
-    ASSERT_TRUE(SaveTreeFile(*REGISTRY));
+    ASSERT_TRUE(SaveTreeFile(Current(), *Registry()));
   }
-  static TRootNode* AddChannel(const QString& caption) {
-    auto* channel = new TRootNode(REGISTRY.get());
+  TRootNode* AddChannel(const QString& caption) {
+    auto* channel = new TRootNode(Registry().get());
     channel->SetCaption(caption);
     channel->SetImageIndex(iiCHANNEL);
     (new TRegisterNode(channel))->SetVisible(false);
@@ -73,16 +73,16 @@ class RegistryWindowTest : public TVexaTest {
   }
 
   TRegistryForm& Open() {
-    mainForm = std::make_unique<TMainForm>();
-    window = std::make_unique<TRegistryForm>(mainForm.get());
+    mainForm = std::make_unique<TMainForm>(Current());
+    window = std::make_unique<TRegistryForm>(Current(), mainForm.get());
     window->show();
     EXPECT_TRUE(QTest::qWaitForWindowExposed(window.get()));
     return *window;
   }
 
-  static TRootNode* Channel(int i) { return REGISTRY->Node(i); }
-  static TRegisterNode* Reg(int channel, int i) {
-    return dynamic_cast<TRegisterNode*>(REGISTRY->Node(channel)->Node(i));
+  TRootNode* Channel(int i) { return Registry()->Node(i); }
+  TRegisterNode* Reg(int channel, int i) {
+    return dynamic_cast<TRegisterNode*>(Registry()->Node(channel)->Node(i));
   }
   QTreeWidgetItem* Item(TRootNode* node) const { return NodeItem(window->TreeView(), node); }
   void ClickItem(TRootNode* node) {
@@ -138,13 +138,13 @@ TEST_F(RegistryWindowTest, ShowingOpensTheSavedFileAndCountsAToolWindow) {
 
   // A missing or damaged file leaves just the root.
   for (const QByteArray& content : {QByteArray(), QByteArray("damaged")}) {
-    QFile file(ConfigFilePath(QStringLiteral("REGISTRY")));
+    QFile file(ConfigFilePath(Current().Dir(), QStringLiteral("REGISTRY")));
     ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     file.write(content);
     file.close();
     if (content.isEmpty()) file.remove();
     Click(form.actOpen);
-    EXPECT_EQ(REGISTRY->ComponentCount(), 0);
+    EXPECT_EQ(Registry()->ComponentCount(), 0);
     EXPECT_EQ(form.TreeView()->topLevelItem(0)->text(0), QStringLiteral("Шаблоны каналов"));
     EXPECT_EQ(form.TreeView()->topLevelItem(0)->childCount(), 0);
   }
@@ -157,16 +157,16 @@ TEST_F(RegistryWindowTest, AddAndDeleteSelectWhatTheRulesSayInTheRebuiltTree) {
   // Nothing selected: nothing happens.
   Click(form.actAdd);
   Click(form.actDelete);
-  EXPECT_EQ(REGISTRY->NodeCount(), 2);
+  EXPECT_EQ(Registry()->NodeCount(), 2);
 
   // The root: a new template, selected, expanded and showing no children; "Удалить" then on the
   // root does nothing, not even a rebuild.
-  ClickItem(REGISTRY.get());
+  ClickItem(Registry().get());
   QTreeWidgetItem* rootItem = tree->topLevelItem(0);
   Click(form.actDelete);
   EXPECT_EQ(tree->topLevelItem(0), rootItem);
   Click(form.actAdd);
-  ASSERT_EQ(REGISTRY->NodeCount(), 3);
+  ASSERT_EQ(Registry()->NodeCount(), 3);
   EXPECT_EQ(form.SelectedNode(), Channel(2));
   EXPECT_EQ(tree->selectedItems().value(0), Item(Channel(2)));
   EXPECT_TRUE(Item(Channel(2))->isExpanded());
@@ -210,7 +210,7 @@ TEST_F(RegistryWindowTest, CaptionTypeAccessAndCommentsOfTheSelectedNode) {
       {Reg(0, 1), rtFLOAT, 0, "", "Т1"},
       {Channel(0), -1, -1, "Аналоговый вход", "005"},
       {Reg(0, 2), rtINT, 1, "Зона 1", "Уставка зоны"},
-      {REGISTRY.get(), -1, -1, "Все шаблоны", "Шаблоны"},
+      {Registry().get(), -1, -1, "Все шаблоны", "Шаблоны"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Caption);
@@ -228,7 +228,7 @@ TEST_F(RegistryWindowTest, CaptionTypeAccessAndCommentsOfTheSelectedNode) {
     EXPECT_EQ(c.Node->Comments(), QStringLiteral("Печ"));
   }
   EditCaption(QStringLiteral("x"), Qt::Key_Escape);
-  EXPECT_EQ(REGISTRY->Caption(), QStringLiteral("Шаблоны"));
+  EXPECT_EQ(Registry()->Caption(), QStringLiteral("Шаблоны"));
   // Showing the selections changed nothing; the operator's choices reach the selected one only.
   EXPECT_EQ(Reg(0, 1)->RegisterType(), rtFLOAT);
   EXPECT_TRUE(Reg(0, 2)->UserCanWRITE());
@@ -244,7 +244,7 @@ TEST_F(RegistryWindowTest, CaptionTypeAccessAndCommentsOfTheSelectedNode) {
 
 TEST_F(RegistryWindowTest, ASavedNewTemplateShapesTheChannelsOfItsTypeOnTheNextSearch) {
   TRegistryForm& form = Open();
-  ClickItem(REGISTRY.get());
+  ClickItem(Registry().get());
   Click(form.actAdd);
   EditCaption(QStringLiteral("001"));
   TypeText(form.CommentsField(), QStringLiteral("Канал типа 1"));
@@ -255,13 +255,13 @@ TEST_F(RegistryWindowTest, ASavedNewTemplateShapesTheChannelsOfItsTypeOnTheNextS
   Click(form.actSave);
   Click(form.actDelete);  // after the save: never seen by the search
 
-  SETUP->SetDemo(true);
-  TDeviceSearch search;
+  Settings()->SetDemo(true);
+  TDeviceSearch search{Current()};
   search.Run(smAfresh);
   form.Rebuild();
 
   // The simulated regulator at address 1 has channels of type 1.
-  const auto* channel = dynamic_cast<TRootNode*>(FindNode(NET.get(), QStringLiteral("D001C000")));
+  const auto* channel = dynamic_cast<TRootNode*>(FindNode(Net().get(), QStringLiteral("D001C000")));
   ASSERT_NE(channel, nullptr);
   EXPECT_EQ(channel->Comments(), QStringLiteral("Канал типа 1"));
   ASSERT_EQ(channel->NodeCount(), 3);
@@ -292,13 +292,13 @@ TEST_F(RegistryWindowTest, EveryCommandOnAReplacedTreeOnlyRebuildsIt) {
       {"caption", [&] { EditCaption(QStringLiteral("x")); }},
       {"selection", [&] { QTest::keyClick(tree, Qt::Key_Up); }},
   };
-  const QString path = ConfigFilePath(QStringLiteral("REGISTRY"));
+  const QString path = ConfigFilePath(Current().Dir(), QStringLiteral("REGISTRY"));
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Case);
     Item(Channel(0))->setExpanded(true);
     ClickItem(Reg(0, 2));
-    std::unique_ptr<TRootNode> old(REGISTRY.release());
-    CreateTreeRoot(REGISTRY, QStringLiteral("REGISTRY"), QStringLiteral("Новые шаблоны"), iiCHANNELS);
+    std::unique_ptr<TRootNode> old(Registry().release());
+    CreateTreeRoot(Registry(), QStringLiteral("REGISTRY"), QStringLiteral("Новые шаблоны"), iiCHANNELS);
     AddChannel(QStringLiteral("007"));
     const QByteArray saved = FileBytes(path);
     EXPECT_EQ(form.SelectedNode(), nullptr);
@@ -313,8 +313,8 @@ TEST_F(RegistryWindowTest, EveryCommandOnAReplacedTreeOnlyRebuildsIt) {
     EXPECT_EQ(setpoint->Comments(), QStringLiteral("Зона 1"));
     EXPECT_EQ(setpoint->RegisterType(), rtINT);
     EXPECT_TRUE(setpoint->UserCanWRITE());
-    EXPECT_EQ(REGISTRY->NodeCount(), 1);
-    EXPECT_EQ(REGISTRY->Node(0)->NodeCount(), 1);
+    EXPECT_EQ(Registry()->NodeCount(), 1);
+    EXPECT_EQ(Registry()->Node(0)->NodeCount(), 1);
     EXPECT_EQ(FileBytes(path), saved);
     EXPECT_EQ(tree->topLevelItem(0)->text(0), QStringLiteral("Новые шаблоны"));
     EXPECT_EQ(tree->topLevelItem(0)->childCount(), 1);
@@ -327,18 +327,18 @@ TEST_F(RegistryWindowTest, EveryCommandOnAReplacedTreeOnlyRebuildsIt) {
 TEST_F(RegistryWindowTest, ARootMadeWhereTheOldOneWasIsStillANewTree) {
   SaveTwoTemplates();
   TRegistryForm& form = Open();
-  ClickItem(REGISTRY.get());
-  TRootNode* root = REGISTRY.get();
+  ClickItem(Registry().get());
+  TRootNode* root = Registry().get();
   root->~TRootNode();
   new (root) TRootNode(nullptr);
   root->SetCaption(QStringLiteral("Пусто"));
 
   Click(form.actAdd);
-  EXPECT_EQ(REGISTRY->ComponentCount(), 0);
+  EXPECT_EQ(Registry()->ComponentCount(), 0);
   EXPECT_EQ(form.TreeView()->topLevelItem(0)->text(0), QStringLiteral("Пусто"));
-  ClickItem(REGISTRY.get());
+  ClickItem(Registry().get());
   Click(form.actAdd);
-  EXPECT_EQ(REGISTRY->ComponentCount(), 1);
+  EXPECT_EQ(Registry()->ComponentCount(), 1);
 }
 
 TEST_F(RegistryWindowTest, TheTreeGivesWayWhenTheCommentsWouldGoBelowFiftyPixels) {

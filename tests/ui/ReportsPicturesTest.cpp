@@ -9,7 +9,7 @@
 #include <QTreeWidget>
 #include <memory>
 
-#include "core/Globals.h"
+#include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "reports/gui/ReportsUnit.h"
 #include "reports/model/ReportNode.h"
@@ -27,12 +27,12 @@ class ReportsPictures : public TPicturesTest {
     TPicturesTest::SetUp();
     if (IsSkipped()) return;
     ASSERT_TRUE(QDir(Dir->path()).mkpath(QStringLiteral("Config")));
-    SETUP->SetDemo(true);
+    Settings()->SetDemo(true);
   }
 
   // A template "Печь" of the two zones' temperatures, and an empty one.
-  static TReportNode* Template() {
-    auto* templ = new TReportNode(RTEMPLATES.get());
+  TReportNode* Template() {
+    auto* templ = new TReportNode(RTemplates().get());
     templ->SetCaption(QStringLiteral("Печь"));
     templ->SetImageIndex(iiNEW);
     templ->SetTrigger(1);
@@ -43,7 +43,7 @@ class ReportsPictures : public TPicturesTest {
       reg->SetRegisterType(rtINT);
       reg->SetImageIndex(iiREPORTN);
     }
-    auto* other = new TReportNode(RTEMPLATES.get());
+    auto* other = new TReportNode(RTemplates().get());
     other->SetCaption(QStringLiteral("Сушка"));
     other->SetImageIndex(iiNEW);
     return templ;
@@ -52,9 +52,9 @@ class ReportsPictures : public TPicturesTest {
 
 TEST_F(ReportsPictures, TemplatesAndARunningReport) {
   TReportNode* templ = Template();
-  TMainForm mainForm;
+  TMainForm mainForm(Current());
   mainForm.SetNetworkOpen(true);
-  TReportsForm window(&mainForm);
+  TReportsForm window(Current(), &mainForm);
   auto manual = std::make_unique<TManualTimer>();
   TManualTimer* timer = manual.get();
   window.SetRepeatTimer(std::move(manual));
@@ -62,9 +62,9 @@ TEST_F(ReportsPictures, TemplatesAndARunningReport) {
 
   // Two reports made as the operator makes them, the first one running for a while.
   for (int i = 0; i < 2; ++i) ASSERT_TRUE(DragTemplateToList(window.TreeView(), window.ListView(), templ));
-  REPORTS->Node(1)->SetCaption(QStringLiteral("Печь, смена 2"));
+  Reports()->Node(1)->SetCaption(QStringLiteral("Печь, смена 2"));
   window.Rebuild();
-  window.SelectListItem(REPORTS->Node(0));
+  window.SelectListItem(Reports()->Node(0));
   window.actStart->trigger();
   for (int i = 0; i < 25; ++i) {
     Clock->Advance(TReportsForm::kTickMs);

@@ -17,7 +17,7 @@
 #include <QTreeWidget>
 #include <memory>
 
-#include "core/Globals.h"
+#include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "reports/gui/ReportsUnit.h"
 #include "reports/model/ReportNode.h"
@@ -50,21 +50,21 @@ class ReportsWindowTest : public TTemplatesWindowTest<TReportsForm> {
     TVexaTest::SetUp();
     ASSERT_TRUE(QDir(Dir->path()).mkpath(QStringLiteral("Config")));
     ASSERT_TRUE(QDir(Dir->path()).mkpath(QStringLiteral("Archives")));
-    SETUP->SetDemo(true);
-    auto* regulator = Node(NET.get(), "D000", "Печь");
+    Settings()->SetDemo(true);
+    auto* regulator = Node(Net().get(), "D000", "Печь");
     r4 = Register(Node(regulator, "D000C000", "Зона 1"), kR4, "Уставка");
     r5 = Register(Node(regulator, "D000C001", "Зона 2"), kR5, "Уставка");
-    mainForm = std::make_unique<TMainForm>();
+    mainForm = std::make_unique<TMainForm>(Current());
     mainForm->SetNetworkOpen(true);
     MakeWindow();
     Clock->SetNow(kStart);
     Messages->Shown.clear();
   }
 
-  TReportNode* NewTemplate() { return dynamic_cast<TReportNode*>(NewTemplateIn(*RTEMPLATES)); }
+  TReportNode* NewTemplate() { return dynamic_cast<TReportNode*>(NewTemplateIn(*RTemplates())); }
 
   TReportNode* DropTemplate(TRootNode* templ) {
-    return dynamic_cast<TReportNode*>(DropTemplateInto(*REPORTS, templ));
+    return dynamic_cast<TReportNode*>(DropTemplateInto(*Reports(), templ));
   }
 
   // "Печь": both registers, a sample every 3 s over a window of a minute, 20 samples.
@@ -129,16 +129,16 @@ TEST_F(ReportsWindowTest, TemplatesAreBuiltByDropsWithEachRegisterOnce) {
 
   // Refused: a channel, a register on the root, anything while the network is closed.
   EXPECT_FALSE(DropRegister(QStringLiteral("D000C001"), templ));
-  EXPECT_FALSE(DropRegister(kR5, RTEMPLATES.get()));
+  EXPECT_FALSE(DropRegister(kR5, RTemplates().get()));
   mainForm->SetNetworkOpen(false);
-  TReportNode* other = dynamic_cast<TReportNode*>(RTEMPLATES->Node(0));
+  TReportNode* other = dynamic_cast<TReportNode*>(RTemplates()->Node(0));
   EXPECT_FALSE(DropRegister(kR4, other));
   EXPECT_EQ(Messages->Shown.size(), 1u);
 
-  EXPECT_FALSE(QFile::exists(ConfigFilePath("RTEMPLATES")));
+  EXPECT_FALSE(QFile::exists(ConfigFilePath(Current().Dir(), "RTEMPLATES")));
   mainForm->SetNetworkOpen(true);
   ClickTop(window->actSaveTemplates);
-  EXPECT_TRUE(QFile::exists(ConfigFilePath("RTEMPLATES")));
+  EXPECT_TRUE(QFile::exists(ConfigFilePath(Current().Dir(), "RTEMPLATES")));
 }
 
 TEST_F(ReportsWindowTest, AOneTimeReportSamplesShowsItsProgressAndIsArchivedAtTheEnd) {
@@ -158,7 +158,7 @@ TEST_F(ReportsWindowTest, AOneTimeReportSamplesShowsItsProgressAndIsArchivedAtTh
     EXPECT_EQ(Reg(report, i)->MaxCount(), 20);
   }
   EXPECT_EQ(window->SelectedItem(), report);
-  EXPECT_TRUE(QFile::exists(ConfigFilePath("REPORTS")));
+  EXPECT_TRUE(QFile::exists(ConfigFilePath(Current().Dir(), "REPORTS")));
 
   Tick();  // not started: nothing sampled
   EXPECT_EQ(Reg(report)->Count(), 0);
@@ -192,7 +192,7 @@ TEST_F(ReportsWindowTest, AOneTimeReportSamplesShowsItsProgressAndIsArchivedAtTh
   EXPECT_EQ(Reg(report)->Count(), 19) << "kept until the next start";
   auto archived = std::make_unique<TReportNode>(nullptr);
   archived->SetCaption(kArchive);
-  LoadArchive(archived);
+  LoadArchive(Current().Dir(), archived);
   ASSERT_EQ(archived->NodeCount(), 2);
   EXPECT_EQ(Reg(archived.get())->Count(), 19);
   EXPECT_TRUE(Messages->Shown.empty());
@@ -243,12 +243,12 @@ TEST_F(ReportsWindowTest, StartKeepsARunningWindowStopKeepsTheSamplesAndARestart
   EXPECT_TRUE(RowImageIs(report, iiSTOP));
   Ticks(5);
   EXPECT_EQ(Reg(report)->Count(), 3) << "stopped: no samples, the old ones kept";
-  RecreateRoot(QStringLiteral("REPORTS"));
-  LoadTreeFile(REPORTS);
-  ASSERT_EQ(REPORTS->NodeCount(), 1);
-  EXPECT_EQ(REPORTS->Node(0)->ImageIndex(), iiSTOP) << "the stop was saved";
+  Current().RecreateRoot(QStringLiteral("REPORTS"));
+  LoadTreeFile(Current(), Reports());
+  ASSERT_EQ(Reports()->NodeCount(), 1);
+  EXPECT_EQ(Reports()->Node(0)->ImageIndex(), iiSTOP) << "the stop was saved";
   window->Rebuild();
-  report = dynamic_cast<TReportNode*>(REPORTS->Node(0));
+  report = dynamic_cast<TReportNode*>(Reports()->Node(0));
   ClickItem(List(), report);
 
   ClickBottom(window->actStart);
@@ -270,7 +270,7 @@ TEST_F(ReportsWindowTest, StartKeepsARunningWindowStopKeepsTheSamplesAndARestart
   // Without a selected row the commands do nothing.
   List()->setCurrentItem(nullptr);
   for (QAction* a : {window->actStart, window->actArchive, window->actDeleteItem}) ClickBottom(a);
-  EXPECT_EQ(REPORTS->NodeCount(), 1);
+  EXPECT_EQ(Reports()->NodeCount(), 1);
   EXPECT_EQ(Messages->Shown.size(), 1u);
 }
 
@@ -306,8 +306,8 @@ TEST_F(ReportsWindowTest, FinishAndArchiveStoresTheWindowOrKeepsTheReportWhenItC
     if (c.Obstructed) {
       EXPECT_EQ(Messages->Texts(), QStringList{ArchiveFailedText(kArchive)});
       EXPECT_EQ(Messages->Shown[0].Icon, TMsgIcon::Error);
-      ASSERT_EQ(REPORTS->NodeCount(), 1);
-      EXPECT_EQ(REPORTS->Node(0), report);
+      ASSERT_EQ(Reports()->NodeCount(), 1);
+      EXPECT_EQ(Reports()->Node(0), report);
       EXPECT_EQ(report->Caption(), "Печь");
       EXPECT_EQ(Reg(report)->Count(), 2);
       EXPECT_NE(NodeItem(List(), report), nullptr);
@@ -315,16 +315,16 @@ TEST_F(ReportsWindowTest, FinishAndArchiveStoresTheWindowOrKeepsTheReportWhenItC
       ClickBottom(window->actDeleteItem);
     } else {
       EXPECT_TRUE(Messages->Shown.empty());
-      EXPECT_EQ(REPORTS->NodeCount(), 0);
+      EXPECT_EQ(Reports()->NodeCount(), 0);
       EXPECT_EQ(List()->topLevelItemCount(), 0);
       auto archived = std::make_unique<TReportNode>(nullptr);
       archived->SetCaption(kArchive);
-      LoadArchive(archived);
+      LoadArchive(Current().Dir(), archived);
       ASSERT_EQ(archived->NodeCount(), 2);
       EXPECT_EQ(Reg(archived.get())->Count(), 2);
-      RecreateRoot(QStringLiteral("REPORTS"));
-      LoadTreeFile(REPORTS);
-      EXPECT_EQ(REPORTS->NodeCount(), 0) << "the reports tree was saved";
+      Current().RecreateRoot(QStringLiteral("REPORTS"));
+      LoadTreeFile(Current(), Reports());
+      EXPECT_EQ(Reports()->NodeCount(), 0) << "the reports tree was saved";
       window->Rebuild();
     }
   }
@@ -358,7 +358,7 @@ TEST_F(ReportsWindowTest, PreviewGetsASnapshotThatIsDestroyedAfterwards) {
   EXPECT_EQ(previews, 1);
   EXPECT_EQ(shownSamples, 2);
   EXPECT_EQ(shown.Get(), nullptr) << "the snapshot is destroyed after the preview";
-  EXPECT_EQ(REPORTS->NodeCount(), 1);
+  EXPECT_EQ(Reports()->NodeCount(), 1);
 
   DoubleClickItem(List(), report);
   EXPECT_EQ(previews, 2);
@@ -385,7 +385,7 @@ TEST_F(ReportsWindowTest, PropertiesOpenOnlyWhileTheNetworkIsOpenAndReportsRunAn
   EXPECT_FALSE(window->TopToolBar()->isVisible());
   {
     TNoModalWindow none;
-    for (TRootNode* n : {static_cast<TRootNode*>(templ), static_cast<TRootNode*>(node), RTEMPLATES.get()})
+    for (TRootNode* n : {static_cast<TRootNode*>(templ), static_cast<TRootNode*>(node), RTemplates().get()})
       DoubleClickItem(Tree(), n);
     ProcessEventsFor(50);
   }
@@ -401,7 +401,7 @@ TEST_F(ReportsWindowTest, PropertiesOpenOnlyWhileTheNetworkIsOpenAndReportsRunAn
   ClickBottom(window->actPreview);
   EXPECT_EQ(previews, 1);
   ClickBottom(window->actDeleteItem);
-  EXPECT_EQ(REPORTS->NodeCount(), 0);
+  EXPECT_EQ(Reports()->NodeCount(), 0);
 
   // Open: a template goes to the report settings, its tree text follows; a register to the
   // register dialog without its polling page, which comes back afterwards.
@@ -427,13 +427,13 @@ TEST_F(ReportsWindowTest, PropertiesOpenOnlyWhileTheNetworkIsOpenAndReportsRunAn
 
 TEST_F(ReportsWindowTest, TheTimerRunsFromCreationWhetherShownOrNot) {
   {
-    TReportsForm fresh(mainForm.get());
+    TReportsForm fresh(Current(), mainForm.get());
     EXPECT_TRUE(fresh.Timer().Active());
     EXPECT_EQ(fresh.Timer().Interval(), 1000);
   }
 
   // Never shown: a running report is still sampled and its window archived.
-  auto* report = new TReportNode(REPORTS.get());
+  auto* report = new TReportNode(Reports().get());
   report->SetCaption(QStringLiteral("Печь"));
   report->SetTrigger(1);
   auto* reg = new TRegisterNode(report);

@@ -13,7 +13,7 @@
 #include <memory>
 
 #include "core/ExecuterUnit.h"
-#include "core/Globals.h"
+#include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "core/SetupNode.h"
 #include "core/SimulatedNetwork.h"
@@ -31,11 +31,11 @@ class TSearchPictures : public TPicturesTest {};
 
 TEST_F(TSearchPictures, ReportAndStructureWindow) {
   // Channel templates for the two channel types of the simulated network.
-  QDir(ExeDir()).mkdir(QStringLiteral("Config"));
+  QDir(Current().Dir()).mkdir(QStringLiteral("Config"));
   const char* const kinds[] = {"Аналоговый вход", "Дискретный выход"};
   const char* const names[][2] = {{"Температура", "Уставка"}, {"Состояние", "Режим"}};
   for (int type = 0; type < 2; ++type) {
-    auto* pattern = new TRootNode(REGISTRY.get());
+    auto* pattern = new TRootNode(Registry().get());
     pattern->SetName(QStringLiteral("T%1").arg(type));
     pattern->SetCaption(QStringLiteral("00%1").arg(type));
     pattern->SetComments(QString::fromUtf8(kinds[type]));
@@ -46,26 +46,26 @@ TEST_F(TSearchPictures, ReportAndStructureWindow) {
       reg->SetComments(reg->Caption());
     }
   }
-  ASSERT_TRUE(SaveTreeFile(*REGISTRY));
+  ASSERT_TRUE(SaveTreeFile(Current(), *Registry()));
 
   // The simulated network on the scripted port; every fifth answer is lost.
   TSimNetwork network;
   int requests = 0;
   Port->Respond = [&](const QByteArray& request) -> std::vector<TChunk> {
     if (++requests % 5 == 2) return {};
-    const auto answer = network.Answer(request, Services().Random);
+    const auto answer = network.Answer(request, Current().Line().Random());
     if (!answer) return {};
     return {{*answer, 2}};
   };
 
-  TMainForm main;
-  TSetupForm setup(&main);
-  TNetForm net(&main);
+  TMainForm main(Current());
+  TSetupForm setup(Current(), &main);
+  TNetForm net(Current(), &main);
   main.SetWindow(TWindowRole::Setup, &setup);
   main.SetWindow(TWindowRole::NetTree, &net);
   main.SetNetworkOpen(true);
   ASSERT_TRUE(Activate(&main));
-  SETUP->SetPortIndex(0);
+  Current().SetPortIndex(0);
   ASSERT_TRUE(Port->Connected());
   Services().Messages = std::make_unique<TMessageBoxService>();
   Messages = nullptr;
@@ -97,7 +97,7 @@ TEST_F(TSearchPictures, ReportAndStructureWindow) {
     QTest::mouseClick(s->btCancel, Qt::LeftButton);
   });
   main.actSetup->trigger();
-  StopPoller();
+  Current().StopPoller();
   EXPECT_TRUE(reported);
   EXPECT_TRUE(shown);
 }

@@ -36,7 +36,7 @@
 #include "core/Comm.h"
 #include "core/ExecuterUnit.h"
 #include "core/FileDescriptor.h"
-#include "core/Globals.h"
+#include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "core/SetupNode.h"
 #include "storage/TreeFiles.h"
@@ -89,7 +89,7 @@ class SetupWindowTest : public TVexaTest {
  protected:
   void SetUp() override {
     TVexaTest::SetUp();
-    QDir(ExeDir()).mkdir(QStringLiteral("Config"));
+    QDir(Current().Dir()).mkdir(QStringLiteral("Config"));
     picture1 = MakeFile(QStringLiteral("plant.bmp"));
     picture2 = MakeFile(QStringLiteral("boiler.png"));
   }
@@ -100,7 +100,7 @@ class SetupWindowTest : public TVexaTest {
   }
 
   QString MakeFile(const QString& name) const {
-    const QString path = QDir(ExeDir()).filePath(name);
+    const QString path = QDir(Current().Dir()).filePath(name);
     QFile f(path);
     EXPECT_TRUE(f.open(QIODevice::WriteOnly));
     f.write("BM");
@@ -111,7 +111,7 @@ class SetupWindowTest : public TVexaTest {
   // 256 registers per channel.
   void SaveTemplates() {
     for (int type = 0; type < 2; ++type) {
-      auto* pattern = new TRootNode(REGISTRY.get());
+      auto* pattern = new TRootNode(Registry().get());
       pattern->SetName(QStringLiteral("T%1").arg(type));
       pattern->SetCaption(QStringLiteral("00%1").arg(type));
       pattern->SetComments(QStringLiteral("Тип %1").arg(type));
@@ -121,15 +121,15 @@ class SetupWindowTest : public TVexaTest {
         reg->SetCaption(QStringLiteral("Шаблон %1").arg(k));
       }
     }
-    ASSERT_TRUE(SaveTreeFile(*REGISTRY));
+    ASSERT_TRUE(SaveTreeFile(Current(), *Registry()));
   }
 
   TSetupForm& Open(bool withMain = false) {
     if (withMain) {
-      mainForm = std::make_unique<TMainForm>();
+      mainForm = std::make_unique<TMainForm>(Current());
       Messages->Shown.clear();  // its own notices about the pages
     }
-    form = std::make_unique<TSetupForm>(mainForm.get());
+    form = std::make_unique<TSetupForm>(Current(), mainForm.get());
     EXPECT_TRUE(Activate(form.get()));
     return *form;
   }
@@ -145,9 +145,9 @@ class SetupWindowTest : public TVexaTest {
     return texts;
   }
 
-  static QStringList Regulators() {
+  QStringList Regulators() {
     QStringList names;
-    for (int i = 0; i < NET->NodeCount(); ++i) names << NET->Node(i)->Name();
+    for (int i = 0; i < Net()->NodeCount(); ++i) names << Net()->Node(i)->Name();
     return names;
   }
 
@@ -167,14 +167,14 @@ class SetupWindowTest : public TVexaTest {
 // ---- the fields -----------------------------------------------------------------------------------
 
 TEST_F(SetupWindowTest, ShowingFillsEveryFieldFromTheSettings) {
-  SETUP->SetPassword(QStringLiteral("Печь1"));
-  SETUP->SetBaudRateIndex(5);
-  SETUP->SetAutoSaveEnabled(true);
-  SETUP->SetAutoSaveInterval(17);
-  SETUP->SetAutoLoadEnabled(false);
-  SETUP->SetDemo(true);
-  SETUP->SetMNames({QStringLiteral("Цех"), QStringLiteral("Котельная")});
-  SETUP->SetMFiles({picture1, picture2});
+  Settings()->SetPassword(QStringLiteral("Печь1"));
+  Current().SetBaudRateIndex(5);
+  Settings()->SetAutoSaveEnabled(true);
+  Settings()->SetAutoSaveInterval(17);
+  Settings()->SetAutoLoadEnabled(false);
+  Settings()->SetDemo(true);
+  Settings()->SetMNames({QStringLiteral("Цех"), QStringLiteral("Котельная")});
+  Settings()->SetMFiles({picture1, picture2});
   Open(true);
 
   EXPECT_EQ(form->windowTitle(), "Настройка параметров сети");
@@ -222,7 +222,7 @@ TEST_F(SetupWindowTest, ShowingFillsEveryFieldFromTheSettings) {
 TEST_F(SetupWindowTest, PortListShowsTheDeviceEachEntryOpensAndMarksABusyOne) {
   // COM3 is a link to a device anyone may open; COM4 a terminal another program holds; COM5 a
   // link to a plain file, which is no port.
-  const QString ports = QDir(ExeDir()).filePath(QStringLiteral("Ports"));
+  const QString ports = QDir(Current().Dir()).filePath(QStringLiteral("Ports"));
   QDir().mkpath(ports);
   ASSERT_TRUE(QFile::link(QStringLiteral("/dev/null"), ports + QStringLiteral("/COM3")));
   const TFileDescriptor master(posix_openpt(O_RDWR | O_NOCTTY));
@@ -264,15 +264,15 @@ struct TPtyMaster {
 // The operator opens the port list (read afresh, so it shows the device the link names now) and
 // picks COM1 again: the port whose device went away opens on the device that is there now.
 TEST_F(SetupWindowTest, ChoosingALostPortAgainReopensItOnTheDeviceItsLinkNamesNow) {
-  Comm = std::make_unique<TComm>();
-  const QString ports = QDir(ExeDir()).filePath(QStringLiteral("Ports"));
+  ReplaceNetwork(std::make_unique<TComm>(Current().Dir()));
+  const QString ports = QDir(Current().Dir()).filePath(QStringLiteral("Ports"));
   QDir().mkpath(ports);
   const QString link = ports + QStringLiteral("/COM1");
   auto first = std::make_unique<TPtyMaster>();
   ASSERT_FALSE(first->Slave.isEmpty());
   ASSERT_TRUE(QFile::link(first->Slave, link));
-  SETUP->SetPortIndex(0);
-  ASSERT_TRUE(Comm->Connected());
+  Current().SetPortIndex(0);
+  ASSERT_TRUE(Current().Line().Port()->Connected());
   Open();
   EXPECT_EQ(form->cbPort->itemText(0), QStringLiteral("COM1 — ") + first->Slave);
 
@@ -280,8 +280,8 @@ TEST_F(SetupWindowTest, ChoosingALostPortAgainReopensItOnTheDeviceItsLinkNamesNo
   first.reset();
   TRegisterNode reg(nullptr);
   reg.SetName(QStringLiteral("D000C001R002"));
-  EXPECT_EQ(reg.StringData(), "***");
-  ASSERT_TRUE(Comm->Lost());
+  EXPECT_EQ(reg.StringData(Line()), "***");
+  ASSERT_TRUE(Current().Line().Port()->Lost());
   // Another one is plugged in where the link points.
   TPtyMaster second;
   ASSERT_TRUE(QFile::remove(link));
@@ -295,19 +295,19 @@ TEST_F(SetupWindowTest, ChoosingALostPortAgainReopensItOnTheDeviceItsLinkNamesNo
   view->setCurrentIndex(view->model()->index(0, 0));
   QTest::keyClick(view, Qt::Key_Return);
   EXPECT_TRUE(Messages->Shown.empty()) << Messages->Texts().join('|').toStdString();
-  ASSERT_TRUE(Comm->Connected());
-  EXPECT_FALSE(Comm->Lost());
-  EXPECT_EQ(SETUP->PortIndex(), 0);
+  ASSERT_TRUE(Current().Line().Port()->Connected());
+  EXPECT_FALSE(Current().Line().Port()->Lost());
+  EXPECT_EQ(Settings()->PortIndex(), 0);
   const uint8_t ping[] = {'p', 'i', 'n', 'g'};
-  ASSERT_EQ(Comm->Write(ping, 4), 4);
+  ASSERT_EQ(Current().Line().Port()->Write(ping, 4), 4);
   char got[8] = {};
   ASSERT_TRUE(RunEventsUntil([&] { return ::read(second.Master.Get(), got, sizeof got) == 4; }, 2000));
   EXPECT_EQ(QByteArray(got, 4), "ping");
 }
 
 TEST_F(SetupWindowTest, OKStoresTheFieldsAndSavesThemCancelKeepsTheOldOnes) {
-  SETUP->SetMNames({QStringLiteral("Цех")});
-  SETUP->SetMFiles({picture1});
+  Settings()->SetMNames({QStringLiteral("Цех")});
+  Settings()->SetMFiles({picture1});
   for (const bool confirm : {false, true}) {
     SCOPED_TRACE(confirm ? "ОК" : "Отмена");
     Open();
@@ -319,16 +319,16 @@ TEST_F(SetupWindowTest, OKStoresTheFieldsAndSavesThemCancelKeepsTheOldOnes) {
 
     EXPECT_FALSE(form->isVisible());
     EXPECT_EQ(form->result(), confirm ? QDialog::Accepted : QDialog::Rejected);
-    EXPECT_EQ(QFileInfo::exists(ConfigFilePath(QStringLiteral("SETUP"))), confirm);
+    EXPECT_EQ(QFileInfo::exists(ConfigFilePath(Current().Dir(), QStringLiteral("SETUP"))), confirm);
     if (!confirm) {
-      EXPECT_EQ(SETUP->Password(), "BrastLun");
+      EXPECT_EQ(Settings()->Password(), "BrastLun");
     }
   }
   // What the file holds is what the window stored.
   auto saved = std::make_unique<TSetupNode>(nullptr);
   saved->SetName(QStringLiteral("SETUP"));
-  LoadTreeFile(saved);
-  for (const TSetupNode* s : {SETUP.get(), saved.get()}) {
+  LoadTreeFile(Current(), saved);
+  for (const TSetupNode* s : {Settings().get(), saved.get()}) {
     EXPECT_EQ(s->Password(), "Новый7");
     EXPECT_EQ(s->AutoSaveInterval(), 30);  // "300" typed over 5: the field took "30", then refused "0"
     EXPECT_TRUE(s->AutoSaveEnabled());
@@ -342,58 +342,58 @@ TEST_F(SetupWindowTest, PortSpeedAndSimulationActAtOnceAndStayAfterCancel) {
   Open();
   // The speed of a port that is not open cannot be set, but the choice is kept.
   QTest::keyClick(form->cbSpeed, Qt::Key_Down);
-  EXPECT_EQ(SETUP->BaudRateIndex(), 4);
+  EXPECT_EQ(Settings()->BaudRateIndex(), 4);
   EXPECT_EQ(Messages->Texts(), QStringList({"Скорость обмена не установлена!"}));
 
   form->cbPort->setFocus();
   QTest::keyClick(form->cbPort, Qt::Key_Down);  // from none to COM1
-  EXPECT_EQ(SETUP->PortIndex(), 0);
-  EXPECT_EQ(Comm->DeviceName(), "COM1");
-  EXPECT_TRUE(Comm->Connected());
+  EXPECT_EQ(Settings()->PortIndex(), 0);
+  EXPECT_EQ(Current().Line().Port()->DeviceName(), "COM1");
+  EXPECT_TRUE(Current().Line().Port()->Connected());
   QTest::keyClick(form->cbSpeed, Qt::Key_Up);
-  EXPECT_EQ(SETUP->BaudRateIndex(), 3);
+  EXPECT_EQ(Settings()->BaudRateIndex(), 3);
   EXPECT_EQ(Messages->Shown.size(), 1u);  // the port is open now
 
   Click(form->chDemo);
-  EXPECT_TRUE(SETUP->Demo());
+  EXPECT_TRUE(Settings()->Demo());
   ASSERT_EQ(Messages->Shown.size(), 2u);
   EXPECT_EQ(Messages->Shown.back().Text,
             "Внимание! Включен режим имитации работы в сети.\r\nОбмен с сетевыми устройствами реально не "
             "производится.");
   EXPECT_EQ(Messages->Shown.back().Icon, TMsgIcon::Information);
   Click(form->chDemo);
-  EXPECT_FALSE(SETUP->Demo());
+  EXPECT_FALSE(Settings()->Demo());
   EXPECT_EQ(Messages->Shown.size(), 2u);  // switching it off says nothing
   Click(form->chDemo);
 
   Click(form->btCancel);
-  EXPECT_TRUE(SETUP->Demo());
-  EXPECT_EQ(SETUP->PortIndex(), 0);
-  EXPECT_EQ(SETUP->BaudRateIndex(), 3);
+  EXPECT_TRUE(Settings()->Demo());
+  EXPECT_EQ(Settings()->PortIndex(), 0);
+  EXPECT_EQ(Settings()->BaudRateIndex(), 3);
 }
 
 // The real boxes come up inside the speed list's key, the simulation box's click and the search
 // button's click; the window goes on after each.
 TEST_F(SetupWindowTest, RealBoxesFromTheSpeedListTheSimulationBoxAndTheSearchQuestion) {
   Open();
-  const int regulators = NET->NodeCount();
+  const int regulators = Net()->NodeCount();
   for (TBoxClose how : {TBoxClose::Keys, TBoxClose::Click}) {
     SCOPED_TRACE(BoxCloseName(how));
     Messages->Shown.clear();
     TRealMessageBoxes boxes(how);
     QTest::keyClick(form->cbSpeed, how == TBoxClose::Keys ? Qt::Key_Down : Qt::Key_Up);
-    EXPECT_EQ(SETUP->BaudRateIndex(), how == TBoxClose::Keys ? 4 : 3);
+    EXPECT_EQ(Settings()->BaudRateIndex(), how == TBoxClose::Keys ? 4 : 3);
     Click(form->chDemo);
-    EXPECT_TRUE(SETUP->Demo());
+    EXPECT_TRUE(Settings()->Demo());
     Click(form->chDemo);
-    EXPECT_FALSE(SETUP->Demo());
+    EXPECT_FALSE(Settings()->Demo());
     Search(smAfresh, mbNo);
     EXPECT_EQ(boxes.Answered, 3);
     ASSERT_EQ(Messages->Shown.size(), 3u);
     EXPECT_EQ(Messages->Shown[0].Text, "Скорость обмена не установлена!");
     EXPECT_TRUE(Messages->Shown[1].Text.startsWith("Внимание! Включен режим имитации"));
     EXPECT_TRUE(Messages->Shown[2].Text.endsWith("Продолжить?"));
-    EXPECT_EQ(NET->NodeCount(), regulators);
+    EXPECT_EQ(Net()->NodeCount(), regulators);
     EXPECT_FALSE(form->Searching());
     EXPECT_TRUE(form->isVisible());
   }
@@ -402,11 +402,11 @@ TEST_F(SetupWindowTest, RealBoxesFromTheSpeedListTheSimulationBoxAndTheSearchQue
 // ---- the search -----------------------------------------------------------------------------------
 
 TEST_F(SetupWindowTest, FreshSearchAsksFirstThenBuildsTheNetworkWhileTheWindowStaysResponsive) {
-  SETUP->SetDemo(true);
+  Settings()->SetDemo(true);
   SaveTemplates();
-  new TRootNode(TASKS.get());
+  new TRootNode(Tasks().get());
   Open(true);
-  TNetForm net(mainForm.get());
+  TNetForm net(Current(), mainForm.get());
   mainForm->SetWindow(TWindowRole::NetTree, &net);
   int finished = 0;
   QObject::connect(form.get(), &TSetupForm::SearchFinished, [&finished] { ++finished; });
@@ -419,8 +419,8 @@ TEST_F(SetupWindowTest, FreshSearchAsksFirstThenBuildsTheNetworkWhileTheWindowSt
   EXPECT_EQ(Messages->Shown[0].Icon, TMsgIcon::Question);
   EXPECT_EQ(Messages->Shown[0].Buttons, unsigned(mbYes | mbNo));
   EXPECT_EQ(finished, 0);
-  EXPECT_EQ(TASKS->NodeCount(), 1);
-  EXPECT_FALSE(SETUP->NewConfig());
+  EXPECT_EQ(Tasks()->NodeCount(), 1);
+  EXPECT_FALSE(Settings()->NewConfig());
 
   // What the operator sees while the search runs, sampled by the event loop the search keeps going.
   QSet<int> progress;
@@ -450,14 +450,14 @@ TEST_F(SetupWindowTest, FreshSearchAsksFirstThenBuildsTheNetworkWhileTheWindowSt
   EXPECT_TRUE(busyCursor);
   EXPECT_TRUE(form->isVisible());
   EXPECT_EQ(Regulators(), QStringList({"D000", "D001"}));
-  EXPECT_EQ(NET->Node(0)->NodeCount(), 6);
-  EXPECT_EQ(TASKS->NodeCount(), 0);
+  EXPECT_EQ(Net()->Node(0)->NodeCount(), 6);
+  EXPECT_EQ(Tasks()->NodeCount(), 0);
   EXPECT_EQ(Counters(), QStringList({"2", "0", "0"}));
   EXPECT_EQ(form->pbPassed->value(), 255);
   EXPECT_EQ(form->btSearch->text(), "Произвести поиск");
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
   EXPECT_TRUE(form->btCancel->isEnabled());
-  EXPECT_TRUE(SETUP->NewConfig());
+  EXPECT_TRUE(Settings()->NewConfig());
   EXPECT_EQ(finished, 1);
   // The structure window shows the new tree, not items of nodes that are gone.
   ASSERT_EQ(net.TreeView()->topLevelItemCount(), 1);
@@ -465,14 +465,14 @@ TEST_F(SetupWindowTest, FreshSearchAsksFirstThenBuildsTheNetworkWhileTheWindowSt
 }
 
 TEST_F(SetupWindowTest, AddedAndRemovedSearchesCountInTheirOwnCounter) {
-  SETUP->SetDemo(true);
+  Settings()->SetDemo(true);
   SaveTemplates();
   Open();
   Search(smAfresh);
   ASSERT_EQ(Regulators(), QStringList({"D000", "D001"}));
   // D001 is forgotten and a regulator at 5 that the line does not have is in the tree.
-  NET->RemoveComponent(NET->Node(1)).reset();
-  auto* stranger = new TRootNode(NET.get());
+  Net()->RemoveComponent(Net()->Node(1)).reset();
+  auto* stranger = new TRootNode(Net().get());
   stranger->SetName(QStringLiteral("D005"));
 
   const struct {
@@ -495,7 +495,7 @@ TEST_F(SetupWindowTest, AddedAndRemovedSearchesCountInTheirOwnCounter) {
 }
 
 TEST_F(SetupWindowTest, StopEndsTheSearchAfterTheRegulatorBeingBuilt) {
-  SETUP->SetDemo(true);
+  Settings()->SetDemo(true);
   SaveTemplates();
   Open();
   // The operator presses stop as soon as the first regulator is counted.
@@ -511,12 +511,12 @@ TEST_F(SetupWindowTest, StopEndsTheSearchAfterTheRegulatorBeingBuilt) {
 
   EXPECT_FALSE(form->Searching());
   EXPECT_EQ(Regulators(), QStringList({"D000"}));
-  EXPECT_EQ(NET->Node(0)->NodeCount(), 6);  // complete, every channel with its registers
-  for (int c = 0; c < 6; ++c) EXPECT_EQ(NET->Node(0)->Node(c)->NodeCount(), 3);
+  EXPECT_EQ(Net()->Node(0)->NodeCount(), 6);  // complete, every channel with its registers
+  for (int c = 0; c < 6; ++c) EXPECT_EQ(Net()->Node(0)->Node(c)->NodeCount(), 3);
   EXPECT_EQ(Counters(), QStringList({"1", "0", "0"}));
   EXPECT_LT(form->pbPassed->value(), 2);
   EXPECT_EQ(form->btSearch->text(), "Произвести поиск");
-  EXPECT_TRUE(SETUP->NewConfig());
+  EXPECT_TRUE(Settings()->NewConfig());
 }
 
 TEST_F(SetupWindowTest, OnASilentLineTheProgressMovesAndStopTakesEffectWithinOneAddress) {
@@ -526,7 +526,7 @@ TEST_F(SetupWindowTest, OnASilentLineTheProgressMovesAndStopTakesEffectWithinOne
   form->cbPort->setFocus();
   QTest::keyClick(form->cbPort, Qt::Key_Down);  // COM1
   ASSERT_TRUE(Port->Connected());
-  ASSERT_FALSE(SETUP->Demo());
+  ASSERT_FALSE(Settings()->Demo());
 
   QSet<int> progress;
   bool stopShown = false;
@@ -561,7 +561,7 @@ TEST_F(SetupWindowTest, OnASilentLineTheProgressMovesAndStopTakesEffectWithinOne
   EXPECT_LT(form->pbPassed->value(), TSetupForm::kProgressMax);
   // Every unanswered request was waited for on the clock, at least the exchange's 50 ms.
   EXPECT_GE(Clock->Slept(), int64_t(50) * int64_t(Port->Written.size()));
-  EXPECT_EQ(NET->NodeCount(), 0);
+  EXPECT_EQ(Net()->NodeCount(), 0);
   EXPECT_EQ(Counters(), QStringList({"0", "0", "0"}));
   EXPECT_EQ(form->btSearch->text(), "Произвести поиск");
   EXPECT_TRUE(form->btCancel->isEnabled());
@@ -569,11 +569,11 @@ TEST_F(SetupWindowTest, OnASilentLineTheProgressMovesAndStopTakesEffectWithinOne
 }
 
 TEST_F(SetupWindowTest, AFailedSearchIsReportedAndTheWindowComesBack) {
-  SETUP->SetDemo(true);
+  Settings()->SetDemo(true);
   // A templates file that holds no templates.
   TSetupNode stranger(nullptr);
   stranger.SetName(QStringLiteral("REGISTRY"));
-  ASSERT_TRUE(SaveTreeFile(stranger));
+  ASSERT_TRUE(SaveTreeFile(Current(), stranger));
   Open();
   int finished = 0;
   QObject::connect(form.get(), &TSetupForm::SearchFinished, [&finished] { ++finished; });
@@ -594,11 +594,11 @@ void UseRealMessageBoxes() {
 }
 
 TEST_F(SetupWindowTest, AfterASearchTheReportAndThenTheStructureWindowComeUpModallyAndTakeClicks) {
-  SETUP->SetDemo(true);
+  Settings()->SetDemo(true);
   SaveTemplates();
-  mainForm = std::make_unique<TMainForm>();
-  form = std::make_unique<TSetupForm>(mainForm.get());
-  TNetForm net(mainForm.get());
+  mainForm = std::make_unique<TMainForm>(Current());
+  form = std::make_unique<TSetupForm>(Current(), mainForm.get());
+  TNetForm net(Current(), mainForm.get());
   mainForm->SetWindow(TWindowRole::Setup, form.get());
   mainForm->SetWindow(TWindowRole::NetTree, &net);
   mainForm->SetNetworkOpen(true);
@@ -647,7 +647,7 @@ TEST_F(SetupWindowTest, AfterASearchTheReportAndThenTheStructureWindowComeUpModa
     Click(setup->btCancel);
   });
   mainForm->actSetup->trigger();
-  StopPoller();
+  Current().StopPoller();
 
   EXPECT_TRUE(question.startsWith("Внимание! Это действие может привести"));
   EXPECT_EQ(report,
@@ -666,9 +666,9 @@ TEST_F(SetupWindowTest, AfterASearchTheReportAndThenTheStructureWindowComeUpModa
 }
 
 TEST_F(SetupWindowTest, RemovingEveryRegulatorOfASilentLineIsAskedNamingHowMany) {
-  SETUP->SetDemo(true);
+  Settings()->SetDemo(true);
   SaveTemplates();
-  for (const char* name : {"D005", "D006"}) (new TRootNode(NET.get()))->SetName(QString::fromLatin1(name));
+  for (const char* name : {"D005", "D006"}) (new TRootNode(Net().get()))->SetName(QString::fromLatin1(name));
   Open();
   UseRealMessageBoxes();
   Messages = nullptr;
@@ -717,22 +717,22 @@ TEST_F(SetupWindowTest, RemovingEveryRegulatorOfASilentLineIsAskedNamingHowMany)
 }
 
 TEST_F(SetupWindowTest, ASearchOverADeadPortSaysSoAndChangesNothing) {
-  mainForm = std::make_unique<TMainForm>();
-  form = std::make_unique<TSetupForm>(mainForm.get());
-  TNetForm net(mainForm.get());
+  mainForm = std::make_unique<TMainForm>(Current());
+  form = std::make_unique<TSetupForm>(Current(), mainForm.get());
+  TNetForm net(Current(), mainForm.get());
   mainForm->SetWindow(TWindowRole::NetTree, &net);
   ASSERT_TRUE(Activate(form.get()));
   form->cbPort->setFocus();
   QTest::keyClick(form->cbPort, Qt::Key_Down);  // COM1
   ASSERT_TRUE(Port->Connected());
-  auto* kept = new TRootNode(NET.get());
+  auto* kept = new TRootNode(Net().get());
   kept->SetName(QStringLiteral("D003"));
   Port->SetLost(true);  // the adapter was pulled out
 
   for (const TSearchMode mode : {smAfresh, smAdded, smRemoved}) {
     SCOPED_TRACE(mode);
     Messages->Shown.clear();
-    SETUP->SetNewConfig(false);
+    Settings()->SetNewConfig(false);
     TNoModalWindow noStructureWindow;
     Search(mode);
 
@@ -741,8 +741,8 @@ TEST_F(SetupWindowTest, ASearchOverADeadPortSaysSoAndChangesNothing) {
               "Поиск прерван: порт COM1 потерян: устройство отключено.\r\nСеть не изменена.");
     EXPECT_EQ(Messages->Shown[1].Icon, TMsgIcon::Error);
     EXPECT_EQ(Regulators(), QStringList({"D003"}));
-    EXPECT_EQ(NET->Node(0), kept);
-    EXPECT_FALSE(SETUP->NewConfig());
+    EXPECT_EQ(Net()->Node(0), kept);
+    EXPECT_FALSE(Settings()->NewConfig());
     EXPECT_EQ(Counters()[mode], "0");
     EXPECT_EQ(form->btSearch->text(), "Произвести поиск");
     EXPECT_FALSE(net.isVisible());
@@ -788,9 +788,9 @@ TEST_F(SetupWindowTest, AddingTheFirstDiagramEnablesOKAndARestartFollows) {
   Click(form->btOK);
   QTest::qWait(50);
 
-  EXPECT_EQ(SETUP->MNames(), QStringList({"Котельная"}));
-  EXPECT_EQ(SETUP->MFiles(), QStringList({picture2}));
-  EXPECT_TRUE(QFileInfo::exists(ConfigFilePath(QStringLiteral("SETUP"))));
+  EXPECT_EQ(Settings()->MNames(), QStringList({"Котельная"}));
+  EXPECT_EQ(Settings()->MFiles(), QStringList({picture2}));
+  EXPECT_TRUE(QFileInfo::exists(ConfigFilePath(Current().Dir(), QStringLiteral("SETUP"))));
   ASSERT_EQ(Messages->Shown.size(), 2u);
   EXPECT_EQ(Messages->Shown[0].Text,
             "Для того, чтобы изменения мнемосхем вступили в силу,\r\nпрограмму следует перезапустить.");
@@ -801,8 +801,8 @@ TEST_F(SetupWindowTest, AddingTheFirstDiagramEnablesOKAndARestartFollows) {
 }
 
 TEST_F(SetupWindowTest, ListCommandsChangeMoveAndDeleteRows) {
-  SETUP->SetMNames({"A", "B", "C"});
-  SETUP->SetMFiles({picture1, picture1, picture1});
+  Settings()->SetMNames({"A", "B", "C"});
+  Settings()->SetMFiles({picture1, picture1, picture1});
   Open();
   QTest::mouseClick(form->pcPages->tabBar(), Qt::LeftButton, {},
                     form->pcPages->tabBar()->tabRect(1).center());
@@ -848,7 +848,7 @@ TEST_F(SetupWindowTest, ListCommandsChangeMoveAndDeleteRows) {
 
   // "Отмена" keeps the pages as they were.
   Click(form->btCancel);
-  EXPECT_EQ(SETUP->MNames(), QStringList({"A", "B", "C"}));
+  EXPECT_EQ(Settings()->MNames(), QStringList({"A", "B", "C"}));
   EXPECT_TRUE(Messages->Shown.empty());
 }
 
@@ -856,11 +856,11 @@ TEST_F(SetupWindowTest, Screenshots) {
   const QString dir = qEnvironmentVariable("VEXA_SCREENSHOTS_DIR");
   if (dir.isEmpty()) GTEST_SKIP() << "VEXA_SCREENSHOTS_DIR is not set";
   QDir().mkpath(dir);
-  SETUP->SetMNames({QStringLiteral("Цех 1"), QStringLiteral("Котельная")});
-  SETUP->SetMFiles(
+  Settings()->SetMNames({QStringLiteral("Цех 1"), QStringLiteral("Котельная")});
+  Settings()->SetMFiles(
       {QStringLiteral("/opt/vexa/Mnemo/ceh1.bmp"), QStringLiteral("/opt/vexa/Mnemo/boiler.png")});
-  SETUP->SetDemo(true);
-  SETUP->SetPortIndex(0);
+  Settings()->SetDemo(true);
+  Current().SetPortIndex(0);
   SaveTemplates();
   Open();
   Search(smAfresh);

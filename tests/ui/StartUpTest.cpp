@@ -21,7 +21,7 @@
 #include <QThread>
 
 #include "core/ExecuterUnit.h"
-#include "core/Globals.h"
+#include "core/Network.h"
 #include "storage/CompoundFile.h"
 #include "storage/FolderLock.h"
 #include "storage/TreeFiles.h"
@@ -67,6 +67,7 @@ struct TSettings {
 class TStartUpTest : public TVexaTest {
  protected:
   void TearDown() override {
+    UseNetwork(nullptr);
     program.reset();
     TVexaTest::TearDown();
   }
@@ -74,16 +75,12 @@ class TStartUpTest : public TVexaTest {
   QString Path(const QString& name) const { return Dir->path() + QLatin1Char('/') + name; }
 
   // Writes the settings file (and a picture for each page) into `dir`.
-  static void WriteSettings(const QString& dir, const TSettings& s) {
-    const QString saved = Services().ExeDir;
-    Services().ExeDir = dir;
+  void WriteSettings(const QString& dir, const TSettings& s) {
     QDir().mkpath(dir + QStringLiteral("/Config"));
-    TSetupNode setup(nullptr);
-    setup.SetName(QStringLiteral("SETUP"));
-    setup.SetState(csLoading);  // stores the port and speed without opening anything
-    setup.SetPortIndex(s.PortIndex);
+    TNetwork writer(dir, nullptr);
+    TSetupNode& setup = *writer.Setup();
+    setup.SetPortIndex(s.PortIndex);  // kept only: nothing is opened
     setup.SetBaudRateIndex(s.BaudRateIndex);
-    setup.ClearState(csLoading);
     setup.SetAutoLoadEnabled(s.AutoLoad);
     setup.SetDemo(s.Demo);
     QStringList files;
@@ -95,8 +92,7 @@ class TStartUpTest : public TVexaTest {
     }
     setup.SetMNames(s.Pages);
     setup.SetMFiles(files);
-    EXPECT_TRUE(SaveTreeFile(setup));
-    Services().ExeDir = saved;
+    EXPECT_TRUE(SaveTreeFile(writer, setup));
   }
 
   // A saved network holding one regulator.
@@ -106,7 +102,7 @@ class TStartUpTest : public TVexaTest {
     net.SetName(QStringLiteral("NET"));
     auto* node = new TRootNode(&net);  // owned by net
     node->SetName(regulator);
-    ASSERT_TRUE(SaveTreeFile(net));
+    ASSERT_TRUE(SaveTreeFile(Current(), net));
   }
 
   // The program over the test folder (given with a trailing separator, as a folder text may come),
@@ -117,6 +113,7 @@ class TStartUpTest : public TVexaTest {
     port = comm.get();
     port->FailOpen = failOpen;
     program->InitCore(std::move(comm));
+    UseNetwork(program->Network());
     QObject::connect(program.get(), &TProgram::StartUpProgress, [this](const QString& caption) {
       captions << caption;
       waitShown = waitShown && program->WaitForm() != nullptr && program->WaitForm()->isVisible();
@@ -132,15 +129,15 @@ class TStartUpTest : public TVexaTest {
 
 TEST_F(TStartUpTest, TheCoreIsUpBeforeAnyWindow) {
   Init();
-  EXPECT_EQ(ExeDir(), Dir->path());
+  EXPECT_EQ(Current().Dir(), Dir->path());
   for (const char* root : {"NET", "TTEMPLATES", "TASKS", "RTEMPLATES", "REPORTS", "REGISTRY"}) {
-    ASSERT_NE(RootSlot(QString::fromLatin1(root))->get(), nullptr) << root;
-    EXPECT_EQ(RootSlot(QString::fromLatin1(root))->get()->Name(), QString::fromLatin1(root));
+    ASSERT_NE(Current().RootSlot(QString::fromLatin1(root))->get(), nullptr) << root;
+    EXPECT_EQ(Current().RootSlot(QString::fromLatin1(root))->get()->Name(), QString::fromLatin1(root));
   }
-  ASSERT_NE(SETUP, nullptr);
-  EXPECT_EQ(Comm.get(), port);
+  ASSERT_NE(Settings(), nullptr);
+  EXPECT_EQ(Current().Line().Port(), port);
   EXPECT_FALSE(port->Connected());
-  EXPECT_TRUE(PollerRunning());
+  EXPECT_TRUE(Current().PollerRunning());
   EXPECT_EQ(program->MainForm(), nullptr);
 }
 
@@ -174,12 +171,12 @@ TEST_F(TStartUpTest, WindowsComeInOrderAndTheSavedStateIsRestoredUnderTheWaitWin
   EXPECT_TRUE(port->Connected());
   EXPECT_EQ(port->DeviceName(), QStringLiteral("COM2"));
   EXPECT_EQ(port->BaudRate(), br38400);
-  EXPECT_EQ(SETUP->BaudRateIndex(), 4);
-  EXPECT_NE(FindNode(NET.get(), QStringLiteral("D003")), nullptr);
+  EXPECT_EQ(Settings()->BaudRateIndex(), 4);
+  EXPECT_NE(FindNode(Net().get(), QStringLiteral("D003")), nullptr);
   ASSERT_NE(program->MainForm(), nullptr);
   EXPECT_EQ(program->MainForm()->pcMnemo()->count(), 1);
   EXPECT_EQ(program->MainForm()->ProgramState(), QStringLiteral("Работа"));
-  EXPECT_TRUE(PollerRunning());
+  EXPECT_TRUE(Current().PollerRunning());
   EXPECT_TRUE(program->Instance().Held());
   EXPECT_TRUE(Messages->Shown.empty()) << Messages->Texts().join(" | ").toStdString();
 }
@@ -190,11 +187,11 @@ TEST_F(TStartUpTest, WithoutAutomaticRestoreTheTreesStayEmpty) {
   Init();
   ASSERT_TRUE(program->Start());
   EXPECT_TRUE(captions.isEmpty());
-  EXPECT_EQ(NET->ComponentCount(), 0);
+  EXPECT_EQ(Net()->ComponentCount(), 0);
   EXPECT_EQ(program->WaitForm(), nullptr);
   EXPECT_TRUE(port->Connected());
   // Nothing was restored, but the poller runs from start-up on, and the status line says so.
-  EXPECT_TRUE(PollerRunning());
+  EXPECT_TRUE(Current().PollerRunning());
   EXPECT_EQ(program->MainForm()->ProgramState(), QStringLiteral("Работа"));
 }
 
@@ -211,7 +208,7 @@ TEST_F(TStartUpTest, FirstStartMakesTheFoldersAndSaysWhatIsMissing) {
                          QStringLiteral("Скорость обмена не установлена!")}));
   EXPECT_FALSE(port->Connected());
   EXPECT_EQ(program->WaitForm(), nullptr);
-  EXPECT_EQ(NET->ComponentCount(), 0);
+  EXPECT_EQ(Net()->ComponentCount(), 0);
   EXPECT_NE(program->MainForm(), nullptr);
 }
 
@@ -240,7 +237,7 @@ TEST_F(TStartUpTest, ABrokenStateFileIsReportedAndTheWaitWindowStillCloses) {
   ASSERT_EQ(Messages->Shown.size(), 1u) << Messages->Texts().join(" | ").toStdString();
   EXPECT_TRUE(Messages->Shown[0].Text.startsWith(QStringLiteral("Ошибка чтения состояния сети")));
   EXPECT_EQ(Messages->Shown[0].Icon, TMsgIcon::Error);
-  EXPECT_TRUE(PollerRunning());
+  EXPECT_TRUE(Current().PollerRunning());
   EXPECT_TRUE(port->Connected());
 }
 
@@ -257,7 +254,7 @@ TEST_F(TStartUpTest, ABrokenStateFileIsToldByTheRealBoxAndStartUpGoesOn) {
   EXPECT_EQ(program->WaitForm(), nullptr);
   ASSERT_EQ(Messages->Shown.size(), 1u) << Messages->Texts().join(" | ").toStdString();
   EXPECT_TRUE(Messages->Shown[0].Text.startsWith(QStringLiteral("Ошибка чтения состояния сети")));
-  EXPECT_TRUE(PollerRunning());
+  EXPECT_TRUE(Current().PollerRunning());
 }
 
 // A network file cut short, as an interrupted copy leaves it: told once with its name, the network
@@ -269,7 +266,7 @@ TEST_F(TStartUpTest, ACutNetworkFileIsToldAndKeptAsideWhenTheOperatorSavesAtExit
     TRootNode tasks(nullptr);
     tasks.SetName(QStringLiteral("TASKS"));
     (new TRootNode(&tasks))->SetName(QStringLiteral("P1"));  // owned by tasks
-    ASSERT_TRUE(SaveTreeFile(tasks));
+    ASSERT_TRUE(SaveTreeFile(Current(), tasks));
   }
   const QString net = Path(QStringLiteral("Config/NET.cfg"));
   QFile file(net);
@@ -289,9 +286,9 @@ TEST_F(TStartUpTest, ACutNetworkFileIsToldAndKeptAsideWhenTheOperatorSavesAtExit
   EXPECT_TRUE(text.contains(QStringLiteral("\n") + net + QStringLiteral(": "))) << text.toStdString();
   EXPECT_FALSE(text.contains(QStringLiteral("TASKS.cfg")));
   EXPECT_EQ(Messages->Shown[0].Icon, TMsgIcon::Error);
-  EXPECT_EQ(NET->ComponentCount(), 0);
-  EXPECT_NE(TASKS->FindComponent(QStringLiteral("P1")), nullptr);
-  EXPECT_TRUE(PollerRunning());
+  EXPECT_EQ(Net()->ComponentCount(), 0);
+  EXPECT_NE(Tasks()->FindComponent(QStringLiteral("P1")), nullptr);
+  EXPECT_TRUE(Current().PollerRunning());
 
   Messages->Shown.clear();
   Messages->Answers = {mbYes};  // "Сохранить текущее состояние сети?"
@@ -308,15 +305,10 @@ TEST_F(TStartUpTest, ShutdownTakesEverythingDownAndFreesTheName) {
   Init();
   ASSERT_TRUE(program->Start());
   ASSERT_TRUE(TSingleInstance::OtherInstanceRunning());
+  UseNetwork(nullptr);
   program->Shutdown();
-  EXPECT_FALSE(PollerRunning());
-  EXPECT_EQ(Executer(), nullptr);
   EXPECT_EQ(program->MainForm(), nullptr);
-  EXPECT_EQ(Comm, nullptr);
-  EXPECT_EQ(SETUP, nullptr);
-  for (const char* root : {"NET", "TTEMPLATES", "TASKS", "RTEMPLATES", "REPORTS", "REGISTRY"})
-    EXPECT_EQ(RootSlot(QString::fromLatin1(root))->get(), nullptr) << root;
-  EXPECT_TRUE(ExeDir().isEmpty());
+  EXPECT_EQ(program->Network(), nullptr) << "the network, its poller, port, settings and trees are gone";
   EXPECT_FALSE(TSingleInstance::OtherInstanceRunning());
   EXPECT_FALSE(QFile::exists(TSingleInstance::ServerName()));
   program->Shutdown();  // once only
@@ -494,6 +486,7 @@ TEST_F(TStartUpTest, AFolderARunHoldsIsRefusedWithTheMessageAndNoWindow) {
   });
   program = std::make_unique<TProgram>(Dir->path());
   program->InitCore(std::make_unique<TFakeComm>(*Clock));
+  UseNetwork(program->Network());
   EXPECT_FALSE(program->Start());
   // The box shows the lines broken as the text breaks them.
   EXPECT_EQ(shown.remove(QLatin1Char('\r')),
@@ -503,7 +496,7 @@ TEST_F(TStartUpTest, AFolderARunHoldsIsRefusedWithTheMessageAndNoWindow) {
   EXPECT_EQ(program->MainForm(), nullptr);
   EXPECT_FALSE(program->Instance().Held()) << "announced no copy after all";
   program->Shutdown();
-  EXPECT_EQ(NET, nullptr);
+  EXPECT_EQ(Net(), nullptr);
   EXPECT_EQ(run.state(), QProcess::Running);
 }
 
@@ -580,6 +573,7 @@ TEST_F(TFolderCopyTest, ASecondStartOnTheSameFolderHandsOverAndAnotherFolderRuns
   // The same folder, spelt differently: the question, and declining brings the first copy forward.
   program = std::make_unique<TProgram>(first->path() + QStringLiteral("/./"));
   program->InitCore(std::make_unique<TFakeComm>(*Clock));
+  UseNetwork(program->Network());
   program->SetInstancePerFolder(true);
   Messages->Answers = {mbNo};
   EXPECT_FALSE(program->Start());
@@ -633,6 +627,7 @@ TEST_F(TFolderCopyTest, WhileTheProgramIsOpenTheWritersAreRefusedAndACopyStarted
   // A second copy on the same folder, started anyway: told who holds the folder, and no window.
   program = std::make_unique<TProgram>(first->path());
   program->InitCore(std::make_unique<TFakeComm>(*Clock));
+  UseNetwork(program->Network());
   program->SetInstancePerFolder(true);
   Messages->Answers = {mbYes};
   EXPECT_FALSE(program->Start());
@@ -663,7 +658,7 @@ TEST_F(TSecondCopyTest, DecliningBringsTheFirstCopyForwardAndOpensNoWindow) {
   EXPECT_EQ(process.state(), QProcess::Running);
   // The core's shutdown still runs.
   program->Shutdown();
-  EXPECT_EQ(NET, nullptr);
+  EXPECT_EQ(Net(), nullptr);
 }
 
 TEST_F(TSecondCopyTest, AcceptingRunsASecondCopyBesideTheFirst) {

@@ -65,7 +65,7 @@ class TTemplatesWindowTest : public TVexaTest {
 
   // The window with the test's timer in place of its own.
   void MakeWindow() {
-    window = std::make_unique<TWindow>(mainForm.get());
+    window = std::make_unique<TWindow>(this->Current(), mainForm.get());
     auto manual = std::make_unique<TManualTimer>();
     timer = manual.get();
     window->SetRepeatTimer(std::move(manual));

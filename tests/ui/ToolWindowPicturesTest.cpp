@@ -50,7 +50,7 @@ TEST_F(TToolWindowPictures, LabelPropertiesXYAndPassword) {
   Save(&position, "xy-window.png");
   position.hide();
 
-  TPasswordDlg password;
+  TPasswordDlg password(Current());
   ASSERT_TRUE(Activate(&password));
   TypeText(password.edPassword, QStringLiteral("secret"));
   Save(&password, "password.png");

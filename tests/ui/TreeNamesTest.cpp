@@ -13,7 +13,7 @@
 #include <QTreeWidget>
 #include <memory>
 
-#include "core/Globals.h"
+#include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "core/SetupNode.h"
 #include "processes/gui/ProcessesUnit.h"
@@ -69,8 +69,8 @@ class TreeNamesTest : public TVexaTest {
   void SetUp() override {
     TVexaTest::SetUp();
     ASSERT_TRUE(QDir(Dir->path()).mkpath(QStringLiteral("Config")));
-    SETUP->SetDemo(true);
-    mainForm = std::make_unique<TMainForm>();
+    Settings()->SetDemo(true);
+    mainForm = std::make_unique<TMainForm>(Current());
     mainForm->SetNetworkOpen(true);
   }
   void TearDown() override {
@@ -81,13 +81,13 @@ class TreeNamesTest : public TVexaTest {
 };
 
 TEST_F(TreeNamesTest, TheProcessTemplatesTreeScrollsSidewaysAndTipsTheWholeName) {
-  auto* templ = new TRootNode(TTEMPLATES.get());
+  auto* templ = new TRootNode(TTemplates().get());
   templ->SetName(QStringLiteral("P001"));
   templ->SetCaption(QStringLiteral("Отжиг"));
   auto* command = new TCommandNode(templ);
   command->SetName(TCustomRegister::RegisterName(0, 1, 4));
   command->SetCaption(kLongName);
-  TTasksForm window(mainForm.get());
+  TTasksForm window(Current(), mainForm.get());
   ASSERT_TRUE(Activate(&window));
   QTreeWidget* tree = window.TreeView();
   NodeItem(tree, templ)->setExpanded(true);
@@ -97,7 +97,7 @@ TEST_F(TreeNamesTest, TheProcessTemplatesTreeScrollsSidewaysAndTipsTheWholeName)
 }
 
 TEST_F(TreeNamesTest, TheStructureTreeScrollsSidewaysAndTipsTheWholeName) {
-  auto* regulator = new TRootNode(NET.get());
+  auto* regulator = new TRootNode(Net().get());
   regulator->SetName(QStringLiteral("D000"));
   regulator->SetCaption(QStringLiteral("Регулятор 000"));
   auto* channel = new TRootNode(regulator);
@@ -106,7 +106,7 @@ TEST_F(TreeNamesTest, TheStructureTreeScrollsSidewaysAndTipsTheWholeName) {
   auto* reg = new TRegisterNode(channel);
   reg->SetName(QStringLiteral("D000C001R004"));
   reg->SetCaption(kLongName);
-  TNetForm window(mainForm.get());
+  TNetForm window(Current(), mainForm.get());
   window.resize(220, window.height());
   ASSERT_TRUE(Activate(&window));
   QTreeWidget* tree = window.TreeView();

@@ -7,6 +7,8 @@
 #include <map>
 #include <memory>
 
+#include "core/Network.h"
+
 class QCoreApplication;
 
 namespace vexa::cli {
@@ -17,6 +19,8 @@ struct TCliContext {
   bool Trace = false;
   QString Port;
   int Baud = 19200;
+  // The command's network in DIR, made by PrepareLine.
+  std::unique_ptr<TNetwork> Network;
 };
 
 // What a command writes of a program folder: a writer holds the folder's lock while it runs.
@@ -50,7 +54,7 @@ void Err(const QString& text);
 // Tells on standard error which of DIR's files exist but cannot be read, and why (the lines the
 // program shows at start-up); the exit code of a command that then changed nothing.
 int UnreadableFilesExit(const QString& text);
-// Creates the program's global objects and readies the line (simulation or port), and says on
+// Makes the command's network in DIR and readies its line (simulation or port), and says on
 // standard error which line it is; 0 when ready.
 int PrepareLine(TCliContext& ctx, bool needsLine);
 // After DIR's settings were loaded, the command line's line wins over theirs: a folder in
@@ -60,7 +64,7 @@ struct TFolderLine {
   bool Demo = false;
   int BaudRateIndex = -1;
 };
-TFolderLine UseCommandLineLine(const TCliContext& ctx);
-void RestoreFolderLine(const TFolderLine& folder);
+TFolderLine UseCommandLineLine(TCliContext& ctx);
+void RestoreFolderLine(TCliContext& ctx, const TFolderLine& folder);
 
 }  // namespace vexa::cli

@@ -1,6 +1,6 @@
 #include "core/Comm.h"
-#include "core/Globals.h"
 #include "core/LineSpeeds.h"
+#include "core/Network.h"
 #include "core/Services.h"
 #include "core/SetupNode.h"
 #include "tools/vexa-cli/CliContext.h"
@@ -10,8 +10,8 @@ namespace vexa::cli {
 namespace {
 
 // The port as given and, when it names another path (COM1, a link), the device it opens.
-QString PortShown(const QString& port) {
-  const QString device = PortDevicePath(port);
+QString PortShown(const QString& port, const QString& folder) {
+  const QString device = PortDevicePath(port, folder);
   return device == port ? port : QStringLiteral("%1 (%2)").arg(port, device);
 }
 
@@ -25,9 +25,14 @@ int PrepareLine(TCliContext& ctx, bool needsLine) {
     Err(QStringLiteral("vexa-cli: --baud must be one of %1").arg(speeds.join(QStringLiteral(", "))));
     return 2;
   }
-  CreateGlobals(std::make_unique<TComm>());
+  ctx.Network = std::make_unique<TNetwork>(ctx.Dir, std::make_unique<TComm>(ctx.Dir));
+  TNetwork& network = *ctx.Network;
+  TLine& line = network.Line();
+  if (ctx.Trace) line.Trace = [](const QString& text) { Err(text); };
+  line.Notice = [](const QString& text, bool) { Err(QStringLiteral("vexa-cli: ") + text); };
+  line.Random().Seed(static_cast<uint32_t>(Services().Clock->TickMs()));
   if (ctx.Demo) {
-    SETUP->SetDemo(true);
+    network.Setup()->SetDemo(true);
     if (needsLine) Err(QStringLiteral("Линия: имитация"));
     return 0;
   }
@@ -37,19 +42,22 @@ int PrepareLine(TCliContext& ctx, bool needsLine) {
     return 2;
   }
   try {
-    Comm->SetDeviceName(ctx.Port);
-    Comm->Open();
+    line.Port()->SetDeviceName(ctx.Port);
+    line.Port()->Open();
   } catch (const ECommError& e) {
     Err(QStringLiteral("vexa-cli: cannot open %1 (%2): %3")
-            .arg(ctx.Port, PortDevicePath(ctx.Port), e.UserText()));
+            .arg(ctx.Port, PortDevicePath(ctx.Port, ctx.Dir), e.UserText()));
     return 2;
   }
-  SETUP->SetBaudRateIndex(*baudIndex);  // sets the speed and drops RTS and DTR, as the program does
-  Err(QStringLiteral("Линия: %1, %2 бит/с").arg(PortShown(ctx.Port)).arg(ctx.Baud));
+  // Sets the speed and drops RTS and DTR, as the program does.
+  for (const QString& fault : network.SetBaudRateIndex(*baudIndex).Texts())
+    Err(QStringLiteral("vexa-cli: ") + fault);
+  Err(QStringLiteral("Линия: %1, %2 бит/с").arg(PortShown(ctx.Port, ctx.Dir)).arg(ctx.Baud));
   return 0;
 }
 
-TFolderLine UseCommandLineLine(const TCliContext& ctx) {
+TFolderLine UseCommandLineLine(TCliContext& ctx) {
+  TSetupNode* const SETUP = ctx.Network->Setup().get();
   const TFolderLine folder{SETUP->Demo(), SETUP->BaudRateIndex()};
   if (ctx.Demo) {
     SETUP->SetDemo(true);
@@ -61,15 +69,17 @@ TFolderLine UseCommandLineLine(const TCliContext& ctx) {
               .arg(ctx.Port));
     }
     // The byte times of the exchange follow the speed the port runs at.
-    if (const std::optional<int> index = BaudRateIndexOf(ctx.Baud)) SETUP->SetBaudRateIndex(*index);
+    if (const std::optional<int> index = BaudRateIndexOf(ctx.Baud)) ctx.Network->SetBaudRateIndex(*index);
   }
   return folder;
 }
 
-void RestoreFolderLine(const TFolderLine& folder) {
-  SETUP->SetDemo(folder.Demo);
+void RestoreFolderLine(TCliContext& ctx, const TFolderLine& folder) {
+  TNetwork& network = *ctx.Network;
+  network.Setup()->SetDemo(folder.Demo);
   // Before the save at the end of the run, when the port has nothing more to do at any speed.
-  if (SETUP->BaudRateIndex() != folder.BaudRateIndex) SETUP->SetBaudRateIndex(folder.BaudRateIndex);
+  if (network.Setup()->BaudRateIndex() != folder.BaudRateIndex)
+    network.SetBaudRateIndex(folder.BaudRateIndex);
 }
 
 }  // namespace vexa::cli

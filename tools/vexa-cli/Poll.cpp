@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "core/ExecuterUnit.h"
-#include "core/Globals.h"
 #include "core/ImageIndex.h"
+#include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "core/Services.h"
 #include "core/SimulatedNetwork.h"
@@ -33,7 +33,7 @@ double CpuSecondsUsed() {
 
 // The network the simulator answers for, its registers typed as the channel templates of the
 // demonstration type them (core/SimulatedNetwork.h).
-void BuildSimulatedNetwork() {
+void BuildSimulatedNetwork(TRootNode& net) {
   for (int a = 0; SimulatedChannelType(a, 0) >= 0; ++a) {
     auto device = std::make_unique<TRootNode>(nullptr);
     const QString deviceName = QString::asprintf("D%03d", a);
@@ -58,17 +58,17 @@ void BuildSimulatedNetwork() {
       }
       device->InsertComponent(std::move(channel));
     }
-    NET->InsertComponent(std::move(device));
+    net.InsertComponent(std::move(device));
   }
 }
 
 // The registers of NET in the order the poller visits them.
-std::vector<TCustomRegister*> RegistersInTreeOrder() {
+std::vector<TCustomRegister*> RegistersInTreeOrder(const TRootNode& net) {
   std::vector<TCustomRegister*> result;
-  const TComponent* current = NET.get();
+  const TComponent* current = &net;
   int index = 0;
   TCustomRegister* found = nullptr;
-  while (!NextRegister(NET.get(), current, index, found))
+  while (!NextRegister(&net, current, index, found))
     if (found) result.push_back(found);
   return result;
 }
@@ -98,10 +98,12 @@ int Poll(TCliContext& ctx, const QStringList& args) {
   }
   if (seconds <= 0) return Usage();
 
-  const QString netFile = ConfigFilePath(QStringLiteral("NET"));
+  TNetwork& network = *ctx.Network;
+  std::unique_ptr<TRootNode>& NET = network.Net();
+  const QString netFile = ConfigFilePath(network.Dir(), QStringLiteral("NET"));
   if (QFileInfo::exists(netFile)) {
     try {
-      LoadTreeFile(NET);
+      LoadTreeFile(network, NET);
     } catch (const EUnreadableFiles& e) {
       return UnreadableFilesExit(e.Message());
     } catch (const std::exception& e) {
@@ -110,13 +112,13 @@ int Poll(TCliContext& ctx, const QStringList& args) {
     }
     NET->SetEnabled(false);  // only the registers asked for take part
   } else if (ctx.Demo) {
-    BuildSimulatedNetwork();
+    BuildSimulatedNetwork(*NET);
   } else {
     Err(QStringLiteral("vexa-cli: no network: %1 does not exist").arg(netFile));
     return 1;
   }
 
-  std::vector<TCustomRegister*> polled = RegistersInTreeOrder();
+  std::vector<TCustomRegister*> polled = RegistersInTreeOrder(*NET);
   if (limit >= 0 && static_cast<size_t>(limit) < polled.size()) polled.resize(static_cast<size_t>(limit));
   std::unordered_map<const TCustomRegister*, TReadLog> reads;
   for (TCustomRegister* reg : polled) {
@@ -126,9 +128,9 @@ int Poll(TCliContext& ctx, const QStringList& args) {
 
   const double cpu0 = CpuSecondsUsed();
   const auto wall0 = std::chrono::steady_clock::now();
-  StartPoller();
+  network.StartPoller();
   // The poller is the only reader here, so a changed RDTime after its refresh is one read.
-  Executer()->OnRefreshed = [&reads](TCustomRegister& reg) {
+  network.Executer()->OnRefreshed = [&reads](TCustomRegister& reg) {
     const auto it = reads.find(&reg);
     if (it == reads.end() || reg.RDTime() == it->second.LastSeen) return;
     TReadLog& log = it->second;
@@ -140,7 +142,7 @@ int Poll(TCliContext& ctx, const QStringList& args) {
   QEventLoop loop;
   QTimer::singleShot(static_cast<int>(seconds * 1000), &loop, &QEventLoop::quit);
   loop.exec();
-  StopPoller();
+  network.StopPoller();
   const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - wall0).count();
   const double cpu = CpuSecondsUsed() - cpu0;
 

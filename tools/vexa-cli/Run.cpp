@@ -13,7 +13,7 @@
 #include <utility>
 
 #include "core/ExecuterUnit.h"
-#include "core/Globals.h"
+#include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "core/Services.h"
 #include "core/SetupNode.h"
@@ -27,43 +27,41 @@ namespace vexa::cli {
 
 namespace {
 
-constexpr int kReportTickMs = 1000;  // as the reports window's timer
-
 // One pass of the poller's walk, on this thread: every register of NET whose interval has run out.
-void PollPass() {
-  const TComponent* current = NET.get();
+void PollPass(TNetwork& network) {
+  const TComponent* current = network.Net().get();
   int index = 0;
   TCustomRegister* found = nullptr;
-  while (!NextRegister(NET.get(), current, index, found))
-    if (auto* reg = dynamic_cast<TRegisterNode*>(found)) reg->Refresh();
+  while (!NextRegister(network.Net().get(), current, index, found))
+    if (auto* reg = dynamic_cast<TRegisterNode*>(found)) reg->Refresh(network.LineContext());
 }
 
-void RunVirtual(int64_t ms) {
+void RunVirtual(TNetwork& network, int64_t ms) {
   TClock& clock = *Services().Clock;
   for (int64_t second = 1; second * kReportTickMs <= ms; ++second) {
     // The process tick first, on the whole second: on its own timer it waits for nobody's exchanges,
     // and a ramp's value depends on when its write goes out.
-    if (second * kReportTickMs % kProcessTickMs == 0) ProcessTick(*TASKS);
-    PollPass();
-    ReportTick(*REPORTS);
+    if (second * kReportTickMs % kProcessTickMs == 0) ProcessTick(network);
+    PollPass(network);
+    ReportTick(network);
     // The exchanges took their time; the next second begins on the whole second.
     const int64_t next = second * kReportTickMs;
     if (clock.TickMs() < next) clock.Sleep(static_cast<int>(next - clock.TickMs()));
   }
 }
 
-void RunReal(int64_t ms) {
-  StartPoller();
+void RunReal(TNetwork& network, int64_t ms) {
+  network.StartPoller();
   QEventLoop loop;
   QTimer reports;
-  QObject::connect(&reports, &QTimer::timeout, [] { ReportTick(*REPORTS); });
+  QObject::connect(&reports, &QTimer::timeout, [&network] { ReportTick(network); });
   reports.start(kReportTickMs);
   QTimer processes;
-  QObject::connect(&processes, &QTimer::timeout, [] { ProcessTick(*TASKS); });
+  QObject::connect(&processes, &QTimer::timeout, [&network] { ProcessTick(network); });
   processes.start(kProcessTickMs);
   QTimer::singleShot(std::chrono::milliseconds(ms), &loop, &QEventLoop::quit);
   loop.exec();
-  StopPoller();
+  network.StopPoller();
 }
 
 int Run(TCliContext& ctx, const QStringList& args) {
@@ -100,30 +98,31 @@ int Run(TCliContext& ctx, const QStringList& args) {
     if (realClock) Services().Clock = std::move(realClock);
   });
 
+  TNetwork& network = *ctx.Network;
   try {
-    LoadNetworkState();  // as at start-up; it starts the poller again
+    LoadNetworkState(network);  // as at start-up; it starts the poller again
   } catch (const EUnreadableFiles& e) {
-    StopPoller();
+    network.StopPoller();
     return UnreadableFilesExit(e.Message());
   } catch (const std::exception& e) {
-    StopPoller();
+    network.StopPoller();
     Err(QStringLiteral("vexa-cli: the state in %1 cannot be read: %2")
             .arg(ctx.Dir, QString::fromUtf8(e.what())));
     return 1;
   }
-  StopPoller();
+  network.StopPoller();
   // As at start-up: the archive folder, one level, a failure told by the first archive write.
-  QDir(ExeDir()).mkdir(QStringLiteral("Archives"));
+  QDir(network.Dir()).mkdir(QStringLiteral("Archives"));
   const TFolderLine folderLine = UseCommandLineLine(ctx);
 
   if (realClock) {
-    RunVirtual(ms);
+    RunVirtual(network, ms);
   } else {
-    RunReal(ms);
+    RunReal(network, ms);
   }
-  RestoreFolderLine(folderLine);
+  RestoreFolderLine(ctx, folderLine);
   try {
-    SaveNetworkState();  // as at exit
+    SaveNetworkState(network);  // as at exit
   } catch (const std::exception& e) {
     Err(QStringLiteral("vexa-cli: the state could not be saved: %1").arg(QString::fromUtf8(e.what())));
     return 1;

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <exception>
 
-#include "core/Globals.h"
+#include "core/Network.h"
 #include "storage/DeviceSearch.h"
 #include "storage/NetDescription.h"
 #include "storage/TreeFiles.h"
@@ -69,20 +69,22 @@ int Search(TCliContext& ctx, const QStringList& args) {
     }
   }
 
+  TNetwork& network = *ctx.Network;
+  std::unique_ptr<TRootNode>& NET = network.Net();
+  const QString netFile = ConfigFilePath(network.Dir(), QStringLiteral("NET"));
   // The other modes work on the network as it was saved.
   if (mode->Mode != smAfresh) {
     try {
-      LoadTreeFile(NET);
+      LoadTreeFile(network, NET);
     } catch (const EUnreadableFiles& e) {
       return UnreadableFilesExit(e.Message());
     } catch (const std::exception& e) {
-      Err(QStringLiteral("vexa-cli: cannot read %1: %2")
-              .arg(ConfigFilePath(QStringLiteral("NET")), QString::fromUtf8(e.what())));
+      Err(QStringLiteral("vexa-cli: cannot read %1: %2").arg(netFile, QString::fromUtf8(e.what())));
       return 1;
     }
   }
 
-  TDeviceSearch search;
+  TDeviceSearch search(network);
   int found = 0;
   search.OnDevicesFound = [&found](int n) { found = n; };
   search.OnDevicesPassed = [&found, last, mode](int a) {
@@ -138,7 +140,7 @@ int Search(TCliContext& ctx, const QStringList& args) {
           .arg(QString::fromLatin1(mode->Counted))
           .arg(found)
           .arg(NET->NodeCount())
-          .arg([] {
+          .arg([&NET] {
             int channels = 0;
             for (int i = 0; i < NET->NodeCount(); ++i) channels += NET->Node(i)->NodeCount();
             return channels;
@@ -166,11 +168,11 @@ int Search(TCliContext& ctx, const QStringList& args) {
   }
   if (save) {
     QDir(ctx.Dir).mkdir(QStringLiteral("Config"));
-    if (!SaveTreeFile(*NET)) {
-      Err(QStringLiteral("vexa-cli: could not write %1").arg(ConfigFilePath(QStringLiteral("NET"))));
+    if (!SaveTreeFile(network, *NET)) {
+      Err(QStringLiteral("vexa-cli: could not write %1").arg(netFile));
       return 1;
     }
-    Err(QStringLiteral("written: %1").arg(ConfigFilePath(QStringLiteral("NET"))));
+    Err(QStringLiteral("written: %1").arg(netFile));
   }
   return 0;
 }

@@ -10,7 +10,6 @@
 #include <optional>
 
 #include "Version.h"
-#include "core/Globals.h"
 #include "core/RegisterNode.h"
 #include "core/Services.h"
 #include "storage/AtomicFile.h"
@@ -31,19 +30,20 @@ const char kUsage[] =
     "  read NAME              one register read (NAME like D001C002R014); exit 0 on success, 1 on \"***\"\n"
     "  write NAME VALUE       read the register once (type and rights), then write VALUE\n";
 
-int Read(TCliContext&, const QStringList& args) {
+int Read(TCliContext& ctx, const QStringList& args) {
   if (args.size() != 1) return Usage();
   TRegisterNode reg(nullptr);
   reg.SetName(args[0]);
-  Out(reg.StringData());
+  Out(reg.StringData(ctx.Network->LineContext()));
   return reg.LastIOResult() == iorOK ? 0 : 1;
 }
 
-int Write(TCliContext&, const QStringList& args) {
+int Write(TCliContext& ctx, const QStringList& args) {
   if (args.size() != 2) return Usage();
+  const TLineContext line = ctx.Network->LineContext();
   TRegisterNode reg(nullptr);
   reg.SetName(args[0]);
-  reg.StringData();
+  reg.StringData(line);
   if (reg.LastIOResult() != iorOK) {
     Err(QStringLiteral("vexa-cli: %1 does not answer; nothing written").arg(args[0]));
     return 1;
@@ -58,7 +58,7 @@ int Write(TCliContext&, const QStringList& args) {
             .arg(reg.Digits()));
     return 1;
   }
-  reg.SetStringData(args[1]);
+  reg.SetStringData(line, args[1]);
   return reg.LastIOResult() == iorOK ? 0 : 1;
 }
 
@@ -211,14 +211,10 @@ int main(int argc, char** argv) {
     if (const int refused = TakeFolder(lock, *folder, program)) return refused;
   }
 
-  Services().ExeDir = ctx.Dir;
   Services().Format = TFormatSettings::FromSystem();
-  Services().Random.Seed(static_cast<uint32_t>(Services().Clock->TickMs()));
-  if (ctx.Trace) Services().Trace = [](const QString& line) { Err(line); };
-  Services().LineNotice = [](const QString& text, bool) { Err(QStringLiteral("vexa-cli: ") + text); };
   const int prepared = PrepareLine(ctx, command->second.NeedsLine);
   if (prepared != 0) return prepared;
   const int rc = command->second.Run(ctx, args);
-  DestroyGlobals();
+  ctx.Network.reset();
   return rc;
 }

@@ -19,8 +19,8 @@
 
 #include "core/CommInt.h"
 #include "core/CustomRegister.h"
-#include "core/Globals.h"
 #include "core/ImageIndex.h"
+#include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "core/Services.h"
 #include "core/SimulatedNetwork.h"
@@ -179,9 +179,9 @@ QImage PumpStation() {
 
 // A channel template of the simulated network's channel type, from the table vexa-sim and the
 // built-in simulator answer by, so the demonstration reads the same registers on a line.
-TRootNode* AddTemplate(int channelType) {
+TRootNode* AddTemplate(TRootNode& registry, int channelType) {
   const TSimChannelDef def = SimulatedChannel(channelType);
-  auto* channel = new TRootNode(REGISTRY.get());  // owned by REGISTRY
+  auto* channel = new TRootNode(&registry);  // owned by the templates' root
   channel->SetCaption(QString::asprintf("%03d", channelType));
   channel->SetComments(QString::fromUtf8(def.Comments));
   channel->SetImageIndex(iiCHANNEL);
@@ -202,7 +202,8 @@ TRootNode* AddTemplate(int channelType) {
   return channel;
 }
 
-int Prepare(const QString& dir) {
+int Prepare(TNetwork& network) {
+  const QString& dir = network.Dir();
   QDir().mkpath(dir + QStringLiteral("/Config"));
   QDir().mkpath(dir + QStringLiteral("/Archives"));
   QDir().mkpath(dir + QStringLiteral("/Pictures"));
@@ -214,25 +215,25 @@ int Prepare(const QString& dir) {
   }
 
   // Channel type 0: the temperature loops of address 0; type 1: the pressure channels of address 1.
-  AddTemplate(0);
-  AddTemplate(1);
-  if (!SaveTreeFile(*REGISTRY)) {
-    Err(QStringLiteral("cannot write %1").arg(ConfigFilePath(QStringLiteral("REGISTRY"))));
+  AddTemplate(*network.Registry(), 0);
+  AddTemplate(*network.Registry(), 1);
+  if (!SaveTreeFile(network, *network.Registry())) {
+    Err(QStringLiteral("cannot write %1").arg(ConfigFilePath(dir, QStringLiteral("REGISTRY"))));
     return 1;
   }
 
-  // The port setters only store while streaming; COM1 is the simulator's link in the demo folder.
-  SETUP->SetState(csLoading);
+  // Only kept in the settings (no port is opened here); COM1 is the simulator's link in the demo
+  // folder.
+  TSetupNode* const SETUP = network.Setup().get();
   SETUP->SetPortIndex(0);
   SETUP->SetBaudRateIndex(3);
-  SETUP->ClearState(csLoading);
   SETUP->SetDemo(true);
   SETUP->SetAutoLoadEnabled(true);
   SETUP->SetTablesDir(dir);
   SETUP->SetMNames({QStringLiteral("Котельная"), QStringLiteral("Насосная станция")});
   SETUP->SetMFiles({boiler, pumps});
-  if (!SaveTreeFile(*SETUP)) {
-    Err(QStringLiteral("cannot write %1").arg(ConfigFilePath(QStringLiteral("SETUP"))));
+  if (!SaveTreeFile(network, *SETUP)) {
+    Err(QStringLiteral("cannot write %1").arg(ConfigFilePath(dir, QStringLiteral("SETUP"))));
     return 1;
   }
   return 0;
@@ -273,7 +274,7 @@ void PastHour(TRegisterNode& reg) {
 
 // A finished shift report of the boiler house's first registers over the last ten minutes of that
 // hour, archived as the report tick archives it: the archive window and the preview have a run to show.
-bool SampleArchive(const std::vector<TRegisterNode*>& regs) {
+bool SampleArchive(const QString& folder, const std::vector<TRegisterNode*>& regs) {
   constexpr int samples = 200;
   TReportNode report(nullptr);
   report.SetCaption(QStringLiteral("Котельная"));
@@ -291,11 +292,12 @@ bool SampleArchive(const std::vector<TRegisterNode*>& regs) {
   }
   report.SetStartPoint(Now() - samples * 3 / kSecondsPerDay);
   report.SetLastPoint(Now());
-  return ArchiveReport(report);
+  return ArchiveReport(folder, report);
 }
 
-int Labels() {
-  LoadTreeFile(NET);
+int Labels(TNetwork& network) {
+  std::unique_ptr<TRootNode>& NET = network.Net();
+  LoadTreeFile(network, NET);
   std::vector<TRegisterNode*> boilerHouse;
   const TLabelDef defs[] = {
       {"D000C000R001", "ts0", 160, 150, "°C"},   {"D000C000R002", "ts0", 160, 172, "°C"},
@@ -317,18 +319,19 @@ int Labels() {
   }
   if (placed == 0) {
     Err(QStringLiteral("no register of the demonstration network found in %1")
-            .arg(ConfigFilePath(QStringLiteral("NET"))));
+            .arg(ConfigFilePath(network.Dir(), QStringLiteral("NET"))));
     return 1;
   }
-  if (!SampleArchive(boilerHouse)) {
-    Err(QStringLiteral("cannot write the sample archive into %1/Archives").arg(ExeDir()));
+  if (!SampleArchive(network.Dir(), boilerHouse)) {
+    Err(QStringLiteral("cannot write the sample archive into %1/Archives").arg(network.Dir()));
     return 1;
   }
-  return SaveTreeFile(*NET) ? 0 : 1;
+  return SaveTreeFile(network, *NET) ? 0 : 1;
 }
 
 // Regulators of 4 channels with 40 registers each, until about `count` registers exist.
-int BigNet(int count) {
+int BigNet(TNetwork& network, int count) {
+  std::unique_ptr<TRootNode>& NET = network.Net();
   for (int a = 0; a < 256 && count > 0; ++a) {
     auto* regulator = new TRootNode(NET.get());
     regulator->SetName(QStringLiteral("D%1").arg(a, 3, 10, QLatin1Char('0')));
@@ -349,7 +352,7 @@ int BigNet(int count) {
       }
     }
   }
-  return SaveTreeFile(*NET) ? 0 : 1;
+  return SaveTreeFile(network, *NET) ? 0 : 1;
 }
 
 int Usage() {
@@ -380,18 +383,17 @@ int main(int argc, char** argv) {
     demo::Err(FolderBusyText(dir, lock.Holder()));
     return 1;
   }
-  Services().ExeDir = dir;
-  CreateGlobals(std::make_unique<demo::TNoPort>());
+  TNetwork network(dir, std::make_unique<demo::TNoPort>());
   int rc = 2;
   try {
     if (args[0] == QLatin1String("prepare") && args.size() == 2) {
-      rc = demo::Prepare(dir);
+      rc = demo::Prepare(network);
     } else if (args[0] == QLatin1String("labels") && args.size() == 2) {
-      rc = demo::Labels();
+      rc = demo::Labels(network);
     } else if (args[0] == QLatin1String("big-net") && args.size() == 3) {
       bool ok = false;
       const int count = args[2].toInt(&ok);
-      rc = ok && count > 0 ? demo::BigNet(count) : demo::Usage();
+      rc = ok && count > 0 ? demo::BigNet(network, count) : demo::Usage();
     } else {
       rc = demo::Usage();
     }
@@ -399,6 +401,5 @@ int main(int argc, char** argv) {
     demo::Err(QString::fromUtf8(e.what()));
     rc = 1;
   }
-  DestroyGlobals();
   return rc;
 }

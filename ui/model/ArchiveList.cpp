@@ -16,12 +16,12 @@
 
 namespace vexa {
 
-QString ArchiveFolder() {
-  return ExeDir() + QStringLiteral("/Archives");
+QString ArchiveFolder(const QString& folder) {
+  return folder + QStringLiteral("/Archives");
 }
 
-QStringList ListArchiveFiles() {
-  const QDir dir(ArchiveFolder());
+QStringList ListArchiveFiles(const QString& folder) {
+  const QDir dir(ArchiveFolder(folder));
   // QDir on a missing folder would not fail but list nothing; checked anyway so that no other
   // folder is ever listed in its place.
   if (!dir.exists()) return {};
@@ -35,8 +35,8 @@ QStringList ListArchiveFiles() {
   return names;
 }
 
-TFileAge ArchiveFileAge(const QString& name) {
-  const QFileInfo info(ArchivePath(name));
+TFileAge ArchiveFileAge(const QString& folder, const QString& name) {
+  const QFileInfo info(ArchivePath(folder, name));
   if (!IsPlainFileName(name) || !info.exists()) return kMissingFileAge;
   return info.lastModified().toMSecsSinceEpoch();
 }
@@ -55,10 +55,10 @@ void SortNewestFirst(QStringList& names, std::vector<TFileAge>& ages, const std:
   }
 }
 
-void SortByDate(QStringList& names, const std::function<void()>& step) {
+void SortByDate(const QString& folder, QStringList& names, const std::function<void()>& step) {
   std::vector<TFileAge> ages;
   ages.reserve(static_cast<size_t>(names.size()));
-  for (const QString& name : names) ages.push_back(ArchiveFileAge(name));
+  for (const QString& name : names) ages.push_back(ArchiveFileAge(folder, name));
   SortNewestFirst(names, ages, step);
 }
 
@@ -74,10 +74,10 @@ QString DeleteQuestion(int count) {
   return QStringLiteral("Удалить ") + QString::number(count) + QString::fromUtf8(noun);
 }
 
-QStringList DeleteArchiveFiles(const QStringList& names) {
+QStringList DeleteArchiveFiles(const QString& folder, const QStringList& names) {
   QStringList failures;
   for (const QString& name : names) {
-    if (IsPlainFileName(name) && QFile::remove(ArchivePath(name))) continue;
+    if (IsPlainFileName(name) && QFile::remove(ArchivePath(folder, name))) continue;
     failures << QStringLiteral("Не могу удалить ") + name +
                     QStringLiteral("\r\nФайл не существует или занят");
   }
@@ -88,12 +88,12 @@ QString NotAnArchiveMessage(const QString& name) {
   return QStringLiteral("Файл ") + name + QStringLiteral("\r\nне является файлом отчета или поврежден!");
 }
 
-std::unique_ptr<TReportNode> OpenArchive(const QString& name) {
+std::unique_ptr<TReportNode> OpenArchive(const QString& folder, const QString& name) {
   auto report = std::make_unique<TReportNode>(nullptr);
   report->SetCaption(name);
   const TReportNode* empty = report.get();
   try {
-    LoadArchive(report);
+    LoadArchive(folder, report);
   } catch (const std::exception&) {
     return nullptr;  // a damaged stream, or a file holding another kind of object
   }
@@ -103,16 +103,16 @@ std::unique_ptr<TReportNode> OpenArchive(const QString& name) {
   return report;
 }
 
-TArchiveExport ExportArchiveText(const QString& name) {
-  if (!IsPlainFileName(name) || !CompoundFile::IsStorageFile(ArchivePath(name)))
+TArchiveExport ExportArchiveText(const QString& folder, const QString& name) {
+  if (!IsPlainFileName(name) || !CompoundFile::IsStorageFile(ArchivePath(folder, name)))
     return {false, kCannotConvertMessage, TMsgIcon::Information};
-  const std::unique_ptr<TReportNode> report = OpenArchive(name);
+  const std::unique_ptr<TReportNode> report = OpenArchive(folder, name);
   if (!report) return {false, NotAnArchiveMessage(name), TMsgIcon::Warning};
   const QByteArray text = ArchiveText(*report);
   const QString textName = name + QStringLiteral(".txt");
   QString why;
   const bool written = ReplaceFileAtomically(
-      ArchivePath(textName),
+      ArchivePath(folder, textName),
       [&text](int fd) {
         TFdWriter out(fd);
         return out.Put(text.constData(), text.size()) && out.Flush();

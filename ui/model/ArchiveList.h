@@ -25,13 +25,13 @@ inline constexpr TFileAge kMissingFileAge = std::numeric_limits<TFileAge>::min()
 inline const QString kCannotConvertMessage = QStringLiteral(
     "Не могу преобразовать в Excel.\r\nДанный файл не является файлом отчета, не существует или поврежден!");
 
-// <ExeDir>/Archives.
-QString ArchiveFolder();
+// <folder>/Archives, in a network's program folder.
+QString ArchiveFolder(const QString& folder);
 // Every file of the archive folder, alphabetically (case aside), except the temporaries that a save
 // cut short leaves beside its target; empty when the folder does not exist.
-QStringList ListArchiveFiles();
+QStringList ListArchiveFiles(const QString& folder);
 // The age of the archive file `name`.
-TFileAge ArchiveFileAge(const QString& name);
+TFileAge ArchiveFileAge(const QString& folder, const QString& name);
 
 // Selection sort, newest first: for each position from the first to the last but one, the largest
 // age at or after it (the lowest position among equals) is exchanged into it, the name along with
@@ -39,19 +39,19 @@ TFileAge ArchiveFileAge(const QString& name);
 // runs before each position (the window lets its events run there).
 void SortNewestFirst(QStringList& names, std::vector<TFileAge>& ages, const std::function<void()>& step = {});
 // The archive files of `names` sorted so by their ages.
-void SortByDate(QStringList& names, const std::function<void()>& step = {});
+void SortByDate(const QString& folder, QStringList& names, const std::function<void()>& step = {});
 
 // "Удалить 5 отчетов?": the noun follows the last digit, and 11 to 14 take the plural of 5.
 QString DeleteQuestion(int count);
 // Deletes the named files of the archive folder in order; returns the message for each one that
 // could not be deleted.
-QStringList DeleteArchiveFiles(const QStringList& names);
+QStringList DeleteArchiveFiles(const QString& folder, const QStringList& names);
 
 // The message for a file of the archive folder that holds no report archive.
 QString NotAnArchiveMessage(const QString& name);
 // The report stored in the archive file `name`, showing the archive's picture; null when the file
 // is missing, foreign or damaged.
-std::unique_ptr<TReportNode> OpenArchive(const QString& name);
+std::unique_ptr<TReportNode> OpenArchive(const QString& folder, const QString& name);
 
 struct TArchiveExport {
   bool Written = false;  // the text file is in place: the list changed
@@ -60,6 +60,6 @@ struct TArchiveExport {
 };
 // "Преобразовать для Excel": the archive `name` as text in <name>.txt beside it, replaced whole;
 // the message to show either way.
-TArchiveExport ExportArchiveText(const QString& name);
+TArchiveExport ExportArchiveText(const QString& folder, const QString& name);
 
 }  // namespace vexa

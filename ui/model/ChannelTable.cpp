@@ -2,6 +2,7 @@
 
 #include "core/CustomRegister.h"
 #include "core/Frame.h"
+#include "core/Network.h"
 #include "core/Services.h"
 
 namespace vexa {
@@ -37,7 +38,7 @@ void TChannelTable::Load(TRootNode* channel) {
     row.Caption = node->Caption();
     row.Register = dynamic_cast<TCustomRegister*>(node);
     if (row.Register == nullptr) continue;
-    row.Text = row.Register->StringData();
+    row.Text = row.Register->StringData(network_.LineContext());
     row.Last = row.Text;
   }
 }
@@ -106,7 +107,7 @@ void TChannelTable::ApplyRow(int row) {
     SetText(row, r.Last);
     return;
   }
-  reg->SetStringData(text);
+  reg->SetStringData(network_.LineContext(), text);
   if (reg->LastIOResult() != iorOK) {
     // The typed text stays, so "Применить" again tries it again.
     ShowMessage(WriteMessage(text, r.Caption, QStringLiteral("ошибка записи, регулятор не отвечает!")),

@@ -10,6 +10,7 @@
 namespace vexa {
 
 class TCustomRegister;
+class TNetwork;
 class TRootNode;
 
 struct TChannelRow {
@@ -23,6 +24,9 @@ class TChannelTable {
  public:
   static const QString kRegisterHeader;  // "Регистр"
   static const QString kValueHeader;     // "Значение"
+
+  // Reads and writes on the network's line.
+  explicit TChannelTable(TNetwork& network) : network_(network) {}
 
   // Row i stands for child i of the channel; row 0 (the hidden identifier register) is the header
   // row. Every visible register is read once, top to bottom ("***" when the read fails). A null
@@ -53,6 +57,7 @@ class TChannelTable {
   void ApplyRow(int row);
   void SetText(int row, const QString& text);
 
+  TNetwork& network_;
   TRootNode* channel_ = nullptr;
   std::vector<TChannelRow> rows_;
 };

@@ -1,6 +1,6 @@
 #pragma once
 // Which folder is the program folder (Config/, Archives/, Ports/, the pictures): decided once in main,
-// before anything reads ExeDir(), from vexa's command line, where the program file lies and the
+// before the network is made in it, from vexa's command line, where the program file lies and the
 // remembered choice.
 
 #include <QString>

@@ -3,7 +3,7 @@
 #include <QFileInfo>
 #include <algorithm>
 
-#include "core/SetupNode.h"
+#include "core/Network.h"
 #include "storage/TreeFiles.h"
 
 namespace vexa {
@@ -66,7 +66,8 @@ void TDiagramList::Rename(int row, const QString& name) {
   changed_ = true;
 }
 
-bool ConfirmSetup(TSetupNode& setup, const TSetupFields& fields, const TDiagramList& diagrams) {
+bool ConfirmSetup(TNetwork& network, const TSetupFields& fields, const TDiagramList& diagrams) {
+  TSetupNode& setup = *network.Setup();
   setup.SetPassword(fields.Password);
   setup.SetAutoSaveInterval(std::clamp(fields.AutoSaveInterval, kAutoSaveIntervalMin, kAutoSaveIntervalMax));
   setup.SetAutoSaveEnabled(fields.AutoSaveEnabled);
@@ -74,7 +75,7 @@ bool ConfirmSetup(TSetupNode& setup, const TSetupFields& fields, const TDiagramL
   setup.SetDemo(fields.Demo);
   setup.SetMNames(diagrams.Names());
   setup.SetMFiles(diagrams.Files());
-  SaveTreeFileOrTell(setup);
+  SaveTreeFileOrTell(network, setup);
   return diagrams.Changed();
 }
 

@@ -10,7 +10,7 @@
 
 namespace vexa {
 
-class TSetupNode;
+class TNetwork;
 
 inline constexpr int kAutoSaveIntervalMin = 1;  // minutes
 inline constexpr int kAutoSaveIntervalMax = 120;
@@ -65,7 +65,7 @@ struct TSetupFields {
 // Stores the fields and the diagram list into the settings and saves the settings file (a file that
 // cannot be written is skipped, as every save is). True when the program must restart for the
 // diagram pages to change.
-bool ConfirmSetup(TSetupNode& setup, const TSetupFields& fields, const TDiagramList& diagrams);
+bool ConfirmSetup(TNetwork& network, const TSetupFields& fields, const TDiagramList& diagrams);
 
 // "COM3 (занят) — /dev/ttyUSB2": the entry's text and the device it really opens (a link in the
 // program's Ports folder resolved to its target).
