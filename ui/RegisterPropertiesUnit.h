@@ -54,6 +54,15 @@ class TRegisterPropertiesForm : public QDialog {
   QString RCaption() const;
   void SetRCaption(const QString& value);
 
+ protected:
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  void Load();
+  void UpdateFullScale();
+  void DigitsChange(int value);
+  void OkClick();
+
   QLineEdit* edName = nullptr;
   QTabWidget* pcPages = nullptr;
   QPlainTextEdit* meComments = nullptr;
@@ -66,16 +75,6 @@ class TRegisterPropertiesForm : public QDialog {
   QSpinBox* seDigits = nullptr;
   QPushButton* btOK = nullptr;
   QPushButton* btCancel = nullptr;
-
- protected:
-  void showEvent(QShowEvent* event) override;
-
- private:
-  void Load();
-  void UpdateFullScale();
-  void DigitsChange(int value);
-  void OkClick();
-
   TRegisterNode* reg_ = nullptr;
   bool loading_ = false;
 };

@@ -343,7 +343,7 @@ void TSetupForm::RunSearch(TSearchMode mode) {
   // The structure window's items refer to nodes the search may destroy, and events run meanwhile.
   search_.OnBeforeChange = [main] {
     if (auto* net = main ? qobject_cast<TNetForm*>(main->Window(TWindowRole::NetTree)) : nullptr)
-      net->TreeView()->clear();
+      net->Clear();
   };
   search_.OnAfterChange = [main] {
     if (auto* net = main ? qobject_cast<TNetForm*>(main->Window(TWindowRole::NetTree)) : nullptr)

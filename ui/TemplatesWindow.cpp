@@ -365,18 +365,15 @@ bool TTemplatesWindow::ShowNodeDialog(TRootNode& node, bool readOnly) {
     dialog = ownNodeDialog_;
   }
   const QString caption = dialog->windowTitle();
-  const bool nameReadOnly = dialog->edName->isReadOnly();
-  const bool commentsReadOnly = dialog->meComments->isReadOnly();
+  const bool wasReadOnly = dialog->ReadOnly();
   if (readOnly) {
-    dialog->edName->setReadOnly(true);
-    dialog->meComments->setReadOnly(true);
+    dialog->SetReadOnly(true);
     dialog->setWindowTitle(caption + kReadOnlySuffix);
   }
   dialog->SetNode(&node);
   PlaceBeside(dialog);
   const bool accepted = dialog->exec() == QDialog::Accepted;
-  dialog->edName->setReadOnly(nameReadOnly);
-  dialog->meComments->setReadOnly(commentsReadOnly);
+  dialog->SetReadOnly(wasReadOnly);
   dialog->setWindowTitle(caption);
   return accepted;
 }

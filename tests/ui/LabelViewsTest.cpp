@@ -22,6 +22,7 @@
 #include "core/RegisterNode.h"
 #include "storage/NetworkState.h"
 #include "storage/TreeFiles.h"
+#include "support/Child.h"
 #include "support/TestSupport.h"
 #include "ui/LabelViews.h"
 #include "ui/LassoUnit.h"
@@ -333,7 +334,7 @@ TEST_F(LabelViewsTest, TheStructureWindowsTreeDragsRegistersAndFollowsTheirLabel
   form->SetWindow(TWindowRole::NetTree, &net);
   form->actNetTree->trigger();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&net));
-  QTreeWidget* tree = net.TreeView();
+  QTreeWidget* tree = Child<QTreeWidget>(net, "networkTree");
   tree->expandAll();
   auto* item = static_cast<QTreeWidgetItem*>(regs[2]->PData());
   ASSERT_NE(item, nullptr);
@@ -377,7 +378,7 @@ TEST_F(LabelViewsTest, ARegisterDraggedFromTheStructureWindowLandsOnThePageInFro
   form->SetWindow(TWindowRole::NetTree, &net);
   form->actNetTree->trigger();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&net));
-  QTreeWidget* tree = net.TreeView();
+  QTreeWidget* tree = Child<QTreeWidget>(net, "networkTree");
   tree->expandAll();
   const QRect at = tree->visualItemRect(static_cast<QTreeWidgetItem*>(regs[2]->PData()));
   QTest::mouseClick(tree->viewport(), Qt::LeftButton, Qt::NoModifier, at.center());

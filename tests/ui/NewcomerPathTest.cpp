@@ -26,6 +26,7 @@
 #include "core/SetupNode.h"
 #include "core/SimulatedNetwork.h"
 #include "storage/TreeFiles.h"
+#include "support/Child.h"
 #include "support/RealMessageBox.h"
 #include "support/TestSupport.h"
 #include "ui/Application.h"
@@ -188,9 +189,9 @@ TEST_F(NewcomerPathTest, FirstSessionFromAnEmptyFolderComesBackAfterARestart) {
     Click(s->chDemo);                          // its notice is acknowledged
     Messages->Answers.push_back(mbYes);        // the search's warning
     WhenModal<TNetForm>([&](TNetForm* net) {
-      if (net->TreeView()->topLevelItemCount() == 1) {
-        shownNetwork = Leaves(net->TreeView()->topLevelItem(0));
-        shownRegulators = net->TreeView()->topLevelItem(0)->childCount();
+      if (Child<QTreeWidget>(*net, "networkTree")->topLevelItemCount() == 1) {
+        shownNetwork = Leaves(Child<QTreeWidget>(*net, "networkTree")->topLevelItem(0));
+        shownRegulators = Child<QTreeWidget>(*net, "networkTree")->topLevelItem(0)->childCount();
       }
       net->close();
     });
@@ -207,10 +208,10 @@ TEST_F(NewcomerPathTest, FirstSessionFromAnEmptyFolderComesBackAfterARestart) {
 
   auto* net = qobject_cast<TNetForm*>(main->Window(TWindowRole::NetTree));
   ASSERT_NE(net, nullptr);
-  ASSERT_EQ(net->TreeView()->topLevelItemCount(), 1);
+  ASSERT_EQ(Child<QTreeWidget>(*net, "networkTree")->topLevelItemCount(), 1);
   const QStringList expected = ExpectedNetwork();
   EXPECT_EQ(shownNetwork, expected);
-  EXPECT_EQ(Leaves(net->TreeView()->topLevelItem(0)), expected);
+  EXPECT_EQ(Leaves(Child<QTreeWidget>(*net, "networkTree")->topLevelItem(0)), expected);
   EXPECT_EQ(foundCount, shownRegulators);
   EXPECT_GE(foundCount, 2);
 
@@ -268,8 +269,8 @@ TEST_F(NewcomerPathTest, FirstSessionFromAnEmptyFolderComesBackAfterARestart) {
   net = qobject_cast<TNetForm*>(main->Window(TWindowRole::NetTree));
   ASSERT_NE(net, nullptr);
   EXPECT_TRUE(net->isVisible());
-  ASSERT_EQ(net->TreeView()->topLevelItemCount(), 1);
-  EXPECT_EQ(Leaves(net->TreeView()->topLevelItem(0)), expected);
+  ASSERT_EQ(Child<QTreeWidget>(*net, "networkTree")->topLevelItemCount(), 1);
+  EXPECT_EQ(Leaves(Child<QTreeWidget>(*net, "networkTree")->topLevelItem(0)), expected);
 
   // The templates, read from their file when their window opens.
   OpenNetwork(*main);

@@ -25,6 +25,7 @@
 #include "processes/model/CommandNode.h"
 #include "processes/model/ProcessTick.h"
 #include "storage/TreeFiles.h"
+#include "support/Child.h"
 #include "support/TestSupport.h"
 #include "ui/ImageList.h"
 #include "ui/MainUnit.h"
@@ -401,8 +402,8 @@ TEST_F(ProcessesWindowTest, WithTheNetworkClosedTemplatesAreReadOnlyAndProcesses
   WhenModal<TRootPropertiesForm>([&](TRootPropertiesForm* d) {
     dialog = d;
     title = d->windowTitle();
-    nameReadOnly = d->edName->isReadOnly();
-    commentsReadOnly = d->meComments->isReadOnly();
+    nameReadOnly = Child<QLineEdit>(*d, "nameEdit")->isReadOnly();
+    commentsReadOnly = Child<QPlainTextEdit>(*d, "commentsEdit")->isReadOnly();
     d->reject();
   });
   DoubleClickItem(Tree(), templ);
@@ -411,8 +412,8 @@ TEST_F(ProcessesWindowTest, WithTheNetworkClosedTemplatesAreReadOnlyAndProcesses
   EXPECT_TRUE(nameReadOnly);
   EXPECT_TRUE(commentsReadOnly);
   EXPECT_EQ(dialog->windowTitle(), "Свойства узла");
-  EXPECT_FALSE(dialog->edName->isReadOnly());
-  EXPECT_FALSE(dialog->meComments->isReadOnly());
+  EXPECT_FALSE(Child<QLineEdit>(*dialog, "nameEdit")->isReadOnly());
+  EXPECT_FALSE(Child<QPlainTextEdit>(*dialog, "commentsEdit")->isReadOnly());
 
   // Neither the root's properties nor the cyclogram editor open.
   {

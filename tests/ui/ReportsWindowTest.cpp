@@ -24,6 +24,7 @@
 #include "reports/model/ReportTick.h"
 #include "storage/Archives.h"
 #include "storage/TreeFiles.h"
+#include "support/Child.h"
 #include "support/TestSupport.h"
 #include "ui/ImageList.h"
 #include "ui/MainUnit.h"
@@ -415,13 +416,13 @@ TEST_F(ReportsWindowTest, PropertiesOpenOnlyWhileTheNetworkIsOpenAndReportsRunAn
   TRegisterPropertiesForm* dialog = nullptr;
   WhenModal<TRegisterPropertiesForm>([&](TRegisterPropertiesForm* d) {
     dialog = d;
-    pollingShown = d->pcPages->isTabVisible(2);
+    pollingShown = Child<QTabWidget>(*d, "pageTabs")->isTabVisible(2);
     d->reject();
   });
   DoubleClickItem(Tree(), node);
   ASSERT_NE(dialog, nullptr);
   EXPECT_FALSE(pollingShown);
-  EXPECT_TRUE(dialog->pcPages->isTabVisible(2));
+  EXPECT_TRUE(Child<QTabWidget>(*dialog, "pageTabs")->isTabVisible(2));
   EXPECT_EQ(edited.size(), 1);
 }
 

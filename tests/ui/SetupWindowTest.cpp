@@ -40,6 +40,7 @@
 #include "core/RegisterNode.h"
 #include "core/SetupNode.h"
 #include "storage/TreeFiles.h"
+#include "support/Child.h"
 #include "support/RealMessageBox.h"
 #include "support/TestSupport.h"
 #include "ui/MainUnit.h"
@@ -460,8 +461,8 @@ TEST_F(SetupWindowTest, FreshSearchAsksFirstThenBuildsTheNetworkWhileTheWindowSt
   EXPECT_TRUE(SETUP->NewConfig());
   EXPECT_EQ(finished, 1);
   // The structure window shows the new tree, not items of nodes that are gone.
-  ASSERT_EQ(net.TreeView()->topLevelItemCount(), 1);
-  EXPECT_EQ(net.TreeView()->topLevelItem(0)->childCount(), 2);
+  ASSERT_EQ(Child<QTreeWidget>(net, "networkTree")->topLevelItemCount(), 1);
+  EXPECT_EQ(Child<QTreeWidget>(net, "networkTree")->topLevelItem(0)->childCount(), 2);
 }
 
 TEST_F(SetupWindowTest, AddedAndRemovedSearchesCountInTheirOwnCounter) {
@@ -631,14 +632,14 @@ TEST_F(SetupWindowTest, AfterASearchTheReportAndThenTheStructureWindowComeUpModa
           searchGroupInView = group != nullptr && !shown->frameGeometry().intersects(
                                                       QRect(group->mapToGlobal(QPoint()), group->size()));
           // The operator picks a regulator: its comments show; then Esc closes the window.
-          QTreeWidgetItem* top = shown->TreeView()->topLevelItem(0);
+          QTreeWidgetItem* top = Child<QTreeWidget>(*shown, "networkTree")->topLevelItem(0);
           for (int i = 0; top && i < top->childCount(); ++i) regulators << top->child(i)->text(0);
           if (top && top->childCount() > 1) {
             QTreeWidgetItem* second = top->child(1);
-            QTest::mouseClick(shown->TreeView()->viewport(), Qt::LeftButton, {},
-                              shown->TreeView()->visualItemRect(second).center());
+            QTest::mouseClick(Child<QTreeWidget>(*shown, "networkTree")->viewport(), Qt::LeftButton, {},
+                              Child<QTreeWidget>(*shown, "networkTree")->visualItemRect(second).center());
           }
-          comments = shown->CommentsField()->toPlainText();
+          comments = Child<QPlainTextEdit>(*shown, "commentsField")->toPlainText();
           KeyClick(shown, Qt::Key_Escape);
         });
       });

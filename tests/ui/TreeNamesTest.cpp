@@ -20,6 +20,7 @@
 #include "processes/model/CommandNode.h"
 #include "reports/gui/PrintPreviewUnit.h"
 #include "reports/model/ReportNode.h"
+#include "support/Child.h"
 #include "support/TestSupport.h"
 #include "ui/MainUnit.h"
 #include "ui/NetUnit.h"
@@ -109,7 +110,7 @@ TEST_F(TreeNamesTest, TheStructureTreeScrollsSidewaysAndTipsTheWholeName) {
   TNetForm window(mainForm.get());
   window.resize(220, window.height());
   ASSERT_TRUE(Activate(&window));
-  QTreeWidget* tree = window.TreeView();
+  QTreeWidget* tree = Child<QTreeWidget>(window, "networkTree");
   NodeItem(tree, regulator)->setExpanded(true);
   NodeItem(tree, channel)->setExpanded(true);
   ExpectScrollsToTheWholeCaption(tree, reg);
