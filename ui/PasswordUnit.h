@@ -23,12 +23,16 @@ class TPasswordDlg : public QDialog {
 
   QString Password() const;
 
+ protected:
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  // Empties the field once the answer is read.
+  friend bool AskPassword(TMainForm* mainForm);
+
   QLineEdit* edPassword = nullptr;
   QPushButton* btOK = nullptr;
   QPushButton* btCancel = nullptr;
-
- protected:
-  void showEvent(QShowEvent* event) override;
 };
 
 // The password accepted whatever the network's own password is.

@@ -104,8 +104,8 @@ QStringList ExpectedTemplates() {
 // "Настройки" → "Открыть сеть для настройки" (the menu item's action), answered with the password.
 void OpenNetwork(TMainForm& main) {
   WhenModal<TPasswordDlg>([](TPasswordDlg* d) {
-    TypeText(d->edPassword, QStringLiteral("BrastLun"));
-    MouseClick(d->btOK);
+    TypeText(Child<QLineEdit>(*d, "passwordEdit"), QStringLiteral("BrastLun"));
+    MouseClick(Child<QPushButton>(*d, "okButton"));
   });
   main.actAccess->trigger();
   EXPECT_TRUE(main.NetworkOpen());
