@@ -16,6 +16,7 @@
 #include "core/RegisterNode.h"
 #include "core/SetupNode.h"
 #include "storage/TreeFiles.h"
+#include "support/Child.h"
 #include "support/RealMessageBox.h"
 #include "support/TestSupport.h"
 #include "ui/ChannelUnit.h"
@@ -103,7 +104,7 @@ class ChannelWindowTest : public TVexaTest {
     TypeText(editor, text);
     return editor;
   }
-  TLasso* Lasso() const { return mainForm->Labels()->Lasso(); }
+  TLasso* Lasso() const { return Child<TLasso>(*mainForm, "lasso"); }
 
   std::unique_ptr<TMainForm> mainForm;
   std::unique_ptr<TChannelForm> form;

@@ -24,6 +24,7 @@
 #include "reports/gui/PrintPreviewUnit.h"
 #include "reports/model/ReportNode.h"
 #include "storage/TreeFiles.h"
+#include "support/Child.h"
 #include "support/RealMessageBox.h"
 #include "support/TestSupport.h"
 #include "ui/HistoryUnit.h"
@@ -84,17 +85,20 @@ class HistoryWindowTest : public TVexaTest {
 
   // Right click on the label, then a command of its menu.
   void LabelCommand(QAction* command) {
-    QWidget* view = form->Labels()->ViewOf(*label);
+    QWidget* view = nullptr;
+    for (TLabelView* v : form->findChildren<TLabelView*>())
+      if (v->Label() == label) view = v;
+    ASSERT_NE(view, nullptr);
     QContextMenuEvent e(QContextMenuEvent::Mouse, QPoint(3, 3), view->mapToGlobal(QPoint(3, 3)));
     QApplication::sendEvent(view, &e);
-    QMenu* menu = form->PopupMenu1();
+    QMenu* menu = Child<QMenu>(*form, "labelMenu");
     EXPECT_TRUE(menu->isVisible());
     QTest::mouseClick(menu, Qt::LeftButton, Qt::NoModifier, menu->actionGeometry(command).center());
   }
 
   // "История" from the label's menu; the window that came up.
   THistoryForm* OpenFromMenu() {
-    LabelCommand(form->actHistory);
+    LabelCommand(Child<QAction>(*form, "historyAction"));
     auto* history = qobject_cast<THistoryForm*>(form->Labels()->HistoryForm(*label));
     if (history != nullptr) {
       EXPECT_TRUE(QTest::qWaitForWindowExposed(history));
@@ -125,7 +129,7 @@ TEST_F(HistoryWindowTest, TheLabelMenuOpensOneWindowPerLabelTitledWithTheFullNam
   EXPECT_TRUE(h->isVisible());
   EXPECT_EQ(h->windowTitle(), QStringLiteral("Температура.Зона 1.Печь"));
   EXPECT_EQ(form->ToolWindowCount(), 1);
-  EXPECT_FALSE(form->actRestore->isEnabled());
+  EXPECT_FALSE(Child<QAction>(*form, "restoreAction")->isEnabled());
   const QList<QAction*> tools = h->ToolBar->actions();
   ASSERT_GE(tools.size(), 2);
   EXPECT_EQ(tools[0]->text(), QStringLiteral("Увеличить"));
@@ -420,11 +424,11 @@ TEST_F(HistoryWindowTest, NoDataToPrintIsToldByTheRealBoxAndTheMenuGoesOn) {
     SCOPED_TRACE(BoxCloseName(how));
     Messages->Shown.clear();
     TRealMessageBoxes boxes(how);
-    LabelCommand(form->actPrint);
+    LabelCommand(Child<QAction>(*form, "printAction"));
     EXPECT_EQ(boxes.Answered, 1);
     EXPECT_EQ(Messages->Texts(), QStringList{"Нет данных!"});
     EXPECT_FALSE(preview.isVisible());
-    EXPECT_FALSE(form->PopupMenu1()->isVisible());
+    EXPECT_FALSE(Child<QMenu>(*form, "labelMenu")->isVisible());
   }
   THistoryForm* history = OpenFromMenu();
   ASSERT_NE(history, nullptr);
@@ -436,7 +440,7 @@ TEST_F(HistoryWindowTest, PrintShowsTheHistoryAsAReportOrSaysThereIsNoData) {
   form->PrintHistory = [&](TLabelDisplay& l) { PreviewLabelHistory(preview, l); };
   History({});
   Messages->Answers = {mbOK};
-  LabelCommand(form->actPrint);
+  LabelCommand(Child<QAction>(*form, "printAction"));
   ASSERT_EQ(Messages->Shown.size(), 1);
   EXPECT_EQ(Messages->Shown[0].Text, QStringLiteral("Нет данных!"));
   EXPECT_EQ(Messages->Shown[0].Icon, TMsgIcon::Information);
@@ -460,7 +464,7 @@ TEST_F(HistoryWindowTest, PrintShowsTheHistoryAsAReportOrSaysThereIsNoData) {
     }
     shown->reject();
   });
-  LabelCommand(form->actPrint);
+  LabelCommand(Child<QAction>(*form, "printAction"));
   EXPECT_EQ(Messages->Shown.size(), 1) << "no second message";
   EXPECT_EQ(caption, QStringLiteral("История"));
   EXPECT_EQ(registers, 1);
@@ -502,14 +506,14 @@ TEST_F(HistoryWindowTest, TheStatusLineStaysStoppedWhileTheNetworkSettingsAreOpe
     modal->reject();
   });
   // "Настройки", then "Настройка параметров сети", with the mouse.
-  auto* settings = qobject_cast<QMenu*>(form->actSetup->parent());
+  auto* settings = qobject_cast<QMenu*>(Child<QAction>(*form, "setupAction")->parent());
   ASSERT_NE(settings, nullptr);
   QMenuBar* bar = form->menuBar();
   QTest::mouseClick(bar, Qt::LeftButton, Qt::NoModifier,
                     bar->actionGeometry(settings->menuAction()).center());
   ASSERT_TRUE(QTest::qWaitFor([&] { return settings->isVisible(); }, 2000));
   QTest::mouseClick(settings, Qt::LeftButton, Qt::NoModifier,
-                    settings->actionGeometry(form->actSetup).center());
+                    settings->actionGeometry(Child<QAction>(*form, "setupAction")).center());
 
   EXPECT_EQ(during, QStringList(5, QStringLiteral("Останов")));
   EXPECT_EQ(shownDuring, 6) << "the chart went on refreshing";

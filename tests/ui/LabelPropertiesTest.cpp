@@ -319,7 +319,7 @@ TEST_F(TLabelPropertiesTest, ShownModallyItCountsAsAToolWindowUntilClosedByAnyMe
     bool restoreInside = true;
     WhenModal<TLabelPropertiesForm>([&](TLabelPropertiesForm* f) {
       countInside = mainForm->ToolWindowCount();
-      restoreInside = mainForm->actRestore->isEnabled();
+      restoreInside = Child<QAction>(*mainForm, "restoreAction")->isEnabled();
       switch (how) {
         case ByOK:
           MouseClick(Child<QPushButton>(*f, "okButton"));
@@ -341,7 +341,7 @@ TEST_F(TLabelPropertiesTest, ShownModallyItCountsAsAToolWindowUntilClosedByAnyMe
     EXPECT_EQ(countInside, 1);
     EXPECT_FALSE(restoreInside);
     EXPECT_EQ(mainForm->ToolWindowCount(), 0);
-    EXPECT_TRUE(mainForm->actRestore->isEnabled());
+    EXPECT_TRUE(Child<QAction>(*mainForm, "restoreAction")->isEnabled());
   }
   // Gone while shown, it still gives its count back.
   form->show();

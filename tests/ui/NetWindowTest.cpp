@@ -276,14 +276,14 @@ TEST_F(NetWindowTest, ShowingBuildsTheTreeAndCountsAToolWindowClosingUncounts) {
   ASSERT_EQ(Tree(form)->topLevelItemCount(), 1);
   EXPECT_EQ(ItemNode(Tree(form)->topLevelItem(0)), NET.get());
   EXPECT_EQ(mainForm->ToolWindowCount(), 1);
-  EXPECT_FALSE(mainForm->actRestore->isEnabled());
+  EXPECT_FALSE(Child<QAction>(*mainForm, "restoreAction")->isEnabled());
 
   int closed = 0;
   QObject::connect(&form, &TNetForm::Closed, [&] { ++closed; });
   form.close();
   EXPECT_EQ(closed, 1);
   EXPECT_EQ(mainForm->ToolWindowCount(), 0);
-  EXPECT_TRUE(mainForm->actRestore->isEnabled());
+  EXPECT_TRUE(Child<QAction>(*mainForm, "restoreAction")->isEnabled());
 
   // Shown again, it shows the network as it is now.
   r3->SetCaption(QStringLiteral("Температура"));
@@ -300,8 +300,8 @@ TEST_F(NetWindowTest, ShownModallyNearThePageItTakesClicksClosesByEscAndIsModele
   ASSERT_TRUE(ShowExposed(mainForm.get()));
   window = std::make_unique<TNetForm>(mainForm.get());
   TNetForm& form = *window;
-  QWidget* page =
-      mainForm->pcMnemo()->currentWidget() ? mainForm->pcMnemo()->currentWidget() : mainForm->pcMnemo();
+  QTabWidget* pages = Child<QTabWidget>(*mainForm, "diagramPages");
+  QWidget* page = pages->currentWidget() ? pages->currentWidget() : pages;
 
   bool modal = false;
   QPoint at;

@@ -107,13 +107,14 @@ void OpenNetwork(TMainForm& main) {
     TypeText(Child<QLineEdit>(*d, "passwordEdit"), QStringLiteral("BrastLun"));
     MouseClick(Child<QPushButton>(*d, "okButton"));
   });
-  main.actAccess->trigger();
+  Child<QAction>(main, "accessAction")->trigger();
   EXPECT_TRUE(main.NetworkOpen());
 }
 
 // Ctrl+Shift+Alt and a left click on the key picture of the toolbar.
 TRegistryForm* OpenTemplates(TMainForm& main) {
-  MouseClick(main.KeyPicture(), Qt::LeftButton, Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier);
+  MouseClick(Child<QLabel>(main, "keyPicture"), Qt::LeftButton,
+             Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier);
   auto* window = qobject_cast<TRegistryForm*>(main.Window(TWindowRole::Registry));
   EXPECT_TRUE(window != nullptr && window->isVisible()) << "the templates window did not open";
   return window;
@@ -163,7 +164,8 @@ class NewcomerPathTest : public TVexaTest {
 TEST_F(NewcomerPathTest, FirstSessionFromAnEmptyFolderComesBackAfterARestart) {
   ASSERT_TRUE(QDir(Dir->path()).isEmpty());
   TMainForm* main = &StartProgram();
-  ASSERT_FALSE(main->actSetup->isEnabled());  // nothing to set before the network is open
+  ASSERT_FALSE(
+      Child<QAction>(*main, "setupAction")->isEnabled());  // nothing to set before the network is open
   OpenNetwork(*main);
 
   // The templates for the two channel types of the line, saved to their file.
@@ -199,7 +201,7 @@ TEST_F(NewcomerPathTest, FirstSessionFromAnEmptyFolderComesBackAfterARestart) {
     foundCount = s->lbFound[smAfresh]->text().toInt();
     Click(s->btCancel);  // port and simulation have acted already; OK waits for a diagram
   });
-  main->actSetup->trigger();
+  Child<QAction>(*main, "setupAction")->trigger();
   ASSERT_EQ(Messages->Shown.size(), 3u) << Messages->Texts().join(" | ").toStdString();
   EXPECT_TRUE(Messages->Shown[0].Text.startsWith(QStringLiteral("Внимание! Включен режим имитации")));
   EXPECT_TRUE(Messages->Shown[1].Text.startsWith(QStringLiteral("Внимание! Это действие")));
@@ -216,7 +218,7 @@ TEST_F(NewcomerPathTest, FirstSessionFromAnEmptyFolderComesBackAfterARestart) {
   EXPECT_GE(foundCount, 2);
 
   // "Файл" → "Сохранить состояние сети".
-  main->actSave->trigger();
+  Child<QAction>(*main, "saveAction")->trigger();
   EXPECT_TRUE(QFileInfo::exists(ConfigFilePath(QStringLiteral("NET"))));
   EXPECT_EQ(Messages->Shown.size(), 3u) << Messages->Texts().join(" | ").toStdString();
 
@@ -246,7 +248,7 @@ TEST_F(NewcomerPathTest, FirstSessionFromAnEmptyFolderComesBackAfterARestart) {
     Click(s->btOK);
     if (s->isVisible()) s->reject();  // never leave the test inside the dialog
   });
-  main->actSetup->trigger();
+  Child<QAction>(*main, "setupAction")->trigger();
   QTest::qWait(50);  // the main window closes from the event loop
   EXPECT_FALSE(main->isVisible());
   ASSERT_EQ(Messages->Shown.size(), 5u) << Messages->Texts().join(" | ").toStdString();
@@ -261,11 +263,11 @@ TEST_F(NewcomerPathTest, FirstSessionFromAnEmptyFolderComesBackAfterARestart) {
   EXPECT_TRUE(Messages->Shown.empty()) << Messages->Texts().join(" | ").toStdString();
   EXPECT_EQ(main->ProgramState(), QStringLiteral("Работа"));
   EXPECT_TRUE(SETUP->Demo());
-  ASSERT_EQ(main->pcMnemo()->count(), 1);
-  EXPECT_EQ(main->pcMnemo()->tabText(0), QStringLiteral("Цех 1"));
+  ASSERT_EQ(Child<QTabWidget>(*main, "diagramPages")->count(), 1);
+  EXPECT_EQ(Child<QTabWidget>(*main, "diagramPages")->tabText(0), QStringLiteral("Цех 1"));
 
   // "Инструменты" → "Структура сети": the restored tree.
-  main->actNetTree->trigger();
+  Child<QAction>(*main, "networkTreeAction")->trigger();
   net = qobject_cast<TNetForm*>(main->Window(TWindowRole::NetTree));
   ASSERT_NE(net, nullptr);
   EXPECT_TRUE(net->isVisible());

@@ -181,14 +181,14 @@ TEST_F(TPasswordTest, AWrongPasswordIsToldByTheRealBoxAndTheNextTryOpens) {
     Messages->Shown.clear();
     TRealMessageBoxes boxes(how);
     Answer(QStringLiteral("nope"), PressEnter, mainForm.get());
-    mainForm->actAccess->trigger();
+    Child<QAction>(*mainForm, "accessAction")->trigger();
     EXPECT_FALSE(mainForm->NetworkOpen());
     EXPECT_EQ(boxes.Answered, 1);
     EXPECT_EQ(Messages->Texts(), QStringList({"Неверный пароль!"}));
     EXPECT_EQ(mainForm->ToolWindowCount(), 0);
   }
   Answer(QStringLiteral("BrastLun"), PressEnter, mainForm.get());
-  mainForm->actAccess->trigger();
+  Child<QAction>(*mainForm, "accessAction")->trigger();
   EXPECT_TRUE(mainForm->NetworkOpen());
 }
 
@@ -199,23 +199,23 @@ TEST_F(TPasswordTest, TheAccessCommandOpensWithThePasswordAndClosesWithoutAsking
   SETUP->SetPassword(QStringLiteral("BrastLun"));
 
   Answer(QStringLiteral("nope"), ClickOK, mainForm.get());
-  mainForm->actAccess->trigger();
+  Child<QAction>(*mainForm, "accessAction")->trigger();
   EXPECT_FALSE(mainForm->NetworkOpen());
   EXPECT_EQ(Messages->Texts(), QStringList({"Неверный пароль!"}));
 
   Answer(QStringLiteral("BrastLun"), ClickCancel, mainForm.get());
-  mainForm->actAccess->trigger();
+  Child<QAction>(*mainForm, "accessAction")->trigger();
   EXPECT_FALSE(mainForm->NetworkOpen());
   EXPECT_EQ(Messages->Shown.size(), 1u);
 
   Answer(QStringLiteral("BrastLun"), ClickOK, mainForm.get());
-  mainForm->actAccess->trigger();
+  Child<QAction>(*mainForm, "accessAction")->trigger();
   EXPECT_TRUE(mainForm->NetworkOpen());
-  EXPECT_EQ(mainForm->actAccess->text(), QStringLiteral("Закрыть сеть для настройки"));
+  EXPECT_EQ(Child<QAction>(*mainForm, "accessAction")->text(), QStringLiteral("Закрыть сеть для настройки"));
 
   {
     TNoModalWindow noQuestion;
-    mainForm->actAccess->trigger();
+    Child<QAction>(*mainForm, "accessAction")->trigger();
     EXPECT_FALSE(mainForm->NetworkOpen());
     ProcessEventsFor(100);
   }

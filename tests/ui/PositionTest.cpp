@@ -218,7 +218,7 @@ TEST_F(TPositionTest, EscClosesWithoutMovingAndGivesBackTheToolWindowCount) {
   EXPECT_EQ(countInside, 1);
   EXPECT_EQ(Position(), QPoint(101, 50)) << "only the arrow moved it";
   EXPECT_EQ(mainForm->ToolWindowCount(), 0);
-  EXPECT_TRUE(mainForm->actRestore->isEnabled());
+  EXPECT_TRUE(Child<QAction>(*mainForm, "restoreAction")->isEnabled());
 
   // The close box likewise.
   WhenModal<TPositionForm>([&](TPositionForm* f) { f->close(); });

@@ -98,7 +98,7 @@ TEST_F(TSearchPictures, ReportAndStructureWindow) {
     QTest::mouseClick(s->btSearch, Qt::LeftButton);
     QTest::mouseClick(s->btCancel, Qt::LeftButton);
   });
-  main.actSetup->trigger();
+  Child<QAction>(main, "setupAction")->trigger();
   StopPoller();
   EXPECT_TRUE(reported);
   EXPECT_TRUE(shown);

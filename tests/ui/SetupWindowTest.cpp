@@ -606,8 +606,8 @@ TEST_F(SetupWindowTest, AfterASearchTheReportAndThenTheStructureWindowComeUpModa
   ASSERT_TRUE(Activate(mainForm.get()));
   UseRealMessageBoxes();
   Messages = nullptr;
-  QWidget* page =
-      mainForm->pcMnemo()->currentWidget() ? mainForm->pcMnemo()->currentWidget() : mainForm->pcMnemo();
+  QTabWidget* pages = Child<QTabWidget>(*mainForm, "diagramPages");
+  QWidget* page = pages->currentWidget() ? pages->currentWidget() : pages;
 
   QString question, report, comments;
   QMessageBox::Icon reportIcon = QMessageBox::NoIcon;
@@ -647,7 +647,7 @@ TEST_F(SetupWindowTest, AfterASearchTheReportAndThenTheStructureWindowComeUpModa
     Click(setup->btSearch);
     Click(setup->btCancel);
   });
-  mainForm->actSetup->trigger();
+  Child<QAction>(*mainForm, "setupAction")->trigger();
   StopPoller();
 
   EXPECT_TRUE(question.startsWith("Внимание! Это действие может привести"));

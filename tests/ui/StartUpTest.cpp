@@ -25,6 +25,7 @@
 #include "storage/CompoundFile.h"
 #include "storage/FolderLock.h"
 #include "storage/TreeFiles.h"
+#include "support/Child.h"
 #include "support/RealMessageBox.h"
 #include "support/TestSupport.h"
 #include "ui/Application.h"
@@ -177,7 +178,7 @@ TEST_F(TStartUpTest, WindowsComeInOrderAndTheSavedStateIsRestoredUnderTheWaitWin
   EXPECT_EQ(SETUP->BaudRateIndex(), 4);
   EXPECT_NE(FindNode(NET.get(), QStringLiteral("D003")), nullptr);
   ASSERT_NE(program->MainForm(), nullptr);
-  EXPECT_EQ(program->MainForm()->pcMnemo()->count(), 1);
+  EXPECT_EQ(Child<QTabWidget>(*program->MainForm(), "diagramPages")->count(), 1);
   EXPECT_EQ(program->MainForm()->ProgramState(), QStringLiteral("Работа"));
   EXPECT_TRUE(PollerRunning());
   EXPECT_TRUE(program->Instance().Held());
