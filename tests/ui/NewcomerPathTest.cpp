@@ -122,12 +122,14 @@ TRegistryForm* OpenTemplates(TMainForm& main) {
 
 // A channel template for `type` with its register templates, made with the window's buttons.
 void MakeChannelTemplate(TRegistryForm& w, int type) {
-  QTreeWidget* tree = w.TreeView();
+  QTreeWidget* tree = Child<QTreeWidget>(w, "templatesTree");
   ClickItem(tree, tree->topLevelItem(0));
-  ClickTool(w.ToolBar(), w.actAdd);  // a channel template behind the others, selected
+  ClickTool(Child<QToolBar>(w, "toolBar"),
+            Child<QAction>(w, "addAction"));  // a channel template behind the others, selected
   EditCaption(tree, Digits3(type));
   for (int i = 0; i < kTemplateCaptions[type].size(); ++i) {
-    ClickTool(w.ToolBar(), w.actAdd);  // under the channel template, or beside the register template
+    ClickTool(Child<QToolBar>(w, "toolBar"),
+              Child<QAction>(w, "addAction"));  // under the channel template, or beside the register template
     if (i == 0) {
       // The channel template stays selected and open: pick its register template.
       QTreeWidgetItem* channel = tree->currentItem();
@@ -172,7 +174,7 @@ TEST_F(NewcomerPathTest, FirstSessionFromAnEmptyFolderComesBackAfterARestart) {
   TRegistryForm* templates = OpenTemplates(*main);
   ASSERT_NE(templates, nullptr);
   for (int type = 0; type < 2; ++type) MakeChannelTemplate(*templates, type);
-  ClickTool(templates->ToolBar(), templates->actSave);
+  ClickTool(Child<QToolBar>(*templates, "toolBar"), Child<QAction>(*templates, "saveAction"));
   EXPECT_TRUE(QFileInfo::exists(ConfigFilePath(QStringLiteral("REGISTRY"))));
   templates->close();
   Messages->Shown.clear();  // the first start's notices: no pages, no port, no speed
@@ -278,8 +280,8 @@ TEST_F(NewcomerPathTest, FirstSessionFromAnEmptyFolderComesBackAfterARestart) {
   OpenNetwork(*main);
   templates = OpenTemplates(*main);
   ASSERT_NE(templates, nullptr);
-  ASSERT_EQ(templates->TreeView()->topLevelItemCount(), 1);
-  EXPECT_EQ(Leaves(templates->TreeView()->topLevelItem(0)), ExpectedTemplates());
+  ASSERT_EQ(Child<QTreeWidget>(*templates, "templatesTree")->topLevelItemCount(), 1);
+  EXPECT_EQ(Leaves(Child<QTreeWidget>(*templates, "templatesTree")->topLevelItem(0)), ExpectedTemplates());
   templates->close();
 }
 
