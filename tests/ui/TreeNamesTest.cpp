@@ -90,7 +90,7 @@ TEST_F(TreeNamesTest, TheProcessTemplatesTreeScrollsSidewaysAndTipsTheWholeName)
   command->SetCaption(kLongName);
   TTasksForm window(mainForm.get());
   ASSERT_TRUE(Activate(&window));
-  QTreeWidget* tree = window.TreeView();
+  QTreeWidget* tree = Child<QTreeWidget>(window, "templatesTree");
   NodeItem(tree, templ)->setExpanded(true);
   ExpectScrollsToTheWholeCaption(tree, command);
   EXPECT_EQ(HoverTip(tree, command), kLongName);
