@@ -133,8 +133,8 @@ TEST_F(TreeNamesTest, ThePrintPreviewsTreeScrollsSidewaysAndTipsTheWholeName) {
   WhenModal<TPrintPreviewForm>([&](TPrintPreviewForm* f) {
     const auto close = qScopeGuard([f] { f->reject(); });
     ProcessEventsFor(50);
-    ExpectScrollsToTheWholeCaption(f->Tree(), reg);
-    EXPECT_EQ(HoverTip(f->Tree(), reg), kLongName);
+    ExpectScrollsToTheWholeCaption(Child<QTreeWidget>(*f, "reportTree"), reg);
+    EXPECT_EQ(HoverTip(Child<QTreeWidget>(*f, "reportTree"), reg), kLongName);
     seen = true;
   });
   EXPECT_TRUE(form.Execute());
