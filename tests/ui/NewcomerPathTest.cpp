@@ -188,10 +188,10 @@ TEST_F(NewcomerPathTest, FirstSessionFromAnEmptyFolderComesBackAfterARestart) {
   QStringList shownNetwork;
   int shownRegulators = -1;
   WhenModal<TSetupForm>([&](TSetupForm* s) {
-    s->cbPort->setFocus();
-    QTest::keyClick(s->cbPort, Qt::Key_Down);  // COM1
-    Click(s->chDemo);                          // its notice is acknowledged
-    Messages->Answers.push_back(mbYes);        // the search's warning
+    Child<QComboBox>(*s, "portBox")->setFocus();
+    QTest::keyClick(Child<QComboBox>(*s, "portBox"), Qt::Key_Down);  // COM1
+    Click(Child<QCheckBox>(*s, "demoCheckBox"));                     // its notice is acknowledged
+    Messages->Answers.push_back(mbYes);                              // the search's warning
     WhenModal<TNetForm>([&](TNetForm* net) {
       if (Child<QTreeWidget>(*net, "networkTree")->topLevelItemCount() == 1) {
         shownNetwork = Leaves(Child<QTreeWidget>(*net, "networkTree")->topLevelItem(0));
@@ -199,9 +199,10 @@ TEST_F(NewcomerPathTest, FirstSessionFromAnEmptyFolderComesBackAfterARestart) {
       }
       net->close();
     });
-    Click(s->btSearch);
-    foundCount = s->lbFound[smAfresh]->text().toInt();
-    Click(s->btCancel);  // port and simulation have acted already; OK waits for a diagram
+    Click(Child<QPushButton>(*s, "searchButton"));
+    foundCount = Child<QLabel>(*s, "afreshFoundLabel")->text().toInt();
+    Click(Child<QPushButton>(
+        *s, "cancelButton"));  // port and simulation have acted already; OK waits for a diagram
   });
   Child<QAction>(*main, "setupAction")->trigger();
   ASSERT_EQ(Messages->Shown.size(), 3u) << Messages->Texts().join(" | ").toStdString();
@@ -231,13 +232,16 @@ TEST_F(NewcomerPathTest, FirstSessionFromAnEmptyFolderComesBackAfterARestart) {
   image.fill(Qt::white);
   ASSERT_TRUE(image.save(picture));
   WhenModal<TSetupForm>([&](TSetupForm* s) {
-    QTest::mouseClick(s->pcPages->tabBar(), Qt::LeftButton, {}, s->pcPages->tabBar()->tabRect(1).center());
+    QTest::mouseClick(Child<QTabWidget>(*s, "pageTabs")->tabBar(), Qt::LeftButton, {},
+                      Child<QTabWidget>(*s, "pageTabs")->tabBar()->tabRect(1).center());
     WhenModal<QFileDialog>([picture](QFileDialog* d) {
       d->selectFile(picture);
       QMetaObject::invokeMethod(d, "accept");  // as its "Open" button does
     });
-    Click(s->btAdd);
-    auto* name = qobject_cast<QLineEdit*>(s->lvDiagrams->indexWidget(s->lvDiagrams->model()->index(0, 0)));
+    Click(Child<QPushButton>(*s, "addButton"));
+    auto* name = qobject_cast<QLineEdit*>(
+        Child<QTreeWidget>(*s, "diagramList")
+            ->indexWidget(Child<QTreeWidget>(*s, "diagramList")->model()->index(0, 0)));
     if (name != nullptr) {
       name->selectAll();
       TypeText(name, QStringLiteral("Цех 1"));
@@ -247,7 +251,7 @@ TEST_F(NewcomerPathTest, FirstSessionFromAnEmptyFolderComesBackAfterARestart) {
       ADD_FAILURE() << "the new page's name is not being edited";
     }
     Messages->Answers = {mbOK, mbNo};  // the restart notice; the close question
-    Click(s->btOK);
+    Click(Child<QPushButton>(*s, "okButton"));
     if (s->isVisible()) s->reject();  // never leave the test inside the dialog
   });
   Child<QAction>(*main, "setupAction")->trigger();

@@ -94,9 +94,9 @@ TEST_F(TSearchPictures, ReportAndStructureWindow) {
         });
       });
     });
-    s->rbMode[smAfresh]->setChecked(true);
-    QTest::mouseClick(s->btSearch, Qt::LeftButton);
-    QTest::mouseClick(s->btCancel, Qt::LeftButton);
+    Child<QRadioButton>(*s, "afreshButton")->setChecked(true);
+    QTest::mouseClick(Child<QPushButton>(*s, "searchButton"), Qt::LeftButton);
+    QTest::mouseClick(Child<QPushButton>(*s, "cancelButton"), Qt::LeftButton);
   });
   Child<QAction>(main, "setupAction")->trigger();
   StopPoller();
