@@ -27,13 +27,4 @@ T* Child(const QObject& w, const char* name) {
   throw std::logic_error(message);
 }
 
-template <class T>
-T* Child(const QObject* w, const char* name) {
-  if (w == nullptr) {
-    ADD_FAILURE() << "no window to find \"" << name << "\" in";
-    throw std::logic_error(std::string("no window to find \"") + name + "\" in");
-  }
-  return Child<T>(*w, name);
-}
-
 }  // namespace vexa::test

@@ -1,5 +1,7 @@
-// The shared image list, the wait window, the about box and the help window.
+// The shared image list, the wait window, the about box and the help window; and how the tests find a
+// window's parts.
 
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -62,6 +64,29 @@ void PressKey(QWidget* w, int key, Qt::KeyboardModifiers mods = Qt::NoModifier) 
 
 QRect PrimaryScreenArea() {
   return QGuiApplication::primaryScreen()->geometry();
+}
+
+// ---- Finding a window's parts ------------------------------------------------------------------
+
+// A part is found by its class and name at any depth; a missing or doubled one fails the test with
+// the window named and ends it, instead of handing the test a null pointer or the wrong widget.
+TEST(WindowParts, FindsTheOnePartOfThatNameAndFailsTheTestOtherwise) {
+  QWidget window;
+  window.setObjectName(QStringLiteral("SetupForm"));
+  auto* page = new QWidget(&window);
+  auto* ok = new QPushButton(page);
+  ok->setObjectName(QStringLiteral("okButton"));
+  EXPECT_EQ(Child<QPushButton>(window, "okButton"), ok);
+  EXPECT_EQ(Child<QWidget>(window, "okButton"), ok);
+
+  EXPECT_NONFATAL_FAILURE(EXPECT_THROW(Child<QPushButton>(window, "cancelButton"), std::logic_error),
+                          "no QPushButton \"cancelButton\" in QWidget \"SetupForm\"");
+  EXPECT_NONFATAL_FAILURE(EXPECT_THROW(Child<QLabel>(window, "okButton"), std::logic_error),
+                          "no QLabel \"okButton\"");
+  auto* other = new QPushButton(&window);
+  other->setObjectName(QStringLiteral("okButton"));
+  EXPECT_NONFATAL_FAILURE(EXPECT_THROW(Child<QPushButton>(window, "okButton"), std::logic_error),
+                          "more than one QPushButton \"okButton\"");
 }
 
 // ---- Shared image list ------------------------------------------------------------------------
