@@ -135,20 +135,25 @@ TAboutBox::TAboutBox(QWidget* parent)
   bold.setBold(true);
   ProductName = new QLabel(QStringLiteral("Vexa - управляющая оболочка для сети"), panel);
   Comments = new QLabel(QStringLiteral("локальных регуляторов типа 'Gelmark'"), panel);
+  ProductName->setObjectName(QStringLiteral("productNameLabel"));
+  Comments->setObjectName(QStringLiteral("commentsLabel"));
   for (QLabel* l : {ProductName, Comments}) {
     l->setFont(bold);
     l->setAlignment(Qt::AlignCenter);
   }
 
   ProgramIcon = new QLabel(panel);
+  ProgramIcon->setObjectName(QStringLiteral("programIcon"));
   InitResources();
   ProgramIcon->setPixmap(QPixmap(QString::fromLatin1(kProgramIcon32)));
   ProgramIcon->setFixedSize(32, 32);
 
   Version = new TVersionLabel(panel);
+  Version->setObjectName(QStringLiteral("versionLabel"));
   Version->SetVersionResource(TVersionLabel::vrProductVersion);
   Version->SetInfoPrefix(QStringLiteral("Версия:"));
   FileVersion = new TVersionLabel(panel);
+  FileVersion->setObjectName(QStringLiteral("fileVersionLabel"));
   FileVersion->SetVersionResource(TVersionLabel::vrFileVersion);
   FileVersion->SetInfoPrefix(QStringLiteral("Версия файла:"));
 
@@ -174,6 +179,7 @@ TAboutBox::TAboutBox(QWidget* parent)
   column->addStretch();
 
   OKButton = new QPushButton(QStringLiteral("OK"), this);
+  OKButton->setObjectName(QStringLiteral("okButton"));
   OKButton->setGeometry(123, 161, 75, 25);
   OKButton->setDefault(true);
   OKButton->setAutoDefault(true);

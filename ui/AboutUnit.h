@@ -72,15 +72,16 @@ class TAboutBox : public QDialog {
   // Creates the box, shows it modally and releases it.
   static void Execute(QWidget* parent = nullptr);
 
+ protected:
+  void showEvent(QShowEvent* event) override;
+
+ private:
   QLabel* ProgramIcon = nullptr;
   QLabel* ProductName = nullptr;  // first bold line
   QLabel* Comments = nullptr;     // second bold line
   TVersionLabel* Version = nullptr;
   TVersionLabel* FileVersion = nullptr;
   QPushButton* OKButton = nullptr;
-
- protected:
-  void showEvent(QShowEvent* event) override;
 };
 
 }  // namespace vexa

@@ -52,34 +52,34 @@ TArchivesForm::TArchivesForm(TNetwork& network, TMainForm* mainForm, QWidget* pa
   toolWindowCount_ = new TToolWindowCount(this, mainForm);  // owned by the window
 
   toolBar_ = new QToolBar(this);
-  toolBar_->setObjectName(QStringLiteral("ToolBar1"));
+  toolBar_->setObjectName(QStringLiteral("toolBar"));
   toolBar_->setIconSize(QSize(16, 16));
   auto button = [this](const char* name, int image, const char* hint) {
     QAction* a = toolBar_->addAction(ImageIcon(image), QString::fromUtf8(hint));
     a->setObjectName(QString::fromLatin1(name));
     return a;
   };
-  actView = button("actView", iiPRINT, "Просмотр и печать отчета");
+  actView = button("viewAction", iiPRINT, "Просмотр и печать отчета");
   toolBar_->addSeparator();
-  actRefresh = button("actRefresh", iiREFRESH, "Обновить");
+  actRefresh = button("refreshAction", iiREFRESH, "Обновить");
   actRefresh->setShortcut(Qt::Key_F5);
-  actSortByDate = button("actSortByDate", iiDATE, "Сортировать по дате");
+  actSortByDate = button("sortByDateAction", iiDATE, "Сортировать по дате");
   actSortByDate->setCheckable(true);
   toolBar_->addSeparator();
-  actExport = button("actExport", iiEXCEL, "Преобразовать для Excel");
+  actExport = button("exportAction", iiEXCEL, "Преобразовать для Excel");
   auto* gap = new QWidget(toolBar_);
   gap->setFixedWidth(kWideSeparatorGap);
   toolBar_->addWidget(gap);
   toolBar_->addSeparator();
-  actDelete = button("actDelete", iiDELETE, "Удалить");
+  actDelete = button("deleteAction", iiDELETE, "Удалить");
   actDelete->setShortcut(Qt::Key_Delete);
 
   // The window takes these keys before the list does.
   actSelectAll = new QAction(QStringLiteral("Выбрать все"), this);
-  actSelectAll->setObjectName(QStringLiteral("actSelectAll"));
+  actSelectAll->setObjectName(QStringLiteral("selectAllAction"));
   actSelectAll->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_A));
   actDeselectAll = new QAction(QStringLiteral("Отменить выбор"), this);
-  actDeselectAll->setObjectName(QStringLiteral("actDeselectAll"));
+  actDeselectAll->setObjectName(QStringLiteral("deselectAllAction"));
   actDeselectAll->setShortcut(Qt::Key_Escape);
   addAction(actSelectAll);
   addAction(actDeselectAll);
@@ -87,12 +87,12 @@ TArchivesForm::TArchivesForm(TNetwork& network, TMainForm* mainForm, QWidget* pa
   auto* list = new TFileListView(this);
   list->DoubleClicked = [this] { ViewClick(); };
   lbFiles_ = list;
-  lbFiles_->setObjectName(QStringLiteral("FileListBox1"));
+  lbFiles_->setObjectName(QStringLiteral("fileList"));
   lbFiles_->setSelectionMode(QAbstractItemView::ExtendedSelection);
   lbFiles_->setEditTriggers(QAbstractItemView::NoEditTriggers);
 
   auto* sorting = new QLabel(QStringLiteral("Сортировка..."), this);
-  sorting->setObjectName(QStringLiteral("Panel1"));
+  sorting->setObjectName(QStringLiteral("sortingPanel"));
   sorting->setAlignment(Qt::AlignCenter);
   sorting->setFrameStyle(QFrame::Panel | QFrame::Raised);
   sortingPanel_ = sorting;
@@ -106,10 +106,10 @@ TArchivesForm::TArchivesForm(TNetwork& network, TMainForm* mainForm, QWidget* pa
   status->setObjectName(QStringLiteral("StatusBar1"));
   status->setSizeGripEnabled(false);
   totalPanel_ = new QLabel(status);
-  totalPanel_->setObjectName(QStringLiteral("TotalPanel"));
+  totalPanel_->setObjectName(QStringLiteral("totalPanel"));
   totalPanel_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
   selectedPanel_ = new QLabel(status);
-  selectedPanel_->setObjectName(QStringLiteral("SelectedPanel"));
+  selectedPanel_->setObjectName(QStringLiteral("selectedPanel"));
   selectedPanel_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
   // The first panel is as narrow as the layout has it unless its text needs more; the second one
   // takes the rest of the bar.

@@ -45,19 +45,6 @@ class TArchivesForm : public QWidget {
   // The listed names in list order.
   QStringList Names() const;
 
-  QToolBar* ToolBar() const { return toolBar_; }
-  QListWidget* FileList() const { return lbFiles_; }
-  QWidget* SortingPanel() const { return sortingPanel_; }
-  QLabel* TotalPanel() const { return totalPanel_; }
-  QLabel* SelectedPanel() const { return selectedPanel_; }
-  QAction* actView = nullptr;
-  QAction* actRefresh = nullptr;
-  QAction* actSortByDate = nullptr;
-  QAction* actExport = nullptr;
-  QAction* actDelete = nullptr;
-  QAction* actSelectAll = nullptr;
-  QAction* actDeselectAll = nullptr;
-
  protected:
   void showEvent(QShowEvent* event) override;
 
@@ -73,6 +60,13 @@ class TArchivesForm : public QWidget {
 
   TToolWindowCount* toolWindowCount_ = nullptr;
   QToolBar* toolBar_ = nullptr;
+  QAction* actView = nullptr;
+  QAction* actRefresh = nullptr;
+  QAction* actSortByDate = nullptr;
+  QAction* actExport = nullptr;
+  QAction* actDelete = nullptr;
+  QAction* actSelectAll = nullptr;
+  QAction* actDeselectAll = nullptr;
   QStackedWidget* stack_ = nullptr;
   QListWidget* lbFiles_ = nullptr;
   QWidget* sortingPanel_ = nullptr;

@@ -88,7 +88,7 @@ TChannelForm::TChannelForm(TNetwork& network, TMainForm* mainForm, QWidget* pare
 
   auto* grid = new TChannelGrid(this);
   grid_ = grid;
-  grid_->setObjectName(QStringLiteral("sgChannel"));
+  grid_->setObjectName(QStringLiteral("channelGrid"));
   grid_->setColumnCount(2);
   grid_->setHorizontalHeaderLabels({TChannelTable::kRegisterHeader, TChannelTable::kValueHeader});
   grid_->verticalHeader()->hide();
@@ -118,15 +118,15 @@ TChannelForm::TChannelForm(TNetwork& network, TMainForm* mainForm, QWidget* pare
   panel->setObjectName(QStringLiteral("Panel1"));
   panel->setMinimumHeight(kPanelHeight);
   meComments_ = new QPlainTextEdit(kNoComments, panel);
-  meComments_->setObjectName(QStringLiteral("meComments"));
+  meComments_->setObjectName(QStringLiteral("commentsField"));
   meComments_->setReadOnly(true);
   QPalette palette = meComments_->palette();
   palette.setColor(QPalette::Base, palette.color(QPalette::Midlight));
   meComments_->setPalette(palette);
   btApply_ = new QPushButton(QStringLiteral("Применить"), panel);
-  btApply_->setObjectName(QStringLiteral("btApply"));
+  btApply_->setObjectName(QStringLiteral("applyButton"));
   btCancel_ = new QPushButton(QStringLiteral("Отмена"), panel);
-  btCancel_->setObjectName(QStringLiteral("btCancel"));
+  btCancel_->setObjectName(QStringLiteral("cancelButton"));
   // Enter belongs to the cell being edited, never to a button.
   btApply_->setAutoDefault(false);
   btCancel_->setAutoDefault(false);

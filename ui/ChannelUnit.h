@@ -42,12 +42,6 @@ class TChannelForm : public QDialog {
   // The register of the current row, or null.
   TRootNode* SelectedRegister() const;
 
-  QTableWidget* Grid() const { return grid_; }
-  QPlainTextEdit* CommentsField() const { return meComments_; }
-  QSplitter* Splitter() const { return splitter_; }
-  QPushButton* ApplyButton() const { return btApply_; }
-  QPushButton* CancelButton() const { return btCancel_; }
-
  Q_SIGNALS:
   // The current row changed (null: a row with no register, or none): the lasso marks its label.
   void RegisterSelected(vexa::TRootNode* reg);

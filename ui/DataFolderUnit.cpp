@@ -25,13 +25,18 @@ TDataFolderDlg::TDataFolderDlg(const QString& proposed, QWidget* parent)
                                 "отчетов (Archives) и рисунки мнемосхем. Программа запомнит ее; выбрать "
                                 "другую можно, запустив vexa --choose-dir."),
                  this);
+  lbText->setObjectName(QStringLiteral("explanationLabel"));
   lbText->setWordWrap(true);
   edFolder = new QLineEdit(QDir::toNativeSeparators(proposed), this);
+  edFolder->setObjectName(QStringLiteral("folderEdit"));
   btBrowse = new QPushButton(QStringLiteral("Обзор..."), this);
+  btBrowse->setObjectName(QStringLiteral("browseButton"));
   btBrowse->setAutoDefault(false);
   btOK = new QPushButton(QStringLiteral("OK"), this);
+  btOK->setObjectName(QStringLiteral("okButton"));
   btOK->setDefault(true);
   btCancel = new QPushButton(QStringLiteral("Отмена"), this);
+  btCancel->setObjectName(QStringLiteral("cancelButton"));
   btCancel->setAutoDefault(false);
 
   auto* folderRow = new QHBoxLayout;

@@ -24,18 +24,18 @@ class TDataFolderDlg : public QDialog {
   // The folder typed or browsed to, as it will be used.
   QString Folder() const;
 
-  QLabel* lbText = nullptr;
-  QLineEdit* edFolder = nullptr;
-  QPushButton* btBrowse = nullptr;
-  QPushButton* btOK = nullptr;
-  QPushButton* btCancel = nullptr;
-
  public Q_SLOTS:
   // OK: the folder is made and checked; a folder that cannot be used is told and the question stays.
   void accept() override;
 
  private:
   void Browse();
+
+  QLabel* lbText = nullptr;
+  QLineEdit* edFolder = nullptr;
+  QPushButton* btBrowse = nullptr;
+  QPushButton* btOK = nullptr;
+  QPushButton* btCancel = nullptr;
 };
 
 // Asks for the data folder, proposing `proposed`; the folder, made and writable, or nothing when the

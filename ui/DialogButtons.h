@@ -10,10 +10,10 @@ namespace vexa {
 
 inline QHBoxLayout* OkCancelRow(QDialog* dialog, QPushButton*& ok, QPushButton*& cancel) {
   ok = new QPushButton(QStringLiteral("OK"), dialog);
-  ok->setObjectName(QStringLiteral("btOK"));
+  ok->setObjectName(QStringLiteral("okButton"));
   ok->setDefault(true);
   cancel = new QPushButton(QStringLiteral("Отмена"), dialog);
-  cancel->setObjectName(QStringLiteral("btCancel"));
+  cancel->setObjectName(QStringLiteral("cancelButton"));
   QObject::connect(cancel, &QPushButton::clicked, dialog, &QDialog::reject);
   auto* row = new QHBoxLayout;
   row->addStretch();

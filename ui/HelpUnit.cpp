@@ -79,6 +79,7 @@ THelpWindow::THelpWindow() : QWidget(nullptr, Qt::Window) {
   auto* toolbar = new QToolBar(this);
   toolbar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
   browser_ = new QTextBrowser(this);
+  browser_->setObjectName(QStringLiteral("topicBrowser"));
   browser_->setSearchPaths({QStringLiteral(":/help")});
   browser_->setOpenExternalLinks(true);
   // Rich text in a QTextDocument does not follow <link rel="stylesheet">; the topics' style is set

@@ -50,7 +50,6 @@ class THelpWindow : public QWidget {
   // The help window once ShowHelp has created it, else null.
   static THelpWindow* Instance();
 
-  QTextBrowser* Browser() const { return browser_; }
   // The context number of the topic last opened by ShowHelp (hcContents for the contents page).
   int CurrentContext() const { return context_; }
 

@@ -120,30 +120,39 @@ THistoryForm::THistoryForm(TRegisterNode* reg, TLabelDisplay* label, TMainForm* 
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(0);
   ToolBar = new QToolBar(this);
+  ToolBar->setObjectName(QStringLiteral("toolBar"));
   ToolBar->setFixedHeight(kToolBarHeight);
   ToolBar->setIconSize(QSize(16, 16));
   actZoomIn =
       ToolBar->addAction(ImageIcon(ImageIndexOf(QStringLiteral("ZOOMIN"))), QStringLiteral("Увеличить"));
   actZoomOut =
       ToolBar->addAction(ImageIcon(ImageIndexOf(QStringLiteral("ZOOMOUT"))), QStringLiteral("Уменьшить"));
+  actZoomIn->setObjectName(QStringLiteral("zoomInAction"));
+  actZoomOut->setObjectName(QStringLiteral("zoomOutAction"));
   connect(actZoomIn, &QAction::triggered, this, [this] { Zoom(2); });
   connect(actZoomOut, &QAction::triggered, this, [this] { Zoom(0.5); });
   edDate = MakeReadout(ToolBar, 69, QStringLiteral(" 00.00.0000 "), QStringLiteral("Дата"));
   edTime = MakeReadout(ToolBar, 55, QStringLiteral(" 00:00:00"), QStringLiteral("Время"));
   edValue = MakeReadout(ToolBar, 55, QStringLiteral(" -0000,00"), QStringLiteral("Значение"));
+  edDate->setObjectName(QStringLiteral("dateLabel"));
+  edTime->setObjectName(QStringLiteral("timeLabel"));
+  edValue->setObjectName(QStringLiteral("valueLabel"));
   layout->addWidget(ToolBar);
 
   auto* row = new QHBoxLayout;
   row->setContentsMargins(0, 0, 0, 0);
   row->setSpacing(0);
   AxisLabels = new THistoryAxis(*this);
+  AxisLabels->setObjectName(QStringLiteral("axis"));
   AxisLabels->setFixedWidth(fontMetrics().horizontalAdvance(QStringLiteral("-0,00")) + 8);
   row->addWidget(AxisLabels);
   ScrollBox = new QScrollArea(this);
+  ScrollBox->setObjectName(QStringLiteral("scrollBox"));
   ScrollBox->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   ScrollBox->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   ScrollBox->setFocusPolicy(Qt::NoFocus);
   Chart = new THistoryChart(*this);
+  Chart->setObjectName(QStringLiteral("chart"));
   Chart->resize(kChartWidth, 100);
   ScrollBox->setWidget(Chart);
   ScrollBox->viewport()->installEventFilter(this);

@@ -79,16 +79,6 @@ class THistoryForm : public QWidget {
   // Tests drive the refresh with their own timer.
   void SetRepeatTimer(std::unique_ptr<TRepeatTimer> timer);
 
-  QToolBar* ToolBar = nullptr;
-  QAction* actZoomIn = nullptr;
-  QAction* actZoomOut = nullptr;
-  QLabel* edDate = nullptr;
-  QLabel* edTime = nullptr;
-  QLabel* edValue = nullptr;
-  QScrollArea* ScrollBox = nullptr;
-  THistoryAxis* AxisLabels = nullptr;
-  THistoryChart* Chart = nullptr;
-
  protected:
   void showEvent(QShowEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
@@ -108,6 +98,15 @@ class THistoryForm : public QWidget {
   void Redraw();
   int MinTickGap() const;
 
+  QToolBar* ToolBar = nullptr;
+  QAction* actZoomIn = nullptr;
+  QAction* actZoomOut = nullptr;
+  QLabel* edDate = nullptr;
+  QLabel* edTime = nullptr;
+  QLabel* edValue = nullptr;
+  QScrollArea* ScrollBox = nullptr;
+  THistoryAxis* AxisLabels = nullptr;
+  THistoryChart* Chart = nullptr;
   TRegisterNode* reg_;
   TLabelDisplay* label_;
   QPointer<TMainForm> mainForm_;

@@ -74,12 +74,14 @@ TLabelPropertiesForm::TLabelPropertiesForm(TMainForm* mainForm, QWidget* parent)
   constexpr int sizeWidth = 52;
 
   cbFontName = new QComboBox(this);
+  cbFontName->setObjectName(QStringLiteral("fontNameBox"));
   cbFontName->setEditable(false);
   cbFontName->setGeometry(margin, 8, inner - sizeWidth - 4, 24);
   cbFontName->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
   cbFontName->setMinimumContentsLength(6);
 
   cbFontSize = new QComboBox(this);
+  cbFontSize->setObjectName(QStringLiteral("fontSizeBox"));
   cbFontSize->setEditable(true);
   cbFontSize->addItems(kFontSizes);
   cbFontSize->setInsertPolicy(QComboBox::NoInsert);
@@ -92,11 +94,13 @@ TLabelPropertiesForm::TLabelPropertiesForm(TMainForm* mainForm, QWidget* parent)
   };
   QLabel* lbPrefix = caption(QStringLiteral("Название:"), 38);
   edPrefix = new QLineEdit(this);
+  edPrefix->setObjectName(QStringLiteral("prefixEdit"));
   edPrefix->setGeometry(margin, 55, inner, 22);
   lbPrefix->setBuddy(edPrefix);
 
   QLabel* lbUnits = caption(QStringLiteral("Единица измерения:"), 82);
   edUnits = new QLineEdit(this);
+  edUnits->setObjectName(QStringLiteral("unitsEdit"));
   edUnits->setGeometry(margin, 99, inner, 22);
   lbUnits->setBuddy(edUnits);
 
@@ -105,15 +109,18 @@ TLabelPropertiesForm::TLabelPropertiesForm(TMainForm* mainForm, QWidget* parent)
   QLabel* lbFontColor = caption(QStringLiteral("Цвет надписи:"), 130);
   lbFontColor->setFixedWidth(swatchLeft - margin - 4);
   shFontColor = new TLabelSwatch(this);
+  shFontColor->setObjectName(QStringLiteral("fontColorSwatch"));
   shFontColor->setGeometry(swatchLeft, 128, swatchWidth, 20);
 
   QLabel* lbColor = caption(QStringLiteral("Цвет фона/рамка:"), 156);
   lbColor->setFixedWidth(swatchLeft - margin - 4);
   shColor = new TLabelSwatch(this);
+  shColor->setObjectName(QStringLiteral("backgroundSwatch"));
   shColor->setGeometry(swatchLeft, 154, swatchWidth, 20);
   shColor->setToolTip(QStringLiteral("Левая кнопка мыши - цвет фона, правая - рамка"));
 
   btOK = new QPushButton(QStringLiteral("OK"), this);
+  btOK->setObjectName(QStringLiteral("okButton"));
   btOK->setDefault(true);
   btOK->setGeometry((kClientWidth - 75) / 2, 179, 75, 25);
 

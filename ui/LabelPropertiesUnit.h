@@ -19,6 +19,7 @@ class TMainForm;
 // A colour swatch: a rectangle filled with a colour, with or without a solid outline; reports the
 // mouse button released over it.
 class TLabelSwatch : public QWidget {
+  Q_OBJECT
  public:
   explicit TLabelSwatch(QWidget* parent = nullptr);
 
@@ -55,14 +56,6 @@ class TLabelPropertiesForm : public QDialog {
   // The size the size box's text gives: a decimal integer, 6 when it is not one or is below 6.
   static int SizeFromText(const QString& text);
 
-  QComboBox* cbFontName = nullptr;
-  QComboBox* cbFontSize = nullptr;
-  QLineEdit* edPrefix = nullptr;
-  QLineEdit* edUnits = nullptr;
-  TLabelSwatch* shFontColor = nullptr;
-  TLabelSwatch* shColor = nullptr;  // background; its outline is the label's frame
-  QPushButton* btOK = nullptr;
-
  protected:
   void showEvent(QShowEvent* event) override;
 
@@ -75,6 +68,13 @@ class TLabelPropertiesForm : public QDialog {
   // The colour dialog preset to `initial`; true when the operator confirmed a colour.
   bool PickColor(const QColor& initial, QColor* chosen);
 
+  QComboBox* cbFontName = nullptr;
+  QComboBox* cbFontSize = nullptr;
+  QLineEdit* edPrefix = nullptr;
+  QLineEdit* edUnits = nullptr;
+  TLabelSwatch* shFontColor = nullptr;
+  TLabelSwatch* shColor = nullptr;  // background; its outline is the label's frame
+  QPushButton* btOK = nullptr;
   TLabelDisplay* label_ = nullptr;
   bool filling_ = false;  // the boxes are being filled from the label, not edited
 };

@@ -149,7 +149,7 @@ void TMnemoLabels::Attach(TLabelDisplay& label) {
     });
     connect(view, &TLabelView::PopupRequested, this, [this](TLabelView* v, QPoint at) {
       popupLabel_ = v->Label();
-      if (Popup != nullptr) Popup->popup(at);
+      if (popup_ != nullptr) popup_->popup(at);
     });
   }
   label.OnChange = [this](TLabelDisplay& changed) {

@@ -55,15 +55,12 @@ class TMnemoLabels : public QObject, public TLabelHost {
   TMnemoLabels(QTabWidget* pcMnemo, QWidget* lassoRest);
   ~TMnemoLabels() override;
 
-  TLasso* Lasso() const { return lasso_; }
-  TLabelView* ViewOf(const TLabelDisplay& label) const;
-
   // Whether drops may create and move labels (the network is open for configuration).
   std::function<bool()> DropsAllowed;
   // The node selected in the network tree, whose drag is under way.
   std::function<TRootNode*()> SelectedTreeNode;
   // The menu a label's right click opens.
-  QMenu* Popup = nullptr;
+  void SetPopup(QMenu* popup) { popup_ = popup; }
 
   // The label whose menu was opened last, while it lives.
   TLabelDisplay* PopupLabel() const;
@@ -91,11 +88,13 @@ class TMnemoLabels : public QObject, public TLabelHost {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  TLabelView* ViewOf(const TLabelDisplay& label) const;
   bool CanDrop(const class QDropEvent& event) const;
   void PutLassoOnActivePage();
 
   QTabWidget* pcMnemo_;
   TLasso* lasso_;
+  QMenu* popup_ = nullptr;
   QSet<TLabelDisplay*> live_;  // every label attached and not yet destroyed
   QHash<TLabelDisplay*, QPointer<TLabelView>> views_;
   QHash<const TLabelDisplay*, QPointer<QWidget>> histories_;

@@ -12,7 +12,7 @@ constexpr int kMargin = 3;
 }  // namespace
 
 TLasso::TLasso(QWidget* rest) : QWidget(rest), rest_(rest) {
-  setObjectName(QStringLiteral("Lasso"));
+  setObjectName(QStringLiteral("lasso"));
   // It lies over the label and the picture; clicks and drops go to them.
   setAttribute(Qt::WA_TransparentForMouseEvents);
   setAttribute(Qt::WA_NoSystemBackground);

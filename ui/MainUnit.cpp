@@ -138,7 +138,7 @@ TMainForm::TMainForm(TNetwork& network, QWidget* parent)
   CreateMenus();
   CreateToolBar();
   pcMnemo_ = new QTabWidget(this);
-  pcMnemo_->setObjectName(QStringLiteral("pcMnemo"));
+  pcMnemo_->setObjectName(QStringLiteral("diagramPages"));
   setCentralWidget(pcMnemo_);
   CreateStatusBar();
   setFixedSize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
@@ -203,7 +203,7 @@ void TMainForm::CreateMenus() {
   connect(actMail, &QAction::triggered, this, [this] { OpenShellUrl(kMakerMail); });
 
   popupMenu1_ = new QMenu(this);
-  popupMenu1_->setObjectName(QStringLiteral("PopupMenu1"));
+  popupMenu1_->setObjectName(QStringLiteral("labelMenu"));
   actHistory = popupMenu1_->addAction(QStringLiteral("История"));
   actPrint = popupMenu1_->addAction(QStringLiteral("Печать"));
   actChannel = popupMenu1_->addAction(QStringLiteral("Канал полностью"));
@@ -213,6 +213,27 @@ void TMainForm::CreateMenus() {
   popupMenu1_->addSeparator();
   actDeleteLabel = popupMenu1_->addAction(QStringLiteral("Удалить"));
   connect(actDeleteLabel, &QAction::triggered, this, &TMainForm::DeleteLabelCommand);
+  // Every command has a name of its own, by which it is found from outside the window.
+  actRestore->setObjectName(QStringLiteral("restoreAction"));
+  actSave->setObjectName(QStringLiteral("saveAction"));
+  actExitNoSave->setObjectName(QStringLiteral("exitWithoutSavingAction"));
+  actProcesses->setObjectName(QStringLiteral("processesAction"));
+  actReports->setObjectName(QStringLiteral("reportsAction"));
+  actArchives->setObjectName(QStringLiteral("archivesAction"));
+  actNetTree->setObjectName(QStringLiteral("networkTreeAction"));
+  actSetup->setObjectName(QStringLiteral("setupAction"));
+  actSaveDescription->setObjectName(QStringLiteral("saveDescriptionAction"));
+  actAccess->setObjectName(QStringLiteral("accessAction"));
+  actHelp->setObjectName(QStringLiteral("helpAction"));
+  actAbout->setObjectName(QStringLiteral("aboutAction"));
+  actWeb->setObjectName(QStringLiteral("webAction"));
+  actMail->setObjectName(QStringLiteral("mailAction"));
+  actHistory->setObjectName(QStringLiteral("historyAction"));
+  actPrint->setObjectName(QStringLiteral("printAction"));
+  actChannel->setObjectName(QStringLiteral("channelAction"));
+  actXY->setObjectName(QStringLiteral("positionAction"));
+  actLabelProperties->setObjectName(QStringLiteral("labelPropertiesAction"));
+  actDeleteLabel->setObjectName(QStringLiteral("deleteLabelAction"));
   // The hooks behind the label commands may be given after the window was made.
   connect(popupMenu1_, &QMenu::aboutToShow, this, &TMainForm::UpdateCommands);
   connect(actHistory, &QAction::triggered, this, [this] {
@@ -229,7 +250,7 @@ void TMainForm::CreateMenus() {
 
 void TMainForm::CreateToolBar() {
   toolBar_ = addToolBar(QStringLiteral("ToolBar1"));
-  toolBar_->setObjectName(QStringLiteral("ToolBar1"));
+  toolBar_->setObjectName(QStringLiteral("toolBar"));
   toolBar_->setMovable(false);
   toolBar_->setFloatable(false);
   toolBar_->setContextMenuPolicy(Qt::PreventContextMenu);
@@ -260,7 +281,7 @@ void TMainForm::CreateToolBar() {
   toolBar_->addWidget(filler);
 
   keyPicture_ = new QLabel(toolBar_);
-  keyPicture_->setObjectName(QStringLiteral("KeyImage"));
+  keyPicture_->setObjectName(QStringLiteral("keyPicture"));
   keyPicture_->setFixedSize(25, 23);
   QPixmap key(25, 23);
   key.fill(toolBar_->palette().color(QPalette::Window));
@@ -284,7 +305,7 @@ void TMainForm::CreateStatusBar() {
   stateCaption_ = caption;
   programState_ = network_.PollerStateText();
   statePanel_ = new QLabel(programState_, bar);
-  statePanel_->setObjectName(QStringLiteral("ProgramState"));
+  statePanel_->setObjectName(QStringLiteral("programStatePanel"));
   statePanel_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
   statePanel_->setFixedWidth(200);
   bar->addWidget(caption);
@@ -300,7 +321,7 @@ void TMainForm::CreateStatusBar() {
 void TMainForm::BuildPages() {
   const TMnemoBuildResult built = BuildMnemoPages(network_, pcMnemo_);
   labels_ = new TMnemoLabels(pcMnemo_, this);
-  labels_->Popup = popupMenu1_;
+  labels_->SetPopup(popupMenu1_);
   labels_->DropsAllowed = [this] { return networkOpen_; };
 
   if (built.PageCount > 0) {

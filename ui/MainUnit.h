@@ -95,35 +95,8 @@ class TMainForm : public QMainWindow {
   // The desktop session ends: only Yes and No are offered from now on, then the window closes.
   void SessionEnding();
 
-  QTabWidget* pcMnemo() const { return pcMnemo_; }
   // The labels on the pages and the lasso.
   TMnemoLabels* Labels() const { return labels_; }
-  QMenu* PopupMenu1() const { return popupMenu1_; }
-  QLabel* KeyPicture() const { return keyPicture_; }
-  QToolBar* ToolBar() const { return toolBar_; }
-
-  // Menu commands (the toolbar shares the first six).
-  QAction* actRestore = nullptr;
-  QAction* actSave = nullptr;
-  QAction* actExitNoSave = nullptr;
-  QAction* actProcesses = nullptr;
-  QAction* actReports = nullptr;
-  QAction* actArchives = nullptr;
-  QAction* actNetTree = nullptr;
-  QAction* actSetup = nullptr;
-  QAction* actSaveDescription = nullptr;
-  QAction* actAccess = nullptr;
-  QAction* actHelp = nullptr;
-  QAction* actAbout = nullptr;
-  QAction* actWeb = nullptr;
-  QAction* actMail = nullptr;
-  // The label pop-up menu.
-  QAction* actHistory = nullptr;
-  QAction* actPrint = nullptr;
-  QAction* actChannel = nullptr;
-  QAction* actXY = nullptr;
-  QAction* actLabelProperties = nullptr;
-  QAction* actDeleteLabel = nullptr;
 
  Q_SIGNALS:
   // The window has closed for good: the program ends.
@@ -173,6 +146,28 @@ class TMainForm : public QMainWindow {
   bool autoSaveFailing_ = false;  // the automatic save failed last time: told already
   std::array<QPointer<QWidget>, static_cast<size_t>(TWindowRole::Count)> windows_;
 
+  // Menu commands (the toolbar shares the first six).
+  QAction* actRestore = nullptr;
+  QAction* actSave = nullptr;
+  QAction* actExitNoSave = nullptr;
+  QAction* actProcesses = nullptr;
+  QAction* actReports = nullptr;
+  QAction* actArchives = nullptr;
+  QAction* actNetTree = nullptr;
+  QAction* actSetup = nullptr;
+  QAction* actSaveDescription = nullptr;
+  QAction* actAccess = nullptr;
+  QAction* actHelp = nullptr;
+  QAction* actAbout = nullptr;
+  QAction* actWeb = nullptr;
+  QAction* actMail = nullptr;
+  // The label pop-up menu.
+  QAction* actHistory = nullptr;
+  QAction* actPrint = nullptr;
+  QAction* actChannel = nullptr;
+  QAction* actXY = nullptr;
+  QAction* actLabelProperties = nullptr;
+  QAction* actDeleteLabel = nullptr;
   QTabWidget* pcMnemo_ = nullptr;
   QToolBar* toolBar_ = nullptr;
   QLabel* keyPicture_ = nullptr;

@@ -94,12 +94,12 @@ TNetForm::TNetForm(TNetwork& network, TMainForm* mainForm, QWidget* parent)
   new TToolWindowCount(this, mainForm);  // owned by the window
 
   toolBar_ = new QToolBar(this);
-  toolBar_->setObjectName(QStringLiteral("ToolBar1"));
+  toolBar_->setObjectName(QStringLiteral("toolBar"));
   toolBar_->setIconSize(QSize(16, 16));
   actSave = toolBar_->addAction(ImageIcon(iiSAVE), QStringLiteral("Сохранить"));
-  actSave->setObjectName(QStringLiteral("actSave"));
+  actSave->setObjectName(QStringLiteral("saveAction"));
   actProperties = toolBar_->addAction(ImageIcon(iiEDIT), QStringLiteral("Редактор свойств"));
-  actProperties->setObjectName(QStringLiteral("actProperties"));
+  actProperties->setObjectName(QStringLiteral("propertiesAction"));
 
   auto* tree = new TNetTreeView(this);
   tree->PressEnded = [this] {
@@ -108,7 +108,7 @@ TNetForm::TNetForm(TNetwork& network, TMainForm* mainForm, QWidget* parent)
     ShowSelection(tvNet_->currentItem());
   };
   tvNet_ = tree;
-  tvNet_->setObjectName(QStringLiteral("tvNet"));
+  tvNet_->setObjectName(QStringLiteral("networkTree"));
   tvNet_->setHeaderHidden(true);
   tvNet_->setColumnCount(1);
   tvNet_->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -118,7 +118,7 @@ TNetForm::TNetForm(TNetwork& network, TMainForm* mainForm, QWidget* parent)
   tvNet_->setMinimumHeight(kSplitterMinimum);
 
   meComments_ = new QPlainTextEdit(kNoComments, this);
-  meComments_->setObjectName(QStringLiteral("meComments"));
+  meComments_->setObjectName(QStringLiteral("commentsField"));
   meComments_->setReadOnly(true);
   meComments_->setMinimumHeight(kSplitterMinimum);
   QPalette palette = meComments_->palette();
@@ -189,6 +189,10 @@ void TNetForm::SelectNode(TRootNode* node) {
   else
     tvNet_->setCurrentItem(item);
   tvNet_->scrollToItem(item);
+}
+
+void TNetForm::Clear() {
+  tvNet_->clear();
 }
 
 void TNetForm::Rebuild() {

@@ -37,7 +37,6 @@ class TNetForm : public QWidget {
   explicit TNetForm(TNetwork& network, TMainForm* mainForm = nullptr, QWidget* parent = nullptr);
   ~TNetForm() override;
 
-  QTreeWidget* TreeView() const { return tvNet_; }
   // The node of the current item, or null.
   TRootNode* SelectedNode() const;
   // Makes the node's item current and scrolls to it; the selection handling runs also when it was
@@ -45,12 +44,8 @@ class TNetForm : public QWidget {
   void SelectNode(TRootNode* node);
   // Shows the network tree as it is now. Must run after anything replaced the tree's nodes.
   void Rebuild();
-
-  QToolBar* ToolBar() const { return toolBar_; }
-  QPlainTextEdit* CommentsField() const { return meComments_; }
-  QSplitter* Splitter() const { return splitter_; }
-  QAction* actSave = nullptr;
-  QAction* actProperties = nullptr;
+  // Empties the tree: its items refer to nodes about to be destroyed.
+  void Clear();
 
  Q_SIGNALS:
   // The current item changed, or a properties command ended with an item current (null: none).
@@ -77,6 +72,8 @@ class TNetForm : public QWidget {
   QPointer<QObject> mainForm_;     // a TMainForm
   bool selectionPending_ = false;  // the current item changed under a press not yet ended
   QToolBar* toolBar_ = nullptr;
+  QAction* actSave = nullptr;
+  QAction* actProperties = nullptr;
   QTreeWidget* tvNet_ = nullptr;
   QSplitter* splitter_ = nullptr;
   QPlainTextEdit* meComments_ = nullptr;

@@ -23,15 +23,18 @@ TPasswordDlg::TPasswordDlg(TNetwork& network, TMainForm* mainForm, QWidget* pare
   InstallHelpShortcut(this, kHelpContext);
 
   edPassword = new QLineEdit(this);
+  edPassword->setObjectName(QStringLiteral("passwordEdit"));
   edPassword->setEchoMode(QLineEdit::Password);
   // Every typed character shows as '*', whatever the style's own mask character is.
   edPassword->setStyleSheet(QStringLiteral("lineedit-password-character: 42"));
   edPassword->setGeometry(8, 8, kClientWidth - 16, 22);
 
   btOK = new QPushButton(QStringLiteral("OK"), this);
+  btOK->setObjectName(QStringLiteral("okButton"));
   btOK->setDefault(true);
   btOK->setGeometry(8, 36, 80, 25);
   btCancel = new QPushButton(QStringLiteral("Отмена"), this);
+  btCancel->setObjectName(QStringLiteral("cancelButton"));
   btCancel->setAutoDefault(false);
   btCancel->setGeometry(kClientWidth - 8 - 80, 36, 80, 25);
 

@@ -25,14 +25,16 @@ class TPasswordDlg : public QDialog {
 
   QString Password() const;
 
-  QLineEdit* edPassword = nullptr;
-  QPushButton* btOK = nullptr;
-  QPushButton* btCancel = nullptr;
-
  protected:
   void showEvent(QShowEvent* event) override;
 
  private:
+  // Empties the field once the answer is read.
+  friend bool AskPassword(TNetwork& network, TMainForm* mainForm);
+
+  QLineEdit* edPassword = nullptr;
+  QPushButton* btOK = nullptr;
+  QPushButton* btCancel = nullptr;
   TNetwork& network_;
 };
 

@@ -47,6 +47,10 @@ TPositionForm::TPositionForm(TMainForm* mainForm, QWidget* parent)
   btRight = MakeButton(drRight, ImageIcon(ImageIndexOf(QStringLiteral("RIGHT"))),
                        kClientWidth - side - kButtonSize, top + row);
   btDown = MakeButton(drDown, TurnedLeftArrow(-90), middle, top + 2 * row);
+  btUp->setObjectName(QStringLiteral("upButton"));
+  btLeft->setObjectName(QStringLiteral("leftButton"));
+  btRight->setObjectName(QStringLiteral("rightButton"));
+  btDown->setObjectName(QStringLiteral("downButton"));
 
   SetRepeatTimer(std::make_unique<TQtRepeatTimer>());
 }

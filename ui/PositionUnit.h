@@ -42,12 +42,6 @@ class TPositionForm : public QDialog {
 
   TDirection Direction() const { return direction_; }
 
-  // The buttons' tags are their directions.
-  QPushButton* btUp = nullptr;
-  QPushButton* btLeft = nullptr;
-  QPushButton* btRight = nullptr;
-  QPushButton* btDown = nullptr;
-
  protected:
   void showEvent(QShowEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
@@ -60,6 +54,11 @@ class TPositionForm : public QDialog {
   void ButtonPressed(TDirection direction, bool shift);
   void TimerTick();
 
+  // The buttons' tags are their directions.
+  QPushButton* btUp = nullptr;
+  QPushButton* btLeft = nullptr;
+  QPushButton* btRight = nullptr;
+  QPushButton* btDown = nullptr;
   TLabelDisplay* label_ = nullptr;
   TDirection direction_ = drNone;
   std::unique_ptr<TRepeatTimer> timer_;

@@ -24,6 +24,7 @@ TRdWarnForm::TRdWarnForm(QWidget* parent)
   splash_.load(QString::fromLatin1(kSplashPicture));
 
   lbStatus = new QLabel(QStringLiteral("Инициализация..."), this);
+  lbStatus->setObjectName(QStringLiteral("statusLabel"));
   QFont font;
   font.setFamilies(
       {QStringLiteral("Arial"), QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});

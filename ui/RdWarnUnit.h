@@ -23,8 +23,6 @@ class TRdWarnForm : public QWidget {
   // come back to the event loop before the next caption.
   void SetStatus(const QString& text);
 
-  QLabel* lbStatus = nullptr;  // owned by the window
-
  protected:
   void paintEvent(QPaintEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
@@ -36,6 +34,7 @@ class TRdWarnForm : public QWidget {
   void ComeBack();
   void PaintNow();
 
+  QLabel* lbStatus = nullptr;  // owned by the window
   QPixmap splash_;
   // Modal windows (messages shown during start-up) that the wait window steps aside for: a window
   // that stays on top in the middle of the screen would otherwise hide them.

@@ -60,9 +60,9 @@ TRegisterPropertiesForm::TRegisterPropertiesForm(TNetwork& network, QWidget* par
   setWindowTitle(QStringLiteral("Свойства регистра"));
 
   edName = new QLineEdit(QStringLiteral("Название"), this);
-  edName->setObjectName(QStringLiteral("edName"));
+  edName->setObjectName(QStringLiteral("nameEdit"));
   pcPages = new QTabWidget(this);
-  pcPages->setObjectName(QStringLiteral("pcPages"));
+  pcPages->setObjectName(QStringLiteral("pageTabs"));
   // All three page captions in the width of the dialog, none hidden behind scroll arrows.
   pcPages->setUsesScrollButtons(false);
   pcPages->setElideMode(Qt::ElideRight);
@@ -76,7 +76,7 @@ TRegisterPropertiesForm::TRegisterPropertiesForm(TNetwork& network, QWidget* par
 
   auto* description = new QWidget;
   meComments = new QPlainTextEdit(QStringLiteral("Комментарии"), description);
-  meComments->setObjectName(QStringLiteral("meComments"));
+  meComments->setObjectName(QStringLiteral("commentsEdit"));
   auto* descriptionLayout = new QVBoxLayout(description);
   descriptionLayout->setContentsMargins(2, 2, 2, 2);
   descriptionLayout->addWidget(meComments);
@@ -84,12 +84,12 @@ TRegisterPropertiesForm::TRegisterPropertiesForm(TNetwork& network, QWidget* par
 
   auto* chart = new QWidget;
   lbFullScale = new QLabel(chart);
-  lbFullScale->setObjectName(QStringLiteral("lbFullScale"));
-  seNotch = NumberField("seNotch", 1, 10000, 10, chart);
-  seZero = NumberField("seZero", -10000, 10000, 0, chart);
-  sePenWidth = NumberField("sePenWidth", 1, 100, 20, chart);
+  lbFullScale->setObjectName(QStringLiteral("fullScaleLabel"));
+  seNotch = NumberField("notchSpin", 1, 10000, 10, chart);
+  seZero = NumberField("zeroSpin", -10000, 10000, 0, chart);
+  sePenWidth = NumberField("penWidthSpin", 1, 100, 20, chart);
   shPenColor = new TColorSwatch(chart);
-  shPenColor->setObjectName(QStringLiteral("shPenColor"));
+  shPenColor->setObjectName(QStringLiteral("penColorSwatch"));
   shPenColor->setFixedSize(shPenColor->sizeHint());
   auto* chartLayout = PageLayout(chart, QFormLayout::DontWrapRows);
   chartLayout->addRow(QStringLiteral("Вся шкала:"), lbFullScale);
@@ -100,8 +100,8 @@ TRegisterPropertiesForm::TRegisterPropertiesForm(TNetwork& network, QWidget* par
   pcPages->addTab(chart, QStringLiteral("График"));
 
   auto* other = new QWidget;
-  seLoggingInterval = NumberField("seLoggingInterval", 1, 1000, 3, other);
-  seDigits = NumberField("seDigits", 0, 15, 1, other);
+  seLoggingInterval = NumberField("loggingIntervalSpin", 1, 1000, 3, other);
+  seDigits = NumberField("digitsSpin", 0, 15, 1, other);
   // Each step is stored and shown at once, so the value changes only by whole steps of the arrows.
   if (auto* text = seDigits->findChild<QLineEdit*>()) text->setReadOnly(true);
   // Their captions are too long to share a row with the field in this narrow dialog.

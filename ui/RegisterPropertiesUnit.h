@@ -56,6 +56,15 @@ class TRegisterPropertiesForm : public QDialog {
   QString RCaption() const;
   void SetRCaption(const QString& value);
 
+ protected:
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  void Load();
+  void UpdateFullScale();
+  void DigitsChange(int value);
+  void OkClick();
+
   QLineEdit* edName = nullptr;
   QTabWidget* pcPages = nullptr;
   QPlainTextEdit* meComments = nullptr;
@@ -68,16 +77,6 @@ class TRegisterPropertiesForm : public QDialog {
   QSpinBox* seDigits = nullptr;
   QPushButton* btOK = nullptr;
   QPushButton* btCancel = nullptr;
-
- protected:
-  void showEvent(QShowEvent* event) override;
-
- private:
-  void Load();
-  void UpdateFullScale();
-  void DigitsChange(int value);
-  void OkClick();
-
   TRegisterNode* reg_ = nullptr;
   bool loading_ = false;
   TNetwork& network_;

@@ -47,20 +47,20 @@ TRegistryForm::TRegistryForm(TNetwork& network, TMainForm* mainForm, QWidget* pa
   new TToolWindowCount(this, mainForm);  // owned by the window
 
   toolBar_ = new QToolBar(this);
-  toolBar_->setObjectName(QStringLiteral("ToolBar1"));
+  toolBar_->setObjectName(QStringLiteral("toolBar"));
   toolBar_->setIconSize(QSize(16, 16));
   actOpen = toolBar_->addAction(ImageIcon(iiOPEN), QStringLiteral("Открыть"));
-  actOpen->setObjectName(QStringLiteral("actOpen"));
+  actOpen->setObjectName(QStringLiteral("openAction"));
   actSave = toolBar_->addAction(ImageIcon(iiSAVE), QStringLiteral("Сохранить"));
-  actSave->setObjectName(QStringLiteral("actSave"));
+  actSave->setObjectName(QStringLiteral("saveAction"));
   toolBar_->addSeparator();
   actAdd = toolBar_->addAction(ImageIcon(iiADD), QStringLiteral("Добавить"));
-  actAdd->setObjectName(QStringLiteral("actAdd"));
+  actAdd->setObjectName(QStringLiteral("addAction"));
   actDelete = toolBar_->addAction(ImageIcon(iiDELETE), QStringLiteral("Удалить"));
-  actDelete->setObjectName(QStringLiteral("actDelete"));
+  actDelete->setObjectName(QStringLiteral("deleteAction"));
 
   tvRegistry_ = new QTreeWidget(this);
-  tvRegistry_->setObjectName(QStringLiteral("tvRegistry"));
+  tvRegistry_->setObjectName(QStringLiteral("templatesTree"));
   tvRegistry_->setHeaderHidden(true);
   tvRegistry_->setColumnCount(1);
   tvRegistry_->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -68,12 +68,12 @@ TRegistryForm::TRegistryForm(TNetwork& network, TMainForm* mainForm, QWidget* pa
                                QAbstractItemView::SelectedClicked);
 
   typeBar_ = new QWidget(this);
-  typeBar_->setObjectName(QStringLiteral("Panel1"));
+  typeBar_->setObjectName(QStringLiteral("typeBar"));
   cbType_ = new QComboBox(typeBar_);
-  cbType_->setObjectName(QStringLiteral("cbType"));
+  cbType_->setObjectName(QStringLiteral("typeBox"));
   cbType_->addItems(RegistryTypeNames());
   cbAccess_ = new QComboBox(typeBar_);
-  cbAccess_->setObjectName(QStringLiteral("cbAccess"));
+  cbAccess_->setObjectName(QStringLiteral("accessBox"));
   cbAccess_->addItems({QStringLiteral("R"), QStringLiteral("RW")});
   auto* typeLabel = new QLabel(QStringLiteral("Тип:"), typeBar_);
   typeLabel->setBuddy(cbType_);
@@ -89,7 +89,7 @@ TRegistryForm::TRegistryForm(TNetwork& network, TMainForm* mainForm, QWidget* pa
   bar->addWidget(cbAccess_);
 
   meComments_ = new QPlainTextEdit(this);
-  meComments_->setObjectName(QStringLiteral("meComments"));
+  meComments_->setObjectName(QStringLiteral("commentsField"));
   meComments_->setMinimumHeight(kCommentsMinimum);
 
   // The bar stays with the comments below the splitter, so the comments take what the window
@@ -102,6 +102,7 @@ TRegistryForm::TRegistryForm(TNetwork& network, TMainForm* mainForm, QWidget* pa
   bottomLayout->addWidget(meComments_, 1);
 
   splitter_ = new QSplitter(Qt::Vertical, this);
+  splitter_->setObjectName(QStringLiteral("splitter"));
   splitter_->setChildrenCollapsible(false);
   splitter_->addWidget(tvRegistry_);
   splitter_->addWidget(bottom);

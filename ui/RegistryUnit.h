@@ -34,23 +34,11 @@ class TRegistryForm : public QWidget {
   explicit TRegistryForm(TNetwork& network, TMainForm* mainForm = nullptr, QWidget* parent = nullptr);
   ~TRegistryForm() override;
 
-  QTreeWidget* TreeView() const { return tvRegistry_; }
   // The node of the selected item; null when none is selected or the tree shown is no longer the
   // REGISTRY tree.
   TRootNode* SelectedNode() const;
   // Shows the REGISTRY tree as it is now, nothing selected. Must run after anything replaced it.
   void Rebuild();
-
-  QToolBar* ToolBar() const { return toolBar_; }
-  QWidget* TypeBar() const { return typeBar_; }
-  QComboBox* TypeList() const { return cbType_; }
-  QComboBox* AccessList() const { return cbAccess_; }
-  QPlainTextEdit* CommentsField() const { return meComments_; }
-  QSplitter* Splitter() const { return splitter_; }
-  QAction* actOpen = nullptr;
-  QAction* actSave = nullptr;
-  QAction* actAdd = nullptr;
-  QAction* actDelete = nullptr;
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
@@ -80,6 +68,10 @@ class TRegistryForm : public QWidget {
   void CommentsEdited();
 
   QToolBar* toolBar_ = nullptr;
+  QAction* actOpen = nullptr;
+  QAction* actSave = nullptr;
+  QAction* actAdd = nullptr;
+  QAction* actDelete = nullptr;
   QTreeWidget* tvRegistry_ = nullptr;
   QSplitter* splitter_ = nullptr;
   QWidget* typeBar_ = nullptr;

@@ -19,9 +19,9 @@ TRootPropertiesForm::TRootPropertiesForm(QWidget* parent)
   setWindowTitle(QStringLiteral("Свойства узла"));
 
   edName = new QLineEdit(QStringLiteral("Название"), this);
-  edName->setObjectName(QStringLiteral("edName"));
+  edName->setObjectName(QStringLiteral("nameEdit"));
   meComments = new QPlainTextEdit(QStringLiteral("Комментарии"), this);
-  meComments->setObjectName(QStringLiteral("meComments"));
+  meComments->setObjectName(QStringLiteral("commentsEdit"));
   QHBoxLayout* buttons = OkCancelRow(this, btOK, btCancel);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(4, 4, 4, 4);
@@ -52,6 +52,13 @@ QString TRootPropertiesForm::RCaption() const {
 }
 void TRootPropertiesForm::SetRCaption(const QString& value) {
   edName->setText(value);
+}
+bool TRootPropertiesForm::ReadOnly() const {
+  return edName->isReadOnly();
+}
+void TRootPropertiesForm::SetReadOnly(bool readOnly) {
+  edName->setReadOnly(readOnly);
+  meComments->setReadOnly(readOnly);
 }
 
 void TRootPropertiesForm::Load() {

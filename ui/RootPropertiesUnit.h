@@ -32,11 +32,9 @@ class TRootPropertiesForm : public QDialog {
   void SetComments(const QString& value);
   QString RCaption() const;
   void SetRCaption(const QString& value);
-
-  QLineEdit* edName = nullptr;
-  QPlainTextEdit* meComments = nullptr;
-  QPushButton* btOK = nullptr;
-  QPushButton* btCancel = nullptr;
+  // Name and comments shown but not editable (a template's node while the network is closed).
+  bool ReadOnly() const;
+  void SetReadOnly(bool readOnly);
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -45,6 +43,10 @@ class TRootPropertiesForm : public QDialog {
   void Load();
   void OkClick();
 
+  QLineEdit* edName = nullptr;
+  QPlainTextEdit* meComments = nullptr;
+  QPushButton* btOK = nullptr;
+  QPushButton* btCancel = nullptr;
   TRootNode* node_ = nullptr;
 };
 

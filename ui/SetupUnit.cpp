@@ -87,12 +87,16 @@ TSetupForm::TSetupForm(TNetwork& network, TMainForm* mainForm, QWidget* parent)
   InstallHelpShortcut(this, kHelpContext);
 
   pcPages = new QTabWidget(this);
+  pcPages->setObjectName(QStringLiteral("pageTabs"));
   pcPages->addTab(CreateGeneralPage(), QStringLiteral("Общие"));
   pcPages->addTab(CreateDiagramsPage(), QStringLiteral("Мнемосхемы"));
 
   chDemo = new QCheckBox(QStringLiteral("Имитация работы в сети"), this);
   btOK = new QPushButton(QStringLiteral("ОК"), this);
   btCancel = new QPushButton(QStringLiteral("Отмена"), this);
+  chDemo->setObjectName(QStringLiteral("demoCheckBox"));
+  btOK->setObjectName(QStringLiteral("okButton"));
+  btCancel->setObjectName(QStringLiteral("cancelButton"));
   auto* bottom = new QHBoxLayout;
   bottom->addWidget(chDemo);
   bottom->addStretch();
@@ -115,8 +119,10 @@ QWidget* TSetupForm::CreateGeneralPage() {
 
   auto* password = new QGroupBox(QStringLiteral("Пароль"));
   edOldPassword = new QLineEdit;
+  edOldPassword->setObjectName(QStringLiteral("oldPasswordEdit"));
   edOldPassword->setReadOnly(true);
   edNewPassword = new QLineEdit;
+  edNewPassword->setObjectName(QStringLiteral("newPasswordEdit"));
   auto* pg = new QGridLayout(password);
   pg->addWidget(new QLabel(QStringLiteral("Старый:")), 0, 0);
   pg->addWidget(edOldPassword, 0, 1);
@@ -127,9 +133,11 @@ QWidget* TSetupForm::CreateGeneralPage() {
   auto* portBox = new TPortBox;
   portBox->BeforePopup = [this] { FillPortList(); };
   cbPort = portBox;
+  cbPort->setObjectName(QStringLiteral("portBox"));
   cbPort->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
   cbPort->setMinimumContentsLength(24);
   cbSpeed = new QComboBox;
+  cbSpeed->setObjectName(QStringLiteral("speedBox"));
   for (const TLineSpeed& speed : kLineSpeeds) cbSpeed->addItem(QString::number(speed.BitsPerSecond));
   auto* lg = new QGridLayout(line);
   lg->addWidget(new QLabel(QStringLiteral("Порт:")), 0, 0);
@@ -143,7 +151,9 @@ QWidget* TSetupForm::CreateGeneralPage() {
 
   auto* autoSave = new QGroupBox(QStringLiteral("Автосохранение"));
   chAutoSave = new QCheckBox(QStringLiteral("Сохранять состояние сети"));
+  chAutoSave->setObjectName(QStringLiteral("autoSaveCheckBox"));
   seAutoSaveInterval = new QSpinBox;
+  seAutoSaveInterval->setObjectName(QStringLiteral("autoSaveIntervalSpin"));
   seAutoSaveInterval->setRange(kAutoSaveIntervalMin, kAutoSaveIntervalMax);
   auto* ag = new QGridLayout(autoSave);
   ag->addWidget(chAutoSave, 0, 0, 1, 3);
@@ -154,6 +164,7 @@ QWidget* TSetupForm::CreateGeneralPage() {
 
   auto* startUp = new QGroupBox(QStringLiteral("Действия при запуске"));
   chAutoLoad = new QCheckBox(QStringLiteral("Автоматически восстанавливать"));
+  chAutoLoad->setObjectName(QStringLiteral("autoLoadCheckBox"));
   auto* note = new QLabel(QStringLiteral("состояние сети при запуске\nпрограммы"));
   note->setContentsMargins(20, 0, 0, 0);
   auto* sg = new QVBoxLayout(startUp);
@@ -164,10 +175,15 @@ QWidget* TSetupForm::CreateGeneralPage() {
   const QString modes[] = {QStringLiteral("Начать заново ........................."),
                            QStringLiteral("Только добавленных ..............."),
                            QStringLiteral("Только удаленных .....................")};
+  const char* const names[][2] = {{"afreshButton", "afreshFoundLabel"},
+                                  {"addedButton", "addedFoundLabel"},
+                                  {"removedButton", "removedFoundLabel"}};
   auto* fg = new QGridLayout(search);
   for (int m = 0; m < 3; ++m) {
     rbMode[m] = new QRadioButton(modes[m]);
+    rbMode[m]->setObjectName(QString::fromLatin1(names[m][0]));
     lbFound[m] = new QLabel(QStringLiteral("0"));
+    lbFound[m]->setObjectName(QString::fromLatin1(names[m][1]));
     lbFound[m]->setMinimumWidth(lbFound[m]->fontMetrics().horizontalAdvance(QStringLiteral("000")));
     lbFound[m]->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     fg->addWidget(rbMode[m], m, 0);
@@ -175,9 +191,11 @@ QWidget* TSetupForm::CreateGeneralPage() {
   }
   rbMode[smAfresh]->setChecked(true);
   pbPassed = new QProgressBar;
+  pbPassed->setObjectName(QStringLiteral("searchProgress"));
   pbPassed->setRange(0, kProgressMax);
   pbPassed->setTextVisible(false);
   btSearch = new QPushButton(kSearchCaption);
+  btSearch->setObjectName(QStringLiteral("searchButton"));
   btSearch->setAutoDefault(false);
   fg->addWidget(pbPassed, 3, 0, 1, 2);
   fg->addWidget(btSearch, 4, 0, 1, 2);
@@ -201,6 +219,7 @@ QWidget* TSetupForm::CreateGeneralPage() {
 QWidget* TSetupForm::CreateDiagramsPage() {
   auto* page = new QWidget;
   lvDiagrams = new QTreeWidget;
+  lvDiagrams->setObjectName(QStringLiteral("diagramList"));
   lvDiagrams->setColumnCount(2);
   lvDiagrams->setHeaderLabels({QStringLiteral("Название"), QStringLiteral("Файл рисунка")});
   lvDiagrams->setRootIsDecorated(false);
@@ -216,6 +235,11 @@ QWidget* TSetupForm::CreateDiagramsPage() {
   btDelete = new QPushButton(QStringLiteral("Удалить"));
   btUp = new QPushButton(QStringLiteral("Переместить выше"));
   btDown = new QPushButton(QStringLiteral("Переместить ниже"));
+  btAdd->setObjectName(QStringLiteral("addButton"));
+  btChange->setObjectName(QStringLiteral("changeButton"));
+  btDelete->setObjectName(QStringLiteral("deleteButton"));
+  btUp->setObjectName(QStringLiteral("upButton"));
+  btDown->setObjectName(QStringLiteral("downButton"));
   auto* buttons = new QVBoxLayout;
   for (QPushButton* b : {btAdd, btChange, btDelete, btUp, btDown}) {
     b->setAutoDefault(false);
@@ -346,7 +370,7 @@ void TSetupForm::RunSearch(TSearchMode mode) {
   // The structure window's items refer to nodes the search may destroy, and events run meanwhile.
   search_.OnBeforeChange = [main] {
     if (auto* net = main ? qobject_cast<TNetForm*>(main->Window(TWindowRole::NetTree)) : nullptr)
-      net->TreeView()->clear();
+      net->Clear();
   };
   search_.OnAfterChange = [main] {
     if (auto* net = main ? qobject_cast<TNetForm*>(main->Window(TWindowRole::NetTree)) : nullptr)

@@ -42,31 +42,6 @@ class TSetupForm : public QDialog {
   const TDiagramList& Diagrams() const { return diagrams_; }
   bool MnemonicsChanged() const { return diagrams_.Changed(); }
 
-  QTabWidget* pcPages = nullptr;
-  // "Общие"
-  QLineEdit* edOldPassword = nullptr;
-  QLineEdit* edNewPassword = nullptr;
-  QComboBox* cbPort = nullptr;
-  QComboBox* cbSpeed = nullptr;
-  QCheckBox* chAutoSave = nullptr;
-  QSpinBox* seAutoSaveInterval = nullptr;
-  QCheckBox* chAutoLoad = nullptr;
-  std::array<QRadioButton*, 3> rbMode{};  // indexed by TSearchMode
-  std::array<QLabel*, 3> lbFound{};
-  QProgressBar* pbPassed = nullptr;
-  QPushButton* btSearch = nullptr;
-  // "Мнемосхемы"
-  QTreeWidget* lvDiagrams = nullptr;
-  QPushButton* btAdd = nullptr;
-  QPushButton* btChange = nullptr;
-  QPushButton* btDelete = nullptr;
-  QPushButton* btUp = nullptr;
-  QPushButton* btDown = nullptr;
-  // Bottom bar
-  QCheckBox* chDemo = nullptr;
-  QPushButton* btOK = nullptr;
-  QPushButton* btCancel = nullptr;
-
  Q_SIGNALS:
   // A search has ended, however it ended: the trees of NET, TASKS, REPORTS and REGISTRY may be new.
   void SearchFinished();
@@ -109,6 +84,30 @@ class TSetupForm : public QDialog {
   void EditName(int row);
   void OKClick();
 
+  QTabWidget* pcPages = nullptr;
+  // "Общие"
+  QLineEdit* edOldPassword = nullptr;
+  QLineEdit* edNewPassword = nullptr;
+  QComboBox* cbPort = nullptr;
+  QComboBox* cbSpeed = nullptr;
+  QCheckBox* chAutoSave = nullptr;
+  QSpinBox* seAutoSaveInterval = nullptr;
+  QCheckBox* chAutoLoad = nullptr;
+  std::array<QRadioButton*, 3> rbMode{};  // indexed by TSearchMode
+  std::array<QLabel*, 3> lbFound{};
+  QProgressBar* pbPassed = nullptr;
+  QPushButton* btSearch = nullptr;
+  // "Мнемосхемы"
+  QTreeWidget* lvDiagrams = nullptr;
+  QPushButton* btAdd = nullptr;
+  QPushButton* btChange = nullptr;
+  QPushButton* btDelete = nullptr;
+  QPushButton* btUp = nullptr;
+  QPushButton* btDown = nullptr;
+  // Bottom bar
+  QCheckBox* chDemo = nullptr;
+  QPushButton* btOK = nullptr;
+  QPushButton* btCancel = nullptr;
   QPointer<QObject> mainForm_;  // a TMainForm
   TDeviceSearch search_;
   TDiagramList diagrams_;

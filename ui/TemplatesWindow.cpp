@@ -118,16 +118,16 @@ TTemplatesWindow::TTemplatesWindow(TNetwork& network, const TTemplatesWindowSetu
     return a;
   };
   topBar_ = new QToolBar(this);
-  topBar_->setObjectName(QStringLiteral("ToolBar1"));
+  topBar_->setObjectName(QStringLiteral("templatesToolBar"));
   topBar_->setIconSize(QSize(16, 16));
-  actSaveTemplates = tool(topBar_, iiSAVE, "Сохранить шаблоны", "actSaveTemplates");
-  actNewTemplate = tool(topBar_, iiNEW, "Новый шаблон", "actNewTemplate");
-  actNetTree = tool(topBar_, iiTREE, "Структура сети", "actNetTree");
-  actProperties = tool(topBar_, iiEDIT, "Редактор свойств", "actProperties");
-  actDeleteTemplate = tool(topBar_, iiDELETE, "Удалить", "actDeleteTemplate");
+  actSaveTemplates = tool(topBar_, iiSAVE, "Сохранить шаблоны", "saveTemplatesAction");
+  actNewTemplate = tool(topBar_, iiNEW, "Новый шаблон", "newTemplateAction");
+  actNetTree = tool(topBar_, iiTREE, "Структура сети", "networkTreeAction");
+  actProperties = tool(topBar_, iiEDIT, "Редактор свойств", "propertiesAction");
+  actDeleteTemplate = tool(topBar_, iiDELETE, "Удалить", "deleteTemplateAction");
 
   auto* tree = new TDropView(this);
-  tree->setObjectName(QStringLiteral("tvTemplates"));
+  tree->setObjectName(QStringLiteral("templatesTree"));
   tree->setHeaderHidden(true);
   tree->setColumnCount(1);
   tree->setMinimumHeight(kSplitterMinimum);
@@ -139,15 +139,15 @@ TTemplatesWindow::TTemplatesWindow(TNetwork& network, const TTemplatesWindowSetu
   tree_ = tree;
 
   bottomBar_ = new QToolBar(this);
-  bottomBar_->setObjectName(QStringLiteral("ToolBar2"));
+  bottomBar_->setObjectName(QStringLiteral("itemsToolBar"));
   bottomBar_->setIconSize(QSize(16, 16));
-  actStop = tool(bottomBar_, iiSTOP, "Стоп", "actStop");
-  actStart = tool(bottomBar_, iiPLAY, "Старт", "actStart");
-  actStartAll = tool(bottomBar_, iiSTARTALL, "Запустить все", "actStartAll");
-  actDeleteItem = tool(bottomBar_, iiDELETE, "Удалить", "actDeleteItem");
+  actStop = tool(bottomBar_, iiSTOP, "Стоп", "stopAction");
+  actStart = tool(bottomBar_, iiPLAY, "Старт", "startAction");
+  actStartAll = tool(bottomBar_, iiSTARTALL, "Запустить все", "startAllAction");
+  actDeleteItem = tool(bottomBar_, iiDELETE, "Удалить", "deleteItemAction");
 
   auto* list = new TDropView(this);
-  list->setObjectName(QStringLiteral("lvItems"));
+  list->setObjectName(QStringLiteral("itemsList"));
   list->setRootIsDecorated(false);
   list->setColumnCount(2);
   list->setHeaderLabels({setup.ItemsColumn, QStringLiteral("%")});
@@ -170,6 +170,7 @@ TTemplatesWindow::TTemplatesWindow(TNetwork& network, const TTemplatesWindowSetu
   lower->setMinimumHeight(kSplitterMinimum);
 
   splitter_ = new QSplitter(Qt::Vertical, this);
+  splitter_->setObjectName(QStringLiteral("splitter"));
   splitter_->setChildrenCollapsible(false);
   splitter_->addWidget(tree_);
   splitter_->addWidget(lower);
@@ -368,18 +369,15 @@ bool TTemplatesWindow::ShowNodeDialog(TRootNode& node, bool readOnly) {
     dialog = ownNodeDialog_;
   }
   const QString caption = dialog->windowTitle();
-  const bool nameReadOnly = dialog->edName->isReadOnly();
-  const bool commentsReadOnly = dialog->meComments->isReadOnly();
+  const bool wasReadOnly = dialog->ReadOnly();
   if (readOnly) {
-    dialog->edName->setReadOnly(true);
-    dialog->meComments->setReadOnly(true);
+    dialog->SetReadOnly(true);
     dialog->setWindowTitle(caption + kReadOnlySuffix);
   }
   dialog->SetNode(&node);
   PlaceBeside(dialog);
   const bool accepted = dialog->exec() == QDialog::Accepted;
-  dialog->edName->setReadOnly(nameReadOnly);
-  dialog->meComments->setReadOnly(commentsReadOnly);
+  dialog->SetReadOnly(wasReadOnly);
   dialog->setWindowTitle(caption);
   return accepted;
 }

@@ -55,12 +55,6 @@ class TTemplatesWindow : public QWidget {
                    QWidget* parent = nullptr);
   ~TTemplatesWindow() override;
 
-  QTreeWidget* TreeView() const { return tree_; }
-  QTreeWidget* ListView() const { return list_; }
-  QToolBar* TopToolBar() const { return topBar_; }
-  QToolBar* BottomToolBar() const { return bottomBar_; }
-  QSplitter* Splitter() const { return splitter_; }
-
   // The timer that steps the items; it runs from construction until destruction. Tests replace it.
   TRepeatTimer& Timer() const { return *timer_; }
   void SetRepeatTimer(std::unique_ptr<TRepeatTimer> timer);
@@ -79,16 +73,6 @@ class TTemplatesWindow : public QWidget {
   void SelectListItem(TRootNode* item);
 
   bool NetworkOpen() const;
-
-  QAction* actSaveTemplates = nullptr;
-  QAction* actNewTemplate = nullptr;
-  QAction* actNetTree = nullptr;
-  QAction* actProperties = nullptr;
-  QAction* actDeleteTemplate = nullptr;
-  QAction* actStop = nullptr;
-  QAction* actStart = nullptr;
-  QAction* actStartAll = nullptr;
-  QAction* actDeleteItem = nullptr;
 
  protected:
   // A node for the register, made a child of the template (the register is not a child yet).
@@ -112,6 +96,8 @@ class TTemplatesWindow : public QWidget {
 
   TMainForm* MainForm() const;
   TNetwork& Network() const { return network_; }
+  // The list of running items.
+  QTreeWidget* ListView() const { return list_; }
   TRootNode& Templates() const { return **setup_.Templates; }
   TRootNode& Items() const { return **setup_.Items; }
 
@@ -157,9 +143,18 @@ class TTemplatesWindow : public QWidget {
   TTemplatesWindowSetup setup_;
   QPointer<QObject> mainForm_;  // a TMainForm
   QToolBar* topBar_ = nullptr;
+  QAction* actSaveTemplates = nullptr;
+  QAction* actNewTemplate = nullptr;
+  QAction* actNetTree = nullptr;
+  QAction* actProperties = nullptr;
+  QAction* actDeleteTemplate = nullptr;
   QTreeWidget* tree_ = nullptr;
   QSplitter* splitter_ = nullptr;
   QToolBar* bottomBar_ = nullptr;
+  QAction* actStop = nullptr;
+  QAction* actStart = nullptr;
+  QAction* actStartAll = nullptr;
+  QAction* actDeleteItem = nullptr;
   QTreeWidget* list_ = nullptr;
   QPointer<TRootPropertiesForm> ownNodeDialog_;
   std::unique_ptr<TRepeatTimer> timer_;

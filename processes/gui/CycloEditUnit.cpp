@@ -22,7 +22,7 @@ namespace vexa {
 // ---- TCyclogramView ------------------------------------------------------------------------------
 
 TCyclogramView::TCyclogramView(TCycloEditForm& form) : QWidget(&form), form_(form) {
-  setObjectName(QStringLiteral("pbGraph"));
+  setObjectName(QStringLiteral("graph"));
 }
 
 void TCyclogramView::paintEvent(QPaintEvent*) {
@@ -78,27 +78,28 @@ TCycloEditForm::TCycloEditForm(TNetwork& network, TMainForm* mainForm, QWidget* 
   new TToolWindowCount(this, mainForm);  // owned by the window
 
   toolBar_ = new QToolBar(this);
+  toolBar_->setObjectName(QStringLiteral("toolBar"));
   toolBar_->setIconSize(QSize(16, 16));
   auto tool = [this](int image, const char* hint, const char* name) {
     QAction* a = toolBar_->addAction(ImageIcon(image), QString::fromUtf8(hint));
     a->setObjectName(QString::fromLatin1(name));
     return a;
   };
-  actCompressX = tool(iiCOMPRESS, "Сжать по горизонтали", "actCompressX");
-  actZoomIn = tool(iiZOOMIN, "Увеличить", "actZoomIn");
-  actZoomOut = tool(iiZOOMOUT, "Уменьшить", "actZoomOut");
-  actExpandX = tool(iiEXPAND, "Растянуть по горизонтали", "actExpandX");
+  actCompressX = tool(iiCOMPRESS, "Сжать по горизонтали", "compressXAction");
+  actZoomIn = tool(iiZOOMIN, "Увеличить", "zoomInAction");
+  actZoomOut = tool(iiZOOMOUT, "Уменьшить", "zoomOutAction");
+  actExpandX = tool(iiEXPAND, "Растянуть по горизонтали", "expandXAction");
   // Keeps the row commands above the grid.
   spacer_ = new QWidget(toolBar_);
-  spacer_->setObjectName(QStringLiteral("Spacer"));
+  spacer_->setObjectName(QStringLiteral("spacer"));
   toolBar_->addWidget(spacer_);
-  actAdd = tool(iiADD, "Добавить запись", "actAdd");
-  actInsert = tool(iiINSERT, "Вставить запись", "actInsert");
-  actDelete = tool(iiDELETE, "Удалить запись", "actDelete");
+  actAdd = tool(iiADD, "Добавить запись", "addAction");
+  actInsert = tool(iiINSERT, "Вставить запись", "insertAction");
+  actDelete = tool(iiDELETE, "Удалить запись", "deleteAction");
 
   graph_ = new TCyclogramView(*this);
   grid_ = new QTableWidget(0, 2, this);
-  grid_->setObjectName(QStringLiteral("sgPoints"));
+  grid_->setObjectName(QStringLiteral("pointsGrid"));
   grid_->setHorizontalHeaderLabels({CyclogramHeader(0), CyclogramHeader(1)});
   grid_->verticalHeader()->hide();
   grid_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);

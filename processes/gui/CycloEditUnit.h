@@ -25,6 +25,7 @@ class TCycloEditForm;
 
 // The graph beside the table.
 class TCyclogramView : public QWidget {
+  Q_OBJECT
  public:
   explicit TCyclogramView(TCycloEditForm& form);
   // What was drawn last, for the tests and the picture of the help.
@@ -56,21 +57,6 @@ class TCycloEditForm : public QDialog {
   TCommandNode* Node() const { return node_; }
   const TCyclogramTable& Table() const { return table_; }
 
-  // The points; table row r is the model's row r + 1 (the header is the table's own).
-  QTableWidget* Grid() const { return grid_; }
-  TCyclogramView* Graph() const { return graph_; }
-  QToolBar* ToolBar() const { return toolBar_; }
-  QSplitter* Splitter() const { return splitter_; }
-  QWidget* Spacer() const { return spacer_; }
-
-  QAction* actCompressX = nullptr;
-  QAction* actZoomIn = nullptr;
-  QAction* actZoomOut = nullptr;
-  QAction* actExpandX = nullptr;
-  QAction* actAdd = nullptr;
-  QAction* actInsert = nullptr;
-  QAction* actDelete = nullptr;
-
   // Closing asks whether to keep the changes; Cancel keeps the window open.
   void reject() override;
 
@@ -90,9 +76,17 @@ class TCycloEditForm : public QDialog {
   TCyclogramTable table_;
   bool filling_ = false;  // the grid's own changes are no typing
   QToolBar* toolBar_ = nullptr;
+  QAction* actCompressX = nullptr;
+  QAction* actZoomIn = nullptr;
+  QAction* actZoomOut = nullptr;
+  QAction* actExpandX = nullptr;
+  QAction* actAdd = nullptr;
+  QAction* actInsert = nullptr;
+  QAction* actDelete = nullptr;
   QWidget* spacer_ = nullptr;
   QSplitter* splitter_ = nullptr;
   TCyclogramView* graph_ = nullptr;
+  // The points; table row r is the model's row r + 1 (the header is the table's own).
   QTableWidget* grid_ = nullptr;
   TNetwork& network_;
 };

@@ -25,9 +25,6 @@ class TTasksForm : public TTemplatesWindow {
   explicit TTasksForm(TNetwork& network, TMainForm* mainForm = nullptr, QWidget* parent = nullptr);
   ~TTasksForm() override;
 
-  // The editor the command nodes open in: the main window's when it has one, else the window's own.
-  TCycloEditForm* Editor();
-
  protected:
   void AddRegister(TRootNode& templ, const TRegisterNode& reg) override;
   QString DuplicateText(const TRootNode& templ) const override;
@@ -39,6 +36,9 @@ class TTasksForm : public TTemplatesWindow {
   int ItemProgress(const TRootNode& process) const override;
 
  private:
+  // The editor the command nodes open in: the main window's when it has one, else the window's own.
+  TCycloEditForm* Editor();
+
   QPointer<TCycloEditForm> ownEditor_;
 };
 

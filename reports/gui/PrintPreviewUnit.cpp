@@ -52,7 +52,7 @@ bool HasSamples(const TReportNode* report) {
 class TPageImage : public QWidget {
  public:
   explicit TPageImage(TPrintPreviewForm* form, QWidget* parent) : QWidget(parent), form_(form) {
-    setObjectName(QStringLiteral("pbPage"));
+    setObjectName(QStringLiteral("pageImage"));
     setCursor(QCursor(ImagePixmap(iiZOOMIN)));
     setAttribute(Qt::WA_OpaquePaintEvent);
   }
@@ -90,7 +90,7 @@ TPrintPreviewForm::TPrintPreviewForm(TMainForm* mainForm, QWidget* parent)
   AskPdfPath = [this] { return AskPdfPathDialog(); };
 
   sbPage_ = new QScrollArea(this);
-  sbPage_->setObjectName(QStringLiteral("sbPage"));
+  sbPage_->setObjectName(QStringLiteral("scrollBox"));
   sbPage_->setBackgroundRole(QPalette::Dark);  // the application workspace
   sbPage_->setWidgetResizable(false);
   sheet_ = new QWidget;
@@ -120,9 +120,9 @@ TPrintPreviewForm::TPrintPreviewForm(TMainForm* mainForm, QWidget* parent)
     axisLayout->addRow(caption, edit);
     return edit;
   };
-  edDate_ = field("edDate", QStringLiteral("Дата:"));
-  edTime_ = field("edTime", QStringLiteral("Время:"));
-  edNotch_ = field("edNotch", QStringLiteral("Метки:"));
+  edDate_ = field("dateField", QStringLiteral("Дата:"));
+  edTime_ = field("timeField", QStringLiteral("Время:"));
+  edNotch_ = field("notchField", QStringLiteral("Метки:"));
 
   const auto radioGroup = [&](const char* name, const QString& caption, const QString& first,
                               const QString& second, QRadioButton*& a, QRadioButton*& b) {
@@ -146,15 +146,19 @@ TPrintPreviewForm::TPrintPreviewForm(TMainForm* mainForm, QWidget* parent)
   QGroupBox* rgOrientation =
       radioGroup("rgOrientation", QStringLiteral("Ориентация бумаги"), QStringLiteral("Горизонтальная"),
                  QStringLiteral("Вертикальная"), rbLandscape_, rbPortrait_);
+  rbGraph_->setObjectName(QStringLiteral("graphButton"));
+  rbTable_->setObjectName(QStringLiteral("tableButton"));
+  rbLandscape_->setObjectName(QStringLiteral("landscapeButton"));
+  rbPortrait_->setObjectName(QStringLiteral("portraitButton"));
 
   tvReport_ = new QTreeWidget(panel);
-  tvReport_->setObjectName(QStringLiteral("tvReport"));
+  tvReport_->setObjectName(QStringLiteral("reportTree"));
   tvReport_->setHeaderHidden(true);
   tvReport_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   tvReport_->setExpandsOnDoubleClick(false);
 
   btPrint_ = new QPushButton(QStringLiteral("Печать"), panel);
-  btPrint_->setObjectName(QStringLiteral("btPrint"));
+  btPrint_->setObjectName(QStringLiteral("printButton"));
   btPrint_->setIcon(ImageIcon(iiPRINT));
   btPrint_->setDefault(true);
   btPrint_->setAutoDefault(true);

@@ -67,18 +67,6 @@ class TPrintPreviewForm : public QDialog {
   // The area the page image is fitted into: the scroll box's client area less 16 pixels.
   QSize FitArea() const;
 
-  QScrollArea* ScrollBox() const { return sbPage_; }
-  QWidget* PageImage() const { return pbPage_; }
-  QLineEdit* DateField() const { return edDate_; }
-  QLineEdit* TimeField() const { return edTime_; }
-  QLineEdit* NotchField() const { return edNotch_; }
-  QRadioButton* GraphButton() const { return rbGraph_; }
-  QRadioButton* TableButton() const { return rbTable_; }
-  QRadioButton* LandscapeButton() const { return rbLandscape_; }
-  QRadioButton* PortraitButton() const { return rbPortrait_; }
-  QTreeWidget* Tree() const { return tvReport_; }
-  QPushButton* PrintButton() const { return btPrint_; }
-
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
 

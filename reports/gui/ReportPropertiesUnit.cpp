@@ -110,6 +110,8 @@ QGroupBox* RadioGroup(const QString& title, const char* name, QRadioButton*& fir
 TUpDown::TUpDown(QWidget* parent) : QWidget(parent) {
   btUp = ArrowButton(Qt::UpArrow, this);
   btDown = ArrowButton(Qt::DownArrow, this);
+  btUp->setObjectName(QStringLiteral("upButton"));
+  btDown->setObjectName(QStringLiteral("downButton"));
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(0);
@@ -129,9 +131,9 @@ TReportPropertiesForm::TReportPropertiesForm(QWidget* parent)
   setWindowTitle(QStringLiteral("Свойства отчета"));
 
   edName = new QLineEdit(QStringLiteral("Название"), this);
-  edName->setObjectName(QStringLiteral("edName"));
+  edName->setObjectName(QStringLiteral("nameEdit"));
   pcPages = new QTabWidget(this);
-  pcPages->setObjectName(QStringLiteral("pcPages"));
+  pcPages->setObjectName(QStringLiteral("pageTabs"));
   // All three page captions in the width of the dialog, none hidden behind scroll arrows.
   pcPages->setUsesScrollButtons(false);
   QTabBar* tabs = pcPages->tabBar();
@@ -143,30 +145,30 @@ TReportPropertiesForm::TReportPropertiesForm(QWidget* parent)
   // "Длительности"
   auto* durations = new QWidget;
   cbAlign = new QCheckBox(QStringLiteral("Выравнивать отчет по периоду"), durations);
-  cbAlign->setObjectName(QStringLiteral("cbAlign"));
+  cbAlign->setObjectName(QStringLiteral("alignCheckBox"));
   cbAlign->setChecked(true);
   cbShift = new QCheckBox(QStringLiteral("Начало смены в"), durations);
-  cbShift->setObjectName(QStringLiteral("cbShift"));
+  cbShift->setObjectName(QStringLiteral("shiftCheckBox"));
   seShiftHour = new QSpinBox(durations);
-  seShiftHour->setObjectName(QStringLiteral("seShiftHour"));
+  seShiftHour->setObjectName(QStringLiteral("shiftHourSpin"));
   seShiftHour->setRange(0, 23);
   // The hour changes by the arrows only, each step showing its word.
   if (auto* text = seShiftHour->findChild<QLineEdit*>()) text->setReadOnly(true);
   lbHourWord = new QLabel(QStringLiteral("часов"), durations);
-  lbHourWord->setObjectName(QStringLiteral("lbHourWord"));
+  lbHourWord->setObjectName(QStringLiteral("hourWordLabel"));
 
   const QFont fieldFont = FieldFont();
   lbLegend = new QLabel(QStringLiteral("дд чч:мм:сс"), durations);
-  lbLegend->setObjectName(QStringLiteral("lbLegend"));
+  lbLegend->setObjectName(QStringLiteral("legendLabel"));
   lbLegend->setFont(fieldFont);
-  auto* duration = new TStepField("edDuration", durations);
-  auto* interval = new TStepField("edInterval", durations);
+  auto* duration = new TStepField("durationField", durations);
+  auto* interval = new TStepField("intervalField", durations);
   edDuration = duration;
   edInterval = interval;
   udDuration = new TUpDown(durations);
-  udDuration->setObjectName(QStringLiteral("udDuration"));
+  udDuration->setObjectName(QStringLiteral("durationStepper"));
   udInterval = new TUpDown(durations);
-  udInterval->setObjectName(QStringLiteral("udInterval"));
+  udInterval->setObjectName(QStringLiteral("intervalStepper"));
   duration->Buttons = udDuration;
   interval->Buttons = udInterval;
   for (QLineEdit* field : {edDuration, edInterval}) {
@@ -179,7 +181,7 @@ TReportPropertiesForm::TReportPropertiesForm(QWidget* parent)
   // The dots run up to the number, however wide the font draws the words.
   pointsCaption->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   lbPointCount = new QLabel(durations);
-  lbPointCount->setObjectName(QStringLiteral("lbPointCount"));
+  lbPointCount->setObjectName(QStringLiteral("pointCountLabel"));
 
   auto* shiftRow = new QHBoxLayout;
   shiftRow->setSpacing(4);
@@ -218,8 +220,8 @@ TReportPropertiesForm::TReportPropertiesForm(QWidget* parent)
 
   // "Колонтитулы"
   auto* headers = new QWidget;
-  meHeader = Memo("meHeader");
-  meFooter = Memo("meFooter");
+  meHeader = Memo("headerEdit");
+  meFooter = Memo("footerEdit");
   auto* headersLayout = new QVBoxLayout(headers);
   headersLayout->setContentsMargins(4, 2, 4, 4);
   headersLayout->setSpacing(2);
@@ -237,6 +239,10 @@ TReportPropertiesForm::TReportPropertiesForm(QWidget* parent)
   otherLayout->addWidget(RadioGroup(QStringLiteral("Сохранять в архиве"), "rgSave", rbSaveAuto,
                                     QStringLiteral("автоматически"), rbSaveNone,
                                     QStringLiteral("не сохранять")));
+  rbPeriodic->setObjectName(QStringLiteral("periodicButton"));
+  rbOneTime->setObjectName(QStringLiteral("oneTimeButton"));
+  rbSaveAuto->setObjectName(QStringLiteral("saveAutoButton"));
+  rbSaveNone->setObjectName(QStringLiteral("saveNoneButton"));
   otherLayout->addStretch();
   pcPages->addTab(other, QStringLiteral("Прочее"));
 

@@ -28,9 +28,11 @@ class TReportNode;
 class TUpDown : public QWidget {
  public:
   explicit TUpDown(QWidget* parent = nullptr);
+  std::function<void(int delta)> OnStep;  // +1 up, -1 down
+
+ private:
   QToolButton* btUp = nullptr;
   QToolButton* btDown = nullptr;
-  std::function<void(int delta)> OnStep;  // +1 up, -1 down
 };
 
 class TReportPropertiesForm : public QDialog {
@@ -50,6 +52,12 @@ class TReportPropertiesForm : public QDialog {
   bool ExecuteHeaderFooter(TReportNode& node);
 
   const TReportSettings& Settings() const { return settings_; }
+
+ private:
+  void Load(const TReportNode& node);
+  // Every control from the working copies.
+  void ShowSettings();
+  void OkClick();
 
   QLineEdit* edName = nullptr;
   QTabWidget* pcPages = nullptr;
@@ -71,13 +79,6 @@ class TReportPropertiesForm : public QDialog {
   QRadioButton* rbSaveNone = nullptr;
   QPushButton* btOK = nullptr;
   QPushButton* btCancel = nullptr;
-
- private:
-  void Load(const TReportNode& node);
-  // Every control from the working copies.
-  void ShowSettings();
-  void OkClick();
-
   TReportNode* node_ = nullptr;
   TReportSettings settings_;
   bool showing_ = false;  // controls being filled, not clicked

@@ -48,8 +48,8 @@ void CopyReport(TReportNode& copy, const TRootNode& source) {
 TReportsForm::TReportsForm(TNetwork& network, TMainForm* mainForm, QWidget* parent)
     : TTemplatesWindow(network, ReportsSetup(network), mainForm, parent) {
   setObjectName(QStringLiteral("ReportsForm"));
-  actPreview = AddItemCommand(iiPRINT, QStringLiteral("Просмотр и печать отчета"), "actPreview");
-  actArchive = AddItemCommand(iiARCHIVES, QStringLiteral("Закончить и отправить в архив"), "actArchive");
+  actPreview = AddItemCommand(iiPRINT, QStringLiteral("Просмотр и печать отчета"), "previewAction");
+  actArchive = AddItemCommand(iiARCHIVES, QStringLiteral("Закончить и отправить в архив"), "archiveAction");
   connect(actPreview, &QAction::triggered, this, &TReportsForm::PreviewClick);
   connect(actArchive, &QAction::triggered, this, &TReportsForm::ArchiveClick);
   connect(ListView(), &QTreeWidget::itemDoubleClicked, this, [this] { PreviewClick(); });

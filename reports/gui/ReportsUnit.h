@@ -36,9 +36,6 @@ class TReportsForm : public TTemplatesWindow {
   // window's report properties dialog (or the window's own) opens beside this window.
   std::function<bool(TReportNode&)> EditProperties;
 
-  QAction* actPreview = nullptr;
-  QAction* actArchive = nullptr;
-
  protected:
   void AddRegister(TRootNode& templ, const TRegisterNode& reg) override;
   QString DuplicateText(const TRootNode& templ) const override;
@@ -54,6 +51,8 @@ class TReportsForm : public TTemplatesWindow {
   void ArchiveClick();
   TReportNode* SelectedReport() const;
 
+  QAction* actPreview = nullptr;
+  QAction* actArchive = nullptr;
   QPointer<TReportPropertiesForm> ownReportDialog_;
   QPointer<TRegisterPropertiesForm> ownRegisterDialog_;
 };

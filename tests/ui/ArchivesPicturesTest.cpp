@@ -12,6 +12,7 @@
 #include "core/RegisterNode.h"
 #include "reports/model/ReportNode.h"
 #include "storage/Archives.h"
+#include "support/Child.h"
 #include "ui/ArchivesUnit.h"
 #include "ui/OperatorInput.h"
 #include "ui/Pictures.h"
@@ -51,11 +52,11 @@ TEST_F(ArchivesPictures, AFewArchivesListed) {
 
   TArchivesForm form(Current());
   ASSERT_TRUE(Activate(&form));
-  ASSERT_EQ(form.FileList()->count(), 4);
-  QListWidgetItem* item = form.FileList()->item(1);
-  QTest::mouseClick(form.FileList()->viewport(), Qt::LeftButton, {},
-                    form.FileList()->visualItemRect(item).center());
-  QTest::mouseMove(form.FileList()->viewport());  // no tool button under the pointer
+  QListWidget* list = Child<QListWidget>(form, "fileList");
+  ASSERT_EQ(list->count(), 4);
+  QListWidgetItem* item = list->item(1);
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(item).center());
+  QTest::mouseMove(list->viewport());  // no tool button under the pointer
   Save(&form, QStringLiteral("archives-window.png"));
 }
 

@@ -18,6 +18,7 @@
 #include "reports/model/ReportNode.h"
 #include "storage/Archives.h"
 #include "storage/TreeFiles.h"
+#include "support/Child.h"
 #include "support/RealMessageBox.h"
 #include "support/TestSupport.h"
 #include "ui/ArchivesUnit.h"
@@ -88,9 +89,15 @@ class ArchivesWindowTest : public TVexaTest {
     return *window;
   }
 
-  QListWidget* List() const { return window->FileList(); }
-  QString Total() const { return window->TotalPanel()->text(); }
-  QString Selected() const { return window->SelectedPanel()->text(); }
+  // The window's parts, found by their names.
+  QToolBar* ToolBar() const { return Child<QToolBar>(*window, "toolBar"); }
+  QListWidget* List() const { return Child<QListWidget>(*window, "fileList"); }
+  QWidget* SortingPanel() const { return Child<QWidget>(*window, "sortingPanel"); }
+  QLabel* TotalPanel() const { return Child<QLabel>(*window, "totalPanel"); }
+  QLabel* SelectedPanel() const { return Child<QLabel>(*window, "selectedPanel"); }
+  QAction* Command(const char* name) const { return Child<QAction>(*window, name); }
+  QString Total() const { return TotalPanel()->text(); }
+  QString Selected() const { return SelectedPanel()->text(); }
   void ClickRow(int row, Qt::KeyboardModifiers mods = {}) {
     QListWidgetItem* item = List()->item(row);
     ASSERT_NE(item, nullptr);
@@ -101,8 +108,9 @@ class ArchivesWindowTest : public TVexaTest {
     ASSERT_NE(item, nullptr);
     QTest::mouseDClick(List()->viewport(), Qt::LeftButton, {}, List()->visualItemRect(item).center());
   }
-  void Click(QAction* action) {
-    QTest::mouseClick(window->ToolBar()->widgetForAction(action), Qt::LeftButton);
+  // A click on the toolbar button of the command of that name.
+  void Click(const char* command) {
+    QTest::mouseClick(ToolBar()->widgetForAction(Command(command)), Qt::LeftButton);
   }
   void Key(int key, Qt::KeyboardModifiers mods = {}) { KeyClick(List(), key, mods); }
 
@@ -123,24 +131,24 @@ TEST_F(ArchivesWindowTest, TheWindowListsTheArchiveFolderAndCountsAsAToolWindow)
   EXPECT_EQ(form.property("HelpContext").toInt(), hcArchives);
   // The hints in order; "|" a separator, the wider one with its gap before it.
   QStringList bar;
-  for (QAction* a : form.ToolBar()->actions()) {
+  for (QAction* a : ToolBar()->actions()) {
     if (a->isSeparator())
       bar << "|";
-    else if (qobject_cast<QToolButton*>(form.ToolBar()->widgetForAction(a)) == nullptr)
+    else if (qobject_cast<QToolButton*>(ToolBar()->widgetForAction(a)) == nullptr)
       bar << "gap";
     else
       bar << a->toolTip();
   }
   EXPECT_EQ(bar, (QStringList{"Просмотр и печать отчета", "|", "Обновить", "Сортировать по дате", "|",
                               "Преобразовать для Excel", "gap", "|", "Удалить"}));
-  EXPECT_TRUE(form.actSortByDate->isCheckable());
+  EXPECT_TRUE(Command("sortByDateAction")->isCheckable());
   EXPECT_EQ(form.Names(), (QStringList{kKilnArchive, "notes.txt", kOvenArchive}));
   EXPECT_EQ(Total(), QStringLiteral("Всего: 3"));
   EXPECT_EQ(Selected(), QStringLiteral("Выбрано: 0"));
-  EXPECT_GE(form.TotalPanel()->width(), 82);
-  EXPECT_GE(form.SelectedPanel()->width(), 50);
-  EXPECT_TRUE(form.FileList()->isVisible());
-  EXPECT_FALSE(form.SortingPanel()->isVisible());
+  EXPECT_GE(TotalPanel()->width(), 82);
+  EXPECT_GE(SelectedPanel()->width(), 50);
+  EXPECT_TRUE(List()->isVisible());
+  EXPECT_FALSE(SortingPanel()->isVisible());
   EXPECT_EQ(mainForm->ToolWindowCount(), 1);
 
   // Archives written while the window was closed are there when it opens again.
@@ -166,10 +174,10 @@ TEST_F(ArchivesWindowTest, WithoutTheFolderTheListIsEmpty) {
   ASSERT_TRUE(stray.open(QIODevice::WriteOnly));
   const QString current = QDir::currentPath();
   QDir::setCurrent(Dir->path());
-  TArchivesForm& form = Open();
-  EXPECT_EQ(form.FileList()->count(), 0);
+  Open();
+  EXPECT_EQ(List()->count(), 0);
   Key(Qt::Key_F5);
-  EXPECT_EQ(form.FileList()->count(), 0);
+  EXPECT_EQ(List()->count(), 0);
   EXPECT_EQ(Total(), QStringLiteral("Всего: 0"));
   QDir::setCurrent(current);
 }
@@ -208,13 +216,12 @@ TEST_F(ArchivesWindowTest, F5AndTheDateToggleReadTheFolderAgain) {
 
   // While the list sorts, the panel shows in its place.
   bool panelShown = false;
-  QTimer::singleShot(0, &form,
-                     [&] { panelShown = form.SortingPanel()->isVisible() && !form.FileList()->isVisible(); });
-  Click(form.actSortByDate);
-  EXPECT_TRUE(form.actSortByDate->isChecked());
+  QTimer::singleShot(0, &form, [&] { panelShown = SortingPanel()->isVisible() && !List()->isVisible(); });
+  Click("sortByDateAction");
+  EXPECT_TRUE(Command("sortByDateAction")->isChecked());
   EXPECT_EQ(form.Names(), (QStringList{kOvenArchive, "notes.txt", "added", kKilnArchive}));
   EXPECT_TRUE(panelShown);
-  EXPECT_TRUE(form.FileList()->isVisible());
+  EXPECT_TRUE(List()->isVisible());
   EXPECT_EQ(Busy, (QList<bool>{true, false}));
 
   // F5 keeps the toggle's order; a newer file comes first.
@@ -224,14 +231,14 @@ TEST_F(ArchivesWindowTest, F5AndTheDateToggleReadTheFolderAgain) {
   EXPECT_EQ(form.Names().first(), QStringLiteral("newest"));
   EXPECT_EQ(Total(), QStringLiteral("Всего: 5"));
 
-  Click(form.actSortByDate);
-  EXPECT_FALSE(form.actSortByDate->isChecked());
+  Click("sortByDateAction");
+  EXPECT_FALSE(Command("sortByDateAction")->isChecked());
   EXPECT_EQ(form.Names(), (QStringList{"added", kKilnArchive, "newest", "notes.txt", kOvenArchive}));
 }
 
 TEST_F(ArchivesWindowTest, ViewingHandsTheLoadedArchiveToThePreview) {
   SaveThreeFiles();
-  TArchivesForm& form = Open();
+  Open();
   DoubleClickRow(2);
   EXPECT_EQ(Previewed, QStringList{kOvenArchive});
   EXPECT_EQ(PreviewedImage, 27);
@@ -239,16 +246,16 @@ TEST_F(ArchivesWindowTest, ViewingHandsTheLoadedArchiveToThePreview) {
   EXPECT_TRUE(Messages->Shown.empty());
 
   ClickRow(0);
-  Click(form.actView);
+  Click("viewAction");
   EXPECT_EQ(Previewed, (QStringList{kOvenArchive, kKilnArchive}));
   EXPECT_EQ(PreviewedRegisters, 1);
 
   // Not exactly one file selected: the hint, and no preview.
   const QString one = QStringLiteral("Выберите один отчет для просмотра и печати!");
   ClickRow(2, Qt::ControlModifier);
-  Click(form.actView);
+  Click("viewAction");
   Key(Qt::Key_Escape);
-  Click(form.actView);
+  Click("viewAction");
   EXPECT_EQ(Messages->Texts(), (QStringList{one, one}));
   EXPECT_EQ(Messages->Shown.at(0).Icon, TMsgIcon::Information);
 
@@ -265,7 +272,7 @@ TEST_F(ArchivesWindowTest, TheExportWritesTheTextFileAndListsIt) {
   SaveThreeFiles();
   TArchivesForm& form = Open();
   ClickRow(2);
-  Click(form.actExport);
+  Click("exportAction");
   EXPECT_EQ(Messages->Texts(),
             QStringList{"Отчет\r\n" + kOvenArchive + "\r\nпреобразован в\r\n" + kOvenArchive + ".txt"});
   EXPECT_EQ(form.Names(), (QStringList{kKilnArchive, "notes.txt", kOvenArchive, kOvenArchive + ".txt"}));
@@ -274,13 +281,13 @@ TEST_F(ArchivesWindowTest, TheExportWritesTheTextFileAndListsIt) {
   // The text file itself is no archive.
   Messages->Shown.clear();
   ClickRow(3);
-  Click(form.actExport);
+  Click("exportAction");
   EXPECT_EQ(Messages->Texts(), QStringList{kCannotConvert});
   EXPECT_FALSE(QFile::exists(ArchivePath(Current().Dir(), kOvenArchive + ".txt.txt")));
 
   Messages->Shown.clear();
   Key(Qt::Key_A, Qt::ControlModifier);
-  Click(form.actExport);
+  Click("exportAction");
   EXPECT_EQ(Messages->Texts(), QStringList{"Выберите один отчет для преобразования в Excel!"});
 }
 
@@ -304,9 +311,9 @@ TEST_F(ArchivesWindowTest, RealBoxesFromTheListAndTheDeleteButton) {
     // "Нет" is neither the default nor Esc's button: clicked either way.
     ClickRow(3);
     Messages->Answers = {mbNo, mbYes};
-    Click(form.actDelete);
+    Click("deleteAction");
     EXPECT_EQ(form.Names().size(), how == TBoxClose::Keys ? 5 : 4);
-    Click(form.actDelete);
+    Click("deleteAction");
     EXPECT_EQ(boxes.Answered, 3);
     EXPECT_EQ(Messages->Texts().mid(1), (QStringList{"Удалить 1 отчет?", "Удалить 1 отчет?"}));
     EXPECT_TRUE(form.isVisible());
@@ -358,7 +365,7 @@ TEST_F(ArchivesWindowTest, DeleteAsksThenDeletesTheSelectedFiles) {
   Messages->Shown.clear();
   ClickRow(0);
   Messages->Answers = {mbYes};
-  Click(form.actDelete);
+  Click("deleteAction");
   EXPECT_EQ(Messages->Texts(), QStringList{"Удалить 1 отчет?"});
   EXPECT_EQ(form.Names(), QStringList{kOvenArchive});
 }

@@ -16,6 +16,7 @@
 #include "core/RegisterNode.h"
 #include "core/SetupNode.h"
 #include "storage/TreeFiles.h"
+#include "support/Child.h"
 #include "support/RealMessageBox.h"
 #include "support/TestSupport.h"
 #include "ui/ChannelUnit.h"
@@ -83,17 +84,19 @@ class ChannelWindowTest : public TVexaTest {
     return reg;
   }
 
+  QTableWidget* Grid() const { return Child<QTableWidget>(*form, "channelGrid"); }
+  QPushButton* ApplyButton() const { return Child<QPushButton>(*form, "applyButton"); }
   QTableWidgetItem* Value(const TRootNode* reg) const {
-    return form->Grid()->item(form->Table().RowOf(reg) - 1, 1);
+    return Grid()->item(form->Table().RowOf(reg) - 1, 1);
   }
   void ClickRow(const TRootNode* reg) {
-    QTableWidget* grid = form->Grid();
+    QTableWidget* grid = Grid();
     QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualItemRect(Value(reg)).center());
   }
   // Selects the value, types text over it and leaves the editor open.
   QLineEdit* TypeInto(const TRootNode* reg, const QString& text) {
     ClickRow(reg);
-    KeyClick(form->Grid(), Qt::Key_F2);
+    KeyClick(Grid(), Qt::Key_F2);
     auto* editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
     if (editor == nullptr) {
       ADD_FAILURE() << "no editor";
@@ -103,7 +106,7 @@ class ChannelWindowTest : public TVexaTest {
     TypeText(editor, text);
     return editor;
   }
-  TLasso* Lasso() const { return mainForm->Labels()->Lasso(); }
+  TLasso* Lasso() const { return Child<TLasso>(*mainForm, "lasso"); }
 
   std::unique_ptr<TMainForm> mainForm;
   std::unique_ptr<TChannelForm> form;
@@ -131,7 +134,7 @@ TEST_F(ChannelWindowTest, OpensModallyWithValuesReadAndTheLabelsRowCurrentAndMar
     EXPECT_EQ(f->windowTitle(), QStringLiteral("Канал 000"));
     EXPECT_TRUE(f->windowFlags() & Qt::WindowStaysOnTopHint);
     EXPECT_EQ(mainForm->ToolWindowCount(), 1);
-    QTableWidget* grid = f->Grid();
+    QTableWidget* grid = Child<QTableWidget>(*f, "channelGrid");
     EXPECT_EQ(grid->horizontalHeaderItem(0)->text(), QStringLiteral("Регистр"));
     EXPECT_EQ(grid->horizontalHeaderItem(1)->text(), QStringLiteral("Значение"));
     ASSERT_EQ(grid->rowCount(), 5);
@@ -152,11 +155,11 @@ TEST_F(ChannelWindowTest, OpensModallyWithValuesReadAndTheLabelsRowCurrentAndMar
 
     // Another row: its comments, and no label to mark; the closing leaves nothing marked.
     ClickRow(temperature);
-    EXPECT_EQ(f->CommentsField()->toPlainText(), temperature->Comments());
+    EXPECT_EQ(Child<QPlainTextEdit>(*f, "commentsField")->toPlainText(), temperature->Comments());
     EXPECT_EQ(Lasso()->REG(), nullptr);
     ClickRow(setpoint);
     EXPECT_EQ(Lasso()->REG(), setpoint);
-    QTest::mouseClick(f->CancelButton(), Qt::LeftButton);
+    QTest::mouseClick(Child<QPushButton>(*f, "cancelButton"), Qt::LeftButton);
   });
   EXPECT_EQ(mainForm->ShowModalNearPage(form.get(), 12, 12), QDialog::Rejected);
   EXPECT_TRUE(inside);
@@ -186,14 +189,14 @@ TEST_F(ChannelWindowTest, TypedValuesAreCheckedAndWrittenTopToBottomOnApply) {
   const QString before = Value(setpoint)->text();
   KeyClick(TypeInto(setpoint, "77"), Qt::Key_Escape);
   EXPECT_EQ(Value(setpoint)->text(), before);
-  QTest::mouseClick(form->ApplyButton(), Qt::LeftButton);
+  QTest::mouseClick(ApplyButton(), Qt::LeftButton);
   EXPECT_TRUE(writes.isEmpty());
 
   const QString forty = QStringLiteral("Печь отжига, зона ").repeated(3).left(40);
   KeyClick(TypeInto(setpoint, " 42 "), Qt::Key_Return);
   TypeInto(name, forty);  // still being edited when the button is clicked
   Messages->Shown.clear();
-  QTest::mouseClick(form->ApplyButton(), Qt::LeftButton);
+  QTest::mouseClick(ApplyButton(), Qt::LeftButton);
 
   EXPECT_EQ(writes, (QList<int>{2, 5}));
   EXPECT_EQ(setpoint->LastStringData(), "42");  // what the simulator took
@@ -205,7 +208,7 @@ TEST_F(ChannelWindowTest, TypedValuesAreCheckedAndWrittenTopToBottomOnApply) {
   EXPECT_TRUE(form->isVisible());  // the window stays open
 
   // Nothing changed since: nothing to write.
-  QTest::mouseClick(form->ApplyButton(), Qt::LeftButton);
+  QTest::mouseClick(ApplyButton(), Qt::LeftButton);
   EXPECT_EQ(writes.size(), 2);
   EXPECT_EQ(Messages->Shown.size(), 1u);
 }
@@ -233,8 +236,8 @@ TEST_F(ChannelWindowTest, ARealWarningOnAReadOnlyValueIsDismissedAndTheWindowGoe
       ASSERT_NE(TypeInto(temperature, "5"), nullptr);
     } else {
       // A key on the selected cell opens its editor with that key in it.
-      ASSERT_EQ(QApplication::focusWidget(), form->Grid());
-      TypeText(form->Grid(), "5");
+      ASSERT_EQ(QApplication::focusWidget(), Grid());
+      TypeText(Grid(), "5");
     }
     ASSERT_TRUE(RunEventsUntil(
         [&] { return boxes.Answered == 1 && QApplication::activeModalWidget() == nullptr; }, 5000));
@@ -254,7 +257,7 @@ TEST_F(ChannelWindowTest, ARealWarningOnAReadOnlyValueIsDismissedAndTheWindowGoe
   TRealMessageBoxes boxes;
   ASSERT_TRUE(Activate(form.get()));
   KeyClick(TypeInto(setpoint, "42"), Qt::Key_Return);
-  QTest::mouseClick(form->ApplyButton(), Qt::LeftButton);
+  QTest::mouseClick(ApplyButton(), Qt::LeftButton);
   EXPECT_EQ(writes, QList<int>{2});
   EXPECT_EQ(setpoint->LastStringData(), "42");
   EXPECT_EQ(Value(temperature)->text(), shown);
@@ -265,17 +268,17 @@ TEST_F(ChannelWindowTest, AChannelWithOnlyItsIdentifierShowsJustTheHeader) {
   while (channel->NodeCount() > 1) delete channel->Node(1);
   form->SetChannel(channel);
   ASSERT_TRUE(Activate(form.get()));
-  EXPECT_EQ(form->Grid()->rowCount(), 0);
-  EXPECT_TRUE(form->Grid()->horizontalHeader()->isVisible());
+  EXPECT_EQ(Grid()->rowCount(), 0);
+  EXPECT_TRUE(Grid()->horizontalHeader()->isVisible());
   EXPECT_EQ(selections, std::vector<TRootNode*>{nullptr});
-  EXPECT_EQ(form->CommentsField()->toPlainText(), QStringLiteral("Комментарии"));
-  QTest::mouseClick(form->ApplyButton(), Qt::LeftButton);
+  EXPECT_EQ(Child<QPlainTextEdit>(*form, "commentsField")->toPlainText(), QStringLiteral("Комментарии"));
+  QTest::mouseClick(ApplyButton(), Qt::LeftButton);
   EXPECT_TRUE(writes.isEmpty());
 
   // The window keeps its least size, and the values take what the captions leave.
   form->resize(100, 100);
   EXPECT_EQ(form->size(), QSize(TChannelForm::kMinWidth, TChannelForm::kMinHeight));
-  QTableWidget* grid = form->Grid();
+  QTableWidget* grid = Grid();
   EXPECT_EQ(grid->columnWidth(0) + grid->columnWidth(1), grid->viewport()->width());
 }
 

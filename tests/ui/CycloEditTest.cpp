@@ -16,6 +16,7 @@
 #include "processes/gui/CycloEditUnit.h"
 #include "processes/model/CommandNode.h"
 #include "storage/TreeFiles.h"
+#include "support/Child.h"
 #include "support/RealMessageBox.h"
 #include "support/TestSupport.h"
 #include "ui/MainUnit.h"
@@ -59,15 +60,18 @@ class CycloEditTest : public TVexaTest {
     ASSERT_TRUE(QTest::qWaitForWindowExposed(editor.get()));
   }
 
-  QTableWidget* Grid() const { return editor->Grid(); }
+  // The editor's parts, found by their names.
+  QTableWidget* Grid() const { return Child<QTableWidget>(*editor, "pointsGrid"); }
+  TCyclogramView* Graph() const { return Child<TCyclogramView>(*editor, "graph"); }
   QStringList Column(int column) const {
     QStringList texts;
     for (int r = 0; r < Grid()->rowCount(); ++r) texts << Grid()->item(r, column)->text();
     return texts;
   }
-  void Click(QAction* action) {
-    QWidget* button = editor->ToolBar()->widgetForAction(action);
-    ASSERT_NE(button, nullptr);
+  // A click on the toolbar button of the command of that name.
+  void Click(const char* command) {
+    QWidget* button = Child<QToolBar>(*editor, "toolBar")->widgetForAction(Child<QAction>(*editor, command));
+    ASSERT_NE(button, nullptr) << command;
     QTest::mouseClick(button, Qt::LeftButton);
   }
   void ClickCell(int row, int column) {
@@ -82,15 +86,15 @@ class CycloEditTest : public TVexaTest {
     for (QLineEdit* e : Grid()->viewport()->findChildren<QLineEdit*>())
       if (e->isVisible()) field = e;
     ASSERT_NE(field, nullptr);
-    field->selectAll();
+    KeyClick(field, Qt::Key_A, Qt::ControlModifier);
     QTest::keyClicks(field, text);
     QTest::keyClick(field, Qt::Key_Return);
     QCoreApplication::processEvents();  // the grid takes the text after the key
   }
   // The graph as drawn now.
   const TCyclogramGraph& Drawn() {
-    editor->Graph()->grab();
-    return editor->Graph()->LastGraph();
+    Graph()->grab();
+    return Graph()->LastGraph();
   }
 
   TCommandNode* node = nullptr;
@@ -120,7 +124,7 @@ TEST_F(CycloEditTest, OpensWithTheNodesPointsAndTheLastRowMarked) {
   Open({}, {});
   EXPECT_EQ(Grid()->rowCount(), 0);
   EXPECT_FALSE(Grid()->isEnabled());
-  Click(editor->actInsert);
+  Click("insertAction");
   EXPECT_TRUE(Grid()->isEnabled());
   EXPECT_EQ(Column(0), QStringList({"0"}));
   EXPECT_EQ(Column(1), QStringList({"0"}));
@@ -129,21 +133,21 @@ TEST_F(CycloEditTest, OpensWithTheNodesPointsAndTheLastRowMarked) {
 TEST_F(CycloEditTest, RowCommandsAddInsertBeforeTheCurrentRowAndDelete) {
   Open({"1", "2", "3"}, {"0", "10", "20"});
   ClickCell(1, 1);
-  Click(editor->actInsert);
+  Click("insertAction");
   EXPECT_EQ(Column(0), QStringList({"1", "0", "2", "3"}));
   EXPECT_EQ(Grid()->currentRow(), 1);
   EXPECT_EQ(Grid()->currentColumn(), 1);
-  Click(editor->actAdd);
+  Click("addAction");
   EXPECT_EQ(Column(0), QStringList({"1", "0", "2", "3", "0"}));
   EXPECT_EQ(Grid()->currentRow(), 4);
   ClickCell(0, 0);
-  Click(editor->actDelete);
+  Click("deleteAction");
   EXPECT_EQ(Column(0), QStringList({"0", "2", "3", "0"}));
   EXPECT_EQ(Grid()->currentRow(), 0);
-  for (int i = 0; i < 4; ++i) Click(editor->actDelete);
+  for (int i = 0; i < 4; ++i) Click("deleteAction");
   EXPECT_EQ(Grid()->rowCount(), 0);
   EXPECT_FALSE(Grid()->isEnabled());
-  Click(editor->actDelete);  // nothing left to delete
+  Click("deleteAction");  // nothing left to delete
   EXPECT_EQ(Grid()->rowCount(), 0);
   EXPECT_TRUE(Messages->Shown.empty());
 }
@@ -156,11 +160,11 @@ TEST_F(CycloEditTest, TheTableStopsAt255PointsWithTheMessage) {
     durations << QStringLiteral("10");
   }
   Open(values, durations);
-  Click(editor->actAdd);
+  Click("addAction");
   EXPECT_EQ(Grid()->rowCount(), 255);
   EXPECT_TRUE(Messages->Shown.empty());
-  Click(editor->actAdd);
-  Click(editor->actInsert);
+  Click("addAction");
+  Click("insertAction");
   EXPECT_EQ(Grid()->rowCount(), 255);
   EXPECT_EQ(Messages->Texts(), QStringList({"Емкость таблицы исчерпана!", "Емкость таблицы исчерпана!"}));
   EXPECT_EQ(Messages->Shown[0].Icon, TMsgIcon::Warning);
@@ -257,7 +261,7 @@ TEST_F(CycloEditTest, TheGraphFitsItsPointsBesideItsValueLabels) {
     QStringList durations{"600"};
     while (durations.size() < c.Values.size()) durations << QStringLiteral("60");
     Open(c.Values, durations);
-    const int h = editor->Graph()->height();
+    const int h = Graph()->height();
     ASSERT_GT(h, 60);
     const TCyclogramGraph& graph = Drawn();
     int top = h, bottom = 0;
@@ -271,7 +275,7 @@ TEST_F(CycloEditTest, TheGraphFitsItsPointsBesideItsValueLabels) {
     ASSERT_GE(graph.Axis.Ticks().size(), 2u);
     int widest = 0;
     for (const TAxisTick& t : graph.Axis.Ticks())
-      widest = std::max(widest, editor->Graph()->fontMetrics().horizontalAdvance(t.Text));
+      widest = std::max(widest, Graph()->fontMetrics().horizontalAdvance(t.Text));
     const int left = graph.Line[0].x();
     EXPECT_GT(left, widest) << "the labels have their room";
     EXPECT_EQ(graph.Line[1].x(), left + static_cast<int>(60 * node->XScale()));  // 600 s count for nothing
@@ -285,27 +289,27 @@ TEST_F(CycloEditTest, ZoomButtonsScaleTheNodeAndTheGraphAtOnce) {
   const double y0 = node->YScale();
   const QPoint before = Drawn().Line[1];
   const int left = Drawn().Line[0].x();  // the time axis starts right of the value labels
-  Click(editor->actExpandX);
+  Click("expandXAction");
   EXPECT_DOUBLE_EQ(node->XScale(), x0 * 2);
   EXPECT_EQ(Drawn().Line[1].x() - left, (before.x() - left) * 2);
-  Click(editor->actCompressX);
-  Click(editor->actCompressX);
+  Click("compressXAction");
+  Click("compressXAction");
   EXPECT_DOUBLE_EQ(node->XScale(), x0 / 2);
-  Click(editor->actZoomIn);
+  Click("zoomInAction");
   EXPECT_DOUBLE_EQ(node->YScale(), y0 * 2);
   // Around the band's centre (10): the point of 20 twice as far from it.
   const int centre = Drawn().Axis.Y(10);
   const TCyclogramGraph& zoomed = Drawn();
   EXPECT_EQ(zoomed.Axis.Y(10), centre);
   EXPECT_NEAR(centre - zoomed.Line[1].y(), 2 * (centre - before.y()), 1);
-  Click(editor->actZoomOut);
+  Click("zoomOutAction");
   EXPECT_DOUBLE_EQ(node->YScale(), y0);
 }
 
 TEST_F(CycloEditTest, ClosingAsksWhetherToKeepTheChanges) {
   Open({"20", "80"}, {"0", "60"});
   TypeInCell(1, 0, QStringLiteral("99"));
-  Click(editor->actExpandX);
+  Click("expandXAction");
   const double zoomed = node->XScale();
 
   Messages->Answers = {mbCancel};
@@ -327,7 +331,7 @@ TEST_F(CycloEditTest, ClosingAsksWhetherToKeepTheChanges) {
 
   Open({"20", "80"}, {"0", "60"});
   TypeInCell(1, 0, QStringLiteral("99"));
-  Click(editor->actAdd);
+  Click("addAction");
   TypeInCell(2, 1, QStringLiteral("120"));
   Messages->Answers = {mbYes};
   editor->close();

@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 
+#include "support/Child.h"
 #include "support/RealMessageBox.h"
 #include "support/TestSupport.h"
 #include "ui/DataFolderUnit.h"
@@ -25,19 +26,26 @@ class TDataFolderTest : public TVexaTest {};
 
 enum TAnswer { ClickOK, PressEnter, ClickCancel, PressEsc };
 
+// Selects what the folder field holds and types text over it.
+void TypeOver(TDataFolderDlg* d, const QString& text) {
+  QLineEdit* folder = Child<QLineEdit>(*d, "folderEdit");
+  KeyClick(folder, Qt::Key_A, Qt::ControlModifier);
+  TypeText(folder, text);
+}
+
 void Answer(TDataFolderDlg* d, TAnswer how) {
   switch (how) {
     case ClickOK:
-      MouseClick(d->btOK);
+      MouseClick(Child<QPushButton>(*d, "okButton"));
       break;
     case PressEnter:
-      KeyClick(d->edFolder, Qt::Key_Return);
+      KeyClick(Child<QLineEdit>(*d, "folderEdit"), Qt::Key_Return);
       break;
     case ClickCancel:
-      MouseClick(d->btCancel);
+      MouseClick(Child<QPushButton>(*d, "cancelButton"));
       break;
     case PressEsc:
-      KeyClick(d->edFolder, Qt::Key_Escape);
+      KeyClick(Child<QLineEdit>(*d, "folderEdit"), Qt::Key_Escape);
       break;
   }
 }
@@ -47,16 +55,20 @@ TEST_F(TDataFolderTest, TheWindowShowsTheProposedFolderAndNothingIsClipped) {
   TDataFolderDlg dialog(proposed);
   ASSERT_TRUE(Activate(&dialog));
   EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Папка данных"));
-  EXPECT_EQ(dialog.edFolder->text(), proposed);
+  const QLineEdit* folder = Child<QLineEdit>(dialog, "folderEdit");
+  const QPushButton* ok = Child<QPushButton>(dialog, "okButton");
+  const QPushButton* cancel = Child<QPushButton>(dialog, "cancelButton");
+  EXPECT_EQ(folder->text(), proposed);
   EXPECT_EQ(dialog.Folder(), proposed);
-  EXPECT_TRUE(dialog.btOK->isDefault());
-  EXPECT_EQ(dialog.btCancel->text(), QStringLiteral("Отмена"));
+  EXPECT_TRUE(ok->isDefault());
+  EXPECT_EQ(cancel->text(), QStringLiteral("Отмена"));
   for (QWidget* w : dialog.findChildren<QWidget*>())
     EXPECT_TRUE(dialog.rect().contains(w->geometry())) << w->metaObject()->className() << " clipped";
   // The whole explanation fits its label at the label's width.
-  EXPECT_GE(dialog.lbText->height(), dialog.lbText->heightForWidth(dialog.lbText->width()));
-  EXPECT_FALSE(dialog.btOK->geometry().intersects(dialog.btCancel->geometry()));
-  EXPECT_FALSE(dialog.edFolder->geometry().intersects(dialog.btBrowse->geometry()));
+  const QLabel* explanation = Child<QLabel>(dialog, "explanationLabel");
+  EXPECT_GE(explanation->height(), explanation->heightForWidth(explanation->width()));
+  EXPECT_FALSE(ok->geometry().intersects(cancel->geometry()));
+  EXPECT_FALSE(folder->geometry().intersects(Child<QPushButton>(dialog, "browseButton")->geometry()));
 }
 
 TEST_F(TDataFolderTest, AFolderIsTakenOnlyWhenItCanHoldTheFiles) {
@@ -88,13 +100,12 @@ TEST_F(TDataFolderTest, AFolderIsTakenOnlyWhenItCanHoldTheFiles) {
     bool stayedOpen = false;
     WhenModal<TDataFolderDlg>([&](TDataFolderDlg* d) {
       if (!c.Typed.isEmpty()) {
-        d->edFolder->selectAll();
-        TypeText(d->edFolder, c.Typed);
+        TypeOver(d, c.Typed);
       }
       Answer(d, c.How);
       // A refused folder keeps the question open; the operator then gives up.
       stayedOpen = d->isVisible();
-      if (stayedOpen) MouseClick(d->btCancel);
+      if (stayedOpen) MouseClick(Child<QPushButton>(*d, "cancelButton"));
     });
     const std::optional<QString> chosen = ChooseDataFolder(Dir->filePath("proposed"));
     EXPECT_EQ(chosen, c.Chosen);
@@ -114,13 +125,11 @@ TEST_F(TDataFolderTest, ARefusedFolderIsToldByTheRealBoxAndTheNextIsTaken) {
     TRealMessageBoxes boxes(how);
     int answered = -1;
     WhenModal<TDataFolderDlg>([&](TDataFolderDlg* d) {
-      d->edFolder->selectAll();
-      TypeText(d->edFolder, QStringLiteral("data"));
+      TypeOver(d, QStringLiteral("data"));
       Answer(d, how == TBoxClose::Keys ? PressEnter : ClickOK);
       answered = boxes.Answered;
       EXPECT_TRUE(d->isVisible());
-      d->edFolder->selectAll();
-      TypeText(d->edFolder, fresh);
+      TypeOver(d, fresh);
       Answer(d, how == TBoxClose::Keys ? PressEnter : ClickOK);
     });
     EXPECT_EQ(ChooseDataFolder(Dir->filePath("proposed")), std::optional<QString>(fresh));
@@ -132,13 +141,11 @@ TEST_F(TDataFolderTest, ARefusedFolderIsToldByTheRealBoxAndTheNextIsTaken) {
 TEST_F(TDataFolderTest, AFixedFolderIsTakenAfterARefusal) {
   const QString fixed = Dir->filePath("line2");
   WhenModal<TDataFolderDlg>([&](TDataFolderDlg* d) {
-    d->edFolder->selectAll();
-    TypeText(d->edFolder, "line2");
-    MouseClick(d->btOK);
+    TypeOver(d, "line2");
+    MouseClick(Child<QPushButton>(*d, "okButton"));
     EXPECT_TRUE(d->isVisible());
-    d->edFolder->selectAll();
-    TypeText(d->edFolder, fixed);
-    MouseClick(d->btOK);
+    TypeOver(d, fixed);
+    MouseClick(Child<QPushButton>(*d, "okButton"));
   });
   EXPECT_EQ(ChooseDataFolder(Dir->filePath("proposed")), fixed);
   EXPECT_EQ(Messages->Shown.size(), 1u);
@@ -190,9 +197,8 @@ TEST_F(TDataFolderTest, TheFolderIsSettledBeforeTheProgramStarts) {
       WhenModal<TDataFolderDlg>([&](TDataFolderDlg* d) {
         asked = true;
         proposed = d->Folder();
-        d->edFolder->selectAll();
-        TypeText(d->edFolder, typed);
-        MouseClick(d->btOK);
+        TypeOver(d, typed);
+        MouseClick(Child<QPushButton>(*d, "okButton"));
       });
     EXPECT_EQ(SettleProgramFolder(c.Folder, settings), c.Settled);
     EXPECT_EQ(asked, c.Asked);

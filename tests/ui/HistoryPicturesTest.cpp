@@ -11,6 +11,7 @@
 
 #include "core/Network.h"
 #include "core/RegisterNode.h"
+#include "support/Child.h"
 #include "ui/HistoryUnit.h"
 #include "ui/OperatorInput.h"
 #include "ui/Pictures.h"
@@ -48,8 +49,8 @@ TEST_F(THistoryPictures, ThePressuresHour) {
   form.setAttribute(Qt::WA_DeleteOnClose, false);
   ASSERT_TRUE(Activate(&form));
   // A click puts the cursor on a sample, so the read-outs show it.
-  MouseClick(form.Chart, Qt::LeftButton, {},
-             QPoint(form.ScrollBox->horizontalScrollBar()->value() + 120, 40));
+  MouseClick(Child<THistoryChart>(form, "chart"), Qt::LeftButton, {},
+             QPoint(Child<QScrollArea>(form, "scrollBox")->horizontalScrollBar()->value() + 120, 40));
   Save(&form, "history-window.png");
   form.close();
 }

@@ -24,6 +24,7 @@
 #include "reports/gui/PrintPreviewUnit.h"
 #include "reports/model/ReportNode.h"
 #include "storage/TreeFiles.h"
+#include "support/Child.h"
 #include "support/RealMessageBox.h"
 #include "support/TestSupport.h"
 #include "ui/HistoryUnit.h"
@@ -35,6 +36,29 @@
 
 namespace vexa::test {
 namespace {
+
+// The history window's parts, found by their names.
+QToolBar* ToolBar(const THistoryForm& h) {
+  return Child<QToolBar>(h, "toolBar");
+}
+QLabel* DateLabel(const THistoryForm& h) {
+  return Child<QLabel>(h, "dateLabel");
+}
+QLabel* TimeLabel(const THistoryForm& h) {
+  return Child<QLabel>(h, "timeLabel");
+}
+QLabel* ValueLabel(const THistoryForm& h) {
+  return Child<QLabel>(h, "valueLabel");
+}
+QScrollArea* ScrollBox(const THistoryForm& h) {
+  return Child<QScrollArea>(h, "scrollBox");
+}
+THistoryAxis* Axis(const THistoryForm& h) {
+  return Child<THistoryAxis>(h, "axis");
+}
+THistoryChart* ChartWidget(const THistoryForm& h) {
+  return Child<THistoryChart>(h, "chart");
+}
 
 class HistoryWindowTest : public TVexaTest {
  protected:
@@ -84,17 +108,20 @@ class HistoryWindowTest : public TVexaTest {
 
   // Right click on the label, then a command of its menu.
   void LabelCommand(QAction* command) {
-    QWidget* view = form->Labels()->ViewOf(*label);
+    QWidget* view = nullptr;
+    for (TLabelView* v : form->findChildren<TLabelView*>())
+      if (v->Label() == label) view = v;
+    ASSERT_NE(view, nullptr);
     QContextMenuEvent e(QContextMenuEvent::Mouse, QPoint(3, 3), view->mapToGlobal(QPoint(3, 3)));
     QApplication::sendEvent(view, &e);
-    QMenu* menu = form->PopupMenu1();
+    QMenu* menu = Child<QMenu>(*form, "labelMenu");
     EXPECT_TRUE(menu->isVisible());
     QTest::mouseClick(menu, Qt::LeftButton, Qt::NoModifier, menu->actionGeometry(command).center());
   }
 
   // "История" from the label's menu; the window that came up.
   THistoryForm* OpenFromMenu() {
-    LabelCommand(form->actHistory);
+    LabelCommand(Child<QAction>(*form, "historyAction"));
     auto* history = qobject_cast<THistoryForm*>(form->Labels()->HistoryForm(*label));
     if (history != nullptr) {
       EXPECT_TRUE(QTest::qWaitForWindowExposed(history));
@@ -110,7 +137,7 @@ class HistoryWindowTest : public TVexaTest {
     return history;
   }
 
-  QImage Chart(THistoryForm* h) { return h->Chart->grab().toImage(); }
+  QImage Chart(THistoryForm* h) { return ChartWidget(*h)->grab().toImage(); }
 
   std::unique_ptr<TMainForm> form;
   TRegisterNode* reg = nullptr;
@@ -125,19 +152,21 @@ TEST_F(HistoryWindowTest, TheLabelMenuOpensOneWindowPerLabelTitledWithTheFullNam
   EXPECT_TRUE(h->isVisible());
   EXPECT_EQ(h->windowTitle(), QStringLiteral("Температура.Зона 1.Печь"));
   EXPECT_EQ(form->ToolWindowCount(), 1);
-  EXPECT_FALSE(form->actRestore->isEnabled());
-  const QList<QAction*> tools = h->ToolBar->actions();
+  EXPECT_FALSE(Child<QAction>(*form, "restoreAction")->isEnabled());
+  const QList<QAction*> tools = ToolBar(*h)->actions();
   ASSERT_GE(tools.size(), 2);
   EXPECT_EQ(tools[0]->text(), QStringLiteral("Увеличить"));
   EXPECT_EQ(tools[1]->text(), QStringLiteral("Уменьшить"));
-  EXPECT_EQ(h->edDate->toolTip(), QStringLiteral("Дата"));
+  EXPECT_EQ(DateLabel(*h)->toolTip(), QStringLiteral("Дата"));
   // At least as wide as the toolkit's boxes, and wide enough for a date and a time in this font.
-  EXPECT_GE(h->edDate->width(), 69);
-  EXPECT_GE(h->edTime->width(), 55);
-  EXPECT_GE(h->edDate->contentsRect().width(), h->edDate->fontMetrics().horizontalAdvance(" 07.12.2026 "));
-  EXPECT_GE(h->edTime->contentsRect().width(), h->edTime->fontMetrics().horizontalAdvance(" 19:00:12"));
-  EXPECT_EQ(h->Chart->width(), THistoryForm::kChartWidth);
-  EXPECT_EQ(h->Chart->height(), h->ScrollBox->viewport()->height());
+  EXPECT_GE(DateLabel(*h)->width(), 69);
+  EXPECT_GE(TimeLabel(*h)->width(), 55);
+  EXPECT_GE(DateLabel(*h)->contentsRect().width(),
+            DateLabel(*h)->fontMetrics().horizontalAdvance(" 07.12.2026 "));
+  EXPECT_GE(TimeLabel(*h)->contentsRect().width(),
+            TimeLabel(*h)->fontMetrics().horizontalAdvance(" 19:00:12"));
+  EXPECT_EQ(ChartWidget(*h)->width(), THistoryForm::kChartWidth);
+  EXPECT_EQ(ChartWidget(*h)->height(), ScrollBox(*h)->viewport()->height());
   EXPECT_EQ(h->minimumSize(), QSize(THistoryForm::kMinClientWidth, THistoryForm::kMinClientHeight));
 
   // Asked again, the same window comes forward.
@@ -173,62 +202,62 @@ TEST_F(HistoryWindowTest, TheCursorStartsOnTheNewestSampleAndFollowsKeysAndTheMo
   THistoryForm* h = OpenFromMenu();
   ASSERT_NE(h, nullptr);
   EXPECT_EQ(h->Cursor(), 4);
-  h->Chart->repaint();
-  EXPECT_EQ(h->edDate->text(), QStringLiteral(" 07.12.2026 "));
-  EXPECT_EQ(h->edTime->text(), QStringLiteral(" 9:00:12"));
-  EXPECT_EQ(h->edValue->text(), QStringLiteral(" 50"));
+  ChartWidget(*h)->repaint();
+  EXPECT_EQ(DateLabel(*h)->text(), QStringLiteral(" 07.12.2026 "));
+  EXPECT_EQ(TimeLabel(*h)->text(), QStringLiteral(" 9:00:12"));
+  EXPECT_EQ(ValueLabel(*h)->text(), QStringLiteral(" 50"));
 
   const struct {
     const char* Step;
     std::function<void()> Do;
     int Cursor;
   } steps[] = {
-      {"left", [&] { KeyClick(h->Chart, Qt::Key_Left); }, 3},
-      {"left", [&] { KeyClick(h->Chart, Qt::Key_Left); }, 2},
-      {"left", [&] { KeyClick(h->Chart, Qt::Key_Left); }, 1},
-      {"left stops at 1", [&] { KeyClick(h->Chart, Qt::Key_Left); }, 1},
+      {"left", [&] { KeyClick(ChartWidget(*h), Qt::Key_Left); }, 3},
+      {"left", [&] { KeyClick(ChartWidget(*h), Qt::Key_Left); }, 2},
+      {"left", [&] { KeyClick(ChartWidget(*h), Qt::Key_Left); }, 1},
+      {"left stops at 1", [&] { KeyClick(ChartWidget(*h), Qt::Key_Left); }, 1},
       {"the mouse reaches 0",
        [&] {
-         MouseEvent(h->Chart, QEvent::MouseButtonPress, Qt::LeftButton, {}, {0, 5});
+         MouseEvent(ChartWidget(*h), QEvent::MouseButtonPress, Qt::LeftButton, {}, {0, 5});
        },
        0},
       {"drag",
        [&] {
-         MouseEvent(h->Chart, QEvent::MouseMove, Qt::LeftButton, {}, {700, 5});
+         MouseEvent(ChartWidget(*h), QEvent::MouseMove, Qt::LeftButton, {}, {700, 5});
        },
        700},
       {"drag beyond the chart",
        [&] {
-         MouseEvent(h->Chart, QEvent::MouseMove, Qt::LeftButton, {}, {1300, 5});
+         MouseEvent(ChartWidget(*h), QEvent::MouseMove, Qt::LeftButton, {}, {1300, 5});
        },
        1209},
-      {"right stops at the last pixel", [&] { KeyClick(h->Chart, Qt::Key_Right); }, 1209},
+      {"right stops at the last pixel", [&] { KeyClick(ChartWidget(*h), Qt::Key_Right); }, 1209},
       {"shift click",
        [&] {
-         MouseEvent(h->Chart, QEvent::MouseButtonPress, Qt::LeftButton, Qt::ShiftModifier, {9, 5});
+         MouseEvent(ChartWidget(*h), QEvent::MouseButtonPress, Qt::LeftButton, Qt::ShiftModifier, {9, 5});
        },
        1209},
       {"right button",
        [&] {
-         MouseEvent(h->Chart, QEvent::MouseButtonPress, Qt::RightButton, {}, {9, 5});
+         MouseEvent(ChartWidget(*h), QEvent::MouseButtonPress, Qt::RightButton, {}, {9, 5});
        },
        1209},
       {"click",
        [&] {
-         MouseEvent(h->Chart, QEvent::MouseButtonPress, Qt::LeftButton, {}, {2, 5});
+         MouseEvent(ChartWidget(*h), QEvent::MouseButtonPress, Qt::LeftButton, {}, {2, 5});
        },
        2},
-      {"right", [&] { KeyClick(h->Chart, Qt::Key_Right); }, 3},
+      {"right", [&] { KeyClick(ChartWidget(*h), Qt::Key_Right); }, 3},
   };
   for (const auto& s : steps) {
     s.Do();
     EXPECT_EQ(h->Cursor(), s.Cursor) << s.Step;
   }
-  EXPECT_EQ(h->edValue->text(), QStringLiteral(" 40"));
-  EXPECT_EQ(h->edTime->text(), QStringLiteral(" 9:00:09"));
-  MouseEvent(h->Chart, QEvent::MouseButtonPress, Qt::LeftButton, {}, {600, 5});
-  EXPECT_EQ(h->edDate->text(), QStringLiteral(" "));
-  EXPECT_EQ(h->edValue->text(), QStringLiteral(" "));
+  EXPECT_EQ(ValueLabel(*h)->text(), QStringLiteral(" 40"));
+  EXPECT_EQ(TimeLabel(*h)->text(), QStringLiteral(" 9:00:09"));
+  MouseEvent(ChartWidget(*h), QEvent::MouseButtonPress, Qt::LeftButton, {}, {600, 5});
+  EXPECT_EQ(DateLabel(*h)->text(), QStringLiteral(" "));
+  EXPECT_EQ(ValueLabel(*h)->text(), QStringLiteral(" "));
 }
 
 TEST_F(HistoryWindowTest, TheChartRefreshesEveryLoggingIntervalAndNeverWithoutOne) {
@@ -262,7 +291,7 @@ TEST_F(HistoryWindowTest, TheChartRefreshesEveryLoggingIntervalAndNeverWithoutOn
   EXPECT_FALSE(timer->Active());
   History({1, 2, 3, 4, 5, 6});
   timer->Advance(60000);
-  h->Chart->repaint();
+  ChartWidget(*h)->repaint();
   EXPECT_EQ(h->VisibleCount(), 4);
   Services().ProgramState = nullptr;
 }
@@ -286,21 +315,21 @@ TEST_F(HistoryWindowTest, ZoomButtonsZoomFromTheFitAndTheRegisterKeepsTheZoom) {
   reg->SetYScale(1.0);
   THistoryForm* h = OpenFromMenu();
   ASSERT_NE(h, nullptr);
-  const int height = h->Chart->height();
+  const int height = ChartWidget(*h)->height();
   const auto [top, bottom] = CurveRows(Chart(h));
   EXPECT_NEAR(top, (height - 1) / 12.0, 1);
   EXPECT_NEAR(bottom, (height - 1) * 11 / 12.0, 1);
   EXPECT_DOUBLE_EQ(reg->YScale(), 1.0);
-  auto button = [&](QAction* a) { return qobject_cast<QToolButton*>(h->ToolBar->widgetForAction(a)); };
-  MouseClick(button(h->actZoomOut));
+  auto button = [&](QAction* a) { return qobject_cast<QToolButton*>(ToolBar(*h)->widgetForAction(a)); };
+  MouseClick(button(Child<QAction>(*h, "zoomOutAction")));
   EXPECT_DOUBLE_EQ(reg->YScale(), 0.5);
   const auto [outTop, outBottom] = CurveRows(Chart(h));
   EXPECT_NEAR(outBottom - outTop, (bottom - top) / 2.0, 1) << "half as tall";
   EXPECT_NEAR((outTop + outBottom) / 2.0, (top + bottom) / 2.0, 1) << "around the band's centre";
-  MouseClick(button(h->actZoomIn));
-  MouseClick(button(h->actZoomIn));
+  MouseClick(button(Child<QAction>(*h, "zoomInAction")));
+  MouseClick(button(Child<QAction>(*h, "zoomInAction")));
   EXPECT_DOUBLE_EQ(reg->YScale(), 2.0);
-  h->Chart->repaint();
+  ChartWidget(*h)->repaint();
   EXPECT_DOUBLE_EQ(reg->YScale(), 2.0) << "the zoom stays as asked, though the curve now leaves the chart";
   EXPECT_NEAR(h->Axis().Y(10) - h->Axis().Y(30), 2 * (bottom - top), 2);
   EXPECT_NEAR(h->Axis().Y(20), (top + bottom) / 2.0, 1);
@@ -308,7 +337,7 @@ TEST_F(HistoryWindowTest, ZoomButtonsZoomFromTheFitAndTheRegisterKeepsTheZoom) {
   h->close();
   THistoryForm* next = OpenFromMenu();
   ASSERT_NE(next, nullptr);
-  next->Chart->repaint();
+  ChartWidget(*next)->repaint();
   EXPECT_DOUBLE_EQ(reg->YScale(), 2.0);
   EXPECT_NEAR(next->Axis().Y(10) - next->Axis().Y(30), 2 * (bottom - top), 2);
 }
@@ -325,7 +354,7 @@ TEST_F(HistoryWindowTest, TheCurveFillsTheChartBesideItsValueLabelsAfterAResizeT
   const QSize size = h->size();
   const auto check = [&](const char* when) {
     SCOPED_TRACE(when);
-    const int height = h->Chart->height();
+    const int height = ChartWidget(*h)->height();
     const auto [top, bottom] = CurveRows(Chart(h));
     EXPECT_NEAR(top, (height - 1) / 12.0, 1);
     EXPECT_NEAR(bottom, (height - 1) * 11 / 12.0, 1);
@@ -334,7 +363,7 @@ TEST_F(HistoryWindowTest, TheCurveFillsTheChartBesideItsValueLabelsAfterAResizeT
     for (const TAxisTick& t : axis.Ticks()) labels << t.Text;
     EXPECT_GE(labels.size(), 2) << labels.join(' ').toStdString();
     for (const QString& label : labels)
-      EXPECT_LE(h->AxisLabels->fontMetrics().horizontalAdvance(label) + 4, h->AxisLabels->width());
+      EXPECT_LE(Axis(*h)->fontMetrics().horizontalAdvance(label) + 4, Axis(*h)->width());
     EXPECT_DOUBLE_EQ(reg->YScale(), 1.0);
   };
   check("as opened");
@@ -374,11 +403,12 @@ TEST_F(HistoryWindowTest, TheCurveIsDrawnOnePixelPerSampleInBlueAndBrokenByFaile
   ASSERT_NE(h, nullptr);
   const QImage empty = Chart(h);
   ASSERT_TRUE(h->Axis().ZeroY().has_value());
-  EXPECT_NEAR(*h->Axis().ZeroY(), h->Chart->height() / 2, 1);
+  EXPECT_NEAR(*h->Axis().ZeroY(), ChartWidget(*h)->height() / 2, 1);
   EXPECT_EQ(empty.pixel(300, *h->Axis().ZeroY()), qRgb(0, 0, 0));
   for (int x = 1; x < 1209; x += 7)
-    for (int y = 1; y < h->Chart->height() - 1; y += 3) ASSERT_NE(empty.pixel(x, y), blue) << x << "," << y;
-  EXPECT_EQ(h->edValue->text(), QStringLiteral(" "));
+    for (int y = 1; y < ChartWidget(*h)->height() - 1; y += 3)
+      ASSERT_NE(empty.pixel(x, y), blue) << x << "," << y;
+  EXPECT_EQ(ValueLabel(*h)->text(), QStringLiteral(" "));
 }
 
 // A new label: the cursor follows the samples as they come; moved back, it stays on its sample
@@ -392,10 +422,10 @@ TEST_F(HistoryWindowTest, TheCursorFollowsNewSamplesAndOtherwiseKeepsItsTime) {
   History({5, 6, 7});
   timer->Advance(3000);
   EXPECT_EQ(h->Cursor(), 2);
-  EXPECT_EQ(h->edValue->text(), QStringLiteral(" 7"));
+  EXPECT_EQ(ValueLabel(*h)->text(), QStringLiteral(" 7"));
 
-  KeyClick(h->Chart, Qt::Key_Left);  // onto 9:00:03
-  EXPECT_EQ(h->edTime->text(), QStringLiteral(" 9:00:03"));
+  KeyClick(ChartWidget(*h), Qt::Key_Left);  // onto 9:00:03
+  EXPECT_EQ(TimeLabel(*h)->text(), QStringLiteral(" 9:00:03"));
   // The history is full: the oldest drops off as each new sample comes.
   QStringList times = reg->Points().ToStringList(), texts = reg->DataList().ToStringList();
   times.removeFirst();
@@ -406,8 +436,8 @@ TEST_F(HistoryWindowTest, TheCursorFollowsNewSamplesAndOtherwiseKeepsItsTime) {
   reg->SetDataList(texts);
   timer->Advance(3000);
   EXPECT_EQ(h->Cursor(), 0);
-  EXPECT_EQ(h->edTime->text(), QStringLiteral(" 9:00:03")) << "the same time under the cursor";
-  EXPECT_EQ(h->edValue->text(), QStringLiteral(" 6"));
+  EXPECT_EQ(TimeLabel(*h)->text(), QStringLiteral(" 9:00:03")) << "the same time under the cursor";
+  EXPECT_EQ(ValueLabel(*h)->text(), QStringLiteral(" 6"));
 }
 
 // "Печать" prints the label's history as a report of its own; with nothing logged it says so.
@@ -420,11 +450,11 @@ TEST_F(HistoryWindowTest, NoDataToPrintIsToldByTheRealBoxAndTheMenuGoesOn) {
     SCOPED_TRACE(BoxCloseName(how));
     Messages->Shown.clear();
     TRealMessageBoxes boxes(how);
-    LabelCommand(form->actPrint);
+    LabelCommand(Child<QAction>(*form, "printAction"));
     EXPECT_EQ(boxes.Answered, 1);
     EXPECT_EQ(Messages->Texts(), QStringList{"Нет данных!"});
     EXPECT_FALSE(preview.isVisible());
-    EXPECT_FALSE(form->PopupMenu1()->isVisible());
+    EXPECT_FALSE(Child<QMenu>(*form, "labelMenu")->isVisible());
   }
   THistoryForm* history = OpenFromMenu();
   ASSERT_NE(history, nullptr);
@@ -436,7 +466,7 @@ TEST_F(HistoryWindowTest, PrintShowsTheHistoryAsAReportOrSaysThereIsNoData) {
   form->PrintHistory = [&](TLabelDisplay& l) { PreviewLabelHistory(preview, l); };
   History({});
   Messages->Answers = {mbOK};
-  LabelCommand(form->actPrint);
+  LabelCommand(Child<QAction>(*form, "printAction"));
   ASSERT_EQ(Messages->Shown.size(), 1);
   EXPECT_EQ(Messages->Shown[0].Text, QStringLiteral("Нет данных!"));
   EXPECT_EQ(Messages->Shown[0].Icon, TMsgIcon::Information);
@@ -460,7 +490,7 @@ TEST_F(HistoryWindowTest, PrintShowsTheHistoryAsAReportOrSaysThereIsNoData) {
     }
     shown->reject();
   });
-  LabelCommand(form->actPrint);
+  LabelCommand(Child<QAction>(*form, "printAction"));
   EXPECT_EQ(Messages->Shown.size(), 1) << "no second message";
   EXPECT_EQ(caption, QStringLiteral("История"));
   EXPECT_EQ(registers, 1);
@@ -502,14 +532,14 @@ TEST_F(HistoryWindowTest, TheStatusLineStaysStoppedWhileTheNetworkSettingsAreOpe
     modal->reject();
   });
   // "Настройки", then "Настройка параметров сети", with the mouse.
-  auto* settings = qobject_cast<QMenu*>(form->actSetup->parent());
+  auto* settings = qobject_cast<QMenu*>(Child<QAction>(*form, "setupAction")->parent());
   ASSERT_NE(settings, nullptr);
   QMenuBar* bar = form->menuBar();
   QTest::mouseClick(bar, Qt::LeftButton, Qt::NoModifier,
                     bar->actionGeometry(settings->menuAction()).center());
   ASSERT_TRUE(QTest::qWaitFor([&] { return settings->isVisible(); }, 2000));
   QTest::mouseClick(settings, Qt::LeftButton, Qt::NoModifier,
-                    settings->actionGeometry(form->actSetup).center());
+                    settings->actionGeometry(Child<QAction>(*form, "setupAction")).center());
 
   EXPECT_EQ(during, QStringList(5, QStringLiteral("Останов")));
   EXPECT_EQ(shownDuring, 6) << "the chart went on refreshing";

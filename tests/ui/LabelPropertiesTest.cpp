@@ -14,6 +14,7 @@
 #include <memory>
 
 #include "core/ExecuterUnit.h"
+#include "support/Child.h"
 #include "support/TestSupport.h"
 #include "ui/Colors.h"
 #include "ui/LabelPropertiesUnit.h"
@@ -102,6 +103,14 @@ class TLabelPropertiesTest : public TVexaTest {
     return preset;
   }
 
+  // The window's fields and swatches.
+  QComboBox* FontName() const { return Child<QComboBox>(*form, "fontNameBox"); }
+  QComboBox* FontSize() const { return Child<QComboBox>(*form, "fontSizeBox"); }
+  QLineEdit* Prefix() const { return Child<QLineEdit>(*form, "prefixEdit"); }
+  QLineEdit* Units() const { return Child<QLineEdit>(*form, "unitsEdit"); }
+  TLabelSwatch* FontColor() const { return Child<TLabelSwatch>(*form, "fontColorSwatch"); }
+  TLabelSwatch* Background() const { return Child<TLabelSwatch>(*form, "backgroundSwatch"); }
+
   std::unique_ptr<TLabelDisplay> label;
   std::unique_ptr<TMainForm> mainForm;
   std::unique_ptr<TLabelPropertiesForm> form;
@@ -119,24 +128,24 @@ TEST_F(TLabelPropertiesTest, OpensShowingTheLabelAndChangesNothing) {
   EXPECT_EQ(form->windowFlags() & Qt::WindowType_Mask, Qt::Tool);
   EXPECT_TRUE(form->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
   EXPECT_EQ(form->property("HelpContext").toInt(), 11);
-  EXPECT_TRUE(form->btOK->isDefault());
-  EXPECT_EQ(form->btOK->text(), QStringLiteral("OK"));
+  EXPECT_TRUE(Child<QPushButton>(*form, "okButton")->isDefault());
+  EXPECT_EQ(Child<QPushButton>(*form, "okButton")->text(), QStringLiteral("OK"));
 
-  EXPECT_FALSE(form->cbFontName->isEditable());
-  EXPECT_EQ(form->cbFontName->count(), QFontDatabase::families().size());
-  EXPECT_EQ(form->cbFontName->currentText(), QStringLiteral("DejaVu Serif"));
-  EXPECT_TRUE(form->cbFontSize->isEditable());
-  EXPECT_EQ(form->cbFontSize->currentIndex(), -1);
-  EXPECT_EQ(form->cbFontSize->currentText(), QStringLiteral("10"));
+  EXPECT_FALSE(FontName()->isEditable());
+  EXPECT_EQ(FontName()->count(), QFontDatabase::families().size());
+  EXPECT_EQ(FontName()->currentText(), QStringLiteral("DejaVu Serif"));
+  EXPECT_TRUE(FontSize()->isEditable());
+  EXPECT_EQ(FontSize()->currentIndex(), -1);
+  EXPECT_EQ(FontSize()->currentText(), QStringLiteral("10"));
   QStringList sizes;
-  for (int i = 0; i < form->cbFontSize->count(); ++i) sizes << form->cbFontSize->itemText(i);
+  for (int i = 0; i < FontSize()->count(); ++i) sizes << FontSize()->itemText(i);
   EXPECT_EQ(sizes, QStringList({"6", "7", "8", "9", "10", "12", "14", "16", "18", "20", "22", "24"}));
-  EXPECT_EQ(form->edPrefix->text(), QStringLiteral("Температура ="));
-  EXPECT_EQ(form->edUnits->text(), QStringLiteral("°C"));
-  EXPECT_EQ(form->shColor->Color(), QColor(255, 255, 0));
-  EXPECT_FALSE(form->shColor->Outlined());
-  EXPECT_EQ(form->shFontColor->Color(), QColor(255, 0, 0));
-  EXPECT_EQ(form->focusWidget(), form->edPrefix);
+  EXPECT_EQ(Prefix()->text(), QStringLiteral("Температура ="));
+  EXPECT_EQ(Units()->text(), QStringLiteral("°C"));
+  EXPECT_EQ(Background()->Color(), QColor(255, 255, 0));
+  EXPECT_FALSE(Background()->Outlined());
+  EXPECT_EQ(FontColor()->Color(), QColor(255, 0, 0));
+  EXPECT_EQ(form->focusWidget(), Prefix());
   EXPECT_TRUE(changes.isEmpty()) << "showing the label changed it";
 
   // Shown again for another label, it shows that one; a frame shows as the swatch's outline.
@@ -146,11 +155,11 @@ TEST_F(TLabelPropertiesTest, OpensShowingTheLabelAndChangesNothing) {
   other.SetColor(0x00FF00);
   form->SetLabel(&other);
   form->show();
-  EXPECT_EQ(form->edPrefix->text(), QStringLiteral("Давление ="));
-  EXPECT_EQ(form->edUnits->text(), QString());
-  EXPECT_EQ(form->shColor->Color(), QColor(0, 255, 0));
-  EXPECT_TRUE(form->shColor->Outlined());
-  EXPECT_EQ(form->cbFontSize->currentText(), QString::number(other.Font().Size()));
+  EXPECT_EQ(Prefix()->text(), QStringLiteral("Давление ="));
+  EXPECT_EQ(Units()->text(), QString());
+  EXPECT_EQ(Background()->Color(), QColor(0, 255, 0));
+  EXPECT_TRUE(Background()->Outlined());
+  EXPECT_EQ(FontSize()->currentText(), QString::number(other.Font().Size()));
   form->hide();
 }
 
@@ -160,9 +169,9 @@ TEST_F(TLabelPropertiesTest, AFontThisComputerLacksIsListedOnceAndSelected) {
     Open();
     const QString name = label->Font().Name();
     QStringList items;
-    for (int i = 0; i < form->cbFontName->count(); ++i) items << form->cbFontName->itemText(i);
+    for (int i = 0; i < FontName()->count(); ++i) items << FontName()->itemText(i);
     EXPECT_EQ(items.count(name), 1);
-    EXPECT_EQ(form->cbFontName->currentText(), name);
+    EXPECT_EQ(FontName()->currentText(), name);
     QStringList sorted = items;
     sorted.sort(Qt::CaseInsensitive);
     EXPECT_EQ(items, sorted);
@@ -172,18 +181,18 @@ TEST_F(TLabelPropertiesTest, AFontThisComputerLacksIsListedOnceAndSelected) {
 
 TEST_F(TLabelPropertiesTest, NameAndUnitsReachTheLabelKeystrokeByKeystroke) {
   Open();
-  SelectAllAndType(form->edPrefix, QStringLiteral("Печь"));
-  KeyClick(form->edPrefix, Qt::Key_Backspace);
+  SelectAllAndType(Prefix(), QStringLiteral("Печь"));
+  KeyClick(Prefix(), Qt::Key_Backspace);
   EXPECT_EQ(changes,
             QStringList({"П 123,4 °C", "Пе 123,4 °C", "Печ 123,4 °C", "Печь 123,4 °C", "Печ 123,4 °C"}));
   EXPECT_EQ(label->Prefix(), QStringLiteral("Печ"));
 
   changes.clear();
-  SelectAllAndType(form->edUnits, QStringLiteral("K"));
+  SelectAllAndType(Units(), QStringLiteral("K"));
   EXPECT_EQ(label->Units(), QStringLiteral("K"));
   EXPECT_EQ(changes, QStringList({"Печ 123,4 K"}));
   // An emptied box leaves the spaces around the value.
-  SelectAllAndType(form->edUnits, QString());
+  SelectAllAndType(Units(), QString());
   EXPECT_EQ(label->Caption(), QStringLiteral("Печ 123,4 "));
 }
 
@@ -199,8 +208,8 @@ TEST_F(TLabelPropertiesTest, TypedSizeIsADecimalNumberOfAtLeastSix) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Typed);
     SetFont(QStringLiteral("DejaVu Sans"), 20, 0x123456);
-    SelectAllAndType(form->cbFontSize->lineEdit(), QString::fromUtf8(c.Typed));
-    EXPECT_EQ(form->cbFontSize->currentText(), QString::fromUtf8(c.Typed));
+    SelectAllAndType(FontSize()->lineEdit(), QString::fromUtf8(c.Typed));
+    EXPECT_EQ(FontSize()->currentText(), QString::fromUtf8(c.Typed));
     EXPECT_EQ(label->Font().Size(), c.Size);
     EXPECT_EQ(label->Font().Name(), QStringLiteral("DejaVu Sans"));
     EXPECT_EQ(label->Font().Color(), 0x123456);
@@ -210,12 +219,12 @@ TEST_F(TLabelPropertiesTest, TypedSizeIsADecimalNumberOfAtLeastSix) {
 TEST_F(TLabelPropertiesTest, SizeAndFontChosenFromTheirLists) {
   SetFont(QStringLiteral("DejaVu Sans"), 10, 0);
   Open();
-  ChooseFromList(form->cbFontSize, QStringLiteral("18"));
+  ChooseFromList(FontSize(), QStringLiteral("18"));
   EXPECT_EQ(label->Font().Size(), 18);
-  EXPECT_EQ(form->cbFontSize->currentText(), QStringLiteral("18"));
+  EXPECT_EQ(FontSize()->currentText(), QStringLiteral("18"));
 
-  ChooseFromList(form->cbFontName, QStringLiteral("DejaVu Serif"));
-  EXPECT_EQ(form->cbFontName->currentText(), QStringLiteral("DejaVu Serif"));
+  ChooseFromList(FontName(), QStringLiteral("DejaVu Serif"));
+  EXPECT_EQ(FontName()->currentText(), QStringLiteral("DejaVu Serif"));
   EXPECT_EQ(label->Font().Name(), QStringLiteral("DejaVu Serif"));
   EXPECT_EQ(label->Font().Size(), 18) << "the size went with the name";
   EXPECT_EQ(label->Prefix(), QStringLiteral("Температура ="));
@@ -225,17 +234,17 @@ TEST_F(TLabelPropertiesTest, RightButtonOnTheBackgroundTogglesTheFrame) {
   label->SetColor(0x00FFFF);
   Open();
   ASSERT_EQ(label->BorderStyle(), sbsSingle);
-  ASSERT_TRUE(form->shColor->Outlined());
+  ASSERT_TRUE(Background()->Outlined());
   TNoModalWindow noColorDialog;  // neither button asks for a colour
-  MouseClick(form->shColor, Qt::RightButton);
+  MouseClick(Background(), Qt::RightButton);
   EXPECT_EQ(label->BorderStyle(), sbsNone);
-  EXPECT_FALSE(form->shColor->Outlined());
-  MouseClick(form->shColor, Qt::MiddleButton);
+  EXPECT_FALSE(Background()->Outlined());
+  MouseClick(Background(), Qt::MiddleButton);
   EXPECT_EQ(label->BorderStyle(), sbsNone);
-  EXPECT_FALSE(form->shColor->Outlined());
-  MouseClick(form->shColor, Qt::RightButton);
+  EXPECT_FALSE(Background()->Outlined());
+  MouseClick(Background(), Qt::RightButton);
   EXPECT_EQ(label->BorderStyle(), sbsSingle);
-  EXPECT_TRUE(form->shColor->Outlined());
+  EXPECT_TRUE(Background()->Outlined());
   EXPECT_EQ(label->Color(), 0x00FFFF);
   ProcessEventsFor(50);
 
@@ -243,8 +252,8 @@ TEST_F(TLabelPropertiesTest, RightButtonOnTheBackgroundTogglesTheFrame) {
   form->hide();
   label->SetBorderStyle(sbsSunken);
   form->show();
-  EXPECT_TRUE(form->shColor->Outlined());
-  MouseClick(form->shColor, Qt::RightButton);
+  EXPECT_TRUE(Background()->Outlined());
+  MouseClick(Background(), Qt::RightButton);
   EXPECT_EQ(label->BorderStyle(), sbsNone);
 }
 
@@ -253,19 +262,19 @@ TEST_F(TLabelPropertiesTest, LeftButtonOnTheBackgroundPicksItsColourUnlessCancel
   label->SetBorderStyle(sbsNone);
   Open();
   auto preset = AnswerColorDialog(QColor(0, 0, 255), true);
-  MouseClick(form->shColor, Qt::LeftButton);
+  MouseClick(Background(), Qt::LeftButton);
   EXPECT_EQ(*preset, QColor(255, 255, 0));
   EXPECT_EQ(label->Color(), 0xFF0000);
-  EXPECT_EQ(form->shColor->Color(), QColor(0, 0, 255));
+  EXPECT_EQ(Background()->Color(), QColor(0, 0, 255));
   EXPECT_EQ(label->BorderStyle(), sbsNone) << "the colour does not touch the frame";
-  EXPECT_FALSE(form->shColor->Outlined());
+  EXPECT_FALSE(Background()->Outlined());
 
   changes.clear();
   preset = AnswerColorDialog(QColor(0, 255, 0), false);
-  MouseClick(form->shColor, Qt::LeftButton);
+  MouseClick(Background(), Qt::LeftButton);
   EXPECT_EQ(*preset, QColor(0, 0, 255));
   EXPECT_EQ(label->Color(), 0xFF0000);
-  EXPECT_EQ(form->shColor->Color(), QColor(0, 0, 255));
+  EXPECT_EQ(Background()->Color(), QColor(0, 0, 255));
   EXPECT_TRUE(changes.isEmpty());
 }
 
@@ -288,11 +297,11 @@ TEST_F(TLabelPropertiesTest, AnyButtonOnTheTextSwatchPicksTheFontColour) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Stored);
     auto preset = AnswerColorDialog(c.Pick, c.Confirm);
-    MouseClick(form->shFontColor, c.Button);
+    MouseClick(FontColor(), c.Button);
     EXPECT_EQ(*preset, shown);
     EXPECT_EQ(label->Font().Color(), c.Stored);
     shown = ToQColor(c.Stored);
-    EXPECT_EQ(form->shFontColor->Color(), shown);
+    EXPECT_EQ(FontColor()->Color(), shown);
     EXPECT_EQ(label->Font().Size(), 12);
     EXPECT_EQ(label->Color(), 0x00FFFF) << "the background stays";
   }
@@ -310,16 +319,16 @@ TEST_F(TLabelPropertiesTest, ShownModallyItCountsAsAToolWindowUntilClosedByAnyMe
     bool restoreInside = true;
     WhenModal<TLabelPropertiesForm>([&](TLabelPropertiesForm* f) {
       countInside = mainForm->ToolWindowCount();
-      restoreInside = mainForm->actRestore->isEnabled();
+      restoreInside = Child<QAction>(*mainForm, "restoreAction")->isEnabled();
       switch (how) {
         case ByOK:
-          MouseClick(f->btOK);
+          MouseClick(Child<QPushButton>(*f, "okButton"));
           break;
         case ByEnter:
-          KeyClick(f->edPrefix, Qt::Key_Return);
+          KeyClick(Child<QLineEdit>(*f, "prefixEdit"), Qt::Key_Return);
           break;
         case ByEsc:
-          KeyClick(f->edPrefix, Qt::Key_Escape);
+          KeyClick(Child<QLineEdit>(*f, "prefixEdit"), Qt::Key_Escape);
           break;
         case ByCloseBox:
           f->close();
@@ -332,7 +341,7 @@ TEST_F(TLabelPropertiesTest, ShownModallyItCountsAsAToolWindowUntilClosedByAnyMe
     EXPECT_EQ(countInside, 1);
     EXPECT_FALSE(restoreInside);
     EXPECT_EQ(mainForm->ToolWindowCount(), 0);
-    EXPECT_TRUE(mainForm->actRestore->isEnabled());
+    EXPECT_TRUE(Child<QAction>(*mainForm, "restoreAction")->isEnabled());
   }
   // Gone while shown, it still gives its count back.
   form->show();

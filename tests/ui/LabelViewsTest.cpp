@@ -22,6 +22,7 @@
 #include "core/RegisterNode.h"
 #include "storage/NetworkState.h"
 #include "storage/TreeFiles.h"
+#include "support/Child.h"
 #include "support/TestSupport.h"
 #include "ui/LabelViews.h"
 #include "ui/LassoUnit.h"
@@ -78,11 +79,21 @@ class LabelViewsTest : public TVexaTest {
     ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
   }
 
-  TMnemoPage* Page(int i) const { return qobject_cast<TMnemoPage*>(form->pcMnemo()->widget(i)); }
+  // The window's pages and its commands, found by their names.
+  QTabWidget* Tabs() const { return Child<QTabWidget>(*form, "diagramPages"); }
+  QAction* Command(const char* name) const { return Child<QAction>(*form, name); }
+  TMnemoPage* Page(int i) const { return qobject_cast<TMnemoPage*>(Tabs()->widget(i)); }
+  // The widget that shows the label on its page, or null.
+  TLabelView* ViewOf(const TLabelDisplay& label) const {
+    for (TLabelView* v : form->findChildren<TLabelView*>())
+      if (v->Label() == &label) return v;
+    return nullptr;
+  }
   TLabelView* View(TRegisterNode* reg) const {
     const TLabelDisplay* label = LabelOf(reg);
-    return label != nullptr ? form->Labels()->ViewOf(*label) : nullptr;
+    return label != nullptr ? ViewOf(*label) : nullptr;
   }
+  TLasso* Lasso() const { return Child<TLasso>(*form, "lasso"); }
 
   // The desktop turns a right click into a context menu request for the widget under the mouse.
   static void RightClick(QWidget* w) {
@@ -99,7 +110,7 @@ class LabelViewsTest : public TVexaTest {
   // Drags over a page's picture and drops at `at`; whether the picture took the drop.
   bool Drop(int page, QPoint at, const QMimeData& mime) {
     QWidget* picture = Page(page)->Picture();
-    form->pcMnemo()->setCurrentIndex(page);
+    Tabs()->setCurrentIndex(page);
     QDragEnterEvent enter(at, Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(picture, &enter);
     QDropEvent drop(QPointF(at), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
@@ -156,7 +167,7 @@ TEST_F(LabelViewsTest, ADroppedLabelSitsAtTheDropPointShowsTheValueAndIsMarked) 
   EXPECT_EQ(label->Width(), view->width());
 
   // The lasso frames it, 3 pixels around.
-  TLasso* lasso = form->Labels()->Lasso();
+  TLasso* lasso = Lasso();
   EXPECT_EQ(lasso->REG(), regs[1]);
   EXPECT_EQ(lasso->parentWidget(), Page(1));
   EXPECT_EQ(lasso->geometry(), view->geometry().adjusted(-3, -3, 3, 3));
@@ -190,23 +201,23 @@ TEST_F(LabelViewsTest, TheLassoFollowsALabelThatAValueMadeWider) {
   const int before = view->width();
   LabelOf(regs[0])->SetValue(QStringLiteral("12345678901234567890"));
   EXPECT_GT(view->width(), before);
-  EXPECT_EQ(form->Labels()->Lasso()->geometry(), view->geometry().adjusted(-3, -3, 3, 3));
+  EXPECT_EQ(Lasso()->geometry(), view->geometry().adjusted(-3, -3, 3, 3));
 }
 
 TEST_F(LabelViewsTest, MarkingBringsTheLabelsPageForwardAndAnythingElseClearsTheMark) {
   const auto tree = TreeDrag();
   selected = regs[0];
   ASSERT_TRUE(Drop(1, {50, 50}, *tree));
-  form->pcMnemo()->setCurrentIndex(0);
+  Tabs()->setCurrentIndex(0);
   form->Labels()->Mark(regs[0]);
-  EXPECT_EQ(form->pcMnemo()->currentIndex(), 1);
-  EXPECT_EQ(form->Labels()->Lasso()->REG(), regs[0]);
+  EXPECT_EQ(Tabs()->currentIndex(), 1);
+  EXPECT_EQ(Lasso()->REG(), regs[0]);
 
   for (TRootNode* other : {static_cast<TRootNode*>(regs[1]), channel, static_cast<TRootNode*>(nullptr)}) {
     form->Labels()->Mark(regs[0]);
     form->Labels()->Mark(other);
-    EXPECT_EQ(form->Labels()->Lasso()->REG(), nullptr);
-    EXPECT_FALSE(form->Labels()->Lasso()->isVisible());
+    EXPECT_EQ(Lasso()->REG(), nullptr);
+    EXPECT_FALSE(Lasso()->isVisible());
   }
 }
 
@@ -218,18 +229,18 @@ TEST_F(LabelViewsTest, DeletingTheMarkedLabelFromItsMenuStopsItsRegisterAndClear
   regs[1]->Update(Line());
   ASSERT_FALSE(regs[1]->DataList().isEmpty());
   TLabelView* view = View(regs[1]);
-  ASSERT_EQ(form->Labels()->Lasso()->REG(), regs[1]);
+  ASSERT_EQ(Lasso()->REG(), regs[1]);
 
   RightClick(view);
-  QMenu* menu = form->PopupMenu1();
+  QMenu* menu = Child<QMenu>(*form, "labelMenu");
   ASSERT_TRUE(menu->isVisible());
   QTest::mouseClick(menu, Qt::LeftButton, Qt::NoModifier,
-                    menu->actionGeometry(form->actDeleteLabel).center());
+                    menu->actionGeometry(Command("deleteLabelAction")).center());
   EXPECT_EQ(regs[1]->ComponentCount(), 0);
   EXPECT_FALSE(regs[1]->Enabled());
   EXPECT_TRUE(regs[1]->DataList().isEmpty());
-  EXPECT_EQ(form->Labels()->Lasso()->REG(), nullptr);
-  EXPECT_FALSE(form->Labels()->Lasso()->isVisible());
+  EXPECT_EQ(Lasso()->REG(), nullptr);
+  EXPECT_FALSE(Lasso()->isVisible());
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   EXPECT_TRUE(Page(0)->findChildren<TLabelView*>().isEmpty());
 
@@ -237,8 +248,8 @@ TEST_F(LabelViewsTest, DeletingTheMarkedLabelFromItsMenuStopsItsRegisterAndClear
   ASSERT_TRUE(Drop(0, {60, 60}, *tree));
   form->SetNetworkOpen(false);
   RightClick(View(regs[1]));
-  EXPECT_FALSE(form->actDeleteLabel->isEnabled());
-  form->actDeleteLabel->trigger();
+  EXPECT_FALSE(Command("deleteLabelAction")->isEnabled());
+  Command("deleteLabelAction")->trigger();
   EXPECT_EQ(regs[1]->ComponentCount(), 1);
   menu->hide();
 }
@@ -310,7 +321,7 @@ TEST_F(LabelViewsTest, LabelsComeBackAfterARestartWithTheirLookAndPlace) {
   ASSERT_NE(reg, nullptr);
   TLabelDisplay* back = LabelOf(reg);
   ASSERT_NE(back, nullptr);
-  TLabelView* view = form->Labels()->ViewOf(*back);
+  TLabelView* view = ViewOf(*back);
   ASSERT_NE(view, nullptr);
   EXPECT_EQ(view->parentWidget(), Page(1));
   EXPECT_EQ(view->geometry(), placed);
@@ -331,9 +342,9 @@ TEST_F(LabelViewsTest, LabelsComeBackAfterARestartWithTheirLookAndPlace) {
 TEST_F(LabelViewsTest, TheStructureWindowsTreeDragsRegistersAndFollowsTheirLabels) {
   TNetForm net(Current(), form.get());
   form->SetWindow(TWindowRole::NetTree, &net);
-  form->actNetTree->trigger();
+  Command("networkTreeAction")->trigger();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&net));
-  QTreeWidget* tree = net.TreeView();
+  QTreeWidget* tree = Child<QTreeWidget>(net, "networkTree");
   tree->expandAll();
   auto* item = static_cast<QTreeWidgetItem*>(regs[2]->PData());
   ASSERT_NE(item, nullptr);
@@ -348,13 +359,13 @@ TEST_F(LabelViewsTest, TheStructureWindowsTreeDragsRegistersAndFollowsTheirLabel
   EXPECT_EQ(View(regs[2])->parentWidget(), Page(1));
 
   // Another page in front; selecting the register in the tree brings its label's page back.
-  form->pcMnemo()->setCurrentIndex(0);
+  Tabs()->setCurrentIndex(0);
   form->Labels()->ClearMark();
   auto* other = static_cast<QTreeWidgetItem*>(regs[0]->PData());
   QTest::mouseClick(tree->viewport(), Qt::LeftButton, Qt::NoModifier, tree->visualItemRect(other).center());
   QTest::mouseClick(tree->viewport(), Qt::LeftButton, Qt::NoModifier, at.center());
-  EXPECT_EQ(form->pcMnemo()->currentIndex(), 1);
-  EXPECT_EQ(form->Labels()->Lasso()->REG(), regs[2]);
+  EXPECT_EQ(Tabs()->currentIndex(), 1);
+  EXPECT_EQ(Lasso()->REG(), regs[2]);
 
   // The label's double-click shows the register in the tree.
   QTest::mouseClick(tree->viewport(), Qt::LeftButton, Qt::NoModifier, tree->visualItemRect(other).center());
@@ -362,11 +373,11 @@ TEST_F(LabelViewsTest, TheStructureWindowsTreeDragsRegistersAndFollowsTheirLabel
   QTest::mouseDClick(View(regs[2]), Qt::LeftButton);
   EXPECT_TRUE(net.isVisible());
   EXPECT_EQ(net.SelectedNode(), regs[2]);
-  EXPECT_EQ(form->Labels()->Lasso()->REG(), regs[2]);
+  EXPECT_EQ(Lasso()->REG(), regs[2]);
 
   // Closing the window clears the mark.
   net.close();
-  EXPECT_EQ(form->Labels()->Lasso()->REG(), nullptr);
+  EXPECT_EQ(Lasso()->REG(), nullptr);
 }
 
 // The operator has the other page in front and drags a register whose label sits on the first:
@@ -375,9 +386,9 @@ TEST_F(LabelViewsTest, TheStructureWindowsTreeDragsRegistersAndFollowsTheirLabel
 TEST_F(LabelViewsTest, ARegisterDraggedFromTheStructureWindowLandsOnThePageInFront) {
   TNetForm net(Current(), form.get());
   form->SetWindow(TWindowRole::NetTree, &net);
-  form->actNetTree->trigger();
+  Command("networkTreeAction")->trigger();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&net));
-  QTreeWidget* tree = net.TreeView();
+  QTreeWidget* tree = Child<QTreeWidget>(net, "networkTree");
   tree->expandAll();
   const QRect at = tree->visualItemRect(static_cast<QTreeWidgetItem*>(regs[2]->PData()));
   QTest::mouseClick(tree->viewport(), Qt::LeftButton, Qt::NoModifier, at.center());
@@ -386,13 +397,13 @@ TEST_F(LabelViewsTest, ARegisterDraggedFromTheStructureWindowLandsOnThePageInFro
   // Another register current, and the second page in front, chosen on its tab.
   auto* other = static_cast<QTreeWidgetItem*>(regs[0]->PData());
   QTest::mouseClick(tree->viewport(), Qt::LeftButton, Qt::NoModifier, tree->visualItemRect(other).center());
-  QTabBar* tabs = form->pcMnemo()->tabBar();
+  QTabBar* tabs = Tabs()->tabBar();
   QTest::mouseClick(tabs, Qt::LeftButton, Qt::NoModifier, tabs->tabRect(1).center());
-  ASSERT_EQ(form->pcMnemo()->currentIndex(), 1);
+  ASSERT_EQ(Tabs()->currentIndex(), 1);
 
   QTest::mousePress(tree->viewport(), Qt::LeftButton, Qt::NoModifier, at.center());
   EXPECT_EQ(net.SelectedNode(), regs[2]);
-  EXPECT_EQ(form->pcMnemo()->currentIndex(), 1) << "the press brought the label's page forward";
+  EXPECT_EQ(Tabs()->currentIndex(), 1) << "the press brought the label's page forward";
 
   // A move with the button held, as the window system sends it, leaves the page as it is.
   const auto moveTo = [&](QPoint p) {
@@ -401,7 +412,7 @@ TEST_F(LabelViewsTest, ARegisterDraggedFromTheStructureWindowLandsOnThePageInFro
     QApplication::sendEvent(tree->viewport(), &move);
   };
   moveTo(at.center() + QPoint(1, 0));
-  EXPECT_EQ(form->pcMnemo()->currentIndex(), 1);
+  EXPECT_EQ(Tabs()->currentIndex(), 1);
   // The offscreen platform ends a drag as soon as it starts, so what the tree's drag carries is
   // dropped on the page in front first, as it would be during the drag; then the move past the drag
   // distance starts (and ends) the tree's own drag, and the button is let go.
@@ -414,23 +425,23 @@ TEST_F(LabelViewsTest, ARegisterDraggedFromTheStructureWindowLandsOnThePageInFro
   ASSERT_NE(View(regs[2]), nullptr);
   EXPECT_EQ(View(regs[2])->parentWidget(), Page(1));
   EXPECT_EQ(LabelOf(regs[2])->ParentName(), "ts1");
-  EXPECT_EQ(form->pcMnemo()->currentIndex(), 1);
-  EXPECT_EQ(form->Labels()->Lasso()->REG(), regs[2]);
+  EXPECT_EQ(Tabs()->currentIndex(), 1);
+  EXPECT_EQ(Lasso()->REG(), regs[2]);
 
   // A click without a drag is a selection: it brings the label's page forward.
   QTest::mouseClick(tree->viewport(), Qt::LeftButton, Qt::NoModifier, tree->visualItemRect(other).center());
-  form->pcMnemo()->setCurrentIndex(0);
+  Tabs()->setCurrentIndex(0);
   QTest::mousePress(tree->viewport(), Qt::LeftButton, Qt::NoModifier, at.center());
-  EXPECT_EQ(form->pcMnemo()->currentIndex(), 0);
+  EXPECT_EQ(Tabs()->currentIndex(), 0);
   QTest::mouseRelease(tree->viewport(), Qt::LeftButton, Qt::NoModifier, at.center());
-  EXPECT_EQ(form->pcMnemo()->currentIndex(), 1);
+  EXPECT_EQ(Tabs()->currentIndex(), 1);
   // So does the keyboard.
-  form->pcMnemo()->setCurrentIndex(0);
+  Tabs()->setCurrentIndex(0);
   tree->setFocus();
   QTest::keyClick(tree, Qt::Key_Up);
   EXPECT_EQ(net.SelectedNode(), regs[1]);
   QTest::keyClick(tree, Qt::Key_Down);
-  EXPECT_EQ(form->pcMnemo()->currentIndex(), 1);
+  EXPECT_EQ(Tabs()->currentIndex(), 1);
   net.close();
 }
 

@@ -27,6 +27,7 @@
 #include "storage/NetworkState.h"
 #include "storage/StartUp.h"
 #include "storage/TreeFiles.h"
+#include "support/Child.h"
 #include "support/RealMessageBox.h"
 #include "support/TestSupport.h"
 #include "ui/AboutUnit.h"
@@ -95,7 +96,11 @@ class TMainFormTest : public TVexaTest {
     return *form;
   }
 
-  TMnemoPage* Page(int i) const { return qobject_cast<TMnemoPage*>(form->pcMnemo()->widget(i)); }
+  // The window's pages, its commands and the key picture, found by their names.
+  QTabWidget* Tabs() const { return Child<QTabWidget>(*form, "diagramPages"); }
+  QAction* Command(const char* name) const { return Child<QAction>(*form, name); }
+  QLabel* KeyPicture() const { return Child<QLabel>(*form, "keyPicture"); }
+  TMnemoPage* Page(int i) const { return qobject_cast<TMnemoPage*>(Tabs()->widget(i)); }
 
   // Runs `inside` as soon as a modal window is up, then closes that window.
   static void WhenModal(std::function<void(QWidget*)> inside) {
@@ -162,7 +167,7 @@ TEST_F(TMainFormTest, TheStatusLineTellsALostPortAndItsReturnOnce) {
   Create();
   form->show();
   ASSERT_TRUE(Current().Line().Notice);
-  const auto* panel = form->findChild<QLabel*>(QStringLiteral("ProgramState"));
+  const auto* panel = Child<QLabel>(*form, "programStatePanel");
   ASSERT_NE(panel, nullptr);
   ShowProgramState(kStateWorking);
   Port->SetDeviceName(QStringLiteral("COM1"));
@@ -255,7 +260,8 @@ TEST_F(TMainFormTest, NetworkOpenGatesTheConfigurationCommandsAndTheKey) {
   int exports = 0;
   form->SaveNetworkDescription = [&] { ++exports; };
   // The commands that only look are there once their windows are.
-  for (QAction* a : {form->actHistory, form->actPrint, form->actChannel}) EXPECT_FALSE(a->isEnabled());
+  for (QAction* a : {Command("historyAction"), Command("printAction"), Command("channelAction")})
+    EXPECT_FALSE(a->isEnabled());
   QDialog channel;
   form->SetWindow(TWindowRole::Channel, &channel);
   form->ShowHistory = [](TLabelDisplay&) {};
@@ -264,31 +270,32 @@ TEST_F(TMainFormTest, NetworkOpenGatesTheConfigurationCommandsAndTheKey) {
   auto changed = Watch(form.get(), &TMainForm::NetworkOpenChanged);
   form->SetNetworkOpen(false);
 
-  for (QAction* a : {form->actSetup, form->actSaveDescription, form->actXY, form->actLabelProperties,
-                     form->actDeleteLabel})
+  for (QAction* a : {Command("setupAction"), Command("saveDescriptionAction"), Command("positionAction"),
+                     Command("labelPropertiesAction"), Command("deleteLabelAction")})
     EXPECT_FALSE(a->isEnabled()) << a->text().toStdString();
-  EXPECT_FALSE(form->KeyPicture()->isVisible());
-  EXPECT_EQ(form->actAccess->text(), QStringLiteral("Открыть сеть для настройки"));
+  EXPECT_FALSE(KeyPicture()->isVisible());
+  EXPECT_EQ(Command("accessAction")->text(), QStringLiteral("Открыть сеть для настройки"));
   // The label commands that only look stay available.
-  for (QAction* a : {form->actHistory, form->actPrint, form->actChannel}) EXPECT_TRUE(a->isEnabled());
+  for (QAction* a : {Command("historyAction"), Command("printAction"), Command("channelAction")})
+    EXPECT_TRUE(a->isEnabled());
 
   form->SetNetworkOpen(true);
   QApplication::processEvents();  // the toolbar lays itself out again
-  for (QAction* a : {form->actSetup, form->actSaveDescription, form->actXY, form->actLabelProperties,
-                     form->actDeleteLabel})
+  for (QAction* a : {Command("setupAction"), Command("saveDescriptionAction"), Command("positionAction"),
+                     Command("labelPropertiesAction"), Command("deleteLabelAction")})
     EXPECT_TRUE(a->isEnabled()) << a->text().toStdString();
-  EXPECT_TRUE(form->KeyPicture()->isVisible());
-  EXPECT_EQ(form->actAccess->text(), QStringLiteral("Закрыть сеть для настройки"));
-  form->actSaveDescription->trigger();
+  EXPECT_TRUE(KeyPicture()->isVisible());
+  EXPECT_EQ(Command("accessAction")->text(), QStringLiteral("Закрыть сеть для настройки"));
+  Command("saveDescriptionAction")->trigger();
   EXPECT_EQ(exports, 1);
 
   // The key leads to the channel templates only with Ctrl, Shift and Alt all held.
   QWidget templates(nullptr, Qt::Window);
   form->SetWindow(TWindowRole::Registry, &templates);
   auto release = [&](Qt::KeyboardModifiers mods) {
-    QMouseEvent e(QEvent::MouseButtonRelease, QPointF(5, 5), form->KeyPicture()->mapToGlobal(QPointF(5, 5)),
+    QMouseEvent e(QEvent::MouseButtonRelease, QPointF(5, 5), KeyPicture()->mapToGlobal(QPointF(5, 5)),
                   Qt::LeftButton, Qt::NoButton, mods);
-    QApplication::sendEvent(form->KeyPicture(), &e);
+    QApplication::sendEvent(KeyPicture(), &e);
   };
   release(Qt::ControlModifier | Qt::ShiftModifier);
   EXPECT_FALSE(templates.isVisible());
@@ -297,11 +304,11 @@ TEST_F(TMainFormTest, NetworkOpenGatesTheConfigurationCommandsAndTheKey) {
   templates.hide();
 
   // Closing needs no password and takes everything away again.
-  form->actAccess->trigger();
+  Command("accessAction")->trigger();
   QApplication::processEvents();
   EXPECT_FALSE(form->NetworkOpen());
-  EXPECT_FALSE(form->actSetup->isEnabled());
-  EXPECT_FALSE(form->KeyPicture()->isVisible());
+  EXPECT_FALSE(Command("setupAction")->isEnabled());
+  EXPECT_FALSE(KeyPicture()->isVisible());
   ASSERT_EQ(changed->Count, 3);
   EXPECT_EQ(changed->Values.at(1), true);
   EXPECT_EQ(changed->Values.at(2), false);
@@ -312,7 +319,7 @@ TEST_F(TMainFormTest, OpeningTheNetworkAsksThePasswordQuestion) {
   OnePage();
   Create();
   // Without the password question nothing can open the network.
-  EXPECT_FALSE(form->actAccess->isEnabled());
+  EXPECT_FALSE(Command("accessAction")->isEnabled());
   bool answer = false;
   int asked = 0;
   form->AskPassword = [&] {
@@ -320,13 +327,13 @@ TEST_F(TMainFormTest, OpeningTheNetworkAsksThePasswordQuestion) {
     return answer;
   };
   form->SetNetworkOpen(false);
-  ASSERT_TRUE(form->actAccess->isEnabled());
-  form->actAccess->trigger();
+  ASSERT_TRUE(Command("accessAction")->isEnabled());
+  Command("accessAction")->trigger();
   EXPECT_FALSE(form->NetworkOpen());
   answer = true;
-  form->actAccess->trigger();
+  Command("accessAction")->trigger();
   EXPECT_TRUE(form->NetworkOpen());
-  form->actAccess->trigger();
+  Command("accessAction")->trigger();
   EXPECT_FALSE(form->NetworkOpen());
   EXPECT_EQ(asked, 2);
 }
@@ -334,26 +341,27 @@ TEST_F(TMainFormTest, OpeningTheNetworkAsksThePasswordQuestion) {
 TEST_F(TMainFormTest, WindowCommandsWaitForTheirWindowsAndRestoreWaitsForToolWindows) {
   OnePage();
   Create();
-  for (QAction* a : {form->actProcesses, form->actReports, form->actArchives, form->actNetTree}) {
+  for (QAction* a : {Command("processesAction"), Command("reportsAction"), Command("archivesAction"),
+                     Command("networkTreeAction")}) {
     EXPECT_FALSE(a->isEnabled()) << a->text().toStdString();
     EXPECT_TRUE(a->isVisible());
   }
   QWidget tree(nullptr, Qt::Window);
   tree.resize(100, 80);
   form->SetWindow(TWindowRole::NetTree, &tree);
-  EXPECT_TRUE(form->actNetTree->isEnabled());
-  form->actNetTree->trigger();
+  EXPECT_TRUE(Command("networkTreeAction")->isEnabled());
+  Command("networkTreeAction")->trigger();
   EXPECT_TRUE(tree.isVisible());
 
-  EXPECT_TRUE(form->actRestore->isEnabled());
+  EXPECT_TRUE(Command("restoreAction")->isEnabled());
   form->AdjustToolWindowCount(+1);
   form->AdjustToolWindowCount(+1);
-  EXPECT_FALSE(form->actRestore->isEnabled());
+  EXPECT_FALSE(Command("restoreAction")->isEnabled());
   form->AdjustToolWindowCount(-1);
-  EXPECT_FALSE(form->actRestore->isEnabled());
+  EXPECT_FALSE(Command("restoreAction")->isEnabled());
   form->AdjustToolWindowCount(-1);
-  EXPECT_TRUE(form->actRestore->isEnabled());
-  EXPECT_TRUE(form->actSave->isEnabled());
+  EXPECT_TRUE(Command("restoreAction")->isEnabled());
+  EXPECT_TRUE(Command("saveAction")->isEnabled());
 }
 
 TEST_F(TMainFormTest, RestoreReadsTheSavedStateAndAnnouncesIt) {
@@ -364,7 +372,7 @@ TEST_F(TMainFormTest, RestoreReadsTheSavedStateAndAnnouncesIt) {
   Net()->DestroyComponents();
   Create();
   auto restored = Watch(form.get(), &TMainForm::StateRestored);
-  form->actRestore->trigger();
+  Command("restoreAction")->trigger();
   EXPECT_NE(FindNode(Net().get(), QStringLiteral("D007")), nullptr);
   EXPECT_EQ(restored->Count, 1);
   EXPECT_EQ(form->ProgramState(), QStringLiteral("Работа"));
@@ -380,7 +388,7 @@ TEST_F(TMainFormTest, RestoreReadsTheSavedStateAndAnnouncesIt) {
   setup.write(QByteArray(600, '\x5A'));
   setup.close();
   Messages->Shown.clear();
-  form->actRestore->trigger();
+  Command("restoreAction")->trigger();
   EXPECT_EQ(restored->Count, 2);
   EXPECT_TRUE(Current().PollerRunning());
   // One message names both files and why.
@@ -409,7 +417,7 @@ TEST_F(TMainFormTest, RealBoxesTellAFailedRestoreAndAskOnClosing) {
     SCOPED_TRACE(BoxCloseName(how));
     Messages->Shown.clear();
     TRealMessageBoxes boxes(how);
-    form->actRestore->trigger();
+    Command("restoreAction")->trigger();
     EXPECT_EQ(boxes.Answered, 1);
     ASSERT_EQ(Messages->Shown.size(), 1u);
     EXPECT_TRUE(Messages->Shown[0].Text.startsWith("Ошибка чтения состояния сети"))
@@ -459,7 +467,7 @@ TEST_F(TMainFormTest, SavesThatCannotWriteAreToldAndKeepTheOldFile) {
   };
 
   SetFileFault(diskFull);
-  form->actSave->trigger();
+  Command("saveAction")->trigger();
   ASSERT_EQ(Messages->Shown.size(), 1u);
   EXPECT_TRUE(Messages->Shown[0].Text.startsWith(QStringLiteral("Ошибка сохранения состояния сети: ")));
   EXPECT_TRUE(Messages->Shown[0].Text.contains(net)) << Messages->Shown[0].Text.toStdString();
@@ -496,8 +504,8 @@ TEST_F(TMainFormTest, NetworkSettingsRunWithPollingStoppedAndRestartIt) {
   form->SetWindow(TWindowRole::Setup, &setup);
   Current().StartPoller();
   // Closed for configuration: nothing happens, even when asked directly.
-  form->actSetup->setEnabled(true);
-  form->actSetup->trigger();
+  Command("setupAction")->setEnabled(true);
+  Command("setupAction")->trigger();
   EXPECT_EQ(form->ProgramState(), QStringLiteral("Работа")) << "the poller still runs";
 
   form->SetNetworkOpen(true);
@@ -508,7 +516,7 @@ TEST_F(TMainFormTest, NetworkSettingsRunWithPollingStoppedAndRestartIt) {
     pollingDuring = Current().PollerRunning();
     stateDuring = form->ProgramState();
   });
-  form->actSetup->trigger();
+  Command("setupAction")->trigger();
   EXPECT_FALSE(pollingDuring);
   EXPECT_EQ(stateDuring, QStringLiteral("Останов"));
   EXPECT_TRUE(Current().PollerRunning());
@@ -579,7 +587,7 @@ TEST_F(TMainFormTest, ExitWithoutSavingNeverAsks) {
   form->show();
   Current().StartPoller();
   auto closed = Watch(form.get(), &TMainForm::Closed);
-  form->actExitNoSave->trigger();
+  Command("exitWithoutSavingAction")->trigger();
   EXPECT_TRUE(Messages->Shown.empty());
   EXPECT_EQ(closed->Count, 1);
   EXPECT_FALSE(form->isVisible());
@@ -605,8 +613,8 @@ TEST_F(TMainFormTest, WebPageAndMailGoToTheDesktop) {
   TUrlRecorder recorder;
   QDesktopServices::setUrlHandler(QStringLiteral("https"), &recorder, "Open");
   QDesktopServices::setUrlHandler(QStringLiteral("mailto"), &recorder, "Open");
-  form->actWeb->trigger();
-  form->actMail->trigger();
+  Command("webAction")->trigger();
+  Command("mailAction")->trigger();
   QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
   QDesktopServices::unsetUrlHandler(QStringLiteral("mailto"));
   ASSERT_EQ(recorder.Opened.size(), 2);
@@ -623,7 +631,7 @@ TEST_F(TMainFormTest, AboutBoxIsShownModallyAndReleased) {
     EXPECT_NE(qobject_cast<TAboutBox*>(modal), nullptr);
     title = modal->windowTitle();
   });
-  form->actAbout->trigger();
+  Command("aboutAction")->trigger();
   EXPECT_EQ(title, QStringLiteral("О программе"));
   EXPECT_TRUE(form->findChildren<TAboutBox*>().isEmpty());
 }
@@ -636,13 +644,13 @@ TEST_F(TMainFormTest, F1OpensTheMainWindowTopicAndTheMenuTheContents) {
   QKeyEvent press(QEvent::KeyPress, Qt::Key_F1, Qt::NoModifier);
   QKeyEvent release(QEvent::KeyRelease, Qt::Key_F1, Qt::NoModifier);
   form->activateWindow();
-  QWidget* target = form->pcMnemo();
+  QWidget* target = Tabs();
   target->setFocus();
   QApplication::sendEvent(target, &press);
   QApplication::sendEvent(target, &release);
   ASSERT_NE(THelpWindow::Instance(), nullptr);
   EXPECT_EQ(THelpWindow::Instance()->CurrentContext(), TMainForm::kHelpContext);
-  form->actHelp->trigger();
+  Command("helpAction")->trigger();
   EXPECT_EQ(THelpWindow::Instance()->CurrentContext(), hcContents);
   THelpWindow::Instance()->close();
 }
@@ -710,7 +718,7 @@ TEST_F(TMainFormTest, NoPagesIsToldOnceAndLeavesTheWindowAtItsSize) {
       Messages->Shown[0].Text,
       QStringLiteral("Мнемосхемы отсутствуют!\r\nУкажите мнемосхемы в окне 'Настройка параметров сети'."));
   EXPECT_EQ(Messages->Shown[0].Icon, TMsgIcon::Error);
-  EXPECT_EQ(form->pcMnemo()->count(), 0);
+  EXPECT_EQ(Tabs()->count(), 0);
   EXPECT_EQ(form->width(), TMainForm::kClientWidth);
   // Placing still works, relative to the page control.
   QWidget tool(nullptr, Qt::Window);
@@ -723,17 +731,17 @@ TEST_F(TMainFormTest, PagesAreNamedAndUntitledOnesNumbered) {
   Pages({QStringLiteral("Котельная"), QString(), QStringLiteral("  \t \r\n"), QStringLiteral(" Насосная ")},
         {pic, pic, pic, pic});
   Create();
-  ASSERT_EQ(form->pcMnemo()->count(), 4);
-  EXPECT_EQ(form->pcMnemo()->tabText(0), QStringLiteral("Котельная"));
-  EXPECT_EQ(form->pcMnemo()->tabText(1), QStringLiteral("[Без названия - 2]"));
-  EXPECT_EQ(form->pcMnemo()->tabText(2), QStringLiteral("[Без названия - 3]"));
-  EXPECT_EQ(form->pcMnemo()->tabText(3), QStringLiteral(" Насосная "));  // as stored
+  ASSERT_EQ(Tabs()->count(), 4);
+  EXPECT_EQ(Tabs()->tabText(0), QStringLiteral("Котельная"));
+  EXPECT_EQ(Tabs()->tabText(1), QStringLiteral("[Без названия - 2]"));
+  EXPECT_EQ(Tabs()->tabText(2), QStringLiteral("[Без названия - 3]"));
+  EXPECT_EQ(Tabs()->tabText(3), QStringLiteral(" Насосная "));  // as stored
   for (int i = 0; i < 4; ++i) {
     EXPECT_EQ(Page(i)->objectName(), QStringLiteral("ts%1").arg(i));
     EXPECT_EQ(Page(i)->Picture()->objectName(), QStringLiteral("im%1").arg(i));
-    EXPECT_EQ(FindMnemoPage(form->pcMnemo(), QStringLiteral("ts%1").arg(i)), Page(i));
+    EXPECT_EQ(FindMnemoPage(Tabs(), QStringLiteral("ts%1").arg(i)), Page(i));
   }
-  EXPECT_EQ(FindMnemoPage(form->pcMnemo(), QStringLiteral("ts4")), nullptr);
+  EXPECT_EQ(FindMnemoPage(Tabs(), QStringLiteral("ts4")), nullptr);
   EXPECT_TRUE(Messages->Shown.empty());
 }
 
@@ -785,7 +793,7 @@ TEST_F(TMainFormTest, MissingPicturesShowTheBuiltInOneAndChangeNoSettings) {
   const QByteArray before = file.readAll();
   file.close();
   Create();
-  ASSERT_EQ(form->pcMnemo()->count(), 3);
+  ASSERT_EQ(Tabs()->count(), 3);
   for (int i = 0; i < 3; ++i) EXPECT_EQ(Page(i)->Picture()->Picture().size(), BuiltInMnemoPicture().size());
   ASSERT_TRUE(file.open(QIODevice::ReadOnly));
   EXPECT_EQ(file.readAll(), before);
@@ -800,7 +808,7 @@ TEST_F(TMainFormTest, TheWindowGrowsToTheLargestPictureAndIsCentred) {
   form->show();
   QApplication::processEvents();
   for (int i = 0; i < 2; ++i) {
-    form->pcMnemo()->setCurrentIndex(i);
+    Tabs()->setCurrentIndex(i);
     QApplication::processEvents();
     const QSize room = Page(i)->Picture()->size();
     EXPECT_GE(room.width(), 520) << i;

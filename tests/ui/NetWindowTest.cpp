@@ -27,6 +27,7 @@
 #include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "storage/TreeFiles.h"
+#include "support/Child.h"
 #include "support/TestSupport.h"
 #include "ui/ColorSwatch.h"
 #include "ui/MainUnit.h"
@@ -106,6 +107,14 @@ std::shared_ptr<TModalAnswer<W>> WhenModal(std::function<void(W*)> inside) {
   return answer;
 }
 
+// The structure window's tree and the comments below it.
+QTreeWidget* Tree(const TNetForm& form) {
+  return Child<QTreeWidget>(form, "networkTree");
+}
+QPlainTextEdit* Comments(const TNetForm& form) {
+  return Child<QPlainTextEdit>(form, "commentsField");
+}
+
 // ---- a small network ------------------------------------------------------------------------------
 
 class NetWindowTest : public TVexaTest {
@@ -158,7 +167,7 @@ class NetWindowTest : public TVexaTest {
     return *window;
   }
 
-  QTreeWidgetItem* Item(TRootNode* node) const { return NodeItem(window->TreeView(), node); }
+  QTreeWidgetItem* Item(TRootNode* node) const { return NodeItem(Tree(*window), node); }
 
   std::unique_ptr<TMainForm> mainForm;
   std::unique_ptr<TNetForm> window;
@@ -261,21 +270,20 @@ TEST_F(NetWindowTest, ShowingBuildsTheTreeAndCountsAToolWindowClosingUncounts) {
   EXPECT_EQ(form.windowTitle(), QStringLiteral("Структура сети"));
   EXPECT_EQ(form.size(), QSize(217, 350));
   EXPECT_TRUE(form.windowFlags() & Qt::WindowStaysOnTopHint);
-  EXPECT_EQ(form.CommentsField()->toPlainText(), QStringLiteral("Комментарии"));
-  EXPECT_TRUE(form.CommentsField()->isReadOnly());
-  EXPECT_EQ(form.CommentsField()->height(), 72);
-  EXPECT_EQ(form.TreeView()->objectName(), QStringLiteral("tvNet"));
-  ASSERT_EQ(form.TreeView()->topLevelItemCount(), 1);
-  EXPECT_EQ(ItemNode(form.TreeView()->topLevelItem(0)), Net().get());
+  EXPECT_EQ(Comments(form)->toPlainText(), QStringLiteral("Комментарии"));
+  EXPECT_TRUE(Comments(form)->isReadOnly());
+  EXPECT_EQ(Comments(form)->height(), 72);
+  ASSERT_EQ(Tree(form)->topLevelItemCount(), 1);
+  EXPECT_EQ(ItemNode(Tree(form)->topLevelItem(0)), Net().get());
   EXPECT_EQ(mainForm->ToolWindowCount(), 1);
-  EXPECT_FALSE(mainForm->actRestore->isEnabled());
+  EXPECT_FALSE(Child<QAction>(*mainForm, "restoreAction")->isEnabled());
 
   int closed = 0;
   QObject::connect(&form, &TNetForm::Closed, [&] { ++closed; });
   form.close();
   EXPECT_EQ(closed, 1);
   EXPECT_EQ(mainForm->ToolWindowCount(), 0);
-  EXPECT_TRUE(mainForm->actRestore->isEnabled());
+  EXPECT_TRUE(Child<QAction>(*mainForm, "restoreAction")->isEnabled());
 
   // Shown again, it shows the network as it is now.
   r3->SetCaption(QStringLiteral("Температура"));
@@ -292,8 +300,8 @@ TEST_F(NetWindowTest, ShownModallyNearThePageItTakesClicksClosesByEscAndIsModele
   ASSERT_TRUE(ShowExposed(mainForm.get()));
   window = std::make_unique<TNetForm>(Current(), mainForm.get());
   TNetForm& form = *window;
-  QWidget* page =
-      mainForm->pcMnemo()->currentWidget() ? mainForm->pcMnemo()->currentWidget() : mainForm->pcMnemo();
+  QTabWidget* pages = Child<QTabWidget>(*mainForm, "diagramPages");
+  QWidget* page = pages->currentWidget() ? pages->currentWidget() : pages;
 
   bool modal = false;
   QPoint at;
@@ -303,8 +311,8 @@ TEST_F(NetWindowTest, ShownModallyNearThePageItTakesClicksClosesByEscAndIsModele
     modal = shown->windowModality() == Qt::ApplicationModal;
     at = page->mapFromGlobal(shown->pos());
     counted = mainForm->ToolWindowCount();
-    ClickItem(shown->TreeView(), NodeItem(shown->TreeView(), regulator));
-    comments = shown->CommentsField()->toPlainText();
+    ClickItem(Tree(*shown), NodeItem(Tree(*shown), regulator));
+    comments = Comments(*shown)->toPlainText();
     QTest::keyClick(shown, Qt::Key_Escape);
   });
   EXPECT_EQ(mainForm->ShowModalNearPage(&form, 24, 24), int(QDialog::Rejected));
@@ -335,13 +343,13 @@ TEST_F(NetWindowTest, ShownModallyNearThePageItTakesClicksClosesByEscAndIsModele
 
 TEST_F(NetWindowTest, ToolBarIsThereOnlyWhileTheNetworkIsOpen) {
   TNetForm& form = Open(false);
-  EXPECT_FALSE(form.ToolBar()->isVisible());
+  EXPECT_FALSE(Child<QToolBar>(form, "toolBar")->isVisible());
   mainForm->SetNetworkOpen(true);
-  EXPECT_TRUE(form.ToolBar()->isVisible());
-  EXPECT_EQ(form.actSave->toolTip(), QStringLiteral("Сохранить"));
-  EXPECT_EQ(form.actProperties->toolTip(), QStringLiteral("Редактор свойств"));
+  EXPECT_TRUE(Child<QToolBar>(form, "toolBar")->isVisible());
+  EXPECT_EQ(Child<QAction>(form, "saveAction")->toolTip(), QStringLiteral("Сохранить"));
+  EXPECT_EQ(Child<QAction>(form, "propertiesAction")->toolTip(), QStringLiteral("Редактор свойств"));
   mainForm->SetNetworkOpen(false);
-  EXPECT_FALSE(form.ToolBar()->isVisible());
+  EXPECT_FALSE(Child<QToolBar>(form, "toolBar")->isVisible());
 }
 
 TEST_F(NetWindowTest, SelectingAnItemShowsItsCommentsAndTellsTheNode) {
@@ -349,21 +357,21 @@ TEST_F(NetWindowTest, SelectingAnItemShowsItsCommentsAndTellsTheNode) {
   QList<TRootNode*> told;
   QObject::connect(&form, &TNetForm::NodeSelected, [&](TRootNode* node) {
     // The comments are already those of the node when it is told.
-    EXPECT_EQ(form.CommentsField()->toPlainText(), node ? node->Comments() : QStringLiteral("Комментарии"));
+    EXPECT_EQ(Comments(form)->toPlainText(), node ? node->Comments() : QStringLiteral("Комментарии"));
     told << node;
   });
-  QTreeWidget* tree = form.TreeView();
+  QTreeWidget* tree = Tree(form);
   Item(regulator)->setExpanded(true);
   Item(channel)->setExpanded(true);
 
   ClickItem(tree, Item(r3));
   EXPECT_EQ(form.SelectedNode(), r3);
-  EXPECT_EQ(form.CommentsField()->toPlainText(), QStringLiteral("Температура зоны 1"));
+  EXPECT_EQ(Comments(form)->toPlainText(), QStringLiteral("Температура зоны 1"));
   ClickItem(tree, Item(channel));
-  EXPECT_EQ(form.CommentsField()->toPlainText(), QStringLiteral("Тип 12: печь"));
+  EXPECT_EQ(Comments(form)->toPlainText(), QStringLiteral("Тип 12: печь"));
   ClickItem(tree, Item(channel));  // no change, nothing told
   ClickItem(tree, Item(r4));
-  EXPECT_TRUE(form.CommentsField()->toPlainText().isEmpty());
+  EXPECT_TRUE(Comments(form)->toPlainText().isEmpty());
   EXPECT_EQ(told, (QList<TRootNode*>{r3, channel, r4}));
 }
 
@@ -395,14 +403,14 @@ TEST_F(NetWindowTest, RebuildAfterTheNetworkWasReplacedDropsTheSelection) {
 
   EXPECT_EQ(form.SelectedNode(), nullptr);
   EXPECT_EQ(told, (QList<TRootNode*>{nullptr}));
-  EXPECT_EQ(form.CommentsField()->toPlainText(), QStringLiteral("Комментарии"));
-  ASSERT_EQ(form.TreeView()->topLevelItemCount(), 1);
-  EXPECT_EQ(form.TreeView()->topLevelItem(0)->childCount(), 0);
+  EXPECT_EQ(Comments(form)->toPlainText(), QStringLiteral("Комментарии"));
+  ASSERT_EQ(Tree(form)->topLevelItemCount(), 1);
+  EXPECT_EQ(Tree(form)->topLevelItem(0)->childCount(), 0);
 }
 
 TEST_F(NetWindowTest, ItemsAreDraggedWithTheNodesNameAndNeverEditedInPlace) {
   TNetForm& form = Open(true);
-  QTreeWidget* tree = form.TreeView();
+  QTreeWidget* tree = Tree(form);
   EXPECT_EQ(tree->dragDropMode(), QAbstractItemView::DragOnly);
   EXPECT_TRUE(tree->dragEnabled());
   EXPECT_EQ(tree->editTriggers(), QAbstractItemView::NoEditTriggers);
@@ -434,7 +442,7 @@ TEST_F(NetWindowTest, SaveWritesTheNetworkFileUnderTheHourglass) {
     program(busy);
   };
 
-  Click(form.ToolBar()->widgetForAction(form.actSave));
+  Click(Child<QToolBar>(form, "toolBar")->widgetForAction(Child<QAction>(form, "saveAction")));
 
   EXPECT_EQ(cursor, (QList<bool>{true, false}));
   EXPECT_TRUE(writtenWhileBusy);
@@ -449,7 +457,7 @@ TEST_F(NetWindowTest, SaveWritesTheNetworkFileUnderTheHourglass) {
 
 TEST_F(NetWindowTest, PropertiesNeedTheNetworkOpenAndASelectedItem) {
   TNetForm& form = Open(false);
-  QTreeWidget* tree = form.TreeView();
+  QTreeWidget* tree = Tree(form);
   auto any = WhenModal<QWidget>([](QWidget*) {});
 
   // Closed for configuration: a double-click opens nothing.
@@ -458,7 +466,7 @@ TEST_F(NetWindowTest, PropertiesNeedTheNetworkOpenAndASelectedItem) {
   // Open, but nothing selected: the command does nothing.
   mainForm->SetNetworkOpen(true);
   tree->setCurrentItem(nullptr);
-  Click(form.ToolBar()->widgetForAction(form.actProperties));
+  Click(Child<QToolBar>(form, "toolBar")->widgetForAction(Child<QAction>(form, "propertiesAction")));
   QTest::qWait(50);
   EXPECT_EQ(any->Seen, 0);
 }
@@ -467,7 +475,7 @@ TEST_F(NetWindowTest, NodeDialogOpensBesideTheWindowAndOkStoresCaptionAndComment
   TNetForm& form = Open(true);
   form.move(40, 30);
   QTest::qWait(20);
-  QTreeWidget* tree = form.TreeView();
+  QTreeWidget* tree = Tree(form);
   QList<TRootNode*> told;
   QObject::connect(&form, &TNetForm::NodeSelected, [&](TRootNode* node) { told << node; });
 
@@ -478,11 +486,11 @@ TEST_F(NetWindowTest, NodeDialogOpensBesideTheWindowAndOkStoresCaptionAndComment
     EXPECT_EQ(d->size(), QSize(184, 240));
     EXPECT_TRUE(d->windowFlags() & Qt::WindowStaysOnTopHint);
     EXPECT_EQ((d->windowFlags() & Qt::WindowType_Mask), Qt::Tool);
-    EXPECT_EQ(d->edName->text(), QStringLiteral("Регулятор 005"));
-    EXPECT_EQ(d->meComments->toPlainText(), QStringLiteral("Адрес 5"));
-    TypeOver(d->edName, QStringLiteral("Pech 2"));
-    TypeOver(d->meComments, QStringLiteral("Adres 7"));
-    Click(d->btOK);
+    EXPECT_EQ(Child<QLineEdit>(*d, "nameEdit")->text(), QStringLiteral("Регулятор 005"));
+    EXPECT_EQ(Child<QPlainTextEdit>(*d, "commentsEdit")->toPlainText(), QStringLiteral("Адрес 5"));
+    TypeOver(Child<QLineEdit>(*d, "nameEdit"), QStringLiteral("Pech 2"));
+    TypeOver(Child<QPlainTextEdit>(*d, "commentsEdit"), QStringLiteral("Adres 7"));
+    Click(Child<QPushButton>(*d, "okButton"));
   });
   DoubleClickItem(tree, Item(regulator));
 
@@ -491,18 +499,18 @@ TEST_F(NetWindowTest, NodeDialogOpensBesideTheWindowAndOkStoresCaptionAndComment
   EXPECT_EQ(regulator->Caption(), QStringLiteral("Pech 2"));
   EXPECT_EQ(regulator->Comments(), QStringLiteral("Adres 7"));
   EXPECT_EQ(Item(regulator)->text(0), QStringLiteral("Pech 2"));
-  EXPECT_EQ(form.CommentsField()->toPlainText(), QStringLiteral("Adres 7"));
+  EXPECT_EQ(Comments(form)->toPlainText(), QStringLiteral("Adres 7"));
   // Selected by the first click, then told again after the command.
   EXPECT_EQ(told, (QList<TRootNode*>{regulator, regulator}));
 
   // "Отмена" stores nothing; the toolbar command opens the same dialog for the root.
   ClickItem(tree, Item(Net().get()));
   auto cancel = WhenModal<TRootPropertiesForm>([](TRootPropertiesForm* d) {
-    EXPECT_EQ(d->edName->text(), QStringLiteral("Сеть"));
-    TypeOver(d->edName, QStringLiteral("Set"));
-    Click(d->btCancel);
+    EXPECT_EQ(Child<QLineEdit>(*d, "nameEdit")->text(), QStringLiteral("Сеть"));
+    TypeOver(Child<QLineEdit>(*d, "nameEdit"), QStringLiteral("Set"));
+    Click(Child<QPushButton>(*d, "cancelButton"));
   });
-  Click(form.ToolBar()->widgetForAction(form.actProperties));
+  Click(Child<QToolBar>(form, "toolBar")->widgetForAction(Child<QAction>(form, "propertiesAction")));
   EXPECT_EQ(cancel->Seen, 1);
   EXPECT_EQ(Net()->Caption(), QStringLiteral("Сеть"));
   EXPECT_EQ(Item(Net().get())->text(0), QStringLiteral("Сеть"));
@@ -521,9 +529,9 @@ TEST_F(NetWindowTest, DialogOpensLeftOfTheWindowWhenTheRightWouldLeaveTheScreen)
   auto answer = WhenModal<TRegisterPropertiesForm>([&](TRegisterPropertiesForm* d) {
     at = d->frameGeometry().topLeft();
     size = d->frameGeometry().size();
-    Click(d->btCancel);
+    Click(Child<QPushButton>(*d, "cancelButton"));
   });
-  DoubleClickItem(form.TreeView(), Item(r3));
+  DoubleClickItem(Tree(form), Item(r3));
   ASSERT_EQ(answer->Seen, 1);
   EXPECT_EQ(at, QPoint(form.frameGeometry().left() - 4 - size.width(), form.frameGeometry().top()));
 }
@@ -541,27 +549,28 @@ TEST_F(NetWindowTest, RegisterDialogLoadsShowsTheFullScaleAndOkStoresEveryField)
   auto answer = WhenModal<TRegisterPropertiesForm>([&](TRegisterPropertiesForm* d) {
     EXPECT_EQ(d->windowTitle(), QStringLiteral("Свойства регистра"));
     EXPECT_EQ(d->size(), QSize(184, 240));
-    EXPECT_EQ(d->pcPages->tabText(d->pcPages->currentIndex()), QStringLiteral("Описание"));
-    EXPECT_EQ(d->edName->text(), QStringLiteral("Регистр 003"));
-    EXPECT_EQ(d->meComments->toPlainText(), QStringLiteral("Температура зоны 1"));
-    EXPECT_EQ(d->lbFullScale->text(), QStringLiteral("0 ... 50"));
+    const QTabWidget* pages = Child<QTabWidget>(*d, "pageTabs");
+    EXPECT_EQ(pages->tabText(pages->currentIndex()), QStringLiteral("Описание"));
+    EXPECT_EQ(Child<QLineEdit>(*d, "nameEdit")->text(), QStringLiteral("Регистр 003"));
+    EXPECT_EQ(Child<QPlainTextEdit>(*d, "commentsEdit")->toPlainText(), QStringLiteral("Температура зоны 1"));
+    EXPECT_EQ(Child<QLabel>(*d, "fullScaleLabel")->text(), QStringLiteral("0 ... 50"));
     EXPECT_EQ(d->PenWidth(), 3);
     EXPECT_EQ(d->PenColor(), 0x0000FF);
     EXPECT_EQ(d->Digits(), 2);
     EXPECT_EQ(d->LoggingInterval(), 5);
 
-    TypeOver(d->edName, QStringLiteral("T1"));
-    TypeOver(d->meComments, QStringLiteral("zona"));
-    ClickTab(d->pcPages, QStringLiteral("График"));
-    TypeOver(d->seZero, QStringLiteral("-50"));
-    TypeOver(d->seNotch, QStringLiteral("20"));
-    EXPECT_EQ(d->lbFullScale->text(), QStringLiteral("-50 ... 50"));
-    TypeOver(d->sePenWidth, QStringLiteral("7"));
-    ClickTab(d->pcPages, QStringLiteral("Прочее"));
-    TypeOver(d->seLoggingInterval, QStringLiteral("60"));
-    Click(d->btOK);
+    TypeOver(Child<QLineEdit>(*d, "nameEdit"), QStringLiteral("T1"));
+    TypeOver(Child<QPlainTextEdit>(*d, "commentsEdit"), QStringLiteral("zona"));
+    ClickTab(Child<QTabWidget>(*d, "pageTabs"), QStringLiteral("График"));
+    TypeOver(Child<QSpinBox>(*d, "zeroSpin"), QStringLiteral("-50"));
+    TypeOver(Child<QSpinBox>(*d, "notchSpin"), QStringLiteral("20"));
+    EXPECT_EQ(Child<QLabel>(*d, "fullScaleLabel")->text(), QStringLiteral("-50 ... 50"));
+    TypeOver(Child<QSpinBox>(*d, "penWidthSpin"), QStringLiteral("7"));
+    ClickTab(Child<QTabWidget>(*d, "pageTabs"), QStringLiteral("Прочее"));
+    TypeOver(Child<QSpinBox>(*d, "loggingIntervalSpin"), QStringLiteral("60"));
+    Click(Child<QPushButton>(*d, "okButton"));
   });
-  DoubleClickItem(form.TreeView(), Item(r3));
+  DoubleClickItem(Tree(form), Item(r3));
 
   ASSERT_EQ(answer->Seen, 1);
   EXPECT_EQ(r3->Caption(), QStringLiteral("T1"));
@@ -573,19 +582,22 @@ TEST_F(NetWindowTest, RegisterDialogLoadsShowsTheFullScaleAndOkStoresEveryField)
   EXPECT_EQ(r3->Digits(), 2);
   EXPECT_EQ(r3->LoggingInterval(), 60);
   EXPECT_EQ(Item(r3)->text(0), QStringLiteral("T1"));
-  EXPECT_EQ(form.CommentsField()->toPlainText(), QStringLiteral("zona"));
+  EXPECT_EQ(Comments(form)->toPlainText(), QStringLiteral("zona"));
 }
 
 TEST(RegisterPropertiesForm, FieldsHoldTheirRangesAndDefaultsBeforeARegisterIsLoaded) {
   QTemporaryDir dir;
   TNetwork network(dir.path(), nullptr);
-  TRegisterPropertiesForm fresh(network);
+  TRegisterPropertiesForm fresh(Current(), network);
   const struct {
     QSpinBox* Field;
     int Min, Max, Default;
   } cases[] = {
-      {fresh.seNotch, 1, 10000, 10},         {fresh.seZero, -10000, 10000, 0}, {fresh.sePenWidth, 1, 100, 20},
-      {fresh.seLoggingInterval, 1, 1000, 3}, {fresh.seDigits, 0, 15, 1},
+      {Child<QSpinBox>(fresh, "notchSpin"), 1, 10000, 10},
+      {Child<QSpinBox>(fresh, "zeroSpin"), -10000, 10000, 0},
+      {Child<QSpinBox>(fresh, "penWidthSpin"), 1, 100, 20},
+      {Child<QSpinBox>(fresh, "loggingIntervalSpin"), 1, 1000, 3},
+      {Child<QSpinBox>(fresh, "digitsSpin"), 0, 15, 1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Field->objectName().toStdString());
@@ -594,9 +606,9 @@ TEST(RegisterPropertiesForm, FieldsHoldTheirRangesAndDefaultsBeforeARegisterIsLo
     EXPECT_EQ(c.Field->value(), c.Default);
   }
   EXPECT_EQ(fresh.PenColor(), 0xFF0000);
-  EXPECT_EQ(fresh.lbFullScale->text(), QStringLiteral("0 ... 50"));
-  EXPECT_EQ(fresh.edName->text(), QStringLiteral("Название"));
-  EXPECT_EQ(fresh.meComments->toPlainText(), QStringLiteral("Комментарии"));
+  EXPECT_EQ(Child<QLabel>(fresh, "fullScaleLabel")->text(), QStringLiteral("0 ... 50"));
+  EXPECT_EQ(Child<QLineEdit>(fresh, "nameEdit")->text(), QStringLiteral("Название"));
+  EXPECT_EQ(Child<QPlainTextEdit>(fresh, "commentsEdit")->toPlainText(), QStringLiteral("Комментарии"));
 }
 
 TEST_F(NetWindowTest, DigitsTakeEffectAtOnceAndStayAfterCancel) {
@@ -608,19 +620,19 @@ TEST_F(NetWindowTest, DigitsTakeEffectAtOnceAndStayAfterCancel) {
 
   auto answer = WhenModal<TRegisterPropertiesForm>([&](TRegisterPropertiesForm* d) {
     EXPECT_EQ(r3->Count(), entries) << "loading the dialog reads nothing";
-    ClickTab(d->pcPages, QStringLiteral("Прочее"));
-    QTest::keyClick(d->seDigits, Qt::Key_Up);
-    QTest::keyClick(d->seDigits, Qt::Key_Up);
+    ClickTab(Child<QTabWidget>(*d, "pageTabs"), QStringLiteral("Прочее"));
+    QTest::keyClick(Child<QSpinBox>(*d, "digitsSpin"), Qt::Key_Up);
+    QTest::keyClick(Child<QSpinBox>(*d, "digitsSpin"), Qt::Key_Up);
     EXPECT_EQ(r3->Digits(), 6);
     EXPECT_EQ(r3->Count(), entries + 2) << "each step updates the register";
     // Typed digits are refused: the arrows alone change the field.
-    TypeOver(d->seDigits, QStringLiteral("9"));
+    TypeOver(Child<QSpinBox>(*d, "digitsSpin"), QStringLiteral("9"));
     EXPECT_EQ(d->Digits(), 6);
-    ClickTab(d->pcPages, QStringLiteral("График"));
-    TypeOver(d->seZero, QStringLiteral("77"));
-    Click(d->btCancel);
+    ClickTab(Child<QTabWidget>(*d, "pageTabs"), QStringLiteral("График"));
+    TypeOver(Child<QSpinBox>(*d, "zeroSpin"), QStringLiteral("77"));
+    Click(Child<QPushButton>(*d, "cancelButton"));
   });
-  DoubleClickItem(form.TreeView(), Item(r3));
+  DoubleClickItem(Tree(form), Item(r3));
 
   ASSERT_EQ(answer->Seen, 1);
   EXPECT_EQ(r3->Digits(), 6);
@@ -634,7 +646,7 @@ TEST_F(NetWindowTest, PenColourComesFromTheColourDialog) {
 
   int colourDialogs = 0;
   auto answer = WhenModal<TRegisterPropertiesForm>([&](TRegisterPropertiesForm* d) {
-    ClickTab(d->pcPages, QStringLiteral("График"));
+    ClickTab(Child<QTabWidget>(*d, "pageTabs"), QStringLiteral("График"));
     // Cancelled: the swatch keeps its colour.
     auto cancel = WhenModal<QColorDialog>([&](QColorDialog* c) {
       ++colourDialogs;
@@ -642,19 +654,19 @@ TEST_F(NetWindowTest, PenColourComesFromTheColourDialog) {
       c->setCurrentColor(QColor(1, 2, 3));
       c->reject();
     });
-    Click(d->shPenColor);
+    Click(Child<TColorSwatch>(*d, "penColorSwatch"));
     EXPECT_EQ(d->PenColor(), 0xFF0000);
     auto choose = WhenModal<QColorDialog>([&](QColorDialog* c) {
       ++colourDialogs;
       c->setCurrentColor(QColor(0x12, 0x34, 0x56));
       c->accept();
     });
-    Click(d->shPenColor);
+    Click(Child<TColorSwatch>(*d, "penColorSwatch"));
     EXPECT_EQ(d->PenColor(), 0x563412);
     EXPECT_EQ(r3->PenColor(), 0xFF0000) << "stored only by OK";
-    Click(d->btOK);
+    Click(Child<QPushButton>(*d, "okButton"));
   });
-  DoubleClickItem(form.TreeView(), Item(r3));
+  DoubleClickItem(Tree(form), Item(r3));
 
   ASSERT_EQ(answer->Seen, 1);
   EXPECT_EQ(colourDialogs, 2);
@@ -682,7 +694,7 @@ TEST_F(NetWindowTest, Screenshots) {
   TRegisterPropertiesForm reg(Current());
   reg.SetRegister(r3);
   ASSERT_TRUE(ShowExposed(&reg));
-  ClickTab(reg.pcPages, QStringLiteral("График"));
+  ClickTab(Child<QTabWidget>(reg, "pageTabs"), QStringLiteral("График"));
   QTest::qWait(100);
   EXPECT_TRUE(reg.grab().save(dir + QStringLiteral("/register-properties.png")));
 }

@@ -26,6 +26,7 @@
 #include "core/SetupNode.h"
 #include "core/SimulatedNetwork.h"
 #include "storage/TreeFiles.h"
+#include "support/Child.h"
 #include "support/RealMessageBox.h"
 #include "support/TestSupport.h"
 #include "ui/Application.h"
@@ -103,16 +104,17 @@ QStringList ExpectedTemplates() {
 // "Настройки" → "Открыть сеть для настройки" (the menu item's action), answered with the password.
 void OpenNetwork(TMainForm& main) {
   WhenModal<TPasswordDlg>([](TPasswordDlg* d) {
-    TypeText(d->edPassword, QStringLiteral("BrastLun"));
-    MouseClick(d->btOK);
+    TypeText(Child<QLineEdit>(*d, "passwordEdit"), QStringLiteral("BrastLun"));
+    MouseClick(Child<QPushButton>(*d, "okButton"));
   });
-  main.actAccess->trigger();
+  Child<QAction>(main, "accessAction")->trigger();
   EXPECT_TRUE(main.NetworkOpen());
 }
 
 // Ctrl+Shift+Alt and a left click on the key picture of the toolbar.
 TRegistryForm* OpenTemplates(TMainForm& main) {
-  MouseClick(main.KeyPicture(), Qt::LeftButton, Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier);
+  MouseClick(Child<QLabel>(main, "keyPicture"), Qt::LeftButton,
+             Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier);
   auto* window = qobject_cast<TRegistryForm*>(main.Window(TWindowRole::Registry));
   EXPECT_TRUE(window != nullptr && window->isVisible()) << "the templates window did not open";
   return window;
@@ -120,12 +122,14 @@ TRegistryForm* OpenTemplates(TMainForm& main) {
 
 // A channel template for `type` with its register templates, made with the window's buttons.
 void MakeChannelTemplate(TRegistryForm& w, int type) {
-  QTreeWidget* tree = w.TreeView();
+  QTreeWidget* tree = Child<QTreeWidget>(w, "templatesTree");
   ClickItem(tree, tree->topLevelItem(0));
-  ClickTool(w.ToolBar(), w.actAdd);  // a channel template behind the others, selected
+  ClickTool(Child<QToolBar>(w, "toolBar"),
+            Child<QAction>(w, "addAction"));  // a channel template behind the others, selected
   EditCaption(tree, Digits3(type));
   for (int i = 0; i < kTemplateCaptions[type].size(); ++i) {
-    ClickTool(w.ToolBar(), w.actAdd);  // under the channel template, or beside the register template
+    ClickTool(Child<QToolBar>(w, "toolBar"),
+              Child<QAction>(w, "addAction"));  // under the channel template, or beside the register template
     if (i == 0) {
       // The channel template stays selected and open: pick its register template.
       QTreeWidgetItem* channel = tree->currentItem();
@@ -164,14 +168,15 @@ class NewcomerPathTest : public TVexaTest {
 TEST_F(NewcomerPathTest, FirstSessionFromAnEmptyFolderComesBackAfterARestart) {
   ASSERT_TRUE(QDir(Dir->path()).isEmpty());
   TMainForm* main = &StartProgram();
-  ASSERT_FALSE(main->actSetup->isEnabled());  // nothing to set before the network is open
+  ASSERT_FALSE(
+      Child<QAction>(*main, "setupAction")->isEnabled());  // nothing to set before the network is open
   OpenNetwork(*main);
 
   // The templates for the two channel types of the line, saved to their file.
   TRegistryForm* templates = OpenTemplates(*main);
   ASSERT_NE(templates, nullptr);
   for (int type = 0; type < 2; ++type) MakeChannelTemplate(*templates, type);
-  ClickTool(templates->ToolBar(), templates->actSave);
+  ClickTool(Child<QToolBar>(*templates, "toolBar"), Child<QAction>(*templates, "saveAction"));
   EXPECT_TRUE(QFileInfo::exists(ConfigFilePath(Current().Dir(), QStringLiteral("REGISTRY"))));
   templates->close();
   Messages->Shown.clear();  // the first start's notices: no pages, no port, no speed
@@ -185,22 +190,23 @@ TEST_F(NewcomerPathTest, FirstSessionFromAnEmptyFolderComesBackAfterARestart) {
   QStringList shownNetwork;
   int shownRegulators = -1;
   WhenModal<TSetupForm>([&](TSetupForm* s) {
-    s->cbPort->setFocus();
-    QTest::keyClick(s->cbPort, Qt::Key_Down);  // COM1
-    Click(s->chDemo);                          // its notice is acknowledged
-    Messages->Answers.push_back(mbYes);        // the search's warning
+    Child<QComboBox>(*s, "portBox")->setFocus();
+    QTest::keyClick(Child<QComboBox>(*s, "portBox"), Qt::Key_Down);  // COM1
+    Click(Child<QCheckBox>(*s, "demoCheckBox"));                     // its notice is acknowledged
+    Messages->Answers.push_back(mbYes);                              // the search's warning
     WhenModal<TNetForm>([&](TNetForm* net) {
-      if (net->TreeView()->topLevelItemCount() == 1) {
-        shownNetwork = Leaves(net->TreeView()->topLevelItem(0));
-        shownRegulators = net->TreeView()->topLevelItem(0)->childCount();
+      if (Child<QTreeWidget>(*net, "networkTree")->topLevelItemCount() == 1) {
+        shownNetwork = Leaves(Child<QTreeWidget>(*net, "networkTree")->topLevelItem(0));
+        shownRegulators = Child<QTreeWidget>(*net, "networkTree")->topLevelItem(0)->childCount();
       }
       net->close();
     });
-    Click(s->btSearch);
-    foundCount = s->lbFound[smAfresh]->text().toInt();
-    Click(s->btCancel);  // port and simulation have acted already; OK waits for a diagram
+    Click(Child<QPushButton>(*s, "searchButton"));
+    foundCount = Child<QLabel>(*s, "afreshFoundLabel")->text().toInt();
+    Click(Child<QPushButton>(
+        *s, "cancelButton"));  // port and simulation have acted already; OK waits for a diagram
   });
-  main->actSetup->trigger();
+  Child<QAction>(*main, "setupAction")->trigger();
   ASSERT_EQ(Messages->Shown.size(), 3u) << Messages->Texts().join(" | ").toStdString();
   EXPECT_TRUE(Messages->Shown[0].Text.startsWith(QStringLiteral("Внимание! Включен режим имитации")));
   EXPECT_TRUE(Messages->Shown[1].Text.startsWith(QStringLiteral("Внимание! Это действие")));
@@ -209,15 +215,15 @@ TEST_F(NewcomerPathTest, FirstSessionFromAnEmptyFolderComesBackAfterARestart) {
 
   auto* net = qobject_cast<TNetForm*>(main->Window(TWindowRole::NetTree));
   ASSERT_NE(net, nullptr);
-  ASSERT_EQ(net->TreeView()->topLevelItemCount(), 1);
+  ASSERT_EQ(Child<QTreeWidget>(*net, "networkTree")->topLevelItemCount(), 1);
   const QStringList expected = ExpectedNetwork();
   EXPECT_EQ(shownNetwork, expected);
-  EXPECT_EQ(Leaves(net->TreeView()->topLevelItem(0)), expected);
+  EXPECT_EQ(Leaves(Child<QTreeWidget>(*net, "networkTree")->topLevelItem(0)), expected);
   EXPECT_EQ(foundCount, shownRegulators);
   EXPECT_GE(foundCount, 2);
 
   // "Файл" → "Сохранить состояние сети".
-  main->actSave->trigger();
+  Child<QAction>(*main, "saveAction")->trigger();
   EXPECT_TRUE(QFileInfo::exists(ConfigFilePath(Current().Dir(), QStringLiteral("NET"))));
   EXPECT_EQ(Messages->Shown.size(), 3u) << Messages->Texts().join(" | ").toStdString();
 
@@ -228,13 +234,16 @@ TEST_F(NewcomerPathTest, FirstSessionFromAnEmptyFolderComesBackAfterARestart) {
   image.fill(Qt::white);
   ASSERT_TRUE(image.save(picture));
   WhenModal<TSetupForm>([&](TSetupForm* s) {
-    QTest::mouseClick(s->pcPages->tabBar(), Qt::LeftButton, {}, s->pcPages->tabBar()->tabRect(1).center());
+    QTest::mouseClick(Child<QTabWidget>(*s, "pageTabs")->tabBar(), Qt::LeftButton, {},
+                      Child<QTabWidget>(*s, "pageTabs")->tabBar()->tabRect(1).center());
     WhenModal<QFileDialog>([picture](QFileDialog* d) {
       d->selectFile(picture);
       QMetaObject::invokeMethod(d, "accept");  // as its "Open" button does
     });
-    Click(s->btAdd);
-    auto* name = qobject_cast<QLineEdit*>(s->lvDiagrams->indexWidget(s->lvDiagrams->model()->index(0, 0)));
+    Click(Child<QPushButton>(*s, "addButton"));
+    auto* name = qobject_cast<QLineEdit*>(
+        Child<QTreeWidget>(*s, "diagramList")
+            ->indexWidget(Child<QTreeWidget>(*s, "diagramList")->model()->index(0, 0)));
     if (name != nullptr) {
       name->selectAll();
       TypeText(name, QStringLiteral("Цех 1"));
@@ -244,10 +253,10 @@ TEST_F(NewcomerPathTest, FirstSessionFromAnEmptyFolderComesBackAfterARestart) {
       ADD_FAILURE() << "the new page's name is not being edited";
     }
     Messages->Answers = {mbOK, mbNo};  // the restart notice; the close question
-    Click(s->btOK);
+    Click(Child<QPushButton>(*s, "okButton"));
     if (s->isVisible()) s->reject();  // never leave the test inside the dialog
   });
-  main->actSetup->trigger();
+  Child<QAction>(*main, "setupAction")->trigger();
   QTest::qWait(50);  // the main window closes from the event loop
   EXPECT_FALSE(main->isVisible());
   ASSERT_EQ(Messages->Shown.size(), 5u) << Messages->Texts().join(" | ").toStdString();
@@ -262,23 +271,23 @@ TEST_F(NewcomerPathTest, FirstSessionFromAnEmptyFolderComesBackAfterARestart) {
   EXPECT_TRUE(Messages->Shown.empty()) << Messages->Texts().join(" | ").toStdString();
   EXPECT_EQ(main->ProgramState(), QStringLiteral("Работа"));
   EXPECT_TRUE(Settings()->Demo());
-  ASSERT_EQ(main->pcMnemo()->count(), 1);
-  EXPECT_EQ(main->pcMnemo()->tabText(0), QStringLiteral("Цех 1"));
+  ASSERT_EQ(Child<QTabWidget>(*main, "diagramPages")->count(), 1);
+  EXPECT_EQ(Child<QTabWidget>(*main, "diagramPages")->tabText(0), QStringLiteral("Цех 1"));
 
   // "Инструменты" → "Структура сети": the restored tree.
-  main->actNetTree->trigger();
+  Child<QAction>(*main, "networkTreeAction")->trigger();
   net = qobject_cast<TNetForm*>(main->Window(TWindowRole::NetTree));
   ASSERT_NE(net, nullptr);
   EXPECT_TRUE(net->isVisible());
-  ASSERT_EQ(net->TreeView()->topLevelItemCount(), 1);
-  EXPECT_EQ(Leaves(net->TreeView()->topLevelItem(0)), expected);
+  ASSERT_EQ(Child<QTreeWidget>(*net, "networkTree")->topLevelItemCount(), 1);
+  EXPECT_EQ(Leaves(Child<QTreeWidget>(*net, "networkTree")->topLevelItem(0)), expected);
 
   // The templates, read from their file when their window opens.
   OpenNetwork(*main);
   templates = OpenTemplates(*main);
   ASSERT_NE(templates, nullptr);
-  ASSERT_EQ(templates->TreeView()->topLevelItemCount(), 1);
-  EXPECT_EQ(Leaves(templates->TreeView()->topLevelItem(0)), ExpectedTemplates());
+  ASSERT_EQ(Child<QTreeWidget>(*templates, "templatesTree")->topLevelItemCount(), 1);
+  EXPECT_EQ(Leaves(Child<QTreeWidget>(*templates, "templatesTree")->topLevelItem(0)), ExpectedTemplates());
   templates->close();
 }
 

@@ -1,5 +1,7 @@
-// The shared image list, the wait window, the about box and the help window.
+// The shared image list, the wait window, the about box and the help window; and how the tests find a
+// window's parts.
 
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -22,6 +24,7 @@
 #include "processes/gui/CycloEditUnit.h"
 #include "processes/gui/ProcessesUnit.h"
 #include "reports/gui/ReportsUnit.h"
+#include "support/Child.h"
 #include "support/TestSupport.h"
 #include "ui/AboutUnit.h"
 #include "ui/ChannelUnit.h"
@@ -47,6 +50,7 @@ namespace vexa {
 namespace {
 
 using test::Activate;
+using test::Child;
 
 // A key press as the window system would deliver it to the focused widget of w's window.
 void PressKey(QWidget* w, int key, Qt::KeyboardModifiers mods = Qt::NoModifier) {
@@ -60,6 +64,29 @@ void PressKey(QWidget* w, int key, Qt::KeyboardModifiers mods = Qt::NoModifier) 
 
 QRect PrimaryScreenArea() {
   return QGuiApplication::primaryScreen()->geometry();
+}
+
+// ---- Finding a window's parts ------------------------------------------------------------------
+
+// A part is found by its class and name at any depth; a missing or doubled one fails the test with
+// the window named and ends it, instead of handing the test a null pointer or the wrong widget.
+TEST(WindowParts, FindsTheOnePartOfThatNameAndFailsTheTestOtherwise) {
+  QWidget window;
+  window.setObjectName(QStringLiteral("SetupForm"));
+  auto* page = new QWidget(&window);
+  auto* ok = new QPushButton(page);
+  ok->setObjectName(QStringLiteral("okButton"));
+  EXPECT_EQ(Child<QPushButton>(window, "okButton"), ok);
+  EXPECT_EQ(Child<QWidget>(window, "okButton"), ok);
+
+  EXPECT_NONFATAL_FAILURE(EXPECT_THROW(Child<QPushButton>(window, "cancelButton"), std::logic_error),
+                          "no QPushButton \"cancelButton\" in QWidget \"SetupForm\"");
+  EXPECT_NONFATAL_FAILURE(EXPECT_THROW(Child<QLabel>(window, "okButton"), std::logic_error),
+                          "no QLabel \"okButton\"");
+  auto* other = new QPushButton(&window);
+  other->setObjectName(QStringLiteral("okButton"));
+  EXPECT_NONFATAL_FAILURE(EXPECT_THROW(Child<QPushButton>(window, "okButton"), std::logic_error),
+                          "more than one QPushButton \"okButton\"");
 }
 
 // ---- Shared image list ------------------------------------------------------------------------
@@ -156,12 +183,12 @@ TEST(RdWarnForm, ShowsItselfCentredOnTopWithoutFrameAndTheSplash) {
   EXPECT_FALSE(form.testAttribute(Qt::WA_QuitOnClose)) << "closing the wait window would end the program";
   EXPECT_EQ(form.frameGeometry().center(), PrimaryScreenArea().center());
 
-  ASSERT_NE(form.lbStatus, nullptr);
-  EXPECT_EQ(form.lbStatus->text(), "Инициализация...");
-  EXPECT_EQ(form.lbStatus->pos(), QPoint(12, 170));
-  EXPECT_EQ(form.lbStatus->font().pointSize(), 8);
-  EXPECT_EQ(form.lbStatus->palette().color(QPalette::WindowText), QColor(Qt::black));
-  EXPECT_FALSE(form.lbStatus->autoFillBackground());
+  const QLabel* status = Child<QLabel>(form, "statusLabel");
+  EXPECT_EQ(status->text(), "Инициализация...");
+  EXPECT_EQ(status->pos(), QPoint(12, 170));
+  EXPECT_EQ(status->font().pointSize(), 8);
+  EXPECT_EQ(status->palette().color(QPalette::WindowText), QColor(Qt::black));
+  EXPECT_FALSE(status->autoFillBackground());
 
   // The splash fills the window: its pixels show where no status text is.
   const QImage shown = form.grab().toImage();
@@ -173,16 +200,17 @@ TEST(RdWarnForm, ShowsItselfCentredOnTopWithoutFrameAndTheSplash) {
 TEST(RdWarnForm, SetStatusPaintsBeforeReturning) {
   TRdWarnForm form;
   PaintCounter counter;
-  form.lbStatus->installEventFilter(&counter);
+  QLabel* status = Child<QLabel>(form, "statusLabel");
+  status->installEventFilter(&counter);
   form.SetStatus("Загрузка структуры сети...");
-  EXPECT_EQ(form.lbStatus->text(), "Загрузка структуры сети...");
+  EXPECT_EQ(status->text(), "Загрузка структуры сети...");
   EXPECT_GE(counter.Paints, 1) << "the caption must show while the main thread works on";
   const int before = counter.Paints;
   form.SetStatus("Загрузка параметров сети...");
   EXPECT_GT(counter.Paints, before);
   // The whole caption is visible, not cut by the label's old width.
-  EXPECT_GE(form.lbStatus->width(), form.lbStatus->sizeHint().width());
-  EXPECT_LE(form.lbStatus->geometry().right(), form.width());
+  EXPECT_GE(status->width(), status->sizeHint().width());
+  EXPECT_LE(status->geometry().right(), form.width());
 }
 
 TEST(RdWarnForm, StepsAsideWhileAModalMessageIsUpAndComesBack) {
@@ -301,32 +329,39 @@ TEST(AboutBox, CaptionSizeTextsAndVersions) {
   EXPECT_EQ(box.windowTitle(), "О программе");
   EXPECT_EQ(box.size(), QSize(321, 194));
   EXPECT_EQ(box.minimumSize(), box.maximumSize()) << "a dialog border does not resize";
-  EXPECT_EQ(box.ProductName->text(), "Vexa - управляющая оболочка для сети");
-  EXPECT_EQ(box.Comments->text(), "локальных регуляторов типа 'Gelmark'");
-  for (QLabel* l : {box.ProductName, box.Comments}) {
+  QLabel* productName = Child<QLabel>(box, "productNameLabel");
+  QLabel* comments = Child<QLabel>(box, "commentsLabel");
+  EXPECT_EQ(productName->text(), "Vexa - управляющая оболочка для сети");
+  EXPECT_EQ(comments->text(), "локальных регуляторов типа 'Gelmark'");
+  for (QLabel* l : {productName, comments}) {
     EXPECT_TRUE(l->font().bold());
     EXPECT_EQ(l->font().pointSize(), 9);
   }
-  EXPECT_EQ(box.ProgramIcon->pixmap().size(), QSize(32, 32));
-  EXPECT_EQ(box.Version->text(), "Версия: " + ProjectVersion().mid(0, 2).join('.'));
-  EXPECT_EQ(box.FileVersion->text(), "Версия файла: " + ProjectVersion().join('.') + ".0");
-  EXPECT_EQ(box.OKButton->text(), "OK");
-  EXPECT_TRUE(box.OKButton->isDefault());
+  EXPECT_EQ(Child<QLabel>(box, "programIcon")->pixmap().size(), QSize(32, 32));
+  EXPECT_EQ(Child<TVersionLabel>(box, "versionLabel")->text(),
+            "Версия: " + ProjectVersion().mid(0, 2).join('.'));
+  EXPECT_EQ(Child<TVersionLabel>(box, "fileVersionLabel")->text(),
+            "Версия файла: " + ProjectVersion().join('.') + ".0");
+  const QPushButton* ok = Child<QPushButton>(box, "okButton");
+  EXPECT_EQ(ok->text(), "OK");
+  EXPECT_TRUE(ok->isDefault());
 }
 
 TEST(AboutBox, EveryTextFitsInsideTheBox) {
   TAboutBox box;
   box.show();
-  for (QLabel* l : {box.ProductName, box.Comments, static_cast<QLabel*>(box.Version),
-                    static_cast<QLabel*>(box.FileVersion), box.ProgramIcon}) {
+  const QPushButton* ok = Child<QPushButton>(box, "okButton");
+  for (const char* name :
+       {"productNameLabel", "commentsLabel", "versionLabel", "fileVersionLabel", "programIcon"}) {
+    const QLabel* l = Child<QLabel>(box, name);
     SCOPED_TRACE(l->text().toStdString());
     EXPECT_GE(l->width(), l->sizeHint().width()) << "text cut off";
     EXPECT_GE(l->height(), l->sizeHint().height());
     const QRect inBox(l->mapTo(&box, QPoint(0, 0)), l->size());
     EXPECT_TRUE(box.rect().contains(inBox));
-    EXPECT_FALSE(inBox.intersects(box.OKButton->geometry()));
+    EXPECT_FALSE(inBox.intersects(ok->geometry()));
   }
-  EXPECT_TRUE(box.rect().contains(box.OKButton->geometry()));
+  EXPECT_TRUE(box.rect().contains(ok->geometry()));
 }
 
 TEST(AboutBox, CentredAndClosedByEnterOrEsc) {
@@ -368,7 +403,7 @@ const std::vector<std::pair<int, QString>> kWindowContexts{
 
 QString ShownTitle() {
   THelpWindow* help = THelpWindow::Instance();
-  return help ? help->Browser()->documentTitle() : QString();
+  return help ? Child<QTextBrowser>(*help, "topicBrowser")->documentTitle() : QString();
 }
 
 TEST(Help, EveryWindowContextShowsItsOwnTopic) {
@@ -387,7 +422,8 @@ TEST(Help, EveryWindowContextShowsItsOwnTopic) {
     EXPECT_EQ(help->CurrentContext(), context);
     EXPECT_TRUE(ShownTitle().contains(caption)) << ShownTitle().toStdString();
     EXPECT_TRUE(help->windowTitle().contains(caption));
-    EXPECT_GT(help->Browser()->toPlainText().size(), 300) << "a topic says what the window is for";
+    EXPECT_GT(Child<QTextBrowser>(*help, "topicBrowser")->toPlainText().size(), 300)
+        << "a topic says what the window is for";
   }
   EXPECT_EQ(HelpTopics().size(), kWindowContexts.size());
 }

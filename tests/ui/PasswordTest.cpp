@@ -12,6 +12,7 @@
 #include "core/ExecuterUnit.h"
 #include "core/Network.h"
 #include "core/SetupNode.h"
+#include "support/Child.h"
 #include "support/RealMessageBox.h"
 #include "support/TestSupport.h"
 #include "ui/MainUnit.h"
@@ -53,24 +54,25 @@ struct TSeen {
 std::shared_ptr<TSeen> Answer(const QString& text, TAnswer how, TMainForm* mainForm) {
   auto seen = std::make_shared<TSeen>();
   WhenModal<TPasswordDlg>([=](TPasswordDlg* d) {
-    seen->Empty = d->edPassword->text().isEmpty();
-    seen->Focused = d->focusWidget() == d->edPassword;
+    QLineEdit* password = Child<QLineEdit>(*d, "passwordEdit");
+    seen->Empty = password->text().isEmpty();
+    seen->Focused = d->focusWidget() == password;
     seen->ToolWindows = mainForm ? mainForm->ToolWindowCount() : -1;
     seen->Frame = d->frameGeometry();
-    TypeText(d->edPassword, text);
-    seen->Shown = d->edPassword->displayText();
+    TypeText(password, text);
+    seen->Shown = password->displayText();
     switch (how) {
       case ClickOK:
-        MouseClick(d->btOK);
+        MouseClick(Child<QPushButton>(*d, "okButton"));
         break;
       case PressEnter:
-        KeyClick(d->edPassword, Qt::Key_Return);
+        KeyClick(password, Qt::Key_Return);
         break;
       case ClickCancel:
-        MouseClick(d->btCancel);
+        MouseClick(Child<QPushButton>(*d, "cancelButton"));
         break;
       case PressEsc:
-        KeyClick(d->edPassword, Qt::Key_Escape);
+        KeyClick(password, Qt::Key_Escape);
         break;
       case CloseBox:
         d->close();
@@ -87,15 +89,18 @@ TEST_F(TPasswordTest, TheDialog) {
   EXPECT_EQ(dialog->size(), QSize(182, 65));
   EXPECT_EQ(dialog->windowFlags() & Qt::WindowType_Mask, Qt::Tool);
   EXPECT_EQ(dialog->property("HelpContext").toInt(), 14);
-  EXPECT_EQ(dialog->btOK->text(), QStringLiteral("OK"));
-  EXPECT_TRUE(dialog->btOK->isDefault());
-  EXPECT_EQ(dialog->btCancel->text(), QStringLiteral("Отмена"));
-  EXPECT_FALSE(dialog->btCancel->isDefault());
-  EXPECT_EQ(dialog->edPassword->echoMode(), QLineEdit::Password);
-  for (QWidget* w : {static_cast<QWidget*>(dialog->edPassword), static_cast<QWidget*>(dialog->btOK),
-                     static_cast<QWidget*>(dialog->btCancel)})
+  QLineEdit* password = Child<QLineEdit>(*dialog, "passwordEdit");
+  QPushButton* ok = Child<QPushButton>(*dialog, "okButton");
+  QPushButton* cancel = Child<QPushButton>(*dialog, "cancelButton");
+  EXPECT_EQ(ok->text(), QStringLiteral("OK"));
+  EXPECT_TRUE(ok->isDefault());
+  EXPECT_EQ(cancel->text(), QStringLiteral("Отмена"));
+  EXPECT_FALSE(cancel->isDefault());
+  EXPECT_EQ(password->echoMode(), QLineEdit::Password);
+  for (QWidget* w :
+       {static_cast<QWidget*>(password), static_cast<QWidget*>(ok), static_cast<QWidget*>(cancel)})
     EXPECT_TRUE(dialog->rect().contains(w->geometry())) << "clipped";
-  EXPECT_FALSE(dialog->btOK->geometry().intersects(dialog->btCancel->geometry()));
+  EXPECT_FALSE(ok->geometry().intersects(cancel->geometry()));
   const QRect screen = dialog->screen()->geometry();
   EXPECT_LE((dialog->frameGeometry().center() - screen.center()).manhattanLength(), 1) << "not centred";
   dialog->hide();
@@ -145,14 +150,14 @@ TEST_F(TPasswordTest, UsesTheMainWindowsDialogAndLeavesNoPasswordInIt) {
   CreateMainForm();
   dialog = std::make_unique<TPasswordDlg>(Current(), mainForm.get());
   mainForm->SetWindow(TWindowRole::Password, dialog.get());
-  dialog->edPassword->setText(QStringLiteral("left over"));
+  TypeText(Child<QLineEdit>(*dialog, "passwordEdit"), QStringLiteral("left over"));
   TPasswordDlg* asked = nullptr;
   WhenModal<TPasswordDlg>([&](TPasswordDlg* d) { asked = d; });
   auto seen = Answer(QStringLiteral("418275"), ClickOK, mainForm.get());
   EXPECT_TRUE(AskPassword(Current(), mainForm.get()));
   EXPECT_EQ(asked, dialog.get());
   EXPECT_TRUE(seen->Empty) << "the text of the last time was shown";
-  EXPECT_EQ(dialog->edPassword->text(), QString());
+  EXPECT_EQ(Child<QLineEdit>(*dialog, "passwordEdit")->text(), QString());
   const QRect screen = dialog->screen()->geometry();
   EXPECT_LE((seen->Frame.center() - screen.center()).manhattanLength(), 1) << "not centred";
 }
@@ -176,14 +181,14 @@ TEST_F(TPasswordTest, AWrongPasswordIsToldByTheRealBoxAndTheNextTryOpens) {
     Messages->Shown.clear();
     TRealMessageBoxes boxes(how);
     Answer(QStringLiteral("nope"), PressEnter, mainForm.get());
-    mainForm->actAccess->trigger();
+    Child<QAction>(*mainForm, "accessAction")->trigger();
     EXPECT_FALSE(mainForm->NetworkOpen());
     EXPECT_EQ(boxes.Answered, 1);
     EXPECT_EQ(Messages->Texts(), QStringList({"Неверный пароль!"}));
     EXPECT_EQ(mainForm->ToolWindowCount(), 0);
   }
   Answer(QStringLiteral("BrastLun"), PressEnter, mainForm.get());
-  mainForm->actAccess->trigger();
+  Child<QAction>(*mainForm, "accessAction")->trigger();
   EXPECT_TRUE(mainForm->NetworkOpen());
 }
 
@@ -194,23 +199,23 @@ TEST_F(TPasswordTest, TheAccessCommandOpensWithThePasswordAndClosesWithoutAsking
   Settings()->SetPassword(QStringLiteral("BrastLun"));
 
   Answer(QStringLiteral("nope"), ClickOK, mainForm.get());
-  mainForm->actAccess->trigger();
+  Child<QAction>(*mainForm, "accessAction")->trigger();
   EXPECT_FALSE(mainForm->NetworkOpen());
   EXPECT_EQ(Messages->Texts(), QStringList({"Неверный пароль!"}));
 
   Answer(QStringLiteral("BrastLun"), ClickCancel, mainForm.get());
-  mainForm->actAccess->trigger();
+  Child<QAction>(*mainForm, "accessAction")->trigger();
   EXPECT_FALSE(mainForm->NetworkOpen());
   EXPECT_EQ(Messages->Shown.size(), 1u);
 
   Answer(QStringLiteral("BrastLun"), ClickOK, mainForm.get());
-  mainForm->actAccess->trigger();
+  Child<QAction>(*mainForm, "accessAction")->trigger();
   EXPECT_TRUE(mainForm->NetworkOpen());
-  EXPECT_EQ(mainForm->actAccess->text(), QStringLiteral("Закрыть сеть для настройки"));
+  EXPECT_EQ(Child<QAction>(*mainForm, "accessAction")->text(), QStringLiteral("Закрыть сеть для настройки"));
 
   {
     TNoModalWindow noQuestion;
-    mainForm->actAccess->trigger();
+    Child<QAction>(*mainForm, "accessAction")->trigger();
     EXPECT_FALSE(mainForm->NetworkOpen());
     ProcessEventsFor(100);
   }

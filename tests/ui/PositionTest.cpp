@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "core/ExecuterUnit.h"
+#include "support/Child.h"
 #include "support/TestSupport.h"
 #include "ui/MainUnit.h"
 #include "ui/ManualTimer.h"
@@ -64,14 +65,18 @@ TEST_F(TPositionTest, FourArrowButtonsInACross) {
   EXPECT_FALSE(form->windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
   EXPECT_FALSE(form->windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
   EXPECT_EQ(form->property("HelpContext").toInt(), 15);
-  for (QPushButton* b : {form->btUp, form->btLeft, form->btRight, form->btDown}) {
+  QPushButton* upButton = Child<QPushButton>(*form, "upButton");
+  QPushButton* leftButton = Child<QPushButton>(*form, "leftButton");
+  QPushButton* rightButton = Child<QPushButton>(*form, "rightButton");
+  QPushButton* downButton = Child<QPushButton>(*form, "downButton");
+  for (QPushButton* b : {upButton, leftButton, rightButton, downButton}) {
     EXPECT_EQ(b->size(), QSize(17, 17));
     EXPECT_FALSE(b->icon().isNull());
     EXPECT_TRUE(form->rect().contains(b->geometry())) << "clipped";
     EXPECT_EQ(b->focusPolicy(), Qt::NoFocus) << "keys go to the window";
   }
-  const QRect up = form->btUp->geometry(), left = form->btLeft->geometry();
-  const QRect right = form->btRight->geometry(), down = form->btDown->geometry();
+  const QRect up = upButton->geometry(), left = leftButton->geometry();
+  const QRect right = rightButton->geometry(), down = downButton->geometry();
   EXPECT_EQ(up.x(), down.x());
   EXPECT_EQ(left.y(), right.y());
   EXPECT_LT(up.bottom(), left.top());
@@ -79,9 +84,8 @@ TEST_F(TPositionTest, FourArrowButtonsInACross) {
   EXPECT_LT(left.right(), up.left());
   EXPECT_GT(right.left(), up.right());
   // The four pictures differ: no two buttons look alike.
-  const QImage images[] = {form->btUp->icon().pixmap(13).toImage(), form->btLeft->icon().pixmap(13).toImage(),
-                           form->btRight->icon().pixmap(13).toImage(),
-                           form->btDown->icon().pixmap(13).toImage()};
+  const QImage images[] = {upButton->icon().pixmap(13).toImage(), leftButton->icon().pixmap(13).toImage(),
+                           rightButton->icon().pixmap(13).toImage(), downButton->icon().pixmap(13).toImage()};
   for (int i = 0; i < 4; ++i)
     for (int j = i + 1; j < 4; ++j) EXPECT_NE(images[i], images[j]) << i << " " << j;
   EXPECT_FALSE(timer->Active()) << "the repeat starts stopped";
@@ -125,16 +129,16 @@ TEST_F(TPositionTest, NoBoundsAtThePageEdge) {
 TEST_F(TPositionTest, AHeldButtonStepsThenRepeatsAfterHalfASecondEvery50Ms) {
   Open();
   const struct {
-    QPushButton* TPositionForm::*Button;
+    const char* Button;
     QPoint Unit;
   } buttons[] = {
-      {&TPositionForm::btUp, {0, -1}},
-      {&TPositionForm::btLeft, {-1, 0}},
-      {&TPositionForm::btRight, {1, 0}},
-      {&TPositionForm::btDown, {0, 1}},
+      {"upButton", {0, -1}},
+      {"leftButton", {-1, 0}},
+      {"rightButton", {1, 0}},
+      {"downButton", {0, 1}},
   };
   for (const auto& b : buttons) {
-    QPushButton* button = form.get()->*b.Button;
+    QPushButton* button = Child<QPushButton>(*form, b.Button);
     SCOPED_TRACE(button->property("Tag").toInt());
     const QPoint start = Position();
     MousePress(button);
@@ -159,21 +163,21 @@ TEST_F(TPositionTest, AHeldButtonStepsThenRepeatsAfterHalfASecondEvery50Ms) {
 
 TEST_F(TPositionTest, ShiftMakesOnlyTheFirstStepLarge) {
   Open();
-  MousePress(form->btDown, Qt::LeftButton, Qt::ShiftModifier);
+  MousePress(Child<QPushButton>(*form, "downButton"), Qt::LeftButton, Qt::ShiftModifier);
   EXPECT_EQ(Position(), QPoint(100, 60));
   timer->Advance(600);  // ticks at 500 and 550, 600
   EXPECT_EQ(Position(), QPoint(100, 63));
-  MouseRelease(form->btDown, Qt::LeftButton, Qt::ShiftModifier);
+  MouseRelease(Child<QPushButton>(*form, "downButton"), Qt::LeftButton, Qt::ShiftModifier);
 
   // A press with another button is no press of the arrow.
-  MouseClick(form->btLeft, Qt::RightButton);
+  MouseClick(Child<QPushButton>(*form, "leftButton"), Qt::RightButton);
   EXPECT_EQ(Position(), QPoint(100, 63));
   EXPECT_FALSE(timer->Active());
 }
 
 TEST_F(TPositionTest, ClosingWhileHeldStopsTheRepeat) {
   Open();
-  MousePress(form->btRight);
+  MousePress(Child<QPushButton>(*form, "rightButton"));
   ASSERT_TRUE(timer->Active());
   KeyClick(nullptr, Qt::Key_Escape);
   EXPECT_FALSE(form->isVisible());
@@ -184,13 +188,13 @@ TEST_F(TPositionTest, ClosingWhileHeldStopsTheRepeat) {
 
 TEST_F(TPositionTest, TheProgramsTimerRepeatsAndStopsOnRelease) {
   Open(false);
-  MousePress(form->btRight);
+  MousePress(Child<QPushButton>(*form, "rightButton"));
   EXPECT_EQ(form->RepeatTimer().Interval(), 500);
   EXPECT_TRUE(form->RepeatTimer().Active());
   // Whatever the machine's load, the repeat comes within a few seconds and then runs at 50 ms.
   EXPECT_TRUE(QTest::qWaitFor([&] { return label->Left() >= 103; }, 10000));
   EXPECT_EQ(form->RepeatTimer().Interval(), 50);
-  MouseRelease(form->btRight);
+  MouseRelease(Child<QPushButton>(*form, "rightButton"));
   EXPECT_FALSE(form->RepeatTimer().Active());
   const int left = label->Left();
   ProcessEventsFor(200);
@@ -214,7 +218,7 @@ TEST_F(TPositionTest, EscClosesWithoutMovingAndGivesBackTheToolWindowCount) {
   EXPECT_EQ(countInside, 1);
   EXPECT_EQ(Position(), QPoint(101, 50)) << "only the arrow moved it";
   EXPECT_EQ(mainForm->ToolWindowCount(), 0);
-  EXPECT_TRUE(mainForm->actRestore->isEnabled());
+  EXPECT_TRUE(Child<QAction>(*mainForm, "restoreAction")->isEnabled());
 
   // The close box likewise.
   WhenModal<TPositionForm>([&](TPositionForm* f) { f->close(); });

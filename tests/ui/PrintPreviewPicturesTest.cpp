@@ -18,6 +18,7 @@
 #include "reports/gui/PrintPreviewUnit.h"
 #include "reports/model/ReportNode.h"
 #include "reports/paper/ReportPaper.h"
+#include "support/Child.h"
 #include "ui/OperatorInput.h"
 #include "ui/Pictures.h"
 
@@ -77,7 +78,8 @@ TEST_F(TPrintPreviewPictures, GraphAndTable) {
   WhenModal<TPrintPreviewForm>([&](TPrintPreviewForm* f) {
     const auto close = qScopeGuard([f] { f->reject(); });
     Save(f, "print-preview-graph.png");
-    MouseClick(f->TableButton(), Qt::LeftButton, {}, QPoint(6, f->TableButton()->height() / 2));
+    MouseClick(Child<QRadioButton>(*f, "tableButton"), Qt::LeftButton, {},
+               QPoint(6, Child<QRadioButton>(*f, "tableButton")->height() / 2));
     Save(f, "print-preview-table.png");
     taken = true;
   });

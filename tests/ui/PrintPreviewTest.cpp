@@ -21,6 +21,7 @@
 #include "core/RegisterNode.h"
 #include "reports/gui/PrintPreviewUnit.h"
 #include "reports/model/ReportNode.h"
+#include "support/Child.h"
 #include "support/RealMessageBox.h"
 #include "support/TestSupport.h"
 #include "ui/MainUnit.h"
@@ -106,13 +107,23 @@ class TPrintPreviewTest : public TVexaTest {
     return shown;
   }
 
-  QSize ImageSize() const { return form->PageImage()->size(); }
+  // The window's parts, found by their names.
+  QScrollArea* ScrollBox() const { return Child<QScrollArea>(*form, "scrollBox"); }
+  QWidget* PageImage() const { return Child<QWidget>(*form, "pageImage"); }
+  QLineEdit* DateField() const { return Child<QLineEdit>(*form, "dateField"); }
+  QLineEdit* TimeField() const { return Child<QLineEdit>(*form, "timeField"); }
+  QLineEdit* NotchField() const { return Child<QLineEdit>(*form, "notchField"); }
+  QRadioButton* GraphButton() const { return Child<QRadioButton>(*form, "graphButton"); }
+  QRadioButton* TableButton() const { return Child<QRadioButton>(*form, "tableButton"); }
+  QRadioButton* LandscapeButton() const { return Child<QRadioButton>(*form, "landscapeButton"); }
+  QRadioButton* PortraitButton() const { return Child<QRadioButton>(*form, "portraitButton"); }
+  QTreeWidget* Tree() const { return Child<QTreeWidget>(*form, "reportTree"); }
+  QPushButton* PrintButton() const { return Child<QPushButton>(*form, "printButton"); }
+  QSize ImageSize() const { return PageImage()->size(); }
   QSize Fitted() const { return FitPageImage(form->FitArea(), form->Paper()->PageLayout().Printer); }
   // Where a point of the page image is in the scroll box's viewport.
-  QPoint InViewport(QPoint onImage) const {
-    return form->PageImage()->mapTo(form->ScrollBox()->viewport(), onImage);
-  }
-  QPoint ViewportCentre() const { return form->ScrollBox()->viewport()->rect().center(); }
+  QPoint InViewport(QPoint onImage) const { return PageImage()->mapTo(ScrollBox()->viewport(), onImage); }
+  QPoint ViewportCentre() const { return ScrollBox()->viewport()->rect().center(); }
 
   std::unique_ptr<TReportNode> report;
   TRegisterNode* temperature = nullptr;
@@ -161,14 +172,14 @@ TEST_F(TPrintPreviewTest, OpensWithTheTimeAxisTheTreeAndTheFittedPage) {
     EXPECT_EQ(form->minimumSize(), QSize(400, 400));
     EXPECT_EQ(form->property("HelpContext").toInt(), 9);
     EXPECT_EQ(mainForm->ToolWindowCount(), 1);
-    EXPECT_EQ(form->DateField()->text(), QStringLiteral("07.12.2026"));
-    EXPECT_EQ(form->TimeField()->text(), QStringLiteral("12:00:00"));
-    EXPECT_EQ(form->NotchField()->text(), QStringLiteral("0:10:00")) << "an hour in six";
-    EXPECT_TRUE(form->GraphButton()->isChecked() && form->LandscapeButton()->isChecked());
-    EXPECT_TRUE(form->PrintButton()->isDefault());
-    EXPECT_EQ(form->PrintButton()->parentWidget()->width(), 143);
+    EXPECT_EQ(DateField()->text(), QStringLiteral("07.12.2026"));
+    EXPECT_EQ(TimeField()->text(), QStringLiteral("12:00:00"));
+    EXPECT_EQ(NotchField()->text(), QStringLiteral("0:10:00")) << "an hour in six";
+    EXPECT_TRUE(GraphButton()->isChecked() && LandscapeButton()->isChecked());
+    EXPECT_TRUE(PrintButton()->isDefault());
+    EXPECT_EQ(PrintButton()->parentWidget()->width(), 143);
 
-    QTreeWidget* tree = form->Tree();
+    QTreeWidget* tree = Tree();
     ASSERT_EQ(tree->topLevelItemCount(), 1);
     QTreeWidgetItem* top = tree->topLevelItem(0);
     EXPECT_EQ(top->text(0), QStringLiteral("Печь 1"));
@@ -179,25 +190,25 @@ TEST_F(TPrintPreviewTest, OpensWithTheTimeAxisTheTreeAndTheFittedPage) {
     // The landscape page fitted at 8 pixels from the top-left.
     EXPECT_EQ(ImageSize(), Fitted());
     EXPECT_GT(ImageSize().width(), ImageSize().height());
-    EXPECT_EQ(form->PageImage()->pos(), QPoint(8, 8));
-    EXPECT_EQ(form->ScrollBox()->horizontalScrollBar()->maximum(), 0) << "nothing to scroll";
+    EXPECT_EQ(PageImage()->pos(), QPoint(8, 8));
+    EXPECT_EQ(ScrollBox()->horizontalScrollBar()->maximum(), 0) << "nothing to scroll";
   });
   EXPECT_TRUE(shown);
   EXPECT_EQ(mainForm->ToolWindowCount(), 0);
-  EXPECT_EQ(form->Tree()->topLevelItemCount(), 0) << "the caller destroys the report now";
+  EXPECT_EQ(Tree()->topLevelItemCount(), 0) << "the caller destroys the report now";
   EXPECT_EQ(form->Paper(), nullptr);
 }
 
 TEST_F(TPrintPreviewTest, LeftClicksDoubleTheImageUpTo4000PixelsAndCentreTheClickedPoint) {
   Open([&] {
     const QSize fitted = ImageSize();
-    QWidget* image = form->PageImage();
+    QWidget* image = PageImage();
     // A point off the middle comes to the middle of the scroll box.
     const QPoint at(fitted.width() / 3, fitted.height() / 3);
     MouseClick(image, Qt::LeftButton, {}, at);
     EXPECT_EQ(ImageSize(), fitted * 2);
     EXPECT_LE((InViewport(at * 2) - ViewportCentre()).manhattanLength(), 2);
-    const QPoint centre = form->ScrollBox()->viewport()->mapToGlobal(ViewportCentre());
+    const QPoint centre = ScrollBox()->viewport()->mapToGlobal(ViewportCentre());
     EXPECT_EQ(QCursor::pos(), centre) << "the pointer to the centre";
 
     QList<int> widths{fitted.width(), ImageSize().width()};
@@ -217,7 +228,7 @@ TEST_F(TPrintPreviewTest, LeftClicksDoubleTheImageUpTo4000PixelsAndCentreTheClic
 TEST_F(TPrintPreviewTest, RightClicksHalveTheImageUntilItFitsAgain) {
   Open([&] {
     const QSize fitted = ImageSize();
-    QWidget* image = form->PageImage();
+    QWidget* image = PageImage();
     MouseClick(image, Qt::RightButton, {}, QPoint(10, 10));
     EXPECT_EQ(ImageSize(), fitted) << "a fitted image stays";
 
@@ -231,7 +242,7 @@ TEST_F(TPrintPreviewTest, RightClicksHalveTheImageUntilItFitsAgain) {
 
     MouseClick(image, Qt::RightButton, {}, image->rect().center());
     EXPECT_EQ(ImageSize(), Fitted()) << "half of it would be smaller than the box: fitted again";
-    EXPECT_EQ(form->ScrollBox()->horizontalScrollBar()->maximum(), 0);
+    EXPECT_EQ(ScrollBox()->horizontalScrollBar()->maximum(), 0);
 
     // A new window size fits the page again.
     MouseClick(image, Qt::LeftButton, {}, image->rect().center());
@@ -245,9 +256,9 @@ TEST_F(TPrintPreviewTest, TurningThePaperLaysThePageOutAgainAndRefitsIt) {
   Open([&] {
     const QSize landscape = ImageSize();
     const TPrinterMetrics wide = form->Paper()->PageLayout().Printer;
-    MouseClick(form->PageImage(), Qt::LeftButton, {}, QPoint(5, 5));
+    MouseClick(PageImage(), Qt::LeftButton, {}, QPoint(5, 5));
 
-    ClickRadio(form->PortraitButton());
+    ClickRadio(PortraitButton());
     EXPECT_EQ(form->Orientation(), QPageLayout::Portrait);
     const TPageLayout& l = form->Paper()->PageLayout();
     EXPECT_EQ(l.Printer.PageWidth, wide.PageHeight);
@@ -259,24 +270,24 @@ TEST_F(TPrintPreviewTest, TurningThePaperLaysThePageOutAgainAndRefitsIt) {
     EXPECT_GE((1 - l.Frame.Right) * l.Printer.PageWidth, MmToPixels(10, l.Printer.DpiX) - 1e-6);
     EXPECT_GE(l.Frame.Top * l.Printer.PageHeight, MmToPixels(15, l.Printer.DpiY));
 
-    ClickRadio(form->LandscapeButton());
+    ClickRadio(LandscapeButton());
     EXPECT_EQ(ImageSize(), landscape);
   });
 }
 
 TEST_F(TPrintPreviewTest, TheTableViewShowsTheFirstSheet) {
   Open([&] {
-    const QImage graph = form->PageImage()->grab().toImage();
-    ClickRadio(form->TableButton());
+    const QImage graph = PageImage()->grab().toImage();
+    ClickRadio(TableButton());
     EXPECT_EQ(form->View(), TPrintView::Table);
     ProcessEventsFor(20);
-    const QImage table = form->PageImage()->grab().toImage();
+    const QImage table = PageImage()->grab().toImage();
     EXPECT_NE(graph, table);
     EXPECT_LT(form->Paper()->TableRow, 200) << "one sheet of the 200 samples";
     EXPECT_GT(form->Paper()->TableRow, 0);
-    ClickRadio(form->GraphButton());
+    ClickRadio(GraphButton());
     ProcessEventsFor(20);
-    EXPECT_EQ(form->PageImage()->grab().toImage(), graph);
+    EXPECT_EQ(PageImage()->grab().toImage(), graph);
   });
 }
 
@@ -289,12 +300,12 @@ TEST_F(TPrintPreviewTest, PrintWithoutAPrinterWritesThePdfFileAsked) {
   int asked = 0;
   form->AskPdfPath = [&] { return answers.value(asked++); };
   Open([&] {
-    MouseClick(form->PrintButton());
-    MouseClick(form->PrintButton());  // cancelled
-    MouseClick(form->PrintButton());  // a file that cannot be written
-    ClickRadio(form->TableButton());
-    ClickRadio(form->PortraitButton());
-    MouseClick(form->PrintButton());
+    MouseClick(PrintButton());
+    MouseClick(PrintButton());  // cancelled
+    MouseClick(PrintButton());  // a file that cannot be written
+    ClickRadio(TableButton());
+    ClickRadio(PortraitButton());
+    MouseClick(PrintButton());
   });
   EXPECT_EQ(asked, 4);
   EXPECT_EQ(busy, (QList<bool>{true, false, true, false, true, false}))
@@ -327,11 +338,11 @@ TEST_F(TPrintPreviewTest, AFailedPrintIsToldByTheRealBoxAndThePreviewGoesOn) {
   Open([&] {
     for (TBoxClose how : {TBoxClose::Keys, TBoxClose::Click}) {
       TRealMessageBoxes boxes(how);
-      MouseClick(form->PrintButton());
+      MouseClick(PrintButton());
       answered += boxes.Answered;
       EXPECT_TRUE(form->isVisible()) << BoxCloseName(how);
     }
-    MouseClick(form->PrintButton());
+    MouseClick(PrintButton());
   });
   EXPECT_EQ(asked, 3);
   EXPECT_EQ(answered, 2);
@@ -342,7 +353,7 @@ TEST_F(TPrintPreviewTest, AFailedPrintIsToldByTheRealBoxAndThePreviewGoesOn) {
 
 TEST_F(TPrintPreviewTest, DoubleClicksInTheTreeEditTheReportOrARegisterAndRelayTheCopy) {
   Open([&] {
-    QTreeWidget* tree = form->Tree();
+    QTreeWidget* tree = Tree();
     QTreeWidgetItem* top = tree->topLevelItem(0);
     const TPageLayout before = form->Paper()->PageLayout();
     DoubleClickItem(tree, top);  // no hooks: nothing happens

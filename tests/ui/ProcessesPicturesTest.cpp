@@ -17,6 +17,7 @@
 #include "processes/gui/ProcessesUnit.h"
 #include "processes/model/CommandNode.h"
 #include "processes/model/ProcessTick.h"
+#include "support/Child.h"
 #include "ui/MainUnit.h"
 #include "ui/ManualTimer.h"
 #include "ui/NodeViews.h"
@@ -70,11 +71,13 @@ TEST_F(ProcessesPictures, TemplatesARunningProcessAndTheEditor) {
   ASSERT_TRUE(Activate(&window));
 
   // Two processes made as the operator makes them, the first one running for a while.
-  for (int i = 0; i < 2; ++i) ASSERT_TRUE(DragTemplateToList(window.TreeView(), window.ListView(), templ));
+  for (int i = 0; i < 2; ++i)
+    ASSERT_TRUE(DragTemplateToList(Child<QTreeWidget>(window, "templatesTree"),
+                                   Child<QTreeWidget>(window, "itemsList"), templ));
   Tasks()->Node(1)->SetCaption(QStringLiteral("Отжиг, печь 2"));
   window.Rebuild();
   window.SelectListItem(Tasks()->Node(0));
-  window.actStart->trigger();
+  Child<QAction>(window, "startAction")->trigger();
   for (int i = 0; i < 60; ++i) {
     Clock->Advance(kProcessTickMs);
     timer->Advance(kProcessTickMs);
@@ -86,7 +89,7 @@ TEST_F(ProcessesPictures, TemplatesARunningProcessAndTheEditor) {
   editor.SetNode(dynamic_cast<TCommandNode*>(templ->Node(0)));
   editor.resize(520, 280);
   ASSERT_TRUE(Activate(&editor));
-  editor.Grid()->setCurrentCell(1, 0);
+  Child<QTableWidget>(editor, "pointsGrid")->setCurrentCell(1, 0);
   Save(&editor, "cyclogram-editor.png");
   Messages->Answers = {mbNo};
   editor.close();

@@ -25,6 +25,7 @@
 #include "processes/model/CommandNode.h"
 #include "processes/model/ProcessTick.h"
 #include "storage/TreeFiles.h"
+#include "support/Child.h"
 #include "support/TestSupport.h"
 #include "ui/ImageList.h"
 #include "ui/MainUnit.h"
@@ -132,7 +133,7 @@ TEST_F(ProcessesWindowTest, RegistersDroppedOnATemplateBecomeEmptyCommandNodesOn
   EXPECT_EQ(Messages->Shown.size(), 1u);
   // Building templates saves nothing; "Сохранить шаблоны" does.
   EXPECT_FALSE(QFile::exists(ConfigFilePath(Current().Dir(), "TTEMPLATES")));
-  ClickTop(window->actSaveTemplates);
+  ClickTop("saveTemplatesAction");
   EXPECT_TRUE(QFile::exists(ConfigFilePath(Current().Dir(), "TTEMPLATES")));
 }
 
@@ -184,20 +185,20 @@ TEST_F(ProcessesWindowTest, DeletingTemplateNodesSelectsTheLastRemainingAndSaves
   ASSERT_TRUE(DropRegister(kR4, b));
   ASSERT_TRUE(DropRegister(kR5, b));
   ClickItem(Tree(), Command(b, 0));
-  ClickTop(window->actDeleteTemplate);
+  ClickTop("deleteTemplateAction");
   ASSERT_EQ(b->NodeCount(), 1);
   EXPECT_EQ(b->Node(0)->Name(), kR5);
   EXPECT_EQ(window->SelectedObject(), b->Node(0));
   EXPECT_TRUE(QFile::exists(ConfigFilePath(Current().Dir(), "TTEMPLATES")));
 
   ClickItem(Tree(), b);
-  ClickTop(window->actDeleteTemplate);
+  ClickTop("deleteTemplateAction");
   EXPECT_EQ(TTemplates()->NodeCount(), 1);
   EXPECT_EQ(window->SelectedObject(), a);
-  ClickTop(window->actDeleteTemplate);
+  ClickTop("deleteTemplateAction");
   EXPECT_EQ(TTemplates()->NodeCount(), 0);
   EXPECT_EQ(window->SelectedObject(), TTemplates().get());
-  ClickTop(window->actDeleteTemplate);  // the root stays
+  ClickTop("deleteTemplateAction");  // the root stays
   EXPECT_EQ(Tree()->topLevelItemCount(), 1);
 }
 
@@ -226,7 +227,7 @@ TEST_F(ProcessesWindowTest, AProcessRunsItsCyclogramsOnTheTimerAndStopsItselfAtT
   Tick();
   EXPECT_EQ(Command(process, 0)->LastStringData(), "");
 
-  ClickBottom(window->actStart);
+  ClickBottom("startAction");
   EXPECT_TRUE(process->Enabled());
   EXPECT_EQ(process->ImageIndex(), iiPLAY);
   EXPECT_TRUE(RowImageIs(process, iiPLAY));
@@ -254,7 +255,7 @@ TEST_F(ProcessesWindowTest, AProcessRunsItsCyclogramsOnTheTimerAndStopsItselfAtT
   EXPECT_TRUE(RowImageIs(process, iiSTOP));
 
   // "Старт" on a finished process runs it again from point 0.
-  ClickBottom(window->actStart);
+  ClickBottom("startAction");
   Tick();
   EXPECT_EQ(Command(process, 0)->LastStringData(), "20");
   EXPECT_EQ(Percent(process), "0");
@@ -269,7 +270,7 @@ TEST_F(ProcessesWindowTest, AFinishedProcessShowsItsHundredAfterTheListIsRebuilt
   TRootNode* templ = FurnaceTemplate();
   TRootNode* finished = DropTemplate(templ);
   ASSERT_NE(finished, nullptr);
-  ClickBottom(window->actStart);
+  ClickBottom("startAction");
   for (int i = 0; i < 7; ++i) Tick();
   ASSERT_FALSE(finished->Enabled());
   ASSERT_EQ(Percent(finished), "100");
@@ -281,7 +282,7 @@ TEST_F(ProcessesWindowTest, AFinishedProcessShowsItsHundredAfterTheListIsRebuilt
   EXPECT_EQ(Percent(fresh), "0");
 
   ClickItem(List(), fresh);
-  ClickBottom(window->actStart);
+  ClickBottom("startAction");
   Tick();
   Tick();
   ASSERT_EQ(Percent(fresh), "16");
@@ -290,7 +291,7 @@ TEST_F(ProcessesWindowTest, AFinishedProcessShowsItsHundredAfterTheListIsRebuilt
   EXPECT_EQ(Percent(finished), "100");
   EXPECT_EQ(Percent(fresh), "16") << "a running process shows its progress at once";
   ClickItem(List(), fresh);
-  ClickBottom(window->actStop);
+  ClickBottom("stopAction");
   window->close();
   Show();
   EXPECT_EQ(Percent(fresh), "0");
@@ -300,10 +301,10 @@ TEST_F(ProcessesWindowTest, AStoppedProcessResumesInItsSlotAfterARestart) {
   Show();
   TRootNode* process = DropTemplate(FurnaceTemplate());
   ASSERT_NE(process, nullptr);
-  ClickBottom(window->actStart);
+  ClickBottom("startAction");
   for (int i = 0; i < 3; ++i) Tick();
   EXPECT_EQ(Percent(process), "33");
-  ClickBottom(window->actStop);
+  ClickBottom("stopAction");
   EXPECT_FALSE(process->Enabled());
   EXPECT_FALSE(Command(process, 0)->Enabled());
   EXPECT_EQ(process->ImageIndex(), iiSTOP);
@@ -326,7 +327,7 @@ TEST_F(ProcessesWindowTest, AStoppedProcessResumesInItsSlotAfterARestart) {
   EXPECT_EQ(process->ImageIndex(), iiSTOP);
   EXPECT_EQ(Command(process, 0)->SlotNumber(), 1);
   ClickItem(List(), process);
-  ClickBottom(window->actStart);
+  ClickBottom("startAction");
   // 40 s since the slot began (the time stopped counts): the ramp goes on at 60.
   Tick();
   EXPECT_EQ(Command(process, 0)->LastStringData(), "60");
@@ -341,7 +342,7 @@ TEST_F(ProcessesWindowTest, StartAllDeleteAndProcessesWithoutWork) {
   TRootNode* p2 = DropTemplate(furnace);
   TRootNode* p3 = DropTemplate(furnace);  // a template makes as many processes as wanted
   ASSERT_TRUE(p1 && p2 && p3);
-  ClickBottom(window->actStartAll);
+  ClickBottom("startAllAction");
   for (TRootNode* p : {p1, p2, p3}) EXPECT_TRUE(p->Enabled());
   Tick();
   // Nothing to do: stopped at its first tick, with 100.
@@ -351,7 +352,7 @@ TEST_F(ProcessesWindowTest, StartAllDeleteAndProcessesWithoutWork) {
   EXPECT_TRUE(p2->Enabled());
 
   ClickItem(List(), p2);
-  ClickBottom(window->actDeleteItem);
+  ClickBottom("deleteItemAction");
   ASSERT_EQ(Tasks()->NodeCount(), 2);
   EXPECT_EQ(List()->topLevelItemCount(), 2);
   Current().RecreateRoot(QStringLiteral("TASKS"));
@@ -360,8 +361,8 @@ TEST_F(ProcessesWindowTest, StartAllDeleteAndProcessesWithoutWork) {
   window->Rebuild();
   // Without a selected row the commands do nothing.
   List()->setCurrentItem(nullptr);
-  ClickBottom(window->actDeleteItem);
-  ClickBottom(window->actStop);
+  ClickBottom("deleteItemAction");
+  ClickBottom("stopAction");
   EXPECT_EQ(Tasks()->NodeCount(), 2);
 }
 
@@ -391,7 +392,7 @@ TEST_F(ProcessesWindowTest, WithTheNetworkClosedTemplatesAreReadOnlyAndProcesses
   TRootNode* templ = FurnaceTemplate();
   TCommandNode* command = Command(templ, 0);
   mainForm->SetNetworkOpen(false);
-  EXPECT_FALSE(window->TopToolBar()->isVisible());
+  EXPECT_FALSE(TopToolBar()->isVisible());
 
   // The template's properties, read-only for this showing.
   TRootPropertiesForm* dialog = nullptr;
@@ -401,8 +402,8 @@ TEST_F(ProcessesWindowTest, WithTheNetworkClosedTemplatesAreReadOnlyAndProcesses
   WhenModal<TRootPropertiesForm>([&](TRootPropertiesForm* d) {
     dialog = d;
     title = d->windowTitle();
-    nameReadOnly = d->edName->isReadOnly();
-    commentsReadOnly = d->meComments->isReadOnly();
+    nameReadOnly = Child<QLineEdit>(*d, "nameEdit")->isReadOnly();
+    commentsReadOnly = Child<QPlainTextEdit>(*d, "commentsEdit")->isReadOnly();
     d->reject();
   });
   DoubleClickItem(Tree(), templ);
@@ -411,8 +412,8 @@ TEST_F(ProcessesWindowTest, WithTheNetworkClosedTemplatesAreReadOnlyAndProcesses
   EXPECT_TRUE(nameReadOnly);
   EXPECT_TRUE(commentsReadOnly);
   EXPECT_EQ(dialog->windowTitle(), "Свойства узла");
-  EXPECT_FALSE(dialog->edName->isReadOnly());
-  EXPECT_FALSE(dialog->meComments->isReadOnly());
+  EXPECT_FALSE(Child<QLineEdit>(*dialog, "nameEdit")->isReadOnly());
+  EXPECT_FALSE(Child<QPlainTextEdit>(*dialog, "commentsEdit")->isReadOnly());
 
   // Neither the root's properties nor the cyclogram editor open.
   {
@@ -425,21 +426,21 @@ TEST_F(ProcessesWindowTest, WithTheNetworkClosedTemplatesAreReadOnlyAndProcesses
   // Processes: made, started, stepped and deleted all the same.
   TRootNode* process = DropTemplate(templ);
   ASSERT_NE(process, nullptr);
-  ClickBottom(window->actStart);
+  ClickBottom("startAction");
   Tick();
   EXPECT_EQ(Command(process, 0)->LastStringData(), "20");
-  ClickBottom(window->actDeleteItem);
+  ClickBottom("deleteItemAction");
   EXPECT_EQ(Tasks()->NodeCount(), 0);
 
   // Open again: the toolbar is back and a command node opens in the editor, titled with its caption.
   mainForm->SetNetworkOpen(true);
-  EXPECT_TRUE(window->TopToolBar()->isVisible());
+  EXPECT_TRUE(TopToolBar()->isVisible());
   QString editorTitle;
   int editorRows = -1;
   Messages->Answers.push_back(mbNo);
   WhenModal<TCycloEditForm>([&](TCycloEditForm* editor) {
     editorTitle = editor->windowTitle();
-    editorRows = editor->Grid()->rowCount();
+    editorRows = Child<QTableWidget>(*editor, "pointsGrid")->rowCount();
     editor->close();
   });
   DoubleClickItem(Tree(), command);

@@ -19,6 +19,7 @@
 #include "core/RegisterNode.h"
 #include "storage/DeviceSearch.h"
 #include "storage/TreeFiles.h"
+#include "support/Child.h"
 #include "support/TestSupport.h"
 #include "ui/MainUnit.h"
 #include "ui/NodeViews.h"
@@ -84,24 +85,32 @@ class RegistryWindowTest : public TVexaTest {
   TRegisterNode* Reg(int channel, int i) {
     return dynamic_cast<TRegisterNode*>(Registry()->Node(channel)->Node(i));
   }
-  QTreeWidgetItem* Item(TRootNode* node) const { return NodeItem(window->TreeView(), node); }
+  // The window's parts, found by their names.
+  QTreeWidget* Tree() const { return Child<QTreeWidget>(*window, "templatesTree"); }
+  QToolBar* ToolBar() const { return Child<QToolBar>(*window, "toolBar"); }
+  QWidget* TypeBar() const { return Child<QWidget>(*window, "typeBar"); }
+  QComboBox* TypeList() const { return Child<QComboBox>(*window, "typeBox"); }
+  QComboBox* AccessList() const { return Child<QComboBox>(*window, "accessBox"); }
+  QPlainTextEdit* Comments() const { return Child<QPlainTextEdit>(*window, "commentsField"); }
+  QSplitter* Splitter() const { return Child<QSplitter>(*window, "splitter"); }
+  QTreeWidgetItem* Item(TRootNode* node) const { return NodeItem(Tree(), node); }
   void ClickItem(TRootNode* node) {
     QTreeWidgetItem* item = Item(node);
     ASSERT_NE(item, nullptr);
-    window->TreeView()->scrollToItem(item);
-    QTest::mouseClick(window->TreeView()->viewport(), Qt::LeftButton, {},
-                      window->TreeView()->visualItemRect(item).center());
+    Tree()->scrollToItem(item);
+    QTest::mouseClick(Tree()->viewport(), Qt::LeftButton, {}, Tree()->visualItemRect(item).center());
   }
-  void Click(QAction* action) {
-    QTest::mouseClick(window->ToolBar()->widgetForAction(action), Qt::LeftButton);
+  // A click on the toolbar button of the command of that name.
+  void Click(const char* command) {
+    QTest::mouseClick(ToolBar()->widgetForAction(Child<QAction>(*window, command)), Qt::LeftButton);
   }
   // F2 on the selected item, the text typed over its caption, Enter (or Escape).
   void EditCaption(const QString& text, Qt::Key key = Qt::Key_Return) {
-    QTreeWidget* tree = window->TreeView();
+    QTreeWidget* tree = Tree();
     KeyClick(tree, Qt::Key_F2);
     auto* editor = tree->findChild<QLineEdit*>();
     ASSERT_NE(editor, nullptr);
-    editor->selectAll();
+    KeyClick(editor, Qt::Key_A, Qt::ControlModifier);
     TypeText(editor, text);
     QTest::keyClick(editor, key);
     QTest::qWait(0);  // the editor commits once the key is through
@@ -117,18 +126,18 @@ TEST_F(RegistryWindowTest, ShowingOpensTheSavedFileAndCountsAToolWindow) {
   EXPECT_EQ(form.windowTitle(), QStringLiteral("Шаблоны каналов"));
   EXPECT_TRUE(form.windowFlags() & Qt::WindowStaysOnTopHint);
   QStringList hints;
-  for (QAction* a : form.ToolBar()->actions())
+  for (QAction* a : ToolBar()->actions())
     if (!a->isSeparator()) hints << a->toolTip();
   EXPECT_EQ(hints, (QStringList{"Открыть", "Сохранить", "Добавить", "Удалить"}));
   EXPECT_EQ(mainForm->ToolWindowCount(), 1);
-  QTreeWidgetItem* root = form.TreeView()->topLevelItem(0);
+  QTreeWidgetItem* root = Tree()->topLevelItem(0);
   ASSERT_EQ(root->childCount(), 2);
   EXPECT_EQ(root->child(0)->childCount(), 2);  // the identifier register is not shown
 
   // Edits never saved are gone once the window is closed and shown again.
   ClickItem(Channel(0));
-  TypeText(form.CommentsField(), QStringLiteral("правка"));
-  Click(form.actAdd);
+  TypeText(Comments(), QStringLiteral("правка"));
+  Click("addAction");
   form.close();
   EXPECT_EQ(mainForm->ToolWindowCount(), 0);
   form.show();
@@ -143,29 +152,29 @@ TEST_F(RegistryWindowTest, ShowingOpensTheSavedFileAndCountsAToolWindow) {
     file.write(content);
     file.close();
     if (content.isEmpty()) file.remove();
-    Click(form.actOpen);
+    Click("openAction");
     EXPECT_EQ(Registry()->ComponentCount(), 0);
-    EXPECT_EQ(form.TreeView()->topLevelItem(0)->text(0), QStringLiteral("Шаблоны каналов"));
-    EXPECT_EQ(form.TreeView()->topLevelItem(0)->childCount(), 0);
+    EXPECT_EQ(Tree()->topLevelItem(0)->text(0), QStringLiteral("Шаблоны каналов"));
+    EXPECT_EQ(Tree()->topLevelItem(0)->childCount(), 0);
   }
 }
 
 TEST_F(RegistryWindowTest, AddAndDeleteSelectWhatTheRulesSayInTheRebuiltTree) {
   SaveTwoTemplates();
   TRegistryForm& form = Open();
-  QTreeWidget* tree = form.TreeView();
+  QTreeWidget* tree = Tree();
   // Nothing selected: nothing happens.
-  Click(form.actAdd);
-  Click(form.actDelete);
+  Click("addAction");
+  Click("deleteAction");
   EXPECT_EQ(Registry()->NodeCount(), 2);
 
   // The root: a new template, selected, expanded and showing no children; "Удалить" then on the
   // root does nothing, not even a rebuild.
   ClickItem(Registry().get());
   QTreeWidgetItem* rootItem = tree->topLevelItem(0);
-  Click(form.actDelete);
+  Click("deleteAction");
   EXPECT_EQ(tree->topLevelItem(0), rootItem);
-  Click(form.actAdd);
+  Click("addAction");
   ASSERT_EQ(Registry()->NodeCount(), 3);
   EXPECT_EQ(form.SelectedNode(), Channel(2));
   EXPECT_EQ(tree->selectedItems().value(0), Item(Channel(2)));
@@ -176,18 +185,18 @@ TEST_F(RegistryWindowTest, AddAndDeleteSelectWhatTheRulesSayInTheRebuiltTree) {
   // A register template: a sibling behind it, selected.
   Item(Channel(0))->setExpanded(true);
   ClickItem(Reg(0, 1));
-  Click(form.actAdd);
+  Click("addAction");
   ASSERT_EQ(Channel(0)->NodeCount(), 4);
   EXPECT_EQ(form.SelectedNode(), Reg(0, 3));
   EXPECT_EQ(Item(Reg(0, 3))->text(0), QStringLiteral("Шаблон регистра"));
 
   // Deleting the only visible register template selects its channel template.
   ClickItem(Channel(1));
-  Click(form.actAdd);
+  Click("addAction");
   EXPECT_EQ(form.SelectedNode(), Channel(2)) << "the last child of the root";
   Item(Channel(1))->setExpanded(true);
   ClickItem(Reg(1, 1));
-  Click(form.actDelete);
+  Click("deleteAction");
   EXPECT_EQ(Channel(1)->NodeCount(), 1);
   EXPECT_EQ(form.SelectedNode(), Channel(1));
   EXPECT_EQ(Item(Channel(1))->childCount(), 0);
@@ -195,9 +204,9 @@ TEST_F(RegistryWindowTest, AddAndDeleteSelectWhatTheRulesSayInTheRebuiltTree) {
 
 TEST_F(RegistryWindowTest, CaptionTypeAccessAndCommentsOfTheSelectedNode) {
   SaveTwoTemplates();
-  TRegistryForm& form = Open();
-  QComboBox* type = form.TypeList();
-  QComboBox* access = form.AccessList();
+  Open();
+  QComboBox* type = TypeList();
+  QComboBox* access = AccessList();
   Item(Channel(0))->setExpanded(true);
 
   const struct {
@@ -219,12 +228,12 @@ TEST_F(RegistryWindowTest, CaptionTypeAccessAndCommentsOfTheSelectedNode) {
     EXPECT_EQ(access->currentIndex(), c.Access);
     EXPECT_EQ(type->isEnabled(), c.Type >= 0);
     EXPECT_EQ(access->isEnabled(), c.Type >= 0);
-    EXPECT_EQ(form.CommentsField()->toPlainText(), QString::fromUtf8(c.Comments));
+    EXPECT_EQ(Comments()->toPlainText(), QString::fromUtf8(c.Comments));
     EditCaption(QString::fromUtf8(c.Caption));
     EXPECT_EQ(c.Node->Caption(), QString::fromUtf8(c.Caption));
-    form.CommentsField()->selectAll();
-    TypeText(form.CommentsField(), QStringLiteral("Печь"));
-    KeyClick(form.CommentsField(), Qt::Key_Backspace);
+    KeyClick(Comments(), Qt::Key_A, Qt::ControlModifier);
+    TypeText(Comments(), QStringLiteral("Печь"));
+    KeyClick(Comments(), Qt::Key_Backspace);
     EXPECT_EQ(c.Node->Comments(), QStringLiteral("Печ"));
   }
   EditCaption(QStringLiteral("x"), Qt::Key_Escape);
@@ -245,15 +254,15 @@ TEST_F(RegistryWindowTest, CaptionTypeAccessAndCommentsOfTheSelectedNode) {
 TEST_F(RegistryWindowTest, ASavedNewTemplateShapesTheChannelsOfItsTypeOnTheNextSearch) {
   TRegistryForm& form = Open();
   ClickItem(Registry().get());
-  Click(form.actAdd);
+  Click("addAction");
   EditCaption(QStringLiteral("001"));
-  TypeText(form.CommentsField(), QStringLiteral("Канал типа 1"));
-  Click(form.actAdd);
-  Click(form.actAdd);
+  TypeText(Comments(), QStringLiteral("Канал типа 1"));
+  Click("addAction");
+  Click("addAction");
   ClickItem(Reg(0, 2));
-  QTest::keyClick(form.TypeList(), Qt::Key_End);
-  Click(form.actSave);
-  Click(form.actDelete);  // after the save: never seen by the search
+  QTest::keyClick(TypeList(), Qt::Key_End);
+  Click("saveAction");
+  Click("deleteAction");  // after the save: never seen by the search
 
   Settings()->SetDemo(true);
   TDeviceSearch search{Current()};
@@ -277,18 +286,18 @@ TEST_F(RegistryWindowTest, ASavedNewTemplateShapesTheChannelsOfItsTypeOnTheNextS
 TEST_F(RegistryWindowTest, EveryCommandOnAReplacedTreeOnlyRebuildsIt) {
   SaveTwoTemplates();
   TRegistryForm& form = Open();
-  QTreeWidget* tree = form.TreeView();
+  QTreeWidget* tree = Tree();
   const struct {
     const char* Case;
     std::function<void()> Operator;
   } cases[] = {
-      {"Добавить", [&] { Click(form.actAdd); }},
-      {"Удалить", [&] { Click(form.actDelete); }},
-      {"Сохранить", [&] { Click(form.actSave); }},
-      {"Открыть", [&] { Click(form.actOpen); }},
-      {"type", [&] { QTest::keyClick(form.TypeList(), Qt::Key_Down); }},
-      {"access", [&] { QTest::keyClick(form.AccessList(), Qt::Key_Up); }},
-      {"comments", [&] { TypeText(form.CommentsField(), QStringLiteral("x")); }},
+      {"Добавить", [&] { Click("addAction"); }},
+      {"Удалить", [&] { Click("deleteAction"); }},
+      {"Сохранить", [&] { Click("saveAction"); }},
+      {"Открыть", [&] { Click("openAction"); }},
+      {"type", [&] { QTest::keyClick(TypeList(), Qt::Key_Down); }},
+      {"access", [&] { QTest::keyClick(AccessList(), Qt::Key_Up); }},
+      {"comments", [&] { TypeText(Comments(), QStringLiteral("x")); }},
       {"caption", [&] { EditCaption(QStringLiteral("x")); }},
       {"selection", [&] { QTest::keyClick(tree, Qt::Key_Up); }},
   };
@@ -319,42 +328,42 @@ TEST_F(RegistryWindowTest, EveryCommandOnAReplacedTreeOnlyRebuildsIt) {
     EXPECT_EQ(tree->topLevelItem(0)->text(0), QStringLiteral("Новые шаблоны"));
     EXPECT_EQ(tree->topLevelItem(0)->childCount(), 1);
     EXPECT_EQ(form.SelectedNode(), nullptr);
-    Click(form.actOpen);  // the saved templates again for the next case
+    Click("openAction");  // the saved templates again for the next case
   }
 }
 
 // A search frees the root before it makes the new one, which may then sit at the same address.
 TEST_F(RegistryWindowTest, ARootMadeWhereTheOldOneWasIsStillANewTree) {
   SaveTwoTemplates();
-  TRegistryForm& form = Open();
+  Open();
   ClickItem(Registry().get());
   TRootNode* root = Registry().get();
   root->~TRootNode();
   new (root) TRootNode(nullptr);
   root->SetCaption(QStringLiteral("Пусто"));
 
-  Click(form.actAdd);
+  Click("addAction");
   EXPECT_EQ(Registry()->ComponentCount(), 0);
-  EXPECT_EQ(form.TreeView()->topLevelItem(0)->text(0), QStringLiteral("Пусто"));
+  EXPECT_EQ(Tree()->topLevelItem(0)->text(0), QStringLiteral("Пусто"));
   ClickItem(Registry().get());
-  Click(form.actAdd);
+  Click("addAction");
   EXPECT_EQ(Registry()->ComponentCount(), 1);
 }
 
 TEST_F(RegistryWindowTest, TheTreeGivesWayWhenTheCommentsWouldGoBelowFiftyPixels) {
   TRegistryForm& form = Open();
-  QSplitter* splitter = form.Splitter();
+  QSplitter* splitter = Splitter();
   form.resize(260, 600);
   splitter->setSizes({480, splitter->height() - 480});
   form.resize(260, 350);
-  EXPECT_EQ(form.CommentsField()->height(), TRegistryForm::kCommentsMinimum);
-  EXPECT_EQ(form.TreeView()->height(), form.height() - form.ToolBar()->height() - form.TypeBar()->height() -
-                                           TRegistryForm::kCommentsMinimum - splitter->handleWidth());
+  EXPECT_EQ(Comments()->height(), TRegistryForm::kCommentsMinimum);
+  EXPECT_EQ(Tree()->height(), form.height() - ToolBar()->height() - TypeBar()->height() -
+                                  TRegistryForm::kCommentsMinimum - splitter->handleWidth());
   // The tree keeps that height: room gained goes to the comments.
-  const int tree = form.TreeView()->height();
+  const int tree = Tree()->height();
   form.resize(260, 500);
-  EXPECT_EQ(form.TreeView()->height(), tree);
-  EXPECT_EQ(form.CommentsField()->height(), 200);
+  EXPECT_EQ(Tree()->height(), tree);
+  EXPECT_EQ(Comments()->height(), 200);
   form.resize(100, 100);
   EXPECT_EQ(form.size(), QSize(217, 350));
 }
@@ -368,7 +377,7 @@ TEST_F(RegistryWindowTest, Screenshots) {
   Item(Channel(0))->setExpanded(true);
   Item(Channel(1))->setExpanded(true);
   ClickItem(Reg(0, 2));
-  QTest::mouseMove(form.CommentsField()->viewport());  // no tool button under the pointer
+  QTest::mouseMove(Comments()->viewport());  // no tool button under the pointer
   QTest::qWait(100);
   EXPECT_TRUE(form.grab().save(dir + QStringLiteral("/registry-window.png")));
 }

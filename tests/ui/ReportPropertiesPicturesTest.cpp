@@ -10,6 +10,7 @@
 
 #include "reports/gui/ReportPropertiesUnit.h"
 #include "reports/model/ReportNode.h"
+#include "support/Child.h"
 #include "ui/OperatorInput.h"
 #include "ui/Pictures.h"
 
@@ -38,7 +39,7 @@ TEST_F(ReportPropertiesPictures, EveryPage) {
                             "report-properties-other.png"};
   WhenModal<TReportPropertiesForm>([&](TReportPropertiesForm* f) {
     for (int page = 0; page < 3; ++page) {
-      f->pcPages->setCurrentIndex(page);
+      Child<QTabWidget>(*f, "pageTabs")->setCurrentIndex(page);
       Save(f, QString::fromLatin1(pictures[page]));
     }
     f->reject();

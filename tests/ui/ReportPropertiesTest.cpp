@@ -21,6 +21,7 @@
 
 #include "reports/gui/ReportPropertiesUnit.h"
 #include "reports/model/ReportNode.h"
+#include "support/Child.h"
 #include "support/RealMessageBox.h"
 #include "support/TestSupport.h"
 #include "ui/OperatorInput.h"
@@ -54,6 +55,28 @@ class TReportPropertiesTest : public TVexaTest {
     return headerFooterOnly ? form->ExecuteHeaderFooter(*node) : form->Execute(*node);
   }
 
+  // The dialog's controls, found by their names.
+  static QLineEdit* Name(const TForm& f) { return Child<QLineEdit>(f, "nameEdit"); }
+  static QTabWidget* Pages(const TForm& f) { return Child<QTabWidget>(f, "pageTabs"); }
+  static QCheckBox* Align(const TForm& f) { return Child<QCheckBox>(f, "alignCheckBox"); }
+  static QCheckBox* Shift(const TForm& f) { return Child<QCheckBox>(f, "shiftCheckBox"); }
+  static QSpinBox* ShiftHour(const TForm& f) { return Child<QSpinBox>(f, "shiftHourSpin"); }
+  static QLabel* HourWord(const TForm& f) { return Child<QLabel>(f, "hourWordLabel"); }
+  static QLabel* Legend(const TForm& f) { return Child<QLabel>(f, "legendLabel"); }
+  static QLineEdit* Duration(const TForm& f) { return Child<QLineEdit>(f, "durationField"); }
+  static QWidget* DurationStepper(const TForm& f) { return Child<QWidget>(f, "durationStepper"); }
+  static QLineEdit* Interval(const TForm& f) { return Child<QLineEdit>(f, "intervalField"); }
+  static QWidget* IntervalStepper(const TForm& f) { return Child<QWidget>(f, "intervalStepper"); }
+  static QLabel* PointCount(const TForm& f) { return Child<QLabel>(f, "pointCountLabel"); }
+  static QPlainTextEdit* Header(const TForm& f) { return Child<QPlainTextEdit>(f, "headerEdit"); }
+  static QPlainTextEdit* Footer(const TForm& f) { return Child<QPlainTextEdit>(f, "footerEdit"); }
+  static QRadioButton* Periodic(const TForm& f) { return Child<QRadioButton>(f, "periodicButton"); }
+  static QRadioButton* OneTime(const TForm& f) { return Child<QRadioButton>(f, "oneTimeButton"); }
+  static QRadioButton* SaveAuto(const TForm& f) { return Child<QRadioButton>(f, "saveAutoButton"); }
+  static QRadioButton* SaveNone(const TForm& f) { return Child<QRadioButton>(f, "saveNoneButton"); }
+  static QPushButton* Ok(const TForm& f) { return Child<QPushButton>(f, "okButton"); }
+  static QPushButton* Cancel(const TForm& f) { return Child<QPushButton>(f, "cancelButton"); }
+
   // Clicks a check box or radio button on its indicator.
   template <class Button>
   static void ClickIndicator(Button* b) {
@@ -64,12 +87,13 @@ class TReportPropertiesTest : public TVexaTest {
     MouseClick(b, Qt::LeftButton, {}, b->style()->subElementRect(element, &option, b).center());
   }
   static void ClickPage(TForm& f, int index) {
-    QTabBar* bar = f.pcPages->tabBar();
+    QTabBar* bar = Pages(f)->tabBar();
     MouseClick(bar, Qt::LeftButton, {}, bar->tabRect(index).center());
-    ASSERT_EQ(f.pcPages->currentIndex(), index);
+    ASSERT_EQ(Pages(f)->currentIndex(), index);
   }
-  static void Step(TUpDown* buttons, int times) {
-    for (int i = 0; i < std::abs(times); ++i) MouseClick(times > 0 ? buttons->btUp : buttons->btDown);
+  static void Step(QWidget* stepper, int times) {
+    for (int i = 0; i < std::abs(times); ++i)
+      MouseClick(Child<QToolButton>(*stepper, times > 0 ? "upButton" : "downButton"));
   }
   static bool Red(const QLabel* label) {
     return label->palette().color(QPalette::WindowText) == QColor(Qt::red);
@@ -97,42 +121,42 @@ TEST_F(TReportPropertiesTest, ShowsTheNodeWithTheDefaultsAndWritesThemBack) {
     EXPECT_EQ(f.windowFlags() & Qt::WindowType_Mask, Qt::Tool);
     EXPECT_TRUE(f.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
     EXPECT_EQ(f.property("HelpContext").toInt(), hcReportProperties);
-    EXPECT_TRUE(f.btOK->isDefault());
-    EXPECT_EQ(f.btCancel->text(), QStringLiteral("Отмена"));
-    EXPECT_EQ(f.edName->text(), QStringLiteral("Шаблон отчета"));
-    ASSERT_EQ(f.pcPages->count(), 3);
-    EXPECT_EQ(f.pcPages->tabText(0), QStringLiteral("Длительности"));
-    EXPECT_EQ(f.pcPages->tabText(1), QStringLiteral("Колонтитулы"));
-    EXPECT_EQ(f.pcPages->tabText(2), QStringLiteral("Прочее"));
-    EXPECT_EQ(f.pcPages->currentIndex(), 0);
+    EXPECT_TRUE(Ok(f)->isDefault());
+    EXPECT_EQ(Cancel(f)->text(), QStringLiteral("Отмена"));
+    EXPECT_EQ(Name(f)->text(), QStringLiteral("Шаблон отчета"));
+    ASSERT_EQ(Pages(f)->count(), 3);
+    EXPECT_EQ(Pages(f)->tabText(0), QStringLiteral("Длительности"));
+    EXPECT_EQ(Pages(f)->tabText(1), QStringLiteral("Колонтитулы"));
+    EXPECT_EQ(Pages(f)->tabText(2), QStringLiteral("Прочее"));
+    EXPECT_EQ(Pages(f)->currentIndex(), 0);
 
-    EXPECT_EQ(f.edDuration->text(), QStringLiteral(" 00 00:01:00"));
-    EXPECT_EQ(f.edInterval->text(), QStringLiteral(" 00 00:00:03"));
-    EXPECT_EQ(f.lbLegend->text(), QStringLiteral("дд чч:мм:сс"));
-    for (QWidget* w : std::initializer_list<QWidget*>{f.edDuration, f.edInterval, f.lbLegend}) {
+    EXPECT_EQ(Duration(f)->text(), QStringLiteral(" 00 00:01:00"));
+    EXPECT_EQ(Interval(f)->text(), QStringLiteral(" 00 00:00:03"));
+    EXPECT_EQ(Legend(f)->text(), QStringLiteral("дд чч:мм:сс"));
+    for (QWidget* w : std::initializer_list<QWidget*>{Duration(f), Interval(f), Legend(f)}) {
       EXPECT_EQ(w->font().pixelSize(), 13);
       EXPECT_TRUE(QFontInfo(w->font()).fixedPitch());
     }
-    EXPECT_TRUE(f.edDuration->isReadOnly());
-    EXPECT_TRUE(f.edInterval->isReadOnly());
-    EXPECT_EQ(f.lbPointCount->text(), QStringLiteral("20"));
-    EXPECT_FALSE(Red(f.lbPointCount));
-    EXPECT_TRUE(f.cbAlign->isChecked());
-    EXPECT_FALSE(f.cbShift->isEnabled());
-    EXPECT_FALSE(f.cbShift->isChecked());
-    EXPECT_FALSE(f.seShiftHour->isEnabled());
-    EXPECT_EQ(f.lbHourWord->text(), QStringLiteral("часов"));
-    EXPECT_FALSE(f.lbHourWord->isEnabled());
-    EXPECT_TRUE(f.rbPeriodic->isChecked());
-    EXPECT_TRUE(f.rbSaveAuto->isChecked());
-    for (QPlainTextEdit* memo : {f.meHeader, f.meFooter}) {
+    EXPECT_TRUE(Duration(f)->isReadOnly());
+    EXPECT_TRUE(Interval(f)->isReadOnly());
+    EXPECT_EQ(PointCount(f)->text(), QStringLiteral("20"));
+    EXPECT_FALSE(Red(PointCount(f)));
+    EXPECT_TRUE(Align(f)->isChecked());
+    EXPECT_FALSE(Shift(f)->isEnabled());
+    EXPECT_FALSE(Shift(f)->isChecked());
+    EXPECT_FALSE(ShiftHour(f)->isEnabled());
+    EXPECT_EQ(HourWord(f)->text(), QStringLiteral("часов"));
+    EXPECT_FALSE(HourWord(f)->isEnabled());
+    EXPECT_TRUE(Periodic(f)->isChecked());
+    EXPECT_TRUE(SaveAuto(f)->isChecked());
+    for (QPlainTextEdit* memo : {Header(f), Footer(f)}) {
       EXPECT_EQ(memo->lineWrapMode(), QPlainTextEdit::NoWrap);
       EXPECT_EQ(memo->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
     }
     // Nothing cut off: every control inside the dialog, every caption as wide as its text (but the
     // dotted one, whose dots run up to the number).
     for (int page = 2; page >= 0; --page) {
-      f.pcPages->setCurrentIndex(page);
+      Pages(f)->setCurrentIndex(page);
       for (QWidget* w : f.findChildren<QWidget*>()) {
         if (!w->isVisible()) continue;
         const std::string name =
@@ -146,11 +170,11 @@ TEST_F(TReportPropertiesTest, ShowsTheNodeWithTheDefaultsAndWritesThemBack) {
       }
     }
     for (int page = 0; page < 3; ++page) {
-      const QRect tab = f.pcPages->tabBar()->tabRect(page);
-      EXPECT_TRUE(f.pcPages->tabBar()->rect().contains(tab)) << page;
-      EXPECT_GE(tab.width(), f.pcPages->tabBar()->fontMetrics().horizontalAdvance(f.pcPages->tabText(page)));
+      const QRect tab = Pages(f)->tabBar()->tabRect(page);
+      EXPECT_TRUE(Pages(f)->tabBar()->rect().contains(tab)) << page;
+      EXPECT_GE(tab.width(), Pages(f)->tabBar()->fontMetrics().horizontalAdvance(Pages(f)->tabText(page)));
     }
-    MouseClick(f.btOK);
+    MouseClick(Ok(f));
   });
   EXPECT_TRUE(written);
   EXPECT_TRUE(Messages->Shown.empty());
@@ -184,26 +208,26 @@ TEST_F(TReportPropertiesTest, SpinButtonsSetThePointCountAndOkRefusesItOutOfRang
     Messages->Shown.clear();
     const QVariantList before = Snapshot();
     const bool written = Run([&](TForm& f) {
-      Step(f.udInterval, c.IntervalSteps);
-      Step(f.udDuration, c.DurationSteps);
-      EXPECT_EQ(f.edInterval->text(), QString::fromLatin1(c.Interval));
-      EXPECT_EQ(f.edDuration->text(), QString::fromLatin1(c.Duration));
-      EXPECT_EQ(f.lbPointCount->text(), QString::number(c.Count));
-      EXPECT_EQ(Red(f.lbPointCount), c.Question != nullptr);
+      Step(IntervalStepper(f), c.IntervalSteps);
+      Step(DurationStepper(f), c.DurationSteps);
+      EXPECT_EQ(Interval(f)->text(), QString::fromLatin1(c.Interval));
+      EXPECT_EQ(Duration(f)->text(), QString::fromLatin1(c.Duration));
+      EXPECT_EQ(PointCount(f)->text(), QString::number(c.Count));
+      EXPECT_EQ(Red(PointCount(f)), c.Question != nullptr);
       if (c.Question == nullptr) {
-        MouseClick(f.btOK);
+        MouseClick(Ok(f));
         return;
       }
       // "Нет": the dialog stays for another choice; "Да": it closes without writing.
       Messages->Answers = {mbNo};
-      MouseClick(f.btOK);
+      MouseClick(Ok(f));
       ASSERT_EQ(Messages->Shown.size(), 1u);
       EXPECT_EQ(Messages->Shown[0].Text, QString::fromUtf8(c.Question));
       EXPECT_EQ(Messages->Shown[0].Icon, TMsgIcon::Question);
       EXPECT_EQ(Messages->Shown[0].Buttons, unsigned(mbYes | mbNo));
       EXPECT_TRUE(f.isVisible());
       Messages->Answers = {mbYes};
-      MouseClick(f.btOK);
+      MouseClick(Ok(f));
       EXPECT_EQ(Messages->Shown.size(), 2u);
       EXPECT_FALSE(f.isVisible());
     });
@@ -228,14 +252,14 @@ TEST_F(TReportPropertiesTest, TheRealBoxAsksAboutTooManyPointsFromTheOkButton) {
     const QVariantList before = Snapshot();
     TRealMessageBoxes boxes(how);
     const bool written = Run([&](TForm& f) {
-      Step(f.udInterval, -1);
-      Step(f.udDuration, +6);
+      Step(IntervalStepper(f), -1);
+      Step(DurationStepper(f), +6);
       // "Нет" (Esc with the keys) keeps the dialog; "Да" (Return) closes it without writing.
       Messages->Answers = {mbNo};
-      MouseClick(f.btOK);
+      MouseClick(Ok(f));
       EXPECT_TRUE(f.isVisible());
       Messages->Answers = {mbYes};
-      MouseClick(f.btOK);
+      MouseClick(Ok(f));
       EXPECT_FALSE(f.isVisible());
     });
     EXPECT_EQ(boxes.Answered, 2);
@@ -248,38 +272,38 @@ TEST_F(TReportPropertiesTest, TheRealBoxAsksAboutTooManyPointsFromTheOkButton) {
 
 TEST_F(TReportPropertiesTest, ShiftStartOnlyForAlignedWindowsOverAnHourAndUnderTwoDays) {
   const bool written = Run([](TForm& f) {
-    Step(f.udInterval, +4);  // 1 min: every duration below gives a count in range
+    Step(IntervalStepper(f), +4);  // 1 min: every duration below gives a count in range
     const auto expectShift = [&](const char* when, bool enabled, bool checked) {
       SCOPED_TRACE(when);
-      EXPECT_EQ(f.cbShift->isEnabled(), enabled);
-      EXPECT_EQ(f.cbShift->isChecked(), checked);
-      EXPECT_EQ(f.seShiftHour->isEnabled(), enabled && checked);
-      EXPECT_EQ(f.lbHourWord->isEnabled(), enabled);
+      EXPECT_EQ(Shift(f)->isEnabled(), enabled);
+      EXPECT_EQ(Shift(f)->isChecked(), checked);
+      EXPECT_EQ(ShiftHour(f)->isEnabled(), enabled && checked);
+      EXPECT_EQ(HourWord(f)->isEnabled(), enabled);
     };
-    Step(f.udDuration, +5);
-    ASSERT_EQ(f.edDuration->text(), QStringLiteral(" 00 01:00:00"));
+    Step(DurationStepper(f), +5);
+    ASSERT_EQ(Duration(f)->text(), QStringLiteral(" 00 01:00:00"));
     expectShift("1 h", false, false);
-    ClickIndicator(f.cbShift);
+    ClickIndicator(Shift(f));
     expectShift("1 h, clicked", false, false);
-    Step(f.udDuration, +3);
-    ASSERT_EQ(f.edDuration->text(), QStringLiteral(" 00 08:00:00"));
+    Step(DurationStepper(f), +3);
+    ASSERT_EQ(Duration(f)->text(), QStringLiteral(" 00 08:00:00"));
     expectShift("8 h", true, false);
-    ClickIndicator(f.cbShift);
+    ClickIndicator(Shift(f));
     expectShift("8 h, checked", true, true);
-    Step(f.udDuration, +3);
-    ASSERT_EQ(f.edDuration->text(), QStringLiteral(" 03 00:00:00"));
+    Step(DurationStepper(f), +3);
+    ASSERT_EQ(Duration(f)->text(), QStringLiteral(" 03 00:00:00"));
     expectShift("3 days", false, false);
-    Step(f.udDuration, -3);
+    Step(DurationStepper(f), -3);
     expectShift("8 h again: not checked by itself", true, false);
-    ClickIndicator(f.cbShift);
-    ClickIndicator(f.cbAlign);
-    EXPECT_FALSE(f.cbAlign->isChecked());
+    ClickIndicator(Shift(f));
+    ClickIndicator(Align(f));
+    EXPECT_FALSE(Align(f)->isChecked());
     expectShift("not aligned", false, false);
-    ClickIndicator(f.cbAlign);
+    ClickIndicator(Align(f));
     expectShift("aligned again", true, false);
-    ClickIndicator(f.cbShift);
-    KeyClick(f.seShiftHour, Qt::Key_Up);
-    MouseClick(f.btOK);
+    ClickIndicator(Shift(f));
+    KeyClick(ShiftHour(f), Qt::Key_Up);
+    MouseClick(Ok(f));
   });
   ASSERT_TRUE(written);
   EXPECT_TRUE(node->AlignEnabled());
@@ -289,10 +313,10 @@ TEST_F(TReportPropertiesTest, ShiftStartOnlyForAlignedWindowsOverAnHourAndUnderT
 
   // Unchecking the alignment takes the shift with it into the node.
   ASSERT_TRUE(Run([](TForm& f) {
-    EXPECT_TRUE(f.cbShift->isChecked());
-    EXPECT_EQ(f.lbHourWord->text(), QStringLiteral("час"));
-    ClickIndicator(f.cbAlign);
-    MouseClick(f.btOK);
+    EXPECT_TRUE(Shift(f)->isChecked());
+    EXPECT_EQ(HourWord(f)->text(), QStringLiteral("час"));
+    ClickIndicator(Align(f));
+    MouseClick(Ok(f));
   }));
   EXPECT_FALSE(node->AlignEnabled());
   EXPECT_FALSE(node->OffsetEnabled());
@@ -304,9 +328,9 @@ TEST_F(TReportPropertiesTest, TheHourWordFollowsTheSpinner) {
   node->SetOffsetEnabled(true);
   node->SetTimeOffset(20);
   const bool written = Run([](TForm& f) {
-    ASSERT_TRUE(f.seShiftHour->isEnabled());
-    EXPECT_EQ(f.seShiftHour->value(), 20);
-    EXPECT_EQ(f.lbHourWord->text(), QStringLiteral("часов"));
+    ASSERT_TRUE(ShiftHour(f)->isEnabled());
+    EXPECT_EQ(ShiftHour(f)->value(), 20);
+    EXPECT_EQ(HourWord(f)->text(), QStringLiteral("часов"));
     const struct {
       int Key, Presses, Hour;
       const char* Word;
@@ -317,13 +341,13 @@ TEST_F(TReportPropertiesTest, TheHourWordFollowsTheSpinner) {
         {Qt::Key_Up, 6, 11, "часов"},
     };
     for (const auto& s : steps) {
-      for (int i = 0; i < s.Presses; ++i) KeyClick(f.seShiftHour, s.Key);
-      EXPECT_EQ(f.seShiftHour->value(), s.Hour);
-      EXPECT_EQ(f.lbHourWord->text(), QString::fromUtf8(s.Word)) << s.Hour;
+      for (int i = 0; i < s.Presses; ++i) KeyClick(ShiftHour(f), s.Key);
+      EXPECT_EQ(ShiftHour(f)->value(), s.Hour);
+      EXPECT_EQ(HourWord(f)->text(), QString::fromUtf8(s.Word)) << s.Hour;
     }
-    TypeText(f.seShiftHour, QStringLiteral("5"));
-    EXPECT_EQ(f.seShiftHour->value(), 11) << "the hour cannot be typed";
-    MouseClick(f.btOK);
+    TypeText(ShiftHour(f), QStringLiteral("5"));
+    EXPECT_EQ(ShiftHour(f)->value(), 11) << "the hour cannot be typed";
+    MouseClick(Ok(f));
   });
   ASSERT_TRUE(written);
   EXPECT_EQ(node->TimeOffset(), 11);
@@ -333,25 +357,25 @@ TEST_F(TReportPropertiesTest, TheHourWordFollowsTheSpinner) {
 TEST_F(TReportPropertiesTest, OkWritesEveryFieldAndTheLastPageStaysOnlyIfItHeldTheHeaders) {
   node->SetHeader({QStringLiteral("Цех 2"), QStringLiteral("Смена А")});
   const bool written = Run([](TForm& f) {
-    Retype(f.edName, QStringLiteral("Котел 3"));
+    Retype(Name(f), QStringLiteral("Котел 3"));
     // The arrow keys in a field step it as its buttons do.
-    for (int i = 0; i < 5; ++i) KeyClick(f.edInterval, Qt::Key_Up);
-    KeyClick(f.edInterval, Qt::Key_Down);
-    for (int i = 0; i < 5; ++i) KeyClick(f.edDuration, Qt::Key_Up);
-    EXPECT_EQ(f.edInterval->text(), QStringLiteral(" 00 00:01:00"));
-    EXPECT_EQ(f.edDuration->text(), QStringLiteral(" 00 01:00:00"));
+    for (int i = 0; i < 5; ++i) KeyClick(Interval(f), Qt::Key_Up);
+    KeyClick(Interval(f), Qt::Key_Down);
+    for (int i = 0; i < 5; ++i) KeyClick(Duration(f), Qt::Key_Up);
+    EXPECT_EQ(Interval(f)->text(), QStringLiteral(" 00 00:01:00"));
+    EXPECT_EQ(Duration(f)->text(), QStringLiteral(" 00 01:00:00"));
     ClickPage(f, TForm::kHeaderFooterPage);
-    EXPECT_EQ(f.meHeader->toPlainText(), QStringLiteral("Цех 2\nСмена А"));
-    EXPECT_TRUE(f.meFooter->toPlainText().isEmpty());
-    TypeText(f.meFooter, QStringLiteral("Подпись"));
-    KeyClick(f.meFooter, Qt::Key_Return, {}, QStringLiteral("\r"));
-    TypeText(f.meFooter, QStringLiteral("Дата"));
+    EXPECT_EQ(Header(f)->toPlainText(), QStringLiteral("Цех 2\nСмена А"));
+    EXPECT_TRUE(Footer(f)->toPlainText().isEmpty());
+    TypeText(Footer(f), QStringLiteral("Подпись"));
+    KeyClick(Footer(f), Qt::Key_Return, {}, QStringLiteral("\r"));
+    TypeText(Footer(f), QStringLiteral("Дата"));
     ClickPage(f, TForm::kOtherPage);
-    ClickIndicator(f.rbOneTime);
-    ClickIndicator(f.rbSaveNone);
-    EXPECT_FALSE(f.rbPeriodic->isChecked());
-    EXPECT_FALSE(f.rbSaveAuto->isChecked());
-    MouseClick(f.btOK);
+    ClickIndicator(OneTime(f));
+    ClickIndicator(SaveNone(f));
+    EXPECT_FALSE(Periodic(f)->isChecked());
+    EXPECT_FALSE(SaveAuto(f)->isChecked());
+    MouseClick(Ok(f));
   });
   ASSERT_TRUE(written);
   EXPECT_EQ(node->Caption(), QStringLiteral("Котел 3"));
@@ -368,16 +392,16 @@ TEST_F(TReportPropertiesTest, OkWritesEveryFieldAndTheLastPageStaysOnlyIfItHeldT
   // Left on "Прочее": opens on "Длительности" with the values written; left on "Колонтитулы":
   // opens there.
   ASSERT_FALSE(Run([](TForm& f) {
-    EXPECT_EQ(f.pcPages->currentIndex(), TForm::kDurationsPage);
-    EXPECT_EQ(f.lbPointCount->text(), QStringLiteral("60"));
-    EXPECT_TRUE(f.rbOneTime->isChecked());
-    EXPECT_TRUE(f.rbSaveNone->isChecked());
+    EXPECT_EQ(Pages(f)->currentIndex(), TForm::kDurationsPage);
+    EXPECT_EQ(PointCount(f)->text(), QStringLiteral("60"));
+    EXPECT_TRUE(OneTime(f)->isChecked());
+    EXPECT_TRUE(SaveNone(f)->isChecked());
     ClickPage(f, TForm::kHeaderFooterPage);
-    MouseClick(f.btCancel);
+    MouseClick(Cancel(f));
   }));
   ASSERT_FALSE(Run([](TForm& f) {
-    EXPECT_EQ(f.pcPages->currentIndex(), TForm::kHeaderFooterPage);
-    MouseClick(f.btCancel);
+    EXPECT_EQ(Pages(f)->currentIndex(), TForm::kHeaderFooterPage);
+    MouseClick(Cancel(f));
   }));
 }
 
@@ -388,20 +412,20 @@ TEST_F(TReportPropertiesTest, CancelLeavesTheNodeUntouched) {
   for (int howClosed = 0; howClosed < 2; ++howClosed) {
     SCOPED_TRACE(howClosed == 0 ? "Отмена" : "Esc");
     const bool written = Run([&](TForm& f) {
-      Retype(f.edName, QStringLiteral("Другой"));
-      Step(f.udInterval, +4);
-      Step(f.udDuration, -1);
-      ClickIndicator(f.cbShift);
-      ClickIndicator(f.cbAlign);
+      Retype(Name(f), QStringLiteral("Другой"));
+      Step(IntervalStepper(f), +4);
+      Step(DurationStepper(f), -1);
+      ClickIndicator(Shift(f));
+      ClickIndicator(Align(f));
       ClickPage(f, TForm::kHeaderFooterPage);
-      TypeText(f.meHeader, QStringLiteral("Шапка"));
+      TypeText(Header(f), QStringLiteral("Шапка"));
       ClickPage(f, TForm::kOtherPage);
-      ClickIndicator(f.rbOneTime);
-      ClickIndicator(f.rbSaveNone);
+      ClickIndicator(OneTime(f));
+      ClickIndicator(SaveNone(f));
       if (howClosed == 0)
-        MouseClick(f.btCancel);
+        MouseClick(Cancel(f));
       else
-        KeyClick(f.rbSaveNone, Qt::Key_Escape);
+        KeyClick(SaveNone(f), Qt::Key_Escape);
       EXPECT_FALSE(f.isVisible());
     });
     EXPECT_FALSE(written);
@@ -415,13 +439,13 @@ TEST_F(TReportPropertiesTest, TheHeaderAndFooterShowingHidesTheOtherPagesForItsT
   node->SetFooter({QStringLiteral("Подпись")});
   const bool written = Run(
       [](TForm& f) {
-        EXPECT_FALSE(f.pcPages->isTabVisible(TForm::kDurationsPage));
-        EXPECT_TRUE(f.pcPages->isTabVisible(TForm::kHeaderFooterPage));
-        EXPECT_FALSE(f.pcPages->isTabVisible(TForm::kOtherPage));
-        EXPECT_EQ(f.pcPages->currentIndex(), TForm::kHeaderFooterPage);
-        EXPECT_EQ(f.meFooter->toPlainText(), QStringLiteral("Подпись"));
-        TypeText(f.meHeader, QStringLiteral("Для печати"));
-        MouseClick(f.btOK);
+        EXPECT_FALSE(Pages(f)->isTabVisible(TForm::kDurationsPage));
+        EXPECT_TRUE(Pages(f)->isTabVisible(TForm::kHeaderFooterPage));
+        EXPECT_FALSE(Pages(f)->isTabVisible(TForm::kOtherPage));
+        EXPECT_EQ(Pages(f)->currentIndex(), TForm::kHeaderFooterPage);
+        EXPECT_EQ(Footer(f)->toPlainText(), QStringLiteral("Подпись"));
+        TypeText(Header(f), QStringLiteral("Для печати"));
+        MouseClick(Ok(f));
       },
       true);
   ASSERT_TRUE(written);
@@ -430,12 +454,12 @@ TEST_F(TReportPropertiesTest, TheHeaderAndFooterShowingHidesTheOtherPagesForItsT
   EXPECT_EQ(node->MaxCount(), 20);
 
   // The next ordinary showing has all three pages, also after a cancelled header showing.
-  ASSERT_FALSE(Run([](TForm& f) { MouseClick(f.btCancel); }, true));
+  ASSERT_FALSE(Run([](TForm& f) { MouseClick(Cancel(f)); }, true));
   ASSERT_FALSE(Run([](TForm& f) {
-    for (int page = 0; page < 3; ++page) EXPECT_TRUE(f.pcPages->isTabVisible(page)) << page;
+    for (int page = 0; page < 3; ++page) EXPECT_TRUE(Pages(f)->isTabVisible(page)) << page;
     ClickPage(f, TForm::kDurationsPage);
-    EXPECT_TRUE(f.edDuration->isVisible());
-    MouseClick(f.btCancel);
+    EXPECT_TRUE(Duration(f)->isVisible());
+    MouseClick(Cancel(f));
   }));
 }
 

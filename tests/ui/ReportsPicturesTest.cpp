@@ -13,6 +13,7 @@
 #include "core/RegisterNode.h"
 #include "reports/gui/ReportsUnit.h"
 #include "reports/model/ReportNode.h"
+#include "support/Child.h"
 #include "ui/MainUnit.h"
 #include "ui/ManualTimer.h"
 #include "ui/Pictures.h"
@@ -61,11 +62,13 @@ TEST_F(ReportsPictures, TemplatesAndARunningReport) {
   ASSERT_TRUE(Activate(&window));
 
   // Two reports made as the operator makes them, the first one running for a while.
-  for (int i = 0; i < 2; ++i) ASSERT_TRUE(DragTemplateToList(window.TreeView(), window.ListView(), templ));
+  for (int i = 0; i < 2; ++i)
+    ASSERT_TRUE(DragTemplateToList(Child<QTreeWidget>(window, "templatesTree"),
+                                   Child<QTreeWidget>(window, "itemsList"), templ));
   Reports()->Node(1)->SetCaption(QStringLiteral("Печь, смена 2"));
   window.Rebuild();
   window.SelectListItem(Reports()->Node(0));
-  window.actStart->trigger();
+  Child<QAction>(window, "startAction")->trigger();
   for (int i = 0; i < 25; ++i) {
     Clock->Advance(TReportsForm::kTickMs);
     timer->Advance(TReportsForm::kTickMs);

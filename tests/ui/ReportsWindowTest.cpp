@@ -24,6 +24,7 @@
 #include "reports/model/ReportTick.h"
 #include "storage/Archives.h"
 #include "storage/TreeFiles.h"
+#include "support/Child.h"
 #include "support/TestSupport.h"
 #include "ui/ImageList.h"
 #include "ui/MainUnit.h"
@@ -137,7 +138,7 @@ TEST_F(ReportsWindowTest, TemplatesAreBuiltByDropsWithEachRegisterOnce) {
 
   EXPECT_FALSE(QFile::exists(ConfigFilePath(Current().Dir(), "RTEMPLATES")));
   mainForm->SetNetworkOpen(true);
-  ClickTop(window->actSaveTemplates);
+  ClickTop("saveTemplatesAction");
   EXPECT_TRUE(QFile::exists(ConfigFilePath(Current().Dir(), "RTEMPLATES")));
 }
 
@@ -163,7 +164,7 @@ TEST_F(ReportsWindowTest, AOneTimeReportSamplesShowsItsProgressAndIsArchivedAtTh
   Tick();  // not started: nothing sampled
   EXPECT_EQ(Reg(report)->Count(), 0);
 
-  ClickBottom(window->actStart);
+  ClickBottom("startAction");
   EXPECT_TRUE(report->Enabled());
   EXPECT_EQ(report->ImageIndex(), iiPLAY);
   EXPECT_TRUE(RowImageIs(report, iiPLAY));
@@ -213,7 +214,7 @@ TEST_F(ReportsWindowTest, RealBoxesTellARefusedDropAndARefusedStart) {
     Messages->Shown.clear();
     TRealMessageBoxes boxes(how);
     ClickItem(List(), report);
-    ClickBottom(window->actStart);
+    ClickBottom("startAction");
     EXPECT_EQ(boxes.Answered, 1);
     ASSERT_EQ(Messages->Shown.size(), 1u);
     EXPECT_TRUE(Messages->Shown[0].Text.startsWith("Отчет 'Печь' не запущен"))
@@ -227,17 +228,17 @@ TEST_F(ReportsWindowTest, StartKeepsARunningWindowStopKeepsTheSamplesAndARestart
   Show();
   TReportNode* report = DropTemplate(FurnaceTemplate());
   ASSERT_NE(report, nullptr);
-  ClickBottom(window->actStart);
+  ClickBottom("startAction");
   Ticks(10);
   ASSERT_EQ(Reg(report)->Count(), 3);
   const double start = report->StartPoint();
 
-  ClickBottom(window->actStart);  // already running: untouched
+  ClickBottom("startAction");  // already running: untouched
   EXPECT_EQ(Reg(report)->Count(), 3);
   EXPECT_EQ(report->StartPoint(), start);
   EXPECT_TRUE(RowImageIs(report, iiPLAY));
 
-  ClickBottom(window->actStop);
+  ClickBottom("stopAction");
   EXPECT_FALSE(report->Enabled());
   EXPECT_EQ(report->ImageIndex(), iiSTOP);
   EXPECT_TRUE(RowImageIs(report, iiSTOP));
@@ -251,15 +252,15 @@ TEST_F(ReportsWindowTest, StartKeepsARunningWindowStopKeepsTheSamplesAndARestart
   report = dynamic_cast<TReportNode*>(Reports()->Node(0));
   ClickItem(List(), report);
 
-  ClickBottom(window->actStart);
+  ClickBottom("startAction");
   EXPECT_EQ(Reg(report)->Count(), 0);
   EXPECT_TRUE(report->Enabled());
   EXPECT_EQ(report->ImageIndex(), iiPLAY);
 
   // Settings that cannot run: refused with a message, and the report stays stopped.
-  ClickBottom(window->actStop);
+  ClickBottom("stopAction");
   report->SetMaxCount(0);
-  ClickBottom(window->actStart);
+  ClickBottom("startAction");
   EXPECT_FALSE(report->Enabled());
   EXPECT_EQ(report->ImageIndex(), iiSTOP);
   EXPECT_TRUE(RowImageIs(report, iiSTOP));
@@ -269,7 +270,7 @@ TEST_F(ReportsWindowTest, StartKeepsARunningWindowStopKeepsTheSamplesAndARestart
 
   // Without a selected row the commands do nothing.
   List()->setCurrentItem(nullptr);
-  for (QAction* a : {window->actStart, window->actArchive, window->actDeleteItem}) ClickBottom(a);
+  for (const char* a : {"startAction", "archiveAction", "deleteItemAction"}) ClickBottom(a);
   EXPECT_EQ(Reports()->NodeCount(), 1);
   EXPECT_EQ(Messages->Shown.size(), 1u);
 }
@@ -296,13 +297,13 @@ TEST_F(ReportsWindowTest, FinishAndArchiveStoresTheWindowOrKeepsTheReportWhenItC
     templ->SetSave(c.Save);
     TReportNode* report = DropTemplate(templ);
     ASSERT_NE(report, nullptr);
-    ClickBottom(window->actStart);
+    ClickBottom("startAction");
     Ticks(7);
     if (c.Obstructed) {
       ASSERT_TRUE(QDir().mkpath(ArchiveFile(kArchive)));
     }
 
-    ClickBottom(window->actArchive);
+    ClickBottom("archiveAction");
     if (c.Obstructed) {
       EXPECT_EQ(Messages->Texts(), QStringList{ArchiveFailedText(kArchive)});
       EXPECT_EQ(Messages->Shown[0].Icon, TMsgIcon::Error);
@@ -312,7 +313,7 @@ TEST_F(ReportsWindowTest, FinishAndArchiveStoresTheWindowOrKeepsTheReportWhenItC
       EXPECT_EQ(Reg(report)->Count(), 2);
       EXPECT_NE(NodeItem(List(), report), nullptr);
       ClickItem(List(), report);
-      ClickBottom(window->actDeleteItem);
+      ClickBottom("deleteItemAction");
     } else {
       EXPECT_TRUE(Messages->Shown.empty());
       EXPECT_EQ(Reports()->NodeCount(), 0);
@@ -352,9 +353,9 @@ TEST_F(ReportsWindowTest, PreviewGetsASnapshotThatIsDestroyedAfterwards) {
     EXPECT_EQ(Reg(report)->Count(), Reg(&copy)->Count() + 2);
     shownSamples = Reg(&copy)->Count();
   };
-  ClickBottom(window->actStart);
+  ClickBottom("startAction");
   Ticks(6);
-  ClickBottom(window->actPreview);
+  ClickBottom("previewAction");
   EXPECT_EQ(previews, 1);
   EXPECT_EQ(shownSamples, 2);
   EXPECT_EQ(shown.Get(), nullptr) << "the snapshot is destroyed after the preview";
@@ -364,7 +365,7 @@ TEST_F(ReportsWindowTest, PreviewGetsASnapshotThatIsDestroyedAfterwards) {
   EXPECT_EQ(previews, 2);
 
   List()->setCurrentItem(nullptr);
-  ClickBottom(window->actPreview);
+  ClickBottom("previewAction");
   EXPECT_EQ(previews, 2);
   EXPECT_EQ(Messages->Texts(), QStringList{"Отчет не выбран!"});
   EXPECT_EQ(Messages->Shown[0].Icon, TMsgIcon::Warning);
@@ -382,7 +383,7 @@ TEST_F(ReportsWindowTest, PropertiesOpenOnlyWhileTheNetworkIsOpenAndReportsRunAn
   };
 
   mainForm->SetNetworkOpen(false);
-  EXPECT_FALSE(window->TopToolBar()->isVisible());
+  EXPECT_FALSE(TopToolBar()->isVisible());
   {
     TNoModalWindow none;
     for (TRootNode* n : {static_cast<TRootNode*>(templ), static_cast<TRootNode*>(node), RTemplates().get()})
@@ -393,20 +394,20 @@ TEST_F(ReportsWindowTest, PropertiesOpenOnlyWhileTheNetworkIsOpenAndReportsRunAn
   // Reports are made, started, previewed and deleted all the same.
   TReportNode* report = DropTemplate(templ);
   ASSERT_NE(report, nullptr);
-  ClickBottom(window->actStart);
+  ClickBottom("startAction");
   Ticks(3);
   EXPECT_EQ(Reg(report)->Count(), 1);
   int previews = 0;
   window->Preview = [&](TReportNode&) { ++previews; };
-  ClickBottom(window->actPreview);
+  ClickBottom("previewAction");
   EXPECT_EQ(previews, 1);
-  ClickBottom(window->actDeleteItem);
+  ClickBottom("deleteItemAction");
   EXPECT_EQ(Reports()->NodeCount(), 0);
 
   // Open: a template goes to the report settings, its tree text follows; a register to the
   // register dialog without its polling page, which comes back afterwards.
   mainForm->SetNetworkOpen(true);
-  EXPECT_TRUE(window->TopToolBar()->isVisible());
+  EXPECT_TRUE(TopToolBar()->isVisible());
   DoubleClickItem(Tree(), templ);
   EXPECT_EQ(edited, QList<TReportNode*>{templ});
   EXPECT_EQ(NodeItem(Tree(), templ)->text(0), "Печь 2");
@@ -415,13 +416,13 @@ TEST_F(ReportsWindowTest, PropertiesOpenOnlyWhileTheNetworkIsOpenAndReportsRunAn
   TRegisterPropertiesForm* dialog = nullptr;
   WhenModal<TRegisterPropertiesForm>([&](TRegisterPropertiesForm* d) {
     dialog = d;
-    pollingShown = d->pcPages->isTabVisible(2);
+    pollingShown = Child<QTabWidget>(*d, "pageTabs")->isTabVisible(2);
     d->reject();
   });
   DoubleClickItem(Tree(), node);
   ASSERT_NE(dialog, nullptr);
   EXPECT_FALSE(pollingShown);
-  EXPECT_TRUE(dialog->pcPages->isTabVisible(2));
+  EXPECT_TRUE(Child<QTabWidget>(*dialog, "pageTabs")->isTabVisible(2));
   EXPECT_EQ(edited.size(), 1);
 }
 

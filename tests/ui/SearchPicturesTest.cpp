@@ -18,6 +18,7 @@
 #include "core/SetupNode.h"
 #include "core/SimulatedNetwork.h"
 #include "storage/TreeFiles.h"
+#include "support/Child.h"
 #include "ui/MainUnit.h"
 #include "ui/MessageBoxService.h"
 #include "ui/NetUnit.h"
@@ -79,12 +80,13 @@ TEST_F(TSearchPictures, ReportAndStructureWindow) {
         reported = true;
         KeyClick(report, Qt::Key_Return);
         WhenModal<TNetForm>([&](TNetForm* structure) {
-          structure->TreeView()->expandToDepth(1);
-          if (QTreeWidgetItem* top = structure->TreeView()->topLevelItem(0))
+          Child<QTreeWidget>(*structure, "networkTree")->expandToDepth(1);
+          if (QTreeWidgetItem* top = Child<QTreeWidget>(*structure, "networkTree")->topLevelItem(0))
             if (top->childCount() > 0 && top->child(0)->childCount() > 1) {
               QTreeWidgetItem* channel = top->child(0)->child(1);
-              QTest::mouseClick(structure->TreeView()->viewport(), Qt::LeftButton, {},
-                                structure->TreeView()->visualItemRect(channel).center());
+              QTest::mouseClick(
+                  Child<QTreeWidget>(*structure, "networkTree")->viewport(), Qt::LeftButton, {},
+                  Child<QTreeWidget>(*structure, "networkTree")->visualItemRect(channel).center());
             }
           Save(structure, "search-structure.png");
           shown = true;
@@ -92,11 +94,11 @@ TEST_F(TSearchPictures, ReportAndStructureWindow) {
         });
       });
     });
-    s->rbMode[smAfresh]->setChecked(true);
-    QTest::mouseClick(s->btSearch, Qt::LeftButton);
-    QTest::mouseClick(s->btCancel, Qt::LeftButton);
+    Child<QRadioButton>(*s, "afreshButton")->setChecked(true);
+    QTest::mouseClick(Child<QPushButton>(*s, "searchButton"), Qt::LeftButton);
+    QTest::mouseClick(Child<QPushButton>(*s, "cancelButton"), Qt::LeftButton);
   });
-  main.actSetup->trigger();
+  Child<QAction>(main, "setupAction")->trigger();
   Current().StopPoller();
   EXPECT_TRUE(reported);
   EXPECT_TRUE(shown);

@@ -40,6 +40,7 @@
 #include "core/RegisterNode.h"
 #include "core/SetupNode.h"
 #include "storage/TreeFiles.h"
+#include "support/Child.h"
 #include "support/RealMessageBox.h"
 #include "support/TestSupport.h"
 #include "ui/MainUnit.h"
@@ -134,14 +135,41 @@ class SetupWindowTest : public TVexaTest {
     return *form;
   }
 
-  // The in-place editor of a row's name, when one is open.
-  QWidget* Editor(int row) const {
-    return form->lvDiagrams->indexWidget(form->lvDiagrams->model()->index(row, 0));
+  // The window's controls, found by their names.
+  QTabWidget* Pages() const { return Child<QTabWidget>(*form, "pageTabs"); }
+  QLineEdit* OldPassword() const { return Child<QLineEdit>(*form, "oldPasswordEdit"); }
+  QLineEdit* NewPassword() const { return Child<QLineEdit>(*form, "newPasswordEdit"); }
+  QComboBox* PortBox() const { return Child<QComboBox>(*form, "portBox"); }
+  QComboBox* SpeedBox() const { return Child<QComboBox>(*form, "speedBox"); }
+  QCheckBox* AutoSave() const { return Child<QCheckBox>(*form, "autoSaveCheckBox"); }
+  QSpinBox* AutoSaveInterval() const { return Child<QSpinBox>(*form, "autoSaveIntervalSpin"); }
+  QCheckBox* AutoLoad() const { return Child<QCheckBox>(*form, "autoLoadCheckBox"); }
+  QProgressBar* Progress() const { return Child<QProgressBar>(*form, "searchProgress"); }
+  QPushButton* SearchButton() const { return Child<QPushButton>(*form, "searchButton"); }
+  QTreeWidget* Diagrams() const { return Child<QTreeWidget>(*form, "diagramList"); }
+  QPushButton* AddButton() const { return Child<QPushButton>(*form, "addButton"); }
+  QPushButton* ChangeButton() const { return Child<QPushButton>(*form, "changeButton"); }
+  QPushButton* DeleteButton() const { return Child<QPushButton>(*form, "deleteButton"); }
+  QPushButton* UpButton() const { return Child<QPushButton>(*form, "upButton"); }
+  QPushButton* DownButton() const { return Child<QPushButton>(*form, "downButton"); }
+  QCheckBox* Demo() const { return Child<QCheckBox>(*form, "demoCheckBox"); }
+  QPushButton* OkButton() const { return Child<QPushButton>(*form, "okButton"); }
+  QPushButton* CancelButton() const { return Child<QPushButton>(*form, "cancelButton"); }
+  QRadioButton* ModeButton(int mode) const {
+    const char* const names[] = {"afreshButton", "addedButton", "removedButton"};
+    return Child<QRadioButton>(*form, names[mode]);
   }
+  QLabel* Found(int mode) const {
+    const char* const names[] = {"afreshFoundLabel", "addedFoundLabel", "removedFoundLabel"};
+    return Child<QLabel>(*form, names[mode]);
+  }
+
+  // The in-place editor of a row's name, when one is open.
+  QWidget* Editor(int row) const { return Diagrams()->indexWidget(Diagrams()->model()->index(row, 0)); }
 
   QStringList Counters() const {
     QStringList texts;
-    for (QLabel* l : form->lbFound) texts << l->text();
+    for (int mode : {smAfresh, smAdded, smRemoved}) texts << Found(mode)->text();
     return texts;
   }
 
@@ -153,9 +181,9 @@ class SetupWindowTest : public TVexaTest {
 
   // Presses "Произвести поиск" in the given mode and answers the question with `answer`.
   void Search(TSearchMode mode, TMsgButton answer = mbYes) {
-    Click(form->rbMode[mode]);
+    Click(ModeButton(mode));
     Messages->Answers.push_back(answer);
-    Click(form->btSearch);
+    Click(SearchButton());
   }
 
   std::unique_ptr<TMainForm> mainForm;
@@ -178,44 +206,44 @@ TEST_F(SetupWindowTest, ShowingFillsEveryFieldFromTheSettings) {
   Open(true);
 
   EXPECT_EQ(form->windowTitle(), "Настройка параметров сети");
-  EXPECT_EQ(form->pcPages->tabText(0), "Общие");
-  EXPECT_EQ(form->pcPages->tabText(1), "Мнемосхемы");
-  EXPECT_EQ(form->pcPages->currentIndex(), 0);
-  EXPECT_TRUE(form->edOldPassword->isReadOnly());
-  EXPECT_EQ(form->edOldPassword->text(), "Печь1");
-  EXPECT_EQ(form->edNewPassword->text(), "Печь1");
+  EXPECT_EQ(Pages()->tabText(0), "Общие");
+  EXPECT_EQ(Pages()->tabText(1), "Мнемосхемы");
+  EXPECT_EQ(Pages()->currentIndex(), 0);
+  EXPECT_TRUE(OldPassword()->isReadOnly());
+  EXPECT_EQ(OldPassword()->text(), "Печь1");
+  EXPECT_EQ(NewPassword()->text(), "Печь1");
   QStringList speeds;
-  for (int i = 0; i < form->cbSpeed->count(); ++i) speeds << form->cbSpeed->itemText(i);
+  for (int i = 0; i < SpeedBox()->count(); ++i) speeds << SpeedBox()->itemText(i);
   EXPECT_EQ(speeds, QStringList({"2400", "4800", "9600", "19200", "38400", "57600", "115200"}));
-  EXPECT_EQ(form->cbSpeed->currentIndex(), 5);
-  EXPECT_TRUE(form->chAutoSave->isChecked());
-  EXPECT_EQ(form->seAutoSaveInterval->value(), 17);
-  EXPECT_EQ(form->seAutoSaveInterval->minimum(), 1);
-  EXPECT_EQ(form->seAutoSaveInterval->maximum(), 120);
-  EXPECT_FALSE(form->chAutoLoad->isChecked());
-  EXPECT_TRUE(form->chDemo->isChecked());
-  EXPECT_TRUE(form->rbMode[smAfresh]->isChecked());
+  EXPECT_EQ(SpeedBox()->currentIndex(), 5);
+  EXPECT_TRUE(AutoSave()->isChecked());
+  EXPECT_EQ(AutoSaveInterval()->value(), 17);
+  EXPECT_EQ(AutoSaveInterval()->minimum(), 1);
+  EXPECT_EQ(AutoSaveInterval()->maximum(), 120);
+  EXPECT_FALSE(AutoLoad()->isChecked());
+  EXPECT_TRUE(Demo()->isChecked());
+  EXPECT_TRUE(ModeButton(smAfresh)->isChecked());
   EXPECT_EQ(Counters(), QStringList({"0", "0", "0"}));
-  EXPECT_EQ(form->pbPassed->value(), 0);
-  EXPECT_EQ(form->pbPassed->maximum(), 255);
-  EXPECT_EQ(form->btSearch->text(), "Произвести поиск");
-  EXPECT_EQ(Rows(form->lvDiagrams, 0), QStringList({"Цех", "Котельная"}));
-  EXPECT_EQ(Rows(form->lvDiagrams, 1), QStringList({picture1, picture2}));
-  EXPECT_TRUE(form->btOK->isEnabled());
-  EXPECT_TRUE(form->btOK->isDefault());
+  EXPECT_EQ(Progress()->value(), 0);
+  EXPECT_EQ(Progress()->maximum(), 255);
+  EXPECT_EQ(SearchButton()->text(), "Произвести поиск");
+  EXPECT_EQ(Rows(Diagrams(), 0), QStringList({"Цех", "Котельная"}));
+  EXPECT_EQ(Rows(Diagrams(), 1), QStringList({picture1, picture2}));
+  EXPECT_TRUE(OkButton()->isEnabled());
+  EXPECT_TRUE(OkButton()->isDefault());
   EXPECT_FALSE(form->MnemonicsChanged());
   EXPECT_EQ(mainForm->ToolWindowCount(), 1);
 
   // Shown again after a search and a different page: counters, progress and page start over.
-  form->lbFound[1]->setText("4");
-  form->pbPassed->setValue(100);
-  form->pcPages->setCurrentIndex(1);
+  Found(1)->setText("4");
+  Progress()->setValue(100);
+  Pages()->setCurrentIndex(1);
   form->reject();
   EXPECT_EQ(mainForm->ToolWindowCount(), 0);
   form->show();
   EXPECT_EQ(Counters(), QStringList({"0", "0", "0"}));
-  EXPECT_EQ(form->pbPassed->value(), 0);
-  EXPECT_EQ(form->pcPages->currentIndex(), 0);
+  EXPECT_EQ(Progress()->value(), 0);
+  EXPECT_EQ(Pages()->currentIndex(), 0);
   EXPECT_EQ(mainForm->ToolWindowCount(), 1);
 }
 
@@ -236,8 +264,8 @@ TEST_F(SetupWindowTest, PortListShowsTheDeviceEachEntryOpensAndMarksABusyOne) {
   ASSERT_TRUE(QFile::link(picture1, ports + QStringLiteral("/COM5")));
 
   Open();
-  ASSERT_EQ(form->cbPort->count(), 8);
-  EXPECT_EQ(form->cbPort->currentIndex(), -1);  // no port chosen yet
+  ASSERT_EQ(PortBox()->count(), 8);
+  EXPECT_EQ(PortBox()->currentIndex(), -1);  // no port chosen yet
   const struct {
     int Index;
     QString Text;
@@ -246,9 +274,9 @@ TEST_F(SetupWindowTest, PortListShowsTheDeviceEachEntryOpensAndMarksABusyOne) {
       {3, QStringLiteral("COM4 (занят) — ") + slave},
       {4, QStringLiteral("COM5 (не существует) — ") + picture1},
   };
-  for (const auto& c : cases) EXPECT_EQ(form->cbPort->itemText(c.Index), c.Text);
+  for (const auto& c : cases) EXPECT_EQ(PortBox()->itemText(c.Index), c.Text);
   for (int i = 0; i < 8; ++i)
-    EXPECT_TRUE(form->cbPort->itemText(i).startsWith(QStringLiteral("COM%1").arg(i + 1)));
+    EXPECT_TRUE(PortBox()->itemText(i).startsWith(QStringLiteral("COM%1").arg(i + 1)));
 }
 
 // A pseudo-terminal for the real port to open; closing its master is an adapter pulled out.
@@ -274,7 +302,7 @@ TEST_F(SetupWindowTest, ChoosingALostPortAgainReopensItOnTheDeviceItsLinkNamesNo
   Current().SetPortIndex(0);
   ASSERT_TRUE(Current().Line().Port()->Connected());
   Open();
-  EXPECT_EQ(form->cbPort->itemText(0), QStringLiteral("COM1 — ") + first->Slave);
+  EXPECT_EQ(PortBox()->itemText(0), QStringLiteral("COM1 — ") + first->Slave);
 
   // The device goes; a read finds it gone.
   first.reset();
@@ -287,10 +315,10 @@ TEST_F(SetupWindowTest, ChoosingALostPortAgainReopensItOnTheDeviceItsLinkNamesNo
   ASSERT_TRUE(QFile::remove(link));
   ASSERT_TRUE(QFile::link(second.Slave, link));
 
-  QTest::mouseClick(form->cbPort, Qt::LeftButton);  // opens the list
-  QAbstractItemView* view = form->cbPort->view();
+  QTest::mouseClick(PortBox(), Qt::LeftButton);  // opens the list
+  QAbstractItemView* view = PortBox()->view();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(view->window()));
-  EXPECT_EQ(form->cbPort->itemText(0), QStringLiteral("COM1 — ") + second.Slave);
+  EXPECT_EQ(PortBox()->itemText(0), QStringLiteral("COM1 — ") + second.Slave);
   // COM1 is the current entry of the open list: the operator's Enter picks it again.
   view->setCurrentIndex(view->model()->index(0, 0));
   QTest::keyClick(view, Qt::Key_Return);
@@ -311,11 +339,11 @@ TEST_F(SetupWindowTest, OKStoresTheFieldsAndSavesThemCancelKeepsTheOldOnes) {
   for (const bool confirm : {false, true}) {
     SCOPED_TRACE(confirm ? "ОК" : "Отмена");
     Open();
-    TypeOver(form->edNewPassword, QStringLiteral("Новый7"));
-    TypeOver(form->seAutoSaveInterval, QStringLiteral("300"));  // the field keeps to 1..120
-    Click(form->chAutoSave);
-    Click(form->chAutoLoad);
-    Click(confirm ? form->btOK : form->btCancel);
+    TypeOver(NewPassword(), QStringLiteral("Новый7"));
+    TypeOver(AutoSaveInterval(), QStringLiteral("300"));  // the field keeps to 1..120
+    Click(AutoSave());
+    Click(AutoLoad());
+    Click(confirm ? OkButton() : CancelButton());
 
     EXPECT_FALSE(form->isVisible());
     EXPECT_EQ(form->result(), confirm ? QDialog::Accepted : QDialog::Rejected);
@@ -341,32 +369,32 @@ TEST_F(SetupWindowTest, OKStoresTheFieldsAndSavesThemCancelKeepsTheOldOnes) {
 TEST_F(SetupWindowTest, PortSpeedAndSimulationActAtOnceAndStayAfterCancel) {
   Open();
   // The speed of a port that is not open cannot be set, but the choice is kept.
-  QTest::keyClick(form->cbSpeed, Qt::Key_Down);
+  QTest::keyClick(SpeedBox(), Qt::Key_Down);
   EXPECT_EQ(Settings()->BaudRateIndex(), 4);
   EXPECT_EQ(Messages->Texts(), QStringList({"Скорость обмена не установлена!"}));
 
-  form->cbPort->setFocus();
-  QTest::keyClick(form->cbPort, Qt::Key_Down);  // from none to COM1
+  PortBox()->setFocus();
+  QTest::keyClick(PortBox(), Qt::Key_Down);  // from none to COM1
   EXPECT_EQ(Settings()->PortIndex(), 0);
-  EXPECT_EQ(Current().Line().Port()->DeviceName(), "COM1");
-  EXPECT_TRUE(Current().Line().Port()->Connected());
-  QTest::keyClick(form->cbSpeed, Qt::Key_Up);
+  EXPECT_EQ(Comm->DeviceName(), "COM1");
+  EXPECT_TRUE(Comm->Connected());
+  QTest::keyClick(SpeedBox(), Qt::Key_Up);
   EXPECT_EQ(Settings()->BaudRateIndex(), 3);
   EXPECT_EQ(Messages->Shown.size(), 1u);  // the port is open now
 
-  Click(form->chDemo);
+  Click(Demo());
   EXPECT_TRUE(Settings()->Demo());
   ASSERT_EQ(Messages->Shown.size(), 2u);
   EXPECT_EQ(Messages->Shown.back().Text,
             "Внимание! Включен режим имитации работы в сети.\r\nОбмен с сетевыми устройствами реально не "
             "производится.");
   EXPECT_EQ(Messages->Shown.back().Icon, TMsgIcon::Information);
-  Click(form->chDemo);
+  Click(Demo());
   EXPECT_FALSE(Settings()->Demo());
   EXPECT_EQ(Messages->Shown.size(), 2u);  // switching it off says nothing
-  Click(form->chDemo);
+  Click(Demo());
 
-  Click(form->btCancel);
+  Click(CancelButton());
   EXPECT_TRUE(Settings()->Demo());
   EXPECT_EQ(Settings()->PortIndex(), 0);
   EXPECT_EQ(Settings()->BaudRateIndex(), 3);
@@ -381,11 +409,11 @@ TEST_F(SetupWindowTest, RealBoxesFromTheSpeedListTheSimulationBoxAndTheSearchQue
     SCOPED_TRACE(BoxCloseName(how));
     Messages->Shown.clear();
     TRealMessageBoxes boxes(how);
-    QTest::keyClick(form->cbSpeed, how == TBoxClose::Keys ? Qt::Key_Down : Qt::Key_Up);
+    QTest::keyClick(SpeedBox(), how == TBoxClose::Keys ? Qt::Key_Down : Qt::Key_Up);
     EXPECT_EQ(Settings()->BaudRateIndex(), how == TBoxClose::Keys ? 4 : 3);
-    Click(form->chDemo);
+    Click(Demo());
     EXPECT_TRUE(Settings()->Demo());
-    Click(form->chDemo);
+    Click(Demo());
     EXPECT_FALSE(Settings()->Demo());
     Search(smAfresh, mbNo);
     EXPECT_EQ(boxes.Answered, 3);
@@ -428,9 +456,9 @@ TEST_F(SetupWindowTest, FreshSearchAsksFirstThenBuildsTheNetworkWhileTheWindowSt
   QTimer watch;
   QObject::connect(&watch, &QTimer::timeout, [&] {
     if (!form->Searching()) return;
-    progress << form->pbPassed->value();
-    stopShown = form->btSearch->text() == "Остановить поиск";
-    cancelEnabled = cancelEnabled && form->btCancel->isEnabled();
+    progress << Progress()->value();
+    stopShown = SearchButton()->text() == "Остановить поиск";
+    cancelEnabled = cancelEnabled && CancelButton()->isEnabled();
     busyCursor = QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::BusyCursor;
     QTest::keyClick(form.get(), Qt::Key_Escape);  // the window stays while it searches
   });
@@ -453,15 +481,15 @@ TEST_F(SetupWindowTest, FreshSearchAsksFirstThenBuildsTheNetworkWhileTheWindowSt
   EXPECT_EQ(Net()->Node(0)->NodeCount(), 6);
   EXPECT_EQ(Tasks()->NodeCount(), 0);
   EXPECT_EQ(Counters(), QStringList({"2", "0", "0"}));
-  EXPECT_EQ(form->pbPassed->value(), 255);
-  EXPECT_EQ(form->btSearch->text(), "Произвести поиск");
+  EXPECT_EQ(Progress()->value(), 255);
+  EXPECT_EQ(SearchButton()->text(), "Произвести поиск");
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
-  EXPECT_TRUE(form->btCancel->isEnabled());
+  EXPECT_TRUE(CancelButton()->isEnabled());
   EXPECT_TRUE(Settings()->NewConfig());
   EXPECT_EQ(finished, 1);
   // The structure window shows the new tree, not items of nodes that are gone.
-  ASSERT_EQ(net.TreeView()->topLevelItemCount(), 1);
-  EXPECT_EQ(net.TreeView()->topLevelItem(0)->childCount(), 2);
+  ASSERT_EQ(Child<QTreeWidget>(net, "networkTree")->topLevelItemCount(), 1);
+  EXPECT_EQ(Child<QTreeWidget>(net, "networkTree")->topLevelItem(0)->childCount(), 2);
 }
 
 TEST_F(SetupWindowTest, AddedAndRemovedSearchesCountInTheirOwnCounter) {
@@ -490,7 +518,7 @@ TEST_F(SetupWindowTest, AddedAndRemovedSearchesCountInTheirOwnCounter) {
     Search(step.Mode);
     EXPECT_EQ(Counters(), step.Counters);
     EXPECT_EQ(Regulators(), step.Regulators);
-    EXPECT_EQ(form->pbPassed->value(), 255);
+    EXPECT_EQ(Progress()->value(), 255);
   }
 }
 
@@ -501,9 +529,9 @@ TEST_F(SetupWindowTest, StopEndsTheSearchAfterTheRegulatorBeingBuilt) {
   // The operator presses stop as soon as the first regulator is counted.
   QTimer operatorHand;
   QObject::connect(&operatorHand, &QTimer::timeout, [&] {
-    if (form->Searching() && form->lbFound[smAfresh]->text() == "1") {
+    if (form->Searching() && Found(smAfresh)->text() == "1") {
       operatorHand.stop();
-      Click(form->btSearch);
+      Click(SearchButton());
     }
   });
   operatorHand.start(0);
@@ -514,8 +542,8 @@ TEST_F(SetupWindowTest, StopEndsTheSearchAfterTheRegulatorBeingBuilt) {
   EXPECT_EQ(Net()->Node(0)->NodeCount(), 6);  // complete, every channel with its registers
   for (int c = 0; c < 6; ++c) EXPECT_EQ(Net()->Node(0)->Node(c)->NodeCount(), 3);
   EXPECT_EQ(Counters(), QStringList({"1", "0", "0"}));
-  EXPECT_LT(form->pbPassed->value(), 2);
-  EXPECT_EQ(form->btSearch->text(), "Произвести поиск");
+  EXPECT_LT(Progress()->value(), 2);
+  EXPECT_EQ(SearchButton()->text(), "Произвести поиск");
   EXPECT_TRUE(Settings()->NewConfig());
 }
 
@@ -523,8 +551,8 @@ TEST_F(SetupWindowTest, OnASilentLineTheProgressMovesAndStopTakesEffectWithinOne
   // A real port (the scripted one) on which no regulator ever answers: every address costs the
   // exchange its full waits, on the test clock.
   Open();
-  form->cbPort->setFocus();
-  QTest::keyClick(form->cbPort, Qt::Key_Down);  // COM1
+  PortBox()->setFocus();
+  QTest::keyClick(PortBox(), Qt::Key_Down);  // COM1
   ASSERT_TRUE(Port->Connected());
   ASSERT_FALSE(Settings()->Demo());
 
@@ -535,13 +563,13 @@ TEST_F(SetupWindowTest, OnASilentLineTheProgressMovesAndStopTakesEffectWithinOne
   QTimer operatorHand;
   QObject::connect(&operatorHand, &QTimer::timeout, [&] {
     if (!form->Searching()) return;
-    progress << form->pbPassed->value();
-    stopShown = stopShown || form->btSearch->text() == "Остановить поиск";
+    progress << Progress()->value();
+    stopShown = stopShown || SearchButton()->text() == "Остановить поиск";
     if (progress.size() < 20) return;
     operatorHand.stop();
-    pressedAt = form->pbPassed->value();
+    pressedAt = Progress()->value();
     writtenAtPress = Port->Written.size();
-    Click(form->btSearch);
+    Click(SearchButton());
   });
   operatorHand.start(0);
   Search(smAfresh);
@@ -556,15 +584,15 @@ TEST_F(SetupWindowTest, OnASilentLineTheProgressMovesAndStopTakesEffectWithinOne
   EXPECT_GE(perAddress, 1u);
   EXPECT_EQ(writtenAtPress % size_t(pressedAt + 1), 0u);
   EXPECT_LE(Port->Written.size(), writtenAtPress + perAddress);
-  EXPECT_GE(form->pbPassed->value(), pressedAt);
-  EXPECT_LE(form->pbPassed->value(), pressedAt + 1);
-  EXPECT_LT(form->pbPassed->value(), TSetupForm::kProgressMax);
+  EXPECT_GE(Progress()->value(), pressedAt);
+  EXPECT_LE(Progress()->value(), pressedAt + 1);
+  EXPECT_LT(Progress()->value(), TSetupForm::kProgressMax);
   // Every unanswered request was waited for on the clock, at least the exchange's 50 ms.
   EXPECT_GE(Clock->Slept(), int64_t(50) * int64_t(Port->Written.size()));
   EXPECT_EQ(Net()->NodeCount(), 0);
   EXPECT_EQ(Counters(), QStringList({"0", "0", "0"}));
-  EXPECT_EQ(form->btSearch->text(), "Произвести поиск");
-  EXPECT_TRUE(form->btCancel->isEnabled());
+  EXPECT_EQ(SearchButton()->text(), "Произвести поиск");
+  EXPECT_TRUE(CancelButton()->isEnabled());
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
@@ -582,9 +610,9 @@ TEST_F(SetupWindowTest, AFailedSearchIsReportedAndTheWindowComesBack) {
   ASSERT_EQ(Messages->Shown.size(), 2u);
   EXPECT_TRUE(Messages->Shown[1].Text.startsWith("Ошибка поиска: "));
   EXPECT_EQ(Messages->Shown[1].Icon, TMsgIcon::Error);
-  EXPECT_EQ(form->btSearch->text(), "Произвести поиск");
+  EXPECT_EQ(SearchButton()->text(), "Произвести поиск");
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
-  EXPECT_TRUE(form->btCancel->isEnabled());
+  EXPECT_TRUE(CancelButton()->isEnabled());
   EXPECT_EQ(finished, 1);
 }
 
@@ -605,8 +633,8 @@ TEST_F(SetupWindowTest, AfterASearchTheReportAndThenTheStructureWindowComeUpModa
   ASSERT_TRUE(Activate(mainForm.get()));
   UseRealMessageBoxes();
   Messages = nullptr;
-  QWidget* page =
-      mainForm->pcMnemo()->currentWidget() ? mainForm->pcMnemo()->currentWidget() : mainForm->pcMnemo();
+  QTabWidget* pages = Child<QTabWidget>(*mainForm, "diagramPages");
+  QWidget* page = pages->currentWidget() ? pages->currentWidget() : pages;
 
   QString question, report, comments;
   QMessageBox::Icon reportIcon = QMessageBox::NoIcon;
@@ -631,22 +659,22 @@ TEST_F(SetupWindowTest, AfterASearchTheReportAndThenTheStructureWindowComeUpModa
           searchGroupInView = group != nullptr && !shown->frameGeometry().intersects(
                                                       QRect(group->mapToGlobal(QPoint()), group->size()));
           // The operator picks a regulator: its comments show; then Esc closes the window.
-          QTreeWidgetItem* top = shown->TreeView()->topLevelItem(0);
+          QTreeWidgetItem* top = Child<QTreeWidget>(*shown, "networkTree")->topLevelItem(0);
           for (int i = 0; top && i < top->childCount(); ++i) regulators << top->child(i)->text(0);
           if (top && top->childCount() > 1) {
             QTreeWidgetItem* second = top->child(1);
-            QTest::mouseClick(shown->TreeView()->viewport(), Qt::LeftButton, {},
-                              shown->TreeView()->visualItemRect(second).center());
+            QTest::mouseClick(Child<QTreeWidget>(*shown, "networkTree")->viewport(), Qt::LeftButton, {},
+                              Child<QTreeWidget>(*shown, "networkTree")->visualItemRect(second).center());
           }
-          comments = shown->CommentsField()->toPlainText();
+          comments = Child<QPlainTextEdit>(*shown, "commentsField")->toPlainText();
           KeyClick(shown, Qt::Key_Escape);
         });
       });
     });
-    Click(setup->btSearch);
-    Click(setup->btCancel);
+    Click(Child<QPushButton>(*setup, "searchButton"));
+    Click(Child<QPushButton>(*setup, "cancelButton"));
   });
-  mainForm->actSetup->trigger();
+  Child<QAction>(*mainForm, "setupAction")->trigger();
   Current().StopPoller();
 
   EXPECT_TRUE(question.startsWith("Внимание! Это действие может привести"));
@@ -704,8 +732,8 @@ TEST_F(SetupWindowTest, RemovingEveryRegulatorOfASilentLineIsAskedNamingHowMany)
         });
       });
     });
-    Click(form->rbMode[smRemoved]);
-    Click(form->btSearch);
+    Click(ModeButton(smRemoved));
+    Click(SearchButton());
 
     EXPECT_EQ(
         asked,
@@ -722,8 +750,8 @@ TEST_F(SetupWindowTest, ASearchOverADeadPortSaysSoAndChangesNothing) {
   TNetForm net(Current(), mainForm.get());
   mainForm->SetWindow(TWindowRole::NetTree, &net);
   ASSERT_TRUE(Activate(form.get()));
-  form->cbPort->setFocus();
-  QTest::keyClick(form->cbPort, Qt::Key_Down);  // COM1
+  PortBox()->setFocus();
+  QTest::keyClick(PortBox(), Qt::Key_Down);  // COM1
   ASSERT_TRUE(Port->Connected());
   auto* kept = new TRootNode(Net().get());
   kept->SetName(QStringLiteral("D003"));
@@ -744,7 +772,7 @@ TEST_F(SetupWindowTest, ASearchOverADeadPortSaysSoAndChangesNothing) {
     EXPECT_EQ(Net()->Node(0), kept);
     EXPECT_FALSE(Settings()->NewConfig());
     EXPECT_EQ(Counters()[mode], "0");
-    EXPECT_EQ(form->btSearch->text(), "Произвести поиск");
+    EXPECT_EQ(SearchButton()->text(), "Произвести поиск");
     EXPECT_FALSE(net.isVisible());
   }
 }
@@ -753,26 +781,25 @@ TEST_F(SetupWindowTest, ASearchOverADeadPortSaysSoAndChangesNothing) {
 
 TEST_F(SetupWindowTest, AddingTheFirstDiagramEnablesOKAndARestartFollows) {
   Open(true);
-  EXPECT_FALSE(form->btOK->isEnabled());
-  EXPECT_TRUE(form->btCancel->isDefault());
-  QTest::mouseClick(form->pcPages->tabBar(), Qt::LeftButton, {},
-                    form->pcPages->tabBar()->tabRect(1).center());
+  EXPECT_FALSE(OkButton()->isEnabled());
+  EXPECT_TRUE(CancelButton()->isDefault());
+  QTest::mouseClick(Pages()->tabBar(), Qt::LeftButton, {}, Pages()->tabBar()->tabRect(1).center());
 
   // A cancelled file dialog adds nothing.
   QString title;
   AnswerFileDialog(QString(), &title);
-  Click(form->btAdd);
+  Click(AddButton());
   EXPECT_EQ(title, "Выбор мнемосхемы");
-  EXPECT_EQ(form->lvDiagrams->topLevelItemCount(), 0);
+  EXPECT_EQ(Diagrams()->topLevelItemCount(), 0);
   EXPECT_FALSE(form->MnemonicsChanged());
 
   AnswerFileDialog(picture2);
-  Click(form->btAdd);
-  ASSERT_EQ(Rows(form->lvDiagrams, 0), QStringList({"Новая мнемосхема"}));
-  EXPECT_EQ(Rows(form->lvDiagrams, 1), QStringList({picture2}));
-  EXPECT_EQ(CurrentRow(form->lvDiagrams), 0);
-  EXPECT_TRUE(form->btOK->isEnabled());
-  EXPECT_TRUE(form->btOK->isDefault());
+  Click(AddButton());
+  ASSERT_EQ(Rows(Diagrams(), 0), QStringList({"Новая мнемосхема"}));
+  EXPECT_EQ(Rows(Diagrams(), 1), QStringList({picture2}));
+  EXPECT_EQ(CurrentRow(Diagrams()), 0);
+  EXPECT_TRUE(OkButton()->isEnabled());
+  EXPECT_TRUE(OkButton()->isDefault());
   // The name is being edited in place.
   QWidget* editor = Editor(0);
   ASSERT_TRUE(qobject_cast<QLineEdit*>(editor));
@@ -780,12 +807,12 @@ TEST_F(SetupWindowTest, AddingTheFirstDiagramEnablesOKAndARestartFollows) {
   EXPECT_EQ(static_cast<QLineEdit*>(editor)->text(), "Котельная");
   QTest::keyClick(editor, Qt::Key_Return);
   QCoreApplication::processEvents();  // the list takes the name once the key is handled
-  EXPECT_EQ(Rows(form->lvDiagrams, 0), QStringList({"Котельная"}));
+  EXPECT_EQ(Rows(Diagrams(), 0), QStringList({"Котельная"}));
 
   Messages->Answers = {mbOK, mbNo};  // the restart notice, then the main window's close question
   bool closed = false;
   QObject::connect(mainForm.get(), &TMainForm::Closed, [&closed] { closed = true; });
-  Click(form->btOK);
+  Click(OkButton());
   QTest::qWait(50);
 
   EXPECT_EQ(Settings()->MNames(), QStringList({"Котельная"}));
@@ -804,50 +831,49 @@ TEST_F(SetupWindowTest, ListCommandsChangeMoveAndDeleteRows) {
   Settings()->SetMNames({"A", "B", "C"});
   Settings()->SetMFiles({picture1, picture1, picture1});
   Open();
-  QTest::mouseClick(form->pcPages->tabBar(), Qt::LeftButton, {},
-                    form->pcPages->tabBar()->tabRect(1).center());
-  EXPECT_EQ(CurrentRow(form->lvDiagrams), 0);
+  QTest::mouseClick(Pages()->tabBar(), Qt::LeftButton, {}, Pages()->tabBar()->tabRect(1).center());
+  EXPECT_EQ(CurrentRow(Diagrams()), 0);
 
   const struct {
     const char* Step;
     int Select;
-    QPushButton* TSetupForm::*Button;
+    const char* Button;
     QStringList Names;
     int Selected;
   } steps[] = {
-      {"up at the top", 0, &TSetupForm::btUp, {"A", "B", "C"}, 0},
-      {"down", 0, &TSetupForm::btDown, {"B", "A", "C"}, 1},
-      {"down again", 1, &TSetupForm::btDown, {"B", "C", "A"}, 2},
-      {"down at the bottom", 2, &TSetupForm::btDown, {"B", "C", "A"}, 2},
-      {"up", 2, &TSetupForm::btUp, {"B", "A", "C"}, 1},
-      {"delete the last", 2, &TSetupForm::btDelete, {"B", "A"}, 0},
+      {"up at the top", 0, "upButton", {"A", "B", "C"}, 0},
+      {"down", 0, "downButton", {"B", "A", "C"}, 1},
+      {"down again", 1, "downButton", {"B", "C", "A"}, 2},
+      {"down at the bottom", 2, "downButton", {"B", "C", "A"}, 2},
+      {"up", 2, "upButton", {"B", "A", "C"}, 1},
+      {"delete the last", 2, "deleteButton", {"B", "A"}, 0},
   };
   for (const auto& s : steps) {
     SCOPED_TRACE(s.Step);
-    ClickRow(form->lvDiagrams, s.Select);
-    Click(form.get()->*s.Button);
-    EXPECT_EQ(Rows(form->lvDiagrams, 0), s.Names);
-    EXPECT_EQ(CurrentRow(form->lvDiagrams), s.Selected);
+    ClickRow(Diagrams(), s.Select);
+    Click(Child<QPushButton>(*form, s.Button));
+    EXPECT_EQ(Rows(Diagrams(), 0), s.Names);
+    EXPECT_EQ(CurrentRow(Diagrams()), s.Selected);
   }
   EXPECT_TRUE(form->MnemonicsChanged());
 
   // "Изменить" replaces the file of the selected row and opens its name for editing.
-  ClickRow(form->lvDiagrams, 1);
+  ClickRow(Diagrams(), 1);
   AnswerFileDialog(picture2);
-  Click(form->btChange);
-  EXPECT_EQ(Rows(form->lvDiagrams, 1), QStringList({picture1, picture2}));
+  Click(ChangeButton());
+  EXPECT_EQ(Rows(Diagrams(), 1), QStringList({picture1, picture2}));
   QWidget* editor = Editor(1);
   ASSERT_NE(editor, nullptr);
   QTest::keyClick(editor, Qt::Key_Escape);
 
   // Deleting every row disables OK.
-  for (int i = 0; i < 2; ++i) Click(form->btDelete);
-  EXPECT_EQ(form->lvDiagrams->topLevelItemCount(), 0);
-  EXPECT_FALSE(form->btOK->isEnabled());
-  EXPECT_TRUE(form->btCancel->isDefault());
+  for (int i = 0; i < 2; ++i) Click(DeleteButton());
+  EXPECT_EQ(Diagrams()->topLevelItemCount(), 0);
+  EXPECT_FALSE(OkButton()->isEnabled());
+  EXPECT_TRUE(CancelButton()->isDefault());
 
   // "Отмена" keeps the pages as they were.
-  Click(form->btCancel);
+  Click(CancelButton());
   EXPECT_EQ(Settings()->MNames(), QStringList({"A", "B", "C"}));
   EXPECT_TRUE(Messages->Shown.empty());
 }
@@ -866,7 +892,7 @@ TEST_F(SetupWindowTest, Screenshots) {
   Search(smAfresh);
   QTest::qWait(100);
   EXPECT_TRUE(form->grab().save(dir + QStringLiteral("/setup-window.png")));
-  form->pcPages->setCurrentIndex(1);
+  Pages()->setCurrentIndex(1);
   QTest::qWait(100);
   EXPECT_TRUE(form->grab().save(dir + QStringLiteral("/setup-diagrams.png")));
 }

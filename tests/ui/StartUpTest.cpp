@@ -25,6 +25,7 @@
 #include "storage/CompoundFile.h"
 #include "storage/FolderLock.h"
 #include "storage/TreeFiles.h"
+#include "support/Child.h"
 #include "support/RealMessageBox.h"
 #include "support/TestSupport.h"
 #include "ui/Application.h"
@@ -92,7 +93,7 @@ class TStartUpTest : public TVexaTest {
     }
     setup.SetMNames(s.Pages);
     setup.SetMFiles(files);
-    EXPECT_TRUE(SaveTreeFile(writer, setup));
+    EXPECT_TRUE(SaveTreeFile(Current(), writer, setup));
   }
 
   // A saved network holding one regulator.
@@ -174,7 +175,7 @@ TEST_F(TStartUpTest, WindowsComeInOrderAndTheSavedStateIsRestoredUnderTheWaitWin
   EXPECT_EQ(Settings()->BaudRateIndex(), 4);
   EXPECT_NE(FindNode(Net().get(), QStringLiteral("D003")), nullptr);
   ASSERT_NE(program->MainForm(), nullptr);
-  EXPECT_EQ(program->MainForm()->pcMnemo()->count(), 1);
+  EXPECT_EQ(Child<QTabWidget>(*program->MainForm(), "diagramPages")->count(), 1);
   EXPECT_EQ(program->MainForm()->ProgramState(), QStringLiteral("Работа"));
   EXPECT_TRUE(Current().PollerRunning());
   EXPECT_TRUE(program->Instance().Held());

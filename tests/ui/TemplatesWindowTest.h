@@ -15,6 +15,7 @@
 #include <memory>
 
 #include "core/RegisterNode.h"
+#include "support/Child.h"
 #include "support/RealMessageBox.h"
 #include "support/TestSupport.h"
 #include "ui/ImageList.h"
@@ -90,17 +91,22 @@ class TTemplatesWindowTest : public TVexaTest {
     window->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
   }
-  QTreeWidget* Tree() const { return window->TreeView(); }
-  QTreeWidget* List() const { return window->ListView(); }
+  // The window's parts, found by their names.
+  QTreeWidget* Tree() const { return Child<QTreeWidget>(*window, "templatesTree"); }
+  QTreeWidget* List() const { return Child<QTreeWidget>(*window, "itemsList"); }
+  QToolBar* TopToolBar() const { return Child<QToolBar>(*window, "templatesToolBar"); }
+  QToolBar* BottomToolBar() const { return Child<QToolBar>(*window, "itemsToolBar"); }
 
-  void Click(QToolBar* bar, QAction* action) {
+  // A click on the button of the command of that name on the toolbar.
+  void Click(QToolBar* bar, const char* command) {
+    QAction* action = Child<QAction>(*window, command);
     QWidget* button = bar->widgetForAction(action);
-    ASSERT_NE(button, nullptr) << action->text().toStdString();
-    ASSERT_TRUE(button->isVisible()) << action->text().toStdString();
+    ASSERT_NE(button, nullptr) << command;
+    ASSERT_TRUE(button->isVisible()) << command;
     QTest::mouseClick(button, Qt::LeftButton);
   }
-  void ClickTop(QAction* action) { Click(window->TopToolBar(), action); }
-  void ClickBottom(QAction* action) { Click(window->BottomToolBar(), action); }
+  void ClickTop(const char* command) { Click(TopToolBar(), command); }
+  void ClickBottom(const char* command) { Click(BottomToolBar(), command); }
   static void ClickItem(QTreeWidget* view, TRootNode* node) {
     QTreeWidgetItem* item = NodeItem(view, node);
     ASSERT_NE(item, nullptr);
@@ -124,7 +130,7 @@ class TTemplatesWindowTest : public TVexaTest {
   // "Новый шаблон" under `templates`; the template made.
   TRootNode* NewTemplateIn(TRootNode& templates) {
     const int before = templates.NodeCount();
-    ClickTop(window->actNewTemplate);
+    ClickTop("newTemplateAction");
     EXPECT_EQ(templates.NodeCount(), before + 1);
     return templates.Node(templates.NodeCount() - 1);
   }

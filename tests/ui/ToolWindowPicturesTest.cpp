@@ -8,6 +8,7 @@
 #include <QPixmap>
 #include <memory>
 
+#include "support/Child.h"
 #include "ui/LabelPropertiesUnit.h"
 #include "ui/OperatorInput.h"
 #include "ui/PasswordUnit.h"
@@ -52,7 +53,7 @@ TEST_F(TToolWindowPictures, LabelPropertiesXYAndPassword) {
 
   TPasswordDlg password(Current());
   ASSERT_TRUE(Activate(&password));
-  TypeText(password.edPassword, QStringLiteral("secret"));
+  TypeText(Child<QLineEdit>(password, "passwordEdit"), QStringLiteral("secret"));
   Save(&password, "password.png");
   password.hide();
 }

@@ -20,6 +20,7 @@
 #include "processes/model/CommandNode.h"
 #include "reports/gui/PrintPreviewUnit.h"
 #include "reports/model/ReportNode.h"
+#include "support/Child.h"
 #include "support/TestSupport.h"
 #include "ui/MainUnit.h"
 #include "ui/NetUnit.h"
@@ -89,7 +90,7 @@ TEST_F(TreeNamesTest, TheProcessTemplatesTreeScrollsSidewaysAndTipsTheWholeName)
   command->SetCaption(kLongName);
   TTasksForm window(Current(), mainForm.get());
   ASSERT_TRUE(Activate(&window));
-  QTreeWidget* tree = window.TreeView();
+  QTreeWidget* tree = Child<QTreeWidget>(window, "templatesTree");
   NodeItem(tree, templ)->setExpanded(true);
   ExpectScrollsToTheWholeCaption(tree, command);
   EXPECT_EQ(HoverTip(tree, command), kLongName);
@@ -109,7 +110,7 @@ TEST_F(TreeNamesTest, TheStructureTreeScrollsSidewaysAndTipsTheWholeName) {
   TNetForm window(Current(), mainForm.get());
   window.resize(220, window.height());
   ASSERT_TRUE(Activate(&window));
-  QTreeWidget* tree = window.TreeView();
+  QTreeWidget* tree = Child<QTreeWidget>(window, "networkTree");
   NodeItem(tree, regulator)->setExpanded(true);
   NodeItem(tree, channel)->setExpanded(true);
   ExpectScrollsToTheWholeCaption(tree, reg);
@@ -132,8 +133,8 @@ TEST_F(TreeNamesTest, ThePrintPreviewsTreeScrollsSidewaysAndTipsTheWholeName) {
   WhenModal<TPrintPreviewForm>([&](TPrintPreviewForm* f) {
     const auto close = qScopeGuard([f] { f->reject(); });
     ProcessEventsFor(50);
-    ExpectScrollsToTheWholeCaption(f->Tree(), reg);
-    EXPECT_EQ(HoverTip(f->Tree(), reg), kLongName);
+    ExpectScrollsToTheWholeCaption(Child<QTreeWidget>(*f, "reportTree"), reg);
+    EXPECT_EQ(HoverTip(Child<QTreeWidget>(*f, "reportTree"), reg), kLongName);
     seen = true;
   });
   EXPECT_TRUE(form.Execute());
