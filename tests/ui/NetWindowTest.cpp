@@ -588,7 +588,7 @@ TEST_F(NetWindowTest, RegisterDialogLoadsShowsTheFullScaleAndOkStoresEveryField)
 TEST(RegisterPropertiesForm, FieldsHoldTheirRangesAndDefaultsBeforeARegisterIsLoaded) {
   QTemporaryDir dir;
   TNetwork network(dir.path(), nullptr);
-  TRegisterPropertiesForm fresh(Current(), network);
+  TRegisterPropertiesForm fresh(network);
   const struct {
     QSpinBox* Field;
     int Min, Max, Default;

@@ -93,7 +93,7 @@ class TStartUpTest : public TVexaTest {
     }
     setup.SetMNames(s.Pages);
     setup.SetMFiles(files);
-    EXPECT_TRUE(SaveTreeFile(Current(), writer, setup));
+    EXPECT_TRUE(SaveTreeFile(writer, setup));
   }
 
   // A saved network holding one regulator.
