@@ -80,11 +80,11 @@ class TKeptRoots {
   std::vector<std::pair<std::unique_ptr<TRootNode>*, std::unique_ptr<TRootNode>>> kept_;
 };
 
-const TRootNode* FindTemplate(const std::unique_ptr<TRootNode>& REGISTRY, int type) {
-  if (!REGISTRY) return nullptr;
+const TRootNode* FindTemplate(const std::unique_ptr<TRootNode>& registry, int type) {
+  if (!registry) return nullptr;
   const QString caption = Digits3(type);
-  for (int i = 0; i < REGISTRY->NodeCount(); ++i)
-    if (REGISTRY->Node(i)->Caption() == caption) return REGISTRY->Node(i);
+  for (int i = 0; i < registry->NodeCount(); ++i)
+    if (registry->Node(i)->Caption() == caption) return registry->Node(i);
   return nullptr;
 }
 
@@ -137,7 +137,7 @@ TRegisterType TDeviceSearch::ProbeRegister(const TLineContext& line, int address
   return probe.RegisterType();
 }
 
-std::unique_ptr<TRootNode>& TDeviceSearch::NET() const {
+std::unique_ptr<TRootNode>& TDeviceSearch::Net() const {
   return network_.Net();
 }
 
@@ -194,8 +194,8 @@ TSearchResult TDeviceSearch::Run(TSearchMode mode) {
     run.Result.PortErrorText = e.Text;
     // What the added mode appended goes; the replaced roots come back in the clean-up.
     for (const QString& name : run.Added)
-      if (TComponent* regulator = NET() ? NET()->FindComponent(name) : nullptr)
-        NET()->RemoveComponent(regulator).reset();
+      if (TComponent* regulator = Net() ? Net()->FindComponent(name) : nullptr)
+        Net()->RemoveComponent(regulator).reset();
     SetDevicesFound(0);
   }
   return run.Result;
@@ -206,14 +206,14 @@ void TDeviceSearch::Afresh() {
   run_->Kept.Replace(QStringLiteral("TASKS"));
   run_->Kept.Replace(QStringLiteral("REPORTS"));
   ForEachAddress([this](int a) {
-    if (ProbeChannelOf(a, 0, false) != -1) BuildRegulator(*NET(), a);
+    if (ProbeChannelOf(a, 0, false) != -1) BuildRegulator(*Net(), a);
   });
 }
 
 void TDeviceSearch::Added() {
   ForEachAddress([this](int a) {
-    if (FindNode(NET().get(), RegulatorName(a)) != nullptr || ProbeChannelOf(a, 0, false) == -1) return;
-    BuildRegulator(*NET(), a);
+    if (FindNode(Net().get(), RegulatorName(a)) != nullptr || ProbeChannelOf(a, 0, false) == -1) return;
+    BuildRegulator(*Net(), a);
     run_->Added.push_back(RegulatorName(a));
   });
 }
@@ -224,7 +224,7 @@ void TDeviceSearch::Removed() {
   std::vector<QString> silent;
   bool anyAnswered = false;
   ForEachAddress([&](int a) {
-    if (FindNode(NET().get(), RegulatorName(a)) == nullptr) return;
+    if (FindNode(Net().get(), RegulatorName(a)) == nullptr) return;
     if (ProbeChannelOf(a, 0, false) != -1)
       anyAnswered = true;
     else
@@ -237,7 +237,7 @@ void TDeviceSearch::Removed() {
     return;
   }
   for (const QString& name : silent) {
-    if (TComponent* regulator = FindNode(NET().get(), name))
+    if (TComponent* regulator = FindNode(Net().get(), name))
       regulator->Owner()->RemoveComponent(regulator).reset();  // with its whole subtree
     SetDevicesFound(devicesFound_ + 1);
   }

@@ -93,7 +93,7 @@ class TDeviceSearch {
   std::function<bool(int count)> ConfirmRemoval;
 
  private:
-  std::unique_ptr<TRootNode>& NET() const;
+  std::unique_ptr<TRootNode>& Net() const;
   TNetwork& network_;
   void Afresh();
   void Added();

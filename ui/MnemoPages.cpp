@@ -92,15 +92,15 @@ QPixmap BuiltInMnemoPicture() {
 }
 
 TMnemoBuildResult BuildMnemoPages(TNetwork& network, QTabWidget* pcMnemo) {
-  std::unique_ptr<TSetupNode>& SETUP = network.Setup();
+  std::unique_ptr<TSetupNode>& setup = network.Setup();
   TMnemoBuildResult result;
   try {
-    LoadTreeFile(network, SETUP);
+    LoadTreeFile(network, setup);
   } catch (const std::exception&) {
     // The settings window's start-up reads the file again and reports what is wrong with it.
   }
-  const QStringList names = SETUP->MNames();
-  QStringList files = SETUP->MFiles();
+  const QStringList names = setup->MNames();
+  QStringList files = setup->MFiles();
   if (names.isEmpty()) {
     ShowMessage(
         QStringLiteral("Мнемосхемы отсутствуют!\r\nУкажите мнемосхемы в окне 'Настройка параметров сети'."),
@@ -138,7 +138,7 @@ TMnemoBuildResult BuildMnemoPages(TNetwork& network, QTabWidget* pcMnemo) {
     result.Largest = result.Largest.expandedTo(page->Picture()->Picture().size());
   }
   result.PageCount = static_cast<int>(names.size());
-  if (result.SettingsChanged) SETUP->SetMFiles(files);
+  if (result.SettingsChanged) setup->SetMFiles(files);
   return result;
 }
 

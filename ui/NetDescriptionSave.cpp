@@ -26,11 +26,11 @@ std::optional<QString> AskDescriptionPath(QWidget* parent, QString& folder) {
 }
 
 void SaveNetworkDescriptionDialog(TNetwork& network, QWidget* parent, const TAskDescriptionPath& ask) {
-  std::unique_ptr<TSetupNode>& SETUP = network.Setup();
-  if (!SETUP || !network.Net()) return;
+  std::unique_ptr<TSetupNode>& setup = network.Setup();
+  if (!setup || !network.Net()) return;
   // There is no process-wide current folder that a dialog moves on this system: the next export
   // starts where this one ended because the folder comes back from the question and is stored.
-  QString folder = SETUP->TablesDir();
+  QString folder = setup->TablesDir();
   const std::optional<QString> path = ask ? ask(parent, folder) : AskDescriptionPath(parent, folder);
   if (path) {
     QString error;
@@ -45,7 +45,7 @@ void SaveNetworkDescriptionDialog(TNetwork& network, QWidget* parent, const TAsk
     }
     folder = QFileInfo(*path).absolutePath();
   }
-  SETUP->SetTablesDir(folder);
+  setup->SetTablesDir(folder);
 }
 
 }  // namespace vexa

@@ -271,15 +271,15 @@ void TSetupForm::changeEvent(QEvent* event) {
 }
 
 void TSetupForm::FillFields() {
-  if (const std::unique_ptr<TSetupNode>& SETUP = network_.Setup()) {
-    edOldPassword->setText(SETUP->Password());
-    edNewPassword->setText(SETUP->Password());
-    cbSpeed->setCurrentIndex(SETUP->BaudRateIndex() < cbSpeed->count() ? SETUP->BaudRateIndex() : -1);
-    chAutoSave->setChecked(SETUP->AutoSaveEnabled());
-    seAutoSaveInterval->setValue(SETUP->AutoSaveInterval());
-    chAutoLoad->setChecked(SETUP->AutoLoadEnabled());
-    chDemo->setChecked(SETUP->Demo());
-    diagrams_.Load(SETUP->MNames(), SETUP->MFiles());
+  if (const std::unique_ptr<TSetupNode>& setup = network_.Setup()) {
+    edOldPassword->setText(setup->Password());
+    edNewPassword->setText(setup->Password());
+    cbSpeed->setCurrentIndex(setup->BaudRateIndex() < cbSpeed->count() ? setup->BaudRateIndex() : -1);
+    chAutoSave->setChecked(setup->AutoSaveEnabled());
+    seAutoSaveInterval->setValue(setup->AutoSaveInterval());
+    chAutoLoad->setChecked(setup->AutoLoadEnabled());
+    chDemo->setChecked(setup->Demo());
+    diagrams_.Load(setup->MNames(), setup->MFiles());
   }
   FillPortList();
   pcPages->setCurrentIndex(0);

@@ -56,9 +56,9 @@ int main(int argc, char** argv) {
     sim.start(QString::fromLocal8Bit(argv[1]), {"--link", link, "--baud", QString::number(s.Baud)});
     for (int i = 0; i < 300 && !QFileInfo::exists(link); ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    Comm->Close();
-    Comm->SetDeviceName(link);
-    Comm->Open();
+    network.Line().Port()->Close();
+    network.Line().Port()->SetDeviceName(link);
+    network.Line().Port()->Open();
     network.SetBaudRateIndex(s.Index);
     TRegisterNode reg(nullptr);
     reg.SetName("D000C000R001");  // a 16-bit register: 8-byte answers
@@ -74,7 +74,7 @@ int main(int argc, char** argv) {
     const double rate = reads / elapsed;
     const double rule = 1000.0 / RuleReadTime(s.Index, s.Baud, 8);
     std::printf("%-8d %10.1f %10.1f %7.0f%%  (%d failed)\n", s.Baud, rate, rule, 100 * rate / rule, failed);
-    Comm->Close();
+    network.Line().Port()->Close();
     sim.terminate();
     sim.waitForFinished(3000);
   }

@@ -79,8 +79,8 @@ int main(int argc, char** argv) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
 
   TNetwork network(QDir::currentPath(), std::make_unique<TComm>(QDir::currentPath()));
-  Comm->SetDeviceName(link);
-  Comm->Open();
+  network.Line().Port()->SetDeviceName(link);
+  network.Line().Port()->Open();
   network.SetBaudRateIndex(BaudRateIndexOf(kBaud).value_or(-1));
   AddRegulator(network, 0);
   AddRegulator(network, 1);
@@ -130,7 +130,7 @@ int main(int argc, char** argv) {
   std::printf("present regulator reads/s: %.2f (%d failed)\n", counts[0].Reads / wall, counts[0].Failed);
   std::printf("silent regulator reads/s: %.2f (%d failed)\n", counts[1].Reads / wall, counts[1].Failed);
   std::printf("stopping the poller took, ms: %lld\n", static_cast<long long>(stopMs));
-  Comm->Close();
+  network.Line().Port()->Close();
   sim.terminate();
   sim.waitForFinished(3000);
   return 0;

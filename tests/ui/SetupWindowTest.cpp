@@ -376,8 +376,8 @@ TEST_F(SetupWindowTest, PortSpeedAndSimulationActAtOnceAndStayAfterCancel) {
   PortBox()->setFocus();
   QTest::keyClick(PortBox(), Qt::Key_Down);  // from none to COM1
   EXPECT_EQ(Settings()->PortIndex(), 0);
-  EXPECT_EQ(Comm->DeviceName(), "COM1");
-  EXPECT_TRUE(Comm->Connected());
+  EXPECT_EQ(Current().Line().Port()->DeviceName(), "COM1");
+  EXPECT_TRUE(Current().Line().Port()->Connected());
   QTest::keyClick(SpeedBox(), Qt::Key_Up);
   EXPECT_EQ(Settings()->BaudRateIndex(), 3);
   EXPECT_EQ(Messages->Shown.size(), 1u);  // the port is open now

@@ -57,13 +57,13 @@ int PrepareLine(TCliContext& ctx, bool needsLine) {
 }
 
 TFolderLine UseCommandLineLine(TCliContext& ctx) {
-  TSetupNode* const SETUP = ctx.Network->Setup().get();
-  const TFolderLine folder{SETUP->Demo(), SETUP->BaudRateIndex()};
+  TSetupNode* const setup = ctx.Network->Setup().get();
+  const TFolderLine folder{setup->Demo(), setup->BaudRateIndex()};
   if (ctx.Demo) {
-    SETUP->SetDemo(true);
+    setup->SetDemo(true);
   } else if (!ctx.Port.isEmpty()) {
     if (folder.Demo) {
-      SETUP->SetDemo(false);
+      setup->SetDemo(false);
       Err(QStringLiteral("vexa-cli: в настройках папки включена имитация; работа идёт на порту %1, "
                          "как задано в командной строке")
               .arg(ctx.Port));

@@ -99,26 +99,26 @@ int Poll(TCliContext& ctx, const QStringList& args) {
   if (seconds <= 0) return Usage();
 
   TNetwork& network = *ctx.Network;
-  std::unique_ptr<TRootNode>& NET = network.Net();
+  std::unique_ptr<TRootNode>& netRoot = network.Net();
   const QString netFile = ConfigFilePath(network.Dir(), QStringLiteral("NET"));
   if (QFileInfo::exists(netFile)) {
     try {
-      LoadTreeFile(network, NET);
+      LoadTreeFile(network, netRoot);
     } catch (const EUnreadableFiles& e) {
       return UnreadableFilesExit(e.Message());
     } catch (const std::exception& e) {
       Err(QStringLiteral("vexa-cli: %1 cannot be read: %2").arg(netFile, QString::fromUtf8(e.what())));
       return 1;
     }
-    NET->SetEnabled(false);  // only the registers asked for take part
+    netRoot->SetEnabled(false);  // only the registers asked for take part
   } else if (ctx.Demo) {
-    BuildSimulatedNetwork(*NET);
+    BuildSimulatedNetwork(*netRoot);
   } else {
     Err(QStringLiteral("vexa-cli: no network: %1 does not exist").arg(netFile));
     return 1;
   }
 
-  std::vector<TCustomRegister*> polled = RegistersInTreeOrder(*NET);
+  std::vector<TCustomRegister*> polled = RegistersInTreeOrder(*netRoot);
   if (limit >= 0 && static_cast<size_t>(limit) < polled.size()) polled.resize(static_cast<size_t>(limit));
   std::unordered_map<const TCustomRegister*, TReadLog> reads;
   for (TCustomRegister* reg : polled) {

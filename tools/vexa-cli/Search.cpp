@@ -70,12 +70,12 @@ int Search(TCliContext& ctx, const QStringList& args) {
   }
 
   TNetwork& network = *ctx.Network;
-  std::unique_ptr<TRootNode>& NET = network.Net();
+  std::unique_ptr<TRootNode>& netRoot = network.Net();
   const QString netFile = ConfigFilePath(network.Dir(), QStringLiteral("NET"));
   // The other modes work on the network as it was saved.
   if (mode->Mode != smAfresh) {
     try {
-      LoadTreeFile(network, NET);
+      LoadTreeFile(network, netRoot);
     } catch (const EUnreadableFiles& e) {
       return UnreadableFilesExit(e.Message());
     } catch (const std::exception& e) {
@@ -139,10 +139,10 @@ int Search(TCliContext& ctx, const QStringList& args) {
   Err(QStringLiteral("%1: %2, regulators: %3, channels: %4%5")
           .arg(QString::fromLatin1(mode->Counted))
           .arg(found)
-          .arg(NET->NodeCount())
-          .arg([&NET] {
+          .arg(netRoot->NodeCount())
+          .arg([&netRoot] {
             int channels = 0;
-            for (int i = 0; i < NET->NodeCount(); ++i) channels += NET->Node(i)->NodeCount();
+            for (int i = 0; i < netRoot->NodeCount(); ++i) channels += netRoot->Node(i)->NodeCount();
             return channels;
           }())
           .arg(stopped ? QStringLiteral(" (stopped)") : QString()));
@@ -151,7 +151,7 @@ int Search(TCliContext& ctx, const QStringList& args) {
           .arg(result.Retried));
   for (int address : result.Partial) Err(PartialAnswerText(address));
 
-  std::fputs(NetworkDescription(*NET).toUtf8().constData(), stdout);
+  std::fputs(NetworkDescription(*netRoot).toUtf8().constData(), stdout);
   std::fflush(stdout);
 
   if (result.Kept > 0) {
@@ -168,7 +168,7 @@ int Search(TCliContext& ctx, const QStringList& args) {
   }
   if (save) {
     QDir(ctx.Dir).mkdir(QStringLiteral("Config"));
-    if (!SaveTreeFile(network, *NET)) {
+    if (!SaveTreeFile(network, *netRoot)) {
       Err(QStringLiteral("vexa-cli: could not write %1").arg(netFile));
       return 1;
     }

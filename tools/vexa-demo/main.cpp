@@ -224,15 +224,15 @@ int Prepare(TNetwork& network) {
 
   // Only kept in the settings (no port is opened here); COM1 is the simulator's link in the demo
   // folder.
-  TSetupNode* const SETUP = network.Setup().get();
-  SETUP->SetPortIndex(0);
-  SETUP->SetBaudRateIndex(3);
-  SETUP->SetDemo(true);
-  SETUP->SetAutoLoadEnabled(true);
-  SETUP->SetTablesDir(dir);
-  SETUP->SetMNames({QStringLiteral("Котельная"), QStringLiteral("Насосная станция")});
-  SETUP->SetMFiles({boiler, pumps});
-  if (!SaveTreeFile(network, *SETUP)) {
+  TSetupNode* const setup = network.Setup().get();
+  setup->SetPortIndex(0);
+  setup->SetBaudRateIndex(3);
+  setup->SetDemo(true);
+  setup->SetAutoLoadEnabled(true);
+  setup->SetTablesDir(dir);
+  setup->SetMNames({QStringLiteral("Котельная"), QStringLiteral("Насосная станция")});
+  setup->SetMFiles({boiler, pumps});
+  if (!SaveTreeFile(network, *setup)) {
     Err(QStringLiteral("cannot write %1").arg(ConfigFilePath(dir, QStringLiteral("SETUP"))));
     return 1;
   }
@@ -296,8 +296,8 @@ bool SampleArchive(const QString& folder, const std::vector<TRegisterNode*>& reg
 }
 
 int Labels(TNetwork& network) {
-  std::unique_ptr<TRootNode>& NET = network.Net();
-  LoadTreeFile(network, NET);
+  std::unique_ptr<TRootNode>& netRoot = network.Net();
+  LoadTreeFile(network, netRoot);
   std::vector<TRegisterNode*> boilerHouse;
   const TLabelDef defs[] = {
       {"D000C000R001", "ts0", 160, 150, "°C"},   {"D000C000R002", "ts0", 160, 172, "°C"},
@@ -307,7 +307,7 @@ int Labels(TNetwork& network) {
   };
   int placed = 0;
   for (const TLabelDef& d : defs) {
-    auto* reg = dynamic_cast<TRegisterNode*>(FindNode(NET.get(), QString::fromLatin1(d.Register)));
+    auto* reg = dynamic_cast<TRegisterNode*>(FindNode(netRoot.get(), QString::fromLatin1(d.Register)));
     if (reg == nullptr || reg->ComponentCount() > 0) continue;
     // As the operator's drop places it, then the units typed in its properties.
     TLabelDisplay* label = PlaceLabel(*reg, QString::fromLatin1(d.Page), d.Left, d.Top);
@@ -326,14 +326,14 @@ int Labels(TNetwork& network) {
     Err(QStringLiteral("cannot write the sample archive into %1/Archives").arg(network.Dir()));
     return 1;
   }
-  return SaveTreeFile(network, *NET) ? 0 : 1;
+  return SaveTreeFile(network, *netRoot) ? 0 : 1;
 }
 
 // Regulators of 4 channels with 40 registers each, until about `count` registers exist.
 int BigNet(TNetwork& network, int count) {
-  std::unique_ptr<TRootNode>& NET = network.Net();
+  std::unique_ptr<TRootNode>& netRoot = network.Net();
   for (int a = 0; a < 256 && count > 0; ++a) {
-    auto* regulator = new TRootNode(NET.get());
+    auto* regulator = new TRootNode(netRoot.get());
     regulator->SetName(QStringLiteral("D%1").arg(a, 3, 10, QLatin1Char('0')));
     regulator->SetCaption(QStringLiteral("Регулятор %1").arg(a, 3, 10, QLatin1Char('0')));
     regulator->SetImageIndex(iiREGULATOR);
@@ -352,7 +352,7 @@ int BigNet(TNetwork& network, int count) {
       }
     }
   }
-  return SaveTreeFile(network, *NET) ? 0 : 1;
+  return SaveTreeFile(network, *netRoot) ? 0 : 1;
 }
 
 int Usage() {
