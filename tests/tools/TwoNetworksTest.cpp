@@ -56,7 +56,7 @@ class TwoNetworksTest : public TVexaTest {
   }
 };
 
-TEST_F(TwoNetworksTest, TwoLinesArePolledAtOnceAndNothingCrosses) {
+TEST_F(TwoNetworksTest, TwoPlantsArePolledAtOnceAndNothingCrosses) {
   TPlant first(0);
   TPlant second(1);
   first.Network->StartPoller();
