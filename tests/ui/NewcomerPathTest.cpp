@@ -265,7 +265,8 @@ TEST_F(NewcomerPathTest, FirstSessionFromAnEmptyFolderComesBackAfterARestart) {
 
   // The end of the program, and a new start in the same folder.
   program->Shutdown();
-  EXPECT_EQ(Net(), nullptr);
+  EXPECT_EQ(program->Network(), nullptr);
+  UseNetwork(nullptr);
   Messages->Shown.clear();
   main = &StartProgram();
   EXPECT_TRUE(Messages->Shown.empty()) << Messages->Texts().join(" | ").toStdString();

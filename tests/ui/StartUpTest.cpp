@@ -497,7 +497,8 @@ TEST_F(TStartUpTest, AFolderARunHoldsIsRefusedWithTheMessageAndNoWindow) {
   EXPECT_EQ(program->MainForm(), nullptr);
   EXPECT_FALSE(program->Instance().Held()) << "announced no copy after all";
   program->Shutdown();
-  EXPECT_EQ(Net(), nullptr);
+  EXPECT_EQ(program->Network(), nullptr);
+  UseNetwork(nullptr);
   EXPECT_EQ(run.state(), QProcess::Running);
 }
 
@@ -659,7 +660,8 @@ TEST_F(TSecondCopyTest, DecliningBringsTheFirstCopyForwardAndOpensNoWindow) {
   EXPECT_EQ(process.state(), QProcess::Running);
   // The core's shutdown still runs.
   program->Shutdown();
-  EXPECT_EQ(Net(), nullptr);
+  EXPECT_EQ(program->Network(), nullptr);
+  UseNetwork(nullptr);
 }
 
 TEST_F(TSecondCopyTest, AcceptingRunsASecondCopyBesideTheFirst) {
