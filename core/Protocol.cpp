@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "core/CommInt.h"
-#include "core/CustomRegister.h"
 #include "core/LineSpeeds.h"
 #include "core/Services.h"
 #include "core/Simulator.h"
@@ -77,7 +76,7 @@ std::unique_lock<std::recursive_mutex> LockLine() {
   return std::unique_lock(lock);
 }
 
-bool Transact(const TLineContext& line, TRegisterFrame& frame, TCustomRegister& reg) {
+bool Transact(const TLineContext& line, TRegisterFrame& frame, TRegisterType type, TCustomRegister& reg) {
   // The simulator's random generator and the port's request and answer are the line's: one
   // exchange at a time.
   const auto lineLock = LockLine();
@@ -105,7 +104,6 @@ bool Transact(const TLineContext& line, TRegisterFrame& frame, TCustomRegister& 
   }
 
   const double byteTime = ByteTime(line.BaudRateIndex);
-  const TRegisterType type = reg.RegisterType();
   for (int attempt = 0; attempt < 3; ++attempt) {
     frame = request;
     Trace(requestTrace);

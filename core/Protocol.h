@@ -31,10 +31,11 @@ std::unique_lock<std::recursive_mutex> LockLine();
 // again; the caller holds the line.
 void TellPortState(TCustomComm& port);
 
-// One exchange for `reg`: seals the request in `frame`, sends it on the line (or asks the
-// simulator) with up to three attempts, and leaves the accepted answer in `frame`. Returns whether
-// an answer was accepted. A lost port is reopened first (at most once a second); while it stays
-// lost, and once it is lost during the exchange, the exchange ends at once.
-bool Transact(const TLineContext& line, TRegisterFrame& frame, TCustomRegister& reg);
+// One exchange for `reg`, whose type is `type` (rtUnknown while it is still learning it): seals the
+// request in `frame`, sends it on the line (or asks the simulator) with up to three attempts, and
+// leaves the accepted answer in `frame`. Returns whether an answer was accepted. A lost port is
+// reopened first (at most once a second); while it stays lost, and once it is lost during the
+// exchange, the exchange ends at once.
+bool Transact(const TLineContext& line, TRegisterFrame& frame, TRegisterType type, TCustomRegister& reg);
 
 }  // namespace vexa
