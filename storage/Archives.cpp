@@ -1,24 +1,10 @@
 #include "storage/Archives.h"
 
-#include <QScopeGuard>
+#include <QDateTime>
 
 #include "core/Services.h"
-#include "reports/model/ReportNode.h"
-#include "storage/TreeFiles.h"
 
 namespace vexa {
-
-bool SaveArchive(TReportNode& report) {
-  TBusyCursor busy;
-  ShowProgramState(kStateSavingArchive);
-  const auto done = qScopeGuard([] { ShowProgramState(kStateWorking); });
-  if (!IsPlainFileName(report.Caption())) return false;
-  return TStgHandler::Create(ArchivePath(report.Caption()))->SaveTree(report);
-}
-
-void LoadArchive(std::unique_ptr<TReportNode>& report) {
-  if (report && IsPlainFileName(report->Caption())) LoadTreeInto(report, ArchivePath(report->Caption()));
-}
 
 QString ArchiveName(const QString& caption, double startPoint) {
   const QDateTime t = DateTimeToQt(startPoint);

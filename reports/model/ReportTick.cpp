@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "core/Services.h"
+#include "reports/model/ReportArchives.h"
 #include "reports/model/ReportNode.h"
-#include "storage/Archives.h"
 #include "storage/TreeFiles.h"
 
 namespace vexa {

@@ -13,10 +13,10 @@
 
 #include "core/Globals.h"
 #include "core/RegisterNode.h"
+#include "reports/model/ReportArchives.h"
 #include "reports/model/ReportNode.h"
 #include "reports/model/ReportRules.h"
 #include "reports/model/ReportTick.h"
-#include "storage/Archives.h"
 #include "storage/TreeFiles.h"
 #include "support/TestSupport.h"
 

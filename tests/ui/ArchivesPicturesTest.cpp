@@ -10,8 +10,8 @@
 #include <memory>
 
 #include "core/RegisterNode.h"
+#include "reports/model/ReportArchives.h"
 #include "reports/model/ReportNode.h"
-#include "storage/Archives.h"
 #include "ui/ArchivesUnit.h"
 #include "ui/OperatorInput.h"
 #include "ui/Pictures.h"
