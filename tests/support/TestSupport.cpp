@@ -13,7 +13,6 @@
 #include "core/Protocol.h"
 #include "storage/CompoundFile.h"
 #include "storage/FolderLock.h"
-#include "storage/PersistentClasses.h"
 
 namespace vexa::test {
 
@@ -69,10 +68,6 @@ void RunEventsFor(int ms) {
   QEventLoop loop;
   QTimer::singleShot(ms, &loop, &QEventLoop::quit);
   loop.exec();
-}
-
-void TVexaEnvironment::SetUp() {
-  RegisterPersistentClasses();
 }
 
 void TVexaTest::SetUp() {

@@ -169,13 +169,6 @@ bool RunEventsUntil(const std::function<bool()>& done, int timeoutMs);
 // Runs the main thread's event loop for ms milliseconds.
 void RunEventsFor(int ms);
 
-// Resets the program's services and global objects before each test: Russian formats, a fake
-// clock, scripted messages, a temporary ExeDir.
-class TVexaEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override;
-};
-
 class TVexaTest : public ::testing::Test {
  protected:
   void SetUp() override;
