@@ -5,7 +5,6 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QChar>
-#include <QDateTime>
 #include <QString>
 #include <atomic>
 #include <cstdint>
@@ -14,6 +13,9 @@
 #include <mutex>
 #include <optional>
 #include <random>
+
+// Callers of the date-time conversions include <QDateTime> themselves; few do, and it is heavy.
+class QDateTime;
 
 namespace vexa {
 

@@ -2,6 +2,7 @@
 // copy, the report tick with its archives, stored settings that cannot run, reports destroyed in the
 // middle of a tick; and the rules of the report properties dialog.
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
