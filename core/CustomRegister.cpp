@@ -324,7 +324,7 @@ QString TCustomRegister::StringData(const TLineContext& line) {
   TRegisterFrame frame;
   BuildRequest(frame, cmdRead);
   QString text;
-  if (!Transact(line, frame, *this)) {
+  if (!Transact(line, frame, registerType_, *this)) {
     lastIOResult_ = iorFAIL;
   } else {
     const uint8_t t = frame.Data[kFrameType];
@@ -459,7 +459,7 @@ void TCustomRegister::SendWrite(const TLineContext& line, const uint8_t* data, i
   // The line stays quiet through the pause after a write, also for the poller's reads.
   std::unique_lock<std::recursive_mutex> lineLock;
   if (line.Line != nullptr) lineLock = line.Line->Lock();
-  lastIOResult_ = Transact(line, frame, *this) ? iorOK : iorFAIL;
+  lastIOResult_ = Transact(line, frame, registerType_, *this) ? iorOK : iorFAIL;
   Services().Clock->Sleep(100);
 }
 

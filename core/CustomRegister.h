@@ -4,36 +4,20 @@
 
 #include <QStringList>
 #include <algorithm>
-#include <array>
 #include <atomic>
 #include <cstdint>
 #include <memory>
 
+#include "core/Frame.h"
 #include "core/RootNode.h"
 #include "core/TextList.h"
 
 namespace vexa {
 
 struct TLineContext;
-struct TRegisterFrame;
 
-enum TRegisterType {
-  rtBOOL,
-  rtUBYTE,
-  rtBYTE,
-  rtUINT,
-  rtINT,
-  rtULONG,
-  rtLONG,
-  rtFLOAT,
-  rtDOUBLE,
-  rtASCIIZ,
-  rtUnknown
-};
 enum TIOResult { iorOK, iorFAIL, iorWRONGDATA };
 
-// Sizes on the wire of codes 0..8 (rtASCIIZ and rtUnknown have their own rules).
-inline constexpr std::array<int, 9> RegisterTypeSizes = {1, 1, 1, 2, 2, 4, 4, 4, 8};
 const QStringList& RegisterTypeNames();        // display names, "Логический" ...
 const QStringList& RegisterTypeIdentifiers();  // "rtBOOL" ...
 const QStringList& IOResultIdentifiers();      // "iorOK" ...

@@ -9,6 +9,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <array>
 #include <cstdint>
 
 namespace vexa {
@@ -33,6 +34,24 @@ enum TFrameCommand : uint8_t { cmdRead = 0, cmdWrite = 1 };
 inline constexpr uint8_t kTypeCodeMask = 0x0F;
 inline constexpr uint8_t kTypeCanRead = 0x40;
 inline constexpr uint8_t kTypeCanWrite = 0x80;
+
+// The type codes a register announces in its type byte.
+enum TRegisterType {
+  rtBOOL,
+  rtUBYTE,
+  rtBYTE,
+  rtUINT,
+  rtINT,
+  rtULONG,
+  rtLONG,
+  rtFLOAT,
+  rtDOUBLE,
+  rtASCIIZ,
+  rtUnknown
+};
+
+// Sizes on the wire of codes 0..8 (rtASCIIZ and rtUnknown have their own rules).
+inline constexpr std::array<int, 9> RegisterTypeSizes = {1, 1, 1, 2, 2, 4, 4, 4, 8};
 
 constexpr uint8_t TypeByte(int code, bool canRead, bool canWrite) {
   return static_cast<uint8_t>(code | (canRead ? kTypeCanRead : 0) | (canWrite ? kTypeCanWrite : 0));

@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "core/CommInt.h"
-#include "core/CustomRegister.h"
 #include "core/Line.h"
 #include "core/LineSpeeds.h"
 #include "core/Services.h"
@@ -72,7 +71,7 @@ void TellPortState(TLine& line) {
   line.Tell(text, lost);
 }
 
-bool Transact(const TLineContext& line, TRegisterFrame& frame, TCustomRegister& reg) {
+bool Transact(const TLineContext& line, TRegisterFrame& frame, TRegisterType type, TCustomRegister& reg) {
   // The simulator's random generator and the port's request and answer are the line's: one
   // exchange at a time.
   if (line.Line == nullptr) return false;
@@ -103,7 +102,6 @@ bool Transact(const TLineContext& line, TRegisterFrame& frame, TCustomRegister& 
   }
 
   const double byteTime = ByteTime(line.BaudRateIndex);
-  const TRegisterType type = reg.RegisterType();
   for (int attempt = 0; attempt < 3; ++attempt) {
     frame = request;
     Trace(requestTrace);

@@ -23,10 +23,11 @@ double ByteTime(int baudRateIndex);
 // again; the caller holds the line.
 void TellPortState(TLine& line);
 
-// One exchange for `reg`, holding the line throughout: seals the request in `frame`, sends it on
-// the line (or asks the simulator) with up to three attempts, and leaves the accepted answer in `frame`.
-// Returns whether an answer was accepted. A lost port is reopened first (at most once a second); while it
-// stays lost, and once it is lost during the exchange, the exchange ends at once.
-bool Transact(const TLineContext& line, TRegisterFrame& frame, TCustomRegister& reg);
+// One exchange for `reg`, whose type is `type` (rtUnknown while it is still learning it): seals the
+// request in `frame`, sends it on the line (or asks the simulator) with up to three attempts, and
+// leaves the accepted answer in `frame`. Returns whether an answer was accepted. A lost port is
+// reopened first (at most once a second); while it stays lost, and once it is lost during the
+// exchange, the exchange ends at once.
+bool Transact(const TLineContext& line, TRegisterFrame& frame, TRegisterType type, TCustomRegister& reg);
 
 }  // namespace vexa

@@ -1,5 +1,6 @@
 #include "core/Services.h"
 
+#include <QDateTime>
 #include <QLocale>
 #include <QRegularExpression>
 #include <QTimeZone>

@@ -6,7 +6,6 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QChar>
-#include <QDateTime>
 #include <QString>
 #include <atomic>
 #include <cstdint>
@@ -15,6 +14,9 @@
 #include <mutex>
 #include <optional>
 #include <random>
+
+// Callers of the date-time conversions include <QDateTime> themselves; few do, and it is heavy.
+class QDateTime;
 
 namespace vexa {
 

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "core/CustomRegister.h"
 #include "core/Frame.h"
 
 namespace vexa {

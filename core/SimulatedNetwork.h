@@ -12,7 +12,7 @@
 #include <optional>
 #include <tuple>
 
-#include "core/CustomRegister.h"
+#include "core/Frame.h"
 #include "core/Services.h"
 
 namespace vexa {

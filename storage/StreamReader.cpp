@@ -2,7 +2,6 @@
 
 #include <QVariant>
 
-#include "storage/PersistentClasses.h"
 #include "storage/StreamIdents.h"
 #include "storage/StreamParser.h"
 
@@ -204,7 +203,7 @@ void Assign(TComponent& object, const QString& path, const TStreamValue& value) 
 }  // namespace
 
 std::unique_ptr<TComponent> BuildComponent(const TParsedStream& s) {
-  const TClassInfo* info = FindPersistentClass(s.ClassName);
+  const TClassInfo* info = TClassRegistry::Find(s.ClassName);
   if (info == nullptr || !info->Create)
     throw EStreamRecordError(QStringLiteral("Unknown class %1 in a component stream").arg(s.ClassName),
                              EStreamRecordError::rpClassName);

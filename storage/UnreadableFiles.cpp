@@ -1,5 +1,6 @@
 #include "storage/UnreadableFiles.h"
 
+#include <QDateTime>
 #include <QFileInfo>
 #include <QHash>
 #include <algorithm>

@@ -6,8 +6,8 @@
 
 #include "core/Network.h"
 #include "core/Services.h"
+#include "reports/model/ReportArchives.h"
 #include "reports/model/ReportNode.h"
-#include "storage/Archives.h"
 #include "storage/TreeFiles.h"
 
 namespace vexa {

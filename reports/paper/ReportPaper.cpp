@@ -1,6 +1,7 @@
 #include "reports/paper/ReportPaper.h"
 
 #include <QBuffer>
+#include <QDateTime>
 #include <QFont>
 #include <QFontMetrics>
 #include <QPagedPaintDevice>

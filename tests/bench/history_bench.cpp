@@ -16,10 +16,12 @@
 #include "core/RegisterNode.h"
 #include "core/Services.h"
 #include "ui/HistoryUnit.h"
+#include "ui/model/PersistentClasses.h"
 
 using namespace vexa;
 
 int main(int argc, char** argv) {
+  vexa::RegisterPersistentClasses();
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
   const int repaints = argc > 1 ? std::max(10, std::atoi(argv[1])) : 500;

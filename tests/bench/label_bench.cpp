@@ -25,6 +25,7 @@
 #include "ui/HistoryUnit.h"
 #include "ui/MainUnit.h"
 #include "ui/model/LabelDisplay.h"
+#include "ui/model/PersistentClasses.h"
 
 using namespace vexa;
 
@@ -45,6 +46,7 @@ void RunFor(int ms) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  vexa::RegisterPersistentClasses();
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
   const int seconds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 30;

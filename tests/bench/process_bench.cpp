@@ -17,6 +17,7 @@
 #include "core/SetupNode.h"
 #include "processes/model/CommandNode.h"
 #include "processes/model/ProcessTick.h"
+#include "ui/model/PersistentClasses.h"
 
 using namespace vexa;
 
@@ -43,6 +44,7 @@ class TCountingClock : public TVirtualClock {
 }  // namespace
 
 int main(int argc, char** argv) {
+  vexa::RegisterPersistentClasses();
   QCoreApplication app(argc, argv);
   const int ticks = argc > 1 ? std::max(1, std::atoi(argv[1])) : 60;
   QTemporaryDir dir;

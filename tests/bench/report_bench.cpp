@@ -19,10 +19,12 @@
 #include "core/SetupNode.h"
 #include "reports/model/ReportNode.h"
 #include "reports/model/ReportTick.h"
+#include "ui/model/PersistentClasses.h"
 
 using namespace vexa;
 
 int main(int argc, char** argv) {
+  vexa::RegisterPersistentClasses();
   QCoreApplication app(argc, argv);
   const int hours = argc > 1 ? std::max(1, std::atoi(argv[1])) : 2;
   QTemporaryDir dir;

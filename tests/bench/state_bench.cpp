@@ -18,6 +18,7 @@
 #include "core/RegisterNode.h"
 #include "core/Services.h"
 #include "storage/NetworkState.h"
+#include "ui/model/PersistentClasses.h"
 
 using namespace vexa;
 
@@ -85,6 +86,7 @@ qint64 StateBytes(const TNetwork& network) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  vexa::RegisterPersistentClasses();
   QCoreApplication app(argc, argv);
   QTemporaryDir dir;
   QDir(dir.path()).mkpath("Config");

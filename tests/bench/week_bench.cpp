@@ -24,6 +24,7 @@
 #include "reports/model/ReportNode.h"
 #include "storage/NetworkState.h"
 #include "ui/model/LabelDisplay.h"
+#include "ui/model/PersistentClasses.h"
 
 using namespace vexa;
 
@@ -68,6 +69,7 @@ std::vector<TRegisterNode*> BuildNetwork(TNetwork& network) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  vexa::RegisterPersistentClasses();
   QCoreApplication app(argc, argv);
   const QStringList args = app.arguments().mid(1);
   const std::optional<double> start = args.size() == 2 ? StrToDateTime(args[1]) : std::nullopt;

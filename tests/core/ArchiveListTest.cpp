@@ -13,8 +13,8 @@
 #include <memory>
 
 #include "core/RegisterNode.h"
+#include "reports/model/ReportArchives.h"
 #include "reports/model/ReportNode.h"
-#include "storage/Archives.h"
 #include "storage/AtomicFile.h"
 #include "storage/StgHandlerUnit.h"
 #include "storage/TreeFiles.h"

@@ -5,7 +5,6 @@
 #include "processes/model/Cyclogram.h"
 #include "reports/model/ReportNode.h"
 #include "reports/model/ReportRules.h"
-#include "storage/PersistentClasses.h"
 #include "support/TestSupport.h"
 #include "ui/model/LabelDisplay.h"
 #include "ui/model/SetupRules.h"
@@ -107,7 +106,7 @@ TEST_F(ComponentTest, EveryStoredNumberAndListHasARangeThatHoldsItsDefault) {
   std::vector<std::pair<std::string, std::unique_ptr<TPersistent>>> objects;
   for (const char* cls :
        {"TRootNode", "TRegisterNode", "TCommandNode", "TReportNode", "TSetupNode", "TLabelDisplay"}) {
-    const TClassInfo* info = FindPersistentClass(cls);
+    const TClassInfo* info = TClassRegistry::Find(cls);
     ASSERT_TRUE(info != nullptr && info->Create) << cls;
     objects.emplace_back(cls, std::unique_ptr<TPersistent>(info->Create(nullptr)));
   }

@@ -210,7 +210,9 @@ TEST_F(CyclogramTest, TheValueAxisFitsThePointsBand) {
     EXPECT_NEAR(graph.Axis.Y(c.Highest), (h - 1) / 12.0, 1);
     EXPECT_NEAR(graph.Axis.Y(c.Lowest), (h - 1) * 11 / 12.0, 1);
     EXPECT_EQ(graph.ZeroY.has_value(), c.Zero);
-    if (c.Zero) EXPECT_EQ(*graph.ZeroY, graph.Axis.Y(0));
+    if (c.Zero) {
+      EXPECT_EQ(*graph.ZeroY, graph.Axis.Y(0));
+    }
     ASSERT_GE(graph.Axis.Ticks().size(), 3u);
     for (const TAxisTick& t : graph.Axis.Ticks()) {
       EXPECT_TRUE(t.Y >= 0 && t.Y < h) << t.Text.toStdString();

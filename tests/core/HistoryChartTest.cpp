@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QDateTime>
 #include <climits>
 #include <cmath>
 #include <limits>
@@ -151,7 +152,9 @@ TEST_F(HistoryChartTest, TheCursorFollowsTheNewestSampleOrStaysOnItsTime) {
     const THistorySnapshot h = Snapshot(Texts({1, 2, 3, 4, 5, 6}), dropped);
     cursor.Follow(h, 6);
     EXPECT_EQ(cursor.X(), std::max(0, 1 - dropped)) << dropped << " dropped";
-    if (dropped == 1) EXPECT_EQ(h.Times[cursor.X()], Snapshot(Texts({1, 2})).Times[1]);
+    if (dropped == 1) {
+      EXPECT_EQ(h.Times[cursor.X()], Snapshot(Texts({1, 2})).Times[1]);
+    }
   }
 
   // Put back on the newest, it follows again, on a full history too.

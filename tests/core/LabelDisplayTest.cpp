@@ -188,8 +188,9 @@ TEST(KeptInsidePage, ALabelIsMovedLeftAndUpUntilItIsWhole) {
     const QPoint kept = KeptInsidePage(c.At, c.Size, page);
     EXPECT_EQ(kept, c.Kept);
     const QRect shown(kept, c.Size);
-    if (c.Size.width() <= page.width() && c.Size.height() <= page.height())
+    if (c.Size.width() <= page.width() && c.Size.height() <= page.height()) {
       EXPECT_TRUE(QRect(QPoint(0, 0), page).contains(shown));
+    }
   }
 }
 

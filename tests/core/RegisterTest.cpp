@@ -1,3 +1,4 @@
+#include <QDateTime>
 #include <cstring>
 
 #include "core/Network.h"

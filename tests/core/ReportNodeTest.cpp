@@ -2,6 +2,7 @@
 // copy, the report tick with its archives, stored settings that cannot run, reports destroyed in the
 // middle of a tick; and the rules of the report properties dialog.
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -13,10 +14,10 @@
 
 #include "core/Network.h"
 #include "core/RegisterNode.h"
+#include "reports/model/ReportArchives.h"
 #include "reports/model/ReportNode.h"
 #include "reports/model/ReportRules.h"
 #include "reports/model/ReportTick.h"
-#include "storage/Archives.h"
 #include "storage/TreeFiles.h"
 #include "support/TestSupport.h"
 

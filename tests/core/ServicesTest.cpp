@@ -1,3 +1,4 @@
+#include <QDateTime>
 #include <QStringDecoder>
 #include <cmath>
 #include <ctime>

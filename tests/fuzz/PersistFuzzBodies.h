@@ -11,9 +11,9 @@
 #include "core/Component.h"
 #include "storage/CompoundFile.h"
 #include "storage/ConfigText.h"
-#include "storage/PersistentClasses.h"
 #include "storage/StgHandlerUnit.h"
 #include "storage/StrHandlerUnit.h"
+#include "ui/model/PersistentClasses.h"
 
 namespace vexa::fuzz {
 
@@ -83,7 +83,8 @@ inline int ConfigTextOne(const uint8_t* data, size_t size) {
   try {
     file = CompoundFileFromText(QString::fromUtf8(bytes));
   } catch (const ETextError& e) {
-    if (e.Line < 1 || e.Column < 1 || e.Reason.isEmpty()) Fail("a fault without a place", bytes, QByteArray());
+    if (e.Line < 1 || e.Column < 1 || e.Reason.isEmpty())
+      Fail("a fault without a place", bytes, QByteArray());
     return 0;
   }
   const QString text = ConfigTextLines(file->Root()).join(QLatin1Char('\n'));

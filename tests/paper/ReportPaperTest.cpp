@@ -206,9 +206,10 @@ TEST_F(TReportPaperTest, LongTableHeadingsWrapAndTheRowsMoveDown) {
     for (size_t i = 0; i < texts.size(); ++i) {
       EXPECT_NEAR(texts[i]->Baseline.y(), firstLine + static_cast<double>(i) * h12, 1);
       const QFontMetricsF metrics(texts[i]->Font, p.Device.get());
-      if (static_cast<size_t>(k + 1) < lefts.size())
+      if (static_cast<size_t>(k + 1) < lefts.size()) {
         EXPECT_LT(x + metrics.horizontalAdvance(texts[i]->Text), lefts[static_cast<size_t>(k + 1)])
             << texts[i]->Text.toStdString();
+      }
       EXPECT_FALSE(texts[i]->Text.endsWith(QChar(0x2026))) << "nothing cut short";
       whole += texts[i]->Text;
     }

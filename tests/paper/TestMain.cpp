@@ -4,12 +4,12 @@
 
 #include <QGuiApplication>
 
-#include "support/TestSupport.h"
+#include "ui/model/PersistentClasses.h"
 
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QGuiApplication app(argc, argv);
   ::testing::InitGoogleTest(&argc, argv);
-  ::testing::AddGlobalTestEnvironment(new vexa::test::TVexaEnvironment);  // gtest takes ownership
+  vexa::RegisterPersistentClasses();
   return RUN_ALL_TESTS();
 }

@@ -31,9 +31,10 @@ void WriteFile(const QString& path, const QByteArray& bytes, int ageSeconds = 0)
   ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
   file.write(bytes);
   ASSERT_TRUE(file.flush());  // before the time is set, or the write sets it again
-  if (ageSeconds != 0)
+  if (ageSeconds != 0) {
     ASSERT_TRUE(file.setFileTime(QDateTime::currentDateTimeUtc().addSecs(-ageSeconds),
                                  QFileDevice::FileModificationTime));
+  }
 }
 
 QByteArray ReadFile(const QString& path) {

@@ -11,7 +11,6 @@
 #include "processes/model/CommandNode.h"
 #include "reports/model/ReportNode.h"
 #include "storage/CompoundFile.h"
-#include "storage/PersistentClasses.h"
 #include "storage/StgHandlerUnit.h"
 #include "storage/StoredRanges.h"
 #include "storage/StrHandlerUnit.h"
@@ -604,7 +603,7 @@ TEST_F(StoredRangeTest, EveryNewObjectReadsBack) {
   for (const char* cls : {"TRootNode", "TCustomRegister", "TRegisterNode", "TCommandNode", "TReportNode",
                           "TSetupNode", "TLabelDisplay"}) {
     SCOPED_TRACE(cls);
-    const TClassInfo* info = FindPersistentClass(cls);
+    const TClassInfo* info = TClassRegistry::Find(cls);
     ASSERT_TRUE(info != nullptr && info->Create);
     std::unique_ptr<TComponent> object(info->Create(nullptr));
     EXPECT_NO_THROW(ReadComponent(WriteComponent(*object)));

@@ -2,8 +2,8 @@
 
 #include <QApplication>
 
-#include "support/TestSupport.h"
 #include "ui/QtLanguage.h"
+#include "ui/model/PersistentClasses.h"
 
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -12,6 +12,6 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   russianDates.Settle();
   ::testing::InitGoogleTest(&argc, argv);
-  ::testing::AddGlobalTestEnvironment(new vexa::test::TVexaEnvironment);  // gtest takes ownership
+  vexa::RegisterPersistentClasses();
   return RUN_ALL_TESTS();
 }

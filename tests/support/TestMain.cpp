@@ -2,11 +2,11 @@
 
 #include <QCoreApplication>
 
-#include "support/TestSupport.h"
+#include "ui/model/PersistentClasses.h"
 
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   ::testing::InitGoogleTest(&argc, argv);
-  ::testing::AddGlobalTestEnvironment(new vexa::test::TVexaEnvironment);  // gtest takes ownership
+  vexa::RegisterPersistentClasses();
   return RUN_ALL_TESTS();
 }

@@ -12,7 +12,6 @@
 #include "core/Protocol.h"
 #include "storage/CompoundFile.h"
 #include "storage/FolderLock.h"
-#include "storage/PersistentClasses.h"
 
 namespace vexa::test {
 
@@ -68,10 +67,6 @@ void RunEventsFor(int ms) {
   QEventLoop loop;
   QTimer::singleShot(ms, &loop, &QEventLoop::quit);
   loop.exec();
-}
-
-void TVexaEnvironment::SetUp() {
-  RegisterPersistentClasses();
 }
 
 TVexaTest::TVexaTest() {

@@ -170,12 +170,6 @@ bool RunEventsUntil(const std::function<bool()>& done, int timeoutMs);
 // Runs the main thread's event loop for ms milliseconds.
 void RunEventsFor(int ms);
 
-// Registers the persistent classes once.
-class TVexaEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override;
-};
-
 // Before each test: the services reset (Russian formats, a fake clock, scripted messages) and a
 // network of the test's own in a temporary folder, on a scripted port.
 class TVexaTest : public ::testing::Test {

@@ -8,8 +8,8 @@
 #include <QFile>
 
 #include "core/RegisterNode.h"
+#include "reports/model/ReportArchives.h"
 #include "reports/model/ReportNode.h"
-#include "storage/Archives.h"
 #include "storage/TreeFiles.h"
 #include "support/TestSupport.h"
 

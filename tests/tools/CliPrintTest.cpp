@@ -11,8 +11,8 @@
 
 #include "core/Network.h"
 #include "core/RegisterNode.h"
+#include "reports/model/ReportArchives.h"
 #include "reports/model/ReportNode.h"
-#include "storage/Archives.h"
 #include "storage/TreeFiles.h"
 #include "support/TestSupport.h"
 

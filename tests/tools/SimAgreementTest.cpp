@@ -119,10 +119,12 @@ class SimAgreementTest : public TVexaTest {
         EXPECT_TRUE(reg->UserCanREAD());
         EXPECT_TRUE(InBand(r, shown));
         const std::optional<double> v = StrToFloat(shown);
-        if (previous && v && r.Type >= rtUBYTE && r.Type <= rtLONG)
+        if (previous && v && r.Type >= rtUBYTE && r.Type <= rtLONG) {
           EXPECT_LE(std::abs(*v - *previous) * std::pow(10.0, r.Digits), steps + 1e-9);
-        if (previous && v && (r.Type == rtFLOAT || r.Type == rtDOUBLE))
+        }
+        if (previous && v && (r.Type == rtFLOAT || r.Type == rtDOUBLE)) {
           EXPECT_LE(std::abs(*v - *previous), steps + std::pow(10.0, -r.Digits));
+        }
         previous = v;
       }
     }

@@ -228,7 +228,9 @@ TEST_F(SimTest, RegistersWanderInsideTheirBand) {
     std::memcpy(&v, word.constData() + 5, 2);
     EXPECT_GT(v, 300);
     EXPECT_LT(v, 400);
-    if (previous >= 0) EXPECT_LE(std::abs(v - previous), 1);
+    if (previous >= 0) {
+      EXPECT_LE(std::abs(v - previous), 1);
+    }
     previous = v;
 
     const QByteArray real = line.Exchange(ReadRequest(1, 0, 3));  // rtFLOAT: 21..29, a unit a read
@@ -237,7 +239,9 @@ TEST_F(SimTest, RegistersWanderInsideTheirBand) {
     std::memcpy(&f, real.constData() + 5, 4);
     EXPECT_GE(f, 20.0f);
     EXPECT_LE(f, 30.0f);
-    if (previousF >= 0) EXPECT_LE(std::abs(f - previousF), 1.0f);
+    if (previousF >= 0) {
+      EXPECT_LE(std::abs(f - previousF), 1.0f);
+    }
     previousF = f;
   }
   // Address 1 is in the middle band.

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QDateTime>
 #include <QDir>
 #include <QListWidget>
 #include <QPixmap>
@@ -10,6 +11,7 @@
 #include <memory>
 
 #include "core/RegisterNode.h"
+#include "reports/model/ReportArchives.h"
 #include "reports/model/ReportNode.h"
 #include "storage/Archives.h"
 #include "support/Child.h"

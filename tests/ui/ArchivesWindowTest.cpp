@@ -15,8 +15,8 @@
 #include <memory>
 
 #include "core/RegisterNode.h"
+#include "reports/model/ReportArchives.h"
 #include "reports/model/ReportNode.h"
-#include "storage/Archives.h"
 #include "storage/TreeFiles.h"
 #include "support/Child.h"
 #include "support/RealMessageBox.h"

@@ -109,7 +109,9 @@ TEST_F(TDataFolderTest, AFolderIsTakenOnlyWhenItCanHoldTheFiles) {
     });
     const std::optional<QString> chosen = ChooseDataFolder(Dir->filePath("proposed"));
     EXPECT_EQ(chosen, c.Chosen);
-    if (c.Chosen) EXPECT_TRUE(QDir(*c.Chosen).exists()) << "not made";
+    if (c.Chosen) {
+      EXPECT_TRUE(QDir(*c.Chosen).exists()) << "not made";
+    }
     EXPECT_EQ(Messages->Texts(), c.Told.isEmpty() ? QStringList() : QStringList{c.Told});
     EXPECT_EQ(stayedOpen, !c.Told.isEmpty());
   }
@@ -202,10 +204,14 @@ TEST_F(TDataFolderTest, TheFolderIsSettledBeforeTheProgramStarts) {
       });
     EXPECT_EQ(SettleProgramFolder(c.Folder, settings), c.Settled);
     EXPECT_EQ(asked, c.Asked);
-    if (c.Asked) EXPECT_EQ(proposed, c.Folder.Path);
+    if (c.Asked) {
+      EXPECT_EQ(proposed, c.Folder.Path);
+    }
     EXPECT_EQ(settings.value("DataFolder").toString(), c.Remembered);
     EXPECT_EQ(Messages->Shown.size(), c.Told ? 1u : 0u) << Messages->Texts().join(" | ").toStdString();
-    if (c.Settled) EXPECT_TRUE(QDir(*c.Settled).exists() || c.Folder.Source == TFolderSource::BesideProgram);
+    if (c.Settled) {
+      EXPECT_TRUE(QDir(*c.Settled).exists() || c.Folder.Source == TFolderSource::BesideProgram);
+    }
   }
 }
 

@@ -2,6 +2,7 @@
 // cursor on keys and mouse, the zoom buttons, the refresh every logging interval, and what it draws.
 
 #include <QContextMenuEvent>
+#include <QDateTime>
 #include <QDialog>
 #include <QDir>
 #include <QImage>

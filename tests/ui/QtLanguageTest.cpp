@@ -76,7 +76,9 @@ TEST_F(QtLanguageTest, TheFileDialogSpeaksRussianDownToItsFileTypesAndDates) {
       const QString type = model->data(model->index(row, 2, root)).toString();
       const QString date = model->data(model->index(row, 3, root)).toString();
       SCOPED_TRACE(name.toStdString());
-      if (name == QStringLiteral("Архив")) EXPECT_EQ(type, QStringLiteral("Папка"));
+      if (name == QStringLiteral("Архив")) {
+        EXPECT_EQ(type, QStringLiteral("Папка"));
+      }
       if (russianDates) {
         const QString today = QDate::currentDate().toString(QStringLiteral("dd.MM.yyyy"));
         EXPECT_TRUE(date.startsWith(today)) << date.toStdString();

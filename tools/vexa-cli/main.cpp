@@ -15,6 +15,7 @@
 #include "storage/AtomicFile.h"
 #include "storage/FolderLock.h"
 #include "tools/vexa-cli/CliContext.h"
+#include "ui/model/PersistentClasses.h"
 
 namespace vexa::cli {
 
@@ -163,6 +164,7 @@ const TCommandRegistrar kWrite{QStringLiteral("write"), {&Write, QString(), true
 int main(int argc, char** argv) {
   using namespace vexa;
   using namespace vexa::cli;
+  RegisterPersistentClasses();
   const std::unique_ptr<QCoreApplication> app = CreateApplication(argc, argv);
   QStringList args = app->arguments().mid(1);
   TCliContext ctx;

@@ -30,6 +30,7 @@
 #include "storage/NetDescription.h"
 #include "storage/TreeFiles.h"
 #include "ui/model/LabelDisplay.h"
+#include "ui/model/PersistentClasses.h"
 
 namespace vexa::demo {
 
@@ -371,6 +372,7 @@ int Usage() {
 
 int main(int argc, char** argv) {
   using namespace vexa;
+  RegisterPersistentClasses();
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QGuiApplication app(argc, argv);
   const QStringList args = app.arguments().mid(1);

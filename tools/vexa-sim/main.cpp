@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>

@@ -12,9 +12,11 @@
 #include "ui/ImageList.h"
 #include "ui/MessageBoxService.h"
 #include "ui/QtLanguage.h"
+#include "ui/model/PersistentClasses.h"
 #include "ui/model/ProgramFolder.h"
 
 int main(int argc, char** argv) {
+  vexa::RegisterPersistentClasses();
   // Help and version need no display, so they are answered before the application object exists.
   QStringList raw;
   for (int i = 1; i < argc; ++i) raw << QString::fromLocal8Bit(argv[i]);

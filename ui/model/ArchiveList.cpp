@@ -7,9 +7,9 @@
 #include <exception>
 
 #include "core/ImageIndex.h"
+#include "reports/model/ReportArchives.h"
 #include "reports/model/ReportNode.h"
 #include "storage/ArchiveText.h"
-#include "storage/Archives.h"
 #include "storage/AtomicFile.h"
 #include "storage/CompoundFile.h"
 #include "storage/TreeFiles.h"

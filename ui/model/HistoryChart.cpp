@@ -1,5 +1,6 @@
 #include "ui/model/HistoryChart.h"
 
+#include <QDateTime>
 #include <algorithm>
 #include <cmath>
 #include <limits>

@@ -1,4 +1,4 @@
-#include "storage/PersistentClasses.h"
+#include "ui/model/PersistentClasses.h"
 
 #include "core/CustomRegister.h"
 #include "core/RegisterNode.h"
@@ -21,11 +21,6 @@ void RegisterPersistentClasses() {
     return true;
   }();
   (void)done;
-}
-
-const TClassInfo* FindPersistentClass(const QString& name) {
-  RegisterPersistentClasses();
-  return TClassRegistry::Find(name);
 }
 
 }  // namespace vexa
