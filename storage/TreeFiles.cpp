@@ -131,15 +131,6 @@ std::optional<QString> SaveTreeFileForOperator(TNetwork& network, TComponent& ro
   return QStringLiteral("Ошибка сохранения: %1").arg(why.isEmpty() ? path : why);
 }
 
-void SaveTreeFileOrTell(TNetwork& network, TComponent& root, bool always) {
-  std::optional<QString> text;
-  {
-    TBusyCursor busy;
-    text = SaveTreeFileForOperator(network, root, always);
-  }
-  if (text) ShowMessage(*text, TMsgIcon::Error);
-}
-
 std::unique_ptr<TComponent> ReadTreeFile(const QString& path, std::vector<TDamagedPart>* damage) {
   const auto handler = TStgHandler::Open(path);
   if (!handler->ReadFailure().isEmpty()) RaiseUnreadable(path, handler->ReadFailure());

@@ -49,8 +49,6 @@ bool SaveTreeFile(TNetwork& network, TComponent& root, QString* why = nullptr);
 // only until a save of that file succeeds again, since a tick may save every minute onto a full disk.
 // The tree stays Changed, so the next save tries again.
 std::optional<QString> SaveTreeFileForOperator(TNetwork& network, TComponent& root, bool always = false);
-// The same under the busy cursor, the text told at once through the message service.
-void SaveTreeFileOrTell(TNetwork& network, TComponent& root, bool always = false);
 // Replaces the root by the tree read from its file (StateFileName). A missing file leaves it as it
 // was; a file that exists but cannot be read (not a compound file, a broken structure, a malformed
 // stream, no object, another kind of object, a root of another name) raises EUnreadableFiles and

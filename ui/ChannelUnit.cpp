@@ -23,6 +23,7 @@
 #include "ui/HelpUnit.h"
 #include "ui/ImageList.h"
 #include "ui/MainUnit.h"
+#include "ui/Tell.h"
 #include "ui/ToolWindowCount.h"
 #include "ui/model/LabelDisplay.h"
 
@@ -257,7 +258,7 @@ void TChannelForm::CurrentRowChanged(int gridRow) {
 void TChannelForm::CellEdited(int row, const QString& text) {
   if (row <= 0 || row >= table_.RowCount() || table_.Row(row).Text == text) return;
   if (!table_.Refuses(row, text)) {
-    table_.Edit(row, text);
+    ShowFaults(table_.Edit(row, text));
     return;
   }
   // Called from inside the editor's key or focus handler: a message box there would take the focus
@@ -271,12 +272,12 @@ void TChannelForm::TakeBackRefused() {
   const std::optional<TRefusal> refused = std::exchange(refused_, std::nullopt);
   // The window may have been closed, or closed and opened on another channel, meanwhile.
   if (!refused || !open_ || refused->Show != shows_) return;
-  table_.Edit(refused->Row, refused->Text);
+  ShowFaults(table_.Edit(refused->Row, refused->Text));
 }
 
 void TChannelForm::ApplyClick() {
   static_cast<TChannelGrid*>(grid_)->CommitOpenEditor();
-  table_.Apply();
+  ShowFaults(table_.Apply());
 }
 
 void TChannelForm::showEvent(QShowEvent* event) {

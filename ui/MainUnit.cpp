@@ -41,6 +41,7 @@
 #include "ui/NetUnit.h"
 #include "ui/PositionUnit.h"
 #include "ui/SetupUnit.h"
+#include "ui/Tell.h"
 
 namespace vexa {
 

@@ -25,6 +25,7 @@
 #include "ui/NodeViews.h"
 #include "ui/RegisterPropertiesUnit.h"
 #include "ui/RootPropertiesUnit.h"
+#include "ui/Tell.h"
 #include "ui/ToolWindowCount.h"
 #include "ui/model/NetRules.h"
 

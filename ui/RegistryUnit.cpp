@@ -23,6 +23,7 @@
 #include "ui/HelpUnit.h"
 #include "ui/ImageList.h"
 #include "ui/NodeViews.h"
+#include "ui/Tell.h"
 #include "ui/ToolWindowCount.h"
 #include "ui/model/RegistryRules.h"
 

@@ -34,6 +34,7 @@
 #include "ui/HelpUnit.h"
 #include "ui/MainUnit.h"
 #include "ui/NetUnit.h"
+#include "ui/Tell.h"
 #include "ui/ToolWindowCount.h"
 
 namespace vexa {
@@ -520,8 +521,9 @@ void TSetupForm::OKClick() {
   if (!diagrams_.CanConfirm() || search_.Running() || !network_.Setup()) return;
   const TSetupFields fields{edNewPassword->text(), seAutoSaveInterval->value(), chAutoSave->isChecked(),
                             chAutoLoad->isChecked(), chDemo->isChecked()};
-  const bool restart = ConfirmSetup(network_, fields, diagrams_);
-  if (!restart) {
+  const TSetupConfirmed confirmed = ConfirmSetup(network_, fields, diagrams_);
+  ShowFaults(confirmed.Faults);
+  if (!confirmed.Restart) {
     accept();
     return;
   }

@@ -27,6 +27,7 @@
 #include "ui/NetUnit.h"
 #include "ui/NodeViews.h"
 #include "ui/RootPropertiesUnit.h"
+#include "ui/Tell.h"
 #include "ui/ToolWindowCount.h"
 #include "ui/model/NetRules.h"
 
@@ -488,15 +489,20 @@ void TTemplatesWindow::DeleteItem(TRootNode& item) {
 }
 
 void TTemplatesWindow::OnTimer() {
-  // A message box shown by a tick runs the event loop, where the timer fires again.
-  if (ticking_) return;
-  ticking_ = true;
+  TFaults faults;
   try {
-    Tick();
+    faults = Tick();
   } catch (const std::exception& e) {
-    ShowMessage(QString::fromUtf8(e.what()), TMsgIcon::Error);
+    faults.Add(QString::fromUtf8(e.what()));
   }
-  ticking_ = false;
+  if (faults.Empty()) return;
+  // The ticks wait while the operator reads: a message box runs the event loop, where the timer
+  // would fire again.
+  const bool active = timer_->Active();
+  timer_->Stop();
+  const QPointer<TTemplatesWindow> alive(this);
+  ShowFaults(faults);
+  if (alive && active) timer_->Start();
 }
 
 }  // namespace vexa

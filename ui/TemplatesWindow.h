@@ -11,6 +11,7 @@
 #include <QWidget>
 #include <memory>
 
+#include "core/Faults.h"
 #include "core/RootNode.h"
 #include "ui/RepeatTimer.h"
 
@@ -88,7 +89,7 @@ class TTemplatesWindow : public QWidget {
   virtual void TemplateProperties(TRootNode& templ) = 0;
   virtual void NodeProperties(TRootNode& node) = 0;
   // The timer's step.
-  virtual void Tick() = 0;
+  virtual TFaults Tick() = 0;
   // The "%" of an item's row when the list is built; the tick shows it afterwards.
   virtual int ItemProgress(const TRootNode&) const { return 0; }
   // An empty template made by "Новый шаблон", owned by owner; caption and image are set afterwards.
@@ -158,7 +159,6 @@ class TTemplatesWindow : public QWidget {
   QTreeWidget* list_ = nullptr;
   QPointer<TRootPropertiesForm> ownNodeDialog_;
   std::unique_ptr<TRepeatTimer> timer_;
-  bool ticking_ = false;  // a message box of a tick lets the timer fire again
   TNetwork& network_;
 };
 

@@ -15,6 +15,7 @@
 #include "processes/model/CommandNode.h"
 #include "storage/TreeFiles.h"
 #include "ui/ImageList.h"
+#include "ui/Tell.h"
 #include "ui/ToolWindowCount.h"
 
 namespace vexa {
@@ -139,11 +140,11 @@ TCycloEditForm::TCycloEditForm(TNetwork& network, TMainForm* mainForm, QWidget* 
   connect(actZoomOut, &QAction::triggered, this, [this] { Zoom(TCyclogramZoom::ZoomOut); });
   connect(actExpandX, &QAction::triggered, this, [this] { Zoom(TCyclogramZoom::ExpandX); });
   connect(actAdd, &QAction::triggered, this, [this] {
-    table_.Add();
+    ShowFaults(table_.Add());
     FillGrid();
   });
   connect(actInsert, &QAction::triggered, this, [this] {
-    table_.Insert();
+    ShowFaults(table_.Insert());
     FillGrid();
   });
   connect(actDelete, &QAction::triggered, this, [this] {
@@ -192,7 +193,7 @@ void TCycloEditForm::FillGrid() {
 void TCycloEditForm::CellTyped(int row, int column) {
   if (filling_ || node_ == nullptr) return;
   const QTableWidgetItem* item = grid_->item(row, column);
-  table_.Typed(*node_, row + 1, column, item != nullptr ? item->text() : QString());
+  ShowFaults(table_.Typed(*node_, row + 1, column, item != nullptr ? item->text() : QString()));
 }
 
 void TCycloEditForm::CurrentCellChanged(int row) {

@@ -96,11 +96,11 @@ void TTasksForm::NodeProperties(TRootNode& node) {
     editor->exec();
 }
 
-void TTasksForm::Tick() {
+TFaults TTasksForm::Tick() {
   TProcessTickHooks hooks;
   hooks.ShowProgress = [this](TRootNode& process, int done) { ShowProgress(process, done); };
   hooks.ShowStopped = [this](TRootNode& process) { ShowImage(process, iiSTOP); };
-  ProcessTick(Network(), hooks);
+  return ProcessTick(Network(), hooks);
 }
 
 int TTasksForm::ItemProgress(const TRootNode& process) const {

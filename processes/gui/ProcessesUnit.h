@@ -32,7 +32,7 @@ class TTasksForm : public TTemplatesWindow {
   void ChangeState(TRootNode& item, bool running) override;
   void TemplateProperties(TRootNode& templ) override;
   void NodeProperties(TRootNode& node) override;
-  void Tick() override;
+  TFaults Tick() override;
   int ItemProgress(const TRootNode& process) const override;
 
  private:

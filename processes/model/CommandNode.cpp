@@ -16,8 +16,6 @@ namespace vexa {
 
 namespace {
 
-std::atomic<uint64_t> destroyedCount{0};
-
 // A date-time difference in days as whole milliseconds; nothing for a difference that is no time
 // at all (a damaged file: not finite, or beyond ten thousand years).
 std::optional<qint64> DaysToMs(double days) {
@@ -42,14 +40,6 @@ ECyclogramError DamagedSlotTime() {
 }  // namespace
 
 TCommandNode::TCommandNode(TComponent* owner) : TCustomRegister(owner) {}
-
-TCommandNode::~TCommandNode() {
-  destroyedCount.fetch_add(1, std::memory_order_relaxed);
-}
-
-uint64_t TCommandNode::DestroyedCount() {
-  return destroyedCount.load(std::memory_order_relaxed);
-}
 
 const TClassInfo& TCommandNode::StaticClassInfo() {
   using P = Props<TCommandNode>;

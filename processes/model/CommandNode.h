@@ -25,7 +25,6 @@ class ECyclogramError : public std::runtime_error {
 class TCommandNode : public TCustomRegister {
  public:
   explicit TCommandNode(TComponent* owner);
-  ~TCommandNode() override;
 
   static const TClassInfo& StaticClassInfo();
   const TClassInfo& ClassInfo() const override { return StaticClassInfo(); }
@@ -70,10 +69,6 @@ class TCommandNode : public TCustomRegister {
   double StopValue() const { return stopValue_; }
   void SetStopValue(double value);
   bool Finished() const { return finished_; }
-
-  // How many command nodes have been destroyed so far. A Refresh runs the line, and a tick cannot
-  // tell otherwise whether something it ran destroyed the nodes it is walking.
-  static uint64_t DestroyedCount();
 
  protected:
   void SetFinished(bool value) { finished_ = value; }

@@ -88,42 +88,36 @@ QString TCyclogramTable::Cell(int row, int column) const {
   return column == 0 ? r.Value : r.Duration;
 }
 
-void TCyclogramTable::Typed(const TCustomRegister& node, int row, int column, const QString& text) {
-  if (row < 1 || row > PointCount()) return;
+TFaults TCyclogramTable::Typed(const TCustomRegister& node, int row, int column, const QString& text) {
+  if (row < 1 || row > PointCount()) return {};
   TCyclogramRow& r = rows_[static_cast<size_t>(row - 1)];
   (column == 0 ? r.Value : r.Duration) = text;
-  if (text.isEmpty()) return;
+  if (text.isEmpty()) return {};
   std::optional<QString> warning;
   if (column == 0) {
     if (row == current_) warning = CyclogramValueWarning(node, text);
   } else {
     warning = CyclogramDurationWarning(text);
   }
-  if (warning) ShowMessage(*warning, TMsgIcon::Warning);
+  return warning ? TFaults(*warning, TMsgIcon::Warning) : TFaults();
 }
 
-bool TCyclogramTable::Add() {
+TFaults TCyclogramTable::Add() {
   enabled_ = true;
-  if (RowCount() >= kCyclogramMaxRows) {
-    ShowMessage(kCyclogramFullText, TMsgIcon::Warning);
-    return false;
-  }
+  if (RowCount() >= kCyclogramMaxRows) return TFaults(kCyclogramFullText, TMsgIcon::Warning);
   rows_.push_back({QStringLiteral("0"), QStringLiteral("0")});
   current_ = mark_ = PointCount();
-  return true;
+  return {};
 }
 
-bool TCyclogramTable::Insert() {
+TFaults TCyclogramTable::Insert() {
   enabled_ = true;
-  if (RowCount() >= kCyclogramMaxRows) {
-    ShowMessage(kCyclogramFullText, TMsgIcon::Warning);
-    return false;
-  }
+  if (RowCount() >= kCyclogramMaxRows) return TFaults(kCyclogramFullText, TMsgIcon::Warning);
   if (rows_.empty()) return Add();
   const int at = std::clamp(current_, 1, PointCount());
   rows_.insert(rows_.begin() + (at - 1), {QStringLiteral("0"), QStringLiteral("0")});
   current_ = mark_ = at;
-  return true;
+  return {};
 }
 
 void TCyclogramTable::Remove() {

@@ -8,6 +8,7 @@
 #include <optional>
 #include <vector>
 
+#include "core/Faults.h"
 #include "processes/model/ValueAxis.h"
 
 namespace vexa {
@@ -79,15 +80,15 @@ class TCyclogramTable {
 
   // The cell's text; the header texts on row 0.
   QString Cell(int row, int column) const;
-  // New text for a data cell, kept whatever it is; a warning for a doubtful one is shown (values
-  // only when typed in the current row).
-  void Typed(const TCustomRegister& node, int row, int column, const QString& text);
+  // New text for a data cell, kept whatever it is; a warning for a doubtful one (values only when
+  // typed in the current row).
+  TFaults Typed(const TCustomRegister& node, int row, int column, const QString& text);
 
-  // "Добавить запись": a row "0", "0" at the end, made current. At the limit the message is shown
-  // and nothing is added.
-  bool Add();
+  // "Добавить запись": a row "0", "0" at the end, made current. At the limit nothing is added, and
+  // the warning says so.
+  TFaults Add();
   // "Вставить запись": a row "0", "0" before the current one, which it becomes; Add without points.
-  bool Insert();
+  TFaults Insert();
   // "Удалить запись": removes the current row; the row that takes its place (or the new last one)
   // becomes current. Without points the grid is disabled.
   void Remove();

@@ -16,20 +16,16 @@ QString ProcessFaultText(const QString& processCaption, const QString& nodeCapti
   return QStringLiteral("Процесс '%1' остановлен:\r\n'%2' - %3").arg(processCaption, nodeCaption, fault);
 }
 
-void ProcessTick(TNetwork& network, const TProcessTickHooks& hooks) {
+TFaults ProcessTick(TNetwork& network, const TProcessTickHooks& hooks) {
   TRootNode& tasks = *network.Tasks();
   const TLineContext line = network.LineContext();
-  QStringList faults;
-  // Shown last: a message box's event loop may run anything, also a change of the trees.
-  auto showFaults = [&faults] {
-    for (const QString& text : faults) ShowMessage(text, TMsgIcon::Error);
-  };
+  TFaults faults;
   auto stop = [&](TRootNode& process) {
     process.SetImageIndex(iiSTOP);
     // Disabled before the save, so that a restored file does not hold it running.
     process.SetEnabled(false);
     if (hooks.ShowStopped) hooks.ShowStopped(process);
-    if (std::optional<QString> failed = SaveTreeFileForOperator(network, tasks)) faults << *failed;
+    if (std::optional<QString> failed = SaveTreeFileForOperator(network, tasks)) faults.Add(*failed);
   };
 
   for (int i = 0; i < tasks.ComponentCount(); ++i) {
@@ -40,17 +36,10 @@ void ProcessTick(TNetwork& network, const TProcessTickHooks& hooks) {
     for (int j = 0; j < process->ComponentCount() && !fault; ++j) {
       auto* node = dynamic_cast<TCommandNode*>(process->Component(j));
       if (node == nullptr) continue;
-      const uint64_t destroyed = TCommandNode::DestroyedCount();
       try {
         node->Step(line, network.Net().get());
       } catch (const ECyclogramError& e) {
         fault = e.Message();
-      }
-      // The node alive and still in its place also means its process and `tasks` are.
-      if (TCommandNode::DestroyedCount() != destroyed || node->Owner() != process ||
-          process->Owner() != &tasks) {
-        showFaults();
-        return;
       }
       if (!fault) {
         try {
@@ -59,7 +48,7 @@ void ProcessTick(TNetwork& network, const TProcessTickHooks& hooks) {
           fault = e.Message();
         }
       }
-      if (fault) faults << ProcessFaultText(process->Caption(), node->Caption(), *fault);
+      if (fault) faults.Add(ProcessFaultText(process->Caption(), node->Caption(), *fault));
     }
     if (fault) {
       stop(*process);
@@ -68,7 +57,7 @@ void ProcessTick(TNetwork& network, const TProcessTickHooks& hooks) {
     if (done == 100) stop(*process);
     if (hooks.ShowProgress) hooks.ShowProgress(*process, done);
   }
-  showFaults();
+  return faults;
 }
 
 int ProcessProgress(const TRootNode& process) {

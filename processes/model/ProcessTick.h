@@ -6,6 +6,8 @@
 #include <QString>
 #include <functional>
 
+#include "core/Faults.h"
+
 namespace vexa {
 
 class TNetwork;
@@ -25,10 +27,8 @@ struct TProcessTickHooks {
 
 // One tick over the enabled processes of the network's TASKS, writing on its line. A process is stopped by
 // disabling it, giving it the stopped image and saving `tasks`. A process whose cyclogram does not convert is
-// stopped and reported through ShowMessage once the others have been stepped; after the messages nothing is
-// touched, since their event loop may change the trees. If a step destroys command nodes (the line's code is
-// foreign to the tick), the tick ends there and leaves the rest to the next one.
-void ProcessTick(TNetwork& network, const TProcessTickHooks& hooks = {});
+// stopped, and its fault returned, in the order of the processes, with those of saves that failed.
+TFaults ProcessTick(TNetwork& network, const TProcessTickHooks& hooks = {});
 
 // The "%" a process shows when its row is made: the smallest progress of its command nodes while
 // it runs; when stopped, 100 once every one has finished or has nothing to do (the tick stopped it

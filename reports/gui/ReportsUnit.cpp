@@ -14,6 +14,7 @@
 #include "storage/TreeFiles.h"
 #include "ui/MainUnit.h"
 #include "ui/RegisterPropertiesUnit.h"
+#include "ui/Tell.h"
 
 namespace vexa {
 
@@ -90,7 +91,7 @@ void TReportsForm::ChangeState(TRootNode& item, bool running) {
   } else if (report->ImageIndex() == iiSTOP) {
     // A running report keeps its window; only a stopped one begins a new one.
     report->Reset();
-    report->StartReport();
+    ShowFaults(report->StartReport());
   }
 }
 
@@ -127,12 +128,12 @@ void TReportsForm::NodeProperties(TRootNode& node) {
   dialog->ExecuteForPrinting(*reg);
 }
 
-void TReportsForm::Tick() {
+TFaults TReportsForm::Tick() {
   TReportTickHooks hooks;
   hooks.ProcessEvents = [] { QCoreApplication::processEvents(); };
   hooks.ShowProgress = [this](TReportNode& report, int done) { ShowProgress(report, done); };
   hooks.ShowStopped = [this](TReportNode& report) { ShowImage(report, iiSTOP); };
-  ReportTick(Network(), hooks);
+  return ReportTick(Network(), hooks);
 }
 
 TReportNode* TReportsForm::SelectedReport() const {

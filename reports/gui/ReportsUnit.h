@@ -43,7 +43,7 @@ class TReportsForm : public TTemplatesWindow {
   void ChangeState(TRootNode& item, bool running) override;
   void TemplateProperties(TRootNode& templ) override;
   void NodeProperties(TRootNode& node) override;
-  void Tick() override;
+  TFaults Tick() override;
   TRootNode* NewTemplateNode(TRootNode& owner) override;
 
  private:

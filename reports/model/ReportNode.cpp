@@ -163,12 +163,10 @@ double TReportNode::AlignedStart(double t) const {
   return MsToDateTime(startMs);
 }
 
-bool TReportNode::StartReport() {
+TFaults TReportNode::StartReport() {
   if (const QString fault = SettingsFault(); !fault.isEmpty()) {
     Stop();
-    // The message box runs the event loop: nothing of this report is touched after it.
-    ShowMessage(QStringLiteral("Отчет '%1' не запущен:\r\n%2.").arg(Caption(), fault), TMsgIcon::Error);
-    return false;
+    return TFaults(QStringLiteral("Отчет '%1' не запущен:\r\n%2.").arg(Caption(), fault));
   }
   SetEnabled(true);
   archiveFailed_ = false;
@@ -177,7 +175,7 @@ bool TReportNode::StartReport() {
   lastIntervalNumber_ = IntervalNumber(LoggingIntervalSeconds(loggingIntervalIndex_), start);
   SetLastPoint(
       MsToDateTime(DateTimeToMs(start) + LoggingDurationSeconds(loggingDurationIndex_) * qint64{1000}));
-  return true;
+  return {};
 }
 
 void TReportNode::Refresh(const TLineContext& line) {

@@ -8,6 +8,7 @@
 #include <array>
 #include <memory>
 
+#include "core/Faults.h"
 #include "core/RootNode.h"
 
 namespace vexa {
@@ -54,9 +55,9 @@ class TReportNode : public TRootNode {
   // reads its register and logs the value.
   void Refresh(const TLineContext& line);
 
-  // Begins a window now (aligned to the duration grid when AlignEnabled). Refused with a message
-  // to the operator, and the report left stopped, when its settings are unusable.
-  bool StartReport();
+  // Begins a window now (aligned to the duration grid when AlignEnabled). Refused, the report left
+  // stopped and the reason returned, when its settings are unusable.
+  TFaults StartReport();
   // Empties every register child's log, then stops.
   void Reset();
   void Stop();

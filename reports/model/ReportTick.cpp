@@ -2,6 +2,7 @@
 
 #include <QScopeGuard>
 #include <exception>
+#include <optional>
 #include <vector>
 
 #include "core/Network.h"
@@ -14,10 +15,10 @@ namespace vexa {
 
 namespace {
 
-void SaveReportsTree(TNetwork& network, TReportNode& report) {
+void SaveReportsTree(TNetwork& network, TReportNode& report, TFaults& faults) {
   TComponent* reports = report.Owner();
   if (reports == nullptr) return;
-  SaveTreeFileOrTell(network, *reports);
+  if (std::optional<QString> failed = SaveTreeFileForOperator(network, *reports)) faults.Add(*failed);
 }
 
 }  // namespace
@@ -41,7 +42,8 @@ bool ArchiveReport(const QString& folder, TReportNode& report) {
   }
 }
 
-void ReportTick(TNetwork& network, const TReportTickHooks& hooks) {
+TFaults ReportTick(TNetwork& network, const TReportTickHooks& hooks) {
+  TFaults faults;
   // The reports when the tick begins: the tree itself may be gone after the first event processing
   // (a state load replaces it).
   TRootNode& reports = *network.Reports();
@@ -60,8 +62,8 @@ void ReportTick(TNetwork& network, const TReportTickHooks& hooks) {
         report->Stop();
         report->SetImageIndex(iiSTOP);
         if (hooks.ShowStopped) hooks.ShowStopped(*report);
-        if ((report = ref.Get())) SaveReportsTree(network, *report);
-        ShowMessage(text, TMsgIcon::Error);
+        if ((report = ref.Get())) SaveReportsTree(network, *report, faults);
+        faults.Add(text);
         continue;
       }
     }
@@ -80,8 +82,7 @@ void ReportTick(TNetwork& network, const TReportTickHooks& hooks) {
         // The samples stay for the next tick's attempt; the operator hears of it once.
         if (!report->ArchiveFailed()) {
           report->SetArchiveFailed(true);
-          ShowMessage(ArchiveFailedText(ArchiveName(report->Caption(), report->StartPoint())),
-                      TMsgIcon::Error);
+          faults.Add(ArchiveFailedText(ArchiveName(report->Caption(), report->StartPoint())));
         }
         continue;
       }
@@ -89,15 +90,16 @@ void ReportTick(TNetwork& network, const TReportTickHooks& hooks) {
     }
     if (report->Trigger() == 0) {
       report->Reset();
-      report->StartReport();
+      faults.Add(report->StartReport());
     } else {
       if (hooks.ShowStopped) hooks.ShowStopped(*report);
       if ((report = ref.Get()) == nullptr) continue;
       report->SetImageIndex(iiSTOP);
       report->Stop();
     }
-    if ((report = ref.Get())) SaveReportsTree(network, *report);
+    if ((report = ref.Get())) SaveReportsTree(network, *report, faults);
   }
+  return faults;
 }
 
 }  // namespace vexa

@@ -5,6 +5,8 @@
 #include <QString>
 #include <functional>
 
+#include "core/Faults.h"
+
 namespace vexa {
 
 class TNetwork;
@@ -25,8 +27,10 @@ struct TReportTickHooks {
   std::function<void(TReportNode& report)> ShowStopped;
 };
 
-// One tick over the reports of the network's REPORTS when it begins.
-void ReportTick(TNetwork& network, const TReportTickHooks& hooks = {});
+// One tick over the reports of the network's REPORTS when it begins. Returns, in order, why a report
+// stopped or did not start its next window, an archive that could not be written (once until one is
+// written again) and saves that failed.
+TFaults ReportTick(TNetwork& network, const TReportTickHooks& hooks = {});
 
 // Stores the current window as the archive file in <folder>/Archives named after the report's caption
 // and window start (ArchiveName); the caption is put back and Changed cleared afterwards, also when writing

@@ -16,6 +16,12 @@ namespace {
 // and keeps what is written to it, unless writes go unanswered.
 class ChannelTableTest : public TVexaTest {
  protected:
+  // A refusal's warning shown as the window shows it; true when the text was taken.
+  static bool Accepted(const TFaults& faults) {
+    ShowFaults(faults);
+    return faults.Empty();
+  }
+
   void SetUp() override {
     TVexaTest::SetUp();
     channel = new TRootNode(Net().get());
@@ -116,11 +122,11 @@ TEST_F(ChannelTableTest, ApplyChecksAndWritesEachTypedValueTopToBottom) {
     Add(i + 1, caption.constData(), cases[i].Type, true, cases[i].Value)->SetDigits(cases[i].Digits);
   }
   table.Load(channel);
-  for (int i = 0; i < n; ++i) EXPECT_TRUE(table.Edit(i + 1, cases[i].Typed));
+  for (int i = 0; i < n; ++i) EXPECT_TRUE(table.Edit(i + 1, cases[i].Typed).Empty());
   std::vector<int> changed;
   table.RowChanged = [&changed](int row) { changed.push_back(row); };
 
-  table.Apply();
+  ShowFaults(table.Apply());
 
   std::vector<int> written;
   QStringList messages;
@@ -155,21 +161,21 @@ TEST_F(ChannelTableTest, ReadOnlyRegistersRefuseTypingAtOnceAndAreNeverWritten) 
   EXPECT_FALSE(table.Refuses(2, "351"));
   EXPECT_TRUE(Messages->Shown.empty());
   EXPECT_EQ(table.Row(1).Text, "350");
-  EXPECT_FALSE(table.Edit(1, "3"));
+  EXPECT_FALSE(Accepted(table.Edit(1, "3")));
   EXPECT_EQ(table.Row(1).Text, "350");
   EXPECT_EQ(Messages->Texts(), QStringList{"Регистр 'Температура'\r\nимеет тип 'ТОЛЬКО ЧТЕНИЕ'!"});
   // Emptying the cell, or typing the shown value back, is no edit to refuse.
-  EXPECT_TRUE(table.Edit(1, ""));
-  EXPECT_TRUE(table.Edit(1, "350"));
-  EXPECT_TRUE(table.Edit(2, "351"));
+  EXPECT_TRUE(table.Edit(1, "").Empty());
+  EXPECT_TRUE(table.Edit(1, "350").Empty());
+  EXPECT_TRUE(table.Edit(2, "351").Empty());
   EXPECT_EQ(Messages->Shown.size(), 1u);
 
   // An emptied read-only cell, or a register the device has made read-only since, gets its value
   // back silently on "Применить".
-  table.Edit(1, "");
+  ShowFaults(table.Edit(1, ""));
   readOnly->SetUserCanWRITE(false);
   writable->SetUserCanWRITE(false);
-  table.Apply();
+  ShowFaults(table.Apply());
   EXPECT_EQ(table.Row(1).Text, "350");
   EXPECT_EQ(table.Row(2).Text, "350");
   EXPECT_TRUE(writes.empty());
@@ -180,15 +186,15 @@ TEST_F(ChannelTableTest, AFailedWriteKeepsTheTypedTextAndApplyTriesItAgain) {
   Add(1, "Уставка", rtINT, true, Bytes({0x5E, 0x01}));
   table.Load(channel);
   writesAnswered = false;
-  table.Edit(1, "360");
-  table.Apply();
+  ShowFaults(table.Edit(1, "360"));
+  ShowFaults(table.Apply());
   EXPECT_EQ(Messages->Texts(), QStringList{"'360' - 'Уставка'\r\nошибка записи, регулятор не отвечает!"});
   EXPECT_EQ(table.Row(1).Text, "360");
   EXPECT_EQ(table.Row(1).Last, "350");
 
   writesAnswered = true;
-  table.Apply();
-  table.Apply();  // written by the first: nothing left to do
+  ShowFaults(table.Apply());
+  ShowFaults(table.Apply());  // written by the first: nothing left to do
   EXPECT_EQ(writes, std::vector<int>{1});
   EXPECT_EQ(device['\1'], char(TypeByte(rtINT, true, true)) + Bytes({0x68, 0x01}));
   EXPECT_EQ(table.Row(1).Last, "360");
@@ -206,9 +212,9 @@ TEST_F(ChannelTableTest, SimulatedChannelReadsWritesAndReadsBack) {
   table.Load(channel);
   EXPECT_EQ(table.Row(1).Text, "85");  // the band's start for regulators of this kind
   EXPECT_NE(table.Row(2).Text, kFailedText);
-  EXPECT_FALSE(table.Edit(2, "другое"));
-  table.Edit(1, "87");
-  table.Apply();
+  EXPECT_FALSE(Accepted(table.Edit(2, "другое")));
+  ShowFaults(table.Edit(1, "87"));
+  ShowFaults(table.Apply());
   EXPECT_EQ(table.Row(1).Last, "87");
   EXPECT_TRUE(Port->Written.empty());  // the simulator answered, not the line
 

@@ -27,18 +27,6 @@ QByteArray H(const char* hex) {
   return QByteArray::fromHex(hex);
 }
 
-// A message service whose boxes run code of their own, as a real box's event loop does.
-class TReenteringMessages : public TMessageService {
- public:
-  TMsgButton Show(const QString& text, TMsgIcon, unsigned, TMsgButton def) override {
-    Texts << text;
-    if (OnShow) OnShow();
-    return def;
-  }
-  QStringList Texts;
-  std::function<void()> OnShow;
-};
-
 class CommandNodeTest : public TVexaTest {
  protected:
   void SetUp() override {
@@ -173,7 +161,7 @@ TEST_F(CommandNodeTest, RampHoldAndCoolFinishOnTheTickThatEndsTheLastSlot) {
   for (int tick = 1; tick <= 80; ++tick) {
     At((tick - 1) * 10'000LL);
     const int before = frames;
-    ProcessTick(Current(), hooks);
+    ShowFaults(ProcessTick(Current(), hooks));
     written << (frames != before ? node->LastStringData() : QStringLiteral("-"));
   }
 
@@ -282,7 +270,7 @@ TEST_F(CommandNodeTest, ProcessesWithoutWorkStopOnTheirFirstTick) {
   TProcessTickHooks hooks;
   hooks.ShowStopped = [&](TRootNode& p) { stopped << p.Caption(); };
   hooks.ShowProgress = [&](TRootNode& p, int done) { progress[p.Caption()] = done; };
-  ProcessTick(Current(), hooks);
+  ShowFaults(ProcessTick(Current(), hooks));
   EXPECT_EQ(stopped, QStringList({"empty", "blank nodes", "one point"}));
   EXPECT_EQ(progress.value("empty"), 100);
   EXPECT_EQ(progress.value("one point"), 100);
@@ -303,9 +291,9 @@ TEST_F(CommandNodeTest, ProcessProgressIsHundredOnlyOnceItsNodesHaveFinished) {
   EXPECT_EQ(ProcessProgress(*process), 0) << "not started";
   Run(*process);
   At(0);
-  ProcessTick(Current());
+  ShowFaults(ProcessTick(Current()));
   At(30000);
-  ProcessTick(Current());
+  ShowFaults(ProcessTick(Current()));
   EXPECT_EQ(ProcessProgress(*process), 50) << "running: the slower node";
   process->SetEnabled(false);  // stopped half way: standing still is not progress
   At(45000);
@@ -313,7 +301,7 @@ TEST_F(CommandNodeTest, ProcessProgressIsHundredOnlyOnceItsNodesHaveFinished) {
   process->SetEnabled(true);
   for (int64_t ms : {60000, 70000}) {
     At(ms);
-    ProcessTick(Current());
+    ShowFaults(ProcessTick(Current()));
   }
   ASSERT_FALSE(process->Enabled());
   EXPECT_EQ(ProcessProgress(*process), 100);
@@ -409,7 +397,7 @@ TEST_F(CommandNodeTest, FailedWritesNeitherRetryNorStopTheProcess) {
   Run(*process);
   for (int tick = 0; tick < 3; ++tick) {
     At(tick * 10'000LL);
-    ProcessTick(Current());
+    ShowFaults(ProcessTick(Current()));
     EXPECT_EQ(node->LastIOResult(), iorFAIL);
     EXPECT_EQ(std::llround((Clock->Now() - node->WRTime()) * 86400000.0), 100) << "one write per tick";
   }
@@ -459,7 +447,7 @@ TEST_F(CommandNodeTest, ARestoredProcessResumesWhereItWas) {
   Run(*process);
   for (int tick = 0; tick < 3; ++tick) {
     At(tick * 10'000LL);
-    ProcessTick(Current());
+    ShowFaults(ProcessTick(Current()));
   }
   auto* before = dynamic_cast<TCommandNode*>(process->Node(0));
   const double slotStart = before->SlotStart();
@@ -488,7 +476,7 @@ TEST_F(CommandNodeTest, ARestoredProcessResumesWhereItWas) {
   for (int tick = 4; tick < 16; ++tick) {
     At(tick * 10'000LL);
     const int before = frames;
-    ProcessTick(Current());
+    ShowFaults(ProcessTick(Current()));
     written << (frames != before ? node->LastStringData() : "-");
   }
   EXPECT_EQ(written, QStringList({"40", "50", "60", "50", "40", "30", "20", "10", "0", "-", "-", "-"}));
@@ -556,7 +544,7 @@ TEST_F(CommandNodeTest, ABrokenProcessIsReportedOnceAndStoppedWhileOthersStep) {
       At(tick * 10'000LL);
       goodNode1->SetLastStringData("-");
       goodNode2->SetLastStringData("-");
-      ProcessTick(Current(), hooks);
+      ShowFaults(ProcessTick(Current(), hooks));
       written1 << goodNode1->LastStringData();
       written2 << goodNode2->LastStringData();
     }
@@ -578,98 +566,29 @@ TEST_F(CommandNodeTest, ABrokenProcessIsReportedOnceAndStoppedWhileOthersStep) {
     // Started again by the operator, it is reported again.
     Run(*bad);
     At(30'000);
-    ProcessTick(Current(), hooks);
+    ShowFaults(ProcessTick(Current(), hooks));
     EXPECT_EQ(Messages->Shown.size(), 2u);
     EXPECT_FALSE(bad->Enabled());
   }
 }
 
-// The line's code destroys other processes or nodes while a node writes: the tick ends there and
-// the next one takes the tree as it then is.
-TEST_F(CommandNodeTest, AStepThatDestroysNodesEndsTheTick) {
-  const struct {
-    const char* What;
-    std::function<void(TRootNode& first, TRootNode& second, TRootNode& third)> Destroy;
-    QList<int> SlotsAfter;  // the slot of each remaining node after the tick
-    QList<int> SlotsNext;   // and after the next one
-  } cases[] = {
-      {"a process already stepped",
-       [](TRootNode& first, TRootNode&, TRootNode&) { delete &first; },
-       {1, 0, 0},
-       {1, 1, 1}},
-      {"a later process",
-       [](TRootNode&, TRootNode&, TRootNode& third) { delete &third; },
-       {1, 1, 0},
-       {1, 1, 1}},
-      {"a later node of the same process",
-       [](TRootNode&, TRootNode& second, TRootNode&) { delete second.Node(1); },
-       {1, 1, 0},
-       {1, 1, 1}},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.What);
-    At(0);
-    Current().RecreateRoot("TASKS");
-    Settings()->SetDemo(false);
-    Port->Close();
-    Port->Open();
-    TRootNode* first = Process("first");
-    Node(first, {"0", "10"}, {"0", "100"});
-    TRootNode* second = Process("second");
-    Node(second, {"0", "10"}, {"0", "100"})->SetName("D000C009R004");
-    Node(second, {"0", "10"}, {"0", "100"});
-    TRootNode* third = Process("third");
-    Node(third, {"0", "10"}, {"0", "100"});
-    for (TRootNode* p : {first, second, third}) Run(*p);
-    bool destroyed = false;
-    Port->Respond = [&](const QByteArray& request) -> std::vector<TChunk> {
-      if (!destroyed && request.at(kFrameChannel) == 9) {
-        destroyed = true;
-        c.Destroy(*first, *second, *third);
-      }
-      return {};  // no answer: the write fails, the slot moves on by the clock
-    };
-    auto slots = [this] {
-      QList<int> s;
-      for (int i = 0; i < Tasks()->NodeCount(); ++i)
-        for (int j = 0; j < Tasks()->Node(i)->NodeCount(); ++j)
-          s << dynamic_cast<TCommandNode*>(Tasks()->Node(i)->Node(j))->SlotNumber();
-      return s;
-    };
-    At(0);
-    ProcessTick(Current());
-    ASSERT_TRUE(destroyed);
-    EXPECT_EQ(slots(), c.SlotsAfter);
-    At(10'000);
-    ProcessTick(Current());
-    EXPECT_EQ(slots(), c.SlotsNext);
-    EXPECT_TRUE(Messages->Shown.empty());
-  }
-}
-
-// The reports of broken processes come last: a box's event loop may run a state load or a search
-// that replaces the processes tree, and nothing of the tick is touched after it.
-TEST_F(CommandNodeTest, MessageBoxesComeAfterEveryProcessWasStepped) {
-  auto messages = std::make_unique<TReenteringMessages>();
-  TReenteringMessages* boxes = messages.get();
-  Services().Messages = std::move(messages);
+// The faults of broken processes come back in the order of the processes, after every process was
+// stepped, and the tick opens no dialog of its own.
+TEST_F(CommandNodeTest, FaultsComeBackInOrderAfterEveryProcessWasStepped) {
   Node(Process("bad 1"), {"0", "a"}, {"0", "10"});
   TRootNode* good = Process("good");
   TCommandNode* goodNode = Node(good, {"0", "30"}, {"0", "30"});
   Node(Process("bad 2"), {"0", "b"}, {"0", "10"});
   for (int i = 0; i < Tasks()->NodeCount(); ++i) Run(*Tasks()->Node(i));
-  int goodSlotAtFirstBox = -1;
-  boxes->OnShow = [&] {
-    if (goodSlotAtFirstBox < 0) goodSlotAtFirstBox = goodNode->SlotNumber();
-    Current().RecreateRoot("TASKS");
-  };
   At(0);
-  ProcessTick(Current());
-  ASSERT_EQ(boxes->Texts.size(), 2);
-  EXPECT_TRUE(boxes->Texts.at(0).contains("'bad 1'"));
-  EXPECT_TRUE(boxes->Texts.at(1).contains("'bad 2'"));
-  EXPECT_EQ(goodSlotAtFirstBox, 1);
-  EXPECT_EQ(Tasks()->NodeCount(), 0);
+  const TFaults faults = ProcessTick(Current());
+  EXPECT_TRUE(Messages->Shown.empty());
+  ASSERT_EQ(faults.Items().size(), 2);
+  EXPECT_TRUE(faults.Texts().at(0).contains("'bad 1'"));
+  EXPECT_TRUE(faults.Texts().at(1).contains("'bad 2'"));
+  for (const TFault& f : faults.Items()) EXPECT_EQ(f.Icon, TMsgIcon::Error);
+  EXPECT_EQ(goodNode->SlotNumber(), 1);
+  EXPECT_TRUE(good->Enabled());
 }
 
 TEST_F(CommandNodeTest, AssignCopiesTheRegisterAndTheCyclogramButNotTheRun) {

@@ -64,18 +64,18 @@ TEST_F(CyclogramTest, LoadingTakesOneRowPerDurationAndSelectsTheLast) {
 TEST_F(CyclogramTest, RowCommands) {
   TCyclogramTable table = Table({}, {});
   // Without points Insert is Add.
-  EXPECT_TRUE(table.Insert());
+  EXPECT_TRUE(table.Insert().Empty());
   EXPECT_TRUE(table.Enabled());
   EXPECT_EQ(Column(table, 0), QStringList({"0"}));
-  table.Typed(*node, 1, 0, "10");
-  EXPECT_TRUE(table.Add());
-  table.Typed(*node, 2, 0, "30");
+  ShowFaults(table.Typed(*node, 1, 0, "10"));
+  EXPECT_TRUE(table.Add().Empty());
+  ShowFaults(table.Typed(*node, 2, 0, "30"));
   EXPECT_EQ(table.CurrentRow(), 2);
   EXPECT_EQ(table.MarkRow(), 2);
 
   // Insert puts a row before the current one and makes it current.
   table.Select(2);
-  EXPECT_TRUE(table.Insert());
+  EXPECT_TRUE(table.Insert().Empty());
   EXPECT_EQ(Column(table, 0), QStringList({"10", "0", "30"}));
   EXPECT_EQ(Column(table, 1), QStringList({"0", "0", "0"}));
   EXPECT_EQ(table.CurrentRow(), 2);
@@ -97,7 +97,7 @@ TEST_F(CyclogramTest, RowCommands) {
   table.Remove();  // nothing left to remove
   EXPECT_EQ(table.RowCount(), 1);
   // Selecting the header or beyond the rows changes nothing.
-  table.Add();
+  ShowFaults(table.Add());
   table.Select(0);
   table.Select(5);
   EXPECT_EQ(table.CurrentRow(), 1);
@@ -106,18 +106,18 @@ TEST_F(CyclogramTest, RowCommands) {
 
 TEST_F(CyclogramTest, TheTableHoldsAtMost255Points) {
   TCyclogramTable table = Table({}, {});
-  for (int i = 0; i < 255; ++i) ASSERT_TRUE(table.Add());
+  for (int i = 0; i < 255; ++i) ASSERT_TRUE(table.Add().Empty());
   EXPECT_EQ(table.RowCount(), kCyclogramMaxRows);
   EXPECT_TRUE(Messages->Shown.empty());
-  EXPECT_FALSE(table.Add());
+  ShowFaults(table.Add());
   table.Select(10);
-  EXPECT_FALSE(table.Insert());
+  ShowFaults(table.Insert());
   EXPECT_EQ(table.PointCount(), 255);
   ASSERT_EQ(Messages->Texts(), QStringList(2, QStringLiteral("Емкость таблицы исчерпана!")));
   EXPECT_EQ(Messages->Shown[0].Icon, TMsgIcon::Warning);
   EXPECT_EQ(Messages->Shown[0].Buttons, unsigned(mbOK));
   table.Remove();
-  EXPECT_TRUE(table.Insert());
+  EXPECT_TRUE(table.Insert().Empty());
 }
 
 TEST_F(CyclogramTest, WarningsWhileTypingKeepTheText) {
@@ -151,7 +151,7 @@ TEST_F(CyclogramTest, WarningsWhileTypingKeepTheText) {
     node->SetUserCanWRITE(c.Writable);
     TCyclogramTable table = Table({"1", "2", "3"}, {"0", "10", "10"});
     table.Select(2);
-    table.Typed(*node, c.Row, c.Column, c.Text);
+    ShowFaults(table.Typed(*node, c.Row, c.Column, c.Text));
     EXPECT_EQ(Messages->Texts(), c.Warning.isEmpty() ? QStringList() : QStringList(c.Warning));
     if (!Messages->Shown.empty()) {
       EXPECT_EQ(Messages->Shown[0].Icon, TMsgIcon::Warning);
@@ -162,9 +162,9 @@ TEST_F(CyclogramTest, WarningsWhileTypingKeepTheText) {
 
 TEST_F(CyclogramTest, StoringWritesBothColumnsUncheckedAndMarksTheNode) {
   TCyclogramTable table = Table({"20", "80"}, {"0", "60"});
-  table.Typed(*node, 2, 0, "abc");
-  table.Add();
-  table.Typed(*node, 3, 1, "1,5");
+  ShowFaults(table.Typed(*node, 2, 0, "abc"));
+  ShowFaults(table.Add());
+  ShowFaults(table.Typed(*node, 3, 1, "1,5"));
   node->SetChanged(false);
   table.Store(*node);
   EXPECT_EQ(node->DataList(), QStringList({"20", "abc", "0"}));

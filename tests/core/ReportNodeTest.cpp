@@ -90,7 +90,7 @@ class ReportNodeTest : public TVexaTest {
   void Start(TReportNode* r, double t) {
     Clock->SetNow(t);
     r->Reset();
-    ASSERT_TRUE(r->StartReport());
+    ASSERT_TRUE(r->StartReport().Empty());
     r->SetImageIndex(iiPLAY);
   }
 
@@ -100,7 +100,7 @@ class ReportNodeTest : public TVexaTest {
 
   void Tick(double t) {
     Clock->SetNow(t);
-    ReportTick(Current(), hooks);
+    ShowFaults(ReportTick(Current(), hooks));
   }
   // Ticks a second apart from `from` through `to`.
   void Ticks(double from, double to) {
@@ -611,10 +611,11 @@ TEST_F(ReportNodeTest, StoredSettingsThatCannotRunStopTheirReportOnceAndTheOther
   EXPECT_FALSE(first->Enabled());
   Messages->Shown.clear();
   Clock->SetNow(At("11:00"));
-  EXPECT_FALSE(first->StartReport());
+  const TFaults refused = first->StartReport();
   EXPECT_FALSE(first->Enabled());
-  ASSERT_EQ(Messages->Shown.size(), 1u);
-  EXPECT_TRUE(Messages->Shown[0].Text.startsWith(QStringLiteral("Отчет 'interval high' не запущен:\r\n")));
+  ASSERT_EQ(refused.Items().size(), 1);
+  EXPECT_EQ(refused.Items()[0].Icon, TMsgIcon::Error);
+  EXPECT_TRUE(refused.Texts()[0].startsWith(QStringLiteral("Отчет 'interval high' не запущен:\r\n")));
 }
 
 TEST_F(ReportNodeTest, ReportsDestroyedDuringTheTickAreNotTouched) {

@@ -98,7 +98,9 @@ TEST_F(SetupConfirmTest, ConfirmStoresTheFieldsSavesTheFileAndAsksForARestartOnl
     list.Load({"Цех"}, {"ceh.bmp"});
     if (edited) list.Rename(0, "Цех 2");
     const TSetupFields fields{QStringLiteral("Пароль"), 500, true, false, true};
-    EXPECT_EQ(ConfirmSetup(Current(), fields, list), edited);
+    const TSetupConfirmed confirmed = ConfirmSetup(Current(), fields, list);
+    EXPECT_EQ(confirmed.Restart, edited);
+    EXPECT_TRUE(confirmed.Faults.Empty()) << confirmed.Faults.Texts().join(' ').toStdString();
 
     auto saved = std::make_unique<TSetupNode>(nullptr);
     saved->SetName("SETUP");

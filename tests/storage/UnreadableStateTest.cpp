@@ -333,7 +333,7 @@ TEST_F(UnreadableStateTest, SavesOfTicksAreToldOncePerStreakAndTheOperatorsOwnSa
 
   runningProcess("first");
   Messages->Shown.clear();
-  ProcessTick(Current());
+  ShowFaults(ProcessTick(Current()));
   ASSERT_EQ(saveFailures().size(), 1);
   EXPECT_TRUE(saveFailures()[0].contains(tasksPath));
   EXPECT_TRUE(saveFailures()[0].contains(QStringLiteral("на диске нет места")));
@@ -341,7 +341,7 @@ TEST_F(UnreadableStateTest, SavesOfTicksAreToldOncePerStreakAndTheOperatorsOwnSa
   EXPECT_EQ(FileBytes(tasksPath), tasksBefore);
 
   runningProcess("second");
-  ProcessTick(Current());
+  ShowFaults(ProcessTick(Current()));
   EXPECT_EQ(saveFailures().size(), 1) << "the same streak";
   EXPECT_TRUE(SaveTreeFileForOperator(Current(), *Tasks(), true).has_value())
       << "a save command is always answered";
@@ -353,14 +353,14 @@ TEST_F(UnreadableStateTest, SavesOfTicksAreToldOncePerStreakAndTheOperatorsOwnSa
   report->SetLoggingIntervalIndex(99);
   report->SetImageIndex(iiPLAY);
   report->SetEnabled(true);
-  ReportTick(Current());
+  ShowFaults(ReportTick(Current()));
   ASSERT_EQ(saveFailures().size(), 2);
   EXPECT_TRUE(saveFailures()[1].contains(reportsPath));
 
   // Once the disk has room the next save goes through; a new failure starts a new streak.
   diskFull = false;
   runningProcess("third");
-  ProcessTick(Current());
+  ShowFaults(ProcessTick(Current()));
   EXPECT_EQ(saveFailures().size(), 2);
   EXPECT_FALSE(Tasks()->Node(Tasks()->NodeCount() - 1)->Changed());
   LoadTreeFile(Current(), Tasks());
@@ -368,7 +368,7 @@ TEST_F(UnreadableStateTest, SavesOfTicksAreToldOncePerStreakAndTheOperatorsOwnSa
   for (int i = 0; i < Tasks()->NodeCount(); ++i) EXPECT_FALSE(Tasks()->Node(i)->Enabled()) << i;
   diskFull = true;
   runningProcess("fourth");
-  ProcessTick(Current());
+  ShowFaults(ProcessTick(Current()));
   EXPECT_EQ(saveFailures().size(), 3);
 }
 
@@ -515,7 +515,7 @@ TEST_F(UnreadableStateTest, ASaveOverFilesThisRunDidNotReadKeepsThemAside) {
   // Once written by this run, a file is replaced plainly.
   Net()->SetComments(QStringLiteral("изменено"));
   SaveNetworkState(Current());
-  SaveTreeFileOrTell(Current(), *Tasks());
+  SaveTreeFileForOperator(Current(), *Tasks());
   EXPECT_EQ(ConfigFiles().size(), 2 * kStateFiles.size() - 1) << ConfigFiles().join(" ").toStdString();
 
   // A single tree saved by a window counts alike: the processes file of another run is kept.
@@ -524,7 +524,7 @@ TEST_F(UnreadableStateTest, ASaveOverFilesThisRunDidNotReadKeepsThemAside) {
   SaveNetworkState(Current());
   const QByteArray tasks = FileBytes(Config("TASKS"));
   StartAgain();
-  SaveTreeFileOrTell(Current(), *Tasks());
+  SaveTreeFileForOperator(Current(), *Tasks());
   EXPECT_EQ(FileBytes(Config("TASKS") + replaced), tasks);
   EXPECT_FALSE(QFile::exists(Config("NET") + replaced));
   EXPECT_TRUE(Messages->Texts().filter(QStringLiteral("Ошибка")).isEmpty())

@@ -100,7 +100,7 @@ void TVexaTest::NewNetwork(const QString& dir) {
 }
 
 void TVexaTest::ShowFaults(const TFaults& faults) {
-  for (const QString& text : faults.Texts()) ShowMessage(text, TMsgIcon::Error);
+  for (const TFault& fault : faults.Items()) ShowMessage(fault.Text, fault.Icon);
 }
 
 TVexaTest::~TVexaTest() {

@@ -122,7 +122,7 @@ TEST_F(CliRunTest, AReportArchivesEveryFinishedWindowUnderItsName) {
   reg->SetCaption(QStringLiteral("Уставка.Зона 1.Печь"));
   reg->SetRegisterType(rtINT);
   reg->SetMaxCount(20);
-  ASSERT_TRUE(report->StartReport());
+  ASSERT_TRUE(report->StartReport().Empty());
 
   Run({"run", "--seconds", "185", "--virtual-clock", "07.12.2026 9:00:00"});
   const QStringList archives = QDir(Dir->filePath("Archives")).entryList(QDir::Files, QDir::Name);

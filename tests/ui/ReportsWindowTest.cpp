@@ -439,7 +439,7 @@ TEST_F(ReportsWindowTest, TheTimerRunsFromCreationWhetherShownOrNot) {
   report->SetTrigger(1);
   auto* reg = new TRegisterNode(report);
   reg->Assign(*r4);
-  ASSERT_TRUE(report->StartReport());
+  ASSERT_TRUE(report->StartReport().Empty());
   report->SetImageIndex(iiPLAY);
   EXPECT_FALSE(window->isVisible());
   Ticks(60);

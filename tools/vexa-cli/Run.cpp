@@ -17,11 +17,10 @@
 #include "core/RegisterNode.h"
 #include "core/Services.h"
 #include "core/SetupNode.h"
-#include "processes/model/ProcessTick.h"
-#include "reports/model/ReportTick.h"
 #include "storage/NetworkState.h"
 #include "storage/UnreadableFiles.h"
 #include "tools/vexa-cli/CliContext.h"
+#include "ui/model/TickRunner.h"
 
 namespace vexa::cli {
 
@@ -36,31 +35,20 @@ void PollPass(TNetwork& network) {
     if (auto* reg = dynamic_cast<TRegisterNode*>(found)) reg->Refresh(network.LineContext());
 }
 
-void RunVirtual(TNetwork& network, int64_t ms) {
-  TClock& clock = *Services().Clock;
-  for (int64_t second = 1; second * kReportTickMs <= ms; ++second) {
-    // The process tick first, on the whole second: on its own timer it waits for nobody's exchanges,
-    // and a ramp's value depends on when its write goes out.
-    if (second * kReportTickMs % kProcessTickMs == 0) ProcessTick(network);
-    PollPass(network);
-    ReportTick(network);
-    // The exchanges took their time; the next second begins on the whole second.
-    const int64_t next = second * kReportTickMs;
-    if (clock.TickMs() < next) clock.Sleep(static_cast<int>(next - clock.TickMs()));
-  }
+// What a tick found wrong, on the error stream, one line each.
+void PrintFaults(const TFaults& faults) {
+  for (const QString& text : faults.Texts())
+    Err(QStringLiteral("vexa-cli: ") + QString(text).replace(QLatin1String("\r\n"), QLatin1String(" ")));
 }
 
 void RunReal(TNetwork& network, int64_t ms) {
   network.StartPoller();
+  TTickRunner ticks(network, PrintFaults);
+  ticks.Start();
   QEventLoop loop;
-  QTimer reports;
-  QObject::connect(&reports, &QTimer::timeout, [&network] { ReportTick(network); });
-  reports.start(kReportTickMs);
-  QTimer processes;
-  QObject::connect(&processes, &QTimer::timeout, [&network] { ProcessTick(network); });
-  processes.start(kProcessTickMs);
   QTimer::singleShot(std::chrono::milliseconds(ms), &loop, &QEventLoop::quit);
   loop.exec();
+  ticks.Stop();
   network.StopPoller();
 }
 
@@ -116,7 +104,7 @@ int Run(TCliContext& ctx, const QStringList& args) {
   const TFolderLine folderLine = UseCommandLineLine(ctx);
 
   if (realClock) {
-    RunVirtual(network, ms);
+    TTickRunner(network, PrintFaults).RunVirtual(ms, [&network] { PollPass(network); });
   } else {
     RunReal(network, ms);
   }

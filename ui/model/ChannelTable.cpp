@@ -50,20 +50,19 @@ int TChannelTable::RowOf(const TRootNode* reg) const {
   return -1;
 }
 
-bool TChannelTable::Edit(int row, const QString& text) {
-  if (row <= 0 || row >= RowCount()) return true;
+TFaults TChannelTable::Edit(int row, const QString& text) {
+  if (row <= 0 || row >= RowCount()) return {};
   const bool refused = Refuses(row, text);
   TChannelRow& r = rows_[static_cast<size_t>(row)];
   r.Text = text;
-  if (!refused) return true;
+  if (!refused) return {};
   // Refused at once, so the operator does not go on typing into a value that can never be sent. The
   // last value is back before the warning, so a cell that commits as the box takes the focus
   // commits that.
   SetText(row, r.Last);
-  ShowMessage(QStringLiteral("Регистр '") + r.Caption + QStringLiteral("'") + QStringLiteral("\r\n") +
-                  QStringLiteral("имеет тип 'ТОЛЬКО ЧТЕНИЕ'!"),
-              TMsgIcon::Warning);
-  return false;
+  return TFaults(QStringLiteral("Регистр '") + r.Caption + QStringLiteral("'") + QStringLiteral("\r\n") +
+                     QStringLiteral("имеет тип 'ТОЛЬКО ЧТЕНИЕ'!"),
+                 TMsgIcon::Warning);
 }
 
 bool TChannelTable::Refuses(int row, const QString& text) const {
@@ -72,11 +71,13 @@ bool TChannelTable::Refuses(int row, const QString& text) const {
   return r.Register != nullptr && !r.Register->UserCanWRITE() && !text.isEmpty() && text != r.Last;
 }
 
-void TChannelTable::Apply() {
-  for (int i = 1; i < RowCount(); ++i) ApplyRow(i);
+TFaults TChannelTable::Apply() {
+  TFaults faults;
+  for (int i = 1; i < RowCount(); ++i) ApplyRow(i, faults);
+  return faults;
 }
 
-void TChannelTable::ApplyRow(int row) {
+void TChannelTable::ApplyRow(int row, TFaults& faults) {
   TChannelRow& r = rows_[static_cast<size_t>(row)];
   TCustomRegister* reg = r.Register;
   if (reg == nullptr) return;
@@ -85,11 +86,11 @@ void TChannelTable::ApplyRow(int row) {
     // Blanks are part of a text value; only its length is the device's limit.
     if (text.size() > kMaxTextBytes) {
       const QString cut = text.left(kMaxTextBytes);
-      ShowMessage(QStringLiteral("Строка '") + text + QStringLiteral("'") + QStringLiteral(" для ") +
-                      QStringLiteral("'") + r.Caption + QStringLiteral("'") + QStringLiteral("\r\n") +
-                      QStringLiteral("слишком велика. Строка будет укорочена до '") + cut +
-                      QStringLiteral("'!"),
-                  TMsgIcon::Warning);
+      faults.Add(QStringLiteral("Строка '") + text + QStringLiteral("'") + QStringLiteral(" для ") +
+                     QStringLiteral("'") + r.Caption + QStringLiteral("'") + QStringLiteral("\r\n") +
+                     QStringLiteral("слишком велика. Строка будет укорочена до '") + cut +
+                     QStringLiteral("'!"),
+                 TMsgIcon::Warning);
       text = cut;
       SetText(row, cut);
     }
@@ -102,16 +103,16 @@ void TChannelTable::ApplyRow(int row) {
     return;
   }
   if (!reg->IsValidValue(text)) {
-    ShowMessage(WriteMessage(text, r.Caption, QStringLiteral("не может принять такое значение!")),
-                TMsgIcon::Warning);
+    faults.Add(WriteMessage(text, r.Caption, QStringLiteral("не может принять такое значение!")),
+               TMsgIcon::Warning);
     SetText(row, r.Last);
     return;
   }
   reg->SetStringData(network_.LineContext(), text);
   if (reg->LastIOResult() != iorOK) {
     // The typed text stays, so "Применить" again tries it again.
-    ShowMessage(WriteMessage(text, r.Caption, QStringLiteral("ошибка записи, регулятор не отвечает!")),
-                TMsgIcon::Warning);
+    faults.Add(WriteMessage(text, r.Caption, QStringLiteral("ошибка записи, регулятор не отвечает!")),
+               TMsgIcon::Warning);
     return;
   }
   r.Last = text;

@@ -7,6 +7,8 @@
 #include <functional>
 #include <vector>
 
+#include "core/Faults.h"
+
 namespace vexa {
 
 class TCustomRegister;
@@ -41,20 +43,19 @@ class TChannelTable {
   int RowOf(const TRootNode* reg) const;
 
   // The operator changed the value cell of a row. A read-only register refuses a non-empty text
-  // that differs from its last value: the warning is shown and the last value comes back. False
-  // when refused.
-  bool Edit(int row, const QString& text);
+  // that differs from its last value: the last value comes back, and the warning is returned.
+  TFaults Edit(int row, const QString& text);
   // Whether Edit would refuse the text, without changing anything.
   bool Refuses(int row, const QString& text) const;
 
-  // "Применить": rows 1 to the last, each written (and any message answered) before the next.
-  void Apply();
+  // "Применить": rows 1 to the last, each written in turn; the warnings of all of them in row order.
+  TFaults Apply();
 
   // A row's Text was changed by the table itself (cut, restored), so a view can follow at once.
   std::function<void(int row)> RowChanged;
 
  private:
-  void ApplyRow(int row);
+  void ApplyRow(int row, TFaults& faults);
   void SetText(int row, const QString& text);
 
   TNetwork& network_;

@@ -66,7 +66,7 @@ void TDiagramList::Rename(int row, const QString& name) {
   changed_ = true;
 }
 
-bool ConfirmSetup(TNetwork& network, const TSetupFields& fields, const TDiagramList& diagrams) {
+TSetupConfirmed ConfirmSetup(TNetwork& network, const TSetupFields& fields, const TDiagramList& diagrams) {
   TSetupNode& setup = *network.Setup();
   setup.SetPassword(fields.Password);
   setup.SetAutoSaveInterval(std::clamp(fields.AutoSaveInterval, kAutoSaveIntervalMin, kAutoSaveIntervalMax));
@@ -75,8 +75,10 @@ bool ConfirmSetup(TNetwork& network, const TSetupFields& fields, const TDiagramL
   setup.SetDemo(fields.Demo);
   setup.SetMNames(diagrams.Names());
   setup.SetMFiles(diagrams.Files());
-  SaveTreeFileOrTell(network, setup);
-  return diagrams.Changed();
+  TSetupConfirmed confirmed;
+  confirmed.Restart = diagrams.Changed();
+  if (std::optional<QString> failed = SaveTreeFileForOperator(network, setup)) confirmed.Faults.Add(*failed);
+  return confirmed;
 }
 
 QString PortEntryCaption(const TPortEntry& entry) {

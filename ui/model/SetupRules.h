@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <vector>
 
+#include "core/Faults.h"
 #include "storage/PortList.h"
 
 namespace vexa {
@@ -62,10 +63,15 @@ struct TSetupFields {
   bool Demo = false;
 };
 
-// Stores the fields and the diagram list into the settings and saves the settings file (a file that
-// cannot be written is skipped, as every save is). True when the program must restart for the
-// diagram pages to change.
-bool ConfirmSetup(TNetwork& network, const TSetupFields& fields, const TDiagramList& diagrams);
+// What confirming did: whether the program must restart for the diagram pages to change, and a
+// settings file that could not be written (the settings are kept in memory all the same).
+struct TSetupConfirmed {
+  bool Restart = false;
+  TFaults Faults;
+};
+
+// Stores the fields and the diagram list into the settings and saves the settings file.
+TSetupConfirmed ConfirmSetup(TNetwork& network, const TSetupFields& fields, const TDiagramList& diagrams);
 
 // "COM3 (занят) — /dev/ttyUSB2": the entry's text and the device it really opens (a link in the
 // program's Ports folder resolved to its target).
