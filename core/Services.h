@@ -110,10 +110,6 @@ class TBusyCursor {
   TBusyCursor(const TBusyCursor&) = delete;
   TBusyCursor& operator=(const TBusyCursor&) = delete;
 };
-inline TMsgButton ShowMessage(const QString& text, TMsgIcon icon, unsigned buttons = mbOK,
-                              TMsgButton def = mbOK) {
-  return Services().Messages->Show(text, icon, buttons, def);
-}
 
 // --- date-time ---------------------------------------------------------------------------------
 inline constexpr qint64 kMsPerDay = 86400000;

@@ -79,11 +79,10 @@ bool LoadTreeInto(std::unique_ptr<T>& slot, const QString& path, const QString& 
   std::vector<TDamagedPart> damage;
   std::unique_ptr<TComponent> loaded = ReadTreeFile(path, &damage);
   if (!loaded) return false;
-  auto* typed = dynamic_cast<T*>(loaded.get());
-  if (typed == nullptr) RaiseWrongClass(path, loaded->ClassName(), T::StaticClassInfo().Name);
+  if (dynamic_cast<T*>(loaded.get()) == nullptr)
+    RaiseWrongClass(path, loaded->ClassName(), T::StaticClassInfo().Name);
   if (!rootName.isEmpty() && loaded->Name() != rootName) RaiseWrongRoot(path, loaded->Name(), rootName);
-  loaded.release();
-  slot.reset(typed);
+  slot.reset(static_cast<T*>(loaded.release()));
   if (!damage.empty()) RaiseDamaged(path, damage);
   return true;
 }

@@ -47,6 +47,7 @@
 #include "ui/RegistryUnit.h"
 #include "ui/RootPropertiesUnit.h"
 #include "ui/SetupUnit.h"
+#include "ui/Tell.h"
 
 namespace vexa {
 

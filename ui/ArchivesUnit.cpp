@@ -16,6 +16,7 @@
 #include "core/Services.h"
 #include "reports/model/ReportNode.h"
 #include "ui/ImageList.h"
+#include "ui/Tell.h"
 #include "ui/ToolWindowCount.h"
 #include "ui/model/ArchiveList.h"
 

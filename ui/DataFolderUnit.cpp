@@ -12,6 +12,7 @@
 #include <cstdio>
 
 #include "core/Services.h"
+#include "ui/Tell.h"
 
 namespace vexa {
 

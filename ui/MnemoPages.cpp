@@ -10,6 +10,7 @@
 #include "core/Services.h"
 #include "storage/TreeFiles.h"
 #include "ui/ImageList.h"
+#include "ui/Tell.h"
 
 namespace vexa {
 

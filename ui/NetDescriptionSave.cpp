@@ -8,6 +8,7 @@
 #include "core/Services.h"
 #include "core/SetupNode.h"
 #include "storage/NetDescription.h"
+#include "ui/Tell.h"
 
 namespace vexa {
 

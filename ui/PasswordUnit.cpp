@@ -10,6 +10,7 @@
 #include "core/SetupNode.h"
 #include "ui/HelpUnit.h"
 #include "ui/MainUnit.h"
+#include "ui/Tell.h"
 #include "ui/ToolWindowCount.h"
 
 namespace vexa {

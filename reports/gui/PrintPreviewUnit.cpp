@@ -32,6 +32,7 @@
 #include "reports/model/ReportNode.h"
 #include "ui/ImageList.h"
 #include "ui/NodeViews.h"
+#include "ui/Tell.h"
 #include "ui/ToolWindowCount.h"
 #include "ui/model/LabelDisplay.h"
 

@@ -22,6 +22,7 @@
 #include "core/Services.h"
 #include "reports/model/ReportNode.h"
 #include "ui/DialogButtons.h"
+#include "ui/Tell.h"
 
 namespace vexa {
 

@@ -8,12 +8,7 @@ namespace vexa::test {
 namespace {
 
 // The network's port setters, their faults shown as the settings window shows them.
-class SetupNodeTest : public TVexaTest {
- protected:
-  static void Tell(const TFaults& faults) {
-    for (const QString& text : faults.Texts()) ShowMessage(text, TMsgIcon::Error);
-  }
-};
+class SetupNodeTest : public TVexaTest {};
 
 TEST_F(SetupNodeTest, Defaults) {
   EXPECT_EQ(Settings()->Name(), "SETUP");
@@ -30,8 +25,8 @@ TEST_F(SetupNodeTest, Defaults) {
 }
 
 TEST_F(SetupNodeTest, FirstStartShowsBothMessages) {
-  Tell(Current().SetPortIndex(Settings()->PortIndex()));
-  Tell(Current().SetBaudRateIndex(Settings()->BaudRateIndex()));
+  ShowFaults(Current().SetPortIndex(Settings()->PortIndex()));
+  ShowFaults(Current().SetBaudRateIndex(Settings()->BaudRateIndex()));
   ASSERT_EQ(Messages->Shown.size(), 2u);
   EXPECT_EQ(Messages->Shown[0].Text, "Порт связи не установлен!");
   EXPECT_EQ(Messages->Shown[0].Icon, TMsgIcon::Error);
@@ -39,12 +34,12 @@ TEST_F(SetupNodeTest, FirstStartShowsBothMessages) {
   EXPECT_EQ(Messages->Shown[1].Icon, TMsgIcon::Error);
   EXPECT_EQ(Settings()->PortIndex(), -1);
   EXPECT_EQ(Settings()->BaudRateIndex(), 3);
-  Tell(Current().SetPortIndex(8));
+  ShowFaults(Current().SetPortIndex(8));
   EXPECT_EQ(Settings()->PortIndex(), -1);
 }
 
 TEST_F(SetupNodeTest, ChoosingAPortOpensItAndDropsTheLines) {
-  Tell(Current().SetPortIndex(1));
+  ShowFaults(Current().SetPortIndex(1));
   EXPECT_TRUE(Messages->Shown.empty());
   EXPECT_TRUE(Port->Connected());
   EXPECT_EQ(Port->DeviceName(), "COM2");
@@ -53,13 +48,13 @@ TEST_F(SetupNodeTest, ChoosingAPortOpensItAndDropsTheLines) {
   EXPECT_EQ(Settings()->PortIndex(), 1);
   // The same port again while open: nothing to do.
   Port->Rts = true;
-  Tell(Current().SetPortIndex(1));
+  ShowFaults(Current().SetPortIndex(1));
   EXPECT_TRUE(Port->Rts);
   // Speed: stored on the port, lines dropped again.
-  Tell(Current().SetBaudRateIndex(6));
+  ShowFaults(Current().SetBaudRateIndex(6));
   EXPECT_EQ(Port->BaudRate(), br115200);
   EXPECT_FALSE(Port->Rts);
-  Tell(Current().SetBaudRateIndex(9));  // unlisted: speed unchanged, index stored
+  ShowFaults(Current().SetBaudRateIndex(9));  // unlisted: speed unchanged, index stored
   EXPECT_EQ(Port->BaudRate(), br115200);
   EXPECT_EQ(Settings()->BaudRateIndex(), 9);
   EXPECT_TRUE(Messages->Shown.empty());
@@ -67,12 +62,12 @@ TEST_F(SetupNodeTest, ChoosingAPortOpensItAndDropsTheLines) {
 
 TEST_F(SetupNodeTest, FailedOpenStillStoresTheIndexAndRetriesLater) {
   Port->FailOpen = true;
-  Tell(Current().SetPortIndex(4));
+  ShowFaults(Current().SetPortIndex(4));
   ASSERT_EQ(Messages->Texts(), QStringList{"Порт не существует или занят!"});
   EXPECT_EQ(Settings()->PortIndex(), 4);
   EXPECT_FALSE(Port->Connected());
   Port->FailOpen = false;
-  Tell(Current().SetPortIndex(4));  // same index, but the port is closed: open again
+  ShowFaults(Current().SetPortIndex(4));  // same index, but the port is closed: open again
   EXPECT_TRUE(Port->Connected());
   EXPECT_EQ(Port->DeviceName(), "COM5");
 }
@@ -95,7 +90,7 @@ TEST_F(SetupNodeTest, APortRefusedForPermissionsSaysWhyAnyOtherFailureStaysShort
     Port->FailOpenCode = c.Code;
     Port->FailOpenText =
         c.Code == EACCES || c.Code == EPERM ? denied : QStringLiteral("Error accessing specified device");
-    Tell(Current().SetPortIndex(4));
+    ShowFaults(Current().SetPortIndex(4));
     EXPECT_EQ(Messages->Texts(), QStringList{c.Shown}) << c.Code;
     EXPECT_FALSE(Port->Connected());
   }
@@ -120,7 +115,7 @@ TEST_F(SetupNodeTest, SimulationWorksWithoutAnyPort) {
   TRegisterNode reg(nullptr);
   reg.SetName("D001C000R005");
   EXPECT_EQ(reg.StringData(Line()), "250");
-  Tell(Current().SetPortIndex(0));
+  ShowFaults(Current().SetPortIndex(0));
   EXPECT_EQ(Messages->Texts(), QStringList{"Порт не существует или занят!"});
 }
 

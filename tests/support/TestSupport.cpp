@@ -100,7 +100,7 @@ void TVexaTest::NewNetwork(const QString& dir) {
 }
 
 void TVexaTest::ShowFaults(const TFaults& faults) {
-  for (const TFault& fault : faults.Items()) ShowMessage(fault.Text, fault.Icon);
+  for (const TFault& fault : faults.Items()) Services().Messages->Show(fault.Text, fault.Icon, mbOK, mbOK);
 }
 
 TVexaTest::~TVexaTest() {
