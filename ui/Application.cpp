@@ -27,7 +27,7 @@
 #include "core/Network.h"
 #include "core/Services.h"
 #include "processes/gui/CycloEditUnit.h"
-#include "processes/gui/ProcessesUnit.h"
+#include "processes/gui/TasksUnit.h"
 #include "reports/gui/PrintPreviewUnit.h"
 #include "reports/gui/ReportPropertiesUnit.h"
 #include "reports/gui/ReportsUnit.h"

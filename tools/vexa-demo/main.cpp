@@ -17,7 +17,7 @@
 #include <memory>
 #include <vector>
 
-#include "core/CommInt.h"
+#include "core/CustomComm.h"
 #include "core/CustomRegister.h"
 #include "core/ImageIndex.h"
 #include "core/Network.h"
