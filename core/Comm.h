@@ -10,7 +10,7 @@
 #include <QString>
 #include <mutex>
 
-#include "core/CommInt.h"
+#include "core/CustomComm.h"
 
 namespace vexa {
 

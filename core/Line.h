@@ -9,7 +9,7 @@
 #include <memory>
 #include <mutex>
 
-#include "core/CommInt.h"
+#include "core/CustomComm.h"
 #include "core/Services.h"
 
 namespace vexa {

@@ -5,7 +5,7 @@
 
 #include <optional>
 
-#include "core/CommInt.h"
+#include "core/CustomComm.h"
 
 namespace vexa {
 

@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-#include "core/CommInt.h"
+#include "core/CustomComm.h"
 #include "core/Faults.h"
 #include "core/ImageIndex.h"
 #include "core/Line.h"

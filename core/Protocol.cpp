@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "core/CommInt.h"
+#include "core/CustomComm.h"
 #include "core/Line.h"
 #include "core/LineSpeeds.h"
 #include "core/Services.h"

@@ -16,6 +16,16 @@ int SimulatedChannelType(int address, int channel) {
   return -1;
 }
 
+std::vector<TSimRegulator> SimulatedRegulators() {
+  std::vector<TSimRegulator> regulators;
+  for (int a = 0; SimulatedChannelType(a, 0) >= 0; ++a) {
+    TSimRegulator& regulator = regulators.emplace_back(TSimRegulator{a, {}});
+    for (int c = 0; SimulatedChannelType(a, c) >= 0; ++c)
+      regulator.ChannelTypes.push_back(SimulatedChannelType(a, c));
+  }
+  return regulators;
+}
+
 double ClampSimulatedFloat(double v) {
   if (v >= kFloatHigh) v = kFloatHigh - 1;
   if (v <= kFloatLow) v = kFloatLow + 1;
@@ -153,12 +163,19 @@ QByteArray NextSimulatedData(TRegisterType type, int address, std::optional<doub
   return {};
 }
 
+void ApplySimulatedRegister(TCustomRegister& reg, const TSimRegisterDef& def) {
+  reg.SetCaption(QString::fromUtf8(def.Caption));
+  reg.SetComments(QString::fromUtf8(def.Comments));
+  reg.SetRegisterType(def.Type);
+  reg.SetDigits(def.Digits);
+  reg.SetUserCanWRITE(def.Writable);
+}
+
 TSimNetwork::TSimNetwork() {
-  // Channels are numbered from 0 without gaps, and regulators sit at the lowest addresses.
-  for (int a = 0; SimulatedChannelType(a, 0) >= 0; ++a)
-    for (int c = 0; SimulatedChannelType(a, c) >= 0; ++c)
-      for (const TSimRegisterDef& def : SimulatedChannel(SimulatedChannelType(a, c)))
-        registers_[{a, c, def.Register}] = {def.Type, def.Writable, std::nullopt};
+  for (const TSimRegulator& regulator : SimulatedRegulators())
+    for (int c = 0; c < static_cast<int>(regulator.ChannelTypes.size()); ++c)
+      for (const TSimRegisterDef& def : SimulatedChannel(regulator.ChannelTypes[c]))
+        registers_[{regulator.Address, c, def.Register}] = {def.Type, def.Writable, std::nullopt};
 }
 
 std::optional<QByteArray> TSimNetwork::Answer(const QByteArray& request, TRandomGenerator& random) {

@@ -11,15 +11,26 @@
 #include <map>
 #include <optional>
 #include <tuple>
+#include <vector>
 
 #include "core/Frame.h"
 #include "core/Services.h"
 
 namespace vexa {
 
+class TCustomRegister;
+
 // The channel type register 0 of a channel answers: address 0 has channels 0..5 of type 0,
 // address 1 channels 0..2 of type 1; -1 where nothing answers.
 int SimulatedChannelType(int address, int channel);
+
+// The regulators that answer, in address order, with the types of their channels 0.. (channels
+// are numbered from 0 without gaps, and regulators sit at the lowest addresses).
+struct TSimRegulator {
+  int Address;
+  std::vector<int> ChannelTypes;
+};
+std::vector<TSimRegulator> SimulatedRegulators();
 
 // Value bands of the three kinds of simulated regulator (network address mod 3).
 struct TBand {
@@ -91,6 +102,9 @@ struct TSimChannelDef {
   const TSimRegisterDef* end() const { return Registers + Count; }
 };
 TSimChannelDef SimulatedChannel(int channelType);
+
+// Gives reg the caption, comments, type, decimals and rights of its row of the table.
+void ApplySimulatedRegister(TCustomRegister& reg, const TSimRegisterDef& def);
 
 // A register of vexa-sim: where its value stands, as the built-in simulator keeps it in the
 // register's shown value.

@@ -11,6 +11,7 @@
 #include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "core/Services.h"
+#include "core/SimulatedNetwork.h"
 #include "storage/TreeFiles.h"
 
 namespace vexa {
@@ -80,6 +81,26 @@ class TKeptRoots {
   std::vector<std::pair<std::unique_ptr<TRootNode>*, std::unique_ptr<TRootNode>>> kept_;
 };
 
+// A regulator's node as a search makes it, without its channels.
+std::unique_ptr<TRootNode> NewRegulatorNode(int address) {
+  auto node = std::make_unique<TRootNode>(nullptr);
+  node->SetName(RegulatorName(address));
+  node->SetCaption(QStringLiteral("Регулятор ") + Digits3(address));
+  node->SetComments(QStringLiteral("Сетевой адрес ") + Digits3(address));
+  node->SetImageIndex(iiREGULATOR);
+  return node;
+}
+
+// A channel's node as a search makes it, without its registers, its type not known yet.
+std::unique_ptr<TRootNode> NewChannelNode(const TRootNode& regulator, int channel) {
+  auto node = std::make_unique<TRootNode>(nullptr);
+  node->SetName(regulator.Name() + QStringLiteral("C") + Digits3(channel));
+  node->SetCaption(QStringLiteral("Канал ") + Digits3(channel));
+  node->SetComments(kUnknownChannelType);
+  node->SetImageIndex(iiCHANNEL);
+  return node;
+}
+
 const TRootNode* FindTemplate(const std::unique_ptr<TRootNode>& registry, int type) {
   if (!registry) return nullptr;
   const QString caption = Digits3(type);
@@ -89,6 +110,24 @@ const TRootNode* FindTemplate(const std::unique_ptr<TRootNode>& registry, int ty
 }
 
 }  // namespace
+
+void BuildSimulatedNet(TRootNode& net) {
+  for (const TSimRegulator& sim : SimulatedRegulators()) {
+    TRootNode* regulator = Adopt(net, NewRegulatorNode(sim.Address));
+    for (int c = 0; c < static_cast<int>(sim.ChannelTypes.size()); ++c) {
+      const TSimChannelDef def = SimulatedChannel(sim.ChannelTypes[c]);
+      TRootNode* channel = Adopt(*regulator, NewChannelNode(*regulator, c));
+      channel->SetComments(QString::fromUtf8(def.Comments));
+      for (const TSimRegisterDef& row : def) {
+        auto reg = std::make_unique<TRegisterNode>(nullptr);
+        reg->SetName(TCustomRegister::RegisterName(sim.Address, c, row.Register));
+        ApplySimulatedRegister(*reg, row);
+        reg->SetImageIndex(iiREGISTER);
+        Adopt(*channel, std::move(reg));
+      }
+    }
+  }
+}
 
 QString PartialAnswerText(int address) {
   return QStringLiteral("Регулятор %1 ответил не на все запросы: поиск стоит повторить")
@@ -256,12 +295,7 @@ void TDeviceSearch::ForEachAddress(const std::function<void(int)>& visit) {
 
 void TDeviceSearch::BuildRegulator(TRootNode& net, int address) {
   SetDevicesFound(devicesFound_ + 1);
-  auto node = std::make_unique<TRootNode>(nullptr);
-  node->SetName(RegulatorName(address));
-  node->SetCaption(QStringLiteral("Регулятор ") + Digits3(address));
-  node->SetComments(QStringLiteral("Сетевой адрес ") + Digits3(address));
-  node->SetImageIndex(iiREGULATOR);
-  TRootNode* regulator = Adopt(net, std::move(node));
+  TRootNode* regulator = Adopt(net, NewRegulatorNode(address));
   for (int c = 0; c < kChannelCount; ++c) {
     // Channel 0 has just answered: its silence now is a lost answer, a later one the list's end.
     const int type = ProbeChannelOf(address, c, c == 0);
@@ -272,12 +306,7 @@ void TDeviceSearch::BuildRegulator(TRootNode& net, int address) {
 }
 
 void TDeviceSearch::BuildChannel(TRootNode& regulator, int address, int c, int type) {
-  auto node = std::make_unique<TRootNode>(nullptr);
-  node->SetName(regulator.Name() + QStringLiteral("C") + Digits3(c));
-  node->SetCaption(QStringLiteral("Канал ") + Digits3(c));
-  node->SetComments(kUnknownChannelType);
-  node->SetImageIndex(iiCHANNEL);
-  TRootNode* channel = Adopt(regulator, std::move(node));
+  TRootNode* channel = Adopt(regulator, NewChannelNode(regulator, c));
 
   if (const TRootNode* pattern = FindTemplate(network_.Registry(), type)) {
     channel->SetComments(pattern->Comments());

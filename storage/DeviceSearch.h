@@ -50,6 +50,11 @@ QStringList SearchReport(const TSearchResult& result);
 // The warning about a regulator that answered some requests but not others.
 QString PartialAnswerText(int address);
 
+// NET as a search of the simulated network (core/SimulatedNetwork) builds it with the
+// demonstration's channel templates, less the channels' hidden identifier registers: every
+// register typed as the simulator's table types it.
+void BuildSimulatedNet(TRootNode& net);
+
 class TDeviceSearch {
  public:
   static constexpr int kAddressCount = 256;

@@ -6,6 +6,8 @@
 #include <QDialog>
 #include <functional>
 
+#include "ui/HelpUnit.h"
+
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -42,7 +44,7 @@ class TLabelSwatch : public QWidget {
 class TLabelPropertiesForm : public QDialog {
   Q_OBJECT
  public:
-  static constexpr int kHelpContext = 11;
+  static constexpr int kHelpContext = hcLabelProperties;
   static constexpr int kClientWidth = 193;
   static constexpr int kClientHeight = 208;
 

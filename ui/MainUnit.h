@@ -11,6 +11,8 @@
 #include <array>
 #include <functional>
 
+#include "ui/HelpUnit.h"
+
 class QAction;
 class QDialog;
 class QLabel;
@@ -55,7 +57,7 @@ QPoint PlaceNearPoint(QPoint screenPoint, QSize windowSize, const QRect& screen)
 class TMainForm : public QMainWindow {
   Q_OBJECT
  public:
-  static constexpr int kHelpContext = 12;
+  static constexpr int kHelpContext = hcMainWindow;
   static constexpr int kClientWidth = 331;
   static constexpr int kClientHeight = 304;
 

@@ -4,6 +4,8 @@
 #include <QDialog>
 #include <QString>
 
+#include "ui/HelpUnit.h"
+
 class QLineEdit;
 class QPushButton;
 
@@ -16,7 +18,7 @@ class TMainForm;
 class TPasswordDlg : public QDialog {
   Q_OBJECT
  public:
-  static constexpr int kHelpContext = 14;
+  static constexpr int kHelpContext = hcPassword;
   static constexpr int kClientWidth = 182;
   static constexpr int kClientHeight = 65;
 

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 
+#include "ui/HelpUnit.h"
 #include "ui/RepeatTimer.h"
 
 class QPushButton;
@@ -20,7 +21,7 @@ enum TDirection { drNone = -1, drUp = 1, drLeft = 2, drRight = 3, drDown = 4 };
 class TPositionForm : public QDialog {
   Q_OBJECT
  public:
-  static constexpr int kHelpContext = 15;
+  static constexpr int kHelpContext = hcPosition;
   static constexpr int kClientWidth = 72;
   static constexpr int kClientHeight = 65;
   static constexpr int kButtonSize = 17;

@@ -5,18 +5,17 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
-#include <QProxyStyle>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QShowEvent>
 #include <QSpinBox>
-#include <QTabBar>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
 #include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "ui/ColorSwatch.h"
+#include "ui/CompactTabStyle.h"
 #include "ui/DialogButtons.h"
 #include "ui/HelpUnit.h"
 #include "ui/model/NetRules.h"
@@ -32,15 +31,6 @@ QSpinBox* NumberField(const char* name, int min, int max, int value, QWidget* pa
   field->setValue(value);
   return field;
 }
-
-// Page tabs no wider than their captions need, so that all three fit the narrow dialog.
-class TCompactTabStyle : public QProxyStyle {
- public:
-  int pixelMetric(PixelMetric metric, const QStyleOption* option, const QWidget* widget) const override {
-    if (metric == PM_TabBarTabHSpace) return 8;
-    return QProxyStyle::pixelMetric(metric, option, widget);
-  }
-};
 
 QFormLayout* PageLayout(QWidget* page, QFormLayout::RowWrapPolicy wrap) {
   auto* form = new QFormLayout(page);
@@ -66,13 +56,7 @@ TRegisterPropertiesForm::TRegisterPropertiesForm(TNetwork& network, QWidget* par
   // All three page captions in the width of the dialog, none hidden behind scroll arrows.
   pcPages->setUsesScrollButtons(false);
   pcPages->setElideMode(Qt::ElideRight);
-  QTabBar* tabs = pcPages->tabBar();
-  QFont tabFont = tabs->font();
-  if (tabFont.pointSize() > 7) tabFont.setPointSize(tabFont.pointSize() - 1);
-  tabs->setFont(tabFont);
-  auto* tabStyle = new TCompactTabStyle;
-  tabStyle->setParent(tabs);
-  tabs->setStyle(tabStyle);
+  MakeTabsCompact(pcPages->tabBar());
 
   auto* description = new QWidget;
   meComments = new QPlainTextEdit(QStringLiteral("Комментарии"), description);

@@ -9,18 +9,17 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
-#include <QProxyStyle>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScopeGuard>
 #include <QSpinBox>
-#include <QTabBar>
 #include <QTabWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
 
 #include "core/Services.h"
 #include "reports/model/ReportNode.h"
+#include "ui/CompactTabStyle.h"
 #include "ui/DialogButtons.h"
 #include "ui/Tell.h"
 
@@ -45,15 +44,6 @@ class TStepField : public QLineEdit {
       return;
     }
     QLineEdit::keyPressEvent(event);
-  }
-};
-
-// Page tabs no wider than their captions need, so that all three fit the dialog.
-class TCompactTabStyle : public QProxyStyle {
- public:
-  int pixelMetric(PixelMetric metric, const QStyleOption* option, const QWidget* widget) const override {
-    if (metric == PM_TabBarTabHSpace) return 8;
-    return QProxyStyle::pixelMetric(metric, option, widget);
   }
 };
 
@@ -137,11 +127,7 @@ TReportPropertiesForm::TReportPropertiesForm(QWidget* parent)
   pcPages->setObjectName(QStringLiteral("pageTabs"));
   // All three page captions in the width of the dialog, none hidden behind scroll arrows.
   pcPages->setUsesScrollButtons(false);
-  QTabBar* tabs = pcPages->tabBar();
-  tabs->setFont(SmallerFont(tabs->font()));
-  auto* tabStyle = new TCompactTabStyle;
-  tabStyle->setParent(tabs);
-  tabs->setStyle(tabStyle);
+  MakeTabsCompact(pcPages->tabBar());
 
   // "Длительности"
   auto* durations = new QWidget;

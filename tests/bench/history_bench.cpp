@@ -15,6 +15,7 @@
 #include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "core/Services.h"
+#include "ui/HistoryChart.h"
 #include "ui/HistoryUnit.h"
 #include "ui/model/PersistentClasses.h"
 

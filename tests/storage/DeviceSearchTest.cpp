@@ -4,6 +4,7 @@
 // its report counts on a clean and on a lossy line.
 
 #include <QDir>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -13,6 +14,7 @@
 #include "core/ExecuterUnit.h"
 #include "core/Network.h"
 #include "core/RegisterNode.h"
+#include "core/SimulatedNetwork.h"
 #include "storage/DeviceSearch.h"
 #include "storage/StrHandlerUnit.h"
 #include "storage/TreeFiles.h"
@@ -222,6 +224,60 @@ TEST_F(DeviceSearchTest, TemplatesFromTheSavedFileShapeTheChannels) {
   // of a template are neither probed nor read.
   EXPECT_EQ(frames.size(), 256 + 7 + 4);
   EXPECT_EQ(Registry()->NodeCount(), 3);  // the saved templates replaced the edited ones
+}
+
+// vexa-cli polls BuildSimulatedNet's tree when no network is saved: it must be what a search of the
+// simulated network finds with templates made from the simulator's table, as the demonstration's are.
+TEST_F(DeviceSearchTest, TheSimulatedNetIsWhatASearchFindsWithTheTablesTemplates) {
+  Settings()->SetDemo(true);
+  for (int type : {0, 1}) {
+    const TSimChannelDef def = SimulatedChannel(type);
+    auto* pattern = new TRootNode(Registry().get());
+    pattern->SetCaption(QString::asprintf("%03d", type));
+    pattern->SetComments(QString::fromUtf8(def.Comments));
+    auto* identifier = new TRegisterNode(pattern);
+    identifier->SetRegisterType(rtBYTE);
+    for (const TSimRegisterDef& row : def) ApplySimulatedRegister(*new TRegisterNode(pattern), row);
+  }
+  SaveTemplates();
+  search.Run(smAfresh);
+  TRootNode built(nullptr);
+  BuildSimulatedNet(built);
+
+  // Node by node, the search's identifier registers left out.
+  std::vector<const TRootNode*> searched;
+  std::vector<const TRootNode*> simulated;
+  std::function<void(const TRootNode&, std::vector<const TRootNode*>&)> walk =
+      [&walk](const TRootNode& node, std::vector<const TRootNode*>& out) {
+        for (int i = 0; i < node.NodeCount(); ++i) {
+          const TRootNode* child = node.Node(i);
+          if (dynamic_cast<const TRegisterNode*>(child) && child->Name().endsWith("R000")) continue;
+          out.push_back(child);
+          walk(*child, out);
+        }
+      };
+  walk(*Net(), searched);
+  walk(built, simulated);
+  ASSERT_EQ(searched.size(), 2u + 9u + 6u * 8u + 3u * 9u);
+  ASSERT_EQ(simulated.size(), searched.size());
+  for (size_t i = 0; i < searched.size(); ++i) {
+    const TRootNode& a = *searched[i];
+    const TRootNode& b = *simulated[i];
+    SCOPED_TRACE(a.Name().toStdString());
+    EXPECT_EQ(b.Name(), a.Name());
+    EXPECT_EQ(b.Caption(), a.Caption());
+    EXPECT_EQ(b.Comments(), a.Comments());
+    EXPECT_EQ(b.ImageIndex(), a.ImageIndex());
+    EXPECT_EQ(b.Visible(), a.Visible());
+    const auto* ra = dynamic_cast<const TRegisterNode*>(&a);
+    const auto* rb = dynamic_cast<const TRegisterNode*>(&b);
+    ASSERT_EQ(rb != nullptr, ra != nullptr);
+    if (ra == nullptr) continue;
+    EXPECT_EQ(rb->RegisterType(), ra->RegisterType());
+    EXPECT_EQ(rb->Digits(), ra->Digits());
+    EXPECT_EQ(rb->UserCanWRITE(), ra->UserCanWRITE());
+    EXPECT_EQ(rb->UserCanREAD(), ra->UserCanREAD());
+  }
 }
 
 TEST_F(DeviceSearchTest, TemplatesNeverSavedAreNotUsed) {

@@ -16,7 +16,7 @@
 #include <optional>
 #include <vector>
 
-#include "core/CommInt.h"
+#include "core/CustomComm.h"
 #include "core/Frame.h"
 #include "core/Network.h"
 #include "core/Services.h"

@@ -12,6 +12,7 @@
 #include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "support/Child.h"
+#include "ui/HistoryChart.h"
 #include "ui/HistoryUnit.h"
 #include "ui/OperatorInput.h"
 #include "ui/Pictures.h"

@@ -28,6 +28,7 @@
 #include "support/Child.h"
 #include "support/RealMessageBox.h"
 #include "support/TestSupport.h"
+#include "ui/HistoryChart.h"
 #include "ui/HistoryUnit.h"
 #include "ui/LabelViews.h"
 #include "ui/MainUnit.h"

@@ -22,7 +22,7 @@
 
 #include "Version.h"
 #include "processes/gui/CycloEditUnit.h"
-#include "processes/gui/ProcessesUnit.h"
+#include "processes/gui/TasksUnit.h"
 #include "reports/gui/ReportsUnit.h"
 #include "support/Child.h"
 #include "support/TestSupport.h"

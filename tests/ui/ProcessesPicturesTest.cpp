@@ -14,7 +14,7 @@
 #include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "processes/gui/CycloEditUnit.h"
-#include "processes/gui/ProcessesUnit.h"
+#include "processes/gui/TasksUnit.h"
 #include "processes/model/CommandNode.h"
 #include "processes/model/ProcessTick.h"
 #include "support/Child.h"

@@ -16,7 +16,7 @@
 #include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "core/SetupNode.h"
-#include "processes/gui/ProcessesUnit.h"
+#include "processes/gui/TasksUnit.h"
 #include "processes/model/CommandNode.h"
 #include "reports/gui/PrintPreviewUnit.h"
 #include "reports/model/ReportNode.h"

@@ -12,11 +12,10 @@
 #include <vector>
 
 #include "core/ExecuterUnit.h"
-#include "core/ImageIndex.h"
 #include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "core/Services.h"
-#include "core/SimulatedNetwork.h"
+#include "storage/DeviceSearch.h"
 #include "storage/TreeFiles.h"
 #include "tools/vexa-cli/CliContext.h"
 
@@ -29,37 +28,6 @@ double CpuSecondsUsed() {
   getrusage(RUSAGE_SELF, &usage);
   auto seconds = [](const timeval& tv) { return static_cast<double>(tv.tv_sec) + tv.tv_usec / 1e6; };
   return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
-
-// The network the simulator answers for, its registers typed as the channel templates of the
-// demonstration type them (core/SimulatedNetwork.h).
-void BuildSimulatedNetwork(TRootNode& net) {
-  for (int a = 0; SimulatedChannelType(a, 0) >= 0; ++a) {
-    auto device = std::make_unique<TRootNode>(nullptr);
-    const QString deviceName = QString::asprintf("D%03d", a);
-    device->SetName(deviceName);
-    device->SetCaption(deviceName);
-    device->SetImageIndex(iiREGULATOR);
-    for (int c = 0; SimulatedChannelType(a, c) >= 0; ++c) {
-      auto channel = std::make_unique<TRootNode>(nullptr);
-      const QString channelName = deviceName + QString::asprintf("C%03d", c);
-      channel->SetName(channelName);
-      channel->SetCaption(channelName);
-      channel->SetImageIndex(iiCHANNEL);
-      for (const TSimRegisterDef& def : SimulatedChannel(SimulatedChannelType(a, c))) {
-        auto reg = std::make_unique<TRegisterNode>(nullptr);
-        reg->SetName(TCustomRegister::RegisterName(a, c, def.Register));
-        reg->SetCaption(reg->Name());
-        reg->SetImageIndex(iiREGISTER);
-        reg->SetRegisterType(def.Type);
-        reg->SetDigits(def.Digits);
-        reg->SetUserCanWRITE(def.Writable);
-        channel->InsertComponent(std::move(reg));
-      }
-      device->InsertComponent(std::move(channel));
-    }
-    net.InsertComponent(std::move(device));
-  }
 }
 
 // The registers of NET in the order the poller visits them.
@@ -112,7 +80,7 @@ int Poll(TCliContext& ctx, const QStringList& args) {
     }
     netRoot->SetEnabled(false);  // only the registers asked for take part
   } else if (ctx.Demo) {
-    BuildSimulatedNetwork(*netRoot);
+    BuildSimulatedNet(*netRoot);
   } else {
     Err(QStringLiteral("vexa-cli: no network: %1 does not exist").arg(netFile));
     return 1;

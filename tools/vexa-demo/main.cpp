@@ -17,7 +17,7 @@
 #include <memory>
 #include <vector>
 
-#include "core/CommInt.h"
+#include "core/CustomComm.h"
 #include "core/CustomRegister.h"
 #include "core/ImageIndex.h"
 #include "core/Network.h"
@@ -193,11 +193,7 @@ TRootNode* AddTemplate(TRootNode& registry, int channelType) {
   id->SetVisible(false);
   for (const TSimRegisterDef& d : def) {
     auto* reg = new TRegisterNode(channel);
-    reg->SetCaption(QString::fromUtf8(d.Caption));
-    reg->SetComments(QString::fromUtf8(d.Comments));
-    reg->SetRegisterType(d.Type);
-    reg->SetDigits(d.Digits);
-    reg->SetUserCanWRITE(d.Writable);
+    ApplySimulatedRegister(*reg, d);
     reg->SetImageIndex(iiREGISTER);
   }
   return channel;

@@ -1,6 +1,6 @@
 #pragma once
 // The serial port: TCustomComm is the seam the exchange talks to (a fake port in tests, the POSIX
-// terminal port TComm in the program).
+// terminal port TComm in the program), with its settings and its error.
 
 #include <QString>
 #include <cstdint>

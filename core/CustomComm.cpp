@@ -1,4 +1,4 @@
-#include "core/CommInt.h"
+#include "core/CustomComm.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "processes/gui/ProcessesUnit.h"
+#include "processes/gui/TasksUnit.h"
 
 #include "core/Network.h"
 #include "core/RegisterNode.h"
