@@ -10,8 +10,8 @@
 #include <map>
 
 #include "Version.h"
-#include "ui/HelpUnit.h"
-#include "ui/ImageList.h"
+#include "ui/parts/HelpUnit.h"
+#include "ui/parts/ImageList.h"
 
 namespace vexa {
 

@@ -20,12 +20,12 @@
 #include "core/CustomRegister.h"
 #include "core/Network.h"
 #include "core/Services.h"
-#include "ui/HelpUnit.h"
-#include "ui/ImageList.h"
 #include "ui/MainUnit.h"
-#include "ui/Tell.h"
-#include "ui/ToolWindowCount.h"
 #include "ui/model/LabelDisplay.h"
+#include "ui/parts/HelpUnit.h"
+#include "ui/parts/ImageList.h"
+#include "ui/parts/Tell.h"
+#include "ui/parts/ToolWindowCount.h"
 
 namespace vexa {
 

@@ -6,8 +6,8 @@
 #include <optional>
 
 #include "core/RootNode.h"
-#include "ui/HelpUnit.h"
 #include "ui/model/ChannelTable.h"
+#include "ui/parts/HelpUnit.h"
 
 class QPlainTextEdit;
 class QPushButton;

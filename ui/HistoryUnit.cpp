@@ -17,11 +17,11 @@
 #include "core/Services.h"
 #include "storage/NetDescription.h"
 #include "ui/HistoryChart.h"
-#include "ui/ImageList.h"
 #include "ui/LabelViews.h"
 #include "ui/MainUnit.h"
-#include "ui/ToolWindowCount.h"
 #include "ui/model/LabelDisplay.h"
+#include "ui/parts/ImageList.h"
+#include "ui/parts/ToolWindowCount.h"
 
 namespace vexa {
 

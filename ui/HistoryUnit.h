@@ -7,9 +7,9 @@
 #include <QWidget>
 #include <memory>
 
-#include "ui/HelpUnit.h"
-#include "ui/RepeatTimer.h"
 #include "ui/model/HistoryChart.h"
+#include "ui/parts/HelpUnit.h"
+#include "ui/parts/RepeatTimer.h"
 
 class QAction;
 class QLabel;

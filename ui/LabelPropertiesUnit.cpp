@@ -10,10 +10,10 @@
 #include <QPushButton>
 
 #include "core/Services.h"
-#include "ui/Colors.h"
-#include "ui/HelpUnit.h"
-#include "ui/ToolWindowCount.h"
 #include "ui/model/LabelDisplay.h"
+#include "ui/parts/Colors.h"
+#include "ui/parts/HelpUnit.h"
+#include "ui/parts/ToolWindowCount.h"
 
 namespace vexa {
 

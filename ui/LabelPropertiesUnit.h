@@ -6,7 +6,7 @@
 #include <QDialog>
 #include <functional>
 
-#include "ui/HelpUnit.h"
+#include "ui/parts/HelpUnit.h"
 
 class QComboBox;
 class QLabel;

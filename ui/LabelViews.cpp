@@ -8,10 +8,10 @@
 #include <utility>
 
 #include "core/RegisterNode.h"
-#include "ui/Colors.h"
 #include "ui/LassoUnit.h"
 #include "ui/MnemoPages.h"
-#include "ui/NetUnit.h"
+#include "ui/config/NetUnit.h"
+#include "ui/parts/Colors.h"
 
 namespace vexa {
 

@@ -32,16 +32,16 @@
 #include "storage/TreeFiles.h"
 #include "ui/AboutUnit.h"
 #include "ui/ChannelUnit.h"
-#include "ui/HelpUnit.h"
-#include "ui/ImageList.h"
 #include "ui/LabelPropertiesUnit.h"
 #include "ui/LabelViews.h"
 #include "ui/LassoUnit.h"
 #include "ui/MnemoPages.h"
-#include "ui/NetUnit.h"
 #include "ui/PositionUnit.h"
-#include "ui/SetupUnit.h"
-#include "ui/Tell.h"
+#include "ui/config/NetUnit.h"
+#include "ui/config/SetupUnit.h"
+#include "ui/parts/HelpUnit.h"
+#include "ui/parts/ImageList.h"
+#include "ui/parts/Tell.h"
 
 namespace vexa {
 

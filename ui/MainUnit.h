@@ -11,7 +11,7 @@
 #include <array>
 #include <functional>
 
-#include "ui/HelpUnit.h"
+#include "ui/parts/HelpUnit.h"
 
 class QAction;
 class QDialog;

@@ -9,8 +9,8 @@
 #include "core/Network.h"
 #include "core/Services.h"
 #include "storage/TreeFiles.h"
-#include "ui/ImageList.h"
-#include "ui/Tell.h"
+#include "ui/parts/ImageList.h"
+#include "ui/parts/Tell.h"
 
 namespace vexa {
 

@@ -6,10 +6,10 @@
 #include <QTimer>
 #include <QTransform>
 
-#include "ui/HelpUnit.h"
-#include "ui/ImageList.h"
-#include "ui/ToolWindowCount.h"
 #include "ui/model/LabelDisplay.h"
+#include "ui/parts/HelpUnit.h"
+#include "ui/parts/ImageList.h"
+#include "ui/parts/ToolWindowCount.h"
 
 namespace vexa {
 

@@ -6,8 +6,8 @@
 #include <functional>
 #include <memory>
 
-#include "ui/HelpUnit.h"
-#include "ui/RepeatTimer.h"
+#include "ui/parts/HelpUnit.h"
+#include "ui/parts/RepeatTimer.h"
 
 class QPushButton;
 

@@ -8,8 +8,8 @@
 #include <QScreen>
 #include <QWindow>
 
-#include "ui/HelpUnit.h"
-#include "ui/ImageList.h"
+#include "ui/parts/HelpUnit.h"
+#include "ui/parts/ImageList.h"
 
 namespace vexa {
 

@@ -14,9 +14,9 @@
 #include "core/Services.h"
 #include "processes/model/CommandNode.h"
 #include "storage/TreeFiles.h"
-#include "ui/ImageList.h"
-#include "ui/Tell.h"
-#include "ui/ToolWindowCount.h"
+#include "ui/parts/ImageList.h"
+#include "ui/parts/Tell.h"
+#include "ui/parts/ToolWindowCount.h"
 
 namespace vexa {
 

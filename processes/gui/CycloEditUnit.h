@@ -8,7 +8,7 @@
 #include <QWidget>
 
 #include "processes/model/Cyclogram.h"
-#include "ui/HelpUnit.h"
+#include "ui/parts/HelpUnit.h"
 
 class QAction;
 class QSplitter;

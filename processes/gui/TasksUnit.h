@@ -6,8 +6,8 @@
 
 #include <QPointer>
 
-#include "ui/HelpUnit.h"
-#include "ui/TemplatesWindow.h"
+#include "ui/parts/HelpUnit.h"
+#include "ui/parts/TemplatesWindow.h"
 
 namespace vexa {
 

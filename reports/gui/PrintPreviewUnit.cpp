@@ -30,11 +30,11 @@
 #include "core/Services.h"
 #include "reports/model/HistoryReport.h"
 #include "reports/model/ReportNode.h"
-#include "ui/ImageList.h"
-#include "ui/NodeViews.h"
-#include "ui/Tell.h"
-#include "ui/ToolWindowCount.h"
 #include "ui/model/LabelDisplay.h"
+#include "ui/parts/ImageList.h"
+#include "ui/parts/NodeViews.h"
+#include "ui/parts/Tell.h"
+#include "ui/parts/ToolWindowCount.h"
 
 namespace vexa {
 

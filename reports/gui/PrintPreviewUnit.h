@@ -9,7 +9,7 @@
 #include <memory>
 
 #include "reports/paper/ReportPaper.h"
-#include "ui/HelpUnit.h"
+#include "ui/parts/HelpUnit.h"
 
 class QLineEdit;
 class QPrinter;

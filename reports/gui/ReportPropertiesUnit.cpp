@@ -19,9 +19,9 @@
 
 #include "core/Services.h"
 #include "reports/model/ReportNode.h"
-#include "ui/CompactTabStyle.h"
-#include "ui/DialogButtons.h"
-#include "ui/Tell.h"
+#include "ui/parts/CompactTabStyle.h"
+#include "ui/parts/DialogButtons.h"
+#include "ui/parts/Tell.h"
 
 namespace vexa {
 

@@ -8,7 +8,7 @@
 #include <functional>
 
 #include "reports/model/ReportRules.h"
-#include "ui/HelpUnit.h"
+#include "ui/parts/HelpUnit.h"
 
 class QCheckBox;
 class QLabel;

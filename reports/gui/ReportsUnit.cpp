@@ -13,8 +13,8 @@
 #include "storage/NetDescription.h"
 #include "storage/TreeFiles.h"
 #include "ui/MainUnit.h"
-#include "ui/RegisterPropertiesUnit.h"
-#include "ui/Tell.h"
+#include "ui/config/RegisterPropertiesUnit.h"
+#include "ui/parts/Tell.h"
 
 namespace vexa {
 

@@ -8,8 +8,8 @@
 #include <functional>
 
 #include "reports/model/ReportTick.h"
-#include "ui/HelpUnit.h"
-#include "ui/TemplatesWindow.h"
+#include "ui/parts/HelpUnit.h"
+#include "ui/parts/TemplatesWindow.h"
 
 namespace vexa {
 

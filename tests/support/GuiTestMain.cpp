@@ -2,8 +2,8 @@
 
 #include <QApplication>
 
-#include "ui/QtLanguage.h"
 #include "ui/model/PersistentClasses.h"
+#include "ui/parts/QtLanguage.h"
 
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");

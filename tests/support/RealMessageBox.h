@@ -20,7 +20,7 @@
 
 #include "core/Services.h"
 #include "support/TestSupport.h"
-#include "ui/MessageBoxService.h"
+#include "ui/parts/MessageBoxService.h"
 
 namespace vexa::test {
 

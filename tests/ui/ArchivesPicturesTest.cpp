@@ -15,9 +15,9 @@
 #include "reports/model/ReportNode.h"
 #include "storage/Archives.h"
 #include "support/Child.h"
-#include "ui/ArchivesUnit.h"
 #include "ui/OperatorInput.h"
 #include "ui/Pictures.h"
+#include "ui/config/ArchivesUnit.h"
 
 namespace vexa::test {
 namespace {

@@ -21,9 +21,9 @@
 #include "support/Child.h"
 #include "support/RealMessageBox.h"
 #include "support/TestSupport.h"
-#include "ui/ArchivesUnit.h"
 #include "ui/MainUnit.h"
 #include "ui/OperatorInput.h"
+#include "ui/config/ArchivesUnit.h"
 
 namespace vexa::test {
 namespace {

@@ -15,9 +15,9 @@
 #include "support/Child.h"
 #include "support/RealMessageBox.h"
 #include "support/TestSupport.h"
-#include "ui/DataFolderUnit.h"
 #include "ui/OperatorInput.h"
 #include "ui/Pictures.h"
+#include "ui/config/DataFolderUnit.h"
 
 namespace vexa::test {
 namespace {

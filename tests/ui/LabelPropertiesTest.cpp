@@ -16,11 +16,11 @@
 #include "core/ExecuterUnit.h"
 #include "support/Child.h"
 #include "support/TestSupport.h"
-#include "ui/Colors.h"
 #include "ui/LabelPropertiesUnit.h"
 #include "ui/MainUnit.h"
 #include "ui/OperatorInput.h"
 #include "ui/model/LabelDisplay.h"
+#include "ui/parts/Colors.h"
 
 namespace vexa::test {
 namespace {

@@ -28,7 +28,7 @@
 #include "ui/LassoUnit.h"
 #include "ui/MainUnit.h"
 #include "ui/MnemoPages.h"
-#include "ui/NetUnit.h"
+#include "ui/config/NetUnit.h"
 
 namespace vexa::test {
 namespace {

@@ -31,9 +31,9 @@
 #include "support/RealMessageBox.h"
 #include "support/TestSupport.h"
 #include "ui/AboutUnit.h"
-#include "ui/HelpUnit.h"
 #include "ui/MainUnit.h"
 #include "ui/MnemoPages.h"
+#include "ui/parts/HelpUnit.h"
 
 namespace vexa::test {
 namespace {

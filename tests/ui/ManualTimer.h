@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "ui/RepeatTimer.h"
+#include "ui/parts/RepeatTimer.h"
 
 namespace vexa::test {
 

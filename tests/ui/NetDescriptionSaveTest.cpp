@@ -13,8 +13,8 @@
 #include "storage/NetDescription.h"
 #include "support/RealMessageBox.h"
 #include "support/TestSupport.h"
-#include "ui/NetDescriptionSave.h"
 #include "ui/OperatorInput.h"
+#include "ui/config/NetDescriptionSave.h"
 
 namespace vexa::test {
 namespace {

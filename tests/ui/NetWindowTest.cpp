@@ -29,13 +29,13 @@
 #include "storage/TreeFiles.h"
 #include "support/Child.h"
 #include "support/TestSupport.h"
-#include "ui/ColorSwatch.h"
 #include "ui/MainUnit.h"
-#include "ui/NetUnit.h"
-#include "ui/NodeViews.h"
-#include "ui/RegisterPropertiesUnit.h"
-#include "ui/RootPropertiesUnit.h"
+#include "ui/config/NetUnit.h"
+#include "ui/config/RegisterPropertiesUnit.h"
+#include "ui/config/RootPropertiesUnit.h"
 #include "ui/model/LabelDisplay.h"
+#include "ui/parts/ColorSwatch.h"
+#include "ui/parts/NodeViews.h"
 
 namespace vexa::test {
 namespace {

@@ -31,11 +31,11 @@
 #include "support/TestSupport.h"
 #include "ui/Application.h"
 #include "ui/MainUnit.h"
-#include "ui/NetUnit.h"
 #include "ui/OperatorInput.h"
-#include "ui/PasswordUnit.h"
-#include "ui/RegistryUnit.h"
-#include "ui/SetupUnit.h"
+#include "ui/config/NetUnit.h"
+#include "ui/config/PasswordUnit.h"
+#include "ui/config/RegistryUnit.h"
+#include "ui/config/SetupUnit.h"
 
 namespace vexa::test {
 namespace {

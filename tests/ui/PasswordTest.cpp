@@ -17,7 +17,7 @@
 #include "support/TestSupport.h"
 #include "ui/MainUnit.h"
 #include "ui/OperatorInput.h"
-#include "ui/PasswordUnit.h"
+#include "ui/config/PasswordUnit.h"
 
 namespace vexa::test {
 namespace {

@@ -25,8 +25,8 @@
 #include "support/RealMessageBox.h"
 #include "support/TestSupport.h"
 #include "ui/MainUnit.h"
-#include "ui/NodeViews.h"
 #include "ui/OperatorInput.h"
+#include "ui/parts/NodeViews.h"
 
 namespace vexa::test {
 namespace {

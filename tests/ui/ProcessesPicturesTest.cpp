@@ -20,10 +20,10 @@
 #include "support/Child.h"
 #include "ui/MainUnit.h"
 #include "ui/ManualTimer.h"
-#include "ui/NodeViews.h"
 #include "ui/OperatorInput.h"
 #include "ui/Pictures.h"
 #include "ui/TemplatesWindowTest.h"
+#include "ui/parts/NodeViews.h"
 
 namespace vexa::test {
 namespace {

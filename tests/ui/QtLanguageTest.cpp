@@ -20,9 +20,9 @@
 #include "core/Network.h"
 #include "core/SetupNode.h"
 #include "support/TestSupport.h"
-#include "ui/NetDescriptionSave.h"
 #include "ui/OperatorInput.h"
-#include "ui/QtLanguage.h"
+#include "ui/config/NetDescriptionSave.h"
+#include "ui/parts/QtLanguage.h"
 
 namespace vexa::test {
 namespace {

@@ -22,9 +22,9 @@
 #include "support/Child.h"
 #include "support/TestSupport.h"
 #include "ui/MainUnit.h"
-#include "ui/NodeViews.h"
 #include "ui/OperatorInput.h"
-#include "ui/RegistryUnit.h"
+#include "ui/config/RegistryUnit.h"
+#include "ui/parts/NodeViews.h"
 
 namespace vexa::test {
 namespace {

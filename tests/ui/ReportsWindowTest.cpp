@@ -26,14 +26,14 @@
 #include "storage/TreeFiles.h"
 #include "support/Child.h"
 #include "support/TestSupport.h"
-#include "ui/ImageList.h"
 #include "ui/MainUnit.h"
 #include "ui/ManualTimer.h"
-#include "ui/NetUnit.h"
-#include "ui/NodeViews.h"
 #include "ui/OperatorInput.h"
-#include "ui/RegisterPropertiesUnit.h"
 #include "ui/TemplatesWindowTest.h"
+#include "ui/config/NetUnit.h"
+#include "ui/config/RegisterPropertiesUnit.h"
+#include "ui/parts/ImageList.h"
+#include "ui/parts/NodeViews.h"
 
 namespace vexa::test {
 namespace {

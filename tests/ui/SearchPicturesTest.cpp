@@ -20,10 +20,10 @@
 #include "storage/TreeFiles.h"
 #include "support/Child.h"
 #include "ui/MainUnit.h"
-#include "ui/MessageBoxService.h"
-#include "ui/NetUnit.h"
 #include "ui/Pictures.h"
-#include "ui/SetupUnit.h"
+#include "ui/config/NetUnit.h"
+#include "ui/config/SetupUnit.h"
+#include "ui/parts/MessageBoxService.h"
 
 namespace vexa::test {
 namespace {

@@ -44,10 +44,10 @@
 #include "support/RealMessageBox.h"
 #include "support/TestSupport.h"
 #include "ui/MainUnit.h"
-#include "ui/MessageBoxService.h"
-#include "ui/NetUnit.h"
 #include "ui/OperatorInput.h"
-#include "ui/SetupUnit.h"
+#include "ui/config/NetUnit.h"
+#include "ui/config/SetupUnit.h"
+#include "ui/parts/MessageBoxService.h"
 
 namespace vexa::test {
 namespace {

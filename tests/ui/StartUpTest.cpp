@@ -30,9 +30,9 @@
 #include "support/TestSupport.h"
 #include "ui/Application.h"
 #include "ui/MainUnit.h"
-#include "ui/MessageBoxService.h"
 #include "ui/OperatorInput.h"
 #include "ui/RdWarnUnit.h"
+#include "ui/parts/MessageBoxService.h"
 
 namespace vexa::test {
 namespace {

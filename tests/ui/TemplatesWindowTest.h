@@ -18,11 +18,11 @@
 #include "support/Child.h"
 #include "support/RealMessageBox.h"
 #include "support/TestSupport.h"
-#include "ui/ImageList.h"
 #include "ui/MainUnit.h"
 #include "ui/ManualTimer.h"
-#include "ui/NetUnit.h"
-#include "ui/NodeViews.h"
+#include "ui/config/NetUnit.h"
+#include "ui/parts/ImageList.h"
+#include "ui/parts/NodeViews.h"
 
 namespace vexa::test {
 

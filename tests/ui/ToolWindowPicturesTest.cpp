@@ -11,9 +11,9 @@
 #include "support/Child.h"
 #include "ui/LabelPropertiesUnit.h"
 #include "ui/OperatorInput.h"
-#include "ui/PasswordUnit.h"
 #include "ui/Pictures.h"
 #include "ui/PositionUnit.h"
+#include "ui/config/PasswordUnit.h"
 #include "ui/model/LabelDisplay.h"
 
 namespace vexa::test {

@@ -23,9 +23,9 @@
 #include "support/Child.h"
 #include "support/TestSupport.h"
 #include "ui/MainUnit.h"
-#include "ui/NetUnit.h"
-#include "ui/NodeViews.h"
 #include "ui/OperatorInput.h"
+#include "ui/config/NetUnit.h"
+#include "ui/parts/NodeViews.h"
 
 namespace vexa::test {
 namespace {

@@ -8,12 +8,12 @@
 #include "Version.h"
 #include "core/Services.h"
 #include "ui/Application.h"
-#include "ui/DataFolderUnit.h"
-#include "ui/ImageList.h"
-#include "ui/MessageBoxService.h"
-#include "ui/QtLanguage.h"
+#include "ui/config/DataFolderUnit.h"
 #include "ui/model/PersistentClasses.h"
 #include "ui/model/ProgramFolder.h"
+#include "ui/parts/ImageList.h"
+#include "ui/parts/MessageBoxService.h"
+#include "ui/parts/QtLanguage.h"
 
 int main(int argc, char** argv) {
   vexa::RegisterPersistentClasses();

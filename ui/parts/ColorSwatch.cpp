@@ -1,10 +1,10 @@
-#include "ui/ColorSwatch.h"
+#include "ui/parts/ColorSwatch.h"
 
 #include <QColorDialog>
 #include <QMouseEvent>
 #include <QPainter>
 
-#include "ui/Colors.h"
+#include "ui/parts/Colors.h"
 
 namespace vexa {
 

@@ -1,4 +1,4 @@
-#include "ui/DataFolderUnit.h"
+#include "ui/config/DataFolderUnit.h"
 
 #include <QDir>
 #include <QFileDialog>
@@ -12,7 +12,7 @@
 #include <cstdio>
 
 #include "core/Services.h"
-#include "ui/Tell.h"
+#include "ui/parts/Tell.h"
 
 namespace vexa {
 

@@ -1,4 +1,4 @@
-#include "ui/ArchivesUnit.h"
+#include "ui/config/ArchivesUnit.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -15,10 +15,10 @@
 #include "core/Network.h"
 #include "core/Services.h"
 #include "reports/model/ReportNode.h"
-#include "ui/ImageList.h"
-#include "ui/Tell.h"
-#include "ui/ToolWindowCount.h"
 #include "ui/model/ArchiveList.h"
+#include "ui/parts/ImageList.h"
+#include "ui/parts/Tell.h"
+#include "ui/parts/ToolWindowCount.h"
 
 namespace vexa {
 

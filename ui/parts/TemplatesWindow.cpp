@@ -1,4 +1,4 @@
-#include "ui/TemplatesWindow.h"
+#include "ui/parts/TemplatesWindow.h"
 
 #include <QAction>
 #include <QDragEnterEvent>
@@ -21,15 +21,15 @@
 #include "core/RegisterNode.h"
 #include "core/Services.h"
 #include "storage/TreeFiles.h"
-#include "ui/HelpUnit.h"
-#include "ui/ImageList.h"
 #include "ui/MainUnit.h"
-#include "ui/NetUnit.h"
-#include "ui/NodeViews.h"
-#include "ui/RootPropertiesUnit.h"
-#include "ui/Tell.h"
-#include "ui/ToolWindowCount.h"
+#include "ui/config/NetUnit.h"
+#include "ui/config/RootPropertiesUnit.h"
 #include "ui/model/NetRules.h"
+#include "ui/parts/HelpUnit.h"
+#include "ui/parts/ImageList.h"
+#include "ui/parts/NodeViews.h"
+#include "ui/parts/Tell.h"
+#include "ui/parts/ToolWindowCount.h"
 
 namespace vexa {
 

@@ -1,4 +1,4 @@
-#include "ui/Tell.h"
+#include "ui/parts/Tell.h"
 
 #include <optional>
 

@@ -1,4 +1,4 @@
-#include "ui/QtLanguage.h"
+#include "ui/parts/QtLanguage.h"
 
 #include <QCoreApplication>
 #include <QLibraryInfo>

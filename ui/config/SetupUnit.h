@@ -8,8 +8,8 @@
 #include <array>
 
 #include "storage/DeviceSearch.h"
-#include "ui/HelpUnit.h"
 #include "ui/model/SetupRules.h"
+#include "ui/parts/HelpUnit.h"
 
 class QCheckBox;
 class QComboBox;

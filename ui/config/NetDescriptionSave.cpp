@@ -1,4 +1,4 @@
-#include "ui/NetDescriptionSave.h"
+#include "ui/config/NetDescriptionSave.h"
 
 #include <QFileDialog>
 #include <QFileInfo>
@@ -8,7 +8,7 @@
 #include "core/Services.h"
 #include "core/SetupNode.h"
 #include "storage/NetDescription.h"
-#include "ui/Tell.h"
+#include "ui/parts/Tell.h"
 
 namespace vexa {
 

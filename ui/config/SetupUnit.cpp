@@ -1,4 +1,4 @@
-#include "ui/SetupUnit.h"
+#include "ui/config/SetupUnit.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -31,11 +31,11 @@
 #include "core/Network.h"
 #include "core/Services.h"
 #include "core/SetupNode.h"
-#include "ui/HelpUnit.h"
 #include "ui/MainUnit.h"
-#include "ui/NetUnit.h"
-#include "ui/Tell.h"
-#include "ui/ToolWindowCount.h"
+#include "ui/config/NetUnit.h"
+#include "ui/parts/HelpUnit.h"
+#include "ui/parts/Tell.h"
+#include "ui/parts/ToolWindowCount.h"
 
 namespace vexa {
 

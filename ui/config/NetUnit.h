@@ -7,7 +7,7 @@
 #include <QWidget>
 
 #include "core/RootNode.h"
-#include "ui/HelpUnit.h"
+#include "ui/parts/HelpUnit.h"
 
 class QAction;
 class QPlainTextEdit;

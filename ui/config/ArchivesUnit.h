@@ -6,7 +6,7 @@
 #include <QWidget>
 #include <functional>
 
-#include "ui/HelpUnit.h"
+#include "ui/parts/HelpUnit.h"
 
 class QAction;
 class QLabel;

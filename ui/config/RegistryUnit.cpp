@@ -1,4 +1,4 @@
-#include "ui/RegistryUnit.h"
+#include "ui/config/RegistryUnit.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -20,12 +20,12 @@
 #include "core/Network.h"
 #include "core/Services.h"
 #include "storage/TreeFiles.h"
-#include "ui/HelpUnit.h"
-#include "ui/ImageList.h"
-#include "ui/NodeViews.h"
-#include "ui/Tell.h"
-#include "ui/ToolWindowCount.h"
 #include "ui/model/RegistryRules.h"
+#include "ui/parts/HelpUnit.h"
+#include "ui/parts/ImageList.h"
+#include "ui/parts/NodeViews.h"
+#include "ui/parts/Tell.h"
+#include "ui/parts/ToolWindowCount.h"
 
 namespace vexa {
 

@@ -1,4 +1,4 @@
-#include "ui/ImageList.h"
+#include "ui/parts/ImageList.h"
 
 #include <QPixmapCache>
 

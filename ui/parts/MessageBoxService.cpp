@@ -1,4 +1,4 @@
-#include "ui/MessageBoxService.h"
+#include "ui/parts/MessageBoxService.h"
 
 #include <QApplication>
 #include <QMessageBox>

@@ -1,4 +1,4 @@
-#include "ui/RootPropertiesUnit.h"
+#include "ui/config/RootPropertiesUnit.h"
 
 #include <QHBoxLayout>
 #include <QLineEdit>
@@ -8,8 +8,8 @@
 #include <QVBoxLayout>
 
 #include "core/RootNode.h"
-#include "ui/DialogButtons.h"
-#include "ui/HelpUnit.h"
+#include "ui/parts/DialogButtons.h"
+#include "ui/parts/HelpUnit.h"
 
 namespace vexa {
 

@@ -1,11 +1,11 @@
-#include "ui/NodeViews.h"
+#include "ui/parts/NodeViews.h"
 
 #include <QHeaderView>
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
 
 #include "core/RootNode.h"
-#include "ui/ImageList.h"
+#include "ui/parts/ImageList.h"
 
 namespace vexa {
 

@@ -4,7 +4,7 @@
 #include <QDialog>
 #include <QString>
 
-#include "ui/HelpUnit.h"
+#include "ui/parts/HelpUnit.h"
 
 class QLineEdit;
 class QPlainTextEdit;

@@ -1,4 +1,4 @@
-#include "ui/PasswordUnit.h"
+#include "ui/config/PasswordUnit.h"
 
 #include <QLineEdit>
 #include <QPushButton>
@@ -8,10 +8,10 @@
 #include "core/Network.h"
 #include "core/Services.h"
 #include "core/SetupNode.h"
-#include "ui/HelpUnit.h"
 #include "ui/MainUnit.h"
-#include "ui/Tell.h"
-#include "ui/ToolWindowCount.h"
+#include "ui/parts/HelpUnit.h"
+#include "ui/parts/Tell.h"
+#include "ui/parts/ToolWindowCount.h"
 
 namespace vexa {
 

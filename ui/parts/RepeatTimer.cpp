@@ -1,4 +1,4 @@
-#include "ui/RepeatTimer.h"
+#include "ui/parts/RepeatTimer.h"
 
 #include <QTimer>
 

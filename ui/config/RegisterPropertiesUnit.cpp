@@ -1,4 +1,4 @@
-#include "ui/RegisterPropertiesUnit.h"
+#include "ui/config/RegisterPropertiesUnit.h"
 
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -14,11 +14,11 @@
 
 #include "core/Network.h"
 #include "core/RegisterNode.h"
-#include "ui/ColorSwatch.h"
-#include "ui/CompactTabStyle.h"
-#include "ui/DialogButtons.h"
-#include "ui/HelpUnit.h"
 #include "ui/model/NetRules.h"
+#include "ui/parts/ColorSwatch.h"
+#include "ui/parts/CompactTabStyle.h"
+#include "ui/parts/DialogButtons.h"
+#include "ui/parts/HelpUnit.h"
 
 namespace vexa {
 

@@ -1,4 +1,4 @@
-#include "ui/CompactTabStyle.h"
+#include "ui/parts/CompactTabStyle.h"
 
 #include <QTabBar>
 

@@ -1,4 +1,4 @@
-#include "ui/HelpUnit.h"
+#include "ui/parts/HelpUnit.h"
 
 #include <QAction>
 #include <QApplication>
@@ -14,7 +14,7 @@
 #include <memory>
 
 #include "core/ImageIndex.h"
-#include "ui/ImageList.h"
+#include "ui/parts/ImageList.h"
 
 namespace vexa {
 

@@ -13,7 +13,7 @@
 
 #include "core/Faults.h"
 #include "core/RootNode.h"
-#include "ui/RepeatTimer.h"
+#include "ui/parts/RepeatTimer.h"
 
 class QAction;
 class QMimeData;

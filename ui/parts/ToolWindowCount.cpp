@@ -1,4 +1,4 @@
-#include "ui/ToolWindowCount.h"
+#include "ui/parts/ToolWindowCount.h"
 
 #include <QEvent>
 #include <QWidget>

@@ -5,7 +5,7 @@
 #include <QDialog>
 #include <QString>
 
-#include "ui/HelpUnit.h"
+#include "ui/parts/HelpUnit.h"
 
 class QLabel;
 class QLineEdit;
