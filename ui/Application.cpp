@@ -30,6 +30,7 @@
 #include "ui/config/RegistryUnit.h"
 #include "ui/config/RootPropertiesUnit.h"
 #include "ui/config/SetupUnit.h"
+#include "ui/model/TickRunner.h"
 #include "ui/parts/Tell.h"
 
 namespace vexa {
@@ -85,6 +86,7 @@ void TProgram::InitCore(std::unique_ptr<TCustomComm> comm) {
   Services().Format = TFormatSettings::FromSystem();
   network_ = std::make_unique<TNetwork>(exeDir_, std::move(comm));
   network_->StartPoller();
+  ticks_ = std::make_unique<TTickRunner>(*network_, [](const TFaults& faults) { ShowFaults(faults); });
 }
 
 bool TProgram::CheckSingleInstance() {
@@ -178,6 +180,8 @@ void TProgram::CreateArchives() {
 void TProgram::CreateReports() {
   // Its tick runs from now to shutdown, whether the window is shown or not.
   auto* reports = Keep(std::make_unique<TReportsForm>(*network_, mainForm_.get()));
+  ticks_->SetStep(TTick::Reports, [reports] { return reports->Tick(); });
+  ticks_->Timer(TTick::Reports).Start();
   mainForm_->SetWindow(TWindowRole::Reports, reports);
   connect(mainForm_.get(), &TMainForm::StateRestored, reports, &TReportsForm::Rebuild);
   connect(mainForm_.get(), &TMainForm::SearchDone, reports, &TReportsForm::Rebuild);
@@ -190,6 +194,8 @@ void TProgram::CreateReportProperties() {
 void TProgram::CreateProcesses() {
   // Its tick runs from now to shutdown, whether the window is shown or not.
   auto* tasks = Keep(std::make_unique<TTasksForm>(*network_, mainForm_.get()));
+  ticks_->SetStep(TTick::Processes, [tasks] { return tasks->Tick(); });
+  ticks_->Timer(TTick::Processes).Start();
   mainForm_->SetWindow(TWindowRole::Processes, tasks);
   // Its trees are replaced by a restore or a search.
   connect(mainForm_.get(), &TMainForm::StateRestored, tasks, &TTasksForm::Rebuild);
@@ -283,6 +289,7 @@ void TProgram::Shutdown() {
   if (shutDown_) return;
   shutDown_ = true;
   if (network_) network_->StopPoller();
+  ticks_.reset();
   waitForm_.reset();
   windows_.clear();
   mainForm_.reset();

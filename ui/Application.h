@@ -20,6 +20,7 @@ namespace vexa {
 class TNetwork;
 
 class TCustomComm;
+class TTickRunner;
 class TMainForm;
 class TRdWarnForm;
 
@@ -62,6 +63,7 @@ class TProgram : public QObject {
   TMainForm* MainForm() const { return mainForm_.get(); }
   // Null until InitCore.
   TNetwork* Network() const { return network_.get(); }
+  TTickRunner* Ticks() const { return ticks_.get(); }
   TRdWarnForm* WaitForm() const { return waitForm_.get(); }
   TSingleInstance& Instance() { return instance_; }
   const TFolderLock& FolderLock() const { return folderLock_; }
@@ -107,6 +109,8 @@ class TProgram : public QObject {
   std::unique_ptr<TRdWarnForm> waitForm_;
   // Not children of the main window: they give its tool-window count back while it still exists.
   std::vector<std::unique_ptr<QWidget>> windows_;
+  // The processes and reports windows' ticks in their periods; stopped before the windows go.
+  std::unique_ptr<TTickRunner> ticks_;
   QStringList created_;
   bool instancePerFolder_ = false;
   bool folderRefused_ = false;

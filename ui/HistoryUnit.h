@@ -9,7 +9,7 @@
 
 #include "ui/model/HistoryChart.h"
 #include "ui/parts/HelpUnit.h"
-#include "ui/parts/RepeatTimer.h"
+#include "ui/model/RepeatTimer.h"
 
 class QAction;
 class QLabel;

@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "ui/parts/HelpUnit.h"
-#include "ui/parts/RepeatTimer.h"
+#include "ui/model/RepeatTimer.h"
 
 class QPushButton;
 

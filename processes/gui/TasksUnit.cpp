@@ -21,7 +21,6 @@ TTemplatesWindowSetup ProcessesSetup(TNetwork& network) {
   s.TemplateImage = iiCYCLO;
   s.ItemsColumn = QStringLiteral("Исполняются процессы");
   s.TemplateMimeType = QString::fromLatin1(TTasksForm::kTemplateMimeType);
-  s.TickMs = kProcessTickMs;
   s.HelpContext = TTasksForm::kHelpContext;
   return s;
 }

@@ -6,6 +6,7 @@
 
 #include <QPointer>
 
+#include "ui/model/TickRunner.h"
 #include "ui/parts/HelpUnit.h"
 #include "ui/parts/TemplatesWindow.h"
 
@@ -25,6 +26,10 @@ class TTasksForm : public TTemplatesWindow {
   explicit TTasksForm(TNetwork& network, TMainForm* mainForm = nullptr, QWidget* parent = nullptr);
   ~TTasksForm() override;
 
+  // The tick the program's runner runs this window's step on.
+  static constexpr TTick kTick = TTick::Processes;
+  TFaults Tick() override;
+
  protected:
   void AddRegister(TRootNode& templ, const TRegisterNode& reg) override;
   QString DuplicateText(const TRootNode& templ) const override;
@@ -32,7 +37,6 @@ class TTasksForm : public TTemplatesWindow {
   void ChangeState(TRootNode& item, bool running) override;
   void TemplateProperties(TRootNode& templ) override;
   void NodeProperties(TRootNode& node) override;
-  TFaults Tick() override;
   int ItemProgress(const TRootNode& process) const override;
 
  private:

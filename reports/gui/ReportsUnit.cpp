@@ -29,7 +29,6 @@ TTemplatesWindowSetup ReportsSetup(TNetwork& network) {
   s.TemplateImage = iiNEW;
   s.ItemsColumn = QStringLiteral("Записываются отчеты");
   s.TemplateMimeType = QString::fromLatin1(TReportsForm::kTemplateMimeType);
-  s.TickMs = TReportsForm::kTickMs;
   s.HelpContext = TReportsForm::kHelpContext;
   return s;
 }

@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "reports/model/ReportTick.h"
+#include "ui/model/TickRunner.h"
 #include "ui/parts/HelpUnit.h"
 #include "ui/parts/TemplatesWindow.h"
 
@@ -23,7 +24,6 @@ class TReportsForm : public TTemplatesWindow {
   Q_OBJECT
  public:
   static constexpr int kHelpContext = hcReports;
-  static constexpr int kTickMs = kReportTickMs;
   // What a drag of a template from this window's tree carries.
   static constexpr const char* kTemplateMimeType = "application/x-vexa-report-template";
 
@@ -36,6 +36,10 @@ class TReportsForm : public TTemplatesWindow {
   // window's report properties dialog (or the window's own) opens beside this window.
   std::function<bool(TReportNode&)> EditProperties;
 
+  // The tick the program's runner runs this window's step on.
+  static constexpr TTick kTick = TTick::Reports;
+  TFaults Tick() override;
+
  protected:
   void AddRegister(TRootNode& templ, const TRegisterNode& reg) override;
   QString DuplicateText(const TRootNode& templ) const override;
@@ -43,7 +47,6 @@ class TReportsForm : public TTemplatesWindow {
   void ChangeState(TRootNode& item, bool running) override;
   void TemplateProperties(TRootNode& templ) override;
   void NodeProperties(TRootNode& node) override;
-  TFaults Tick() override;
   TRootNode* NewTemplateNode(TRootNode& owner) override;
 
  private:

@@ -125,7 +125,7 @@ int main(int argc, char** argv) {
       reg->SetRegisterType(source.RegisterType());
       reg->SetMaxCount(60);
     }
-    if (!report->StartReport()) {
+    if (!report->StartReport().Empty()) {
       std::fputs("week_bench: a report did not start\n", stderr);
       return 1;
     }

@@ -2,8 +2,11 @@
 // A window's repeating timer driven by the test.
 
 #include <cstdint>
+#include <memory>
 
-#include "ui/parts/RepeatTimer.h"
+#include "ui/model/RepeatTimer.h"
+#include "ui/model/TickRunner.h"
+#include "ui/parts/Tell.h"
 
 namespace vexa::test {
 
@@ -37,6 +40,23 @@ class TManualTimer : public TRepeatTimer {
   int64_t due_ = 0;
   int interval_ = 0;
   bool active_ = false;
+};
+
+// The program's tick runner with the test's timers: `Timer` fires the tick the test gave a step to.
+struct TManualTicks {
+  TManualTicks(TNetwork& network, TTick tick, TTickRunner::TStep step)
+      : Runner(
+            std::make_unique<TTickRunner>(network, [](const TFaults& faults) { vexa::ShowFaults(faults); })) {
+    for (const TTick t : {TTick::Processes, TTick::Reports}) {
+      auto manual = std::make_unique<TManualTimer>();
+      if (t == tick) Timer = manual.get();
+      Runner->SetTimer(t, std::move(manual));
+    }
+    Runner->SetStep(tick, std::move(step));
+    Runner->Timer(tick).Start();
+  }
+  std::unique_ptr<TTickRunner> Runner;
+  TManualTimer* Timer = nullptr;
 };
 
 }  // namespace vexa::test

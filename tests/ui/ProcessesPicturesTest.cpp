@@ -65,9 +65,8 @@ TEST_F(ProcessesPictures, TemplatesARunningProcessAndTheEditor) {
   TMainForm mainForm(Current());
   mainForm.SetNetworkOpen(true);
   TTasksForm window(Current(), &mainForm);
-  auto manual = std::make_unique<TManualTimer>();
-  TManualTimer* timer = manual.get();
-  window.SetRepeatTimer(std::move(manual));
+  TManualTicks ticks(Current(), TTick::Processes, [&window] { return window.Tick(); });
+  TManualTimer* timer = ticks.Timer;
   ASSERT_TRUE(Activate(&window));
 
   // Two processes made as the operator makes them, the first one running for a while.

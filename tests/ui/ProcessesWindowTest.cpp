@@ -14,6 +14,7 @@
 #include <QPlainTextEdit>
 #include <QTableWidget>
 #include <QTest>
+#include <QTimer>
 #include <QToolBar>
 #include <QTreeWidget>
 #include <memory>
@@ -26,6 +27,7 @@
 #include "processes/model/ProcessTick.h"
 #include "storage/TreeFiles.h"
 #include "support/Child.h"
+#include "support/RealMessageBox.h"
 #include "support/TestSupport.h"
 #include "ui/MainUnit.h"
 #include "ui/ManualTimer.h"
@@ -318,10 +320,7 @@ TEST_F(ProcessesWindowTest, AStoppedProcessResumesInItsSlotAfterARestart) {
   Current().RecreateRoot(QStringLiteral("TASKS"));
   LoadTreeFile(Current(), Tasks());
   ASSERT_EQ(Tasks()->NodeCount(), 1);
-  window = std::make_unique<TTasksForm>(Current(), mainForm.get());
-  auto manual = std::make_unique<TManualTimer>();
-  timer = manual.get();
-  window->SetRepeatTimer(std::move(manual));
+  MakeWindow();
   Show();
   process = Tasks()->Node(0);
   EXPECT_EQ(process->ImageIndex(), iiSTOP);
@@ -366,11 +365,36 @@ TEST_F(ProcessesWindowTest, StartAllDeleteAndProcessesWithoutWork) {
   EXPECT_EQ(Tasks()->NodeCount(), 2);
 }
 
-TEST_F(ProcessesWindowTest, TheTimerRunsFromCreationWhetherShownOrNot) {
-  TTasksForm fresh(Current(), mainForm.get());
-  EXPECT_TRUE(fresh.Timer().Active());
-  EXPECT_EQ(fresh.Timer().Interval(), kProcessTickMs);
+// A process whose cyclogram cannot run is stopped by the tick and told in the real box, once the tick
+// has ended; while the operator reads, the ticks wait, and they go on afterwards.
+TEST_F(ProcessesWindowTest, ABrokenProcessIsToldInTheRealBoxWhileTheTicksWait) {
+  Show();
+  TRootNode* templ = FurnaceTemplate();
+  Command(templ, 0)->SetDataList(QStringList{"20", "тепло"});
+  TRootNode* process = DropTemplate(templ);
+  ASSERT_NE(process, nullptr);
+  ClickBottom("startAction");
+  ASSERT_TRUE(process->Enabled());
 
+  TRealMessageBoxes boxes;
+  bool waitingDuringTheBox = false;
+  // Runs in the box's own event loop.
+  QTimer::singleShot(0, window.get(), [&] { waitingDuringTheBox = !timer->Active(); });
+  Tick();
+  EXPECT_EQ(boxes.Answered, 1);
+  ASSERT_EQ(Messages->Shown.size(), 1u);
+  EXPECT_TRUE(Messages->Shown[0].Text.startsWith(QStringLiteral("Процесс 'Отжиг' остановлен:")))
+      << Messages->Shown[0].Text.toStdString();
+  EXPECT_TRUE(waitingDuringTheBox);
+  EXPECT_TRUE(timer->Active());
+  EXPECT_FALSE(process->Enabled());
+  EXPECT_TRUE(RowImageIs(process, iiSTOP));
+  // Stopped, it is not told again.
+  Tick();
+  EXPECT_EQ(Messages->Shown.size(), 1u);
+}
+
+TEST_F(ProcessesWindowTest, TheTickRunsWhetherShownOrNot) {
   // Never shown: a running process is still stepped and stopped when done.
   auto* process = new TRootNode(Tasks().get());
   auto* node = new TCommandNode(process);

@@ -56,9 +56,8 @@ TEST_F(ReportsPictures, TemplatesAndARunningReport) {
   TMainForm mainForm(Current());
   mainForm.SetNetworkOpen(true);
   TReportsForm window(Current(), &mainForm);
-  auto manual = std::make_unique<TManualTimer>();
-  TManualTimer* timer = manual.get();
-  window.SetRepeatTimer(std::move(manual));
+  TManualTicks ticks(Current(), TTick::Reports, [&window] { return window.Tick(); });
+  TManualTimer* timer = ticks.Timer;
   ASSERT_TRUE(Activate(&window));
 
   // Two reports made as the operator makes them, the first one running for a while.
@@ -70,8 +69,8 @@ TEST_F(ReportsPictures, TemplatesAndARunningReport) {
   window.SelectListItem(Reports()->Node(0));
   Child<QAction>(window, "startAction")->trigger();
   for (int i = 0; i < 25; ++i) {
-    Clock->Advance(TReportsForm::kTickMs);
-    timer->Advance(TReportsForm::kTickMs);
+    Clock->Advance(kReportTickMs);
+    timer->Advance(kReportTickMs);
   }
   window.SelectTreeNode(templ->Node(0));
   Save(&window, QStringLiteral("reports-window.png"));

@@ -32,6 +32,7 @@
 #include "ui/MainUnit.h"
 #include "ui/OperatorInput.h"
 #include "ui/RdWarnUnit.h"
+#include "ui/model/TickRunner.h"
 #include "ui/parts/MessageBoxService.h"
 
 namespace vexa::test {
@@ -175,6 +176,12 @@ TEST_F(TStartUpTest, WindowsComeInOrderAndTheSavedStateIsRestoredUnderTheWaitWin
   EXPECT_EQ(Settings()->BaudRateIndex(), 4);
   EXPECT_NE(FindNode(Net().get(), QStringLiteral("D003")), nullptr);
   ASSERT_NE(program->MainForm(), nullptr);
+  // The processes' and reports' ticks run from their windows' creation, whether shown or not.
+  ASSERT_NE(program->Ticks(), nullptr);
+  for (const TTick tick : {TTick::Processes, TTick::Reports}) {
+    EXPECT_TRUE(program->Ticks()->Timer(tick).Active());
+    EXPECT_EQ(program->Ticks()->Timer(tick).Interval(), TTickRunner::PeriodMs(tick));
+  }
   EXPECT_EQ(Child<QTabWidget>(*program->MainForm(), "diagramPages")->count(), 1);
   EXPECT_EQ(program->MainForm()->ProgramState(), QStringLiteral("Работа"));
   EXPECT_TRUE(Current().PollerRunning());

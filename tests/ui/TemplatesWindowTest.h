@@ -59,17 +59,19 @@ template <class TWindow>
 class TTemplatesWindowTest : public TVexaTest {
  protected:
   void TearDown() override {
+    runner.reset();
     window.reset();
     mainForm.reset();
     TVexaTest::TearDown();
   }
 
-  // The window with the test's timer in place of its own.
+  // The window, its tick run as the program runs it, on the test's timer.
   void MakeWindow() {
+    runner.reset();
     window = std::make_unique<TWindow>(this->Current(), mainForm.get());
-    auto manual = std::make_unique<TManualTimer>();
-    timer = manual.get();
-    window->SetRepeatTimer(std::move(manual));
+    runner = std::make_unique<TManualTicks>(this->Current(), TWindow::kTick,
+                                            [w = window.get()] { return w->Tick(); });
+    timer = runner->Timer;
   }
 
   static TRootNode* Node(TRootNode* owner, const char* name, const char* caption) {
@@ -176,6 +178,7 @@ class TTemplatesWindowTest : public TVexaTest {
 
   std::unique_ptr<TMainForm> mainForm;
   std::unique_ptr<TWindow> window;
+  std::unique_ptr<TManualTicks> runner;
   TManualTimer* timer = nullptr;
 };
 

@@ -1,30 +1,42 @@
 #pragma once
-// The program's work in time without windows: the process tick every kProcessTickMs and the report
-// tick every kReportTickMs, on real timers or second by second on a virtual clock. What a tick found
-// wrong goes to the runner's teller once the tick has ended.
+// The program's work in time: the process tick every kProcessTickMs and the report tick every
+// kReportTickMs, on repeating timers or second by second on a virtual clock. The program runs the
+// processes and reports windows' ticks on it (each window's step, with what it shows), vexa-cli run
+// the model's own. What a tick found wrong goes to the runner's teller once the tick has ended; both
+// timers wait while it tells, since a message box runs the event loop where they would fire again.
 
-#include <QObject>
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
 
 #include "core/Faults.h"
-
-class QTimer;
+#include "ui/model/RepeatTimer.h"
 
 namespace vexa {
 
 class TNetwork;
 
+enum class TTick { Processes, Reports };
+
 class TTickRunner {
  public:
   using TTell = std::function<void(const TFaults&)>;
+  using TStep = std::function<TFaults()>;
+  // Both steps are the model's ticks on `network` until SetStep; both timers run on QTimers until
+  // SetTimer.
   TTickRunner(TNetwork& network, TTell tell);
   ~TTickRunner();
   TTickRunner(const TTickRunner&) = delete;
   TTickRunner& operator=(const TTickRunner&) = delete;
 
-  // Both ticks on timers of this thread's event loop, until Stop.
+  void SetStep(TTick tick, TStep step);
+  // A timer of the caller's (a test's own time); it keeps the period and the running state.
+  void SetTimer(TTick tick, std::unique_ptr<TRepeatTimer> timer);
+  TRepeatTimer& Timer(TTick tick) const { return *Slot(tick).Timer; }
+  static int PeriodMs(TTick tick);
+
+  // Both ticks on their timers, until Stop.
   void Start();
   void Stop();
   bool Running() const;
@@ -34,15 +46,21 @@ class TTickRunner {
   // `pass` (a poll of the line), then the report tick; then the clock sleeps to the next whole second.
   void RunVirtual(int64_t ms, const std::function<void()>& pass);
 
-  // One tick of each, as its timer runs it.
-  void ProcessTick();
-  void ReportTick();
+  // One tick, as its timer runs it, its faults told after it.
+  void Fire(TTick tick);
 
  private:
-  TNetwork& network_;
+  struct TSlot {
+    TStep Step;
+    std::unique_ptr<TRepeatTimer> Timer;
+  };
+  TSlot& Slot(TTick tick) { return slots_[static_cast<size_t>(tick)]; }
+  const TSlot& Slot(TTick tick) const { return slots_[static_cast<size_t>(tick)]; }
+
   TTell tell_;
-  std::unique_ptr<QTimer> processes_;
-  std::unique_ptr<QTimer> reports_;
+  std::array<TSlot, 2> slots_;
+  // Gone with the runner: a teller's event loop may end the program and the runner with it.
+  std::shared_ptr<int> alive_ = std::make_shared<int>();
 };
 
 }  // namespace vexa

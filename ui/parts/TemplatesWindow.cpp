@@ -202,20 +202,9 @@ TTemplatesWindow::TTemplatesWindow(TNetwork& network, const TTemplatesWindowSetu
   NetworkOpenChanged(NetworkOpen());
 
   InstallHelpShortcut(this, setup.HelpContext);
-  SetRepeatTimer(std::make_unique<TQtRepeatTimer>());
 }
 
-TTemplatesWindow::~TTemplatesWindow() {
-  timer_->Stop();
-}
-
-void TTemplatesWindow::SetRepeatTimer(std::unique_ptr<TRepeatTimer> timer) {
-  if (timer_) timer_->Stop();
-  timer_ = std::move(timer);
-  timer_->OnTimer = [this] { OnTimer(); };
-  timer_->SetInterval(setup_.TickMs);
-  timer_->Start();
-}
+TTemplatesWindow::~TTemplatesWindow() = default;
 
 TMainForm* TTemplatesWindow::MainForm() const {
   return static_cast<TMainForm*>(mainForm_.data());
@@ -486,23 +475,6 @@ void TTemplatesWindow::DeleteItem(TRootNode& item) {
   delete &item;
   RebuildList();
   SaveTreeFileOrTell(network_, Items());
-}
-
-void TTemplatesWindow::OnTimer() {
-  TFaults faults;
-  try {
-    faults = Tick();
-  } catch (const std::exception& e) {
-    faults.Add(QString::fromUtf8(e.what()));
-  }
-  if (faults.Empty()) return;
-  // The ticks wait while the operator reads: a message box runs the event loop, where the timer
-  // would fire again.
-  const bool active = timer_->Active();
-  timer_->Stop();
-  const QPointer<TTemplatesWindow> alive(this);
-  ShowFaults(faults);
-  if (alive && active) timer_->Start();
 }
 
 }  // namespace vexa

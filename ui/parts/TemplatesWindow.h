@@ -13,7 +13,6 @@
 
 #include "core/Faults.h"
 #include "core/RootNode.h"
-#include "ui/parts/RepeatTimer.h"
 
 class QAction;
 class QMimeData;
@@ -39,7 +38,6 @@ struct TTemplatesWindowSetup {
   int TemplateImage;                      // and this image
   QString ItemsColumn;                    // the list's first column
   QString TemplateMimeType;               // what this window's tree drags carry
-  int TickMs;                             // the timer's period
   int HelpContext;
 };
 
@@ -56,9 +54,9 @@ class TTemplatesWindow : public QWidget {
                    QWidget* parent = nullptr);
   ~TTemplatesWindow() override;
 
-  // The timer that steps the items; it runs from construction until destruction. Tests replace it.
-  TRepeatTimer& Timer() const { return *timer_; }
-  void SetRepeatTimer(std::unique_ptr<TRepeatTimer> timer);
+  // One step of the running items, with what the window shows of it; the program's tick runner
+  // runs it in its period (TTickRunner) and tells its faults.
+  virtual TFaults Tick() = 0;
 
   // The tree and the list as the trees are now. Must run after a restore or a search replaced them.
   void Rebuild();
@@ -88,8 +86,6 @@ class TTemplatesWindow : public QWidget {
   // The properties command for a tree node of level 1 (a template) or 2 (a node of a template).
   virtual void TemplateProperties(TRootNode& templ) = 0;
   virtual void NodeProperties(TRootNode& node) = 0;
-  // The timer's step.
-  virtual TFaults Tick() = 0;
   // The "%" of an item's row when the list is built; the tick shows it afterwards.
   virtual int ItemProgress(const TRootNode&) const { return 0; }
   // An empty template made by "Новый шаблон", owned by owner; caption and image are set afterwards.
@@ -130,7 +126,6 @@ class TTemplatesWindow : public QWidget {
   void SetSelectedState(bool running);
   void StartAllClick();
   void DeleteItemClick();
-  void OnTimer();
 
   // The register a drag from the network tree carries, or null.
   TRegisterNode* DraggedRegister(const QMimeData* mime) const;
@@ -158,7 +153,6 @@ class TTemplatesWindow : public QWidget {
   QAction* actDeleteItem = nullptr;
   QTreeWidget* list_ = nullptr;
   QPointer<TRootPropertiesForm> ownNodeDialog_;
-  std::unique_ptr<TRepeatTimer> timer_;
   TNetwork& network_;
 };
 

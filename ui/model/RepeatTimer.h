@@ -1,6 +1,5 @@
 #pragma once
-// A window's repeating timer behind an interface: the program's runs on a QTimer, tests advance
-// their own.
+// A repeating timer behind an interface: the program's run on QTimers, tests advance their own.
 
 #include <functional>
 #include <memory>

@@ -1,4 +1,4 @@
-#include "ui/parts/RepeatTimer.h"
+#include "ui/model/RepeatTimer.h"
 
 #include <QTimer>
 
