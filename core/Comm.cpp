@@ -103,7 +103,7 @@ QString PortDevicePath(const QString& deviceName, const QString& folder) {
   const QRegularExpressionMatch m = kCom.match(deviceName);
   if (!m.hasMatch()) return deviceName;
   const int n = m.captured(1).toInt();
-  const QString entry = QDir(folder).filePath(QStringLiteral("Ports/COM%1").arg(n));
+  QString entry = QDir(folder).filePath(QStringLiteral("Ports/COM%1").arg(n));
   const QFileInfo info(entry);
   if (info.exists() || info.isSymLink()) return entry;
   return QStringLiteral("/dev/ttyUSB%1").arg(n - 1);

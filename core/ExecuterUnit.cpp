@@ -1,7 +1,6 @@
 #include "core/ExecuterUnit.h"
 
 #include <pthread.h>
-#include <time.h>
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -10,6 +9,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <ctime>
 #include <exception>
 #include <vector>
 

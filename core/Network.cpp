@@ -1,6 +1,7 @@
 #include "core/Network.h"
 
 #include <algorithm>
+#include <ranges>
 
 #include "core/ExecuterUnit.h"
 #include "core/LineSpeeds.h"
@@ -55,7 +56,7 @@ TNetwork::~TNetwork() {
   StopPoller();
   retired_.clear();
   setup_.reset();
-  for (auto it = Roots().rbegin(); it != Roots().rend(); ++it) Root(it->Id).reset();
+  for (const auto& root : std::views::reverse(Roots())) Root(root.Id).reset();
 }
 
 std::unique_ptr<TRootNode>* TNetwork::RootSlot(const QString& name) {

@@ -106,7 +106,7 @@ int ElapsedSeconds(double since) {
 
 QString DateTimeToStr(double value) {
   const QDateTime dt = DateTimeToQt(value);
-  const QString date = dt.date().toString(FormatSettings().ShortDateFormat);
+  QString date = dt.date().toString(FormatSettings().ShortDateFormat);
   if (dt.time().msecsSinceStartOfDay() == 0 && value == std::trunc(value)) return date;
   return date + QLatin1Char(' ') + dt.time().toString(FormatSettings().LongTimeFormat);
 }

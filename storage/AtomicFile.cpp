@@ -1,7 +1,6 @@
 #include "storage/AtomicFile.h"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -14,6 +13,7 @@
 #include <QScopeGuard>
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <limits>
 #include <mutex>

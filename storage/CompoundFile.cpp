@@ -52,11 +52,11 @@ void CompoundStorage::AddChild(const QString& name, TChildRef child) {
     return;
   }
   if (children_.isEmpty()) {
-    children_.reserve(static_cast<qsizetype>(2 * kFewChildren));
-    for (auto& [folded, other] : few_) children_.insert(std::move(folded), other);
+    children_.reserve(2 * static_cast<qsizetype>(kFewChildren));
+    for (auto& [folded, other] : few_) children_.insert(folded, other);
     std::vector<std::pair<QString, TChildRef>>().swap(few_);
   }
-  children_.insert(std::move(key), child);
+  children_.insert(key, child);
 }
 
 void CompoundStorage::RemoveChild(const QString& name) {

@@ -57,13 +57,13 @@ qint64 TCompoundWriter::Size() const {
 bool TCompoundWriter::Emit(const TSink& sink) const {
   const QByteArray header = Header();
   if (!sink(header.constData(), header.size())) return false;
-  if (!sink(reinterpret_cast<const char*>(fat_.data()), static_cast<qsizetype>(fat_.size() * 4)))
+  if (!sink(reinterpret_cast<const char*>(fat_.data()), static_cast<qsizetype>(fat_.size()) * 4))
     return false;
   const QByteArray difat = Difat();
   if (!sink(difat.constData(), difat.size())) return false;
   const QByteArray dir = Directory();
   if (!sink(dir.constData(), dir.size())) return false;
-  if (!sink(reinterpret_cast<const char*>(miniFat_.data()), static_cast<qsizetype>(miniFat_.size() * 4)))
+  if (!sink(reinterpret_cast<const char*>(miniFat_.data()), static_cast<qsizetype>(miniFat_.size()) * 4))
     return false;
   static const char zeros[kSectorSize] = {};
   qint64 miniBytes = 0;

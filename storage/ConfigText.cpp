@@ -159,7 +159,7 @@ class TLineParser {
       return QString();
     }
     if (c == QLatin1Char('\'') || c == QLatin1Char('#')) {
-      const QString name = Text();
+      QString name = Text();
       if (name.isEmpty()) Fail(QStringLiteral("an empty name is written -"), columns_.Name - 1);
       return name;
     }

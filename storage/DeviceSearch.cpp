@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <memory>
+#include <ranges>
 #include <stdexcept>
 #include <utility>
 
@@ -72,7 +73,7 @@ class TKeptRoots {
   }
   void Drop() { kept_.clear(); }
   void PutBack() {
-    for (auto it = kept_.rbegin(); it != kept_.rend(); ++it) *it->first = std::move(it->second);
+    for (auto& [slot, tree] : std::views::reverse(kept_)) *slot = std::move(tree);
     kept_.clear();
   }
 

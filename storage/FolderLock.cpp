@@ -1,7 +1,6 @@
 #include "storage/FolderLock.h"
 
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -11,6 +10,7 @@
 #include <QSysInfo>
 #include <QThread>
 #include <cerrno>
+#include <csignal>
 #include <optional>
 
 #include "storage/AtomicFile.h"

@@ -96,7 +96,7 @@ class TParser {
     v.Tag = static_cast<TValueTag>(Byte());
     switch (v.Tag) {
       case vaInt8:
-        v.Int = static_cast<int8_t>(Le(1));
+        v.Int = static_cast<int8_t>(Le(1));  // NOLINT(bugprone-signed-char-misuse): a signed byte
         break;
       case vaInt16:
         v.Int = static_cast<int16_t>(Le(2));

@@ -89,8 +89,10 @@ QPoint TPageCanvas::Map(double x, double y) const {
 
 int TPageCanvas::PenWidth(int w720) const {
   const qint64 w = w720;
-  const double pixels = screen_ ? std::trunc(static_cast<double>(w * screenDpi_ / 720) * zoom_)
-                                : static_cast<double>(w * printer_.DpiY / 720);
+  // Whole device pixels first, as the page has always been drawn; the screen's zoom after.
+  const qint64 device = w * (screen_ ? screenDpi_ : printer_.DpiY) / 720;
+  const double pixels =
+      screen_ ? std::trunc(static_cast<double>(device) * zoom_) : static_cast<double>(device);
   return static_cast<int>(std::clamp(pixels, 1.0, 100000.0));
 }
 

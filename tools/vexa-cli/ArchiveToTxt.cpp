@@ -17,7 +17,7 @@ namespace {
 
 int ArchiveToTxt(TCliContext&, const QStringList& args) {
   if (args.size() != 1) return Usage();
-  const QString path = args[0];
+  const QString& path = args[0];
   if (!CompoundFile::IsStorageFile(path)) {
     Err(QStringLiteral(
         "Не могу преобразовать в Excel.\nДанный файл не является файлом отчета, не существует или "

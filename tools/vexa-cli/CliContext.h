@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <map>
 #include <memory>
+#include <utility>
 
 #include "core/Network.h"
 
@@ -43,7 +44,7 @@ std::map<QString, TCommand>& Commands();
 
 // Each command file adds its command to the table: `const TCommandRegistrar poll{"poll", {...}};`
 struct TCommandRegistrar {
-  TCommandRegistrar(const QString& name, TCommand command) { Commands()[name] = command; }
+  TCommandRegistrar(const QString& name, TCommand command) { Commands()[name] = std::move(command); }
 };
 // The usage text (on standard error unless told); returns the exit code of a bad command line.
 int Usage(FILE* to = stderr);

@@ -55,7 +55,7 @@ int Search(TCliContext& ctx, const QStringList& args) {
     } else if (arg == QLatin1String("--confirm")) {
       confirm = true;
     } else if (arg == QLatin1String("--mode") && i + 1 < args.size()) {
-      const QString name = args[++i];
+      const QString& name = args[++i];
       mode = nullptr;
       for (const TModeOption& m : kModes)
         if (name == QLatin1String(m.Name)) mode = &m;

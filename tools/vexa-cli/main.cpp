@@ -97,7 +97,7 @@ namespace {
 // The command word: the first argument that is neither an option nor an option's value.
 QString CommandWord(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
-    const QString a = QString::fromLocal8Bit(argv[i]);
+    QString a = QString::fromLocal8Bit(argv[i]);
     if (a == QLatin1String("--dir") || a == QLatin1String("--port") || a == QLatin1String("--baud")) {
       ++i;
     } else if (!a.startsWith(QLatin1String("--"))) {

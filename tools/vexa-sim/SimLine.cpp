@@ -1,17 +1,17 @@
 #include "tools/vexa-sim/SimLine.h"
 
 #include <fcntl.h>
-#include <signal.h>
-#include <stdlib.h>
 #include <termios.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <QFile>
 #include <QFileInfo>
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include "core/CustomRegister.h"
 #include "core/Protocol.h"

@@ -1,12 +1,12 @@
 // vexa-sim: a regulator network on a pseudo-terminal, so the real serial code runs end to end.
 
 #include <poll.h>
-#include <signal.h>
 
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
@@ -183,9 +183,9 @@ int Run(const TOptions& options) {
       if (skipped > 0) log(QStringLiteral("! noise %1 bytes").arg(skipped));
       log(QStringLiteral("> ") + Hex(*request));
       const int address = static_cast<uint8_t>(request->at(0));
-      if (options.Addresses && !options.Addresses->count(address))
-        log(QStringLiteral("! no answer"));
-      else if (std::optional<QByteArray> answer = network.Answer(*request, random))
+      std::optional<QByteArray> answer;
+      if (!options.Addresses || options.Addresses->count(address)) answer = network.Answer(*request, random);
+      if (answer)
         line.Send(*answer, static_cast<int>(request->size()), receivedAt);
       else
         log(QStringLiteral("! no answer"));

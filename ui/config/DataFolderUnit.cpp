@@ -106,7 +106,7 @@ std::optional<QString> SettleProgramFolder(TProgramFolder folder, QSettings& set
     }
   }
   if (folder.Source != TFolderSource::Ask) return folder.Path;
-  const std::optional<QString> chosen = ChooseDataFolder(folder.Path);
+  std::optional<QString> chosen = ChooseDataFolder(folder.Path);
   if (chosen) RememberDataFolder(settings, *chosen);
   return chosen;
 }

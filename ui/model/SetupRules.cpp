@@ -55,7 +55,7 @@ int TDiagramList::MoveUp(int row) {
 
 int TDiagramList::MoveDown(int row) {
   if (!Valid(row) || row == Count() - 1) return row;
-  std::swap(rows_[static_cast<size_t>(row)], rows_[static_cast<size_t>(row + 1)]);
+  std::swap(rows_[static_cast<size_t>(row)], rows_[static_cast<size_t>(row) + 1]);
   changed_ = true;
   return row + 1;
 }

@@ -16,7 +16,7 @@ constexpr int kNodeRole = Qt::UserRole;
 void Link(QTreeWidgetItem* item, TRootNode* node) {
   SetItemCaption(item, node->Caption());
   item->setIcon(0, ImageIcon(node->ImageIndex()));
-  item->setData(0, kNodeRole, QVariant::fromValue(reinterpret_cast<quintptr>(node)));
+  item->setData(0, kNodeRole, QVariant::fromValue(static_cast<void*>(node)));
   node->SetPData(item);
 }
 
@@ -70,7 +70,7 @@ void BuildListView(QTreeWidget* view, TRootNode* root) {
 
 TRootNode* ItemNode(const QTreeWidgetItem* item) {
   if (item == nullptr) return nullptr;
-  return reinterpret_cast<TRootNode*>(item->data(0, kNodeRole).value<quintptr>());
+  return static_cast<TRootNode*>(item->data(0, kNodeRole).value<void*>());
 }
 
 QTreeWidgetItem* NodeItem(const QTreeWidget* view, const TRootNode* node) {
