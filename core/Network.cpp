@@ -1,7 +1,6 @@
 #include "core/Network.h"
 
 #include <algorithm>
-#include <ranges>
 
 #include "core/ExecuterUnit.h"
 #include "core/LineSpeeds.h"
@@ -56,7 +55,9 @@ TNetwork::~TNetwork() {
   StopPoller();
   retired_.clear();
   setup_.reset();
-  for (const auto& root : std::views::reverse(Roots())) Root(root.Id).reset();
+  // The roots go in the reverse of their order.
+  const auto& roots = Roots();
+  for (size_t i = roots.size(); i-- > 0;) Root(roots[i].Id).reset();
 }
 
 std::unique_ptr<TRootNode>* TNetwork::RootSlot(const QString& name) {

@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <memory>
-#include <ranges>
 #include <stdexcept>
 #include <utility>
 
@@ -73,7 +72,7 @@ class TKeptRoots {
   }
   void Drop() { kept_.clear(); }
   void PutBack() {
-    for (auto& [slot, tree] : std::views::reverse(kept_)) *slot = std::move(tree);
+    for (size_t i = kept_.size(); i-- > 0;) *kept_[i].first = std::move(kept_[i].second);
     kept_.clear();
   }
 
