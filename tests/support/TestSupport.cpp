@@ -1,5 +1,9 @@
 #include "support/TestSupport.h"
 
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -8,6 +12,7 @@
 #include <QProcess>
 #include <QThread>
 #include <QTimer>
+#include <csignal>
 
 #include "core/Protocol.h"
 #include "storage/CompoundFile.h"
@@ -162,26 +167,88 @@ TRun RunProgram(const QString& program, const QStringList& args, const TRunOptio
           QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
 }
 
+TChildProcess::TChildProcess(const QString& program, const QStringList& args, const QString& errorFile)
+    : errorFile_(errorFile) {
+  // Everything the child needs is made before the fork: after it only async-signal-safe calls.
+  std::vector<QByteArray> bytes{QFile::encodeName(program)};
+  for (const QString& a : args) bytes.push_back(a.toLocal8Bit());
+  std::vector<char*> argv;
+  for (QByteArray& b : bytes) argv.push_back(b.data());
+  argv.push_back(nullptr);
+  const int err =
+      ::open(QFile::encodeName(errorFile).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+  pid_ = ::fork();
+  if (pid_ == 0) {
+    ::dup2(null, STDIN_FILENO);
+    ::dup2(null, STDOUT_FILENO);
+    ::dup2(err, STDERR_FILENO);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  ::close(err);
+  ::close(null);
+  EXPECT_GT(pid_, 0) << "fork failed";
+}
+
+TChildProcess::~TChildProcess() {
+  Stop();
+}
+
+bool TChildProcess::Running() {
+  if (pid_ <= 0) return false;
+  if (::waitpid(pid_, nullptr, WNOHANG) == 0) return true;
+  pid_ = -1;  // ended and reaped
+  return false;
+}
+
+bool TChildProcess::WaitForEnd(int ms) {
+  QDeadlineTimer deadline(ms);
+  while (Running()) {
+    if (deadline.hasExpired()) return false;
+    QThread::msleep(2);
+  }
+  return true;
+}
+
+void TChildProcess::Stop(int ms) {
+  if (!Running()) return;
+  ::kill(pid_, SIGTERM);
+  if (!WaitForEnd(ms)) Kill();
+}
+
+void TChildProcess::Kill() {
+  if (!Running()) return;
+  ::kill(pid_, SIGKILL);
+  ::waitpid(pid_, nullptr, 0);
+  pid_ = -1;
+}
+
+QString TChildProcess::NewErrors() {
+  QFile file(errorFile_);
+  if (!file.open(QIODevice::ReadOnly) || !file.seek(errorsRead_)) return {};
+  const QByteArray bytes = file.readAll();
+  errorsRead_ += bytes.size();
+  return QString::fromUtf8(bytes);
+}
+
 TSimLine::TSimLine(const QStringList& options) {
   link_ = dir_.filePath(QStringLiteral("line"));
-  process_.start(QStringLiteral(VEXA_SIM_PATH), QStringList{QStringLiteral("--link"), link_} + options);
-  EXPECT_TRUE(process_.waitForStarted(3000));
+  process_ = std::make_unique<TChildProcess>(QStringLiteral(VEXA_SIM_PATH),
+                                             QStringList{QStringLiteral("--link"), link_} + options,
+                                             dir_.filePath(QStringLiteral("errors")));
   QElapsedTimer t;
   t.start();
-  while (!QFileInfo::exists(link_) && t.elapsed() < 3000) QThread::msleep(2);
-  EXPECT_TRUE(QFileInfo::exists(link_)) << process_.readAllStandardError().toStdString();
+  while (!QFileInfo::exists(link_) && t.elapsed() < 3000 && process_->Running()) QThread::msleep(2);
+  EXPECT_TRUE(QFileInfo::exists(link_)) << process_->NewErrors().toStdString();
 }
 
 TSimLine::~TSimLine() {
-  if (process_.state() == QProcess::NotRunning) return;
-  process_.terminate();
-  if (!process_.waitForFinished(3000)) process_.kill();
-  process_.waitForFinished(3000);
+  process_->Stop(3000);
 }
 
 void TSimLine::Kill() {
-  process_.kill();
-  EXPECT_TRUE(process_.waitForFinished(3000));
+  process_->Kill();
 }
 
 QProcessEnvironment EnvironmentWithoutDisplay(const QString& platform) {
@@ -201,33 +268,24 @@ TSimProcess::~TSimProcess() {
 
 bool TSimProcess::Start() {
   Stop();
-  process_ = std::make_unique<QProcess>();
-  process_->start(QStringLiteral(VEXA_SIM_PATH), QStringList{QStringLiteral("--link"), link_} + extra_);
-  if (!process_->waitForStarted(5000)) return false;
+  process_ = std::make_unique<TChildProcess>(QStringLiteral(VEXA_SIM_PATH),
+                                             QStringList{QStringLiteral("--link"), link_} + extra_,
+                                             logDir_.filePath(QStringLiteral("errors")));
   QElapsedTimer waited;
   waited.start();
   while (!QFileInfo(link_).isSymLink() && waited.elapsed() < 5000) {
-    if (process_->waitForFinished(5)) return false;
+    if (!process_->Running()) return false;
+    QThread::msleep(5);
   }
   return QFileInfo(link_).isSymLink();
 }
 
 void TSimProcess::Stop() {
-  if (!process_ || process_->state() == QProcess::NotRunning) return;
-  process_->terminate();
-  if (!process_->waitForFinished(5000)) {
-    process_->kill();
-    process_->waitForFinished(5000);
-  }
+  if (process_) process_->Stop();
 }
 
 QString TSimProcess::Log() {
-  if (!process_) return {};
-  // What it wrote reaches this side only while it is waited on.
-  process_->setReadChannel(QProcess::StandardError);
-  while (process_->state() == QProcess::Running && process_->waitForReadyRead(300)) {
-  }
-  return QString::fromUtf8(process_->readAllStandardError());
+  return process_ ? process_->NewErrors() : QString();
 }
 
 bool WaitUntilFolderHeld(const QProcess& holder, const QString& folder, const QString& who, int ms) {

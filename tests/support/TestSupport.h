@@ -234,6 +234,32 @@ struct TRunOptions {
   QString WorkDir;                         // the test's own when empty
 };
 TRun RunProgram(const QString& program, const QStringList& args, const TRunOptions& options = {});
+// A program started by fork and exec, its standard error kept in a file. The simulators run so
+// and not as a QProcess: Qt starts a child with vfork semantics (the child borrows the parent's
+// memory until exec), which the thread checker cannot follow; after it the main thread's locks
+// are lost on it and every hand-over to the poller's thread looks like a race.
+class TChildProcess {
+ public:
+  TChildProcess(const QString& program, const QStringList& args, const QString& errorFile);
+  // Ends it as Stop does.
+  ~TChildProcess();
+  TChildProcess(const TChildProcess&) = delete;
+  TChildProcess& operator=(const TChildProcess&) = delete;
+  bool Running();
+  // Waits at most `ms` for it to end; true when it has.
+  bool WaitForEnd(int ms);
+  // SIGTERM, and SIGKILL when it has not ended within `ms`.
+  void Stop(int ms = 5000);
+  void Kill();
+  // What it wrote on standard error since the last call.
+  QString NewErrors();
+
+ private:
+  int pid_ = -1;
+  QString errorFile_;
+  qint64 errorsRead_ = 0;
+};
+
 // vexa-sim running on a pseudo-terminal whose link lies in a folder of its own, given its options
 // (--seed, --drop, --addresses, ...); ended with the test, or killed on purpose as an unplugged line.
 class TSimLine {
@@ -249,7 +275,7 @@ class TSimLine {
  private:
   QTemporaryDir dir_;
   QString link_;
-  QProcess process_;
+  std::unique_ptr<TChildProcess> process_;
 };
 
 // The environment without a display (and with `platform` as Qt's platform when given).
@@ -279,7 +305,8 @@ class TSimProcess {
  private:
   QString link_;
   QStringList extra_;
-  std::unique_ptr<QProcess> process_;
+  QTemporaryDir logDir_;
+  std::unique_ptr<TChildProcess> process_;
 };
 
 }  // namespace vexa::test
