@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <ctime>
 #include <thread>
+#include <utility>
 
 namespace vexa {
 
@@ -89,13 +90,24 @@ double DateTimeFromQt(const QDateTime& dt) {
   return days >= 0 ? days + ms / msPerDay : days - ms / msPerDay;
 }
 
-QDateTime DateTimeToQt(double value) {
+namespace {
+
+// The calendar day and the time of day of a date-time value; no time zone is involved, so this is
+// cheap enough for every history entry (a QDateTime in local time asks the zone rules each time).
+std::pair<QDate, QTime> SplitDateTime(double value) {
   const double days = std::trunc(value);
   const double frac = std::fabs(value - days);
   const int ms = static_cast<int>(std::llround(frac * static_cast<double>(kMsPerDay)));
-  QDate date = kEpoch.addDays(static_cast<qint64>(days));
-  if (ms >= kMsPerDay) return QDateTime(date.addDays(1), QTime(0, 0));
-  return QDateTime(date, QTime::fromMSecsSinceStartOfDay(ms));
+  const QDate date = kEpoch.addDays(static_cast<qint64>(days));
+  if (ms >= kMsPerDay) return {date.addDays(1), QTime(0, 0)};
+  return {date, QTime::fromMSecsSinceStartOfDay(ms)};
+}
+
+}  // namespace
+
+QDateTime DateTimeToQt(double value) {
+  const auto [date, time] = SplitDateTime(value);
+  return QDateTime(date, time);
 }
 
 int ElapsedSeconds(double since) {
@@ -105,10 +117,10 @@ int ElapsedSeconds(double since) {
 }
 
 QString DateTimeToStr(double value) {
-  const QDateTime dt = DateTimeToQt(value);
-  QString date = dt.date().toString(FormatSettings().ShortDateFormat);
-  if (dt.time().msecsSinceStartOfDay() == 0 && value == std::trunc(value)) return date;
-  return date + QLatin1Char(' ') + dt.time().toString(FormatSettings().LongTimeFormat);
+  const auto [day, time] = SplitDateTime(value);
+  QString date = day.toString(FormatSettings().ShortDateFormat);
+  if (time.msecsSinceStartOfDay() == 0 && value == std::trunc(value)) return date;
+  return date + QLatin1Char(' ') + time.toString(FormatSettings().LongTimeFormat);
 }
 
 namespace {

@@ -58,8 +58,10 @@ void TLabelView::Mirror() {
   }
   if (frameStyle() != frame) setFrameStyle(frame);
   setText(label_->Caption());
-  // The label takes the size of its text; the model keeps it, as it is saved with the label.
-  adjustSize();
+  // The label takes the size of its text; the model keeps it, as it is saved with the label. A
+  // fixed size, not adjustSize: a widget whose size may vary tells its page's layout of every new
+  // text, and the whole window would be laid out and repainted on every poll.
+  setFixedSize(sizeHint());
   // A label on the page in front is kept wholly inside it, also when a longer value widens it.
   // (A page behind may not have its size yet.)
   if (parentWidget() != nullptr && parentWidget()->isVisible()) {
@@ -70,8 +72,10 @@ void TLabelView::Mirror() {
   move(label_->Left(), label_->Top());
   label_->SetWidth(width());
   label_->SetHeight(height());
-  show();
-  raise();
+  if (!isVisible()) {
+    show();
+    raise();
+  }
   mirroring_ = false;
 }
 

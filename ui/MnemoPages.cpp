@@ -4,7 +4,6 @@
 #include <QImageReader>
 #include <QPainter>
 #include <QTabWidget>
-#include <QVBoxLayout>
 
 #include "core/Network.h"
 #include "core/Services.h"
@@ -28,6 +27,7 @@ void TMnemoPicture::SetPicture(const QPixmap& picture) {
   picture_ = picture;
   // The page never gets smaller than its picture; the main window grows to fit the largest one.
   setMinimumSize(picture_.size());
+  if (parentWidget() != nullptr) parentWidget()->updateGeometry();
   update();
 }
 
@@ -47,9 +47,20 @@ TMnemoPage::TMnemoPage(int index, QWidget* parent) : QWidget(parent), index_(ind
   setObjectName(MnemoPageName(index));
   picture_ = new TMnemoPicture(this);
   picture_->setObjectName(QStringLiteral("im%1").arg(index));
-  auto* layout = new QVBoxLayout(this);
-  layout->setContentsMargins(0, 0, 0, 0);
-  layout->addWidget(picture_);
+}
+
+// The picture fills the page by hand, not by a layout: the labels are the page's children too,
+// and under a layout every new width of a label's text would lay out and repaint the whole window.
+QSize TMnemoPage::sizeHint() const {
+  return picture_->minimumSize();
+}
+
+QSize TMnemoPage::minimumSizeHint() const {
+  return picture_->minimumSize();
+}
+
+void TMnemoPage::resizeEvent(QResizeEvent*) {
+  picture_->setGeometry(rect());
 }
 
 QString MnemoPageName(int index) {

@@ -42,6 +42,12 @@ class TMnemoPage : public QWidget {
   // The file the picture came from; empty for the built-in picture.
   const QString& PictureFile() const { return pictureFile_; }
   void SetPictureFile(const QString& file) { pictureFile_ = file; }
+  // At least the picture's size: the main window grows to fit the largest page.
+  QSize sizeHint() const override;
+  QSize minimumSizeHint() const override;
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
 
  private:
   int index_;

@@ -16,6 +16,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
+#include <map>
 
 #include "core/ExecuterUnit.h"
 #include "core/Network.h"
@@ -202,6 +203,35 @@ TEST_F(LabelViewsTest, TheLassoFollowsALabelThatAValueMadeWider) {
   LabelOf(regs[0])->SetValue(QStringLiteral("12345678901234567890"));
   EXPECT_GT(view->width(), before);
   EXPECT_EQ(Lasso()->geometry(), view->geometry().adjusted(-3, -3, 3, 3));
+}
+
+// Every poll gives a label a new text, often of another width: only the label and what it
+// uncovers are repainted, never the window around the page (its tabs, its layout).
+TEST_F(LabelViewsTest, ANewValueRepaintsTheLabelAloneNotTheWindow) {
+  const auto tree = TreeDrag();
+  selected = regs[0];
+  ASSERT_TRUE(Drop(0, {50, 50}, *tree));
+  QCoreApplication::processEvents();
+  struct TCounter : QObject {
+    std::map<QObject*, int> Paints, Layouts;
+    bool eventFilter(QObject* o, QEvent* e) override {
+      if (e->type() == QEvent::Paint) ++Paints[o];
+      if (e->type() == QEvent::LayoutRequest) ++Layouts[o];
+      return false;
+    }
+  } counter;
+  qApp->installEventFilter(&counter);
+  for (const char* value : {"1", "12", "123", "1234", "12345", "123456"}) {
+    LabelOf(regs[0])->SetValue(QString::fromLatin1(value));
+    QCoreApplication::processEvents();
+  }
+  qApp->removeEventFilter(&counter);
+  TLabelView* view = View(regs[0]);
+  EXPECT_GE(counter.Paints[view], 1);
+  EXPECT_EQ(counter.Paints[Tabs()->tabBar()], 0);
+  EXPECT_EQ(counter.Layouts[form.get()], 0);
+  EXPECT_EQ(counter.Layouts[Tabs()], 0);
+  EXPECT_TRUE(view->text().contains(QStringLiteral("123456"))) << view->text().toStdString();
 }
 
 TEST_F(LabelViewsTest, MarkingBringsTheLabelsPageForwardAndAnythingElseClearsTheMark) {
