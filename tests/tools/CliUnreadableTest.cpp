@@ -146,7 +146,7 @@ TEST_F(CliUnreadableTest, ASearchSavedOverANetworkItNeverReadKeepsThatNetworkAsi
     return QDir(Dir->filePath("Config")).entryList({"NET.cfg.replaced-*"}, QDir::Files);
   };
   const QByteArray saved = bytes(net);
-  const TRun search = Cli({"search", "--last", "1", "--save"});
+  const TRun search = Cli({"search", "--last", "0", "--save"});
   ASSERT_EQ(search.Code, 0) << search.Err.toStdString();
   ASSERT_EQ(aside().size(), 1) << aside().join(' ').toStdString();
   EXPECT_TRUE(aside()[0].contains(QRegularExpression("^NET\\.cfg\\.replaced-\\d{8}-\\d{4}$")))
