@@ -12,7 +12,9 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <cstdio>
+#include <ctime>
 #include <fstream>
 #include <string>
 #include <utility>
@@ -37,19 +39,32 @@ long StatusKb(const char* key) {
   return -1;
 }
 
-// Peak resident memory above the level before `work`, in MiB, and its duration in ms.
-template <class F>
-std::pair<double, double> Measure(F work) {
-  malloc_trim(0);  // freed heap kept from an earlier step would hide this step's growth
-  { std::ofstream("/proc/self/clear_refs") << "5"; }  // resets the high-water mark
-  const long before = StatusKb("VmRSS:");
-  QElapsedTimer t;
-  t.start();
-  work();
-  const double ms = static_cast<double>(t.nsecsElapsed()) / 1e6;
-  const long peak = StatusKb("VmHWM:");
-  return {ms, static_cast<double>(peak - before) / 1024.0};
+double CpuMs() {
+  timespec t{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
 }
+
+struct TMeasured {
+  double Ms = 1e18;   // wall time, the best round
+  double Cpu = 1e18;  // processor time, the best round: steadier than the wall time on a busy machine
+  double Mb = 0;      // peak resident memory above the level before, the highest round
+
+  // Runs `work` once and keeps its figures.
+  template <class F>
+  void Run(F work) {
+    malloc_trim(0);  // freed heap kept from an earlier step would hide this step's growth
+    { std::ofstream("/proc/self/clear_refs") << "5"; }  // resets the high-water mark
+    const long before = StatusKb("VmRSS:");
+    const double cpu = CpuMs();
+    QElapsedTimer t;
+    t.start();
+    work();
+    Ms = std::min(Ms, static_cast<double>(t.nsecsElapsed()) / 1e6);
+    Cpu = std::min(Cpu, CpuMs() - cpu);
+    Mb = std::max(Mb, static_cast<double>(StatusKb("VmHWM:") - before) / 1024.0);
+  }
+};
 
 void BuildNetwork(TNetwork& network) {
   int withHistory = 0;
@@ -134,17 +149,13 @@ int main(int argc, char** argv) {
   TNetwork network(dir.path(), nullptr);
   BuildNetwork(network);
 
-  // The best time of a few rounds (the machine is shared), the highest memory.
   const int rounds = 5;
-  double saveMs = 1e18, saveMb = 0, loadMs = 1e18, loadMb = 0, writeMs = 1e18, writeMb = 0, readMs = 1e18,
-         readMb = 0;
+  TMeasured save, write, load, read;
   qint64 bytes = 0;
   QStringList names;
   for (int i = 0; i < rounds; ++i) {
     // The first save writes files anew; the later ones update what the one before wrote.
-    auto [ms, mb] = Measure([&] { SaveNetworkState(network); });
-    saveMs = std::min(saveMs, ms);
-    saveMb = std::max(saveMb, mb);
+    save.Run([&] { SaveNetworkState(network); });
     auto files = StateFiles(network);
     names.clear();
     bytes = 0;
@@ -152,29 +163,25 @@ int main(int argc, char** argv) {
       names << name;
       bytes += content.size();
     }
-    auto [wms, wmb] = Measure([&] { PlainWrite(plain, files); });
-    writeMs = std::min(writeMs, wms);
-    writeMb = std::max(writeMb, wmb);
+    write.Run([&] { PlainWrite(plain, files); });
     files.clear();
-    auto [lms, lmb] = Measure([&] { LoadNetworkState(network); });
+    load.Run([&] { LoadNetworkState(network); });
     network.StopPoller();
-    loadMs = std::min(loadMs, lms);
-    loadMb = std::max(loadMb, lmb);
-    auto [rms, rmb] = Measure([&] {
+    read.Run([&] {
       if (PlainRead(plain, names) != bytes) std::abort();
     });
-    readMs = std::min(readMs, rms);
-    readMb = std::max(readMb, rmb);
   }
   const double fileMb = static_cast<double>(bytes) / (1024.0 * 1024.0);
-  std::printf("state files: %lld, %.1f MiB\n", static_cast<long long>(names.size()), fileMb);
-  std::printf(
-      "SaveNetworkState  %8.1f ms %7.1f MiB | plain write %7.1f ms %6.1f MiB | ratio time %.2f memory %.2f "
-      "of the files\n",
-      saveMs, saveMb, writeMs, writeMb, saveMs / writeMs, saveMb / fileMb);
-  std::printf(
-      "LoadNetworkState  %8.1f ms %7.1f MiB | plain read  %7.1f ms %6.1f MiB | ratio time %.2f memory %.2f "
-      "of the files\n",
-      loadMs, loadMb, readMs, readMb, loadMs / readMs, loadMb / fileMb);
+  std::printf("state files: %lld, %.1f MiB; best of %d rounds\n", static_cast<long long>(names.size()),
+              fileMb, rounds);
+  const auto line = [fileMb](const char* what, const TMeasured& m, const char* plainWhat,
+                             const TMeasured& p) {
+    std::printf(
+        "%-16s %7.1f ms (cpu %6.1f) %5.1f MiB | %-11s %6.1f ms (cpu %5.1f) | ratio time %.2f cpu %.2f, "
+        "memory %.2f of the files\n",
+        what, m.Ms, m.Cpu, m.Mb, plainWhat, p.Ms, p.Cpu, m.Ms / p.Ms, m.Cpu / p.Cpu, m.Mb / fileMb);
+  };
+  line("SaveNetworkState", save, "plain write", write);
+  line("LoadNetworkState", load, "plain read", read);
   return 0;
 }
