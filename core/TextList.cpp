@@ -37,10 +37,24 @@ QByteArrayView TTextList::Utf8At(qsizetype i) const {
   return QByteArrayView(text_.constData() + start, ends_[physical] - start);
 }
 
-void TTextList::AppendUtf8(QByteArrayView utf8) {
-  if (static_cast<quint64>(text_.size()) + static_cast<quint64>(utf8.size()) >
-      std::numeric_limits<quint32>::max())
+QByteArrayView TTextList::Utf8Text() const {
+  if (isEmpty()) return {};
+  const qsizetype start = StartOf(head_);
+  return QByteArrayView(text_.constData() + start, text_.size() - start);
+}
+
+namespace {
+
+// Entries end at 32-bit offsets.
+void CheckTextSize(qsizetype now, qsizetype more) {
+  if (static_cast<quint64>(now) + static_cast<quint64>(more) > std::numeric_limits<quint32>::max())
     throw std::length_error("text list larger than 4 GiB");
+}
+
+}  // namespace
+
+void TTextList::AppendUtf8(QByteArrayView utf8) {
+  CheckTextSize(text_.size(), utf8.size());
   const qsizetype at = text_.size();
   text_.resize(at + utf8.size());
   if (!utf8.isEmpty()) std::memcpy(text_.data() + at, utf8.data(), static_cast<size_t>(utf8.size()));
@@ -78,6 +92,32 @@ void TTextList::clear() {
 void TTextList::Reserve(qsizetype entries, qsizetype bytes) {
   ends_.reserve(ends_.size() + entries);
   text_.reserve(text_.size() + bytes);
+}
+
+TTextList::TAppender::TAppender(TTextList& list, qsizetype entries, qsizetype bytes) : list_(list) {
+  CheckTextSize(list.text_.size(), bytes);
+  list.Reserve(entries, bytes);
+  textAt_ = list.text_.size();
+  textEnd_ = textAt_ + bytes;
+  endsAt_ = list.ends_.size();
+  endsEnd_ = endsAt_ + entries;
+  list.text_.resize(textEnd_);
+  list.ends_.resize(endsEnd_);
+  text_ = list.text_.data();
+  ends_ = list.ends_.data();
+}
+
+TTextList::TAppender::~TAppender() {
+  list_.text_.resize(textAt_);
+  list_.ends_.resize(endsAt_);
+}
+
+void TTextList::TAppender::Add(QByteArrayView utf8) {
+  if (endsAt_ == endsEnd_ || utf8.size() > textEnd_ - textAt_)
+    throw std::length_error("more text than the appender has room for");
+  if (!utf8.isEmpty()) std::memcpy(text_ + textAt_, utf8.data(), static_cast<size_t>(utf8.size()));
+  textAt_ += utf8.size();
+  ends_[endsAt_++] = static_cast<quint32>(textAt_);
 }
 
 QStringList TTextList::ToStringList() const {

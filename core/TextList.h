@@ -29,6 +29,8 @@ class TTextList {
   QString last() const { return at(size() - 1); }
   // The bytes of entry i, valid until the list changes.
   QByteArrayView Utf8At(qsizetype i) const;
+  // The bytes of all entries back to back, valid until the list changes.
+  QByteArrayView Utf8Text() const;
 
   void append(const QString& text) { AppendUtf8(text.toUtf8()); }
   void AppendUtf8(QByteArrayView utf8);
@@ -40,6 +42,29 @@ class TTextList {
   void Reserve(qsizetype entries, qsizetype bytes);
 
   QStringList ToStringList() const;
+
+  // Appends many entries whose count and bytes are known beforehand, as a stream reader knows
+  // them: the room is made once, and each Add is a copy, not an append with its checks. Nothing
+  // else may change the list while an appender is alive; room left unused is given back at the end.
+  class TAppender {
+   public:
+    TAppender(TTextList& list, qsizetype entries, qsizetype bytes);
+    ~TAppender();
+    TAppender(const TAppender&) = delete;
+    TAppender& operator=(const TAppender&) = delete;
+
+    // Raises std::length_error past the room asked for.
+    void Add(QByteArrayView utf8);
+
+   private:
+    TTextList& list_;
+    char* text_;
+    quint32* ends_;
+    qsizetype textAt_;
+    qsizetype textEnd_;
+    qsizetype endsAt_;
+    qsizetype endsEnd_;
+  };
 
   friend bool operator==(const TTextList& a, const TTextList& b);
   friend bool operator!=(const TTextList& a, const TTextList& b) { return !(a == b); }

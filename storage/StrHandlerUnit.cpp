@@ -29,11 +29,7 @@ std::unique_ptr<TStrHandler> TStrHandler::Open(const QString& name, TStgHandler*
 
 void TStrHandler::SaveComponent(TComponent& component) {
   if (!Valid()) return;
-  const QByteArray bytes = WriteComponent(component);
-  if (stream_->size() <= bytes.size())
-    *stream_ = bytes;
-  else
-    stream_->replace(0, bytes.size(), bytes);
+  WriteComponentOver(component, *stream_);
 }
 
 void TStrHandler::LoadComponent(std::unique_ptr<TComponent>& target) {

@@ -57,8 +57,8 @@ class TParser {
 
   QString ShortString() { return Text(Byte()); }
 
-  // The leading run of text elements of a list, straight into `lines`; stops before any other tag.
-  void Lines(TTextList& lines) {
+  // The leading run of text elements of a list; stops before any other tag.
+  TTextList Lines() {
     // A first pass over the lengths alone, so the list takes exactly the room it needs.
     qsizetype count = 0, bytes = 0;
     for (qsizetype at = pos_;;) {
@@ -79,9 +79,26 @@ class TParser {
       ++count;
       bytes += length;
     }
-    lines.Reserve(count, bytes);
+    // Plain ASCII (every history) is its own UTF-8: the entries are copied as they are, and only
+    // a list that turns out to hold other text is read again entry by entry.
+    const qsizetype start = pos_;
+    TTextList lines;
+    {
+      TTextList::TAppender out(lines, count, bytes);
+      for (qsizetype k = 0; k < count; ++k) {
+        const bool isLong = p_[pos_++] == vaLString;
+        const auto n = static_cast<qsizetype>(isLong ? Le(4) : Byte());
+        out.Add(QByteArrayView(p_ + pos_, n));
+        pos_ += n;
+      }
+    }
+    if (!IsAsciiBytes(lines.Utf8Text())) {
+      lines.clear();
+      pos_ = start;
+      lines.Reserve(count, bytes);
+    }
     for (;;) {
-      if (size_ - pos_ < 1 || (p_[pos_] != vaString && p_[pos_] != vaLString)) return;
+      if (size_ - pos_ < 1 || (p_[pos_] != vaString && p_[pos_] != vaLString)) return lines;
       const bool isLong = p_[pos_++] == vaLString;
       const uint64_t n = isLong ? Le(4) : Byte();
       if (n > static_cast<uint64_t>(size_ - pos_))
@@ -134,7 +151,7 @@ class TParser {
         break;
       case vaList:
         if (depth > 0) Fail(QStringLiteral("list inside a list"));
-        Lines(v.Lines);
+        v.Lines = Lines();
         for (;;) {
           Need(1);
           if (p_[pos_] == vaNull) {

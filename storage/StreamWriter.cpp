@@ -2,6 +2,7 @@
 
 #include <QScopeGuard>
 #include <QVariant>
+#include <cstring>
 
 #include "core/Services.h"
 #include "core/TextList.h"
@@ -23,9 +24,11 @@ QByteArray Encode(const QString& text) {
   return IsAscii(text) ? text.toLatin1() : ToCp1251(text);
 }
 
+// Writes over a buffer from its start. Bytes of the buffer past the last one written stay: a
+// stream written over a longer one keeps its tail, as in the format's own writers.
 class TWriter {
  public:
-  QByteArray Bytes;
+  explicit TWriter(QByteArray& out) : out_(out) {}
 
   // Appends text in code page 1251 after a length prefix of `prefixBytes` (1 or 4 bytes).
   void Text(const QString& text, int prefixBytes, uint8_t tag) {
@@ -33,23 +36,24 @@ class TWriter {
       const QByteArray b = ToCp1251(text);
       if (tag != 0) Byte(tag);
       Le(static_cast<uint64_t>(b.size()), prefixBytes);
-      Bytes.append(b);
+      Raw(b.constData(), b.size());
       return;
     }
     const qsizetype n = text.size();
     if (tag != 0) Byte(tag);
     Le(static_cast<uint64_t>(n), prefixBytes);
-    const qsizetype at = Bytes.size();
-    Bytes.resize(at + n);
-    char* out = Bytes.data() + at;
+    char* out = Room(n);
     const QChar* in = text.constData();
     for (qsizetype i = 0; i < n; ++i) out[i] = static_cast<char>(in[i].unicode());
   }
 
-  void Byte(uint8_t b) { Bytes.append(static_cast<char>(b)); }
-  void Raw(const void* p, int n) { Bytes.append(static_cast<const char*>(p), n); }
+  void Byte(uint8_t b) { *Room(1) = static_cast<char>(b); }
+  void Raw(const void* p, qsizetype n) {
+    if (n > 0) std::memcpy(Room(n), p, static_cast<size_t>(n));
+  }
   void Le(uint64_t v, int n) {
-    for (int i = 0; i < n; ++i) Byte(static_cast<uint8_t>(v >> (8 * i)));
+    char* out = Room(n);
+    for (int i = 0; i < n; ++i) out[i] = static_cast<char>(v >> (8 * i));
   }
 
   void ShortString(const QString& text, const char* what) {
@@ -58,7 +62,7 @@ class TWriter {
       throw EStreamError(
           QStringLiteral("%1 longer than 255 bytes: %2").arg(QLatin1String(what), text.left(40)));
     Byte(static_cast<uint8_t>(b.size()));
-    Bytes.append(b);
+    Raw(b.constData(), b.size());
   }
 
   void Integer(qint64 value) {
@@ -97,7 +101,32 @@ class TWriter {
     const bool isLong = utf8.size() > 255;
     Byte(isLong ? vaLString : vaString);
     Le(static_cast<uint64_t>(utf8.size()), isLong ? 4 : 1);
-    Bytes.append(utf8.data(), utf8.size());
+    Raw(utf8.data(), utf8.size());
+  }
+
+  // The elements of a text list. A list of plain ASCII (every history) is sized first and then
+  // copied entry by entry into its place.
+  void Lines(const TTextList& lines) {
+    if (!IsAsciiBytes(lines.Utf8Text())) {
+      for (qsizetype i = 0; i < lines.size(); ++i) Utf8String(lines.Utf8At(i));
+      return;
+    }
+    qsizetype total = lines.Utf8Text().size();
+    for (qsizetype i = 0; i < lines.size(); ++i) total += lines.Utf8At(i).size() > 255 ? 5 : 2;
+    auto* out = reinterpret_cast<uint8_t*>(Room(total));
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+      const QByteArrayView text = lines.Utf8At(i);
+      const auto n = static_cast<uint32_t>(text.size());
+      if (n > 255) {
+        *out++ = vaLString;
+        for (int k = 0; k < 4; ++k) *out++ = static_cast<uint8_t>(n >> (8 * k));
+      } else {
+        *out++ = vaString;
+        *out++ = static_cast<uint8_t>(n);
+      }
+      if (n > 0) std::memcpy(out, text.data(), n);
+      out += n;
+    }
   }
 
   void Float(double v) {
@@ -109,6 +138,18 @@ class TWriter {
   void Value(const TStreamValue& v);
   void Properties(const TPersistent& object, const QString& prefix);
   void Property(const TPersistent& object, const TPropInfo& p, const QString& path);
+
+ private:
+  // The next n bytes to write, the buffer grown when they reach past its end.
+  char* Room(qsizetype n) {
+    const qsizetype at = pos_;
+    pos_ += n;
+    if (pos_ > out_.size()) out_.resize(pos_);
+    return out_.data() + at;
+  }
+
+  QByteArray& out_;
+  qsizetype pos_ = 0;
 };
 
 void TWriter::Value(const TStreamValue& v) {
@@ -140,7 +181,7 @@ void TWriter::Value(const TStreamValue& v) {
       return;
     case vaList:
       Byte(vaList);
-      for (qsizetype i = 0; i < v.Lines.size(); ++i) Utf8String(v.Lines.Utf8At(i));
+      Lines(v.Lines);
       for (const TStreamValue& e : v.List) Value(e);
       Byte(vaNull);
       return;
@@ -218,7 +259,7 @@ void TWriter::Property(const TPersistent& object, const TPropInfo& p, const QStr
       if (lines.isEmpty() && strings.isEmpty()) return;
       ShortString(path + QStringLiteral(".Strings"), "property name");
       Byte(vaList);
-      for (qsizetype i = 0; i < lines.size(); ++i) Utf8String(lines.Utf8At(i));
+      Lines(lines);
       for (const QString& line : strings) String(line);
       Byte(vaNull);
       return;
@@ -252,23 +293,32 @@ void TWriter::Property(const TPersistent& object, const TPropInfo& p, const QStr
 
 }  // namespace
 
-QByteArray WriteComponent(TComponent& component) {
+void WriteComponentOver(TComponent& component, QByteArray& stream) {
   // Only the flag this call set is cleared again: a nested write leaves the outer one's mark.
   const unsigned flags = csWriting & ~component.ComponentState();
   component.SetState(flags);
   const auto clear = qScopeGuard([&] { component.ClearState(flags); });
-  TWriter w;
+  TWriter w(stream);
   w.Raw("TPF0", 4);
   w.ShortString(component.ClassName(), "class name");
   w.ShortString(component.Name(), "component name");
   w.Properties(component, QString());
   w.Byte(vaNull);  // end of the properties
   w.Byte(vaNull);  // end of the (empty) child list
-  return w.Bytes;
+  // The stream keeps these bytes until the next save: without the room grown for appends, the
+  // tree a save holds is the size of its file.
+  stream.squeeze();
+}
+
+QByteArray WriteComponent(TComponent& component) {
+  QByteArray bytes;
+  WriteComponentOver(component, bytes);
+  return bytes;
 }
 
 QByteArray WriteParsedStream(const TParsedStream& s) {
-  TWriter w;
+  QByteArray bytes;
+  TWriter w(bytes);
   w.Raw("TPF0", 4);
   auto blamed = [](EStreamRecordError::TPart part, int record, auto&& write) {
     try {
@@ -289,7 +339,7 @@ QByteArray WriteParsedStream(const TParsedStream& s) {
   }
   w.Byte(vaNull);
   w.Byte(vaNull);
-  return w.Bytes;
+  return bytes;
 }
 
 }  // namespace vexa

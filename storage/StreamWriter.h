@@ -13,6 +13,10 @@ namespace vexa {
 // from their cached values and never touch the line. Raises EStreamError for a name that does not
 // fit the format.
 QByteArray WriteComponent(TComponent& component);
+// The same stream written over `stream` from its start: when the old content is longer its tail
+// stays behind the new bytes. The buffer is reused, so a save that rewrites a file it read takes
+// no more memory than the file. After an error the stream is left part written.
+void WriteComponentOver(TComponent& component, QByteArray& stream);
 // The bytes of a parsed stream, its records in their order, each value encoded as WriteComponent
 // encodes it: the smallest integer tag, vaString or vaLString by length, extended floats from
 // doubles. Raises EStreamRecordError for a name or an identifier longer than 255 bytes.

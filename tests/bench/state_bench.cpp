@@ -1,6 +1,9 @@
-// Network state save and load against one plain file write and read of the same number of bytes:
-// time and extra peak memory of each, as ratios. A timed tool run, not a test (tests/bench/state_bench.sh).
+// Network state save and load against a plain write and read of the same files (the same bytes,
+// the same fsyncs and renames): the time of each as a ratio, and the peak memory each adds
+// (resident memory above the level before it) as a multiple of the files' size. A timed tool run,
+// not a test (tests/bench/state_bench.sh).
 
+#include <fcntl.h>
 #include <malloc.h>
 #include <unistd.h>
 
@@ -9,9 +12,13 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <cstdio>
+#include <ctime>
 #include <fstream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "core/ExecuterUnit.h"
 #include "core/Network.h"
@@ -32,19 +39,32 @@ long StatusKb(const char* key) {
   return -1;
 }
 
-// Peak resident memory above the level before `work`, in MiB, and its duration in ms.
-template <class F>
-std::pair<double, double> Measure(F work) {
-  malloc_trim(0);  // freed heap kept from an earlier step would hide this step's growth
-  { std::ofstream("/proc/self/clear_refs") << "5"; }  // resets the high-water mark
-  const long before = StatusKb("VmRSS:");
-  QElapsedTimer t;
-  t.start();
-  work();
-  const double ms = static_cast<double>(t.nsecsElapsed()) / 1e6;
-  const long peak = StatusKb("VmHWM:");
-  return {ms, static_cast<double>(peak - before) / 1024.0};
+double CpuMs() {
+  timespec t{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
 }
+
+struct TMeasured {
+  double Ms = 1e18;   // wall time, the best round
+  double Cpu = 1e18;  // processor time, the best round: steadier than the wall time on a busy machine
+  double Mb = 0;      // peak resident memory above the level before, the highest round
+
+  // Runs `work` once and keeps its figures.
+  template <class F>
+  void Run(F work) {
+    malloc_trim(0);  // freed heap kept from an earlier step would hide this step's growth
+    { std::ofstream("/proc/self/clear_refs") << "5"; }  // resets the high-water mark
+    const long before = StatusKb("VmRSS:");
+    const double cpu = CpuMs();
+    QElapsedTimer t;
+    t.start();
+    work();
+    Ms = std::min(Ms, static_cast<double>(t.nsecsElapsed()) / 1e6);
+    Cpu = std::min(Cpu, CpuMs() - cpu);
+    Mb = std::max(Mb, static_cast<double>(StatusKb("VmHWM:") - before) / 1024.0);
+  }
+};
 
 void BuildNetwork(TNetwork& network) {
   int withHistory = 0;
@@ -77,9 +97,43 @@ void BuildNetwork(TNetwork& network) {
   std::printf("network: 30 x 4 x 40 = 4800 registers, %d with 1200-entry histories\n", withHistory);
 }
 
-qint64 StateBytes(const TNetwork& network) {
+// The state files a save wrote, with their bytes.
+std::vector<std::pair<QString, QByteArray>> StateFiles(const TNetwork& network) {
+  std::vector<std::pair<QString, QByteArray>> files;
+  for (const QFileInfo& info : QDir(network.Dir() + "/Config").entryInfoList(QDir::Files)) {
+    QFile f(info.filePath());
+    if (!f.open(QIODevice::ReadOnly)) std::abort();
+    files.emplace_back(info.fileName(), f.readAll());
+  }
+  return files;
+}
+
+// What a save does to the disk without the work of a save: each file replaced as a state file is,
+// its bytes written to a new file beside it, made durable, renamed over it and the rename made
+// durable (two fsyncs a file).
+void PlainWrite(const QString& folder, const std::vector<std::pair<QString, QByteArray>>& files) {
+  for (const auto& [name, bytes] : files) {
+    const QString target = folder + "/" + name;
+    QFile f(target + ".new");
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(bytes) != bytes.size() || !f.flush() ||
+        ::fsync(f.handle()) != 0)
+      std::abort();
+    f.close();
+    if (::rename(QFile::encodeName(f.fileName()).constData(), QFile::encodeName(target).constData()) != 0)
+      std::abort();
+    const int dir = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY);
+    if (dir < 0 || ::fsync(dir) != 0) std::abort();
+    ::close(dir);
+  }
+}
+
+qint64 PlainRead(const QString& folder, const QStringList& names) {
   qint64 total = 0;
-  for (const QFileInfo& f : QDir(network.Dir() + "/Config").entryInfoList(QDir::Files)) total += f.size();
+  for (const QString& name : names) {
+    QFile f(folder + "/" + name);
+    if (!f.open(QIODevice::ReadOnly)) std::abort();
+    total += f.readAll().size();
+  }
   return total;
 }
 
@@ -90,48 +144,44 @@ int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   QTemporaryDir dir;
   QDir(dir.path()).mkpath("Config");
+  QDir(dir.path()).mkpath("plain");
+  const QString plain = dir.filePath("plain");
   TNetwork network(dir.path(), nullptr);
   BuildNetwork(network);
 
-  const int rounds = 3;
-  double saveMs = 1e18, saveMb = 0, loadMs = 1e18, loadMb = 0, writeMs = 1e18, writeMb = 0, readMs = 1e18,
-         readMb = 0;
+  const int rounds = 5;
+  TMeasured save, write, load, read;
   qint64 bytes = 0;
+  QStringList names;
   for (int i = 0; i < rounds; ++i) {
-    auto [ms, mb] = Measure([&] { SaveNetworkState(network); });
-    saveMs = std::min(saveMs, ms);
-    saveMb = std::max(saveMb, mb);
-    bytes = StateBytes(network);
-    const QString plain = dir.filePath("plain.bin");
-    auto [wms, wmb] = Measure([&] {
-      QByteArray buffer(bytes, 'x');
-      QFile f(plain);
-      f.open(QIODevice::WriteOnly | QIODevice::Truncate);
-      f.write(buffer);
-      f.flush();
-      ::fsync(f.handle());  // the state save makes its files durable too
-    });
-    writeMs = std::min(writeMs, wms);
-    writeMb = std::max(writeMb, wmb);
-    auto [lms, lmb] = Measure([&] { LoadNetworkState(network); });
+    // The first save writes files anew; the later ones update what the one before wrote.
+    save.Run([&] { SaveNetworkState(network); });
+    auto files = StateFiles(network);
+    names.clear();
+    bytes = 0;
+    for (const auto& [name, content] : files) {
+      names << name;
+      bytes += content.size();
+    }
+    write.Run([&] { PlainWrite(plain, files); });
+    files.clear();
+    load.Run([&] { LoadNetworkState(network); });
     network.StopPoller();
-    loadMs = std::min(loadMs, lms);
-    loadMb = std::max(loadMb, lmb);
-    auto [rms, rmb] = Measure([&] {
-      QFile f(plain);
-      f.open(QIODevice::ReadOnly);
-      const QByteArray all = f.readAll();
-      if (all.size() != bytes) std::abort();
+    read.Run([&] {
+      if (PlainRead(plain, names) != bytes) std::abort();
     });
-    readMs = std::min(readMs, rms);
-    readMb = std::max(readMb, rmb);
   }
-  std::printf("state files: %.1f MiB\n", static_cast<double>(bytes) / (1024.0 * 1024.0));
-  std::printf(
-      "SaveNetworkState  %8.1f ms %7.1f MiB | plain write %7.1f ms %6.1f MiB | ratio time %.2f memory %.2f\n",
-      saveMs, saveMb, writeMs, writeMb, saveMs / writeMs, saveMb / writeMb);
-  std::printf(
-      "LoadNetworkState  %8.1f ms %7.1f MiB | plain read  %7.1f ms %6.1f MiB | ratio time %.2f memory %.2f\n",
-      loadMs, loadMb, readMs, readMb, loadMs / readMs, loadMb / readMb);
+  const double fileMb = static_cast<double>(bytes) / (1024.0 * 1024.0);
+  std::printf("state files: %lld, %.1f MiB; best of %d rounds\n", static_cast<long long>(names.size()),
+              fileMb, rounds);
+  const auto line = [fileMb](const char* what, const TMeasured& m, const char* plainWhat,
+                             const TMeasured& p) {
+    std::printf(
+        "%-16s %7.1f ms (cpu %6.1f) %5.1f MiB | %-11s %6.1f ms (cpu %5.1f) | ratio time %.2f cpu %.2f, "
+        "memory %.2f of the files\n",
+        what, m.Ms, m.Cpu, m.Mb, plainWhat, p.Ms, p.Cpu, m.Ms / p.Ms, m.Cpu / p.Cpu, m.Mb / fileMb);
+  };
+  line("SaveNetworkState", save, "plain write", write);
+  line("LoadNetworkState", load, "plain read", read);
   return 0;
 }

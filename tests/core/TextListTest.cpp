@@ -96,6 +96,68 @@ TEST(TextListTest, TravelsInVariantsAsAStringList) {
   EXPECT_EQ(fromList.value<TTextList>(), (QStringList{"x", "y"}));
 }
 
+// The appender against append: on empty lists and after removals from the front, with room used
+// up exactly, left over (given back) or exceeded (refused, the entries so far kept).
+TEST(TextListTest, AppenderAddsWhatAppendWouldAdd) {
+  struct TCase {
+    const char* Name;
+    int Before;   // entries appended one by one first
+    int Removed;  // then removed from the front
+    QStringList Added;
+    qsizetype ExtraEntries;  // room asked for beyond Added
+    qsizetype ExtraBytes;
+  };
+  const QString longText(300, QLatin1Char('7'));
+  const std::vector<TCase> cases = {
+      {"nothing", 0, 0, {}, 0, 0},
+      {"into an empty list", 0, 0, {"07.12.2026 9:05:03", "12,5", QString(), longText}, 0, 0},
+      {"after entries", 5, 0, {"a", "bc"}, 0, 0},
+      {"after removals past compaction", 200, 150, {"x", QString(), "yz"}, 0, 0},
+      {"after removing every entry", 3, 3, {"q"}, 0, 0},
+      {"with room left over", 2, 1, {"a", "b"}, 5, 40},
+      {"Cyrillic as UTF-8", 1, 0, {QStringLiteral("Давление")}, 0, 0},
+  };
+  for (const TCase& c : cases) {
+    TTextList list;
+    QStringList model;
+    for (int i = 0; i < c.Before; ++i) {
+      list.append(QString::number(i));
+      model.append(QString::number(i));
+    }
+    for (int i = 0; i < c.Removed; ++i) {
+      list.removeFirst();
+      model.removeFirst();
+    }
+    const TTextList shared = list;  // the appender must not write into a copy's buffers
+    qsizetype bytes = c.ExtraBytes;
+    for (const QString& s : c.Added) bytes += s.toUtf8().size();
+    {
+      TTextList::TAppender out(list, c.Added.size() + c.ExtraEntries, bytes);
+      for (const QString& s : c.Added) out.Add(s.toUtf8());
+    }
+    model += c.Added;
+    EXPECT_EQ(list, model) << c.Name;
+    EXPECT_EQ(shared, model.mid(0, model.size() - c.Added.size())) << c.Name;
+    EXPECT_EQ(list.Utf8Text(), model.join(QString()).toUtf8()) << c.Name;
+    // The list goes on as any other afterwards.
+    list.append("end");
+    list.removeFirst();
+    model.append("end");
+    model.removeFirst();
+    EXPECT_EQ(list, model) << c.Name;
+  }
+
+  TTextList list{"kept"};
+  {
+    TTextList::TAppender out(list, 2, 4);
+    out.Add(QByteArrayView("abc"));
+    EXPECT_THROW(out.Add(QByteArrayView("de")), std::length_error) << "more bytes than asked for";
+    out.Add(QByteArrayView("d"));
+    EXPECT_THROW(out.Add(QByteArrayView("")), std::length_error) << "more entries than asked for";
+  }
+  EXPECT_EQ(list, (QStringList{"kept", "abc", "d"}));
+}
+
 TEST(TextListTest, LongListsAppendAndIndexCheaply) {
   TTextList reserved;
   reserved.Reserve(1000, 19000);

@@ -244,6 +244,104 @@ TEST_F(StreamTest, HistoriesKeepEveryKindOfText) {
   EXPECT_EQ(StreamValueText(texts.Records[0].Value), "('a', 'b')");
 }
 
+// Histories of plain ASCII are written and parsed in bulk, the others entry by entry; every mix
+// gives the bytes the format lays out entry by entry, reads back as it was and keeps working as a
+// history afterwards.
+TEST_F(StreamTest, HistoriesOfEveryMixFollowTheFormatEntryByEntry) {
+  std::mt19937 random(25);
+  const auto text = [&random](char kind) -> QString {
+    const auto pick = [&random](int lo, int hi) {
+      return std::uniform_int_distribution<int>(lo, hi)(random);
+    };
+    switch (kind) {
+      case 'd':  // a time stamp
+        return QStringLiteral("%1.12.2026 %2:%3:%4")
+            .arg(pick(1, 31))
+            .arg(pick(0, 23))
+            .arg(pick(10, 59))
+            .arg(pick(10, 59));
+      case 'v':  // a value
+        return QString::number(pick(-99999, 99999) / 10.0, 'f', 1)
+            .replace(QLatin1Char('.'), QLatin1Char(','));
+      case 'e':
+        return QString();
+      case 'l':  // a long string, as long as the short form allows or longer
+        return QString(pick(0, 1) != 0 ? 255 : pick(256, 700), QLatin1Char('7'));
+      case 'c':  // control characters and DEL are ASCII too
+        return QStringLiteral("a\u0001\t\u007Fz");
+      case 'r':
+        return QStringLiteral("Авария №%1").arg(pick(1, 9));
+    }
+    return QStringLiteral("?");
+  };
+  struct TCase {
+    const char* Name;
+    const char* Kinds;  // drawn at random for each entry
+    int Count;
+    const char* Last;  // kinds of entries appended after the drawn ones
+  };
+  const std::vector<TCase> cases = {
+      {"one empty entry", "", 0, "e"},
+      {"times and values", "dv", 1200, ""},
+      {"with empty entries", "dve", 400, "e"},
+      {"with long entries", "vl", 60, "l"},
+      {"with control characters", "vc", 50, ""},
+      {"one Cyrillic entry at the end", "dv", 300, "r"},
+      {"Cyrillic among the rest", "dvelr", 300, ""},
+  };
+  for (const TCase& c : cases) {
+    QStringList history;
+    const std::string kinds = c.Kinds;
+    for (int i = 0; i < c.Count; ++i)
+      history << text(kinds[std::uniform_int_distribution<size_t>(0, kinds.size() - 1)(random)]);
+    for (const char* k = c.Last; *k != 0; ++k) history << text(*k);
+    QByteArray listBytes;
+    for (const QString& entry : history) {
+      const QByteArray b = ToCp1251(entry);
+      if (b.size() <= 255) {
+        listBytes += char(0x06) + S(b);
+      } else {
+        const auto n = static_cast<quint32>(b.size());
+        listBytes += char(0x0C) + QByteArray(reinterpret_cast<const char*>(&n), 4) + b;
+      }
+    }
+    TRegisterNode reg(nullptr);
+    reg.SetName("D000C000R002");
+    reg.SetDataList(history);
+    reg.SetChanged(false);
+    const QByteArray bytes = WriteComponent(reg);
+    const QByteArray expected = S("DataList.Strings") + H("01") + listBytes + H("00");
+    EXPECT_TRUE(bytes.contains(expected)) << c.Name;
+
+    const TParsedStream parsed = ParseComponentStream(bytes);
+    const auto record = std::find_if(parsed.Records.begin(), parsed.Records.end(),
+                                     [](const TStreamRecord& r) { return r.Name == "DataList.Strings"; });
+    ASSERT_NE(record, parsed.Records.end()) << c.Name;
+    EXPECT_EQ(record->Value.Lines, history) << c.Name;
+    EXPECT_TRUE(record->Value.List.empty()) << c.Name;
+    EXPECT_EQ(WriteParsedStream(parsed), bytes) << c.Name;
+
+    auto back = ReadComponent(bytes);
+    auto& r = dynamic_cast<TRegisterNode&>(*back);
+    EXPECT_EQ(r.DataList(), history) << c.Name;
+    EXPECT_EQ(WriteComponent(r), bytes) << c.Name;
+    // The list read goes on as a history: it slides past the point where it drops removed entries.
+    TTextList slid = r.DataList();
+    QStringList model = history;
+    for (int i = 0; i < 150; ++i) {
+      slid.append(QString::number(i));
+      slid.removeFirst();
+      model.append(QString::number(i));
+      model.removeFirst();
+    }
+    EXPECT_EQ(slid, model) << c.Name;
+
+    // Cut inside its last entry, the stream is refused.
+    const qsizetype cut = bytes.indexOf(expected) + expected.size() - 2;
+    EXPECT_THROW(ParseComponentStream(bytes.left(cut)), EStreamError) << c.Name;
+  }
+}
+
 TEST_F(StreamTest, StaleBytesAfterTheEndAreIgnored) {
   TRegisterNode reg(nullptr);
   reg.SetName("D000C000R001");
@@ -407,6 +505,45 @@ TEST_F(StreamTest, HandlerOverwritesFromTheStartWithoutShortening) {
   EXPECT_EQ(now.left(written.size()), written);
   auto back = ReadComponent(now);
   EXPECT_EQ(back->Name(), "N");
+}
+
+// Written over an old stream in place, the bytes are those of a fresh write followed by what the
+// old stream had past them; a copy of the old stream keeps its own bytes.
+TEST_F(StreamTest, WritingOverAStreamGivesTheFreshBytesAndTheOldTail) {
+  TRegisterNode reg(nullptr);
+  reg.SetName("D000C000R002");
+  QStringList history;
+  for (int i = 0; i < 300; ++i) history << QString::number(i * 0.5, 'f', 1);
+  reg.SetDataList(history);
+  reg.SetPoints({QStringLiteral("Авария"), "1"});
+  reg.SetChanged(false);
+  const QByteArray fresh = WriteComponent(reg);
+  struct TCase {
+    const char* Name;
+    QByteArray Old;
+  };
+  const std::vector<TCase> cases = {
+      {"empty", QByteArray()},
+      {"shorter", QByteArray(fresh.size() / 2, 'z')},
+      {"as long", QByteArray(fresh.size(), 'z')},
+      {"one byte longer", QByteArray(fresh.size() + 1, 'z')},
+      {"much longer", QByteArray(3 * fresh.size(), 'z')},
+      {"an older state of the object", fresh.left(fresh.size() - 40) + QByteArray(100, 'y')},
+  };
+  for (const TCase& c : cases) {
+    QByteArray stream = c.Old;
+    const QByteArray copy = stream;
+    WriteComponentOver(reg, stream);
+    const QByteArray expected = fresh + c.Old.mid(fresh.size());
+    EXPECT_EQ(Hex(stream), Hex(expected)) << c.Name;
+    EXPECT_EQ(copy, c.Old) << c.Name;
+    EXPECT_EQ(WriteComponent(*ReadComponent(stream)), fresh) << c.Name;
+  }
+  // A name the format cannot hold is refused written over a stream too.
+  TRootNode tooLong(nullptr);
+  tooLong.SetName(QString(256, QLatin1Char('N')));
+  QByteArray stream(10, 'z');
+  EXPECT_THROW(WriteComponentOver(tooLong, stream), EStreamError);
 }
 
 // A parsed stream written back gives the bytes the object's own write gave: the encoder of a text
