@@ -43,9 +43,4 @@ void TSilentRegulators::Read(TCustomRegister& reg, const TLineContext& line, int
   }
 }
 
-bool TSilentRegulators::Silent(int address) const {
-  return address >= 0 && address < static_cast<int>(regulators_.size()) &&
-         regulators_[static_cast<size_t>(address)].LastTry.has_value();
-}
-
 }  // namespace vexa

@@ -29,7 +29,6 @@ class TSilentRegulators {
   // Reads `reg`, a register due now (the poller's detached copy), by the rule; the outcome is left in
   // it as StringData leaves it.
   void Read(TCustomRegister& reg, const TLineContext& line, int intervalSeconds);
-  bool Silent(int address) const;
 
  private:
   struct TRegulator {
