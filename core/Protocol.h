@@ -8,16 +8,16 @@ namespace vexa {
 class TCustomRegister;
 class TLine;
 
-// What an exchange runs on, handed down by the register operations the way a serial protocol
-// library hands its context around: the line, simulation on or off, and the speed.
 // Requests an exchange sends before it gives up on an answer.
 inline constexpr int kAttempts = 3;
 
+// What an exchange runs on, handed down by the register operations the way a serial protocol
+// library hands its context around: the line, simulation on or off, the speed and the attempts.
 struct TLineContext {
-  TLine* Line = nullptr;    // null, or its port null or closed: every exchange fails at once
-  bool Simulation = false;  // the built-in simulator answers instead of the port
-  int BaudRateIndex = -1;   // selects the byte time of the waits
-  int Attempts = kAttempts;
+  TLine* Line = nullptr;     // null, or its port null or closed: every exchange fails at once
+  bool Simulation = false;   // the built-in simulator answers instead of the port
+  int BaudRateIndex = -1;    // selects the byte time of the waits
+  int Attempts = kAttempts;  // the poller probes a silent regulator with one
 };
 
 // How an exchange ended: an answer accepted; none after all its attempts (the device is silent or
