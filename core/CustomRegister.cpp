@@ -315,6 +315,7 @@ void TCustomRegister::BuildRequest(TRegisterFrame& frame, uint8_t command) const
 
 QString TCustomRegister::StringData(const TLineContext& line) {
   if (Guarded()) return lastStringData_;
+  lastExchange_ = TExchange::NoLine;
   if (!userCanRead_) {
     lastIOResult_ = iorFAIL;
     return kFailedText;
@@ -324,7 +325,8 @@ QString TCustomRegister::StringData(const TLineContext& line) {
   TRegisterFrame frame;
   BuildRequest(frame, cmdRead);
   QString text;
-  if (!Transact(line, frame, registerType_, *this)) {
+  lastExchange_ = Transact(line, frame, registerType_, *this);
+  if (lastExchange_ != TExchange::Answered) {
     lastIOResult_ = iorFAIL;
   } else {
     const uint8_t t = frame.Data[kFrameType];
@@ -402,6 +404,13 @@ QString TCustomRegister::StringData(const TLineContext& line) {
   return result;
 }
 
+void TCustomRegister::FailUnasked() {
+  rdTime_ = Now();
+  lastIOResult_ = iorFAIL;
+  lastStringData_ = kFailedText;
+  lastExchange_ = TExchange::Unanswered;
+}
+
 double TCustomRegister::FloatData(const TLineContext& line) {
   if (Guarded()) return StrToFloat(lastStringData_).value_or(0.0);
   if (!userCanRead_) {
@@ -459,7 +468,7 @@ void TCustomRegister::SendWrite(const TLineContext& line, const uint8_t* data, i
   // The line stays quiet through the pause after a write, also for the poller's reads.
   std::unique_lock<std::recursive_mutex> lineLock;
   if (line.Line != nullptr) lineLock = line.Line->Lock();
-  lastIOResult_ = Transact(line, frame, registerType_, *this) ? iorOK : iorFAIL;
+  lastIOResult_ = Transact(line, frame, registerType_, *this) == TExchange::Answered ? iorOK : iorFAIL;
   Services().Clock->Sleep(100);
 }
 

@@ -9,12 +9,11 @@
 #include <memory>
 
 #include "core/Frame.h"
+#include "core/Protocol.h"
 #include "core/RootNode.h"
 #include "core/TextList.h"
 
 namespace vexa {
-
-struct TLineContext;
 
 enum TIOResult { iorOK, iorFAIL, iorWRONGDATA };
 
@@ -77,6 +76,10 @@ class TCustomRegister : public TRootNode {
   bool ReadsTheLine() const { return !Guarded() && userCanRead_; }
   std::unique_ptr<TCustomRegister> DetachedCopy() const;
   void TakeRead(const TCustomRegister& copy);
+  // How the exchange of the last StringData ended; NoLine also when it sent nothing.
+  TExchange LastExchange() const { return lastExchange_; }
+  // Ends a read as an unanswered one ends, without asking the line: "***", iorFAIL, read now.
+  void FailUnasked();
   // Device read as a number (0 on failure) and device write from a number.
   double FloatData(const TLineContext& line);
   void SetFloatData(const TLineContext& line, double value);
@@ -115,6 +118,7 @@ class TCustomRegister : public TRootNode {
   int digits_ = 0;
   bool userCanRead_ = true;
   bool userCanWrite_ = false;
+  TExchange lastExchange_ = TExchange::NoLine;
   std::atomic<double> rdTime_ = 0;  // read by the poller thread
   double wrTime_ = 0;
 };

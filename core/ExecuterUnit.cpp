@@ -204,7 +204,7 @@ void TExecuter::Offer(TCustomRegister& reg) {
   if (!CallInMain(TCall::BeginRead) || Terminated()) return;
   if (read_) {
     // The exchange, the long part of a read, keeps the main thread free.
-    read_->StringData(readLine_);
+    silent_.Read(*read_, readLine_, readInterval_);
     storePending_ = true;
     storeRested_ = false;
   }
@@ -313,6 +313,7 @@ void TExecuter::DoBeginRead() {
   readNode_ = static_cast<TRegisterNode*>(found_);
   read_ = readNode_->BeginRefresh();
   readLine_ = network_.LineContext();
+  readInterval_ = readNode_->LoggingInterval();
   // Nothing was due, or the refresh needed no exchange: it is complete.
   if (!read_ && OnRefreshed) OnRefreshed(*found_);
 }

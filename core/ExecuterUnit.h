@@ -2,7 +2,8 @@
 // The poller: a background thread that walks the network tree and reads every enabled register when
 // it is due. A register node's exchange runs on the poller thread, on a detached copy the main thread
 // makes; the main thread stores the outcome with the poller's next call. Other registers' refreshes
-// and the automatic save run on the main thread. A network has one poller at a time (TNetwork).
+// and the automatic save run on the main thread. A network has one poller at a time (TNetwork). A
+// silent regulator's registers fail without an exchange between its probes (TSilentRegulators).
 
 #include <QString>
 #include <atomic>
@@ -14,6 +15,7 @@
 #include <thread>
 
 #include "core/Protocol.h"
+#include "core/SilentRegulators.h"
 
 class QObject;
 
@@ -93,7 +95,10 @@ class TExecuter {
   // handed over by the calls.
   std::unique_ptr<TCustomRegister> read_;
   TLineContext readLine_;
+  int readInterval_ = 0;
   TRegisterNode* readNode_ = nullptr;
+  // Poller thread: which regulators are silent, so that their registers cost the line little.
+  TSilentRegulators silent_;
   // Poller thread: a read is done and waits to be stored. It rides on the next call to the main
   // thread, so a read costs one call; a rest longer than a moment, or a second one, stores it first.
   bool storePending_ = false;

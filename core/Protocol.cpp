@@ -71,10 +71,11 @@ void TellPortState(TLine& line) {
   line.Tell(text, lost);
 }
 
-bool Transact(const TLineContext& line, TRegisterFrame& frame, TRegisterType type, TCustomRegister& reg) {
+TExchange Transact(const TLineContext& line, TRegisterFrame& frame, TRegisterType type,
+                   TCustomRegister& reg) {
   // The simulator's random generator and the port's request and answer are the line's: one
   // exchange at a time.
-  if (line.Line == nullptr) return false;
+  if (line.Line == nullptr) return TExchange::NoLine;
   TLine& on = *line.Line;
   const auto lineLock = on.Lock();
   const auto Trace = [&on](const QString& text) { on.TraceLine(text); };
@@ -88,7 +89,7 @@ bool Transact(const TLineContext& line, TRegisterFrame& frame, TRegisterType typ
     clock.Sleep(10);
     const bool ok = Simulate(frame, reg, on.Random());
     Trace(ok ? QStringLiteral("< ") + FrameToHex(frame.Data, frame.Length) : QStringLiteral("! timeout"));
-    return ok;
+    return ok ? TExchange::Answered : TExchange::Unanswered;
   }
   TCustomComm* const port = on.Port();
   if (port != nullptr) {
@@ -98,11 +99,11 @@ bool Transact(const TLineContext& line, TRegisterFrame& frame, TRegisterType typ
   if (port == nullptr || !port->Connected() || port->Lost()) {
     Trace(requestTrace);
     Trace(port != nullptr && port->Lost() ? QStringLiteral("! port lost") : QStringLiteral("! port closed"));
-    return false;
+    return TExchange::NoLine;
   }
 
   const double byteTime = ByteTime(line.BaudRateIndex);
-  for (int attempt = 0; attempt < 3; ++attempt) {
+  for (int attempt = 0; attempt < line.Attempts; ++attempt) {
     frame = request;
     Trace(requestTrace);
     try {
@@ -133,14 +134,14 @@ bool Transact(const TLineContext& line, TRegisterFrame& frame, TRegisterType typ
       // A device that went away does not come back within the next attempts.
       if (port->Lost()) {
         TellPortState(on);
-        return false;
+        return TExchange::NoLine;
       }
     }
     if (frame.Length > 0) Trace(QStringLiteral("< ") + FrameToHex(frame.Data, frame.Length));
     frame.Length -= 1;
     switch (Validate(frame, request, type)) {
       case TVerdict::Valid:
-        return true;
+        return TExchange::Answered;
       case TVerdict::NoAnswer:
         Trace(QStringLiteral("! timeout"));
         break;
@@ -152,7 +153,7 @@ bool Transact(const TLineContext& line, TRegisterFrame& frame, TRegisterType typ
         break;
     }
   }
-  return false;
+  return TExchange::Unanswered;
 }
 
 }  // namespace vexa

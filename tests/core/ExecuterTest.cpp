@@ -463,6 +463,53 @@ TEST_F(ExecuterTest, ALostPortIsToldOnceFromThePollerAndReadsResumeWhenItIsBack)
   EXPECT_EQ(told(), (QStringList{"Порт COM2 потерян: устройство отключено", "Порт COM2 снова открыт"}));
 }
 
+// The poller keeps a silent regulator's silence on its own thread: after the first read that finds
+// D001 silent, its registers fail at their due times without an exchange and one request a second
+// asks whether it is back, while D000's registers go on being read every second.
+TEST_F(ExecuterTest, ASilentRegulatorCostsTheLineOneRequestPerInterval) {
+  Settings()->SetDemo(false);
+  Port->SetDeviceName(QStringLiteral("COM2"));
+  Port->Open();
+  Port->Respond = [](const QByteArray& req) -> std::vector<TChunk> {
+    if (req[0] != 0) return {};
+    return {{SealFrame(req.left(4) + char(0x40 | rtINT) + char(7) + char(0)), 0}};
+  };
+  std::vector<TRegisterNode*> regs;
+  for (int d = 0; d <= 1; ++d) {
+    TRootNode* channel =
+        Container(Container(Net().get(), QString::asprintf("D%03d", d)), QString::asprintf("D%03dC000", d));
+    for (int r = 1; r <= 3; ++r) {
+      auto* reg = new TRegisterNode(channel);
+      reg->SetName(TCustomRegister::RegisterName(d, 0, r));
+      reg->SetLoggingInterval(1);
+      reg->SetEnabled(true);
+      regs.push_back(reg);
+    }
+  }
+  std::map<QString, QStringList> stored;
+  Current().StartPoller();
+  Current().Executer()->OnRefreshed = [&](TCustomRegister& reg) {
+    stored[reg.Name()] << reg.LastStringData();
+  };
+  QElapsedTimer timer;
+  timer.start();
+  RunEventsFor(4500);
+  Current().StopPoller();
+  const double seconds = static_cast<double>(timer.elapsed()) / 1000.0;
+
+  int silentRequests = 0;
+  for (const QByteArray& request : Port->Written) silentRequests += request[0] == 1 ? 1 : 0;
+  // Its registers fall due first about a second in: three attempts, then at most one a second.
+  EXPECT_GE(silentRequests, 4);
+  EXPECT_LE(silentRequests, 3 + static_cast<int>(seconds)) << "in " << seconds << " s";
+  for (const TRegisterNode* reg : regs) {
+    const QStringList& texts = stored[reg->Name()];
+    EXPECT_GE(texts.size(), 2) << qPrintable(reg->Name());  // due at 1 s, 2 s, 3 s and 4 s
+    EXPECT_EQ(texts.count(reg->Name().startsWith("D000") ? "7" : "***"), texts.size())
+        << qPrintable(reg->Name());
+  }
+}
+
 TEST_F(ExecuterTest, DoesNotSpinWhileNoRegisterIsDue) {
   for (int d = 0; d < 20; ++d) {
     TRootNode* channel =
