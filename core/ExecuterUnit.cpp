@@ -307,6 +307,7 @@ void TExecuter::ServeCall() {
 void TExecuter::DoRefresh() {
   found_->Refresh(network_.LineContext());
   if (OnRefreshed) OnRefreshed(*found_);
+  if (network_.RegisterRead) network_.RegisterRead(*found_);
 }
 
 void TExecuter::DoBeginRead() {
@@ -315,6 +316,7 @@ void TExecuter::DoBeginRead() {
   readLine_ = network_.LineContext();
   // Nothing was due, or the refresh needed no exchange: it is complete.
   if (!read_ && OnRefreshed) OnRefreshed(*found_);
+  if (!read_ && network_.RegisterRead) network_.RegisterRead(*found_);
 }
 
 void TExecuter::DoFinishRead() {
@@ -323,6 +325,7 @@ void TExecuter::DoFinishRead() {
   if (!read) return;
   readNode_->FinishRefresh(*read);
   if (OnRefreshed) OnRefreshed(*readNode_);
+  if (network_.RegisterRead) network_.RegisterRead(*readNode_);
 }
 
 void TExecuter::StoreFinishedRead() {
