@@ -18,10 +18,13 @@ constexpr TAlarmCondition kLimitConditions[4] = {TAlarmCondition::HiHi, TAlarmCo
 
 // A register's last value as a number; NaN for "***" or a text that is none.
 double ValueOf(const TCustomRegister& reg) {
-  QString text = reg.LastStringData();
-  text.replace(FormatSettings().DecimalSeparator, QLatin1Char('.'));
+  const QString& text = reg.LastStringData();
+  const QChar separator = FormatSettings().DecimalSeparator;
   bool ok = false;
-  const double value = text.toDouble(&ok);
+  // Whole numbers, the most of them, are read without a copy.
+  const double value = separator != QLatin1Char('.') && text.contains(separator)
+                           ? QString(text).replace(separator, QLatin1Char('.')).toDouble(&ok)
+                           : text.toDouble(&ok);
   return ok ? value : kNoValue;
 }
 
