@@ -307,6 +307,7 @@ void TExecuter::ServeCall() {
 void TExecuter::DoRefresh() {
   found_->Refresh(network_.LineContext());
   if (OnRefreshed) OnRefreshed(*found_);
+  if (network_.RegisterRead) network_.RegisterRead(*found_);
 }
 
 void TExecuter::DoBeginRead() {
@@ -316,6 +317,7 @@ void TExecuter::DoBeginRead() {
   readInterval_ = readNode_->LoggingInterval();
   // Nothing was due, or the refresh needed no exchange: it is complete.
   if (!read_ && OnRefreshed) OnRefreshed(*found_);
+  if (!read_ && network_.RegisterRead) network_.RegisterRead(*found_);
 }
 
 void TExecuter::DoFinishRead() {
@@ -324,6 +326,7 @@ void TExecuter::DoFinishRead() {
   if (!read) return;
   readNode_->FinishRefresh(*read);
   if (OnRefreshed) OnRefreshed(*readNode_);
+  if (network_.RegisterRead) network_.RegisterRead(*readNode_);
 }
 
 void TExecuter::StoreFinishedRead() {

@@ -30,6 +30,8 @@ const std::vector<TRootInfo>& Roots() {
       {"REPORTS", "Отчеты", iiNone, "Загрузка отчетов...", true, TRootId::Reports},
       // The channel templates have their own file, read when a search starts or their window opens.
       {"REGISTRY", "Шаблоны каналов", iiCHANNELS, nullptr, false, TRootId::Registry},
+      // The alarm settings load without a caption of their own: the start-up shows what it did.
+      {"ALARMS", "Тревоги", iiNone, nullptr, true, TRootId::Alarms},
   };
   return roots;
 }

@@ -1,7 +1,7 @@
 #pragma once
-// One regulator network: its six trees, its settings, its program folder, the line it runs on and
-// its poller. The program makes one; vexa-cli one per command; tests their own, so that two
-// networks on two lines can live in one process without anything crossing.
+// One regulator network: its trees (six and the alarm settings), its settings, its program folder,
+// the line it runs on and its poller. The program makes one; vexa-cli one per command; tests their
+// own, so that two networks on two lines can live in one process without anything crossing.
 
 #include <QString>
 #include <functional>
@@ -18,21 +18,24 @@
 
 namespace vexa {
 
+class TCustomRegister;
 class TExecuter;
 
-enum class TRootId { Net, TTemplates, Tasks, RTemplates, Reports, Registry };
-inline constexpr int kRootCount = 6;
+enum class TRootId { Net, TTemplates, Tasks, RTemplates, Reports, Registry, Alarms };
+inline constexpr int kRootCount = 7;
 
-// One of the six roots: how a network makes it and how the network state stores it.
+// One of the roots: how a network makes it and how the network state stores it.
 struct TRootInfo {
   const char* Name;     // component name; its file is Config/<Name>.cfg
   const char* Caption;  // caption of a fresh root
   int ImageIndex;
-  const char* LoadingText;  // told while its file loads with the network state
+  const char* LoadingText;  // told while its file loads with the network state (null: nothing)
   bool InNetworkState;      // saved and restored with the network state
   TRootId Id;
 };
-// The six roots in start-up order: NET, TTEMPLATES, TASKS, RTEMPLATES, REPORTS, REGISTRY.
+// The roots in start-up order: NET, TTEMPLATES, TASKS, RTEMPLATES, REPORTS, REGISTRY, then ALARMS
+// (the alarm settings, in a file of their own so that the others stay as they were; no window's tree
+// shows it).
 const std::vector<TRootInfo>& Roots();
 // The settings object follows the roots in the network state.
 inline constexpr const char* kSetupLoadingText = "Загрузка параметров сети...";
@@ -62,6 +65,7 @@ class TNetwork {
   std::unique_ptr<TRootNode>& RTemplates() { return Root(TRootId::RTemplates); }
   std::unique_ptr<TRootNode>& Reports() { return Root(TRootId::Reports); }
   std::unique_ptr<TRootNode>& Registry() { return Root(TRootId::Registry); }
+  std::unique_ptr<TRootNode>& Alarms() { return Root(TRootId::Alarms); }
   std::unique_ptr<TSetupNode>& Setup() { return setup_; }
   const TSetupNode& Setup() const { return *setup_; }
   // The slot of the root of that name (NET, TASKS, ...); null for any other name.
@@ -97,6 +101,8 @@ class TNetwork {
   // runs on the main thread (the network state save).
   std::function<void(bool running)> PollerState;
   std::function<void()> AutoSave;
+  // Main thread, after every refresh any poller of this network ran (the alarms evaluate there).
+  std::function<void(TCustomRegister&)> RegisterRead;
 
  private:
   void ReapRetired();

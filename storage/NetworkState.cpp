@@ -31,7 +31,7 @@ void LoadState(TNetwork& network, const std::function<void(const QString&)>& pro
   };
   for (const TRootInfo& root : Roots()) {
     if (!root.InNetworkState) continue;
-    if (progress) progress(QString::fromUtf8(root.LoadingText));
+    if (progress && root.LoadingText) progress(QString::fromUtf8(root.LoadingText));
     load([&] { LoadTreeFile(network, network.Root(root.Id)); });
   }
   if (progress) progress(QString::fromUtf8(kSetupLoadingText));

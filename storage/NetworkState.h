@@ -1,5 +1,5 @@
 #pragma once
-// The network state: the five trees of the program and the settings object, each in its
+// The network state: the five trees of the program, the alarm settings and the settings object, each in its
 // configuration file, saved and restored together.
 
 #include <QString>
@@ -17,12 +17,12 @@ class ESaveFailed : public std::runtime_error {
   QString Message() const { return QString::fromUtf8(what()); }
 };
 
-// The six files of the state, poller suspended; NewConfig is cleared afterwards, also when a save
+// The files of the state, poller suspended; NewConfig is cleared afterwards, also when a save
 // failed, and an error reaches the caller after the clean-up. A file that cannot be written keeps
 // its old content and its tree Changed, the others are written all the same; then ESaveFailed
 // names every such file.
 void SaveNetworkState(TNetwork& network);
-// The six files of the state, poller stopped and started again afterwards. A file that cannot be
+// The files of the state, poller stopped and started again afterwards. A file that cannot be
 // read leaves its tree as it was and the others are read all the same; then one EUnreadableFiles
 // names every such file.
 void LoadNetworkState(TNetwork& network);

@@ -20,7 +20,7 @@ class TNetwork;
 // <folder>/Config/<name>.cfg and <folder>/Archives/<caption>, in a network's program folder.
 QString ConfigFilePath(const QString& folder, const QString& rootName);
 
-// The state files: each of the six roots and the settings object has its fixed file, and the file
+// The state files: each of the roots (ALARMS too) and the settings object has its fixed file, and the file
 // holds that one root, whatever a tree's name says.
 // The name (NET, ..., REGISTRY, SETUP) of the file of a tree: the network's root or settings object
 // it is, else the one its own name is; empty for any other tree, which has no file.

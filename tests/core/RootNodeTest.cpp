@@ -44,7 +44,8 @@ TEST_F(RootNodeTest, GlobalRootsHaveTheirNamesCaptionsAndImages) {
                {&Tasks(), "TASKS", "Процессы", -1},
                {&RTemplates(), "RTEMPLATES", "Шаблоны отчетов", 10},
                {&Reports(), "REPORTS", "Отчеты", -1},
-               {&Registry(), "REGISTRY", "Шаблоны каналов", 38}};
+               {&Registry(), "REGISTRY", "Шаблоны каналов", 38},
+               {&Current().Alarms(), "ALARMS", "Тревоги", -1}};
   for (const auto& r : roots) {
     ASSERT_TRUE(*r.slot);
     EXPECT_EQ((*r.slot)->Name(), r.name);

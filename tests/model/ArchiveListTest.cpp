@@ -93,8 +93,10 @@ TEST_F(ArchiveListTest, EveryFileAlphabeticallyButNeverTheTemporariesOfASave) {
   // What a killed save leaves behind: the temporary of an archive and of a text export.
   WriteFile(Path(temporary), "half");
   WriteFile(Path(TemporaryNameOfASave(Path(QStringLiteral("b.txt")))), "half");
-  for (const char* name : {"b", "A", "a_2", "Отжиг_07_12_2026_0905", "b.txt", ".hidden", ".b.tmp", "x.1a.tmp",
-                           ".b.ABC.tmp", ".b..tmp"})
+  // And the alarm journal's files, which are no report archives.
+  for (const char* name :
+       {"b", "A", "a_2", "Отжиг_07_12_2026_0905", "b.txt", ".hidden", ".b.tmp", "x.1a.tmp", ".b.ABC.tmp",
+        ".b..tmp", "alarms.sqlite", "alarms.sqlite-wal", "alarms.sqlite-shm"})
     WriteFile(Path(QString::fromUtf8(name)), "x");
   ASSERT_TRUE(QDir(ArchiveFolder(Current().Dir())).mkdir(QStringLiteral("folder")));
 

@@ -44,6 +44,9 @@ for program in vexa vexa-cli vexa-sim; do
   done
 done
 
+# The alarm journal's SQLite driver, a plug-in no program links.
+grep -qxF libqt6sql6-sqlite <<<"$depends_names" || fail "libqt6sql6-sqlite not in Depends: $depends"
+
 # An extracted copy, as installed under its own root.
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT

@@ -17,6 +17,7 @@
 #include "storage/StrHandlerUnit.h"
 #include "storage/TreeFiles.h"
 #include "support/TestSupport.h"
+#include "ui/model/AlarmNode.h"
 
 namespace vexa {
 namespace {
@@ -63,6 +64,18 @@ class StateTest : public test::TVexaTest {
       command->SetPoints({"0", "60", "600", "120"});
       command->Reset();
     }
+    // Limits on a register and the journal's age bound, in the alarm settings' own file.
+    auto* alarm = new TAlarmNode(Current().Alarms().get());
+    alarm->SetName(TCustomRegister::RegisterName(1, 0, 1));
+    alarm->SetEnabled(true);
+    alarm->SetHiEnabled(true);
+    alarm->SetHiLimit(72.5);
+    alarm->SetDeadband(1.5);
+    alarm->SetDelaySeconds(30);
+    alarm->SetPriority(1);
+    auto* journal = new TAlarmJournalNode(Current().Alarms().get());
+    journal->SetName(kJournalNodeName);
+    journal->SetKeepDays(90);
     auto* report = new TReportNode(Reports().get());
     report->SetName("R1");
     report->SetHeader({"Смена"});
@@ -72,7 +85,7 @@ class StateTest : public test::TVexaTest {
 
   std::vector<QByteArrayList> DumpAll() {
     std::vector<QByteArrayList> all;
-    for (auto* slot : {&Net(), &TTemplates(), &Tasks(), &RTemplates(), &Reports()})
+    for (auto* slot : {&Net(), &TTemplates(), &Tasks(), &RTemplates(), &Reports(), &Current().Alarms()})
       all.push_back(Dump(**slot));
     all.push_back(Dump(*Settings()));
     return all;
@@ -91,14 +104,14 @@ TEST_F(StateTest, AllSixRootsRoundTrip) {
   EXPECT_FALSE(Settings()->NewConfig());
   EXPECT_EQ(States, (QStringList{"Сохранение состояния сети", "Работа"}));
   EXPECT_EQ(Busy, (QList<bool>{true, false}));
-  for (const char* name : {"NET", "TTEMPLATES", "TASKS", "RTEMPLATES", "REPORTS", "SETUP"})
+  for (const char* name : {"NET", "TTEMPLATES", "TASKS", "RTEMPLATES", "REPORTS", "ALARMS", "SETUP"})
     EXPECT_TRUE(CompoundFile::IsStorageFile(Config(name))) << name;
   EXPECT_FALSE(QFile::exists(Config("REGISTRY")));
   EXPECT_FALSE(Net()->Changed());
 
   Settings()->SetNewConfig(false);  // the file still says True: it was saved before the flag was cleared
   const auto saved = DumpAll();
-  for (const char* name : {"NET", "TTEMPLATES", "TASKS", "RTEMPLATES", "REPORTS"})
+  for (const char* name : {"NET", "TTEMPLATES", "TASKS", "RTEMPLATES", "REPORTS", "ALARMS"})
     Current().RecreateRoot(name);
   Settings() = std::make_unique<TSetupNode>(nullptr);
   const TRootNode* oldNet = Net().get();

@@ -45,6 +45,9 @@ inline const TIntRange kIntRanges[] = {
     {"TLabelDisplay", "Height", 0, 16777215},
     {"TLabelDisplay", "Font.Charset", 0, 255},
     {"TLabelDisplay", "Font.Height", -2147483647, 2147483647},  // any size the label dialog takes
+    {"TAlarmNode", "DelaySeconds", 0, 86400},                   // a day at most
+    {"TAlarmNode", "Priority", 1, 3},
+    {"TAlarmJournalNode", "KeepDays", 1, 36500},
 };
 
 // A string list accepted with MaxLines lines, refused with one more.

@@ -15,6 +15,7 @@
 #include "storage/StoredRanges.h"
 #include "storage/StrHandlerUnit.h"
 #include "support/TestSupport.h"
+#include "ui/model/AlarmNode.h"
 #include "ui/model/LabelDisplay.h"
 
 namespace vexa {
@@ -104,6 +105,37 @@ TEST_F(StreamTest, RegisterNodeWithHistoryAndColourGolden) {
   EXPECT_TRUE(WriteComponent(reg).endsWith(S("PenColor") + H("04 56341200") + kEnd));
   reg.SetPenColor(static_cast<int>(0x80000008u));  // a system colour travels by name too
   EXPECT_TRUE(WriteComponent(reg).endsWith(S("PenColor") + H("07") + S("clWindowText") + kEnd));
+}
+
+TEST_F(StreamTest, AlarmNodesGolden) {
+  TAlarmNode alarm(nullptr);
+  alarm.SetName("D001C002R003");
+  alarm.SetEnabled(true);
+  alarm.SetHiEnabled(true);
+  alarm.SetHiLimit(50);
+  alarm.SetDeadband(2);
+  alarm.SetPriority(1);
+  // Nothing at its default is stored: the flags off, the limits and the deadband at 0 (as every
+  // float), no delay, priority 2.
+  const QByteArray expected = Header("TAlarmNode", "D001C002R003") + S("Enabled") + H("09") + S("Changed") +
+                              H("09") + S("HiEnabled") + H("09") + S("HiLimit") +
+                              H("05 00000000000000C8 0440") +                  // 50.0
+                              S("Deadband") + H("05 0000000000000080 0040") +  // 2.0
+                              S("Priority") + H("02 01") + kEnd;
+  EXPECT_EQ(Hex(WriteComponent(alarm)), Hex(expected));
+  alarm.SetDelaySeconds(300);
+  alarm.SetLoLoEnabled(true);
+  EXPECT_TRUE(WriteComponent(alarm).contains(S("LoLoEnabled") + H("09") + S("Deadband")));
+  EXPECT_TRUE(
+      WriteComponent(alarm).endsWith(S("DelaySeconds") + H("03 2C01") + S("Priority") + H("02 01") + kEnd));
+
+  TAlarmJournalNode journal(nullptr);
+  journal.SetName(kJournalNodeName);
+  journal.SetChanged(false);
+  EXPECT_EQ(Hex(WriteComponent(journal)),
+            Hex(Header("TAlarmJournalNode", "JOURNAL") + S("Changed") + H("08") + kEnd));
+  journal.SetKeepDays(30);
+  EXPECT_TRUE(WriteComponent(journal).endsWith(S("KeepDays") + H("02 1E") + kEnd));
 }
 
 TEST_F(StreamTest, SetupNodeWithListsGolden) {
@@ -738,7 +770,7 @@ TEST_F(StoredRangeTest, ColoursAreRgbOrNamed) {
 // out a value the program starts with.
 TEST_F(StoredRangeTest, EveryNewObjectReadsBack) {
   for (const char* cls : {"TRootNode", "TCustomRegister", "TRegisterNode", "TCommandNode", "TReportNode",
-                          "TSetupNode", "TLabelDisplay"}) {
+                          "TSetupNode", "TLabelDisplay", "TAlarmNode", "TAlarmJournalNode"}) {
     SCOPED_TRACE(cls);
     const TClassInfo* info = TClassRegistry::Find(cls);
     ASSERT_TRUE(info != nullptr && info->Create);

@@ -27,7 +27,7 @@
 namespace vexa::test {
 namespace {
 
-const QStringList kStateFiles = {"NET", "TTEMPLATES", "TASKS", "RTEMPLATES", "REPORTS", "SETUP"};
+const QStringList kStateFiles = {"NET", "TTEMPLATES", "TASKS", "RTEMPLATES", "REPORTS", "ALARMS", "SETUP"};
 const QString kAsideSuffix = QStringLiteral(".unreadable-20261207-1200");  // the test clock's time
 const QString kMessageStart = QStringLiteral("Ошибка чтения состояния сети: эти файлы не читаются");
 
@@ -126,7 +126,7 @@ class UnreadableStateTest : public TVexaTest {
     Current().StopPoller();
     NewNetwork(Dir->filePath(name));
     ASSERT_TRUE(QDir().mkpath(Dir->filePath(name + "/Config")));
-    for (const QString& root : kStateFiles.mid(0, 5)) {
+    for (const QString& root : kStateFiles.mid(0, 6)) {
       Current().RecreateRoot(root);
       auto* child = new TRootNode(Current().RootSlot(root)->get());
       child->SetName("N" + root);
@@ -142,7 +142,7 @@ class UnreadableStateTest : public TVexaTest {
   // The program as it starts: empty trees and default settings, then the start-up work.
   void StartAgain() {
     Current().StopPoller();
-    for (const QString& root : kStateFiles.mid(0, 5)) Current().RecreateRoot(root);
+    for (const QString& root : kStateFiles.mid(0, 6)) Current().RecreateRoot(root);
     Settings() = std::make_unique<TSetupNode>(nullptr);
     Port->Close();
     Messages->Shown.clear();
@@ -180,7 +180,7 @@ TEST_F(UnreadableStateTest, EachKindOfDamageInEachStateFileIsToldKeptAsideAndCos
       EXPECT_TRUE(told[0].contains(path + ": " + damage.Reason)) << told[0].toStdString();
       EXPECT_EQ(told[0].count(".cfg:"), 1) << "no other file is named";
       // The damaged file's tree stays as the program started; the others are restored.
-      for (const QString& root : kStateFiles.mid(0, 5)) {
+      for (const QString& root : kStateFiles.mid(0, 6)) {
         const bool restored = Current().RootSlot(root)->get()->FindComponent("N" + root) != nullptr;
         EXPECT_EQ(restored, root != damaged) << root.toStdString();
       }
@@ -223,7 +223,7 @@ TEST_F(UnreadableStateTest, SeveralDamagedFilesAreToldInOneMessage) {
 
 TEST_F(UnreadableStateTest, MissingFilesStaySilent) {
   NewFolder("missing");
-  for (const QString& name : kStateFiles.mid(0, 5)) ASSERT_TRUE(QFile::remove(Config(name)));
+  for (const QString& name : kStateFiles.mid(0, 6)) ASSERT_TRUE(QFile::remove(Config(name)));
   StartAgain();
   EXPECT_TRUE(UnreadableMessages().isEmpty()) << Messages->Texts().join(" | ").toStdString();
   SaveNetworkState(Current());
@@ -471,7 +471,7 @@ TEST_F(UnreadableStateTest, APartThatCannotBeReadIsToldTheRestLoadedAndTheFileKe
       // The gap is named where the level was, the skipped level by its own place.
       EXPECT_TRUE(told[0].contains(QStringLiteral("\n  ") + level.Part + " (в ")) << told[0].toStdString();
       EXPECT_EQ(ObjectCount(*Current().RootSlot(file)->get()), whole - lost);
-      for (const QString& other : kStateFiles.mid(0, 5)) {
+      for (const QString& other : kStateFiles.mid(0, 6)) {
         if (other != file) {
           EXPECT_TRUE(Current().RootSlot(other)->get()->FindComponent("N" + other)) << other.toStdString();
         }

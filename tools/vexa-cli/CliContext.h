@@ -29,6 +29,7 @@ enum class TFolderWrites {
   Nothing,     // reads only, or writes beside what it reads (a text, a PDF)
   Folder,      // DIR
   WithSave,    // DIR, when given --save
+  WithAck,     // DIR, when given --ack
   TargetFile,  // the program folder its last argument lies in
 };
 

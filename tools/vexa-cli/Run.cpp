@@ -20,19 +20,27 @@
 #include "storage/NetworkState.h"
 #include "storage/UnreadableFiles.h"
 #include "tools/vexa-cli/CliContext.h"
+#include "ui/model/AlarmMonitor.h"
 #include "ui/model/TickRunner.h"
 
 namespace vexa::cli {
 
 namespace {
 
-// One pass of the poller's walk, on this thread: every register of NET whose interval has run out.
-void PollPass(TNetwork& network) {
+// One pass of the poller's walk, on this thread: every register of NET whose interval has run out,
+// each read handed to the alarms as the poller hands it.
+void PollPass(TNetwork& network, TAlarmMonitor& alarms) {
   const TComponent* current = network.Net().get();
   int index = 0;
   TCustomRegister* found = nullptr;
-  while (!NextRegister(network.Net().get(), current, index, found))
-    if (auto* reg = dynamic_cast<TRegisterNode*>(found)) reg->Refresh(network.LineContext());
+  while (!NextRegister(network.Net().get(), current, index, found)) {
+    if (auto* reg = dynamic_cast<TRegisterNode*>(found)) {
+      const bool due = reg->RefreshDue();
+      reg->Refresh(network.LineContext());
+      if (due) alarms.Read(*reg);
+    }
+  }
+  alarms.Tick();
 }
 
 // What a tick found wrong, on the error stream, one line each.
@@ -41,15 +49,21 @@ void PrintFaults(const TFaults& faults) {
     Err(QStringLiteral("vexa-cli: ") + QString(text).replace(QLatin1String("\r\n"), QLatin1String(" ")));
 }
 
-void RunReal(TNetwork& network, int64_t ms) {
+void RunReal(TNetwork& network, TAlarmMonitor& alarms, int64_t ms) {
+  alarms.Attach();
   network.StartPoller();
   TTickRunner ticks(network, PrintFaults);
   ticks.Start();
+  // Shelvings and delays run out between reads too.
+  QTimer alarmTick;
+  QObject::connect(&alarmTick, &QTimer::timeout, [&alarms] { alarms.Tick(); });
+  alarmTick.start(1000);
   QEventLoop loop;
   QTimer::singleShot(std::chrono::milliseconds(ms), &loop, &QEventLoop::quit);
   loop.exec();
   ticks.Stop();
   network.StopPoller();
+  alarms.Detach();
 }
 
 int Run(TCliContext& ctx, const QStringList& args) {
@@ -102,11 +116,15 @@ int Run(TCliContext& ctx, const QStringList& args) {
   // As at start-up: the archive folder, one level, a failure told by the first archive write.
   QDir(network.Dir()).mkdir(QStringLiteral("Archives"));
   const TFolderLine folderLine = UseCommandLineLine(ctx);
+  // The alarms as the program keeps them: a journal that cannot be opened is told, and the run
+  // goes on without it.
+  TAlarmMonitor alarms(network, kWhoCli);
+  PrintFaults(alarms.Open());
 
   if (realClock) {
-    TTickRunner(network, PrintFaults).RunVirtual(ms, [&network] { PollPass(network); });
+    TTickRunner(network, PrintFaults).RunVirtual(ms, [&network, &alarms] { PollPass(network, alarms); });
   } else {
-    RunReal(network, ms);
+    RunReal(network, alarms, ms);
   }
   RestoreFolderLine(ctx, folderLine);
   try {

@@ -116,6 +116,9 @@ std::optional<QString> FolderWritten(const TCommand& command, const TCliContext&
     case TFolderWrites::WithSave:
       if (args.contains(QLatin1String("--save"))) return ctx.Dir;
       return std::nullopt;
+    case TFolderWrites::WithAck:
+      if (args.contains(QLatin1String("--ack"))) return ctx.Dir;
+      return std::nullopt;
     case TFolderWrites::TargetFile:
       if (!args.isEmpty()) return ProgramFolderOf(args.last());
       return std::nullopt;
@@ -208,8 +211,9 @@ int main(int argc, char** argv) {
   if (const std::optional<QString> folder = FolderWritten(command->second, ctx, args)) {
     const QString program =
         QStringLiteral("vexa-cli %1%2")
-            .arg(command->first,
-                 command->second.Writes == TFolderWrites::WithSave ? QStringLiteral(" --save") : QString());
+            .arg(command->first, command->second.Writes == TFolderWrites::WithSave ? QStringLiteral(" --save")
+                                 : command->second.Writes == TFolderWrites::WithAck ? QStringLiteral(" --ack")
+                                                                                    : QString());
     if (const int refused = TakeFolder(lock, *folder, program)) return refused;
   }
 

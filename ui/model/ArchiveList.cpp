@@ -13,6 +13,7 @@
 #include "storage/AtomicFile.h"
 #include "storage/CompoundFile.h"
 #include "storage/TreeFiles.h"
+#include "ui/model/AlarmJournal.h"
 
 namespace vexa {
 
@@ -27,7 +28,7 @@ QStringList ListArchiveFiles(const QString& folder) {
   if (!dir.exists()) return {};
   QStringList names;
   for (const QString& name : dir.entryList(QDir::Files | QDir::Hidden, QDir::NoSort))
-    if (!IsReplaceTemporary(name)) names << name;
+    if (!IsReplaceTemporary(name) && !IsAlarmJournalFile(name)) names << name;
   std::sort(names.begin(), names.end(), [](const QString& a, const QString& b) {
     const int byLetters = QString::compare(a, b, Qt::CaseInsensitive);
     return byLetters != 0 ? byLetters < 0 : a < b;

@@ -28,7 +28,8 @@ inline const QString kCannotConvertMessage = QStringLiteral(
 // <folder>/Archives, in a network's program folder.
 QString ArchiveFolder(const QString& folder);
 // Every file of the archive folder, alphabetically (case aside), except the temporaries that a save
-// cut short leaves beside its target; empty when the folder does not exist.
+// cut short leaves beside its target and the alarm journal's files; empty when the folder does not
+// exist.
 QStringList ListArchiveFiles(const QString& folder);
 // The age of the archive file `name`.
 TFileAge ArchiveFileAge(const QString& folder, const QString& name);

@@ -5,6 +5,7 @@
 #include "core/SetupNode.h"
 #include "processes/model/CommandNode.h"
 #include "reports/model/ReportNode.h"
+#include "ui/model/AlarmNode.h"
 #include "ui/model/LabelDisplay.h"
 
 namespace vexa {
@@ -18,6 +19,8 @@ void RegisterPersistentClasses() {
     TClassRegistry::Register(TLabelDisplay::StaticClassInfo());
     TClassRegistry::Register(TCommandNode::StaticClassInfo());
     TClassRegistry::Register(TReportNode::StaticClassInfo());
+    TClassRegistry::Register(TAlarmNode::StaticClassInfo());
+    TClassRegistry::Register(TAlarmJournalNode::StaticClassInfo());
     return true;
   }();
   (void)done;

@@ -1,0 +1,298 @@
+// The alarm life cycle as a network's reads drive it: limits crossed up and down through their
+// deadband, delays that run out and that do not, acknowledgements before and after the return,
+// shelving that runs out, failed reads and a silent regulator.
+
+#include <gtest/gtest.h>
+
+#include <QStringList>
+
+#include "core/RegisterNode.h"
+#include "support/TestSupport.h"
+#include "ui/model/AlarmMonitor.h"
+#include "ui/model/AlarmNode.h"
+
+namespace vexa::test {
+namespace {
+
+const QString kReg = QStringLiteral("D000C000R001");
+
+struct TLimits {
+  bool Enabled = true;
+  std::optional<double> HiHi, Hi, Lo, LoLo;
+  double Deadband = 0;
+  int Delay = 0;
+};
+
+class AlarmModelTest : public TVexaTest {
+ protected:
+  void SetUp() override {
+    TVexaTest::SetUp();
+    Clock->SetNow(46363.5);  // 07.12.2026 12:00:00
+    auto* regulator = new TRootNode(Net().get());
+    regulator->SetName(QStringLiteral("D000"));
+    regulator->SetCaption(QStringLiteral("Печь"));
+    auto* channel = new TRootNode(regulator);
+    channel->SetName(QStringLiteral("D000C000"));
+    for (int r = 1; r <= 2; ++r) {
+      auto* reg = new TRegisterNode(channel);
+      reg->SetName(TCustomRegister::RegisterName(0, 0, r));
+      reg->SetCaption(QStringLiteral("Температура %1").arg(r));
+      reg->SetRegisterType(rtINT);
+    }
+    Net()->SetEnabled(true);
+  }
+
+  TRegisterNode& Reg(const QString& name = kReg) {
+    return *dynamic_cast<TRegisterNode*>(FindNode(Net().get(), name));
+  }
+
+  TAlarmNode& Watch(const TLimits& l, const QString& name = kReg) {
+    auto* node = new TAlarmNode(Current().Alarms().get());
+    node->SetName(name);
+    node->SetEnabled(l.Enabled);
+    node->SetHiHiEnabled(l.HiHi.has_value());
+    node->SetHiHiLimit(l.HiHi.value_or(0));
+    node->SetHiEnabled(l.Hi.has_value());
+    node->SetHiLimit(l.Hi.value_or(0));
+    node->SetLoEnabled(l.Lo.has_value());
+    node->SetLoLimit(l.Lo.value_or(0));
+    node->SetLoLoEnabled(l.LoLo.has_value());
+    node->SetLoLoLimit(l.LoLo.value_or(0));
+    node->SetDeadband(l.Deadband);
+    node->SetDelaySeconds(l.Delay);
+    node->SetPriority(1);
+    return *node;
+  }
+
+  // A read of the register as the poller stores it: a value, or "***" for a failed one.
+  void ReadAs(TAlarmMonitor& monitor, const QString& text, const QString& name = kReg) {
+    TRegisterNode& reg = Reg(name);
+    reg.SetLastIOResult(text == kFailedText ? iorFAIL : iorOK);
+    reg.SetLastStringData(text);
+    monitor.Read(reg);
+  }
+};
+
+// Each step: "+S WHAT", S seconds on the clock, then WHAT: a value read, "***" a failed read,
+// "ack", "shelve:N" (the H alarm, N seconds) or "tick". The events: "COND event state [value]".
+struct TCase {
+  const char* Name;
+  TLimits Limits;
+  std::vector<const char*> Steps;
+  std::vector<const char*> Events;
+};
+
+const std::vector<TCase> kCases = {
+    {"high limit up and down through the deadband",
+     {true, {}, 50.0, {}, {}, 5, 0},
+     {"+0 45", "+1 50", "+1 51", "+1 48", "+1 46", "+1 45"},
+     {"H raised unacked 51", "H cleared returned 45"}},
+    {"low limit down and up through the deadband",
+     {true, {}, {}, 10.0, {}, 2, 0},
+     {"+0 11", "+1 10", "+1 9", "+1 11", "+1 12"},
+     {"L raised unacked 9", "L cleared returned 12"}},
+    {"both high limits, each its own alarm",
+     {true, 80.0, 50.0, {}, {}, 0, 0},
+     {"+0 60", "+1 85", "+1 70", "+1 40"},
+     {"H raised unacked 60", "HH raised unacked 85", "HH cleared returned 70", "H cleared returned 40"}},
+    {"both low limits",
+     {true, {}, {}, 20.0, 10.0, 1, 0},
+     {"+0 15", "+1 5", "+1 10.5", "+1 11", "+1 21"},
+     {"L raised unacked 15", "LL raised unacked 5", "LL cleared returned 11", "L cleared returned 21"}},
+    {"a delay that runs out on a read",
+     {true, {}, 50.0, {}, {}, 0, 10},
+     {"+0 60", "+3 61", "+3 62", "+3 63", "+3 64"},
+     {"H raised unacked 64"}},
+    {"a delay that does not run out",
+     {true, {}, 50.0, {}, {}, 0, 10},
+     {"+0 60", "+3 61", "+3 40", "+3 60", "+3 61", "+3 40"},
+     {}},
+    {"a delay that runs out between reads",
+     {true, {}, 50.0, {}, {}, 0, 10},
+     {"+0 60", "+9 tick", "+1 tick"},
+     {"H raised unacked 60"}},
+    {"acknowledged before the return",
+     {true, {}, 50.0, {}, {}, 0, 0},
+     {"+0 60", "+1 ack", "+1 40"},
+     {"H raised unacked 60", "H acknowledged acked 60", "H cleared normal 40"}},
+    {"acknowledged after the return",
+     {true, {}, 50.0, {}, {}, 0, 0},
+     {"+0 60", "+1 40", "+1 ack", "+1 ack"},
+     {"H raised unacked 60", "H cleared returned 40", "H acknowledged normal 40"}},
+    {"raised again before the return was acknowledged",
+     {true, {}, 50.0, {}, {}, 0, 0},
+     {"+0 60", "+1 40", "+1 70"},
+     {"H raised unacked 60", "H cleared returned 40", "H raised unacked 70"}},
+    {"shelving runs out with the condition still there",
+     {true, {}, 50.0, {}, {}, 0, 0},
+     {"+0 60", "+1 shelve:30", "+10 65", "+10 40", "+5 66", "+10 tick"},
+     {"H raised unacked 60", "H shelved normal 60", "H unshelved normal 66", "H raised unacked 66"}},
+    {"shelving runs out after the condition went",
+     {true, {}, 50.0, {}, {}, 0, 0},
+     {"+0 60", "+1 shelve:30", "+10 40", "+25 41"},
+     {"H raised unacked 60", "H shelved normal 60", "H unshelved normal 40"}},
+    {"a failed read keeps the state",
+     {true, {}, 50.0, {}, {}, 0, 0},
+     {"+0 60", "+1 ***", "+1 ***", "+1 40"},
+     {"H raised unacked 60", "H cleared returned 40"}},
+    {"a failed read raises nothing and starts a delay again",
+     {true, {}, 50.0, {}, {}, 0, 10},
+     {"+0 ***", "+0 60", "+6 ***", "+2 60", "+6 61", "+4 62"},
+     {"H raised unacked 62"}},
+    {"a disabled alarm node watches nothing", {false, {}, 50.0, {}, {}, 0, 0}, {"+0 60", "+1 70"}, {}},
+};
+
+QString EventText(const TAlarmEvent& e) {
+  QString text =
+      QStringLiteral("%1 %2 %3").arg(ConditionCode(e.Condition), EventWord(e.Kind), StateWord(e.State));
+  if (!std::isnan(e.Value)) text += QLatin1Char(' ') + QString::number(e.Value);
+  return text;
+}
+
+TEST_F(AlarmModelTest, LifeCycleOfALimitAlarm) {
+  for (const TCase& c : kCases) {
+    SCOPED_TRACE(c.Name);
+    Current().RecreateRoot(QStringLiteral("ALARMS"));
+    Watch(c.Limits);
+    // Each case on a journal of its own: the last one's alarms are not restored.
+    TAlarmMonitor monitor(Current());
+    monitor.Open(Dir->path() + QStringLiteral("/%1.sqlite").arg(&c - kCases.data()));
+    QStringList events;
+    monitor.Observe([&events](const TAlarmEvent& e) { events << EventText(e); });
+    for (const char* step : c.Steps) {
+      const QStringList parts = QString::fromLatin1(step).split(QLatin1Char(' '));
+      Clock->AdvanceSeconds(parts[0].mid(1).toDouble());
+      const QString what = parts[1];
+      if (what == QLatin1String("ack"))
+        monitor.Acknowledge(kReg, QStringLiteral("оператор"));
+      else if (what.startsWith(QLatin1String("shelve:")))
+        EXPECT_TRUE(monitor.Shelve(kReg, TAlarmCondition::Hi, what.mid(7).toInt()));
+      else if (what == QLatin1String("tick"))
+        monitor.Tick();
+      else
+        ReadAs(monitor, what);
+    }
+    QStringList expected;
+    for (const char* e : c.Events) expected << QString::fromUtf8(e);
+    EXPECT_EQ(events, expected);
+    // The journal holds the same events in the same order.
+    QStringList journal;
+    for (const TAlarmEvent& e : monitor.Journal().Query()) journal << EventText(e);
+    EXPECT_EQ(journal, expected);
+  }
+}
+
+TEST_F(AlarmModelTest, ActiveListCountsAndWhoAcknowledged) {
+  Watch({true, 80.0, 50.0, {}, {}, 0, 0});
+  TLimits second{true, {}, {}, 10.0, {}, 0, 0};
+  Watch(second, QStringLiteral("D000C000R002")).SetPriority(3);
+  TAlarmMonitor monitor(Current());
+  monitor.Open();
+  ReadAs(monitor, QStringLiteral("5"), QStringLiteral("D000C000R002"));
+  Clock->AdvanceSeconds(1);
+  ReadAs(monitor, QStringLiteral("90"));
+  // Most urgent first: both of priority 1 (the register's), oldest first; then priority 3.
+  std::vector<TActiveAlarm> active = monitor.Active();
+  ASSERT_EQ(active.size(), 3u);
+  EXPECT_EQ(active[0].Condition, TAlarmCondition::HiHi);
+  EXPECT_EQ(active[0].Caption, QStringLiteral("Температура 1"));
+  EXPECT_EQ(active[2].Name, QStringLiteral("D000C000R002"));
+  EXPECT_EQ(active[2].Priority, 3);
+  EXPECT_EQ(monitor.ActiveCount(), 3);
+  EXPECT_EQ(monitor.UnackedCount(), 3);
+  EXPECT_EQ(monitor.WorstState(kReg), std::make_pair(TAlarmState::ActiveUnacked, 1));
+
+  EXPECT_EQ(monitor.Acknowledge(kReg, QStringLiteral("Иванов")), 2);
+  EXPECT_EQ(monitor.UnackedCount(), 1);
+  EXPECT_EQ(monitor.WorstState(kReg).first, TAlarmState::ActiveAcked);
+  ReadAs(monitor, QStringLiteral("20"), QStringLiteral("D000C000R002"));
+  EXPECT_EQ(monitor.WorstState(QStringLiteral("D000C000R002")).first, TAlarmState::ReturnedUnacked);
+  EXPECT_EQ(monitor.ActiveCount(), 2);
+  EXPECT_EQ(monitor.Active().size(), 3u) << "a returned alarm stays listed until acknowledged";
+  EXPECT_EQ(monitor.AcknowledgeAll(), 1);
+  EXPECT_EQ(monitor.AcknowledgeAll(), 0);
+  EXPECT_EQ(monitor.UnackedCount(), 0);
+  EXPECT_EQ(monitor.Active().size(), 2u);
+
+  TJournalQuery acks;
+  acks.Name = kReg;
+  QStringList who;
+  for (const TAlarmEvent& e : monitor.Journal().Query(acks))
+    if (e.Kind == TAlarmEventKind::Acknowledged) who << e.Who;
+  EXPECT_EQ(who, (QStringList{"Иванов", "Иванов"}));
+  TJournalQuery last;
+  last.Limit = 1;
+  const auto lastEvent = monitor.Journal().Query(last);
+  ASSERT_EQ(lastEvent.size(), 1u);
+  EXPECT_EQ(lastEvent[0].Who, kWhoProgram) << "without a name given, the monitor's own";
+}
+
+TEST_F(AlarmModelTest, ASilentRegulatorRaisesItsCommunicationAlarm) {
+  auto& comm = Watch({true, {}, {}, {}, {}, 0, 10}, QStringLiteral("D000"));
+  comm.SetPriority(1);
+  Reg(QStringLiteral("D000C000R001")).SetEnabled(true);
+  Reg(QStringLiteral("D000C000R002")).SetEnabled(true);
+  TAlarmMonitor monitor(Current());
+  monitor.Open();
+  QStringList events;
+  monitor.Observe([&events](const TAlarmEvent& e) { events << EventText(e) + QLatin1Char(' ') + e.Caption; });
+  const auto both = [&](const QString& first, const QString& second) {
+    ReadAs(monitor, first, QStringLiteral("D000C000R001"));
+    ReadAs(monitor, second, QStringLiteral("D000C000R002"));
+    Clock->AdvanceSeconds(3);
+  };
+  // One register failing is no silence; both failing for less than the delay neither.
+  for (int i = 0; i < 5; ++i) both(kFailedText, QStringLiteral("1"));
+  both(kFailedText, kFailedText);
+  both(kFailedText, kFailedText);
+  both(QStringLiteral("1"), kFailedText);
+  EXPECT_TRUE(events.isEmpty()) << events.join(", ").toStdString();
+  for (int i = 0; i < 5; ++i) both(kFailedText, kFailedText);
+  EXPECT_EQ(events, QStringList{"COMM raised unacked Печь"});
+  both(kFailedText, QStringLiteral("1"));
+  EXPECT_EQ(events.last(), "COMM cleared returned Печь");
+
+  // A register disabled before the monitor reads the settings is not one of those that must fail.
+  Reg(QStringLiteral("D000C000R002")).SetEnabled(false);
+  monitor.Rebuild();
+  events.clear();
+  for (int i = 0; i < 5; ++i) both(kFailedText, QStringLiteral("1"));
+  EXPECT_EQ(events, QStringList{"COMM raised unacked Печь"});
+}
+
+TEST_F(AlarmModelTest, RebuildKeepsTheStatesAndTakesNewLimits) {
+  TAlarmNode& node = Watch({true, {}, 50.0, {}, {}, 0, 0});
+  TAlarmMonitor monitor(Current());
+  monitor.Open();
+  ReadAs(monitor, QStringLiteral("60"));
+  EXPECT_EQ(monitor.State(kReg, TAlarmCondition::Hi), TAlarmState::ActiveUnacked);
+  node.SetHiLimit(70);
+  monitor.Rebuild();
+  EXPECT_EQ(monitor.State(kReg, TAlarmCondition::Hi), TAlarmState::ActiveUnacked);
+  ReadAs(monitor, QStringLiteral("65"));
+  EXPECT_EQ(monitor.State(kReg, TAlarmCondition::Hi), TAlarmState::ReturnedUnacked);
+  // Limits switched off: a read no longer raises it.
+  node.SetHiEnabled(false);
+  monitor.Rebuild();
+  ReadAs(monitor, QStringLiteral("90"));
+  EXPECT_EQ(monitor.State(kReg, TAlarmCondition::Hi), TAlarmState::ReturnedUnacked);
+}
+
+TEST_F(AlarmModelTest, ThePollersReadsReachAnAttachedMonitor) {
+  Watch({true, {}, 50.0, {}, {}, 0, 0});
+  TAlarmMonitor monitor(Current());
+  monitor.Open();
+  monitor.Attach();
+  ASSERT_TRUE(Current().RegisterRead);
+  TRegisterNode& reg = Reg();
+  reg.SetEnabled(true);
+  reg.SetLastIOResult(iorOK);
+  reg.SetLastStringData(QStringLiteral("55"));
+  Current().RegisterRead(reg);
+  EXPECT_EQ(monitor.ActiveCount(), 1);
+  monitor.Detach();
+  EXPECT_FALSE(Current().RegisterRead);
+}
+
+}  // namespace
+}  // namespace vexa::test

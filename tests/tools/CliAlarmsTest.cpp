@@ -1,0 +1,191 @@
+// vexa-cli run evaluates the alarms as the program does and writes their journal; vexa-cli alarms
+// prints it and acknowledges. The state is written with vexa-cli load, the alarm settings from a
+// text, and runs on the virtual clock: a process ramps a register up and down through its limits
+// while a regulator whose register never answers falls silent.
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+
+#include "core/ImageIndex.h"
+#include "core/Network.h"
+#include "core/RegisterNode.h"
+#include "processes/model/CommandNode.h"
+#include "storage/TreeFiles.h"
+#include "support/TestSupport.h"
+
+namespace vexa::test {
+namespace {
+
+const QString kSetpoint = QStringLiteral("D000C000R004");
+
+// The settings as an operator would write them: limits on the setpoint (the very high one never
+// reached) and the communication alarm of regulator D002.
+const char kAlarmsText[] =
+    "TRootNode ALARMS Caption='Тревоги'\n"
+    "  TAlarmNode D000C000R004 Enabled=True HiHiEnabled=True HiHiLimit=395.0 HiEnabled=True HiLimit=365.0 "
+    "LoEnabled=True LoLimit=335.0 Deadband=10.0 Priority=1\n"
+    "  TAlarmNode D002 Enabled=True DelaySeconds=120 Priority=2\n"
+    "  TAlarmJournalNode JOURNAL KeepDays=36500\n";
+
+class CliAlarmsTest : public TVexaTest {
+ protected:
+  static TRun Cli(const QStringList& args, const QByteArray& input = {}) {
+    TRunOptions options;
+    options.Input = input;
+    return RunProgram(QStringLiteral(VEXA_CLI_PATH), args, options);
+  }
+
+  // Makes the trees with the program's code in a folder of their own, and writes each into the
+  // folder under test through its text, as vexa-cli dump prints it and vexa-cli load reads it.
+  void WriteState() {
+    Clock->SetNow(*StrToDateTime("07.12.2026 9:00:00"));  // the process starts with the run
+    auto* regulator = new TRootNode(Net().get());
+    regulator->SetName(QStringLiteral("D000"));
+    regulator->SetCaption(QStringLiteral("Печь"));
+    auto* channel = new TRootNode(regulator);
+    channel->SetName(QStringLiteral("D000C000"));
+    auto* reg = new TRegisterNode(channel);
+    reg->SetName(kSetpoint);
+    reg->SetCaption(QStringLiteral("Уставка"));
+    reg->SetRegisterType(rtINT);
+    reg->SetUserCanWRITE(true);
+    // The simulation wanders by one a read from the last value, which the process sets each tick.
+    reg->SetLastIOResult(iorOK);
+    reg->SetLastStringData(QStringLiteral("320"));
+    auto* silent = new TRootNode(Net().get());
+    silent->SetName(QStringLiteral("D002"));
+    silent->SetCaption(QStringLiteral("Насос"));
+    auto* silentChannel = new TRootNode(silent);
+    silentChannel->SetName(QStringLiteral("D002C000"));
+    auto* pressure = new TRegisterNode(silentChannel);
+    pressure->SetName(QStringLiteral("D002C000R000"));  // no regulator at address 2 answers
+    Net()->SetEnabled(true);
+
+    auto* process = new TRootNode(Tasks().get());
+    process->SetName(QStringLiteral("P0"));
+    process->SetCaption(QStringLiteral("Отжиг"));
+    auto* node = new TCommandNode(process);
+    node->SetName(kSetpoint);
+    node->SetRegisterType(rtINT);
+    node->SetUserCanWRITE(true);
+    node->SetDataList(QStringList{"320", "380", "380", "320"});
+    node->SetPoints(QStringList{"0", "60", "600", "120"});
+    node->Reset();
+    process->SetImageIndex(iiPLAY);
+    process->SetEnabled(true);
+    node->Start();
+    // What the network register shows at the first tick, before the process has written.
+    node->SetLastStringData(QStringLiteral("320"));
+
+    for (TRootNode* root : {Net().get(), Tasks().get()}) {
+      ASSERT_TRUE(SaveTreeFile(Current(), *root));
+      const QString file = Dir->path() + "/Config/" + root->Name() + ".cfg";
+      const TRun dump = Cli({"dump", file});
+      ASSERT_EQ(dump.Code, 0) << dump.Err.toStdString();
+      const TRun load =
+          Cli({"load", "-", folder.path() + "/Config/" + root->Name() + ".cfg"}, dump.Out.toUtf8());
+      ASSERT_EQ(load.Code, 0) << load.Err.toStdString();
+    }
+    const TRun load = Cli({"load", "-", folder.path() + "/Config/ALARMS.cfg"}, QByteArray(kAlarmsText));
+    ASSERT_EQ(load.Code, 0) << load.Err.toStdString();
+  }
+
+  // vexa-cli alarms on the folder: its lines, each split at the tabs.
+  std::vector<QStringList> Alarms(const QStringList& args = {}) {
+    const TRun run = Cli(QStringList{"--dir", folder.path(), "alarms"} + args);
+    EXPECT_EQ(run.Code, 0) << run.Err.toStdString();
+    std::vector<QStringList> lines;
+    for (const QString& line : run.Out.split('\n', Qt::SkipEmptyParts)) lines.push_back(line.split('\t'));
+    return lines;
+  }
+
+  QTemporaryDir folder;
+};
+
+TEST_F(CliAlarmsTest, ARunOnTheVirtualClockJournalsTheAlarmsInOrder) {
+  ASSERT_TRUE(QDir(Dir->path()).mkpath("Config"));
+  ASSERT_TRUE(QDir(folder.path()).mkpath("Config"));
+  WriteState();
+  EXPECT_TRUE(Alarms().empty()) << "no journal before the first run";
+
+  const TRun run = Cli(
+      {"--demo", "--dir", folder.path(), "run", "--seconds", "900", "--virtual-clock", "07.12.2026 9:00:00"});
+  ASSERT_EQ(run.Code, 0) << run.Err.right(2000).toStdString();
+  EXPECT_TRUE(QFile::exists(folder.path() + "/Archives/alarms.sqlite"));
+
+  // The ramp starts below the low limit, climbs through both to 80 and back to 20 after 11 min.
+  const std::vector<QStringList> events = Alarms();
+  QStringList order;
+  for (const QStringList& e : events) {
+    ASSERT_EQ(e.size(), 7) << e.join('|').toStdString();
+    order << e[1] + ' ' + e[3] + ' ' + e[4];
+  }
+  EXPECT_EQ(order, (QStringList{"D000C000R004 L raised", "D000C000R004 L cleared", "D000C000R004 H raised",
+                                "D002 COMM raised", "D000C000R004 H cleared", "D000C000R004 L raised"}));
+  ASSERT_EQ(events.size(), 6u);
+  // Each event at its time, with the value that made it, through the deadband: up by one a second
+  // from 320 at 9:00 to 380, held from 9:01 to 9:11, down by one every 2 s to 320. The process
+  // writes each tenth second, the network register shows it from the next tick on, and the reads
+  // between wander by one.
+  const auto at = [](const QStringList& e) { return *StrToDateTime(e[0]); };
+  const auto value = [](const QStringList& e) { return e[5].toDouble(); };
+  const double start = *StrToDateTime("07.12.2026 9:00:00");
+  const double second = 1.0 / kSecondsPerDay;
+  EXPECT_LT(value(events[0]), 335);
+  EXPECT_GE(value(events[1]), 345);
+  EXPECT_GT(value(events[2]), 365);
+  EXPECT_LE(value(events[4]), 355);
+  EXPECT_LT(value(events[5]), 335);
+  EXPECT_LT(at(events[0]), start + 5 * second);
+  EXPECT_NEAR(at(events[1]), start + 49 * second, 6 * second);
+  EXPECT_NEAR(at(events[2]), start + 69 * second, 6 * second);
+  EXPECT_GE(at(events[3]), start + 120 * second) << "the silence is raised after its delay";
+  EXPECT_LT(at(events[3]), start + 135 * second);
+  EXPECT_NEAR(at(events[4]), start + 734 * second, 10 * second);
+  EXPECT_NEAR(at(events[5]), start + 769 * second, 10 * second);
+  EXPECT_EQ(events[3][2], "Насос");
+  EXPECT_EQ(events[0][2], "Уставка");
+  for (size_t i = 1; i < events.size(); ++i) EXPECT_LE(at(events[i - 1]), at(events[i]));
+
+  // The active list now: the silent regulator and the low limit, active, and the high one returned
+  // but not acknowledged; each by its last event.
+  std::vector<QStringList> active = Alarms({"--active"});
+  QStringList listed;
+  for (const QStringList& e : active) listed << e[3] + ' ' + e[4];
+  EXPECT_EQ(listed, (QStringList{"COMM raised", "H cleared", "L raised"}));
+  // --since: from the clearing of H on.
+  EXPECT_EQ(Alarms({"--since", events[4][0]}).size(), 2u);
+
+  // Acknowledged from the command line, signed by it.
+  const TRun ack = Cli({"--dir", folder.path(), "alarms", "--ack", "D002"});
+  ASSERT_EQ(ack.Code, 0) << ack.Err.toStdString();
+  EXPECT_EQ(ack.Out.trimmed(), "acknowledged 1");
+  const std::vector<QStringList> acked = Alarms();
+  ASSERT_EQ(acked.size(), 7u);
+  EXPECT_EQ(acked[6][1], "D002");
+  EXPECT_EQ(acked[6][4], "acknowledged");
+  EXPECT_EQ(acked[6][6], "vexa-cli");
+  const TRun all = Cli({"--dir", folder.path(), "alarms", "--ack", "all"});
+  EXPECT_EQ(all.Out.trimmed(), "acknowledged 2");
+  listed.clear();
+  for (const QStringList& e : Alarms({"--active"})) listed << e[3] + ' ' + e[4];
+  EXPECT_EQ(listed, (QStringList{"COMM acknowledged", "L acknowledged"})) << "the returned one is over";
+
+  // The next run restores them as they were: nothing is raised again.
+  const TRun again = Cli(
+      {"--demo", "--dir", folder.path(), "run", "--seconds", "30", "--virtual-clock", "07.12.2026 9:20:00"});
+  ASSERT_EQ(again.Code, 0) << again.Err.right(2000).toStdString();
+  EXPECT_EQ(Alarms().size(), 9u);
+}
+
+TEST_F(CliAlarmsTest, WrongArgumentsAreRefused) {
+  EXPECT_EQ(Cli({"--dir", folder.path(), "alarms", "--since", "yesterday"}).Code, 2);
+  EXPECT_EQ(Cli({"--dir", folder.path(), "alarms", "--ack"}).Code, 2);
+  EXPECT_EQ(Cli({"--dir", folder.path(), "alarms", "--ack", "all", "--active"}).Code, 2);
+  EXPECT_EQ(Cli({"--dir", folder.path(), "alarms", "--what"}).Code, 2);
+}
+
+}  // namespace
+}  // namespace vexa::test

@@ -1,0 +1,115 @@
+// vexa-cli alarms: the alarm journal as tab-separated lines (time, name, caption, condition,
+// event, value, who), all of it or since a time, or the alarms active now; --ack acknowledges
+// the alarms of one register or all of them, signed by vexa-cli.
+
+#include <QFileInfo>
+#include <cmath>
+
+#include "core/Network.h"
+#include "core/Services.h"
+#include "storage/TreeFiles.h"
+#include "storage/UnreadableFiles.h"
+#include "tools/vexa-cli/CliContext.h"
+#include "ui/model/AlarmJournal.h"
+#include "ui/model/AlarmMonitor.h"
+#include "ui/model/AlarmNode.h"
+
+namespace vexa::cli {
+
+namespace {
+
+QString EventLine(const TAlarmEvent& e) {
+  return QStringList{DateTimeToStr(e.Time),
+                     e.Name,
+                     e.Caption,
+                     ConditionCode(e.Condition),
+                     EventWord(e.Kind),
+                     std::isnan(e.Value) ? QString() : QString::number(e.Value, 'g', 12),
+                     e.Who}
+      .join(QLatin1Char('\t'));
+}
+
+int Acknowledge(TCliContext& ctx, const QString& which) {
+  TNetwork& network = *ctx.Network;
+  try {
+    // Its settings bound the journal's age; the alarms themselves come from the journal.
+    LoadTreeFile(network, network.Alarms());
+  } catch (const EUnreadableFiles& e) {
+    return UnreadableFilesExit(e.Message());
+  }
+  if (!QFileInfo::exists(AlarmJournalPath(ctx.Dir))) {
+    Out(QStringLiteral("acknowledged 0"));  // nothing has ever been raised here
+    return 0;
+  }
+  TAlarmMonitor monitor(network, kWhoCli);
+  const TFaults faults = monitor.Open();
+  for (const QString& text : faults.Texts()) Err(QStringLiteral("vexa-cli: ") + text);
+  if (!monitor.Journal().IsOpen()) return 1;
+  const int count = monitor.Acknowledge(which == QLatin1String("all") ? QString() : which);
+  if (!monitor.JournalError().isEmpty()) {
+    Err(QStringLiteral("vexa-cli: ") + monitor.JournalError());
+    return 1;
+  }
+  Out(QStringLiteral("acknowledged %1").arg(count));
+  return 0;
+}
+
+int Alarms(TCliContext& ctx, const QStringList& args) {
+  bool active = false;
+  std::optional<double> since;
+  QString ack;
+  for (int i = 0; i < args.size(); ++i) {
+    if (args[i] == QLatin1String("--active")) {
+      active = true;
+    } else if (args[i] == QLatin1String("--since") && i + 1 < args.size()) {
+      since = StrToDateTime(args[++i]);
+      if (!since) {
+        Err(QStringLiteral("vexa-cli: --since wants a local time like \"07.12.2026 9:05:00\""));
+        return 2;
+      }
+    } else if (args[i] == QLatin1String("--ack") && i + 1 < args.size()) {
+      ack = args[++i];
+    } else {
+      return Usage();
+    }
+  }
+  if (!ack.isEmpty()) {
+    if (active || since) return Usage();
+    return Acknowledge(ctx, ack);
+  }
+  const QString path = AlarmJournalPath(ctx.Dir);
+  if (!QFileInfo::exists(path)) return 0;  // no alarm has happened here yet
+  TAlarmJournal journal;
+  if (!journal.Open(path, true)) {
+    Err(QStringLiteral("vexa-cli: ") + journal.ErrorText());
+    return 1;
+  }
+  std::vector<TAlarmEvent> events;
+  if (active) {
+    for (TAlarmEvent& e : journal.Outstanding(Now()))
+      if (e.State != TAlarmState::Normal) events.push_back(std::move(e));
+  } else {
+    TJournalQuery query;
+    query.From = since;
+    events = journal.Query(query);
+  }
+  if (!journal.ErrorText().isEmpty()) {
+    Err(QStringLiteral("vexa-cli: ") + journal.ErrorText());
+    return 1;
+  }
+  for (const TAlarmEvent& e : events) Out(EventLine(e));
+  return 0;
+}
+
+const TCommandRegistrar kAlarms{
+    QStringLiteral("alarms"),
+    {&Alarms,
+     QStringLiteral("alarms [--active] [--since \"DD.MM.YYYY H:MM:SS\"] | --ack all|NAME  the alarm journal "
+                    "(Archives/alarms.sqlite) as tab-separated lines: time, register, caption, condition "
+                    "(HH H L LL COMM), event (raised acknowledged cleared shelved unshelved), value, who; "
+                    "--active the alarms active now; --ack acknowledges one register's alarms or all"),
+     false, false, TFolderWrites::WithAck}};
+
+}  // namespace
+
+}  // namespace vexa::cli

@@ -1,0 +1,143 @@
+#pragma once
+// A network's alarms: the settings of its ALARMS root applied to every read the poller completes
+// (TNetwork::RegisterRead), each transition written to the journal and told to the observers. The
+// windows take from here the active list, the counts, acknowledge and shelve; vexa-cli run does
+// the same without windows. Main thread only.
+
+#include <QHash>
+#include <QString>
+#include <functional>
+#include <map>
+#include <utility>
+#include <vector>
+
+#include "core/Faults.h"
+#include "ui/model/AlarmJournal.h"
+#include "ui/model/AlarmModel.h"
+
+namespace vexa {
+
+class TNetwork;
+class TCustomRegister;
+class TComponent;
+class TRootNode;
+
+// One alarm of the active list: active, or returned and not yet acknowledged.
+struct TActiveAlarm {
+  QString Name;
+  QString Caption;
+  TAlarmCondition Condition = TAlarmCondition::Hi;
+  TAlarmState State = TAlarmState::Normal;
+  double Time = 0;  // when it was raised
+  double Value = kNoValue;
+  int Priority = 2;
+};
+
+class TAlarmMonitor {
+ public:
+  // `who` signs the acknowledgements and shelvings made without one given.
+  explicit TAlarmMonitor(TNetwork& network, QString who = kWhoProgram);
+  ~TAlarmMonitor();  // detached from the network
+  TAlarmMonitor(const TAlarmMonitor&) = delete;
+  TAlarmMonitor& operator=(const TAlarmMonitor&) = delete;
+
+  // Opens the journal (AlarmJournalPath of the network's folder unless given), removes the events
+  // older than the ALARMS root's bound and restores the alarms it leaves outstanding, then reads
+  // the settings (Rebuild). The faults say what failed, and how many old events went; without a
+  // journal the alarms are still evaluated and kept in memory. A journal that does not exist yet
+  // is made with the first event.
+  TFaults Open(const QString& journalPath = QString());
+  // Takes the network's completed reads, and lets them go.
+  void Attach();
+  void Detach();
+  // Reads ALARMS and NET again: after an edit of the limits or of NET's structure (a read after a
+  // load or a search that replaced either tree does it by itself). The states of the alarms that
+  // remain are kept.
+  void Rebuild();
+
+  // One completed read of a register: its limits, and its regulator's communication alarm.
+  void Read(const TCustomRegister& reg);
+  // Shelvings that run out, delays that run out between reads, the journal's age bound once a
+  // day: every second or so.
+  void Tick();
+
+  // The active list, the most urgent first, then the oldest.
+  std::vector<TActiveAlarm> Active() const;
+  int ActiveCount() const;   // active, acknowledged or not
+  int UnackedCount() const;  // active or returned, not acknowledged
+  // The state of an alarm; of a name's alarms the one a label shows: unacknowledged active before
+  // acknowledged active before returned; normal when none, with the priority of the chosen alarm.
+  TAlarmState State(const QString& name, TAlarmCondition condition) const;
+  std::pair<TAlarmState, int> WorstState(const QString& name) const;
+
+  // Acknowledges the alarms of a name (every condition), or all of them with an empty name; the
+  // count acknowledged.
+  int Acknowledge(const QString& name, const QString& who = QString());
+  int AcknowledgeAll(const QString& who = QString()) { return Acknowledge(QString(), who); }
+  // Shelves an alarm for `seconds`; false when there is no such alarm or the time is not positive.
+  bool Shelve(const QString& name, TAlarmCondition condition, int seconds, const QString& who = QString());
+
+  // Told every event, after the journal has it (the labels flash from it, the status line counts).
+  int Observe(std::function<void(const TAlarmEvent&)> observer);
+  void Forget(int id);
+
+  TAlarmJournal& Journal() { return journal_; }
+  // What the last journal write failed with, once; empty when it writes.
+  const QString& JournalError() const { return journalError_; }
+  // The journal's age bound, in days.
+  int KeepDays() const { return keepDays_; }
+  // The watched registers (with their limits or their regulator's communication alarm).
+  int WatchedCount() const { return static_cast<int>(watched_.size()); }
+
+ private:
+  struct TRecord {
+    TAlarm Alarm;
+    QString Name;
+    QString Caption;
+    TAlarmCondition Condition = TAlarmCondition::Hi;
+    int Priority = 2;
+    int Delay = 0;
+    double Since = 0;  // raised at
+    double Value = kNoValue;
+  };
+  struct TWatched {
+    bool Limits = false;  // an enabled alarm node of its own
+    TAlarmLimit Limit[4];
+    TRecord* Records[4] = {};
+    bool Passed[4] = {};
+    int Regulator = -1;  // index into comm_
+    bool Failing = false;
+  };
+  struct TComm {
+    TRecord* Record = nullptr;
+    bool Enabled = false;
+    int Registers = 0;
+    int Failing = 0;
+  };
+
+  TRecord& RecordOf(const QString& name, TAlarmCondition condition);
+  void Apply(TRecord& record, std::optional<TAlarmEventKind> kind, double now, double value,
+             const QString& who = QString());
+  void Prune(double now, TFaults* faults);
+
+  TNetwork& network_;
+  QString who_;
+  TAlarmJournal journal_;
+  QString journalPath_;
+  bool journalTried_ = false;  // opened, or failed to open: not tried again for every event
+  QString journalError_;
+  int keepDays_ = 0;
+  double lastPrune_ = 0;
+  bool attached_ = false;
+  std::map<std::pair<QString, int>, TRecord> records_;  // stable addresses
+  QHash<const TCustomRegister*, int> index_;
+  std::vector<TWatched> watched_;
+  std::vector<TComm> comm_;
+  const TRootNode* builtNet_ = nullptr;  // the trees the index was built from
+  const TRootNode* builtAlarms_ = nullptr;
+  double nextShelfEnd_ = 0;  // the earliest shelving's end, 0 when none
+  std::map<int, std::function<void(const TAlarmEvent&)>> observers_;
+  int nextObserver_ = 1;
+};
+
+}  // namespace vexa

@@ -1,0 +1,84 @@
+#pragma once
+// The alarm settings, the children of the ALARMS root (Config/ALARMS.cfg). A TAlarmNode named by a
+// register's name watches that register's value against four limits; one named by a regulator's
+// name (a node directly under NET) is that regulator's communication alarm and uses only Enabled,
+// DelaySeconds and Priority. TAlarmJournalNode (named JOURNAL) holds the journal's settings.
+
+#include "core/RootNode.h"
+
+namespace vexa {
+
+inline constexpr int kMaxAlarmDelaySeconds = 86400;
+inline constexpr int kMinAlarmPriority = 1;  // the most urgent
+inline constexpr int kMaxAlarmPriority = 3;
+inline constexpr int kDefaultJournalDays = 400;
+inline constexpr int kMaxJournalDays = 36500;
+inline constexpr const char* kJournalNodeName = "JOURNAL";
+
+class TAlarmNode : public TRootNode {
+ public:
+  explicit TAlarmNode(TComponent* owner);
+
+  static const TClassInfo& StaticClassInfo();
+  const TClassInfo& ClassInfo() const override { return StaticClassInfo(); }
+  void Assign(const TPersistent& source) override;
+
+  bool HiHiEnabled() const { return hiHiEnabled_; }
+  void SetHiHiEnabled(bool value);
+  double HiHiLimit() const { return hiHiLimit_; }
+  void SetHiHiLimit(double value);
+  bool HiEnabled() const { return hiEnabled_; }
+  void SetHiEnabled(bool value);
+  double HiLimit() const { return hiLimit_; }
+  void SetHiLimit(double value);
+  bool LoEnabled() const { return loEnabled_; }
+  void SetLoEnabled(bool value);
+  double LoLimit() const { return loLimit_; }
+  void SetLoLimit(double value);
+  bool LoLoEnabled() const { return loLoEnabled_; }
+  void SetLoLoEnabled(bool value);
+  double LoLoLimit() const { return loLoLimit_; }
+  void SetLoLoLimit(double value);
+  // Hysteresis in the register's units: a limit passed clears only this far back inside it.
+  double Deadband() const { return deadband_; }
+  void SetDeadband(double value);
+  // How long a condition must hold before it is raised.
+  int DelaySeconds() const { return delaySeconds_; }
+  void SetDelaySeconds(int value);
+  int Priority() const { return priority_; }
+  void SetPriority(int value);
+
+ private:
+  bool hiHiEnabled_ = false;
+  double hiHiLimit_ = 0;
+  bool hiEnabled_ = false;
+  double hiLimit_ = 0;
+  bool loEnabled_ = false;
+  double loLimit_ = 0;
+  bool loLoEnabled_ = false;
+  double loLoLimit_ = 0;
+  double deadband_ = 0;
+  int delaySeconds_ = 0;
+  int priority_ = 2;
+};
+
+class TAlarmJournalNode : public TRootNode {
+ public:
+  explicit TAlarmJournalNode(TComponent* owner);
+
+  static const TClassInfo& StaticClassInfo();
+  const TClassInfo& ClassInfo() const override { return StaticClassInfo(); }
+  void Assign(const TPersistent& source) override;
+
+  // Events older than this are removed from the journal.
+  int KeepDays() const { return keepDays_; }
+  void SetKeepDays(int value);
+
+ private:
+  int keepDays_ = kDefaultJournalDays;
+};
+
+// The journal's age bound in the ALARMS root: its JOURNAL node's, else the default.
+int JournalKeepDays(const TRootNode* alarms);
+
+}  // namespace vexa
