@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QLoggingCategory>
 #include <QScopeGuard>
+#include <QTimer>
 #include <utility>
 
 #include "core/Comm.h"
@@ -16,12 +17,14 @@
 #include "reports/gui/ReportsUnit.h"
 #include "storage/AtomicFile.h"
 #include "storage/StartUp.h"
+#include "ui/AlarmsUnit.h"
 #include "ui/ChannelUnit.h"
 #include "ui/HistoryUnit.h"
 #include "ui/LabelPropertiesUnit.h"
 #include "ui/MainUnit.h"
 #include "ui/PositionUnit.h"
 #include "ui/RdWarnUnit.h"
+#include "ui/config/AlarmLimitsUnit.h"
 #include "ui/config/ArchivesUnit.h"
 #include "ui/config/NetDescriptionSave.h"
 #include "ui/config/NetUnit.h"
@@ -30,6 +33,7 @@
 #include "ui/config/RegistryUnit.h"
 #include "ui/config/RootPropertiesUnit.h"
 #include "ui/config/SetupUnit.h"
+#include "ui/model/AlarmMonitor.h"
 #include "ui/model/TickRunner.h"
 #include "ui/parts/Tell.h"
 
@@ -133,6 +137,31 @@ void TProgram::CreateWindows() {
     (this->*step.Create)();
     created_ << QString::fromUtf8(step.Caption);
   }
+  StartAlarms();
+}
+
+void TProgram::StartAlarms() {
+  alarms_ = std::make_unique<TAlarmMonitor>(*network_);
+  ShowFaults(alarms_->Open());
+  alarms_->Attach();
+  // Shelvings and delays run out between reads too.
+  alarmTick_ = std::make_unique<QTimer>();
+  connect(alarmTick_.get(), &QTimer::timeout, this, [this] { alarms_->Tick(); });
+  alarmTick_->start(1000);
+  TMainForm* main = mainForm_.get();
+  auto* form = Keep(std::make_unique<TAlarmsForm>(*network_, *alarms_, main));
+  form->NetworkOpen = [main] { return main->NetworkOpen(); };
+  main->SetWindow(TWindowRole::Alarms, form);
+  main->SetAlarms(alarms_.get());
+  const auto editLimits = [this, main](const QString& name) {
+    if (main->NetworkOpen()) EditAlarmLimits(*network_, alarms_.get(), name, main);
+  };
+  main->EditAlarmLimits = editLimits;
+  if (auto* net = qobject_cast<TNetForm*>(main->Window(TWindowRole::NetTree)))
+    net->EditAlarmLimits = editLimits;
+  // A restore or a search replaced the trees: the alarms read them again.
+  connect(main, &TMainForm::StateRestored, this, [this] { alarms_->Rebuild(); });
+  connect(main, &TMainForm::SearchDone, this, [this] { alarms_->Rebuild(); });
 }
 
 void TProgram::CreateMain() {
@@ -290,9 +319,11 @@ void TProgram::Shutdown() {
   shutDown_ = true;
   if (network_) network_->StopPoller();
   ticks_.reset();
+  alarmTick_.reset();
   waitForm_.reset();
   windows_.clear();
   mainForm_.reset();
+  alarms_.reset();
   instance_.Release();
   network_.reset();
   folderLock_.Release();

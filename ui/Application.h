@@ -23,6 +23,7 @@ class TCustomComm;
 class TTickRunner;
 class TMainForm;
 class TRdWarnForm;
+class TAlarmMonitor;
 
 // The program from start to end. exeDir is the program's folder (tests give a temporary one).
 class TProgram : public QObject {
@@ -64,6 +65,8 @@ class TProgram : public QObject {
   // Null until InitCore.
   TNetwork* Network() const { return network_.get(); }
   TTickRunner* Ticks() const { return ticks_.get(); }
+  // Null until the windows are created.
+  TAlarmMonitor* Alarms() const { return alarms_.get(); }
   TRdWarnForm* WaitForm() const { return waitForm_.get(); }
   TSingleInstance& Instance() { return instance_; }
   const TFolderLock& FolderLock() const { return folderLock_; }
@@ -96,6 +99,9 @@ class TProgram : public QObject {
   void CreateRegistry();
   void CreateChannel();
   void RunSetupWork();
+  // The network's alarms once its state is restored: the journal, the evaluation of every read,
+  // the alarm window, the labels' and the status line's annunciation.
+  void StartAlarms();
   // A secondary window of the main window, kept until shutdown.
   template <class W>
   W* Keep(std::unique_ptr<W> window);
@@ -111,6 +117,9 @@ class TProgram : public QObject {
   std::vector<std::unique_ptr<QWidget>> windows_;
   // The processes and reports windows' ticks in their periods; stopped before the windows go.
   std::unique_ptr<TTickRunner> ticks_;
+  // Observed by the windows, so it goes after them.
+  std::unique_ptr<TAlarmMonitor> alarms_;
+  std::unique_ptr<class QTimer> alarmTick_;
   QStringList created_;
   bool instancePerFolder_ = false;
   bool folderRefused_ = false;

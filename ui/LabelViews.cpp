@@ -3,6 +3,7 @@
 #include <QDropEvent>
 #include <QMenu>
 #include <QMimeData>
+#include <QPainter>
 #include <QTabWidget>
 #include <QTimer>
 #include <utility>
@@ -11,6 +12,7 @@
 #include "ui/LassoUnit.h"
 #include "ui/MnemoPages.h"
 #include "ui/config/NetUnit.h"
+#include "ui/model/AlarmTexts.h"
 #include "ui/parts/Colors.h"
 
 namespace vexa {
@@ -95,6 +97,35 @@ void TLabelView::contextMenuEvent(QContextMenuEvent* event) {
   event->accept();
 }
 
+void TLabelView::SetAlarm(TAlarmState state, int priority) {
+  if (state == alarmState_ && priority == alarmPriority_) return;
+  alarmState_ = state;
+  alarmPriority_ = priority;
+  update();
+}
+
+void TLabelView::SetFlashPhase(bool on) {
+  if (flashOn_ == on) return;
+  flashOn_ = on;
+  if (Flashing()) update();
+}
+
+void TLabelView::paintEvent(QPaintEvent* event) {
+  const QColor colour = QColor::fromRgb(PriorityColour(alarmPriority_));
+  const bool filled =
+      alarmState_ == TAlarmState::ActiveAcked || (alarmState_ == TAlarmState::ActiveUnacked && flashOn_);
+  if (filled) {
+    QPainter p(this);
+    p.fillRect(rect(), colour);
+  }
+  QLabel::paintEvent(event);
+  if (alarmState_ == TAlarmState::ReturnedUnacked && flashOn_) {
+    QPainter p(this);
+    p.setPen(QPen(colour, 2));
+    p.drawRect(rect().adjusted(1, 1, -1, -1));
+  }
+}
+
 // --- TMnemoLabels ------------------------------------------------------------------------------
 
 TMnemoLabels::TMnemoLabels(QTabWidget* pcMnemo, QWidget* lassoRest)
@@ -107,6 +138,32 @@ TMnemoLabels::TMnemoLabels(QTabWidget* pcMnemo, QWidget* lassoRest)
     }
   }
   TLabelDisplay::Host() = this;
+  flash_ = new QTimer(this);
+  flash_->setInterval(kFlashMs);
+  connect(flash_, &QTimer::timeout, this, [this] {
+    flashOn_ = !flashOn_;
+    for (const QPointer<TLabelView>& view : std::as_const(views_))
+      if (view != nullptr) view->SetFlashPhase(flashOn_);
+  });
+}
+
+void TMnemoLabels::AlarmsChanged() {
+  bool flashing = false;
+  for (const QPointer<TLabelView>& view : std::as_const(views_)) {
+    if (view == nullptr || view->Label() == nullptr || view->Label()->Owner() == nullptr) continue;
+    const auto [state, priority] =
+        AlarmOf ? AlarmOf(view->Label()->Owner()->Name()) : std::pair{TAlarmState::Normal, 2};
+    view->SetAlarm(state, priority);
+    flashing = flashing || view->Flashing();
+  }
+  if (flashing && !flash_->isActive()) {
+    flash_->start();
+  } else if (!flashing && flash_->isActive()) {
+    flash_->stop();
+    flashOn_ = true;
+    for (const QPointer<TLabelView>& view : std::as_const(views_))
+      if (view != nullptr) view->SetFlashPhase(true);
+  }
 }
 
 TMnemoLabels::~TMnemoLabels() {
@@ -162,6 +219,10 @@ void TMnemoLabels::Attach(TLabelDisplay& label) {
     if (lasso_->REG() != nullptr && lasso_->REG() == changed.Owner()) lasso_->SetREG(lasso_->REG());
   };
   view->Mirror();
+  if (AlarmOf && label.Owner() != nullptr) {
+    const auto [state, priority] = AlarmOf(label.Owner()->Name());
+    view->SetAlarm(state, priority);
+  }
 }
 
 void TMnemoLabels::Orphaned(TLabelDisplay& label) {

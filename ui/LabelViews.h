@@ -6,7 +6,9 @@
 #include <QPointer>
 #include <QSet>
 #include <functional>
+#include <utility>
 
+#include "ui/model/AlarmModel.h"
 #include "ui/model/LabelDisplay.h"
 
 class QMenu;
@@ -24,6 +26,15 @@ class TLabelView : public QLabel {
   TLabelView(TLabelDisplay& label, QWidget* page);
 
   TLabelDisplay* Label() const { return label_; }
+  // The label's register in alarm: unacknowledged flashes in the priority's colour, acknowledged
+  // stays in it, returned unacknowledged flashes its frame; normal shows the label's own look.
+  void SetAlarm(TAlarmState state, int priority);
+  TAlarmState AlarmState() const { return alarmState_; }
+  bool Flashing() const {
+    return alarmState_ == TAlarmState::ActiveUnacked || alarmState_ == TAlarmState::ReturnedUnacked;
+  }
+  // The flashing's phase: on shows the colour, off the label's own look.
+  void SetFlashPhase(bool on);
   // Shows the model's state; the size the text takes goes back into the model.
   void Mirror();
   // The model is going: the view forgets it and goes too, later, since it may be in one of its
@@ -37,10 +48,14 @@ class TLabelView : public QLabel {
  protected:
   void mouseDoubleClickEvent(QMouseEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
+  void paintEvent(QPaintEvent* event) override;
 
  private:
   TLabelDisplay* label_;
   bool mirroring_ = false;
+  TAlarmState alarmState_ = TAlarmState::Normal;
+  int alarmPriority_ = 2;
+  bool flashOn_ = true;
 };
 
 // The diagram side of the labels for the main window's pages.
@@ -61,6 +76,12 @@ class TMnemoLabels : public QObject, public TLabelHost {
   std::function<TRootNode*()> SelectedTreeNode;
   // The menu a label's right click opens.
   void SetPopup(QMenu* popup) { popup_ = popup; }
+
+  // The alarm state of a register name (its most urgent alarm, and that alarm's priority); the
+  // labels show it once AlarmsChanged is called. Unset: no label shows an alarm.
+  std::function<std::pair<TAlarmState, int>(const QString& name)> AlarmOf;
+  void AlarmsChanged();
+  static constexpr int kFlashMs = 500;
 
   // The label whose menu was opened last, while it lives.
   TLabelDisplay* PopupLabel() const;
@@ -99,6 +120,8 @@ class TMnemoLabels : public QObject, public TLabelHost {
   QHash<TLabelDisplay*, QPointer<TLabelView>> views_;
   QHash<const TLabelDisplay*, QPointer<QWidget>> histories_;
   TLabelDisplay* popupLabel_ = nullptr;
+  QTimer* flash_ = nullptr;
+  bool flashOn_ = true;
 };
 
 }  // namespace vexa

@@ -5,11 +5,13 @@
 #include <QDesktopServices>
 #include <QDialog>
 #include <QEventLoop>
+#include <QKeySequence>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPointer>
+#include <QPolygonF>
 #include <QScopeGuard>
 #include <QScreen>
 #include <QStatusBar>
@@ -39,6 +41,8 @@
 #include "ui/PositionUnit.h"
 #include "ui/config/NetUnit.h"
 #include "ui/config/SetupUnit.h"
+#include "ui/model/AlarmMonitor.h"
+#include "ui/model/AlarmNode.h"
 #include "ui/parts/HelpUnit.h"
 #include "ui/parts/ImageList.h"
 #include "ui/parts/Tell.h"
@@ -151,6 +155,7 @@ TMainForm::TMainForm(TNetwork& network, QWidget* parent)
 }
 
 TMainForm::~TMainForm() {
+  if (alarms_ != nullptr) alarms_->Forget(alarmObserver_);
   // The labels' history windows count among this window's tool windows: they go while it is whole.
   labels_->CloseHistoryForms();
   Services().ProgramState = nullptr;
@@ -183,6 +188,10 @@ void TMainForm::CreateMenus() {
   tools->addSeparator();
   actNetTree = tools->addAction(QStringLiteral("Структура сети"));
   connect(actNetTree, &QAction::triggered, this, [this] { OpenNear(TWindowRole::NetTree, 48, 48); });
+  tools->addSeparator();
+  actAlarms = tools->addAction(QStringLiteral("Тревоги"));
+  actAlarms->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
+  connect(actAlarms, &QAction::triggered, this, [this] { OpenNear(TWindowRole::Alarms, 60, 60); });
 
   QMenu* settings = menuBar()->addMenu(QStringLiteral("Настройки"));
   actSetup = add(settings, "Настройка параметров сети", &TMainForm::SetupCommand);
@@ -211,6 +220,7 @@ void TMainForm::CreateMenus() {
   popupMenu1_->addSeparator();
   actXY = popupMenu1_->addAction(QStringLiteral("X-Y"));
   actLabelProperties = popupMenu1_->addAction(QStringLiteral("Свойства ярлыка"));
+  actAlarmLimits = popupMenu1_->addAction(QStringLiteral("Уставки тревог"));
   popupMenu1_->addSeparator();
   actDeleteLabel = popupMenu1_->addAction(QStringLiteral("Удалить"));
   connect(actDeleteLabel, &QAction::triggered, this, &TMainForm::DeleteLabelCommand);
@@ -235,6 +245,13 @@ void TMainForm::CreateMenus() {
   actXY->setObjectName(QStringLiteral("positionAction"));
   actLabelProperties->setObjectName(QStringLiteral("labelPropertiesAction"));
   actDeleteLabel->setObjectName(QStringLiteral("deleteLabelAction"));
+  actAlarms->setObjectName(QStringLiteral("alarmsAction"));
+  actAlarmLimits->setObjectName(QStringLiteral("alarmLimitsAction"));
+  connect(actAlarmLimits, &QAction::triggered, this, [this] {
+    TLabelDisplay* label = labels_->PopupLabel();
+    if (networkOpen_ && label != nullptr && label->Owner() != nullptr && EditAlarmLimits)
+      EditAlarmLimits(label->Owner()->Name());
+  });
   // The hooks behind the label commands may be given after the window was made.
   connect(popupMenu1_, &QMenu::aboutToShow, this, &TMainForm::UpdateCommands);
   connect(actHistory, &QAction::triggered, this, [this] {
@@ -272,8 +289,12 @@ void TMainForm::CreateToolBar() {
   button(actArchives, iiARCHIVES);
   toolBar_->addSeparator();
   button(actNetTree, iiTREE);
+  actAlarms->setToolTip(actAlarms->text());
+  actAlarms->setIcon(AlarmIcon());
+  toolBar_->addAction(actAlarms);
+  if (QWidget* w = toolBar_->widgetForAction(actAlarms)) w->setFixedSize(23, 23);
   // Menus show no pictures; only the toolbar does.
-  for (QAction* a : {actRestore, actSave, actProcesses, actReports, actArchives, actNetTree})
+  for (QAction* a : {actRestore, actSave, actProcesses, actReports, actArchives, actNetTree, actAlarms})
     a->setIconVisibleInMenu(false);
 
   auto* filler = new QWidget(toolBar_);
@@ -309,7 +330,13 @@ void TMainForm::CreateStatusBar() {
   statePanel_->setObjectName(QStringLiteral("programStatePanel"));
   statePanel_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
   statePanel_->setFixedWidth(200);
+  alarmPanel_ = new QLabel(bar);
+  alarmPanel_->setObjectName(QStringLiteral("alarmPanel"));
+  alarmPanel_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  alarmPanel_->setFixedWidth(caption->width());
+  alarmPanel_->hide();
   bar->addWidget(caption);
+  bar->addWidget(alarmPanel_);
   bar->addWidget(statePanel_);
   lineNewsTimer_ = new QTimer(this);
   lineNewsTimer_->setSingleShot(true);
@@ -368,6 +395,8 @@ void TMainForm::UpdateCommands() {
   actReports->setEnabled(exists(TWindowRole::Reports));
   actArchives->setEnabled(exists(TWindowRole::Archives));
   actNetTree->setEnabled(exists(TWindowRole::NetTree));
+  actAlarms->setEnabled(exists(TWindowRole::Alarms));
+  actAlarmLimits->setEnabled(networkOpen_ && EditAlarmLimits != nullptr);
   actSetup->setEnabled(networkOpen_ && qobject_cast<QDialog*>(Window(TWindowRole::Setup)) != nullptr);
   actSaveDescription->setEnabled(networkOpen_ && SaveNetworkDescription != nullptr);
   // Closing never needs anything; opening needs the password question.
@@ -406,8 +435,21 @@ void TMainForm::ShowLineNotice(const QString& text, bool lost) {
 
 void TMainForm::UpdateStatePanel() {
   const bool news = !lineNotice_.isEmpty();
-  // The news takes the caption's room too: the window is narrow.
-  stateCaption_->setVisible(!news);
+  const int active = alarms_ != nullptr ? alarms_->ActiveCount() : 0;
+  const int unacked = alarms_ != nullptr ? alarms_->UnackedCount() : 0;
+  const bool alarmed = !news && (active > 0 || unacked > 0);
+  // The news takes the caption's room too, and alarms take it while there are any: the window is
+  // narrow.
+  stateCaption_->setVisible(!news && !alarmed);
+  alarmPanel_->setVisible(alarmed);
+  if (alarmed) {
+    alarmPanel_->setText(QStringLiteral("Тревоги: %1 / %2").arg(active).arg(unacked));
+    alarmPanel_->setToolTip(
+        QStringLiteral("Активных тревог: %1, не квитировано: %2").arg(active).arg(unacked));
+    QPalette pal = alarmPanel_->palette();
+    pal.setColor(QPalette::WindowText, unacked > 0 ? QColor(Qt::red) : palette().color(QPalette::WindowText));
+    alarmPanel_->setPalette(pal);
+  }
   statePanel_->setFixedWidth(news ? 200 + stateCaption_->width() : 200);
   statePanel_->setText(news ? lineNotice_ : programState_);
   statePanel_->setToolTip(news ? lineNotice_ : QString());
@@ -489,6 +531,29 @@ void TMainForm::Activate() {
     raise();
   }
   activateWindow();
+}
+
+void TMainForm::SetAlarms(TAlarmMonitor* alarms) {
+  if (alarms_ != nullptr) alarms_->Forget(alarmObserver_);
+  alarms_ = alarms;
+  alarmObserver_ = 0;
+  if (alarms_ != nullptr) {
+    alarmObserver_ = alarms_->Observe([this](const TAlarmEvent& event) { AlarmEvent(event); });
+    labels_->AlarmOf = [alarms](const QString& name) { return alarms->WorstState(name); };
+  } else {
+    labels_->AlarmOf = nullptr;
+  }
+  labels_->AlarmsChanged();
+  UpdateStatePanel();
+}
+
+void TMainForm::AlarmEvent(const TAlarmEvent& event) {
+  labels_->AlarmsChanged();
+  UpdateStatePanel();
+  if (event.Kind == TAlarmEventKind::Raised && event.Priority == kMinAlarmPriority) {
+    Activate();
+    if (alarmBeep_) QApplication::beep();
+  }
 }
 
 void TMainForm::OpenNear(TWindowRole role, int x, int y) {

@@ -27,6 +27,8 @@ class TNetwork;
 
 class TLabelDisplay;
 class TMnemoLabels;
+class TAlarmMonitor;
+struct TAlarmEvent;
 class TNetForm;
 
 // The secondary windows the main window opens; each is registered when it has been created.
@@ -46,6 +48,7 @@ enum class TWindowRole {
   Channel,
   Setup,
   Registry,
+  Alarms,
   Count
 };
 
@@ -97,6 +100,14 @@ class TMainForm : public QMainWindow {
   // The desktop session ends: only Yes and No are offered from now on, then the window closes.
   void SessionEnding();
 
+  // The network's alarms: the status line counts them in the caption's room, the labels show
+  // them, and a new alarm of the first priority brings this window forward (with a beep when
+  // wanted). Null: none.
+  void SetAlarms(TAlarmMonitor* alarms);
+  void SetAlarmBeep(bool beep) { alarmBeep_ = beep; }
+  // The limits of a register's alarms ("Уставки тревог"); given by the program, with the network open.
+  std::function<void(const QString& name)> EditAlarmLimits;
+
   // The labels on the pages and the lasso.
   TMnemoLabels* Labels() const { return labels_; }
 
@@ -140,6 +151,7 @@ class TMainForm : public QMainWindow {
   void HelpCommand();
   void AboutCommand();
   void OpenShellUrl(const QString& url);
+  void AlarmEvent(const TAlarmEvent& event);
 
   bool networkOpen_ = false;
   int toolWindowCount_ = 0;
@@ -158,6 +170,8 @@ class TMainForm : public QMainWindow {
   QAction* actNetTree = nullptr;
   QAction* actSetup = nullptr;
   QAction* actSaveDescription = nullptr;
+  QAction* actAlarms = nullptr;
+  QAction* actAlarmLimits = nullptr;
   QAction* actAccess = nullptr;
   QAction* actHelp = nullptr;
   QAction* actAbout = nullptr;
@@ -176,6 +190,10 @@ class TMainForm : public QMainWindow {
   QAction* keyAction_ = nullptr;
   QLabel* stateCaption_ = nullptr;
   QLabel* statePanel_ = nullptr;
+  QLabel* alarmPanel_ = nullptr;  // in the caption's room while there are alarms
+  TAlarmMonitor* alarms_ = nullptr;
+  int alarmObserver_ = 0;
+  bool alarmBeep_ = true;
   QString programState_;
   QString lineNotice_;               // empty when the line has no news
   QTimer* lineNewsTimer_ = nullptr;  // ends a return's notice

@@ -101,6 +101,16 @@ TNetForm::TNetForm(TNetwork& network, TMainForm* mainForm, QWidget* parent)
   actSave->setObjectName(QStringLiteral("saveAction"));
   actProperties = toolBar_->addAction(ImageIcon(iiEDIT), QStringLiteral("Редактор свойств"));
   actProperties->setObjectName(QStringLiteral("propertiesAction"));
+  QAction* alarmLimits = toolBar_->addAction(AlarmIcon(), QStringLiteral("Уставки тревог"));
+  alarmLimits->setObjectName(QStringLiteral("alarmLimitsAction"));
+  connect(alarmLimits, &QAction::triggered, this, [this] {
+    const QTreeWidgetItem* item = tvNet_->currentItem();
+    TRootNode* node = item != nullptr ? ItemNode(item) : nullptr;
+    const auto* main = qobject_cast<TMainForm*>(mainForm_.data());
+    const bool open = main == nullptr || main->NetworkOpen();
+    if (open && EditAlarmLimits && dynamic_cast<TCustomRegister*>(node) != nullptr)
+      EditAlarmLimits(node->Name());
+  });
 
   auto* tree = new TNetTreeView(this);
   tree->PressEnded = [this] {

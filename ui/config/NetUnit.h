@@ -5,6 +5,7 @@
 
 #include <QPointer>
 #include <QWidget>
+#include <functional>
 
 #include "core/RootNode.h"
 #include "ui/parts/HelpUnit.h"
@@ -46,6 +47,9 @@ class TNetForm : public QWidget {
   void Rebuild();
   // Empties the tree: its items refer to nodes about to be destroyed.
   void Clear();
+
+  // The limits of the selected register's alarms; the command shows only when given.
+  std::function<void(const QString& name)> EditAlarmLimits;
 
  Q_SIGNALS:
   // The current item changed, or a properties command ended with an item current (null: none).

@@ -1,6 +1,8 @@
 #include "ui/parts/ImageList.h"
 
+#include <QPainter>
 #include <QPixmapCache>
+#include <QPolygonF>
 
 #include "core/ImageIndex.h"
 
@@ -67,6 +69,21 @@ QIcon ProgramIcon() {
   icon.addFile(QString::fromLatin1(kProgramIcon32), QSize(32, 32));
   icon.addFile(QString::fromLatin1(kProgramIcon48), QSize(48, 48));
   return icon;
+}
+
+// The alarms' picture: a red warning triangle, drawn since the image list has none.
+QIcon AlarmIcon() {
+  QPixmap pixmap(16, 16);
+  pixmap.fill(Qt::transparent);
+  QPainter p(&pixmap);
+  p.setRenderHint(QPainter::Antialiasing);
+  p.setPen(QPen(QColor(128, 0, 0), 1));
+  p.setBrush(QColor(230, 30, 30));
+  p.drawPolygon(QPolygonF({QPointF(8, 1), QPointF(15, 14.5), QPointF(1, 14.5)}));
+  p.setPen(QPen(Qt::white, 2));
+  p.drawLine(QPointF(8, 5.5), QPointF(8, 10));
+  p.drawPoint(QPointF(8, 12.5));
+  return QIcon(pixmap);
 }
 
 }  // namespace vexa

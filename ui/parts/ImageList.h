@@ -14,6 +14,8 @@ const QStringList& ImageNames();
 int ImageCount();
 // A null icon/pixmap for -1 ("no image") and any other index outside the list.
 QIcon ImageIcon(int index);
+// The alarms' picture (the list has none).
+QIcon AlarmIcon();
 QPixmap ImagePixmap(int index);
 // Index of a named image, -1 when there is none.
 int ImageIndexOf(const QString& name);

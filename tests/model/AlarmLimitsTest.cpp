@@ -1,0 +1,134 @@
+// The limits dialog's rules without the dialog, and the journal's export text.
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFileInfo>
+#include <QRegularExpression>
+
+#include "core/Network.h"
+#include "core/RegisterNode.h"
+#include "core/Services.h"
+#include "storage/TreeFiles.h"
+#include "support/TestSupport.h"
+#include "ui/model/AlarmLimits.h"
+#include "ui/model/AlarmNode.h"
+#include "ui/model/AlarmTexts.h"
+
+namespace vexa::test {
+namespace {
+
+const QString kName = QStringLiteral("D001C000R001");
+
+class AlarmLimitsTest : public TVexaTest {
+ protected:
+  void SetUp() override {
+    TVexaTest::SetUp();
+    QDir(Dir->path()).mkpath(QStringLiteral("Config"));
+  }
+  static TAlarmLimitsEdit Edit(std::array<const char*, 4> limits, std::array<bool, 4> on) {
+    TAlarmLimitsEdit edit;
+    edit.Enabled = true;
+    for (int i = 0; i < 4; ++i) {
+      edit.Limit[i] = QString::fromUtf8(limits[i]);
+      edit.LimitEnabled[i] = on[i];
+    }
+    return edit;
+  }
+};
+
+TEST_F(AlarmLimitsTest, WrongInputIsRefusedAndWritesNothing) {
+  struct TCase {
+    const char* Name;
+    TAlarmLimitsEdit Edit;
+    const char* Fault;  // a part of the first fault's text
+  };
+  TAlarmLimitsEdit negativeBand = Edit({"90", "80", "20", "10"}, {true, true, true, true});
+  negativeBand.Deadband = QStringLiteral("-1");
+  TAlarmLimitsEdit badPriority = Edit({"", "80", "", ""}, {false, true, false, false});
+  badPriority.Priority = 4;
+  const TCase cases[] = {
+      {"a limit that is no number", Edit({"", "abc", "", ""}, {false, true, false, false}),
+       "не является числом"},
+      {"a disabled limit with text that is no number", Edit({"x", "", "", ""}, {false, false, false, false}),
+       "не является числом"},
+      {"a negative deadband", negativeBand, "Зона нечувствительности"},
+      {"a priority past 3", badPriority, "Приоритет"},
+      {"H above HH", Edit({"50", "60", "", ""}, {true, true, false, false}), "аварийная верхняя"},
+      {"L not below H", Edit({"", "50", "50", ""}, {false, true, true, false}), "больше"},
+      {"LL above L", Edit({"", "", "20", "30"}, {false, false, true, true}), "нижняя"},
+      {"HH not above LL with H and L off", Edit({"10", "", "", "10"}, {true, false, false, true}), "больше"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const TAlarmLimitsApplied applied = ApplyAlarmLimits(Current(), kName, c.Edit);
+    EXPECT_FALSE(applied.Written);
+    ASSERT_FALSE(applied.Faults.Texts().isEmpty());
+    EXPECT_TRUE(applied.Faults.Texts().first().contains(QString::fromUtf8(c.Fault)))
+        << applied.Faults.Texts().first().toStdString();
+    EXPECT_EQ(Current().Alarms()->ComponentCount(), 0);
+    EXPECT_FALSE(QFileInfo::exists(ConfigFilePath(Current().Dir(), QStringLiteral("ALARMS"))));
+  }
+}
+
+TEST_F(AlarmLimitsTest, ValidLimitsMakeTheNodeSaveTheFileAndReadBack) {
+  TAlarmLimitsEdit edit = Edit({"95,5", "80", "20", "5"}, {true, true, false, true});
+  edit.Deadband = QStringLiteral("1,5");
+  edit.DelaySeconds = 30;
+  edit.Priority = 1;
+  const TAlarmLimitsApplied applied = ApplyAlarmLimits(Current(), kName, edit);
+  EXPECT_TRUE(applied.Written);
+  EXPECT_TRUE(applied.Faults.Texts().isEmpty()) << applied.Faults.Texts().join(' ').toStdString();
+  ASSERT_EQ(Current().Alarms()->ComponentCount(), 1);
+  const auto* node = dynamic_cast<TAlarmNode*>(Current().Alarms()->Component(0));
+  ASSERT_NE(node, nullptr);
+  EXPECT_EQ(node->Name(), kName);
+  EXPECT_DOUBLE_EQ(node->HiHiLimit(), 95.5);
+  EXPECT_DOUBLE_EQ(node->Deadband(), 1.5);
+  EXPECT_FALSE(node->LoEnabled());
+  EXPECT_FALSE(node->Changed()) << "saved";
+
+  // Read from the saved file by another network of the same folder.
+  TNetwork reread(Current().Dir(), nullptr);
+  LoadTreeFile(reread, reread.Alarms());
+  const TAlarmLimitsEdit back = ReadAlarmLimits(reread, kName);
+  EXPECT_TRUE(back.Enabled);
+  EXPECT_EQ(back.LimitEnabled, (std::array<bool, 4>{true, true, false, true}));
+  EXPECT_EQ(StrToFloat(back.Limit[0]), 95.5);
+  EXPECT_EQ(back.DelaySeconds, 30);
+  EXPECT_EQ(back.Priority, 1);
+
+  // A second edit changes the same node.
+  edit.Enabled = false;
+  EXPECT_TRUE(ApplyAlarmLimits(Current(), kName, edit).Written);
+  EXPECT_EQ(Current().Alarms()->ComponentCount(), 1);
+  EXPECT_FALSE(ReadAlarmLimits(Current(), kName).Enabled);
+}
+
+TEST_F(AlarmLimitsTest, TheJournalExportsAsTabSeparatedCp1251WithCrLf) {
+  TAlarmEvent raised;
+  raised.Time = 46366.5;
+  raised.Name = kName;
+  raised.Caption = QStringLiteral("Температура\tкотла");
+  raised.Condition = TAlarmCondition::HiHi;
+  raised.Kind = TAlarmEventKind::Raised;
+  raised.Value = 97.5;
+  raised.Priority = 1;
+  TAlarmEvent acked = raised;
+  acked.Kind = TAlarmEventKind::Acknowledged;
+  acked.Who = kWhoProgram;
+  const QByteArray bytes = JournalExportText({raised, acked});
+  const QString text = FromCp1251(bytes);
+  const QStringList lines = text.split(QStringLiteral("\r\n"));
+  ASSERT_EQ(lines.size(), 4) << text.toStdString();  // the header, two events, the end
+  EXPECT_EQ(lines[0], JournalHeaders().join('\t'));
+  EXPECT_EQ(lines[1].split('\t').size(), JournalHeaders().size()) << "a tab inside a caption is no column";
+  EXPECT_TRUE(lines[1].contains(QStringLiteral("Температура котла (D001C000R001)")));
+  EXPECT_TRUE(lines[2].endsWith(QStringLiteral("\tprogram")));
+  EXPECT_FALSE(text.contains(QRegularExpression(QStringLiteral("[^\r]\n"))));
+  EXPECT_EQ(bytes, ToCp1251(text)) << "one byte per Cyrillic letter";
+  EXPECT_LT(bytes.size(), text.toUtf8().size());
+}
+
+}  // namespace
+}  // namespace vexa::test

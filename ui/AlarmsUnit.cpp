@@ -1,0 +1,279 @@
+#include "ui/AlarmsUnit.h"
+
+#include <QDateTimeEdit>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPrintPreviewDialog>
+#include <QPrinter>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QTextDocument>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include "core/Network.h"
+#include "core/Services.h"
+#include "storage/AtomicFile.h"
+#include "ui/MainUnit.h"
+#include "ui/config/AlarmLimitsUnit.h"
+#include "ui/model/AlarmMonitor.h"
+#include "ui/model/AlarmTexts.h"
+#include "ui/parts/Tell.h"
+
+namespace vexa {
+
+namespace {
+
+constexpr int kNameRole = Qt::UserRole;
+constexpr int kConditionRole = Qt::UserRole + 1;
+
+QTreeWidget* MakeList(QWidget* parent, const QStringList& headers, const char* name) {
+  auto* list = new QTreeWidget(parent);
+  list->setObjectName(QString::fromLatin1(name));
+  list->setRootIsDecorated(false);
+  list->setUniformRowHeights(true);
+  list->setAllColumnsShowFocus(true);
+  list->setHeaderLabels(headers);
+  list->header()->setStretchLastSection(false);
+  list->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+  list->header()->setSectionResizeMode(1, QHeaderView::Stretch);
+  return list;
+}
+
+QString HtmlEscaped(const QString& text) {
+  return text.toHtmlEscaped();
+}
+
+}  // namespace
+
+TAlarmsForm::TAlarmsForm(TNetwork& network, TAlarmMonitor& alarms, TMainForm* mainForm, QWidget* parent)
+    : QWidget(parent, Qt::Window), network_(network), alarms_(alarms), mainForm_(mainForm) {
+  setObjectName(QStringLiteral("AlarmsForm"));
+  setWindowTitle(QStringLiteral("Тревоги"));
+  resize(kWidth, kHeight);
+  auto* layout = new QVBoxLayout(this);
+  tabs_ = new QTabWidget(this);
+  tabs_->setObjectName(QStringLiteral("alarmTabs"));
+  layout->addWidget(tabs_);
+
+  // The active list.
+  auto* activePage = new QWidget(tabs_);
+  auto* activeLayout = new QVBoxLayout(activePage);
+  active_ = MakeList(activePage, ActiveAlarmHeaders(), "activeList");
+  active_->setSelectionMode(QAbstractItemView::SingleSelection);
+  activeLayout->addWidget(active_);
+  auto* buttons = new QHBoxLayout;
+  ack_ = new QPushButton(QStringLiteral("Квитировать"), activePage);
+  ack_->setObjectName(QStringLiteral("ackButton"));
+  ackAll_ = new QPushButton(QStringLiteral("Квитировать все"), activePage);
+  ackAll_->setObjectName(QStringLiteral("ackAllButton"));
+  shelve_ = new QPushButton(QStringLiteral("Отложить на"), activePage);
+  shelve_->setObjectName(QStringLiteral("shelveButton"));
+  shelveMinutes_ = new QSpinBox(activePage);
+  shelveMinutes_->setObjectName(QStringLiteral("shelveMinutes"));
+  shelveMinutes_->setRange(1, 24 * 60);
+  shelveMinutes_->setValue(30);
+  shelveMinutes_->setSuffix(QStringLiteral(" мин"));
+  limits_ = new QPushButton(QStringLiteral("Уставки..."), activePage);
+  limits_->setObjectName(QStringLiteral("limitsButton"));
+  for (QWidget* w : std::initializer_list<QWidget*>{ack_, ackAll_, shelve_, shelveMinutes_})
+    buttons->addWidget(w);
+  buttons->addStretch();
+  buttons->addWidget(limits_);
+  activeLayout->addLayout(buttons);
+  tabs_->addTab(activePage, QStringLiteral("Активные"));
+
+  // The journal.
+  auto* journalPage = new QWidget(tabs_);
+  auto* journalLayout = new QVBoxLayout(journalPage);
+  auto* filter = new QHBoxLayout;
+  const QDateTime now = DateTimeToQt(Now());
+  from_ = new QDateTimeEdit(now.addDays(-1), journalPage);
+  from_->setObjectName(QStringLiteral("fromEdit"));
+  to_ = new QDateTimeEdit(now.addSecs(3600), journalPage);
+  to_->setObjectName(QStringLiteral("toEdit"));
+  for (QDateTimeEdit* e : {from_, to_}) {
+    e->setDisplayFormat(QStringLiteral("dd.MM.yyyy H:mm:ss"));
+    e->setCalendarPopup(true);
+  }
+  register_ = new QLineEdit(journalPage);
+  register_->setObjectName(QStringLiteral("registerFilter"));
+  register_->setPlaceholderText(QStringLiteral("все регистры"));
+  show_ = new QPushButton(QStringLiteral("Показать"), journalPage);
+  show_->setObjectName(QStringLiteral("showButton"));
+  filter->addWidget(new QLabel(QStringLiteral("С"), journalPage));
+  filter->addWidget(from_);
+  filter->addWidget(new QLabel(QStringLiteral("по"), journalPage));
+  filter->addWidget(to_);
+  filter->addWidget(new QLabel(QStringLiteral("Регистр"), journalPage));
+  filter->addWidget(register_, 1);
+  filter->addWidget(show_);
+  journalLayout->addLayout(filter);
+  events_ = MakeList(journalPage, JournalHeaders(), "journalList");
+  journalLayout->addWidget(events_);
+  auto* journalButtons = new QHBoxLayout;
+  journalStatus_ = new QLabel(journalPage);
+  journalStatus_->setObjectName(QStringLiteral("journalStatus"));
+  export_ = new QPushButton(QStringLiteral("Экспорт..."), journalPage);
+  export_->setObjectName(QStringLiteral("exportButton"));
+  print_ = new QPushButton(QStringLiteral("Печать..."), journalPage);
+  print_->setObjectName(QStringLiteral("printButton"));
+  journalButtons->addWidget(journalStatus_, 1);
+  journalButtons->addWidget(export_);
+  journalButtons->addWidget(print_);
+  journalLayout->addLayout(journalButtons);
+  tabs_->addTab(journalPage, QStringLiteral("Журнал"));
+
+  connect(active_, &QTreeWidget::itemSelectionChanged, this, &TAlarmsForm::UpdateButtons);
+  connect(ack_, &QPushButton::clicked, this, &TAlarmsForm::AcknowledgeSelected);
+  connect(ackAll_, &QPushButton::clicked, this, &TAlarmsForm::AcknowledgeAll);
+  connect(shelve_, &QPushButton::clicked, this, &TAlarmsForm::ShelveSelected);
+  connect(limits_, &QPushButton::clicked, this, &TAlarmsForm::EditLimits);
+  connect(active_, &QTreeWidget::itemDoubleClicked, this, &TAlarmsForm::AcknowledgeSelected);
+  connect(show_, &QPushButton::clicked, this, &TAlarmsForm::ShowJournal);
+  connect(register_, &QLineEdit::returnPressed, this, &TAlarmsForm::ShowJournal);
+  connect(export_, &QPushButton::clicked, this, &TAlarmsForm::ExportJournal);
+  connect(print_, &QPushButton::clicked, this, &TAlarmsForm::PrintJournal);
+
+  observer_ = alarms_.Observe([this](const TAlarmEvent&) { RefreshActive(); });
+  if (mainForm_ != nullptr)
+    connect(mainForm_, &TMainForm::NetworkOpenChanged, this, &TAlarmsForm::UpdateButtons);
+  RefreshActive();
+  ShowJournal();
+}
+
+TAlarmsForm::~TAlarmsForm() {
+  alarms_.Forget(observer_);
+}
+
+void TAlarmsForm::showEvent(QShowEvent* event) {
+  RefreshActive();
+  QWidget::showEvent(event);
+}
+
+void TAlarmsForm::RefreshActive() {
+  const QString selected = SelectedName();
+  const TAlarmCondition selectedCondition = SelectedCondition();
+  active_->clear();
+  for (const TActiveAlarm& alarm : alarms_.Active()) {
+    auto* item = new QTreeWidgetItem(active_, ActiveAlarmRow(alarm));
+    item->setData(0, kNameRole, alarm.Name);
+    item->setData(0, kConditionRole, static_cast<int>(alarm.Condition));
+    const QColor colour = QColor::fromRgb(PriorityColour(alarm.Priority));
+    if (alarm.State != TAlarmState::ActiveAcked)
+      for (int c = 0; c < item->columnCount(); ++c) item->setForeground(c, colour);
+    if (alarm.Name == selected && alarm.Condition == selectedCondition) active_->setCurrentItem(item);
+  }
+  if (active_->currentItem() == nullptr && active_->topLevelItemCount() > 0)
+    active_->setCurrentItem(active_->topLevelItem(0));
+  UpdateButtons();
+}
+
+void TAlarmsForm::UpdateButtons() {
+  const bool open = !NetworkOpen || NetworkOpen();
+  const bool selected = active_->currentItem() != nullptr;
+  ack_->setEnabled(selected);
+  ackAll_->setEnabled(alarms_.UnackedCount() > 0);
+  shelve_->setEnabled(selected && open);
+  shelveMinutes_->setEnabled(open);
+  limits_->setEnabled(selected && open && SelectedCondition() != TAlarmCondition::Comm);
+}
+
+QString TAlarmsForm::SelectedName() const {
+  const QTreeWidgetItem* item = active_->currentItem();
+  return item != nullptr ? item->data(0, kNameRole).toString() : QString();
+}
+
+TAlarmCondition TAlarmsForm::SelectedCondition() const {
+  const QTreeWidgetItem* item = active_->currentItem();
+  return item != nullptr ? static_cast<TAlarmCondition>(item->data(0, kConditionRole).toInt())
+                         : TAlarmCondition::Hi;
+}
+
+void TAlarmsForm::AcknowledgeSelected() {
+  const QString name = SelectedName();
+  if (!name.isEmpty()) alarms_.Acknowledge(name);
+  RefreshActive();
+}
+
+void TAlarmsForm::AcknowledgeAll() {
+  alarms_.AcknowledgeAll();
+  RefreshActive();
+}
+
+void TAlarmsForm::ShelveSelected() {
+  if (NetworkOpen && !NetworkOpen()) return;
+  const QString name = SelectedName();
+  if (!name.isEmpty()) alarms_.Shelve(name, SelectedCondition(), shelveMinutes_->value() * 60);
+  RefreshActive();
+}
+
+void TAlarmsForm::EditLimits() {
+  if (NetworkOpen && !NetworkOpen()) return;
+  const QString name = SelectedName();
+  if (!name.isEmpty()) EditAlarmLimits(network_, &alarms_, name, this);
+  RefreshActive();
+}
+
+void TAlarmsForm::ShowJournal() {
+  TJournalQuery query;
+  query.From = DateTimeFromQt(from_->dateTime());
+  query.To = DateTimeFromQt(to_->dateTime());
+  query.Name = register_->text().trimmed();
+  journal_ = alarms_.Journal().IsOpen() ? alarms_.Journal().Query(query) : std::vector<TAlarmEvent>{};
+  events_->clear();
+  QList<QTreeWidgetItem*> items;
+  items.reserve(static_cast<int>(journal_.size()));
+  for (const TAlarmEvent& event : journal_) items << new QTreeWidgetItem(JournalRow(event));
+  events_->addTopLevelItems(items);
+  journalStatus_->setText(alarms_.Journal().IsOpen() ? QStringLiteral("Событий: %1").arg(journal_.size())
+                                                     : QStringLiteral("Журнал недоступен"));
+  export_->setEnabled(!journal_.empty());
+  print_->setEnabled(!journal_.empty());
+}
+
+void TAlarmsForm::ExportJournal() {
+  const QString suggested = network_.Dir() + QStringLiteral("/Archives/alarms.txt");
+  const QString path = AskExportPath
+                           ? AskExportPath(suggested)
+                           : QFileDialog::getSaveFileName(this, QStringLiteral("Экспорт журнала"), suggested,
+                                                          QStringLiteral("Текст (*.txt)"));
+  if (path.isEmpty()) return;
+  QString why;
+  if (!WriteFileAtomically(path, JournalExportText(journal_), &why)) {
+    ShowMessage(QStringLiteral("Не могу записать %1\r\n%2").arg(path, why), TMsgIcon::Error);
+    return;
+  }
+  ShowMessage(QStringLiteral("Журнал тревог записан в\r\n%1").arg(path), TMsgIcon::Information);
+}
+
+void TAlarmsForm::PrintJournal() {
+  QString html = QStringLiteral("<h3>Журнал тревог</h3><p>%1 - %2</p>")
+                     .arg(from_->text().toHtmlEscaped(), to_->text().toHtmlEscaped());
+  html += QStringLiteral("<table border=\"1\" cellspacing=\"0\" cellpadding=\"2\"><tr>");
+  for (const QString& h : JournalHeaders()) html += QStringLiteral("<th>%1</th>").arg(HtmlEscaped(h));
+  html += QStringLiteral("</tr>");
+  for (const TAlarmEvent& event : journal_) {
+    html += QStringLiteral("<tr>");
+    for (const QString& cell : JournalRow(event))
+      html += QStringLiteral("<td>%1</td>").arg(HtmlEscaped(cell));
+    html += QStringLiteral("</tr>");
+  }
+  html += QStringLiteral("</table>");
+  QTextDocument document;
+  document.setHtml(html);
+  QPrinter printer(QPrinter::HighResolution);
+  printer.setPageOrientation(QPageLayout::Landscape);
+  QPrintPreviewDialog preview(&printer, this);
+  preview.setObjectName(QStringLiteral("journalPreview"));
+  preview.setWindowTitle(QStringLiteral("Предварительный просмотр"));
+  connect(&preview, &QPrintPreviewDialog::paintRequested, this,
+          [&document](QPrinter* target) { document.print(target); });
+  preview.exec();
+}
+
+}  // namespace vexa

@@ -1,0 +1,85 @@
+#pragma once
+// TAlarmsForm: the alarm window ("Тревоги"), always available. The active list (acknowledge the
+// selected or all; shelve and the limits need the network open) and the journal, filtered by time
+// range and register, exported as tab-separated text and printed as a table.
+
+#include <QWidget>
+#include <functional>
+#include <vector>
+
+#include "ui/model/AlarmModel.h"
+
+class QCheckBox;
+class QDateTimeEdit;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QSpinBox;
+class QTabWidget;
+class QTreeWidget;
+
+namespace vexa {
+
+class TNetwork;
+class TMainForm;
+class TAlarmMonitor;
+
+class TAlarmsForm : public QWidget {
+  Q_OBJECT
+ public:
+  static constexpr int kWidth = 640;
+  static constexpr int kHeight = 360;
+
+  TAlarmsForm(TNetwork& network, TAlarmMonitor& alarms, TMainForm* mainForm = nullptr,
+              QWidget* parent = nullptr);
+  ~TAlarmsForm() override;
+
+  // Where the journal is exported to; asks the operator unless replaced (tests).
+  std::function<QString(const QString& suggested)> AskExportPath;
+  // Whether the network is open for configuration (shelving and the limits); open when unset.
+  std::function<bool()> NetworkOpen;
+
+  // Fills the active list again; the journal is read again by its "Показать".
+  void RefreshActive();
+  void ShowJournal();
+  // What the journal shows now.
+  const std::vector<TAlarmEvent>& JournalEvents() const { return journal_; }
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  void UpdateButtons();
+  QString SelectedName() const;
+  TAlarmCondition SelectedCondition() const;
+  void AcknowledgeSelected();
+  void AcknowledgeAll();
+  void ShelveSelected();
+  void EditLimits();
+  void ExportJournal();
+  void PrintJournal();
+
+  TNetwork& network_;
+  TAlarmMonitor& alarms_;
+  TMainForm* mainForm_;
+  int observer_ = 0;
+  std::vector<TAlarmEvent> journal_;
+
+  QTabWidget* tabs_ = nullptr;
+  QTreeWidget* active_ = nullptr;
+  QPushButton* ack_ = nullptr;
+  QPushButton* ackAll_ = nullptr;
+  QPushButton* shelve_ = nullptr;
+  QSpinBox* shelveMinutes_ = nullptr;
+  QPushButton* limits_ = nullptr;
+  QDateTimeEdit* from_ = nullptr;
+  QDateTimeEdit* to_ = nullptr;
+  QLineEdit* register_ = nullptr;
+  QPushButton* show_ = nullptr;
+  QTreeWidget* events_ = nullptr;
+  QPushButton* export_ = nullptr;
+  QPushButton* print_ = nullptr;
+  QLabel* journalStatus_ = nullptr;
+};
+
+}  // namespace vexa

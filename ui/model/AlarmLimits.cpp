@@ -1,0 +1,104 @@
+#include "ui/model/AlarmLimits.h"
+
+#include <optional>
+
+#include "core/Network.h"
+#include "core/RootNode.h"
+#include "core/Services.h"
+#include "storage/TreeFiles.h"
+#include "ui/model/AlarmNode.h"
+
+namespace vexa {
+
+namespace {
+
+const std::array<QString, 4> kLimitNames = {QStringLiteral("аварийная верхняя"), QStringLiteral("верхняя"),
+                                            QStringLiteral("нижняя"), QStringLiteral("аварийная нижняя")};
+
+TAlarmNode* NodeOf(TNetwork& network, const QString& name) {
+  if (!network.Alarms()) return nullptr;
+  for (int i = 0; i < network.Alarms()->ComponentCount(); ++i)
+    if (auto* node = dynamic_cast<TAlarmNode*>(network.Alarms()->Component(i)); node && node->Name() == name)
+      return node;
+  return nullptr;
+}
+
+}  // namespace
+
+TAlarmLimitsEdit ReadAlarmLimits(TNetwork& network, const QString& name) {
+  TAlarmLimitsEdit edit;
+  const TAlarmNode* node = NodeOf(network, name);
+  if (node == nullptr) return edit;
+  edit.Enabled = node->Enabled();
+  edit.LimitEnabled = {node->HiHiEnabled(), node->HiEnabled(), node->LoEnabled(), node->LoLoEnabled()};
+  const std::array<double, 4> limits = {node->HiHiLimit(), node->HiLimit(), node->LoLimit(),
+                                        node->LoLoLimit()};
+  for (int i = 0; i < 4; ++i) edit.Limit[i] = FloatToStr(limits[i]);
+  edit.Deadband = FloatToStr(node->Deadband());
+  edit.DelaySeconds = node->DelaySeconds();
+  edit.Priority = node->Priority();
+  return edit;
+}
+
+TAlarmLimitsApplied ApplyAlarmLimits(TNetwork& network, const QString& name, const TAlarmLimitsEdit& edit) {
+  TFaults faults;
+  std::array<double, 4> limits{};
+  for (int i = 0; i < 4; ++i) {
+    const QString text = edit.Limit[i].trimmed();
+    if (!edit.LimitEnabled[i] && text.isEmpty()) continue;
+    const std::optional<double> value = StrToFloat(text);
+    if (!value) {
+      faults.Add(QStringLiteral("Уставка «%1»: «%2» не является числом").arg(kLimitNames[i], text));
+      continue;
+    }
+    limits[i] = *value;
+  }
+  const std::optional<double> deadband = StrToFloat(edit.Deadband.trimmed());
+  if (!deadband || *deadband < 0)
+    faults.Add(QStringLiteral("Зона нечувствительности должна быть числом не меньше нуля"));
+  if (edit.DelaySeconds < 0 || edit.DelaySeconds > kMaxAlarmDelaySeconds)
+    faults.Add(QStringLiteral("Задержка должна быть от 0 до %1 с").arg(kMaxAlarmDelaySeconds));
+  if (edit.Priority < kMinAlarmPriority || edit.Priority > kMaxAlarmPriority)
+    faults.Add(
+        QStringLiteral("Приоритет должен быть от %1 до %2").arg(kMinAlarmPriority).arg(kMaxAlarmPriority));
+  if (!faults.Items().isEmpty()) return {false, faults};
+  // Each enabled limit against the next enabled one below it.
+  for (int i = 0; i < 4; ++i) {
+    if (!edit.LimitEnabled[i]) continue;
+    for (int j = i + 1; j < 4; ++j) {
+      if (!edit.LimitEnabled[j]) continue;
+      const bool crossesBand = i <= 1 && j >= 2;  // a high limit against a low one
+      if (crossesBand ? limits[i] <= limits[j] : limits[i] < limits[j])
+        faults.Add(QStringLiteral("Уставка «%1» должна быть %2 уставки «%3»")
+                       .arg(kLimitNames[i],
+                            crossesBand ? QStringLiteral("больше") : QStringLiteral("не меньше"),
+                            kLimitNames[j]));
+      break;
+    }
+  }
+  if (!faults.Items().isEmpty()) return {false, faults};
+  if (!network.Alarms()) return {false, TFaults(QStringLiteral("Настройки тревог не загружены"))};
+
+  TAlarmNode* node = NodeOf(network, name);
+  if (node == nullptr) {
+    node = new TAlarmNode(network.Alarms().get());  // owned by ALARMS
+    node->SetName(name);
+  }
+  node->SetEnabled(edit.Enabled);
+  node->SetHiHiEnabled(edit.LimitEnabled[0]);
+  node->SetHiEnabled(edit.LimitEnabled[1]);
+  node->SetLoEnabled(edit.LimitEnabled[2]);
+  node->SetLoLoEnabled(edit.LimitEnabled[3]);
+  node->SetHiHiLimit(limits[0]);
+  node->SetHiLimit(limits[1]);
+  node->SetLoLimit(limits[2]);
+  node->SetLoLoLimit(limits[3]);
+  node->SetDeadband(*deadband);
+  node->SetDelaySeconds(edit.DelaySeconds);
+  node->SetPriority(edit.Priority);
+  if (const std::optional<QString> failed = SaveTreeFileForOperator(network, *network.Alarms(), true))
+    faults.Add(*failed);
+  return {true, faults};
+}
+
+}  // namespace vexa

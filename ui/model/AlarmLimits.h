@@ -1,0 +1,37 @@
+#pragma once
+// The limits dialog's rules without the dialog: what a register's alarm settings are (its node in
+// ALARMS, or the defaults), the texts typed checked, and the node written and ALARMS.cfg saved.
+
+#include <QString>
+#include <array>
+
+#include "core/Faults.h"
+
+namespace vexa {
+
+class TNetwork;
+class TAlarmNode;
+
+// The settings of one register's alarms as the dialog shows them: the limits as text.
+struct TAlarmLimitsEdit {
+  bool Enabled = false;
+  // HH, H, L, LL in that order.
+  std::array<bool, 4> LimitEnabled{};
+  std::array<QString, 4> Limit;
+  QString Deadband = QStringLiteral("0");
+  int DelaySeconds = 0;
+  int Priority = 2;
+};
+
+// The register's settings (a register without a node: nothing enabled, priority 2).
+TAlarmLimitsEdit ReadAlarmLimits(TNetwork& network, const QString& name);
+// Checks the texts (numbers, a deadband not below zero, the enabled limits in order HH >= H > L >=
+// LL), then writes the node (made when missing) and saves ALARMS.cfg. Not written: the faults say
+// what is wrong. Written, the faults say why the save failed, if it did.
+struct TAlarmLimitsApplied {
+  bool Written = false;
+  TFaults Faults;
+};
+TAlarmLimitsApplied ApplyAlarmLimits(TNetwork& network, const QString& name, const TAlarmLimitsEdit& edit);
+
+}  // namespace vexa

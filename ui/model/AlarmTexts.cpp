@@ -1,0 +1,121 @@
+#include "ui/model/AlarmTexts.h"
+
+#include <cmath>
+
+#include "core/Services.h"
+#include "ui/model/AlarmMonitor.h"
+
+namespace vexa {
+
+QString ConditionText(TAlarmCondition condition) {
+  switch (condition) {
+    case TAlarmCondition::HiHi:
+      return QStringLiteral("Выше аварийной");
+    case TAlarmCondition::Hi:
+      return QStringLiteral("Выше верхней");
+    case TAlarmCondition::Lo:
+      return QStringLiteral("Ниже нижней");
+    case TAlarmCondition::LoLo:
+      return QStringLiteral("Ниже аварийной");
+    case TAlarmCondition::Comm:
+      return QStringLiteral("Нет связи");
+  }
+  return {};
+}
+
+QString StateText(TAlarmState state) {
+  switch (state) {
+    case TAlarmState::Normal:
+      return QStringLiteral("Норма");
+    case TAlarmState::ActiveUnacked:
+      return QStringLiteral("Не квитирована");
+    case TAlarmState::ActiveAcked:
+      return QStringLiteral("Квитирована");
+    case TAlarmState::ReturnedUnacked:
+      return QStringLiteral("Вернулась, не квитирована");
+  }
+  return {};
+}
+
+QString EventText(TAlarmEventKind kind) {
+  switch (kind) {
+    case TAlarmEventKind::Raised:
+      return QStringLiteral("Возникла");
+    case TAlarmEventKind::Acknowledged:
+      return QStringLiteral("Квитирована");
+    case TAlarmEventKind::Cleared:
+      return QStringLiteral("Ушла");
+    case TAlarmEventKind::Shelved:
+      return QStringLiteral("Отложена");
+    case TAlarmEventKind::Unshelved:
+      return QStringLiteral("Снова под контролем");
+  }
+  return {};
+}
+
+QString AlarmValueText(double value) {
+  return std::isnan(value) ? QString() : FloatToStr(value);
+}
+
+uint32_t PriorityColour(int priority) {
+  switch (priority) {
+    case 1:
+      return 0xFFFF0000;
+    case 2:
+      return 0xFFFF8C00;
+    default:
+      return 0xFF0078FF;
+  }
+}
+
+QString AlarmFullName(const QString& caption, const QString& name) {
+  if (caption.isEmpty()) return name;
+  return caption + QStringLiteral(" (") + name + QLatin1Char(')');
+}
+
+QStringList ActiveAlarmHeaders() {
+  return {QStringLiteral("Время"),    QStringLiteral("Регистр"),   QStringLiteral("Условие"),
+          QStringLiteral("Значение"), QStringLiteral("Состояние"), QStringLiteral("Приоритет")};
+}
+
+QStringList ActiveAlarmRow(const TActiveAlarm& alarm) {
+  return {DateTimeToStr(alarm.Time),      AlarmFullName(alarm.Caption, alarm.Name),
+          ConditionText(alarm.Condition), AlarmValueText(alarm.Value),
+          StateText(alarm.State),         QString::number(alarm.Priority)};
+}
+
+QStringList JournalHeaders() {
+  return {QStringLiteral("Время"),   QStringLiteral("Регистр"),  QStringLiteral("Условие"),
+          QStringLiteral("Событие"), QStringLiteral("Значение"), QStringLiteral("Приоритет"),
+          QStringLiteral("Кто")};
+}
+
+QStringList JournalRow(const TAlarmEvent& event) {
+  return {DateTimeToStr(event.Time),
+          AlarmFullName(event.Caption, event.Name),
+          ConditionText(event.Condition),
+          EventText(event.Kind),
+          AlarmValueText(event.Value),
+          QString::number(event.Priority),
+          event.Who};
+}
+
+QByteArray JournalExportText(const std::vector<TAlarmEvent>& events) {
+  // A tab or a line break inside a caption would break the columns.
+  const auto cell = [](QString text) {
+    return text.replace(QLatin1Char('\t'), QLatin1Char(' '))
+        .replace(QLatin1Char('\r'), QLatin1Char(' '))
+        .replace(QLatin1Char('\n'), QLatin1Char(' '));
+  };
+  QString text;
+  const auto line = [&](const QStringList& cells) {
+    QStringList clean;
+    for (const QString& c : cells) clean << cell(c);
+    text += clean.join(QLatin1Char('\t')) + QStringLiteral("\r\n");
+  };
+  line(JournalHeaders());
+  for (const TAlarmEvent& event : events) line(JournalRow(event));
+  return ToCp1251(text);
+}
+
+}  // namespace vexa

@@ -1,0 +1,41 @@
+#pragma once
+// What the alarm window and the labels show of the alarms, in the operator's words: conditions,
+// states, events and priorities, a row of the active list or the journal, the journal exported as
+// tab-separated text, and the colours of the priorities.
+
+#include <QByteArray>
+#include <cstdint>
+#include <QString>
+#include <QStringList>
+#include <vector>
+
+#include "ui/model/AlarmModel.h"
+
+namespace vexa {
+
+struct TActiveAlarm;
+
+QString ConditionText(TAlarmCondition condition);
+QString StateText(TAlarmState state);
+QString EventText(TAlarmEventKind kind);
+// A value as the lists show it: "" for none (a communication alarm, a failed read).
+QString AlarmValueText(double value);
+// The colour of a priority (1 the most urgent) as 0xAARRGGBB: red, orange, blue.
+uint32_t PriorityColour(int priority);
+
+// The full name of a register or regulator as the lists show it: the captions from its regulator
+// down, then its name in brackets; the name alone when the tree does not hold it.
+QString AlarmFullName(const QString& caption, const QString& name);
+
+// The active list's columns and one row.
+QStringList ActiveAlarmHeaders();
+QStringList ActiveAlarmRow(const TActiveAlarm& alarm);
+// The journal's columns and one row.
+QStringList JournalHeaders();
+QStringList JournalRow(const TAlarmEvent& event);
+
+// The journal's events as the archive exports are written: a header line, one line per event,
+// tab-separated, CR LF, in CP1251.
+QByteArray JournalExportText(const std::vector<TAlarmEvent>& events);
+
+}  // namespace vexa
