@@ -1,0 +1,253 @@
+// The alarms as the operator meets them: a label flashing once its register passes a limit, the
+// count in the status line, acknowledged from the alarm window; the journal filtered and exported;
+// the limits dialog only while the network is open.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+#include <memory>
+
+#include "OperatorInput.h"
+#include "core/Network.h"
+#include "core/RegisterNode.h"
+#include "storage/TreeFiles.h"
+#include "support/Child.h"
+#include "support/RealMessageBox.h"
+#include "support/TestSupport.h"
+#include "ui/AlarmsUnit.h"
+#include "ui/LabelViews.h"
+#include "ui/MainUnit.h"
+#include "ui/config/AlarmLimitsUnit.h"
+#include "ui/model/AlarmMonitor.h"
+#include "ui/model/AlarmNode.h"
+#include "ui/model/AlarmTexts.h"
+#include "ui/model/LabelDisplay.h"
+
+namespace vexa::test {
+namespace {
+
+class AlarmsWindowTest : public TVexaTest {
+ protected:
+  void SetUp() override {
+    TVexaTest::SetUp();
+    QDir(Dir->path()).mkpath(QStringLiteral("Config"));
+    QDir(Dir->path()).mkpath(QStringLiteral("Archives"));
+    QImage image(300, 200, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    image.save(Dir->filePath(QStringLiteral("a.png")), "PNG");
+    Settings()->SetMNames({QStringLiteral("Котельная")});
+    Settings()->SetMFiles({Dir->filePath(QStringLiteral("a.png"))});
+    ASSERT_TRUE(SaveTreeFile(Current(), *Settings()));
+    auto* device = new TRootNode(Net().get());
+    device->SetName(QStringLiteral("D001"));
+    auto* channel = new TRootNode(device);
+    channel->SetName(QStringLiteral("D001C000"));
+    for (int r = 1; r <= 2; ++r) {
+      auto* reg = new TRegisterNode(channel);
+      reg->SetName(TCustomRegister::RegisterName(1, 0, r));
+      reg->SetCaption(QStringLiteral("Температура %1").arg(r));
+      reg->SetRegisterType(rtINT);
+      reg->SetEnabled(true);  // polled: the alarms follow only what is read
+      regs.push_back(reg);
+      auto* node = new TAlarmNode(Current().Alarms().get());
+      node->SetName(reg->Name());
+      node->SetEnabled(true);
+      node->SetHiEnabled(true);
+      node->SetHiLimit(50);
+      node->SetDeadband(2);
+      node->SetPriority(1);
+    }
+    main = std::make_unique<TMainForm>(Current());
+    PlaceLabel(*regs[0], QStringLiteral("ts0"), 20, 20);
+    monitor = std::make_unique<TAlarmMonitor>(Current());
+    ASSERT_TRUE(monitor->Open().Texts().isEmpty());
+    monitor->Attach();
+    main->SetAlarms(monitor.get());
+    main->EditAlarmLimits = [this](const QString& name) {
+      EditAlarmLimits(Current(), monitor.get(), name, main.get());
+    };
+    form = std::make_unique<TAlarmsForm>(Current(), *monitor, main.get());
+    form->NetworkOpen = [this] { return main->NetworkOpen(); };
+    main->SetWindow(TWindowRole::Alarms, form.get());
+    main->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(main.get()));
+    ASSERT_NE(View(), nullptr);
+  }
+  void TearDown() override {
+    form.reset();
+    main.reset();
+    monitor.reset();
+    TVexaTest::TearDown();
+  }
+
+  // A completed read, handed over as the poller hands it.
+  void Read(TRegisterNode* reg, const char* value) {
+    reg->SetLastIOResult(iorOK);
+    reg->SetLastStringData(QString::fromLatin1(value));
+    ASSERT_TRUE(Current().RegisterRead);
+    Current().RegisterRead(*reg);
+    Clock->AdvanceSeconds(1);
+  }
+  TLabelView* View() const {
+    for (TLabelView* v : main->findChildren<TLabelView*>())
+      if (v->Label() == LabelOf(regs[0])) return v;
+    return nullptr;
+  }
+  // The colours the label shows within a second and a bit: both phases of a flash when it flashes.
+  QSet<QRgb> ColoursSeen() {
+    QSet<QRgb> seen;
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < 1300) {
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+      seen << View()->grab().toImage().pixel(3, 3);
+    }
+    return seen;
+  }
+  QLabel* AlarmPanel() const { return Child<QLabel>(*main, "alarmPanel"); }
+  QTreeWidget* List(const char* name) const { return Child<QTreeWidget>(*form, name); }
+  QPushButton* Button(const char* name) const { return Child<QPushButton>(*form, name); }
+  void ClickRow(QTreeWidget* list, int row) {
+    const QRect r = list->visualItemRect(list->topLevelItem(row));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, r.center());
+  }
+
+  std::vector<TRegisterNode*> regs;
+  std::unique_ptr<TMainForm> main;
+  std::unique_ptr<TAlarmMonitor> monitor;
+  std::unique_ptr<TAlarmsForm> form;
+};
+
+TEST_F(AlarmsWindowTest, ALabelFlashesPastItsLimitAndStaysSteadyOnceAcknowledgedInTheWindow) {
+  const QRgb red = PriorityColour(1);
+  Read(regs[0], "40");
+  EXPECT_EQ(View()->AlarmState(), TAlarmState::Normal);
+  EXPECT_FALSE(AlarmPanel()->isVisible());
+  EXPECT_FALSE(ColoursSeen().contains(red));
+
+  Read(regs[0], "75");
+  EXPECT_EQ(View()->AlarmState(), TAlarmState::ActiveUnacked);
+  const QSet<QRgb> flashing = ColoursSeen();
+  EXPECT_TRUE(flashing.contains(red));
+  EXPECT_GE(flashing.size(), 2) << "it flashes";
+  EXPECT_TRUE(AlarmPanel()->isVisible());
+  EXPECT_EQ(AlarmPanel()->text(), QStringLiteral("Тревоги: 1 / 1"));
+
+  // The operator opens the window, picks the row and acknowledges it.
+  ASSERT_TRUE(Activate(form.get()));
+  ASSERT_EQ(List("activeList")->topLevelItemCount(), 1);
+  EXPECT_EQ(List("activeList")->topLevelItem(0)->text(2), QStringLiteral("Выше верхней"));
+  EXPECT_EQ(List("activeList")->topLevelItem(0)->text(3), QStringLiteral("75"));
+  ClickRow(List("activeList"), 0);
+  QTest::mouseClick(Button("ackButton"), Qt::LeftButton);
+  EXPECT_EQ(View()->AlarmState(), TAlarmState::ActiveAcked);
+  EXPECT_EQ(ColoursSeen(), QSet<QRgb>{red}) << "steady";
+  EXPECT_EQ(AlarmPanel()->text(), QStringLiteral("Тревоги: 1 / 0"));
+  EXPECT_EQ(List("activeList")->topLevelItem(0)->text(4), QStringLiteral("Квитирована"));
+
+  // Inside the deadband it stays; below it, the alarm goes and the label is itself again.
+  Read(regs[0], "49");
+  EXPECT_EQ(View()->AlarmState(), TAlarmState::ActiveAcked);
+  Read(regs[0], "47");
+  EXPECT_EQ(View()->AlarmState(), TAlarmState::Normal);
+  EXPECT_FALSE(AlarmPanel()->isVisible());
+  EXPECT_EQ(List("activeList")->topLevelItemCount(), 0);
+}
+
+TEST_F(AlarmsWindowTest, AReturnedAlarmFlashesItsFrameUntilAcknowledgedByTheKeyboard) {
+  Read(regs[0], "75");
+  Read(regs[0], "10");
+  EXPECT_EQ(View()->AlarmState(), TAlarmState::ReturnedUnacked);
+  EXPECT_EQ(AlarmPanel()->text(), QStringLiteral("Тревоги: 0 / 1"));
+  ASSERT_TRUE(Activate(form.get()));
+  QTreeWidget* list = List("activeList");
+  list->setFocus();
+  // "Квитировать все" by the keyboard: Tab from the list to the buttons.
+  QTest::keyClick(list, Qt::Key_Tab);
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+  ASSERT_EQ(QApplication::focusWidget(), Button("ackAllButton"));
+  QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+  EXPECT_EQ(View()->AlarmState(), TAlarmState::Normal);
+  EXPECT_FALSE(AlarmPanel()->isVisible());
+}
+
+TEST_F(AlarmsWindowTest, TheJournalIsFilteredByRegisterAndExportedThroughTheRealBox) {
+  Read(regs[0], "75");
+  Read(regs[1], "80");
+  Read(regs[1], "20");
+  ASSERT_TRUE(Activate(form.get()));
+  Child<QTabWidget>(*form, "alarmTabs")->setCurrentIndex(1);
+  auto* filter = Child<QLineEdit>(*form, "registerFilter");
+  filter->setFocus();
+  QTest::keyClick(filter, Qt::Key_Return);
+  EXPECT_EQ(List("journalList")->topLevelItemCount(), 3);
+  QTest::keyClicks(filter, regs[1]->Name());
+  QTest::keyClick(filter, Qt::Key_Return);
+  ASSERT_EQ(List("journalList")->topLevelItemCount(), 2);
+  EXPECT_EQ(List("journalList")->topLevelItem(0)->text(3), QStringLiteral("Возникла"));
+  EXPECT_EQ(List("journalList")->topLevelItem(1)->text(3), QStringLiteral("Ушла"));
+
+  const QString path = Dir->filePath(QStringLiteral("journal.txt"));
+  form->AskExportPath = [&path](const QString&) { return path; };
+  TRealMessageBoxes boxes;
+  QTest::mouseClick(Button("exportButton"), Qt::LeftButton);
+  EXPECT_EQ(boxes.Answered, 1);
+  EXPECT_EQ(Messages->Texts(), QStringList{QStringLiteral("Журнал тревог записан в\r\n%1").arg(path)});
+  QFile file(path);
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  const QString text = FromCp1251(file.readAll());
+  EXPECT_EQ(text.count(QStringLiteral("\r\n")), 3);
+  EXPECT_EQ(text.count(regs[1]->Name()), 2);
+  EXPECT_EQ(text.count(regs[0]->Name()), 0);
+}
+
+TEST_F(AlarmsWindowTest, TheLimitsDialogOpensOnlyWhileTheNetworkIsOpen) {
+  Read(regs[0], "75");
+  ASSERT_TRUE(Activate(form.get()));
+  ClickRow(List("activeList"), 0);
+  main->SetNetworkOpen(false);
+  EXPECT_FALSE(Button("limitsButton")->isEnabled());
+  EXPECT_FALSE(Button("shelveButton")->isEnabled());
+  EXPECT_TRUE(Button("ackButton")->isEnabled()) << "acknowledging needs no password";
+  auto* menu = Child<QMenu>(*main, "labelMenu");
+  Q_EMIT menu->aboutToShow();
+  EXPECT_FALSE(Child<QAction>(*main, "alarmLimitsAction")->isEnabled());
+
+  main->SetNetworkOpen(true);  // the password was given
+  Q_EMIT menu->aboutToShow();
+  EXPECT_TRUE(Child<QAction>(*main, "alarmLimitsAction")->isEnabled());
+  ASSERT_TRUE(Button("limitsButton")->isEnabled());
+  // The operator types a new upper limit into the real dialog and confirms it with Return.
+  bool typed = false;
+  QTimer::singleShot(0, [&] {
+    auto* dialog = qobject_cast<TAlarmLimitsDlg*>(QApplication::activeModalWidget());
+    if (dialog == nullptr) return;
+    auto* hi = dialog->findChild<QLineEdit*>(QStringLiteral("hiEdit"));
+    hi->setFocus();
+    hi->selectAll();
+    QTest::keyClicks(hi, QStringLiteral("90"));
+    QTest::keyClick(hi, Qt::Key_Return);
+    typed = true;
+  });
+  QTest::mouseClick(Button("limitsButton"), Qt::LeftButton);
+  EXPECT_TRUE(typed);
+  const auto* node = dynamic_cast<TAlarmNode*>(Current().Alarms()->Component(0));
+  EXPECT_DOUBLE_EQ(node->HiLimit(), 90);
+  EXPECT_TRUE(QFileInfo::exists(ConfigFilePath(Current().Dir(), QStringLiteral("ALARMS"))));
+  // Read again with the new limit: 75 is inside it now.
+  Read(regs[0], "75");
+  EXPECT_EQ(monitor->ActiveCount(), 0);
+}
+
+}  // namespace
+}  // namespace vexa::test
