@@ -322,6 +322,7 @@ void TExecuter::DoFinishRead() {
   const std::unique_ptr<TCustomRegister> read = std::move(read_);
   if (!read) return;
   readNode_->FinishRefresh(*read);
+  network_.RegisterRead.Notify(*readNode_);
   if (OnRefreshed) OnRefreshed(*readNode_);
 }
 

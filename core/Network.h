@@ -12,12 +12,14 @@
 #include "core/Faults.h"
 #include "core/ImageIndex.h"
 #include "core/Line.h"
+#include "core/Observers.h"
 #include "core/Protocol.h"
 #include "core/RootNode.h"
 #include "core/SetupNode.h"
 
 namespace vexa {
 
+class TCustomRegister;
 class TExecuter;
 
 enum class TRootId { Net, TTemplates, Tasks, RTemplates, Reports, Registry };
@@ -97,6 +99,11 @@ class TNetwork {
   // runs on the main thread (the network state save).
   std::function<void(bool running)> PollerState;
   std::function<void()> AutoSave;
+
+  // Followers of the network's news, on the main thread (the broker's publisher, the windows): a
+  // register's read that ran an exchange, stored; a report's window archived under the name given.
+  TObservers<const TCustomRegister&> RegisterRead;
+  TObservers<const TRootNode&, const QString&> ReportArchived;
 
  private:
   void ReapRetired();
