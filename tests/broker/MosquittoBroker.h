@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <mosquitto.h>
 #include <netinet/in.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -17,7 +18,9 @@
 #include <QString>
 #include <QTemporaryDir>
 #include <QThread>
+#include <atomic>
 #include <chrono>
+#include <csignal>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -104,8 +107,10 @@ class TMosquitto {
 
   void Start() {
     process_ = std::make_unique<QProcess>();
-    process_->setProcessChannelMode(QProcess::ForwardedErrorChannel);
     process_->setStandardOutputFile(QProcess::nullDevice());
+    process_->setStandardErrorFile(QProcess::nullDevice());
+    // A test that dies takes its broker with it.
+    process_->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
     process_->start(QStringLiteral("mosquitto"),
                     {QStringLiteral("-c"), dir_.filePath(QStringLiteral("mosquitto.conf"))});
     ASSERT_TRUE(process_->waitForStarted(3000));
@@ -165,16 +170,13 @@ class TSubscriber {
       auto* s = static_cast<TSubscriber*>(self);
       if (rc != 0) return;
       if (flags & 1) {
-        const std::lock_guard lock(s->mutex_);
         s->subscribed_ = true;
       } else {
         mosquitto_subscribe(m, nullptr, s->filter_.constData(), 1);
       }
     });
     mosquitto_subscribe_callback_set(mosq_, [](mosquitto*, void* self, int, int, const int*) {
-      auto* s = static_cast<TSubscriber*>(self);
-      const std::lock_guard lock(s->mutex_);
-      s->subscribed_ = true;
+      static_cast<TSubscriber*>(self)->subscribed_ = true;
     });
     mosquitto_message_callback_set(mosq_, [](mosquitto*, void* self, const mosquitto_message* m) {
       auto* s = static_cast<TSubscriber*>(self);
@@ -191,10 +193,7 @@ class TSubscriber {
     mosquitto_loop_stop(mosq_, false);
     mosquitto_destroy(mosq_);
   }
-  bool Subscribed() const {
-    const std::lock_guard lock(mutex_);
-    return subscribed_;
-  }
+  bool Subscribed() const { return subscribed_; }
   std::vector<TReceived> Received() const {
     const std::lock_guard lock(mutex_);
     return received_;
@@ -214,7 +213,7 @@ class TSubscriber {
   QByteArray filter_;
   mosquitto* mosq_ = nullptr;
   mutable std::mutex mutex_;
-  bool subscribed_ = false;
+  std::atomic<bool> subscribed_ = false;
   std::vector<TReceived> received_;
 };
 
