@@ -49,6 +49,11 @@ void InitLibrary() {
   (void)done;
 }
 
+// A string of its own for the other thread (see TRead).
+QString Detached(const QString& text) {
+  return text.isEmpty() ? QString() : QString(text.constData(), text.size());
+}
+
 QString IsoTime(double dateTime) {
   const QDateTime local = DateTimeToQt(dateTime);
   return local.toOffsetFromUtc(local.offsetFromUtc()).toString(Qt::ISODateWithMs);
@@ -156,7 +161,7 @@ TBrokerState TBrokerPublisher::State() const {
 
 QString TBrokerPublisher::StateText() const {
   const std::lock_guard lock(mutex_);
-  return stateText_;
+  return Detached(stateText_);
 }
 
 int TBrokerPublisher::QueueLength() const {
@@ -179,15 +184,18 @@ void TBrokerPublisher::PublishRead(const TCustomRegister& reg) {
   TOutgoing m;
   m.Retain = true;
   TRead& r = m.Read;
-  r.Name = reg.Name();
-  r.Text = reg.LastStringData();
-  r.Caption = reg.Caption();
-  r.Time = reg.RDTime() > 0 ? reg.RDTime() : Now();
+  r.Name = reg.Name().toUtf8();
+  r.Text = reg.LastStringData().toUtf8();
+  r.Caption = reg.Caption().toUtf8();
+  // Here, not on the publisher's thread: local time is asked of the C library, whose own lock the
+  // thread sanitizer cannot see.
+  r.Time = IsoTime(reg.RDTime() > 0 ? reg.RDTime() : Now()).toUtf8();
   r.Ok = reg.LastIOResult() == iorOK;
   if (reg.ComponentCount() > 0)
-    if (const auto* label = dynamic_cast<const TLabelDisplay*>(reg.Component(0))) r.Units = label->Units();
+    if (const auto* label = dynamic_cast<const TLabelDisplay*>(reg.Component(0)))
+      r.Units = label->Units().toUtf8();
   if (r.Ok && reg.RegisterType() != rtASCIIZ && reg.RegisterType() != rtUnknown) {
-    if (const std::optional<double> v = StrToFloat(r.Text)) {
+    if (const std::optional<double> v = StrToFloat(reg.LastStringData())) {
       r.Numeric = true;
       r.Value = *v;
     }
@@ -338,7 +346,7 @@ TRemoteWrite TBrokerPublisher::Write(const QString& name, const QByteArray& payl
 
 void TBrokerPublisher::Tell(const QString& text) {
   const std::lock_guard lock(mutex_);
-  news_.push_back(text);
+  news_.push_back(Detached(text));
   if (!newsPosted_) {
     newsPosted_ = true;
     // Posted under the lock, as the poller's calls are: the thread sanitizer sees the order.
@@ -450,6 +458,7 @@ void TBrokerPublisher::Run() {
       // Reads, writes, keep-alive and the steps of a connection under way, without waiting.
       mosquitto_loop(mosq_, 0, 100);
       if (mosquitto_socket(mosq_) < 0) connected_ = false;
+      if (connected_ && greet_) Greet();
     }
   }
   const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*stopBy - TSteady::now()).count();
@@ -484,14 +493,15 @@ void TBrokerPublisher::Send(const TOutgoing& m) {
   QByteArray payload = m.Payload;
   if (m.Topic.isEmpty()) {
     const TRead& r = m.Read;
-    topic += r.Name.toUtf8();
+    topic += r.Name;
+    const QString text = QString::fromUtf8(r.Text);
     QJsonObject o;
-    o[QStringLiteral("value")] = !r.Ok ? QJsonValue() : r.Numeric ? QJsonValue(r.Value) : QJsonValue(r.Text);
-    o[QStringLiteral("text")] = r.Text;
-    o[QStringLiteral("time")] = IsoTime(r.Time);
+    o[QStringLiteral("value")] = !r.Ok ? QJsonValue() : r.Numeric ? QJsonValue(r.Value) : QJsonValue(text);
+    o[QStringLiteral("text")] = text;
+    o[QStringLiteral("time")] = QString::fromUtf8(r.Time);
     o[QStringLiteral("ok")] = r.Ok;
-    o[QStringLiteral("caption")] = r.Caption;
-    o[QStringLiteral("units")] = r.Units;
+    o[QStringLiteral("caption")] = QString::fromUtf8(r.Caption);
+    o[QStringLiteral("units")] = QString::fromUtf8(r.Units);
     payload = QJsonDocument(o).toJson(QJsonDocument::Compact);
   } else {
     topic += m.Topic.toUtf8();
@@ -511,7 +521,7 @@ void TBrokerPublisher::ReportDrops() {
   }
   const QJsonObject o{{QStringLiteral("dropped"), static_cast<double>(dropped)},
                       {QStringLiteral("bound"), options_.Settings.QueueBound},
-                      {QStringLiteral("time"), IsoTime(Now())}};
+                      {QStringLiteral("time"), QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)}};
   const QByteArray topic = root_ + "/status/dropped";
   const QByteArray payload = QJsonDocument(o).toJson(QJsonDocument::Compact);
   if (mosquitto_publish(mosq_, nullptr, topic.constData(), static_cast<int>(payload.size()),
@@ -565,16 +575,20 @@ void TBrokerPublisher::OnConnect(mosquitto* mosq, void* self, int rc) {
     return;
   }
   p.connected_ = true;
-  p.everConnected_ = true;
+  p.greet_ = true;  // outside the callback, where libmosquitto holds its own locks
   p.lastRefusal_ = -1;
   p.retryMs_ = p.options_.RetryFirstMs;
-  const QByteArray status = p.root_ + "/status";
-  if (mosquitto_publish(mosq, nullptr, status.constData(), 6, "online", kQos, true) == MOSQ_ERR_SUCCESS)
-    ++p.inFlight_;
-  const QByteArray writes = p.root_ + "/+/set";
+}
+
+void TBrokerPublisher::Greet() {
+  greet_ = false;
+  const QByteArray status = root_ + "/status";
+  if (mosquitto_publish(mosq_, nullptr, status.constData(), 6, "online", kQos, true) == MOSQ_ERR_SUCCESS)
+    ++inFlight_;
+  const QByteArray writes = root_ + "/+/set";
   // Connected once the broker has taken the subscription too, so a write asked then is heard.
-  if (mosquitto_subscribe(mosq, nullptr, writes.constData(), kQos) != MOSQ_ERR_SUCCESS)
-    p.OnSubscribe(mosq, self, 0, 0, nullptr);
+  if (mosquitto_subscribe(mosq_, nullptr, writes.constData(), kQos) != MOSQ_ERR_SUCCESS)
+    OnSubscribe(mosq_, this, 0, 0, nullptr);
 }
 
 void TBrokerPublisher::OnSubscribe(mosquitto*, void* self, int, int, const int*) {

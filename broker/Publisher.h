@@ -85,10 +85,10 @@ class TBrokerPublisher : public QObject {
   void Stop(int waitMs = 2000);
   bool Running() const { return thread_.joinable(); }
 
-  // Main thread: a read the network completed, an archived report window.
+  // Main thread: a read the network completed, an archived report window, an alarm event (the
+  // alarm journal feeds it).
   void PublishRead(const TCustomRegister& reg);
   void PublishArchive(const TRootNode& report, const QString& archiveName);
-  // Any thread: an alarm event (the alarm journal feeds it).
   void PublishAlarmEvent(const TAlarmEvent& event);
 
   const TBrokerOptions& Options() const { return options_; }
@@ -112,9 +112,11 @@ class TBrokerPublisher : public QObject {
   bool event(QEvent* e) override;
 
  private:
+  // Copies of their own, as UTF-8: Qt shares a string's text between copies, and the thread
+  // sanitizer, not seeing inside Qt, takes the last release on the other thread for a race.
   struct TRead {
-    QString Name, Text, Caption, Units;
-    double Time = 0;
+    QByteArray Name, Text, Caption, Units;
+    QByteArray Time;   // ISO 8601 with the offset
     double Value = 0;  // when Numeric
     bool Ok = false;
     bool Numeric = false;
@@ -140,6 +142,7 @@ class TBrokerPublisher : public QObject {
   void Run();
   void Connect();
   void Pump();
+  void Greet();
   void Send(const TOutgoing& message);
   void Farewell(int waitMs);
   void ReportDrops();
@@ -175,7 +178,7 @@ class TBrokerPublisher : public QObject {
   // Publisher thread only.
   mosquitto* mosq_ = nullptr;
   bool connected_ = false;
-  bool everConnected_ = false;
+  bool greet_ = false;  // connected: "online" and the subscription are due
   int inFlight_ = 0;
   int retryMs_ = 0;
   int lastRefusal_ = -1;

@@ -1,20 +1,21 @@
 #pragma once
 // A real Mosquitto broker for a test: started on 127.0.0.1 at a free port with the test's own
 // configuration (password file, TLS listener), stopped and started again on the same port, and a
-// subscriber on it that keeps what arrives.
+// subscriber on it that keeps what arrives; the programs the tests start, by fork and exec.
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <mosquitto.h>
 #include <netinet/in.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
 #include <QThread>
@@ -24,6 +25,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 namespace vexa::test {
@@ -61,6 +63,82 @@ inline bool WaitFor(const std::function<bool()>& done, int timeoutMs) {
   return true;
 }
 
+// A program started by fork and exec, its outputs in files. QProcess starts its children in a way
+// ThreadSanitizer cannot follow (it then misses the starting thread's locks and reports races that
+// are none); a plain fork it follows.
+class TChild {
+ public:
+  TChild(const QString& program, const QStringList& args) {
+    out_ = dir_.filePath(QStringLiteral("out"));
+    err_ = dir_.filePath(QStringLiteral("err"));
+    std::vector<QByteArray> words{QFile::encodeName(program)};
+    for (const QString& a : args) words.push_back(a.toLocal8Bit());
+    std::vector<char*> argv;
+    for (QByteArray& w : words) argv.push_back(w.data());
+    argv.push_back(nullptr);
+    const QByteArray out = QFile::encodeName(out_);
+    const QByteArray err = QFile::encodeName(err_);
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      // The child: only what is safe between fork and exec.
+      ::prctl(PR_SET_PDEATHSIG, SIGTERM);  // a test that dies takes its children with it
+      const int o = ::open(out.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      const int e = ::open(err.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      ::dup2(o, 1);
+      ::dup2(e, 2);
+      ::execvp(argv[0], argv.data());
+      ::_exit(127);
+    }
+  }
+  ~TChild() {
+    if (Running()) {
+      Signal(SIGKILL);
+      Wait(3000);
+    }
+  }
+  TChild(const TChild&) = delete;
+  TChild& operator=(const TChild&) = delete;
+
+  pid_t Pid() const { return pid_; }
+  void Signal(int signal) const { ::kill(pid_, signal); }
+  bool Running() {
+    if (status_ || pid_ <= 0) return false;
+    int status = 0;
+    if (::waitpid(pid_, &status, WNOHANG) == pid_) status_ = status;
+    return !status_;
+  }
+  // True once it has ended, within `ms`.
+  bool Wait(int ms) {
+    return WaitFor([this] { return !Running(); }, ms);
+  }
+  // The exit code; -1 while running or when a signal ended it.
+  int Code() const { return status_ && WIFEXITED(*status_) ? WEXITSTATUS(*status_) : -1; }
+  bool Killed() const { return status_ && WIFSIGNALED(*status_); }
+  QString Out() const { return ReadText(out_); }
+  QString Err() const { return ReadText(err_); }
+
+ private:
+  static QString ReadText(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+  }
+
+  QTemporaryDir dir_;
+  QString out_, err_;
+  pid_t pid_ = -1;
+  std::optional<int> status_;
+};
+
+// Runs a program to its end (at most `ms`); its exit code, -1 when it did not end by itself.
+inline int RunChild(const QString& program, const QStringList& args, QString* out = nullptr,
+                    QString* err = nullptr, int ms = 30000) {
+  TChild child(program, args);
+  child.Wait(ms);
+  if (out) *out = child.Out();
+  if (err) *err = child.Err();
+  return child.Code();
+}
+
 struct TBrokerConfig {
   QString User;  // empty: anonymous clients welcome
   QString Password;
@@ -85,10 +163,9 @@ class TMosquitto {
       conf.prepend(QStringLiteral("allow_anonymous true\n"));
     } else {
       const QString passwords = dir_.filePath(QStringLiteral("passwords"));
-      EXPECT_EQ(
-          QProcess::execute(QStringLiteral("mosquitto_passwd"), {QStringLiteral("-c"), QStringLiteral("-b"),
-                                                                 passwords, config_.User, config_.Password}),
-          0);
+      EXPECT_EQ(RunChild(QStringLiteral("mosquitto_passwd"), {QStringLiteral("-c"), QStringLiteral("-b"),
+                                                              passwords, config_.User, config_.Password}),
+                0);
       conf.prepend(QStringLiteral("allow_anonymous false\npassword_file %1\n").arg(passwords));
     }
     // Per listener settings off: one set of rules for both listeners.
@@ -106,23 +183,17 @@ class TMosquitto {
   QString TlsUrl() const { return QStringLiteral("mqtts://localhost:%1").arg(TlsPort); }
 
   void Start() {
-    process_ = std::make_unique<QProcess>();
-    process_->setStandardOutputFile(QProcess::nullDevice());
-    process_->setStandardErrorFile(QProcess::nullDevice());
-    // A test that dies takes its broker with it.
-    process_->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-    process_->start(QStringLiteral("mosquitto"),
-                    {QStringLiteral("-c"), dir_.filePath(QStringLiteral("mosquitto.conf"))});
-    ASSERT_TRUE(process_->waitForStarted(3000));
+    process_ = std::make_unique<TChild>(
+        QStringLiteral("mosquitto"),
+        QStringList{QStringLiteral("-c"), dir_.filePath(QStringLiteral("mosquitto.conf"))});
     ASSERT_TRUE(WaitFor([this] { return PortAnswers(Port) && (!config_.Tls || PortAnswers(TlsPort)); }, 5000))
-        << "mosquitto did not listen";
+        << "mosquitto did not listen: " << process_->Err().toStdString();
   }
   // Ends the broker as its service manager would (it keeps its sessions for the next start).
   void Stop() {
     if (!process_) return;
-    process_->terminate();
-    if (!process_->waitForFinished(3000)) process_->kill();
-    process_->waitForFinished(1000);
+    process_->Signal(SIGTERM);
+    process_->Wait(3000);
     process_.reset();
   }
 
@@ -131,7 +202,7 @@ class TMosquitto {
 
  private:
   void MakeCertificate() {
-    const int rc = QProcess::execute(
+    const int rc = RunChild(
         QStringLiteral("openssl"),
         {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"), QStringLiteral("ec"),
          QStringLiteral("-pkeyopt"), QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
@@ -144,7 +215,7 @@ class TMosquitto {
 
   TBrokerConfig config_;
   QTemporaryDir dir_;
-  std::unique_ptr<QProcess> process_;
+  std::unique_ptr<TChild> process_;
 };
 
 struct TReceived {

@@ -7,7 +7,6 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <csignal>
 
@@ -35,26 +34,25 @@ void PrepareFolder(const QString& dir, const QString& reports = {}) {
     ASSERT_TRUE(text.open(QIODevice::WriteOnly));
     text.write(it.value().toUtf8());
     text.close();
-    const TRun load =
-        RunProgram(QStringLiteral(VEXA_CLI_PATH), {"load", path, ConfigFilePath(dir, it.key())});
-    ASSERT_EQ(load.Code, 0) << load.Err.toStdString();
+    QString err;
+    ASSERT_EQ(
+        RunChild(QStringLiteral(VEXA_CLI_PATH), {"load", path, ConfigFilePath(dir, it.key())}, nullptr, &err),
+        0)
+        << err.toStdString();
   }
 }
 
 class ServiceTest : public ::testing::Test {
  protected:
-  void StartService(const QStringList& extra = {}) {
-    cli_.setProgram(QStringLiteral(VEXA_CLI_PATH));
-    cli_.setArguments(QStringList{"--demo", "--dir", dir_.path(), "run", "--mqtt", broker_.Url(),
-                                  "--topic-root", "vexa/svc"} +
-                      extra);
-    cli_.start();
-    ASSERT_TRUE(cli_.waitForStarted(3000));
+  void StartService() {
+    cli_ = std::make_unique<TChild>(QStringLiteral(VEXA_CLI_PATH),
+                                    QStringList{"--demo", "--dir", dir_.path(), "run", "--mqtt",
+                                                broker_.Url(), "--topic-root", "vexa/svc"});
   }
 
   QTemporaryDir dir_;
   TMosquitto broker_;
-  QProcess cli_;
+  std::unique_ptr<TChild> cli_;
 };
 
 TEST_F(ServiceTest, UntilSigtermThenSavedAndOffline) {
@@ -62,20 +60,19 @@ TEST_F(ServiceTest, UntilSigtermThenSavedAndOffline) {
   TSubscriber sub(broker_.Port, QStringLiteral("vexa/svc/#"));
   StartService();
   ASSERT_TRUE(WaitFor([&] { return !sub.On(QStringLiteral("vexa/svc/D000C000R004")).empty(); }, 5000))
-      << cli_.readAllStandardError().toStdString();
+      << cli_->Err().toStdString();
   EXPECT_EQ(sub.On(QStringLiteral("vexa/svc/status"))[0].Payload, "online");
   const QJsonObject value =
       QJsonDocument::fromJson(sub.On(QStringLiteral("vexa/svc/D000C000R004"))[0].Payload).object();
   EXPECT_EQ(value.value(QStringLiteral("caption")).toString(), QStringLiteral("Уставка"));
   EXPECT_TRUE(value.value(QStringLiteral("value")).isDouble());
 
-  ::kill(static_cast<pid_t>(cli_.processId()), SIGTERM);
-  ASSERT_TRUE(cli_.waitForFinished(5000));
-  EXPECT_EQ(cli_.exitStatus(), QProcess::NormalExit);
-  EXPECT_EQ(cli_.exitCode(), 0) << cli_.readAllStandardError().toStdString();
-  EXPECT_TRUE(QString::fromUtf8(cli_.readAllStandardOutput())
-                  .contains(QStringLiteral("ran until stopped; state saved")));
-  const QString log = QString::fromUtf8(cli_.readAllStandardError());
+  cli_->Signal(SIGTERM);
+  ASSERT_TRUE(cli_->Wait(5000));
+  EXPECT_EQ(cli_->Code(), 0) << cli_->Err().toStdString();
+  EXPECT_TRUE(cli_->Out().contains(QStringLiteral("ran until stopped; state saved")))
+      << cli_->Out().toStdString();
+  const QString log = cli_->Err();
   EXPECT_TRUE(log.contains(QStringLiteral("MQTT: подключен к 127.0.0.1"))) << log.toStdString();
   ASSERT_TRUE(WaitFor([&] { return sub.On(QStringLiteral("vexa/svc/status")).size() == 2; }, 3000));
   EXPECT_EQ(sub.On(QStringLiteral("vexa/svc/status"))[1].Payload, "offline");
@@ -89,8 +86,9 @@ TEST_F(ServiceTest, KilledTheBrokerTellsItsLastWill) {
   TSubscriber sub(broker_.Port, QStringLiteral("vexa/svc/status"));
   StartService();
   ASSERT_TRUE(WaitFor([&] { return sub.On(QStringLiteral("vexa/svc/status")).size() == 1; }, 5000));
-  ::kill(static_cast<pid_t>(cli_.processId()), SIGKILL);
-  ASSERT_TRUE(cli_.waitForFinished(3000));
+  cli_->Signal(SIGKILL);
+  ASSERT_TRUE(cli_->Wait(3000));
+  EXPECT_TRUE(cli_->Killed());
   ASSERT_TRUE(WaitFor([&] { return sub.On(QStringLiteral("vexa/svc/status")).size() == 2; }, 3000));
   EXPECT_EQ(sub.On(QStringLiteral("vexa/svc/status"))[1].Payload, "offline");
   // Retained: who asks later learns the line is down.
@@ -110,11 +108,14 @@ TEST_F(ServiceTest, EachArchivedWindowIsAnnouncedWithItsReportAndSamples) {
                                " MaxCount=20 Enabled=True\n")
                     .arg(iiPLAY));
   TSubscriber sub(broker_.Port, QStringLiteral("vexa/svc/archives/#"));
-  const TRun run = RunProgram(QStringLiteral(VEXA_CLI_PATH),
-                              {"--demo", "--dir", dir_.path(), "run", "--seconds", "130", "--virtual-clock",
-                               "07.12.2026 9:00:00", "--mqtt", broker_.Url(), "--topic-root", "vexa/svc"});
-  ASSERT_EQ(run.Code, 0) << run.Err.toStdString();
-  ASSERT_TRUE(WaitFor([&] { return sub.Received().size() == 2; }, 3000)) << run.Err.toStdString();
+  QString err;
+  ASSERT_EQ(RunChild(QStringLiteral(VEXA_CLI_PATH),
+                     {"--demo", "--dir", dir_.path(), "run", "--seconds", "130", "--virtual-clock",
+                      "07.12.2026 9:00:00", "--mqtt", broker_.Url(), "--topic-root", "vexa/svc"},
+                     nullptr, &err),
+            0)
+      << err.toStdString();
+  ASSERT_TRUE(WaitFor([&] { return sub.Received().size() == 2; }, 3000)) << err.toStdString();
   const auto first = sub.On(QStringLiteral("vexa/svc/archives/Печь_07_12_2026_0900"));
   ASSERT_EQ(first.size(), 1u);
   const QJsonObject o = QJsonDocument::fromJson(first[0].Payload).object();
@@ -129,10 +130,12 @@ TEST_F(ServiceTest, EachArchivedWindowIsAnnouncedWithItsReportAndSamples) {
 }
 
 TEST_F(ServiceTest, SettingsThatCannotWorkAreRefusedBeforeAnythingRuns) {
-  const TRun run = RunProgram(QStringLiteral(VEXA_CLI_PATH), {"--demo", "--dir", dir_.path(), "run",
-                                                              "--seconds", "1", "--mqtt", "http://broker"});
-  EXPECT_EQ(run.Code, 2);
-  EXPECT_TRUE(run.Err.contains(QStringLiteral("http://broker"))) << run.Err.toStdString();
+  QString err;
+  EXPECT_EQ(RunChild(QStringLiteral(VEXA_CLI_PATH),
+                     {"--demo", "--dir", dir_.path(), "run", "--seconds", "1", "--mqtt", "http://broker"},
+                     nullptr, &err),
+            2);
+  EXPECT_TRUE(err.contains(QStringLiteral("http://broker"))) << err.toStdString();
 }
 
 }  // namespace
