@@ -13,6 +13,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
+#include <QScopeGuard>
 #include <algorithm>
 #include <chrono>
 #include <csignal>
@@ -106,6 +107,59 @@ TBrokerOptions BrokerOptionsFor(const TBrokerSettings& settings, const QString& 
   o.TopicRoot = settings.TopicRootFor(programFolder);
   o.ClientId = settings.ClientIdFor(programFolder);
   return o;
+}
+
+TConnectionCheck CheckBrokerConnection(const TBrokerSettings& settings, int timeoutMs) {
+  TConnectionCheck check;
+  const auto address = ParseBrokerUrl(settings.Url);
+  if (!address) {
+    check.Text = QStringLiteral("MQTT: адрес брокера '%1' не подходит").arg(settings.Url);
+    return check;
+  }
+  const QString endpoint = QStringLiteral("%1:%2").arg(address->Host).arg(address->Port);
+  InitLibrary();
+  struct TState {
+    int Rc = -1;  // the broker's answer; -1 none yet
+  } state;
+  mosquitto* mosq = mosquitto_new(nullptr, true, &state);
+  if (mosq == nullptr) {
+    check.Text = QStringLiteral("MQTT: клиент не создан (нет памяти)");
+    return check;
+  }
+  const auto destroy = qScopeGuard([mosq] { mosquitto_destroy(mosq); });
+  mosquitto_int_option(mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+  if (!settings.User.isEmpty())
+    mosquitto_username_pw_set(mosq, settings.User.toUtf8().constData(),
+                              settings.Password.isEmpty() ? nullptr : settings.Password.toUtf8().constData());
+  if (address->Tls) {
+    const QByteArray ca = QFile::encodeName(settings.CaFile);
+    const int rc = settings.CaFile.isEmpty()
+                       ? mosquitto_tls_set(mosq, nullptr, "/etc/ssl/certs", nullptr, nullptr, nullptr)
+                       : mosquitto_tls_set(mosq, ca.constData(), nullptr, nullptr, nullptr, nullptr);
+    if (rc != MOSQ_ERR_SUCCESS) {
+      check.Text = QStringLiteral("MQTT: сертификат центра не принят: %1")
+                       .arg(QString::fromUtf8(mosquitto_strerror(rc)));
+      return check;
+    }
+  }
+  mosquitto_connect_callback_set(mosq,
+                                 [](mosquitto*, void* self, int rc) { static_cast<TState*>(self)->Rc = rc; });
+  const QByteArray host = address->Host.toUtf8();
+  const auto deadline = TSteady::now() + std::chrono::milliseconds(timeoutMs);
+  int rc = mosquitto_connect_async(mosq, host.constData(), address->Port, 10);
+  while (rc == MOSQ_ERR_SUCCESS && state.Rc < 0 && TSteady::now() < deadline)
+    rc = mosquitto_loop(mosq, 50, 1);
+  if (state.Rc == 0) {
+    check.Ok = true;
+    check.Text = QStringLiteral("MQTT: брокер %1 принимает соединение").arg(endpoint);
+    mosquitto_disconnect(mosq);
+    mosquitto_loop(mosq, 0, 1);
+  } else if (state.Rc > 0) {
+    check.Text = QStringLiteral("MQTT: брокер %1 отказал: %2").arg(endpoint, RefusalText(state.Rc));
+  } else {
+    check.Text = QStringLiteral("MQTT: нет связи с %1").arg(endpoint);
+  }
+  return check;
 }
 
 TBrokerPublisher::TBrokerPublisher(TNetwork& network, TBrokerOptions options)

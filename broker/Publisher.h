@@ -70,6 +70,14 @@ struct TRemoteWrite {
   QString Outcome;  // "written", or why not
 };
 
+// "Проверить соединение": one connection to the broker with these settings, waited for at most
+// `timeoutMs` and closed again; nothing is published. Ok, or why not in the status line's words.
+struct TConnectionCheck {
+  bool Ok = false;
+  QString Text;
+};
+TConnectionCheck CheckBrokerConnection(const TBrokerSettings& settings, int timeoutMs = 5000);
+
 class TBrokerPublisher : public QObject {
  public:
   // Follows the network's reads and archives from Start to Stop; create on the main thread.

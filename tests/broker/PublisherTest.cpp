@@ -351,6 +351,31 @@ TEST_F(PublisherTest, AWrongPasswordIsRefusedAndToldOnce) {
   ASSERT_TRUE(WaitFor([&] { return sub.On(QStringLiteral("vexa/good/status")).size() == 1; }, 3000));
 }
 
+TEST(BrokerConnectionCheckTest, SaysWhetherTheBrokerTakesTheseSettings) {
+  TMosquitto broker({QStringLiteral("line"), QStringLiteral("secret")});
+  TBrokerSettings s;
+  s.Url = broker.Url();
+  s.User = QStringLiteral("line");
+  s.Password = QStringLiteral("secret");
+  const TConnectionCheck ok = CheckBrokerConnection(s, 3000);
+  EXPECT_TRUE(ok.Ok) << ok.Text.toStdString();
+  EXPECT_EQ(ok.Text, QStringLiteral("MQTT: брокер 127.0.0.1:%1 принимает соединение").arg(broker.Port));
+
+  s.Password = QStringLiteral("wrong");
+  const TConnectionCheck refused = CheckBrokerConnection(s, 3000);
+  EXPECT_FALSE(refused.Ok);
+  EXPECT_TRUE(refused.Text.contains(QStringLiteral("отказал"))) << refused.Text.toStdString();
+
+  broker.Stop();
+  s.Password = QStringLiteral("secret");
+  const TConnectionCheck away = CheckBrokerConnection(s, 1000);
+  EXPECT_FALSE(away.Ok);
+  EXPECT_EQ(away.Text, QStringLiteral("MQTT: нет связи с 127.0.0.1:%1").arg(broker.Port));
+
+  s.Url = QStringLiteral("tcp://broker");
+  EXPECT_TRUE(CheckBrokerConnection(s).Text.contains(QStringLiteral("не подходит")));
+}
+
 class RemoteWriteTest : public PublisherTest {
  protected:
   void SetUp() override {
