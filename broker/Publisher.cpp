@@ -202,6 +202,11 @@ void TBrokerPublisher::Stop(int waitMs) {
   thread_.join();
   ::close(wakeFd_);
   wakeFd_ = -1;
+  {
+    // A write asked as the publisher stopped is not made: its outcome could not be told.
+    const std::lock_guard lock(mutex_);
+    incoming_.clear();
+  }
   // What the thread told last is told now: the caller may end right after.
   QCoreApplication::removePostedEvents(this, kNewsEvent);
   QEvent flush(kNewsEvent);
