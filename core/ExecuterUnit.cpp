@@ -307,7 +307,7 @@ void TExecuter::ServeCall() {
 void TExecuter::DoRefresh() {
   found_->Refresh(network_.LineContext());
   if (OnRefreshed) OnRefreshed(*found_);
-  if (network_.RegisterRead) network_.RegisterRead(*found_);
+  network_.RegisterRead.Notify(*found_);
 }
 
 void TExecuter::DoBeginRead() {
@@ -317,7 +317,7 @@ void TExecuter::DoBeginRead() {
   readInterval_ = readNode_->LoggingInterval();
   // Nothing was due, or the refresh needed no exchange: it is complete.
   if (!read_ && OnRefreshed) OnRefreshed(*found_);
-  if (!read_ && network_.RegisterRead) network_.RegisterRead(*found_);
+  if (!read_) network_.RegisterRead.Notify(*found_);
 }
 
 void TExecuter::DoFinishRead() {
@@ -325,8 +325,8 @@ void TExecuter::DoFinishRead() {
   const std::unique_ptr<TCustomRegister> read = std::move(read_);
   if (!read) return;
   readNode_->FinishRefresh(*read);
+  network_.RegisterRead.Notify(*readNode_);
   if (OnRefreshed) OnRefreshed(*readNode_);
-  if (network_.RegisterRead) network_.RegisterRead(*readNode_);
 }
 
 void TExecuter::StoreFinishedRead() {

@@ -12,6 +12,7 @@
 #include "core/Faults.h"
 #include "core/ImageIndex.h"
 #include "core/Line.h"
+#include "core/Observers.h"
 #include "core/Protocol.h"
 #include "core/RootNode.h"
 #include "core/SetupNode.h"
@@ -101,8 +102,10 @@ class TNetwork {
   // runs on the main thread (the network state save).
   std::function<void(bool running)> PollerState;
   std::function<void()> AutoSave;
-  // Main thread, after every refresh any poller of this network ran (the alarms evaluate there).
-  std::function<void(TCustomRegister&)> RegisterRead;
+  // Followers of the network's news, on the main thread (the alarms, the broker's publisher): every
+  // refresh of a register the poller ran, stored; a report's window archived under the name given.
+  TObservers<const TCustomRegister&> RegisterRead;
+  TObservers<const TRootNode&, const QString&> ReportArchived;
 
  private:
   void ReapRetired();

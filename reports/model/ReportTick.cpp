@@ -87,6 +87,8 @@ TFaults ReportTick(TNetwork& network, const TReportTickHooks& hooks) {
         continue;
       }
       report->SetArchiveFailed(false);
+      network.ReportArchived.Notify(*report, ArchiveName(report->Caption(), report->StartPoint()));
+      if ((report = ref.Get()) == nullptr) continue;
     }
     if (report->Trigger() == 0) {
       report->Reset();

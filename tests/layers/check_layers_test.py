@@ -65,6 +65,8 @@ class CheckLayersTest(unittest.TestCase):
             ("ui/A.cpp", "ui/app/B.h"),
             ("processes/gui/A.cpp", "tools/vexa-cli/B.h"),
             ("core/A.h", "ui/B.h"),
+            ("ui/model/A.cpp", "broker/B.h"),
+            ("broker/A.cpp", "ui/B.h"),
         ]
         for source, target in upward:
             with self.subTest(source=source, target=target):
@@ -93,6 +95,22 @@ class CheckLayersTest(unittest.TestCase):
         )
         self.assertRefused(
             {"storage/A.cpp": '#include "tests/support/TestSupport.h"\n'}, "storage/A.cpp:1:", "test"
+        )
+
+    def test_the_broker_stands_on_the_model_and_beside_the_paper(self):
+        self.assertAccepted(
+            {
+                "broker/A.cpp": '#include "ui/model/B.h"\n#include "reports/model/C.h"\n#include "core/D.h"\n',
+                "ui/A.cpp": '#include "broker/B.h"\n',
+                "tools/vexa-cli/Run.cpp": '#include "broker/B.h"\n',
+            }
+        )
+        # Two libraries of one layer: neither may count on the other.
+        self.assertRefused(
+            {"broker/A.cpp": '#include "reports/paper/B.h"\n'}, "broker/A.cpp:1:", "another library of its layer"
+        )
+        self.assertRefused(
+            {"reports/paper/A.cpp": '#include "broker/B.h"\n'}, "reports/paper/A.cpp:1:", "vexa_broker"
         )
 
     def test_a_source_outside_every_layer_is_refused(self):

@@ -283,15 +283,16 @@ TEST_F(AlarmModelTest, ThePollersReadsReachAnAttachedMonitor) {
   TAlarmMonitor monitor(Current());
   monitor.Open();
   monitor.Attach();
-  ASSERT_TRUE(Current().RegisterRead);
+  monitor.Attach();  // once only
+  ASSERT_FALSE(Current().RegisterRead.Empty());
   TRegisterNode& reg = Reg();
   reg.SetEnabled(true);
   reg.SetLastIOResult(iorOK);
   reg.SetLastStringData(QStringLiteral("55"));
-  Current().RegisterRead(reg);
+  Current().RegisterRead.Notify(reg);
   EXPECT_EQ(monitor.ActiveCount(), 1);
   monitor.Detach();
-  EXPECT_FALSE(Current().RegisterRead);
+  EXPECT_TRUE(Current().RegisterRead.Empty());
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The Debian package made from a build folder: it builds, holds the programs, manual pages, desktop
-# entry, icons and help, depends on the Debian packages of every library the programs link, and an
-# extracted copy runs. Usage: check.sh BUILD_DIR
+# entry, icons, help and the line's service unit (verified by systemd-analyze), depends on the
+# Debian packages of every library the programs link, and an extracted copy runs.
+# Usage: check.sh BUILD_DIR
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(cd "$1" && pwd)
@@ -18,7 +19,8 @@ for path in ./usr/bin/vexa ./usr/bin/vexa-cli ./usr/bin/vexa-sim \
   ./usr/share/applications/vexa.desktop \
   ./usr/share/icons/hicolor/32x32/apps/vexa.png ./usr/share/icons/hicolor/48x48/apps/vexa.png \
   ./usr/share/man/man1/vexa.1.gz ./usr/share/man/man1/vexa-cli.1.gz ./usr/share/man/man1/vexa-sim.1.gz \
-  ./usr/share/doc/vexa/README.md ./usr/share/doc/vexa/help/index.html ./usr/share/doc/vexa/help/setup.html; do
+  ./usr/share/doc/vexa/README.md ./usr/share/doc/vexa/help/index.html ./usr/share/doc/vexa/help/setup.html \
+  ./lib/systemd/system/vexa-line@.service; do
   grep -qxF "$path" <<<"$contents" || fail "the package does not hold $path"
 done
 # Nothing of the build or the tests.
@@ -62,6 +64,18 @@ done
 got=$("$bin/vexa-cli" --demo read D001C000R005) || fail "vexa-cli --demo read failed"
 [ "$got" = "250" ] || fail "vexa-cli --demo read D001C000R005 said: $got"
 desktop-file-validate "$scratch/root/usr/share/applications/vexa.desktop" || fail "desktop entry refused"
+
+# The line's service unit as systemd reads it: an instance of the template, its program the
+# extracted vexa-cli; any warning counts (systemd-analyze only warns of an unknown key).
+if command -v systemd-analyze >/dev/null; then
+  mkdir "$scratch/units"
+  unit=$scratch/units/vexa-line@boiler-house.service
+  sed "s|/usr/bin/vexa-cli|$bin/vexa-cli|" "$scratch/root/lib/systemd/system/vexa-line@.service" >"$unit"
+  said=$(systemd-analyze verify --man=no "$unit" 2>&1) || fail "systemd-analyze verify: $said"
+  [ -z "$said" ] || fail "systemd-analyze verify warned: $said"
+else
+  echo "systemd-analyze not found: the service unit was not verified" >&2
+fi
 
 # The manual pages say what --help says: every option of it is in the page.
 for program in vexa vexa-cli vexa-sim; do

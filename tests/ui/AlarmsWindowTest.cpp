@@ -94,8 +94,8 @@ class AlarmsWindowTest : public TVexaTest {
   void Read(TRegisterNode* reg, const char* value) {
     reg->SetLastIOResult(iorOK);
     reg->SetLastStringData(QString::fromLatin1(value));
-    ASSERT_TRUE(Current().RegisterRead);
-    Current().RegisterRead(*reg);
+    ASSERT_FALSE(Current().RegisterRead.Empty());
+    Current().RegisterRead.Notify(*reg);
     Clock->AdvanceSeconds(1);
   }
   TLabelView* View() const {

@@ -1,17 +1,25 @@
 // vexa-cli run: the program without windows. DIR's state is loaded as at start-up, the poller, the
-// process tick and the report tick run for a given time, and the state is saved as at exit. With a
-// virtual clock (simulation only) time advances without waiting, every tick in its order.
+// process tick and the report tick run for a given time (or until SIGTERM or SIGINT, as a service),
+// and the state is saved as at exit. With a virtual clock (simulation only) time advances without
+// waiting, every tick in its order. With a broker (--mqtt, or Config/MQTT.ini) every read, archive
+// and alarm is published while it runs, and the broker is left with "offline".
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QEventLoop>
 #include <QScopeGuard>
+#include <QSocketNotifier>
 #include <QTimer>
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <memory>
 #include <utility>
 
+#include "broker/Publisher.h"
 #include "core/ExecuterUnit.h"
 #include "core/Network.h"
 #include "core/RegisterNode.h"
@@ -34,14 +42,54 @@ void PollPass(TNetwork& network, TAlarmMonitor& alarms) {
   int index = 0;
   TCustomRegister* found = nullptr;
   while (!NextRegister(network.Net().get(), current, index, found)) {
-    if (auto* reg = dynamic_cast<TRegisterNode*>(found)) {
-      const bool due = reg->RefreshDue();
-      reg->Refresh(network.LineContext());
-      if (due) alarms.Read(*reg);
-    }
+    auto* reg = dynamic_cast<TRegisterNode*>(found);
+    if (reg == nullptr) continue;
+    // The poller offers enabled registers only, and tells each refresh it ran.
+    const bool refreshes = reg->RefreshDue() && reg->Enabled();
+    reg->Refresh(network.LineContext());
+    if (refreshes) network.RegisterRead.Notify(*reg);
   }
   alarms.Tick();
 }
+
+// SIGTERM and SIGINT end the run through a pipe the event loop watches: a service's stop saves the
+// state as an exit does.
+int gStopPipe[2] = {-1, -1};
+
+void OnStopSignal(int) {
+  const char byte = 1;
+  [[maybe_unused]] const ssize_t written = ::write(gStopPipe[1], &byte, 1);
+}
+
+class TStopSignals {
+ public:
+  explicit TStopSignals(QEventLoop& loop) {
+    if (::pipe2(gStopPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+    notifier_ = std::make_unique<QSocketNotifier>(gStopPipe[0], QSocketNotifier::Read);
+    QObject::connect(notifier_.get(), &QSocketNotifier::activated, &loop, &QEventLoop::quit);
+    struct sigaction action {};
+    action.sa_handler = &OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGTERM, &action, &oldTerm_);
+    sigaction(SIGINT, &action, &oldInt_);
+  }
+  ~TStopSignals() {
+    if (!notifier_) return;
+    sigaction(SIGTERM, &oldTerm_, nullptr);
+    sigaction(SIGINT, &oldInt_, nullptr);
+    notifier_.reset();
+    ::close(gStopPipe[0]);
+    ::close(gStopPipe[1]);
+    gStopPipe[0] = gStopPipe[1] = -1;
+  }
+  TStopSignals(const TStopSignals&) = delete;
+  TStopSignals& operator=(const TStopSignals&) = delete;
+
+ private:
+  std::unique_ptr<QSocketNotifier> notifier_;
+  struct sigaction oldTerm_ {};
+  struct sigaction oldInt_ {};
+};
 
 // What a tick found wrong, on the error stream, one line each.
 void PrintFaults(const TFaults& faults) {
@@ -49,8 +97,8 @@ void PrintFaults(const TFaults& faults) {
     Err(QStringLiteral("vexa-cli: ") + QString(text).replace(QLatin1String("\r\n"), QLatin1String(" ")));
 }
 
+// ms < 0: until SIGTERM or SIGINT.
 void RunReal(TNetwork& network, TAlarmMonitor& alarms, int64_t ms) {
-  alarms.Attach();
   network.StartPoller();
   TTickRunner ticks(network, PrintFaults);
   ticks.Start();
@@ -59,7 +107,8 @@ void RunReal(TNetwork& network, TAlarmMonitor& alarms, int64_t ms) {
   QObject::connect(&alarmTick, &QTimer::timeout, [&alarms] { alarms.Tick(); });
   alarmTick.start(1000);
   QEventLoop loop;
-  QTimer::singleShot(std::chrono::milliseconds(ms), &loop, &QEventLoop::quit);
+  const TStopSignals signals(loop);
+  if (ms >= 0) QTimer::singleShot(std::chrono::milliseconds(ms), &loop, &QEventLoop::quit);
   loop.exec();
   ticks.Stop();
   network.StopPoller();
@@ -69,6 +118,8 @@ void RunReal(TNetwork& network, TAlarmMonitor& alarms, int64_t ms) {
 int Run(TCliContext& ctx, const QStringList& args) {
   double seconds = -1;
   QString virtualStart;
+  std::optional<QString> mqttUrl;
+  std::optional<QString> topicRoot;
   for (int i = 0; i < args.size(); ++i) {
     bool ok = false;
     if (args[i] == QLatin1String("--seconds") && i + 1 < args.size()) {
@@ -76,12 +127,25 @@ int Run(TCliContext& ctx, const QStringList& args) {
       if (!ok || !(seconds > 0) || seconds > 400.0 * 86400) return Usage();
     } else if (args[i] == QLatin1String("--virtual-clock") && i + 1 < args.size()) {
       virtualStart = args[++i];
+    } else if (args[i] == QLatin1String("--mqtt") && i + 1 < args.size()) {
+      mqttUrl = args[++i];
+    } else if (args[i] == QLatin1String("--topic-root") && i + 1 < args.size()) {
+      topicRoot = args[++i];
     } else {
       return Usage();
     }
   }
-  if (seconds <= 0) return Usage();
-  const auto ms = static_cast<int64_t>(std::llround(seconds * 1000));
+  // Without --seconds a run lasts until it is stopped; the virtual clock must know when to end.
+  if (seconds <= 0 && (!virtualStart.isEmpty() || args.contains(QLatin1String("--seconds")))) return Usage();
+  const auto ms = seconds > 0 ? static_cast<int64_t>(std::llround(seconds * 1000)) : int64_t{-1};
+
+  TBrokerSettings broker = LoadBrokerSettings(ctx.Dir);
+  if (mqttUrl) broker.Url = *mqttUrl;
+  if (topicRoot) broker.TopicRoot = *topicRoot;
+  if (const QStringList problems = broker.Problems(); !problems.isEmpty()) {
+    for (const QString& problem : problems) Err(QStringLiteral("vexa-cli: ") + problem);
+    return 2;
+  }
 
   std::unique_ptr<TClock> realClock;
   if (!virtualStart.isEmpty()) {
@@ -120,6 +184,17 @@ int Run(TCliContext& ctx, const QStringList& args) {
   // goes on without it.
   TAlarmMonitor alarms(network, kWhoCli);
   PrintFaults(alarms.Open());
+  alarms.Attach();
+
+  std::unique_ptr<TBrokerPublisher> publisher;
+  if (broker.Enabled()) {
+    publisher = std::make_unique<TBrokerPublisher>(network, BrokerOptionsFor(broker, ctx.Dir));
+    publisher->News = [](const QString& text) { Err(QStringLiteral("vexa-cli: ") + text); };
+    Err(QStringLiteral("vexa-cli: MQTT: публикация в %1, корень тем %2")
+            .arg(broker.Url, publisher->Options().TopicRoot));
+    publisher->Start();
+    alarms.Observe([&publisher](const TAlarmEvent& event) { publisher->PublishAlarmEvent(event); });
+  }
 
   if (realClock) {
     TTickRunner(network, PrintFaults).RunVirtual(ms, [&network, &alarms] { PollPass(network, alarms); });
@@ -127,14 +202,18 @@ int Run(TCliContext& ctx, const QStringList& args) {
     RunReal(network, alarms, ms);
   }
   RestoreFolderLine(ctx, folderLine);
+  int rc = 0;
   try {
     SaveNetworkState(network);  // as at exit
   } catch (const std::exception& e) {
     Err(QStringLiteral("vexa-cli: the state could not be saved: %1").arg(QString::fromUtf8(e.what())));
-    return 1;
+    rc = 1;
   }
-  Out(QStringLiteral("ran %1 s%2; state saved in %3")
-          .arg(seconds)
+  // After the save, so that the last reads and archives go out too; then "offline".
+  if (publisher) publisher->Stop();
+  if (rc != 0) return rc;
+  Out(QStringLiteral("ran %1%2; state saved in %3")
+          .arg(ms < 0 ? QStringLiteral("until stopped") : QStringLiteral("%1 s").arg(seconds))
           .arg(realClock ? QStringLiteral(" on the virtual clock, to %1").arg(DateTimeToStr(Now()))
                          : QString())
           .arg(ctx.Dir));
@@ -144,10 +223,13 @@ int Run(TCliContext& ctx, const QStringList& args) {
 const TCommandRegistrar kRun{
     QStringLiteral("run"),
     {&Run,
-     QStringLiteral("run --seconds S [--virtual-clock \"DD.MM.YYYY H:MM:SS\"]  loads DIR's state as the "
-                    "program does, polls and runs the processes and reports for S seconds without "
-                    "windows, then saves the state; the virtual clock (with --demo) runs from that "
-                    "local time without waiting"),
+     QStringLiteral(
+         "run [--seconds S] [--virtual-clock \"DD.MM.YYYY H:MM:SS\"] [--mqtt URL] [--topic-root ROOT]  "
+         "loads DIR's state as the program does, polls and runs the processes and reports "
+         "without windows for S seconds, or until SIGTERM or SIGINT, then saves the state; the "
+         "virtual clock (with --demo and --seconds) runs from that local time without waiting; "
+         "--mqtt (mqtt://host[:port] or mqtts://) publishes every value, archive and alarm to "
+         "that broker under ROOT (default vexa/<DIR's name>), as DIR/Config/MQTT.ini does"),
      true, false, TFolderWrites::Folder}};
 
 }  // namespace

@@ -63,13 +63,13 @@ TAlarmMonitor::~TAlarmMonitor() {
 }
 
 void TAlarmMonitor::Attach() {
-  network_.RegisterRead = [this](TCustomRegister& reg) { Read(reg); };
-  attached_ = true;
+  if (readTicket_ != 0) return;
+  readTicket_ = network_.RegisterRead.Add([this](const TCustomRegister& reg) { Read(reg); });
 }
 
 void TAlarmMonitor::Detach() {
-  if (attached_) network_.RegisterRead = nullptr;
-  attached_ = false;
+  if (readTicket_ != 0) network_.RegisterRead.Remove(readTicket_);
+  readTicket_ = 0;
 }
 
 TAlarmMonitor::TRecord& TAlarmMonitor::RecordOf(const QString& name, TAlarmCondition condition) {

@@ -128,7 +128,7 @@ class TAlarmMonitor {
   QString journalError_;
   int keepDays_ = 0;
   double lastPrune_ = 0;
-  bool attached_ = false;
+  int readTicket_ = 0;                                  // following the network's reads while not 0
   std::map<std::pair<QString, int>, TRecord> records_;  // stable addresses
   QHash<const TCustomRegister*, int> index_;
   std::vector<TWatched> watched_;

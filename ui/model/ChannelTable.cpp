@@ -20,6 +20,22 @@ QString WriteMessage(const QString& text, const QString& caption, const QString&
 
 }  // namespace
 
+TWriteCheck CheckRegisterWrite(const TCustomRegister& reg, const QString& typed) {
+  TWriteCheck check;
+  if (reg.RegisterType() == rtASCIIZ) {
+    // Blanks are part of a text value; only its length is the device's limit.
+    check.Cut = typed.size() > kMaxTextBytes;
+    check.Text = check.Cut ? typed.left(kMaxTextBytes) : typed;
+  } else {
+    check.Text = typed.trimmed();
+  }
+  if (!reg.UserCanWRITE())
+    check.Refusal = TWriteCheck::ReadOnly;
+  else if (!reg.IsValidValue(check.Text))
+    check.Refusal = TWriteCheck::Invalid;
+  return check;
+}
+
 void TChannelTable::Clear() {
   channel_ = nullptr;
   rows_.clear();
@@ -81,28 +97,22 @@ void TChannelTable::ApplyRow(int row, TFaults& faults) {
   TChannelRow& r = rows_[static_cast<size_t>(row)];
   TCustomRegister* reg = r.Register;
   if (reg == nullptr) return;
-  QString text = r.Text;
-  if (reg->RegisterType() == rtASCIIZ) {
-    // Blanks are part of a text value; only its length is the device's limit.
-    if (text.size() > kMaxTextBytes) {
-      const QString cut = text.left(kMaxTextBytes);
-      faults.Add(QStringLiteral("Строка '") + text + QStringLiteral("'") + QStringLiteral(" для ") +
-                     QStringLiteral("'") + r.Caption + QStringLiteral("'") + QStringLiteral("\r\n") +
-                     QStringLiteral("слишком велика. Строка будет укорочена до '") + cut +
-                     QStringLiteral("'!"),
-                 TMsgIcon::Warning);
-      text = cut;
-      SetText(row, cut);
-    }
-  } else {
-    text = text.trimmed();
+  const TWriteCheck check = CheckRegisterWrite(*reg, r.Text);
+  const QString& text = check.Text;
+  if (check.Cut) {
+    faults.Add(QStringLiteral("Строка '") + r.Text + QStringLiteral("'") + QStringLiteral(" для ") +
+                   QStringLiteral("'") + r.Caption + QStringLiteral("'") + QStringLiteral("\r\n") +
+                   QStringLiteral("слишком велика. Строка будет укорочена до '") + text +
+                   QStringLiteral("'!"),
+               TMsgIcon::Warning);
+    SetText(row, text);
   }
   if (text == r.Last) return;
-  if (!reg->UserCanWRITE()) {
+  if (check.Refusal == TWriteCheck::ReadOnly) {
     SetText(row, r.Last);
     return;
   }
-  if (!reg->IsValidValue(text)) {
+  if (check.Refusal == TWriteCheck::Invalid) {
     faults.Add(WriteMessage(text, r.Caption, QStringLiteral("не может принять такое значение!")),
                TMsgIcon::Warning);
     SetText(row, r.Last);

@@ -15,6 +15,18 @@ class TCustomRegister;
 class TNetwork;
 class TRootNode;
 
+// A value typed for a register, checked as the channel table checks it before a write: a text
+// register's value cut to the device's length (Cut), any other trimmed; a register without the write
+// right refused (ReadOnly), a value its type or range cannot take refused (Invalid). Others that
+// write a register for someone (the broker's remote writes) use the same rule.
+struct TWriteCheck {
+  enum TRefusal { None, ReadOnly, Invalid };
+  QString Text;  // what would be written
+  bool Cut = false;
+  TRefusal Refusal = None;
+};
+TWriteCheck CheckRegisterWrite(const TCustomRegister& reg, const QString& typed);
+
 struct TChannelRow {
   TCustomRegister* Register = nullptr;  // none for the header row, hidden children and non-registers
   QString Caption;

@@ -1,0 +1,134 @@
+// The broker's settings file: the URL's rule, the checks the settings page shows, and the file
+// itself (round trip, owner-only mode, defaults).
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <QDir>
+#include <QFile>
+#include <QSettings>
+#include <QTemporaryDir>
+
+#include "broker/BrokerSettings.h"
+
+namespace vexa::test {
+namespace {
+
+int Mode(const QString& path) {
+  struct stat st {};
+  if (::stat(QFile::encodeName(path).constData(), &st) != 0) return -1;
+  return static_cast<int>(st.st_mode & 07777);
+}
+
+TEST(BrokerUrlTest, MqttAndMqttsWithTheirDefaultPortsOthersRefused) {
+  const auto plain = ParseBrokerUrl(QStringLiteral("mqtt://broker.plant.local"));
+  ASSERT_TRUE(plain);
+  EXPECT_EQ(plain->Host, QStringLiteral("broker.plant.local"));
+  EXPECT_EQ(plain->Port, 1883);
+  EXPECT_FALSE(plain->Tls);
+  const auto tls = ParseBrokerUrl(QStringLiteral(" mqtts://10.0.0.5:9883/ "));
+  ASSERT_TRUE(tls);
+  EXPECT_EQ(tls->Port, 9883);
+  EXPECT_TRUE(tls->Tls);
+  EXPECT_EQ(ParseBrokerUrl(QStringLiteral("mqtts://broker"))->Port, 8883);
+  const auto v6 = ParseBrokerUrl(QStringLiteral("mqtt://[::1]:1884"));
+  ASSERT_TRUE(v6);
+  EXPECT_EQ(v6->Host, QStringLiteral("::1"));
+  EXPECT_EQ(v6->Port, 1884);
+  for (const char* bad :
+       {"", "broker:1883", "http://broker", "mqtt://", "mqtt://broker:0", "mqtt://broker:65536",
+        "mqtt://broker:port", "mqtt://broker/vexa", "mqtt://user@broker", "mqtt://bro ker"})
+    EXPECT_FALSE(ParseBrokerUrl(QString::fromLatin1(bad))) << bad;
+}
+
+TEST(BrokerSettingsTest, ProblemsNameEachFieldThatCannotWork) {
+  TBrokerSettings s;
+  EXPECT_TRUE(s.Problems().isEmpty()) << "no broker at all is a valid choice";
+  s.Url = QStringLiteral("mqtt://broker");
+  EXPECT_TRUE(s.Problems().isEmpty());
+
+  TBrokerSettings bad;
+  bad.Url = QStringLiteral("tcp://broker");
+  bad.Password = QStringLiteral("secret");
+  bad.CaFile = QStringLiteral("/nonexistent/ca.pem");
+  bad.TopicRoot = QStringLiteral("vexa/#");
+  bad.ClientId = QStringLiteral("a+b");
+  bad.QueueBound = 0;
+  bad.Writes = true;
+  const QStringList problems = bad.Problems();
+  ASSERT_EQ(problems.size(), 7) << problems.join('\n').toStdString();
+  EXPECT_TRUE(problems[0].contains(QStringLiteral("tcp://broker")));
+  EXPECT_TRUE(problems[6].contains(QStringLiteral("Запись из брокера")));
+
+  for (const char* root : {"/vexa", "vexa/", "vexa//line", "vexa/+/x"}) {
+    TBrokerSettings r;
+    r.TopicRoot = QString::fromLatin1(root);
+    EXPECT_EQ(r.Problems().size(), 1) << root;
+  }
+  TBrokerSettings big;
+  big.QueueBound = kMaxQueueBound + 1;
+  EXPECT_EQ(big.Problems().size(), 1);
+  // Writes with a user are allowed.
+  TBrokerSettings writes;
+  writes.User = QStringLiteral("line");
+  writes.Password = QStringLiteral("secret");
+  writes.Writes = true;
+  EXPECT_TRUE(writes.Problems().isEmpty());
+}
+
+TEST(BrokerSettingsTest, TheRootAndClientIdFollowTheProgramFolderUnlessGiven) {
+  TBrokerSettings s;
+  EXPECT_EQ(s.TopicRootFor(QStringLiteral("/srv/vexa/boiler-house")), QStringLiteral("vexa/boiler-house"));
+  EXPECT_TRUE(
+      s.ClientIdFor(QStringLiteral("/srv/vexa/boiler-house")).endsWith(QLatin1String("-boiler-house")));
+  s.TopicRoot = QStringLiteral("plant/boilers");
+  s.ClientId = QStringLiteral("line-7");
+  EXPECT_EQ(s.TopicRootFor(QStringLiteral("/srv/vexa/boiler-house")), QStringLiteral("plant/boilers"));
+  EXPECT_EQ(s.ClientIdFor(QStringLiteral("/srv/vexa/boiler-house")), QStringLiteral("line-7"));
+}
+
+TEST(BrokerSettingsTest, SavedOwnerOnlyAndReadBackWhole) {
+  QTemporaryDir dir;
+  EXPECT_EQ(LoadBrokerSettings(dir.path()), TBrokerSettings()) << "no file: the defaults";
+
+  TBrokerSettings s;
+  s.Url = QStringLiteral("mqtts://broker:8883");
+  s.User = QStringLiteral("line");
+  s.Password = QStringLiteral("p=ss;word #1");
+  s.CaFile = QStringLiteral("/etc/vexa/ca.pem");
+  s.TopicRoot = QStringLiteral("vexa/котельная");
+  s.ClientId = QStringLiteral("vexa-line-1");
+  s.QueueBound = 5000;
+  s.Writes = true;
+  QString why;
+  ASSERT_TRUE(SaveBrokerSettings(dir.path(), s, &why)) << why.toStdString();
+  const QString path = BrokerSettingsPath(dir.path());
+  EXPECT_EQ(path, dir.filePath(QStringLiteral("Config/MQTT.ini")));
+  EXPECT_EQ(Mode(path), 0600);
+  EXPECT_EQ(LoadBrokerSettings(dir.path()), s);
+
+  // A file someone made readable for all is owner-only again after the next save.
+  QFile::setPermissions(path, QFile::permissions(path) | QFile::ReadOther | QFile::ReadGroup);
+  s.Writes = false;
+  ASSERT_TRUE(SaveBrokerSettings(dir.path(), s));
+  EXPECT_EQ(Mode(path), 0600);
+  EXPECT_EQ(LoadBrokerSettings(dir.path()), s);
+}
+
+TEST(BrokerSettingsTest, AValueThatDoesNotParseTakesItsDefault) {
+  QTemporaryDir dir;
+  QDir(dir.path()).mkdir(QStringLiteral("Config"));
+  {
+    QSettings ini(BrokerSettingsPath(dir.path()), QSettings::IniFormat);
+    ini.setValue(QStringLiteral("Broker/Url"), QStringLiteral("mqtt://broker"));
+    ini.setValue(QStringLiteral("Broker/QueueBound"), QStringLiteral("many"));
+    ini.setValue(QStringLiteral("Broker/Writes"), QStringLiteral("perhaps"));
+  }
+  const TBrokerSettings s = LoadBrokerSettings(dir.path());
+  EXPECT_EQ(s.Url, QStringLiteral("mqtt://broker"));
+  EXPECT_EQ(s.QueueBound, kDefaultQueueBound);
+  EXPECT_FALSE(s.Writes);
+}
+
+}  // namespace
+}  // namespace vexa::test

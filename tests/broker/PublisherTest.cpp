@@ -1,0 +1,485 @@
+// The publisher against a real Mosquitto broker: what a read, an archive and an alarm look like on
+// the broker, the broker going away and coming back, TLS, a refused password, and writes asked
+// through the broker.
+
+#include <gtest/gtest.h>
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <memory>
+
+#include "broker/Publisher.h"
+#include "core/Network.h"
+#include "core/RegisterNode.h"
+#include "core/Services.h"
+#include "reports/model/ReportNode.h"
+#include "support/TestSupport.h"
+#include "tests/broker/MosquittoBroker.h"
+#include "ui/model/LabelDisplay.h"
+
+namespace vexa::test {
+namespace {
+
+QJsonObject Json(const QByteArray& payload) {
+  return QJsonDocument::fromJson(payload).object();
+}
+
+class PublisherTest : public TVexaTest {
+ protected:
+  void SetUp() override {
+    TVexaTest::SetUp();
+    Services().Clock = std::make_unique<TClock>();  // the broker runs in real time
+  }
+
+  // A publisher of the test's network with quick retries.
+  std::unique_ptr<TBrokerPublisher> Publisher(const QString& url,
+                                              const QString& root = QStringLiteral("vexa/test"),
+                                              TBrokerSettings settings = {}) {
+    settings.Url = url;
+    TBrokerOptions options = BrokerOptionsFor(settings, Dir->path());
+    options.TopicRoot = root;
+    options.RetryFirstMs = 50;
+    options.RetryLongestMs = 200;
+    auto publisher = std::make_unique<TBrokerPublisher>(*Network, options);
+    publisher->News = [this](const QString& text) { News << text; };
+    return publisher;
+  }
+
+  TRegisterNode* Register(const char* name, TRegisterType type, const QString& text, bool ok = true) {
+    auto* reg = new TRegisterNode(Net().get());  // owned by NET
+    reg->SetName(QString::fromLatin1(name));
+    reg->SetRegisterType(type);
+    reg->SetLastStringData(text);
+    reg->SetLastIOResult(ok ? iorOK : iorFAIL);
+    return reg;
+  }
+
+  QStringList News;
+};
+
+bool Until(const std::function<bool()>& done, int ms = 4000) {
+  return RunEventsUntil(done, ms);
+}
+
+TEST_F(PublisherTest, EveryKindOfNewsArrivesOnItsTopicAsJson) {
+  TMosquitto broker;
+  TSubscriber sub(broker.Port, QStringLiteral("vexa/test/#"));
+  auto publisher = Publisher(broker.Url());
+  publisher->Start();
+
+  const QString shown = QStringLiteral("21") + FormatSettings().DecimalSeparator + QStringLiteral("5");
+  TRegisterNode* number = Register("D001C000R002", rtINT, shown);
+  number->SetCaption(QStringLiteral("Уставка температуры"));
+  auto* label = new TLabelDisplay(number);  // owned by the register; its units are the value's
+  label->SetUnits(QStringLiteral("°C"));
+  TRegisterNode* text = Register("D001C000R009", rtASCIIZ, QStringLiteral("Котел 2"));
+  TRegisterNode* failed = Register("D001C000R003", rtFLOAT, kFailedText, false);
+  publisher->PublishRead(*number);
+  publisher->PublishRead(*text);
+  publisher->PublishRead(*failed);
+
+  TAlarmEvent alarm;
+  alarm.Time = Now();
+  alarm.Kind = TAlarmEventKind::Raised;
+  alarm.Name = QStringLiteral("D001C000R002");
+  alarm.Condition = TAlarmCondition::Hi;
+  alarm.State = TAlarmState::ActiveUnacked;
+  alarm.Value = 21.5;
+  publisher->PublishAlarmEvent(alarm);
+
+  TReportNode report(nullptr);
+  report.SetCaption(QStringLiteral("Печь 2"));
+  report.SetStartPoint(46366.25);     // 10.12.2026 06:00
+  report.SetLoggingDurationIndex(5);  // an hour
+  for (int i = 0; i < 2; ++i) {
+    auto* reg = new TRegisterNode(&report);
+    reg->SetName(QStringLiteral("D001C000R00%1").arg(i + 1));
+    for (int s = 0; s < 3 + i; ++s) reg->AddToHistory();
+  }
+  publisher->PublishArchive(report, QStringLiteral("Печь_2_10_12_2026_0600"));
+
+  ASSERT_TRUE(Until([&] {
+    return sub.On(QStringLiteral("vexa/test/archives/Печь_2_10_12_2026_0600")).size() == 1;
+  })) << News.join('\n').toStdString();
+  EXPECT_TRUE(News.contains(QStringLiteral("MQTT: подключен к 127.0.0.1:%1").arg(broker.Port)))
+      << News.join('\n').toStdString();
+  EXPECT_EQ(publisher->State(), TBrokerState::Connected);
+
+  const auto status = sub.On(QStringLiteral("vexa/test/status"));
+  ASSERT_EQ(status.size(), 1u);
+  EXPECT_EQ(status[0].Payload, "online");
+
+  const auto n = sub.On(QStringLiteral("vexa/test/D001C000R002"));
+  ASSERT_EQ(n.size(), 1u);
+  const QJsonObject nj = Json(n[0].Payload);
+  EXPECT_TRUE(nj.value(QStringLiteral("value")).isDouble()) << n[0].Payload.toStdString();
+  EXPECT_DOUBLE_EQ(nj.value(QStringLiteral("value")).toDouble(), 21.5);
+  EXPECT_EQ(nj.value(QStringLiteral("text")).toString(), shown);
+  EXPECT_EQ(nj.value(QStringLiteral("ok")), QJsonValue(true));
+  EXPECT_EQ(nj.value(QStringLiteral("caption")).toString(), QStringLiteral("Уставка температуры"));
+  EXPECT_EQ(nj.value(QStringLiteral("units")).toString(), QStringLiteral("°C"));
+  // ISO 8601 with the offset, and the read's own time.
+  const QString time = nj.value(QStringLiteral("time")).toString();
+  EXPECT_TRUE(
+      QRegularExpression(QStringLiteral(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}([+-]\d\d:\d\d|Z)$)"))
+          .match(time)
+          .hasMatch())
+      << time.toStdString();
+
+  const auto t = sub.On(QStringLiteral("vexa/test/D001C000R009"));
+  ASSERT_EQ(t.size(), 1u);
+  EXPECT_EQ(Json(t[0].Payload).value(QStringLiteral("value")).toString(), QStringLiteral("Котел 2"));
+
+  const auto f = sub.On(QStringLiteral("vexa/test/D001C000R003"));
+  ASSERT_EQ(f.size(), 1u);
+  EXPECT_EQ(Json(f[0].Payload).value(QStringLiteral("ok")), QJsonValue(false));
+  EXPECT_TRUE(Json(f[0].Payload).value(QStringLiteral("value")).isNull());
+  EXPECT_EQ(Json(f[0].Payload).value(QStringLiteral("text")).toString(), kFailedText);
+
+  const auto a = sub.On(QStringLiteral("vexa/test/alarms"));
+  ASSERT_EQ(a.size(), 1u);
+  EXPECT_EQ(Json(a[0].Payload).value(QStringLiteral("kind")).toString(), QStringLiteral("raised"));
+  EXPECT_EQ(Json(a[0].Payload).value(QStringLiteral("register")).toString(), QStringLiteral("D001C000R002"));
+  EXPECT_EQ(Json(a[0].Payload).value(QStringLiteral("condition")).toString(), QStringLiteral("H"));
+  EXPECT_EQ(Json(a[0].Payload).value(QStringLiteral("value")).toDouble(), 21.5);
+
+  const QJsonObject arch =
+      Json(sub.On(QStringLiteral("vexa/test/archives/Печь_2_10_12_2026_0600"))[0].Payload);
+  EXPECT_EQ(arch.value(QStringLiteral("report")).toString(), QStringLiteral("Печь 2"));
+  EXPECT_EQ(arch.value(QStringLiteral("samples")).toInt(), 4);
+  const QJsonObject window = arch.value(QStringLiteral("window")).toObject();
+  EXPECT_TRUE(
+      window.value(QStringLiteral("start")).toString().startsWith(QLatin1String("2026-12-10T06:00:00")));
+  EXPECT_TRUE(
+      window.value(QStringLiteral("end")).toString().startsWith(QLatin1String("2026-12-10T07:00:00")));
+
+  // The values are retained: a subscriber that comes later gets the last of each at once.
+  TSubscriber late(broker.Port, QStringLiteral("vexa/test/+"));
+  ASSERT_TRUE(WaitFor([&] { return late.On(QStringLiteral("vexa/test/D001C000R002")).size() == 1; }, 3000));
+  EXPECT_TRUE(late.On(QStringLiteral("vexa/test/D001C000R002"))[0].Retained);
+  EXPECT_TRUE(late.On(QStringLiteral("vexa/test/alarms")).empty());  // events are not retained
+
+  // A clean stop leaves "offline" in place of "online".
+  publisher->Stop();
+  ASSERT_TRUE(WaitFor([&] { return sub.On(QStringLiteral("vexa/test/status")).size() == 2; }, 3000));
+  EXPECT_EQ(sub.On(QStringLiteral("vexa/test/status"))[1].Payload, "offline");
+  EXPECT_TRUE(sub.On(QStringLiteral("vexa/test/status"))[1].Retained == false);  // live delivery
+}
+
+TEST_F(PublisherTest, ThePollersReadsArePublishedAndTwoNetworksKeepTheirOwn) {
+  TMosquitto broker;
+  TSubscriber sub(broker.Port, QStringLiteral("vexa/#"));
+  Settings()->SetDemo(true);
+  for (const char* name : {"D000C000R002", "D000C000R003"}) {
+    auto* reg = new TRegisterNode(Net().get());
+    reg->SetName(QString::fromLatin1(name));
+    reg->SetLoggingInterval(1);
+    reg->SetEnabled(true);
+  }
+  auto publisher = Publisher(broker.Url(), QStringLiteral("vexa/one"));
+  publisher->Start();
+
+  // A second network in its own folder with its own publisher.
+  QTemporaryDir otherDir;
+  TNetwork other(otherDir.path(), nullptr);
+  other.Setup()->SetDemo(true);
+  auto* otherReg = new TRegisterNode(other.Net().get());
+  otherReg->SetName(QStringLiteral("D000C001R002"));
+  otherReg->SetLoggingInterval(1);
+  otherReg->SetEnabled(true);
+  TBrokerSettings settings;
+  settings.Url = broker.Url();
+  TBrokerOptions options = BrokerOptionsFor(settings, otherDir.path());
+  options.TopicRoot = QStringLiteral("vexa/two");
+  TBrokerPublisher second(other, options);
+  second.Start();
+
+  Network->StartPoller();
+  other.StartPoller();
+  ASSERT_TRUE(Until(
+      [&] {
+        return sub.On(QStringLiteral("vexa/one/D000C000R002")).size() >= 2 &&
+               sub.On(QStringLiteral("vexa/one/D000C000R003")).size() >= 2 &&
+               !sub.On(QStringLiteral("vexa/two/D000C001R002")).empty();
+      },
+      6000));
+  Network->StopPoller();
+  other.StopPoller();
+  const QJsonObject last = Json(sub.On(QStringLiteral("vexa/one/D000C000R003")).back().Payload);
+  EXPECT_EQ(last.value(QStringLiteral("ok")), QJsonValue(true));
+  EXPECT_TRUE(last.value(QStringLiteral("value")).isDouble());
+  EXPECT_EQ(last.value(QStringLiteral("caption")).toString(), Net()->Node(1)->Caption());
+  // Nothing of one network under the other's root.
+  for (const TReceived& r : sub.Received()) {
+    EXPECT_FALSE(r.Topic.startsWith(QLatin1String("vexa/one/D000C001"))) << r.Topic.toStdString();
+    EXPECT_FALSE(r.Topic.startsWith(QLatin1String("vexa/two/D000C000"))) << r.Topic.toStdString();
+  }
+  second.Stop();
+  publisher->Stop();
+}
+
+TEST_F(PublisherTest, WhileTheBrokerIsAwayValuesWaitAndArriveInOrder) {
+  TMosquitto broker;
+  const QString id = QStringLiteral("vexa-test-order");
+  auto sub =
+      std::make_unique<TSubscriber>(broker.Port, QStringLiteral("vexa/test/#"), QString(), QString(), id);
+  auto publisher = Publisher(broker.Url());
+  publisher->Start();
+  ASSERT_TRUE(Until([&] { return publisher->State() == TBrokerState::Connected; }));
+  TRegisterNode* reg = Register("D001C000R002", rtINT, QStringLiteral("0"));
+  auto publish = [&](int from, int to) {
+    for (int i = from; i < to; ++i) {
+      reg->SetLastStringData(QString::number(i));
+      publisher->PublishRead(*reg);
+    }
+  };
+  publish(0, 10);
+  ASSERT_TRUE(WaitFor([&] { return sub->On(QStringLiteral("vexa/test/D001C000R002")).size() == 10; }, 3000));
+
+  sub.reset();  // its session stays on the broker and keeps what comes while it is away
+  broker.Stop();
+  ASSERT_TRUE(Until([&] { return publisher->State() == TBrokerState::Lost; }));
+  publish(10, 60);
+  EXPECT_EQ(publisher->QueueLength(), 50);
+  broker.Start();
+  ASSERT_TRUE(
+      Until([&] { return publisher->State() == TBrokerState::Connected && publisher->QueueLength() == 0; }));
+  sub = std::make_unique<TSubscriber>(broker.Port, QStringLiteral("vexa/test/#"), QString(), QString(), id);
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        const auto got = sub->On(QStringLiteral("vexa/test/D001C000R002"));
+        return !got.empty() && Json(got.back().Payload).value(QStringLiteral("value")).toInt() == 59;
+      },
+      3000));
+  std::vector<int> values;
+  for (const TReceived& r : sub->On(QStringLiteral("vexa/test/D001C000R002")))
+    values.push_back(Json(r.Payload).value(QStringLiteral("value")).toInt());
+  // QoS 1 is at least once: the broker may give the new session what the old one had already seen.
+  std::erase_if(values, [](int v) { return v < 10; });
+  std::vector<int> expected;
+  for (int i = 10; i < 60; ++i) expected.push_back(i);
+  QStringList got;
+  for (int v : values) got << QString::number(v);
+  EXPECT_EQ(values, expected) << got.join(' ').toStdString();
+  EXPECT_EQ(publisher->Dropped(), 0);
+  // The outage and the return were each told once.
+  EXPECT_EQ(News.filter(QStringLiteral("нет связи")).size(), 1) << News.join('\n').toStdString();
+  EXPECT_EQ(News.filter(QStringLiteral("подключен")).size(), 2) << News.join('\n').toStdString();
+}
+
+TEST_F(PublisherTest, AFullQueueDropsTheOldestAndSaysHowManyOncePerOutage) {
+  TMosquitto broker;
+  TBrokerSettings settings;
+  settings.QueueBound = 5;
+  auto publisher = Publisher(broker.Url(), QStringLiteral("vexa/test"), settings);
+  publisher->Start();
+  ASSERT_TRUE(Until([&] { return publisher->State() == TBrokerState::Connected; }));
+  const QString id = QStringLiteral("vexa-test-drops");
+  { TSubscriber first(broker.Port, QStringLiteral("vexa/test/#"), QString(), QString(), id); }
+  broker.Stop();
+  ASSERT_TRUE(Until([&] { return publisher->State() == TBrokerState::Lost; }));
+  TRegisterNode* reg = Register("D001C000R002", rtINT, QStringLiteral("0"));
+  for (int i = 0; i < 12; ++i) {
+    reg->SetLastStringData(QString::number(i));
+    publisher->PublishRead(*reg);
+  }
+  EXPECT_EQ(publisher->QueueLength(), 5);
+  EXPECT_EQ(publisher->Dropped(), 7);
+  broker.Start();
+  TSubscriber sub(broker.Port, QStringLiteral("vexa/test/#"), QString(), QString(), id);
+  ASSERT_TRUE(WaitFor([&] { return sub.On(QStringLiteral("vexa/test/status/dropped")).size() == 1; }, 4000));
+  EXPECT_EQ(Json(sub.On(QStringLiteral("vexa/test/status/dropped"))[0].Payload)
+                .value(QStringLiteral("dropped"))
+                .toInt(),
+            7);
+  // The newest five, in order.
+  std::vector<int> values;
+  for (const TReceived& r : sub.On(QStringLiteral("vexa/test/D001C000R002")))
+    values.push_back(Json(r.Payload).value(QStringLiteral("value")).toInt());
+  EXPECT_EQ(values, (std::vector<int>{7, 8, 9, 10, 11}));
+  ASSERT_TRUE(Until([&] { return !News.filter(QStringLiteral("потеряно")).isEmpty(); }));
+  EXPECT_EQ(News.filter(QStringLiteral("потеряно сообщений: 7")).size(), 1) << News.join('\n').toStdString();
+  // The next value after the report: nothing more is told.
+  publisher->PublishRead(*reg);
+  ASSERT_TRUE(WaitFor([&] { return sub.On(QStringLiteral("vexa/test/D001C000R002")).size() == 6; }, 3000));
+  RunEventsUntil([] { return false; }, 100);
+  EXPECT_EQ(News.filter(QStringLiteral("потеряно")).size(), 1);
+  EXPECT_EQ(sub.On(QStringLiteral("vexa/test/status/dropped")).size(), 1u);
+}
+
+TEST_F(PublisherTest, OverTlsWithTheTestsOwnCertificate) {
+  TMosquitto broker({QString(), QString(), true});
+  TSubscriber sub(broker.Port, QStringLiteral("vexa/test/#"));
+  TBrokerSettings settings;
+  settings.CaFile = broker.CaFile();
+  auto publisher = Publisher(broker.TlsUrl(), QStringLiteral("vexa/test"), settings);
+  publisher->Start();
+  publisher->PublishRead(*Register("D001C000R002", rtINT, QStringLiteral("7")));
+  ASSERT_TRUE(WaitFor([&] { return sub.On(QStringLiteral("vexa/test/D001C000R002")).size() == 1; }, 4000))
+      << publisher->StateText().toStdString();
+  EXPECT_EQ(Json(sub.On(QStringLiteral("vexa/test/D001C000R002"))[0].Payload)
+                .value(QStringLiteral("value"))
+                .toInt(),
+            7);
+
+  // Without the test's certificate the broker is not trusted and nothing goes out.
+  TBrokerSettings untrusted;
+  untrusted.CaFile = QStringLiteral("/etc/ssl/certs/ca-certificates.crt");
+  auto stranger = Publisher(broker.TlsUrl(), QStringLiteral("vexa/stranger"), untrusted);
+  stranger->Start();
+  RunEventsUntil([] { return false; }, 400);
+  EXPECT_NE(stranger->State(), TBrokerState::Connected);
+  EXPECT_TRUE(sub.On(QStringLiteral("vexa/stranger/status")).empty());
+}
+
+TEST_F(PublisherTest, AWrongPasswordIsRefusedAndToldOnce) {
+  TMosquitto broker({QStringLiteral("line"), QStringLiteral("secret")});
+  TSubscriber sub(broker.Port, QStringLiteral("vexa/#"), QStringLiteral("line"), QStringLiteral("secret"));
+  TBrokerSettings settings;
+  settings.User = QStringLiteral("line");
+  settings.Password = QStringLiteral("wrong");
+  auto publisher = Publisher(broker.Url(), QStringLiteral("vexa/test"), settings);
+  publisher->Start();
+  ASSERT_TRUE(Until([&] { return publisher->State() == TBrokerState::Refused; }));
+  RunEventsUntil([] { return false; }, 500);  // several more attempts
+  EXPECT_EQ(News.filter(QStringLiteral("отказал")).size(), 1) << News.join('\n').toStdString();
+  EXPECT_TRUE(publisher->StateText().contains(QStringLiteral("пароль")))
+      << publisher->StateText().toStdString();
+  EXPECT_TRUE(sub.On(QStringLiteral("vexa/test/status")).empty());
+
+  TBrokerSettings right = settings;
+  right.Password = QStringLiteral("secret");
+  auto good = Publisher(broker.Url(), QStringLiteral("vexa/good"), right);
+  good->Start();
+  ASSERT_TRUE(WaitFor([&] { return sub.On(QStringLiteral("vexa/good/status")).size() == 1; }, 3000));
+}
+
+TEST(BrokerConnectionCheckTest, SaysWhetherTheBrokerTakesTheseSettings) {
+  TMosquitto broker({QStringLiteral("line"), QStringLiteral("secret")});
+  TBrokerSettings s;
+  s.Url = broker.Url();
+  s.User = QStringLiteral("line");
+  s.Password = QStringLiteral("secret");
+  const TConnectionCheck ok = CheckBrokerConnection(s, 3000);
+  EXPECT_TRUE(ok.Ok) << ok.Text.toStdString();
+  EXPECT_EQ(ok.Text, QStringLiteral("MQTT: брокер 127.0.0.1:%1 принимает соединение").arg(broker.Port));
+
+  s.Password = QStringLiteral("wrong");
+  const TConnectionCheck refused = CheckBrokerConnection(s, 3000);
+  EXPECT_FALSE(refused.Ok);
+  EXPECT_TRUE(refused.Text.contains(QStringLiteral("отказал"))) << refused.Text.toStdString();
+
+  broker.Stop();
+  s.Password = QStringLiteral("secret");
+  const TConnectionCheck away = CheckBrokerConnection(s, 1000);
+  EXPECT_FALSE(away.Ok);
+  EXPECT_EQ(away.Text, QStringLiteral("MQTT: нет связи с 127.0.0.1:%1").arg(broker.Port));
+
+  s.Url = QStringLiteral("tcp://broker");
+  EXPECT_TRUE(CheckBrokerConnection(s).Text.contains(QStringLiteral("не подходит")));
+}
+
+class RemoteWriteTest : public PublisherTest {
+ protected:
+  void SetUp() override {
+    PublisherTest::SetUp();
+    Settings()->SetDemo(true);
+    // Read once, as the poller would have: the register knows its type and rights.
+    for (const char* name : {"D000C000R002", "D000C000R003"}) {
+      auto* reg = new TRegisterNode(Net().get());
+      reg->SetName(QString::fromLatin1(name));
+      reg->StringData(Line());
+    }
+    // A set point with one decimal that may be written, and a measured value that may not.
+    Reg("D000C000R002")->SetDigits(1);
+    Reg("D000C000R002")->SetUserCanWRITE(true);
+    Reg("D000C000R003")->SetUserCanWRITE(false);
+  }
+  TRegisterNode* Reg(const char* name) const {
+    return dynamic_cast<TRegisterNode*>(FindNode(Net().get(), QString::fromLatin1(name)));
+  }
+  // Asks for a write through the broker and returns the result published for it.
+  QJsonObject Ask(TSubscriber& sub, const char* name, const QByteArray& payload) {
+    const QString result = QStringLiteral("vexa/test/%1/result").arg(QString::fromLatin1(name));
+    const size_t before = sub.On(result).size();
+    sub.Publish(QStringLiteral("vexa/test/%1/set").arg(QString::fromLatin1(name)), payload);
+    if (!Until([&] { return sub.On(result).size() > before; })) return {};
+    return Json(sub.On(result).back().Payload);
+  }
+};
+
+TEST_F(RemoteWriteTest, AWriteIsMadeWhereTheChannelTableWouldMakeIt) {
+  TMosquitto broker({QStringLiteral("line"), QStringLiteral("secret")});
+  TSubscriber sub(broker.Port, QStringLiteral("vexa/test/#"), QStringLiteral("line"),
+                  QStringLiteral("secret"));
+  TBrokerSettings settings;
+  settings.User = QStringLiteral("line");
+  settings.Password = QStringLiteral("secret");
+  settings.Writes = true;
+  auto publisher = Publisher(broker.Url(), QStringLiteral("vexa/test"), settings);
+  std::vector<TRemoteWrite> journal;
+  publisher->RemoteWritten = [&](const TRemoteWrite& w) { journal.push_back(w); };
+  publisher->Start();
+  ASSERT_TRUE(Until([&] { return publisher->State() == TBrokerState::Connected; }));
+
+  const QJsonObject written = Ask(sub, "D000C000R002", R"({"value": 31.5, "user": "dispatcher"})");
+  EXPECT_EQ(written.value(QStringLiteral("ok")), QJsonValue(true))
+      << QJsonDocument(written).toJson().toStdString();
+  EXPECT_EQ(written.value(QStringLiteral("outcome")).toString(), QStringLiteral("written"));
+  // Written on the line (the simulator keeps whole numbers).
+  EXPECT_GT(Reg("D000C000R002")->WRTime(), 0);
+  EXPECT_TRUE(Reg("D000C000R002")->LastStringData().startsWith(QLatin1String("31")));
+  // A bare value with a point, as programs write numbers.
+  EXPECT_EQ(Ask(sub, "D000C000R002", "32.5").value(QStringLiteral("outcome")).toString(),
+            QStringLiteral("written"));
+
+  const QJsonObject readOnly = Ask(sub, "D000C000R003", "12");
+  EXPECT_EQ(readOnly.value(QStringLiteral("ok")), QJsonValue(false));
+  EXPECT_EQ(readOnly.value(QStringLiteral("outcome")).toString(),
+            QStringLiteral("refused: the register is read-only"));
+
+  const QJsonObject outOfRange = Ask(sub, "D000C000R002", "99999");
+  EXPECT_EQ(outOfRange.value(QStringLiteral("outcome")).toString(),
+            QStringLiteral("refused: the register cannot take this value"));
+  EXPECT_TRUE(Reg("D000C000R002")->LastStringData().startsWith(QLatin1String("32")));
+
+  const QJsonObject unknown = Ask(sub, "D009C000R002", "1");
+  EXPECT_EQ(unknown.value(QStringLiteral("outcome")).toString(), QStringLiteral("refused: no such register"));
+
+  // Every request reached the journal's hook, with the writer's name where the message gave one.
+  ASSERT_EQ(journal.size(), 5u);
+  EXPECT_TRUE(journal[0].Written);
+  EXPECT_EQ(journal[0].User, QStringLiteral("dispatcher"));
+  EXPECT_EQ(journal[0].Register, QStringLiteral("D000C000R002"));
+  EXPECT_TRUE(journal[1].Written);
+  EXPECT_EQ(journal[1].User, QString());
+  EXPECT_FALSE(journal[2].Written);
+}
+
+TEST_F(RemoteWriteTest, WritesAreRefusedWhenOffOrWithoutAuthentication) {
+  TMosquitto broker;
+  TSubscriber sub(broker.Port, QStringLiteral("vexa/test/#"));
+  const QString before = Reg("D000C000R002")->LastStringData();
+
+  auto off = Publisher(broker.Url());  // writes off: the default
+  off->Start();
+  ASSERT_TRUE(Until([&] { return off->State() == TBrokerState::Connected; }));
+  const QJsonObject refused = Ask(sub, "D000C000R002", "30");
+  EXPECT_EQ(refused.value(QStringLiteral("outcome")).toString(),
+            QStringLiteral("refused: writes from the broker are off"));
+  off->Stop();
+
+  TBrokerSettings anonymous;
+  anonymous.Writes = true;  // the settings check refuses this; the publisher refuses it too
+  auto open = Publisher(broker.Url(), QStringLiteral("vexa/test"), anonymous);
+  open->Start();
+  ASSERT_TRUE(Until([&] { return open->State() == TBrokerState::Connected; }));
+  const QJsonObject noAuth = Ask(sub, "D000C000R002", "30");
+  EXPECT_EQ(noAuth.value(QStringLiteral("outcome")).toString(),
+            QStringLiteral("refused: writes need the broker's authentication"));
+  EXPECT_EQ(Reg("D000C000R002")->LastStringData(), before);
+}
+
+}  // namespace
+}  // namespace vexa::test

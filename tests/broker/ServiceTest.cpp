@@ -1,0 +1,142 @@
+// vexa-cli run as the line's service with a broker: until SIGTERM with the state saved and
+// "offline" left behind, the last will when it is killed, and a report's archive announced.
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <csignal>
+
+#include "core/ImageIndex.h"
+#include "storage/TreeFiles.h"
+#include "support/TestSupport.h"
+#include "tests/broker/MosquittoBroker.h"
+
+namespace vexa::test {
+namespace {
+
+// A program folder whose NET holds one register of the simulated network, read every second.
+void PrepareFolder(const QString& dir, const QString& reports = {}) {
+  QMap<QString, QString> texts{{"NET",
+                                "TRootNode NET Caption='Сеть'\n"
+                                "  TRootNode D000 Caption='Печь'\n"
+                                "    TRootNode D000C000 Caption='Зона 1'\n"
+                                "      TRegisterNode D000C000R004 Caption='Уставка' RegisterType=rtINT "
+                                "LoggingInterval=1 Enabled=True\n"}};
+  if (!reports.isEmpty()) texts.insert(QStringLiteral("REPORTS"), reports);
+  QDir(dir).mkdir(QStringLiteral("Config"));
+  for (auto it = texts.begin(); it != texts.end(); ++it) {
+    const QString path = QDir(dir).filePath(it.key() + ".txt");
+    QFile text(path);
+    ASSERT_TRUE(text.open(QIODevice::WriteOnly));
+    text.write(it.value().toUtf8());
+    text.close();
+    QString err;
+    ASSERT_EQ(
+        RunChild(QStringLiteral(VEXA_CLI_PATH), {"load", path, ConfigFilePath(dir, it.key())}, nullptr, &err),
+        0)
+        << err.toStdString();
+  }
+}
+
+class ServiceTest : public ::testing::Test {
+ protected:
+  void StartService() {
+    cli_ = std::make_unique<TChild>(QStringLiteral(VEXA_CLI_PATH),
+                                    QStringList{"--demo", "--dir", dir_.path(), "run", "--mqtt",
+                                                broker_.Url(), "--topic-root", "vexa/svc"});
+  }
+
+  QTemporaryDir dir_;
+  TMosquitto broker_;
+  std::unique_ptr<TChild> cli_;
+};
+
+TEST_F(ServiceTest, UntilSigtermThenSavedAndOffline) {
+  PrepareFolder(dir_.path());
+  TSubscriber sub(broker_.Port, QStringLiteral("vexa/svc/#"));
+  StartService();
+  ASSERT_TRUE(WaitFor([&] { return !sub.On(QStringLiteral("vexa/svc/D000C000R004")).empty(); }, 5000))
+      << cli_->Err().toStdString();
+  EXPECT_EQ(sub.On(QStringLiteral("vexa/svc/status"))[0].Payload, "online");
+  const QJsonObject value =
+      QJsonDocument::fromJson(sub.On(QStringLiteral("vexa/svc/D000C000R004"))[0].Payload).object();
+  EXPECT_EQ(value.value(QStringLiteral("caption")).toString(), QStringLiteral("Уставка"));
+  EXPECT_TRUE(value.value(QStringLiteral("value")).isDouble());
+
+  cli_->Signal(SIGTERM);
+  ASSERT_TRUE(cli_->Wait(5000));
+  EXPECT_EQ(cli_->Code(), 0) << cli_->Err().toStdString();
+  EXPECT_TRUE(cli_->Out().contains(QStringLiteral("ran until stopped; state saved")))
+      << cli_->Out().toStdString();
+  const QString log = cli_->Err();
+  EXPECT_TRUE(log.contains(QStringLiteral("MQTT: подключен к 127.0.0.1"))) << log.toStdString();
+  ASSERT_TRUE(WaitFor([&] { return sub.On(QStringLiteral("vexa/svc/status")).size() == 2; }, 3000));
+  EXPECT_EQ(sub.On(QStringLiteral("vexa/svc/status"))[1].Payload, "offline");
+  // The state as at exit: the register's history went into NET.cfg.
+  EXPECT_TRUE(QFileInfo(ConfigFilePath(dir_.path(), QStringLiteral("NET"))).lastModified() >
+              QDateTime::currentDateTime().addSecs(-10));
+}
+
+TEST_F(ServiceTest, KilledTheBrokerTellsItsLastWill) {
+  PrepareFolder(dir_.path());
+  TSubscriber sub(broker_.Port, QStringLiteral("vexa/svc/status"));
+  StartService();
+  ASSERT_TRUE(WaitFor([&] { return sub.On(QStringLiteral("vexa/svc/status")).size() == 1; }, 5000));
+  cli_->Signal(SIGKILL);
+  ASSERT_TRUE(cli_->Wait(3000));
+  EXPECT_TRUE(cli_->Killed());
+  ASSERT_TRUE(WaitFor([&] { return sub.On(QStringLiteral("vexa/svc/status")).size() == 2; }, 3000));
+  EXPECT_EQ(sub.On(QStringLiteral("vexa/svc/status"))[1].Payload, "offline");
+  // Retained: who asks later learns the line is down.
+  TSubscriber later(broker_.Port, QStringLiteral("vexa/svc/status"));
+  ASSERT_TRUE(WaitFor([&] { return later.On(QStringLiteral("vexa/svc/status")).size() == 1; }, 3000));
+  EXPECT_EQ(later.On(QStringLiteral("vexa/svc/status"))[0].Payload, "offline");
+}
+
+TEST_F(ServiceTest, EachArchivedWindowIsAnnouncedWithItsReportAndSamples) {
+  // 1-minute windows of 3-second samples from 9:00, on the virtual clock.
+  PrepareFolder(dir_.path(),
+                QStringLiteral("TRootNode REPORTS Caption='Отчеты'\n"
+                               "  TReportNode R0 Caption='Печь' ImageIndex=%1 Enabled=True"
+                               " StartPoint=46363.375 LastPoint=46363.375694444444 LoggingIntervalIndex=1"
+                               " LoggingDurationIndex=0 MaxCount=20\n"
+                               "    TRegisterNode D000C000R004 Caption='Уставка' RegisterType=rtINT"
+                               " MaxCount=20 Enabled=True\n")
+                    .arg(iiPLAY));
+  TSubscriber sub(broker_.Port, QStringLiteral("vexa/svc/archives/#"));
+  QString err;
+  ASSERT_EQ(RunChild(QStringLiteral(VEXA_CLI_PATH),
+                     {"--demo", "--dir", dir_.path(), "run", "--seconds", "130", "--virtual-clock",
+                      "07.12.2026 9:00:00", "--mqtt", broker_.Url(), "--topic-root", "vexa/svc"},
+                     nullptr, &err),
+            0)
+      << err.toStdString();
+  ASSERT_TRUE(WaitFor([&] { return sub.Received().size() == 2; }, 3000)) << err.toStdString();
+  const auto first = sub.On(QStringLiteral("vexa/svc/archives/Печь_07_12_2026_0900"));
+  ASSERT_EQ(first.size(), 1u);
+  const QJsonObject o = QJsonDocument::fromJson(first[0].Payload).object();
+  EXPECT_EQ(o.value(QStringLiteral("report")).toString(), QStringLiteral("Печь"));
+  EXPECT_EQ(o.value(QStringLiteral("samples")).toInt(), 20);
+  EXPECT_TRUE(o.value(QStringLiteral("window"))
+                  .toObject()
+                  .value(QStringLiteral("start"))
+                  .toString()
+                  .startsWith(QLatin1String("2026-12-07T09:00:00")));
+  EXPECT_EQ(sub.On(QStringLiteral("vexa/svc/archives/Печь_07_12_2026_0901")).size(), 1u);
+}
+
+TEST_F(ServiceTest, SettingsThatCannotWorkAreRefusedBeforeAnythingRuns) {
+  QString err;
+  EXPECT_EQ(RunChild(QStringLiteral(VEXA_CLI_PATH),
+                     {"--demo", "--dir", dir_.path(), "run", "--seconds", "1", "--mqtt", "http://broker"},
+                     nullptr, &err),
+            2);
+  EXPECT_TRUE(err.contains(QStringLiteral("http://broker"))) << err.toStdString();
+}
+
+}  // namespace
+}  // namespace vexa::test
