@@ -6,6 +6,7 @@
 #include <QTimer>
 #include <utility>
 
+#include "broker/Publisher.h"
 #include "core/Comm.h"
 #include "core/ExecuterUnit.h"
 #include "core/Network.h"
@@ -162,6 +163,24 @@ void TProgram::StartAlarms() {
   // A restore or a search replaced the trees: the alarms read them again.
   connect(main, &TMainForm::StateRestored, this, [this] { alarms_->Rebuild(); });
   connect(main, &TMainForm::SearchDone, this, [this] { alarms_->Rebuild(); });
+  StartBroker();
+  if (auto* setup = qobject_cast<TSetupForm*>(main->Window(TWindowRole::Setup)))
+    connect(setup, &TSetupForm::BrokerSettingsChanged, this, &TProgram::StartBroker);
+}
+
+void TProgram::StartBroker() {
+  if (broker_) {
+    alarms_->Forget(brokerAlarms_);
+    broker_->Stop();
+    broker_.reset();
+  }
+  const TBrokerSettings settings = LoadBrokerSettings(network_->Dir());
+  if (!settings.Enabled() || !settings.Problems().isEmpty()) return;
+  broker_ = std::make_unique<TBrokerPublisher>(*network_, BrokerOptionsFor(settings, network_->Dir()));
+  // The broker's news (connected, lost, messages dropped) in the status line.
+  broker_->News = [main = mainForm_.get()](const QString& text) { main->ShowLineNotice(text, false); };
+  brokerAlarms_ = alarms_->Observe([this](const TAlarmEvent& event) { broker_->PublishAlarmEvent(event); });
+  broker_->Start();
 }
 
 void TProgram::CreateMain() {
@@ -320,6 +339,11 @@ void TProgram::Shutdown() {
   if (network_) network_->StopPoller();
   ticks_.reset();
   alarmTick_.reset();
+  if (broker_) {
+    alarms_->Forget(brokerAlarms_);
+    broker_->Stop();
+    broker_.reset();
+  }
   waitForm_.reset();
   windows_.clear();
   mainForm_.reset();

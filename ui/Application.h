@@ -102,6 +102,8 @@ class TProgram : public QObject {
   // The network's alarms once its state is restored: the journal, the evaluation of every read,
   // the alarm window, the labels' and the status line's annunciation.
   void StartAlarms();
+  // The publisher of the folder's broker settings (none when no broker is set), started anew.
+  void StartBroker();
   // A secondary window of the main window, kept until shutdown.
   template <class W>
   W* Keep(std::unique_ptr<W> window);
@@ -120,6 +122,9 @@ class TProgram : public QObject {
   // Observed by the windows, so it goes after them.
   std::unique_ptr<TAlarmMonitor> alarms_;
   std::unique_ptr<class QTimer> alarmTick_;
+  // Follows the network and the alarms, so it goes before both.
+  std::unique_ptr<class TBrokerPublisher> broker_;
+  int brokerAlarms_ = 0;  // its ticket among the alarms' observers
   QStringList created_;
   bool instancePerFolder_ = false;
   bool folderRefused_ = false;

@@ -33,6 +33,7 @@
 #include <QTreeWidget>
 #include <memory>
 
+#include "broker/BrokerSettings.h"
 #include "core/Comm.h"
 #include "core/ExecuterUnit.h"
 #include "core/FileDescriptor.h"
@@ -364,6 +365,43 @@ TEST_F(SetupWindowTest, OKStoresTheFieldsAndSavesThemCancelKeepsTheOldOnes) {
     EXPECT_EQ(s->MNames(), QStringList({"Цех"}));
   }
   EXPECT_TRUE(Messages->Shown.empty()) << Messages->Texts().join('|').toStdString();
+}
+
+// "Интеграция": a wrong broker address is told in the real box and keeps the window open on its
+// page; a right one is written to Config/MQTT.ini, readable by the owner alone, and announced.
+TEST_F(SetupWindowTest, TheBrokerPageRefusesAWrongAddressAndWritesARightOneForTheOwnerAlone) {
+  Settings()->SetMNames({QStringLiteral("Цех")});
+  Settings()->SetMFiles({picture1});
+  Open();
+  int announced = 0;
+  QObject::connect(form.get(), &TSetupForm::BrokerSettingsChanged, [&announced] { ++announced; });
+  Pages()->setCurrentIndex(2);
+  EXPECT_EQ(Pages()->tabText(2), QStringLiteral("Интеграция"));
+  auto* url = Child<QLineEdit>(*form, "brokerUrlEdit");
+  {
+    TRealMessageBoxes boxes;
+    TypeOver(url, QStringLiteral("http://plant:1883"));
+    Click(OkButton());
+    EXPECT_EQ(boxes.Answered, 1);
+  }
+  EXPECT_TRUE(form->isVisible());
+  EXPECT_EQ(Pages()->currentIndex(), 2);
+  EXPECT_FALSE(QFileInfo::exists(BrokerSettingsPath(Current().Dir())));
+  EXPECT_EQ(announced, 0);
+
+  ASSERT_TRUE(Activate(form.get()));
+  TypeOver(url, QStringLiteral("mqtt://127.0.0.1:1884"));
+  TypeOver(Child<QLineEdit>(*form, "brokerUserEdit"), QStringLiteral("vexa"));
+  TypeOver(Child<QLineEdit>(*form, "brokerPasswordEdit"), QStringLiteral("секрет"));
+  Click(OkButton());
+  EXPECT_FALSE(form->isVisible());
+  EXPECT_EQ(announced, 1);
+  const TBrokerSettings saved = LoadBrokerSettings(Current().Dir());
+  EXPECT_EQ(saved.Url, QStringLiteral("mqtt://127.0.0.1:1884"));
+  EXPECT_EQ(saved.Password, QStringLiteral("секрет"));
+  EXPECT_EQ(
+      QFileInfo(BrokerSettingsPath(Current().Dir())).permissions() & (QFile::ReadGroup | QFile::ReadOther),
+      QFileDevice::Permissions{});
 }
 
 TEST_F(SetupWindowTest, PortSpeedAndSimulationActAtOnceAndStayAfterCancel) {

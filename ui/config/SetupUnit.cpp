@@ -4,9 +4,11 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QCursor>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFormLayout>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -27,6 +29,7 @@
 #include <functional>
 #include <initializer_list>
 
+#include "broker/Publisher.h"
 #include "core/LineSpeeds.h"
 #include "core/Network.h"
 #include "core/Services.h"
@@ -91,6 +94,7 @@ TSetupForm::TSetupForm(TNetwork& network, TMainForm* mainForm, QWidget* parent)
   pcPages->setObjectName(QStringLiteral("pageTabs"));
   pcPages->addTab(CreateGeneralPage(), QStringLiteral("Общие"));
   pcPages->addTab(CreateDiagramsPage(), QStringLiteral("Мнемосхемы"));
+  pcPages->addTab(CreateIntegrationPage(), QStringLiteral("Интеграция"));
 
   chDemo = new QCheckBox(QStringLiteral("Имитация работы в сети"), this);
   btOK = new QPushButton(QStringLiteral("ОК"), this);
@@ -515,10 +519,116 @@ void TSetupForm::ItemRenamed(QTreeWidgetItem* item, int column) {
   diagrams_.Rename(lvDiagrams->indexOfTopLevelItem(item), item->text(0));
 }
 
+// --- integration ---------------------------------------------------------------------------------
+
+QWidget* TSetupForm::CreateIntegrationPage() {
+  auto* page = new QWidget;
+  const auto line = [](const char* name) {
+    auto* edit = new QLineEdit;
+    edit->setObjectName(QString::fromLatin1(name));
+    return edit;
+  };
+  edBrokerUrl = line("brokerUrlEdit");
+  edBrokerUrl->setPlaceholderText(QStringLiteral("mqtt://узел:1883 (пусто: не публиковать)"));
+  edBrokerUser = line("brokerUserEdit");
+  edBrokerPassword = line("brokerPasswordEdit");
+  edBrokerPassword->setEchoMode(QLineEdit::Password);
+  edBrokerCa = line("brokerCaEdit");
+  edBrokerCa->setPlaceholderText(QStringLiteral("сертификаты системы"));
+  edTopicRoot = line("topicRootEdit");
+  edClientId = line("clientIdEdit");
+  seQueueBound = new QSpinBox;
+  seQueueBound->setObjectName(QStringLiteral("queueBoundSpin"));
+  seQueueBound->setRange(1, kMaxQueueBound);
+  chBrokerWrites = new QCheckBox(QStringLiteral("Разрешить запись значений от брокера"));
+  chBrokerWrites->setObjectName(QStringLiteral("brokerWritesCheckBox"));
+  btCheckBroker = new QPushButton(QStringLiteral("Проверить соединение"));
+  btCheckBroker->setObjectName(QStringLiteral("checkBrokerButton"));
+
+  auto* form = new QFormLayout;
+  form->addRow(QStringLiteral("Брокер MQTT:"), edBrokerUrl);
+  form->addRow(QStringLiteral("Пользователь:"), edBrokerUser);
+  form->addRow(QStringLiteral("Пароль:"), edBrokerPassword);
+  form->addRow(QStringLiteral("Сертификат CA:"), edBrokerCa);
+  form->addRow(QStringLiteral("Корень тем:"), edTopicRoot);
+  form->addRow(QStringLiteral("Идентификатор:"), edClientId);
+  form->addRow(QStringLiteral("Очередь, сообщений:"), seQueueBound);
+  auto* layout = new QVBoxLayout(page);
+  layout->addLayout(form);
+  layout->addWidget(chBrokerWrites);
+  auto* row = new QHBoxLayout;
+  row->addStretch();
+  row->addWidget(btCheckBroker);
+  layout->addLayout(row);
+  layout->addStretch();
+
+  brokerLoaded_ = LoadBrokerSettings(network_.Dir());
+  edBrokerUrl->setText(brokerLoaded_.Url);
+  edBrokerUser->setText(brokerLoaded_.User);
+  edBrokerPassword->setText(brokerLoaded_.Password);
+  edBrokerCa->setText(brokerLoaded_.CaFile);
+  edTopicRoot->setText(brokerLoaded_.TopicRoot);
+  edTopicRoot->setPlaceholderText(brokerLoaded_.TopicRootFor(network_.Dir()));
+  edClientId->setText(brokerLoaded_.ClientId);
+  edClientId->setPlaceholderText(brokerLoaded_.ClientIdFor(network_.Dir()));
+  seQueueBound->setValue(brokerLoaded_.QueueBound);
+  chBrokerWrites->setChecked(brokerLoaded_.Writes);
+  connect(btCheckBroker, &QPushButton::clicked, this, &TSetupForm::CheckConnectionClick);
+  return page;
+}
+
+TBrokerSettings TSetupForm::BrokerFields() const {
+  TBrokerSettings settings;
+  settings.Url = edBrokerUrl->text().trimmed();
+  settings.User = edBrokerUser->text();
+  settings.Password = edBrokerPassword->text();
+  settings.CaFile = edBrokerCa->text().trimmed();
+  settings.TopicRoot = edTopicRoot->text().trimmed();
+  settings.ClientId = edClientId->text().trimmed();
+  settings.QueueBound = seQueueBound->value();
+  settings.Writes = chBrokerWrites->isChecked();
+  return settings;
+}
+
+void TSetupForm::CheckConnectionClick() {
+  const TBrokerSettings settings = BrokerFields();
+  if (const QStringList problems = settings.Problems(); !problems.isEmpty()) {
+    ShowMessage(problems.join(QStringLiteral("\r\n")), TMsgIcon::Warning);
+    return;
+  }
+  if (!settings.Enabled()) {
+    ShowMessage(QStringLiteral("Брокер не задан"), TMsgIcon::Warning);
+    return;
+  }
+  const QCursor wait(Qt::WaitCursor);
+  QApplication::setOverrideCursor(wait);
+  const TConnectionCheck check = CheckBrokerConnection(settings);
+  QApplication::restoreOverrideCursor();
+  ShowMessage(check.Text, check.Ok ? TMsgIcon::Information : TMsgIcon::Error);
+}
+
 // --- confirming ----------------------------------------------------------------------------------
 
 void TSetupForm::OKClick() {
   if (!diagrams_.CanConfirm() || search_.Running() || !network_.Setup()) return;
+  // The broker's settings first: a wrong one keeps the window open on its page.
+  const TBrokerSettings broker = BrokerFields();
+  if (broker != brokerLoaded_) {
+    if (const QStringList problems = broker.Problems(); !problems.isEmpty()) {
+      pcPages->setCurrentIndex(2);
+      ShowMessage(problems.join(QStringLiteral("\r\n")), TMsgIcon::Warning);
+      return;
+    }
+    QString why;
+    if (!SaveBrokerSettings(network_.Dir(), broker, &why)) {
+      pcPages->setCurrentIndex(2);
+      ShowMessage(QStringLiteral("Не могу записать %1\r\n%2").arg(BrokerSettingsPath(network_.Dir()), why),
+                  TMsgIcon::Error);
+      return;
+    }
+    brokerLoaded_ = broker;
+    Q_EMIT BrokerSettingsChanged();
+  }
   const TSetupFields fields{edNewPassword->text(), seAutoSaveInterval->value(), chAutoSave->isChecked(),
                             chAutoLoad->isChecked(), chDemo->isChecked()};
   const TSetupConfirmed confirmed = ConfirmSetup(network_, fields, diagrams_);

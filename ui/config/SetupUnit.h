@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <array>
 
+#include "broker/BrokerSettings.h"
 #include "storage/DeviceSearch.h"
 #include "ui/model/SetupRules.h"
 #include "ui/parts/HelpUnit.h"
@@ -45,6 +46,8 @@ class TSetupForm : public QDialog {
  Q_SIGNALS:
   // A search has ended, however it ended: the trees of NET, TASKS, REPORTS and REGISTRY may be new.
   void SearchFinished();
+  // "ОК" wrote new broker settings (Config/MQTT.ini): the publisher starts again with them.
+  void BrokerSettingsChanged();
 
  public Q_SLOTS:
   void reject() override;
@@ -57,7 +60,11 @@ class TSetupForm : public QDialog {
  private:
   QWidget* CreateGeneralPage();
   QWidget* CreateDiagramsPage();
+  QWidget* CreateIntegrationPage();
   void FillFields();
+  // The broker's settings as the page shows them.
+  TBrokerSettings BrokerFields() const;
+  void CheckConnectionClick();
   void FillPortList();
   void FillDiagrams(int select);
   void UpdateConfirm();
@@ -104,6 +111,17 @@ class TSetupForm : public QDialog {
   QPushButton* btDelete = nullptr;
   QPushButton* btUp = nullptr;
   QPushButton* btDown = nullptr;
+  // "Интеграция"
+  QLineEdit* edBrokerUrl = nullptr;
+  QLineEdit* edBrokerUser = nullptr;
+  QLineEdit* edBrokerPassword = nullptr;
+  QLineEdit* edBrokerCa = nullptr;
+  QLineEdit* edTopicRoot = nullptr;
+  QLineEdit* edClientId = nullptr;
+  QSpinBox* seQueueBound = nullptr;
+  QCheckBox* chBrokerWrites = nullptr;
+  QPushButton* btCheckBroker = nullptr;
+  TBrokerSettings brokerLoaded_;
   // Bottom bar
   QCheckBox* chDemo = nullptr;
   QPushButton* btOK = nullptr;
