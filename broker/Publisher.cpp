@@ -631,7 +631,7 @@ void TBrokerPublisher::Farewell(int waitMs) {
   if (left > 0) Tell(QStringLiteral("MQTT: при остановке не отправлено сообщений: %1").arg(left));
 }
 
-void TBrokerPublisher::OnConnect(mosquitto* mosq, void* self, int rc) {
+void TBrokerPublisher::OnConnect(mosquitto* /*mosq*/, void* self, int rc) {
   auto& p = *static_cast<TBrokerPublisher*>(self);
   if (rc != 0) {
     p.lastRefusal_ = rc;
