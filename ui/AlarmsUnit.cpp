@@ -1,5 +1,6 @@
 #include "ui/AlarmsUnit.h"
 
+#include <QCheckBox>
 #include <QDateTimeEdit>
 #include <QFileDialog>
 #include <QHBoxLayout>
@@ -20,8 +21,11 @@
 #include "storage/AtomicFile.h"
 #include "ui/MainUnit.h"
 #include "ui/config/AlarmLimitsUnit.h"
+#include "ui/model/AlarmLimits.h"
 #include "ui/model/AlarmMonitor.h"
+#include "ui/model/AlarmNode.h"
 #include "ui/model/AlarmTexts.h"
+#include "ui/parts/ImageList.h"
 #include "ui/parts/Tell.h"
 
 namespace vexa {
@@ -54,6 +58,8 @@ TAlarmsForm::TAlarmsForm(TNetwork& network, TAlarmMonitor& alarms, TMainForm* ma
     : QWidget(parent, Qt::Window), network_(network), alarms_(alarms), mainForm_(mainForm) {
   setObjectName(QStringLiteral("AlarmsForm"));
   setWindowTitle(QStringLiteral("Тревоги"));
+  setWindowIcon(AlarmIcon());
+  InstallHelpShortcut(this, kHelpContext);
   resize(kWidth, kHeight);
   auto* layout = new QVBoxLayout(this);
   tabs_ = new QTabWidget(this);
@@ -83,6 +89,11 @@ TAlarmsForm::TAlarmsForm(TNetwork& network, TAlarmMonitor& alarms, TMainForm* ma
   for (QWidget* w : std::initializer_list<QWidget*>{ack_, ackAll_, shelve_, shelveMinutes_})
     buttons->addWidget(w);
   buttons->addStretch();
+  beep_ = new QCheckBox(QStringLiteral("Звук"), activePage);
+  beep_->setObjectName(QStringLiteral("beepCheckBox"));
+  beep_->setToolTip(QStringLiteral("Звуковой сигнал при новой тревоге первого приоритета"));
+  beep_->setChecked(AlarmBeep(network_.Alarms().get()));
+  buttons->addWidget(beep_);
   buttons->addWidget(limits_);
   activeLayout->addLayout(buttons);
   tabs_->addTab(activePage, QStringLiteral("Активные"));
@@ -133,6 +144,10 @@ TAlarmsForm::TAlarmsForm(TNetwork& network, TAlarmMonitor& alarms, TMainForm* ma
   connect(ackAll_, &QPushButton::clicked, this, &TAlarmsForm::AcknowledgeAll);
   connect(shelve_, &QPushButton::clicked, this, &TAlarmsForm::ShelveSelected);
   connect(limits_, &QPushButton::clicked, this, &TAlarmsForm::EditLimits);
+  connect(beep_, &QCheckBox::clicked, this, [this](bool on) {
+    if (NetworkOpen && !NetworkOpen()) return;
+    ShowFaults(SetAlarmBeep(network_, on));
+  });
   connect(active_, &QTreeWidget::itemDoubleClicked, this, &TAlarmsForm::AcknowledgeSelected);
   connect(show_, &QPushButton::clicked, this, &TAlarmsForm::ShowJournal);
   connect(register_, &QLineEdit::returnPressed, this, &TAlarmsForm::ShowJournal);
@@ -181,6 +196,8 @@ void TAlarmsForm::UpdateButtons() {
   shelve_->setEnabled(selected && open);
   shelveMinutes_->setEnabled(open);
   limits_->setEnabled(selected && open && SelectedCondition() != TAlarmCondition::Comm);
+  beep_->setEnabled(open);
+  beep_->setChecked(AlarmBeep(network_.Alarms().get()));
 }
 
 QString TAlarmsForm::SelectedName() const {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "ui/model/AlarmModel.h"
+#include "ui/parts/HelpUnit.h"
 
 class QCheckBox;
 class QDateTimeEdit;
@@ -27,6 +28,7 @@ class TAlarmMonitor;
 class TAlarmsForm : public QWidget {
   Q_OBJECT
  public:
+  static constexpr int kHelpContext = hcAlarms;
   static constexpr int kWidth = 640;
   static constexpr int kHeight = 360;
 
@@ -72,6 +74,7 @@ class TAlarmsForm : public QWidget {
   QPushButton* shelve_ = nullptr;
   QSpinBox* shelveMinutes_ = nullptr;
   QPushButton* limits_ = nullptr;
+  QCheckBox* beep_ = nullptr;
   QDateTimeEdit* from_ = nullptr;
   QDateTimeEdit* to_ = nullptr;
   QLineEdit* register_ = nullptr;

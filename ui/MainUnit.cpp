@@ -552,7 +552,7 @@ void TMainForm::AlarmEvent(const TAlarmEvent& event) {
   UpdateStatePanel();
   if (event.Kind == TAlarmEventKind::Raised && event.Priority == kMinAlarmPriority) {
     Activate();
-    if (alarmBeep_) QApplication::beep();
+    if (AlarmBeep(network_.Alarms().get())) QApplication::beep();
   }
 }
 

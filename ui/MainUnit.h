@@ -101,10 +101,9 @@ class TMainForm : public QMainWindow {
   void SessionEnding();
 
   // The network's alarms: the status line counts them in the caption's room, the labels show
-  // them, and a new alarm of the first priority brings this window forward (with a beep when
-  // wanted). Null: none.
+  // them, and a new alarm of the first priority brings this window forward (with a beep unless the
+  // alarm settings say otherwise). Null: none.
   void SetAlarms(TAlarmMonitor* alarms);
-  void SetAlarmBeep(bool beep) { alarmBeep_ = beep; }
   // The limits of a register's alarms ("Уставки тревог"); given by the program, with the network open.
   std::function<void(const QString& name)> EditAlarmLimits;
 
@@ -193,7 +192,6 @@ class TMainForm : public QMainWindow {
   QLabel* alarmPanel_ = nullptr;  // in the caption's room while there are alarms
   TAlarmMonitor* alarms_ = nullptr;
   int alarmObserver_ = 0;
-  bool alarmBeep_ = true;
   QString programState_;
   QString lineNotice_;               // empty when the line has no news
   QTimer* lineNewsTimer_ = nullptr;  // ends a return's notice

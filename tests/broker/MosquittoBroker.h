@@ -28,6 +28,8 @@
 #include <optional>
 #include <vector>
 
+#include "support/TestSupport.h"
+
 namespace vexa::test {
 
 inline int FreePort() {
@@ -63,76 +65,10 @@ inline bool WaitFor(const std::function<bool()>& done, int timeoutMs) {
   return true;
 }
 
-// A program started by fork and exec, its outputs in files. QProcess starts its children in a way
-// ThreadSanitizer cannot follow (it then misses the starting thread's locks and reports races that
-// are none); a plain fork it follows.
-class TChild {
- public:
-  TChild(const QString& program, const QStringList& args) {
-    out_ = dir_.filePath(QStringLiteral("out"));
-    err_ = dir_.filePath(QStringLiteral("err"));
-    std::vector<QByteArray> words{QFile::encodeName(program)};
-    for (const QString& a : args) words.push_back(a.toLocal8Bit());
-    std::vector<char*> argv;
-    for (QByteArray& w : words) argv.push_back(w.data());
-    argv.push_back(nullptr);
-    const QByteArray out = QFile::encodeName(out_);
-    const QByteArray err = QFile::encodeName(err_);
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      // The child: only what is safe between fork and exec.
-      ::prctl(PR_SET_PDEATHSIG, SIGTERM);  // a test that dies takes its children with it
-      const int o = ::open(out.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      const int e = ::open(err.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      ::dup2(o, 1);
-      ::dup2(e, 2);
-      ::execvp(argv[0], argv.data());
-      ::_exit(127);
-    }
-  }
-  ~TChild() {
-    if (Running()) {
-      Signal(SIGKILL);
-      Wait(3000);
-    }
-  }
-  TChild(const TChild&) = delete;
-  TChild& operator=(const TChild&) = delete;
-
-  pid_t Pid() const { return pid_; }
-  void Signal(int signal) const { ::kill(pid_, signal); }
-  bool Running() {
-    if (status_ || pid_ <= 0) return false;
-    int status = 0;
-    if (::waitpid(pid_, &status, WNOHANG) == pid_) status_ = status;
-    return !status_;
-  }
-  // True once it has ended, within `ms`.
-  bool Wait(int ms) {
-    return WaitFor([this] { return !Running(); }, ms);
-  }
-  // The exit code; -1 while running or when a signal ended it.
-  int Code() const { return status_ && WIFEXITED(*status_) ? WEXITSTATUS(*status_) : -1; }
-  bool Killed() const { return status_ && WIFSIGNALED(*status_); }
-  QString Out() const { return ReadText(out_); }
-  QString Err() const { return ReadText(err_); }
-
- private:
-  static QString ReadText(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
-  }
-
-  QTemporaryDir dir_;
-  QString out_, err_;
-  pid_t pid_ = -1;
-  std::optional<int> status_;
-};
-
 // Runs a program to its end (at most `ms`); its exit code, -1 when it did not end by itself.
 inline int RunChild(const QString& program, const QStringList& args, QString* out = nullptr,
                     QString* err = nullptr, int ms = 30000) {
-  TChild child(program, args);
+  TChildProcess child(program, args);
   child.Wait(ms);
   if (out) *out = child.Out();
   if (err) *err = child.Err();
@@ -183,7 +119,7 @@ class TMosquitto {
   QString TlsUrl() const { return QStringLiteral("mqtts://localhost:%1").arg(TlsPort); }
 
   void Start() {
-    process_ = std::make_unique<TChild>(
+    process_ = std::make_unique<TChildProcess>(
         QStringLiteral("mosquitto"),
         QStringList{QStringLiteral("-c"), dir_.filePath(QStringLiteral("mosquitto.conf"))});
     ASSERT_TRUE(WaitFor([this] { return PortAnswers(Port) && (!config_.Tls || PortAnswers(TlsPort)); }, 5000))
@@ -215,7 +151,7 @@ class TMosquitto {
 
   TBrokerConfig config_;
   QTemporaryDir dir_;
-  std::unique_ptr<TChild> process_;
+  std::unique_ptr<TChildProcess> process_;
 };
 
 struct TReceived {

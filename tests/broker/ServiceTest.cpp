@@ -45,14 +45,14 @@ void PrepareFolder(const QString& dir, const QString& reports = {}) {
 class ServiceTest : public ::testing::Test {
  protected:
   void StartService() {
-    cli_ = std::make_unique<TChild>(QStringLiteral(VEXA_CLI_PATH),
-                                    QStringList{"--demo", "--dir", dir_.path(), "run", "--mqtt",
-                                                broker_.Url(), "--topic-root", "vexa/svc"});
+    cli_ = std::make_unique<TChildProcess>(QStringLiteral(VEXA_CLI_PATH),
+                                           QStringList{"--demo", "--dir", dir_.path(), "run", "--mqtt",
+                                                       broker_.Url(), "--topic-root", "vexa/svc"});
   }
 
   QTemporaryDir dir_;
   TMosquitto broker_;
-  std::unique_ptr<TChild> cli_;
+  std::unique_ptr<TChildProcess> cli_;
 };
 
 TEST_F(ServiceTest, UntilSigtermThenSavedAndOffline) {

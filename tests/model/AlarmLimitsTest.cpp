@@ -105,6 +105,18 @@ TEST_F(AlarmLimitsTest, ValidLimitsMakeTheNodeSaveTheFileAndReadBack) {
   EXPECT_FALSE(ReadAlarmLimits(Current(), kName).Enabled);
 }
 
+TEST_F(AlarmLimitsTest, TheBeepIsOnUntilSwitchedOffAndTheSwitchIsSaved) {
+  EXPECT_TRUE(AlarmBeep(Current().Alarms().get()));
+  EXPECT_TRUE(SetAlarmBeep(Current(), false).Texts().isEmpty());
+  EXPECT_FALSE(AlarmBeep(Current().Alarms().get()));
+  TNetwork reread(Current().Dir(), nullptr);
+  LoadTreeFile(reread, reread.Alarms());
+  EXPECT_FALSE(AlarmBeep(reread.Alarms().get()));
+  EXPECT_EQ(JournalKeepDays(reread.Alarms().get()), kDefaultJournalDays) << "the journal's bound untouched";
+  EXPECT_TRUE(SetAlarmBeep(Current(), true).Texts().isEmpty());
+  EXPECT_EQ(Current().Alarms()->ComponentCount(), 1) << "one JOURNAL node";
+}
+
 TEST_F(AlarmLimitsTest, TheJournalExportsAsTabSeparatedCp1251WithCrLf) {
   TAlarmEvent raised;
   raised.Time = 46366.5;

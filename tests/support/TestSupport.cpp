@@ -1,6 +1,7 @@
 #include "support/TestSupport.h"
 
 #include <fcntl.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -167,42 +168,48 @@ TRun RunProgram(const QString& program, const QStringList& args, const TRunOptio
           QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
 }
 
-TChildProcess::TChildProcess(const QString& program, const QStringList& args, const QString& errorFile)
-    : errorFile_(errorFile) {
+TChildProcess::TChildProcess(const QString& program, const QStringList& args) {
+  out_ = dir_.filePath(QStringLiteral("out"));
+  err_ = dir_.filePath(QStringLiteral("err"));
   // Everything the child needs is made before the fork: after it only async-signal-safe calls.
-  std::vector<QByteArray> bytes{QFile::encodeName(program)};
-  for (const QString& a : args) bytes.push_back(a.toLocal8Bit());
+  std::vector<QByteArray> words{QFile::encodeName(program)};
+  for (const QString& a : args) words.push_back(a.toLocal8Bit());
   std::vector<char*> argv;
-  for (QByteArray& b : bytes) argv.push_back(b.data());
+  for (QByteArray& w : words) argv.push_back(w.data());
   argv.push_back(nullptr);
-  const int err =
-      ::open(QFile::encodeName(errorFile).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+  const QByteArray out = QFile::encodeName(out_);
+  const QByteArray err = QFile::encodeName(err_);
   pid_ = ::fork();
   if (pid_ == 0) {
-    ::dup2(null, STDIN_FILENO);
-    ::dup2(null, STDOUT_FILENO);
-    ::dup2(err, STDERR_FILENO);
-    ::execv(argv[0], argv.data());
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);  // a test that dies takes its children with it
+    const int in = ::open("/dev/null", O_RDONLY);
+    const int o = ::open(out.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int e = ::open(err.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    ::dup2(in, STDIN_FILENO);
+    ::dup2(o, STDOUT_FILENO);
+    ::dup2(e, STDERR_FILENO);
+    ::execvp(argv[0], argv.data());
     ::_exit(127);
   }
-  ::close(err);
-  ::close(null);
   EXPECT_GT(pid_, 0) << "fork failed";
 }
 
 TChildProcess::~TChildProcess() {
-  Stop();
+  Kill();
+}
+
+void TChildProcess::Signal(int signal) const {
+  if (pid_ > 0) ::kill(pid_, signal);
 }
 
 bool TChildProcess::Running() {
-  if (pid_ <= 0) return false;
-  if (::waitpid(pid_, nullptr, WNOHANG) == 0) return true;
-  pid_ = -1;  // ended and reaped
-  return false;
+  if (status_ || pid_ <= 0) return false;
+  int status = 0;
+  if (::waitpid(pid_, &status, WNOHANG) == pid_) status_ = status;
+  return !status_;
 }
 
-bool TChildProcess::WaitForEnd(int ms) {
+bool TChildProcess::Wait(int ms) {
   QDeadlineTimer deadline(ms);
   while (Running()) {
     if (deadline.hasExpired()) return false;
@@ -213,21 +220,45 @@ bool TChildProcess::WaitForEnd(int ms) {
 
 void TChildProcess::Stop(int ms) {
   if (!Running()) return;
-  ::kill(pid_, SIGTERM);
-  if (!WaitForEnd(ms)) Kill();
+  Signal(SIGTERM);
+  if (!Wait(ms)) Kill();
 }
 
 void TChildProcess::Kill() {
   if (!Running()) return;
-  ::kill(pid_, SIGKILL);
-  ::waitpid(pid_, nullptr, 0);
-  pid_ = -1;
+  Signal(SIGKILL);
+  int status = 0;
+  if (::waitpid(pid_, &status, 0) == pid_) status_ = status;
+}
+
+int TChildProcess::Code() const {
+  return status_ && WIFEXITED(*status_) ? WEXITSTATUS(*status_) : -1;
+}
+
+bool TChildProcess::Killed() const {
+  return status_ && WIFSIGNALED(*status_);
+}
+
+namespace {
+QString FileText(const QString& path, qint64 from = 0) {
+  QFile f(path);
+  if (!f.open(QIODevice::ReadOnly) || !f.seek(from)) return {};
+  return QString::fromUtf8(f.readAll());
+}
+}  // namespace
+
+QString TChildProcess::Out() const {
+  return FileText(out_);
+}
+
+QString TChildProcess::Err() const {
+  return FileText(err_);
 }
 
 QString TChildProcess::NewErrors() {
-  QFile file(errorFile_);
-  if (!file.open(QIODevice::ReadOnly) || !file.seek(errorsRead_)) return {};
-  const QByteArray bytes = file.readAll();
+  QFile f(err_);
+  if (!f.open(QIODevice::ReadOnly) || !f.seek(errorsRead_)) return {};
+  const QByteArray bytes = f.readAll();
   errorsRead_ += bytes.size();
   return QString::fromUtf8(bytes);
 }
@@ -235,8 +266,7 @@ QString TChildProcess::NewErrors() {
 TSimLine::TSimLine(const QStringList& options) {
   link_ = dir_.filePath(QStringLiteral("line"));
   process_ = std::make_unique<TChildProcess>(QStringLiteral(VEXA_SIM_PATH),
-                                             QStringList{QStringLiteral("--link"), link_} + options,
-                                             dir_.filePath(QStringLiteral("errors")));
+                                             QStringList{QStringLiteral("--link"), link_} + options);
   QElapsedTimer t;
   t.start();
   while (!QFileInfo::exists(link_) && t.elapsed() < 3000 && process_->Running()) QThread::msleep(2);
@@ -269,8 +299,7 @@ TSimProcess::~TSimProcess() {
 bool TSimProcess::Start() {
   Stop();
   process_ = std::make_unique<TChildProcess>(QStringLiteral(VEXA_SIM_PATH),
-                                             QStringList{QStringLiteral("--link"), link_} + extra_,
-                                             logDir_.filePath(QStringLiteral("errors")));
+                                             QStringList{QStringLiteral("--link"), link_} + extra_);
   QElapsedTimer waited;
   waited.start();
   while (!QFileInfo(link_).isSymLink() && waited.elapsed() < 5000) {

@@ -234,29 +234,40 @@ struct TRunOptions {
   QString WorkDir;                         // the test's own when empty
 };
 TRun RunProgram(const QString& program, const QStringList& args, const TRunOptions& options = {});
-// A program started by fork and exec, its standard error kept in a file. The simulators run so
-// and not as a QProcess: Qt starts a child with vfork semantics (the child borrows the parent's
-// memory until exec), which the thread checker cannot follow; after it the main thread's locks
-// are lost on it and every hand-over to the poller's thread looks like a race.
+// A program started by fork and exec, its output and errors kept in files of its own. Children
+// of the tests run so and not as a QProcess: Qt starts a child with vfork semantics (the child
+// borrows the parent's memory until exec), which the thread checker cannot follow; after it the
+// main thread's locks are lost on it and every hand-over to another thread looks like a race.
+// A child left running goes with its object, or with the test program if that dies.
 class TChildProcess {
  public:
-  TChildProcess(const QString& program, const QStringList& args, const QString& errorFile);
-  // Ends it as Stop does.
+  TChildProcess(const QString& program, const QStringList& args);
+  // Ends it at once (SIGKILL) when it still runs.
   ~TChildProcess();
   TChildProcess(const TChildProcess&) = delete;
   TChildProcess& operator=(const TChildProcess&) = delete;
+
+  int Pid() const { return pid_; }
+  void Signal(int signal) const;
   bool Running();
-  // Waits at most `ms` for it to end; true when it has.
-  bool WaitForEnd(int ms);
+  // True once it has ended, within `ms`.
+  bool Wait(int ms);
   // SIGTERM, and SIGKILL when it has not ended within `ms`.
   void Stop(int ms = 5000);
   void Kill();
+  // The exit code; -1 while running or when a signal ended it.
+  int Code() const;
+  bool Killed() const;
+  QString Out() const;
+  QString Err() const;
   // What it wrote on standard error since the last call.
   QString NewErrors();
 
  private:
+  QTemporaryDir dir_;
+  QString out_, err_;
   int pid_ = -1;
-  QString errorFile_;
+  std::optional<int> status_;
   qint64 errorsRead_ = 0;
 };
 
@@ -305,7 +316,6 @@ class TSimProcess {
  private:
   QString link_;
   QStringList extra_;
-  QTemporaryDir logDir_;
   std::unique_ptr<TChildProcess> process_;
 };
 

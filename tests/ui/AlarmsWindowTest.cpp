@@ -249,5 +249,30 @@ TEST_F(AlarmsWindowTest, TheLimitsDialogOpensOnlyWhileTheNetworkIsOpen) {
   EXPECT_EQ(monitor->ActiveCount(), 0);
 }
 
+// Pictures for the documentation (scripts/screenshots): the alarm window's two pages, the main
+// window with a label in alarm, the limits dialog.
+TEST_F(AlarmsWindowTest, Screenshots) {
+  const QString folder = qEnvironmentVariable("VEXA_SCREENSHOTS_DIR");
+  if (folder.isEmpty()) GTEST_SKIP() << "VEXA_SCREENSHOTS_DIR is not set";
+  const auto save = [&folder](QWidget* w, const char* name) {
+    ProcessEventsFor(100);
+    EXPECT_TRUE(w->grab().save(QDir(folder).filePath(QString::fromLatin1(name)), "PNG")) << name;
+  };
+  Read(regs[1], "80");
+  Read(regs[1], "20");
+  Read(regs[0], "75");
+  View()->SetFlashPhase(true);
+  save(main.get(), "alarm-label.png");
+  ASSERT_TRUE(Activate(form.get()));
+  save(form.get(), "alarms-window.png");
+  Child<QTabWidget>(*form, "alarmTabs")->setCurrentIndex(1);
+  form->ShowJournal();
+  save(form.get(), "alarms-journal.png");
+  TAlarmLimitsDlg dialog(Current(), monitor.get(), regs[0]->Name(), form.get());
+  dialog.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+  save(&dialog, "alarm-limits.png");
+}
+
 }  // namespace
 }  // namespace vexa::test

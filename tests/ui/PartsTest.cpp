@@ -29,6 +29,7 @@
 #include "ui/AboutUnit.h"
 #include "ui/ChannelUnit.h"
 #include "ui/LabelPropertiesUnit.h"
+#include "ui/AlarmsUnit.h"
 #include "ui/MainUnit.h"
 #include "ui/OperatorInput.h"
 #include "ui/PositionUnit.h"
@@ -399,6 +400,7 @@ const std::vector<std::pair<int, QString>> kWindowContexts{
     {TTasksForm::kHelpContext, "Шаблоны-Процессы"},
     {TCycloEditForm::kHelpContext, "Редактор циклограмм"},
     {TReportsForm::kHelpContext, "Шаблоны-Отчеты"},
+    {TAlarmsForm::kHelpContext, "Тревоги"},
 };
 
 QString ShownTitle() {

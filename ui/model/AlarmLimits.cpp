@@ -101,4 +101,19 @@ TAlarmLimitsApplied ApplyAlarmLimits(TNetwork& network, const QString& name, con
   return {true, faults};
 }
 
+TFaults SetAlarmBeep(TNetwork& network, bool beep) {
+  if (!network.Alarms()) return TFaults(QStringLiteral("Настройки тревог не загружены"));
+  auto* journal =
+      dynamic_cast<TAlarmJournalNode*>(network.Alarms()->FindComponent(QLatin1String(kJournalNodeName)));
+  if (journal == nullptr) {
+    journal = new TAlarmJournalNode(network.Alarms().get());  // owned by ALARMS
+    journal->SetName(QString::fromLatin1(kJournalNodeName));
+  }
+  journal->SetBeep(beep);
+  TFaults faults;
+  if (const std::optional<QString> failed = SaveTreeFileForOperator(network, *network.Alarms(), true))
+    faults.Add(*failed);
+  return faults;
+}
+
 }  // namespace vexa

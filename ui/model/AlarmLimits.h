@@ -34,4 +34,8 @@ struct TAlarmLimitsApplied {
 };
 TAlarmLimitsApplied ApplyAlarmLimits(TNetwork& network, const QString& name, const TAlarmLimitsEdit& edit);
 
+// Whether a new alarm of the first priority beeps: the JOURNAL node (made when missing) is set and
+// ALARMS.cfg saved; the faults say why the save failed.
+TFaults SetAlarmBeep(TNetwork& network, bool beep);
+
 }  // namespace vexa

@@ -84,20 +84,29 @@ TAlarmJournalNode::TAlarmJournalNode(TComponent* owner) : TRootNode(owner) {}
 
 const TClassInfo& TAlarmJournalNode::StaticClassInfo() {
   using P = Props<TAlarmJournalNode>;
-  static const TClassInfo info{"TAlarmJournalNode",
-                               &TRootNode::StaticClassInfo(),
-                               [](TComponent* owner) -> TComponent* { return new TAlarmJournalNode(owner); },
-                               {
-                                   P::Int("KeepDays", kDefaultJournalDays, &TAlarmJournalNode::KeepDays,
-                                          &TAlarmJournalNode::SetKeepDays)
-                                       .Within(1, kMaxJournalDays),
-                               }};
+  static const TClassInfo info{
+      "TAlarmJournalNode",
+      &TRootNode::StaticClassInfo(),
+      [](TComponent* owner) -> TComponent* { return new TAlarmJournalNode(owner); },
+      {
+          P::Int("KeepDays", kDefaultJournalDays, &TAlarmJournalNode::KeepDays,
+                 &TAlarmJournalNode::SetKeepDays)
+              .Within(1, kMaxJournalDays),
+          P::Bool("Beep", true, &TAlarmJournalNode::Beep, &TAlarmJournalNode::SetBeep),
+      }};
   return info;
 }
 
 void TAlarmJournalNode::Assign(const TPersistent& source) {
   TRootNode::Assign(source);
-  if (const auto* src = dynamic_cast<const TAlarmJournalNode*>(&source)) SetKeepDays(src->keepDays_);
+  if (const auto* src = dynamic_cast<const TAlarmJournalNode*>(&source)) {
+    SetKeepDays(src->keepDays_);
+    SetBeep(src->beep_);
+  }
+}
+
+void TAlarmJournalNode::SetBeep(bool value) {
+  StoreChanged(beep_, value);
 }
 
 void TAlarmJournalNode::SetKeepDays(int value) {
@@ -110,6 +119,14 @@ int JournalKeepDays(const TRootNode* alarms) {
             dynamic_cast<const TAlarmJournalNode*>(alarms->FindComponent(QLatin1String(kJournalNodeName))))
       return journal->KeepDays();
   return kDefaultJournalDays;
+}
+
+bool AlarmBeep(const TRootNode* alarms) {
+  if (alarms)
+    if (const auto* journal =
+            dynamic_cast<const TAlarmJournalNode*>(alarms->FindComponent(QLatin1String(kJournalNodeName))))
+      return journal->Beep();
+  return true;
 }
 
 }  // namespace vexa

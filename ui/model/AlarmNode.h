@@ -73,12 +73,18 @@ class TAlarmJournalNode : public TRootNode {
   // Events older than this are removed from the journal.
   int KeepDays() const { return keepDays_; }
   void SetKeepDays(int value);
+  // A new alarm of the first priority beeps.
+  bool Beep() const { return beep_; }
+  void SetBeep(bool value);
 
  private:
   int keepDays_ = kDefaultJournalDays;
+  bool beep_ = true;
 };
 
 // The journal's age bound in the ALARMS root: its JOURNAL node's, else the default.
 int JournalKeepDays(const TRootNode* alarms);
+// Whether a new alarm of the first priority beeps (on unless the JOURNAL node says otherwise).
+bool AlarmBeep(const TRootNode* alarms);
 
 }  // namespace vexa

@@ -56,6 +56,7 @@ const std::vector<THelpTopic>& HelpTopics() {
       {hcWaitWindow, QStringLiteral("wait.html")},
       {hcProcesses, QStringLiteral("processes.html")},
       {hcReports, QStringLiteral("reports.html")},
+      {hcAlarms, QStringLiteral("alarms.html")},
   };
   return topics;
 }

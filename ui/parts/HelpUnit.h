@@ -31,6 +31,7 @@ inline constexpr int hcSetup = 16;
 inline constexpr int hcWaitWindow = 17;
 inline constexpr int hcProcesses = 18;
 inline constexpr int hcReports = 19;
+inline constexpr int hcAlarms = 20;
 
 struct THelpTopic {
   int Context;
