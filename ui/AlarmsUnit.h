@@ -29,7 +29,7 @@ class TAlarmsForm : public QWidget {
   Q_OBJECT
  public:
   static constexpr int kHelpContext = hcAlarms;
-  static constexpr int kWidth = 640;
+  static constexpr int kWidth = 820;
   static constexpr int kHeight = 360;
 
   TAlarmsForm(TNetwork& network, TAlarmMonitor& alarms, TMainForm* mainForm = nullptr,

@@ -933,6 +933,12 @@ TEST_F(SetupWindowTest, Screenshots) {
   Pages()->setCurrentIndex(1);
   QTest::qWait(100);
   EXPECT_TRUE(form->grab().save(dir + QStringLiteral("/setup-diagrams.png")));
+  Pages()->setCurrentIndex(2);
+  TypeOver(Child<QLineEdit>(*form, "brokerUrlEdit"), QStringLiteral("mqtt://scada.plant.local:1883"));
+  TypeOver(Child<QLineEdit>(*form, "brokerUserEdit"), QStringLiteral("boiler-house"));
+  TypeOver(Child<QLineEdit>(*form, "brokerPasswordEdit"), QStringLiteral("secret"));
+  QTest::qWait(100);
+  EXPECT_TRUE(form->grab().save(dir + QStringLiteral("/setup-integration.png")));
 }
 
 }  // namespace
