@@ -78,17 +78,23 @@ TExchange Transact(const TLineContext& line, TRegisterFrame& frame, TRegisterTyp
   if (line.Line == nullptr) return TExchange::NoLine;
   TLine& on = *line.Line;
   const auto lineLock = on.Lock();
-  const auto Trace = [&on](const QString& text) { on.TraceLine(text); };
+  // The frames as text only for a listener: the poller exchanges all day, mostly unwatched.
+  const bool tracing = static_cast<bool>(on.Trace);
+  const auto Trace = [&on, tracing](const QString& text) {
+    if (tracing) on.TraceLine(text);
+  };
   ApplyCrc(frame);
   const TRegisterFrame request = frame;
-  const QString requestTrace = QStringLiteral("> ") + FrameToHex(frame.Data, frame.Length);
+  const QString requestTrace =
+      tracing ? QStringLiteral("> ") + FrameToHex(frame.Data, frame.Length) : QString();
   TClock& clock = *Services().Clock;
 
   if (line.Simulation) {
     Trace(requestTrace);
     clock.Sleep(10);
     const bool ok = Simulate(frame, reg, on.Random());
-    Trace(ok ? QStringLiteral("< ") + FrameToHex(frame.Data, frame.Length) : QStringLiteral("! timeout"));
+    if (tracing)
+      Trace(ok ? QStringLiteral("< ") + FrameToHex(frame.Data, frame.Length) : QStringLiteral("! timeout"));
     return ok ? TExchange::Answered : TExchange::Unanswered;
   }
   TCustomComm* const port = on.Port();
@@ -137,7 +143,7 @@ TExchange Transact(const TLineContext& line, TRegisterFrame& frame, TRegisterTyp
         return TExchange::NoLine;
       }
     }
-    if (frame.Length > 0) Trace(QStringLiteral("< ") + FrameToHex(frame.Data, frame.Length));
+    if (tracing && frame.Length > 0) Trace(QStringLiteral("< ") + FrameToHex(frame.Data, frame.Length));
     frame.Length -= 1;
     switch (Validate(frame, request, type)) {
       case TVerdict::Valid:
