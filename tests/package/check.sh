@@ -65,6 +65,19 @@ got=$("$bin/vexa-cli" --demo read D001C000R005) || fail "vexa-cli --demo read fa
 [ "$got" = "250" ] || fail "vexa-cli --demo read D001C000R005 said: $got"
 desktop-file-validate "$scratch/root/usr/share/applications/vexa.desktop" || fail "desktop entry refused"
 
+# Debian's own checks of a package: no error (warnings are told, not counted).
+if command -v lintian >/dev/null; then
+  said=$(lintian --no-tag-display-limit "$deb" 2>&1) || true
+  errors=$(grep '^E:' <<<"$said" || true)
+  [ -z "$errors" ] || fail "lintian: $errors"
+  grep '^W:' <<<"$said" >&2 || true
+else
+  echo "lintian not found: the package was not checked by it" >&2
+fi
+for path in ./usr/share/doc/vexa/copyright ./usr/share/doc/vexa/changelog.gz; do
+  grep -qxF "$path" <<<"$contents" || fail "the package does not hold $path"
+done
+
 # The line's service unit as systemd reads it: an instance of the template, its program the
 # extracted vexa-cli; any warning counts (systemd-analyze only warns of an unknown key).
 if command -v systemd-analyze >/dev/null; then
