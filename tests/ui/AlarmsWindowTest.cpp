@@ -135,7 +135,10 @@ TEST_F(AlarmsWindowTest, ALabelFlashesPastItsLimitAndStaysSteadyOnceAcknowledged
   EXPECT_FALSE(AlarmPanel()->isVisible());
   EXPECT_FALSE(ColoursSeen().contains(red));
 
+  // Another window in front: a new alarm of the first priority brings the main window forward.
+  ASSERT_TRUE(Activate(form.get()));
   Read(regs[0], "75");
+  EXPECT_TRUE(RunEventsUntil([this] { return QApplication::activeWindow() == main.get(); }, 2000));
   EXPECT_EQ(View()->AlarmState(), TAlarmState::ActiveUnacked);
   const QSet<QRgb> flashing = ColoursSeen();
   EXPECT_TRUE(flashing.contains(red));
@@ -209,6 +212,25 @@ TEST_F(AlarmsWindowTest, TheJournalIsFilteredByRegisterAndExportedThroughTheReal
   EXPECT_EQ(text.count(QStringLiteral("\r\n")), 3);
   EXPECT_EQ(text.count(regs[1]->Name()), 2);
   EXPECT_EQ(text.count(regs[0]->Name()), 0);
+}
+
+// "Печать..." opens the real print preview of the journal's table; Esc closes it.
+TEST_F(AlarmsWindowTest, TheJournalIsPrintedThroughThePrintPreview) {
+  Read(regs[0], "75");
+  ASSERT_TRUE(Activate(form.get()));
+  Child<QTabWidget>(*form, "alarmTabs")->setCurrentIndex(1);
+  form->ShowJournal();
+  ASSERT_TRUE(Button("printButton")->isEnabled());
+  QString title;
+  QTimer::singleShot(300, [&title] {
+    if (QWidget* preview = QApplication::activeModalWidget()) {
+      title = preview->windowTitle();
+      QTest::keyClick(preview, Qt::Key_Escape);
+    }
+  });
+  QTest::mouseClick(Button("printButton"), Qt::LeftButton);
+  EXPECT_EQ(title, QStringLiteral("Предварительный просмотр"));
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
 }
 
 TEST_F(AlarmsWindowTest, TheLimitsDialogOpensOnlyWhileTheNetworkIsOpen) {
