@@ -168,12 +168,15 @@ void TProgram::StartAlarms() {
     connect(setup, &TSetupForm::BrokerSettingsChanged, this, &TProgram::StartBroker);
 }
 
+void TProgram::StopBroker() {
+  if (!broker_) return;
+  alarms_->Forget(brokerAlarms_);
+  broker_->Stop();
+  broker_.reset();
+}
+
 void TProgram::StartBroker() {
-  if (broker_) {
-    alarms_->Forget(brokerAlarms_);
-    broker_->Stop();
-    broker_.reset();
-  }
+  StopBroker();
   const TBrokerSettings settings = LoadBrokerSettings(network_->Dir());
   if (!settings.Enabled() || !settings.Problems().isEmpty()) return;
   broker_ = std::make_unique<TBrokerPublisher>(*network_, BrokerOptionsFor(settings, network_->Dir()));
@@ -339,11 +342,7 @@ void TProgram::Shutdown() {
   if (network_) network_->StopPoller();
   ticks_.reset();
   alarmTick_.reset();
-  if (broker_) {
-    alarms_->Forget(brokerAlarms_);
-    broker_->Stop();
-    broker_.reset();
-  }
+  StopBroker();
   waitForm_.reset();
   windows_.clear();
   mainForm_.reset();

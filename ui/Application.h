@@ -104,6 +104,7 @@ class TProgram : public QObject {
   void StartAlarms();
   // The publisher of the folder's broker settings (none when no broker is set), started anew.
   void StartBroker();
+  void StopBroker();
   // A secondary window of the main window, kept until shutdown.
   template <class W>
   W* Keep(std::unique_ptr<W> window);

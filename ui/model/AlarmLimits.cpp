@@ -16,11 +16,7 @@ const std::array<QString, 4> kLimitNames = {QStringLiteral("аварийная �
                                             QStringLiteral("нижняя"), QStringLiteral("аварийная нижняя")};
 
 TAlarmNode* NodeOf(TNetwork& network, const QString& name) {
-  if (!network.Alarms()) return nullptr;
-  for (int i = 0; i < network.Alarms()->ComponentCount(); ++i)
-    if (auto* node = dynamic_cast<TAlarmNode*>(network.Alarms()->Component(i)); node && node->Name() == name)
-      return node;
-  return nullptr;
+  return network.Alarms() ? dynamic_cast<TAlarmNode*>(network.Alarms()->FindComponent(name)) : nullptr;
 }
 
 }  // namespace
