@@ -122,7 +122,7 @@ TEST_F(CliLockTest, WhileARunHoldsTheFolderOtherWritersAreRefusedAtOnceAndReader
     file.write("half");
   }
 
-  StartHolder(QStringLiteral("20"));
+  StartHolder(QStringLiteral("120"));
   // The writer sweeps right after it took the folder; a slow start (the sanitizers) may still be at it.
   QDeadlineTimer swept(10000);
   while (QFile::exists(stale) && !swept.hasExpired()) QThread::msleep(20);
@@ -183,7 +183,9 @@ TEST_F(CliLockTest, WhileARunHoldsTheFolderOtherWritersAreRefusedAtOnceAndReader
   EXPECT_TRUE(QFile::exists(archive + QStringLiteral(".txt")));
   EXPECT_TRUE(QFile::exists(pdf));
 
-  // The holder saves as it ends, and the folder is free again: now the template goes in and stays.
+  // Stopped as a service is, the holder saves as it ends, and the folder is free again: now the
+  // template goes in and stays.
+  holder.terminate();
   ASSERT_TRUE(holder.waitForFinished(60000));
   EXPECT_EQ(holder.exitCode(), 0) << holder.readAllStandardError().toStdString();
   const TRun load =
