@@ -54,6 +54,8 @@ class TLiveCli {
       Collect(20);
     }
   }
+  // SIGTERM, as a service is stopped.
+  void Terminate() { process_.terminate(); }
   // Waits for the end; the exit code.
   int Finish(int timeoutMs) {
     QElapsedTimer waited;
@@ -185,8 +187,9 @@ TEST_F(LostLineTest, RunReadsAgainWithinTwoSecondsOfTheSimulatorComingBack) {
   ASSERT_TRUE(SaveTreeFile(Current(), *Settings()));
   TSimProcess sim(link, {"--seed", "5"});
   ASSERT_TRUE(sim.Start());
-  TLiveCli cli({"--dir", Dir->path(), "--port", link, "--trace", "run", "--seconds", "12"});
+  TLiveCli cli({"--dir", Dir->path(), "--port", link, "--trace", "run", "--seconds", "60"});
   EndAndRestartTheSimulator(cli, sim);
+  cli.Terminate();
   ASSERT_EQ(cli.Finish(30000), 0) << cli.Err().toStdString();
   ExpectToldOnceEach(cli);
   EXPECT_TRUE(cli.Out().contains("state saved")) << cli.Out().toStdString();
