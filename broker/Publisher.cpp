@@ -26,6 +26,7 @@
 #include "core/Network.h"
 #include "core/Services.h"
 #include "reports/model/ReportNode.h"
+#include "ui/model/AlarmMonitor.h"
 #include "ui/model/ChannelTable.h"
 #include "ui/model/LabelDisplay.h"
 
@@ -101,6 +102,22 @@ TCustomRegister* FindRegister(TNetwork& network, const QString& name) {
 }
 
 }  // namespace
+
+TAlarmEvent RemoteWriteEvent(const TRemoteWrite& write) {
+  // What a client sent is kept, within reason: a journal row, not a message's worth.
+  constexpr int kLongest = 100;
+  const auto bounded = [](const QString& text) { return text.left(kLongest); };
+  TAlarmEvent e;
+  e.Time = write.Time;
+  e.Kind = TAlarmEventKind::RemoteWrite;
+  e.Name = bounded(write.Register);
+  e.Caption = write.Caption;
+  e.Asked = bounded(write.Value);
+  e.Who = write.User.trimmed().isEmpty() ? kWhoBroker : bounded(write.User.trimmed());
+  e.Outcome = write.Outcome;
+  e.Priority = 0;
+  return e;
+}
 
 TBrokerOptions BrokerOptionsFor(const TBrokerSettings& settings, const QString& programFolder) {
   TBrokerOptions o;
@@ -285,7 +302,24 @@ void TBrokerPublisher::PublishArchive(const TRootNode& node, const QString& arch
   Push(std::move(m));
 }
 
+int TBrokerPublisher::JoinAlarms(TAlarmMonitor& alarms) {
+  RemoteWritten = [&alarms](const TRemoteWrite& write) { alarms.Note(RemoteWriteEvent(write)); };
+  return alarms.Observe([this](const TAlarmEvent& event) { PublishAlarmEvent(event); });
+}
+
 void TBrokerPublisher::PublishAlarmEvent(const TAlarmEvent& event) {
+  TOutgoing m;
+  m.Topic = QStringLiteral("alarms");
+  if (!event.IsAlarm()) {
+    const QJsonObject o{
+        {QStringLiteral("time"), IsoTime(event.Time)}, {QStringLiteral("kind"), EventWord(event.Kind)},
+        {QStringLiteral("register"), event.Name},      {QStringLiteral("caption"), event.Caption},
+        {QStringLiteral("value"), event.Asked},        {QStringLiteral("user"), event.Who},
+        {QStringLiteral("ok"), event.Written()},       {QStringLiteral("outcome"), event.Outcome}};
+    m.Payload = QJsonDocument(o).toJson(QJsonDocument::Compact);
+    Push(std::move(m));
+    return;
+  }
   QJsonObject o{{QStringLiteral("time"), IsoTime(event.Time)},
                 {QStringLiteral("kind"), EventWord(event.Kind)},
                 {QStringLiteral("register"), event.Name},
@@ -295,8 +329,6 @@ void TBrokerPublisher::PublishAlarmEvent(const TAlarmEvent& event) {
                 {QStringLiteral("priority"), event.Priority},
                 {QStringLiteral("user"), event.Who}};
   if (!std::isnan(event.Value)) o.insert(QStringLiteral("value"), event.Value);
-  TOutgoing m;
-  m.Topic = QStringLiteral("alarms");
   m.Payload = QJsonDocument(o).toJson(QJsonDocument::Compact);
   Push(std::move(m));
 }
@@ -372,38 +404,39 @@ TRemoteWrite TBrokerPublisher::Write(const QString& name, const QByteArray& payl
     w.Value = QString::fromUtf8(payload);
   }
   TCustomRegister* reg = FindRegister(network_, name);
+  if (reg != nullptr) w.Caption = reg->Caption();
   // Programs write numbers with a point whatever the operator's decimal separator.
   if (reg != nullptr && reg->RegisterType() != rtASCIIZ)
     w.Value.replace(QLatin1Char('.'), FormatSettings().DecimalSeparator);
   if (!options_.Settings.Writes) {
-    w.Outcome = QStringLiteral("refused: writes from the broker are off");
+    w.Outcome = OutcomeWord(TWriteOutcome::Off);
     return w;
   }
   if (!options_.Settings.Authenticated()) {
-    w.Outcome = QStringLiteral("refused: writes need the broker's authentication");
+    w.Outcome = OutcomeWord(TWriteOutcome::Unauthenticated);
     return w;
   }
   if (reg == nullptr) {
-    w.Outcome = QStringLiteral("refused: no such register");
+    w.Outcome = OutcomeWord(TWriteOutcome::NoRegister);
     return w;
   }
   const TWriteCheck check = CheckRegisterWrite(*reg, w.Value);
   w.Value = check.Text;
   if (check.Refusal == TWriteCheck::ReadOnly) {
-    w.Outcome = QStringLiteral("refused: the register is read-only");
+    w.Outcome = OutcomeWord(TWriteOutcome::ReadOnly);
     return w;
   }
   if (check.Refusal == TWriteCheck::Invalid) {
-    w.Outcome = QStringLiteral("refused: the register cannot take this value");
+    w.Outcome = OutcomeWord(TWriteOutcome::Invalid);
     return w;
   }
   reg->SetStringData(network_.LineContext(), check.Text);
   if (reg->LastIOResult() != iorOK) {
-    w.Outcome = QStringLiteral("failed: the regulator does not answer");
+    w.Outcome = OutcomeWord(TWriteOutcome::NoAnswer);
     return w;
   }
   w.Written = true;
-  w.Outcome = QStringLiteral("written");
+  w.Outcome = OutcomeWord(TWriteOutcome::Written);
   return w;
 }
 

@@ -35,6 +35,7 @@ namespace vexa {
 class TNetwork;
 class TCustomRegister;
 class TRootNode;
+class TAlarmMonitor;
 
 enum class TBrokerState { Stopped, Connecting, Connected, Refused, Lost };
 
@@ -55,11 +56,19 @@ TBrokerOptions BrokerOptionsFor(const TBrokerSettings& settings, const QString& 
 struct TRemoteWrite {
   double Time = 0;
   QString Register;
+  QString Caption;  // the register's, when there is one
   QString Value;
   QString User;  // as the message named the writer; empty when it did not
   bool Written = false;
-  QString Outcome;  // "written", or why not
+  QString Outcome;  // OutcomeWord: "written", or why not
 };
+
+// The writer the journal records for a message that named none. The broker does not tell a
+// subscriber who published, so the name in the message, unchecked, is all there is.
+inline const QString kWhoBroker = QStringLiteral("mqtt");
+// A write as the alarm journal keeps it: the writer or kWhoBroker, the texts the message chose
+// bounded.
+TAlarmEvent RemoteWriteEvent(const TRemoteWrite& write);
 
 // "Проверить соединение": one connection to the broker with these settings, waited for at most
 // `timeoutMs` and closed again; nothing is published. Ok, or why not in the status line's words.
@@ -106,6 +115,10 @@ class TBrokerPublisher : public QObject {
   std::function<void(const QString& text)> News;
   // Main thread, after each write asked through the broker (the alarm journal's hook).
   std::function<void(const TRemoteWrite& write)> RemoteWritten;
+
+  // Publishes the alarms' events and journals the writes asked through the broker among them; the
+  // ticket of its observer, for the alarms' Forget before this publisher goes.
+  int JoinAlarms(TAlarmMonitor& alarms);
 
  protected:
   bool event(QEvent* e) override;

@@ -154,7 +154,9 @@ TAlarmsForm::TAlarmsForm(TNetwork& network, TAlarmMonitor& alarms, TMainForm* ma
   connect(export_, &QPushButton::clicked, this, &TAlarmsForm::ExportJournal);
   connect(print_, &QPushButton::clicked, this, &TAlarmsForm::PrintJournal);
 
-  observer_ = alarms_.Observe([this](const TAlarmEvent&) { RefreshActive(); });
+  observer_ = alarms_.Observe([this](const TAlarmEvent& event) {
+    if (event.IsAlarm()) RefreshActive();
+  });
   if (mainForm_ != nullptr)
     connect(mainForm_, &TMainForm::NetworkOpenChanged, this, &TAlarmsForm::UpdateButtons);
   RefreshActive();

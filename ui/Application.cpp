@@ -182,7 +182,8 @@ void TProgram::StartBroker() {
   broker_ = std::make_unique<TBrokerPublisher>(*network_, BrokerOptionsFor(settings, network_->Dir()));
   // The broker's news (connected, lost, messages dropped) in the status line.
   broker_->News = [main = mainForm_.get()](const QString& text) { main->ShowLineNotice(text, false); };
-  brokerAlarms_ = alarms_->Observe([this](const TAlarmEvent& event) { broker_->PublishAlarmEvent(event); });
+  // Alarm events out to the broker, writes from it into the journal.
+  brokerAlarms_ = broker_->JoinAlarms(*alarms_);
   broker_->Start();
 }
 

@@ -548,6 +548,7 @@ void TMainForm::SetAlarms(TAlarmMonitor* alarms) {
 }
 
 void TMainForm::AlarmEvent(const TAlarmEvent& event) {
+  if (!event.IsAlarm()) return;  // a write asked through the broker changes no alarm
   labels_->AlarmsChanged();
   UpdateStatePanel();
   if (event.Kind == TAlarmEventKind::Raised && event.Priority == kMinAlarmPriority) {

@@ -1,6 +1,6 @@
 // The publisher against a real Mosquitto broker: what a read, an archive and an alarm look like on
 // the broker, the broker going away and coming back, TLS, a refused password, and writes asked
-// through the broker.
+// through the broker, each journaled with the alarms.
 
 #include <gtest/gtest.h>
 
@@ -8,6 +8,7 @@
 #include <QJsonObject>
 #include <QRegularExpression>
 #include <memory>
+#include <thread>
 
 #include "broker/Publisher.h"
 #include "core/Network.h"
@@ -16,6 +17,8 @@
 #include "reports/model/ReportNode.h"
 #include "support/TestSupport.h"
 #include "tests/broker/MosquittoBroker.h"
+#include "ui/model/AlarmJournal.h"
+#include "ui/model/AlarmMonitor.h"
 #include "ui/model/LabelDisplay.h"
 
 namespace vexa::test {
@@ -455,6 +458,82 @@ TEST_F(RemoteWriteTest, AWriteIsMadeWhereTheChannelTableWouldMakeIt) {
   EXPECT_TRUE(journal[1].Written);
   EXPECT_EQ(journal[1].User, QString());
   EXPECT_FALSE(journal[2].Written);
+}
+
+// Joined to the network's alarms as the program and vexa-cli run join them: each write asked, made
+// or refused, is an event of the journal on disk and of ROOT/alarms, with its writer and outcome.
+TEST_F(RemoteWriteTest, EveryWriteAskedIsAnEventOfTheAlarmJournal) {
+  TMosquitto broker({QStringLiteral("line"), QStringLiteral("secret")});
+  TSubscriber sub(broker.Port, QStringLiteral("vexa/test/#"), QStringLiteral("line"),
+                  QStringLiteral("secret"));
+  TBrokerSettings settings;
+  settings.User = QStringLiteral("line");
+  settings.Password = QStringLiteral("secret");
+  settings.Writes = true;
+  Reg("D000C000R002")->SetCaption(QStringLiteral("Уставка"));
+  TAlarmMonitor alarms(Current());
+  ASSERT_TRUE(alarms.Open().Texts().isEmpty());
+  auto publisher = Publisher(broker.Url(), QStringLiteral("vexa/test"), settings);
+  const int ticket = publisher->JoinAlarms(alarms);
+  // The journal is written where the alarms are: on the main thread.
+  const std::thread::id main = std::this_thread::get_id();
+  std::vector<std::thread::id> threads;
+  alarms.Observe([&threads](const TAlarmEvent&) { threads.push_back(std::this_thread::get_id()); });
+  publisher->Start();
+  ASSERT_TRUE(Until([&] { return publisher->State() == TBrokerState::Connected; }));
+
+  EXPECT_EQ(Ask(sub, "D000C000R002", R"({"value": 31.5, "user": "dispatcher"})")
+                .value(QStringLiteral("outcome"))
+                .toString(),
+            QStringLiteral("written"));
+  EXPECT_EQ(Ask(sub, "D000C000R003", "12").value(QStringLiteral("outcome")).toString(),
+            QStringLiteral("refused: the register is read-only"));
+  ASSERT_TRUE(Until([&] { return sub.On(QStringLiteral("vexa/test/alarms")).size() == 2; }));
+  alarms.Forget(ticket);
+  publisher->Stop();
+  EXPECT_EQ(threads, (std::vector<std::thread::id>{main, main}));
+
+  // In the journal's file, as vexa-cli alarms reads it.
+  TAlarmJournal journal;
+  ASSERT_TRUE(journal.Open(AlarmJournalPath(Dir->path()), true)) << journal.ErrorText().toStdString();
+  const std::vector<TAlarmEvent> events = journal.Query();
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(events[0].Name, QStringLiteral("D000C000R002"));
+  EXPECT_EQ(events[0].Caption, QStringLiteral("Уставка"));
+  EXPECT_EQ(events[0].Asked, QStringLiteral("31") + FormatSettings().DecimalSeparator + QStringLiteral("5"));
+  EXPECT_EQ(events[0].Who, QStringLiteral("dispatcher"));
+  EXPECT_EQ(events[0].Outcome, QStringLiteral("written"));
+  EXPECT_EQ(events[1].Name, QStringLiteral("D000C000R003"));
+  EXPECT_EQ(events[1].Asked, QStringLiteral("12"));
+  EXPECT_EQ(events[1].Who, kWhoBroker) << "the message named no one";
+  EXPECT_EQ(events[1].Outcome, QStringLiteral("refused: the register is read-only"));
+
+  const auto published = sub.On(QStringLiteral("vexa/test/alarms"));
+  const QJsonObject made = Json(published[0].Payload);
+  EXPECT_EQ(made.value(QStringLiteral("kind")).toString(), QStringLiteral("write"));
+  EXPECT_EQ(made.value(QStringLiteral("user")).toString(), QStringLiteral("dispatcher"));
+  EXPECT_EQ(made.value(QStringLiteral("ok")), QJsonValue(true));
+  EXPECT_EQ(made.value(QStringLiteral("outcome")).toString(), QStringLiteral("written"));
+  EXPECT_FALSE(made.contains(QStringLiteral("condition"))) << published[0].Payload.toStdString();
+  const QJsonObject refused = Json(published[1].Payload);
+  EXPECT_EQ(refused.value(QStringLiteral("user")).toString(), QStringLiteral("mqtt"));
+  EXPECT_EQ(refused.value(QStringLiteral("ok")), QJsonValue(false));
+  EXPECT_EQ(refused.value(QStringLiteral("value")).toString(), QStringLiteral("12"));
+}
+
+// What a client puts in its message is bounded in the journal, and a blank name is no name.
+TEST(RemoteWriteEventTest, TheWritersTextsAreBounded) {
+  TRemoteWrite w;
+  w.Register = QStringLiteral("D000C000R002");
+  w.Value = QString(5000, QLatin1Char('9'));
+  w.User = QStringLiteral("   ");
+  w.Outcome = OutcomeWord(TWriteOutcome::Invalid);
+  const TAlarmEvent e = RemoteWriteEvent(w);
+  EXPECT_EQ(e.Kind, TAlarmEventKind::RemoteWrite);
+  EXPECT_EQ(e.Who, kWhoBroker);
+  EXPECT_EQ(e.Asked.size(), 100);
+  w.User = QString(300, QLatin1Char('x'));
+  EXPECT_EQ(RemoteWriteEvent(w).Who.size(), 100);
 }
 
 TEST_F(RemoteWriteTest, WritesAreRefusedWhenOffOrWithoutAuthentication) {

@@ -1,5 +1,6 @@
 // vexa-cli run as the line's service with a broker: until SIGTERM with the state saved and
-// "offline" left behind, the last will when it is killed, and a report's archive announced.
+// "offline" left behind, the last will when it is killed, a report's archive announced, and the
+// writes asked through the broker journaled.
 
 #include <gtest/gtest.h>
 
@@ -10,6 +11,7 @@
 #include <QTemporaryDir>
 #include <csignal>
 
+#include "broker/BrokerSettings.h"
 #include "core/ImageIndex.h"
 #include "storage/TreeFiles.h"
 #include "support/TestSupport.h"
@@ -127,6 +129,52 @@ TEST_F(ServiceTest, EachArchivedWindowIsAnnouncedWithItsReportAndSamples) {
                   .toString()
                   .startsWith(QLatin1String("2026-12-07T09:00:00")));
   EXPECT_EQ(sub.On(QStringLiteral("vexa/svc/archives/Печь_07_12_2026_0901")).size(), 1u);
+}
+
+// The service with writes allowed: every write asked is in the folder's alarm journal afterwards,
+// with the writer the message named (or "mqtt") and what came of it.
+TEST(ServiceWritesTest, EachWriteAskedIsJournaledByTheRun) {
+  QTemporaryDir dir;
+  PrepareFolder(dir.path());
+  TMosquitto broker({QStringLiteral("line"), QStringLiteral("secret")});
+  TBrokerSettings settings;
+  settings.Url = broker.Url();
+  settings.User = QStringLiteral("line");
+  settings.Password = QStringLiteral("secret");
+  settings.TopicRoot = QStringLiteral("vexa/svc");
+  settings.Writes = true;
+  ASSERT_TRUE(SaveBrokerSettings(dir.path(), settings));
+  TSubscriber sub(broker.Port, QStringLiteral("vexa/svc/#"), settings.User, settings.Password);
+  TChildProcess cli(QStringLiteral(VEXA_CLI_PATH), {"--demo", "--dir", dir.path(), "run"});
+  ASSERT_TRUE(WaitFor([&] { return !sub.On(QStringLiteral("vexa/svc/D000C000R004")).empty(); }, 5000))
+      << cli.Err().toStdString();
+  const auto ask = [&](const QString& name, const QByteArray& payload) {
+    const QString result = QStringLiteral("vexa/svc/%1/result").arg(name);
+    sub.Publish(QStringLiteral("vexa/svc/%1/set").arg(name), payload);
+    EXPECT_TRUE(WaitFor([&] { return sub.On(result).size() == 1; }, 5000)) << cli.Err().toStdString();
+    return sub.On(result).empty() ? QString()
+                                  : QJsonDocument::fromJson(sub.On(result)[0].Payload)
+                                        .object()
+                                        .value(QStringLiteral("outcome"))
+                                        .toString();
+  };
+  const QString first = ask(QStringLiteral("D000C000R004"), R"({"value": 30, "user": "dispatcher"})");
+  const QString second = ask(QStringLiteral("D009C000R000"), "5");
+  EXPECT_EQ(second, QStringLiteral("refused: no such register"));
+  ASSERT_TRUE(WaitFor([&] { return sub.On(QStringLiteral("vexa/svc/alarms")).size() == 2; }, 3000));
+  cli.Signal(SIGTERM);
+  ASSERT_TRUE(cli.Wait(5000));
+  ASSERT_EQ(cli.Code(), 0) << cli.Err().toStdString();
+
+  QString out, err;
+  ASSERT_EQ(RunChild(QStringLiteral(VEXA_CLI_PATH), {"--dir", dir.path(), "alarms"}, &out, &err), 0)
+      << err.toStdString();
+  const QStringList lines = out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+  ASSERT_EQ(lines.size(), 2) << out.toStdString();
+  EXPECT_EQ(lines[0].split(QLatin1Char('\t')).mid(1),
+            (QStringList{"D000C000R004", "Уставка", "", "write", "30", "dispatcher", first}));
+  EXPECT_EQ(lines[1].split(QLatin1Char('\t')).mid(1),
+            (QStringList{"D009C000R000", "", "", "write", "5", "mqtt", second}));
 }
 
 TEST_F(ServiceTest, SettingsThatCannotWorkAreRefusedBeforeAnythingRuns) {

@@ -1,12 +1,16 @@
-// The alarm journal: appends and queries, the alarms restored at start-up, the age bound, two
-// journals in one process, and a process killed while appending keeps every committed event.
+// The alarm journal: appends and queries, the writes asked through the broker kept beside the
+// alarms, a journal made before them, the alarms restored at start-up, the age bound, two journals
+// in one process, and a process killed while appending keeps every committed event.
 
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <csignal>
 #include <cstdio>
@@ -34,6 +38,20 @@ TAlarmEvent Event(double time, const QString& name, TAlarmEventKind kind, TAlarm
   e.State = state;
   e.Value = value;
   e.Priority = 1;
+  return e;
+}
+
+TAlarmEvent WriteEvent(double time, const QString& name, const QString& asked, TWriteOutcome outcome,
+                       const QString& who) {
+  TAlarmEvent e;
+  e.Time = time;
+  e.Kind = TAlarmEventKind::RemoteWrite;
+  e.Name = name;
+  e.Caption = QStringLiteral("Уставка ") + name;
+  e.Asked = asked;
+  e.Outcome = OutcomeWord(outcome);
+  e.Who = who;
+  e.Priority = 0;
   return e;
 }
 
@@ -98,6 +116,112 @@ TEST_F(AlarmJournalTest, AppendsAndQueriesByTimeNameAndState) {
   // still active, B's COMM shelved until after noon.
   EXPECT_EQ(Names(journal.Outstanding(kDay + 0.55)), (QStringList{"B:raised", "B:shelved", "A:raised"}));
   EXPECT_EQ(Names(journal.Outstanding(kDay + 0.65)), (QStringList{"B:raised", "A:raised"}));
+}
+
+TEST_F(AlarmJournalTest, WritesAreKeptBesideTheAlarmsAndAreNoAlarmsLastEvent) {
+  EXPECT_EQ(EventWord(TAlarmEventKind::RemoteWrite), QStringLiteral("write"));
+  EXPECT_EQ(EventOfWord(QStringLiteral("write")), TAlarmEventKind::RemoteWrite);
+  for (auto o : {TWriteOutcome::Written, TWriteOutcome::ReadOnly, TWriteOutcome::NoAnswer})
+    EXPECT_EQ(OutcomeOfWord(OutcomeWord(o)), o);
+  TAlarmJournal journal;
+  ASSERT_TRUE(journal.Open(Path())) << journal.ErrorText().toStdString();
+  // A's H raised, then written to and refused a write; B written to only.
+  ASSERT_TRUE(journal.Append(
+      {Event(kDay, "A", TAlarmEventKind::Raised, TAlarmState::ActiveUnacked, 71.5),
+       WriteEvent(kDay + 0.1, "A", QStringLiteral("35,5"), TWriteOutcome::Written,
+                  QStringLiteral("диспетчер")),
+       WriteEvent(kDay + 0.2, "A", QStringLiteral("abc"), TWriteOutcome::Invalid, QStringLiteral("mqtt")),
+       WriteEvent(kDay + 0.3, "B", QStringLiteral("1"), TWriteOutcome::ReadOnly, QStringLiteral("scada"))}))
+      << journal.ErrorText().toStdString();
+
+  const std::vector<TAlarmEvent> all = journal.Query();
+  ASSERT_EQ(Names(all), (QStringList{"A:raised", "A:write", "A:write", "B:write"}));
+  EXPECT_TRUE(all[0].IsAlarm());
+  EXPECT_TRUE(all[0].Outcome.isEmpty());
+  EXPECT_FALSE(all[1].IsAlarm());
+  EXPECT_EQ(all[1].Caption, QStringLiteral("Уставка A"));
+  EXPECT_EQ(all[1].Asked, QStringLiteral("35,5"));
+  EXPECT_EQ(all[1].Who, QStringLiteral("диспетчер"));
+  EXPECT_EQ(all[1].Outcome, QStringLiteral("written"));
+  EXPECT_TRUE(all[1].Written());
+  EXPECT_NEAR(all[1].Time, kDay + 0.1, 1e-9);
+  EXPECT_TRUE(std::isnan(all[1].Value));
+  EXPECT_EQ(all[2].Outcome, QStringLiteral("refused: the register cannot take this value"));
+  EXPECT_FALSE(all[2].Written());
+  EXPECT_EQ(all[3].Outcome, QStringLiteral("refused: the register is read-only"));
+
+  // A write neither hides an alarm's last event nor is one itself, nor has a state.
+  EXPECT_EQ(Names(journal.Outstanding(kDay + 1)), QStringList{"A:raised"});
+  TJournalQuery unacked;
+  unacked.State = TAlarmState::ActiveUnacked;
+  EXPECT_EQ(Names(journal.Query(unacked)), QStringList{"A:raised"});
+  TJournalQuery ofB;
+  ofB.Name = QStringLiteral("B");
+  EXPECT_EQ(Names(journal.Query(ofB)), QStringList{"B:write"});
+
+  // A reader sees them as the writer does.
+  TAlarmJournal reader;
+  ASSERT_TRUE(reader.Open(Path(), true));
+  EXPECT_EQ(reader.Query()[3].Who, QStringLiteral("scada"));
+
+  // The age bound takes old writes, even a register's last one; the alarm's last event stays.
+  EXPECT_EQ(journal.RemoveBefore(kDay + 1), 3);
+  EXPECT_EQ(Names(journal.Query()), QStringList{"A:raised"});
+}
+
+// A journal as the program made it before writes were kept: its table without their columns.
+TEST_F(AlarmJournalTest, AJournalMadeBeforeTheWritesKeepsItsRowsAndTakesWrites) {
+  {
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("old-journal"));
+    db.setDatabaseName(Path());
+    QDir().mkpath(QFileInfo(Path()).absolutePath());
+    ASSERT_TRUE(db.open());
+    QSqlQuery q(db);
+    for (const char* sql :
+         {"PRAGMA journal_mode=WAL",
+          "CREATE TABLE IF NOT EXISTS events (id INTEGER PRIMARY KEY, at INTEGER NOT NULL, "
+          "name TEXT NOT NULL, caption TEXT, condition TEXT NOT NULL, event TEXT NOT NULL, "
+          "state TEXT NOT NULL, value REAL, who TEXT, priority INTEGER, until INTEGER)",
+          "CREATE INDEX IF NOT EXISTS events_at ON events (at)",
+          "CREATE INDEX IF NOT EXISTS events_alarm ON events (name, condition, id)",
+          // 07.12.2026 0:00 and 6:00 in milliseconds of the program's date-time.
+          "INSERT INTO events (at, name, caption, condition, event, state, value, who, priority, until) "
+          "VALUES (4005763200000, 'A', 'Котёл', 'H', 'raised', 'unacked', 71.5, '', 1, NULL)",
+          "INSERT INTO events (at, name, caption, condition, event, state, value, who, priority, until) "
+          "VALUES (4005784800000, 'A', 'Котёл', 'H', 'acknowledged', 'acked', 71.5, 'program', 1, NULL)"})
+      ASSERT_TRUE(q.exec(QString::fromUtf8(sql))) << q.lastError().text().toStdString();
+    q.finish();
+    db.close();
+  }
+  QSqlDatabase::removeDatabase(QStringLiteral("old-journal"));
+  // vexa-cli alarms reads it as it is.
+  {
+    TAlarmJournal reader;
+    ASSERT_TRUE(reader.Open(Path(), true)) << reader.ErrorText().toStdString();
+    const std::vector<TAlarmEvent> old = reader.Query();
+    EXPECT_TRUE(reader.ErrorText().isEmpty()) << reader.ErrorText().toStdString();
+    EXPECT_EQ(Names(old), (QStringList{"A:raised", "A:acknowledged"}));
+    EXPECT_EQ(Names(reader.Outstanding(kDay + 1)), QStringList{"A:acknowledged"});
+  }
+
+  // A writer adds the columns and keeps every row.
+  TAlarmJournal journal;
+  ASSERT_TRUE(journal.Open(Path())) << journal.ErrorText().toStdString();
+  ASSERT_TRUE(journal.Append(
+      WriteEvent(kDay + 0.5, "A", QStringLiteral("20"), TWriteOutcome::Written, QStringLiteral("диспетчер"))))
+      << journal.ErrorText().toStdString();
+  const std::vector<TAlarmEvent> events = journal.Query();
+  ASSERT_EQ(Names(events), (QStringList{"A:raised", "A:acknowledged", "A:write"}));
+  EXPECT_NEAR(events[0].Time, kDay, 1e-9);
+  EXPECT_DOUBLE_EQ(events[0].Value, 71.5);
+  EXPECT_EQ(events[1].Who, kWhoProgram);
+  EXPECT_EQ(events[1].State, TAlarmState::ActiveAcked);
+  EXPECT_EQ(events[2].Asked, QStringLiteral("20"));
+  EXPECT_EQ(events[2].Outcome, QStringLiteral("written"));
+  journal.Close();
+  // Opened again: nothing to add, nothing lost.
+  ASSERT_TRUE(journal.Open(Path())) << journal.ErrorText().toStdString();
+  EXPECT_EQ(journal.Count(), 3);
 }
 
 TEST_F(AlarmJournalTest, TwoJournalsInOneProcessKeepTheirOwnConnections) {

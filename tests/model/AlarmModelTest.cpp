@@ -1,6 +1,7 @@
 // The alarm life cycle as a network's reads drive it: limits crossed up and down through their
 // deadband, delays that run out and that do not, acknowledgements before and after the return,
-// shelving that runs out, failed reads and a silent regulator.
+// shelving that runs out, failed reads and a silent regulator; writes asked from outside journaled
+// beside them without touching them.
 
 #include <gtest/gtest.h>
 
@@ -276,6 +277,54 @@ TEST_F(AlarmModelTest, RebuildKeepsTheStatesAndTakesNewLimits) {
   monitor.Rebuild();
   ReadAs(monitor, QStringLiteral("90"));
   EXPECT_EQ(monitor.State(kReg, TAlarmCondition::Hi), TAlarmState::ReturnedUnacked);
+}
+
+TEST_F(AlarmModelTest, AWriteFromOutsideIsJournaledAndChangesNoAlarm) {
+  Watch({true, {}, 50.0, {}, {}, 0, 0});
+  std::vector<TActiveAlarm> before;
+  {
+    TAlarmMonitor monitor(Current());
+    monitor.Open();
+    QStringList told;
+    monitor.Observe([&told](const TAlarmEvent& e) { told << EventWord(e.Kind); });
+    ReadAs(monitor, QStringLiteral("60"));  // H raised
+    ReadAs(monitor, QStringLiteral("40"));  // and returned, unacknowledged
+
+    TAlarmEvent write;
+    write.Time = Now();
+    write.Kind = TAlarmEventKind::RemoteWrite;
+    write.Name = kReg;
+    write.Asked = QStringLiteral("45");
+    write.Who = QStringLiteral("диспетчер");
+    write.Outcome = OutcomeWord(TWriteOutcome::Written);
+    EXPECT_TRUE(monitor.Note(write));
+    write.Outcome = OutcomeWord(TWriteOutcome::ReadOnly);
+    EXPECT_TRUE(monitor.Note(write));
+    // An alarm's event is its alarm's to make.
+    TAlarmEvent forged = write;
+    forged.Kind = TAlarmEventKind::Acknowledged;
+    EXPECT_FALSE(monitor.Note(forged));
+
+    EXPECT_EQ(told, (QStringList{"raised", "cleared", "write", "write"}));
+    EXPECT_EQ(monitor.Journal().Count(), 4);
+    EXPECT_EQ(monitor.Active().size(), 1u);
+    EXPECT_EQ(monitor.ActiveCount(), 0);
+    EXPECT_EQ(monitor.UnackedCount(), 1);
+    EXPECT_EQ(monitor.WorstState(kReg), std::make_pair(TAlarmState::ReturnedUnacked, 1));
+    // Raised again and acknowledged: the last alarm event is the acknowledgement, then a write.
+    ReadAs(monitor, QStringLiteral("70"));
+    EXPECT_EQ(monitor.Acknowledge(kReg), 1);
+    EXPECT_TRUE(monitor.Note(write));
+    before = monitor.Active();
+  }
+  // At the next start the writes restore nothing and hide nothing.
+  TAlarmMonitor restarted(Current());
+  EXPECT_TRUE(restarted.Open().Texts().isEmpty());
+  const std::vector<TActiveAlarm> after = restarted.Active();
+  ASSERT_EQ(after.size(), 1u);
+  EXPECT_EQ(after[0].State, TAlarmState::ActiveAcked);
+  EXPECT_NEAR(after[0].Time, before[0].Time, 1e-9);
+  EXPECT_EQ(restarted.UnackedCount(), 0);
 }
 
 TEST_F(AlarmModelTest, ThePollersReadsReachAnAttachedMonitor) {

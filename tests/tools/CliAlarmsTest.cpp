@@ -1,7 +1,7 @@
 // vexa-cli run evaluates the alarms as the program does and writes their journal; vexa-cli alarms
-// prints it and acknowledges. The state is written with vexa-cli load, the alarm settings from a
-// text, and runs on the virtual clock: a process ramps a register up and down through its limits
-// while a regulator whose register never answers falls silent.
+// prints it, the writes asked through the broker among it, and acknowledges. The state is written with
+// vexa-cli load, the alarm settings from a text, and runs on the virtual clock: a process ramps a register up
+// and down through its limits while a regulator whose register never answers falls silent.
 
 #include <gtest/gtest.h>
 
@@ -14,6 +14,7 @@
 #include "processes/model/CommandNode.h"
 #include "storage/TreeFiles.h"
 #include "support/TestSupport.h"
+#include "ui/model/AlarmJournal.h"
 
 namespace vexa::test {
 namespace {
@@ -119,7 +120,8 @@ TEST_F(CliAlarmsTest, ARunOnTheVirtualClockJournalsTheAlarmsInOrder) {
   const std::vector<QStringList> events = Alarms();
   QStringList order;
   for (const QStringList& e : events) {
-    ASSERT_EQ(e.size(), 7) << e.join('|').toStdString();
+    ASSERT_EQ(e.size(), 8) << e.join('|').toStdString();
+    EXPECT_EQ(e[7], QString()) << "an alarm's event has no outcome";
     order << e[1] + ' ' + e[3] + ' ' + e[4];
   }
   EXPECT_EQ(order, (QStringList{"D000C000R004 L raised", "D000C000R004 L cleared", "D000C000R004 H raised",
@@ -178,6 +180,49 @@ TEST_F(CliAlarmsTest, ARunOnTheVirtualClockJournalsTheAlarmsInOrder) {
       {"--demo", "--dir", folder.path(), "run", "--seconds", "30", "--virtual-clock", "07.12.2026 9:20:00"});
   ASSERT_EQ(again.Code, 0) << again.Err.right(2000).toStdString();
   EXPECT_EQ(Alarms().size(), 9u);
+}
+
+// The writes asked through the broker are lines of the journal too: no condition, the value asked
+// for, the writer and the outcome; never among the active alarms.
+TEST_F(CliAlarmsTest, AWriteFromTheBrokerIsPrintedWithItsWriterAndOutcome) {
+  const double at = *StrToDateTime("07.12.2026 9:00:00");
+  {
+    TAlarmJournal journal;
+    ASSERT_TRUE(journal.Open(AlarmJournalPath(folder.path())));
+    TAlarmEvent raised;
+    raised.Time = at;
+    raised.Name = kSetpoint;
+    raised.Caption = QStringLiteral("Уставка");
+    raised.Condition = TAlarmCondition::Hi;
+    raised.State = TAlarmState::ActiveUnacked;
+    raised.Value = 370;
+    TAlarmEvent write;
+    write.Time = at + 1 / kSecondsPerDay;
+    write.Kind = TAlarmEventKind::RemoteWrite;
+    write.Name = kSetpoint;
+    write.Caption = QStringLiteral("Уставка");
+    write.Asked = QStringLiteral("35,5");
+    write.Who = QStringLiteral("dispatcher");
+    write.Outcome = OutcomeWord(TWriteOutcome::Written);
+    TAlarmEvent refused = write;
+    refused.Time = at + 2 / kSecondsPerDay;
+    refused.Asked = QStringLiteral("1e9");
+    // A name a client chose, with a line break of its own.
+    refused.Who = QStringLiteral("night\nshift");
+    refused.Outcome = OutcomeWord(TWriteOutcome::Invalid);
+    ASSERT_TRUE(journal.Append({raised, write, refused})) << journal.ErrorText().toStdString();
+  }
+  const std::vector<QStringList> lines = Alarms();
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[1].mid(1),
+            (QStringList{kSetpoint, "Уставка", "", "write", "35,5", "dispatcher", "written"}));
+  EXPECT_EQ(lines[2].mid(1), (QStringList{kSetpoint, "Уставка", "", "write", "1e9", "night shift",
+                                          "refused: the register cannot take this value"}));
+  EXPECT_NEAR(*StrToDateTime(lines[2][0]), at + 2 / kSecondsPerDay, 0.5 / kSecondsPerDay);
+  EXPECT_EQ(lines[0][4], "raised");
+  const std::vector<QStringList> active = Alarms({"--active"});
+  ASSERT_EQ(active.size(), 1u);
+  EXPECT_EQ(active[0][4], "raised");
 }
 
 TEST_F(CliAlarmsTest, WrongArgumentsAreRefused) {

@@ -1,6 +1,6 @@
 // The alarms as the operator meets them: a label flashing once its register passes a limit, the
-// count in the status line, acknowledged from the alarm window; the journal filtered and exported;
-// the limits dialog only while the network is open.
+// count in the status line, acknowledged from the alarm window; the journal filtered and exported,
+// with the writes asked through the broker; the limits dialog only while the network is open.
 
 #include <gtest/gtest.h>
 
@@ -18,13 +18,16 @@
 #include <memory>
 
 #include "OperatorInput.h"
+#include "broker/BrokerSettings.h"
 #include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "storage/TreeFiles.h"
 #include "support/Child.h"
 #include "support/RealMessageBox.h"
 #include "support/TestSupport.h"
+#include "tests/broker/MosquittoBroker.h"
 #include "ui/AlarmsUnit.h"
+#include "ui/Application.h"
 #include "ui/LabelViews.h"
 #include "ui/MainUnit.h"
 #include "ui/config/AlarmLimitsUnit.h"
@@ -214,6 +217,43 @@ TEST_F(AlarmsWindowTest, TheJournalIsFilteredByRegisterAndExportedThroughTheReal
   EXPECT_EQ(text.count(regs[0]->Name()), 0);
 }
 
+// A write asked through the broker: a row of the journal in the operator's words with the writer;
+// the alarm's count in the status line stays.
+TEST_F(AlarmsWindowTest, AWriteFromTheBrokerIsAJournalRowInTheOperatorsWords) {
+  Read(regs[0], "75");
+  TAlarmEvent write;
+  write.Time = Now();
+  write.Kind = TAlarmEventKind::RemoteWrite;
+  write.Name = regs[0]->Name();
+  write.Caption = regs[0]->Caption();
+  write.Asked = QStringLiteral("35");
+  write.Who = QStringLiteral("dispatcher");
+  write.Outcome = OutcomeWord(TWriteOutcome::Written);
+  ASSERT_TRUE(monitor->Note(write));
+  write.Asked = QStringLiteral("9999");
+  write.Who = QStringLiteral("mqtt");
+  write.Outcome = OutcomeWord(TWriteOutcome::Invalid);
+  ASSERT_TRUE(monitor->Note(write));
+  EXPECT_EQ(AlarmPanel()->text(), QStringLiteral("Тревоги: 1 / 1"));
+
+  ASSERT_TRUE(Activate(form.get()));
+  Child<QTabWidget>(*form, "alarmTabs")->setCurrentIndex(1);
+  auto* filter = Child<QLineEdit>(*form, "registerFilter");
+  filter->setFocus();
+  QTest::keyClick(filter, Qt::Key_Return);
+  QTreeWidget* journal = List("journalList");
+  ASSERT_EQ(journal->topLevelItemCount(), 3);  // raised, two writes
+  const auto row = [journal](int i) {
+    QStringList cells;
+    for (int c = 1; c < journal->columnCount(); ++c) cells << journal->topLevelItem(i)->text(c);
+    return cells;
+  };
+  const QString name = QStringLiteral("Температура 1 (D001C000R001)");
+  EXPECT_EQ(row(1), (QStringList{name, "", "Удалённая запись выполнена", "35", "", "dispatcher"}));
+  EXPECT_EQ(row(2),
+            (QStringList{name, "", "Удалённая запись отклонена: недопустимое значение", "9999", "", "mqtt"}));
+}
+
 // "Печать..." opens the real print preview of the journal's table; Esc closes it.
 TEST_F(AlarmsWindowTest, TheJournalIsPrintedThroughThePrintPreview) {
   Read(regs[0], "75");
@@ -269,6 +309,55 @@ TEST_F(AlarmsWindowTest, TheLimitsDialogOpensOnlyWhileTheNetworkIsOpen) {
   // Read again with the new limit: 75 is inside it now.
   Read(regs[0], "75");
   EXPECT_EQ(monitor->ActiveCount(), 0);
+}
+
+// The program as started on a plant PC, its broker set up with writes allowed: a write asked
+// through a real broker reaches the alarm window's journal with the writer's name.
+class ProgramBrokerWritesTest : public TVexaTest {
+ protected:
+  void TearDown() override {
+    if (program) program->Shutdown();
+    UseNetwork(nullptr);
+    program.reset();
+    TVexaTest::TearDown();
+  }
+  std::unique_ptr<TProgram> program;
+};
+
+TEST_F(ProgramBrokerWritesTest, AWriteAskedThroughTheBrokerIsInTheAlarmWindowsJournal) {
+  TMosquitto broker({QStringLiteral("line"), QStringLiteral("secret")});
+  TBrokerSettings settings;
+  settings.Url = broker.Url();
+  settings.User = QStringLiteral("line");
+  settings.Password = QStringLiteral("secret");
+  settings.TopicRoot = QStringLiteral("vexa/plant");
+  settings.Writes = true;
+  ASSERT_TRUE(SaveBrokerSettings(Dir->path(), settings));
+  TSubscriber sub(broker.Port, QStringLiteral("vexa/plant/#"), settings.User, settings.Password);
+  program = std::make_unique<TProgram>(Dir->path());
+  program->InitCore(std::make_unique<TFakeComm>(*Clock));
+  UseNetwork(program->Network());
+  ASSERT_TRUE(program->Start());
+  ASSERT_TRUE(RunEventsUntil([&] { return !sub.On(QStringLiteral("vexa/plant/status")).empty(); }, 5000));
+
+  // No such register here: refused, and journaled all the same.
+  sub.Publish(QStringLiteral("vexa/plant/D005C000R004/set"), R"({"value": 30, "user": "dispatcher"})");
+  ASSERT_TRUE(RunEventsUntil([&] { return !sub.On(QStringLiteral("vexa/plant/alarms")).empty(); }, 5000));
+
+  auto* alarms = qobject_cast<TAlarmsForm*>(program->MainForm()->Window(TWindowRole::Alarms));
+  ASSERT_NE(alarms, nullptr);
+  ASSERT_TRUE(Activate(alarms));
+  Child<QTabWidget>(*alarms, "alarmTabs")->setCurrentIndex(1);
+  auto* filter = Child<QLineEdit>(*alarms, "registerFilter");
+  filter->setFocus();
+  QTest::keyClick(filter, Qt::Key_Return);
+  auto* journal = Child<QTreeWidget>(*alarms, "journalList");
+  ASSERT_EQ(journal->topLevelItemCount(), 1);
+  const QTreeWidgetItem* row = journal->topLevelItem(0);
+  EXPECT_EQ(row->text(1), QStringLiteral("D005C000R004"));
+  EXPECT_EQ(row->text(3), QStringLiteral("Удалённая запись отклонена: нет такого регистра"));
+  EXPECT_EQ(row->text(4), QStringLiteral("30"));
+  EXPECT_EQ(row->text(6), QStringLiteral("dispatcher"));
 }
 
 // Pictures for the documentation (scripts/screenshots): the alarm window's two pages, the main

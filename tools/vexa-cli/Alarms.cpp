@@ -1,6 +1,6 @@
 // vexa-cli alarms: the alarm journal as tab-separated lines (time, name, caption, condition,
-// event, value, who), all of it or since a time, or the alarms active now; --ack acknowledges
-// the alarms of one register or all of them, signed by vexa-cli.
+// event, value, who, outcome), all of it or since a time, or the alarms active now; --ack
+// acknowledges the alarms of one register or all of them, signed by vexa-cli.
 
 #include <QFileInfo>
 #include <cmath>
@@ -18,15 +18,18 @@ namespace vexa::cli {
 
 namespace {
 
+// A write has no condition; its value is the one asked for, its outcome the broker's word.
 QString EventLine(const TAlarmEvent& e) {
-  return QStringList{DateTimeToStr(e.Time),
-                     e.Name,
-                     e.Caption,
-                     ConditionCode(e.Condition),
-                     EventWord(e.Kind),
-                     std::isnan(e.Value) ? QString() : QString::number(e.Value, 'g', 12),
-                     e.Who}
-      .join(QLatin1Char('\t'));
+  const bool alarm = e.IsAlarm();
+  QString value = e.Asked;
+  if (alarm && !std::isnan(e.Value)) value = QString::number(e.Value, 'g', 12);
+  QStringList cells{DateTimeToStr(e.Time), e.Name, e.Caption, alarm ? ConditionCode(e.Condition) : QString(),
+                    EventWord(e.Kind),     value,  e.Who,     e.Outcome};
+  // A writer's name or value comes from a broker's client: it must not break the lines.
+  for (QString& cell : cells)
+    for (QChar& c : cell)
+      if (c.category() == QChar::Other_Control) c = QLatin1Char(' ');
+  return cells.join(QLatin1Char('\t'));
 }
 
 int Acknowledge(TCliContext& ctx, const QString& which) {
@@ -106,8 +109,11 @@ const TCommandRegistrar kAlarms{
     {&Alarms,
      QStringLiteral("alarms [--active] [--since \"DD.MM.YYYY H:MM:SS\"] | --ack all|NAME  the alarm journal "
                     "(Archives/alarms.sqlite) as tab-separated lines: time, register, caption, condition "
-                    "(HH H L LL COMM), event (raised acknowledged cleared shelved unshelved), value, who; "
-                    "--active the alarms active now; --ack acknowledges one register's alarms or all"),
+                    "(HH H L LL COMM), event (raised acknowledged cleared shelved unshelved, or write for "
+                    "a write asked through the broker), value (for a write the value asked), who (for a "
+                    "write the user the message named, mqtt when none), outcome (of a write: written, "
+                    "refused: ..., failed: ...); --active the alarms active now; --ack acknowledges one "
+                    "register's alarms or all"),
      false, false, TFolderWrites::WithAck}};
 
 }  // namespace

@@ -193,7 +193,8 @@ int Run(TCliContext& ctx, const QStringList& args) {
     Err(QStringLiteral("vexa-cli: MQTT: публикация в %1, корень тем %2")
             .arg(broker.Url, publisher->Options().TopicRoot));
     publisher->Start();
-    alarms.Observe([&publisher](const TAlarmEvent& event) { publisher->PublishAlarmEvent(event); });
+    // Alarm events out to the broker, writes from it into the journal, as the program does.
+    publisher->JoinAlarms(alarms);
   }
 
   if (realClock) {

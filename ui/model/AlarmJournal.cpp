@@ -29,7 +29,9 @@ QString NextConnectionName() {
   return QStringLiteral("vexa-alarm-journal-%1").arg(next++);
 }
 
-const char kColumns[] = "at, name, caption, condition, event, state, value, who, priority, until";
+const char kFirstColumns[] = "at, name, caption, condition, event, state, value, who, priority, until";
+// The columns the first journals were made without (the writes asked from outside), with their types.
+const char* const kLaterColumns[][2] = {{"asked", "TEXT"}, {"outcome", "TEXT"}};
 
 }  // namespace
 
@@ -91,6 +93,12 @@ bool TAlarmJournal::Open(const QString& path, bool readOnly) {
     Close();
     return Fail(QStringLiteral("не открывается"), why);
   }
+  // A reader leaves a journal made before the later columns as it is: they read as empty.
+  columns_ = QLatin1String(kFirstColumns);
+  for (const auto& [column, type] : kLaterColumns)
+    columns_ +=
+        QStringLiteral(", ") +
+        (!readOnly || HasColumn(QLatin1String(column)) ? QLatin1String(column) : QLatin1String("NULL"));
   if (readOnly) return true;
   // WAL: a commit is an append to the log, readers go on while it is written, and a process that
   // dies keeps every commit. NORMAL syncs at checkpoints: a lost power may cost the last events,
@@ -99,8 +107,9 @@ bool TAlarmJournal::Open(const QString& path, bool readOnly) {
       !Exec(QStringLiteral("PRAGMA synchronous=NORMAL")) ||
       !Exec(QStringLiteral("CREATE TABLE IF NOT EXISTS events (id INTEGER PRIMARY KEY, at INTEGER NOT NULL, "
                            "name TEXT NOT NULL, caption TEXT, condition TEXT NOT NULL, event TEXT NOT NULL, "
-                           "state TEXT NOT NULL, value REAL, who TEXT, priority INTEGER, until INTEGER)")) ||
-      !Exec(QStringLiteral("CREATE INDEX IF NOT EXISTS events_at ON events (at)")) ||
+                           "state TEXT NOT NULL, value REAL, who TEXT, priority INTEGER, until INTEGER, "
+                           "asked TEXT, outcome TEXT)")) ||
+      !AddMissingColumns() || !Exec(QStringLiteral("CREATE INDEX IF NOT EXISTS events_at ON events (at)")) ||
       !Exec(QStringLiteral("CREATE INDEX IF NOT EXISTS events_alarm ON events (name, condition, id)"))) {
     const QString why = error_;
     Close();
@@ -108,8 +117,8 @@ bool TAlarmJournal::Open(const QString& path, bool readOnly) {
     return false;
   }
   insert_ = std::make_unique<QSqlQuery>(db_);
-  if (!insert_->prepare(QStringLiteral("INSERT INTO events (%1) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
-                            .arg(QLatin1String(kColumns)))) {
+  if (!insert_->prepare(QStringLiteral("INSERT INTO events (%1) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
+                            .arg(columns_))) {
     const QString why = insert_->lastError().text();
     Close();
     return Fail(QStringLiteral("ошибка базы данных"), why);
@@ -117,18 +126,39 @@ bool TAlarmJournal::Open(const QString& path, bool readOnly) {
   return true;
 }
 
+bool TAlarmJournal::HasColumn(const QString& column) {
+  QSqlQuery query(db_);
+  if (!query.exec(QStringLiteral("PRAGMA table_info(events)"))) return false;
+  while (query.next())
+    if (query.value(1).toString() == column) return true;
+  return false;
+}
+
+bool TAlarmJournal::AddMissingColumns() {
+  for (const auto& [column, type] : kLaterColumns)
+    if (!HasColumn(QLatin1String(column)) && !Exec(QStringLiteral("ALTER TABLE events ADD COLUMN %1 %2")
+                                                       .arg(QLatin1String(column), QLatin1String(type))))
+      return false;
+  return true;
+}
+
 bool TAlarmJournal::Append(const TAlarmEvent& e) {
   if (!insert_) return Fail(QStringLiteral("не открыт"), path_);
+  // A write belongs to no alarm: no condition, state or priority, which keeps it out of the
+  // alarms' last events (start-up, the age bound) and of a query by state.
+  const bool alarm = e.IsAlarm();
   insert_->bindValue(0, ToMs(e.Time));
   insert_->bindValue(1, e.Name);
   insert_->bindValue(2, e.Caption);
-  insert_->bindValue(3, ConditionCode(e.Condition));
+  insert_->bindValue(3, alarm ? ConditionCode(e.Condition) : QStringLiteral(""));
   insert_->bindValue(4, EventWord(e.Kind));
-  insert_->bindValue(5, StateWord(e.State));
+  insert_->bindValue(5, alarm ? StateWord(e.State) : QStringLiteral(""));
   insert_->bindValue(6, std::isnan(e.Value) ? QVariant() : QVariant(e.Value));
   insert_->bindValue(7, e.Who);
-  insert_->bindValue(8, e.Priority);
+  insert_->bindValue(8, alarm ? QVariant(e.Priority) : QVariant());
   insert_->bindValue(9, e.ShelvedUntil > 0 ? QVariant(ToMs(e.ShelvedUntil)) : QVariant());
+  insert_->bindValue(10, alarm ? QVariant() : QVariant(e.Asked));
+  insert_->bindValue(11, alarm ? QVariant() : QVariant(e.Outcome));
   if (insert_->exec()) return true;
   return Fail(QStringLiteral("событие не записано"), insert_->lastError().text());
 }
@@ -162,16 +192,23 @@ std::vector<TAlarmEvent> TAlarmJournal::Fetch(QSqlQuery& query) {
     e.Name = query.value(1).toString();
     e.Caption = query.value(2).toString();
     // A row another program wrote with words this one does not know is left out.
-    const auto condition = ConditionOfCode(query.value(3).toString());
     const auto kind = EventOfWord(query.value(4).toString());
-    const auto state = StateOfWord(query.value(5).toString());
-    if (!condition || !kind || !state) continue;
-    e.Condition = *condition;
+    if (!kind) continue;
     e.Kind = *kind;
-    e.State = *state;
+    if (e.IsAlarm()) {
+      const auto condition = ConditionOfCode(query.value(3).toString());
+      const auto state = StateOfWord(query.value(5).toString());
+      if (!condition || !state) continue;
+      e.Condition = *condition;
+      e.State = *state;
+      e.Priority = query.value(8).toInt();
+    } else {
+      e.Priority = 0;
+      e.Asked = query.value(10).toString();
+      e.Outcome = query.value(11).toString();
+    }
     e.Value = query.value(6).isNull() ? kNoValue : query.value(6).toDouble();
     e.Who = query.value(7).toString();
-    e.Priority = query.value(8).toInt();
     e.ShelvedUntil = query.value(9).isNull() ? 0 : FromMs(query.value(9).toLongLong());
     events.push_back(std::move(e));
   }
@@ -185,11 +222,11 @@ std::vector<TAlarmEvent> TAlarmJournal::Query(const TJournalQuery& q) {
   if (q.To) where << QStringLiteral("at <= :to");
   if (!q.Name.isEmpty()) where << QStringLiteral("name = :name");
   if (q.State) where << QStringLiteral("state = :state");
-  QString sql = QStringLiteral("SELECT %1 FROM events").arg(QLatin1String(kColumns));
+  QString sql = QStringLiteral("SELECT %1 FROM events").arg(columns_);
   if (!where.isEmpty()) sql += QStringLiteral(" WHERE ") + where.join(QStringLiteral(" AND "));
   if (q.Limit > 0)
     sql = QStringLiteral("SELECT * FROM (%1, id FROM events%2 ORDER BY id DESC LIMIT %3) ORDER BY id")
-              .arg(QStringLiteral("SELECT ") + QLatin1String(kColumns),
+              .arg(QStringLiteral("SELECT ") + columns_,
                    where.isEmpty() ? QString()
                                    : QStringLiteral(" WHERE ") + where.join(QStringLiteral(" AND ")))
               .arg(q.Limit);
@@ -209,10 +246,12 @@ std::vector<TAlarmEvent> TAlarmJournal::Outstanding(double now) {
   if (!IsOpen()) return {};
   QSqlQuery query(db_);
   query.setForwardOnly(true);
-  query.prepare(QStringLiteral("SELECT %1 FROM events WHERE id IN (SELECT MAX(id) FROM events GROUP BY name, "
-                               "condition) AND (state <> 'normal' OR (until IS NOT NULL AND until > :now)) "
-                               "ORDER BY id")
-                    .arg(QLatin1String(kColumns)));
+  // Writes have no condition: they are no alarm's last event.
+  query.prepare(
+      QStringLiteral("SELECT %1 FROM events WHERE id IN (SELECT MAX(id) FROM events WHERE condition "
+                     "<> '' GROUP BY name, condition) AND (state <> 'normal' OR (until IS NOT NULL "
+                     "AND until > :now)) ORDER BY id")
+          .arg(columns_));
   query.bindValue(QStringLiteral(":now"), ToMs(now));
   return Fetch(query);
 }
@@ -221,8 +260,8 @@ int TAlarmJournal::RemoveBefore(double before) {
   if (!IsOpen()) return -1;
   QSqlQuery query(db_);
   query.prepare(
-      QStringLiteral("DELETE FROM events WHERE at < :before AND id NOT IN (SELECT MAX(id) FROM events GROUP "
-                     "BY name, condition)"));
+      QStringLiteral("DELETE FROM events WHERE at < :before AND id NOT IN (SELECT MAX(id) FROM events WHERE "
+                     "condition <> '' GROUP BY name, condition)"));
   query.bindValue(QStringLiteral(":before"), ToMs(before));
   if (!query.exec()) {
     Fail(QStringLiteral("старые события не удалены"), query.lastError().text());

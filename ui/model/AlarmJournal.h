@@ -3,7 +3,9 @@
 // <folder>/Archives/alarms.sqlite, in WAL mode so that an append is one small write and a process
 // killed at any moment keeps every event committed before. Queries by time range, name and state;
 // the last event of each alarm restores the active ones at start-up; old events are removed by age.
-// Each journal has its own connection, so two networks in one process keep two.
+// The writes asked from outside are kept beside the alarms' events. Each journal has its own
+// connection, so two networks in one process keep two. A journal made before the writes were kept
+// gains their columns when opened for writing and reads as it is when opened read-only.
 
 #include <QSqlDatabase>
 #include <QString>
@@ -55,19 +57,22 @@ class TAlarmJournal {
   // The last event of each alarm (name and condition) whose state is not normal or which is
   // shelved until after `now`: what start-up restores.
   std::vector<TAlarmEvent> Outstanding(double now);
-  // Removes the events before `before`, keeping each alarm's last event; the count removed, -1 on
-  // failure.
+  // Removes the events before `before`, keeping each alarm's last event (a write is no alarm's); the
+  // count removed, -1 on failure.
   int RemoveBefore(double before);
   long long Count();
 
  private:
   bool Fail(const QString& what, const QString& why);
   bool Exec(const QString& sql);
+  bool HasColumn(const QString& column);
+  bool AddMissingColumns();
   std::vector<TAlarmEvent> Fetch(QSqlQuery& query);
 
   QString connection_;
   QString path_;
   QString error_;
+  QString columns_;  // what a query selects, in Fetch's order
   QSqlDatabase db_;
   std::unique_ptr<QSqlQuery> insert_;
 };

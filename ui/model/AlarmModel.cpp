@@ -13,9 +13,17 @@ namespace {
 const std::array<QString, kAlarmConditionCount> kConditionCodes = {QStringLiteral("HH"), QStringLiteral("H"),
                                                                    QStringLiteral("L"), QStringLiteral("LL"),
                                                                    QStringLiteral("COMM")};
-const std::array<QString, 5> kEventWords = {QStringLiteral("raised"), QStringLiteral("acknowledged"),
-                                            QStringLiteral("cleared"), QStringLiteral("shelved"),
-                                            QStringLiteral("unshelved")};
+const std::array<QString, 6> kEventWords = {QStringLiteral("raised"),    QStringLiteral("acknowledged"),
+                                            QStringLiteral("cleared"),   QStringLiteral("shelved"),
+                                            QStringLiteral("unshelved"), QStringLiteral("write")};
+const std::array<QString, 7> kOutcomeWords = {
+    QStringLiteral("written"),
+    QStringLiteral("refused: writes from the broker are off"),
+    QStringLiteral("refused: writes need the broker's authentication"),
+    QStringLiteral("refused: no such register"),
+    QStringLiteral("refused: the register is read-only"),
+    QStringLiteral("refused: the register cannot take this value"),
+    QStringLiteral("failed: the regulator does not answer")};
 const std::array<QString, 4> kStateWords = {QStringLiteral("normal"), QStringLiteral("unacked"),
                                             QStringLiteral("acked"), QStringLiteral("returned")};
 
@@ -45,6 +53,13 @@ QString StateWord(TAlarmState state) {
 }
 std::optional<TAlarmState> StateOfWord(const QString& word) {
   return OfWord<TAlarmState>(kStateWords, word);
+}
+
+QString OutcomeWord(TWriteOutcome outcome) {
+  return kOutcomeWords.at(static_cast<size_t>(outcome));
+}
+std::optional<TWriteOutcome> OutcomeOfWord(const QString& word) {
+  return OfWord<TWriteOutcome>(kOutcomeWords, word);
 }
 
 bool LimitPassed(const TAlarmLimit& limit, double value, bool wasPassed) {

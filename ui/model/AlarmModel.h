@@ -2,7 +2,8 @@
 // The alarm life cycle of one condition (a limit of a register, or a regulator's silence): normal,
 // active unacknowledged, active acknowledged, returned to normal unacknowledged; the delay before a
 // condition is raised, shelving, and the events every transition makes. No network, no journal:
-// TAlarmMonitor feeds it reads and writes what it returns.
+// TAlarmMonitor feeds it reads and writes what it returns. The journal also keeps the writes asked
+// from outside the program (the broker's): events of their own that belong to no alarm.
 
 #include <QString>
 #include <cmath>
@@ -14,9 +15,10 @@ namespace vexa {
 enum class TAlarmCondition { HiHi, Hi, Lo, LoLo, Comm };
 inline constexpr int kAlarmConditionCount = 5;
 enum class TAlarmState { Normal, ActiveUnacked, ActiveAcked, ReturnedUnacked };
-enum class TAlarmEventKind { Raised, Acknowledged, Cleared, Shelved, Unshelved };
+// RemoteWrite is no alarm's transition: a write asked from outside, written or refused.
+enum class TAlarmEventKind { Raised, Acknowledged, Cleared, Shelved, Unshelved, RemoteWrite };
 
-// The journal's and vexa-cli's words: HH H L LL COMM; raised ...; normal unacked acked returned.
+// The journal's and vexa-cli's words: HH H L LL COMM; raised ... write; normal unacked acked returned.
 QString ConditionCode(TAlarmCondition condition);
 std::optional<TAlarmCondition> ConditionOfCode(const QString& code);
 QString EventWord(TAlarmEventKind kind);
@@ -28,9 +30,16 @@ std::optional<TAlarmState> StateOfWord(const QString& word);
 inline const QString kWhoProgram = QStringLiteral("program");
 inline const QString kWhoCli = QStringLiteral("vexa-cli");
 
+// What came of a write asked from outside. The words are the broker's result and the journal's.
+enum class TWriteOutcome { Written, Off, Unauthenticated, NoRegister, ReadOnly, Invalid, NoAnswer };
+QString OutcomeWord(TWriteOutcome outcome);
+std::optional<TWriteOutcome> OutcomeOfWord(const QString& word);
+
 inline constexpr double kNoValue = std::numeric_limits<double>::quiet_NaN();
 
-// One transition as the journal keeps it. Times are the program's date-times (local, in days).
+// One transition as the journal keeps it, or a write asked from outside (RemoteWrite: Condition,
+// State and Priority mean nothing, Asked and Outcome say what was asked and what came of it, Who
+// the writer). Times are the program's date-times (local, in days).
 struct TAlarmEvent {
   double Time = 0;
   QString Name;     // the register's (or for COMM the regulator's) name
@@ -39,9 +48,14 @@ struct TAlarmEvent {
   TAlarmEventKind Kind = TAlarmEventKind::Raised;
   TAlarmState State = TAlarmState::Normal;  // after the event
   double Value = kNoValue;                  // the value that made it, else the last one read
-  QString Who;                              // for an acknowledgement or a shelving
+  QString Who;                              // for an acknowledgement, a shelving or a write
   int Priority = 2;
   double ShelvedUntil = 0;  // for a shelving
+  QString Asked;            // for a write: the value asked for, as text
+  QString Outcome;          // for a write: OutcomeWord, as given
+
+  bool IsAlarm() const { return Kind != TAlarmEventKind::RemoteWrite; }
+  bool Written() const { return Outcome == OutcomeWord(TWriteOutcome::Written); }
 };
 
 // One limit: a high one is passed above Limit and clears at Limit - Deadband or below; a low one

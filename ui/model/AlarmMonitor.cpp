@@ -216,6 +216,16 @@ void TAlarmMonitor::Apply(TRecord& record, std::optional<TAlarmEventKind> kind, 
   event.Who = who;
   event.Priority = record.Priority;
   event.ShelvedUntil = record.Alarm.ShelvedUntil();
+  Tell(event);
+}
+
+bool TAlarmMonitor::Note(const TAlarmEvent& event) {
+  if (event.IsAlarm()) return false;
+  Tell(event);
+  return true;
+}
+
+void TAlarmMonitor::Tell(const TAlarmEvent& event) {
   if (!journal_.IsOpen() && !journalTried_ && !journalPath_.isEmpty()) {
     journalTried_ = true;
     if (!journal_.Open(journalPath_)) journalError_ = journal_.ErrorText();

@@ -77,6 +77,10 @@ class TAlarmMonitor {
   // Shelves an alarm for `seconds`; false when there is no such alarm or the time is not positive.
   bool Shelve(const QString& name, TAlarmCondition condition, int seconds, const QString& who = QString());
 
+  // A write asked from outside the program (RemoteWrite): journaled and told like the alarms'
+  // events, and changing none of them. False for an alarm's kind, which only its alarm makes.
+  bool Note(const TAlarmEvent& event);
+
   // Told every event, after the journal has it (the labels flash from it, the status line counts).
   int Observe(std::function<void(const TAlarmEvent&)> observer);
   void Forget(int id);
@@ -118,6 +122,8 @@ class TAlarmMonitor {
   TRecord& RecordOf(const QString& name, TAlarmCondition condition);
   void Apply(TRecord& record, std::optional<TAlarmEventKind> kind, double now, double value,
              const QString& who = QString());
+  // Into the journal (opened with the first event), then to the observers.
+  void Tell(const TAlarmEvent& event);
   void Prune(double now, TFaults* faults);
 
   TNetwork& network_;

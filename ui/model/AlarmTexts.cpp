@@ -49,6 +49,31 @@ QString EventText(TAlarmEventKind kind) {
       return QStringLiteral("Отложена");
     case TAlarmEventKind::Unshelved:
       return QStringLiteral("Снова под контролем");
+    case TAlarmEventKind::RemoteWrite:
+      return QStringLiteral("Удалённая запись");
+  }
+  return {};
+}
+
+QString RemoteWriteText(const QString& outcome) {
+  const auto known = OutcomeOfWord(outcome);
+  if (!known) return EventText(TAlarmEventKind::RemoteWrite) + QStringLiteral(": ") + outcome;
+  const QString refused = QStringLiteral("Удалённая запись отклонена: ");
+  switch (*known) {
+    case TWriteOutcome::Written:
+      return QStringLiteral("Удалённая запись выполнена");
+    case TWriteOutcome::Off:
+      return refused + QStringLiteral("запись через брокер выключена");
+    case TWriteOutcome::Unauthenticated:
+      return refused + QStringLiteral("для записи нужен вход на брокер с именем пользователя");
+    case TWriteOutcome::NoRegister:
+      return refused + QStringLiteral("нет такого регистра");
+    case TWriteOutcome::ReadOnly:
+      return refused + QStringLiteral("регистр только для чтения");
+    case TWriteOutcome::Invalid:
+      return refused + QStringLiteral("недопустимое значение");
+    case TWriteOutcome::NoAnswer:
+      return QStringLiteral("Удалённая запись не выполнена: регулятор не отвечает");
   }
   return {};
 }
@@ -91,6 +116,14 @@ QStringList JournalHeaders() {
 }
 
 QStringList JournalRow(const TAlarmEvent& event) {
+  if (!event.IsAlarm())
+    return {DateTimeToStr(event.Time),
+            AlarmFullName(event.Caption, event.Name),
+            QString(),
+            RemoteWriteText(event.Outcome),
+            event.Asked,
+            QString(),
+            event.Who};
   return {DateTimeToStr(event.Time),
           AlarmFullName(event.Caption, event.Name),
           ConditionText(event.Condition),

@@ -4,9 +4,9 @@
 // tab-separated text, and the colours of the priorities.
 
 #include <QByteArray>
-#include <cstdint>
 #include <QString>
 #include <QStringList>
+#include <cstdint>
 #include <vector>
 
 #include "ui/model/AlarmModel.h"
@@ -18,6 +18,8 @@ struct TActiveAlarm;
 QString ConditionText(TAlarmCondition condition);
 QString StateText(TAlarmState state);
 QString EventText(TAlarmEventKind kind);
+// A write asked from outside and what came of it (an OutcomeWord; another is shown as it is).
+QString RemoteWriteText(const QString& outcome);
 // A value as the lists show it: "" for none (a communication alarm, a failed read).
 QString AlarmValueText(double value);
 // The colour of a priority (1 the most urgent) as 0xAARRGGBB: red, orange, blue.
@@ -30,7 +32,8 @@ QString AlarmFullName(const QString& caption, const QString& name);
 // The active list's columns and one row.
 QStringList ActiveAlarmHeaders();
 QStringList ActiveAlarmRow(const TActiveAlarm& alarm);
-// The journal's columns and one row.
+// The journal's columns and one row; a write's row has no condition or priority, its event says
+// what came of it, its value is the one asked for and its "who" the writer.
 QStringList JournalHeaders();
 QStringList JournalRow(const TAlarmEvent& event);
 
