@@ -48,6 +48,14 @@ QTreeWidget* MakeList(QWidget* parent, const QStringList& headers, const char* n
   return list;
 }
 
+// A row whose cells tell their whole text on hover: the register's column gives way to the others
+// when a long text (a refused remote write's reason) needs the room.
+QTreeWidgetItem* RowItem(const QStringList& texts) {
+  auto* item = new QTreeWidgetItem(texts);
+  for (int c = 0; c < texts.size(); ++c) item->setToolTip(c, texts[c]);
+  return item;
+}
+
 QString HtmlEscaped(const QString& text) {
   return text.toHtmlEscaped();
 }
@@ -177,7 +185,8 @@ void TAlarmsForm::RefreshActive() {
   const TAlarmCondition selectedCondition = SelectedCondition();
   active_->clear();
   for (const TActiveAlarm& alarm : alarms_.Active()) {
-    auto* item = new QTreeWidgetItem(active_, ActiveAlarmRow(alarm));
+    QTreeWidgetItem* item = RowItem(ActiveAlarmRow(alarm));
+    active_->addTopLevelItem(item);
     item->setData(0, kNameRole, alarm.Name);
     item->setData(0, kConditionRole, static_cast<int>(alarm.Condition));
     const QColor colour = QColor::fromRgb(PriorityColour(alarm.Priority));
@@ -247,7 +256,7 @@ void TAlarmsForm::ShowJournal() {
   events_->clear();
   QList<QTreeWidgetItem*> items;
   items.reserve(static_cast<int>(journal_.size()));
-  for (const TAlarmEvent& event : journal_) items << new QTreeWidgetItem(JournalRow(event));
+  for (const TAlarmEvent& event : journal_) items << RowItem(JournalRow(event));
   events_->addTopLevelItems(items);
   journalStatus_->setText(alarms_.Journal().IsOpen() ? QStringLiteral("Событий: %1").arg(journal_.size())
                                                      : QStringLiteral("Журнал недоступен"));

@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -14,6 +15,7 @@
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
+#include <QToolTip>
 #include <QTreeWidget>
 #include <memory>
 
@@ -252,6 +254,13 @@ TEST_F(AlarmsWindowTest, AWriteFromTheBrokerIsAJournalRowInTheOperatorsWords) {
   EXPECT_EQ(row(1), (QStringList{name, "", "Удалённая запись выполнена", "35", "", "dispatcher"}));
   EXPECT_EQ(row(2),
             (QStringList{name, "", "Удалённая запись отклонена: недопустимое значение", "9999", "", "mqtt"}));
+  // The long reason leaves the register's column narrow: hovering its cell tells the whole name.
+  const QRect cell = journal->visualRect(journal->model()->index(2, 1));
+  QHelpEvent hover(QEvent::ToolTip, cell.center(), journal->viewport()->mapToGlobal(cell.center()));
+  QApplication::sendEvent(journal->viewport(), &hover);
+  EXPECT_TRUE(QToolTip::isVisible());
+  EXPECT_EQ(QToolTip::text(), name);
+  QToolTip::hideText();
 }
 
 // "Печать..." opens the real print preview of the journal's table; Esc closes it.
@@ -372,6 +381,15 @@ TEST_F(AlarmsWindowTest, Screenshots) {
   Read(regs[1], "80");
   Read(regs[1], "20");
   Read(regs[0], "75");
+  TAlarmEvent write;  // a dispatcher's set point through the broker
+  write.Time = Now();
+  write.Kind = TAlarmEventKind::RemoteWrite;
+  write.Name = regs[1]->Name();
+  write.Caption = regs[1]->Caption();
+  write.Asked = QStringLiteral("35");
+  write.Who = QStringLiteral("dispatcher");
+  write.Outcome = OutcomeWord(TWriteOutcome::Written);
+  ASSERT_TRUE(monitor->Note(write));
   LabelOf(regs[0])->SetValue(QStringLiteral("75"));  // as the poller's store shows it
   View()->SetFlashPhase(true);
   save(main.get(), "alarm-label.png");
