@@ -16,6 +16,7 @@
 #include <csignal>
 
 #include "core/Protocol.h"
+#include "core/RegisterNode.h"
 #include "storage/CompoundFile.h"
 #include "storage/FolderLock.h"
 
@@ -88,6 +89,22 @@ TVexaTest::TVexaTest() {
   Port = port.get();
   Network = std::make_unique<TNetwork>(Dir->path(), std::move(port));
   Network->Line().Random().Seed(1);
+}
+
+void TVexaTest::AddChannelTemplate(const QString& caption, const QString& comments,
+                                   const QStringList& registers, TRegisterType type) {
+  auto* pattern = new TRootNode(Registry().get());
+  pattern->SetName(QStringLiteral("T") + caption);
+  pattern->SetCaption(caption);
+  pattern->SetComments(comments);
+  const QStringList all = QStringList{"Регистр-идентификатор"} + registers;
+  for (int k = 0; k < all.size(); ++k) {
+    auto* reg = new TRegisterNode(pattern);
+    reg->SetName(QStringLiteral("R%1").arg(k));
+    reg->SetCaption(all[k]);
+    reg->SetRegisterType(k == 0 ? rtBYTE : type);
+    reg->SetVisible(k != 0);
+  }
 }
 
 void TVexaTest::ReplaceNetwork(std::unique_ptr<TCustomComm> port) {

@@ -193,6 +193,10 @@ class TVexaTest : public ::testing::Test {
   std::unique_ptr<TRootNode>& Registry() const { return Current().Registry(); }
   std::unique_ptr<TSetupNode>& Settings() const { return Current().Setup(); }
   TLineContext Line() const { return Current().LineContext(); }
+  // A channel template in the registry, as a search matches a channel to it: a hidden identifier
+  // register first, then `registers` of `type`.
+  void AddChannelTemplate(const QString& caption, const QString& comments, const QStringList& registers,
+                          TRegisterType type);
   // Replaces the test's network by one on `port` in the same folder (a real port, say).
   void ReplaceNetwork(std::unique_ptr<TCustomComm> port);
   // Replaces it by one in another folder, on a new scripted port (Port).

@@ -145,6 +145,10 @@ TEST_F(CliUnreadableTest, ASearchSavedOverANetworkItNeverReadKeepsThatNetworkAsi
   const auto aside = [this] {
     return QDir(Dir->filePath("Config")).entryList({"NET.cfg.replaced-*"}, QDir::Files);
   };
+  // With the channels' templates the search need not explore them register by register.
+  AddChannelTemplate("000", "Аналоговый вход", {"Температура", "Уставка"}, rtFLOAT);
+  AddChannelTemplate("001", "Дискретный выход", {"Состояние"}, rtBOOL);
+  ASSERT_TRUE(SaveTreeFile(Current(), *Registry()));
   const QByteArray saved = bytes(net);
   const TRun search = Cli({"search", "--last", "0", "--save"});
   ASSERT_EQ(search.Code, 0) << search.Err.toStdString();

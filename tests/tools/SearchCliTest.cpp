@@ -52,22 +52,6 @@ class SearchCliTest : public TVexaTest {
     return names;
   }
 
-  void AddTemplate(const QString& caption, const QString& comments, const QStringList& registers,
-                   TRegisterType type) {
-    auto* pattern = new TRootNode(Registry().get());
-    pattern->SetName(QStringLiteral("T") + caption);
-    pattern->SetCaption(caption);
-    pattern->SetComments(comments);
-    const QStringList all = QStringList{"Регистр-идентификатор"} + registers;
-    for (int k = 0; k < all.size(); ++k) {
-      auto* reg = new TRegisterNode(pattern);
-      reg->SetName(QStringLiteral("R%1").arg(k));
-      reg->SetCaption(all[k]);
-      reg->SetRegisterType(k == 0 ? rtBYTE : type);
-      reg->SetVisible(k != 0);
-    }
-  }
-
   // The regulators of the network file as saved, written by hand.
   void SaveRegulators(const QStringList& names) {
     Current().RecreateRoot("NET");
@@ -86,8 +70,8 @@ class SearchCliTest : public TVexaTest {
 
   void SaveTemplates() {
     QDir(Current().Dir()).mkdir("Config");
-    AddTemplate("000", "Аналоговый вход", {"Температура", "Уставка"}, rtFLOAT);
-    AddTemplate("001", "Дискретный выход", {"Состояние"}, rtBOOL);
+    AddChannelTemplate("000", "Аналоговый вход", {"Температура", "Уставка"}, rtFLOAT);
+    AddChannelTemplate("001", "Дискретный выход", {"Состояние"}, rtBOOL);
     ASSERT_TRUE(SaveTreeFile(Current(), *Registry()));
   }
 };
