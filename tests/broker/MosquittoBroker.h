@@ -28,6 +28,7 @@
 #include <optional>
 #include <vector>
 
+#include "broker/BrokerSettings.h"
 #include "support/TestSupport.h"
 
 namespace vexa::test {
@@ -117,6 +118,16 @@ class TMosquitto {
   QString CaFile() const { return dir_.filePath(QStringLiteral("cert.pem")); }
   QString Url() const { return QStringLiteral("mqtt://127.0.0.1:%1").arg(Port); }
   QString TlsUrl() const { return QStringLiteral("mqtts://localhost:%1").arg(TlsPort); }
+  // The program's settings for this broker with its account, under `root`, writes allowed.
+  TBrokerSettings Writing(const QString& root) const {
+    TBrokerSettings settings;
+    settings.Url = Url();
+    settings.User = config_.User;
+    settings.Password = config_.Password;
+    settings.TopicRoot = root;
+    settings.Writes = true;
+    return settings;
+  }
 
   void Start() {
     process_ = std::make_unique<TChildProcess>(

@@ -416,10 +416,7 @@ TEST_F(RemoteWriteTest, AWriteIsMadeWhereTheChannelTableWouldMakeIt) {
   TMosquitto broker({QStringLiteral("line"), QStringLiteral("secret")});
   TSubscriber sub(broker.Port, QStringLiteral("vexa/test/#"), QStringLiteral("line"),
                   QStringLiteral("secret"));
-  TBrokerSettings settings;
-  settings.User = QStringLiteral("line");
-  settings.Password = QStringLiteral("secret");
-  settings.Writes = true;
+  const TBrokerSettings settings = broker.Writing(QStringLiteral("vexa/test"));
   auto publisher = Publisher(broker.Url(), QStringLiteral("vexa/test"), settings);
   std::vector<TRemoteWrite> journal;
   publisher->RemoteWritten = [&](const TRemoteWrite& w) { journal.push_back(w); };
@@ -466,10 +463,7 @@ TEST_F(RemoteWriteTest, EveryWriteAskedIsAnEventOfTheAlarmJournal) {
   TMosquitto broker({QStringLiteral("line"), QStringLiteral("secret")});
   TSubscriber sub(broker.Port, QStringLiteral("vexa/test/#"), QStringLiteral("line"),
                   QStringLiteral("secret"));
-  TBrokerSettings settings;
-  settings.User = QStringLiteral("line");
-  settings.Password = QStringLiteral("secret");
-  settings.Writes = true;
+  const TBrokerSettings settings = broker.Writing(QStringLiteral("vexa/test"));
   Reg("D000C000R002")->SetCaption(QStringLiteral("Уставка"));
   TAlarmMonitor alarms(Current());
   ASSERT_TRUE(alarms.Open().Texts().isEmpty());

@@ -137,12 +137,7 @@ TEST(ServiceWritesTest, EachWriteAskedIsJournaledByTheRun) {
   QTemporaryDir dir;
   PrepareFolder(dir.path());
   TMosquitto broker({QStringLiteral("line"), QStringLiteral("secret")});
-  TBrokerSettings settings;
-  settings.Url = broker.Url();
-  settings.User = QStringLiteral("line");
-  settings.Password = QStringLiteral("secret");
-  settings.TopicRoot = QStringLiteral("vexa/svc");
-  settings.Writes = true;
+  const TBrokerSettings settings = broker.Writing(QStringLiteral("vexa/svc"));
   ASSERT_TRUE(SaveBrokerSettings(dir.path(), settings));
   TSubscriber sub(broker.Port, QStringLiteral("vexa/svc/#"), settings.User, settings.Password);
   TChildProcess cli(QStringLiteral(VEXA_CLI_PATH), {"--demo", "--dir", dir.path(), "run"});

@@ -335,12 +335,7 @@ class ProgramBrokerWritesTest : public TVexaTest {
 
 TEST_F(ProgramBrokerWritesTest, AWriteAskedThroughTheBrokerIsInTheAlarmWindowsJournal) {
   TMosquitto broker({QStringLiteral("line"), QStringLiteral("secret")});
-  TBrokerSettings settings;
-  settings.Url = broker.Url();
-  settings.User = QStringLiteral("line");
-  settings.Password = QStringLiteral("secret");
-  settings.TopicRoot = QStringLiteral("vexa/plant");
-  settings.Writes = true;
+  const TBrokerSettings settings = broker.Writing(QStringLiteral("vexa/plant"));
   ASSERT_TRUE(SaveBrokerSettings(Dir->path(), settings));
   TSubscriber sub(broker.Port, QStringLiteral("vexa/plant/#"), settings.User, settings.Password);
   program = std::make_unique<TProgram>(Dir->path());
