@@ -95,6 +95,19 @@ class AlarmsWindowTest : public TVexaTest {
     TVexaTest::TearDown();
   }
 
+  // A write asked through the broker, journaled as the broker's hook journals it.
+  void AskedThroughTheBroker(TRegisterNode* reg, const char* asked, const char* who, TWriteOutcome outcome) {
+    TAlarmEvent write;
+    write.Time = Now();
+    write.Kind = TAlarmEventKind::RemoteWrite;
+    write.Name = reg->Name();
+    write.Caption = reg->Caption();
+    write.Asked = QString::fromLatin1(asked);
+    write.Who = QString::fromLatin1(who);
+    write.Outcome = OutcomeWord(outcome);
+    ASSERT_TRUE(monitor->Note(write));
+  }
+
   // A completed read, handed over as the poller hands it.
   void Read(TRegisterNode* reg, const char* value) {
     reg->SetLastIOResult(iorOK);
@@ -223,19 +236,8 @@ TEST_F(AlarmsWindowTest, TheJournalIsFilteredByRegisterAndExportedThroughTheReal
 // the alarm's count in the status line stays.
 TEST_F(AlarmsWindowTest, AWriteFromTheBrokerIsAJournalRowInTheOperatorsWords) {
   Read(regs[0], "75");
-  TAlarmEvent write;
-  write.Time = Now();
-  write.Kind = TAlarmEventKind::RemoteWrite;
-  write.Name = regs[0]->Name();
-  write.Caption = regs[0]->Caption();
-  write.Asked = QStringLiteral("35");
-  write.Who = QStringLiteral("dispatcher");
-  write.Outcome = OutcomeWord(TWriteOutcome::Written);
-  ASSERT_TRUE(monitor->Note(write));
-  write.Asked = QStringLiteral("9999");
-  write.Who = QStringLiteral("mqtt");
-  write.Outcome = OutcomeWord(TWriteOutcome::Invalid);
-  ASSERT_TRUE(monitor->Note(write));
+  AskedThroughTheBroker(regs[0], "35", "dispatcher", TWriteOutcome::Written);
+  AskedThroughTheBroker(regs[0], "9999", "mqtt", TWriteOutcome::Invalid);
   EXPECT_EQ(AlarmPanel()->text(), QStringLiteral("Тревоги: 1 / 1"));
 
   ASSERT_TRUE(Activate(form.get()));
@@ -376,15 +378,7 @@ TEST_F(AlarmsWindowTest, Screenshots) {
   Read(regs[1], "80");
   Read(regs[1], "20");
   Read(regs[0], "75");
-  TAlarmEvent write;  // a dispatcher's set point through the broker
-  write.Time = Now();
-  write.Kind = TAlarmEventKind::RemoteWrite;
-  write.Name = regs[1]->Name();
-  write.Caption = regs[1]->Caption();
-  write.Asked = QStringLiteral("35");
-  write.Who = QStringLiteral("dispatcher");
-  write.Outcome = OutcomeWord(TWriteOutcome::Written);
-  ASSERT_TRUE(monitor->Note(write));
+  AskedThroughTheBroker(regs[1], "35", "dispatcher", TWriteOutcome::Written);
   LabelOf(regs[0])->SetValue(QStringLiteral("75"));  // as the poller's store shows it
   View()->SetFlashPhase(true);
   save(main.get(), "alarm-label.png");
