@@ -13,12 +13,14 @@
 #include <optional>
 #include <stdexcept>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace vexa {
 
 class TPersistent;
 class TComponent;
+class TTextList;
 
 // Raised when a component would get a sibling's name.
 class EComponentError : public std::runtime_error {
@@ -51,6 +53,14 @@ struct TPropInfo {
   // Identifiers of an enumeration or the elements of a set, in declaration order.
   QStringList Names;
   std::function<QVariant(const TPersistent&)> Get;
+  // The same value without a variant, for the stream writer, which reads every property of every
+  // node of a tree: set by Props when the getter returns a plain number or a Boolean (GetInteger,
+  // GetFloat), a text (GetText) or a text list (GetLines, the list itself, valid while the object
+  // is); empty otherwise, and Get serves.
+  std::function<qint64(const TPersistent&)> GetInteger;
+  std::function<double(const TPersistent&)> GetFloat;
+  std::function<QString(const TPersistent&)> GetText;
+  std::function<const TTextList*(const TPersistent&)> GetLines;
   // Empty for a read-only property: never streamed, never assigned.
   std::function<void(TPersistent&, const QVariant&)> Set;
   // Kind Object: the nested object of a given instance.
@@ -193,6 +203,21 @@ struct Props {
       return QVariant::fromValue(
           std::decay_t<decltype((static_cast<const C&>(o).*get)())>((static_cast<const C&>(o).*get)()));
     };
+    using R = std::decay_t<decltype((std::declval<const C&>().*get)())>;
+    if constexpr (std::is_floating_point_v<R>) {
+      p.GetFloat = [get](const TPersistent& o) {
+        return static_cast<double>((static_cast<const C&>(o).*get)());
+      };
+    } else if constexpr (std::is_arithmetic_v<R>) {
+      p.GetInteger = [get](const TPersistent& o) {
+        return static_cast<qint64>((static_cast<const C&>(o).*get)());
+      };
+    } else if constexpr (std::is_same_v<R, QString>) {
+      p.GetText = [get](const TPersistent& o) { return QString((static_cast<const C&>(o).*get)()); };
+    } else if constexpr (std::is_same_v<R, TTextList> &&
+                         std::is_reference_v<decltype((std::declval<const C&>().*get)())>) {
+      p.GetLines = [get](const TPersistent& o) { return &(static_cast<const C&>(o).*get)(); };
+    }
     if constexpr (!std::is_same_v<S, std::nullptr_t>) {
       p.Set = [set](TPersistent& o, const QVariant& v) {
         (static_cast<C&>(o).*set)(v.value<typename ArgOf<S>::type>());
@@ -241,6 +266,9 @@ struct Props {
     p.Default = static_cast<qint64>(def);
     p.Names = names;
     p.Get = [g](const TPersistent& o) { return QVariant(static_cast<int>((static_cast<const C&>(o).*g)())); };
+    p.GetInteger = [g](const TPersistent& o) {
+      return static_cast<qint64>(static_cast<int>((static_cast<const C&>(o).*g)()));
+    };
     if constexpr (!std::is_same_v<S, std::nullptr_t>) {
       p.Set = [s](TPersistent& o, const QVariant& v) { (static_cast<C&>(o).*s)(static_cast<E>(v.toInt())); };
     }

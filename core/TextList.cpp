@@ -30,13 +30,6 @@ QString TTextList::value(qsizetype i, const QString& fallback) const {
   return i >= 0 && i < size() ? at(i) : fallback;
 }
 
-QByteArrayView TTextList::Utf8At(qsizetype i) const {
-  Q_ASSERT(i >= 0 && i < size());
-  const qsizetype physical = head_ + i;
-  const qsizetype start = StartOf(physical);
-  return QByteArrayView(text_.constData() + start, ends_[physical] - start);
-}
-
 QByteArrayView TTextList::Utf8Text() const {
   if (isEmpty()) return {};
   const qsizetype start = StartOf(head_);
@@ -59,6 +52,8 @@ void TTextList::AppendUtf8(QByteArrayView utf8) {
   text_.resize(at + utf8.size());
   if (!utf8.isEmpty()) std::memcpy(text_.data() + at, utf8.data(), static_cast<size_t>(utf8.size()));
   ends_.append(static_cast<quint32>(text_.size()));
+  ascii_ = ascii_ && IsAsciiBytes(utf8);
+  if (utf8.size() > kShortEntry) ++long_;
 }
 
 void TTextList::AppendCp1251(QByteArrayView bytes) {
@@ -70,6 +65,7 @@ void TTextList::AppendCp1251(QByteArrayView bytes) {
 
 void TTextList::removeFirst() {
   if (isEmpty()) return;
+  if (ends_[head_] - StartOf(head_) > kShortEntry) --long_;
   ++head_;
   if (head_ == ends_.size()) {
     clear();
@@ -87,6 +83,8 @@ void TTextList::clear() {
   text_.clear();
   ends_.clear();
   head_ = 0;
+  ascii_ = true;
+  long_ = 0;
 }
 
 void TTextList::Reserve(qsizetype entries, qsizetype bytes) {
@@ -98,6 +96,7 @@ TTextList::TAppender::TAppender(TTextList& list, qsizetype entries, qsizetype by
   CheckTextSize(list.text_.size(), bytes);
   list.Reserve(entries, bytes);
   textAt_ = list.text_.size();
+  first_ = textAt_;
   textEnd_ = textAt_ + bytes;
   endsAt_ = list.ends_.size();
   endsEnd_ = endsAt_ + entries;
@@ -110,12 +109,15 @@ TTextList::TAppender::TAppender(TTextList& list, qsizetype entries, qsizetype by
 TTextList::TAppender::~TAppender() {
   list_.text_.resize(textAt_);
   list_.ends_.resize(endsAt_);
+  list_.ascii_ = list_.ascii_ && IsAsciiBytes(QByteArrayView(list_.text_).sliced(first_));
+  list_.long_ += long_;
 }
 
 void TTextList::TAppender::Add(QByteArrayView utf8) {
   if (endsAt_ == endsEnd_ || utf8.size() > textEnd_ - textAt_)
     throw std::length_error("more text than the appender has room for");
   if (!utf8.isEmpty()) std::memcpy(text_ + textAt_, utf8.data(), static_cast<size_t>(utf8.size()));
+  if (utf8.size() > kShortEntry) ++long_;
   textAt_ += utf8.size();
   ends_[endsAt_++] = static_cast<quint32>(textAt_);
 }

@@ -27,10 +27,34 @@ class TTextList {
   QString value(qsizetype i, const QString& fallback = QString()) const;
   QString first() const { return at(0); }
   QString last() const { return at(size() - 1); }
-  // The bytes of entry i, valid until the list changes.
-  QByteArrayView Utf8At(qsizetype i) const;
+  // The bytes of entry i, valid until the list changes. Inline: a stream walks every entry of
+  // every history this way.
+  QByteArrayView Utf8At(qsizetype i) const {
+    Q_ASSERT(i >= 0 && i < size());
+    const qsizetype physical = head_ + i;
+    const qsizetype start = StartOf(physical);
+    return QByteArrayView(text_.constData() + start, ends_[physical] - start);
+  }
   // The bytes of all entries back to back, valid until the list changes.
   QByteArrayView Utf8Text() const;
+  // f(QByteArrayView) for every entry in order: a walk over the list without a look-up per entry.
+  template <class F>
+  void ForEachUtf8(F&& f) const {
+    const char* text = text_.constData();
+    const quint32* ends = ends_.constData() + head_;
+    quint32 start = static_cast<quint32>(StartOf(head_));
+    for (qsizetype i = 0, n = size(); i < n; ++i) {
+      f(QByteArrayView(text + start, ends[i] - start));
+      start = ends[i];
+    }
+  }
+  // True when every entry is known to be plain ASCII (every history is); false when some entry
+  // may not be, so that a stream writer can take a history's bytes as they are without looking
+  // at each of them first.
+  bool KnownAscii() const { return ascii_; }
+  // How many entries are longer than 255 bytes: a stream gives those a longer length prefix, and
+  // knows a list's length from this, the count and Utf8Text().size().
+  qsizetype LongEntries() const { return long_; }
 
   void append(const QString& text) { AppendUtf8(text.toUtf8()); }
   void AppendUtf8(QByteArrayView utf8);
@@ -58,6 +82,8 @@ class TTextList {
 
    private:
     TTextList& list_;
+    qsizetype first_;  // where the appended text starts
+    qsizetype long_ = 0;
     char* text_;
     quint32* ends_;
     qsizetype textAt_;
@@ -77,6 +103,10 @@ class TTextList {
   QByteArray text_;
   QList<quint32> ends_;  // end of each entry in text_, entries before head_ already removed
   qsizetype head_ = 0;
+  // No byte of text_ is above 0x7F; false once one was appended, until the list is cleared.
+  bool ascii_ = true;
+  qsizetype long_ = 0;  // entries of more than kShortEntry bytes
+  static constexpr qsizetype kShortEntry = 255;
 };
 
 // Lets QVariant turn a TTextList into a QStringList and back, so that generic property code (streams,

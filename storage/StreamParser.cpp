@@ -92,7 +92,7 @@ class TParser {
         pos_ += n;
       }
     }
-    if (!IsAsciiBytes(lines.Utf8Text())) {
+    if (!lines.KnownAscii()) {
       lines.clear();
       pos_ = start;
       lines.Reserve(count, bytes);
