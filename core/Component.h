@@ -4,6 +4,7 @@
 // tables (declaration order, base class first) that the stream writer, the stream reader, the
 // property dialogs and the description export all walk the same way.
 
+#include <QHash>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
@@ -55,11 +56,11 @@ struct TPropInfo {
   std::function<QVariant(const TPersistent&)> Get;
   // The same value without a variant, for the stream writer, which reads every property of every
   // node of a tree: set by Props when the getter returns a plain number or a Boolean (GetInteger,
-  // GetFloat), a text (GetText) or a text list (GetLines, the list itself, valid while the object
-  // is); empty otherwise, and Get serves.
+  // GetFloat), or a text or a text list it holds (GetText, GetLines: the object's own, valid while
+  // it is); empty otherwise, and Get serves.
   std::function<qint64(const TPersistent&)> GetInteger;
   std::function<double(const TPersistent&)> GetFloat;
-  std::function<QString(const TPersistent&)> GetText;
+  std::function<const QString*(const TPersistent&)> GetText;
   std::function<const TTextList*(const TPersistent&)> GetLines;
   // Empty for a read-only property: never streamed, never assigned.
   std::function<void(TPersistent&, const QVariant&)> Set;
@@ -104,6 +105,7 @@ struct TClassInfo {
 
  private:
   mutable std::vector<const TPropInfo*> all_;
+  mutable QHash<QString, const TPropInfo*> byName_;  // a stream reader looks up every record's name
   mutable bool built_ = false;
 };
 
@@ -212,11 +214,11 @@ struct Props {
       p.GetInteger = [get](const TPersistent& o) {
         return static_cast<qint64>((static_cast<const C&>(o).*get)());
       };
-    } else if constexpr (std::is_same_v<R, QString>) {
-      p.GetText = [get](const TPersistent& o) { return QString((static_cast<const C&>(o).*get)()); };
-    } else if constexpr (std::is_same_v<R, TTextList> &&
-                         std::is_reference_v<decltype((std::declval<const C&>().*get)())>) {
-      p.GetLines = [get](const TPersistent& o) { return &(static_cast<const C&>(o).*get)(); };
+    } else if constexpr (std::is_reference_v<decltype((std::declval<const C&>().*get)())>) {
+      if constexpr (std::is_same_v<R, QString>)
+        p.GetText = [get](const TPersistent& o) { return &(static_cast<const C&>(o).*get)(); };
+      else if constexpr (std::is_same_v<R, TTextList>)
+        p.GetLines = [get](const TPersistent& o) { return &(static_cast<const C&>(o).*get)(); };
     }
     if constexpr (!std::is_same_v<S, std::nullptr_t>) {
       p.Set = [set](TPersistent& o, const QVariant& v) {

@@ -92,34 +92,24 @@ void TTextList::Reserve(qsizetype entries, qsizetype bytes) {
   text_.reserve(text_.size() + bytes);
 }
 
-TTextList::TAppender::TAppender(TTextList& list, qsizetype entries, qsizetype bytes) : list_(list) {
-  CheckTextSize(list.text_.size(), bytes);
-  list.Reserve(entries, bytes);
-  textAt_ = list.text_.size();
-  first_ = textAt_;
-  textEnd_ = textAt_ + bytes;
-  endsAt_ = list.ends_.size();
-  endsEnd_ = endsAt_ + entries;
-  list.text_.resize(textEnd_);
-  list.ends_.resize(endsEnd_);
-  text_ = list.text_.data();
-  ends_ = list.ends_.data();
+TTextList::TRoom TTextList::MakeRoom(qsizetype entries, qsizetype bytes) {
+  CheckTextSize(text_.size(), bytes);
+  Reserve(entries, bytes);
+  const TRoom room{nullptr, nullptr, text_.size(), ends_.size()};
+  text_.resize(room.TextAt + bytes);
+  ends_.resize(room.EndsAt + entries);
+  return {text_.data(), ends_.data(), room.TextAt, room.EndsAt};
 }
 
-TTextList::TAppender::~TAppender() {
-  list_.text_.resize(textAt_);
-  list_.ends_.resize(endsAt_);
-  list_.ascii_ = list_.ascii_ && IsAsciiBytes(QByteArrayView(list_.text_).sliced(first_));
-  list_.long_ += long_;
+void TTextList::TakeRoom(qsizetype first, qsizetype textEnd, qsizetype endsEnd, qsizetype longEntries) {
+  text_.resize(textEnd);
+  ends_.resize(endsEnd);
+  ascii_ = ascii_ && IsAsciiBytes(QByteArrayView(text_).sliced(first));
+  long_ += longEntries;
 }
 
-void TTextList::TAppender::Add(QByteArrayView utf8) {
-  if (endsAt_ == endsEnd_ || utf8.size() > textEnd_ - textAt_)
-    throw std::length_error("more text than the appender has room for");
-  if (!utf8.isEmpty()) std::memcpy(text_ + textAt_, utf8.data(), static_cast<size_t>(utf8.size()));
-  if (utf8.size() > kShortEntry) ++long_;
-  textAt_ += utf8.size();
-  ends_[endsAt_++] = static_cast<quint32>(textAt_);
+void TTextList::TAppender::Overflow() {
+  throw std::length_error("more text than the appender has room for");
 }
 
 QStringList TTextList::ToStringList() const {

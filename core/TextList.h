@@ -10,6 +10,7 @@
 #include <QMetaType>
 #include <QString>
 #include <QStringList>
+#include <cstring>
 #include <initializer_list>
 
 namespace vexa {
@@ -72,15 +73,42 @@ class TTextList {
   // else may change the list while an appender is alive; room left unused is given back at the end.
   class TAppender {
    public:
-    TAppender(TTextList& list, qsizetype entries, qsizetype bytes);
-    ~TAppender();
+    // Inline, as Add is, so that a reader's loop keeps the appender in registers.
+    TAppender(TTextList& list, qsizetype entries, qsizetype bytes) : list_(list) {
+      const TRoom room = list.MakeRoom(entries, bytes);
+      text_ = room.Text;
+      ends_ = room.Ends;
+      first_ = textAt_ = room.TextAt;
+      textEnd_ = textAt_ + bytes;
+      endsAt_ = room.EndsAt;
+      endsEnd_ = endsAt_ + entries;
+    }
+    ~TAppender() { list_.TakeRoom(first_, textAt_, endsAt_, long_); }
     TAppender(const TAppender&) = delete;
     TAppender& operator=(const TAppender&) = delete;
 
     // Raises std::length_error past the room asked for.
-    void Add(QByteArrayView utf8);
+    void Add(QByteArrayView utf8) { Add(utf8, utf8.size()); }
+    // The same, `readable` bytes being there to read from utf8.data() (at least its size): a short
+    // entry is then copied as one fixed move, the bytes past it written over by the next entry.
+    // Inline: a stream reader adds every entry of every history this way.
+    void Add(QByteArrayView utf8, qsizetype readable) {
+      constexpr qsizetype kCopy = 32;
+      const qsizetype n = utf8.size();
+      if (endsAt_ == endsEnd_ || n > textEnd_ - textAt_) Overflow();
+      char* to = text_ + textAt_;
+      if (n <= kCopy && readable >= kCopy && textEnd_ - textAt_ >= kCopy)
+        std::memcpy(to, utf8.data(), kCopy);
+      else if (n > 0)
+        std::memcpy(to, utf8.data(), static_cast<size_t>(n));
+      if (n > kShortEntry) ++long_;
+      textAt_ += n;
+      ends_[endsAt_++] = static_cast<quint32>(textAt_);
+    }
 
    private:
+    [[noreturn]] static void Overflow();
+
     TTextList& list_;
     qsizetype first_;  // where the appended text starts
     qsizetype long_ = 0;
@@ -99,6 +127,16 @@ class TTextList {
 
  private:
   qsizetype StartOf(qsizetype physical) const { return physical == 0 ? 0 : ends_[physical - 1]; }
+  // An appender's room: the buffers grown by what it will add, and where its part begins.
+  struct TRoom {
+    char* Text;
+    quint32* Ends;
+    qsizetype TextAt;
+    qsizetype EndsAt;
+  };
+  TRoom MakeRoom(qsizetype entries, qsizetype bytes);
+  // What an appender filled of its room from `first`: the rest is given back.
+  void TakeRoom(qsizetype first, qsizetype textEnd, qsizetype endsEnd, qsizetype longEntries);
 
   QByteArray text_;
   QList<quint32> ends_;  // end of each entry in text_, entries before head_ already removed

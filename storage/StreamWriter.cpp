@@ -261,8 +261,13 @@ qint64 IntegerOf(const TPropInfo& p, const TPersistent& object) {
 
 template <TOut kOut>
 void TWriter<kOut>::Properties(const TPersistent& object, const QString& prefix) {
-  for (const TPropInfo* p : object.ClassInfo().Properties())
-    if (!p->ReadOnly()) Property(object, *p, prefix.isEmpty() ? p->Name : prefix + p->Name);
+  for (const TPropInfo* p : object.ClassInfo().Properties()) {
+    if (p->ReadOnly()) continue;
+    if (prefix.isEmpty())
+      Property(object, *p, p->Name);
+    else
+      Property(object, *p, prefix + p->Name);
+  }
 }
 
 template <TOut kOut>
@@ -314,10 +319,15 @@ void TWriter<kOut>::Property(const TPersistent& object, const TPropInfo& p, cons
       return;
     }
     case TPropKind::String: {
-      const QString v = p.GetText ? p.GetText(object) : p.Get(object).toString();
-      if (v.isEmpty()) return;
+      QString held;
+      const QString* v = p.GetText ? p.GetText(object) : nullptr;
+      if (v == nullptr) {
+        held = p.Get(object).toString();
+        v = &held;
+      }
+      if (v->isEmpty()) return;
       name();
-      String(v);
+      String(*v);
       return;
     }
     case TPropKind::StringList: {
