@@ -26,15 +26,6 @@ ECompoundFileError::ECompoundFileError(const QString& message) : std::runtime_er
 // ---------------------------------------------------------------------------------------------
 // Streams
 
-char* TByteSink::Room(qsizetype size) {
-  if (lent_.size() < size) lent_.resize(size);
-  return lent_.data();
-}
-
-bool TByteSink::Commit(qsizetype size) {
-  return Put(lent_.constData(), size);
-}
-
 namespace {
 
 // A sink over memory with room for what it is given: lends its own bytes.

@@ -37,12 +37,8 @@ class TByteSink {
  public:
   virtual ~TByteSink() = default;
   virtual bool Put(const char* data, qsizetype size) = 0;
-  // Room for the next `size` bytes; by default a buffer of the sink's own, handed to Put.
-  virtual char* Room(qsizetype size);
-  virtual bool Commit(qsizetype size);
-
- private:
-  QByteArray lent_;
+  virtual char* Room(qsizetype size) = 0;
+  virtual bool Commit(qsizetype size) = 0;
 };
 
 // Makes the bytes of streams as their file is written, so that a save holds no stream of its own:
@@ -224,8 +220,10 @@ class CompoundFile {
   // held.
   bool SaveAndKeep(const QString& path, QString* error = nullptr);
   // Whether path holds the very file SaveAndKeep wrote, unchanged since (the same file, size and
-  // time of its last change): then the tree's streams read from it again and true; else false,
-  // and the tree must not be used for that file.
+  // times of its last change): then the tree's streams read from it again and true; else false,
+  // and the tree must not be used for that file. A change that keeps the size, made within the
+  // file system's clock tick after the save, is not seen; one writer per program folder
+  // (storage/FolderLock.h) leaves only this process to make one.
   bool Reattach(const QString& path);
 
   // Trees SaveAndKeep wrote, kept by path (a few, the latest) to stand for their files in a later
