@@ -291,8 +291,17 @@ bool WriteFileAtomically(const QString& path, const QByteArray& bytes, QString* 
       why);
 }
 
+thread_local QByteArray TFdWriter::spare_;
+
 TFdWriter::TFdWriter(int fd) : fd_(fd) {
+  buffer_.swap(spare_);
+  buffer_.resize(0);
   buffer_.reserve(kCapacity);
+}
+
+TFdWriter::~TFdWriter() {
+  buffer_.resize(0);
+  if (buffer_.capacity() > spare_.capacity()) spare_.swap(buffer_);
 }
 
 bool TFdWriter::Put(const char* data, qsizetype size) {

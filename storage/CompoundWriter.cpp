@@ -43,9 +43,18 @@ bool CheckWritable(const CompoundStorage& root, QString* why) {
   return true;
 }
 
+thread_local std::vector<TCompoundWriter::TEntry> TCompoundWriter::spare_;
+
 TCompoundWriter::TCompoundWriter(const CompoundStorage& root) {
+  entries_.swap(spare_);
+  entries_.clear();
   Collect(root);
   Layout();
+}
+
+TCompoundWriter::~TCompoundWriter() {
+  entries_.clear();
+  if (entries_.capacity() > spare_.capacity()) spare_.swap(entries_);
 }
 
 qint64 TCompoundWriter::Size() const {

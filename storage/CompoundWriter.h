@@ -29,6 +29,9 @@ using TSink = TByteSink;
 class TCompoundWriter {
  public:
   explicit TCompoundWriter(const CompoundStorage& root);
+  ~TCompoundWriter();
+  TCompoundWriter(TCompoundWriter&&) = default;
+  TCompoundWriter& operator=(TCompoundWriter&&) = delete;
 
   qint64 Size() const;
   // False when the sink refused a piece, or when a stream's bytes could not be had: then *why
@@ -60,6 +63,8 @@ class TCompoundWriter {
   bool EmitDirectory(TSink& sink) const;
 
   std::vector<TEntry> entries_;
+  // The entries' room, kept for the thread's next writer: a save's layout then touches no new memory.
+  static thread_local std::vector<TEntry> spare_;
   std::vector<quint32> fat_;
   std::vector<quint32> miniFat_;
   quint32 numFat_ = 0;
