@@ -11,15 +11,17 @@ const std::vector<const TPropInfo*>& TClassInfo::Properties() const {
   if (!built_) {
     if (Parent != nullptr) all_ = Parent->Properties();
     for (const TPropInfo& p : Own) all_.push_back(&p);
+    // The first of a name wins, as a walk in this order finds it.
+    for (const TPropInfo* p : all_)
+      if (!byName_.contains(p->Name)) byName_.insert(p->Name, p);
     built_ = true;
   }
   return all_;
 }
 
 const TPropInfo* TClassInfo::FindProperty(const QString& name) const {
-  for (const TPropInfo* p : Properties())
-    if (p->Name == name) return p;
-  return nullptr;
+  Properties();
+  return byName_.value(name, nullptr);
 }
 
 bool TClassInfo::InheritsFrom(const TClassInfo& other) const {

@@ -4,6 +4,7 @@
 // tables (declaration order, base class first) that the stream writer, the stream reader, the
 // property dialogs and the description export all walk the same way.
 
+#include <QHash>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
@@ -13,12 +14,14 @@
 #include <optional>
 #include <stdexcept>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace vexa {
 
 class TPersistent;
 class TComponent;
+class TTextList;
 
 // Raised when a component would get a sibling's name.
 class EComponentError : public std::runtime_error {
@@ -51,6 +54,14 @@ struct TPropInfo {
   // Identifiers of an enumeration or the elements of a set, in declaration order.
   QStringList Names;
   std::function<QVariant(const TPersistent&)> Get;
+  // The same value without a variant, for the stream writer, which reads every property of every
+  // node of a tree: set by Props when the getter returns a plain number or a Boolean (GetInteger,
+  // GetFloat), or a text or a text list it holds (GetText, GetLines: the object's own, valid while
+  // it is); empty otherwise, and Get serves.
+  std::function<qint64(const TPersistent&)> GetInteger;
+  std::function<double(const TPersistent&)> GetFloat;
+  std::function<const QString*(const TPersistent&)> GetText;
+  std::function<const TTextList*(const TPersistent&)> GetLines;
   // Empty for a read-only property: never streamed, never assigned.
   std::function<void(TPersistent&, const QVariant&)> Set;
   // Kind Object: the nested object of a given instance.
@@ -94,6 +105,7 @@ struct TClassInfo {
 
  private:
   mutable std::vector<const TPropInfo*> all_;
+  mutable QHash<QString, const TPropInfo*> byName_;  // a stream reader looks up every record's name
   mutable bool built_ = false;
 };
 
@@ -193,6 +205,21 @@ struct Props {
       return QVariant::fromValue(
           std::decay_t<decltype((static_cast<const C&>(o).*get)())>((static_cast<const C&>(o).*get)()));
     };
+    using R = std::decay_t<decltype((std::declval<const C&>().*get)())>;
+    if constexpr (std::is_floating_point_v<R>) {
+      p.GetFloat = [get](const TPersistent& o) {
+        return static_cast<double>((static_cast<const C&>(o).*get)());
+      };
+    } else if constexpr (std::is_arithmetic_v<R>) {
+      p.GetInteger = [get](const TPersistent& o) {
+        return static_cast<qint64>((static_cast<const C&>(o).*get)());
+      };
+    } else if constexpr (std::is_reference_v<decltype((std::declval<const C&>().*get)())>) {
+      if constexpr (std::is_same_v<R, QString>)
+        p.GetText = [get](const TPersistent& o) { return &(static_cast<const C&>(o).*get)(); };
+      else if constexpr (std::is_same_v<R, TTextList>)
+        p.GetLines = [get](const TPersistent& o) { return &(static_cast<const C&>(o).*get)(); };
+    }
     if constexpr (!std::is_same_v<S, std::nullptr_t>) {
       p.Set = [set](TPersistent& o, const QVariant& v) {
         (static_cast<C&>(o).*set)(v.value<typename ArgOf<S>::type>());
@@ -241,6 +268,9 @@ struct Props {
     p.Default = static_cast<qint64>(def);
     p.Names = names;
     p.Get = [g](const TPersistent& o) { return QVariant(static_cast<int>((static_cast<const C&>(o).*g)())); };
+    p.GetInteger = [g](const TPersistent& o) {
+      return static_cast<qint64>(static_cast<int>((static_cast<const C&>(o).*g)()));
+    };
     if constexpr (!std::is_same_v<S, std::nullptr_t>) {
       p.Set = [s](TPersistent& o, const QVariant& v) { (static_cast<C&>(o).*s)(static_cast<E>(v.toInt())); };
     }

@@ -214,6 +214,10 @@ const TClassInfo& TCustomRegister::StaticClassInfo() {
               return QVariant(const_cast<TCustomRegister&>(static_cast<const TCustomRegister&>(o))
                                   .FloatData(TLineContext{}));
             };
+            p.GetFloat = [](const TPersistent& o) {
+              return const_cast<TCustomRegister&>(static_cast<const TCustomRegister&>(o))
+                  .FloatData(TLineContext{});
+            };
             p.Set = [](TPersistent& o, const QVariant& v) {
               static_cast<TCustomRegister&>(o).SetFloatData(TLineContext{}, v.toDouble());
             };

@@ -275,22 +275,18 @@ constexpr char16_t kCp1251High[64] = {
 };
 }  // namespace
 
+char ToCp1251Byte(char16_t u) {
+  if (u < 0x80) return static_cast<char>(u);
+  if (u >= 0x0410 && u <= 0x044F) return static_cast<char>(0xC0 + (u - 0x0410));
+  char b = '?';
+  for (int i = 0; i < 64; ++i)
+    if (kCp1251High[i] == u && u != 0) b = static_cast<char>(0x80 + i);
+  return b;
+}
+
 QByteArray ToCp1251(const QString& text) {
-  QByteArray out;
-  out.reserve(text.size());
-  for (QChar c : text) {
-    const char16_t u = c.unicode();
-    if (u < 0x80) {
-      out.append(static_cast<char>(u));
-    } else if (u >= 0x0410 && u <= 0x044F) {
-      out.append(static_cast<char>(0xC0 + (u - 0x0410)));
-    } else {
-      char b = '?';
-      for (int i = 0; i < 64; ++i)
-        if (kCp1251High[i] == u && u != 0) b = static_cast<char>(0x80 + i);
-      out.append(b);
-    }
-  }
+  QByteArray out(text.size(), Qt::Uninitialized);
+  for (qsizetype i = 0; i < text.size(); ++i) out[i] = ToCp1251Byte(text[i].unicode());
   return out;
 }
 

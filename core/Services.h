@@ -157,6 +157,8 @@ std::optional<int64_t> StrToInt(const QString& text, int64_t min = INT32_MIN, in
 
 // --- code page 1251 ------------------------------------------------------------------------------
 QByteArray ToCp1251(const QString& text);
+// One UTF-16 code unit in code page 1251: '?' where the code page has no such character.
+char ToCp1251Byte(char16_t unit);
 QString FromCp1251(const QByteArray& bytes);
 // True when every byte is below 0x80: the same text in code page 1251, Latin-1 and UTF-8.
 bool IsAsciiBytes(QByteArrayView bytes);

@@ -30,13 +30,6 @@ QString TTextList::value(qsizetype i, const QString& fallback) const {
   return i >= 0 && i < size() ? at(i) : fallback;
 }
 
-QByteArrayView TTextList::Utf8At(qsizetype i) const {
-  Q_ASSERT(i >= 0 && i < size());
-  const qsizetype physical = head_ + i;
-  const qsizetype start = StartOf(physical);
-  return QByteArrayView(text_.constData() + start, ends_[physical] - start);
-}
-
 QByteArrayView TTextList::Utf8Text() const {
   if (isEmpty()) return {};
   const qsizetype start = StartOf(head_);
@@ -59,6 +52,8 @@ void TTextList::AppendUtf8(QByteArrayView utf8) {
   text_.resize(at + utf8.size());
   if (!utf8.isEmpty()) std::memcpy(text_.data() + at, utf8.data(), static_cast<size_t>(utf8.size()));
   ends_.append(static_cast<quint32>(text_.size()));
+  ascii_ = ascii_ && IsAsciiBytes(utf8);
+  if (utf8.size() > kShortEntry) ++long_;
 }
 
 void TTextList::AppendCp1251(QByteArrayView bytes) {
@@ -70,6 +65,7 @@ void TTextList::AppendCp1251(QByteArrayView bytes) {
 
 void TTextList::removeFirst() {
   if (isEmpty()) return;
+  if (ends_[head_] - StartOf(head_) > kShortEntry) --long_;
   ++head_;
   if (head_ == ends_.size()) {
     clear();
@@ -87,6 +83,8 @@ void TTextList::clear() {
   text_.clear();
   ends_.clear();
   head_ = 0;
+  ascii_ = true;
+  long_ = 0;
 }
 
 void TTextList::Reserve(qsizetype entries, qsizetype bytes) {
@@ -94,30 +92,24 @@ void TTextList::Reserve(qsizetype entries, qsizetype bytes) {
   text_.reserve(text_.size() + bytes);
 }
 
-TTextList::TAppender::TAppender(TTextList& list, qsizetype entries, qsizetype bytes) : list_(list) {
-  CheckTextSize(list.text_.size(), bytes);
-  list.Reserve(entries, bytes);
-  textAt_ = list.text_.size();
-  textEnd_ = textAt_ + bytes;
-  endsAt_ = list.ends_.size();
-  endsEnd_ = endsAt_ + entries;
-  list.text_.resize(textEnd_);
-  list.ends_.resize(endsEnd_);
-  text_ = list.text_.data();
-  ends_ = list.ends_.data();
+TTextList::TRoom TTextList::MakeRoom(qsizetype entries, qsizetype bytes) {
+  CheckTextSize(text_.size(), bytes);
+  Reserve(entries, bytes);
+  const TRoom room{nullptr, nullptr, text_.size(), ends_.size()};
+  text_.resize(room.TextAt + bytes);
+  ends_.resize(room.EndsAt + entries);
+  return {text_.data(), ends_.data(), room.TextAt, room.EndsAt};
 }
 
-TTextList::TAppender::~TAppender() {
-  list_.text_.resize(textAt_);
-  list_.ends_.resize(endsAt_);
+void TTextList::TakeRoom(qsizetype first, qsizetype textEnd, qsizetype endsEnd, qsizetype longEntries) {
+  text_.resize(textEnd);
+  ends_.resize(endsEnd);
+  ascii_ = ascii_ && IsAsciiBytes(QByteArrayView(text_).sliced(first));
+  long_ += longEntries;
 }
 
-void TTextList::TAppender::Add(QByteArrayView utf8) {
-  if (endsAt_ == endsEnd_ || utf8.size() > textEnd_ - textAt_)
-    throw std::length_error("more text than the appender has room for");
-  if (!utf8.isEmpty()) std::memcpy(text_ + textAt_, utf8.data(), static_cast<size_t>(utf8.size()));
-  textAt_ += utf8.size();
-  ends_[endsAt_++] = static_cast<quint32>(textAt_);
+void TTextList::TAppender::Overflow() {
+  throw std::length_error("more text than the appender has room for");
 }
 
 QStringList TTextList::ToStringList() const {

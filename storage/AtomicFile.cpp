@@ -291,14 +291,40 @@ bool WriteFileAtomically(const QString& path, const QByteArray& bytes, QString* 
       why);
 }
 
+thread_local QByteArray TFdWriter::spare_;
+
 TFdWriter::TFdWriter(int fd) : fd_(fd) {
+  buffer_.swap(spare_);
+  buffer_.resize(0);
   buffer_.reserve(kCapacity);
+}
+
+TFdWriter::~TFdWriter() {
+  buffer_.resize(0);
+  if (buffer_.capacity() > spare_.capacity()) spare_.swap(buffer_);
 }
 
 bool TFdWriter::Put(const char* data, qsizetype size) {
   if (buffer_.size() + size > kCapacity && !Flush()) return false;
   if (size >= kCapacity) return WriteAll(fd_, data, size);
-  buffer_.append(data, size);
+  const qsizetype at = buffer_.size();
+  buffer_.resize(at + size);
+  if (size > 0) std::memcpy(buffer_.data() + at, data, static_cast<size_t>(size));
+  return true;
+}
+
+char* TFdWriter::Room(qsizetype size) {
+  if (buffer_.size() + size > kCapacity && !Flush()) return nullptr;
+  lent_ = buffer_.size();
+  buffer_.resize(lent_ + size);
+  return buffer_.data() + lent_;
+}
+
+bool TFdWriter::Commit(qsizetype size) {
+  // The room lent becomes part of what is written; what was not filled of it is given back.
+  if (lent_ < 0 || lent_ + size > buffer_.size()) return false;
+  buffer_.resize(lent_ + size);
+  lent_ = -1;
   return true;
 }
 

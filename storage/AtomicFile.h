@@ -50,13 +50,24 @@ bool IsReplaceTemporary(const QString& fileName, const QString& targetName = {})
 class TFdWriter {
  public:
   explicit TFdWriter(int fd);
+  ~TFdWriter();
+  TFdWriter(const TFdWriter&) = delete;
+  TFdWriter& operator=(const TFdWriter&) = delete;
   bool Put(const char* data, qsizetype size);
+  // Room for the next `size` bytes in the buffer (what it held written out first when it has too
+  // little; the buffer grows for a piece larger than itself), filled by the caller and then taken
+  // with Commit. Null when writing out failed.
+  char* Room(qsizetype size);
+  bool Commit(qsizetype size);
   bool Flush();
 
  private:
   static constexpr qsizetype kCapacity = 256 * 1024;
   int fd_;
   QByteArray buffer_;
+  // The buffer, kept for the thread's next writer: a save then touches no new memory for it.
+  static thread_local QByteArray spare_;
+  qsizetype lent_ = -1;  // where the room last lent starts, -1 when none is out
 };
 
 }  // namespace vexa

@@ -58,12 +58,18 @@ inline qint64 SectorsFor(qint64 bytes, qint64 unit) {
   return (bytes + unit - 1) / unit;
 }
 
+// A code unit upper-cased; ASCII, most of every name, without a look-up.
+inline char16_t UpperUnit(char16_t c) {
+  if (c < 0x80) return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - (u'a' - u'A')) : c;
+  return static_cast<char16_t>(QChar::toUpper(c));
+}
+
 // Sibling order of the format: shorter names first, then by upper-cased code units.
 inline bool NameLess(const QString& a, const QString& b) {
   if (a.size() != b.size()) return a.size() < b.size();
   for (qsizetype i = 0; i < a.size(); ++i) {
-    const char16_t x = QChar::toUpper(a[i].unicode());
-    const char16_t y = QChar::toUpper(b[i].unicode());
+    const char16_t x = UpperUnit(a[i].unicode());
+    const char16_t y = UpperUnit(b[i].unicode());
     if (x != y) return x < y;
   }
   return false;

@@ -2,10 +2,12 @@
 
 #include <unistd.h>
 
+#include <QHash>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <exception>
+#include <limits>
 #include <new>
 #include <utility>
 #include <vector>
@@ -87,7 +89,9 @@ constexpr quint64 kWholeChain = ~quint64{0};
 
 class TCompoundReader {
  public:
-  TCompoundReader(TSource& source, CompoundStorage& root) : source_(source), root_(root) {}
+  // With a lazy file, the streams' bytes are left in the file and read through it later.
+  TCompoundReader(TSource& source, CompoundStorage& root, std::shared_ptr<TLazyFile> lazy = nullptr)
+      : source_(source), root_(root), lazy_(std::move(lazy)) {}
 
   bool Read(QString* why) {
     why_ = why;
@@ -102,7 +106,13 @@ class TCompoundReader {
     perSector_ = h_.SectorSize / 4;
     used_.assign(h_.NumSectors, false);
     try {
-      return ReadFat(header) && ReadDirectory() && Walk() && ReadStreams();
+      if (!(ReadFat(header) && ReadDirectory() && Walk() && ReadStreams())) return false;
+      if (lazy_) {
+        lazy_->SectorSize = h_.SectorSize;
+        lazy_->Fat = std::move(fat_);
+        lazy_->MiniFat = std::move(miniFat_);
+      }
+      return true;
     } catch (const ECompoundFileError& e) {
       return Fail(e.Message());
     } catch (const std::bad_alloc&) {
@@ -136,7 +146,7 @@ class TCompoundReader {
     return major_ == 4 ? Le64(entry + 0x78) : Le32(entry + 0x78);
   }
 
-  const uchar* Entry(quint32 e) const { return dir_.data() + static_cast<size_t>(e) * kDirEntrySize; }
+  const uchar* Entry(quint32 e) const { return dir_.get() + static_cast<size_t>(e) * kDirEntrySize; }
 
   bool Claim(quint32 id, const QString& what) {
     if (id > kMaxRegularSector) return Fail(QStringLiteral("%1 is broken").arg(what));
@@ -212,14 +222,26 @@ class TCompoundReader {
     std::vector<quint32> chain;
     if (!Chain(h_.DirStart, kWholeChain, chain, QStringLiteral("directory chain"))) return false;
     if (chain.empty()) return Fail(QStringLiteral("no directory"));
-    dir_.resize(chain.size() * h_.SectorSize);
-    if (!ReadChain(chain, static_cast<qint64>(dir_.size()), reinterpret_cast<char*>(dir_.data())))
-      return false;
-    entryCount_ = static_cast<quint32>(dir_.size() / kDirEntrySize);
+    // Read over at once: not filled beforehand.
+    const size_t size = chain.size() * h_.SectorSize;
+    dir_ = std::make_unique_for_overwrite<uchar[]>(size);
+    if (!ReadChain(chain, static_cast<qint64>(size), reinterpret_cast<char*>(dir_.get()))) return false;
+    entryCount_ = static_cast<quint32>(size / kDirEntrySize);
     const uchar* root = Entry(0);
     if (root[0x42] != kTypeRoot || Le32(root + 0x44) != kNoStream || Le32(root + 0x48) != kNoStream)
       return Fail(QStringLiteral("no root entry"));
     return true;
+  }
+
+  // A name as the entry at p holds it. Names repeat from level to level ("Object", "000"): each is
+  // made once and shared.
+  QString NameOf(const uchar* p, int length) {
+    const QByteArray raw = QByteArray::fromRawData(reinterpret_cast<const char*>(p), 2 * length);
+    if (const auto known = names_.constFind(raw); known != names_.cend()) return *known;
+    QString name(length, Qt::Uninitialized);
+    for (qsizetype k = 0; k < length; ++k) name[k] = QChar(Le16(p + 2 * k));
+    names_.insert(raw, name);  // the key points into dir_, which outlives the table
+    return name;
   }
 
   // Depth counts links from the root, sibling links as well as child links.
@@ -266,8 +288,7 @@ class TCompoundReader {
         const uchar* p = Entry(e);
         const quint16 nameBytes = Le16(p + 0x40);
         if (nameBytes > 64 || nameBytes % 2 != 0) return Fail(QStringLiteral("bad name length"));
-        QString name(std::max(nameBytes / 2 - 1, 0), Qt::Uninitialized);
-        for (qsizetype k = 0; k < name.size(); ++k) name[k] = QChar(Le16(p + 2 * k));
+        const QString name = NameOf(p, std::max(nameBytes / 2 - 1, 0));
         QString bad;
         if (!CompoundStorage::IsValidName(name, &bad)) return Fail(bad);
         if (level.Into->HasStorage(name) || level.Into->HasStream(name))
@@ -284,8 +305,15 @@ class TCompoundReader {
           // Chains that share sectors could otherwise make a small file fill memory.
           total += static_cast<qint64>(size);
           if (total > source_.Size()) return Fail(QStringLiteral("streams larger than the file"));
-          streams_.push_back(
-              {name, &level.Into->CreateStream(name), Le32(p + 0x74), static_cast<qint64>(size)});
+          const quint32 start = Le32(p + 0x74);
+          QByteArray* data = nullptr;
+          if (!lazy_)
+            data = &level.Into->CreateStream(name);
+          else if (size == 0)
+            level.Into->CreateStream(name);
+          else
+            level.Into->CreateStreamInFile(name, lazy_.get(), start, static_cast<qint64>(size));
+          streams_.push_back({name, data, start, static_cast<qint64>(size)});
         } else {
           return Fail(QStringLiteral("bad directory entry"));
         }
@@ -307,8 +335,12 @@ class TCompoundReader {
     if (!Chain(Le32(root + 0x74), SectorsFor(static_cast<qint64>(size), h_.SectorSize), chain,
                QStringLiteral("mini stream")))
       return false;
-    mini_.resize(chain.size() * h_.SectorSize);
-    if (!ReadChain(chain, static_cast<qint64>(mini_.size()), mini_.data())) return false;
+    if (lazy_) {
+      lazy_->MiniChain = chain;
+    } else {
+      mini_.resize(chain.size() * h_.SectorSize);
+      if (!ReadChain(chain, static_cast<qint64>(mini_.size()), mini_.data())) return false;
+    }
     const auto miniSectors = static_cast<size_t>(SectorsFor(static_cast<qint64>(size), kMiniSectorSize));
     if (!Chain(miniFatStart_, kWholeChain, chain, QStringLiteral("mini allocation table")) ||
         !ReadTable(std::move(chain), miniSectors, miniFat_))
@@ -321,8 +353,9 @@ class TCompoundReader {
   // these buffers as long as the file is open.
   static void Allocate(const TStreamRef& s) { *s.Data = QByteArray(s.Size, Qt::Uninitialized); }
 
+  // A lazy file's stream is only followed along its chain here.
   bool ReadSmall(const TStreamRef& s) {
-    Allocate(s);
+    if (!lazy_) Allocate(s);
     quint32 id = s.Start;
     for (qint64 at = 0; at < s.Size; at += kMiniSectorSize, id = miniFat_[id]) {
       if (id == kEndOfChain) return Fail(QStringLiteral("stream '%1' is cut short").arg(s.Name));
@@ -332,6 +365,7 @@ class TCompoundReader {
       if (miniUsed_[id])
         return Fail(QStringLiteral("stream '%1' loops or crosses another chain").arg(s.Name));
       miniUsed_[id] = true;
+      if (lazy_) continue;
       std::memcpy(s.Data->data() + at, mini_.constData() + static_cast<qint64>(id) * kMiniSectorSize,
                   static_cast<size_t>(std::min<qint64>(kMiniSectorSize, s.Size - at)));
     }
@@ -341,6 +375,7 @@ class TCompoundReader {
   bool ReadBig(const TStreamRef& s, std::vector<quint32>& chain) {
     if (!Chain(s.Start, SectorsFor(s.Size, h_.SectorSize), chain, QStringLiteral("stream '%1'").arg(s.Name)))
       return false;
+    if (lazy_) return true;
     Allocate(s);
     return ReadChain(chain, s.Size, s.Data->data());
   }
@@ -352,7 +387,7 @@ class TCompoundReader {
       for (const TStreamRef& s : streams_)
         if (small(s) && !ReadSmall(s)) return false;
       mini_ = QByteArray();
-      miniFat_ = {};
+      if (!lazy_) miniFat_ = {};
     }
     // In the order of the file, so that reading moves forwards through it.
     std::sort(streams_.begin(), streams_.end(),
@@ -365,6 +400,7 @@ class TCompoundReader {
 
   TSource& source_;
   CompoundStorage& root_;
+  std::shared_ptr<TLazyFile> lazy_;
   QString* why_ = nullptr;
   THeader h_;
   quint16 major_ = 3;
@@ -372,7 +408,8 @@ class TCompoundReader {
   quint32 perSector_ = 0;
   std::vector<bool> used_;
   std::vector<quint32> fat_;
-  std::vector<uchar> dir_;
+  std::unique_ptr<uchar[]> dir_;
+  QHash<QByteArray, QString> names_;
   quint32 entryCount_ = 0;
   std::vector<bool> seen_;
   int elements_ = 0;
@@ -386,6 +423,82 @@ class TCompoundReader {
 
 bool ReadCompound(TSource& source, CompoundStorage& root, QString* why) {
   return TCompoundReader(source, root).Read(why);
+}
+
+bool ReadCompoundLazily(TFileSource& source, CompoundStorage& root, const std::shared_ptr<TLazyFile>& file,
+                        QString* why) {
+  return TCompoundReader(source, root, file).Read(why);
+}
+
+bool TLazyFile::ReadRuns(const std::vector<std::pair<qint64, qint64>>& runs, char* into, QString* why) const {
+  TFileSource source(Fd.Get(), std::numeric_limits<qint64>::max());
+  for (const auto& [offset, size] : runs) {
+    if (!source.ReadAt(offset, into, size)) {
+      SetError(why, QStringLiteral("cannot read '%1': %2").arg(Path, source.Failure()));
+      return false;
+    }
+    into += size;
+  }
+  return true;
+}
+
+bool TLazyFile::Read(bool small, quint32 start, qint64 from, char* into, qint64 size, QString* why) const {
+  if (size <= 0) return true;
+  // Runs of the file to read, neighbours joined: one read for a stream laid out in one piece.
+  std::vector<std::pair<qint64, qint64>> runs;
+  const auto add = [&runs](qint64 offset, qint64 n) {
+    if (!runs.empty() && runs.back().first + runs.back().second == offset)
+      runs.back().second += n;
+    else
+      runs.emplace_back(offset, n);
+  };
+  const auto broken = [this, why] {
+    SetError(why, QStringLiteral("cannot read '%1': the file changed while it was read").arg(Path));
+    return false;
+  };
+  const qint64 unit = small ? kMiniSectorSize : SectorSize;
+  const std::vector<quint32>& table = small ? MiniFat : Fat;
+  quint32 id = start;
+  for (qint64 skip = from / unit; skip > 0; --skip) {
+    if (id >= table.size()) return broken();
+    id = table[id];
+  }
+  if (small && WholeMini && !miniRead_) {
+    std::vector<std::pair<qint64, qint64>> whole;
+    for (quint32 sector : MiniChain) {
+      const qint64 offset = (static_cast<qint64>(sector) + 1) * SectorSize;
+      if (!whole.empty() && whole.back().first + whole.back().second == offset)
+        whole.back().second += SectorSize;
+      else
+        whole.emplace_back(offset, SectorSize);
+    }
+    QByteArray bytes(static_cast<qsizetype>(MiniChain.size()) * SectorSize, Qt::Uninitialized);
+    if (!ReadRuns(whole, bytes.data(), why)) return false;
+    mini_ = std::move(bytes);
+    miniRead_ = true;
+  }
+  qint64 within = from % unit;
+  for (qint64 done = 0; done < size; id = table[id]) {
+    if (id >= table.size()) return broken();
+    const qint64 n = std::min(unit - within, size - done);
+    if (!small) {
+      add((static_cast<qint64>(id) + 1) * SectorSize + within, n);
+    } else {
+      const qint64 at = static_cast<qint64>(id) * kMiniSectorSize + within;
+      if (miniRead_) {
+        if (at + n > mini_.size()) return broken();
+        std::memcpy(into + done, mini_.constData() + at, static_cast<size_t>(n));
+      } else {
+        const auto sector = static_cast<size_t>(at / SectorSize);
+        if (sector >= MiniChain.size()) return broken();
+        add((static_cast<qint64>(MiniChain[sector]) + 1) * SectorSize + at % SectorSize, n);
+      }
+    }
+    done += n;
+    within = 0;
+    if (done == size) break;
+  }
+  return runs.empty() || ReadRuns(runs, into, why);
 }
 
 }  // namespace vexa::compound

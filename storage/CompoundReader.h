@@ -4,8 +4,11 @@
 
 #include <QByteArray>
 #include <QString>
+#include <memory>
 #include <optional>
+#include <vector>
 
+#include "core/FileDescriptor.h"
 #include "storage/CompoundFile.h"
 
 namespace vexa::compound {
@@ -60,5 +63,34 @@ std::optional<THeader> ReadHeader(const uchar* p, qint64 fileSize, QString* why)
 // Fills root, which must be empty, with the file's tree; false with a reason when the file is
 // damaged or cannot be read.
 bool ReadCompound(TSource& source, CompoundStorage& root, QString* why);
+
+// A file whose streams are read when asked for: it stays open, with the allocation tables that
+// lead to their sectors. Its tables were checked when it was opened, so every chain it follows is
+// known sound.
+struct TLazyFile {
+  QString Path;  // for messages
+  TFileDescriptor Fd;
+  qint64 SectorSize = 512;
+  std::vector<quint32> Fat;
+  std::vector<quint32> MiniFat;
+  std::vector<quint32> MiniChain;  // the sectors of the mini stream
+  // Whether the mini stream is read whole at the first small stream (every stream will be read)
+  // rather than each small stream where it lies.
+  bool WholeMini = false;
+
+  // `size` bytes of a stream from `from` into `into`; false with *why when the file cannot be read.
+  bool Read(bool small, quint32 start, qint64 from, char* into, qint64 size, QString* why) const;
+
+ private:
+  bool ReadRuns(const std::vector<std::pair<qint64, qint64>>& runs, char* into, QString* why) const;
+  mutable QByteArray mini_;
+  mutable bool miniRead_ = false;
+};
+
+// The tree of a file opened lazily: root, which must be empty, gets the tree, its streams left
+// in `file` (whose tables are filled in here), after every check ReadCompound makes but the reads
+// of the streams' own bytes.
+bool ReadCompoundLazily(TFileSource& source, CompoundStorage& root, const std::shared_ptr<TLazyFile>& file,
+                        QString* why);
 
 }  // namespace vexa::compound

@@ -29,56 +29,102 @@ bool CheckWritable(const CompoundStorage& root, QString* why) {
   while (!todo.empty()) {
     const auto [s, depth] = todo.back();
     todo.pop_back();
-    const QStringList storages = s->StorageNames();
-    const QStringList streams = s->StreamNames();
-    const int count = static_cast<int>(storages.size() + streams.size());
+    const int count = static_cast<int>(s->storages_.size() + s->streams_.size());
     shape.Elements += count;
     shape.Depth = std::max(shape.Depth, depth + count);
-    for (const QString& name : streams) shape.Bytes += s->Stream(name).size();
+    for (const auto& stream : s->streams_) shape.Bytes += stream->Size();
     if (count > CompoundFile::kMaxChildren || shape.Elements > CompoundFile::kMaxElements ||
         shape.Depth > CompoundFile::kMaxDirectoryDepth || shape.Bytes > CompoundFile::kMaxFileSize) {
       SetError(why, QStringLiteral("too many elements for one compound file"));
       return false;
     }
-    for (const QString& name : storages) todo.emplace_back(s->OpenStorage(name), depth + count);
+    for (const auto& storage : s->storages_) todo.emplace_back(storage.get(), depth + count);
   }
   return true;
 }
 
+thread_local std::vector<TCompoundWriter::TEntry> TCompoundWriter::spare_;
+
 TCompoundWriter::TCompoundWriter(const CompoundStorage& root) {
+  entries_.swap(spare_);
+  entries_.clear();
   Collect(root);
   Layout();
+}
+
+TCompoundWriter::~TCompoundWriter() {
+  entries_.clear();
+  if (entries_.capacity() > spare_.capacity()) spare_.swap(entries_);
 }
 
 qint64 TCompoundWriter::Size() const {
   return kHeaderSize + static_cast<qint64>(totalSectors_) * kSectorSize;
 }
 
-bool TCompoundWriter::Emit(const TSink& sink) const {
+namespace {
+
+// Passes bytes on, counting them, and refuses any past the number announced.
+class TCountingSink final : public TSink {
+ public:
+  TCountingSink(TSink& to, qint64 limit) : to_(to), limit_(limit) {}
+  bool Put(const char* data, qsizetype size) override {
+    given_ += size;
+    return given_ <= limit_ && to_.Put(data, size);
+  }
+  char* Room(qsizetype size) override { return size <= limit_ - given_ ? to_.Room(size) : nullptr; }
+  bool Commit(qsizetype size) override {
+    given_ += size;
+    return given_ <= limit_ && to_.Commit(size);
+  }
+  qint64 Given() const { return given_; }
+
+ private:
+  TSink& to_;
+  qint64 limit_;
+  qint64 given_ = 0;
+};
+
+}  // namespace
+
+// A stream's bytes as its entry announced them: a stream that gives other than its size fails
+// the write rather than leaving a file whose layout does not hold.
+bool TCompoundWriter::EmitStream(const TEntry& e, QByteArray& scratch, TSink& sink, QString* why) const {
+  const auto size = static_cast<qint64>(e.Size);
+  TCountingSink counted(sink, size);
+  const bool ok = e.Stream->Emit(scratch, counted, why);
+  if (ok && counted.Given() == size) return true;
+  if (counted.Given() != size)
+    SetError(why, QStringLiteral("stream '%1' changed its size while it was written").arg(e.Stream->Name));
+  return false;
+}
+
+bool TCompoundWriter::Emit(TSink& sink, QString* why) const {
+  QByteArray scratch;
   const QByteArray header = Header();
-  if (!sink(header.constData(), header.size())) return false;
-  if (!sink(reinterpret_cast<const char*>(fat_.data()), static_cast<qsizetype>(fat_.size()) * 4))
+  if (!sink.Put(header.constData(), header.size())) return false;
+  if (!sink.Put(reinterpret_cast<const char*>(fat_.data()), static_cast<qsizetype>(fat_.size()) * 4))
     return false;
   const QByteArray difat = Difat();
-  if (!sink(difat.constData(), difat.size())) return false;
-  const QByteArray dir = Directory();
-  if (!sink(dir.constData(), dir.size())) return false;
-  if (!sink(reinterpret_cast<const char*>(miniFat_.data()), static_cast<qsizetype>(miniFat_.size()) * 4))
+  if (!sink.Put(difat.constData(), difat.size())) return false;
+  if (!EmitDirectory(sink)) return false;
+  if (!sink.Put(reinterpret_cast<const char*>(miniFat_.data()), static_cast<qsizetype>(miniFat_.size()) * 4))
     return false;
   static const char zeros[kSectorSize] = {};
   qint64 miniBytes = 0;
   for (const TEntry& e : entries_) {
-    if (!e.Data || !e.InMini || e.Data->isEmpty()) continue;
-    const qint64 padded = SectorsFor(e.Data->size(), kMiniSectorSize) * kMiniSectorSize;
-    if (!sink(e.Data->constData(), e.Data->size()) || !sink(zeros, padded - e.Data->size())) return false;
+    if (!e.Stream || !e.InMini || e.Size == 0) continue;
+    const auto size = static_cast<qint64>(e.Size);
+    const qint64 padded = SectorsFor(size, kMiniSectorSize) * kMiniSectorSize;
+    if (!EmitStream(e, scratch, sink, why) || !sink.Put(zeros, padded - size)) return false;
     miniBytes += padded;
   }
   const qint64 miniPadded = SectorsFor(miniBytes, kSectorSize) * kSectorSize;
-  if (!sink(zeros, miniPadded - miniBytes)) return false;
+  if (!sink.Put(zeros, miniPadded - miniBytes)) return false;
   for (const TEntry& e : entries_) {
-    if (!e.Data || e.InMini) continue;
-    const qint64 padded = SectorsFor(e.Data->size(), kSectorSize) * kSectorSize;
-    if (!sink(e.Data->constData(), e.Data->size()) || !sink(zeros, padded - e.Data->size())) return false;
+    if (!e.Stream || e.InMini) continue;
+    const auto size = static_cast<qint64>(e.Size);
+    const qint64 padded = SectorsFor(size, kSectorSize) * kSectorSize;
+    if (!EmitStream(e, scratch, sink, why) || !sink.Put(zeros, padded - size)) return false;
   }
   return true;
 }
@@ -99,7 +145,17 @@ quint32 TCompoundWriter::Balance(const std::vector<quint32>& ids, size_t lo, siz
 }
 
 void TCompoundWriter::Collect(const CompoundStorage& root) {
-  entries_.push_back({root.Name(), kTypeRoot});
+  size_t count = 1;
+  std::vector<const CompoundStorage*> all{&root};
+  for (size_t i = 0; i < all.size(); ++i) {
+    count += all[i]->storages_.size() + all[i]->streams_.size();
+    for (const auto& storage : all[i]->storages_) all.push_back(storage.get());
+  }
+  entries_.reserve(count);
+  TEntry top;
+  top.Name = &root.Name();
+  top.Type = kTypeRoot;
+  entries_.push_back(top);
   // Iterative: storages may nest thousands deep.
   std::vector<std::pair<const CompoundStorage*, quint32>> todo{{&root, 0}};
   std::vector<quint32> ids;
@@ -107,21 +163,27 @@ void TCompoundWriter::Collect(const CompoundStorage& root) {
     const auto [s, parent] = todo.back();
     todo.pop_back();
     ids.clear();
-    for (const QString& name : s->StorageNames()) {
+    for (const auto& storage : s->storages_) {
       ids.push_back(static_cast<quint32>(entries_.size()));
-      entries_.push_back({name, kTypeStorage});
-      todo.emplace_back(s->OpenStorage(name), ids.back());
+      TEntry e;
+      e.Name = &storage->Name();
+      entries_.push_back(e);
+      todo.emplace_back(storage.get(), ids.back());
     }
-    for (const QString& name : s->StreamNames()) {
+    for (const auto& stream : s->streams_) {
       ids.push_back(static_cast<quint32>(entries_.size()));
-      const QByteArray& data = s->Stream(name);
-      TEntry e{name, kTypeStream, &data};
-      e.InMini = data.size() < kMiniStreamCutoff;
-      e.Size = static_cast<quint64>(data.size());
-      entries_.push_back(std::move(e));
+      TEntry e;
+      e.Name = &stream->Name;
+      e.Type = kTypeStream;
+      e.Stream = stream.get();
+      const qint64 size = stream->Size();
+      e.InMini = size < kMiniStreamCutoff;
+      e.Size = static_cast<quint64>(size);
+      entries_.push_back(e);
     }
-    std::stable_sort(ids.begin(), ids.end(),
-                     [&](quint32 a, quint32 b) { return NameLess(entries_[a].Name, entries_[b].Name); });
+    // A tree written before is in this order already, storages ("000") before the stream "Object".
+    const auto less = [&](quint32 a, quint32 b) { return NameLess(*entries_[a].Name, *entries_[b].Name); };
+    if (!std::is_sorted(ids.begin(), ids.end(), less)) std::stable_sort(ids.begin(), ids.end(), less);
     // n entries fill bit_width(n) levels. A full deepest level stays black: its paths are all
     // equally long, and a lone entry, the top, must be black.
     const size_t n = ids.size();
@@ -134,12 +196,13 @@ void TCompoundWriter::Layout() {
   quint32 miniSectors = 0;
   quint32 bigSectors = 0;
   for (TEntry& e : entries_) {
-    if (!e.Data || e.Data->isEmpty()) continue;
+    if (!e.Stream || e.Size == 0) continue;
+    const auto size = static_cast<qint64>(e.Size);
     if (e.InMini) {
       e.Start = miniSectors;
-      miniSectors += static_cast<quint32>(SectorsFor(e.Data->size(), kMiniSectorSize));
+      miniSectors += static_cast<quint32>(SectorsFor(size, kMiniSectorSize));
     } else {
-      bigSectors += static_cast<quint32>(SectorsFor(e.Data->size(), kSectorSize));
+      bigSectors += static_cast<quint32>(SectorsFor(size, kSectorSize));
     }
   }
   const auto dirSectors = static_cast<quint32>(SectorsFor(static_cast<qint64>(entries_.size()), 4));
@@ -176,12 +239,13 @@ void TCompoundWriter::Layout() {
   entries_[0].Start = chain(miniStreamSectors);
   entries_[0].Size = static_cast<quint64>(miniSectors) * kMiniSectorSize;
   for (TEntry& e : entries_)
-    if (e.Data && !e.InMini) e.Start = chain(static_cast<quint32>(SectorsFor(e.Data->size(), kSectorSize)));
+    if (e.Stream && !e.InMini)
+      e.Start = chain(static_cast<quint32>(SectorsFor(static_cast<qint64>(e.Size), kSectorSize)));
 
   miniFat_.assign(static_cast<size_t>(miniFatSectors) * kIdsPerSector, kFreeSector);
   for (const TEntry& e : entries_) {
-    if (!e.Data || !e.InMini || e.Data->isEmpty()) continue;
-    const auto count = static_cast<quint32>(SectorsFor(e.Data->size(), kMiniSectorSize));
+    if (!e.Stream || !e.InMini || e.Size == 0) continue;
+    const auto count = static_cast<quint32>(SectorsFor(static_cast<qint64>(e.Size), kMiniSectorSize));
     for (quint32 i = 0; i < count; ++i) miniFat_[e.Start + i] = i + 1 < count ? e.Start + i + 1 : kEndOfChain;
   }
 }
@@ -219,30 +283,59 @@ QByteArray TCompoundWriter::Difat() const {
   return bytes;
 }
 
-QByteArray TCompoundWriter::Directory() const {
-  const qint64 sectors = SectorsFor(static_cast<qint64>(entries_.size()), 4);
-  QByteArray bytes(sectors * kSectorSize, '\0');
-  auto* p = reinterpret_cast<uchar*>(bytes.data());
-  for (qint64 i = 0; i < sectors * 4; ++i) {
-    uchar* d = p + i * kDirEntrySize;
-    if (i >= static_cast<qint64>(entries_.size())) {
-      for (int at : {0x44, 0x48, 0x4C}) PutLe32(d + at, kNoStream);
-      continue;
-    }
-    const TEntry& e = entries_[static_cast<size_t>(i)];
-    for (qsizetype k = 0; k < e.Name.size(); ++k) PutLe16(d + 2 * k, e.Name[k].unicode());
-    PutLe16(d + 0x40, static_cast<quint16>(2 * (e.Name.size() + 1)));
-    d[0x42] = e.Type;
-    d[0x43] = e.Colour;
-    PutLe32(d + 0x44, e.Left);
-    PutLe32(d + 0x48, e.Right);
-    PutLe32(d + 0x4C, e.Child);
-    if (e.Type != kTypeStorage) {
-      PutLe32(d + 0x74, e.Start);
-      PutLe32(d + 0x78, static_cast<quint32>(e.Size));
-    }
+void TCompoundWriter::MoveStreamsTo(const std::shared_ptr<TLazyFile>& file) {
+  file->SectorSize = kSectorSize;
+  file->Fat = std::move(fat_);
+  file->MiniFat = std::move(miniFat_);
+  file->MiniChain.clear();
+  const auto miniStreamSectors =
+      static_cast<quint32>(SectorsFor(static_cast<qint64>(entries_[0].Size), kSectorSize));
+  for (quint32 i = 0; i < miniStreamSectors; ++i) file->MiniChain.push_back(entries_[0].Start + i);
+  for (const TEntry& e : entries_) {
+    if (!e.Stream) continue;
+    *e.Stream = CompoundStorage::TStreamEntry(e.Stream->Name);
+    if (e.Size == 0) continue;
+    e.Stream->File = file.get();
+    e.Stream->Start = e.Start;
+    e.Stream->Stored = static_cast<qint64>(e.Size);
   }
-  return bytes;
+}
+
+// In pieces of a few sectors: a directory of many thousand entries is never held whole.
+// In pieces of a few sectors, made in room the sink lends: a directory of many thousand entries
+// is never held whole.
+bool TCompoundWriter::EmitDirectory(TSink& sink) const {
+  constexpr qint64 kPieceEntries = 128;
+  const qint64 count = SectorsFor(static_cast<qint64>(entries_.size()), 4) * 4;
+  for (qint64 first = 0; first < count; first += kPieceEntries) {
+    const qint64 n = std::min(kPieceEntries, count - first);
+    char* room = sink.Room(n * kDirEntrySize);
+    if (room == nullptr) return false;
+    std::memset(room, 0, static_cast<size_t>(n * kDirEntrySize));
+    for (qint64 k = 0; k < n; ++k) {
+      const qint64 i = first + k;
+      uchar* d = reinterpret_cast<uchar*>(room) + k * kDirEntrySize;
+      if (i >= static_cast<qint64>(entries_.size())) {
+        for (int at : {0x44, 0x48, 0x4C}) PutLe32(d + at, kNoStream);
+        continue;
+      }
+      const TEntry& e = entries_[static_cast<size_t>(i)];
+      const QString& name = *e.Name;
+      for (qsizetype c = 0; c < name.size(); ++c) PutLe16(d + 2 * c, name[c].unicode());
+      PutLe16(d + 0x40, static_cast<quint16>(2 * (name.size() + 1)));
+      d[0x42] = e.Type;
+      d[0x43] = e.Colour;
+      PutLe32(d + 0x44, e.Left);
+      PutLe32(d + 0x48, e.Right);
+      PutLe32(d + 0x4C, e.Child);
+      if (e.Type != kTypeStorage) {
+        PutLe32(d + 0x74, e.Start);
+        PutLe32(d + 0x78, static_cast<quint32>(e.Size));
+      }
+    }
+    if (!sink.Commit(n * kDirEntrySize)) return false;
+  }
+  return true;
 }
 
 }  // namespace vexa::compound

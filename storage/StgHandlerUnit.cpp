@@ -3,7 +3,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <algorithm>
+#include <exception>
 #include <vector>
 
 #include "core/RootNode.h"
@@ -33,6 +35,84 @@ bool IsChildName(const QString& name, int* index) {
 
 QString JoinPath(const QString& path, const QString& name) {
   return path.isEmpty() ? name : path + QLatin1Char('/') + name;
+}
+
+// The nodes' streams, made as the file is written: a save holds no stream of its own, only each
+// stream's length, measured beforehand to lay the file out. Stateless: one serves every save.
+class TComponentStreams final : public TStreamMaker {
+ public:
+  bool Make(void* item, qint64 length, TByteSink& sink, QString* why) const override {
+    auto& node = *static_cast<TComponent*>(item);
+    char* room = sink.Room(length);
+    if (room == nullptr) return false;
+    try {
+      WriteComponentTo(node, room, length);
+    } catch (const std::exception& e) {
+      if (why) *why = QStringLiteral("%1: %2").arg(node.Name(), QString::fromUtf8(e.what()));
+      return false;
+    }
+    return sink.Commit(length);
+  }
+};
+
+const TComponentStreams kComponentStreams;
+
+// As TStrHandler::SaveComponent stores a node: over the old stream, keeping a longer one's tail;
+// a level whose stream cannot be made is left as it is. Later: only measured now, made as the
+// file is written.
+void StoreStream(CompoundStorage& level, TComponent& node, bool later) {
+  if (later) {
+    // A level that refuses the stream is left as it is before a node the format cannot hold raises.
+    qsizetype length = 0;
+    std::exception_ptr unfit;
+    try {
+      length = ComponentStreamSize(node);
+    } catch (const EStreamError&) {
+      unfit = std::current_exception();
+    }
+    try {
+      level.SetStreamMade(kObject, &kComponentStreams, &node, length);
+    } catch (const ECompoundFileError&) {
+      return;
+    }
+    if (unfit) std::rethrow_exception(unfit);
+    return;
+  }
+  QByteArray* stream = nullptr;
+  try {
+    stream = level.HasStream(kObject) ? &level.Stream(kObject) : &level.CreateStream(kObject);
+  } catch (const ECompoundReadError&) {
+    throw;  // the old bytes could not be read: not a name the level refuses
+  } catch (const ECompoundFileError&) {
+    return;
+  }
+  WriteComponentOver(node, *stream);
+}
+
+// Stores node and its subtree at `level` (see TStgHandler::SaveTree), noting the tree nodes it
+// reached. A child the level refuses a storage for is left out with its subtree.
+void StoreLevel(CompoundStorage& level, TComponent& node, std::vector<TRootNode*>& written, bool later) {
+  StoreStream(level, node, later);
+  if (auto* tree = dynamic_cast<TRootNode*>(&node)) written.push_back(tree);
+  const int count = node.ComponentCount();
+  qsizetype stored = 0;
+  for (int i = 0; i < count; ++i) {
+    const QString name = TStgHandler::ChildName(i);
+    CompoundStorage* child = level.OpenStorage(name);
+    try {
+      if (child == nullptr) child = &level.CreateStorage(name);
+    } catch (const ECompoundFileError&) {
+      continue;
+    }
+    StoreLevel(*child, *node.Component(i), written, later);
+    ++stored;
+  }
+  // Children the tree no longer has; a level that holds the children just stored alone has none.
+  if (level.StorageCount() == stored) return;
+  for (const QString& name : level.StorageNames()) {
+    int index = 0;
+    if (IsChildName(name, &index) && index >= count) level.RemoveStorage(name);
+  }
 }
 
 }  // namespace
@@ -83,15 +163,43 @@ QString TStgHandler::MissingObjectText(const CompoundStorage& level) {
 }
 
 QString TStgHandler::ChildName(int index) {
+  // Every level of a save names its children: the common names are made once and shared.
+  static const std::vector<QString> kNames = [] {
+    std::vector<QString> names;
+    names.reserve(1000);
+    for (int i = 0; i < 1000; ++i) names.push_back(QString::asprintf("%03d", i));
+    return names;
+  }();
+  if (index >= 0 && index < static_cast<int>(kNames.size())) return kNames[static_cast<size_t>(index)];
   return QString::asprintf("%03d", index);
 }
 
 TStgHandler::~TStgHandler() = default;
 
 std::unique_ptr<TStgHandler> TStgHandler::Create(const QString& name, TStgHandler* parent) {
+  if (parent == nullptr) return CreateFile(name, nullptr);
   std::unique_ptr<TStgHandler> h(new TStgHandler);
   h->writable_ = true;
-  if (parent == nullptr) {
+  if (parent->Valid()) {
+    h->top_ = parent->top_ ? parent->top_ : parent;
+    try {
+      CompoundStorage* s =
+          parent->storageNames_.contains(name) ? parent->storage_->OpenStorage(name) : nullptr;
+      h->storage_ = s != nullptr ? s : &parent->storage_->CreateStorage(name);
+    } catch (const ECompoundFileError&) {
+      h->storage_ = nullptr;
+    }
+  }
+  if (!h->Valid()) h->error_ = QStringLiteral("Не могу создать субпамять: '%1'!").arg(name);
+  h->ReadNames();
+  return h;
+}
+
+std::unique_ptr<TStgHandler> TStgHandler::CreateFile(const QString& name,
+                                                     std::unique_ptr<CompoundFile> known) {
+  std::unique_ptr<TStgHandler> h(new TStgHandler);
+  h->writable_ = true;
+  {
     h->path_ = name;
     const QFileInfo info(name);
     const QFileInfo dir(info.absolutePath());
@@ -105,7 +213,12 @@ std::unique_ptr<TStgHandler> TStgHandler::Create(const QString& name, TStgHandle
       return h;
     }
     if (info.exists()) {
-      if (CompoundFile::IsStorageFile(name)) h->file_ = CompoundFile::Open(name);
+      // Only the old file's tree is read, unless it is known already: what a save keeps of its
+      // streams is read as it writes.
+      if (known)
+        h->file_ = std::move(known);
+      else if (CompoundFile::IsStorageFile(name))
+        h->file_ = CompoundFile::OpenLazily(name);
       // A file that cannot be read as ours, or whose content a load refused, is kept aside before
       // a new file takes its place.
       if (!h->file_ || NotedUnreadable(name)) {
@@ -115,17 +228,7 @@ std::unique_ptr<TStgHandler> TStgHandler::Create(const QString& name, TStgHandle
     }
     if (!h->file_) h->file_ = CompoundFile::Create();
     h->storage_ = &h->file_->Root();
-  } else if (parent->Valid()) {
-    try {
-      CompoundStorage* s =
-          parent->storageNames_.contains(name) ? parent->storage_->OpenStorage(name) : nullptr;
-      h->storage_ = s != nullptr ? s : &parent->storage_->CreateStorage(name);
-    } catch (const ECompoundFileError&) {
-      h->storage_ = nullptr;
-    }
   }
-  if (!h->Valid() && h->error_.isEmpty())
-    h->error_ = QStringLiteral("Не могу создать субпамять: '%1'!").arg(name);
   h->ReadNames();
   return h;
 }
@@ -141,7 +244,10 @@ std::unique_ptr<TStgHandler> TStgHandler::CreateNew(const QString& path) {
 }
 
 std::unique_ptr<TStgHandler> TStgHandler::CreateStateFile(const QString& path, bool fresh) {
-  std::unique_ptr<TStgHandler> h = fresh ? CreateNew(path) : Create(path);
+  // The tree this process wrote last to the file stands for it while the file is untouched.
+  std::unique_ptr<CompoundFile> known = CompoundFile::TakeKept(path);
+  std::unique_ptr<TStgHandler> h = fresh ? CreateNew(path) : CreateFile(path, std::move(known));
+  h->keep_ = true;
   if (h->file_ && !h->aside_ && QFileInfo::exists(path) && !NotedOurs(path)) {
     h->aside_ = TAside::Replaced;
     h->file_ = CompoundFile::Create();
@@ -168,7 +274,7 @@ std::unique_ptr<TStgHandler> TStgHandler::Open(const QString& name, TStgHandler*
                             : QStringLiteral("файл не открывается (%1)").arg(probe.errorString());
     } else {
       QString why;
-      h->file_ = CompoundFile::Open(name, &why);
+      h->file_ = CompoundFile::OpenLazily(name, &why, CompoundFile::TStreamUse::Every);
       if (!h->file_) h->readFailure_ = QStringLiteral("структура файла нарушена (%1)").arg(why);
     }
     if (!h->file_) {
@@ -177,6 +283,7 @@ std::unique_ptr<TStgHandler> TStgHandler::Open(const QString& name, TStgHandler*
     }
     h->storage_ = &h->file_->Root();
   } else if (parent->Valid()) {
+    h->top_ = parent->top_ ? parent->top_ : parent;
     h->storage_ = parent->storage_->OpenStorage(name);
   }
   if (!h->Valid()) h->error_ = QStringLiteral("Не могу открыть субпамять: '%1'!").arg(name);
@@ -206,8 +313,16 @@ void TStgHandler::ReadNames() {
 
 bool TStgHandler::SaveTree(TComponent& node) {
   if (!Valid()) return false;
+  // The file's streams are made from the nodes as it is written; once it is, or cannot be, the
+  // tree that points at them goes.
+  const auto spent = qScopeGuard([this, atFile = file_ != nullptr] {
+    if (!atFile) return;
+    file_.reset();
+    storage_ = nullptr;
+    ReadNames();
+  });
   std::vector<TRootNode*> written;
-  Store(node, written);
+  StoreLevel(*storage_, node, written, file_ != nullptr);
   if (file_) {
     QString why;
     if (aside_) {
@@ -220,28 +335,16 @@ bool TStgHandler::SaveTree(TComponent& node) {
       }
       aside_.reset();
     }
-    if (!file_->Save(path_, &why)) {
+    if (!(keep_ ? file_->SaveAndKeep(path_, &why) : file_->Save(path_, &why))) {
       error_ = why;
       return false;
     }
+    if (keep_) CompoundFile::Keep(path_, std::move(file_));
     ForgetUnreadable(path_);
   }
   // Only a tree that really reached the file counts as saved.
   for (TRootNode* n : written) n->SetChanged(false);
   return true;
-}
-
-void TStgHandler::Store(TComponent& node, std::vector<TRootNode*>& written) {
-  if (!Valid()) return;
-  TStrHandler::Create(kObject, this)->SaveComponent(node);
-  if (auto* tree = dynamic_cast<TRootNode*>(&node)) written.push_back(tree);
-  const int count = node.ComponentCount();
-  for (int i = 0; i < count; ++i) Create(ChildName(i), this)->Store(*node.Component(i), written);
-  // Children the tree no longer has.
-  for (const QString& name : storageNames_) {
-    int index = 0;
-    if (IsChildName(name, &index) && index >= count) storage_->RemoveStorage(name);
-  }
 }
 
 void TStgHandler::LoadTree(std::unique_ptr<TComponent>& target) {

@@ -1,7 +1,8 @@
 #pragma once
 // TStgHandler: one level of a component tree in a compound file. The node goes into the stream
 // "Object" of the level, its i-th child into the sub-storage "%0.3d" of i. The file level holds the
-// whole file in memory; a save writes it back (atomically) when the tree has been stored.
+// file's tree of storages, its streams' bytes left in the file until read; a save writes the file
+// back (atomically) when the tree has been stored, making each node's stream as it writes it.
 
 #include <QString>
 #include <QStringList>
@@ -72,7 +73,9 @@ class TStgHandler {
   void ReadNames();
 
   // Stores node and its subtree at this level; tree nodes are left with Changed False. At the file
-  // level the file is then written; false when it could not be (ErrorText tells why).
+  // level the file is then written; false when it could not be (ErrorText tells why). The streams
+  // are made straight into the file from the nodes, so a file-level handler writes once: afterwards
+  // it holds no tree (Valid() is false).
   bool SaveTree(TComponent& node);
   // Loads this level's node with its subtree into target, built completely before target is
   // replaced. An invalid handler or a level without "Object" leaves target alone; a malformed
@@ -95,18 +98,26 @@ class TStgHandler {
   // Name of the sub-storage of child i: "000", "009", "999", "1000".
   static QString ChildName(int index);
 
+  // Room the streams of the file are read into, one after another; shared by the handlers of a
+  // file's levels.
+  QByteArray& Scratch() { return top_ ? top_->scratch_ : scratch_; }
+
  private:
   TStgHandler() = default;
+  // Write mode at the file level; `known` is the file's tree when it is known already.
+  static std::unique_ptr<TStgHandler> CreateFile(const QString& path, std::unique_ptr<CompoundFile> known);
   void Build(std::unique_ptr<TComponent>& target, int depth, const QString& path, const QString& owner);
-  void Store(TComponent& node, std::vector<TRootNode*>& written);
 
   std::unique_ptr<CompoundFile> file_;  // file level only
+  TStgHandler* top_ = nullptr;          // the file level's handler, for a level below it
+  QByteArray scratch_;
   CompoundStorage* storage_ = nullptr;
   QString path_;
   bool writable_ = false;
   QString error_;
   QString readFailure_;
   std::optional<TAside> aside_;  // why the file goes aside before it is written
+  bool keep_ = false;            // a state file: its tree is kept once written (CompoundFile::Keep)
   QString keptAside_;
   std::vector<TDamagedPart> damage_;
   QStringList storageNames_;

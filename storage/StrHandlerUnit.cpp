@@ -12,6 +12,8 @@ std::unique_ptr<TStrHandler> TStrHandler::Create(const QString& name, TStgHandle
     if (s != nullptr)
       h->stream_ = storage->StreamNames().contains(name) && s->HasStream(name) ? &s->Stream(name)
                                                                                : &s->CreateStream(name);
+  } catch (const ECompoundReadError&) {
+    throw;  // old bytes that cannot be read are not a name the storage refuses
   } catch (const ECompoundFileError&) {
     h->stream_ = nullptr;
   }
@@ -22,19 +24,27 @@ std::unique_ptr<TStrHandler> TStrHandler::Create(const QString& name, TStgHandle
 std::unique_ptr<TStrHandler> TStrHandler::Open(const QString& name, TStgHandler* storage) {
   std::unique_ptr<TStrHandler> h(new TStrHandler);
   CompoundStorage* s = storage != nullptr && storage->Valid() ? storage->Storage() : nullptr;
-  if (s != nullptr && s->HasStream(name)) h->stream_ = &s->Stream(name);
-  if (h->stream_ == nullptr) h->error_ = QStringLiteral("Не могу открыть поток: '%1'!").arg(name);
+  if (s != nullptr && s->HasStream(name)) {
+    h->storage_ = s;
+    h->name_ = name;
+    h->scratch_ = &storage->Scratch();
+  }
+  if (!h->Valid()) h->error_ = QStringLiteral("Не могу открыть поток: '%1'!").arg(name);
   return h;
 }
 
 void TStrHandler::SaveComponent(TComponent& component) {
-  if (!Valid()) return;
+  if (stream_ == nullptr) return;
   WriteComponentOver(component, *stream_);
 }
 
 void TStrHandler::LoadComponent(std::unique_ptr<TComponent>& target) {
-  if (!Valid()) return;
-  target = ReadComponent(*stream_);
+  if (stream_ != nullptr) {
+    target = ReadComponent(*stream_);
+  } else if (scratch_ != nullptr) {
+    storage_->ReadStream(name_, *scratch_);
+    target = ReadComponent(*scratch_);
+  }
 }
 
 }  // namespace vexa

@@ -16,6 +16,7 @@
 
 namespace vexa {
 
+class CompoundStorage;
 class TStgHandler;
 
 class TStrHandler {
@@ -28,19 +29,24 @@ class TStrHandler {
   TStrHandler(const TStrHandler&) = delete;
   TStrHandler& operator=(const TStrHandler&) = delete;
 
-  bool Valid() const { return stream_ != nullptr; }
+  bool Valid() const { return stream_ != nullptr || scratch_ != nullptr; }
   // The text of the failure that left the handler invalid (never shown to the operator).
   const QString& ErrorText() const { return error_; }
 
   // Overwrites the stream from its start; longer old content stays behind the end.
   void SaveComponent(TComponent& component);
   // On success target's previous object is destroyed and target holds the new ownerless one; an
-  // invalid handler leaves target alone; a malformed stream raises and leaves target alone.
+  // invalid handler leaves target alone; a malformed stream raises and leaves target alone. The
+  // stream's bytes are read into the room its storage handler keeps for them (TStgHandler::Scratch),
+  // so reading a tree's streams one after another takes the memory of the largest alone.
   void LoadComponent(std::unique_ptr<TComponent>& target);
 
  private:
   TStrHandler() = default;
-  QByteArray* stream_ = nullptr;
+  CompoundStorage* storage_ = nullptr;
+  QString name_;
+  QByteArray* stream_ = nullptr;   // write mode
+  QByteArray* scratch_ = nullptr;  // read mode
   QString error_;
 };
 

@@ -84,15 +84,26 @@ class TParser {
     const qsizetype start = pos_;
     TTextList lines;
     {
+      // The first pass checked every tag and length: these are read without checks.
       TTextList::TAppender out(lines, count, bytes);
+      const uint8_t* at = p_ + pos_;
+      const uint8_t* const end = p_ + size_;
       for (qsizetype k = 0; k < count; ++k) {
-        const bool isLong = p_[pos_++] == vaLString;
-        const auto n = static_cast<qsizetype>(isLong ? Le(4) : Byte());
-        out.Add(QByteArrayView(p_ + pos_, n));
-        pos_ += n;
+        qsizetype n = 0;
+        if (*at == vaLString) {
+          n = static_cast<qsizetype>(at[1] | (at[2] << 8) | (at[3] << 16) |
+                                     (static_cast<uint32_t>(at[4]) << 24));
+          at += 5;
+        } else {
+          n = at[1];
+          at += 2;
+        }
+        out.Add(QByteArrayView(at, n), end - at);
+        at += n;
       }
+      pos_ = at - p_;
     }
-    if (!IsAsciiBytes(lines.Utf8Text())) {
+    if (!lines.KnownAscii()) {
       lines.clear();
       pos_ = start;
       lines.Reserve(count, bytes);
@@ -188,6 +199,7 @@ class TParser {
 TParsedStream ParseComponentStream(const QByteArray& bytes) {
   TParser in(bytes);
   TParsedStream s;
+  s.Records.reserve(32);  // a register's records, without growing on the way
   if (!bytes.startsWith(QByteArrayLiteral("TPF0")))
     throw EStreamError(QStringLiteral("Not a component stream: the signature TPF0 is missing"));
   in.Bytes(4);

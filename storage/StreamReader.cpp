@@ -74,9 +74,12 @@ QVariant Decode(const TPropInfo& p, const TStreamValue& v, const QString& path) 
       return QVariant::fromValue(static_cast<int>(value));
     }
     case TPropKind::Enumeration:
+      // Names of other lengths never match, whatever their letter case: not compared at all.
       if (v.Tag == vaIdent)
         for (int i = 0; i < p.Names.size(); ++i)
-          if (p.Names.at(i).compare(v.Text, Qt::CaseInsensitive) == 0) return QVariant(i);
+          if (p.Names.at(i).size() == v.Text.size() &&
+              p.Names.at(i).compare(v.Text, Qt::CaseInsensitive) == 0)
+            return QVariant(i);
       WrongKind(p, path, v);
     case TPropKind::Boolean:
       if (v.Tag != vaFalse && v.Tag != vaTrue) WrongKind(p, path, v);

@@ -140,6 +140,9 @@ std::unique_ptr<TComponent> ReadTreeFile(const QString& path, std::vector<TDamag
     handler->LoadTree(loaded);
   } catch (const EStreamError& e) {
     RaiseUnreadable(path, QStringLiteral("данные не разбираются (%1)").arg(e.Message()));
+  } catch (const ECompoundReadError& e) {
+    // The streams are read as the tree is built: a file failing meanwhile fails as when it is opened.
+    RaiseUnreadable(path, QStringLiteral("структура файла нарушена (%1)").arg(e.Message()));
   } catch (const ECompoundFileError& e) {
     RaiseUnreadable(path, QStringLiteral("данные не разбираются (%1)").arg(e.Message()));
   }

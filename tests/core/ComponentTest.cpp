@@ -137,6 +137,58 @@ TEST_F(ComponentTest, EveryStoredNumberAndListHasARangeThatHoldsItsDefault) {
   EXPECT_GE(checked, 30);
 }
 
+// The getters the stream writer takes without a variant give what Get gives, for every property
+// of the persistent classes, fresh and with values set; each class has them for its plain ones.
+TEST_F(ComponentTest, TypedGettersGiveWhatTheVariantGives) {
+  std::vector<std::pair<std::string, std::unique_ptr<TPersistent>>> objects;
+  for (const char* cls :
+       {"TRootNode", "TRegisterNode", "TCommandNode", "TReportNode", "TSetupNode", "TLabelDisplay"}) {
+    const TClassInfo* info = TClassRegistry::Find(cls);
+    ASSERT_TRUE(info != nullptr && info->Create) << cls;
+    objects.emplace_back(cls, std::unique_ptr<TPersistent>(info->Create(nullptr)));
+  }
+  auto reg = std::make_unique<TRegisterNode>(nullptr);
+  reg->SetCaption(QStringLiteral("Температура"));
+  reg->SetRegisterType(rtFLOAT);
+  reg->SetLastStringData(QStringLiteral("12,5"));
+  reg->SetPoints({"07.12.2026 09:05:03", "07.12.2026 09:05:06"});
+  reg->SetDataList({"12,5", "***"});
+  reg->SetPenColor(0x0000FF);
+  reg->SetUserCanWRITE(true);
+  objects.emplace_back("TRegisterNode with values", std::move(reg));
+  int typed = 0;
+  for (const auto& [cls, object] : objects) {
+    // As the writer reads them: registers answer from their cached values.
+    static_cast<TComponent&>(*object).SetState(csWriting);
+    for (const TPropInfo* p : object->ClassInfo().Properties()) {
+      const std::string what = cls + "." + p->Name.toStdString();
+      const QVariant v = p->Get(*object);
+      if (p->GetInteger) {
+        EXPECT_EQ(p->GetInteger(*object), v.toLongLong()) << what;
+      }
+      if (p->GetFloat) {
+        EXPECT_EQ(p->GetFloat(*object), v.toDouble()) << what;
+      }
+      if (p->GetText) {
+        EXPECT_EQ(*p->GetText(*object), v.toString()) << what;
+      }
+      if (p->GetLines) {
+        EXPECT_EQ(*p->GetLines(*object), v.toStringList()) << what;
+      }
+      typed += (p->GetInteger || p->GetFloat || p->GetText || p->GetLines) ? 1 : 0;
+    }
+  }
+  EXPECT_GE(typed, 60);
+  const TClassInfo& info = TRegisterNode::StaticClassInfo();
+  for (const char* name :
+       {"RegisterType", "Caption", "Points", "DataList", "XScale", "FloatData", "Digits"}) {
+    const TPropInfo* p = info.FindProperty(name);
+    ASSERT_NE(p, nullptr) << name;
+    EXPECT_TRUE(p->GetInteger || p->GetFloat || p->GetText || p->GetLines)
+        << name << " goes through a variant";
+  }
+}
+
 // The stored ranges follow the limits of the editors that make the values.
 TEST_F(ComponentTest, StoredRangesAreTheEditorsLimits) {
   const auto range = [](const TClassInfo& info, const char* name) {

@@ -30,6 +30,11 @@ TEST_F(ServicesTest, Cp1251CoversTheWholeCyrillicAlphabet) {
     }
   }
   EXPECT_EQ(ToCp1251(QStringLiteral("日")), "?");
+  // One code unit at a time gives the same bytes, for every unit there is.
+  for (char32_t u = 0; u <= 0xFFFF; ++u) {
+    const QString one(QChar(static_cast<char16_t>(u)));
+    ASSERT_EQ(ToCp1251Byte(static_cast<char16_t>(u)), ToCp1251(one).at(0)) << static_cast<unsigned>(u);
+  }
 }
 
 TEST_F(ServicesTest, NumbersFollowTheRegionalSeparator) {

@@ -47,6 +47,73 @@ TEST(TextListTest, BehavesLikeAStringListUnderRandomEdits) {
   EXPECT_EQ(list.ToStringList(), model);
 }
 
+// What a stream writer takes from a list without looking at its entries: whether all are plain
+// ASCII (never true while one is not) and how many are longer than 255 bytes, and the walk over
+// the entries, through appends, removals past compaction, clears, copies and an appender.
+TEST(TextListTest, KnowsItsLongEntriesAndWhetherItIsAscii) {
+  const auto check = [](const TTextList& list, const QStringList& model, const std::string& where) {
+    qsizetype longEntries = 0;
+    bool ascii = true;
+    for (const QString& s : model) {
+      longEntries += s.toUtf8().size() > 255 ? 1 : 0;
+      ascii = ascii && IsAsciiBytes(s.toUtf8());
+    }
+    EXPECT_EQ(list.LongEntries(), longEntries) << where;
+    if (list.KnownAscii()) {
+      EXPECT_TRUE(ascii) << where;
+    }
+    qsizetype k = 0;
+    list.ForEachUtf8([&](QByteArrayView entry) {
+      EXPECT_EQ(entry, list.Utf8At(k)) << where << " entry " << k;
+      ++k;
+    });
+    EXPECT_EQ(k, list.size()) << where;
+  };
+  QRandomGenerator random(5);
+  const QStringList samples = {QStringLiteral("12,5"), QString(256, QLatin1Char('x')),
+                               QString(255, QLatin1Char('y')), QStringLiteral("Температура"),
+                               QString(200, QChar(0x0416))};
+  TTextList list;
+  QStringList model;
+  for (int step = 0; step < 3000; ++step) {
+    const int op = random.bounded(100);
+    if (op < 55) {
+      const QString s = samples.at(random.bounded(samples.size()));
+      list.append(s);
+      model.append(s);
+    } else if (op < 98) {
+      list.removeFirst();
+      if (!model.isEmpty()) model.removeFirst();
+    } else {
+      list.clear();
+      model.clear();
+      EXPECT_TRUE(list.KnownAscii()) << "a cleared list is ASCII again";
+    }
+    if (step % 50 == 0) check(list, model, "step " + std::to_string(step));
+  }
+  const TTextList copy = list;
+  check(copy, model, "a copy");
+
+  TTextList ascii{"07.12.2026 09:05:03", QString(300, QLatin1Char('1'))};
+  check(ascii, {"07.12.2026 09:05:03", QString(300, QLatin1Char('1'))}, "built from a list");
+  EXPECT_TRUE(ascii.KnownAscii());
+  const QByteArray entries = QByteArray("a") + QByteArray(400, 'b') + QByteArray("c");
+  {
+    TTextList::TAppender out(ascii, 3, entries.size());
+    out.Add(QByteArrayView(entries).sliced(0, 1), entries.size());
+    out.Add(QByteArrayView(entries).sliced(1, 400), entries.size() - 1);
+    out.Add(QByteArrayView(entries).sliced(401, 1), 1);
+  }
+  EXPECT_EQ(ascii.LongEntries(), 2);
+  EXPECT_TRUE(ascii.KnownAscii());
+  {
+    const QByteArray cyrillic = QStringLiteral("Ж").toUtf8();
+    TTextList::TAppender out(ascii, 1, cyrillic.size());
+    out.Add(cyrillic);
+  }
+  EXPECT_FALSE(ascii.KnownAscii()) << "an appender adding other text";
+}
+
 TEST(TextListTest, SlidingWindowKeepsTheNewestEntries) {
   TTextList list;
   for (int i = 0; i < 5000; ++i) {
@@ -132,8 +199,15 @@ TEST(TextListTest, AppenderAddsWhatAppendWouldAdd) {
     qsizetype bytes = c.ExtraBytes;
     for (const QString& s : c.Added) bytes += s.toUtf8().size();
     {
+      // Every other entry from a buffer with plenty behind it, copied as one fixed move.
       TTextList::TAppender out(list, c.Added.size() + c.ExtraEntries, bytes);
-      for (const QString& s : c.Added) out.Add(s.toUtf8());
+      for (qsizetype i = 0; i < c.Added.size(); ++i) {
+        const QByteArray utf8 = c.Added[i].toUtf8();
+        if (i % 2 == 0)
+          out.Add(utf8);
+        else
+          out.Add(QByteArrayView(utf8 + QByteArray(64, '#')).first(utf8.size()), utf8.size() + 64);
+      }
     }
     model += c.Added;
     EXPECT_EQ(list, model) << c.Name;

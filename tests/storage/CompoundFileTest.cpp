@@ -19,6 +19,7 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
+#include <QThread>
 #include <algorithm>
 #include <chrono>
 #include <csignal>
@@ -26,6 +27,7 @@
 #include <map>
 #include <optional>
 
+#include "storage/AtomicFile.h"
 #include "storage/CompoundFile.h"
 
 namespace vexa {
@@ -1097,6 +1099,320 @@ TEST(CompoundFileTest, FuzzSeedsStillBehave) {
       EXPECT_FALSE(f) << name.toStdString();
     }
   }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Lazy opening, streams made as the file is written, kept trees
+
+// The files a save and a load meet: ours of every shape, libgsf's of both sector sizes, chains
+// that jump back and forth, and the fuzz corpus's files, sound and broken.
+std::vector<std::pair<QString, QByteArray>> FilesOfEveryShape() {
+  std::vector<std::pair<QString, QByteArray>> files;
+  const auto sample = SampleFile();
+  files.emplace_back("sample", *sample->ToBytes());
+  files.emplace_back("empty", *CompoundFile::Create()->ToBytes());
+  files.emplace_back("libgsf 512", WriteWithGsf(sample->Root(), 512));
+  files.emplace_back("libgsf 4096", WriteWithGsf(sample->Root(), 4096));
+  constexpr quint32 no = 0xFFFFFFFF;
+  files.emplace_back("fragmented", BuildByHand({{QStringLiteral("Root Entry"), 5, no, no, 1, {}},
+                                                {QStringLiteral("A"), 2, no, 2, no, Pattern(4096, 5)},
+                                                {QStringLiteral("B"), 2, no, no, no, Pattern(9000, 6)}},
+                                               {0,  9,  2,  7,  4,  5,  6,  3,  8,  1,  10, 11, 12,
+                                                16, 14, 15, 13, 17, 20, 19, 18, 21, 22, 24, 23, 25}));
+  const QDir corpus(QStringLiteral(VEXA_SOURCE_DIR "/tests/fuzz/corpus/compound"));
+  for (const QString& name : corpus.entryList(QDir::Files))
+    files.emplace_back(name, ReadFile(corpus.filePath(name)));
+  return files;
+}
+
+// A file opened lazily is the file read whole: the same tree, the same bytes in every stream
+// whether read into a buffer or held, the same sizes; and it refuses what a whole read refuses,
+// with the same reason. Both ways of reading small streams (where each lies, or the mini stream
+// at once) give the same.
+TEST(CompoundFileTest, LazyOpeningGivesWhatAWholeReadGives) {
+  QTemporaryDir dir;
+  int refused = 0;
+  for (const auto& [name, bytes] : FilesOfEveryShape()) {
+    ASSERT_FALSE(bytes.isEmpty()) << name.toStdString();
+    const QString path = dir.filePath(QStringLiteral("file.cfg"));
+    WriteFile(path, bytes);
+    QString wholeWhy;
+    const auto whole = CompoundFile::Open(path, &wholeWhy);
+    for (const auto use : {CompoundFile::TStreamUse::Some, CompoundFile::TStreamUse::Every}) {
+      const std::string what =
+          name.toStdString() + (use == CompoundFile::TStreamUse::Some ? " some" : " every");
+      QString lazyWhy;
+      const auto lazy = CompoundFile::OpenLazily(path, &lazyWhy, use);
+      ASSERT_EQ(lazy != nullptr, whole != nullptr) << what << ": " << lazyWhy.toStdString();
+      if (!whole) {
+        EXPECT_EQ(lazyWhy, wholeWhy) << what;
+        ++refused;
+        continue;
+      }
+      std::vector<std::pair<const CompoundStorage*, const CompoundStorage*>> todo{
+          {&whole->Root(), &lazy->Root()}};
+      QByteArray buffer(3, 'x');
+      while (!todo.empty()) {
+        const auto [w, l] = todo.back();
+        todo.pop_back();
+        ASSERT_EQ(l->StorageNames(), w->StorageNames()) << what;
+        ASSERT_EQ(l->StreamNames(), w->StreamNames()) << what;
+        for (const QString& stream : w->StreamNames()) {
+          EXPECT_EQ(l->StreamSize(stream), w->Stream(stream).size()) << what;
+          l->ReadStream(stream, buffer);
+          EXPECT_TRUE(buffer == w->Stream(stream)) << what << " " << stream.toStdString();
+        }
+        for (const QString& storage : w->StorageNames())
+          todo.emplace_back(w->OpenStorage(storage), l->OpenStorage(storage));
+      }
+      EXPECT_EQ(Describe(*lazy), Describe(*whole)) << what;  // the streams now held
+    }
+  }
+  EXPECT_GE(refused, 4);
+}
+
+// The streams of a lazily opened file are read when asked for: a file cut short meanwhile is
+// told then, as a file that cannot be read, not as a tree that is damaged.
+TEST(CompoundFileTest, StreamsOfALazyFileCutShortAreToldWhenAskedFor) {
+  QTemporaryDir dir;
+  const QString path = dir.filePath(QStringLiteral("cut.cfg"));
+  WriteFile(path, *SampleFile()->ToBytes());
+  for (const auto use : {CompoundFile::TStreamUse::Some, CompoundFile::TStreamUse::Every}) {
+    auto lazy = CompoundFile::OpenLazily(path, nullptr, use);
+    ASSERT_TRUE(lazy);
+    QFile file(path);
+    ASSERT_TRUE(file.resize(1024));
+    for (const char* stream : {"Object", "Big"}) {
+      QByteArray into;
+      try {
+        lazy->Root().ReadStream(QString::fromLatin1(stream), into);
+        ADD_FAILURE() << stream << " was read";
+      } catch (const ECompoundReadError& e) {
+        EXPECT_TRUE(e.Message().contains(path)) << e.what();
+      }
+      EXPECT_THROW(lazy->Root().Stream(QString::fromLatin1(stream)), ECompoundReadError) << stream;
+    }
+    EXPECT_EQ(lazy->Root().StreamSize(QStringLiteral("Big")), 10000) << "its size is the tree's";
+    WriteFile(path, *SampleFile()->ToBytes());
+  }
+}
+
+// Makes `length` bytes of a pattern seeded by the item's number, in room the sink lends; `lie`
+// makes one byte more or less than it said.
+class TPatternMaker final : public TStreamMaker {
+ public:
+  explicit TPatternMaker(int lie = 0) : lie_(lie) {}
+  bool Make(void* item, qint64 length, TByteSink& sink, QString* why) const override {
+    const QByteArray bytes =
+        Pattern(static_cast<int>(length + lie_), static_cast<int>(reinterpret_cast<quintptr>(item)));
+    char* room = sink.Room(bytes.size());
+    if (room == nullptr) {
+      if (why) *why = QStringLiteral("no room");
+      return false;
+    }
+    std::memcpy(room, bytes.constData(), static_cast<size_t>(bytes.size()));
+    return sink.Commit(bytes.size());
+  }
+
+ private:
+  int lie_;
+};
+
+// A stream made as the file is written is in the file as the bytes it would have held: made over
+// a stream held in memory or lying in the file, shorter (the old tail stays) or longer, crossing
+// the mini stream's cut-off either way, or new; the file is the one the same tree with those
+// bytes held gives.
+TEST(CompoundFileTest, MadeStreamsAreTheBytesTheyWouldHaveHeld) {
+  struct TCase {
+    const char* Name;
+    int Old;   // bytes the stream held before; -1 for no stream
+    int Made;  // bytes made
+    bool InFile;
+  };
+  const std::vector<TCase> cases = {
+      {"new small", -1, 300, false},
+      {"new big", -1, 9000, false},
+      {"over a shorter one", 100, 300, false},
+      {"over a longer one", 300, 100, false},
+      {"over a longer one in the file", 300, 100, true},
+      {"over a longer big one in the file", 9000, 50, true},
+      {"small to big in the file", 200, 5000, true},
+      {"big over a longer big one", 12000, 5000, true},
+      {"at the cut-off", 4095, 4096, true},
+      {"nothing made over a stream", 700, 0, true},
+  };
+  QTemporaryDir dir;
+  const TPatternMaker maker;
+  for (const TCase& c : cases) {
+    const QString path = dir.filePath(QStringLiteral("made.cfg"));
+    const QByteArray old = c.Old < 0 ? QByteArray() : Pattern(c.Old, 1);
+    auto built = SampleFile();
+    if (c.Old >= 0) built->Root().OpenStorage("000")->CreateStream("Made") = old;
+    std::unique_ptr<CompoundFile> tree = std::move(built);
+    // What the bytes held give: the same tree, the file read back whole where the stream lies in it.
+    std::unique_ptr<CompoundFile> expected = SampleFile();
+    if (c.InFile) {
+      ASSERT_TRUE(tree->Save(path));
+      tree = CompoundFile::OpenLazily(path);
+      ASSERT_TRUE(tree) << c.Name;
+      expected = CompoundFile::Open(path);
+    }
+    expected->Root().OpenStorage("000")->CreateStream("Made") = Pattern(c.Made, 9) + old.mid(c.Made);
+    tree->Root().OpenStorage("000")->SetStreamMade("Made", &maker, reinterpret_cast<void*>(quintptr{9}),
+                                                   c.Made);
+    EXPECT_EQ(tree->Root().OpenStorage("000")->StreamSize("Made"), std::max(c.Made, c.Old)) << c.Name;
+
+    const auto bytes = tree->ToBytes();
+    ASSERT_TRUE(bytes) << c.Name;
+    EXPECT_TRUE(*bytes == *expected->ToBytes()) << c.Name;
+    ASSERT_TRUE(tree->Save(path)) << c.Name;
+    EXPECT_TRUE(ReadFile(path) == *expected->ToBytes()) << c.Name;
+    QByteArray read;
+    tree->Root().OpenStorage("000")->ReadStream("Made", read);
+    EXPECT_TRUE(read == Pattern(c.Made, 9) + old.mid(c.Made)) << c.Name;
+    QFile::remove(path);
+  }
+}
+
+// A maker that makes another length than it announced fails the write: the old file stays as it
+// was, and the reason names the stream.
+TEST(CompoundFileTest, AMadeStreamOfAnotherLengthFailsTheSave) {
+  QTemporaryDir dir;
+  const QString path = dir.filePath(QStringLiteral("lie.cfg"));
+  ASSERT_TRUE(SampleFile()->Save(path));
+  const QByteArray before = ReadFile(path);
+  for (int lie : {-1, 1}) {
+    const TPatternMaker maker(lie);
+    auto tree = SampleFile();
+    tree->Root().SetStreamMade("Object", &maker, nullptr, 500);
+    QString why;
+    EXPECT_FALSE(tree->Save(path, &why)) << lie;
+    EXPECT_TRUE(why.contains("Object")) << why.toStdString();
+    EXPECT_FALSE(tree->ToBytes()) << lie;
+    EXPECT_TRUE(ReadFile(path) == before) << lie;
+    EXPECT_EQ(FolderEntries(dir.path()), QStringList{"lie.cfg"}) << "no temporary left";
+  }
+}
+
+// After SaveAndKeep the tree is what opening the new file lazily gives (its elements in the
+// file's order, its bytes), and stands for it while the file is untouched: any change of the
+// file, even one back to the same bytes, makes it stand for nothing.
+TEST(CompoundFileTest, AKeptTreeStandsForItsFileUntilTheFileChanges) {
+  QTemporaryDir dir;
+  const QString path = dir.filePath(QStringLiteral("kept.cfg"));
+  const auto build = [] {
+    auto tree = SampleFile();
+    // Created out of the format's order: a reader meets them sorted.
+    tree->Root().CreateStorage("Zeta").CreateStream("b") = Pattern(70, 3);
+    tree->Root().CreateStorage("001").CreateStream("Object") = Pattern(5000, 4);
+    tree->Root().CreateStream("A") = Pattern(10, 5);
+    return tree;
+  };
+  struct TChange {
+    const char* Name;
+    std::function<void()> Apply;
+  };
+  const std::vector<TChange> changes = {
+      {"nothing", [] {}},
+      {"the same bytes written again",
+       [&] { ASSERT_TRUE(WriteFileAtomically(path, ReadFile(path), nullptr)); }},
+      // The file system's clock moves in ticks of some milliseconds: a change in place is seen
+      // once a tick has passed since the file was written.
+      {"the same bytes written in place",
+       [&] {
+         QThread::msleep(30);
+         const QByteArray bytes = ReadFile(path);
+         QFile f(path);
+         ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+         f.write(bytes);
+       }},
+      {"a time of change set back",
+       [&] {
+         QThread::msleep(30);
+         struct stat st {};
+         ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
+         QFile f(path);
+         ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+         f.write(ReadFile(path).left(1));
+         f.close();
+         const timespec times[2] = {st.st_atim, st.st_mtim};
+         ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
+       }},
+      {"a byte more", [&] { WriteFile(path, ReadFile(path) + "x"); }},
+      {"removed", [&] { QFile::remove(path); }},
+      {"saved through another tree", [&] { ASSERT_TRUE(build()->Save(path)); }},
+  };
+  for (const TChange& change : changes) {
+    auto tree = build();
+    ASSERT_TRUE(tree->SaveAndKeep(path)) << change.Name;
+    auto opened = CompoundFile::OpenLazily(path);
+    ASSERT_TRUE(opened);
+    EXPECT_EQ(tree->Root().StorageNames(), opened->Root().StorageNames()) << change.Name;
+    EXPECT_EQ(tree->Root().StreamNames(), opened->Root().StreamNames()) << change.Name;
+    const TTreeMap written = Describe(*opened);
+    EXPECT_THROW(Describe(*tree), ECompoundReadError) << change.Name << ": the file was let go";
+    CompoundFile::Keep(path, std::move(tree));
+    change.Apply();
+    auto again = CompoundFile::TakeKept(path);
+    EXPECT_EQ(again != nullptr, std::string(change.Name) == "nothing") << change.Name;
+    if (again) {
+      EXPECT_EQ(Describe(*again), written) << change.Name;
+    }
+    EXPECT_FALSE(CompoundFile::TakeKept(path)) << change.Name << ": taken once";
+    QFile::remove(path);
+  }
+}
+
+// A few trees are kept, the latest: one more lets the oldest go, and a tree kept again for a path
+// replaces the one kept for it.
+TEST(CompoundFileTest, OnlyTheLatestTreesAreKept) {
+  QTemporaryDir dir;
+  const auto path = [&](int i) { return dir.filePath(QStringLiteral("f%1.cfg").arg(i)); };
+  for (int i = 0; i < 17; ++i) {
+    auto tree = CompoundFile::Create();
+    tree->Root().CreateStream("Object") = Pattern(10 + i, i);
+    ASSERT_TRUE(tree->SaveAndKeep(path(i)));
+    CompoundFile::Keep(path(i), std::move(tree));
+  }
+  EXPECT_FALSE(CompoundFile::TakeKept(path(0)));
+  for (int i = 1; i < 17; ++i) {
+    auto tree = CompoundFile::TakeKept(path(i));
+    ASSERT_TRUE(tree) << i;
+    EXPECT_TRUE(tree->Root().Stream("Object") == Pattern(10 + i, i)) << i;
+  }
+}
+
+// Room lent by the file writer and bytes put through it land in the file in their order, whether
+// they fit its buffer or not; a commit without room lent, or past it, is refused.
+TEST(CompoundFileTest, FileWriterLendsRoomInItsBuffer) {
+  QTemporaryDir dir;
+  const QString path = dir.filePath(QStringLiteral("room.bin"));
+  QByteArray expected;
+  ASSERT_TRUE(ReplaceFileAtomically(
+      path,
+      [&](int fd) {
+        TFdWriter out(fd);
+        EXPECT_FALSE(out.Commit(1)) << "nothing lent";
+        for (int size : {10, 300000, 5, 262144, 70000, 0}) {
+          const QByteArray piece = Pattern(size, size % 7);
+          char* room = out.Room(size);
+          EXPECT_NE(room, nullptr);
+          std::memcpy(room, piece.constData(), static_cast<size_t>(size));
+          EXPECT_FALSE(out.Commit(size + 1)) << "past the room";
+          EXPECT_TRUE(out.Commit(size));
+          expected += piece;
+          const QByteArray put = Pattern(size / 3, 2);
+          EXPECT_TRUE(out.Put(put.constData(), put.size()));
+          expected += put;
+        }
+        char* room = out.Room(100);
+        std::memset(room, 'r', 100);
+        EXPECT_TRUE(out.Commit(40)) << "less than lent";
+        expected += QByteArray(40, 'r');
+        return out.Flush();
+      },
+      nullptr));
+  EXPECT_TRUE(ReadFile(path) == expected);
 }
 
 }  // namespace

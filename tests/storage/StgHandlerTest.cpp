@@ -8,13 +8,17 @@
 #include <QFile>
 #include <QProcess>
 #include <csignal>
+#include <functional>
 #include <map>
 #include <random>
 
+#include "core/Network.h"
 #include "core/RegisterNode.h"
+#include "storage/AtomicFile.h"
 #include "storage/CompoundFile.h"
 #include "storage/StgHandlerUnit.h"
 #include "storage/StrHandlerUnit.h"
+#include "storage/TreeFiles.h"
 #include "support/TestSupport.h"
 #include "ui/model/LabelDisplay.h"
 
@@ -384,6 +388,163 @@ TEST_F(TreeFileTest, KilledSaveLeavesTheOldOrTheNewFile) {
     EXPECT_EQ(back->ComponentCount(), 4);
     EXPECT_EQ(back->Component(3)->ComponentCount(), 100);
   }
+}
+
+// How a save updated a file before its streams were made straight into it: the old file read
+// whole, each node's stream written over the old one in memory, surplus children removed, the
+// whole tree written out.
+QByteArray UpdatedInMemory(const QString& path, TComponent& tree) {
+  std::unique_ptr<CompoundFile> file =
+      QFile::exists(path) ? CompoundFile::Open(path) : CompoundFile::Create();
+  const std::function<void(CompoundStorage&, TComponent&)> store = [&](CompoundStorage& level,
+                                                                       TComponent& node) {
+    WriteComponentOver(node,
+                       level.HasStream("Object") ? level.Stream("Object") : level.CreateStream("Object"));
+    const int count = node.ComponentCount();
+    for (int i = 0; i < count; ++i) {
+      const QString name = TStgHandler::ChildName(i);
+      CompoundStorage* child = level.OpenStorage(name);
+      store(child ? *child : level.CreateStorage(name), *node.Component(i));
+    }
+    for (const QString& name : level.StorageNames()) {
+      bool number = false;
+      const int index = name.toInt(&number);
+      if (number && TStgHandler::ChildName(index) == name && index >= count) level.RemoveStorage(name);
+    }
+  };
+  store(file->Root(), tree);
+  return *file->ToBytes();
+}
+
+// A state file saved over and over as a network changes (regulators, channels and registers
+// come and go, texts and histories grow and shrink across the mini stream's cut-off) holds what
+// updating the whole file in memory gives, whether the save starts from the tree it wrote last
+// or reads the old file again, or fails on the way.
+TEST_F(TreeFileTest, StateFileSavesWriteWhatUpdatingTheFileInMemoryWrites) {
+  QDir(Dir->path()).mkpath("Config");
+  const QString path = ConfigFilePath(Current().Dir(), "NET");
+  std::mt19937 random(3);
+  const auto pick = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
+  const auto history = [&](int entries) {
+    QStringList list;
+    for (int k = 0; k < entries; ++k)
+      list << QStringLiteral("07.12.2026 09:%1:00,%2").arg(k % 60).arg(pick(1000));
+    return list;
+  };
+  TRootNode& net = *Net();
+  int serial = 0;
+  const auto addRegister = [&](TComponent& channel) {
+    auto* reg = new TRegisterNode(&channel);
+    reg->SetName(QStringLiteral("R%1").arg(++serial));
+    reg->SetCaption(QString(pick(30), QChar(0x0416)));
+    if (pick(2) == 0) reg->SetDataList(history(pick(400)));
+    if (pick(4) == 0) (new TLabelDisplay(reg))->SetPrefix(QString(pick(10), QLatin1Char('p')));
+  };
+  const auto addDevice = [&] {
+    auto* dev = new TRootNode(&net);
+    dev->SetName(QStringLiteral("D%1").arg(++serial));
+    for (int c = pick(3); c >= 0; --c) {
+      auto* ch = new TRootNode(dev);
+      ch->SetName(QStringLiteral("C%1").arg(++serial));
+      for (int r = pick(6); r >= 0; --r) addRegister(*ch);
+    }
+  };
+  for (int d = 0; d < 4; ++d) addDevice();
+  for (int round = 0; round < 24; ++round) {
+    const std::string what = "round " + std::to_string(round);
+    net.SetCaption(QString(pick(200), QLatin1Char('n')));
+    for (int change = 0; change < 6; ++change) {
+      const int op = pick(5);
+      auto* dev = net.ComponentCount() > 0
+                      ? static_cast<TRootNode*>(net.Component(pick(net.ComponentCount())))
+                      : nullptr;
+      auto* ch = dev && dev->ComponentCount() > 0 ? dev->Component(pick(dev->ComponentCount())) : nullptr;
+      auto* reg = ch && ch->ComponentCount() > 0
+                      ? static_cast<TRegisterNode*>(ch->Component(pick(ch->ComponentCount())))
+                      : nullptr;
+      if (op == 0) addDevice();
+      if (op == 1 && dev && net.ComponentCount() > 1) delete dev;
+      if (op == 2 && ch) addRegister(*ch);
+      if (op == 3 && reg) delete reg;
+      if (op == 4 && reg) reg->SetDataList(history(pick(2) == 0 ? pick(20) : 150 + pick(300)));
+    }
+    if (round % 4 == 3) CompoundFile::TakeKept(path);  // as a new run: the old file read again
+    const QByteArray expected = UpdatedInMemory(path, net);
+    if (round % 5 == 4) {
+      // A failed save leaves the file and lets the tree it started from go; the next one is whole.
+      SetFileFault([](TFileStep step, const QString&) { return step == TFileStep::Rename ? EIO : 0; });
+      EXPECT_FALSE(SaveTreeFile(Current(), net)) << what;
+      SetFileFault(nullptr);
+    }
+    QString why;
+    ASSERT_TRUE(SaveTreeFile(Current(), net, &why)) << what << ": " << why.toStdString();
+    ASSERT_TRUE(FileBytes(path) == expected) << what;
+  }
+}
+
+// A file-level handler writes once: it then holds no tree, whether its save succeeded or not, so
+// nothing is left pointing at the nodes it made its streams from.
+TEST_F(TreeFileTest, AFileLevelHandlerWritesOnce) {
+  auto tree = Flat(3);
+  for (bool fails : {false, true}) {
+    auto h = TStgHandler::Create(Path());
+    ASSERT_TRUE(h->Valid());
+    if (fails)
+      SetFileFault([](TFileStep step, const QString&) { return step == TFileStep::Write ? ENOSPC : 0; });
+    EXPECT_EQ(h->SaveTree(*tree), !fails);
+    SetFileFault(nullptr);
+    EXPECT_FALSE(h->Valid());
+    EXPECT_EQ(h->Storage(), nullptr);
+    EXPECT_TRUE(h->StorageNames().isEmpty());
+    EXPECT_FALSE(h->SaveTree(*tree));
+  }
+  std::unique_ptr<TComponent> back;
+  TStgHandler::Open(Path())->LoadTree(back);
+  ASSERT_TRUE(back);
+  EXPECT_EQ(ChildNames(*back), ChildNames(*tree));
+}
+
+// A load reads the streams as it builds the tree: a file cut short after it was opened is told as
+// a file whose structure cannot be read, as when it is cut short before, and the tree is not
+// replaced; a stream that does not parse is still told as before, the rest loaded.
+TEST_F(TreeFileTest, ALoadReadingStreamAsItGoesTellsAFileCutShortAsBefore) {
+  auto tree = Flat(40);
+  for (int i = 0; i < 40; ++i) {
+    auto* reg = new TRegisterNode(tree->Component(i));
+    reg->SetName("R");
+    reg->SetDataList(QStringList(300, "12,5"));
+  }
+  ASSERT_TRUE(TStgHandler::Create(Path())->SaveTree(*tree));
+  const QByteArray whole = FileBytes(Path());
+
+  auto h = TStgHandler::Open(Path());
+  ASSERT_TRUE(h->Valid());
+  QFile f(Path());
+  ASSERT_TRUE(f.resize(whole.size() / 2));
+  std::unique_ptr<TComponent> target;
+  EXPECT_THROW(h->LoadTree(target), ECompoundReadError);
+  EXPECT_FALSE(target);
+  try {
+    ReadTreeFile(Path());
+    ADD_FAILURE() << "the cut file was read";
+  } catch (const EUnreadableFiles& e) {
+    ASSERT_EQ(e.Files().size(), 1u);
+    EXPECT_TRUE(e.Files()[0].Reason.startsWith("структура файла нарушена"))
+        << e.Files()[0].Reason.toStdString();
+  }
+
+  auto file = CompoundFile::OpenBytes(whole);
+  ASSERT_TRUE(file);
+  file->Root().OpenStorage("007")->OpenStorage("000")->Stream("Object") = "TPF0 not a stream";
+  ASSERT_TRUE(file->Save(Path()));
+  std::vector<TDamagedPart> damage;
+  const auto loaded = ReadTreeFile(Path(), &damage);
+  ASSERT_TRUE(loaded);
+  ASSERT_EQ(damage.size(), 1u);
+  EXPECT_EQ(damage[0].Part, "007/000");
+  EXPECT_TRUE(damage[0].Reason.startsWith("объект не разбирается")) << damage[0].Reason.toStdString();
+  EXPECT_EQ(loaded->Component(7)->ComponentCount(), 0);
+  EXPECT_EQ(loaded->Component(8)->ComponentCount(), 1);
 }
 
 }  // namespace

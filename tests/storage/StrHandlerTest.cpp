@@ -580,6 +580,68 @@ TEST_F(StreamTest, WritingOverAStreamGivesTheFreshBytesAndTheOldTail) {
 
 // A parsed stream written back gives the bytes the object's own write gave: the encoder of a text
 // form depends on it.
+// A save measures each node's stream first and makes it later in room of that length: the
+// length is the stream's, and the stream made there is the same bytes, for nodes of every class,
+// text in code page 1251, histories of every mix (long entries, other text) and empty ones.
+TEST_F(StreamTest, MeasuredStreamsAreMadeInRoomOfTheirLength) {
+  std::vector<std::pair<const char*, std::unique_ptr<TComponent>>> nodes;
+  auto root = std::make_unique<TRootNode>(nullptr);
+  root->SetName("NET");
+  root->SetCaption(QStringLiteral("Сеть котельной"));
+  nodes.emplace_back("root", std::move(root));
+  const auto history = [](int entries, const QString& sample) {
+    QStringList list;
+    for (int k = 0; k < entries; ++k) list << sample + QString::number(k);
+    return list;
+  };
+  const std::vector<std::pair<const char*, QStringList>> histories = {
+      {"no history", {}},
+      {"plain history", history(1200, "07.12.2026 09:05:")},
+      {"long entries", history(3, QString(300, QLatin1Char('x')))},
+      {"Cyrillic entries", history(20, QStringLiteral("Авария "))},
+      {"an entry of 255 and of 256 bytes", {QString(255, QLatin1Char('a')), QString(256, QLatin1Char('b'))}},
+  };
+  for (const auto& [name, points] : histories) {
+    auto reg = std::make_unique<TRegisterNode>(nullptr);
+    reg->SetName("D000C000R002");
+    reg->SetCaption(QStringLiteral("Давление, кПа"));
+    reg->SetLastStringData(QStringLiteral("12,5"));
+    reg->SetPoints(points);
+    reg->SetDataList(points);
+    nodes.emplace_back(name, std::move(reg));
+  }
+  for (const char* cls : {"TCommandNode", "TReportNode", "TSetupNode", "TLabelDisplay", "TAlarmNode"}) {
+    const TClassInfo* info = TClassRegistry::Find(cls);
+    ASSERT_TRUE(info != nullptr && info->Create) << cls;
+    nodes.emplace_back(cls, std::unique_ptr<TComponent>(info->Create(nullptr)));
+  }
+  QByteArray scratch(100000, 's');
+  for (const auto& [name, node] : nodes) {
+    const QByteArray whole = WriteComponent(*node);
+    const qsizetype length = ComponentStreamSize(*node);
+    EXPECT_EQ(length, whole.size()) << name;
+
+    QByteArray room(length + 16, '#');
+    WriteComponentTo(*node, room.data(), length);
+    EXPECT_EQ(room.left(length), whole) << name;
+    EXPECT_EQ(room.mid(length), QByteArray(16, '#')) << name;
+
+    // Room of another length is refused, and nothing is written past the room given.
+    room.fill('#');
+    EXPECT_THROW(WriteComponentTo(*node, room.data(), length - 1), EStreamError) << name;
+    EXPECT_EQ(room.mid(length - 1), QByteArray(17, '#')) << name;
+    EXPECT_THROW(WriteComponentTo(*node, room.data(), length + 1), EStreamError) << name;
+
+    // Into a buffer used as room, reused from a longer stream: its tail is left as it was.
+    const QByteArray before = scratch;
+    EXPECT_EQ(WriteComponentInto(*node, scratch), length) << name;
+    EXPECT_EQ(scratch.left(length), whole) << name;
+    if (before.size() > length) {
+      EXPECT_EQ(scratch.mid(length), before.mid(length)) << name;
+    }
+  }
+}
+
 TEST_F(StreamTest, ParsedStreamsWriteBackToTheSameBytes) {
   std::vector<std::unique_ptr<TComponent>> objects;
   auto reg = std::make_unique<TRegisterNode>(nullptr);
