@@ -38,7 +38,8 @@ owner_of() {  # the package owning a library, by its path as linked or as resolv
 for program in vexa vexa-cli vexa-sim; do
   linked=$(ldd "$build/$program")
   for name in $(objdump -p "$build/$program" | awk '$1 == "NEEDED" {print $2}'); do
-    lib=$(awk -v n="$name" '$1 == n && $3 ~ /^\// {print $3}' <<<"$linked")
+    # "name => path (address)", or the dynamic loader's own line, "path (address)".
+    lib=$(awk -v n="$name" '$1 == n && $3 ~ /^\// {print $3} $1 ~ "/" n "$" {print $1}' <<<"$linked" | head -1)
     [ -n "$lib" ] || { fail "$program: $name not found by ldd"; continue; }
     owner=$(owner_of "$lib")
     [ -n "$owner" ] || { fail "no package owns $lib"; continue; }
