@@ -63,38 +63,56 @@ qint64 TCompoundWriter::Size() const {
 
 namespace {
 
-// Passes bytes on, counting them, and refuses any past the number announced.
+// Passes bytes on, counting them, and refuses any past the number announced; tells whether the
+// sink behind it refused (the file's write failed) rather than the stream.
 class TCountingSink final : public TSink {
  public:
   TCountingSink(TSink& to, qint64 limit) : to_(to), limit_(limit) {}
   bool Put(const char* data, qsizetype size) override {
     given_ += size;
-    return given_ <= limit_ && to_.Put(data, size);
+    return given_ <= limit_ && Passed(to_.Put(data, size));
   }
-  char* Room(qsizetype size) override { return size <= limit_ - given_ ? to_.Room(size) : nullptr; }
+  char* Room(qsizetype size) override {
+    if (size > limit_ - given_) return nullptr;
+    char* room = to_.Room(size);
+    Passed(room != nullptr);
+    return room;
+  }
   bool Commit(qsizetype size) override {
     given_ += size;
-    return given_ <= limit_ && to_.Commit(size);
+    return given_ <= limit_ && Passed(to_.Commit(size));
   }
   qint64 Given() const { return given_; }
+  bool Refused() const { return refused_; }
 
  private:
+  bool Passed(bool ok) {
+    refused_ = refused_ || !ok;
+    return ok;
+  }
+
   TSink& to_;
   qint64 limit_;
   qint64 given_ = 0;
+  bool refused_ = false;
 };
 
 }  // namespace
 
 // A stream's bytes as its entry announced them: a stream that gives other than its size fails
-// the write rather than leaving a file whose layout does not hold.
+// the write rather than leaving a file whose layout does not hold. A write of the file that fails
+// is the file's failure, told by the system's error.
 bool TCompoundWriter::EmitStream(const TEntry& e, QByteArray& scratch, TSink& sink, QString* why) const {
   const auto size = static_cast<qint64>(e.Size);
   TCountingSink counted(sink, size);
-  const bool ok = e.Stream->Emit(scratch, counted, why);
+  QString reason;
+  const bool ok = e.Stream->Emit(scratch, counted, &reason);
   if (ok && counted.Given() == size) return true;
-  if (counted.Given() != size)
-    SetError(why, QStringLiteral("stream '%1' changed its size while it was written").arg(e.Stream->Name));
+  if (counted.Refused()) return false;
+  SetError(why,
+           QStringLiteral("stream '%1': %2")
+               .arg(e.Stream->Name,
+                    reason.isEmpty() ? QStringLiteral("its size changed while it was written") : reason));
   return false;
 }
 

@@ -24,7 +24,7 @@ class TWriter {
   static constexpr bool kCount = kOut == TOut::Count;
 
  public:
-  TWriter() requires(kOut == TOut::Count) {}
+  TWriter() requires(kOut == TOut::Count) = default;
   explicit TWriter(QByteArray& out) requires(kOut == TOut::Grow) : out_(&out) {}
   TWriter(char* room, qsizetype size) requires(kOut == TOut::Fixed) : room_(room), size_(size) {}
 

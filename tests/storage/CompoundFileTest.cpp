@@ -1294,6 +1294,35 @@ TEST(CompoundFileTest, AMadeStreamOfAnotherLengthFailsTheSave) {
   }
 }
 
+// A file whose write fails while streams are made in it is told by the system's error, as any
+// other failed write, not as a stream that changed; the old file stays.
+TEST(CompoundFileTest, AFailedWriteOfMadeStreamsIsToldAsTheFilesFailure) {
+  QTemporaryDir dir;
+  const QString path = dir.filePath(QStringLiteral("limit.cfg"));
+  ASSERT_TRUE(SampleFile()->Save(path));
+  const QByteArray before = ReadFile(path);
+  const TPatternMaker maker;
+  auto tree = SampleFile();
+  for (int i = 0; i < 40; ++i)
+    tree->Root()
+        .CreateStorage(QStringLiteral("%1").arg(i, 3, 10, QLatin1Char('0')))
+        .SetStreamMade("Object", &maker, nullptr, 30000);
+  rlimit saved{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit small = saved;
+  small.rlim_cur = 300000;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  QString why;
+  const bool written = tree->Save(path, &why);
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, oldHandler);
+  EXPECT_FALSE(written);
+  EXPECT_TRUE(why.contains(SystemErrorText(EFBIG))) << why.toStdString();
+  EXPECT_FALSE(why.contains("Object")) << why.toStdString();
+  EXPECT_TRUE(ReadFile(path) == before);
+}
+
 // After SaveAndKeep the tree is what opening the new file lazily gives (its elements in the
 // file's order, its bytes), and stands for it while the file is untouched: any change of the
 // file, even one back to the same bytes, makes it stand for nothing.
