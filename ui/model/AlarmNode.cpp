@@ -113,20 +113,24 @@ void TAlarmJournalNode::SetKeepDays(int value) {
   StoreChanged(keepDays_, value);
 }
 
+namespace {
+
+const TAlarmJournalNode* JournalNodeOf(const TRootNode* alarms) {
+  return alarms
+             ? dynamic_cast<const TAlarmJournalNode*>(alarms->FindComponent(QLatin1String(kJournalNodeName)))
+             : nullptr;
+}
+
+}  // namespace
+
 int JournalKeepDays(const TRootNode* alarms) {
-  if (alarms)
-    if (const auto* journal =
-            dynamic_cast<const TAlarmJournalNode*>(alarms->FindComponent(QLatin1String(kJournalNodeName))))
-      return journal->KeepDays();
-  return kDefaultJournalDays;
+  const TAlarmJournalNode* journal = JournalNodeOf(alarms);
+  return journal ? journal->KeepDays() : kDefaultJournalDays;
 }
 
 bool AlarmBeep(const TRootNode* alarms) {
-  if (alarms)
-    if (const auto* journal =
-            dynamic_cast<const TAlarmJournalNode*>(alarms->FindComponent(QLatin1String(kJournalNodeName))))
-      return journal->Beep();
-  return true;
+  const TAlarmJournalNode* journal = JournalNodeOf(alarms);
+  return journal ? journal->Beep() : true;
 }
 
 }  // namespace vexa
