@@ -35,6 +35,7 @@
 #include "ui/config/RootPropertiesUnit.h"
 #include "ui/model/LabelDisplay.h"
 #include "ui/parts/ColorSwatch.h"
+#include "ui/parts/ImageList.h"
 #include "ui/parts/NodeViews.h"
 
 namespace vexa::test {
@@ -208,6 +209,8 @@ TEST_F(NetWindowTest, TreeViewShowsVisibleNodesLinkedBothWaysAndLeavesOutLabelsA
     EXPECT_EQ(item->childCount(), c.Children);
     EXPECT_EQ(item->text(0), QString::fromUtf8(c.Caption));
     EXPECT_FALSE(item->icon(0).isNull());
+    // Items share icons within a build: each must still be its own node's picture.
+    EXPECT_EQ(item->icon(0).pixmap(16).toImage(), ImageIcon(c.Node->ImageIndex()).pixmap(16).toImage());
   }
   // Ownership order below the channel, the hidden identifier register and the label left out.
   QTreeWidgetItem* channelItem = NodeItem(&view, channel);

@@ -3,6 +3,8 @@
 #include <QHeaderView>
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
+#include <map>
+#include <memory>
 
 #include "core/RootNode.h"
 #include "ui/parts/ImageList.h"
@@ -13,20 +15,35 @@ namespace {
 
 constexpr int kNodeRole = Qt::UserRole;
 
-void Link(QTreeWidgetItem* item, TRootNode* node) {
+// One icon per picture for a whole build, shared by its items rather than made for each.
+class TIcons {
+ public:
+  const QIcon& For(int index) {
+    auto it = icons_.find(index);
+    if (it == icons_.end()) it = icons_.emplace(index, ImageIcon(index)).first;
+    return it->second;
+  }
+
+ private:
+  std::map<int, QIcon> icons_;
+};
+
+void Link(QTreeWidgetItem* item, TRootNode* node, TIcons& icons) {
   SetItemCaption(item, node->Caption());
-  item->setIcon(0, ImageIcon(node->ImageIndex()));
+  item->setIcon(0, icons.For(node->ImageIndex()));
   item->setData(0, kNodeRole, QVariant::fromValue(static_cast<void*>(node)));
   node->SetPData(item);
 }
 
-void AddChildren(QTreeWidgetItem* parent, TRootNode* node) {
+// Built while the items are not yet in a view: an item in a view tells the model of every child
+// and every field set, which for a plant's tens of thousands of items costs more than the items.
+void AddChildren(QTreeWidgetItem* parent, TRootNode* node, TIcons& icons) {
   for (int i = 0; i < node->ComponentCount(); ++i) {
     auto* child = dynamic_cast<TRootNode*>(node->Component(i));
     if (child == nullptr || !child->Visible()) continue;
     auto* item = new QTreeWidgetItem(parent);
-    Link(item, child);
-    AddChildren(item, child);
+    Link(item, child, icons);
+    AddChildren(item, child, icons);
   }
 }
 
@@ -50,20 +67,24 @@ void BuildTreeView(QTreeWidget* view, TRootNode* root) {
   ScrollSideways(view);
   view->clear();
   if (root == nullptr) return;
-  auto* top = new QTreeWidgetItem(view);
-  Link(top, root);
-  AddChildren(top, root);
-  top->setExpanded(true);
+  TIcons icons;
+  auto top = std::make_unique<QTreeWidgetItem>();
+  Link(top.get(), root, icons);
+  AddChildren(top.get(), root, icons);
+  QTreeWidgetItem* shown = top.get();
+  view->addTopLevelItem(top.release());
+  shown->setExpanded(true);
 }
 
 void BuildListView(QTreeWidget* view, TRootNode* root) {
   view->clear();
   if (root == nullptr) return;
+  TIcons icons;
   for (int i = 0; i < root->ComponentCount(); ++i) {
     auto* node = dynamic_cast<TRootNode*>(root->Component(i));
     if (node == nullptr) continue;
     auto* item = new QTreeWidgetItem(view);
-    Link(item, node);
+    Link(item, node, icons);
     item->setText(1, QStringLiteral("0"));
   }
 }
