@@ -277,6 +277,27 @@ qsizetype EntryInFirstDirectorySector(const QByteArray& b, const QString& name) 
 }
 
 // Makes a folder refuse new files, also for root (through the immutable flag), while it lives.
+// Saves with the process's file-size limit lowered to `limit` bytes, writes past it failing with
+// EFBIG instead of a signal; the limit is put back before returning.
+bool SaveUnderSizeLimit(CompoundFile& file, const QString& path, rlim_t limit, QString* error) {
+  rlimit saved{};
+  if (::getrlimit(RLIMIT_FSIZE, &saved) != 0) {
+    ADD_FAILURE() << "getrlimit failed";
+    return true;
+  }
+  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit small = saved;
+  small.rlim_cur = limit;
+  bool written = true;
+  if (::setrlimit(RLIMIT_FSIZE, &small) != 0)
+    ADD_FAILURE() << "setrlimit failed";
+  else
+    written = file.Save(path, error);
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, oldHandler);
+  return written;
+}
+
 class TReadOnlyFolder {
  public:
   explicit TReadOnlyFolder(const QString& path) : path_(QFile::encodeName(path)) {
@@ -718,16 +739,7 @@ TEST(CompoundFileTest, FailedSaveLeavesTheOldFileAndNoTemporary) {
   QString error;
 
   // A write cut short (here by a file-size limit) is the same as a crash in the middle of a save.
-  rlimit saved{};
-  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-  rlimit small = saved;
-  small.rlim_cur = 4096;
-  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-  const bool savedWithLimit = bigger->Save(path, &error);
-  ::setrlimit(RLIMIT_FSIZE, &saved);
-  std::signal(SIGXFSZ, oldHandler);
-  EXPECT_FALSE(savedWithLimit);
+  EXPECT_FALSE(SaveUnderSizeLimit(*bigger, path, 4096, &error));
   EXPECT_FALSE(error.isEmpty());
   EXPECT_EQ(ReadFile(path), before);
   EXPECT_EQ(FolderEntries(dir.path()), QStringList{QStringLiteral("REPORTS.cfg")});
@@ -1307,17 +1319,8 @@ TEST(CompoundFileTest, AFailedWriteOfMadeStreamsIsToldAsTheFilesFailure) {
     tree->Root()
         .CreateStorage(QStringLiteral("%1").arg(i, 3, 10, QLatin1Char('0')))
         .SetStreamMade("Object", &maker, nullptr, 30000);
-  rlimit saved{};
-  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-  rlimit small = saved;
-  small.rlim_cur = 300000;
-  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
   QString why;
-  const bool written = tree->Save(path, &why);
-  ::setrlimit(RLIMIT_FSIZE, &saved);
-  std::signal(SIGXFSZ, oldHandler);
-  EXPECT_FALSE(written);
+  EXPECT_FALSE(SaveUnderSizeLimit(*tree, path, 300000, &why));
   EXPECT_TRUE(why.contains(SystemErrorText(EFBIG))) << why.toStdString();
   EXPECT_FALSE(why.contains("Object")) << why.toStdString();
   EXPECT_TRUE(ReadFile(path) == before);
