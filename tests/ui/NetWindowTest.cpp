@@ -8,6 +8,7 @@
 #include <QColorDialog>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
@@ -28,6 +29,7 @@
 #include "core/RegisterNode.h"
 #include "storage/TreeFiles.h"
 #include "support/Child.h"
+#include "support/RealMessageBox.h"
 #include "support/TestSupport.h"
 #include "ui/MainUnit.h"
 #include "ui/config/NetUnit.h"
@@ -342,6 +344,31 @@ TEST_F(NetWindowTest, ShownModallyNearThePageItTakesClicksClosesByEscAndIsModele
   mainForm->ShowModalNearPage(&form, 24, 24);
   EXPECT_EQ(again->Seen, 1);
   EXPECT_TRUE(modalAgain);
+}
+
+// The save button where the file cannot be written: the operator reads why in a real box, closes
+// it with Return, and saves again once the obstacle is gone.
+TEST_F(NetWindowTest, ASaveThatFailsIsToldInARealBoxAndCanBeTriedAgain) {
+  TNetForm& form = Open(true);
+  Messages->Shown.clear();  // the main window's word on a folder without diagrams
+  const QString path = ConfigFilePath(Dir->path(), QStringLiteral("NET"));
+  QFile::remove(path);
+  ASSERT_TRUE(QDir().mkpath(path));  // a folder where the file goes
+  QWidget* save = Child<QToolBar>(form, "toolBar")->widgetForAction(Child<QAction>(form, "saveAction"));
+  {
+    TRealMessageBoxes boxes;
+    QTest::mouseClick(save, Qt::LeftButton);
+    EXPECT_EQ(boxes.Answered, 1);
+  }
+  ASSERT_EQ(Messages->Shown.size(), 1U) << Messages->Texts().join("|").toStdString();
+  EXPECT_EQ(Messages->Shown[0].Icon, TMsgIcon::Error);
+  EXPECT_TRUE(Messages->Shown[0].Text.contains(path)) << Messages->Shown[0].Text.toStdString();
+  EXPECT_TRUE(form.isVisible());
+
+  ASSERT_TRUE(QDir(path).removeRecursively());
+  QTest::mouseClick(save, Qt::LeftButton);
+  EXPECT_EQ(Messages->Shown.size(), 1U);
+  EXPECT_TRUE(QFileInfo(path).isFile());
 }
 
 TEST_F(NetWindowTest, ToolBarIsThereOnlyWhileTheNetworkIsOpen) {
