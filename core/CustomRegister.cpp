@@ -282,9 +282,9 @@ void TCustomRegister::TakeWrite(const TCustomRegister& copy, const QString& text
 }
 
 void TCustomRegister::Submit(const TLineContext& line, TWriteValue value, TWriteDone done) {
-  // A write without a line fails at once: there is nothing to wait for.
+  // Without a line there is no writer: refused at once.
   if (line.Line == nullptr)
-    TLineWriter::RunHere(*this, line, std::move(value), std::move(done));
+    TLineWriter::Refuse(*this, line, std::move(value), std::move(done));
   else
     line.Line->Writer().Submit(*this, line, std::move(value), std::move(done));
 }
@@ -504,10 +504,8 @@ void TCustomRegister::SendWrite(const TLineContext& line, const uint8_t* data, i
   // The line stays quiet through the pause after a write, also for the poller's reads.
   std::unique_lock<std::recursive_mutex> lineLock;
   if (line.Line != nullptr) lineLock = line.Line->Lock();
-  const TExchange exchange = Transact(line, frame, registerType_, *this);
-  lastIOResult_ = exchange == TExchange::Answered ? iorOK : iorFAIL;
-  // Nothing went out on a closed or lost port: there is no device to give time.
-  if (exchange != TExchange::NoLine) Services().Clock->Sleep(100);
+  lastIOResult_ = Transact(line, frame, registerType_, *this) == TExchange::Answered ? iorOK : iorFAIL;
+  Services().Clock->Sleep(100);
 }
 
 void TCustomRegister::WriteRaw(const TLineContext& line, int32_t raw) {

@@ -73,7 +73,7 @@ class TCustomRegister : public TRootNode {
   void SetStringData(const TLineContext& line, const QString& value);
   // The same writes without waiting: the line's writer (core/LineWriter.h) runs them on a detached
   // copy, in the order asked, and stores the outcome here (LastIOResult, the write time, the text
-  // the simulator keeps) on the main thread before `done` is called. A null line fails at once.
+  // the simulator keeps) on the main thread before `done` is called. A null line refuses at once.
   void SubmitStringData(const TLineContext& line, const QString& value, TWriteDone done = {});
   void SubmitFloatData(const TLineContext& line, double value, TWriteDone done = {});
   // Writes asked and not yet stored.

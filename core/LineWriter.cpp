@@ -88,6 +88,12 @@ void TLineWriter::RunHere(TCustomRegister& reg, const TLineContext& line, TWrite
   Finish(*job);
 }
 
+void TLineWriter::Refuse(TCustomRegister& reg, const TLineContext& line, TWriteValue value, TWriteDone done) {
+  const std::unique_ptr<TJob> job = MakeJob(reg, line, std::move(value), std::move(done));
+  job->Outcome.Refused = true;
+  Finish(*job);
+}
+
 void TLineWriter::Submit(TCustomRegister& reg, const TLineContext& line, TWriteValue value, TWriteDone done) {
   if (!Threaded()) {
     RunHere(reg, line, std::move(value), std::move(done));

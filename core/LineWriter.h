@@ -82,6 +82,8 @@ class TLineWriter {
 
   // Runs the write at once on the calling thread and calls `done` before it returns.
   static void RunHere(TCustomRegister& reg, const TLineContext& line, TWriteValue value, TWriteDone done);
+  // Tells `done` at once that the write was refused, leaving the register as it is.
+  static void Refuse(TCustomRegister& reg, const TLineContext& line, TWriteValue value, TWriteDone done);
 
   // Main thread: waits until every queued write has run and hands their outcomes over here and now
   // (tests, a one-shot command without an event loop, a shutdown that finishes the queue).
