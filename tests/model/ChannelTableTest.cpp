@@ -126,7 +126,7 @@ TEST_F(ChannelTableTest, ApplyChecksAndWritesEachTypedValueTopToBottom) {
   std::vector<int> changed;
   table.RowChanged = [&changed](int row) { changed.push_back(row); };
 
-  ShowFaults(table.Apply());
+  table.Apply(ShowFaults);
 
   std::vector<int> written;
   QStringList messages;
@@ -175,7 +175,7 @@ TEST_F(ChannelTableTest, ReadOnlyRegistersRefuseTypingAtOnceAndAreNeverWritten) 
   ShowFaults(table.Edit(1, ""));
   readOnly->SetUserCanWRITE(false);
   writable->SetUserCanWRITE(false);
-  ShowFaults(table.Apply());
+  table.Apply(ShowFaults);
   EXPECT_EQ(table.Row(1).Text, "350");
   EXPECT_EQ(table.Row(2).Text, "350");
   EXPECT_TRUE(writes.empty());
@@ -187,14 +187,14 @@ TEST_F(ChannelTableTest, AFailedWriteKeepsTheTypedTextAndApplyTriesItAgain) {
   table.Load(channel);
   writesAnswered = false;
   ShowFaults(table.Edit(1, "360"));
-  ShowFaults(table.Apply());
+  table.Apply(ShowFaults);
   EXPECT_EQ(Messages->Texts(), QStringList{"'360' - 'Уставка'\r\nошибка записи, регулятор не отвечает!"});
   EXPECT_EQ(table.Row(1).Text, "360");
   EXPECT_EQ(table.Row(1).Last, "350");
 
   writesAnswered = true;
-  ShowFaults(table.Apply());
-  ShowFaults(table.Apply());  // written by the first: nothing left to do
+  table.Apply(ShowFaults);
+  table.Apply(ShowFaults);  // written by the first: nothing left to do
   EXPECT_EQ(writes, std::vector<int>{1});
   EXPECT_EQ(device['\1'], char(TypeByte(rtINT, true, true)) + Bytes({0x68, 0x01}));
   EXPECT_EQ(table.Row(1).Last, "360");
@@ -214,7 +214,7 @@ TEST_F(ChannelTableTest, SimulatedChannelReadsWritesAndReadsBack) {
   EXPECT_NE(table.Row(2).Text, kFailedText);
   EXPECT_FALSE(Accepted(table.Edit(2, "другое")));
   ShowFaults(table.Edit(1, "87"));
-  ShowFaults(table.Apply());
+  table.Apply(ShowFaults);
   EXPECT_EQ(table.Row(1).Last, "87");
   EXPECT_TRUE(Port->Written.empty());  // the simulator answered, not the line
 
