@@ -26,7 +26,6 @@ bool InMainThread() {
 class LineWriterTest : public TVexaTest {
  protected:
   LineWriterTest() {
-    fakeClock_ = std::exchange(Services().Clock, std::make_unique<TClock>());
     Port->Open();
     Port->Respond = [this](const QByteArray& req) -> std::vector<TChunk> {
       const int r = req[kFrameRegister];
@@ -35,10 +34,7 @@ class LineWriterTest : public TVexaTest {
       return {{SealFrame(req.left(4)), 0}};
     };
   }
-  ~LineWriterTest() override {
-    Network->Writer().Stop();
-    Services().Clock = std::move(fakeClock_);  // the scripted port keeps its time
-  }
+  ~LineWriterTest() override { Network->Writer().Stop(); }
 
   TRegisterNode* Add(int r) {
     auto* reg = new TRegisterNode(Net().get());
@@ -64,9 +60,7 @@ class LineWriterTest : public TVexaTest {
   std::vector<int> written;
   std::set<int> silent;
   std::vector<TTold> told;
-
- private:
-  std::unique_ptr<TClock> fakeClock_;
+  TSystemClockScope systemClock;
 };
 
 TEST_F(LineWriterTest, WritesRunInTheOrderAskedAndTheirOutcomesAreStoredOnTheMainThread) {

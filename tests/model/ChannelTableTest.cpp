@@ -222,5 +222,62 @@ TEST_F(ChannelTableTest, SimulatedChannelReadsWritesAndReadsBack) {
   EXPECT_NEAR(table.Row(1).Text.toInt(), 87, 1);
 }
 
+// On the system clock "Применить" returns at once: the outcomes, and the warnings with them, arrive
+// as the line's writer hands them over.
+TEST_F(ChannelTableTest, ApplyTellsItsWarningsWhenTheOutcomesArrive) {
+  const TSystemClockScope systemClock;
+  Add(1, "Уставка", rtINT, true, Bytes({0x5E, 0x01}));
+  Add(2, "Предел", rtINT, true, Bytes({0x5E, 0x01}));
+  table.Load(channel);
+  writesAnswered = false;
+  ShowFaults(table.Edit(1, "360"));
+  ShowFaults(table.Edit(2, "abc"));
+  int told = 0;
+  table.Apply([&](const TFaults& faults) {
+    ++told;
+    ShowFaults(faults);
+  });
+  table.Apply([&](const TFaults&) { ++told; });  // again at once: the write on its way is not asked twice
+  EXPECT_EQ(told, 1);                            // the second had nothing to wait for
+  EXPECT_TRUE(Messages->Shown.empty());
+  EXPECT_EQ(table.Row(1).Asked, "360");
+
+  ASSERT_TRUE(RunEventsUntil([&] { return told == 2; }, 10000));
+  // In row order, the write's warning among the checks'.
+  EXPECT_EQ(Messages->Texts(), (QStringList{"'360' - 'Уставка'\r\nошибка записи, регулятор не отвечает!",
+                                            "'abc' - 'Предел'\r\nне может принять такое значение!"}));
+  EXPECT_EQ(table.Row(1).Text, "360");
+  EXPECT_EQ(table.Row(1).Last, "350");
+  EXPECT_TRUE(table.Row(1).Asked.isEmpty());
+  EXPECT_EQ(Port->Written.size(), 2u + 3u);  // the two reads, then one write of three attempts
+  Current().Writer().Stop();
+}
+
+// A table loaded again, or gone, before the outcome arrives is not changed by it.
+TEST_F(ChannelTableTest, OutcomesArrivingAfterAReloadOrTheTablesEndChangeNothing) {
+  const TSystemClockScope systemClock;
+  Add(1, "Уставка", rtINT, true, Bytes({0x5E, 0x01}));
+  for (const bool reload : {true, false}) {
+    SCOPED_TRACE(reload);
+    auto own = std::make_unique<TChannelTable>(Current());
+    own->Load(channel);
+    ShowFaults(own->Edit(1, reload ? "360" : "370"));
+    bool told = false;
+    own->Apply([&](const TFaults&) { told = true; });
+    if (reload)
+      own->Load(channel);
+    else
+      own.reset();
+    Current().Writer().Drain();
+    EXPECT_FALSE(told);
+    if (reload) {
+      EXPECT_EQ(own->Row(1).Last, "350");  // read before the write went out
+      EXPECT_TRUE(own->Row(1).Asked.isEmpty());
+    }
+  }
+  EXPECT_EQ(writes, (std::vector<int>{1, 1}));  // both were written all the same
+  Current().Writer().Stop();
+}
+
 }  // namespace
 }  // namespace vexa::test

@@ -15,6 +15,7 @@
 #include "storage/StreamReader.h"
 #include "storage/StreamWriter.h"
 #include "storage/TreeFiles.h"
+#include "support/RampingProcesses.h"
 #include "support/TestSupport.h"
 
 namespace vexa::test {
@@ -763,6 +764,43 @@ TEST_F(CommandNodeTest, RandomCyclogramsRunAsTheMillisecondModelSays) {
     ASSERT_TRUE(model.Finished());
   }
   EXPECT_GT(slotEndsHit, 100);  // the exact slot ends were really tried
+}
+
+// On the system clock the tick only asks for its writes: the line's writer runs them while the main
+// thread goes on, and a node whose write is still on its way at the next tick asks for no other.
+TEST_F(CommandNodeTest, ATickAsksForItsWritesAndANodeWaitsForItsOutcomeBeforeTheNext) {
+  const TSystemClockScope systemClock;
+  constexpr int kProcesses = 2;
+  constexpr int kNodes = 3;
+  constexpr size_t kWrites = kProcesses * kNodes;
+  AddRampingProcesses(*Tasks(), kProcesses, kNodes);
+  std::vector<TCommandNode*> nodes;
+  for (int p = 0; p < kProcesses; ++p)
+    for (int n = 0; n < kNodes; ++n) nodes.push_back(static_cast<TCommandNode*>(Tasks()->Node(p)->Node(n)));
+  TLineWriter& writer = Current().Writer();
+
+  const struct {
+    bool OutcomesFirst;  // the main thread's loop ran since the last tick
+    size_t Pending;
+  } ticks[] = {{false, kWrites}, {false, kWrites}, {true, kWrites}};
+  for (size_t t = 0; t < std::size(ticks); ++t) {
+    SCOPED_TRACE(t);
+    if (ticks[t].OutcomesFirst) {
+      ASSERT_TRUE(RunEventsUntil([&] { return writer.Pending() == 0; }, 10000));
+      for (TCommandNode* node : nodes) {
+        EXPECT_FALSE(node->WritePending());
+        EXPECT_EQ(node->LastIOResult(), iorOK);
+        const std::optional<double> value = StrToFloat(node->LastStringData());  // the simulator kept it
+        ASSERT_TRUE(value.has_value());
+        EXPECT_GE(*value, 20);
+        EXPECT_LE(*value, 80);
+      }
+    }
+    EXPECT_TRUE(ProcessTick(Current()).Empty());
+    EXPECT_EQ(writer.Pending(), ticks[t].Pending);
+    for (TCommandNode* node : nodes) EXPECT_TRUE(node->WritePending());
+  }
+  writer.Stop();
 }
 
 }  // namespace
