@@ -79,6 +79,7 @@ int main(int argc, char** argv) {
         reg->SetCaption(QStringLiteral("Параметр %1").arg(count));
         reg->SetRegisterType(r % 2 ? rtINT : rtFLOAT);
         reg->SetLoggingInterval(3);
+        reg->SetEnabled(true);  // polled in both modes: only the labels differ
         if (plain) continue;
         TLabelDisplay* label =
             PlaceLabel(*reg, QStringLiteral("ts0"), 10 + (count % 8) * 120, 10 + (count / 8) * 26);
