@@ -505,7 +505,8 @@ void TCustomRegister::SendWrite(const TLineContext& line, const uint8_t* data, i
   std::unique_lock<std::recursive_mutex> lineLock;
   if (line.Line != nullptr) lineLock = line.Line->Lock();
   lastIOResult_ = Transact(line, frame, registerType_, *this) == TExchange::Answered ? iorOK : iorFAIL;
-  Services().Clock->Sleep(100);
+  // No line at all (a property set outside a stream): there is nothing to keep quiet.
+  if (line.Line != nullptr) Services().Clock->Sleep(100);
 }
 
 void TCustomRegister::WriteRaw(const TLineContext& line, int32_t raw) {
