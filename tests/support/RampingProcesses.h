@@ -1,6 +1,6 @@
 #pragma once
-// Processes of command nodes ramping registers of the simulated network, as a plant runs them: the
-// load the process tick is measured and tested with (10 processes of 5 nodes write 50 values a tick).
+// The load the process tick is measured and tested with: processes of command nodes ramping
+// registers of the simulated network (10 processes of 5 nodes write 50 values a tick).
 
 #include <QStringList>
 

@@ -851,8 +851,6 @@ TEST(MnemoCaptionTest, BlankNamesAreUntitled) {
   EXPECT_EQ(PictureFileName(QStringLiteral("/a/b/")), QString());
 }
 
-// --- the main thread during a process tick -----------------------------------------------------
-
 // Calls `arrived` when a key reaches the window it watches.
 class TKeyArrival : public QObject {
  public:
@@ -894,7 +892,6 @@ TEST_F(TMainFormTest, AKeyIsAnsweredWithinATenthOfASecondDuringAProcessTick) {
   ASSERT_TRUE(RunEventsUntil([&] { return answeredMs >= 0; }, 10000));
   EXPECT_LT(answeredMs, 100);
   EXPECT_GT(writesLeft, 40u) << "the tick's writes were asked, not waited for";
-  form->removeEventFilter(&arrival);
   Current().Writer().Stop();
 }
 
