@@ -124,10 +124,16 @@ void TLineWriter::StartThread() {
 
 void TLineWriter::Run(TJob& job) {
   TCustomRegister& copy = *job.Copy;
-  if (job.Value.IsNumber)
-    copy.SetFloatData(job.Line, job.Value.Number);
-  else
-    copy.SetStringData(job.Line, job.Value.Text);
+  try {
+    if (job.Value.IsNumber)
+      copy.SetFloatData(job.Line, job.Value.Number);
+    else
+      copy.SetStringData(job.Line, job.Value.Text);
+  } catch (const std::exception& e) {
+    // Nothing may leave the writer's thread: the write failed, the next ones go on.
+    qWarning("Vexa writer: %s", e.what());
+    copy.SetLastIOResult(iorFAIL);
+  }
   job.Outcome.Result = copy.LastIOResult();
 }
 
