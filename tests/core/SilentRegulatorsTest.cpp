@@ -270,6 +270,49 @@ TEST_F(SilentRegulatorsTest, TheOtherRegulatorKeepsItsFullRateWhileOneIsSilent) 
   }
 }
 
+// The wall clock stepped at 8 s, the regulator switched off at 7 s and on at 16 s: the requests go
+// out at the same ticks as with no step, and the reads stored carry the wall clock's times.
+TEST_F(SilentRegulatorsTest, StepsOfTheWallClockMoveNeitherReadsNorProbes) {
+  const struct {
+    const char* Name;
+    int StepSeconds;
+  } steps[] = {{"no step", 0},
+               {"back an hour, as summer time ends", -3600},
+               {"back 45 s", -45},
+               {"forward an hour, as summer time begins", 3600},
+               {"a zone change from UTC+3 to UTC+1", -7200}};
+  const QStringList requests = {"3000 D001R001",  "3018 D001R002",  "3036 D001R003",  "6000 D001R001",
+                                "6018 D001R002",  "6036 D001R003",  "9000 D001R001",  "9064 D001R001",
+                                "9128 D001R001",  "12000 D001R001", "15000 D001R001", "18000 D001R001",
+                                "18192 D001R002", "18210 D001R003"};
+  const QStringList stored = {"3000 R001 10",   "3018 R002 20",   "3036 R003 30",   "6000 R001 10",
+                              "6018 R002 20",   "6036 R003 30",   "9000 R001 ***",  "9192 R002 ***",
+                              "9192 R003 ***",  "12000 R001 ***", "12192 R002 ***", "12192 R003 ***",
+                              "15000 R001 ***", "15192 R002 ***", "15192 R003 ***", "18000 R001 10",
+                              "18192 R002 20",  "18210 R003 30"};
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.Name);
+    Restart();
+    for (int r = 1; r <= 3; ++r) Add(1, 0, r);
+    RunTo(7000);
+    Off.insert(1);
+    RunTo(8000);
+    Clock->StepWall(step.StepSeconds);
+    RunTo(16000);
+    Off.erase(1);
+    RunTo(19000);
+    EXPECT_EQ(Requests, requests);
+    QStringList expected;
+    for (const QString& e : stored) {
+      const int64_t tick = e.section(' ', 0, 0).toLongLong();
+      const int64_t wall = tick < 8000 ? tick : tick + step.StepSeconds * int64_t{1000};
+      expected << QStringLiteral("%1 D001C000%2").arg(wall).arg(e.section(' ', 1));
+    }
+    EXPECT_EQ(Stored, expected);
+    Clock->StepWall(-step.StepSeconds);  // so that the next case starts on tick 0
+  }
+}
+
 // A write is the operator's: it makes its full attempts whether the poller holds its regulator silent
 // or not, and it is not what brings the regulator back.
 TEST_F(SilentRegulatorsTest, AWriteToASilentRegulatorMakesItsFullAttempts) {
