@@ -94,6 +94,7 @@ TExecuter::TExecuter(TNetwork& network)
       root_(network.Net().get()),
       current_(root_),
       lastSave_(Now()),
+      lastSaveTick_(TickMs()),
       dispatcher_(std::make_unique<TDispatcher>(*this)) {
   TDispatcher::ServeType();  // registered before a thread can race for it
 }
@@ -197,7 +198,7 @@ void TExecuter::Offer(TCustomRegister& reg) {
   // A register node reads only every LoggingInterval seconds: handing it over before that would
   // cost a round trip to the main thread for a refresh that does nothing.
   if (!node->RefreshDue()) {
-    NoteDue(node->NextRefreshDue());
+    NoteDue(node->NextRefreshDueTick());
     return;
   }
   // Once terminated the tree may be going: the node is not touched again.
@@ -209,32 +210,38 @@ void TExecuter::Offer(TCustomRegister& reg) {
     storeRested_ = false;
   }
   // Due again an interval after the read began, whether it is stored yet or not.
-  NoteDue(node->NextRefreshDue());
+  NoteDue(node->NextRefreshDueTick());
 }
 
-void TExecuter::NoteDue(double dateTime) {
-  passDue_ = std::min(passDue_, dateTime);
+void TExecuter::NoteDue(int64_t tick) {
+  passDue_ = std::min(passDue_, tick);
 }
+
+namespace {
+int64_t AutoSaveIntervalMs(const TSetupNode& setup) {
+  return int64_t{setup.AutoSaveInterval()} * 60000;  // minutes
+}
+}  // namespace
 
 bool TExecuter::AutoSaveDue() const {
   // The settings change only while the poller is stopped (the settings window stops it).
   const TSetupNode* setup = network_.Setup().get();
   if (!setup || !setup->AutoSaveEnabled()) return false;
-  return setup->AutoSaveInterval() <= (Now() - lastSave_.load()) * kMinutesPerDay;
+  return TickMs() - lastSaveTick_.load() >= AutoSaveIntervalMs(*setup);
 }
 
 void TExecuter::Rest() {
-  double wake = passAlwaysDue_ ? Now() : passDue_;
+  const int64_t now = TickMs();
+  int64_t wake = passAlwaysDue_ ? now : passDue_;
   const TSetupNode* setup = network_.Setup().get();
   if (setup && setup->AutoSaveEnabled())
-    wake = std::min(wake, lastSave_.load() + setup->AutoSaveInterval() / kMinutesPerDay);
-  passDue_ = std::numeric_limits<double>::infinity();
+    wake = std::min(wake, lastSaveTick_.load() + AutoSaveIntervalMs(*setup));
+  passDue_ = std::numeric_limits<int64_t>::max();
   passAlwaysDue_ = false;
 
-  const double ms = std::ceil((wake - Now()) * static_cast<double>(kMsPerDay));
-  const int restMs = std::isfinite(ms)
-                         ? static_cast<int>(std::clamp(ms, double(kMinRestMs), double(kMaxRestMs)))
-                         : kMaxRestMs;
+  const int restMs = wake == std::numeric_limits<int64_t>::max()
+                         ? kMaxRestMs
+                         : static_cast<int>(std::clamp<int64_t>(wake - now, kMinRestMs, kMaxRestMs));
   if (storePending_ && (storeRested_ || restMs > kStoreWithNextMs)) CallInMain(TCall::FinishRead);
   storeRested_ = storePending_;
   std::unique_lock lock(mutex_);
@@ -338,6 +345,7 @@ void TExecuter::StoreFinishedRead() {
 void TExecuter::DoAutoSave() {
   if (network_.AutoSave) network_.AutoSave();
   lastSave_ = Now();
+  lastSaveTick_ = TickMs();
 }
 
 }  // namespace vexa

@@ -77,7 +77,7 @@ class TExecuter {
   bool AutoSaveDue() const;
   // Sleeps at the end of a pass until something can be due, at once awake when terminated.
   void Rest();
-  void NoteDue(double dateTime);
+  void NoteDue(int64_t tick);
   // Poller thread: runs `call` on the main thread and waits for it; false when it was dropped.
   bool CallInMain(TCall call);
   void ServeCall();  // main thread
@@ -103,10 +103,11 @@ class TExecuter {
   // thread, so a read costs one call; a rest longer than a moment, or a second one, stores it first.
   bool storePending_ = false;
   bool storeRested_ = false;
-  std::atomic<double> lastSave_ = 0;
-  // Earliest time a register seen in this pass can read again; anything not a register node reads
-  // on every refresh.
-  double passDue_ = std::numeric_limits<double>::infinity();
+  std::atomic<double> lastSave_ = 0;  // shown; the tick decides
+  std::atomic<int64_t> lastSaveTick_ = 0;
+  // Earliest tick at which a register seen in this pass can read again; anything not a register
+  // node reads on every refresh.
+  int64_t passDue_ = std::numeric_limits<int64_t>::max();
   bool passAlwaysDue_ = false;
 
   mutable std::mutex mutex_;

@@ -41,18 +41,29 @@ void TRegisterNode::Assign(const TPersistent& source) {
   }
 }
 
+int64_t TRegisterNode::TriedAt() const {
+  int64_t tried = triedAt_;
+  if (tried != kNotTried) return tried;
+  const int64_t stored = TickAtDateTime(RDTime());
+  // The poller thread and this node's may both get here first: the first one's tick holds.
+  return triedAt_.compare_exchange_strong(tried, stored) ? stored : tried;
+}
+
 bool TRegisterNode::RefreshDue() const {
-  const int interval = loggingInterval_;
-  return RDElapsed() >= interval && ElapsedSeconds(refreshedAt_) >= interval;
+  return TickMs() >= NextRefreshDueTick();
+}
+
+int64_t TRegisterNode::NextRefreshDueTick() const {
+  return TriedAt() + int64_t{loggingInterval_} * 1000;
 }
 
 double TRegisterNode::NextRefreshDue() const {
-  return std::max(RDTime(), refreshedAt_.load()) + loggingInterval_.load() / kSecondsPerDay;
+  return Now() + static_cast<double>(NextRefreshDueTick() - TickMs()) / static_cast<double>(kMsPerDay);
 }
 
 void TRegisterNode::Refresh(const TLineContext& line) {
   if (!RefreshDue()) return;
-  refreshedAt_ = Now();
+  triedAt_ = TickMs();
   Update(line);
 }
 
@@ -69,7 +80,7 @@ void TRegisterNode::Updated() {
 
 std::unique_ptr<TCustomRegister> TRegisterNode::BeginRefresh() {
   if (!RefreshDue()) return nullptr;
-  refreshedAt_ = Now();
+  triedAt_ = TickMs();
   if (!Enabled() || !ReadsTheLine()) {
     Update(TLineContext{});  // no exchange: the line is not asked
     return nullptr;

@@ -2,6 +2,7 @@
 // TRegisterNode: the register of the network tree, read by the poller at its own interval.
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
 
 #include "core/CustomRegister.h"
@@ -34,9 +35,11 @@ class TRegisterNode : public TCustomRegister {
   // is complete. FinishRefresh (this node's thread) stores the copy's read and does the rest.
   std::unique_ptr<TCustomRegister> BeginRefresh();
   void FinishRefresh(const TCustomRegister& read);
-  // Whether Refresh would read now, and the date-time from which it will. Safe on the poller thread,
-  // which sleeps until then instead of handing the register over.
+  // Whether Refresh would read now, and the tick (TClock::TickMs) from which it will, also as a
+  // date-time on the clock as it is now. Safe on the poller thread, which sleeps until then instead
+  // of handing the register over.
   bool RefreshDue() const;
+  int64_t NextRefreshDueTick() const;
   double NextRefreshDue() const;
 
   int LoggingInterval() const { return loggingInterval_; }
@@ -55,9 +58,12 @@ class TRegisterNode : public TCustomRegister {
   void Updated();
 
   std::atomic<int> loggingInterval_ = 3;  // read by the poller thread
-  // Start of the last read attempt of Refresh: one the read right refuses sets no RDTime, and must
-  // still wait its interval, or every pass would add a history entry.
-  std::atomic<double> refreshedAt_ = 0;
+  // The tick of the last read attempt: one the read right refuses sets no RDTime, and must still
+  // wait its interval, or every pass would add a history entry. Until the first attempt it is the
+  // stored RDTime's tick, taken once; the wall clock's steps never move it.
+  int64_t TriedAt() const;
+  static constexpr int64_t kNotTried = INT64_MIN;
+  mutable std::atomic<int64_t> triedAt_ = kNotTried;
   int zero_ = 0;
   int notch_ = 10;
   int penWidth_ = 20;

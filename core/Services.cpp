@@ -116,6 +116,14 @@ int ElapsedSeconds(double since) {
   return static_cast<int>(std::trunc(seconds));
 }
 
+int64_t TickAtDateTime(double dateTime) {
+  // Beyond any interval that is waited for (some 300 years), and far inside int64.
+  constexpr double kLongAgoMs = 1e13;
+  const double ms = (Now() - dateTime) * static_cast<double>(kMsPerDay);
+  const double elapsed = std::isnan(ms) ? kLongAgoMs : std::clamp(std::round(ms), 0.0, kLongAgoMs);
+  return TickMs() - static_cast<int64_t>(elapsed);
+}
+
 QString DateTimeToStr(double value) {
   const auto [day, time] = SplitDateTime(value);
   QString date = day.toString(FormatSettings().ShortDateFormat);

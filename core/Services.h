@@ -86,6 +86,11 @@ TServices& Services();
 inline double Now() {
   return Services().Clock->Now();
 }
+// The monotonic tick: what waits or falls due is measured on it, never on Now, which steps with
+// the operator's clock, summer time and zone changes.
+inline int64_t TickMs() {
+  return Services().Clock->TickMs();
+}
 inline const TFormatSettings& FormatSettings() {
   return Services().Format;
 }
@@ -136,6 +141,9 @@ class TVirtualClock : public TClock {
 // Whole seconds from `since` to now, counted on whole milliseconds first (a date-time difference of
 // exactly 3 s is 2.9999... s) and truncated toward zero; INT32_MAX when out of range.
 int ElapsedSeconds(double since);
+// A stored date-time (a last read, a slot's start) as the tick it stands for now, so that from then
+// on only the tick decides; a date-time ahead of the clock, stored before it went back, counts as now.
+int64_t TickAtDateTime(double dateTime);
 double DateTimeFromQt(const QDateTime& dt);
 QDateTime DateTimeToQt(double value);
 // Short date and long time in the regional format, e.g. 07.12.2026 9:05:03.

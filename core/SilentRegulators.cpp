@@ -13,8 +13,10 @@ void TSilentRegulators::Read(TCustomRegister& reg, const TLineContext& line, int
   const auto id = static_cast<uint16_t>(channel << 8 | number);
   TRegulator& r = regulators_[address];
   const bool silent = r.LastTry.has_value();
+  const int64_t intervalMs = int64_t{intervalSeconds} * 1000;
+  const int64_t started = TickMs();
   if (silent) {
-    const bool probeDue = ElapsedSeconds(*r.LastTry) >= intervalSeconds;
+    const bool probeDue = started - *r.LastTry >= intervalMs;
     const bool passes = probeDue && r.Prober == id && !r.Answering.contains(id);
     if (passes) r.Prober.reset();
     if (!probeDue || passes) {
@@ -27,14 +29,15 @@ void TSilentRegulators::Read(TCustomRegister& reg, const TLineContext& line, int
   reg.StringData(ask);
   switch (reg.LastExchange()) {
     case TExchange::Answered:
-      r.LastAnswer = reg.RDTime();
+      r.LastAnswer = started;
       r.Answering.insert(id);
       r.LastTry.reset();
       r.Prober.reset();
       break;
     case TExchange::Unanswered:
-      if (silent || !r.LastAnswer || ElapsedSeconds(*r.LastAnswer) >= intervalSeconds) {
-        r.LastTry = reg.RDTime();
+      // Counted to the end of its attempts.
+      if (silent || !r.LastAnswer || TickMs() - *r.LastAnswer >= intervalMs) {
+        r.LastTry = started;
         r.Prober = id;
       }
       break;

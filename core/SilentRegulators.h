@@ -32,8 +32,9 @@ class TSilentRegulators {
 
  private:
   struct TRegulator {
-    std::optional<double> LastAnswer;        // start of its last answered exchange
-    std::optional<double> LastTry;           // while silent: start of its last unanswered exchange
+    // Ticks (TClock::TickMs): the wall clock's steps neither end nor prolong a silence.
+    std::optional<int64_t> LastAnswer;       // start of its last answered exchange
+    std::optional<int64_t> LastTry;          // while silent: start of its last unanswered exchange
     std::optional<uint16_t> Prober;          // channel and register that made it, until it passes a turn
     std::unordered_set<uint16_t> Answering;  // the registers that have answered in this run
   };

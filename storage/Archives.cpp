@@ -1,8 +1,10 @@
 #include "storage/Archives.h"
 
 #include <QDateTime>
+#include <QFileInfo>
 
 #include "core/Services.h"
+#include "storage/TreeFiles.h"
 
 namespace vexa {
 
@@ -13,6 +15,14 @@ QString ArchiveName(const QString& caption, double startPoint) {
     if (c == QLatin1Char(' ') || c == QLatin1Char('.') || c == QLatin1Char('/') || c == QLatin1Char('\\'))
       c = QLatin1Char('_');
   return name;
+}
+
+QString FreeArchiveName(const QString& folder, const QString& caption, double startPoint) {
+  const QString name = ArchiveName(caption, startPoint);
+  QString free = name;
+  for (int n = 2; QFileInfo(ArchivePath(folder, free)).isFile(); ++n)
+    free = name + QStringLiteral("_%1").arg(n);
+  return free;
 }
 
 }  // namespace vexa

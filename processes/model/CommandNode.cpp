@@ -86,6 +86,7 @@ void TCommandNode::SetSlotNumber(int value) {
 }
 void TCommandNode::SetSlotStart(double value) {
   StoreChanged(slotStart_, value);
+  slotStartTick_.reset();
 }
 void TCommandNode::SetSlotSize(double value) {
   StoreChanged(slotSize_, value);
@@ -118,13 +119,14 @@ TCommandNode::TSlot TCommandNode::PlanSlot(int n) const {
 }
 
 void TCommandNode::StartSlot() {
-  StartSlotAt(Now());
+  StartSlotAt(Now(), TickMs());
 }
 
-void TCommandNode::StartSlotAt(double t) {
+void TCommandNode::StartSlotAt(double t, int64_t tick) {
   if (Count() == 0) return;
   const TSlot slot = PlanSlot(slotNumber_);
   SetSlotStart(t);
+  slotStartTick_ = tick;
   SetStartValue(slot.StartValue);
   SetSlotSize(static_cast<double>(slot.Seconds) / kSecondsPerDay);
   SetStopValue(slot.StopValue);
@@ -150,10 +152,14 @@ void TCommandNode::Stop() {
   SetEnabled(false);
 }
 
-qint64 TCommandNode::SlotElapsedMs(double t) const {
-  const std::optional<qint64> ms = DaysToMs(t - slotStart_);
-  if (!ms) throw DamagedSlotTime();
-  return *ms;
+qint64 TCommandNode::SlotElapsedMs(int64_t tick) const {
+  if (!slotStartTick_) {
+    // A stored start: how long ago it was by the wall clock, once; one ahead of it is now.
+    const std::optional<qint64> ms = DaysToMs(Now() - slotStart_);
+    if (!ms) throw DamagedSlotTime();
+    slotStartTick_ = TickMs() - std::max<qint64>(*ms, 0);
+  }
+  return tick - *slotStartTick_;
 }
 
 qint64 TCommandNode::SlotSizeMs() const {
@@ -169,7 +175,7 @@ void TCommandNode::Refresh(const TLineContext& line) {
 void TCommandNode::Step(const TLineContext& line, TRootNode* net) {
   // One write at a time per node: a tick that finds the last one still on its way leaves the node
   // to the next, which plans afresh from the time then (no slot's last point is lost by it).
-  if (!Enabled() || Count() == 0 || WRElapsed() < 0 || WritePending()) return;
+  if (!Enabled() || Count() == 0 || WritePending()) return;
   // Nothing is cached between ticks: the slot is planned afresh from the lists, so an entry that
   // does not convert stops the step before anything is written.
   PlanSlot(slotNumber_);
@@ -181,7 +187,8 @@ void TCommandNode::Step(const TLineContext& line, TRootNode* net) {
   }
 
   const double t = Now();
-  const qint64 elapsed = SlotElapsedMs(t);
+  const int64_t tick = TickMs();
+  const qint64 elapsed = SlotElapsedMs(tick);
   const qint64 size = SlotSizeMs();
   if (elapsed >= size || size <= 0) {
     // The point's value exactly as entered, not an interpolated float.
@@ -190,7 +197,7 @@ void TCommandNode::Step(const TLineContext& line, TRootNode* net) {
     if (slotNumber_ < Count()) {
       // The next slot begins at this tick, not after the write and its pause: otherwise a slot
       // ending on a tick would be found short by that much and end a tick late, every slot.
-      StartSlotAt(t);
+      StartSlotAt(t, tick);
     } else {
       Reset();
       finished_ = true;
@@ -218,7 +225,7 @@ int TCommandNode::Done() const {
     total += *seconds;
     if (k < slotNumber_) elapsed += *seconds;
   }
-  elapsed += SlotElapsedMs(Now()) / 1000;
+  elapsed += SlotElapsedMs(TickMs()) / 1000;
   if (total == 0) return 100;
   constexpr int64_t kSafe = std::numeric_limits<int64_t>::max() / 100;
   const int64_t result =

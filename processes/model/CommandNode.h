@@ -7,6 +7,7 @@
 
 #include <QString>
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 
 #include "core/CustomRegister.h"
@@ -54,7 +55,7 @@ class TCommandNode : public TCustomRegister {
   void Step(const TLineContext& line, TRootNode* net);
 
   // Elapsed share of the whole cyclogram in percent, 100 when empty or finished (or of no
-  // length); negative only when the clock has gone back. Raises ECyclogramError when a duration
+  // length). Raises ECyclogramError when a duration
   // does not convert or the slot is outside the lists.
   int Done() const;
 
@@ -81,14 +82,17 @@ class TCommandNode : public TCustomRegister {
   };
   // What slot n would be, from the lists; raises ECyclogramError.
   TSlot PlanSlot(int n) const;
-  void StartSlotAt(double t);
-  // Whole milliseconds from SlotStart to t, and SlotSize in whole milliseconds: slot ends are
-  // decided on these, since as fractions of a day 60 s after a start often come out a hair short.
-  qint64 SlotElapsedMs(double t) const;
+  // The slot begins at the date-time `t` (stored, shown) and the tick `tick` (which decides).
+  void StartSlotAt(double t, int64_t tick);
+  // Whole milliseconds from the slot's start to the tick `tick`, and SlotSize in whole milliseconds.
+  // The elapsed time is the tick's: a step of the wall clock neither holds a ramp nor jumps it.
+  qint64 SlotElapsedMs(int64_t tick) const;
   qint64 SlotSizeMs() const;
 
   int slotNumber_ = 0;
   double slotStart_ = 0;
+  // The tick SlotStart stands for: set with the slot, or taken once from a stored SlotStart.
+  mutable std::optional<int64_t> slotStartTick_;
   double slotSize_ = 0;
   double startValue_ = 0;
   double stopValue_ = 0;

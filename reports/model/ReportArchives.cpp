@@ -18,7 +18,8 @@ bool SaveArchive(const QString& folder, TReportNode& report) {
 }
 
 void LoadArchive(const QString& folder, std::unique_ptr<TReportNode>& report) {
-  if (report && IsPlainFileName(report->Caption())) LoadTreeInto(report, ArchivePath(folder, report->Caption()));
+  if (report && IsPlainFileName(report->Caption()))
+    LoadTreeInto(report, ArchivePath(folder, report->Caption()));
 }
 
 }  // namespace vexa

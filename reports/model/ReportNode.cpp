@@ -33,6 +33,12 @@ int ToInt(qint64 v) {
   return static_cast<int>(v);
 }
 
+// From t to the next boundary of the sampling interval on the wall clock, 1 ms .. one interval.
+int64_t MsToNextInterval(int intervalSeconds, double t) {
+  const qint64 periodMs = std::max(intervalSeconds, 1) * qint64{1000};
+  return periodMs - (DateTimeToMs(t) - FloorDiv(DateTimeToMs(t), periodMs) * periodMs);
+}
+
 bool WindowHasLength(double start, double last) {
   return std::isfinite(start) && std::isfinite(last) && DateTimeToMs(last) > DateTimeToMs(start);
 }
@@ -170,22 +176,45 @@ TFaults TReportNode::StartReport() {
   }
   SetEnabled(true);
   archiveFailed_ = false;
-  const double start = AlignedStart(Now());
+  const double now = Now();
+  const double start = AlignedStart(now);
   SetStartPoint(start);
-  lastIntervalNumber_ = IntervalNumber(LoggingIntervalSeconds(loggingIntervalIndex_), start);
+  const int intervalSeconds = LoggingIntervalSeconds(loggingIntervalIndex_);
+  lastIntervalNumber_ = IntervalNumber(intervalSeconds, start);
   SetLastPoint(
       MsToDateTime(DateTimeToMs(start) + LoggingDurationSeconds(loggingDurationIndex_) * qint64{1000}));
+  TakeWindowTicks();
+  // A window aligned back to its start samples at once when an interval has begun since.
+  nextSampleTick_ = IntervalNumber(intervalSeconds, now) != lastIntervalNumber_
+                        ? TickMs()
+                        : TickMs() + MsToNextInterval(intervalSeconds, now);
   return {};
+}
+
+int64_t TReportNode::WindowLengthMs() const {
+  return WindowHasLength(startPoint_, lastPoint_) ? DateTimeToMs(lastPoint_) - DateTimeToMs(startPoint_) : 0;
+}
+
+void TReportNode::TakeWindowTicks() const {
+  const int64_t length = WindowLengthMs();
+  const int64_t left = std::clamp<int64_t>(DateTimeToMs(lastPoint_) - DateTimeToMs(Now()), 0, length);
+  windowEndTick_ = TickMs() + left;
 }
 
 void TReportNode::Refresh(const TLineContext& line) {
   if (!Enabled() || !SettingsFault().isEmpty()) return;
   const double now = Now();
+  const int64_t tick = TickMs();
+  if (!windowEndTick_) TakeWindowTicks();
   // A tick exactly at the end falls in the next window's first interval, which takes no sample.
-  if (DateTimeToMs(now) >= DateTimeToMs(lastPoint_)) return;
-  const int n = IntervalNumber(LoggingIntervalSeconds(loggingIntervalIndex_), now);
-  if (n == lastIntervalNumber_) return;
+  if (tick >= *windowEndTick_ || DateTimeToMs(now) >= DateTimeToMs(lastPoint_)) return;
+  const int intervalSeconds = LoggingIntervalSeconds(loggingIntervalIndex_);
+  const int n = IntervalNumber(intervalSeconds, now);
+  // A restored window samples at its first tick, as before in a new interval by the wall clock.
+  const bool due = nextSampleTick_ ? tick >= *nextSampleTick_ : n != lastIntervalNumber_;
+  if (!due) return;
   lastIntervalNumber_ = n;
+  nextSampleTick_ = tick + MsToNextInterval(intervalSeconds, now);
   for (int i = 0; i < ComponentCount(); ++i)
     if (auto* reg = dynamic_cast<TRegisterNode*>(Component(i))) reg->Update(line);
 }
@@ -202,18 +231,23 @@ void TReportNode::Stop() {
 }
 
 int TReportNode::Progress() const {
-  if (!WindowHasLength(startPoint_, lastPoint_)) return 0;
-  const qint64 start = DateTimeToMs(startPoint_);
-  const qint64 length = DateTimeToMs(lastPoint_) - start;
-  const qint64 p = FloorDiv((DateTimeToMs(Now()) - start) * 100, length);
-  return static_cast<int>(std::clamp<qint64>(p, 0, 100));
+  const int64_t length = WindowLengthMs();
+  if (length <= 0) return 0;
+  if (!windowEndTick_) TakeWindowTicks();
+  const qint64 byTick = FloorDiv((TickMs() - (*windowEndTick_ - length)) * 100, length);
+  const qint64 byWall = FloorDiv((DateTimeToMs(Now()) - DateTimeToMs(startPoint_)) * 100, length);
+  return static_cast<int>(std::clamp<qint64>(std::max(byTick, byWall), 0, 100));
 }
 
 void TReportNode::SetStartPoint(double value) {
   StoreChanged(startPoint_, value);
+  windowEndTick_.reset();
+  nextSampleTick_.reset();
 }
 void TReportNode::SetLastPoint(double value) {
   StoreChanged(lastPoint_, value);
+  windowEndTick_.reset();
+  nextSampleTick_.reset();
 }
 void TReportNode::SetLoggingIntervalIndex(int value) {
   StoreChanged(loggingIntervalIndex_, value);

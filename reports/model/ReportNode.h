@@ -6,7 +6,9 @@
 #include <QString>
 #include <QStringList>
 #include <array>
+#include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "core/Faults.h"
 #include "core/RootNode.h"
@@ -61,7 +63,9 @@ class TReportNode : public TRootNode {
   // Empties every register child's log, then stops.
   void Reset();
   void Stop();
-  // Elapsed share of the current window, 0..100; 0 for a window of no length.
+  // Elapsed share of the current window, 0..100; 0 for a window of no length. The window lasts its
+  // length on the monotonic tick, so a clock set back does not stretch it; a clock set past its end
+  // ends it at once, its samples so far kept, and the next window starts where the clock is.
   int Progress() const;
   // Start of the window that contains t, by the report's duration and alignment settings.
   double AlignedStart(double t) const;
@@ -119,6 +123,16 @@ class TReportNode : public TRootNode {
   int maxCount_ = 20;
   QStringList header_;
   QStringList footer_;
+  // The tick at which the window ends, and the window's start on the same tick (TClock::TickMs):
+  // set when a window starts, or taken once from a stored window; reset by SetStartPoint and
+  // SetLastPoint.
+  void TakeWindowTicks() const;
+  int64_t WindowLengthMs() const;
+  mutable std::optional<int64_t> windowEndTick_;
+  // The tick of the next sample: the next interval boundary of the wall clock as it was at the last
+  // sample, so samples stay on whole intervals and come at most one interval apart whatever the
+  // clock does.
+  std::optional<int64_t> nextSampleTick_;
   int lastIntervalNumber_ = -1;
   bool archiveFailed_ = false;
   // Cleared by the destructor: what a TReportRef looks through.

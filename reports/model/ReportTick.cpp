@@ -28,13 +28,15 @@ QString ArchiveFailedText(const QString& archiveName) {
       .arg(archiveName);
 }
 
-bool ArchiveReport(const QString& folder, TReportNode& report) {
+bool ArchiveReport(const QString& folder, TReportNode& report, QString* name) {
   const QString caption = report.Caption();
   const auto restore = qScopeGuard([&] {
     report.SetCaption(caption);
     report.SetChanged(false);
   });
-  report.SetCaption(ArchiveName(caption, report.StartPoint()));
+  const QString archive = FreeArchiveName(folder, caption, report.StartPoint());
+  if (name != nullptr) *name = archive;
+  report.SetCaption(archive);
   try {
     return SaveArchive(folder, report);
   } catch (const std::exception&) {
@@ -75,19 +77,20 @@ TFaults ReportTick(TNetwork& network, const TReportTickHooks& hooks) {
     if ((report = ref.Get()) == nullptr || progress < 100) continue;
 
     if (report->Save() == 0) {
-      const bool archived =
-          ArchiveReport(network.Dir(), *report);  // the busy cursor and status text are the window's
+      QString name;
+      // The busy cursor and status text are the window's.
+      const bool archived = ArchiveReport(network.Dir(), *report, &name);
       if ((report = ref.Get()) == nullptr) continue;
       if (!archived) {
         // The samples stay for the next tick's attempt; the operator hears of it once.
         if (!report->ArchiveFailed()) {
           report->SetArchiveFailed(true);
-          faults.Add(ArchiveFailedText(ArchiveName(report->Caption(), report->StartPoint())));
+          faults.Add(ArchiveFailedText(name));
         }
         continue;
       }
       report->SetArchiveFailed(false);
-      network.ReportArchived.Notify(*report, ArchiveName(report->Caption(), report->StartPoint()));
+      network.ReportArchived.Notify(*report, name);
       if ((report = ref.Get()) == nullptr) continue;
     }
     if (report->Trigger() == 0) {

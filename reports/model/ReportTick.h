@@ -33,9 +33,10 @@ struct TReportTickHooks {
 TFaults ReportTick(TNetwork& network, const TReportTickHooks& hooks = {});
 
 // Stores the current window as the archive file in <folder>/Archives named after the report's caption
-// and window start (ArchiveName); the caption is put back and Changed cleared afterwards, also when writing
-// fails. False when nothing could be written.
-bool ArchiveReport(const QString& folder, TReportNode& report);
+// and window start (FreeArchiveName: never over another archive); the caption is put back and Changed
+// cleared afterwards, also when writing fails. False when nothing could be written. The name used goes
+// to `name` when given.
+bool ArchiveReport(const QString& folder, TReportNode& report, QString* name = nullptr);
 
 // The operator's message for a window whose archive could not be written.
 QString ArchiveFailedText(const QString& archiveName);

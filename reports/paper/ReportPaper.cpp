@@ -10,6 +10,7 @@
 #include <QPolygon>
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "core/RegisterNode.h"
 #include "core/Services.h"
@@ -272,12 +273,19 @@ void TReportPaper::DrawCurve(const TPageCanvas& canvas, int k, const TPageRect& 
     run.clear();
   };
   bool failedSince = false;
+  double lastTime = -std::numeric_limits<double>::infinity();
   for (const TSample& s : Samples(k)) {
     if (!s.Good) {
       failedSince = true;
       continue;
     }
     if (!(t0 <= s.Time && s.Time <= t6)) continue;
+    // The clock went back (an hour repeated, a step): the curve begins anew rather than stroke back.
+    if (s.Time < lastTime) {
+      flush();
+      failedSince = false;
+    }
+    lastTime = s.Time;
     // A window of no length (or a stored one that runs backwards) puts what it holds at its start
     // instead of dividing by nothing; a scale of no height puts every value on its one level.
     const double x = t6 > t0 ? x0 + (x6 - x0) * (s.Time - t0) / (t6 - t0) : x0;

@@ -158,6 +158,18 @@ QStringList Prefixed(const QString& prefix, const QStringList& entries) {
   return out;
 }
 
+// Switched off at 7 s and on at 16 s: its first unanswered read makes three attempts; the registers
+// due meanwhile fail at once, and R001, due first after each interval, probes with one attempt until
+// it answers at 18 s.
+const QStringList kOffAt7Stored = {"3000 R001 10",   "3018 R002 20",   "3036 R003 30",   "6000 R001 10",
+                                   "6018 R002 20",   "6036 R003 30",   "9000 R001 ***",  "9192 R002 ***",
+                                   "9192 R003 ***",  "12000 R001 ***", "12192 R002 ***", "12192 R003 ***",
+                                   "15000 R001 ***", "15192 R002 ***", "15192 R003 ***", "18000 R001 10",
+                                   "18192 R002 20",  "18210 R003 30"};
+const QStringList kOffAt7Requests = {"3000 R001",  "3018 R002",  "3036 R003",  "6000 R001", "6018 R002",
+                                     "6036 R003",  "9000 R001",  "9064 R001",  "9128 R001", "12000 R001",
+                                     "15000 R001", "18000 R001", "18192 R002", "18210 R003"};
+
 TEST_F(SilentRegulatorsTest, ARegulatorFallsSilentIsProbedOncePerIntervalAndComesBack) {
   // A read answered takes 18 ms, an unanswered attempt 64 ms.
   const std::vector<TTimeline> timelines = {
@@ -165,14 +177,8 @@ TEST_F(SilentRegulatorsTest, ARegulatorFallsSilentIsProbedOncePerIntervalAndCome
        {},
        {{7000, true}, {16000, false}},
        19000,
-       // Its first unanswered read makes three attempts; the registers due meanwhile fail at once, and
-       // R001, due first after each interval, probes with one attempt until it answers at 18 s.
-       {"3000 R001 10", "3018 R002 20", "3036 R003 30", "6000 R001 10", "6018 R002 20", "6036 R003 30",
-        "9000 R001 ***", "9192 R002 ***", "9192 R003 ***", "12000 R001 ***", "12192 R002 ***",
-        "12192 R003 ***", "15000 R001 ***", "15192 R002 ***", "15192 R003 ***", "18000 R001 10",
-        "18192 R002 20", "18210 R003 30"},
-       {"3000 R001", "3018 R002", "3036 R003", "6000 R001", "6018 R002", "6036 R003", "9000 R001",
-        "9064 R001", "9128 R001", "12000 R001", "15000 R001", "18000 R001", "18192 R002", "18210 R003"}},
+       kOffAt7Stored,
+       kOffAt7Requests},
       {"lacking one register, it never falls silent",
        {{1, 2}},
        {},
@@ -267,6 +273,40 @@ TEST_F(SilentRegulatorsTest, TheOtherRegulatorKeepsItsFullRateWhileOneIsSilent) 
     EXPECT_EQ(stored.filter(" ***").size(), stored.size());
     for (int r = 1; r <= 20; ++r)  // the probes before it may move its due times on by 64 ms each
       EXPECT_GE(stored.filter(QString::asprintf(" D001C000R%03d ", r)).size(), 19) << "R" << r;
+  }
+}
+
+// The wall clock stepped at 8 s, the regulator switched off at 7 s and on at 16 s: the requests go
+// out at the same ticks as with no step, and the reads stored carry the wall clock's times.
+TEST_F(SilentRegulatorsTest, StepsOfTheWallClockMoveNeitherReadsNorProbes) {
+  const struct {
+    const char* Name;
+    int StepSeconds;
+  } steps[] = {{"no step", 0},
+               {"back an hour, as summer time ends", -3600},
+               {"back 45 s", -45},
+               {"forward an hour, as summer time begins", 3600},
+               {"a zone change from UTC+3 to UTC+1", -7200}};
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.Name);
+    Restart();
+    for (int r = 1; r <= 3; ++r) Add(1, 0, r);
+    RunTo(7000);
+    Off.insert(1);
+    RunTo(8000);
+    Clock->StepWall(step.StepSeconds);
+    RunTo(16000);
+    Off.erase(1);
+    RunTo(19000);
+    EXPECT_EQ(Requests, Prefixed("D001", kOffAt7Requests));
+    QStringList expected;
+    for (const QString& e : kOffAt7Stored) {
+      const int64_t tick = e.section(' ', 0, 0).toLongLong();
+      const int64_t wall = tick < 8000 ? tick : tick + step.StepSeconds * int64_t{1000};
+      expected << QStringLiteral("%1 D001C000%2").arg(wall).arg(e.section(' ', 1));
+    }
+    EXPECT_EQ(Stored, expected);
+    Clock->StepWall(-step.StepSeconds);  // so that the next case starts on tick 0
   }
 }
 

@@ -376,19 +376,40 @@ TEST_F(CommandNodeTest, TheNetworkRegisterShowsWhatTheLastTickWrote) {
   EXPECT_EQ(reg->LastStringData(), "30");
 }
 
-TEST_F(CommandNodeTest, AClockSetBackStallsTheNodeUntilItCatchesUp) {
-  TCommandNode* node = Node(Process("P"), {"0", "100"}, {"0", "100"});
-  node->Start();
-  At(20'000);
-  EXPECT_EQ(Step(*node), "0");
-  At(50'000);
-  EXPECT_EQ(Step(*node), "30");
-  At(49'000);  // a second before the last write
-  EXPECT_EQ(Step(*node), "-");
-  At(49'500);  // under a second before it: steps, backwards on the ramp
-  EXPECT_EQ(Step(*node), "29");
-  At(90'000);
-  EXPECT_EQ(Step(*node), "70");
+// The slot's time is the monotonic tick's: a wall clock set back or forward, by the operator, by
+// summer time or by a change of the zone, neither stalls a ramp, nor jumps it, nor runs it backwards.
+TEST_F(CommandNodeTest, AWallClockStepNeitherStallsNorJumpsTheRamp) {
+  const struct {
+    const char* Name;
+    int64_t AtMs;  // when the wall clock steps
+    int StepSeconds;
+  } steps[] = {{"no step", 25'000, 0},
+               {"back a second, just after a write", 50'500, -1},
+               {"back 45 s", 25'000, -45},
+               {"back an hour, as summer time ends", 25'000, -3600},
+               {"forward an hour, as summer time begins", 25'000, 3600},
+               {"a zone change from UTC+1 to UTC+3", 35'000, 7200}};
+  const QStringList expected = {"0", "10", "20", "30", "40", "50", "60", "-"};
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.Name);
+    const int64_t begin = Clock->TickMs();
+    std::unique_ptr<TCommandNode> node(Node(Process("P"), {"0", "60"}, {"0", "60"}));
+    node->Start();
+    QStringList written;
+    for (int64_t ms = 0; ms <= 70'000; ms += 10'000) {
+      if (Clock->TickMs() <= begin + step.AtMs && step.AtMs < ms) {
+        Clock->Advance(begin + step.AtMs - Clock->TickMs());
+        Clock->StepWall(step.StepSeconds);
+      }
+      Clock->Advance(begin + ms - Clock->TickMs());
+      written << Step(*node);
+      if (ms == 30'000) {
+        EXPECT_EQ(node->Done(), 50);
+      }
+    }
+    EXPECT_EQ(written, expected);
+    EXPECT_TRUE(node->Finished());
+  }
 }
 
 TEST_F(CommandNodeTest, FailedWritesNeitherRetryNorStopTheProcess) {

@@ -182,6 +182,20 @@ TEST_F(HistoryChartTest, TheCursorFollowsTheNewestSampleOrStaysOnItsTime) {
   EXPECT_EQ(cursor.X(), 1);
 }
 
+// The clock set back by one interval reads 9:00:03 twice: the cursor on the first stays on it as the
+// full history drops its oldest, not on the later sample of the same time.
+TEST_F(HistoryChartTest, TheCursorKeepsToItsSampleThroughARepeatedTime) {
+  THistorySnapshot before = Snapshot(Texts({0, 1, 2, 3, 4, 5}));  // 9:00:00 .. 9:00:15
+  before.Times[2] = before.Times[1];
+  THistorySnapshot after = Snapshot(Texts({1, 2, 3, 4, 5, 6}), 1);
+  after.Times[1] = after.Times[0];
+  THistoryCursor cursor;
+  cursor.Place(before, 6, 1);
+  cursor.Follow(after, 6);
+  EXPECT_EQ(cursor.X(), 0);
+  EXPECT_EQ(Readout(after, cursor.X(), 6).Value, QStringLiteral(" 1"));
+}
+
 TEST_F(HistoryChartTest, TicksAreRoundValuesFarEnoughApartForTheirLabels) {
   const struct {
     double Low, High;

@@ -853,5 +853,53 @@ TEST(ReportRulesTest, MemoTextBecomesLines) {
   for (const auto& c : cases) EXPECT_EQ(LinesFromText(QString::fromUtf8(c.Text)), c.Lines) << c.Text;
 }
 
+// A minute's windows of 3-second samples through a step of the wall clock 90.5 s into the run: each
+// window lasts its minute on the monotonic tick, a window begun at a time already archived (the
+// clock went back) gets a name of its own, a skipped hour makes no archive, and none has a
+// negative length. The samples stay 3 s apart on the tick throughout.
+TEST_F(ReportNodeTest, WindowsTakeTheWallClocksStepsWithoutLosingOrOverwritingAny) {
+  const struct {
+    const char* Name;
+    int StepSeconds;
+    std::vector<std::pair<const char*, int>> Archives;  // name's time, samples
+  } cases[] = {
+      {"no step", 0, {{"1200", 19}, {"1201", 19}, {"1202", 19}}},
+      {"back 45 s: the rest of 12:01 again, under a name of its own",
+       -45,
+       {{"1200", 19}, {"1201", 19}, {"1201_2", 15}}},
+      {"back an hour, as summer time ends", -3600, {{"1200", 19}, {"1201", 19}, {"1102", 19}}},
+      {"a zone change from UTC+3 to UTC+1", -7200, {{"1200", 19}, {"1201", 19}, {"1002", 19}}},
+      {"forward an hour, as summer time begins: 12:01 ends at once",
+       3600,
+       {{"1200", 19}, {"1201", 10}, {"1301", 10}, {"1302", 19}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    QDir(Archives()).removeRecursively();
+    QDir(Dir->path()).mkpath(QStringLiteral("Archives"));
+    Reports()->DestroyComponents();
+    TReportNode* r = AddReport(QStringLiteral("Печь"), i3s, d1min);
+    Start(r, At("12:00:00.300"));
+    const int64_t begin = Clock->TickMs();
+    for (int64_t ms = 1000; ms <= 180'000; ms += 1000) {
+      if (ms == 91'000) Clock->StepWall(c.StepSeconds);
+      Clock->Advance(begin + ms - Clock->TickMs());
+      ShowFaults(ReportTick(Current(), hooks));
+    }
+    QStringList names;
+    for (const auto& [time, samples] : c.Archives) {
+      const QString name = QStringLiteral("Печь_07_12_2026_") + QString::fromLatin1(time);
+      names << name;
+      const auto archived = LoadArchived(name);
+      ASSERT_EQ(archived->ComponentCount(), 2) << name.toStdString();
+      EXPECT_EQ(Reg(archived.get())->Count(), samples) << name.toStdString();
+      EXPECT_EQ(DateTimeToMs(archived->LastPoint()) - DateTimeToMs(archived->StartPoint()), 60'000);
+    }
+    names.sort();
+    EXPECT_EQ(QDir(Archives()).entryList(QDir::Files, QDir::Name), names);
+    EXPECT_TRUE(Messages->Shown.empty());
+  }
+}
+
 }  // namespace
 }  // namespace vexa::test

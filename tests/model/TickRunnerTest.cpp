@@ -76,6 +76,46 @@ TEST_F(TickRunnerTest, VirtualSecondsTickEachPeriodInOrderAndTellEachTicksFaults
   EXPECT_TRUE(Messages->Shown.empty());
 }
 
+// Seconds of plant time, whatever the exchanges take: a poll taking 2.5 s of the line moves the run
+// on by that much, the seconds it took up are not replayed, and the run ends on its time.
+TEST_F(TickRunnerTest, VirtualSecondsTheExchangesTakeUpAreNotReplayed) {
+  const struct {
+    const char* Name;
+    int PassMs;
+    QList<int64_t> Passes;
+    QList<int64_t> Processes;
+  } cases[] = {
+      {"a poll of 2.5 s", 2500, {0, 2500, 5000, 7500, 10000, 12500, 15000, 17500, 20000}, {10000, 20000}},
+      {"a poll of 11 s", 11000, {0, 11000}, {11000}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    QList<int64_t> passes;
+    QList<int64_t> processes;
+    int reports = 0;
+    TTickRunner runner(Current(), {});
+    Clock->Advance((1000 - Clock->TickMs() % 1000) % 1000);  // on a whole second
+    const int64_t start = Clock->TickMs();
+    runner.SetStep(TTick::Processes, [&] {
+      processes << Clock->TickMs() - start;
+      return TFaults();
+    });
+    runner.SetStep(TTick::Reports, [&] {
+      ++reports;
+      return TFaults();
+    });
+    runner.RunVirtual(22000, [&](int64_t secondEnd) {
+      passes << Clock->TickMs() - start;
+      EXPECT_EQ(secondEnd - start, std::min<int64_t>(22000, (passes.last() / 1000 + 1) * 1000));
+      Clock->Sleep(c.PassMs);
+    });
+    EXPECT_EQ(passes, c.Passes);
+    EXPECT_EQ(processes, c.Processes);
+    EXPECT_EQ(reports, passes.size());
+    EXPECT_EQ(Clock->TickMs() - start, std::max<int64_t>(22000, passes.last() + c.PassMs));
+  }
+}
+
 TEST_F(TickRunnerTest, TimersRunBothTicksUntilStopped) {
   BrokenReport();
   int told = 0;

@@ -10,6 +10,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <cmath>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -49,19 +50,26 @@ inline QByteArray Bytes(std::initializer_list<int> b) {
   return out;
 }
 
+// Wall time and a monotonic tick, both moving only when slept on or set. Setting the time moves the
+// tick by as much, forward or back, so that the two stay together as on a clock that ran (or is
+// replayed) there; StepWall steps the wall time alone, as the system clock's steps do.
 class TFakeClock : public TClock {
  public:
-  double Now() const override { return now_ + static_cast<double>(tick_) / 86400000.0; }
+  double Now() const override { return now_ + static_cast<double>(tick_ - wallTick_) / 86400000.0; }
   int64_t TickMs() const override { return tick_; }
   void Sleep(int ms) override {
     if (ms > 0) tick_ += ms;
     slept_ += ms;
   }
   void SetNow(double dateTime) {
+    tick_ += std::llround((dateTime - Now()) * 86400000.0);
     now_ = dateTime;
-    tick_ = 0;
+    wallTick_ = tick_;
   }
   void Advance(int64_t ms) { tick_ += ms; }
+  // The wall clock alone set on by `seconds` (back when negative), the tick left where it is: a
+  // step of the system clock, summer time's end or start, a change of the zone.
+  void StepWall(double seconds) { now_ += seconds / 86400.0; }
   void AdvanceSeconds(double s) { tick_ += static_cast<int64_t>(s * 1000); }
   int64_t Slept() const { return slept_; }
   void ResetSlept() { slept_ = 0; }
@@ -69,6 +77,7 @@ class TFakeClock : public TClock {
  private:
   double now_ = 46363.5;  // 07.12.2026 12:00:00
   int64_t tick_ = 0;
+  int64_t wallTick_ = 0;  // the tick at which the wall time was now_
   int64_t slept_ = 0;
 };
 

@@ -140,6 +140,46 @@ TEST_F(CliRunTest, AReportArchivesEveryFinishedWindowUnderItsName) {
   EXPECT_TRUE(lines.last().startsWith("07.12.2026 9:01:57\t")) << lines.last().toStdString();
 }
 
+// The virtual clock is plant time: 5,000 registers at 1 s take the line far longer than a second
+// to read, yet the run ends 61 simulated seconds after its start, and a report sampling every
+// second has sampled every second of its minute.
+TEST_F(CliRunTest, TheVirtualClockRunsItsSecondsWhateverTheLineTakes) {
+  for (int address = 10; address < 30; ++address) {
+    auto* regulator = new TRootNode(Net().get());
+    regulator->SetName(QStringLiteral("D%1").arg(address, 3, 10, QChar('0')));
+    auto* channel = new TRootNode(regulator);
+    channel->SetName(regulator->Name() + QStringLiteral("C000"));
+    for (int r = 1; r <= 250; ++r) {
+      auto* reg = new TRegisterNode(channel);
+      reg->SetName(TCustomRegister::RegisterName(address, 0, r));
+      reg->SetRegisterType(rtINT);
+      reg->SetLoggingInterval(1);
+      reg->SetEnabled(true);
+    }
+  }
+  auto* report = new TReportNode(Reports().get());
+  report->SetName(QStringLiteral("R0"));
+  report->SetCaption(QStringLiteral("Печь"));
+  report->SetLoggingIntervalIndex(0);  // 1 s
+  report->SetLoggingDurationIndex(0);  // 1 min
+  report->SetMaxCount(100);
+  auto* reg = new TRegisterNode(report);
+  reg->SetName(kSetpoint);
+  reg->SetCaption(QStringLiteral("Уставка"));
+  reg->SetRegisterType(rtINT);
+  reg->SetMaxCount(100);
+  ASSERT_TRUE(report->StartReport().Empty());
+
+  Run({"run", "--seconds", "61", "--virtual-clock", "07.12.2026 9:00:00"});
+  EXPECT_TRUE(out.contains("on the virtual clock, to 07.12.2026 9:01:01;")) << out.toStdString();
+  const QStringList lines = ArchiveLines(Dir->filePath("Archives/Печь_07_12_2026_0900"));
+  // Restored running, it samples at its first tick.
+  ASSERT_EQ(lines.size(), 1 + 60);
+  for (int s = 0; s < 60; ++s)
+    EXPECT_TRUE(lines[s + 1].startsWith(QStringLiteral("07.12.2026 9:00:%1\t").arg(s, 2, 10, QChar('0'))))
+        << lines[s + 1].toStdString();
+}
+
 // The state an engineer writes by hand as text and turns into the program's files with vexa-cli load:
 // a running process and a running report, taken up by run as the program takes them up at start-up.
 TEST_F(CliRunTest, AStateWrittenWithLoadRunsItsProcessAndItsReport) {

@@ -35,22 +35,51 @@ namespace vexa::cli {
 
 namespace {
 
-// One pass of the poller's walk, on this thread: every register of NET whose interval has run out,
-// each read handed to the alarms as the poller hands it.
-void PollPass(TNetwork& network, TAlarmMonitor& alarms) {
-  const TComponent* current = network.Net().get();
-  int index = 0;
-  TCustomRegister* found = nullptr;
-  while (!NextRegister(network.Net().get(), current, index, found)) {
-    auto* reg = dynamic_cast<TRegisterNode*>(found);
-    if (reg == nullptr) continue;
-    // The poller offers enabled registers only, and tells each refresh it ran.
-    const bool refreshes = reg->RefreshDue() && reg->Enabled();
-    reg->Refresh(network.LineContext());
-    if (refreshes) network.RegisterRead.Notify(*reg);
+// The poller's walk on this thread, as the poller thread walks beside the ticks: it reads every
+// register of NET whose interval has run out, each read handed to the alarms as the poller hands
+// it, until the clock reaches `until` or a whole pass finds nothing more due. The walk goes on
+// where it stopped, so a tree longer than a second to read is read in turn, not from its top again.
+class TVirtualPoll {
+ public:
+  TVirtualPoll(TNetwork& network, TAlarmMonitor& alarms) : network_(network), alarms_(alarms) {}
+
+  void RunUntil(int64_t until) {
+    const TComponent* root = network_.Net().get();
+    if (root != root_) {  // a new tree: from its top
+      root_ = root;
+      current_ = root;
+      index_ = 0;
+    }
+    // Stop after a whole pass from the top without a read, not half of one begun mid-tree.
+    bool wholePass = current_ == root && index_ == 0;
+    bool readInPass = false;
+    while (TickMs() < until) {
+      TCustomRegister* found = nullptr;
+      if (NextRegister(root, current_, index_, found)) {
+        if (wholePass && !readInPass) break;
+        wholePass = true;
+        readInPass = false;
+        continue;
+      }
+      auto* reg = dynamic_cast<TRegisterNode*>(found);
+      if (reg == nullptr) continue;
+      // The poller offers enabled registers only, and tells each refresh it ran.
+      const bool refreshes = reg->RefreshDue() && reg->Enabled();
+      reg->Refresh(network_.LineContext());
+      if (!refreshes) continue;
+      readInPass = true;
+      network_.RegisterRead.Notify(*reg);
+    }
+    alarms_.Tick();
   }
-  alarms.Tick();
-}
+
+ private:
+  TNetwork& network_;
+  TAlarmMonitor& alarms_;
+  const TComponent* root_ = nullptr;
+  const TComponent* current_ = nullptr;
+  int index_ = 0;
+};
 
 // SIGTERM and SIGINT end the run through a pipe the event loop watches: a service's stop saves the
 // state as an exit does.
@@ -198,7 +227,8 @@ int Run(TCliContext& ctx, const QStringList& args) {
   }
 
   if (realClock) {
-    TTickRunner(network, PrintFaults).RunVirtual(ms, [&network, &alarms] { PollPass(network, alarms); });
+    TVirtualPoll poll(network, alarms);
+    TTickRunner(network, PrintFaults).RunVirtual(ms, [&poll](int64_t until) { poll.RunUntil(until); });
   } else {
     RunReal(network, alarms, ms);
   }

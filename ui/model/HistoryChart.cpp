@@ -47,6 +47,7 @@ void THistoryCursor::Place(const THistorySnapshot& history, int visible, int x) 
   x_ = x;
   const bool onSample = x >= 0 && x < visible && x < history.Times.size();
   time_ = onSample ? history.Times.at(x) : QString();
+  times_ = history.Times;
   onNewest_ = onSample && x == visible - 1;
 }
 
@@ -64,12 +65,28 @@ void THistoryCursor::Follow(const THistorySnapshot& history, int visible) {
   if (onNewest_) {
     x_ = visible - 1;
   } else if (!time_.isEmpty()) {
-    // Samples only drop off the front: the cursor's sample is at its old index or before it.
-    int at = std::min(x_, visible - 1);
-    while (at >= 0 && history.Times.at(at) != time_) --at;
-    x_ = std::max(at, 0);
+    if (const std::optional<int> dropped = Dropped(history.Times)) {
+      x_ = std::clamp(x_ - *dropped, 0, visible - 1);
+    } else {
+      // Samples only drop off the front: the cursor's sample is at its old index or before it.
+      int at = std::min(x_, visible - 1);
+      while (at >= 0 && history.Times.at(at) != time_) --at;
+      x_ = std::max(at, 0);
+    }
   }
   Place(history, visible, x_);
+}
+
+std::optional<int> THistoryCursor::Dropped(const QStringList& times) const {
+  if (times.isEmpty()) return std::nullopt;
+  // The first shift at which the old texts' tail is the new texts' head, the cursor's text included.
+  for (qsizetype d = 0; d < times_.size(); ++d) {
+    const qsizetype overlap = std::min(times_.size() - d, times.size());
+    if (times_.at(d) != times.first() || times_.at(d + overlap - 1) != times.at(overlap - 1)) continue;
+    if (x_ >= d && x_ - d < overlap && times.at(x_ - d) != time_) continue;
+    return static_cast<int>(d);
+  }
+  return std::nullopt;
 }
 
 THistoryReadout Readout(const THistorySnapshot& history, int cursor, int visible) {

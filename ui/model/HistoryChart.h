@@ -5,6 +5,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <optional>
 #include <vector>
 
 #include "processes/model/ValueAxis.h"
@@ -38,14 +39,19 @@ class THistoryCursor {
   void FollowNewest(const THistorySnapshot& history, int visible);
   // Moved by the operator to x.
   void Place(const THistorySnapshot& history, int visible, int x);
-  // A new snapshot: the newest sample, or the sample of the same time, or (when that one has dropped
-  // off) the oldest; an x without a sample stays where it is.
+  // A new snapshot: the newest sample, or the same sample, or (when that one has dropped off) the
+  // oldest; an x without a sample stays where it is.
   void Follow(const THistorySnapshot& history, int visible);
 
  private:
+  // How many samples dropped off the front since `times_`, telling the cursor's own sample from
+  // another of the same time text (the clock went back); none found when the two do not line up.
+  std::optional<int> Dropped(const QStringList& times) const;
+
   int x_ = -1;
   bool onNewest_ = true;
-  QString time_;  // the time text of the sample under the cursor; empty for none
+  QString time_;       // the time text of the sample under the cursor; empty for none
+  QStringList times_;  // the time texts when the cursor was last placed (shared, not copied)
 };
 
 struct THistoryReadout {

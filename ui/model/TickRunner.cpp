@@ -1,5 +1,6 @@
 #include "ui/model/TickRunner.h"
 
+#include <algorithm>
 #include <exception>
 
 #include "core/Services.h"
@@ -69,18 +70,29 @@ void TTickRunner::Fire(TTick tick) {
     if (active[i]) slots_[i].Timer->Start();
 }
 
-void TTickRunner::RunVirtual(int64_t ms, const std::function<void()>& pass) {
+void TTickRunner::RunVirtual(int64_t ms, const std::function<void(int64_t secondEnd)>& pass) {
   TClock& clock = *Services().Clock;
-  // Seconds are counted from the whole second the run begins in.
   const int64_t base = clock.TickMs() - clock.TickMs() % kReportTickMs;
-  for (int64_t second = 1; second * kReportTickMs <= ms; ++second) {
-    if (second * kReportTickMs % kProcessTickMs == 0) Fire(TTick::Processes);
-    if (pass) pass();
+  const int64_t end = base + ms;
+  int64_t processPeriods = 0;  // begun since the run's start
+  for (int64_t now = clock.TickMs(); now < end; now = clock.TickMs()) {
+    const int64_t second = (now - base) / kReportTickMs + 1;  // counted from 1
+    const int64_t secondEnd = std::min(end, base + second * kReportTickMs);
+    if (second * kReportTickMs / kProcessTickMs > processPeriods) {
+      processPeriods = second * kReportTickMs / kProcessTickMs;
+      Fire(TTick::Processes);
+    }
+    // The report tick on its second, as its timer would fire it, before the line's poll fills the rest.
     Fire(TTick::Reports);
-    // The exchanges took their time; the next second begins on the whole second.
-    const int64_t next = base + second * kReportTickMs;
-    if (clock.TickMs() < next) clock.Sleep(static_cast<int>(next - clock.TickMs()));
+    if (pass) pass(secondEnd);
+    if (clock.TickMs() < secondEnd) clock.Sleep(static_cast<int>(secondEnd - clock.TickMs()));
   }
+}
+
+void TTickRunner::RunVirtual(int64_t ms, const std::function<void()>& pass) {
+  RunVirtual(ms, [&pass](int64_t) {
+    if (pass) pass();
+  });
 }
 
 }  // namespace vexa

@@ -41,9 +41,12 @@ class TTickRunner {
   void Stop();
   bool Running() const;
 
-  // `ms` of ticks on the services' clock, which only moves when slept on: each second the process
-  // tick first when its period is due (on its own timer it waits for nobody's exchanges), then
-  // `pass` (a poll of the line), then the report tick; then the clock sleeps to the next whole second.
+  // `ms` of the services' clock, which only moves when slept on, counted from the whole second the
+  // run begins in: each second the process tick first when one of its periods has begun since the
+  // last (on its own timer it waits for nobody's exchanges), then the report tick, then `pass` (the
+  // line's poll, given the tick at which its second ends); then the clock sleeps to the next whole
+  // second. Seconds the exchanges took up are not replayed, and the run ends when its time is up.
+  void RunVirtual(int64_t ms, const std::function<void(int64_t secondEnd)>& pass);
   void RunVirtual(int64_t ms, const std::function<void()>& pass);
 
   // One tick, as its timer runs it, its faults told after it.
