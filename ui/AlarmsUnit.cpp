@@ -252,14 +252,19 @@ void TAlarmsForm::ShowJournal() {
   query.From = DateTimeFromQt(from_->dateTime());
   query.To = DateTimeFromQt(to_->dateTime());
   query.Name = register_->text().trimmed();
-  journal_ = alarms_.Journal().IsOpen() ? alarms_.Journal().Query(query) : std::vector<TAlarmEvent>{};
+  TAlarmJournal& journal = alarms_.Journal();
+  journal_ = journal.IsOpen() ? journal.Query(query) : std::vector<TAlarmEvent>{};
   events_->clear();
   QList<QTreeWidgetItem*> items;
   items.reserve(static_cast<int>(journal_.size()));
   for (const TAlarmEvent& event : journal_) items << RowItem(JournalRow(event));
   events_->addTopLevelItems(items);
-  journalStatus_->setText(alarms_.Journal().IsOpen() ? QStringLiteral("Событий: %1").arg(journal_.size())
-                                                     : QStringLiteral("Журнал недоступен"));
+  QString status = journal.IsOpen() ? QStringLiteral("Событий: %1").arg(journal_.size())
+                                    : QStringLiteral("Журнал недоступен");
+  if (const QString waiting = alarms_.JournalStatusText(); !waiting.isEmpty())
+    status += QStringLiteral("; ") + waiting;
+  journalStatus_->setText(status);
+  journalStatus_->setToolTip(journal.ErrorText());
   export_->setEnabled(!journal_.empty());
   print_->setEnabled(!journal_.empty());
 }
