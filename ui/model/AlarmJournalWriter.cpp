@@ -240,10 +240,15 @@ bool TAlarmJournalWriter::WriteWaiting(bool first) {
   if (wrote) QFile::remove(SpillPath(options_.Path));
   if (pruneBefore_ > 0) {
     const int removed = journal_.RemoveBefore(pruneBefore_);
+    if (removed < 0) {
+      // Locked or full: tried again with the next attempt, as an event would be.
+      SetTrouble(journal_.Trouble(), journal_.ErrorText());
+      journal_.Close();
+      return false;
+    }
     pruneBefore_ = 0;
     std::lock_guard lock(mutex_);
     status_.Pruned = removed;
-    if (removed < 0) status_.Error = journal_.ErrorText();
   }
   SetTrouble(TJournalTrouble::None, QString());
   return true;

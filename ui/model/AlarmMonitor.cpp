@@ -134,7 +134,10 @@ TFaults TAlarmMonitor::Open(const QString& journalPath) {
                    .arg(status.Pruned),
                TMsgIcon::Warning);
   if (status.Trouble != TJournalTrouble::None)
-    faults.Add(status.Error + QStringLiteral(". ") + WaitingText(status.Waiting), TMsgIcon::Warning);
+    faults.Add(status.Error + QStringLiteral(". ") +
+                   (status.Waiting > 0 ? WaitingText(status.Waiting)
+                                       : QStringLiteral("События будут записаны, когда журнал освободится")),
+               TMsgIcon::Warning);
 
   // The last event of every alarm: the journal's, then those still waiting to go into it.
   std::map<std::pair<QString, int>, TAlarmEvent> last;
