@@ -159,6 +159,7 @@ TFaults TAlarmMonitor::Open(const QString& journalPath) {
     // The shelving runs out on the monotonic clock, as long after now as the journal says.
     const double untilTick = until > 0 ? tick + (until - now) : 0;
     record.Alarm.Restore(until > 0 ? TAlarmState::Normal : e.State, untilTick);
+    Recount(record);
     record.ShelvedUntil = until;
     record.Caption = e.Caption;
     record.Priority = e.Priority;
@@ -301,6 +302,7 @@ void TAlarmMonitor::Rebuild() {
 void TAlarmMonitor::Apply(TRecord& record, std::optional<TAlarmEventKind> kind, double now, double value,
                           const QString& who) {
   if (!kind) return;
+  Recount(record);
   if (*kind == TAlarmEventKind::Raised) record.Since = now;
   if (!std::isnan(value)) record.Value = value;
   TAlarmEvent event;
@@ -406,15 +408,24 @@ std::vector<TActiveAlarm> TAlarmMonitor::Active() const {
 }
 
 int TAlarmMonitor::ActiveCount() const {
-  return static_cast<int>(
-      std::count_if(records_.begin(), records_.end(), [](const auto& r) { return r.second.Alarm.Active(); }));
+  return activeCount_;
 }
 
 int TAlarmMonitor::UnackedCount() const {
-  return static_cast<int>(std::count_if(records_.begin(), records_.end(), [](const auto& r) {
-    const TAlarmState s = r.second.Alarm.State();
+  return unackedCount_;
+}
+
+void TAlarmMonitor::Recount(TRecord& record) {
+  const auto active = [](TAlarmState s) {
+    return s == TAlarmState::ActiveUnacked || s == TAlarmState::ActiveAcked;
+  };
+  const auto unacked = [](TAlarmState s) {
     return s == TAlarmState::ActiveUnacked || s == TAlarmState::ReturnedUnacked;
-  }));
+  };
+  const TAlarmState now = record.Alarm.State();
+  activeCount_ += static_cast<int>(active(now)) - static_cast<int>(active(record.Counted));
+  unackedCount_ += static_cast<int>(unacked(now)) - static_cast<int>(unacked(record.Counted));
+  record.Counted = now;
 }
 
 TAlarmState TAlarmMonitor::State(const QString& name, TAlarmCondition condition) const {

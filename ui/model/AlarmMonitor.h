@@ -117,8 +117,9 @@ class TAlarmMonitor {
     TAlarmCondition Condition = TAlarmCondition::Hi;
     int Priority = 2;
     int Delay = 0;
-    double Since = 0;         // raised at
-    double ShelvedUntil = 0;  // the wall clock's end of a shelving, as the journal keeps it
+    double Since = 0;                           // raised at
+    double ShelvedUntil = 0;                    // the wall clock's end of a shelving, as the journal keeps it
+    TAlarmState Counted = TAlarmState::Normal;  // the state the counts hold for it
     double Value = kNoValue;
   };
   struct TWatched {
@@ -142,6 +143,8 @@ class TAlarmMonitor {
   // Into the journal (opened with the first event), then to the observers.
   void Tell(const TAlarmEvent& event);
   void TellJournalNews();
+  // Keeps the counts up to date with a record's state: a flood costs no walk over every alarm.
+  void Recount(TRecord& record);
 
   TNetwork& network_;
   QString who_;
@@ -162,6 +165,8 @@ class TAlarmMonitor {
   double nextShelfEnd_ = 0;  // the earliest shelving's end on the monotonic clock, 0 when none
   std::map<int, std::function<void(const TAlarmEvent&)>> observers_;
   int nextObserver_ = 1;
+  int activeCount_ = 0;
+  int unackedCount_ = 0;
 };
 
 }  // namespace vexa
