@@ -208,7 +208,8 @@ int Run(TCliContext& ctx, const QStringList& args) {
   RestoreFolderLine(ctx, folderLine);
   // What the journal could not take is kept beside it and written at its next opening.
   if (!alarms.FlushJournal(2000))
-    Err(QStringLiteral("vexa-cli: %1; они сохранены в %2-spill и будут записаны в журнал при следующем запуске")
+    Err(QStringLiteral(
+            "vexa-cli: %1; они сохранены в %2-spill и будут записаны в журнал при следующем запуске")
             .arg(alarms.JournalStatusText(), AlarmJournalPath(network.Dir())));
   int rc = 0;
   try {
