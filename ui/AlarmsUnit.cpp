@@ -35,6 +35,7 @@ namespace {
 
 constexpr int kNameRole = Qt::UserRole;
 constexpr int kConditionRole = Qt::UserRole + 1;
+constexpr int kMeasuredRows = 100;
 
 QTreeWidget* MakeList(QWidget* parent, const QStringList& headers, const char* name) {
   auto* list = new QTreeWidget(parent);
@@ -45,6 +46,9 @@ QTreeWidget* MakeList(QWidget* parent, const QStringList& headers, const char* n
   list->setHeaderLabels(headers);
   list->header()->setStretchLastSection(false);
   list->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+  // The widths from the first rows only: measuring every row of a flood's list costs the main
+  // thread a tenth of a second each time.
+  list->header()->setResizeContentsPrecision(kMeasuredRows);
   list->header()->setSectionResizeMode(1, QHeaderView::Stretch);
   return list;
 }
@@ -235,21 +239,33 @@ void TAlarmsForm::RefreshActive() {
   for (const TActiveAlarm& alarm : alarms) rows.insert(RowKey(alarm.Name, alarm.Condition), nullptr);
   for (auto it = rows_.begin(); it != rows_.end(); ++it)
     if (!rows.contains(it.key())) delete it.value();
+  // New rows are filled before they join the list, and join it together: one change of the view
+  // for a flood's rows, not one each.
+  QList<QTreeWidgetItem*> added;
   int row = 0;
+  const auto addPending = [&] {
+    if (added.isEmpty()) return;
+    active_->insertTopLevelItems(row - static_cast<int>(added.size()), added);
+    added.clear();
+  };
   for (const TActiveAlarm& alarm : alarms) {
     const QString key = RowKey(alarm.Name, alarm.Condition);
     QTreeWidgetItem* item = rows_.value(key);
     if (item == nullptr) {
       item = new QTreeWidgetItem;
-      active_->insertTopLevelItem(row, item);
-    } else if (active_->topLevelItem(row) != item) {
-      active_->takeTopLevelItem(active_->indexOfTopLevelItem(item));
-      active_->insertTopLevelItem(row, item);
+      added << item;
+    } else {
+      addPending();
+      if (active_->topLevelItem(row) != item) {
+        active_->takeTopLevelItem(active_->indexOfTopLevelItem(item));
+        active_->insertTopLevelItem(row, item);
+      }
     }
     FillRow(item, alarm);
     rows[key] = item;
     ++row;
   }
+  addPending();
   rows_ = std::move(rows);
   if (QTreeWidgetItem* again = rows_.value(selected); again != nullptr && again != active_->currentItem())
     active_->setCurrentItem(again);
