@@ -1,7 +1,9 @@
 #include "ui/model/AlarmLimits.h"
 
+#include <cmath>
 #include <optional>
 
+#include "core/CustomRegister.h"
 #include "core/Network.h"
 #include "core/RootNode.h"
 #include "core/Services.h"
@@ -47,30 +49,29 @@ TAlarmLimitsApplied ApplyAlarmLimits(TNetwork& network, const QString& name, con
       faults.Add(QStringLiteral("Уставка «%1»: «%2» не является числом").arg(kLimitNames[i], text));
       continue;
     }
+    if (!std::isfinite(*value) || std::abs(*value) > kMaxAlarmLimit) {
+      faults.Add(QStringLiteral("Уставка «%1» должна быть числом от %2 до %3")
+                     .arg(kLimitNames[i], FloatToStr(-kMaxAlarmLimit), FloatToStr(kMaxAlarmLimit)));
+      continue;
+    }
     limits[i] = *value;
   }
   const std::optional<double> deadband = StrToFloat(edit.Deadband.trimmed());
-  if (!deadband || *deadband < 0)
-    faults.Add(QStringLiteral("Зона нечувствительности должна быть числом не меньше нуля"));
+  if (!deadband || !std::isfinite(*deadband) || *deadband < 0 || *deadband > kMaxAlarmDeadband)
+    faults.Add(QStringLiteral("Зона нечувствительности должна быть числом от 0 до %1")
+                   .arg(FloatToStr(kMaxAlarmDeadband)));
   if (edit.DelaySeconds < 0 || edit.DelaySeconds > kMaxAlarmDelaySeconds)
     faults.Add(QStringLiteral("Задержка должна быть от 0 до %1 с").arg(kMaxAlarmDelaySeconds));
   if (edit.Priority < kMinAlarmPriority || edit.Priority > kMaxAlarmPriority)
     faults.Add(
         QStringLiteral("Приоритет должен быть от %1 до %2").arg(kMinAlarmPriority).arg(kMaxAlarmPriority));
   if (!faults.Items().isEmpty()) return {false, faults};
-  // Each enabled limit against the next enabled one below it.
-  for (int i = 0; i < 4; ++i) {
-    if (!edit.LimitEnabled[i]) continue;
-    for (int j = i + 1; j < 4; ++j) {
-      if (!edit.LimitEnabled[j]) continue;
-      const bool crossesBand = i <= 1 && j >= 2;  // a high limit against a low one
-      if (crossesBand ? limits[i] <= limits[j] : limits[i] < limits[j])
-        faults.Add(QStringLiteral("Уставка «%1» должна быть %2 уставки «%3»")
-                       .arg(kLimitNames[i],
-                            crossesBand ? QStringLiteral("больше") : QStringLiteral("не меньше"),
-                            kLimitNames[j]));
-      break;
-    }
+  if (const auto pair = AlarmLimitsOutOfOrder(edit.LimitEnabled, limits)) {
+    const bool crossesBand = pair->first <= 1 && pair->second >= 2;  // a high limit against a low one
+    faults.Add(QStringLiteral("Уставка «%1» должна быть %2 уставки «%3»")
+                   .arg(kLimitNames[pair->first],
+                        crossesBand ? QStringLiteral("больше") : QStringLiteral("не меньше"),
+                        kLimitNames[pair->second]));
   }
   if (!faults.Items().isEmpty()) return {false, faults};
   if (!network.Alarms()) return {false, TFaults(QStringLiteral("Настройки тревог не загружены"))};
@@ -95,6 +96,44 @@ TAlarmLimitsApplied ApplyAlarmLimits(TNetwork& network, const QString& name, con
   if (const std::optional<QString> failed = SaveTreeFileForOperator(network, *network.Alarms(), true))
     faults.Add(*failed);
   return {true, faults};
+}
+
+TFaults CheckAlarmSettings(TNetwork& network) {
+  TFaults faults;
+  const TRootNode* alarms = network.Alarms().get();
+  const TRootNode* net = network.Net().get();
+  if (alarms == nullptr || net == nullptr) return faults;
+  // A long list is cut: the operator is told there is more, not shown thousands of lines.
+  constexpr int kListed = 10;
+  QStringList foreign;
+  QStringList unmatched;
+  int foreignCount = 0;
+  int unmatchedCount = 0;
+  for (int i = 0; i < alarms->ComponentCount(); ++i) {
+    const TComponent* child = alarms->Component(i);
+    if (dynamic_cast<const TAlarmJournalNode*>(child) != nullptr) continue;
+    if (dynamic_cast<const TAlarmNode*>(child) == nullptr) {
+      if (foreignCount++ < kListed)
+        foreign << QStringLiteral("%1 (%2)").arg(child->Name(), child->ClassName());
+      continue;
+    }
+    const TComponent* target = FindNode(net, child->Name());
+    const bool watched = dynamic_cast<const TCustomRegister*>(target) != nullptr ||
+                         (target != nullptr && target->Owner() == net);
+    if (!watched && unmatchedCount++ < kListed) unmatched << child->Name();
+  }
+  const auto more = [](int count) {
+    return count > kListed ? QStringLiteral(" и ещё %1").arg(count - kListed) : QString();
+  };
+  if (foreignCount > 0)
+    faults.Add(QStringLiteral("В настройках тревог (ALARMS) не уставки тревог, они не действуют: %1%2")
+                   .arg(foreign.join(QStringLiteral(", ")), more(foreignCount)),
+               TMsgIcon::Warning);
+  if (unmatchedCount > 0)
+    faults.Add(QStringLiteral("Уставки тревог для регистров, которых нет в сети: %1%2")
+                   .arg(unmatched.join(QStringLiteral(", ")), more(unmatchedCount)),
+               TMsgIcon::Warning);
+  return faults;
 }
 
 TFaults SetAlarmBeep(TNetwork& network, bool beep) {

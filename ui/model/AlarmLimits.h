@@ -34,6 +34,10 @@ struct TAlarmLimitsApplied {
 };
 TAlarmLimitsApplied ApplyAlarmLimits(TNetwork& network, const QString& name, const TAlarmLimitsEdit& edit);
 
+// What of ALARMS watches nothing: nodes of other classes than the alarms' (which the monitor leaves
+// out), and alarm nodes whose name matches no register or regulator of NET. Told at start-up.
+TFaults CheckAlarmSettings(TNetwork& network);
+
 // Whether a new alarm of the first priority beeps: the JOURNAL node (made when missing) is set and
 // ALARMS.cfg saved; the faults say why the save failed.
 TFaults SetAlarmBeep(TNetwork& network, bool beep);

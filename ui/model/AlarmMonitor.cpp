@@ -7,6 +7,7 @@
 #include "core/Network.h"
 #include "core/RootNode.h"
 #include "core/Services.h"
+#include "ui/model/AlarmLimits.h"
 #include "ui/model/AlarmNode.h"
 
 namespace vexa {
@@ -120,6 +121,7 @@ TFaults TAlarmMonitor::Open(const QString& journalPath) {
       TAlarmJournalWriter::ReadSpill(TAlarmJournalWriter::SpillPath(journalPath_));
   if (!QFileInfo::exists(journalPath_) && spilled.empty()) {
     Rebuild();
+    faults.Add(CheckAlarmSettings(network_));
     return faults;
   }
   writer_->Flush(kStartWaitMs);
@@ -181,6 +183,7 @@ TFaults TAlarmMonitor::Open(const QString& journalPath) {
   }
   reader_.Close();
   Rebuild();
+  faults.Add(CheckAlarmSettings(network_));
   return faults;
 }
 
@@ -259,10 +262,11 @@ void TAlarmMonitor::Rebuild() {
     if (const auto* reg = dynamic_cast<const TCustomRegister*>(target)) {
       TWatched& w = watch(reg);
       w.Limits = node->Enabled();
-      const TAlarmLimit limits[4] = {{node->HiHiEnabled(), node->HiHiLimit(), true, node->Deadband()},
-                                     {node->HiEnabled(), node->HiLimit(), true, node->Deadband()},
-                                     {node->LoEnabled(), node->LoLimit(), false, node->Deadband()},
-                                     {node->LoLoEnabled(), node->LoLoLimit(), false, node->Deadband()}};
+      const double band = std::max(0.0, node->Deadband());
+      const TAlarmLimit limits[4] = {{node->HiHiEnabled(), node->HiHiLimit(), true, band},
+                                     {node->HiEnabled(), node->HiLimit(), true, band},
+                                     {node->LoEnabled(), node->LoLimit(), false, band},
+                                     {node->LoLoEnabled(), node->LoLoLimit(), false, band}};
       for (int k = 0; k < 4; ++k) {
         w.Limit[k] = limits[k];
         if (!node->Enabled()) w.Limit[k].Enabled = false;

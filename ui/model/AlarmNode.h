@@ -4,6 +4,10 @@
 // name (a node directly under NET) is that regulator's communication alarm and uses only Enabled,
 // DelaySeconds and Priority. TAlarmJournalNode (named JOURNAL) holds the journal's settings.
 
+#include <array>
+#include <optional>
+#include <utility>
+
 #include "core/RootNode.h"
 
 namespace vexa {
@@ -14,6 +18,15 @@ inline constexpr int kMaxAlarmPriority = 3;
 inline constexpr int kDefaultJournalDays = 400;
 inline constexpr int kMaxJournalDays = 36500;
 inline constexpr const char* kJournalNodeName = "JOURNAL";
+// What a limit and a deadband may be, in the dialog as in a file: finite, and no further from zero
+// than any register's value the program shows.
+inline constexpr double kMaxAlarmLimit = 1e9;
+inline constexpr double kMaxAlarmDeadband = 1e9;
+
+// The first pair of enabled limits (HH, H, L, LL in that order) out of order HH >= H > L >= LL:
+// their indexes; none when they keep it.
+std::optional<std::pair<int, int>> AlarmLimitsOutOfOrder(const std::array<bool, 4>& enabled,
+                                                         const std::array<double, 4>& limits);
 
 class TAlarmNode : public TRootNode {
  public:
@@ -22,6 +35,9 @@ class TAlarmNode : public TRootNode {
   static const TClassInfo& StaticClassInfo();
   const TClassInfo& ClassInfo() const override { return StaticClassInfo(); }
   void Assign(const TPersistent& source) override;
+  // Refuses, as the stream reader refuses a value out of its range, limits that are not finite or
+  // out of kMaxAlarmLimit, a deadband out of 0 to kMaxAlarmDeadband, and enabled limits out of order.
+  void Loaded() override;
 
   bool HiHiEnabled() const { return hiHiEnabled_; }
   void SetHiHiEnabled(bool value);
