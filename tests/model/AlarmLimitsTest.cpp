@@ -144,6 +144,65 @@ TEST_F(AlarmLimitsTest, SettingsThatWatchNothingAreToldAtStart) {
       << told[1].toStdString();
 }
 
+// More limits than one stored level holds: the nested layout saves and loads 5,000 of them with
+// the regulators' own alarms, and a flat file of the first layout takes new limits beside its own.
+TEST_F(AlarmLimitsTest, ThousandsOfLimitsSaveAndLoadInTheNestedLayoutBesideAFlatFile) {
+  const auto registerName = [](int d, int c, int r) { return TCustomRegister::RegisterName(d, c, r); };
+  for (int d = 0; d < 50; ++d) {
+    auto* regulator = new TRootNode(Net().get());
+    regulator->SetName(QStringLiteral("D%1").arg(d, 3, 10, QLatin1Char('0')));
+    for (int c = 0; c < 10; ++c) {
+      auto* channel = new TRootNode(regulator);
+      channel->SetName(regulator->Name() + QStringLiteral("C%1").arg(c, 3, 10, QLatin1Char('0')));
+      for (int r = 0; r < 10; ++r) (new TRegisterNode(channel))->SetName(registerName(d, c, r));
+    }
+  }
+  // The first layout: every node right under ALARMS, a regulator's alarm named as the regulator.
+  for (const QString& flat : {QStringLiteral("D000"), registerName(0, 0, 0)}) {
+    auto* node = new TAlarmNode(Current().Alarms().get());
+    node->SetName(flat);
+    node->SetEnabled(true);
+  }
+  ASSERT_TRUE(SaveTreeFile(Current(), *Net()));
+  ASSERT_TRUE(SaveTreeFile(Current(), *Current().Alarms()));
+  // Through the dialog's rules, one saved; the rest as the dialog places them.
+  TAlarmLimitsEdit edit = Edit({"", "80", "", ""}, {false, true, false, false});
+  ASSERT_TRUE(ApplyAlarmLimits(Current(), registerName(0, 0, 1), edit).Written);
+  int made = 3;  // the two of the flat file and the one through the dialog
+  for (int d = 0; d < 50; ++d)
+    for (int c = 0; c < 10; ++c)
+      for (int r = 0; r < 10; ++r) {
+        const QString name = registerName(d, c, r);
+        if (FindAlarmNode(Current().Alarms().get(), name) != nullptr) continue;
+        auto* node = new TAlarmNode(&AlarmLevelFor(Current(), name));
+        node->SetName(name);
+        node->SetEnabled(true);
+        node->SetHiEnabled(true);
+        node->SetHiLimit(d * 1000 + c * 10 + r);
+        ++made;
+      }
+  for (int d = 1; d < 50; ++d) {
+    const QString name = QStringLiteral("D%1").arg(d, 3, 10, QLatin1Char('0'));
+    (new TAlarmNode(&AlarmLevelFor(Current(), name)))->SetName(name);
+    ++made;
+  }
+  ASSERT_EQ(made, 5050);
+  for (int i = 0; i < Current().Alarms()->ComponentCount(); ++i)
+    EXPECT_LE(Current().Alarms()->Component(i)->ComponentCount(), 100) << "a level holds a channel's limits";
+  ASSERT_TRUE(SaveTreeFile(Current(), *Current().Alarms()));
+
+  TNetwork reread(Current().Dir(), nullptr);
+  LoadTreeFile(reread, reread.Net());
+  LoadTreeFile(reread, reread.Alarms());
+  EXPECT_EQ(AlarmNodes(reread.Alarms().get()).size(), 5050u);
+  EXPECT_EQ(ReadAlarmLimits(reread, registerName(0, 0, 1)).Limit[1], QStringLiteral("80"));
+  EXPECT_EQ(StrToFloat(ReadAlarmLimits(reread, registerName(42, 7, 3)).Limit[1]), 42073.0);
+  TAlarmMonitor monitor(reread);
+  EXPECT_TRUE(monitor.Open(Dir->path() + "/journal.sqlite").Texts().isEmpty())
+      << "every limit watches its register";
+  EXPECT_EQ(monitor.WatchedCount(), 5000);
+}
+
 TEST_F(AlarmLimitsTest, ValidLimitsMakeTheNodeSaveTheFileAndReadBack) {
   TAlarmLimitsEdit edit = Edit({"95,5", "80", "20", "5"}, {true, true, false, true});
   edit.Deadband = QStringLiteral("1,5");

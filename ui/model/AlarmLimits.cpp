@@ -1,6 +1,7 @@
 #include "ui/model/AlarmLimits.h"
 
 #include <cmath>
+#include <functional>
 #include <optional>
 
 #include "core/CustomRegister.h"
@@ -18,7 +19,7 @@ const std::array<QString, 4> kLimitNames = {QStringLiteral("аварийная �
                                             QStringLiteral("нижняя"), QStringLiteral("аварийная нижняя")};
 
 TAlarmNode* NodeOf(TNetwork& network, const QString& name) {
-  return network.Alarms() ? dynamic_cast<TAlarmNode*>(network.Alarms()->FindComponent(name)) : nullptr;
+  return FindAlarmNode(network.Alarms().get(), name);
 }
 
 }  // namespace
@@ -78,7 +79,7 @@ TAlarmLimitsApplied ApplyAlarmLimits(TNetwork& network, const QString& name, con
 
   TAlarmNode* node = NodeOf(network, name);
   if (node == nullptr) {
-    node = new TAlarmNode(network.Alarms().get());  // owned by ALARMS
+    node = new TAlarmNode(&AlarmLevelFor(network, name));  // owned by ALARMS
     node->SetName(name);
   }
   node->SetEnabled(edit.Enabled);
@@ -98,6 +99,32 @@ TAlarmLimitsApplied ApplyAlarmLimits(TNetwork& network, const QString& name, con
   return {true, faults};
 }
 
+TRootNode& AlarmLevelFor(TNetwork& network, const QString& name) {
+  TRootNode& alarms = *network.Alarms();
+  const TRootNode* net = network.Net().get();
+  // The target's levels from NET down: its regulator (a regulator's own communication alarm goes
+  // there too), then its channel. Named apart from the alarm nodes, which a flat file keeps beside
+  // them.
+  QStringList path;
+  const TComponent* target = FindNode(net, name);
+  if (target != nullptr && target->Owner() == net) path << name;
+  for (const TComponent* at = target; at != nullptr && at->Owner() != nullptr && at->Owner() != net;
+       at = at->Owner())
+    path.prepend(at->Owner()->Name());
+  if (path.size() > 2) path = path.mid(0, 2);
+  TRootNode* level = &alarms;
+  for (QString group : path) {
+    group += QLatin1String(kAlarmLevelSuffix);
+    auto* next = dynamic_cast<TRootNode*>(level->FindComponent(group));
+    if (next == nullptr || !IsAlarmGroup(*next)) {
+      next = new TRootNode(level);  // owned by the level above
+      next->SetName(group);
+    }
+    level = next;
+  }
+  return *level;
+}
+
 TFaults CheckAlarmSettings(TNetwork& network) {
   TFaults faults;
   const TRootNode* alarms = network.Alarms().get();
@@ -109,19 +136,27 @@ TFaults CheckAlarmSettings(TNetwork& network) {
   QStringList unmatched;
   int foreignCount = 0;
   int unmatchedCount = 0;
-  for (int i = 0; i < alarms->ComponentCount(); ++i) {
-    const TComponent* child = alarms->Component(i);
-    if (dynamic_cast<const TAlarmJournalNode*>(child) != nullptr) continue;
-    if (dynamic_cast<const TAlarmNode*>(child) == nullptr) {
-      if (foreignCount++ < kListed)
-        foreign << QStringLiteral("%1 (%2)").arg(child->Name(), child->ClassName());
-      continue;
+  const QHash<QString, TComponent*> nodes = NodesByName(net);
+  const std::function<void(const TComponent&)> walk = [&](const TComponent& level) {
+    for (int i = 0; i < level.ComponentCount(); ++i) {
+      const TComponent* child = level.Component(i);
+      if (dynamic_cast<const TAlarmJournalNode*>(child) != nullptr) continue;
+      if (IsAlarmGroup(*child)) {
+        walk(*child);
+        continue;
+      }
+      if (dynamic_cast<const TAlarmNode*>(child) == nullptr) {
+        if (foreignCount++ < kListed)
+          foreign << QStringLiteral("%1 (%2)").arg(child->Name(), child->ClassName());
+        continue;
+      }
+      const TComponent* target = nodes.value(child->Name());
+      const bool watched = dynamic_cast<const TCustomRegister*>(target) != nullptr ||
+                           (target != nullptr && target->Owner() == net);
+      if (!watched && unmatchedCount++ < kListed) unmatched << child->Name();
     }
-    const TComponent* target = FindNode(net, child->Name());
-    const bool watched = dynamic_cast<const TCustomRegister*>(target) != nullptr ||
-                         (target != nullptr && target->Owner() == net);
-    if (!watched && unmatchedCount++ < kListed) unmatched << child->Name();
-  }
+  };
+  walk(*alarms);
   const auto more = [](int count) {
     return count > kListed ? QStringLiteral(" и ещё %1").arg(count - kListed) : QString();
   };

@@ -34,6 +34,11 @@ struct TAlarmLimitsApplied {
 };
 TAlarmLimitsApplied ApplyAlarmLimits(TNetwork& network, const QString& name, const TAlarmLimitsEdit& edit);
 
+// Where a new alarm node for `name` goes in the nested layout: under ALARMS, the level of its
+// regulator and then of its channel as NET holds it (made when missing; a regulator's own alarm in
+// its regulator's level); ALARMS itself for a name NET does not hold.
+TRootNode& AlarmLevelFor(TNetwork& network, const QString& name);
+
 // What of ALARMS watches nothing: nodes of other classes than the alarms' (which the monitor leaves
 // out), and alarm nodes whose name matches no register or regulator of NET. Told at start-up.
 TFaults CheckAlarmSettings(TNetwork& network);

@@ -255,10 +255,10 @@ void TAlarmMonitor::Rebuild() {
     index_.insert(reg, static_cast<int>(watched_.size()));
     return watched_.emplace_back();
   };
-  for (int i = 0; i < alarms->ComponentCount(); ++i) {
-    const auto* node = dynamic_cast<const TAlarmNode*>(alarms->Component(i));
-    if (node == nullptr) continue;
-    TComponent* target = FindNode(net, node->Name());
+  // One walk of NET for every limit: tens of thousands of them cost no walk each.
+  const QHash<QString, TComponent*> nodes = NodesByName(net);
+  for (const TAlarmNode* node : AlarmNodes(alarms)) {
+    TComponent* target = nodes.value(node->Name());
     if (const auto* reg = dynamic_cast<const TCustomRegister*>(target)) {
       TWatched& w = watch(reg);
       w.Limits = node->Enabled();

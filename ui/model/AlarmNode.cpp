@@ -168,6 +168,53 @@ const TAlarmJournalNode* JournalNodeOf(const TRootNode* alarms) {
 
 }  // namespace
 
+namespace {
+
+void CollectAlarmNodes(const TComponent& level, std::vector<TAlarmNode*>& out) {
+  for (int i = 0; i < level.ComponentCount(); ++i) {
+    TComponent* child = level.Component(i);
+    if (auto* node = dynamic_cast<TAlarmNode*>(child))
+      out.push_back(node);
+    else if (IsAlarmGroup(*child))
+      CollectAlarmNodes(*child, out);
+  }
+}
+
+void IndexByName(const TComponent& level, QHash<QString, TComponent*>& out) {
+  for (int i = 0; i < level.ComponentCount(); ++i) {
+    TComponent* child = level.Component(i);
+    if (!out.contains(child->Name())) out.insert(child->Name(), child);
+    if (child->ComponentCount() > 0) IndexByName(*child, out);
+  }
+}
+
+}  // namespace
+
+bool IsAlarmGroup(const TComponent& node) {
+  return &node.ClassInfo() == &TRootNode::StaticClassInfo();
+}
+
+std::vector<TAlarmNode*> AlarmNodes(const TRootNode* alarms) {
+  std::vector<TAlarmNode*> nodes;
+  if (alarms != nullptr) CollectAlarmNodes(*alarms, nodes);
+  return nodes;
+}
+
+TAlarmNode* FindAlarmNode(const TRootNode* alarms, const QString& name) {
+  if (alarms == nullptr) return nullptr;
+  // The flat layout's node is a direct child: found without a walk.
+  if (auto* node = dynamic_cast<TAlarmNode*>(alarms->FindComponent(name))) return node;
+  for (TAlarmNode* node : AlarmNodes(alarms))
+    if (node->Name() == name) return node;
+  return nullptr;
+}
+
+QHash<QString, TComponent*> NodesByName(const TComponent* root) {
+  QHash<QString, TComponent*> index;
+  if (root != nullptr) IndexByName(*root, index);
+  return index;
+}
+
 int JournalKeepDays(const TRootNode* alarms) {
   const TAlarmJournalNode* journal = JournalNodeOf(alarms);
   return journal ? journal->KeepDays() : kDefaultJournalDays;
