@@ -17,6 +17,7 @@
 #include <QThread>
 #include <csignal>
 
+#include "support/ForeignLock.h"
 #include "support/TestSupport.h"
 #include "ui/model/AlarmJournal.h"
 #include "ui/model/AlarmJournalWriter.h"
@@ -49,42 +50,11 @@ QStringList WriteNames(int from, int to) {
   return names;
 }
 
-// Another program holding the journal's write lock until released: sqlite3 in BEGIN IMMEDIATE,
-// waiting for a file of ours to go.
-class TForeignLock {
- public:
-  explicit TForeignLock(const QString& db) : flag_(db + QStringLiteral(".hold")) {
-    QFile(flag_).open(QIODevice::WriteOnly);
-    // Its standard output is a file, written at its end: it says it holds the lock by a file too.
-    const QString held = db + QStringLiteral(".held");
-    child_ = std::make_unique<TChildProcess>(
-        QStringLiteral("sqlite3"),
-        QStringList{db, "BEGIN IMMEDIATE;", QStringLiteral(".shell touch '%1'").arg(held),
-                    QStringLiteral(".shell while [ -e '%1' ]; do sleep 0.02; done").arg(flag_), "COMMIT;"});
-    QElapsedTimer waited;
-    waited.start();
-    while (!QFile::exists(held) && child_->Running() && waited.elapsed() < 10000) QThread::msleep(10);
-    EXPECT_TRUE(QFile::remove(held)) << child_->Err().toStdString();
-  }
-  ~TForeignLock() { Release(); }
-  TForeignLock(const TForeignLock&) = delete;
-  TForeignLock& operator=(const TForeignLock&) = delete;
-  void Release() {
-    QFile::remove(flag_);
-    child_->Wait(10000);
-  }
-
- private:
-  QString flag_;
-  std::unique_ptr<TChildProcess> child_;
-};
-
 class AlarmJournalTroubleTest : public TVexaTest {
  protected:
   void SetUp() override {
     TVexaTest::SetUp();
-    if (QStandardPaths::findExecutable(QStringLiteral("sqlite3")).isEmpty())
-      GTEST_SKIP() << "sqlite3 is not installed (scripts/deps installs it)";
+    if (!HaveSqliteShell()) GTEST_SKIP() << "sqlite3 is not installed (scripts/deps installs it)";
   }
   QString Path() const { return AlarmJournalPath(Dir->path()); }
 
