@@ -11,6 +11,7 @@ namespace vexa {
 
 class TNetwork;
 class TAlarmNode;
+class TRootNode;
 
 // The settings of one register's alarms as the dialog shows them: the limits as text.
 struct TAlarmLimitsEdit {
