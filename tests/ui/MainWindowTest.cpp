@@ -729,14 +729,15 @@ TEST_F(TMainFormTest, AKeyIsAnsweredWithinATenthOfASecondDuringAnAlarmFlood) {
   QTimer reads;
   reads.setInterval(0);
   QObject::connect(&reads, &QTimer::timeout, [&] {
+    // Pressed as a handful of reads begins: it waits for their work, and for nothing more.
+    if (next == registers.size() / 4 && pressedAt < 0) {
+      pressedAt = cpuMs();
+      QCoreApplication::postEvent(Tabs(), new QKeyEvent(QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier));
+    }
     for (int i = 0; i < 50 && next < registers.size(); ++i, ++next) {
       registers[next]->SetLastIOResult(iorOK);
       registers[next]->SetLastStringData(QStringLiteral("75"));
       Current().RegisterRead.Notify(*registers[next]);
-    }
-    if (next == registers.size() / 4 && pressedAt < 0) {
-      pressedAt = cpuMs();
-      QCoreApplication::postEvent(Tabs(), new QKeyEvent(QEvent::KeyPress, Qt::Key_Down, Qt::NoModifier));
     }
     if (next == registers.size()) reads.stop();
   });
