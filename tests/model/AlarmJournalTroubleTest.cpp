@@ -157,6 +157,28 @@ TEST_F(AlarmJournalTroubleTest, EventsWaitOutAnotherProgramsLockAndAreWrittenInO
   }
 }
 
+// A crash between the commit of waiting events and the spill file's removal replays them at the
+// next start: each is kept once.
+TEST_F(AlarmJournalTroubleTest, EventsReplayedAfterTheirCommitAreKeptOnce) {
+  QDir().mkpath(Dir->path() + "/Archives");
+  MakeJournal(1);
+  auto monitor = Monitor();
+  const QString spill = TAlarmJournalWriter::SpillPath(Path());
+  {
+    TForeignLock lock(Path());
+    for (int i = 2; i <= 4; ++i) monitor->Note(AskedWrite(i));
+    EXPECT_FALSE(monitor->FlushJournal(2000));
+    ASSERT_TRUE(QFile::copy(spill, spill + ".copy"));
+  }
+  ASSERT_TRUE(WaitWritten(*monitor));
+  monitor.reset();
+  ASSERT_TRUE(QFile::rename(spill + ".copy", spill));  // as the crash left it
+  monitor = Monitor();
+  monitor->Note(AskedWrite(5));
+  ASSERT_TRUE(WaitWritten(*monitor));
+  EXPECT_EQ(Journalled(), WriteNames(1, 5));
+}
+
 // Each kind of damage: the file is kept aside untouched, a fresh journal takes the events, and the
 // operator is told at start-up.
 TEST_F(AlarmJournalTroubleTest, ADamagedJournalIsKeptAsideAndAFreshOneTakesTheEvents) {

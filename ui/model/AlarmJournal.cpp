@@ -32,7 +32,7 @@ QString NextConnectionName() {
 
 const char kFirstColumns[] = "at, name, caption, condition, event, state, value, who, priority, until";
 // The columns the first journals were made without (the writes asked from outside), with their types.
-const char* const kLaterColumns[][2] = {{"asked", "TEXT"}, {"outcome", "TEXT"}};
+const char* const kLaterColumns[][2] = {{"asked", "TEXT"}, {"outcome", "TEXT"}, {"key", "TEXT"}};
 // What no journal is without: a table of that name lacking one is another program's.
 const char* const kNeededColumns[] = {"at", "name", "condition", "event", "state"};
 
@@ -177,15 +177,18 @@ bool TAlarmJournal::Open(const QString& path, bool readOnly, int busyMs, bool ch
       !Exec(QStringLiteral("CREATE TABLE IF NOT EXISTS events (id INTEGER PRIMARY KEY, at INTEGER NOT NULL, "
                            "name TEXT NOT NULL, caption TEXT, condition TEXT NOT NULL, event TEXT NOT NULL, "
                            "state TEXT NOT NULL, value REAL, who TEXT, priority INTEGER, until INTEGER, "
-                           "asked TEXT, outcome TEXT)")) ||
+                           "asked TEXT, outcome TEXT, key TEXT)")) ||
       !AddMissingColumns() || !ConvertFirstLayout() ||
       !Exec(QStringLiteral("CREATE INDEX IF NOT EXISTS events_at ON events (at)")) ||
       !Exec(QStringLiteral("CREATE INDEX IF NOT EXISTS events_alarm ON events (name, condition, id)")) ||
-      !ReadLayout())
+      !Exec(QStringLiteral("CREATE UNIQUE INDEX IF NOT EXISTS events_key ON events (key)")) || !ReadLayout())
     return failed();
   hasEvents_ = true;
   insert_ = std::make_unique<QSqlQuery>(db_);
-  if (!insert_->prepare(QStringLiteral("INSERT INTO events (%1) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")
+  // An event replayed from the spill file after a crash that came between its commit and the
+  // file's removal is there already: kept once.
+  if (!insert_->prepare(QStringLiteral("INSERT INTO events (%1) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, "
+                                       "?) ON CONFLICT (key) DO NOTHING")
                             .arg(columns_))) {
     Fail(QStringLiteral("ошибка базы данных"), insert_->lastError());
     return failed();
@@ -306,6 +309,7 @@ bool TAlarmJournal::Append(const TAlarmEvent& e) {
   insert_->bindValue(9, e.ShelvedUntil > 0 ? QVariant(UtcMsOfLocal(e.ShelvedUntil)) : QVariant());
   insert_->bindValue(10, alarm ? QVariant() : QVariant(e.Asked));
   insert_->bindValue(11, alarm ? QVariant() : QVariant(e.Outcome));
+  insert_->bindValue(12, e.Key.isEmpty() ? QVariant() : QVariant(e.Key));
   if (insert_->exec()) return true;
   return Fail(QStringLiteral("событие не записано"), insert_->lastError());
 }

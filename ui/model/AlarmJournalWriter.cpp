@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QUuid>
 #include <chrono>
 #include <cmath>
 #include <optional>
@@ -31,6 +32,7 @@ QByteArray SpillLine(const TAlarmEvent& e) {
   if (e.ShelvedUntil > 0) o[QLatin1String("until")] = e.ShelvedUntil;
   o[QLatin1String("asked")] = e.Asked;
   o[QLatin1String("outcome")] = e.Outcome;
+  o[QLatin1String("key")] = e.Key;
   return QJsonDocument(o).toJson(QJsonDocument::Compact) + '\n';
 }
 
@@ -57,6 +59,7 @@ std::optional<TAlarmEvent> SpilledEvent(const QByteArray& line) {
   e.ShelvedUntil = o[QLatin1String("until")].toDouble();
   e.Asked = o[QLatin1String("asked")].toString();
   e.Outcome = o[QLatin1String("outcome")].toString();
+  e.Key = o[QLatin1String("key")].toString();
   return e;
 }
 
@@ -75,7 +78,9 @@ std::vector<TAlarmEvent> TAlarmJournalWriter::ReadSpill(const QString& path) {
   return events;
 }
 
-TAlarmJournalWriter::TAlarmJournalWriter(TJournalWriterOptions options) : options_(std::move(options)) {
+TAlarmJournalWriter::TAlarmJournalWriter(TJournalWriterOptions options)
+    : options_(std::move(options)),
+      keyPrefix_(QUuid::createUuid().toString(QUuid::WithoutBraces) + QLatin1Char('-')) {
   for (TAlarmEvent& e : ReadSpill(SpillPath(options_.Path))) waiting_.push_back({std::move(e), true});
   status_.Waiting = static_cast<int>(waiting_.size());
   busy_ = !waiting_.empty();
@@ -94,6 +99,7 @@ TAlarmJournalWriter::~TAlarmJournalWriter() {
 void TAlarmJournalWriter::Post(TAlarmEvent event) {
   {
     std::lock_guard lock(mutex_);
+    if (event.Key.isEmpty()) event.Key = keyPrefix_ + QString::number(nextKey_++);
     incoming_.push_back(std::move(event));
     busy_ = true;
     ++status_.Waiting;

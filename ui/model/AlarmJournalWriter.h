@@ -81,6 +81,8 @@ class TAlarmJournalWriter {
   std::condition_variable idle_;
   std::vector<TAlarmEvent> incoming_;
   double pruneAsked_ = 0;
+  QString keyPrefix_;  // this writer's, so that no two runs make the same key
+  qint64 nextKey_ = 0;
   bool stop_ = false;
   bool busy_ = false;  // an attempt is under way or posted events are not yet taken
   TJournalWriterStatus status_;

@@ -55,6 +55,7 @@ struct TAlarmEvent {
   double ShelvedUntil = 0;  // for a shelving
   QString Asked;            // for a write: the value asked for, as text
   QString Outcome;          // for a write: OutcomeWord, as given
+  QString Key;              // the journal's own, one per event: written once, however often replayed
 
   bool IsAlarm() const { return Kind != TAlarmEventKind::RemoteWrite; }
   bool Written() const { return Outcome == OutcomeWord(TWriteOutcome::Written); }
