@@ -13,6 +13,7 @@
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTextDocument>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -34,6 +35,7 @@ namespace {
 
 constexpr int kNameRole = Qt::UserRole;
 constexpr int kConditionRole = Qt::UserRole + 1;
+constexpr int kMeasuredRows = 100;
 
 QTreeWidget* MakeList(QWidget* parent, const QStringList& headers, const char* name) {
   auto* list = new QTreeWidget(parent);
@@ -44,6 +46,9 @@ QTreeWidget* MakeList(QWidget* parent, const QStringList& headers, const char* n
   list->setHeaderLabels(headers);
   list->header()->setStretchLastSection(false);
   list->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+  // The widths from the first rows only: measuring every row of a flood's list costs the main
+  // thread a tenth of a second each time.
+  list->header()->setResizeContentsPrecision(kMeasuredRows);
   list->header()->setSectionResizeMode(1, QHeaderView::Stretch);
   return list;
 }
@@ -58,6 +63,27 @@ QTreeWidgetItem* RowItem(const QStringList& texts) {
 
 QString HtmlEscaped(const QString& text) {
   return text.toHtmlEscaped();
+}
+
+QString RowKey(const QString& name, TAlarmCondition condition) {
+  return name + QLatin1Char('\n') + QString::number(static_cast<int>(condition));
+}
+
+// Fills a row of the active list; only what differs is set, so an unchanged row costs no repaint.
+void FillRow(QTreeWidgetItem* item, const TActiveAlarm& alarm) {
+  const QStringList texts = ActiveAlarmRow(alarm);
+  for (int c = 0; c < texts.size(); ++c) {
+    if (item->text(c) == texts[c]) continue;
+    item->setText(c, texts[c]);
+    item->setToolTip(c, texts[c]);
+  }
+  item->setData(0, kNameRole, alarm.Name);
+  item->setData(0, kConditionRole, static_cast<int>(alarm.Condition));
+  const QBrush colour = alarm.State != TAlarmState::ActiveAcked
+                            ? QBrush(QColor::fromRgb(PriorityColour(alarm.Priority)))
+                            : QBrush();
+  for (int c = 0; c < item->columnCount(); ++c)
+    if (item->foreground(c) != colour) item->setForeground(c, colour);
 }
 
 }  // namespace
@@ -162,8 +188,15 @@ TAlarmsForm::TAlarmsForm(TNetwork& network, TAlarmMonitor& alarms, TMainForm* ma
   connect(export_, &QPushButton::clicked, this, &TAlarmsForm::ExportJournal);
   connect(print_, &QPushButton::clicked, this, &TAlarmsForm::PrintJournal);
 
+  refreshTimer_ = new QTimer(this);
+  refreshTimer_->setSingleShot(true);
+  connect(refreshTimer_, &QTimer::timeout, this, [this] {
+    if (!stale_ || !isVisible()) return;
+    lastRefresh_.start();
+    RefreshActive();
+  });
   observer_ = alarms_.Observe([this](const TAlarmEvent& event) {
-    if (event.IsAlarm()) RefreshActive();
+    if (event.IsAlarm()) AlarmEventCame();
   });
   if (mainForm_ != nullptr)
     connect(mainForm_, &TMainForm::NetworkOpenChanged, this, &TAlarmsForm::UpdateButtons);
@@ -180,20 +213,62 @@ void TAlarmsForm::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
 }
 
-void TAlarmsForm::RefreshActive() {
-  const QString selected = SelectedName();
-  const TAlarmCondition selectedCondition = SelectedCondition();
-  active_->clear();
-  for (const TActiveAlarm& alarm : alarms_.Active()) {
-    QTreeWidgetItem* item = RowItem(ActiveAlarmRow(alarm));
-    active_->addTopLevelItem(item);
-    item->setData(0, kNameRole, alarm.Name);
-    item->setData(0, kConditionRole, static_cast<int>(alarm.Condition));
-    const QColor colour = QColor::fromRgb(PriorityColour(alarm.Priority));
-    if (alarm.State != TAlarmState::ActiveAcked)
-      for (int c = 0; c < item->columnCount(); ++c) item->setForeground(c, colour);
-    if (alarm.Name == selected && alarm.Condition == selectedCondition) active_->setCurrentItem(item);
+// A flood of events costs one refresh now and one at the end of each quarter second, not one per
+// event; a hidden window only notes that its list is stale.
+void TAlarmsForm::AlarmEventCame() {
+  stale_ = true;
+  if (!isVisible() || refreshTimer_->isActive()) return;
+  const int period = 1000 / kRefreshesPerSecond;
+  if (!lastRefresh_.isValid() || lastRefresh_.elapsed() >= period) {
+    lastRefresh_.start();
+    RefreshActive();
+  } else {
+    refreshTimer_->start(static_cast<int>(period - lastRefresh_.elapsed()));
   }
+}
+
+void TAlarmsForm::RefreshActive() {
+  stale_ = false;
+  const std::vector<TActiveAlarm> alarms = alarms_.Active();
+  QTreeWidgetItem* const current = active_->currentItem();
+  const QString selected = current != nullptr ? RowKey(SelectedName(), SelectedCondition()) : QString();
+  // The rows whose alarm is over go; the others keep their place when the order allows, which in
+  // a flood (new alarms last) is all of them.
+  QHash<QString, QTreeWidgetItem*> rows;
+  rows.reserve(static_cast<qsizetype>(alarms.size()));
+  for (const TActiveAlarm& alarm : alarms) rows.insert(RowKey(alarm.Name, alarm.Condition), nullptr);
+  for (auto it = rows_.begin(); it != rows_.end(); ++it)
+    if (!rows.contains(it.key())) delete it.value();
+  // New rows are filled before they join the list, and join it together: one change of the view
+  // for a flood's rows, not one each.
+  QList<QTreeWidgetItem*> added;
+  int row = 0;
+  const auto addPending = [&] {
+    if (added.isEmpty()) return;
+    active_->insertTopLevelItems(row - static_cast<int>(added.size()), added);
+    added.clear();
+  };
+  for (const TActiveAlarm& alarm : alarms) {
+    const QString key = RowKey(alarm.Name, alarm.Condition);
+    QTreeWidgetItem* item = rows_.value(key);
+    if (item == nullptr) {
+      item = new QTreeWidgetItem;
+      added << item;
+    } else {
+      addPending();
+      if (active_->topLevelItem(row) != item) {
+        active_->takeTopLevelItem(active_->indexOfTopLevelItem(item));
+        active_->insertTopLevelItem(row, item);
+      }
+    }
+    FillRow(item, alarm);
+    rows[key] = item;
+    ++row;
+  }
+  addPending();
+  rows_ = std::move(rows);
+  if (QTreeWidgetItem* again = rows_.value(selected); again != nullptr && again != active_->currentItem())
+    active_->setCurrentItem(again);
   if (active_->currentItem() == nullptr && active_->topLevelItemCount() > 0)
     active_->setCurrentItem(active_->topLevelItem(0));
   UpdateButtons();
@@ -252,14 +327,19 @@ void TAlarmsForm::ShowJournal() {
   query.From = DateTimeFromQt(from_->dateTime());
   query.To = DateTimeFromQt(to_->dateTime());
   query.Name = register_->text().trimmed();
-  journal_ = alarms_.Journal().IsOpen() ? alarms_.Journal().Query(query) : std::vector<TAlarmEvent>{};
+  TAlarmJournal& journal = alarms_.Journal();
+  journal_ = journal.IsOpen() ? journal.Query(query) : std::vector<TAlarmEvent>{};
   events_->clear();
   QList<QTreeWidgetItem*> items;
   items.reserve(static_cast<int>(journal_.size()));
   for (const TAlarmEvent& event : journal_) items << RowItem(JournalRow(event));
   events_->addTopLevelItems(items);
-  journalStatus_->setText(alarms_.Journal().IsOpen() ? QStringLiteral("Событий: %1").arg(journal_.size())
-                                                     : QStringLiteral("Журнал недоступен"));
+  QString status = journal.IsOpen() ? QStringLiteral("Событий: %1").arg(journal_.size())
+                                    : QStringLiteral("Журнал недоступен");
+  if (const QString waiting = alarms_.JournalStatusText(); !waiting.isEmpty())
+    status += QStringLiteral("; ") + waiting;
+  journalStatus_->setText(status);
+  journalStatus_->setToolTip(journal.ErrorText());
   export_->setEnabled(!journal_.empty());
   print_->setEnabled(!journal_.empty());
 }

@@ -3,6 +3,8 @@
 // selected or all; shelve and the limits need the network open) and the journal, filtered by time
 // range and register, exported as tab-separated text and printed as a table.
 
+#include <QElapsedTimer>
+#include <QHash>
 #include <QWidget>
 #include <functional>
 #include <vector>
@@ -17,7 +19,9 @@ class QLineEdit;
 class QPushButton;
 class QSpinBox;
 class QTabWidget;
+class QTimer;
 class QTreeWidget;
+class QTreeWidgetItem;
 
 namespace vexa {
 
@@ -41,8 +45,11 @@ class TAlarmsForm : public QWidget {
   // Whether the network is open for configuration (shelving and the limits); open when unset.
   std::function<bool()> NetworkOpen;
 
-  // Fills the active list again; the journal is read again by its "Показать".
+  // Brings the active list up to date, changing only the rows that changed; the journal is read
+  // again by its "Показать". Events refresh it at most kRefreshesPerSecond times a second, and
+  // only while the window is shown.
   void RefreshActive();
+  static constexpr int kRefreshesPerSecond = 4;
   void ShowJournal();
   // What the journal shows now.
   const std::vector<TAlarmEvent>& JournalEvents() const { return journal_; }
@@ -52,6 +59,7 @@ class TAlarmsForm : public QWidget {
 
  private:
   void UpdateButtons();
+  void AlarmEventCame();
   QString SelectedName() const;
   TAlarmCondition SelectedCondition() const;
   void AcknowledgeSelected();
@@ -66,6 +74,10 @@ class TAlarmsForm : public QWidget {
   TMainForm* mainForm_;
   int observer_ = 0;
   std::vector<TAlarmEvent> journal_;
+  bool stale_ = false;         // events came since the active list was brought up to date
+  QElapsedTimer lastRefresh_;  // of one an event made
+  QTimer* refreshTimer_ = nullptr;
+  QHash<QString, QTreeWidgetItem*> rows_;  // the active list's rows by name and condition
 
   QTabWidget* tabs_ = nullptr;
   QTreeWidget* active_ = nullptr;

@@ -145,6 +145,8 @@ void TProgram::StartAlarms() {
   alarms_ = std::make_unique<TAlarmMonitor>(*network_);
   ShowFaults(alarms_->Open());
   alarms_->Attach();
+  // Events waiting for the journal, told in the status line until they are written.
+  alarms_->JournalNews = [main = mainForm_.get()](const QString& text) { main->ShowJournalNews(text); };
   // Shelvings and delays run out between reads too.
   alarmTick_ = std::make_unique<QTimer>();
   connect(alarmTick_.get(), &QTimer::timeout, this, [this] { alarms_->Tick(); });

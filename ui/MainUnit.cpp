@@ -335,9 +335,17 @@ void TMainForm::CreateStatusBar() {
   alarmPanel_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
   alarmPanel_->setFixedWidth(caption->width());
   alarmPanel_->hide();
+  journalPanel_ = new QLabel(bar);
+  journalPanel_->setObjectName(QStringLiteral("journalPanel"));
+  journalPanel_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  QPalette journalPalette = journalPanel_->palette();
+  journalPalette.setColor(QPalette::WindowText, Qt::red);
+  journalPanel_->setPalette(journalPalette);
+  journalPanel_->hide();
   bar->addWidget(caption);
   bar->addWidget(alarmPanel_);
   bar->addWidget(statePanel_);
+  bar->addWidget(journalPanel_);
   lineNewsTimer_ = new QTimer(this);
   lineNewsTimer_->setSingleShot(true);
   connect(lineNewsTimer_, &QTimer::timeout, this, [this] {
@@ -551,10 +559,21 @@ void TMainForm::AlarmEvent(const TAlarmEvent& event) {
   if (!event.IsAlarm()) return;  // a write asked through the broker changes no alarm
   labels_->AlarmsChanged();
   UpdateStatePanel();
-  if (event.Kind == TAlarmEventKind::Raised && event.Priority == kMinAlarmPriority) {
+  if (event.Kind == TAlarmEventKind::Raised && event.Priority == kMinAlarmPriority &&
+      (!lastAlarmCall_.isValid() || lastAlarmCall_.elapsed() >= kAlarmCallMs)) {
+    lastAlarmCall_.start();
     Activate();
     if (AlarmBeep(network_.Alarms().get())) QApplication::beep();
   }
+}
+
+void TMainForm::ShowJournalNews(const QString& text) {
+  const QString waiting = alarms_ != nullptr ? alarms_->JournalStatusText() : QString();
+  // The count stays while events wait; other news (a damaged journal kept aside) is the line's.
+  if (waiting.isEmpty() && !text.isEmpty()) ShowLineNotice(text, false);
+  journalPanel_->setText(waiting);
+  journalPanel_->setToolTip(alarms_ != nullptr ? alarms_->JournalError() : QString());
+  journalPanel_->setVisible(!waiting.isEmpty());
 }
 
 void TMainForm::OpenNear(TWindowRole role, int x, int y) {

@@ -3,6 +3,7 @@
 // every other window is opened, the status line, and the switch that opens the network for
 // configuration; it places the secondary windows and decides whether the program may close.
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPoint>
 #include <QPointer>
@@ -104,6 +105,11 @@ class TMainForm : public QMainWindow {
   // them, and a new alarm of the first priority brings this window forward (with a beep unless the
   // alarm settings say otherwise). Null: none.
   void SetAlarms(TAlarmMonitor* alarms);
+  // The alarm journal's news (TAlarmMonitor::JournalNews): events waiting to be written stay in
+  // the status line until they are; a damaged journal kept aside is told as the line's news.
+  void ShowJournalNews(const QString& text);
+  // A flood raises and beeps once: at most once in this time.
+  static constexpr int kAlarmCallMs = 1000;
   // The limits of a register's alarms ("Уставки тревог"); given by the program, with the network open.
   std::function<void(const QString& name)> EditAlarmLimits;
 
@@ -189,7 +195,9 @@ class TMainForm : public QMainWindow {
   QAction* keyAction_ = nullptr;
   QLabel* stateCaption_ = nullptr;
   QLabel* statePanel_ = nullptr;
-  QLabel* alarmPanel_ = nullptr;  // in the caption's room while there are alarms
+  QLabel* alarmPanel_ = nullptr;    // in the caption's room while there are alarms
+  QLabel* journalPanel_ = nullptr;  // while alarm events wait for the journal
+  QElapsedTimer lastAlarmCall_;     // the last raise and beep of a first-priority alarm
   TAlarmMonitor* alarms_ = nullptr;
   int alarmObserver_ = 0;
   QString programState_;

@@ -3,14 +3,17 @@
 // once a second, values wandering through their limits now and then; the main thread's CPU time
 // in TAlarmMonitor::Read per second of reads. Then the same registers polled by the poller in
 // simulation mode, the main thread's CPU share with the alarms attached and without. Last the
-// journal: 100,000 events appended, then queried by a one-day range. Not part of the test run:
+// journal: 100,000 events appended, then queried by a one-day range. Then ALARMS.cfg with 5,000 and
+// 50,000 limits saved and loaded through the real file. Not part of the test run:
 //   tests/bench/alarm_bench.sh
 //
 // usage: alarm_bench [seconds of polling]
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <algorithm>
@@ -24,6 +27,7 @@
 #include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "core/Services.h"
+#include "storage/TreeFiles.h"
 #include "ui/model/AlarmJournal.h"
 #include "ui/model/AlarmMonitor.h"
 #include "ui/model/AlarmNode.h"
@@ -46,13 +50,23 @@ double WallSeconds() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
+// ALARMS' level of a regulator or channel in the nested layout, made when missing.
+TRootNode& Level(TRootNode& parent, const QString& of) {
+  const QString name = of + QLatin1String(kAlarmLevelSuffix);
+  if (auto* level = dynamic_cast<TRootNode*>(parent.FindComponent(name))) return *level;
+  auto* level = new TRootNode(&parent);
+  level->SetName(name);
+  return *level;
+}
+
 std::vector<TRegisterNode*> BuildNetwork(TNetwork& network) {
   std::vector<TRegisterNode*> registers;
   for (int a = 0; a < kRegulators; ++a) {
     auto* regulator = new TRootNode(network.Net().get());
     regulator->SetName(QString::asprintf("D%03d", a));
     regulator->SetCaption(QStringLiteral("Регулятор %1").arg(a));
-    auto* comm = new TAlarmNode(network.Alarms().get());
+    TRootNode& regulatorLevel = Level(*network.Alarms(), regulator->Name());
+    auto* comm = new TAlarmNode(&regulatorLevel);
     comm->SetName(regulator->Name());
     comm->SetEnabled(true);
     comm->SetDelaySeconds(10);
@@ -66,7 +80,7 @@ std::vector<TRegisterNode*> BuildNetwork(TNetwork& network) {
         reg->SetRegisterType(rtINT);
         reg->SetLoggingInterval(1);
         reg->SetEnabled(true);
-        auto* node = new TAlarmNode(network.Alarms().get());
+        auto* node = new TAlarmNode(&Level(regulatorLevel, channel->Name()));
         node->SetName(reg->Name());
         node->SetEnabled(true);
         node->SetHiHiEnabled(true);
@@ -159,6 +173,53 @@ void Polling(const QString& dir, double seconds) {
               100.0 * (with.first - without.first), with.second);
 }
 
+// ALARMS.cfg with `limits` register limits (regulators of 1,000 in channels of 100, each with its
+// own alarm) saved and loaded through the real file, as the program saves and loads it.
+void SettingsFile(const QString& dir, int limits, double goalSeconds) {
+  const QString folder = dir + QStringLiteral("/settings-%1").arg(limits);
+  QDir().mkpath(folder + "/Config");
+  TNetwork network(folder, nullptr);
+  for (int d = 0; d * 1000 < limits; ++d) {
+    const QString regulator = QString::asprintf("D%03d", d);
+    TRootNode& level = Level(*network.Alarms(), regulator);
+    auto* comm = new TAlarmNode(&level);
+    comm->SetName(regulator);
+    comm->SetEnabled(true);
+    for (int i = 0; i < 1000 && d * 1000 + i < limits; ++i) {
+      auto* node = new TAlarmNode(&Level(level, regulator + QString::asprintf("C%03d", i / 100)));
+      node->SetName(TCustomRegister::RegisterName(d, i / 100, i % 100));
+      node->SetEnabled(true);
+      node->SetHiEnabled(true);
+      node->SetHiLimit(370 + i % 7);
+      node->SetLoEnabled(true);
+      node->SetLoLimit(330);
+      node->SetDeadband(2);
+    }
+  }
+  double t0 = WallSeconds();
+  QString why;
+  const bool saved = SaveTreeFile(network, *network.Alarms(), &why);
+  const double save = WallSeconds() - t0;
+  TNetwork reread(folder, nullptr);
+  t0 = WallSeconds();
+  size_t loaded = 0;
+  try {
+    LoadTreeFile(reread, reread.Alarms());
+    loaded = AlarmNodes(reread.Alarms().get()).size();
+  } catch (const std::exception& e) {
+    why = QString::fromUtf8(e.what());
+  }
+  const double load = WallSeconds() - t0;
+  const size_t made = AlarmNodes(network.Alarms().get()).size();
+  const bool whole = saved && loaded == made;
+  std::printf(
+      "settings: ALARMS.cfg with %d limits (%zu alarm nodes, %lld bytes): saved in %.2f s, loaded in %.2f s, "
+      "%zu read back (goal: all, each way under %.0f s): %s%s\n",
+      limits, made, QFileInfo(ConfigFilePath(folder, QStringLiteral("ALARMS"))).size(), save, load, loaded,
+      goalSeconds, whole && save < goalSeconds && load < goalSeconds ? "met" : "not met",
+      why.isEmpty() ? "" : qPrintable(QStringLiteral(" (") + why + QLatin1Char(')')));
+}
+
 void Journal(const QString& dir) {
   TAlarmJournal journal;
   if (!journal.Open(dir + "/journal.sqlite")) {
@@ -232,5 +293,7 @@ int main(int argc, char** argv) {
   Evaluation(dir.path(), dir.path() + "/evaluation.sqlite");
   Polling(dir.path(), seconds);
   Journal(dir.path());
+  SettingsFile(dir.path(), 5000, 2);
+  SettingsFile(dir.path(), 50000, 20);
   return 0;
 }

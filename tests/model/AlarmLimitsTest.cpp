@@ -9,9 +9,12 @@
 #include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "core/Services.h"
+#include "storage/CompoundFile.h"
+#include "storage/ConfigText.h"
 #include "storage/TreeFiles.h"
 #include "support/TestSupport.h"
 #include "ui/model/AlarmLimits.h"
+#include "ui/model/AlarmMonitor.h"
 #include "ui/model/AlarmNode.h"
 #include "ui/model/AlarmTexts.h"
 
@@ -47,6 +50,8 @@ TEST_F(AlarmLimitsTest, WrongInputIsRefusedAndWritesNothing) {
   negativeBand.Deadband = QStringLiteral("-1");
   TAlarmLimitsEdit badPriority = Edit({"", "80", "", ""}, {false, true, false, false});
   badPriority.Priority = 4;
+  TAlarmLimitsEdit hugeBand = Edit({"", "80", "", ""}, {false, true, false, false});
+  hugeBand.Deadband = QStringLiteral("1e308");
   const TCase cases[] = {
       {"a limit that is no number", Edit({"", "abc", "", ""}, {false, true, false, false}),
        "не является числом"},
@@ -54,6 +59,10 @@ TEST_F(AlarmLimitsTest, WrongInputIsRefusedAndWritesNothing) {
        "не является числом"},
       {"a negative deadband", negativeBand, "Зона нечувствительности"},
       {"a priority past 3", badPriority, "Приоритет"},
+      {"a limit past the range", Edit({"", "2e9", "", ""}, {false, true, false, false}),
+       "должна быть числом от"},
+      {"a limit that is not finite", Edit({"", "", "INF", ""}, {false, false, true, false}), "нижняя"},
+      {"a deadband past the range", hugeBand, "Зона нечувствительности"},
       {"H above HH", Edit({"50", "60", "", ""}, {true, true, false, false}), "аварийная верхняя"},
       {"L not below H", Edit({"", "50", "50", ""}, {false, true, true, false}), "больше"},
       {"LL above L", Edit({"", "", "20", "30"}, {false, false, true, true}), "нижняя"},
@@ -69,6 +78,129 @@ TEST_F(AlarmLimitsTest, WrongInputIsRefusedAndWritesNothing) {
     EXPECT_EQ(Current().Alarms()->ComponentCount(), 0);
     EXPECT_FALSE(QFileInfo::exists(ConfigFilePath(Current().Dir(), QStringLiteral("ALARMS"))));
   }
+}
+
+// A file is held to the dialog's rules: what the dialog would refuse, the load refuses, naming the
+// object, the property and the value, as the other range checks do.
+TEST_F(AlarmLimitsTest, AFileIsHeldToTheDialogsRules) {
+  struct TCase {
+    const char* Node;     // the alarm node's line
+    const char* Refusal;  // parts of the refusal, empty when it loads
+  };
+  const TCase cases[] = {
+      {"HiEnabled=True HiLimit=NaN", "D001C000R001 (TAlarmNode): HiLimit=nan"},
+      {"LoEnabled=False LoLimit=NaN", "LoLimit=nan"},
+      {"HiHiLimit=1e308", "HiHiLimit=1e+308"},
+      {"LoLoLimit=-1000000001.0", "LoLoLimit=-1000000001"},
+      {"Deadband=NaN", "Deadband=nan"},
+      {"Deadband=-1000.0", "Deadband=-1000"},
+      {"Deadband=1e308", "Deadband=1e+308"},
+      {"HiEnabled=True HiLimit=10.0 LoEnabled=True LoLimit=20.0",
+       "HiLimit=10 and LoLimit=20 are out of order"},
+      {"HiHiEnabled=True HiHiLimit=50.0 HiEnabled=True HiLimit=60.0", "HiHiLimit=50 and HiLimit=60"},
+      {"HiEnabled=True HiLimit=10.0 LoEnabled=False LoLimit=20.0", ""},
+      {"HiHiEnabled=True HiHiLimit=1000000000.0 LoLoEnabled=True LoLoLimit=-1000000000.0 "
+       "Deadband=1000000000.0",
+       ""},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Node);
+    const QString text =
+        QStringLiteral("TRootNode ALARMS\n  TAlarmNode %1 Enabled=True %2\n").arg(kName, c.Node);
+    QString refusal;
+    try {
+      CompoundFileFromText(text, QStringLiteral("ALARMS"));
+    } catch (const ETextError& e) {
+      refusal = e.Reason;
+    }
+    if (*c.Refusal == 0)
+      EXPECT_TRUE(refusal.isEmpty()) << refusal.toStdString();
+    else
+      EXPECT_TRUE(refusal.contains(QString::fromUtf8(c.Refusal))) << refusal.toStdString();
+  }
+}
+
+// What watches nothing is told when the alarms start: a node of another class in ALARMS, and a
+// limit for a register the network does not have.
+TEST_F(AlarmLimitsTest, SettingsThatWatchNothingAreToldAtStart) {
+  auto* reg = new TRegisterNode(Net().get());
+  reg->SetName(kName);
+  const auto watch = [this](const QString& name) {
+    auto* node = new TAlarmNode(Current().Alarms().get());
+    node->SetName(name);
+    node->SetEnabled(true);
+  };
+  watch(kName);
+  TAlarmMonitor clean(Current());
+  EXPECT_TRUE(clean.Open().Texts().isEmpty()) << clean.Open().Texts().join(' ').toStdString();
+  for (int i = 0; i < 12; ++i) watch(QStringLiteral("D009C000R%1").arg(i, 3, 10, QLatin1Char('0')));
+  (new TRegisterNode(Current().Alarms().get()))->SetName(QStringLiteral("STRAY"));
+  TAlarmMonitor monitor(Current());
+  const QStringList told = monitor.Open().Texts();
+  ASSERT_EQ(told.size(), 2) << told.join(" | ").toStdString();
+  EXPECT_TRUE(told[0].contains(QStringLiteral("STRAY (TRegisterNode)"))) << told[0].toStdString();
+  EXPECT_TRUE(told[1].contains(QStringLiteral("D009C000R000")) && !told[1].contains(kName) &&
+              told[1].contains(QStringLiteral("и ещё 2")))
+      << told[1].toStdString();
+}
+
+// More limits than one stored level holds: the nested layout saves and loads 5,000 of them with
+// the regulators' own alarms, and a flat file of the first layout takes new limits beside its own.
+TEST_F(AlarmLimitsTest, ThousandsOfLimitsSaveAndLoadInTheNestedLayoutBesideAFlatFile) {
+  const auto registerName = [](int d, int c, int r) { return TCustomRegister::RegisterName(d, c, r); };
+  for (int d = 0; d < 50; ++d) {
+    auto* regulator = new TRootNode(Net().get());
+    regulator->SetName(QStringLiteral("D%1").arg(d, 3, 10, QLatin1Char('0')));
+    for (int c = 0; c < 10; ++c) {
+      auto* channel = new TRootNode(regulator);
+      channel->SetName(regulator->Name() + QStringLiteral("C%1").arg(c, 3, 10, QLatin1Char('0')));
+      for (int r = 0; r < 10; ++r) (new TRegisterNode(channel))->SetName(registerName(d, c, r));
+    }
+  }
+  // The first layout: every node right under ALARMS, a regulator's alarm named as the regulator.
+  for (const QString& flat : {QStringLiteral("D000"), registerName(0, 0, 0)}) {
+    auto* node = new TAlarmNode(Current().Alarms().get());
+    node->SetName(flat);
+    node->SetEnabled(true);
+  }
+  ASSERT_TRUE(SaveTreeFile(Current(), *Net()));
+  ASSERT_TRUE(SaveTreeFile(Current(), *Current().Alarms()));
+  // Through the dialog's rules, one saved; the rest as the dialog places them.
+  TAlarmLimitsEdit edit = Edit({"", "80", "", ""}, {false, true, false, false});
+  ASSERT_TRUE(ApplyAlarmLimits(Current(), registerName(0, 0, 1), edit).Written);
+  int made = 3;  // the two of the flat file and the one through the dialog
+  for (int d = 0; d < 50; ++d)
+    for (int c = 0; c < 10; ++c)
+      for (int r = 0; r < 10; ++r) {
+        const QString name = registerName(d, c, r);
+        if (FindAlarmNode(Current().Alarms().get(), name) != nullptr) continue;
+        auto* node = new TAlarmNode(&AlarmLevelFor(Current(), name));
+        node->SetName(name);
+        node->SetEnabled(true);
+        node->SetHiEnabled(true);
+        node->SetHiLimit(d * 1000 + c * 10 + r);
+        ++made;
+      }
+  for (int d = 1; d < 50; ++d) {
+    const QString name = QStringLiteral("D%1").arg(d, 3, 10, QLatin1Char('0'));
+    (new TAlarmNode(&AlarmLevelFor(Current(), name)))->SetName(name);
+    ++made;
+  }
+  ASSERT_EQ(made, 5050);
+  for (int i = 0; i < Current().Alarms()->ComponentCount(); ++i)
+    EXPECT_LE(Current().Alarms()->Component(i)->ComponentCount(), 100) << "a level holds a channel's limits";
+  ASSERT_TRUE(SaveTreeFile(Current(), *Current().Alarms()));
+
+  TNetwork reread(Current().Dir(), nullptr);
+  LoadTreeFile(reread, reread.Net());
+  LoadTreeFile(reread, reread.Alarms());
+  EXPECT_EQ(AlarmNodes(reread.Alarms().get()).size(), 5050u);
+  EXPECT_EQ(ReadAlarmLimits(reread, registerName(0, 0, 1)).Limit[1], QStringLiteral("80"));
+  EXPECT_EQ(StrToFloat(ReadAlarmLimits(reread, registerName(42, 7, 3)).Limit[1]), 42073.0);
+  TAlarmMonitor monitor(reread);
+  EXPECT_TRUE(monitor.Open(Dir->path() + "/journal.sqlite").Texts().isEmpty())
+      << "every limit watches its register";
+  EXPECT_EQ(monitor.WatchedCount(), 5000);
 }
 
 TEST_F(AlarmLimitsTest, ValidLimitsMakeTheNodeSaveTheFileAndReadBack) {

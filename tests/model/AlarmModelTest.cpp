@@ -141,6 +141,30 @@ const std::vector<TCase> kCases = {
      {"+0 ***", "+0 60", "+6 ***", "+2 60", "+6 61", "+4 62"},
      {"H raised unacked 62"}},
     {"a disabled alarm node watches nothing", {false, {}, 50.0, {}, {}, 0, 0}, {"+0 60", "+1 70"}, {}},
+    // "wall:H" steps the wall clock by H hours and leaves the monotonic one.
+    {"a delay runs on while the wall clock steps back",
+     {true, {}, 50.0, {}, {}, 0, 10},
+     {"+0 60", "+5 wall:-1", "+5 61"},
+     {"H raised unacked 61"}},
+    {"a shelving keeps its time when the wall clock steps forward",
+     {true, {}, 50.0, {}, {}, 0, 0},
+     {"+0 60", "+1 shelve:30", "+1 wall:24", "+1 61", "+1 62", "+30 tick"},
+     {"H raised unacked 60", "H shelved normal 60", "H unshelved normal 62", "H raised unacked 62"}},
+};
+
+// The fixture's clock with a wall clock that can be stepped on its own, as a time service or a
+// change of zone steps it.
+class TSteppedWallClock : public TClock {
+ public:
+  explicit TSteppedWallClock(TFakeClock& base) : base_(base) {}
+  double Now() const override { return base_.Now() + offset_; }
+  int64_t TickMs() const override { return base_.TickMs(); }
+  void Sleep(int ms) override { base_.Sleep(ms); }
+  void Step(double hours) { offset_ += hours / 24; }
+
+ private:
+  TFakeClock& base_;
+  double offset_ = 0;
 };
 
 QString EventText(const TAlarmEvent& e) {
@@ -151,6 +175,10 @@ QString EventText(const TAlarmEvent& e) {
 }
 
 TEST_F(AlarmModelTest, LifeCycleOfALimitAlarm) {
+  std::unique_ptr<TClock> fixtureClock = std::move(Services().Clock);
+  auto stepped = std::make_unique<TSteppedWallClock>(*Clock);
+  TSteppedWallClock* wall = stepped.get();
+  Services().Clock = std::move(stepped);
   for (const TCase& c : kCases) {
     SCOPED_TRACE(c.Name);
     Current().RecreateRoot(QStringLiteral("ALARMS"));
@@ -170,6 +198,8 @@ TEST_F(AlarmModelTest, LifeCycleOfALimitAlarm) {
         EXPECT_TRUE(monitor.Shelve(kReg, TAlarmCondition::Hi, what.mid(7).toInt()));
       else if (what == QLatin1String("tick"))
         monitor.Tick();
+      else if (what.startsWith(QLatin1String("wall:")))
+        wall->Step(what.mid(5).toDouble());
       else
         ReadAs(monitor, what);
     }
@@ -181,6 +211,7 @@ TEST_F(AlarmModelTest, LifeCycleOfALimitAlarm) {
     for (const TAlarmEvent& e : monitor.Journal().Query()) journal << EventText(e);
     EXPECT_EQ(journal, expected);
   }
+  Services().Clock = std::move(fixtureClock);
 }
 
 TEST_F(AlarmModelTest, ActiveListCountsAndWhoAcknowledged) {

@@ -7,6 +7,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTimeZone>
 
 #include "core/ImageIndex.h"
 #include "core/Network.h"
@@ -15,6 +18,7 @@
 #include "storage/TreeFiles.h"
 #include "support/TestSupport.h"
 #include "ui/model/AlarmJournal.h"
+#include "ui/model/AlarmJournalWriter.h"
 
 namespace vexa::test {
 namespace {
@@ -223,6 +227,167 @@ TEST_F(CliAlarmsTest, AWriteFromTheBrokerIsPrintedWithItsWriterAndOutcome) {
   const std::vector<QStringList> active = Alarms({"--active"});
   ASSERT_EQ(active.size(), 1u);
   EXPECT_EQ(active[0][4], "raised");
+}
+
+// A journal of the first layout: local milliseconds from 30.12.1899, as the program wrote them
+// before its instants were UTC, in a zone with summer time. Read as it is, then converted by the
+// first writer, every row kept; SQL tools then read the true instants.
+TEST_F(CliAlarmsTest, AJournalOfLocalTimesIsConvertedToUtcOnceKeepingEveryRow) {
+  const QString zone = QStringLiteral("Europe/Berlin");
+  const QTimeZone berlin(zone.toUtf8());
+  ASSERT_TRUE(berlin.isValid()) << "tzdata is needed";
+  const QStringList locals{"07.12.2026 9:00:00", "01.07.2026 12:30:15", "29.03.2026 3:30:00",
+                           "31.12.2026 23:59:59"};
+  const QString path = AlarmJournalPath(folder.path());
+  ASSERT_TRUE(QDir().mkpath(folder.path() + "/Archives"));
+  {
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("first-layout"));
+    db.setDatabaseName(path);
+    ASSERT_TRUE(db.open());
+    QSqlQuery q(db);
+    ASSERT_TRUE(
+        q.exec("CREATE TABLE events (id INTEGER PRIMARY KEY, at INTEGER NOT NULL, name TEXT NOT NULL, "
+               "caption TEXT, condition TEXT NOT NULL, event TEXT NOT NULL, state TEXT NOT NULL, "
+               "value REAL, who TEXT, priority INTEGER, until INTEGER)"));
+    for (int i = 0; i < locals.size(); ++i) {
+      const qint64 ms = std::llround(*StrToDateTime(locals[i]) * kMsPerDay);
+      ASSERT_TRUE(
+          q.exec(QStringLiteral("INSERT INTO events (at, name, caption, condition, event, state, value, "
+                                "priority, until) VALUES (%1, 'R%2', 'Котёл', 'H', 'shelved', "
+                                "'normal', %2, 1, %3)")
+                     .arg(ms)
+                     .arg(i)
+                     .arg(ms + 3600 * 1000)));
+    }
+  }
+  QSqlDatabase::removeDatabase(QStringLiteral("first-layout"));
+  TRunOptions options;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert(QStringLiteral("TZ"), zone);
+  options.Env = env;
+  const auto cli = [&](const QStringList& args) {
+    const TRun run =
+        RunProgram(QStringLiteral(VEXA_CLI_PATH), QStringList{"--dir", folder.path()} + args, options);
+    EXPECT_EQ(run.Code, 0) << run.Err.toStdString();
+    return run.Out.split('\n', Qt::SkipEmptyParts);
+  };
+  const auto times = [](const QStringList& lines) {
+    QStringList t;
+    for (const QString& line : lines) t << line.section('\t', 0, 0);
+    return t;
+  };
+  EXPECT_EQ(times(cli({"alarms"})), locals) << "read as it is";
+  ASSERT_EQ(cli({"alarms", "--ack", "all"}), QStringList{"acknowledged 0"});
+  const QStringList header = cli({"alarms", "--header"});
+  ASSERT_EQ(header.size(), locals.size() + 1);
+  EXPECT_EQ(header[0].split('\t'),
+            (QStringList{"time", "name", "caption", "condition", "event", "value", "who", "outcome"}));
+  EXPECT_EQ(times(header.mid(1)), locals) << "the same local times after the conversion";
+  QStringList iso;
+  for (const QString& local : locals) {
+    const QDateTime at(QDateTime::fromString(local, "dd.MM.yyyy H:mm:ss").date(),
+                       QDateTime::fromString(local, "dd.MM.yyyy H:mm:ss").time(), berlin);
+    iso << at.toOffsetFromUtc(at.offsetFromUtc()).toString(Qt::ISODateWithMs);
+  }
+  EXPECT_EQ(times(cli({"alarms", "--iso"})), iso);
+
+  QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("converted"));
+  db.setDatabaseName(path);
+  ASSERT_TRUE(db.open());
+  {
+    QSqlQuery q(db);
+    ASSERT_TRUE(
+        q.exec("SELECT datetime(at / 1000, 'unixepoch'), datetime(until / 1000, 'unixepoch'), name "
+               "FROM events ORDER BY id"));
+    int row = 0;
+    while (q.next()) {
+      ASSERT_LT(row, locals.size());
+      const QDateTime local = QDateTime::fromString(locals[row], "dd.MM.yyyy H:mm:ss");
+      const QDateTime utc = QDateTime(local.date(), local.time(), berlin).toUTC();
+      EXPECT_EQ(q.value(0).toString(), utc.toString("yyyy-MM-dd HH:mm:ss")) << locals[row].toStdString();
+      EXPECT_EQ(q.value(1).toString(), utc.addSecs(3600).toString("yyyy-MM-dd HH:mm:ss"));
+      EXPECT_EQ(q.value(2).toString(), QStringLiteral("R%1").arg(row));
+      ++row;
+    }
+    EXPECT_EQ(row, locals.size()) << "every row kept";
+  }
+  db.close();
+  db = QSqlDatabase();
+  QSqlDatabase::removeDatabase(QStringLiteral("converted"));
+  // Converted once: a second writer leaves the instants as they are.
+  ASSERT_EQ(cli({"alarms", "--ack", "all"}), QStringList{"acknowledged 0"});
+  EXPECT_EQ(times(cli({"alarms"})), locals);
+}
+
+// What keeps vexa-cli alarms from the journal is said in plain words, and the events still waiting
+// for it are printed after its own.
+TEST_F(CliAlarmsTest, AJournalItCannotReadIsNamedInPlainWords) {
+  const QString path = AlarmJournalPath(folder.path());
+  const auto fresh = [&] {
+    QDir(folder.path() + "/Archives").removeRecursively();
+    TAlarmJournal journal;
+    ASSERT_TRUE(journal.Open(path));
+    TAlarmEvent e;
+    e.Time = *StrToDateTime("07.12.2026 9:00:00");
+    e.Name = kSetpoint;
+    e.State = TAlarmState::ActiveUnacked;
+    ASSERT_TRUE(journal.Append(e));
+  };
+  struct TCase {
+    const char* Name;
+    std::function<void()> Damage;
+    const char* Words;
+    int Code;
+  };
+  const std::vector<TCase> cases = {
+      {"a bad header",
+       [&] {
+         QFile f(path);
+         ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+         f.write(QByteArray(16, 'x'));
+       },
+       "повреждён", 1},
+      {"a folder in its place",
+       [&] {
+         QFile::remove(path);
+         QDir().mkpath(path);
+       },
+       "повреждён", 1},
+      {"another program's file",
+       [&] {
+         QFile::remove(path);
+         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("other"));
+         db.setDatabaseName(path);
+         ASSERT_TRUE(db.open());
+         QSqlQuery(db).exec("CREATE TABLE notes (text TEXT)");
+         db.close();
+       },
+       "повреждён", 1},
+      {"gone, with events waiting",
+       [&] {
+         QFile::remove(path);
+         // As a writer leaves it: the events it holds, the last one cut by a crash.
+         QFile spill(TAlarmJournalWriter::SpillPath(path));
+         ASSERT_TRUE(spill.open(QIODevice::WriteOnly));
+         spill.write("{\"time\":46363.375,\"name\":\"" + kSetpoint.toUtf8() +
+                     "\",\"condition\":\"H\",\"event\":\"acknowledged\",\"state\":\"acked\",\"who\":"
+                     "\"program\"}\n{\"ti");
+       },
+       "не найден", 0},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    fresh();
+    c.Damage();
+    const TRun run = Cli({"--dir", folder.path(), "alarms"});
+    EXPECT_EQ(run.Code, c.Code) << run.Err.toStdString();
+    EXPECT_TRUE(run.Err.contains(QString::fromUtf8(c.Words))) << run.Err.toStdString();
+    EXPECT_FALSE(run.Err.contains("No query")) << run.Err.toStdString();
+  }
+  // The waiting event of the last case is printed, and said to wait.
+  const TRun waiting = Cli({"--dir", folder.path(), "alarms"});
+  EXPECT_TRUE(waiting.Err.contains("1 событий ждут записи")) << waiting.Err.toStdString();
+  EXPECT_EQ(waiting.Out.split('\t').value(4), "acknowledged") << waiting.Out.toStdString();
 }
 
 TEST_F(CliAlarmsTest, WrongArgumentsAreRefused) {

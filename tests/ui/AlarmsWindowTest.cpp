@@ -25,6 +25,7 @@
 #include "core/RegisterNode.h"
 #include "storage/TreeFiles.h"
 #include "support/Child.h"
+#include "support/ForeignLock.h"
 #include "support/RealMessageBox.h"
 #include "support/TestSupport.h"
 #include "tests/broker/MosquittoBroker.h"
@@ -33,6 +34,7 @@
 #include "ui/LabelViews.h"
 #include "ui/MainUnit.h"
 #include "ui/config/AlarmLimitsUnit.h"
+#include "ui/model/AlarmJournal.h"
 #include "ui/model/AlarmMonitor.h"
 #include "ui/model/AlarmNode.h"
 #include "ui/model/AlarmTexts.h"
@@ -183,6 +185,36 @@ TEST_F(AlarmsWindowTest, ALabelFlashesPastItsLimitAndStaysSteadyOnceAcknowledged
   EXPECT_EQ(View()->AlarmState(), TAlarmState::Normal);
   EXPECT_FALSE(AlarmPanel()->isVisible());
   EXPECT_EQ(List("activeList")->topLevelItemCount(), 0);
+}
+
+// While another program holds the journal, the status line says how many events wait for it, as
+// long as they wait; then they are in the journal.
+TEST_F(AlarmsWindowTest, TheStatusLineSaysEventsWaitForTheJournalUntilTheyAreWritten) {
+  if (!HaveSqliteShell()) GTEST_SKIP() << "sqlite3 is not installed (scripts/deps installs it)";
+  monitor->JournalRetryMs = 50;
+  ASSERT_TRUE(monitor->Open().Texts().isEmpty());
+  // As the program joins them.
+  monitor->JournalNews = [this](const QString& text) { main->ShowJournalNews(text); };
+  QLabel* panel = Child<QLabel>(*main, "journalPanel");
+  auto lock = std::make_unique<TForeignLock>(AlarmJournalPath(Dir->path()));
+  Read(regs[0], "75");
+  Read(regs[1], "80");
+  EXPECT_FALSE(monitor->FlushJournal(2000));
+  monitor->Tick();
+  EXPECT_TRUE(panel->isVisible());
+  EXPECT_EQ(panel->text(), QStringLiteral("Журнал тревог недоступен: 2 событий ждут записи"));
+  EXPECT_TRUE(panel->toolTip().contains(QStringLiteral("занят другой программой")))
+      << panel->toolTip().toStdString();
+  lock->Release();
+  EXPECT_TRUE(RunEventsUntil(
+      [&] {
+        monitor->Tick();
+        return !panel->isVisible();
+      },
+      8000));
+  QStringList raised;
+  for (const TAlarmEvent& e : monitor->Journal().Query()) raised << e.Name + ' ' + EventWord(e.Kind);
+  EXPECT_EQ(raised, (QStringList{regs[0]->Name() + " raised", regs[1]->Name() + " raised"}));
 }
 
 TEST_F(AlarmsWindowTest, AReturnedAlarmFlashesItsFrameUntilAcknowledgedByTheKeyboard) {

@@ -1,7 +1,9 @@
 // vexa-cli alarms: the alarm journal as tab-separated lines (time, name, caption, condition,
-// event, value, who, outcome), all of it or since a time, or the alarms active now; --ack
-// acknowledges the alarms of one register or all of them, signed by vexa-cli.
+// event, value, who, outcome), all of it or since a time, or the alarms active now, then the events
+// still waiting to be written; --ack acknowledges the alarms of one register or all of them, signed
+// by vexa-cli.
 
+#include <QDateTime>
 #include <QFileInfo>
 #include <cmath>
 
@@ -11,6 +13,7 @@
 #include "storage/UnreadableFiles.h"
 #include "tools/vexa-cli/CliContext.h"
 #include "ui/model/AlarmJournal.h"
+#include "ui/model/AlarmJournalWriter.h"
 #include "ui/model/AlarmMonitor.h"
 #include "ui/model/AlarmNode.h"
 
@@ -18,13 +21,30 @@ namespace vexa::cli {
 
 namespace {
 
+// The journal's longest wait for another program's lock in one listing.
+constexpr int kListBusyMs = 2000;
+
+const char kHeader[] = "time\tname\tcaption\tcondition\tevent\tvalue\twho\toutcome";
+
+// The instant with the local offset in force then, to the millisecond.
+QString IsoTime(const TAlarmEvent& e) {
+  const QDateTime at = QDateTime::fromMSecsSinceEpoch(e.At != 0 ? e.At : UtcMsOfLocal(e.Time));
+  return at.toOffsetFromUtc(at.offsetFromUtc()).toString(Qt::ISODateWithMs);
+}
+
 // A write has no condition; its value is the one asked for, its outcome the broker's word.
-QString EventLine(const TAlarmEvent& e) {
+QString EventLine(const TAlarmEvent& e, bool iso) {
   const bool alarm = e.IsAlarm();
   QString value = e.Asked;
   if (alarm && !std::isnan(e.Value)) value = QString::number(e.Value, 'g', 12);
-  QStringList cells{DateTimeToStr(e.Time), e.Name, e.Caption, alarm ? ConditionCode(e.Condition) : QString(),
-                    EventWord(e.Kind),     value,  e.Who,     e.Outcome};
+  QStringList cells{iso ? IsoTime(e) : DateTimeToStr(e.Time),
+                    e.Name,
+                    e.Caption,
+                    alarm ? ConditionCode(e.Condition) : QString(),
+                    EventWord(e.Kind),
+                    value,
+                    e.Who,
+                    e.Outcome};
   // A writer's name or value comes from a broker's client: it must not break the lines.
   for (QString& cell : cells)
     for (QChar& c : cell)
@@ -47,23 +67,29 @@ int Acknowledge(TCliContext& ctx, const QString& which) {
   TAlarmMonitor monitor(network, kWhoCli);
   const TFaults faults = monitor.Open();
   for (const QString& text : faults.Texts()) Err(QStringLiteral("vexa-cli: ") + text);
-  if (!monitor.Journal().IsOpen()) return 1;
   const int count = monitor.Acknowledge(which == QLatin1String("all") ? QString() : which);
-  if (!monitor.JournalError().isEmpty()) {
-    Err(QStringLiteral("vexa-cli: ") + monitor.JournalError());
-    return 1;
-  }
+  // An acknowledgement the journal cannot take yet waits in its spill file, written at its next
+  // opening: kept, and said.
+  if (!monitor.FlushJournal())
+    Err(QStringLiteral("vexa-cli: ") + monitor.JournalStatusText() + QStringLiteral(": ") +
+        monitor.JournalError());
   Out(QStringLiteral("acknowledged %1").arg(count));
   return 0;
 }
 
 int Alarms(TCliContext& ctx, const QStringList& args) {
   bool active = false;
+  bool iso = false;
+  bool header = false;
   std::optional<double> since;
   QString ack;
   for (int i = 0; i < args.size(); ++i) {
     if (args[i] == QLatin1String("--active")) {
       active = true;
+    } else if (args[i] == QLatin1String("--iso")) {
+      iso = true;
+    } else if (args[i] == QLatin1String("--header")) {
+      header = true;
     } else if (args[i] == QLatin1String("--since") && i + 1 < args.size()) {
       since = StrToDateTime(args[++i]);
       if (!since) {
@@ -77,18 +103,22 @@ int Alarms(TCliContext& ctx, const QStringList& args) {
     }
   }
   if (!ack.isEmpty()) {
-    if (active || since) return Usage();
+    if (active || since || iso || header) return Usage();
     return Acknowledge(ctx, ack);
   }
   const QString path = AlarmJournalPath(ctx.Dir);
-  if (!QFileInfo::exists(path)) return 0;  // no alarm has happened here yet
-  TAlarmJournal journal;
-  if (!journal.Open(path, true)) {
-    Err(QStringLiteral("vexa-cli: ") + journal.ErrorText());
-    return 1;
-  }
+  const std::vector<TAlarmEvent> spilled =
+      TAlarmJournalWriter::ReadSpill(TAlarmJournalWriter::SpillPath(path));
+  if (header) Out(QLatin1String(kHeader));
   std::vector<TAlarmEvent> events;
-  if (active) {
+  int code = 0;
+  TAlarmJournal journal;
+  if (!QFileInfo::exists(path)) {
+    // No alarm has happened here yet, unless its events wait for a journal to be made.
+    if (!spilled.empty()) Err(QStringLiteral("vexa-cli: журнал тревог %1 не найден").arg(path));
+  } else if (!journal.Open(path, true, kListBusyMs)) {
+    code = 1;
+  } else if (active) {
     for (TAlarmEvent& e : journal.Outstanding(Now()))
       if (e.State != TAlarmState::Normal) events.push_back(std::move(e));
   } else {
@@ -97,23 +127,34 @@ int Alarms(TCliContext& ctx, const QStringList& args) {
     events = journal.Query(query);
   }
   if (!journal.ErrorText().isEmpty()) {
+    // In words the operator can act on: another program holds it, it is damaged, it is gone.
     Err(QStringLiteral("vexa-cli: ") + journal.ErrorText());
-    return 1;
+    code = 1;
   }
-  for (const TAlarmEvent& e : events) Out(EventLine(e));
-  return 0;
+  for (const TAlarmEvent& e : events) Out(EventLine(e, iso));
+  if (!spilled.empty() && !active) {
+    Err(QStringLiteral("vexa-cli: журнал тревог недоступен: %1 событий ждут записи в %2")
+            .arg(spilled.size())
+            .arg(TAlarmJournalWriter::SpillPath(path)));
+    for (const TAlarmEvent& e : spilled)
+      if (!since || e.Time >= *since) Out(EventLine(e, iso));
+  }
+  return code;
 }
 
 const TCommandRegistrar kAlarms{
     QStringLiteral("alarms"),
     {&Alarms,
-     QStringLiteral("alarms [--active] [--since \"DD.MM.YYYY H:MM:SS\"] | --ack all|NAME  the alarm journal "
-                    "(Archives/alarms.sqlite) as tab-separated lines: time, register, caption, condition "
-                    "(HH H L LL COMM), event (raised acknowledged cleared shelved unshelved, or write for "
-                    "a write asked through the broker), value (for a write the value asked), who (for a "
-                    "write the user the message named, mqtt when none), outcome (of a write: written, "
-                    "refused: ..., failed: ...); --active the alarms active now; --ack acknowledges one "
-                    "register's alarms or all"),
+     QStringLiteral(
+         "alarms [--active] [--since \"DD.MM.YYYY H:MM:SS\"] [--iso] [--header] | --ack all|NAME  the "
+         "alarm journal (Archives/alarms.sqlite) as tab-separated lines: time (local; --iso: ISO 8601 "
+         "with the offset), register, caption, condition "
+         "(HH H L LL COMM), event (raised acknowledged cleared shelved unshelved, or write for "
+         "a write asked through the broker), value (for a write the value asked), who (for a "
+         "write the user the message named, mqtt when none), outcome (of a write: written, "
+         "refused: ..., failed: ...); --active the alarms active now; --ack acknowledges one "
+         "register's alarms or all; --header a first line naming the columns; events still waiting to "
+         "be written (alarms.sqlite-spill) follow the journal's, and are told on stderr"),
      false, false, TFolderWrites::WithAck}};
 
 }  // namespace

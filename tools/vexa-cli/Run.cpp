@@ -213,6 +213,9 @@ int Run(TCliContext& ctx, const QStringList& args) {
   // goes on without it.
   TAlarmMonitor alarms(network, kWhoCli);
   PrintFaults(alarms.Open());
+  alarms.JournalNews = [](const QString& text) {
+    if (!text.isEmpty()) Err(QStringLiteral("vexa-cli: ") + text);
+  };
   alarms.Attach();
 
   std::unique_ptr<TBrokerPublisher> publisher;
@@ -233,6 +236,11 @@ int Run(TCliContext& ctx, const QStringList& args) {
     RunReal(network, alarms, ms);
   }
   RestoreFolderLine(ctx, folderLine);
+  // What the journal could not take is kept beside it and written at its next opening.
+  if (!alarms.FlushJournal(2000))
+    Err(QStringLiteral(
+            "vexa-cli: %1; они сохранены в %2-spill и будут записаны в журнал при следующем запуске")
+            .arg(alarms.JournalStatusText(), AlarmJournalPath(network.Dir())));
   int rc = 0;
   try {
     SaveNetworkState(network);  // as at exit

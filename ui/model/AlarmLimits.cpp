@@ -1,7 +1,10 @@
 #include "ui/model/AlarmLimits.h"
 
+#include <cmath>
+#include <functional>
 #include <optional>
 
+#include "core/CustomRegister.h"
 #include "core/Network.h"
 #include "core/RootNode.h"
 #include "core/Services.h"
@@ -16,7 +19,7 @@ const std::array<QString, 4> kLimitNames = {QStringLiteral("аварийная �
                                             QStringLiteral("нижняя"), QStringLiteral("аварийная нижняя")};
 
 TAlarmNode* NodeOf(TNetwork& network, const QString& name) {
-  return network.Alarms() ? dynamic_cast<TAlarmNode*>(network.Alarms()->FindComponent(name)) : nullptr;
+  return FindAlarmNode(network.Alarms().get(), name);
 }
 
 }  // namespace
@@ -47,37 +50,36 @@ TAlarmLimitsApplied ApplyAlarmLimits(TNetwork& network, const QString& name, con
       faults.Add(QStringLiteral("Уставка «%1»: «%2» не является числом").arg(kLimitNames[i], text));
       continue;
     }
+    if (!std::isfinite(*value) || std::abs(*value) > kMaxAlarmLimit) {
+      faults.Add(QStringLiteral("Уставка «%1» должна быть числом от %2 до %3")
+                     .arg(kLimitNames[i], FloatToStr(-kMaxAlarmLimit), FloatToStr(kMaxAlarmLimit)));
+      continue;
+    }
     limits[i] = *value;
   }
   const std::optional<double> deadband = StrToFloat(edit.Deadband.trimmed());
-  if (!deadband || *deadband < 0)
-    faults.Add(QStringLiteral("Зона нечувствительности должна быть числом не меньше нуля"));
+  if (!deadband || !std::isfinite(*deadband) || *deadband < 0 || *deadband > kMaxAlarmDeadband)
+    faults.Add(QStringLiteral("Зона нечувствительности должна быть числом от 0 до %1")
+                   .arg(FloatToStr(kMaxAlarmDeadband)));
   if (edit.DelaySeconds < 0 || edit.DelaySeconds > kMaxAlarmDelaySeconds)
     faults.Add(QStringLiteral("Задержка должна быть от 0 до %1 с").arg(kMaxAlarmDelaySeconds));
   if (edit.Priority < kMinAlarmPriority || edit.Priority > kMaxAlarmPriority)
     faults.Add(
         QStringLiteral("Приоритет должен быть от %1 до %2").arg(kMinAlarmPriority).arg(kMaxAlarmPriority));
   if (!faults.Items().isEmpty()) return {false, faults};
-  // Each enabled limit against the next enabled one below it.
-  for (int i = 0; i < 4; ++i) {
-    if (!edit.LimitEnabled[i]) continue;
-    for (int j = i + 1; j < 4; ++j) {
-      if (!edit.LimitEnabled[j]) continue;
-      const bool crossesBand = i <= 1 && j >= 2;  // a high limit against a low one
-      if (crossesBand ? limits[i] <= limits[j] : limits[i] < limits[j])
-        faults.Add(QStringLiteral("Уставка «%1» должна быть %2 уставки «%3»")
-                       .arg(kLimitNames[i],
-                            crossesBand ? QStringLiteral("больше") : QStringLiteral("не меньше"),
-                            kLimitNames[j]));
-      break;
-    }
+  if (const auto pair = AlarmLimitsOutOfOrder(edit.LimitEnabled, limits)) {
+    const bool crossesBand = pair->first <= 1 && pair->second >= 2;  // a high limit against a low one
+    faults.Add(QStringLiteral("Уставка «%1» должна быть %2 уставки «%3»")
+                   .arg(kLimitNames[pair->first],
+                        crossesBand ? QStringLiteral("больше") : QStringLiteral("не меньше"),
+                        kLimitNames[pair->second]));
   }
   if (!faults.Items().isEmpty()) return {false, faults};
   if (!network.Alarms()) return {false, TFaults(QStringLiteral("Настройки тревог не загружены"))};
 
   TAlarmNode* node = NodeOf(network, name);
   if (node == nullptr) {
-    node = new TAlarmNode(network.Alarms().get());  // owned by ALARMS
+    node = new TAlarmNode(&AlarmLevelFor(network, name));  // owned by ALARMS
     node->SetName(name);
   }
   node->SetEnabled(edit.Enabled);
@@ -95,6 +97,78 @@ TAlarmLimitsApplied ApplyAlarmLimits(TNetwork& network, const QString& name, con
   if (const std::optional<QString> failed = SaveTreeFileForOperator(network, *network.Alarms(), true))
     faults.Add(*failed);
   return {true, faults};
+}
+
+TRootNode& AlarmLevelFor(TNetwork& network, const QString& name) {
+  TRootNode& alarms = *network.Alarms();
+  const TRootNode* net = network.Net().get();
+  // The target's levels from NET down: its regulator (a regulator's own communication alarm goes
+  // there too), then its channel. Named apart from the alarm nodes, which a flat file keeps beside
+  // them.
+  QStringList path;
+  const TComponent* target = FindNode(net, name);
+  if (target != nullptr && target->Owner() == net) path << name;
+  for (const TComponent* at = target; at != nullptr && at->Owner() != nullptr && at->Owner() != net;
+       at = at->Owner())
+    path.prepend(at->Owner()->Name());
+  if (path.size() > 2) path = path.mid(0, 2);
+  TRootNode* level = &alarms;
+  for (QString group : path) {
+    group += QLatin1String(kAlarmLevelSuffix);
+    auto* next = dynamic_cast<TRootNode*>(level->FindComponent(group));
+    if (next == nullptr || !IsAlarmGroup(*next)) {
+      next = new TRootNode(level);  // owned by the level above
+      next->SetName(group);
+    }
+    level = next;
+  }
+  return *level;
+}
+
+TFaults CheckAlarmSettings(TNetwork& network) {
+  TFaults faults;
+  const TRootNode* alarms = network.Alarms().get();
+  const TRootNode* net = network.Net().get();
+  if (alarms == nullptr || net == nullptr) return faults;
+  // A long list is cut: the operator is told there is more, not shown thousands of lines.
+  constexpr int kListed = 10;
+  QStringList foreign;
+  QStringList unmatched;
+  int foreignCount = 0;
+  int unmatchedCount = 0;
+  const QHash<QString, TComponent*> nodes = NodesByName(net);
+  const std::function<void(const TComponent&)> walk = [&](const TComponent& level) {
+    for (int i = 0; i < level.ComponentCount(); ++i) {
+      const TComponent* child = level.Component(i);
+      if (dynamic_cast<const TAlarmJournalNode*>(child) != nullptr) continue;
+      if (IsAlarmGroup(*child)) {
+        walk(*child);
+        continue;
+      }
+      if (dynamic_cast<const TAlarmNode*>(child) == nullptr) {
+        if (foreignCount++ < kListed)
+          foreign << QStringLiteral("%1 (%2)").arg(child->Name(), child->ClassName());
+        continue;
+      }
+      const TComponent* target = nodes.value(child->Name());
+      const bool watched = dynamic_cast<const TCustomRegister*>(target) != nullptr ||
+                           (target != nullptr && target->Owner() == net);
+      if (!watched && unmatchedCount++ < kListed) unmatched << child->Name();
+    }
+  };
+  walk(*alarms);
+  const auto more = [](int count) {
+    return count > kListed ? QStringLiteral(" и ещё %1").arg(count - kListed) : QString();
+  };
+  if (foreignCount > 0)
+    faults.Add(QStringLiteral("В настройках тревог (ALARMS) не уставки тревог, они не действуют: %1%2")
+                   .arg(foreign.join(QStringLiteral(", ")), more(foreignCount)),
+               TMsgIcon::Warning);
+  if (unmatchedCount > 0)
+    faults.Add(QStringLiteral("Уставки тревог для регистров, которых нет в сети: %1%2")
+                   .arg(unmatched.join(QStringLiteral(", ")), more(unmatchedCount)),
+               TMsgIcon::Warning);
+  return faults;
 }
 
 TFaults SetAlarmBeep(TNetwork& network, bool beep) {

@@ -11,6 +11,7 @@ namespace vexa {
 
 class TNetwork;
 class TAlarmNode;
+class TRootNode;
 
 // The settings of one register's alarms as the dialog shows them: the limits as text.
 struct TAlarmLimitsEdit {
@@ -33,6 +34,15 @@ struct TAlarmLimitsApplied {
   TFaults Faults;
 };
 TAlarmLimitsApplied ApplyAlarmLimits(TNetwork& network, const QString& name, const TAlarmLimitsEdit& edit);
+
+// Where a new alarm node for `name` goes in the nested layout: under ALARMS, the level of its
+// regulator and then of its channel as NET holds it (made when missing; a regulator's own alarm in
+// its regulator's level); ALARMS itself for a name NET does not hold.
+TRootNode& AlarmLevelFor(TNetwork& network, const QString& name);
+
+// What of ALARMS watches nothing: nodes of other classes than the alarms' (which the monitor leaves
+// out), and alarm nodes whose name matches no register or regulator of NET. Told at start-up.
+TFaults CheckAlarmSettings(TNetwork& network);
 
 // Whether a new alarm of the first priority beeps: the JOURNAL node (made when missing) is set and
 // ALARMS.cfg saved; the faults say why the save failed.

@@ -39,9 +39,11 @@ inline constexpr double kNoValue = std::numeric_limits<double>::quiet_NaN();
 
 // One transition as the journal keeps it, or a write asked from outside (RemoteWrite: Condition,
 // State and Priority mean nothing, Asked and Outcome say what was asked and what came of it, Who
-// the writer). Times are the program's date-times (local, in days).
+// the writer). Time is the program's date-time (local, in days), At the same instant in UTC epoch
+// milliseconds, which the journal keeps (0: taken from Time).
 struct TAlarmEvent {
   double Time = 0;
+  qint64 At = 0;
   QString Name;     // the register's (or for COMM the regulator's) name
   QString Caption;  // its caption then
   TAlarmCondition Condition = TAlarmCondition::Hi;
@@ -53,6 +55,7 @@ struct TAlarmEvent {
   double ShelvedUntil = 0;  // for a shelving
   QString Asked;            // for a write: the value asked for, as text
   QString Outcome;          // for a write: OutcomeWord, as given
+  QString Key;              // the journal's own, one per event: written once, however often replayed
 
   bool IsAlarm() const { return Kind != TAlarmEventKind::RemoteWrite; }
   bool Written() const { return Outcome == OutcomeWord(TWriteOutcome::Written); }

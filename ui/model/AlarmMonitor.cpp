@@ -7,6 +7,7 @@
 #include "core/Network.h"
 #include "core/RootNode.h"
 #include "core/Services.h"
+#include "ui/model/AlarmLimits.h"
 #include "ui/model/AlarmNode.h"
 
 namespace vexa {
@@ -37,6 +38,27 @@ void CollectRegisters(const TComponent& node, std::vector<const TCustomRegister*
     else
       CollectRegisters(*child, out);
   }
+}
+
+// Delays and shelvings run on the monotonic clock: a step of the wall clock neither stalls nor
+// hurries them. Days, as TAlarm counts.
+double MonotonicDays() {
+  return static_cast<double>(Services().Clock->TickMs()) / static_cast<double>(kMsPerDay);
+}
+
+// Start-up waits this long for the writer to open (check, convert, prune) the journal.
+constexpr int kStartWaitMs = 1000;
+// A query waits this long for the events just handed over, and for another program's lock.
+constexpr int kReadWaitMs = 200;
+constexpr int kReadBusyMs = 250;
+
+QString WaitingText(int waiting) {
+  return QStringLiteral("Журнал тревог недоступен: %1 событий ждут записи").arg(waiting);
+}
+
+QString SetAsideText(const QString& path, const QString& aside) {
+  return QStringLiteral("Журнал тревог %1 повреждён: он сохранён как %2, начат новый журнал")
+      .arg(path, aside);
 }
 
 // The rank a label shows first: unacknowledged active, acknowledged active, returned.
@@ -82,59 +104,139 @@ TAlarmMonitor::TRecord& TAlarmMonitor::RecordOf(const QString& name, TAlarmCondi
 TFaults TAlarmMonitor::Open(const QString& journalPath) {
   TFaults faults;
   const double now = Now();
-  journal_.Close();
+  const double tick = MonotonicDays();
+  writer_.reset();  // what the earlier journal still had to write, first
+  reader_.Close();
   journalPath_ = journalPath.isEmpty() ? AlarmJournalPath(network_.Dir()) : journalPath;
-  journalTried_ = false;
-  // A folder where nothing has been raised yet gets no journal until something is.
-  if (!QFileInfo::exists(journalPath_)) {
+  keepDays_ = JournalKeepDays(network_.Alarms().get());
+  TJournalWriterOptions options;
+  options.Path = journalPath_;
+  options.RetryMs = JournalRetryMs;
+  writer_ = std::make_unique<TAlarmJournalWriter>(options);
+  lastPrune_ = now;
+  if (keepDays_ > 0) writer_->Prune(now - keepDays_);
+  // A folder where nothing has been raised yet gets no journal until something is. One that is
+  // there is opened, checked and pruned by the writer; start-up waits a moment for its word.
+  const std::vector<TAlarmEvent> spilled =
+      TAlarmJournalWriter::ReadSpill(TAlarmJournalWriter::SpillPath(journalPath_));
+  if (!QFileInfo::exists(journalPath_) && spilled.empty()) {
     Rebuild();
+    faults.Add(CheckAlarmSettings(network_));
     return faults;
   }
-  journalTried_ = true;
-  if (journal_.Open(journalPath_)) {
-    keepDays_ = JournalKeepDays(network_.Alarms().get());
-    Prune(now, &faults);
-    const std::vector<TAlarmEvent> outstanding = journal_.Outstanding(now);
-    for (const TAlarmEvent& e : outstanding) {
-      TRecord& record = RecordOf(e.Name, e.Condition);
-      const double until = e.ShelvedUntil > now ? e.ShelvedUntil : 0;
-      record.Alarm.Restore(until > 0 ? TAlarmState::Normal : e.State, until);
-      record.Caption = e.Caption;
-      record.Priority = e.Priority;
-      record.Value = e.Value;
-      record.Since = e.Time;
-      if (until > 0 && (nextShelfEnd_ == 0 || until < nextShelfEnd_)) nextShelfEnd_ = until;
-    }
+  writer_->Flush(kStartWaitMs);
+  const TJournalWriterStatus status = writer_->Status();
+  if (!status.SetAside.isEmpty()) {
+    faults.Add(SetAsideText(journalPath_, status.SetAside));
+    setAsideTold_ = status.SetAside;
+  }
+  if (status.Pruned > 0)
+    faults.Add(QStringLiteral("Журнал тревог хранит события за %1 дн.: удалено старых событий: %2")
+                   .arg(keepDays_)
+                   .arg(status.Pruned),
+               TMsgIcon::Warning);
+  if (status.Trouble != TJournalTrouble::None)
+    faults.Add(status.Error + QStringLiteral(". ") +
+                   (status.Waiting > 0 ? WaitingText(status.Waiting)
+                                       : QStringLiteral("События будут записаны, когда журнал освободится")),
+               TMsgIcon::Warning);
+
+  // The last event of every alarm: the journal's, then those still waiting to go into it.
+  std::map<std::pair<QString, int>, TAlarmEvent> last;
+  std::map<std::pair<QString, int>, double> raised;
+  if (reader_.Open(journalPath_, true, kReadBusyMs)) {
+    for (TAlarmEvent& e : reader_.Outstanding(now))
+      last[{e.Name, static_cast<int>(e.Condition)}] = std::move(e);
+    if (!reader_.ErrorText().isEmpty()) faults.Add(reader_.ErrorText(), TMsgIcon::Warning);
+  }
+  for (const TAlarmEvent& e : spilled) {
+    if (!e.IsAlarm()) continue;
+    last[{e.Name, static_cast<int>(e.Condition)}] = e;
+    if (e.Kind == TAlarmEventKind::Raised) raised[{e.Name, static_cast<int>(e.Condition)}] = e.Time;
+  }
+  for (const auto& [key, e] : last) {
+    const double until = e.ShelvedUntil > now ? e.ShelvedUntil : 0;
+    if (e.State == TAlarmState::Normal && until == 0) continue;
+    TRecord& record = RecordOf(e.Name, e.Condition);
+    // The shelving runs out on the monotonic clock, as long after now as the journal says.
+    const double untilTick = until > 0 ? tick + (until - now) : 0;
+    record.Alarm.Restore(until > 0 ? TAlarmState::Normal : e.State, untilTick);
+    Recount(record);
+    record.ShelvedUntil = until;
+    record.Caption = e.Caption;
+    record.Priority = e.Priority;
+    record.Value = e.Value;
+    record.Since = e.Time;
+    if (untilTick > 0 && (nextShelfEnd_ == 0 || untilTick < nextShelfEnd_)) nextShelfEnd_ = untilTick;
     // The active list shows when an alarm was raised, which may be earlier than its last event
     // (an acknowledgement, its return).
-    for (const TAlarmEvent& e : outstanding) {
-      if (e.Kind == TAlarmEventKind::Raised || e.State == TAlarmState::Normal) continue;
-      TRecord& record = RecordOf(e.Name, e.Condition);
-      TJournalQuery query;
-      query.Name = e.Name;
-      for (const TAlarmEvent& earlier : journal_.Query(query))
-        if (earlier.Condition == e.Condition && earlier.Kind == TAlarmEventKind::Raised)
-          record.Since = earlier.Time;
+    if (e.Kind == TAlarmEventKind::Raised || e.State == TAlarmState::Normal) continue;
+    if (const auto it = raised.find(key); it != raised.end()) {
+      record.Since = it->second;
+      continue;
     }
-  } else {
-    faults.Add(journal_.ErrorText() + QStringLiteral(". Тревоги не записываются в журнал."));
+    TJournalQuery query;
+    query.Name = e.Name;
+    for (const TAlarmEvent& earlier : reader_.Query(query))
+      if (earlier.Condition == e.Condition && earlier.Kind == TAlarmEventKind::Raised)
+        record.Since = earlier.Time;
   }
+  reader_.Close();
   Rebuild();
+  faults.Add(CheckAlarmSettings(network_));
   return faults;
 }
 
-void TAlarmMonitor::Prune(double now, TFaults* faults) {
-  lastPrune_ = now;
-  if (keepDays_ <= 0 || !journal_.IsOpen()) return;
-  const int removed = journal_.RemoveBefore(now - keepDays_);
-  if (faults == nullptr) return;
-  if (removed < 0)
-    faults->Add(journal_.ErrorText(), TMsgIcon::Warning);
-  else if (removed > 0)
-    faults->Add(QStringLiteral("Журнал тревог хранит события за %1 дн.: удалено старых событий: %2")
-                    .arg(keepDays_)
-                    .arg(removed),
-                TMsgIcon::Warning);
+TAlarmJournal& TAlarmMonitor::Journal() {
+  if (writer_) writer_->Flush(kReadWaitMs);
+  // Opened anew each time: the writer may have made the file since, or put a damaged one aside.
+  reader_.Close();
+  if (!journalPath_.isEmpty() && QFileInfo::exists(journalPath_))
+    reader_.Open(journalPath_, true, kReadBusyMs);
+  return reader_;
+}
+
+QString TAlarmMonitor::JournalError() const {
+  return writer_ ? writer_->Status().Error : QString();
+}
+
+int TAlarmMonitor::JournalWaiting() const {
+  return writer_ ? writer_->Status().Waiting : 0;
+}
+
+QString TAlarmMonitor::JournalStatusText() const {
+  if (!writer_) return {};
+  const TJournalWriterStatus status = writer_->Status();
+  QString text = status.Waiting > 0 ? WaitingText(status.Waiting) : QString();
+  if (status.Lost > 0)
+    text += (text.isEmpty() ? QString() : QStringLiteral("; ")) +
+            QStringLiteral("потеряно событий: %1").arg(status.Lost);
+  return text;
+}
+
+bool TAlarmMonitor::FlushJournal(int ms) {
+  return writer_ ? writer_->Flush(ms) : true;
+}
+
+void TAlarmMonitor::TellJournalNews() {
+  if (!writer_) return;
+  const TJournalWriterStatus status = writer_->Status();
+  if (status.SetAside != setAsideTold_) {
+    setAsideTold_ = status.SetAside;
+    if (JournalNews)
+      JournalNews(SetAsideText(journalPath_, status.SetAside.section(QStringLiteral(", "), -1)));
+  }
+  QString text = JournalStatusText();
+  if (!text.isEmpty() && !status.Error.isEmpty())
+    text += QStringLiteral(" (") + status.Error + QLatin1Char(')');
+  if (text == journalNews_) return;
+  const bool wasWaiting = !journalNews_.isEmpty();
+  journalNews_ = text;
+  if (!JournalNews) return;
+  if (!text.isEmpty())
+    JournalNews(text);
+  else if (wasWaiting)
+    JournalNews(QString());  // written: the notice goes
 }
 
 void TAlarmMonitor::Rebuild() {
@@ -153,17 +255,18 @@ void TAlarmMonitor::Rebuild() {
     index_.insert(reg, static_cast<int>(watched_.size()));
     return watched_.emplace_back();
   };
-  for (int i = 0; i < alarms->ComponentCount(); ++i) {
-    const auto* node = dynamic_cast<const TAlarmNode*>(alarms->Component(i));
-    if (node == nullptr) continue;
-    TComponent* target = FindNode(net, node->Name());
+  // One walk of NET for every limit: tens of thousands of them cost no walk each.
+  const QHash<QString, TComponent*> nodes = NodesByName(net);
+  for (const TAlarmNode* node : AlarmNodes(alarms)) {
+    TComponent* target = nodes.value(node->Name());
     if (const auto* reg = dynamic_cast<const TCustomRegister*>(target)) {
       TWatched& w = watch(reg);
       w.Limits = node->Enabled();
-      const TAlarmLimit limits[4] = {{node->HiHiEnabled(), node->HiHiLimit(), true, node->Deadband()},
-                                     {node->HiEnabled(), node->HiLimit(), true, node->Deadband()},
-                                     {node->LoEnabled(), node->LoLimit(), false, node->Deadband()},
-                                     {node->LoLoEnabled(), node->LoLoLimit(), false, node->Deadband()}};
+      const double band = std::max(0.0, node->Deadband());
+      const TAlarmLimit limits[4] = {{node->HiHiEnabled(), node->HiHiLimit(), true, band},
+                                     {node->HiEnabled(), node->HiLimit(), true, band},
+                                     {node->LoEnabled(), node->LoLimit(), false, band},
+                                     {node->LoLoEnabled(), node->LoLoLimit(), false, band}};
       for (int k = 0; k < 4; ++k) {
         w.Limit[k] = limits[k];
         if (!node->Enabled()) w.Limit[k].Enabled = false;
@@ -203,10 +306,12 @@ void TAlarmMonitor::Rebuild() {
 void TAlarmMonitor::Apply(TRecord& record, std::optional<TAlarmEventKind> kind, double now, double value,
                           const QString& who) {
   if (!kind) return;
+  Recount(record);
   if (*kind == TAlarmEventKind::Raised) record.Since = now;
   if (!std::isnan(value)) record.Value = value;
   TAlarmEvent event;
   event.Time = now;
+  event.At = UtcMsOfLocal(now);
   event.Name = record.Name;
   event.Caption = record.Caption;
   event.Condition = record.Condition;
@@ -215,7 +320,7 @@ void TAlarmMonitor::Apply(TRecord& record, std::optional<TAlarmEventKind> kind, 
   event.Value = record.Value;
   event.Who = who;
   event.Priority = record.Priority;
-  event.ShelvedUntil = record.Alarm.ShelvedUntil();
+  event.ShelvedUntil = record.Alarm.Shelved() ? record.ShelvedUntil : 0;
   Tell(event);
 }
 
@@ -226,16 +331,8 @@ bool TAlarmMonitor::Note(const TAlarmEvent& event) {
 }
 
 void TAlarmMonitor::Tell(const TAlarmEvent& event) {
-  if (!journal_.IsOpen() && !journalTried_ && !journalPath_.isEmpty()) {
-    journalTried_ = true;
-    if (!journal_.Open(journalPath_)) journalError_ = journal_.ErrorText();
-  }
-  if (journal_.IsOpen()) {
-    if (journal_.Append(event))
-      journalError_.clear();
-    else
-      journalError_ = journal_.ErrorText();
-  }
+  // Handed to the writer's thread; the observers are told at once, as the journal will have it.
+  if (writer_) writer_->Post(event);
   // An observer may forget itself or another while told.
   const auto observers = observers_;
   for (const auto& [id, observer] : observers) observer(event);
@@ -248,7 +345,8 @@ void TAlarmMonitor::Read(const TCustomRegister& reg) {
   // A disabled register is not read: its value is an old one.
   if (it == index_.constEnd() || !reg.Enabled()) return;
   const double now = Now();
-  if (nextShelfEnd_ > 0 && now >= nextShelfEnd_) Tick();
+  const double tick = MonotonicDays();
+  if (nextShelfEnd_ > 0 && tick >= nextShelfEnd_) Tick();
   TWatched& w = watched_[static_cast<size_t>(*it)];
   const bool ok = reg.LastIOResult() == iorOK;
   if (w.Regulator >= 0) {
@@ -258,7 +356,7 @@ void TAlarmMonitor::Read(const TCustomRegister& reg) {
       comm.Failing += ok ? -1 : 1;
     }
     const bool silent = comm.Enabled && comm.Registers > 0 && comm.Failing == comm.Registers;
-    Apply(*comm.Record, comm.Record->Alarm.Evaluate(now, silent, comm.Record->Delay), now, kNoValue);
+    Apply(*comm.Record, comm.Record->Alarm.Evaluate(tick, silent, comm.Record->Delay), now, kNoValue);
   }
   if (!w.Limits) return;
   const double value = ok ? ValueOf(reg) : kNoValue;
@@ -271,16 +369,17 @@ void TAlarmMonitor::Read(const TCustomRegister& reg) {
     }
     w.Passed[k] = LimitPassed(w.Limit[k], value, w.Passed[k]);
     record.Value = value;  // the active list shows the value as it is now
-    Apply(record, record.Alarm.Evaluate(now, w.Passed[k], record.Delay), now, value);
+    Apply(record, record.Alarm.Evaluate(tick, w.Passed[k], record.Delay), now, value);
   }
 }
 
 void TAlarmMonitor::Tick() {
   const double now = Now();
+  const double tick = MonotonicDays();
   nextShelfEnd_ = 0;
   for (auto& [key, record] : records_) {
     if (record.Alarm.Shelved()) {
-      if (const auto kind = record.Alarm.Expire(now)) {
+      if (const auto kind = record.Alarm.Expire(tick)) {
         Apply(record, kind, now, kNoValue);
       } else {
         const double until = record.Alarm.ShelvedUntil();
@@ -290,9 +389,13 @@ void TAlarmMonitor::Tick() {
     }
     // A condition that still holds: its delay may have run out since the last read.
     if (record.Alarm.Present() && !record.Alarm.Active())
-      Apply(record, record.Alarm.Evaluate(now, true, record.Delay), now, kNoValue);
+      Apply(record, record.Alarm.Evaluate(tick, true, record.Delay), now, kNoValue);
   }
-  if (now - lastPrune_ >= 1.0) Prune(now, nullptr);
+  if (writer_ && keepDays_ > 0 && std::abs(now - lastPrune_) >= 1.0) {
+    lastPrune_ = now;
+    writer_->Prune(now - keepDays_);
+  }
+  TellJournalNews();
 }
 
 std::vector<TActiveAlarm> TAlarmMonitor::Active() const {
@@ -309,15 +412,24 @@ std::vector<TActiveAlarm> TAlarmMonitor::Active() const {
 }
 
 int TAlarmMonitor::ActiveCount() const {
-  return static_cast<int>(
-      std::count_if(records_.begin(), records_.end(), [](const auto& r) { return r.second.Alarm.Active(); }));
+  return activeCount_;
 }
 
 int TAlarmMonitor::UnackedCount() const {
-  return static_cast<int>(std::count_if(records_.begin(), records_.end(), [](const auto& r) {
-    const TAlarmState s = r.second.Alarm.State();
+  return unackedCount_;
+}
+
+void TAlarmMonitor::Recount(TRecord& record) {
+  const auto active = [](TAlarmState s) {
+    return s == TAlarmState::ActiveUnacked || s == TAlarmState::ActiveAcked;
+  };
+  const auto unacked = [](TAlarmState s) {
     return s == TAlarmState::ActiveUnacked || s == TAlarmState::ReturnedUnacked;
-  }));
+  };
+  const TAlarmState now = record.Alarm.State();
+  activeCount_ += static_cast<int>(active(now)) - static_cast<int>(active(record.Counted));
+  unackedCount_ += static_cast<int>(unacked(now)) - static_cast<int>(unacked(record.Counted));
+  record.Counted = now;
 }
 
 TAlarmState TAlarmMonitor::State(const QString& name, TAlarmCondition condition) const {
@@ -355,7 +467,8 @@ bool TAlarmMonitor::Shelve(const QString& name, TAlarmCondition condition, int s
   const auto it = records_.find({name, static_cast<int>(condition)});
   if (it == records_.end()) return false;
   const double now = Now();
-  const double until = now + seconds / kSecondsPerDay;
+  const double until = MonotonicDays() + seconds / kSecondsPerDay;
+  it->second.ShelvedUntil = now + seconds / kSecondsPerDay;
   Apply(it->second, it->second.Alarm.Shelve(until), now, kNoValue, who.isEmpty() ? who_ : who);
   if (nextShelfEnd_ == 0 || until < nextShelfEnd_) nextShelfEnd_ = until;
   return true;

@@ -8,11 +8,13 @@
 #include <QString>
 #include <functional>
 #include <map>
+#include <memory>
 #include <utility>
 #include <vector>
 
 #include "core/Faults.h"
 #include "ui/model/AlarmJournal.h"
+#include "ui/model/AlarmJournalWriter.h"
 #include "ui/model/AlarmModel.h"
 
 namespace vexa {
@@ -85,9 +87,23 @@ class TAlarmMonitor {
   int Observe(std::function<void(const TAlarmEvent&)> observer);
   void Forget(int id);
 
-  TAlarmJournal& Journal() { return journal_; }
-  // What the last journal write failed with, once; empty when it writes.
-  const QString& JournalError() const { return journalError_; }
+  // The journal read-only, for queries: what was handed to the writer a moment ago is in it unless
+  // the journal is unavailable (then it waits, JournalWaiting).
+  TAlarmJournal& Journal();
+  // What the journal's writer last failed with; empty while it writes.
+  QString JournalError() const;
+  // The events not yet in the journal, and the operator's words for it (empty when none wait):
+  // the status line, the log and the broker say this.
+  int JournalWaiting() const;
+  QString JournalStatusText() const;
+  // Told on the main thread (from Tick) when JournalStatusText changes or a damaged journal was
+  // kept aside.
+  std::function<void(const QString&)> JournalNews;
+  // Waits at most ms for the events handed over to be written: true when none wait. Tests and
+  // vexa-cli; the program never waits.
+  bool FlushJournal(int ms = 5000);
+  // How often a journal that took no writes is tried again; before Open.
+  int JournalRetryMs = 3000;
   // The journal's age bound, in days.
   int KeepDays() const { return keepDays_; }
   // The watched registers (with their limits or their regulator's communication alarm).
@@ -101,7 +117,9 @@ class TAlarmMonitor {
     TAlarmCondition Condition = TAlarmCondition::Hi;
     int Priority = 2;
     int Delay = 0;
-    double Since = 0;  // raised at
+    double Since = 0;                           // raised at
+    double ShelvedUntil = 0;                    // the wall clock's end of a shelving, as the journal keeps it
+    TAlarmState Counted = TAlarmState::Normal;  // the state the counts hold for it
     double Value = kNoValue;
   };
   struct TWatched {
@@ -124,14 +142,17 @@ class TAlarmMonitor {
              const QString& who = QString());
   // Into the journal (opened with the first event), then to the observers.
   void Tell(const TAlarmEvent& event);
-  void Prune(double now, TFaults* faults);
+  void TellJournalNews();
+  // Keeps the counts up to date with a record's state: a flood costs no walk over every alarm.
+  void Recount(TRecord& record);
 
   TNetwork& network_;
   QString who_;
-  TAlarmJournal journal_;
+  std::unique_ptr<TAlarmJournalWriter> writer_;
+  TAlarmJournal reader_;
   QString journalPath_;
-  bool journalTried_ = false;  // opened, or failed to open: not tried again for every event
-  QString journalError_;
+  QString journalNews_;  // what JournalNews was last told
+  QString setAsideTold_;
   int keepDays_ = 0;
   double lastPrune_ = 0;
   int readTicket_ = 0;                                  // following the network's reads while not 0
@@ -141,9 +162,11 @@ class TAlarmMonitor {
   std::vector<TComm> comm_;
   const TRootNode* builtNet_ = nullptr;  // the trees the index was built from
   const TRootNode* builtAlarms_ = nullptr;
-  double nextShelfEnd_ = 0;  // the earliest shelving's end, 0 when none
+  double nextShelfEnd_ = 0;  // the earliest shelving's end on the monotonic clock, 0 when none
   std::map<int, std::function<void(const TAlarmEvent&)>> observers_;
   int nextObserver_ = 1;
+  int activeCount_ = 0;
+  int unackedCount_ = 0;
 };
 
 }  // namespace vexa

@@ -1,5 +1,9 @@
 #include "ui/model/AlarmNode.h"
 
+#include <cmath>
+
+#include "storage/StreamFormat.h"
+
 namespace vexa {
 
 TAlarmNode::TAlarmNode(TComponent* owner) : TRootNode(owner) {}
@@ -70,8 +74,49 @@ void TAlarmNode::SetLoLoLimit(double value) {
   StoreChanged(loLoLimit_, value);
 }
 void TAlarmNode::SetDeadband(double value) {
-  // A negative band would clear before the limit is passed back.
-  StoreChanged(deadband_, value < 0 ? 0.0 : value);
+  // A file's negative band is refused at its load; the monitor takes none below zero.
+  StoreChanged(deadband_, value);
+}
+
+std::optional<std::pair<int, int>> AlarmLimitsOutOfOrder(const std::array<bool, 4>& enabled,
+                                                         const std::array<double, 4>& limits) {
+  // Each enabled limit against the next enabled one below it.
+  for (int i = 0; i < 4; ++i) {
+    if (!enabled[i]) continue;
+    for (int j = i + 1; j < 4; ++j) {
+      if (!enabled[j]) continue;
+      const bool crossesBand = i <= 1 && j >= 2;  // a high limit against a low one
+      if (crossesBand ? limits[i] <= limits[j] : limits[i] < limits[j]) return std::pair{i, j};
+      break;
+    }
+  }
+  return std::nullopt;
+}
+
+void TAlarmNode::Loaded() {
+  TRootNode::Loaded();
+  const QString object = QStringLiteral("%1 (%2)").arg(Name(), ClassName());
+  const auto refuse = [&object](const char* property, double value, const QString& takes) {
+    throw EStreamRecordError(
+        QStringLiteral("%1: %2=%3 is out of range; it takes %4")
+            .arg(object, QLatin1String(property), QString::number(value, 'g', 17), takes),
+        EStreamRecordError::rpValue);
+  };
+  const char* const names[4] = {"HiHiLimit", "HiLimit", "LoLimit", "LoLoLimit"};
+  const std::array<double, 4> limits = {hiHiLimit_, hiLimit_, loLimit_, loLoLimit_};
+  for (int i = 0; i < 4; ++i)
+    if (!std::isfinite(limits[i]) || std::abs(limits[i]) > kMaxAlarmLimit)
+      refuse(names[i], limits[i],
+             QStringLiteral("a number from %1 to %2").arg(-kMaxAlarmLimit).arg(kMaxAlarmLimit));
+  if (!std::isfinite(deadband_) || deadband_ < 0 || deadband_ > kMaxAlarmDeadband)
+    refuse("Deadband", deadband_, QStringLiteral("a number from 0 to %1").arg(kMaxAlarmDeadband));
+  if (const auto pair = AlarmLimitsOutOfOrder({hiHiEnabled_, hiEnabled_, loEnabled_, loLoEnabled_}, limits))
+    throw EStreamRecordError(
+        QStringLiteral("%1: %2=%3 and %4=%5 are out of order; enabled limits keep HiHiLimit >= HiLimit > "
+                       "LoLimit >= LoLoLimit")
+            .arg(object, QLatin1String(names[pair->first]), QString::number(limits[pair->first], 'g', 17),
+                 QLatin1String(names[pair->second]), QString::number(limits[pair->second], 'g', 17)),
+        EStreamRecordError::rpValue);
 }
 void TAlarmNode::SetDelaySeconds(int value) {
   StoreChanged(delaySeconds_, value);
@@ -122,6 +167,53 @@ const TAlarmJournalNode* JournalNodeOf(const TRootNode* alarms) {
 }
 
 }  // namespace
+
+namespace {
+
+void CollectAlarmNodes(const TComponent& level, std::vector<TAlarmNode*>& out) {
+  for (int i = 0; i < level.ComponentCount(); ++i) {
+    TComponent* child = level.Component(i);
+    if (auto* node = dynamic_cast<TAlarmNode*>(child))
+      out.push_back(node);
+    else if (IsAlarmGroup(*child))
+      CollectAlarmNodes(*child, out);
+  }
+}
+
+void IndexByName(const TComponent& level, QHash<QString, TComponent*>& out) {
+  for (int i = 0; i < level.ComponentCount(); ++i) {
+    TComponent* child = level.Component(i);
+    if (!out.contains(child->Name())) out.insert(child->Name(), child);
+    if (child->ComponentCount() > 0) IndexByName(*child, out);
+  }
+}
+
+}  // namespace
+
+bool IsAlarmGroup(const TComponent& node) {
+  return &node.ClassInfo() == &TRootNode::StaticClassInfo();
+}
+
+std::vector<TAlarmNode*> AlarmNodes(const TRootNode* alarms) {
+  std::vector<TAlarmNode*> nodes;
+  if (alarms != nullptr) CollectAlarmNodes(*alarms, nodes);
+  return nodes;
+}
+
+TAlarmNode* FindAlarmNode(const TRootNode* alarms, const QString& name) {
+  if (alarms == nullptr) return nullptr;
+  // The flat layout's node is a direct child: found without a walk.
+  if (auto* node = dynamic_cast<TAlarmNode*>(alarms->FindComponent(name))) return node;
+  for (TAlarmNode* node : AlarmNodes(alarms))
+    if (node->Name() == name) return node;
+  return nullptr;
+}
+
+QHash<QString, TComponent*> NodesByName(const TComponent* root) {
+  QHash<QString, TComponent*> index;
+  if (root != nullptr) IndexByName(*root, index);
+  return index;
+}
 
 int JournalKeepDays(const TRootNode* alarms) {
   const TAlarmJournalNode* journal = JournalNodeOf(alarms);

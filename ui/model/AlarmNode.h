@@ -4,6 +4,12 @@
 // name (a node directly under NET) is that regulator's communication alarm and uses only Enabled,
 // DelaySeconds and Priority. TAlarmJournalNode (named JOURNAL) holds the journal's settings.
 
+#include <QHash>
+#include <array>
+#include <optional>
+#include <utility>
+#include <vector>
+
 #include "core/RootNode.h"
 
 namespace vexa {
@@ -14,6 +20,17 @@ inline constexpr int kMaxAlarmPriority = 3;
 inline constexpr int kDefaultJournalDays = 400;
 inline constexpr int kMaxJournalDays = 36500;
 inline constexpr const char* kJournalNodeName = "JOURNAL";
+// The nested layout's levels are named by their regulator or channel and this.
+inline constexpr const char* kAlarmLevelSuffix = "_ALARMS";
+// What a limit and a deadband may be, in the dialog as in a file: finite, and no further from zero
+// than any register's value the program shows.
+inline constexpr double kMaxAlarmLimit = 1e9;
+inline constexpr double kMaxAlarmDeadband = 1e9;
+
+// The first pair of enabled limits (HH, H, L, LL in that order) out of order HH >= H > L >= LL:
+// their indexes; none when they keep it.
+std::optional<std::pair<int, int>> AlarmLimitsOutOfOrder(const std::array<bool, 4>& enabled,
+                                                         const std::array<double, 4>& limits);
 
 class TAlarmNode : public TRootNode {
  public:
@@ -22,6 +39,9 @@ class TAlarmNode : public TRootNode {
   static const TClassInfo& StaticClassInfo();
   const TClassInfo& ClassInfo() const override { return StaticClassInfo(); }
   void Assign(const TPersistent& source) override;
+  // Refuses, as the stream reader refuses a value out of its range, limits that are not finite or
+  // out of kMaxAlarmLimit, a deadband out of 0 to kMaxAlarmDeadband, and enabled limits out of order.
+  void Loaded() override;
 
   bool HiHiEnabled() const { return hiHiEnabled_; }
   void SetHiHiEnabled(bool value);
@@ -81,6 +101,18 @@ class TAlarmJournalNode : public TRootNode {
   int keepDays_ = kDefaultJournalDays;
   bool beep_ = true;
 };
+
+// The alarm nodes of ALARMS in the tree's order, at any depth: the flat layout of the first files
+// (every node right under ALARMS) and the nested one (grouped under plain TRootNode levels named
+// by regulator and channel with kAlarmLevelSuffix, so that no level holds more children than a
+// stored level can).
+std::vector<TAlarmNode*> AlarmNodes(const TRootNode* alarms);
+TAlarmNode* FindAlarmNode(const TRootNode* alarms, const QString& name);
+// Whether a child of ALARMS is one of the nested layout's levels.
+bool IsAlarmGroup(const TComponent& node);
+// The nodes of a tree by name, the first in the tree's order where names repeat (as FindNode finds
+// them): one walk for many look-ups.
+QHash<QString, TComponent*> NodesByName(const TComponent* root);
 
 // The journal's age bound in the ALARMS root: its JOURNAL node's, else the default.
 int JournalKeepDays(const TRootNode* alarms);
