@@ -7,13 +7,16 @@
 namespace vexa {
 
 QByteArray TopicLevel(const QString& name) {
-  QString level = name;
-  for (QChar& c : level)
-    if (c == QLatin1Char('#') || c == QLatin1Char('+') || c == QLatin1Char('/') || c.unicode() < 0x20 ||
-        (c.unicode() >= 0x7F && c.unicode() <= 0x9F) || c.isNonCharacter())
-      c = QLatin1Char('_');
-  if (level.isEmpty()) return QByteArrayLiteral("_");
-  QByteArray bytes = level.toUtf8();
+  // By code points: libmosquitto refuses the non-characters beyond the first plane too.
+  QList<uint> points = name.toUcs4();
+  for (uint& c : points) {
+    const bool wildcard = c == '#' || c == '+' || c == '/';
+    const bool control = c < 0x20 || (c >= 0x7F && c <= 0x9F);
+    const bool nonCharacter = (c >= 0xFDD0 && c <= 0xFDEF) || (c & 0xFFFE) == 0xFFFE;
+    if (wildcard || control || nonCharacter) c = '_';
+  }
+  if (points.isEmpty()) return QByteArrayLiteral("_");
+  QByteArray bytes = QString::fromUcs4(points.constData(), points.size()).toUtf8();
   if (bytes.size() <= kMaxLevelBytes) return bytes;
   int cut = kMaxLevelBytes;
   // Back to the first byte of a character: continuation bytes are 10xxxxxx.

@@ -2,7 +2,7 @@
 // The broker's topics: one rule for every topic level made from a name (a register, an archive)
 // and one check for every topic published, the root's check among them.
 //
-// The rule: '#', '+', '/', NUL and the other control characters and non-characters (which
+// The rule: '#', '+', '/', NUL and the other control characters and the non-characters (which
 // libmosquitto refuses in a topic) in a name become '_', an empty name is "_", and a name longer
 // than kMaxLevelBytes of UTF-8 is cut there (on a character's boundary). A topic is published only when
 // the check passes: valid UTF-8 without NUL, no wildcards, at most 65535 bytes.

@@ -202,6 +202,8 @@ int Run(TCliContext& ctx, const QStringList& args) {
   } else {
     RunReal(network, alarms, ms);
   }
+  // The run is over: no write asked through the broker holds up the save and the exit.
+  if (publisher) publisher->HoldWrites();
   RestoreFolderLine(ctx, folderLine);
   int rc = 0;
   try {
@@ -210,8 +212,9 @@ int Run(TCliContext& ctx, const QStringList& args) {
     Err(QStringLiteral("vexa-cli: the state could not be saved: %1").arg(QString::fromUtf8(e.what())));
     rc = 1;
   }
-  // After the save, so that the last reads and archives go out too; then "offline".
-  if (publisher) publisher->Stop();
+  // After the save, so that the last reads and archives go out too; then "offline". A second at
+  // most, so that a stop ends within a service manager's patience whatever is queued.
+  if (publisher) publisher->Stop(1000);
   if (rc != 0) return rc;
   Out(QStringLiteral("ran %1%2; state saved in %3")
           .arg(ms < 0 ? QStringLiteral("until stopped") : QStringLiteral("%1 s").arg(seconds))
