@@ -174,7 +174,11 @@ TBrokerSettings LoadBrokerSettings(const QString& programFolder) {
       return std::nullopt;
     }
     const QVariant v = ini.value(key);
-    if (v.typeId() != QMetaType::QString) {
+    // From the file a value is text; a file this process wrote may still be held typed.
+    const int type = v.typeId();
+    const bool plain = type == QMetaType::QString || type == QMetaType::Int || type == QMetaType::LongLong ||
+                       type == QMetaType::Bool || type == QMetaType::Double;
+    if (!plain) {
       s.FileProblems << KeyProblem(name, rawText, QStringLiteral("нужен текст (запятые в кавычках)"));
       return std::nullopt;
     }

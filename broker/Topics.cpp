@@ -2,21 +2,23 @@
 
 #include <mosquitto.h>
 
+#include <string>
+
 #include "broker/BrokerSettings.h"
 
 namespace vexa {
 
 QByteArray TopicLevel(const QString& name) {
   // By code points: libmosquitto refuses the non-characters beyond the first plane too.
-  QList<uint> points = name.toUcs4();
-  for (uint& c : points) {
+  std::u32string points = name.toStdU32String();
+  for (char32_t& c : points) {
     const bool wildcard = c == '#' || c == '+' || c == '/';
     const bool control = c < 0x20 || (c >= 0x7F && c <= 0x9F);
     const bool nonCharacter = (c >= 0xFDD0 && c <= 0xFDEF) || (c & 0xFFFE) == 0xFFFE;
     if (wildcard || control || nonCharacter) c = '_';
   }
-  if (points.isEmpty()) return QByteArrayLiteral("_");
-  QByteArray bytes = QString::fromUcs4(points.constData(), points.size()).toUtf8();
+  if (points.empty()) return QByteArrayLiteral("_");
+  QByteArray bytes = QString::fromStdU32String(points).toUtf8();
   if (bytes.size() <= kMaxLevelBytes) return bytes;
   int cut = kMaxLevelBytes;
   // Back to the first byte of a character: continuation bytes are 10xxxxxx.

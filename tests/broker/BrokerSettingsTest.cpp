@@ -106,6 +106,8 @@ TEST(BrokerSettingsTest, SavedOwnerOnlyAndReadBackWhole) {
   EXPECT_EQ(path, dir.filePath(QStringLiteral("Config/MQTT.ini")));
   EXPECT_EQ(Mode(path), 0600);
   EXPECT_EQ(LoadBrokerSettings(dir.path()), s);
+  EXPECT_TRUE(LoadBrokerSettings(dir.path()).FileProblems.isEmpty())
+      << LoadBrokerSettings(dir.path()).FileProblems.join('|').toStdString();
 
   // A file someone made readable for all is owner-only again after the next save.
   QFile::setPermissions(path, QFile::permissions(path) | QFile::ReadOther | QFile::ReadGroup);

@@ -42,7 +42,9 @@ TEST(TopicLevelTest, EveryNameMakesALevelTheLibraryTakes) {
   };
   for (const TCase& c : cases) {
     const QByteArray level = TopicLevel(c.name);
-    if (!c.level.isEmpty()) EXPECT_EQ(QString::fromUtf8(level), c.level);
+    if (!c.level.isEmpty()) {
+      EXPECT_EQ(QString::fromUtf8(level), c.level);
+    }
     EXPECT_LE(level.size(), kMaxLevelBytes);
     const QByteArray topic = "vexa/line/archives/" + level;
     EXPECT_TRUE(LibraryTakes(topic)) << c.name.left(20).toStdString();
