@@ -167,6 +167,15 @@ QString FixedText(int64_t raw, int digits) {
 
 TCustomRegister::TCustomRegister(TComponent* owner) : TRootNode(owner), rdTime_(Now()), wrTime_(Now()) {}
 
+TCustomRegister::~TCustomRegister() {
+  if (life_) life_->Gone = true;
+}
+
+std::shared_ptr<TRegisterLife> TCustomRegister::Life() {
+  if (!life_) life_ = std::make_shared<TRegisterLife>();
+  return life_;
+}
+
 const TClassInfo& TCustomRegister::StaticClassInfo() {
   using P = Props<TCustomRegister>;
   RegisterTextListConversions();
@@ -262,7 +271,30 @@ std::unique_ptr<TCustomRegister> TCustomRegister::DetachedCopy() const {
   copy->userCanRead_ = userCanRead_;
   copy->userCanWrite_ = userCanWrite_;
   copy->rdTime_ = rdTime_.load();
+  copy->wrTime_ = wrTime_;
   return copy;
+}
+
+void TCustomRegister::TakeWrite(const TCustomRegister& copy, const QString& textBefore) {
+  wrTime_ = copy.wrTime_;
+  lastIOResult_ = copy.lastIOResult_;
+  if (copy.lastStringData_ != textBefore) lastStringData_ = copy.lastStringData_;
+}
+
+void TCustomRegister::Submit(const TLineContext& line, TWriteValue value, TWriteDone done) {
+  // Without a line there is no writer: refused at once.
+  if (line.Line == nullptr)
+    TLineWriter::Refuse(*this, line, std::move(value), std::move(done));
+  else
+    line.Line->Writer().Submit(*this, line, std::move(value), std::move(done));
+}
+
+void TCustomRegister::SubmitStringData(const TLineContext& line, const QString& value, TWriteDone done) {
+  Submit(line, TWriteValue::OfText(value), std::move(done));
+}
+
+void TCustomRegister::SubmitFloatData(const TLineContext& line, double value, TWriteDone done) {
+  Submit(line, TWriteValue::OfNumber(value), std::move(done));
 }
 
 void TCustomRegister::TakeRead(const TCustomRegister& copy) {
@@ -473,7 +505,8 @@ void TCustomRegister::SendWrite(const TLineContext& line, const uint8_t* data, i
   std::unique_lock<std::recursive_mutex> lineLock;
   if (line.Line != nullptr) lineLock = line.Line->Lock();
   lastIOResult_ = Transact(line, frame, registerType_, *this) == TExchange::Answered ? iorOK : iorFAIL;
-  Services().Clock->Sleep(100);
+  // No line at all (a property set outside a stream): there is nothing to keep quiet.
+  if (line.Line != nullptr) Services().Clock->Sleep(100);
 }
 
 void TCustomRegister::WriteRaw(const TLineContext& line, int32_t raw) {

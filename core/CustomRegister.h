@@ -9,13 +9,12 @@
 #include <memory>
 
 #include "core/Frame.h"
+#include "core/LineWriter.h"
 #include "core/Protocol.h"
 #include "core/RootNode.h"
 #include "core/TextList.h"
 
 namespace vexa {
-
-enum TIOResult { iorOK, iorFAIL, iorWRONGDATA };
 
 const QStringList& RegisterTypeNames();        // display names, "Логический" ...
 const QStringList& RegisterTypeIdentifiers();  // "rtBOOL" ...
@@ -33,6 +32,7 @@ inline constexpr int kMaxHistory = 8000;
 class TCustomRegister : public TRootNode {
  public:
   explicit TCustomRegister(TComponent* owner);
+  ~TCustomRegister() override;
 
   static const TClassInfo& StaticClassInfo();
   const TClassInfo& ClassInfo() const override { return StaticClassInfo(); }
@@ -66,9 +66,23 @@ class TCustomRegister : public TRootNode {
   bool UserCanWRITE() const { return userCanWrite_; }
   void SetUserCanWRITE(bool value);
 
-  // Device read as text ("***" on failure) and device write from text, on the given line.
+  // Device read as text ("***" on failure) and device write from text, on the given line. The write
+  // holds the line through its exchange and the pause after it on the caller's thread: the main
+  // thread writes through SubmitStringData instead.
   QString StringData(const TLineContext& line);
   void SetStringData(const TLineContext& line, const QString& value);
+  // The same writes without waiting: the line's writer (core/LineWriter.h) runs them on a detached
+  // copy, in the order asked, and stores the outcome here (LastIOResult, the write time, the text
+  // the simulator keeps) on the main thread before `done` is called. A null line refuses at once.
+  void SubmitStringData(const TLineContext& line, const QString& value, TWriteDone done = {});
+  void SubmitFloatData(const TLineContext& line, double value, TWriteDone done = {});
+  // Writes asked and not yet stored.
+  bool WritePending() const { return writesPending_ > 0; }
+  // Shared with work that outlives a call on this register (a queued write): marked gone with it.
+  std::shared_ptr<TRegisterLife> Life();
+  // Main thread: stores a write made on a detached copy, as that write on this node would have; the
+  // text only when the write changed the copy's (textBefore), so a read stored meanwhile stays.
+  void TakeWrite(const TCustomRegister& copy, const QString& textBefore);
   // A read done away from this node: DetachedCopy (on the node's thread) holds what the exchange
   // needs, another thread reads the copy with StringData(line), and TakeRead stores the copy's
   // outcome here as that read on this node would have. ReadsTheLine tells whether StringData would
@@ -99,6 +113,9 @@ class TCustomRegister : public TRootNode {
   static QString RegisterName(int address, int channel, int reg);
 
  private:
+  friend class TLineWriter;
+  void Submit(const TLineContext& line, TWriteValue value, TWriteDone done);
+
   // Stored text of the last value while streaming, so a save or restore never touches the line.
   bool Guarded() const { return IsStreaming(); }
   void BuildRequest(TRegisterFrame& frame, uint8_t command) const;
@@ -121,6 +138,8 @@ class TCustomRegister : public TRootNode {
   TExchange lastExchange_ = TExchange::NoLine;
   std::atomic<double> rdTime_ = 0;  // read by the poller thread
   double wrTime_ = 0;
+  int writesPending_ = 0;  // main thread
+  std::shared_ptr<TRegisterLife> life_;
 };
 
 }  // namespace vexa

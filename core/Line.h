@@ -1,6 +1,7 @@
 #pragma once
 // One regulator line: its port, the lock that lets one exchange at a time onto it, the simulator's
-// random generator and the line's news (trace, loss and return). Every exchange runs on a line.
+// random generator, the line's news (trace, loss and return) and its writer, which runs the writes
+// asked of the line in order away from the thread that asked. Every exchange runs on a line.
 
 #include <QString>
 #include <atomic>
@@ -14,6 +15,8 @@
 
 namespace vexa {
 
+class TLineWriter;
+
 class TLine {
  public:
   // `port` may be null: every exchange on the line then fails at once.
@@ -23,6 +26,8 @@ class TLine {
   TLine& operator=(const TLine&) = delete;
 
   TCustomComm* Port() const { return port_.get(); }
+  // Every write asked without waiting goes through it (TCustomRegister::SubmitStringData).
+  TLineWriter& Writer() { return *writer_; }
   // The line carries one exchange at a time, whichever thread asks (the poller's reads, the main
   // thread's reads and writes): an exchange holds this lock throughout. Hold it too to close, reopen
   // or reconfigure the port, and across a pause the line must keep quiet. Recursive, so a holder may
@@ -56,6 +61,8 @@ class TLine {
   mutable std::recursive_mutex mutex_;
   TRandomGenerator random_;
   std::atomic<uint64_t> writes_ = 0;
+  // Last: it goes first, finishing its write in flight while the port is still there.
+  std::unique_ptr<TLineWriter> writer_;
 };
 
 }  // namespace vexa

@@ -21,6 +21,7 @@ namespace vexa {
 
 class TCustomRegister;
 class TExecuter;
+class TLineWriter;
 
 enum class TRootId { Net, TTemplates, Tasks, RTemplates, Reports, Registry, Alarms };
 inline constexpr int kRootCount = 7;
@@ -75,6 +76,9 @@ class TNetwork {
   void RecreateRoot(const QString& name);
 
   TLine& Line() { return line_; }
+  // The line's writer: writes asked without waiting, in order (core/LineWriter.h). Stop it at
+  // shutdown to drop what is queued and finish the write in flight.
+  TLineWriter& Writer() { return line_.Writer(); }
   // The line as an exchange runs on it now: the port, and the settings' simulation mode and speed.
   TLineContext LineContext();
 

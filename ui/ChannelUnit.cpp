@@ -277,7 +277,8 @@ void TChannelForm::TakeBackRefused() {
 
 void TChannelForm::ApplyClick() {
   static_cast<TChannelGrid*>(grid_)->CommitOpenEditor();
-  ShowFaults(table_.Apply());
+  // The table tells nothing once the window was closed or loaded another channel.
+  table_.Apply([](const TFaults& faults) { ShowFaults(faults); });
 }
 
 void TChannelForm::showEvent(QShowEvent* event) {

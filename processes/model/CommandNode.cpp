@@ -167,7 +167,9 @@ void TCommandNode::Refresh(const TLineContext& line) {
 }
 
 void TCommandNode::Step(const TLineContext& line, TRootNode* net) {
-  if (!Enabled() || Count() == 0 || WRElapsed() < 0) return;
+  // One write at a time per node: a tick that finds the last one still on its way leaves the node
+  // to the next, which plans afresh from the time then (no slot's last point is lost by it).
+  if (!Enabled() || Count() == 0 || WRElapsed() < 0 || WritePending()) return;
   // Nothing is cached between ticks: the slot is planned afresh from the lists, so an entry that
   // does not convert stops the step before anything is written.
   PlanSlot(slotNumber_);
@@ -183,7 +185,7 @@ void TCommandNode::Step(const TLineContext& line, TRootNode* net) {
   const qint64 size = SlotSizeMs();
   if (elapsed >= size || size <= 0) {
     // The point's value exactly as entered, not an interpolated float.
-    SetStringData(line, DataList().at(slotNumber_));
+    SubmitStringData(line, DataList().at(slotNumber_));
     SetSlotNumber(slotNumber_ + 1);
     if (slotNumber_ < Count()) {
       // The next slot begins at this tick, not after the write and its pause: otherwise a slot
@@ -200,7 +202,7 @@ void TCommandNode::Step(const TLineContext& line, TRootNode* net) {
       static_cast<long double>(elapsed) *
           (static_cast<long double>(stopValue_) - static_cast<long double>(startValue_)) /
           static_cast<long double>(size);
-  SetFloatData(line, static_cast<double>(value));
+  SubmitFloatData(line, static_cast<double>(value));
 }
 
 int TCommandNode::Done() const {

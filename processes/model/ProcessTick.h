@@ -25,9 +25,11 @@ struct TProcessTickHooks {
   std::function<void(TRootNode& process)> ShowStopped;
 };
 
-// One tick over the enabled processes of the network's TASKS, writing on its line. A process is stopped by
-// disabling it, giving it the stopped image and saving `tasks`. A process whose cyclogram does not convert is
-// stopped, and its fault returned, in the order of the processes, with those of saves that failed.
+// One tick over the enabled processes of the network's TASKS. It never waits for the line: each command
+// node's write is asked of the line's writer, and a node whose last write is still on its way is left
+// to the next tick. A process is stopped by disabling it, giving it the stopped image and saving `tasks`. A
+// process whose cyclogram does not convert is stopped, and its fault returned, in the order of the processes,
+// with those of saves that failed.
 TFaults ProcessTick(TNetwork& network, const TProcessTickHooks& hooks = {});
 
 // The "%" a process shows when its row is made: the smallest progress of its command nodes while

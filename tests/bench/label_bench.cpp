@@ -79,6 +79,8 @@ int main(int argc, char** argv) {
         reg->SetCaption(QStringLiteral("Параметр %1").arg(count));
         reg->SetRegisterType(r % 2 ? rtINT : rtFLOAT);
         reg->SetLoggingInterval(3);
+        reg->SetEnabled(true);  // polled in both modes: only the labels differ
+        if (plain) continue;
         TLabelDisplay* label =
             PlaceLabel(*reg, QStringLiteral("ts0"), 10 + (count % 8) * 120, 10 + (count / 8) * 26);
         label->SetUnits(QStringLiteral("°C"));
@@ -117,7 +119,7 @@ int main(int argc, char** argv) {
                             : "labels",
                 count, seconds);
     std::printf("main thread busy: %.1f ms per second (%.2f %% of one core; goal < 5 %%): %s\n", share * 1000,
-                share * 100, share < 0.05 ? "met" : "MISSED");
+                share * 100, share < 0.05 ? "met" : "not met");
   }
   return 0;
 }

@@ -15,6 +15,6 @@ awk -v bare="$bare" -v with="$with" 'BEGIN {
   share = (with - bare) / 10
   printf "main thread busy per second: %.1f ms with 200 labels, %.1f ms without\n", with, bare
   printf "the labels: %.1f ms per second = %.2f %% of one core (goal < 5 %%): %s\n", with - bare, share,
-         share < 5 ? "met" : "MISSED"
+         share < 5 ? "met" : "not met"
   exit share < 5 ? 0 : 1
 }'

@@ -126,7 +126,7 @@ TEST_F(ChannelTableTest, ApplyChecksAndWritesEachTypedValueTopToBottom) {
   std::vector<int> changed;
   table.RowChanged = [&changed](int row) { changed.push_back(row); };
 
-  ShowFaults(table.Apply());
+  table.Apply(ShowFaults);
 
   std::vector<int> written;
   QStringList messages;
@@ -175,7 +175,7 @@ TEST_F(ChannelTableTest, ReadOnlyRegistersRefuseTypingAtOnceAndAreNeverWritten) 
   ShowFaults(table.Edit(1, ""));
   readOnly->SetUserCanWRITE(false);
   writable->SetUserCanWRITE(false);
-  ShowFaults(table.Apply());
+  table.Apply(ShowFaults);
   EXPECT_EQ(table.Row(1).Text, "350");
   EXPECT_EQ(table.Row(2).Text, "350");
   EXPECT_TRUE(writes.empty());
@@ -187,14 +187,14 @@ TEST_F(ChannelTableTest, AFailedWriteKeepsTheTypedTextAndApplyTriesItAgain) {
   table.Load(channel);
   writesAnswered = false;
   ShowFaults(table.Edit(1, "360"));
-  ShowFaults(table.Apply());
+  table.Apply(ShowFaults);
   EXPECT_EQ(Messages->Texts(), QStringList{"'360' - 'Уставка'\r\nошибка записи, регулятор не отвечает!"});
   EXPECT_EQ(table.Row(1).Text, "360");
   EXPECT_EQ(table.Row(1).Last, "350");
 
   writesAnswered = true;
-  ShowFaults(table.Apply());
-  ShowFaults(table.Apply());  // written by the first: nothing left to do
+  table.Apply(ShowFaults);
+  table.Apply(ShowFaults);  // written by the first: nothing left to do
   EXPECT_EQ(writes, std::vector<int>{1});
   EXPECT_EQ(device['\1'], char(TypeByte(rtINT, true, true)) + Bytes({0x68, 0x01}));
   EXPECT_EQ(table.Row(1).Last, "360");
@@ -214,12 +214,63 @@ TEST_F(ChannelTableTest, SimulatedChannelReadsWritesAndReadsBack) {
   EXPECT_NE(table.Row(2).Text, kFailedText);
   EXPECT_FALSE(Accepted(table.Edit(2, "другое")));
   ShowFaults(table.Edit(1, "87"));
-  ShowFaults(table.Apply());
+  table.Apply(ShowFaults);
   EXPECT_EQ(table.Row(1).Last, "87");
   EXPECT_TRUE(Port->Written.empty());  // the simulator answered, not the line
 
   table.Load(channel);
   EXPECT_NEAR(table.Row(1).Text.toInt(), 87, 1);
+}
+
+// On the system clock "Применить" returns at once: the outcomes, and the warnings with them, arrive
+// as the line's writer hands them over.
+TEST_F(ChannelTableTest, ApplyTellsItsWarningsWhenTheOutcomesArrive) {
+  const TSystemClockScope systemClock;
+  Add(1, "Уставка", rtINT, true, Bytes({0x5E, 0x01}));
+  Add(2, "Предел", rtINT, true, Bytes({0x5E, 0x01}));
+  table.Load(channel);
+  writesAnswered = false;
+  ShowFaults(table.Edit(1, "360"));
+  ShowFaults(table.Edit(2, "abc"));
+  int told = 0;
+  table.Apply([&](const TFaults& faults) {
+    ++told;
+    ShowFaults(faults);
+  });
+  table.Apply([&](const TFaults&) { ++told; });  // again at once: the write on its way is not asked twice
+  EXPECT_EQ(told, 1);                            // the second had nothing to wait for
+  EXPECT_TRUE(Messages->Shown.empty());
+  EXPECT_EQ(table.Row(1).Asked, "360");
+
+  ASSERT_TRUE(RunEventsUntil([&] { return told == 2; }, 10000));
+  // In row order, the write's warning among the checks'.
+  EXPECT_EQ(Messages->Texts(), (QStringList{"'360' - 'Уставка'\r\nошибка записи, регулятор не отвечает!",
+                                            "'abc' - 'Предел'\r\nне может принять такое значение!"}));
+  EXPECT_EQ(table.Row(1).Text, "360");
+  EXPECT_EQ(table.Row(1).Last, "350");
+  EXPECT_TRUE(table.Row(1).Asked.isEmpty());
+  EXPECT_EQ(Port->Written.size(), 2u + 3u);  // the two reads, then one write of three attempts
+  Current().Writer().Stop();
+}
+
+// A table loaded again, or gone, before the outcome arrives is not changed by it, nor tells it.
+TEST_F(ChannelTableTest, OutcomesArrivingAfterAReloadOrTheTablesEndChangeNothing) {
+  const TSystemClockScope systemClock;
+  Add(1, "Уставка", rtINT, true, Bytes({0x5E, 0x01}));
+  writesAnswered = false;  // an outcome taken would be a warning told
+  for (const bool reload : {true, false}) {
+    SCOPED_TRACE(reload);
+    auto own = std::make_unique<TChannelTable>(Current());
+    own->Load(channel);
+    ShowFaults(own->Edit(1, "360"));
+    bool told = false;
+    own->Apply([&](const TFaults&) { told = true; });
+    reload ? own->Load(channel) : own.reset();
+    Current().Writer().Drain();
+    EXPECT_FALSE(told);
+    EXPECT_TRUE(!reload || own->Row(1).Text == "350");
+  }
+  Current().Writer().Stop();
 }
 
 }  // namespace

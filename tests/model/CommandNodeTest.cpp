@@ -15,6 +15,7 @@
 #include "storage/StreamReader.h"
 #include "storage/StreamWriter.h"
 #include "storage/TreeFiles.h"
+#include "support/RampingProcesses.h"
 #include "support/TestSupport.h"
 
 namespace vexa::test {
@@ -763,6 +764,32 @@ TEST_F(CommandNodeTest, RandomCyclogramsRunAsTheMillisecondModelSays) {
     ASSERT_TRUE(model.Finished());
   }
   EXPECT_GT(slotEndsHit, 100);  // the exact slot ends were really tried
+}
+
+// On the system clock the tick only asks for its writes: the line's writer runs them while the main
+// thread goes on, and a node whose write is still on its way at the next tick asks for no other.
+TEST_F(CommandNodeTest, ATickAsksForItsWritesAndANodeWaitsForItsOutcomeBeforeTheNext) {
+  const TSystemClockScope systemClock;
+  AddRampingProcesses(*Tasks(), 2, 3);
+  TLineWriter& writer = Current().Writer();
+  // Ticks at once one after the other, then once the outcomes have arrived: six writes each time.
+  for (const bool outcomesFirst : {false, false, true}) {
+    SCOPED_TRACE(outcomesFirst);
+    if (outcomesFirst) {
+      ASSERT_TRUE(RunEventsUntil([&] { return writer.Pending() == 0; }, 10000));
+      for (int p = 0; p < 2; ++p)
+        for (int n = 0; n < 3; ++n) {
+          const auto* node = static_cast<const TCommandNode*>(Tasks()->Node(p)->Node(n));
+          EXPECT_FALSE(node->WritePending());
+          EXPECT_EQ(node->LastIOResult(), iorOK);
+          // The simulator kept what was written: a value of the ramp.
+          EXPECT_NEAR(StrToFloat(node->LastStringData()).value_or(0), 50, 30);
+        }
+    }
+    EXPECT_TRUE(ProcessTick(Current()).Empty());
+    EXPECT_EQ(writer.Pending(), 6u);
+  }
+  writer.Stop();
 }
 
 }  // namespace

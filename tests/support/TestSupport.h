@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "core/CustomComm.h"
@@ -69,6 +70,19 @@ class TFakeClock : public TClock {
   double now_ = 46363.5;  // 07.12.2026 12:00:00
   int64_t tick_ = 0;
   int64_t slept_ = 0;
+};
+
+// The system clock for the scope, the fixture's own kept aside (its scripted port keeps its time):
+// the line's writer then runs writes on its own thread, as in the program.
+class TSystemClockScope {
+ public:
+  TSystemClockScope() : kept_(std::exchange(Services().Clock, std::make_unique<TClock>())) {}
+  ~TSystemClockScope() { Services().Clock = std::move(kept_); }
+  TSystemClockScope(const TSystemClockScope&) = delete;
+  TSystemClockScope& operator=(const TSystemClockScope&) = delete;
+
+ private:
+  std::unique_ptr<TClock> kept_;
 };
 
 struct TRecordedMessage {

@@ -12,6 +12,7 @@
 #include <QTableWidget>
 #include <QTest>
 
+#include "core/LineWriter.h"
 #include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "core/SetupNode.h"
@@ -262,6 +263,31 @@ TEST_F(ChannelWindowTest, ARealWarningOnAReadOnlyValueIsDismissedAndTheWindowGoe
   EXPECT_EQ(setpoint->LastStringData(), "42");
   EXPECT_EQ(Value(temperature)->text(), shown);
   EXPECT_TRUE(Messages->Shown.empty());
+}
+
+// "Применить" returns before its writes are made; a write that fails is told in a real box when its
+// outcome arrives, the typed value stays in its cell, and the window goes on meanwhile.
+TEST_F(ChannelWindowTest, AFailedWriteIsToldWhenItsOutcomeArrivesAndTheTypedValueStays) {
+  const TSystemClockScope systemClock;
+  Settings()->SetDemo(false);  // and the port is closed: the write goes unanswered
+  form->SetChannel(channel);
+  ASSERT_TRUE(Activate(form.get()));
+  TRealMessageBoxes boxes;
+  KeyClick(TypeInto(setpoint, "42"), Qt::Key_Return);
+  QTest::mouseClick(ApplyButton(), Qt::LeftButton);
+  EXPECT_TRUE(Messages->Shown.empty()) << "told before the outcome was there";
+  EXPECT_TRUE(setpoint->WritePending());
+
+  ASSERT_TRUE(RunEventsUntil(
+      [&] { return boxes.Answered == 1 && QApplication::activeModalWidget() == nullptr; }, 5000));
+  EXPECT_EQ(
+      Messages->Texts(),
+      QStringList{QStringLiteral("'42' - 'Уставка температуры'\r\nошибка записи, регулятор не отвечает!")});
+  EXPECT_EQ(writes, QList<int>{2});
+  EXPECT_EQ(Value(setpoint)->text(), "42");
+  EXPECT_EQ(setpoint->LastIOResult(), iorFAIL);
+  EXPECT_TRUE(form->isVisible());
+  Current().Writer().Stop();
 }
 
 TEST_F(ChannelWindowTest, AChannelWithOnlyItsIdentifierShowsJustTheHeader) {

@@ -6,6 +6,7 @@
 #include <QDesktopServices>
 #include <QDialog>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QKeyEvent>
@@ -21,6 +22,7 @@
 #include <thread>
 
 #include "core/ExecuterUnit.h"
+#include "core/LineWriter.h"
 #include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "storage/AtomicFile.h"
@@ -28,11 +30,13 @@
 #include "storage/StartUp.h"
 #include "storage/TreeFiles.h"
 #include "support/Child.h"
+#include "support/RampingProcesses.h"
 #include "support/RealMessageBox.h"
 #include "support/TestSupport.h"
 #include "ui/AboutUnit.h"
 #include "ui/MainUnit.h"
 #include "ui/MnemoPages.h"
+#include "ui/model/TickRunner.h"
 #include "ui/parts/HelpUnit.h"
 
 namespace vexa::test {
@@ -845,6 +849,50 @@ TEST(MnemoCaptionTest, BlankNamesAreUntitled) {
   EXPECT_EQ(PictureFileName(QStringLiteral("/a/b/c.png")), QStringLiteral("c.png"));
   EXPECT_EQ(PictureFileName(QStringLiteral("c.png")), QStringLiteral("c.png"));
   EXPECT_EQ(PictureFileName(QStringLiteral("/a/b/")), QString());
+}
+
+// Calls `arrived` when a key reaches the window it watches.
+class TKeyArrival : public QObject {
+ public:
+  explicit TKeyArrival(std::function<void()> arrived) : arrived_(std::move(arrived)) {}
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::KeyPress) arrived_();
+    return QObject::eventFilter(watched, event);
+  }
+
+ private:
+  std::function<void()> arrived_;
+};
+
+// A key posted as the program's tick runner begins a process tick of 10 processes of 5 command
+// nodes on the simulated network is answered once the tick has asked for its 50 writes, while the
+// line's writer still makes them (about 5.5 s of exchanges and pauses, which the main thread once
+// waited through).
+TEST_F(TMainFormTest, AKeyIsAnsweredWithinATenthOfASecondDuringAProcessTick) {
+  const TSystemClockScope systemClock;
+  OnePage();
+  Settings()->SetDemo(true);
+  Create().show();
+  AddRampingProcesses(*Tasks(), 10, 5);
+  TTickRunner ticks(Current(), [](const TFaults& faults) { ShowFaults(faults); });
+  QElapsedTimer sincePosted;
+  qint64 answeredMs = -1;
+  size_t writesLeft = 0;
+  TKeyArrival arrival([&] {
+    answeredMs = sincePosted.elapsed();
+    writesLeft = Current().Writer().Pending();
+  });
+  form->installEventFilter(&arrival);
+
+  QTimer::singleShot(0, form.get(), [&] {
+    QCoreApplication::postEvent(form.get(), new QKeyEvent(QEvent::KeyPress, Qt::Key_Shift, Qt::NoModifier));
+    sincePosted.start();
+    ticks.Fire(TTick::Processes);
+  });
+  ASSERT_TRUE(RunEventsUntil([&] { return answeredMs >= 0; }, 10000));
+  EXPECT_LT(answeredMs, 100);
+  EXPECT_GT(writesLeft, 40u) << "the tick's writes were asked, not waited for";
+  Current().Writer().Stop();
 }
 
 }  // namespace

@@ -59,7 +59,9 @@ int Write(TCliContext& ctx, const QStringList& args) {
             .arg(reg.Digits()));
     return 1;
   }
-  reg.SetStringData(line, args[1]);
+  // The program's own path for writes, waited for: a one-shot command has nothing else to do.
+  reg.SubmitStringData(line, args[1]);
+  ctx.Network->Writer().Drain();
   return reg.LastIOResult() == iorOK ? 0 : 1;
 }
 

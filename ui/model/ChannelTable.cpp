@@ -36,7 +36,22 @@ TWriteCheck CheckRegisterWrite(const TCustomRegister& reg, const QString& typed)
   return check;
 }
 
+// One "Применить": the warnings by row, and the writes still waited for (one more while it asks).
+struct TChannelTable::TApplying {
+  std::vector<TFaults> Rows;
+  int Waiting = 1;
+  std::function<void(const TFaults&)> Done;
+
+  void Settle() {
+    if (--Waiting > 0) return;
+    TFaults all;
+    for (const TFaults& f : Rows) all.Add(f);
+    if (Done) Done(all);
+  }
+};
+
 void TChannelTable::Clear() {
+  ++generation_;
   channel_ = nullptr;
   rows_.clear();
 }
@@ -87,13 +102,16 @@ bool TChannelTable::Refuses(int row, const QString& text) const {
   return r.Register != nullptr && !r.Register->UserCanWRITE() && !text.isEmpty() && text != r.Last;
 }
 
-TFaults TChannelTable::Apply() {
-  TFaults faults;
-  for (int i = 1; i < RowCount(); ++i) ApplyRow(i, faults);
-  return faults;
+void TChannelTable::Apply(std::function<void(const TFaults&)> done) {
+  auto applying = std::make_shared<TApplying>();
+  applying->Rows.resize(rows_.size());
+  applying->Done = std::move(done);
+  for (int i = 1; i < RowCount(); ++i) ApplyRow(i, applying);
+  applying->Settle();
 }
 
-void TChannelTable::ApplyRow(int row, TFaults& faults) {
+void TChannelTable::ApplyRow(int row, const std::shared_ptr<TApplying>& applying) {
+  TFaults& faults = applying->Rows[static_cast<size_t>(row)];
   TChannelRow& r = rows_[static_cast<size_t>(row)];
   TCustomRegister* reg = r.Register;
   if (reg == nullptr) return;
@@ -118,14 +136,26 @@ void TChannelTable::ApplyRow(int row, TFaults& faults) {
     SetText(row, r.Last);
     return;
   }
-  reg->SetStringData(network_.LineContext(), text);
-  if (reg->LastIOResult() != iorOK) {
-    // The typed text stays, so "Применить" again tries it again.
-    faults.Add(WriteMessage(text, r.Caption, QStringLiteral("ошибка записи, регулятор не отвечает!")),
-               TMsgIcon::Warning);
-    return;
-  }
-  r.Last = text;
+  if (text == r.Asked) return;
+  r.Asked = text;
+  ++applying->Waiting;
+  const std::weak_ptr<int> alive = alive_;
+  reg->SubmitStringData(
+      network_.LineContext(), text,
+      [this, alive, generation = generation_, row, text, applying](const TWriteResult& o) {
+        if (alive.expired() || generation != generation_) return;
+        TChannelRow& written = rows_[static_cast<size_t>(row)];
+        if (written.Asked == text) written.Asked.clear();
+        if (o.Ok()) {
+          written.Last = text;
+        } else {
+          // The typed text stays, so "Применить" again tries it again.
+          applying->Rows[static_cast<size_t>(row)].Add(
+              WriteMessage(text, written.Caption, QStringLiteral("ошибка записи, регулятор не отвечает!")),
+              TMsgIcon::Warning);
+        }
+        applying->Settle();
+      });
 }
 
 void TChannelTable::SetText(int row, const QString& text) {

@@ -5,6 +5,7 @@
 
 #include <QString>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "core/Faults.h"
@@ -30,8 +31,9 @@ TWriteCheck CheckRegisterWrite(const TCustomRegister& reg, const QString& typed)
 struct TChannelRow {
   TCustomRegister* Register = nullptr;  // none for the header row, hidden children and non-registers
   QString Caption;
-  QString Text;  // the value cell: as read, written or typed
-  QString Last;  // as last read or written successfully; an edit is a Text that differs from it
+  QString Text;   // the value cell: as read, written or typed
+  QString Last;   // as last read or written successfully; an edit is a Text that differs from it
+  QString Asked;  // the text whose write is on its way; empty when none is
 };
 
 class TChannelTable {
@@ -60,19 +62,27 @@ class TChannelTable {
   // Whether Edit would refuse the text, without changing anything.
   bool Refuses(int row, const QString& text) const;
 
-  // "Применить": rows 1 to the last, each written in turn; the warnings of all of them in row order.
-  TFaults Apply();
+  // "Применить": rows 1 to the last, each checked and its write asked in turn (the line's writer
+  // runs them in that order). `done` gets the warnings of all of them in row order once every write
+  // has its outcome, at once when none is waited for; a failed write keeps its typed text, so
+  // "Применить" again tries it again. A text already on its way is not asked twice. Once the table
+  // is loaded again, cleared or gone, outcomes still arriving change nothing and tell nobody.
+  void Apply(std::function<void(const TFaults&)> done);
 
   // A row's Text was changed by the table itself (cut, restored), so a view can follow at once.
   std::function<void(int row)> RowChanged;
 
  private:
-  void ApplyRow(int row, TFaults& faults);
+  struct TApplying;
+  void ApplyRow(int row, const std::shared_ptr<TApplying>& applying);
   void SetText(int row, const QString& text);
 
   TNetwork& network_;
   TRootNode* channel_ = nullptr;
   std::vector<TChannelRow> rows_;
+  // Which rows outcomes belong to: a load or a clear makes the rows anew.
+  int generation_ = 0;
+  std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 };
 
 }  // namespace vexa
