@@ -429,22 +429,25 @@ void TBrokerPublisher::ServeNextWrite() {
   }
   writing_ = true;
   const auto started = TSteady::now();
-  ExecuteWrite(*reg, w->Value, [this, w, started](bool ok) {
-    const auto ended = TSteady::now();
-    // As long again for the poller before the next write.
-    nextWriteAt_ = ended + (ended - started);
-    writing_ = false;
-    w->Written = ok;
-    w->Outcome = OutcomeWord(ok ? TWriteOutcome::Written : TWriteOutcome::NoAnswer);
-    FinishWrite(*w);
-    if (!holdWrites_) writeTimer_->start(std::chrono::ceil<std::chrono::milliseconds>(nextWriteAt_ - ended));
-  });
+  ExecuteWrite(
+      *reg, w->Value, [this, w, started, alive = std::weak_ptr<bool>(alive_)](const TWriteResult& o) {
+        if (alive.expired()) return;  // the publisher went while the line wrote
+        const auto ended = TSteady::now();
+        // As long again for the poller before the next write.
+        nextWriteAt_ = ended + (ended - started);
+        writing_ = false;
+        w->Written = o.Ok();
+        w->Outcome =
+            o.Refused ? kBusyOutcome : OutcomeWord(o.Ok() ? TWriteOutcome::Written : TWriteOutcome::NoAnswer);
+        FinishWrite(*w);
+        if (!holdWrites_)
+          writeTimer_->start(std::chrono::ceil<std::chrono::milliseconds>(nextWriteAt_ - ended));
+      });
 }
 
-void TBrokerPublisher::ExecuteWrite(TCustomRegister& reg, const QString& text,
-                                    std::function<void(bool ok)> done) {
-  reg.SetStringData(network_.LineContext(), text);
-  done(reg.LastIOResult() == iorOK);
+void TBrokerPublisher::ExecuteWrite(TCustomRegister& reg, const QString& text, TWriteDone done) {
+  // The line's writer makes it on its own thread; the main thread goes on meanwhile.
+  reg.SubmitStringData(network_.LineContext(), text, std::move(done));
 }
 
 void TBrokerPublisher::FinishWrite(const TRemoteWrite& w) {

@@ -34,6 +34,7 @@
 #include "broker/BrokerSettings.h"
 #include "broker/Instants.h"
 #include "broker/RemoteWrites.h"
+#include "core/LineWriter.h"
 #include "ui/model/AlarmModel.h"
 
 class QTimer;
@@ -213,7 +214,7 @@ class TBrokerPublisher : public QObject {
   // The checks before a write; the register to write when they pass.
   TCustomRegister* CheckWrite(const TWriteRequest& request, TRemoteWrite& w);
   // The write itself, one call: `done` on the main thread once the line has answered.
-  void ExecuteWrite(TCustomRegister& reg, const QString& text, std::function<void(bool ok)> done);
+  void ExecuteWrite(TCustomRegister& reg, const QString& text, TWriteDone done);
   void FinishWrite(const TRemoteWrite& w);
 
   TNetwork& network_;
@@ -224,6 +225,8 @@ class TBrokerPublisher : public QObject {
   std::unique_ptr<QTimer> writeTimer_;  // the next write's turn
   std::chrono::steady_clock::time_point nextWriteAt_{};
   bool writing_ = false;
+  // Dies with the publisher: a write's completion that comes later finds it gone.
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
   bool holdWrites_ = false;
   std::vector<TWriteRequest> busyFirsts_;  // first refusals of bursts, for the journal (under mutex_)
   std::vector<int64_t> burstsEnded_;       // their counts, once over (main thread)

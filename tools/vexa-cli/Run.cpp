@@ -21,6 +21,7 @@
 
 #include "broker/Publisher.h"
 #include "core/ExecuterUnit.h"
+#include "core/LineWriter.h"
 #include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "core/Services.h"
@@ -202,8 +203,10 @@ int Run(TCliContext& ctx, const QStringList& args) {
   } else {
     RunReal(network, alarms, ms);
   }
-  // The run is over: no write asked through the broker holds up the save and the exit.
+  // The run is over: no write asked through the broker holds up the save and the exit. The one on
+  // the line finishes, its outcome stored and journaled before the save; what waits is dropped.
   if (publisher) publisher->HoldWrites();
+  network.Writer().Stop();
   RestoreFolderLine(ctx, folderLine);
   int rc = 0;
   try {
