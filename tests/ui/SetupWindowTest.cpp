@@ -25,6 +25,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSet>
+#include <QSettings>
 #include <QSpinBox>
 #include <QTabBar>
 #include <QTabWidget>
@@ -45,6 +46,7 @@
 #include "support/RealMessageBox.h"
 #include "support/TestSupport.h"
 #include "tests/broker/MosquittoBroker.h"
+#include "ui/Application.h"
 #include "ui/MainUnit.h"
 #include "ui/OperatorInput.h"
 #include "ui/config/NetUnit.h"
@@ -454,6 +456,43 @@ TEST_F(SetupWindowTest, TheBrokerCheckRunsWhileTheWindowAnswersKeys) {
   EXPECT_EQ(Messages->Texts().last(),
             QStringLiteral("MQTT: брокер 127.0.0.1:%1 принимает соединение").arg(broker.Port));
   EXPECT_TRUE(check->isEnabled());
+}
+
+// The program started on a folder whose MQTT.ini cannot be used: it says so at start, in a message
+// and on the status line, and publishes nothing.
+class ProgramBrokerSettingsTest : public TVexaTest {
+ protected:
+  void TearDown() override {
+    if (program) program->Shutdown();
+    UseNetwork(nullptr);
+    program.reset();
+    TVexaTest::TearDown();
+  }
+  std::unique_ptr<TProgram> program;
+};
+
+TEST_F(ProgramBrokerSettingsTest, AFileThatCannotBeUsedIsToldAtStartAndNothingIsPublished) {
+  TMosquitto broker;
+  TBrokerSettings settings;
+  settings.Url = broker.Url();
+  settings.TopicRoot = QStringLiteral("vexa/plant");
+  ASSERT_TRUE(SaveBrokerSettings(Dir->path(), settings));
+  {
+    QSettings ini(BrokerSettingsPath(Dir->path()), QSettings::IniFormat);
+    ini.setValue(QStringLiteral("Broker/Writes"), QStringLiteral("maybe"));
+  }
+  TSubscriber sub(broker.Port, QStringLiteral("vexa/plant/#"));
+  program = std::make_unique<TProgram>(Dir->path());
+  program->InitCore(std::make_unique<TFakeComm>(*Clock));
+  UseNetwork(program->Network());
+  ASSERT_TRUE(program->Start());
+  const QStringList told = Messages->Texts().filter(QStringLiteral("MQTT"));
+  ASSERT_EQ(told.size(), 1) << Messages->Texts().join('|').toStdString();
+  EXPECT_TRUE(told[0].contains(QStringLiteral("ключ Writes = 'maybe'"))) << told[0].toStdString();
+  const auto* panel = Child<QLabel>(*program->MainForm(), "programStatePanel");
+  EXPECT_TRUE(panel->text().contains(QStringLiteral("MQTT: не публикуется"))) << panel->text().toStdString();
+  RunEventsUntil([] { return false; }, 300);
+  EXPECT_TRUE(sub.On(QStringLiteral("vexa/plant/status")).empty());
 }
 
 TEST_F(SetupWindowTest, PortSpeedAndSimulationActAtOnceAndStayAfterCancel) {
