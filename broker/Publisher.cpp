@@ -40,6 +40,8 @@ namespace {
 // busy, few enough that what waits stays in our own bounded queue.
 constexpr int kWindow = 256;
 constexpr int kQos = 1;
+// The least time between two requests served: at most 50 journal rows a second from the broker.
+constexpr std::chrono::milliseconds kLeastWriteGap{20};
 const QEvent::Type kNewsEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
 
 using TSteady = std::chrono::steady_clock;
@@ -423,8 +425,10 @@ void TBrokerPublisher::ServeNextWrite() {
   TCustomRegister* reg = CheckWrite(*request, *w);
   if (reg == nullptr) {
     FinishWrite(*w);
-    // A refusal holds no line: the next one in the loop's next turn.
-    writeTimer_->start(0);
+    // A refusal holds no line, but is a row of the journal: a flood of them is paced too, and what
+    // comes meanwhile beyond the queue is refused as busy, once for the burst.
+    nextWriteAt_ = TSteady::now() + kLeastWriteGap;
+    writeTimer_->start(kLeastWriteGap);
     return;
   }
   writing_ = true;
