@@ -7,10 +7,14 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QRegularExpression>
 #include <QSettings>
 #include <cerrno>
 #include <cstring>
+#include <optional>
+
+#include "broker/Topics.h"
 
 namespace vexa {
 
@@ -20,6 +24,48 @@ const QString kGroup = QStringLiteral("Broker");
 
 bool IsTopicLevelText(const QString& text) {
   return !text.contains(QLatin1Char('+')) && !text.contains(QLatin1Char('#')) && !text.contains(QChar(0));
+}
+
+// A value as the operator sees it in a message: the file's text, within reason.
+QString Shown(const QString& text) {
+  constexpr int kShown = 100;
+  return text.size() > kShown ? text.left(kShown) + QStringLiteral("…") : text;
+}
+
+QString KeyProblem(const QString& key, const QString& value, const QString& why) {
+  return QStringLiteral("MQTT.ini: ключ %1 = '%2' не подходит: %3.").arg(key, Shown(value), why);
+}
+
+// A CA file is PEM: at least one certificate block. Read with a bound: a file that size is no CA.
+bool IsCertificateFile(const QString& path) {
+  constexpr qint64 kLongest = 4 * 1024 * 1024;
+  QFile f(path);
+  if (!f.open(QIODevice::ReadOnly) || f.size() > kLongest) return false;
+  const QByteArray text = f.read(kLongest);
+  const qsizetype begin = text.indexOf("-----BEGIN CERTIFICATE-----");
+  return begin >= 0 && text.indexOf("-----END CERTIFICATE-----", begin) > begin;
+}
+
+// The raw text of each key of the file as it stands, to refuse the toolkit's typed values
+// (@ByteArray, @Variant) before QSettings decodes them.
+QHash<QString, QString> RawValues(const QString& path) {
+  QHash<QString, QString> raw;
+  QFile f(path);
+  if (!f.open(QIODevice::ReadOnly)) return raw;
+  QString group;
+  while (!f.atEnd()) {
+    const QString line = QString::fromUtf8(f.readLine()).trimmed();
+    if (line.startsWith(QLatin1Char('[')) && line.endsWith(QLatin1Char(']'))) {
+      group = line.mid(1, line.size() - 2);
+      continue;
+    }
+    const qsizetype eq = line.indexOf(QLatin1Char('='));
+    if (eq <= 0 || line.startsWith(QLatin1Char(';')) || line.startsWith(QLatin1Char('#'))) continue;
+    const QString key = line.left(eq).trimmed();
+    raw.insert(group.isEmpty() || group == QLatin1String("General") ? key : group + QLatin1Char('/') + key,
+               line.mid(eq + 1).trimmed());
+  }
+  return raw;
 }
 
 }  // namespace
@@ -41,26 +87,40 @@ std::optional<TBrokerAddress> ParseBrokerUrl(const QString& text) {
   return address;
 }
 
+bool TBrokerSettings::operator==(const TBrokerSettings& o) const {
+  return Url == o.Url && User == o.User && Password == o.Password && CaFile == o.CaFile &&
+         TopicRoot == o.TopicRoot && ClientId == o.ClientId && QueueBound == o.QueueBound &&
+         Writes == o.Writes;
+}
+
 QStringList TBrokerSettings::Problems() const {
-  QStringList problems;
+  QStringList problems = FileProblems;
   if (Enabled() && !ParseBrokerUrl(Url))
     problems << QStringLiteral(
                     "Адрес брокера '%1' не подходит: нужен mqtt://узел[:порт] или "
                     "mqtts://узел[:порт].")
-                    .arg(Url);
+                    .arg(Shown(Url));
   if (!Password.isEmpty() && User.isEmpty())
     problems << QStringLiteral("Пароль задан без имени пользователя.");
+  if (User.toUtf8().size() > kMaxMqttStringBytes)
+    problems << QStringLiteral("Имя пользователя длиннее %1 байт.").arg(kMaxMqttStringBytes);
+  if (Password.toUtf8().size() > kMaxMqttStringBytes)
+    problems << QStringLiteral("Пароль длиннее %1 байт.").arg(kMaxMqttStringBytes);
   if (!CaFile.isEmpty()) {
     const QFileInfo ca(CaFile);
     if (!ca.isFile() || !ca.isReadable())
-      problems << QStringLiteral("Сертификат центра '%1' не найден или не читается.").arg(CaFile);
+      problems << QStringLiteral("Сертификат центра '%1' не найден или не читается.").arg(Shown(CaFile));
+    else if (!IsCertificateFile(CaFile))
+      problems << QStringLiteral("Файл %1 не является сертификатом (PEM).").arg(Shown(CaFile));
   }
-  if (!TopicRoot.isEmpty() &&
-      (!IsTopicLevelText(TopicRoot) || TopicRoot.startsWith(QLatin1Char('/')) ||
-       TopicRoot.endsWith(QLatin1Char('/')) || TopicRoot.contains(QLatin1String("//"))))
-    problems << QStringLiteral("Корень тем '%1' не подходит: без '+', '#' и пустых уровней.").arg(TopicRoot);
+  if (!TopicRoot.isEmpty())
+    if (const QString problem = TopicRootProblem(TopicRoot); !problem.isEmpty()) problems << problem;
   if (!IsTopicLevelText(ClientId))
-    problems << QStringLiteral("Имя клиента '%1' не подходит: без '+' и '#'.").arg(ClientId);
+    problems << QStringLiteral("Имя клиента '%1' не подходит: без '+' и '#'.").arg(Shown(ClientId));
+  else if (ClientId.toUtf8().size() > kMaxMqttStringBytes)
+    problems << QStringLiteral("Имя клиента слишком длинное: %1 байт, можно не больше %2.")
+                    .arg(ClientId.toUtf8().size())
+                    .arg(kMaxMqttStringBytes);
   if (QueueBound < 1 || QueueBound > kMaxQueueBound)
     problems << QStringLiteral("Длина очереди %1 вне пределов 1..%2.").arg(QueueBound).arg(kMaxQueueBound);
   if (Writes && !Authenticated())
@@ -90,19 +150,67 @@ TBrokerSettings LoadBrokerSettings(const QString& programFolder) {
   TBrokerSettings s;
   const QString path = BrokerSettingsPath(programFolder);
   if (!QFileInfo::exists(path)) return s;
+  const QHash<QString, QString> raw = RawValues(path);
   QSettings ini(path, QSettings::IniFormat);
-  ini.beginGroup(kGroup);
-  s.Url = ini.value(QStringLiteral("Url")).toString();
-  s.User = ini.value(QStringLiteral("User")).toString();
-  s.Password = ini.value(QStringLiteral("Password")).toString();
-  s.CaFile = ini.value(QStringLiteral("CaFile")).toString();
-  s.TopicRoot = ini.value(QStringLiteral("TopicRoot")).toString();
-  s.ClientId = ini.value(QStringLiteral("ClientId")).toString();
-  bool ok = false;
-  const int bound = ini.value(QStringLiteral("QueueBound"), kDefaultQueueBound).toInt(&ok);
-  s.QueueBound = ok ? bound : kDefaultQueueBound;
-  const QString writes = ini.value(QStringLiteral("Writes")).toString().toLower();
-  s.Writes = writes == QLatin1String("true") || writes == QLatin1String("1");
+  if (ini.status() != QSettings::NoError) {
+    s.FileProblems << QStringLiteral("MQTT.ini: файл %1 не читается как INI.").arg(path);
+    return s;
+  }
+  const QStringList known{QStringLiteral("Url"),        QStringLiteral("User"),
+                          QStringLiteral("Password"),   QStringLiteral("CaFile"),
+                          QStringLiteral("TopicRoot"),  QStringLiteral("ClientId"),
+                          QStringLiteral("QueueBound"), QStringLiteral("Writes")};
+  for (const QString& key : ini.allKeys()) {
+    const bool ours = key.startsWith(kGroup + QLatin1Char('/')) && known.contains(key.mid(kGroup.size() + 1));
+    if (!ours) s.FileProblems << QStringLiteral("MQTT.ini: неизвестный ключ %1.").arg(Shown(key));
+  }
+  // The text of a key, or null when it has none fit to take (the problem is noted).
+  const auto text = [&](const QString& name) -> std::optional<QString> {
+    const QString key = kGroup + QLatin1Char('/') + name;
+    if (!ini.contains(key)) return QString();
+    const QString rawText = raw.value(key);
+    if (rawText.startsWith(QLatin1Char('@')) && !rawText.startsWith(QLatin1String("@@"))) {
+      s.FileProblems << KeyProblem(name, rawText, QStringLiteral("нужен текст, а не значение @-типа"));
+      return std::nullopt;
+    }
+    const QVariant v = ini.value(key);
+    // From the file a value is text; a file this process wrote may still be held typed.
+    const int type = v.typeId();
+    const bool plain = type == QMetaType::QString || type == QMetaType::Int || type == QMetaType::LongLong ||
+                       type == QMetaType::Bool || type == QMetaType::Double;
+    if (!plain) {
+      s.FileProblems << KeyProblem(name, rawText, QStringLiteral("нужен текст (запятые в кавычках)"));
+      return std::nullopt;
+    }
+    return v.toString();
+  };
+  const auto take = [&](const QString& name, QString& field) {
+    if (const auto v = text(name)) field = *v;
+  };
+  take(QStringLiteral("Url"), s.Url);
+  take(QStringLiteral("User"), s.User);
+  take(QStringLiteral("Password"), s.Password);
+  take(QStringLiteral("CaFile"), s.CaFile);
+  take(QStringLiteral("TopicRoot"), s.TopicRoot);
+  take(QStringLiteral("ClientId"), s.ClientId);
+  if (const auto bound = text(QStringLiteral("QueueBound")); bound && !bound->isEmpty()) {
+    bool ok = false;
+    const int value = bound->trimmed().toInt(&ok);
+    if (ok && value >= 1 && value <= kMaxQueueBound)
+      s.QueueBound = value;
+    else
+      s.FileProblems << KeyProblem(QStringLiteral("QueueBound"), *bound,
+                                   QStringLiteral("нужно целое число от 1 до %1").arg(kMaxQueueBound));
+  }
+  if (const auto writes = text(QStringLiteral("Writes")); writes && !writes->isEmpty()) {
+    const QString word = writes->trimmed().toLower();
+    if (word == QLatin1String("true") || word == QLatin1String("1"))
+      s.Writes = true;
+    else if (word == QLatin1String("false") || word == QLatin1String("0"))
+      s.Writes = false;
+    else
+      s.FileProblems << KeyProblem(QStringLiteral("Writes"), *writes, QStringLiteral("нужно true или false"));
+  }
   return s;
 }
 

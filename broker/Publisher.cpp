@@ -14,6 +14,7 @@
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QScopeGuard>
+#include <QTimer>
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -21,6 +22,7 @@
 #include <ctime>
 #include <optional>
 
+#include "broker/Topics.h"
 #include "core/CustomRegister.h"
 #include "core/ExecuterUnit.h"
 #include "core/Network.h"
@@ -38,6 +40,8 @@ namespace {
 // busy, few enough that what waits stays in our own bounded queue.
 constexpr int kWindow = 256;
 constexpr int kQos = 1;
+// The least time between two requests served: at most 50 journal rows a second from the broker.
+constexpr std::chrono::milliseconds kLeastWriteGap{20};
 const QEvent::Type kNewsEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
 
 using TSteady = std::chrono::steady_clock;
@@ -57,9 +61,8 @@ QString Detached(const QString& text) {
   return text.isEmpty() ? QString() : QString(text.constData(), text.size());
 }
 
-QString IsoTime(double dateTime) {
-  const QDateTime local = DateTimeToQt(dateTime);
-  return local.toOffsetFromUtc(local.offsetFromUtc()).toString(Qt::ISODateWithMs);
+QString UtcNowIso() {
+  return IsoUtc(QDateTime::currentMSecsSinceEpoch());
 }
 
 QString Endpoint(const TBrokerOptions& o) {
@@ -90,14 +93,14 @@ double ThreadCpu(clockid_t clock) {
   return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
 }
 
-// The register of that name in the network's tree, or null.
-TCustomRegister* FindRegister(TNetwork& network, const QString& name) {
+// The register whose topic level that is, or null.
+TCustomRegister* FindRegister(TNetwork& network, const QByteArray& level) {
   const TComponent* root = network.Net().get();
   const TComponent* current = root;
   int index = 0;
   TCustomRegister* found = nullptr;
   while (!NextRegister(root, current, index, found))
-    if (found != nullptr && found->Name() == name) return found;
+    if (found != nullptr && TopicLevel(found->Name()) == level) return found;
   return nullptr;
 }
 
@@ -105,7 +108,7 @@ TCustomRegister* FindRegister(TNetwork& network, const QString& name) {
 
 TAlarmEvent RemoteWriteEvent(const TRemoteWrite& write) {
   // What a client sent is kept, within reason: a journal row, not a message's worth.
-  constexpr int kLongest = 100;
+  constexpr int kLongest = kLongestRemoteText;
   const auto bounded = [](const QString& text) { return text.left(kLongest); };
   TAlarmEvent e;
   e.Time = write.Time;
@@ -181,7 +184,14 @@ TConnectionCheck CheckBrokerConnection(const TBrokerSettings& settings, int time
 }
 
 TBrokerPublisher::TBrokerPublisher(TNetwork& network, TBrokerOptions options)
-    : network_(network), options_(std::move(options)), root_(options_.TopicRoot.toUtf8()) {}
+    : network_(network),
+      options_(std::move(options)),
+      root_(options_.TopicRoot.toUtf8()),
+      instants_(options_.UtcNowMs),
+      writeTimer_(std::make_unique<QTimer>()) {
+  writeTimer_->setSingleShot(true);
+  QObject::connect(writeTimer_.get(), &QTimer::timeout, this, [this] { ServeNextWrite(); });
+}
 
 TBrokerPublisher::~TBrokerPublisher() {
   Stop(0);
@@ -199,6 +209,7 @@ void TBrokerPublisher::Start() {
     stateText_ = QStringLiteral("MQTT: подключение к %1...").arg(Endpoint(options_));
   }
   finished_ = false;
+  holdWrites_ = false;
   wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
   readTicket_ = network_.RegisterRead.Add([this](const TCustomRegister& reg) { PublishRead(reg); });
   archiveTicket_ = network_.ReportArchived.Add(
@@ -220,11 +231,9 @@ void TBrokerPublisher::Stop(int waitMs) {
   thread_.join();
   ::close(wakeFd_);
   wakeFd_ = -1;
-  {
-    // A write asked as the publisher stopped is not made: its outcome could not be told.
-    const std::lock_guard lock(mutex_);
-    incoming_.clear();
-  }
+  // A write asked as the publisher stopped is not made: its outcome could not be told.
+  writeTimer_->stop();
+  writes_.Clear();
   // What the thread told last is told now: the caller may end right after.
   QCoreApplication::removePostedEvents(this, kNewsEvent);
   QEvent flush(kNewsEvent);
@@ -266,7 +275,7 @@ void TBrokerPublisher::PublishRead(const TCustomRegister& reg) {
   r.Caption = reg.Caption().toUtf8();
   // Here, not on the publisher's thread: local time is asked of the C library, whose own lock the
   // thread sanitizer cannot see.
-  r.Time = IsoTime(reg.RDTime() > 0 ? reg.RDTime() : Now()).toUtf8();
+  r.Time = Iso(reg.RDTime() > 0 ? reg.RDTime() : Now()).toUtf8();
   r.Ok = reg.LastIOResult() == iorOK;
   if (reg.ComponentCount() > 0)
     if (const auto* label = dynamic_cast<const TLabelDisplay*>(reg.Component(0)))
@@ -288,16 +297,16 @@ void TBrokerPublisher::PublishArchive(const TRootNode& node, const QString& arch
     const double start = report->StartPoint();
     const double end = start + LoggingDurationSeconds(report->LoggingDurationIndex()) / kSecondsPerDay;
     o[QStringLiteral("window")] =
-        QJsonObject{{QStringLiteral("start"), IsoTime(start)}, {QStringLiteral("end"), IsoTime(end)}};
+        QJsonObject{{QStringLiteral("start"), Iso(start)}, {QStringLiteral("end"), Iso(end)}};
     int samples = 0;
     for (int i = 0; i < report->ComponentCount(); ++i)
       if (const auto* reg = dynamic_cast<const TCustomRegister*>(report->Component(i)))
         samples = std::max(samples, reg->Count());
     o[QStringLiteral("samples")] = samples;
   }
-  o[QStringLiteral("time")] = IsoTime(Now());
+  o[QStringLiteral("time")] = Iso(Now());
   TOutgoing m;
-  m.Topic = QStringLiteral("archives/") + archiveName;
+  m.Topic = QStringLiteral("archives/") + QString::fromUtf8(TopicLevel(archiveName));
   m.Payload = QJsonDocument(o).toJson(QJsonDocument::Compact);
   Push(std::move(m));
 }
@@ -312,15 +321,15 @@ void TBrokerPublisher::PublishAlarmEvent(const TAlarmEvent& event) {
   m.Topic = QStringLiteral("alarms");
   if (!event.IsAlarm()) {
     const QJsonObject o{
-        {QStringLiteral("time"), IsoTime(event.Time)}, {QStringLiteral("kind"), EventWord(event.Kind)},
-        {QStringLiteral("register"), event.Name},      {QStringLiteral("caption"), event.Caption},
-        {QStringLiteral("value"), event.Asked},        {QStringLiteral("user"), event.Who},
-        {QStringLiteral("ok"), event.Written()},       {QStringLiteral("outcome"), event.Outcome}};
+        {QStringLiteral("time"), Iso(event.Time)}, {QStringLiteral("kind"), EventWord(event.Kind)},
+        {QStringLiteral("register"), event.Name},  {QStringLiteral("caption"), event.Caption},
+        {QStringLiteral("value"), event.Asked},    {QStringLiteral("user"), event.Who},
+        {QStringLiteral("ok"), event.Written()},   {QStringLiteral("outcome"), event.Outcome}};
     m.Payload = QJsonDocument(o).toJson(QJsonDocument::Compact);
     Push(std::move(m));
     return;
   }
-  QJsonObject o{{QStringLiteral("time"), IsoTime(event.Time)},
+  QJsonObject o{{QStringLiteral("time"), Iso(event.Time)},
                 {QStringLiteral("kind"), EventWord(event.Kind)},
                 {QStringLiteral("register"), event.Name},
                 {QStringLiteral("caption"), event.Caption},
@@ -368,76 +377,118 @@ bool TBrokerPublisher::event(QEvent* e) {
   return true;
 }
 
-void TBrokerPublisher::ServeWrites() {
-  std::vector<TIncoming> incoming;
-  {
-    const std::lock_guard lock(mutex_);
-    incoming.swap(incoming_);
-  }
-  for (const TIncoming& in : incoming) {
-    const TRemoteWrite w = Write(in.Register, in.Payload);
-    const QJsonObject o{{QStringLiteral("value"), w.Value},
-                        {QStringLiteral("ok"), w.Written},
-                        {QStringLiteral("outcome"), w.Outcome},
-                        {QStringLiteral("user"), w.User},
-                        {QStringLiteral("time"), IsoTime(w.Time)}};
-    TOutgoing m;
-    m.Topic = in.Register + QStringLiteral("/result");
-    m.Payload = QJsonDocument(o).toJson(QJsonDocument::Compact);
-    Push(std::move(m));
-    if (RemoteWritten) RemoteWritten(w);
-  }
+void TBrokerPublisher::HoldWrites() {
+  holdWrites_ = true;
+  writeTimer_->stop();
 }
 
-TRemoteWrite TBrokerPublisher::Write(const QString& name, const QByteArray& payload) {
-  TRemoteWrite w;
-  w.Time = Now();
-  w.Register = name;
-  // A bare value, or {"value": ..., "user": "..."}.
-  QJsonParseError error{};
-  const QJsonDocument doc = QJsonDocument::fromJson(payload, &error);
-  if (error.error == QJsonParseError::NoError && doc.isObject()) {
-    const QJsonValue v = doc.object().value(QStringLiteral("value"));
-    w.Value = v.isDouble() ? FloatToStr(v.toDouble()) : v.toString();
-    w.User = doc.object().value(QStringLiteral("user")).toString();
-  } else {
-    w.Value = QString::fromUtf8(payload);
+void TBrokerPublisher::ServeWrites() {
+  std::vector<TWriteRequest> busy;
+  {
+    const std::lock_guard lock(mutex_);
+    busy.swap(busyFirsts_);
   }
-  TCustomRegister* reg = FindRegister(network_, name);
-  if (reg != nullptr) w.Caption = reg->Caption();
+  // A burst of refusals is one row of the journal: its first.
+  for (const TWriteRequest& r : busy) {
+    TRemoteWrite w;
+    w.Time = Now();
+    w.Register = QString::fromUtf8(r.Level);
+    if (const TCustomRegister* reg = FindRegister(network_, r.Level)) {
+      w.Register = reg->Name();
+      w.Caption = reg->Caption();
+    }
+    w.Value = r.Value;
+    w.User = r.User;
+    w.Outcome = kBusyOutcome;
+    if (RemoteWritten) RemoteWritten(w);
+  }
+  if (!writeTimer_->isActive()) ServeNextWrite();
+}
+
+void TBrokerPublisher::ServeNextWrite() {
+  if (writing_ || holdWrites_ || !Running()) return;
+  const auto now = TSteady::now();
+  if (now < nextWriteAt_) {
+    writeTimer_->start(std::chrono::ceil<std::chrono::milliseconds>(nextWriteAt_ - now));
+    return;
+  }
+  int64_t burst = 0;
+  std::optional<TWriteRequest> request = writes_.Take(&burst);
+  if (!request) {
+    if (burst > 0 && News)
+      News(QStringLiteral("MQTT: очередь записей была полна (%1), отказано в записи: %2")
+               .arg(kRemoteWriteBound)
+               .arg(burst));
+    return;
+  }
+  auto w = std::make_shared<TRemoteWrite>();
+  TCustomRegister* reg = CheckWrite(*request, *w);
+  if (reg == nullptr) {
+    FinishWrite(*w);
+    // A refusal holds no line, but is a row of the journal: a flood of them is paced too, and what
+    // comes meanwhile beyond the queue is refused as busy, once for the burst.
+    nextWriteAt_ = TSteady::now() + kLeastWriteGap;
+    writeTimer_->start(kLeastWriteGap);
+    return;
+  }
+  writing_ = true;
+  const auto started = TSteady::now();
+  ExecuteWrite(
+      *reg, w->Value, [this, w, started, alive = std::weak_ptr<bool>(alive_)](const TWriteResult& o) {
+        if (alive.expired()) return;  // the publisher went while the line wrote
+        const auto ended = TSteady::now();
+        // As long again for the poller before the next write.
+        nextWriteAt_ = ended + (ended - started);
+        writing_ = false;
+        w->Written = o.Ok();
+        w->Outcome =
+            o.Refused ? kBusyOutcome : OutcomeWord(o.Ok() ? TWriteOutcome::Written : TWriteOutcome::NoAnswer);
+        FinishWrite(*w);
+        if (!holdWrites_)
+          writeTimer_->start(std::chrono::ceil<std::chrono::milliseconds>(nextWriteAt_ - ended));
+      });
+}
+
+void TBrokerPublisher::ExecuteWrite(TCustomRegister& reg, const QString& text, TWriteDone done) {
+  // The line's writer makes it on its own thread; the main thread goes on meanwhile.
+  reg.SubmitStringData(network_.LineContext(), text, std::move(done));
+}
+
+void TBrokerPublisher::FinishWrite(const TRemoteWrite& w) {
+  TOutgoing m;
+  m.Topic = QString::fromUtf8(TopicLevel(w.Register)) + QStringLiteral("/result");
+  m.Payload = WriteResultPayload(w.Value, w.Written, w.Outcome, w.User, Iso(w.Time));
+  Push(std::move(m));
+  if (RemoteWritten) RemoteWritten(w);
+}
+
+TCustomRegister* TBrokerPublisher::CheckWrite(const TWriteRequest& request, TRemoteWrite& w) {
+  w.Time = Now();
+  w.Register = QString::fromUtf8(request.Level);
+  w.Value = request.Value;
+  w.User = request.User;
+  TCustomRegister* reg = FindRegister(network_, request.Level);
+  if (reg != nullptr) {
+    w.Register = reg->Name();
+    w.Caption = reg->Caption();
+  }
   // Programs write numbers with a point whatever the operator's decimal separator.
   if (reg != nullptr && reg->RegisterType() != rtASCIIZ)
     w.Value.replace(QLatin1Char('.'), FormatSettings().DecimalSeparator);
-  if (!options_.Settings.Writes) {
-    w.Outcome = OutcomeWord(TWriteOutcome::Off);
-    return w;
-  }
-  if (!options_.Settings.Authenticated()) {
-    w.Outcome = OutcomeWord(TWriteOutcome::Unauthenticated);
-    return w;
-  }
-  if (reg == nullptr) {
-    w.Outcome = OutcomeWord(TWriteOutcome::NoRegister);
-    return w;
-  }
+  const auto refuse = [&w](TWriteOutcome outcome) -> TCustomRegister* {
+    w.Outcome = OutcomeWord(outcome);
+    return nullptr;
+  };
+  if (!options_.Settings.Writes) return refuse(TWriteOutcome::Off);
+  if (!options_.Settings.Authenticated()) return refuse(TWriteOutcome::Unauthenticated);
+  if (reg == nullptr) return refuse(TWriteOutcome::NoRegister);
   const TWriteCheck check = CheckRegisterWrite(*reg, w.Value);
+  if (check.Refusal == TWriteCheck::ReadOnly) return refuse(TWriteOutcome::ReadOnly);
+  // A value cut to fit is not the value asked: refused, never written as another.
+  if (request.TooLong || check.Cut || check.Refusal == TWriteCheck::Invalid)
+    return refuse(TWriteOutcome::Invalid);
   w.Value = check.Text;
-  if (check.Refusal == TWriteCheck::ReadOnly) {
-    w.Outcome = OutcomeWord(TWriteOutcome::ReadOnly);
-    return w;
-  }
-  if (check.Refusal == TWriteCheck::Invalid) {
-    w.Outcome = OutcomeWord(TWriteOutcome::Invalid);
-    return w;
-  }
-  reg->SetStringData(network_.LineContext(), check.Text);
-  if (reg->LastIOResult() != iorOK) {
-    w.Outcome = OutcomeWord(TWriteOutcome::NoAnswer);
-    return w;
-  }
-  w.Written = true;
-  w.Outcome = OutcomeWord(TWriteOutcome::Written);
-  return w;
+  return reg;
 }
 
 // --- the publisher's thread ----------------------------------------------------------------------
@@ -591,7 +642,7 @@ void TBrokerPublisher::Send(const TOutgoing& m) {
   QByteArray payload = m.Payload;
   if (m.Topic.isEmpty()) {
     const TRead& r = m.Read;
-    topic += r.Name;
+    topic += TopicLevel(QString::fromUtf8(r.Name));
     const QString text = QString::fromUtf8(r.Text);
     QJsonObject o;
     o[QStringLiteral("value")] = !r.Ok ? QJsonValue() : r.Numeric ? QJsonValue(r.Value) : QJsonValue(text);
@@ -604,11 +655,19 @@ void TBrokerPublisher::Send(const TOutgoing& m) {
   } else {
     topic += m.Topic.toUtf8();
   }
-  const int rc = mosquitto_publish(mosq_, nullptr, topic.constData(), static_cast<int>(payload.size()),
-                                   payload.constData(), kQos, m.Retain);
+  const int rc = IsPublishableTopic(topic)
+                     ? mosquitto_publish(mosq_, nullptr, topic.constData(), static_cast<int>(payload.size()),
+                                         payload.constData(), kQos, m.Retain)
+                     : MOSQ_ERR_INVAL;
   // Taken unless refused for itself; a message lost with the connection libmosquitto sends again.
-  if (rc == MOSQ_ERR_SUCCESS || rc == MOSQ_ERR_NO_CONN || rc == MOSQ_ERR_CONN_LOST || rc == MOSQ_ERR_ERRNO)
+  if (rc == MOSQ_ERR_SUCCESS || rc == MOSQ_ERR_NO_CONN || rc == MOSQ_ERR_CONN_LOST || rc == MOSQ_ERR_ERRNO) {
     ++inFlight_;
+    return;
+  }
+  const int64_t refused = ++refusedTotal_;
+  Tell(QStringLiteral("MQTT: сообщение на тему '%1' не принято библиотекой: %2 (всего не принято: %3)")
+           .arg(QString::fromUtf8(topic.left(200)), QString::fromUtf8(mosquitto_strerror(rc)))
+           .arg(refused));
 }
 
 void TBrokerPublisher::ReportDrops() {
@@ -683,6 +742,11 @@ void TBrokerPublisher::Greet() {
   const QByteArray status = root_ + "/status";
   if (mosquitto_publish(mosq_, nullptr, status.constData(), 6, "online", kQos, true) == MOSQ_ERR_SUCCESS)
     ++inFlight_;
+  // Nothing is heard that could not be written: no subscription while writes are off.
+  if (!WritesAllowed()) {
+    OnSubscribe(mosq_, this, 0, 0, nullptr);
+    return;
+  }
   const QByteArray writes = root_ + "/+/set";
   // Connected once the broker has taken the subscription too, so a write asked then is heard.
   if (mosquitto_subscribe(mosq_, nullptr, writes.constData(), kQos) != MOSQ_ERR_SUCCESS)
@@ -709,17 +773,86 @@ void TBrokerPublisher::OnPublish(mosquitto*, void* self, int) {
 
 void TBrokerPublisher::OnMessage(mosquitto*, void* self, const mosquitto_message* message) {
   auto& p = *static_cast<TBrokerPublisher*>(self);
+  if (!p.WritesAllowed()) return;
   const QByteArray topic(message->topic);
   const QByteArray prefix = p.root_ + '/';
   if (!topic.startsWith(prefix) || !topic.endsWith("/set")) return;
-  const QByteArray name = topic.mid(prefix.size(), topic.size() - prefix.size() - 4);
-  if (name.isEmpty() || name.contains('/')) return;
-  {
-    const std::lock_guard lock(p.mutex_);
-    p.incoming_.push_back({QString::fromUtf8(name),
-                           QByteArray(static_cast<const char*>(message->payload), message->payloadlen)});
+  const QByteArray level = topic.mid(prefix.size(), topic.size() - prefix.size() - 4);
+  if (level.isEmpty() || level.contains('/')) return;
+  TWriteRequest request = ReadWriteRequest(
+      level, QByteArray::fromRawData(static_cast<const char*>(message->payload), message->payloadlen));
+  const TWriteRequest echo = request;
+  const TRemoteWriteQueue::TOffer offer = p.writes_.Offer(std::move(request));
+  if (offer == TRemoteWriteQueue::TOffer::Queued) {
+    p.Tell(QString());  // wakes the main thread; an empty text is no news
+    return;
   }
-  p.Tell(QString());  // wakes the main thread; an empty text is no news
+  // Full: answered here at once, and the burst's first told to the journal.
+  TOutgoing m;
+  m.Topic = QString::fromUtf8(level) + QStringLiteral("/result");
+  m.Payload = WriteResultPayload(echo.Value, false, kBusyOutcome, echo.User, UtcNowIso());
+  p.Push(std::move(m));
+  if (offer == TRemoteWriteQueue::TOffer::BusyFirst) {
+    {
+      const std::lock_guard lock(p.mutex_);
+      p.busyFirsts_.push_back(echo);
+    }
+    p.Tell(QString());
+  }
+}
+
+// --- the connection check on a thread of its own -------------------------------------------------
+
+struct TConnectionChecker::TReceiver {
+  std::mutex Mutex;
+  QObject* Context = nullptr;  // null once the checker is gone; under Mutex
+  std::function<void(const TConnectionCheck&)> Done;
+};
+
+TConnectionChecker::~TConnectionChecker() {
+  if (!receiver_) return;
+  const std::lock_guard lock(receiver_->Mutex);
+  receiver_->Context = nullptr;
+}
+
+bool TConnectionChecker::Start(const TBrokerSettings& settings, QObject* context,
+                               std::function<void(const TConnectionCheck&)> done, int timeoutMs) {
+  if (Running()) return false;
+  if (receiver_) {
+    const std::lock_guard lock(receiver_->Mutex);
+    receiver_->Context = nullptr;
+  }
+  receiver_ = std::make_shared<TReceiver>();
+  receiver_->Context = context;
+  receiver_->Done = std::move(done);
+  *running_ = true;
+  // Copies of its own for the thread.
+  TBrokerSettings own = settings;
+  for (QString* text : {&own.Url, &own.User, &own.Password, &own.CaFile, &own.TopicRoot, &own.ClientId})
+    *text = Detached(*text);
+  std::thread([receiver = receiver_, running = running_, own = std::move(own), timeoutMs] {
+    const TConnectionCheck check = CheckBrokerConnection(own, timeoutMs);
+    const std::lock_guard lock(receiver->Mutex);
+    if (receiver->Context == nullptr) {
+      *running = false;
+      return;
+    }
+    // Queued to the context: if it goes before the call runs, Qt drops the call with it.
+    QMetaObject::invokeMethod(
+        receiver->Context,
+        [receiver, running, check] {
+          *running = false;
+          std::function<void(const TConnectionCheck&)> done;
+          {
+            const std::lock_guard lock(receiver->Mutex);
+            if (receiver->Context == nullptr) return;
+            done = receiver->Done;
+          }
+          if (done) done(check);
+        },
+        Qt::QueuedConnection);
+  }).detach();
+  return true;
 }
 
 }  // namespace vexa

@@ -10,11 +10,18 @@
 // Topics under the root R: R/<register name> (retained JSON, QoS 1), R/status ("online" retained,
 // "offline" as the last will and at a clean end), R/status/dropped (what an outage cost),
 // R/archives/<archive name>, R/alarms, and for writes from the broker R/<register name>/set with
-// the outcome on R/<register name>/result.
+// the outcome on R/<register name>/result (subscribed only while writes are allowed). Names become
+// topic levels by the rule of broker/Topics.h; a publish libmosquitto still refuses is counted and
+// told. Times are instants in UTC (broker/Instants.h).
+//
+// Writes asked through the broker wait in a bounded queue (broker/RemoteWrites.h) and are made one
+// at a time between the poller's reads: after a write that held the line T ms, the next one starts
+// no sooner than T ms later, so the other registers keep at least half their read rate.
 
 #include <QObject>
 #include <QString>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -25,8 +32,12 @@
 #include <vector>
 
 #include "broker/BrokerSettings.h"
+#include "broker/Instants.h"
+#include "broker/RemoteWrites.h"
+#include "core/LineWriter.h"
 #include "ui/model/AlarmModel.h"
 
+class QTimer;
 struct mosquitto;
 struct mosquitto_message;
 
@@ -48,6 +59,9 @@ struct TBrokerOptions {
   int RetryFirstMs = 500;
   int RetryLongestMs = 30000;
   int KeepAliveSeconds = 30;
+  // The instant the program's clock stands for now; empty: the system's (a test sets it with its
+  // clock).
+  std::function<int64_t()> UtcNowMs;
 };
 // The options for a program folder's network from its settings.
 TBrokerOptions BrokerOptionsFor(const TBrokerSettings& settings, const QString& programFolder);
@@ -78,6 +92,29 @@ struct TConnectionCheck {
 };
 TConnectionCheck CheckBrokerConnection(const TBrokerSettings& settings, int timeoutMs = 5000);
 
+// The same check on a thread of its own, for a window: the name lookup and the wait happen there,
+// the result comes back by a queued call on the thread that asked. One check at a time; the
+// checker (a member of the context's object) may go while one runs: its result is then dropped
+// and the thread ends by itself.
+class TConnectionChecker {
+ public:
+  TConnectionChecker() = default;
+  ~TConnectionChecker();
+  TConnectionChecker(const TConnectionChecker&) = delete;
+  TConnectionChecker& operator=(const TConnectionChecker&) = delete;
+
+  // False when one is running already. `done` is called on `context`'s thread, unless this checker
+  // is gone by then.
+  bool Start(const TBrokerSettings& settings, QObject* context,
+             std::function<void(const TConnectionCheck&)> done, int timeoutMs = 5000);
+  bool Running() const { return *running_; }
+
+ private:
+  struct TReceiver;
+  std::shared_ptr<TReceiver> receiver_;
+  std::shared_ptr<std::atomic<bool>> running_ = std::make_shared<std::atomic<bool>>(false);
+};
+
 class TBrokerPublisher : public QObject {
  public:
   // Follows the network's reads and archives from Start to Stop; create on the main thread.
@@ -106,6 +143,10 @@ class TBrokerPublisher : public QObject {
   // Counts since Start: messages the broker has taken, messages dropped from a full queue.
   int64_t Delivered() const { return delivered_; }
   int64_t Dropped() const { return droppedTotal_; }
+  // Publishes libmosquitto refused (each told in News), writes refused as busy, writes waiting.
+  int64_t Refused() const { return refusedTotal_; }
+  int64_t WritesRefusedBusy() const { return writes_.RefusedTotal(); }
+  int WritesWaiting() const { return writes_.Size(); }
   int QueueLength() const;
   // CPU seconds the publisher's thread has used.
   double ThreadCpuSeconds() const;
@@ -113,7 +154,11 @@ class TBrokerPublisher : public QObject {
   // Main thread, each once when it happens: a change of state and a drop report, in words (the
   // status line, vexa-cli's log).
   std::function<void(const QString& text)> News;
-  // Main thread, after each write asked through the broker (the alarm journal's hook).
+  // Main thread: no write asked through the broker is started from here on (a run's end, before
+  // its save); what waits is refused at Stop.
+  void HoldWrites();
+  // Main thread, after each write asked through the broker (the alarm journal's hook), and once for
+  // each burst of writes refused as busy.
   std::function<void(const TRemoteWrite& write)> RemoteWritten;
 
   // Publishes the alarms' events and journals the writes asked through the broker among them; the
@@ -139,10 +184,6 @@ class TBrokerPublisher : public QObject {
     bool Retain = false;
     TRead Read;
   };
-  struct TIncoming {
-    QString Register;
-    QByteArray Payload;
-  };
 
   void Push(TOutgoing message);
   void Wake();
@@ -164,19 +205,36 @@ class TBrokerPublisher : public QObject {
   static void OnSubscribe(mosquitto*, void* self, int mid, int count, const int* granted);
   static void OnMessage(mosquitto*, void* self, const mosquitto_message* message);
 
-  // Main thread: writes asked through the broker.
+  bool WritesAllowed() const { return options_.Settings.Writes && options_.Settings.Authenticated(); }
+  QString Iso(double local) const { return instants_.Iso(local); }
+
+  // Main thread: writes asked through the broker, one at a time, paced.
   void ServeWrites();
-  TRemoteWrite Write(const QString& name, const QByteArray& payload);
+  void ServeNextWrite();
+  // The checks before a write; the register to write when they pass.
+  TCustomRegister* CheckWrite(const TWriteRequest& request, TRemoteWrite& w);
+  // The write itself, one call: `done` on the main thread once the line has answered.
+  void ExecuteWrite(TCustomRegister& reg, const QString& text, TWriteDone done);
+  void FinishWrite(const TRemoteWrite& w);
 
   TNetwork& network_;
   TBrokerOptions options_;
   QByteArray root_;
+  TInstants instants_;
+  TRemoteWriteQueue writes_;
+  std::unique_ptr<QTimer> writeTimer_;  // the next write's turn
+  std::chrono::steady_clock::time_point nextWriteAt_{};
+  bool writing_ = false;
+  // Dies with the publisher: a write's completion that comes later finds it gone.
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+  bool holdWrites_ = false;
+  std::vector<TWriteRequest> busyFirsts_;  // first refusals of bursts, for the journal (under mutex_)
+  std::vector<int64_t> burstsEnded_;       // their counts, once over (main thread)
   int readTicket_ = 0;
   int archiveTicket_ = 0;
 
   mutable std::mutex mutex_;
   std::deque<TOutgoing> queue_;
-  std::vector<TIncoming> incoming_;
   std::vector<QString> news_;
   bool newsPosted_ = false;
   bool accepting_ = false;  // between Start and Stop
@@ -197,6 +255,7 @@ class TBrokerPublisher : public QObject {
 
   std::atomic<int64_t> delivered_ = 0;
   std::atomic<int64_t> droppedTotal_ = 0;
+  std::atomic<int64_t> refusedTotal_ = 0;
   std::atomic<double> cpuAtExit_ = 0;
   std::atomic<bool> finished_ = false;
   std::thread thread_;

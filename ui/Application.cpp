@@ -180,7 +180,16 @@ void TProgram::StopBroker() {
 void TProgram::StartBroker() {
   StopBroker();
   const TBrokerSettings settings = LoadBrokerSettings(network_->Dir());
-  if (!settings.Enabled() || !settings.Problems().isEmpty()) return;
+  // A file that cannot be used is told, as vexa-cli tells it, and nothing is published.
+  if (const QStringList problems = settings.Problems();
+      !problems.isEmpty() && (settings.Enabled() || !settings.FileProblems.isEmpty())) {
+    mainForm_->ShowLineNotice(QStringLiteral("MQTT: не публикуется: ") + problems.first(), true);
+    ShowMessage(QStringLiteral("Публикация в брокер MQTT отключена: %1\r\n%2")
+                    .arg(BrokerSettingsPath(network_->Dir()), problems.join(QStringLiteral("\r\n"))),
+                TMsgIcon::Warning);
+    return;
+  }
+  if (!settings.Enabled()) return;
   broker_ = std::make_unique<TBrokerPublisher>(*network_, BrokerOptionsFor(settings, network_->Dir()));
   // The broker's news (connected, lost, messages dropped) in the status line.
   broker_->News = [main = mainForm_.get()](const QString& text) { main->ShowLineNotice(text, false); };

@@ -106,6 +106,8 @@ TEST(BrokerSettingsTest, SavedOwnerOnlyAndReadBackWhole) {
   EXPECT_EQ(path, dir.filePath(QStringLiteral("Config/MQTT.ini")));
   EXPECT_EQ(Mode(path), 0600);
   EXPECT_EQ(LoadBrokerSettings(dir.path()), s);
+  EXPECT_TRUE(LoadBrokerSettings(dir.path()).FileProblems.isEmpty())
+      << LoadBrokerSettings(dir.path()).FileProblems.join('|').toStdString();
 
   // A file someone made readable for all is owner-only again after the next save.
   QFile::setPermissions(path, QFile::permissions(path) | QFile::ReadOther | QFile::ReadGroup);
@@ -115,19 +117,73 @@ TEST(BrokerSettingsTest, SavedOwnerOnlyAndReadBackWhole) {
   EXPECT_EQ(LoadBrokerSettings(dir.path()), s);
 }
 
-TEST(BrokerSettingsTest, AValueThatDoesNotParseTakesItsDefault) {
-  QTemporaryDir dir;
-  QDir(dir.path()).mkdir(QStringLiteral("Config"));
-  {
-    QSettings ini(BrokerSettingsPath(dir.path()), QSettings::IniFormat);
-    ini.setValue(QStringLiteral("Broker/Url"), QStringLiteral("mqtt://broker"));
-    ini.setValue(QStringLiteral("Broker/QueueBound"), QStringLiteral("many"));
-    ini.setValue(QStringLiteral("Broker/Writes"), QStringLiteral("perhaps"));
+// Writes Config/MQTT.ini as someone would by hand, line by line.
+void WriteIni(const QString& folder, const QByteArray& text) {
+  QDir(folder).mkpath(QStringLiteral("Config"));
+  QFile f(BrokerSettingsPath(folder));
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+  f.write(text);
+}
+
+// A value the file holds that cannot be taken is named with its key and value, never a quiet
+// default, and the settings are not usable while it is there.
+TEST(BrokerSettingsTest, AValueThatDoesNotParseIsRefusedWithItsKey) {
+  struct TCase {
+    const char* line;
+    const char* said;  // a part of the problem's text
+  };
+  const TCase cases[] = {
+      {"QueueBound=abc", "QueueBound = 'abc'"},
+      {"QueueBound=0", "QueueBound = '0'"},
+      {"QueueBound=12.5", "QueueBound = '12.5'"},
+      {"Writes=maybe", "Writes = 'maybe'"},
+      {"Url=@ByteArray(mqtt://broker)", "Url = '@ByteArray(mqtt://broker)'"},
+      {"Url=@Variant(\\0\\0\\0\\x7f)", "Url = '@Variant("},
+      {"User=a, b", "User = 'a, b'"},
+      {"Port=1883", "неизвестный ключ Broker/Port"},
+  };
+  for (const TCase& c : cases) {
+    QTemporaryDir dir;
+    WriteIni(dir.path(), QByteArray("[Broker]\nUrl=mqtt://broker\n") + c.line + "\n");
+    const TBrokerSettings s = LoadBrokerSettings(dir.path());
+    ASSERT_EQ(s.FileProblems.size(), 1) << c.line << ": " << s.FileProblems.join('|').toStdString();
+    EXPECT_TRUE(s.FileProblems[0].contains(QString::fromUtf8(c.said))) << s.FileProblems[0].toStdString();
+    EXPECT_EQ(s.Problems().first(), s.FileProblems[0]) << "the settings are not usable: " << c.line;
   }
+  // Right values of every kind are taken as they stand.
+  QTemporaryDir dir;
+  WriteIni(dir.path(),
+           "[Broker]\nUrl=mqtt://broker\nUser=line\nPassword=\"a, b\"\nQueueBound= 250\nWrites=TRUE\n");
   const TBrokerSettings s = LoadBrokerSettings(dir.path());
-  EXPECT_EQ(s.Url, QStringLiteral("mqtt://broker"));
-  EXPECT_EQ(s.QueueBound, kDefaultQueueBound);
-  EXPECT_FALSE(s.Writes);
+  EXPECT_TRUE(s.Problems().isEmpty()) << s.Problems().join('|').toStdString();
+  EXPECT_EQ(s.Password, QStringLiteral("a, b"));
+  EXPECT_EQ(s.QueueBound, 250);
+  EXPECT_TRUE(s.Writes);
+}
+
+// What the fields hold that cannot work is named for what it is.
+TEST(BrokerSettingsTest, ACertificateThatIsNoneAndAClientIdTooLongAreNamedSo) {
+  TBrokerSettings s;
+  s.Url = QStringLiteral("mqtts://broker");
+  s.CaFile = QStringLiteral("/etc/passwd");
+  ASSERT_EQ(s.Problems().size(), 1);
+  EXPECT_EQ(s.Problems()[0], QStringLiteral("Файл /etc/passwd не является сертификатом (PEM)."));
+  const QString bundle = QStringLiteral("/etc/ssl/certs/ca-certificates.crt");
+  if (QFileInfo::exists(bundle)) {
+    s.CaFile = bundle;
+    EXPECT_TRUE(s.Problems().isEmpty()) << s.Problems().join('|').toStdString();
+  }
+  s.CaFile.clear();
+
+  s.ClientId = QString(70000, QLatin1Char('c'));
+  ASSERT_EQ(s.Problems().size(), 1);
+  EXPECT_TRUE(s.Problems()[0].contains(QStringLiteral("слишком длинное: 70000 байт")))
+      << s.Problems()[0].toStdString();
+  // The bound is in bytes: Cyrillic takes two.
+  s.ClientId = QString(kMaxMqttStringBytes / 2, QChar(0x0416));
+  EXPECT_TRUE(s.Problems().isEmpty());
+  s.ClientId += QChar(0x0416);
+  EXPECT_EQ(s.Problems().size(), 1);
 }
 
 }  // namespace

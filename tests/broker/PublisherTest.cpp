@@ -4,10 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <QDateTime>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <algorithm>
+#include <cmath>
 #include <memory>
+#include <optional>
 #include <thread>
 
 #include "broker/Publisher.h"
@@ -17,6 +21,7 @@
 #include "reports/model/ReportNode.h"
 #include "support/TestSupport.h"
 #include "tests/broker/MosquittoBroker.h"
+#include "tests/broker/Zone.h"
 #include "ui/model/AlarmJournal.h"
 #include "ui/model/AlarmMonitor.h"
 #include "ui/model/LabelDisplay.h"
@@ -152,10 +157,12 @@ TEST_F(PublisherTest, EveryKindOfNewsArrivesOnItsTopicAsJson) {
   EXPECT_EQ(arch.value(QStringLiteral("report")).toString(), QStringLiteral("Печь 2"));
   EXPECT_EQ(arch.value(QStringLiteral("samples")).toInt(), 4);
   const QJsonObject window = arch.value(QStringLiteral("window")).toObject();
-  EXPECT_TRUE(
-      window.value(QStringLiteral("start")).toString().startsWith(QLatin1String("2026-12-10T06:00:00")));
-  EXPECT_TRUE(
-      window.value(QStringLiteral("end")).toString().startsWith(QLatin1String("2026-12-10T07:00:00")));
+  // Instants: the local 06:00 and 07:00 of that day, in UTC.
+  EXPECT_EQ(QDateTime::fromString(window.value(QStringLiteral("start")).toString(), Qt::ISODateWithMs),
+            QDateTime(QDate(2026, 12, 10), QTime(6, 0)));
+  EXPECT_EQ(QDateTime::fromString(window.value(QStringLiteral("end")).toString(), Qt::ISODateWithMs),
+            QDateTime(QDate(2026, 12, 10), QTime(7, 0)));
+  EXPECT_TRUE(window.value(QStringLiteral("end")).toString().endsWith(QLatin1Char('Z')));
 
   // The values are retained: a subscriber that comes later gets the last of each at once.
   TSubscriber late(broker.Port, QStringLiteral("vexa/test/+"));
@@ -530,28 +537,151 @@ TEST(RemoteWriteEventTest, TheWritersTextsAreBounded) {
   EXPECT_EQ(RemoteWriteEvent(w).Who.size(), 100);
 }
 
-TEST_F(RemoteWriteTest, WritesAreRefusedWhenOffOrWithoutAuthentication) {
+// Writes off, or on without the broker's authentication: the publisher does not subscribe, so a
+// write asked is never heard, answered nor journaled.
+TEST_F(RemoteWriteTest, WritesAreNotEvenHeardWhenOffOrWithoutAuthentication) {
   TMosquitto broker;
   TSubscriber sub(broker.Port, QStringLiteral("vexa/test/#"));
   const QString before = Reg("D000C000R002")->LastStringData();
-
-  auto off = Publisher(broker.Url());  // writes off: the default
-  off->Start();
-  ASSERT_TRUE(Until([&] { return off->State() == TBrokerState::Connected; }));
-  const QJsonObject refused = Ask(sub, "D000C000R002", "30");
-  EXPECT_EQ(refused.value(QStringLiteral("outcome")).toString(),
-            QStringLiteral("refused: writes from the broker are off"));
-  off->Stop();
-
   TBrokerSettings anonymous;
   anonymous.Writes = true;  // the settings check refuses this; the publisher refuses it too
-  auto open = Publisher(broker.Url(), QStringLiteral("vexa/test"), anonymous);
-  open->Start();
-  ASSERT_TRUE(Until([&] { return open->State() == TBrokerState::Connected; }));
-  const QJsonObject noAuth = Ask(sub, "D000C000R002", "30");
-  EXPECT_EQ(noAuth.value(QStringLiteral("outcome")).toString(),
-            QStringLiteral("refused: writes need the broker's authentication"));
-  EXPECT_EQ(Reg("D000C000R002")->LastStringData(), before);
+  for (const TBrokerSettings& settings : {TBrokerSettings{}, anonymous}) {
+    auto publisher = Publisher(broker.Url(), QStringLiteral("vexa/test"), settings);
+    int journaled = 0;
+    publisher->RemoteWritten = [&journaled](const TRemoteWrite&) { ++journaled; };
+    publisher->Start();
+    ASSERT_TRUE(Until([&] { return publisher->State() == TBrokerState::Connected; }));
+    sub.Publish(QStringLiteral("vexa/test/D000C000R002/set"), "30");
+    // A read published after the write was asked arrives after the write would have been heard.
+    const size_t reads = sub.On(QStringLiteral("vexa/test/D000C000R003")).size();
+    publisher->PublishRead(*Reg("D000C000R003"));
+    ASSERT_TRUE(Until([&] { return sub.On(QStringLiteral("vexa/test/D000C000R003")).size() > reads; }));
+    RunEventsUntil([] { return false; }, 300);
+    EXPECT_TRUE(sub.On(QStringLiteral("vexa/test/D000C000R002/result")).empty());
+    EXPECT_EQ(journaled, 0);
+    EXPECT_EQ(Reg("D000C000R002")->LastStringData(), before);
+    publisher->Stop();
+  }
+}
+
+// A flood of writes: the queue takes kRemoteWriteBound, each one more is answered "refused: busy"
+// at once, with what it asked cut to the journal's bound, and the burst is one row of the journal.
+TEST_F(RemoteWriteTest, AFloodOfWritesIsRefusedAsBusyBeyondTheQueueAndJournaledOncePerBurst) {
+  TMosquitto broker({QStringLiteral("line"), QStringLiteral("secret")});
+  TSubscriber sub(broker.Port, QStringLiteral("vexa/test/#"), QStringLiteral("line"),
+                  QStringLiteral("secret"));
+  // Writes made (each holds the line 100 ms), and writes refused (no line, but a journal row each).
+  const std::pair<const char*, QString> cases[] = {{"D000C000R002", OutcomeWord(TWriteOutcome::Written)},
+                                                   {"D000C000R003", OutcomeWord(TWriteOutcome::ReadOnly)}};
+  for (const auto& [name, outcome] : cases) {
+    auto publisher =
+        Publisher(broker.Url(), QStringLiteral("vexa/test"), broker.Writing(QStringLiteral("vexa/test")));
+    std::vector<TRemoteWrite> journal;
+    publisher->RemoteWritten = [&](const TRemoteWrite& w) { journal.push_back(w); };
+    publisher->Start();
+    ASSERT_TRUE(Until([&] { return publisher->State() == TBrokerState::Connected; }));
+
+    constexpr int kAsked = 400;
+    const QString set = QStringLiteral("vexa/test/%1/set").arg(QLatin1String(name));
+    for (int i = 0; i < kAsked; ++i) sub.Publish(set, "30");
+    const QByteArray huge(2 * 1024 * 1024, '7');
+    sub.Publish(set, huge);
+    const QString result = QStringLiteral("vexa/test/%1/result").arg(QLatin1String(name));
+    const auto busy = [&] {
+      std::vector<QJsonObject> refused;
+      for (const TReceived& r : sub.On(result))
+        if (Json(r.Payload).value(QStringLiteral("outcome")).toString() == kBusyOutcome)
+          refused.push_back(Json(r.Payload));
+      return refused;
+    };
+    // The huge one, asked last, is answered (refused, as busy or for itself) with what it asked cut
+    // to the journal's bound; far fewer are served meanwhile than are asked beyond the queue.
+    const auto hugeAnswer = [&]() -> std::optional<QJsonObject> {
+      for (const TReceived& r : sub.On(result))
+        if (Json(r.Payload).value(QStringLiteral("value")).toString().startsWith(QLatin1Char('7')))
+          return Json(r.Payload);
+      return std::nullopt;
+    };
+    ASSERT_TRUE(Until([&] { return hugeAnswer().has_value(); }, 8000)) << name;
+    EXPECT_EQ(hugeAnswer()->value(QStringLiteral("value")).toString(),
+              QString(kLongestRemoteText, QLatin1Char('7')));
+    EXPECT_EQ(hugeAnswer()->value(QStringLiteral("ok")), QJsonValue(false));
+    const std::vector<QJsonObject> refused = busy();
+    EXPECT_GE(refused.size(), static_cast<size_t>(kAsked + 1 - kRemoteWriteBound - 40)) << name;
+    EXPECT_LE(publisher->WritesWaiting(), kRemoteWriteBound);
+    publisher->Stop();
+    const auto journaledBusy = std::count_if(journal.begin(), journal.end(),
+                                             [](const TRemoteWrite& w) { return w.Outcome == kBusyOutcome; });
+    EXPECT_EQ(journaledBusy, 1) << name << ": one row for the burst";
+    // Each taken from the queue was served and told.
+    for (const TRemoteWrite& w : journal) {
+      if (w.Outcome != kBusyOutcome) {
+        EXPECT_EQ(w.Outcome, outcome) << name;
+      }
+    }
+  }
+}
+
+// A name that makes no topic as it stands is published by the topic rule, nothing refused.
+TEST_F(PublisherTest, NamesThatMakeNoTopicArePublishedByTheRule) {
+  TMosquitto broker;
+  TSubscriber sub(broker.Port, QStringLiteral("vexa/test/#"));
+  auto publisher = Publisher(broker.Url());
+  publisher->Start();
+  TReportNode report(nullptr);
+  report.SetCaption(QStringLiteral("Котел"));
+  publisher->PublishArchive(report, QStringLiteral("Котел #1"));
+  publisher->PublishArchive(report, QStringLiteral("Печь+сушка"));
+  TRegisterNode* reg = Register("D001C000R002", rtINT, QStringLiteral("5"));
+  reg->SetName(QStringLiteral("цех/печь"));
+  publisher->PublishRead(*reg);
+  for (const char* topic :
+       {"vexa/test/archives/Котел _1", "vexa/test/archives/Печь_сушка", "vexa/test/цех_печь"})
+    EXPECT_TRUE(Until([&] { return sub.On(QString::fromUtf8(topic)).size() == 1; })) << topic;
+  EXPECT_EQ(publisher->Refused(), 0);
+}
+
+class PublishedTimeTest : public RemoteWriteTest {};
+
+// Two reads in the autumn hour whose local times come twice, an hour apart: each is published as
+// the instant it was read, not as the same local time with the offset of another hour.
+TEST_F(PublishedTimeTest, AReadInTheRepeatedAutumnHourIsItsTrueInstant) {
+  TMosquitto broker;
+  TSubscriber sub(broker.Port, QStringLiteral("vexa/test/+"));
+  const TZone zone("Europe/Berlin");
+  auto clock = std::make_unique<TFakeClock>();
+  TFakeClock& fake = *clock;
+  int64_t base = 0;
+  TBrokerSettings settings;
+  settings.Url = broker.Url();
+  TBrokerOptions options = BrokerOptionsFor(settings, Dir->path());
+  options.TopicRoot = QStringLiteral("vexa/test");
+  options.UtcNowMs = [&fake, &base] { return base + fake.TickMs(); };
+  TBrokerPublisher publisher(*Network, options);
+  publisher.Start();
+  ASSERT_TRUE(Until([&] { return publisher.State() == TBrokerState::Connected; }));
+
+  std::unique_ptr<TClock> real = std::exchange(Services().Clock, std::move(clock));
+  std::vector<int64_t> truth;
+  // 02:30 local, summer time (00:30 UTC), then 02:30 local again, winter time (01:30 UTC).
+  for (const char* iso : {"2026-10-25T00:30:00Z", "2026-10-25T01:30:00Z"}) {
+    base = QDateTime::fromString(QString::fromLatin1(iso), Qt::ISODate).toMSecsSinceEpoch();
+    fake.SetNow(LocalOf(base));
+    TRegisterNode* reg = Reg("D000C000R002");
+    reg->StringData(Line());
+    truth.push_back(base + std::llround((reg->RDTime() - LocalOf(base)) * 86400000.0));
+    publisher.PublishRead(*reg);
+  }
+  Services().Clock = std::move(real);
+  const QString topic = QStringLiteral("vexa/test/D000C000R002");
+  ASSERT_TRUE(Until([&] { return sub.On(topic).size() >= 2; }));
+  const auto got = sub.On(topic);
+  for (size_t i = 0; i < 2; ++i) {
+    const QString time = Json(got[got.size() - 2 + i].Payload).value(QStringLiteral("time")).toString();
+    const int64_t published = QDateTime::fromString(time, Qt::ISODateWithMs).toMSecsSinceEpoch();
+    EXPECT_LE(std::llabs(published - truth[i]), 1000) << time.toStdString();
+  }
+  publisher.Stop();
 }
 
 }  // namespace

@@ -20,14 +20,16 @@
 namespace vexa::test {
 namespace {
 
-// A program folder whose NET holds one register of the simulated network, read every second.
-void PrepareFolder(const QString& dir, const QString& reports = {}) {
-  QMap<QString, QString> texts{{"NET",
-                                "TRootNode NET Caption='Сеть'\n"
-                                "  TRootNode D000 Caption='Печь'\n"
-                                "    TRootNode D000C000 Caption='Зона 1'\n"
-                                "      TRegisterNode D000C000R004 Caption='Уставка' RegisterType=rtINT "
-                                "LoggingInterval=1 Enabled=True\n"}};
+// A program folder whose NET holds one register of the simulated network, read every second, and
+// written too when `writable`.
+void PrepareFolder(const QString& dir, const QString& reports = {}, bool writable = false) {
+  QMap<QString, QString> texts{
+      {"NET", QStringLiteral("TRootNode NET Caption='Сеть'\n"
+                             "  TRootNode D000 Caption='Печь'\n"
+                             "    TRootNode D000C000 Caption='Зона 1'\n"
+                             "      TRegisterNode D000C000R004 Caption='Уставка' "
+                             "RegisterType=rtINT LoggingInterval=1 Enabled=True%1\n")
+                  .arg(writable ? QStringLiteral(" UserCanWRITE=True") : QString())}};
   if (!reports.isEmpty()) texts.insert(QStringLiteral("REPORTS"), reports);
   QDir(dir).mkdir(QStringLiteral("Config"));
   for (auto it = texts.begin(); it != texts.end(); ++it) {
@@ -170,6 +172,42 @@ TEST(ServiceWritesTest, EachWriteAskedIsJournaledByTheRun) {
             (QStringList{"D000C000R004", "Уставка", "", "write", "30", "dispatcher", first}));
   EXPECT_EQ(lines[1].split(QLatin1Char('\t')).mid(1),
             (QStringList{"D009C000R000", "", "", "write", "5", "mqtt", second}));
+}
+
+// A flood of writes asked while the run serves them one at a time: SIGTERM, and --seconds, still end
+// it soon with the state saved, whatever is queued; the journal has the burst's refusal once.
+TEST(ServiceWritesTest, AFloodOfWritesDoesNotHoldUpTheStopOrTheSave) {
+  TMosquitto broker({QStringLiteral("line"), QStringLiteral("secret")});
+  const TBrokerSettings settings = broker.Writing(QStringLiteral("vexa/svc"));
+  for (const bool bySignal : {true, false}) {
+    QTemporaryDir dir;
+    PrepareFolder(dir.path(), {}, true);
+    ASSERT_TRUE(SaveBrokerSettings(dir.path(), settings));
+    TSubscriber sub(broker.Port, QStringLiteral("vexa/svc/#"), settings.User, settings.Password);
+    QStringList args{"--demo", "--dir", dir.path(), "run"};
+    if (!bySignal)
+      args << "--seconds"
+           << "3";
+    TChildProcess cli(QStringLiteral(VEXA_CLI_PATH), args);
+    ASSERT_TRUE(WaitFor([&] { return !sub.On(QStringLiteral("vexa/svc/D000C000R004")).empty(); }, 5000))
+        << cli.Err().toStdString();
+    for (int i = 0; i < 2000; ++i) sub.Publish(QStringLiteral("vexa/svc/D000C000R004/set"), "30");
+    const QString result = QStringLiteral("vexa/svc/D000C000R004/result");
+    ASSERT_TRUE(WaitFor([&] { return sub.On(result).size() > 1000; }, 5000)) << cli.Err().toStdString();
+    if (bySignal) cli.Signal(SIGTERM);
+    // Served at a write in 200 ms, the queue alone would take most of a minute.
+    ASSERT_TRUE(cli.Wait(bySignal ? 4000 : 6000)) << "still running with writes queued";
+    EXPECT_EQ(cli.Code(), 0) << cli.Err().toStdString();
+    EXPECT_TRUE(cli.Out().contains(QStringLiteral("state saved"))) << cli.Out().toStdString();
+
+    QString out, err;
+    ASSERT_EQ(RunChild(QStringLiteral(VEXA_CLI_PATH), {"--dir", dir.path(), "alarms"}, &out, &err), 0)
+        << err.toStdString();
+    const QStringList lines = out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    EXPECT_EQ(lines.filter(QStringLiteral("refused: busy")).size(), 1) << out.left(2000).toStdString();
+    EXPECT_LT(lines.size(), 100) << "the writes made, and one row for the burst";
+    EXPECT_GE(lines.filter(QStringLiteral("\twritten")).size(), 1) << out.left(2000).toStdString();
+  }
 }
 
 TEST_F(ServiceTest, SettingsThatCannotWorkAreRefusedBeforeAnythingRuns) {

@@ -25,6 +25,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSet>
+#include <QSettings>
 #include <QSpinBox>
 #include <QTabBar>
 #include <QTabWidget>
@@ -44,6 +45,8 @@
 #include "support/Child.h"
 #include "support/RealMessageBox.h"
 #include "support/TestSupport.h"
+#include "tests/broker/MosquittoBroker.h"
+#include "ui/Application.h"
 #include "ui/MainUnit.h"
 #include "ui/OperatorInput.h"
 #include "ui/config/NetUnit.h"
@@ -402,6 +405,94 @@ TEST_F(SetupWindowTest, TheBrokerPageRefusesAWrongAddressAndWritesARightOneForTh
   EXPECT_EQ(
       QFileInfo(BrokerSettingsPath(Current().Dir())).permissions() & (QFile::ReadGroup | QFile::ReadOther),
       QFileDevice::Permissions{});
+}
+
+// "Проверить соединение" checks off the window's thread: the window says it is checking, keeps its
+// button off and answers keys meanwhile, and tells the result in the real box when it comes. A
+// listener that never answers holds the check until the test closes it; a real broker answers.
+TEST_F(SetupWindowTest, TheBrokerCheckRunsWhileTheWindowAnswersKeys) {
+  Open();
+  Pages()->setCurrentIndex(2);
+  auto* url = Child<QLineEdit>(*form, "brokerUrlEdit");
+  auto* check = Child<QPushButton>(*form, "checkBrokerButton");
+  auto* root = Child<QLineEdit>(*form, "topicRootEdit");
+  const QString idle = check->text();
+
+  // Takes the connection (the kernel's backlog) and says nothing.
+  const int silent = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  ASSERT_EQ(::listen(silent, 4), 0);
+  socklen_t size = sizeof a;
+  ::getsockname(silent, reinterpret_cast<sockaddr*>(&a), &size);
+  const int silentPort = ntohs(a.sin_port);
+  TypeOver(url, QStringLiteral("mqtt://127.0.0.1:%1").arg(silentPort));
+  {
+    TRealMessageBoxes boxes;
+    Click(check);
+    EXPECT_FALSE(check->isEnabled());
+    EXPECT_EQ(check->text(), QStringLiteral("Проверка соединения…"));
+    TypeOver(root, QStringLiteral("plant/line"));
+    EXPECT_EQ(root->text(), QStringLiteral("plant/line")) << "keys are taken during the check";
+    EXPECT_FALSE(check->isEnabled()) << "the check still runs";
+    EXPECT_EQ(boxes.Answered, 0);
+    ::close(silent);  // refused now: the check ends
+    EXPECT_TRUE(RunEventsUntil([&] { return boxes.Answered == 1; }, 4000));
+  }
+  EXPECT_EQ(Messages->Texts().last(), QStringLiteral("MQTT: нет связи с 127.0.0.1:%1").arg(silentPort));
+  EXPECT_TRUE(check->isEnabled());
+  EXPECT_EQ(check->text(), idle);
+
+  TMosquitto broker;
+  TypeOver(url, broker.Url());
+  {
+    TRealMessageBoxes boxes;
+    Click(check);
+    EXPECT_FALSE(check->isEnabled());
+    EXPECT_TRUE(RunEventsUntil([&] { return boxes.Answered == 1; }, 4000));
+  }
+  EXPECT_EQ(Messages->Texts().last(),
+            QStringLiteral("MQTT: брокер 127.0.0.1:%1 принимает соединение").arg(broker.Port));
+  EXPECT_TRUE(check->isEnabled());
+}
+
+// The program started on a folder whose MQTT.ini cannot be used: it says so at start, in a message
+// and on the status line, and publishes nothing.
+class ProgramBrokerSettingsTest : public TVexaTest {
+ protected:
+  void TearDown() override {
+    if (program) program->Shutdown();
+    UseNetwork(nullptr);
+    program.reset();
+    TVexaTest::TearDown();
+  }
+  std::unique_ptr<TProgram> program;
+};
+
+TEST_F(ProgramBrokerSettingsTest, AFileThatCannotBeUsedIsToldAtStartAndNothingIsPublished) {
+  TMosquitto broker;
+  TBrokerSettings settings;
+  settings.Url = broker.Url();
+  settings.TopicRoot = QStringLiteral("vexa/plant");
+  ASSERT_TRUE(SaveBrokerSettings(Dir->path(), settings));
+  {
+    QSettings ini(BrokerSettingsPath(Dir->path()), QSettings::IniFormat);
+    ini.setValue(QStringLiteral("Broker/Writes"), QStringLiteral("maybe"));
+  }
+  TSubscriber sub(broker.Port, QStringLiteral("vexa/plant/#"));
+  program = std::make_unique<TProgram>(Dir->path());
+  program->InitCore(std::make_unique<TFakeComm>(*Clock));
+  UseNetwork(program->Network());
+  ASSERT_TRUE(program->Start());
+  const QStringList told = Messages->Texts().filter(QStringLiteral("MQTT"));
+  ASSERT_EQ(told.size(), 1) << Messages->Texts().join('|').toStdString();
+  EXPECT_TRUE(told[0].contains(QStringLiteral("ключ Writes = 'maybe'"))) << told[0].toStdString();
+  const auto* panel = Child<QLabel>(*program->MainForm(), "programStatePanel");
+  EXPECT_TRUE(panel->text().contains(QStringLiteral("MQTT: не публикуется"))) << panel->text().toStdString();
+  RunEventsUntil([] { return false; }, 300);
+  EXPECT_TRUE(sub.On(QStringLiteral("vexa/plant/status")).empty());
 }
 
 TEST_F(SetupWindowTest, PortSpeedAndSimulationActAtOnceAndStayAfterCancel) {

@@ -21,6 +21,7 @@
 
 #include "broker/Publisher.h"
 #include "core/ExecuterUnit.h"
+#include "core/LineWriter.h"
 #include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "core/Services.h"
@@ -235,6 +236,10 @@ int Run(TCliContext& ctx, const QStringList& args) {
   } else {
     RunReal(network, alarms, ms);
   }
+  // The run is over: no write asked through the broker holds up the save and the exit. The one on
+  // the line finishes, its outcome stored and journaled before the save; what waits is dropped.
+  if (publisher) publisher->HoldWrites();
+  network.Writer().Stop();
   RestoreFolderLine(ctx, folderLine);
   // What the journal could not take is kept beside it and written at its next opening.
   if (!alarms.FlushJournal(2000))
@@ -248,8 +253,9 @@ int Run(TCliContext& ctx, const QStringList& args) {
     Err(QStringLiteral("vexa-cli: the state could not be saved: %1").arg(QString::fromUtf8(e.what())));
     rc = 1;
   }
-  // After the save, so that the last reads and archives go out too; then "offline".
-  if (publisher) publisher->Stop();
+  // After the save, so that the last reads and archives go out too; then "offline". A second at
+  // most, so that a stop ends within a service manager's patience whatever is queued.
+  if (publisher) publisher->Stop(1000);
   if (rc != 0) return rc;
   Out(QStringLiteral("ran %1%2; state saved in %3")
           .arg(ms < 0 ? QStringLiteral("until stopped") : QStringLiteral("%1 s").arg(seconds))

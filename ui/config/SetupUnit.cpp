@@ -521,6 +521,10 @@ void TSetupForm::ItemRenamed(QTreeWidgetItem* item, int column) {
 
 // --- integration ---------------------------------------------------------------------------------
 
+namespace {
+const QString kCheckBrokerText = QStringLiteral("Проверить соединение");
+}  // namespace
+
 QWidget* TSetupForm::CreateIntegrationPage() {
   auto* page = new QWidget;
   const auto line = [](const char* name) {
@@ -542,7 +546,7 @@ QWidget* TSetupForm::CreateIntegrationPage() {
   seQueueBound->setRange(1, kMaxQueueBound);
   chBrokerWrites = new QCheckBox(QStringLiteral("Разрешить запись значений от брокера"));
   chBrokerWrites->setObjectName(QStringLiteral("brokerWritesCheckBox"));
-  btCheckBroker = new QPushButton(QStringLiteral("Проверить соединение"));
+  btCheckBroker = new QPushButton(kCheckBrokerText);
   btCheckBroker->setObjectName(QStringLiteral("checkBrokerButton"));
 
   auto* form = new QFormLayout;
@@ -600,11 +604,15 @@ void TSetupForm::CheckConnectionClick() {
     ShowMessage(QStringLiteral("Брокер не задан"), TMsgIcon::Warning);
     return;
   }
-  const QCursor wait(Qt::WaitCursor);
-  QApplication::setOverrideCursor(wait);
-  const TConnectionCheck check = CheckBrokerConnection(settings);
-  QApplication::restoreOverrideCursor();
-  ShowMessage(check.Text, check.Ok ? TMsgIcon::Information : TMsgIcon::Error);
+  // The lookup and the wait run elsewhere; the window goes on answering meanwhile.
+  const auto done = [this](const TConnectionCheck& check) {
+    btCheckBroker->setText(kCheckBrokerText);
+    btCheckBroker->setEnabled(true);
+    ShowMessage(check.Text, check.Ok ? TMsgIcon::Information : TMsgIcon::Error);
+  };
+  if (!brokerCheck_.Start(settings, this, done)) return;
+  btCheckBroker->setEnabled(false);
+  btCheckBroker->setText(QStringLiteral("Проверка соединения…"));
 }
 
 // --- confirming ----------------------------------------------------------------------------------

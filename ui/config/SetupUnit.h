@@ -8,6 +8,7 @@
 #include <array>
 
 #include "broker/BrokerSettings.h"
+#include "broker/Publisher.h"
 #include "storage/DeviceSearch.h"
 #include "ui/model/SetupRules.h"
 #include "ui/parts/HelpUnit.h"
@@ -122,6 +123,8 @@ class TSetupForm : public QDialog {
   QCheckBox* chBrokerWrites = nullptr;
   QPushButton* btCheckBroker = nullptr;
   TBrokerSettings brokerLoaded_;
+  // "Проверить соединение" runs here, off the window's thread.
+  TConnectionChecker brokerCheck_;
   // Bottom bar
   QCheckBox* chDemo = nullptr;
   QPushButton* btOK = nullptr;
