@@ -48,6 +48,7 @@
 #include "ui/OperatorInput.h"
 #include "ui/config/NetUnit.h"
 #include "ui/config/SetupUnit.h"
+#include "ui/parts/HelpUnit.h"
 #include "ui/parts/MessageBoxService.h"
 
 namespace vexa::test {
@@ -402,6 +403,31 @@ TEST_F(SetupWindowTest, TheBrokerPageRefusesAWrongAddressAndWritesARightOneForTh
   EXPECT_EQ(
       QFileInfo(BrokerSettingsPath(Current().Dir())).permissions() & (QFile::ReadGroup | QFile::ReadOther),
       QFileDevice::Permissions{});
+}
+
+// F1 opens the topic of the page the operator is on: the integration page has its own.
+TEST_F(SetupWindowTest, F1OnTheIntegrationPageOpensItsOwnTopic) {
+  Open();
+  const struct {
+    int Page;
+    const char* Field;
+    int Context;
+  } cases[] = {
+      {2, "brokerUrlEdit", hcIntegration},
+      {2, "queueBoundSpin", hcIntegration},
+      {0, "newPasswordEdit", hcSetup},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Field);
+    ASSERT_TRUE(Activate(form.get()));
+    Pages()->setCurrentIndex(c.Page);
+    auto* field = Child<QWidget>(*form, c.Field);
+    field->setFocus();
+    KeyClick(field, Qt::Key_F1);
+    ASSERT_NE(THelpWindow::Instance(), nullptr);
+    EXPECT_EQ(THelpWindow::Instance()->CurrentContext(), c.Context);
+    THelpWindow::Instance()->close();
+  }
 }
 
 TEST_F(SetupWindowTest, PortSpeedAndSimulationActAtOnceAndStayAfterCancel) {
