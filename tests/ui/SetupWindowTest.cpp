@@ -40,6 +40,7 @@
 #include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "core/SetupNode.h"
+#include "core/SimulatedNetwork.h"
 #include "storage/TreeFiles.h"
 #include "support/Child.h"
 #include "support/RealMessageBox.h"
@@ -609,6 +610,56 @@ TEST_F(SetupWindowTest, StopEndsTheSearchAfterTheRegulatorBeingBuilt) {
   EXPECT_LT(Progress()->value(), 2);
   EXPECT_EQ(SearchButton()->text(), "Произвести поиск");
   EXPECT_TRUE(Settings()->NewConfig());
+}
+
+// The report of a search on a noisy line counts and warns from the same facts: a regulator is named
+// only when a request of its stayed unanswered after all attempts.
+TEST_F(SetupWindowTest, TheReportOfANoisyLineWarnsOnlyOfRequestsLeftUnanswered) {
+  SaveTemplates();
+  Open();
+  PortBox()->setFocus();
+  QTest::keyClick(PortBox(), Qt::Key_Down);  // COM1, the scripted port
+  ASSERT_TRUE(Port->Connected());
+  const struct {
+    const char* Line;
+    bool LoseChannel0OfD001;  // after the address probe, every attempt
+    QString Failed;
+    bool Warned;
+  } cases[] = {
+      {"every fifth answer lost", false, "0", false},
+      {"and D001's channel 0 silent after its probe", true, "1", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Line);
+    TSimNetwork network;
+    int requests = 0;
+    int channel0OfD001 = 0;
+    Port->Respond = [&](const QByteArray& request) -> std::vector<TChunk> {
+      const bool d001c0 = request[0] == 1 && request[1] == 0 && request[2] == 0;
+      if (d001c0 && ++channel0OfD001 > 1 && c.LoseChannel0OfD001) return {};
+      if (++requests % 5 == 2) return {};
+      const auto answer = network.Answer(request, Current().Line().Random());
+      if (!answer) return {};
+      return {{*answer, 2}};
+    };
+    Messages->Shown.clear();
+    Search(smAfresh);
+    Port->Respond = nullptr;
+    ASSERT_EQ(Messages->Shown.size(), 2u) << Messages->Texts().join('|').toStdString();
+    const TRecordedMessage& report = Messages->Shown[1];
+    const QStringList lines = report.Text.split(QStringLiteral("\r\n"));
+    EXPECT_TRUE(lines.contains(QStringLiteral("Запросов без ответа после всех попыток: %1.").arg(c.Failed)))
+        << report.Text.toStdString();
+    EXPECT_FALSE(lines.contains(QStringLiteral("Запросов с ответом только после повтора: 0.")))
+        << "the line is noisy: " << report.Text.toStdString();
+    EXPECT_EQ(report.Text.contains(QStringLiteral("ответил не на все запросы")), c.Warned)
+        << report.Text.toStdString();
+    if (c.Warned) {
+      EXPECT_TRUE(
+          lines.contains(QStringLiteral("Регулятор 001 ответил не на все запросы: поиск стоит повторить.")));
+    }
+    EXPECT_EQ(report.Icon, c.Warned ? TMsgIcon::Warning : TMsgIcon::Information);
+  }
 }
 
 TEST_F(SetupWindowTest, OnASilentLineTheProgressMovesAndStopTakesEffectWithinOneAddress) {
