@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <tuple>
 
 #include "processes/model/CommandNode.h"
 #include "processes/model/Cyclogram.h"
@@ -311,73 +312,30 @@ TEST_F(CyclogramTest, TheGraphClipsAtTheRightEdgeAndMarksTheSelectedPoint) {
   EXPECT_TRUE(graph.Axis.Ticks().empty());
 }
 
-TEST_F(CyclogramTest, FittingSpansTheWholeProgrammeAcrossThePlot) {
-  const struct {
-    const char* Programme;
-    QStringList Durations;
-    bool Fits;
-  } cases[] = {
-      {"one hour", {"0", "600", "3000"}, true},
-      {"ten seconds", {"0", "4", "6"}, true},
-      // The first duration counts for nothing: no span, the scale stays.
-      {"one point", {"900"}, false},
-      {"durations of 0", {"0", "0", "0"}, false},
-      {"none", {}, false},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.Programme);
-    const TCyclogramTable table = Table(QStringList(c.Durations.size(), QStringLiteral("5")), c.Durations);
-    node->SetXScale(1);
-    EXPECT_EQ(table.FitTime(*node, 201), c.Fits);
-    if (!c.Fits) {
-      EXPECT_EQ(node->XScale(), 1);
-      continue;
-    }
-    const TCyclogramGraph graph = table.Graph(*node, 231, 100, 30);
-    EXPECT_EQ(graph.Line.back().x(), 230) << "the last point on the plot's last column, not clipped";
-    EXPECT_EQ(graph.Line.front().x(), 30);
-  }
-}
-
-TEST_F(CyclogramTest, TheTimeAxisIsLabelledAtRoundStepsToTheRightEdge) {
-  const TCyclogramTable table = Table({"1", "2"}, {"0", "60"});
-  const struct {
-    double XScale;
-    int MinGap;
-    qint64 Step;
-  } cases[] = {
-      {1, 48, 50},   {2, 48, 50}, {0.1, 48, 500}, {10, 48, 5}, {100, 48, 1},  // never below a second
-      {1, 100, 100},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.XScale);
-    node->SetXScale(c.XScale);
-    const TCyclogramGraph graph = table.Graph(*node, 330, 120, 30, 24, 20, c.MinGap);
-    EXPECT_EQ(graph.PlotHeight, 100);
+TEST_F(CyclogramTest, FittingSpansTheProgrammeAcrossThePlotAndTheTimeAxisIsLabelledBelowIt) {
+  node->SetXScale(1);
+  EXPECT_FALSE(Table({"5", "6"}, {"900", "0"}).FitTime(*node, 201))
+      << "the first duration counts for nothing";
+  EXPECT_EQ(node->XScale(), 1);
+  const TCyclogramTable table = Table({"1", "2", "3"}, {"0", "4", "6"});
+  ASSERT_TRUE(table.FitTime(*node, 201));
+  EXPECT_EQ(table.Graph(*node, 231, 100, 30).Line.back().x(), 230) << "on the last column, not clipped";
+  // Pixels per second, the fewest pixels between labels, and the step: a second at least.
+  for (const auto& [scale, gap, step] :
+       {std::tuple{1.0, 48, 50}, {0.1, 48, 500}, {100.0, 48, 1}, {1.0, 100, 100}}) {
+    SCOPED_TRACE(scale);
+    node->SetXScale(scale);
+    const TCyclogramGraph graph = table.Graph(*node, 330, 120, 30, 24, 20, gap);
+    EXPECT_EQ(graph.Axis.Y(graph.Axis.Bottom()), graph.PlotHeight - 1) << "the values keep above the labels";
     ASSERT_GE(graph.TimeTicks.size(), 2u);
     for (size_t k = 0; k < graph.TimeTicks.size(); ++k) {
-      const TTimeTick& tick = graph.TimeTicks[k];
-      EXPECT_EQ(tick.Seconds, static_cast<qint64>(k) * c.Step);
-      EXPECT_EQ(tick.X, 30 + static_cast<int>(static_cast<double>(tick.Seconds) * c.XScale));
-      EXPECT_EQ(tick.Text, QString::number(tick.Seconds));
-      if (k > 0) {
-        EXPECT_GE(tick.X - graph.TimeTicks[k - 1].X, c.MinGap - 1) << "room for the labels";
-      }
+      EXPECT_EQ(graph.TimeTicks[k].X, 30 + static_cast<int>(static_cast<double>(k * step) * scale));
+      EXPECT_EQ(graph.TimeTicks[k].Text, QString::number(k * step));
     }
-    EXPECT_LE(graph.TimeTicks.back().X, 330);
-    EXPECT_GT(graph.TimeTicks.back().X + static_cast<int>(static_cast<double>(c.Step) * c.XScale), 330)
-        << "the next tick would be off the graph";
+    EXPECT_GT(graph.TimeTicks.back().X + step * scale, 330) << "the next would be off the graph";
   }
-  // The value axis keeps to the plot above the time labels.
-  node->SetXScale(1);
-  const TCyclogramGraph graph = table.Graph(*node, 330, 120, 30, 24, 20);
-  EXPECT_EQ(graph.Axis.Y(graph.Axis.Bottom()), 99);
-
-  // A damaged scale draws no time labels.
-  for (const double damaged : {0.0, -1.0, std::numeric_limits<double>::quiet_NaN()}) {
-    node->SetXScale(damaged);
-    EXPECT_TRUE(table.Graph(*node, 330, 120, 30).TimeTicks.empty()) << damaged;
-  }
+  node->SetXScale(std::numeric_limits<double>::quiet_NaN());  // damaged: no endless labels
+  EXPECT_TRUE(table.Graph(*node, 330, 120, 30).TimeTicks.empty());
 }
 
 }  // namespace

@@ -53,16 +53,12 @@ class ArchivesWindowTest : public TVexaTest {
     f.write(bytes);
   }
 
-  // An archive whose header is sound and whose sectors are garbled: it has an archive's form, but
-  // does not open.
+  // An archive's sound header over garbled sectors: it has an archive's form, but does not open.
   void SaveDamagedArchive(const QString& name) {
     SaveReportArchive(name, 2);
     QFile f(ArchivePath(Current().Dir(), name));
-    ASSERT_TRUE(f.open(QIODevice::ReadWrite));
-    QByteArray bytes = f.readAll();
-    std::fill(bytes.begin() + 512, bytes.end(), '\xEE');
-    ASSERT_TRUE(f.seek(0));
-    ASSERT_EQ(f.write(bytes), bytes.size());
+    ASSERT_TRUE(f.open(QIODevice::ReadWrite) && f.seek(512));
+    f.write(QByteArray(f.size() - 512, '\xEE'));
   }
 
   void SetAge(const QString& name, qint64 seconds) {
@@ -271,24 +267,15 @@ TEST_F(ArchivesWindowTest, ViewingHandsTheLoadedArchiveToThePreview) {
   EXPECT_EQ(Messages->Texts(), (QStringList{one, one}));
   EXPECT_EQ(Messages->Shown.at(0).Icon, TMsgIcon::Information);
 
-  // A file that is no archive is greyed with the reason, and passed over without a message; an
-  // archive that is damaged is named. The window goes on with the next command either way.
+  // A file that is no archive is greyed with the reason and passed over without a message (a
+  // damaged archive is named: the real boxes below); the window goes on with the next command.
   Messages->Shown.clear();
   EXPECT_EQ(List()->item(1)->toolTip(),
             QStringLiteral("Не файл отчета: просмотр и преобразование недоступны"));
   EXPECT_NE(List()->item(1)->foreground().color(), List()->item(0)->foreground().color());
-  EXPECT_TRUE(List()->item(0)->toolTip().isEmpty());
   DoubleClickRow(1);
-  ClickRow(1);
-  Click("viewAction");
   EXPECT_TRUE(Messages->Shown.empty()) << Messages->Texts().join('|').toStdString();
   EXPECT_EQ(Previewed.size(), 2);
-  SaveDamagedArchive(QStringLiteral("x-damaged"));
-  Key(Qt::Key_F5);
-  ASSERT_EQ(List()->count(), 4);
-  EXPECT_TRUE(List()->item(3)->toolTip().isEmpty()) << "it has the form of an archive";
-  DoubleClickRow(3);
-  EXPECT_EQ(Messages->Texts(), QStringList{"Файл x-damaged\r\nне является файлом отчета или поврежден!"});
   DoubleClickRow(0);
   EXPECT_EQ(Previewed.size(), 3);
   EXPECT_EQ(Previewed.last(), kKilnArchive);
@@ -312,11 +299,10 @@ TEST_F(ArchivesWindowTest, TheExportWritesTheTextFileAndListsIt) {
   Click("exportAction");
   EXPECT_TRUE(Messages->Shown.empty()) << Messages->Texts().join('|').toStdString();
   EXPECT_FALSE(QFile::exists(ArchivePath(Current().Dir(), kOvenArchive + ".txt.txt")));
-  // An archive gone since the list was read cannot be converted, and that is told.
   ASSERT_TRUE(QFile::remove(ArchivePath(Current().Dir(), kKilnArchive)));
   ClickRow(0);
   Click("exportAction");
-  EXPECT_EQ(Messages->Texts(), QStringList{kCannotConvert});
+  EXPECT_EQ(Messages->Texts(), QStringList{kCannotConvert}) << "an archive gone since the list was read";
 
   Messages->Shown.clear();
   Key(Qt::Key_A, Qt::ControlModifier);
