@@ -84,8 +84,9 @@ constexpr TSimRegisterDef kType1[] = {
     {9, rtASCIIZ, 0, true, "Обозначение", "Обозначение канала"},
 };
 
-// Where a register stands, read from its last answer's bytes as its shown value would read.
-double Decoded(TRegisterType type, const QByteArray& data) {
+}  // namespace
+
+double SimulatedValue(TRegisterType type, const QByteArray& data) {
   switch (type) {
     case rtBOOL:
     case rtUBYTE:
@@ -111,19 +112,20 @@ double Decoded(TRegisterType type, const QByteArray& data) {
   return std::nan("");
 }
 
-}  // namespace
-
 TSimChannelDef SimulatedChannel(int channelType) {
   if (channelType == 0) return {"Контур регулирования температуры", kType0, int(std::size(kType0))};
   if (channelType == 1) return {"Канал измерения давления", kType1, int(std::size(kType1))};
   return {"", nullptr, 0};
 }
 
-QByteArray NextSimulatedData(TRegisterType type, int address, std::optional<double> current,
+QByteArray NextSimulatedData(TRegisterType type, int address, std::optional<double> current, bool writable,
                              TRandomGenerator& random) {
   const bool usable = current && !std::isnan(*current);
+  // A setpoint keeps what was written (or where it started), even outside the measured band.
+  const bool held = writable && usable;
   switch (type) {
     case rtBOOL:
+      if (held) return Bytes<uint8_t>(*current != 0 ? 0xFF : 0x00);
       return Bytes<uint8_t>(SimulatedBool(random));
     case rtUBYTE:
     case rtBYTE:
@@ -133,7 +135,9 @@ QByteArray NextSimulatedData(TRegisterType type, int address, std::optional<doub
     case rtLONG: {
       const TBand& band = SimulatedBand(type, address);
       int64_t next = band.Start;
-      if (usable) {
+      if (held) {
+        next = static_cast<int64_t>(std::clamp(std::round(*current), -9.0e18, 9.0e18));
+      } else if (usable) {
         next = static_cast<int64_t>(std::clamp(std::trunc(*current), -9.0e18, 9.0e18)) + random.Next(3) - 1;
         // The 8-bit types wander on their low byte, compared unsigned; the others on 32 bits.
         next = Size(type) == 1 ? band.Clamp(static_cast<uint8_t>(next & 0xFF))
@@ -146,6 +150,8 @@ QByteArray NextSimulatedData(TRegisterType type, int address, std::optional<doub
       double v = 0;
       if (!current) {
         v = random.Next(10) + 20;
+      } else if (held) {
+        v = *current;
       } else if (usable) {
         v = *current + 2 * random.Fraction() - 1;
         if (type == rtFLOAT) v = static_cast<float>(v);
@@ -201,8 +207,8 @@ std::optional<QByteArray> TSimNetwork::Answer(const QByteArray& request, TRandom
 }
 
 std::optional<QByteArray> TSimNetwork::Read(int address, TSimRegister& reg, TRandomGenerator& random) {
-  const QByteArray value = NextSimulatedData(reg.Type, address, reg.Current, random);
-  if (reg.Type != rtASCIIZ) reg.Current = Decoded(reg.Type, value);
+  const QByteArray value = NextSimulatedData(reg.Type, address, reg.Current, reg.Writable, random);
+  if (reg.Type != rtASCIIZ) reg.Current = SimulatedValue(reg.Type, value);
   QByteArray data(1, char(TypeByte(reg.Type, true, reg.Writable)));
   data += value;
   if (reg.Type == rtASCIIZ) data += '\0';
@@ -219,7 +225,7 @@ std::optional<QByteArray> TSimNetwork::Write(const QByteArray& request, TSimRegi
     if ((end < 0 ? data.size() : end) > kMaxTextBytes) return std::nullopt;
   } else {
     if (data.size() != Size(reg.Type)) return std::nullopt;
-    reg.Current = Decoded(reg.Type, data);
+    reg.Current = SimulatedValue(reg.Type, data);
   }
   return SealFrame(request.left(kFrameHeader));
 }
@@ -248,13 +254,14 @@ QString TSimNetwork::Description() {
   table(0);
   table(1);
   out += QStringLiteral(
-      "Every register wanders as in the built-in simulator: fixed-point ones by one raw unit per read\n"
-      "inside the band of the address (8-bit: 101..119, 81..99, 51..59; others: 301..399, 201..299,\n"
-      "81..89 for address mod 3 = 0, 1, 2), floating ones by up to one unit between 21 and 29; Booleans\n"
-      "answer at random, texts \"12345.6789\" and a random digit. A write to an RW register is where the\n"
-      "walk goes on from. Digits is the decimal scale the raw value stands for, as the channel templates\n"
-      "of the demonstration give it. Registers marked R refuse writes; any other address, channel or\n"
-      "register, and a write of the wrong type, get no answer.\n");
+      "Every measured (R) register wanders as in the built-in simulator: fixed-point ones by one raw unit\n"
+      "per read inside the band of the address (8-bit: 101..119, 81..99, 51..59; others: 301..399,\n"
+      "201..299, 81..89 for address mod 3 = 0, 1, 2), floating ones by up to one unit between 21 and 29;\n"
+      "Booleans answer at random, texts \"12345.6789\" and a random digit. A setpoint (RW) starts where a\n"
+      "measured register would and keeps its value: a value written stays until the next write (a text\n"
+      "answers its fixed text all the same). Digits is the decimal scale the raw value stands for, as\n"
+      "the channel templates of the demonstration give it. Registers marked R refuse writes; any other\n"
+      "address, channel or register, and a write of the wrong type, get no answer.\n");
   return out;
 }
 

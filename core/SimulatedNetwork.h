@@ -72,14 +72,20 @@ QByteArray SimulatedText(TRandomGenerator& random);
 // text without its zero). `current` is where the register stands: its raw value for the
 // fixed-point types (the shown value times 10^Digits), its value for the floating ones; none when
 // nothing was read or written yet, NaN when what is shown is not a number.
+// A measured register (read-only) wanders:
 // - fixed-point: a step of -1, 0 or +1 raw unit, then clamped into the band of the address (8-bit
 //   types to their low byte first, compared unsigned); none or NaN: the band's start;
 // - floating: up to one unit either way, clamped to 21..29; none: 20..29 at random; NaN: 0 for a
 //   single, 25 for a double;
-// - Boolean: at random; text: "12345.6789" and a random digit.
-// A write stores the value written, and the next read wanders from there.
-QByteArray NextSimulatedData(TRegisterType type, int address, std::optional<double> current,
+// - Boolean: at random.
+// A setpoint (a `writable` register) stands where it is: it starts as a measured one would and
+// then answers `current` unchanged, so a value written stays (a Boolean its state).
+// A text answers "12345.6789" and a random digit.
+QByteArray NextSimulatedData(TRegisterType type, int address, std::optional<double> current, bool writable,
                              TRandomGenerator& random);
+// Where an answer's data bytes put a register of `type`: the raw value of the fixed-point types and
+// Booleans, the value of the floating ones; NaN for a text.
+double SimulatedValue(TRegisterType type, const QByteArray& data);
 
 // One register of a channel type of the simulated network: what vexa-sim answers, and what the
 // demonstration's channel templates give the register the search makes (the built-in simulator

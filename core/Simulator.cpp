@@ -26,14 +26,16 @@ std::optional<double> Current(const TCustomRegister& reg) {
   const std::optional<double> value = StrToFloat(text);
   if (!value) return std::nan("");
   const TRegisterType type = reg.RegisterType();
-  if (type >= rtUBYTE && type <= rtLONG) return std::trunc(*value * std::pow(10.0, reg.Digits()));
+  // Rounded: the text holds the raw value exactly, its double times 10^Digits may fall just short.
+  if (type >= rtUBYTE && type <= rtLONG) return std::round(*value * std::pow(10.0, reg.Digits()));
   return value;
 }
 
 bool SimulateRead(TRegisterFrame& frame, TCustomRegister& reg, TRandomGenerator& random) {
   const TRegisterType type = reg.RegisterType();
   if (type == rtUnknown) return false;
-  QByteArray value = NextSimulatedData(type, frame.Data[kFrameAddress], Current(reg), random);
+  QByteArray value =
+      NextSimulatedData(type, frame.Data[kFrameAddress], Current(reg), reg.UserCanWRITE(), random);
   if (type == rtASCIIZ) value += '\0';
   frame.Data[kFrameCommand] = cmdRead;
   frame.Data[kFrameType] = RegisterTypeByte(type, reg);
@@ -47,12 +49,13 @@ bool SimulateWrite(TRegisterFrame& frame, TCustomRegister& reg) {
   const uint8_t* data = frame.Data + kFrameData;
   const TRegisterType type = reg.RegisterType();
   QString text;
-  if (type <= rtLONG) {
-    uint32_t raw = 0;
-    for (int i = 0; i < RegisterTypeSizes[static_cast<size_t>(type)]; ++i)
-      raw |= uint32_t(data[i]) << (8 * i);
-    const double v = std::trunc(static_cast<double>(raw) * std::pow(10.0, -reg.Digits()));
-    text = std::isfinite(v) ? QString::number(static_cast<qint64>(v)) : kFailedText;
+  if (type == rtBOOL) {
+    text = data[0] != 0 ? QStringLiteral("1") : QStringLiteral("0");
+  } else if (type <= rtLONG) {
+    // Shown as a read would show it: signed as the type is, with its decimals.
+    const QByteArray bytes(reinterpret_cast<const char*>(data), RegisterTypeSizes[static_cast<size_t>(type)]);
+    const double raw = SimulatedValue(type, bytes);
+    text = FormatFixed(raw / std::pow(10.0, reg.Digits()), reg.Digits());
   } else if (type == rtFLOAT) {
     float f = 0;
     std::memcpy(&f, data, 4);

@@ -33,7 +33,8 @@ struct TSearchResult {
   // (the silence that ends a list of channels or registers is how absence answers, not a failure).
   int Failed = 0;
   int Retried = 0;  // exchanges answered only after their request was repeated
-  // Addresses of the regulators that answered some requests but not others, in address order.
+  // Addresses of the regulators that left some of the requests counted in Failed unanswered and
+  // answered others, in address order: empty exactly when Failed is 0.
   std::vector<int> Partial;
   // Removed mode: silent regulators kept because no regulator answered and removing them was not
   // confirmed.
@@ -110,7 +111,8 @@ class TDeviceSearch {
   // Reloads the templates from their file: unsaved edits never take part in a search.
   void ReloadTemplates();
   // One read of the search on its line, counted for the regulator at `address` when it is known to
-  // be there (`expected`): an answer after a repeated request, or none at all, marks it partial.
+  // be there (`expected`): an answer after a repeated request counts as retried, none at all as
+  // failed and marks the regulator partial.
   // A port error ends the search from here.
   bool Exchange(TRegisterNode& reg, int address, bool expected);
   int ProbeChannelOf(int address, int channel, bool expected);

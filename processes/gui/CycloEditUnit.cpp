@@ -32,29 +32,33 @@ void TCyclogramView::paintEvent(QPaintEvent*) {
   const int h = height();
   p.fillRect(rect(), palette().color(QPalette::Window));
   if (form_.Node() != nullptr) {
-    // The value labels take the room of the widest on the left; the time axis starts after them.
-    const int gap = fontMetrics().height() * 3 / 2 + 4;
-    int labels = 0;
-    const TValueAxis axis = form_.Table().Axis(*form_.Node(), h, gap);
-    for (const TAxisTick& tick : axis.Ticks())
-      labels = std::max(labels, fontMetrics().horizontalAdvance(tick.Text));
-    const int left = labels > 0 ? labels + 8 : 0;
-    graph_ = form_.Table().Graph(*form_.Node(), w, h, left, gap);
+    const int left = LabelRoom();
+    const int bottom = TimeRow();
+    graph_ = form_.Table().Graph(*form_.Node(), w, h, left, ValueGap(), bottom, TimeGap());
+    const int plot = graph_.PlotHeight;
     const int textHeight = fontMetrics().height();
     for (const TAxisTick& tick : graph_.Axis.Ticks()) {
       p.setPen(QPen(QColor(200, 200, 200), 1, Qt::DotLine));
       p.drawLine(left, tick.Y, w, tick.Y);
       p.setPen(palette().color(QPalette::WindowText));
-      const int y = std::clamp(tick.Y - textHeight / 2, 1, h - 1 - textHeight);
+      const int y = std::clamp(tick.Y - textHeight / 2, 1, std::max(1, plot - 1 - textHeight));
       p.drawText(QRect(0, y, left - 4, textHeight), Qt::AlignRight | Qt::AlignVCenter, tick.Text);
     }
-    if (left > 0) {
-      p.setPen(QPen(Qt::black, 1));
-      p.drawLine(left, 0, left, h);
+    for (const TTimeTick& tick : graph_.TimeTicks) {
+      p.setPen(QPen(QColor(200, 200, 200), 1, Qt::DotLine));
+      p.drawLine(tick.X, 0, tick.X, plot);
+      p.setPen(palette().color(QPalette::WindowText));
+      // Centred under its mark, kept inside the frame.
+      const int width = fontMetrics().horizontalAdvance(tick.Text);
+      const int x = std::clamp(tick.X - width / 2, 2, std::max(2, w - 2 - width));
+      p.drawText(QRect(x, plot + 1, width, textHeight), Qt::AlignCenter, tick.Text);
     }
+    p.setPen(QPen(Qt::black, 1));
+    if (left > 0) p.drawLine(left, 0, left, plot);
+    p.drawLine(left, plot, w, plot);
     if (graph_.MarkX) {
       p.setPen(QPen(Qt::black, 1, Qt::DotLine));
-      p.drawLine(*graph_.MarkX, 0, *graph_.MarkX, h);
+      p.drawLine(*graph_.MarkX, 0, *graph_.MarkX, plot);
     }
     p.setPen(QPen(Qt::black, 1));
     if (graph_.ZeroY) p.drawLine(left, *graph_.ZeroY, w, *graph_.ZeroY);
@@ -66,6 +70,23 @@ void TCyclogramView::paintEvent(QPaintEvent*) {
   p.setPen(QPen(Qt::black, 1));
   p.setBrush(Qt::NoBrush);
   p.drawRect(0, 0, w - 1, h - 1);
+}
+
+int TCyclogramView::ValueGap() const {
+  return fontMetrics().height() * 3 / 2 + 4;
+}
+
+int TCyclogramView::TimeGap() const {
+  return fontMetrics().horizontalAdvance(QStringLiteral("000000")) + 8;
+}
+
+int TCyclogramView::LabelRoom() const {
+  if (form_.Node() == nullptr) return 0;
+  int labels = 0;
+  const TValueAxis axis = form_.Table().Axis(*form_.Node(), std::max(0, height() - TimeRow()), ValueGap());
+  for (const TAxisTick& tick : axis.Ticks())
+    labels = std::max(labels, fontMetrics().horizontalAdvance(tick.Text));
+  return labels > 0 ? labels + 8 : 0;
 }
 
 // ---- TCycloEditForm ------------------------------------------------------------------------------
@@ -194,6 +215,12 @@ void TCycloEditForm::CellTyped(int row, int column) {
   if (filling_ || node_ == nullptr) return;
   const QTableWidgetItem* item = grid_->item(row, column);
   ShowFaults(table_.Typed(*node_, row + 1, column, item != nullptr ? item->text() : QString()));
+  if (fitPending_ && FitTime()) fitPending_ = false;
+  graph_->update();
+}
+
+bool TCycloEditForm::FitTime() {
+  return node_ != nullptr && table_.FitTime(*node_, graph_->width() - graph_->LabelRoom());
 }
 
 void TCycloEditForm::CurrentCellChanged(int row) {
@@ -213,6 +240,8 @@ void TCycloEditForm::showEvent(QShowEvent* event) {
     // The last row is current and marked, as when the node was handed over.
     table_.Select(table_.PointCount());
     FillGrid();
+    // The laid-out width is known here; a programme drawn at 1 px/s would hug the left edge.
+    fitPending_ = !FitTime();
   }
   QDialog::showEvent(event);
   UpdateSpacer();

@@ -30,11 +30,19 @@ class TCyclogramView : public QWidget {
   explicit TCyclogramView(TCycloEditForm& form);
   // What was drawn last, for the tests and the picture of the help.
   const TCyclogramGraph& LastGraph() const { return graph_; }
+  // The columns the value labels take on the left; the time axis starts after them.
+  int LabelRoom() const;
+  // The rows the time labels take below the plot.
+  int TimeRow() const { return fontMetrics().height() + 2; }
 
  protected:
   void paintEvent(QPaintEvent* event) override;
 
  private:
+  // The fewest pixels between two value ticks, and between two time ticks.
+  int ValueGap() const;
+  int TimeGap() const;
+
   TCycloEditForm& form_;
   TCyclogramGraph graph_;
 };
@@ -71,10 +79,14 @@ class TCycloEditForm : public QDialog {
   void CellTyped(int row, int column);
   void CurrentCellChanged(int row);
   void UpdateSpacer();
+  // The programme fitted to the graph's width; false while it has no span to fit.
+  bool FitTime();
 
   TCommandNode* node_ = nullptr;
   TCyclogramTable table_;
   bool filling_ = false;  // the grid's own changes are no typing
+  // Opened without a span (a new programme): fitted once its durations give it one.
+  bool fitPending_ = false;
   QToolBar* toolBar_ = nullptr;
   QAction* actCompressX = nullptr;
   QAction* actZoomIn = nullptr;

@@ -142,13 +142,37 @@ TValueAxis TCyclogramTable::Axis(const TCommandNode& node, int height, int minTi
   return TValueAxis::Fit(Points().Values, height, node.YScale(), minTickGap);
 }
 
+bool TCyclogramTable::FitTime(TCommandNode& node, int plotWidth) const {
+  const TCyclogramPoints points = Points();
+  const qint64 span = points.Times.empty() ? 0 : points.Times.back();
+  if (span <= 0 || plotWidth <= 1) return false;
+  // The last point one pixel inside the edge, so that it is drawn and not clipped; nudged up where
+  // the division falls short of that column by a rounding (columns are truncated).
+  const auto seconds = static_cast<double>(span);
+  double scale = static_cast<double>(plotWidth - 1) / seconds;
+  while (std::trunc(seconds * scale) < plotWidth - 1) scale = std::nextafter(scale, plotWidth);
+  node.SetXScale(scale);
+  return true;
+}
+
 TCyclogramGraph TCyclogramTable::Graph(const TCommandNode& node, int width, int height, int left,
-                                       int minTickGap) const {
+                                       int minTickGap, int bottom, int minTimeGap) const {
   const TCyclogramPoints points = Points();
   TCyclogramGraph graph;
-  graph.Axis = TValueAxis::Fit(points.Values, height, node.YScale(), minTickGap);
+  graph.PlotHeight = std::max(0, height - bottom);
+  graph.Axis = TValueAxis::Fit(points.Values, graph.PlotHeight, node.YScale(), minTickGap);
   graph.ZeroY = graph.Axis.ZeroY();
   const double xScale = node.XScale();
+
+  // A damaged scale (none, negative, not a number) draws no time labels rather than endless ones.
+  if (xScale > 0 && std::isfinite(xScale) && width > left) {
+    const double step = std::max(1.0, RoundStep(std::max(1, minTimeGap) / xScale));
+    const double last = (width - left) / xScale;
+    for (int k = 0; k * step <= last && k < 1000; ++k) {
+      const double t = k * step;
+      graph.TimeTicks.push_back({static_cast<qint64>(t), left + Pixel(t * xScale), TickText(t, step)});
+    }
+  }
 
   if (mark_ >= 1 && mark_ <= PointCount()) {
     const int x = left + Pixel(static_cast<double>(points.Times[static_cast<size_t>(mark_ - 1)]) * xScale);

@@ -46,8 +46,20 @@ struct TCyclogramPoints {
 // the height, its ticks, the zero line's row when 0 is in it), the dotted mark's column (none when
 // the mark is right of the graph or there are no points), and the blue polyline (the first point a
 // move-to) from the plot's left edge, with points beyond the right edge clipped to it.
+// A mark of the time axis: seconds after point 0, its column, and its label.
+struct TTimeTick {
+  qint64 Seconds = 0;
+  int X = 0;
+  QString Text;
+};
+
+// The time axis below the plot is labelled as the value axis is: round steps (1, 2 or 5 times a
+// power of ten seconds, a second at least) far enough apart for their labels, from 0 to the right
+// edge.
 struct TCyclogramGraph {
   TValueAxis Axis;
+  int PlotHeight = 0;  // the rows above the time axis' labels
+  std::vector<TTimeTick> TimeTicks;
   std::optional<int> ZeroY;
   std::optional<int> MarkX;
   std::vector<QPoint> Line;
@@ -96,9 +108,14 @@ class TCyclogramTable {
   TCyclogramPoints Points() const;
   // The value axis of the points on a graph `height` pixels high, zoomed by the node's YScale.
   TValueAxis Axis(const TCommandNode& node, int height, int minTickGap = 24) const;
-  // The graph laid out with its time axis starting `left` pixels in (room for the value labels).
-  TCyclogramGraph Graph(const TCommandNode& node, int width, int height, int left = 0,
-                        int minTickGap = 24) const;
+  // The graph laid out with its time axis starting `left` pixels in (room for the value labels) and
+  // `bottom` rows kept below the plot for the time labels, at least `minTimeGap` pixels apart.
+  TCyclogramGraph Graph(const TCommandNode& node, int width, int height, int left = 0, int minTickGap = 24,
+                        int bottom = 0, int minTimeGap = 48) const;
+  // Sets the node's XScale so that the whole programme spans a plot `plotWidth` pixels wide, as the
+  // editor shows it on opening. A programme without a span (one point, or none, or durations of 0)
+  // keeps its scale, and the answer is false.
+  bool FitTime(TCommandNode& node, int plotWidth) const;
 
  private:
   std::vector<TCyclogramRow> rows_;  // grid row r is rows_[r - 1]

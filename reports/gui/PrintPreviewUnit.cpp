@@ -31,6 +31,7 @@
 #include "reports/model/HistoryReport.h"
 #include "reports/model/ReportNode.h"
 #include "ui/model/LabelDisplay.h"
+#include "ui/parts/FileDialogs.h"
 #include "ui/parts/ImageList.h"
 #include "ui/parts/NodeViews.h"
 #include "ui/parts/Tell.h"
@@ -253,7 +254,7 @@ std::unique_ptr<QPrinter> TPrintPreviewForm::MakePrinter() {
 QString TPrintPreviewForm::AskPdfPathDialog() {
   if (pdfFolder_.isEmpty()) pdfFolder_ = QDir::homePath();
   QFileDialog dialog(this, QStringLiteral("Печать в файл PDF"), pdfFolder_);
-  dialog.setOptions(QFileDialog::DontUseNativeDialog);
+  PrepareFileDialog(dialog);
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setFileMode(QFileDialog::AnyFile);
   dialog.setNameFilters({QStringLiteral("Файлы PDF (*.pdf)"), QStringLiteral("Все файлы (*.*)")});

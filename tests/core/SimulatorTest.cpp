@@ -14,12 +14,14 @@ class SimulatorTest : public TVexaTest {
     Settings()->SetDemo(true);
   }
   TRandomGenerator& random = Current().Line().Random();
-  TRegisterNode* Reg(const QString& name, TRegisterType type = rtUnknown, int digits = 0) {
+  // A typed register is a measured one unless `writable` makes it a setpoint.
+  TRegisterNode* Reg(const QString& name, TRegisterType type = rtUnknown, int digits = 0,
+                     bool writable = false) {
     auto* r = new TRegisterNode(Net().get());
     r->SetName(name);
     if (type != rtUnknown) {
       r->SetRegisterType(type);
-      r->SetUserCanWRITE(true);
+      r->SetUserCanWRITE(writable);
     }
     r->SetDigits(digits);
     return r;
@@ -121,17 +123,22 @@ TEST_F(SimulatorTest, FailedOrEmptyValueRestartsFromTheBandStart) {
   EXPECT_EQ(r->StringData(Line()), "250");
 }
 
-TEST_F(SimulatorTest, WritesStoreTheScaledTruncatedValue) {
-  TRegisterNode* r = Reg("D001C000R005", rtINT, 2);
-  r->SetStringData(Line(), "1,25");
-  EXPECT_EQ(r->LastIOResult(), iorOK);
-  EXPECT_EQ(r->LastStringData(), "1");
-  EXPECT_EQ(r->StringData(Line()), "2,01");  // wanders from raw 100 and is clamped into 200..300
-
-  TRegisterNode* w = Reg("D001C000R006", rtINT, 0);
-  w->SetStringData(Line(), "-1");
-  EXPECT_EQ(w->LastStringData(), "65535");
-  EXPECT_EQ(w->StringData(Line()), "299");
+TEST_F(SimulatorTest, AWrittenSetpointKeepsItsValueAsAReadShowsIt) {
+  const struct {
+    TRegisterType Type;
+    int Digits;
+    QString Written, Shown;
+  } cases[] = {// outside the band; 36,5 as the operator wrote it; a negative one; a double; a Boolean
+               {rtINT, 2, "1,25", "1,25"},  {rtINT, 1, "36,5", "36,5"},      {rtINT, 0, "-1", "-1"},
+               {rtBYTE, 0, "-100", "-100"}, {rtDOUBLE, 3, "2,125", "2,125"}, {rtBOOL, 0, "1", "1"}};
+  int k = 10;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Written.toStdString());
+    TRegisterNode* r = Reg(TCustomRegister::RegisterName(1, 0, k++), c.Type, c.Digits, true);
+    r->SetStringData(Line(), c.Written);
+    EXPECT_EQ(r->LastStringData(), c.Shown) << "shown as a read shows it";
+    for (int i = 0; i < 20; ++i) ASSERT_EQ(r->StringData(Line()), c.Shown) << "read " << i;
+  }
 }
 
 TEST_F(SimulatorTest, FloatingValues) {
@@ -146,7 +153,7 @@ TEST_F(SimulatorTest, FloatingValues) {
   }
   f->SetLastStringData("abc");
   EXPECT_EQ(f->StringData(Line()), "0,00");
-  TRegisterNode* d = Reg("D000C001R004", rtDOUBLE, 1);
+  TRegisterNode* d = Reg("D000C001R004", rtDOUBLE, 1, true);
   d->SetLastStringData("abc");
   EXPECT_EQ(d->StringData(Line()), "25,0");
   d->SetStringData(Line(), "22,75");
@@ -154,7 +161,7 @@ TEST_F(SimulatorTest, FloatingValues) {
 }
 
 TEST_F(SimulatorTest, TextAndBooleanRegisters) {
-  TRegisterNode* t = Reg("D000C002R001", rtASCIIZ);
+  TRegisterNode* t = Reg("D000C002R001", rtASCIIZ, 0, true);
   Services().Format.DecimalSeparator = QLatin1Char(',');
   for (int i = 0; i < 20; ++i) {
     const QString v = t->StringData(Line());

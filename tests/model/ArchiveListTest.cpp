@@ -271,6 +271,8 @@ TEST_F(ArchiveListTest, FilesThatAreNoArchivesAreNamedAndNothingIsWritten) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Name);
     const QString name = QString::fromLatin1(c.Name);
+    // Only a file without an archive's form is passed over quietly; a damaged archive is told.
+    EXPECT_EQ(IsReportArchive(Current().Dir(), name), c.StorageFile);
     EXPECT_EQ(OpenArchive(Current().Dir(), name), nullptr);
     const TArchiveExport result = ExportArchiveText(Current().Dir(), name);
     EXPECT_FALSE(result.Written);
@@ -284,8 +286,13 @@ TEST_F(ArchiveListTest, FilesThatAreNoArchivesAreNamedAndNothingIsWritten) {
     }
     EXPECT_FALSE(QFile::exists(Path(name + ".txt")));
   }
-  // The foreign files do not stop the archive among them.
+  // The foreign files do not stop the archive among them; its export is no archive itself.
+  EXPECT_TRUE(IsReportArchive(Current().Dir(), QStringLiteral("good")));
   EXPECT_TRUE(ExportArchiveText(Current().Dir(), QStringLiteral("good")).Written);
+  EXPECT_FALSE(IsReportArchive(Current().Dir(), QStringLiteral("good.txt")));
+  // A name that reaches out of the folder is never one, whatever it names.
+  for (const char* name : {"../Archives/good", "", "."})
+    EXPECT_FALSE(IsReportArchive(Current().Dir(), QString::fromLatin1(name))) << name;
   EXPECT_EQ(FileBytes(Path(QStringLiteral("good"))), good);
 }
 

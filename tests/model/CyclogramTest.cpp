@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <tuple>
 
 #include "processes/model/CommandNode.h"
 #include "processes/model/Cyclogram.h"
@@ -309,6 +310,32 @@ TEST_F(CyclogramTest, TheGraphClipsAtTheRightEdgeAndMarksTheSelectedPoint) {
   EXPECT_FALSE(graph.MarkX.has_value());
   EXPECT_EQ(graph.ZeroY, 100);
   EXPECT_TRUE(graph.Axis.Ticks().empty());
+}
+
+TEST_F(CyclogramTest, FittingSpansTheProgrammeAcrossThePlotAndTheTimeAxisIsLabelledBelowIt) {
+  node->SetXScale(1);
+  EXPECT_FALSE(Table({"5", "6"}, {"900", "0"}).FitTime(*node, 201))
+      << "the first duration counts for nothing";
+  EXPECT_EQ(node->XScale(), 1);
+  const TCyclogramTable table = Table({"1", "2", "3"}, {"0", "4", "6"});
+  ASSERT_TRUE(table.FitTime(*node, 201));
+  EXPECT_EQ(table.Graph(*node, 231, 100, 30).Line.back().x(), 230) << "on the last column, not clipped";
+  // Pixels per second, the fewest pixels between labels, and the step: a second at least.
+  for (const auto& [scale, gap, step] :
+       {std::tuple{1.0, 48, 50}, {0.1, 48, 500}, {100.0, 48, 1}, {1.0, 100, 100}}) {
+    SCOPED_TRACE(scale);
+    node->SetXScale(scale);
+    const TCyclogramGraph graph = table.Graph(*node, 330, 120, 30, 24, 20, gap);
+    EXPECT_EQ(graph.Axis.Y(graph.Axis.Bottom()), graph.PlotHeight - 1) << "the values keep above the labels";
+    ASSERT_GE(graph.TimeTicks.size(), 2u);
+    for (size_t k = 0; k < graph.TimeTicks.size(); ++k) {
+      EXPECT_EQ(graph.TimeTicks[k].X, 30 + static_cast<int>(static_cast<double>(k * step) * scale));
+      EXPECT_EQ(graph.TimeTicks[k].Text, QString::number(k * step));
+    }
+    EXPECT_GT(graph.TimeTicks.back().X + step * scale, 330) << "the next would be off the graph";
+  }
+  node->SetXScale(std::numeric_limits<double>::quiet_NaN());  // damaged: no endless labels
+  EXPECT_TRUE(table.Graph(*node, 330, 120, 30).TimeTicks.empty());
 }
 
 }  // namespace

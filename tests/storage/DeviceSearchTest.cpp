@@ -670,12 +670,20 @@ TEST_F(DeviceSearchTest, TheReportCountsWhatFailedAndWarnsOfAPartialAnswer) {
     std::vector<int> Partial;
   } cases[] = {
       {"clean", {}, 3, 0, 0, {}},
-      // The channel probe of D007C001 answers at its second attempt.
-      {"one answer lost", {{"D007C001R000", {1}}}, 3, 0, 1, {7}},
+      // The channel probe of D007C001 answers at its second attempt: nothing is missing.
+      {"one answer lost", {{"D007C001R000", {1}}}, 3, 0, 1, {}},
+      // A noisy line: every regulator repeats requests, and each is answered in the end.
+      {"noisy, all answered",
+       {{"D002C000R000", {1}}, {"D007C000R001", {1, 2}}, {"D007C001R000", {2}}, {"D007C000R002", {1}}},
+       3,
+       0,
+       4,
+       {}},
       // R002 answers its probe, then not its read: three attempts lost.
       {"a read lost", {{"D007C000R002", {2, 3, 4}}}, 3, 1, 0, {7}},
       // Channel 0 of D002 answered the address probe, then never again: no channels, not silence.
-      {"channel 0 lost", {{"D002C000R000", {2, 3, 4}}, {"D007C000R001", {1, 2}}}, 2, 1, 1, {2, 7}},
+      {"channel 0 lost", {{"D002C000R000", {2, 3, 4}}, {"D007C000R001", {1, 2}}}, 2, 1, 1, {2}},
+      {"both lose a read", {{"D002C000R001", {2, 3, 4}}, {"D007C001R001", {2, 3, 4}}}, 3, 2, 0, {2, 7}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Line);
@@ -690,6 +698,7 @@ TEST_F(DeviceSearchTest, TheReportCountsWhatFailedAndWarnsOfAPartialAnswer) {
     EXPECT_EQ(result.Failed, c.Failed);
     EXPECT_EQ(result.Retried, c.Retried);
     EXPECT_EQ(result.Partial, c.Partial);
+    EXPECT_EQ(result.Partial.empty(), result.Failed == 0);
     EXPECT_FALSE(result.Stopped);
     QStringList report = {QStringLiteral("Найдено регуляторов: 2, каналов: %1.").arg(c.Channels),
                           QStringLiteral("Запросов без ответа после всех попыток: %1.").arg(c.Failed),

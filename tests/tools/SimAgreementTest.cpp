@@ -97,7 +97,8 @@ class SimAgreementTest : public TVexaTest {
   }
 
   // Each register read three times: each read succeeds, keeps the template's type and rights and
-  // shows a value of its band; a fixed-point value steps by one raw unit at most.
+  // shows a value of its band; a fixed-point value steps by one raw unit at most. Then a value is
+  // written to each setpoint, and it reads back unchanged.
   // `steps`: walk steps one read may take (a read over a line may be repeated after a lost answer).
   void ReadEveryRegister(const char* where, int steps) {
     for (const TTemplateRegister& r : registers) {
@@ -127,6 +128,11 @@ class SimAgreementTest : public TVexaTest {
         }
         previous = v;
       }
+      if (!r.Writable || r.Type == rtASCIIZ) continue;
+      const QString written = r.Type == rtBOOL ? QStringLiteral("1") : FormatFixed(23.5, r.Digits);
+      reg->SetStringData(Line(), written);
+      ASSERT_EQ(reg->LastIOResult(), iorOK) << written.toStdString();
+      for (int i = 0; i < 3; ++i) EXPECT_EQ(reg->StringData(Line()), written) << "read " << i;
     }
   }
 

@@ -452,6 +452,8 @@ TEST_F(NetWindowTest, ItemsAreDraggedWithTheNodesNameAndNeverEditedInPlace) {
     std::unique_ptr<QMimeData> data(tree->model()->mimeData({index}));
     ASSERT_NE(data, nullptr);
     EXPECT_EQ(data->data(QString::fromLatin1(TNetForm::kNodeMimeType)), node->Name().toUtf8());
+    // The items' own data holds the node pointer, which the toolkit cannot write into a drag.
+    EXPECT_EQ(data->formats(), QStringList{QString::fromLatin1(TNetForm::kNodeMimeType)});
   }
   // Editing keys do not open an editor either.
   ClickItem(tree, Item(regulator));

@@ -27,9 +27,9 @@
 #include "support/Child.h"
 #include "support/TestSupport.h"
 #include "ui/AboutUnit.h"
+#include "ui/AlarmsUnit.h"
 #include "ui/ChannelUnit.h"
 #include "ui/LabelPropertiesUnit.h"
-#include "ui/AlarmsUnit.h"
 #include "ui/MainUnit.h"
 #include "ui/OperatorInput.h"
 #include "ui/PositionUnit.h"
@@ -401,6 +401,7 @@ const std::vector<std::pair<int, QString>> kWindowContexts{
     {TCycloEditForm::kHelpContext, "Редактор циклограмм"},
     {TReportsForm::kHelpContext, "Шаблоны-Отчеты"},
     {TAlarmsForm::kHelpContext, "Тревоги"},
+    {hcIntegration, "Интеграция"},
 };
 
 QString ShownTitle() {

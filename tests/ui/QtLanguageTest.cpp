@@ -14,7 +14,9 @@
 #include <QLineEdit>
 #include <QLocale>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QTreeView>
+#include <algorithm>
 #include <map>
 
 #include "core/Network.h"
@@ -22,6 +24,7 @@
 #include "support/TestSupport.h"
 #include "ui/OperatorInput.h"
 #include "ui/config/NetDescriptionSave.h"
+#include "ui/parts/FileDialogs.h"
 #include "ui/parts/QtLanguage.h"
 
 namespace vexa::test {
@@ -102,6 +105,47 @@ TEST_F(QtLanguageTest, TheFileDialogSpeaksRussianDownToItsFileTypesAndDates) {
   // Qt 6 asks for the file type under the icon provider; the translation has it under the dialog.
   EXPECT_EQ(QCoreApplication::translate("QAbstractFileIconProvider", "Folder", "All other platforms"),
             QStringLiteral("Папка"));
+}
+
+// The program's save dialog of the network description, as the operator sees its detail view.
+TEST_F(QtLanguageTest, TheFileDialogWritesSizesInRussianAndShowsItsColumnsWhole) {
+  Services().Format.DecimalSeparator = QLatin1Char(',');
+  const QString folder = Dir->filePath(QStringLiteral("tables"));
+  ASSERT_TRUE(QDir().mkpath(folder));
+  // Name -> bytes and the size shown; just under 1 МиБ is no "1024,0 КиБ".
+  const std::map<QString, std::pair<qint64, QString>> files = {
+      {"сеть.txt", {12, "12 байт"}},
+      {"журнал тревог котельной за декабрь.txt", {1536, "1,5 КиБ"}},
+      {"почти.txt", {(1 << 20) - 20, "1,0 МиБ"}}};
+  for (const auto& [name, size] : files) {
+    QFile file(folder + '/' + name);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.resize(size.first));
+  }
+  Settings()->SetTablesDir(folder);
+  bool seen = false;
+  WhenModal<QFileDialog>([&](QFileDialog* dialog) {
+    seen = true;
+    const auto closed = qScopeGuard([dialog] { dialog->reject(); });  // also after a failed check
+    auto* view = dialog->findChild<QTreeView*>(QStringLiteral("treeView"));
+    ASSERT_TRUE(view != nullptr && view->isVisible()) << "the detail view";
+    const QModelIndex root = view->rootIndex();
+    for (int i = 0; i < 300 && view->model()->rowCount(root) < 3; ++i) ProcessEventsFor(10);
+    ASSERT_EQ(view->model()->rowCount(root), 3);
+    ProcessEventsFor(50);  // the names' column follows the loaded folder
+    for (int row = 0; row < 3; ++row) {
+      const QString name = view->model()->index(row, 0, root).data().toString();
+      EXPECT_EQ(view->model()->index(row, 1, root).data().toString(), files.at(name).second);
+      for (int c = 0; c < 4; ++c) {  // no heading or text cut, the names beside their icons
+        const QString text = view->model()->index(row, c, root).data().toString();
+        const int needed =
+            view->fontMetrics().horizontalAdvance(text) + (c == 0 ? view->iconSize().width() : 0);
+        EXPECT_GE(view->header()->sectionSize(c), std::max(needed, view->header()->sectionSizeHint(c)))
+            << text.toStdString();
+      }
+    }
+  });
+  SaveNetworkDescriptionDialog(Current(), nullptr);
+  EXPECT_TRUE(seen);
 }
 
 }  // namespace

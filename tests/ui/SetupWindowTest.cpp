@@ -41,6 +41,7 @@
 #include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "core/SetupNode.h"
+#include "core/SimulatedNetwork.h"
 #include "storage/TreeFiles.h"
 #include "support/Child.h"
 #include "support/RealMessageBox.h"
@@ -51,6 +52,7 @@
 #include "ui/OperatorInput.h"
 #include "ui/config/NetUnit.h"
 #include "ui/config/SetupUnit.h"
+#include "ui/parts/HelpUnit.h"
 #include "ui/parts/MessageBoxService.h"
 
 namespace vexa::test {
@@ -381,6 +383,12 @@ TEST_F(SetupWindowTest, TheBrokerPageRefusesAWrongAddressAndWritesARightOneForTh
   Pages()->setCurrentIndex(2);
   EXPECT_EQ(Pages()->tabText(2), QStringLiteral("Интеграция"));
   auto* url = Child<QLineEdit>(*form, "brokerUrlEdit");
+  url->setFocus();
+  KeyClick(url, Qt::Key_F1);  // the page's own topic, not the window's
+  ASSERT_NE(THelpWindow::Instance(), nullptr);
+  EXPECT_EQ(THelpWindow::Instance()->CurrentContext(), hcIntegration);
+  THelpWindow::Instance()->close();
+  ASSERT_TRUE(Activate(form.get()));
   {
     TRealMessageBoxes boxes;
     TypeOver(url, QStringLiteral("http://plant:1883"));
@@ -674,6 +682,37 @@ TEST_F(SetupWindowTest, StopEndsTheSearchAfterTheRegulatorBeingBuilt) {
   EXPECT_LT(Progress()->value(), 2);
   EXPECT_EQ(SearchButton()->text(), "Произвести поиск");
   EXPECT_TRUE(Settings()->NewConfig());
+}
+
+// The report of a search on a noisy line (every fifth answer lost) warns of a regulator only when a
+// request of its stayed unanswered after all attempts, as the count says.
+TEST_F(SetupWindowTest, TheReportOfANoisyLineWarnsOnlyOfRequestsLeftUnanswered) {
+  SaveTemplates();
+  Open();
+  PortBox()->setFocus();
+  QTest::keyClick(PortBox(), Qt::Key_Down);  // COM1, the scripted port
+  for (const bool silent : {false, true}) {  // D001's channel 0 after its address probe
+    TSimNetwork network;
+    int requests = 0, channel0 = 0;
+    Port->Respond = [&](const QByteArray& request) -> std::vector<TChunk> {
+      if (silent && request.startsWith(QByteArray("\x01\x00\x00", 3)) && ++channel0 > 1) return {};
+      const auto answer =
+          ++requests % 5 == 2 ? std::nullopt : network.Answer(request, Current().Line().Random());
+      return answer ? std::vector<TChunk>{{*answer, 2}} : std::vector<TChunk>{};
+    };
+    Messages->Shown.clear();
+    Search(smAfresh);
+    ASSERT_EQ(Messages->Shown.size(), 2u) << Messages->Texts().join('|').toStdString();
+    const QStringList lines = Messages->Shown[1].Text.split(QStringLiteral("\r\n"));
+    EXPECT_EQ(lines.value(1),
+              QStringLiteral("Запросов без ответа после всех попыток: %1.").arg(silent ? 1 : 0));
+    EXPECT_NE(lines.value(2), "Запросов с ответом только после повтора: 0.") << "the line is noisy";
+    EXPECT_EQ(lines.mid(3),
+              silent ? QStringList{"Регулятор 001 ответил не на все запросы: поиск стоит повторить."}
+                     : QStringList{});
+    EXPECT_EQ(Messages->Shown[1].Icon, silent ? TMsgIcon::Warning : TMsgIcon::Information);
+  }
+  Port->Respond = nullptr;
 }
 
 TEST_F(SetupWindowTest, OnASilentLineTheProgressMovesAndStopTakesEffectWithinOneAddress) {

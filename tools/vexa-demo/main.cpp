@@ -245,8 +245,8 @@ struct TLabelDef {
 };
 
 // The hour before the demonstration starts, as the poller would have logged it every 3 s: values
-// wandering in the simulated regulator's band, so the history window and the printout have
-// something to show at once.
+// wandering in the simulated regulator's band (setpoints flat at its start), so the history
+// window and the printout have something to show at once.
 void PastHour(TRegisterNode& reg) {
   const int address = reg.Name().mid(1, 3).toInt();
   const bool floating = reg.RegisterType() == rtFLOAT;
@@ -259,7 +259,8 @@ void PastHour(TRegisterNode& reg) {
   QStringList times, values;
   const int count = reg.MaxCount();
   for (int i = 0; i < count; ++i) {
-    value += random.Next(3) - 1;
+    // A setpoint stands where it is, as the simulators keep it; measured values wander.
+    if (!reg.UserCanWRITE()) value += random.Next(3) - 1;
     value =
         floating ? ClampSimulatedFloat(value) : static_cast<double>(band.Clamp(static_cast<int64_t>(value)));
     times << DateTimeToStr(Now() - (count - i) * 3 / kSecondsPerDay);
@@ -296,11 +297,13 @@ int Labels(TNetwork& network) {
   std::unique_ptr<TRootNode>& netRoot = network.Net();
   LoadTreeFile(network, netRoot);
   std::vector<TRegisterNode*> boilerHouse;
+  // "м3", not "м³": the configuration files hold code page 1251, which has no '³' (saved, it would
+  // come back as '?').
   const TLabelDef defs[] = {
       {"D000C000R001", "ts0", 160, 150, "°C"},   {"D000C000R002", "ts0", 160, 172, "°C"},
       {"D000C000R003", "ts0", 160, 220, "%"},    {"D000C001R001", "ts0", 390, 110, "°C"},
       {"D000C002R001", "ts0", 330, 340, "°C"},   {"D001C000R001", "ts1", 300, 240, "бар"},
-      {"D001C000R003", "ts1", 380, 110, "м3/ч"}, {"D001C001R001", "ts1", 460, 240, "бар"},
+      {"D001C000R003", "ts1", 380, 110, "м3/ч"}, {"D001C001R001", "ts1", 455, 262, "бар"},
   };
   int placed = 0;
   for (const TLabelDef& d : defs) {

@@ -28,6 +28,8 @@ const QString kViewOne = QStringLiteral("Выберите один отчет д
 const QString kExportOne = QStringLiteral("Выберите один отчет для преобразования в Excel!");
 const QString kDeleteSome = QStringLiteral("Выберите отчеты для удаления!");
 constexpr int kWideSeparatorGap = 8;
+// Set on the items of files that are no report archives.
+constexpr int kNotAnArchiveRole = Qt::UserRole + 1;
 
 // A double-click anywhere in the list views the selected file, after the list has taken the click
 // (on the empty part it clears the selection first, as a press there does).
@@ -162,6 +164,15 @@ void TArchivesForm::Fill(const QStringList& names) {
     const QSignalBlocker blocker(lbFiles_);
     lbFiles_->clear();
     lbFiles_->addItems(names);
+    // Files that are no report archives stay listed, to be deleted, but greyed with the reason.
+    const QColor grey = palette().color(QPalette::Disabled, QPalette::Text);
+    for (int i = 0; i < lbFiles_->count(); ++i) {
+      QListWidgetItem* item = lbFiles_->item(i);
+      if (IsReportArchive(network_.Dir(), item->text())) continue;
+      item->setData(kNotAnArchiveRole, true);
+      item->setForeground(grey);
+      item->setToolTip(kNotAnArchiveHint);
+    }
   }
   UpdateStatus();
 }
@@ -179,6 +190,11 @@ void TArchivesForm::SortList() {
   Fill(names);
   stack_->setCurrentWidget(lbFiles_);
   if (focused) lbFiles_->setFocus();
+}
+
+bool TArchivesForm::SelectedIsNoArchive() const {
+  const QList<QListWidgetItem*> selected = lbFiles_->selectedItems();
+  return selected.size() == 1 && selected.first()->data(kNotAnArchiveRole).toBool();
 }
 
 QStringList TArchivesForm::SelectedNames() const {
@@ -199,6 +215,7 @@ void TArchivesForm::ViewClick() {
     ShowMessage(kViewOne, TMsgIcon::Information);
     return;
   }
+  if (SelectedIsNoArchive()) return;  // marked in the list: nothing to tell
   std::unique_ptr<TReportNode> report;
   {
     TBusyCursor busy;
@@ -217,6 +234,7 @@ void TArchivesForm::ExportClick() {
     ShowMessage(kExportOne, TMsgIcon::Information);
     return;
   }
+  if (SelectedIsNoArchive()) return;
   TArchiveExport result;
   {
     TBusyCursor busy;

@@ -52,6 +52,8 @@ class TArchivesForm : public QWidget {
   void Fill(const QStringList& names);
   void SortList();
   QStringList SelectedNames() const;
+  // One file selected, and it is no report archive (greyed in the list).
+  bool SelectedIsNoArchive() const;
   void UpdateStatus();
   void ViewClick();
   void ExportClick();

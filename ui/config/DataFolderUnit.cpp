@@ -12,6 +12,7 @@
 #include <cstdio>
 
 #include "core/Services.h"
+#include "ui/parts/FileDialogs.h"
 #include "ui/parts/Tell.h"
 
 namespace vexa {
@@ -81,11 +82,12 @@ void TDataFolderDlg::Browse() {
   QString start = Folder();
   while (!start.isEmpty() && !QDir(start).exists() && start != QDir::rootPath())
     start = QFileInfo(start).path();
-  // Qt's own dialog, as everywhere in the program: it speaks Russian with Qt's translation.
-  const QString chosen =
-      QFileDialog::getExistingDirectory(this, QStringLiteral("Папка данных"), start,
-                                        QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
-  if (!chosen.isEmpty()) edFolder->setText(QDir::toNativeSeparators(chosen));
+  QFileDialog dialog(this, QStringLiteral("Папка данных"), start);
+  PrepareFileDialog(dialog);
+  dialog.setFileMode(QFileDialog::Directory);
+  dialog.setOption(QFileDialog::ShowDirsOnly);
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
+  edFolder->setText(QDir::toNativeSeparators(dialog.selectedFiles().constFirst()));
 }
 
 std::optional<QString> ChooseDataFolder(const QString& proposed) {

@@ -8,6 +8,7 @@
 #include "core/Services.h"
 #include "core/SetupNode.h"
 #include "storage/NetDescription.h"
+#include "ui/parts/FileDialogs.h"
 #include "ui/parts/Tell.h"
 
 namespace vexa {
@@ -15,7 +16,8 @@ namespace vexa {
 std::optional<QString> AskDescriptionPath(QWidget* parent, QString& folder) {
   // Qt's own dialog: only it tells which folder the operator was in when he cancelled.
   QFileDialog dialog(parent, QStringLiteral("Сохранение параметров сети в виде таблицы"), folder);
-  dialog.setOptions(QFileDialog::DontUseNativeDialog | QFileDialog::DontConfirmOverwrite);
+  PrepareFileDialog(dialog);
+  dialog.setOption(QFileDialog::DontConfirmOverwrite);
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setFileMode(QFileDialog::AnyFile);
   dialog.setNameFilters({QStringLiteral("Текстовые файлы (*.txt)"), QStringLiteral("Все файлы (*.*)")});

@@ -64,15 +64,9 @@ class TNetTreeView : public QTreeWidget {
     EndPress();
   }
 
-  QStringList mimeTypes() const override {
-    return QTreeWidget::mimeTypes() << QString::fromLatin1(TNetForm::kNodeMimeType);
-  }
+  QStringList mimeTypes() const override { return {QString::fromLatin1(TNetForm::kNodeMimeType)}; }
   QMimeData* mimeData(const QList<QTreeWidgetItem*>& items) const override {
-    QMimeData* data = QTreeWidget::mimeData(items);
-    if (data != nullptr && !items.isEmpty())
-      if (const TRootNode* node = ItemNode(items.first()))
-        data->setData(QString::fromLatin1(TNetForm::kNodeMimeType), node->Name().toUtf8());
-    return data;
+    return NodeMimeData(items, QString::fromLatin1(TNetForm::kNodeMimeType));
   }
 
  private:

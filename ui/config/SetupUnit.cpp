@@ -36,6 +36,7 @@
 #include "core/SetupNode.h"
 #include "ui/MainUnit.h"
 #include "ui/config/NetUnit.h"
+#include "ui/parts/FileDialogs.h"
 #include "ui/parts/HelpUnit.h"
 #include "ui/parts/Tell.h"
 #include "ui/parts/ToolWindowCount.h"
@@ -466,7 +467,7 @@ QString TSetupForm::ChoosePicture(const QString& current) {
   const QString folder = current.isEmpty() ? network_.Dir() : QFileInfo(current).absolutePath();
   QFileDialog dialog(this, QStringLiteral("Выбор мнемосхемы"), folder,
                      QStringLiteral("Точечный рисунок (*.bmp);;Рисунок PNG (*.png)"));
-  dialog.setOption(QFileDialog::DontUseNativeDialog);
+  PrepareFileDialog(dialog);
   dialog.setFileMode(QFileDialog::ExistingFile);
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
   if (!current.isEmpty()) dialog.selectFile(current);
@@ -578,6 +579,7 @@ QWidget* TSetupForm::CreateIntegrationPage() {
   seQueueBound->setValue(brokerLoaded_.QueueBound);
   chBrokerWrites->setChecked(brokerLoaded_.Writes);
   connect(btCheckBroker, &QPushButton::clicked, this, &TSetupForm::CheckConnectionClick);
+  InstallHelpShortcut(page, hcIntegration);
   return page;
 }
 

@@ -36,6 +36,10 @@ QStringList ListArchiveFiles(const QString& folder) {
   return names;
 }
 
+bool IsReportArchive(const QString& folder, const QString& name) {
+  return IsPlainFileName(name) && CompoundFile::IsStorageFile(ArchivePath(folder, name));
+}
+
 TFileAge ArchiveFileAge(const QString& folder, const QString& name) {
   const QFileInfo info(ArchivePath(folder, name));
   if (!IsPlainFileName(name) || !info.exists()) return kMissingFileAge;
@@ -105,8 +109,7 @@ std::unique_ptr<TReportNode> OpenArchive(const QString& folder, const QString& n
 }
 
 TArchiveExport ExportArchiveText(const QString& folder, const QString& name) {
-  if (!IsPlainFileName(name) || !CompoundFile::IsStorageFile(ArchivePath(folder, name)))
-    return {false, kCannotConvertMessage, TMsgIcon::Information};
+  if (!IsReportArchive(folder, name)) return {false, kCannotConvertMessage, TMsgIcon::Information};
   const std::unique_ptr<TReportNode> report = OpenArchive(folder, name);
   if (!report) return {false, NotAnArchiveMessage(name), TMsgIcon::Warning};
   const QByteArray text = ArchiveText(*report);

@@ -31,6 +31,13 @@ QString ArchiveFolder(const QString& folder);
 // cut short leaves beside its target and the alarm journal's files; empty when the folder does not
 // exist.
 QStringList ListArchiveFiles(const QString& folder);
+// Whether the file `name` of the archive folder has the form of a report archive (a compound file).
+// The others (a text export, a note, a copied file) are listed all the same, to be deleted, but the
+// window marks them and its preview and export pass over them without a message; a file that has
+// the form but does not open is damaged, and that is told.
+bool IsReportArchive(const QString& folder, const QString& name);
+inline const QString kNotAnArchiveHint =
+    QStringLiteral("Не файл отчета: просмотр и преобразование недоступны");
 // The age of the archive file `name`.
 TFileAge ArchiveFileAge(const QString& folder, const QString& name);
 

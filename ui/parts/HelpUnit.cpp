@@ -57,6 +57,7 @@ const std::vector<THelpTopic>& HelpTopics() {
       {hcProcesses, QStringLiteral("processes.html")},
       {hcReports, QStringLiteral("reports.html")},
       {hcAlarms, QStringLiteral("alarms.html")},
+      {hcIntegration, QStringLiteral("integration.html")},
   };
   return topics;
 }

@@ -32,6 +32,7 @@ inline constexpr int hcWaitWindow = 17;
 inline constexpr int hcProcesses = 18;
 inline constexpr int hcReports = 19;
 inline constexpr int hcAlarms = 20;
+inline constexpr int hcIntegration = 21;  // the settings window's "Интеграция" page
 
 struct THelpTopic {
   int Context;

@@ -1,6 +1,7 @@
 #include "ui/parts/NodeViews.h"
 
 #include <QHeaderView>
+#include <QMimeData>
 #include <QTreeWidget>
 #include <QTreeWidgetItemIterator>
 #include <map>
@@ -87,6 +88,14 @@ void BuildListView(QTreeWidget* view, TRootNode* root) {
     Link(item, node, icons);
     item->setText(1, QStringLiteral("0"));
   }
+}
+
+QMimeData* NodeMimeData(const QList<QTreeWidgetItem*>& items, const QString& format) {
+  const TRootNode* node = items.isEmpty() ? nullptr : ItemNode(items.first());
+  if (node == nullptr || format.isEmpty()) return nullptr;
+  auto data = std::make_unique<QMimeData>();
+  data->setData(format, node->Name().toUtf8());
+  return data.release();  // the view's drag takes it
 }
 
 TRootNode* ItemNode(const QTreeWidgetItem* item) {

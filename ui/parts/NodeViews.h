@@ -2,6 +2,9 @@
 // Tree and list views of nodes. An item keeps its node in its data and the node keeps its item in
 // PData, so a window can go from a click to the node and from a node to its item.
 
+#include <QList>
+
+class QMimeData;
 class QString;
 class QTreeView;
 class QTreeWidget;
@@ -30,6 +33,11 @@ void BuildListView(QTreeWidget* view, TRootNode* root);
 
 // The node an item of either view shows; null for none.
 TRootNode* ItemNode(const QTreeWidgetItem* item);
+
+// What a drag of the items carries: the first item's node name under `format`, and nothing else.
+// The view's own item data is left out: an item's node is a pointer, which has no place outside
+// the program (and the toolkit cannot write it). Null without a node to drag.
+QMimeData* NodeMimeData(const QList<QTreeWidgetItem*>& items, const QString& format);
 
 // The node's item in this view, found through its PData. Null when the node's PData belongs to no
 // item of this view (another view was built since, or this one was rebuilt without the node): a

@@ -57,15 +57,10 @@ class TDropView : public QTreeWidget {
 
  protected:
   QStringList mimeTypes() const override {
-    QStringList types = QTreeWidget::mimeTypes();
-    if (!DragFormat.isEmpty()) types << DragFormat;
-    return types;
+    return DragFormat.isEmpty() ? QStringList() : QStringList{DragFormat};
   }
   QMimeData* mimeData(const QList<QTreeWidgetItem*>& items) const override {
-    QMimeData* data = QTreeWidget::mimeData(items);
-    if (data != nullptr && !DragFormat.isEmpty() && !items.isEmpty())
-      if (const TRootNode* node = ItemNode(items.first())) data->setData(DragFormat, node->Name().toUtf8());
-    return data;
+    return NodeMimeData(items, DragFormat);
   }
   // Never the view's own moves of items: a drop copies nodes, and the dragged item stays.
   void dragEnterEvent(QDragEnterEvent* event) override {
