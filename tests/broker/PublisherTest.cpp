@@ -651,12 +651,14 @@ TEST_F(PublishedTimeTest, AReadInTheRepeatedAutumnHourIsItsTrueInstant) {
   const TZone zone("Europe/Berlin");
   auto clock = std::make_unique<TFakeClock>();
   TFakeClock& fake = *clock;
+  // The instant the fake clock stands for: `base` when it was set, moved on by its tick since.
   int64_t base = 0;
+  int64_t baseTick = 0;
   TBrokerSettings settings;
   settings.Url = broker.Url();
   TBrokerOptions options = BrokerOptionsFor(settings, Dir->path());
   options.TopicRoot = QStringLiteral("vexa/test");
-  options.UtcNowMs = [&fake, &base] { return base + fake.TickMs(); };
+  options.UtcNowMs = [&fake, &base, &baseTick] { return base + (fake.TickMs() - baseTick); };
   TBrokerPublisher publisher(*Network, options);
   publisher.Start();
   ASSERT_TRUE(Until([&] { return publisher.State() == TBrokerState::Connected; }));
@@ -667,6 +669,7 @@ TEST_F(PublishedTimeTest, AReadInTheRepeatedAutumnHourIsItsTrueInstant) {
   for (const char* iso : {"2026-10-25T00:30:00Z", "2026-10-25T01:30:00Z"}) {
     base = QDateTime::fromString(QString::fromLatin1(iso), Qt::ISODate).toMSecsSinceEpoch();
     fake.SetNow(LocalOf(base));
+    baseTick = fake.TickMs();
     TRegisterNode* reg = Reg("D000C000R002");
     reg->StringData(Line());
     truth.push_back(base + std::llround((reg->RDTime() - LocalOf(base)) * 86400000.0));
