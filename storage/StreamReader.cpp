@@ -1,6 +1,9 @@
 #include "storage/StreamReader.h"
 
+#include <QDate>
 #include <QVariant>
+#include <cmath>
+#include <limits>
 
 #include "storage/StreamIdents.h"
 #include "storage/StreamParser.h"
@@ -137,6 +140,25 @@ QString ObjectText(const TComponent& object) {
       EStreamRecordError::rpValue);
 }
 
+// A stored float as a message shows it: every digit it holds, NaN and Inf by name.
+QString FloatText(double x) {
+  if (std::isnan(x)) return QStringLiteral("NaN");
+  if (std::isinf(x)) return x > 0 ? QStringLiteral("Inf") : QStringLiteral("-Inf");
+  return QString::number(x, 'g', 17);
+}
+
+QString FloatTakes(const TPropInfo& p) {
+  constexpr double kLowest = std::numeric_limits<double>::lowest();
+  constexpr double kHighest = std::numeric_limits<double>::max();
+  if (p.FloatMin == kLowest && p.FloatMax == kHighest) return QStringLiteral("a finite number");
+  const QString range = QStringLiteral("%1 to %2").arg(FloatText(p.FloatMin), FloatText(p.FloatMax));
+  if (p.Kind != TPropKind::DateTime || p.FloatMin < kFirstStoredDay) return range;
+  const auto day = [](double x) {
+    return QDate(1899, 12, 30).addDays(static_cast<qint64>(std::floor(x))).toString(u"dd.MM.yyyy");
+  };
+  return QStringLiteral("%1 (dates %2 to %3)").arg(range, day(p.FloatMin), day(p.FloatMax));
+}
+
 bool IsColour(qint64 value) {
   return (value >= 0 && value <= 0xFFFFFF) || ColorToIdent(value, nullptr);
 }
@@ -158,6 +180,12 @@ void CheckRange(const TComponent& object, const TPropInfo& p, const QString& pat
         OutOfRange(object, path,
                    QStringLiteral("%1 (0x%2)").arg(n).arg(static_cast<quint32>(n), 8, 16, QLatin1Char('0')),
                    QStringLiteral("a colour 0 to 0xFFFFFF (blue, green, red) or a colour name"));
+      break;
+    }
+    case TPropKind::Float:
+    case TPropKind::DateTime: {
+      const double x = decoded.toDouble();
+      if (!(x >= p.FloatMin && x <= p.FloatMax)) OutOfRange(object, path, FloatText(x), FloatTakes(p));
       break;
     }
     case TPropKind::StringList:

@@ -264,6 +264,15 @@ TEST_F(ConfigTextTest, AValuePastItsRangeIsRefusedAtItsColumnAndTheEndsLoad) {
             [&](TComponent& o) { EXPECT_EQ(test::StoredValue(o, path).toLongLong(), AsInt32(v)); });
     for (const qint64 v : test::kColoursRefused) check(cls, path, QString::number(AsInt32(v)), false, {});
   }
+  for (const test::TFloatRange& c : test::kFloatRanges) {
+    for (const double v : {c.Low, c.High})
+      check(c.Class, c.Path, test::FloatText(v), true,
+            [&](TComponent& o) { EXPECT_EQ(test::StoredValue(o, c.Path).toDouble(), v); });
+    for (const char* v : {"1e308", "-1e308", "0"}) check(c.Class, c.Path, v, false, {});
+  }
+  for (const char* cls : test::kStoredClasses)
+    for (const QString& path : test::FloatProperties(cls))
+      for (const char* v : {"NaN", "Inf", "-Inf"}) check(cls, path, v, false, {});
 }
 
 using test::TRun;

@@ -3,8 +3,11 @@
 // them, for the tests that read such values from streams and from texts.
 
 #include <QString>
+#include <QStringList>
 #include <QVariant>
+#include <cmath>
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 #include "core/Component.h"
@@ -64,6 +67,47 @@ inline const TListRange kListRanges[] = {
     {"TReportNode", "Footer.Strings", 1000},
 };
 
+// A float or a date-time property narrowed to Low..High; every other one takes any finite number.
+struct TFloatRange {
+  const char* Class;
+  const char* Path;
+  double Low;
+  double High;
+};
+
+// The last instant of 31.12.9999.
+inline const double kLastStoredInstant = std::nextafter(2958466.0, 0.0);
+
+inline const TFloatRange kFloatRanges[] = {
+    {"TCustomRegister", "XScale", 0x1p-30, 0x1p30},
+    {"TCustomRegister", "YScale", 1.0 / 64, 1024},
+    {"TRegisterNode", "XScale", 0x1p-30, 0x1p30},
+    {"TRegisterNode", "YScale", 1.0 / 64, 1024},  // the chart's zoom steps
+    {"TCommandNode", "XScale", 0x1p-30, 0x1p30},  // the cyclogram's pixels per second
+    {"TCommandNode", "YScale", 1.0 / 64, 1024},
+    {"TReportNode", "StartPoint", 2, kLastStoredInstant},  // 01.01.1900 to 31.12.9999
+    {"TReportNode", "LastPoint", 2, kLastStoredInstant},
+};
+
+// What no float or date-time property takes.
+inline const double kNonFinite[] = {std::numeric_limits<double>::quiet_NaN(),
+                                    std::numeric_limits<double>::infinity(),
+                                    -std::numeric_limits<double>::infinity()};
+
+// Every persistent class a stored tree holds.
+inline const char* const kStoredClasses[] = {"TRootNode",     "TCustomRegister", "TRegisterNode",
+                                             "TCommandNode",  "TReportNode",     "TSetupNode",
+                                             "TLabelDisplay", "TAlarmNode",      "TAlarmJournalNode"};
+
+// The float and date-time properties of a class that a stream assigns.
+inline QStringList FloatProperties(const QString& className) {
+  QStringList paths;
+  if (const TClassInfo* info = TClassRegistry::Find(className))
+    for (const TPropInfo* p : info->Properties())
+      if ((p->Kind == TPropKind::Float || p->Kind == TPropKind::DateTime) && !p->ReadOnly()) paths << p->Name;
+  return paths;
+}
+
 // Colour properties: an RGB value of 24 bits or one of the named colours.
 inline const std::pair<const char*, const char*> kColourProperties[] = {
     {"TRegisterNode", "PenColor"}, {"TLabelDisplay", "Color"}, {"TLabelDisplay", "Font.Color"}};
@@ -91,6 +135,20 @@ inline TStreamValue IntValue(qint64 v) {
               : value.Int >= -32768 && value.Int <= 32767 ? vaInt16
                                                           : vaInt32;
   return value;
+}
+
+inline TStreamValue FloatValue(double v) {
+  TStreamValue value;
+  value.Tag = vaExtended;
+  value.Float = v;
+  return value;
+}
+
+// A float as a refusal names it.
+inline QString FloatText(double v) {
+  if (std::isnan(v)) return QStringLiteral("NaN");
+  if (std::isinf(v)) return v > 0 ? QStringLiteral("Inf") : QStringLiteral("-Inf");
+  return QString::number(v, 'g', 17);
 }
 
 inline TStreamValue ListValue(int lines) {

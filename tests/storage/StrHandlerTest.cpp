@@ -2,6 +2,7 @@
 
 #include <QVariant>
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <random>
 
@@ -392,8 +393,8 @@ TEST_F(StreamTest, ReadingRestoresEveryKindAndNeverTouchesTheLine) {
   reg.SetLastIOResult(iorWRONGDATA);
   reg.SetLastStringData("-0,25");
   reg.SetMaxCount(5);
-  reg.SetXScale(1e-300);
-  reg.SetYScale(-46363.5);
+  reg.SetXScale(3e-9);  // near the narrowest a cyclogram takes
+  reg.SetYScale(1000.5);
   reg.SetUserCanREAD(false);
   reg.SetLoggingInterval(60);
   reg.SetZero(-5);
@@ -409,8 +410,8 @@ TEST_F(StreamTest, ReadingRestoresEveryKindAndNeverTouchesTheLine) {
   EXPECT_EQ(r->LastIOResult(), iorWRONGDATA);
   EXPECT_EQ(r->LastStringData(), "-0,25");
   EXPECT_EQ(r->MaxCount(), 5);
-  EXPECT_EQ(r->XScale(), 1e-300);
-  EXPECT_EQ(r->YScale(), -46363.5);
+  EXPECT_EQ(r->XScale(), 3e-9);
+  EXPECT_EQ(r->YScale(), 1000.5);
   EXPECT_FALSE(r->UserCanREAD());
   EXPECT_EQ(r->LoggingInterval(), 60);
   EXPECT_EQ(r->Zero(), -5);
@@ -828,11 +829,52 @@ TEST_F(StoredRangeTest, ColoursAreRgbOrNamed) {
   }
 }
 
+TEST_F(StoredRangeTest, FloatsAreReadAtBothEndsAndRefusedPastThem) {
+  constexpr double kInf = std::numeric_limits<double>::infinity();
+  for (const test::TFloatRange& c : test::kFloatRanges) {
+    SCOPED_TRACE(std::string(c.Class) + "." + c.Path);
+    for (const double v : {c.Low, c.High}) {
+      const auto object =
+          ReadComponent(WriteParsedStream(test::OneRecord(c.Class, c.Path, test::FloatValue(v))));
+      EXPECT_EQ(test::StoredValue(*object, c.Path).toDouble(), v);
+    }
+    for (const double v : {std::nextafter(c.Low, -kInf), std::nextafter(c.High, kInf), 1e308, -1e308}) {
+      ExpectRefused(test::OneRecord(c.Class, c.Path, test::FloatValue(v)), test::FloatText(v));
+      const std::string why = Refusal(test::OneRecord(c.Class, c.Path, test::FloatValue(v)));
+      EXPECT_NE(why.find(QStringLiteral("it takes %1 to %2")
+                             .arg(test::FloatText(c.Low), test::FloatText(c.High))
+                             .toStdString()),
+                std::string::npos)
+          << why;
+    }
+  }
+}
+
+// NaN and the infinities reach no setter, whatever the property; the largest finite numbers are
+// read where the table does not narrow it.
+TEST_F(StoredRangeTest, EveryFloatIsFinite) {
+  int properties = 0;
+  for (const char* cls : test::kStoredClasses)
+    for (const QString& path : test::FloatProperties(cls)) {
+      SCOPED_TRACE(std::string(cls) + "." + path.toStdString());
+      ++properties;
+      for (const double v : test::kNonFinite)
+        ExpectRefused(test::OneRecord(cls, path, test::FloatValue(v)), test::FloatText(v));
+      const bool narrowed =
+          std::any_of(std::begin(test::kFloatRanges), std::end(test::kFloatRanges),
+                      [&](const test::TFloatRange& r) { return r.Class == QString(cls) && r.Path == path; });
+      if (narrowed) continue;
+      for (const double v : {std::numeric_limits<double>::max(), std::numeric_limits<double>::lowest()})
+        EXPECT_NO_THROW(ReadComponent(WriteParsedStream(test::OneRecord(cls, path, test::FloatValue(v)))))
+            << v;
+    }
+  EXPECT_GE(properties, 10) << "the walk found the float properties";
+}
+
 // Every object as the program makes it saves a stream that reads back: no declared range leaves
 // out a value the program starts with.
 TEST_F(StoredRangeTest, EveryNewObjectReadsBack) {
-  for (const char* cls : {"TRootNode", "TCustomRegister", "TRegisterNode", "TCommandNode", "TReportNode",
-                          "TSetupNode", "TLabelDisplay", "TAlarmNode", "TAlarmJournalNode"}) {
+  for (const char* cls : test::kStoredClasses) {
     SCOPED_TRACE(cls);
     const TClassInfo* info = TClassRegistry::Find(cls);
     ASSERT_TRUE(info != nullptr && info->Create);
