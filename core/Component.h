@@ -102,7 +102,15 @@ struct TPropInfo {
     Min = 0;
     Max = max;
     return std::move(*this);
-  }  // A date-time that is a point in time the program shows and computes with: a day from
+  }  // A string list whose every line is a point in time (a register's history times) in the
+  // objects `of` tells: a real date from 01.01.1900 to 31.12.9999, with or without a time of day,
+  // as StrToDateTime reads it. Empty for any other list.
+  std::function<bool(const TPersistent&)> DateLines;
+  TPropInfo LinesAreDates(std::function<bool(const TPersistent&)> of) && {
+    DateLines = std::move(of);
+    return std::move(*this);
+  }
+  // A date-time that is a point in time the program shows and computes with: a day from
   // 01.01.1900 to 31.12.9999 (a duration kept as a date-time is bounded by Within instead).
   TPropInfo RealDates() &&;
 };

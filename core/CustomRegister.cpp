@@ -6,6 +6,7 @@
 
 #include "core/Line.h"
 #include "core/Protocol.h"
+#include "core/RegisterNode.h"
 #include "core/Services.h"
 
 namespace vexa {
@@ -180,8 +181,11 @@ const TClassInfo& TCustomRegister::StaticClassInfo() {
           P::Enum("LastIOResult", IOResultIdentifiers(), iorFAIL, &TCustomRegister::LastIOResult,
                   &TCustomRegister::SetLastIOResult),
           P::String("LastStringData", &TCustomRegister::LastStringData, &TCustomRegister::SetLastStringData),
+          // A register's history times; a command node keeps its cyclogram's seconds here.
           P::StringList("Points", &TCustomRegister::Points, &TCustomRegister::SetPoints)
-              .AtMostLines(kMaxHistory),
+              .AtMostLines(kMaxHistory)
+              .LinesAreDates(
+                  [](const TPersistent& o) { return dynamic_cast<const TRegisterNode*>(&o) != nullptr; }),
           P::StringList("DataList", &TCustomRegister::DataList, &TCustomRegister::SetDataList)
               .AtMostLines(kMaxHistory),
           P::Int("MaxCount", 1200, &TCustomRegister::MaxCount, &TCustomRegister::SetMaxCount)

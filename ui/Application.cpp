@@ -1,7 +1,6 @@
 #include "ui/Application.h"
 
 #include <QApplication>
-#include <QLoggingCategory>
 #include <QScopeGuard>
 #include <QTimer>
 #include <utility>
@@ -39,10 +38,6 @@
 #include "ui/parts/Tell.h"
 
 namespace vexa {
-
-namespace {
-Q_LOGGING_CATEGORY(lcProgram, "vexa.program", QtWarningMsg)
-}  // namespace
 
 // --- the program -------------------------------------------------------------------------------
 

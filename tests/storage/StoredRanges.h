@@ -53,17 +53,18 @@ inline const TIntRange kIntRanges[] = {
     {"TAlarmJournalNode", "KeepDays", 1, 36500},
 };
 
-// A string list accepted with MaxLines lines, refused with one more.
+// A string list accepted with MaxLines lines, refused with one more; Dated: of points in time.
 struct TListRange {
   const char* Class;
   const char* Path;
   int MaxLines;
+  bool Dated = false;
 };
 
 inline const TListRange kListRanges[] = {
-    {"TRegisterNode", "Points.Strings", 8000}, {"TRegisterNode", "DataList.Strings", 8000},
-    {"TCommandNode", "Points.Strings", 8000},  {"TSetupNode", "MNames.Strings", 1000},
-    {"TSetupNode", "MFiles.Strings", 1000},    {"TReportNode", "Header.Strings", 1000},
+    {"TRegisterNode", "Points.Strings", 8000, true}, {"TRegisterNode", "DataList.Strings", 8000},
+    {"TCommandNode", "Points.Strings", 8000},        {"TSetupNode", "MNames.Strings", 1000},
+    {"TSetupNode", "MFiles.Strings", 1000},          {"TReportNode", "Header.Strings", 1000},
     {"TReportNode", "Footer.Strings", 1000},
 };
 
@@ -151,12 +152,49 @@ inline QString FloatText(double v) {
   return QString::number(v, 'g', 17);
 }
 
-inline TStreamValue ListValue(int lines) {
+// Line i of a test list: a number, or a time i seconds after 07.12.2026 12:00:00.
+inline QString ListLine(int i, bool dated) {
+  if (!dated) return QString::number(i);
+  return QStringLiteral("%1.12.2026 %2:%3:%4")
+      .arg(7 + i / 86400, 2, 10, QLatin1Char('0'))
+      .arg(12 + i / 3600 % 12)
+      .arg(i / 60 % 60, 2, 10, QLatin1Char('0'))
+      .arg(i % 60, 2, 10, QLatin1Char('0'));
+}
+
+inline TStreamValue ListValue(int lines, bool dated = false) {
   TStreamValue value;
   value.Tag = vaList;
-  for (int i = 0; i < lines; ++i) value.Lines.append(QString::number(i));
+  for (int i = 0; i < lines; ++i) value.Lines.append(ListLine(i, dated));
   return value;
 }
+
+// History times as the register's Points take them, or refuse them.
+struct TTimeLine {
+  const char* Text;
+  bool Accepted;
+};
+
+inline const TTimeLine kTimeLines[] = {
+    {"07.12.2026 9:05:03", true},
+    {"7.12.2026 12:00", true},
+    {"29.02.2028 23:59:59", true},
+    {"01.01.1900", true},
+    {"31.12.9999 23:59:59", true},
+    {"12/7/2026 9:05:03 AM", true},  // a history kept under an English regional format
+    {"07.12.2026 9:05:03,500", true},
+    {"31.02.2026 9:00:00", false},
+    {"29.02.2027 9:00:00", false},
+    {"31.04.2026", false},
+    {"07.12.2026 24:00:00", false},
+    {"07.12.2026 9:60:00", false},
+    {"07.12.2026 9:05:61", false},
+    {"31.12.1899 23:00:00", false},
+    {"", false},
+    {"***", false},
+    {"07.12.2026 9:05:03 x", false},
+    {"07.12.2026  9:05:03z", false},
+};
 
 inline TParsedStream OneRecord(const QString& className, const QString& path, TStreamValue value) {
   TParsedStream s;

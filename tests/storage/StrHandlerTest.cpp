@@ -253,7 +253,9 @@ TEST_F(StreamTest, HistoriesKeepEveryKindOfText) {
   const QString longText(300, QLatin1Char('7'));
   const QStringList values = {"12,5", QString(), QStringLiteral("Авария"), longText, "***"};
   reg.SetDataList(values);
-  reg.SetPoints({"1", "2", "3", "4", "5"});
+  const QStringList times = {"07.12.2026 9:00:01", "07.12.2026 9:00:02", "07.12.2026 9:00:03",
+                             "07.12.2026 9:00:04", "07.12.2026 9:00:05"};
+  reg.SetPoints(times);
   reg.SetChanged(false);
   const QByteArray bytes = WriteComponent(reg);
   EXPECT_TRUE(bytes.contains(S("DataList.Strings") + H("01") + H("06") + S("12,5") + H("06 00") + H("06") +
@@ -264,7 +266,7 @@ TEST_F(StreamTest, HistoriesKeepEveryKindOfText) {
   auto* r = dynamic_cast<TRegisterNode*>(back.get());
   ASSERT_NE(r, nullptr);
   EXPECT_EQ(r->DataList(), values);
-  EXPECT_EQ(r->Points(), (QStringList{"1", "2", "3", "4", "5"}));
+  EXPECT_EQ(r->Points(), times);
   EXPECT_EQ(WriteComponent(*r), bytes);
 
   // A listing shows a list's elements in order, texts and others alike.
@@ -378,7 +380,7 @@ TEST_F(StreamTest, HistoriesOfEveryMixFollowTheFormatEntryByEntry) {
 TEST_F(StreamTest, StaleBytesAfterTheEndAreIgnored) {
   TRegisterNode reg(nullptr);
   reg.SetName("D000C000R001");
-  reg.SetPoints({"a"});
+  reg.SetPoints({"07.12.2026 9:00:00"});
   reg.SetDataList({"1"});
   const QByteArray clean = WriteComponent(reg);
   const QByteArray stale = clean + QByteArray("garbage of an older, longer stream \x01\x02\xFF");
@@ -547,8 +549,9 @@ TEST_F(StreamTest, WritingOverAStreamGivesTheFreshBytesAndTheOldTail) {
   reg.SetName("D000C000R002");
   QStringList history;
   for (int i = 0; i < 300; ++i) history << QString::number(i * 0.5, 'f', 1);
+  history << QStringLiteral("Авария");  // an entry not in ASCII
   reg.SetDataList(history);
-  reg.SetPoints({QStringLiteral("Авария"), "1"});
+  reg.SetPoints({"07.12.2026 9:00:00", "07.12.2026 9:00:01"});
   reg.SetChanged(false);
   const QByteArray fresh = WriteComponent(reg);
   struct TCase {
@@ -797,15 +800,15 @@ TEST_F(StoredRangeTest, IntegersAreReadAtBothEndsAndRefusedPastThem) {
 TEST_F(StoredRangeTest, ListsAreReadUpToTheirLengthAndRefusedPastIt) {
   for (const test::TListRange& c : test::kListRanges) {
     SCOPED_TRACE(std::string(c.Class) + "." + c.Path);
-    const auto object =
-        ReadComponent(WriteParsedStream(test::OneRecord(c.Class, c.Path, test::ListValue(c.MaxLines))));
+    const auto object = ReadComponent(
+        WriteParsedStream(test::OneRecord(c.Class, c.Path, test::ListValue(c.MaxLines, c.Dated))));
     const TParsedStream back = ParseComponentStream(WriteComponent(*object));
     const auto record = std::find_if(back.Records.begin(), back.Records.end(),
                                      [&](const TStreamRecord& r) { return r.Name == QLatin1String(c.Path); });
     ASSERT_NE(record, back.Records.end());
     EXPECT_EQ(record->Value.Lines.size(), c.MaxLines);
-    EXPECT_EQ(record->Value.Lines.last(), QString::number(c.MaxLines - 1));
-    ExpectRefused(test::OneRecord(c.Class, c.Path, test::ListValue(c.MaxLines + 1)),
+    EXPECT_EQ(record->Value.Lines.last(), test::ListLine(c.MaxLines - 1, c.Dated));
+    ExpectRefused(test::OneRecord(c.Class, c.Path, test::ListValue(c.MaxLines + 1, c.Dated)),
                   QStringLiteral("(%1 lines)").arg(c.MaxLines + 1));
   }
 }
@@ -848,6 +851,29 @@ TEST_F(StoredRangeTest, FloatsAreReadAtBothEndsAndRefusedPastThem) {
           << why;
     }
   }
+}
+
+// A history's times are real dates, wherever in the list; a cyclogram's seconds are no dates.
+TEST_F(StoredRangeTest, HistoryTimesAreRealDates) {
+  for (const test::TTimeLine& c : test::kTimeLines) {
+    SCOPED_TRACE(c.Text);
+    for (const int at : {0, 2}) {
+      TStreamValue times = test::ListValue(3, true);
+      times.Lines = TTextList();
+      for (int i = 0; i < 3; ++i)
+        times.Lines.append(i == at ? QString::fromUtf8(c.Text) : test::ListLine(i, true));
+      const TParsedStream stream = test::OneRecord("TRegisterNode", "Points.Strings", times);
+      if (c.Accepted) {
+        EXPECT_EQ(Refusal(stream), "");
+      } else {
+        ExpectRefused(stream,
+                      QStringLiteral("(line %1: %2)").arg(at + 1).arg(QuotedText(QString::fromUtf8(c.Text))));
+      }
+    }
+  }
+  const auto command =
+      ReadComponent(WriteParsedStream(test::OneRecord("TCommandNode", "Points.Strings", test::ListValue(4))));
+  EXPECT_EQ(static_cast<TCommandNode&>(*command).Points().size(), 4);
 }
 
 // NaN and the infinities reach no setter, whatever the property; the largest finite numbers are
