@@ -152,7 +152,7 @@ QString FloatTakes(const TPropInfo& p) {
   constexpr double kLowest = std::numeric_limits<double>::lowest();
   constexpr double kHighest = std::numeric_limits<double>::max();
   if (p.FloatMin == kLowest && p.FloatMax == kHighest) return QStringLiteral("a finite number");
-  const QString range = QStringLiteral("%1 to %2").arg(FloatText(p.FloatMin), FloatText(p.FloatMax));
+  QString range = QStringLiteral("%1 to %2").arg(FloatText(p.FloatMin), FloatText(p.FloatMax));
   if (p.Kind != TPropKind::DateTime || p.FloatMin < kFirstStoredDay) return range;
   const auto day = [](double x) {
     return QDate(1899, 12, 30).addDays(static_cast<qint64>(std::floor(x))).toString(u"dd.MM.yyyy");
