@@ -2,10 +2,16 @@
 
 #include <QHash>
 #include <algorithm>
+#include <cmath>
 
 namespace vexa {
 
 EComponentError::EComponentError(const QString& message) : std::runtime_error(message.toStdString()) {}
+
+TPropInfo TPropInfo::RealDates() && {
+  // Up to the last representable instant of the last day.
+  return std::move(*this).Within(kFirstStoredDay, std::nextafter(kLastStoredDay + 1, 0.0));
+}
 
 const std::vector<const TPropInfo*>& TClassInfo::Properties() const {
   if (!built_) {

@@ -8,8 +8,10 @@
 #include <QString>
 #include <QStringList>
 #include <QVariant>
+#include <concepts>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -72,20 +74,50 @@ struct TPropInfo {
   // its code can take, so that no file makes the program format, allocate or wait without bound.
   qint64 Min = INT32_MIN;
   qint64 Max = INT32_MAX;
+  // A float or a date-time: a finite number from FloatMin to FloatMax. Every one is finite unless
+  // its table narrows it further; NaN and the infinities are never stored.
+  double FloatMin = std::numeric_limits<double>::lowest();
+  double FloatMax = std::numeric_limits<double>::max();
 
   bool ReadOnly() const { return !Set; }
-  // The table entry with its range, e.g. P::Int("Digits", ...).Within(0, 15).
-  TPropInfo Within(qint64 min, qint64 max) && {
+  // The table entry with its range, e.g. P::Int("Digits", ...).Within(0, 15): integral bounds
+  // (integers or enumerators) for an integer or a character set.
+  template <class A, class B>
+  requires(std::is_integral_v<A> || std::is_enum_v<A>) &&
+      (std::is_integral_v<B> || std::is_enum_v<B>)TPropInfo Within(A min, B max) && {
     Min = min;
     Max = max;
+    return std::move(*this);
+  }
+  // Floating bounds for a float or a date-time, e.g. P::Float("YScale", ...).Within(1.0 / 64, 1024.0);
+  // a date-time's dates are best bounded by RealDates(). Both bounds floating, so that a range
+  // never lands on the wrong kind's fields by a conversion.
+  template <std::floating_point A, std::floating_point B>
+  TPropInfo Within(A min, B max) && {
+    FloatMin = min;
+    FloatMax = max;
     return std::move(*this);
   }
   TPropInfo AtMostLines(qint64 max) && {
     Min = 0;
     Max = max;
     return std::move(*this);
+  }  // A string list whose every line is a point in time (a register's history times) in the
+  // objects `of` tells: a real date from 01.01.1900 to 31.12.9999, with or without a time of day,
+  // as StrToDateTime reads it. Empty for any other list.
+  std::function<bool(const TPersistent&)> DateLines;
+  TPropInfo LinesAreDates(std::function<bool(const TPersistent&)> of) && {
+    DateLines = std::move(of);
+    return std::move(*this);
   }
+  // A date-time that is a point in time the program shows and computes with: a day from
+  // 01.01.1900 to 31.12.9999 (a duration kept as a date-time is bounded by Within instead).
+  TPropInfo RealDates() &&;
 };
+
+// The first and the last day a stored point in time may fall on, in days since 30.12.1899.
+inline constexpr double kFirstStoredDay = 2;       // 01.01.1900
+inline constexpr double kLastStoredDay = 2958465;  // 31.12.9999
 
 struct TClassInfo {
   TClassInfo(QString name, const TClassInfo* parent, std::function<TComponent*(TComponent*)> create,

@@ -6,6 +6,7 @@
 
 #include "core/Line.h"
 #include "core/Protocol.h"
+#include "core/RegisterNode.h"
 #include "core/Services.h"
 
 namespace vexa {
@@ -189,14 +190,20 @@ const TClassInfo& TCustomRegister::StaticClassInfo() {
           P::Enum("LastIOResult", IOResultIdentifiers(), iorFAIL, &TCustomRegister::LastIOResult,
                   &TCustomRegister::SetLastIOResult),
           P::String("LastStringData", &TCustomRegister::LastStringData, &TCustomRegister::SetLastStringData),
+          // A register's history times; a command node keeps its cyclogram's seconds here.
           P::StringList("Points", &TCustomRegister::Points, &TCustomRegister::SetPoints)
-              .AtMostLines(kMaxHistory),
+              .AtMostLines(kMaxHistory)
+              .LinesAreDates(
+                  [](const TPersistent& o) { return dynamic_cast<const TRegisterNode*>(&o) != nullptr; }),
           P::StringList("DataList", &TCustomRegister::DataList, &TCustomRegister::SetDataList)
               .AtMostLines(kMaxHistory),
           P::Int("MaxCount", 1200, &TCustomRegister::MaxCount, &TCustomRegister::SetMaxCount)
               .Within(1, kMaxHistory),
-          P::Float("XScale", &TCustomRegister::XScale, &TCustomRegister::SetXScale),
-          P::Float("YScale", &TCustomRegister::YScale, &TCustomRegister::SetYScale),
+          // A cyclogram's pixels per second, halved and doubled by its buttons: past 2^-30 or 2^30 a
+          // whole cyclogram is one pixel or beyond any screen.
+          P::Float("XScale", &TCustomRegister::XScale, &TCustomRegister::SetXScale).Within(0x1p-30, 0x1p30),
+          // A chart's zoom, stepped within 1/64 to 1024 (TValueAxis::kMinZoom..kMaxZoom).
+          P::Float("YScale", &TCustomRegister::YScale, &TCustomRegister::SetYScale).Within(1.0 / 64, 1024.0),
           P::Int("Digits", 0, &TCustomRegister::Digits, &TCustomRegister::SetDigits).Within(0, kMaxDigits),
           P::Bool("UserCanREAD", true, &TCustomRegister::UserCanREAD, &TCustomRegister::SetUserCanREAD),
           P::Bool("UserCanWRITE", false, &TCustomRegister::UserCanWRITE, &TCustomRegister::SetUserCanWRITE),

@@ -45,7 +45,6 @@ QString ErrnoText(int error, const QString& what, const QString& path) {
 std::mutex gFaultMutex;
 TFileFault gFault;
 
-// The injected failure of a step, set as errno; false when the step may run.
 bool Faulted(TFileStep step, const QString& path) {
   const std::lock_guard lock(gFaultMutex);
   if (!gFault) return false;
@@ -188,6 +187,10 @@ QString SystemErrorText(int error) {
           .arg(error)
           .arg(QString::fromLocal8Bit(std::strerror(error)));
   }
+}
+
+bool FileFaulted(TFileStep step, const QString& path) {
+  return Faulted(step, path);
 }
 
 void SetFileFault(TFileFault fault) {

@@ -33,13 +33,15 @@ QString SystemErrorText(int error);
 // Renames from to to, never over an existing file; false with *why set otherwise.
 bool RenameFile(const QString& from, const QString& to, QString* why);
 
-// Where a replace, or a rename, can fail.
-enum class TFileStep { CreateTemporary, Write, Rename };
+// Where a replace, a rename or taking a folder's lock can fail.
+enum class TFileStep { CreateTemporary, Write, Rename, OpenLock, Lock };
 // Failures on demand, for tests (which run as root, so permissions cannot make them): called before
 // each step with the file it is about; an errno value fails the step as the system would, 0 lets it
 // run. Empty to clear.
 using TFileFault = std::function<int(TFileStep step, const QString& path)>;
 void SetFileFault(TFileFault fault);
+// The failure set for a step, as errno; false when the step may run.
+bool FileFaulted(TFileStep step, const QString& path);
 
 // Whether a file name is one of the temporaries a replace makes (".NAME.<pid>-<random>.tmp", or
 // ".NAME.<random>.tmp" as earlier versions named them), of the given target's name or, without

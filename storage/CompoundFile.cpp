@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <functional>
 #include <mutex>
@@ -340,14 +341,34 @@ std::unique_ptr<CompoundFile> ReadFrom(compound::TSource& source, QString* why) 
 std::optional<compound::TCompoundWriter> WriterFor(const CompoundStorage& root, QString* why) {
   if (!compound::CheckWritable(root, why)) return std::nullopt;
   std::optional<compound::TCompoundWriter> writer(std::in_place, root);
-  if (writer->Size() > CompoundFile::kMaxFileSize) {
-    SetError(why, QStringLiteral("too large for one compound file"));
+  if (writer->Size() > CompoundFile::MaxFileSize()) {
+    SetError(why, QStringLiteral("файл вышел бы размером %1, больше допустимых %2")
+                      .arg(FileSizeText(writer->Size()), FileSizeText(CompoundFile::MaxFileSize())));
     return std::nullopt;
   }
   return writer;
 }
 
 }  // namespace
+
+QString FileSizeText(qint64 bytes) {
+  return QStringLiteral("%1 МБ").arg(QString::number(static_cast<double>(bytes) / (1024 * 1024), 'f', 1)
+                                         .replace(QLatin1Char('.'), QLatin1Char(',')));
+}
+
+namespace {
+std::atomic<qint64> gMaxFileSize{CompoundFile::kMaxFileSize};
+}  // namespace
+
+qint64 CompoundFile::MaxFileSize() {
+  return gMaxFileSize.load(std::memory_order_relaxed);
+}
+
+CompoundFile::TLowerSizeBound::TLowerSizeBound(qint64 bound) : previous_(gMaxFileSize.exchange(bound)) {}
+
+CompoundFile::TLowerSizeBound::~TLowerSizeBound() {
+  gMaxFileSize.store(previous_);
+}
 
 CompoundFile::CompoundFile() : root_(std::make_unique<CompoundStorage>(QStringLiteral("Root Entry"))) {}
 
@@ -375,7 +396,7 @@ std::unique_ptr<CompoundFile> CompoundFile::Open(const QString& path, QString* e
     SetError(error, QStringLiteral("cannot open '%1'").arg(path));
     return nullptr;
   }
-  if (file.size() > kMaxFileSize) {
+  if (file.size() > MaxFileSize()) {
     SetError(error, QStringLiteral("'%1' is too large for a compound file").arg(path));
     return nullptr;
   }
@@ -402,7 +423,7 @@ std::unique_ptr<CompoundFile> CompoundFile::OpenLazily(const QString& path, QStr
     SetError(error, QStringLiteral("cannot open '%1'").arg(path));
     return nullptr;
   }
-  if (st.st_size > kMaxFileSize) {
+  if (st.st_size > MaxFileSize()) {
     SetError(error, QStringLiteral("'%1' is too large for a compound file").arg(path));
     return nullptr;
   }
@@ -423,7 +444,7 @@ std::unique_ptr<CompoundFile> CompoundFile::OpenLazily(const QString& path, QStr
 }
 
 std::unique_ptr<CompoundFile> CompoundFile::OpenBytes(const QByteArray& bytes, QString* error) {
-  if (bytes.size() > kMaxFileSize) {
+  if (bytes.size() > MaxFileSize()) {
     SetError(error, QStringLiteral("file too large"));
     return nullptr;
   }

@@ -174,11 +174,33 @@ class CompoundStorage {
   QHash<QString, TChildRef> children_;
 };
 
+// A file's size as the operator reads it: "1228,8 МБ".
+QString FileSizeText(qint64 bytes);
+
 class CompoundFile {
  public:
   // Limits that keep reading bounded in time and memory whatever a file claims; Save refuses a
   // tree that a later Open would refuse.
-  static constexpr qint64 kMaxFileSize = 256LL * 1024 * 1024;
+  // The largest file: the state of 20,000 polled registers with full 1,200-entry histories
+  // (about 40 KB each, see StateFilesTest) and half as much again, below the 2 GiB where
+  // 32-bit file offsets end. The format itself (512-byte sectors, 32-bit sector ids, allocation
+  // table sectors listed in a chain) holds far more.
+  static constexpr qint64 kMaxFileSize = 1536LL * 1024 * 1024;
+  // The bound in force: kMaxFileSize unless a test lowered it.
+  static qint64 MaxFileSize();
+  // A save whose file passes four fifths of the bound is told as a warning, while there is room.
+  static qint64 WarningFileSize() { return MaxFileSize() / 5 * 4; }
+  // Lowers the bound while it lives, so that tests reach it without writing a GiB.
+  class TLowerSizeBound {
+   public:
+    explicit TLowerSizeBound(qint64 bound);
+    ~TLowerSizeBound();
+    TLowerSizeBound(const TLowerSizeBound&) = delete;
+    TLowerSizeBound& operator=(const TLowerSizeBound&) = delete;
+
+   private:
+    qint64 previous_;
+  };
   static constexpr int kMaxElements = 200000;
   static constexpr int kMaxChildren = 4096;
   // The longest line of sibling and child links below the root a file may hold.

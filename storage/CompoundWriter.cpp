@@ -34,7 +34,7 @@ bool CheckWritable(const CompoundStorage& root, QString* why) {
     shape.Depth = std::max(shape.Depth, depth + count);
     for (const auto& stream : s->streams_) shape.Bytes += stream->Size();
     if (count > CompoundFile::kMaxChildren || shape.Elements > CompoundFile::kMaxElements ||
-        shape.Depth > CompoundFile::kMaxDirectoryDepth || shape.Bytes > CompoundFile::kMaxFileSize) {
+        shape.Depth > CompoundFile::kMaxDirectoryDepth || shape.Bytes > CompoundFile::MaxFileSize()) {
       SetError(why, QStringLiteral("too many elements for one compound file"));
       return false;
     }

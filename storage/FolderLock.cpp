@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QDeadlineTimer>
@@ -46,8 +47,9 @@ std::optional<TFolderHolder> ReadHolder(int fd) {
   return holder;
 }
 
-QString ErrnoText(const QString& path, int error) {
-  return QStringLiteral("не могу открыть '%1': %2").arg(path, SystemErrorText(error));
+QString ErrorText(int error) {
+  if (error == ENOLCK || error == EOPNOTSUPP) return QStringLiteral("система не запирает файлы в этой папке");
+  return SystemErrorText(error);
 }
 
 }  // namespace
@@ -63,20 +65,32 @@ TFolderLock::TOutcome TFolderLock::Take(const QString& folder, const QString& pr
   const QString path = LockFilePath(folder);
   const QByteArray encoded = QFile::encodeName(path);
   // A link in its place is nobody's lock file: never followed.
-  TFileDescriptor file(::open(encoded.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666));
+  const auto open = [&](int flags) {
+    return FileFaulted(TFileStep::OpenLock, path) ? -1 : ::open(encoded.constData(), flags, 0666);
+  };
+  TFileDescriptor file(open(O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW));
   const bool writable = file.Valid();
   // Another user's lock file, or a folder that cannot be written: the lock works all the same.
   if (!file.Valid() && (errno == EACCES || errno == EPERM || errno == EROFS))
-    file.Reset(::open(encoded.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    file.Reset(open(O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
   if (!file.Valid()) {
-    why_ = ErrnoText(path, errno);
+    why_ = QStringLiteral("не могу открыть '%1': %2").arg(path, ErrorText(errno));
+    return TOutcome::Unavailable;
+  }
+  // Only a regular file is a lock: a folder in its place (opened read-only above) or a device
+  // would let every writer through.
+  struct stat st {};
+  if (::fstat(file.Get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    why_ =
+        QStringLiteral("не могу открыть '%1': %2")
+            .arg(path, S_ISDIR(st.st_mode) ? SystemErrorText(EISDIR) : QStringLiteral("это не обычный файл"));
     return TOutcome::Unavailable;
   }
   const QDeadlineTimer deadline(kDescriptionWaitMs);
-  while (::flock(file.Get(), LOCK_EX | LOCK_NB) != 0) {
+  while (FileFaulted(TFileStep::Lock, path) || ::flock(file.Get(), LOCK_EX | LOCK_NB) != 0) {
     if (errno == EINTR) continue;
     if (errno != EWOULDBLOCK) {
-      why_ = QStringLiteral("не могу запереть '%1': %2").arg(path, SystemErrorText(errno));
+      why_ = QStringLiteral("не могу запереть '%1': %2").arg(path, ErrorText(errno));
       return TOutcome::Unavailable;
     }
     if (const std::optional<TFolderHolder> holder = ReadHolder(file.Get())) {
@@ -114,6 +128,10 @@ std::optional<QString> ProgramFolderOf(const QString& file) {
     return std::nullopt;
   const QString canonical = folder.canonicalFilePath();
   return QFileInfo(canonical.isEmpty() ? folder.absoluteFilePath() : canonical).absolutePath();
+}
+
+QString FolderLockFailedText(const QString& folder, const QString& why) {
+  return QStringLiteral("Папку программы %1 не удалось запереть от других программ: %2.").arg(folder, why);
 }
 
 QString FolderBusyText(const QString& folder, const TFolderHolder& holder) {

@@ -21,9 +21,12 @@ struct TFolderHolder {
 class TFolderLock {
  public:
   enum class TOutcome {
-    Taken,        // this process holds the folder
-    Busy,         // another process holds it: Holder() says which
-    Unavailable,  // no lock can be made there (no such folder, no rights, a system without locks)
+    Taken,  // this process holds the folder
+    Busy,   // another process holds it: Holder() says which
+    // No lock can be made there (no such folder, no rights, a read-only disk, something other
+    // than a file in the lock file's place, a system without locks): Why() says which. A writer
+    // is refused then as when the folder is busy, since nothing would keep a second one out.
+    Unavailable,
   };
 
   TFolderLock() = default;
@@ -55,6 +58,9 @@ class TFolderLock {
 // Archives/); nothing for a file elsewhere.
 std::optional<QString> ProgramFolderOf(const QString& file);
 
+// "Папку программы DIR не удалось запереть от других программ: не могу открыть '…': на месте
+// файла папка." after Unavailable.
+QString FolderLockFailedText(const QString& folder, const QString& why);
 // "Папка программы DIR занята: её использует vexa-cli run (процесс 1234)."
 QString FolderBusyText(const QString& folder, const TFolderHolder& holder);
 

@@ -41,7 +41,7 @@ void LoadState(TNetwork& network, const std::function<void(const QString&)>& pro
 
 }  // namespace
 
-void SaveNetworkState(TNetwork& network) {
+TFaults SaveNetworkState(TNetwork& network) {
   TBusyCursor busy;
   network.SuspendPoller();
   ShowProgramState(kStateSaving);
@@ -53,14 +53,18 @@ void SaveNetworkState(TNetwork& network) {
   // A file that cannot be written keeps its old content and its tree stays Changed; the others are
   // written all the same, and the failures are told together at the end.
   QStringList failures;
-  const auto save = [&failures, &network](TComponent& tree) {
+  TFaults warnings;
+  const auto save = [&failures, &warnings, &network](TComponent& tree) {
     QString why;
-    if (!SaveTreeFile(network, tree, &why)) failures << why;
+    QString warning;
+    if (!SaveTreeFile(network, tree, &why, &warning)) failures << why;
+    warnings.Add(warning, TMsgIcon::Warning);
   };
   for (const TRootInfo& root : Roots())
     if (root.InNetworkState && network.Root(root.Id)) save(*network.Root(root.Id));
   if (network.Setup()) save(*network.Setup());
-  if (!failures.isEmpty()) throw ESaveFailed(failures.join(QLatin1Char('\n')));
+  if (!failures.isEmpty()) throw ESaveFailed((failures + warnings.Texts()).join(QLatin1Char('\n')));
+  return warnings;
 }
 
 void LoadNetworkState(TNetwork& network) {

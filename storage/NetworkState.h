@@ -6,6 +6,8 @@
 #include <functional>
 #include <stdexcept>
 
+#include "core/Faults.h"
+
 namespace vexa {
 
 class TNetwork;
@@ -20,8 +22,8 @@ class ESaveFailed : public std::runtime_error {
 // The files of the state, poller suspended; NewConfig is cleared afterwards, also when a save
 // failed, and an error reaches the caller after the clean-up. A file that cannot be written keeps
 // its old content and its tree Changed, the others are written all the same; then ESaveFailed
-// names every such file.
-void SaveNetworkState(TNetwork& network);
+// names every such file. Returns the warnings of files written that near the size bound.
+TFaults SaveNetworkState(TNetwork& network);
 // The files of the state, poller stopped and started again afterwards. A file that cannot be
 // read leaves its tree as it was and the others are read all the same; then one EUnreadableFiles
 // names every such file.

@@ -1,7 +1,11 @@
 #include "storage/StreamReader.h"
 
+#include <QDate>
 #include <QVariant>
+#include <cmath>
+#include <limits>
 
+#include "core/Services.h"
 #include "storage/StreamIdents.h"
 #include "storage/StreamParser.h"
 
@@ -137,6 +141,59 @@ QString ObjectText(const TComponent& object) {
       EStreamRecordError::rpValue);
 }
 
+// A stored float as a message shows it: every digit it holds, NaN and Inf by name.
+QString FloatText(double x) {
+  if (std::isnan(x)) return QStringLiteral("NaN");
+  if (std::isinf(x)) return x > 0 ? QStringLiteral("Inf") : QStringLiteral("-Inf");
+  return QString::number(x, 'g', 17);
+}
+
+QString FloatTakes(const TPropInfo& p) {
+  constexpr double kLowest = std::numeric_limits<double>::lowest();
+  constexpr double kHighest = std::numeric_limits<double>::max();
+  if (p.FloatMin == kLowest && p.FloatMax == kHighest) return QStringLiteral("a finite number");
+  QString range = QStringLiteral("%1 to %2").arg(FloatText(p.FloatMin), FloatText(p.FloatMax));
+  if (p.Kind != TPropKind::DateTime || p.FloatMin < kFirstStoredDay) return range;
+  const auto day = [](double x) {
+    return QDate(1899, 12, 30).addDays(static_cast<qint64>(std::floor(x))).toString(u"dd.MM.yyyy");
+  };
+  return QStringLiteral("%1 (dates %2 to %3)").arg(range, day(p.FloatMin), day(p.FloatMax));
+}
+
+// The usual form of a stored time, "07.12.2026 9:05:03" (day first, the time optional), read
+// without a text: a history holds a thousand of them. False for anything else, which the general
+// reader then decides on.
+bool IsPlainRealDate(QByteArrayView line) {
+  const char* p = line.data();
+  const char* const end = p + line.size();
+  const auto number = [&](int fewest, int most, int* value) {
+    int n = 0;
+    *value = 0;
+    while (p < end && *p >= '0' && *p <= '9' && n < most) {
+      *value = *value * 10 + (*p++ - '0');
+      ++n;
+    }
+    return n >= fewest;
+  };
+  const auto take = [&](char c) { return p < end && *p == c ? (++p, true) : false; };
+  int day = 0, month = 0, year = 0;
+  if (!number(1, 2, &day) || !take('.') || !number(1, 2, &month) || !take('.') || !number(4, 4, &year))
+    return false;
+  if (year < 1900 || !QDate::isValid(year, month, day)) return false;
+  if (p == end) return true;
+  int hour = 0, minute = 0, second = 0;
+  if (!take(' ') || !number(1, 2, &hour) || !take(':') || !number(2, 2, &minute) || hour > 23 || minute > 59)
+    return false;
+  if (p == end) return true;
+  return take(':') && number(2, 2, &second) && second <= 59 && p == end;
+}
+
+bool IsRealDate(QByteArrayView line) {
+  if (IsPlainRealDate(line)) return true;
+  const std::optional<double> at = StrToDateTime(QString::fromUtf8(line));
+  return at && *at >= kFirstStoredDay && *at < kLastStoredDay + 1;
+}
+
 bool IsColour(qint64 value) {
   return (value >= 0 && value <= 0xFFFFFF) || ColorToIdent(value, nullptr);
 }
@@ -160,10 +217,28 @@ void CheckRange(const TComponent& object, const TPropInfo& p, const QString& pat
                    QStringLiteral("a colour 0 to 0xFFFFFF (blue, green, red) or a colour name"));
       break;
     }
+    case TPropKind::Float:
+    case TPropKind::DateTime: {
+      const double x = decoded.toDouble();
+      if (!(x >= p.FloatMin && x <= p.FloatMax)) OutOfRange(object, path, FloatText(x), FloatTakes(p));
+      break;
+    }
     case TPropKind::StringList:
       if (v.Lines.size() > p.Max)
         OutOfRange(object, path, QStringLiteral("(%1 lines)").arg(v.Lines.size()),
                    QStringLiteral("at most %1 lines").arg(p.Max));
+      if (p.DateLines && p.DateLines(object)) {
+        qsizetype line = 0;
+        v.Lines.ForEachUtf8([&](QByteArrayView text) {
+          if (!IsRealDate(text))
+            OutOfRange(object, path,
+                       QStringLiteral("(line %1: %2)")
+                           .arg(line + 1)
+                           .arg(QuotedText(QString::fromUtf8(text).left(40))),
+                       QStringLiteral("a real date from 01.01.1900 to 31.12.9999 on every line"));
+          ++line;
+        });
+      }
       break;
     default:
       break;

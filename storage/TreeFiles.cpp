@@ -86,7 +86,15 @@ QString SavePath(TNetwork& network, const TComponent& root) {
 
 }  // namespace
 
-bool SaveTreeFile(TNetwork& network, TComponent& root, QString* why) {
+QString FileSizeWarning(const QString& path, qint64 size) {
+  if (size <= CompoundFile::WarningFileSize()) return {};
+  return QStringLiteral(
+             "Файл %1 занимает %2 из допустимых %3; когда он дорастёт до предела, сохранить его "
+             "будет нельзя. Сократите истории регистров (число точек) или разделите сеть.")
+      .arg(path, FileSizeText(size), FileSizeText(CompoundFile::MaxFileSize()));
+}
+
+bool SaveTreeFile(TNetwork& network, TComponent& root, QString* why, QString* warning) {
   const QString name = StateFileName(network, &root);
   if (name.isEmpty()) {
     if (why) *why = QStringLiteral("'%1': у этого дерева нет своего файла").arg(root.Name());
@@ -98,10 +106,12 @@ bool SaveTreeFile(TNetwork& network, TComponent& root, QString* why) {
   const bool fresh = network.Setup() && network.Setup()->NewConfig();
   auto handler = TStgHandler::CreateStateFile(path, fresh);
   const bool saved = handler->SaveTree(root);
-  if (saved)
+  if (saved) {
     NoteOurs(path);
-  else if (why)
+    if (warning) *warning = FileSizeWarning(path, QFileInfo(path).size());
+  } else if (why) {
     *why = handler->ErrorText();
+  }
   return saved;
 }
 
@@ -109,22 +119,30 @@ namespace {
 
 std::mutex gFailingMutex;
 QSet<QString> gFailing;  // files whose last save for the operator failed and was told
+QSet<QString> gWarned;   // files told to be near the size bound, until a save finds them smaller
 
 }  // namespace
 
 std::optional<QString> SaveTreeFileForOperator(TNetwork& network, TComponent& root, bool always) {
   const QString path = SavePath(network, root);
   QString why;
+  QString warning;
   bool saved = false;
   try {
-    saved = SaveTreeFile(network, root, &why);
+    saved = SaveTreeFile(network, root, &why, &warning);
   } catch (const std::exception& e) {
     why = QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(e.what()));
   }
   const std::lock_guard lock(gFailingMutex);
   if (saved) {
     gFailing.remove(path);
-    return std::nullopt;
+    if (warning.isEmpty()) {
+      gWarned.remove(path);
+      return std::nullopt;
+    }
+    if (gWarned.contains(path) && !always) return std::nullopt;
+    gWarned.insert(path);
+    return warning;
   }
   if (gFailing.contains(path) && !always) return std::nullopt;
   gFailing.insert(path);

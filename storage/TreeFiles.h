@@ -43,11 +43,16 @@ bool IsPlainFileName(const QString& name);
 // the old one instead of updating it. A file this run has neither read nor written is kept aside
 // first (".replaced-…"). False when nothing could be written, with *why naming the file and the
 // reason; the old file is then as it was.
-bool SaveTreeFile(TNetwork& network, TComponent& root, QString* why = nullptr);
+// A file written that passed CompoundFile::WarningFileSize() sets *warning, naming the file, its
+// size and the bound: the operator is told while saves still succeed.
+bool SaveTreeFile(TNetwork& network, TComponent& root, QString* why = nullptr, QString* warning = nullptr);
+// The warning for a file of `size` bytes just written at path; empty while it is small enough.
+QString FileSizeWarning(const QString& path, qint64 size);
 // A save for a window or a tick: nothing when the file was written; otherwise the operator's text,
 // naming the file and the reason; unless `always` (the operator's own save command), the first time
 // only until a save of that file succeeds again, since a tick may save every minute onto a full disk.
-// The tree stays Changed, so the next save tries again.
+// The tree stays Changed, so the next save tries again. A file grown past the warning size is
+// told likewise (once until it is smaller again, unless `always`), its save done.
 std::optional<QString> SaveTreeFileForOperator(TNetwork& network, TComponent& root, bool always = false);
 // Replaces the root by the tree read from its file (StateFileName). A missing file leaves it as it
 // was; a file that exists but cannot be read (not a compound file, a broken structure, a malformed

@@ -1,7 +1,6 @@
 #include "ui/Application.h"
 
 #include <QApplication>
-#include <QLoggingCategory>
 #include <QScopeGuard>
 #include <QTimer>
 #include <utility>
@@ -39,10 +38,6 @@
 #include "ui/parts/Tell.h"
 
 namespace vexa {
-
-namespace {
-Q_LOGGING_CATEGORY(lcProgram, "vexa.program", QtWarningMsg)
-}  // namespace
 
 // --- the program -------------------------------------------------------------------------------
 
@@ -122,9 +117,14 @@ bool TProgram::TakeFolder() {
                   TMsgIcon::Error);
       return false;
     case TFolderLock::TOutcome::Unavailable:
-      // A folder nobody may write: saves there fail and are told; nothing to guard.
-      qCWarning(lcProgram) << "the program folder is not locked:" << folderLock_.Why();
-      break;
+      // Unlocked, nothing would keep a second writer out.
+      folderRefused_ = true;
+      instance_.Release();
+      ShowMessage(FolderLockFailedText(exeDir_, folderLock_.Why()) +
+                      QStringLiteral("\r\nБез замка две программы в одной папке затёрли бы сохранения друг "
+                                     "друга.\r\nИсправьте папку и запустите Vexa снова."),
+                  TMsgIcon::Error);
+      return false;
     case TFolderLock::TOutcome::Taken:
       break;
   }

@@ -88,8 +88,8 @@ const TClassInfo& TReportNode::StaticClassInfo() {
       &TRootNode::StaticClassInfo(),
       [](TComponent* owner) -> TComponent* { return new TReportNode(owner); },
       {
-          P::DateTime("StartPoint", &TReportNode::StartPoint, &TReportNode::SetStartPoint),
-          P::DateTime("LastPoint", &TReportNode::LastPoint, &TReportNode::SetLastPoint),
+          P::DateTime("StartPoint", &TReportNode::StartPoint, &TReportNode::SetStartPoint).RealDates(),
+          P::DateTime("LastPoint", &TReportNode::LastPoint, &TReportNode::SetLastPoint).RealDates(),
           P::Int("LoggingIntervalIndex", 1, &TReportNode::LoggingIntervalIndex,
                  &TReportNode::SetLoggingIntervalIndex)
               .Within(0, static_cast<qint64>(kLoggingIntervals.size()) - 1),

@@ -5,7 +5,8 @@
 # and each copy goes through vexa-cli dump, poll and run. Counts crashes, runs over the time limit and
 # the peak memory of every run, and checks that nothing is lost silently: after the run's exit save
 # the damaged file either holds as many objects as the original, or a copy of it is kept aside, or the
-# run refused it and left it byte for byte as it was.
+# run refused it and left it byte for byte as it was. Then NaN, the infinities and ±1e308 are
+# written over stored floats, and run must refuse every such copy.
 # usage: tests/bench/mutation_bench.sh [COUNT] [SEED]   (default 500 copies, seed 1)
 # VEXA_MUTATION_LIMIT sets the time limit of one command in seconds (default 10).
 set -euo pipefail
@@ -150,7 +151,49 @@ print(f"crashes: {len(crashes)}; runs over {limit:g} s: {len(hangs)}; "
 print(f"after the exit save: {equal} as many objects as the original, {kept} kept aside, "
       f"{refused} refused and untouched, {len(lost)} lost")
 for line in (crashes + hangs + lost)[:10]: print("  " + line)
-ok = not crashes and not hangs and not lost and peak < 300 * 1024
+
+# Floats no property takes, written over stored floats and date-times (a record "<length><name>"
+# followed by the tag of an 80-bit float): each copy must be refused by run and left as it was.
+import math, struct
+
+def extended(x):
+    if math.isnan(x): return struct.pack("<QH", 0xC000000000000000, 0x7FFF)
+    sign = 0x8000 if x < 0 else 0
+    if math.isinf(x): return struct.pack("<QH", 0x8000000000000000, 0x7FFF | sign)
+    f, e = math.frexp(abs(x))
+    return struct.pack("<QH", int(f * 2**64), (e - 1 + 16383) | sign)
+
+bad_values = [float("nan"), float("inf"), float("-inf"), 1e308, -1e308]
+# ±1e308 is refused only where the property is bounded; elsewhere (alarm limits, a value property
+# that is streamed and never stored) any finite number is taken.
+bounded = {"XScale", "YScale", "StartPoint", "LastPoint"}
+planted, accepted, unsound, huge_taken = 0, [], [], 0
+for name in sorted(set(files)):
+    with open(os.path.join(orig, "Config", name), "rb") as f: data = f.read()
+    spots = [m for m in re.finditer(rb"([\x03-\x20])([A-Za-z][A-Za-z.]{2,31})\x05", data)
+             if m.group(1)[0] == len(m.group(2))]
+    for m in rng.sample(spots, min(len(spots), 12)):
+        value = rng.choice(bad_values)
+        folder = os.path.join(work, f"f{planted}")
+        shutil.copytree(orig, folder, symlinks=True)
+        path = os.path.join(folder, "Config", name)
+        damaged = data[:m.end()] + extended(value) + data[m.end() + 10:]
+        with open(path, "wb") as f: f.write(damaged)
+        planted += 1
+        what = f"{name} {m.group(2).decode()}={value}"
+        code, hang, _, _ = run(["--dir", folder, "--demo", "run", "--seconds", "5", "--virtual-clock",
+                                "07.12.2026 10:00:00"], folder)
+        with open(path, "rb") as f: untouched = f.read() == damaged
+        if hang or code not in (0, 1): crashes.append(f"{what}: ended with {code}")
+        elif code == 0 and math.isfinite(value) and m.group(2).decode() not in bounded: huge_taken += 1
+        elif code == 0: accepted.append(what)
+        elif not untouched: unsound.append(what + ": refused but changed")
+        shutil.rmtree(folder)
+print(f"NaN, Inf or ±1e308 planted in stored floats: {planted}; wrongly accepted by run: {len(accepted)} "
+      f"(goal 0); ±1e308 taken by unbounded floats: {huge_taken}; refused and untouched: "
+      f"{planted - len(accepted) - len(unsound) - huge_taken}")
+for line in (accepted + unsound)[:10]: print("  " + line)
+ok = not crashes and not hangs and not lost and not accepted and not unsound and peak < 300 * 1024
 print("ok" if ok else "FAILED")
 sys.exit(0 if ok else 1)
 PY

@@ -241,20 +241,20 @@ TEST_F(ConfigTextTest, AValuePastItsRangeIsRefusedAtItsColumnAndTheEndsLoad) {
     for (const qint64 v : {c.Low - 1, c.High + 1})
       if (v >= INT32_MIN && v <= INT32_MAX) check(c.Class, c.Path, QString::number(v), false, {});
   }
-  const auto list = [](int lines) {
+  const auto list = [](int lines, bool dated) {
     QStringList items;
-    for (int i = 0; i < lines; ++i) items << QStringLiteral("'%1'").arg(i);
+    for (int i = 0; i < lines; ++i) items << QStringLiteral("'%1'").arg(test::ListLine(i, dated));
     return QStringLiteral("(") + items.join(", ") + QStringLiteral(")");
   };
   for (const test::TListRange& c : test::kListRanges) {
-    check(c.Class, c.Path, list(c.MaxLines), true, [&](TComponent& o) {
+    check(c.Class, c.Path, list(c.MaxLines, c.Dated), true, [&](TComponent& o) {
       const TParsedStream back = ParseComponentStream(WriteComponent(o));
       for (const TStreamRecord& r : back.Records)
         if (r.Name == QLatin1String(c.Path)) {
           EXPECT_EQ(r.Value.Lines.size(), c.MaxLines);
         }
     });
-    check(c.Class, c.Path, list(c.MaxLines + 1), false, {});
+    check(c.Class, c.Path, list(c.MaxLines + 1, c.Dated), false, {});
   }
   for (const auto& colour : test::kColourProperties) {
     const QString cls = colour.first;
@@ -264,6 +264,19 @@ TEST_F(ConfigTextTest, AValuePastItsRangeIsRefusedAtItsColumnAndTheEndsLoad) {
             [&](TComponent& o) { EXPECT_EQ(test::StoredValue(o, path).toLongLong(), AsInt32(v)); });
     for (const qint64 v : test::kColoursRefused) check(cls, path, QString::number(AsInt32(v)), false, {});
   }
+  for (const test::TFloatRange& c : test::kFloatRanges) {
+    for (const double v : {c.Low, c.High})
+      check(c.Class, c.Path, test::FloatText(v), true,
+            [&](TComponent& o) { EXPECT_EQ(test::StoredValue(o, c.Path).toDouble(), v); });
+    for (const char* v : {"1e308", "-1e308", "0"}) check(c.Class, c.Path, v, false, {});
+  }
+  for (const char* cls : test::kStoredClasses)
+    for (const QString& path : test::FloatProperties(cls))
+      for (const char* v : {"NaN", "Inf", "-Inf"}) check(cls, path, v, false, {});
+  for (const test::TTimeLine& c : test::kTimeLines)
+    check("TRegisterNode", "Points.Strings",
+          QStringLiteral("('07.12.2026 9:00:00', %1)").arg(QuotedText(c.Text)), c.Accepted,
+          [](TComponent&) {});
 }
 
 using test::TRun;

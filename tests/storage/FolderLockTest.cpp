@@ -154,6 +154,55 @@ TEST(FolderLockTest, WhereNoLockCanBeMadeTheWriterIsToldWhy) {
   EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral("elsewhere"))));
 }
 
+// Whatever keeps the lock from being taken refuses the writer, and the reason is told.
+TEST(FolderLockTest, ALockThatCannotBeTakenRefusesTheWriterWithTheReason) {
+  const auto faultAt = [](TFileStep at, int error, int times = INT_MAX) {
+    return [at, error, times, calls = 0](TFileStep step, const QString&) mutable {
+      return step == at && calls++ < times ? error : 0;
+    };
+  };
+  const struct {
+    const char* What;
+    bool DirectoryInPlace;
+    TFileFault Fault;
+    const char* Says;
+  } cases[] = {
+      {"a folder in the lock file's place", true, {}, "на месте файла папка"},
+      {"no rights to the lock file", false, faultAt(TFileStep::OpenLock, EACCES), "нет прав на запись"},
+      {"a read-only folder without a lock file", false, faultAt(TFileStep::OpenLock, EROFS),
+       "диск доступен только для чтения"},
+      {"flock refused", false, faultAt(TFileStep::Lock, ENOLCK), "система не запирает файлы"},
+      {"flock failing otherwise", false, faultAt(TFileStep::Lock, EIO), "не могу запереть"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.What);
+    QTemporaryDir dir;
+    if (c.DirectoryInPlace) {
+      ASSERT_TRUE(QDir().mkdir(TFolderLock::LockFilePath(dir.path())));
+    }
+    SetFileFault(c.Fault);
+    TFolderLock lock;
+    const TFolderLock::TOutcome outcome = lock.Take(dir.path(), QStringLiteral("vexa"));
+    SetFileFault({});
+    EXPECT_EQ(outcome, TFolderLock::TOutcome::Unavailable);
+    EXPECT_FALSE(lock.Held());
+    EXPECT_TRUE(lock.Why().contains(QString::fromUtf8(c.Says))) << lock.Why().toStdString();
+    EXPECT_TRUE(lock.Why().contains(TFolderLock::LockFilePath(dir.path()))) << lock.Why().toStdString();
+    EXPECT_EQ(FolderLockFailedText(QStringLiteral("/srv/vexa"), lock.Why()),
+              QStringLiteral("Папку программы /srv/vexa не удалось запереть от других программ: %1.")
+                  .arg(lock.Why()));
+  }
+  // A lock file that may only be read (another user's) locks all the same.
+  QTemporaryDir dir;
+  WriteFile(TFolderLock::LockFilePath(dir.path()), "");
+  SetFileFault(faultAt(TFileStep::OpenLock, EACCES, 1));
+  TFolderLock lock;
+  EXPECT_EQ(lock.Take(dir.path(), QStringLiteral("vexa")), TFolderLock::TOutcome::Taken);
+  SetFileFault({});
+  TFolderLock second;
+  EXPECT_EQ(second.Take(dir.path(), QStringLiteral("vexa-cli run")), TFolderLock::TOutcome::Busy);
+}
+
 TEST(FolderLockTest, TheProgramFolderOfAFileIsTheOneAboveItsConfigOrArchives) {
   QTemporaryDir dir;
   ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("Config")));

@@ -2,6 +2,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <iostream>
 #include <map>
 
 #include "core/ExecuterUnit.h"
@@ -130,6 +132,108 @@ TEST_F(StateTest, AllSixRootsRoundTrip) {
   Settings()->SetNewConfig(false);
   EXPECT_EQ(DumpAll(), saved);
   EXPECT_EQ(Reports()->Component(1)->ClassName(), "TReportNode");
+}
+
+// Registers polled for long, each with a full history of dates and values as the poller keeps
+// them, under regulators of 16 registers.
+void AddPolledRegisters(TRootNode& net, int count) {
+  QStringList times;
+  QStringList values;
+  for (int i = 0; i < 1200; ++i) {
+    times << DateTimeToStr(46363.5 + i / 86400.0);
+    values << QString::number(-1234.567 + i, 'f', 3).replace('.', ',');
+  }
+  TRootNode* regulator = nullptr;
+  for (int r = 0; r < count; ++r) {
+    if (r % 16 == 0) {
+      regulator = new TRootNode(&net);
+      regulator->SetName(QStringLiteral("D%1").arg(r / 16 + 1, 3, 10, QLatin1Char('0')));
+    }
+    auto* reg = new TRegisterNode(regulator);
+    reg->SetName(TCustomRegister::RegisterName(r / 16 + 1, 0, r % 16));
+    reg->SetCaption(QStringLiteral("Температура зоны %1").arg(r));
+    reg->SetRegisterType(rtFLOAT);
+    reg->SetDigits(3);
+    reg->SetPoints(times);
+    reg->SetDataList(values);
+  }
+}
+
+// The bound leaves room for a plant of 20,000 polled registers with full histories, with no
+// warning yet.
+TEST_F(StateTest, TheFileBoundHoldsTwentyThousandRegistersWithFullHistories) {
+  const auto netSize = [&](int registers) {
+    Current().RecreateRoot(QStringLiteral("NET"));
+    AddPolledRegisters(*Net(), registers);
+    EXPECT_TRUE(SaveTreeFile(Current(), *Net()));
+    return QFileInfo(Config("NET")).size();
+  };
+  const qint64 small = netSize(16);
+  const qint64 large = netSize(64);
+  const qint64 perRegister = (large - small) / 48;
+  std::cout << "bytes per register with a full history: " << perRegister
+            << "; 20,000 of them: " << perRegister * 20000 / (1024 * 1024) << " MiB of a bound of "
+            << CompoundFile::MaxFileSize() / (1024 * 1024) << " MiB\n";
+  EXPECT_GT(perRegister, 1200 * 20) << "the histories were stored";
+  EXPECT_LE(small + perRegister * 20000, CompoundFile::WarningFileSize());
+}
+
+// Past four fifths of the bound a save still succeeds and says so, naming the file, its size and
+// the bound; past the bound it is refused and the old file stays.
+TEST_F(StateTest, ASaveNearTheBoundWarnsAndOnePastItIsRefused) {
+  AddPolledRegisters(*Net(), 8);
+  ASSERT_TRUE(SaveTreeFile(Current(), *Net()));
+  const QString path = Config("NET");
+  const qint64 size = QFileInfo(path).size();
+  const auto near = [&](const QString& text, qint64 bound) {
+    EXPECT_TRUE(text.contains(path)) << text.toStdString();
+    EXPECT_TRUE(text.contains(FileSizeText(size))) << text.toStdString();
+    EXPECT_TRUE(text.contains(FileSizeText(bound))) << text.toStdString();
+  };
+  {
+    const qint64 bound = size * 10 / 9;  // the file at 90 %
+    const CompoundFile::TLowerSizeBound lowered(bound);
+    QString why;
+    QString warning;
+    EXPECT_TRUE(SaveTreeFile(Current(), *Net(), &why, &warning)) << why.toStdString();
+    near(warning, bound);
+    // For the operator once, and at every save they ask for themselves.
+    const std::optional<QString> told = SaveTreeFileForOperator(Current(), *Net());
+    ASSERT_TRUE(told.has_value());
+    near(*told, bound);
+    EXPECT_FALSE(SaveTreeFileForOperator(Current(), *Net()).has_value());
+    EXPECT_TRUE(SaveTreeFileForOperator(Current(), *Net(), true).has_value());
+    // The state's save tells it as a warning, the files all written.
+    const TFaults faults = SaveNetworkState(Current());
+    ASSERT_EQ(faults.Items().size(), 1);
+    EXPECT_EQ(faults.Items()[0].Icon, TMsgIcon::Warning);
+    near(faults.Items()[0].Text, bound);
+  }
+  {
+    // Below four fifths: nothing to tell, and the next warning is told again.
+    const CompoundFile::TLowerSizeBound lowered(size * 5 / 4 + 5);
+    EXPECT_FALSE(SaveTreeFileForOperator(Current(), *Net()).has_value());
+    EXPECT_TRUE(SaveNetworkState(Current()).Empty());
+  }
+  {
+    const CompoundFile::TLowerSizeBound lowered(size * 10 / 9);
+    EXPECT_TRUE(SaveTreeFileForOperator(Current(), *Net()).has_value());
+  }
+  QFile file(path);
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  const QByteArray before = file.readAll();
+  file.close();
+  auto* reg = static_cast<TRegisterNode*>(Net()->Component(0)->Component(0));
+  reg->SetCaption(QStringLiteral("Изменён"));
+  const CompoundFile::TLowerSizeBound lowered(size - 1);
+  QString why;
+  EXPECT_FALSE(SaveTreeFile(Current(), *Net(), &why));
+  EXPECT_TRUE(why.contains(path)) << why.toStdString();
+  EXPECT_TRUE(why.contains(QStringLiteral("больше допустимых %1").arg(FileSizeText(size - 1))))
+      << why.toStdString();
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  EXPECT_EQ(file.readAll(), before);
+  EXPECT_TRUE(reg->Changed());
 }
 
 TEST_F(StateTest, MissingTasksFileKeepsTheProcesses) {

@@ -3,8 +3,11 @@
 // them, for the tests that read such values from streams and from texts.
 
 #include <QString>
+#include <QStringList>
 #include <QVariant>
+#include <cmath>
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 #include "core/Component.h"
@@ -50,19 +53,61 @@ inline const TIntRange kIntRanges[] = {
     {"TAlarmJournalNode", "KeepDays", 1, 36500},
 };
 
-// A string list accepted with MaxLines lines, refused with one more.
+// A string list accepted with MaxLines lines, refused with one more; Dated: of points in time.
 struct TListRange {
   const char* Class;
   const char* Path;
   int MaxLines;
+  bool Dated = false;
 };
 
 inline const TListRange kListRanges[] = {
-    {"TRegisterNode", "Points.Strings", 8000}, {"TRegisterNode", "DataList.Strings", 8000},
-    {"TCommandNode", "Points.Strings", 8000},  {"TSetupNode", "MNames.Strings", 1000},
-    {"TSetupNode", "MFiles.Strings", 1000},    {"TReportNode", "Header.Strings", 1000},
+    {"TRegisterNode", "Points.Strings", 8000, true}, {"TRegisterNode", "DataList.Strings", 8000},
+    {"TCommandNode", "Points.Strings", 8000},        {"TSetupNode", "MNames.Strings", 1000},
+    {"TSetupNode", "MFiles.Strings", 1000},          {"TReportNode", "Header.Strings", 1000},
     {"TReportNode", "Footer.Strings", 1000},
 };
+
+// A float or a date-time property narrowed to Low..High; every other one takes any finite number.
+struct TFloatRange {
+  const char* Class;
+  const char* Path;
+  double Low;
+  double High;
+};
+
+// The last instant of 31.12.9999.
+inline const double kLastStoredInstant = std::nextafter(2958466.0, 0.0);
+
+inline const TFloatRange kFloatRanges[] = {
+    {"TCustomRegister", "XScale", 0x1p-30, 0x1p30},
+    {"TCustomRegister", "YScale", 1.0 / 64, 1024},
+    {"TRegisterNode", "XScale", 0x1p-30, 0x1p30},
+    {"TRegisterNode", "YScale", 1.0 / 64, 1024},  // the chart's zoom steps
+    {"TCommandNode", "XScale", 0x1p-30, 0x1p30},  // the cyclogram's pixels per second
+    {"TCommandNode", "YScale", 1.0 / 64, 1024},
+    {"TReportNode", "StartPoint", 2, kLastStoredInstant},  // 01.01.1900 to 31.12.9999
+    {"TReportNode", "LastPoint", 2, kLastStoredInstant},
+};
+
+// What no float or date-time property takes.
+inline const double kNonFinite[] = {std::numeric_limits<double>::quiet_NaN(),
+                                    std::numeric_limits<double>::infinity(),
+                                    -std::numeric_limits<double>::infinity()};
+
+// Every persistent class a stored tree holds.
+inline const char* const kStoredClasses[] = {"TRootNode",     "TCustomRegister", "TRegisterNode",
+                                             "TCommandNode",  "TReportNode",     "TSetupNode",
+                                             "TLabelDisplay", "TAlarmNode",      "TAlarmJournalNode"};
+
+// The float and date-time properties of a class that a stream assigns.
+inline QStringList FloatProperties(const QString& className) {
+  QStringList paths;
+  if (const TClassInfo* info = TClassRegistry::Find(className))
+    for (const TPropInfo* p : info->Properties())
+      if ((p->Kind == TPropKind::Float || p->Kind == TPropKind::DateTime) && !p->ReadOnly()) paths << p->Name;
+  return paths;
+}
 
 // Colour properties: an RGB value of 24 bits or one of the named colours.
 inline const std::pair<const char*, const char*> kColourProperties[] = {
@@ -93,12 +138,63 @@ inline TStreamValue IntValue(qint64 v) {
   return value;
 }
 
-inline TStreamValue ListValue(int lines) {
+inline TStreamValue FloatValue(double v) {
   TStreamValue value;
-  value.Tag = vaList;
-  for (int i = 0; i < lines; ++i) value.Lines.append(QString::number(i));
+  value.Tag = vaExtended;
+  value.Float = v;
   return value;
 }
+
+// A float as a refusal names it.
+inline QString FloatText(double v) {
+  if (std::isnan(v)) return QStringLiteral("NaN");
+  if (std::isinf(v)) return v > 0 ? QStringLiteral("Inf") : QStringLiteral("-Inf");
+  return QString::number(v, 'g', 17);
+}
+
+// Line i of a test list: a number, or a time i seconds after 07.12.2026 12:00:00.
+inline QString ListLine(int i, bool dated) {
+  if (!dated) return QString::number(i);
+  return QStringLiteral("%1.12.2026 %2:%3:%4")
+      .arg(7 + i / 86400, 2, 10, QLatin1Char('0'))
+      .arg(12 + i / 3600 % 12)
+      .arg(i / 60 % 60, 2, 10, QLatin1Char('0'))
+      .arg(i % 60, 2, 10, QLatin1Char('0'));
+}
+
+inline TStreamValue ListValue(int lines, bool dated = false) {
+  TStreamValue value;
+  value.Tag = vaList;
+  for (int i = 0; i < lines; ++i) value.Lines.append(ListLine(i, dated));
+  return value;
+}
+
+// History times as the register's Points take them, or refuse them.
+struct TTimeLine {
+  const char* Text;
+  bool Accepted;
+};
+
+inline const TTimeLine kTimeLines[] = {
+    {"07.12.2026 9:05:03", true},
+    {"7.12.2026 12:00", true},
+    {"29.02.2028 23:59:59", true},
+    {"01.01.1900", true},
+    {"31.12.9999 23:59:59", true},
+    {"12/7/2026 9:05:03 AM", true},  // a history kept under an English regional format
+    {"07.12.2026 9:05:03,500", true},
+    {"31.02.2026 9:00:00", false},
+    {"29.02.2027 9:00:00", false},
+    {"31.04.2026", false},
+    {"07.12.2026 24:00:00", false},
+    {"07.12.2026 9:60:00", false},
+    {"07.12.2026 9:05:61", false},
+    {"31.12.1899 23:00:00", false},
+    {"", false},
+    {"***", false},
+    {"07.12.2026 9:05:03 x", false},
+    {"07.12.2026  9:05:03z", false},
+};
 
 inline TParsedStream OneRecord(const QString& className, const QString& path, TStreamValue value) {
   TParsedStream s;

@@ -195,6 +195,32 @@ TEST_F(CliLockTest, WhileARunHoldsTheFolderOtherWritersAreRefusedAtOnceAndReader
   EXPECT_TRUE(dump.Out.contains(QStringLiteral("TRootNode P001 Caption='Отжиг'"))) << dump.Out.toStdString();
 }
 
+// Where the lock cannot be taken, no writer can know it is alone: all are refused, readers work on.
+TEST_F(CliLockTest, AFolderInTheLockFilesPlaceRefusesEveryWriter) {
+  ASSERT_TRUE(QDir().mkdir(TFolderLock::LockFilePath(Dir->path())));
+  QFile text(Dir->filePath(QStringLiteral("templates.txt")));
+  ASSERT_TRUE(text.open(QIODevice::WriteOnly));
+  text.write(kTemplates.toUtf8());
+  text.close();
+  const QMap<QString, QByteArray> before = Contents(Dir->path());
+  const QStringList writers[] = {
+      {"--demo", "--dir", Dir->path(), "run", "--seconds", "0.2"},
+      {"load", text.fileName(), ConfigFilePath(Current().Dir(), QStringLiteral("TTEMPLATES"))},
+  };
+  for (const QStringList& args : writers) {
+    SCOPED_TRACE(args.join(' ').toStdString());
+    const TRun run = Cli(args);
+    EXPECT_EQ(run.Code, 1);
+    EXPECT_TRUE(run.Err.contains(QStringLiteral("Папку программы %1 не удалось запереть").arg(Dir->path())))
+        << run.Err.toStdString();
+    EXPECT_TRUE(run.Err.contains(QStringLiteral("на месте файла папка"))) << run.Err.toStdString();
+    EXPECT_TRUE(run.Err.contains(QStringLiteral("ничего не записано"))) << run.Err.toStdString();
+  }
+  EXPECT_EQ(Contents(Dir->path()), before);
+  const TRun dump = Cli({"dump", ConfigFilePath(Current().Dir(), QStringLiteral("NET"))});
+  EXPECT_EQ(dump.Code, 0) << dump.Err.toStdString();
+}
+
 TEST_F(CliLockTest, AKilledHolderKeepsNobodyOut) {
   StartHolder(QStringLiteral("120"));
   ::kill(static_cast<pid_t>(holderPid), SIGKILL);

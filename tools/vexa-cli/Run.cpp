@@ -248,7 +248,8 @@ int Run(TCliContext& ctx, const QStringList& args) {
             .arg(alarms.JournalStatusText(), AlarmJournalPath(network.Dir())));
   int rc = 0;
   try {
-    SaveNetworkState(network);  // as at exit
+    for (const QString& warning : SaveNetworkState(network).Texts())  // as at exit
+      Err(QStringLiteral("vexa-cli: %1").arg(warning));
   } catch (const std::exception& e) {
     Err(QStringLiteral("vexa-cli: the state could not be saved: %1").arg(QString::fromUtf8(e.what())));
     rc = 1;

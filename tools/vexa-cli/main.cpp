@@ -139,8 +139,9 @@ int TakeFolder(TFolderLock& lock, const QString& folder, const QString& program)
               .arg(FolderBusyText(folder, lock.Holder())));
       return 1;
     case TFolderLock::TOutcome::Unavailable:
-      Err(QStringLiteral("vexa-cli: папка %1 не заперта от других программ: %2").arg(folder, lock.Why()));
-      break;
+      Err(QStringLiteral("vexa-cli: %1 Команда не выполнена, ничего не записано.")
+              .arg(FolderLockFailedText(folder, lock.Why())));
+      return 1;
     case TFolderLock::TOutcome::Taken:
       break;
   }

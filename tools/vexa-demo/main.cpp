@@ -380,9 +380,15 @@ int main(int argc, char** argv) {
   QDir().mkpath(dir + QStringLiteral("/Config"));
   // It writes the folder: never beside another writer.
   TFolderLock lock;
-  if (lock.Take(dir, QStringLiteral("vexa-demo")) == TFolderLock::TOutcome::Busy) {
-    demo::Err(FolderBusyText(dir, lock.Holder()));
-    return 1;
+  switch (lock.Take(dir, QStringLiteral("vexa-demo"))) {
+    case TFolderLock::TOutcome::Busy:
+      demo::Err(FolderBusyText(dir, lock.Holder()));
+      return 1;
+    case TFolderLock::TOutcome::Unavailable:
+      demo::Err(FolderLockFailedText(dir, lock.Why()));
+      return 1;
+    case TFolderLock::TOutcome::Taken:
+      break;
   }
   TNetwork network(dir, std::make_unique<demo::TNoPort>());
   int rc = 2;
