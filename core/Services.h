@@ -160,6 +160,9 @@ QString FormatFixed(double value, int digits);
 // Shortest general form, 15 significant digits, no trailing zeros (12,5; 1E20).
 QString FloatToStr(double value);
 std::optional<double> StrToFloat(const QString& text);
+// A file's size as the operator reads it: "512 байт", "1,5 КиБ", "12,0 МиБ", ... (powers of 1024,
+// one decimal, the regional separator).
+QString FileSizeText(qint64 bytes);
 // Decimal integer within the given range (32-bit signed by default).
 std::optional<int64_t> StrToInt(const QString& text, int64_t min = INT32_MIN, int64_t max = INT32_MAX);
 

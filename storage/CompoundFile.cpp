@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "core/FileDescriptor.h"
+#include "core/Services.h"
 #include "storage/AtomicFile.h"
 #include "storage/CompoundFormat.h"
 #include "storage/CompoundReader.h"
@@ -350,11 +351,6 @@ std::optional<compound::TCompoundWriter> WriterFor(const CompoundStorage& root, 
 }
 
 }  // namespace
-
-QString FileSizeText(qint64 bytes) {
-  return QStringLiteral("%1 МБ").arg(QString::number(static_cast<double>(bytes) / (1024 * 1024), 'f', 1)
-                                         .replace(QLatin1Char('.'), QLatin1Char(',')));
-}
 
 namespace {
 std::atomic<qint64> gMaxFileSize{CompoundFile::kMaxFileSize};

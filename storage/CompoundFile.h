@@ -174,9 +174,6 @@ class CompoundStorage {
   QHash<QString, TChildRef> children_;
 };
 
-// A file's size as the operator reads it: "1228,8 МБ".
-QString FileSizeText(qint64 bytes);
-
 class CompoundFile {
  public:
   // Limits that keep reading bounded in time and memory whatever a file claims; Save refuses a

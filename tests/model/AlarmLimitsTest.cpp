@@ -88,11 +88,11 @@ TEST_F(AlarmLimitsTest, AFileIsHeldToTheDialogsRules) {
     const char* Refusal;  // parts of the refusal, empty when it loads
   };
   const TCase cases[] = {
-      {"HiEnabled=True HiLimit=NaN", "D001C000R001 (TAlarmNode): HiLimit=nan"},
-      {"LoEnabled=False LoLimit=NaN", "LoLimit=nan"},
+      {"HiEnabled=True HiLimit=NaN", "D001C000R001 (TAlarmNode): HiLimit=NaN is out of range"},
+      {"LoEnabled=False LoLimit=NaN", "LoLimit=NaN"},
       {"HiHiLimit=1e308", "HiHiLimit=1e+308"},
       {"LoLoLimit=-1000000001.0", "LoLoLimit=-1000000001"},
-      {"Deadband=NaN", "Deadband=nan"},
+      {"Deadband=NaN", "Deadband=NaN"},
       {"Deadband=-1000.0", "Deadband=-1000"},
       {"Deadband=1e308", "Deadband=1e+308"},
       {"HiEnabled=True HiLimit=10.0 LoEnabled=True LoLimit=20.0",

@@ -9,6 +9,7 @@
 #include "core/ExecuterUnit.h"
 #include "core/Network.h"
 #include "core/RegisterNode.h"
+#include "core/Services.h"
 #include "processes/model/CommandNode.h"
 #include "reports/model/ReportArchives.h"
 #include "reports/model/ReportNode.h"

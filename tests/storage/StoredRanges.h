@@ -88,6 +88,11 @@ inline const TFloatRange kFloatRanges[] = {
     {"TCommandNode", "YScale", 1.0 / 64, 1024},
     {"TReportNode", "StartPoint", 2, kLastStoredInstant},  // 01.01.1900 to 31.12.9999
     {"TReportNode", "LastPoint", 2, kLastStoredInstant},
+    {"TAlarmNode", "HiHiLimit", -1e9, 1e9},  // what the limits dialog takes
+    {"TAlarmNode", "HiLimit", -1e9, 1e9},
+    {"TAlarmNode", "LoLimit", -1e9, 1e9},
+    {"TAlarmNode", "LoLoLimit", -1e9, 1e9},
+    {"TAlarmNode", "Deadband", 0, 1e9},
 };
 
 // What no float or date-time property takes.

@@ -34,21 +34,6 @@ class TRussianSizes : public QIdentityProxyModel {
 
 }  // namespace
 
-QString FileSizeText(qint64 bytes) {
-  static const std::array<QString, 5> kUnits = {QStringLiteral("КиБ"), QStringLiteral("МиБ"),
-                                                QStringLiteral("ГиБ"), QStringLiteral("ТиБ"),
-                                                QStringLiteral("ПиБ")};
-  if (bytes < 1024) return QStringLiteral("%1 байт").arg(std::max<qint64>(bytes, 0));
-  double value = static_cast<double>(bytes) / 1024;
-  size_t unit = 0;
-  // 1023,96 КиБ would be written "1024,0 КиБ": the next unit takes it.
-  while (value >= 1024 - 0.05 && unit + 1 < kUnits.size()) {
-    value /= 1024;
-    ++unit;
-  }
-  return FormatFixed(value, 1) + QLatin1Char(' ') + kUnits[unit];
-}
-
 void PrepareFileDialog(QFileDialog& dialog) {
   dialog.setOption(QFileDialog::DontUseNativeDialog);
   dialog.setViewMode(QFileDialog::Detail);

@@ -10,11 +10,7 @@ class QString;
 
 namespace vexa {
 
-// A file's size as the dialogs write it: "512 байт", "1,5 КиБ", "12,0 МиБ", ... (powers of 1024,
-// one decimal, the program's decimal separator).
-QString FileSizeText(qint64 bytes);
-
-// Makes `dialog` Qt's own in the detail view, with the sizes of FileSizeText, the size, type and
+// Makes `dialog` Qt's own in the detail view, with the sizes of FileSizeText (core/Services.h), the size, type and
 // date columns as wide as their contents and the name column as wide as the longest name shown.
 void PrepareFileDialog(QFileDialog& dialog);
 
