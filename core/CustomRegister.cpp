@@ -201,7 +201,7 @@ const TClassInfo& TCustomRegister::StaticClassInfo() {
               .Within(1, kMaxHistory),
           // A cyclogram's pixels per second, halved and doubled by its buttons: past 2^-30 or 2^30 a
           // whole cyclogram is one pixel or beyond any screen.
-          P::Float("XScale", &TCustomRegister::XScale, &TCustomRegister::SetXScale).Within(0x1p-30, 0x1p30),
+          P::Float("XScale", &TCustomRegister::XScale, &TCustomRegister::SetXScale).Within(kMinXScale, kMaxXScale),
           // A chart's zoom, stepped within 1/64 to 1024 (TValueAxis::kMinZoom..kMaxZoom).
           P::Float("YScale", &TCustomRegister::YScale, &TCustomRegister::SetYScale).Within(1.0 / 64, 1024.0),
           P::Int("Digits", 0, &TCustomRegister::Digits, &TCustomRegister::SetDigits).Within(0, kMaxDigits),

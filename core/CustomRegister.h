@@ -54,6 +54,9 @@ class TCustomRegister : public TRootNode {
   void SetDataList(const TTextList& value) { dataList_ = value; }
   int MaxCount() const { return maxCount_; }
   void SetMaxCount(int value);
+  // A cyclogram's pixels per second, as stored and as its zoom may set it.
+  static constexpr double kMinXScale = 0x1p-30;
+  static constexpr double kMaxXScale = 0x1p30;
   double XScale() const { return xScale_; }
   void SetXScale(double value);
   double YScale() const { return yScale_; }

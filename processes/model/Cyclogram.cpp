@@ -38,10 +38,17 @@ std::optional<QString> CyclogramDurationWarning(const QString& text) {
   return QStringLiteral("'%1' - не целое число!").arg(text);
 }
 
+namespace {
+// Within what the file keeps, so that no zoom makes the next load refuse it.
+void SetTimeScale(TCommandNode& node, double scale) {
+  node.SetXScale(std::clamp(scale, TCommandNode::kMinXScale, TCommandNode::kMaxXScale));
+}
+}  // namespace
+
 void ZoomCyclogram(TCommandNode& node, TCyclogramZoom zoom) {
   switch (zoom) {
     case TCyclogramZoom::CompressX:
-      node.SetXScale(node.XScale() * 0.5);
+      SetTimeScale(node, node.XScale() * 0.5);
       break;
     case TCyclogramZoom::ZoomIn:
       node.SetYScale(TValueAxis::Zoomed(node.YScale(), 2));
@@ -50,7 +57,7 @@ void ZoomCyclogram(TCommandNode& node, TCyclogramZoom zoom) {
       node.SetYScale(TValueAxis::Zoomed(node.YScale(), 0.5));
       break;
     case TCyclogramZoom::ExpandX:
-      node.SetXScale(node.XScale() * 2);
+      SetTimeScale(node, node.XScale() * 2);
       break;
   }
 }
@@ -151,7 +158,7 @@ bool TCyclogramTable::FitTime(TCommandNode& node, int plotWidth) const {
   const auto seconds = static_cast<double>(span);
   double scale = static_cast<double>(plotWidth - 1) / seconds;
   while (std::trunc(seconds * scale) < plotWidth - 1) scale = std::nextafter(scale, plotWidth);
-  node.SetXScale(scale);
+  SetTimeScale(node, scale);
   return true;
 }
 

@@ -6,9 +6,12 @@
 #include <limits>
 #include <memory>
 #include <tuple>
+#include <utility>
 
 #include "processes/model/CommandNode.h"
 #include "processes/model/Cyclogram.h"
+#include "storage/StreamReader.h"
+#include "storage/StreamWriter.h"
 #include "support/TestSupport.h"
 
 namespace vexa::test {
@@ -269,6 +272,13 @@ TEST_F(CyclogramTest, ZoomButtonsScaleTheNodeAtOnce) {
   EXPECT_EQ(node->YScale(), TValueAxis::kMaxZoom);
   for (int i = 0; i < 40; ++i) ZoomCyclogram(*node, TCyclogramZoom::ZoomOut);
   EXPECT_EQ(node->YScale(), TValueAxis::kMinZoom);
+  // So does the time zoom, within what the file keeps: the node saved then loads again.
+  for (const auto& [zoom, bound] : {std::pair{TCyclogramZoom::ExpandX, TCommandNode::kMaxXScale},
+                                    std::pair{TCyclogramZoom::CompressX, TCommandNode::kMinXScale}}) {
+    for (int i = 0; i < 80; ++i) ZoomCyclogram(*node, zoom);
+    EXPECT_EQ(node->XScale(), bound);
+    EXPECT_NO_THROW(ReadComponent(WriteComponent(*node)));
+  }
 }
 
 TEST_F(CyclogramTest, TheGraphClipsAtTheRightEdgeAndMarksTheSelectedPoint) {

@@ -27,7 +27,8 @@ const TClassInfo& TAlarmNode::StaticClassInfo() {
           P::Bool("LoLoEnabled", false, &TAlarmNode::LoLoEnabled, &TAlarmNode::SetLoLoEnabled),
           P::Float("LoLoLimit", &TAlarmNode::LoLoLimit, &TAlarmNode::SetLoLoLimit)
               .Within(-kMaxAlarmLimit, kMaxAlarmLimit),
-          P::Float("Deadband", &TAlarmNode::Deadband, &TAlarmNode::SetDeadband).Within(0.0, kMaxAlarmDeadband),
+          P::Float("Deadband", &TAlarmNode::Deadband, &TAlarmNode::SetDeadband)
+              .Within(0.0, kMaxAlarmDeadband),
           P::Int("DelaySeconds", 0, &TAlarmNode::DelaySeconds, &TAlarmNode::SetDelaySeconds)
               .Within(0, kMaxAlarmDelaySeconds),
           P::Int("Priority", 2, &TAlarmNode::Priority, &TAlarmNode::SetPriority)
