@@ -592,8 +592,15 @@ void TMainForm::RestoreStateCommand() {
 
 void TMainForm::AutoSave() {
   try {
-    SaveNetworkState(network_);
+    const TFaults warnings = SaveNetworkState(network_);
     autoSaveFailing_ = false;
+    // A file nearing its size bound is told once, until a save no longer warns.
+    if (warnings.Empty()) {
+      autoSaveWarned_ = false;
+    } else if (!std::exchange(autoSaveWarned_, true)) {
+      QMetaObject::invokeMethod(
+          this, [warnings] { ShowFaults(warnings); }, Qt::QueuedConnection);
+    }
   } catch (const std::exception& e) {
     // Told once per streak of failures, not every interval; after the poller's call, which waits.
     if (std::exchange(autoSaveFailing_, true)) return;
@@ -606,7 +613,7 @@ void TMainForm::AutoSave() {
 
 void TMainForm::SaveStateCommand() {
   try {
-    SaveNetworkState(network_);
+    ShowFaults(SaveNetworkState(network_));
   } catch (const std::exception& e) {
     ShowMessage(QStringLiteral("Ошибка сохранения состояния сети: %1").arg(ErrorText(e)), TMsgIcon::Error);
   }
@@ -684,7 +691,7 @@ bool TMainForm::CloseQuery() {
   if (answer == mbCancel) return false;
   if (answer == mbYes) {
     try {
-      SaveNetworkState(network_);
+      ShowFaults(SaveNetworkState(network_));
     } catch (const std::exception& e) {
       ShowMessage(QStringLiteral("Ошибка сохранения состояния сети: %1").arg(ErrorText(e)), TMsgIcon::Error);
       // The state is not on disk: stay open so the operator can try again, unless the session ends.

@@ -163,6 +163,7 @@ class TMainForm : public QMainWindow {
   bool shutdownPending_ = false;
   bool closeAsked_ = false;       // "Выход без сохранения": close without the question
   bool autoSaveFailing_ = false;  // the automatic save failed last time: told already
+  bool autoSaveWarned_ = false;   // the automatic save's last warnings (a file near its bound): told
   std::array<QPointer<QWidget>, static_cast<size_t>(TWindowRole::Count)> windows_;
 
   // Menu commands (the toolbar shares the first six).

@@ -30,6 +30,7 @@
 #include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "storage/AtomicFile.h"
+#include "storage/CompoundFile.h"
 #include "storage/NetworkState.h"
 #include "storage/StartUp.h"
 #include "storage/TreeFiles.h"
@@ -506,6 +507,28 @@ TEST_F(TMainFormTest, SavesThatCannotWriteAreToldAndKeepTheOldFile) {
   autoSave();
   EXPECT_EQ(told(automatic), 2) << "a new streak is told again";
   SetFileFault(nullptr);
+
+  // A file nearing its size bound is saved and told as a warning: at every save asked for, and by
+  // the automatic save once until it no longer warns.
+  autoSave();
+  const CompoundFile::TLowerSizeBound lowered(QFileInfo(net).size() * 10 / 9);
+  const auto nearBound = [&] {
+    int n = 0;
+    for (const auto& shown : Messages->Shown)
+      n += shown.Icon == TMsgIcon::Warning && shown.Text.contains(net);
+    return n;
+  };
+  for (int i = 0; i < 2; ++i) {
+    Net()->SetComments(QStringLiteral("у предела %1").arg(i));
+    Command("saveAction")->trigger();
+  }
+  EXPECT_EQ(nearBound(), 2);
+  for (int i = 0; i < 3; ++i) {
+    Net()->SetComments(QStringLiteral("автоматически %1").arg(i));
+    autoSave();
+  }
+  EXPECT_EQ(nearBound(), 3);
+  EXPECT_FALSE(Net()->Changed());
 }
 
 TEST_F(TMainFormTest, NetworkSettingsRunWithPollingStoppedAndRestartIt) {
