@@ -522,7 +522,7 @@ TEST_F(TMainFormTest, SavesThatCannotWriteAreToldAndKeepTheOldFile) {
     Net()->SetComments(QStringLiteral("у предела %1").arg(i));
     Command("saveAction")->trigger();
   }
-  EXPECT_EQ(nearBound(), 2);
+  EXPECT_EQ(nearBound(), 2) << Messages->Texts().join(QLatin1Char('\n')).toStdString();
   for (int i = 0; i < 3; ++i) {
     Net()->SetComments(QStringLiteral("автоматически %1").arg(i));
     autoSave();
