@@ -161,9 +161,10 @@ QString FloatTakes(const TPropInfo& p) {
 }
 
 // The usual form of a stored time, "07.12.2026 9:05:03" (day first, the time optional), read
-// without a text: a history holds a thousand of them. False for anything else, which the general
-// reader then decides on.
-bool IsPlainRealDate(QByteArrayView line) {
+// without a text: a history holds a thousand of them, most of one day. `day` is the day part of the
+// last line found so, whose check a line of the same day skips. False for anything else, which the
+// general reader then decides on.
+bool IsPlainRealDate(QByteArrayView line, QByteArrayView& day) {
   const char* p = line.data();
   const char* const end = p + line.size();
   const auto number = [&](int fewest, int most, int* value) {
@@ -176,20 +177,35 @@ bool IsPlainRealDate(QByteArrayView line) {
     return n >= fewest;
   };
   const auto take = [&](char c) { return p < end && *p == c ? (++p, true) : false; };
-  int day = 0, month = 0, year = 0;
-  if (!number(1, 2, &day) || !take('.') || !number(1, 2, &month) || !take('.') || !number(4, 4, &year))
-    return false;
-  if (year < 1900 || !QDate::isValid(year, month, day)) return false;
+  if (!day.isEmpty() && line.size() > day.size() && line.startsWith(day) && line[day.size()] == ' ') {
+    p += day.size();
+  } else {
+    int d = 0, month = 0, year = 0;
+    if (!number(1, 2, &d) || !take('.') || !number(1, 2, &month) || !take('.') || !number(4, 4, &year))
+      return false;
+    // The Gregorian month lengths at hand: a call into the calendar per entry costs a tenth of a load.
+    static constexpr int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    if (year < 1900 || month < 1 || month > 12 || d < 1 || d > kDays[month - 1] + (month == 2 && leap))
+      return false;
+    day = QByteArrayView(line.data(), p - line.data());
+  }
   if (p == end) return true;
-  int hour = 0, minute = 0, second = 0;
-  if (!take(' ') || !number(1, 2, &hour) || !take(':') || !number(2, 2, &minute) || hour > 23 || minute > 59)
+  // " H:MM", " HH:MM", with ":SS" or without, by position: this runs for every entry.
+  const auto digit = [](char c) { return static_cast<unsigned char>(c - '0') <= 9; };
+  const auto n = end - p;
+  if (n < 5 || *p != ' ') return false;
+  const int h = p[2] == ':' ? 1 : 2;  // the hour's digits
+  if (n != h + 4 && n != h + 7) return false;
+  const char* m = p + 1 + h;  // at the ':' before the minutes
+  if (!digit(p[1]) || (h == 2 && (!digit(p[2]) || (p[1] - '0') * 10 + (p[2] - '0') > 23)) || *m != ':' ||
+      m[1] < '0' || m[1] > '5' || !digit(m[2]))
     return false;
-  if (p == end) return true;
-  return take(':') && number(2, 2, &second) && second <= 59 && p == end;
+  return n == h + 4 || (m[3] == ':' && m[4] >= '0' && m[4] <= '5' && digit(m[5]));
 }
 
-bool IsRealDate(QByteArrayView line) {
-  if (IsPlainRealDate(line)) return true;
+bool IsRealDate(QByteArrayView line, QByteArrayView& day) {
+  if (IsPlainRealDate(line, day)) return true;
   const std::optional<double> at = StrToDateTime(QString::fromUtf8(line));
   return at && *at >= kFirstStoredDay && *at < kLastStoredDay + 1;
 }
@@ -229,8 +245,9 @@ void CheckRange(const TComponent& object, const TPropInfo& p, const QString& pat
                    QStringLiteral("at most %1 lines").arg(p.Max));
       if (p.DateLines && p.DateLines(object)) {
         qsizetype line = 0;
+        QByteArrayView day;
         v.Lines.ForEachUtf8([&](QByteArrayView text) {
-          if (!IsRealDate(text))
+          if (!IsRealDate(text, day))
             OutOfRange(object, path,
                        QStringLiteral("(line %1: %2)")
                            .arg(line + 1)
