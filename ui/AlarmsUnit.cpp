@@ -10,6 +10,7 @@
 #include <QPrintPreviewDialog>
 #include <QPrinter>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTextDocument>
@@ -139,8 +140,9 @@ TAlarmsForm::TAlarmsForm(TNetwork& network, TAlarmMonitor& alarms, TMainForm* ma
   const QDateTime now = DateTimeToQt(Now());
   from_ = new QDateTimeEdit(now.addDays(-1), journalPage);
   from_->setObjectName(QStringLiteral("fromEdit"));
-  to_ = new QDateTimeEdit(now.addSecs(3600), journalPage);
+  to_ = new QDateTimeEdit(now, journalPage);
   to_->setObjectName(QStringLiteral("toEdit"));
+  to_->setToolTip(QStringLiteral("Пока не изменено, означает текущее время"));
   for (QDateTimeEdit* e : {from_, to_}) {
     e->setDisplayFormat(QStringLiteral("dd.MM.yyyy H:mm:ss"));
     e->setCalendarPopup(true);
@@ -183,6 +185,9 @@ TAlarmsForm::TAlarmsForm(TNetwork& network, TAlarmMonitor& alarms, TMainForm* ma
     ShowFaults(SetAlarmBeep(network_, on));
   });
   connect(active_, &QTreeWidget::itemDoubleClicked, this, &TAlarmsForm::AcknowledgeSelected);
+  connect(to_, &QDateTimeEdit::dateTimeChanged, this, [this] {
+    if (!settingTo_) toFollows_ = false;
+  });
   connect(show_, &QPushButton::clicked, this, &TAlarmsForm::ShowJournal);
   connect(register_, &QLineEdit::returnPressed, this, &TAlarmsForm::ShowJournal);
   connect(export_, &QPushButton::clicked, this, &TAlarmsForm::ExportJournal);
@@ -191,13 +196,11 @@ TAlarmsForm::TAlarmsForm(TNetwork& network, TAlarmMonitor& alarms, TMainForm* ma
   refreshTimer_ = new QTimer(this);
   refreshTimer_->setSingleShot(true);
   connect(refreshTimer_, &QTimer::timeout, this, [this] {
-    if (!stale_ || !isVisible()) return;
+    if (!isVisible()) return;
     lastRefresh_.start();
-    RefreshActive();
+    RefreshStale();
   });
-  observer_ = alarms_.Observe([this](const TAlarmEvent& event) {
-    if (event.IsAlarm()) AlarmEventCame();
-  });
+  observer_ = alarms_.Observe([this](const TAlarmEvent& event) { EventCame(event.IsAlarm()); });
   if (mainForm_ != nullptr)
     connect(mainForm_, &TMainForm::NetworkOpenChanged, this, &TAlarmsForm::UpdateButtons);
   RefreshActive();
@@ -210,21 +213,39 @@ TAlarmsForm::~TAlarmsForm() {
 
 void TAlarmsForm::showEvent(QShowEvent* event) {
   RefreshActive();
+  if (journalStale_ && JournalLive()) ShowJournal();
   QWidget::showEvent(event);
 }
 
 // A flood of events costs one refresh now and one at the end of each quarter second, not one per
-// event; a hidden window only notes that its list is stale.
-void TAlarmsForm::AlarmEventCame() {
-  stale_ = true;
+// event; a hidden window only notes that its lists are stale.
+void TAlarmsForm::EventCame(bool alarm) {
+  if (alarm) stale_ = true;
+  journalStale_ = true;
   if (!isVisible() || refreshTimer_->isActive()) return;
   const int period = 1000 / kRefreshesPerSecond;
   if (!lastRefresh_.isValid() || lastRefresh_.elapsed() >= period) {
     lastRefresh_.start();
-    RefreshActive();
+    RefreshStale();
   } else {
     refreshTimer_->start(static_cast<int>(period - lastRefresh_.elapsed()));
   }
+}
+
+void TAlarmsForm::RefreshStale() {
+  if (stale_) RefreshActive();
+  if (!journalStale_ || !JournalLive()) return;
+  ShowJournal();
+  // Events the writer has not yet stored come with a later refresh.
+  if (alarms_.JournalWaiting() > 0) {
+    journalStale_ = true;
+    refreshTimer_->start(1000 / kRefreshesPerSecond);
+  }
+}
+
+bool TAlarmsForm::JournalLive() const {
+  const QDateTime now = DateTimeToQt(Now());
+  return from_->dateTime() <= now && (toFollows_ || to_->dateTime() >= now);
 }
 
 void TAlarmsForm::RefreshActive() {
@@ -323,19 +344,33 @@ void TAlarmsForm::EditLimits() {
 }
 
 void TAlarmsForm::ShowJournal() {
+  journalStale_ = false;
+  if (toFollows_) {
+    settingTo_ = true;
+    to_->setDateTime(DateTimeToQt(Now()));
+    settingTo_ = false;
+  }
   TJournalQuery query;
   query.From = DateTimeFromQt(from_->dateTime());
-  query.To = DateTimeFromQt(to_->dateTime());
+  // Unbounded while following: the edit shows whole seconds, an event of this second is later.
+  if (!toFollows_) query.To = DateTimeFromQt(to_->dateTime());
   query.Name = register_->text().trimmed();
   TAlarmJournal& journal = alarms_.Journal();
   journal_ = journal.IsOpen() ? journal.Query(query) : std::vector<TAlarmEvent>{};
+  // The operator's place in a long list stays; one at its end follows the new events.
+  QScrollBar* scroll = events_->verticalScrollBar();
+  const bool atEnd = scroll->value() == scroll->maximum();
+  const int kept = scroll->value();
   events_->clear();
   QList<QTreeWidgetItem*> items;
   items.reserve(static_cast<int>(journal_.size()));
   for (const TAlarmEvent& event : journal_) items << RowItem(JournalRow(event));
   events_->addTopLevelItems(items);
-  QString status = journal.IsOpen() ? QStringLiteral("Событий: %1").arg(journal_.size())
-                                    : QStringLiteral("Журнал недоступен");
+  scroll->setValue(atEnd ? scroll->maximum() : kept);
+  // No file yet is a journal waiting for its first event, not one unavailable.
+  const bool available = journal.IsOpen() || (alarms_.JournalKept() && alarms_.JournalError().isEmpty());
+  QString status =
+      available ? QStringLiteral("Событий: %1").arg(journal_.size()) : QStringLiteral("Журнал недоступен");
   if (const QString waiting = alarms_.JournalStatusText(); !waiting.isEmpty())
     status += QStringLiteral("; ") + waiting;
   journalStatus_->setText(status);

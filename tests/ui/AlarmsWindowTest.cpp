@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDateTimeEdit>
 #include <QDir>
 #include <QFile>
 #include <QHelpEvent>
@@ -295,6 +296,44 @@ TEST_F(AlarmsWindowTest, AWriteFromTheBrokerIsAJournalRowInTheOperatorsWords) {
   EXPECT_TRUE(QToolTip::isVisible());
   EXPECT_EQ(QToolTip::text(), name);
   QToolTip::hideText();
+}
+
+// The journal's "по" follows the clock: over hours of events each one joins the shown list by
+// itself, until the operator sets "по" to a moment past; a journal without events yet is no
+// unavailable one.
+TEST_F(AlarmsWindowTest, TheJournalFollowsTheClockUntilTheOperatorSetsItsEnd) {
+  ASSERT_TRUE(Activate(form.get()));
+  Child<QTabWidget>(*form, "alarmTabs")->setCurrentIndex(1);
+  auto* status = Child<QLabel>(*form, "journalStatus");
+  QTreeWidget* journal = List("journalList");
+  EXPECT_EQ(status->text(), QStringLiteral("Событий: 0"));
+  struct Step {
+    int hoursLater;
+    const char* value;
+    int rows;  // the journal's rows once it came
+  };
+  const Step steps[] = {{0, "75", 1}, {1, "20", 2}, {2, "80", 3}, {3, "10", 4}};
+  for (const Step& step : steps) {
+    Clock->AdvanceSeconds(step.hoursLater * 3600.0);
+    Read(regs[0], step.value);
+    EXPECT_TRUE(RunEventsUntil([&] { return journal->topLevelItemCount() == step.rows; }, 3000))
+        << step.hoursLater << " h: " << journal->topLevelItemCount() << " rows";
+  }
+  EXPECT_EQ(status->text(), QStringLiteral("Событий: 4"));
+  EXPECT_GE(Child<QDateTimeEdit>(*form, "toEdit")->dateTime(), DateTimeToQt(Now()).addSecs(-2));
+
+  // The operator moves "по" an hour back: the events after it stay out, new ones too.
+  auto* to = Child<QDateTimeEdit>(*form, "toEdit");
+  to->setFocus();
+  to->setCurrentSection(QDateTimeEdit::HourSection);
+  QTest::keyClick(to, Qt::Key_Down);
+  QTest::mouseClick(Button("showButton"), Qt::LeftButton);
+  EXPECT_EQ(journal->topLevelItemCount(), 3);
+  Read(regs[0], "90");
+  ProcessEventsFor(2 * 1000 / TAlarmsForm::kRefreshesPerSecond);
+  EXPECT_EQ(journal->topLevelItemCount(), 3);
+  QTest::mouseClick(Button("showButton"), Qt::LeftButton);
+  EXPECT_EQ(journal->topLevelItemCount(), 3);
 }
 
 // "Печать..." opens the real print preview of the journal's table; Esc closes it.

@@ -90,6 +90,8 @@ class TAlarmMonitor {
   // The journal read-only, for queries: what was handed to the writer a moment ago is in it unless
   // the journal is unavailable (then it waits, JournalWaiting).
   TAlarmJournal& Journal();
+  // Whether events go to a journal (Open made its writer); its file comes with the first event.
+  bool JournalKept() const { return writer_ != nullptr; }
   // What the journal's writer last failed with; empty while it writes.
   QString JournalError() const;
   // The events not yet in the journal, and the operator's words for it (empty when none wait):
