@@ -133,6 +133,21 @@ TAlarmsForm::TAlarmsForm(TNetwork& network, TAlarmMonitor& alarms, TMainForm* ma
   activeLayout->addLayout(buttons);
   tabs_->addTab(activePage, QStringLiteral("Активные"));
 
+  // The shelved alarms, with the time left; taken back early here.
+  auto* shelvedPage = new QWidget(tabs_);
+  auto* shelvedLayout = new QVBoxLayout(shelvedPage);
+  shelved_ = MakeList(shelvedPage, ShelvedAlarmHeaders(), "shelvedList");
+  shelved_->setSelectionMode(QAbstractItemView::SingleSelection);
+  shelvedLayout->addWidget(shelved_);
+  auto* shelvedButtons = new QHBoxLayout;
+  unshelve_ = new QPushButton(QStringLiteral("Вернуть"), shelvedPage);
+  unshelve_->setObjectName(QStringLiteral("unshelveButton"));
+  unshelve_->setToolTip(QStringLiteral("Снова под контроль, не дожидаясь конца срока"));
+  shelvedButtons->addWidget(unshelve_);
+  shelvedButtons->addStretch();
+  shelvedLayout->addLayout(shelvedButtons);
+  tabs_->addTab(shelvedPage, QStringLiteral("Отложенные"));
+
   // The journal.
   auto* journalPage = new QWidget(tabs_);
   auto* journalLayout = new QVBoxLayout(journalPage);
@@ -185,6 +200,13 @@ TAlarmsForm::TAlarmsForm(TNetwork& network, TAlarmMonitor& alarms, TMainForm* ma
     ShowFaults(SetAlarmBeep(network_, on));
   });
   connect(active_, &QTreeWidget::itemDoubleClicked, this, &TAlarmsForm::AcknowledgeSelected);
+  connect(shelved_, &QTreeWidget::itemSelectionChanged, this, &TAlarmsForm::UpdateButtons);
+  connect(unshelve_, &QPushButton::clicked, this, &TAlarmsForm::UnshelveSelected);
+  shelvedTimer_ = new QTimer(this);
+  shelvedTimer_->setInterval(1000);
+  connect(shelvedTimer_, &QTimer::timeout, this, [this] {
+    if (isVisible()) RefreshShelved();
+  });
   connect(to_, &QDateTimeEdit::dateTimeChanged, this, [this] {
     if (!settingTo_) toFollows_ = false;
   });
@@ -288,11 +310,54 @@ void TAlarmsForm::RefreshActive() {
   }
   addPending();
   rows_ = std::move(rows);
+  RefreshShelved();
   if (QTreeWidgetItem* again = rows_.value(selected); again != nullptr && again != active_->currentItem())
     active_->setCurrentItem(again);
   if (active_->currentItem() == nullptr && active_->topLevelItemCount() > 0)
     active_->setCurrentItem(active_->topLevelItem(0));
   UpdateButtons();
+}
+
+void TAlarmsForm::RefreshShelved() {
+  const std::vector<TShelvedAlarm> alarms = alarms_.ShelvedList();
+  const QTreeWidgetItem* current = shelved_->currentItem();
+  const QString selected =
+      current != nullptr ? RowKey(current->data(0, kNameRole).toString(),
+                                  static_cast<TAlarmCondition>(current->data(0, kConditionRole).toInt()))
+                         : QString();
+  // Few rows, rebuilt each second: the time left changes in every one.
+  while (shelved_->topLevelItemCount() > static_cast<int>(alarms.size())) delete shelved_->topLevelItem(0);
+  while (shelved_->topLevelItemCount() < static_cast<int>(alarms.size()))
+    shelved_->addTopLevelItem(new QTreeWidgetItem);
+  for (int i = 0; i < static_cast<int>(alarms.size()); ++i) {
+    const TShelvedAlarm& alarm = alarms[static_cast<size_t>(i)];
+    QTreeWidgetItem* item = shelved_->topLevelItem(i);
+    const QStringList texts = ShelvedAlarmRow(alarm);
+    for (int c = 0; c < texts.size(); ++c) {
+      if (item->text(c) != texts[c]) item->setText(c, texts[c]);
+      item->setToolTip(c, c == 1 ? AlarmFullName(alarm.Caption, alarm.Name) : texts[c]);
+    }
+    item->setData(0, kNameRole, alarm.Name);
+    item->setData(0, kConditionRole, static_cast<int>(alarm.Condition));
+    if (RowKey(alarm.Name, alarm.Condition) == selected) shelved_->setCurrentItem(item);
+  }
+  if (shelved_->currentItem() == nullptr && shelved_->topLevelItemCount() > 0)
+    shelved_->setCurrentItem(shelved_->topLevelItem(0));
+  tabs_->setTabText(2, alarms.empty() ? QStringLiteral("Отложенные")
+                                      : QStringLiteral("Отложенные (%1)").arg(alarms.size()));
+  if (alarms.empty())
+    shelvedTimer_->stop();
+  else if (!shelvedTimer_->isActive())
+    shelvedTimer_->start();
+  unshelve_->setEnabled(shelved_->currentItem() != nullptr);
+}
+
+void TAlarmsForm::UnshelveSelected() {
+  const QTreeWidgetItem* item = shelved_->currentItem();
+  if (item == nullptr) return;
+  alarms_.Unshelve(item->data(0, kNameRole).toString(),
+                   static_cast<TAlarmCondition>(item->data(0, kConditionRole).toInt()));
+  RefreshActive();
 }
 
 void TAlarmsForm::UpdateButtons() {
@@ -303,6 +368,7 @@ void TAlarmsForm::UpdateButtons() {
   shelve_->setEnabled(selected && open);
   shelveMinutes_->setEnabled(open);
   limits_->setEnabled(selected && open && SelectedCondition() != TAlarmCondition::Comm);
+  unshelve_->setEnabled(shelved_->currentItem() != nullptr);
   beep_->setEnabled(open);
   beep_->setChecked(AlarmBeep(network_.Alarms().get()));
 }

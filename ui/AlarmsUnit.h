@@ -69,6 +69,8 @@ class TAlarmsForm : public QWidget {
   void AcknowledgeSelected();
   void AcknowledgeAll();
   void ShelveSelected();
+  void RefreshShelved();
+  void UnshelveSelected();
   void EditLimits();
   void ExportJournal();
   void PrintJournal();
@@ -102,6 +104,9 @@ class TAlarmsForm : public QWidget {
   QPushButton* export_ = nullptr;
   QPushButton* print_ = nullptr;
   QLabel* journalStatus_ = nullptr;
+  QTreeWidget* shelved_ = nullptr;
+  QPushButton* unshelve_ = nullptr;
+  QTimer* shelvedTimer_ = nullptr;  // the time left, every second while any is shelved
 };
 
 }  // namespace vexa

@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
@@ -334,6 +335,43 @@ TEST_F(AlarmsWindowTest, TheJournalFollowsTheClockUntilTheOperatorSetsItsEnd) {
   EXPECT_EQ(journal->topLevelItemCount(), 3);
   QTest::mouseClick(Button("showButton"), Qt::LeftButton);
   EXPECT_EQ(journal->topLevelItemCount(), 3);
+}
+
+// A shelved alarm leaves the active list for "Отложенные", which counts its time down; "Вернуть"
+// takes it back early, signed in the journal, and its condition, still there, raises it again.
+TEST_F(AlarmsWindowTest, AShelvedAlarmIsListedWithItsTimeLeftAndTakenBackEarly) {
+  main->SetNetworkOpen(true);  // shelving needs the password
+  Read(regs[0], "75");
+  ASSERT_TRUE(Activate(form.get()));
+  ClickRow(List("activeList"), 0);
+  auto* minutes = Child<QSpinBox>(*form, "shelveMinutes");
+  minutes->setFocus();
+  minutes->selectAll();
+  QTest::keyClicks(minutes, QStringLiteral("30"));
+  QTest::mouseClick(Button("shelveButton"), Qt::LeftButton);
+  EXPECT_EQ(List("activeList")->topLevelItemCount(), 0);
+  auto* tabs = Child<QTabWidget>(*form, "alarmTabs");
+  EXPECT_EQ(tabs->tabText(2), QStringLiteral("Отложенные (1)"));
+  tabs->setCurrentIndex(2);
+  QTreeWidget* shelved = List("shelvedList");
+  ASSERT_EQ(shelved->topLevelItemCount(), 1);
+  EXPECT_EQ(shelved->topLevelItem(0)->text(2), QStringLiteral("Выше верхней"));
+  EXPECT_EQ(shelved->topLevelItem(0)->text(3), QStringLiteral("30:00"));
+  Clock->AdvanceSeconds(10 * 60 + 15);
+  EXPECT_TRUE(
+      RunEventsUntil([&] { return shelved->topLevelItem(0)->text(3) == QStringLiteral("19:45"); }, 3000))
+      << shelved->topLevelItem(0)->text(3).toStdString();
+
+  ClickRow(shelved, 0);
+  QTest::mouseClick(Button("unshelveButton"), Qt::LeftButton);
+  EXPECT_EQ(shelved->topLevelItemCount(), 0);
+  EXPECT_EQ(tabs->tabText(2), QStringLiteral("Отложенные"));
+  EXPECT_FALSE(Button("unshelveButton")->isEnabled());
+  ASSERT_EQ(List("activeList")->topLevelItemCount(), 1);
+  EXPECT_EQ(List("activeList")->topLevelItem(0)->text(4), QStringLiteral("Не квитирована"));
+  QStringList events;
+  for (const TAlarmEvent& e : monitor->Journal().Query()) events << EventWord(e.Kind) + ' ' + e.Who;
+  EXPECT_EQ(events, (QStringList{"raised ", "shelved program", "unshelved program", "raised "}));
 }
 
 // "Печать..." opens the real print preview of the journal's table; Esc closes it.

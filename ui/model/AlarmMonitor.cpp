@@ -2,6 +2,7 @@
 
 #include <QFileInfo>
 #include <algorithm>
+#include <cmath>
 
 #include "core/CustomRegister.h"
 #include "core/Network.h"
@@ -472,6 +473,32 @@ bool TAlarmMonitor::Shelve(const QString& name, TAlarmCondition condition, int s
   Apply(it->second, it->second.Alarm.Shelve(until), now, kNoValue, who.isEmpty() ? who_ : who);
   if (nextShelfEnd_ == 0 || until < nextShelfEnd_) nextShelfEnd_ = until;
   return true;
+}
+
+bool TAlarmMonitor::Unshelve(const QString& name, TAlarmCondition condition, const QString& who) {
+  const auto it = records_.find({name, static_cast<int>(condition)});
+  if (it == records_.end() || !it->second.Alarm.Shelved()) return false;
+  TRecord& record = it->second;
+  const double now = Now();
+  Apply(record, record.Alarm.Expire(record.Alarm.ShelvedUntil()), now, kNoValue, who.isEmpty() ? who_ : who);
+  if (record.Alarm.Present() && !record.Alarm.Active())
+    Apply(record, record.Alarm.Evaluate(MonotonicDays(), true, record.Delay), now, kNoValue);
+  return true;
+}
+
+std::vector<TShelvedAlarm> TAlarmMonitor::ShelvedList() const {
+  std::vector<TShelvedAlarm> list;
+  const double tick = MonotonicDays();
+  for (const auto& [key, record] : records_) {
+    if (!record.Alarm.Shelved()) continue;
+    const double left = std::max(0.0, (record.Alarm.ShelvedUntil() - tick) * kSecondsPerDay);
+    list.push_back({record.Name, record.Caption, record.Condition, record.ShelvedUntil,
+                    static_cast<int>(std::ceil(left)), record.Priority});
+  }
+  std::stable_sort(list.begin(), list.end(), [](const TShelvedAlarm& a, const TShelvedAlarm& b) {
+    return a.SecondsLeft < b.SecondsLeft;
+  });
+  return list;
 }
 
 int TAlarmMonitor::Observe(std::function<void(const TAlarmEvent&)> observer) {

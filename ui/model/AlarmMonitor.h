@@ -35,6 +35,16 @@ struct TActiveAlarm {
   int Priority = 2;
 };
 
+// One shelved alarm: out of the active list until its time runs out or it is taken back.
+struct TShelvedAlarm {
+  QString Name;
+  QString Caption;
+  TAlarmCondition Condition = TAlarmCondition::Hi;
+  double Until = 0;     // the wall clock's end, as the journal keeps it
+  int SecondsLeft = 0;  // by the monotonic clock, which the shelving runs on
+  int Priority = 2;
+};
+
 class TAlarmMonitor {
  public:
   // `who` signs the acknowledgements and shelvings made without one given.
@@ -78,6 +88,12 @@ class TAlarmMonitor {
   int AcknowledgeAll(const QString& who = QString()) { return Acknowledge(QString(), who); }
   // Shelves an alarm for `seconds`; false when there is no such alarm or the time is not positive.
   bool Shelve(const QString& name, TAlarmCondition condition, int seconds, const QString& who = QString());
+
+  // Takes a shelved alarm back before its time: journaled as unshelved with who did it, then
+  // raised again at once if its condition still holds. False when it is not shelved.
+  bool Unshelve(const QString& name, TAlarmCondition condition, const QString& who = QString());
+  // The shelved alarms, the one whose shelving ends first first.
+  std::vector<TShelvedAlarm> ShelvedList() const;
 
   // A write asked from outside the program (RemoteWrite): journaled and told like the alarms'
   // events, and changing none of them. False for an alarm's kind, which only its alarm makes.

@@ -1,5 +1,6 @@
 #include "ui/model/AlarmTexts.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "core/Services.h"
@@ -107,6 +108,26 @@ QStringList ActiveAlarmRow(const TActiveAlarm& alarm) {
   return {DateTimeToStr(alarm.Time),      AlarmFullName(alarm.Caption, alarm.Name),
           ConditionText(alarm.Condition), AlarmValueText(alarm.Value),
           StateText(alarm.State),         QString::number(alarm.Priority)};
+}
+
+QStringList ShelvedAlarmHeaders() {
+  return {QStringLiteral("До"), QStringLiteral("Регистр"), QStringLiteral("Условие"),
+          QStringLiteral("Осталось"), QStringLiteral("Приоритет")};
+}
+
+QStringList ShelvedAlarmRow(const TShelvedAlarm& alarm) {
+  return {DateTimeToStr(alarm.Until), AlarmFullName(alarm.Caption, alarm.Name),
+          ConditionText(alarm.Condition), TimeLeftText(alarm.SecondsLeft), QString::number(alarm.Priority)};
+}
+
+QString TimeLeftText(int seconds) {
+  seconds = std::max(0, seconds);
+  const int h = seconds / 3600;
+  const int m = seconds / 60 % 60;
+  const int s = seconds % 60;
+  const QString ms =
+      QStringLiteral("%1:%2").arg(m, h > 0 ? 2 : 1, 10, QLatin1Char('0')).arg(s, 2, 10, QLatin1Char('0'));
+  return h > 0 ? QStringLiteral("%1:").arg(h) + ms : ms;
 }
 
 QStringList JournalHeaders() {

@@ -14,6 +14,7 @@
 namespace vexa {
 
 struct TActiveAlarm;
+struct TShelvedAlarm;
 
 QString ConditionText(TAlarmCondition condition);
 QString StateText(TAlarmState state);
@@ -32,6 +33,12 @@ QString AlarmFullName(const QString& caption, const QString& name);
 // The active list's columns and one row.
 QStringList ActiveAlarmHeaders();
 QStringList ActiveAlarmRow(const TActiveAlarm& alarm);
+// The list of shelved alarms: its columns and one row, with the time left.
+QStringList ShelvedAlarmHeaders();
+QStringList ShelvedAlarmRow(const TShelvedAlarm& alarm);
+// A time left as "м:сс", or "ч:мм:сс" from an hour on.
+QString TimeLeftText(int seconds);
+
 // The journal's columns and one row; a write's row has no condition or priority, its event says
 // what came of it, its value is the one asked for and its "who" the writer.
 QStringList JournalHeaders();
