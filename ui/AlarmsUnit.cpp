@@ -367,7 +367,7 @@ void TAlarmsForm::UpdateButtons() {
   ackAll_->setEnabled(alarms_.UnackedCount() > 0);
   shelve_->setEnabled(selected && open);
   shelveMinutes_->setEnabled(open);
-  limits_->setEnabled(selected && open && SelectedCondition() != TAlarmCondition::Comm);
+  limits_->setEnabled(selected && open);
   unshelve_->setEnabled(shelved_->currentItem() != nullptr);
   beep_->setEnabled(open);
   beep_->setChecked(AlarmBeep(network_.Alarms().get()));

@@ -40,6 +40,40 @@ class AlarmLimitsTest : public TVexaTest {
   }
 };
 
+// A regulator's communication alarm is found from any node under it and written to the
+// regulator's own node, which keeps no limits.
+TEST_F(AlarmLimitsTest, ARegulatorsCommunicationAlarmIsFoundFromItsNodesAndWritten) {
+  auto* device = new TRootNode(Net().get());
+  device->SetName(QStringLiteral("D001"));
+  auto* channel = new TRootNode(device);
+  channel->SetName(QStringLiteral("D001C000"));
+  auto* reg = new TRegisterNode(channel);
+  reg->SetName(kName);
+  const struct {
+    const char* Name;
+    const char* Regulator;
+  } found[] = {{"D001C000R001", "D001"}, {"D001C000", "D001"}, {"D001", "D001"}, {"D002C000R001", ""}};
+  for (const auto& f : found)
+    EXPECT_EQ(RegulatorOf(Current(), QString::fromLatin1(f.Name)), QString::fromLatin1(f.Regulator))
+        << f.Name;
+
+  EXPECT_FALSE(ApplyCommAlarm(Current(), QStringLiteral("D001"), {true, 5, 4}).Written) << "priority past 3";
+  EXPECT_EQ(FindAlarmNode(Current().Alarms().get(), QStringLiteral("D001")), nullptr);
+  // A node of the first layout with limits set on the regulator by hand: they go off.
+  ASSERT_TRUE(ApplyAlarmLimits(Current(), QStringLiteral("D001"),
+                               Edit({"", "80", "", ""}, {false, true, false, false}))
+                  .Written);
+  const TCommAlarmEdit comm{true, 5, 1};
+  const TAlarmLimitsApplied applied = ApplyCommAlarm(Current(), QStringLiteral("D001"), comm);
+  EXPECT_TRUE(applied.Written);
+  EXPECT_TRUE(applied.Faults.Texts().isEmpty()) << applied.Faults.Texts().join('\n').toStdString();
+  EXPECT_EQ(ReadCommAlarm(Current(), QStringLiteral("D001")), comm);
+  const TAlarmNode* node = FindAlarmNode(Current().Alarms().get(), QStringLiteral("D001"));
+  ASSERT_NE(node, nullptr);
+  EXPECT_FALSE(node->HiEnabled());
+  EXPECT_TRUE(QFileInfo::exists(ConfigFilePath(Current().Dir(), QStringLiteral("ALARMS"))));
+}
+
 TEST_F(AlarmLimitsTest, WrongInputIsRefusedAndWritesNothing) {
   struct TCase {
     const char* Name;

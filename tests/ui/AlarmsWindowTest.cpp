@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDateTimeEdit>
 #include <QDir>
 #include <QFile>
@@ -429,6 +430,69 @@ TEST_F(AlarmsWindowTest, TheLimitsDialogOpensOnlyWhileTheNetworkIsOpen) {
   // Read again with the new limit: 75 is inside it now.
   Read(regs[0], "75");
   EXPECT_EQ(monitor->ActiveCount(), 0);
+}
+
+// A register's limits dialog also sets its regulator's communication alarm: once set, the
+// regulator falling silent (every polled register failing) raises "Нет связи" in the window, whose
+// "Уставки..." on that row opens the regulator's part alone.
+TEST_F(AlarmsWindowTest, TheRegulatorsCommunicationAlarmIsSetInTheLimitsDialogAndFires) {
+  main->SetNetworkOpen(true);
+  Read(regs[0], "75");
+  ASSERT_TRUE(Activate(form.get()));
+  ClickRow(List("activeList"), 0);
+  bool typed = false;
+  QTimer::singleShot(0, [&] {
+    auto* dialog = qobject_cast<TAlarmLimitsDlg*>(QApplication::activeModalWidget());
+    if (dialog == nullptr) return;
+    auto* enabled = dialog->findChild<QCheckBox*>(QStringLiteral("commEnabledBox"));
+    auto* delay = dialog->findChild<QSpinBox*>(QStringLiteral("commDelaySpin"));
+    if (enabled == nullptr || delay == nullptr) return dialog->reject();
+    QTest::mouseClick(enabled, Qt::LeftButton, {}, QPoint(5, enabled->height() / 2));
+    delay->setFocus();
+    delay->selectAll();
+    QTest::keyClicks(delay, QStringLiteral("3"));
+    QTest::keyClick(delay, Qt::Key_Return);
+    typed = true;
+  });
+  QTest::mouseClick(Button("limitsButton"), Qt::LeftButton);
+  ASSERT_TRUE(typed);
+  const QString regulator = QStringLiteral("D001");
+  const TAlarmNode* node = FindAlarmNode(Current().Alarms().get(), regulator);
+  ASSERT_NE(node, nullptr);
+  EXPECT_TRUE(node->Enabled());
+  EXPECT_EQ(node->DelaySeconds(), 3);
+
+  struct Step {
+    int failing;  // of the regulator's two polled registers
+    bool silent;  // "Нет связи" listed after the reads
+  };
+  const Step steps[] = {{1, false}, {2, false}, {2, false}, {2, true}, {0, true}};
+  for (const Step& step : steps) {
+    for (int r = 0; r < 2; ++r) {
+      regs[r]->SetLastIOResult(r < step.failing ? iorFAIL : iorOK);
+      Current().RegisterRead.Notify(*regs[r]);
+    }
+    Clock->AdvanceSeconds(1.5);
+    ProcessEventsFor(2 * 1000 / TAlarmsForm::kRefreshesPerSecond);
+    bool listed = false;
+    for (int i = 0; i < List("activeList")->topLevelItemCount(); ++i)
+      listed = listed || List("activeList")->topLevelItem(i)->text(2) == QStringLiteral("Нет связи");
+    EXPECT_EQ(listed, step.silent) << step.failing << " failing";
+  }
+  // The regulator's row opens its own part of the dialog: no limits there.
+  QTreeWidget* active = List("activeList");
+  for (int i = 0; i < active->topLevelItemCount(); ++i)
+    if (active->topLevelItem(i)->text(2) == QStringLiteral("Нет связи")) ClickRow(active, i);
+  bool regulatorsPart = false;
+  QTimer::singleShot(0, [&] {
+    auto* dialog = qobject_cast<TAlarmLimitsDlg*>(QApplication::activeModalWidget());
+    if (dialog == nullptr) return;
+    regulatorsPart = dialog->findChild<QWidget*>(QStringLiteral("limitsPart"))->isHidden() &&
+                     dialog->findChild<QCheckBox*>(QStringLiteral("commEnabledBox"))->isChecked();
+    dialog->reject();
+  });
+  QTest::mouseClick(Button("limitsButton"), Qt::LeftButton);
+  EXPECT_TRUE(regulatorsPart);
 }
 
 // The program as started on a plant PC, its broker set up with writes allowed: a write asked

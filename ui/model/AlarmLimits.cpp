@@ -99,6 +99,27 @@ TAlarmLimitsApplied ApplyAlarmLimits(TNetwork& network, const QString& name, con
   return {true, faults};
 }
 
+QString RegulatorOf(TNetwork& network, const QString& name) {
+  const TRootNode* net = network.Net().get();
+  const TComponent* at = FindNode(net, name);
+  while (at != nullptr && at->Owner() != nullptr && at->Owner() != net) at = at->Owner();
+  return at != nullptr && at->Owner() == net ? at->Name() : QString();
+}
+
+TCommAlarmEdit ReadCommAlarm(TNetwork& network, const QString& regulator) {
+  const TAlarmLimitsEdit edit = ReadAlarmLimits(network, regulator);
+  return {edit.Enabled, edit.DelaySeconds, edit.Priority};
+}
+
+TAlarmLimitsApplied ApplyCommAlarm(TNetwork& network, const QString& regulator, const TCommAlarmEdit& edit) {
+  TAlarmLimitsEdit limits = ReadAlarmLimits(network, regulator);
+  limits.Enabled = edit.Enabled;
+  limits.LimitEnabled = {};
+  limits.DelaySeconds = edit.DelaySeconds;
+  limits.Priority = edit.Priority;
+  return ApplyAlarmLimits(network, regulator, limits);
+}
+
 TRootNode& AlarmLevelFor(TNetwork& network, const QString& name) {
   TRootNode& alarms = *network.Alarms();
   const TRootNode* net = network.Net().get();
