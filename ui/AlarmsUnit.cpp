@@ -446,7 +446,7 @@ void TAlarmsForm::ShowJournal() {
 }
 
 void TAlarmsForm::ExportJournal() {
-  const QString suggested = network_.Dir() + QStringLiteral("/Archives/alarms.txt");
+  const QString suggested = SuggestedJournalExport(network_);
   const QString path = AskExportPath
                            ? AskExportPath(suggested)
                            : QFileDialog::getSaveFileName(this, QStringLiteral("Экспорт журнала"), suggested,
@@ -457,6 +457,7 @@ void TAlarmsForm::ExportJournal() {
     ShowMessage(QStringLiteral("Не могу записать %1\r\n%2").arg(path, why), TMsgIcon::Error);
     return;
   }
+  ShowFaults(RememberJournalExport(network_, path));
   ShowMessage(QStringLiteral("Журнал тревог записан в\r\n%1").arg(path), TMsgIcon::Information);
 }
 

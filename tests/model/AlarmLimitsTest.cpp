@@ -74,6 +74,35 @@ TEST_F(AlarmLimitsTest, ARegulatorsCommunicationAlarmIsFoundFromItsNodesAndWritt
   EXPECT_TRUE(QFileInfo::exists(ConfigFilePath(Current().Dir(), QStringLiteral("ALARMS"))));
 }
 
+// The journal's export is proposed outside the archive folder, in the folder last exported to
+// while it exists; the choice is kept in ALARMS.cfg.
+TEST_F(AlarmLimitsTest, TheJournalsExportIsProposedWhereTheLastOneWent) {
+  QDir(Dir->path()).mkpath(QStringLiteral("Archives"));
+  QDir(Dir->path()).mkpath(QStringLiteral("out"));
+  const QString inProgram = Dir->filePath(QStringLiteral("alarms.txt"));
+  EXPECT_EQ(SuggestedJournalExport(Current()), inProgram) << "never exported";
+  const struct {
+    const char* Exported;  // under the folder
+    const char* Proposed;  // then, under the folder; "" the program's folder
+  } cases[] = {
+      {"out/a.txt", "out/alarms.txt"},
+      {"Archives/b.txt", ""},  // the archive list would show it
+      {"gone/c.txt", ""},      // the folder no longer there
+      {"out/d.txt", "out/alarms.txt"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Exported);
+    EXPECT_TRUE(
+        RememberJournalExport(Current(), Dir->filePath(QString::fromLatin1(c.Exported))).Texts().isEmpty());
+    const QString proposed = *c.Proposed ? Dir->filePath(QString::fromLatin1(c.Proposed)) : inProgram;
+    EXPECT_EQ(SuggestedJournalExport(Current()), proposed);
+  }
+  // Read back from the saved settings.
+  TNetwork again(Current().Dir(), nullptr);
+  LoadTreeFile(again, again.Alarms());
+  EXPECT_EQ(SuggestedJournalExport(again), Dir->filePath(QStringLiteral("out/alarms.txt")));
+}
+
 TEST_F(AlarmLimitsTest, WrongInputIsRefusedAndWritesNothing) {
   struct TCase {
     const char* Name;

@@ -64,4 +64,10 @@ TFaults CheckAlarmSettings(TNetwork& network);
 // ALARMS.cfg saved; the faults say why the save failed.
 TFaults SetAlarmBeep(TNetwork& network, bool beep);
 
+// Where the journal's export is proposed: in the folder it was last exported to while that still
+// exists, else in the program's folder; never the archive folder, whose list shows every file.
+QString SuggestedJournalExport(TNetwork& network);
+// The folder of an export made, remembered in the JOURNAL node (ALARMS.cfg saved).
+TFaults RememberJournalExport(TNetwork& network, const QString& path);
+
 }  // namespace vexa
