@@ -76,7 +76,7 @@ void FillRow(QTreeWidgetItem* item, const TActiveAlarm& alarm) {
   for (int c = 0; c < texts.size(); ++c) {
     if (item->text(c) == texts[c]) continue;
     item->setText(c, texts[c]);
-    item->setToolTip(c, texts[c]);
+    item->setToolTip(c, c == 1 ? AlarmFullName(texts[c], alarm.Name) : texts[c]);
   }
   item->setData(0, kNameRole, alarm.Name);
   item->setData(0, kConditionRole, static_cast<int>(alarm.Condition));
@@ -335,7 +335,7 @@ void TAlarmsForm::RefreshShelved() {
     const QStringList texts = ShelvedAlarmRow(alarm);
     for (int c = 0; c < texts.size(); ++c) {
       if (item->text(c) != texts[c]) item->setText(c, texts[c]);
-      item->setToolTip(c, c == 1 ? AlarmFullName(alarm.Caption, alarm.Name) : texts[c]);
+      item->setToolTip(c, c == 1 ? AlarmFullName(texts[c], alarm.Name) : texts[c]);
     }
     item->setData(0, kNameRole, alarm.Name);
     item->setData(0, kConditionRole, static_cast<int>(alarm.Condition));

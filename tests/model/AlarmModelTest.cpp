@@ -254,6 +254,7 @@ TEST_F(AlarmModelTest, ActiveListCountsAndWhoAcknowledged) {
   ASSERT_EQ(active.size(), 3u);
   EXPECT_EQ(active[0].Condition, TAlarmCondition::HiHi);
   EXPECT_EQ(active[0].Caption, QStringLiteral("Температура 1"));
+  EXPECT_EQ(active[0].Place, QStringLiteral("Печь")) << "the channel has no caption";
   EXPECT_EQ(active[2].Name, QStringLiteral("D000C000R002"));
   EXPECT_EQ(active[2].Priority, 3);
   EXPECT_EQ(monitor.ActiveCount(), 3);

@@ -375,6 +375,38 @@ TEST_F(AlarmsWindowTest, AShelvedAlarmIsListedWithItsTimeLeftAndTakenBackEarly) 
   EXPECT_EQ(events, (QStringList{"raised ", "shelved program", "unshelved program", "raised "}));
 }
 
+// The active list names a register by its regulator's and channel's captions, the whole name on
+// hover; the program's own acknowledgement reads "программа" in the journal and its export.
+TEST_F(AlarmsWindowTest, NamesAndWhoAreShownInTheOperatorsWords) {
+  auto* channel = static_cast<TRootNode*>(regs[0]->Owner());
+  channel->SetCaption(QStringLiteral("Контур 1"));
+  static_cast<TRootNode*>(channel->Owner())->SetCaption(QStringLiteral("Регулятор 001"));
+  monitor->Rebuild();
+  Read(regs[0], "75");
+  ASSERT_TRUE(Activate(form.get()));
+  QTreeWidgetItem* row = List("activeList")->topLevelItem(0);
+  ASSERT_NE(row, nullptr);
+  EXPECT_EQ(row->text(1), QStringLiteral("Регулятор 001 / Контур 1 / Температура 1"));
+  EXPECT_EQ(row->toolTip(1), QStringLiteral("Регулятор 001 / Контур 1 / Температура 1 (D001C000R001)"));
+  QTest::mouseClick(Button("ackAllButton"), Qt::LeftButton);
+
+  Child<QTabWidget>(*form, "alarmTabs")->setCurrentIndex(1);
+  QTreeWidget* journal = List("journalList");
+  ASSERT_TRUE(RunEventsUntil([&] { return journal->topLevelItemCount() == 2; }, 3000));
+  EXPECT_EQ(journal->topLevelItem(1)->text(6), QStringLiteral("программа"));
+  const QString path = Dir->filePath(QStringLiteral("who.txt"));
+  form->AskExportPath = [&path](const QString&) { return path; };
+  TRealMessageBoxes boxes;
+  QTest::mouseClick(Button("exportButton"), Qt::LeftButton);
+  QFile file(path);
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  const QString text = FromCp1251(file.readAll());
+  EXPECT_TRUE(text.contains(QStringLiteral("\tпрограмма\r\n"))) << text.toStdString();
+  EXPECT_FALSE(text.contains(kWhoProgram));
+  // The journal keeps its own word.
+  EXPECT_EQ(monitor->Journal().Query().back().Who, kWhoProgram);
+}
+
 // "Печать..." opens the real print preview of the journal's table; Esc closes it.
 TEST_F(AlarmsWindowTest, TheJournalIsPrintedThroughThePrintPreview) {
   Read(regs[0], "75");

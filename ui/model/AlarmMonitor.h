@@ -33,6 +33,7 @@ struct TActiveAlarm {
   double Time = 0;  // when it was raised
   double Value = kNoValue;
   int Priority = 2;
+  QString Place;  // the captions of its regulator and channel, " / " between; empty for a regulator's
 };
 
 // One shelved alarm: out of the active list until its time runs out or it is taken back.
@@ -43,6 +44,7 @@ struct TShelvedAlarm {
   double Until = 0;     // the wall clock's end, as the journal keeps it
   int SecondsLeft = 0;  // by the monotonic clock, which the shelving runs on
   int Priority = 2;
+  QString Place;
 };
 
 class TAlarmMonitor {
@@ -132,6 +134,7 @@ class TAlarmMonitor {
     TAlarm Alarm;
     QString Name;
     QString Caption;
+    QString Place;  // as TActiveAlarm's
     TAlarmCondition Condition = TAlarmCondition::Hi;
     int Priority = 2;
     int Delay = 0;

@@ -99,13 +99,22 @@ QString AlarmFullName(const QString& caption, const QString& name) {
   return caption + QStringLiteral(" (") + name + QLatin1Char(')');
 }
 
+QString AlarmPlacedName(const QString& place, const QString& caption, const QString& name) {
+  const QString own = caption.isEmpty() ? name : caption;
+  return place.isEmpty() ? own : place + QStringLiteral(" / ") + own;
+}
+
+QString WhoText(const QString& who) {
+  return who == kWhoProgram ? QStringLiteral("программа") : who;
+}
+
 QStringList ActiveAlarmHeaders() {
   return {QStringLiteral("Время"),    QStringLiteral("Регистр"),   QStringLiteral("Условие"),
           QStringLiteral("Значение"), QStringLiteral("Состояние"), QStringLiteral("Приоритет")};
 }
 
 QStringList ActiveAlarmRow(const TActiveAlarm& alarm) {
-  return {DateTimeToStr(alarm.Time),      AlarmFullName(alarm.Caption, alarm.Name),
+  return {DateTimeToStr(alarm.Time),      AlarmPlacedName(alarm.Place, alarm.Caption, alarm.Name),
           ConditionText(alarm.Condition), AlarmValueText(alarm.Value),
           StateText(alarm.State),         QString::number(alarm.Priority)};
 }
@@ -116,7 +125,7 @@ QStringList ShelvedAlarmHeaders() {
 }
 
 QStringList ShelvedAlarmRow(const TShelvedAlarm& alarm) {
-  return {DateTimeToStr(alarm.Until), AlarmFullName(alarm.Caption, alarm.Name),
+  return {DateTimeToStr(alarm.Until), AlarmPlacedName(alarm.Place, alarm.Caption, alarm.Name),
           ConditionText(alarm.Condition), TimeLeftText(alarm.SecondsLeft), QString::number(alarm.Priority)};
 }
 
@@ -144,14 +153,14 @@ QStringList JournalRow(const TAlarmEvent& event) {
             RemoteWriteText(event.Outcome),
             event.Asked,
             QString(),
-            event.Who};
+            WhoText(event.Who)};
   return {DateTimeToStr(event.Time),
           AlarmFullName(event.Caption, event.Name),
           ConditionText(event.Condition),
           EventText(event.Kind),
           AlarmValueText(event.Value),
           QString::number(event.Priority),
-          event.Who};
+          WhoText(event.Who)};
 }
 
 QByteArray JournalExportText(const std::vector<TAlarmEvent>& events) {

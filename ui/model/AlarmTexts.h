@@ -29,6 +29,11 @@ uint32_t PriorityColour(int priority);
 // The full name of a register or regulator as the lists show it: the captions from its regulator
 // down, then its name in brackets; the name alone when the tree does not hold it.
 QString AlarmFullName(const QString& caption, const QString& name);
+// A register as the active list names it: its regulator's and channel's captions, then its own (its
+// name when it has none), " / " between.
+QString AlarmPlacedName(const QString& place, const QString& caption, const QString& name);
+// Who acted, in the operator's words: the program's own word shown in Russian, others as stored.
+QString WhoText(const QString& who);
 
 // The active list's columns and one row.
 QStringList ActiveAlarmHeaders();
