@@ -146,7 +146,6 @@ TAlarmsForm::TAlarmsForm(TNetwork& network, TAlarmMonitor& alarms, TMainForm* ma
   shelvedButtons->addWidget(unshelve_);
   shelvedButtons->addStretch();
   shelvedLayout->addLayout(shelvedButtons);
-  tabs_->addTab(shelvedPage, QStringLiteral("Отложенные"));
 
   // The journal.
   auto* journalPage = new QWidget(tabs_);
@@ -189,6 +188,7 @@ TAlarmsForm::TAlarmsForm(TNetwork& network, TAlarmMonitor& alarms, TMainForm* ma
   journalButtons->addWidget(print_);
   journalLayout->addLayout(journalButtons);
   tabs_->addTab(journalPage, QStringLiteral("Журнал"));
+  tabs_->addTab(shelvedPage, QStringLiteral("Отложенные"));
 
   connect(active_, &QTreeWidget::itemSelectionChanged, this, &TAlarmsForm::UpdateButtons);
   connect(ack_, &QPushButton::clicked, this, &TAlarmsForm::AcknowledgeSelected);
@@ -343,8 +343,9 @@ void TAlarmsForm::RefreshShelved() {
   }
   if (shelved_->currentItem() == nullptr && shelved_->topLevelItemCount() > 0)
     shelved_->setCurrentItem(shelved_->topLevelItem(0));
-  tabs_->setTabText(2, alarms.empty() ? QStringLiteral("Отложенные")
-                                      : QStringLiteral("Отложенные (%1)").arg(alarms.size()));
+  tabs_->setTabText(
+      tabs_->indexOf(shelved_->parentWidget()),
+      alarms.empty() ? QStringLiteral("Отложенные") : QStringLiteral("Отложенные (%1)").arg(alarms.size()));
   if (alarms.empty())
     shelvedTimer_->stop();
   else if (!shelvedTimer_->isActive())

@@ -580,10 +580,17 @@ TEST_F(AlarmsWindowTest, Screenshots) {
     ProcessEventsFor(100);
     EXPECT_TRUE(w->grab().save(QDir(folder).filePath(QString::fromLatin1(name)), "PNG")) << name;
   };
+  auto* channel = static_cast<TRootNode*>(regs[0]->Owner());
+  channel->SetCaption(QStringLiteral("Контур 1"));
+  static_cast<TRootNode*>(channel->Owner())->SetCaption(QStringLiteral("Регулятор 001"));
+  monitor->Rebuild();
   Read(regs[1], "80");
   Read(regs[1], "20");
   Read(regs[0], "75");
   AskedThroughTheBroker(regs[1], "35", "dispatcher", TWriteOutcome::Written);
+  monitor->Acknowledge(regs[1]->Name());
+  Read(regs[1], "85");
+  monitor->Shelve(regs[1]->Name(), TAlarmCondition::Hi, 30 * 60);
   LabelOf(regs[0])->SetValue(QStringLiteral("75"));  // as the poller's store shows it
   View()->SetFlashPhase(true);
   save(main.get(), "alarm-label.png");
@@ -592,6 +599,8 @@ TEST_F(AlarmsWindowTest, Screenshots) {
   Child<QTabWidget>(*form, "alarmTabs")->setCurrentIndex(1);
   form->ShowJournal();
   save(form.get(), "alarms-journal.png");
+  Child<QTabWidget>(*form, "alarmTabs")->setCurrentIndex(2);
+  save(form.get(), "alarms-shelved.png");
   TAlarmLimitsDlg dialog(Current(), monitor.get(), regs[0]->Name(), form.get());
   dialog.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));

@@ -84,7 +84,7 @@ TAlarmLimitsDlg::TAlarmLimitsDlg(TNetwork& network, TAlarmMonitor* monitor, cons
     comm_ = ReadCommAlarm(network, regulator_);
     const auto* regulator = static_cast<const TRootNode*>(FindNode(network.Net().get(), regulator_));
     auto* box = new QGroupBox(
-        QStringLiteral("Связь с регулятором %1").arg(AlarmFullName(regulator->Caption(), regulator_)), this);
+        QStringLiteral("Связь с регулятором: %1").arg(AlarmFullName(regulator->Caption(), regulator_)), this);
     box->setObjectName(QStringLiteral("commBox"));
     auto* commForm = new QFormLayout(box);
     commEnabled_ = new QCheckBox(QStringLiteral("Тревога «Нет связи»"), box);
