@@ -518,7 +518,12 @@ void TMainForm::UpdateStatePanel() {
   statePanel_->setText(programState_);
   statePanel_->setToolTip(programState_);
   // Alone it has the caption beside it; among notices, only the room its word needs.
-  statePanel_->setFixedWidth(crowded ? std::min(200, statePanel_->sizeHint().width() + 4) : 200);
+  // A fixed width is its own size hint: the text's own width, measured.
+  const auto textWidth = [](const QLabel* label) {
+    return label->fontMetrics().horizontalAdvance(label->text()) + 2 * label->frameWidth() + 8;
+  };
+  statePanel_->setFixedWidth(crowded ? std::min(200, textWidth(statePanel_)) : 200);
+  alarmPanel_->setFixedWidth(textWidth(alarmPanel_));
 }
 
 void TMainForm::SetWindow(TWindowRole role, QWidget* window) {

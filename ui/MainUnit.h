@@ -64,7 +64,8 @@ class TMainForm : public QMainWindow {
   Q_OBJECT
  public:
   static constexpr int kHelpContext = hcMainWindow;
-  static constexpr int kClientWidth = 331;
+  // Wide enough for the status line's state, alarms and a notice side by side.
+  static constexpr int kClientWidth = 420;
   static constexpr int kClientHeight = 304;
 
   explicit TMainForm(TNetwork& network, QWidget* parent = nullptr);

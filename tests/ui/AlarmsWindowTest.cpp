@@ -594,6 +594,12 @@ TEST_F(AlarmsWindowTest, Screenshots) {
   LabelOf(regs[0])->SetValue(QStringLiteral("75"));  // as the poller's store shows it
   View()->SetFlashPhase(true);
   save(main.get(), "alarm-label.png");
+  const QString brokerOut = QStringLiteral("MQTT: нет связи с localhost:1883, повтор");
+  main->ShowLineNotice(QStringLiteral("Порт COM1 потерян: устройство отключено"), true);
+  main->ShowBrokerNotice(brokerOut, brokerOut);
+  save(main.get(), "status-line.png");
+  main->ShowLineNotice(QString(), false);
+  main->ShowBrokerNotice(QString(), QString());
   ASSERT_TRUE(Activate(form.get()));
   save(form.get(), "alarms-window.png");
   Child<QTabWidget>(*form, "alarmTabs")->setCurrentIndex(1);
