@@ -109,10 +109,10 @@ TAlarmLimitsDlg::TAlarmLimitsDlg(TNetwork& network, TAlarmMonitor* monitor, cons
   QPushButton* ok = nullptr;
   QPushButton* cancel = nullptr;
   layout->addLayout(OkCancelRow(this, ok, cancel));
-  connect(ok, &QPushButton::clicked, this, &TAlarmLimitsDlg::Accept);
+  connect(ok, &QPushButton::clicked, this, &TAlarmLimitsDlg::Confirm);
 }
 
-void TAlarmLimitsDlg::Accept() {
+void TAlarmLimitsDlg::Confirm() {
   const bool regulatorOnly = !regulator_.isEmpty() && regulator_ == name_;
   bool written = false;
   if (!regulatorOnly) {

@@ -26,7 +26,7 @@ class TAlarmLimitsDlg : public QDialog {
   const QString& Name() const { return name_; }
 
  private:
-  void Accept();
+  void Confirm();
 
   TNetwork& network_;
   TAlarmMonitor* monitor_;
