@@ -241,22 +241,19 @@ TEST_F(TMainFormTest, TheBrokersOutageLastsInTheStatusLineBesideTheLinesNews) {
   };
   const QString out = QStringLiteral("MQTT: нет связи с localhost:1883, повтор");
   const QString full = QStringLiteral("MQTT: очередь была полна, потеряно сообщений: 5");
+  // The broker's place shows the text told, then, once news' while is over, `after`.
   struct Step {
     const char* what;
-    QString text, outage;
-    QString shown;  // the broker's place after it and after its news' while
-    QString after;
+    QString text, outage, after;
   };
-  const Step steps[] = {
-      {"lost", out, out, out, out},
-      {"news in the outage", full, out, full, out},
-      {"back", QStringLiteral("MQTT: подключено"), QString(), QStringLiteral("MQTT: подключено"), QString()},
-  };
+  const Step steps[] = {{"lost", out, out, out},
+                        {"news in the outage", full, out, out},
+                        {"back", QStringLiteral("MQTT: подключено"), QString(), QString()}};
   form->ShowLineNotice(QStringLiteral("Порт COM1 потерян"), true);
   for (const Step& step : steps) {
     SCOPED_TRACE(step.what);
     form->ShowBrokerNotice(step.text, step.outage);
-    EXPECT_EQ(broker->toolTip(), step.shown);
+    EXPECT_EQ(broker->toolTip(), step.text);
     hurry();
     RunEventsFor(50);
     EXPECT_EQ(broker->toolTip(), step.after);
