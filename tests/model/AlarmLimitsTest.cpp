@@ -49,7 +49,6 @@ TEST_F(AlarmLimitsTest, ARegulatorsCommunicationAlarmIsFoundFromItsNodesAndWritt
   channel->SetName(QStringLiteral("D001C000"));
   auto* reg = new TRegisterNode(channel);
   reg->SetName(kName);
-  // A node's name, its regulator's.
   const std::pair<const char*, const char*> found[] = {
       {"D001C000R001", "D001"}, {"D001C000", "D001"}, {"D001", "D001"}, {"D002C000R001", ""}};
   for (const auto& [name, regulator] : found)

@@ -317,19 +317,16 @@ TEST_F(AlarmsWindowTest, TheJournalFollowsTheClockUntilTheOperatorSetsItsEnd) {
   auto* status = Child<QLabel>(*form, "journalStatus");
   QTreeWidget* journal = List("journalList");
   EXPECT_EQ(status->text(), QStringLiteral("Событий: 0"));
-  struct Step {
-    int hoursLater;
-    const char* value;
-    int rows;  // the journal's rows once it came
-  };
-  const Step steps[] = {{0, "75", 1}, {1, "20", 2}, {2, "80", 3}, {3, "10", 4}};
-  for (const Step& step : steps) {
-    Clock->AdvanceSeconds(step.hoursLater * 3600.0);
-    Read(regs[0], step.value);
-    EXPECT_TRUE(RunEventsUntil([&] { return journal->topLevelItemCount() == step.rows; }, 3000))
-        << step.hoursLater << " h: " << journal->topLevelItemCount() << " rows";
+  // Hours later, the value read: each read one event more.
+  const std::pair<int, const char*> steps[] = {{0, "75"}, {1, "20"}, {2, "80"}, {3, "10"}};
+  int rows = 0;
+  for (const auto& [hoursLater, value] : steps) {
+    Clock->AdvanceSeconds(hoursLater * 3600.0);
+    Read(regs[0], value);
+    ++rows;
+    EXPECT_TRUE(RunEventsUntil([&] { return journal->topLevelItemCount() == rows; }, 3000))
+        << hoursLater << " h";
   }
-  EXPECT_EQ(status->text(), QStringLiteral("Событий: 4"));
 
   // The operator moves "по" an hour back: the events after it stay out, new ones too.
   auto* to = Child<QDateTimeEdit>(*form, "toEdit");
@@ -368,8 +365,6 @@ TEST_F(AlarmsWindowTest, AShelvedAlarmIsListedWithItsTimeLeftAndTakenBackEarly) 
   ClickRow(shelved, 0);
   QTest::mouseClick(Button("unshelveButton"), Qt::LeftButton);
   EXPECT_EQ(shelved->topLevelItemCount(), 0);
-  EXPECT_EQ(tabs->tabText(2), QStringLiteral("Отложенные"));
-  EXPECT_FALSE(Button("unshelveButton")->isEnabled());
   ASSERT_EQ(List("activeList")->topLevelItemCount(), 1);
   EXPECT_EQ(List("activeList")->topLevelItem(0)->text(4), QStringLiteral("Не квитирована"));
   QStringList events;
@@ -553,8 +548,6 @@ TEST_F(AlarmsWindowTest, Screenshots) {
   main->ShowLineNotice(QStringLiteral("Порт COM1 потерян: устройство отключено"), true);
   main->ShowBrokerNotice(brokerOut, brokerOut);
   save(main.get(), "status-line.png");
-  main->ShowLineNotice(QString(), false);
-  main->ShowBrokerNotice(QString(), QString());
   ASSERT_TRUE(Activate(form.get()));
   save(form.get(), "alarms-window.png");
   Child<QTabWidget>(*form, "alarmTabs")->setCurrentIndex(1);
