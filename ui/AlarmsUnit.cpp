@@ -10,6 +10,7 @@
 #include <QPrintPreviewDialog>
 #include <QPrinter>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTextDocument>
@@ -75,7 +76,7 @@ void FillRow(QTreeWidgetItem* item, const TActiveAlarm& alarm) {
   for (int c = 0; c < texts.size(); ++c) {
     if (item->text(c) == texts[c]) continue;
     item->setText(c, texts[c]);
-    item->setToolTip(c, texts[c]);
+    item->setToolTip(c, c == 1 ? AlarmFullName(texts[c], alarm.Name) : texts[c]);
   }
   item->setData(0, kNameRole, alarm.Name);
   item->setData(0, kConditionRole, static_cast<int>(alarm.Condition));
@@ -132,6 +133,20 @@ TAlarmsForm::TAlarmsForm(TNetwork& network, TAlarmMonitor& alarms, TMainForm* ma
   activeLayout->addLayout(buttons);
   tabs_->addTab(activePage, QStringLiteral("Активные"));
 
+  // The shelved alarms, with the time left; taken back early here.
+  auto* shelvedPage = new QWidget(tabs_);
+  auto* shelvedLayout = new QVBoxLayout(shelvedPage);
+  shelved_ = MakeList(shelvedPage, ShelvedAlarmHeaders(), "shelvedList");
+  shelved_->setSelectionMode(QAbstractItemView::SingleSelection);
+  shelvedLayout->addWidget(shelved_);
+  auto* shelvedButtons = new QHBoxLayout;
+  unshelve_ = new QPushButton(QStringLiteral("Вернуть"), shelvedPage);
+  unshelve_->setObjectName(QStringLiteral("unshelveButton"));
+  unshelve_->setToolTip(QStringLiteral("Снова под контроль, не дожидаясь конца срока"));
+  shelvedButtons->addWidget(unshelve_);
+  shelvedButtons->addStretch();
+  shelvedLayout->addLayout(shelvedButtons);
+
   // The journal.
   auto* journalPage = new QWidget(tabs_);
   auto* journalLayout = new QVBoxLayout(journalPage);
@@ -139,8 +154,9 @@ TAlarmsForm::TAlarmsForm(TNetwork& network, TAlarmMonitor& alarms, TMainForm* ma
   const QDateTime now = DateTimeToQt(Now());
   from_ = new QDateTimeEdit(now.addDays(-1), journalPage);
   from_->setObjectName(QStringLiteral("fromEdit"));
-  to_ = new QDateTimeEdit(now.addSecs(3600), journalPage);
+  to_ = new QDateTimeEdit(now, journalPage);
   to_->setObjectName(QStringLiteral("toEdit"));
+  to_->setToolTip(QStringLiteral("Пока не изменено, означает текущее время"));
   for (QDateTimeEdit* e : {from_, to_}) {
     e->setDisplayFormat(QStringLiteral("dd.MM.yyyy H:mm:ss"));
     e->setCalendarPopup(true);
@@ -172,6 +188,7 @@ TAlarmsForm::TAlarmsForm(TNetwork& network, TAlarmMonitor& alarms, TMainForm* ma
   journalButtons->addWidget(print_);
   journalLayout->addLayout(journalButtons);
   tabs_->addTab(journalPage, QStringLiteral("Журнал"));
+  tabs_->addTab(shelvedPage, QStringLiteral("Отложенные"));
 
   connect(active_, &QTreeWidget::itemSelectionChanged, this, &TAlarmsForm::UpdateButtons);
   connect(ack_, &QPushButton::clicked, this, &TAlarmsForm::AcknowledgeSelected);
@@ -183,6 +200,16 @@ TAlarmsForm::TAlarmsForm(TNetwork& network, TAlarmMonitor& alarms, TMainForm* ma
     ShowFaults(SetAlarmBeep(network_, on));
   });
   connect(active_, &QTreeWidget::itemDoubleClicked, this, &TAlarmsForm::AcknowledgeSelected);
+  connect(shelved_, &QTreeWidget::itemSelectionChanged, this, &TAlarmsForm::UpdateButtons);
+  connect(unshelve_, &QPushButton::clicked, this, &TAlarmsForm::UnshelveSelected);
+  shelvedTimer_ = new QTimer(this);
+  shelvedTimer_->setInterval(1000);
+  connect(shelvedTimer_, &QTimer::timeout, this, [this] {
+    if (isVisible()) RefreshShelved();
+  });
+  connect(to_, &QDateTimeEdit::dateTimeChanged, this, [this] {
+    if (!settingTo_) toFollows_ = false;
+  });
   connect(show_, &QPushButton::clicked, this, &TAlarmsForm::ShowJournal);
   connect(register_, &QLineEdit::returnPressed, this, &TAlarmsForm::ShowJournal);
   connect(export_, &QPushButton::clicked, this, &TAlarmsForm::ExportJournal);
@@ -191,13 +218,11 @@ TAlarmsForm::TAlarmsForm(TNetwork& network, TAlarmMonitor& alarms, TMainForm* ma
   refreshTimer_ = new QTimer(this);
   refreshTimer_->setSingleShot(true);
   connect(refreshTimer_, &QTimer::timeout, this, [this] {
-    if (!stale_ || !isVisible()) return;
+    if (!isVisible()) return;
     lastRefresh_.start();
-    RefreshActive();
+    RefreshStale();
   });
-  observer_ = alarms_.Observe([this](const TAlarmEvent& event) {
-    if (event.IsAlarm()) AlarmEventCame();
-  });
+  observer_ = alarms_.Observe([this](const TAlarmEvent& event) { EventCame(event.IsAlarm()); });
   if (mainForm_ != nullptr)
     connect(mainForm_, &TMainForm::NetworkOpenChanged, this, &TAlarmsForm::UpdateButtons);
   RefreshActive();
@@ -210,21 +235,39 @@ TAlarmsForm::~TAlarmsForm() {
 
 void TAlarmsForm::showEvent(QShowEvent* event) {
   RefreshActive();
+  if (journalStale_ && JournalLive()) ShowJournal();
   QWidget::showEvent(event);
 }
 
 // A flood of events costs one refresh now and one at the end of each quarter second, not one per
-// event; a hidden window only notes that its list is stale.
-void TAlarmsForm::AlarmEventCame() {
-  stale_ = true;
+// event; a hidden window only notes that its lists are stale.
+void TAlarmsForm::EventCame(bool alarm) {
+  if (alarm) stale_ = true;
+  journalStale_ = true;
   if (!isVisible() || refreshTimer_->isActive()) return;
   const int period = 1000 / kRefreshesPerSecond;
   if (!lastRefresh_.isValid() || lastRefresh_.elapsed() >= period) {
     lastRefresh_.start();
-    RefreshActive();
+    RefreshStale();
   } else {
     refreshTimer_->start(static_cast<int>(period - lastRefresh_.elapsed()));
   }
+}
+
+void TAlarmsForm::RefreshStale() {
+  if (stale_) RefreshActive();
+  if (!journalStale_ || !JournalLive()) return;
+  ShowJournal();
+  // Events the writer has not yet stored come with a later refresh.
+  if (alarms_.JournalWaiting() > 0) {
+    journalStale_ = true;
+    refreshTimer_->start(1000 / kRefreshesPerSecond);
+  }
+}
+
+bool TAlarmsForm::JournalLive() const {
+  const QDateTime now = DateTimeToQt(Now());
+  return from_->dateTime() <= now && (toFollows_ || to_->dateTime() >= now);
 }
 
 void TAlarmsForm::RefreshActive() {
@@ -267,11 +310,55 @@ void TAlarmsForm::RefreshActive() {
   }
   addPending();
   rows_ = std::move(rows);
+  RefreshShelved();
   if (QTreeWidgetItem* again = rows_.value(selected); again != nullptr && again != active_->currentItem())
     active_->setCurrentItem(again);
   if (active_->currentItem() == nullptr && active_->topLevelItemCount() > 0)
     active_->setCurrentItem(active_->topLevelItem(0));
   UpdateButtons();
+}
+
+void TAlarmsForm::RefreshShelved() {
+  const std::vector<TShelvedAlarm> alarms = alarms_.ShelvedList();
+  const QTreeWidgetItem* current = shelved_->currentItem();
+  const QString selected =
+      current != nullptr ? RowKey(current->data(0, kNameRole).toString(),
+                                  static_cast<TAlarmCondition>(current->data(0, kConditionRole).toInt()))
+                         : QString();
+  // Few rows, rebuilt each second: the time left changes in every one.
+  while (shelved_->topLevelItemCount() > static_cast<int>(alarms.size())) delete shelved_->topLevelItem(0);
+  while (shelved_->topLevelItemCount() < static_cast<int>(alarms.size()))
+    shelved_->addTopLevelItem(new QTreeWidgetItem);
+  for (int i = 0; i < static_cast<int>(alarms.size()); ++i) {
+    const TShelvedAlarm& alarm = alarms[static_cast<size_t>(i)];
+    QTreeWidgetItem* item = shelved_->topLevelItem(i);
+    const QStringList texts = ShelvedAlarmRow(alarm);
+    for (int c = 0; c < texts.size(); ++c) {
+      if (item->text(c) != texts[c]) item->setText(c, texts[c]);
+      item->setToolTip(c, c == 1 ? AlarmFullName(texts[c], alarm.Name) : texts[c]);
+    }
+    item->setData(0, kNameRole, alarm.Name);
+    item->setData(0, kConditionRole, static_cast<int>(alarm.Condition));
+    if (RowKey(alarm.Name, alarm.Condition) == selected) shelved_->setCurrentItem(item);
+  }
+  if (shelved_->currentItem() == nullptr && shelved_->topLevelItemCount() > 0)
+    shelved_->setCurrentItem(shelved_->topLevelItem(0));
+  tabs_->setTabText(
+      tabs_->indexOf(shelved_->parentWidget()),
+      alarms.empty() ? QStringLiteral("Отложенные") : QStringLiteral("Отложенные (%1)").arg(alarms.size()));
+  if (alarms.empty())
+    shelvedTimer_->stop();
+  else if (!shelvedTimer_->isActive())
+    shelvedTimer_->start();
+  unshelve_->setEnabled(shelved_->currentItem() != nullptr);
+}
+
+void TAlarmsForm::UnshelveSelected() {
+  const QTreeWidgetItem* item = shelved_->currentItem();
+  if (item == nullptr) return;
+  alarms_.Unshelve(item->data(0, kNameRole).toString(),
+                   static_cast<TAlarmCondition>(item->data(0, kConditionRole).toInt()));
+  RefreshActive();
 }
 
 void TAlarmsForm::UpdateButtons() {
@@ -281,7 +368,8 @@ void TAlarmsForm::UpdateButtons() {
   ackAll_->setEnabled(alarms_.UnackedCount() > 0);
   shelve_->setEnabled(selected && open);
   shelveMinutes_->setEnabled(open);
-  limits_->setEnabled(selected && open && SelectedCondition() != TAlarmCondition::Comm);
+  limits_->setEnabled(selected && open);
+  unshelve_->setEnabled(shelved_->currentItem() != nullptr);
   beep_->setEnabled(open);
   beep_->setChecked(AlarmBeep(network_.Alarms().get()));
 }
@@ -323,19 +411,33 @@ void TAlarmsForm::EditLimits() {
 }
 
 void TAlarmsForm::ShowJournal() {
+  journalStale_ = false;
+  if (toFollows_) {
+    settingTo_ = true;
+    to_->setDateTime(DateTimeToQt(Now()));
+    settingTo_ = false;
+  }
   TJournalQuery query;
   query.From = DateTimeFromQt(from_->dateTime());
-  query.To = DateTimeFromQt(to_->dateTime());
+  // Unbounded while following: the edit shows whole seconds, an event of this second is later.
+  if (!toFollows_) query.To = DateTimeFromQt(to_->dateTime());
   query.Name = register_->text().trimmed();
   TAlarmJournal& journal = alarms_.Journal();
   journal_ = journal.IsOpen() ? journal.Query(query) : std::vector<TAlarmEvent>{};
+  // The operator's place in a long list stays; one at its end follows the new events.
+  QScrollBar* scroll = events_->verticalScrollBar();
+  const bool atEnd = scroll->value() == scroll->maximum();
+  const int kept = scroll->value();
   events_->clear();
   QList<QTreeWidgetItem*> items;
   items.reserve(static_cast<int>(journal_.size()));
   for (const TAlarmEvent& event : journal_) items << RowItem(JournalRow(event));
   events_->addTopLevelItems(items);
-  QString status = journal.IsOpen() ? QStringLiteral("Событий: %1").arg(journal_.size())
-                                    : QStringLiteral("Журнал недоступен");
+  scroll->setValue(atEnd ? scroll->maximum() : kept);
+  // No file yet is a journal waiting for its first event, not one unavailable.
+  const bool available = journal.IsOpen() || (alarms_.JournalKept() && alarms_.JournalError().isEmpty());
+  QString status =
+      available ? QStringLiteral("Событий: %1").arg(journal_.size()) : QStringLiteral("Журнал недоступен");
   if (const QString waiting = alarms_.JournalStatusText(); !waiting.isEmpty())
     status += QStringLiteral("; ") + waiting;
   journalStatus_->setText(status);
@@ -345,7 +447,7 @@ void TAlarmsForm::ShowJournal() {
 }
 
 void TAlarmsForm::ExportJournal() {
-  const QString suggested = network_.Dir() + QStringLiteral("/Archives/alarms.txt");
+  const QString suggested = SuggestedJournalExport(network_);
   const QString path = AskExportPath
                            ? AskExportPath(suggested)
                            : QFileDialog::getSaveFileName(this, QStringLiteral("Экспорт журнала"), suggested,
@@ -356,6 +458,7 @@ void TAlarmsForm::ExportJournal() {
     ShowMessage(QStringLiteral("Не могу записать %1\r\n%2").arg(path, why), TMsgIcon::Error);
     return;
   }
+  ShowFaults(RememberJournalExport(network_, path));
   ShowMessage(QStringLiteral("Журнал тревог записан в\r\n%1").arg(path), TMsgIcon::Information);
 }
 

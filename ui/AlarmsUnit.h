@@ -45,12 +45,15 @@ class TAlarmsForm : public QWidget {
   // Whether the network is open for configuration (shelving and the limits); open when unset.
   std::function<bool()> NetworkOpen;
 
-  // Brings the active list up to date, changing only the rows that changed; the journal is read
-  // again by its "Показать". Events refresh it at most kRefreshesPerSecond times a second, and
-  // only while the window is shown.
+  // Brings the active list up to date, changing only the rows that changed. Events refresh it, and
+  // the journal while its range reaches now, at most kRefreshesPerSecond times a second, and only
+  // while the window is shown.
   void RefreshActive();
   static constexpr int kRefreshesPerSecond = 4;
+  // Reads the journal for the range and register asked; "по" untouched by the operator means now.
   void ShowJournal();
+  // Whether the journal's range reaches now, so that new events join it.
+  bool JournalLive() const;
   // What the journal shows now.
   const std::vector<TAlarmEvent>& JournalEvents() const { return journal_; }
 
@@ -59,12 +62,15 @@ class TAlarmsForm : public QWidget {
 
  private:
   void UpdateButtons();
-  void AlarmEventCame();
+  void EventCame(bool alarm);
+  void RefreshStale();
   QString SelectedName() const;
   TAlarmCondition SelectedCondition() const;
   void AcknowledgeSelected();
   void AcknowledgeAll();
   void ShelveSelected();
+  void RefreshShelved();
+  void UnshelveSelected();
   void EditLimits();
   void ExportJournal();
   void PrintJournal();
@@ -75,6 +81,9 @@ class TAlarmsForm : public QWidget {
   int observer_ = 0;
   std::vector<TAlarmEvent> journal_;
   bool stale_ = false;         // events came since the active list was brought up to date
+  bool journalStale_ = false;  // events came since the journal was read
+  bool toFollows_ = true;      // "по" follows the clock until the operator sets it
+  bool settingTo_ = false;     // "по" set by the program, not the operator
   QElapsedTimer lastRefresh_;  // of one an event made
   QTimer* refreshTimer_ = nullptr;
   QHash<QString, QTreeWidgetItem*> rows_;  // the active list's rows by name and condition
@@ -95,6 +104,9 @@ class TAlarmsForm : public QWidget {
   QPushButton* export_ = nullptr;
   QPushButton* print_ = nullptr;
   QLabel* journalStatus_ = nullptr;
+  QTreeWidget* shelved_ = nullptr;
+  QPushButton* unshelve_ = nullptr;
+  QTimer* shelvedTimer_ = nullptr;  // the time left, every second while any is shelved
 };
 
 }  // namespace vexa

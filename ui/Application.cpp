@@ -183,7 +183,8 @@ void TProgram::StartBroker() {
   // A file that cannot be used is told, as vexa-cli tells it, and nothing is published.
   if (const QStringList problems = settings.Problems();
       !problems.isEmpty() && (settings.Enabled() || !settings.FileProblems.isEmpty())) {
-    mainForm_->ShowLineNotice(QStringLiteral("MQTT: не публикуется: ") + problems.first(), true);
+    const QString notice = QStringLiteral("MQTT: не публикуется: ") + problems.first();
+    mainForm_->ShowBrokerNotice(notice, notice);
     ShowMessage(QStringLiteral("Публикация в брокер MQTT отключена: %1\r\n%2")
                     .arg(BrokerSettingsPath(network_->Dir()), problems.join(QStringLiteral("\r\n"))),
                 TMsgIcon::Warning);
@@ -192,7 +193,11 @@ void TProgram::StartBroker() {
   if (!settings.Enabled()) return;
   broker_ = std::make_unique<TBrokerPublisher>(*network_, BrokerOptionsFor(settings, network_->Dir()));
   // The broker's news (connected, lost, messages dropped) in the status line.
-  broker_->News = [main = mainForm_.get()](const QString& text) { main->ShowLineNotice(text, false); };
+  broker_->News = [main = mainForm_.get(), broker = broker_.get()](const QString& text) {
+    const TBrokerState state = broker->State();
+    const bool out = state == TBrokerState::Lost || state == TBrokerState::Refused;
+    main->ShowBrokerNotice(text, out ? broker->StateText() : QString());
+  };
   // Alarm events out to the broker, writes from it into the journal.
   brokerAlarms_ = broker_->JoinAlarms(*alarms_);
   broker_->Start();

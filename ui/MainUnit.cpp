@@ -12,6 +12,7 @@
 #include <QPainter>
 #include <QPointer>
 #include <QPolygonF>
+#include <QResizeEvent>
 #include <QScopeGuard>
 #include <QScreen>
 #include <QStatusBar>
@@ -317,6 +318,35 @@ void TMainForm::CreateToolBar() {
   keyAction_ = toolBar_->addWidget(keyPicture_);
 }
 
+// A status line notice as wide as the room left: the text cut short to fit, the whole of it on
+// hover.
+class TNoticePanel : public QLabel {
+ public:
+  explicit TNoticePanel(QWidget* parent) : QLabel(parent) {
+    setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    setMinimumWidth(40);
+    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  }
+  void SetNotice(const QString& text) {
+    notice_ = text;
+    setToolTip(text);
+    setVisible(!text.isEmpty());
+    Fit();
+  }
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override {
+    QLabel::resizeEvent(event);
+    Fit();
+  }
+
+ private:
+  void Fit() {
+    setText(fontMetrics().elidedText(notice_, Qt::ElideRight, std::max(0, contentsRect().width() - 4)));
+  }
+  QString notice_;
+};
+
 void TMainForm::CreateStatusBar() {
   QStatusBar* bar = statusBar();
   bar->setSizeGripEnabled(false);
@@ -342,10 +372,24 @@ void TMainForm::CreateStatusBar() {
   journalPalette.setColor(QPalette::WindowText, Qt::red);
   journalPanel_->setPalette(journalPalette);
   journalPanel_->hide();
+  linePanel_ = new TNoticePanel(bar);
+  linePanel_->setObjectName(QStringLiteral("linePanel"));
+  linePanel_->hide();
+  brokerPanel_ = new TNoticePanel(bar);
+  brokerPanel_->setObjectName(QStringLiteral("brokerPanel"));
+  brokerPanel_->hide();
   bar->addWidget(caption);
-  bar->addWidget(alarmPanel_);
   bar->addWidget(statePanel_);
+  bar->addWidget(alarmPanel_);
+  bar->addWidget(linePanel_, 1);
+  bar->addWidget(brokerPanel_, 1);
   bar->addWidget(journalPanel_);
+  brokerNewsTimer_ = new QTimer(this);
+  brokerNewsTimer_->setSingleShot(true);
+  connect(brokerNewsTimer_, &QTimer::timeout, this, [this] {
+    brokerNews_.clear();
+    UpdateStatePanel();
+  });
   lineNewsTimer_ = new QTimer(this);
   lineNewsTimer_->setSingleShot(true);
   connect(lineNewsTimer_, &QTimer::timeout, this, [this] {
@@ -441,14 +485,22 @@ void TMainForm::ShowLineNotice(const QString& text, bool lost) {
   UpdateStatePanel();
 }
 
+void TMainForm::ShowBrokerNotice(const QString& text, const QString& outage) {
+  brokerOutage_ = outage;
+  brokerNews_ = text == outage ? QString() : text;
+  if (brokerNews_.isEmpty())
+    brokerNewsTimer_->stop();
+  else
+    brokerNewsTimer_->start(kLineNewsMs);
+  UpdateStatePanel();
+}
+
+// Each notice has its own place, shown for as long as what it tells lasts; the caption gives them
+// its room.
 void TMainForm::UpdateStatePanel() {
-  const bool news = !lineNotice_.isEmpty();
   const int active = alarms_ != nullptr ? alarms_->ActiveCount() : 0;
   const int unacked = alarms_ != nullptr ? alarms_->UnackedCount() : 0;
-  const bool alarmed = !news && (active > 0 || unacked > 0);
-  // The news takes the caption's room too, and alarms take it while there are any: the window is
-  // narrow.
-  stateCaption_->setVisible(!news && !alarmed);
+  const bool alarmed = active > 0 || unacked > 0;
   alarmPanel_->setVisible(alarmed);
   if (alarmed) {
     alarmPanel_->setText(QStringLiteral("Тревоги: %1 / %2").arg(active).arg(unacked));
@@ -458,9 +510,20 @@ void TMainForm::UpdateStatePanel() {
     pal.setColor(QPalette::WindowText, unacked > 0 ? QColor(Qt::red) : palette().color(QPalette::WindowText));
     alarmPanel_->setPalette(pal);
   }
-  statePanel_->setFixedWidth(news ? 200 + stateCaption_->width() : 200);
-  statePanel_->setText(news ? lineNotice_ : programState_);
-  statePanel_->setToolTip(news ? lineNotice_ : QString());
+  linePanel_->SetNotice(lineNotice_);
+  brokerPanel_->SetNotice(brokerNews_.isEmpty() ? brokerOutage_ : brokerNews_);
+  const bool crowded =
+      alarmed || !lineNotice_.isEmpty() || !brokerPanel_->isHidden() || !journalPanel_->isHidden();
+  stateCaption_->setVisible(!crowded);
+  statePanel_->setText(programState_);
+  statePanel_->setToolTip(programState_);
+  // Alone it has the caption beside it; among notices, only the room its word needs.
+  // A fixed width is its own size hint: the text's own width, measured.
+  const auto textWidth = [](const QLabel* label) {
+    return label->fontMetrics().horizontalAdvance(label->text()) + 2 * label->frameWidth() + 8;
+  };
+  statePanel_->setFixedWidth(crowded ? std::min(200, textWidth(statePanel_)) : 200);
+  alarmPanel_->setFixedWidth(textWidth(alarmPanel_));
 }
 
 void TMainForm::SetWindow(TWindowRole role, QWidget* window) {
@@ -574,6 +637,7 @@ void TMainForm::ShowJournalNews(const QString& text) {
   journalPanel_->setText(waiting);
   journalPanel_->setToolTip(alarms_ != nullptr ? alarms_->JournalError() : QString());
   journalPanel_->setVisible(!waiting.isEmpty());
+  UpdateStatePanel();
 }
 
 void TMainForm::OpenNear(TWindowRole role, int x, int y) {

@@ -58,11 +58,14 @@ enum class TWindowRole {
 // the left or top (the bottom case keeps 60 pixels more room).
 QPoint PlaceNearPoint(QPoint screenPoint, QSize windowSize, const QRect& screen);
 
+class TNoticePanel;
+
 class TMainForm : public QMainWindow {
   Q_OBJECT
  public:
   static constexpr int kHelpContext = hcMainWindow;
-  static constexpr int kClientWidth = 331;
+  // Wide enough for the status line's state, alarms and a notice side by side.
+  static constexpr int kClientWidth = 420;
   static constexpr int kClientHeight = 304;
 
   explicit TMainForm(TNetwork& network, QWidget* parent = nullptr);
@@ -75,10 +78,14 @@ class TMainForm : public QMainWindow {
   void AdjustToolWindowCount(int delta);
   void ShowProgramState(const QString& text);
   QString ProgramState() const;
-  // News of the line (Services().LineNotice): shown in the status line in place of the program's
-  // state, a loss until the port is back, a return for a few seconds. Any thread may tell it.
+  // News of the line (Services().LineNotice): a place of its own in the status line beside the
+  // program's state, a loss until the port is back, a return for a few seconds. Any thread may
+  // tell it.
   void ShowLineNotice(const QString& text, bool lost);
   static constexpr int kLineNewsMs = 10000;
+  // The broker's: `outage` (empty when the broker is reachable) stays for as long as it lasts;
+  // other news shows for kLineNewsMs over it.
+  void ShowBrokerNotice(const QString& text, const QString& outage);
   bool ShutdownPending() const { return shutdownPending_; }
 
   void SetWindow(TWindowRole role, QWidget* window);
@@ -196,9 +203,14 @@ class TMainForm : public QMainWindow {
   QAction* keyAction_ = nullptr;
   QLabel* stateCaption_ = nullptr;
   QLabel* statePanel_ = nullptr;
-  QLabel* alarmPanel_ = nullptr;    // in the caption's room while there are alarms
-  QLabel* journalPanel_ = nullptr;  // while alarm events wait for the journal
-  QElapsedTimer lastAlarmCall_;     // the last raise and beep of a first-priority alarm
+  QLabel* alarmPanel_ = nullptr;         // in the caption's room while there are alarms
+  QLabel* journalPanel_ = nullptr;       // while alarm events wait for the journal
+  TNoticePanel* linePanel_ = nullptr;    // while the line has news
+  TNoticePanel* brokerPanel_ = nullptr;  // while the broker has news or is out
+  QString brokerOutage_;
+  QString brokerNews_;
+  QTimer* brokerNewsTimer_ = nullptr;
+  QElapsedTimer lastAlarmCall_;  // the last raise and beep of a first-priority alarm
   TAlarmMonitor* alarms_ = nullptr;
   int alarmObserver_ = 0;
   QString programState_;

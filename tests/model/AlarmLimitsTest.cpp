@@ -40,6 +40,62 @@ class AlarmLimitsTest : public TVexaTest {
   }
 };
 
+// A regulator's communication alarm is found from any node under it and written to the
+// regulator's own node, which keeps no limits.
+TEST_F(AlarmLimitsTest, ARegulatorsCommunicationAlarmIsFoundFromItsNodesAndWritten) {
+  auto* device = new TRootNode(Net().get());
+  device->SetName(QStringLiteral("D001"));
+  auto* channel = new TRootNode(device);
+  channel->SetName(QStringLiteral("D001C000"));
+  auto* reg = new TRegisterNode(channel);
+  reg->SetName(kName);
+  const std::pair<const char*, const char*> found[] = {
+      {"D001C000R001", "D001"}, {"D001C000", "D001"}, {"D001", "D001"}, {"D002C000R001", ""}};
+  for (const auto& [name, regulator] : found)
+    EXPECT_EQ(RegulatorOf(Current(), QString::fromLatin1(name)), QString::fromLatin1(regulator)) << name;
+  // A node of the first layout with limits set on the regulator by hand: they go off.
+  ASSERT_TRUE(ApplyAlarmLimits(Current(), QStringLiteral("D001"),
+                               Edit({"", "80", "", ""}, {false, true, false, false}))
+                  .Written);
+  const TCommAlarmEdit comm{true, 5, 1};
+  const TAlarmLimitsApplied applied = ApplyCommAlarm(Current(), QStringLiteral("D001"), comm);
+  EXPECT_TRUE(applied.Written && applied.Faults.Texts().isEmpty());
+  EXPECT_EQ(ReadCommAlarm(Current(), QStringLiteral("D001")), comm);
+  const TAlarmNode* node = FindAlarmNode(Current().Alarms().get(), QStringLiteral("D001"));
+  ASSERT_NE(node, nullptr);
+  EXPECT_FALSE(node->HiEnabled());
+  EXPECT_TRUE(QFileInfo::exists(ConfigFilePath(Current().Dir(), QStringLiteral("ALARMS"))));
+}
+
+// The journal's export is proposed outside the archive folder, in the folder last exported to
+// while it exists; the choice is kept in ALARMS.cfg.
+TEST_F(AlarmLimitsTest, TheJournalsExportIsProposedWhereTheLastOneWent) {
+  QDir(Dir->path()).mkpath(QStringLiteral("Archives"));
+  QDir(Dir->path()).mkpath(QStringLiteral("out"));
+  const QString inProgram = Dir->filePath(QStringLiteral("alarms.txt"));
+  EXPECT_EQ(SuggestedJournalExport(Current()), inProgram) << "never exported";
+  const struct {
+    const char* Exported;  // under the folder
+    const char* Proposed;  // then, under the folder; "" the program's folder
+  } cases[] = {
+      {"out/a.txt", "out/alarms.txt"},
+      {"Archives/b.txt", ""},  // the archive list would show it
+      {"gone/c.txt", ""},      // the folder no longer there
+      {"out/d.txt", "out/alarms.txt"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Exported);
+    EXPECT_TRUE(
+        RememberJournalExport(Current(), Dir->filePath(QString::fromLatin1(c.Exported))).Texts().isEmpty());
+    const QString proposed = *c.Proposed ? Dir->filePath(QString::fromLatin1(c.Proposed)) : inProgram;
+    EXPECT_EQ(SuggestedJournalExport(Current()), proposed);
+  }
+  // Read back from the saved settings.
+  TNetwork again(Current().Dir(), nullptr);
+  LoadTreeFile(again, again.Alarms());
+  EXPECT_EQ(SuggestedJournalExport(again), Dir->filePath(QStringLiteral("out/alarms.txt")));
+}
+
 TEST_F(AlarmLimitsTest, WrongInputIsRefusedAndWritesNothing) {
   struct TCase {
     const char* Name;
@@ -268,7 +324,7 @@ TEST_F(AlarmLimitsTest, TheJournalExportsAsTabSeparatedCp1251WithCrLf) {
   EXPECT_EQ(lines[0], JournalHeaders().join('\t'));
   EXPECT_EQ(lines[1].split('\t').size(), JournalHeaders().size()) << "a tab inside a caption is no column";
   EXPECT_TRUE(lines[1].contains(QStringLiteral("Температура котла (D001C000R001)")));
-  EXPECT_TRUE(lines[2].endsWith(QStringLiteral("\tprogram")));
+  EXPECT_TRUE(lines[2].endsWith(QStringLiteral("\tпрограмма"))) << "the stored word in Russian";
   EXPECT_FALSE(text.contains(QRegularExpression(QStringLiteral("[^\r]\n"))));
   EXPECT_EQ(bytes, ToCp1251(text)) << "one byte per Cyrillic letter";
   EXPECT_LT(bytes.size(), text.toUtf8().size());

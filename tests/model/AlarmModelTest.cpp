@@ -75,7 +75,8 @@ class AlarmModelTest : public TVexaTest {
 };
 
 // Each step: "+S WHAT", S seconds on the clock, then WHAT: a value read, "***" a failed read,
-// "ack", "shelve:N" (the H alarm, N seconds) or "tick". The events: "COND event state [value]".
+// "ack", "shelve:N" (the H alarm, N seconds), "unshelve" (the H alarm taken back early; "unshelve
+// refused" among the events when it was not shelved) or "tick". The events: "COND event state [value]".
 struct TCase {
   const char* Name;
   TLimits Limits;
@@ -132,6 +133,19 @@ const std::vector<TCase> kCases = {
      {true, {}, 50.0, {}, {}, 0, 0},
      {"+0 60", "+1 shelve:30", "+10 40", "+25 41"},
      {"H raised unacked 60", "H shelved normal 60", "H unshelved normal 40"}},
+    {"taken back early with the condition still there",
+     {true, {}, 50.0, {}, {}, 0, 0},
+     {"+0 60", "+1 shelve:30", "+5 65", "+1 unshelve", "+30 tick"},
+     {"H raised unacked 60", "H shelved normal 60", "H unshelved normal 65", "H raised unacked 65"}},
+    {"taken back early after the condition went",
+     {true, {}, 50.0, {}, {}, 0, 0},
+     {"+0 60", "+1 shelve:30", "+5 40", "+1 unshelve", "+1 60"},
+     {"H raised unacked 60", "H shelved normal 60", "H unshelved normal 40", "H raised unacked 60"}},
+    {"nothing shelved to take back",
+     {true, {}, 50.0, {}, {}, 0, 0},
+     {"+0 60", "+1 unshelve", "+1 shelve:10", "+11 tick", "+1 unshelve"},
+     {"H raised unacked 60", "unshelve refused", "H shelved normal 60", "H unshelved normal 60",
+      "H raised unacked 60", "unshelve refused"}},
     {"a failed read keeps the state",
      {true, {}, 50.0, {}, {}, 0, 0},
      {"+0 60", "+1 ***", "+1 ***", "+1 40"},
@@ -188,6 +202,7 @@ TEST_F(AlarmModelTest, LifeCycleOfALimitAlarm) {
     monitor.Open(Dir->path() + QStringLiteral("/%1.sqlite").arg(&c - kCases.data()));
     QStringList events;
     monitor.Observe([&events](const TAlarmEvent& e) { events << EventText(e); });
+    int takenBack = 0;
     for (const char* step : c.Steps) {
       const QStringList parts = QString::fromLatin1(step).split(QLatin1Char(' '));
       Clock->AdvanceSeconds(parts[0].mid(1).toDouble());
@@ -196,7 +211,12 @@ TEST_F(AlarmModelTest, LifeCycleOfALimitAlarm) {
         monitor.Acknowledge(kReg, QStringLiteral("оператор"));
       else if (what.startsWith(QLatin1String("shelve:")))
         EXPECT_TRUE(monitor.Shelve(kReg, TAlarmCondition::Hi, what.mid(7).toInt()));
-      else if (what == QLatin1String("tick"))
+      else if (what == QLatin1String("unshelve")) {
+        if (monitor.Unshelve(kReg, TAlarmCondition::Hi, QStringLiteral("оператор")))
+          ++takenBack;
+        else
+          events << QStringLiteral("unshelve refused");
+      } else if (what == QLatin1String("tick"))
         monitor.Tick();
       else if (what.startsWith(QLatin1String("wall:")))
         wall->Step(what.mid(5).toDouble());
@@ -206,10 +226,16 @@ TEST_F(AlarmModelTest, LifeCycleOfALimitAlarm) {
     QStringList expected;
     for (const char* e : c.Events) expected << QString::fromUtf8(e);
     EXPECT_EQ(events, expected);
-    // The journal holds the same events in the same order.
+    // The journal holds the same events in the same order, an early unshelving signed by its taker.
+    expected.removeAll(QStringLiteral("unshelve refused"));
     QStringList journal;
-    for (const TAlarmEvent& e : monitor.Journal().Query()) journal << EventText(e);
+    int signedUnshelved = 0;
+    for (const TAlarmEvent& e : monitor.Journal().Query()) {
+      journal << EventText(e);
+      if (e.Kind == TAlarmEventKind::Unshelved && e.Who == QStringLiteral("оператор")) ++signedUnshelved;
+    }
     EXPECT_EQ(journal, expected);
+    EXPECT_EQ(signedUnshelved, takenBack);
   }
   Services().Clock = std::move(fixtureClock);
 }
@@ -228,6 +254,7 @@ TEST_F(AlarmModelTest, ActiveListCountsAndWhoAcknowledged) {
   ASSERT_EQ(active.size(), 3u);
   EXPECT_EQ(active[0].Condition, TAlarmCondition::HiHi);
   EXPECT_EQ(active[0].Caption, QStringLiteral("Температура 1"));
+  EXPECT_EQ(active[0].Place, QStringLiteral("Печь")) << "the channel has no caption";
   EXPECT_EQ(active[2].Name, QStringLiteral("D000C000R002"));
   EXPECT_EQ(active[2].Priority, 3);
   EXPECT_EQ(monitor.ActiveCount(), 3);

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QDateTimeEdit>
 #include <QDir>
 #include <QFile>
 #include <QHelpEvent>
@@ -12,6 +14,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
@@ -150,6 +153,8 @@ class AlarmsWindowTest : public TVexaTest {
 
 TEST_F(AlarmsWindowTest, ALabelFlashesPastItsLimitAndStaysSteadyOnceAcknowledgedInTheWindow) {
   const QRgb red = PriorityColour(1);
+  static_cast<TRootNode*>(regs[0]->Owner())->SetCaption(QStringLiteral("Контур 1"));
+  monitor->Rebuild();
   Read(regs[0], "40");
   EXPECT_EQ(View()->AlarmState(), TAlarmState::Normal);
   EXPECT_FALSE(AlarmPanel()->isVisible());
@@ -169,6 +174,9 @@ TEST_F(AlarmsWindowTest, ALabelFlashesPastItsLimitAndStaysSteadyOnceAcknowledged
   // The operator opens the window, picks the row and acknowledges it.
   ASSERT_TRUE(Activate(form.get()));
   ASSERT_EQ(List("activeList")->topLevelItemCount(), 1);
+  EXPECT_EQ(List("activeList")->topLevelItem(0)->text(1), QStringLiteral("Контур 1 / Температура 1"));
+  EXPECT_EQ(List("activeList")->topLevelItem(0)->toolTip(1),
+            QStringLiteral("Контур 1 / Температура 1 (D001C000R001)"));
   EXPECT_EQ(List("activeList")->topLevelItem(0)->text(2), QStringLiteral("Выше верхней"));
   EXPECT_EQ(List("activeList")->topLevelItem(0)->text(3), QStringLiteral("75"));
   ClickRow(List("activeList"), 0);
@@ -177,6 +185,9 @@ TEST_F(AlarmsWindowTest, ALabelFlashesPastItsLimitAndStaysSteadyOnceAcknowledged
   EXPECT_EQ(ColoursSeen(), QSet<QRgb>{red}) << "steady";
   EXPECT_EQ(AlarmPanel()->text(), QStringLiteral("Тревоги: 1 / 0"));
   EXPECT_EQ(List("activeList")->topLevelItem(0)->text(4), QStringLiteral("Квитирована"));
+  form->ShowJournal();
+  EXPECT_EQ(List("journalList")->topLevelItem(1)->text(6), QStringLiteral("программа"))
+      << "the stored word in Russian";
 
   // Inside the deadband it stays; below it, the alarm goes and the label is itself again.
   Read(regs[0], "49");
@@ -297,6 +308,70 @@ TEST_F(AlarmsWindowTest, AWriteFromTheBrokerIsAJournalRowInTheOperatorsWords) {
   QToolTip::hideText();
 }
 
+// The journal's "по" follows the clock: over hours of events each one joins the shown list by
+// itself, until the operator sets "по" to a moment past; a journal without events yet is no
+// unavailable one.
+TEST_F(AlarmsWindowTest, TheJournalFollowsTheClockUntilTheOperatorSetsItsEnd) {
+  ASSERT_TRUE(Activate(form.get()));
+  Child<QTabWidget>(*form, "alarmTabs")->setCurrentIndex(1);
+  auto* status = Child<QLabel>(*form, "journalStatus");
+  QTreeWidget* journal = List("journalList");
+  EXPECT_EQ(status->text(), QStringLiteral("Событий: 0"));
+  // Hours later, the value read: each read one event more.
+  const std::pair<int, const char*> steps[] = {{0, "75"}, {1, "20"}, {2, "80"}, {3, "10"}};
+  int rows = 0;
+  for (const auto& [hoursLater, value] : steps) {
+    Clock->AdvanceSeconds(hoursLater * 3600.0);
+    Read(regs[0], value);
+    ++rows;
+    EXPECT_TRUE(RunEventsUntil([&] { return journal->topLevelItemCount() == rows; }, 3000))
+        << hoursLater << " h";
+  }
+
+  // The operator moves "по" an hour back: the events after it stay out, new ones too.
+  auto* to = Child<QDateTimeEdit>(*form, "toEdit");
+  to->setFocus();
+  to->setCurrentSection(QDateTimeEdit::HourSection);
+  QTest::keyClick(to, Qt::Key_Down);
+  QTest::mouseClick(Button("showButton"), Qt::LeftButton);
+  EXPECT_EQ(journal->topLevelItemCount(), 3);
+  Read(regs[0], "90");
+  ProcessEventsFor(2 * 1000 / TAlarmsForm::kRefreshesPerSecond);
+  EXPECT_EQ(journal->topLevelItemCount(), 3);
+}
+
+// A shelved alarm leaves the active list for "Отложенные", which counts its time down; "Вернуть"
+// takes it back early, signed in the journal, and its condition, still there, raises it again.
+TEST_F(AlarmsWindowTest, AShelvedAlarmIsListedWithItsTimeLeftAndTakenBackEarly) {
+  main->SetNetworkOpen(true);  // shelving needs the password
+  Read(regs[0], "75");
+  ASSERT_TRUE(Activate(form.get()));
+  ClickRow(List("activeList"), 0);
+  ASSERT_EQ(Child<QSpinBox>(*form, "shelveMinutes")->value(), 30);
+  QTest::mouseClick(Button("shelveButton"), Qt::LeftButton);
+  EXPECT_EQ(List("activeList")->topLevelItemCount(), 0);
+  auto* tabs = Child<QTabWidget>(*form, "alarmTabs");
+  EXPECT_EQ(tabs->tabText(2), QStringLiteral("Отложенные (1)"));
+  tabs->setCurrentIndex(2);
+  QTreeWidget* shelved = List("shelvedList");
+  ASSERT_EQ(shelved->topLevelItemCount(), 1);
+  EXPECT_EQ(shelved->topLevelItem(0)->text(2), QStringLiteral("Выше верхней"));
+  EXPECT_EQ(shelved->topLevelItem(0)->text(3), QStringLiteral("30:00"));
+  Clock->AdvanceSeconds(10 * 60 + 15);
+  EXPECT_TRUE(
+      RunEventsUntil([&] { return shelved->topLevelItem(0)->text(3) == QStringLiteral("19:45"); }, 3000))
+      << shelved->topLevelItem(0)->text(3).toStdString();
+
+  ClickRow(shelved, 0);
+  QTest::mouseClick(Button("unshelveButton"), Qt::LeftButton);
+  EXPECT_EQ(shelved->topLevelItemCount(), 0);
+  ASSERT_EQ(List("activeList")->topLevelItemCount(), 1);
+  EXPECT_EQ(List("activeList")->topLevelItem(0)->text(4), QStringLiteral("Не квитирована"));
+  QStringList events;
+  for (const TAlarmEvent& e : monitor->Journal().Query()) events << EventWord(e.Kind) + ' ' + e.Who;
+  EXPECT_EQ(events, (QStringList{"raised ", "shelved program", "unshelved program", "raised "}));
+}
+
 // "Печать..." opens the real print preview of the journal's table; Esc closes it.
 TEST_F(AlarmsWindowTest, TheJournalIsPrintedThroughThePrintPreview) {
   Read(regs[0], "75");
@@ -354,6 +429,54 @@ TEST_F(AlarmsWindowTest, TheLimitsDialogOpensOnlyWhileTheNetworkIsOpen) {
   EXPECT_EQ(monitor->ActiveCount(), 0);
 }
 
+// A register's limits dialog also sets its regulator's communication alarm: once set, the
+// regulator falling silent (every polled register failing) raises "Нет связи" in the window.
+TEST_F(AlarmsWindowTest, TheRegulatorsCommunicationAlarmIsSetInTheLimitsDialogAndFires) {
+  main->SetNetworkOpen(true);
+  Read(regs[0], "75");
+  ASSERT_TRUE(Activate(form.get()));
+  ClickRow(List("activeList"), 0);
+  bool typed = false;
+  QTimer::singleShot(0, [&] {
+    auto* dialog = qobject_cast<TAlarmLimitsDlg*>(QApplication::activeModalWidget());
+    if (dialog == nullptr) return;
+    auto* enabled = dialog->findChild<QCheckBox*>(QStringLiteral("commEnabledBox"));
+    auto* delay = dialog->findChild<QSpinBox*>(QStringLiteral("commDelaySpin"));
+    if (enabled == nullptr || delay == nullptr) return dialog->reject();
+    QTest::mouseClick(enabled, Qt::LeftButton, {}, QPoint(5, enabled->height() / 2));
+    delay->setFocus();
+    delay->selectAll();
+    QTest::keyClicks(delay, QStringLiteral("3"));
+    QTest::keyClick(delay, Qt::Key_Return);
+    typed = true;
+  });
+  QTest::mouseClick(Button("limitsButton"), Qt::LeftButton);
+  ASSERT_TRUE(typed);
+  const QString regulator = QStringLiteral("D001");
+  const TAlarmNode* node = FindAlarmNode(Current().Alarms().get(), regulator);
+  ASSERT_NE(node, nullptr);
+  EXPECT_TRUE(node->Enabled());
+  EXPECT_EQ(node->DelaySeconds(), 3);
+
+  struct Step {
+    int failing;  // of the regulator's two polled registers
+    bool silent;  // "Нет связи" listed after the reads
+  };
+  const Step steps[] = {{1, false}, {2, false}, {2, false}, {2, true}, {0, true}};
+  for (const Step& step : steps) {
+    for (int r = 0; r < 2; ++r) {
+      regs[r]->SetLastIOResult(r < step.failing ? iorFAIL : iorOK);
+      Current().RegisterRead.Notify(*regs[r]);
+    }
+    Clock->AdvanceSeconds(1.5);
+    ProcessEventsFor(2 * 1000 / TAlarmsForm::kRefreshesPerSecond);
+    bool listed = false;
+    for (int i = 0; i < List("activeList")->topLevelItemCount(); ++i)
+      listed = listed || List("activeList")->topLevelItem(i)->text(2) == QStringLiteral("Нет связи");
+    EXPECT_EQ(listed, step.silent) << step.failing << " failing";
+  }
+}
+
 // The program as started on a plant PC, its broker set up with writes allowed: a write asked
 // through a real broker reaches the alarm window's journal with the writer's name.
 class ProgramBrokerWritesTest : public TVexaTest {
@@ -407,18 +530,31 @@ TEST_F(AlarmsWindowTest, Screenshots) {
     ProcessEventsFor(100);
     EXPECT_TRUE(w->grab().save(QDir(folder).filePath(QString::fromLatin1(name)), "PNG")) << name;
   };
+  auto* channel = static_cast<TRootNode*>(regs[0]->Owner());
+  channel->SetCaption(QStringLiteral("Контур 1"));
+  static_cast<TRootNode*>(channel->Owner())->SetCaption(QStringLiteral("Регулятор 001"));
+  monitor->Rebuild();
   Read(regs[1], "80");
   Read(regs[1], "20");
   Read(regs[0], "75");
   AskedThroughTheBroker(regs[1], "35", "dispatcher", TWriteOutcome::Written);
+  monitor->Acknowledge(regs[1]->Name());
+  Read(regs[1], "85");
+  monitor->Shelve(regs[1]->Name(), TAlarmCondition::Hi, 30 * 60);
   LabelOf(regs[0])->SetValue(QStringLiteral("75"));  // as the poller's store shows it
   View()->SetFlashPhase(true);
   save(main.get(), "alarm-label.png");
+  const QString brokerOut = QStringLiteral("MQTT: нет связи с localhost:1883, повтор");
+  main->ShowLineNotice(QStringLiteral("Порт COM1 потерян: устройство отключено"), true);
+  main->ShowBrokerNotice(brokerOut, brokerOut);
+  save(main.get(), "status-line.png");
   ASSERT_TRUE(Activate(form.get()));
   save(form.get(), "alarms-window.png");
   Child<QTabWidget>(*form, "alarmTabs")->setCurrentIndex(1);
   form->ShowJournal();
   save(form.get(), "alarms-journal.png");
+  Child<QTabWidget>(*form, "alarmTabs")->setCurrentIndex(2);
+  save(form.get(), "alarms-shelved.png");
   TAlarmLimitsDlg dialog(Current(), monitor.get(), regs[0]->Name(), form.get());
   dialog.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));

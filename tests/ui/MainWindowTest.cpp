@@ -172,15 +172,15 @@ TEST_F(TMainFormTest, InstallsTheStatusLineBusyCursorAndAutoSaveAndTakesThemAway
   EXPECT_FALSE(Current().AutoSave);
 }
 
-// The poller's exchange finds the port lost: the status line tells it, in place of the program's
-// state, until the port is back; the return is told for a while, then the state shows again.
+// The poller's exchange finds the port lost: the status line tells it in a place of its own, beside
+// the program's state, until the port is back; the return is told for a while, then goes.
 TEST_F(TMainFormTest, TheStatusLineTellsALostPortAndItsReturnOnce) {
   OnePage();
   Create();
   form->show();
   ASSERT_TRUE(Current().Line().Notice);
-  const auto* panel = Child<QLabel>(*form, "programStatePanel");
-  ASSERT_NE(panel, nullptr);
+  const auto* panel = Child<QLabel>(*form, "linePanel");
+  const auto* state = Child<QLabel>(*form, "programStatePanel");
   ShowProgramState(kStateWorking);
   Port->SetDeviceName(QStringLiteral("COM1"));
   Port->Open();
@@ -199,27 +199,68 @@ TEST_F(TMainFormTest, TheStatusLineTellsALostPortAndItsReturnOnce) {
   exchange();
   exchange();
   const QString lost = QStringLiteral("Порт COM1 потерян: устройство отключено");
-  ASSERT_TRUE(RunEventsUntil([&] { return panel->text() == lost; }, 3000)) << panel->text().toStdString();
+  ASSERT_TRUE(RunEventsUntil([&] { return panel->toolTip() == lost; }, 3000))
+      << panel->toolTip().toStdString();
   EXPECT_TRUE(panel->isVisible());
-  EXPECT_EQ(panel->toolTip(), lost);
+  EXPECT_TRUE(state->isVisible());
+  EXPECT_EQ(state->text(), Current().PollerStateText());
   EXPECT_EQ(form->ProgramState(), Current().PollerStateText()) << "the state under the news is the poller's";
   // A state shown meanwhile does not hide the loss.
   ShowProgramState(kStateSaving);
   ShowProgramState(kStateWorking);
-  EXPECT_EQ(panel->text(), lost);
+  EXPECT_EQ(panel->toolTip(), lost);
+  EXPECT_TRUE(panel->isVisible());
 
   Port->SetLost(false);
   exchange();
   const QString back = QStringLiteral("Порт COM1 снова открыт");
-  ASSERT_TRUE(RunEventsUntil([&] { return panel->text() == back; }, 3000)) << panel->text().toStdString();
+  ASSERT_TRUE(RunEventsUntil([&] { return panel->toolTip() == back; }, 3000))
+      << panel->toolTip().toStdString();
   // The return's notice goes by itself; hurried here.
   for (QTimer* timer : form->findChildren<QTimer*>())
     if (timer->isActive() && timer->interval() == TMainForm::kLineNewsMs) timer->start(1);
-  EXPECT_TRUE(RunEventsUntil([&] { return panel->text() == Current().PollerStateText(); }, 3000))
-      << panel->text().toStdString();
+  EXPECT_TRUE(RunEventsUntil([&] { return panel->isHidden(); }, 3000)) << panel->toolTip().toStdString();
+  EXPECT_EQ(state->text(), Current().PollerStateText());
 
   form.reset();
   EXPECT_FALSE(Current().Line().Notice);
+}
+
+// The broker's outage stays in its own place for as long as it lasts, other news of it for a while
+// over it; neither hides the line's notice or the program's state.
+TEST_F(TMainFormTest, TheBrokersOutageLastsInTheStatusLineBesideTheLinesNews) {
+  OnePage();
+  Create();
+  form->show();
+  const auto* broker = Child<QLabel>(*form, "brokerPanel");
+  const auto* line = Child<QLabel>(*form, "linePanel");
+  const auto* state = Child<QLabel>(*form, "programStatePanel");
+  const auto hurry = [this] {
+    for (QTimer* timer : form->findChildren<QTimer*>())
+      if (timer->isActive() && timer->interval() == TMainForm::kLineNewsMs) timer->start(1);
+  };
+  const QString out = QStringLiteral("MQTT: нет связи с localhost:1883, повтор");
+  const QString full = QStringLiteral("MQTT: очередь была полна, потеряно сообщений: 5");
+  // The broker's place shows the text told, then, once news' while is over, `after`.
+  struct Step {
+    const char* what;
+    QString text, outage, after;
+  };
+  const Step steps[] = {{"lost", out, out, out},
+                        {"news in the outage", full, out, out},
+                        {"back", QStringLiteral("MQTT: подключено"), QString(), QString()}};
+  form->ShowLineNotice(QStringLiteral("Порт COM1 потерян"), true);
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.what);
+    form->ShowBrokerNotice(step.text, step.outage);
+    EXPECT_EQ(broker->toolTip(), step.text);
+    hurry();
+    RunEventsFor(50);
+    EXPECT_EQ(broker->toolTip(), step.after);
+    EXPECT_EQ(broker->isHidden(), step.after.isEmpty());
+    EXPECT_TRUE(line->isVisible()) << "the line's loss stays";
+    EXPECT_TRUE(state->isVisible());
+  }
 }
 
 // With the restore off the program starts empty; its automatic save keeps the network an earlier

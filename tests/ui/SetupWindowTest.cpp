@@ -497,8 +497,9 @@ TEST_F(ProgramBrokerSettingsTest, AFileThatCannotBeUsedIsToldAtStartAndNothingIs
   const QStringList told = Messages->Texts().filter(QStringLiteral("MQTT"));
   ASSERT_EQ(told.size(), 1) << Messages->Texts().join('|').toStdString();
   EXPECT_TRUE(told[0].contains(QStringLiteral("ключ Writes = 'maybe'"))) << told[0].toStdString();
-  const auto* panel = Child<QLabel>(*program->MainForm(), "programStatePanel");
-  EXPECT_TRUE(panel->text().contains(QStringLiteral("MQTT: не публикуется"))) << panel->text().toStdString();
+  const auto* panel = Child<QLabel>(*program->MainForm(), "brokerPanel");
+  EXPECT_TRUE(panel->toolTip().contains(QStringLiteral("MQTT: не публикуется")))
+      << panel->toolTip().toStdString();
   RunEventsUntil([] { return false; }, 300);
   EXPECT_TRUE(sub.On(QStringLiteral("vexa/plant/status")).empty());
 }

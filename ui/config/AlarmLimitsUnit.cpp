@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QFormLayout>
 #include <QGridLayout>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QSpinBox>
@@ -27,10 +28,20 @@ TAlarmLimitsDlg::TAlarmLimitsDlg(TNetwork& network, TAlarmMonitor* monitor, cons
   setWindowTitle(QStringLiteral("Уставки тревог"));
   const TAlarmLimitsEdit edit = ReadAlarmLimits(network, name);
 
+  regulator_ = RegulatorOf(network, name);
+  const bool regulatorOnly = !regulator_.isEmpty() && regulator_ == name;
+
   auto* layout = new QVBoxLayout(this);
   auto* title = new QLabel(AlarmFullName(caption, name), this);
   title->setObjectName(QStringLiteral("registerName"));
   layout->addWidget(title);
+  auto* limits = new QWidget(this);
+  limits->setObjectName(QStringLiteral("limitsPart"));
+  layout->addWidget(limits);
+  limits->setVisible(!regulatorOnly);
+  auto* limitsLayout = new QVBoxLayout(limits);
+  limitsLayout->setContentsMargins({});
+  layout = limitsLayout;
   enabled_ = new QCheckBox(QStringLiteral("Контроль включен"), this);
   enabled_->setObjectName(QStringLiteral("enabledBox"));
   enabled_->setChecked(edit.Enabled);
@@ -67,28 +78,70 @@ TAlarmLimitsDlg::TAlarmLimitsDlg(TNetwork& network, TAlarmMonitor* monitor, cons
   priority_->setValue(edit.Priority);
   form->addRow(QStringLiteral("Приоритет (1 - высший):"), priority_);
   layout->addLayout(form);
+  layout = static_cast<QVBoxLayout*>(this->layout());
+
+  if (!regulator_.isEmpty()) {
+    comm_ = ReadCommAlarm(network, regulator_);
+    const auto* regulator = static_cast<const TRootNode*>(FindNode(network.Net().get(), regulator_));
+    auto* box = new QGroupBox(
+        QStringLiteral("Связь с регулятором: %1").arg(AlarmFullName(regulator->Caption(), regulator_)), this);
+    box->setObjectName(QStringLiteral("commBox"));
+    auto* commForm = new QFormLayout(box);
+    commEnabled_ = new QCheckBox(QStringLiteral("Тревога «Нет связи»"), box);
+    commEnabled_->setObjectName(QStringLiteral("commEnabledBox"));
+    commEnabled_->setToolTip(QStringLiteral("Когда все опрашиваемые регистры регулятора не читаются"));
+    commEnabled_->setChecked(comm_.Enabled);
+    commForm->addRow(commEnabled_);
+    commDelay_ = new QSpinBox(box);
+    commDelay_->setObjectName(QStringLiteral("commDelaySpin"));
+    commDelay_->setRange(0, kMaxAlarmDelaySeconds);
+    commDelay_->setSuffix(QStringLiteral(" с"));
+    commDelay_->setValue(comm_.DelaySeconds);
+    commForm->addRow(QStringLiteral("Задержка:"), commDelay_);
+    commPriority_ = new QSpinBox(box);
+    commPriority_->setObjectName(QStringLiteral("commPrioritySpin"));
+    commPriority_->setRange(kMinAlarmPriority, kMaxAlarmPriority);
+    commPriority_->setValue(comm_.Priority);
+    commForm->addRow(QStringLiteral("Приоритет (1 - высший):"), commPriority_);
+    layout->addWidget(box);
+  }
 
   QPushButton* ok = nullptr;
   QPushButton* cancel = nullptr;
   layout->addLayout(OkCancelRow(this, ok, cancel));
-  connect(ok, &QPushButton::clicked, this, &TAlarmLimitsDlg::Accept);
+  connect(ok, &QPushButton::clicked, this, &TAlarmLimitsDlg::Confirm);
 }
 
-void TAlarmLimitsDlg::Accept() {
-  TAlarmLimitsEdit edit;
-  edit.Enabled = enabled_->isChecked();
-  for (int i = 0; i < 4; ++i) {
-    edit.LimitEnabled[i] = limitEnabled_[i]->isChecked();
-    edit.Limit[i] = limit_[i]->text();
+void TAlarmLimitsDlg::Confirm() {
+  const bool regulatorOnly = !regulator_.isEmpty() && regulator_ == name_;
+  bool written = false;
+  if (!regulatorOnly) {
+    TAlarmLimitsEdit edit;
+    edit.Enabled = enabled_->isChecked();
+    for (int i = 0; i < 4; ++i) {
+      edit.LimitEnabled[i] = limitEnabled_[i]->isChecked();
+      edit.Limit[i] = limit_[i]->text();
+    }
+    edit.Deadband = deadband_->text();
+    edit.DelaySeconds = delay_->value();
+    edit.Priority = priority_->value();
+    const TAlarmLimitsApplied applied = ApplyAlarmLimits(network_, name_, edit);
+    if (!applied.Faults.Items().isEmpty()) ShowFaults(applied.Faults);
+    // A refused input keeps the dialog open; a failed save has still changed the settings.
+    if (!applied.Written) return;
+    written = true;
   }
-  edit.Deadband = deadband_->text();
-  edit.DelaySeconds = delay_->value();
-  edit.Priority = priority_->value();
-  const TAlarmLimitsApplied applied = ApplyAlarmLimits(network_, name_, edit);
-  if (applied.Written && monitor_ != nullptr) monitor_->Rebuild();
-  if (!applied.Faults.Items().isEmpty()) ShowFaults(applied.Faults);
-  // A refused input keeps the dialog open; a failed save has still changed the settings.
-  if (applied.Written) accept();
+  if (!regulator_.isEmpty()) {
+    const TCommAlarmEdit comm{commEnabled_->isChecked(), commDelay_->value(), commPriority_->value()};
+    // An unchanged regulator's alarm makes no node of its own.
+    if (regulatorOnly || comm != comm_) {
+      const TAlarmLimitsApplied applied = ApplyCommAlarm(network_, regulator_, comm);
+      if (!applied.Faults.Items().isEmpty()) ShowFaults(applied.Faults);
+      written = written || applied.Written;
+    }
+  }
+  if (written && monitor_ != nullptr) monitor_->Rebuild();
+  if (written) accept();
 }
 
 bool EditAlarmLimits(TNetwork& network, TAlarmMonitor* monitor, const QString& name, QWidget* parent) {

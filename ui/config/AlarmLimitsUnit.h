@@ -1,6 +1,7 @@
 #pragma once
-// TAlarmLimitsDlg: the limits of one register's alarms (ALARMS.cfg), opened from the alarm window,
-// a label's menu or the structure window while the network is open for configuration.
+// TAlarmLimitsDlg: the limits of one register's alarms and its regulator's communication alarm
+// (ALARMS.cfg), or a regulator's communication alarm alone; opened from the alarm window, a label's
+// menu or the structure window while the network is open for configuration.
 
 #include <QDialog>
 #include <array>
@@ -25,7 +26,7 @@ class TAlarmLimitsDlg : public QDialog {
   const QString& Name() const { return name_; }
 
  private:
-  void Accept();
+  void Confirm();
 
   TNetwork& network_;
   TAlarmMonitor* monitor_;
@@ -36,9 +37,14 @@ class TAlarmLimitsDlg : public QDialog {
   QLineEdit* deadband_ = nullptr;
   QSpinBox* delay_ = nullptr;
   QSpinBox* priority_ = nullptr;
+  QString regulator_;    // whose communication alarm the dialog also sets; empty: none
+  TCommAlarmEdit comm_;  // as read
+  QCheckBox* commEnabled_ = nullptr;
+  QSpinBox* commDelay_ = nullptr;
+  QSpinBox* commPriority_ = nullptr;
 };
 
-// Opens the dialog for a register, modally; true when the settings were written.
+// Opens the dialog for a register or a regulator, modally; true when the settings were written.
 bool EditAlarmLimits(TNetwork& network, TAlarmMonitor* monitor, const QString& name, QWidget* parent);
 
 }  // namespace vexa

@@ -22,6 +22,7 @@
 #include "ui/MainUnit.h"
 #include "ui/config/RegisterPropertiesUnit.h"
 #include "ui/config/RootPropertiesUnit.h"
+#include "ui/model/AlarmLimits.h"
 #include "ui/model/NetRules.h"
 #include "ui/parts/HelpUnit.h"
 #include "ui/parts/ImageList.h"
@@ -102,8 +103,11 @@ TNetForm::TNetForm(TNetwork& network, TMainForm* mainForm, QWidget* parent)
     TRootNode* node = item != nullptr ? ItemNode(item) : nullptr;
     const auto* main = qobject_cast<TMainForm*>(mainForm_.data());
     const bool open = main == nullptr || main->NetworkOpen();
-    if (open && EditAlarmLimits && dynamic_cast<TCustomRegister*>(node) != nullptr)
-      EditAlarmLimits(node->Name());
+    if (!open || !EditAlarmLimits || node == nullptr) return;
+    // A register's limits; a regulator's or a channel's: the regulator's communication alarm.
+    const QString name =
+        dynamic_cast<TCustomRegister*>(node) != nullptr ? node->Name() : RegulatorOf(network_, node->Name());
+    if (!name.isEmpty()) EditAlarmLimits(name);
   });
 
   auto* tree = new TNetTreeView(this);

@@ -1,5 +1,7 @@
 #include "ui/model/AlarmLimits.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <cmath>
 #include <functional>
 #include <optional>
@@ -99,6 +101,27 @@ TAlarmLimitsApplied ApplyAlarmLimits(TNetwork& network, const QString& name, con
   return {true, faults};
 }
 
+QString RegulatorOf(TNetwork& network, const QString& name) {
+  const TRootNode* net = network.Net().get();
+  const TComponent* at = FindNode(net, name);
+  while (at != nullptr && at->Owner() != nullptr && at->Owner() != net) at = at->Owner();
+  return at != nullptr && at->Owner() == net ? at->Name() : QString();
+}
+
+TCommAlarmEdit ReadCommAlarm(TNetwork& network, const QString& regulator) {
+  const TAlarmLimitsEdit edit = ReadAlarmLimits(network, regulator);
+  return {edit.Enabled, edit.DelaySeconds, edit.Priority};
+}
+
+TAlarmLimitsApplied ApplyCommAlarm(TNetwork& network, const QString& regulator, const TCommAlarmEdit& edit) {
+  TAlarmLimitsEdit limits = ReadAlarmLimits(network, regulator);
+  limits.Enabled = edit.Enabled;
+  limits.LimitEnabled = {};
+  limits.DelaySeconds = edit.DelaySeconds;
+  limits.Priority = edit.Priority;
+  return ApplyAlarmLimits(network, regulator, limits);
+}
+
 TRootNode& AlarmLevelFor(TNetwork& network, const QString& name) {
   TRootNode& alarms = *network.Alarms();
   const TRootNode* net = network.Net().get();
@@ -171,15 +194,44 @@ TFaults CheckAlarmSettings(TNetwork& network) {
   return faults;
 }
 
-TFaults SetAlarmBeep(TNetwork& network, bool beep) {
-  if (!network.Alarms()) return TFaults(QStringLiteral("Настройки тревог не загружены"));
+namespace {
+
+// The JOURNAL node, made when missing; ALARMS must be loaded.
+TAlarmJournalNode& JournalNodeFor(TNetwork& network) {
   auto* journal =
       dynamic_cast<TAlarmJournalNode*>(network.Alarms()->FindComponent(QLatin1String(kJournalNodeName)));
   if (journal == nullptr) {
     journal = new TAlarmJournalNode(network.Alarms().get());  // owned by ALARMS
     journal->SetName(QString::fromLatin1(kJournalNodeName));
   }
-  journal->SetBeep(beep);
+  return *journal;
+}
+
+}  // namespace
+
+TFaults SetAlarmBeep(TNetwork& network, bool beep) {
+  if (!network.Alarms()) return TFaults(QStringLiteral("Настройки тревог не загружены"));
+  JournalNodeFor(network).SetBeep(beep);
+  TFaults faults;
+  if (const std::optional<QString> failed = SaveTreeFileForOperator(network, *network.Alarms(), true))
+    faults.Add(*failed);
+  return faults;
+}
+
+QString SuggestedJournalExport(TNetwork& network) {
+  const QString archives = QDir::cleanPath(network.Dir() + QStringLiteral("/Archives"));
+  QString folder = QDir::cleanPath(AlarmExportFolder(network.Alarms().get()));
+  const bool inArchives = folder == archives || folder.startsWith(archives + QLatin1Char('/'));
+  if (folder.isEmpty() || inArchives || !QFileInfo(folder).isDir()) folder = network.Dir();
+  return QDir(folder).filePath(QStringLiteral("alarms.txt"));
+}
+
+TFaults RememberJournalExport(TNetwork& network, const QString& path) {
+  if (!network.Alarms()) return TFaults(QStringLiteral("Настройки тревог не загружены"));
+  const QString folder = QFileInfo(path).absolutePath();
+  TAlarmJournalNode& journal = JournalNodeFor(network);
+  if (journal.ExportFolder() == folder) return {};
+  journal.SetExportFolder(folder);
   TFaults faults;
   if (const std::optional<QString> failed = SaveTreeFileForOperator(network, *network.Alarms(), true))
     faults.Add(*failed);

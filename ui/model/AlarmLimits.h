@@ -35,6 +35,22 @@ struct TAlarmLimitsApplied {
 };
 TAlarmLimitsApplied ApplyAlarmLimits(TNetwork& network, const QString& name, const TAlarmLimitsEdit& edit);
 
+// The regulator of a register, channel or regulator of NET (the node right under NET above it or
+// itself): its name, empty when NET holds no such node.
+QString RegulatorOf(TNetwork& network, const QString& name);
+
+// A regulator's communication alarm as the dialog shows it: raised when every enabled register
+// under it fails its reads for DelaySeconds.
+struct TCommAlarmEdit {
+  bool Enabled = false;
+  int DelaySeconds = 0;
+  int Priority = 2;
+  bool operator==(const TCommAlarmEdit&) const = default;
+};
+TCommAlarmEdit ReadCommAlarm(TNetwork& network, const QString& regulator);
+// Checked and written as the limits are (the regulator's node has no limits of its own).
+TAlarmLimitsApplied ApplyCommAlarm(TNetwork& network, const QString& regulator, const TCommAlarmEdit& edit);
+
 // Where a new alarm node for `name` goes in the nested layout: under ALARMS, the level of its
 // regulator and then of its channel as NET holds it (made when missing; a regulator's own alarm in
 // its regulator's level); ALARMS itself for a name NET does not hold.
@@ -47,5 +63,11 @@ TFaults CheckAlarmSettings(TNetwork& network);
 // Whether a new alarm of the first priority beeps: the JOURNAL node (made when missing) is set and
 // ALARMS.cfg saved; the faults say why the save failed.
 TFaults SetAlarmBeep(TNetwork& network, bool beep);
+
+// Where the journal's export is proposed: in the folder it was last exported to while that still
+// exists, else in the program's folder; never the archive folder, whose list shows every file.
+QString SuggestedJournalExport(TNetwork& network);
+// The folder of an export made, remembered in the JOURNAL node (ALARMS.cfg saved).
+TFaults RememberJournalExport(TNetwork& network, const QString& path);
 
 }  // namespace vexa

@@ -2,6 +2,7 @@
 
 #include <QFileInfo>
 #include <algorithm>
+#include <cmath>
 
 #include "core/CustomRegister.h"
 #include "core/Network.h"
@@ -262,6 +263,11 @@ void TAlarmMonitor::Rebuild() {
     if (const auto* reg = dynamic_cast<const TCustomRegister*>(target)) {
       TWatched& w = watch(reg);
       w.Limits = node->Enabled();
+      QStringList levels;
+      for (const TComponent* at = reg->Owner(); at != nullptr && at != net; at = at->Owner())
+        if (const auto* level = dynamic_cast<const TRootNode*>(at); level && !level->Caption().isEmpty())
+          levels.prepend(level->Caption());
+      const QString place = levels.join(QStringLiteral(" / "));
       const double band = std::max(0.0, node->Deadband());
       const TAlarmLimit limits[4] = {{node->HiHiEnabled(), node->HiHiLimit(), true, band},
                                      {node->HiEnabled(), node->HiLimit(), true, band},
@@ -272,6 +278,7 @@ void TAlarmMonitor::Rebuild() {
         if (!node->Enabled()) w.Limit[k].Enabled = false;
         TRecord& record = RecordOf(node->Name(), kLimitConditions[k]);
         record.Caption = reg->Caption();
+        record.Place = place;
         record.Priority = node->Priority();
         record.Delay = node->DelaySeconds();
         w.Records[k] = &record;
@@ -403,7 +410,7 @@ std::vector<TActiveAlarm> TAlarmMonitor::Active() const {
   for (const auto& [key, record] : records_) {
     if (record.Alarm.State() == TAlarmState::Normal) continue;
     list.push_back({record.Name, record.Caption, record.Condition, record.Alarm.State(), record.Since,
-                    record.Value, record.Priority});
+                    record.Value, record.Priority, record.Place});
   }
   std::stable_sort(list.begin(), list.end(), [](const TActiveAlarm& a, const TActiveAlarm& b) {
     return a.Priority != b.Priority ? a.Priority < b.Priority : a.Time < b.Time;
@@ -472,6 +479,32 @@ bool TAlarmMonitor::Shelve(const QString& name, TAlarmCondition condition, int s
   Apply(it->second, it->second.Alarm.Shelve(until), now, kNoValue, who.isEmpty() ? who_ : who);
   if (nextShelfEnd_ == 0 || until < nextShelfEnd_) nextShelfEnd_ = until;
   return true;
+}
+
+bool TAlarmMonitor::Unshelve(const QString& name, TAlarmCondition condition, const QString& who) {
+  const auto it = records_.find({name, static_cast<int>(condition)});
+  if (it == records_.end() || !it->second.Alarm.Shelved()) return false;
+  TRecord& record = it->second;
+  const double now = Now();
+  Apply(record, record.Alarm.Expire(record.Alarm.ShelvedUntil()), now, kNoValue, who.isEmpty() ? who_ : who);
+  if (record.Alarm.Present() && !record.Alarm.Active())
+    Apply(record, record.Alarm.Evaluate(MonotonicDays(), true, record.Delay), now, kNoValue);
+  return true;
+}
+
+std::vector<TShelvedAlarm> TAlarmMonitor::ShelvedList() const {
+  std::vector<TShelvedAlarm> list;
+  const double tick = MonotonicDays();
+  for (const auto& [key, record] : records_) {
+    if (!record.Alarm.Shelved()) continue;
+    const double left = std::max(0.0, (record.Alarm.ShelvedUntil() - tick) * kSecondsPerDay);
+    list.push_back({record.Name, record.Caption, record.Condition, record.ShelvedUntil,
+                    static_cast<int>(std::ceil(left)), record.Priority, record.Place});
+  }
+  std::stable_sort(list.begin(), list.end(), [](const TShelvedAlarm& a, const TShelvedAlarm& b) {
+    return a.SecondsLeft < b.SecondsLeft;
+  });
+  return list;
 }
 
 int TAlarmMonitor::Observe(std::function<void(const TAlarmEvent&)> observer) {

@@ -33,6 +33,18 @@ struct TActiveAlarm {
   double Time = 0;  // when it was raised
   double Value = kNoValue;
   int Priority = 2;
+  QString Place;  // the captions of its regulator and channel, " / " between; empty for a regulator's
+};
+
+// One shelved alarm: out of the active list until its time runs out or it is taken back.
+struct TShelvedAlarm {
+  QString Name;
+  QString Caption;
+  TAlarmCondition Condition = TAlarmCondition::Hi;
+  double Until = 0;     // the wall clock's end, as the journal keeps it
+  int SecondsLeft = 0;  // by the monotonic clock, which the shelving runs on
+  int Priority = 2;
+  QString Place;
 };
 
 class TAlarmMonitor {
@@ -79,6 +91,12 @@ class TAlarmMonitor {
   // Shelves an alarm for `seconds`; false when there is no such alarm or the time is not positive.
   bool Shelve(const QString& name, TAlarmCondition condition, int seconds, const QString& who = QString());
 
+  // Takes a shelved alarm back before its time: journaled as unshelved with who did it, then
+  // raised again at once if its condition still holds. False when it is not shelved.
+  bool Unshelve(const QString& name, TAlarmCondition condition, const QString& who = QString());
+  // The shelved alarms, the one whose shelving ends first first.
+  std::vector<TShelvedAlarm> ShelvedList() const;
+
   // A write asked from outside the program (RemoteWrite): journaled and told like the alarms'
   // events, and changing none of them. False for an alarm's kind, which only its alarm makes.
   bool Note(const TAlarmEvent& event);
@@ -90,6 +108,8 @@ class TAlarmMonitor {
   // The journal read-only, for queries: what was handed to the writer a moment ago is in it unless
   // the journal is unavailable (then it waits, JournalWaiting).
   TAlarmJournal& Journal();
+  // Whether events go to a journal (Open made its writer); its file comes with the first event.
+  bool JournalKept() const { return writer_ != nullptr; }
   // What the journal's writer last failed with; empty while it writes.
   QString JournalError() const;
   // The events not yet in the journal, and the operator's words for it (empty when none wait):
@@ -114,6 +134,7 @@ class TAlarmMonitor {
     TAlarm Alarm;
     QString Name;
     QString Caption;
+    QString Place;  // as TActiveAlarm's
     TAlarmCondition Condition = TAlarmCondition::Hi;
     int Priority = 2;
     int Delay = 0;

@@ -132,6 +132,7 @@ const TClassInfo& TAlarmJournalNode::StaticClassInfo() {
                  &TAlarmJournalNode::SetKeepDays)
               .Within(1, kMaxJournalDays),
           P::Bool("Beep", true, &TAlarmJournalNode::Beep, &TAlarmJournalNode::SetBeep),
+          P::String("ExportFolder", &TAlarmJournalNode::ExportFolder, &TAlarmJournalNode::SetExportFolder),
       }};
   return info;
 }
@@ -141,11 +142,16 @@ void TAlarmJournalNode::Assign(const TPersistent& source) {
   if (const auto* src = dynamic_cast<const TAlarmJournalNode*>(&source)) {
     SetKeepDays(src->keepDays_);
     SetBeep(src->beep_);
+    SetExportFolder(src->exportFolder_);
   }
 }
 
 void TAlarmJournalNode::SetBeep(bool value) {
   StoreChanged(beep_, value);
+}
+
+void TAlarmJournalNode::SetExportFolder(const QString& value) {
+  StoreChanged(exportFolder_, value);
 }
 
 void TAlarmJournalNode::SetKeepDays(int value) {
@@ -217,6 +223,11 @@ int JournalKeepDays(const TRootNode* alarms) {
 bool AlarmBeep(const TRootNode* alarms) {
   const TAlarmJournalNode* journal = JournalNodeOf(alarms);
   return journal ? journal->Beep() : true;
+}
+
+QString AlarmExportFolder(const TRootNode* alarms) {
+  const TAlarmJournalNode* journal = JournalNodeOf(alarms);
+  return journal ? journal->ExportFolder() : QString();
 }
 
 }  // namespace vexa

@@ -96,10 +96,14 @@ class TAlarmJournalNode : public TRootNode {
   // A new alarm of the first priority beeps.
   bool Beep() const { return beep_; }
   void SetBeep(bool value);
+  // Where the operator last exported the journal to; empty: never.
+  const QString& ExportFolder() const { return exportFolder_; }
+  void SetExportFolder(const QString& value);
 
  private:
   int keepDays_ = kDefaultJournalDays;
   bool beep_ = true;
+  QString exportFolder_;
 };
 
 // The alarm nodes of ALARMS in the tree's order, at any depth: the flat layout of the first files
@@ -118,5 +122,7 @@ QHash<QString, TComponent*> NodesByName(const TComponent* root);
 int JournalKeepDays(const TRootNode* alarms);
 // Whether a new alarm of the first priority beeps (on unless the JOURNAL node says otherwise).
 bool AlarmBeep(const TRootNode* alarms);
+// The folder the journal was last exported to, empty when none was.
+QString AlarmExportFolder(const TRootNode* alarms);
 
 }  // namespace vexa

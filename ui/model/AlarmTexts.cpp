@@ -1,5 +1,6 @@
 #include "ui/model/AlarmTexts.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "core/Services.h"
@@ -98,15 +99,44 @@ QString AlarmFullName(const QString& caption, const QString& name) {
   return caption + QStringLiteral(" (") + name + QLatin1Char(')');
 }
 
+QString AlarmPlacedName(const QString& place, const QString& caption, const QString& name) {
+  const QString own = caption.isEmpty() ? name : caption;
+  return place.isEmpty() ? own : place + QStringLiteral(" / ") + own;
+}
+
+QString WhoText(const QString& who) {
+  return who == kWhoProgram ? QStringLiteral("программа") : who;
+}
+
 QStringList ActiveAlarmHeaders() {
   return {QStringLiteral("Время"),    QStringLiteral("Регистр"),   QStringLiteral("Условие"),
           QStringLiteral("Значение"), QStringLiteral("Состояние"), QStringLiteral("Приоритет")};
 }
 
 QStringList ActiveAlarmRow(const TActiveAlarm& alarm) {
-  return {DateTimeToStr(alarm.Time),      AlarmFullName(alarm.Caption, alarm.Name),
+  return {DateTimeToStr(alarm.Time),      AlarmPlacedName(alarm.Place, alarm.Caption, alarm.Name),
           ConditionText(alarm.Condition), AlarmValueText(alarm.Value),
           StateText(alarm.State),         QString::number(alarm.Priority)};
+}
+
+QStringList ShelvedAlarmHeaders() {
+  return {QStringLiteral("До"), QStringLiteral("Регистр"), QStringLiteral("Условие"),
+          QStringLiteral("Осталось"), QStringLiteral("Приоритет")};
+}
+
+QStringList ShelvedAlarmRow(const TShelvedAlarm& alarm) {
+  return {DateTimeToStr(alarm.Until), AlarmPlacedName(alarm.Place, alarm.Caption, alarm.Name),
+          ConditionText(alarm.Condition), TimeLeftText(alarm.SecondsLeft), QString::number(alarm.Priority)};
+}
+
+QString TimeLeftText(int seconds) {
+  seconds = std::max(0, seconds);
+  const int h = seconds / 3600;
+  const int m = seconds / 60 % 60;
+  const int s = seconds % 60;
+  const QString ms =
+      QStringLiteral("%1:%2").arg(m, h > 0 ? 2 : 1, 10, QLatin1Char('0')).arg(s, 2, 10, QLatin1Char('0'));
+  return h > 0 ? QStringLiteral("%1:").arg(h) + ms : ms;
 }
 
 QStringList JournalHeaders() {
@@ -123,14 +153,14 @@ QStringList JournalRow(const TAlarmEvent& event) {
             RemoteWriteText(event.Outcome),
             event.Asked,
             QString(),
-            event.Who};
+            WhoText(event.Who)};
   return {DateTimeToStr(event.Time),
           AlarmFullName(event.Caption, event.Name),
           ConditionText(event.Condition),
           EventText(event.Kind),
           AlarmValueText(event.Value),
           QString::number(event.Priority),
-          event.Who};
+          WhoText(event.Who)};
 }
 
 QByteArray JournalExportText(const std::vector<TAlarmEvent>& events) {
