@@ -257,7 +257,7 @@ void TAlarmsForm::EventCame(bool alarm) {
 void TAlarmsForm::RefreshStale() {
   if (stale_) RefreshActive();
   if (!journalStale_ || !JournalLive()) return;
-  ShowJournal();
+  RefreshJournal(true);
   // Events the writer has not yet stored come with a later refresh.
   if (alarms_.JournalWaiting() > 0) {
     journalStale_ = true;
@@ -411,6 +411,10 @@ void TAlarmsForm::EditLimits() {
 }
 
 void TAlarmsForm::ShowJournal() {
+  RefreshJournal(false);
+}
+
+void TAlarmsForm::RefreshJournal(bool live) {
   journalStale_ = false;
   if (toFollows_) {
     settingTo_ = true;
@@ -422,17 +426,33 @@ void TAlarmsForm::ShowJournal() {
   // Unbounded while following: the edit shows whole seconds, an event of this second is later.
   if (!toFollows_) query.To = DateTimeFromQt(to_->dateTime());
   query.Name = register_->text().trimmed();
-  TAlarmJournal& journal = alarms_.Journal();
-  journal_ = journal.IsOpen() ? journal.Query(query) : std::vector<TAlarmEvent>{};
+  TAlarmJournal& journal = alarms_.Journal(!live);
+  // A live refresh reads from the last event shown on, and leaves out those of its second shown.
+  const bool adding = live && toFollows_ && !journal_.empty() && journal.IsOpen();
+  size_t known = 0;
+  if (adding) {
+    query.From = journal_.back().Time;
+    for (auto it = journal_.rbegin(); it != journal_.rend() && it->Time == journal_.back().Time; ++it)
+      ++known;
+  }
+  std::vector<TAlarmEvent> found = journal.IsOpen() ? journal.Query(query) : std::vector<TAlarmEvent>{};
   // The operator's place in a long list stays; one at its end follows the new events.
   QScrollBar* scroll = events_->verticalScrollBar();
   const bool atEnd = scroll->value() == scroll->maximum();
   const int kept = scroll->value();
-  events_->clear();
+  if (adding) {
+    const auto fresh = found.begin() + static_cast<std::ptrdiff_t>(std::min(known, found.size()));
+    found.erase(found.begin(), fresh);
+  } else {
+    events_->clear();
+    journal_.clear();
+  }
   QList<QTreeWidgetItem*> items;
-  items.reserve(static_cast<int>(journal_.size()));
-  for (const TAlarmEvent& event : journal_) items << RowItem(JournalRow(event));
+  items.reserve(static_cast<int>(found.size()));
+  for (const TAlarmEvent& event : found) items << RowItem(JournalRow(event));
   events_->addTopLevelItems(items);
+  journal_.insert(journal_.end(), std::make_move_iterator(found.begin()),
+                  std::make_move_iterator(found.end()));
   scroll->setValue(atEnd ? scroll->maximum() : kept);
   // No file yet is a journal waiting for its first event, not one unavailable.
   const bool available = journal.IsOpen() || (alarms_.JournalKept() && alarms_.JournalError().isEmpty());

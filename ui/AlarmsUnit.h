@@ -52,6 +52,8 @@ class TAlarmsForm : public QWidget {
   static constexpr int kRefreshesPerSecond = 4;
   // Reads the journal for the range and register asked; "по" untouched by the operator means now.
   void ShowJournal();
+  // Live: a refresh of its own while the range reaches now, which only adds the events come since.
+  void RefreshJournal(bool live);
   // Whether the journal's range reaches now, so that new events join it.
   bool JournalLive() const;
   // What the journal shows now.

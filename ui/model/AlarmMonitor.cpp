@@ -188,8 +188,8 @@ TFaults TAlarmMonitor::Open(const QString& journalPath) {
   return faults;
 }
 
-TAlarmJournal& TAlarmMonitor::Journal() {
-  if (writer_) writer_->Flush(kReadWaitMs);
+TAlarmJournal& TAlarmMonitor::Journal(bool waitForWriter) {
+  if (writer_ && waitForWriter) writer_->Flush(kReadWaitMs);
   // Opened anew each time: the writer may have made the file since, or put a damaged one aside.
   reader_.Close();
   if (!journalPath_.isEmpty() && QFileInfo::exists(journalPath_))

@@ -106,8 +106,9 @@ class TAlarmMonitor {
   void Forget(int id);
 
   // The journal read-only, for queries: what was handed to the writer a moment ago is in it unless
-  // the journal is unavailable (then it waits, JournalWaiting).
-  TAlarmJournal& Journal();
+  // the journal is unavailable (then it waits, JournalWaiting). A refresh that runs by itself does not
+  // wait for the writer (`waitForWriter` false): what it has not stored yet comes with a later one.
+  TAlarmJournal& Journal(bool waitForWriter = true);
   // Whether events go to a journal (Open made its writer); its file comes with the first event.
   bool JournalKept() const { return writer_ != nullptr; }
   // What the journal's writer last failed with; empty while it writes.
