@@ -302,6 +302,8 @@ constexpr char16_t kCp1251High[64] = {
 char ToCp1251Byte(char16_t u) {
   if (u < 0x80) return static_cast<char>(u);
   if (u >= 0x0410 && u <= 0x044F) return static_cast<char>(0xC0 + (u - 0x0410));
+  if (u == 0x00B2) return '2';
+  if (u == 0x00B3) return '3';
   char b = '?';
   for (int i = 0; i < 64; ++i)
     if (kCp1251High[i] == u && u != 0) b = static_cast<char>(0x80 + i);
@@ -311,6 +313,20 @@ char ToCp1251Byte(char16_t u) {
 QByteArray ToCp1251(const QString& text) {
   QByteArray out(text.size(), Qt::Uninitialized);
   for (qsizetype i = 0; i < text.size(); ++i) out[i] = ToCp1251Byte(text[i].unicode());
+  return out;
+}
+
+QString UnitsShown(const QString& units) {
+  QString out = units;
+  for (qsizetype i = 1; i < out.size(); ++i) {
+    const QChar c = out[i];
+    if (c != u'2' && c != u'3') continue;
+    const QChar before = out[i - 1];
+    // Metres, Cyrillic or Latin, possibly with a prefix ("см3", "km2"): the letter before the digit.
+    if (before != u'м' && before != u'm') continue;
+    if (i + 1 < out.size() && out[i + 1].isLetterOrNumber()) continue;
+    out[i] = c == u'2' ? QChar(0x00B2) : QChar(0x00B3);
+  }
   return out;
 }
 

@@ -168,9 +168,14 @@ std::optional<int64_t> StrToInt(const QString& text, int64_t min = INT32_MIN, in
 
 // --- code page 1251 ------------------------------------------------------------------------------
 QByteArray ToCp1251(const QString& text);
-// One UTF-16 code unit in code page 1251: '?' where the code page has no such character.
+// One UTF-16 code unit in code page 1251: '?' where the code page has no such character, but a
+// superscript two or three becomes its digit, as the system's best-fit conversion does, so that a unit
+// typed "м³/ч" is kept as "м3/ч" rather than "м?/ч".
 char ToCp1251Byte(char16_t unit);
 QString FromCp1251(const QByteArray& bytes);
+// Units as the operator reads them: "м3/ч" and "м2" (as code page 1251 must store them) shown "м³/ч",
+// "м²"; a digit after a length other than metres, or part of a number ("м30"), stays as it is.
+QString UnitsShown(const QString& units);
 // True when every byte is below 0x80: the same text in code page 1251, Latin-1 and UTF-8.
 bool IsAsciiBytes(QByteArrayView bytes);
 

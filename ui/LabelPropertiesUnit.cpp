@@ -173,7 +173,7 @@ void TLabelPropertiesForm::FillFromLabel() {
 
   cbFontSize->setCurrentIndex(-1);
   cbFontSize->setEditText(label_ ? QString::number(label_->Font().Size()) : QString());
-  edUnits->setText(label_ ? label_->Units() : QString());
+  edUnits->setText(label_ ? UnitsShown(label_->Units()) : QString());
   edPrefix->setText(label_ ? label_->Prefix() : QString());
   shColor->SetColor(ToQColor(label_ ? label_->Color() : 0xFFFFFF));
   shColor->SetOutlined(!label_ || label_->BorderStyle() != sbsNone);

@@ -104,6 +104,13 @@ void TLabelView::SetAlarm(TAlarmState state, int priority) {
   update();
 }
 
+void TLabelView::SetShelved(bool shelved) {
+  if (shelved_ == shelved) return;
+  shelved_ = shelved;
+  setToolTip(shelved ? QStringLiteral("Тревога отложена") : QString());
+  update();
+}
+
 void TLabelView::SetFlashPhase(bool on) {
   if (flashOn_ == on) return;
   flashOn_ = on;
@@ -122,6 +129,10 @@ void TLabelView::paintEvent(QPaintEvent* event) {
   if (alarmState_ == TAlarmState::ReturnedUnacked && flashOn_) {
     QPainter p(this);
     p.setPen(QPen(colour, 2));
+    p.drawRect(rect().adjusted(1, 1, -1, -1));
+  } else if (shelved_) {
+    QPainter p(this);
+    p.setPen(QPen(Qt::darkGray, 2, Qt::DashLine));
     p.drawRect(rect().adjusted(1, 1, -1, -1));
   }
 }
@@ -154,6 +165,7 @@ void TMnemoLabels::AlarmsChanged() {
     const auto [state, priority] =
         AlarmOf ? AlarmOf(view->Label()->Owner()->Name()) : std::pair{TAlarmState::Normal, 2};
     view->SetAlarm(state, priority);
+    view->SetShelved(ShelvedOf && ShelvedOf(view->Label()->Owner()->Name()));
     flashing = flashing || view->Flashing();
   }
   if (flashing && !flash_->isActive()) {
@@ -223,6 +235,7 @@ void TMnemoLabels::Attach(TLabelDisplay& label) {
     const auto [state, priority] = AlarmOf(label.Owner()->Name());
     view->SetAlarm(state, priority);
   }
+  if (ShelvedOf && label.Owner() != nullptr) view->SetShelved(ShelvedOf(label.Owner()->Name()));
 }
 
 void TMnemoLabels::Orphaned(TLabelDisplay& label) {

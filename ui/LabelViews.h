@@ -30,6 +30,10 @@ class TLabelView : public QLabel {
   // stays in it, returned unacknowledged flashes its frame; normal shows the label's own look.
   void SetAlarm(TAlarmState state, int priority);
   TAlarmState AlarmState() const { return alarmState_; }
+  // A shelved alarm of the register: a dashed grey frame, so that the label does not pass for one
+  // in its normal state while the alarm is set aside.
+  void SetShelved(bool shelved);
+  bool Shelved() const { return shelved_; }
   bool Flashing() const {
     return alarmState_ == TAlarmState::ActiveUnacked || alarmState_ == TAlarmState::ReturnedUnacked;
   }
@@ -55,6 +59,7 @@ class TLabelView : public QLabel {
   bool mirroring_ = false;
   TAlarmState alarmState_ = TAlarmState::Normal;
   int alarmPriority_ = 2;
+  bool shelved_ = false;
   bool flashOn_ = true;
 };
 
@@ -80,6 +85,8 @@ class TMnemoLabels : public QObject, public TLabelHost {
   // The alarm state of a register name (its most urgent alarm, and that alarm's priority); the
   // labels show it once AlarmsChanged is called. Unset: no label shows an alarm.
   std::function<std::pair<TAlarmState, int>(const QString& name)> AlarmOf;
+  // Whether one of a register's alarms is shelved. Unset: none is.
+  std::function<bool(const QString& name)> ShelvedOf;
   void AlarmsChanged();
   static constexpr int kFlashMs = 500;
 

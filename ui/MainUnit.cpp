@@ -611,8 +611,10 @@ void TMainForm::SetAlarms(TAlarmMonitor* alarms) {
   if (alarms_ != nullptr) {
     alarmObserver_ = alarms_->Observe([this](const TAlarmEvent& event) { AlarmEvent(event); });
     labels_->AlarmOf = [alarms](const QString& name) { return alarms->WorstState(name); };
+    labels_->ShelvedOf = [alarms](const QString& name) { return alarms->AnyShelved(name); };
   } else {
     labels_->AlarmOf = nullptr;
+    labels_->ShelvedOf = nullptr;
   }
   labels_->AlarmsChanged();
   UpdateStatePanel();

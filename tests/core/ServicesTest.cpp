@@ -37,6 +37,23 @@ TEST_F(ServicesTest, Cp1251CoversTheWholeCyrillicAlphabet) {
   }
 }
 
+TEST_F(ServicesTest, SquareAndCubicMetresAreStoredAsDigitsAndShownRaised) {
+  struct Case {
+    const char* stored;
+    const char* shown;
+  } const cases[] = {
+      {"м3/ч", "м³/ч"}, {"м2", "м²"},   {"см3", "см³"}, {"m3/h", "m³/h"}, {"м30", "м30"},
+      {"мм", "мм"},     {"кг2", "кг2"}, {"3м", "3м"},   {"м³/ч", "м³/ч"}, {"", ""},
+  };
+  for (const Case& c : cases) {
+    const QString stored = QString::fromUtf8(c.stored);
+    EXPECT_EQ(UnitsShown(stored), QString::fromUtf8(c.shown)) << c.stored;
+    // What the operator reads goes back to the same bytes, never to '?'.
+    EXPECT_EQ(FromCp1251(ToCp1251(UnitsShown(stored))), QString(stored).replace(QChar(0x00B3), u'3'))
+        << c.stored;
+  }
+}
+
 TEST_F(ServicesTest, NumbersFollowTheRegionalSeparator) {
   EXPECT_EQ(StrToFloat("1,5"), 1.5);
   EXPECT_EQ(StrToFloat(" -2,25 "), -2.25);

@@ -54,6 +54,7 @@ TEST_F(LabelDisplayTest, TheTextHasOneSpaceBetweenItsPartsEvenWhenOneIsEmpty) {
       {"T =", "12,5", "", "T = 12,5 "},
       {"T =", "", "°C", "T =  °C"},
       {"", "", "", "  "},
+      {"Q =", "3,2", "м3/ч", "Q = 3,2 м³/ч"},
   };
   TLabelDisplay label(reg);
   for (const TCase& c : cases) {

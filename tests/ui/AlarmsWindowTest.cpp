@@ -350,6 +350,9 @@ TEST_F(AlarmsWindowTest, AShelvedAlarmIsListedWithItsTimeLeftAndTakenBackEarly) 
   ASSERT_EQ(Child<QSpinBox>(*form, "shelveMinutes")->value(), 30);
   QTest::mouseClick(Button("shelveButton"), Qt::LeftButton);
   EXPECT_EQ(List("activeList")->topLevelItemCount(), 0);
+  // On the diagram the label is marked as set aside, not shown as normal.
+  EXPECT_TRUE(View()->Shelved());
+  EXPECT_EQ(View()->toolTip(), QStringLiteral("Тревога отложена"));
   auto* tabs = Child<QTabWidget>(*form, "alarmTabs");
   EXPECT_EQ(tabs->tabText(2), QStringLiteral("Отложенные (1)"));
   tabs->setCurrentIndex(2);
@@ -367,6 +370,8 @@ TEST_F(AlarmsWindowTest, AShelvedAlarmIsListedWithItsTimeLeftAndTakenBackEarly) 
   EXPECT_EQ(shelved->topLevelItemCount(), 0);
   ASSERT_EQ(List("activeList")->topLevelItemCount(), 1);
   EXPECT_EQ(List("activeList")->topLevelItem(0)->text(4), QStringLiteral("Не квитирована"));
+  EXPECT_FALSE(View()->Shelved());
+  EXPECT_EQ(View()->AlarmState(), TAlarmState::ActiveUnacked);
   QStringList events;
   for (const TAlarmEvent& e : monitor->Journal().Query()) events << EventWord(e.Kind) + ' ' + e.Who;
   EXPECT_EQ(events, (QStringList{"raised ", "shelved program", "unshelved program", "raised "}));

@@ -297,13 +297,11 @@ int Labels(TNetwork& network) {
   std::unique_ptr<TRootNode>& netRoot = network.Net();
   LoadTreeFile(network, netRoot);
   std::vector<TRegisterNode*> boilerHouse;
-  // "м3", not "м³": the configuration files hold code page 1251, which has no '³' (saved, it would
-  // come back as '?').
   const TLabelDef defs[] = {
       {"D000C000R001", "ts0", 160, 150, "°C"},   {"D000C000R002", "ts0", 160, 172, "°C"},
       {"D000C000R003", "ts0", 160, 220, "%"},    {"D000C001R001", "ts0", 390, 110, "°C"},
       {"D000C002R001", "ts0", 330, 340, "°C"},   {"D001C000R001", "ts1", 300, 240, "бар"},
-      {"D001C000R003", "ts1", 380, 110, "м3/ч"}, {"D001C001R001", "ts1", 455, 262, "бар"},
+      {"D001C000R003", "ts1", 380, 110, "м³/ч"}, {"D001C001R001", "ts1", 455, 262, "бар"},
   };
   int placed = 0;
   for (const TLabelDef& d : defs) {

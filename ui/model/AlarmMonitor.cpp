@@ -456,6 +456,12 @@ std::pair<TAlarmState, int> TAlarmMonitor::WorstState(const QString& name) const
   return worst;
 }
 
+bool TAlarmMonitor::AnyShelved(const QString& name) const {
+  for (auto it = records_.lower_bound({name, 0}); it != records_.end() && it->first.first == name; ++it)
+    if (it->second.Alarm.Shelved()) return true;
+  return false;
+}
+
 int TAlarmMonitor::Acknowledge(const QString& name, const QString& who) {
   const double now = Now();
   int count = 0;

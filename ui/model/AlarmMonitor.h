@@ -83,6 +83,8 @@ class TAlarmMonitor {
   // acknowledged active before returned; normal when none, with the priority of the chosen alarm.
   TAlarmState State(const QString& name, TAlarmCondition condition) const;
   std::pair<TAlarmState, int> WorstState(const QString& name) const;
+  // True while one of the register's alarms is on the shelf.
+  bool AnyShelved(const QString& name) const;
 
   // Acknowledges the alarms of a name (every condition), or all of them with an empty name; the
   // count acknowledged.

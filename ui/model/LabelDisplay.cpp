@@ -186,7 +186,7 @@ void TLabelDisplay::RefreshText() {
     Host()->Orphaned(*this);
     return;
   }
-  caption_ = prefix_ + QLatin1Char(' ') + value_ + QLatin1Char(' ') + units_;
+  caption_ = prefix_ + QLatin1Char(' ') + value_ + QLatin1Char(' ') + UnitsShown(units_);
   Notify();
 }
 
