@@ -24,6 +24,7 @@
 
 #include "OperatorInput.h"
 #include "broker/BrokerSettings.h"
+#include "core/Comm.h"
 #include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "storage/TreeFiles.h"
@@ -38,6 +39,7 @@
 #include "ui/MainUnit.h"
 #include "ui/config/AlarmLimitsUnit.h"
 #include "ui/model/AlarmJournal.h"
+#include "ui/model/AlarmLimits.h"
 #include "ui/model/AlarmMonitor.h"
 #include "ui/model/AlarmNode.h"
 #include "ui/model/AlarmTexts.h"
@@ -524,6 +526,67 @@ TEST_F(ProgramBrokerWritesTest, AWriteAskedThroughTheBrokerIsInTheAlarmWindowsJo
   EXPECT_EQ(row->text(3), QStringLiteral("Удалённая запись отклонена: нет такого регистра"));
   EXPECT_EQ(row->text(4), QStringLiteral("30"));
   EXPECT_EQ(row->text(6), QStringLiteral("dispatcher"));
+}
+
+using ProgramOnASimLineTest = ProgramBrokerWritesTest;
+
+// The program on vexa-sim's line, both regulators' communication alarms on: when regulator 1 stops
+// answering (the simulator back without it), its alarm comes up in the alarm window; regulator 0,
+// answering again, has none.
+TEST_F(ProgramOnASimLineTest, ARegulatorThatFallsSilentRaisesItsCommunicationAlarmInTheWindow) {
+  TSystemClockScope realTime;  // the real line needs real time
+  for (int d = 0; d < 2; ++d) {
+    auto* regulator = new TRootNode(Net().get());
+    regulator->SetName(QStringLiteral("D%1").arg(d, 3, 10, QLatin1Char('0')));
+    auto* channel = new TRootNode(regulator);
+    channel->SetName(regulator->Name() + QStringLiteral("C000"));
+    for (int r = 1; r <= 2; ++r) {
+      auto* reg = new TRegisterNode(channel);
+      reg->SetName(TCustomRegister::RegisterName(d, 0, r));
+      reg->SetLoggingInterval(1);
+      reg->SetEnabled(true);
+    }
+  }
+  Settings()->SetDemo(false);
+  Settings()->SetPortIndex(0);
+  ASSERT_TRUE(QDir(Dir->path()).mkpath(QStringLiteral("Config")));
+  ASSERT_TRUE(SaveTreeFile(Current(), *Net()));
+  ASSERT_TRUE(SaveTreeFile(Current(), *Settings()));
+  for (const char* regulator : {"D000", "D001"})
+    ASSERT_TRUE(
+        ApplyCommAlarm(Current(), QString::fromLatin1(regulator), {true, 2, 1}).Faults.Texts().isEmpty());
+  ASSERT_TRUE(QDir(Dir->path()).mkpath(QStringLiteral("Ports")));
+  const QString link = Dir->filePath(QStringLiteral("Ports/COM1"));  // where COM1 of this folder is
+  auto sim = std::make_unique<TSimProcess>(link, QStringList{"--seed", "3", "--addresses", "0,1"});
+  ASSERT_TRUE(sim->Start());
+
+  program = std::make_unique<TProgram>(Dir->path());
+  program->InitCore(std::make_unique<TComm>(Dir->path()));
+  UseNetwork(program->Network());
+  ASSERT_TRUE(program->Start());
+  const auto answered = [this](const char* name) {
+    const auto* reg = dynamic_cast<const TRegisterNode*>(FindNode(Net().get(), QString::fromLatin1(name)));
+    return reg != nullptr && reg->LastIOResult() == iorOK;
+  };
+  ASSERT_TRUE(RunEventsUntil([&] { return answered("D000C000R001") && answered("D001C000R001"); }, 10000));
+
+  sim->Stop();
+  sim = std::make_unique<TSimProcess>(link, QStringList{"--seed", "3", "--addresses", "0"});
+  ASSERT_TRUE(sim->Start());
+  auto* alarms = qobject_cast<TAlarmsForm*>(program->MainForm()->Window(TWindowRole::Alarms));
+  ASSERT_NE(alarms, nullptr);
+  ASSERT_TRUE(Activate(alarms));
+  QTreeWidget* active = Child<QTreeWidget>(*alarms, "activeList");
+  const auto silent = [active] {
+    QStringList names;
+    for (int i = 0; i < active->topLevelItemCount(); ++i)
+      if (active->topLevelItem(i)->text(2) == QStringLiteral("Нет связи"))
+        names << active->topLevelItem(i)->toolTip(1);
+    return names;
+  };
+  // Regulator 0 answers again and regulator 1 stays silent past the delay.
+  ASSERT_TRUE(RunEventsUntil([&] { return silent().size() == 1 && silent()[0].contains("D001"); }, 15000))
+      << silent().join(", ").toStdString();
 }
 
 // Pictures for the documentation (scripts/screenshots): the alarm window's two pages, the main
