@@ -201,7 +201,8 @@ const TClassInfo& TCustomRegister::StaticClassInfo() {
               .Within(1, kMaxHistory),
           // A cyclogram's pixels per second, halved and doubled by its buttons: past 2^-30 or 2^30 a
           // whole cyclogram is one pixel or beyond any screen.
-          P::Float("XScale", &TCustomRegister::XScale, &TCustomRegister::SetXScale).Within(kMinXScale, kMaxXScale),
+          P::Float("XScale", &TCustomRegister::XScale, &TCustomRegister::SetXScale)
+              .Within(kMinXScale, kMaxXScale),
           // A chart's zoom, stepped within 1/64 to 1024 (TValueAxis::kMinZoom..kMaxZoom).
           P::Float("YScale", &TCustomRegister::YScale, &TCustomRegister::SetYScale).Within(1.0 / 64, 1024.0),
           P::Int("Digits", 0, &TCustomRegister::Digits, &TCustomRegister::SetDigits).Within(0, kMaxDigits),
@@ -356,6 +357,18 @@ void TCustomRegister::BuildRequest(TRegisterFrame& frame, uint8_t command) const
   frame.Length = kFrameHeader;
 }
 
+TExchange TCustomRegister::Exchange(const TLineContext& line, TRegisterFrame& frame) {
+  TRegisterState state{registerType_, digits_, userCanRead_, userCanWrite_, lastStringData_};
+  const TExchange result = Transact(line, frame, registerType_, state);
+  if (line.Simulation) {
+    SetRegisterType(state.Type);
+    SetUserCanREAD(state.CanRead);
+    SetUserCanWRITE(state.CanWrite);
+    if (state.Shown != lastStringData_) lastStringData_ = state.Shown;  // a write kept
+  }
+  return result;
+}
+
 QString TCustomRegister::StringData(const TLineContext& line) {
   if (Guarded()) return lastStringData_;
   lastExchange_ = TExchange::NoLine;
@@ -368,7 +381,7 @@ QString TCustomRegister::StringData(const TLineContext& line) {
   TRegisterFrame frame;
   BuildRequest(frame, cmdRead);
   QString text;
-  lastExchange_ = Transact(line, frame, registerType_, *this);
+  lastExchange_ = Exchange(line, frame);
   if (lastExchange_ != TExchange::Answered) {
     lastIOResult_ = iorFAIL;
   } else {
@@ -511,7 +524,7 @@ void TCustomRegister::SendWrite(const TLineContext& line, const uint8_t* data, i
   // The line stays quiet through the pause after a write, also for the poller's reads.
   std::unique_lock<std::recursive_mutex> lineLock;
   if (line.Line != nullptr) lineLock = line.Line->Lock();
-  lastIOResult_ = Transact(line, frame, registerType_, *this) == TExchange::Answered ? iorOK : iorFAIL;
+  lastIOResult_ = Exchange(line, frame) == TExchange::Answered ? iorOK : iorFAIL;
   // No line at all (a property set outside a stream): there is nothing to keep quiet.
   if (line.Line != nullptr) Services().Clock->Sleep(100);
 }

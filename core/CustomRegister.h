@@ -122,6 +122,8 @@ class TCustomRegister : public TRootNode {
   // Stored text of the last value while streaming, so a save or restore never touches the line.
   bool Guarded() const { return IsStreaming(); }
   void BuildRequest(TRegisterFrame& frame, uint8_t command) const;
+  // One exchange of `frame`; in simulation the register then takes what the simulator made of it.
+  TExchange Exchange(const TLineContext& line, TRegisterFrame& frame);
   // Sends a write of `data` (the type's bytes) and waits the pause that follows every write.
   void SendWrite(const TLineContext& line, const uint8_t* data, int size);
   // Raw bytes for a fixed-point value R (types 1..6) or a whole-number Boolean.

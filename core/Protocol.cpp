@@ -71,32 +71,22 @@ void TellPortState(TLine& line) {
   line.Tell(text, lost);
 }
 
-TExchange Transact(const TLineContext& line, TRegisterFrame& frame, TRegisterType type,
-                   TCustomRegister& reg) {
-  // The simulator's random generator and the port's request and answer are the line's: one
-  // exchange at a time.
-  if (line.Line == nullptr) return TExchange::NoLine;
-  TLine& on = *line.Line;
-  const auto lineLock = on.Lock();
-  // The frames as text only for a listener: the poller exchanges all day, mostly unwatched.
-  const bool tracing = static_cast<bool>(on.Trace);
+namespace {
+
+// The serial port: the request sent up to the context's attempts, the answer gathered until the
+// line falls quiet, and checked.
+TExchange SerialExchange(const TExchangeCall& call) {
+  const TLineContext& line = call.Context;
+  TLine& on = call.Line;
+  TRegisterFrame& frame = call.Frame;
+  const TRegisterType type = call.Type;
+  const bool tracing = !call.RequestTrace.isEmpty();
   const auto Trace = [&on, tracing](const QString& text) {
     if (tracing) on.TraceLine(text);
   };
-  ApplyCrc(frame);
+  const QString& requestTrace = call.RequestTrace;
   const TRegisterFrame request = frame;
-  const QString requestTrace =
-      tracing ? QStringLiteral("> ") + FrameToHex(frame.Data, frame.Length) : QString();
   TClock& clock = *Services().Clock;
-
-  if (line.Simulation) {
-    Trace(requestTrace);
-    clock.Sleep(10);
-    const bool ok = Simulate(frame, reg, on.Random());
-    if (tracing)
-      Trace(ok ? QStringLiteral("< ") + FrameToHex(frame.Data, frame.Length) : QStringLiteral("! timeout"));
-    return ok ? TExchange::Answered : TExchange::Unanswered;
-  }
   TCustomComm* const port = on.Port();
   if (port != nullptr) {
     if (port->Lost()) port->Reopen();
@@ -160,6 +150,25 @@ TExchange Transact(const TLineContext& line, TRegisterFrame& frame, TRegisterTyp
     }
   }
   return TExchange::Unanswered;
+}
+
+// The backends, by the context's simulation flag.
+constexpr TBackendExchange kBackends[] = {SerialExchange, SimulatedExchange};
+
+}  // namespace
+
+TExchange Transact(const TLineContext& line, TRegisterFrame& frame, TRegisterType type,
+                   TRegisterState& state) {
+  // The simulator's random generator and the port's request and answer are the line's: one
+  // exchange at a time.
+  if (line.Line == nullptr) return TExchange::NoLine;
+  TLine& on = *line.Line;
+  const auto lineLock = on.Lock();
+  ApplyCrc(frame);
+  // The frames as text only for a listener: the poller exchanges all day, mostly unwatched.
+  const QString requestTrace =
+      on.Trace ? QStringLiteral("> ") + FrameToHex(frame.Data, frame.Length) : QString();
+  return kBackends[line.Simulation ? 1 : 0]({line, on, frame, type, state, requestTrace});
 }
 
 }  // namespace vexa

@@ -47,8 +47,7 @@ TEST_F(SimulatorTest, DescriptorsDescribeTwoRegulators) {
 }
 
 TEST_F(SimulatorTest, DescriptorAnswerFrame) {
-  TRegisterNode probe(nullptr);
-  probe.SetUserCanWRITE(true);
+  TRegisterState probe{rtUnknown, 0, true, true, {}};
   TRegisterFrame f;
   f.Length = 4;
   f.Data[0] = 1;
@@ -178,7 +177,7 @@ TEST_F(SimulatorTest, TextAndBooleanRegisters) {
 }
 
 TEST_F(SimulatorTest, WritesSucceedWithoutCheckingRights) {
-  TRegisterNode* r = Reg("D000C000R001", rtUINT);
+  TRegisterState r{rtUINT, 0, true, false, {}};
   TRegisterFrame f;
   f.Length = 4;
   f.Data[0] = 0;
@@ -189,10 +188,9 @@ TEST_F(SimulatorTest, WritesSucceedWithoutCheckingRights) {
   f.Data[6] = 0x12;
   f.Length = 7;
   ApplyCrc(f);
-  r->SetUserCanWRITE(false);
-  ASSERT_TRUE(Simulate(f, *r, random));
+  ASSERT_TRUE(Simulate(f, r, random));
   EXPECT_EQ(f.Length, 5);
-  EXPECT_EQ(r->LastStringData(), "4660");
+  EXPECT_EQ(r.Shown, "4660");
 }
 
 }  // namespace
