@@ -72,6 +72,30 @@ class CheckLayersTest(unittest.TestCase):
             with self.subTest(source=source, target=target):
                 self.assertRefused({source: f'#include "{target}"\n', target: ""}, f"{source}:1:")
 
+    def test_an_upward_include_is_refused_in_every_form(self):
+        forms = [
+            ("<ui/model/B.h>", "<ui/model/B.h>"),
+            ('"../ui/model/B.h"', '"../ui/model/B.h"'),
+            ('"./../broker/B.h"', '"./../broker/B.h"'),
+            ('"model/../../ui/B.h"', '"model/../../ui/B.h"'),
+        ]
+        for written, shown in forms:
+            with self.subTest(form=written):
+                self.assertRefused(
+                    {
+                        "storage/A.cpp": f"#include {written}\n",
+                        "ui/model/B.h": "",
+                        "broker/B.h": "",
+                        "ui/B.h": "",
+                    },
+                    f"storage/A.cpp:1: #include {shown}",
+                    "storage (layer 1, vexa_storage)",
+                )
+        # A name beside the file is the file's own folder; one of the system's is nobody's.
+        self.assertAccepted(
+            {"storage/A.cpp": '#include "A.h"\n#include <QString>\n#include "Version.h"\n', "storage/A.h": ""}
+        )
+
     def test_lower_layers_and_the_own_layer_are_accepted(self):
         self.assertAccepted(
             {
