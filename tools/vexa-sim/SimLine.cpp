@@ -83,7 +83,7 @@ int TRequestReader::Discard() {
   return n;
 }
 
-TSimLine::TSimLine(int baud, TFaults faults, TRandomGenerator& random,
+TSimLine::TSimLine(int baud, TFaultRates faults, TRandomGenerator& random,
                    std::function<void(const QString&)> log)
     : byteNs_(10.0e9 / baud), faults_(faults), random_(random), log_(std::move(log)) {}
 

@@ -30,7 +30,8 @@ class TRequestReader {
   QByteArray buffer_;
 };
 
-struct TFaults {
+// How often the line spoils an answer, and how late every answer leaves.
+struct TFaultRates {
   double Drop = 0;
   double Garble = 0;
   double Split = 0;
@@ -39,7 +40,7 @@ struct TFaults {
 
 class TSimLine {
  public:
-  TSimLine(int baud, TFaults faults, TRandomGenerator& random, std::function<void(const QString&)> log);
+  TSimLine(int baud, TFaultRates faults, TRandomGenerator& random, std::function<void(const QString&)> log);
   ~TSimLine();
   TSimLine(const TSimLine&) = delete;
   TSimLine& operator=(const TSimLine&) = delete;
@@ -63,7 +64,7 @@ class TSimLine {
   bool WriteByte(char byte);
 
   double byteNs_;
-  TFaults faults_;
+  TFaultRates faults_;
   TRandomGenerator& random_;
   std::function<void(const QString&)> log_;
   TFileDescriptor master_;

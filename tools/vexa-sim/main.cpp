@@ -52,7 +52,7 @@ struct TOptions {
   int Baud = 19200;
   uint32_t Seed = 0;
   bool Seeded = false;
-  TFaults Faults;
+  TFaultRates Faults;
   bool Verbose = false;
   std::optional<std::set<int>> Addresses;  // none: every regulator of the network answers
 };
