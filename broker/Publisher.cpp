@@ -28,7 +28,7 @@
 #include "core/Network.h"
 #include "core/Services.h"
 #include "reports/model/ReportNode.h"
-#include "ui/model/AlarmMonitor.h"
+#include "alarms/model/AlarmMonitor.h"
 #include "ui/model/ChannelTable.h"
 #include "ui/model/LabelDisplay.h"
 

@@ -35,7 +35,7 @@
 #include "broker/Instants.h"
 #include "broker/RemoteWrites.h"
 #include "core/LineWriter.h"
-#include "ui/model/AlarmModel.h"
+#include "alarms/model/AlarmModel.h"
 
 class QTimer;
 struct mosquitto;

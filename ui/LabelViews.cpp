@@ -12,7 +12,7 @@
 #include "ui/LassoUnit.h"
 #include "ui/MnemoPages.h"
 #include "ui/config/NetUnit.h"
-#include "ui/model/AlarmTexts.h"
+#include "alarms/model/AlarmTexts.h"
 #include "ui/parts/Colors.h"
 
 namespace vexa {

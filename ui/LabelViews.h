@@ -8,7 +8,7 @@
 #include <functional>
 #include <utility>
 
-#include "ui/model/AlarmModel.h"
+#include "alarms/model/AlarmModel.h"
 #include "ui/model/LabelDisplay.h"
 
 class QMenu;

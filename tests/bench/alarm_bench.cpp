@@ -28,9 +28,9 @@
 #include "core/RegisterNode.h"
 #include "core/Services.h"
 #include "storage/TreeFiles.h"
-#include "ui/model/AlarmJournal.h"
-#include "ui/model/AlarmMonitor.h"
-#include "ui/model/AlarmNode.h"
+#include "alarms/model/AlarmJournal.h"
+#include "alarms/model/AlarmMonitor.h"
+#include "alarms/model/AlarmNode.h"
 #include "ui/model/PersistentClasses.h"
 
 using namespace vexa;

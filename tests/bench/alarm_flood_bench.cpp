@@ -22,10 +22,10 @@
 #include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "core/Services.h"
-#include "ui/AlarmsUnit.h"
+#include "alarms/gui/AlarmsUnit.h"
 #include "ui/MainUnit.h"
-#include "ui/model/AlarmMonitor.h"
-#include "ui/model/AlarmNode.h"
+#include "alarms/model/AlarmMonitor.h"
+#include "alarms/model/AlarmNode.h"
 #include "ui/model/PersistentClasses.h"
 
 using namespace vexa;

@@ -22,8 +22,8 @@
 #include "support/TestSupport.h"
 #include "tests/broker/MosquittoBroker.h"
 #include "tests/broker/Zone.h"
-#include "ui/model/AlarmJournal.h"
-#include "ui/model/AlarmMonitor.h"
+#include "alarms/model/AlarmJournal.h"
+#include "alarms/model/AlarmMonitor.h"
 #include "ui/model/LabelDisplay.h"
 
 namespace vexa::test {

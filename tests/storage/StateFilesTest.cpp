@@ -20,7 +20,7 @@
 #include "storage/StrHandlerUnit.h"
 #include "storage/TreeFiles.h"
 #include "support/TestSupport.h"
-#include "ui/model/AlarmNode.h"
+#include "alarms/model/AlarmNode.h"
 
 namespace vexa {
 namespace {

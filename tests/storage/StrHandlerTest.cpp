@@ -16,7 +16,7 @@
 #include "storage/StoredRanges.h"
 #include "storage/StrHandlerUnit.h"
 #include "support/TestSupport.h"
-#include "ui/model/AlarmNode.h"
+#include "alarms/model/AlarmNode.h"
 #include "ui/model/LabelDisplay.h"
 
 namespace vexa {

@@ -17,8 +17,8 @@
 #include "processes/model/CommandNode.h"
 #include "storage/TreeFiles.h"
 #include "support/TestSupport.h"
-#include "ui/model/AlarmJournal.h"
-#include "ui/model/AlarmJournalWriter.h"
+#include "alarms/model/AlarmJournal.h"
+#include "alarms/model/AlarmJournalWriter.h"
 
 namespace vexa::test {
 namespace {

@@ -27,7 +27,7 @@
 #include "support/Child.h"
 #include "support/TestSupport.h"
 #include "ui/AboutUnit.h"
-#include "ui/AlarmsUnit.h"
+#include "alarms/gui/AlarmsUnit.h"
 #include "ui/ChannelUnit.h"
 #include "ui/LabelPropertiesUnit.h"
 #include "ui/MainUnit.h"

@@ -12,10 +12,10 @@
 #include "storage/TreeFiles.h"
 #include "storage/UnreadableFiles.h"
 #include "tools/vexa-cli/CliContext.h"
-#include "ui/model/AlarmJournal.h"
-#include "ui/model/AlarmJournalWriter.h"
-#include "ui/model/AlarmMonitor.h"
-#include "ui/model/AlarmNode.h"
+#include "alarms/model/AlarmJournal.h"
+#include "alarms/model/AlarmJournalWriter.h"
+#include "alarms/model/AlarmMonitor.h"
+#include "alarms/model/AlarmNode.h"
 
 namespace vexa::cli {
 

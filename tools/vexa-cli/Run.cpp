@@ -29,7 +29,7 @@
 #include "storage/NetworkState.h"
 #include "storage/UnreadableFiles.h"
 #include "tools/vexa-cli/CliContext.h"
-#include "ui/model/AlarmMonitor.h"
+#include "alarms/model/AlarmMonitor.h"
 #include "ui/model/TickRunner.h"
 
 namespace vexa::cli {

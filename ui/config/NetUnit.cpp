@@ -22,7 +22,7 @@
 #include "ui/MainUnit.h"
 #include "ui/config/RegisterPropertiesUnit.h"
 #include "ui/config/RootPropertiesUnit.h"
-#include "ui/model/AlarmLimits.h"
+#include "alarms/model/AlarmLimits.h"
 #include "ui/model/NetRules.h"
 #include "ui/parts/HelpUnit.h"
 #include "ui/parts/ImageList.h"

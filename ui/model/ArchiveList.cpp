@@ -13,7 +13,7 @@
 #include "storage/AtomicFile.h"
 #include "storage/CompoundFile.h"
 #include "storage/TreeFiles.h"
-#include "ui/model/AlarmJournal.h"
+#include "alarms/model/AlarmJournal.h"
 
 namespace vexa {
 

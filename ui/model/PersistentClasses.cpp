@@ -5,7 +5,7 @@
 #include "core/SetupNode.h"
 #include "processes/model/CommandNode.h"
 #include "reports/model/ReportNode.h"
-#include "ui/model/AlarmNode.h"
+#include "alarms/model/AlarmNode.h"
 #include "ui/model/LabelDisplay.h"
 
 namespace vexa {

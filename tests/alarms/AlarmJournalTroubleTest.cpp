@@ -19,9 +19,9 @@
 
 #include "support/ForeignLock.h"
 #include "support/TestSupport.h"
-#include "ui/model/AlarmJournal.h"
-#include "ui/model/AlarmJournalWriter.h"
-#include "ui/model/AlarmMonitor.h"
+#include "alarms/model/AlarmJournal.h"
+#include "alarms/model/AlarmJournalWriter.h"
+#include "alarms/model/AlarmMonitor.h"
 
 namespace vexa::test {
 namespace {

@@ -1,4 +1,4 @@
-#include "ui/model/AlarmJournal.h"
+#include "alarms/model/AlarmJournal.h"
 
 #include <QDateTime>
 #include <QDir>

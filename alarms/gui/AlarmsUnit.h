@@ -9,7 +9,7 @@
 #include <functional>
 #include <vector>
 
-#include "ui/model/AlarmModel.h"
+#include "alarms/model/AlarmModel.h"
 #include "ui/parts/HelpUnit.h"
 
 class QCheckBox;

@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "ui/model/AlarmJournal.h"
+#include "alarms/model/AlarmJournal.h"
 
 namespace vexa {
 

@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "core/Faults.h"
-#include "ui/model/AlarmJournal.h"
-#include "ui/model/AlarmJournalWriter.h"
-#include "ui/model/AlarmModel.h"
+#include "alarms/model/AlarmJournal.h"
+#include "alarms/model/AlarmJournalWriter.h"
+#include "alarms/model/AlarmModel.h"
 
 namespace vexa {
 

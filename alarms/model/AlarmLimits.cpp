@@ -1,4 +1,4 @@
-#include "ui/model/AlarmLimits.h"
+#include "alarms/model/AlarmLimits.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -11,7 +11,7 @@
 #include "core/RootNode.h"
 #include "core/Services.h"
 #include "storage/TreeFiles.h"
-#include "ui/model/AlarmNode.h"
+#include "alarms/model/AlarmNode.h"
 
 namespace vexa {
 

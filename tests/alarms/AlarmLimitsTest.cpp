@@ -13,10 +13,10 @@
 #include "storage/ConfigText.h"
 #include "storage/TreeFiles.h"
 #include "support/TestSupport.h"
-#include "ui/model/AlarmLimits.h"
-#include "ui/model/AlarmMonitor.h"
-#include "ui/model/AlarmNode.h"
-#include "ui/model/AlarmTexts.h"
+#include "alarms/model/AlarmLimits.h"
+#include "alarms/model/AlarmMonitor.h"
+#include "alarms/model/AlarmNode.h"
+#include "alarms/model/AlarmTexts.h"
 
 namespace vexa::test {
 namespace {

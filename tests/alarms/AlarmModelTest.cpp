@@ -9,8 +9,8 @@
 
 #include "core/RegisterNode.h"
 #include "support/TestSupport.h"
-#include "ui/model/AlarmMonitor.h"
-#include "ui/model/AlarmNode.h"
+#include "alarms/model/AlarmMonitor.h"
+#include "alarms/model/AlarmNode.h"
 
 namespace vexa::test {
 namespace {

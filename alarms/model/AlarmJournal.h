@@ -15,7 +15,7 @@
 #include <optional>
 #include <vector>
 
-#include "ui/model/AlarmModel.h"
+#include "alarms/model/AlarmModel.h"
 
 class QSqlError;
 class QSqlQuery;

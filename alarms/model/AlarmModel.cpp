@@ -1,4 +1,4 @@
-#include "ui/model/AlarmModel.h"
+#include "alarms/model/AlarmModel.h"
 
 #include <QStringList>
 #include <array>

@@ -1,4 +1,4 @@
-#include "ui/AlarmsUnit.h"
+#include "alarms/gui/AlarmsUnit.h"
 
 #include <QCheckBox>
 #include <QDateTimeEdit>
@@ -22,11 +22,11 @@
 #include "core/Services.h"
 #include "storage/AtomicFile.h"
 #include "ui/MainUnit.h"
-#include "ui/config/AlarmLimitsUnit.h"
-#include "ui/model/AlarmLimits.h"
-#include "ui/model/AlarmMonitor.h"
-#include "ui/model/AlarmNode.h"
-#include "ui/model/AlarmTexts.h"
+#include "alarms/gui/AlarmLimitsUnit.h"
+#include "alarms/model/AlarmLimits.h"
+#include "alarms/model/AlarmMonitor.h"
+#include "alarms/model/AlarmNode.h"
+#include "alarms/model/AlarmTexts.h"
 #include "ui/parts/ImageList.h"
 #include "ui/parts/Tell.h"
 

@@ -1,4 +1,4 @@
-#include "ui/model/AlarmNode.h"
+#include "alarms/model/AlarmNode.h"
 
 #include <cmath>
 

@@ -1,4 +1,4 @@
-#include "ui/model/AlarmMonitor.h"
+#include "alarms/model/AlarmMonitor.h"
 
 #include <QFileInfo>
 #include <algorithm>
@@ -8,8 +8,8 @@
 #include "core/Network.h"
 #include "core/RootNode.h"
 #include "core/Services.h"
-#include "ui/model/AlarmLimits.h"
-#include "ui/model/AlarmNode.h"
+#include "alarms/model/AlarmLimits.h"
+#include "alarms/model/AlarmNode.h"
 
 namespace vexa {
 

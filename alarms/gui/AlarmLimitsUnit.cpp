@@ -1,4 +1,4 @@
-#include "ui/config/AlarmLimitsUnit.h"
+#include "alarms/gui/AlarmLimitsUnit.h"
 
 #include <QCheckBox>
 #include <QFormLayout>
@@ -11,9 +11,9 @@
 
 #include "core/Network.h"
 #include "core/RootNode.h"
-#include "ui/model/AlarmMonitor.h"
-#include "ui/model/AlarmNode.h"
-#include "ui/model/AlarmTexts.h"
+#include "alarms/model/AlarmMonitor.h"
+#include "alarms/model/AlarmNode.h"
+#include "alarms/model/AlarmTexts.h"
 #include "ui/parts/DialogButtons.h"
 #include "ui/parts/Tell.h"
 

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "ui/model/AlarmModel.h"
+#include "alarms/model/AlarmModel.h"
 
 namespace vexa {
 

@@ -6,7 +6,7 @@
 #include <QDialog>
 #include <array>
 
-#include "ui/model/AlarmLimits.h"
+#include "alarms/model/AlarmLimits.h"
 
 class QCheckBox;
 class QLineEdit;

@@ -1,10 +1,10 @@
-#include "ui/model/AlarmTexts.h"
+#include "alarms/model/AlarmTexts.h"
 
 #include <algorithm>
 #include <cmath>
 
 #include "core/Services.h"
-#include "ui/model/AlarmMonitor.h"
+#include "alarms/model/AlarmMonitor.h"
 
 namespace vexa {
 

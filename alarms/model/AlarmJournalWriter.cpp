@@ -1,4 +1,4 @@
-#include "ui/model/AlarmJournalWriter.h"
+#include "alarms/model/AlarmJournalWriter.h"
 
 #include <unistd.h>
 

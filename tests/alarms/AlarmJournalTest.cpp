@@ -17,9 +17,9 @@
 
 #include "core/RegisterNode.h"
 #include "support/TestSupport.h"
-#include "ui/model/AlarmJournal.h"
-#include "ui/model/AlarmMonitor.h"
-#include "ui/model/AlarmNode.h"
+#include "alarms/model/AlarmJournal.h"
+#include "alarms/model/AlarmMonitor.h"
+#include "alarms/model/AlarmNode.h"
 
 namespace vexa::test {
 namespace {
