@@ -5,6 +5,9 @@
 #include <QTimer>
 #include <utility>
 
+#include "alarms/gui/AlarmLimitsUnit.h"
+#include "alarms/gui/AlarmsUnit.h"
+#include "alarms/model/AlarmMonitor.h"
 #include "broker/Publisher.h"
 #include "core/Comm.h"
 #include "core/ExecuterUnit.h"
@@ -17,14 +20,12 @@
 #include "reports/gui/ReportsUnit.h"
 #include "storage/AtomicFile.h"
 #include "storage/StartUp.h"
-#include "alarms/gui/AlarmsUnit.h"
 #include "ui/ChannelUnit.h"
 #include "ui/HistoryUnit.h"
 #include "ui/LabelPropertiesUnit.h"
 #include "ui/MainUnit.h"
 #include "ui/PositionUnit.h"
 #include "ui/RdWarnUnit.h"
-#include "alarms/gui/AlarmLimitsUnit.h"
 #include "ui/config/ArchivesUnit.h"
 #include "ui/config/NetDescriptionSave.h"
 #include "ui/config/NetUnit.h"
@@ -33,7 +34,6 @@
 #include "ui/config/RegistryUnit.h"
 #include "ui/config/RootPropertiesUnit.h"
 #include "ui/config/SetupUnit.h"
-#include "alarms/model/AlarmMonitor.h"
 #include "ui/model/TickRunner.h"
 #include "ui/parts/Tell.h"
 
@@ -152,7 +152,7 @@ void TProgram::StartAlarms() {
   connect(alarmTick_.get(), &QTimer::timeout, this, [this] { alarms_->Tick(); });
   alarmTick_->start(1000);
   TMainForm* main = mainForm_.get();
-  auto* form = Keep(std::make_unique<TAlarmsForm>(*network_, *alarms_, main));
+  auto* form = Keep(std::make_unique<TAlarmsForm>(*network_, *alarms_, &main->Session()));
   form->NetworkOpen = [main] { return main->NetworkOpen(); };
   main->SetWindow(TWindowRole::Alarms, form);
   main->SetAlarms(alarms_.get());
@@ -219,7 +219,8 @@ W* TProgram::Keep(std::unique_ptr<W> window) {
 }
 
 void TProgram::CreateNetTree() {
-  mainForm_->SetWindow(TWindowRole::NetTree, Keep(std::make_unique<TNetForm>(*network_, mainForm_.get())));
+  mainForm_->SetWindow(TWindowRole::NetTree,
+                       Keep(std::make_unique<TNetForm>(*network_, &mainForm_->Session())));
 }
 
 void TProgram::CreateNodeProperties() {
@@ -247,7 +248,7 @@ void TProgram::CreateArchives() {
 
 void TProgram::CreateReports() {
   // Its tick runs from now to shutdown, whether the window is shown or not.
-  auto* reports = Keep(std::make_unique<TReportsForm>(*network_, mainForm_.get()));
+  auto* reports = Keep(std::make_unique<TReportsForm>(*network_, &mainForm_->Session()));
   ticks_->SetStep(TTick::Reports, [reports] { return reports->Tick(); });
   ticks_->Timer(TTick::Reports).Start();
   mainForm_->SetWindow(TWindowRole::Reports, reports);
@@ -261,7 +262,7 @@ void TProgram::CreateReportProperties() {
 
 void TProgram::CreateProcesses() {
   // Its tick runs from now to shutdown, whether the window is shown or not.
-  auto* tasks = Keep(std::make_unique<TTasksForm>(*network_, mainForm_.get()));
+  auto* tasks = Keep(std::make_unique<TTasksForm>(*network_, &mainForm_->Session()));
   ticks_->SetStep(TTick::Processes, [tasks] { return tasks->Tick(); });
   ticks_->Timer(TTick::Processes).Start();
   mainForm_->SetWindow(TWindowRole::Processes, tasks);
@@ -272,11 +273,11 @@ void TProgram::CreateProcesses() {
 
 void TProgram::CreateCycloEdit() {
   mainForm_->SetWindow(TWindowRole::CycloEdit,
-                       Keep(std::make_unique<TCycloEditForm>(*network_, mainForm_.get())));
+                       Keep(std::make_unique<TCycloEditForm>(*network_, &mainForm_->Session())));
 }
 
 void TProgram::CreatePrintPreview() {
-  auto* preview = Keep(std::make_unique<TPrintPreviewForm>(mainForm_.get()));
+  auto* preview = Keep(std::make_unique<TPrintPreviewForm>(&mainForm_->Session()));
   mainForm_->SetWindow(TWindowRole::PrintPreview, preview);
   if (auto* props =
           qobject_cast<TRegisterPropertiesForm*>(mainForm_->Window(TWindowRole::RegisterProperties)))

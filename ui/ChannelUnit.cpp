@@ -85,7 +85,7 @@ TChannelForm::TChannelForm(TNetwork& network, TMainForm* mainForm, QWidget* pare
   setObjectName(QStringLiteral("ChannelForm"));
   setWindowIcon(ImageIcon(iiTABLE));
   setSizeGripEnabled(true);
-  new TToolWindowCount(this, mainForm);  // owned by the window
+  new TToolWindowCount(this, SessionOf(mainForm));  // owned by the window
 
   auto* grid = new TChannelGrid(this);
   grid_ = grid;

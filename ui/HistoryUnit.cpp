@@ -53,7 +53,7 @@ THistoryForm::THistoryForm(TRegisterNode* reg, TLabelDisplay* label, TMainForm* 
   setWindowTitle(QStringLiteral("История"));
   resize(kClientWidth, kClientHeight);
   setMinimumSize(kMinClientWidth, kMinClientHeight);
-  new TToolWindowCount(this, mainForm);  // owned by the window
+  new TToolWindowCount(this, SessionOf(mainForm));  // owned by the window
   InstallHelpShortcut(this, kHelpContext);
 
   auto* layout = new QVBoxLayout(this);

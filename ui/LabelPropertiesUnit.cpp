@@ -10,6 +10,7 @@
 #include <QPushButton>
 
 #include "core/Services.h"
+#include "ui/MainUnit.h"
 #include "ui/model/LabelDisplay.h"
 #include "ui/parts/Colors.h"
 #include "ui/parts/HelpUnit.h"
@@ -66,7 +67,7 @@ TLabelPropertiesForm::TLabelPropertiesForm(TMainForm* mainForm, QWidget* parent)
                           Qt::WindowCloseButtonHint) {
   setWindowTitle(QStringLiteral("Свойства ярлыка"));
   setFixedSize(kClientWidth, kClientHeight);
-  new TToolWindowCount(this, mainForm);  // owned by the window
+  new TToolWindowCount(this, SessionOf(mainForm));  // owned by the window
   InstallHelpShortcut(this, kHelpContext);
 
   constexpr int margin = 8;

@@ -27,6 +27,8 @@
 #include <utility>
 #endif
 
+#include "alarms/model/AlarmMonitor.h"
+#include "alarms/model/AlarmNode.h"
 #include "core/ExecuterUnit.h"
 #include "core/ImageIndex.h"
 #include "core/Network.h"
@@ -42,8 +44,6 @@
 #include "ui/PositionUnit.h"
 #include "ui/config/NetUnit.h"
 #include "ui/config/SetupUnit.h"
-#include "alarms/model/AlarmMonitor.h"
-#include "alarms/model/AlarmNode.h"
 #include "ui/parts/HelpUnit.h"
 #include "ui/parts/ImageList.h"
 #include "ui/parts/Tell.h"
@@ -110,8 +110,16 @@ QPoint PlaceNearPoint(QPoint p, QSize window, const QRect& screen) {
 TMainForm::TMainForm(TNetwork& network, QWidget* parent)
     : QMainWindow(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                               Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+      session_(new TSession(this)),
       network_(network) {
   setObjectName(QStringLiteral("MainForm"));
+  session_->PlaceNearPage = [this](QWidget* window, int x, int y) { ShowNearPage(window, x, y); };
+  session_->PlaceModalNearPage = [this](QWidget* window, int x, int y) {
+    return ShowModalNearPage(window, x, y);
+  };
+  connect(session_, &TSession::NetworkOpenChanged, this, &TMainForm::NetworkOpened);
+  connect(session_, &TSession::ToolWindowCountChanged, this, &TMainForm::UpdateCommands);
+  connect(session_, &TSession::WindowSet, this, &TMainForm::WindowSet);
   setWindowTitle(QStringLiteral("Vexa"));
   Services().ProgramState = [this](const QString& text) { ShowProgramState(text); };
   network_.PollerState = [this](bool) { ShowProgramState(network_.PollerStateText()); };
@@ -198,7 +206,7 @@ void TMainForm::CreateMenus() {
   actSetup = add(settings, "Настройка параметров сети", &TMainForm::SetupCommand);
   actSaveDescription = settings->addAction(QStringLiteral("Сохранить описание сети"));
   connect(actSaveDescription, &QAction::triggered, this, [this] {
-    if (networkOpen_ && SaveNetworkDescription) SaveNetworkDescription();
+    if (NetworkOpen() && SaveNetworkDescription) SaveNetworkDescription();
   });
   settings->addSeparator();
   actAccess = add(settings, "Открыть сеть для настройки", &TMainForm::AccessCommand);
@@ -250,7 +258,7 @@ void TMainForm::CreateMenus() {
   actAlarmLimits->setObjectName(QStringLiteral("alarmLimitsAction"));
   connect(actAlarmLimits, &QAction::triggered, this, [this] {
     TLabelDisplay* label = labels_->PopupLabel();
-    if (networkOpen_ && label != nullptr && label->Owner() != nullptr && EditAlarmLimits)
+    if (NetworkOpen() && label != nullptr && label->Owner() != nullptr && EditAlarmLimits)
       EditAlarmLimits(label->Owner()->Name());
   });
   // The hooks behind the label commands may be given after the window was made.
@@ -402,7 +410,7 @@ void TMainForm::BuildPages() {
   const TMnemoBuildResult built = BuildMnemoPages(network_, pcMnemo_);
   labels_ = new TMnemoLabels(pcMnemo_, this);
   labels_->SetPopup(popupMenu1_);
-  labels_->DropsAllowed = [this] { return networkOpen_; };
+  labels_->DropsAllowed = [this] { return NetworkOpen(); };
 
   if (built.PageCount > 0) {
     // The layout asks for room for the largest picture on top of the window's own parts; the window
@@ -426,8 +434,11 @@ void TMainForm::CentreOnWorkArea() {
   move(std::max(left, 0), std::max(top, 0));
 }
 
-void TMainForm::SetNetworkOpen(bool open) {
-  networkOpen_ = open;
+TSession* SessionOf(TMainForm* mainForm) {
+  return mainForm != nullptr ? &mainForm->Session() : nullptr;
+}
+
+void TMainForm::NetworkOpened(bool open) {
   keyAction_->setVisible(open);
   actAccess->setText(open ? QStringLiteral("Закрыть сеть для настройки")
                           : QStringLiteral("Открыть сеть для настройки"));
@@ -435,27 +446,22 @@ void TMainForm::SetNetworkOpen(bool open) {
   Q_EMIT NetworkOpenChanged(open);
 }
 
-void TMainForm::AdjustToolWindowCount(int delta) {
-  toolWindowCount_ += delta;
-  UpdateCommands();
-}
-
 void TMainForm::UpdateCommands() {
   auto exists = [this](TWindowRole role) { return Window(role) != nullptr; };
-  actRestore->setEnabled(toolWindowCount_ == 0);
+  actRestore->setEnabled(ToolWindowCount() == 0);
   actProcesses->setEnabled(exists(TWindowRole::Processes));
   actReports->setEnabled(exists(TWindowRole::Reports));
   actArchives->setEnabled(exists(TWindowRole::Archives));
   actNetTree->setEnabled(exists(TWindowRole::NetTree));
   actAlarms->setEnabled(exists(TWindowRole::Alarms));
-  actAlarmLimits->setEnabled(networkOpen_ && EditAlarmLimits != nullptr);
-  actSetup->setEnabled(networkOpen_ && qobject_cast<QDialog*>(Window(TWindowRole::Setup)) != nullptr);
-  actSaveDescription->setEnabled(networkOpen_ && SaveNetworkDescription != nullptr);
+  actAlarmLimits->setEnabled(NetworkOpen() && EditAlarmLimits != nullptr);
+  actSetup->setEnabled(NetworkOpen() && qobject_cast<QDialog*>(Window(TWindowRole::Setup)) != nullptr);
+  actSaveDescription->setEnabled(NetworkOpen() && SaveNetworkDescription != nullptr);
   // Closing never needs anything; opening needs the password question.
-  actAccess->setEnabled(networkOpen_ || AskPassword != nullptr);
-  actXY->setEnabled(networkOpen_ && exists(TWindowRole::XY));
-  actLabelProperties->setEnabled(networkOpen_ && exists(TWindowRole::LabelProperties));
-  actDeleteLabel->setEnabled(networkOpen_);
+  actAccess->setEnabled(NetworkOpen() || AskPassword != nullptr);
+  actXY->setEnabled(NetworkOpen() && exists(TWindowRole::XY));
+  actLabelProperties->setEnabled(NetworkOpen() && exists(TWindowRole::LabelProperties));
+  actDeleteLabel->setEnabled(NetworkOpen());
   // The commands that only look do not need the network open, only their windows.
   actHistory->setEnabled(ShowHistory != nullptr);
   actPrint->setEnabled(PrintHistory != nullptr);
@@ -526,8 +532,7 @@ void TMainForm::UpdateStatePanel() {
   alarmPanel_->setFixedWidth(textWidth(alarmPanel_));
 }
 
-void TMainForm::SetWindow(TWindowRole role, QWidget* window) {
-  windows_.at(static_cast<size_t>(role)) = window;
+void TMainForm::WindowSet(TWindowRole role, QWidget* window) {
   if (auto* net = qobject_cast<TNetForm*>(window); net != nullptr && role == TWindowRole::NetTree)
     ConnectNetTree(net);
   if (auto* channel = qobject_cast<TChannelForm*>(window);
@@ -561,10 +566,6 @@ void TMainForm::ConnectNetTree(TNetForm* net) {
     OpenNear(TWindowRole::NetTree, 48, 48);
     net->SelectNode(reg);
   });
-}
-
-QWidget* TMainForm::Window(TWindowRole role) const {
-  return windows_.at(static_cast<size_t>(role)).data();
 }
 
 void TMainForm::ShowNearPage(QWidget* window, int x, int y) {
@@ -647,7 +648,7 @@ void TMainForm::OpenNear(TWindowRole role, int x, int y) {
 }
 
 void TMainForm::RestoreStateCommand() {
-  if (toolWindowCount_ != 0) return;
+  if (ToolWindowCount() != 0) return;
   try {
     LoadNetworkState(network_);
   } catch (const std::exception& e) {
@@ -692,7 +693,7 @@ void TMainForm::ExitWithoutSaving() {
 
 void TMainForm::SetupCommand() {
   auto* setup = qobject_cast<QDialog*>(Window(TWindowRole::Setup));
-  if (!networkOpen_ || setup == nullptr) return;
+  if (!NetworkOpen() || setup == nullptr) return;
   // The poller's own stop and start put "Останов" and "Работа" on the status line.
   network_.StopPoller();
   // Polling comes back however the window ends, an error included.
@@ -701,14 +702,14 @@ void TMainForm::SetupCommand() {
 }
 
 void TMainForm::AccessCommand() {
-  if (networkOpen_)
+  if (NetworkOpen())
     SetNetworkOpen(false);
   else if (AskPassword)
     SetNetworkOpen(AskPassword());
 }
 
 void TMainForm::DeleteLabelCommand() {
-  if (!networkOpen_) return;
+  if (!NetworkOpen()) return;
   // The register stops being polled and its history is emptied as its label goes.
   delete labels_->PopupLabel();
 }
@@ -716,7 +717,7 @@ void TMainForm::DeleteLabelCommand() {
 void TMainForm::LabelWindowCommand(TWindowRole role) {
   TLabelDisplay* label = labels_->PopupLabel();
   auto* dialog = qobject_cast<QDialog*>(Window(role));
-  if (!networkOpen_ || label == nullptr || dialog == nullptr) return;
+  if (!NetworkOpen() || label == nullptr || dialog == nullptr) return;
   if (auto* xy = qobject_cast<TPositionForm*>(dialog)) xy->SetLabel(label);
   if (auto* properties = qobject_cast<TLabelPropertiesForm*>(dialog)) properties->SetLabel(label);
   // Below the label.
@@ -787,7 +788,7 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
   if (watched == keyPicture_ && event->type() == QEvent::MouseButtonRelease) {
     const auto* me = static_cast<QMouseEvent*>(event);
     const Qt::KeyboardModifiers all = Qt::ControlModifier | Qt::ShiftModifier | Qt::AltModifier;
-    if (me->button() == Qt::LeftButton && (me->modifiers() & all) == all && networkOpen_)
+    if (me->button() == Qt::LeftButton && (me->modifiers() & all) == all && NetworkOpen())
       OpenNear(TWindowRole::Registry, 12, 12);
     return true;
   }

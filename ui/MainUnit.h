@@ -13,6 +13,7 @@
 #include <functional>
 
 #include "ui/parts/HelpUnit.h"
+#include "ui/parts/Session.h"
 
 class QAction;
 class QDialog;
@@ -32,33 +33,16 @@ class TAlarmMonitor;
 struct TAlarmEvent;
 class TNetForm;
 
-// The secondary windows the main window opens; each is registered when it has been created.
-enum class TWindowRole {
-  NetTree,
-  NodeProperties,
-  RegisterProperties,
-  LabelProperties,
-  XY,
-  Archives,
-  Reports,
-  ReportProperties,
-  Processes,
-  CycloEdit,
-  PrintPreview,
-  Password,
-  Channel,
-  Setup,
-  Registry,
-  Alarms,
-  Count
-};
-
 // Where a window of the given size goes for a point in screen coordinates: moved to the other side
 // of the point when it would leave the screen at the right or bottom, unless that would leave it at
 // the left or top (the bottom case keeps 60 pixels more room).
 QPoint PlaceNearPoint(QPoint screenPoint, QSize windowSize, const QRect& screen);
 
 class TNoticePanel;
+class TMainForm;
+
+// The session of a main window, none for none (a window tested alone).
+TSession* SessionOf(TMainForm* mainForm);
 
 class TMainForm : public QMainWindow {
   Q_OBJECT
@@ -72,10 +56,11 @@ class TMainForm : public QMainWindow {
   TNetwork& Network() const { return network_; }
   ~TMainForm() override;
 
-  bool NetworkOpen() const { return networkOpen_; }
-  void SetNetworkOpen(bool open);
-  int ToolWindowCount() const { return toolWindowCount_; }
-  void AdjustToolWindowCount(int delta);
+  // What the windows share; the network's opening and the registry of windows live there.
+  TSession& Session() const { return *session_; }
+  bool NetworkOpen() const { return session_->NetworkOpen(); }
+  void SetNetworkOpen(bool open) { session_->SetNetworkOpen(open); }
+  int ToolWindowCount() const { return session_->ToolWindowCount(); }
   void ShowProgramState(const QString& text);
   QString ProgramState() const;
   // News of the line (Services().LineNotice): a place of its own in the status line beside the
@@ -88,8 +73,8 @@ class TMainForm : public QMainWindow {
   void ShowBrokerNotice(const QString& text, const QString& outage);
   bool ShutdownPending() const { return shutdownPending_; }
 
-  void SetWindow(TWindowRole role, QWidget* window);
-  QWidget* Window(TWindowRole role) const;
+  void SetWindow(TWindowRole role, QWidget* window) { session_->SetWindow(role, window); }
+  QWidget* Window(TWindowRole role) const { return session_->Window(role); }
   // The later commands that have no window of their own.
   std::function<bool()> AskPassword;             // the password question; true opens the network
   std::function<void()> SaveNetworkDescription;  // the export of the network description
@@ -163,15 +148,15 @@ class TMainForm : public QMainWindow {
   void HelpCommand();
   void AboutCommand();
   void OpenShellUrl(const QString& url);
+  void NetworkOpened(bool open);
+  void WindowSet(TWindowRole role, QWidget* window);
   void AlarmEvent(const TAlarmEvent& event);
 
-  bool networkOpen_ = false;
-  int toolWindowCount_ = 0;
+  TSession* session_;
   bool shutdownPending_ = false;
   bool closeAsked_ = false;       // "Выход без сохранения": close without the question
   bool autoSaveFailing_ = false;  // the automatic save failed last time: told already
   bool autoSaveWarned_ = false;   // the automatic save's last warnings (a file near its bound): told
-  std::array<QPointer<QWidget>, static_cast<size_t>(TWindowRole::Count)> windows_;
 
   // Menu commands (the toolbar shares the first six).
   QAction* actRestore = nullptr;

@@ -6,6 +6,7 @@
 #include <QTimer>
 #include <QTransform>
 
+#include "ui/MainUnit.h"
 #include "ui/model/LabelDisplay.h"
 #include "ui/parts/HelpUnit.h"
 #include "ui/parts/ImageList.h"
@@ -34,7 +35,7 @@ TPositionForm::TPositionForm(TMainForm* mainForm, QWidget* parent)
   setFixedSize(kClientWidth, kClientHeight);
   // Keys come to the window, not to a button: the buttons never take the focus.
   setFocusPolicy(Qt::StrongFocus);
-  new TToolWindowCount(this, mainForm);  // owned by the window
+  new TToolWindowCount(this, SessionOf(mainForm));  // owned by the window
   InstallHelpShortcut(this, kHelpContext);
 
   constexpr int middle = (kClientWidth - kButtonSize) / 2;

@@ -9,11 +9,11 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
-#include "core/Network.h"
-#include "core/RootNode.h"
 #include "alarms/model/AlarmMonitor.h"
 #include "alarms/model/AlarmNode.h"
 #include "alarms/model/AlarmTexts.h"
+#include "core/Network.h"
+#include "core/RootNode.h"
 #include "ui/parts/DialogButtons.h"
 #include "ui/parts/Tell.h"
 

@@ -18,16 +18,16 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
-#include "core/Network.h"
-#include "core/Services.h"
-#include "storage/AtomicFile.h"
-#include "ui/MainUnit.h"
 #include "alarms/gui/AlarmLimitsUnit.h"
 #include "alarms/model/AlarmLimits.h"
 #include "alarms/model/AlarmMonitor.h"
 #include "alarms/model/AlarmNode.h"
 #include "alarms/model/AlarmTexts.h"
+#include "core/Network.h"
+#include "core/Services.h"
+#include "storage/AtomicFile.h"
 #include "ui/parts/ImageList.h"
+#include "ui/parts/Session.h"
 #include "ui/parts/Tell.h"
 
 namespace vexa {
@@ -89,8 +89,8 @@ void FillRow(QTreeWidgetItem* item, const TActiveAlarm& alarm) {
 
 }  // namespace
 
-TAlarmsForm::TAlarmsForm(TNetwork& network, TAlarmMonitor& alarms, TMainForm* mainForm, QWidget* parent)
-    : QWidget(parent, Qt::Window), network_(network), alarms_(alarms), mainForm_(mainForm) {
+TAlarmsForm::TAlarmsForm(TNetwork& network, TAlarmMonitor& alarms, TSession* session, QWidget* parent)
+    : QWidget(parent, Qt::Window), network_(network), alarms_(alarms), session_(session) {
   setObjectName(QStringLiteral("AlarmsForm"));
   setWindowTitle(QStringLiteral("Тревоги"));
   setWindowIcon(AlarmIcon());
@@ -223,8 +223,8 @@ TAlarmsForm::TAlarmsForm(TNetwork& network, TAlarmMonitor& alarms, TMainForm* ma
     RefreshStale();
   });
   observer_ = alarms_.Observe([this](const TAlarmEvent& event) { EventCame(event.IsAlarm()); });
-  if (mainForm_ != nullptr)
-    connect(mainForm_, &TMainForm::NetworkOpenChanged, this, &TAlarmsForm::UpdateButtons);
+  if (session_ != nullptr)
+    connect(session_, &TSession::NetworkOpenChanged, this, &TAlarmsForm::UpdateButtons);
   RefreshActive();
   ShowJournal();
 }

@@ -5,6 +5,7 @@
 
 #include <QElapsedTimer>
 #include <QHash>
+#include <QPointer>
 #include <QWidget>
 #include <functional>
 #include <vector>
@@ -26,7 +27,7 @@ class QTreeWidgetItem;
 namespace vexa {
 
 class TNetwork;
-class TMainForm;
+class TSession;
 class TAlarmMonitor;
 
 class TAlarmsForm : public QWidget {
@@ -36,7 +37,7 @@ class TAlarmsForm : public QWidget {
   static constexpr int kWidth = 820;
   static constexpr int kHeight = 360;
 
-  TAlarmsForm(TNetwork& network, TAlarmMonitor& alarms, TMainForm* mainForm = nullptr,
+  TAlarmsForm(TNetwork& network, TAlarmMonitor& alarms, TSession* session = nullptr,
               QWidget* parent = nullptr);
   ~TAlarmsForm() override;
 
@@ -79,7 +80,7 @@ class TAlarmsForm : public QWidget {
 
   TNetwork& network_;
   TAlarmMonitor& alarms_;
-  TMainForm* mainForm_;
+  QPointer<TSession> session_;
   int observer_ = 0;
   std::vector<TAlarmEvent> journal_;
   bool stale_ = false;         // events came since the active list was brought up to date

@@ -91,13 +91,13 @@ int TCyclogramView::LabelRoom() const {
 
 // ---- TCycloEditForm ------------------------------------------------------------------------------
 
-TCycloEditForm::TCycloEditForm(TNetwork& network, TMainForm* mainForm, QWidget* parent)
+TCycloEditForm::TCycloEditForm(TNetwork& network, TSession* session, QWidget* parent)
     : QDialog(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
       network_(network) {
   setObjectName(QStringLiteral("CycloEditForm"));
   setWindowTitle(QStringLiteral("Редактор циклограмм"));
   setWindowIcon(ImageIcon(iiCYCLO));
-  new TToolWindowCount(this, mainForm);  // owned by the window
+  new TToolWindowCount(this, session);  // owned by the window
 
   toolBar_ = new QToolBar(this);
   toolBar_->setObjectName(QStringLiteral("toolBar"));

@@ -20,7 +20,7 @@ namespace vexa {
 class TNetwork;
 
 class TCommandNode;
-class TMainForm;
+class TSession;
 class TCycloEditForm;
 
 // The graph beside the table.
@@ -57,7 +57,7 @@ class TCycloEditForm : public QDialog {
   static constexpr int kMinWidth = 360;
   static constexpr int kMinHeight = 120;
 
-  explicit TCycloEditForm(TNetwork& network, TMainForm* mainForm = nullptr, QWidget* parent = nullptr);
+  explicit TCycloEditForm(TNetwork& network, TSession* session = nullptr, QWidget* parent = nullptr);
   ~TCycloEditForm() override;
 
   // The command node to edit, handed over before the window is shown.

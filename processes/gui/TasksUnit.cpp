@@ -6,7 +6,7 @@
 #include "processes/model/CommandNode.h"
 #include "processes/model/ProcessTick.h"
 #include "storage/NetDescription.h"
-#include "ui/MainUnit.h"
+#include "ui/parts/Session.h"
 
 namespace vexa {
 
@@ -27,18 +27,18 @@ TTemplatesWindowSetup ProcessesSetup(TNetwork& network) {
 
 }  // namespace
 
-TTasksForm::TTasksForm(TNetwork& network, TMainForm* mainForm, QWidget* parent)
-    : TTemplatesWindow(network, ProcessesSetup(network), mainForm, parent) {
+TTasksForm::TTasksForm(TNetwork& network, TSession* session, QWidget* parent)
+    : TTemplatesWindow(network, ProcessesSetup(network), session, parent) {
   setObjectName(QStringLiteral("TasksForm"));
 }
 
 TTasksForm::~TTasksForm() = default;
 
 TCycloEditForm* TTasksForm::Editor() {
-  if (MainForm() != nullptr)
-    if (auto* shared = qobject_cast<TCycloEditForm*>(MainForm()->Window(TWindowRole::CycloEdit)))
+  if (Session() != nullptr)
+    if (auto* shared = qobject_cast<TCycloEditForm*>(Session()->Window(TWindowRole::CycloEdit)))
       return shared;
-  if (ownEditor_ == nullptr) ownEditor_ = new TCycloEditForm(Network(), MainForm(), this);
+  if (ownEditor_ == nullptr) ownEditor_ = new TCycloEditForm(Network(), Session(), this);
   return ownEditor_;
 }
 
@@ -89,8 +89,8 @@ void TTasksForm::NodeProperties(TRootNode& node) {
   if (command == nullptr || !NetworkOpen()) return;
   TCycloEditForm* editor = Editor();
   editor->SetNode(command);
-  if (MainForm() != nullptr)
-    MainForm()->ShowModalNearPage(editor, 24, 24);
+  if (Session() != nullptr)
+    Session()->ShowModalNearPage(editor, 24, 24);
   else
     editor->exec();
 }

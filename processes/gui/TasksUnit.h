@@ -23,7 +23,7 @@ class TTasksForm : public TTemplatesWindow {
   // What a drag of a template from this window's tree carries.
   static constexpr const char* kTemplateMimeType = "application/x-vexa-process-template";
 
-  explicit TTasksForm(TNetwork& network, TMainForm* mainForm = nullptr, QWidget* parent = nullptr);
+  explicit TTasksForm(TNetwork& network, TSession* session = nullptr, QWidget* parent = nullptr);
   ~TTasksForm() override;
 
   // The tick the program's runner runs this window's step on.

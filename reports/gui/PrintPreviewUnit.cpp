@@ -78,7 +78,7 @@ class TPageImage : public QWidget {
   TPrintPreviewForm* form_;
 };
 
-TPrintPreviewForm::TPrintPreviewForm(TMainForm* mainForm, QWidget* parent)
+TPrintPreviewForm::TPrintPreviewForm(TSession* session, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowStaysOnTopHint) {
   setObjectName(QStringLiteral("PrintPreviewForm"));
   setWindowTitle(kCaption);
@@ -87,7 +87,7 @@ TPrintPreviewForm::TPrintPreviewForm(TMainForm* mainForm, QWidget* parent)
   setSizeGripEnabled(true);
   setMinimumSize(kMinSize, kMinSize);
   resize(kWidth, kHeight);
-  toolCount_ = new TToolWindowCount(this, mainForm);  // owned by the window
+  toolCount_ = new TToolWindowCount(this, session);  // owned by the window
   InstallHelpShortcut(this, kHelpContext);
   AskPdfPath = [this] { return AskPdfPathDialog(); };
 
@@ -192,8 +192,8 @@ TPrintPreviewForm::TPrintPreviewForm(TMainForm* mainForm, QWidget* parent)
 
 TPrintPreviewForm::~TPrintPreviewForm() = default;
 
-void TPrintPreviewForm::SetMainForm(TMainForm* mainForm) {
-  toolCount_->SetMainForm(mainForm);
+void TPrintPreviewForm::SetSession(TSession* session) {
+  toolCount_->SetSession(session);
 }
 
 void TPrintPreviewForm::SetReport(TReportNode* report) {

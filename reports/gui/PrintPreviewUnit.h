@@ -22,7 +22,7 @@ class QTreeWidgetItem;
 namespace vexa {
 
 class TLabelDisplay;
-class TMainForm;
+class TSession;
 class TRegisterNode;
 class TReportNode;
 class TToolWindowCount;
@@ -40,10 +40,10 @@ class TPrintPreviewForm : public QDialog {
   static inline const QString kCaption = QStringLiteral("Предварительный просмотр");
   static inline const QString kEmptyReport = QStringLiteral("Отчет пуст!");
 
-  explicit TPrintPreviewForm(TMainForm* mainForm = nullptr, QWidget* parent = nullptr);
+  explicit TPrintPreviewForm(TSession* session = nullptr, QWidget* parent = nullptr);
   ~TPrintPreviewForm() override;
 
-  void SetMainForm(TMainForm* mainForm);
+  void SetSession(TSession* session);
   // The report to show, set before every showing. Not owned: the caller destroys it after the
   // showing, so the window forgets it when it closes.
   void SetReport(TReportNode* report);

@@ -12,8 +12,8 @@
 #include "storage/Archives.h"
 #include "storage/NetDescription.h"
 #include "storage/TreeFiles.h"
-#include "ui/MainUnit.h"
 #include "ui/config/RegisterPropertiesUnit.h"
+#include "ui/parts/Session.h"
 #include "ui/parts/Tell.h"
 
 namespace vexa {
@@ -45,8 +45,8 @@ void CopyReport(TReportNode& copy, const TRootNode& source) {
 
 }  // namespace
 
-TReportsForm::TReportsForm(TNetwork& network, TMainForm* mainForm, QWidget* parent)
-    : TTemplatesWindow(network, ReportsSetup(network), mainForm, parent) {
+TReportsForm::TReportsForm(TNetwork& network, TSession* session, QWidget* parent)
+    : TTemplatesWindow(network, ReportsSetup(network), session, parent) {
   setObjectName(QStringLiteral("ReportsForm"));
   actPreview = AddItemCommand(iiPRINT, QStringLiteral("Просмотр и печать отчета"), "previewAction");
   actArchive = AddItemCommand(iiARCHIVES, QStringLiteral("Закончить и отправить в архив"), "archiveAction");
@@ -102,8 +102,8 @@ void TReportsForm::TemplateProperties(TRootNode& templ) {
     return;
   }
   TReportPropertiesForm* dialog = nullptr;
-  if (MainForm() != nullptr)
-    dialog = qobject_cast<TReportPropertiesForm*>(MainForm()->Window(TWindowRole::ReportProperties));
+  if (Session() != nullptr)
+    dialog = qobject_cast<TReportPropertiesForm*>(Session()->Window(TWindowRole::ReportProperties));
   if (dialog == nullptr) {
     if (ownReportDialog_ == nullptr) ownReportDialog_ = new TReportPropertiesForm(this);
     dialog = ownReportDialog_;
@@ -116,8 +116,8 @@ void TReportsForm::NodeProperties(TRootNode& node) {
   auto* reg = dynamic_cast<TRegisterNode*>(&node);
   if (reg == nullptr || !NetworkOpen()) return;
   TRegisterPropertiesForm* dialog = nullptr;
-  if (MainForm() != nullptr)
-    dialog = qobject_cast<TRegisterPropertiesForm*>(MainForm()->Window(TWindowRole::RegisterProperties));
+  if (Session() != nullptr)
+    dialog = qobject_cast<TRegisterPropertiesForm*>(Session()->Window(TWindowRole::RegisterProperties));
   if (dialog == nullptr) {
     if (ownRegisterDialog_ == nullptr) ownRegisterDialog_ = new TRegisterPropertiesForm(Network(), this);
     dialog = ownRegisterDialog_;

@@ -27,7 +27,7 @@ class TReportsForm : public TTemplatesWindow {
   // What a drag of a template from this window's tree carries.
   static constexpr const char* kTemplateMimeType = "application/x-vexa-report-template";
 
-  explicit TReportsForm(TNetwork& network, TMainForm* mainForm = nullptr, QWidget* parent = nullptr);
+  explicit TReportsForm(TNetwork& network, TSession* session = nullptr, QWidget* parent = nullptr);
   ~TReportsForm() override;
 
   // Shows a snapshot of a report modally (the print preview); the report is destroyed afterwards.

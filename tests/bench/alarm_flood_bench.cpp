@@ -18,14 +18,14 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "alarms/gui/AlarmsUnit.h"
+#include "alarms/model/AlarmMonitor.h"
+#include "alarms/model/AlarmNode.h"
 #include "core/Comm.h"
 #include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "core/Services.h"
-#include "alarms/gui/AlarmsUnit.h"
 #include "ui/MainUnit.h"
-#include "alarms/model/AlarmMonitor.h"
-#include "alarms/model/AlarmNode.h"
 #include "ui/model/PersistentClasses.h"
 
 using namespace vexa;
@@ -82,7 +82,7 @@ TFloodFigures Flood(int count, bool shown) {
   monitor.Open();
   monitor.Attach();
   main.SetAlarms(&monitor);
-  TAlarmsForm form(network, monitor, &main);
+  TAlarmsForm form(network, monitor, &main.Session());
   main.show();
   if (shown) form.show();
   RunFor(300);

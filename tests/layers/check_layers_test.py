@@ -96,6 +96,14 @@ class CheckLayersTest(unittest.TestCase):
             {"storage/A.cpp": '#include "A.h"\n#include <QString>\n#include "Version.h"\n', "storage/A.h": ""}
         )
 
+    def test_the_windows_below_the_main_window_see_only_its_session(self):
+        for source in ("processes/gui/A.cpp", "reports/gui/A.h", "alarms/gui/A.cpp", "ui/parts/A.cpp"):
+            with self.subTest(source=source):
+                self.assertRefused(
+                    {source: '#include "ui/MainUnit.h"\n', "ui/MainUnit.h": ""}, f"{source}:1:", "Session"
+                )
+        self.assertAccepted({"ui/config/A.cpp": '#include "ui/MainUnit.h"\n', "ui/MainUnit.h": ""})
+
     def test_lower_layers_and_the_own_layer_are_accepted(self):
         self.assertAccepted(
             {

@@ -23,6 +23,13 @@
 #include <memory>
 
 #include "OperatorInput.h"
+#include "alarms/gui/AlarmLimitsUnit.h"
+#include "alarms/gui/AlarmsUnit.h"
+#include "alarms/model/AlarmJournal.h"
+#include "alarms/model/AlarmLimits.h"
+#include "alarms/model/AlarmMonitor.h"
+#include "alarms/model/AlarmNode.h"
+#include "alarms/model/AlarmTexts.h"
 #include "broker/BrokerSettings.h"
 #include "core/Comm.h"
 #include "core/Network.h"
@@ -33,16 +40,9 @@
 #include "support/RealMessageBox.h"
 #include "support/TestSupport.h"
 #include "tests/broker/MosquittoBroker.h"
-#include "alarms/gui/AlarmsUnit.h"
 #include "ui/Application.h"
 #include "ui/LabelViews.h"
 #include "ui/MainUnit.h"
-#include "alarms/gui/AlarmLimitsUnit.h"
-#include "alarms/model/AlarmJournal.h"
-#include "alarms/model/AlarmLimits.h"
-#include "alarms/model/AlarmMonitor.h"
-#include "alarms/model/AlarmNode.h"
-#include "alarms/model/AlarmTexts.h"
 #include "ui/model/LabelDisplay.h"
 
 namespace vexa::test {
@@ -88,7 +88,7 @@ class AlarmsWindowTest : public TVexaTest {
     main->EditAlarmLimits = [this](const QString& name) {
       EditAlarmLimits(Current(), monitor.get(), name, main.get());
     };
-    form = std::make_unique<TAlarmsForm>(Current(), *monitor, main.get());
+    form = std::make_unique<TAlarmsForm>(Current(), *monitor, SessionOf(main.get()));
     form->NetworkOpen = [this] { return main->NetworkOpen(); };
     main->SetWindow(TWindowRole::Alarms, form.get());
     main->show();

@@ -41,7 +41,7 @@ class CycloEditTest : public TVexaTest {
     node->SetUserCanWRITE(true);
     mainForm = std::make_unique<TMainForm>(Current());
     Messages->Shown.clear();  // the main window's word about missing diagrams
-    editor = std::make_unique<TCycloEditForm>(Current(), mainForm.get());
+    editor = std::make_unique<TCycloEditForm>(Current(), SessionOf(mainForm.get()));
   }
   void TearDown() override {
     editor.reset();

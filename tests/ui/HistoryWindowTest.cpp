@@ -445,7 +445,7 @@ TEST_F(HistoryWindowTest, TheCursorFollowsNewSamplesAndOtherwiseKeepsItsTime) {
 // "Печать" prints the label's history as a report of its own; with nothing logged it says so.
 // From the label's pop-up menu: the real box comes up while the menu is handling its click.
 TEST_F(HistoryWindowTest, NoDataToPrintIsToldByTheRealBoxAndTheMenuGoesOn) {
-  TPrintPreviewForm preview(form.get());
+  TPrintPreviewForm preview(SessionOf(form.get()));
   form->PrintHistory = [&](TLabelDisplay& l) { PreviewLabelHistory(preview, l); };
   History({});
   for (TBoxClose how : {TBoxClose::Keys, TBoxClose::Click}) {
@@ -464,7 +464,7 @@ TEST_F(HistoryWindowTest, NoDataToPrintIsToldByTheRealBoxAndTheMenuGoesOn) {
 }
 
 TEST_F(HistoryWindowTest, PrintShowsTheHistoryAsAReportOrSaysThereIsNoData) {
-  TPrintPreviewForm preview(form.get());
+  TPrintPreviewForm preview(SessionOf(form.get()));
   form->PrintHistory = [&](TLabelDisplay& l) { PreviewLabelHistory(preview, l); };
   History({});
   Messages->Answers = {mbOK};

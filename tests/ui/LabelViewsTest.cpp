@@ -370,7 +370,7 @@ TEST_F(LabelViewsTest, LabelsComeBackAfterARestartWithTheirLookAndPlace) {
 // The structure window as the drag source: the operator clicks a register in its tree, drags it
 // onto a page, selects it again to find its label, and double-clicks the label to find it there.
 TEST_F(LabelViewsTest, TheStructureWindowsTreeDragsRegistersAndFollowsTheirLabels) {
-  TNetForm net(Current(), form.get());
+  TNetForm net(Current(), SessionOf(form.get()));
   form->SetWindow(TWindowRole::NetTree, &net);
   Command("networkTreeAction")->trigger();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&net));
@@ -414,7 +414,7 @@ TEST_F(LabelViewsTest, TheStructureWindowsTreeDragsRegistersAndFollowsTheirLabel
 // pressing on the register does not bring the label's page forward, the drag starts from that
 // press, and the label lands on the page in front. A click without a drag still finds the label.
 TEST_F(LabelViewsTest, ARegisterDraggedFromTheStructureWindowLandsOnThePageInFront) {
-  TNetForm net(Current(), form.get());
+  TNetForm net(Current(), SessionOf(form.get()));
   form->SetWindow(TWindowRole::NetTree, &net);
   Command("networkTreeAction")->trigger();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&net));

@@ -25,6 +25,9 @@
 #include <memory>
 #include <thread>
 
+#include "alarms/gui/AlarmsUnit.h"
+#include "alarms/model/AlarmMonitor.h"
+#include "alarms/model/AlarmNode.h"
 #include "core/ExecuterUnit.h"
 #include "core/LineWriter.h"
 #include "core/Network.h"
@@ -39,11 +42,8 @@
 #include "support/RealMessageBox.h"
 #include "support/TestSupport.h"
 #include "ui/AboutUnit.h"
-#include "alarms/gui/AlarmsUnit.h"
 #include "ui/MainUnit.h"
 #include "ui/MnemoPages.h"
-#include "alarms/model/AlarmMonitor.h"
-#include "alarms/model/AlarmNode.h"
 #include "ui/model/TickRunner.h"
 #include "ui/parts/HelpUnit.h"
 
@@ -407,12 +407,12 @@ TEST_F(TMainFormTest, WindowCommandsWaitForTheirWindowsAndRestoreWaitsForToolWin
   EXPECT_TRUE(tree.isVisible());
 
   EXPECT_TRUE(Command("restoreAction")->isEnabled());
-  form->AdjustToolWindowCount(+1);
-  form->AdjustToolWindowCount(+1);
+  form->Session().AdjustToolWindowCount(+1);
+  form->Session().AdjustToolWindowCount(+1);
   EXPECT_FALSE(Command("restoreAction")->isEnabled());
-  form->AdjustToolWindowCount(-1);
+  form->Session().AdjustToolWindowCount(-1);
   EXPECT_FALSE(Command("restoreAction")->isEnabled());
-  form->AdjustToolWindowCount(-1);
+  form->Session().AdjustToolWindowCount(-1);
   EXPECT_TRUE(Command("restoreAction")->isEnabled());
   EXPECT_TRUE(Command("saveAction")->isEnabled());
 }
@@ -776,7 +776,7 @@ TEST_F(TMainFormTest, AKeyIsAnsweredWithinATenthOfASecondDuringAnAlarmFlood) {
   monitor.Attach();
   Create();
   form->SetAlarms(&monitor);
-  auto alarms = std::make_unique<TAlarmsForm>(Current(), monitor, form.get());
+  auto alarms = std::make_unique<TAlarmsForm>(Current(), monitor, SessionOf(form.get()));
   form->SetWindow(TWindowRole::Alarms, alarms.get());
   form->show();
   alarms->show();

@@ -165,7 +165,7 @@ class NetWindowTest : public TVexaTest {
   TNetForm& Open(bool networkOpen) {
     mainForm = std::make_unique<TMainForm>(Current());
     mainForm->SetNetworkOpen(networkOpen);
-    window = std::make_unique<TNetForm>(Current(), mainForm.get());
+    window = std::make_unique<TNetForm>(Current(), SessionOf(mainForm.get()));
     EXPECT_TRUE(ShowExposed(window.get()));
     return *window;
   }
@@ -303,7 +303,7 @@ TEST_F(NetWindowTest, ShownModallyNearThePageItTakesClicksClosesByEscAndIsModele
   mainForm = std::make_unique<TMainForm>(Current());
   mainForm->SetNetworkOpen(true);
   ASSERT_TRUE(ShowExposed(mainForm.get()));
-  window = std::make_unique<TNetForm>(Current(), mainForm.get());
+  window = std::make_unique<TNetForm>(Current(), SessionOf(mainForm.get()));
   TNetForm& form = *window;
   QTabWidget* pages = Child<QTabWidget>(*mainForm, "diagramPages");
   QWidget* page = pages->currentWidget() ? pages->currentWidget() : pages;

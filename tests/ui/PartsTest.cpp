@@ -21,13 +21,13 @@
 #include <memory>
 
 #include "Version.h"
+#include "alarms/gui/AlarmsUnit.h"
 #include "processes/gui/CycloEditUnit.h"
 #include "processes/gui/TasksUnit.h"
 #include "reports/gui/ReportsUnit.h"
 #include "support/Child.h"
 #include "support/TestSupport.h"
 #include "ui/AboutUnit.h"
-#include "alarms/gui/AlarmsUnit.h"
 #include "ui/ChannelUnit.h"
 #include "ui/LabelPropertiesUnit.h"
 #include "ui/MainUnit.h"

@@ -59,7 +59,7 @@ class TPrintPreviewTest : public TVexaTest {
     TVexaTest::SetUp();
     MakeReport();
     mainForm = std::make_unique<TMainForm>(Current());
-    form = std::make_unique<TPrintPreviewForm>(mainForm.get());
+    form = std::make_unique<TPrintPreviewForm>(SessionOf(mainForm.get()));
   }
   void TearDown() override {
     form.reset();

@@ -64,7 +64,7 @@ TEST_F(ProcessesPictures, TemplatesARunningProcessAndTheEditor) {
   TRootNode* templ = Template();
   TMainForm mainForm(Current());
   mainForm.SetNetworkOpen(true);
-  TTasksForm window(Current(), &mainForm);
+  TTasksForm window(Current(), &mainForm.Session());
   TManualTicks ticks(Current(), TTick::Processes, [&window] { return window.Tick(); });
   TManualTimer* timer = ticks.Timer;
   ASSERT_TRUE(Activate(&window));
@@ -84,7 +84,7 @@ TEST_F(ProcessesPictures, TemplatesARunningProcessAndTheEditor) {
   window.SelectTreeNode(templ->Node(0));
   Save(&window, "processes-window.png");
 
-  TCycloEditForm editor(Current(), &mainForm);
+  TCycloEditForm editor(Current(), &mainForm.Session());
   editor.SetNode(dynamic_cast<TCommandNode*>(templ->Node(0)));
   editor.resize(520, 280);
   ASSERT_TRUE(Activate(&editor));

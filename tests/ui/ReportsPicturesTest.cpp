@@ -55,7 +55,7 @@ TEST_F(ReportsPictures, TemplatesAndARunningReport) {
   TReportNode* templ = Template();
   TMainForm mainForm(Current());
   mainForm.SetNetworkOpen(true);
-  TReportsForm window(Current(), &mainForm);
+  TReportsForm window(Current(), &mainForm.Session());
   TManualTicks ticks(Current(), TTick::Reports, [&window] { return window.Tick(); });
   TManualTimer* timer = ticks.Timer;
   ASSERT_TRUE(Activate(&window));

@@ -61,7 +61,7 @@ TEST_F(TSearchPictures, ReportAndStructureWindow) {
 
   TMainForm main(Current());
   TSetupForm setup(Current(), &main);
-  TNetForm net(Current(), &main);
+  TNetForm net(Current(), &main.Session());
   main.SetWindow(TWindowRole::Setup, &setup);
   main.SetWindow(TWindowRole::NetTree, &net);
   main.SetNetworkOpen(true);

@@ -572,7 +572,7 @@ TEST_F(SetupWindowTest, FreshSearchAsksFirstThenBuildsTheNetworkWhileTheWindowSt
   SaveTemplates();
   new TRootNode(Tasks().get());
   Open(true);
-  TNetForm net(Current(), mainForm.get());
+  TNetForm net(Current(), SessionOf(mainForm.get()));
   mainForm->SetWindow(TWindowRole::NetTree, &net);
   int finished = 0;
   QObject::connect(form.get(), &TSetupForm::SearchFinished, [&finished] { ++finished; });
@@ -795,7 +795,7 @@ TEST_F(SetupWindowTest, AfterASearchTheReportAndThenTheStructureWindowComeUpModa
   SaveTemplates();
   mainForm = std::make_unique<TMainForm>(Current());
   form = std::make_unique<TSetupForm>(Current(), mainForm.get());
-  TNetForm net(Current(), mainForm.get());
+  TNetForm net(Current(), SessionOf(mainForm.get()));
   mainForm->SetWindow(TWindowRole::Setup, form.get());
   mainForm->SetWindow(TWindowRole::NetTree, &net);
   mainForm->SetNetworkOpen(true);
@@ -916,7 +916,7 @@ TEST_F(SetupWindowTest, RemovingEveryRegulatorOfASilentLineIsAskedNamingHowMany)
 TEST_F(SetupWindowTest, ASearchOverADeadPortSaysSoAndChangesNothing) {
   mainForm = std::make_unique<TMainForm>(Current());
   form = std::make_unique<TSetupForm>(Current(), mainForm.get());
-  TNetForm net(Current(), mainForm.get());
+  TNetForm net(Current(), SessionOf(mainForm.get()));
   mainForm->SetWindow(TWindowRole::NetTree, &net);
   ASSERT_TRUE(Activate(form.get()));
   PortBox()->setFocus();

@@ -68,7 +68,7 @@ class TTemplatesWindowTest : public TVexaTest {
   // The window, its tick run as the program runs it, on the test's timer.
   void MakeWindow() {
     runner.reset();
-    window = std::make_unique<TWindow>(this->Current(), mainForm.get());
+    window = std::make_unique<TWindow>(this->Current(), SessionOf(mainForm.get()));
     runner = std::make_unique<TManualTicks>(this->Current(), TWindow::kTick,
                                             [w = window.get()] { return w->Tick(); });
     timer = runner->Timer;

@@ -88,7 +88,7 @@ TEST_F(TreeNamesTest, TheProcessTemplatesTreeScrollsSidewaysAndTipsTheWholeName)
   auto* command = new TCommandNode(templ);
   command->SetName(TCustomRegister::RegisterName(0, 1, 4));
   command->SetCaption(kLongName);
-  TTasksForm window(Current(), mainForm.get());
+  TTasksForm window(Current(), SessionOf(mainForm.get()));
   ASSERT_TRUE(Activate(&window));
   QTreeWidget* tree = Child<QTreeWidget>(window, "templatesTree");
   NodeItem(tree, templ)->setExpanded(true);
@@ -107,7 +107,7 @@ TEST_F(TreeNamesTest, TheStructureTreeScrollsSidewaysAndTipsTheWholeName) {
   auto* reg = new TRegisterNode(channel);
   reg->SetName(QStringLiteral("D000C001R004"));
   reg->SetCaption(kLongName);
-  TNetForm window(Current(), mainForm.get());
+  TNetForm window(Current(), SessionOf(mainForm.get()));
   window.resize(220, window.height());
   ASSERT_TRUE(Activate(&window));
   QTreeWidget* tree = Child<QTreeWidget>(window, "networkTree");
@@ -127,7 +127,7 @@ TEST_F(TreeNamesTest, ThePrintPreviewsTreeScrollsSidewaysAndTipsTheWholeName) {
   reg->SetCaption(kLongName);
   reg->SetPoints(QStringList{DateTimeToStr(46363.5)});
   reg->SetDataList(QStringList{QStringLiteral("20")});
-  TPrintPreviewForm form(mainForm.get());
+  TPrintPreviewForm form(SessionOf(mainForm.get()));
   form.SetReport(&report);
   bool seen = false;
   WhenModal<TPrintPreviewForm>([&](TPrintPreviewForm* f) {

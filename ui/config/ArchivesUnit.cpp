@@ -15,6 +15,7 @@
 #include "core/Network.h"
 #include "core/Services.h"
 #include "reports/model/ReportNode.h"
+#include "ui/MainUnit.h"
 #include "ui/model/ArchiveList.h"
 #include "ui/parts/ImageList.h"
 #include "ui/parts/Tell.h"
@@ -52,7 +53,7 @@ TArchivesForm::TArchivesForm(TNetwork& network, TMainForm* mainForm, QWidget* pa
   setObjectName(QStringLiteral("ArchivesForm"));
   setWindowTitle(QStringLiteral("Архив отчетов"));
   setWindowIcon(ImageIcon(iiARCHIVES));
-  toolWindowCount_ = new TToolWindowCount(this, mainForm);  // owned by the window
+  toolWindowCount_ = new TToolWindowCount(this, SessionOf(mainForm));  // owned by the window
 
   toolBar_ = new QToolBar(this);
   toolBar_->setObjectName(QStringLiteral("toolBar"));
@@ -145,7 +146,7 @@ TArchivesForm::TArchivesForm(TNetwork& network, TMainForm* mainForm, QWidget* pa
 TArchivesForm::~TArchivesForm() = default;
 
 void TArchivesForm::SetMainForm(TMainForm* mainForm) {
-  toolWindowCount_->SetMainForm(mainForm);
+  toolWindowCount_->SetSession(SessionOf(mainForm));
 }
 
 void TArchivesForm::Refresh() {

@@ -15,18 +15,18 @@
 #include <QVBoxLayout>
 #include <functional>
 
+#include "alarms/model/AlarmLimits.h"
 #include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "core/Services.h"
 #include "storage/TreeFiles.h"
-#include "ui/MainUnit.h"
 #include "ui/config/RegisterPropertiesUnit.h"
 #include "ui/config/RootPropertiesUnit.h"
-#include "alarms/model/AlarmLimits.h"
 #include "ui/model/NetRules.h"
 #include "ui/parts/HelpUnit.h"
 #include "ui/parts/ImageList.h"
 #include "ui/parts/NodeViews.h"
+#include "ui/parts/Session.h"
 #include "ui/parts/Tell.h"
 #include "ui/parts/ToolWindowCount.h"
 
@@ -82,12 +82,12 @@ class TNetTreeView : public QTreeWidget {
 
 }  // namespace
 
-TNetForm::TNetForm(TNetwork& network, TMainForm* mainForm, QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::WindowStaysOnTopHint), mainForm_(mainForm), network_(network) {
+TNetForm::TNetForm(TNetwork& network, TSession* session, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::WindowStaysOnTopHint), session_(session), network_(network) {
   setObjectName(QStringLiteral("NetForm"));
   setWindowTitle(QStringLiteral("Структура сети"));
   setWindowIcon(ImageIcon(iiTREE));
-  new TToolWindowCount(this, mainForm);  // owned by the window
+  new TToolWindowCount(this, session);  // owned by the window
 
   toolBar_ = new QToolBar(this);
   toolBar_->setObjectName(QStringLiteral("toolBar"));
@@ -101,8 +101,7 @@ TNetForm::TNetForm(TNetwork& network, TMainForm* mainForm, QWidget* parent)
   connect(alarmLimits, &QAction::triggered, this, [this] {
     const QTreeWidgetItem* item = tvNet_->currentItem();
     TRootNode* node = item != nullptr ? ItemNode(item) : nullptr;
-    const auto* main = qobject_cast<TMainForm*>(mainForm_.data());
-    const bool open = main == nullptr || main->NetworkOpen();
+    const bool open = Session() == nullptr || Session()->NetworkOpen();
     if (!open || !EditAlarmLimits || node == nullptr) return;
     // A register's limits; a regulator's or a channel's: the regulator's communication alarm.
     const QString name =
@@ -155,8 +154,8 @@ TNetForm::TNetForm(TNetwork& network, TMainForm* mainForm, QWidget* parent)
   connect(tvNet_, &QTreeWidget::currentItemChanged, this,
           [this](QTreeWidgetItem* current) { CurrentChanged(current); });
   connect(tvNet_, &QTreeWidget::itemDoubleClicked, this, [this] { PropertiesClick(); });
-  if (mainForm != nullptr)
-    connect(mainForm, &TMainForm::NetworkOpenChanged, this, &TNetForm::NetworkOpenChanged);
+  if (session != nullptr)
+    connect(session, &TSession::NetworkOpenChanged, this, &TNetForm::NetworkOpenChanged);
   NetworkOpenChanged(NetworkOpen());
 
   InstallHelpShortcut(this, kHelpContext);
@@ -174,12 +173,8 @@ void TNetForm::keyPressEvent(QKeyEvent* event) {
   QWidget::keyPressEvent(event);
 }
 
-TMainForm* TNetForm::MainForm() const {
-  return static_cast<TMainForm*>(mainForm_.data());
-}
-
 bool TNetForm::NetworkOpen() const {
-  return MainForm() != nullptr && MainForm()->NetworkOpen();
+  return Session() != nullptr && Session()->NetworkOpen();
 }
 
 void TNetForm::NetworkOpenChanged(bool open) {
@@ -269,17 +264,17 @@ void TNetForm::PropertiesClick() {
 
 // The main window's dialogs when it has them, else this window's own.
 TRootPropertiesForm* TNetForm::NodeDialog() {
-  if (MainForm() != nullptr)
-    if (auto* shared = qobject_cast<TRootPropertiesForm*>(MainForm()->Window(TWindowRole::NodeProperties)))
+  if (Session() != nullptr)
+    if (auto* shared = qobject_cast<TRootPropertiesForm*>(Session()->Window(TWindowRole::NodeProperties)))
       return shared;
   if (ownNodeDialog_ == nullptr) ownNodeDialog_ = new TRootPropertiesForm(this);
   return ownNodeDialog_;
 }
 
 TRegisterPropertiesForm* TNetForm::RegisterDialog() {
-  if (MainForm() != nullptr)
+  if (Session() != nullptr)
     if (auto* shared =
-            qobject_cast<TRegisterPropertiesForm*>(MainForm()->Window(TWindowRole::RegisterProperties)))
+            qobject_cast<TRegisterPropertiesForm*>(Session()->Window(TWindowRole::RegisterProperties)))
       return shared;
   if (ownRegisterDialog_ == nullptr) ownRegisterDialog_ = new TRegisterPropertiesForm(network_, this);
   return ownRegisterDialog_;

@@ -21,7 +21,7 @@ namespace vexa {
 
 class TNetwork;
 
-class TMainForm;
+class TSession;
 class TRegisterPropertiesForm;
 class TRootPropertiesForm;
 
@@ -35,7 +35,7 @@ class TNetForm : public QWidget {
   // A dragged item carries the node's component name in this format.
   static constexpr const char* kNodeMimeType = "application/x-vexa-net-node";
 
-  explicit TNetForm(TNetwork& network, TMainForm* mainForm = nullptr, QWidget* parent = nullptr);
+  explicit TNetForm(TNetwork& network, TSession* session = nullptr, QWidget* parent = nullptr);
   ~TNetForm() override;
 
   // The node of the current item, or null.
@@ -62,7 +62,7 @@ class TNetForm : public QWidget {
   void hideEvent(QHideEvent* event) override;
 
  private:
-  TMainForm* MainForm() const;
+  TSession* Session() const { return session_.data(); }
   bool NetworkOpen() const;
   void NetworkOpenChanged(bool open);
   void CurrentChanged(QTreeWidgetItem* current);
@@ -73,7 +73,7 @@ class TNetForm : public QWidget {
   TRegisterPropertiesForm* RegisterDialog();
   void PlaceBeside(QWidget* dialog) const;
 
-  QPointer<QObject> mainForm_;     // a TMainForm
+  QPointer<TSession> session_;
   bool selectionPending_ = false;  // the current item changed under a press not yet ended
   QToolBar* toolBar_ = nullptr;
   QAction* actSave = nullptr;

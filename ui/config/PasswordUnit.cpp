@@ -20,7 +20,7 @@ TPasswordDlg::TPasswordDlg(TNetwork& network, TMainForm* mainForm, QWidget* pare
       network_(network) {
   setWindowTitle(QStringLiteral("Введите пароль"));
   setFixedSize(kClientWidth, kClientHeight);
-  new TToolWindowCount(this, mainForm);  // owned by the window
+  new TToolWindowCount(this, SessionOf(mainForm));  // owned by the window
   InstallHelpShortcut(this, kHelpContext);
 
   edPassword = new QLineEdit(this);

@@ -20,6 +20,7 @@
 #include "core/Network.h"
 #include "core/Services.h"
 #include "storage/TreeFiles.h"
+#include "ui/MainUnit.h"
 #include "ui/model/RegistryRules.h"
 #include "ui/parts/HelpUnit.h"
 #include "ui/parts/ImageList.h"
@@ -45,7 +46,7 @@ TRegistryForm::TRegistryForm(TNetwork& network, TMainForm* mainForm, QWidget* pa
   setObjectName(QStringLiteral("RegistryForm"));
   setWindowTitle(kRootCaption);
   setWindowIcon(ImageIcon(iiCHANNELS));
-  new TToolWindowCount(this, mainForm);  // owned by the window
+  new TToolWindowCount(this, SessionOf(mainForm));  // owned by the window
 
   toolBar_ = new QToolBar(this);
   toolBar_->setObjectName(QStringLiteral("toolBar"));

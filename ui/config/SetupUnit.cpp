@@ -88,7 +88,7 @@ TSetupForm::TSetupForm(TNetwork& network, TMainForm* mainForm, QWidget* parent)
       search_(network),
       network_(network) {
   setWindowTitle(QStringLiteral("Настройка параметров сети"));
-  new TToolWindowCount(this, mainForm);  // owned by the window
+  new TToolWindowCount(this, SessionOf(mainForm));  // owned by the window
   InstallHelpShortcut(this, kHelpContext);
 
   pcPages = new QTabWidget(this);

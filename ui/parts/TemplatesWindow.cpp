@@ -21,13 +21,13 @@
 #include "core/RegisterNode.h"
 #include "core/Services.h"
 #include "storage/TreeFiles.h"
-#include "ui/MainUnit.h"
 #include "ui/config/NetUnit.h"
 #include "ui/config/RootPropertiesUnit.h"
 #include "ui/model/NetRules.h"
 #include "ui/parts/HelpUnit.h"
 #include "ui/parts/ImageList.h"
 #include "ui/parts/NodeViews.h"
+#include "ui/parts/Session.h"
 #include "ui/parts/Tell.h"
 #include "ui/parts/ToolWindowCount.h"
 
@@ -97,16 +97,16 @@ TRootNode* LastChildOr(TRootNode* owner) {
 
 }  // namespace
 
-TTemplatesWindow::TTemplatesWindow(TNetwork& network, const TTemplatesWindowSetup& setup, TMainForm* mainForm,
+TTemplatesWindow::TTemplatesWindow(TNetwork& network, const TTemplatesWindowSetup& setup, TSession* session,
                                    QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowCloseButtonHint),
       setup_(setup),
-      mainForm_(mainForm),
+      session_(session),
       network_(network) {
   setWindowTitle(setup.Caption);
   setWindowIcon(ImageIcon(iiCYCLOS));
-  new TToolWindowCount(this, mainForm);  // owned by the window
+  new TToolWindowCount(this, session);  // owned by the window
 
   auto tool = [this](QToolBar* bar, int image, const char* hint, const char* name) {
     QAction* a = bar->addAction(ImageIcon(image), QString::fromUtf8(hint));
@@ -192,8 +192,8 @@ TTemplatesWindow::TTemplatesWindow(TNetwork& network, const TTemplatesWindowSetu
   connect(actStart, &QAction::triggered, this, [this] { SetSelectedState(true); });
   connect(actStartAll, &QAction::triggered, this, &TTemplatesWindow::StartAllClick);
   connect(actDeleteItem, &QAction::triggered, this, &TTemplatesWindow::DeleteItemClick);
-  if (mainForm != nullptr)
-    connect(mainForm, &TMainForm::NetworkOpenChanged, this, &TTemplatesWindow::NetworkOpenChanged);
+  if (session != nullptr)
+    connect(session, &TSession::NetworkOpenChanged, this, &TTemplatesWindow::NetworkOpenChanged);
   NetworkOpenChanged(NetworkOpen());
 
   InstallHelpShortcut(this, setup.HelpContext);
@@ -201,12 +201,8 @@ TTemplatesWindow::TTemplatesWindow(TNetwork& network, const TTemplatesWindowSetu
 
 TTemplatesWindow::~TTemplatesWindow() = default;
 
-TMainForm* TTemplatesWindow::MainForm() const {
-  return static_cast<TMainForm*>(mainForm_.data());
-}
-
 bool TTemplatesWindow::NetworkOpen() const {
-  return MainForm() != nullptr && MainForm()->NetworkOpen();
+  return Session() != nullptr && Session()->NetworkOpen();
 }
 
 void TTemplatesWindow::NetworkOpenChanged(bool open) {
@@ -305,7 +301,7 @@ TRootNode* TTemplatesWindow::NewTemplateNode(TRootNode& owner) {
 }
 
 void TTemplatesWindow::NetTreeClick() {
-  QWidget* net = MainForm() != nullptr ? MainForm()->Window(TWindowRole::NetTree) : nullptr;
+  QWidget* net = Session() != nullptr ? Session()->Window(TWindowRole::NetTree) : nullptr;
   if (net == nullptr) return;
   PlaceBeside(net);
   net->show();
@@ -347,8 +343,8 @@ void TTemplatesWindow::DeleteTemplateClick() {
 
 bool TTemplatesWindow::ShowNodeDialog(TRootNode& node, bool readOnly) {
   TRootPropertiesForm* dialog = nullptr;
-  if (MainForm() != nullptr)
-    dialog = qobject_cast<TRootPropertiesForm*>(MainForm()->Window(TWindowRole::NodeProperties));
+  if (Session() != nullptr)
+    dialog = qobject_cast<TRootPropertiesForm*>(Session()->Window(TWindowRole::NodeProperties));
   if (dialog == nullptr) {
     if (ownNodeDialog_ == nullptr) ownNodeDialog_ = new TRootPropertiesForm(this);
     dialog = ownNodeDialog_;

@@ -25,7 +25,7 @@ namespace vexa {
 
 class TNetwork;
 
-class TMainForm;
+class TSession;
 class TRegisterNode;
 class TRootPropertiesForm;
 
@@ -50,7 +50,7 @@ class TTemplatesWindow : public QWidget {
   static constexpr int kNameColumnWidth = 165;
   static constexpr int kProgressColumnWidth = 32;
 
-  TTemplatesWindow(TNetwork& network, const TTemplatesWindowSetup& setup, TMainForm* mainForm,
+  TTemplatesWindow(TNetwork& network, const TTemplatesWindowSetup& setup, TSession* session,
                    QWidget* parent = nullptr);
   ~TTemplatesWindow() override;
 
@@ -91,7 +91,7 @@ class TTemplatesWindow : public QWidget {
   // An empty template made by "Новый шаблон", owned by owner; caption and image are set afterwards.
   virtual TRootNode* NewTemplateNode(TRootNode& owner);
 
-  TMainForm* MainForm() const;
+  TSession* Session() const { return session_.data(); }
   TNetwork& Network() const { return network_; }
   // The list of running items.
   QTreeWidget* ListView() const { return list_; }
@@ -137,7 +137,7 @@ class TTemplatesWindow : public QWidget {
   bool DropTemplate(const QMimeData* mime);
 
   TTemplatesWindowSetup setup_;
-  QPointer<QObject> mainForm_;  // a TMainForm
+  QPointer<TSession> session_;
   QToolBar* topBar_ = nullptr;
   QAction* actSaveTemplates = nullptr;
   QAction* actNewTemplate = nullptr;

@@ -3,12 +3,11 @@
 #include <QEvent>
 #include <QWidget>
 
-#include "ui/MainUnit.h"
+#include "ui/parts/Session.h"
 
 namespace vexa {
 
-TToolWindowCount::TToolWindowCount(QWidget* window, TMainForm* mainForm)
-    : QObject(window), mainForm_(mainForm) {
+TToolWindowCount::TToolWindowCount(QWidget* window, TSession* session) : QObject(window), session_(session) {
   window->installEventFilter(this);
 }
 
@@ -16,12 +15,12 @@ TToolWindowCount::~TToolWindowCount() {
   Adjust(false);
 }
 
-void TToolWindowCount::SetMainForm(TMainForm* mainForm) {
-  if (mainForm == mainForm_) return;
+void TToolWindowCount::SetSession(TSession* session) {
+  if (session == session_) return;
   // A window that is open moves its count along with it.
   const bool counted = counted_;
   Adjust(false);
-  mainForm_ = mainForm;
+  session_ = session;
   if (counted) Adjust(true);
 }
 
@@ -38,7 +37,7 @@ bool TToolWindowCount::eventFilter(QObject* watched, QEvent* event) {
 void TToolWindowCount::Adjust(bool shown) {
   if (shown == counted_) return;
   counted_ = shown;
-  if (mainForm_) mainForm_->AdjustToolWindowCount(shown ? +1 : -1);
+  if (session_) session_->AdjustToolWindowCount(shown ? +1 : -1);
 }
 
 }  // namespace vexa

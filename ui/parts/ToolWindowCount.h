@@ -1,5 +1,5 @@
 #pragma once
-// A tool window counts in the main window's tool-window count while it is shown: restoring the
+// A tool window counts in the session's tool-window count while it is shown: restoring the
 // network state waits until none is open.
 
 #include <QObject>
@@ -9,16 +9,16 @@ class QWidget;
 
 namespace vexa {
 
-class TMainForm;
+class TSession;
 
 // Watches a window's show and hide and adjusts the count by +1 and -1, once each way, whether the
-// window was closed, hidden, rejected or destroyed. With no main window it does nothing.
+// window was closed, hidden, rejected or destroyed. With no session it does nothing.
 class TToolWindowCount : public QObject {
  public:
-  TToolWindowCount(QWidget* window, TMainForm* mainForm);
+  TToolWindowCount(QWidget* window, TSession* session);
   ~TToolWindowCount() override;
 
-  void SetMainForm(TMainForm* mainForm);
+  void SetSession(TSession* session);
   bool Counted() const { return counted_; }
 
  protected:
@@ -27,7 +27,7 @@ class TToolWindowCount : public QObject {
  private:
   void Adjust(bool shown);
 
-  QPointer<TMainForm> mainForm_;
+  QPointer<TSession> session_;
   bool counted_ = false;
 };
 
