@@ -42,6 +42,7 @@
 #include "ui/LassoUnit.h"
 #include "ui/MnemoPages.h"
 #include "ui/PositionUnit.h"
+#include "ui/StatusLine.h"
 #include "ui/config/NetUnit.h"
 #include "ui/config/SetupUnit.h"
 #include "ui/parts/HelpUnit.h"
@@ -88,9 +89,6 @@ int ExecWindow(QWidget& window) {
   }
   return QDialog::Rejected;
 }
-
-const QString kMakerWebPage = QStringLiteral("https://dravonel.example/");
-const QString kMakerMail = QStringLiteral("mailto:support@dravonel.example");
 
 QString ErrorText(const std::exception& e) {
   return QString::fromUtf8(e.what());
@@ -175,235 +173,9 @@ TMainForm::~TMainForm() {
   network_.Line().Notice = nullptr;
 }
 
-void TMainForm::CreateMenus() {
-  auto add = [this](QMenu* menu, const char* text, void (TMainForm::*slot)()) {
-    QAction* a = menu->addAction(QString::fromUtf8(text));
-    if (slot != nullptr) connect(a, &QAction::triggered, this, slot);
-    return a;
-  };
-  QMenu* file = menuBar()->addMenu(QStringLiteral("Файл"));
-  actRestore = add(file, "Восстановить состояние сети", &TMainForm::RestoreStateCommand);
-  actSave = add(file, "Сохранить состояние сети", &TMainForm::SaveStateCommand);
-  file->addSeparator();
-  actExitNoSave = add(file, "Выход без сохранения", &TMainForm::ExitWithoutSaving);
-
-  QMenu* tools = menuBar()->addMenu(QStringLiteral("Инструменты"));
-  actProcesses = tools->addAction(QStringLiteral("Шаблоны-Процессы"));
-  connect(actProcesses, &QAction::triggered, this, [this] { OpenNear(TWindowRole::Processes, 12, 12); });
-  actReports = tools->addAction(QStringLiteral("Шаблоны-Отчеты"));
-  connect(actReports, &QAction::triggered, this, [this] { OpenNear(TWindowRole::Reports, 24, 24); });
-  actArchives = tools->addAction(QStringLiteral("Архив отчетов"));
-  connect(actArchives, &QAction::triggered, this, [this] { OpenNear(TWindowRole::Archives, 36, 36); });
-  tools->addSeparator();
-  actNetTree = tools->addAction(QStringLiteral("Структура сети"));
-  connect(actNetTree, &QAction::triggered, this, [this] { OpenNear(TWindowRole::NetTree, 48, 48); });
-  tools->addSeparator();
-  actAlarms = tools->addAction(QStringLiteral("Тревоги"));
-  actAlarms->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
-  connect(actAlarms, &QAction::triggered, this, [this] { OpenNear(TWindowRole::Alarms, 60, 60); });
-
-  QMenu* settings = menuBar()->addMenu(QStringLiteral("Настройки"));
-  actSetup = add(settings, "Настройка параметров сети", &TMainForm::SetupCommand);
-  actSaveDescription = settings->addAction(QStringLiteral("Сохранить описание сети"));
-  connect(actSaveDescription, &QAction::triggered, this, [this] {
-    if (NetworkOpen() && SaveNetworkDescription) SaveNetworkDescription();
-  });
-  settings->addSeparator();
-  actAccess = add(settings, "Открыть сеть для настройки", &TMainForm::AccessCommand);
-
-  QMenu* help = menuBar()->addMenu(QStringLiteral("Справка"));
-  actHelp = add(help, "Вызов справки", &TMainForm::HelpCommand);
-  help->addSeparator();
-  actAbout = add(help, "О программе", &TMainForm::AboutCommand);
-  help->addSeparator();
-  actWeb = help->addAction(QStringLiteral("Дравонел на Web"));
-  connect(actWeb, &QAction::triggered, this, [this] { OpenShellUrl(kMakerWebPage); });
-  actMail = help->addAction(QStringLiteral("Послать E-mail"));
-  connect(actMail, &QAction::triggered, this, [this] { OpenShellUrl(kMakerMail); });
-
-  popupMenu1_ = new QMenu(this);
-  popupMenu1_->setObjectName(QStringLiteral("labelMenu"));
-  actHistory = popupMenu1_->addAction(QStringLiteral("История"));
-  actPrint = popupMenu1_->addAction(QStringLiteral("Печать"));
-  actChannel = popupMenu1_->addAction(QStringLiteral("Канал полностью"));
-  popupMenu1_->addSeparator();
-  actXY = popupMenu1_->addAction(QStringLiteral("X-Y"));
-  actLabelProperties = popupMenu1_->addAction(QStringLiteral("Свойства ярлыка"));
-  actAlarmLimits = popupMenu1_->addAction(QStringLiteral("Уставки тревог"));
-  popupMenu1_->addSeparator();
-  actDeleteLabel = popupMenu1_->addAction(QStringLiteral("Удалить"));
-  connect(actDeleteLabel, &QAction::triggered, this, &TMainForm::DeleteLabelCommand);
-  // Every command has a name of its own, by which it is found from outside the window.
-  actRestore->setObjectName(QStringLiteral("restoreAction"));
-  actSave->setObjectName(QStringLiteral("saveAction"));
-  actExitNoSave->setObjectName(QStringLiteral("exitWithoutSavingAction"));
-  actProcesses->setObjectName(QStringLiteral("processesAction"));
-  actReports->setObjectName(QStringLiteral("reportsAction"));
-  actArchives->setObjectName(QStringLiteral("archivesAction"));
-  actNetTree->setObjectName(QStringLiteral("networkTreeAction"));
-  actSetup->setObjectName(QStringLiteral("setupAction"));
-  actSaveDescription->setObjectName(QStringLiteral("saveDescriptionAction"));
-  actAccess->setObjectName(QStringLiteral("accessAction"));
-  actHelp->setObjectName(QStringLiteral("helpAction"));
-  actAbout->setObjectName(QStringLiteral("aboutAction"));
-  actWeb->setObjectName(QStringLiteral("webAction"));
-  actMail->setObjectName(QStringLiteral("mailAction"));
-  actHistory->setObjectName(QStringLiteral("historyAction"));
-  actPrint->setObjectName(QStringLiteral("printAction"));
-  actChannel->setObjectName(QStringLiteral("channelAction"));
-  actXY->setObjectName(QStringLiteral("positionAction"));
-  actLabelProperties->setObjectName(QStringLiteral("labelPropertiesAction"));
-  actDeleteLabel->setObjectName(QStringLiteral("deleteLabelAction"));
-  actAlarms->setObjectName(QStringLiteral("alarmsAction"));
-  actAlarmLimits->setObjectName(QStringLiteral("alarmLimitsAction"));
-  connect(actAlarmLimits, &QAction::triggered, this, [this] {
-    TLabelDisplay* label = labels_->PopupLabel();
-    if (NetworkOpen() && label != nullptr && label->Owner() != nullptr && EditAlarmLimits)
-      EditAlarmLimits(label->Owner()->Name());
-  });
-  // The hooks behind the label commands may be given after the window was made.
-  connect(popupMenu1_, &QMenu::aboutToShow, this, &TMainForm::UpdateCommands);
-  connect(actHistory, &QAction::triggered, this, [this] {
-    if (TLabelDisplay* label = labels_->PopupLabel(); label != nullptr && ShowHistory) ShowHistory(*label);
-  });
-  connect(actChannel, &QAction::triggered, this, &TMainForm::ChannelCommand);
-  connect(actPrint, &QAction::triggered, this, [this] {
-    if (TLabelDisplay* label = labels_->PopupLabel(); label != nullptr && PrintHistory) PrintHistory(*label);
-  });
-  connect(actXY, &QAction::triggered, this, [this] { LabelWindowCommand(TWindowRole::XY); });
-  connect(actLabelProperties, &QAction::triggered, this,
-          [this] { LabelWindowCommand(TWindowRole::LabelProperties); });
-}
-
-void TMainForm::CreateToolBar() {
-  toolBar_ = addToolBar(QStringLiteral("ToolBar1"));
-  toolBar_->setObjectName(QStringLiteral("toolBar"));
-  toolBar_->setMovable(false);
-  toolBar_->setFloatable(false);
-  toolBar_->setContextMenuPolicy(Qt::PreventContextMenu);
-  toolBar_->setFixedHeight(30);
-  toolBar_->setIconSize(QSize(16, 16));
-  toolBar_->setToolButtonStyle(Qt::ToolButtonIconOnly);
-  auto button = [this](QAction* action, int image) {
-    action->setIcon(ImageIcon(image));
-    action->setToolTip(action->text());
-    toolBar_->addAction(action);
-    if (QWidget* w = toolBar_->widgetForAction(action)) w->setFixedSize(23, 23);
-  };
-  button(actRestore, iiOPEN);
-  button(actSave, iiSAVE);
-  toolBar_->addSeparator();
-  button(actProcesses, iiCYCLOS);
-  button(actReports, iiPROCESSES);
-  button(actArchives, iiARCHIVES);
-  toolBar_->addSeparator();
-  button(actNetTree, iiTREE);
-  actAlarms->setToolTip(actAlarms->text());
-  actAlarms->setIcon(AlarmIcon());
-  toolBar_->addAction(actAlarms);
-  if (QWidget* w = toolBar_->widgetForAction(actAlarms)) w->setFixedSize(23, 23);
-  // Menus show no pictures; only the toolbar does.
-  for (QAction* a : {actRestore, actSave, actProcesses, actReports, actArchives, actNetTree, actAlarms})
-    a->setIconVisibleInMenu(false);
-
-  auto* filler = new QWidget(toolBar_);
-  filler->setObjectName(QStringLiteral("Panel1"));
-  filler->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
-  toolBar_->addWidget(filler);
-
-  keyPicture_ = new QLabel(toolBar_);
-  keyPicture_->setObjectName(QStringLiteral("keyPicture"));
-  keyPicture_->setFixedSize(25, 23);
-  QPixmap key(25, 23);
-  key.fill(toolBar_->palette().color(QPalette::Window));
-  {
-    QPainter p(&key);
-    p.drawPixmap(0, 0, ImagePixmap(iiKEY));
-  }
-  keyPicture_->setPixmap(key);
-  keyPicture_->installEventFilter(this);
-  // A widget on a toolbar is shown and hidden through its action.
-  keyAction_ = toolBar_->addWidget(keyPicture_);
-}
-
-// A status line notice as wide as the room left: the text cut short to fit, the whole of it on
-// hover.
-class TNoticePanel : public QLabel {
- public:
-  explicit TNoticePanel(QWidget* parent) : QLabel(parent) {
-    setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    setMinimumWidth(40);
-    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-  }
-  void SetNotice(const QString& text) {
-    notice_ = text;
-    setToolTip(text);
-    setVisible(!text.isEmpty());
-    Fit();
-  }
-
- protected:
-  void resizeEvent(QResizeEvent* event) override {
-    QLabel::resizeEvent(event);
-    Fit();
-  }
-
- private:
-  void Fit() {
-    setText(fontMetrics().elidedText(notice_, Qt::ElideRight, std::max(0, contentsRect().width() - 4)));
-  }
-  QString notice_;
-};
-
 void TMainForm::CreateStatusBar() {
-  QStatusBar* bar = statusBar();
-  bar->setSizeGripEnabled(false);
-  auto* caption = new QLabel(QStringLiteral("Состояние программы:"), bar);
-  caption->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-  // The panel widths are the narrowest; a wider system font still gets its whole caption.
-  caption->setFixedWidth(std::max(130, caption->sizeHint().width() + 4));
-  stateCaption_ = caption;
-  programState_ = network_.PollerStateText();
-  statePanel_ = new QLabel(programState_, bar);
-  statePanel_->setObjectName(QStringLiteral("programStatePanel"));
-  statePanel_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-  statePanel_->setFixedWidth(200);
-  alarmPanel_ = new QLabel(bar);
-  alarmPanel_->setObjectName(QStringLiteral("alarmPanel"));
-  alarmPanel_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-  alarmPanel_->setFixedWidth(caption->width());
-  alarmPanel_->hide();
-  journalPanel_ = new QLabel(bar);
-  journalPanel_->setObjectName(QStringLiteral("journalPanel"));
-  journalPanel_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-  QPalette journalPalette = journalPanel_->palette();
-  journalPalette.setColor(QPalette::WindowText, Qt::red);
-  journalPanel_->setPalette(journalPalette);
-  journalPanel_->hide();
-  linePanel_ = new TNoticePanel(bar);
-  linePanel_->setObjectName(QStringLiteral("linePanel"));
-  linePanel_->hide();
-  brokerPanel_ = new TNoticePanel(bar);
-  brokerPanel_->setObjectName(QStringLiteral("brokerPanel"));
-  brokerPanel_->hide();
-  bar->addWidget(caption);
-  bar->addWidget(statePanel_);
-  bar->addWidget(alarmPanel_);
-  bar->addWidget(linePanel_, 1);
-  bar->addWidget(brokerPanel_, 1);
-  bar->addWidget(journalPanel_);
-  brokerNewsTimer_ = new QTimer(this);
-  brokerNewsTimer_->setSingleShot(true);
-  connect(brokerNewsTimer_, &QTimer::timeout, this, [this] {
-    brokerNews_.clear();
-    UpdateStatePanel();
-  });
-  lineNewsTimer_ = new QTimer(this);
-  lineNewsTimer_->setSingleShot(true);
-  connect(lineNewsTimer_, &QTimer::timeout, this, [this] {
-    lineNotice_.clear();
-    UpdateStatePanel();
-  });
+  statusBar()->setSizeGripEnabled(false);
+  statusLine_ = new TStatusLine(statusBar(), network_.PollerStateText());
 }
 
 void TMainForm::BuildPages() {
@@ -472,64 +244,24 @@ void TMainForm::ShowProgramState(const QString& text) {
   // "Работа" and "Останов" are the poller's to say: after a save, a load or a copy they mean the
   // state it is in, which may be stopped (a save inside the network settings window).
   const bool pollerWord = text == kStateWorking || text == kStateStopped;
-  programState_ = pollerWord ? network_.PollerStateText() : text;
-  UpdateStatePanel();
-  statePanel_->repaint();
+  statusLine_->SetProgramState(pollerWord ? network_.PollerStateText() : text);
 }
 
 QString TMainForm::ProgramState() const {
-  return programState_;
+  return statusLine_->ProgramState();
 }
 
 void TMainForm::ShowLineNotice(const QString& text, bool lost) {
-  lineNotice_ = text;
-  // A loss stays until the port is back; any other news goes after a while.
-  if (lost)
-    lineNewsTimer_->stop();
-  else
-    lineNewsTimer_->start(kLineNewsMs);
-  UpdateStatePanel();
+  statusLine_->ShowLineNotice(text, lost);
 }
 
 void TMainForm::ShowBrokerNotice(const QString& text, const QString& outage) {
-  brokerOutage_ = outage;
-  brokerNews_ = text == outage ? QString() : text;
-  if (brokerNews_.isEmpty())
-    brokerNewsTimer_->stop();
-  else
-    brokerNewsTimer_->start(kLineNewsMs);
-  UpdateStatePanel();
+  statusLine_->ShowBrokerNotice(text, outage);
 }
 
-// Each notice has its own place, shown for as long as what it tells lasts; the caption gives them
-// its room.
 void TMainForm::UpdateStatePanel() {
-  const int active = alarms_ != nullptr ? alarms_->ActiveCount() : 0;
-  const int unacked = alarms_ != nullptr ? alarms_->UnackedCount() : 0;
-  const bool alarmed = active > 0 || unacked > 0;
-  alarmPanel_->setVisible(alarmed);
-  if (alarmed) {
-    alarmPanel_->setText(QStringLiteral("Тревоги: %1 / %2").arg(active).arg(unacked));
-    alarmPanel_->setToolTip(
-        QStringLiteral("Активных тревог: %1, не квитировано: %2").arg(active).arg(unacked));
-    QPalette pal = alarmPanel_->palette();
-    pal.setColor(QPalette::WindowText, unacked > 0 ? QColor(Qt::red) : palette().color(QPalette::WindowText));
-    alarmPanel_->setPalette(pal);
-  }
-  linePanel_->SetNotice(lineNotice_);
-  brokerPanel_->SetNotice(brokerNews_.isEmpty() ? brokerOutage_ : brokerNews_);
-  const bool crowded =
-      alarmed || !lineNotice_.isEmpty() || !brokerPanel_->isHidden() || !journalPanel_->isHidden();
-  stateCaption_->setVisible(!crowded);
-  statePanel_->setText(programState_);
-  statePanel_->setToolTip(programState_);
-  // Alone it has the caption beside it; among notices, only the room its word needs.
-  // A fixed width is its own size hint: the text's own width, measured.
-  const auto textWidth = [](const QLabel* label) {
-    return label->fontMetrics().horizontalAdvance(label->text()) + 2 * label->frameWidth() + 8;
-  };
-  statePanel_->setFixedWidth(crowded ? std::min(200, textWidth(statePanel_)) : 200);
-  alarmPanel_->setFixedWidth(textWidth(alarmPanel_));
+  statusLine_->SetAlarmCounts(alarms_ != nullptr ? alarms_->ActiveCount() : 0,
+                              alarms_ != nullptr ? alarms_->UnackedCount() : 0);
 }
 
 void TMainForm::WindowSet(TWindowRole role, QWidget* window) {
@@ -637,10 +369,7 @@ void TMainForm::ShowJournalNews(const QString& text) {
   const QString waiting = alarms_ != nullptr ? alarms_->JournalStatusText() : QString();
   // The count stays while events wait; other news (a damaged journal kept aside) is the line's.
   if (waiting.isEmpty() && !text.isEmpty()) ShowLineNotice(text, false);
-  journalPanel_->setText(waiting);
-  journalPanel_->setToolTip(alarms_ != nullptr ? alarms_->JournalError() : QString());
-  journalPanel_->setVisible(!waiting.isEmpty());
-  UpdateStatePanel();
+  statusLine_->SetJournal(waiting, alarms_ != nullptr ? alarms_->JournalError() : QString());
 }
 
 void TMainForm::OpenNear(TWindowRole role, int x, int y) {

@@ -12,6 +12,7 @@
 #include <array>
 #include <functional>
 
+#include "ui/StatusLine.h"
 #include "ui/parts/HelpUnit.h"
 #include "ui/parts/Session.h"
 
@@ -38,7 +39,6 @@ class TNetForm;
 // the left or top (the bottom case keeps 60 pixels more room).
 QPoint PlaceNearPoint(QPoint screenPoint, QSize windowSize, const QRect& screen);
 
-class TNoticePanel;
 class TMainForm;
 
 // The session of a main window, none for none (a window tested alone).
@@ -67,7 +67,7 @@ class TMainForm : public QMainWindow {
   // program's state, a loss until the port is back, a return for a few seconds. Any thread may
   // tell it.
   void ShowLineNotice(const QString& text, bool lost);
-  static constexpr int kLineNewsMs = 10000;
+  static constexpr int kLineNewsMs = TStatusLine::kNewsMs;
   // The broker's: `outage` (empty when the broker is reachable) stays for as long as it lasts;
   // other news shows for kLineNewsMs over it.
   void ShowBrokerNotice(const QString& text, const QString& outage);
@@ -186,21 +186,10 @@ class TMainForm : public QMainWindow {
   QToolBar* toolBar_ = nullptr;
   QLabel* keyPicture_ = nullptr;
   QAction* keyAction_ = nullptr;
-  QLabel* stateCaption_ = nullptr;
-  QLabel* statePanel_ = nullptr;
-  QLabel* alarmPanel_ = nullptr;         // in the caption's room while there are alarms
-  QLabel* journalPanel_ = nullptr;       // while alarm events wait for the journal
-  TNoticePanel* linePanel_ = nullptr;    // while the line has news
-  TNoticePanel* brokerPanel_ = nullptr;  // while the broker has news or is out
-  QString brokerOutage_;
-  QString brokerNews_;
-  QTimer* brokerNewsTimer_ = nullptr;
+  TStatusLine* statusLine_ = nullptr;
   QElapsedTimer lastAlarmCall_;  // the last raise and beep of a first-priority alarm
   TAlarmMonitor* alarms_ = nullptr;
   int alarmObserver_ = 0;
-  QString programState_;
-  QString lineNotice_;               // empty when the line has no news
-  QTimer* lineNewsTimer_ = nullptr;  // ends a return's notice
   void UpdateStatePanel();
   QMenu* popupMenu1_ = nullptr;
   TMnemoLabels* labels_ = nullptr;
