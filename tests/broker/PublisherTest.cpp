@@ -14,7 +14,8 @@
 #include <optional>
 #include <thread>
 
-#include "broker/Publisher.h"
+#include "broker/AlarmHook.h"
+#include "broker/BrokerLink.h"
 #include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "core/Services.h"
@@ -41,15 +42,15 @@ class PublisherTest : public TVexaTest {
   }
 
   // A publisher of the test's network with quick retries.
-  std::unique_ptr<TBrokerPublisher> Publisher(const QString& url,
-                                              const QString& root = QStringLiteral("vexa/test"),
-                                              TBrokerSettings settings = {}) {
+  std::unique_ptr<TBrokerLink> Publisher(const QString& url,
+                                         const QString& root = QStringLiteral("vexa/test"),
+                                         TBrokerSettings settings = {}) {
     settings.Url = url;
     TBrokerOptions options = BrokerOptionsFor(settings, Dir->path());
     options.TopicRoot = root;
     options.RetryFirstMs = 50;
     options.RetryLongestMs = 200;
-    auto publisher = std::make_unique<TBrokerPublisher>(*Network, options);
+    auto publisher = std::make_unique<TBrokerLink>(*Network, options);
     publisher->News = [this](const QString& text) { News << text; };
     return publisher;
   }
@@ -202,7 +203,7 @@ TEST_F(PublisherTest, ThePollersReadsArePublishedAndTwoNetworksKeepTheirOwn) {
   settings.Url = broker.Url();
   TBrokerOptions options = BrokerOptionsFor(settings, otherDir.path());
   options.TopicRoot = QStringLiteral("vexa/two");
-  TBrokerPublisher second(other, options);
+  TBrokerLink second(other, options);
   second.Start();
 
   Network->StartPoller();
@@ -669,7 +670,7 @@ TEST_F(PublishedTimeTest, AReadInTheRepeatedAutumnHourIsItsTrueInstant) {
   TBrokerOptions options = BrokerOptionsFor(settings, Dir->path());
   options.TopicRoot = QStringLiteral("vexa/test");
   options.UtcNowMs = [&fake, &base, &baseTick] { return base + (fake.TickMs() - baseTick); };
-  TBrokerPublisher publisher(*Network, options);
+  TBrokerLink publisher(*Network, options);
   publisher.Start();
   ASSERT_TRUE(Until([&] { return publisher.State() == TBrokerState::Connected; }));
 

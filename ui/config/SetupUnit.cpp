@@ -29,7 +29,7 @@
 #include <functional>
 #include <initializer_list>
 
-#include "broker/Publisher.h"
+#include "broker/ConnectionCheck.h"
 #include "core/LineSpeeds.h"
 #include "core/Network.h"
 #include "core/Services.h"

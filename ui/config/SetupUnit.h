@@ -8,7 +8,7 @@
 #include <array>
 
 #include "broker/BrokerSettings.h"
-#include "broker/Publisher.h"
+#include "broker/ConnectionCheck.h"
 #include "storage/DeviceSearch.h"
 #include "ui/model/SetupRules.h"
 #include "ui/parts/HelpUnit.h"

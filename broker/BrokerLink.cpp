@@ -1,0 +1,87 @@
+#include "broker/BrokerLink.h"
+
+#include "broker/AlarmHook.h"
+#include "broker/Messages.h"
+#include "broker/Topics.h"
+#include "core/CustomRegister.h"
+#include "core/Network.h"
+#include "core/RootNode.h"
+
+namespace vexa {
+
+TBrokerLink::TBrokerLink(TNetwork& network, TBrokerOptions options)
+    : network_(network),
+      options_(std::move(options)),
+      root_(options_.TopicRoot.toUtf8()),
+      instants_(options_.UtcNowMs) {
+  const bool writes = options_.Settings.Writes && options_.Settings.Authenticated();
+  // Nothing is heard that could not be written: no subscription while writes are off.
+  std::vector<QByteArray> subscriptions;
+  if (writes) subscriptions.push_back(WritesSubscription(root_));
+  session_ = std::make_unique<TBrokerSession>(options_, std::move(subscriptions));
+  writer_ = std::make_unique<TRemoteWriter>(network_, options_, *session_, instants_);
+  session_->News = [this](const QString& text) {
+    if (News) News(text);
+  };
+  session_->Woken = [this] { writer_->Serve(); };
+  session_->Heard = [this](const QByteArray& topic, const QByteArray& payload) {
+    writer_->Hear(topic, payload);
+  };
+  writer_->News = [this](const QString& text) {
+    if (News) News(text);
+  };
+  writer_->Written = [this](const TRemoteWrite& write) {
+    if (RemoteWritten) RemoteWritten(write);
+  };
+}
+
+TBrokerLink::~TBrokerLink() {
+  Stop(0);
+}
+
+void TBrokerLink::Start() {
+  if (Running()) return;
+  readTicket_ = network_.RegisterRead.Add([this](const TCustomRegister& reg) { PublishRead(reg); });
+  archiveTicket_ = network_.ReportArchived.Add(
+      [this](const TRootNode& report, const QString& name) { PublishArchive(report, name); });
+  writer_->Open();
+  session_->Start();
+}
+
+void TBrokerLink::Stop(int waitMs) {
+  if (!Running()) return;
+  network_.RegisterRead.Remove(readTicket_);
+  network_.ReportArchived.Remove(archiveTicket_);
+  // Closed before the session's last news, which would serve them, and after what it heard meanwhile.
+  writer_->Close();
+  session_->Stop(waitMs);
+  writer_->Close();
+}
+
+void TBrokerLink::PublishRead(const TCustomRegister& reg) {
+  TOutgoing m;
+  m.Retain = true;
+  m.IsRead = true;
+  m.Read = ReadOf(reg, instants_);
+  Push(std::move(m));
+}
+
+void TBrokerLink::PublishArchive(const TRootNode& report, const QString& archiveName) {
+  TOutgoing m;
+  m.Topic = ArchiveTopic(root_, archiveName);
+  m.Payload = ArchivePayload(report, archiveName, instants_);
+  Push(std::move(m));
+}
+
+void TBrokerLink::PublishAlarmEvent(const TAlarmEvent& event) {
+  TOutgoing m;
+  m.Topic = AlarmsTopic(root_);
+  m.Payload = AlarmPayload(event, instants_);
+  Push(std::move(m));
+}
+
+int TBrokerLink::JoinAlarms(TAlarmMonitor& alarms) {
+  return vexa::JoinAlarms(*this, alarms);
+}
+
+}  // namespace vexa
