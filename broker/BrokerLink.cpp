@@ -1,5 +1,7 @@
 #include "broker/BrokerLink.h"
 
+#include <QTimer>
+
 #include "broker/AlarmHook.h"
 #include "broker/Messages.h"
 #include "broker/Topics.h"
@@ -13,7 +15,12 @@ TBrokerLink::TBrokerLink(TNetwork& network, TBrokerOptions options)
     : network_(network),
       options_(std::move(options)),
       root_(options_.TopicRoot.toUtf8()),
-      instants_(options_.UtcNowMs) {
+      instants_(options_.UtcNowMs),
+      roster_(root_, options_.Settings.Discovery,
+              options_.Settings.Writes && options_.Settings.Authenticated()),
+      sweep_(std::make_unique<QTimer>()) {
+  sweep_->setInterval(options_.SweepMs);
+  QObject::connect(sweep_.get(), &QTimer::timeout, sweep_.get(), [this] { SweepRetained(); });
   const bool writes = options_.Settings.Writes && options_.Settings.Authenticated();
   // Nothing is heard that could not be written: no subscription while writes are off.
   std::vector<QByteArray> subscriptions;
@@ -46,12 +53,15 @@ void TBrokerLink::Start() {
       [this](const TRootNode& report, const QString& name) { PublishArchive(report, name); });
   writer_->Open();
   session_->Start();
+  SweepRetained();
+  sweep_->start();
 }
 
 void TBrokerLink::Stop(int waitMs) {
   if (!Running()) return;
   network_.RegisterRead.Remove(readTicket_);
   network_.ReportArchived.Remove(archiveTicket_);
+  sweep_->stop();
   // Closed before the session's last news, which would serve them, and after what it heard meanwhile.
   writer_->Close();
   session_->Stop(waitMs);
@@ -64,6 +74,7 @@ void TBrokerLink::PublishRead(const TCustomRegister& reg) {
   m.IsRead = true;
   m.Read = ReadOf(reg, instants_);
   Push(std::move(m));
+  roster_.NoteValue(reg.Name());
 }
 
 void TBrokerLink::PublishArchive(const TRootNode& report, const QString& archiveName) {
@@ -78,6 +89,10 @@ void TBrokerLink::PublishAlarmEvent(const TAlarmEvent& event) {
   m.Topic = AlarmsTopic(root_);
   m.Payload = AlarmPayload(event, instants_);
   Push(std::move(m));
+}
+
+void TBrokerLink::SweepRetained() {
+  for (TOutgoing& m : roster_.Update(network_)) Push(std::move(m));
 }
 
 int TBrokerLink::JoinAlarms(TAlarmMonitor& alarms) {

@@ -6,8 +6,9 @@
 // (broker/Session.h: the thread, the queue, the reconnection), whose messages are made by
 // broker/Messages.h on the topics of broker/Topics.h, times as instants (broker/Instants.h). Writes
 // heard by the session are made by the remote writer (broker/RemoteWrites.h), subscribed only while
-// writes are allowed; the alarms join it through broker/AlarmHook.h. A network may have its own
-// link beside another network's: nothing is shared but libmosquitto.
+// writes are allowed; the alarms join it through broker/AlarmHook.h; what it leaves retained, and
+// Home Assistant's discovery, is kept in line with the network by broker/Discovery.h. A network may have its
+// own link beside another network's: nothing is shared but libmosquitto.
 
 #include <QObject>
 #include <QString>
@@ -16,9 +17,12 @@
 #include <memory>
 
 #include "broker/ConnectionCheck.h"
+#include "broker/Discovery.h"
 #include "broker/Instants.h"
 #include "broker/RemoteWrites.h"
 #include "broker/Session.h"
+
+class QTimer;
 
 namespace vexa {
 
@@ -78,6 +82,10 @@ class TBrokerLink {
   // its observer, for the alarms' Forget before this link goes.
   int JoinAlarms(TAlarmMonitor& alarms);
 
+  // Main thread: the broker brought in line with the network's registers (discovery configs new
+  // or changed, the retained messages of registers gone emptied); also every SweepMs while running.
+  void SweepRetained();
+
  private:
   void Push(TOutgoing message) { session_->Push(std::move(message)); }
 
@@ -87,6 +95,8 @@ class TBrokerLink {
   TInstants instants_;
   std::unique_ptr<TBrokerSession> session_;
   std::unique_ptr<TRemoteWriter> writer_;
+  TRetainedRoster roster_;
+  std::unique_ptr<QTimer> sweep_;
   int readTicket_ = 0;
   int archiveTicket_ = 0;
 };

@@ -1,6 +1,7 @@
 #include "broker/Messages.h"
 
 #include <QDateTime>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
@@ -24,13 +25,114 @@ QByteArray Compact(const QJsonObject& o) {
   return QJsonDocument(o).toJson(QJsonDocument::Compact);
 }
 
+QByteArray JsonString(const QString& text) {
+  const QByteArray array = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
+  return array.mid(1, array.size() - 2);
+}
+
+// The object's JSON with "value" first, given as JSON text: QJsonObject cannot write 35.0.
+QByteArray WithValue(const QJsonObject& rest, const QByteArray& value) {
+  QByteArray json = Compact(rest);
+  json.insert(1, "\"value\":" + value + (rest.isEmpty() ? "" : ","));
+  return json;
+}
+
+// The number with `digits` decimals as the register's write rounds it: its shortest decimal text
+// rounded half to even, so 36.55 is 36.6 (a double's 36.549999… would give 36.5).
+QByteArray RoundedDecimal(double v, int digits) {
+  QByteArray text = QByteArray::number(v, 'g', 15);
+  if (text.contains('e')) return QByteArray::number(v, 'f', digits);
+  const bool negative = text.startsWith('-');
+  if (negative) text.remove(0, 1);
+  const qsizetype point = text.indexOf('.');
+  QByteArray whole = point < 0 ? text : text.left(point);
+  QByteArray fraction = point < 0 ? QByteArray() : text.mid(point + 1);
+  if (fraction.size() < digits) fraction += QByteArray(digits - fraction.size(), '0');
+  QByteArray kept = whole + fraction.left(digits);
+  const QByteArray rest = fraction.mid(digits);
+  const bool tie = rest.size() > 0 && rest[0] == '5' && rest.mid(1).count('0') == rest.size() - 1;
+  const bool up =
+      !rest.isEmpty() && (rest[0] > '5' || (rest[0] == '5' && (!tie || (kept.back() - '0') % 2 == 1)));
+  if (up) {
+    qsizetype i = kept.size() - 1;
+    for (; i >= 0 && kept[i] == '9'; --i) kept[i] = '0';
+    if (i < 0)
+      kept.prepend('1');
+    else
+      ++kept[i];
+  }
+  QByteArray json = digits > 0 ? kept.left(kept.size() - digits) + '.' + kept.right(digits) : kept;
+  if (json.startsWith('.')) json.prepend('0');
+  const bool zero = kept.count('0') == kept.size();
+  return negative && !zero ? '-' + json : json;
+}
+
+const TRootNode* Level(const TComponent* node) {
+  // NET itself is no level: only a node that has an owner.
+  const auto* level = dynamic_cast<const TRootNode*>(node);
+  return level != nullptr && level->Owner() != nullptr ? level : nullptr;
+}
+
 }  // namespace
+
+TValueType ValueTypeOf(const TCustomRegister& reg) {
+  switch (reg.RegisterType()) {
+    case rtASCIIZ:
+    case rtUnknown:
+      return {TValueKind::Text, 0};
+    case rtBOOL:
+      // A Boolean register with decimals is shown and written as a number.
+      if (reg.Digits() == 0) return {TValueKind::Boolean, 0};
+      [[fallthrough]];
+    default:
+      return {TValueKind::Number, reg.Digits()};
+  }
+}
+
+std::optional<bool> BooleanOf(const QString& text) {
+  const QString word = text.trimmed().toLower();
+  if (word == QLatin1String("true") || word == QLatin1String("1") || word == QLatin1String("on")) return true;
+  if (word == QLatin1String("false") || word == QLatin1String("0") || word == QLatin1String("off"))
+    return false;
+  return std::nullopt;
+}
+
+QByteArray JsonValue(const QString& text, const TValueType& type) {
+  switch (type.Kind) {
+    case TValueKind::Text:
+      return JsonString(text);
+    case TValueKind::Boolean:
+      if (const std::optional<bool> b = BooleanOf(text)) return *b ? "true" : "false";
+      return "null";
+    case TValueKind::None:
+      return "null";
+    case TValueKind::Number:
+      break;
+  }
+  QString number = text.trimmed();
+  number.replace(QLatin1Char('.'), FormatSettings().DecimalSeparator);
+  const std::optional<double> v = StrToFloat(number);
+  if (!v || !std::isfinite(*v)) return "null";
+  return RoundedDecimal(*v, type.Digits);
+}
+
+TPlace PlaceOf(const TCustomRegister& reg) {
+  TPlace place;
+  const TRootNode* channel = Level(reg.Owner());
+  if (channel == nullptr) return place;
+  place.Channel = channel->Caption();
+  if (const TRootNode* regulator = Level(channel->Owner())) place.Regulator = regulator->Caption();
+  return place;
+}
 
 TRead ReadOf(const TCustomRegister& reg, const TInstants& instants) {
   TRead r;
   r.Name = reg.Name().toUtf8();
   r.Text = reg.LastStringData().toUtf8();
   r.Caption = reg.Caption().toUtf8();
+  const TPlace place = PlaceOf(reg);
+  r.Channel = place.Channel.toUtf8();
+  r.Regulator = place.Regulator.toUtf8();
   // Here, not on the session's thread: local time is asked of the C library, whose own lock the
   // thread sanitizer cannot see.
   r.Time = instants.Iso(reg.RDTime() > 0 ? reg.RDTime() : Now()).toUtf8();
@@ -38,25 +140,20 @@ TRead ReadOf(const TCustomRegister& reg, const TInstants& instants) {
   if (reg.ComponentCount() > 0)
     if (const auto* label = dynamic_cast<const TLabelDisplay*>(reg.Component(0)))
       r.Units = label->Units().toUtf8();
-  if (r.Ok && reg.RegisterType() != rtASCIIZ && reg.RegisterType() != rtUnknown) {
-    if (const std::optional<double> v = StrToFloat(reg.LastStringData())) {
-      r.Numeric = true;
-      r.Value = *v;
-    }
-  }
+  r.Type = ValueTypeOf(reg);
   return r;
 }
 
 QByteArray ValuePayload(const TRead& r) {
   const QString text = QString::fromUtf8(r.Text);
-  QJsonObject o;
-  o[QStringLiteral("value")] = !r.Ok ? QJsonValue() : r.Numeric ? QJsonValue(r.Value) : QJsonValue(text);
-  o[QStringLiteral("text")] = text;
-  o[QStringLiteral("time")] = QString::fromUtf8(r.Time);
-  o[QStringLiteral("ok")] = r.Ok;
-  o[QStringLiteral("caption")] = QString::fromUtf8(r.Caption);
-  o[QStringLiteral("units")] = QString::fromUtf8(r.Units);
-  return Compact(o);
+  const QJsonObject o{{QStringLiteral("text"), text},
+                      {QStringLiteral("time"), QString::fromUtf8(r.Time)},
+                      {QStringLiteral("ok"), r.Ok},
+                      {QStringLiteral("caption"), QString::fromUtf8(r.Caption)},
+                      {QStringLiteral("channel"), QString::fromUtf8(r.Channel)},
+                      {QStringLiteral("regulator"), QString::fromUtf8(r.Regulator)},
+                      {QStringLiteral("units"), QString::fromUtf8(r.Units)}};
+  return WithValue(o, r.Ok ? JsonValue(text, r.Type) : QByteArray("null"));
 }
 
 QByteArray ArchivePayload(const TRootNode& node, const QString& archiveName, const TInstants& instants) {
@@ -96,11 +193,20 @@ QByteArray RemoteWritePayload(const TRemoteWrite& write, const TInstants& instan
                       {QStringLiteral("kind"), EventWord(TAlarmEventKind::RemoteWrite)},
                       {QStringLiteral("register"), write.Register.left(kLongestRemoteText)},
                       {QStringLiteral("caption"), write.Caption},
-                      {QStringLiteral("value"), write.Value.left(kLongestRemoteText)},
+                      {QStringLiteral("asked"), write.Asked.left(kLongestRemoteText)},
                       {QStringLiteral("user"), WriterOf(write)},
                       {QStringLiteral("ok"), write.Written},
                       {QStringLiteral("outcome"), write.Outcome}};
-  return Compact(o);
+  return WithValue(o, JsonValue(write.Value.left(kLongestRemoteText), write.Type));
+}
+
+QByteArray WriteResultPayload(const TRemoteWrite& write, const QString& isoTime) {
+  const QJsonObject o{{QStringLiteral("asked"), write.Asked.left(kLongestRemoteText)},
+                      {QStringLiteral("ok"), write.Written},
+                      {QStringLiteral("outcome"), write.Outcome},
+                      {QStringLiteral("user"), WriterOf(write)},
+                      {QStringLiteral("time"), isoTime}};
+  return WithValue(o, JsonValue(write.Value.left(kLongestRemoteText), write.Type));
 }
 
 QByteArray DroppedPayload(int64_t dropped, int bound) {

@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QString>
 #include <cstdint>
+#include <optional>
 
 namespace vexa {
 
@@ -15,13 +16,33 @@ class TInstants;
 struct TAlarmEvent;
 struct TRemoteWrite;
 
+// A register's value in JSON is of one type whatever it reads: a number written with the register's
+// decimals (so 35 of a register of one decimal is 35.0, never an integer beside 34.9), true/false
+// for a Boolean register, a string for a text register; null when there is none (None: no register).
+enum class TValueKind { None, Number, Boolean, Text };
+struct TValueType {
+  TValueKind Kind = TValueKind::Text;
+  int Digits = 0;
+};
+TValueType ValueTypeOf(const TCustomRegister& reg);
+// The value as JSON from the register's text (the operator's decimal separator or a point); null
+// when the text is no value of the type.
+QByteArray JsonValue(const QString& text, const TValueType& type);
+// A Boolean asked from outside: true/false, 1/0, "on"/"off" (any case); null when it is none.
+std::optional<bool> BooleanOf(const QString& text);
+
+// The captions that place a register: its channel's and its regulator's (empty where none).
+struct TPlace {
+  QString Channel, Regulator;
+};
+TPlace PlaceOf(const TCustomRegister& reg);
+
 // Copies of their own, as UTF-8, for the session's thread (see Detached, broker/Session.h).
 struct TRead {
-  QByteArray Name, Text, Caption, Units;
-  QByteArray Time;   // ISO 8601 in UTC
-  double Value = 0;  // when Numeric
+  QByteArray Name, Text, Caption, Channel, Regulator, Units;
+  QByteArray Time;  // ISO 8601 in UTC
+  TValueType Type;
   bool Ok = false;
-  bool Numeric = false;
 };
 
 struct TOutgoing {
@@ -39,7 +60,11 @@ QByteArray ValuePayload(const TRead& read);
 QByteArray ArchivePayload(const TRootNode& report, const QString& archiveName, const TInstants& instants);
 // An alarm's transition on the alarms topic, and a write asked through the broker beside them.
 QByteArray AlarmPayload(const TAlarmEvent& event, const TInstants& instants);
+// A write's "value" is typed as the register's (as written when written, else as asked, null when
+// it is no value of the type); "asked" is the text the message sent.
 QByteArray RemoteWritePayload(const TRemoteWrite& write, const TInstants& instants);
+// The result published on …/result for a write asked.
+QByteArray WriteResultPayload(const TRemoteWrite& write, const QString& isoTime);
 QByteArray DroppedPayload(int64_t dropped, int bound);
 
 }  // namespace vexa

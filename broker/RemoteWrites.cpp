@@ -58,7 +58,9 @@ TWriteRequest ReadWriteRequest(const QByteArray& level, const QByteArray& payloa
     const QJsonDocument doc = QJsonDocument::fromJson(payload, &error);
     if (error.error == QJsonParseError::NoError && doc.isObject()) {
       const QJsonValue v = doc.object().value(QStringLiteral("value"));
-      value = v.isDouble() ? FloatToStr(v.toDouble()) : v.toString();
+      value = v.isDouble() ? FloatToStr(v.toDouble())
+              : v.isBool() ? (v.toBool() ? QStringLiteral("true") : QStringLiteral("false"))
+                           : v.toString();
       r.User = Bounded(doc.object().value(QStringLiteral("user")).toString());
     } else {
       value = QString::fromUtf8(payload);
@@ -70,16 +72,6 @@ TWriteRequest ReadWriteRequest(const QByteArray& level, const QByteArray& payloa
   r.TooLong = r.TooLong || value.size() > kLongestRemoteText;
   r.Value = Bounded(value);
   return r;
-}
-
-QByteArray WriteResultPayload(const QString& value, bool ok, const QString& outcome, const QString& user,
-                              const QString& isoTime) {
-  const QJsonObject o{{QStringLiteral("value"), Bounded(value)},
-                      {QStringLiteral("ok"), ok},
-                      {QStringLiteral("outcome"), outcome},
-                      {QStringLiteral("user"), Bounded(user)},
-                      {QStringLiteral("time"), isoTime}};
-  return QJsonDocument(o).toJson(QJsonDocument::Compact);
 }
 
 TRemoteWriteQueue::TOffer TRemoteWriteQueue::Offer(TWriteRequest request) {
@@ -169,10 +161,15 @@ void TRemoteWriter::Hear(const QByteArray& topic, const QByteArray& payload) {
     return;
   }
   // Full: answered here at once, and the burst's first told to the journal.
+  // The register is the main thread's: its type is not known here.
+  TRemoteWrite busy;
+  busy.Value = busy.Asked = echo.Value;
+  busy.Type.Kind = TValueKind::None;
+  busy.User = echo.User;
+  busy.Outcome = kBusyOutcome;
   TOutgoing m;
   m.Topic = ResultTopic(root_, level);
-  m.Payload = WriteResultPayload(echo.Value, false, kBusyOutcome, echo.User,
-                                 IsoUtc(QDateTime::currentMSecsSinceEpoch()));
+  m.Payload = WriteResultPayload(busy, IsoUtc(QDateTime::currentMSecsSinceEpoch()));
   session_.Push(std::move(m));
   if (offer == TRemoteWriteQueue::TOffer::BusyFirst) {
     {
@@ -194,11 +191,13 @@ void TRemoteWriter::Serve() {
     TRemoteWrite w;
     w.Time = Now();
     w.Register = QString::fromUtf8(r.Level);
+    w.Type.Kind = TValueKind::None;
     if (const TCustomRegister* reg = FindRegister(network_, r.Level)) {
       w.Register = reg->Name();
       w.Caption = reg->Caption();
+      w.Type = ValueTypeOf(*reg);
     }
-    w.Value = r.Value;
+    w.Value = w.Asked = r.Value;
     w.User = r.User;
     w.Outcome = kBusyOutcome;
     if (Written) Written(w);
@@ -256,7 +255,7 @@ void TRemoteWriter::Execute(TCustomRegister& reg, const QString& text, TWriteDon
 void TRemoteWriter::Finish(const TRemoteWrite& w) {
   TOutgoing m;
   m.Topic = ResultTopic(root_, TopicLevel(w.Register));
-  m.Payload = WriteResultPayload(w.Value, w.Written, w.Outcome, w.User, instants_.Iso(w.Time));
+  m.Payload = WriteResultPayload(w, instants_.Iso(w.Time));
   session_.Push(std::move(m));
   TOutgoing event;
   event.Topic = AlarmsTopic(root_);
@@ -268,16 +267,21 @@ void TRemoteWriter::Finish(const TRemoteWrite& w) {
 TCustomRegister* TRemoteWriter::Check(const TWriteRequest& request, TRemoteWrite& w) {
   w.Time = Now();
   w.Register = QString::fromUtf8(request.Level);
-  w.Value = request.Value;
+  w.Value = w.Asked = request.Value;
   w.User = request.User;
+  w.Type.Kind = TValueKind::None;
   TCustomRegister* reg = FindRegister(network_, request.Level);
   if (reg != nullptr) {
     w.Register = reg->Name();
     w.Caption = reg->Caption();
+    w.Type = ValueTypeOf(*reg);
   }
-  // Programs write numbers with a point whatever the operator's decimal separator.
-  if (reg != nullptr && reg->RegisterType() != rtASCIIZ)
-    w.Value.replace(QLatin1Char('.'), FormatSettings().DecimalSeparator);
+  // Programs write numbers with a point whatever the operator's decimal separator, and Booleans as
+  // switches do.
+  if (w.Type.Kind == TValueKind::Number) w.Value.replace(QLatin1Char('.'), FormatSettings().DecimalSeparator);
+  if (w.Type.Kind == TValueKind::Boolean)
+    if (const std::optional<bool> b = BooleanOf(w.Value))
+      w.Value = *b ? QStringLiteral("1") : QStringLiteral("0");
   const auto refuse = [&w](TWriteOutcome outcome) -> TCustomRegister* {
     w.Outcome = OutcomeWord(outcome);
     return nullptr;

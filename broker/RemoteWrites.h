@@ -20,6 +20,7 @@
 #include <optional>
 #include <vector>
 
+#include "broker/Messages.h"
 #include "core/LineWriter.h"
 
 class QTimer;
@@ -47,18 +48,16 @@ struct TWriteRequest {
 // anything else sees it.
 TWriteRequest ReadWriteRequest(const QByteArray& level, const QByteArray& payload);
 
-// The result published on …/result for a write asked: what was asked, bounded, and what came of it.
-QByteArray WriteResultPayload(const QString& value, bool ok, const QString& outcome, const QString& user,
-                              const QString& isoTime);
-
 // A write asked through the broker and what came of it: the journal's row and the alarms topic's
 // message are made from it.
 struct TRemoteWrite {
   double Time = 0;
   QString Register;
   QString Caption;  // the register's, when there is one
-  QString Value;
-  QString User;  // as the message named the writer; empty when it did not
+  QString Value;    // as written; as asked when refused
+  QString Asked;    // the text the message sent, bounded
+  TValueType Type;  // the register's; None when there is no such register
+  QString User;     // as the message named the writer; empty when it did not
   bool Written = false;
   QString Outcome;  // OutcomeWord: "written", or why not
 };

@@ -38,6 +38,8 @@ struct TBrokerOptions {
   int RetryFirstMs = 500;
   int RetryLongestMs = 30000;
   int KeepAliveSeconds = 30;
+  // How often the link looks for registers gone and discovery configs changed.
+  int SweepMs = 1000;
   // The instant the program's clock stands for now; empty: the system's (a test sets it with its
   // clock).
   std::function<int64_t()> UtcNowMs;

@@ -54,19 +54,19 @@ QByteArray LevelOfWriteTopic(const QByteArray& root, const QByteArray& topic) {
 }
 
 QByteArray StatusTopic(const QByteArray& root) {
-  return root + "/status";
+  return root + "/service/status";
 }
 
 QByteArray DroppedTopic(const QByteArray& root) {
-  return root + "/status/dropped";
+  return root + "/service/dropped";
 }
 
 QByteArray AlarmsTopic(const QByteArray& root) {
-  return root + "/alarms";
+  return root + "/service/alarms";
 }
 
 QByteArray ArchiveTopic(const QByteArray& root, const QString& archiveName) {
-  return root + "/archives/" + TopicLevel(archiveName);
+  return root + "/service/archives/" + TopicLevel(archiveName);
 }
 
 QString TopicRootProblem(const QString& root) {

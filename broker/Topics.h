@@ -19,7 +19,9 @@ QByteArray TopicLevel(const QString& name);
 // Whether libmosquitto takes this topic to publish on.
 bool IsPublishableTopic(const QByteArray& topic);
 // The topics under a root. A register's value is R/<level>, a write asked R/<level>/set, its outcome
-// R/<level>/result; the rest is the service's own.
+// R/<level>/result; everything else is under R/service/, so that R/+ is the values alone:
+// R/service/status ("online", "offline" as the last will), R/service/dropped, R/service/alarms,
+// R/service/archives/<level>.
 QByteArray ValueTopic(const QByteArray& root, const QString& registerName);
 QByteArray ResultTopic(const QByteArray& root, const QByteArray& level);
 QByteArray WritesSubscription(const QByteArray& root);

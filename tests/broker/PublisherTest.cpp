@@ -79,6 +79,7 @@ TEST_F(PublisherTest, EveryKindOfNewsArrivesOnItsTopicAsJson) {
 
   const QString shown = QStringLiteral("21") + FormatSettings().DecimalSeparator + QStringLiteral("5");
   TRegisterNode* number = Register("D001C000R002", rtINT, shown);
+  number->SetDigits(1);
   number->SetCaption(QStringLiteral("Уставка температуры"));
   auto* label = new TLabelDisplay(number);  // owned by the register; its units are the value's
   label->SetUnits(QStringLiteral("°C"));
@@ -109,13 +110,13 @@ TEST_F(PublisherTest, EveryKindOfNewsArrivesOnItsTopicAsJson) {
   publisher->PublishArchive(report, QStringLiteral("Печь_2_10_12_2026_0600"));
 
   ASSERT_TRUE(Until([&] {
-    return sub.On(QStringLiteral("vexa/test/archives/Печь_2_10_12_2026_0600")).size() == 1;
+    return sub.On(QStringLiteral("vexa/test/service/archives/Печь_2_10_12_2026_0600")).size() == 1;
   })) << News.join('\n').toStdString();
   EXPECT_TRUE(News.contains(QStringLiteral("MQTT: подключен к 127.0.0.1:%1").arg(broker.Port)))
       << News.join('\n').toStdString();
   EXPECT_EQ(publisher->State(), TBrokerState::Connected);
 
-  const auto status = sub.On(QStringLiteral("vexa/test/status"));
+  const auto status = sub.On(QStringLiteral("vexa/test/service/status"));
   ASSERT_EQ(status.size(), 1u);
   EXPECT_EQ(status[0].Payload, "online");
 
@@ -146,7 +147,7 @@ TEST_F(PublisherTest, EveryKindOfNewsArrivesOnItsTopicAsJson) {
   EXPECT_TRUE(Json(f[0].Payload).value(QStringLiteral("value")).isNull());
   EXPECT_EQ(Json(f[0].Payload).value(QStringLiteral("text")).toString(), kFailedText);
 
-  const auto a = sub.On(QStringLiteral("vexa/test/alarms"));
+  const auto a = sub.On(QStringLiteral("vexa/test/service/alarms"));
   ASSERT_EQ(a.size(), 1u);
   EXPECT_EQ(Json(a[0].Payload).value(QStringLiteral("kind")).toString(), QStringLiteral("raised"));
   EXPECT_EQ(Json(a[0].Payload).value(QStringLiteral("register")).toString(), QStringLiteral("D001C000R002"));
@@ -154,7 +155,7 @@ TEST_F(PublisherTest, EveryKindOfNewsArrivesOnItsTopicAsJson) {
   EXPECT_EQ(Json(a[0].Payload).value(QStringLiteral("value")).toDouble(), 21.5);
 
   const QJsonObject arch =
-      Json(sub.On(QStringLiteral("vexa/test/archives/Печь_2_10_12_2026_0600"))[0].Payload);
+      Json(sub.On(QStringLiteral("vexa/test/service/archives/Печь_2_10_12_2026_0600"))[0].Payload);
   EXPECT_EQ(arch.value(QStringLiteral("report")).toString(), QStringLiteral("Печь 2"));
   EXPECT_EQ(arch.value(QStringLiteral("samples")).toInt(), 4);
   const QJsonObject window = arch.value(QStringLiteral("window")).toObject();
@@ -166,16 +167,16 @@ TEST_F(PublisherTest, EveryKindOfNewsArrivesOnItsTopicAsJson) {
   EXPECT_TRUE(window.value(QStringLiteral("end")).toString().endsWith(QLatin1Char('Z')));
 
   // The values are retained: a subscriber that comes later gets the last of each at once.
-  TSubscriber late(broker.Port, QStringLiteral("vexa/test/+"));
+  TSubscriber late(broker.Port, QStringLiteral("vexa/test/#"));
   ASSERT_TRUE(WaitFor([&] { return late.On(QStringLiteral("vexa/test/D001C000R002")).size() == 1; }, 3000));
   EXPECT_TRUE(late.On(QStringLiteral("vexa/test/D001C000R002"))[0].Retained);
-  EXPECT_TRUE(late.On(QStringLiteral("vexa/test/alarms")).empty());  // events are not retained
+  EXPECT_TRUE(late.On(QStringLiteral("vexa/test/service/alarms")).empty());  // events are not retained
 
   // A clean stop leaves "offline" in place of "online".
   publisher->Stop();
-  ASSERT_TRUE(WaitFor([&] { return sub.On(QStringLiteral("vexa/test/status")).size() == 2; }, 3000));
-  EXPECT_EQ(sub.On(QStringLiteral("vexa/test/status"))[1].Payload, "offline");
-  EXPECT_TRUE(sub.On(QStringLiteral("vexa/test/status"))[1].Retained == false);  // live delivery
+  ASSERT_TRUE(WaitFor([&] { return sub.On(QStringLiteral("vexa/test/service/status")).size() == 2; }, 3000));
+  EXPECT_EQ(sub.On(QStringLiteral("vexa/test/service/status"))[1].Payload, "offline");
+  EXPECT_TRUE(sub.On(QStringLiteral("vexa/test/service/status"))[1].Retained == false);  // live delivery
 }
 
 TEST_F(PublisherTest, ThePollersReadsArePublishedAndTwoNetworksKeepTheirOwn) {
@@ -299,8 +300,8 @@ TEST_F(PublisherTest, AFullQueueDropsTheOldestAndSaysHowManyOncePerOutage) {
   EXPECT_EQ(publisher->Dropped(), 7);
   broker.Start();
   TSubscriber sub(broker.Port, QStringLiteral("vexa/test/#"), QString(), QString(), id);
-  ASSERT_TRUE(WaitFor([&] { return sub.On(QStringLiteral("vexa/test/status/dropped")).size() == 1; }, 4000));
-  EXPECT_EQ(Json(sub.On(QStringLiteral("vexa/test/status/dropped"))[0].Payload)
+  ASSERT_TRUE(WaitFor([&] { return sub.On(QStringLiteral("vexa/test/service/dropped")).size() == 1; }, 4000));
+  EXPECT_EQ(Json(sub.On(QStringLiteral("vexa/test/service/dropped"))[0].Payload)
                 .value(QStringLiteral("dropped"))
                 .toInt(),
             7);
@@ -316,7 +317,7 @@ TEST_F(PublisherTest, AFullQueueDropsTheOldestAndSaysHowManyOncePerOutage) {
   ASSERT_TRUE(WaitFor([&] { return sub.On(QStringLiteral("vexa/test/D001C000R002")).size() == 6; }, 3000));
   RunEventsUntil([] { return false; }, 100);
   EXPECT_EQ(News.filter(QStringLiteral("потеряно")).size(), 1);
-  EXPECT_EQ(sub.On(QStringLiteral("vexa/test/status/dropped")).size(), 1u);
+  EXPECT_EQ(sub.On(QStringLiteral("vexa/test/service/dropped")).size(), 1u);
 }
 
 TEST_F(PublisherTest, OverTlsWithTheTestsOwnCertificate) {
@@ -341,7 +342,7 @@ TEST_F(PublisherTest, OverTlsWithTheTestsOwnCertificate) {
   stranger->Start();
   RunEventsUntil([] { return false; }, 400);
   EXPECT_NE(stranger->State(), TBrokerState::Connected);
-  EXPECT_TRUE(sub.On(QStringLiteral("vexa/stranger/status")).empty());
+  EXPECT_TRUE(sub.On(QStringLiteral("vexa/stranger/service/status")).empty());
 }
 
 TEST_F(PublisherTest, AWrongPasswordIsRefusedAndToldOnce) {
@@ -357,13 +358,13 @@ TEST_F(PublisherTest, AWrongPasswordIsRefusedAndToldOnce) {
   EXPECT_EQ(News.filter(QStringLiteral("отказал")).size(), 1) << News.join('\n').toStdString();
   EXPECT_TRUE(publisher->StateText().contains(QStringLiteral("пароль")))
       << publisher->StateText().toStdString();
-  EXPECT_TRUE(sub.On(QStringLiteral("vexa/test/status")).empty());
+  EXPECT_TRUE(sub.On(QStringLiteral("vexa/test/service/status")).empty());
 
   TBrokerSettings right = settings;
   right.Password = QStringLiteral("secret");
   auto good = Publisher(broker.Url(), QStringLiteral("vexa/good"), right);
   good->Start();
-  ASSERT_TRUE(WaitFor([&] { return sub.On(QStringLiteral("vexa/good/status")).size() == 1; }, 3000));
+  ASSERT_TRUE(WaitFor([&] { return sub.On(QStringLiteral("vexa/good/service/status")).size() == 1; }, 3000));
 }
 
 TEST(BrokerConnectionCheckTest, SaysWhetherTheBrokerTakesTheseSettings) {
@@ -490,7 +491,7 @@ TEST_F(RemoteWriteTest, EveryWriteAskedIsAnEventOfTheAlarmJournal) {
             QStringLiteral("written"));
   EXPECT_EQ(Ask(sub, "D000C000R003", "12").value(QStringLiteral("outcome")).toString(),
             QStringLiteral("refused: the register is read-only"));
-  ASSERT_TRUE(Until([&] { return sub.On(QStringLiteral("vexa/test/alarms")).size() == 2; }));
+  ASSERT_TRUE(Until([&] { return sub.On(QStringLiteral("vexa/test/service/alarms")).size() == 2; }));
   alarms.Forget(ticket);
   publisher->Stop();
   EXPECT_EQ(threads, (std::vector<std::thread::id>{main, main}));
@@ -510,7 +511,7 @@ TEST_F(RemoteWriteTest, EveryWriteAskedIsAnEventOfTheAlarmJournal) {
   EXPECT_EQ(events[1].Who, kWhoBroker) << "the message named no one";
   EXPECT_EQ(events[1].Outcome, QStringLiteral("refused: the register is read-only"));
 
-  const auto published = sub.On(QStringLiteral("vexa/test/alarms"));
+  const auto published = sub.On(QStringLiteral("vexa/test/service/alarms"));
   const QJsonObject made = Json(published[0].Payload);
   EXPECT_EQ(made.value(QStringLiteral("kind")).toString(), QStringLiteral("write"));
   EXPECT_EQ(made.value(QStringLiteral("user")).toString(), QStringLiteral("dispatcher"));
@@ -520,7 +521,8 @@ TEST_F(RemoteWriteTest, EveryWriteAskedIsAnEventOfTheAlarmJournal) {
   const QJsonObject refused = Json(published[1].Payload);
   EXPECT_EQ(refused.value(QStringLiteral("user")).toString(), QStringLiteral("mqtt"));
   EXPECT_EQ(refused.value(QStringLiteral("ok")), QJsonValue(false));
-  EXPECT_EQ(refused.value(QStringLiteral("value")).toString(), QStringLiteral("12"));
+  EXPECT_EQ(refused.value(QStringLiteral("asked")).toString(), QStringLiteral("12"));
+  EXPECT_EQ(refused.value(QStringLiteral("value")), QJsonValue(12)) << "typed as the register's values";
 }
 
 // What a client puts in its message is bounded in the journal, and a blank name is no name.
@@ -601,14 +603,14 @@ TEST_F(RemoteWriteTest, AFloodOfWritesIsRefusedAsBusyBeyondTheQueueAndJournaledO
     // are served meanwhile than are asked beyond the queue.
     const auto hugeAnswer = [&]() -> std::optional<QJsonObject> {
       for (const TReceived& r : sub.On(result))
-        if (Json(r.Payload).value(QStringLiteral("value")).toString().startsWith(QLatin1Char('7')))
+        if (Json(r.Payload).value(QStringLiteral("asked")).toString().startsWith(QLatin1Char('7')))
           return Json(r.Payload);
       return std::nullopt;
     };
     ASSERT_TRUE(Until([&] { return hugeAnswer().has_value(); }, 10000))
         << name << ": " << sub.On(result).size() << " answers, " << busy().size() << " busy, "
         << publisher->WritesWaiting() << " waiting";
-    EXPECT_EQ(hugeAnswer()->value(QStringLiteral("value")).toString(),
+    EXPECT_EQ(hugeAnswer()->value(QStringLiteral("asked")).toString(),
               QString(kLongestRemoteText, QLatin1Char('7')));
     EXPECT_EQ(hugeAnswer()->value(QStringLiteral("ok")), QJsonValue(false));
     const auto fewest = static_cast<size_t>(kAsked + 1 - kRemoteWriteBound - 40);
@@ -647,7 +649,7 @@ TEST_F(PublisherTest, NamesThatMakeNoTopicArePublishedByTheRule) {
   reg->SetName(QStringLiteral("цех/печь"));
   publisher->PublishRead(*reg);
   for (const char* topic :
-       {"vexa/test/archives/Котел _1", "vexa/test/archives/Печь_сушка", "vexa/test/цех_печь"})
+       {"vexa/test/service/archives/Котел _1", "vexa/test/service/archives/Печь_сушка", "vexa/test/цех_печь"})
     EXPECT_TRUE(Until([&] { return sub.On(QString::fromUtf8(topic)).size() == 1; })) << topic;
   EXPECT_EQ(publisher->Refused(), 0);
 }

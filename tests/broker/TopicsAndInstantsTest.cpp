@@ -154,11 +154,13 @@ TEST(RemoteWriteQueueTest, WhatAClientSentIsBoundedBeforeAnythingSeesIt) {
     EXPECT_EQ(r.User, c.user);
     EXPECT_EQ(r.TooLong, c.tooLong) << c.payload.left(40).toStdString();
   }
-  const QJsonObject echo =
-      QJsonDocument::fromJson(WriteResultPayload(QString::fromLatin1(huge), false, kBusyOutcome,
-                                                 QString(300, QLatin1Char('u')), {}))
-          .object();
-  EXPECT_EQ(echo.value(QStringLiteral("value")).toString().size(), kLongestRemoteText);
+  TRemoteWrite busy;
+  busy.Asked = busy.Value = QString::fromLatin1(huge);
+  busy.Type.Kind = TValueKind::Text;
+  busy.User = QString(300, QLatin1Char('u'));
+  busy.Outcome = kBusyOutcome;
+  const QJsonObject echo = QJsonDocument::fromJson(WriteResultPayload(busy, {})).object();
+  EXPECT_EQ(echo.value(QStringLiteral("asked")).toString().size(), kLongestRemoteText);
   EXPECT_EQ(echo.value(QStringLiteral("user")).toString().size(), kLongestRemoteText);
   EXPECT_EQ(echo.value(QStringLiteral("outcome")).toString(), kBusyOutcome);
 }

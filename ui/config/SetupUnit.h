@@ -121,6 +121,7 @@ class TSetupForm : public QDialog {
   QLineEdit* edClientId = nullptr;
   QSpinBox* seQueueBound = nullptr;
   QCheckBox* chBrokerWrites = nullptr;
+  QCheckBox* chBrokerDiscovery = nullptr;
   QPushButton* btCheckBroker = nullptr;
   TBrokerSettings brokerLoaded_;
   // "Проверить соединение" runs here, off the window's thread.
