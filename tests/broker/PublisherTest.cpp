@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <QDateTime>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <QSet>
 #include <algorithm>
 #include <cmath>
 #include <memory>
@@ -16,9 +18,11 @@
 
 #include "broker/AlarmHook.h"
 #include "broker/BrokerLink.h"
+#include "broker/Discovery.h"
 #include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "core/Services.h"
+#include "core/SimulatedNetwork.h"
 #include "reports/model/ReportNode.h"
 #include "support/TestSupport.h"
 #include "tests/broker/MosquittoBroker.h"
@@ -698,6 +702,199 @@ TEST_F(PublishedTimeTest, AReadInTheRepeatedAutumnHourIsItsTrueInstant) {
     EXPECT_LE(std::llabs(published - truth[i]), 1000) << time.toStdString();
   }
   publisher.Stop();
+}
+
+// A regulator with two channels of the simulator's pressure type, as a search leaves them: each
+// level has its caption, the registers their types, decimals, rights and units.
+class PlacedRegistersTest : public RemoteWriteTest {
+ protected:
+  void SetUp() override {
+    RemoteWriteTest::SetUp();
+    auto* regulator = new TRootNode(Net().get());  // owned by NET
+    regulator->SetName(QStringLiteral("D001"));
+    regulator->SetCaption(QStringLiteral("Котельная"));
+    for (int c = 0; c < 2; ++c) {
+      auto* channel = new TRootNode(regulator);
+      channel->SetName(QStringLiteral("D001C00%1").arg(c));
+      channel->SetCaption(QStringLiteral("Котел %1").arg(c + 1));
+      for (const TSimRegisterDef& def : SimulatedChannel(1)) {
+        auto* reg = new TRegisterNode(channel);
+        reg->SetName(TCustomRegister::RegisterName(1, c, def.Register));
+        ApplySimulatedRegister(*reg, def);
+        auto* label = new TLabelDisplay(reg);
+        label->SetUnits(def.Register <= 2 ? QStringLiteral("бар") : QStringLiteral("м3/ч"));
+        reg->StringData(Line());
+      }
+    }
+  }
+  std::unique_ptr<TBrokerLink> Link(TBrokerSettings settings) {
+    settings.Discovery = true;
+    auto link = Publisher(settings.Url, QStringLiteral("vexa/test"), settings);
+    link->Start();
+    EXPECT_TRUE(Until([&] { return link->State() == TBrokerState::Connected; }));
+    return link;
+  }
+};
+
+// R/+ is the values alone, each of one JSON type whatever it reads and named by its place; the
+// service's own topics are under R/service/.
+TEST_F(PlacedRegistersTest, TheValuesLevelHoldsValuesAloneEachTypedAndPlaced) {
+  TMosquitto broker;
+  TSubscriber values(broker.Port, QStringLiteral("vexa/test/+"));
+  TSubscriber service(broker.Port, QStringLiteral("vexa/test/service/#"));
+  TBrokerSettings settings;
+  settings.Url = broker.Url();
+  auto link = Link(settings);
+  // A whole number read by a register of two decimals, and a Boolean.
+  Reg("D001C001R001")->SetLastStringData(QStringLiteral("35"));
+  Reg("D001C001R004")->SetLastStringData(QStringLiteral("1"));
+  for (const char* name : {"D001C000R001", "D001C001R001", "D001C001R004", "D000C000R002"})
+    link->PublishRead(*Reg(name));
+  TAlarmEvent alarm;
+  alarm.Kind = TAlarmEventKind::Raised;
+  alarm.Name = QStringLiteral("D001C001R001");
+  link->PublishAlarmEvent(alarm);
+  TReportNode report(nullptr);
+  link->PublishArchive(report, QStringLiteral("Котел"));
+  ASSERT_TRUE(Until([&] { return values.Received().size() >= 4 && service.Received().size() >= 3; }));
+  link->Stop();
+
+  for (const TReceived& r : values.Received()) {
+    const QJsonObject o = Json(r.Payload);
+    EXPECT_TRUE(o.contains(QStringLiteral("value")) && o.contains(QStringLiteral("ok")))
+        << r.Topic.toStdString();
+  }
+  const QByteArray pressure = values.On(QStringLiteral("vexa/test/D001C001R001")).at(0).Payload;
+  EXPECT_TRUE(pressure.startsWith(R"({"value":35.00,)")) << pressure.toStdString();
+  const QJsonObject p = Json(pressure);
+  EXPECT_EQ(p.value(QStringLiteral("caption")).toString(), QStringLiteral("Давление"));
+  EXPECT_EQ(p.value(QStringLiteral("channel")).toString(), QStringLiteral("Котел 2"));
+  EXPECT_EQ(p.value(QStringLiteral("regulator")).toString(), QStringLiteral("Котельная"));
+  EXPECT_EQ(
+      Json(values.On(QStringLiteral("vexa/test/D001C000R001")).at(0).Payload).value(QLatin1String("channel")),
+      QJsonValue(QStringLiteral("Котел 1")));
+  EXPECT_EQ(
+      Json(values.On(QStringLiteral("vexa/test/D001C001R004")).at(0).Payload).value(QLatin1String("value")),
+      QJsonValue(true));
+  // A register right under NET has no place.
+  EXPECT_EQ(Json(values.On(QStringLiteral("vexa/test/D000C000R002")).at(0).Payload)
+                .value(QLatin1String("regulator")),
+            QJsonValue(QString()));
+  ASSERT_FALSE(values.On(QStringLiteral("vexa/test/service")).size());
+  EXPECT_EQ(service.On(QStringLiteral("vexa/test/service/status")).at(0).Payload, "online");
+  EXPECT_EQ(service.On(QStringLiteral("vexa/test/service/alarms")).size(), 1u);
+  EXPECT_EQ(service.On(QStringLiteral("vexa/test/service/archives/Котел")).size(), 1u);
+}
+
+// What switches and dashboards send is taken: true/false, 1/0, "on"/"off", and numbers with a
+// point; the result tells the value as written, typed, with the writer the journal names.
+TEST_F(PlacedRegistersTest, WritesTakeWhatSwitchesSendAndTellTheValueAsWritten) {
+  TMosquitto broker({QStringLiteral("line"), QStringLiteral("secret")});
+  TSubscriber sub(broker.Port, QStringLiteral("vexa/test/#"), QStringLiteral("line"),
+                  QStringLiteral("secret"));
+  auto link = Link(broker.Writing(QStringLiteral("vexa/test")));
+  const struct {
+    const char* name;
+    QByteArray asked;
+    const char* outcome;
+    QJsonValue value;
+  } cases[] = {
+      {"D001C000R004", "true", "written", true},
+      {"D001C000R004", R"({"value": false})", "written", false},
+      {"D001C000R004", "ON", "written", true},
+      {"D001C000R004", R"({"value": "off"})", "written", false},
+      {"D001C000R004", "1", "written", true},
+      {"D001C000R004", "maybe", "refused: the register cannot take this value", QJsonValue::Null},
+      {"D000C000R002", "36.55", "written", 36.6},
+      {"D000C000R002", R"({"value": 36.45})", "written", 36.4},
+      {"D001C000R002", "2,5", "written", 2.5},
+  };
+  for (const auto& c : cases) {
+    const QJsonObject result = Ask(sub, c.name, c.asked);
+    EXPECT_EQ(result.value(QStringLiteral("outcome")).toString(), QLatin1String(c.outcome))
+        << c.asked.toStdString();
+    EXPECT_EQ(result.value(QStringLiteral("value")), c.value) << c.asked.toStdString();
+    EXPECT_EQ(result.value(QStringLiteral("user")).toString(), kWhoBroker);
+  }
+  EXPECT_EQ(Reg("D001C000R004")->LastStringData(), QStringLiteral("1"));
+}
+
+// With discovery on, each register has one retained config Home Assistant takes: its required keys,
+// its topics there on the broker; a register that leaves the network leaves no value and no config.
+TEST_F(PlacedRegistersTest, DiscoveryConfigsAndNothingLeftOfARegisterGone) {
+  TMosquitto broker({QStringLiteral("line"), QStringLiteral("secret")});
+  TSubscriber configs(broker.Port, QStringLiteral("homeassistant/#"), QStringLiteral("line"),
+                      QStringLiteral("secret"));
+  TSubscriber values(broker.Port, QStringLiteral("vexa/test/+"), QStringLiteral("line"),
+                     QStringLiteral("secret"));
+  auto link = Link(broker.Writing(QStringLiteral("vexa/test")));
+  const QStringList names{"D001C000R001", "D001C000R002", "D001C000R003", "D001C000R004"};
+  for (const QString& name : names) link->PublishRead(*Reg(name.toLatin1().constData()));
+  ASSERT_TRUE(Until([&] { return values.Received().size() == 4; }));
+  const auto config = [&](const char* component, const char* name) {
+    const QString topic =
+        QStringLiteral("homeassistant/%1/%2/%3/config")
+            .arg(QLatin1String(component), QString::fromLatin1(DiscoveryId(QStringLiteral("vexa/test"))),
+                 QLatin1String(name));
+    return configs.On(topic);
+  };
+  ASSERT_TRUE(Until([&] { return !config("switch", "D001C001R004").empty(); }));
+  const struct {
+    const char* component;
+    const char* name;
+    const char* units;
+  } expected[] = {{"sensor", "D001C000R001", "bar"},
+                  {"number", "D001C000R002", "bar"},
+                  {"sensor", "D001C000R003", "m³/h"},
+                  {"switch", "D001C000R004", nullptr}};
+  // As Home Assistant reads them: from the broker, retained, by a client that comes later.
+  TSubscriber ha(broker.Port, QStringLiteral("#"), QStringLiteral("line"), QStringLiteral("secret"));
+  for (const auto& e : expected) {
+    const auto got = config(e.component, e.name);
+    ASSERT_EQ(got.size(), 1u) << e.name;
+    const QJsonObject o = Json(got[0].Payload);
+    for (const char* key :
+         {"unique_id", "state_topic", "value_template", "availability_topic", "device", "name"})
+      EXPECT_TRUE(o.contains(QLatin1String(key))) << e.name << " " << key;
+    EXPECT_EQ(o.value(QLatin1String("device")).toObject().value(QLatin1String("name")).toString(),
+              QStringLiteral("Котельная"));
+    EXPECT_FALSE(
+        o.value(QLatin1String("device")).toObject().value(QLatin1String("identifiers")).toArray().isEmpty());
+    EXPECT_EQ(o.value(QLatin1String("unit_of_measurement")).toString(), QString::fromUtf8(e.units));
+    EXPECT_EQ(o.contains(QLatin1String("command_topic")), QByteArray(e.component) != "sensor") << e.name;
+    const QString state = o.value(QLatin1String("state_topic")).toString();
+    const QString availability = o.value(QLatin1String("availability_topic")).toString();
+    ASSERT_TRUE(Until([&] { return !ha.On(state).empty() && !ha.On(availability).empty(); })) << e.name;
+    EXPECT_TRUE(ha.On(state)[0].Retained);
+    EXPECT_TRUE(Json(ha.On(state)[0].Payload).contains(QLatin1String("value")));  // what value_template reads
+    EXPECT_EQ(ha.On(availability)[0].Payload,
+              o.value(QLatin1String("payload_available")).toString().toUtf8());
+    if (o.contains(QLatin1String("command_topic")))
+      EXPECT_EQ(o.value(QLatin1String("command_topic")).toString(), state + QStringLiteral("/set"));
+  }
+  QSet<QString> ids;
+  for (const TReceived& r : configs.Received())
+    if (r.Topic.contains(QLatin1String("/D001C")))
+      ids.insert(Json(r.Payload).value(QLatin1String("unique_id")).toString());
+  EXPECT_EQ(ids.size(), 18) << "one for each register of the regulator's two channels";
+
+  // The register goes (a search, an edit): its value and its config are emptied, retained.
+  delete Reg("D001C000R003");
+  link->SweepRetained();
+  const QString value = QStringLiteral("vexa/test/D001C000R003");
+  const QString gone = config("sensor", "D001C000R003").at(0).Topic;
+  ASSERT_TRUE(
+      Until([&] { return ha.On(value).size() == 2 && config("sensor", "D001C000R003").size() == 2; }));
+  EXPECT_TRUE(ha.On(value)[1].Payload.isEmpty());
+  EXPECT_TRUE(config("sensor", "D001C000R003")[1].Payload.isEmpty());
+  link->Stop();
+  TSubscriber later(broker.Port, QStringLiteral("#"), QStringLiteral("line"), QStringLiteral("secret"));
+  ASSERT_TRUE(Until([&] {
+    return later.On(QStringLiteral("vexa/test/D001C000R002")).size() == 1 &&
+           !later.On(QStringLiteral("vexa/test/service/status")).empty();
+  }));
+  EXPECT_TRUE(later.On(value).empty());
+  EXPECT_TRUE(later.On(gone).empty());
 }
 
 }  // namespace
