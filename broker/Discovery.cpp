@@ -126,7 +126,7 @@ TDiscoveryConfig DiscoveryConfigOf(const TCustomRegister& reg, const QByteArray&
   const QString own = reg.Caption().isEmpty() ? reg.Name() : reg.Caption();
   QJsonObject o{
       {QStringLiteral("name"), place.Channel.isEmpty() ? own : place.Channel + QStringLiteral(" / ") + own},
-      {QStringLiteral("unique_id"), QString::fromUtf8("vexa_" + node + '_' + object)},
+      {QStringLiteral("unique_id"), QString::fromUtf8(node + '_' + object)},
       {QStringLiteral("object_id"), QString::fromUtf8(node + '_' + object)},
       {QStringLiteral("state_topic"), state},
       {QStringLiteral("json_attributes_topic"), state},

@@ -67,6 +67,20 @@ QByteArray RoundedDecimal(double v, int digits) {
   return negative && !zero ? '-' + json : json;
 }
 
+// What a consumer that keeps one type per field (a historian) sorts the values by.
+QString KindWord(TValueKind kind) {
+  switch (kind) {
+    case TValueKind::Number:
+      return QStringLiteral("number");
+    case TValueKind::Boolean:
+      return QStringLiteral("boolean");
+    case TValueKind::Text:
+    case TValueKind::None:
+      break;
+  }
+  return QStringLiteral("text");
+}
+
 const TRootNode* Level(const TComponent* node) {
   // NET itself is no level: only a node that has an owner.
   const auto* level = dynamic_cast<const TRootNode*>(node);
@@ -152,7 +166,8 @@ QByteArray ValuePayload(const TRead& r) {
                       {QStringLiteral("caption"), QString::fromUtf8(r.Caption)},
                       {QStringLiteral("channel"), QString::fromUtf8(r.Channel)},
                       {QStringLiteral("regulator"), QString::fromUtf8(r.Regulator)},
-                      {QStringLiteral("units"), QString::fromUtf8(r.Units)}};
+                      {QStringLiteral("units"), QString::fromUtf8(r.Units)},
+                      {QStringLiteral("type"), KindWord(r.Type.Kind)}};
   return WithValue(o, r.Ok ? JsonValue(text, r.Type) : QByteArray("null"));
 }
 

@@ -58,7 +58,8 @@ TWriteRequest ReadWriteRequest(const QByteArray& level, const QByteArray& payloa
     const QJsonDocument doc = QJsonDocument::fromJson(payload, &error);
     if (error.error == QJsonParseError::NoError && doc.isObject()) {
       const QJsonValue v = doc.object().value(QStringLiteral("value"));
-      value = v.isDouble() ? FloatToStr(v.toDouble())
+      // A number as the message wrote it, with a point: the register's separator is put in later.
+      value = v.isDouble() ? QString::number(v.toDouble(), 'g', 15)
               : v.isBool() ? (v.toBool() ? QStringLiteral("true") : QStringLiteral("false"))
                            : v.toString();
       r.User = Bounded(doc.object().value(QStringLiteral("user")).toString());

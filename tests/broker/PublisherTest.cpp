@@ -770,6 +770,7 @@ TEST_F(PlacedRegistersTest, TheValuesLevelHoldsValuesAloneEachTypedAndPlaced) {
   EXPECT_EQ(p.value(QStringLiteral("caption")).toString(), QStringLiteral("Давление"));
   EXPECT_EQ(p.value(QStringLiteral("channel")).toString(), QStringLiteral("Котел 2"));
   EXPECT_EQ(p.value(QStringLiteral("regulator")).toString(), QStringLiteral("Котельная"));
+  EXPECT_EQ(p.value(QStringLiteral("type")).toString(), QStringLiteral("number"));
   EXPECT_EQ(
       Json(values.On(QStringLiteral("vexa/test/D001C000R001")).at(0).Payload).value(QLatin1String("channel")),
       QJsonValue(QStringLiteral("Котел 1")));

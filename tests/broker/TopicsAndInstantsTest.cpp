@@ -144,7 +144,8 @@ TEST(RemoteWriteQueueTest, WhatAClientSentIsBoundedBeforeAnythingSeesIt) {
   const TCase cases[] = {
       {"31.5", QStringLiteral("31.5"), {}, false},
       {R"({"value": "20", "user": "dispatcher"})", QStringLiteral("20"), QStringLiteral("dispatcher"), false},
-      {R"({"value": 31.5})", FloatToStr(31.5), {}, false},
+      {R"({"value": 31.5})", QStringLiteral("31.5"), {}, false},
+      {R"({"value": true})", QStringLiteral("true"), {}, false},
       {huge, QString(kLongestRemoteText, QLatin1Char('7')), {}, true},
       {QByteArray(101, '1'), QString(kLongestRemoteText, QLatin1Char('1')), {}, true},
       {QByteArray(100, '1'), QString(kLongestRemoteText, QLatin1Char('1')), {}, false},
