@@ -25,14 +25,29 @@ TBrokerLink::TBrokerLink(TNetwork& network, TBrokerOptions options)
   // Nothing is heard that could not be written: no subscription while writes are off.
   std::vector<QByteArray> subscriptions;
   if (writes) subscriptions.push_back(WritesSubscription(root_));
-  session_ = std::make_unique<TBrokerSession>(options_, std::move(subscriptions));
+  // What the broker retains of values and configs, glanced at after each connection: a register
+  // removed while the link was away left them there.
+  session_ = std::make_unique<TBrokerSession>(options_, std::move(subscriptions), RetainedGlances(root_));
   writer_ = std::make_unique<TRemoteWriter>(network_, options_, *session_, instants_);
   session_->News = [this](const QString& text) {
     if (News) News(text);
   };
-  session_->Woken = [this] { writer_->Serve(); };
-  session_->Heard = [this](const QByteArray& topic, const QByteArray& payload) {
-    writer_->Hear(topic, payload);
+  session_->Woken = [this] {
+    writer_->Serve();
+    ClearRetained();
+  };
+  session_->Heard = [this](const QByteArray& topic, const QByteArray& payload, bool retained) {
+    // A write is asked now, never replayed from what the broker kept at each connection.
+    if (!retained) {
+      writer_->Hear(topic, payload);
+      return;
+    }
+    if (payload.isEmpty()) return;
+    {
+      const std::lock_guard lock(retainedMutex_);
+      retained_.push_back(topic);
+    }
+    session_->Tell(QString());
   };
   writer_->News = [this](const QString& text) {
     if (News) News(text);
@@ -93,6 +108,17 @@ void TBrokerLink::PublishAlarmEvent(const TAlarmEvent& event) {
 
 void TBrokerLink::SweepRetained() {
   for (TOutgoing& m : roster_.Update(network_)) Push(std::move(m));
+}
+
+void TBrokerLink::ClearRetained() {
+  std::vector<QByteArray> topics;
+  {
+    const std::lock_guard lock(retainedMutex_);
+    topics.swap(retained_);
+  }
+  if (topics.empty()) return;
+  SweepRetained();  // the roster as the network is now
+  for (TOutgoing& m : roster_.Stale(topics)) Push(std::move(m));
 }
 
 int TBrokerLink::JoinAlarms(TAlarmMonitor& alarms) {

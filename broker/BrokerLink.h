@@ -15,6 +15,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <vector>
 
 #include "broker/ConnectionCheck.h"
 #include "broker/Discovery.h"
@@ -88,6 +90,8 @@ class TBrokerLink {
 
  private:
   void Push(TOutgoing message) { session_->Push(std::move(message)); }
+  // Main thread: what the broker retained that no register of the network stands for, emptied.
+  void ClearRetained();
 
   TNetwork& network_;
   TBrokerOptions options_;
@@ -97,6 +101,8 @@ class TBrokerLink {
   std::unique_ptr<TRemoteWriter> writer_;
   TRetainedRoster roster_;
   std::unique_ptr<QTimer> sweep_;
+  std::mutex retainedMutex_;
+  std::vector<QByteArray> retained_;  // topics the broker told retained (under retainedMutex_)
   int readTicket_ = 0;
   int archiveTicket_ = 0;
 };

@@ -4,6 +4,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSet>
 #include <cmath>
 #include <cstdint>
 #include <utility>
@@ -98,6 +99,11 @@ QByteArray DiscoveryId(const QString& text) {
   if (id.isEmpty() || changed)
     id += '_' + QCryptographicHash::hash(text.toUtf8(), QCryptographicHash::Sha1).toHex().left(8);
   return id;
+}
+
+std::vector<QByteArray> RetainedGlances(const QByteArray& root) {
+  return {root + "/+",
+          QByteArray(kDiscoveryPrefix) + "/+/" + DiscoveryId(QString::fromUtf8(root)) + "/+/config"};
 }
 
 TDiscoveryConfig DiscoveryConfigOf(const TCustomRegister& reg, const QByteArray& root, bool writes) {
@@ -204,6 +210,24 @@ std::vector<TOutgoing> TRetainedRoster::Update(TNetwork& network) {
     if (it->Value) retained(ValueTopic(root_, it.key()), {});
     if (!it->ConfigTopic.isEmpty()) retained(it->ConfigTopic, {});
     it = entries_.erase(it);
+  }
+  return out;
+}
+
+std::vector<TOutgoing> TRetainedRoster::Stale(const std::vector<QByteArray>& topics) const {
+  QSet<QByteArray> standing;
+  for (auto it = entries_.cbegin(); it != entries_.cend(); ++it) {
+    standing.insert(ValueTopic(root_, it.key()));
+    if (!it->ConfigTopic.isEmpty()) standing.insert(it->ConfigTopic);
+  }
+  std::vector<TOutgoing> out;
+  for (const QByteArray& topic : topics) {
+    if (standing.contains(topic)) continue;
+    standing.insert(topic);  // once
+    TOutgoing m;
+    m.Topic = topic;
+    m.Retain = true;
+    out.push_back(std::move(m));
   }
   return out;
 }

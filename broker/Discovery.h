@@ -31,6 +31,9 @@ struct TDiscoveryConfig {
   QByteArray Topic;
   QByteArray Payload;
 };
+// The subscriptions that hear what the broker retains of a root's values and discovery configs.
+std::vector<QByteArray> RetainedGlances(const QByteArray& root);
+
 // The config of one register under the root; `writes`: writes from the broker are allowed.
 TDiscoveryConfig DiscoveryConfigOf(const TCustomRegister& reg, const QByteArray& root, bool writes);
 
@@ -42,6 +45,9 @@ class TRetainedRoster {
   // The messages that bring the broker in line with the network as it is now: configs new or
   // changed, and the empty retained messages of registers gone.
   std::vector<TOutgoing> Update(TNetwork& network);
+  // Of topics the broker retains (values and configs under this root), the empty retained messages
+  // of those no register stands for now (as of the last Update).
+  std::vector<TOutgoing> Stale(const std::vector<QByteArray>& topics) const;
 
  private:
   struct TEntry {

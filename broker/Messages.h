@@ -40,7 +40,8 @@ TPlace PlaceOf(const TCustomRegister& reg);
 // Copies of their own, as UTF-8, for the session's thread (see Detached, broker/Session.h).
 struct TRead {
   QByteArray Name, Text, Caption, Channel, Regulator, Units;
-  QByteArray Time;  // ISO 8601 in UTC
+  QByteArray Time;   // ISO 8601 in UTC
+  QByteArray Value;  // as JSON
   TValueType Type;
   bool Ok = false;
 };

@@ -94,11 +94,13 @@ TBrokerOptions BrokerOptionsFor(const TBrokerSettings& settings, const QString& 
   return o;
 }
 
-TBrokerSession::TBrokerSession(const TBrokerOptions& options, std::vector<QByteArray> subscriptions)
+TBrokerSession::TBrokerSession(const TBrokerOptions& options, std::vector<QByteArray> subscriptions,
+                               std::vector<QByteArray> glances)
     : options_(options),
       root_(options.TopicRoot.toUtf8()),
       statusTopic_(StatusTopic(root_)),
-      subscriptions_(std::move(subscriptions)) {}
+      subscriptions_(std::move(subscriptions)),
+      glances_(std::move(glances)) {}
 
 TBrokerSession::~TBrokerSession() {
   Stop(0);
@@ -288,6 +290,11 @@ void TBrokerSession::Run() {
           std::chrono::duration_cast<std::chrono::milliseconds>(*stopBy - TSteady::now()).count();
       timeoutMs = static_cast<int>(std::clamp<int64_t>(left, 0, timeoutMs));
     }
+    if (glanceEnd_) {
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(*glanceEnd_ - TSteady::now()).count();
+      timeoutMs = static_cast<int>(std::clamp<int64_t>(left, 0, timeoutMs));
+    }
     pollfd fds[2] = {{wakeFd_, POLLIN, 0},
                      {sock, static_cast<short>(POLLIN | (mosquitto_want_write(mosq_) ? POLLOUT : 0)), 0}};
     ::poll(fds, sock >= 0 ? 2 : 1, timeoutMs);
@@ -300,6 +307,11 @@ void TBrokerSession::Run() {
       mosquitto_loop(mosq_, 0, 100);
       if (mosquitto_socket(mosq_) < 0) connected_ = false;
       if (connected_ && greet_) Greet();
+      if (connected_ && glanceEnd_ && TSteady::now() >= *glanceEnd_) {
+        // What the broker retained came at once: from here on the glances would only echo ours.
+        glanceEnd_.reset();
+        for (const QByteArray& topic : glances_) mosquitto_unsubscribe(mosq_, nullptr, topic.constData());
+      }
     }
   }
   const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*stopBy - TSteady::now()).count();
@@ -420,11 +432,24 @@ void TBrokerSession::Greet() {
   subscribing_ = 0;
   for (const QByteArray& topic : subscriptions_)
     if (mosquitto_subscribe(mosq_, nullptr, topic.constData(), kQos) == MOSQ_ERR_SUCCESS) ++subscribing_;
+  // The glances' answers change no state: Connected waits for the subscriptions alone.
+  glanceMids_.clear();
+  for (const QByteArray& topic : glances_) {
+    int mid = 0;
+    if (mosquitto_subscribe(mosq_, &mid, topic.constData(), kQos) == MOSQ_ERR_SUCCESS)
+      glanceMids_.push_back(mid);
+  }
+  if (!glances_.empty()) glanceEnd_ = TSteady::now() + std::chrono::milliseconds(options_.GlanceMs);
   if (subscribing_ == 0) OnSubscribe(mosq_, this, 0, 0, nullptr);
 }
 
-void TBrokerSession::OnSubscribe(mosquitto*, void* self, int, int, const int*) {
+void TBrokerSession::OnSubscribe(mosquitto*, void* self, int mid, int, const int*) {
   auto& p = *static_cast<TBrokerSession*>(self);
+  if (const auto glance = std::find(p.glanceMids_.begin(), p.glanceMids_.end(), mid);
+      glance != p.glanceMids_.end()) {
+    p.glanceMids_.erase(glance);
+    return;
+  }
   if (p.subscribing_ > 0 && --p.subscribing_ > 0) return;
   p.SetState(TBrokerState::Connected,
              QStringLiteral("MQTT: подключен к %1").arg(BrokerEndpoint(p.options_.Settings)));
@@ -447,7 +472,8 @@ void TBrokerSession::OnMessage(mosquitto*, void* self, const mosquitto_message* 
   auto& p = *static_cast<TBrokerSession*>(self);
   if (!p.Heard) return;
   p.Heard(QByteArray(message->topic),
-          QByteArray::fromRawData(static_cast<const char*>(message->payload), message->payloadlen));
+          QByteArray::fromRawData(static_cast<const char*>(message->payload), message->payloadlen),
+          message->retain);
 }
 
 }  // namespace vexa

@@ -38,8 +38,10 @@ struct TBrokerOptions {
   int RetryFirstMs = 500;
   int RetryLongestMs = 30000;
   int KeepAliveSeconds = 30;
-  // How often the link looks for registers gone and discovery configs changed.
+  // How often the link looks for registers gone and discovery configs changed, and how long after
+  // connecting it listens for what the broker retains of registers gone meanwhile.
   int SweepMs = 1000;
+  int GlanceMs = 3000;
   // The instant the program's clock stands for now; empty: the system's (a test sets it with its
   // clock).
   std::function<int64_t()> UtcNowMs;
@@ -62,7 +64,9 @@ QString Detached(const QString& text);
 class TBrokerSession : public QObject {
  public:
   // `subscriptions`: heard once connected (the state is Connected when the broker took them).
-  TBrokerSession(const TBrokerOptions& options, std::vector<QByteArray> subscriptions);
+  // `glances`: subscribed for GlanceMs after each connection, to hear what the broker retains.
+  TBrokerSession(const TBrokerOptions& options, std::vector<QByteArray> subscriptions,
+                 std::vector<QByteArray> glances = {});
   ~TBrokerSession() override;  // Stop
   TBrokerSession(const TBrokerSession&) = delete;
   TBrokerSession& operator=(const TBrokerSession&) = delete;
@@ -90,8 +94,9 @@ class TBrokerSession : public QObject {
   std::function<void(const QString& text)> News;
   // Main thread, after the news of each wake.
   std::function<void()> Woken;
-  // The session's thread: a message on a subscribed topic.
-  std::function<void(const QByteArray& topic, const QByteArray& payload)> Heard;
+  // The session's thread: a message on a subscribed topic; `retained`: one the broker kept, told
+  // as the subscription began.
+  std::function<void(const QByteArray& topic, const QByteArray& payload, bool retained)> Heard;
 
  protected:
   bool event(QEvent* e) override;
@@ -118,6 +123,7 @@ class TBrokerSession : public QObject {
   const QByteArray root_;
   const QByteArray statusTopic_;
   const std::vector<QByteArray> subscriptions_;
+  const std::vector<QByteArray> glances_;
 
   mutable std::mutex mutex_;
   std::deque<TOutgoing> queue_;
@@ -139,6 +145,8 @@ class TBrokerSession : public QObject {
   int retryMs_ = 0;
   int lastRefusal_ = -1;
   int subscribing_ = 0;  // subscriptions not yet taken
+  std::optional<std::chrono::steady_clock::time_point> glanceEnd_;
+  std::vector<int> glanceMids_;  // glances the broker has not yet answered
 
   std::atomic<int64_t> delivered_ = 0;
   std::atomic<int64_t> droppedTotal_ = 0;

@@ -898,5 +898,28 @@ TEST_F(PlacedRegistersTest, DiscoveryConfigsAndNothingLeftOfARegisterGone) {
   EXPECT_TRUE(later.On(gone).empty());
 }
 
+// A register removed while the link was away (the service stopped for a search) left its value
+// and config retained: the link empties them when it connects, and leaves those of the network's.
+TEST_F(PlacedRegistersTest, WhatARegisterRemovedMeanwhileLeftIsEmptiedOnConnecting) {
+  TMosquitto broker;
+  TSubscriber sub(broker.Port, QStringLiteral("#"));
+  const QString node = QString::fromLatin1(DiscoveryId(QStringLiteral("vexa/test")));
+  const QString goneValue = QStringLiteral("vexa/test/D009C000R001");
+  const QString goneConfig = QStringLiteral("homeassistant/sensor/%1/D009C000R001/config").arg(node);
+  const QString keptValue = QStringLiteral("vexa/test/D001C000R001");
+  const QString otherRoot = QStringLiteral("vexa/other/D009C000R001");
+  for (const QString& topic : {goneValue, goneConfig, keptValue, otherRoot}) sub.Publish(topic, "{}", true);
+  ASSERT_TRUE(Until([&] { return sub.On(otherRoot).size() == 1; }));
+  TBrokerSettings settings;
+  settings.Url = broker.Url();
+  auto link = Link(settings);
+  ASSERT_TRUE(Until([&] { return sub.On(goneValue).size() == 2 && sub.On(goneConfig).size() == 2; }));
+  EXPECT_TRUE(sub.On(goneValue)[1].Payload.isEmpty());
+  EXPECT_TRUE(sub.On(goneConfig)[1].Payload.isEmpty());
+  link->Stop();
+  EXPECT_EQ(sub.On(keptValue).size(), 1u) << "a register of the network keeps its value";
+  EXPECT_EQ(sub.On(otherRoot).size(), 1u) << "another root is another link's";
+}
+
 }  // namespace
 }  // namespace vexa::test

@@ -178,12 +178,14 @@ TEST(BrokerValueTest, EachRegisterHasOneJsonTypeAndTheWritesRounding) {
     QString text;
     TValueType type;
     QByteArray json;
-  } cases[] = {
-      {"35", tenths, "35.0"},     {"34,9", tenths, "34.9"}, {"36,55", tenths, "36.6"},
-      {"36.45", tenths, "36.4"},  {"-0,04", tenths, "0.0"}, {"-2,96", tenths, "-3.0"},
-      {"99,95", tenths, "100.0"}, {"7", whole, "7"},        {"2,5", whole, "2"},
-      {"***", tenths, "null"},    {"1", flag, "true"},      {"off", flag, "false"},
-      {"ON", flag, "true"},       {"yes", flag, "null"},    {"Котел \"2\"", text, R"("Котел \"2\"")"}};
+  } cases[] = {{"35", tenths, "35.0"},     {"34,9", tenths, "34.9"},
+               {"36,55", tenths, "36.6"},  {"36.45", tenths, "36.4"},
+               {"-0,04", tenths, "0.0"},   {"-2,96", tenths, "-3.0"},
+               {"99,95", tenths, "100.0"}, {"7", whole, "7"},
+               {"2,5", whole, "2"},        {"***", tenths, "null"},
+               {"1", flag, "true"},        {"off", flag, "false"},
+               {"ON", flag, "true"},       {"a\nb\\", text, R"("a\u000ab\\")"},
+               {"yes", flag, "null"},      {"Котел \"2\"", text, R"("Котел \"2\"")"}};
   for (const auto& c : cases) EXPECT_EQ(JsonValue(c.text, c.type), c.json) << c.text.toStdString();
 
   const std::pair<const char*, const char*> units[] = {{"бар", "bar"},    {"°C", "°C"},     {"°С", "°C"},
