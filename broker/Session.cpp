@@ -11,6 +11,7 @@
 #include <QFile>
 #include <algorithm>
 #include <csignal>
+#include <cstring>
 #include <ctime>
 
 #include "broker/Topics.h"
@@ -470,6 +471,12 @@ void TBrokerSession::OnPublish(mosquitto*, void* self, int) {
 
 void TBrokerSession::OnMessage(mosquitto*, void* self, const mosquitto_message* message) {
   auto& p = *static_cast<TBrokerSession*>(self);
+  // The broker tells what it retains as a subscription begins, before anything published later: a
+  // live message on a glance (our own, echoed) means that was all.
+  const bool write =
+      QByteArray::fromRawData(message->topic, static_cast<qsizetype>(std::strlen(message->topic)))
+          .endsWith("/set");
+  if (!message->retain && !write && p.glanceEnd_) p.glanceEnd_ = TSteady::now();
   if (!p.Heard) return;
   p.Heard(QByteArray(message->topic),
           QByteArray::fromRawData(static_cast<const char*>(message->payload), message->payloadlen),
