@@ -90,7 +90,7 @@ std::optional<TBrokerAddress> ParseBrokerUrl(const QString& text) {
 bool TBrokerSettings::operator==(const TBrokerSettings& o) const {
   return Url == o.Url && User == o.User && Password == o.Password && CaFile == o.CaFile &&
          TopicRoot == o.TopicRoot && ClientId == o.ClientId && QueueBound == o.QueueBound &&
-         Writes == o.Writes;
+         Writes == o.Writes && Discovery == o.Discovery;
 }
 
 QStringList TBrokerSettings::Problems() const {
@@ -156,10 +156,10 @@ TBrokerSettings LoadBrokerSettings(const QString& programFolder) {
     s.FileProblems << QStringLiteral("MQTT.ini: файл %1 не читается как INI.").arg(path);
     return s;
   }
-  const QStringList known{QStringLiteral("Url"),        QStringLiteral("User"),
-                          QStringLiteral("Password"),   QStringLiteral("CaFile"),
-                          QStringLiteral("TopicRoot"),  QStringLiteral("ClientId"),
-                          QStringLiteral("QueueBound"), QStringLiteral("Writes")};
+  const QStringList known{
+      QStringLiteral("Url"),        QStringLiteral("User"),      QStringLiteral("Password"),
+      QStringLiteral("CaFile"),     QStringLiteral("TopicRoot"), QStringLiteral("ClientId"),
+      QStringLiteral("QueueBound"), QStringLiteral("Writes"),    QStringLiteral("Discovery")};
   for (const QString& key : ini.allKeys()) {
     const bool ours = key.startsWith(kGroup + QLatin1Char('/')) && known.contains(key.mid(kGroup.size() + 1));
     if (!ours) s.FileProblems << QStringLiteral("MQTT.ini: неизвестный ключ %1.").arg(Shown(key));
@@ -211,6 +211,16 @@ TBrokerSettings LoadBrokerSettings(const QString& programFolder) {
     else
       s.FileProblems << KeyProblem(QStringLiteral("Writes"), *writes, QStringLiteral("нужно true или false"));
   }
+  if (const auto discovery = text(QStringLiteral("Discovery")); discovery && !discovery->isEmpty()) {
+    const QString word = discovery->trimmed().toLower();
+    if (word == QLatin1String("homeassistant"))
+      s.Discovery = true;
+    else if (word == QLatin1String("none"))
+      s.Discovery = false;
+    else
+      s.FileProblems << KeyProblem(QStringLiteral("Discovery"), *discovery,
+                                   QStringLiteral("нужно homeassistant или none"));
+  }
   return s;
 }
 
@@ -239,6 +249,8 @@ bool SaveBrokerSettings(const QString& programFolder, const TBrokerSettings& s, 
   ini.setValue(QStringLiteral("ClientId"), s.ClientId);
   ini.setValue(QStringLiteral("QueueBound"), s.QueueBound);
   ini.setValue(QStringLiteral("Writes"), s.Writes);
+  ini.setValue(QStringLiteral("Discovery"),
+               s.Discovery ? QStringLiteral("homeassistant") : QStringLiteral("none"));
   ini.endGroup();
   ini.sync();
   if (ini.status() != QSettings::NoError) {

@@ -35,6 +35,8 @@ struct TBrokerSettings {
   QString ClientId;   // empty: vexa-<host name>-<program folder's name>
   int QueueBound = kDefaultQueueBound;
   bool Writes = false;  // values written from the broker
+  // Home Assistant's discovery configs published (MQTT.ini: Discovery=homeassistant).
+  bool Discovery = false;
   // What the file held that could not be taken, one text per key ("Ключ ... не подходит"): the field
   // keeps its default, and the settings are not usable until the file is put right.
   QStringList FileProblems;

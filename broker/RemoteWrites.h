@@ -1,19 +1,37 @@
 #pragma once
-// Writes asked through the broker, between the publisher's thread that hears them and the main
-// thread that makes them: a bounded queue with its overflow rule, and the request's reading.
+// Writes asked through the broker, between the session's thread that hears them and the main
+// thread that makes them: a bounded queue with its overflow rule, the request's reading, and the
+// writer that makes them one at a time between the poller's reads.
 //
 // The queue holds kRemoteWriteBound requests; one more is answered at once on …/result with
 // kBusyOutcome, and a burst of such refusals (from the first until the queue next runs dry) is one
-// event of the journal and one line of news with its count, not one per message.
+// event of the journal and one line of news with its count, not one per message. After a write
+// that held the line T ms, the next one starts no sooner than T ms later, so the other registers
+// keep at least half their read rate.
 
 #include <QByteArray>
 #include <QString>
+#include <chrono>
 #include <cstdint>
 #include <deque>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
+#include <vector>
+
+#include "broker/Messages.h"
+#include "core/LineWriter.h"
+
+class QTimer;
 
 namespace vexa {
+
+class TNetwork;
+class TCustomRegister;
+class TBrokerSession;
+class TInstants;
+struct TBrokerOptions;
 
 inline constexpr int kRemoteWriteBound = 256;
 // The journal's bound on what a client's message chose (value, user), kept on …/result too.
@@ -30,9 +48,25 @@ struct TWriteRequest {
 // anything else sees it.
 TWriteRequest ReadWriteRequest(const QByteArray& level, const QByteArray& payload);
 
-// The result published on …/result for a write asked: what was asked, bounded, and what came of it.
-QByteArray WriteResultPayload(const QString& value, bool ok, const QString& outcome, const QString& user,
-                              const QString& isoTime);
+// A write asked through the broker and what came of it: the journal's row and the alarms topic's
+// message are made from it.
+struct TRemoteWrite {
+  double Time = 0;
+  QString Register;
+  QString Caption;  // the register's, when there is one
+  QString Value;    // as written; as asked when refused
+  QString Asked;    // the text the message sent, bounded
+  TValueType Type;  // the register's; None when there is no such register
+  QString User;     // as the message named the writer; empty when it did not
+  bool Written = false;
+  QString Outcome;  // OutcomeWord: "written", or why not
+};
+
+// The writer the journal records for a message that named none. The broker does not tell a
+// subscriber who published, so the name in the message, unchecked, is all there is.
+inline const QString kWhoBroker = QStringLiteral("mqtt");
+// The writer as journaled and published: the message's, bounded, or kWhoBroker.
+QString WriterOf(const TRemoteWrite& write);
 
 class TRemoteWriteQueue {
  public:
@@ -51,6 +85,60 @@ class TRemoteWriteQueue {
   std::deque<TWriteRequest> queue_;
   int64_t burst_ = 0;  // refused since the burst began; 0: no burst
   int64_t refusedTotal_ = 0;
+};
+
+// Main thread: the writes heard by a session, checked and made one at a time, paced, each outcome
+// published on …/result and told to Written.
+class TRemoteWriter {
+ public:
+  TRemoteWriter(TNetwork& network, const TBrokerOptions& options, TBrokerSession& session,
+                const TInstants& instants);
+  ~TRemoteWriter();
+  TRemoteWriter(const TRemoteWriter&) = delete;
+  TRemoteWriter& operator=(const TRemoteWriter&) = delete;
+
+  // The session's thread: a message on a write's topic.
+  void Hear(const QByteArray& topic, const QByteArray& payload);
+  // Main thread: what was heard since, served.
+  void Serve();
+  // From Open to Close, writes are served; Close refuses what waits, unanswered.
+  void Open();
+  void Close();
+  // No write is started from here on (a run's end, before its save).
+  void Hold();
+  bool Allowed() const;
+  int64_t RefusedBusy() const { return queue_.RefusedTotal(); }
+  int Waiting() const { return queue_.Size(); }
+
+  // Main thread, after each write asked (the alarm journal's hook), and once for each burst of
+  // writes refused as busy.
+  std::function<void(const TRemoteWrite& write)> Written;
+  // Main thread: news in words.
+  std::function<void(const QString& text)> News;
+
+ private:
+  void ServeNext();
+  // The checks before a write; the register to write when they pass.
+  TCustomRegister* Check(const TWriteRequest& request, TRemoteWrite& w);
+  // The write itself, one call: `done` on the main thread once the line has answered.
+  void Execute(TCustomRegister& reg, const QString& text, TWriteDone done);
+  void Finish(const TRemoteWrite& w);
+
+  TNetwork& network_;
+  const TBrokerOptions& options_;
+  TBrokerSession& session_;
+  const TInstants& instants_;
+  const QByteArray root_;
+  TRemoteWriteQueue queue_;
+  std::unique_ptr<QTimer> timer_;  // the next write's turn
+  std::chrono::steady_clock::time_point nextAt_{};
+  bool open_ = false;
+  bool writing_ = false;
+  bool held_ = false;
+  // Dies with the writer: a write's completion that comes later finds it gone.
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+  std::mutex mutex_;
+  std::vector<TWriteRequest> busyFirsts_;  // first refusals of bursts, for the journal (under mutex_)
 };
 
 }  // namespace vexa

@@ -34,6 +34,41 @@ bool IsPublishableTopic(const QByteArray& topic) {
          mosquitto_pub_topic_check2(topic.constData(), static_cast<size_t>(size)) == MOSQ_ERR_SUCCESS;
 }
 
+QByteArray ValueTopic(const QByteArray& root, const QString& registerName) {
+  return root + '/' + TopicLevel(registerName);
+}
+
+QByteArray ResultTopic(const QByteArray& root, const QByteArray& level) {
+  return root + '/' + level + "/result";
+}
+
+QByteArray WritesSubscription(const QByteArray& root) {
+  return root + "/+/set";
+}
+
+QByteArray LevelOfWriteTopic(const QByteArray& root, const QByteArray& topic) {
+  const QByteArray prefix = root + '/';
+  if (!topic.startsWith(prefix) || !topic.endsWith("/set")) return {};
+  const QByteArray level = topic.mid(prefix.size(), topic.size() - prefix.size() - 4);
+  return level.contains('/') ? QByteArray() : level;
+}
+
+QByteArray StatusTopic(const QByteArray& root) {
+  return root + "/service/status";
+}
+
+QByteArray DroppedTopic(const QByteArray& root) {
+  return root + "/service/dropped";
+}
+
+QByteArray AlarmsTopic(const QByteArray& root) {
+  return root + "/service/alarms";
+}
+
+QByteArray ArchiveTopic(const QByteArray& root, const QString& archiveName) {
+  return root + "/service/archives/" + TopicLevel(archiveName);
+}
+
 QString TopicRootProblem(const QString& root) {
   const QByteArray bytes = root.toUtf8();
   // The longest levels made from names, and "/<level>/result", still fit in a topic.

@@ -18,6 +18,19 @@ inline constexpr int kMaxLevelBytes = 1024;
 QByteArray TopicLevel(const QString& name);
 // Whether libmosquitto takes this topic to publish on.
 bool IsPublishableTopic(const QByteArray& topic);
+// The topics under a root. A register's value is R/<level>, a write asked R/<level>/set, its outcome
+// R/<level>/result; everything else is under R/service/, so that R/+ is the values alone:
+// R/service/status ("online", "offline" as the last will), R/service/dropped, R/service/alarms,
+// R/service/archives/<level>.
+QByteArray ValueTopic(const QByteArray& root, const QString& registerName);
+QByteArray ResultTopic(const QByteArray& root, const QByteArray& level);
+QByteArray WritesSubscription(const QByteArray& root);
+// The level a write's topic names, or empty when the topic is no write under this root.
+QByteArray LevelOfWriteTopic(const QByteArray& root, const QByteArray& topic);
+QByteArray StatusTopic(const QByteArray& root);
+QByteArray DroppedTopic(const QByteArray& root);
+QByteArray AlarmsTopic(const QByteArray& root);
+QByteArray ArchiveTopic(const QByteArray& root, const QString& archiveName);
 // What is wrong with a topic root, in the settings' words; empty when it is usable. Besides the
 // topic check: no empty level, and room left under it for the levels made from names.
 QString TopicRootProblem(const QString& root);

@@ -8,7 +8,7 @@
 #include "alarms/gui/AlarmLimitsUnit.h"
 #include "alarms/gui/AlarmsUnit.h"
 #include "alarms/model/AlarmMonitor.h"
-#include "broker/Publisher.h"
+#include "broker/BrokerLink.h"
 #include "core/Comm.h"
 #include "core/ExecuterUnit.h"
 #include "core/Network.h"
@@ -191,7 +191,7 @@ void TProgram::StartBroker() {
     return;
   }
   if (!settings.Enabled()) return;
-  broker_ = std::make_unique<TBrokerPublisher>(*network_, BrokerOptionsFor(settings, network_->Dir()));
+  broker_ = std::make_unique<TBrokerLink>(*network_, BrokerOptionsFor(settings, network_->Dir()));
   // The broker's news (connected, lost, messages dropped) in the status line.
   broker_->News = [main = mainForm_.get(), broker = broker_.get()](const QString& text) {
     const TBrokerState state = broker->State();

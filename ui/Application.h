@@ -124,7 +124,7 @@ class TProgram : public QObject {
   std::unique_ptr<TAlarmMonitor> alarms_;
   std::unique_ptr<class QTimer> alarmTick_;
   // Follows the network and the alarms, so it goes before both.
-  std::unique_ptr<class TBrokerPublisher> broker_;
+  std::unique_ptr<class TBrokerLink> broker_;
   int brokerAlarms_ = 0;  // its ticket among the alarms' observers
   QStringList created_;
   bool instancePerFolder_ = false;

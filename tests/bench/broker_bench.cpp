@@ -29,7 +29,7 @@
 #include <mutex>
 #include <vector>
 
-#include "broker/Publisher.h"
+#include "broker/BrokerLink.h"
 #include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "core/Services.h"
@@ -146,7 +146,7 @@ int main(int argc, char** argv) {
   settings.Url = QStringLiteral("mqtt://127.0.0.1:%1").arg(port);
   TBrokerOptions options = BrokerOptionsFor(settings, dir.path());
   options.TopicRoot = QStringLiteral("bench");
-  TBrokerPublisher publisher(network, options);
+  TBrokerLink publisher(network, options);
   publisher.Start();
   network.StartPoller();
 

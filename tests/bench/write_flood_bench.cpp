@@ -28,7 +28,7 @@
 #include <atomic>
 #include <cstdio>
 
-#include "broker/Publisher.h"
+#include "broker/BrokerLink.h"
 #include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "core/Services.h"
@@ -202,7 +202,7 @@ int main(int argc, char** argv) {
   settings.Writes = true;
   TBrokerOptions options = BrokerOptionsFor(settings, dir.path());
   options.TopicRoot = QStringLiteral("bench");
-  TBrokerPublisher publisher(network, options);
+  TBrokerLink publisher(network, options);
   publisher.Start();
   TClient client;
   if (!client.Connect(port)) {

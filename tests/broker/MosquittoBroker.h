@@ -222,9 +222,9 @@ class TSubscriber {
       if (r.Topic == topic) out.push_back(r);
     return out;
   }
-  void Publish(const QString& topic, const QByteArray& payload) {
+  void Publish(const QString& topic, const QByteArray& payload, bool retain = false) {
     mosquitto_publish(mosq_, nullptr, topic.toUtf8().constData(), static_cast<int>(payload.size()),
-                      payload.constData(), 1, false);
+                      payload.constData(), 1, retain);
   }
 
  private:

@@ -5,19 +5,24 @@
 #include <gtest/gtest.h>
 
 #include <QDateTime>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <QSet>
 #include <algorithm>
 #include <cmath>
 #include <memory>
 #include <optional>
 #include <thread>
 
-#include "broker/Publisher.h"
+#include "broker/AlarmHook.h"
+#include "broker/BrokerLink.h"
+#include "broker/Discovery.h"
 #include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "core/Services.h"
+#include "core/SimulatedNetwork.h"
 #include "reports/model/ReportNode.h"
 #include "support/TestSupport.h"
 #include "tests/broker/MosquittoBroker.h"
@@ -41,15 +46,15 @@ class PublisherTest : public TVexaTest {
   }
 
   // A publisher of the test's network with quick retries.
-  std::unique_ptr<TBrokerPublisher> Publisher(const QString& url,
-                                              const QString& root = QStringLiteral("vexa/test"),
-                                              TBrokerSettings settings = {}) {
+  std::unique_ptr<TBrokerLink> Publisher(const QString& url,
+                                         const QString& root = QStringLiteral("vexa/test"),
+                                         TBrokerSettings settings = {}) {
     settings.Url = url;
     TBrokerOptions options = BrokerOptionsFor(settings, Dir->path());
     options.TopicRoot = root;
     options.RetryFirstMs = 50;
     options.RetryLongestMs = 200;
-    auto publisher = std::make_unique<TBrokerPublisher>(*Network, options);
+    auto publisher = std::make_unique<TBrokerLink>(*Network, options);
     publisher->News = [this](const QString& text) { News << text; };
     return publisher;
   }
@@ -78,6 +83,7 @@ TEST_F(PublisherTest, EveryKindOfNewsArrivesOnItsTopicAsJson) {
 
   const QString shown = QStringLiteral("21") + FormatSettings().DecimalSeparator + QStringLiteral("5");
   TRegisterNode* number = Register("D001C000R002", rtINT, shown);
+  number->SetDigits(1);
   number->SetCaption(QStringLiteral("Уставка температуры"));
   auto* label = new TLabelDisplay(number);  // owned by the register; its units are the value's
   label->SetUnits(QStringLiteral("°C"));
@@ -108,13 +114,13 @@ TEST_F(PublisherTest, EveryKindOfNewsArrivesOnItsTopicAsJson) {
   publisher->PublishArchive(report, QStringLiteral("Печь_2_10_12_2026_0600"));
 
   ASSERT_TRUE(Until([&] {
-    return sub.On(QStringLiteral("vexa/test/archives/Печь_2_10_12_2026_0600")).size() == 1;
+    return sub.On(QStringLiteral("vexa/test/service/archives/Печь_2_10_12_2026_0600")).size() == 1;
   })) << News.join('\n').toStdString();
   EXPECT_TRUE(News.contains(QStringLiteral("MQTT: подключен к 127.0.0.1:%1").arg(broker.Port)))
       << News.join('\n').toStdString();
   EXPECT_EQ(publisher->State(), TBrokerState::Connected);
 
-  const auto status = sub.On(QStringLiteral("vexa/test/status"));
+  const auto status = sub.On(QStringLiteral("vexa/test/service/status"));
   ASSERT_EQ(status.size(), 1u);
   EXPECT_EQ(status[0].Payload, "online");
 
@@ -145,7 +151,7 @@ TEST_F(PublisherTest, EveryKindOfNewsArrivesOnItsTopicAsJson) {
   EXPECT_TRUE(Json(f[0].Payload).value(QStringLiteral("value")).isNull());
   EXPECT_EQ(Json(f[0].Payload).value(QStringLiteral("text")).toString(), kFailedText);
 
-  const auto a = sub.On(QStringLiteral("vexa/test/alarms"));
+  const auto a = sub.On(QStringLiteral("vexa/test/service/alarms"));
   ASSERT_EQ(a.size(), 1u);
   EXPECT_EQ(Json(a[0].Payload).value(QStringLiteral("kind")).toString(), QStringLiteral("raised"));
   EXPECT_EQ(Json(a[0].Payload).value(QStringLiteral("register")).toString(), QStringLiteral("D001C000R002"));
@@ -153,7 +159,7 @@ TEST_F(PublisherTest, EveryKindOfNewsArrivesOnItsTopicAsJson) {
   EXPECT_EQ(Json(a[0].Payload).value(QStringLiteral("value")).toDouble(), 21.5);
 
   const QJsonObject arch =
-      Json(sub.On(QStringLiteral("vexa/test/archives/Печь_2_10_12_2026_0600"))[0].Payload);
+      Json(sub.On(QStringLiteral("vexa/test/service/archives/Печь_2_10_12_2026_0600"))[0].Payload);
   EXPECT_EQ(arch.value(QStringLiteral("report")).toString(), QStringLiteral("Печь 2"));
   EXPECT_EQ(arch.value(QStringLiteral("samples")).toInt(), 4);
   const QJsonObject window = arch.value(QStringLiteral("window")).toObject();
@@ -165,16 +171,16 @@ TEST_F(PublisherTest, EveryKindOfNewsArrivesOnItsTopicAsJson) {
   EXPECT_TRUE(window.value(QStringLiteral("end")).toString().endsWith(QLatin1Char('Z')));
 
   // The values are retained: a subscriber that comes later gets the last of each at once.
-  TSubscriber late(broker.Port, QStringLiteral("vexa/test/+"));
+  TSubscriber late(broker.Port, QStringLiteral("vexa/test/#"));
   ASSERT_TRUE(WaitFor([&] { return late.On(QStringLiteral("vexa/test/D001C000R002")).size() == 1; }, 3000));
   EXPECT_TRUE(late.On(QStringLiteral("vexa/test/D001C000R002"))[0].Retained);
-  EXPECT_TRUE(late.On(QStringLiteral("vexa/test/alarms")).empty());  // events are not retained
+  EXPECT_TRUE(late.On(QStringLiteral("vexa/test/service/alarms")).empty());  // events are not retained
 
   // A clean stop leaves "offline" in place of "online".
   publisher->Stop();
-  ASSERT_TRUE(WaitFor([&] { return sub.On(QStringLiteral("vexa/test/status")).size() == 2; }, 3000));
-  EXPECT_EQ(sub.On(QStringLiteral("vexa/test/status"))[1].Payload, "offline");
-  EXPECT_TRUE(sub.On(QStringLiteral("vexa/test/status"))[1].Retained == false);  // live delivery
+  ASSERT_TRUE(WaitFor([&] { return sub.On(QStringLiteral("vexa/test/service/status")).size() == 2; }, 3000));
+  EXPECT_EQ(sub.On(QStringLiteral("vexa/test/service/status"))[1].Payload, "offline");
+  EXPECT_TRUE(sub.On(QStringLiteral("vexa/test/service/status"))[1].Retained == false);  // live delivery
 }
 
 TEST_F(PublisherTest, ThePollersReadsArePublishedAndTwoNetworksKeepTheirOwn) {
@@ -202,7 +208,7 @@ TEST_F(PublisherTest, ThePollersReadsArePublishedAndTwoNetworksKeepTheirOwn) {
   settings.Url = broker.Url();
   TBrokerOptions options = BrokerOptionsFor(settings, otherDir.path());
   options.TopicRoot = QStringLiteral("vexa/two");
-  TBrokerPublisher second(other, options);
+  TBrokerLink second(other, options);
   second.Start();
 
   Network->StartPoller();
@@ -298,8 +304,8 @@ TEST_F(PublisherTest, AFullQueueDropsTheOldestAndSaysHowManyOncePerOutage) {
   EXPECT_EQ(publisher->Dropped(), 7);
   broker.Start();
   TSubscriber sub(broker.Port, QStringLiteral("vexa/test/#"), QString(), QString(), id);
-  ASSERT_TRUE(WaitFor([&] { return sub.On(QStringLiteral("vexa/test/status/dropped")).size() == 1; }, 4000));
-  EXPECT_EQ(Json(sub.On(QStringLiteral("vexa/test/status/dropped"))[0].Payload)
+  ASSERT_TRUE(WaitFor([&] { return sub.On(QStringLiteral("vexa/test/service/dropped")).size() == 1; }, 4000));
+  EXPECT_EQ(Json(sub.On(QStringLiteral("vexa/test/service/dropped"))[0].Payload)
                 .value(QStringLiteral("dropped"))
                 .toInt(),
             7);
@@ -315,7 +321,7 @@ TEST_F(PublisherTest, AFullQueueDropsTheOldestAndSaysHowManyOncePerOutage) {
   ASSERT_TRUE(WaitFor([&] { return sub.On(QStringLiteral("vexa/test/D001C000R002")).size() == 6; }, 3000));
   RunEventsUntil([] { return false; }, 100);
   EXPECT_EQ(News.filter(QStringLiteral("потеряно")).size(), 1);
-  EXPECT_EQ(sub.On(QStringLiteral("vexa/test/status/dropped")).size(), 1u);
+  EXPECT_EQ(sub.On(QStringLiteral("vexa/test/service/dropped")).size(), 1u);
 }
 
 TEST_F(PublisherTest, OverTlsWithTheTestsOwnCertificate) {
@@ -340,7 +346,7 @@ TEST_F(PublisherTest, OverTlsWithTheTestsOwnCertificate) {
   stranger->Start();
   RunEventsUntil([] { return false; }, 400);
   EXPECT_NE(stranger->State(), TBrokerState::Connected);
-  EXPECT_TRUE(sub.On(QStringLiteral("vexa/stranger/status")).empty());
+  EXPECT_TRUE(sub.On(QStringLiteral("vexa/stranger/service/status")).empty());
 }
 
 TEST_F(PublisherTest, AWrongPasswordIsRefusedAndToldOnce) {
@@ -356,13 +362,13 @@ TEST_F(PublisherTest, AWrongPasswordIsRefusedAndToldOnce) {
   EXPECT_EQ(News.filter(QStringLiteral("отказал")).size(), 1) << News.join('\n').toStdString();
   EXPECT_TRUE(publisher->StateText().contains(QStringLiteral("пароль")))
       << publisher->StateText().toStdString();
-  EXPECT_TRUE(sub.On(QStringLiteral("vexa/test/status")).empty());
+  EXPECT_TRUE(sub.On(QStringLiteral("vexa/test/service/status")).empty());
 
   TBrokerSettings right = settings;
   right.Password = QStringLiteral("secret");
   auto good = Publisher(broker.Url(), QStringLiteral("vexa/good"), right);
   good->Start();
-  ASSERT_TRUE(WaitFor([&] { return sub.On(QStringLiteral("vexa/good/status")).size() == 1; }, 3000));
+  ASSERT_TRUE(WaitFor([&] { return sub.On(QStringLiteral("vexa/good/service/status")).size() == 1; }, 3000));
 }
 
 TEST(BrokerConnectionCheckTest, SaysWhetherTheBrokerTakesTheseSettings) {
@@ -489,7 +495,7 @@ TEST_F(RemoteWriteTest, EveryWriteAskedIsAnEventOfTheAlarmJournal) {
             QStringLiteral("written"));
   EXPECT_EQ(Ask(sub, "D000C000R003", "12").value(QStringLiteral("outcome")).toString(),
             QStringLiteral("refused: the register is read-only"));
-  ASSERT_TRUE(Until([&] { return sub.On(QStringLiteral("vexa/test/alarms")).size() == 2; }));
+  ASSERT_TRUE(Until([&] { return sub.On(QStringLiteral("vexa/test/service/alarms")).size() == 2; }));
   alarms.Forget(ticket);
   publisher->Stop();
   EXPECT_EQ(threads, (std::vector<std::thread::id>{main, main}));
@@ -509,7 +515,7 @@ TEST_F(RemoteWriteTest, EveryWriteAskedIsAnEventOfTheAlarmJournal) {
   EXPECT_EQ(events[1].Who, kWhoBroker) << "the message named no one";
   EXPECT_EQ(events[1].Outcome, QStringLiteral("refused: the register is read-only"));
 
-  const auto published = sub.On(QStringLiteral("vexa/test/alarms"));
+  const auto published = sub.On(QStringLiteral("vexa/test/service/alarms"));
   const QJsonObject made = Json(published[0].Payload);
   EXPECT_EQ(made.value(QStringLiteral("kind")).toString(), QStringLiteral("write"));
   EXPECT_EQ(made.value(QStringLiteral("user")).toString(), QStringLiteral("dispatcher"));
@@ -519,7 +525,8 @@ TEST_F(RemoteWriteTest, EveryWriteAskedIsAnEventOfTheAlarmJournal) {
   const QJsonObject refused = Json(published[1].Payload);
   EXPECT_EQ(refused.value(QStringLiteral("user")).toString(), QStringLiteral("mqtt"));
   EXPECT_EQ(refused.value(QStringLiteral("ok")), QJsonValue(false));
-  EXPECT_EQ(refused.value(QStringLiteral("value")).toString(), QStringLiteral("12"));
+  EXPECT_EQ(refused.value(QStringLiteral("asked")).toString(), QStringLiteral("12"));
+  EXPECT_EQ(refused.value(QStringLiteral("value")), QJsonValue(12)) << "typed as the register's values";
 }
 
 // What a client puts in its message is bounded in the journal, and a blank name is no name.
@@ -600,14 +607,14 @@ TEST_F(RemoteWriteTest, AFloodOfWritesIsRefusedAsBusyBeyondTheQueueAndJournaledO
     // are served meanwhile than are asked beyond the queue.
     const auto hugeAnswer = [&]() -> std::optional<QJsonObject> {
       for (const TReceived& r : sub.On(result))
-        if (Json(r.Payload).value(QStringLiteral("value")).toString().startsWith(QLatin1Char('7')))
+        if (Json(r.Payload).value(QStringLiteral("asked")).toString().startsWith(QLatin1Char('7')))
           return Json(r.Payload);
       return std::nullopt;
     };
     ASSERT_TRUE(Until([&] { return hugeAnswer().has_value(); }, 10000))
         << name << ": " << sub.On(result).size() << " answers, " << busy().size() << " busy, "
         << publisher->WritesWaiting() << " waiting";
-    EXPECT_EQ(hugeAnswer()->value(QStringLiteral("value")).toString(),
+    EXPECT_EQ(hugeAnswer()->value(QStringLiteral("asked")).toString(),
               QString(kLongestRemoteText, QLatin1Char('7')));
     EXPECT_EQ(hugeAnswer()->value(QStringLiteral("ok")), QJsonValue(false));
     const auto fewest = static_cast<size_t>(kAsked + 1 - kRemoteWriteBound - 40);
@@ -646,7 +653,7 @@ TEST_F(PublisherTest, NamesThatMakeNoTopicArePublishedByTheRule) {
   reg->SetName(QStringLiteral("цех/печь"));
   publisher->PublishRead(*reg);
   for (const char* topic :
-       {"vexa/test/archives/Котел _1", "vexa/test/archives/Печь_сушка", "vexa/test/цех_печь"})
+       {"vexa/test/service/archives/Котел _1", "vexa/test/service/archives/Печь_сушка", "vexa/test/цех_печь"})
     EXPECT_TRUE(Until([&] { return sub.On(QString::fromUtf8(topic)).size() == 1; })) << topic;
   EXPECT_EQ(publisher->Refused(), 0);
 }
@@ -669,7 +676,7 @@ TEST_F(PublishedTimeTest, AReadInTheRepeatedAutumnHourIsItsTrueInstant) {
   TBrokerOptions options = BrokerOptionsFor(settings, Dir->path());
   options.TopicRoot = QStringLiteral("vexa/test");
   options.UtcNowMs = [&fake, &base, &baseTick] { return base + (fake.TickMs() - baseTick); };
-  TBrokerPublisher publisher(*Network, options);
+  TBrokerLink publisher(*Network, options);
   publisher.Start();
   ASSERT_TRUE(Until([&] { return publisher.State() == TBrokerState::Connected; }));
 
@@ -695,6 +702,223 @@ TEST_F(PublishedTimeTest, AReadInTheRepeatedAutumnHourIsItsTrueInstant) {
     EXPECT_LE(std::llabs(published - truth[i]), 1000) << time.toStdString();
   }
   publisher.Stop();
+}
+
+// A regulator with two channels of the simulator's pressure type, as a search leaves them: each
+// level has its caption, the registers their types, decimals, rights and units.
+class PlacedRegistersTest : public RemoteWriteTest {
+ protected:
+  void SetUp() override {
+    RemoteWriteTest::SetUp();
+    auto* regulator = new TRootNode(Net().get());  // owned by NET
+    regulator->SetName(QStringLiteral("D001"));
+    regulator->SetCaption(QStringLiteral("Котельная"));
+    for (int c = 0; c < 2; ++c) {
+      auto* channel = new TRootNode(regulator);
+      channel->SetName(QStringLiteral("D001C00%1").arg(c));
+      channel->SetCaption(QStringLiteral("Котел %1").arg(c + 1));
+      for (const TSimRegisterDef& def : SimulatedChannel(1)) {
+        auto* reg = new TRegisterNode(channel);
+        reg->SetName(TCustomRegister::RegisterName(1, c, def.Register));
+        ApplySimulatedRegister(*reg, def);
+        auto* label = new TLabelDisplay(reg);
+        label->SetUnits(def.Register <= 2 ? QStringLiteral("бар") : QStringLiteral("м3/ч"));
+        reg->StringData(Line());
+      }
+    }
+  }
+  std::unique_ptr<TBrokerLink> Link(TBrokerSettings settings) {
+    settings.Discovery = true;
+    auto link = Publisher(settings.Url, QStringLiteral("vexa/test"), settings);
+    link->Start();
+    EXPECT_TRUE(Until([&] { return link->State() == TBrokerState::Connected; }));
+    return link;
+  }
+};
+
+// R/+ is the values alone, each of one JSON type whatever it reads and named by its place; the
+// service's own topics are under R/service/.
+TEST_F(PlacedRegistersTest, TheValuesLevelHoldsValuesAloneEachTypedAndPlaced) {
+  TMosquitto broker;
+  TSubscriber values(broker.Port, QStringLiteral("vexa/test/+"));
+  TSubscriber service(broker.Port, QStringLiteral("vexa/test/service/#"));
+  TBrokerSettings settings;
+  settings.Url = broker.Url();
+  auto link = Link(settings);
+  // A whole number read by a register of two decimals, and a Boolean.
+  Reg("D001C001R001")->SetLastStringData(QStringLiteral("35"));
+  Reg("D001C001R004")->SetLastStringData(QStringLiteral("1"));
+  for (const char* name : {"D001C000R001", "D001C001R001", "D001C001R004", "D000C000R002"})
+    link->PublishRead(*Reg(name));
+  TAlarmEvent alarm;
+  alarm.Kind = TAlarmEventKind::Raised;
+  alarm.Name = QStringLiteral("D001C001R001");
+  link->PublishAlarmEvent(alarm);
+  TReportNode report(nullptr);
+  link->PublishArchive(report, QStringLiteral("Котел"));
+  ASSERT_TRUE(Until([&] { return values.Received().size() >= 4 && service.Received().size() >= 3; }));
+  link->Stop();
+
+  for (const TReceived& r : values.Received()) {
+    const QJsonObject o = Json(r.Payload);
+    EXPECT_TRUE(o.contains(QStringLiteral("value")) && o.contains(QStringLiteral("ok")))
+        << r.Topic.toStdString();
+  }
+  const QByteArray pressure = values.On(QStringLiteral("vexa/test/D001C001R001")).at(0).Payload;
+  EXPECT_TRUE(pressure.startsWith(R"({"value":35.00,)")) << pressure.toStdString();
+  const QJsonObject p = Json(pressure);
+  EXPECT_EQ(p.value(QStringLiteral("caption")).toString(), QStringLiteral("Давление"));
+  EXPECT_EQ(p.value(QStringLiteral("channel")).toString(), QStringLiteral("Котел 2"));
+  EXPECT_EQ(p.value(QStringLiteral("regulator")).toString(), QStringLiteral("Котельная"));
+  EXPECT_EQ(p.value(QStringLiteral("type")).toString(), QStringLiteral("number"));
+  EXPECT_EQ(
+      Json(values.On(QStringLiteral("vexa/test/D001C000R001")).at(0).Payload).value(QLatin1String("channel")),
+      QJsonValue(QStringLiteral("Котел 1")));
+  EXPECT_EQ(
+      Json(values.On(QStringLiteral("vexa/test/D001C001R004")).at(0).Payload).value(QLatin1String("value")),
+      QJsonValue(true));
+  // A register right under NET has no place.
+  EXPECT_EQ(Json(values.On(QStringLiteral("vexa/test/D000C000R002")).at(0).Payload)
+                .value(QLatin1String("regulator")),
+            QJsonValue(QString()));
+  ASSERT_FALSE(values.On(QStringLiteral("vexa/test/service")).size());
+  EXPECT_EQ(service.On(QStringLiteral("vexa/test/service/status")).at(0).Payload, "online");
+  EXPECT_EQ(service.On(QStringLiteral("vexa/test/service/alarms")).size(), 1u);
+  EXPECT_EQ(service.On(QStringLiteral("vexa/test/service/archives/Котел")).size(), 1u);
+}
+
+// What switches and dashboards send is taken: true/false, 1/0, "on"/"off", and numbers with a
+// point; the result tells the value as written, typed, with the writer the journal names.
+TEST_F(PlacedRegistersTest, WritesTakeWhatSwitchesSendAndTellTheValueAsWritten) {
+  TMosquitto broker({QStringLiteral("line"), QStringLiteral("secret")});
+  TSubscriber sub(broker.Port, QStringLiteral("vexa/test/#"), QStringLiteral("line"),
+                  QStringLiteral("secret"));
+  auto link = Link(broker.Writing(QStringLiteral("vexa/test")));
+  const struct {
+    const char* name;
+    QByteArray asked;
+    const char* outcome;
+    QJsonValue value;
+  } cases[] = {
+      {"D001C000R004", "true", "written", true},
+      {"D001C000R004", R"({"value": false})", "written", false},
+      {"D001C000R004", "ON", "written", true},
+      {"D001C000R004", R"({"value": "off"})", "written", false},
+      {"D001C000R004", "1", "written", true},
+      {"D001C000R004", "maybe", "refused: the register cannot take this value", QJsonValue::Null},
+      {"D000C000R002", "36.55", "written", 36.6},
+      {"D000C000R002", R"({"value": 36.45})", "written", 36.4},
+      {"D001C000R002", "2,5", "written", 2.5},
+  };
+  for (const auto& c : cases) {
+    const QJsonObject result = Ask(sub, c.name, c.asked);
+    EXPECT_EQ(result.value(QStringLiteral("outcome")).toString(), QLatin1String(c.outcome))
+        << c.asked.toStdString();
+    EXPECT_EQ(result.value(QStringLiteral("value")), c.value) << c.asked.toStdString();
+    EXPECT_EQ(result.value(QStringLiteral("user")).toString(), kWhoBroker);
+  }
+  EXPECT_EQ(Reg("D001C000R004")->LastStringData(), QStringLiteral("1"));
+}
+
+// With discovery on, each register has one retained config Home Assistant takes: its required keys,
+// its topics there on the broker; a register that leaves the network leaves no value and no config.
+TEST_F(PlacedRegistersTest, DiscoveryConfigsAndNothingLeftOfARegisterGone) {
+  TMosquitto broker({QStringLiteral("line"), QStringLiteral("secret")});
+  TSubscriber configs(broker.Port, QStringLiteral("homeassistant/#"), QStringLiteral("line"),
+                      QStringLiteral("secret"));
+  TSubscriber values(broker.Port, QStringLiteral("vexa/test/+"), QStringLiteral("line"),
+                     QStringLiteral("secret"));
+  auto link = Link(broker.Writing(QStringLiteral("vexa/test")));
+  const QStringList names{"D001C000R001", "D001C000R002", "D001C000R003", "D001C000R004"};
+  for (const QString& name : names) link->PublishRead(*Reg(name.toLatin1().constData()));
+  ASSERT_TRUE(Until([&] { return values.Received().size() == 4; }));
+  const auto config = [&](const char* component, const char* name) {
+    const QString topic =
+        QStringLiteral("homeassistant/%1/%2/%3/config")
+            .arg(QLatin1String(component), QString::fromLatin1(DiscoveryId(QStringLiteral("vexa/test"))),
+                 QLatin1String(name));
+    return configs.On(topic);
+  };
+  ASSERT_TRUE(Until([&] { return !config("switch", "D001C001R004").empty(); }));
+  const struct {
+    const char* component;
+    const char* name;
+    const char* units;
+  } expected[] = {{"sensor", "D001C000R001", "bar"},
+                  {"number", "D001C000R002", "bar"},
+                  {"sensor", "D001C000R003", "m³/h"},
+                  {"switch", "D001C000R004", nullptr}};
+  // As Home Assistant reads them: from the broker, retained, by a client that comes later.
+  TSubscriber ha(broker.Port, QStringLiteral("#"), QStringLiteral("line"), QStringLiteral("secret"));
+  for (const auto& e : expected) {
+    const auto got = config(e.component, e.name);
+    ASSERT_EQ(got.size(), 1u) << e.name;
+    const QJsonObject o = Json(got[0].Payload);
+    for (const char* key :
+         {"unique_id", "state_topic", "value_template", "availability_topic", "device", "name"})
+      EXPECT_TRUE(o.contains(QLatin1String(key))) << e.name << " " << key;
+    EXPECT_EQ(o.value(QLatin1String("device")).toObject().value(QLatin1String("name")).toString(),
+              QStringLiteral("Котельная"));
+    EXPECT_FALSE(
+        o.value(QLatin1String("device")).toObject().value(QLatin1String("identifiers")).toArray().isEmpty());
+    EXPECT_EQ(o.value(QLatin1String("unit_of_measurement")).toString(), QString::fromUtf8(e.units));
+    EXPECT_EQ(o.contains(QLatin1String("command_topic")), QByteArray(e.component) != "sensor") << e.name;
+    const QString state = o.value(QLatin1String("state_topic")).toString();
+    const QString availability = o.value(QLatin1String("availability_topic")).toString();
+    ASSERT_TRUE(Until([&] { return !ha.On(state).empty() && !ha.On(availability).empty(); })) << e.name;
+    EXPECT_TRUE(ha.On(state)[0].Retained);
+    EXPECT_TRUE(Json(ha.On(state)[0].Payload).contains(QLatin1String("value")));  // what value_template reads
+    EXPECT_EQ(ha.On(availability)[0].Payload,
+              o.value(QLatin1String("payload_available")).toString().toUtf8());
+    if (o.contains(QLatin1String("command_topic")))
+      EXPECT_EQ(o.value(QLatin1String("command_topic")).toString(), state + QStringLiteral("/set"));
+  }
+  QSet<QString> ids;
+  for (const TReceived& r : configs.Received())
+    if (r.Topic.contains(QLatin1String("/D001C")))
+      ids.insert(Json(r.Payload).value(QLatin1String("unique_id")).toString());
+  EXPECT_EQ(ids.size(), 18) << "one for each register of the regulator's two channels";
+
+  // The register goes (a search, an edit): its value and its config are emptied, retained.
+  delete Reg("D001C000R003");
+  link->SweepRetained();
+  const QString value = QStringLiteral("vexa/test/D001C000R003");
+  const QString gone = config("sensor", "D001C000R003").at(0).Topic;
+  ASSERT_TRUE(
+      Until([&] { return ha.On(value).size() == 2 && config("sensor", "D001C000R003").size() == 2; }));
+  EXPECT_TRUE(ha.On(value)[1].Payload.isEmpty());
+  EXPECT_TRUE(config("sensor", "D001C000R003")[1].Payload.isEmpty());
+  link->Stop();
+  TSubscriber later(broker.Port, QStringLiteral("#"), QStringLiteral("line"), QStringLiteral("secret"));
+  ASSERT_TRUE(Until([&] {
+    return later.On(QStringLiteral("vexa/test/D001C000R002")).size() == 1 &&
+           !later.On(QStringLiteral("vexa/test/service/status")).empty();
+  }));
+  EXPECT_TRUE(later.On(value).empty());
+  EXPECT_TRUE(later.On(gone).empty());
+}
+
+// A register removed while the link was away (the service stopped for a search) left its value
+// and config retained: the link empties them when it connects, and leaves those of the network's.
+TEST_F(PlacedRegistersTest, WhatARegisterRemovedMeanwhileLeftIsEmptiedOnConnecting) {
+  TMosquitto broker;
+  TSubscriber sub(broker.Port, QStringLiteral("#"));
+  const QString node = QString::fromLatin1(DiscoveryId(QStringLiteral("vexa/test")));
+  const QString goneValue = QStringLiteral("vexa/test/D009C000R001");
+  const QString goneConfig = QStringLiteral("homeassistant/sensor/%1/D009C000R001/config").arg(node);
+  const QString keptValue = QStringLiteral("vexa/test/D001C000R001");
+  const QString otherRoot = QStringLiteral("vexa/other/D009C000R001");
+  for (const QString& topic : {goneValue, goneConfig, keptValue, otherRoot}) sub.Publish(topic, "{}", true);
+  ASSERT_TRUE(Until([&] { return sub.On(otherRoot).size() == 1; }));
+  TBrokerSettings settings;
+  settings.Url = broker.Url();
+  auto link = Link(settings);
+  ASSERT_TRUE(Until([&] { return sub.On(goneValue).size() == 2 && sub.On(goneConfig).size() == 2; }));
+  EXPECT_TRUE(sub.On(goneValue)[1].Payload.isEmpty());
+  EXPECT_TRUE(sub.On(goneConfig)[1].Payload.isEmpty());
+  link->Stop();
+  EXPECT_EQ(sub.On(keptValue).size(), 1u) << "a register of the network keeps its value";
+  EXPECT_EQ(sub.On(otherRoot).size(), 1u) << "another root is another link's";
 }
 
 }  // namespace

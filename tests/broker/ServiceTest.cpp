@@ -65,7 +65,7 @@ TEST_F(ServiceTest, UntilSigtermThenSavedAndOffline) {
   StartService();
   ASSERT_TRUE(WaitFor([&] { return !sub.On(QStringLiteral("vexa/svc/D000C000R004")).empty(); }, 5000))
       << cli_->Err().toStdString();
-  EXPECT_EQ(sub.On(QStringLiteral("vexa/svc/status"))[0].Payload, "online");
+  EXPECT_EQ(sub.On(QStringLiteral("vexa/svc/service/status"))[0].Payload, "online");
   const QJsonObject value =
       QJsonDocument::fromJson(sub.On(QStringLiteral("vexa/svc/D000C000R004"))[0].Payload).object();
   EXPECT_EQ(value.value(QStringLiteral("caption")).toString(), QStringLiteral("Уставка"));
@@ -78,8 +78,8 @@ TEST_F(ServiceTest, UntilSigtermThenSavedAndOffline) {
       << cli_->Out().toStdString();
   const QString log = cli_->Err();
   EXPECT_TRUE(log.contains(QStringLiteral("MQTT: подключен к 127.0.0.1"))) << log.toStdString();
-  ASSERT_TRUE(WaitFor([&] { return sub.On(QStringLiteral("vexa/svc/status")).size() == 2; }, 3000));
-  EXPECT_EQ(sub.On(QStringLiteral("vexa/svc/status"))[1].Payload, "offline");
+  ASSERT_TRUE(WaitFor([&] { return sub.On(QStringLiteral("vexa/svc/service/status")).size() == 2; }, 3000));
+  EXPECT_EQ(sub.On(QStringLiteral("vexa/svc/service/status"))[1].Payload, "offline");
   // The state as at exit: the register's history went into NET.cfg.
   EXPECT_TRUE(QFileInfo(ConfigFilePath(dir_.path(), QStringLiteral("NET"))).lastModified() >
               QDateTime::currentDateTime().addSecs(-10));
@@ -87,18 +87,18 @@ TEST_F(ServiceTest, UntilSigtermThenSavedAndOffline) {
 
 TEST_F(ServiceTest, KilledTheBrokerTellsItsLastWill) {
   PrepareFolder(dir_.path());
-  TSubscriber sub(broker_.Port, QStringLiteral("vexa/svc/status"));
+  TSubscriber sub(broker_.Port, QStringLiteral("vexa/svc/service/status"));
   StartService();
-  ASSERT_TRUE(WaitFor([&] { return sub.On(QStringLiteral("vexa/svc/status")).size() == 1; }, 5000));
+  ASSERT_TRUE(WaitFor([&] { return sub.On(QStringLiteral("vexa/svc/service/status")).size() == 1; }, 5000));
   cli_->Signal(SIGKILL);
   ASSERT_TRUE(cli_->Wait(3000));
   EXPECT_TRUE(cli_->Killed());
-  ASSERT_TRUE(WaitFor([&] { return sub.On(QStringLiteral("vexa/svc/status")).size() == 2; }, 3000));
-  EXPECT_EQ(sub.On(QStringLiteral("vexa/svc/status"))[1].Payload, "offline");
+  ASSERT_TRUE(WaitFor([&] { return sub.On(QStringLiteral("vexa/svc/service/status")).size() == 2; }, 3000));
+  EXPECT_EQ(sub.On(QStringLiteral("vexa/svc/service/status"))[1].Payload, "offline");
   // Retained: who asks later learns the line is down.
-  TSubscriber later(broker_.Port, QStringLiteral("vexa/svc/status"));
-  ASSERT_TRUE(WaitFor([&] { return later.On(QStringLiteral("vexa/svc/status")).size() == 1; }, 3000));
-  EXPECT_EQ(later.On(QStringLiteral("vexa/svc/status"))[0].Payload, "offline");
+  TSubscriber later(broker_.Port, QStringLiteral("vexa/svc/service/status"));
+  ASSERT_TRUE(WaitFor([&] { return later.On(QStringLiteral("vexa/svc/service/status")).size() == 1; }, 3000));
+  EXPECT_EQ(later.On(QStringLiteral("vexa/svc/service/status"))[0].Payload, "offline");
 }
 
 TEST_F(ServiceTest, EachArchivedWindowIsAnnouncedWithItsReportAndSamples) {
@@ -111,7 +111,7 @@ TEST_F(ServiceTest, EachArchivedWindowIsAnnouncedWithItsReportAndSamples) {
                                "    TRegisterNode D000C000R004 Caption='Уставка' RegisterType=rtINT"
                                " MaxCount=20 Enabled=True\n")
                     .arg(iiPLAY));
-  TSubscriber sub(broker_.Port, QStringLiteral("vexa/svc/archives/#"));
+  TSubscriber sub(broker_.Port, QStringLiteral("vexa/svc/service/archives/#"));
   QString err;
   ASSERT_EQ(RunChild(QStringLiteral(VEXA_CLI_PATH),
                      {"--demo", "--dir", dir_.path(), "run", "--seconds", "130", "--virtual-clock",
@@ -120,7 +120,7 @@ TEST_F(ServiceTest, EachArchivedWindowIsAnnouncedWithItsReportAndSamples) {
             0)
       << err.toStdString();
   ASSERT_TRUE(WaitFor([&] { return sub.Received().size() == 2; }, 3000)) << err.toStdString();
-  const auto first = sub.On(QStringLiteral("vexa/svc/archives/Печь_07_12_2026_0900"));
+  const auto first = sub.On(QStringLiteral("vexa/svc/service/archives/Печь_07_12_2026_0900"));
   ASSERT_EQ(first.size(), 1u);
   const QJsonObject o = QJsonDocument::fromJson(first[0].Payload).object();
   EXPECT_EQ(o.value(QStringLiteral("report")).toString(), QStringLiteral("Печь"));
@@ -130,7 +130,7 @@ TEST_F(ServiceTest, EachArchivedWindowIsAnnouncedWithItsReportAndSamples) {
                   .value(QStringLiteral("start"))
                   .toString()
                   .startsWith(QLatin1String("2026-12-07T09:00:00")));
-  EXPECT_EQ(sub.On(QStringLiteral("vexa/svc/archives/Печь_07_12_2026_0901")).size(), 1u);
+  EXPECT_EQ(sub.On(QStringLiteral("vexa/svc/service/archives/Печь_07_12_2026_0901")).size(), 1u);
 }
 
 // The service with writes allowed: every write asked is in the folder's alarm journal afterwards,
@@ -158,7 +158,7 @@ TEST(ServiceWritesTest, EachWriteAskedIsJournaledByTheRun) {
   const QString first = ask(QStringLiteral("D000C000R004"), R"({"value": 30, "user": "dispatcher"})");
   const QString second = ask(QStringLiteral("D009C000R000"), "5");
   EXPECT_EQ(second, QStringLiteral("refused: no such register"));
-  ASSERT_TRUE(WaitFor([&] { return sub.On(QStringLiteral("vexa/svc/alarms")).size() == 2; }, 3000));
+  ASSERT_TRUE(WaitFor([&] { return sub.On(QStringLiteral("vexa/svc/service/alarms")).size() == 2; }, 3000));
   cli.Signal(SIGTERM);
   ASSERT_TRUE(cli.Wait(5000));
   ASSERT_EQ(cli.Code(), 0) << cli.Err().toStdString();

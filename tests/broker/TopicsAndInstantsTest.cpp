@@ -8,9 +8,12 @@
 #include <QDateTime>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <cmath>
 
+#include "broker/Discovery.h"
 #include "broker/Instants.h"
+#include "broker/Messages.h"
 #include "broker/RemoteWrites.h"
 #include "broker/Topics.h"
 #include "support/TestSupport.h"
@@ -141,7 +144,8 @@ TEST(RemoteWriteQueueTest, WhatAClientSentIsBoundedBeforeAnythingSeesIt) {
   const TCase cases[] = {
       {"31.5", QStringLiteral("31.5"), {}, false},
       {R"({"value": "20", "user": "dispatcher"})", QStringLiteral("20"), QStringLiteral("dispatcher"), false},
-      {R"({"value": 31.5})", FloatToStr(31.5), {}, false},
+      {R"({"value": 31.5})", QStringLiteral("31.5"), {}, false},
+      {R"({"value": true})", QStringLiteral("true"), {}, false},
       {huge, QString(kLongestRemoteText, QLatin1Char('7')), {}, true},
       {QByteArray(101, '1'), QString(kLongestRemoteText, QLatin1Char('1')), {}, true},
       {QByteArray(100, '1'), QString(kLongestRemoteText, QLatin1Char('1')), {}, false},
@@ -154,13 +158,47 @@ TEST(RemoteWriteQueueTest, WhatAClientSentIsBoundedBeforeAnythingSeesIt) {
     EXPECT_EQ(r.User, c.user);
     EXPECT_EQ(r.TooLong, c.tooLong) << c.payload.left(40).toStdString();
   }
-  const QJsonObject echo =
-      QJsonDocument::fromJson(WriteResultPayload(QString::fromLatin1(huge), false, kBusyOutcome,
-                                                 QString(300, QLatin1Char('u')), {}))
-          .object();
-  EXPECT_EQ(echo.value(QStringLiteral("value")).toString().size(), kLongestRemoteText);
+  TRemoteWrite busy;
+  busy.Asked = busy.Value = QString::fromLatin1(huge);
+  busy.Type.Kind = TValueKind::Text;
+  busy.User = QString(300, QLatin1Char('u'));
+  busy.Outcome = kBusyOutcome;
+  const QJsonObject echo = QJsonDocument::fromJson(WriteResultPayload(busy, {})).object();
+  EXPECT_EQ(echo.value(QStringLiteral("asked")).toString().size(), kLongestRemoteText);
   EXPECT_EQ(echo.value(QStringLiteral("user")).toString().size(), kLongestRemoteText);
   EXPECT_EQ(echo.value(QStringLiteral("outcome")).toString(), kBusyOutcome);
+}
+
+// One JSON type per register whatever it reads: its decimals always written, rounded as its write
+// rounds (half to even), Booleans as switches send them; units as Home Assistant knows them.
+TEST(BrokerValueTest, EachRegisterHasOneJsonTypeAndTheWritesRounding) {
+  const TValueType tenths{TValueKind::Number, 1}, whole{TValueKind::Number, 0}, flag{TValueKind::Boolean, 0},
+      text{TValueKind::Text, 0};
+  const struct {
+    QString text;
+    TValueType type;
+    QByteArray json;
+  } cases[] = {{"35", tenths, "35.0"},     {"34,9", tenths, "34.9"},
+               {"36,55", tenths, "36.6"},  {"36.45", tenths, "36.4"},
+               {"-0,04", tenths, "0.0"},   {"-2,96", tenths, "-3.0"},
+               {"99,95", tenths, "100.0"}, {"7", whole, "7"},
+               {"2,5", whole, "2"},        {"***", tenths, "null"},
+               {"1", flag, "true"},        {"off", flag, "false"},
+               {"ON", flag, "true"},       {"a\nb\\", text, R"("a\u000ab\\")"},
+               {"yes", flag, "null"},      {"Котел \"2\"", text, R"("Котел \"2\"")"}};
+  for (const auto& c : cases) EXPECT_EQ(JsonValue(c.text, c.type), c.json) << c.text.toStdString();
+
+  const std::pair<const char*, const char*> units[] = {{"бар", "bar"},    {"°C", "°C"},     {"°С", "°C"},
+                                                       {"м³/ч", "m³/h"},  {"м3/ч", "m³/h"}, {"%", "%"},
+                                                       {"ведро", "ведро"}};
+  for (const auto& [russian, symbol] : units)
+    EXPECT_EQ(UnitSymbol(QString::fromUtf8(russian)), QString::fromUtf8(symbol)) << russian;
+  // Ids Home Assistant takes; two roots that differ only in what it does not take stay apart.
+  EXPECT_EQ(DiscoveryId(QStringLiteral("D001C000R002")), "D001C000R002");
+  EXPECT_NE(DiscoveryId(QStringLiteral("vexa/Цех")), DiscoveryId(QStringLiteral("vexa/Печь")));
+  EXPECT_TRUE(QRegularExpression(QStringLiteral("^[A-Za-z0-9_-]+$"))
+                  .match(QString::fromLatin1(DiscoveryId(QStringLiteral("vexa/Цех 1"))))
+                  .hasMatch());
 }
 
 }  // namespace

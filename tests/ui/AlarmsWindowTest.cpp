@@ -506,11 +506,11 @@ TEST_F(ProgramBrokerWritesTest, AWriteAskedThroughTheBrokerIsInTheAlarmWindowsJo
   program->InitCore(std::make_unique<TFakeComm>(*Clock));
   UseNetwork(program->Network());
   ASSERT_TRUE(program->Start());
-  ASSERT_TRUE(RunEventsUntil([&] { return !sub.On(QStringLiteral("vexa/plant/status")).empty(); }, 5000));
+  ASSERT_TRUE(RunEventsUntil([&] { return !sub.On(QStringLiteral("vexa/plant/service/status")).empty(); }, 5000));
 
   // No such register here: refused, and journaled all the same.
   sub.Publish(QStringLiteral("vexa/plant/D005C000R004/set"), R"({"value": 30, "user": "dispatcher"})");
-  ASSERT_TRUE(RunEventsUntil([&] { return !sub.On(QStringLiteral("vexa/plant/alarms")).empty(); }, 5000));
+  ASSERT_TRUE(RunEventsUntil([&] { return !sub.On(QStringLiteral("vexa/plant/service/alarms")).empty(); }, 5000));
 
   auto* alarms = qobject_cast<TAlarmsForm*>(program->MainForm()->Window(TWindowRole::Alarms));
   ASSERT_NE(alarms, nullptr);

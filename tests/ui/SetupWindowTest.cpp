@@ -404,10 +404,17 @@ TEST_F(SetupWindowTest, TheBrokerPageRefusesAWrongAddressAndWritesARightOneForTh
   TypeOver(url, QStringLiteral("mqtt://127.0.0.1:1884"));
   TypeOver(Child<QLineEdit>(*form, "brokerUserEdit"), QStringLiteral("vexa"));
   TypeOver(Child<QLineEdit>(*form, "brokerPasswordEdit"), QStringLiteral("секрет"));
+  auto* discovery = Child<QCheckBox>(*form, "brokerDiscoveryCheckBox");
+  EXPECT_FALSE(discovery->isChecked()) << "off by default";
+  // On its box: the row is wider than the box and its text.
+  QTest::mouseClick(discovery, Qt::LeftButton, {}, QPoint(6, discovery->height() / 2));
+  EXPECT_TRUE(discovery->isChecked());
   Click(OkButton());
   EXPECT_FALSE(form->isVisible());
   EXPECT_EQ(announced, 1);
   const TBrokerSettings saved = LoadBrokerSettings(Current().Dir());
+  EXPECT_TRUE(saved.Discovery);
+  EXPECT_TRUE(saved.FileProblems.isEmpty()) << saved.FileProblems.join('\n').toStdString();
   EXPECT_EQ(saved.Url, QStringLiteral("mqtt://127.0.0.1:1884"));
   EXPECT_EQ(saved.Password, QStringLiteral("секрет"));
   EXPECT_EQ(
@@ -501,7 +508,7 @@ TEST_F(ProgramBrokerSettingsTest, AFileThatCannotBeUsedIsToldAtStartAndNothingIs
   EXPECT_TRUE(panel->toolTip().contains(QStringLiteral("MQTT: не публикуется")))
       << panel->toolTip().toStdString();
   RunEventsUntil([] { return false; }, 300);
-  EXPECT_TRUE(sub.On(QStringLiteral("vexa/plant/status")).empty());
+  EXPECT_TRUE(sub.On(QStringLiteral("vexa/plant/service/status")).empty());
 }
 
 TEST_F(SetupWindowTest, PortSpeedAndSimulationActAtOnceAndStayAfterCancel) {

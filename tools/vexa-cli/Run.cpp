@@ -19,7 +19,7 @@
 #include <memory>
 #include <utility>
 
-#include "broker/Publisher.h"
+#include "broker/BrokerLink.h"
 #include "core/ExecuterUnit.h"
 #include "core/LineWriter.h"
 #include "core/Network.h"
@@ -219,9 +219,9 @@ int Run(TCliContext& ctx, const QStringList& args) {
   };
   alarms.Attach();
 
-  std::unique_ptr<TBrokerPublisher> publisher;
+  std::unique_ptr<TBrokerLink> publisher;
   if (broker.Enabled()) {
-    publisher = std::make_unique<TBrokerPublisher>(network, BrokerOptionsFor(broker, ctx.Dir));
+    publisher = std::make_unique<TBrokerLink>(network, BrokerOptionsFor(broker, ctx.Dir));
     publisher->News = [](const QString& text) { Err(QStringLiteral("vexa-cli: ") + text); };
     Err(QStringLiteral("vexa-cli: MQTT: публикация в %1, корень тем %2")
             .arg(broker.Url, publisher->Options().TopicRoot));

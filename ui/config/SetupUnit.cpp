@@ -29,7 +29,7 @@
 #include <functional>
 #include <initializer_list>
 
-#include "broker/Publisher.h"
+#include "broker/ConnectionCheck.h"
 #include "core/LineSpeeds.h"
 #include "core/Network.h"
 #include "core/Services.h"
@@ -547,6 +547,8 @@ QWidget* TSetupForm::CreateIntegrationPage() {
   seQueueBound->setRange(1, kMaxQueueBound);
   chBrokerWrites = new QCheckBox(QStringLiteral("Разрешить запись значений от брокера"));
   chBrokerWrites->setObjectName(QStringLiteral("brokerWritesCheckBox"));
+  chBrokerDiscovery = new QCheckBox(QStringLiteral("Обнаружение в Home Assistant"));
+  chBrokerDiscovery->setObjectName(QStringLiteral("brokerDiscoveryCheckBox"));
   btCheckBroker = new QPushButton(kCheckBrokerText);
   btCheckBroker->setObjectName(QStringLiteral("checkBrokerButton"));
 
@@ -561,6 +563,7 @@ QWidget* TSetupForm::CreateIntegrationPage() {
   auto* layout = new QVBoxLayout(page);
   layout->addLayout(form);
   layout->addWidget(chBrokerWrites);
+  layout->addWidget(chBrokerDiscovery);
   auto* row = new QHBoxLayout;
   row->addStretch();
   row->addWidget(btCheckBroker);
@@ -578,6 +581,7 @@ QWidget* TSetupForm::CreateIntegrationPage() {
   edClientId->setPlaceholderText(brokerLoaded_.ClientIdFor(network_.Dir()));
   seQueueBound->setValue(brokerLoaded_.QueueBound);
   chBrokerWrites->setChecked(brokerLoaded_.Writes);
+  chBrokerDiscovery->setChecked(brokerLoaded_.Discovery);
   connect(btCheckBroker, &QPushButton::clicked, this, &TSetupForm::CheckConnectionClick);
   InstallHelpShortcut(page, hcIntegration);
   return page;
@@ -593,6 +597,7 @@ TBrokerSettings TSetupForm::BrokerFields() const {
   settings.ClientId = edClientId->text().trimmed();
   settings.QueueBound = seQueueBound->value();
   settings.Writes = chBrokerWrites->isChecked();
+  settings.Discovery = chBrokerDiscovery->isChecked();
   return settings;
 }
 

@@ -8,7 +8,7 @@
 #include <array>
 
 #include "broker/BrokerSettings.h"
-#include "broker/Publisher.h"
+#include "broker/ConnectionCheck.h"
 #include "storage/DeviceSearch.h"
 #include "ui/model/SetupRules.h"
 #include "ui/parts/HelpUnit.h"
@@ -121,6 +121,7 @@ class TSetupForm : public QDialog {
   QLineEdit* edClientId = nullptr;
   QSpinBox* seQueueBound = nullptr;
   QCheckBox* chBrokerWrites = nullptr;
+  QCheckBox* chBrokerDiscovery = nullptr;
   QPushButton* btCheckBroker = nullptr;
   TBrokerSettings brokerLoaded_;
   // "Проверить соединение" runs here, off the window's thread.
