@@ -21,7 +21,7 @@
 #include "core/Services.h"
 #include "storage/NetworkState.h"
 #include "storage/TreeFiles.h"
-#include "ui/Application.h"
+#include "ui/app/Program.h"
 #include "ui/MainUnit.h"
 #include "ui/config/NetUnit.h"
 #include "ui/model/PersistentClasses.h"

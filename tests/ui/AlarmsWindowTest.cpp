@@ -40,7 +40,7 @@
 #include "support/RealMessageBox.h"
 #include "support/TestSupport.h"
 #include "tests/broker/MosquittoBroker.h"
-#include "ui/Application.h"
+#include "ui/app/Program.h"
 #include "ui/LabelViews.h"
 #include "ui/MainUnit.h"
 #include "ui/model/LabelDisplay.h"

@@ -29,7 +29,7 @@
 #include "support/Child.h"
 #include "support/RealMessageBox.h"
 #include "support/TestSupport.h"
-#include "ui/Application.h"
+#include "ui/app/Program.h"
 #include "ui/MainUnit.h"
 #include "ui/OperatorInput.h"
 #include "ui/config/NetUnit.h"

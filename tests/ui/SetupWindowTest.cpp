@@ -47,7 +47,7 @@
 #include "support/RealMessageBox.h"
 #include "support/TestSupport.h"
 #include "tests/broker/MosquittoBroker.h"
-#include "ui/Application.h"
+#include "ui/app/Program.h"
 #include "ui/MainUnit.h"
 #include "ui/OperatorInput.h"
 #include "ui/config/NetUnit.h"

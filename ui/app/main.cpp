@@ -7,7 +7,7 @@
 
 #include "Version.h"
 #include "core/Services.h"
-#include "ui/Application.h"
+#include "ui/app/Program.h"
 #include "ui/config/DataFolderUnit.h"
 #include "ui/model/PersistentClasses.h"
 #include "ui/model/ProgramFolder.h"

@@ -1,4 +1,4 @@
-#include "ui/Application.h"
+#include "ui/app/Program.h"
 
 #include <QApplication>
 #include <QScopeGuard>
