@@ -15,7 +15,8 @@ struct TFault {
   TMsgIcon Icon = TMsgIcon::Error;  // a warning lets the operator's work go on
 };
 
-class TFaults {
+// Marked [[nodiscard]]: a dropped result is a fault no one is told of.
+class [[nodiscard]] TFaults {
  public:
   TFaults() = default;
   explicit TFaults(const QString& text, TMsgIcon icon = TMsgIcon::Error) { Add(text, icon); }

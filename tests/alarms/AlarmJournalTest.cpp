@@ -15,11 +15,11 @@
 #include <csignal>
 #include <cstdio>
 
-#include "core/RegisterNode.h"
-#include "support/TestSupport.h"
 #include "alarms/model/AlarmJournal.h"
 #include "alarms/model/AlarmMonitor.h"
 #include "alarms/model/AlarmNode.h"
+#include "core/RegisterNode.h"
+#include "support/TestSupport.h"
 
 namespace vexa::test {
 namespace {
@@ -334,7 +334,7 @@ TEST_F(AlarmJournalTest, OldEventsGoByTheAgeBoundAndTheMonitorSaysSo) {
   // The default bound, with no journal settings: 400 days.
   Current().RecreateRoot(QStringLiteral("ALARMS"));
   TAlarmMonitor byDefault(Current());
-  byDefault.Open(Dir->path() + "/other.sqlite");
+  EXPECT_NO_FAULTS(byDefault.Open(Dir->path() + "/other.sqlite"));
   EXPECT_EQ(byDefault.KeepDays(), kDefaultJournalDays);
 }
 

@@ -7,10 +7,10 @@
 
 #include <QStringList>
 
-#include "core/RegisterNode.h"
-#include "support/TestSupport.h"
 #include "alarms/model/AlarmMonitor.h"
 #include "alarms/model/AlarmNode.h"
+#include "core/RegisterNode.h"
+#include "support/TestSupport.h"
 
 namespace vexa::test {
 namespace {
@@ -199,7 +199,7 @@ TEST_F(AlarmModelTest, LifeCycleOfALimitAlarm) {
     Watch(c.Limits);
     // Each case on a journal of its own: the last one's alarms are not restored.
     TAlarmMonitor monitor(Current());
-    monitor.Open(Dir->path() + QStringLiteral("/%1.sqlite").arg(&c - kCases.data()));
+    EXPECT_NO_FAULTS(monitor.Open(Dir->path() + QStringLiteral("/%1.sqlite").arg(&c - kCases.data())));
     QStringList events;
     monitor.Observe([&events](const TAlarmEvent& e) { events << EventText(e); });
     int takenBack = 0;
@@ -245,7 +245,7 @@ TEST_F(AlarmModelTest, ActiveListCountsAndWhoAcknowledged) {
   TLimits second{true, {}, {}, 10.0, {}, 0, 0};
   Watch(second, QStringLiteral("D000C000R002")).SetPriority(3);
   TAlarmMonitor monitor(Current());
-  monitor.Open();
+  EXPECT_NO_FAULTS(monitor.Open());
   ReadAs(monitor, QStringLiteral("5"), QStringLiteral("D000C000R002"));
   Clock->AdvanceSeconds(1);
   ReadAs(monitor, QStringLiteral("90"));
@@ -292,7 +292,7 @@ TEST_F(AlarmModelTest, ASilentRegulatorRaisesItsCommunicationAlarm) {
   Reg(QStringLiteral("D000C000R001")).SetEnabled(true);
   Reg(QStringLiteral("D000C000R002")).SetEnabled(true);
   TAlarmMonitor monitor(Current());
-  monitor.Open();
+  EXPECT_NO_FAULTS(monitor.Open());
   QStringList events;
   monitor.Observe([&events](const TAlarmEvent& e) { events << EventText(e) + QLatin1Char(' ') + e.Caption; });
   const auto both = [&](const QString& first, const QString& second) {
@@ -322,7 +322,7 @@ TEST_F(AlarmModelTest, ASilentRegulatorRaisesItsCommunicationAlarm) {
 TEST_F(AlarmModelTest, RebuildKeepsTheStatesAndTakesNewLimits) {
   TAlarmNode& node = Watch({true, {}, 50.0, {}, {}, 0, 0});
   TAlarmMonitor monitor(Current());
-  monitor.Open();
+  EXPECT_NO_FAULTS(monitor.Open());
   ReadAs(monitor, QStringLiteral("60"));
   EXPECT_EQ(monitor.State(kReg, TAlarmCondition::Hi), TAlarmState::ActiveUnacked);
   node.SetHiLimit(70);
@@ -342,7 +342,7 @@ TEST_F(AlarmModelTest, AWriteFromOutsideIsJournaledAndChangesNoAlarm) {
   std::vector<TActiveAlarm> before;
   {
     TAlarmMonitor monitor(Current());
-    monitor.Open();
+    EXPECT_NO_FAULTS(monitor.Open());
     QStringList told;
     monitor.Observe([&told](const TAlarmEvent& e) { told << EventWord(e.Kind); });
     ReadAs(monitor, QStringLiteral("60"));  // H raised
@@ -388,7 +388,7 @@ TEST_F(AlarmModelTest, AWriteFromOutsideIsJournaledAndChangesNoAlarm) {
 TEST_F(AlarmModelTest, ThePollersReadsReachAnAttachedMonitor) {
   Watch({true, {}, 50.0, {}, {}, 0, 0});
   TAlarmMonitor monitor(Current());
-  monitor.Open();
+  EXPECT_NO_FAULTS(monitor.Open());
   monitor.Attach();
   monitor.Attach();  // once only
   ASSERT_FALSE(Current().RegisterRead.Empty());

@@ -22,15 +22,16 @@
 #include <ctime>
 #include <random>
 
+#include "alarms/model/AlarmJournal.h"
+#include "alarms/model/AlarmMonitor.h"
+#include "alarms/model/AlarmNode.h"
 #include "core/ExecuterUnit.h"
 #include "core/ImageIndex.h"
 #include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "core/Services.h"
 #include "storage/TreeFiles.h"
-#include "alarms/model/AlarmJournal.h"
-#include "alarms/model/AlarmMonitor.h"
-#include "alarms/model/AlarmNode.h"
+#include "tests/bench/Must.h"
 #include "ui/model/PersistentClasses.h"
 
 using namespace vexa;
@@ -109,7 +110,7 @@ void Evaluation(const QString& dir, const QString& journal) {
     TNetwork network(dir, nullptr);
     const std::vector<TRegisterNode*> registers = BuildNetwork(network);
     TAlarmMonitor monitor(network);
-    monitor.Open(journal);
+    MustSucceed(monitor.Open(journal));
     long long events = 0;
     monitor.Observe([&events](const TAlarmEvent&) { ++events; });
     std::mt19937 random(7);
@@ -149,7 +150,7 @@ void Polling(const QString& dir, double seconds) {
     network.Setup()->SetDemo(true);
     BuildNetwork(network);
     TAlarmMonitor monitor(network);
-    monitor.Open(dir + QStringLiteral("/polling-%1.sqlite").arg(attached));
+    MustSucceed(monitor.Open(dir + QStringLiteral("/polling-%1.sqlite").arg(attached)));
     if (attached) monitor.Attach();
     long long reads = 0;
     network.StartPoller();

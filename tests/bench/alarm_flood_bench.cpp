@@ -25,6 +25,7 @@
 #include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "core/Services.h"
+#include "tests/bench/Must.h"
 #include "ui/MainUnit.h"
 #include "ui/model/PersistentClasses.h"
 
@@ -79,7 +80,7 @@ TFloodFigures Flood(int count, bool shown) {
   // Made before the windows that follow it, and gone after them.
   TAlarmMonitor monitor(network);
   TMainForm main(network);
-  monitor.Open();
+  MustSucceed(monitor.Open());
   monitor.Attach();
   main.SetAlarms(&monitor);
   TAlarmsForm form(network, monitor, &main.Session());

@@ -18,6 +18,7 @@
 #include "core/Protocol.h"
 #include "core/RegisterNode.h"
 #include "core/Services.h"
+#include "tests/bench/Must.h"
 
 using namespace vexa;
 
@@ -59,7 +60,7 @@ int main(int argc, char** argv) {
     network.Line().Port()->Close();
     network.Line().Port()->SetDeviceName(link);
     network.Line().Port()->Open();
-    network.SetBaudRateIndex(s.Index);
+    MustSucceed(network.SetBaudRateIndex(s.Index));
     TRegisterNode reg(nullptr);
     reg.SetName("D000C000R001");  // a 16-bit register: 8-byte answers
     int reads = 0, failed = 0;

@@ -19,6 +19,7 @@
 #include "core/SetupNode.h"
 #include "reports/model/ReportNode.h"
 #include "reports/model/ReportTick.h"
+#include "tests/bench/Must.h"
 #include "ui/model/PersistentClasses.h"
 
 using namespace vexa;
@@ -49,7 +50,7 @@ int main(int argc, char** argv) {
       reg->SetRegisterType(k % 3 == 0 ? rtFLOAT : rtINT);
       reg->SetMaxCount(3600);
     }
-    report->StartReport();
+    MustSucceed(report->StartReport());
   }
 
   std::vector<double> ms;
@@ -63,7 +64,7 @@ int main(int argc, char** argv) {
     clock.Sleep(1000);
     QElapsedTimer t;
     t.start();
-    ReportTick(network);
+    MustSucceed(ReportTick(network));
     ms.push_back(static_cast<double>(t.nsecsElapsed()) / 1e6);
   }
   std::sort(ms.begin(), ms.end());

@@ -21,8 +21,9 @@
 #include "core/Services.h"
 #include "storage/NetworkState.h"
 #include "storage/TreeFiles.h"
-#include "ui/app/Program.h"
+#include "tests/bench/Must.h"
 #include "ui/MainUnit.h"
+#include "ui/app/Program.h"
 #include "ui/config/NetUnit.h"
 #include "ui/model/PersistentClasses.h"
 
@@ -99,10 +100,10 @@ int main(int argc, char** argv) {
     setup.SetAutoLoadEnabled(true);
     setup.SetMNames({QStringLiteral("Цех")});
     setup.SetMFiles({dir.filePath(QStringLiteral("plant.png"))});
-    SaveNetworkState(writer);  // the first save writes the files anew
+    MustSucceed(SaveNetworkState(writer));
     QElapsedTimer t;
     t.start();
-    SaveNetworkState(writer);
+    MustSucceed(SaveNetworkState(writer));
     saveMs = Ms(t);
   }
   qint64 bytes = 0;

@@ -33,6 +33,7 @@
 #include "core/RegisterNode.h"
 #include "core/Services.h"
 #include "tests/bench/Lateness.h"
+#include "tests/bench/Must.h"
 
 using namespace vexa;
 
@@ -141,7 +142,7 @@ int main(int argc, char** argv) {
   TNetwork network(QDir::currentPath(), std::make_unique<TComm>(QDir::currentPath()));
   network.Line().Port()->SetDeviceName(link);
   network.Line().Port()->Open();
-  network.SetBaudRateIndex(BaudRateIndexOf(kBaud).value_or(-1));
+  MustSucceed(network.SetBaudRateIndex(BaudRateIndexOf(kBaud).value_or(-1)));
   // Whole intervals: the registers fall due together, so a part of one would count a burst or not.
   const double phaseSeconds = std::max(3.0, 3.0 * std::floor((seconds / 2 - kWarmUpMs / 1000.0) / 3.0));
 

@@ -25,6 +25,7 @@
 #include "core/RegisterNode.h"
 #include "core/Services.h"
 #include "storage/NetworkState.h"
+#include "tests/bench/Must.h"
 #include "ui/model/PersistentClasses.h"
 
 using namespace vexa;
@@ -155,7 +156,7 @@ int main(int argc, char** argv) {
   QStringList names;
   for (int i = 0; i < rounds; ++i) {
     // The first save writes files anew; the later ones update what the one before wrote.
-    save.Run([&] { SaveNetworkState(network); });
+    save.Run([&] { MustSucceed(SaveNetworkState(network)); });
     auto files = StateFiles(network);
     names.clear();
     bytes = 0;

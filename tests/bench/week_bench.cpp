@@ -23,6 +23,7 @@
 #include "processes/model/CommandNode.h"
 #include "reports/model/ReportNode.h"
 #include "storage/NetworkState.h"
+#include "tests/bench/Must.h"
 #include "ui/model/LabelDisplay.h"
 #include "ui/model/PersistentClasses.h"
 
@@ -133,7 +134,7 @@ int main(int argc, char** argv) {
 
   int rc = 0;
   try {
-    SaveNetworkState(network);
+    MustSucceed(SaveNetworkState(network));
   } catch (const std::exception& e) {
     std::fprintf(stderr, "week_bench: %s\n", e.what());
     rc = 1;

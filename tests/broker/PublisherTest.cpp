@@ -870,8 +870,9 @@ TEST_F(PlacedRegistersTest, DiscoveryConfigsAndNothingLeftOfARegisterGone) {
     EXPECT_TRUE(Json(ha.On(state)[0].Payload).contains(QLatin1String("value")));  // what value_template reads
     EXPECT_EQ(ha.On(availability)[0].Payload,
               o.value(QLatin1String("payload_available")).toString().toUtf8());
-    if (o.contains(QLatin1String("command_topic")))
+    if (o.contains(QLatin1String("command_topic"))) {
       EXPECT_EQ(o.value(QLatin1String("command_topic")).toString(), state + QStringLiteral("/set"));
+    }
   }
   QSet<QString> ids;
   for (const TReceived& r : configs.Received())

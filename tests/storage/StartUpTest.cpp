@@ -107,10 +107,10 @@ TEST_F(StartUpTest, SavedStateIsRestoredWithACaptionPerTree) {
   auto* process = new TRootNode(Tasks().get());
   process->SetName("T1");
   Settings()->SetState(csLoading);
-  Current().SetPortIndex(1);
+  EXPECT_NO_FAULTS(Current().SetPortIndex(1));
   Settings()->ClearState(csLoading);
   Settings()->SetAutoLoadEnabled(true);
-  SaveNetworkState(Current());
+  EXPECT_NO_FAULTS(SaveNetworkState(Current()));
   Current().RecreateRoot("NET");
   Current().RecreateRoot("TASKS");
 

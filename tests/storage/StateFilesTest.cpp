@@ -6,6 +6,7 @@
 #include <iostream>
 #include <map>
 
+#include "alarms/model/AlarmNode.h"
 #include "core/ExecuterUnit.h"
 #include "core/Network.h"
 #include "core/RegisterNode.h"
@@ -20,7 +21,6 @@
 #include "storage/StrHandlerUnit.h"
 #include "storage/TreeFiles.h"
 #include "support/TestSupport.h"
-#include "alarms/model/AlarmNode.h"
 
 namespace vexa {
 namespace {
@@ -103,7 +103,7 @@ class StateTest : public test::TVexaTest {
 TEST_F(StateTest, AllSixRootsRoundTrip) {
   Fill();
   Settings()->SetNewConfig(true);
-  SaveNetworkState(Current());
+  EXPECT_NO_FAULTS(SaveNetworkState(Current()));
   EXPECT_FALSE(Settings()->NewConfig());
   EXPECT_EQ(States, (QStringList{"Сохранение состояния сети", "Работа"}));
   EXPECT_EQ(Busy, (QList<bool>{true, false}));
@@ -239,7 +239,7 @@ TEST_F(StateTest, ASaveNearTheBoundWarnsAndOnePastItIsRefused) {
 
 TEST_F(StateTest, MissingTasksFileKeepsTheProcesses) {
   Fill();
-  SaveNetworkState(Current());
+  EXPECT_NO_FAULTS(SaveNetworkState(Current()));
   ASSERT_TRUE(QFile::remove(Config("TASKS")));
   TRootNode* tasks = Tasks().get();
   TRootNode* net = Net().get();
@@ -256,7 +256,7 @@ TEST_F(StateTest, MissingTasksFileKeepsTheProcesses) {
 // and the failure names the file.
 TEST_F(StateTest, MalformedFileFailsTheLoadAfterTheOtherFilesAndTheCleanUp) {
   Fill();
-  SaveNetworkState(Current());
+  EXPECT_NO_FAULTS(SaveNetworkState(Current()));
   for (const char* damaged : {"NET", "TASKS"}) {
     SCOPED_TRACE(damaged);
     // The file's root object names a class nobody knows.
@@ -287,7 +287,7 @@ TEST_F(StateTest, MalformedFileFailsTheLoadAfterTheOtherFilesAndTheCleanUp) {
       }
     }
     EXPECT_NE(Settings().get(), setup) << "and the settings";
-    SaveNetworkState(Current());  // the next round damages a sound set of files
+    EXPECT_NO_FAULTS(SaveNetworkState(Current()));
   }
   EXPECT_EQ(States.last(), "Работа");
   EXPECT_EQ(Busy.last(), false);

@@ -136,7 +136,7 @@ class UnreadableStateTest : public TVexaTest {
     Settings()->SetBaudRateIndex(4);
     Settings()->SetAutoLoadEnabled(true);
     Settings()->SetMNames({"Цех"});
-    SaveNetworkState(Current());
+    EXPECT_NO_FAULTS(SaveNetworkState(Current()));
   }
 
   // The program as it starts: empty trees and default settings, then the start-up work.
@@ -190,7 +190,7 @@ TEST_F(UnreadableStateTest, EachKindOfDamageInEachStateFileIsToldKeptAsideAndCos
       EXPECT_EQ(FileBytes(path), damagedBytes);
 
       // The next save keeps the damaged file aside, byte for byte, beside the new one.
-      SaveNetworkState(Current());
+      EXPECT_NO_FAULTS(SaveNetworkState(Current()));
       EXPECT_EQ(FileBytes(path + kAsideSuffix), damagedBytes);
       EXPECT_TRUE(ConfigFiles().contains(damaged + ".cfg" + kAsideSuffix))
           << ConfigFiles().join(" ").toStdString();
@@ -198,7 +198,7 @@ TEST_F(UnreadableStateTest, EachKindOfDamageInEachStateFileIsToldKeptAsideAndCos
       EXPECT_NO_THROW(ReadTreeFile(path));
       EXPECT_FALSE(QFileInfo::exists(Dir->filePath("elsewhere"))) << "nothing written outside the folder";
       // Only once: the new file is ours.
-      SaveNetworkState(Current());
+      EXPECT_NO_FAULTS(SaveNetworkState(Current()));
       EXPECT_EQ(ConfigFiles().size(), kStateFiles.size() + 1) << ConfigFiles().join(" ").toStdString();
 
       // And the next start reads it without a word.
@@ -226,7 +226,7 @@ TEST_F(UnreadableStateTest, MissingFilesStaySilent) {
   for (const QString& name : kStateFiles.mid(0, 6)) ASSERT_TRUE(QFile::remove(Config(name)));
   StartAgain();
   EXPECT_TRUE(UnreadableMessages().isEmpty()) << Messages->Texts().join(" | ").toStdString();
-  SaveNetworkState(Current());
+  EXPECT_NO_FAULTS(SaveNetworkState(Current()));
   EXPECT_EQ(ConfigFiles().size(), kStateFiles.size());
 }
 
@@ -235,7 +235,7 @@ TEST_F(UnreadableStateTest, AnEarlierAsideFileOfTheSameMinuteIsNotOverwritten) {
   WriteBytes(Config("NET") + kAsideSuffix, "first");
   Damages()[0].Apply(Config("NET"), "NET");
   StartAgain();
-  SaveNetworkState(Current());
+  EXPECT_NO_FAULTS(SaveNetworkState(Current()));
   EXPECT_EQ(FileBytes(Config("NET") + kAsideSuffix), "first");
   EXPECT_EQ(FileBytes(Config("NET") + kAsideSuffix + "-2"), "NET saved by hand\n");
 }
@@ -247,7 +247,7 @@ TEST_F(UnreadableStateTest, AnAsideRenameThatFailsWritesNothing) {
   Net()->SetChanged(true);
   SetFileFault([](TFileStep step, const QString&) { return step == TFileStep::Rename ? EACCES : 0; });
   try {
-    SaveNetworkState(Current());
+    EXPECT_NO_FAULTS(SaveNetworkState(Current()));
     ADD_FAILURE() << "no error";
   } catch (const ESaveFailed& e) {
     EXPECT_TRUE(e.Message().contains(Config("NET"))) << e.what();
@@ -255,7 +255,7 @@ TEST_F(UnreadableStateTest, AnAsideRenameThatFailsWritesNothing) {
   EXPECT_EQ(FileBytes(Config("NET")), "NET saved by hand\n");
   EXPECT_TRUE(Net()->Changed());
   SetFileFault(nullptr);
-  SaveNetworkState(Current());
+  EXPECT_NO_FAULTS(SaveNetworkState(Current()));
   EXPECT_EQ(FileBytes(Config("NET") + kAsideSuffix), "NET saved by hand\n");
 }
 
@@ -287,7 +287,7 @@ TEST_F(UnreadableStateTest, SavesThatCannotWriteAreToldAndKeepTheOldFileAndChang
       return step == fault.Step && path == netPath ? fault.Error : 0;
     });
     try {
-      SaveNetworkState(Current());
+      EXPECT_NO_FAULTS(SaveNetworkState(Current()));
       ADD_FAILURE() << "no error";
     } catch (const ESaveFailed& e) {
       EXPECT_TRUE(e.Message().contains(netPath)) << e.what();
@@ -378,7 +378,7 @@ TEST_F(UnreadableStateTest, AFolderInTheWayOfAFileIsTold) {
   ASSERT_TRUE(QDir().mkpath(Config("TASKS")));
   Tasks()->SetComments(QStringLiteral("изменено"));
   try {
-    SaveNetworkState(Current());
+    EXPECT_NO_FAULTS(SaveNetworkState(Current()));
     ADD_FAILURE() << "no error";
   } catch (const ESaveFailed& e) {
     EXPECT_TRUE(e.Message().contains(Config("TASKS"))) << e.what();
@@ -451,7 +451,7 @@ TEST_F(UnreadableStateTest, APartThatCannotBeReadIsToldTheRestLoadedAndTheFileKe
       SCOPED_TRACE(std::string(level.Level) + ", " + damageName);
       NewFolder(QStringLiteral("part%1").arg(++n));
       BuildLevels(Current());
-      SaveNetworkState(Current());
+      EXPECT_NO_FAULTS(SaveNetworkState(Current()));
       const QString file = QString::fromLatin1(level.File);
       const TComponent& root = *Current().RootSlot(file)->get();
       const int whole = ObjectCount(root);
@@ -478,9 +478,9 @@ TEST_F(UnreadableStateTest, APartThatCannotBeReadIsToldTheRestLoadedAndTheFileKe
       }
       EXPECT_EQ(FileBytes(path), damagedBytes) << "reading writes nothing";
 
-      SaveNetworkState(Current());
+      EXPECT_NO_FAULTS(SaveNetworkState(Current()));
       EXPECT_EQ(FileBytes(path + kAsideSuffix), damagedBytes);
-      SaveNetworkState(Current());
+      EXPECT_NO_FAULTS(SaveNetworkState(Current()));
       EXPECT_EQ(ConfigFiles().size(), kStateFiles.size() + 1) << ConfigFiles().join(" ").toStdString();
       StartAgain();
       EXPECT_TRUE(Messages->Texts().filter(QStringLiteral("Ошибка чтения")).isEmpty())
@@ -495,13 +495,13 @@ TEST_F(UnreadableStateTest, APartThatCannotBeReadIsToldTheRestLoadedAndTheFileKe
 TEST_F(UnreadableStateTest, ASaveOverFilesThisRunDidNotReadKeepsThemAside) {
   NewFolder("restoreOff");
   Settings()->SetAutoLoadEnabled(false);
-  SaveNetworkState(Current());
+  EXPECT_NO_FAULTS(SaveNetworkState(Current()));
   std::map<QString, QByteArray> before;
   for (const QString& root : kStateFiles) before[root] = FileBytes(Config(root));
   StartAgain();
   ASSERT_FALSE(Net()->FindComponent("NNET")) << "not restored";
 
-  SaveNetworkState(Current());  // as the automatic save does
+  EXPECT_NO_FAULTS(SaveNetworkState(Current()));
   const QString replaced = QStringLiteral(".replaced-20261207-1200");
   for (const QString& root : kStateFiles) {
     SCOPED_TRACE(root.toStdString());
@@ -514,14 +514,14 @@ TEST_F(UnreadableStateTest, ASaveOverFilesThisRunDidNotReadKeepsThemAside) {
   }
   // Once written by this run, a file is replaced plainly.
   Net()->SetComments(QStringLiteral("изменено"));
-  SaveNetworkState(Current());
+  EXPECT_NO_FAULTS(SaveNetworkState(Current()));
   SaveTreeFileForOperator(Current(), *Tasks());
   EXPECT_EQ(ConfigFiles().size(), 2 * kStateFiles.size() - 1) << ConfigFiles().join(" ").toStdString();
 
   // A single tree saved by a window counts alike: the processes file of another run is kept.
   NewFolder("single");
   Settings()->SetAutoLoadEnabled(false);
-  SaveNetworkState(Current());
+  EXPECT_NO_FAULTS(SaveNetworkState(Current()));
   const QByteArray tasks = FileBytes(Config("TASKS"));
   StartAgain();
   SaveTreeFileForOperator(Current(), *Tasks());
@@ -532,7 +532,7 @@ TEST_F(UnreadableStateTest, ASaveOverFilesThisRunDidNotReadKeepsThemAside) {
   // Restored, the files are this run's: nothing goes aside.
   NewFolder("restored");
   StartAgain();
-  SaveNetworkState(Current());
+  EXPECT_NO_FAULTS(SaveNetworkState(Current()));
   EXPECT_EQ(ConfigFiles().size(), kStateFiles.size()) << ConfigFiles().join(" ").toStdString();
 }
 

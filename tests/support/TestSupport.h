@@ -24,6 +24,9 @@
 #include "core/Services.h"
 #include "core/TextList.h"
 
+// A step that must not fail: its faults, if any, fail the test with their texts.
+#define EXPECT_NO_FAULTS(expr) EXPECT_EQ((expr).Texts(), QStringList())
+
 // Readable failure messages for Qt values.
 inline void PrintTo(const QString& s, std::ostream* os) {
   *os << '"' << s.toStdString() << '"';

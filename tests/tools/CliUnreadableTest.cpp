@@ -53,7 +53,7 @@ class CliUnreadableTest : public TVexaTest {
     auto* reg = new TRegisterNode(channel);
     reg->SetName(QStringLiteral("D000C000R001"));
     Settings()->SetAutoSaveEnabled(false);
-    SaveNetworkState(Current());
+    EXPECT_NO_FAULTS(SaveNetworkState(Current()));
   }
 
   TRun Cli(const QStringList& args) {
@@ -130,7 +130,7 @@ TEST_F(CliUnreadableTest, CommandsThatLoadTheStateRefuseAnUnreadableFileAndTouch
       EXPECT_EQ(Snapshot(Dir->path()), before) << "nothing written, renamed or made";
       EXPECT_FALSE(QFileInfo::exists(Dir->path() + "/../elsewhere")) << "nor outside the folder";
     }
-    SaveNetworkState(Current());  // sound files for the next case
+    EXPECT_NO_FAULTS(SaveNetworkState(Current()));
   }
 }
 

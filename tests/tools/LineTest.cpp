@@ -145,7 +145,7 @@ class LineTest : public TVexaTest {
     ReplaceNetwork(std::make_unique<TComm>(Current().Dir()));
     Current().Line().Port()->SetDeviceName(device.Path());
     Current().Line().Port()->Open();
-    Current().SetBaudRateIndex(3);
+    EXPECT_NO_FAULTS(Current().SetBaudRateIndex(3));
     reg = new TRegisterNode(Net().get());
     reg->SetName("D001C002R003");
   }
@@ -376,7 +376,7 @@ TEST_F(LinePollerTest, ShutdownDuringASlowReadStoresItOnceWhenThePollerIsStopped
 
 TEST_F(LinePollerTest, ARestoreOrASearchDuringASlowReadReplacesTheTree) {
   ASSERT_TRUE(QDir(Dir->path()).mkpath("Config"));
-  SaveNetworkState(Current());
+  EXPECT_NO_FAULTS(SaveNetworkState(Current()));
   const std::vector<std::pair<const char*, std::function<void()>>> replacements = {
       {"restore", [this] { LoadNetworkState(Current()); }},
       {"search",
@@ -415,7 +415,7 @@ TEST_F(LinePollerTest, APortChangeDuringASlowReadLetsItEndOnTheOldPort) {
   ASSERT_TRUE(QDir(Dir->path()).mkpath("Ports"));
   ASSERT_TRUE(QFile::link(other.Path(), Dir->filePath("Ports/COM2")));
   StartSlowRead();
-  Current().SetPortIndex(1);
+  EXPECT_NO_FAULTS(Current().SetPortIndex(1));
   EXPECT_TRUE(Messages->Shown.empty()) << Messages->Texts().join(" | ").toStdString();
   EXPECT_EQ(Current().Line().Port()->DeviceName(), "COM2");
   EXPECT_EQ(device.Requests(3), 3) << "the read in flight was cut short";

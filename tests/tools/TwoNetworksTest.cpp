@@ -85,7 +85,7 @@ TEST_F(TwoNetworksTest, TwoPlantsArePolledAtOnceAndNothingCrosses) {
   // Each state goes to its own folder, and reads back as that network's.
   for (TPlant* plant : {&first, &second}) {
     ASSERT_TRUE(QDir(plant->Dir.path()).mkpath(QStringLiteral("Config")));
-    SaveNetworkState(*plant->Network);
+    EXPECT_NO_FAULTS(SaveNetworkState(*plant->Network));
   }
   for (TPlant* plant : {&first, &second}) {
     TNetwork reread(plant->Dir.path(), nullptr);

@@ -290,7 +290,7 @@ TEST_F(LabelViewsTest, ALabelOfAPageThatIsGoneIsDestroyedAfterItsFirstRefresh) {
   ASSERT_TRUE(Drop(1, {50, 50}, *tree));
   selected = regs[2];
   ASSERT_TRUE(Drop(0, {10, 10}, *tree));
-  SaveNetworkState(Current());
+  EXPECT_NO_FAULTS(SaveNetworkState(Current()));
   const QString lostName = regs[0]->Name(), keptName = regs[2]->Name();
   regs.clear();  // the restore replaces the tree
 
@@ -338,7 +338,7 @@ TEST_F(LabelViewsTest, LabelsComeBackAfterARestartWithTheirLookAndPlace) {
   font.SetStyle(fsBold);
   label->SetFont(font);
   const QRect placed = View(regs[1])->geometry();
-  SaveNetworkState(Current());
+  EXPECT_NO_FAULTS(SaveNetworkState(Current()));
   const QString name = regs[1]->Name();
   regs.clear();  // the restore replaces the tree
 

@@ -269,7 +269,7 @@ TEST_F(TMainFormTest, TheAutomaticSaveWithTheRestoreOffKeepsTheSavedNetworkAside
   OnePage();
   for (int d = 0; d < 3; ++d) (new TRootNode(Net().get()))->SetName(QStringLiteral("D00%1").arg(d));
   Settings()->SetAutoLoadEnabled(false);
-  SaveNetworkState(Current());
+  EXPECT_NO_FAULTS(SaveNetworkState(Current()));
   const QString net = ConfigFilePath(Current().Dir(), QStringLiteral("NET"));
   const auto bytes = [](const QString& path) {
     QFile f(path);
@@ -421,7 +421,7 @@ TEST_F(TMainFormTest, RestoreReadsTheSavedStateAndAnnouncesIt) {
   OnePage();
   auto* reg = new TRootNode(Net().get());
   reg->SetName(QStringLiteral("D007"));
-  SaveNetworkState(Current());
+  EXPECT_NO_FAULTS(SaveNetworkState(Current()));
   Net()->DestroyComponents();
   Create();
   auto restored = Watch(form.get(), &TMainForm::StateRestored);
@@ -496,7 +496,7 @@ TEST_F(TMainFormTest, RealBoxesTellAFailedRestoreAndAskOnClosing) {
 // one once per streak of failures), the tree still Changed and the old file as it was.
 TEST_F(TMainFormTest, SavesThatCannotWriteAreToldAndKeepTheOldFile) {
   OnePage();
-  SaveNetworkState(Current());
+  EXPECT_NO_FAULTS(SaveNetworkState(Current()));
   Create();
   const QString net = ConfigFilePath(Current().Dir(), QStringLiteral("NET"));
   const auto bytes = [&net] {

@@ -66,7 +66,7 @@ TEST_F(TSearchPictures, ReportAndStructureWindow) {
   main.SetWindow(TWindowRole::NetTree, &net);
   main.SetNetworkOpen(true);
   ASSERT_TRUE(Activate(&main));
-  Current().SetPortIndex(0);
+  EXPECT_NO_FAULTS(Current().SetPortIndex(0));
   ASSERT_TRUE(Port->Connected());
   Services().Messages = std::make_unique<TMessageBoxService>();
   Messages = nullptr;

@@ -69,7 +69,9 @@ TFolderLine UseCommandLineLine(TCliContext& ctx) {
               .arg(ctx.Port));
     }
     // The byte times of the exchange follow the speed the port runs at.
-    if (const std::optional<int> index = BaudRateIndexOf(ctx.Baud)) ctx.Network->SetBaudRateIndex(*index);
+    if (const std::optional<int> index = BaudRateIndexOf(ctx.Baud))
+      for (const QString& fault : ctx.Network->SetBaudRateIndex(*index).Texts())
+        Err(QStringLiteral("vexa-cli: ") + fault);
   }
   return folder;
 }
@@ -79,7 +81,8 @@ void RestoreFolderLine(TCliContext& ctx, const TFolderLine& folder) {
   network.Setup()->SetDemo(folder.Demo);
   // Before the save at the end of the run, when the port has nothing more to do at any speed.
   if (network.Setup()->BaudRateIndex() != folder.BaudRateIndex)
-    network.SetBaudRateIndex(folder.BaudRateIndex);
+    for (const QString& fault : network.SetBaudRateIndex(folder.BaudRateIndex).Texts())
+      Err(QStringLiteral("vexa-cli: ") + fault);
 }
 
 }  // namespace vexa::cli
