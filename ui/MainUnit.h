@@ -63,7 +63,7 @@ class TMainForm : public QMainWindow {
   int ToolWindowCount() const { return session_->ToolWindowCount(); }
   void ShowProgramState(const QString& text);
   QString ProgramState() const;
-  // News of the line (Services().LineNotice): a place of its own in the status line beside the
+  // News of the line (TLine::Notice): a place of its own in the status line beside the
   // program's state, a loss until the port is back, a return for a few seconds. Any thread may
   // tell it.
   void ShowLineNotice(const QString& text, bool lost);
@@ -132,7 +132,7 @@ class TMainForm : public QMainWindow {
 
   void RestoreStateCommand();
   void SaveStateCommand();
-  // The poller's automatic save (Services().AutoSave).
+  // The poller's automatic save (TNetwork::AutoSave).
   void AutoSave();
   void ExitWithoutSaving();
   void OpenNear(TWindowRole role, int x, int y);

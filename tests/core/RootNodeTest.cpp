@@ -33,7 +33,7 @@ TEST_F(RootNodeTest, CreationDefaults) {
   EXPECT_EQ(n.PData(), nullptr);
 }
 
-TEST_F(RootNodeTest, GlobalRootsHaveTheirNamesCaptionsAndImages) {
+TEST_F(RootNodeTest, ANetworksRootsHaveTheirNamesCaptionsAndImages) {
   struct {
     std::unique_ptr<TRootNode>* slot;
     const char* name;
