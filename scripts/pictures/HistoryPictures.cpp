@@ -1,6 +1,5 @@
 // The picture of a label's history for the documentation: the demonstration's pressure of about
-// 2,2..2,5 bar over an hour, fitted to the chart; taken only when VEXA_SCREENSHOTS_DIR names the
-// folder to write them to.
+// 2,2..2,5 bar over an hour, fitted to the chart.
 
 #include <gtest/gtest.h>
 
@@ -9,13 +8,13 @@
 #include <QScrollBar>
 #include <algorithm>
 
+#include "Pictures.h"
 #include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "support/Child.h"
 #include "ui/HistoryChart.h"
 #include "ui/HistoryUnit.h"
 #include "ui/OperatorInput.h"
-#include "ui/Pictures.h"
 
 namespace vexa::test {
 namespace {

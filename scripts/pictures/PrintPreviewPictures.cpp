@@ -1,5 +1,5 @@
 // Pictures of the print preview, with the graph page and with the table's first sheet, for the
-// documentation; taken only when VEXA_SCREENSHOTS_DIR names the folder to write them to.
+// documentation.
 
 #include <gtest/gtest.h>
 
@@ -14,13 +14,13 @@
 #include <cmath>
 #include <memory>
 
+#include "Pictures.h"
 #include "core/RegisterNode.h"
 #include "reports/gui/PrintPreviewUnit.h"
 #include "reports/model/ReportNode.h"
 #include "reports/paper/ReportPaper.h"
 #include "support/Child.h"
 #include "ui/OperatorInput.h"
-#include "ui/Pictures.h"
 
 namespace vexa::test {
 namespace {
@@ -31,7 +31,7 @@ class TPrintPreviewPictures : public TPicturesTest {
 
   void SetUp() override {
     TPicturesTest::SetUp();
-    if (IsSkipped()) return;
+    if (HasFatalFailure()) return;
     report = std::make_unique<TReportNode>(nullptr);
     report->SetCaption(QStringLiteral("Котел 1"));
     report->SetStartPoint(kStart);

@@ -1,5 +1,4 @@
-// Pictures of the processes window and the cyclogram editor for the documentation; taken only when
-// VEXA_SCREENSHOTS_DIR names the folder to write them to.
+// Pictures of the processes window and the cyclogram editor for the documentation.
 
 #include <gtest/gtest.h>
 
@@ -11,6 +10,7 @@
 #include <QTreeWidget>
 #include <memory>
 
+#include "Pictures.h"
 #include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "processes/gui/CycloEditUnit.h"
@@ -21,7 +21,6 @@
 #include "ui/MainUnit.h"
 #include "ui/ManualTimer.h"
 #include "ui/OperatorInput.h"
-#include "ui/Pictures.h"
 #include "ui/TemplatesWindowTest.h"
 #include "ui/parts/NodeViews.h"
 
@@ -32,7 +31,7 @@ class ProcessesPictures : public TPicturesTest {
  protected:
   void SetUp() override {
     TPicturesTest::SetUp();
-    if (IsSkipped()) return;
+    if (HasFatalFailure()) return;
     ASSERT_TRUE(QDir(Dir->path()).mkpath(QStringLiteral("Config")));
     Settings()->SetDemo(true);
   }

@@ -1,6 +1,5 @@
 // Pictures of a search for the documentation: its report and the structure window that comes up
-// after it, on a line that loses some answers; taken only when VEXA_SCREENSHOTS_DIR names the folder
-// to write them to.
+// after it, on a line that loses some answers.
 
 #include <gtest/gtest.h>
 
@@ -12,6 +11,7 @@
 #include <QTreeWidget>
 #include <memory>
 
+#include "Pictures.h"
 #include "core/ExecuterUnit.h"
 #include "core/Network.h"
 #include "core/RegisterNode.h"
@@ -20,7 +20,6 @@
 #include "storage/TreeFiles.h"
 #include "support/Child.h"
 #include "ui/MainUnit.h"
-#include "ui/Pictures.h"
 #include "ui/config/NetUnit.h"
 #include "ui/config/SetupUnit.h"
 #include "ui/parts/MessageBoxService.h"

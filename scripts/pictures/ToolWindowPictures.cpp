@@ -1,5 +1,4 @@
-// Pictures of the label properties, X-Y and password windows for the documentation; taken only
-// when VEXA_SCREENSHOTS_DIR names the folder to write them to.
+// Pictures of the label properties, X-Y and password windows for the documentation.
 
 #include <gtest/gtest.h>
 
@@ -8,10 +7,10 @@
 #include <QPixmap>
 #include <memory>
 
+#include "Pictures.h"
 #include "support/Child.h"
 #include "ui/LabelPropertiesUnit.h"
 #include "ui/OperatorInput.h"
-#include "ui/Pictures.h"
 #include "ui/PositionUnit.h"
 #include "ui/config/PasswordUnit.h"
 #include "ui/model/LabelDisplay.h"
@@ -23,7 +22,7 @@ class TToolWindowPictures : public TPicturesTest {
  protected:
   void SetUp() override {
     TPicturesTest::SetUp();
-    if (IsSkipped()) return;
+    if (HasFatalFailure()) return;
     label = std::make_unique<TLabelDisplay>(nullptr);
     label->SetPrefix(QStringLiteral("Температура ="));
     label->SetValue(QStringLiteral("123,4"));

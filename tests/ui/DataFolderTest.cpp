@@ -16,7 +16,6 @@
 #include "support/RealMessageBox.h"
 #include "support/TestSupport.h"
 #include "ui/OperatorInput.h"
-#include "ui/Pictures.h"
 #include "ui/config/DataFolderUnit.h"
 
 namespace vexa::test {
@@ -213,14 +212,6 @@ TEST_F(TDataFolderTest, TheFolderIsSettledBeforeTheProgramStarts) {
       EXPECT_TRUE(QDir(*c.Settled).exists() || c.Folder.Source == TFolderSource::BesideProgram);
     }
   }
-}
-
-class TDataFolderPictures : public TPicturesTest {};
-
-TEST_F(TDataFolderPictures, FirstStart) {
-  TDataFolderDlg dialog(QStringLiteral("/home/operator/.local/share/Vexa"));
-  ASSERT_TRUE(Activate(&dialog));
-  Save(&dialog, "data-folder.png");
 }
 
 }  // namespace
