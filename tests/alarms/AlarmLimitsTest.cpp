@@ -6,6 +6,10 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
+#include "alarms/model/AlarmLimits.h"
+#include "alarms/model/AlarmMonitor.h"
+#include "alarms/model/AlarmNode.h"
+#include "alarms/model/AlarmTexts.h"
 #include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "core/Services.h"
@@ -13,10 +17,7 @@
 #include "storage/ConfigText.h"
 #include "storage/TreeFiles.h"
 #include "support/TestSupport.h"
-#include "alarms/model/AlarmLimits.h"
-#include "alarms/model/AlarmMonitor.h"
-#include "alarms/model/AlarmNode.h"
-#include "alarms/model/AlarmTexts.h"
+#include "support/Trees.h"
 
 namespace vexa::test {
 namespace {
@@ -205,12 +206,10 @@ TEST_F(AlarmLimitsTest, SettingsThatWatchNothingAreToldAtStart) {
 TEST_F(AlarmLimitsTest, ThousandsOfLimitsSaveAndLoadInTheNestedLayoutBesideAFlatFile) {
   const auto registerName = [](int d, int c, int r) { return TCustomRegister::RegisterName(d, c, r); };
   for (int d = 0; d < 50; ++d) {
-    auto* regulator = new TRootNode(Net().get());
-    regulator->SetName(QStringLiteral("D%1").arg(d, 3, 10, QLatin1Char('0')));
+    TRootNode& regulator = AddRegulatorNode(*Net(), d);
     for (int c = 0; c < 10; ++c) {
-      auto* channel = new TRootNode(regulator);
-      channel->SetName(regulator->Name() + QStringLiteral("C%1").arg(c, 3, 10, QLatin1Char('0')));
-      for (int r = 0; r < 10; ++r) (new TRegisterNode(channel))->SetName(registerName(d, c, r));
+      TRootNode& channel = AddChannelNode(regulator, c);
+      for (int r = 0; r < 10; ++r) AddRegisterNode(channel, r, {.Type = rtUnknown});
     }
   }
   // The first layout: every node right under ALARMS, a regulator's alarm named as the regulator.

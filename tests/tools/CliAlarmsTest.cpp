@@ -11,14 +11,15 @@
 #include <QSqlQuery>
 #include <QTimeZone>
 
+#include "alarms/model/AlarmJournal.h"
+#include "alarms/model/AlarmJournalWriter.h"
 #include "core/ImageIndex.h"
 #include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "processes/model/CommandNode.h"
 #include "storage/TreeFiles.h"
 #include "support/TestSupport.h"
-#include "alarms/model/AlarmJournal.h"
-#include "alarms/model/AlarmJournalWriter.h"
+#include "support/Trees.h"
 
 namespace vexa::test {
 namespace {
@@ -46,26 +47,12 @@ class CliAlarmsTest : public TVexaTest {
   // folder under test through its text, as vexa-cli dump prints it and vexa-cli load reads it.
   void WriteState() {
     Clock->SetNow(*StrToDateTime("07.12.2026 9:00:00"));  // the process starts with the run
-    auto* regulator = new TRootNode(Net().get());
-    regulator->SetName(QStringLiteral("D000"));
-    regulator->SetCaption(QStringLiteral("Печь"));
-    auto* channel = new TRootNode(regulator);
-    channel->SetName(QStringLiteral("D000C000"));
-    auto* reg = new TRegisterNode(channel);
-    reg->SetName(kSetpoint);
-    reg->SetCaption(QStringLiteral("Уставка"));
-    reg->SetRegisterType(rtINT);
-    reg->SetUserCanWRITE(true);
     // The simulation wanders by one a read from the last value, which the process sets each tick.
-    reg->SetLastIOResult(iorOK);
-    reg->SetLastStringData(QStringLiteral("320"));
-    auto* silent = new TRootNode(Net().get());
-    silent->SetName(QStringLiteral("D002"));
-    silent->SetCaption(QStringLiteral("Насос"));
-    auto* silentChannel = new TRootNode(silent);
-    silentChannel->SetName(QStringLiteral("D002C000"));
-    auto* pressure = new TRegisterNode(silentChannel);
-    pressure->SetName(QStringLiteral("D002C000R000"));  // no regulator at address 2 answers
+    TRootNode& furnace = AddChannelNode(AddRegulatorNode(*Net(), 0, QStringLiteral("Печь")), 0);
+    AddRegisterNode(furnace, 4,
+                    {.Caption = QStringLiteral("Уставка"), .Writable = true, .Last = QStringLiteral("320")});
+    // No regulator at address 2 answers.
+    AddRegisterNode(AddChannelNode(AddRegulatorNode(*Net(), 2, QStringLiteral("Насос")), 0), 0);
     Net()->SetEnabled(true);
 
     auto* process = new TRootNode(Tasks().get());

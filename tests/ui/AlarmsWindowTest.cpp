@@ -39,10 +39,11 @@
 #include "support/ForeignLock.h"
 #include "support/RealMessageBox.h"
 #include "support/TestSupport.h"
+#include "support/Trees.h"
 #include "tests/broker/MosquittoBroker.h"
-#include "ui/app/Program.h"
 #include "ui/LabelViews.h"
 #include "ui/MainUnit.h"
+#include "ui/app/Program.h"
 #include "ui/model/LabelDisplay.h"
 
 namespace vexa::test {
@@ -60,24 +61,13 @@ class AlarmsWindowTest : public TVexaTest {
     Settings()->SetMNames({QStringLiteral("Котельная")});
     Settings()->SetMFiles({Dir->filePath(QStringLiteral("a.png"))});
     ASSERT_TRUE(SaveTreeFile(Current(), *Settings()));
-    auto* device = new TRootNode(Net().get());
-    device->SetName(QStringLiteral("D001"));
-    auto* channel = new TRootNode(device);
-    channel->SetName(QStringLiteral("D001C000"));
+    TRootNode& channel = AddChannelNode(AddRegulatorNode(*Net(), 1), 0);
     for (int r = 1; r <= 2; ++r) {
-      auto* reg = new TRegisterNode(channel);
-      reg->SetName(TCustomRegister::RegisterName(1, 0, r));
-      reg->SetCaption(QStringLiteral("Температура %1").arg(r));
-      reg->SetRegisterType(rtINT);
-      reg->SetEnabled(true);  // polled: the alarms follow only what is read
-      regs.push_back(reg);
-      auto* node = new TAlarmNode(Current().Alarms().get());
-      node->SetName(reg->Name());
-      node->SetEnabled(true);
-      node->SetHiEnabled(true);
-      node->SetHiLimit(50);
-      node->SetDeadband(2);
-      node->SetPriority(1);
+      // Polled: the alarms follow only what is read.
+      TRegisterNode& reg =
+          AddRegisterNode(channel, r, {.Caption = QStringLiteral("Температура %1").arg(r), .Enabled = true});
+      regs.push_back(&reg);
+      AddHighAlarm(Current(), reg.Name(), {.Deadband = 2});
     }
     main = std::make_unique<TMainForm>(Current());
     PlaceLabel(*regs[0], QStringLiteral("ts0"), 20, 20);
@@ -506,11 +496,13 @@ TEST_F(ProgramBrokerWritesTest, AWriteAskedThroughTheBrokerIsInTheAlarmWindowsJo
   program->InitCore(std::make_unique<TFakeComm>(*Clock));
   UseNetwork(program->Network());
   ASSERT_TRUE(program->Start());
-  ASSERT_TRUE(RunEventsUntil([&] { return !sub.On(QStringLiteral("vexa/plant/service/status")).empty(); }, 5000));
+  ASSERT_TRUE(
+      RunEventsUntil([&] { return !sub.On(QStringLiteral("vexa/plant/service/status")).empty(); }, 5000));
 
   // No such register here: refused, and journaled all the same.
   sub.Publish(QStringLiteral("vexa/plant/D005C000R004/set"), R"({"value": 30, "user": "dispatcher"})");
-  ASSERT_TRUE(RunEventsUntil([&] { return !sub.On(QStringLiteral("vexa/plant/service/alarms")).empty(); }, 5000));
+  ASSERT_TRUE(
+      RunEventsUntil([&] { return !sub.On(QStringLiteral("vexa/plant/service/alarms")).empty(); }, 5000));
 
   auto* alarms = qobject_cast<TAlarmsForm*>(program->MainForm()->Window(TWindowRole::Alarms));
   ASSERT_NE(alarms, nullptr);

@@ -41,6 +41,7 @@
 #include "support/RampingProcesses.h"
 #include "support/RealMessageBox.h"
 #include "support/TestSupport.h"
+#include "support/Trees.h"
 #include "ui/AboutUnit.h"
 #include "ui/MainUnit.h"
 #include "ui/MnemoPages.h"
@@ -751,24 +752,13 @@ class TKeyWatch : public QObject {
 TEST_F(TMainFormTest, AKeyIsAnsweredWithinATenthOfASecondDuringAnAlarmFlood) {
   constexpr int kAlarms = 2000;
   OnePage();
-  auto* regulator = new TRootNode(Net().get());
-  regulator->SetName(QStringLiteral("D000"));
+  TRootNode& regulator = AddRegulatorNode(*Net(), 0);
   std::vector<TRegisterNode*> registers;
   for (int c = 0; c < kAlarms / 100; ++c) {
-    auto* channel = new TRootNode(regulator);
-    channel->SetName(QStringLiteral("D000C%1").arg(c, 3, 10, QLatin1Char('0')));
+    TRootNode& channel = AddChannelNode(regulator, c);
     for (int r = 0; r < 100; ++r) {
-      auto* reg = new TRegisterNode(channel);
-      reg->SetName(TCustomRegister::RegisterName(0, c, r));
-      reg->SetRegisterType(rtINT);
-      reg->SetEnabled(true);
-      registers.push_back(reg);
-      auto* node = new TAlarmNode(Current().Alarms().get());
-      node->SetName(reg->Name());
-      node->SetEnabled(true);
-      node->SetHiEnabled(true);
-      node->SetHiLimit(50);
-      node->SetPriority(1 + r % 3);
+      registers.push_back(&AddRegisterNode(channel, r, {.Enabled = true}));
+      AddHighAlarm(Current(), registers.back()->Name(), {.Priority = 1 + r % 3});
     }
   }
   TAlarmMonitor monitor(Current());
