@@ -67,10 +67,9 @@ QString NetworkDescription(const TRootNode& root) {
   return text;
 }
 
-bool SaveNetworkDescription(const QString& path, const TRootNode& root, QString* error) {
+TFaults SaveNetworkDescription(const QString& path, const TRootNode& root) {
   auto fail = [&](const QString& reason) {
-    if (error != nullptr) *error = QStringLiteral("Ошибка записи файла %1: %2").arg(path, reason);
-    return false;
+    return TFaults(QStringLiteral("Ошибка записи файла %1: %2").arg(path, reason));
   };
   QFile file(path);
   // Unbuffered, so a full disk shows at the line it stops, not at some later flush.
@@ -82,7 +81,7 @@ bool SaveNetworkDescription(const QString& path, const TRootNode& root, QString*
   }
   file.close();
   if (file.error() != QFileDevice::NoError) return fail(file.errorString());
-  return true;
+  return {};
 }
 
 }  // namespace vexa

@@ -4,6 +4,8 @@
 
 #include <QString>
 
+#include "core/Faults.h"
+
 namespace vexa {
 
 class TComponent;
@@ -17,7 +19,7 @@ QString NodeFullName(const TComponent& node);
 QString NetworkDescription(const TRootNode& root);
 
 // Writes the description in code page 1251, replacing the file. On the first failed write the
-// export ends, what was written stays, *error (when given) gets the reason and the result is false.
-bool SaveNetworkDescription(const QString& path, const TRootNode& root, QString* error = nullptr);
+// export ends, what was written stays, and the fault names the file and the reason.
+TFaults SaveNetworkDescription(const QString& path, const TRootNode& root);
 
 }  // namespace vexa

@@ -123,7 +123,7 @@ QSet<QString> gWarned;   // files told to be near the size bound, until a save f
 
 }  // namespace
 
-std::optional<QString> SaveTreeFileForOperator(TNetwork& network, TComponent& root, bool always) {
+TFaults SaveTreeFileForOperator(TNetwork& network, TComponent& root, bool always) {
   const QString path = SavePath(network, root);
   QString why;
   QString warning;
@@ -138,15 +138,15 @@ std::optional<QString> SaveTreeFileForOperator(TNetwork& network, TComponent& ro
     gFailing.remove(path);
     if (warning.isEmpty()) {
       gWarned.remove(path);
-      return std::nullopt;
+      return {};
     }
-    if (gWarned.contains(path) && !always) return std::nullopt;
+    if (gWarned.contains(path) && !always) return {};
     gWarned.insert(path);
-    return warning;
+    return TFaults(warning, TMsgIcon::Warning);
   }
-  if (gFailing.contains(path) && !always) return std::nullopt;
+  if (gFailing.contains(path) && !always) return {};
   gFailing.insert(path);
-  return QStringLiteral("Ошибка сохранения: %1").arg(why.isEmpty() ? path : why);
+  return TFaults(QStringLiteral("Ошибка сохранения: %1").arg(why.isEmpty() ? path : why));
 }
 
 std::unique_ptr<TComponent> ReadTreeFile(const QString& path, std::vector<TDamagedPart>* damage) {

@@ -4,9 +4,9 @@
 
 #include <QString>
 #include <memory>
-#include <optional>
 #include <vector>
 
+#include "core/Faults.h"
 #include "core/RootNode.h"
 #include "core/SetupNode.h"
 #include "storage/StgHandlerUnit.h"
@@ -48,12 +48,12 @@ bool IsPlainFileName(const QString& name);
 bool SaveTreeFile(TNetwork& network, TComponent& root, QString* why = nullptr, QString* warning = nullptr);
 // The warning for a file of `size` bytes just written at path; empty while it is small enough.
 QString FileSizeWarning(const QString& path, qint64 size);
-// A save for a window or a tick: nothing when the file was written; otherwise the operator's text,
-// naming the file and the reason; unless `always` (the operator's own save command), the first time
-// only until a save of that file succeeds again, since a tick may save every minute onto a full disk.
-// The tree stays Changed, so the next save tries again. A file grown past the warning size is
+// A save for a window or a tick: no faults when the file was written; otherwise an error naming the
+// file and the reason; unless `always` (the operator's own save command), the first time only until
+// a save of that file succeeds again, since a tick may save every minute onto a full disk. The tree
+// stays Changed, so the next save tries again. A file grown past the warning size is a warning,
 // told likewise (once until it is smaller again, unless `always`), its save done.
-std::optional<QString> SaveTreeFileForOperator(TNetwork& network, TComponent& root, bool always = false);
+TFaults SaveTreeFileForOperator(TNetwork& network, TComponent& root, bool always = false);
 // Replaces the root by the tree read from its file (StateFileName). A missing file leaves it as it
 // was; a file that exists but cannot be read (not a compound file, a broken structure, a malformed
 // stream, no object, another kind of object, a root of another name) raises EUnreadableFiles and

@@ -6,12 +6,12 @@
 #include <functional>
 #include <optional>
 
+#include "alarms/model/AlarmNode.h"
 #include "core/CustomRegister.h"
 #include "core/Network.h"
 #include "core/RootNode.h"
 #include "core/Services.h"
 #include "storage/TreeFiles.h"
-#include "alarms/model/AlarmNode.h"
 
 namespace vexa {
 
@@ -96,8 +96,7 @@ TAlarmLimitsApplied ApplyAlarmLimits(TNetwork& network, const QString& name, con
   node->SetDeadband(*deadband);
   node->SetDelaySeconds(edit.DelaySeconds);
   node->SetPriority(edit.Priority);
-  if (const std::optional<QString> failed = SaveTreeFileForOperator(network, *network.Alarms(), true))
-    faults.Add(*failed);
+  faults.Add(SaveTreeFileForOperator(network, *network.Alarms(), true));
   return {true, faults};
 }
 
@@ -213,8 +212,7 @@ TFaults SetAlarmBeep(TNetwork& network, bool beep) {
   if (!network.Alarms()) return TFaults(QStringLiteral("Настройки тревог не загружены"));
   JournalNodeFor(network).SetBeep(beep);
   TFaults faults;
-  if (const std::optional<QString> failed = SaveTreeFileForOperator(network, *network.Alarms(), true))
-    faults.Add(*failed);
+  faults.Add(SaveTreeFileForOperator(network, *network.Alarms(), true));
   return faults;
 }
 
@@ -233,8 +231,7 @@ TFaults RememberJournalExport(TNetwork& network, const QString& path) {
   if (journal.ExportFolder() == folder) return {};
   journal.SetExportFolder(folder);
   TFaults faults;
-  if (const std::optional<QString> failed = SaveTreeFileForOperator(network, *network.Alarms(), true))
-    faults.Add(*failed);
+  faults.Add(SaveTreeFileForOperator(network, *network.Alarms(), true));
   return faults;
 }
 

@@ -25,20 +25,26 @@ QString CyclogramHeader(int column) {
   return column == 0 ? QStringLiteral("Значение") : QStringLiteral("Время (с)");
 }
 
-std::optional<QString> CyclogramValueWarning(const TCustomRegister& node, const QString& text) {
-  if (!node.UserCanWRITE())
-    return QStringLiteral("Регистр '%1'\r\nимеет тип 'ТОЛЬКО ЧТЕНИЕ'!").arg(node.Caption());
-  if (!node.IsValidValue(text))
-    return QStringLiteral("'%1' - '%2'\r\nне может принять такое значение!").arg(text, node.Caption());
-  return std::nullopt;
-}
-
-std::optional<QString> CyclogramDurationWarning(const QString& text) {
-  if (StrToInt(text)) return std::nullopt;
-  return QStringLiteral("'%1' - не целое число!").arg(text);
-}
-
 namespace {
+// The warnings while typing, or nothing when the text is acceptable. A value for the node's
+// register: read-only register, or a value its type cannot take.
+TFaults ValueWarning(const TCustomRegister& node, const QString& text) {
+  if (!node.UserCanWRITE())
+    return TFaults(QStringLiteral("Регистр '%1'\r\nимеет тип 'ТОЛЬКО ЧТЕНИЕ'!").arg(node.Caption()),
+                   TMsgIcon::Warning);
+  if (!node.IsValidValue(text))
+    return TFaults(
+        QStringLiteral("'%1' - '%2'\r\nне может принять такое значение!").arg(text, node.Caption()),
+        TMsgIcon::Warning);
+  return {};
+}
+
+// A duration that is not a (32-bit) integer.
+TFaults DurationWarning(const QString& text) {
+  if (StrToInt(text)) return {};
+  return TFaults(QStringLiteral("'%1' - не целое число!").arg(text), TMsgIcon::Warning);
+}
+
 // Within what the file keeps, so that no zoom makes the next load refuse it.
 void SetTimeScale(TCommandNode& node, double scale) {
   node.SetXScale(std::clamp(scale, TCommandNode::kMinXScale, TCommandNode::kMaxXScale));
@@ -100,13 +106,8 @@ TFaults TCyclogramTable::Typed(const TCustomRegister& node, int row, int column,
   TCyclogramRow& r = rows_[static_cast<size_t>(row - 1)];
   (column == 0 ? r.Value : r.Duration) = text;
   if (text.isEmpty()) return {};
-  std::optional<QString> warning;
-  if (column == 0) {
-    if (row == current_) warning = CyclogramValueWarning(node, text);
-  } else {
-    warning = CyclogramDurationWarning(text);
-  }
-  return warning ? TFaults(*warning, TMsgIcon::Warning) : TFaults();
+  if (column == 0) return row == current_ ? ValueWarning(node, text) : TFaults();
+  return DurationWarning(text);
 }
 
 TFaults TCyclogramTable::Add() {

@@ -23,12 +23,6 @@ inline const QString kCyclogramFullText = QStringLiteral("Емкость таб�
 // Header texts of the value and duration columns.
 QString CyclogramHeader(int column);
 
-// The warnings while typing, or nothing when the text is acceptable.
-// A value for the node's register: read-only register, or a value its type cannot take.
-std::optional<QString> CyclogramValueWarning(const TCustomRegister& node, const QString& text);
-// A duration that is not a (32-bit) integer.
-std::optional<QString> CyclogramDurationWarning(const QString& text);
-
 struct TCyclogramRow {
   QString Value;
   QString Duration;

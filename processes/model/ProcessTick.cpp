@@ -25,7 +25,7 @@ TFaults ProcessTick(TNetwork& network, const TProcessTickHooks& hooks) {
     // Disabled before the save, so that a restored file does not hold it running.
     process.SetEnabled(false);
     if (hooks.ShowStopped) hooks.ShowStopped(process);
-    if (std::optional<QString> failed = SaveTreeFileForOperator(network, tasks)) faults.Add(*failed);
+    faults.Add(SaveTreeFileForOperator(network, tasks));
   };
 
   for (int i = 0; i < tasks.ComponentCount(); ++i) {

@@ -2,7 +2,6 @@
 
 #include <QScopeGuard>
 #include <exception>
-#include <optional>
 #include <vector>
 
 #include "core/Network.h"
@@ -18,7 +17,7 @@ namespace {
 void SaveReportsTree(TNetwork& network, TReportNode& report, TFaults& faults) {
   TComponent* reports = report.Owner();
   if (reports == nullptr) return;
-  if (std::optional<QString> failed = SaveTreeFileForOperator(network, *reports)) faults.Add(*failed);
+  faults.Add(SaveTreeFileForOperator(network, *reports));
 }
 
 }  // namespace

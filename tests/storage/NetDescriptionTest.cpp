@@ -50,8 +50,7 @@ class NetDescriptionTest : public TVexaTest {
   }
   QByteArray SavedBytes() {
     const QString path = Dir->filePath("net.txt");
-    QString error;
-    EXPECT_TRUE(SaveNetworkDescription(path, *root, &error)) << error.toStdString();
+    EXPECT_NO_FAULTS(SaveNetworkDescription(path, *root));
     QFile f(path);
     EXPECT_TRUE(f.open(QIODevice::ReadOnly));
     return f.readAll();
@@ -135,14 +134,11 @@ TEST_F(NetDescriptionTest, FullNameJoinsUpToTwoOwners) {
 
 TEST_F(NetDescriptionTest, AFailedWriteIsReportedAndKeepsWhatWasWritten) {
   BuildExample();
-  QString error;
   const QString missing = Dir->filePath("нет такой папки/net.txt");
-  EXPECT_FALSE(SaveNetworkDescription(missing, *root, &error));
-  EXPECT_TRUE(error.contains(missing)) << error.toStdString();
-
-  error.clear();
-  EXPECT_FALSE(SaveNetworkDescription("/dev/full", *root, &error));
-  EXPECT_FALSE(error.isEmpty());
+  const QStringList error = SaveNetworkDescription(missing, *root).Texts();
+  ASSERT_EQ(error.size(), 1);
+  EXPECT_TRUE(error[0].contains(missing)) << error[0].toStdString();
+  EXPECT_FALSE(SaveNetworkDescription("/dev/full", *root).Empty());
 
   // A file size limit stops the write part-way, as a full disk would.
   const QString path = Dir->filePath("cut.txt");
@@ -152,7 +148,7 @@ TEST_F(NetDescriptionTest, AFailedWriteIsReportedAndKeepsWhatWasWritten) {
   rlimit cut = old;
   cut.rlim_cur = 40;
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &cut), 0);
-  const bool saved = SaveNetworkDescription(path, *root, &error);
+  const bool saved = SaveNetworkDescription(path, *root).Empty();
   setrlimit(RLIMIT_FSIZE, &old);
   std::signal(SIGXFSZ, previous);
   EXPECT_FALSE(saved);

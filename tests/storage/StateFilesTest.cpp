@@ -199,11 +199,12 @@ TEST_F(StateTest, ASaveNearTheBoundWarnsAndOnePastItIsRefused) {
     EXPECT_TRUE(SaveTreeFile(Current(), *Net(), &why, &warning)) << why.toStdString();
     near(warning, bound);
     // For the operator once, and at every save they ask for themselves.
-    const std::optional<QString> told = SaveTreeFileForOperator(Current(), *Net());
-    ASSERT_TRUE(told.has_value());
-    near(*told, bound);
-    EXPECT_FALSE(SaveTreeFileForOperator(Current(), *Net()).has_value());
-    EXPECT_TRUE(SaveTreeFileForOperator(Current(), *Net(), true).has_value());
+    const QList<TFault> told = SaveTreeFileForOperator(Current(), *Net()).Items();
+    ASSERT_EQ(told.size(), 1);
+    EXPECT_EQ(told[0].Icon, TMsgIcon::Warning);
+    near(told[0].Text, bound);
+    EXPECT_TRUE(SaveTreeFileForOperator(Current(), *Net()).Empty());
+    EXPECT_FALSE(SaveTreeFileForOperator(Current(), *Net(), true).Empty());
     // The state's save tells it as a warning, the files all written.
     const TFaults faults = SaveNetworkState(Current());
     ASSERT_EQ(faults.Items().size(), 1);
@@ -213,12 +214,12 @@ TEST_F(StateTest, ASaveNearTheBoundWarnsAndOnePastItIsRefused) {
   {
     // Below four fifths: nothing to tell, and the next warning is told again.
     const CompoundFile::TLowerSizeBound lowered(size * 5 / 4 + 5);
-    EXPECT_FALSE(SaveTreeFileForOperator(Current(), *Net()).has_value());
+    EXPECT_TRUE(SaveTreeFileForOperator(Current(), *Net()).Empty());
     EXPECT_TRUE(SaveNetworkState(Current()).Empty());
   }
   {
     const CompoundFile::TLowerSizeBound lowered(size * 10 / 9);
-    EXPECT_TRUE(SaveTreeFileForOperator(Current(), *Net()).has_value());
+    EXPECT_FALSE(SaveTreeFileForOperator(Current(), *Net()).Empty());
   }
   QFile file(path);
   ASSERT_TRUE(file.open(QIODevice::ReadOnly));

@@ -343,7 +343,7 @@ TEST_F(UnreadableStateTest, SavesOfTicksAreToldOncePerStreakAndTheOperatorsOwnSa
   runningProcess("second");
   ShowFaults(ProcessTick(Current()));
   EXPECT_EQ(saveFailures().size(), 1) << "the same streak";
-  EXPECT_TRUE(SaveTreeFileForOperator(Current(), *Tasks(), true).has_value())
+  EXPECT_FALSE(SaveTreeFileForOperator(Current(), *Tasks(), true).Empty())
       << "a save command is always answered";
 
   // A report that cannot run is stopped and saved by the report tick; its file's own streak.
@@ -515,7 +515,7 @@ TEST_F(UnreadableStateTest, ASaveOverFilesThisRunDidNotReadKeepsThemAside) {
   // Once written by this run, a file is replaced plainly.
   Net()->SetComments(QStringLiteral("изменено"));
   EXPECT_NO_FAULTS(SaveNetworkState(Current()));
-  SaveTreeFileForOperator(Current(), *Tasks());
+  EXPECT_NO_FAULTS(SaveTreeFileForOperator(Current(), *Tasks()));
   EXPECT_EQ(ConfigFiles().size(), 2 * kStateFiles.size() - 1) << ConfigFiles().join(" ").toStdString();
 
   // A single tree saved by a window counts alike: the processes file of another run is kept.
@@ -524,7 +524,7 @@ TEST_F(UnreadableStateTest, ASaveOverFilesThisRunDidNotReadKeepsThemAside) {
   EXPECT_NO_FAULTS(SaveNetworkState(Current()));
   const QByteArray tasks = FileBytes(Config("TASKS"));
   StartAgain();
-  SaveTreeFileForOperator(Current(), *Tasks());
+  EXPECT_NO_FAULTS(SaveTreeFileForOperator(Current(), *Tasks()));
   EXPECT_EQ(FileBytes(Config("TASKS") + replaced), tasks);
   EXPECT_FALSE(QFile::exists(Config("NET") + replaced));
   EXPECT_TRUE(Messages->Texts().filter(QStringLiteral("Ошибка")).isEmpty())

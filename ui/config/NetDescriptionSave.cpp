@@ -36,14 +36,13 @@ void SaveNetworkDescriptionDialog(TNetwork& network, QWidget* parent, const TAsk
   QString folder = setup->TablesDir();
   const std::optional<QString> path = ask ? ask(parent, folder) : AskDescriptionPath(parent, folder);
   if (path) {
-    QString error;
-    bool written = false;
+    TFaults faults;
     {
       TBusyCursor busy;
-      written = SaveNetworkDescription(*path, *network.Net(), &error);
+      faults = SaveNetworkDescription(*path, *network.Net());
     }
-    if (!written) {
-      ShowMessage(error, TMsgIcon::Error);
+    if (!faults.Empty()) {
+      ShowFaults(faults);
       return;
     }
     folder = QFileInfo(*path).absolutePath();

@@ -77,7 +77,7 @@ TSetupConfirmed ConfirmSetup(TNetwork& network, const TSetupFields& fields, cons
   setup.SetMFiles(diagrams.Files());
   TSetupConfirmed confirmed;
   confirmed.Restart = diagrams.Changed();
-  if (std::optional<QString> failed = SaveTreeFileForOperator(network, setup)) confirmed.Faults.Add(*failed);
+  confirmed.Faults.Add(SaveTreeFileForOperator(network, setup));
   return confirmed;
 }
 

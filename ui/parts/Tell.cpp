@@ -1,7 +1,5 @@
 #include "ui/parts/Tell.h"
 
-#include <optional>
-
 #include "core/Services.h"
 #include "storage/TreeFiles.h"
 
@@ -12,12 +10,12 @@ void ShowFaults(const TFaults& faults) {
 }
 
 void SaveTreeFileOrTell(TNetwork& network, TComponent& root, bool always) {
-  std::optional<QString> text;
+  TFaults faults;
   {
     TBusyCursor busy;
-    text = SaveTreeFileForOperator(network, root, always);
+    faults = SaveTreeFileForOperator(network, root, always);
   }
-  if (text) ShowMessage(*text, TMsgIcon::Error);
+  ShowFaults(faults);
 }
 
 }  // namespace vexa
