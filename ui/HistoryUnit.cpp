@@ -63,20 +63,20 @@ THistoryForm::THistoryForm(TRegisterNode* reg, TLabelDisplay* label, TMainForm* 
   ToolBar->setObjectName(QStringLiteral("toolBar"));
   ToolBar->setFixedHeight(kToolBarHeight);
   ToolBar->setIconSize(QSize(16, 16));
-  actZoomIn =
+  zoomInAction_ =
       ToolBar->addAction(ImageIcon(ImageIndexOf(QStringLiteral("ZOOMIN"))), QStringLiteral("Увеличить"));
-  actZoomOut =
+  zoomOutAction_ =
       ToolBar->addAction(ImageIcon(ImageIndexOf(QStringLiteral("ZOOMOUT"))), QStringLiteral("Уменьшить"));
-  actZoomIn->setObjectName(QStringLiteral("zoomInAction"));
-  actZoomOut->setObjectName(QStringLiteral("zoomOutAction"));
-  connect(actZoomIn, &QAction::triggered, this, [this] { Zoom(2); });
-  connect(actZoomOut, &QAction::triggered, this, [this] { Zoom(0.5); });
-  edDate = MakeReadout(ToolBar, 69, QStringLiteral(" 00.00.0000 "), QStringLiteral("Дата"));
-  edTime = MakeReadout(ToolBar, 55, QStringLiteral(" 00:00:00"), QStringLiteral("Время"));
-  edValue = MakeReadout(ToolBar, 55, QStringLiteral(" -0000,00"), QStringLiteral("Значение"));
-  edDate->setObjectName(QStringLiteral("dateLabel"));
-  edTime->setObjectName(QStringLiteral("timeLabel"));
-  edValue->setObjectName(QStringLiteral("valueLabel"));
+  zoomInAction_->setObjectName(QStringLiteral("zoomInAction"));
+  zoomOutAction_->setObjectName(QStringLiteral("zoomOutAction"));
+  connect(zoomInAction_, &QAction::triggered, this, [this] { Zoom(2); });
+  connect(zoomOutAction_, &QAction::triggered, this, [this] { Zoom(0.5); });
+  dateLabel_ = MakeReadout(ToolBar, 69, QStringLiteral(" 00.00.0000 "), QStringLiteral("Дата"));
+  timeLabel_ = MakeReadout(ToolBar, 55, QStringLiteral(" 00:00:00"), QStringLiteral("Время"));
+  valueLabel_ = MakeReadout(ToolBar, 55, QStringLiteral(" -0000,00"), QStringLiteral("Значение"));
+  dateLabel_->setObjectName(QStringLiteral("dateLabel"));
+  timeLabel_->setObjectName(QStringLiteral("timeLabel"));
+  valueLabel_->setObjectName(QStringLiteral("valueLabel"));
   layout->addWidget(ToolBar);
 
   auto* row = new QHBoxLayout;
@@ -135,7 +135,7 @@ void THistoryForm::showEvent(QShowEvent* event) {
     timer_->SetInterval(interval * 1000);
     timer_->Start();
   }
-  for (QLabel* box : {edDate, edTime, edValue}) {
+  for (QLabel* box : {dateLabel_, timeLabel_, valueLabel_}) {
     QPalette p = box->palette();
     p.setColor(QPalette::Window, palette().color(QPalette::Base));
     box->setPalette(p);
@@ -227,9 +227,9 @@ void THistoryForm::PaintChart(QPainter& painter, int height) {
     if (!std::isnan(value)) painter.drawLine(0, axis.Y(value), kChartWidth, axis.Y(value));
   }
   const THistoryReadout readout = Readout(history_, cursor, visible_);
-  edDate->setText(readout.Date);
-  edTime->setText(readout.Time);
-  edValue->setText(readout.Value);
+  dateLabel_->setText(readout.Date);
+  timeLabel_->setText(readout.Time);
+  valueLabel_->setText(readout.Value);
 
   // The curve, broken where a read failed.
   painter.setPen(QPen(QColor(0, 0, 255), 1));

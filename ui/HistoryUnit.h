@@ -8,8 +8,8 @@
 #include <memory>
 
 #include "ui/model/HistoryChart.h"
-#include "ui/parts/HelpUnit.h"
 #include "ui/model/RepeatTimer.h"
+#include "ui/parts/HelpUnit.h"
 
 class QAction;
 class QLabel;
@@ -71,11 +71,11 @@ class THistoryForm : public QWidget {
   int MinTickGap() const;
 
   QToolBar* ToolBar = nullptr;
-  QAction* actZoomIn = nullptr;
-  QAction* actZoomOut = nullptr;
-  QLabel* edDate = nullptr;
-  QLabel* edTime = nullptr;
-  QLabel* edValue = nullptr;
+  QAction* zoomInAction_ = nullptr;
+  QAction* zoomOutAction_ = nullptr;
+  QLabel* dateLabel_ = nullptr;
+  QLabel* timeLabel_ = nullptr;
+  QLabel* valueLabel_ = nullptr;
   QScrollArea* ScrollBox = nullptr;
   THistoryAxis* AxisLabels = nullptr;
   THistoryChart* Chart = nullptr;

@@ -74,19 +74,19 @@ TLabelPropertiesForm::TLabelPropertiesForm(TMainForm* mainForm, QWidget* parent)
   constexpr int inner = kClientWidth - 2 * margin;
   constexpr int sizeWidth = 52;
 
-  cbFontName = new QComboBox(this);
-  cbFontName->setObjectName(QStringLiteral("fontNameBox"));
-  cbFontName->setEditable(false);
-  cbFontName->setGeometry(margin, 8, inner - sizeWidth - 4, 24);
-  cbFontName->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-  cbFontName->setMinimumContentsLength(6);
+  fontNameBox_ = new QComboBox(this);
+  fontNameBox_->setObjectName(QStringLiteral("fontNameBox"));
+  fontNameBox_->setEditable(false);
+  fontNameBox_->setGeometry(margin, 8, inner - sizeWidth - 4, 24);
+  fontNameBox_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+  fontNameBox_->setMinimumContentsLength(6);
 
-  cbFontSize = new QComboBox(this);
-  cbFontSize->setObjectName(QStringLiteral("fontSizeBox"));
-  cbFontSize->setEditable(true);
-  cbFontSize->addItems(kFontSizes);
-  cbFontSize->setInsertPolicy(QComboBox::NoInsert);
-  cbFontSize->setGeometry(kClientWidth - margin - sizeWidth, 8, sizeWidth, 24);
+  fontSizeBox_ = new QComboBox(this);
+  fontSizeBox_->setObjectName(QStringLiteral("fontSizeBox"));
+  fontSizeBox_->setEditable(true);
+  fontSizeBox_->addItems(kFontSizes);
+  fontSizeBox_->setInsertPolicy(QComboBox::NoInsert);
+  fontSizeBox_->setGeometry(kClientWidth - margin - sizeWidth, 8, sizeWidth, 24);
 
   auto caption = [this](const QString& text, int y) {
     auto* l = new QLabel(text, this);
@@ -94,50 +94,50 @@ TLabelPropertiesForm::TLabelPropertiesForm(TMainForm* mainForm, QWidget* parent)
     return l;
   };
   QLabel* lbPrefix = caption(QStringLiteral("Название:"), 38);
-  edPrefix = new QLineEdit(this);
-  edPrefix->setObjectName(QStringLiteral("prefixEdit"));
-  edPrefix->setGeometry(margin, 55, inner, 22);
-  lbPrefix->setBuddy(edPrefix);
+  prefixEdit_ = new QLineEdit(this);
+  prefixEdit_->setObjectName(QStringLiteral("prefixEdit"));
+  prefixEdit_->setGeometry(margin, 55, inner, 22);
+  lbPrefix->setBuddy(prefixEdit_);
 
   QLabel* lbUnits = caption(QStringLiteral("Единица измерения:"), 82);
-  edUnits = new QLineEdit(this);
-  edUnits->setObjectName(QStringLiteral("unitsEdit"));
-  edUnits->setGeometry(margin, 99, inner, 22);
-  lbUnits->setBuddy(edUnits);
+  unitsEdit_ = new QLineEdit(this);
+  unitsEdit_->setObjectName(QStringLiteral("unitsEdit"));
+  unitsEdit_->setGeometry(margin, 99, inner, 22);
+  lbUnits->setBuddy(unitsEdit_);
 
   constexpr int swatchWidth = 40;
   constexpr int swatchLeft = kClientWidth - margin - swatchWidth;
   QLabel* lbFontColor = caption(QStringLiteral("Цвет надписи:"), 130);
   lbFontColor->setFixedWidth(swatchLeft - margin - 4);
-  shFontColor = new TLabelSwatch(this);
-  shFontColor->setObjectName(QStringLiteral("fontColorSwatch"));
-  shFontColor->setGeometry(swatchLeft, 128, swatchWidth, 20);
+  fontColorSwatch_ = new TLabelSwatch(this);
+  fontColorSwatch_->setObjectName(QStringLiteral("fontColorSwatch"));
+  fontColorSwatch_->setGeometry(swatchLeft, 128, swatchWidth, 20);
 
   QLabel* lbColor = caption(QStringLiteral("Цвет фона/рамка:"), 156);
   lbColor->setFixedWidth(swatchLeft - margin - 4);
-  shColor = new TLabelSwatch(this);
-  shColor->setObjectName(QStringLiteral("backgroundSwatch"));
-  shColor->setGeometry(swatchLeft, 154, swatchWidth, 20);
-  shColor->setToolTip(QStringLiteral("Левая кнопка мыши - цвет фона, правая - рамка"));
+  backgroundSwatch_ = new TLabelSwatch(this);
+  backgroundSwatch_->setObjectName(QStringLiteral("backgroundSwatch"));
+  backgroundSwatch_->setGeometry(swatchLeft, 154, swatchWidth, 20);
+  backgroundSwatch_->setToolTip(QStringLiteral("Левая кнопка мыши - цвет фона, правая - рамка"));
 
-  btOK = new QPushButton(QStringLiteral("OK"), this);
-  btOK->setObjectName(QStringLiteral("okButton"));
-  btOK->setDefault(true);
-  btOK->setGeometry((kClientWidth - 75) / 2, 179, 75, 25);
+  okButton_ = new QPushButton(QStringLiteral("OK"), this);
+  okButton_->setObjectName(QStringLiteral("okButton"));
+  okButton_->setDefault(true);
+  okButton_->setGeometry((kClientWidth - 75) / 2, 179, 75, 25);
 
-  connect(edPrefix, &QLineEdit::textChanged, this, [this](const QString& text) {
+  connect(prefixEdit_, &QLineEdit::textChanged, this, [this](const QString& text) {
     if (!filling_ && label_) label_->SetPrefix(text);
   });
-  connect(edUnits, &QLineEdit::textChanged, this, [this](const QString& text) {
+  connect(unitsEdit_, &QLineEdit::textChanged, this, [this](const QString& text) {
     if (!filling_ && label_) label_->SetUnits(text);
   });
-  connect(cbFontName, &QComboBox::currentIndexChanged, this, [this] { FontNameChanged(); });
+  connect(fontNameBox_, &QComboBox::currentIndexChanged, this, [this] { FontNameChanged(); });
   // Typed into the box or chosen from its list: both change the edit text.
-  connect(cbFontSize, &QComboBox::editTextChanged, this,
+  connect(fontSizeBox_, &QComboBox::editTextChanged, this,
           [this](const QString& text) { FontSizeChanged(text); });
-  shColor->OnRelease = [this](Qt::MouseButton b) { BackgroundReleased(b); };
-  shFontColor->OnRelease = [this](Qt::MouseButton b) { FontColorReleased(b); };
-  connect(btOK, &QPushButton::clicked, this, &QDialog::accept);
+  backgroundSwatch_->OnRelease = [this](Qt::MouseButton b) { BackgroundReleased(b); };
+  fontColorSwatch_->OnRelease = [this](Qt::MouseButton b) { FontColorReleased(b); };
+  connect(okButton_, &QPushButton::clicked, this, &QDialog::accept);
 }
 
 TLabelPropertiesForm::~TLabelPropertiesForm() = default;
@@ -168,26 +168,26 @@ void TLabelPropertiesForm::FillFromLabel() {
     families << name;
     families.sort(Qt::CaseInsensitive);
   }
-  cbFontName->clear();
-  cbFontName->addItems(families);
-  cbFontName->setCurrentIndex(cbFontName->findText(name));
+  fontNameBox_->clear();
+  fontNameBox_->addItems(families);
+  fontNameBox_->setCurrentIndex(fontNameBox_->findText(name));
 
-  cbFontSize->setCurrentIndex(-1);
-  cbFontSize->setEditText(label_ ? QString::number(label_->Font().Size()) : QString());
-  edUnits->setText(label_ ? UnitsShown(label_->Units()) : QString());
-  edPrefix->setText(label_ ? label_->Prefix() : QString());
-  shColor->SetColor(ToQColor(label_ ? label_->Color() : 0xFFFFFF));
-  shColor->SetOutlined(!label_ || label_->BorderStyle() != sbsNone);
-  shFontColor->SetColor(ToQColor(label_ ? label_->Font().Color() : 0));
+  fontSizeBox_->setCurrentIndex(-1);
+  fontSizeBox_->setEditText(label_ ? QString::number(label_->Font().Size()) : QString());
+  unitsEdit_->setText(label_ ? UnitsShown(label_->Units()) : QString());
+  prefixEdit_->setText(label_ ? label_->Prefix() : QString());
+  backgroundSwatch_->SetColor(ToQColor(label_ ? label_->Color() : 0xFFFFFF));
+  backgroundSwatch_->SetOutlined(!label_ || label_->BorderStyle() != sbsNone);
+  fontColorSwatch_->SetColor(ToQColor(label_ ? label_->Font().Color() : 0));
   filling_ = false;
-  edPrefix->setFocus();
+  prefixEdit_->setFocus();
 }
 
 void TLabelPropertiesForm::FontNameChanged() {
-  if (filling_ || !label_ || cbFontName->currentIndex() < 0) return;
+  if (filling_ || !label_ || fontNameBox_->currentIndex() < 0) return;
   TFont font;
   font.Assign(label_->Font());
-  font.SetName(cbFontName->currentText());
+  font.SetName(fontNameBox_->currentText());
   label_->SetFont(font);
 }
 
@@ -205,10 +205,10 @@ void TLabelPropertiesForm::BackgroundReleased(Qt::MouseButton button) {
     QColor chosen;
     if (!PickColor(ToQColor(label_->Color()), &chosen)) return;
     label_->SetColor(FromQColor(chosen));
-    shColor->SetColor(chosen);
+    backgroundSwatch_->SetColor(chosen);
   } else if (button == Qt::RightButton) {
-    const bool framed = !shColor->Outlined();
-    shColor->SetOutlined(framed);
+    const bool framed = !backgroundSwatch_->Outlined();
+    backgroundSwatch_->SetOutlined(framed);
     label_->SetBorderStyle(framed ? sbsSingle : sbsNone);
   }
 }
@@ -221,7 +221,7 @@ void TLabelPropertiesForm::FontColorReleased(Qt::MouseButton) {
   font.Assign(label_->Font());
   font.SetColor(FromQColor(chosen));
   label_->SetFont(font);
-  shFontColor->SetColor(chosen);
+  fontColorSwatch_->SetColor(chosen);
 }
 
 bool TLabelPropertiesForm::PickColor(const QColor& initial, QColor* chosen) {

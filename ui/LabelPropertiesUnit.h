@@ -70,13 +70,13 @@ class TLabelPropertiesForm : public QDialog {
   // The colour dialog preset to `initial`; true when the operator confirmed a colour.
   bool PickColor(const QColor& initial, QColor* chosen);
 
-  QComboBox* cbFontName = nullptr;
-  QComboBox* cbFontSize = nullptr;
-  QLineEdit* edPrefix = nullptr;
-  QLineEdit* edUnits = nullptr;
-  TLabelSwatch* shFontColor = nullptr;
-  TLabelSwatch* shColor = nullptr;  // background; its outline is the label's frame
-  QPushButton* btOK = nullptr;
+  QComboBox* fontNameBox_ = nullptr;
+  QComboBox* fontSizeBox_ = nullptr;
+  QLineEdit* prefixEdit_ = nullptr;
+  QLineEdit* unitsEdit_ = nullptr;
+  TLabelSwatch* fontColorSwatch_ = nullptr;
+  TLabelSwatch* backgroundSwatch_ = nullptr;  // background; its outline is the label's frame
+  QPushButton* okButton_ = nullptr;
   TLabelDisplay* label_ = nullptr;
   bool filling_ = false;  // the boxes are being filled from the label, not edited
 };

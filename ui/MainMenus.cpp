@@ -33,96 +33,96 @@ void TMainForm::CreateMenus() {
     return a;
   };
   QMenu* file = menuBar()->addMenu(QStringLiteral("Файл"));
-  actRestore = add(file, "Восстановить состояние сети", &TMainForm::RestoreStateCommand);
-  actSave = add(file, "Сохранить состояние сети", &TMainForm::SaveStateCommand);
+  restoreAction_ = add(file, "Восстановить состояние сети", &TMainForm::RestoreStateCommand);
+  saveAction_ = add(file, "Сохранить состояние сети", &TMainForm::SaveStateCommand);
   file->addSeparator();
-  actExitNoSave = add(file, "Выход без сохранения", &TMainForm::ExitWithoutSaving);
+  exitWithoutSavingAction_ = add(file, "Выход без сохранения", &TMainForm::ExitWithoutSaving);
 
   QMenu* tools = menuBar()->addMenu(QStringLiteral("Инструменты"));
-  actProcesses = tools->addAction(QStringLiteral("Шаблоны-Процессы"));
-  connect(actProcesses, &QAction::triggered, this, [this] { OpenNear(TWindowRole::Processes, 12, 12); });
-  actReports = tools->addAction(QStringLiteral("Шаблоны-Отчеты"));
-  connect(actReports, &QAction::triggered, this, [this] { OpenNear(TWindowRole::Reports, 24, 24); });
-  actArchives = tools->addAction(QStringLiteral("Архив отчетов"));
-  connect(actArchives, &QAction::triggered, this, [this] { OpenNear(TWindowRole::Archives, 36, 36); });
+  processesAction_ = tools->addAction(QStringLiteral("Шаблоны-Процессы"));
+  connect(processesAction_, &QAction::triggered, this, [this] { OpenNear(TWindowRole::Processes, 12, 12); });
+  reportsAction_ = tools->addAction(QStringLiteral("Шаблоны-Отчеты"));
+  connect(reportsAction_, &QAction::triggered, this, [this] { OpenNear(TWindowRole::Reports, 24, 24); });
+  archivesAction_ = tools->addAction(QStringLiteral("Архив отчетов"));
+  connect(archivesAction_, &QAction::triggered, this, [this] { OpenNear(TWindowRole::Archives, 36, 36); });
   tools->addSeparator();
-  actNetTree = tools->addAction(QStringLiteral("Структура сети"));
-  connect(actNetTree, &QAction::triggered, this, [this] { OpenNear(TWindowRole::NetTree, 48, 48); });
+  networkTreeAction_ = tools->addAction(QStringLiteral("Структура сети"));
+  connect(networkTreeAction_, &QAction::triggered, this, [this] { OpenNear(TWindowRole::NetTree, 48, 48); });
   tools->addSeparator();
-  actAlarms = tools->addAction(QStringLiteral("Тревоги"));
-  actAlarms->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
-  connect(actAlarms, &QAction::triggered, this, [this] { OpenNear(TWindowRole::Alarms, 60, 60); });
+  alarmsAction_ = tools->addAction(QStringLiteral("Тревоги"));
+  alarmsAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
+  connect(alarmsAction_, &QAction::triggered, this, [this] { OpenNear(TWindowRole::Alarms, 60, 60); });
 
   QMenu* settings = menuBar()->addMenu(QStringLiteral("Настройки"));
-  actSetup = add(settings, "Настройка параметров сети", &TMainForm::SetupCommand);
-  actSaveDescription = settings->addAction(QStringLiteral("Сохранить описание сети"));
-  connect(actSaveDescription, &QAction::triggered, this, [this] {
+  setupAction_ = add(settings, "Настройка параметров сети", &TMainForm::SetupCommand);
+  saveDescriptionAction_ = settings->addAction(QStringLiteral("Сохранить описание сети"));
+  connect(saveDescriptionAction_, &QAction::triggered, this, [this] {
     if (NetworkOpen() && SaveNetworkDescription) SaveNetworkDescription();
   });
   settings->addSeparator();
-  actAccess = add(settings, "Открыть сеть для настройки", &TMainForm::AccessCommand);
+  accessAction_ = add(settings, "Открыть сеть для настройки", &TMainForm::AccessCommand);
 
   QMenu* help = menuBar()->addMenu(QStringLiteral("Справка"));
-  actHelp = add(help, "Вызов справки", &TMainForm::HelpCommand);
+  helpAction_ = add(help, "Вызов справки", &TMainForm::HelpCommand);
   help->addSeparator();
-  actAbout = add(help, "О программе", &TMainForm::AboutCommand);
+  aboutAction_ = add(help, "О программе", &TMainForm::AboutCommand);
   help->addSeparator();
-  actWeb = help->addAction(QStringLiteral("Дравонел на Web"));
-  connect(actWeb, &QAction::triggered, this, [this] { OpenShellUrl(kMakerWebPage); });
-  actMail = help->addAction(QStringLiteral("Послать E-mail"));
-  connect(actMail, &QAction::triggered, this, [this] { OpenShellUrl(kMakerMail); });
+  webAction_ = help->addAction(QStringLiteral("Дравонел на Web"));
+  connect(webAction_, &QAction::triggered, this, [this] { OpenShellUrl(kMakerWebPage); });
+  mailAction_ = help->addAction(QStringLiteral("Послать E-mail"));
+  connect(mailAction_, &QAction::triggered, this, [this] { OpenShellUrl(kMakerMail); });
 
   popupMenu1_ = new QMenu(this);
   popupMenu1_->setObjectName(QStringLiteral("labelMenu"));
-  actHistory = popupMenu1_->addAction(QStringLiteral("История"));
-  actPrint = popupMenu1_->addAction(QStringLiteral("Печать"));
-  actChannel = popupMenu1_->addAction(QStringLiteral("Канал полностью"));
+  historyAction_ = popupMenu1_->addAction(QStringLiteral("История"));
+  printAction_ = popupMenu1_->addAction(QStringLiteral("Печать"));
+  channelAction_ = popupMenu1_->addAction(QStringLiteral("Канал полностью"));
   popupMenu1_->addSeparator();
-  actXY = popupMenu1_->addAction(QStringLiteral("X-Y"));
-  actLabelProperties = popupMenu1_->addAction(QStringLiteral("Свойства ярлыка"));
-  actAlarmLimits = popupMenu1_->addAction(QStringLiteral("Уставки тревог"));
+  positionAction_ = popupMenu1_->addAction(QStringLiteral("X-Y"));
+  labelPropertiesAction_ = popupMenu1_->addAction(QStringLiteral("Свойства ярлыка"));
+  alarmLimitsAction_ = popupMenu1_->addAction(QStringLiteral("Уставки тревог"));
   popupMenu1_->addSeparator();
-  actDeleteLabel = popupMenu1_->addAction(QStringLiteral("Удалить"));
-  connect(actDeleteLabel, &QAction::triggered, this, &TMainForm::DeleteLabelCommand);
+  deleteLabelAction_ = popupMenu1_->addAction(QStringLiteral("Удалить"));
+  connect(deleteLabelAction_, &QAction::triggered, this, &TMainForm::DeleteLabelCommand);
   // Every command has a name of its own, by which it is found from outside the window.
-  actRestore->setObjectName(QStringLiteral("restoreAction"));
-  actSave->setObjectName(QStringLiteral("saveAction"));
-  actExitNoSave->setObjectName(QStringLiteral("exitWithoutSavingAction"));
-  actProcesses->setObjectName(QStringLiteral("processesAction"));
-  actReports->setObjectName(QStringLiteral("reportsAction"));
-  actArchives->setObjectName(QStringLiteral("archivesAction"));
-  actNetTree->setObjectName(QStringLiteral("networkTreeAction"));
-  actSetup->setObjectName(QStringLiteral("setupAction"));
-  actSaveDescription->setObjectName(QStringLiteral("saveDescriptionAction"));
-  actAccess->setObjectName(QStringLiteral("accessAction"));
-  actHelp->setObjectName(QStringLiteral("helpAction"));
-  actAbout->setObjectName(QStringLiteral("aboutAction"));
-  actWeb->setObjectName(QStringLiteral("webAction"));
-  actMail->setObjectName(QStringLiteral("mailAction"));
-  actHistory->setObjectName(QStringLiteral("historyAction"));
-  actPrint->setObjectName(QStringLiteral("printAction"));
-  actChannel->setObjectName(QStringLiteral("channelAction"));
-  actXY->setObjectName(QStringLiteral("positionAction"));
-  actLabelProperties->setObjectName(QStringLiteral("labelPropertiesAction"));
-  actDeleteLabel->setObjectName(QStringLiteral("deleteLabelAction"));
-  actAlarms->setObjectName(QStringLiteral("alarmsAction"));
-  actAlarmLimits->setObjectName(QStringLiteral("alarmLimitsAction"));
-  connect(actAlarmLimits, &QAction::triggered, this, [this] {
+  restoreAction_->setObjectName(QStringLiteral("restoreAction"));
+  saveAction_->setObjectName(QStringLiteral("saveAction"));
+  exitWithoutSavingAction_->setObjectName(QStringLiteral("exitWithoutSavingAction"));
+  processesAction_->setObjectName(QStringLiteral("processesAction"));
+  reportsAction_->setObjectName(QStringLiteral("reportsAction"));
+  archivesAction_->setObjectName(QStringLiteral("archivesAction"));
+  networkTreeAction_->setObjectName(QStringLiteral("networkTreeAction"));
+  setupAction_->setObjectName(QStringLiteral("setupAction"));
+  saveDescriptionAction_->setObjectName(QStringLiteral("saveDescriptionAction"));
+  accessAction_->setObjectName(QStringLiteral("accessAction"));
+  helpAction_->setObjectName(QStringLiteral("helpAction"));
+  aboutAction_->setObjectName(QStringLiteral("aboutAction"));
+  webAction_->setObjectName(QStringLiteral("webAction"));
+  mailAction_->setObjectName(QStringLiteral("mailAction"));
+  historyAction_->setObjectName(QStringLiteral("historyAction"));
+  printAction_->setObjectName(QStringLiteral("printAction"));
+  channelAction_->setObjectName(QStringLiteral("channelAction"));
+  positionAction_->setObjectName(QStringLiteral("positionAction"));
+  labelPropertiesAction_->setObjectName(QStringLiteral("labelPropertiesAction"));
+  deleteLabelAction_->setObjectName(QStringLiteral("deleteLabelAction"));
+  alarmsAction_->setObjectName(QStringLiteral("alarmsAction"));
+  alarmLimitsAction_->setObjectName(QStringLiteral("alarmLimitsAction"));
+  connect(alarmLimitsAction_, &QAction::triggered, this, [this] {
     TLabelDisplay* label = labels_->PopupLabel();
     if (NetworkOpen() && label != nullptr && label->Owner() != nullptr && EditAlarmLimits)
       EditAlarmLimits(label->Owner()->Name());
   });
   // The hooks behind the label commands may be given after the window was made.
   connect(popupMenu1_, &QMenu::aboutToShow, this, &TMainForm::UpdateCommands);
-  connect(actHistory, &QAction::triggered, this, [this] {
+  connect(historyAction_, &QAction::triggered, this, [this] {
     if (TLabelDisplay* label = labels_->PopupLabel(); label != nullptr && ShowHistory) ShowHistory(*label);
   });
-  connect(actChannel, &QAction::triggered, this, &TMainForm::ChannelCommand);
-  connect(actPrint, &QAction::triggered, this, [this] {
+  connect(channelAction_, &QAction::triggered, this, &TMainForm::ChannelCommand);
+  connect(printAction_, &QAction::triggered, this, [this] {
     if (TLabelDisplay* label = labels_->PopupLabel(); label != nullptr && PrintHistory) PrintHistory(*label);
   });
-  connect(actXY, &QAction::triggered, this, [this] { LabelWindowCommand(TWindowRole::XY); });
-  connect(actLabelProperties, &QAction::triggered, this,
+  connect(positionAction_, &QAction::triggered, this, [this] { LabelWindowCommand(TWindowRole::XY); });
+  connect(labelPropertiesAction_, &QAction::triggered, this,
           [this] { LabelWindowCommand(TWindowRole::LabelProperties); });
 }
 
@@ -141,20 +141,21 @@ void TMainForm::CreateToolBar() {
     toolBar_->addAction(action);
     if (QWidget* w = toolBar_->widgetForAction(action)) w->setFixedSize(23, 23);
   };
-  button(actRestore, iiOPEN);
-  button(actSave, iiSAVE);
+  button(restoreAction_, iiOPEN);
+  button(saveAction_, iiSAVE);
   toolBar_->addSeparator();
-  button(actProcesses, iiCYCLOS);
-  button(actReports, iiPROCESSES);
-  button(actArchives, iiARCHIVES);
+  button(processesAction_, iiCYCLOS);
+  button(reportsAction_, iiPROCESSES);
+  button(archivesAction_, iiARCHIVES);
   toolBar_->addSeparator();
-  button(actNetTree, iiTREE);
-  actAlarms->setToolTip(actAlarms->text());
-  actAlarms->setIcon(AlarmIcon());
-  toolBar_->addAction(actAlarms);
-  if (QWidget* w = toolBar_->widgetForAction(actAlarms)) w->setFixedSize(23, 23);
+  button(networkTreeAction_, iiTREE);
+  alarmsAction_->setToolTip(alarmsAction_->text());
+  alarmsAction_->setIcon(AlarmIcon());
+  toolBar_->addAction(alarmsAction_);
+  if (QWidget* w = toolBar_->widgetForAction(alarmsAction_)) w->setFixedSize(23, 23);
   // Menus show no pictures; only the toolbar does.
-  for (QAction* a : {actRestore, actSave, actProcesses, actReports, actArchives, actNetTree, actAlarms})
+  for (QAction* a : {restoreAction_, saveAction_, processesAction_, reportsAction_, archivesAction_,
+                     networkTreeAction_, alarmsAction_})
     a->setIconVisibleInMenu(false);
 
   auto* filler = new QWidget(toolBar_);

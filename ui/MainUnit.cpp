@@ -212,32 +212,32 @@ TSession* SessionOf(TMainForm* mainForm) {
 
 void TMainForm::NetworkOpened(bool open) {
   keyAction_->setVisible(open);
-  actAccess->setText(open ? QStringLiteral("Закрыть сеть для настройки")
-                          : QStringLiteral("Открыть сеть для настройки"));
+  accessAction_->setText(open ? QStringLiteral("Закрыть сеть для настройки")
+                              : QStringLiteral("Открыть сеть для настройки"));
   UpdateCommands();
   Q_EMIT NetworkOpenChanged(open);
 }
 
 void TMainForm::UpdateCommands() {
   auto exists = [this](TWindowRole role) { return Window(role) != nullptr; };
-  actRestore->setEnabled(ToolWindowCount() == 0);
-  actProcesses->setEnabled(exists(TWindowRole::Processes));
-  actReports->setEnabled(exists(TWindowRole::Reports));
-  actArchives->setEnabled(exists(TWindowRole::Archives));
-  actNetTree->setEnabled(exists(TWindowRole::NetTree));
-  actAlarms->setEnabled(exists(TWindowRole::Alarms));
-  actAlarmLimits->setEnabled(NetworkOpen() && EditAlarmLimits != nullptr);
-  actSetup->setEnabled(NetworkOpen() && qobject_cast<QDialog*>(Window(TWindowRole::Setup)) != nullptr);
-  actSaveDescription->setEnabled(NetworkOpen() && SaveNetworkDescription != nullptr);
+  restoreAction_->setEnabled(ToolWindowCount() == 0);
+  processesAction_->setEnabled(exists(TWindowRole::Processes));
+  reportsAction_->setEnabled(exists(TWindowRole::Reports));
+  archivesAction_->setEnabled(exists(TWindowRole::Archives));
+  networkTreeAction_->setEnabled(exists(TWindowRole::NetTree));
+  alarmsAction_->setEnabled(exists(TWindowRole::Alarms));
+  alarmLimitsAction_->setEnabled(NetworkOpen() && EditAlarmLimits != nullptr);
+  setupAction_->setEnabled(NetworkOpen() && qobject_cast<QDialog*>(Window(TWindowRole::Setup)) != nullptr);
+  saveDescriptionAction_->setEnabled(NetworkOpen() && SaveNetworkDescription != nullptr);
   // Closing never needs anything; opening needs the password question.
-  actAccess->setEnabled(NetworkOpen() || AskPassword != nullptr);
-  actXY->setEnabled(NetworkOpen() && exists(TWindowRole::XY));
-  actLabelProperties->setEnabled(NetworkOpen() && exists(TWindowRole::LabelProperties));
-  actDeleteLabel->setEnabled(NetworkOpen());
+  accessAction_->setEnabled(NetworkOpen() || AskPassword != nullptr);
+  positionAction_->setEnabled(NetworkOpen() && exists(TWindowRole::XY));
+  labelPropertiesAction_->setEnabled(NetworkOpen() && exists(TWindowRole::LabelProperties));
+  deleteLabelAction_->setEnabled(NetworkOpen());
   // The commands that only look do not need the network open, only their windows.
-  actHistory->setEnabled(ShowHistory != nullptr);
-  actPrint->setEnabled(PrintHistory != nullptr);
-  actChannel->setEnabled(exists(TWindowRole::Channel));
+  historyAction_->setEnabled(ShowHistory != nullptr);
+  printAction_->setEnabled(PrintHistory != nullptr);
+  channelAction_->setEnabled(exists(TWindowRole::Channel));
 }
 
 void TMainForm::ShowProgramState(const QString& text) {

@@ -43,15 +43,15 @@ TPositionForm::TPositionForm(TMainForm* mainForm, QWidget* parent)
   constexpr int gap = 3;
   constexpr int top = (kClientHeight - 3 * kButtonSize - 2 * gap) / 2;
   constexpr int row = kButtonSize + gap;
-  btUp = MakeButton(drUp, TurnedLeftArrow(90), middle, top);
-  btLeft = MakeButton(drLeft, ImageIcon(ImageIndexOf(QStringLiteral("LEFT"))), side, top + row);
-  btRight = MakeButton(drRight, ImageIcon(ImageIndexOf(QStringLiteral("RIGHT"))),
-                       kClientWidth - side - kButtonSize, top + row);
-  btDown = MakeButton(drDown, TurnedLeftArrow(-90), middle, top + 2 * row);
-  btUp->setObjectName(QStringLiteral("upButton"));
-  btLeft->setObjectName(QStringLiteral("leftButton"));
-  btRight->setObjectName(QStringLiteral("rightButton"));
-  btDown->setObjectName(QStringLiteral("downButton"));
+  upButton_ = MakeButton(drUp, TurnedLeftArrow(90), middle, top);
+  leftButton_ = MakeButton(drLeft, ImageIcon(ImageIndexOf(QStringLiteral("LEFT"))), side, top + row);
+  rightButton_ = MakeButton(drRight, ImageIcon(ImageIndexOf(QStringLiteral("RIGHT"))),
+                            kClientWidth - side - kButtonSize, top + row);
+  downButton_ = MakeButton(drDown, TurnedLeftArrow(-90), middle, top + 2 * row);
+  upButton_->setObjectName(QStringLiteral("upButton"));
+  leftButton_->setObjectName(QStringLiteral("leftButton"));
+  rightButton_->setObjectName(QStringLiteral("rightButton"));
+  downButton_->setObjectName(QStringLiteral("downButton"));
 
   SetRepeatTimer(std::make_unique<TQtRepeatTimer>());
 }

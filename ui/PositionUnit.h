@@ -6,8 +6,8 @@
 #include <functional>
 #include <memory>
 
-#include "ui/parts/HelpUnit.h"
 #include "ui/model/RepeatTimer.h"
+#include "ui/parts/HelpUnit.h"
 
 class QPushButton;
 
@@ -56,10 +56,10 @@ class TPositionForm : public QDialog {
   void TimerTick();
 
   // The buttons' tags are their directions.
-  QPushButton* btUp = nullptr;
-  QPushButton* btLeft = nullptr;
-  QPushButton* btRight = nullptr;
-  QPushButton* btDown = nullptr;
+  QPushButton* upButton_ = nullptr;
+  QPushButton* leftButton_ = nullptr;
+  QPushButton* rightButton_ = nullptr;
+  QPushButton* downButton_ = nullptr;
   TLabelDisplay* label_ = nullptr;
   TDirection direction_ = drNone;
   std::unique_ptr<TRepeatTimer> timer_;

@@ -23,18 +23,18 @@ TRdWarnForm::TRdWarnForm(QWidget* parent)
   setFixedSize(300, 225);
   splash_.load(QString::fromLatin1(kSplashPicture));
 
-  lbStatus = new QLabel(QStringLiteral("Инициализация..."), this);
-  lbStatus->setObjectName(QStringLiteral("statusLabel"));
+  statusLabel_ = new QLabel(QStringLiteral("Инициализация..."), this);
+  statusLabel_->setObjectName(QStringLiteral("statusLabel"));
   QFont font;
   font.setFamilies(
       {QStringLiteral("Arial"), QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
   font.setPointSize(8);
-  lbStatus->setFont(font);
-  QPalette palette = lbStatus->palette();
+  statusLabel_->setFont(font);
+  QPalette palette = statusLabel_->palette();
   palette.setColor(QPalette::WindowText, Qt::black);
-  lbStatus->setPalette(palette);
-  lbStatus->setAutoFillBackground(false);
-  lbStatus->setGeometry(12, 170, width() - 24, lbStatus->sizeHint().height());
+  statusLabel_->setPalette(palette);
+  statusLabel_->setAutoFillBackground(false);
+  statusLabel_->setGeometry(12, 170, width() - 24, statusLabel_->sizeHint().height());
 
   InstallHelpShortcut(this, hcWaitWindow);
   qApp->installEventFilter(this);
@@ -66,8 +66,8 @@ void TRdWarnForm::WaitUntilExposed() {
 }
 
 void TRdWarnForm::SetStatus(const QString& text) {
-  lbStatus->setText(text);
-  lbStatus->resize(width() - 24, lbStatus->sizeHint().height());
+  statusLabel_->setText(text);
+  statusLabel_->resize(width() - 24, statusLabel_->sizeHint().height());
   if (isVisible()) PaintNow();
 }
 

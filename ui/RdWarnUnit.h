@@ -34,7 +34,7 @@ class TRdWarnForm : public QWidget {
   void ComeBack();
   void PaintNow();
 
-  QLabel* lbStatus = nullptr;  // owned by the window
+  QLabel* statusLabel_ = nullptr;  // owned by the window
   QPixmap splash_;
   // Modal windows (messages shown during start-up) that the wait window steps aside for: a window
   // that stays on top in the middle of the screen would otherwise hide them.

@@ -107,17 +107,17 @@ TCycloEditForm::TCycloEditForm(TNetwork& network, TSession* session, QWidget* pa
     a->setObjectName(QString::fromLatin1(name));
     return a;
   };
-  actCompressX = tool(iiCOMPRESS, "Сжать по горизонтали", "compressXAction");
-  actZoomIn = tool(iiZOOMIN, "Увеличить", "zoomInAction");
-  actZoomOut = tool(iiZOOMOUT, "Уменьшить", "zoomOutAction");
-  actExpandX = tool(iiEXPAND, "Растянуть по горизонтали", "expandXAction");
+  compressXAction_ = tool(iiCOMPRESS, "Сжать по горизонтали", "compressXAction");
+  zoomInAction_ = tool(iiZOOMIN, "Увеличить", "zoomInAction");
+  zoomOutAction_ = tool(iiZOOMOUT, "Уменьшить", "zoomOutAction");
+  expandXAction_ = tool(iiEXPAND, "Растянуть по горизонтали", "expandXAction");
   // Keeps the row commands above the grid.
   spacer_ = new QWidget(toolBar_);
   spacer_->setObjectName(QStringLiteral("spacer"));
   toolBar_->addWidget(spacer_);
-  actAdd = tool(iiADD, "Добавить запись", "addAction");
-  actInsert = tool(iiINSERT, "Вставить запись", "insertAction");
-  actDelete = tool(iiDELETE, "Удалить запись", "deleteAction");
+  addAction_ = tool(iiADD, "Добавить запись", "addAction");
+  insertAction_ = tool(iiINSERT, "Вставить запись", "insertAction");
+  deleteAction_ = tool(iiDELETE, "Удалить запись", "deleteAction");
 
   graph_ = new TCyclogramView(*this);
   grid_ = new QTableWidget(0, 2, this);
@@ -156,19 +156,19 @@ TCycloEditForm::TCycloEditForm(TNetwork& network, TSession* session, QWidget* pa
   resize(480, 260);
   splitter_->setSizes({480 - kMinGridWidth - 2, kMinGridWidth});
 
-  connect(actCompressX, &QAction::triggered, this, [this] { Zoom(TCyclogramZoom::CompressX); });
-  connect(actZoomIn, &QAction::triggered, this, [this] { Zoom(TCyclogramZoom::ZoomIn); });
-  connect(actZoomOut, &QAction::triggered, this, [this] { Zoom(TCyclogramZoom::ZoomOut); });
-  connect(actExpandX, &QAction::triggered, this, [this] { Zoom(TCyclogramZoom::ExpandX); });
-  connect(actAdd, &QAction::triggered, this, [this] {
+  connect(compressXAction_, &QAction::triggered, this, [this] { Zoom(TCyclogramZoom::CompressX); });
+  connect(zoomInAction_, &QAction::triggered, this, [this] { Zoom(TCyclogramZoom::ZoomIn); });
+  connect(zoomOutAction_, &QAction::triggered, this, [this] { Zoom(TCyclogramZoom::ZoomOut); });
+  connect(expandXAction_, &QAction::triggered, this, [this] { Zoom(TCyclogramZoom::ExpandX); });
+  connect(addAction_, &QAction::triggered, this, [this] {
     ShowFaults(table_.Add());
     FillGrid();
   });
-  connect(actInsert, &QAction::triggered, this, [this] {
+  connect(insertAction_, &QAction::triggered, this, [this] {
     ShowFaults(table_.Insert());
     FillGrid();
   });
-  connect(actDelete, &QAction::triggered, this, [this] {
+  connect(deleteAction_, &QAction::triggered, this, [this] {
     table_.Remove();
     FillGrid();
   });

@@ -88,13 +88,13 @@ class TCycloEditForm : public QDialog {
   // Opened without a span (a new programme): fitted once its durations give it one.
   bool fitPending_ = false;
   QToolBar* toolBar_ = nullptr;
-  QAction* actCompressX = nullptr;
-  QAction* actZoomIn = nullptr;
-  QAction* actZoomOut = nullptr;
-  QAction* actExpandX = nullptr;
-  QAction* actAdd = nullptr;
-  QAction* actInsert = nullptr;
-  QAction* actDelete = nullptr;
+  QAction* compressXAction_ = nullptr;
+  QAction* zoomInAction_ = nullptr;
+  QAction* zoomOutAction_ = nullptr;
+  QAction* expandXAction_ = nullptr;
+  QAction* addAction_ = nullptr;
+  QAction* insertAction_ = nullptr;
+  QAction* deleteAction_ = nullptr;
   QWidget* spacer_ = nullptr;
   QSplitter* splitter_ = nullptr;
   TCyclogramView* graph_ = nullptr;

@@ -99,19 +99,19 @@ QGroupBox* RadioGroup(const QString& title, const char* name, QRadioButton*& fir
 }  // namespace
 
 TUpDown::TUpDown(QWidget* parent) : QWidget(parent) {
-  btUp = ArrowButton(Qt::UpArrow, this);
-  btDown = ArrowButton(Qt::DownArrow, this);
-  btUp->setObjectName(QStringLiteral("upButton"));
-  btDown->setObjectName(QStringLiteral("downButton"));
+  upButton_ = ArrowButton(Qt::UpArrow, this);
+  downButton_ = ArrowButton(Qt::DownArrow, this);
+  upButton_->setObjectName(QStringLiteral("upButton"));
+  downButton_->setObjectName(QStringLiteral("downButton"));
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(0);
-  layout->addWidget(btUp);
-  layout->addWidget(btDown);
-  QObject::connect(btUp, &QToolButton::clicked, this, [this] {
+  layout->addWidget(upButton_);
+  layout->addWidget(downButton_);
+  QObject::connect(upButton_, &QToolButton::clicked, this, [this] {
     if (OnStep) OnStep(1);
   });
-  QObject::connect(btDown, &QToolButton::clicked, this, [this] {
+  QObject::connect(downButton_, &QToolButton::clicked, this, [this] {
     if (OnStep) OnStep(-1);
   });
 }
@@ -121,44 +121,44 @@ TReportPropertiesForm::TReportPropertiesForm(QWidget* parent)
   setObjectName(QStringLiteral("ReportPropertiesForm"));
   setWindowTitle(QStringLiteral("Свойства отчета"));
 
-  edName = new QLineEdit(QStringLiteral("Название"), this);
-  edName->setObjectName(QStringLiteral("nameEdit"));
-  pcPages = new QTabWidget(this);
-  pcPages->setObjectName(QStringLiteral("pageTabs"));
+  nameEdit_ = new QLineEdit(QStringLiteral("Название"), this);
+  nameEdit_->setObjectName(QStringLiteral("nameEdit"));
+  pageTabs_ = new QTabWidget(this);
+  pageTabs_->setObjectName(QStringLiteral("pageTabs"));
   // All three page captions in the width of the dialog, none hidden behind scroll arrows.
-  pcPages->setUsesScrollButtons(false);
-  MakeTabsCompact(pcPages->tabBar());
+  pageTabs_->setUsesScrollButtons(false);
+  MakeTabsCompact(pageTabs_->tabBar());
 
   // "Длительности"
   auto* durations = new QWidget;
-  cbAlign = new QCheckBox(QStringLiteral("Выравнивать отчет по периоду"), durations);
-  cbAlign->setObjectName(QStringLiteral("alignCheckBox"));
-  cbAlign->setChecked(true);
-  cbShift = new QCheckBox(QStringLiteral("Начало смены в"), durations);
-  cbShift->setObjectName(QStringLiteral("shiftCheckBox"));
-  seShiftHour = new QSpinBox(durations);
-  seShiftHour->setObjectName(QStringLiteral("shiftHourSpin"));
-  seShiftHour->setRange(0, 23);
+  alignCheckBox_ = new QCheckBox(QStringLiteral("Выравнивать отчет по периоду"), durations);
+  alignCheckBox_->setObjectName(QStringLiteral("alignCheckBox"));
+  alignCheckBox_->setChecked(true);
+  shiftCheckBox_ = new QCheckBox(QStringLiteral("Начало смены в"), durations);
+  shiftCheckBox_->setObjectName(QStringLiteral("shiftCheckBox"));
+  shiftHourSpin_ = new QSpinBox(durations);
+  shiftHourSpin_->setObjectName(QStringLiteral("shiftHourSpin"));
+  shiftHourSpin_->setRange(0, 23);
   // The hour changes by the arrows only, each step showing its word.
-  if (auto* text = seShiftHour->findChild<QLineEdit*>()) text->setReadOnly(true);
-  lbHourWord = new QLabel(QStringLiteral("часов"), durations);
-  lbHourWord->setObjectName(QStringLiteral("hourWordLabel"));
+  if (auto* text = shiftHourSpin_->findChild<QLineEdit*>()) text->setReadOnly(true);
+  hourWordLabel_ = new QLabel(QStringLiteral("часов"), durations);
+  hourWordLabel_->setObjectName(QStringLiteral("hourWordLabel"));
 
   const QFont fieldFont = FieldFont();
-  lbLegend = new QLabel(QStringLiteral("дд чч:мм:сс"), durations);
-  lbLegend->setObjectName(QStringLiteral("legendLabel"));
-  lbLegend->setFont(fieldFont);
+  legendLabel_ = new QLabel(QStringLiteral("дд чч:мм:сс"), durations);
+  legendLabel_->setObjectName(QStringLiteral("legendLabel"));
+  legendLabel_->setFont(fieldFont);
   auto* duration = new TStepField("durationField", durations);
   auto* interval = new TStepField("intervalField", durations);
-  edDuration = duration;
-  edInterval = interval;
-  udDuration = new TUpDown(durations);
-  udDuration->setObjectName(QStringLiteral("durationStepper"));
-  udInterval = new TUpDown(durations);
-  udInterval->setObjectName(QStringLiteral("intervalStepper"));
-  duration->Buttons = udDuration;
-  interval->Buttons = udInterval;
-  for (QLineEdit* field : {edDuration, edInterval}) {
+  durationEdit_ = duration;
+  intervalEdit_ = interval;
+  durationUpDown_ = new TUpDown(durations);
+  durationUpDown_->setObjectName(QStringLiteral("durationStepper"));
+  intervalUpDown_ = new TUpDown(durations);
+  intervalUpDown_->setObjectName(QStringLiteral("intervalStepper"));
+  duration->Buttons = durationUpDown_;
+  interval->Buttons = intervalUpDown_;
+  for (QLineEdit* field : {durationEdit_, intervalEdit_}) {
     field->setFont(fieldFont);
     field->setFixedWidth(QFontMetrics(fieldFont).horizontalAdvance(QStringLiteral(" 00 00:00:00")) + 8);
   }
@@ -167,97 +167,97 @@ TReportPropertiesForm::TReportPropertiesForm(QWidget* parent)
       new QLabel(QStringLiteral("Ожидаемое число точек в отчете ......................"), durations);
   // The dots run up to the number, however wide the font draws the words.
   pointsCaption->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-  lbPointCount = new QLabel(durations);
-  lbPointCount->setObjectName(QStringLiteral("pointCountLabel"));
+  pointCountLabel_ = new QLabel(durations);
+  pointCountLabel_->setObjectName(QStringLiteral("pointCountLabel"));
 
   auto* shiftRow = new QHBoxLayout;
   shiftRow->setSpacing(4);
-  shiftRow->addWidget(cbShift);
-  shiftRow->addWidget(seShiftHour);
-  shiftRow->addWidget(lbHourWord);
+  shiftRow->addWidget(shiftCheckBox_);
+  shiftRow->addWidget(shiftHourSpin_);
+  shiftRow->addWidget(hourWordLabel_);
   shiftRow->addStretch();
   auto* grid = new QGridLayout;
   grid->setHorizontalSpacing(2);
   grid->setVerticalSpacing(2);
-  grid->addWidget(lbLegend, 0, 1);
+  grid->addWidget(legendLabel_, 0, 1);
   auto* durationCaption = new QLabel(QStringLiteral("Продолжительность\nотчета"), durations);
   auto* intervalCaption = new QLabel(QStringLiteral("Интервал опроса\nрегистров"), durations);
   // "Продолжительность" is the longest word of the page: a point smaller it fits beside its field.
   for (QLabel* caption : {durationCaption, intervalCaption}) caption->setFont(SmallerFont(caption->font()));
   grid->addWidget(durationCaption, 1, 0);
-  grid->addWidget(edDuration, 1, 1);
-  grid->addWidget(udDuration, 1, 2);
+  grid->addWidget(durationEdit_, 1, 1);
+  grid->addWidget(durationUpDown_, 1, 2);
   grid->addWidget(intervalCaption, 2, 0);
-  grid->addWidget(edInterval, 2, 1);
-  grid->addWidget(udInterval, 2, 2);
+  grid->addWidget(intervalEdit_, 2, 1);
+  grid->addWidget(intervalUpDown_, 2, 2);
   grid->setColumnStretch(0, 1);
   auto* pointsRow = new QHBoxLayout;
   pointsRow->setSpacing(2);
   pointsRow->addWidget(pointsCaption, 1);
-  pointsRow->addWidget(lbPointCount);
+  pointsRow->addWidget(pointCountLabel_);
   auto* durationsLayout = new QVBoxLayout(durations);
   durationsLayout->setContentsMargins(4, 4, 4, 4);
   durationsLayout->setSpacing(4);
-  durationsLayout->addWidget(cbAlign);
+  durationsLayout->addWidget(alignCheckBox_);
   durationsLayout->addLayout(shiftRow);
   durationsLayout->addLayout(grid);
   durationsLayout->addStretch();
   durationsLayout->addLayout(pointsRow);
-  pcPages->addTab(durations, QStringLiteral("Длительности"));
+  pageTabs_->addTab(durations, QStringLiteral("Длительности"));
 
   // "Колонтитулы"
   auto* headers = new QWidget;
-  meHeader = Memo("headerEdit");
-  meFooter = Memo("footerEdit");
+  headerEdit_ = Memo("headerEdit");
+  footerEdit_ = Memo("footerEdit");
   auto* headersLayout = new QVBoxLayout(headers);
   headersLayout->setContentsMargins(4, 2, 4, 4);
   headersLayout->setSpacing(2);
-  headersLayout->addWidget(Titled(QStringLiteral("Верхний"), meHeader));
-  headersLayout->addWidget(Titled(QStringLiteral("Нижний"), meFooter));
-  pcPages->addTab(headers, QStringLiteral("Колонтитулы"));
+  headersLayout->addWidget(Titled(QStringLiteral("Верхний"), headerEdit_));
+  headersLayout->addWidget(Titled(QStringLiteral("Нижний"), footerEdit_));
+  pageTabs_->addTab(headers, QStringLiteral("Колонтитулы"));
 
   // "Прочее"
   auto* other = new QWidget;
   auto* otherLayout = new QVBoxLayout(other);
   otherLayout->setContentsMargins(6, 4, 6, 4);
-  otherLayout->addWidget(RadioGroup(QStringLiteral("Цикличность отчета"), "rgTrigger", rbPeriodic,
-                                    QStringLiteral("периодический"), rbOneTime,
+  otherLayout->addWidget(RadioGroup(QStringLiteral("Цикличность отчета"), "rgTrigger", periodicButton_,
+                                    QStringLiteral("периодический"), oneTimeButton_,
                                     QStringLiteral("однократный")));
-  otherLayout->addWidget(RadioGroup(QStringLiteral("Сохранять в архиве"), "rgSave", rbSaveAuto,
-                                    QStringLiteral("автоматически"), rbSaveNone,
+  otherLayout->addWidget(RadioGroup(QStringLiteral("Сохранять в архиве"), "rgSave", saveAutoButton_,
+                                    QStringLiteral("автоматически"), saveNoneButton_,
                                     QStringLiteral("не сохранять")));
-  rbPeriodic->setObjectName(QStringLiteral("periodicButton"));
-  rbOneTime->setObjectName(QStringLiteral("oneTimeButton"));
-  rbSaveAuto->setObjectName(QStringLiteral("saveAutoButton"));
-  rbSaveNone->setObjectName(QStringLiteral("saveNoneButton"));
+  periodicButton_->setObjectName(QStringLiteral("periodicButton"));
+  oneTimeButton_->setObjectName(QStringLiteral("oneTimeButton"));
+  saveAutoButton_->setObjectName(QStringLiteral("saveAutoButton"));
+  saveNoneButton_->setObjectName(QStringLiteral("saveNoneButton"));
   otherLayout->addStretch();
-  pcPages->addTab(other, QStringLiteral("Прочее"));
+  pageTabs_->addTab(other, QStringLiteral("Прочее"));
 
-  QHBoxLayout* buttons = OkCancelRow(this, btOK, btCancel);
+  QHBoxLayout* buttons = OkCancelRow(this, okButton_, cancelButton_);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(4, 4, 4, 4);
   layout->setSpacing(4);
-  layout->addWidget(edName);
-  layout->addWidget(pcPages, 1);
+  layout->addWidget(nameEdit_);
+  layout->addWidget(pageTabs_, 1);
   layout->addLayout(buttons);
 
-  udDuration->OnStep = [this](int delta) {
+  durationUpDown_->OnStep = [this](int delta) {
     settings_.StepDuration(delta);
     ShowSettings();
   };
-  udInterval->OnStep = [this](int delta) {
+  intervalUpDown_->OnStep = [this](int delta) {
     settings_.StepInterval(delta);
     ShowSettings();
   };
-  connect(cbAlign, &QCheckBox::clicked, this, [this](bool on) {
+  connect(alignCheckBox_, &QCheckBox::clicked, this, [this](bool on) {
     settings_.SetAlign(on);
     ShowSettings();
   });
-  connect(cbShift, &QCheckBox::clicked, this, [this](bool on) {
+  connect(shiftCheckBox_, &QCheckBox::clicked, this, [this](bool on) {
     settings_.SetShift(on);
     ShowSettings();
   });
-  connect(seShiftHour, &QSpinBox::valueChanged, this, [this](int hour) {
+  connect(shiftHourSpin_, &QSpinBox::valueChanged, this, [this](int hour) {
     if (showing_) return;
     settings_.ShiftHour = hour;
     ShowSettings();
@@ -268,11 +268,11 @@ TReportPropertiesForm::TReportPropertiesForm(QWidget* parent)
       ShowSettings();
     });
   };
-  choose(rbPeriodic, settings_.TriggerIndex, 0);
-  choose(rbOneTime, settings_.TriggerIndex, 1);
-  choose(rbSaveAuto, settings_.SaveIndex, 0);
-  choose(rbSaveNone, settings_.SaveIndex, 1);
-  connect(btOK, &QPushButton::clicked, this, &TReportPropertiesForm::OkClick);
+  choose(periodicButton_, settings_.TriggerIndex, 0);
+  choose(oneTimeButton_, settings_.TriggerIndex, 1);
+  choose(saveAutoButton_, settings_.SaveIndex, 0);
+  choose(saveNoneButton_, settings_.SaveIndex, 1);
+  connect(okButton_, &QPushButton::clicked, this, &TReportPropertiesForm::OkClick);
 
   ShowSettings();
   setFixedSize(kClientWidth, kClientHeight);
@@ -287,49 +287,49 @@ bool TReportPropertiesForm::Execute(TReportNode& node) {
 }
 
 bool TReportPropertiesForm::ExecuteHeaderFooter(TReportNode& node) {
-  pcPages->setTabVisible(kDurationsPage, false);
-  pcPages->setTabVisible(kOtherPage, false);
-  pcPages->setCurrentIndex(kHeaderFooterPage);
+  pageTabs_->setTabVisible(kDurationsPage, false);
+  pageTabs_->setTabVisible(kOtherPage, false);
+  pageTabs_->setCurrentIndex(kHeaderFooterPage);
   const auto restore = qScopeGuard([this] {
-    pcPages->setTabVisible(kDurationsPage, true);
-    pcPages->setTabVisible(kOtherPage, true);
+    pageTabs_->setTabVisible(kDurationsPage, true);
+    pageTabs_->setTabVisible(kOtherPage, true);
   });
   return Execute(node);
 }
 
 void TReportPropertiesForm::Load(const TReportNode& node) {
   settings_ = TReportSettings::From(node);
-  edName->setText(node.Caption());
-  meHeader->setPlainText(node.Header().join(QLatin1Char('\n')));
-  meFooter->setPlainText(node.Footer().join(QLatin1Char('\n')));
+  nameEdit_->setText(node.Caption());
+  headerEdit_->setPlainText(node.Header().join(QLatin1Char('\n')));
+  footerEdit_->setPlainText(node.Footer().join(QLatin1Char('\n')));
   ShowSettings();
-  if (pcPages->currentIndex() != kHeaderFooterPage) pcPages->setCurrentIndex(kDurationsPage);
-  edName->setFocus();
+  if (pageTabs_->currentIndex() != kHeaderFooterPage) pageTabs_->setCurrentIndex(kDurationsPage);
+  nameEdit_->setFocus();
 }
 
 void TReportPropertiesForm::ShowSettings() {
   showing_ = true;
   const auto done = qScopeGuard([this] { showing_ = false; });
-  cbAlign->setChecked(settings_.Align);
+  alignCheckBox_->setChecked(settings_.Align);
   const bool shiftAllowed = settings_.ShiftAllowed();
-  cbShift->setEnabled(shiftAllowed);
-  cbShift->setChecked(settings_.Shift);
-  seShiftHour->setEnabled(shiftAllowed && settings_.Shift);
-  seShiftHour->setValue(settings_.ShiftHour);
-  lbHourWord->setEnabled(shiftAllowed);
-  lbHourWord->setText(HourWord(settings_.ShiftHour));
-  edDuration->setText(DurationFieldText(settings_.DurationIndex));
-  edInterval->setText(IntervalFieldText(settings_.IntervalIndex));
+  shiftCheckBox_->setEnabled(shiftAllowed);
+  shiftCheckBox_->setChecked(settings_.Shift);
+  shiftHourSpin_->setEnabled(shiftAllowed && settings_.Shift);
+  shiftHourSpin_->setValue(settings_.ShiftHour);
+  hourWordLabel_->setEnabled(shiftAllowed);
+  hourWordLabel_->setText(HourWord(settings_.ShiftHour));
+  durationEdit_->setText(DurationFieldText(settings_.DurationIndex));
+  intervalEdit_->setText(IntervalFieldText(settings_.IntervalIndex));
   const int count = settings_.PointCount();
-  lbPointCount->setText(QString::number(count));
-  QPalette palette = lbPointCount->palette();
+  pointCountLabel_->setText(QString::number(count));
+  QPalette palette = pointCountLabel_->palette();
   palette.setColor(QPalette::WindowText,
                    PointCountInRange(count) ? this->palette().color(QPalette::WindowText) : QColor(Qt::red));
-  lbPointCount->setPalette(palette);
-  rbPeriodic->setChecked(settings_.TriggerIndex == 0);
-  rbOneTime->setChecked(settings_.TriggerIndex == 1);
-  rbSaveAuto->setChecked(settings_.SaveIndex == 0);
-  rbSaveNone->setChecked(settings_.SaveIndex == 1);
+  pointCountLabel_->setPalette(palette);
+  periodicButton_->setChecked(settings_.TriggerIndex == 0);
+  oneTimeButton_->setChecked(settings_.TriggerIndex == 1);
+  saveAutoButton_->setChecked(settings_.SaveIndex == 0);
+  saveNoneButton_->setChecked(settings_.SaveIndex == 1);
 }
 
 void TReportPropertiesForm::OkClick() {
@@ -339,9 +339,9 @@ void TReportPropertiesForm::OkClick() {
     return;
   }
   settings_.WriteTo(*node_);
-  node_->SetCaption(edName->text());
-  node_->SetHeader(LinesFromText(meHeader->toPlainText()));
-  node_->SetFooter(LinesFromText(meFooter->toPlainText()));
+  node_->SetCaption(nameEdit_->text());
+  node_->SetHeader(LinesFromText(headerEdit_->toPlainText()));
+  node_->SetFooter(LinesFromText(footerEdit_->toPlainText()));
   accept();
 }
 

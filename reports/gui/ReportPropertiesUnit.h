@@ -31,8 +31,8 @@ class TUpDown : public QWidget {
   std::function<void(int delta)> OnStep;  // +1 up, -1 down
 
  private:
-  QToolButton* btUp = nullptr;
-  QToolButton* btDown = nullptr;
+  QToolButton* upButton_ = nullptr;
+  QToolButton* downButton_ = nullptr;
 };
 
 class TReportPropertiesForm : public QDialog {
@@ -59,26 +59,26 @@ class TReportPropertiesForm : public QDialog {
   void ShowSettings();
   void OkClick();
 
-  QLineEdit* edName = nullptr;
-  QTabWidget* pcPages = nullptr;
-  QCheckBox* cbAlign = nullptr;
-  QCheckBox* cbShift = nullptr;
-  QSpinBox* seShiftHour = nullptr;
-  QLabel* lbHourWord = nullptr;
-  QLabel* lbLegend = nullptr;
-  QLineEdit* edDuration = nullptr;
-  TUpDown* udDuration = nullptr;
-  QLineEdit* edInterval = nullptr;
-  TUpDown* udInterval = nullptr;
-  QLabel* lbPointCount = nullptr;
-  QPlainTextEdit* meHeader = nullptr;
-  QPlainTextEdit* meFooter = nullptr;
-  QRadioButton* rbPeriodic = nullptr;
-  QRadioButton* rbOneTime = nullptr;
-  QRadioButton* rbSaveAuto = nullptr;
-  QRadioButton* rbSaveNone = nullptr;
-  QPushButton* btOK = nullptr;
-  QPushButton* btCancel = nullptr;
+  QLineEdit* nameEdit_ = nullptr;
+  QTabWidget* pageTabs_ = nullptr;
+  QCheckBox* alignCheckBox_ = nullptr;
+  QCheckBox* shiftCheckBox_ = nullptr;
+  QSpinBox* shiftHourSpin_ = nullptr;
+  QLabel* hourWordLabel_ = nullptr;
+  QLabel* legendLabel_ = nullptr;
+  QLineEdit* durationEdit_ = nullptr;
+  TUpDown* durationUpDown_ = nullptr;
+  QLineEdit* intervalEdit_ = nullptr;
+  TUpDown* intervalUpDown_ = nullptr;
+  QLabel* pointCountLabel_ = nullptr;
+  QPlainTextEdit* headerEdit_ = nullptr;
+  QPlainTextEdit* footerEdit_ = nullptr;
+  QRadioButton* periodicButton_ = nullptr;
+  QRadioButton* oneTimeButton_ = nullptr;
+  QRadioButton* saveAutoButton_ = nullptr;
+  QRadioButton* saveNoneButton_ = nullptr;
+  QPushButton* okButton_ = nullptr;
+  QPushButton* cancelButton_ = nullptr;
   TReportNode* node_ = nullptr;
   TReportSettings settings_;
   bool showing_ = false;  // controls being filled, not clicked

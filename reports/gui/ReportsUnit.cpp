@@ -48,10 +48,11 @@ void CopyReport(TReportNode& copy, const TRootNode& source) {
 TReportsForm::TReportsForm(TNetwork& network, TSession* session, QWidget* parent)
     : TTemplatesWindow(network, ReportsSetup(network), session, parent) {
   setObjectName(QStringLiteral("ReportsForm"));
-  actPreview = AddItemCommand(iiPRINT, QStringLiteral("Просмотр и печать отчета"), "previewAction");
-  actArchive = AddItemCommand(iiARCHIVES, QStringLiteral("Закончить и отправить в архив"), "archiveAction");
-  connect(actPreview, &QAction::triggered, this, &TReportsForm::PreviewClick);
-  connect(actArchive, &QAction::triggered, this, &TReportsForm::ArchiveClick);
+  previewAction_ = AddItemCommand(iiPRINT, QStringLiteral("Просмотр и печать отчета"), "previewAction");
+  archiveAction_ =
+      AddItemCommand(iiARCHIVES, QStringLiteral("Закончить и отправить в архив"), "archiveAction");
+  connect(previewAction_, &QAction::triggered, this, &TReportsForm::PreviewClick);
+  connect(archiveAction_, &QAction::triggered, this, &TReportsForm::ArchiveClick);
   connect(ListView(), &QTreeWidget::itemDoubleClicked, this, [this] { PreviewClick(); });
 }
 

@@ -54,8 +54,8 @@ class TReportsForm : public TTemplatesWindow {
   void ArchiveClick();
   TReportNode* SelectedReport() const;
 
-  QAction* actPreview = nullptr;
-  QAction* actArchive = nullptr;
+  QAction* previewAction_ = nullptr;
+  QAction* archiveAction_ = nullptr;
   QPointer<TReportPropertiesForm> ownReportDialog_;
   QPointer<TRegisterPropertiesForm> ownRegisterDialog_;
 };

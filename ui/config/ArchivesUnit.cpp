@@ -63,30 +63,30 @@ TArchivesForm::TArchivesForm(TNetwork& network, TMainForm* mainForm, QWidget* pa
     a->setObjectName(QString::fromLatin1(name));
     return a;
   };
-  actView = button("viewAction", iiPRINT, "Просмотр и печать отчета");
+  viewAction_ = button("viewAction", iiPRINT, "Просмотр и печать отчета");
   toolBar_->addSeparator();
-  actRefresh = button("refreshAction", iiREFRESH, "Обновить");
-  actRefresh->setShortcut(Qt::Key_F5);
-  actSortByDate = button("sortByDateAction", iiDATE, "Сортировать по дате");
-  actSortByDate->setCheckable(true);
+  refreshAction_ = button("refreshAction", iiREFRESH, "Обновить");
+  refreshAction_->setShortcut(Qt::Key_F5);
+  sortByDateAction_ = button("sortByDateAction", iiDATE, "Сортировать по дате");
+  sortByDateAction_->setCheckable(true);
   toolBar_->addSeparator();
-  actExport = button("exportAction", iiEXCEL, "Преобразовать для Excel");
+  exportAction_ = button("exportAction", iiEXCEL, "Преобразовать для Excel");
   auto* gap = new QWidget(toolBar_);
   gap->setFixedWidth(kWideSeparatorGap);
   toolBar_->addWidget(gap);
   toolBar_->addSeparator();
-  actDelete = button("deleteAction", iiDELETE, "Удалить");
-  actDelete->setShortcut(Qt::Key_Delete);
+  deleteAction_ = button("deleteAction", iiDELETE, "Удалить");
+  deleteAction_->setShortcut(Qt::Key_Delete);
 
   // The window takes these keys before the list does.
-  actSelectAll = new QAction(QStringLiteral("Выбрать все"), this);
-  actSelectAll->setObjectName(QStringLiteral("selectAllAction"));
-  actSelectAll->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_A));
-  actDeselectAll = new QAction(QStringLiteral("Отменить выбор"), this);
-  actDeselectAll->setObjectName(QStringLiteral("deselectAllAction"));
-  actDeselectAll->setShortcut(Qt::Key_Escape);
-  addAction(actSelectAll);
-  addAction(actDeselectAll);
+  selectAllAction_ = new QAction(QStringLiteral("Выбрать все"), this);
+  selectAllAction_->setObjectName(QStringLiteral("selectAllAction"));
+  selectAllAction_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_A));
+  deselectAllAction_ = new QAction(QStringLiteral("Отменить выбор"), this);
+  deselectAllAction_->setObjectName(QStringLiteral("deselectAllAction"));
+  deselectAllAction_->setShortcut(Qt::Key_Escape);
+  addAction(selectAllAction_);
+  addAction(deselectAllAction_);
 
   auto* list = new TFileListView(this);
   list->DoubleClicked = [this] { ViewClick(); };
@@ -130,13 +130,13 @@ TArchivesForm::TArchivesForm(TNetwork& network, TMainForm* mainForm, QWidget* pa
   layout->addWidget(status);
   resize(kWidth, kHeight);
 
-  connect(actView, &QAction::triggered, this, &TArchivesForm::ViewClick);
-  connect(actRefresh, &QAction::triggered, this, &TArchivesForm::Refresh);
-  connect(actSortByDate, &QAction::triggered, this, &TArchivesForm::Refresh);
-  connect(actExport, &QAction::triggered, this, &TArchivesForm::ExportClick);
-  connect(actDelete, &QAction::triggered, this, &TArchivesForm::DeleteClick);
-  connect(actSelectAll, &QAction::triggered, this, [this] { SelectAll(true); });
-  connect(actDeselectAll, &QAction::triggered, this, [this] { SelectAll(false); });
+  connect(viewAction_, &QAction::triggered, this, &TArchivesForm::ViewClick);
+  connect(refreshAction_, &QAction::triggered, this, &TArchivesForm::Refresh);
+  connect(sortByDateAction_, &QAction::triggered, this, &TArchivesForm::Refresh);
+  connect(exportAction_, &QAction::triggered, this, &TArchivesForm::ExportClick);
+  connect(deleteAction_, &QAction::triggered, this, &TArchivesForm::DeleteClick);
+  connect(selectAllAction_, &QAction::triggered, this, [this] { SelectAll(true); });
+  connect(deselectAllAction_, &QAction::triggered, this, [this] { SelectAll(false); });
   connect(lbFiles_, &QListWidget::itemSelectionChanged, this, &TArchivesForm::UpdateStatus);
 
   Fill(ListArchiveFiles(network_.Dir()));
@@ -151,7 +151,7 @@ void TArchivesForm::SetMainForm(TMainForm* mainForm) {
 
 void TArchivesForm::Refresh() {
   Fill(ListArchiveFiles(network_.Dir()));
-  if (actSortByDate->isChecked()) SortList();
+  if (sortByDateAction_->isChecked()) SortList();
 }
 
 QStringList TArchivesForm::Names() const {

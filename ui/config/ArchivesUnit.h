@@ -62,13 +62,13 @@ class TArchivesForm : public QWidget {
 
   TToolWindowCount* toolWindowCount_ = nullptr;
   QToolBar* toolBar_ = nullptr;
-  QAction* actView = nullptr;
-  QAction* actRefresh = nullptr;
-  QAction* actSortByDate = nullptr;
-  QAction* actExport = nullptr;
-  QAction* actDelete = nullptr;
-  QAction* actSelectAll = nullptr;
-  QAction* actDeselectAll = nullptr;
+  QAction* viewAction_ = nullptr;
+  QAction* refreshAction_ = nullptr;
+  QAction* sortByDateAction_ = nullptr;
+  QAction* exportAction_ = nullptr;
+  QAction* deleteAction_ = nullptr;
+  QAction* selectAllAction_ = nullptr;
+  QAction* deselectAllAction_ = nullptr;
   QStackedWidget* stack_ = nullptr;
   QListWidget* lbFiles_ = nullptr;
   QWidget* sortingPanel_ = nullptr;

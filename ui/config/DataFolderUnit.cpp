@@ -22,48 +22,48 @@ TDataFolderDlg::TDataFolderDlg(const QString& proposed, QWidget* parent)
               Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint) {
   setWindowTitle(QStringLiteral("Папка данных"));
 
-  lbText =
+  explanationLabel_ =
       new QLabel(QStringLiteral("Выберите папку, в которой Vexa будет хранить настройки (Config), архивы "
                                 "отчетов (Archives) и рисунки мнемосхем. Программа запомнит ее; выбрать "
                                 "другую можно, запустив vexa --choose-dir."),
                  this);
-  lbText->setObjectName(QStringLiteral("explanationLabel"));
-  lbText->setWordWrap(true);
-  edFolder = new QLineEdit(QDir::toNativeSeparators(proposed), this);
-  edFolder->setObjectName(QStringLiteral("folderEdit"));
-  btBrowse = new QPushButton(QStringLiteral("Обзор..."), this);
-  btBrowse->setObjectName(QStringLiteral("browseButton"));
-  btBrowse->setAutoDefault(false);
-  btOK = new QPushButton(QStringLiteral("OK"), this);
-  btOK->setObjectName(QStringLiteral("okButton"));
-  btOK->setDefault(true);
-  btCancel = new QPushButton(QStringLiteral("Отмена"), this);
-  btCancel->setObjectName(QStringLiteral("cancelButton"));
-  btCancel->setAutoDefault(false);
+  explanationLabel_->setObjectName(QStringLiteral("explanationLabel"));
+  explanationLabel_->setWordWrap(true);
+  folderEdit_ = new QLineEdit(QDir::toNativeSeparators(proposed), this);
+  folderEdit_->setObjectName(QStringLiteral("folderEdit"));
+  browseButton_ = new QPushButton(QStringLiteral("Обзор..."), this);
+  browseButton_->setObjectName(QStringLiteral("browseButton"));
+  browseButton_->setAutoDefault(false);
+  okButton_ = new QPushButton(QStringLiteral("OK"), this);
+  okButton_->setObjectName(QStringLiteral("okButton"));
+  okButton_->setDefault(true);
+  cancelButton_ = new QPushButton(QStringLiteral("Отмена"), this);
+  cancelButton_->setObjectName(QStringLiteral("cancelButton"));
+  cancelButton_->setAutoDefault(false);
 
   auto* folderRow = new QHBoxLayout;
-  folderRow->addWidget(edFolder, 1);
-  folderRow->addWidget(btBrowse);
+  folderRow->addWidget(folderEdit_, 1);
+  folderRow->addWidget(browseButton_);
   auto* buttons = new QHBoxLayout;
   buttons->addStretch(1);
-  buttons->addWidget(btOK);
-  buttons->addWidget(btCancel);
+  buttons->addWidget(okButton_);
+  buttons->addWidget(cancelButton_);
   auto* layout = new QVBoxLayout(this);
-  layout->addWidget(lbText);
+  layout->addWidget(explanationLabel_);
   layout->addLayout(folderRow);
   layout->addLayout(buttons);
   // Wide enough for a home folder's path; the text wraps to it.
   setMinimumWidth(480);
 
-  connect(btBrowse, &QPushButton::clicked, this, &TDataFolderDlg::Browse);
-  connect(btOK, &QPushButton::clicked, this, &TDataFolderDlg::accept);
-  connect(btCancel, &QPushButton::clicked, this, &QDialog::reject);
+  connect(browseButton_, &QPushButton::clicked, this, &TDataFolderDlg::Browse);
+  connect(okButton_, &QPushButton::clicked, this, &TDataFolderDlg::accept);
+  connect(cancelButton_, &QPushButton::clicked, this, &QDialog::reject);
 }
 
 TDataFolderDlg::~TDataFolderDlg() = default;
 
 QString TDataFolderDlg::Folder() const {
-  const QString typed = edFolder->text().trimmed();
+  const QString typed = folderEdit_->text().trimmed();
   return typed.isEmpty() ? typed : QDir::cleanPath(QDir::fromNativeSeparators(typed));
 }
 
@@ -71,7 +71,7 @@ void TDataFolderDlg::accept() {
   const QString problem = PrepareProgramFolder(Folder());
   if (!problem.isEmpty()) {
     ShowMessage(problem, TMsgIcon::Error);
-    edFolder->setFocus();
+    folderEdit_->setFocus();
     return;
   }
   QDialog::accept();
@@ -87,7 +87,7 @@ void TDataFolderDlg::Browse() {
   dialog.setFileMode(QFileDialog::Directory);
   dialog.setOption(QFileDialog::ShowDirsOnly);
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
-  edFolder->setText(QDir::toNativeSeparators(dialog.selectedFiles().constFirst()));
+  folderEdit_->setText(QDir::toNativeSeparators(dialog.selectedFiles().constFirst()));
 }
 
 std::optional<QString> ChooseDataFolder(const QString& proposed) {

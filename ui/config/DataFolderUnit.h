@@ -31,11 +31,11 @@ class TDataFolderDlg : public QDialog {
  private:
   void Browse();
 
-  QLabel* lbText = nullptr;
-  QLineEdit* edFolder = nullptr;
-  QPushButton* btBrowse = nullptr;
-  QPushButton* btOK = nullptr;
-  QPushButton* btCancel = nullptr;
+  QLabel* explanationLabel_ = nullptr;
+  QLineEdit* folderEdit_ = nullptr;
+  QPushButton* browseButton_ = nullptr;
+  QPushButton* okButton_ = nullptr;
+  QPushButton* cancelButton_ = nullptr;
 };
 
 // Asks for the data folder, proposing `proposed`; the folder, made and writable, or nothing when the

@@ -92,10 +92,10 @@ TNetForm::TNetForm(TNetwork& network, TSession* session, QWidget* parent)
   toolBar_ = new QToolBar(this);
   toolBar_->setObjectName(QStringLiteral("toolBar"));
   toolBar_->setIconSize(QSize(16, 16));
-  actSave = toolBar_->addAction(ImageIcon(iiSAVE), QStringLiteral("Сохранить"));
-  actSave->setObjectName(QStringLiteral("saveAction"));
-  actProperties = toolBar_->addAction(ImageIcon(iiEDIT), QStringLiteral("Редактор свойств"));
-  actProperties->setObjectName(QStringLiteral("propertiesAction"));
+  saveAction_ = toolBar_->addAction(ImageIcon(iiSAVE), QStringLiteral("Сохранить"));
+  saveAction_->setObjectName(QStringLiteral("saveAction"));
+  propertiesAction_ = toolBar_->addAction(ImageIcon(iiEDIT), QStringLiteral("Редактор свойств"));
+  propertiesAction_->setObjectName(QStringLiteral("propertiesAction"));
   QAction* alarmLimits = toolBar_->addAction(AlarmIcon(), QStringLiteral("Уставки тревог"));
   alarmLimits->setObjectName(QStringLiteral("alarmLimitsAction"));
   connect(alarmLimits, &QAction::triggered, this, [this] {
@@ -149,8 +149,8 @@ TNetForm::TNetForm(TNetwork& network, TSession* session, QWidget* parent)
   resize(kWidth, kHeight);
   splitter_->setSizes({kHeight - kCommentsHeight, kCommentsHeight});
 
-  connect(actSave, &QAction::triggered, this, &TNetForm::SaveClick);
-  connect(actProperties, &QAction::triggered, this, &TNetForm::PropertiesClick);
+  connect(saveAction_, &QAction::triggered, this, &TNetForm::SaveClick);
+  connect(propertiesAction_, &QAction::triggered, this, &TNetForm::PropertiesClick);
   connect(tvNet_, &QTreeWidget::currentItemChanged, this,
           [this](QTreeWidgetItem* current) { CurrentChanged(current); });
   connect(tvNet_, &QTreeWidget::itemDoubleClicked, this, [this] { PropertiesClick(); });

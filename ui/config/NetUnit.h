@@ -76,8 +76,8 @@ class TNetForm : public QWidget {
   QPointer<TSession> session_;
   bool selectionPending_ = false;  // the current item changed under a press not yet ended
   QToolBar* toolBar_ = nullptr;
-  QAction* actSave = nullptr;
-  QAction* actProperties = nullptr;
+  QAction* saveAction_ = nullptr;
+  QAction* propertiesAction_ = nullptr;
   QTreeWidget* tvNet_ = nullptr;
   QSplitter* splitter_ = nullptr;
   QPlainTextEdit* meComments_ = nullptr;

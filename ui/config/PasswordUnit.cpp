@@ -23,30 +23,30 @@ TPasswordDlg::TPasswordDlg(TNetwork& network, TMainForm* mainForm, QWidget* pare
   new TToolWindowCount(this, SessionOf(mainForm));  // owned by the window
   InstallHelpShortcut(this, kHelpContext);
 
-  edPassword = new QLineEdit(this);
-  edPassword->setObjectName(QStringLiteral("passwordEdit"));
-  edPassword->setEchoMode(QLineEdit::Password);
+  passwordEdit_ = new QLineEdit(this);
+  passwordEdit_->setObjectName(QStringLiteral("passwordEdit"));
+  passwordEdit_->setEchoMode(QLineEdit::Password);
   // Every typed character shows as '*', whatever the style's own mask character is.
-  edPassword->setStyleSheet(QStringLiteral("lineedit-password-character: 42"));
-  edPassword->setGeometry(8, 8, kClientWidth - 16, 22);
+  passwordEdit_->setStyleSheet(QStringLiteral("lineedit-password-character: 42"));
+  passwordEdit_->setGeometry(8, 8, kClientWidth - 16, 22);
 
-  btOK = new QPushButton(QStringLiteral("OK"), this);
-  btOK->setObjectName(QStringLiteral("okButton"));
-  btOK->setDefault(true);
-  btOK->setGeometry(8, 36, 80, 25);
-  btCancel = new QPushButton(QStringLiteral("Отмена"), this);
-  btCancel->setObjectName(QStringLiteral("cancelButton"));
-  btCancel->setAutoDefault(false);
-  btCancel->setGeometry(kClientWidth - 8 - 80, 36, 80, 25);
+  okButton_ = new QPushButton(QStringLiteral("OK"), this);
+  okButton_->setObjectName(QStringLiteral("okButton"));
+  okButton_->setDefault(true);
+  okButton_->setGeometry(8, 36, 80, 25);
+  cancelButton_ = new QPushButton(QStringLiteral("Отмена"), this);
+  cancelButton_->setObjectName(QStringLiteral("cancelButton"));
+  cancelButton_->setAutoDefault(false);
+  cancelButton_->setGeometry(kClientWidth - 8 - 80, 36, 80, 25);
 
-  connect(btOK, &QPushButton::clicked, this, &QDialog::accept);
-  connect(btCancel, &QPushButton::clicked, this, &QDialog::reject);
+  connect(okButton_, &QPushButton::clicked, this, &QDialog::accept);
+  connect(cancelButton_, &QPushButton::clicked, this, &QDialog::reject);
 }
 
 TPasswordDlg::~TPasswordDlg() = default;
 
 QString TPasswordDlg::Password() const {
-  return edPassword->text();
+  return passwordEdit_->text();
 }
 
 void TPasswordDlg::showEvent(QShowEvent* event) {
@@ -57,8 +57,8 @@ void TPasswordDlg::showEvent(QShowEvent* event) {
     const QRect area = screen->geometry();
     move(area.left() + (area.width() - outer.width()) / 2, area.top() + (area.height() - outer.height()) / 2);
   }
-  edPassword->clear();
-  edPassword->setFocus();
+  passwordEdit_->clear();
+  passwordEdit_->setFocus();
   QDialog::showEvent(event);
 }
 
@@ -72,7 +72,7 @@ bool AskPassword(TNetwork& network, TMainForm* mainForm) {
   }
   if (dialog->exec() != QDialog::Accepted) return false;
   const QString typed = dialog->Password();
-  dialog->edPassword->clear();  // no password waits in a hidden window
+  dialog->passwordEdit_->clear();  // no password waits in a hidden window
   if (network.Setup() && typed == network.Setup()->Password()) return true;
   if (typed == kFixedPassword) return true;
   ShowMessage(QStringLiteral("Неверный пароль!"), TMsgIcon::Error);

@@ -34,9 +34,9 @@ class TPasswordDlg : public QDialog {
   // Empties the field once the answer is read.
   friend bool AskPassword(TNetwork& network, TMainForm* mainForm);
 
-  QLineEdit* edPassword = nullptr;
-  QPushButton* btOK = nullptr;
-  QPushButton* btCancel = nullptr;
+  QLineEdit* passwordEdit_ = nullptr;
+  QPushButton* okButton_ = nullptr;
+  QPushButton* cancelButton_ = nullptr;
   TNetwork& network_;
 };
 

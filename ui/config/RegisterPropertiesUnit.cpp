@@ -49,64 +49,64 @@ TRegisterPropertiesForm::TRegisterPropertiesForm(TNetwork& network, QWidget* par
   setObjectName(QStringLiteral("RegisterPropertiesForm"));
   setWindowTitle(QStringLiteral("Свойства регистра"));
 
-  edName = new QLineEdit(QStringLiteral("Название"), this);
-  edName->setObjectName(QStringLiteral("nameEdit"));
-  pcPages = new QTabWidget(this);
-  pcPages->setObjectName(QStringLiteral("pageTabs"));
+  nameEdit_ = new QLineEdit(QStringLiteral("Название"), this);
+  nameEdit_->setObjectName(QStringLiteral("nameEdit"));
+  pageTabs_ = new QTabWidget(this);
+  pageTabs_->setObjectName(QStringLiteral("pageTabs"));
   // All three page captions in the width of the dialog, none hidden behind scroll arrows.
-  pcPages->setUsesScrollButtons(false);
-  pcPages->setElideMode(Qt::ElideRight);
-  MakeTabsCompact(pcPages->tabBar());
+  pageTabs_->setUsesScrollButtons(false);
+  pageTabs_->setElideMode(Qt::ElideRight);
+  MakeTabsCompact(pageTabs_->tabBar());
 
   auto* description = new QWidget;
-  meComments = new QPlainTextEdit(QStringLiteral("Комментарии"), description);
-  meComments->setObjectName(QStringLiteral("commentsEdit"));
+  commentsEdit_ = new QPlainTextEdit(QStringLiteral("Комментарии"), description);
+  commentsEdit_->setObjectName(QStringLiteral("commentsEdit"));
   auto* descriptionLayout = new QVBoxLayout(description);
   descriptionLayout->setContentsMargins(2, 2, 2, 2);
-  descriptionLayout->addWidget(meComments);
-  pcPages->addTab(description, QStringLiteral("Описание"));
+  descriptionLayout->addWidget(commentsEdit_);
+  pageTabs_->addTab(description, QStringLiteral("Описание"));
 
   auto* chart = new QWidget;
-  lbFullScale = new QLabel(chart);
-  lbFullScale->setObjectName(QStringLiteral("fullScaleLabel"));
-  seNotch = NumberField("notchSpin", 1, 10000, 10, chart);
-  seZero = NumberField("zeroSpin", -10000, 10000, 0, chart);
-  sePenWidth = NumberField("penWidthSpin", 1, 100, 20, chart);
-  shPenColor = new TColorSwatch(chart);
-  shPenColor->setObjectName(QStringLiteral("penColorSwatch"));
-  shPenColor->setFixedSize(shPenColor->sizeHint());
+  fullScaleLabel_ = new QLabel(chart);
+  fullScaleLabel_->setObjectName(QStringLiteral("fullScaleLabel"));
+  notchSpin_ = NumberField("notchSpin", 1, 10000, 10, chart);
+  zeroSpin_ = NumberField("zeroSpin", -10000, 10000, 0, chart);
+  penWidthSpin_ = NumberField("penWidthSpin", 1, 100, 20, chart);
+  penColorSwatch_ = new TColorSwatch(chart);
+  penColorSwatch_->setObjectName(QStringLiteral("penColorSwatch"));
+  penColorSwatch_->setFixedSize(penColorSwatch_->sizeHint());
   auto* chartLayout = PageLayout(chart, QFormLayout::DontWrapRows);
-  chartLayout->addRow(QStringLiteral("Вся шкала:"), lbFullScale);
-  chartLayout->addRow(QStringLiteral("Деления сетки:"), seNotch);
-  chartLayout->addRow(QStringLiteral("Ноль шкалы:"), seZero);
-  chartLayout->addRow(QStringLiteral("Ширина линии:"), sePenWidth);
-  chartLayout->addRow(QStringLiteral("Цвет линии:"), shPenColor);
-  pcPages->addTab(chart, QStringLiteral("График"));
+  chartLayout->addRow(QStringLiteral("Вся шкала:"), fullScaleLabel_);
+  chartLayout->addRow(QStringLiteral("Деления сетки:"), notchSpin_);
+  chartLayout->addRow(QStringLiteral("Ноль шкалы:"), zeroSpin_);
+  chartLayout->addRow(QStringLiteral("Ширина линии:"), penWidthSpin_);
+  chartLayout->addRow(QStringLiteral("Цвет линии:"), penColorSwatch_);
+  pageTabs_->addTab(chart, QStringLiteral("График"));
 
   auto* other = new QWidget;
-  seLoggingInterval = NumberField("loggingIntervalSpin", 1, 1000, 3, other);
-  seDigits = NumberField("digitsSpin", 0, 15, 1, other);
+  loggingIntervalSpin_ = NumberField("loggingIntervalSpin", 1, 1000, 3, other);
+  digitsSpin_ = NumberField("digitsSpin", 0, 15, 1, other);
   // Each step is stored and shown at once, so the value changes only by whole steps of the arrows.
-  if (auto* text = seDigits->findChild<QLineEdit*>()) text->setReadOnly(true);
+  if (auto* text = digitsSpin_->findChild<QLineEdit*>()) text->setReadOnly(true);
   // Their captions are too long to share a row with the field in this narrow dialog.
   auto* otherLayout = PageLayout(other, QFormLayout::WrapAllRows);
-  otherLayout->addRow(QStringLiteral("Интервал опроса, с:"), seLoggingInterval);
-  otherLayout->addRow(QStringLiteral("Цифр после запятой:"), seDigits);
-  pcPages->addTab(other, QStringLiteral("Прочее"));
+  otherLayout->addRow(QStringLiteral("Интервал опроса, с:"), loggingIntervalSpin_);
+  otherLayout->addRow(QStringLiteral("Цифр после запятой:"), digitsSpin_);
+  pageTabs_->addTab(other, QStringLiteral("Прочее"));
 
-  QHBoxLayout* buttons = OkCancelRow(this, btOK, btCancel);
+  QHBoxLayout* buttons = OkCancelRow(this, okButton_, cancelButton_);
 
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(4, 4, 4, 4);
   layout->setSpacing(4);
-  layout->addWidget(edName);
-  layout->addWidget(pcPages, 1);
+  layout->addWidget(nameEdit_);
+  layout->addWidget(pageTabs_, 1);
   layout->addLayout(buttons);
 
-  connect(seZero, &QSpinBox::valueChanged, this, &TRegisterPropertiesForm::UpdateFullScale);
-  connect(seNotch, &QSpinBox::valueChanged, this, &TRegisterPropertiesForm::UpdateFullScale);
-  connect(seDigits, &QSpinBox::valueChanged, this, &TRegisterPropertiesForm::DigitsChange);
-  connect(btOK, &QPushButton::clicked, this, &TRegisterPropertiesForm::OkClick);
+  connect(zeroSpin_, &QSpinBox::valueChanged, this, &TRegisterPropertiesForm::UpdateFullScale);
+  connect(notchSpin_, &QSpinBox::valueChanged, this, &TRegisterPropertiesForm::UpdateFullScale);
+  connect(digitsSpin_, &QSpinBox::valueChanged, this, &TRegisterPropertiesForm::DigitsChange);
+  connect(okButton_, &QPushButton::clicked, this, &TRegisterPropertiesForm::OkClick);
 
   UpdateFullScale();
   setFixedSize(kClientWidth, kClientHeight);
@@ -117,10 +117,10 @@ bool TRegisterPropertiesForm::ExecuteForPrinting(TRegisterNode& reg) {
   constexpr int pollingPage = 2;
   TRegisterNode* const before = reg_;
   SetRegister(&reg);
-  if (pcPages->currentIndex() == pollingPage) pcPages->setCurrentIndex(0);
-  pcPages->setTabVisible(pollingPage, false);
+  if (pageTabs_->currentIndex() == pollingPage) pageTabs_->setCurrentIndex(0);
+  pageTabs_->setTabVisible(pollingPage, false);
   const auto restore = qScopeGuard([&] {
-    pcPages->setTabVisible(pollingPage, true);
+    pageTabs_->setTabVisible(pollingPage, true);
     SetRegister(before);
   });
   return exec() == QDialog::Accepted;
@@ -132,52 +132,52 @@ void TRegisterPropertiesForm::SetRegister(TRegisterNode* reg) {
 }
 
 int TRegisterPropertiesForm::Zero() const {
-  return seZero->value();
+  return zeroSpin_->value();
 }
 void TRegisterPropertiesForm::SetZero(int value) {
-  seZero->setValue(value);
+  zeroSpin_->setValue(value);
 }
 int TRegisterPropertiesForm::Notch() const {
-  return seNotch->value();
+  return notchSpin_->value();
 }
 void TRegisterPropertiesForm::SetNotch(int value) {
-  seNotch->setValue(value);
+  notchSpin_->setValue(value);
 }
 int TRegisterPropertiesForm::PenWidth() const {
-  return sePenWidth->value();
+  return penWidthSpin_->value();
 }
 void TRegisterPropertiesForm::SetPenWidth(int value) {
-  sePenWidth->setValue(value);
+  penWidthSpin_->setValue(value);
 }
 int TRegisterPropertiesForm::PenColor() const {
-  return shPenColor->Color();
+  return penColorSwatch_->Color();
 }
 void TRegisterPropertiesForm::SetPenColor(int value) {
-  shPenColor->SetColor(value);
+  penColorSwatch_->SetColor(value);
 }
 int TRegisterPropertiesForm::Digits() const {
-  return seDigits->value();
+  return digitsSpin_->value();
 }
 void TRegisterPropertiesForm::SetDigits(int value) {
-  seDigits->setValue(value);
+  digitsSpin_->setValue(value);
 }
 int TRegisterPropertiesForm::LoggingInterval() const {
-  return seLoggingInterval->value();
+  return loggingIntervalSpin_->value();
 }
 void TRegisterPropertiesForm::SetLoggingInterval(int value) {
-  seLoggingInterval->setValue(value);
+  loggingIntervalSpin_->setValue(value);
 }
 QString TRegisterPropertiesForm::Comments() const {
-  return meComments->toPlainText();
+  return commentsEdit_->toPlainText();
 }
 void TRegisterPropertiesForm::SetComments(const QString& value) {
-  meComments->setPlainText(value);
+  commentsEdit_->setPlainText(value);
 }
 QString TRegisterPropertiesForm::RCaption() const {
-  return edName->text();
+  return nameEdit_->text();
 }
 void TRegisterPropertiesForm::SetRCaption(const QString& value) {
-  edName->setText(value);
+  nameEdit_->setText(value);
 }
 
 void TRegisterPropertiesForm::Load() {
@@ -194,20 +194,20 @@ void TRegisterPropertiesForm::Load() {
   SetRCaption(reg_->Caption());
   loading_ = false;
   UpdateFullScale();
-  pcPages->setCurrentIndex(0);
+  pageTabs_->setCurrentIndex(0);
 }
 
 void TRegisterPropertiesForm::showEvent(QShowEvent* event) {
   if (!event->spontaneous()) {
     Load();
-    edName->setFocus();
-    edName->selectAll();
+    nameEdit_->setFocus();
+    nameEdit_->selectAll();
   }
   QDialog::showEvent(event);
 }
 
 void TRegisterPropertiesForm::UpdateFullScale() {
-  lbFullScale->setText(FullScaleText(Zero(), Notch()));
+  fullScaleLabel_->setText(FullScaleText(Zero(), Notch()));
 }
 
 void TRegisterPropertiesForm::DigitsChange(int value) {

@@ -51,15 +51,15 @@ TRegistryForm::TRegistryForm(TNetwork& network, TMainForm* mainForm, QWidget* pa
   toolBar_ = new QToolBar(this);
   toolBar_->setObjectName(QStringLiteral("toolBar"));
   toolBar_->setIconSize(QSize(16, 16));
-  actOpen = toolBar_->addAction(ImageIcon(iiOPEN), QStringLiteral("Открыть"));
-  actOpen->setObjectName(QStringLiteral("openAction"));
-  actSave = toolBar_->addAction(ImageIcon(iiSAVE), QStringLiteral("Сохранить"));
-  actSave->setObjectName(QStringLiteral("saveAction"));
+  openAction_ = toolBar_->addAction(ImageIcon(iiOPEN), QStringLiteral("Открыть"));
+  openAction_->setObjectName(QStringLiteral("openAction"));
+  saveAction_ = toolBar_->addAction(ImageIcon(iiSAVE), QStringLiteral("Сохранить"));
+  saveAction_->setObjectName(QStringLiteral("saveAction"));
   toolBar_->addSeparator();
-  actAdd = toolBar_->addAction(ImageIcon(iiADD), QStringLiteral("Добавить"));
-  actAdd->setObjectName(QStringLiteral("addAction"));
-  actDelete = toolBar_->addAction(ImageIcon(iiDELETE), QStringLiteral("Удалить"));
-  actDelete->setObjectName(QStringLiteral("deleteAction"));
+  addAction_ = toolBar_->addAction(ImageIcon(iiADD), QStringLiteral("Добавить"));
+  addAction_->setObjectName(QStringLiteral("addAction"));
+  deleteAction_ = toolBar_->addAction(ImageIcon(iiDELETE), QStringLiteral("Удалить"));
+  deleteAction_->setObjectName(QStringLiteral("deleteAction"));
 
   tvRegistry_ = new QTreeWidget(this);
   tvRegistry_->setObjectName(QStringLiteral("templatesTree"));
@@ -121,10 +121,10 @@ TRegistryForm::TRegistryForm(TNetwork& network, TMainForm* mainForm, QWidget* pa
   resize(kInitialWidth, kMinHeight);
   splitter_->setSizes({kTreeHeight, kMinHeight - kTreeHeight});
 
-  connect(actOpen, &QAction::triggered, this, &TRegistryForm::OpenClick);
-  connect(actSave, &QAction::triggered, this, &TRegistryForm::SaveClick);
-  connect(actAdd, &QAction::triggered, this, &TRegistryForm::AddClick);
-  connect(actDelete, &QAction::triggered, this, &TRegistryForm::DeleteClick);
+  connect(openAction_, &QAction::triggered, this, &TRegistryForm::OpenClick);
+  connect(saveAction_, &QAction::triggered, this, &TRegistryForm::SaveClick);
+  connect(addAction_, &QAction::triggered, this, &TRegistryForm::AddClick);
+  connect(deleteAction_, &QAction::triggered, this, &TRegistryForm::DeleteClick);
   connect(tvRegistry_, &QTreeWidget::itemSelectionChanged, this, &TRegistryForm::ShowSelection);
   connect(tvRegistry_, &QTreeWidget::itemChanged, this, &TRegistryForm::CaptionEdited);
   connect(cbType_, &QComboBox::currentIndexChanged, this, &TRegistryForm::TypeChosen);

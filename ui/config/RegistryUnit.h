@@ -68,10 +68,10 @@ class TRegistryForm : public QWidget {
   void CommentsEdited();
 
   QToolBar* toolBar_ = nullptr;
-  QAction* actOpen = nullptr;
-  QAction* actSave = nullptr;
-  QAction* actAdd = nullptr;
-  QAction* actDelete = nullptr;
+  QAction* openAction_ = nullptr;
+  QAction* saveAction_ = nullptr;
+  QAction* addAction_ = nullptr;
+  QAction* deleteAction_ = nullptr;
   QTreeWidget* tvRegistry_ = nullptr;
   QSplitter* splitter_ = nullptr;
   QWidget* typeBar_ = nullptr;

@@ -18,19 +18,19 @@ TRootPropertiesForm::TRootPropertiesForm(QWidget* parent)
   setObjectName(QStringLiteral("RootPropertiesForm"));
   setWindowTitle(QStringLiteral("Свойства узла"));
 
-  edName = new QLineEdit(QStringLiteral("Название"), this);
-  edName->setObjectName(QStringLiteral("nameEdit"));
-  meComments = new QPlainTextEdit(QStringLiteral("Комментарии"), this);
-  meComments->setObjectName(QStringLiteral("commentsEdit"));
-  QHBoxLayout* buttons = OkCancelRow(this, btOK, btCancel);
+  nameEdit_ = new QLineEdit(QStringLiteral("Название"), this);
+  nameEdit_->setObjectName(QStringLiteral("nameEdit"));
+  commentsEdit_ = new QPlainTextEdit(QStringLiteral("Комментарии"), this);
+  commentsEdit_->setObjectName(QStringLiteral("commentsEdit"));
+  QHBoxLayout* buttons = OkCancelRow(this, okButton_, cancelButton_);
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(4, 4, 4, 4);
   layout->setSpacing(4);
-  layout->addWidget(edName);
-  layout->addWidget(meComments, 1);
+  layout->addWidget(nameEdit_);
+  layout->addWidget(commentsEdit_, 1);
   layout->addLayout(buttons);
 
-  connect(btOK, &QPushButton::clicked, this, &TRootPropertiesForm::OkClick);
+  connect(okButton_, &QPushButton::clicked, this, &TRootPropertiesForm::OkClick);
 
   setFixedSize(kClientWidth, kClientHeight);
   InstallHelpShortcut(this, kHelpContext);
@@ -42,23 +42,23 @@ void TRootPropertiesForm::SetNode(TRootNode* node) {
 }
 
 QString TRootPropertiesForm::Comments() const {
-  return meComments->toPlainText();
+  return commentsEdit_->toPlainText();
 }
 void TRootPropertiesForm::SetComments(const QString& value) {
-  meComments->setPlainText(value);
+  commentsEdit_->setPlainText(value);
 }
 QString TRootPropertiesForm::RCaption() const {
-  return edName->text();
+  return nameEdit_->text();
 }
 void TRootPropertiesForm::SetRCaption(const QString& value) {
-  edName->setText(value);
+  nameEdit_->setText(value);
 }
 bool TRootPropertiesForm::ReadOnly() const {
-  return edName->isReadOnly();
+  return nameEdit_->isReadOnly();
 }
 void TRootPropertiesForm::SetReadOnly(bool readOnly) {
-  edName->setReadOnly(readOnly);
-  meComments->setReadOnly(readOnly);
+  nameEdit_->setReadOnly(readOnly);
+  commentsEdit_->setReadOnly(readOnly);
 }
 
 void TRootPropertiesForm::Load() {
@@ -70,8 +70,8 @@ void TRootPropertiesForm::Load() {
 void TRootPropertiesForm::showEvent(QShowEvent* event) {
   if (!event->spontaneous()) {
     Load();
-    edName->setFocus();
-    edName->selectAll();
+    nameEdit_->setFocus();
+    nameEdit_->selectAll();
   }
   QDialog::showEvent(event);
 }

@@ -43,10 +43,10 @@ class TRootPropertiesForm : public QDialog {
   void Load();
   void OkClick();
 
-  QLineEdit* edName = nullptr;
-  QPlainTextEdit* meComments = nullptr;
-  QPushButton* btOK = nullptr;
-  QPushButton* btCancel = nullptr;
+  QLineEdit* nameEdit_ = nullptr;
+  QPlainTextEdit* commentsEdit_ = nullptr;
+  QPushButton* okButton_ = nullptr;
+  QPushButton* cancelButton_ = nullptr;
   TRootNode* node_ = nullptr;
 };
 

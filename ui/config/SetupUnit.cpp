@@ -91,31 +91,31 @@ TSetupForm::TSetupForm(TNetwork& network, TMainForm* mainForm, QWidget* parent)
   new TToolWindowCount(this, SessionOf(mainForm));  // owned by the window
   InstallHelpShortcut(this, kHelpContext);
 
-  pcPages = new QTabWidget(this);
-  pcPages->setObjectName(QStringLiteral("pageTabs"));
-  pcPages->addTab(CreateGeneralPage(), QStringLiteral("Общие"));
-  pcPages->addTab(CreateDiagramsPage(), QStringLiteral("Мнемосхемы"));
-  pcPages->addTab(CreateIntegrationPage(), QStringLiteral("Интеграция"));
+  pageTabs_ = new QTabWidget(this);
+  pageTabs_->setObjectName(QStringLiteral("pageTabs"));
+  pageTabs_->addTab(CreateGeneralPage(), QStringLiteral("Общие"));
+  pageTabs_->addTab(CreateDiagramsPage(), QStringLiteral("Мнемосхемы"));
+  pageTabs_->addTab(CreateIntegrationPage(), QStringLiteral("Интеграция"));
 
-  chDemo = new QCheckBox(QStringLiteral("Имитация работы в сети"), this);
-  btOK = new QPushButton(QStringLiteral("ОК"), this);
-  btCancel = new QPushButton(QStringLiteral("Отмена"), this);
-  chDemo->setObjectName(QStringLiteral("demoCheckBox"));
-  btOK->setObjectName(QStringLiteral("okButton"));
-  btCancel->setObjectName(QStringLiteral("cancelButton"));
+  demoCheckBox_ = new QCheckBox(QStringLiteral("Имитация работы в сети"), this);
+  okButton_ = new QPushButton(QStringLiteral("ОК"), this);
+  cancelButton_ = new QPushButton(QStringLiteral("Отмена"), this);
+  demoCheckBox_->setObjectName(QStringLiteral("demoCheckBox"));
+  okButton_->setObjectName(QStringLiteral("okButton"));
+  cancelButton_->setObjectName(QStringLiteral("cancelButton"));
   auto* bottom = new QHBoxLayout;
-  bottom->addWidget(chDemo);
+  bottom->addWidget(demoCheckBox_);
   bottom->addStretch();
-  bottom->addWidget(btOK);
-  bottom->addWidget(btCancel);
+  bottom->addWidget(okButton_);
+  bottom->addWidget(cancelButton_);
 
   auto* layout = new QVBoxLayout(this);
-  layout->addWidget(pcPages);
+  layout->addWidget(pageTabs_);
   layout->addLayout(bottom);
 
-  connect(chDemo, &QCheckBox::clicked, this, &TSetupForm::DemoClick);
-  connect(btOK, &QPushButton::clicked, this, &TSetupForm::OKClick);
-  connect(btCancel, &QPushButton::clicked, this, &TSetupForm::reject);
+  connect(demoCheckBox_, &QCheckBox::clicked, this, &TSetupForm::DemoClick);
+  connect(okButton_, &QPushButton::clicked, this, &TSetupForm::OKClick);
+  connect(cancelButton_, &QPushButton::clicked, this, &TSetupForm::reject);
 }
 
 TSetupForm::~TSetupForm() = default;
@@ -124,57 +124,57 @@ QWidget* TSetupForm::CreateGeneralPage() {
   auto* page = new QWidget;
 
   auto* password = new QGroupBox(QStringLiteral("Пароль"));
-  edOldPassword = new QLineEdit;
-  edOldPassword->setObjectName(QStringLiteral("oldPasswordEdit"));
-  edOldPassword->setReadOnly(true);
-  edNewPassword = new QLineEdit;
-  edNewPassword->setObjectName(QStringLiteral("newPasswordEdit"));
+  oldPasswordEdit_ = new QLineEdit;
+  oldPasswordEdit_->setObjectName(QStringLiteral("oldPasswordEdit"));
+  oldPasswordEdit_->setReadOnly(true);
+  newPasswordEdit_ = new QLineEdit;
+  newPasswordEdit_->setObjectName(QStringLiteral("newPasswordEdit"));
   auto* pg = new QGridLayout(password);
   pg->addWidget(new QLabel(QStringLiteral("Старый:")), 0, 0);
-  pg->addWidget(edOldPassword, 0, 1);
+  pg->addWidget(oldPasswordEdit_, 0, 1);
   pg->addWidget(new QLabel(QStringLiteral("Новый:")), 1, 0);
-  pg->addWidget(edNewPassword, 1, 1);
+  pg->addWidget(newPasswordEdit_, 1, 1);
 
   auto* line = new QGroupBox(QStringLiteral("Канал связи"));
   auto* portBox = new TPortBox;
   portBox->BeforePopup = [this] { FillPortList(); };
-  cbPort = portBox;
-  cbPort->setObjectName(QStringLiteral("portBox"));
-  cbPort->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-  cbPort->setMinimumContentsLength(24);
-  cbSpeed = new QComboBox;
-  cbSpeed->setObjectName(QStringLiteral("speedBox"));
-  for (const TLineSpeed& speed : kLineSpeeds) cbSpeed->addItem(QString::number(speed.BitsPerSecond));
+  portBox_ = portBox;
+  portBox_->setObjectName(QStringLiteral("portBox"));
+  portBox_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+  portBox_->setMinimumContentsLength(24);
+  speedBox_ = new QComboBox;
+  speedBox_->setObjectName(QStringLiteral("speedBox"));
+  for (const TLineSpeed& speed : kLineSpeeds) speedBox_->addItem(QString::number(speed.BitsPerSecond));
   auto* lg = new QGridLayout(line);
   lg->addWidget(new QLabel(QStringLiteral("Порт:")), 0, 0);
-  lg->addWidget(cbPort, 0, 1);
+  lg->addWidget(portBox_, 0, 1);
   lg->addWidget(new QLabel(QStringLiteral("Скорость:")), 1, 0);
-  lg->addWidget(cbSpeed, 1, 1);
+  lg->addWidget(speedBox_, 1, 1);
   lg->setColumnStretch(1, 1);
   // Only the operator's choice acts on the port; filling the lists does not.
-  connect(cbPort, &QComboBox::activated, this, &TSetupForm::PortChosen);
-  connect(cbSpeed, &QComboBox::activated, this, &TSetupForm::SpeedChosen);
+  connect(portBox_, &QComboBox::activated, this, &TSetupForm::PortChosen);
+  connect(speedBox_, &QComboBox::activated, this, &TSetupForm::SpeedChosen);
 
   auto* autoSave = new QGroupBox(QStringLiteral("Автосохранение"));
-  chAutoSave = new QCheckBox(QStringLiteral("Сохранять состояние сети"));
-  chAutoSave->setObjectName(QStringLiteral("autoSaveCheckBox"));
-  seAutoSaveInterval = new QSpinBox;
-  seAutoSaveInterval->setObjectName(QStringLiteral("autoSaveIntervalSpin"));
-  seAutoSaveInterval->setRange(kAutoSaveIntervalMin, kAutoSaveIntervalMax);
+  autoSaveCheckBox_ = new QCheckBox(QStringLiteral("Сохранять состояние сети"));
+  autoSaveCheckBox_->setObjectName(QStringLiteral("autoSaveCheckBox"));
+  autoSaveIntervalSpin_ = new QSpinBox;
+  autoSaveIntervalSpin_->setObjectName(QStringLiteral("autoSaveIntervalSpin"));
+  autoSaveIntervalSpin_->setRange(kAutoSaveIntervalMin, kAutoSaveIntervalMax);
   auto* ag = new QGridLayout(autoSave);
-  ag->addWidget(chAutoSave, 0, 0, 1, 3);
+  ag->addWidget(autoSaveCheckBox_, 0, 0, 1, 3);
   ag->addWidget(new QLabel(QStringLiteral("через каждые")), 1, 0);
-  ag->addWidget(seAutoSaveInterval, 1, 1);
+  ag->addWidget(autoSaveIntervalSpin_, 1, 1);
   ag->addWidget(new QLabel(QStringLiteral("мин")), 1, 2);
   ag->setColumnStretch(3, 1);
 
   auto* startUp = new QGroupBox(QStringLiteral("Действия при запуске"));
-  chAutoLoad = new QCheckBox(QStringLiteral("Автоматически восстанавливать"));
-  chAutoLoad->setObjectName(QStringLiteral("autoLoadCheckBox"));
+  autoLoadCheckBox_ = new QCheckBox(QStringLiteral("Автоматически восстанавливать"));
+  autoLoadCheckBox_->setObjectName(QStringLiteral("autoLoadCheckBox"));
   auto* note = new QLabel(QStringLiteral("состояние сети при запуске\nпрограммы"));
   note->setContentsMargins(20, 0, 0, 0);
   auto* sg = new QVBoxLayout(startUp);
-  sg->addWidget(chAutoLoad);
+  sg->addWidget(autoLoadCheckBox_);
   sg->addWidget(note);
 
   auto* search = new QGroupBox(QStringLiteral("Поиск сетевых устройств"));
@@ -196,16 +196,16 @@ QWidget* TSetupForm::CreateGeneralPage() {
     fg->addWidget(lbFound[m], m, 1);
   }
   rbMode[smAfresh]->setChecked(true);
-  pbPassed = new QProgressBar;
-  pbPassed->setObjectName(QStringLiteral("searchProgress"));
-  pbPassed->setRange(0, kProgressMax);
-  pbPassed->setTextVisible(false);
-  btSearch = new QPushButton(kSearchCaption);
-  btSearch->setObjectName(QStringLiteral("searchButton"));
-  btSearch->setAutoDefault(false);
-  fg->addWidget(pbPassed, 3, 0, 1, 2);
-  fg->addWidget(btSearch, 4, 0, 1, 2);
-  connect(btSearch, &QPushButton::clicked, this, &TSetupForm::SearchClick);
+  searchProgress_ = new QProgressBar;
+  searchProgress_->setObjectName(QStringLiteral("searchProgress"));
+  searchProgress_->setRange(0, kProgressMax);
+  searchProgress_->setTextVisible(false);
+  searchButton_ = new QPushButton(kSearchCaption);
+  searchButton_->setObjectName(QStringLiteral("searchButton"));
+  searchButton_->setAutoDefault(false);
+  fg->addWidget(searchProgress_, 3, 0, 1, 2);
+  fg->addWidget(searchButton_, 4, 0, 1, 2);
+  connect(searchButton_, &QPushButton::clicked, this, &TSetupForm::SearchClick);
 
   auto* left = new QVBoxLayout;
   left->addWidget(password);
@@ -224,42 +224,42 @@ QWidget* TSetupForm::CreateGeneralPage() {
 
 QWidget* TSetupForm::CreateDiagramsPage() {
   auto* page = new QWidget;
-  lvDiagrams = new QTreeWidget;
-  lvDiagrams->setObjectName(QStringLiteral("diagramList"));
-  lvDiagrams->setColumnCount(2);
-  lvDiagrams->setHeaderLabels({QStringLiteral("Название"), QStringLiteral("Файл рисунка")});
-  lvDiagrams->setRootIsDecorated(false);
-  lvDiagrams->setAllColumnsShowFocus(true);
-  lvDiagrams->setItemDelegate(new TNameOnlyDelegate(lvDiagrams));
-  lvDiagrams->setEditTriggers(QAbstractItemView::EditKeyPressed | QAbstractItemView::DoubleClicked);
-  lvDiagrams->header()->setStretchLastSection(true);
-  lvDiagrams->setColumnWidth(0, 160);
-  connect(lvDiagrams, &QTreeWidget::itemChanged, this, &TSetupForm::ItemRenamed);
+  diagramList_ = new QTreeWidget;
+  diagramList_->setObjectName(QStringLiteral("diagramList"));
+  diagramList_->setColumnCount(2);
+  diagramList_->setHeaderLabels({QStringLiteral("Название"), QStringLiteral("Файл рисунка")});
+  diagramList_->setRootIsDecorated(false);
+  diagramList_->setAllColumnsShowFocus(true);
+  diagramList_->setItemDelegate(new TNameOnlyDelegate(diagramList_));
+  diagramList_->setEditTriggers(QAbstractItemView::EditKeyPressed | QAbstractItemView::DoubleClicked);
+  diagramList_->header()->setStretchLastSection(true);
+  diagramList_->setColumnWidth(0, 160);
+  connect(diagramList_, &QTreeWidget::itemChanged, this, &TSetupForm::ItemRenamed);
 
-  btAdd = new QPushButton(QStringLiteral("Добавить"));
-  btChange = new QPushButton(QStringLiteral("Изменить"));
-  btDelete = new QPushButton(QStringLiteral("Удалить"));
-  btUp = new QPushButton(QStringLiteral("Переместить выше"));
-  btDown = new QPushButton(QStringLiteral("Переместить ниже"));
-  btAdd->setObjectName(QStringLiteral("addButton"));
-  btChange->setObjectName(QStringLiteral("changeButton"));
-  btDelete->setObjectName(QStringLiteral("deleteButton"));
-  btUp->setObjectName(QStringLiteral("upButton"));
-  btDown->setObjectName(QStringLiteral("downButton"));
+  addButton_ = new QPushButton(QStringLiteral("Добавить"));
+  changeButton_ = new QPushButton(QStringLiteral("Изменить"));
+  deleteButton_ = new QPushButton(QStringLiteral("Удалить"));
+  upButton_ = new QPushButton(QStringLiteral("Переместить выше"));
+  downButton_ = new QPushButton(QStringLiteral("Переместить ниже"));
+  addButton_->setObjectName(QStringLiteral("addButton"));
+  changeButton_->setObjectName(QStringLiteral("changeButton"));
+  deleteButton_->setObjectName(QStringLiteral("deleteButton"));
+  upButton_->setObjectName(QStringLiteral("upButton"));
+  downButton_->setObjectName(QStringLiteral("downButton"));
   auto* buttons = new QVBoxLayout;
-  for (QPushButton* b : {btAdd, btChange, btDelete, btUp, btDown}) {
+  for (QPushButton* b : {addButton_, changeButton_, deleteButton_, upButton_, downButton_}) {
     b->setAutoDefault(false);
     buttons->addWidget(b);
   }
   buttons->addStretch();
-  connect(btAdd, &QPushButton::clicked, this, &TSetupForm::AddClick);
-  connect(btChange, &QPushButton::clicked, this, &TSetupForm::ChangeClick);
-  connect(btDelete, &QPushButton::clicked, this, &TSetupForm::DeleteClick);
-  connect(btUp, &QPushButton::clicked, this, [this] { MoveClick(true); });
-  connect(btDown, &QPushButton::clicked, this, [this] { MoveClick(false); });
+  connect(addButton_, &QPushButton::clicked, this, &TSetupForm::AddClick);
+  connect(changeButton_, &QPushButton::clicked, this, &TSetupForm::ChangeClick);
+  connect(deleteButton_, &QPushButton::clicked, this, &TSetupForm::DeleteClick);
+  connect(upButton_, &QPushButton::clicked, this, [this] { MoveClick(true); });
+  connect(downButton_, &QPushButton::clicked, this, [this] { MoveClick(false); });
 
   auto* layout = new QHBoxLayout(page);
-  layout->addWidget(lvDiagrams, 1);
+  layout->addWidget(diagramList_, 1);
   layout->addLayout(buttons);
   return page;
 }
@@ -278,18 +278,18 @@ void TSetupForm::changeEvent(QEvent* event) {
 
 void TSetupForm::FillFields() {
   if (const std::unique_ptr<TSetupNode>& setup = network_.Setup()) {
-    edOldPassword->setText(setup->Password());
-    edNewPassword->setText(setup->Password());
-    cbSpeed->setCurrentIndex(setup->BaudRateIndex() < cbSpeed->count() ? setup->BaudRateIndex() : -1);
-    chAutoSave->setChecked(setup->AutoSaveEnabled());
-    seAutoSaveInterval->setValue(setup->AutoSaveInterval());
-    chAutoLoad->setChecked(setup->AutoLoadEnabled());
-    chDemo->setChecked(setup->Demo());
+    oldPasswordEdit_->setText(setup->Password());
+    newPasswordEdit_->setText(setup->Password());
+    speedBox_->setCurrentIndex(setup->BaudRateIndex() < speedBox_->count() ? setup->BaudRateIndex() : -1);
+    autoSaveCheckBox_->setChecked(setup->AutoSaveEnabled());
+    autoSaveIntervalSpin_->setValue(setup->AutoSaveInterval());
+    autoLoadCheckBox_->setChecked(setup->AutoLoadEnabled());
+    demoCheckBox_->setChecked(setup->Demo());
     diagrams_.Load(setup->MNames(), setup->MFiles());
   }
   FillPortList();
-  pcPages->setCurrentIndex(0);
-  pbPassed->setValue(0);
+  pageTabs_->setCurrentIndex(0);
+  searchProgress_->setValue(0);
   for (QLabel* counter : lbFound) counter->setText(QStringLiteral("0"));
   FillDiagrams(diagrams_.Count() > 0 ? 0 : -1);
   UpdateConfirm();
@@ -298,35 +298,35 @@ void TSetupForm::FillFields() {
 void TSetupForm::FillPortList() {
   const int current = network_.Setup() ? network_.Setup()->PortIndex() : -1;
   const TCustomComm* port = network_.Line().Port();
-  cbPort->clear();
+  portBox_->clear();
   // A lost port is not held by the program: it is probed like the others.
   for (const TPortEntry& entry : vexa::FillPortList(network_.Dir(), current, !(port && port->Lost()))) {
-    cbPort->addItem(PortEntryCaption(entry));
-    cbPort->setItemData(cbPort->count() - 1, entry.DevicePath, Qt::ToolTipRole);
+    portBox_->addItem(PortEntryCaption(entry));
+    portBox_->setItemData(portBox_->count() - 1, entry.DevicePath, Qt::ToolTipRole);
   }
-  cbPort->setCurrentIndex(current >= 0 && current < cbPort->count() ? current : -1);
+  portBox_->setCurrentIndex(current >= 0 && current < portBox_->count() ? current : -1);
 }
 
 void TSetupForm::FillDiagrams(int select) {
   filling_ = true;
-  lvDiagrams->clear();
+  diagramList_->clear();
   for (int i = 0; i < diagrams_.Count(); ++i) {
-    auto* item = new QTreeWidgetItem(lvDiagrams, {diagrams_.Row(i).Name, diagrams_.Row(i).File});
+    auto* item = new QTreeWidgetItem(diagramList_, {diagrams_.Row(i).Name, diagrams_.Row(i).File});
     item->setFlags(item->flags() | Qt::ItemIsEditable);
   }
   filling_ = false;
-  if (select >= 0 && select < lvDiagrams->topLevelItemCount()) {
-    QTreeWidgetItem* item = lvDiagrams->topLevelItem(select);
-    lvDiagrams->setCurrentItem(item);
-    lvDiagrams->scrollToItem(item);
+  if (select >= 0 && select < diagramList_->topLevelItemCount()) {
+    QTreeWidgetItem* item = diagramList_->topLevelItem(select);
+    diagramList_->setCurrentItem(item);
+    diagramList_->scrollToItem(item);
   }
 }
 
 void TSetupForm::UpdateConfirm() {
   const bool can = diagrams_.CanConfirm() && !search_.Running();
-  btOK->setEnabled(can);
-  btOK->setDefault(can);
-  btCancel->setDefault(!can);
+  okButton_->setEnabled(can);
+  okButton_->setDefault(can);
+  cancelButton_->setDefault(!can);
 }
 
 // --- what acts at once ---------------------------------------------------------------------------
@@ -366,8 +366,8 @@ void TSetupForm::RunSearch(TSearchMode mode) {
   auto* main = static_cast<TMainForm*>(mainForm_.data());
   search_.OnDevicesFound = [this, mode](int count) { ShowFound(mode, count); };
   search_.OnDevicesPassed = [this](int address) {
-    pbPassed->setValue(address);
-    pbPassed->repaint();
+    searchProgress_->setValue(address);
+    searchProgress_->repaint();
   };
   search_.OnIdle = [this] { PumpEvents(); };
   // A channel without a template may take long to explore: the window still repaints and takes
@@ -391,13 +391,13 @@ void TSetupForm::RunSearch(TSearchMode mode) {
   bool failed = false;
   {
     QApplication::setOverrideCursor(Qt::BusyCursor);
-    const QString caption = btSearch->text();
-    btSearch->setText(kStopCaption);
+    const QString caption = searchButton_->text();
+    searchButton_->setText(kStopCaption);
     SetSearching(true);
     // Caption, cursor and controls come back however the search ends.
     const auto restore = qScopeGuard([this, caption] {
       SetSearching(false);
-      btSearch->setText(caption);
+      searchButton_->setText(caption);
       QApplication::restoreOverrideCursor();
     });
     if (main) main->repaint();
@@ -435,11 +435,11 @@ void TSetupForm::PumpEvents() {
 
 void TSetupForm::SetSearching(bool on) {
   // While the search runs only its button answers: the rest would change what the search uses.
-  for (QWidget* w :
-       std::initializer_list<QWidget*>{edNewPassword, cbPort, cbSpeed, chAutoSave, seAutoSaveInterval,
-                                       chAutoLoad, rbMode[0], rbMode[1], rbMode[2], chDemo, btCancel})
+  for (QWidget* w : std::initializer_list<QWidget*>{newPasswordEdit_, portBox_, speedBox_, autoSaveCheckBox_,
+                                                    autoSaveIntervalSpin_, autoLoadCheckBox_, rbMode[0],
+                                                    rbMode[1], rbMode[2], demoCheckBox_, cancelButton_})
     w->setEnabled(!on);
-  pcPages->setTabEnabled(1, !on);
+  pageTabs_->setTabEnabled(1, !on);
   UpdateConfirm();
 }
 
@@ -459,8 +459,8 @@ void TSetupForm::closeEvent(QCloseEvent* event) {
 // --- the diagram list ----------------------------------------------------------------------------
 
 int TSetupForm::SelectedRow() const {
-  QTreeWidgetItem* item = lvDiagrams->currentItem();
-  return item ? lvDiagrams->indexOfTopLevelItem(item) : -1;
+  QTreeWidgetItem* item = diagramList_->currentItem();
+  return item ? diagramList_->indexOfTopLevelItem(item) : -1;
 }
 
 QString TSetupForm::ChoosePicture(const QString& current) {
@@ -477,9 +477,9 @@ QString TSetupForm::ChoosePicture(const QString& current) {
 }
 
 void TSetupForm::EditName(int row) {
-  if (QTreeWidgetItem* item = lvDiagrams->topLevelItem(row)) {
-    lvDiagrams->setFocus();
-    lvDiagrams->editItem(item, 0);
+  if (QTreeWidgetItem* item = diagramList_->topLevelItem(row)) {
+    diagramList_->setFocus();
+    diagramList_->editItem(item, 0);
   }
 }
 
@@ -517,7 +517,7 @@ void TSetupForm::MoveClick(bool up) {
 
 void TSetupForm::ItemRenamed(QTreeWidgetItem* item, int column) {
   if (filling_ || column != 0) return;
-  diagrams_.Rename(lvDiagrams->indexOfTopLevelItem(item), item->text(0));
+  diagrams_.Rename(diagramList_->indexOfTopLevelItem(item), item->text(0));
 }
 
 // --- integration ---------------------------------------------------------------------------------
@@ -533,71 +533,71 @@ QWidget* TSetupForm::CreateIntegrationPage() {
     edit->setObjectName(QString::fromLatin1(name));
     return edit;
   };
-  edBrokerUrl = line("brokerUrlEdit");
-  edBrokerUrl->setPlaceholderText(QStringLiteral("mqtt://узел:1883 (пусто: не публиковать)"));
-  edBrokerUser = line("brokerUserEdit");
-  edBrokerPassword = line("brokerPasswordEdit");
-  edBrokerPassword->setEchoMode(QLineEdit::Password);
-  edBrokerCa = line("brokerCaEdit");
-  edBrokerCa->setPlaceholderText(QStringLiteral("сертификаты системы"));
-  edTopicRoot = line("topicRootEdit");
-  edClientId = line("clientIdEdit");
-  seQueueBound = new QSpinBox;
-  seQueueBound->setObjectName(QStringLiteral("queueBoundSpin"));
-  seQueueBound->setRange(1, kMaxQueueBound);
-  chBrokerWrites = new QCheckBox(QStringLiteral("Разрешить запись значений от брокера"));
-  chBrokerWrites->setObjectName(QStringLiteral("brokerWritesCheckBox"));
-  chBrokerDiscovery = new QCheckBox(QStringLiteral("Обнаружение в Home Assistant"));
-  chBrokerDiscovery->setObjectName(QStringLiteral("brokerDiscoveryCheckBox"));
-  btCheckBroker = new QPushButton(kCheckBrokerText);
-  btCheckBroker->setObjectName(QStringLiteral("checkBrokerButton"));
+  brokerUrlEdit_ = line("brokerUrlEdit");
+  brokerUrlEdit_->setPlaceholderText(QStringLiteral("mqtt://узел:1883 (пусто: не публиковать)"));
+  brokerUserEdit_ = line("brokerUserEdit");
+  brokerPasswordEdit_ = line("brokerPasswordEdit");
+  brokerPasswordEdit_->setEchoMode(QLineEdit::Password);
+  brokerCaEdit_ = line("brokerCaEdit");
+  brokerCaEdit_->setPlaceholderText(QStringLiteral("сертификаты системы"));
+  topicRootEdit_ = line("topicRootEdit");
+  clientIdEdit_ = line("clientIdEdit");
+  queueBoundSpin_ = new QSpinBox;
+  queueBoundSpin_->setObjectName(QStringLiteral("queueBoundSpin"));
+  queueBoundSpin_->setRange(1, kMaxQueueBound);
+  brokerWritesCheckBox_ = new QCheckBox(QStringLiteral("Разрешить запись значений от брокера"));
+  brokerWritesCheckBox_->setObjectName(QStringLiteral("brokerWritesCheckBox"));
+  brokerDiscoveryCheckBox_ = new QCheckBox(QStringLiteral("Обнаружение в Home Assistant"));
+  brokerDiscoveryCheckBox_->setObjectName(QStringLiteral("brokerDiscoveryCheckBox"));
+  checkBrokerButton_ = new QPushButton(kCheckBrokerText);
+  checkBrokerButton_->setObjectName(QStringLiteral("checkBrokerButton"));
 
   auto* form = new QFormLayout;
-  form->addRow(QStringLiteral("Брокер MQTT:"), edBrokerUrl);
-  form->addRow(QStringLiteral("Пользователь:"), edBrokerUser);
-  form->addRow(QStringLiteral("Пароль:"), edBrokerPassword);
-  form->addRow(QStringLiteral("Сертификат CA:"), edBrokerCa);
-  form->addRow(QStringLiteral("Корень тем:"), edTopicRoot);
-  form->addRow(QStringLiteral("Идентификатор:"), edClientId);
-  form->addRow(QStringLiteral("Очередь, сообщений:"), seQueueBound);
+  form->addRow(QStringLiteral("Брокер MQTT:"), brokerUrlEdit_);
+  form->addRow(QStringLiteral("Пользователь:"), brokerUserEdit_);
+  form->addRow(QStringLiteral("Пароль:"), brokerPasswordEdit_);
+  form->addRow(QStringLiteral("Сертификат CA:"), brokerCaEdit_);
+  form->addRow(QStringLiteral("Корень тем:"), topicRootEdit_);
+  form->addRow(QStringLiteral("Идентификатор:"), clientIdEdit_);
+  form->addRow(QStringLiteral("Очередь, сообщений:"), queueBoundSpin_);
   auto* layout = new QVBoxLayout(page);
   layout->addLayout(form);
-  layout->addWidget(chBrokerWrites);
-  layout->addWidget(chBrokerDiscovery);
+  layout->addWidget(brokerWritesCheckBox_);
+  layout->addWidget(brokerDiscoveryCheckBox_);
   auto* row = new QHBoxLayout;
   row->addStretch();
-  row->addWidget(btCheckBroker);
+  row->addWidget(checkBrokerButton_);
   layout->addLayout(row);
   layout->addStretch();
 
   brokerLoaded_ = LoadBrokerSettings(network_.Dir());
-  edBrokerUrl->setText(brokerLoaded_.Url);
-  edBrokerUser->setText(brokerLoaded_.User);
-  edBrokerPassword->setText(brokerLoaded_.Password);
-  edBrokerCa->setText(brokerLoaded_.CaFile);
-  edTopicRoot->setText(brokerLoaded_.TopicRoot);
-  edTopicRoot->setPlaceholderText(brokerLoaded_.TopicRootFor(network_.Dir()));
-  edClientId->setText(brokerLoaded_.ClientId);
-  edClientId->setPlaceholderText(brokerLoaded_.ClientIdFor(network_.Dir()));
-  seQueueBound->setValue(brokerLoaded_.QueueBound);
-  chBrokerWrites->setChecked(brokerLoaded_.Writes);
-  chBrokerDiscovery->setChecked(brokerLoaded_.Discovery);
-  connect(btCheckBroker, &QPushButton::clicked, this, &TSetupForm::CheckConnectionClick);
+  brokerUrlEdit_->setText(brokerLoaded_.Url);
+  brokerUserEdit_->setText(brokerLoaded_.User);
+  brokerPasswordEdit_->setText(brokerLoaded_.Password);
+  brokerCaEdit_->setText(brokerLoaded_.CaFile);
+  topicRootEdit_->setText(brokerLoaded_.TopicRoot);
+  topicRootEdit_->setPlaceholderText(brokerLoaded_.TopicRootFor(network_.Dir()));
+  clientIdEdit_->setText(brokerLoaded_.ClientId);
+  clientIdEdit_->setPlaceholderText(brokerLoaded_.ClientIdFor(network_.Dir()));
+  queueBoundSpin_->setValue(brokerLoaded_.QueueBound);
+  brokerWritesCheckBox_->setChecked(brokerLoaded_.Writes);
+  brokerDiscoveryCheckBox_->setChecked(brokerLoaded_.Discovery);
+  connect(checkBrokerButton_, &QPushButton::clicked, this, &TSetupForm::CheckConnectionClick);
   InstallHelpShortcut(page, hcIntegration);
   return page;
 }
 
 TBrokerSettings TSetupForm::BrokerFields() const {
   TBrokerSettings settings;
-  settings.Url = edBrokerUrl->text().trimmed();
-  settings.User = edBrokerUser->text();
-  settings.Password = edBrokerPassword->text();
-  settings.CaFile = edBrokerCa->text().trimmed();
-  settings.TopicRoot = edTopicRoot->text().trimmed();
-  settings.ClientId = edClientId->text().trimmed();
-  settings.QueueBound = seQueueBound->value();
-  settings.Writes = chBrokerWrites->isChecked();
-  settings.Discovery = chBrokerDiscovery->isChecked();
+  settings.Url = brokerUrlEdit_->text().trimmed();
+  settings.User = brokerUserEdit_->text();
+  settings.Password = brokerPasswordEdit_->text();
+  settings.CaFile = brokerCaEdit_->text().trimmed();
+  settings.TopicRoot = topicRootEdit_->text().trimmed();
+  settings.ClientId = clientIdEdit_->text().trimmed();
+  settings.QueueBound = queueBoundSpin_->value();
+  settings.Writes = brokerWritesCheckBox_->isChecked();
+  settings.Discovery = brokerDiscoveryCheckBox_->isChecked();
   return settings;
 }
 
@@ -613,13 +613,13 @@ void TSetupForm::CheckConnectionClick() {
   }
   // The lookup and the wait run elsewhere; the window goes on answering meanwhile.
   const auto done = [this](const TConnectionCheck& check) {
-    btCheckBroker->setText(kCheckBrokerText);
-    btCheckBroker->setEnabled(true);
+    checkBrokerButton_->setText(kCheckBrokerText);
+    checkBrokerButton_->setEnabled(true);
     ShowMessage(check.Text, check.Ok ? TMsgIcon::Information : TMsgIcon::Error);
   };
   if (!brokerCheck_.Start(settings, this, done)) return;
-  btCheckBroker->setEnabled(false);
-  btCheckBroker->setText(QStringLiteral("Проверка соединения…"));
+  checkBrokerButton_->setEnabled(false);
+  checkBrokerButton_->setText(QStringLiteral("Проверка соединения…"));
 }
 
 // --- confirming ----------------------------------------------------------------------------------
@@ -630,13 +630,13 @@ void TSetupForm::OKClick() {
   const TBrokerSettings broker = BrokerFields();
   if (broker != brokerLoaded_) {
     if (const QStringList problems = broker.Problems(); !problems.isEmpty()) {
-      pcPages->setCurrentIndex(2);
+      pageTabs_->setCurrentIndex(2);
       ShowMessage(problems.join(QStringLiteral("\r\n")), TMsgIcon::Warning);
       return;
     }
     QString why;
     if (!SaveBrokerSettings(network_.Dir(), broker, &why)) {
-      pcPages->setCurrentIndex(2);
+      pageTabs_->setCurrentIndex(2);
       ShowMessage(QStringLiteral("Не могу записать %1\r\n%2").arg(BrokerSettingsPath(network_.Dir()), why),
                   TMsgIcon::Error);
       return;
@@ -644,8 +644,9 @@ void TSetupForm::OKClick() {
     brokerLoaded_ = broker;
     Q_EMIT BrokerSettingsChanged();
   }
-  const TSetupFields fields{edNewPassword->text(), seAutoSaveInterval->value(), chAutoSave->isChecked(),
-                            chAutoLoad->isChecked(), chDemo->isChecked()};
+  const TSetupFields fields{newPasswordEdit_->text(), autoSaveIntervalSpin_->value(),
+                            autoSaveCheckBox_->isChecked(), autoLoadCheckBox_->isChecked(),
+                            demoCheckBox_->isChecked()};
   const TSetupConfirmed confirmed = ConfirmSetup(network_, fields, diagrams_);
   ShowFaults(confirmed.Faults);
   if (!confirmed.Restart) {

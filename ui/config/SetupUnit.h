@@ -92,44 +92,44 @@ class TSetupForm : public QDialog {
   void EditName(int row);
   void OKClick();
 
-  QTabWidget* pcPages = nullptr;
+  QTabWidget* pageTabs_ = nullptr;
   // "Общие"
-  QLineEdit* edOldPassword = nullptr;
-  QLineEdit* edNewPassword = nullptr;
-  QComboBox* cbPort = nullptr;
-  QComboBox* cbSpeed = nullptr;
-  QCheckBox* chAutoSave = nullptr;
-  QSpinBox* seAutoSaveInterval = nullptr;
-  QCheckBox* chAutoLoad = nullptr;
+  QLineEdit* oldPasswordEdit_ = nullptr;
+  QLineEdit* newPasswordEdit_ = nullptr;
+  QComboBox* portBox_ = nullptr;
+  QComboBox* speedBox_ = nullptr;
+  QCheckBox* autoSaveCheckBox_ = nullptr;
+  QSpinBox* autoSaveIntervalSpin_ = nullptr;
+  QCheckBox* autoLoadCheckBox_ = nullptr;
   std::array<QRadioButton*, 3> rbMode{};  // indexed by TSearchMode
   std::array<QLabel*, 3> lbFound{};
-  QProgressBar* pbPassed = nullptr;
-  QPushButton* btSearch = nullptr;
+  QProgressBar* searchProgress_ = nullptr;
+  QPushButton* searchButton_ = nullptr;
   // "Мнемосхемы"
-  QTreeWidget* lvDiagrams = nullptr;
-  QPushButton* btAdd = nullptr;
-  QPushButton* btChange = nullptr;
-  QPushButton* btDelete = nullptr;
-  QPushButton* btUp = nullptr;
-  QPushButton* btDown = nullptr;
+  QTreeWidget* diagramList_ = nullptr;
+  QPushButton* addButton_ = nullptr;
+  QPushButton* changeButton_ = nullptr;
+  QPushButton* deleteButton_ = nullptr;
+  QPushButton* upButton_ = nullptr;
+  QPushButton* downButton_ = nullptr;
   // "Интеграция"
-  QLineEdit* edBrokerUrl = nullptr;
-  QLineEdit* edBrokerUser = nullptr;
-  QLineEdit* edBrokerPassword = nullptr;
-  QLineEdit* edBrokerCa = nullptr;
-  QLineEdit* edTopicRoot = nullptr;
-  QLineEdit* edClientId = nullptr;
-  QSpinBox* seQueueBound = nullptr;
-  QCheckBox* chBrokerWrites = nullptr;
-  QCheckBox* chBrokerDiscovery = nullptr;
-  QPushButton* btCheckBroker = nullptr;
+  QLineEdit* brokerUrlEdit_ = nullptr;
+  QLineEdit* brokerUserEdit_ = nullptr;
+  QLineEdit* brokerPasswordEdit_ = nullptr;
+  QLineEdit* brokerCaEdit_ = nullptr;
+  QLineEdit* topicRootEdit_ = nullptr;
+  QLineEdit* clientIdEdit_ = nullptr;
+  QSpinBox* queueBoundSpin_ = nullptr;
+  QCheckBox* brokerWritesCheckBox_ = nullptr;
+  QCheckBox* brokerDiscoveryCheckBox_ = nullptr;
+  QPushButton* checkBrokerButton_ = nullptr;
   TBrokerSettings brokerLoaded_;
   // "Проверить соединение" runs here, off the window's thread.
   TConnectionChecker brokerCheck_;
   // Bottom bar
-  QCheckBox* chDemo = nullptr;
-  QPushButton* btOK = nullptr;
-  QPushButton* btCancel = nullptr;
+  QCheckBox* demoCheckBox_ = nullptr;
+  QPushButton* okButton_ = nullptr;
+  QPushButton* cancelButton_ = nullptr;
   QPointer<QObject> mainForm_;  // a TMainForm
   TDeviceSearch search_;
   TDiagramList diagrams_;

@@ -116,11 +116,11 @@ TTemplatesWindow::TTemplatesWindow(TNetwork& network, const TTemplatesWindowSetu
   topBar_ = new QToolBar(this);
   topBar_->setObjectName(QStringLiteral("templatesToolBar"));
   topBar_->setIconSize(QSize(16, 16));
-  actSaveTemplates = tool(topBar_, iiSAVE, "Сохранить шаблоны", "saveTemplatesAction");
-  actNewTemplate = tool(topBar_, iiNEW, "Новый шаблон", "newTemplateAction");
-  actNetTree = tool(topBar_, iiTREE, "Структура сети", "networkTreeAction");
-  actProperties = tool(topBar_, iiEDIT, "Редактор свойств", "propertiesAction");
-  actDeleteTemplate = tool(topBar_, iiDELETE, "Удалить", "deleteTemplateAction");
+  saveTemplatesAction_ = tool(topBar_, iiSAVE, "Сохранить шаблоны", "saveTemplatesAction");
+  newTemplateAction_ = tool(topBar_, iiNEW, "Новый шаблон", "newTemplateAction");
+  netTreeAction_ = tool(topBar_, iiTREE, "Структура сети", "networkTreeAction");
+  propertiesAction_ = tool(topBar_, iiEDIT, "Редактор свойств", "propertiesAction");
+  deleteTemplateAction_ = tool(topBar_, iiDELETE, "Удалить", "deleteTemplateAction");
 
   auto* tree = new TDropView(this);
   tree->setObjectName(QStringLiteral("templatesTree"));
@@ -137,10 +137,10 @@ TTemplatesWindow::TTemplatesWindow(TNetwork& network, const TTemplatesWindowSetu
   bottomBar_ = new QToolBar(this);
   bottomBar_->setObjectName(QStringLiteral("itemsToolBar"));
   bottomBar_->setIconSize(QSize(16, 16));
-  actStop = tool(bottomBar_, iiSTOP, "Стоп", "stopAction");
-  actStart = tool(bottomBar_, iiPLAY, "Старт", "startAction");
-  actStartAll = tool(bottomBar_, iiSTARTALL, "Запустить все", "startAllAction");
-  actDeleteItem = tool(bottomBar_, iiDELETE, "Удалить", "deleteItemAction");
+  stopAction_ = tool(bottomBar_, iiSTOP, "Стоп", "stopAction");
+  startAction_ = tool(bottomBar_, iiPLAY, "Старт", "startAction");
+  startAllAction_ = tool(bottomBar_, iiSTARTALL, "Запустить все", "startAllAction");
+  deleteItemAction_ = tool(bottomBar_, iiDELETE, "Удалить", "deleteItemAction");
 
   auto* list = new TDropView(this);
   list->setObjectName(QStringLiteral("itemsList"));
@@ -181,17 +181,17 @@ TTemplatesWindow::TTemplatesWindow(TNetwork& network, const TTemplatesWindowSetu
   resize(kWidth, kHeight);
   splitter_->setSizes({kHeight / 2, kHeight / 2});
 
-  connect(actSaveTemplates, &QAction::triggered, this,
+  connect(saveTemplatesAction_, &QAction::triggered, this,
           [this] { SaveTreeFileOrTell(network_, Templates(), true); });
-  connect(actNewTemplate, &QAction::triggered, this, &TTemplatesWindow::NewTemplateClick);
-  connect(actNetTree, &QAction::triggered, this, &TTemplatesWindow::NetTreeClick);
-  connect(actProperties, &QAction::triggered, this, &TTemplatesWindow::PropertiesClick);
-  connect(actDeleteTemplate, &QAction::triggered, this, &TTemplatesWindow::DeleteTemplateClick);
+  connect(newTemplateAction_, &QAction::triggered, this, &TTemplatesWindow::NewTemplateClick);
+  connect(netTreeAction_, &QAction::triggered, this, &TTemplatesWindow::NetTreeClick);
+  connect(propertiesAction_, &QAction::triggered, this, &TTemplatesWindow::PropertiesClick);
+  connect(deleteTemplateAction_, &QAction::triggered, this, &TTemplatesWindow::DeleteTemplateClick);
   connect(tree_, &QTreeWidget::itemDoubleClicked, this, [this] { PropertiesClick(); });
-  connect(actStop, &QAction::triggered, this, [this] { SetSelectedState(false); });
-  connect(actStart, &QAction::triggered, this, [this] { SetSelectedState(true); });
-  connect(actStartAll, &QAction::triggered, this, &TTemplatesWindow::StartAllClick);
-  connect(actDeleteItem, &QAction::triggered, this, &TTemplatesWindow::DeleteItemClick);
+  connect(stopAction_, &QAction::triggered, this, [this] { SetSelectedState(false); });
+  connect(startAction_, &QAction::triggered, this, [this] { SetSelectedState(true); });
+  connect(startAllAction_, &QAction::triggered, this, &TTemplatesWindow::StartAllClick);
+  connect(deleteItemAction_, &QAction::triggered, this, &TTemplatesWindow::DeleteItemClick);
   if (session != nullptr)
     connect(session, &TSession::NetworkOpenChanged, this, &TTemplatesWindow::NetworkOpenChanged);
   NetworkOpenChanged(NetworkOpen());
@@ -454,7 +454,7 @@ void TTemplatesWindow::StartAllClick() {
 QAction* TTemplatesWindow::AddItemCommand(int image, const QString& hint, const char* name) {
   auto* a = new QAction(ImageIcon(image), hint, bottomBar_);
   a->setObjectName(QString::fromLatin1(name));
-  bottomBar_->insertAction(actDeleteItem, a);
+  bottomBar_->insertAction(deleteItemAction_, a);
   return a;
 }
 
