@@ -593,6 +593,8 @@ TEST_F(AlarmsWindowTest, Screenshots) {
   auto* channel = static_cast<TRootNode*>(regs[0]->Owner());
   channel->SetCaption(QStringLiteral("Контур 1"));
   static_cast<TRootNode*>(channel->Owner())->SetCaption(QStringLiteral("Регулятор 001"));
+  // The second register's label shows its alarm shelved.
+  PlaceLabel(*regs[1], QStringLiteral("ts0"), 20, 50);
   monitor->Rebuild();
   Read(regs[1], "80");
   Read(regs[1], "20");
@@ -602,11 +604,14 @@ TEST_F(AlarmsWindowTest, Screenshots) {
   Read(regs[1], "85");
   monitor->Shelve(regs[1]->Name(), TAlarmCondition::Hi, 30 * 60);
   LabelOf(regs[0])->SetValue(QStringLiteral("75"));  // as the poller's store shows it
+  LabelOf(regs[1])->SetValue(QStringLiteral("85"));
   View()->SetFlashPhase(true);
   save(main.get(), "alarm-label.png");
   const QString brokerOut = QStringLiteral("MQTT: нет связи с localhost:1883, повтор");
   main->ShowLineNotice(QStringLiteral("Порт COM1 потерян: устройство отключено"), true);
   main->ShowBrokerNotice(brokerOut, brokerOut);
+  // As wide as a plant's diagram makes it; the narrowest window cuts the notices, whole on hover.
+  main->setFixedWidth(760);
   save(main.get(), "status-line.png");
   ASSERT_TRUE(Activate(form.get()));
   save(form.get(), "alarms-window.png");
