@@ -65,9 +65,15 @@ TEST(ProgramsTest, ACommandLineNotUnderstoodIsToldWithTheUsage) {
     // The main program needs a display before it can tell what is Qt's option and what is not.
     const TRun bad = RunProgram(program.Path, {QStringLiteral("--frobnicate")}, true);
     EXPECT_EQ(bad.Code, 2);
+    EXPECT_EQ(bad.Out, QString());
+    // vexa-cli speaks Russian and points to its --help, whose usage is long.
+    if (program.Name == QLatin1String("vexa-cli")) {
+      EXPECT_EQ(bad.Err,
+                QStringLiteral("vexa-cli: неизвестный параметр --frobnicate; справка: vexa-cli --help\n"));
+      continue;
+    }
     EXPECT_TRUE(bad.Err.contains(QStringLiteral("unknown option --frobnicate"))) << bad.Err.toStdString();
     EXPECT_TRUE(bad.Err.contains(QStringLiteral("Usage: ") + program.Name)) << bad.Err.toStdString();
-    EXPECT_EQ(bad.Out, QString());
   }
 }
 
@@ -103,8 +109,8 @@ TEST(ProgramsTest, CliOnAPortThatRefusesTheUserNamesTheGroupAndTheFix) {
   if (cli.error() == QProcess::FailedToStart || cli.exitCode() == 126)
     GTEST_SKIP() << "the build folder is not open to nobody: " << err.toStdString();
   EXPECT_EQ(cli.exitCode(), 2) << err.toStdString();
-  EXPECT_TRUE(
-      err.startsWith(QStringLiteral("vexa-cli: cannot open %1 (%1): Нет прав на порт %1 ").arg(slave)))
+  EXPECT_TRUE(err.startsWith(
+      QStringLiteral("vexa-cli: не могу открыть порт %1 (%1): Нет прав на порт %1 ").arg(slave)))
       << err.toStdString();
   if (root) {
     EXPECT_TRUE(err.contains(QStringLiteral("(crw-rw---- root %1)").arg(groupName))) << err.toStdString();
