@@ -59,6 +59,24 @@ TEST(ProgramsTest, HelpAndVersionOnStandardOutput) {
   }
 }
 
+// A script that reads the usage's first line only (grep -q, head -1) does not cut the program off in
+// the middle of it: its exit status stays 0 under pipefail.
+TEST(ProgramsTest, HelpReadByItsFirstLineOnlyEndsWell) {
+  for (const TProgram& program : Programs()) {
+    SCOPED_TRACE(program.Name.toStdString());
+    QProcess shell;
+    shell.setProcessEnvironment(vexa::test::EnvironmentWithoutDisplay());
+    shell.start(
+        QStringLiteral("bash"),
+        {QStringLiteral("-c"),
+         QStringLiteral(
+             "set -o pipefail; for i in $(seq 20); do '%1' --help | head -1 >/dev/null || exit $?; done")
+             .arg(program.Path)});
+    ASSERT_TRUE(shell.waitForFinished(60000));
+    EXPECT_EQ(shell.exitCode(), 0) << "141 is SIGPIPE";
+  }
+}
+
 TEST(ProgramsTest, ACommandLineNotUnderstoodIsToldWithTheUsage) {
   for (const TProgram& program : Programs()) {
     SCOPED_TRACE(program.Name.toStdString());

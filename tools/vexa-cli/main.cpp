@@ -1,9 +1,12 @@
 // vexa-cli: the regulator line from a shell, for commissioning, scripts and tests.
 
+#include <unistd.h>
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QGuiApplication>
 #include <QStringList>
+#include <cerrno>
 #include <cstdio>
 #include <map>
 #include <memory>
@@ -74,9 +77,18 @@ int Write(TCliContext& ctx, const QStringList& args) {
 }  // namespace
 
 int Usage(FILE* to) {
-  std::fputs(kUsage, to);
+  QByteArray text(kUsage);
   for (const auto& [name, command] : Commands())
-    if (!command.Help.isEmpty()) std::fprintf(to, "  %s\n", qPrintable(command.Help));
+    if (!command.Help.isEmpty()) text += "  " + command.Help.toUtf8() + '\n';
+  // In one write, as it fits a pipe: a reader that stops at the first line (grep -q, head -1) must
+  // not end the program with SIGPIPE in the middle of it.
+  std::fflush(to);
+  for (qsizetype done = 0; done < text.size();) {
+    const ssize_t n = ::write(fileno(to), text.constData() + done, static_cast<size_t>(text.size() - done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += n;
+  }
   return 2;
 }
 
