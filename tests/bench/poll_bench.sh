@@ -20,9 +20,10 @@ trap 'rm -rf "$dir"' EXIT
 out=$("$cli" --dir "$dir" --demo poll --seconds "$seconds" --registers "$registers")
 echo "$out"
 
-cpu=$(sed -n 's/^CPU seconds per wall second: //p' <<<"$out")
-period=$(sed -n 's/^mean read period, s: //p' <<<"$out")
-polled=$(sed -n 's/^registers polled: //p' <<<"$out")
+# The figures come with the regional decimal separator; awk reads a point.
+cpu=$(sed -n 's/^процессорное время на секунду работы, с: //p' <<<"$out" | tr , .)
+period=$(sed -n 's/^средний период чтения, с: //p' <<<"$out" | tr , .)
+polled=$(sed -n 's/^опрошено регистров: //p' <<<"$out")
 awk -v cpu="$cpu" -v period="$period" -v polled="$polled" -v asked="$registers" 'BEGIN {
   if (polled != asked) printf "registers polled: %s, asked for %s\n", polled, asked
   cpuOk = polled == asked && cpu != "" && cpu + 0 < 0.05

@@ -74,7 +74,7 @@ TEST_F(ServiceTest, UntilSigtermThenSavedAndOffline) {
   cli_->Signal(SIGTERM);
   ASSERT_TRUE(cli_->Wait(5000));
   EXPECT_EQ(cli_->Code(), 0) << cli_->Err().toStdString();
-  EXPECT_TRUE(cli_->Out().contains(QStringLiteral("ran until stopped; state saved")))
+  EXPECT_TRUE(cli_->Out().contains(QStringLiteral("отработано: до остановки; состояние сохранено")))
       << cli_->Out().toStdString();
   const QString log = cli_->Err();
   EXPECT_TRUE(log.contains(QStringLiteral("MQTT: подключен к 127.0.0.1"))) << log.toStdString();
@@ -198,7 +198,7 @@ TEST(ServiceWritesTest, AFloodOfWritesDoesNotHoldUpTheStopOrTheSave) {
     // Served at a write in 200 ms, the queue alone would take most of a minute.
     ASSERT_TRUE(cli.Wait(bySignal ? 4000 : 6000)) << "still running with writes queued";
     EXPECT_EQ(cli.Code(), 0) << cli.Err().toStdString();
-    EXPECT_TRUE(cli.Out().contains(QStringLiteral("state saved"))) << cli.Out().toStdString();
+    EXPECT_TRUE(cli.Out().contains(QStringLiteral("состояние сохранено"))) << cli.Out().toStdString();
 
     QString out, err;
     ASSERT_EQ(RunChild(QStringLiteral(VEXA_CLI_PATH), {"--dir", dir.path(), "alarms"}, &out, &err), 0)

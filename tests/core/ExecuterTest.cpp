@@ -553,13 +553,13 @@ TEST_F(PollCommandTest, PollsTheFirstNRegistersOfTheSimulatedOrTheSavedNetwork) 
   auto [code, lines] = Poll({"--seconds", "3.6", "--registers", "5"});
   EXPECT_EQ(code, 0);
   ASSERT_EQ(lines.size(), 6) << lines.join(" | ").toStdString();
-  EXPECT_EQ(lines[0], "registers polled: 5");
+  EXPECT_EQ(lines[0], "опрошено регистров: 5");
   // Created when the poll starts, each is due once, after its 3 s.
-  EXPECT_EQ(lines[1], "reads performed: 5");
-  EXPECT_TRUE(lines[2].startsWith("mean read period, s: none")) << lines[2].toStdString();
-  EXPECT_TRUE(lines[3].startsWith("CPU seconds used: ")) << lines[3].toStdString();
-  EXPECT_TRUE(lines[4].startsWith("CPU seconds per wall second: ")) << lines[4].toStdString();
-  EXPECT_EQ(lines[5], "reads failed (\"***\"): 0");
+  EXPECT_EQ(lines[1], "выполнено чтений: 5");
+  EXPECT_TRUE(lines[2].startsWith("средний период чтения, с: нет")) << lines[2].toStdString();
+  EXPECT_TRUE(lines[3].startsWith("процессорное время, с: ")) << lines[3].toStdString();
+  EXPECT_TRUE(lines[4].startsWith("процессорное время на секунду работы, с: ")) << lines[4].toStdString();
+  EXPECT_EQ(lines[5], "неудачных чтений (\"***\"): 0");
 
   TRootNode* channel = Container(Container(Net().get(), "D001"), "D001C002");
   for (int r = 1; r <= 3; ++r) (new TRegisterNode(channel))->SetName(TCustomRegister::RegisterName(1, 2, r));
@@ -568,7 +568,7 @@ TEST_F(PollCommandTest, PollsTheFirstNRegistersOfTheSimulatedOrTheSavedNetwork) 
   std::tie(code, lines) = Poll({"--seconds", "0.2"});
   EXPECT_EQ(code, 0);
   ASSERT_FALSE(lines.isEmpty());
-  EXPECT_EQ(lines[0], "registers polled: 3");
+  EXPECT_EQ(lines[0], "опрошено регистров: 3");
 }
 
 }  // namespace

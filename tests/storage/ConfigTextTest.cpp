@@ -362,7 +362,7 @@ TEST_F(ConfigTextTest, AStateFileWithAValuePastItsRangeIsUnreadableAndNothingRun
   const TRun load = Cli({"load", "-", copy}, dump.Out.toUtf8());
   EXPECT_EQ(load.Code, 1);
   EXPECT_TRUE(load.Err.contains(
-      QRegularExpression("standard input: line 4, column \\d+: " + QRegularExpression::escape(says))))
+      QRegularExpression("стандартный ввод: строка 4, столбец \\d+: " + QRegularExpression::escape(says))))
       << load.Err.toStdString();
   EXPECT_FALSE(QFile::exists(copy));
 }
@@ -413,7 +413,7 @@ TEST_F(ConfigTextTest, CliLoadsFromAFileOrStandardInputAndKeepsTheOldFileOnAFaul
   // A fault: the message names the source, line and column; the file loaded before stays whole.
   const TRun bad = Cli({"load", "-", fromInput}, "TRootNode NET\n  TRootNode D001 Colour=5\n");
   EXPECT_EQ(bad.Code, 1);
-  EXPECT_TRUE(bad.Err.contains("standard input: line 2, column 18")) << bad.Err.toStdString();
+  EXPECT_TRUE(bad.Err.contains("стандартный ввод: строка 2, столбец 18")) << bad.Err.toStdString();
   EXPECT_EQ(Bytes(fromInput), Bytes(saved));
   EXPECT_EQ(QDir(Dir->path()).entryList(QDir::Files).size(), 4);  // no temporary left behind
 
@@ -468,7 +468,7 @@ TEST_F(ConfigTextTest, CliLoadRefusesAnotherRootForAStateFileAndWritesNothing) {
     SCOPED_TRACE(text);
     const TRun r = Cli({"load", "-", net}, text);
     EXPECT_EQ(r.Code, 1);
-    EXPECT_TRUE(r.Err.contains("standard input: line 1, column 11: the root of NET.cfg is named NET"))
+    EXPECT_TRUE(r.Err.contains("стандартный ввод: строка 1, столбец 11: the root of NET.cfg is named NET"))
         << r.Err.toStdString();
     EXPECT_EQ(Bytes(net), before);
   }
@@ -493,7 +493,7 @@ TEST_F(ConfigTextTest, DumpMarksEveryPartTheLoaderLeavesOutAndFails) {
   ASSERT_TRUE(test::DamagePart(path, "000", test::TPartDamage::Renumbered));
   const TRun damaged = Cli({"dump", path});
   EXPECT_EQ(damaged.Code, 1);
-  EXPECT_TRUE(damaged.Err.contains("2 damaged part(s)")) << damaged.Err.toStdString();
+  EXPECT_TRUE(damaged.Err.contains("повреждённых частей: 2")) << damaged.Err.toStdString();
   const QStringList lines = damaged.Out.split('\n', Qt::SkipEmptyParts);
   ASSERT_EQ(lines.size(), whole.size() + 1) << damaged.Out.toStdString();
   EXPECT_EQ(lines[0], whole[0]);

@@ -13,6 +13,7 @@
 
 #include "alarms/model/AlarmJournal.h"
 #include "alarms/model/AlarmJournalWriter.h"
+#include "alarms/model/AlarmTexts.h"
 #include "core/ImageIndex.h"
 #include "core/Network.h"
 #include "core/RegisterNode.h"
@@ -154,14 +155,14 @@ TEST_F(CliAlarmsTest, ARunOnTheVirtualClockJournalsTheAlarmsInOrder) {
   // Acknowledged from the command line, signed by it.
   const TRun ack = Cli({"--dir", folder.path(), "alarms", "--ack", "D002"});
   ASSERT_EQ(ack.Code, 0) << ack.Err.toStdString();
-  EXPECT_EQ(ack.Out.trimmed(), "acknowledged 1");
+  EXPECT_EQ(ack.Out.trimmed(), QStringLiteral("квитировано тревог: 1"));
   const std::vector<QStringList> acked = Alarms();
   ASSERT_EQ(acked.size(), 7u);
   EXPECT_EQ(acked[6][1], "D002");
   EXPECT_EQ(acked[6][4], "acknowledged");
   EXPECT_EQ(acked[6][6], "vexa-cli");
   const TRun all = Cli({"--dir", folder.path(), "alarms", "--ack", "all"});
-  EXPECT_EQ(all.Out.trimmed(), "acknowledged 2");
+  EXPECT_EQ(all.Out.trimmed(), QStringLiteral("квитировано тревог: 2"));
   listed.clear();
   for (const QStringList& e : Alarms({"--active"})) listed << e[3] + ' ' + e[4];
   EXPECT_EQ(listed, (QStringList{"COMM acknowledged", "L acknowledged"})) << "the returned one is over";
@@ -216,6 +217,45 @@ TEST_F(CliAlarmsTest, AWriteFromTheBrokerIsPrintedWithItsWriterAndOutcome) {
   EXPECT_EQ(active[0][4], "raised");
 }
 
+// An alarm's value with the decimal separator of the region, as the journal window and its export
+// show it and as the rest of the output writes numbers; a write's value stays as it was asked.
+TEST_F(CliAlarmsTest, AnAlarmsValueHasTheRegionalSeparatorOfTheJournalWindow) {
+  TAlarmEvent raised;
+  raised.Time = *StrToDateTime("07.12.2026 9:00:00");
+  raised.Name = kSetpoint;
+  raised.Condition = TAlarmCondition::Hi;
+  raised.State = TAlarmState::ActiveUnacked;
+  raised.Value = 370.25;
+  TAlarmEvent write = raised;
+  write.Time += 1 / kSecondsPerDay;
+  write.Kind = TAlarmEventKind::RemoteWrite;
+  write.Asked = QStringLiteral("35.5");
+  write.Outcome = OutcomeWord(TWriteOutcome::Written);
+  {
+    TAlarmJournal journal;
+    ASSERT_TRUE(journal.Open(AlarmJournalPath(folder.path())));
+    ASSERT_TRUE(journal.Append({raised, write})) << journal.ErrorText().toStdString();
+  }
+  // The tests' own settings are the Russian ones, a system without a locale's.
+  ASSERT_EQ(JournalRow(raised)[4], "370,25");
+  const struct {
+    const char* Locale;
+    const char* Value;
+  } regions[] = {{"C.UTF-8", "370,25"}, {"ru_RU.UTF-8", "370,25"}, {"en_US.UTF-8", "370.25"}};
+  for (const auto& region : regions) {
+    SCOPED_TRACE(region.Locale);
+    TRunOptions options;
+    options.Env = QProcessEnvironment::systemEnvironment();
+    options.Env->insert(QStringLiteral("LC_ALL"), QString::fromLatin1(region.Locale));
+    const TRun run = RunProgram(QStringLiteral(VEXA_CLI_PATH), {"--dir", folder.path(), "alarms"}, options);
+    ASSERT_EQ(run.Code, 0) << run.Err.toStdString();
+    const QStringList lines = run.Out.split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 2) << run.Out.toStdString();
+    EXPECT_EQ(lines[0].split('\t').value(5), region.Value);
+    EXPECT_EQ(lines[1].split('\t').value(5), "35.5");
+  }
+}
+
 // A journal of the first layout: local milliseconds from 30.12.1899, as the program wrote them
 // before its instants were UTC, in a zone with summer time. Read as it is, then converted by the
 // first writer, every row kept; SQL tools then read the true instants.
@@ -264,7 +304,7 @@ TEST_F(CliAlarmsTest, AJournalOfLocalTimesIsConvertedToUtcOnceKeepingEveryRow) {
     return t;
   };
   EXPECT_EQ(times(cli({"alarms"})), locals) << "read as it is";
-  ASSERT_EQ(cli({"alarms", "--ack", "all"}), QStringList{"acknowledged 0"});
+  ASSERT_EQ(cli({"alarms", "--ack", "all"}), QStringList{QStringLiteral("квитировано тревог: 0")});
   const QStringList header = cli({"alarms", "--header"});
   ASSERT_EQ(header.size(), locals.size() + 1);
   EXPECT_EQ(header[0].split('\t'),
@@ -302,7 +342,7 @@ TEST_F(CliAlarmsTest, AJournalOfLocalTimesIsConvertedToUtcOnceKeepingEveryRow) {
   db = QSqlDatabase();
   QSqlDatabase::removeDatabase(QStringLiteral("converted"));
   // Converted once: a second writer leaves the instants as they are.
-  ASSERT_EQ(cli({"alarms", "--ack", "all"}), QStringList{"acknowledged 0"});
+  ASSERT_EQ(cli({"alarms", "--ack", "all"}), QStringList{QStringLiteral("квитировано тревог: 0")});
   EXPECT_EQ(times(cli({"alarms"})), locals);
 }
 

@@ -113,9 +113,9 @@ TEST_F(CliExportFaultTest, PrintLeavesNoEmptyPdfAndKeepsTheEarlierOneWhenTheDisk
     SCOPED_TRACE(out.toStdString());
     const TRun full = CliOnAFullDisk({"print", archive, "--pdf", out, "--table"});
     EXPECT_EQ(full.Code, 1);
-    EXPECT_TRUE(full.Err.contains(QStringLiteral("cannot write %1").arg(out))) << full.Err.toStdString();
+    EXPECT_TRUE(full.Err.contains(QStringLiteral("не могу записать %1").arg(out))) << full.Err.toStdString();
     EXPECT_TRUE(full.Err.contains(QStringLiteral("файл больше допустимого"))) << full.Err.toStdString();
-    EXPECT_FALSE(full.Out.contains(QStringLiteral("page"))) << full.Out.toStdString();
+    EXPECT_FALSE(full.Out.contains(QStringLiteral("страниц"))) << full.Out.toStdString();
   }
   EXPECT_EQ(Bytes(pdf), earlier);
   EXPECT_FALSE(QFile::exists(fresh));

@@ -8,6 +8,7 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 
 #include "core/Network.h"
 #include "core/RegisterNode.h"
@@ -80,7 +81,7 @@ TEST_F(CliPrintTest, TheGraphIsOneLandscapePageWithTheRegistersAndTheTimeAxis) {
   const QString pdf = Dir->filePath("graph.pdf");
   const TRun run = Print({archive, "--pdf", pdf});
   ASSERT_EQ(run.Code, 0) << run.Err.toStdString();
-  EXPECT_TRUE(run.Out.contains("1 page")) << run.Out.toStdString();
+  EXPECT_TRUE(run.Out.contains(QStringLiteral(": страниц: 1\n"))) << run.Out.toStdString();
   EXPECT_EQ(Pages(pdf), 1);
   EXPECT_TRUE(Info(pdf).Out.contains(QRegularExpression("Page size:\\s+84[12](\\.\\d+)? x 595")))
       << Info(pdf).Out.toStdString();
@@ -98,7 +99,7 @@ TEST_F(CliPrintTest, TheTableRunsOverPagesEachWithItsHeading) {
   ASSERT_EQ(run.Code, 0) << run.Err.toStdString();
   const int pages = Pages(pdf);
   EXPECT_GT(pages, 1);
-  EXPECT_TRUE(run.Out.contains(QStringLiteral("%1 pages").arg(pages))) << run.Out.toStdString();
+  EXPECT_TRUE(run.Out.contains(QStringLiteral(": страниц: %1\n").arg(pages))) << run.Out.toStdString();
   EXPECT_TRUE(Info(pdf).Out.contains(QRegularExpression("Page size:\\s+595(\\.\\d+)? x 84[12]")));
   const QString text = Text(pdf);
   EXPECT_EQ(text.count(QStringLiteral("Дата и время")), pages);
@@ -125,19 +126,17 @@ TEST_F(CliPrintTest, WhatIsNoPrintableArchiveIsRefused) {
     int Code;
     const char* Says;
   } cases[] = {
-      {"text file", {notes.fileName(), "--pdf", Dir->filePath("a.pdf")}, 1, "is not a report archive"},
+      {"text file", {notes.fileName(), "--pdf", Dir->filePath("a.pdf")}, 1, "не архив отчёта"},
       {"network file",
        {ConfigFilePath(Current().Dir(), "NET"), "--pdf", Dir->filePath("b.pdf")},
        1,
-       "is not a report archive"},
-      {"missing file",
-       {Dir->filePath("nothing"), "--pdf", Dir->filePath("c.pdf")},
-       1,
-       "is not a report archive"},
+       "не архив отчёта"},
+      {"missing file", {Dir->filePath("nothing"), "--pdf", Dir->filePath("c.pdf")}, 1, "не архив отчёта"},
       {"empty report", {empty, "--pdf", Dir->filePath("d.pdf")}, 1, "Отчет пуст!"},
-      {"unwritable PDF", {good, "--pdf", Dir->filePath("no/folder/e.pdf")}, 1, "cannot write"},
+      {"unwritable PDF", {good, "--pdf", Dir->filePath("no/folder/e.pdf")}, 1, "не могу записать"},
       {"no --pdf", {good}, 2, "Usage: vexa-cli"},
-      {"two files", {good, good, "--pdf", Dir->filePath("f.pdf")}, 2, "Usage: vexa-cli"},
+      {"two files", {good, good, "--pdf", Dir->filePath("f.pdf")}, 2, "vexa-cli: лишний аргумент "},
+      {"no value of --pdf", {good, "--pdf"}, 2, "vexa-cli: у параметра --pdf нет значения"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.Name);
@@ -147,6 +146,92 @@ TEST_F(CliPrintTest, WhatIsNoPrintableArchiveIsRefused) {
   }
   for (const char* pdf : {"a.pdf", "b.pdf", "c.pdf", "d.pdf", "f.pdf"})
     EXPECT_FALSE(QFile::exists(Dir->filePath(pdf))) << pdf;
+}
+
+// A file named on the command line lies in the folder --dir gives when its path is relative, wherever
+// the command runs from; an absolute path stays as given; without --dir the current folder counts.
+TEST_F(CliPrintTest, RelativeFilesLieInTheFolderOfDir) {
+  QDir(Dir->path()).mkpath("Config");
+  Net()->SetCaption(QStringLiteral("Сеть"));
+  ASSERT_TRUE(SaveTreeFile(Current(), *Net()));
+  SaveReport(QStringLiteral("Котел_07_12_2026_1200"), 10);
+  const QString archive = QStringLiteral("Archives/Котел_07_12_2026_1200");
+  const QString dir = Dir->path();
+  QTemporaryDir elsewhere;  // the current folder, which holds none of them
+  const auto run = [](const QString& from, const QStringList& args, const QByteArray& input = {}) {
+    TRunOptions options;
+    options.Env = EnvironmentWithoutDisplay();
+    options.WorkDir = from;
+    options.Input = input;
+    return RunProgram(QStringLiteral(VEXA_CLI_PATH), args, options);
+  };
+  const TRun dump = run(elsewhere.path(), {"--dir", dir, "dump", "Config/NET.cfg"});
+  ASSERT_EQ(dump.Code, 0) << dump.Err.toStdString();
+  ASSERT_TRUE(dump.Out.startsWith("TRootNode NET")) << dump.Out.toStdString();
+  QFile text(Dir->filePath("net.txt"));
+  ASSERT_TRUE(text.open(QIODevice::WriteOnly));
+  text.write(dump.Out.toUtf8());
+  text.close();
+
+  const struct {
+    const char* Name;
+    QString From;
+    QStringList Args;
+    int Code;
+    QString Made;  // in DIR
+    QString Says;
+  } cases[] = {
+      {"dump", elsewhere.path(), {"--dir", dir, "dump", "Config/NET.cfg"}, 0, "", "TRootNode NET"},
+      {"dump, absolute",
+       elsewhere.path(),
+       {"--dir", elsewhere.path(), "dump", dir + "/Config/NET.cfg"},
+       0,
+       "",
+       "TRootNode NET"},
+      {"dump without --dir", dir, {"dump", "Config/NET.cfg"}, 0, "", "TRootNode NET"},
+      {"dump without --dir elsewhere",
+       elsewhere.path(),
+       {"dump", "Config/NET.cfg"},
+       1,
+       "",
+       elsewhere.path() + "/Config/NET.cfg — не файл конфигурации или архива: файл не существует"},
+      {"load",
+       elsewhere.path(),
+       {"--dir", dir, "load", "net.txt", "Config/COPY.cfg"},
+       0,
+       "Config/COPY.cfg",
+       ""},
+      {"archive-to-txt",
+       elsewhere.path(),
+       {"--dir", dir, "archive-to-txt", archive},
+       0,
+       archive + ".txt",
+       "преобразован"},
+      {"print",
+       elsewhere.path(),
+       {"--dir", dir, "print", archive, "--pdf", "graph.pdf"},
+       0,
+       "graph.pdf",
+       "graph.pdf: страниц: 1"},
+      {"a missing one named where it was looked for",
+       elsewhere.path(),
+       {"--dir", dir, "dump", "Config/NONE.cfg"},
+       1,
+       "",
+       dir + "/Config/NONE.cfg — не файл конфигурации или архива: файл не существует"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    const TRun r = run(c.From, c.Args);
+    EXPECT_EQ(r.Code, c.Code) << r.Err.toStdString();
+    EXPECT_TRUE((r.Out + r.Err).contains(c.Says)) << r.Out.toStdString() << r.Err.toStdString();
+    if (!c.Made.isEmpty()) {
+      EXPECT_TRUE(QFile::exists(Dir->filePath(c.Made))) << c.Made.toStdString();
+    }
+  }
+  EXPECT_EQ(QDir(elsewhere.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+            QStringList())
+      << "nothing made in the current folder";
 }
 
 }  // namespace

@@ -171,7 +171,8 @@ TEST_F(CliRunTest, TheVirtualClockRunsItsSecondsWhateverTheLineTakes) {
   ASSERT_TRUE(report->StartReport().Empty());
 
   Run({"run", "--seconds", "61", "--virtual-clock", "07.12.2026 9:00:00"});
-  EXPECT_TRUE(out.contains("on the virtual clock, to 07.12.2026 9:01:01;")) << out.toStdString();
+  EXPECT_TRUE(out.contains(QStringLiteral("по виртуальным часам, до 07.12.2026 9:01:01;")))
+      << out.toStdString();
   const QStringList lines = ArchiveLines(Dir->filePath("Archives/Печь_07_12_2026_0900"));
   // Restored running, it samples at its first tick.
   ASSERT_EQ(lines.size(), 1 + 60);

@@ -43,19 +43,42 @@ TEST(CliTest, WriteValidatesBeforeSending) {
   EXPECT_EQ(Cli({"--demo", "write", "D001C000R005", "12"}).Code, 0);
   TRun bad = Cli({"--demo", "write", "D001C000R005", "1,5"});  // an integer register without decimals
   EXPECT_EQ(bad.Code, 1);
-  EXPECT_TRUE(bad.Err.contains("not a valid value")) << bad.Err.toStdString();
+  EXPECT_TRUE(bad.Err.contains(QStringLiteral("недопустимое значение"))) << bad.Err.toStdString();
 }
 
 TEST(CliTest, BadCommandLinesExplainThemselves) {
   TRun none = Cli({});
   EXPECT_EQ(none.Code, 2);
   EXPECT_TRUE(none.Err.contains("Usage: vexa-cli"));
-  EXPECT_EQ(Cli({"--demo", "frobnicate"}).Code, 2);
   EXPECT_EQ(Cli({"--demo", "read"}).Code, 2);
-  EXPECT_EQ(Cli({"--bogus", "read", "X"}).Code, 2);
+  // A word not understood is named, with where to read what is: not the whole usage.
+  const struct {
+    QStringList Args;
+    QString Says;
+  } words[] = {
+      {{"--demo", "frobnicate"}, "неизвестная команда frobnicate"},
+      {{"--bogus", "read", "X"}, "неизвестный параметр --bogus"},
+      {{"--demo", "--dir"}, "у параметра --dir нет значения"},
+      {{"--demo", "--baud", "fast", "read", "X"}, "недопустимое значение fast параметра --baud"},
+      {{"--demo", "poll", "--seconds", "1", "--every", "2"}, "неизвестный параметр --every"},
+      {{"--demo", "poll", "--seconds", "0"}, "недопустимое значение 0 параметра --seconds"},
+      {{"--demo", "run", "--seconds"}, "у параметра --seconds нет значения"},
+      {{"--demo", "run", "--virtual-clock", "07.12.2026 9:00:00"},
+       "--virtual-clock работает только вместе с --seconds"},
+      {{"--demo", "alarms", "--ack"}, "у параметра --ack нет значения"},
+      {{"--demo", "alarms", "now"}, "лишний аргумент now"},
+  };
+  for (const auto& w : words) {
+    SCOPED_TRACE(w.Args.join(' ').toStdString());
+    const TRun bad = Cli(w.Args);
+    EXPECT_EQ(bad.Code, 2);
+    EXPECT_TRUE(bad.Err.contains("vexa-cli: " + w.Says)) << bad.Err.toStdString();
+    EXPECT_TRUE(bad.Err.contains("справка: vexa-cli --help")) << bad.Err.toStdString();
+    EXPECT_FALSE(bad.Err.contains("Usage:")) << bad.Err.toStdString();
+  }
   TRun noLine = Cli({"read", "D000C000R001"});
   EXPECT_EQ(noLine.Code, 2);
-  EXPECT_TRUE(noLine.Err.contains("--demo or --port"));
+  EXPECT_TRUE(noLine.Err.contains(QStringLiteral("--demo или --port")));
 }
 
 }  // namespace

@@ -122,9 +122,9 @@ TEST_F(CliUnreadableTest, CommandsThatLoadTheStateRefuseAnUnreadableFileAndTouch
       const TRun r = Cli(command);
       EXPECT_EQ(r.Code, 1) << r.Err.toStdString();
       EXPECT_TRUE(r.Err.contains("\n" + damage.Path + ": " + damage.Reason)) << r.Err.toStdString();
-      EXPECT_TRUE(r.Err.contains("nothing was changed")) << r.Err.toStdString();
+      EXPECT_TRUE(r.Err.contains(QStringLiteral("ничего не изменено"))) << r.Err.toStdString();
       // The same words whichever command found the file.
-      const QString text = r.Err.mid(r.Err.indexOf("vexa-cli: files"));
+      const QString text = r.Err.mid(r.Err.indexOf(QStringLiteral("vexa-cli: эти файлы")));
       if (firstText.isEmpty()) firstText = text;
       EXPECT_EQ(text, firstText);
       EXPECT_EQ(Snapshot(Dir->path()), before) << "nothing written, renamed or made";

@@ -259,7 +259,7 @@ TEST_F(LineTest, PortsThatCannotBeUsed) {
   ASSERT_TRUE(cli.waitForFinished(5000));
   EXPECT_EQ(cli.exitCode(), 2);
   const QString err = QString::fromUtf8(cli.readAllStandardError());
-  EXPECT_TRUE(err.contains("cannot open")) << err.toStdString();
+  EXPECT_TRUE(err.contains(QStringLiteral("не могу открыть порт"))) << err.toStdString();
   // In words, not the port's own "Error accessing specified device (Error: 11)".
   EXPECT_TRUE(err.contains(QStringLiteral("порт занят другой программой"))) << err.toStdString();
   EXPECT_FALSE(err.contains("Error")) << err.toStdString();

@@ -177,10 +177,10 @@ TEST_F(LostLineTest, PollReadsAgainWithinTwoSecondsOfTheSimulatorComingBack) {
   ASSERT_EQ(cli.Finish(30000), 0) << cli.Err().toStdString();
   ExpectToldOnceEach(cli);
   const QString out = cli.Out();
-  EXPECT_TRUE(out.contains("registers polled: 4")) << out.toStdString();
+  EXPECT_TRUE(out.contains(QStringLiteral("опрошено регистров: 4"))) << out.toStdString();
   // The reads while it was gone failed, and the poll says how many.
-  EXPECT_TRUE(out.contains("reads failed (\"***\"): ")) << out.toStdString();
-  EXPECT_FALSE(out.contains("reads failed (\"***\"): 0\n")) << out.toStdString();
+  EXPECT_TRUE(out.contains(QStringLiteral("неудачных чтений (\"***\"): "))) << out.toStdString();
+  EXPECT_FALSE(out.contains(QStringLiteral("неудачных чтений (\"***\"): 0\n"))) << out.toStdString();
 }
 
 TEST_F(LostLineTest, RunReadsAgainWithinTwoSecondsOfTheSimulatorComingBack) {
@@ -192,7 +192,7 @@ TEST_F(LostLineTest, RunReadsAgainWithinTwoSecondsOfTheSimulatorComingBack) {
   cli.Terminate();
   ASSERT_EQ(cli.Finish(30000), 0) << cli.Err().toStdString();
   ExpectToldOnceEach(cli);
-  EXPECT_TRUE(cli.Out().contains("state saved")) << cli.Out().toStdString();
+  EXPECT_TRUE(cli.Out().contains(QStringLiteral("состояние сохранено"))) << cli.Out().toStdString();
 }
 
 // The folder's settings have simulation on; the command line names a port: the run is on the

@@ -115,12 +115,23 @@ TEST_F(SearchCliTest, WithoutSaveNothingIsWrittenAndBadArgumentsAreRefused) {
   EXPECT_EQ(run.Out.count("\tРегулятор: "), 2);
   EXPECT_FALSE(QFileInfo::exists(ConfigFilePath(Current().Dir(), "NET")));
 
-  for (const QStringList& args :
-       {QStringList{"--sve"}, QStringList{"--mode", "sideways"}, QStringList{"--mode"},
-        QStringList{"--last", "256"}, QStringList{"--last", "x"}}) {
-    const TRun bad = Cli(QStringList{"search"} + args);
-    EXPECT_EQ(bad.Code, 2) << args.join(' ').toStdString();
-    EXPECT_TRUE(bad.Err.contains("Usage: vexa-cli"));
+  const struct {
+    QStringList Args;
+    QString Says;
+  } bad[] = {
+      {{"--sve"}, "неизвестный параметр --sve"},
+      {{"--mode", "sideways"}, "недопустимое значение sideways параметра --mode"},
+      {{"--mode"}, "у параметра --mode нет значения"},
+      {{"--last", "256"}, "недопустимое значение 256 параметра --last"},
+      {{"--last", "x"}, "недопустимое значение x параметра --last"},
+      {{"fresh"}, "лишний аргумент fresh"},
+  };
+  for (const auto& c : bad) {
+    SCOPED_TRACE(c.Args.join(' ').toStdString());
+    const TRun run = Cli(QStringList{"search"} + c.Args);
+    EXPECT_EQ(run.Code, 2);
+    EXPECT_TRUE(run.Err.contains("vexa-cli: " + c.Says + "; справка: vexa-cli --help"))
+        << run.Err.toStdString();
   }
 }
 
@@ -140,17 +151,22 @@ TEST_F(SearchCliTest, AddedAndRemovedWorkOnTheSavedNetworkAndCountInTheirOwnWay)
     QString Summary;
     QStringList Saved;
   } steps[] = {
-      {"added", "regulators found: 1, regulators: 3, channels: 9", {"D000", "D005", "D001"}},
-      {"added", "regulators found: 0, regulators: 3, channels: 9", {"D000", "D005", "D001"}},
-      {"removed", "regulators removed: 1, regulators: 2, channels: 9", {"D000", "D001"}},
-      {"removed", "regulators removed: 0, regulators: 2, channels: 9", {"D000", "D001"}},
-      {"fresh", "regulators found: 2, regulators: 2, channels: 9", {"D000", "D001"}},
+      // What this search found or removed, then what the network holds now.
+      {"added", "Найдено регуляторов: 1, каналов: 3.\n", {"D000", "D005", "D001"}},
+      {"added", "Найдено регуляторов: 0, каналов: 0.\n", {"D000", "D005", "D001"}},
+      {"removed", "Удалено регуляторов: 1.\n", {"D000", "D001"}},
+      {"removed", "Удалено регуляторов: 0.\n", {"D000", "D001"}},
+      {"fresh", "Найдено регуляторов: 2, каналов: 9.\n", {"D000", "D001"}},
   };
   for (const auto& step : steps) {
     SCOPED_TRACE(step.Mode.toStdString() + ": " + step.Summary.toStdString());
     const TRun run = Cli({"search", "--mode", step.Mode, "--save"});
     ASSERT_EQ(run.Code, 0) << run.Err.toStdString();
     EXPECT_TRUE(run.Err.contains(step.Summary)) << run.Err.toStdString();
+    const int channels = step.Saved.contains("D001") ? 9 : 6;
+    EXPECT_TRUE(run.Err.contains(
+        QStringLiteral("В сети регуляторов: %1, каналов: %2.\n").arg(step.Saved.size()).arg(channels)))
+        << run.Err.toStdString();
     EXPECT_EQ(SavedRegulators(), step.Saved);
     EXPECT_EQ(NetworkDescription(*Net()), run.Out);
   }
@@ -163,14 +179,18 @@ TEST_F(SearchCliTest, RegulatorsPluggedInAndOutBetweenSearchesOnALine) {
     const TRun run = OnLine(sim, {"--mode", "fresh"});
     ASSERT_EQ(run.Code, 0) << run.Err.toStdString();
     EXPECT_TRUE(run.Err.contains("адрес 003 из 003")) << run.Err.toStdString();
-    EXPECT_TRUE(run.Err.contains("regulators found: 1, regulators: 1, channels: 6")) << run.Err.toStdString();
+    EXPECT_TRUE(run.Err.contains(QStringLiteral("Найдено регуляторов: 1, каналов: 6.\n")) &&
+                run.Err.contains(QStringLiteral("В сети регуляторов: 1, каналов: 6.\n")))
+        << run.Err.toStdString();
     EXPECT_EQ(SavedRegulators(), QStringList({"D000"}));
   }
   {
     const TSim sim("0,1");  // a regulator at 1 is plugged in
     const TRun run = OnLine(sim, {"--mode", "added"});
     ASSERT_EQ(run.Code, 0) << run.Err.toStdString();
-    EXPECT_TRUE(run.Err.contains("regulators found: 1, regulators: 2, channels: 9")) << run.Err.toStdString();
+    EXPECT_TRUE(run.Err.contains(QStringLiteral("Найдено регуляторов: 1, каналов: 3.\n")) &&
+                run.Err.contains(QStringLiteral("В сети регуляторов: 2, каналов: 9.\n")))
+        << run.Err.toStdString();
     EXPECT_EQ(SavedRegulators(), QStringList({"D000", "D001"}));
     const auto* setpoint = FindNode(Net().get(), "D001C002R001");
     ASSERT_NE(setpoint, nullptr);
@@ -180,7 +200,8 @@ TEST_F(SearchCliTest, RegulatorsPluggedInAndOutBetweenSearchesOnALine) {
     const TSim sim("1");  // and the one at 0 unplugged
     const TRun run = OnLine(sim, {"--mode", "removed"});
     ASSERT_EQ(run.Code, 0) << run.Err.toStdString();
-    EXPECT_TRUE(run.Err.contains("regulators removed: 1, regulators: 1, channels: 3"))
+    EXPECT_TRUE(run.Err.contains(QStringLiteral("Удалено регуляторов: 1.\n")) &&
+                run.Err.contains(QStringLiteral("В сети регуляторов: 1, каналов: 3.\n")))
         << run.Err.toStdString();
     EXPECT_EQ(SavedRegulators(), QStringList({"D001"}));
   }
@@ -190,26 +211,30 @@ TEST_F(SearchCliTest, AnInterruptedSearchKeepsTheRegulatorsItCompletedAndSavesNo
   SaveTemplates();
   const TSim sim("0,1");
   QProcess p;
-  p.start(QStringLiteral(VEXA_CLI_PATH), {"--dir", Dir->path(), "--port", sim.Link(), "search", "--save"});
+  p.start(QStringLiteral(VEXA_CLI_PATH),
+          {"--dir", Dir->path(), "--port", sim.Link(), "search", "--last", "39", "--save"});
   ASSERT_TRUE(p.waitForStarted(3000));
-  // Ctrl-C once the probe has moved past both regulators.
+  // Ctrl-C once the probe has moved past both regulators: the first tenth of the addresses.
   QByteArray err;
   QElapsedTimer t;
   t.start();
-  while (!err.contains("адрес 004") && t.elapsed() < 30000) {
+  while (!err.contains("адрес 003") && t.elapsed() < 30000) {
     p.waitForReadyRead(100);
     err += p.readAllStandardError();
   }
-  ASSERT_TRUE(err.contains("адрес 004")) << err.toStdString();
+  ASSERT_TRUE(err.contains("адрес 003")) << err.toStdString();
   ::kill(static_cast<pid_t>(p.processId()), SIGINT);
   ASSERT_TRUE(p.waitForFinished(10000));
   err += p.readAllStandardError();
   const QString out = QString::fromUtf8(p.readAllStandardOutput());
 
   EXPECT_EQ(p.exitCode(), 1);
-  EXPECT_TRUE(err.contains("regulators found: 2, regulators: 2, channels: 9 (stopped)")) << err.toStdString();
-  EXPECT_TRUE(err.contains("NET.cfg is not written"));
-  EXPECT_FALSE(err.contains("адрес 255"));
+  const QString said = QString::fromUtf8(err);
+  EXPECT_TRUE(
+      said.contains(QStringLiteral("Поиск остановлен оператором.\nНайдено регуляторов: 2, каналов: 9.\n")))
+      << err.toStdString();
+  EXPECT_TRUE(said.contains(QStringLiteral("vexa-cli: поиск остановлен; NET.cfg не записан")));
+  EXPECT_FALSE(err.contains("адрес 039"));
   // Both regulators are there whole.
   EXPECT_EQ(out.count("\tРегулятор: "), 2);
   EXPECT_EQ(out.count("\tКанал: "), 9);
@@ -230,7 +255,7 @@ TEST_F(SearchCliTest, ALineThatDiesUnderTheSearchEndsItAndNothingChanges) {
     TSim sim("0,1");
     QProcess p;
     p.start(QStringLiteral(VEXA_CLI_PATH),
-            {"--dir", Dir->path(), "--port", sim.Link(), "search", "--mode", mode, "--save"});
+            {"--dir", Dir->path(), "--port", sim.Link(), "search", "--mode", mode, "--last", "39", "--save"});
     ASSERT_TRUE(p.waitForStarted(3000));
     QByteArray err;
     QElapsedTimer t;
@@ -245,13 +270,14 @@ TEST_F(SearchCliTest, ALineThatDiesUnderTheSearchEndsItAndNothingChanges) {
     err += p.readAllStandardError();
 
     EXPECT_EQ(p.exitCode(), 1);
-    EXPECT_TRUE(err.contains(QStringLiteral("vexa-cli: the search ended on a port error: порт %1: "
-                                            "устройство отключено; nothing was changed")
-                                 .arg(sim.Link())
-                                 .toUtf8()) ||
-                err.contains("потерян: устройство отключено; nothing was changed"))
+    // The settings window's words.
+    EXPECT_TRUE(
+        err.contains(QStringLiteral("Поиск прерван: порт %1: устройство отключено.\nСеть не изменена.")
+                         .arg(sim.Link())
+                         .toUtf8()) ||
+        err.contains(QStringLiteral("потерян: устройство отключено.\nСеть не изменена.").toUtf8()))
         << err.toStdString();
-    EXPECT_FALSE(err.contains("адрес 255"));
+    EXPECT_FALSE(err.contains("адрес 039"));
     EXPECT_TRUE(p.readAllStandardOutput().isEmpty());
     EXPECT_EQ(SavedBytes(), saved);
   }
@@ -264,17 +290,20 @@ TEST_F(SearchCliTest, RemovingEveryRegulatorOfASilentLineNeedsConfirm) {
 
   const TRun refused = Cli({"search", "--mode", "removed", "--save"});
   EXPECT_EQ(refused.Code, 1);
-  EXPECT_TRUE(refused.Err.contains("regulators removed: 0, regulators: 2, channels: 0"))
+  EXPECT_TRUE(refused.Err.contains(QStringLiteral(
+      "Удалено регуляторов: 0.\nНи один регулятор не ответил; оставлено в сети без ответа: 2.\n")))
       << refused.Err.toStdString();
+  EXPECT_TRUE(refused.Err.contains(QStringLiteral("В сети регуляторов: 2, каналов: 0.\n")));
   EXPECT_TRUE(
-      refused.Err.contains("vexa-cli: no regulator answered, so the line may be dead: 2 silent regulators "
-                           "kept (--confirm removes them); NET.cfg is not written"))
+      refused.Err.contains(QStringLiteral("vexa-cli: линия, возможно, неисправна: регуляторы без ответа "
+                                          "оставлены в сети (--confirm удаляет их); NET.cfg не записан")))
       << refused.Err.toStdString();
   EXPECT_EQ(SavedBytes(), saved);
 
   const TRun confirmed = Cli({"search", "--mode", "removed", "--confirm", "--save"});
   EXPECT_EQ(confirmed.Code, 0) << confirmed.Err.toStdString();
-  EXPECT_TRUE(confirmed.Err.contains("regulators removed: 2, regulators: 0, channels: 0"))
+  EXPECT_TRUE(confirmed.Err.contains(QStringLiteral("Удалено регуляторов: 2.\n")) &&
+              confirmed.Err.contains(QStringLiteral("В сети регуляторов: 0, каналов: 0.\n")))
       << confirmed.Err.toStdString();
   EXPECT_EQ(SavedRegulators(), QStringList());
   EXPECT_TRUE(Cli({"--help"}).Out.contains("--confirm"));
@@ -286,8 +315,10 @@ TEST_F(SearchCliTest, TheSummaryWarnsOfALossyLineAndNotOfACleanOne) {
     // The simulated line loses nothing (a pseudo-terminal on a busy machine may answer late).
     const TRun run = Cli({"search"});
     ASSERT_EQ(run.Code, 0) << run.Err.toStdString();
-    EXPECT_TRUE(run.Err.contains("regulators found: 2, regulators: 2, channels: 9")) << run.Err.toStdString();
-    EXPECT_TRUE(run.Err.contains("exchanges failed after all attempts: 0, answered only when repeated: 0"))
+    EXPECT_TRUE(run.Err.contains(QStringLiteral("Найдено регуляторов: 2, каналов: 9.\n")))
+        << run.Err.toStdString();
+    EXPECT_TRUE(run.Err.contains(QStringLiteral(
+        "Запросов без ответа после всех попыток: 0.\nЗапросов с ответом только после повтора: 0.\n")))
         << run.Err.toStdString();
     EXPECT_FALSE(run.Err.contains("ответил не на все запросы"));
   }
@@ -297,14 +328,54 @@ TEST_F(SearchCliTest, TheSummaryWarnsOfALossyLineAndNotOfACleanOne) {
     const TSim sim("0,1", {"--drop", "0.3"});
     const TRun run = OnLine(sim, {});
     ASSERT_EQ(run.Code, 0) << run.Err.toStdString();
-    EXPECT_FALSE(run.Err.contains("answered only when repeated: 0")) << run.Err.toStdString();
+    EXPECT_FALSE(run.Err.contains(QStringLiteral("с ответом только после повтора: 0.")))
+        << run.Err.toStdString();
     const QRegularExpressionMatch failed =
-        QRegularExpression("exchanges failed after all attempts: (\\d+)").match(run.Err);
+        QRegularExpression(QStringLiteral("Запросов без ответа после всех попыток: (\\d+)")).match(run.Err);
     ASSERT_TRUE(failed.hasMatch()) << run.Err.toStdString();
     EXPECT_EQ(failed.captured(1) != "0",
-              run.Err.contains("ответил не на все запросы: поиск стоит повторить\n"))
+              run.Err.contains(QStringLiteral("ответил не на все запросы: поиск стоит повторить.\n")))
         << run.Err.toStdString();
   }
+}
+
+// The progress: rewritten in place on a terminal; in a log or a pipe a line for each tenth of the
+// addresses, so that a service's journal is not flooded with a line per address.
+TEST_F(SearchCliTest, ProgressIsALinePerTenthOffATerminal) {
+  SaveTemplates();
+  const struct {
+    int Last;
+    QStringList Percents;
+  } searches[] = {
+      {255, {"10", "20", "30", "40", "50", "60", "70", "80", "90", "100"}},
+      {39, {"10", "20", "30", "40", "50", "60", "70", "80", "90", "100"}},
+      {4, {"20", "40", "60", "80", "100"}},  // fewer addresses than tenths: each address its line
+  };
+  static const QRegularExpression tenth(
+      QStringLiteral("^адрес \\d{3} из \\d{3}, найдено регуляторов: \\d+ \\((\\d+) %\\)$"));
+  for (const auto& search : searches) {
+    SCOPED_TRACE(search.Last);
+    const TRun run = Cli({"search", "--last", QString::number(search.Last)});
+    ASSERT_EQ(run.Code, 0) << run.Err.toStdString();
+    EXPECT_FALSE(run.Err.contains('\r')) << run.Err.toStdString();
+    QStringList percents;
+    for (const QString& line : run.Err.split('\n'))
+      if (const auto m = tenth.match(line); m.hasMatch()) percents << m.captured(1);
+    EXPECT_EQ(percents, search.Percents) << run.Err.toStdString();
+    EXPECT_TRUE(run.Err.contains(QStringLiteral("адрес %1 из %1").arg(search.Last, 3, 10, QLatin1Char('0'))));
+  }
+  // On a terminal (script(1) gives it one) the line is rewritten, and no tenth is told apart.
+  QProcess terminal;
+  terminal.start(
+      QStringLiteral("script"),
+      {"-qec", QStringLiteral("'%1' --demo --dir '%2' search --last 39").arg(VEXA_CLI_PATH, Dir->path()),
+       "/dev/null"});
+  if (!terminal.waitForStarted(5000)) GTEST_SKIP() << "no script(1)";
+  ASSERT_TRUE(terminal.waitForFinished(30000));
+  const QString shown = QString::fromUtf8(terminal.readAllStandardOutput());
+  EXPECT_EQ(terminal.exitCode(), 0) << shown.toStdString();
+  EXPECT_TRUE(shown.contains(QStringLiteral("\rадрес 039 из 039"))) << shown.toStdString();
+  EXPECT_FALSE(shown.contains(QStringLiteral(" %)"))) << shown.toStdString();
 }
 
 }  // namespace

@@ -5,17 +5,17 @@
 
 #include <QDateTime>
 #include <QFileInfo>
-#include <cmath>
 
+#include "alarms/model/AlarmJournal.h"
+#include "alarms/model/AlarmJournalWriter.h"
+#include "alarms/model/AlarmMonitor.h"
+#include "alarms/model/AlarmNode.h"
+#include "alarms/model/AlarmTexts.h"
 #include "core/Network.h"
 #include "core/Services.h"
 #include "storage/TreeFiles.h"
 #include "storage/UnreadableFiles.h"
 #include "tools/vexa-cli/CliContext.h"
-#include "alarms/model/AlarmJournal.h"
-#include "alarms/model/AlarmJournalWriter.h"
-#include "alarms/model/AlarmMonitor.h"
-#include "alarms/model/AlarmNode.h"
 
 namespace vexa::cli {
 
@@ -32,11 +32,11 @@ QString IsoTime(const TAlarmEvent& e) {
   return at.toOffsetFromUtc(at.offsetFromUtc()).toString(Qt::ISODateWithMs);
 }
 
-// A write has no condition; its value is the one asked for, its outcome the broker's word.
+// A write has no condition; its value is the one asked for, its outcome the broker's word. An
+// alarm's value as the journal window shows it, with the regional decimal separator.
 QString EventLine(const TAlarmEvent& e, bool iso) {
   const bool alarm = e.IsAlarm();
-  QString value = e.Asked;
-  if (alarm && !std::isnan(e.Value)) value = QString::number(e.Value, 'g', 12);
+  const QString value = alarm ? AlarmValueText(e.Value) : e.Asked;
   QStringList cells{iso ? IsoTime(e) : DateTimeToStr(e.Time),
                     e.Name,
                     e.Caption,
@@ -61,7 +61,7 @@ int Acknowledge(TCliContext& ctx, const QString& which) {
     return UnreadableFilesExit(e.Message());
   }
   if (!QFileInfo::exists(AlarmJournalPath(ctx.Dir))) {
-    Out(QStringLiteral("acknowledged 0"));  // nothing has ever been raised here
+    Out(QStringLiteral("квитировано тревог: 0"));  // nothing has ever been raised here
     return 0;
   }
   TAlarmMonitor monitor(network, kWhoCli);
@@ -73,7 +73,7 @@ int Acknowledge(TCliContext& ctx, const QString& which) {
   if (!monitor.FlushJournal())
     Err(QStringLiteral("vexa-cli: ") + monitor.JournalStatusText() + QStringLiteral(": ") +
         monitor.JournalError());
-  Out(QStringLiteral("acknowledged %1").arg(count));
+  Out(QStringLiteral("квитировано тревог: %1").arg(count));
   return 0;
 }
 
@@ -93,17 +93,22 @@ int Alarms(TCliContext& ctx, const QStringList& args) {
     } else if (args[i] == QLatin1String("--since") && i + 1 < args.size()) {
       since = StrToDateTime(args[++i]);
       if (!since) {
-        Err(QStringLiteral("vexa-cli: --since wants a local time like \"07.12.2026 9:05:00\""));
+        Err(QStringLiteral("vexa-cli: --since: нужно местное время вида \"07.12.2026 9:05:00\""));
         return 2;
       }
     } else if (args[i] == QLatin1String("--ack") && i + 1 < args.size()) {
       ack = args[++i];
     } else {
-      return Usage();
+      return BadArgument(args, i, {"--since", "--ack"});
     }
   }
   if (!ack.isEmpty()) {
-    if (active || since || iso || header) return Usage();
+    if (active || since || iso || header) {
+      Err(
+          QStringLiteral("vexa-cli: --ack не сочетается с --active, --since, --iso и --header; справка: "
+                         "vexa-cli --help"));
+      return 2;
+    }
     return Acknowledge(ctx, ack);
   }
   const QString path = AlarmJournalPath(ctx.Dir);
@@ -146,15 +151,17 @@ const TCommandRegistrar kAlarms{
     QStringLiteral("alarms"),
     {&Alarms,
      QStringLiteral(
-         "alarms [--active] [--since \"DD.MM.YYYY H:MM:SS\"] [--iso] [--header] | --ack all|NAME  the "
-         "alarm journal (Archives/alarms.sqlite) as tab-separated lines: time (local; --iso: ISO 8601 "
-         "with the offset), register, caption, condition "
-         "(HH H L LL COMM), event (raised acknowledged cleared shelved unshelved, or write for "
-         "a write asked through the broker), value (for a write the value asked), who (for a "
-         "write the user the message named, mqtt when none), outcome (of a write: written, "
-         "refused: ..., failed: ...); --active the alarms active now; --ack acknowledges one "
-         "register's alarms or all; --header a first line naming the columns; events still waiting to "
-         "be written (alarms.sqlite-spill) follow the journal's, and are told on stderr"),
+         "alarms [--active] [--since \"DD.MM.YYYY H:MM:SS\"] [--iso] [--header] | --ack all|NAME\n"
+         "                         журнал тревог (Archives/alarms.sqlite) строками, разделёнными\n"
+         "                         табуляцией: время (местное; с --iso ISO 8601 со смещением), регистр,\n"
+         "                         подпись, условие (HH H L LL COMM), событие (raised acknowledged\n"
+         "                         cleared shelved unshelved или write — запись через брокер), значение\n"
+         "                         (у записи — запрошенное), кто (у записи — пользователь из сообщения,\n"
+         "                         mqtt, если он не назван), итог записи (written, refused: ...,\n"
+         "                         failed: ...); --active — тревоги, активные сейчас; --ack квитирует\n"
+         "                         тревоги одного регистра или все; --header — первая строка с именами\n"
+         "                         столбцов; события, ещё ждущие записи (alarms.sqlite-spill), идут\n"
+         "                         после журнальных, и о них сказано в потоке ошибок"),
      false, false, TFolderWrites::WithAck}};
 
 }  // namespace

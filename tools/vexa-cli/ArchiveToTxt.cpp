@@ -15,9 +15,9 @@ namespace vexa::cli {
 
 namespace {
 
-int ArchiveToTxt(TCliContext&, const QStringList& args) {
+int ArchiveToTxt(TCliContext& ctx, const QStringList& args) {
   if (args.size() != 1) return Usage();
-  const QString& path = args[0];
+  const QString path = ctx.FilePath(args[0]);
   if (!CompoundFile::IsStorageFile(path)) {
     Err(QStringLiteral(
         "Не могу преобразовать в Excel.\nДанный файл не является файлом отчета, не существует или "
@@ -30,11 +30,11 @@ int ArchiveToTxt(TCliContext&, const QStringList& args) {
     // is refused before anything is written, so an earlier export stays as it was.
     LoadTreeInto(report, path);
   } catch (const EStreamError& e) {
-    Err(QStringLiteral("vexa-cli: %1.txt is not written: %2").arg(path, e.Message()));
+    Err(QStringLiteral("vexa-cli: %1.txt не записан: %2").arg(path, e.Message()));
     return 1;
   }
   if (!report) {  // gone since the check above
-    Err(QStringLiteral("vexa-cli: %1 does not exist").arg(path));
+    Err(QStringLiteral("vexa-cli: %1 не существует").arg(path));
     return 1;
   }
   // Replaced whole, as the window's export does: a failed write leaves the earlier text.
@@ -51,7 +51,9 @@ int ArchiveToTxt(TCliContext&, const QStringList& args) {
 const TCommandRegistrar kArchiveToTxt{
     QStringLiteral("archive-to-txt"),
     {&ArchiveToTxt,
-     QStringLiteral("archive-to-txt FILE    writes FILE.txt, the archive as tab-separated text"), false}};
+     QStringLiteral(
+         "archive-to-txt FILE    записывает FILE.txt: архив отчёта текстом, разделённым табуляцией"),
+     false}};
 
 }  // namespace
 

@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 #include <cstdio>
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <utility>
@@ -22,6 +23,9 @@ struct TCliContext {
   int Baud = 19200;
   // The command's network in DIR, made by PrepareLine.
   std::unique_ptr<TNetwork> Network;
+
+  // A file named on the command line: a relative path lies in DIR, an absolute one stays as given.
+  QString FilePath(const QString& argument) const;
 };
 
 // What a command writes of a program folder: a writer holds the folder's lock while it runs.
@@ -49,6 +53,12 @@ struct TCommandRegistrar {
 };
 // The usage text (on standard error unless told); returns the exit code of a bad command line.
 int Usage(FILE* to = stderr);
+// A word of the command line that is not understood, named, with a pointer to --help; the exit code
+// of a bad command line. args[i] is an unknown option, one of the `valued` options given last
+// without its value, or a word too many.
+int BadArgument(const QStringList& args, qsizetype i, std::initializer_list<const char*> valued = {});
+// An option's value that is out of its range or not a number; the exit code of a bad command line.
+int BadValue(const QString& option, const QString& value);
 // The application object the command on the command line needs: Qt Gui's for one that draws.
 std::unique_ptr<QCoreApplication> CreateApplication(int& argc, char** argv);
 void Out(const QString& text);

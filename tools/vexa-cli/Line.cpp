@@ -22,7 +22,8 @@ int PrepareLine(TCliContext& ctx, bool needsLine) {
   if (!baudIndex) {
     QStringList speeds;
     for (const TLineSpeed& speed : kLineSpeeds) speeds << QString::number(speed.BitsPerSecond);
-    Err(QStringLiteral("vexa-cli: --baud must be one of %1").arg(speeds.join(QStringLiteral(", "))));
+    Err(QStringLiteral("vexa-cli: --baud: скорость обмена — одна из %1 бит/с")
+            .arg(speeds.join(QStringLiteral(", "))));
     return 2;
   }
   ctx.Network = std::make_unique<TNetwork>(ctx.Dir, std::make_unique<TComm>(ctx.Dir));
@@ -38,14 +39,14 @@ int PrepareLine(TCliContext& ctx, bool needsLine) {
   }
   if (!needsLine) return 0;
   if (ctx.Port.isEmpty()) {
-    Err(QStringLiteral("vexa-cli: give --demo or --port DEVICE"));
+    Err(QStringLiteral("vexa-cli: не задана линия: укажите --demo или --port DEVICE"));
     return 2;
   }
   try {
     line.Port()->SetDeviceName(ctx.Port);
     line.Port()->Open();
   } catch (const ECommError& e) {
-    Err(QStringLiteral("vexa-cli: cannot open %1 (%2): %3")
+    Err(QStringLiteral("vexa-cli: не могу открыть порт %1 (%2): %3")
             .arg(ctx.Port, PortDevicePath(ctx.Port, ctx.Dir), e.UserText()));
     return 2;
   }

@@ -56,15 +56,18 @@ int Poll(TCliContext& ctx, const QStringList& args) {
     bool ok = false;
     if (args[i] == QLatin1String("--seconds") && i + 1 < args.size()) {
       seconds = args[++i].toDouble(&ok);
-      if (!ok || seconds <= 0) return Usage();
+      if (!ok || !(seconds > 0)) return BadValue(args[i - 1], args[i]);
     } else if (args[i] == QLatin1String("--registers") && i + 1 < args.size()) {
       limit = args[++i].toInt(&ok);
-      if (!ok || limit < 0) return Usage();
+      if (!ok || limit < 0) return BadValue(args[i - 1], args[i]);
     } else {
-      return Usage();
+      return BadArgument(args, i, {"--seconds", "--registers"});
     }
   }
-  if (seconds <= 0) return Usage();
+  if (seconds <= 0) {
+    Err(QStringLiteral("vexa-cli: poll: нужен параметр --seconds; справка: vexa-cli --help"));
+    return 2;
+  }
 
   TNetwork& network = *ctx.Network;
   std::unique_ptr<TRootNode>& netRoot = network.Net();
@@ -75,14 +78,15 @@ int Poll(TCliContext& ctx, const QStringList& args) {
     } catch (const EUnreadableFiles& e) {
       return UnreadableFilesExit(e.Message());
     } catch (const std::exception& e) {
-      Err(QStringLiteral("vexa-cli: %1 cannot be read: %2").arg(netFile, QString::fromUtf8(e.what())));
+      Err(QStringLiteral("vexa-cli: не могу прочитать %1: %2").arg(netFile, QString::fromUtf8(e.what())));
       return 1;
     }
     netRoot->SetEnabled(false);  // only the registers asked for take part
   } else if (ctx.Demo) {
     BuildSimulatedNet(*netRoot);
   } else {
-    Err(QStringLiteral("vexa-cli: no network: %1 does not exist").arg(netFile));
+    Err(QStringLiteral("vexa-cli: нет сети: файла %1 нет (с --demo опрашивается имитируемая сеть)")
+            .arg(netFile));
     return 1;
   }
 
@@ -126,22 +130,25 @@ int Poll(TCliContext& ctx, const QStringList& args) {
       ++periodCount;
     }
   }
-  Out(QStringLiteral("registers polled: %1").arg(polled.size()));
-  Out(QStringLiteral("reads performed: %1").arg(total));
-  Out(periodCount > 0 ? QStringLiteral("mean read period, s: %1").arg(periodSum / periodCount, 0, 'f', 3)
-                      : QStringLiteral("mean read period, s: none (no register was read twice)"));
-  Out(QStringLiteral("CPU seconds used: %1").arg(cpu, 0, 'f', 3));
-  Out(QStringLiteral("CPU seconds per wall second: %1").arg(cpu / wall, 0, 'f', 4));
-  Out(QStringLiteral("reads failed (\"***\"): %1").arg(failed));
+  // The figures with the regional decimal separator, as every number the program shows.
+  Out(QStringLiteral("опрошено регистров: %1").arg(polled.size()));
+  Out(QStringLiteral("выполнено чтений: %1").arg(total));
+  Out(periodCount > 0
+          ? QStringLiteral("средний период чтения, с: %1").arg(FormatFixed(periodSum / periodCount, 3))
+          : QStringLiteral("средний период чтения, с: нет (ни один регистр не прочитан дважды)"));
+  Out(QStringLiteral("процессорное время, с: %1").arg(FormatFixed(cpu, 3)));
+  Out(QStringLiteral("процессорное время на секунду работы, с: %1").arg(FormatFixed(cpu / wall, 4)));
+  Out(QStringLiteral("неудачных чтений (\"***\"): %1").arg(failed));
   return 0;
 }
 
 const TCommandRegistrar kPoll{
     QStringLiteral("poll"),
     {&Poll,
-     QStringLiteral("poll --seconds S [--registers N]  polls DIR's network for S seconds "
-                    "(--demo without Config/NET.cfg: the simulated network, its first N "
-                    "registers) and prints reads, read period and CPU use"),
+     QStringLiteral("poll --seconds S [--registers N]\n"
+                    "                         опрашивает сеть папки S секунд (с --demo без Config/NET.cfg —\n"
+                    "                         имитируемую сеть, её первые N регистров) и печатает число\n"
+                    "                         чтений, период чтения и затраты процессорного времени"),
      true}};
 
 }  // namespace

@@ -14,7 +14,7 @@ namespace vexa::cli {
 
 namespace {
 
-int Print(TCliContext&, const QStringList& args) {
+int Print(TCliContext& ctx, const QStringList& args) {
   QString file;
   QString pdf;
   TPrintView view = TPrintView::Graph;
@@ -22,21 +22,21 @@ int Print(TCliContext&, const QStringList& args) {
   for (qsizetype i = 0; i < args.size(); ++i) {
     const QString& a = args[i];
     if (a == QLatin1String("--pdf")) {
-      if (++i == args.size()) return Usage();
-      pdf = args[i];
+      if (++i == args.size()) return BadArgument(args, i - 1, {"--pdf"});
+      pdf = ctx.FilePath(args[i]);
     } else if (a == QLatin1String("--table")) {
       view = TPrintView::Table;
     } else if (a == QLatin1String("--portrait")) {
       orientation = QPageLayout::Portrait;
     } else if (a.startsWith(QLatin1String("--")) || !file.isEmpty()) {
-      return Usage();
+      return BadArgument(args, i);
     } else {
-      file = a;
+      file = ctx.FilePath(a);
     }
   }
   if (file.isEmpty() || pdf.isEmpty()) return Usage();
 
-  const QString notArchive = QStringLiteral("vexa-cli: %1 is not a report archive").arg(file);
+  const QString notArchive = QStringLiteral("vexa-cli: %1 — не архив отчёта").arg(file);
   if (!CompoundFile::IsStorageFile(file)) {
     Err(notArchive);
     return 1;
@@ -60,10 +60,10 @@ int Print(TCliContext&, const QStringList& args) {
   QString error;
   const int pages = RenderReportPdf(*report, pdf, orientation, view, &error);
   if (pages < 0) {
-    Err(QStringLiteral("vexa-cli: cannot write %1: %2").arg(pdf, error));
+    Err(QStringLiteral("vexa-cli: не могу записать %1: %2").arg(pdf, error));
     return 1;
   }
-  Out(QStringLiteral("%1: %2 %3").arg(pdf).arg(pages).arg(pages == 1 ? "page" : "pages"));
+  Out(QStringLiteral("%1: страниц: %2").arg(pdf).arg(pages));
   return 0;
 }
 
@@ -71,10 +71,10 @@ const TCommandRegistrar kPrint{
     QStringLiteral("print"),
     {&Print,
      QStringLiteral("print FILE --pdf OUT [--table] [--portrait]\n"
-                    "                         a report archive drawn into a PDF file as the print preview "
-                    "draws it:\n"
-                    "                         the graph page, or with --table the table of the samples; "
-                    "landscape unless --portrait"),
+                    "                         архив отчёта в файл PDF, как его рисует предварительный "
+                    "просмотр:\n"
+                    "                         страница графика или с --table таблица отсчётов; альбомная, "
+                    "с --portrait книжная"),
      false, true}};
 
 }  // namespace

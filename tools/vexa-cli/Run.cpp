@@ -19,6 +19,7 @@
 #include <memory>
 #include <utility>
 
+#include "alarms/model/AlarmMonitor.h"
 #include "broker/BrokerLink.h"
 #include "core/ExecuterUnit.h"
 #include "core/LineWriter.h"
@@ -29,7 +30,6 @@
 #include "storage/NetworkState.h"
 #include "storage/UnreadableFiles.h"
 #include "tools/vexa-cli/CliContext.h"
-#include "alarms/model/AlarmMonitor.h"
 #include "ui/model/TickRunner.h"
 
 namespace vexa::cli {
@@ -154,7 +154,7 @@ int Run(TCliContext& ctx, const QStringList& args) {
     bool ok = false;
     if (args[i] == QLatin1String("--seconds") && i + 1 < args.size()) {
       seconds = args[++i].toDouble(&ok);
-      if (!ok || !(seconds > 0) || seconds > 400.0 * 86400) return Usage();
+      if (!ok || !(seconds > 0) || seconds > 400.0 * 86400) return BadValue(args[i - 1], args[i]);
     } else if (args[i] == QLatin1String("--virtual-clock") && i + 1 < args.size()) {
       virtualStart = args[++i];
     } else if (args[i] == QLatin1String("--mqtt") && i + 1 < args.size()) {
@@ -162,11 +162,16 @@ int Run(TCliContext& ctx, const QStringList& args) {
     } else if (args[i] == QLatin1String("--topic-root") && i + 1 < args.size()) {
       topicRoot = args[++i];
     } else {
-      return Usage();
+      return BadArgument(args, i, {"--seconds", "--virtual-clock", "--mqtt", "--topic-root"});
     }
   }
   // Without --seconds a run lasts until it is stopped; the virtual clock must know when to end.
-  if (seconds <= 0 && (!virtualStart.isEmpty() || args.contains(QLatin1String("--seconds")))) return Usage();
+  if (seconds <= 0 && (!virtualStart.isEmpty() || args.contains(QLatin1String("--seconds")))) {
+    Err(
+        QStringLiteral("vexa-cli: --virtual-clock работает только вместе с --seconds S; справка: "
+                       "vexa-cli --help"));
+    return 2;
+  }
   const auto ms = seconds > 0 ? static_cast<int64_t>(std::llround(seconds * 1000)) : int64_t{-1};
 
   TBrokerSettings broker = LoadBrokerSettings(ctx.Dir);
@@ -181,11 +186,11 @@ int Run(TCliContext& ctx, const QStringList& args) {
   if (!virtualStart.isEmpty()) {
     const std::optional<double> start = StrToDateTime(virtualStart);
     if (!start) {
-      Err(QStringLiteral("vexa-cli: --virtual-clock wants a local time like \"07.12.2026 9:05:00\""));
+      Err(QStringLiteral("vexa-cli: --virtual-clock: нужно местное время вида \"07.12.2026 9:05:00\""));
       return 2;
     }
     if (!ctx.Demo) {
-      Err(QStringLiteral("vexa-cli: --virtual-clock runs the simulation only: give --demo"));
+      Err(QStringLiteral("vexa-cli: --virtual-clock работает только с имитацией: укажите --demo"));
       return 2;
     }
     realClock = std::exchange(Services().Clock, std::make_unique<TVirtualClock>(*start));
@@ -202,7 +207,7 @@ int Run(TCliContext& ctx, const QStringList& args) {
     return UnreadableFilesExit(e.Message());
   } catch (const std::exception& e) {
     network.StopPoller();
-    Err(QStringLiteral("vexa-cli: the state in %1 cannot be read: %2")
+    Err(QStringLiteral("vexa-cli: не могу прочитать состояние сети в %1: %2")
             .arg(ctx.Dir, QString::fromUtf8(e.what())));
     return 1;
   }
@@ -251,16 +256,16 @@ int Run(TCliContext& ctx, const QStringList& args) {
     for (const QString& warning : SaveNetworkState(network).Texts())  // as at exit
       Err(QStringLiteral("vexa-cli: %1").arg(warning));
   } catch (const std::exception& e) {
-    Err(QStringLiteral("vexa-cli: the state could not be saved: %1").arg(QString::fromUtf8(e.what())));
+    Err(QStringLiteral("vexa-cli: состояние сети не сохранено: %1").arg(QString::fromUtf8(e.what())));
     rc = 1;
   }
   // After the save, so that the last reads and archives go out too; then "offline". A second at
   // most, so that a stop ends within a service manager's patience whatever is queued.
   if (publisher) publisher->Stop(1000);
   if (rc != 0) return rc;
-  Out(QStringLiteral("ran %1%2; state saved in %3")
-          .arg(ms < 0 ? QStringLiteral("until stopped") : QStringLiteral("%1 s").arg(seconds))
-          .arg(realClock ? QStringLiteral(" on the virtual clock, to %1").arg(DateTimeToStr(Now()))
+  Out(QStringLiteral("отработано: %1%2; состояние сохранено в %3")
+          .arg(ms < 0 ? QStringLiteral("до остановки") : QStringLiteral("%1 с").arg(FloatToStr(seconds)))
+          .arg(realClock ? QStringLiteral(" по виртуальным часам, до %1").arg(DateTimeToStr(Now()))
                          : QString())
           .arg(ctx.Dir));
   return 0;
@@ -270,12 +275,14 @@ const TCommandRegistrar kRun{
     QStringLiteral("run"),
     {&Run,
      QStringLiteral(
-         "run [--seconds S] [--virtual-clock \"DD.MM.YYYY H:MM:SS\"] [--mqtt URL] [--topic-root ROOT]  "
-         "loads DIR's state as the program does, polls and runs the processes and reports "
-         "without windows for S seconds, or until SIGTERM or SIGINT, then saves the state; the "
-         "virtual clock (with --demo and --seconds) runs from that local time without waiting; "
-         "--mqtt (mqtt://host[:port] or mqtts://) publishes every value, archive and alarm to "
-         "that broker under ROOT (default vexa/<DIR's name>), as DIR/Config/MQTT.ini does"),
+         "run [--seconds S] [--virtual-clock \"DD.MM.YYYY H:MM:SS\"] [--mqtt URL] [--topic-root ROOT]\n"
+         "                         загружает состояние папки, как программа, опрашивает сеть и ведёт\n"
+         "                         процессы и отчёты без окон S секунд или до SIGTERM либо SIGINT, затем\n"
+         "                         сохраняет состояние; виртуальные часы (с --demo и --seconds) идут от\n"
+         "                         этого местного времени без ожидания; --mqtt (mqtt://узел[:порт] или\n"
+         "                         mqtts://) публикует каждое значение, архив и тревогу на этот брокер\n"
+         "                         под корнем тем ROOT (по умолчанию vexa/<имя папки>), как\n"
+         "                         DIR/Config/MQTT.ini"),
      true, false, TFolderWrites::Folder}};
 
 }  // namespace

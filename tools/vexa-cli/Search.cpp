@@ -24,23 +24,27 @@ void OnInterrupt(int) {
   gInterrupted = 1;
 }
 
-// Progress on one line, rewritten in place.
+// Progress on one line rewritten in place, on a terminal; a log or a pipe gets whole lines.
 void Progress(const QString& text) {
   std::fprintf(stderr, "\r%-60s", text.toUtf8().constData());
   std::fflush(stderr);
 }
 
+// The tenths of the addresses passed (0..10) when address `passed` of 0..last is done.
+int TenthsPassed(int passed, int last) {
+  return (passed + 1) * 10 / (last + 1);
+}
+
 struct TModeOption {
   const char* Name;
   TSearchMode Mode;
-  const char* Counted;   // what the counter counts, in the summary
-  const char* Progress;  // and in the progress line
+  const char* Progress;  // what the counter counts, in the progress line
 };
 
 const TModeOption kModes[] = {
-    {"fresh", smAfresh, "regulators found", "найдено регуляторов"},
-    {"added", smAdded, "regulators found", "найдено регуляторов"},
-    {"removed", smRemoved, "regulators removed", "удалено регуляторов"},
+    {"fresh", smAfresh, "найдено регуляторов"},
+    {"added", smAdded, "найдено регуляторов"},
+    {"removed", smRemoved, "удалено регуляторов"},
 };
 
 int Search(TCliContext& ctx, const QStringList& args) {
@@ -59,13 +63,13 @@ int Search(TCliContext& ctx, const QStringList& args) {
       mode = nullptr;
       for (const TModeOption& m : kModes)
         if (name == QLatin1String(m.Name)) mode = &m;
-      if (mode == nullptr) return Usage();
+      if (mode == nullptr) return BadValue(args[i - 1], name);
     } else if (arg == QLatin1String("--last") && i + 1 < args.size()) {
       bool ok = false;
       last = args[++i].toInt(&ok);
-      if (!ok || last < 0 || last >= TDeviceSearch::kAddressCount) return Usage();
+      if (!ok || last < 0 || last >= TDeviceSearch::kAddressCount) return BadValue(args[i - 1], args[i]);
     } else {
-      return Usage();
+      return BadArgument(args, i, {"--mode", "--last"});
     }
   }
 
@@ -79,7 +83,7 @@ int Search(TCliContext& ctx, const QStringList& args) {
     } catch (const EUnreadableFiles& e) {
       return UnreadableFilesExit(e.Message());
     } catch (const std::exception& e) {
-      Err(QStringLiteral("vexa-cli: cannot read %1: %2").arg(netFile, QString::fromUtf8(e.what())));
+      Err(QStringLiteral("vexa-cli: не могу прочитать %1: %2").arg(netFile, QString::fromUtf8(e.what())));
       return 1;
     }
   }
@@ -87,15 +91,26 @@ int Search(TCliContext& ctx, const QStringList& args) {
   TDeviceSearch search(network);
   int found = 0;
   search.OnDevicesFound = [&found](int n) { found = n; };
-  search.OnDevicesPassed = [&found, last, mode](int a) {
-    Progress(QStringLiteral("адрес %1 из %2, %3: %4")
-                 .arg(a, 3, 10, QLatin1Char('0'))
-                 .arg(last, 3, 10, QLatin1Char('0'))
-                 .arg(QString::fromUtf8(mode->Progress))
-                 .arg(found));
+  const bool terminal = isatty(STDERR_FILENO) != 0;
+  int tenthsTold = 0;
+  search.OnDevicesPassed = [&found, &tenthsTold, terminal, last, mode](int a) {
+    const QString text = QStringLiteral("адрес %1 из %2, %3: %4")
+                             .arg(a, 3, 10, QLatin1Char('0'))
+                             .arg(last, 3, 10, QLatin1Char('0'))
+                             .arg(QString::fromUtf8(mode->Progress))
+                             .arg(found);
+    if (terminal) {
+      Progress(text);
+      return;
+    }
+    // A line for each tenth of the addresses, so a journal is not flooded with 256 of them.
+    const int tenths = TenthsPassed(a, last);
+    if (tenths <= tenthsTold) return;
+    tenthsTold = tenths;
+    Err(QStringLiteral("%1 (%2 %)").arg(text).arg(tenths * 10));
   };
   // Exploring a channel without a template takes a while: on a terminal, show each register.
-  if (isatty(STDERR_FILENO)) {
+  if (terminal) {
     search.OnProbe = [](int a, int c, int r) {
       Progress(QString::asprintf("адрес %03d, канал %03d, регистр %03d", a, c, r));
     };
@@ -120,59 +135,46 @@ int Search(TCliContext& ctx, const QStringList& args) {
     result = search.Run(mode->Mode);
   } catch (const EUnreadableFiles& e) {  // the channel templates
     std::signal(SIGINT, previous);
-    std::fputc('\n', stderr);
+    if (terminal) std::fputc('\n', stderr);
     return UnreadableFilesExit(e.Message());
   } catch (const std::exception& e) {
     std::signal(SIGINT, previous);
-    std::fputc('\n', stderr);
-    Err(QStringLiteral("vexa-cli: the search failed: %1").arg(QString::fromUtf8(e.what())));
+    if (terminal) std::fputc('\n', stderr);
+    Err(QStringLiteral("vexa-cli: поиск не удался: %1").arg(QString::fromUtf8(e.what())));
     return 1;
   }
   std::signal(SIGINT, previous);
   const bool stopped = gInterrupted != 0 && !complete;
-  std::fputc('\n', stderr);
-  if (result.PortError) {
-    Err(QStringLiteral("vexa-cli: the search ended on a port error: %1; nothing was changed")
-            .arg(result.PortErrorText));
-    return 1;
-  }
-  Err(QStringLiteral("%1: %2, regulators: %3, channels: %4%5")
-          .arg(QString::fromLatin1(mode->Counted))
-          .arg(found)
-          .arg(netRoot->NodeCount())
-          .arg([&netRoot] {
-            int channels = 0;
-            for (int i = 0; i < netRoot->NodeCount(); ++i) channels += netRoot->Node(i)->NodeCount();
-            return channels;
-          }())
-          .arg(stopped ? QStringLiteral(" (stopped)") : QString()));
-  Err(QStringLiteral("exchanges failed after all attempts: %1, answered only when repeated: %2")
-          .arg(result.Failed)
-          .arg(result.Retried));
-  for (int address : result.Partial) Err(PartialAnswerText(address));
+  if (terminal) std::fputc('\n', stderr);
+  // The settings window's report of the search; stopped only when Ctrl-C cut it short, not at --last.
+  result.Stopped = stopped;
+  for (const QString& line : SearchReport(result)) Err(line);
+  if (result.PortError) return 1;
+  int channels = 0;
+  for (int i = 0; i < netRoot->NodeCount(); ++i) channels += netRoot->Node(i)->NodeCount();
+  Err(QStringLiteral("В сети регуляторов: %1, каналов: %2.").arg(netRoot->NodeCount()).arg(channels));
 
   std::fputs(NetworkDescription(*netRoot).toUtf8().constData(), stdout);
   std::fflush(stdout);
 
   if (result.Kept > 0) {
-    Err(QStringLiteral("vexa-cli: no regulator answered, so the line may be dead: %1 silent regulators "
-                       "kept (--confirm removes them)%2")
-            .arg(result.Kept)
-            .arg(save ? QStringLiteral("; NET.cfg is not written") : QString()));
+    Err(QStringLiteral("vexa-cli: линия, возможно, неисправна: регуляторы без ответа оставлены в сети "
+                       "(--confirm удаляет их)%1")
+            .arg(save ? QStringLiteral("; NET.cfg не записан") : QString()));
     return 1;
   }
 
   if (stopped) {
-    if (save) Err(QStringLiteral("vexa-cli: the search was stopped; NET.cfg is not written"));
+    if (save) Err(QStringLiteral("vexa-cli: поиск остановлен; NET.cfg не записан"));
     return 1;
   }
   if (save) {
     QDir(ctx.Dir).mkdir(QStringLiteral("Config"));
     if (!SaveTreeFile(network, *netRoot)) {
-      Err(QStringLiteral("vexa-cli: could not write %1").arg(netFile));
+      Err(QStringLiteral("vexa-cli: не могу записать %1").arg(netFile));
       return 1;
     }
-    Err(QStringLiteral("written: %1").arg(netFile));
+    Err(QStringLiteral("Записан %1").arg(netFile));
   }
   return 0;
 }
@@ -182,19 +184,18 @@ const TCommandRegistrar kSearch{
     {&Search,
      QStringLiteral(
          "search [--mode fresh|added|removed] [--last N] [--confirm] [--save]\n"
-         "                         device search with DIR/Config/REGISTRY.cfg as templates: fresh "
-         "(default) builds\n"
-         "                         the network anew; added appends the regulators DIR/Config/NET.cfg "
-         "lacks; removed\n"
-         "                         drops those that no longer answer; --last N probes addresses 0..N "
-         "only (default 255);\n"
-         "                         prints the network description; --save writes DIR/Config/NET.cfg;\n"
-         "                         a summary on standard error: regulators, channels, exchanges failed\n"
-         "                         after all attempts or answered only when repeated, and a warning for\n"
-         "                         each regulator that answered some requests but not others; a port\n"
-         "                         error ends the search with exit code 1 and changes nothing; removed\n"
-         "                         keeps every silent regulator when none answered at all, unless\n"
-         "                         --confirm is given (exit code 1 when it kept them)"),
+         "                         поиск устройств по шаблонам DIR/Config/REGISTRY.cfg: fresh (по\n"
+         "                         умолчанию) строит сеть заново; added добавляет регуляторы, которых нет\n"
+         "                         в DIR/Config/NET.cfg; removed убирает те, что больше не отвечают;\n"
+         "                         --last N опрашивает только адреса 0..N (по умолчанию 255); печатает\n"
+         "                         описание сети; --save записывает DIR/Config/NET.cfg; итог в потоке\n"
+         "                         ошибок: регуляторы, каналы, запросы без ответа после всех попыток или\n"
+         "                         с ответом только после повтора и предупреждение о каждом регуляторе,\n"
+         "                         ответившем не на все запросы; ход поиска на терминале обновляется в\n"
+         "                         строке, иначе печатается строкой на каждую десятую часть адресов;\n"
+         "                         ошибка порта прерывает поиск с кодом выхода 1, ничего не меняя;\n"
+         "                         removed, если не ответил ни один регулятор, оставляет их все и\n"
+         "                         кончается с кодом выхода 1, пока не задан --confirm"),
      true, false, TFolderWrites::WithSave}};
 
 }  // namespace

@@ -1,9 +1,12 @@
 // vexa-cli: the regulator line from a shell, for commissioning, scripts and tests.
 
+#include <unistd.h>
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QGuiApplication>
 #include <QStringList>
+#include <cerrno>
 #include <cstdio>
 #include <map>
 #include <memory>
@@ -21,15 +24,21 @@ namespace vexa::cli {
 
 namespace {
 
+// "Usage:" stays as it is: help2man takes the synopsis of the manual page from it.
 const char kUsage[] =
     "Usage: vexa-cli [--dir DIR] [--demo | --port DEVICE] [--baud BITS] [--trace] COMMAND ...\n"
-    "       vexa-cli --help | --version\n"
-    "  --dir DIR              the program folder (Config/, Archives/); default: the current folder\n"
-    "  --demo                 answers from the simulated network instead of a line\n"
-    "  --port DEVICE          a serial device path, or COM1..COM8; --baud 2400..115200 (default 19200)\n"
-    "  --trace                every frame of the exchange on standard error\n"
-    "  read NAME              one register read (NAME like D001C002R014); exit 0 on success, 1 on \"***\"\n"
-    "  write NAME VALUE       read the register once (type and rights), then write VALUE\n";
+    "Команды vexa-cli для линии регуляторов, файлов конфигурации, архивов отчётов и журнала тревог.\n"
+    "  --dir DIR              папка программы (Config/, Archives/), по умолчанию текущая; относительные\n"
+    "                         пути к файлам в командах отсчитываются от неё\n"
+    "  --demo                 ответы имитируемой сети вместо линии\n"
+    "  --port DEVICE          путь к последовательному порту или COM1..COM8\n"
+    "  --baud BITS            скорость обмена 2400..115200 бит/с (по умолчанию 19200)\n"
+    "  --trace                каждый кадр обмена в стандартный поток ошибок\n"
+    "  --help                 эта справка\n"
+    "  --version              версия программы\n"
+    "  read NAME              чтение одного регистра (NAME вида D001C002R014); код выхода 0 при успехе,\n"
+    "                         1 при \"***\"\n"
+    "  write NAME VALUE       регистр читается один раз (тип и права), затем в него пишется VALUE\n";
 
 int Read(TCliContext& ctx, const QStringList& args) {
   if (args.size() != 1) return Usage();
@@ -46,15 +55,15 @@ int Write(TCliContext& ctx, const QStringList& args) {
   reg.SetName(args[0]);
   reg.StringData(line);
   if (reg.LastIOResult() != iorOK) {
-    Err(QStringLiteral("vexa-cli: %1 does not answer; nothing written").arg(args[0]));
+    Err(QStringLiteral("vexa-cli: %1 не отвечает; ничего не записано").arg(args[0]));
     return 1;
   }
   if (!reg.UserCanWRITE()) {
-    Err(QStringLiteral("vexa-cli: %1 is not writable").arg(args[0]));
+    Err(QStringLiteral("vexa-cli: %1 только для чтения; ничего не записано").arg(args[0]));
     return 1;
   }
   if (!reg.IsValidValue(args[1])) {
-    Err(QStringLiteral("vexa-cli: \"%1\" is not a valid value for %2 (%3, %4 decimals)")
+    Err(QStringLiteral("vexa-cli: \"%1\" — недопустимое значение для %2 (%3, знаков после запятой: %4)")
             .arg(args[1], args[0], RegisterTypeNames().at(reg.RegisterType()))
             .arg(reg.Digits()));
     return 1;
@@ -68,9 +77,18 @@ int Write(TCliContext& ctx, const QStringList& args) {
 }  // namespace
 
 int Usage(FILE* to) {
-  std::fputs(kUsage, to);
+  QByteArray text(kUsage);
   for (const auto& [name, command] : Commands())
-    if (!command.Help.isEmpty()) std::fprintf(to, "  %s\n", qPrintable(command.Help));
+    if (!command.Help.isEmpty()) text += "  " + command.Help.toUtf8() + '\n';
+  // In one write, as it fits a pipe: a reader that stops at the first line (grep -q, head -1) must
+  // not end the program with SIGPIPE in the middle of it.
+  std::fflush(to);
+  for (qsizetype done = 0; done < text.size();) {
+    const ssize_t n = ::write(fileno(to), text.constData() + done, static_cast<size_t>(text.size() - done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += n;
+  }
   return 2;
 }
 
@@ -84,9 +102,32 @@ void Err(const QString& text) {
   std::fputs((text + QLatin1Char('\n')).toUtf8().constData(), stderr);
 }
 
+int BadArgument(const QStringList& args, qsizetype i, std::initializer_list<const char*> valued) {
+  const QString& word = args.at(i);
+  QString text = QStringLiteral("лишний аргумент %1").arg(word);
+  if (word.startsWith(QLatin1String("--"))) {
+    text = QStringLiteral("неизвестный параметр %1").arg(word);
+    for (const char* option : valued)
+      if (word == QLatin1String(option) && i + 1 == args.size())
+        text = QStringLiteral("у параметра %1 нет значения").arg(word);
+  }
+  Err(QStringLiteral("vexa-cli: %1; справка: vexa-cli --help").arg(text));
+  return 2;
+}
+
+int BadValue(const QString& option, const QString& value) {
+  Err(QStringLiteral("vexa-cli: недопустимое значение %1 параметра %2; справка: vexa-cli --help")
+          .arg(value, option));
+  return 2;
+}
+
 int UnreadableFilesExit(const QString& text) {
-  Err(QStringLiteral("vexa-cli: files that exist but cannot be read; nothing was changed:\n") + text);
+  Err(QStringLiteral("vexa-cli: эти файлы есть, но не читаются; ничего не изменено:\n") + text);
   return 1;
+}
+
+QString TCliContext::FilePath(const QString& argument) const {
+  return QDir::cleanPath(QDir(Dir).absoluteFilePath(argument));
 }
 
 std::map<QString, TCommand>& Commands() {
@@ -122,7 +163,7 @@ std::optional<QString> FolderWritten(const TCommand& command, const TCliContext&
       if (args.contains(QLatin1String("--ack"))) return ctx.Dir;
       return std::nullopt;
     case TFolderWrites::TargetFile:
-      if (!args.isEmpty()) return ProgramFolderOf(args.last());
+      if (!args.isEmpty()) return ProgramFolderOf(ctx.FilePath(args.last()));
       return std::nullopt;
     case TFolderWrites::Nothing:
       break;
@@ -188,13 +229,16 @@ int main(int argc, char** argv) {
     } else if (opt == QLatin1String("--dir") || opt == QLatin1String("--port") ||
                opt == QLatin1String("--baud")) {
       const auto v = value();
-      if (!v) return Usage();
+      if (!v) {
+        Err(QStringLiteral("vexa-cli: у параметра %1 нет значения; справка: vexa-cli --help").arg(opt));
+        return 2;
+      }
       if (opt == QLatin1String("--dir")) ctx.Dir = QDir(*v).absolutePath();
       if (opt == QLatin1String("--port")) ctx.Port = *v;
       if (opt == QLatin1String("--baud")) {
         bool ok = false;
         ctx.Baud = v->toInt(&ok);
-        if (!ok) return Usage();
+        if (!ok) return BadValue(opt, *v);
       }
     } else if (opt == QLatin1String("--help")) {
       Usage(stdout);
@@ -203,13 +247,17 @@ int main(int argc, char** argv) {
       std::printf("vexa-cli %s\n", VEXA_VERSION_STRING);
       return 0;
     } else {
-      Err(QStringLiteral("vexa-cli: unknown option %1").arg(opt));
-      return Usage();
+      Err(QStringLiteral("vexa-cli: неизвестный параметр %1; справка: vexa-cli --help").arg(opt));
+      return 2;
     }
   }
   if (args.isEmpty()) return Usage();
-  const auto command = Commands().find(args.takeFirst());
-  if (command == Commands().end()) return Usage();
+  const QString word = args.takeFirst();
+  const auto command = Commands().find(word);
+  if (command == Commands().end()) {
+    Err(QStringLiteral("vexa-cli: неизвестная команда %1; справка: vexa-cli --help").arg(word));
+    return 2;
+  }
   TFolderLock lock;
   if (const std::optional<QString> folder = FolderWritten(command->second, ctx, args)) {
     const QString program =
