@@ -7,6 +7,7 @@
 #include "core/RegisterNode.h"
 #include "reports/model/ReportNode.h"
 #include "storage/StgHandlerUnit.h"
+#include "support/Cli.h"
 #include "support/TestSupport.h"
 #include "ui/model/LabelDisplay.h"
 
@@ -15,9 +16,7 @@ namespace {
 
 using test::TRun;
 
-TRun Cli(const QStringList& args) {
-  return test::RunProgram(QStringLiteral(VEXA_CLI_PATH), args);
-}
+using test::Cli;
 
 class CliPersistTest : public test::TVexaTest {};
 

@@ -19,6 +19,7 @@
 #include "storage/StoredRanges.h"
 #include "storage/TreeFiles.h"
 #include "storage/UnreadableFiles.h"
+#include "support/Cli.h"
 #include "support/TestSupport.h"
 #include "ui/model/LabelDisplay.h"
 
@@ -282,11 +283,7 @@ TEST_F(ConfigTextTest, AValuePastItsRangeIsRefusedAtItsColumnAndTheEndsLoad) {
 
 using test::TRun;
 
-TRun Cli(const QStringList& args, const QByteArray& input = {}) {
-  test::TRunOptions options;
-  options.Input = input;
-  return test::RunProgram(QStringLiteral(VEXA_CLI_PATH), args, options);
-}
+using test::Cli;
 
 // vexa-cli in a few seconds or not at all: a command that hangs is stopped and fails the test.
 TRun QuickCli(const QStringList& args) {

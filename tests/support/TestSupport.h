@@ -259,9 +259,9 @@ struct TRun {
   QString Err;
 };
 struct TRunOptions {
-  QByteArray Input;                        // written to its standard input
-  std::optional<QProcessEnvironment> Env;  // the test's own when not given
-  QString WorkDir;                         // the test's own when empty
+  QByteArray Input{};                        // written to its standard input
+  std::optional<QProcessEnvironment> Env{};  // the test's own when not given
+  QString WorkDir{};                         // the test's own when empty
 };
 TRun RunProgram(const QString& program, const QStringList& args, const TRunOptions& options = {});
 // A program started by fork and exec, its output and errors kept in files of its own. Children

@@ -19,6 +19,7 @@
 #include "core/RegisterNode.h"
 #include "processes/model/CommandNode.h"
 #include "storage/TreeFiles.h"
+#include "support/Cli.h"
 #include "support/TestSupport.h"
 #include "support/Trees.h"
 
@@ -38,12 +39,6 @@ const char kAlarmsText[] =
 
 class CliAlarmsTest : public TVexaTest {
  protected:
-  static TRun Cli(const QStringList& args, const QByteArray& input = {}) {
-    TRunOptions options;
-    options.Input = input;
-    return RunProgram(QStringLiteral(VEXA_CLI_PATH), args, options);
-  }
-
   // Makes the trees with the program's code in a folder of their own, and writes each into the
   // folder under test through its text, as vexa-cli dump prints it and vexa-cli load reads it.
   void WriteState() {

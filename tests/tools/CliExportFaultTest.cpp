@@ -11,6 +11,7 @@
 #include "reports/model/ReportArchives.h"
 #include "reports/model/ReportNode.h"
 #include "storage/TreeFiles.h"
+#include "support/Cli.h"
 #include "support/TestSupport.h"
 
 namespace vexa::test {
@@ -25,10 +26,9 @@ QByteArray Bytes(const QString& path) {
   return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-TRun Cli(const QStringList& args) {
-  TRunOptions options;
-  options.Env = EnvironmentWithoutDisplay();
-  return RunProgram(QStringLiteral(VEXA_CLI_PATH), args, options);
+// Without a display, as on a server.
+TRun CliWithoutDisplay(const QStringList& args) {
+  return Cli(args, {.Env = EnvironmentWithoutDisplay()});
 }
 
 // The same, with files limited in size; the signal the limit raises is ignored, so the write fails
@@ -78,7 +78,7 @@ class CliExportFaultTest : public TVexaTest {
 
 TEST_F(CliExportFaultTest, ArchiveToTxtKeepsTheEarlierTextWhenTheDiskIsFull) {
   const QString archive = SaveReport(100);
-  ASSERT_EQ(Cli({"archive-to-txt", archive}).Code, 0);
+  ASSERT_EQ(CliWithoutDisplay({"archive-to-txt", archive}).Code, 0);
   const QByteArray earlier = Bytes(archive + ".txt");
   ASSERT_GT(earlier.size(), 0);
 
@@ -94,7 +94,7 @@ TEST_F(CliExportFaultTest, ArchiveToTxtKeepsTheEarlierTextWhenTheDiskIsFull) {
   EXPECT_EQ(Files(), (QStringList{"Котел_1_07_12_2026_1200", "Котел_1_07_12_2026_1200.txt"}));
 
   // With room, the whole text.
-  const TRun room = Cli({"archive-to-txt", archive});
+  const TRun room = CliWithoutDisplay({"archive-to-txt", archive});
   EXPECT_EQ(room.Code, 0) << room.Err.toStdString();
   EXPECT_GT(Bytes(archive + ".txt").size(), kLimitBytes * 2);
   EXPECT_EQ(FromCp1251(Bytes(archive + ".txt")).count(QStringLiteral("\r\n")), 1201);
@@ -103,7 +103,7 @@ TEST_F(CliExportFaultTest, ArchiveToTxtKeepsTheEarlierTextWhenTheDiskIsFull) {
 TEST_F(CliExportFaultTest, PrintLeavesNoEmptyPdfAndKeepsTheEarlierOneWhenTheDiskIsFull) {
   const QString archive = SaveReport(1200);
   const QString pdf = Dir->filePath(QStringLiteral("table.pdf"));
-  const TRun first = Cli({"print", archive, "--pdf", pdf, "--table"});
+  const TRun first = CliWithoutDisplay({"print", archive, "--pdf", pdf, "--table"});
   ASSERT_EQ(first.Code, 0) << first.Err.toStdString();
   const QByteArray earlier = Bytes(pdf);
   ASSERT_GT(earlier.size(), kLimitBytes * 2);

@@ -21,6 +21,7 @@
 #include "reports/model/ReportNode.h"
 #include "storage/FolderLock.h"
 #include "storage/TreeFiles.h"
+#include "support/Cli.h"
 #include "support/TestSupport.h"
 
 namespace vexa::test {
@@ -29,12 +30,6 @@ namespace {
 const QString kTemplates = QStringLiteral(
     "TRootNode TTEMPLATES Caption='Шаблоны процессов'\n"
     "  TRootNode P001 Caption='Отжиг'\n");
-
-TRun Cli(const QStringList& args, const QString& workDir = {}) {
-  TRunOptions options;
-  options.WorkDir = workDir;
-  return RunProgram(QStringLiteral(VEXA_CLI_PATH), args, options);
-}
 
 // Every file of the folder's Config/ and Archives/ with its bytes.
 QMap<QString, QByteArray> Contents(const QString& dir) {
@@ -153,7 +148,7 @@ TEST_F(CliLockTest, WhileARunHoldsTheFolderOtherWritersAreRefusedAtOnceAndReader
   };
   for (const auto& w : writers) {
     SCOPED_TRACE(w.Name);
-    const TRun run = Cli(w.Args, w.WorkDir);
+    const TRun run = Cli(w.Args, {.WorkDir = w.WorkDir});
     EXPECT_EQ(run.Code, 1);
     EXPECT_TRUE(run.Err.contains(Busy())) << run.Err.toStdString();
     EXPECT_TRUE(run.Err.contains(QStringLiteral("ничего не записано"))) << run.Err.toStdString();

@@ -14,6 +14,7 @@
 #include "processes/model/CommandNode.h"
 #include "reports/model/ReportNode.h"
 #include "storage/TreeFiles.h"
+#include "support/Cli.h"
 #include "support/TestSupport.h"
 
 namespace vexa::test {
@@ -59,8 +60,6 @@ class CliRunTest : public TVexaTest {
     if (!text.open(QIODevice::ReadOnly)) return {};
     return FromCp1251(text.readAll()).split("\r\n", Qt::SkipEmptyParts);
   }
-
-  static TRun Cli(const QStringList& args) { return RunProgram(QStringLiteral(VEXA_CLI_PATH), args); }
 
   QString out;
 };

@@ -3,6 +3,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include "support/Cli.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -10,11 +11,10 @@ namespace {
 using vexa::test::TRun;
 
 // In an empty folder of its own.
+// In a folder of its own, so that nothing it writes lands among the tests' files.
 TRun Cli(const QStringList& args) {
   QTemporaryDir dir;
-  vexa::test::TRunOptions options;
-  options.WorkDir = dir.path();
-  return vexa::test::RunProgram(QStringLiteral(VEXA_CLI_PATH), args, options);
+  return vexa::test::Cli(args, {.WorkDir = dir.path()});
 }
 
 TEST(CliTest, DemoReadsAnswerLikeTheSimulatedNetwork) {

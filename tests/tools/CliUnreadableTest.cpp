@@ -18,6 +18,7 @@
 #include "storage/NetworkState.h"
 #include "storage/StreamWriter.h"
 #include "storage/TreeFiles.h"
+#include "support/Cli.h"
 #include "support/TestSupport.h"
 
 namespace vexa::test {
@@ -56,9 +57,7 @@ class CliUnreadableTest : public TVexaTest {
     EXPECT_NO_FAULTS(SaveNetworkState(Current()));
   }
 
-  TRun Cli(const QStringList& args) {
-    return RunProgram(QStringLiteral(VEXA_CLI_PATH), QStringList{"--demo", "--dir", Dir->path()} + args);
-  }
+  TRun Cli(const QStringList& args) { return test::Cli(QStringList{"--demo", "--dir", Dir->path()} + args); }
 };
 
 TEST_F(CliUnreadableTest, CommandsThatLoadTheStateRefuseAnUnreadableFileAndTouchNothing) {
