@@ -11,6 +11,7 @@
 #include "alarms/model/AlarmNode.h"
 #include "core/RegisterNode.h"
 #include "support/TestSupport.h"
+#include "support/Trees.h"
 
 namespace vexa::test {
 namespace {
@@ -29,17 +30,9 @@ class AlarmModelTest : public TVexaTest {
   void SetUp() override {
     TVexaTest::SetUp();
     Clock->SetNow(46363.5);  // 07.12.2026 12:00:00
-    auto* regulator = new TRootNode(Net().get());
-    regulator->SetName(QStringLiteral("D000"));
-    regulator->SetCaption(QStringLiteral("Печь"));
-    auto* channel = new TRootNode(regulator);
-    channel->SetName(QStringLiteral("D000C000"));
-    for (int r = 1; r <= 2; ++r) {
-      auto* reg = new TRegisterNode(channel);
-      reg->SetName(TCustomRegister::RegisterName(0, 0, r));
-      reg->SetCaption(QStringLiteral("Температура %1").arg(r));
-      reg->SetRegisterType(rtINT);
-    }
+    TRootNode& channel = AddChannelNode(AddRegulatorNode(*Net(), 0, QStringLiteral("Печь")), 0);
+    for (int r = 1; r <= 2; ++r)
+      AddRegisterNode(channel, r, {.Caption = QStringLiteral("Температура %1").arg(r)});
     Net()->SetEnabled(true);
   }
 

@@ -33,7 +33,8 @@ struct TRegisterSpec {
   TRegisterType Type = rtINT;  // the node alone starts as rtUnknown
   bool Enabled = false;        // polled
   bool Writable = false;
-  QString Last{};  // a value last read well
+  QString Last{};           // a value last read well
+  int LoggingInterval = 0;  // seconds; 0 keeps the node's own
 };
 
 // Register `number` of a channel made by AddChannelNode (its name gives the address).
@@ -44,6 +45,7 @@ inline TRegisterNode& AddRegisterNode(TRootNode& channel, int number, const TReg
   node->SetRegisterType(spec.Type);
   if (spec.Enabled) node->SetEnabled(true);
   if (spec.Writable) node->SetUserCanWRITE(true);
+  if (spec.LoggingInterval > 0) node->SetLoggingInterval(spec.LoggingInterval);
   if (!spec.Last.isNull()) {
     node->SetLastIOResult(iorOK);
     node->SetLastStringData(spec.Last);

@@ -16,6 +16,7 @@
 #include "storage/TreeFiles.h"
 #include "support/Cli.h"
 #include "support/TestSupport.h"
+#include "support/Trees.h"
 
 namespace vexa::test {
 namespace {
@@ -29,17 +30,9 @@ class CliRunTest : public TVexaTest {
     TVexaTest::SetUp();
     ASSERT_TRUE(QDir(Dir->path()).mkpath(QStringLiteral("Config")));
     Clock->SetNow(DateTimeFromQt(kStart));
-    auto* regulator = new TRootNode(Net().get());
-    regulator->SetName(QStringLiteral("D000"));
-    regulator->SetCaption(QStringLiteral("Печь"));
-    auto* channel = new TRootNode(regulator);
-    channel->SetName(QStringLiteral("D000C000"));
-    channel->SetCaption(QStringLiteral("Зона 1"));
-    auto* reg = new TRegisterNode(channel);
-    reg->SetName(kSetpoint);
-    reg->SetCaption(QStringLiteral("Уставка"));
-    reg->SetRegisterType(rtINT);
-    reg->SetUserCanWRITE(true);
+    TRootNode& zone =
+        AddChannelNode(AddRegulatorNode(*Net(), 0, QStringLiteral("Печь")), 0, QStringLiteral("Зона 1"));
+    AddRegisterNode(zone, 4, {.Caption = QStringLiteral("Уставка"), .Writable = true});  // kSetpoint
   }
 
   // Saves the trees and runs vexa-cli on them; its standard error (the trace) when it succeeded.
@@ -144,17 +137,8 @@ TEST_F(CliRunTest, AReportArchivesEveryFinishedWindowUnderItsName) {
 // second has sampled every second of its minute.
 TEST_F(CliRunTest, TheVirtualClockRunsItsSecondsWhateverTheLineTakes) {
   for (int address = 10; address < 30; ++address) {
-    auto* regulator = new TRootNode(Net().get());
-    regulator->SetName(QStringLiteral("D%1").arg(address, 3, 10, QChar('0')));
-    auto* channel = new TRootNode(regulator);
-    channel->SetName(regulator->Name() + QStringLiteral("C000"));
-    for (int r = 1; r <= 250; ++r) {
-      auto* reg = new TRegisterNode(channel);
-      reg->SetName(TCustomRegister::RegisterName(address, 0, r));
-      reg->SetRegisterType(rtINT);
-      reg->SetLoggingInterval(1);
-      reg->SetEnabled(true);
-    }
+    TRootNode& channel = AddChannelNode(AddRegulatorNode(*Net(), address), 0);
+    for (int r = 1; r <= 250; ++r) AddRegisterNode(channel, r, {.Enabled = true, .LoggingInterval = 1});
   }
   auto* report = new TReportNode(Reports().get());
   report->SetName(QStringLiteral("R0"));

@@ -17,6 +17,7 @@
 #include "core/SetupNode.h"
 #include "storage/TreeFiles.h"
 #include "support/TestSupport.h"
+#include "support/Trees.h"
 
 namespace vexa::test {
 namespace {
@@ -110,16 +111,9 @@ class LostLineTest : public TVexaTest {
     ASSERT_TRUE(QDir(Dir->path()).mkpath(QStringLiteral("Config")));
     link = Dir->filePath(QStringLiteral("line"));
     // Four registers of the simulated regulator 0, each read every second.
-    auto* regulator = new TRootNode(Net().get());
-    regulator->SetName(QStringLiteral("D000"));
-    auto* channel = new TRootNode(regulator);
-    channel->SetName(QStringLiteral("D000C000"));
-    for (int r = 1; r <= 4; ++r) {
-      auto* reg = new TRegisterNode(channel);
-      reg->SetName(TCustomRegister::RegisterName(0, 0, r));
-      reg->SetLoggingInterval(1);
-      reg->SetEnabled(true);
-    }
+    TRootNode& channel = AddChannelNode(AddRegulatorNode(*Net(), 0), 0);
+    for (int r = 1; r <= 4; ++r)
+      AddRegisterNode(channel, r, {.Type = rtUnknown, .Enabled = true, .LoggingInterval = 1});
     ASSERT_TRUE(SaveTreeFile(Current(), *Net()));
   }
 

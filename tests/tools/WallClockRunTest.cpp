@@ -16,6 +16,7 @@
 #include "core/RootNode.h"
 #include "storage/TreeFiles.h"
 #include "support/TestSupport.h"
+#include "support/Trees.h"
 
 namespace vexa::test {
 namespace {
@@ -30,17 +31,8 @@ class WallClockRunTest : public TVexaTest {
     TVexaTest::SetUp();
     ASSERT_TRUE(QFileInfo::exists(kFakeTime)) << "scripts/deps installs faketime";
     ASSERT_TRUE(QDir(Dir->path()).mkpath(QStringLiteral("Config")));
-    auto* regulator = new TRootNode(Net().get());
-    regulator->SetName(QStringLiteral("D000"));
-    auto* channel = new TRootNode(regulator);
-    channel->SetName(QStringLiteral("D000C000"));
-    for (int r = 1; r <= 4; ++r) {
-      auto* reg = new TRegisterNode(channel);
-      reg->SetName(TCustomRegister::RegisterName(0, 0, r));
-      reg->SetRegisterType(rtINT);
-      reg->SetLoggingInterval(1);
-      reg->SetEnabled(true);
-    }
+    TRootNode& channel = AddChannelNode(AddRegulatorNode(*Net(), 0), 0);
+    for (int r = 1; r <= 4; ++r) AddRegisterNode(channel, r, {.Enabled = true, .LoggingInterval = 1});
     for (TRootNode* root : {Net().get(), Tasks().get(), Reports().get()})
       ASSERT_TRUE(SaveTreeFile(Current(), *root));
     ASSERT_TRUE(QDir(other_.path()).mkpath(QStringLiteral("Config")));

@@ -20,6 +20,7 @@
 #include "support/Child.h"
 #include "support/RealMessageBox.h"
 #include "support/TestSupport.h"
+#include "support/Trees.h"
 #include "ui/ChannelUnit.h"
 #include "ui/LabelViews.h"
 #include "ui/LassoUnit.h"
@@ -43,11 +44,7 @@ class ChannelWindowTest : public TVexaTest {
     Settings()->SetDemo(true);
     ASSERT_TRUE(SaveTreeFile(Current(), *Settings()));  // the main window reads the settings from their file
 
-    auto* regulator = new TRootNode(Net().get());
-    regulator->SetName("D000");
-    channel = new TRootNode(regulator);
-    channel->SetName("D000C000");
-    channel->SetCaption(QStringLiteral("Канал 000"));
+    channel = &AddChannelNode(AddRegulatorNode(*Net(), 0), 0, QStringLiteral("Канал 000"));
     Add(0, "Регистр-идентификатор", rtBYTE, 0, false)->SetVisible(false);
     temperature = Add(1, "Температура", rtINT, 1, false);
     temperature->SetComments(QStringLiteral("Измеренная температура, °C"));
@@ -76,13 +73,10 @@ class ChannelWindowTest : public TVexaTest {
   }
 
   TRegisterNode* Add(int r, const char* caption, TRegisterType type, int digits, bool writable) {
-    auto* reg = new TRegisterNode(channel);
-    reg->SetName(TCustomRegister::RegisterName(0, 0, r));
-    reg->SetCaption(QString::fromUtf8(caption));
-    reg->SetRegisterType(type);
-    reg->SetDigits(digits);
-    reg->SetUserCanWRITE(writable);
-    return reg;
+    TRegisterNode& reg = AddRegisterNode(
+        *channel, r, {.Caption = QString::fromUtf8(caption), .Type = type, .Writable = writable});
+    reg.SetDigits(digits);
+    return &reg;
   }
 
   QTableWidget* Grid() const { return Child<QTableWidget>(*form, "channelGrid"); }

@@ -28,6 +28,7 @@
 #include "support/Child.h"
 #include "support/RealMessageBox.h"
 #include "support/TestSupport.h"
+#include "support/Trees.h"
 #include "ui/HistoryChart.h"
 #include "ui/HistoryUnit.h"
 #include "ui/LabelViews.h"
@@ -73,16 +74,9 @@ class HistoryWindowTest : public TVexaTest {
     Settings()->SetMNames({QStringLiteral("Котельная")});
     Settings()->SetMFiles({Dir->filePath("a.png")});
     ASSERT_TRUE(SaveTreeFile(Current(), *Settings()));
-    auto* d = new TRootNode(Net().get());
-    d->SetName("D001");
-    d->SetCaption(QStringLiteral("Печь"));
-    auto* channel = new TRootNode(d);
-    channel->SetName("D001C000");
-    channel->SetCaption(QStringLiteral("Зона 1"));
-    reg = new TRegisterNode(channel);
-    reg->SetName("D001C000R001");
-    reg->SetCaption(QStringLiteral("Температура"));
-    reg->SetRegisterType(rtINT);
+    TRootNode& channel =
+        AddChannelNode(AddRegulatorNode(*Net(), 1, QStringLiteral("Печь")), 0, QStringLiteral("Зона 1"));
+    reg = &AddRegisterNode(channel, 1, {.Caption = QStringLiteral("Температура")});
     form = std::make_unique<TMainForm>(Current());
     form->ShowHistory = [this](TLabelDisplay& l) { ShowLabelHistory(*form, l); };
     form->show();

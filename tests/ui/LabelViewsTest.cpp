@@ -25,6 +25,7 @@
 #include "storage/TreeFiles.h"
 #include "support/Child.h"
 #include "support/TestSupport.h"
+#include "support/Trees.h"
 #include "ui/LabelViews.h"
 #include "ui/LassoUnit.h"
 #include "ui/MainUnit.h"
@@ -59,18 +60,9 @@ class LabelViewsTest : public TVexaTest {
     return path;
   }
   void BuildNet() {
-    auto* d = new TRootNode(Net().get());
-    d->SetName("D001");
-    d->SetCaption(QStringLiteral("Печь"));
-    channel = new TRootNode(d);
-    channel->SetName("D001C000");
-    for (int r = 0; r < 3; ++r) {
-      auto* reg = new TRegisterNode(channel);
-      reg->SetName(TCustomRegister::RegisterName(1, 0, r));
-      reg->SetCaption(QStringLiteral("Т%1").arg(r));
-      reg->SetRegisterType(rtINT);
-      regs.push_back(reg);
-    }
+    channel = &AddChannelNode(AddRegulatorNode(*Net(), 1, QStringLiteral("Печь")), 0);
+    for (int r = 0; r < 3; ++r)
+      regs.push_back(&AddRegisterNode(*channel, r, {.Caption = QStringLiteral("Т%1").arg(r)}));
   }
   void Open() {
     form = std::make_unique<TMainForm>(Current());
