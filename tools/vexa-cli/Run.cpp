@@ -19,6 +19,7 @@
 #include <memory>
 #include <utility>
 
+#include "alarms/model/AlarmMonitor.h"
 #include "broker/BrokerLink.h"
 #include "core/ExecuterUnit.h"
 #include "core/LineWriter.h"
@@ -26,10 +27,10 @@
 #include "core/RegisterNode.h"
 #include "core/Services.h"
 #include "core/SetupNode.h"
+#include "historian/Historian.h"
 #include "storage/NetworkState.h"
 #include "storage/UnreadableFiles.h"
 #include "tools/vexa-cli/CliContext.h"
-#include "alarms/model/AlarmMonitor.h"
 #include "ui/model/TickRunner.h"
 
 namespace vexa::cli {
@@ -218,6 +219,9 @@ int Run(TCliContext& ctx, const QStringList& args) {
     if (!text.isEmpty()) Err(QStringLiteral("vexa-cli: ") + text);
   };
   alarms.Attach();
+  // Every read kept for years (Config/HISTORY.ini; on unless it says otherwise).
+  const auto historian = StartHistorian(
+      network, [](const QString& t) { Err(QStringLiteral("vexa-cli: ") + t); }, realClock != nullptr);
 
   std::unique_ptr<TBrokerLink> publisher;
   if (broker.Enabled()) {
@@ -246,6 +250,7 @@ int Run(TCliContext& ctx, const QStringList& args) {
     Err(QStringLiteral(
             "vexa-cli: %1; они сохранены в %2-spill и будут записаны в журнал при следующем запуске")
             .arg(alarms.JournalStatusText(), AlarmJournalPath(network.Dir())));
+  if (historian) historian->Finish(5000);
   int rc = 0;
   try {
     for (const QString& warning : SaveNetworkState(network).Texts())  // as at exit
