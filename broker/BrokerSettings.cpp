@@ -15,6 +15,7 @@
 #include <optional>
 
 #include "broker/Topics.h"
+#include "storage/IniValues.h"
 
 namespace vexa {
 
@@ -26,14 +27,8 @@ bool IsTopicLevelText(const QString& text) {
   return !text.contains(QLatin1Char('+')) && !text.contains(QLatin1Char('#')) && !text.contains(QChar(0));
 }
 
-// A value as the operator sees it in a message: the file's text, within reason.
-QString Shown(const QString& text) {
-  constexpr int kShown = 100;
-  return text.size() > kShown ? text.left(kShown) + QStringLiteral("…") : text;
-}
-
 QString KeyProblem(const QString& key, const QString& value, const QString& why) {
-  return QStringLiteral("MQTT.ini: ключ %1 = '%2' не подходит: %3.").arg(key, Shown(value), why);
+  return QStringLiteral("MQTT.ini: ключ %1 = '%2' не подходит: %3.").arg(key, ShownIniValue(value), why);
 }
 
 // A CA file is PEM: at least one certificate block. Read with a bound: a file that size is no CA.
@@ -44,28 +39,6 @@ bool IsCertificateFile(const QString& path) {
   const QByteArray text = f.read(kLongest);
   const qsizetype begin = text.indexOf("-----BEGIN CERTIFICATE-----");
   return begin >= 0 && text.indexOf("-----END CERTIFICATE-----", begin) > begin;
-}
-
-// The raw text of each key of the file as it stands, to refuse the toolkit's typed values
-// (@ByteArray, @Variant) before QSettings decodes them.
-QHash<QString, QString> RawValues(const QString& path) {
-  QHash<QString, QString> raw;
-  QFile f(path);
-  if (!f.open(QIODevice::ReadOnly)) return raw;
-  QString group;
-  while (!f.atEnd()) {
-    const QString line = QString::fromUtf8(f.readLine()).trimmed();
-    if (line.startsWith(QLatin1Char('[')) && line.endsWith(QLatin1Char(']'))) {
-      group = line.mid(1, line.size() - 2);
-      continue;
-    }
-    const qsizetype eq = line.indexOf(QLatin1Char('='));
-    if (eq <= 0 || line.startsWith(QLatin1Char(';')) || line.startsWith(QLatin1Char('#'))) continue;
-    const QString key = line.left(eq).trimmed();
-    raw.insert(group.isEmpty() || group == QLatin1String("General") ? key : group + QLatin1Char('/') + key,
-               line.mid(eq + 1).trimmed());
-  }
-  return raw;
 }
 
 }  // namespace
@@ -99,7 +72,7 @@ QStringList TBrokerSettings::Problems() const {
     problems << QStringLiteral(
                     "Адрес брокера '%1' не подходит: нужен mqtt://узел[:порт] или "
                     "mqtts://узел[:порт].")
-                    .arg(Shown(Url));
+                    .arg(ShownIniValue(Url));
   if (!Password.isEmpty() && User.isEmpty())
     problems << QStringLiteral("Пароль задан без имени пользователя.");
   if (User.toUtf8().size() > kMaxMqttStringBytes)
@@ -109,14 +82,15 @@ QStringList TBrokerSettings::Problems() const {
   if (!CaFile.isEmpty()) {
     const QFileInfo ca(CaFile);
     if (!ca.isFile() || !ca.isReadable())
-      problems << QStringLiteral("Сертификат центра '%1' не найден или не читается.").arg(Shown(CaFile));
+      problems
+          << QStringLiteral("Сертификат центра '%1' не найден или не читается.").arg(ShownIniValue(CaFile));
     else if (!IsCertificateFile(CaFile))
-      problems << QStringLiteral("Файл %1 не является сертификатом (PEM).").arg(Shown(CaFile));
+      problems << QStringLiteral("Файл %1 не является сертификатом (PEM).").arg(ShownIniValue(CaFile));
   }
   if (!TopicRoot.isEmpty())
     if (const QString problem = TopicRootProblem(TopicRoot); !problem.isEmpty()) problems << problem;
   if (!IsTopicLevelText(ClientId))
-    problems << QStringLiteral("Имя клиента '%1' не подходит: без '+' и '#'.").arg(Shown(ClientId));
+    problems << QStringLiteral("Имя клиента '%1' не подходит: без '+' и '#'.").arg(ShownIniValue(ClientId));
   else if (ClientId.toUtf8().size() > kMaxMqttStringBytes)
     problems << QStringLiteral("Имя клиента слишком длинное: %1 байт, можно не больше %2.")
                     .arg(ClientId.toUtf8().size())
@@ -150,7 +124,7 @@ TBrokerSettings LoadBrokerSettings(const QString& programFolder) {
   TBrokerSettings s;
   const QString path = BrokerSettingsPath(programFolder);
   if (!QFileInfo::exists(path)) return s;
-  const QHash<QString, QString> raw = RawValues(path);
+  const QHash<QString, QString> raw = RawIniValues(path);
   QSettings ini(path, QSettings::IniFormat);
   if (ini.status() != QSettings::NoError) {
     s.FileProblems << QStringLiteral("MQTT.ini: файл %1 не читается как INI.").arg(path);
@@ -162,27 +136,15 @@ TBrokerSettings LoadBrokerSettings(const QString& programFolder) {
       QStringLiteral("QueueBound"), QStringLiteral("Writes"),    QStringLiteral("Discovery")};
   for (const QString& key : ini.allKeys()) {
     const bool ours = key.startsWith(kGroup + QLatin1Char('/')) && known.contains(key.mid(kGroup.size() + 1));
-    if (!ours) s.FileProblems << QStringLiteral("MQTT.ini: неизвестный ключ %1.").arg(Shown(key));
+    if (!ours) s.FileProblems << QStringLiteral("MQTT.ini: неизвестный ключ %1.").arg(ShownIniValue(key));
   }
   // The text of a key, or null when it has none fit to take (the problem is noted).
   const auto text = [&](const QString& name) -> std::optional<QString> {
+    QString why;
     const QString key = kGroup + QLatin1Char('/') + name;
-    if (!ini.contains(key)) return QString();
-    const QString rawText = raw.value(key);
-    if (rawText.startsWith(QLatin1Char('@')) && !rawText.startsWith(QLatin1String("@@"))) {
-      s.FileProblems << KeyProblem(name, rawText, QStringLiteral("нужен текст, а не значение @-типа"));
-      return std::nullopt;
-    }
-    const QVariant v = ini.value(key);
-    // From the file a value is text; a file this process wrote may still be held typed.
-    const int type = v.typeId();
-    const bool plain = type == QMetaType::QString || type == QMetaType::Int || type == QMetaType::LongLong ||
-                       type == QMetaType::Bool || type == QMetaType::Double;
-    if (!plain) {
-      s.FileProblems << KeyProblem(name, rawText, QStringLiteral("нужен текст (запятые в кавычках)"));
-      return std::nullopt;
-    }
-    return v.toString();
+    std::optional<QString> v = IniText(ini, raw, key, &why);
+    if (!v) s.FileProblems << KeyProblem(name, raw.value(key), why);
+    return v;
   };
   const auto take = [&](const QString& name, QString& field) {
     if (const auto v = text(name)) field = *v;

@@ -642,4 +642,15 @@ int TCustomRegister::WRElapsed() const {
   return ElapsedSeconds(wrTime_);
 }
 
+double LastNumber(const TCustomRegister& reg) {
+  const QString& text = reg.LastStringData();
+  const QChar separator = FormatSettings().DecimalSeparator;
+  bool ok = false;
+  // Whole numbers, the most of them, are read without a copy.
+  const double value = separator != QLatin1Char('.') && text.contains(separator)
+                           ? QString(text).replace(separator, QLatin1Char('.')).toDouble(&ok)
+                           : text.toDouble(&ok);
+  return ok ? value : std::numeric_limits<double>::quiet_NaN();
+}
+
 }  // namespace vexa

@@ -147,4 +147,7 @@ class TCustomRegister : public TRootNode {
   std::shared_ptr<TRegisterLife> life_;
 };
 
+// A register's last text value as a number; NaN for "***" or a text that is none.
+double LastNumber(const TCustomRegister& reg);
+
 }  // namespace vexa

@@ -11,6 +11,7 @@
 #include <cmath>
 
 #include "core/Services.h"
+#include "storage/DatabaseFiles.h"
 
 namespace vexa {
 
@@ -36,28 +37,8 @@ const char* const kLaterColumns[][2] = {{"asked", "TEXT"}, {"outcome", "TEXT"}, 
 // What no journal is without: a table of that name lacking one is another program's.
 const char* const kNeededColumns[] = {"at", "name", "condition", "event", "state"};
 
-// SQLite's primary result codes that tell what to do.
-constexpr int kSqliteBusy = 5;
-constexpr int kSqliteLocked = 6;
-constexpr int kSqliteIoErr = 10;
-constexpr int kSqliteCorrupt = 11;
-constexpr int kSqliteFull = 13;
-constexpr int kSqliteNotADb = 26;
-
 TJournalTrouble TroubleOf(const QSqlError& error) {
-  switch (error.nativeErrorCode().toInt() & 0xff) {
-    case kSqliteBusy:
-    case kSqliteLocked:
-      return TJournalTrouble::Locked;
-    case kSqliteFull:
-    case kSqliteIoErr:
-      return TJournalTrouble::Full;
-    case kSqliteCorrupt:
-    case kSqliteNotADb:
-      return TJournalTrouble::Damaged;
-    default:
-      return TJournalTrouble::Failed;
-  }
+  return SqliteTrouble(error.nativeErrorCode().toInt());
 }
 
 }  // namespace
@@ -448,21 +429,7 @@ long long TAlarmJournal::Count() {
 }
 
 QString TAlarmJournal::SetAside(const QString& path, QString* why) {
-  const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
-  QString aside = path + QStringLiteral(".damaged-") + stamp;
-  for (int n = 2; QFileInfo::exists(aside) || QFileInfo(aside).isSymLink(); ++n)
-    aside = path + QStringLiteral(".damaged-%1-%2").arg(stamp).arg(n);
-  if (!QDir().rename(path, aside)) {
-    if (why != nullptr) *why = QStringLiteral("не переименовать %1 в %2").arg(path, aside);
-    return {};
-  }
-  // The log and the index belong to the damaged file: a fresh journal must not read them.
-  for (const char* tail : {"-wal", "-shm", "-journal"})
-    if (QFileInfo::exists(path + QLatin1String(tail))) {
-      if (!QFile::rename(path + QLatin1String(tail), aside + QLatin1String(tail)))
-        QFile::remove(path + QLatin1String(tail));
-    }
-  return aside;
+  return SetDatabaseAside(path, why);
 }
 
 }  // namespace vexa

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "alarms/model/AlarmModel.h"
+#include "storage/DatabaseFiles.h"
 
 class QSqlError;
 class QSqlQuery;
@@ -26,9 +27,6 @@ QString AlarmJournalPath(const QString& folder);
 // Whether a file of the archive folder is the journal's (the database, its log, its index, the
 // events waiting to be written, a damaged journal kept aside): never a report archive.
 bool IsAlarmJournalFile(const QString& fileName);
-
-// What kept the journal from its work, as far as the operator can act on it.
-enum class TJournalTrouble { None, Missing, Locked, Full, Damaged, Failed };
 
 struct TJournalQuery {
   std::optional<double> From;  // local date-times, inclusive

@@ -1,7 +1,5 @@
 #include "alarms/model/AlarmJournalWriter.h"
 
-#include <unistd.h>
-
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
@@ -261,20 +259,11 @@ bool TAlarmJournalWriter::WriteWaiting(bool first) {
 }
 
 void TAlarmJournalWriter::SpillWaiting() {
-  const QString path = SpillPath(options_.Path);
   // A spill file that lost its earlier part (events dropped past the bound) is written anew.
-  QFile file(path);
-  if (!file.open(QIODevice::WriteOnly | QIODevice::Append)) return;
-  const qint64 before = file.size();
   QByteArray bytes;
   for (const TPending& p : waiting_)
     if (!p.Spilled) bytes += SpillLine(p.Event);
-  if (bytes.isEmpty()) return;
-  // A line cut by a full disk is taken back, so the next one starts whole.
-  if (file.write(bytes) != bytes.size() || !file.flush() || ::fsync(file.handle()) != 0) {
-    file.resize(before);
-    return;
-  }
+  if (bytes.isEmpty() || !AppendSynced(SpillPath(options_.Path), bytes)) return;
   for (TPending& p : waiting_) p.Spilled = true;
 }
 

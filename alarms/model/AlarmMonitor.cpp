@@ -4,12 +4,12 @@
 #include <algorithm>
 #include <cmath>
 
+#include "alarms/model/AlarmLimits.h"
+#include "alarms/model/AlarmNode.h"
 #include "core/CustomRegister.h"
 #include "core/Network.h"
 #include "core/RootNode.h"
 #include "core/Services.h"
-#include "alarms/model/AlarmLimits.h"
-#include "alarms/model/AlarmNode.h"
 
 namespace vexa {
 
@@ -17,18 +17,6 @@ namespace {
 
 constexpr TAlarmCondition kLimitConditions[4] = {TAlarmCondition::HiHi, TAlarmCondition::Hi,
                                                  TAlarmCondition::Lo, TAlarmCondition::LoLo};
-
-// A register's last value as a number; NaN for "***" or a text that is none.
-double ValueOf(const TCustomRegister& reg) {
-  const QString& text = reg.LastStringData();
-  const QChar separator = FormatSettings().DecimalSeparator;
-  bool ok = false;
-  // Whole numbers, the most of them, are read without a copy.
-  const double value = separator != QLatin1Char('.') && text.contains(separator)
-                           ? QString(text).replace(separator, QLatin1Char('.')).toDouble(&ok)
-                           : text.toDouble(&ok);
-  return ok ? value : kNoValue;
-}
 
 // The registers under a node, in the tree's order.
 void CollectRegisters(const TComponent& node, std::vector<const TCustomRegister*>& out) {
@@ -366,7 +354,7 @@ void TAlarmMonitor::Read(const TCustomRegister& reg) {
     Apply(*comm.Record, comm.Record->Alarm.Evaluate(tick, silent, comm.Record->Delay), now, kNoValue);
   }
   if (!w.Limits) return;
-  const double value = ok ? ValueOf(reg) : kNoValue;
+  const double value = ok ? LastNumber(reg) : kNoValue;
   for (int k = 0; k < 4; ++k) {
     TRecord& record = *w.Records[k];
     if (std::isnan(value)) {

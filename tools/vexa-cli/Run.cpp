@@ -27,6 +27,7 @@
 #include "core/RegisterNode.h"
 #include "core/Services.h"
 #include "core/SetupNode.h"
+#include "historian/Historian.h"
 #include "storage/NetworkState.h"
 #include "storage/UnreadableFiles.h"
 #include "tools/vexa-cli/CliContext.h"
@@ -223,6 +224,9 @@ int Run(TCliContext& ctx, const QStringList& args) {
     if (!text.isEmpty()) Err(QStringLiteral("vexa-cli: ") + text);
   };
   alarms.Attach();
+  // Every read kept for years (Config/HISTORY.ini; on unless it says otherwise).
+  const auto historian = StartHistorian(
+      network, [](const QString& t) { Err(QStringLiteral("vexa-cli: ") + t); }, realClock != nullptr);
 
   std::unique_ptr<TBrokerLink> publisher;
   if (broker.Enabled()) {
@@ -251,6 +255,7 @@ int Run(TCliContext& ctx, const QStringList& args) {
     Err(QStringLiteral(
             "vexa-cli: %1; они сохранены в %2-spill и будут записаны в журнал при следующем запуске")
             .arg(alarms.JournalStatusText(), AlarmJournalPath(network.Dir())));
+  if (historian) historian->Finish(5000);
   int rc = 0;
   try {
     for (const QString& warning : SaveNetworkState(network).Texts())  // as at exit

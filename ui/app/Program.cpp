@@ -13,6 +13,7 @@
 #include "core/ExecuterUnit.h"
 #include "core/Network.h"
 #include "core/Services.h"
+#include "historian/Historian.h"
 #include "processes/gui/CycloEditUnit.h"
 #include "processes/gui/TasksUnit.h"
 #include "reports/gui/PrintPreviewUnit.h"
@@ -139,6 +140,8 @@ void TProgram::CreateWindows() {
     created_ << QString::fromUtf8(step.Caption);
   }
   StartAlarms();
+  historian_ = StartHistorian(
+      *network_, [main = mainForm_.get()](const QString& text) { main->ShowLineNotice(text, false); });
 }
 
 void TProgram::StartAlarms() {
@@ -361,6 +364,7 @@ void TProgram::Shutdown() {
   ticks_.reset();
   alarmTick_.reset();
   StopBroker();
+  if (historian_) historian_->Finish(2000);
   waitForm_.reset();
   windows_.clear();
   mainForm_.reset();

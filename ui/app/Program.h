@@ -123,6 +123,8 @@ class TProgram : public QObject {
   // Observed by the windows, so it goes after them.
   std::unique_ptr<TAlarmMonitor> alarms_;
   std::unique_ptr<class QTimer> alarmTick_;
+  // Follows the network's reads; goes before it.
+  std::unique_ptr<class THistorian> historian_;
   // Follows the network and the alarms, so it goes before both.
   std::unique_ptr<class TBrokerLink> broker_;
   int brokerAlarms_ = 0;  // its ticket among the alarms' observers

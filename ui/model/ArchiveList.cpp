@@ -6,14 +6,15 @@
 #include <algorithm>
 #include <exception>
 
+#include "alarms/model/AlarmJournal.h"
 #include "core/ImageIndex.h"
+#include "historian/HistoryStore.h"
 #include "reports/model/ReportArchives.h"
 #include "reports/model/ReportNode.h"
 #include "storage/ArchiveText.h"
 #include "storage/AtomicFile.h"
 #include "storage/CompoundFile.h"
 #include "storage/TreeFiles.h"
-#include "alarms/model/AlarmJournal.h"
 
 namespace vexa {
 
@@ -28,7 +29,7 @@ QStringList ListArchiveFiles(const QString& folder) {
   if (!dir.exists()) return {};
   QStringList names;
   for (const QString& name : dir.entryList(QDir::Files | QDir::Hidden, QDir::NoSort))
-    if (!IsReplaceTemporary(name) && !IsAlarmJournalFile(name)) names << name;
+    if (!IsReplaceTemporary(name) && !IsAlarmJournalFile(name) && !IsHistoryFile(name)) names << name;
   std::sort(names.begin(), names.end(), [](const QString& a, const QString& b) {
     const int byLetters = QString::compare(a, b, Qt::CaseInsensitive);
     return byLetters != 0 ? byLetters < 0 : a < b;

@@ -1,0 +1,103 @@
+#include "historian/HistorySettings.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSettings>
+#include <optional>
+
+#include "storage/IniValues.h"
+
+namespace vexa {
+
+namespace {
+
+const QString kGroup = QStringLiteral("History");
+
+QString KeyProblem(const QString& key, const QString& value, const QString& why) {
+  return QStringLiteral("HISTORY.ini: ключ %1 = '%2' не подходит: %3.").arg(key, ShownIniValue(value), why);
+}
+
+}  // namespace
+
+QStringList THistorySettings::Problems() const {
+  QStringList problems = FileProblems;
+  if (Backend == THistoryBackend::Postgresql && !Url.startsWith(QLatin1String("postgresql://")))
+    problems << QStringLiteral(
+        "HISTORY.ini: для Backend=postgresql нужен Url вида postgresql://user@host/db.");
+  if (Backend == THistoryBackend::Postgresql)
+    problems << QStringLiteral("HISTORY.ini: хранилище postgresql в этой сборке не поддерживается.");
+  if (!(Tiers.RawDays <= Tiers.MinuteDays && Tiers.MinuteDays <= Tiers.HourDays))
+    problems << QStringLiteral("HISTORY.ini: сроки должны идти по порядку: RawDays ≤ MinuteDays ≤ HourDays.");
+  return problems;
+}
+
+QString HistorySettingsPath(const QString& programFolder) {
+  return QDir(programFolder).filePath(QStringLiteral("Config/HISTORY.ini"));
+}
+
+THistorySettings LoadHistorySettings(const QString& programFolder) {
+  THistorySettings s;
+  const QString path = HistorySettingsPath(programFolder);
+  if (!QFileInfo::exists(path)) return s;
+  const QHash<QString, QString> raw = RawIniValues(path);
+  QSettings ini(path, QSettings::IniFormat);
+  if (ini.status() != QSettings::NoError) {
+    s.FileProblems << QStringLiteral("HISTORY.ini: файл %1 не читается как INI.").arg(path);
+    return s;
+  }
+  const QStringList known{QStringLiteral("Enabled"),    QStringLiteral("Backend"),
+                          QStringLiteral("Url"),        QStringLiteral("RawDays"),
+                          QStringLiteral("MinuteDays"), QStringLiteral("HourDays")};
+  for (const QString& key : ini.allKeys()) {
+    const bool ours = key.startsWith(kGroup + QLatin1Char('/')) && known.contains(key.mid(kGroup.size() + 1));
+    if (!ours) s.FileProblems << QStringLiteral("HISTORY.ini: неизвестный ключ %1.").arg(ShownIniValue(key));
+  }
+  // A key's trimmed text, empty when absent; null when it is no plain text (the problem noted).
+  const auto text = [&](const QString& name) -> std::optional<QString> {
+    QString why;
+    const QString key = kGroup + QLatin1Char('/') + name;
+    std::optional<QString> v = IniText(ini, raw, key, &why);
+    if (!v) {
+      s.FileProblems << KeyProblem(name, raw.value(key), why);
+      return v;
+    }
+    return v->trimmed();
+  };
+  if (const auto v = text(QStringLiteral("Enabled")); v && !v->isEmpty()) {
+    const QString word = v->toLower();
+    if (word == QLatin1String("true") || word == QLatin1String("1"))
+      s.Enabled = true;
+    else if (word == QLatin1String("false") || word == QLatin1String("0"))
+      s.Enabled = false;
+    else
+      s.FileProblems << KeyProblem(QStringLiteral("Enabled"), *v, QStringLiteral("нужно true или false"));
+  }
+  if (const auto v = text(QStringLiteral("Backend")); v && !v->isEmpty()) {
+    const QString word = v->toLower();
+    if (word == QLatin1String("sqlite"))
+      s.Backend = THistoryBackend::Sqlite;
+    else if (word == QLatin1String("postgresql"))
+      s.Backend = THistoryBackend::Postgresql;
+    else
+      s.FileProblems << KeyProblem(QStringLiteral("Backend"), *v,
+                                   QStringLiteral("нужно sqlite или postgresql"));
+  }
+  if (const auto v = text(QStringLiteral("Url"))) s.Url = *v;
+  const auto days = [&](const QString& name, int& field) {
+    const auto v = text(name);
+    if (!v || v->isEmpty()) return;
+    bool ok = false;
+    const int value = v->toInt(&ok);
+    if (ok && value >= 1 && value <= kMaxHistoryDays)
+      field = value;
+    else
+      s.FileProblems << KeyProblem(name, *v,
+                                   QStringLiteral("нужно целое число дней от 1 до %1").arg(kMaxHistoryDays));
+  };
+  days(QStringLiteral("RawDays"), s.Tiers.RawDays);
+  days(QStringLiteral("MinuteDays"), s.Tiers.MinuteDays);
+  days(QStringLiteral("HourDays"), s.Tiers.HourDays);
+  return s;
+}
+
+}  // namespace vexa
