@@ -145,11 +145,13 @@ int Search(TCliContext& ctx, const QStringList& args) {
             for (int i = 0; i < netRoot->NodeCount(); ++i) channels += netRoot->Node(i)->NodeCount();
             return channels;
           }())
-          .arg(stopped ? QStringLiteral(" (stopped)") : QString()));
+          .arg(stopped ? QStringLiteral(" (stopped)") : QString()),
+      TPriority::Info);
   Err(QStringLiteral("exchanges failed after all attempts: %1, answered only when repeated: %2")
           .arg(result.Failed)
-          .arg(result.Retried));
-  for (int address : result.Partial) Err(PartialAnswerText(address));
+          .arg(result.Retried),
+      TPriority::Info);
+  for (int address : result.Partial) Err(PartialAnswerText(address), TPriority::Warning);
 
   std::fputs(NetworkDescription(*netRoot).toUtf8().constData(), stdout);
   std::fflush(stdout);
@@ -172,7 +174,7 @@ int Search(TCliContext& ctx, const QStringList& args) {
       Err(QStringLiteral("vexa-cli: could not write %1").arg(netFile));
       return 1;
     }
-    Err(QStringLiteral("written: %1").arg(netFile));
+    Err(QStringLiteral("written: %1").arg(netFile), TPriority::Info);
   }
   return 0;
 }
