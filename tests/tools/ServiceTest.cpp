@@ -7,10 +7,8 @@
 #include <signal.h>
 #include <sys/ptrace.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -32,24 +30,17 @@
 namespace vexa::test {
 namespace {
 
-using cli::PollStatusText;
-using cli::TServiceNotifier;
-
 TEST(PollStatusTextTest, TellsTheRegistersInRussianAndTheRoundInSeconds) {
   const struct {
     int Registers;
     std::optional<double> Cycle;
     const char* Text;
-  } cases[] = {
-      {0, std::nullopt, "опрос: 0 регистров"},     {1, std::nullopt, "опрос: 1 регистр"},
-      {3, std::nullopt, "опрос: 3 регистра"},      {11, std::nullopt, "опрос: 11 регистров"},
-      {14, std::nullopt, "опрос: 14 регистров"},   {21, std::nullopt, "опрос: 21 регистр"},
-      {112, std::nullopt, "опрос: 112 регистров"}, {75, 3.0, "опрос: 75 регистров, 3 с"},
-      {4, 1.46, "опрос: 4 регистра, 1,5 с"},       {4, 9.97, "опрос: 4 регистра, 10 с"},
-      {4, 12.4, "опрос: 4 регистра, 12 с"},        {4, 0.04, "опрос: 4 регистра, 0 с"},
-  };
-  for (const auto& c : cases)
-    EXPECT_EQ(PollStatusText(c.Registers, c.Cycle), QString::fromUtf8(c.Text)) << c.Registers;
+  } cases[] = {{0, {}, "опрос: 0 регистров"},         {1, {}, "опрос: 1 регистр"},
+               {3, {}, "опрос: 3 регистра"},          {11, {}, "опрос: 11 регистров"},
+               {14, {}, "опрос: 14 регистров"},       {21, {}, "опрос: 21 регистр"},
+               {75, 3.0, "опрос: 75 регистров, 3 с"}, {4, 1.46, "опрос: 4 регистра, 1,5 с"},
+               {4, 9.97, "опрос: 4 регистра, 10 с"},  {112, 12.4, "опрос: 112 регистров, 12 с"}};
+  for (const auto& c : cases) EXPECT_EQ(cli::PollStatusText(c.Registers, c.Cycle), QString::fromUtf8(c.Text));
 }
 
 class ServiceNotifierTest : public TVexaTest {};
@@ -57,62 +48,41 @@ class ServiceNotifierTest : public TVexaTest {};
 // A ping for each look that finds the poller moved on, none while it stands still (the status then
 // says since when); the round is the mean time between two reads of one register.
 TEST_F(ServiceNotifierTest, PingsOnlyWhenThePollerMovesOnAndMeasuresTheRound) {
-  auto* regulator = new TRootNode(Net().get());
-  regulator->SetName(QStringLiteral("D000"));
   std::vector<TRegisterNode*> regs;
   for (int r = 1; r <= 3; ++r) {
-    regs.push_back(new TRegisterNode(regulator));
+    regs.push_back(new TRegisterNode(Net().get()));
     regs.back()->SetName(TCustomRegister::RegisterName(0, 0, r));
     regs.back()->SetEnabled(r != 3);
   }
-  std::vector<QByteArray> sent;
+  std::vector<QString> sent;
   uint64_t progress = 0;
-  TServiceNotifier notifier(
-      *Network, [&sent](const QByteArray& m) { sent.push_back(m); }, 2000000);
+  cli::TServiceNotifier notifier(
+      *Network, [&](const QByteArray& m) { sent.push_back(QString::fromUtf8(m)); }, 2000000);
   notifier.Progress = [&progress] { return progress; };
   EXPECT_EQ(notifier.LookIntervalMs(), 1000);
   notifier.Ready();
-  ASSERT_EQ(sent.size(), 1U);
-  EXPECT_EQ(QString::fromUtf8(sent[0]), QStringLiteral("READY=1\nSTATUS=опрос: 2 регистра"));
-
-  // Read at 0, 3 and 5 s: periods of 3 and 2 s.
-  for (int round = 0; round < 3; ++round) {
+  EXPECT_EQ(sent.back(), QStringLiteral("READY=1\nSTATUS=опрос: 2 регистра"));
+  for (const int ms : {3000, 2000, 2000}) {  // reads at 0, 3 and 5 s
     for (TRegisterNode* reg : regs) Network->RegisterRead.Notify(*reg);
-    Clock->Advance(round == 0 ? 3000 : 2000);
+    Clock->Advance(ms);
     ++progress;
   }
-  auto look = [&] {
-    const size_t before = sent.size();
-    notifier.Look();
-    return sent.size() > before ? QString::fromUtf8(sent.back()) : QString();
+  const std::pair<int, const char*> looks[] = {
+      {0, "WATCHDOG=1\nSTATUS=опрос: 2 регистра, 2,5 с"},
+      {1000, "STATUS=опрос стоит уже 1 с"},
+      {1000, "STATUS=опрос стоит уже 2 с"},
+      {-1, "WATCHDOG=1\nSTATUS=опрос: 2 регистра, 2,5 с"},
+      {-1, "WATCHDOG=1"},  // the status as it was
   };
-  EXPECT_EQ(look(), QStringLiteral("WATCHDOG=1\nSTATUS=опрос: 2 регистра, 2,5 с"));
-  Clock->Advance(1000);
-  EXPECT_EQ(look(), QStringLiteral("STATUS=опрос стоит уже 1 с"));
-  Clock->Advance(1000);
-  EXPECT_EQ(look(), QStringLiteral("STATUS=опрос стоит уже 2 с"));
-  ++progress;
-  EXPECT_EQ(look(), QStringLiteral("WATCHDOG=1\nSTATUS=опрос: 2 регистра, 2,5 с"))
-      << "the round as last measured";
-  ++progress;
-  EXPECT_EQ(look(), QStringLiteral("WATCHDOG=1")) << "the status as it was";
+  for (const auto& [advance, message] : looks) {
+    if (advance < 0) ++progress;
+    if (advance > 0) Clock->Advance(advance);
+    sent.clear();
+    notifier.Look();
+    EXPECT_EQ(sent, std::vector<QString>{QString::fromUtf8(message)});
+  }
   notifier.Stopping();
-  EXPECT_EQ(sent.back(), QByteArray("STOPPING=1"));
-
-  // Without a watchdog only the status, every 10 s.
-  TServiceNotifier plain(
-      *Network, [&sent](const QByteArray& m) { sent.push_back(m); }, 0);
-  plain.Progress = [&progress] { return progress; };
-  EXPECT_EQ(plain.LookIntervalMs(), 10000);
-  plain.Ready();
-  ++progress;
-  Network->RegisterRead.Notify(*regs[0]);
-  Clock->Advance(4000);
-  Network->RegisterRead.Notify(*regs[0]);
-  const size_t before = sent.size();
-  plain.Look();
-  ASSERT_EQ(sent.size(), before + 1);
-  EXPECT_EQ(QString::fromUtf8(sent.back()), QStringLiteral("STATUS=опрос: 2 регистра, 4 с"));
+  EXPECT_EQ(sent.back(), QStringLiteral("STOPPING=1"));
 }
 
 // A datagram socket of the test's own as NOTIFY_SOCKET, read as systemd reads it.
@@ -122,37 +92,29 @@ class TNotifySocket {
     fd_.Reset(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
-    EXPECT_LT(path_.size(), static_cast<qsizetype>(sizeof address.sun_path));
-    std::memcpy(address.sun_path, path_.constData(), static_cast<size_t>(path_.size()));
+    std::strncpy(address.sun_path, path_.constData(), sizeof address.sun_path - 1);
     EXPECT_EQ(::bind(fd_.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0)
         << std::strerror(errno);
   }
   const QByteArray& Path() const { return path_; }
-  // The messages that came within ms.
-  std::vector<QByteArray> Receive(int ms) {
+  // The messages that come within ms, or until one holds `wanted`.
+  std::vector<QByteArray> Receive(int ms, const QByteArray& wanted = {}) {
     std::vector<QByteArray> messages;
     QElapsedTimer waited;
     waited.start();
     for (qint64 left = ms; left > 0; left = ms - waited.elapsed()) {
       pollfd p{fd_.Get(), POLLIN, 0};
-      if (::poll(&p, 1, static_cast<int>(left)) <= 0) continue;
       char buffer[4096];
+      if (::poll(&p, 1, static_cast<int>(left)) <= 0) continue;
       const ssize_t n = ::recv(fd_.Get(), buffer, sizeof buffer, 0);
       if (n > 0) messages.emplace_back(buffer, static_cast<int>(n));
+      if (!wanted.isEmpty() && n > 0 && messages.back().contains(wanted)) break;
     }
     return messages;
   }
-  // Reads until a message holds `wanted`, for at most ms; every message read goes to `log`.
-  bool WaitFor(const QByteArray& wanted, int ms, std::vector<QByteArray>& log) {
-    QElapsedTimer waited;
-    waited.start();
-    while (waited.elapsed() < ms) {
-      for (const QByteArray& m : Receive(50)) {
-        log.push_back(m);
-        if (m.contains(wanted)) return true;
-      }
-    }
-    return false;
+  bool WaitFor(const QByteArray& wanted, int ms) {
+    const std::vector<QByteArray> got = Receive(ms, wanted);
+    return !got.empty() && got.back().contains(wanted);
   }
 
  private:
@@ -160,95 +122,42 @@ class TNotifySocket {
   TFileDescriptor fd_;
 };
 
-// An environment variable for the scope: the children started meanwhile inherit it.
-class TScopedEnv {
- public:
-  TScopedEnv(const char* name, const QByteArray& value) : name_(name) {
-    if (qEnvironmentVariableIsSet(name)) kept_ = qgetenv(name);
-    if (value.isNull())
-      qunsetenv(name);
-    else
-      qputenv(name, value);
-  }
-  ~TScopedEnv() {
-    if (kept_)
-      qputenv(name_, *kept_);
-    else
-      qunsetenv(name_);
-  }
-  TScopedEnv(const TScopedEnv&) = delete;
-  TScopedEnv& operator=(const TScopedEnv&) = delete;
-
- private:
-  const char* name_;
-  std::optional<QByteArray> kept_;
-};
-
-int CountOf(const std::vector<QByteArray>& messages, const QByteArray& line) {
-  int n = 0;
-  for (const QByteArray& m : messages) n += m.split('\n').count(line);
-  return static_cast<int>(n);
+int Holding(const std::vector<QByteArray>& messages, const QByteArray& part) {
+  return static_cast<int>(std::count_if(messages.begin(), messages.end(),
+                                        [&part](const QByteArray& m) { return m.contains(part); }));
 }
 
 // The thread of `pid` named so, by /proc; -1 when there is none.
 int ThreadNamed(int pid, const QByteArray& name) {
-  const QString tasks = QStringLiteral("/proc/%1/task").arg(pid);
+  const QString tasks = QStringLiteral("/proc/%1/task/").arg(pid);
   for (const QString& tid : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-    QFile comm(tasks + '/' + tid + QStringLiteral("/comm"));
+    QFile comm(tasks + tid + QStringLiteral("/comm"));
     if (comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == name) return tid.toInt();
   }
   return -1;
 }
-
-// One thread of a child held still, as a thread stuck in the kernel is, while the others run on:
-// stopped under ptrace, and let go with it.
-class TThreadHold {
- public:
-  explicit TThreadHold(int tid) : tid_(tid) {
-    if (::ptrace(PTRACE_SEIZE, tid, nullptr, nullptr) != 0) {
-      error_ = std::strerror(errno);
-      return;
-    }
-    int status = 0;
-    held_ = ::ptrace(PTRACE_INTERRUPT, tid, nullptr, nullptr) == 0 &&
-            ::waitpid(tid, &status, __WALL) == tid && WIFSTOPPED(status);
-  }
-  ~TThreadHold() { Release(); }
-  TThreadHold(const TThreadHold&) = delete;
-  TThreadHold& operator=(const TThreadHold&) = delete;
-  bool Held() const { return held_; }
-  const QString& Error() const { return error_; }
-  void Release() {
-    if (error_.isEmpty()) ::ptrace(PTRACE_DETACH, tid_, nullptr, nullptr);
-    error_ = QStringLiteral("released");
-    held_ = false;
-  }
-
- private:
-  int tid_;
-  bool held_ = false;
-  QString error_;
-};
 
 class ServiceTest : public TVexaTest {
  protected:
   void SetUp() override {
     TVexaTest::SetUp();
     ASSERT_TRUE(QDir(Dir->path()).mkpath(QStringLiteral("Config")));
-    // Four registers of the simulated regulator 0, each read every second.
-    auto* regulator = new TRootNode(Net().get());
-    regulator->SetName(QStringLiteral("D000"));
-    auto* channel = new TRootNode(regulator);
-    channel->SetName(QStringLiteral("D000C000"));
-    for (int r = 1; r <= 4; ++r) {
-      auto* reg = new TRegisterNode(channel);
+    for (int r = 1; r <= 4; ++r) {  // four registers of the simulated regulator 0, read every second
+      auto* reg = new TRegisterNode(Net().get());
       reg->SetName(TCustomRegister::RegisterName(0, 0, r));
       reg->SetLoggingInterval(1);
       reg->SetEnabled(true);
     }
     ASSERT_TRUE(SaveTreeFile(Current(), *Net()));
   }
-  QStringList RunArgs(const QString& link) const { return {"--dir", Dir->path(), "--port", link, "run"}; }
+  // vexa-cli run on the line, its standard error appended to `errors`, and JOURNAL_STREAM naming
+  // the device and inode of `stream`, as systemd names its own.
+  QStringList UnderJournal(const QString& errors, const QString& stream, const QStringList& line) const {
+    const QString script = QStringLiteral(
+        "s=$1; shift; : >>\"$0\"; : >>\"$s\"; export JOURNAL_STREAM=$(stat -L -c %d:%i \"$s\"); "
+        "exec \"$@\" 2>>\"$0\"");
+    return QStringList{"-c", script, errors, stream, VEXA_CLI_PATH, "--dir", Dir->path()} + line;
+  }
 };
 
 // Ready with the state loaded, a status with the registers and the round, pings every half
@@ -257,86 +166,85 @@ class ServiceTest : public TVexaTest {
 TEST_F(ServiceTest, TheWatchdogIsPingedOnlyWhileThePollerGetsOn) {
   TSimLine sim({"--seed", "5"});
   TNotifySocket socket(Dir->filePath(QStringLiteral("notify")));
-  const TScopedEnv notify("NOTIFY_SOCKET", socket.Path());
-  const TScopedEnv watchdog("WATCHDOG_USEC", "1000000");
-  const TScopedEnv watchdogPid("WATCHDOG_PID", QByteArray());
-  TChildProcess cli(QStringLiteral(VEXA_CLI_PATH), RunArgs(sim.Link()));
+  TChildProcess cli(
+      QStringLiteral("/usr/bin/env"),
+      {"-u", "WATCHDOG_PID", "NOTIFY_SOCKET=" + QString::fromUtf8(socket.Path()), "WATCHDOG_USEC=1000000",
+       VEXA_CLI_PATH, "--dir", Dir->path(), "--port", sim.Link(), "run"});
+  const std::vector<QByteArray> start = socket.Receive(20000, "READY=1");
+  ASSERT_EQ(Holding(start, "READY=1\nSTATUS=опрос: 4 регистра"), 1) << cli.Err().toStdString();
+  ASSERT_TRUE(socket.WaitFor("STATUS=опрос: 4 регистра, 1", 10000)) << cli.Err().toStdString();
+  EXPECT_GE(Holding(socket.Receive(2500), "WATCHDOG=1"), 4) << "every 500 ms";
 
-  std::vector<QByteArray> log;
-  ASSERT_TRUE(socket.WaitFor("READY=1", 20000, log)) << cli.Err().toStdString();
-  EXPECT_TRUE(log.back().split('\n').contains("STATUS=опрос: 4 регистра")) << log.back().toStdString();
-  ASSERT_TRUE(socket.WaitFor("STATUS=опрос: 4 регистра, 1", 10000, log)) << cli.Err().toStdString();
-  const std::vector<QByteArray> running = socket.Receive(2500);
-  EXPECT_GE(CountOf(running, "WATCHDOG=1"), 4) << "every 500 ms";
-
+  // The poller thread held still, as a thread stuck in the kernel is, while the others run on.
   const int poller = ThreadNamed(cli.Pid(), "vexa-poller");
   ASSERT_GT(poller, 0);
-  TThreadHold hold(poller);
-  if (!hold.Error().isEmpty()) GTEST_SKIP() << "ptrace refused here: " << hold.Error().toStdString();
-  ASSERT_TRUE(hold.Held());
+  if (::ptrace(PTRACE_SEIZE, poller, nullptr, nullptr) != 0)
+    GTEST_SKIP() << "ptrace refused here: " << std::strerror(errno);
+  int status = 0;
+  ASSERT_EQ(::ptrace(PTRACE_INTERRUPT, poller, nullptr, nullptr), 0);
+  ASSERT_EQ(::waitpid(poller, &status, __WALL), poller);
   socket.Receive(700);  // a look may still have seen the last exchange
   const std::vector<QByteArray> held = socket.Receive(3000);
-  EXPECT_EQ(CountOf(held, "WATCHDOG=1"), 0);
-  int stuckStatuses = 0;
-  for (const QByteArray& m : held) stuckStatuses += m.contains("STATUS=опрос стоит уже ") ? 1 : 0;
-  EXPECT_GE(stuckStatuses, 2) << "the main thread goes on telling";
-  EXPECT_TRUE(cli.Running());
-
-  hold.Release();
-  ASSERT_TRUE(socket.WaitFor("WATCHDOG=1", 3000, log));
-  ASSERT_TRUE(socket.WaitFor("STATUS=опрос: 4 регистра, 1", 5000, log));
+  EXPECT_EQ(Holding(held, "WATCHDOG=1"), 0);
+  EXPECT_GE(Holding(held, "STATUS=опрос стоит уже "), 2) << "the main thread goes on telling";
+  ASSERT_EQ(::ptrace(PTRACE_DETACH, poller, nullptr, nullptr), 0);
+  EXPECT_TRUE(socket.WaitFor("WATCHDOG=1", 3000));
+  EXPECT_TRUE(socket.WaitFor("STATUS=опрос: 4 регистра, 1", 5000));
   cli.Signal(SIGTERM);
-  EXPECT_TRUE(socket.WaitFor("STOPPING=1", 10000, log));
+  EXPECT_TRUE(socket.WaitFor("STOPPING=1", 10000));
   ASSERT_TRUE(cli.Wait(30000));
   EXPECT_EQ(cli.Code(), 0) << cli.Err().toStdString();
-  EXPECT_TRUE(cli.Out().contains("state saved")) << cli.Out().toStdString();
 }
 
-// Standard error as the journal's stream: each line has its priority, a lost port a warning;
-// standard error anywhere else (JOURNAL_STREAM naming another file): the lines as they are.
+// Standard error as the journal's stream: each line with its priority, a lost port a warning, an
+// error of several lines an error in each; standard error anywhere else: the lines as they are.
 TEST_F(ServiceTest, UnderTheJournalALostPortIsAWarning) {
+  const QString errors = Dir->filePath(QStringLiteral("stderr"));
+  auto text = [&errors] {
+    QFile file(errors);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+  };
   for (const bool journal : {true, false}) {
     SCOPED_TRACE(journal ? "journal" : "another file");
+    QFile::remove(errors);
     TSimLine sim({"--seed", "5"});
-    const QString errors = Dir->filePath(QStringLiteral("stderr"));
-    const QString other = Dir->filePath(QStringLiteral("other"));
-    for (const QString& path : {errors, other}) {
-      QFile file(path);
-      ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    }
-    struct stat st {};
-    ASSERT_EQ(::stat(QFile::encodeName(journal ? errors : other).constData(), &st), 0);
-    const TScopedEnv stream("JOURNAL_STREAM", QByteArray::number(static_cast<qulonglong>(st.st_dev)) + ':' +
-                                                  QByteArray::number(static_cast<qulonglong>(st.st_ino)));
-    // The shell hands the file itself on as standard error, so its device and inode are the ones named.
     TChildProcess cli(QStringLiteral("/bin/sh"),
-                      QStringList{"-c", "exec \"$@\" 2>>\"$0\"", errors, QStringLiteral(VEXA_CLI_PATH)} +
-                          RunArgs(sim.Link()) + QStringList{"--seconds", "30"});
-    auto text = [&errors] {
-      QFile file(errors);
-      return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-    };
+                      UnderJournal(errors, journal ? errors : Dir->filePath(QStringLiteral("other")),
+                                   {"--port", sim.Link(), "run", "--seconds", "30"}));
     auto waitFor = [&text](const QString& wanted) {
       QElapsedTimer waited;
       waited.start();
       while (!text().contains(wanted) && waited.elapsed() < 15000) QThread::msleep(20);
       return text().contains(wanted);
     };
-    const QString prefix = journal ? QStringLiteral("<6>") : QString();
-    ASSERT_TRUE(waitFor(prefix + QStringLiteral("Линия: %1, 19200 бит/с\n").arg(sim.Link())))
+    const QString info = journal ? "<6>" : "";
+    const QString warning = journal ? "<4>" : "";
+    ASSERT_TRUE(waitFor(info + QStringLiteral("Линия: %1, 19200 бит/с\n").arg(sim.Link())))
         << text().toStdString();
     QThread::msleep(500);
     sim.Kill();
-    const QString lost = QStringLiteral("%1vexa-cli: Порт %2 потерян: устройство отключено\n")
-                             .arg(journal ? "<4>" : "", sim.Link());
-    ASSERT_TRUE(waitFor(lost)) << text().toStdString();
+    EXPECT_TRUE(waitFor(warning +
+                        QStringLiteral("vexa-cli: Порт %1 потерян: устройство отключено\n").arg(sim.Link())))
+        << text().toStdString();
     cli.Stop(30000);
     EXPECT_EQ(cli.Code(), 0) << text().toStdString();
-    const QStringList lines = text().split('\n', Qt::SkipEmptyParts);
-    const QRegularExpression priority(QStringLiteral("^<[0-7]>"));
-    for (const QString& line : lines)
-      EXPECT_EQ(priority.match(line).hasMatch(), journal) << line.toStdString();
+    for (const QString& line : text().split('\n', Qt::SkipEmptyParts))
+      EXPECT_EQ(line.contains(QRegularExpression("^<[0-7]>")), journal) << line.toStdString();
   }
+
+  QFile net(ConfigFilePath(Current().Dir(), QStringLiteral("NET")));  // a file that cannot be read
+  ASSERT_TRUE(net.open(QIODevice::WriteOnly | QIODevice::Truncate));
+  net.close();
+  QFile::remove(errors);
+  EXPECT_EQ(
+      RunProgram(QStringLiteral("/bin/sh"), UnderJournal(errors, errors, {"--demo", "run", "--seconds", "1"}))
+          .Code,
+      1);
+  const QStringList lines = text().split('\n', Qt::SkipEmptyParts);
+  ASSERT_GE(lines.size(), 3) << text().toStdString();  // the line, and two of the error
+  EXPECT_TRUE(lines[0].startsWith("<6>")) << lines[0].toStdString();
+  for (qsizetype i = 1; i < lines.size(); ++i)
+    EXPECT_TRUE(lines[i].startsWith("<3>")) << lines[i].toStdString();
 }
 
 }  // namespace

@@ -117,13 +117,13 @@ const char* JournalPrefix(TPriority priority) {
 
 void Err(const QString& text, TPriority priority) {
   static const bool journal = ErrorsGoToJournal();
-  QString lines = text + QLatin1Char('\n');
+  QString lines = text;
   if (journal) {
     // The journal reads the priority of each line from its own start.
     const QString prefix = QString::fromLatin1(JournalPrefix(priority));
-    lines.chop(1);
-    lines = prefix + lines.replace(QLatin1Char('\n'), QLatin1Char('\n') + prefix) + QLatin1Char('\n');
+    lines = prefix + lines.replace(QLatin1Char('\n'), QLatin1Char('\n') + prefix);
   }
+  lines += QLatin1Char('\n');
   // One write per line: the poller thread's lines must not split another's.
   std::fputs(lines.toUtf8().constData(), stderr);
 }
