@@ -162,6 +162,8 @@ double TExecuter::ThreadCpuSeconds() const {
 }
 
 void TExecuter::Execute() {
+  // Named, so that ps -L and top -H tell it from the line's writer and the broker's thread.
+  pthread_setname_np(pthread_self(), "vexa-poller");
   while (!Terminated()) {
     for (;;) {
       Step();
@@ -182,7 +184,10 @@ void TExecuter::Step() {
     found_ = nullptr;
     return;
   }
-  if (NextRegister(root_, current_, index_, found_)) Rest();
+  if (NextRegister(root_, current_, index_, found_)) {
+    ++progress_;
+    Rest();
+  }
 }
 
 void TExecuter::Offer(TCustomRegister& reg) {
@@ -206,6 +211,7 @@ void TExecuter::Offer(TCustomRegister& reg) {
   if (read_) {
     // The exchange, the long part of a read, keeps the main thread free.
     silent_.Read(*read_, readLine_, readInterval_);
+    ++progress_;
     storePending_ = true;
     storeRested_ = false;
   }

@@ -8,6 +8,7 @@
 #include <QString>
 #include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <limits>
 #include <memory>
@@ -61,6 +62,10 @@ class TExecuter {
   void StoreFinishedRead();
 
   double LastSave() const { return lastSave_; }
+  // Exchanges and passes over the tree completed so far, counted by the poller thread: a count
+  // that stands still while time passes is a poller stuck (a service's watchdog). An idle poller
+  // still completes a pass at the end of each rest.
+  uint64_t Progress() const { return progress_; }
   // CPU seconds the poller thread has used.
   double ThreadCpuSeconds() const;
 
@@ -126,6 +131,7 @@ class TExecuter {
   std::unique_ptr<TDispatcher> dispatcher_;  // lives in the main thread; its queued calls die with it
   std::thread thread_;
   std::atomic<bool> finished_ = false;
+  std::atomic<uint64_t> progress_ = 0;
   std::atomic<double> cpuAtExit_ = 0;
 };
 

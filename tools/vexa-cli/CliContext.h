@@ -62,7 +62,11 @@ int BadValue(const QString& option, const QString& value);
 // The application object the command on the command line needs: Qt Gui's for one that draws.
 std::unique_ptr<QCoreApplication> CreateApplication(int& argc, char** argv);
 void Out(const QString& text);
-void Err(const QString& text);
+// How much a line on standard error matters, as syslog has it. When standard error is the journal's
+// stream (JOURNAL_STREAM), each line carries its priority ("<4>…"), so that journalctl -p warning
+// shows the lines that need a look.
+enum class TPriority { Error, Warning, Info, Debug };
+void Err(const QString& text, TPriority priority = TPriority::Error);
 // Tells on standard error which of DIR's files exist but cannot be read, and why (the lines the
 // program shows at start-up); the exit code of a command that then changed nothing.
 int UnreadableFilesExit(const QString& text);

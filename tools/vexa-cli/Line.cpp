@@ -29,12 +29,14 @@ int PrepareLine(TCliContext& ctx, bool needsLine) {
   ctx.Network = std::make_unique<TNetwork>(ctx.Dir, std::make_unique<TComm>(ctx.Dir));
   TNetwork& network = *ctx.Network;
   TLine& line = network.Line();
-  if (ctx.Trace) line.Trace = [](const QString& text) { Err(text); };
-  line.Notice = [](const QString& text, bool) { Err(QStringLiteral("vexa-cli: ") + text); };
+  if (ctx.Trace) line.Trace = [](const QString& text) { Err(text, TPriority::Debug); };
+  line.Notice = [](const QString& text, bool lost) {
+    Err(QStringLiteral("vexa-cli: ") + text, lost ? TPriority::Warning : TPriority::Info);
+  };
   line.Random().Seed(static_cast<uint32_t>(Services().Clock->TickMs()));
   if (ctx.Demo) {
     network.Setup()->SetDemo(true);
-    if (needsLine) Err(QStringLiteral("Линия: имитация"));
+    if (needsLine) Err(QStringLiteral("Линия: имитация"), TPriority::Info);
     return 0;
   }
   if (!needsLine) return 0;
@@ -53,7 +55,7 @@ int PrepareLine(TCliContext& ctx, bool needsLine) {
   // Sets the speed and drops RTS and DTR, as the program does.
   for (const QString& fault : network.SetBaudRateIndex(*baudIndex).Texts())
     Err(QStringLiteral("vexa-cli: ") + fault);
-  Err(QStringLiteral("Линия: %1, %2 бит/с").arg(PortShown(ctx.Port, ctx.Dir)).arg(ctx.Baud));
+  Err(QStringLiteral("Линия: %1, %2 бит/с").arg(PortShown(ctx.Port, ctx.Dir)).arg(ctx.Baud), TPriority::Info);
   return 0;
 }
 
@@ -67,7 +69,8 @@ TFolderLine UseCommandLineLine(TCliContext& ctx) {
       setup->SetDemo(false);
       Err(QStringLiteral("vexa-cli: в настройках папки включена имитация; работа идёт на порту %1, "
                          "как задано в командной строке")
-              .arg(ctx.Port));
+              .arg(ctx.Port),
+          TPriority::Warning);
     }
     // The byte times of the exchange follow the speed the port runs at.
     if (const std::optional<int> index = BaudRateIndexOf(ctx.Baud))

@@ -31,6 +31,7 @@
 #include "storage/NetworkState.h"
 #include "storage/UnreadableFiles.h"
 #include "tools/vexa-cli/CliContext.h"
+#include "tools/vexa-cli/Systemd.h"
 #include "ui/model/TickRunner.h"
 
 namespace vexa::cli {
@@ -128,6 +129,13 @@ void PrintFaults(const TFaults& faults) {
     Err(QStringLiteral("vexa-cli: ") + QString(text).replace(QLatin1String("\r\n"), QLatin1String(" ")));
 }
 
+// The broker's news are its outages, refusals and losses, but for the news that it is connected:
+// told by the state it names, not by its words.
+TPriority BrokerNewsPriority(const TBrokerLink& link, const QString& text) {
+  const bool connected = link.State() == TBrokerState::Connected && text == link.StateText();
+  return connected ? TPriority::Info : TPriority::Warning;
+}
+
 // ms < 0: until SIGTERM or SIGINT.
 void RunReal(TNetwork& network, TAlarmMonitor& alarms, int64_t ms) {
   network.StartPoller();
@@ -140,7 +148,11 @@ void RunReal(TNetwork& network, TAlarmMonitor& alarms, int64_t ms) {
   QEventLoop loop;
   const TStopSignals signals(loop);
   if (ms >= 0) QTimer::singleShot(std::chrono::milliseconds(ms), &loop, &QEventLoop::quit);
+  // Under systemd: ready now that the line is open and the state loaded.
+  const std::unique_ptr<TServiceNotifier> service = TServiceNotifier::ForThisProcess(network);
+  if (service) service->Ready();
   loop.exec();
+  if (service) service->Stopping();
   ticks.Stop();
   network.StopPoller();
   alarms.Detach();
@@ -221,19 +233,23 @@ int Run(TCliContext& ctx, const QStringList& args) {
   TAlarmMonitor alarms(network, kWhoCli);
   PrintFaults(alarms.Open());
   alarms.JournalNews = [](const QString& text) {
-    if (!text.isEmpty()) Err(QStringLiteral("vexa-cli: ") + text);
+    if (!text.isEmpty()) Err(QStringLiteral("vexa-cli: ") + text, TPriority::Warning);
   };
   alarms.Attach();
   // Every read kept for years (Config/HISTORY.ini; on unless it says otherwise).
   const auto historian = StartHistorian(
-      network, [](const QString& t) { Err(QStringLiteral("vexa-cli: ") + t); }, realClock != nullptr);
+      network, [](const QString& t) { Err(QStringLiteral("vexa-cli: ") + t, TPriority::Warning); },
+      realClock != nullptr);
 
   std::unique_ptr<TBrokerLink> publisher;
   if (broker.Enabled()) {
     publisher = std::make_unique<TBrokerLink>(network, BrokerOptionsFor(broker, ctx.Dir));
-    publisher->News = [](const QString& text) { Err(QStringLiteral("vexa-cli: ") + text); };
+    publisher->News = [link = publisher.get()](const QString& text) {
+      Err(QStringLiteral("vexa-cli: ") + text, BrokerNewsPriority(*link, text));
+    };
     Err(QStringLiteral("vexa-cli: MQTT: публикация в %1, корень тем %2")
-            .arg(broker.Url, publisher->Options().TopicRoot));
+            .arg(broker.Url, publisher->Options().TopicRoot),
+        TPriority::Info);
     publisher->Start();
     // Alarm events out to the broker, writes from it into the journal, as the program does.
     publisher->JoinAlarms(alarms);
@@ -254,12 +270,13 @@ int Run(TCliContext& ctx, const QStringList& args) {
   if (!alarms.FlushJournal(2000))
     Err(QStringLiteral(
             "vexa-cli: %1; они сохранены в %2-spill и будут записаны в журнал при следующем запуске")
-            .arg(alarms.JournalStatusText(), AlarmJournalPath(network.Dir())));
+            .arg(alarms.JournalStatusText(), AlarmJournalPath(network.Dir())),
+        TPriority::Warning);
   if (historian) historian->Finish(5000);
   int rc = 0;
   try {
     for (const QString& warning : SaveNetworkState(network).Texts())  // as at exit
-      Err(QStringLiteral("vexa-cli: %1").arg(warning));
+      Err(QStringLiteral("vexa-cli: %1").arg(warning), TPriority::Warning);
   } catch (const std::exception& e) {
     Err(QStringLiteral("vexa-cli: состояние сети не сохранено: %1").arg(QString::fromUtf8(e.what())));
     rc = 1;

@@ -148,11 +148,18 @@ int Search(TCliContext& ctx, const QStringList& args) {
   if (terminal) std::fputc('\n', stderr);
   // The settings window's report of the search; stopped only when Ctrl-C cut it short, not at --last.
   result.Stopped = stopped;
-  for (const QString& line : SearchReport(result)) Err(line);
+  // A regulator that answered only in part is a warning; the rest is the search's account.
+  QStringList partial;
+  for (int address : result.Partial) partial << PartialAnswerText(address) + QLatin1Char('.');
+  for (const QString& line : SearchReport(result))
+    Err(line, result.PortError       ? TPriority::Error
+              : partial.contains(line) ? TPriority::Warning
+                                       : TPriority::Info);
   if (result.PortError) return 1;
   int channels = 0;
   for (int i = 0; i < netRoot->NodeCount(); ++i) channels += netRoot->Node(i)->NodeCount();
-  Err(QStringLiteral("В сети регуляторов: %1, каналов: %2.").arg(netRoot->NodeCount()).arg(channels));
+  Err(QStringLiteral("В сети регуляторов: %1, каналов: %2.").arg(netRoot->NodeCount()).arg(channels),
+      TPriority::Info);
 
   std::fputs(NetworkDescription(*netRoot).toUtf8().constData(), stdout);
   std::fflush(stdout);
@@ -174,7 +181,7 @@ int Search(TCliContext& ctx, const QStringList& args) {
       Err(QStringLiteral("vexa-cli: не могу записать %1").arg(netFile));
       return 1;
     }
-    Err(QStringLiteral("Записан %1").arg(netFile));
+    Err(QStringLiteral("Записан %1").arg(netFile), TPriority::Info);
   }
   return 0;
 }

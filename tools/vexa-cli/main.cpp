@@ -1,5 +1,7 @@
 // vexa-cli: the regulator line from a shell, for commissioning, scripts and tests.
 
+#include <sys/stat.h>
+#include <systemd/sd-daemon.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
@@ -97,9 +99,49 @@ void Out(const QString& text) {
   std::fputc('\n', stdout);
 }
 
-void Err(const QString& text) {
+namespace {
+
+// sd-daemon(3): JOURNAL_STREAM names the device and inode of the journal's stream; standard error is
+// that stream only while they are its own (a caller may have sent it elsewhere).
+bool ErrorsGoToJournal() {
+  const QByteArray stream = qgetenv("JOURNAL_STREAM");
+  const qsizetype colon = stream.indexOf(':');
+  bool deviceOk = false;
+  bool inodeOk = false;
+  const qulonglong device = stream.left(colon).toULongLong(&deviceOk);
+  const qulonglong inode = stream.mid(colon + 1).toULongLong(&inodeOk);
+  struct stat st {};
+  if (colon <= 0 || !deviceOk || !inodeOk || ::fstat(STDERR_FILENO, &st) != 0) return false;
+  return st.st_dev == device && st.st_ino == inode;
+}
+
+const char* JournalPrefix(TPriority priority) {
+  switch (priority) {
+    case TPriority::Error:
+      return SD_ERR;
+    case TPriority::Warning:
+      return SD_WARNING;
+    case TPriority::Info:
+      return SD_INFO;
+    case TPriority::Debug:
+      return SD_DEBUG;
+  }
+  return SD_ERR;
+}
+
+}  // namespace
+
+void Err(const QString& text, TPriority priority) {
+  static const bool journal = ErrorsGoToJournal();
+  QString lines = text;
+  if (journal) {
+    // The journal reads the priority of each line from its own start.
+    const QString prefix = QString::fromLatin1(JournalPrefix(priority));
+    lines = prefix + lines.replace(QLatin1Char('\n'), QLatin1Char('\n') + prefix);
+  }
+  lines += QLatin1Char('\n');
   // One write per line: the poller thread's lines must not split another's.
-  std::fputs((text + QLatin1Char('\n')).toUtf8().constData(), stderr);
+  std::fputs(lines.toUtf8().constData(), stderr);
 }
 
 int BadArgument(const QStringList& args, qsizetype i, std::initializer_list<const char*> valued) {
@@ -211,6 +253,14 @@ const TCommandRegistrar kWrite{QStringLiteral("write"), {&Write, QString(), true
 int main(int argc, char** argv) {
   using namespace vexa;
   using namespace vexa::cli;
+  // Qt's own warnings (and the poller's) take the same way, with their priorities.
+  qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    const TPriority priority = type == QtDebugMsg     ? TPriority::Debug
+                               : type == QtInfoMsg    ? TPriority::Info
+                               : type == QtWarningMsg ? TPriority::Warning
+                                                      : TPriority::Error;
+    Err(qFormatLogMessage(type, context, text), priority);
+  });
   RegisterPersistentClasses();
   const std::unique_ptr<QCoreApplication> app = CreateApplication(argc, argv);
   QStringList args = app->arguments().mid(1);
