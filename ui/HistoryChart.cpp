@@ -55,7 +55,7 @@ void THistoryChart::mousePressEvent(QMouseEvent* event) {
 void THistoryChart::mouseMoveEvent(QMouseEvent* event) {
   if (event->buttons() == Qt::LeftButton &&
       (event->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier)) == 0)
-    form_.SetCursor(std::clamp(event->position().toPoint().x(), 0, THistoryForm::kChartWidth - 1));
+    form_.SetCursor(std::clamp(event->position().toPoint().x(), 0, form_.ChartWidth() - 1));
 }
 
 void THistoryChart::keyPressEvent(QKeyEvent* event) {
@@ -63,7 +63,7 @@ void THistoryChart::keyPressEvent(QKeyEvent* event) {
   if (event->key() == Qt::Key_Left) {
     if (form_.Cursor() > 1) form_.SetCursor(form_.Cursor() - 1);
   } else if (event->key() == Qt::Key_Right) {
-    if (form_.Cursor() < THistoryForm::kChartWidth - 1) form_.SetCursor(form_.Cursor() + 1);
+    if (form_.Cursor() < form_.ChartWidth() - 1) form_.SetCursor(form_.Cursor() + 1);
   } else {
     QWidget::keyPressEvent(event);
   }

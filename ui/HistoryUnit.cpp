@@ -2,6 +2,12 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QComboBox>
+#include <QDateTimeEdit>
+#include <QDialog>
+#include <QDir>
+#include <QFileDialog>
+#include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
@@ -20,7 +26,10 @@
 #include "ui/LabelViews.h"
 #include "ui/MainUnit.h"
 #include "ui/model/LabelDisplay.h"
+#include "ui/parts/DialogButtons.h"
+#include "ui/parts/FileDialogs.h"
 #include "ui/parts/ImageList.h"
+#include "ui/parts/Tell.h"
 #include "ui/parts/ToolWindowCount.h"
 
 namespace vexa {
@@ -37,6 +46,12 @@ QLabel* MakeReadout(QToolBar* bar, int width, const QString& sample, const QStri
   box->setAutoFillBackground(true);
   bar->addWidget(box);
   return box;
+}
+
+QString SpanText(int64_t since, int64_t until) {
+  const QString format = FormatSettings().ShortDateFormat + QStringLiteral(" HH:mm");
+  return QStringLiteral("%1 — %2").arg(QDateTime::fromMSecsSinceEpoch(since).toString(format),
+                                       QDateTime::fromMSecsSinceEpoch(until).toString(format));
 }
 
 }  // namespace
@@ -78,6 +93,27 @@ THistoryForm::THistoryForm(TRegisterNode* reg, TLabelDisplay* label, TMainForm* 
   timeLabel_->setObjectName(QStringLiteral("timeLabel"));
   valueLabel_->setObjectName(QStringLiteral("valueLabel"));
   layout->addWidget(ToolBar);
+
+  // The span: the register's recent reads, or one of the historian's.
+  spanBar_ = new QToolBar(this);
+  spanBar_->setObjectName(QStringLiteral("spanBar"));
+  spanBar_->setFixedHeight(kSpanBarHeight);
+  spanBox_ = new QComboBox(spanBar_);
+  spanBox_->setObjectName(QStringLiteral("spanBox"));
+  spanBox_->addItems(HistorySpanTexts());
+  spanBox_->setToolTip(QStringLiteral("Промежуток"));
+  spanBox_->setFocusPolicy(Qt::StrongFocus);
+  spanBar_->addWidget(spanBox_);
+  exportAction_ = spanBar_->addAction(QStringLiteral("CSV…"));
+  exportAction_->setObjectName(QStringLiteral("exportAction"));
+  exportAction_->setToolTip(QStringLiteral("Экспорт промежутка в файл CSV"));
+  exportAction_->setEnabled(false);
+  spanLabel_ = new QLabel(spanBar_);
+  spanLabel_->setObjectName(QStringLiteral("spanLabel"));
+  spanBar_->addWidget(spanLabel_);
+  connect(spanBox_, &QComboBox::activated, this, &THistoryForm::ChooseSpan);
+  connect(exportAction_, &QAction::triggered, this, &THistoryForm::ExportBand);
+  layout->addWidget(spanBar_);
 
   auto* row = new QHBoxLayout;
   row->setContentsMargins(0, 0, 0, 0);
@@ -152,6 +188,11 @@ void THistoryForm::Tick() {
     timer_->Stop();
   }
   if (!isVisible()) return;
+  if (span_ != THistorySpan::Recent) {
+    // A span that ends now moves on with the clock; the operator's own stays as chosen.
+    if (span_ != THistorySpan::Custom) ReadBand();
+    return;
+  }
   CopyData();
   visible_ = vexa::VisibleCount(history_, kChartWidth);
   cursor_.Follow(history_, visible_);
@@ -164,10 +205,110 @@ bool THistoryForm::eventFilter(QObject* watched, QEvent* event) {
   return QWidget::eventFilter(watched, event);
 }
 
-// The chart is as high as the scroll box; the scroll box is laid out only once the window is.
+int THistoryForm::ChartWidth() const {
+  return span_ == THistorySpan::Recent ? kChartWidth : std::max(1, ScrollBox->viewport()->width());
+}
+
+void THistoryForm::ChooseSpan(int index) {
+  const auto span = static_cast<THistorySpan>(std::clamp(index, 0, static_cast<int>(THistorySpan::Custom)));
+  if (span == THistorySpan::Custom && !AskCustomSpan()) {
+    spanBox_->setCurrentIndex(static_cast<int>(span_));
+    return;
+  }
+  span_ = span;
+  bandCursor_ = -1;
+  exportAction_->setEnabled(span_ != THistorySpan::Recent);
+  if (span_ == THistorySpan::Recent) {
+    band_ = {};
+    spanLabel_->clear();
+    CopyData();
+    visible_ = vexa::VisibleCount(history_, kChartWidth);
+    cursor_.FollowNewest(history_, visible_);
+    scrollPending_ = true;
+  } else {
+    ReadBand();
+  }
+  FitChart();
+  Chart->setFocus();
+}
+
+bool THistoryForm::AskCustomSpan() {
+  QDialog dialog(this);
+  dialog.setObjectName(QStringLiteral("spanDialog"));
+  dialog.setWindowTitle(QStringLiteral("Промежуток"));
+  const QDateTime now = QDateTime::currentDateTime();
+  const QString format = FormatSettings().ShortDateFormat + QStringLiteral(" HH:mm");
+  auto* since =
+      new QDateTimeEdit(customSince_ > 0 ? QDateTime::fromMSecsSinceEpoch(customSince_) : now.addDays(-1));
+  auto* until = new QDateTimeEdit(customUntil_ > 0 ? QDateTime::fromMSecsSinceEpoch(customUntil_) : now);
+  since->setObjectName(QStringLiteral("sinceEdit"));
+  until->setObjectName(QStringLiteral("untilEdit"));
+  for (QDateTimeEdit* edit : {since, until}) {
+    edit->setDisplayFormat(format);
+    edit->setCalendarPopup(true);
+  }
+  QPushButton* ok = nullptr;
+  QPushButton* cancel = nullptr;
+  auto* form = new QFormLayout;
+  form->addRow(QStringLiteral("С:"), since);
+  form->addRow(QStringLiteral("По:"), until);
+  auto* layout = new QVBoxLayout(&dialog);
+  layout->addLayout(form);
+  layout->addLayout(OkCancelRow(&dialog, ok, cancel));
+  // A span that ends before it starts cannot be drawn.
+  const auto check = [=] { ok->setEnabled(since->dateTime() < until->dateTime()); };
+  connect(since, &QDateTimeEdit::dateTimeChanged, &dialog, check);
+  connect(until, &QDateTimeEdit::dateTimeChanged, &dialog, check);
+  connect(ok, &QPushButton::clicked, &dialog, &QDialog::accept);
+  check();
+  if (dialog.exec() != QDialog::Accepted) return false;
+  customSince_ = since->dateTime().toMSecsSinceEpoch();
+  customUntil_ = until->dateTime().toMSecsSinceEpoch();
+  return true;
+}
+
+void THistoryForm::ReadBand() {
+  if (reg_ == nullptr || !mainForm_) return;
+  const int64_t now = QDateTime::currentMSecsSinceEpoch();  // the historian keeps UTC instants
+  const int64_t since = span_ == THistorySpan::Custom ? customSince_ : now - HistorySpanMs(span_);
+  const int64_t until = span_ == THistorySpan::Custom ? customUntil_ : now;
+  band_ = ReadHistoryBand(mainForm_->Network().Dir(), reg_->Name(), since, until, ChartWidth(), now);
+  visible_ = static_cast<int>(band_.Mean.size());
+  spanLabel_->setText(QLatin1Char(' ') + SpanText(since, until));
+  spanLabel_->setToolTip(band_.Error);
+  Redraw();
+}
+
+void THistoryForm::ExportBand() {
+  if (span_ == THistorySpan::Recent || reg_ == nullptr) return;
+  const QString suggested = QDir(mainForm_ ? mainForm_->Network().Dir() : QDir::homePath())
+                                .filePath(reg_->Name() + QStringLiteral(".csv"));
+  QString path;
+  if (AskExportPath) {
+    path = AskExportPath(suggested);
+  } else {
+    QFileDialog dialog(this, QStringLiteral("Экспорт истории"), suggested);
+    PrepareFileDialog(dialog);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setNameFilters({QStringLiteral("Файлы CSV (*.csv)"), QStringLiteral("Все файлы (*.*)")});
+    dialog.setDefaultSuffix(QStringLiteral("csv"));
+    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
+      path = dialog.selectedFiles().constFirst();
+  }
+  if (path.isEmpty()) return;
+  ShowFaults(ExportHistoryBand(band_, path));
+}
+
+// The chart is as high as the scroll box; the scroll box is laid out only once the window is. A
+// historian's span fits its width.
 void THistoryForm::FitChart() {
   const QSize box = ScrollBox->viewport()->size();
-  Chart->resize(kChartWidth, box.height());
+  if (span_ != THistorySpan::Recent && box.width() > 0 &&
+      static_cast<int>(band_.Mean.size()) != box.width()) {
+    FitBand(band_, box.width());
+    visible_ = box.width();
+  }
+  Chart->resize(ChartWidth(), box.height());
   Redraw();
   if (scrollPending_ && box.height() > 0) {
     ScrollBox->horizontalScrollBar()->setValue(visible_ - box.width() / 2 - 2);
@@ -184,7 +325,10 @@ void THistoryForm::Zoom(double factor) {
 }
 
 void THistoryForm::SetCursor(int x) {
-  cursor_.Place(history_, visible_, x);
+  if (span_ == THistorySpan::Recent)
+    cursor_.Place(history_, visible_, x);
+  else
+    bandCursor_ = x;
   Chart->repaint();
 }
 
@@ -193,8 +337,9 @@ int THistoryForm::MinTickGap() const {
 }
 
 TValueAxis THistoryForm::Axis() const {
-  return HistoryAxis(history_, visible_, Chart->height(), reg_ != nullptr ? reg_->YScale() : 1.0,
-                     MinTickGap());
+  const double zoom = reg_ != nullptr ? reg_->YScale() : 1.0;
+  if (span_ != THistorySpan::Recent) return BandAxis(band_, Chart->height(), zoom, MinTickGap());
+  return HistoryAxis(history_, visible_, Chart->height(), zoom, MinTickGap());
 }
 
 void THistoryForm::Redraw() {
@@ -210,27 +355,41 @@ void THistoryForm::Redraw() {
 }
 
 void THistoryForm::PaintChart(QPainter& painter, int height) {
-  visible_ = vexa::VisibleCount(history_, kChartWidth);
+  const bool band = span_ != THistorySpan::Recent;
+  visible_ = band ? static_cast<int>(band_.Mean.size()) : vexa::VisibleCount(history_, kChartWidth);
+  const int width = ChartWidth();
   const TValueAxis axis = Axis();
+  const std::vector<double>& values = band ? band_.Mean : history_.Values;
 
-  painter.fillRect(0, 0, kChartWidth, height, palette().color(QPalette::Base));
+  painter.fillRect(0, 0, width, height, palette().color(QPalette::Base));
   painter.setPen(QPen(QColor(200, 200, 200), 1, Qt::DotLine));
-  for (const TAxisTick& tick : axis.Ticks()) painter.drawLine(0, tick.Y, kChartWidth, tick.Y);
+  for (const TAxisTick& tick : axis.Ticks()) painter.drawLine(0, tick.Y, width, tick.Y);
   painter.setPen(QPen(Qt::black, 1));
-  painter.drawRect(0, 0, kChartWidth - 1, height - 1);
-  if (const std::optional<int> zero = axis.ZeroY()) painter.drawLine(0, *zero, kChartWidth, *zero);
-  const int cursor = cursor_.X();
+  painter.drawRect(0, 0, width - 1, height - 1);
+  if (const std::optional<int> zero = axis.ZeroY()) painter.drawLine(0, *zero, width, *zero);
+  if (band && !band_.Error.isEmpty())
+    painter.drawText(QRect(0, 0, width, height), Qt::AlignCenter | Qt::TextWordWrap, band_.Error);
+  const int cursor = Cursor();
   painter.setPen(QPen(Qt::black, 1, Qt::DotLine));
   painter.drawLine(cursor, 0, cursor, height);
   if (cursor >= 0 && cursor < visible_) {
-    const double value = history_.Values[static_cast<size_t>(cursor)];
-    if (!std::isnan(value)) painter.drawLine(0, axis.Y(value), kChartWidth, axis.Y(value));
+    const double value = values[static_cast<size_t>(cursor)];
+    if (!std::isnan(value)) painter.drawLine(0, axis.Y(value), width, axis.Y(value));
   }
-  const THistoryReadout readout = Readout(history_, cursor, visible_);
+  const THistoryReadout readout = band ? BandReadout(band_, cursor, reg_ != nullptr ? reg_->Digits() : 2)
+                                       : Readout(history_, cursor, visible_);
   dateLabel_->setText(readout.Date);
   timeLabel_->setText(readout.Time);
   valueLabel_->setText(readout.Value);
 
+  // A historian's band: each column from its least to its greatest value, under the mean.
+  if (band) {
+    painter.setPen(QPen(QColor(160, 190, 255), 1));
+    for (int i = 0; i < visible_; ++i) {
+      const auto x = static_cast<size_t>(i);
+      if (!std::isnan(band_.Min[x])) painter.drawLine(i, axis.Y(band_.Max[x]), i, axis.Y(band_.Min[x]));
+    }
+  }
   // The curve, broken where a read failed.
   painter.setPen(QPen(QColor(0, 0, 255), 1));
   QPolygon run;
@@ -240,7 +399,7 @@ void THistoryForm::PaintChart(QPainter& painter, int height) {
     run.clear();
   };
   for (int i = 0; i < visible_; ++i) {
-    const double value = history_.Values[static_cast<size_t>(i)];
+    const double value = values[static_cast<size_t>(i)];
     if (std::isnan(value)) {
       flush();
       continue;

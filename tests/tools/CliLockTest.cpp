@@ -17,6 +17,7 @@
 
 #include "core/Network.h"
 #include "core/RegisterNode.h"
+#include "historian/HistoryStore.h"
 #include "reports/model/ReportArchives.h"
 #include "reports/model/ReportNode.h"
 #include "storage/FolderLock.h"
@@ -37,6 +38,7 @@ QMap<QString, QByteArray> Contents(const QString& dir) {
   for (const char* sub : {"Config", "Archives"}) {
     const QDir folder(dir + QLatin1Char('/') + QLatin1String(sub));
     for (const QString& name : folder.entryList(QDir::Files | QDir::Hidden)) {
+      if (IsHistoryFile(name)) continue;  // the run's own recording
       QFile file(folder.filePath(name));
       files[QLatin1String(sub) + QLatin1Char('/') + name] =
           file.open(QIODevice::ReadOnly) ? file.readAll() : "?";

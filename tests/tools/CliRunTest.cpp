@@ -11,6 +11,7 @@
 #include "core/ImageIndex.h"
 #include "core/Network.h"
 #include "core/RegisterNode.h"
+#include "historian/HistoryStore.h"
 #include "processes/model/CommandNode.h"
 #include "reports/model/ReportNode.h"
 #include "storage/TreeFiles.h"
@@ -26,6 +27,13 @@ const QDateTime kStart(QDate(2026, 12, 7), QTime(9, 0));
 
 class CliRunTest : public TVexaTest {
  protected:
+  // The report archives of the folder, without the historian's files beside them.
+  QStringList ReportArchives() const {
+    QStringList names = QDir(Dir->filePath("Archives")).entryList(QDir::Files, QDir::Name);
+    names.removeIf([](const QString& name) { return IsHistoryFile(name); });
+    return names;
+  }
+
   void SetUp() override {
     TVexaTest::SetUp();
     ASSERT_TRUE(QDir(Dir->path()).mkpath(QStringLiteral("Config")));
@@ -117,8 +125,8 @@ TEST_F(CliRunTest, AReportArchivesEveryFinishedWindowUnderItsName) {
   ASSERT_TRUE(report->StartReport().Empty());
 
   Run({"run", "--seconds", "185", "--virtual-clock", "07.12.2026 9:00:00"});
-  const QStringList archives = QDir(Dir->filePath("Archives")).entryList(QDir::Files, QDir::Name);
-  EXPECT_EQ(archives, QStringList({"Печь_07_12_2026_0900", "Печь_07_12_2026_0901", "Печь_07_12_2026_0902"}));
+  EXPECT_EQ(ReportArchives(),
+            QStringList({"Печь_07_12_2026_0900", "Печь_07_12_2026_0901", "Печь_07_12_2026_0902"}));
   LoadTreeFile(Current(), Reports());
   ASSERT_EQ(Reports()->NodeCount(), 1);
   EXPECT_TRUE(Reports()->Node(0)->Enabled()) << "periodic: the fourth window runs on";
@@ -218,7 +226,7 @@ TEST_F(CliRunTest, AStateWrittenWithLoadRunsItsProcessAndItsReport) {
   QStringList names;
   for (int minute = 0; minute < 14; ++minute)
     names << QStringLiteral("Печь_07_12_2026_09%1").arg(minute, 2, 10, QChar('0'));
-  EXPECT_EQ(QDir(Dir->filePath("Archives")).entryList(QDir::Files, QDir::Name), names);
+  EXPECT_EQ(ReportArchives(), names);
 
   const QStringList lines = ArchiveLines(Dir->filePath("Archives/Печь_07_12_2026_0905"));
   ASSERT_EQ(lines.size(), 1 + 19);

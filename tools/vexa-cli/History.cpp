@@ -3,10 +3,10 @@
 
 #include <QDateTime>
 #include <QFileInfo>
-#include <cmath>
 #include <optional>
 
 #include "core/Services.h"
+#include "historian/HistoryCsv.h"
 #include "historian/HistorySettings.h"
 #include "historian/HistoryStore.h"
 #include "tools/vexa-cli/CliContext.h"
@@ -50,10 +50,6 @@ std::optional<THistoryStep> StepOf(const QString& word) {
   return std::nullopt;
 }
 
-QString Number(double v) {
-  return std::isfinite(v) ? QString::number(v, 'g', 15) : QString();
-}
-
 int History(TCliContext& ctx, const QStringList& args) {
   const int64_t now = QDateTime::currentMSecsSinceEpoch();
   QStringList names;
@@ -68,23 +64,27 @@ int History(TCliContext& ctx, const QStringList& args) {
       until = args[++i];
     } else if (args[i] == QLatin1String("--step") && i + 1 < args.size()) {
       const auto s = StepOf(args[++i]);
-      if (!s) return Usage();
+      if (!s) return BadValue(args[i - 1], args[i]);
       step = *s;
     } else if (args[i] == QLatin1String("--iso")) {
       iso = true;
     } else if (args[i].startsWith(QLatin1String("--"))) {
-      return Usage();
+      return BadArgument(args, i, {"--since", "--until", "--step"});
     } else {
       names << args[i];
     }
   }
-  if (names.isEmpty()) return Usage();
+  if (names.isEmpty()) {
+    Err(QStringLiteral("vexa-cli: history: нужно имя регистра; справка: vexa-cli --help"));
+    return 2;
+  }
   const std::optional<int64_t> to = until.isEmpty() ? std::optional<int64_t>(now) : InstantOf(until, now);
   const std::optional<int64_t> from =
       since.isEmpty() && to ? std::optional<int64_t>(*to - kDayMs) : InstantOf(since, now);
   if (!from || !to) {
-    Err(QStringLiteral(
-        "vexa-cli: --since and --until want epoch ms, ISO 8601, \"DD.MM.YYYY H:MM:SS\" or -N[smhd]"));
+    Err(
+        QStringLiteral("vexa-cli: --since и --until: миллисекунды от 1970 года, ISO 8601, "
+                       "\"ДД.ММ.ГГГГ Ч:ММ:СС\" или -N[smhd]"));
     return 2;
   }
   const THistorySettings settings = LoadHistorySettings(ctx.Dir);
@@ -92,11 +92,9 @@ int History(TCliContext& ctx, const QStringList& args) {
   const QString path = HistoryPath(ctx.Dir);
   // The tier of the first name is that of all: one header for the whole answer.
   const THistoryStep tier = TierFor({names.front(), *from, *to, step}, settings.Tiers, now);
-  const bool raw = tier == THistoryStep::Raw;
-  Out(raw ? QStringLiteral("time,register,value,ok")
-          : QStringLiteral("time,register,min,mean,max,good,failed"));
+  Out(HistoryCsvHeader(tier));
   if (!QFileInfo::exists(path)) {
-    Err(QStringLiteral("vexa-cli: no history yet in %1").arg(path));
+    Err(QStringLiteral("vexa-cli: истории ещё нет: %1").arg(path));
     return 0;
   }
   THistoryStore store;
@@ -110,19 +108,7 @@ int History(TCliContext& ctx, const QStringList& args) {
       Err(QStringLiteral("vexa-cli: ") + store.ErrorText());
       return 1;
     }
-    // Names are the poller's (D001C002R014): nothing in them needs quoting.
-    for (const THistoryRow& r : rows) {
-      const QString time = iso ? QDateTime::fromMSecsSinceEpoch(r.Time, Qt::UTC).toString(Qt::ISODateWithMs)
-                               : QString::number(r.Time);
-      if (raw)
-        Out(QStringLiteral("%1,%2,%3,%4")
-                .arg(time, name, Number(r.Mean), r.Good > 0 ? QStringLiteral("1") : QStringLiteral("0")));
-      else
-        Out(QStringLiteral("%1,%2,%3,%4,%5,%6,%7")
-                .arg(time, name, Number(r.Min), Number(r.Mean), Number(r.Max))
-                .arg(r.Good)
-                .arg(r.Failed));
-    }
+    for (const THistoryRow& r : rows) Out(HistoryCsvRow(name, r, tier, iso));
   }
   return 0;
 }
@@ -131,11 +117,13 @@ const TCommandRegistrar kHistory{
     QStringLiteral("history"),
     {&History,
      QStringLiteral(
-         "history NAME... [--since T] [--until T] [--step raw|1m|1h|auto] [--iso]  what the historian "
-         "(Archives/history.sqlite) kept of the registers from T to T (default: the last day) as CSV: "
-         "time (UTC epoch ms; --iso: ISO 8601 UTC), register, min, mean, max, good, failed, or for raw "
-         "reads time, register, value, ok; T as epoch ms, ISO 8601, \"DD.MM.YYYY H:MM:SS\" or -N[smhd]; "
-         "auto takes raw reads up to 6 h, minutes up to 4 days, else hours"),
+         "history NAME... [--since T] [--until T] [--step raw|1m|1h|auto] [--iso]\n"
+         "                         что архив истории (Archives/history.sqlite) хранит о регистрах\n"
+         "                         с T по T (по умолчанию за последние сутки), в CSV: time (мс UTC\n"
+         "                         от 1970 года; --iso: ISO 8601 UTC), register, min, mean, max,\n"
+         "                         good, failed, для отдельных чтений time, register, value, ok;\n"
+         "                         T: мс, ISO 8601, \"ДД.ММ.ГГГГ Ч:ММ:СС\" или -N[smhd]; auto берёт\n"
+         "                         чтения до 6 ч, минуты до 4 суток, иначе часы"),
      false, false, TFolderWrites::Nothing}};
 
 }  // namespace
