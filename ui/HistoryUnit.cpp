@@ -48,8 +48,9 @@ QLabel* MakeReadout(QToolBar* bar, int width, const QString& sample, const QStri
   return box;
 }
 
+// Short, so that the span bar shows it whole at the window's width.
 QString SpanText(int64_t since, int64_t until) {
-  const QString format = FormatSettings().ShortDateFormat + QStringLiteral(" HH:mm");
+  const QString format = QStringLiteral("dd.MM.yy HH:mm");
   return QStringLiteral("%1 — %2").arg(QDateTime::fromMSecsSinceEpoch(since).toString(format),
                                        QDateTime::fromMSecsSinceEpoch(until).toString(format));
 }
@@ -103,14 +104,12 @@ THistoryForm::THistoryForm(TRegisterNode* reg, TLabelDisplay* label, TMainForm* 
   spanBox_->addItems(HistorySpanTexts());
   spanBox_->setToolTip(QStringLiteral("Промежуток"));
   spanBox_->setFocusPolicy(Qt::StrongFocus);
+  spanBox_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
   spanBar_->addWidget(spanBox_);
   exportAction_ = spanBar_->addAction(QStringLiteral("CSV…"));
   exportAction_->setObjectName(QStringLiteral("exportAction"));
   exportAction_->setToolTip(QStringLiteral("Экспорт промежутка в файл CSV"));
   exportAction_->setEnabled(false);
-  spanLabel_ = new QLabel(spanBar_);
-  spanLabel_->setObjectName(QStringLiteral("spanLabel"));
-  spanBar_->addWidget(spanLabel_);
   connect(spanBox_, &QComboBox::activated, this, &THistoryForm::ChooseSpan);
   connect(exportAction_, &QAction::triggered, this, &THistoryForm::ExportBand);
   layout->addWidget(spanBar_);
@@ -220,7 +219,6 @@ void THistoryForm::ChooseSpan(int index) {
   exportAction_->setEnabled(span_ != THistorySpan::Recent);
   if (span_ == THistorySpan::Recent) {
     band_ = {};
-    spanLabel_->clear();
     CopyData();
     visible_ = vexa::VisibleCount(history_, kChartWidth);
     cursor_.FollowNewest(history_, visible_);
@@ -274,8 +272,6 @@ void THistoryForm::ReadBand() {
   const int64_t until = span_ == THistorySpan::Custom ? customUntil_ : now;
   band_ = ReadHistoryBand(mainForm_->Network().Dir(), reg_->Name(), since, until, ChartWidth(), now);
   visible_ = static_cast<int>(band_.Mean.size());
-  spanLabel_->setText(QLatin1Char(' ') + SpanText(since, until));
-  spanLabel_->setToolTip(band_.Error);
   Redraw();
 }
 
@@ -367,8 +363,6 @@ void THistoryForm::PaintChart(QPainter& painter, int height) {
   painter.setPen(QPen(Qt::black, 1));
   painter.drawRect(0, 0, width - 1, height - 1);
   if (const std::optional<int> zero = axis.ZeroY()) painter.drawLine(0, *zero, width, *zero);
-  if (band && !band_.Error.isEmpty())
-    painter.drawText(QRect(0, 0, width, height), Qt::AlignCenter | Qt::TextWordWrap, band_.Error);
   const int cursor = Cursor();
   painter.setPen(QPen(Qt::black, 1, Qt::DotLine));
   painter.drawLine(cursor, 0, cursor, height);
@@ -407,6 +401,17 @@ void THistoryForm::PaintChart(QPainter& painter, int height) {
     run << QPoint(i, axis.Y(value));
   }
   flush();
+  if (band) {
+    // Over the curve: the span's ends in the corner; what kept the historian from answering in the middle.
+    const QString ends = SpanText(band_.Since, band_.Until);
+    const QRect corner(3, 2, painter.fontMetrics().horizontalAdvance(ends) + 4,
+                       painter.fontMetrics().height());
+    painter.fillRect(corner, palette().color(QPalette::Base));
+    painter.setPen(QColor(110, 110, 110));
+    painter.drawText(corner, Qt::AlignCenter, ends);
+    if (!band_.Error.isEmpty())
+      painter.drawText(QRect(0, 0, width, height), Qt::AlignCenter | Qt::TextWordWrap, band_.Error);
+  }
 }
 
 void THistoryForm::closeEvent(QCloseEvent* event) {

@@ -96,7 +96,6 @@ class THistoryForm : public QWidget {
   QLabel* valueLabel_ = nullptr;
   QToolBar* spanBar_ = nullptr;
   QComboBox* spanBox_ = nullptr;
-  QLabel* spanLabel_ = nullptr;
   QAction* exportAction_ = nullptr;
   QScrollArea* ScrollBox = nullptr;
   THistoryAxis* AxisLabels = nullptr;

@@ -1,18 +1,22 @@
 // The history window as the operator uses it: opened from a label's menu, one per label, the
 // cursor on keys and mouse, the zoom buttons, the refresh every logging interval, and what it draws.
 
+#include <QComboBox>
 #include <QContextMenuEvent>
 #include <QDateTime>
+#include <QDateTimeEdit>
 #include <QDialog>
 #include <QDir>
 #include <QImage>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTabWidget>
 #include <QTest>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <cmath>
@@ -22,6 +26,7 @@
 #include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "core/SetupNode.h"
+#include "historian/HistoryStore.h"
 #include "reports/gui/PrintPreviewUnit.h"
 #include "reports/model/ReportNode.h"
 #include "storage/TreeFiles.h"
@@ -544,6 +549,91 @@ TEST_F(HistoryWindowTest, TheStatusLineStaysStoppedWhileTheNetworkSettingsAreOpe
   timer->Advance(3000);
   EXPECT_EQ(form->ProgramState(), QStringLiteral("Работа"));
   form->SetWindow(TWindowRole::Setup, nullptr);
+}
+
+// The historian's spans through the span box: a day of what the historian kept, drawn as a band
+// across the window's width and read out where clicked; exported as CSV; a span of the operator's
+// own from its dialog, refused while it ends before it starts; back to the recent reads.
+TEST_F(HistoryWindowTest, TheHistoriansSpansAreChosenDrawnReadOutAndExported) {
+  const int64_t now = QDateTime::currentMSecsSinceEpoch();
+  {
+    THistoryStore store;
+    ASSERT_TRUE(store.Open(HistoryPath(Dir->path()))) << store.ErrorText().toStdString();
+    std::vector<THistorySample> samples;
+    for (int64_t t = now - 2 * kHourMs; t < now; t += 3000) samples.push_back({reg->Name(), t, 40.0, true});
+    ASSERT_TRUE(store.Write(samples));
+    ASSERT_TRUE(store.RollUp(now, THistoryTiers{}));  // as the writer does as time passes
+  }
+  reg->SetDigits(1);
+  THistoryForm* h = OpenFromMenu();
+  ASSERT_NE(h, nullptr);
+  auto* spans = Child<QComboBox>(*h, "spanBox");
+  QAction* exportAction = Child<QAction>(*h, "exportAction");
+  EXPECT_FALSE(exportAction->isEnabled());
+
+  spans->setFocus();
+  QTest::keyClick(spans, Qt::Key_Down);  // "Час"
+  QTest::keyClick(spans, Qt::Key_Down);  // "Сутки"
+  EXPECT_EQ(h->Span(), THistorySpan::Day);
+  EXPECT_TRUE(h->Band().Error.isEmpty()) << h->Band().Error.toStdString();
+  EXPECT_EQ(h->Band().Until - h->Band().Since, kDayMs);
+  EXPECT_EQ(static_cast<int>(h->Band().Mean.size()), ScrollBox(*h)->viewport()->width());
+  EXPECT_TRUE(exportAction->isEnabled());
+  // The last two hours of the day hold the reads: the right end of the chart.
+  const int x = static_cast<int>(h->Band().Mean.size()) - 3;
+  QTest::mouseClick(ChartWidget(*h), Qt::LeftButton, Qt::NoModifier, QPoint(x, 10));
+  EXPECT_EQ(ValueLabel(*h)->text(), QStringLiteral(" 40,0"));
+  QTest::mouseClick(ChartWidget(*h), Qt::LeftButton, Qt::NoModifier, QPoint(2, 10));
+  EXPECT_EQ(ValueLabel(*h)->text(), QStringLiteral(" ***"));
+  const QImage drawn = Chart(h);
+  const auto curveIn = [&drawn](int column) {
+    for (int y = 1; y < drawn.height() - 1; ++y)
+      if (drawn.pixelColor(column, y) == QColor(0, 0, 255)) return true;
+    return false;
+  };
+  EXPECT_TRUE(curveIn(x));
+  EXPECT_FALSE(curveIn(2));
+
+  const QString csv = Dir->filePath("day.csv");
+  QString suggested;
+  h->AskExportPath = [&](const QString& s) {
+    suggested = s;
+    return csv;
+  };
+  QTest::mouseClick(Child<QToolBar>(*h, "spanBar")->widgetForAction(exportAction), Qt::LeftButton);
+  EXPECT_TRUE(suggested.endsWith(reg->Name() + ".csv")) << suggested.toStdString();
+  QFile file(csv);
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(file.readLine().startsWith("time,register,"));
+
+  // The operator's own span: refused while it ends before it starts, then the last hour.
+  bool refused = false;
+  QTimer::singleShot(0, [&] {
+    auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+    ASSERT_NE(dialog, nullptr);
+    auto* since = Child<QDateTimeEdit>(*dialog, "sinceEdit");
+    auto* until = Child<QDateTimeEdit>(*dialog, "untilEdit");
+    auto* ok = Child<QPushButton>(*dialog, "okButton");
+    since->setDateTime(until->dateTime().addSecs(60));
+    refused = !ok->isEnabled();
+    since->setDateTime(until->dateTime().addSecs(-3600));
+    QTest::mouseClick(ok, Qt::LeftButton);
+  });
+  QTest::keyClick(spans, Qt::Key_End);  // "Другой…"
+  EXPECT_TRUE(refused);
+  EXPECT_EQ(h->Span(), THistorySpan::Custom);
+  EXPECT_NEAR(static_cast<double>(h->Band().Until - h->Band().Since), static_cast<double>(kHourMs), 60000);
+
+  // Cancelled: the span stays as it was.
+  QTimer::singleShot(0, [] { QTest::keyClick(QApplication::activeModalWidget(), Qt::Key_Escape); });
+  QTest::keyClick(spans, Qt::Key_Up);
+  QTest::keyClick(spans, Qt::Key_Down);  // "Другой…" again, then Escape
+  EXPECT_EQ(spans->currentIndex(), static_cast<int>(h->Span()));
+
+  QTest::keyClick(spans, Qt::Key_Home);
+  EXPECT_EQ(h->Span(), THistorySpan::Recent);
+  EXPECT_FALSE(exportAction->isEnabled());
+  EXPECT_TRUE(h->Band().Rows.empty());
 }
 
 }  // namespace

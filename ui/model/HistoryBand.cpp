@@ -28,7 +28,7 @@ QStringList HistorySpanTexts() {
           QStringLiteral("Неделя"),
           QStringLiteral("Месяц"),
           QStringLiteral("Год"),
-          QStringLiteral("Другой промежуток…")};
+          QStringLiteral("Другой…")};
 }
 
 int64_t HistorySpanMs(THistorySpan span) {
