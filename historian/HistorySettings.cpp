@@ -100,4 +100,32 @@ THistorySettings LoadHistorySettings(const QString& programFolder) {
   return s;
 }
 
+bool THistorySettings::SameAs(const THistorySettings& o) const {
+  return Enabled == o.Enabled && Backend == o.Backend && Url == o.Url && Tiers.RawDays == o.Tiers.RawDays &&
+         Tiers.MinuteDays == o.Tiers.MinuteDays && Tiers.HourDays == o.Tiers.HourDays;
+}
+
+TFaults SaveHistorySettings(const QString& programFolder, const THistorySettings& s) {
+  const QString path = HistorySettingsPath(programFolder);
+  if (!QDir().mkpath(QFileInfo(path).absolutePath()))
+    return TFaults(QStringLiteral("Не могу записать %1: нет папки").arg(path));
+  QSettings ini(path, QSettings::IniFormat);
+  ini.beginGroup(kGroup);
+  ini.setValue(QStringLiteral("Enabled"), s.Enabled ? QStringLiteral("true") : QStringLiteral("false"));
+  ini.setValue(QStringLiteral("Backend"), s.Backend == THistoryBackend::Postgresql
+                                              ? QStringLiteral("postgresql")
+                                              : QStringLiteral("sqlite"));
+  if (s.Url.isEmpty())
+    ini.remove(QStringLiteral("Url"));
+  else
+    ini.setValue(QStringLiteral("Url"), s.Url);
+  ini.setValue(QStringLiteral("RawDays"), s.Tiers.RawDays);
+  ini.setValue(QStringLiteral("MinuteDays"), s.Tiers.MinuteDays);
+  ini.setValue(QStringLiteral("HourDays"), s.Tiers.HourDays);
+  ini.endGroup();
+  ini.sync();
+  if (ini.status() != QSettings::NoError) return TFaults(QStringLiteral("Не могу записать %1").arg(path));
+  return {};
+}
+
 }  // namespace vexa

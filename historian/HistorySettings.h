@@ -13,6 +13,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "core/Faults.h"
+
 namespace vexa {
 
 inline constexpr int kMaxHistoryDays = 36525;  // a century
@@ -35,10 +37,14 @@ struct THistorySettings {
 
   // The file's problems, then what is wrong with the fields together; empty when usable.
   QStringList Problems() const;
+  // The same settings, whatever the file said of them.
+  bool SameAs(const THistorySettings& other) const;
 };
 
 QString HistorySettingsPath(const QString& programFolder);
 // A missing file gives the defaults.
 THistorySettings LoadHistorySettings(const QString& programFolder);
+// Writes the file (the settings window's page "История"); its fault names the file and why.
+TFaults SaveHistorySettings(const QString& programFolder, const THistorySettings& settings);
 
 }  // namespace vexa

@@ -402,6 +402,7 @@ const std::vector<std::pair<int, QString>> kWindowContexts{
     {TReportsForm::kHelpContext, "Шаблоны-Отчеты"},
     {TAlarmsForm::kHelpContext, "Тревоги"},
     {hcIntegration, "Интеграция"},
+    {hcHistorySettings, "История: архив"},
 };
 
 QString ShownTitle() {

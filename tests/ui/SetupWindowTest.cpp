@@ -42,6 +42,7 @@
 #include "core/RegisterNode.h"
 #include "core/SetupNode.h"
 #include "core/SimulatedNetwork.h"
+#include "historian/HistorySettings.h"
 #include "storage/TreeFiles.h"
 #include "support/Child.h"
 #include "support/RealMessageBox.h"
@@ -421,6 +422,60 @@ TEST_F(SetupWindowTest, TheBrokerPageRefusesAWrongAddressAndWritesARightOneForTh
   EXPECT_EQ(
       QFileInfo(BrokerSettingsPath(Current().Dir())).permissions() & (QFile::ReadGroup | QFile::ReadOther),
       QFileDevice::Permissions{});
+}
+
+// The history page: the keeping times typed, refused out of order in the real box with the window
+// left on the page, written to HISTORY.ini when right and announced once; its own help topic.
+TEST_F(SetupWindowTest, TheHistoryPageWritesTheKeepingTimesInOrderOnly) {
+  Settings()->SetMNames({QStringLiteral("Цех")});
+  Settings()->SetMFiles({picture1});
+  Open();
+  int announced = 0;
+  QObject::connect(form.get(), &TSetupForm::HistorySettingsChanged, [&announced] { ++announced; });
+  Pages()->setCurrentIndex(3);
+  EXPECT_EQ(Pages()->tabText(3), QStringLiteral("История"));
+  auto* enabled = Child<QCheckBox>(*form, "historyCheckBox");
+  auto* raw = Child<QSpinBox>(*form, "rawDaysSpin");
+  EXPECT_TRUE(enabled->isChecked()) << "on from the first start";
+  EXPECT_EQ(raw->value(), 31);
+  raw->setFocus();
+  KeyClick(raw, Qt::Key_F1);
+  ASSERT_NE(THelpWindow::Instance(), nullptr);
+  EXPECT_EQ(THelpWindow::Instance()->CurrentContext(), hcHistorySettings);
+  THelpWindow::Instance()->close();
+  ASSERT_TRUE(Activate(form.get()));
+  {
+    TRealMessageBoxes boxes;
+    TypeOver(raw, QStringLiteral("800"));  // longer than the minutes are kept
+    Click(OkButton());
+    EXPECT_EQ(boxes.Answered, 1);
+  }
+  EXPECT_TRUE(form->isVisible());
+  EXPECT_EQ(Pages()->currentIndex(), 3);
+  EXPECT_FALSE(QFileInfo::exists(HistorySettingsPath(Current().Dir())));
+
+  ASSERT_TRUE(Activate(form.get()));
+  TypeOver(raw, QStringLiteral("7"));
+  TypeOver(Child<QSpinBox>(*form, "hourDaysSpin"), QStringLiteral("3650"));
+  Click(OkButton());
+  EXPECT_FALSE(form->isVisible());
+  EXPECT_EQ(announced, 1);
+  const THistorySettings saved = LoadHistorySettings(Current().Dir());
+  EXPECT_TRUE(saved.FileProblems.isEmpty()) << saved.FileProblems.join('\n').toStdString();
+  EXPECT_TRUE(saved.Enabled);
+  EXPECT_EQ(saved.Tiers.RawDays, 7);
+  EXPECT_EQ(saved.Tiers.MinuteDays, 731);
+  EXPECT_EQ(saved.Tiers.HourDays, 3650);
+
+  // Switched off: the days wait greyed.
+  Open();
+  Pages()->setCurrentIndex(3);
+  enabled = Child<QCheckBox>(*form, "historyCheckBox");
+  EXPECT_EQ(Child<QSpinBox>(*form, "rawDaysSpin")->value(), 7);
+  QTest::mouseClick(enabled, Qt::LeftButton, {}, QPoint(6, enabled->height() / 2));
+  EXPECT_FALSE(Child<QSpinBox>(*form, "rawDaysSpin")->isEnabled());
+  Click(OkButton());
+  EXPECT_FALSE(LoadHistorySettings(Current().Dir()).Enabled);
 }
 
 // "Проверить соединение" checks off the window's thread: the window says it is checking, keeps its
@@ -1078,6 +1133,9 @@ TEST_F(SetupWindowTest, Screenshots) {
   TypeOver(Child<QLineEdit>(*form, "brokerPasswordEdit"), QStringLiteral("secret"));
   QTest::qWait(100);
   EXPECT_TRUE(form->grab().save(dir + QStringLiteral("/setup-integration.png")));
+  Pages()->setCurrentIndex(3);
+  QTest::qWait(100);
+  EXPECT_TRUE(form->grab().save(dir + QStringLiteral("/setup-history.png")));
 }
 
 }  // namespace

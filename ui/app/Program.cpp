@@ -140,7 +140,13 @@ void TProgram::CreateWindows() {
     created_ << QString::fromUtf8(step.Caption);
   }
   StartAlarms();
-  historian_ = StartHistorian(
+  StartHistorian();
+}
+
+void TProgram::StartHistorian() {
+  // The one running writes what it holds before the new one opens the file.
+  if (historian_) historian_->Finish(2000);
+  historian_ = vexa::StartHistorian(
       *network_, [main = mainForm_.get()](const QString& text) { main->ShowLineNotice(text, false); });
 }
 
@@ -169,8 +175,10 @@ void TProgram::StartAlarms() {
   connect(main, &TMainForm::StateRestored, this, [this] { alarms_->Rebuild(); });
   connect(main, &TMainForm::SearchDone, this, [this] { alarms_->Rebuild(); });
   StartBroker();
-  if (auto* setup = qobject_cast<TSetupForm*>(main->Window(TWindowRole::Setup)))
+  if (auto* setup = qobject_cast<TSetupForm*>(main->Window(TWindowRole::Setup))) {
     connect(setup, &TSetupForm::BrokerSettingsChanged, this, &TProgram::StartBroker);
+    connect(setup, &TSetupForm::HistorySettingsChanged, this, &TProgram::StartHistorian);
+  }
 }
 
 void TProgram::StopBroker() {

@@ -104,6 +104,8 @@ class TProgram : public QObject {
   void StartAlarms();
   // The publisher of the folder's broker settings (none when no broker is set), started anew.
   void StartBroker();
+  // The folder's historian as Config/HISTORY.ini says, again after the settings window changed it.
+  void StartHistorian();
   void StopBroker();
   // A secondary window of the main window, kept until shutdown.
   template <class W>

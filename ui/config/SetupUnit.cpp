@@ -96,6 +96,7 @@ TSetupForm::TSetupForm(TNetwork& network, TMainForm* mainForm, QWidget* parent)
   pageTabs_->addTab(CreateGeneralPage(), QStringLiteral("Общие"));
   pageTabs_->addTab(CreateDiagramsPage(), QStringLiteral("Мнемосхемы"));
   pageTabs_->addTab(CreateIntegrationPage(), QStringLiteral("Интеграция"));
+  pageTabs_->addTab(CreateHistoryPage(), QStringLiteral("История"));
 
   demoCheckBox_ = new QCheckBox(QStringLiteral("Имитация работы в сети"), this);
   okButton_ = new QPushButton(QStringLiteral("ОК"), this);
@@ -622,28 +623,102 @@ void TSetupForm::CheckConnectionClick() {
   checkBrokerButton_->setText(QStringLiteral("Проверка соединения…"));
 }
 
+// --- history -------------------------------------------------------------------------------------
+
+QWidget* TSetupForm::CreateHistoryPage() {
+  auto* page = new QWidget;
+  historyCheckBox_ = new QCheckBox(QStringLiteral("Вести архив значений (каждое чтение регистров)"));
+  historyCheckBox_->setObjectName(QStringLiteral("historyCheckBox"));
+  const auto days = [](const char* name) {
+    auto* spin = new QSpinBox;
+    spin->setObjectName(QString::fromLatin1(name));
+    spin->setRange(1, kMaxHistoryDays);
+    spin->setSuffix(QStringLiteral(" сут."));
+    return spin;
+  };
+  rawDaysSpin_ = days("rawDaysSpin");
+  minuteDaysSpin_ = days("minuteDaysSpin");
+  hourDaysSpin_ = days("hourDaysSpin");
+  auto* form = new QFormLayout;
+  form->addRow(QStringLiteral("Каждое чтение хранить:"), rawDaysSpin_);
+  form->addRow(QStringLiteral("Поминутные значения:"), minuteDaysSpin_);
+  form->addRow(QStringLiteral("Почасовые значения:"), hourDaysSpin_);
+  auto* where =
+      new QLabel(QStringLiteral("Архив: %1").arg(QDir::toNativeSeparators(HistoryPath(network_.Dir()))));
+  where->setObjectName(QStringLiteral("historyPathLabel"));
+  where->setWordWrap(true);
+  auto* layout = new QVBoxLayout(page);
+  layout->addWidget(historyCheckBox_);
+  layout->addLayout(form);
+  layout->addWidget(where);
+  layout->addStretch();
+
+  historyLoaded_ = LoadHistorySettings(network_.Dir());
+  historyCheckBox_->setChecked(historyLoaded_.Enabled);
+  rawDaysSpin_->setValue(historyLoaded_.Tiers.RawDays);
+  minuteDaysSpin_->setValue(historyLoaded_.Tiers.MinuteDays);
+  hourDaysSpin_->setValue(historyLoaded_.Tiers.HourDays);
+  const auto enable = [this](bool on) {
+    for (QSpinBox* spin : {rawDaysSpin_, minuteDaysSpin_, hourDaysSpin_}) spin->setEnabled(on);
+  };
+  connect(historyCheckBox_, &QCheckBox::toggled, this, enable);
+  enable(historyLoaded_.Enabled);
+  InstallHelpShortcut(page, hcHistorySettings);
+  return page;
+}
+
+THistorySettings TSetupForm::HistoryFields() const {
+  THistorySettings settings = historyLoaded_;
+  settings.FileProblems.clear();
+  settings.Enabled = historyCheckBox_->isChecked();
+  settings.Tiers = {rawDaysSpin_->value(), minuteDaysSpin_->value(), hourDaysSpin_->value()};
+  return settings;
+}
+
 // --- confirming ----------------------------------------------------------------------------------
 
-void TSetupForm::OKClick() {
-  if (!diagrams_.CanConfirm() || search_.Running() || !network_.Setup()) return;
-  // The broker's settings first: a wrong one keeps the window open on its page.
+bool TSetupForm::ConfirmIntegration() {
+  // A wrong setting keeps the window open on its page.
   const TBrokerSettings broker = BrokerFields();
+  const int brokerPage = pageTabs_->indexOf(brokerUrlEdit_->parentWidget());
   if (broker != brokerLoaded_) {
     if (const QStringList problems = broker.Problems(); !problems.isEmpty()) {
-      pageTabs_->setCurrentIndex(2);
+      pageTabs_->setCurrentIndex(brokerPage);
       ShowMessage(problems.join(QStringLiteral("\r\n")), TMsgIcon::Warning);
-      return;
+      return false;
     }
     QString why;
     if (!SaveBrokerSettings(network_.Dir(), broker, &why)) {
-      pageTabs_->setCurrentIndex(2);
+      pageTabs_->setCurrentIndex(brokerPage);
       ShowMessage(QStringLiteral("Не могу записать %1\r\n%2").arg(BrokerSettingsPath(network_.Dir()), why),
                   TMsgIcon::Error);
-      return;
+      return false;
     }
     brokerLoaded_ = broker;
     Q_EMIT BrokerSettingsChanged();
   }
+  const THistorySettings history = HistoryFields();
+  if (!history.SameAs(historyLoaded_)) {
+    const int historyPage = pageTabs_->indexOf(historyCheckBox_->parentWidget());
+    if (const QStringList problems = history.Problems(); !problems.isEmpty()) {
+      pageTabs_->setCurrentIndex(historyPage);
+      ShowMessage(problems.join(QStringLiteral("\r\n")), TMsgIcon::Warning);
+      return false;
+    }
+    if (const TFaults faults = SaveHistorySettings(network_.Dir(), history); !faults.Empty()) {
+      pageTabs_->setCurrentIndex(historyPage);
+      ShowFaults(faults);
+      return false;
+    }
+    historyLoaded_ = history;
+    Q_EMIT HistorySettingsChanged();
+  }
+  return true;
+}
+
+void TSetupForm::OKClick() {
+  if (!diagrams_.CanConfirm() || search_.Running() || !network_.Setup()) return;
+  if (!ConfirmIntegration()) return;
   const TSetupFields fields{newPasswordEdit_->text(), autoSaveIntervalSpin_->value(),
                             autoSaveCheckBox_->isChecked(), autoLoadCheckBox_->isChecked(),
                             demoCheckBox_->isChecked()};

@@ -9,6 +9,8 @@
 
 #include "broker/BrokerSettings.h"
 #include "broker/ConnectionCheck.h"
+#include "historian/HistorySettings.h"
+#include "historian/HistoryStore.h"
 #include "storage/DeviceSearch.h"
 #include "ui/model/SetupRules.h"
 #include "ui/parts/HelpUnit.h"
@@ -49,6 +51,8 @@ class TSetupForm : public QDialog {
   void SearchFinished();
   // "ОК" wrote new broker settings (Config/MQTT.ini): the publisher starts again with them.
   void BrokerSettingsChanged();
+  // "ОК" wrote new historian settings (Config/HISTORY.ini): the historian starts again with them.
+  void HistorySettingsChanged();
 
  public Q_SLOTS:
   void reject() override;
@@ -62,6 +66,11 @@ class TSetupForm : public QDialog {
   QWidget* CreateGeneralPage();
   QWidget* CreateDiagramsPage();
   QWidget* CreateIntegrationPage();
+  QWidget* CreateHistoryPage();
+  // The historian's settings as the page shows them, the rest as HISTORY.ini had them.
+  THistorySettings HistoryFields() const;
+  // Writes changed broker and historian settings; false keeps the window open on the page.
+  bool ConfirmIntegration();
   void FillFields();
   // The broker's settings as the page shows them.
   TBrokerSettings BrokerFields() const;
@@ -124,6 +133,12 @@ class TSetupForm : public QDialog {
   QCheckBox* brokerDiscoveryCheckBox_ = nullptr;
   QPushButton* checkBrokerButton_ = nullptr;
   TBrokerSettings brokerLoaded_;
+  // History page
+  QCheckBox* historyCheckBox_ = nullptr;
+  QSpinBox* rawDaysSpin_ = nullptr;
+  QSpinBox* minuteDaysSpin_ = nullptr;
+  QSpinBox* hourDaysSpin_ = nullptr;
+  THistorySettings historyLoaded_;
   // "Проверить соединение" runs here, off the window's thread.
   TConnectionChecker brokerCheck_;
   // Bottom bar

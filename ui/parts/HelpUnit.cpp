@@ -58,6 +58,7 @@ const std::vector<THelpTopic>& HelpTopics() {
       {hcReports, QStringLiteral("reports.html")},
       {hcAlarms, QStringLiteral("alarms.html")},
       {hcIntegration, QStringLiteral("integration.html")},
+      {hcHistorySettings, QStringLiteral("history-settings.html")},
   };
   return topics;
 }

@@ -32,7 +32,8 @@ inline constexpr int hcWaitWindow = 17;
 inline constexpr int hcProcesses = 18;
 inline constexpr int hcReports = 19;
 inline constexpr int hcAlarms = 20;
-inline constexpr int hcIntegration = 21;  // the settings window's "Интеграция" page
+inline constexpr int hcIntegration = 21;      // the settings window's "Интеграция" page
+inline constexpr int hcHistorySettings = 22;  // the settings window's "История" page
 
 struct THelpTopic {
   int Context;
