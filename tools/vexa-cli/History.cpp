@@ -9,6 +9,7 @@
 #include "core/Services.h"
 #include "historian/HistorySettings.h"
 #include "historian/HistoryStore.h"
+#include "historian/PgHistoryStore.h"
 #include "tools/vexa-cli/CliContext.h"
 
 namespace vexa::cli {
@@ -61,6 +62,7 @@ int History(TCliContext& ctx, const QStringList& args) {
   QString until;
   THistoryStep step = THistoryStep::Auto;
   bool iso = false;
+  QString url;
   for (int i = 0; i < args.size(); ++i) {
     if (args[i] == QLatin1String("--since") && i + 1 < args.size()) {
       since = args[++i];
@@ -70,6 +72,8 @@ int History(TCliContext& ctx, const QStringList& args) {
       const auto s = StepOf(args[++i]);
       if (!s) return Usage();
       step = *s;
+    } else if (args[i] == QLatin1String("--historian") && i + 1 < args.size()) {
+      url = args[++i];
     } else if (args[i] == QLatin1String("--iso")) {
       iso = true;
     } else if (args[i].startsWith(QLatin1String("--"))) {
@@ -87,20 +91,37 @@ int History(TCliContext& ctx, const QStringList& args) {
         "vexa-cli: --since and --until want epoch ms, ISO 8601, \"DD.MM.YYYY H:MM:SS\" or -N[smhd]"));
     return 2;
   }
-  const THistorySettings settings = LoadHistorySettings(ctx.Dir);
+  THistorySettings settings = LoadHistorySettings(ctx.Dir);
   for (const QString& problem : settings.FileProblems) Err(QStringLiteral("vexa-cli: ") + problem);
+  if (!url.isEmpty()) {
+    settings.Backend = THistoryBackend::Postgresql;
+    settings.Url = url;
+  }
+  if (QString why; settings.Backend == THistoryBackend::Postgresql && !PgTargetOf(settings.Url, &why)) {
+    Err(QStringLiteral("vexa-cli: %1: %2")
+            .arg(url.isEmpty() ? QStringLiteral("HISTORY.ini: Url") : url, why));
+    return 2;
+  }
+  const bool postgres = settings.Backend == THistoryBackend::Postgresql;
   const QString path = HistoryPath(ctx.Dir);
   // The tier of the first name is that of all: one header for the whole answer.
   const THistoryStep tier = TierFor({names.front(), *from, *to, step}, settings.Tiers, now);
   const bool raw = tier == THistoryStep::Raw;
   Out(raw ? QStringLiteral("time,register,value,ok")
           : QStringLiteral("time,register,min,mean,max,good,failed"));
-  if (!QFileInfo::exists(path)) {
+  if (!postgres && !QFileInfo::exists(path)) {
     Err(QStringLiteral("vexa-cli: no history yet in %1").arg(path));
     return 0;
   }
-  THistoryStore store;
-  if (!store.Open(path, true, kReadBusyMs)) {
+  THistoryStore sqlite;
+  TPgHistoryStore server;
+  THistoryDatabase& store = postgres ? static_cast<THistoryDatabase&>(server) : sqlite;
+  if (postgres ? !server.Open(settings.Url, HistorySourceOf(settings, ctx.Dir), true)
+               : !sqlite.Open(path, true, kReadBusyMs)) {
+    if (postgres && server.Trouble() == TJournalTrouble::Missing) {
+      Err(QStringLiteral("vexa-cli: no history yet in %1").arg(settings.Url));
+      return 0;
+    }
     Err(QStringLiteral("vexa-cli: ") + store.ErrorText());
     return 1;
   }
@@ -131,8 +152,10 @@ const TCommandRegistrar kHistory{
     QStringLiteral("history"),
     {&History,
      QStringLiteral(
-         "history NAME... [--since T] [--until T] [--step raw|1m|1h|auto] [--iso]  what the historian "
-         "(Archives/history.sqlite) kept of the registers from T to T (default: the last day) as CSV: "
+         "history NAME... [--since T] [--until T] [--step raw|1m|1h|auto] [--iso] [--historian URL]  what "
+         "the historian (Archives/history.sqlite, or the PostgreSQL server of HISTORY.ini or --historian "
+         "postgresql://user@host[:port]/db, as the folder's source) kept of the registers from T to T "
+         "(default: the last day) as CSV: "
          "time (UTC epoch ms; --iso: ISO 8601 UTC), register, min, mean, max, good, failed, or for raw "
          "reads time, register, value, ok; T as epoch ms, ISO 8601, \"DD.MM.YYYY H:MM:SS\" or -N[smhd]; "
          "auto takes raw reads up to 6 h, minutes up to 4 days, else hours"),
