@@ -1,7 +1,9 @@
 #include "historian/HistorianWriter.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <chrono>
 #include <cmath>
 #include <ctime>
@@ -227,7 +229,10 @@ void THistorianWriter::SpillWaiting() {
   QByteArray bytes;
   for (const TPending& p : waiting_)
     if (!p.Spilled) bytes += SpillLine(p.Sample);
-  if (bytes.isEmpty() || !AppendSynced(SpillPath(options_.Path), bytes)) return;
+  if (bytes.isEmpty()) return;
+  // A server's spill file may be the first of the folder's archives.
+  QDir().mkpath(QFileInfo(options_.Path).absolutePath());
+  if (!AppendSynced(SpillPath(options_.Path), bytes)) return;
   for (TPending& p : waiting_) p.Spilled = true;
 }
 

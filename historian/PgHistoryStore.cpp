@@ -173,7 +173,7 @@ bool TPgHistoryStore::Fail(const QString& what, const QSqlError& error) {
   if (code.startsWith(QLatin1String("53")))
     return Fail(QStringLiteral("сервер не записывает (нет места или соединений)"), error.text(),
                 TJournalTrouble::Full);
-  if (code == QLatin1String("42501")) return Fail(QStringLiteral("нет прав"), error.text());
+  if (code == QLatin1String("42501")) return Fail(what + QStringLiteral(": нет прав"), error.text());
   return Fail(what, error.text());
 }
 
@@ -218,7 +218,7 @@ bool TPgHistoryStore::Open(const QString& url, const QString& source, bool readO
     return false;
   };
   if (!db_.open()) {
-    Fail(QStringLiteral("сервер недоступен"), db_.lastError());
+    Fail(QStringLiteral("нет соединения с сервером"), db_.lastError());
     return failed();
   }
   QSqlQuery have(db_);
@@ -512,7 +512,11 @@ std::vector<THistoryRow> TPgHistoryStore::Query(const THistoryQuery& q, const TH
           .arg(columns, QLatin1String(HistoryTierTable(tier))));
   query.addBindValue(source_);
   query.addBindValue(q.Register);
-  query.addBindValue(static_cast<qlonglong>(q.Since));
+  // Past the tier's bound a row waits for its month's partition to go: not shown meanwhile.
+  const int days = tier == THistoryStep::Raw      ? tiers.RawDays
+                   : tier == THistoryStep::Minute ? tiers.MinuteDays
+                                                  : tiers.HourDays;
+  query.addBindValue(static_cast<qlonglong>(std::max(q.Since, FloorTo(now - days * kDayMs, kHourMs))));
   query.addBindValue(static_cast<qlonglong>(q.Until));
   if (!query.exec()) {
     Fail(QStringLiteral("ошибка запроса"), query.lastError());
