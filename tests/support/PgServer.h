@@ -128,6 +128,29 @@ class TPgServer {
     return db;
   }
 
+  // The CPU time of the server's processes so far: the postmaster, its children alive and gone.
+  double CpuSeconds() const {
+    QFile pidFile(DataDir() + QStringLiteral("/postmaster.pid"));
+    if (!pidFile.open(QIODevice::ReadOnly)) return 0;
+    const QByteArray master = pidFile.readLine().trimmed();
+    // utime stime cutime cstime (fields 14 to 17) and the parent (field 4), after the name's ')'.
+    const auto fields = [](const QString& pid) {
+      QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+      if (!stat.open(QIODevice::ReadOnly)) return QList<QByteArray>{};
+      const QByteArray text = stat.readAll();
+      return text.mid(text.lastIndexOf(')') + 2).split(' ');
+    };
+    long long ticks = 0;
+    const QList<QByteArray> own = fields(QString::fromLatin1(master));
+    if (own.size() > 14)
+      ticks += own[11].toLongLong() + own[12].toLongLong() + own[13].toLongLong() + own[14].toLongLong();
+    for (const QString& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+      const QList<QByteArray> f = fields(pid);
+      if (f.size() > 12 && f[1] == master) ticks += f[11].toLongLong() + f[12].toLongLong();
+    }
+    return static_cast<double>(ticks) / static_cast<double>(::sysconf(_SC_CLK_TCK));
+  }
+
   int Port() const { return port_; }
   QString Url(const QString& role, const QString& db) const {
     return QStringLiteral("postgresql://%1@127.0.0.1:%2/%3").arg(role).arg(port_).arg(db);
