@@ -269,6 +269,18 @@ TEST_F(PgHistoryTest, CliRunAndHistoryUseTheServer) {
       Cli({"--dir", Dir->path(), "--demo", "run", "--seconds", "1", "--historian", "postgresql://x:y@h/db"});
   EXPECT_EQ(bad.Code, 2);
   EXPECT_TRUE(bad.Err.contains("PGPASSWORD")) << bad.Err.toStdString();
+  // README's first start: the owner's run from an empty folder makes the schema for the lines.
+  QString why;
+  const QString bare = Server().NewPlant(&why);
+  ASSERT_FALSE(bare.isEmpty()) << why.toStdString();
+  const QTemporaryDir empty;
+  ASSERT_TRUE(QDir(empty.path()).mkpath("Config"));
+  const TRun first = Cli({"--dir", empty.path(), "--demo", "run", "--seconds", "1", "--historian",
+                          Server().Url("vexa_owner", bare)});
+  EXPECT_EQ(first.Code, 0) << first.Err.toStdString();
+  TPgHistoryStore line;
+  EXPECT_TRUE(line.Open(Server().Url("line_b", bare), "line-b")) << line.ErrorText().toStdString();
+  EXPECT_TRUE(line.Write({{"R", kStart, 1, true}})) << line.ErrorText().toStdString();
 }
 
 }  // namespace
