@@ -283,5 +283,39 @@ TEST_F(PgHistoryTest, CliRunAndHistoryUseTheServer) {
   EXPECT_TRUE(line.Write({{"R", kStart, 1, true}})) << line.ErrorText().toStdString();
 }
 
+class HistorySettingsTest : public TVexaTest {};
+
+TEST_F(HistorySettingsTest, ThePostgresqlKeysAreCheckedOnLoad) {
+  const QString folder = QFileInfo(Dir->path()).fileName();
+  const struct {
+    const char* ini;
+    const char* problem;  // empty: none
+    QString source;
+  } cases[] = {
+      {"Backend=postgresql\nUrl=postgresql://line_a@db:5433/plant\n", "", folder},
+      {"Backend=postgresql\nUrl=postgresql://line_a@db/plant\nSource=line-a\n", "", "line-a"},
+      {"Backend=postgresql\n", "postgresql://", folder},
+      {"Backend=postgresql\nUrl=postgresql://line_a:pw@db/plant\n", "PGPASSWORD", folder},
+      {"Backend=sqlite\nUrl=anything\n", "", folder},
+      {"Source=a\tb\n", "Source", folder},
+      {"Backend=oracle\n", "Backend", folder},
+  };
+  ASSERT_TRUE(QDir(Dir->path()).mkpath("Config"));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.ini);
+    QFile ini(HistorySettingsPath(Dir->path()));
+    ASSERT_TRUE(ini.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    ini.write(QByteArray("[History]\n") + c.ini);
+    ini.close();
+    const THistorySettings s = LoadHistorySettings(Dir->path());
+    const QString problems = s.Problems().join('\n');
+    if (*c.problem == 0)
+      EXPECT_EQ(problems, QString());
+    else
+      EXPECT_TRUE(problems.contains(QLatin1String(c.problem))) << problems.toStdString();
+    EXPECT_EQ(HistorySourceOf(s, Dir->path()), c.source);
+  }
+}
+
 }  // namespace
 }  // namespace vexa::test
