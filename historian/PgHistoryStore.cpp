@@ -287,7 +287,7 @@ bool TPgHistoryStore::CheckLayout() {
     QSqlQuery probe(db_);
     if (!probe.exec(QStringLiteral("SELECT %1 FROM vexa_history.%2 LIMIT 0")
                         .arg(QLatin1String(columns), QLatin1String(table))))
-      return Fail(QStringLiteral("схема vexa_history не та"), probe.lastError());
+      return Fail(QStringLiteral("схема vexa_history не читается"), probe.lastError());
   }
   return true;
 }
