@@ -12,6 +12,11 @@ namespace vexa {
 THistorianOptions HistorianOptionsFor(const THistorySettings& settings, const QString& programFolder) {
   THistorianOptions o;
   o.Path = HistoryPath(programFolder);
+  if (settings.Backend == THistoryBackend::Postgresql) {
+    o.Path = PgSpillBase(programFolder);
+    o.Url = settings.Url;
+    o.Source = HistorySourceOf(settings, programFolder);
+  }
   o.Tiers = settings.Tiers;
   return o;
 }
@@ -23,8 +28,12 @@ std::function<int64_t()> UtcOfProgramClock() {
 }
 
 std::unique_ptr<THistorian> StartHistorian(TNetwork& network, const std::function<void(const QString&)>& tell,
-                                           bool programClock) {
-  const THistorySettings settings = LoadHistorySettings(network.Dir());
+                                           bool programClock, const QString& url) {
+  THistorySettings settings = LoadHistorySettings(network.Dir());
+  if (!url.isEmpty()) {
+    settings.Backend = THistoryBackend::Postgresql;
+    settings.Url = url;
+  }
   if (const QStringList problems = settings.Problems(); !problems.isEmpty()) {
     for (const QString& problem : problems) tell(problem);
     tell(QStringLiteral("Архив значений не ведётся: исправьте %1").arg(HistorySettingsPath(network.Dir())));

@@ -18,7 +18,8 @@ namespace vexa {
 class TCustomRegister;
 class TNetwork;
 
-// The writer's options for a program folder's settings: Archives/history.sqlite.
+// The writer's options for a program folder's settings: Archives/history.sqlite, or the server of
+// Url with the spill file Archives/history.postgresql-spill.
 THistorianOptions HistorianOptionsFor(const THistorySettings& settings, const QString& programFolder);
 
 // The UTC clock that follows the program's own (a virtual clock's), from the instant it stands
@@ -28,8 +29,9 @@ std::function<int64_t()> UtcOfProgramClock();
 class THistorian;
 // The folder's historian as Config/HISTORY.ini says, attached to the network: null when it is off
 // or the file is wrong (each problem told). programClock: the instants follow the program's clock.
+// url: a PostgreSQL server instead of what the file says.
 std::unique_ptr<THistorian> StartHistorian(TNetwork& network, const std::function<void(const QString&)>& tell,
-                                           bool programClock = false);
+                                           bool programClock = false, const QString& url = {});
 
 class THistorian {
  public:

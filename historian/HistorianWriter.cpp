@@ -1,7 +1,9 @@
 #include "historian/HistorianWriter.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <chrono>
 #include <cmath>
 #include <ctime>
@@ -59,6 +61,7 @@ std::vector<THistorySample> THistorianWriter::ReadSpill(const QString& path) {
 }
 
 THistorianWriter::THistorianWriter(THistorianOptions options) : options_(std::move(options)) {
+  store_ = options_.Url.isEmpty() ? static_cast<THistoryDatabase*>(&sqlite_) : &postgres_;
   for (THistorySample& s : ReadSpill(SpillPath(options_.Path))) waiting_.push_back({std::move(s), true});
   status_.Waiting = static_cast<long long>(waiting_.size());
   thread_ = std::thread([this] { Run(); });
@@ -151,16 +154,21 @@ void THistorianWriter::Run() {
     idle_.notify_all();
     if (stopping) break;
   }
-  store_.Close();
+  store_->Close();
 }
 
 bool THistorianWriter::OpenStore() {
-  if (store_.Open(options_.Path, false, options_.BusyMs)) return true;
-  if (store_.Trouble() != TJournalTrouble::Damaged) {
-    SetTrouble(store_.Trouble(), store_.ErrorText());
+  if (!options_.Url.isEmpty()) {
+    if (postgres_.Open(options_.Url, options_.Source)) return true;
+    SetTrouble(postgres_.Trouble(), postgres_.ErrorText());
     return false;
   }
-  const QString damage = store_.ErrorText();
+  if (sqlite_.Open(options_.Path, false, options_.BusyMs)) return true;
+  if (store_->Trouble() != TJournalTrouble::Damaged) {
+    SetTrouble(store_->Trouble(), store_->ErrorText());
+    return false;
+  }
+  const QString damage = store_->ErrorText();
   QString why;
   const QString aside = THistoryStore::SetAside(options_.Path, &why);
   if (aside.isEmpty()) {
@@ -171,19 +179,19 @@ bool THistorianWriter::OpenStore() {
     std::lock_guard lock(mutex_);
     status_.SetAside += (status_.SetAside.isEmpty() ? QString() : QStringLiteral(", ")) + aside;
   }
-  if (store_.Open(options_.Path, false, options_.BusyMs)) return true;
-  SetTrouble(store_.Trouble(), store_.ErrorText());
+  if (sqlite_.Open(options_.Path, false, options_.BusyMs)) return true;
+  SetTrouble(store_->Trouble(), store_->ErrorText());
   return false;
 }
 
 bool THistorianWriter::WriteWaiting() {
-  if (!store_.IsOpen() && !OpenStore()) return false;
+  if (!store_->IsOpen() && !OpenStore()) return false;
   bool wrote = false;
   bool setAsideOnce = false;
   const auto failed = [&] {
-    const TJournalTrouble trouble = store_.Trouble();
-    const QString error = store_.ErrorText();
-    store_.Close();
+    const TJournalTrouble trouble = store_->Trouble();
+    const QString error = store_->ErrorText();
+    store_->Close();
     // Damaged under our hands: kept aside once, and the reads go into a fresh database.
     if (trouble == TJournalTrouble::Damaged && !setAsideOnce) {
       setAsideOnce = true;
@@ -203,7 +211,7 @@ bool THistorianWriter::WriteWaiting() {
     std::vector<THistorySample> chunk;
     chunk.reserve(n);
     for (size_t i = 0; i < n; ++i) chunk.push_back(waiting_[i].Sample);
-    if (store_.Write(chunk)) {
+    if (store_->Write(chunk)) {
       waiting_.erase(waiting_.begin(), waiting_.begin() + static_cast<std::ptrdiff_t>(n));
       wrote = true;
       continue;
@@ -211,7 +219,7 @@ bool THistorianWriter::WriteWaiting() {
     if (!failed()) return false;
   }
   if (wrote) QFile::remove(SpillPath(options_.Path));
-  while (!store_.RollUp(UtcNow(), options_.Tiers))
+  while (!store_->RollUp(UtcNow(), options_.Tiers))
     if (!failed()) return false;
   SetTrouble(TJournalTrouble::None, QString());
   return true;
@@ -221,7 +229,10 @@ void THistorianWriter::SpillWaiting() {
   QByteArray bytes;
   for (const TPending& p : waiting_)
     if (!p.Spilled) bytes += SpillLine(p.Sample);
-  if (bytes.isEmpty() || !AppendSynced(SpillPath(options_.Path), bytes)) return;
+  if (bytes.isEmpty()) return;
+  // A server's spill file may be the first of the folder's archives.
+  QDir().mkpath(QFileInfo(options_.Path).absolutePath());
+  if (!AppendSynced(SpillPath(options_.Path), bytes)) return;
   for (TPending& p : waiting_) p.Spilled = true;
 }
 

@@ -5,7 +5,8 @@
 // cannot be written (another program's lock, a full disk, a damaged file being replaced) wait in a
 // bounded queue and in an append-only, fsynced spill file beside the database, and are written, in
 // order, once it takes writes again, retried every RetryMs; a spill file left by an earlier run is
-// written first. A damaged database is kept aside and a fresh one started.
+// written first. A damaged database is kept aside and a fresh one started. The same for a PostgreSQL
+// server (options' Url): an unreachable one is retried, its reads waiting as for a lock.
 
 #include <QString>
 #include <condition_variable>
@@ -16,11 +17,14 @@
 #include <vector>
 
 #include "historian/HistoryStore.h"
+#include "historian/PgHistoryStore.h"
 
 namespace vexa {
 
 struct THistorianOptions {
-  QString Path;
+  QString Path;  // the SQLite file; with a Url, the name the spill file is made from
+  QString Url;   // postgresql://user@host[:port]/db: the reads go to that server, as Source
+  QString Source;
   THistoryTiers Tiers;
   int BatchMs = 1000;
   int RetryMs = 3000;
@@ -74,7 +78,10 @@ class THistorianWriter {
   int64_t UtcNow() const;
 
   THistorianOptions options_;
-  THistoryStore store_;           // the worker thread's only
+  // The worker thread's only: the backend the options name.
+  THistoryStore sqlite_;
+  TPgHistoryStore postgres_;
+  THistoryDatabase* store_ = nullptr;
   std::deque<TPending> waiting_;  // the worker thread's only
 
   mutable std::mutex mutex_;

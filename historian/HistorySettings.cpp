@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSettings>
+#include <QUrl>
 #include <optional>
 
 #include "storage/IniValues.h"
@@ -19,13 +20,36 @@ QString KeyProblem(const QString& key, const QString& value, const QString& why)
 
 }  // namespace
 
+std::optional<TPgTarget> PgTargetOf(const QString& text, QString* why) {
+  const auto no = [why](const QString& reason) {
+    *why = reason;
+    return std::nullopt;
+  };
+  const QUrl url(text, QUrl::StrictMode);
+  if (!text.startsWith(QLatin1String("postgresql://")) || !url.isValid())
+    return no(QStringLiteral("нужно postgresql://пользователь@узел[:порт]/база"));
+  if (!url.password().isEmpty())
+    return no(QStringLiteral("пароль в адресе не хранится: задайте его в PGPASSWORD или ~/.pgpass"));
+  if (url.hasQuery() || url.hasFragment()) return no(QStringLiteral("параметры после ? и # не принимаются"));
+  TPgTarget t;
+  t.User = url.userName();
+  t.Host = url.host();
+  t.Port = url.port(5432);
+  t.Database = url.path().mid(1);
+  if (t.User.isEmpty() || t.Host.isEmpty() || t.Database.isEmpty() || t.Database.contains(QLatin1Char('/')))
+    return no(QStringLiteral("нужно postgresql://пользователь@узел[:порт]/база"));
+  return t;
+}
+
+QString HistorySourceOf(const THistorySettings& settings, const QString& programFolder) {
+  return settings.Source.isEmpty() ? QFileInfo(QDir(programFolder).absolutePath()).fileName()
+                                   : settings.Source;
+}
+
 QStringList THistorySettings::Problems() const {
   QStringList problems = FileProblems;
-  if (Backend == THistoryBackend::Postgresql && !Url.startsWith(QLatin1String("postgresql://")))
-    problems << QStringLiteral(
-        "HISTORY.ini: для Backend=postgresql нужен Url вида postgresql://user@host/db.");
-  if (Backend == THistoryBackend::Postgresql)
-    problems << QStringLiteral("HISTORY.ini: хранилище postgresql в этой сборке не поддерживается.");
+  if (QString why; Backend == THistoryBackend::Postgresql && !PgTargetOf(Url, &why))
+    problems << QStringLiteral("HISTORY.ini: Url = '%1' не подходит: %2.").arg(ShownIniValue(Url), why);
   if (!(Tiers.RawDays <= Tiers.MinuteDays && Tiers.MinuteDays <= Tiers.HourDays))
     problems << QStringLiteral("HISTORY.ini: сроки должны идти по порядку: RawDays ≤ MinuteDays ≤ HourDays.");
   return problems;
@@ -45,9 +69,9 @@ THistorySettings LoadHistorySettings(const QString& programFolder) {
     s.FileProblems << QStringLiteral("HISTORY.ini: файл %1 не читается как INI.").arg(path);
     return s;
   }
-  const QStringList known{QStringLiteral("Enabled"),    QStringLiteral("Backend"),
-                          QStringLiteral("Url"),        QStringLiteral("RawDays"),
-                          QStringLiteral("MinuteDays"), QStringLiteral("HourDays")};
+  const QStringList known{QStringLiteral("Enabled"), QStringLiteral("Backend"), QStringLiteral("Url"),
+                          QStringLiteral("Source"),  QStringLiteral("RawDays"), QStringLiteral("MinuteDays"),
+                          QStringLiteral("HourDays")};
   for (const QString& key : ini.allKeys()) {
     const bool ours = key.startsWith(kGroup + QLatin1Char('/')) && known.contains(key.mid(kGroup.size() + 1));
     if (!ours) s.FileProblems << QStringLiteral("HISTORY.ini: неизвестный ключ %1.").arg(ShownIniValue(key));
@@ -83,6 +107,14 @@ THistorySettings LoadHistorySettings(const QString& programFolder) {
                                    QStringLiteral("нужно sqlite или postgresql"));
   }
   if (const auto v = text(QStringLiteral("Url"))) s.Url = *v;
+  if (const auto v = text(QStringLiteral("Source")); v && !v->isEmpty()) {
+    if (v->size() <= kMaxSourceLength && !v->contains(QLatin1Char('\t')))
+      s.Source = *v;
+    else
+      s.FileProblems << KeyProblem(
+          QStringLiteral("Source"), *v,
+          QStringLiteral("нужно имя линии не длиннее %1 знаков").arg(kMaxSourceLength));
+  }
   const auto days = [&](const QString& name, int& field) {
     const auto v = text(name);
     if (!v || v->isEmpty()) return;

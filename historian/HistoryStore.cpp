@@ -12,15 +12,6 @@ namespace vexa {
 
 namespace {
 
-QString NextConnectionName() {
-  static std::atomic<int> next{0};
-  return QStringLiteral("vexa-history-%1").arg(next++);
-}
-
-int64_t Floor(int64_t t, int64_t step) {
-  return t - ((t % step) + step) % step;
-}
-
 // Each of our tables with the columns it cannot be without.
 const char* const kTables[][2] = {{"registers", "id,name"},
                                   {"raw", "reg,t,v,ok"},
@@ -44,7 +35,9 @@ const char kRollHours[] =
     "FROM registers g CROSS JOIN m1 m ON m.reg = g.id WHERE m.t >= :from AND m.t < :to "
     "GROUP BY m.reg, m.t - m.t % 3600000";
 
-const char* TierTable(THistoryStep tier) {
+}  // namespace
+
+const char* HistoryTierTable(THistoryStep tier) {
   switch (tier) {
     case THistoryStep::Minute:
       return "m1";
@@ -55,15 +48,22 @@ const char* TierTable(THistoryStep tier) {
   }
 }
 
-}  // namespace
+QString NextHistoryConnectionName() {
+  static std::atomic<int> next{0};
+  return QStringLiteral("vexa-history-%1").arg(next++);
+}
 
 QString HistoryPath(const QString& folder) {
   return folder + QStringLiteral("/Archives/history.sqlite");
 }
 
+QString PgSpillBase(const QString& folder) {
+  return folder + QStringLiteral("/Archives/history.postgresql");
+}
+
 bool IsHistoryFile(const QString& fileName) {
   for (const char* name : {"history.sqlite", "history.sqlite-wal", "history.sqlite-shm",
-                           "history.sqlite-journal", "history.sqlite-spill"})
+                           "history.sqlite-journal", "history.sqlite-spill", "history.postgresql-spill"})
     if (fileName == QLatin1String(name)) return true;
   return fileName.startsWith(QLatin1String("history.sqlite.damaged-"));
 }
@@ -76,7 +76,7 @@ THistoryStep TierFor(const THistoryQuery& q, const THistoryTiers& tiers, int64_t
   return THistoryStep::Hour;
 }
 
-THistoryStore::THistoryStore() : connection_(NextConnectionName()) {}
+THistoryStore::THistoryStore() : connection_(NextHistoryConnectionName()) {}
 
 THistoryStore::~THistoryStore() {
   Close();
@@ -289,7 +289,7 @@ bool THistoryStore::Write(const std::vector<THistorySample>& samples) {
       Fail(QStringLiteral("чтения не записаны"), insert_->lastError());
       return rollback();
     }
-    if (s.At < rolled) late = std::min(late, Floor(s.At, kMinuteMs));
+    if (s.At < rolled) late = std::min(late, FloorTo(s.At, kMinuteMs));
   }
   if (!db_.commit()) {
     Fail(QStringLiteral("чтения не записаны"), db_.lastError());
@@ -319,22 +319,22 @@ bool THistoryStore::RollUp(int64_t now, const THistoryTiers& tiers, int64_t grac
     trouble_ = trouble;
     return false;
   };
-  const int64_t rawBound = Floor(now - tiers.RawDays * kDayMs, kMinuteMs);
+  const int64_t rawBound = FloorTo(now - tiers.RawDays * kDayMs, kMinuteMs);
   // A minute whose raw reads are gone is never made again from what is left of them.
   const int64_t m1Mark = Mark("m1");
   const int64_t m1From = std::max(std::min(m1Mark, lateFrom_), rawBound);
-  const int64_t m1To = std::max(m1Mark, Floor(now - graceMs, kMinuteMs));
+  const int64_t m1To = std::max(m1Mark, FloorTo(now - graceMs, kMinuteMs));
   if (m1To > m1From && !Roll(QLatin1String(kRollMinutes), m1From, m1To)) return rollback();
   if (m1To != m1Mark && !SetMark("m1", m1To)) return rollback();
   const int64_t h1Mark = Mark("h1");
   const int64_t h1From =
-      std::max(Floor(std::min(h1Mark, m1From), kHourMs), Floor(now - tiers.MinuteDays * kDayMs, kHourMs));
-  const int64_t h1To = std::max(h1Mark, Floor(m1To, kHourMs));
+      std::max(FloorTo(std::min(h1Mark, m1From), kHourMs), FloorTo(now - tiers.MinuteDays * kDayMs, kHourMs));
+  const int64_t h1To = std::max(h1Mark, FloorTo(m1To, kHourMs));
   if (h1To > h1From && !Roll(QLatin1String(kRollHours), h1From, h1To)) return rollback();
   if (h1To != h1Mark && !SetMark("h1", h1To)) return rollback();
   // The bounds once an hour: a day's raw rows go in 24 pieces, none of them long.
   const int64_t swept = Mark("swept");
-  if (Floor(now, kHourMs) != swept) {
+  if (FloorTo(now, kHourMs) != swept) {
     const struct {
       const char* table;
       int days;
@@ -343,13 +343,13 @@ bool THistoryStore::RollUp(int64_t now, const THistoryTiers& tiers, int64_t grac
       QSqlQuery query(db_);
       query.prepare(QStringLiteral("DELETE FROM %1 WHERE reg IN (SELECT id FROM registers) AND t < ?")
                         .arg(QLatin1String(b.table)));
-      query.bindValue(0, static_cast<qlonglong>(Floor(now - b.days * kDayMs, kHourMs)));
+      query.bindValue(0, static_cast<qlonglong>(FloorTo(now - b.days * kDayMs, kHourMs)));
       if (!query.exec()) {
         Fail(QStringLiteral("старые значения не удалены"), query.lastError());
         return rollback();
       }
     }
-    if (!SetMark("swept", Floor(now, kHourMs))) return rollback();
+    if (!SetMark("swept", FloorTo(now, kHourMs))) return rollback();
   }
   if (!db_.commit()) {
     Fail(QStringLiteral("итоги не записаны"), db_.lastError());
@@ -373,7 +373,7 @@ std::vector<THistoryRow> THistoryStore::Query(const THistoryQuery& q, const THis
   const QString columns = raw ? QStringLiteral("t, v, ok") : QStringLiteral("t, lo, mean, hi, good, failed");
   if (!query.prepare(QStringLiteral("SELECT %1 FROM %2 WHERE reg = (SELECT id FROM registers WHERE name = ?) "
                                     "AND t >= ? AND t < ? ORDER BY t")
-                         .arg(columns, QLatin1String(TierTable(tier))))) {
+                         .arg(columns, QLatin1String(HistoryTierTable(tier))))) {
     Fail(QStringLiteral("ошибка запроса"), query.lastError());
     return rows;
   }
@@ -416,7 +416,7 @@ std::vector<THistoryRow> THistoryStore::Query(const THistoryQuery& q, const THis
 long long THistoryStore::Count(THistoryStep tier) {
   QSqlQuery query(db_);
   if (!IsOpen() ||
-      !query.exec(QStringLiteral("SELECT COUNT(*) FROM %1").arg(QLatin1String(TierTable(tier)))) ||
+      !query.exec(QStringLiteral("SELECT COUNT(*) FROM %1").arg(QLatin1String(HistoryTierTable(tier)))) ||
       !query.next())
     return 0;
   return query.value(0).toLongLong();

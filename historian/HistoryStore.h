@@ -28,12 +28,21 @@ class QSqlQuery;
 namespace vexa {
 
 QString HistoryPath(const QString& folder);
+// The name a PostgreSQL historian's spill file is made from (it has no file of its own).
+QString PgSpillBase(const QString& folder);
 // Whether a file of the archive folder is the historian's: never a report archive.
 bool IsHistoryFile(const QString& fileName);
 
 inline constexpr int64_t kMinuteMs = 60 * 1000;
 inline constexpr int64_t kHourMs = 60 * kMinuteMs;
 inline constexpr int64_t kDayMs = 24 * kHourMs;
+
+// t rounded down to a multiple of step, before 1970 too.
+inline int64_t FloorTo(int64_t t, int64_t step) {
+  return t - ((t % step) + step) % step;
+}
+// A new name for a historian database connection of this process.
+QString NextHistoryConnectionName();
 
 // One read as the historian keeps it.
 struct THistorySample {
@@ -44,6 +53,9 @@ struct THistorySample {
 };
 
 enum class THistoryStep { Raw, Minute, Hour, Auto };
+
+// A tier's table: raw, m1, h1 (both backends).
+const char* HistoryTierTable(THistoryStep tier);
 
 struct THistoryQuery {
   QString Register;
@@ -66,35 +78,64 @@ struct THistoryRow {
 // bounds, counted from `now`) and give at most about 5000 rows at a read every 3 s.
 THistoryStep TierFor(const THistoryQuery& query, const THistoryTiers& tiers, int64_t now);
 
-class THistoryStore {
+// What the writer and the readers ask of a historian database, whichever keeps it: the SQLite file
+// (THistoryStore) or a PostgreSQL server (historian/PgHistoryStore). One connection per object, used
+// on the thread that opened it.
+class THistoryDatabase {
+ public:
+  THistoryDatabase() = default;
+  virtual ~THistoryDatabase() = default;
+  THistoryDatabase(const THistoryDatabase&) = delete;
+  THistoryDatabase& operator=(const THistoryDatabase&) = delete;
+
+  virtual void Close() = 0;
+  virtual bool IsOpen() const = 0;
+  virtual const QString& ErrorText() const = 0;
+  virtual TJournalTrouble Trouble() const = 0;
+  // The reads in one transaction, all or none; a read already there (replayed after a crash) is
+  // kept once.
+  virtual bool Write(const std::vector<THistorySample>& samples) = 0;
+  // Makes the minute buckets of every minute ended before now - graceMs and the hour buckets of
+  // every hour whose minutes are made, again for those a late read changed, and removes what is
+  // past each tier's bound. False on failure (the work is done again at the next call).
+  virtual bool RollUp(int64_t now, const THistoryTiers& tiers, int64_t graceMs) = 0;
+  bool RollUp(int64_t now, const THistoryTiers& tiers) { return RollUp(now, tiers, kRollUpGraceMs); }
+  // Oldest first; the tier read in *used.
+  virtual std::vector<THistoryRow> Query(const THistoryQuery& query, const THistoryTiers& tiers, int64_t now,
+                                         THistoryStep* used) = 0;
+  std::vector<THistoryRow> Query(const THistoryQuery& query, const THistoryTiers& tiers, int64_t now) {
+    return Query(query, tiers, now, nullptr);
+  }
+  virtual long long Count(THistoryStep tier) = 0;
+
+  static constexpr int64_t kRollUpGraceMs = 10000;
+};
+
+class THistoryStore : public THistoryDatabase {
  public:
   static constexpr int kDefaultBusyMs = 5000;
 
   THistoryStore();
-  ~THistoryStore();
+  ~THistoryStore() override;
   THistoryStore(const THistoryStore&) = delete;
   THistoryStore& operator=(const THistoryStore&) = delete;
 
   // Opens (a writer creates the file and its folder) the database at path. A file that holds
   // other tables, or our tables without their columns, or is no database, is Damaged.
   bool Open(const QString& path, bool readOnly = false, int busyMs = kDefaultBusyMs);
-  void Close();
-  bool IsOpen() const;
+  void Close() override;
+  bool IsOpen() const override;
   const QString& Path() const { return path_; }
-  const QString& ErrorText() const { return error_; }
-  TJournalTrouble Trouble() const { return trouble_; }
+  const QString& ErrorText() const override { return error_; }
+  TJournalTrouble Trouble() const override { return trouble_; }
 
-  // The reads in one transaction, all or none; a read already there (replayed after a crash) is
-  // kept once.
-  bool Write(const std::vector<THistorySample>& samples);
-  // Makes the minute buckets of every minute ended before now - grace and the hour buckets of
-  // every hour whose minutes are made, again for those a late read changed, and removes what is
-  // past each tier's bound. False on failure (the work is done again at the next call).
-  bool RollUp(int64_t now, const THistoryTiers& tiers, int64_t graceMs = 10000);
-  // Oldest first; the tier read in *used.
+  bool Write(const std::vector<THistorySample>& samples) override;
+  using THistoryDatabase::RollUp;
+  bool RollUp(int64_t now, const THistoryTiers& tiers, int64_t graceMs) override;
+  using THistoryDatabase::Query;
   std::vector<THistoryRow> Query(const THistoryQuery& query, const THistoryTiers& tiers, int64_t now,
-                                 THistoryStep* used = nullptr);
-  long long Count(THistoryStep tier);
+                                 THistoryStep* used) override;
+  long long Count(THistoryStep tier) override;
   // The database's pages in use, in bytes (free pages left out).
   long long UsedBytes();
 

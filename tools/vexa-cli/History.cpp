@@ -9,6 +9,7 @@
 #include "historian/HistoryCsv.h"
 #include "historian/HistorySettings.h"
 #include "historian/HistoryStore.h"
+#include "historian/PgHistoryStore.h"
 #include "tools/vexa-cli/CliContext.h"
 
 namespace vexa::cli {
@@ -57,6 +58,7 @@ int History(TCliContext& ctx, const QStringList& args) {
   QString until;
   THistoryStep step = THistoryStep::Auto;
   bool iso = false;
+  QString url;
   for (int i = 0; i < args.size(); ++i) {
     if (args[i] == QLatin1String("--since") && i + 1 < args.size()) {
       since = args[++i];
@@ -66,6 +68,8 @@ int History(TCliContext& ctx, const QStringList& args) {
       const auto s = StepOf(args[++i]);
       if (!s) return BadValue(args[i - 1], args[i]);
       step = *s;
+    } else if (args[i] == QLatin1String("--historian") && i + 1 < args.size()) {
+      url = args[++i];
     } else if (args[i] == QLatin1String("--iso")) {
       iso = true;
     } else if (args[i].startsWith(QLatin1String("--"))) {
@@ -87,18 +91,35 @@ int History(TCliContext& ctx, const QStringList& args) {
                        "\"ДД.ММ.ГГГГ Ч:ММ:СС\" или -N[smhd]"));
     return 2;
   }
-  const THistorySettings settings = LoadHistorySettings(ctx.Dir);
+  THistorySettings settings = LoadHistorySettings(ctx.Dir);
   for (const QString& problem : settings.FileProblems) Err(QStringLiteral("vexa-cli: ") + problem);
+  if (!url.isEmpty()) {
+    settings.Backend = THistoryBackend::Postgresql;
+    settings.Url = url;
+  }
+  if (QString why; settings.Backend == THistoryBackend::Postgresql && !PgTargetOf(settings.Url, &why)) {
+    Err(QStringLiteral("vexa-cli: %1: %2")
+            .arg(url.isEmpty() ? QStringLiteral("HISTORY.ini: Url") : url, why));
+    return 2;
+  }
+  const bool postgres = settings.Backend == THistoryBackend::Postgresql;
   const QString path = HistoryPath(ctx.Dir);
   // The tier of the first name is that of all: one header for the whole answer.
   const THistoryStep tier = TierFor({names.front(), *from, *to, step}, settings.Tiers, now);
   Out(HistoryCsvHeader(tier));
-  if (!QFileInfo::exists(path)) {
+  if (!postgres && !QFileInfo::exists(path)) {
     Err(QStringLiteral("vexa-cli: истории ещё нет: %1").arg(path));
     return 0;
   }
-  THistoryStore store;
-  if (!store.Open(path, true, kReadBusyMs)) {
+  THistoryStore sqlite;
+  TPgHistoryStore server;
+  THistoryDatabase& store = postgres ? static_cast<THistoryDatabase&>(server) : sqlite;
+  if (postgres ? !server.Open(settings.Url, HistorySourceOf(settings, ctx.Dir), true)
+               : !sqlite.Open(path, true, kReadBusyMs)) {
+    if (postgres && server.Trouble() == TJournalTrouble::Missing) {
+      Err(QStringLiteral("vexa-cli: истории ещё нет: %1").arg(settings.Url));
+      return 0;
+    }
     Err(QStringLiteral("vexa-cli: ") + store.ErrorText());
     return 1;
   }
@@ -117,12 +138,20 @@ const TCommandRegistrar kHistory{
     QStringLiteral("history"),
     {&History,
      QStringLiteral(
-         "history NAME... [--since T] [--until T] [--step raw|1m|1h|auto] [--iso]\n"
-         "                         что архив истории (Archives/history.sqlite) хранит о регистрах\n"
-         "                         с T по T (по умолчанию за последние сутки), в CSV: time (мс UTC\n"
-         "                         от 1970 года; --iso: ISO 8601 UTC), register, min, mean, max,\n"
-         "                         good, failed, для отдельных чтений time, register, value, ok;\n"
-         "                         T: мс, ISO 8601, \"ДД.ММ.ГГГГ Ч:ММ:СС\" или -N[smhd]; auto берёт\n"
+         "history NAME... [--since T] [--until T] [--step raw|1m|1h|auto] [--iso] [--historian URL]
+"
+         "                         что архив истории (Archives/history.sqlite или сервер PostgreSQL
+"
+         "                         из HISTORY.ini либо --historian postgresql://user@host[:port]/db)
+"
+         "                         хранит о регистрах с T по T (по умолчанию за последние сутки), в CSV:
+"
+         "                         time (мс UTC от 1970 года; --iso: ISO 8601 UTC), register, min, mean,
+"
+         "                         max, good, failed, для отдельных чтений time, register, value, ok;
+"
+         "                         T: мс, ISO 8601, \"ДД.ММ.ГГГГ Ч:ММ:СС\" или -N[smhd]; auto берёт
+"
          "                         чтения до 6 ч, минуты до 4 суток, иначе часы"),
      false, false, TFolderWrites::Nothing}};
 

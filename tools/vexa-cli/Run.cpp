@@ -163,6 +163,7 @@ int Run(TCliContext& ctx, const QStringList& args) {
   QString virtualStart;
   std::optional<QString> mqttUrl;
   std::optional<QString> topicRoot;
+  QString historianUrl;
   for (int i = 0; i < args.size(); ++i) {
     bool ok = false;
     if (args[i] == QLatin1String("--seconds") && i + 1 < args.size()) {
@@ -174,8 +175,14 @@ int Run(TCliContext& ctx, const QStringList& args) {
       mqttUrl = args[++i];
     } else if (args[i] == QLatin1String("--topic-root") && i + 1 < args.size()) {
       topicRoot = args[++i];
+    } else if (args[i] == QLatin1String("--historian") && i + 1 < args.size()) {
+      historianUrl = args[++i];
+      if (QString why; !PgTargetOf(historianUrl, &why)) {
+        Err(QStringLiteral("vexa-cli: --historian %1: %2").arg(historianUrl, why));
+        return 2;
+      }
     } else {
-      return BadArgument(args, i, {"--seconds", "--virtual-clock", "--mqtt", "--topic-root"});
+      return BadArgument(args, i, {"--seconds", "--virtual-clock", "--mqtt", "--topic-root", "--historian"});
     }
   }
   // Without --seconds a run lasts until it is stopped; the virtual clock must know when to end.
@@ -239,7 +246,7 @@ int Run(TCliContext& ctx, const QStringList& args) {
   // Every read kept for years (Config/HISTORY.ini; on unless it says otherwise).
   const auto historian = StartHistorian(
       network, [](const QString& t) { Err(QStringLiteral("vexa-cli: ") + t, TPriority::Warning); },
-      realClock != nullptr);
+      realClock != nullptr, historianUrl);
 
   std::unique_ptr<TBrokerLink> publisher;
   if (broker.Enabled()) {
@@ -298,13 +305,16 @@ const TCommandRegistrar kRun{
     {&Run,
      QStringLiteral(
          "run [--seconds S] [--virtual-clock \"DD.MM.YYYY H:MM:SS\"] [--mqtt URL] [--topic-root ROOT]\n"
+         "    [--historian postgresql://USER@HOST[:PORT]/DB]\n"
          "                         загружает состояние папки, как программа, опрашивает сеть и ведёт\n"
          "                         процессы и отчёты без окон S секунд или до SIGTERM либо SIGINT, затем\n"
          "                         сохраняет состояние; виртуальные часы (с --demo и --seconds) идут от\n"
          "                         этого местного времени без ожидания; --mqtt (mqtt://узел[:порт] или\n"
          "                         mqtts://) публикует каждое значение, архив и тревогу на этот брокер\n"
          "                         под корнем тем ROOT (по умолчанию vexa/<имя папки>), как\n"
-         "                         DIR/Config/MQTT.ini"),
+         "                         DIR/Config/MQTT.ini; --historian пишет архив значений на этот\n"
+         "                         сервер PostgreSQL (пароль из PGPASSWORD или ~/.pgpass), как\n"
+         "                         DIR/Config/HISTORY.ini с Backend=postgresql"),
      true, false, TFolderWrites::Folder}};
 
 }  // namespace
