@@ -138,20 +138,13 @@ const TCommandRegistrar kHistory{
     QStringLiteral("history"),
     {&History,
      QStringLiteral(
-         "history NAME... [--since T] [--until T] [--step raw|1m|1h|auto] [--iso] [--historian URL]
-"
-         "                         что архив истории (Archives/history.sqlite или сервер PostgreSQL
-"
-         "                         из HISTORY.ini либо --historian postgresql://user@host[:port]/db)
-"
-         "                         хранит о регистрах с T по T (по умолчанию за последние сутки), в CSV:
-"
-         "                         time (мс UTC от 1970 года; --iso: ISO 8601 UTC), register, min, mean,
-"
-         "                         max, good, failed, для отдельных чтений time, register, value, ok;
-"
-         "                         T: мс, ISO 8601, \"ДД.ММ.ГГГГ Ч:ММ:СС\" или -N[smhd]; auto берёт
-"
+         "history NAME... [--since T] [--until T] [--step raw|1m|1h|auto] [--iso] [--historian URL]\n"
+         "                         что архив истории (Archives/history.sqlite или сервер PostgreSQL\n"
+         "                         из HISTORY.ini либо --historian postgresql://user@host[:port]/db)\n"
+         "                         хранит о регистрах с T по T (по умолчанию за последние сутки), в CSV:\n"
+         "                         time (мс UTC от 1970 года; --iso: ISO 8601 UTC), register, min, mean,\n"
+         "                         max, good, failed, для отдельных чтений time, register, value, ok;\n"
+         "                         T: мс, ISO 8601, \"ДД.ММ.ГГГГ Ч:ММ:СС\" или -N[smhd]; auto берёт\n"
          "                         чтения до 6 ч, минуты до 4 суток, иначе часы"),
      false, false, TFolderWrites::Nothing}};
 
