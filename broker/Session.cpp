@@ -166,6 +166,10 @@ double TBrokerSession::ThreadCpuSeconds() const {
 }
 
 void TBrokerSession::Push(TOutgoing message) {
+  // A payload the caller keeps a copy of (the retained roster's configs) gets a buffer of its own:
+  // the last release of a shared one on this thread and the other looks like a race (Detached).
+  message.Topic.detach();
+  message.Payload.detach();
   {
     const std::lock_guard lock(mutex_);
     if (!accepting_) return;
