@@ -384,33 +384,35 @@ std::vector<THistoryRow> THistoryStore::Query(const THistoryQuery& q, const THis
     Fail(QStringLiteral("ошибка запроса"), query.lastError());
     return rows;
   }
-  const auto number = [&query](int column) {
-    const QVariant v = query.value(column);
-    return v.isNull() ? std::nan("") : v.toDouble();
-  };
-  while (query.next()) {
-    THistoryRow r;
-    r.Time = query.value(0).toLongLong();
-    if (raw) {
-      r.Min = r.Mean = r.Max = number(1);
-      const bool ok = query.value(2).toInt() != 0;
-      r.Good = ok ? 1 : 0;
-      r.Failed = ok ? 0 : 1;
-    } else {
-      r.Min = number(1);
-      r.Mean = number(2);
-      r.Max = number(3);
-      r.Good = query.value(4).toLongLong();
-      r.Failed = query.value(5).toLongLong();
-    }
-    rows.push_back(r);
-  }
+  while (query.next()) rows.push_back(HistoryRowOf(query, raw));
   // A read cut short by damage or a lock is no answer.
   if (query.lastError().isValid()) {
     Fail(QStringLiteral("ошибка запроса"), query.lastError());
     rows.clear();
   }
   return rows;
+}
+
+THistoryRow HistoryRowOf(const QSqlQuery& query, bool raw) {
+  const auto number = [&query](int column) {
+    const QVariant v = query.value(column);
+    return v.isNull() ? std::nan("") : v.toDouble();
+  };
+  THistoryRow r;
+  r.Time = query.value(0).toLongLong();
+  if (raw) {
+    r.Min = r.Mean = r.Max = number(1);
+    const bool ok = query.value(2).toBool();  // SQLite's 0/1 and PostgreSQL's boolean alike
+    r.Good = ok ? 1 : 0;
+    r.Failed = ok ? 0 : 1;
+  } else {
+    r.Min = number(1);
+    r.Mean = number(2);
+    r.Max = number(3);
+    r.Good = query.value(4).toLongLong();
+    r.Failed = query.value(5).toLongLong();
+  }
+  return r;
 }
 
 long long THistoryStore::Count(THistoryStep tier) {

@@ -81,6 +81,10 @@ THistoryStep TierFor(const THistoryQuery& query, const THistoryTiers& tiers, int
 // What the writer and the readers ask of a historian database, whichever keeps it: the SQLite file
 // (THistoryStore) or a PostgreSQL server (historian/PgHistoryStore). One connection per object, used
 // on the thread that opened it.
+// One row of a tier's query (time, then value and ok for raw reads, or least, mean, greatest, good
+// and failed for buckets), as both backends select them.
+THistoryRow HistoryRowOf(const QSqlQuery& query, bool raw);
+
 class THistoryDatabase {
  public:
   THistoryDatabase() = default;

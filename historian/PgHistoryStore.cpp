@@ -522,27 +522,7 @@ std::vector<THistoryRow> TPgHistoryStore::Query(const THistoryQuery& q, const TH
     Fail(QStringLiteral("ошибка запроса"), query.lastError());
     return rows;
   }
-  const auto number = [&query](int column) {
-    const QVariant v = query.value(column);
-    return v.isNull() ? std::nan("") : v.toDouble();
-  };
-  while (query.next()) {
-    THistoryRow r;
-    r.Time = query.value(0).toLongLong();
-    if (raw) {
-      r.Min = r.Mean = r.Max = number(1);
-      const bool ok = query.value(2).toBool();
-      r.Good = ok ? 1 : 0;
-      r.Failed = ok ? 0 : 1;
-    } else {
-      r.Min = number(1);
-      r.Mean = number(2);
-      r.Max = number(3);
-      r.Good = query.value(4).toLongLong();
-      r.Failed = query.value(5).toLongLong();
-    }
-    rows.push_back(r);
-  }
+  while (query.next()) rows.push_back(HistoryRowOf(query, raw));
   if (query.lastError().isValid()) {
     Fail(QStringLiteral("ошибка запроса"), query.lastError());
     rows.clear();
