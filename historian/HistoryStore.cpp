@@ -5,7 +5,6 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
-#include <atomic>
 #include <cmath>
 
 namespace vexa {
@@ -48,11 +47,6 @@ const char* HistoryTierTable(THistoryStep tier) {
   }
 }
 
-QString NextHistoryConnectionName() {
-  static std::atomic<int> next{0};
-  return QStringLiteral("vexa-history-%1").arg(next++);
-}
-
 QString HistoryPath(const QString& folder) {
   return folder + QStringLiteral("/Archives/history.sqlite");
 }
@@ -76,7 +70,7 @@ THistoryStep TierFor(const THistoryQuery& q, const THistoryTiers& tiers, int64_t
   return THistoryStep::Hour;
 }
 
-THistoryStore::THistoryStore() : connection_(NextHistoryConnectionName()) {}
+THistoryStore::THistoryStore() : connection_(NextConnectionName("vexa-history")) {}
 
 THistoryStore::~THistoryStore() {
   Close();
@@ -105,16 +99,7 @@ bool THistoryStore::Fail(const QString& what, const QString& why, TJournalTroubl
 
 bool THistoryStore::Fail(const QString& what, const QSqlError& error) {
   const TJournalTrouble trouble = SqliteTrouble(error.nativeErrorCode().toInt());
-  switch (trouble) {
-    case TJournalTrouble::Locked:
-      return Fail(QStringLiteral("занят другой программой"), error.text(), trouble);
-    case TJournalTrouble::Full:
-      return Fail(QStringLiteral("не записывается (диск полон или ошибка записи)"), error.text(), trouble);
-    case TJournalTrouble::Damaged:
-      return Fail(QStringLiteral("повреждён"), error.text(), trouble);
-    default:
-      return Fail(what, error.text(), trouble);
-  }
+  return Fail(TroubleWords(trouble, what), error.text(), trouble);
 }
 
 bool THistoryStore::Exec(const QString& sql) {
@@ -291,10 +276,9 @@ bool THistoryStore::Write(const std::vector<THistorySample>& samples) {
     }
     if (s.At < rolled) late = std::min(late, FloorTo(s.At, kMinuteMs));
   }
-  if (!db_.commit()) {
-    Fail(QStringLiteral("чтения не записаны"), db_.lastError());
-    return rollback();
-  }
+  // COMMIT as a statement: QSqlDatabase::commit drops the engine's code, and a full disk would be
+  // told as any failure.
+  if (!Exec(QStringLiteral("COMMIT"))) return rollback();
   lateFrom_ = std::min(lateFrom_, late);
   return true;
 }
@@ -351,10 +335,7 @@ bool THistoryStore::RollUp(int64_t now, const THistoryTiers& tiers, int64_t grac
     }
     if (!SetMark("swept", FloorTo(now, kHourMs))) return rollback();
   }
-  if (!db_.commit()) {
-    Fail(QStringLiteral("итоги не записаны"), db_.lastError());
-    return rollback();
-  }
+  if (!Exec(QStringLiteral("COMMIT"))) return rollback();
   lateFrom_ = INT64_MAX;
   return true;
 }

@@ -41,8 +41,6 @@ inline constexpr int64_t kDayMs = 24 * kHourMs;
 inline int64_t FloorTo(int64_t t, int64_t step) {
   return t - ((t % step) + step) % step;
 }
-// A new name for a historian database connection of this process.
-QString NextHistoryConnectionName();
 
 // One read as the historian keeps it.
 struct THistorySample {

@@ -139,7 +139,7 @@ const char kPgRollHours[] =
 
 }  // namespace
 
-TPgHistoryStore::TPgHistoryStore() : connection_(NextHistoryConnectionName()) {}
+TPgHistoryStore::TPgHistoryStore() : connection_(NextConnectionName("vexa-history")) {}
 
 TPgHistoryStore::~TPgHistoryStore() {
   Close();

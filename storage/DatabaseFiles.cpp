@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <atomic>
 
 namespace vexa {
 
@@ -35,6 +36,24 @@ TJournalTrouble SqliteTrouble(int nativeCode) {
     default:
       return TJournalTrouble::Failed;
   }
+}
+
+QString TroubleWords(TJournalTrouble trouble, const QString& otherwise) {
+  switch (trouble) {
+    case TJournalTrouble::Locked:
+      return QStringLiteral("занят другой программой");
+    case TJournalTrouble::Full:
+      return QStringLiteral("не записывается (диск полон или ошибка записи)");
+    case TJournalTrouble::Damaged:
+      return QStringLiteral("повреждён");
+    default:
+      return otherwise;
+  }
+}
+
+QString NextConnectionName(const char* prefix) {
+  static std::atomic<int> next{0};
+  return QStringLiteral("%1-%2").arg(QLatin1String(prefix)).arg(next++);
 }
 
 QString SetDatabaseAside(const QString& path, QString* why) {

@@ -13,6 +13,12 @@ enum class TJournalTrouble { None, Missing, Locked, Full, Damaged, Failed };
 
 // SQLite's extended or primary result code (QSqlError::nativeErrorCode) as a trouble.
 TJournalTrouble SqliteTrouble(int nativeCode);
+// What a database's trouble tells the operator; `otherwise` for one they cannot act on.
+QString TroubleWords(TJournalTrouble trouble, const QString& otherwise);
+
+// A connection name of its own for each database object, as Qt SQL keeps connections by name and
+// a thread must not share another's.
+QString NextConnectionName(const char* prefix);
 
 // Moves a damaged database (with its log and index) to `<path>.damaged-YYYYMMDD-HHMMSS`, never over
 // an earlier one: the new name, empty with *why on failure.

@@ -7,7 +7,6 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
-#include <atomic>
 #include <cmath>
 
 #include "core/Services.h"
@@ -24,11 +23,6 @@ constexpr qint64 kEpochDays = 25569;
 
 qint64 FirstLayoutMs(double dateTime) {
   return std::llround(dateTime * static_cast<double>(kMsPerDay));
-}
-
-QString NextConnectionName() {
-  static std::atomic<int> next{0};
-  return QStringLiteral("vexa-alarm-journal-%1").arg(next++);
 }
 
 const char kFirstColumns[] = "at, name, caption, condition, event, state, value, who, priority, until";
@@ -69,7 +63,7 @@ bool IsAlarmJournalFile(const QString& fileName) {
   return fileName.startsWith(QLatin1String("alarms.sqlite.damaged-"));
 }
 
-TAlarmJournal::TAlarmJournal() : connection_(NextConnectionName()) {}
+TAlarmJournal::TAlarmJournal() : connection_(NextConnectionName("vexa-alarm-journal")) {}
 
 TAlarmJournal::~TAlarmJournal() {
   Close();
@@ -96,22 +90,7 @@ bool TAlarmJournal::Fail(const QString& what, const QString& why, TJournalTroubl
 
 bool TAlarmJournal::Fail(const QString& what, const QSqlError& error) {
   const TJournalTrouble trouble = TroubleOf(error);
-  QString words;
-  switch (trouble) {
-    case TJournalTrouble::Locked:
-      words = QStringLiteral("занят другой программой");
-      break;
-    case TJournalTrouble::Full:
-      words = QStringLiteral("не записывается (диск полон или ошибка записи)");
-      break;
-    case TJournalTrouble::Damaged:
-      words = QStringLiteral("повреждён");
-      break;
-    default:
-      words = what;
-      break;
-  }
-  return Fail(words, error.text(), trouble);
+  return Fail(TroubleWords(trouble, what), error.text(), trouble);
 }
 
 bool TAlarmJournal::Exec(const QString& sql) {
@@ -298,20 +277,19 @@ bool TAlarmJournal::Append(const TAlarmEvent& e) {
 bool TAlarmJournal::Append(const std::vector<TAlarmEvent>& events) {
   if (!insert_) return Fail(QStringLiteral("не открыт"), path_);
   if (!db_.transaction()) return Fail(QStringLiteral("события не записаны"), db_.lastError());
-  for (const TAlarmEvent& e : events) {
-    if (!Append(e)) {
-      const QString why = error_;
-      const TJournalTrouble trouble = trouble_;
-      db_.rollback();
-      error_ = why;
-      trouble_ = trouble;
-      return false;
-    }
-  }
-  if (db_.commit()) return true;
-  const QSqlError error = db_.lastError();
-  db_.rollback();
-  return Fail(QStringLiteral("события не записаны"), error);
+  const auto rollback = [this] {
+    const QString why = error_;
+    const TJournalTrouble trouble = trouble_;
+    db_.rollback();
+    error_ = why;
+    trouble_ = trouble;
+    return false;
+  };
+  for (const TAlarmEvent& e : events)
+    if (!Append(e)) return rollback();
+  // COMMIT as a statement: QSqlDatabase::commit drops the engine's code, and a full disk would be
+  // told as any failure.
+  return Exec(QStringLiteral("COMMIT")) || rollback();
 }
 
 std::vector<TAlarmEvent> TAlarmJournal::Fetch(QSqlQuery& query) {
