@@ -17,11 +17,11 @@
 #include <QThread>
 #include <csignal>
 
-#include "support/ForeignLock.h"
-#include "support/TestSupport.h"
 #include "alarms/model/AlarmJournal.h"
 #include "alarms/model/AlarmJournalWriter.h"
 #include "alarms/model/AlarmMonitor.h"
+#include "support/ForeignLock.h"
+#include "support/TestSupport.h"
 
 namespace vexa::test {
 namespace {
@@ -294,6 +294,8 @@ TEST_F(AlarmJournalTroubleChild, WritesUnderAFileSizeLimit) {
   EXPECT_GT(waited, 0) << "the bound never stopped a write";
   ASSERT_FALSE(told.isEmpty());
   EXPECT_TRUE(told.last().contains(QStringLiteral("событий ждут записи"))) << told.last().toStdString();
+  EXPECT_TRUE(told.join(QLatin1Char('\n')).contains(QStringLiteral("диск полон")))
+      << told.join('\n').toStdString();
   ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &saved), 0);
   QElapsedTimer clock;
   clock.start();

@@ -1,12 +1,17 @@
 // The historian's recording and its faults, on real files: only enabled registers are recorded,
 // with the value as a number; reads wait out another program's lock in the spill file and arrive
-// in order; a damaged database is kept aside and recording goes on in a fresh one; a spill file an
-// earlier run left is written first, without the line a crash cut.
+// in order; a damaged database is kept aside and recording goes on in a fresh one; a full disk holds
+// the reads back until there is room; a spill file an earlier run left is written first, without the
+// line a crash cut.
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
+#include <QCoreApplication>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <csignal>
 
 #include "historian/Historian.h"
 #include "historian/HistorianWriter.h"
@@ -108,6 +113,57 @@ TEST_F(HistorianTest, ADamagedDatabaseIsKeptAsideAndRecordingGoesOnInAFreshOne) 
   ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
   EXPECT_EQ(kept.readAll(), QByteArray(4096, '\x5a'));
   EXPECT_EQ(Raw("A"), Expected(0, 3));
+}
+
+// The child of the next test: a run whose files may not grow past a bound, which is lifted after a
+// while as space is made on a full disk.
+class HistorianFullChild : public HistorianTest {};
+
+TEST_F(HistorianFullChild, WritesUnderAFileSizeLimit) {
+  const QString folder = qEnvironmentVariable("VEXA_HISTORY_FULL_CHILD");
+  if (folder.isEmpty()) GTEST_SKIP() << "run by AFullDiskHoldsTheReadsBackUntilThereIsRoom";
+  std::signal(SIGXFSZ, SIG_IGN);  // a write past the bound fails instead of ending the process
+  THistorianOptions options = Options();
+  options.Path = HistoryPath(folder);
+  THistorianWriter writer(options);
+  ASSERT_TRUE(writer.Flush(5000)) << writer.Status().Error.toStdString();
+  qint64 largest = 0;
+  for (QDirIterator it(QFileInfo(options.Path).absolutePath(), QDir::Files); it.hasNext();)
+    largest = std::max(largest, QFileInfo(it.next()).size());
+  rlimit saved{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+  rlimit bound = saved;
+  bound.rlim_cur = static_cast<rlim_t>(largest + 64 * 1024);
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &bound), 0);
+  int posted = 0;
+  bool held = false;
+  while (!held && posted < 200000) {
+    for (int i = 0; i < 500; ++i) writer.Post(Sample(posted++));
+    held = !writer.Flush(5000);
+  }
+  ASSERT_TRUE(held) << "the bound never stopped a write";
+  EXPECT_EQ(writer.Status().Trouble, TJournalTrouble::Full) << writer.Status().Error.toStdString();
+  EXPECT_TRUE(writer.Status().Error.contains(QStringLiteral("диск полон")))
+      << writer.Status().Error.toStdString();
+  for (int i = 0; i < 500; ++i) writer.Post(Sample(posted++));
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &saved), 0);
+  ASSERT_TRUE(writer.Flush(20000)) << writer.Status().Error.toStdString();
+  EXPECT_EQ(writer.Status().Trouble, TJournalTrouble::None);
+  EXPECT_EQ(writer.Status().Lost, 0);
+  std::printf("posted %d\n", posted);
+}
+
+TEST_F(HistorianTest, AFullDiskHoldsTheReadsBackUntilThereIsRoom) {
+  qputenv("VEXA_HISTORY_FULL_CHILD", Dir->path().toLocal8Bit());
+  TChildProcess child(QCoreApplication::applicationFilePath(),
+                      {QStringLiteral("--gtest_filter=HistorianFullChild.WritesUnderAFileSizeLimit")});
+  qunsetenv("VEXA_HISTORY_FULL_CHILD");
+  ASSERT_TRUE(child.Wait(90000));
+  ASSERT_EQ(child.Code(), 0) << child.Out().toStdString() << child.Err().toStdString();
+  const qsizetype at = child.Out().indexOf(QLatin1String("posted "));
+  ASSERT_GE(at, 0) << child.Out().toStdString();
+  const int posted = child.Out().mid(at + 7).section(QLatin1Char('\n'), 0, 0).toInt();
+  EXPECT_EQ(Raw("A"), Expected(0, posted));
 }
 
 TEST_F(HistorianTest, ASpillFileLeftByAnEarlierRunIsWrittenFirst) {

@@ -20,11 +20,12 @@ class TForeignLock {
  public:
   explicit TForeignLock(const QString& db) : flag_(db + QStringLiteral(".hold")) {
     QFile(flag_).open(QIODevice::WriteOnly);
-    // Its standard output is a file, written at its end: it says it holds the lock by a file too.
+    // It waits its turn if we are writing just then. Its standard output is a file, written at its
+    // end: it says it holds the lock by a file too.
     const QString held = db + QStringLiteral(".held");
     child_ = std::make_unique<TChildProcess>(
         QStringLiteral("sqlite3"),
-        QStringList{db, "BEGIN IMMEDIATE;", QStringLiteral(".shell touch '%1'").arg(held),
+        QStringList{db, ".timeout 5000", "BEGIN IMMEDIATE;", QStringLiteral(".shell touch '%1'").arg(held),
                     QStringLiteral(".shell while [ -e '%1' ]; do sleep 0.02; done").arg(flag_), "COMMIT;"});
     QElapsedTimer waited;
     waited.start();
