@@ -44,12 +44,7 @@ class AlarmLimitsTest : public TVexaTest {
 // A regulator's communication alarm is found from any node under it and written to the
 // regulator's own node, which keeps no limits.
 TEST_F(AlarmLimitsTest, ARegulatorsCommunicationAlarmIsFoundFromItsNodesAndWritten) {
-  auto* device = new TRootNode(Net().get());
-  device->SetName(QStringLiteral("D001"));
-  auto* channel = new TRootNode(device);
-  channel->SetName(QStringLiteral("D001C000"));
-  auto* reg = new TRegisterNode(channel);
-  reg->SetName(kName);
+  AddRegisterNode(AddChannelNode(AddRegulatorNode(*Net(), 1), 0), 1);
   const std::pair<const char*, const char*> found[] = {
       {"D001C000R001", "D001"}, {"D001C000", "D001"}, {"D001", "D001"}, {"D002C000R001", ""}};
   for (const auto& [name, regulator] : found)

@@ -16,6 +16,8 @@
 #include <optional>
 #include <thread>
 
+#include "alarms/model/AlarmJournal.h"
+#include "alarms/model/AlarmMonitor.h"
 #include "broker/AlarmHook.h"
 #include "broker/BrokerLink.h"
 #include "broker/Discovery.h"
@@ -25,10 +27,9 @@
 #include "core/SimulatedNetwork.h"
 #include "reports/model/ReportNode.h"
 #include "support/TestSupport.h"
+#include "support/Trees.h"
 #include "tests/broker/MosquittoBroker.h"
 #include "tests/broker/Zone.h"
-#include "alarms/model/AlarmJournal.h"
-#include "alarms/model/AlarmMonitor.h"
 #include "ui/model/LabelDisplay.h"
 
 namespace vexa::test {
@@ -710,16 +711,11 @@ class PlacedRegistersTest : public RemoteWriteTest {
  protected:
   void SetUp() override {
     RemoteWriteTest::SetUp();
-    auto* regulator = new TRootNode(Net().get());  // owned by NET
-    regulator->SetName(QStringLiteral("D001"));
-    regulator->SetCaption(QStringLiteral("Котельная"));
+    TRootNode& regulator = AddRegulatorNode(*Net(), 1, QStringLiteral("Котельная"));
     for (int c = 0; c < 2; ++c) {
-      auto* channel = new TRootNode(regulator);
-      channel->SetName(QStringLiteral("D001C00%1").arg(c));
-      channel->SetCaption(QStringLiteral("Котел %1").arg(c + 1));
+      TRootNode& channel = AddChannelNode(regulator, c, QStringLiteral("Котел %1").arg(c + 1));
       for (const TSimRegisterDef& def : SimulatedChannel(1)) {
-        auto* reg = new TRegisterNode(channel);
-        reg->SetName(TCustomRegister::RegisterName(1, c, def.Register));
+        auto* reg = &AddRegisterNode(channel, def.Register);
         ApplySimulatedRegister(*reg, def);
         auto* label = new TLabelDisplay(reg);
         label->SetUnits(def.Register <= 2 ? QStringLiteral("бар") : QStringLiteral("м3/ч"));

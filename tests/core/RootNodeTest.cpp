@@ -1,6 +1,7 @@
 #include "core/Network.h"
 #include "core/RegisterNode.h"
 #include "support/TestSupport.h"
+#include "support/Trees.h"
 
 namespace vexa::test {
 namespace {
@@ -8,18 +9,13 @@ namespace {
 class RootNodeTest : public TVexaTest {
  protected:
   // regulator > two channels > two registers each
-  TRootNode* BuildRegulator(const QString& name) {
-    auto* regulator = new TRootNode(Net().get());
-    regulator->SetName(name);
+  TRootNode* BuildRegulator(int address) {
+    TRootNode& regulator = AddRegulatorNode(*Net(), address);
     for (int c = 0; c < 2; ++c) {
-      auto* channel = new TRootNode(regulator);
-      channel->SetName(QStringLiteral("%1C%2").arg(name).arg(c, 3, 10, QLatin1Char('0')));
-      for (int r = 1; r <= 2; ++r) {
-        auto* reg = new TRegisterNode(channel);
-        reg->SetName(QStringLiteral("%1R%2").arg(channel->Name()).arg(r, 3, 10, QLatin1Char('0')));
-      }
+      TRootNode& channel = AddChannelNode(regulator, c);
+      for (int r = 1; r <= 2; ++r) AddRegisterNode(channel, r);
     }
-    return regulator;
+    return &regulator;
   }
 };
 
@@ -58,7 +54,7 @@ TEST_F(RootNodeTest, ANetworksRootsHaveTheirNamesCaptionsAndImages) {
 }
 
 TEST_F(RootNodeTest, CreateTreeRootReplacesTheWholeTree) {
-  BuildRegulator("D000");
+  BuildRegulator(0);
   ASSERT_EQ(Net()->ComponentCount(), 1);
   Current().RecreateRoot("NET");
   EXPECT_EQ(Net()->ComponentCount(), 0);
@@ -67,7 +63,7 @@ TEST_F(RootNodeTest, CreateTreeRootReplacesTheWholeTree) {
 }
 
 TEST_F(RootNodeTest, SetEnabledRunsDownTheSubtreeButNotUp) {
-  TRootNode* regulator = BuildRegulator("D000");
+  TRootNode* regulator = BuildRegulator(0);
   auto* channel = regulator->Node(1);
   auto* reg = channel->Node(0);
   regulator->SetEnabled(true);
@@ -120,8 +116,8 @@ TEST_F(RootNodeTest, ChangedFollowsEffectiveChangesOnly) {
 }
 
 TEST_F(RootNodeTest, AssignCopiesFieldsAndAlwaysMarksChanged) {
-  TRootNode* a = BuildRegulator("D000");
-  TRootNode* b = BuildRegulator("D001");
+  TRootNode* a = BuildRegulator(0);
+  TRootNode* b = BuildRegulator(1);
   TRootNode source(nullptr);
   source.SetName("D005");
   source.SetCaption("Регулятор 5");
@@ -178,8 +174,8 @@ TEST_F(RootNodeTest, RegisterAssignCopiesHistoryAndSettings) {
 }
 
 TEST_F(RootNodeTest, FindNodeIsDepthFirstPreOrder) {
-  TRootNode* d0 = BuildRegulator("D000");
-  BuildRegulator("D001");
+  TRootNode* d0 = BuildRegulator(0);
+  BuildRegulator(1);
   // The same name deep in the first regulator and shallow in the second: depth-first wins.
   auto* deep = new TRootNode(d0->Node(1)->Node(1));
   deep->SetName("X");

@@ -22,6 +22,7 @@
 #include "storage/TreeFiles.h"
 #include "storage/UnreadableFiles.h"
 #include "support/TestSupport.h"
+#include "support/Trees.h"
 #include "ui/model/LabelDisplay.h"
 
 namespace vexa::test {
@@ -393,15 +394,12 @@ TEST_F(UnreadableStateTest, AFolderInTheWayOfAFileIsTold) {
 // The richer state of a plant: every level of each tree a damage can hit.
 void BuildLevels(TNetwork& network) {
   for (int d = 0; d < 2; ++d) {
-    auto* regulator = new TRootNode(network.Net().get());
-    regulator->SetName(QStringLiteral("D%1").arg(d, 3, 10, QLatin1Char('0')));
+    TRootNode& regulator = AddRegulatorNode(*network.Net(), d);
     for (int c = 0; c < 2; ++c) {
-      auto* channel = new TRootNode(regulator);
-      channel->SetName(regulator->Name() + QStringLiteral("C%1").arg(c, 3, 10, QLatin1Char('0')));
+      TRootNode& channel = AddChannelNode(regulator, c);
       for (int r = 0; r < 2; ++r) {
-        auto* reg = new TRegisterNode(channel);
-        reg->SetName(channel->Name() + QStringLiteral("R%1").arg(r, 3, 10, QLatin1Char('0')));
-        if (r == 0) new TLabelDisplay(reg);  // owned by its register
+        TRegisterNode& reg = AddRegisterNode(channel, r);
+        if (r == 0) new TLabelDisplay(&reg);  // owned by its register
       }
     }
   }

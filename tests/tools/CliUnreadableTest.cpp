@@ -20,6 +20,7 @@
 #include "storage/TreeFiles.h"
 #include "support/Cli.h"
 #include "support/TestSupport.h"
+#include "support/Trees.h"
 
 namespace vexa::test {
 namespace {
@@ -47,12 +48,7 @@ class CliUnreadableTest : public TVexaTest {
   void SetUp() override {
     TVexaTest::SetUp();
     ASSERT_TRUE(QDir(Dir->path()).mkpath(QStringLiteral("Config")));
-    auto* regulator = new TRootNode(Net().get());
-    regulator->SetName(QStringLiteral("D000"));
-    auto* channel = new TRootNode(regulator);
-    channel->SetName(QStringLiteral("D000C000"));
-    auto* reg = new TRegisterNode(channel);
-    reg->SetName(QStringLiteral("D000C000R001"));
+    AddRegisterNode(AddChannelNode(AddRegulatorNode(*Net(), 0), 0), 1);
     Settings()->SetAutoSaveEnabled(false);
     EXPECT_NO_FAULTS(SaveNetworkState(Current()));
   }

@@ -22,6 +22,7 @@
 #include "reports/model/ReportNode.h"
 #include "support/Child.h"
 #include "support/TestSupport.h"
+#include "support/Trees.h"
 #include "ui/MainUnit.h"
 #include "ui/OperatorInput.h"
 #include "ui/config/NetUnit.h"
@@ -98,15 +99,9 @@ TEST_F(TreeNamesTest, TheProcessTemplatesTreeScrollsSidewaysAndTipsTheWholeName)
 }
 
 TEST_F(TreeNamesTest, TheStructureTreeScrollsSidewaysAndTipsTheWholeName) {
-  auto* regulator = new TRootNode(Net().get());
-  regulator->SetName(QStringLiteral("D000"));
-  regulator->SetCaption(QStringLiteral("Регулятор 000"));
-  auto* channel = new TRootNode(regulator);
-  channel->SetName(QStringLiteral("D000C001"));
-  channel->SetCaption(QStringLiteral("Канал 001"));
-  auto* reg = new TRegisterNode(channel);
-  reg->SetName(QStringLiteral("D000C001R004"));
-  reg->SetCaption(kLongName);
+  TRootNode* regulator = &AddRegulatorNode(*Net(), 0, QStringLiteral("Регулятор 000"));
+  TRootNode* channel = &AddChannelNode(*regulator, 1, QStringLiteral("Канал 001"));
+  TRegisterNode* reg = &AddRegisterNode(*channel, 4, {.Caption = kLongName});
   TNetForm window(Current(), SessionOf(mainForm.get()));
   window.resize(220, window.height());
   ASSERT_TRUE(Activate(&window));
