@@ -19,6 +19,7 @@
 #include "storage/StrHandlerUnit.h"
 #include "storage/TreeFiles.h"
 #include "support/TestSupport.h"
+#include "support/Trees.h"
 
 namespace vexa::test {
 namespace {
@@ -295,8 +296,7 @@ TEST_F(DeviceSearchTest, TemplatesNeverSavedAreNotUsed) {
 TEST_F(DeviceSearchTest, SilentLineGivesAnEmptyNetwork) {
   UseFakeLine();
   new TRootNode(Tasks().get());
-  auto* old = new TRootNode(Net().get());
-  old->SetName("D003");
+  AddRegulatorNode(*Net(), 3);
 
   search.Run(smAfresh);
 
@@ -485,8 +485,7 @@ TEST_F(DeviceSearchTest, AFailureStillEndsTheSearchCleanly) {
 
 TEST_F(DeviceSearchTest, ViewsAndThePollerAreSetAsideWhileTheTreeChanges) {
   Settings()->SetDemo(true);
-  auto* old = new TRootNode(Net().get());  // before the poller walks the tree
-  old->SetName("D100");
+  AddRegulatorNode(*Net(), 100);  // before the poller walks the tree
   Current().StartPoller();
   bool oldTreeBefore = false;
   bool oldTreeAfter = true;

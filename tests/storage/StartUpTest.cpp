@@ -10,6 +10,7 @@
 #include "storage/StartUp.h"
 #include "storage/TreeFiles.h"
 #include "support/TestSupport.h"
+#include "support/Trees.h"
 
 namespace vexa::test {
 namespace {
@@ -72,8 +73,7 @@ TEST_F(StartUpTest, FoldersThatCannotBeMadeAreSkipped) {
 
 TEST_F(StartUpTest, SavedSettingsOpenThePortWithoutRestoringTheState) {
   SaveSettings(2, 5, false);
-  auto* regulator = new TRootNode(Net().get());
-  regulator->SetName("D001");
+  TRootNode* regulator = &AddRegulatorNode(*Net(), 1);
 
   Run();
 
@@ -101,9 +101,7 @@ TEST_F(StartUpTest, APortThatWillNotOpenIsReportedByTheSettings) {
 
 TEST_F(StartUpTest, SavedStateIsRestoredWithACaptionPerTree) {
   QDir(Current().Dir()).mkdir("Config");
-  auto* regulator = new TRootNode(Net().get());
-  regulator->SetName("D004");
-  regulator->SetCaption("Регулятор 004");
+  AddRegulatorNode(*Net(), 4, QStringLiteral("Регулятор 004"));
   auto* process = new TRootNode(Tasks().get());
   process->SetName("T1");
   Settings()->SetState(csLoading);

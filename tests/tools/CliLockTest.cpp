@@ -24,6 +24,7 @@
 #include "storage/TreeFiles.h"
 #include "support/Cli.h"
 #include "support/TestSupport.h"
+#include "support/Trees.h"
 
 namespace vexa::test {
 namespace {
@@ -53,9 +54,7 @@ class CliLockTest : public TVexaTest {
     TVexaTest::SetUp();
     ASSERT_TRUE(QDir(Dir->path()).mkpath(QStringLiteral("Config")));
     ASSERT_TRUE(QDir(Dir->path()).mkpath(QStringLiteral("Archives")));
-    auto* regulator = new TRootNode(Net().get());
-    regulator->SetName(QStringLiteral("D000"));
-    regulator->SetCaption(QStringLiteral("Печь"));
+    AddRegulatorNode(*Net(), 0, QStringLiteral("Печь"));
     for (TRootNode* root : {Net().get(), Tasks().get(), Reports().get()})
       ASSERT_TRUE(SaveTreeFile(Current(), *root));
     TReportNode report(nullptr);

@@ -19,6 +19,7 @@
 #include "storage/NetDescription.h"
 #include "storage/TreeFiles.h"
 #include "support/TestSupport.h"
+#include "support/Trees.h"
 
 namespace vexa::test {
 namespace {
@@ -141,9 +142,7 @@ TEST_F(SearchCliTest, AddedAndRemovedWorkOnTheSavedNetworkAndCountInTheirOwnWay)
   // The saved network forgot D001 and holds a regulator at 5 that the line does not have.
   ASSERT_EQ(SavedRegulators(), QStringList({"D000", "D001"}));
   Net()->RemoveComponent(Net()->Node(1)).reset();
-  auto* stranger = new TRootNode(Net().get());
-  stranger->SetName("D005");
-  stranger->SetCaption("Регулятор 005");
+  AddRegulatorNode(*Net(), 5, QStringLiteral("Регулятор 005"));
   ASSERT_TRUE(SaveTreeFile(Current(), *Net()));
 
   const struct {

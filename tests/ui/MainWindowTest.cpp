@@ -268,7 +268,7 @@ TEST_F(TMainFormTest, TheBrokersOutageLastsInTheStatusLineBesideTheLinesNews) {
 // run saved aside instead of replacing it silently by an empty one.
 TEST_F(TMainFormTest, TheAutomaticSaveWithTheRestoreOffKeepsTheSavedNetworkAside) {
   OnePage();
-  for (int d = 0; d < 3; ++d) (new TRootNode(Net().get()))->SetName(QStringLiteral("D00%1").arg(d));
+  for (int d = 0; d < 3; ++d) AddRegulatorNode(*Net(), d);
   Settings()->SetAutoLoadEnabled(false);
   EXPECT_NO_FAULTS(SaveNetworkState(Current()));
   const QString net = ConfigFilePath(Current().Dir(), QStringLiteral("NET"));
@@ -420,8 +420,7 @@ TEST_F(TMainFormTest, WindowCommandsWaitForTheirWindowsAndRestoreWaitsForToolWin
 
 TEST_F(TMainFormTest, RestoreReadsTheSavedStateAndAnnouncesIt) {
   OnePage();
-  auto* reg = new TRootNode(Net().get());
-  reg->SetName(QStringLiteral("D007"));
+  AddRegulatorNode(*Net(), 7);
   EXPECT_NO_FAULTS(SaveNetworkState(Current()));
   Net()->DestroyComponents();
   Create();

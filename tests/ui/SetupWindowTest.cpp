@@ -47,6 +47,7 @@
 #include "support/Child.h"
 #include "support/RealMessageBox.h"
 #include "support/TestSupport.h"
+#include "support/Trees.h"
 #include "tests/broker/MosquittoBroker.h"
 #include "ui/MainUnit.h"
 #include "ui/OperatorInput.h"
@@ -701,8 +702,7 @@ TEST_F(SetupWindowTest, AddedAndRemovedSearchesCountInTheirOwnCounter) {
   ASSERT_EQ(Regulators(), QStringList({"D000", "D001"}));
   // D001 is forgotten and a regulator at 5 that the line does not have is in the tree.
   Net()->RemoveComponent(Net()->Node(1)).reset();
-  auto* stranger = new TRootNode(Net().get());
-  stranger->SetName(QStringLiteral("D005"));
+  AddRegulatorNode(*Net(), 5);
 
   const struct {
     TSearchMode Mode;
@@ -928,7 +928,7 @@ TEST_F(SetupWindowTest, AfterASearchTheReportAndThenTheStructureWindowComeUpModa
 TEST_F(SetupWindowTest, RemovingEveryRegulatorOfASilentLineIsAskedNamingHowMany) {
   Settings()->SetDemo(true);
   SaveTemplates();
-  for (const char* name : {"D005", "D006"}) (new TRootNode(Net().get()))->SetName(QString::fromLatin1(name));
+  for (const int address : {5, 6}) AddRegulatorNode(*Net(), address);
   Open();
   UseRealMessageBoxes();
   Messages = nullptr;
@@ -985,8 +985,7 @@ TEST_F(SetupWindowTest, ASearchOverADeadPortSaysSoAndChangesNothing) {
   PortBox()->setFocus();
   QTest::keyClick(PortBox(), Qt::Key_Down);  // COM1
   ASSERT_TRUE(Port->Connected());
-  auto* kept = new TRootNode(Net().get());
-  kept->SetName(QStringLiteral("D003"));
+  TRootNode* kept = &AddRegulatorNode(*Net(), 3);
   Port->SetLost(true);  // the adapter was pulled out
 
   for (const TSearchMode mode : {smAfresh, smAdded, smRemoved}) {
