@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "broker/Session.h"
+#include "core/Services.h"
 
 namespace vexa {
 

@@ -15,6 +15,7 @@
 #include <ctime>
 
 #include "broker/Topics.h"
+#include "core/Services.h"
 
 namespace vexa {
 
@@ -43,10 +44,6 @@ void InitMosquitto() {
     return true;
   }();
   (void)done;
-}
-
-QString Detached(const QString& text) {
-  return text.isEmpty() ? QString() : QString(text.constData(), text.size());
 }
 
 QString BrokerEndpoint(const TBrokerSettings& settings) {

@@ -57,9 +57,6 @@ QString BrokerEndpoint(const TBrokerSettings& settings);
 QString RefusalText(int rc);
 // A client's user, password and TLS from the settings; empty, or why the TLS setup failed.
 QString ConfigureClient(mosquitto* mosq, const TBrokerSettings& settings);
-// A string of its own for another thread: Qt shares a string's text between copies, and the
-// thread sanitizer, not seeing inside Qt, takes the last release on the other thread for a race.
-QString Detached(const QString& text);
 
 class TBrokerSession : public QObject {
  public:

@@ -201,6 +201,10 @@ std::optional<double> StrToDateTime(const QString& text) {
   return DateTimeFromQt(QDateTime(*date, time));
 }
 
+QString Detached(const QString& text) {
+  return text.isEmpty() ? QString() : QString(text.constData(), text.size());
+}
+
 QString FormatFixed(double value, int digits) {
   digits = std::clamp(digits, 0, 18);
   QString s = QString::asprintf("%.*f", digits, value);

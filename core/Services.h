@@ -154,6 +154,10 @@ QString DateTimeToStr(double value);
 // year first, '/' as the regional format orders it. Empty when the text is no such date.
 std::optional<double> StrToDateTime(const QString& text);
 
+// A string of its own for another thread: Qt shares a string's text between copies, and the
+// thread sanitizer, not seeing inside Qt, takes the last release on the other thread for a race.
+QString Detached(const QString& text);
+
 // --- numbers in the regional format --------------------------------------------------------------
 // Fixed notation with `digits` decimals ("%.2f" with the regional separator).
 QString FormatFixed(double value, int digits);

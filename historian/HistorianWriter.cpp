@@ -8,6 +8,8 @@
 #include <cmath>
 #include <ctime>
 
+#include "core/Services.h"
+
 namespace vexa {
 
 namespace {
@@ -99,7 +101,10 @@ bool THistorianWriter::Flush(int ms) {
 
 THistorianStatus THistorianWriter::Status() const {
   std::lock_guard lock(mutex_);
-  return status_;
+  THistorianStatus status = status_;
+  status.Error = Detached(status_.Error);
+  status.SetAside = Detached(status_.SetAside);
+  return status;
 }
 
 void THistorianWriter::SetTrouble(TJournalTrouble trouble, const QString& error) {

@@ -9,6 +9,8 @@
 #include <cmath>
 #include <optional>
 
+#include "core/Services.h"
+
 namespace vexa {
 
 namespace {
@@ -122,7 +124,10 @@ bool TAlarmJournalWriter::Flush(int ms) {
 
 TJournalWriterStatus TAlarmJournalWriter::Status() const {
   std::lock_guard lock(mutex_);
-  return status_;
+  TJournalWriterStatus status = status_;
+  status.Error = Detached(status_.Error);
+  status.SetAside = Detached(status_.SetAside);
+  return status;
 }
 
 void TAlarmJournalWriter::SetTrouble(TJournalTrouble trouble, const QString& error) {

@@ -35,8 +35,6 @@ double MonotonicDays() {
   return static_cast<double>(Services().Clock->TickMs()) / static_cast<double>(kMsPerDay);
 }
 
-// Start-up waits this long for the writer to open (check, convert, prune) the journal.
-constexpr int kStartWaitMs = 1000;
 // A query waits this long for the events just handed over, and for another program's lock.
 constexpr int kReadWaitMs = 200;
 constexpr int kReadBusyMs = 250;
@@ -113,7 +111,7 @@ TFaults TAlarmMonitor::Open(const QString& journalPath) {
     faults.Add(CheckAlarmSettings(network_));
     return faults;
   }
-  writer_->Flush(kStartWaitMs);
+  writer_->Flush(JournalOpenWaitMs);
   const TJournalWriterStatus status = writer_->Status();
   if (!status.SetAside.isEmpty()) {
     faults.Add(SetAsideText(journalPath_, status.SetAside));

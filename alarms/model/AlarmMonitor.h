@@ -12,10 +12,10 @@
 #include <utility>
 #include <vector>
 
-#include "core/Faults.h"
 #include "alarms/model/AlarmJournal.h"
 #include "alarms/model/AlarmJournalWriter.h"
 #include "alarms/model/AlarmModel.h"
+#include "core/Faults.h"
 
 namespace vexa {
 
@@ -127,6 +127,8 @@ class TAlarmMonitor {
   bool FlushJournal(int ms = 5000);
   // How often a journal that took no writes is tried again; before Open.
   int JournalRetryMs = 3000;
+  // How long Open waits for the writer's word on a journal that is there; before Open.
+  int JournalOpenWaitMs = 1000;
   // The journal's age bound, in days.
   int KeepDays() const { return keepDays_; }
   // The watched registers (with their limits or their regulator's communication alarm).

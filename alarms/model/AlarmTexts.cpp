@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "core/Services.h"
 #include "alarms/model/AlarmMonitor.h"
+#include "core/Services.h"
 
 namespace vexa {
 

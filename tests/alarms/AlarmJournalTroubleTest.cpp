@@ -61,6 +61,7 @@ class AlarmJournalTroubleTest : public TVexaTest {
   std::unique_ptr<TAlarmMonitor> Monitor(QStringList* told = nullptr, TFaults* faults = nullptr) {
     auto monitor = std::make_unique<TAlarmMonitor>(Current());
     monitor->JournalRetryMs = 50;
+    monitor->JournalOpenWaitMs = 10000;  // a slow machine's first word is still the start-up's
     if (told != nullptr)
       monitor->JournalNews = [told](const QString& text) {
         if (!text.isEmpty()) *told << text;
