@@ -8,6 +8,7 @@
 #include <QHash>
 #include <QString>
 #include <QStringList>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -39,6 +40,30 @@ class TByteSink {
   virtual bool Put(const char* data, qsizetype size) = 0;
   virtual char* Room(qsizetype size) = 0;
   virtual bool Commit(qsizetype size) = 0;
+};
+
+// A sink over memory with room for what it is given: lends its own bytes.
+class TMemorySink final : public TByteSink {
+ public:
+  TMemorySink(char* into, qint64 size) : into_(into), size_(size) {}
+  bool Put(const char* data, qsizetype n) override {
+    if (n > size_ - at_) return false;
+    if (n > 0) std::memcpy(into_ + at_, data, static_cast<size_t>(n));
+    at_ += n;
+    return true;
+  }
+  char* Room(qsizetype n) override { return n <= size_ - at_ ? into_ + at_ : nullptr; }
+  bool Commit(qsizetype n) override {
+    if (n > size_ - at_) return false;
+    at_ += n;
+    return true;
+  }
+  qint64 Filled() const { return at_; }
+
+ private:
+  char* into_;
+  qint64 size_;
+  qint64 at_ = 0;
 };
 
 // Makes the bytes of streams as their file is written, so that a save holds no stream of its own:
