@@ -47,7 +47,8 @@ void Harden(TWebResponse& r) {
                          "script-src 'self'; connect-src 'self'; frame-ancestors 'none'; form-action 'self'");
   r.Headers.emplace_back("X-Content-Type-Options", "nosniff");
   r.Headers.emplace_back("X-Frame-Options", "DENY");
-  r.Headers.emplace_back("Referrer-Policy", "no-referrer");
+  // Not no-referrer: under it a browser sends "Origin: null" with the forms, which the origin check refuses.
+  r.Headers.emplace_back("Referrer-Policy", "same-origin");
   if (r.Type.rfind("image/", 0) != 0) r.Headers.emplace_back("Cache-Control", "no-store");
 }
 
@@ -124,7 +125,8 @@ std::optional<std::string> TWebSite::Watch(const TWebRequest& request) {
         if (l.Register == row.Name) c.LabelText = l.Text;
     all.push_back(std::move(c));
   }
-  return ChangesJson(all, view_.Unacked, false);
+  // With the alarms: what changed between the page's making and this connection is fetched anew.
+  return ChangesJson(all, view_.Unacked, true);
 }
 
 std::string TWebSite::Nav(const TVisitor& visitor) const {
