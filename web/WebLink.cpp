@@ -121,7 +121,8 @@ void TWebLink::Refresh() {
 
 void TWebLink::Read(const TCustomRegister& reg) {
   // Copied now (the register may go with an edit before the flush); the last read of each wins.
-  pending_[reg.Name()] = ChangeOf(reg, nullptr);
+  TWebChange& c = pending_[reg.Name()] = ChangeOf(reg, nullptr);
+  c.ReadMs = QDateTime::currentMSecsSinceEpoch();
 }
 
 void TWebLink::Flush() {

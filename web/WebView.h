@@ -74,6 +74,7 @@ struct TWebChange {
   QString Time;
   TAlarmState Alarm = TAlarmState::Normal;
   int Priority = 2;
+  int64_t ReadMs = 0;  // when the main thread stored the read (UTC epoch ms): the pushes' latency
 };
 
 // The whole view of a network now; alarms may be null (no alarm states).

@@ -55,6 +55,7 @@
 #include "ui/config/SetupUnit.h"
 #include "ui/parts/HelpUnit.h"
 #include "ui/parts/MessageBoxService.h"
+#include "web/WebSettings.h"
 
 namespace vexa::test {
 namespace {
@@ -1139,4 +1140,56 @@ TEST_F(SetupWindowTest, Screenshots) {
 }
 
 }  // namespace
+// The web page: off by default with its fields greyed; an address that is none refused in the real
+// box with the window left on the page; written to WEB.ini (the owner's alone) when right and
+// announced once; its own help topic.
+TEST_F(SetupWindowTest, TheWebPageWritesWebIniOnlyWithAUsableAddress) {
+  Settings()->SetMNames({QStringLiteral("Цех")});
+  Settings()->SetMFiles({picture1});
+  Open();
+  int announced = 0;
+  QObject::connect(form.get(), &TSetupForm::WebSettingsChanged, [&announced] { ++announced; });
+  Pages()->setCurrentIndex(4);
+  EXPECT_EQ(Pages()->tabText(4), QStringLiteral("Веб-доступ"));
+  auto* enabled = Child<QCheckBox>(*form, "webCheckBox");
+  auto* address = Child<QLineEdit>(*form, "webAddressEdit");
+  EXPECT_FALSE(enabled->isChecked()) << "off until turned on";
+  EXPECT_FALSE(address->isEnabled());
+  EXPECT_EQ(address->text(), QStringLiteral("127.0.0.1"));
+  QTest::mouseClick(enabled, Qt::LeftButton, {}, QPoint(6, enabled->height() / 2));
+  ASSERT_TRUE(address->isEnabled());
+  address->setFocus();
+  KeyClick(address, Qt::Key_F1);
+  ASSERT_NE(THelpWindow::Instance(), nullptr);
+  EXPECT_EQ(THelpWindow::Instance()->CurrentContext(), hcWebSettings);
+  THelpWindow::Instance()->close();
+  ASSERT_TRUE(Activate(form.get()));
+  {
+    TRealMessageBoxes boxes;
+    TypeOver(address, QStringLiteral("plant.local"));  // a name: the server binds an address
+    Click(OkButton());
+    EXPECT_EQ(boxes.Answered, 1);
+  }
+  EXPECT_TRUE(form->isVisible());
+  EXPECT_EQ(Pages()->currentIndex(), 4);
+  EXPECT_FALSE(QFileInfo::exists(WebSettingsPath(Current().Dir())));
+
+  ASSERT_TRUE(Activate(form.get()));
+  TypeOver(address, QStringLiteral("0.0.0.0"));
+  TypeOver(Child<QSpinBox>(*form, "webPortSpin"), QStringLiteral("8443"));
+  auto* anonymous = Child<QCheckBox>(*form, "webAnonymousCheckBox");
+  QTest::mouseClick(anonymous, Qt::LeftButton, {}, QPoint(6, anonymous->height() / 2));
+  Click(OkButton());
+  EXPECT_FALSE(form->isVisible());
+  EXPECT_EQ(announced, 1);
+  const TWebSettings saved = LoadWebSettings(Current().Dir());
+  EXPECT_TRUE(saved.FileProblems.isEmpty()) << saved.FileProblems.join('\n').toStdString();
+  EXPECT_TRUE(saved.Enabled);
+  EXPECT_TRUE(saved.AnonymousView);
+  EXPECT_EQ(saved.Address, QStringLiteral("0.0.0.0"));
+  EXPECT_EQ(saved.Port, 8443);
+  EXPECT_EQ(QFileInfo(WebSettingsPath(Current().Dir())).permissions() & (QFile::ReadGroup | QFile::ReadOther),
+            QFileDevice::Permissions{});
+}
+
 }  // namespace vexa::test
