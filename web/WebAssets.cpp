@@ -60,6 +60,7 @@ const std::string_view kWebJs = R"js(
     });
   }
   function apply(m) {
+    if (m.reload) { location.reload(); return; }  // the network's trees were replaced
     var badge = document.getElementById('unacked');
     if (badge) { badge.textContent = m.unacked; badge.hidden = m.unacked === 0; }
     m.v.forEach(function (c) {

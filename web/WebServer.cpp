@@ -92,7 +92,11 @@ class TWatcher : public TWatcherBase, public std::enable_shared_from_this<TWatch
                        self->joined_ = true;
                        self->core_.watchers.insert(self.get());
                        self->core_.watcherCount = static_cast<int>(self->core_.watchers.size());
-                       self->Send(std::make_shared<const std::string>(greeting));
+                       // The greeting holds every value shown: on a large network past the
+                       // bounds, so it is taken whole and not counted against them.
+                       self->queue_.push_back(std::make_shared<const std::string>(greeting));
+                       self->greetingOut_ = false;
+                       self->Write();
                        self->Read();
                      });
   }
@@ -118,7 +122,8 @@ class TWatcher : public TWatcherBase, public std::enable_shared_from_this<TWatch
                     [self = this->shared_from_this()](beast::error_code ec, size_t) {
                       if (ec) return self->Close();
                       ++self->core_.sent;
-                      self->queuedBytes_ -= self->queue_.front()->size();
+                      if (self->greetingOut_) self->queuedBytes_ -= self->queue_.front()->size();
+                      self->greetingOut_ = true;
                       self->queue_.pop_front();
                       if (!self->queue_.empty()) self->Write();
                     });
@@ -145,6 +150,7 @@ class TWatcher : public TWatcherBase, public std::enable_shared_from_this<TWatch
   beast::flat_buffer in_;
   std::deque<std::shared_ptr<const std::string>> queue_;
   size_t queuedBytes_ = 0;
+  bool greetingOut_ = true;  // false while the greeting, first in the queue, is on its way
   bool joined_ = false;
   bool closed_ = false;
 };
