@@ -171,7 +171,7 @@ std::string ChangesJson(const std::vector<TWebChange>& changes, int unacked, boo
     json += "{\"n\":" + JsonString(c.Register);
     if (c.HasValue)
       json += ",\"t\":" + JsonString(c.LabelText) + ",\"v\":" + JsonString(c.Value) +
-              ",\"at\":" + JsonString(c.Time);
+              ",\"at\":" + JsonString(c.Time) + ",\"r\":" + std::to_string(c.ReadMs);
     json += ",\"a\":" + std::to_string(static_cast<int>(c.Alarm)) + ",\"c\":\"" +
             CssColourOfArgb(PriorityColour(c.Priority)) + "\"}";
   }

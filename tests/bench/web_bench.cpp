@@ -56,7 +56,7 @@ double Percentile(std::vector<double> v, double p) {
 }
 
 void PrepareFolder(const QString& dir) {
-  TNetwork network(dir);
+  TNetwork network(dir, nullptr);
   BuildSimulatedNet(*network.Net());
   int n = 0;
   std::function<void(TComponent&)> walk = [&](TComponent& node) {
@@ -99,9 +99,12 @@ int main(int argc, char** argv) {
   probe.close();
   QProcess cli;
   cli.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-  cli.start(QCoreApplication::applicationDirPath() + QStringLiteral("/../vexa-cli"),
+  cli.start(QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("../../vexa-cli")),
             {"--demo", "--dir", dir.path(), "run", "--web", QStringLiteral("127.0.0.1:%1").arg(port)});
-  if (!cli.waitForStarted()) return 1;
+  if (!cli.waitForStarted()) {
+    std::printf("vexa-cli did not start: %s\n", qPrintable(cli.errorString()));
+    return 1;
+  }
   QElapsedTimer up;
   up.start();
   while (Http(port, "GET", "/page/0").Status != 200 && up.elapsed() < 20000) QThread::msleep(50);
