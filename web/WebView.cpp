@@ -42,8 +42,9 @@ QString PlaceOf(const TCustomRegister& reg) {
   return parts.join(QStringLiteral(" / "));
 }
 
+// The time of the value shown: none while there is no value.
 QString TimeOf(const TCustomRegister& reg) {
-  return reg.RDTime() > 0 ? DateTimeToStr(reg.RDTime()) : QString();
+  return reg.RDTime() > 0 && !reg.LastStringData().isEmpty() ? DateTimeToStr(reg.RDTime()) : QString();
 }
 
 QByteArray PictureType(const QString& file) {
