@@ -131,28 +131,27 @@ std::optional<std::string> TWebSite::Watch(const TWebRequest& request) {
 
 std::string TWebSite::Nav(const TVisitor& visitor) const {
   std::string nav =
-      "<nav><a href=\"/\">Мнемосхемы</a><a href=\"/alarms\">Тревоги <span id=\"unacked\" class=\"badge\"" +
+      R"(<nav><a href="/">Мнемосхемы</a><a href="/alarms">Тревоги <span id="unacked" class="badge")" +
       std::string(view_.Unacked == 0 ? " hidden" : "") + ">" + std::to_string(view_.Unacked) +
-      "</span></a><a href=\"/network\">Сеть</a>";
+      R"(</span></a><a href="/network">Сеть</a>)";
   if (visitor.LoggedIn)
-    nav += "<span class=\"who\">" + H(visitor.User) +
-           "</span><form method=\"post\" action=\"/logout\"><input type=\"hidden\" name=\"csrf\" value=\"" +
-           visitor.Csrf + "\"><button type=\"submit\">Выйти</button></form>";
+    nav += R"(<span class="who">)" + H(visitor.User) +
+           R"(</span><form method="post" action="/logout"><input type="hidden" name="csrf" value=")" +
+           visitor.Csrf + R"("><button type="submit">Выйти</button></form>)";
   else
-    nav += "<a class=\"who\" href=\"/login\">Войти</a>";
+    nav += R"(<a class="who" href="/login">Войти</a>)";
   return nav + "</nav>";
 }
 
 TWebResponse TWebSite::Page(const TVisitor& visitor, const QString& title, const std::string& main) const {
   TWebResponse r;
-  r.Body =
-      "<!DOCTYPE html><html lang=\"ru\"><head><meta charset=\"utf-8\">"
-      "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">"
-      "<title>" +
-      H(title) +
-      " — Vexa</title><link rel=\"stylesheet\" href=\"/static/vexa.css\">"
-      "<script src=\"/static/vexa.js\" defer></script></head><body>" +
-      Nav(visitor) + "<main>" + main + "</main></body></html>";
+  r.Body = R"(<!DOCTYPE html><html lang="ru"><head><meta charset="utf-8">)"
+           R"(<meta name="viewport" content="width=device-width, initial-scale=1">)"
+           "<title>" +
+           H(title) +
+           R"( — Vexa</title><link rel="stylesheet" href="/static/vexa.css">)"
+           R"(<script src="/static/vexa.js" defer></script></head><body>)" +
+           Nav(visitor) + "<main>" + main + "</main></body></html>";
   return r;
 }
 
@@ -160,27 +159,47 @@ TWebResponse TWebSite::DiagramPage(const TVisitor& visitor, int index) const {
   if (view_.Pages.empty())
     return Page(
         visitor, QStringLiteral("Мнемосхемы"),
-        "<p class=\"problem\">Мнемосхемы отсутствуют! Укажите мнемосхемы в окне «Настройка параметров "
+        R"(<p class="problem">Мнемосхемы отсутствуют! Укажите мнемосхемы в окне «Настройка параметров )"
         "сети».</p>");
   if (index < 0 || index >= static_cast<int>(view_.Pages.size())) return Plain(404, "Нет такой мнемосхемы\n");
   const TWebPage& page = view_.Pages[static_cast<size_t>(index)];
-  std::string main = "<div class=\"tabs\">";
+  std::string main = R"(<div class="tabs">)";
   for (size_t i = 0; i < view_.Pages.size(); ++i)
-    main += "<a class=\"tab" + std::string(static_cast<int>(i) == index ? " current" : "") +
-            "\" href=\"/page/" + std::to_string(i) + "\">" + H(view_.Pages[i].Caption) + "</a>";
-  main += "</div><div class=\"scroll\"><div class=\"mnemo\" data-live>";
+    main += R"(<a class="tab)" + std::string(static_cast<int>(i) == index ? " current" : "") +
+            R"(" href="/page/)" + std::to_string(i) + R"(">)" + H(view_.Pages[i].Caption) + "</a>";
+  main += R"(</div><div class="scroll"><div class="mnemo" data-live>)";
   if (page.Picture.isEmpty() || page.PictureType.isEmpty())
-    main += "<div class=\"missing\">Файл мнемосхемы не найден!</div>";
+    main += R"(<div class="missing">Файл мнемосхемы не найден!</div>)";
   else
-    main += "<img src=\"/picture/" + std::to_string(index) + "\" alt=\"" + H(page.Caption) + "\">";
+    main += R"(<img src="/picture/)" + std::to_string(index) + R"(" alt=")" + H(page.Caption) + R"(">)";
   for (const TWebLabel& l : page.Labels) {
     const std::string base = "label b" + std::to_string(std::clamp(l.Border, 0, 2));
-    main += "<a class=\"" + base + " a" + std::to_string(static_cast<int>(l.Alarm)) + "\" data-base=\"" +
-            base + "\" data-r=\"" + H(l.Register) +
-            "\" href=\"/trend?r=" + H(QString::fromLatin1(QUrl::toPercentEncoding(l.Register))) +
-            "\" style=\"left:" + std::to_string(l.Left) + "px;top:" + std::to_string(l.Top) +
-            "px;background:" + CssColourOfStored(l.Color) + ";color:" + CssColourOfStored(l.FontColor) + ";" +
-            FontCss(l) + AlarmStyle(l.Priority) + "\">" + H(l.Text) + "</a>";
+    // Piece by piece: one growing text, no temporaries per label.
+    const std::string pieces[] = {R"(<a class=")",
+                                  base,
+                                  " a",
+                                  std::to_string(static_cast<int>(l.Alarm)),
+                                  R"(" data-base=")",
+                                  base,
+                                  R"(" data-r=")",
+                                  H(l.Register),
+                                  R"(" href="/trend?r=)",
+                                  H(QString::fromLatin1(QUrl::toPercentEncoding(l.Register))),
+                                  R"(" style="left:)",
+                                  std::to_string(l.Left),
+                                  "px;top:",
+                                  std::to_string(l.Top),
+                                  "px;background:",
+                                  CssColourOfStored(l.Color),
+                                  ";color:",
+                                  CssColourOfStored(l.FontColor),
+                                  ";",
+                                  FontCss(l),
+                                  AlarmStyle(l.Priority),
+                                  R"(">)",
+                                  H(l.Text),
+                                  "</a>"};
+    for (const std::string& piece : pieces) main += piece;
   }
   main += "</div></div>";
   return Page(visitor, page.Caption, main);
@@ -188,46 +207,62 @@ TWebResponse TWebSite::DiagramPage(const TVisitor& visitor, int index) const {
 
 TWebResponse TWebSite::NetworkPage(const TVisitor& visitor) const {
   std::string main =
-      "<h1>Сеть</h1><div class=\"wide\" data-live><table><thead><tr><th>Регулятор / канал</th>"
+      R"(<h1>Сеть</h1><div class="wide" data-live><table><thead><tr><th>Регулятор / канал</th>)"
       "<th>Регистр</th><th>Имя</th><th>Значение</th><th>Прочитано</th></tr></thead><tbody>";
   for (const TWebRow& row : view_.Registers) {
     const std::string name = H(row.Name);
-    main += "<tr>" + Cell(row.Place) +
-            "<td><a href=\"/trend?r=" + H(QString::fromLatin1(QUrl::toPercentEncoding(row.Name))) + "\">" +
-            H(row.Caption) + "</a></td>" + Cell(row.Name) + "<td class=\"a" +
-            std::to_string(static_cast<int>(row.Alarm)) + "\" data-v=\"" + name + "\" style=\"" +
-            AlarmStyle(row.Priority) + "\">" + H(row.Value) + "</td><td data-at=\"" + name + "\">" +
-            H(row.Time) + "</td></tr>";
+    const std::string pieces[] = {"<tr>",
+                                  Cell(row.Place),
+                                  R"(<td><a href="/trend?r=)",
+                                  H(QString::fromLatin1(QUrl::toPercentEncoding(row.Name))),
+                                  R"(">)",
+                                  H(row.Caption),
+                                  "</a></td>",
+                                  Cell(row.Name),
+                                  R"(<td class="a)",
+                                  std::to_string(static_cast<int>(row.Alarm)),
+                                  R"(" data-v=")",
+                                  name,
+                                  R"(" style=")",
+                                  AlarmStyle(row.Priority),
+                                  R"(">)",
+                                  H(row.Value),
+                                  R"(</td><td data-at=")",
+                                  name,
+                                  R"(">)",
+                                  H(row.Time),
+                                  "</td></tr>"};
+    for (const std::string& piece : pieces) main += piece;
   }
   main += "</tbody></table></div>";
-  if (view_.Registers.empty()) main += "<p class=\"note\">В сети нет регистров.</p>";
+  if (view_.Registers.empty()) main += R"(<p class="note">В сети нет регистров.</p>)";
   return Page(visitor, QStringLiteral("Сеть"), main);
 }
 
 std::string TWebSite::ActiveAlarmsTable(const TVisitor& visitor) const {
-  if (view_.Alarms.empty()) return "<p class=\"note\">Активных тревог нет.</p>";
-  std::string t = "<div class=\"wide\"><table><thead><tr>";
+  if (view_.Alarms.empty()) return R"(<p class="note">Активных тревог нет.</p>)";
+  std::string t = R"(<div class="wide"><table><thead><tr>)";
   for (const QString& h : ActiveAlarmHeaders()) t += "<th>" + H(h) + "</th>";
   t += "<th></th></tr></thead><tbody>";
   for (const TWebAlarm& a : view_.Alarms) {
-    t += "<tr class=\"a" + std::to_string(static_cast<int>(a.State)) + "\" style=\"" +
-         AlarmStyle(a.Priority) + "\">";
+    t += R"(<tr class="a)" + std::to_string(static_cast<int>(a.State)) + R"(" style=")" +
+         AlarmStyle(a.Priority) + R"(">)";
     for (const QString& c : a.Row) t += Cell(c);
     t += "<td>";
     if (visitor.LoggedIn && a.State != TAlarmState::ActiveAcked)
-      t += "<form method=\"post\" action=\"/ack\"><input type=\"hidden\" name=\"csrf\" value=\"" +
-           visitor.Csrf + "\"><input type=\"hidden\" name=\"name\" value=\"" + H(a.Name) +
-           "\"><button type=\"submit\">Квитировать</button></form>";
+      t += R"(<form method="post" action="/ack"><input type="hidden" name="csrf" value=")" + visitor.Csrf +
+           R"("><input type="hidden" name="name" value=")" + H(a.Name) +
+           R"("><button type="submit">Квитировать</button></form>)";
     t += "</td></tr>";
   }
   return t + "</tbody></table></div>";
 }
 
-void TWebSite::AlarmsPage(const TVisitor& visitor, TWebReply reply) {
+void TWebSite::AlarmsPage(const TVisitor& visitor, const TWebReply& reply) {
   std::string main =
-      "<h1>Активные тревоги</h1><div id=\"active\" data-live>" + ActiveAlarmsTable(visitor) + "</div>";
+      R"(<h1>Активные тревоги</h1><div id="active" data-live>)" + ActiveAlarmsTable(visitor) + "</div>";
   if (!visitor.LoggedIn)
-    main += "<p class=\"note\">Квитировать тревоги можно после <a href=\"/login\">входа</a>.</p>";
+    main += R"(<p class="note">Квитировать тревоги можно после <a href="/login">входа</a>.</p>)";
   const QString folder = options_.Folder;
   const int64_t utcNow = options_.UtcNowMs();
   const bool queued =
@@ -236,22 +271,22 @@ void TWebSite::AlarmsPage(const TVisitor& visitor, TWebReply reply) {
         std::string journal = "<h2>Журнал за сутки</h2>";
         TAlarmJournal j;
         if (!j.Open(AlarmJournalPath(folder), true, 1000)) {
-          journal += "<p class=\"note\">Журнал тревог пуст.</p>";
+          journal += R"(<p class="note">Журнал тревог пуст.</p>)";
         } else {
           TJournalQuery q;
           q.From = LocalOfUtcMs(utcNow - kDayMs);
           q.Limit = kJournalRows;
           const std::vector<TAlarmEvent> events = j.Query(q);
-          journal += "<div class=\"wide\"><table><thead><tr>";
+          journal += R"(<div class="wide"><table><thead><tr>)";
           for (const QString& h : JournalHeaders()) journal += "<th>" + H(h) + "</th>";
           journal += "</tr></thead><tbody>";
-          for (auto it = events.rbegin(); it != events.rend(); ++it) {  // the newest first
+          for (size_t i = events.size(); i-- > 0;) {  // the newest first
             journal += "<tr>";
-            for (const QString& c : JournalRow(*it)) journal += Cell(c);
+            for (const QString& c : JournalRow(events[i])) journal += Cell(c);
             journal += "</tr>";
           }
           journal += "</tbody></table></div>";
-          if (events.empty()) journal += "<p class=\"note\">За сутки событий нет.</p>";
+          if (events.empty()) journal += R"(<p class="note">За сутки событий нет.</p>)";
         }
         return [this, visitor, reply, main = main + journal] {
           reply(Page(visitor, QStringLiteral("Тревоги"), main));
@@ -260,18 +295,18 @@ void TWebSite::AlarmsPage(const TVisitor& visitor, TWebReply reply) {
   if (!queued) reply(Plain(503, "Сервер занят, повторите позже\n"));
 }
 
-void TWebSite::TrendPage(const TVisitor& visitor, const QString& name, int span, TWebReply reply) {
+void TWebSite::TrendPage(const TVisitor& visitor, const QString& name, int span, const TWebReply& reply) {
   const auto row = std::find_if(view_.Registers.begin(), view_.Registers.end(),
                                 [&](const TWebRow& r) { return r.Name == name; });
   if (row == view_.Registers.end()) return reply(Plain(404, "Нет такого регистра\n"));
   span = std::clamp(span, static_cast<int>(THistorySpan::Hour), static_cast<int>(THistorySpan::Year));
   const QStringList texts = HistorySpanTexts();
-  std::string head = "<h1>" + H(row->Caption) + " <span class=\"note\">" + H(row->Place) + " · " + H(name) +
-                     "</span></h1><div class=\"spans\">";
+  std::string head = "<h1>" + H(row->Caption) + R"( <span class="note">)" + H(row->Place) + " · " + H(name) +
+                     R"(</span></h1><div class="spans">)";
   for (int s = static_cast<int>(THistorySpan::Hour); s <= static_cast<int>(THistorySpan::Year); ++s)
-    head += "<a" + std::string(s == span ? " class=\"current\"" : "") +
-            " href=\"/trend?r=" + H(QString::fromLatin1(QUrl::toPercentEncoding(name))) +
-            "&amp;span=" + std::to_string(s) + "\">" + H(texts[s]) + "</a>";
+    head += "<a" + std::string(s == span ? R"( class="current")" : "") + R"( href="/trend?r=)" +
+            H(QString::fromLatin1(QUrl::toPercentEncoding(name))) + "&amp;span=" + std::to_string(s) +
+            R"(">)" + H(texts[s]) + "</a>";
   head += "</div>";
   const QString folder = options_.Folder;
   const int64_t now = options_.UtcNowMs();
@@ -281,7 +316,7 @@ void TWebSite::TrendPage(const TVisitor& visitor, const QString& name, int span,
       [this, visitor, reply, head, folder, name, now, length, title]() -> std::function<void()> {
         const THistoryBand band = ReadHistoryBand(folder, name, now - length, now, kTrendWidth, now);
         std::string main = head;
-        if (!band.Error.isEmpty()) main += "<p class=\"problem\">" + H(band.Error) + "</p>";
+        if (!band.Error.isEmpty()) main += R"(<p class="problem">)" + H(band.Error) + "</p>";
         main += TrendSvg(band, kTrendWidth, kTrendHeight);
         return [this, visitor, reply, title, main] { reply(Page(visitor, title, main)); };
       });
@@ -296,16 +331,16 @@ std::string TrendSvg(const THistoryBand& band, int width, int height) {
   THistoryBand fitted = band;
   FitBand(fitted, plotW);
   const TValueAxis axis = BandAxis(fitted, plotH, 1);
-  std::string svg = "<svg class=\"trend\" xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 " +
+  std::string svg = R"(<svg class="trend" xmlns="http://www.w3.org/2000/svg" viewBox="0 0 )" +
                     std::to_string(width) + " " + std::to_string(height) +
-                    "\" font-size=\"12\" font-family=\"DejaVu Sans,sans-serif\">";
-  svg += "<g transform=\"translate(" + std::to_string(kLeft) + ",10)\">";
-  svg += "<rect width=\"" + std::to_string(plotW) + "\" height=\"" + std::to_string(plotH) +
-         "\" fill=\"#fff\" stroke=\"#888\"/>";
+                    R"(" font-size="12" font-family="DejaVu Sans,sans-serif">)";
+  svg += R"(<g transform="translate()" + std::to_string(kLeft) + ",10)\">";
+  svg += R"(<rect width=")" + std::to_string(plotW) + R"(" height=")" + std::to_string(plotH) +
+         R"(" fill="#fff" stroke="#888"/>)";
   for (const TAxisTick& t : axis.Ticks())
-    svg += "<line x1=\"0\" x2=\"" + std::to_string(plotW) + "\" y1=\"" + std::to_string(t.Y) + "\" y2=\"" +
-           std::to_string(t.Y) + "\" stroke=\"#ddd\"/><text x=\"-6\" y=\"" + std::to_string(t.Y + 4) +
-           "\" text-anchor=\"end\">" + H(t.Text) + "</text>";
+    svg += R"(<line x1="0" x2=")" + std::to_string(plotW) + R"(" y1=")" + std::to_string(t.Y) + R"(" y2=")" +
+           std::to_string(t.Y) + R"(" stroke="#ddd"/><text x="-6" y=")" + std::to_string(t.Y + 4) +
+           R"(" text-anchor="end">)" + H(t.Text) + "</text>";
   std::string area;
   std::string mean;
   for (size_t x = 0; x < fitted.Mean.size(); ++x) {
@@ -315,28 +350,27 @@ std::string TrendSvg(const THistoryBand& band, int width, int height) {
             std::to_string(axis.Y(fitted.Min[x]) + 1);
     mean += (mean.empty() ? "M" : "L") + px + " " + std::to_string(axis.Y(fitted.Mean[x]));
   }
-  if (!area.empty()) svg += "<path d=\"" + area + "\" stroke=\"#9cc3e6\" stroke-width=\"1\"/>";
-  if (!mean.empty())
-    svg += "<path d=\"" + mean + "\" fill=\"none\" stroke=\"#1f3a5a\" stroke-width=\"1.5\"/>";
+  if (!area.empty()) svg += R"(<path d=")" + area + R"(" stroke="#9cc3e6" stroke-width="1"/>)";
+  if (!mean.empty()) svg += R"(<path d=")" + mean + R"(" fill="none" stroke="#1f3a5a" stroke-width="1.5"/>)";
   const auto timeText = [](int64_t utc) { return DateTimeToStr(LocalOfUtcMs(utc)); };
-  svg += "<text x=\"0\" y=\"" + std::to_string(plotH + 17) + "\">" + H(timeText(band.Since)) + "</text>";
-  svg += "<text x=\"" + std::to_string(plotW) + "\" y=\"" + std::to_string(plotH + 17) +
-         "\" text-anchor=\"end\">" + H(timeText(band.Until)) + "</text>";
+  svg += R"(<text x="0" y=")" + std::to_string(plotH + 17) + R"(">)" + H(timeText(band.Since)) + "</text>";
+  svg += R"(<text x=")" + std::to_string(plotW) + R"(" y=")" + std::to_string(plotH + 17) +
+         R"(" text-anchor="end">)" + H(timeText(band.Until)) + "</text>";
   if (mean.empty())
-    svg += "<text x=\"" + std::to_string(plotW / 2) + "\" y=\"" + std::to_string(plotH / 2) +
-           "\" text-anchor=\"middle\" fill=\"#777\">Нет значений за этот период</text>";
+    svg += R"(<text x=")" + std::to_string(plotW / 2) + R"(" y=")" + std::to_string(plotH / 2) +
+           R"(" text-anchor="middle" fill="#777">Нет значений за этот период</text>)";
   return svg + "</g></svg>";
 }
 
 TWebResponse TWebSite::LoginPage(const QString& problem, int status) const {
   TVisitor nobody;
   std::string main = "<h1>Вход</h1>";
-  if (!problem.isEmpty()) main += "<p class=\"problem\">" + H(problem) + "</p>";
+  if (!problem.isEmpty()) main += R"(<p class="problem">)" + H(problem) + "</p>";
   main +=
-      "<form class=\"login\" method=\"post\" action=\"/login\"><label>Имя<br><input name=\"user\" "
-      "autocomplete=\"username\" required maxlength=\"32\"></label><label>Пароль<br><input name=\"password\" "
-      "type=\"password\" autocomplete=\"current-password\" required maxlength=\"256\"></label>"
-      "<button type=\"submit\">Войти</button></form>";
+      R"(<form class="login" method="post" action="/login"><label>Имя<br><input name="user" )"
+      R"(autocomplete="username" required maxlength="32"></label><label>Пароль<br><input name="password" )"
+      R"(type="password" autocomplete="current-password" required maxlength="256"></label>)"
+      R"(<button type="submit">Войти</button></form>)";
   TWebResponse r = Page(nobody, QStringLiteral("Вход"), main);
   r.Status = status;
   return r;

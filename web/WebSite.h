@@ -59,8 +59,8 @@ class TWebSite : public TWebHandler {
   TWebResponse DiagramPage(const TVisitor& visitor, int index) const;
   TWebResponse NetworkPage(const TVisitor& visitor) const;
   std::string ActiveAlarmsTable(const TVisitor& visitor) const;
-  void AlarmsPage(const TVisitor& visitor, TWebReply reply);
-  void TrendPage(const TVisitor& visitor, const QString& name, int span, TWebReply reply);
+  void AlarmsPage(const TVisitor& visitor, const TWebReply& reply);
+  void TrendPage(const TVisitor& visitor, const QString& name, int span, const TWebReply& reply);
   TWebResponse LoginPage(const QString& problem, int status) const;
   TWebResponse PostLogin(const TWebRequest& request, const std::map<std::string, std::string>& form);
   TWebResponse PostAck(const TVisitor& visitor, const std::map<std::string, std::string>& form);

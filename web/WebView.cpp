@@ -164,17 +164,17 @@ bool Apply(TWebView& view, const TWebChange& change) {
 
 std::string ChangesJson(const std::vector<TWebChange>& changes, int unacked, bool alarmsChanged) {
   std::string json =
-      "{\"unacked\":" + std::to_string(unacked) + ",\"alarms\":" + (alarmsChanged ? "true" : "false");
-  json += ",\"v\":[";
+      R"({"unacked":)" + std::to_string(unacked) + R"(,"alarms":)" + (alarmsChanged ? "true" : "false");
+  json += R"(,"v":[)";
   for (size_t i = 0; i < changes.size(); ++i) {
     const TWebChange& c = changes[i];
     if (i > 0) json += ',';
-    json += "{\"n\":" + JsonString(c.Register);
+    json += R"({"n":)" + JsonString(c.Register);
     if (c.HasValue)
-      json += ",\"t\":" + JsonString(c.LabelText) + ",\"v\":" + JsonString(c.Value) +
-              ",\"at\":" + JsonString(c.Time) + ",\"r\":" + std::to_string(c.ReadMs);
-    json += ",\"a\":" + std::to_string(static_cast<int>(c.Alarm)) + ",\"c\":\"" +
-            CssColourOfArgb(PriorityColour(c.Priority)) + "\"}";
+      json += R"(,"t":)" + JsonString(c.LabelText) + R"(,"v":)" + JsonString(c.Value) + R"(,"at":)" +
+              JsonString(c.Time) + R"(,"r":)" + std::to_string(c.ReadMs);
+    json += R"(,"a":)" + std::to_string(static_cast<int>(c.Alarm)) + R"(,"c":")" +
+            CssColourOfArgb(PriorityColour(c.Priority)) + R"("})";
   }
   return json + "]}";
 }
