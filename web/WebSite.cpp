@@ -168,7 +168,7 @@ TWebResponse TWebSite::DiagramPage(const TVisitor& visitor, int index) const {
     main += R"(<a class="tab)" + std::string(static_cast<int>(i) == index ? " current" : "") +
             R"(" href="/page/)" + std::to_string(i) + R"(">)" + H(view_.Pages[i].Caption) + "</a>";
   main += R"(</div><div class="scroll"><div class="mnemo" data-live>)";
-  if (page.Picture.isEmpty() || page.PictureType.isEmpty())
+  if (page.PictureFile.isEmpty() || page.PictureType.isEmpty())
     main += R"(<div class="missing">Файл мнемосхемы не найден!</div>)";
   else
     main += R"(<img src="/picture/)" + std::to_string(index) + R"(" alt=")" + H(page.Caption) + R"(">)";
@@ -478,15 +478,31 @@ void TWebSite::Serve(const TWebRequest& request, TWebReply reply) {
               std::all_of(number.begin(), number.end(), [](char c) { return c >= '0' && c <= '9'; });
     const int index = ok ? std::stoi(number) : -1;
     if (!picture) return send(ok ? DiagramPage(visitor, index) : Plain(404, "Нет такой мнемосхемы\n"));
-    if (!ok || index >= static_cast<int>(view_.Pages.size()) ||
-        view_.Pages[static_cast<size_t>(index)].Picture.isEmpty())
-      return send(Plain(404, "Нет рисунка\n"));
+    if (!ok || index >= static_cast<int>(view_.Pages.size())) return send(Plain(404, "Нет рисунка\n"));
     const TWebPage& page = view_.Pages[static_cast<size_t>(index)];
-    TWebResponse r;
-    r.Type = page.PictureType.toStdString();
-    r.Body = page.Picture.toStdString();
-    r.Headers.emplace_back("Cache-Control", "private, max-age=60");
-    return send(std::move(r));
+    if (page.PictureFile.isEmpty() || page.PictureType.isEmpty()) return send(Plain(404, "Нет рисунка\n"));
+    const auto answer = [](const TWebPage& p) {
+      TWebResponse r = p.Picture.isEmpty() ? Plain(404, "Нет рисунка\n") : TWebResponse{};
+      if (p.Picture.isEmpty()) return r;
+      r.Type = p.PictureType.toStdString();
+      r.Body = p.Picture.toStdString();
+      r.Headers.emplace_back("Cache-Control", "private, max-age=60");
+      return r;
+    };
+    if (!page.Picture.isEmpty()) return send(answer(page));
+    // Read once beside the server, kept with the page until the view is made again.
+    const QString file = page.PictureFile;
+    const bool queued = server_.Aside([this, index, file, answer, hardened]() -> std::function<void()> {
+      QByteArray bytes = ReadPagePicture(file);
+      return [this, index, file, answer, hardened, bytes = std::move(bytes)] {
+        if (index >= static_cast<int>(view_.Pages.size())) return hardened(Plain(404, "Нет рисунка\n"));
+        TWebPage& now = view_.Pages[static_cast<size_t>(index)];
+        if (now.PictureFile == file && now.Picture.isEmpty()) now.Picture = bytes;
+        hardened(answer(now));
+      };
+    });
+    if (!queued) return send(Plain(503, "Сервер занят, повторите позже\n"));
+    return;
   }
   if (path == "/network") return send(NetworkPage(visitor));
   if (path == "/alarms") return AlarmsPage(visitor, hardened);

@@ -17,9 +17,6 @@ namespace vexa {
 
 namespace {
 
-// A picture larger than this is not sent to browsers: a page is no place for it.
-constexpr qint64 kMaxPictureBytes = 32 * 1024 * 1024;
-
 void WalkRegisters(const TComponent& node, const std::function<void(const TCustomRegister&)>& visit) {
   for (int i = 0; i < node.ComponentCount(); ++i) {
     const TComponent* child = node.Component(i);
@@ -57,6 +54,12 @@ QByteArray PictureType(const QString& file) {
 }
 
 }  // namespace
+
+QByteArray ReadPagePicture(const QString& file) {
+  QFile f(file);
+  if (f.size() > kMaxPictureBytes || !f.open(QIODevice::ReadOnly)) return {};
+  return f.read(kMaxPictureBytes);
+}
 
 QString PagePictureFile(const QString& stored, const QString& programFolder) {
   if (!stored.isEmpty() && QFileInfo(stored).isFile()) return stored;
@@ -96,9 +99,9 @@ TWebView BuildWebView(const TNetwork& network, const TAlarmMonitor* alarms) {
     for (const QChar c : names[i]) blank = blank && c.unicode() <= 0x20;
     page.Caption = blank ? QStringLiteral("[Без названия - %1]").arg(i + 1) : names[i];
     const QString file = PagePictureFile(i < files.size() ? files[i] : QString(), network.Dir());
-    if (QFile f(file);
-        !file.isEmpty() && QFileInfo(file).size() <= kMaxPictureBytes && f.open(QIODevice::ReadOnly)) {
-      page.Picture = f.readAll();
+    // The bytes are read beside the server when a browser first asks: no file is read here.
+    if (!file.isEmpty()) {
+      page.PictureFile = file;
       page.PictureType = PictureType(file);
     }
     view.Pages.push_back(std::move(page));

@@ -35,8 +35,9 @@ struct TWebLabel {
 
 struct TWebPage {
   QString Caption;
-  QByteArray Picture;  // the file's bytes; empty when none could be read
+  QString PictureFile;  // empty when there is none
   QByteArray PictureType;
+  QByteArray Picture;  // its bytes once read (beside the server, when first asked)
   std::vector<TWebLabel> Labels;
 };
 
@@ -89,5 +90,8 @@ std::string ChangesJson(const std::vector<TWebChange>& changes, int unacked, boo
 // The picture's file for a page as the diagrams look for it: the path stored, else a file of that
 // name in the program's folder.
 QString PagePictureFile(const QString& stored, const QString& programFolder);
+// A picture's bytes, empty when it cannot be read or is larger than a page should carry.
+inline constexpr qint64 kMaxPictureBytes = 32 * 1024 * 1024;
+QByteArray ReadPagePicture(const QString& file);
 
 }  // namespace vexa

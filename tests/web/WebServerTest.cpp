@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
 #include <atomic>
 #include <mutex>
 #include <regex>
@@ -19,10 +21,13 @@
 namespace vexa::test {
 namespace {
 
-TWebView MakeView() {
+// One page (its picture a file of `picture`'s bytes), one label, one register, one alarm.
+TWebView MakeView(const QString& picture = {}) {
   TWebView view;
   TWebPage page;
   page.Caption = QStringLiteral("Печь");
+  page.PictureFile = picture;
+  page.PictureType = "image/png";
   TWebLabel label;
   label.Register = QStringLiteral("D000C000R004");
   label.Left = 40;
@@ -47,7 +52,10 @@ class WebServerTest : public ::testing::Test {
     o.NowMs = [] { return QDateTime::currentMSecsSinceEpoch(); };
     o.UtcNowMs = o.NowMs;
     site_ = std::make_unique<TWebSite>(*server_, o);
-    site_->SetView(MakeView());
+    QFile file(dir_.filePath(QStringLiteral("picture.png")));
+    if (file.open(QIODevice::WriteOnly)) file.write("\x89PNG picture bytes");
+    file.close();
+    site_->SetView(MakeView(file.fileName()));
     site_->Acknowledge = [this](const QString& name, const QString& user) {
       const std::lock_guard lock(mutex_);
       acks_.emplace_back(name, user);
@@ -68,6 +76,7 @@ class WebServerTest : public ::testing::Test {
                                                                                       : std::string();
   }
 
+  QTemporaryDir dir_;
   std::unique_ptr<TWebServer> server_;
   std::unique_ptr<TWebSite> site_;
   uint16_t port_ = 0;
@@ -109,6 +118,8 @@ TEST_F(WebServerTest, HostileRequestsAreRefusedAndTheServerServesOn) {
   EXPECT_NE(page.Body.find("Уставка = 35 °C"), std::string::npos);
   EXPECT_EQ(page.Header("X-Content-Type-Options"), "nosniff");
   EXPECT_NE(page.Header("Content-Security-Policy").find("default-src 'self'"), std::string::npos);
+  for (int twice = 0; twice < 2; ++twice)
+    EXPECT_EQ(Http(port_, "GET", "/picture/0").Body, "\x89PNG picture bytes");
 }
 
 TEST_F(WebServerTest, AThousandConnectionsGetAHundredAndTheRestAreToldBusy) {
