@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include "support/Cli.h"
 #include "web/HttpRules.h"
 #include "web/WebAuth.h"
 #include "web/WebSettings.h"
@@ -186,6 +187,25 @@ TEST(WebAuthTest, FailedLoginsSlowTheirAddressOnlyAndSessionsCarryTheirToken) {
   now += TWebAuth::kSessionMs;
   EXPECT_EQ(auth.Session(id), nullptr);
   EXPECT_FALSE(auth.MayChange(id, csrf));
+}
+
+// vexa-cli web-user add: the password from standard input kept as its hash, a name or password that
+// will not do refused with the file untouched; run --web refuses an address that is none.
+TEST(WebUserCliTest, AddsAUserOnlyWithAFitNameAndPassword) {
+  QTemporaryDir dir;
+  const struct {
+    const char* Name;
+    QByteArray Input;
+    int Code;
+  } cases[] = {
+      {"ivan", "short\n", 2}, {"a b", "long-enough\n", 2}, {"ivan", "", 2}, {"ivan", "long-enough\n", 0}};
+  for (const auto& c : cases) {
+    const TRun run = Cli({"--dir", dir.path(), "web-user", "add", c.Name}, c.Input);
+    EXPECT_EQ(run.Code, c.Code) << c.Name << " " << run.Err.toStdString();
+    EXPECT_EQ(LoadWebUsers(dir.path()).size(), c.Code == 0 ? 1u : 0u) << c.Name;
+  }
+  EXPECT_TRUE(CheckWebPassword(QStringLiteral("long-enough"), LoadWebUsers(dir.path()).front().Hash));
+  EXPECT_EQ(Cli({"--demo", "--dir", dir.path(), "run", "--seconds", "1", "--web", "plant:80"}).Code, 2);
 }
 
 }  // namespace
