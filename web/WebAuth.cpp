@@ -78,11 +78,20 @@ int64_t TWebAuth::WaitMs(const std::string& address) const {
 TLoginOutcome TWebAuth::Login(const std::string& address, const QString& user, const QString& password,
                               std::string* sessionId) {
   if (WaitMs(address) > 0) return TLoginOutcome::Slowed;
-  const auto it = users_.find(user);
+  return Finish(address, user, CheckWebPassword(password, HashOf(user)) && users_.contains(user), sessionId);
+}
+
+QString TWebAuth::HashOf(const QString& user) const {
   // An unknown name costs as much as a known one, so that names cannot be told apart by time.
   static const QString kDummy = HashWebPassword(QString(), kPbkdf2Iterations);
-  const bool good =
-      CheckWebPassword(password, it == users_.end() ? kDummy : it->second) && it != users_.end();
+  const auto it = users_.find(user);
+  return it == users_.end() ? kDummy : it->second;
+}
+
+TLoginOutcome TWebAuth::Finish(const std::string& address, const QString& user, bool good,
+                               std::string* sessionId) {
+  // A check that ran while the address was made to wait counts for nothing.
+  if (WaitMs(address) > 0) return TLoginOutcome::Slowed;
   const int64_t now = nowMs_();
   if (!good) {
     if (failures_.size() >= kMaxAddresses && !failures_.contains(address)) {

@@ -46,6 +46,10 @@ class TWebAuth {
   // password. On success the new session's id.
   TLoginOutcome Login(const std::string& address, const QString& user, const QString& password,
                       std::string* sessionId);
+  // The same in two steps, so that the hash is checked on another thread: the stored hash to check
+  // a password against (a dummy's for an unknown name), then the check's outcome.
+  QString HashOf(const QString& user) const;
+  TLoginOutcome Finish(const std::string& address, const QString& user, bool good, std::string* sessionId);
   // How long the address still waits, 0 when it may try.
   int64_t WaitMs(const std::string& address) const;
   // The session of a cookie's id, while it lasts.

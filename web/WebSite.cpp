@@ -376,28 +376,49 @@ TWebResponse TWebSite::LoginPage(const QString& problem, int status) const {
   return r;
 }
 
-TWebResponse TWebSite::PostLogin(const TWebRequest& request, const std::map<std::string, std::string>& form) {
+void TWebSite::PostLogin(const TWebRequest& request, const std::map<std::string, std::string>& form,
+                         const TWebReply& reply) {
   const auto get = [&form](const char* key) {
     const auto it = form.find(key);
     return it == form.end() ? QString() : QString::fromStdString(it->second);
   };
-  std::string id;
-  switch (auth_.Login(request.Peer, get("user"), get("password"), &id)) {
-    case TLoginOutcome::Ok: {
-      TWebResponse r = Redirect("/");
-      r.Headers.emplace_back("Set-Cookie", SessionCookie(id, request.Tls));
-      return r;
-    }
-    case TLoginOutcome::Wrong:
-      return LoginPage(QStringLiteral("Неверное имя или пароль."), 401);
-    case TLoginOutcome::Slowed:
-      break;
+  const auto slowed = [this](const std::string& peer) {
+    const int64_t seconds = std::max<int64_t>(1, (auth_.WaitMs(peer) + 999) / 1000);
+    TWebResponse r =
+        LoginPage(QStringLiteral("Слишком много неудачных попыток: повторите через %1 с.").arg(seconds), 429);
+    r.Headers.emplace_back("Retry-After", std::to_string(seconds));
+    return r;
+  };
+  // One login at a time per address, each checked beside the server: PBKDF2 takes its time on purpose.
+  if (auth_.WaitMs(request.Peer) > 0 || loggingIn_.contains(request.Peer)) return reply(slowed(request.Peer));
+  const QString user = get("user");
+  const QString password = get("password");
+  const QString hash = auth_.HashOf(user);
+  const std::string peer = request.Peer;
+  const bool tls = request.Tls;
+  loggingIn_.insert(peer);
+  const bool queued = server_.Aside([=, this]() -> std::function<void()> {
+    const bool good = CheckWebPassword(password, hash);
+    return [=, this] {
+      loggingIn_.erase(peer);
+      std::string id;
+      switch (auth_.Finish(peer, user, good, &id)) {
+        case TLoginOutcome::Ok: {
+          TWebResponse r = Redirect("/");
+          r.Headers.emplace_back("Set-Cookie", SessionCookie(id, tls));
+          return reply(std::move(r));
+        }
+        case TLoginOutcome::Wrong:
+          return reply(LoginPage(QStringLiteral("Неверное имя или пароль."), 401));
+        case TLoginOutcome::Slowed:
+          return reply(slowed(peer));
+      }
+    };
+  });
+  if (!queued) {
+    loggingIn_.erase(peer);
+    reply(Plain(503, "Сервер занят, повторите позже\n"));
   }
-  const int64_t seconds = (auth_.WaitMs(request.Peer) + 999) / 1000;
-  TWebResponse r =
-      LoginPage(QStringLiteral("Слишком много неудачных попыток: повторите через %1 с.").arg(seconds), 429);
-  r.Headers.emplace_back("Retry-After", std::to_string(seconds));
-  return r;
 }
 
 TWebResponse TWebSite::PostAck(const TVisitor& visitor, const std::map<std::string, std::string>& form) {
@@ -450,7 +471,7 @@ void TWebSite::Serve(const TWebRequest& request, TWebReply reply) {
     if (!SameOrigin(request)) return send(Plain(403, "Форма с другого сайта\n"));
     const auto form = ParseForm(request.Body);
     if (!form) return send(Plain(400, "Неверная форма\n"));
-    return send(PostLogin(request, *form));
+    return PostLogin(request, *form, hardened);
   }
   const TVisitor visitor = VisitorOf(request);
   if (post) {

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -62,12 +63,14 @@ class TWebSite : public TWebHandler {
   void AlarmsPage(const TVisitor& visitor, const TWebReply& reply);
   void TrendPage(const TVisitor& visitor, const QString& name, int span, const TWebReply& reply);
   TWebResponse LoginPage(const QString& problem, int status) const;
-  TWebResponse PostLogin(const TWebRequest& request, const std::map<std::string, std::string>& form);
+  void PostLogin(const TWebRequest& request, const std::map<std::string, std::string>& form,
+                 const TWebReply& reply);
   TWebResponse PostAck(const TVisitor& visitor, const std::map<std::string, std::string>& form);
 
   TWebServer& server_;
   TWebSiteOptions options_;
   TWebAuth auth_;
+  std::set<std::string> loggingIn_;  // addresses whose login is being checked
   TWebView view_;
 };
 

@@ -246,6 +246,10 @@ TEST_F(WebServerTest, AnonymousViewersSeeButNeverAcknowledge) {
   EXPECT_EQ(Http(port_, "POST", "/ack", "name=D000C000R004", {}, Origin()).Status, 403);
   // Logged in, the same viewer may.
   EXPECT_NE(Http(port_, "GET", "/alarms", {}, Login()).Body.find("/ack"), std::string::npos);
+  // Three failures, and the address waits: even the right password is not looked at.
+  for (int i = 0; i < 3; ++i) Http(port_, "POST", "/login", "user=ivan&password=wrong", {}, Origin());
+  const THttpAnswer held = Http(port_, "POST", "/login", "user=ivan&password=right-one", {}, Origin());
+  EXPECT_EQ(std::pair(held.Status, held.Header("Retry-After")), std::pair(429, std::string("1")));
   const std::lock_guard lock(mutex_);
   EXPECT_TRUE(acks_.empty());
 }
