@@ -48,6 +48,7 @@
 #include "support/RealMessageBox.h"
 #include "support/TestSupport.h"
 #include "tests/broker/MosquittoBroker.h"
+#include "tests/web/WebClient.h"
 #include "ui/MainUnit.h"
 #include "ui/OperatorInput.h"
 #include "ui/app/Program.h"
@@ -566,6 +567,23 @@ TEST_F(ProgramBrokerSettingsTest, AFileThatCannotBeUsedIsToldAtStartAndNothingIs
       << panel->toolTip().toStdString();
   RunEventsUntil([] { return false; }, 300);
   EXPECT_TRUE(sub.On(QStringLiteral("vexa/plant/service/status")).empty());
+}
+
+// The program with the web view on in WEB.ini serves it from its start, and no longer after its end.
+TEST_F(ProgramBrokerSettingsTest, TheWebViewIsServedFromTheStartToTheEnd) {
+  TWebSettings web;
+  web.Enabled = true;
+  web.AnonymousView = true;
+  web.Port = FreeLoopbackPort();
+  ASSERT_TRUE(SaveWebSettings(Dir->path(), web));
+  program = std::make_unique<TProgram>(Dir->path());
+  program->InitCore(std::make_unique<TFakeComm>(*Clock));
+  UseNetwork(program->Network());
+  ASSERT_TRUE(program->Start());
+  const auto port = static_cast<uint16_t>(web.Port);
+  EXPECT_EQ(Http(port, "GET", "/network").Status, 200);
+  program->Shutdown();
+  EXPECT_EQ(Http(port, "GET", "/network").Status, 0);
 }
 
 TEST_F(SetupWindowTest, PortSpeedAndSimulationActAtOnceAndStayAfterCancel) {

@@ -109,11 +109,4 @@ class TBrowser {
   int lastId_ = 0;
 };
 
-// A port free on the loopback now (the kernel's pick, let go at once).
-inline uint16_t FreePort() {
-  net::io_context io;
-  tcp::acceptor a(io, {net::ip::make_address("127.0.0.1"), 0});
-  return a.local_endpoint().port();
-}
-
 }  // namespace vexa::test

@@ -46,7 +46,7 @@ class WebBrowserTest : public TVexaTest {
     ASSERT_TRUE(SaveNetworkState(*Network).Texts().isEmpty());
     ASSERT_TRUE(SaveWebUser(Dir->path(),
                             {QStringLiteral("ivan"), HashWebPassword(QStringLiteral("right-one"), 1000)}));
-    port_ = FreePort();
+    port_ = FreeLoopbackPort();
     cli_ = std::make_unique<TChildProcess>(QStringLiteral(VEXA_CLI_PATH),
                                            QStringList{"--dir", Dir->path(), "--port", sim_.Link(), "run",
                                                        "--web", QStringLiteral("127.0.0.1:%1").arg(port_)});

@@ -133,4 +133,11 @@ class TWsClient {
   bool open_ = false;
 };
 
+// A port free on the loopback now (the kernel's pick, let go at once).
+inline uint16_t FreeLoopbackPort() {
+  net::io_context io;
+  tcp::acceptor a(io, {net::ip::make_address("127.0.0.1"), 0});
+  return a.local_endpoint().port();
+}
+
 }  // namespace vexa::test

@@ -86,7 +86,7 @@ TEST_F(WebTlsTest, READMEsNginxSiteCarriesTheLoginAndTheWebSocket) {
   const qsizetype begin = text.indexOf(QLatin1String("```nginx\n"));
   ASSERT_GE(begin, 0);
   QString site = text.mid(begin + 9, text.indexOf(QLatin1String("```"), begin + 9) - begin - 9);
-  const uint16_t port = FreePort();
+  const uint16_t port = FreeLoopbackPort();
   // The site as README has it, on the test's ports and certificate.
   site.replace(QLatin1String("listen 443 ssl;"), QStringLiteral("listen 127.0.0.1:%1 ssl;").arg(port))
       .replace(QLatin1String("http://127.0.0.1:8080"),
