@@ -63,8 +63,13 @@ std::string AlarmStyle(int priority) {
 std::string FontCss(const TWebLabel& l) {
   std::string css = "font-size:" + std::to_string(l.FontPx) + "px;";
   // The family as stored, then the faces the machine has: a Windows name finds no font here.
-  css += "font-family:'" + H(QString(l.FontName).remove(QLatin1Char('\'')).remove(QLatin1Char(';'))) +
-         "','DejaVu Sans',sans-serif;";
+  // A stored name is the file's: only letters, digits, blanks, '-' and '_' reach the style, so that
+  // no quote, escape or semicolon in it can end the font's name.
+  QString family;
+  for (const QChar c : l.FontName.left(64))
+    if (c.isLetterOrNumber() || c == QLatin1Char(' ') || c == QLatin1Char('-') || c == QLatin1Char('_'))
+      family += c;
+  css += "font-family:'" + H(family) + "','DejaVu Sans',sans-serif;";
   if (l.Style & 1) css += "font-weight:bold;";
   if (l.Style & 2) css += "font-style:italic;";
   if ((l.Style & 4) || (l.Style & 8))

@@ -34,6 +34,10 @@ TWebView MakeView(const QString& picture = {}) {
   label.Top = 25;
   label.Text = QStringLiteral("Уставка = 35 °C");
   page.Labels.push_back(label);
+  // What a stored file may hold is text, never markup or style.
+  label.Text = QStringLiteral("<script>alert(1)</script>");
+  label.FontName = QStringLiteral("x\\27;background:url(/x)</style>'");
+  page.Labels.push_back(label);
   view.Pages.push_back(page);
   view.Registers.push_back({label.Register, QStringLiteral("Печь / Зона 1"), QStringLiteral("Уставка"),
                             QStringLiteral("35"), QString(), true, TAlarmState::ActiveUnacked, 1});
@@ -116,6 +120,9 @@ TEST_F(WebServerTest, HostileRequestsAreRefusedAndTheServerServesOn) {
   const THttpAnswer page = Http(port_, "GET", "/page/0");
   EXPECT_EQ(page.Status, 200);
   EXPECT_NE(page.Body.find("Уставка = 35 °C"), std::string::npos);
+  EXPECT_NE(page.Body.find("&lt;script&gt;alert(1)"), std::string::npos);
+  for (const char* hostile : {"<script>alert", "\\27", "url(/x)", "</style>"})
+    EXPECT_EQ(page.Body.find(hostile), std::string::npos) << hostile;
   EXPECT_EQ(page.Header("X-Content-Type-Options"), "nosniff");
   EXPECT_NE(page.Header("Content-Security-Policy").find("default-src 'self'"), std::string::npos);
   for (int twice = 0; twice < 2; ++twice)
