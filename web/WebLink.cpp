@@ -46,16 +46,10 @@ bool TWebLink::Start(QString* why) {
   site.UtcNowMs = [] { return QDateTime::currentMSecsSinceEpoch(); };
   auto pages = std::make_unique<TWebSite>(*server, std::move(site));
   pages->Acknowledge = [this](const QString& name, const QString& user) {
-    // From the server's thread to the main thread, never waited for.
-    QMetaObject::invokeMethod(
-        &context_,
-        [this, name, user] {
-          if (alarms_ == nullptr) return;
-          const QString who = kWhoWebPrefix + user;
-          const int count = alarms_->Acknowledge(name, who);
-          if (Acknowledged) Acknowledged(who, count);
-        },
-        Qt::QueuedConnection);
+    // From the server's thread under a lock of the link's own, taken by the main thread's next
+    // flush: nothing waits, and the order is one a thread checker sees.
+    const std::lock_guard lock(askedMutex_);
+    if (asked_.size() < kMaxAsked) asked_.emplace_back(name, user);
   };
   // The first view before the first client can come.
   TWebSite* raw = pages.get();
@@ -126,6 +120,17 @@ void TWebLink::Read(const TCustomRegister& reg) {
 }
 
 void TWebLink::Flush() {
+  std::vector<std::pair<QString, QString>> asked;
+  {
+    const std::lock_guard lock(askedMutex_);
+    asked.swap(asked_);
+  }
+  for (const auto& [name, user] : asked) {
+    if (alarms_ == nullptr) break;
+    const QString who = kWhoWebPrefix + user;
+    const int count = alarms_->Acknowledge(name, who);
+    if (Acknowledged) Acknowledged(who, count);
+  }
   if (network_.Net().get() != builtNet_ || network_.Setup().get() != builtSetup_) return Refresh();
   if (pending_.empty() && !alarmsChanged_) return;
   auto changes = std::make_shared<std::vector<TWebChange>>();

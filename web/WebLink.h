@@ -2,8 +2,8 @@
 // A network's web view: the server (web/WebServer.h) and its pages (web/WebSite.h) on their own
 // thread, fed from the main thread. The link follows the network's reads and the alarms' events
 // (as the broker's link does), gathers the changes and hands them over every tenth of a second by
-// a posted call, so nothing here waits on a browser. An acknowledgement from a browser comes back
-// as a queued call and is journalled as "web:<user>".
+// a posted call, so nothing here waits on a browser. An acknowledgement from a browser is taken by
+// the next of those flushes and journalled as "web:<user>".
 
 #include <QObject>
 #include <QString>
@@ -12,6 +12,9 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <utility>
+#include <vector>
 
 #include "web/WebServer.h"
 #include "web/WebSettings.h"
@@ -66,8 +69,11 @@ class TWebLink {
   TWebLinkOptions options_;
   std::unique_ptr<TWebServer> server_;
   std::unique_ptr<TWebSite> site_;
-  QObject context_;  // the main thread's, for the acknowledgements' queued calls
+  QObject context_;  // the main thread's, for the flush's timer
   QTimer flush_;
+  static constexpr size_t kMaxAsked = 256;  // acknowledgements waiting; more are dropped
+  std::mutex askedMutex_;
+  std::vector<std::pair<QString, QString>> asked_;  // name, user (under askedMutex_)
   std::map<QString, TWebChange> pending_;
   bool alarmsChanged_ = false;
   const TRootNode* builtNet_ = nullptr;

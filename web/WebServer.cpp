@@ -44,7 +44,9 @@ struct TWebServer::TCore {
   int asideJobs = 0;
   std::atomic<int64_t> accepted{0}, refused{0}, badRequests{0}, dropped{0}, sent{0};
   std::atomic<int> clientCount{0}, watcherCount{0};
-  asio::io_context io{1};
+  // No concurrency hint: other threads post to it and stop it, which the one-thread hint does not
+  // lock for.
+  asio::io_context io;
   tcp::acceptor acceptor;
   std::unique_ptr<asio::thread_pool> aside;
   std::thread thread;
@@ -337,11 +339,12 @@ bool TWebServer::Start(TWebHandler& handler, std::string* why) {
   port_ = core->acceptor.local_endpoint().port();
   core->aside = std::make_unique<asio::thread_pool>(1);
   core->Accept();
-  core->thread = std::thread([c = core.get()] {
+  // Kept before the thread runs: its first request may already ask for it (Aside, Broadcast).
+  core_ = std::move(core);
+  core_->thread = std::thread([c = core_.get()] {
     pthread_setname_np(pthread_self(), "vexa-web");
     c->io.run();
   });
-  core_ = std::move(core);
   return true;
 }
 
