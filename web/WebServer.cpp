@@ -367,11 +367,14 @@ void TWebServer::Post(std::function<void()> f) {
 bool TWebServer::Aside(std::function<std::function<void()>()> work) {
   if (!core_ || core_->asideJobs >= options_.MaxAsideJobs) return false;
   ++core_->asideJobs;
-  asio::post(*core_->aside, [core = core_.get(), work = std::move(work)] {
-    std::function<void()> done = work();
-    asio::post(core->io, [core, done = std::move(done)] {
+  // The work and what it holds (a reply, and with it a session) go back with the outcome, so that
+  // they are let go on the server's thread, which alone counts the clients.
+  auto job = std::make_unique<std::function<std::function<void()>()>>(std::move(work));
+  asio::post(*core_->aside, [core = core_.get(), job = std::move(job)]() mutable {
+    auto done = std::make_unique<std::function<void()>>((*job)());
+    asio::post(core->io, [core, job = std::move(job), done = std::move(done)] {
       --core->asideJobs;
-      if (done) done();
+      if (*done) (*done)();
     });
   });
   return true;

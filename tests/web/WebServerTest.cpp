@@ -48,6 +48,10 @@ TWebView MakeView(const QString& picture = {}) {
 
 class WebServerTest : public ::testing::Test {
  protected:
+  // The server's thread ends before the pages it calls go.
+  void TearDown() override {
+    if (server_) server_->Stop();
+  }
   void Start(bool anonymous = false, TWebServerOptions limits = {}) {
     server_ = std::make_unique<TWebServer>(limits);
     TWebSiteOptions o;

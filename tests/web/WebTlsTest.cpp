@@ -19,6 +19,10 @@ namespace {
 
 class WebTlsTest : public ::testing::Test {
  protected:
+  // The server's thread ends before the pages it calls go.
+  void TearDown() override {
+    if (server_) server_->Stop();
+  }
   void SetUp() override {
     if (QStandardPaths::findExecutable(QStringLiteral("curl")).isEmpty())
       GTEST_SKIP() << "curl is not installed";
