@@ -403,6 +403,7 @@ const std::vector<std::pair<int, QString>> kWindowContexts{
     {TAlarmsForm::kHelpContext, "Тревоги"},
     {hcIntegration, "Интеграция"},
     {hcHistorySettings, "История: архив"},
+    {hcWebSettings, "Веб-доступ"},
 };
 
 QString ShownTitle() {

@@ -49,6 +49,7 @@
 #include "support/TestSupport.h"
 #include "support/Trees.h"
 #include "tests/broker/MosquittoBroker.h"
+#include "tests/web/WebClient.h"
 #include "ui/MainUnit.h"
 #include "ui/OperatorInput.h"
 #include "ui/app/Program.h"
@@ -56,6 +57,7 @@
 #include "ui/config/SetupUnit.h"
 #include "ui/parts/HelpUnit.h"
 #include "ui/parts/MessageBoxService.h"
+#include "web/WebSettings.h"
 
 namespace vexa::test {
 namespace {
@@ -566,6 +568,23 @@ TEST_F(ProgramBrokerSettingsTest, AFileThatCannotBeUsedIsToldAtStartAndNothingIs
       << panel->toolTip().toStdString();
   RunEventsUntil([] { return false; }, 300);
   EXPECT_TRUE(sub.On(QStringLiteral("vexa/plant/service/status")).empty());
+}
+
+// The program with the web view on in WEB.ini serves it from its start, and no longer after its end.
+TEST_F(ProgramBrokerSettingsTest, TheWebViewIsServedFromTheStartToTheEnd) {
+  TWebSettings web;
+  web.Enabled = true;
+  web.AnonymousView = true;
+  web.Port = FreeLoopbackPort();
+  ASSERT_TRUE(SaveWebSettings(Dir->path(), web));
+  program = std::make_unique<TProgram>(Dir->path());
+  program->InitCore(std::make_unique<TFakeComm>(*Clock));
+  UseNetwork(program->Network());
+  ASSERT_TRUE(program->Start());
+  const auto port = static_cast<uint16_t>(web.Port);
+  EXPECT_EQ(Http(port, "GET", "/network").Status, 200);
+  program->Shutdown();
+  EXPECT_EQ(Http(port, "GET", "/network").Status, 0);
 }
 
 TEST_F(SetupWindowTest, PortSpeedAndSimulationActAtOnceAndStayAfterCancel) {
@@ -1138,4 +1157,56 @@ TEST_F(SetupWindowTest, Screenshots) {
 }
 
 }  // namespace
+// The web page: off by default with its fields greyed; an address that is none refused in the real
+// box with the window left on the page; written to WEB.ini (the owner's alone) when right and
+// announced once; its own help topic.
+TEST_F(SetupWindowTest, TheWebPageWritesWebIniOnlyWithAUsableAddress) {
+  Settings()->SetMNames({QStringLiteral("Цех")});
+  Settings()->SetMFiles({picture1});
+  Open();
+  int announced = 0;
+  QObject::connect(form.get(), &TSetupForm::WebSettingsChanged, [&announced] { ++announced; });
+  Pages()->setCurrentIndex(4);
+  EXPECT_EQ(Pages()->tabText(4), QStringLiteral("Веб-доступ"));
+  auto* enabled = Child<QCheckBox>(*form, "webCheckBox");
+  auto* address = Child<QLineEdit>(*form, "webAddressEdit");
+  EXPECT_FALSE(enabled->isChecked()) << "off until turned on";
+  EXPECT_FALSE(address->isEnabled());
+  EXPECT_EQ(address->text(), QStringLiteral("127.0.0.1"));
+  QTest::mouseClick(enabled, Qt::LeftButton, {}, QPoint(6, enabled->height() / 2));
+  ASSERT_TRUE(address->isEnabled());
+  address->setFocus();
+  KeyClick(address, Qt::Key_F1);
+  ASSERT_NE(THelpWindow::Instance(), nullptr);
+  EXPECT_EQ(THelpWindow::Instance()->CurrentContext(), hcWebSettings);
+  THelpWindow::Instance()->close();
+  ASSERT_TRUE(Activate(form.get()));
+  {
+    TRealMessageBoxes boxes;
+    TypeOver(address, QStringLiteral("plant.local"));  // a name: the server binds an address
+    Click(OkButton());
+    EXPECT_EQ(boxes.Answered, 1);
+  }
+  EXPECT_TRUE(form->isVisible());
+  EXPECT_EQ(Pages()->currentIndex(), 4);
+  EXPECT_FALSE(QFileInfo::exists(WebSettingsPath(Current().Dir())));
+
+  ASSERT_TRUE(Activate(form.get()));
+  TypeOver(address, QStringLiteral("0.0.0.0"));
+  TypeOver(Child<QSpinBox>(*form, "webPortSpin"), QStringLiteral("8443"));
+  auto* anonymous = Child<QCheckBox>(*form, "webAnonymousCheckBox");
+  QTest::mouseClick(anonymous, Qt::LeftButton, {}, QPoint(6, anonymous->height() / 2));
+  Click(OkButton());
+  EXPECT_FALSE(form->isVisible());
+  EXPECT_EQ(announced, 1);
+  const TWebSettings saved = LoadWebSettings(Current().Dir());
+  EXPECT_TRUE(saved.FileProblems.isEmpty()) << saved.FileProblems.join('\n').toStdString();
+  EXPECT_TRUE(saved.Enabled);
+  EXPECT_TRUE(saved.AnonymousView);
+  EXPECT_EQ(saved.Address, QStringLiteral("0.0.0.0"));
+  EXPECT_EQ(saved.Port, 8443);
+  EXPECT_EQ(QFileInfo(WebSettingsPath(Current().Dir())).permissions() & (QFile::ReadGroup | QFile::ReadOther),
+            QFileDevice::Permissions{});
+}
+
 }  // namespace vexa::test

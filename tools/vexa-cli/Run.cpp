@@ -33,6 +33,7 @@
 #include "tools/vexa-cli/CliContext.h"
 #include "tools/vexa-cli/Systemd.h"
 #include "ui/model/TickRunner.h"
+#include "web/WebLink.h"
 
 namespace vexa::cli {
 
@@ -164,6 +165,7 @@ int Run(TCliContext& ctx, const QStringList& args) {
   std::optional<QString> mqttUrl;
   std::optional<QString> topicRoot;
   QString historianUrl;
+  std::optional<TWebAddress> webAddress;
   for (int i = 0; i < args.size(); ++i) {
     bool ok = false;
     if (args[i] == QLatin1String("--seconds") && i + 1 < args.size()) {
@@ -181,8 +183,12 @@ int Run(TCliContext& ctx, const QStringList& args) {
         Err(QStringLiteral("vexa-cli: --historian %1: %2").arg(historianUrl, why));
         return 2;
       }
+    } else if (args[i] == QLatin1String("--web") && i + 1 < args.size()) {
+      webAddress = ParseWebAddress(args[++i]);
+      if (!webAddress) return BadValue(args[i - 1], args[i]);
     } else {
-      return BadArgument(args, i, {"--seconds", "--virtual-clock", "--mqtt", "--topic-root", "--historian"});
+      return BadArgument(args, i,
+                         {"--seconds", "--virtual-clock", "--mqtt", "--topic-root", "--historian", "--web"});
     }
   }
   // Without --seconds a run lasts until it is stopped; the virtual clock must know when to end.
@@ -200,6 +206,19 @@ int Run(TCliContext& ctx, const QStringList& args) {
   if (const QStringList problems = broker.Problems(); !problems.isEmpty()) {
     for (const QString& problem : problems) Err(QStringLiteral("vexa-cli: ") + problem);
     return 2;
+  }
+
+  TWebSettings web = LoadWebSettings(ctx.Dir);
+  if (webAddress) {
+    web.Enabled = true;
+    web.Address = webAddress->Host;
+    web.Port = webAddress->Port;
+  }
+  if (web.Enabled) {
+    if (const QStringList problems = web.Problems(); !problems.isEmpty()) {
+      for (const QString& problem : problems) Err(QStringLiteral("vexa-cli: ") + problem);
+      return 2;
+    }
   }
 
   std::unique_ptr<TClock> realClock;
@@ -262,6 +281,21 @@ int Run(TCliContext& ctx, const QStringList& args) {
     publisher->JoinAlarms(alarms);
   }
 
+  // The diagrams in a browser, read-only, on a thread of their own.
+  std::unique_ptr<TWebLink> webLink;
+  if (web.Enabled) {
+    webLink =
+        std::make_unique<TWebLink>(network, &alarms, TWebLinkOptions{web, LoadWebUsers(ctx.Dir), {}, 100});
+    QString why;
+    if (!webLink->Start(&why)) {
+      Err(QStringLiteral("vexa-cli: ") + why);
+      return 1;
+    }
+    Err(QStringLiteral("vexa-cli: веб-доступ: %1%2")
+            .arg(webLink->Url(), web.AnonymousView ? QStringLiteral(" (просмотр без входа)") : QString()),
+        TPriority::Info);
+  }
+
   if (realClock) {
     TVirtualPoll poll(network, alarms);
     TTickRunner(network, PrintFaults).RunVirtual(ms, [&poll](int64_t until) { poll.RunUntil(until); });
@@ -271,6 +305,7 @@ int Run(TCliContext& ctx, const QStringList& args) {
   // The run is over: no write asked through the broker holds up the save and the exit. The one on
   // the line finishes, its outcome stored and journaled before the save; what waits is dropped.
   if (publisher) publisher->HoldWrites();
+  if (webLink) webLink->Stop();
   network.Writer().Stop();
   RestoreFolderLine(ctx, folderLine);
   // What the journal could not take is kept beside it and written at its next opening.
@@ -305,7 +340,7 @@ const TCommandRegistrar kRun{
     {&Run,
      QStringLiteral(
          "run [--seconds S] [--virtual-clock \"DD.MM.YYYY H:MM:SS\"] [--mqtt URL] [--topic-root ROOT]\n"
-         "    [--historian postgresql://USER@HOST[:PORT]/DB]\n"
+         "    [--historian postgresql://USER@HOST[:PORT]/DB] [--web [ADDRESS:]PORT]\n"
          "                         загружает состояние папки, как программа, опрашивает сеть и ведёт\n"
          "                         процессы и отчёты без окон S секунд или до SIGTERM либо SIGINT, затем\n"
          "                         сохраняет состояние; виртуальные часы (с --demo и --seconds) идут от\n"
@@ -314,7 +349,9 @@ const TCommandRegistrar kRun{
          "                         под корнем тем ROOT (по умолчанию vexa/<имя папки>), как\n"
          "                         DIR/Config/MQTT.ini; --historian пишет архив значений на этот\n"
          "                         сервер PostgreSQL (пароль из PGPASSWORD или ~/.pgpass), как\n"
-         "                         DIR/Config/HISTORY.ini с Backend=postgresql"),
+         "                         DIR/Config/HISTORY.ini с Backend=postgresql; --web показывает\n"
+         "                         мнемосхемы, тревоги, тренды и сеть в браузере (только чтение) на\n"
+         "                         этом адресе (по умолчанию 127.0.0.1), как DIR/Config/WEB.ini"),
      true, false, TFolderWrites::Folder}};
 
 }  // namespace

@@ -37,6 +37,7 @@
 #include "ui/config/SetupUnit.h"
 #include "ui/model/TickRunner.h"
 #include "ui/parts/Tell.h"
+#include "web/WebLink.h"
 
 namespace vexa {
 
@@ -175,8 +176,10 @@ void TProgram::StartAlarms() {
   connect(main, &TMainForm::StateRestored, this, [this] { alarms_->Rebuild(); });
   connect(main, &TMainForm::SearchDone, this, [this] { alarms_->Rebuild(); });
   StartBroker();
+  StartWeb();
   if (auto* setup = qobject_cast<TSetupForm*>(main->Window(TWindowRole::Setup))) {
     connect(setup, &TSetupForm::BrokerSettingsChanged, this, &TProgram::StartBroker);
+    connect(setup, &TSetupForm::WebSettingsChanged, this, &TProgram::StartWeb);
     connect(setup, &TSetupForm::HistorySettingsChanged, this, &TProgram::StartHistorian);
   }
 }
@@ -212,6 +215,29 @@ void TProgram::StartBroker() {
   // Alarm events out to the broker, writes from it into the journal.
   brokerAlarms_ = broker_->JoinAlarms(*alarms_);
   broker_->Start();
+}
+
+void TProgram::StartWeb() {
+  web_.reset();
+  const TWebSettings settings = LoadWebSettings(network_->Dir());
+  // As the broker's: a file that cannot be used is told, and nothing is served.
+  if (const QStringList problems = settings.Problems(); settings.Enabled && !problems.isEmpty()) {
+    ShowMessage(QStringLiteral("Веб-доступ отключён: %1\r\n%2")
+                    .arg(WebSettingsPath(network_->Dir()), problems.join(QStringLiteral("\r\n"))),
+                TMsgIcon::Warning);
+    return;
+  }
+  if (!settings.Enabled) return;
+  web_ = std::make_unique<TWebLink>(*network_, alarms_.get(),
+                                    TWebLinkOptions{settings, LoadWebUsers(network_->Dir()), {}, 100});
+  QString why;
+  if (!web_->Start(&why)) {
+    web_.reset();
+    mainForm_->ShowLineNotice(why, false);
+    return;
+  }
+  // A restore or a search that replaces a tree is seen by the link itself, which makes the pages again.
+  mainForm_->ShowLineNotice(QStringLiteral("Веб-доступ: %1").arg(web_->Url()), false);
 }
 
 void TProgram::CreateMain() {
@@ -372,6 +398,7 @@ void TProgram::Shutdown() {
   ticks_.reset();
   alarmTick_.reset();
   StopBroker();
+  web_.reset();
   if (historian_) historian_->Finish(2000);
   waitForm_.reset();
   windows_.clear();

@@ -107,6 +107,8 @@ class TProgram : public QObject {
   // The folder's historian as Config/HISTORY.ini says, again after the settings window changed it.
   void StartHistorian();
   void StopBroker();
+  // The folder's web view as Config/WEB.ini says (none when it is off), started anew.
+  void StartWeb();
   // A secondary window of the main window, kept until shutdown.
   template <class W>
   W* Keep(std::unique_ptr<W> window);
@@ -130,6 +132,8 @@ class TProgram : public QObject {
   // Follows the network and the alarms, so it goes before both.
   std::unique_ptr<class TBrokerLink> broker_;
   int brokerAlarms_ = 0;  // its ticket among the alarms' observers
+  // Follows the network and the alarms, so it goes before both.
+  std::unique_ptr<class TWebLink> web_;
   QStringList created_;
   bool instancePerFolder_ = false;
   bool folderRefused_ = false;

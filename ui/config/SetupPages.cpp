@@ -1,4 +1,5 @@
-// The settings window's pages for the plant's other systems: the broker and the historian.
+// The settings window's pages for the plant's other systems: the broker, the historian and the
+// web view.
 #include <QCheckBox>
 #include <QFormLayout>
 #include <QLabel>
@@ -7,6 +8,7 @@
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QVBoxLayout>
+#include <initializer_list>
 
 #include "broker/ConnectionCheck.h"
 #include "core/Network.h"
@@ -170,6 +172,72 @@ THistorySettings TSetupForm::HistoryFields() const {
   return settings;
 }
 
+// --- web view ------------------------------------------------------------------------------------
+
+QWidget* TSetupForm::CreateWebPage() {
+  auto* page = new QWidget;
+  webCheckBox_ = new QCheckBox(QStringLiteral("Показывать мнемосхемы в браузере (только просмотр)"));
+  webCheckBox_->setObjectName(QStringLiteral("webCheckBox"));
+  webAddressEdit_ = new QLineEdit;
+  webAddressEdit_->setObjectName(QStringLiteral("webAddressEdit"));
+  webPortSpin_ = new QSpinBox;
+  webPortSpin_->setObjectName(QStringLiteral("webPortSpin"));
+  webPortSpin_->setRange(1, 65535);
+  webAnonymousCheckBox_ =
+      new QCheckBox(QStringLiteral("Просмотр без входа (квитирование — только после входа)"));
+  webAnonymousCheckBox_->setObjectName(QStringLiteral("webAnonymousCheckBox"));
+  webCertEdit_ = new QLineEdit;
+  webCertEdit_->setObjectName(QStringLiteral("webCertEdit"));
+  webKeyEdit_ = new QLineEdit;
+  webKeyEdit_->setObjectName(QStringLiteral("webKeyEdit"));
+  auto* form = new QFormLayout;
+  form->addRow(QStringLiteral("Адрес:"), webAddressEdit_);
+  form->addRow(QStringLiteral("Порт:"), webPortSpin_);
+  form->addRow(QString(), webAnonymousCheckBox_);
+  form->addRow(QStringLiteral("Сертификат (PEM):"), webCertEdit_);
+  form->addRow(QStringLiteral("Ключ (PEM):"), webKeyEdit_);
+  const int users = static_cast<int>(LoadWebUsers(network_.Dir()).size());
+  auto* note =
+      new QLabel(QStringLiteral("Адрес 127.0.0.1 — только с этого компьютера; 0.0.0.0 — из сети завода. "
+                                "Пользователей: %1; добавляются командой vexa-cli web-user add ИМЯ.")
+                     .arg(users));
+  note->setObjectName(QStringLiteral("webUsersLabel"));
+  note->setWordWrap(true);
+  auto* layout = new QVBoxLayout(page);
+  layout->addWidget(webCheckBox_);
+  layout->addLayout(form);
+  layout->addWidget(note);
+  layout->addStretch();
+
+  webLoaded_ = LoadWebSettings(network_.Dir());
+  webCheckBox_->setChecked(webLoaded_.Enabled);
+  webAddressEdit_->setText(webLoaded_.Address);
+  webPortSpin_->setValue(webLoaded_.Port);
+  webAnonymousCheckBox_->setChecked(webLoaded_.AnonymousView);
+  webCertEdit_->setText(webLoaded_.CertFile);
+  webKeyEdit_->setText(webLoaded_.KeyFile);
+  const auto enable = [this](bool on) {
+    for (QWidget* w : std::initializer_list<QWidget*>{webAddressEdit_, webPortSpin_, webAnonymousCheckBox_,
+                                                      webCertEdit_, webKeyEdit_})
+      w->setEnabled(on);
+  };
+  connect(webCheckBox_, &QCheckBox::toggled, this, enable);
+  enable(webLoaded_.Enabled);
+  InstallHelpShortcut(page, hcWebSettings);
+  return page;
+}
+
+TWebSettings TSetupForm::WebFields() const {
+  TWebSettings s;
+  s.Enabled = webCheckBox_->isChecked();
+  s.Address = webAddressEdit_->text().trimmed();
+  s.Port = webPortSpin_->value();
+  s.AnonymousView = webAnonymousCheckBox_->isChecked();
+  s.CertFile = webCertEdit_->text().trimmed();
+  s.KeyFile = webKeyEdit_->text().trimmed();
+  return s;
+}
+
 // --- confirming the pages ------------------------------------------------------------------------
 
 bool TSetupForm::ConfirmIntegration() {
@@ -207,6 +275,24 @@ bool TSetupForm::ConfirmIntegration() {
     }
     historyLoaded_ = history;
     Q_EMIT HistorySettingsChanged();
+  }
+  const TWebSettings web = WebFields();
+  if (web != webLoaded_ || !webLoaded_.FileProblems.isEmpty()) {
+    const int webPage = pageTabs_->indexOf(webCheckBox_->parentWidget());
+    if (const QStringList problems = web.Problems(); web.Enabled && !problems.isEmpty()) {
+      pageTabs_->setCurrentIndex(webPage);
+      ShowMessage(problems.join(QStringLiteral("\r\n")), TMsgIcon::Warning);
+      return false;
+    }
+    QString why;
+    if (!SaveWebSettings(network_.Dir(), web, &why)) {
+      pageTabs_->setCurrentIndex(webPage);
+      ShowMessage(QStringLiteral("Не могу записать %1\r\n%2").arg(WebSettingsPath(network_.Dir()), why),
+                  TMsgIcon::Error);
+      return false;
+    }
+    webLoaded_ = web;
+    Q_EMIT WebSettingsChanged();
   }
   return true;
 }

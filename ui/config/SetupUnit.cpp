@@ -97,6 +97,7 @@ TSetupForm::TSetupForm(TNetwork& network, TMainForm* mainForm, QWidget* parent)
   pageTabs_->addTab(CreateDiagramsPage(), QStringLiteral("Мнемосхемы"));
   pageTabs_->addTab(CreateIntegrationPage(), QStringLiteral("Интеграция"));
   pageTabs_->addTab(CreateHistoryPage(), QStringLiteral("История"));
+  pageTabs_->addTab(CreateWebPage(), QStringLiteral("Веб-доступ"));
 
   demoCheckBox_ = new QCheckBox(QStringLiteral("Имитация работы в сети"), this);
   okButton_ = new QPushButton(QStringLiteral("ОК"), this);

@@ -14,6 +14,7 @@
 #include "storage/DeviceSearch.h"
 #include "ui/model/SetupRules.h"
 #include "ui/parts/HelpUnit.h"
+#include "web/WebSettings.h"
 
 class QCheckBox;
 class QComboBox;
@@ -53,6 +54,8 @@ class TSetupForm : public QDialog {
   void BrokerSettingsChanged();
   // "ОК" wrote new historian settings (Config/HISTORY.ini): the historian starts again with them.
   void HistorySettingsChanged();
+  // "ОК" wrote new web settings (Config/WEB.ini): the web view starts again with them.
+  void WebSettingsChanged();
 
  public Q_SLOTS:
   void reject() override;
@@ -67,6 +70,9 @@ class TSetupForm : public QDialog {
   QWidget* CreateDiagramsPage();
   QWidget* CreateIntegrationPage();
   QWidget* CreateHistoryPage();
+  QWidget* CreateWebPage();
+  // The web view's settings as the page shows them.
+  TWebSettings WebFields() const;
   // The historian's settings as the page shows them, the rest as HISTORY.ini had them.
   THistorySettings HistoryFields() const;
   // Writes changed broker and historian settings; false keeps the window open on the page.
@@ -139,6 +145,14 @@ class TSetupForm : public QDialog {
   QSpinBox* minuteDaysSpin_ = nullptr;
   QSpinBox* hourDaysSpin_ = nullptr;
   THistorySettings historyLoaded_;
+  // "Веб-доступ"
+  QCheckBox* webCheckBox_ = nullptr;
+  QLineEdit* webAddressEdit_ = nullptr;
+  QSpinBox* webPortSpin_ = nullptr;
+  QCheckBox* webAnonymousCheckBox_ = nullptr;
+  QLineEdit* webCertEdit_ = nullptr;
+  QLineEdit* webKeyEdit_ = nullptr;
+  TWebSettings webLoaded_;
   // "Проверить соединение" runs here, off the window's thread.
   TConnectionChecker brokerCheck_;
   // Bottom bar

@@ -59,6 +59,7 @@ const std::vector<THelpTopic>& HelpTopics() {
       {hcAlarms, QStringLiteral("alarms.html")},
       {hcIntegration, QStringLiteral("integration.html")},
       {hcHistorySettings, QStringLiteral("history-settings.html")},
+      {hcWebSettings, QStringLiteral("web-settings.html")},
   };
   return topics;
 }

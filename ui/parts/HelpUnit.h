@@ -34,6 +34,7 @@ inline constexpr int hcReports = 19;
 inline constexpr int hcAlarms = 20;
 inline constexpr int hcIntegration = 21;      // the settings window's "Интеграция" page
 inline constexpr int hcHistorySettings = 22;  // the settings window's "История" page
+inline constexpr int hcWebSettings = 23;      // the settings window's "Веб-доступ" page
 
 struct THelpTopic {
   int Context;
