@@ -1,6 +1,7 @@
 #include "web/HttpRules.h"
 
 #include <QByteArray>
+#include <QHostAddress>
 #include <cstdio>
 
 namespace vexa {
@@ -170,6 +171,21 @@ std::string CssColourOfArgb(uint32_t argb) {
   char buf[8];
   std::snprintf(buf, sizeof buf, "#%06x", argb & 0xFFFFFF);
   return buf;
+}
+
+bool HostAllowed(std::string_view host, const QStringList& names) {
+  QString name = QString::fromUtf8(host.data(), static_cast<qsizetype>(host.size())).trimmed();
+  if (name.isEmpty()) return true;
+  if (name.startsWith(QLatin1Char('['))) {
+    const qsizetype close = name.indexOf(QLatin1Char(']'));
+    if (close < 0) return false;
+    return !QHostAddress(name.mid(1, close - 1)).isNull();
+  }
+  if (const qsizetype colon = name.lastIndexOf(QLatin1Char(':')); colon >= 0) name.truncate(colon);
+  if (name.endsWith(QLatin1Char('.'))) name.chop(1);
+  if (!QHostAddress(name).isNull() || name.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0)
+    return true;
+  return names.contains(name, Qt::CaseInsensitive);
 }
 
 }  // namespace vexa

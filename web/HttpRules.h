@@ -3,6 +3,7 @@
 // refused), the query and form fields, the cookies; and the escapes of what it writes back.
 
 #include <QString>
+#include <QStringList>
 #include <map>
 #include <optional>
 #include <string>
@@ -28,6 +29,11 @@ std::string CookieValue(std::string_view header, std::string_view name);
 // Set-Cookie for a session: HttpOnly, SameSite=Strict, Path=/, Secure over TLS; an empty id clears.
 std::string SessionCookie(const std::string& id, bool secure);
 inline constexpr std::string_view kSessionCookie = "vexa_session";
+
+// Whether a request's Host header names this server: an IP address, "localhost", or one of
+// `names` (any case; the port left aside). A page of another site whose name was pointed at this
+// address afterwards (DNS rebinding) names its own site and is refused. No Host: not a browser.
+bool HostAllowed(std::string_view host, const QStringList& names);
 
 // Text for HTML (element content and quoted attributes) and for JSON strings.
 std::string HtmlEscaped(const QString& text);

@@ -1,6 +1,7 @@
 #include "web/WebLink.h"
 
 #include <QDateTime>
+#include <QSysInfo>
 #include <chrono>
 
 #include "alarms/model/AlarmMonitor.h"
@@ -42,6 +43,8 @@ bool TWebLink::Start(QString* why) {
   site.AnonymousView = options_.Settings.AnonymousView;
   site.Folder = network_.Dir();
   site.Users = options_.Users;
+  site.Hosts = options_.Settings.Hosts;
+  site.Hosts << QSysInfo::machineHostName();
   site.NowMs = &SteadyMs;
   site.UtcNowMs = [] { return QDateTime::currentMSecsSinceEpoch(); };
   auto pages = std::make_unique<TWebSite>(*server, std::move(site));

@@ -109,7 +109,8 @@ TWebSettings LoadWebSettings(const QString& programFolder) {
   }
   const QStringList known{QStringLiteral("Enabled"),  QStringLiteral("Address"),
                           QStringLiteral("Port"),     QStringLiteral("AnonymousView"),
-                          QStringLiteral("CertFile"), QStringLiteral("KeyFile")};
+                          QStringLiteral("CertFile"), QStringLiteral("KeyFile"),
+                          QStringLiteral("Hosts")};
   for (const QString& key : ini.allKeys()) {
     if (key.startsWith(kUsers + QLatin1Char('/'))) continue;
     if (!key.startsWith(kGroup + QLatin1Char('/')) || !known.contains(key.mid(kGroup.size() + 1)))
@@ -148,6 +149,9 @@ TWebSettings LoadWebSettings(const QString& programFolder) {
                                    QStringLiteral("нужно целое число от 1 до 65535"));
   }
   if (const auto v = text(QStringLiteral("CertFile"))) s.CertFile = *v;
+  if (const auto v = text(QStringLiteral("Hosts")))
+    for (const QString& name : v->split(QLatin1Char(','), Qt::SkipEmptyParts))
+      if (!name.trimmed().isEmpty()) s.Hosts << name.trimmed();
   if (const auto v = text(QStringLiteral("KeyFile"))) s.KeyFile = *v;
   return s;
 }
@@ -163,6 +167,7 @@ bool SaveWebSettings(const QString& programFolder, const TWebSettings& s, QStrin
   ini.setValue(QStringLiteral("AnonymousView"), s.AnonymousView);
   ini.setValue(QStringLiteral("CertFile"), s.CertFile);
   ini.setValue(QStringLiteral("KeyFile"), s.KeyFile);
+  ini.setValue(QStringLiteral("Hosts"), s.Hosts.join(QStringLiteral(", ")));
   ini.endGroup();
   return Synced(ini, path, why);
 }

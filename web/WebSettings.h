@@ -24,6 +24,9 @@ struct TWebSettings {
   bool AnonymousView = false;  // viewing without a login; acknowledging always needs one
   QString CertFile;            // PEM; with KeyFile: HTTPS
   QString KeyFile;
+  // The names the server may be asked by besides its addresses, "localhost" and the computer's own
+  // name: a reverse proxy's or the plant's DNS name ("Hosts=scada.plant.local, scada").
+  QStringList Hosts;
   QStringList FileProblems;  // as TBrokerSettings': named per key, the field keeps its default
 
   bool Tls() const { return !CertFile.isEmpty() || !KeyFile.isEmpty(); }
@@ -31,7 +34,8 @@ struct TWebSettings {
   QStringList Problems() const;
   bool operator==(const TWebSettings& o) const {
     return Enabled == o.Enabled && Address == o.Address && Port == o.Port &&
-           AnonymousView == o.AnonymousView && CertFile == o.CertFile && KeyFile == o.KeyFile;
+           AnonymousView == o.AnonymousView && CertFile == o.CertFile && KeyFile == o.KeyFile &&
+           Hosts == o.Hosts;
   }
 };
 

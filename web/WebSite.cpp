@@ -120,7 +120,8 @@ TWebSite::TVisitor TWebSite::VisitorOf(const TWebRequest& request) {
 
 std::optional<std::string> TWebSite::Watch(const TWebRequest& request) {
   const auto target = ParseTarget(request.Target);
-  if (!target || target->Path != "/ws" || !SameOrigin(request) || !VisitorOf(request).MayView)
+  if (!target || target->Path != "/ws" || !HostAllowed(request.Host, options_.Hosts) ||
+      !SameOrigin(request) || !VisitorOf(request).MayView)
     return std::nullopt;
   std::vector<TWebChange> all;
   for (const TWebRow& row : view_.Registers) {
@@ -449,6 +450,8 @@ void TWebSite::Serve(const TWebRequest& request, TWebReply reply) {
     Harden(r);
     reply(std::move(r));
   };
+  if (!HostAllowed(request.Host, options_.Hosts))
+    return send(Plain(421, "Имя узла в запросе не разрешено: добавьте его в Hosts файла Config/WEB.ini\n"));
   const std::optional<TTarget> target = ParseTarget(request.Target);
   if (!target) return send(Plain(400, "Недопустимый путь\n"));
   const std::string& path = target->Path;

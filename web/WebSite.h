@@ -23,6 +23,7 @@ struct TWebSiteOptions {
   bool AnonymousView = false;
   QString Folder;  // the program folder: its journal and historian are read beside the server
   std::vector<TWebUser> Users;
+  QStringList Hosts;                  // the names a request's Host may give besides addresses and "localhost"
   std::function<int64_t()> NowMs;     // monotonic, for sessions and the login's waits
   std::function<int64_t()> UtcNowMs;  // the historian's instants
 };

@@ -1196,6 +1196,7 @@ TEST_F(SetupWindowTest, TheWebPageWritesWebIniOnlyWithAUsableAddress) {
   TypeOver(Child<QSpinBox>(*form, "webPortSpin"), QStringLiteral("8443"));
   auto* anonymous = Child<QCheckBox>(*form, "webAnonymousCheckBox");
   QTest::mouseClick(anonymous, Qt::LeftButton, {}, QPoint(6, anonymous->height() / 2));
+  TypeOver(Child<QLineEdit>(*form, "webHostsEdit"), QStringLiteral("scada.plant.local, scada"));
   Click(OkButton());
   EXPECT_FALSE(form->isVisible());
   EXPECT_EQ(announced, 1);
@@ -1205,6 +1206,7 @@ TEST_F(SetupWindowTest, TheWebPageWritesWebIniOnlyWithAUsableAddress) {
   EXPECT_TRUE(saved.AnonymousView);
   EXPECT_EQ(saved.Address, QStringLiteral("0.0.0.0"));
   EXPECT_EQ(saved.Port, 8443);
+  EXPECT_EQ(saved.Hosts, (QStringList{"scada.plant.local", "scada"}));
   EXPECT_EQ(QFileInfo(WebSettingsPath(Current().Dir())).permissions() & (QFile::ReadGroup | QFile::ReadOther),
             QFileDevice::Permissions{});
 }

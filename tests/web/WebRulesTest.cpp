@@ -69,6 +69,12 @@ TEST(WebFormTest, FieldsCookiesAndEscapes) {
   EXPECT_EQ(HtmlEscaped(QStringLiteral("<a href='x'>&\"")), "&lt;a href=&#39;x&#39;&gt;&amp;&quot;");
   // A string written into a script can never end it.
   EXPECT_EQ(JsonString(QStringLiteral("</script>\"\\\n")), "\"\\u003c/script\\u003e\\\"\\\\\\u000a\"");
+  const QStringList names{QStringLiteral("scada.plant.local")};
+  for (const char* host : {"127.0.0.1:8080", "10.0.0.5", "[::1]:80", "LOCALHOST:1", "Scada.Plant.Local.", ""})
+    EXPECT_TRUE(HostAllowed(host, names)) << host;
+  for (const char* host :
+       {"evil.example", "scada.plant.local.evil.example:80", "[::1", "127.0.0.1.evil.example"})
+    EXPECT_FALSE(HostAllowed(host, names)) << host;
 }
 
 TEST(WebPasswordTest, SaltedHashesCheckOnlyTheirPassword) {

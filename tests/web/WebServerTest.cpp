@@ -115,6 +115,11 @@ TEST_F(WebServerTest, HostileRequestsAreRefusedAndTheServerServesOn) {
       {"GET /trend?r=%ZZ HTTP/1.1\r\n" + host + "\r\n", " 400 "},
       {"GET /trend?r=NOSUCH HTTP/1.1\r\n" + host + "\r\n", " 404 "},
       {"GET /picture/99999999999 HTTP/1.1\r\n" + host + "\r\n", " 404 "},
+      // A name this server was not given: another site's page after a DNS rebinding.
+      {"GET /page/0 HTTP/1.1\r\nHost: evil.example:8080\r\nConnection: close\r\n\r\n", " 421 "},
+      {"GET /ws HTTP/1.1\r\nHost: evil.example\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+       "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n",
+       " 403 "},
   };
   for (const auto& c : cases) {
     const std::string answer = RawExchange(port_, c.Request);

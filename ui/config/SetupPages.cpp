@@ -190,12 +190,17 @@ QWidget* TSetupForm::CreateWebPage() {
   webCertEdit_->setObjectName(QStringLiteral("webCertEdit"));
   webKeyEdit_ = new QLineEdit;
   webKeyEdit_->setObjectName(QStringLiteral("webKeyEdit"));
+  webHostsEdit_ = new QLineEdit;
+  webHostsEdit_->setObjectName(QStringLiteral("webHostsEdit"));
+  webHostsEdit_->setPlaceholderText(
+      QStringLiteral("scada.plant.local, … (адреса и имя компьютера — всегда)"));
   auto* form = new QFormLayout;
   form->addRow(QStringLiteral("Адрес:"), webAddressEdit_);
   form->addRow(QStringLiteral("Порт:"), webPortSpin_);
   form->addRow(QString(), webAnonymousCheckBox_);
   form->addRow(QStringLiteral("Сертификат (PEM):"), webCertEdit_);
   form->addRow(QStringLiteral("Ключ (PEM):"), webKeyEdit_);
+  form->addRow(QStringLiteral("Имена узла:"), webHostsEdit_);
   const int users = static_cast<int>(LoadWebUsers(network_.Dir()).size());
   auto* note =
       new QLabel(QStringLiteral("Адрес 127.0.0.1 — только с этого компьютера; 0.0.0.0 — из сети завода. "
@@ -216,9 +221,10 @@ QWidget* TSetupForm::CreateWebPage() {
   webAnonymousCheckBox_->setChecked(webLoaded_.AnonymousView);
   webCertEdit_->setText(webLoaded_.CertFile);
   webKeyEdit_->setText(webLoaded_.KeyFile);
+  webHostsEdit_->setText(webLoaded_.Hosts.join(QStringLiteral(", ")));
   const auto enable = [this](bool on) {
     for (QWidget* w : std::initializer_list<QWidget*>{webAddressEdit_, webPortSpin_, webAnonymousCheckBox_,
-                                                      webCertEdit_, webKeyEdit_})
+                                                      webCertEdit_, webKeyEdit_, webHostsEdit_})
       w->setEnabled(on);
   };
   connect(webCheckBox_, &QCheckBox::toggled, this, enable);
@@ -235,6 +241,8 @@ TWebSettings TSetupForm::WebFields() const {
   s.AnonymousView = webAnonymousCheckBox_->isChecked();
   s.CertFile = webCertEdit_->text().trimmed();
   s.KeyFile = webKeyEdit_->text().trimmed();
+  for (const QString& name : webHostsEdit_->text().split(QLatin1Char(','), Qt::SkipEmptyParts))
+    if (!name.trimmed().isEmpty()) s.Hosts << name.trimmed();
   return s;
 }
 

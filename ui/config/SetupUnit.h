@@ -152,6 +152,7 @@ class TSetupForm : public QDialog {
   QCheckBox* webAnonymousCheckBox_ = nullptr;
   QLineEdit* webCertEdit_ = nullptr;
   QLineEdit* webKeyEdit_ = nullptr;
+  QLineEdit* webHostsEdit_ = nullptr;
   TWebSettings webLoaded_;
   // "Проверить соединение" runs here, off the window's thread.
   TConnectionChecker brokerCheck_;
