@@ -1154,6 +1154,12 @@ TEST_F(SetupWindowTest, Screenshots) {
   Pages()->setCurrentIndex(3);
   QTest::qWait(100);
   EXPECT_TRUE(form->grab().save(dir + QStringLiteral("/setup-history.png")));
+  Pages()->setCurrentIndex(4);
+  Child<QCheckBox>(*form, "webCheckBox")->setChecked(true);
+  TypeOver(Child<QLineEdit>(*form, "webAddressEdit"), QStringLiteral("0.0.0.0"));
+  TypeOver(Child<QLineEdit>(*form, "webHostsEdit"), QStringLiteral("scada.plant.local"));
+  QTest::qWait(100);
+  EXPECT_TRUE(form->grab().save(dir + QStringLiteral("/setup-web.png")));
 }
 
 }  // namespace
