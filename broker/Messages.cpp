@@ -8,12 +8,12 @@
 #include <cmath>
 #include <optional>
 
+#include "alarms/model/AlarmModel.h"
 #include "broker/Instants.h"
 #include "broker/RemoteWrites.h"
 #include "core/CustomRegister.h"
 #include "core/Services.h"
 #include "reports/model/ReportNode.h"
-#include "alarms/model/AlarmModel.h"
 #include "ui/model/LabelDisplay.h"
 
 namespace vexa {
@@ -173,7 +173,7 @@ TRead ReadOf(const TCustomRegister& reg, const TInstants& instants) {
   r.Ok = reg.LastIOResult() == iorOK;
   if (reg.ComponentCount() > 0)
     if (const auto* label = dynamic_cast<const TLabelDisplay*>(reg.Component(0)))
-      r.Units = label->Units().toUtf8();
+      r.Units = UnitsShown(label->Units()).toUtf8();  // as the label shows them: "м³/ч"
   r.Type = ValueTypeOf(reg);
   // Here, where the text was read: the session's thread only assembles.
   r.Value = r.Ok ? JsonValue(reg.LastStringData(), r.Type) : QByteArray("null");

@@ -765,6 +765,9 @@ TEST_F(PlacedRegistersTest, TheValuesLevelHoldsValuesAloneEachTypedAndPlaced) {
   const QJsonObject p = Json(pressure);
   EXPECT_EQ(p.value(QStringLiteral("caption")).toString(), QStringLiteral("Давление"));
   EXPECT_EQ(p.value(QStringLiteral("channel")).toString(), QStringLiteral("Котел 2"));
+  EXPECT_EQ(Json(values.On(QStringLiteral("vexa/test/D001C001R004")).at(0).Payload).value("units").toString(),
+            QStringLiteral("м³/ч"))
+      << "as the label shows them";
   EXPECT_EQ(p.value(QStringLiteral("regulator")).toString(), QStringLiteral("Котельная"));
   EXPECT_EQ(p.value(QStringLiteral("type")).toString(), QStringLiteral("number"));
   EXPECT_EQ(
