@@ -28,7 +28,7 @@ bool IsTopicLevelText(const QString& text) {
 }
 
 QString KeyProblem(const QString& key, const QString& value, const QString& why) {
-  return QStringLiteral("MQTT.ini: ключ %1 = '%2' не подходит: %3.").arg(key, ShownIniValue(value), why);
+  return IniKeyProblem(QStringLiteral("MQTT.ini"), key, value, why);
 }
 
 // A CA file is PEM: at least one certificate block. Read with a bound: a file that size is no CA.
@@ -134,10 +134,7 @@ TBrokerSettings LoadBrokerSettings(const QString& programFolder) {
       QStringLiteral("Url"),        QStringLiteral("User"),      QStringLiteral("Password"),
       QStringLiteral("CaFile"),     QStringLiteral("TopicRoot"), QStringLiteral("ClientId"),
       QStringLiteral("QueueBound"), QStringLiteral("Writes"),    QStringLiteral("Discovery")};
-  for (const QString& key : ini.allKeys()) {
-    const bool ours = key.startsWith(kGroup + QLatin1Char('/')) && known.contains(key.mid(kGroup.size() + 1));
-    if (!ours) s.FileProblems << QStringLiteral("MQTT.ini: неизвестный ключ %1.").arg(ShownIniValue(key));
-  }
+  s.FileProblems << UnknownIniKeys(ini, QStringLiteral("MQTT.ini"), kGroup, known);
   // The text of a key, or null when it has none fit to take (the problem is noted).
   const auto text = [&](const QString& name) -> std::optional<QString> {
     QString why;

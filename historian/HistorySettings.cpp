@@ -15,7 +15,7 @@ namespace {
 const QString kGroup = QStringLiteral("History");
 
 QString KeyProblem(const QString& key, const QString& value, const QString& why) {
-  return QStringLiteral("HISTORY.ini: ключ %1 = '%2' не подходит: %3.").arg(key, ShownIniValue(value), why);
+  return IniKeyProblem(QStringLiteral("HISTORY.ini"), key, value, why);
 }
 
 }  // namespace
@@ -72,10 +72,7 @@ THistorySettings LoadHistorySettings(const QString& programFolder) {
   const QStringList known{QStringLiteral("Enabled"), QStringLiteral("Backend"), QStringLiteral("Url"),
                           QStringLiteral("Source"),  QStringLiteral("RawDays"), QStringLiteral("MinuteDays"),
                           QStringLiteral("HourDays")};
-  for (const QString& key : ini.allKeys()) {
-    const bool ours = key.startsWith(kGroup + QLatin1Char('/')) && known.contains(key.mid(kGroup.size() + 1));
-    if (!ours) s.FileProblems << QStringLiteral("HISTORY.ini: неизвестный ключ %1.").arg(ShownIniValue(key));
-  }
+  s.FileProblems << UnknownIniKeys(ini, QStringLiteral("HISTORY.ini"), kGroup, known);
   // A key's trimmed text, empty when absent; null when it is no plain text (the problem noted).
   const auto text = [&](const QString& name) -> std::optional<QString> {
     QString why;

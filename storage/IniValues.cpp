@@ -51,4 +51,21 @@ std::optional<QString> IniText(const QSettings& ini, const QHash<QString, QStrin
   return v.toString();
 }
 
+QString IniKeyProblem(const QString& file, const QString& key, const QString& value, const QString& why) {
+  return QStringLiteral("%1: ключ %2 = '%3' не подходит: %4.").arg(file, key, ShownIniValue(value), why);
+}
+
+QStringList UnknownIniKeys(const QSettings& ini, const QString& file, const QString& group,
+                           const QStringList& known, const QStringList& otherGroups) {
+  QStringList problems;
+  for (const QString& key : ini.allKeys()) {
+    const qsizetype slash = key.indexOf(QLatin1Char('/'));
+    const QString keyGroup = slash < 0 ? QString() : key.left(slash);
+    if (otherGroups.contains(keyGroup)) continue;
+    if (keyGroup != group || !known.contains(key.mid(slash + 1)))
+      problems << QStringLiteral("%1: неизвестный ключ %2.").arg(file, ShownIniValue(key));
+  }
+  return problems;
+}
+
 }  // namespace vexa

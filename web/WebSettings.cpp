@@ -23,7 +23,7 @@ const QString kGroup = QStringLiteral("Web");
 const QString kUsers = QStringLiteral("Users");
 
 QString KeyProblem(const QString& key, const QString& value, const QString& why) {
-  return QStringLiteral("WEB.ini: ключ %1 = '%2' не подходит: %3.").arg(key, ShownIniValue(value), why);
+  return IniKeyProblem(QStringLiteral("WEB.ini"), key, value, why);
 }
 
 std::optional<bool> Boolean(const QString& text) {
@@ -111,11 +111,7 @@ TWebSettings LoadWebSettings(const QString& programFolder) {
                           QStringLiteral("Port"),     QStringLiteral("AnonymousView"),
                           QStringLiteral("CertFile"), QStringLiteral("KeyFile"),
                           QStringLiteral("Hosts")};
-  for (const QString& key : ini.allKeys()) {
-    if (key.startsWith(kUsers + QLatin1Char('/'))) continue;
-    if (!key.startsWith(kGroup + QLatin1Char('/')) || !known.contains(key.mid(kGroup.size() + 1)))
-      s.FileProblems << QStringLiteral("WEB.ini: неизвестный ключ %1.").arg(ShownIniValue(key));
-  }
+  s.FileProblems << UnknownIniKeys(ini, QStringLiteral("WEB.ini"), kGroup, known, {kUsers});
   const auto text = [&](const QString& name) -> std::optional<QString> {
     QString why;
     const QString key = kGroup + QLatin1Char('/') + name;
