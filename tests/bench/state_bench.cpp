@@ -1,7 +1,8 @@
 // Network state save and load against a plain write and read of the same files (the same bytes,
 // the same fsyncs and renames): the time of each as a ratio, and the peak memory each adds
-// (resident memory above the level before it) as a multiple of the files' size. A timed tool run,
-// not a test (tests/bench/state_bench.sh).
+// (resident memory above the level before it) as a multiple of the files' size. Goals: each within
+// twice its plain counterpart's time, memory at most 1.5 times the files. A timed tool run, not a
+// test (tests/bench/state_bench.sh).
 
 #include <fcntl.h>
 #include <malloc.h>
@@ -181,6 +182,10 @@ int main(int argc, char** argv) {
         "%-16s %7.1f ms (cpu %6.1f) %5.1f MiB | %-11s %6.1f ms (cpu %5.1f) | ratio time %.2f cpu %.2f, "
         "memory %.2f of the files\n",
         what, m.Ms, m.Cpu, m.Mb, plainWhat, p.Ms, p.Cpu, m.Ms / p.Ms, m.Cpu / p.Cpu, m.Mb / fileMb);
+    const bool met = m.Ms / p.Ms <= 2.0 && m.Mb / fileMb <= 1.5;
+    std::printf(
+        "%-16s time %.2f x the %s (goal within 2 x), memory %.2f x the files (goal 1.5 x or less): %s\n",
+        what, m.Ms / p.Ms, plainWhat, m.Mb / fileMb, met ? "met" : "NOT met");
   };
   line("SaveNetworkState", save, "plain write", write);
   line("LoadNetworkState", load, "plain read", read);
