@@ -9,6 +9,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <cmath>
+#include <functional>
 #include <memory>
 #include <thread>
 
@@ -96,6 +97,16 @@ class SimAgreementTest : public TVexaTest {
     return reg;
   }
 
+  // Over a line the simulator is another process: on a loaded machine it may miss the answer window
+  // of every attempt. What is checked here is what it answers, so a failed exchange is asked again a
+  // few times. Returns how many exchanges it took.
+  static int Patiently(const TCustomRegister& reg, const std::function<void()>& exchange) {
+    int exchanges = 1;
+    exchange();
+    for (; exchanges < 5 && reg.LastIOResult() != iorOK; ++exchanges) exchange();
+    return exchanges;
+  }
+
   // Each register read three times: each read succeeds, keeps the template's type and rights and
   // shows a value of its band; a fixed-point value steps by one raw unit at most. Then a value is
   // written to each setpoint, and it reads back unchanged.
@@ -110,8 +121,9 @@ class SimAgreementTest : public TVexaTest {
       std::optional<double> previous;
       for (int i = 0; i < 3; ++i) {
         QStringList trace;
+        QString shown;
         Current().Line().Trace = [&trace](const QString& line) { trace << line; };
-        const QString shown = reg->StringData(Line());
+        const int exchanges = Patiently(*reg, [&] { shown = reg->StringData(Line()); });
         Current().Line().Trace = nullptr;
         ASSERT_EQ(reg->LastIOResult(), iorOK) << shown.toStdString() << "\n"
                                               << trace.join('\n').toStdString();
@@ -120,19 +132,25 @@ class SimAgreementTest : public TVexaTest {
         EXPECT_TRUE(reg->UserCanREAD());
         EXPECT_TRUE(InBand(r, shown));
         const std::optional<double> v = StrToFloat(shown);
+        // Every exchange asked again may have walked the value once more.
+        const int walked = steps * exchanges;
         if (previous && v && r.Type >= rtUBYTE && r.Type <= rtLONG) {
-          EXPECT_LE(std::abs(*v - *previous) * std::pow(10.0, r.Digits), steps + 1e-9);
+          EXPECT_LE(std::abs(*v - *previous) * std::pow(10.0, r.Digits), walked + 1e-9);
         }
         if (previous && v && (r.Type == rtFLOAT || r.Type == rtDOUBLE)) {
-          EXPECT_LE(std::abs(*v - *previous), steps + std::pow(10.0, -r.Digits));
+          EXPECT_LE(std::abs(*v - *previous), walked + std::pow(10.0, -r.Digits));
         }
         previous = v;
       }
       if (!r.Writable || r.Type == rtASCIIZ) continue;
       const QString written = r.Type == rtBOOL ? QStringLiteral("1") : FormatFixed(23.5, r.Digits);
-      reg->SetStringData(Line(), written);
+      Patiently(*reg, [&] { reg->SetStringData(Line(), written); });
       ASSERT_EQ(reg->LastIOResult(), iorOK) << written.toStdString();
-      for (int i = 0; i < 3; ++i) EXPECT_EQ(reg->StringData(Line()), written) << "read " << i;
+      for (int i = 0; i < 3; ++i) {
+        QString shown;
+        Patiently(*reg, [&] { shown = reg->StringData(Line()); });
+        EXPECT_EQ(shown, written) << "read " << i;
+      }
     }
   }
 
