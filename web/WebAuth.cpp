@@ -69,6 +69,17 @@ TWebAuth::TWebAuth(std::vector<TWebUser> users, std::function<int64_t()> nowMs) 
   for (TWebUser& u : users) users_[u.Name] = std::move(u.Hash);
 }
 
+void TWebAuth::SetUsers(std::vector<TWebUser> users) {
+  std::map<QString, QString> fresh;
+  for (TWebUser& u : users) fresh[u.Name] = std::move(u.Hash);
+  std::erase_if(sessions_, [&](const auto& s) {
+    const auto now = fresh.find(s.second.User);
+    const auto before = users_.find(s.second.User);
+    return now == fresh.end() || before == users_.end() || now->second != before->second;
+  });
+  users_ = std::move(fresh);
+}
+
 int64_t TWebAuth::WaitMs(const std::string& address) const {
   const auto it = failures_.find(address);
   if (it == failures_.end()) return 0;

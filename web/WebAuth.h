@@ -41,6 +41,9 @@ class TWebAuth {
   static constexpr size_t kMaxAddresses = 10000;
 
   TWebAuth(std::vector<TWebUser> users, std::function<int64_t()> nowMs);
+  // The users as the file now holds them: a user who is gone or whose password changed is logged
+  // out at once.
+  void SetUsers(std::vector<TWebUser> users);
 
   // A login from `address`: while the address waits after failures, refused without checking the
   // password. On success the new session's id.

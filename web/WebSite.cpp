@@ -1,5 +1,8 @@
 #include "web/WebSite.h"
 
+#include <sys/stat.h>
+
+#include <QFile>
 #include <QStringList>
 #include <QUrl>
 #include <cmath>
@@ -22,6 +25,15 @@ constexpr int kJournalRows = 2000;
 
 std::string H(const QString& text) {
   return HtmlEscaped(text);
+}
+
+// What tells a rewritten file from the one read before (it is replaced by a rename); empty while
+// there is none.
+std::string FileStamp(const QString& path) {
+  struct stat st {};
+  if (::stat(QFile::encodeName(path).constData(), &st) != 0) return {};
+  return std::to_string(st.st_ino) + ':' + std::to_string(st.st_size) + ':' +
+         std::to_string(st.st_mtim.tv_sec) + '.' + std::to_string(st.st_mtim.tv_nsec);
 }
 
 TWebResponse Plain(int status, const char* text) {
@@ -89,7 +101,18 @@ bool SameOrigin(const TWebRequest& request) {
 }  // namespace
 
 TWebSite::TWebSite(TWebServer& server, TWebSiteOptions options)
-    : server_(server), options_(std::move(options)), auth_(options_.Users, options_.NowMs) {}
+    : server_(server), options_(std::move(options)), auth_(options_.Users, options_.NowMs) {
+  // The users given were read from the file as it is now.
+  if (!options_.Folder.isEmpty()) usersStamp_ = FileStamp(WebSettingsPath(options_.Folder));
+}
+
+void TWebSite::RefreshUsers() {
+  if (options_.Folder.isEmpty()) return;
+  std::string stamp = FileStamp(WebSettingsPath(options_.Folder));
+  if (stamp == usersStamp_) return;
+  usersStamp_ = std::move(stamp);
+  auth_.SetUsers(LoadWebUsers(options_.Folder));
+}
 
 void TWebSite::SetView(TWebView view) {
   view_ = std::move(view);
@@ -107,6 +130,7 @@ void TWebSite::Change(const std::vector<TWebChange>& changes, std::optional<std:
 }
 
 TWebSite::TVisitor TWebSite::VisitorOf(const TWebRequest& request) {
+  RefreshUsers();
   TVisitor v;
   v.SessionId = CookieValue(request.Cookie, kSessionCookie);
   if (const TWebSession* s = v.SessionId.empty() ? nullptr : auth_.Session(v.SessionId)) {
@@ -399,6 +423,7 @@ void TWebSite::PostLogin(const TWebRequest& request, const std::map<std::string,
   if (auth_.WaitMs(request.Peer) > 0 || loggingIn_.contains(request.Peer)) return reply(slowed(request.Peer));
   const QString user = get("user");
   const QString password = get("password");
+  RefreshUsers();
   const QString hash = auth_.HashOf(user);
   const std::string peer = request.Peer;
   const bool tls = request.Tls;

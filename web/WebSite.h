@@ -56,6 +56,8 @@ class TWebSite : public TWebHandler {
     bool MayView = false;
   };
   TVisitor VisitorOf(const TWebRequest& request);
+  // Users added, changed or removed with vexa-cli while the server runs count from the next request.
+  void RefreshUsers();
   TWebResponse Page(const TVisitor& visitor, const QString& title, const std::string& main) const;
   std::string Nav(const TVisitor& visitor) const;
   TWebResponse DiagramPage(const TVisitor& visitor, int index) const;
@@ -71,6 +73,7 @@ class TWebSite : public TWebHandler {
   TWebServer& server_;
   TWebSiteOptions options_;
   TWebAuth auth_;
+  std::string usersStamp_;           // the users' file as last read: its inode, size and change time
   std::set<std::string> loggingIn_;  // addresses whose login is being checked
   TWebView view_;
 };

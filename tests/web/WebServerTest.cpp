@@ -6,6 +6,7 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <atomic>
 #include <mutex>
@@ -16,6 +17,7 @@
 #include "tests/web/WebClient.h"
 #include "web/WebAuth.h"
 #include "web/WebServer.h"
+#include "web/WebSettings.h"
 #include "web/WebSite.h"
 
 namespace vexa::test {
@@ -52,11 +54,15 @@ class WebServerTest : public ::testing::Test {
   void TearDown() override {
     if (server_) server_->Stop();
   }
-  void Start(bool anonymous = false, TWebServerOptions limits = {}) {
+  // With `folder`, the users are its WEB.ini's, as the program starts the site.
+  void Start(bool anonymous = false, TWebServerOptions limits = {}, const QString& folder = {}) {
     server_ = std::make_unique<TWebServer>(limits);
     TWebSiteOptions o;
     o.AnonymousView = anonymous;
-    o.Users = {{QStringLiteral("ivan"), HashWebPassword(QStringLiteral("right-one"), 1000)}};
+    o.Folder = folder;
+    o.Users = folder.isEmpty() ? std::vector<TWebUser>{{QStringLiteral("ivan"),
+                                                        HashWebPassword(QStringLiteral("right-one"), 1000)}}
+                               : LoadWebUsers(folder);
     o.NowMs = [] { return QDateTime::currentMSecsSinceEpoch(); };
     o.UtcNowMs = o.NowMs;
     site_ = std::make_unique<TWebSite>(*server_, o);
@@ -73,9 +79,9 @@ class WebServerTest : public ::testing::Test {
     port_ = server_->Port();
   }
   std::string Origin() const { return "http://127.0.0.1:" + std::to_string(port_); }
-  std::string Login() {
-    const THttpAnswer a = Http(port_, "POST", "/login", "user=ivan&password=right-one", {}, Origin());
-    EXPECT_EQ(a.Status, 303);
+  std::string Login(const std::string& form = "user=ivan&password=right-one") {
+    const THttpAnswer a = Http(port_, "POST", "/login", form, {}, Origin());
+    EXPECT_EQ(a.Status, 303) << form;
     return SessionOf(a);
   }
   static std::string CsrfIn(const std::string& html) {
@@ -257,6 +263,47 @@ TEST_F(WebServerTest, ViewingNeedsALoginAndChangesTheSessionsToken) {
       (std::vector<std::pair<QString, QString>>{{QStringLiteral("D000C000R004"), QStringLiteral("ivan")}}));
   EXPECT_EQ(Http(port_, "POST", "/logout", "csrf=" + csrf, cookie, Origin()).Status, 303);
   EXPECT_EQ(Http(port_, "GET", "/page/0", {}, cookie).Status, 303);
+}
+
+// vexa-cli web-user writes WEB.ini while the line service runs: a user added may log in, a changed
+// password or a user taken out of the file ends that user's sessions, and nothing else does.
+TEST_F(WebServerTest, UsersChangedInTheFileWhileRunningCountFromTheNextRequest) {
+  const QString folder = dir_.path();
+  const auto save = [&](const char* name, const char* password) {
+    ASSERT_TRUE(SaveWebUser(
+        folder, {QString::fromLatin1(name), HashWebPassword(QString::fromLatin1(password), 1000)}));
+  };
+  save("ivan", "right-one");
+  Start(false, {}, folder);
+  const std::string ivan = Login();
+  const auto views = [&](const std::string& cookie) {
+    return Http(port_, "GET", "/page/0", {}, cookie).Status == 200;
+  };
+  ASSERT_TRUE(views(ivan));
+
+  TWebSettings settings;
+  settings.Port = 8090;
+  ASSERT_TRUE(SaveWebSettings(folder, settings));  // the [Web] group alone
+  EXPECT_TRUE(views(ivan));
+
+  EXPECT_EQ(Http(port_, "POST", "/login", "user=petr&password=second-one", {}, Origin()).Status, 401);
+  save("petr", "second-one");
+  const std::string petr = Login("user=petr&password=second-one");
+  EXPECT_TRUE(views(petr));
+  EXPECT_TRUE(views(ivan));
+
+  save("ivan", "changed-one");
+  EXPECT_FALSE(views(ivan));
+  EXPECT_TRUE(views(petr));
+  EXPECT_EQ(Http(port_, "POST", "/login", "user=ivan&password=right-one", {}, Origin()).Status, 401);
+  EXPECT_TRUE(views(Login("user=ivan&password=changed-one")));
+
+  {
+    QSettings ini(WebSettingsPath(folder), QSettings::IniFormat);
+    ini.remove(QStringLiteral("Users/petr"));
+  }
+  EXPECT_FALSE(views(petr));
+  EXPECT_EQ(Http(port_, "POST", "/login", "user=petr&password=second-one", {}, Origin()).Status, 401);
 }
 
 TEST_F(WebServerTest, AnonymousViewersSeeButNeverAcknowledge) {
