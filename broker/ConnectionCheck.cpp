@@ -91,6 +91,7 @@ bool TConnectionChecker::Start(const TBrokerSettings& settings, QObject* context
       return;
     }
     // Queued to the context: if it goes before the call runs, Qt drops the call with it.
+    const auto posting = PostingLock();
     QMetaObject::invokeMethod(
         receiver->Context,
         [receiver, running, check] {

@@ -207,7 +207,7 @@ void TBrokerSession::Tell(const QString& text) {
   if (!newsPosted_) {
     newsPosted_ = true;
     // Posted under the lock, as the poller's calls are: the thread sanitizer sees the order.
-    QCoreApplication::postEvent(this, new QEvent(kNewsEvent));
+    PostEvent(this, new QEvent(kNewsEvent));
   }
 }
 

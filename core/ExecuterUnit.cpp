@@ -2,7 +2,6 @@
 
 #include <pthread.h>
 
-#include <QCoreApplication>
 #include <QEvent>
 #include <QObject>
 #include <QtGlobal>
@@ -104,7 +103,7 @@ QEvent* TExecuter::ServeRequest() {
 }
 
 void TExecuter::PostServe(QEvent* request) {
-  QCoreApplication::postEvent(dispatcher_.get(), request);
+  PostEvent(dispatcher_.get(), request);
 }
 
 TExecuter::~TExecuter() {

@@ -1,6 +1,5 @@
 #include "core/LineWriter.h"
 
-#include <QCoreApplication>
 #include <QEvent>
 #include <QObject>
 #include <QtGlobal>
@@ -176,7 +175,7 @@ void TLineWriter::Execute() {
     deliverPosted_ = true;
     QEvent* request = new QEvent(TDispatcher::DeliverType());
     lock.unlock();
-    QCoreApplication::postEvent(dispatcher_.get(), request);
+    PostEvent(dispatcher_.get(), request);
     lock.lock();
   }
 }

@@ -1,5 +1,6 @@
 #include "core/Services.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QLocale>
 #include <QRegularExpression>
@@ -199,6 +200,16 @@ std::optional<double> StrToDateTime(const QString& text) {
     time = *t;
   }
   return DateTimeFromQt(QDateTime(*date, time));
+}
+
+std::unique_lock<std::mutex> PostingLock() {
+  static std::mutex posting;
+  return std::unique_lock(posting);
+}
+
+void PostEvent(QObject* receiver, QEvent* event) {
+  const auto lock = PostingLock();
+  QCoreApplication::postEvent(receiver, event);
 }
 
 QString Detached(const QString& text) {

@@ -15,6 +15,9 @@
 #include <optional>
 #include <random>
 
+class QEvent;
+class QObject;
+
 // Callers of the date-time conversions include <QDateTime> themselves; few do, and it is heavy.
 class QDateTime;
 
@@ -157,6 +160,13 @@ std::optional<double> StrToDateTime(const QString& text);
 // A string of its own for another thread: Qt shares a string's text between copies, and the
 // thread sanitizer, not seeing inside Qt, takes the last release on the other thread for a race.
 QString Detached(const QString& text);
+
+// Hands `event` (owned from here on) to `receiver`'s thread. Every thread of ours posts through
+// here: Qt guards a thread's queue of events with a lock of its own, which the thread sanitizer
+// does not see, so two threads posting at once looked to it like a race on the queue. Posting under
+// one lock of ours shows it the order. A call queued another way takes PostingLock around it.
+void PostEvent(QObject* receiver, QEvent* event);
+[[nodiscard]] std::unique_lock<std::mutex> PostingLock();
 
 // --- numbers in the regional format --------------------------------------------------------------
 // Fixed notation with `digits` decimals ("%.2f" with the regional separator).
