@@ -83,7 +83,7 @@ TAlarmJournalWriter::TAlarmJournalWriter(TJournalWriterOptions options)
       keyPrefix_(QUuid::createUuid().toString(QUuid::WithoutBraces) + QLatin1Char('-')) {
   for (TAlarmEvent& e : ReadSpill(SpillPath(options_.Path))) waiting_.push_back({std::move(e), true});
   status_.Waiting = static_cast<int>(waiting_.size());
-  busy_ = !waiting_.empty();
+  busy_ = true;  // the first pass opens a journal that is there: Flush waits for its word
   thread_ = std::thread([this] { Run(); });
 }
 

@@ -99,14 +99,17 @@ TFaults TAlarmMonitor::Open(const QString& journalPath) {
   TJournalWriterOptions options;
   options.Path = journalPath_;
   options.RetryMs = JournalRetryMs;
+  // Looked at before the writer starts: its first pass may set a damaged journal aside, or write
+  // the spilled events and remove their file, before this thread comes to look.
+  const std::vector<TAlarmEvent> spilled =
+      TAlarmJournalWriter::ReadSpill(TAlarmJournalWriter::SpillPath(journalPath_));
+  const bool journalThere = QFileInfo::exists(journalPath_);
   writer_ = std::make_unique<TAlarmJournalWriter>(options);
   lastPrune_ = now;
   if (keepDays_ > 0) writer_->Prune(now - keepDays_);
   // A folder where nothing has been raised yet gets no journal until something is. One that is
   // there is opened, checked and pruned by the writer; start-up waits a moment for its word.
-  const std::vector<TAlarmEvent> spilled =
-      TAlarmJournalWriter::ReadSpill(TAlarmJournalWriter::SpillPath(journalPath_));
-  if (!QFileInfo::exists(journalPath_) && spilled.empty()) {
+  if (!journalThere && spilled.empty()) {
     Rebuild();
     faults.Add(CheckAlarmSettings(network_));
     return faults;
