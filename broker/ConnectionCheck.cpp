@@ -95,6 +95,9 @@ bool TConnectionChecker::Start(const TBrokerSettings& settings, QObject* context
     QMetaObject::invokeMethod(
         receiver->Context,
         [receiver, running, check] {
+          // Made on the check's thread under the posters' lock: taken here, it shows the thread
+          // sanitizer this call's captures were made first.
+          { const auto seen = PostingLock(); }
           *running = false;
           std::function<void(const TConnectionCheck&)> done;
           {

@@ -188,10 +188,14 @@ void TBrokerSession::Wake() {
 }
 
 bool TBrokerSession::event(QEvent* e) {
-  if (e->type() != kNewsEvent) return QObject::event(e);
   std::vector<QString> news;
   {
-    const std::lock_guard lock(mutex_);
+    // The event was made under this lock on the session's thread; read under it, as the poller's.
+    std::unique_lock lock(mutex_);
+    if (e->type() != kNewsEvent) {
+      lock.unlock();
+      return QObject::event(e);
+    }
     news.swap(news_);
     newsPosted_ = false;
   }

@@ -164,7 +164,8 @@ QString Detached(const QString& text);
 // Hands `event` (owned from here on) to `receiver`'s thread. Every thread of ours posts through
 // here: Qt guards a thread's queue of events with a lock of its own, which the thread sanitizer
 // does not see, so two threads posting at once looked to it like a race on the queue. Posting under
-// one lock of ours shows it the order. A call queued another way takes PostingLock around it.
+// one lock of ours shows it the order. A call queued another way takes PostingLock around it; a
+// receiver reads what was posted under a lock the poster held, or takes PostingLock first.
 void PostEvent(QObject* receiver, QEvent* event);
 [[nodiscard]] std::unique_lock<std::mutex> PostingLock();
 
