@@ -217,7 +217,9 @@ TEST_F(WebServerTest, AClientThatNeverReadsIsDroppedAndTheOthersServed) {
       static_cast<long long>(longestPostUs));
   EXPECT_EQ(counts.Dropped, 1);
   EXPECT_EQ(received, kMessages + 1);  // the greeting too
-  EXPECT_LT(longestPostUs, 20000);
+  // A hand-over that waited on the stalled client would wait until it was dropped; a slow build's
+  // scheduling takes tens of milliseconds at worst.
+  EXPECT_LT(longestPostUs, 1'000'000);
   ASSERT_TRUE(RunEventsUntil([&] { return server_->Counts().Watchers == 1; }, 10000));
 }
 
