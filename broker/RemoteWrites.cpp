@@ -6,6 +6,7 @@
 #include <QJsonValue>
 #include <QTimer>
 
+#include "alarms/model/AlarmModel.h"
 #include "broker/Instants.h"
 #include "broker/Session.h"
 #include "broker/Topics.h"
@@ -13,7 +14,6 @@
 #include "core/ExecuterUnit.h"
 #include "core/Network.h"
 #include "core/Services.h"
-#include "alarms/model/AlarmModel.h"
 #include "ui/model/ChannelTable.h"
 
 namespace vexa {
@@ -143,11 +143,16 @@ void TRemoteWriter::Close() {
   open_ = false;
   timer_->stop();
   queue_.Clear();
+  // A burst refused before this was answered at once: its row goes into the journal all the same.
+  JournalBusyFirsts();
 }
 
 void TRemoteWriter::Hold() {
   held_ = true;
   timer_->stop();
+  // The run's end may come before the main thread served a refusal heard last: journalled now,
+  // before the journal's last flush.
+  JournalBusyFirsts();
 }
 
 void TRemoteWriter::Hear(const QByteArray& topic, const QByteArray& payload) {
@@ -181,7 +186,7 @@ void TRemoteWriter::Hear(const QByteArray& topic, const QByteArray& payload) {
   }
 }
 
-void TRemoteWriter::Serve() {
+void TRemoteWriter::JournalBusyFirsts() {
   std::vector<TWriteRequest> busy;
   {
     const std::lock_guard lock(mutex_);
@@ -203,6 +208,10 @@ void TRemoteWriter::Serve() {
     w.Outcome = kBusyOutcome;
     if (Written) Written(w);
   }
+}
+
+void TRemoteWriter::Serve() {
+  JournalBusyFirsts();
   if (!timer_->isActive()) ServeNext();
 }
 

@@ -118,6 +118,8 @@ class TRemoteWriter {
 
  private:
   void ServeNext();
+  // The first refusal of each burst heard since, into the journal (Written).
+  void JournalBusyFirsts();
   // The checks before a write; the register to write when they pass.
   TCustomRegister* Check(const TWriteRequest& request, TRemoteWrite& w);
   // The write itself, one call: `done` on the main thread once the line has answered.

@@ -640,6 +640,35 @@ TEST_F(RemoteWriteTest, AFloodOfWritesIsRefusedAsBusyBeyondTheQueueAndJournaledO
   }
 }
 
+// A run ends (HoldWrites, then the journal's last flush) before the main thread has served a burst
+// its session already refused: the refusal was answered, so its row is in the journal all the same.
+TEST_F(RemoteWriteTest, ABurstRefusedJustBeforeTheRunEndsIsStillJournaled) {
+  TMosquitto broker({QStringLiteral("line"), QStringLiteral("secret")});
+  TSubscriber sub(broker.Port, QStringLiteral("vexa/test/#"), QStringLiteral("line"),
+                  QStringLiteral("secret"));
+  auto publisher =
+      Publisher(broker.Url(), QStringLiteral("vexa/test"), broker.Writing(QStringLiteral("vexa/test")));
+  std::vector<TRemoteWrite> journal;
+  publisher->RemoteWritten = [&](const TRemoteWrite& w) { journal.push_back(w); };
+  publisher->Start();
+  ASSERT_TRUE(Until([&] { return publisher->State() == TBrokerState::Connected; }));
+  for (int i = 0; i < kRemoteWriteBound + 20; ++i)
+    sub.Publish(QStringLiteral("vexa/test/D000C000R002/set"), "30");
+  // Waited for without running the main thread's events: nothing is served meanwhile.
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        for (const TReceived& r : sub.On(QStringLiteral("vexa/test/D000C000R002/result")))
+          if (Json(r.Payload).value(QStringLiteral("outcome")).toString() == kBusyOutcome) return true;
+        return false;
+      },
+      10000));
+  publisher->HoldWrites();
+  const auto journaledBusy = std::count_if(journal.begin(), journal.end(),
+                                           [](const TRemoteWrite& w) { return w.Outcome == kBusyOutcome; });
+  EXPECT_EQ(journaledBusy, 1);
+  publisher->Stop();
+}
+
 // A name that makes no topic as it stands is published by the topic rule, nothing refused.
 TEST_F(PublisherTest, NamesThatMakeNoTopicArePublishedByTheRule) {
   TMosquitto broker;
