@@ -295,12 +295,9 @@ bool THistoryStore::Roll(const QString& sql, int64_t from, int64_t to) {
 bool THistoryStore::RollUp(int64_t now, const THistoryTiers& tiers, int64_t graceMs) {
   if (!insert_) return Fail(QStringLiteral("не открыт"), path_);
   if (!db_.transaction()) return Fail(QStringLiteral("итоги не записаны"), db_.lastError());
+  // The error that made the transaction fail stays the one told.
   const auto rollback = [this] {
-    const QString why = error_;
-    const TJournalTrouble trouble = trouble_;
     db_.rollback();
-    error_ = why;
-    trouble_ = trouble;
     return false;
   };
   const int64_t rawBound = FloorTo(now - tiers.RawDays * kDayMs, kMinuteMs);

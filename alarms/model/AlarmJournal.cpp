@@ -277,12 +277,9 @@ bool TAlarmJournal::Append(const TAlarmEvent& e) {
 bool TAlarmJournal::Append(const std::vector<TAlarmEvent>& events) {
   if (!insert_) return Fail(QStringLiteral("не открыт"), path_);
   if (!db_.transaction()) return Fail(QStringLiteral("события не записаны"), db_.lastError());
+  // The error that made the transaction fail stays the one told.
   const auto rollback = [this] {
-    const QString why = error_;
-    const TJournalTrouble trouble = trouble_;
     db_.rollback();
-    error_ = why;
-    trouble_ = trouble;
     return false;
   };
   for (const TAlarmEvent& e : events)

@@ -416,6 +416,24 @@ class RemoteWriteTest : public PublisherTest {
   TRegisterNode* Reg(const char* name) const {
     return dynamic_cast<TRegisterNode*>(FindNode(Net().get(), QString::fromLatin1(name)));
   }
+  // A publisher that takes writes, started; its journal rows go to `journal`. Null when it does
+  // not connect.
+  std::unique_ptr<TBrokerLink> Writing(TMosquitto& broker, std::vector<TRemoteWrite>& journal) {
+    auto publisher =
+        Publisher(broker.Url(), QStringLiteral("vexa/test"), broker.Writing(QStringLiteral("vexa/test")));
+    publisher->RemoteWritten = [&journal](const TRemoteWrite& w) { journal.push_back(w); };
+    publisher->Start();
+    if (!Until([&] { return publisher->State() == TBrokerState::Connected; })) return nullptr;
+    return publisher;
+  }
+  // The answers published for a register's writes that were refused as busy.
+  static std::vector<QJsonObject> BusyAnswers(TSubscriber& sub, const char* name) {
+    std::vector<QJsonObject> refused;
+    for (const TReceived& r : sub.On(QStringLiteral("vexa/test/%1/result").arg(QLatin1String(name))))
+      if (Json(r.Payload).value(QStringLiteral("outcome")).toString() == kBusyOutcome)
+        refused.push_back(Json(r.Payload));
+    return refused;
+  }
   // Asks for a write through the broker and returns the result published for it.
   QJsonObject Ask(TSubscriber& sub, const char* name, const QByteArray& payload) {
     const QString result = QStringLiteral("vexa/test/%1/result").arg(QString::fromLatin1(name));
@@ -582,12 +600,9 @@ TEST_F(RemoteWriteTest, AFloodOfWritesIsRefusedAsBusyBeyondTheQueueAndJournaledO
   const std::pair<const char*, QString> cases[] = {{"D000C000R002", OutcomeWord(TWriteOutcome::Written)},
                                                    {"D000C000R003", OutcomeWord(TWriteOutcome::ReadOnly)}};
   for (const auto& [name, outcome] : cases) {
-    auto publisher =
-        Publisher(broker.Url(), QStringLiteral("vexa/test"), broker.Writing(QStringLiteral("vexa/test")));
     std::vector<TRemoteWrite> journal;
-    publisher->RemoteWritten = [&](const TRemoteWrite& w) { journal.push_back(w); };
-    publisher->Start();
-    ASSERT_TRUE(Until([&] { return publisher->State() == TBrokerState::Connected; }));
+    const auto publisher = Writing(broker, journal);
+    ASSERT_NE(publisher, nullptr);
 
     constexpr int kAsked = 400;
     const QString set = QStringLiteral("vexa/test/%1/set").arg(QLatin1String(name));
@@ -597,13 +612,7 @@ TEST_F(RemoteWriteTest, AFloodOfWritesIsRefusedAsBusyBeyondTheQueueAndJournaledO
     sub.Publish(set, huge);
     for (int i = 0; i < kAsked; ++i) sub.Publish(set, "30");
     const QString result = QStringLiteral("vexa/test/%1/result").arg(QLatin1String(name));
-    const auto busy = [&] {
-      std::vector<QJsonObject> refused;
-      for (const TReceived& r : sub.On(result))
-        if (Json(r.Payload).value(QStringLiteral("outcome")).toString() == kBusyOutcome)
-          refused.push_back(Json(r.Payload));
-      return refused;
-    };
+    const auto busy = [&] { return BusyAnswers(sub, name); };
     // The huge one is answered (refused) with what it asked cut to the journal's bound; far fewer
     // are served meanwhile than are asked beyond the queue.
     const auto hugeAnswer = [&]() -> std::optional<QJsonObject> {
@@ -646,22 +655,13 @@ TEST_F(RemoteWriteTest, ABurstRefusedJustBeforeTheRunEndsIsStillJournaled) {
   TMosquitto broker({QStringLiteral("line"), QStringLiteral("secret")});
   TSubscriber sub(broker.Port, QStringLiteral("vexa/test/#"), QStringLiteral("line"),
                   QStringLiteral("secret"));
-  auto publisher =
-      Publisher(broker.Url(), QStringLiteral("vexa/test"), broker.Writing(QStringLiteral("vexa/test")));
   std::vector<TRemoteWrite> journal;
-  publisher->RemoteWritten = [&](const TRemoteWrite& w) { journal.push_back(w); };
-  publisher->Start();
-  ASSERT_TRUE(Until([&] { return publisher->State() == TBrokerState::Connected; }));
+  const auto publisher = Writing(broker, journal);
+  ASSERT_NE(publisher, nullptr);
   for (int i = 0; i < kRemoteWriteBound + 20; ++i)
     sub.Publish(QStringLiteral("vexa/test/D000C000R002/set"), "30");
   // Waited for without running the main thread's events: nothing is served meanwhile.
-  ASSERT_TRUE(WaitFor(
-      [&] {
-        for (const TReceived& r : sub.On(QStringLiteral("vexa/test/D000C000R002/result")))
-          if (Json(r.Payload).value(QStringLiteral("outcome")).toString() == kBusyOutcome) return true;
-        return false;
-      },
-      10000));
+  ASSERT_TRUE(WaitFor([&] { return !BusyAnswers(sub, "D000C000R002").empty(); }, 10000));
   publisher->HoldWrites();
   const auto journaledBusy = std::count_if(journal.begin(), journal.end(),
                                            [](const TRemoteWrite& w) { return w.Outcome == kBusyOutcome; });
