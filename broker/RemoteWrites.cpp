@@ -77,6 +77,7 @@ TWriteRequest ReadWriteRequest(const QByteArray& level, const QByteArray& payloa
 
 TRemoteWriteQueue::TOffer TRemoteWriteQueue::Offer(TWriteRequest request) {
   const std::lock_guard lock(mutex_);
+  if (closed_) return TOffer::Closed;
   if (queue_.size() < static_cast<size_t>(kRemoteWriteBound)) {
     queue_.push_back(std::move(request));
     return TOffer::Queued;
@@ -99,8 +100,14 @@ std::optional<TWriteRequest> TRemoteWriteQueue::Take(int64_t* burstRefused) {
   return r;
 }
 
-void TRemoteWriteQueue::Clear() {
+void TRemoteWriteQueue::Open() {
   const std::lock_guard lock(mutex_);
+  closed_ = false;
+}
+
+void TRemoteWriteQueue::Close() {
+  const std::lock_guard lock(mutex_);
+  closed_ = true;
   queue_.clear();
   burst_ = 0;
 }
@@ -136,13 +143,14 @@ bool TRemoteWriter::Allowed() const {
 void TRemoteWriter::Open() {
   open_ = true;
   held_ = false;
+  queue_.Open();
 }
 
 void TRemoteWriter::Close() {
   // A write asked as the session stopped is not made: its outcome could not be told.
   open_ = false;
   timer_->stop();
-  queue_.Clear();
+  queue_.Close();
   // A burst refused before this was answered at once: its row goes into the journal all the same.
   JournalBusyFirsts();
 }
@@ -166,6 +174,7 @@ void TRemoteWriter::Hear(const QByteArray& topic, const QByteArray& payload) {
     session_.Tell(QString());  // wakes the main thread; an empty text is no news
     return;
   }
+  if (offer == TRemoteWriteQueue::TOffer::Closed) return;
   // Full: answered here at once, and the burst's first told to the journal.
   // The register is the main thread's: its type is not known here.
   TRemoteWrite busy;

@@ -70,13 +70,17 @@ QString WriterOf(const TRemoteWrite& write);
 
 class TRemoteWriteQueue {
  public:
-  enum class TOffer { Queued, Busy, BusyFirst };  // BusyFirst: the first refusal of a burst
+  // BusyFirst: the first refusal of a burst. Closed: the link is stopping; nothing is answered.
+  enum class TOffer { Queued, Busy, BusyFirst, Closed };
   // The publisher's thread.
   TOffer Offer(TWriteRequest request);
   // The main thread: the oldest request, or null when the queue is dry; then `burstRefused` gets
   // the count of the burst that ends there (0 when there was none).
   std::optional<TWriteRequest> Take(int64_t* burstRefused = nullptr);
-  void Clear();
+  // Main thread. Close drops what waits and takes nothing more until Open: what the session hears
+  // while it stops would otherwise refill the queue and start a burst nobody serves.
+  void Open();
+  void Close();
   int Size() const;
   int64_t RefusedTotal() const;
 
@@ -84,6 +88,7 @@ class TRemoteWriteQueue {
   mutable std::mutex mutex_;
   std::deque<TWriteRequest> queue_;
   int64_t burst_ = 0;  // refused since the burst began; 0: no burst
+  bool closed_ = false;
   int64_t refusedTotal_ = 0;
 };
 

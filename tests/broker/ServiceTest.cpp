@@ -180,6 +180,7 @@ TEST(ServiceWritesTest, AFloodOfWritesDoesNotHoldUpTheStopOrTheSave) {
   TMosquitto broker({QStringLiteral("line"), QStringLiteral("secret")});
   const TBrokerSettings settings = broker.Writing(QStringLiteral("vexa/svc"));
   for (const bool bySignal : {true, false}) {
+    SCOPED_TRACE(bySignal ? "SIGTERM" : "--seconds");
     QTemporaryDir dir;
     PrepareFolder(dir.path(), {}, true);
     ASSERT_TRUE(SaveBrokerSettings(dir.path(), settings));
@@ -187,19 +188,35 @@ TEST(ServiceWritesTest, AFloodOfWritesDoesNotHoldUpTheStopOrTheSave) {
     QStringList args{"--demo", "--dir", dir.path(), "run"};
     if (!bySignal)
       args << "--seconds"
-           << "3";
+           << "6";
     TChildProcess cli(QStringLiteral(VEXA_CLI_PATH), args);
-    ASSERT_TRUE(WaitFor([&] { return !sub.On(QStringLiteral("vexa/svc/D000C000R004")).empty(); }, 5000))
+    // A live value, not the one the broker kept from the run before: this run is subscribed.
+    ASSERT_TRUE(WaitFor(
+        [&] {
+          const auto values = sub.On(QStringLiteral("vexa/svc/D000C000R004"));
+          return std::any_of(values.begin(), values.end(), [](const TReceived& r) { return !r.Retained; });
+        },
+        5000))
         << cli.Err().toStdString();
     for (int i = 0; i < 2000; ++i) sub.Publish(QStringLiteral("vexa/svc/D000C000R004/set"), "30");
     const QString result = QStringLiteral("vexa/svc/D000C000R004/result");
-    // Under --seconds the run may end before a slow machine has answered the whole burst: the end
-    // must not wait for the queue either way.
-    ASSERT_TRUE(WaitFor([&] { return sub.On(result).size() > (bySignal ? 1000 : 0); }, 10000))
-        << cli.Err().toStdString();
-    if (bySignal) cli.Signal(SIGTERM);
-    // Served at a write in 200 ms, the queue alone would take most of a minute.
-    ASSERT_TRUE(cli.Wait(bySignal ? 4000 : 6000)) << "still running with writes queued";
+    const auto answered = [&](const QString& outcome) {
+      for (const TReceived& r : sub.On(result))
+        if (QJsonDocument::fromJson(r.Payload).object().value(QStringLiteral("outcome")) == outcome)
+          return true;
+      return false;
+    };
+    if (bySignal) {
+      // A write made, and a busy answer: the queue is full. The broker keeps at most a thousand
+      // messages for a slow client, so a count of answers is no sign to wait for.
+      ASSERT_TRUE(
+          WaitFor([&] { return answered(QStringLiteral("written")) && answered(kBusyOutcome); }, 20000))
+          << cli.Err().toStdString();
+      cli.Signal(SIGTERM);
+    }
+    // Served at a write in 200 ms, the queue alone would take most of a minute. Under --seconds a
+    // slow machine may end the run before the queue has filled: the end must not wait either way.
+    ASSERT_TRUE(cli.Wait(bySignal ? 4000 : 12000)) << "still running with writes queued";
     EXPECT_EQ(cli.Code(), 0) << cli.Err().toStdString();
     EXPECT_TRUE(cli.Out().contains(QStringLiteral("состояние сохранено"))) << cli.Out().toStdString();
 
@@ -207,7 +224,11 @@ TEST(ServiceWritesTest, AFloodOfWritesDoesNotHoldUpTheStopOrTheSave) {
     ASSERT_EQ(RunChild(QStringLiteral(VEXA_CLI_PATH), {"--dir", dir.path(), "alarms"}, &out, &err), 0)
         << err.toStdString();
     const QStringList lines = out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    EXPECT_EQ(lines.filter(QStringLiteral("refused: busy")).size(), 1) << out.left(2000).toStdString();
+    const qsizetype busyRows = lines.filter(QStringLiteral("refused: busy")).size();
+    if (bySignal)
+      EXPECT_EQ(busyRows, 1) << out.left(2000).toStdString();
+    else
+      EXPECT_LE(busyRows, 1) << out.left(2000).toStdString();
     EXPECT_LT(lines.size(), 100) << "the writes made, and one row for the burst";
     EXPECT_GE(lines.filter(QStringLiteral("\twritten")).size(), 1) << out.left(2000).toStdString();
   }

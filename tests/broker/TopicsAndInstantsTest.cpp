@@ -131,6 +131,15 @@ TEST(RemoteWriteQueueTest, BoundedWithOneBurstOfRefusalsUntilItRunsDry) {
   EXPECT_EQ(burst, 0);
   for (int i = 0; i < kRemoteWriteBound; ++i) queue.Offer({});
   EXPECT_EQ(queue.Offer({}), TOffer::BusyFirst) << "a new burst";
+  // Closed as the link stops: what waits is dropped, and what is heard meanwhile neither refills
+  // the queue nor starts a burst of refusals.
+  queue.Close();
+  EXPECT_EQ(queue.Size(), 0);
+  EXPECT_EQ(queue.Offer({}), TOffer::Closed);
+  EXPECT_FALSE(queue.Take());
+  queue.Open();
+  for (int i = 0; i < kRemoteWriteBound; ++i) ASSERT_EQ(queue.Offer({}), TOffer::Queued) << i;
+  EXPECT_EQ(queue.Offer({}), TOffer::BusyFirst);
 }
 
 TEST(RemoteWriteQueueTest, WhatAClientSentIsBoundedBeforeAnythingSeesIt) {
