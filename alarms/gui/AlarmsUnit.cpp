@@ -257,9 +257,11 @@ void TAlarmsForm::EventCame(bool alarm) {
 void TAlarmsForm::RefreshStale() {
   if (stale_) RefreshActive();
   if (!journalStale_ || !JournalLive()) return;
+  // Events the writer has not yet stored come with a later refresh. Asked before the read too: one
+  // stored between the read and the question would otherwise wait for the next event.
+  const bool waitedBefore = alarms_.JournalWaiting() > 0;
   RefreshJournal(true);
-  // Events the writer has not yet stored come with a later refresh.
-  if (alarms_.JournalWaiting() > 0) {
+  if (waitedBefore || alarms_.JournalWaiting() > 0) {
     journalStale_ = true;
     refreshTimer_->start(1000 / kRefreshesPerSecond);
   }
